@@ -1,0 +1,302 @@
+#include "cardlink/portlane.h"
+
+#include <cstring>
+
+#include "cardlink/card_cmd.h"
+#include "cardlink/card_locks.h"
+#include "frame/bytes.h"
+#include "frame/conv.h"
+#include "frame/errors.h"
+#include "frame/log_file.h"
+#include "frame/system_para.h"
+#include "platform/clock.h"
+#include "platform/debug_out.h"
+
+std::atomic<uint8_t> g_bConnected{0};
+uint32_t g_LinkState = 0;
+uint32_t g_nLinkToggle = 0;
+uint32_t nLinkLevel = 0, bLinked = 0, bSecondLink = 0, nLinkError = 0;
+std::atomic<uint32_t> g_nCmdIssued{0};
+std::atomic<uint32_t> g_nCmdDone{0};
+uint8_t g_nCmdSeq = 0;
+uint8_t g_nCmdOk = 0;
+uint8_t g_bCmdSeqOn = 0;
+plat::SystemMutex g_hCardMutex;
+
+namespace {
+
+const CardLinkCfg& Link() { return g_SystemPara.CardLinkCfg; }
+
+// The secondary card must stay linked during every wait.
+bool SlaveLinkLost() { return Link().bSlaveCard && !bLinked; }
+
+// Polls the status word until `mask` is set; the bulk-chunk wait and WaitState share it. 0 or 1.
+uint32_t PollLinkState(uint32_t mask) {
+  const uint32_t start = plat::TickMs();
+  for (;;) {
+    if (CPortlane::getState() != 0) return 1;
+    if (SlaveLinkLost()) {
+      CPortlane::printLinkFailWhy();
+      return 1;
+    }
+    if ((g_LinkState & mask) == mask) return 0;
+    if (plat::TickMs() - start >= kLinkWaitMs) {
+      g_ErrorLog.Write("CPortlane::WaitState", LOG_ERROR, "link state %x: bits %x not ready within %u ms",
+                       g_LinkState, mask, kLinkWaitMs);
+      return 1;
+    }
+  }
+}
+
+// One box of the card opening, topmost, in the language of the moment.
+void OpenBox(const std::string& text) { ShowTopmostBox(text); }
+
+}  // namespace
+
+uint32_t CPortlane::getState() {
+  uint32_t word = 0;
+  uint32_t returned = 0;
+  if (!PortlaneApi.bLoaded ||
+      PortlaneApi.QZ_DeviceIoControl(kIoctlLinkState, nullptr, 0, &word, 4, &returned) != 0) {
+    g_ErrorLog.Write("CPortlane::getState", LOG_ERROR, "link state read failed");
+    return 2;
+  }
+  g_LinkState = word;
+  const uint32_t nibble = word >> 28;
+  if ((nibble != 0xA && nibble != 0x5) || nibble == g_nLinkToggle) {
+    g_ErrorLog.Write("CPortlane::getState", LOG_ERROR, "Flag Err %d", static_cast<int>(nibble));
+    return 2;
+  }
+  g_nLinkToggle = nibble;
+  if (Link().bSlaveCard) {
+    nLinkLevel = (word >> 14) & 3;
+    bLinked = (word >> 13) & 1;
+    bSecondLink = (word >> 12) & 1;
+    nLinkError = (word >> 9) & 7;
+  }
+  return 0;
+}
+
+uint32_t CPortlane::WaitState(uint32_t mask) { return PollLinkState(mask); }
+
+void CPortlane::printLinkFailWhy() {
+  if (SendLinkWord(LINKW_LATCH_FAIL_WHY) != 0 || getState() != 0) return;
+  const uint32_t r = (g_LinkState >> 16) & 0xF;
+  std::string why;
+  if (r & 8) {
+    if (!(r & 4)) why += "PeriodCon NG; ";
+    if (r & 2) why += "OverTime NG; ";
+    if (r & 1) why += "SlaveLink  NG; ";
+  } else if (r == 1) {
+    why += "Read NG; ";
+  }
+  g_ErrorLog.Write("CPortlane::printLinkFailWhy", LOG_ERROR, "linked = 0 : Why= %x %s", r, why.c_str());
+}
+
+uint32_t CPortlane::SendLinkWord(uint32_t word) {
+  if (!PortlaneApi.bLoaded) return 1;
+  uint8_t frame[4];
+  PutU32(frame, word);
+  return PortlaneApi.QZ_CmdSend(frame, 4) != 0 ? 1 : 0;
+}
+
+uint32_t CPortlane::SendCtrlCmd(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply& reply) {
+  ++g_nCmdIssued;
+  const CardLinkCfg& link = Link();
+  uint16_t word = cmd;
+  if (g_bCmdSeqOn) {
+    word = static_cast<uint16_t>(((g_nCmdSeq & 15u) << 12) + (cmd & 0x1FFu));
+    ++g_nCmdSeq;
+  }
+  uint8_t frame[16] = {};
+  uint32_t length;
+  if (link.bFrameHeader) {
+    PutU32(frame, 0x0300000C);
+    PutU16(frame + 4, word);
+    PutU32(frame + 6, p1);
+    PutU32(frame + 10, p2);
+    length = 16;
+  } else {
+    PutU16(frame, word);
+    PutU32(frame + 2, p1);
+    PutU32(frame + 6, p2);
+    length = link.nReplyLen;
+  }
+  const uint32_t replyLen = link.nReplyLen;
+  bool ok = PortlaneApi.bLoaded && length <= sizeof frame && replyLen <= sizeof reply.bytes;
+  ok = ok && !(link.bWaitLinkState && WaitState(LINK_CMD_READY) != 0);
+  ok = ok && PortlaneApi.QZ_CmdSend(frame, length) == 0;
+  ok = ok && !(link.bWaitLinkState && WaitState(LINK_REPLY_PENDING) != 0);
+  ok = ok && PortlaneApi.QZ_CmdRecv(reply.bytes, replyLen) == 0;
+  if (ok && reply.Echo() != word) {
+    std::string text = StrFormat("USB Return err: code %x %x ", word, reply.Echo());
+    plat::DebugOutput(text);
+    g_ErrorLog.WriteText("CPortlane::SendCtrlCmd", LOG_ERROR, text);
+    ok = false;
+  }
+  if (ok) ++g_nCmdOk;
+  ++g_nCmdDone;
+  return ok ? 0 : 1;
+}
+
+bool CPortlane::ReturnV(uint32_t result) {
+  if (result == 0) return true;
+  g_bConnected = 0;
+  LogFailure("CPortlane::ReturnV", "Card is not connected");
+  throw MyException(RV_CARD_NOT_CONNECTED, 0);
+}
+
+bool CPortlane::SendCmd(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply& reply) {
+  plat::LockGuard g(g_csCardCmd);
+  if (!g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
+  return ReturnV(SendCtrlCmd(cmd, p1, p2, reply));
+}
+
+bool CPortlane::SendComCmd(uint32_t request, uint32_t, uint32_t, void* buffer, uint32_t length) {
+  plat::LockGuard g(g_csCardCmd);
+  if (!g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
+  const uint32_t rc = PortlaneApi.bLoaded ? PortlaneApi.QZ_SendComCmd(0, request, 0, 0, buffer, length) : 1;
+  return ReturnV(rc != 0 ? 1 : 0);
+}
+
+uint32_t CPortlane::BufSendRaw(const uint8_t* block) {
+  if (!PortlaneApi.bLoaded) return 1;
+  const CardLinkCfg& link = Link();
+  const uint32_t chunk = link.CardType != 0 ? 512 : kStreamBlockSize;
+  for (uint32_t off = 0; off < kStreamBlockSize; off += chunk) {
+    if (link.bWaitLinkState && PollLinkState(LINK_BULK_READY) != 0) return 1;
+    if (PortlaneApi.QZ_BufSend(block + off, chunk) != 0) return 1;
+  }
+  return 0;
+}
+
+bool CPortlane::BufSend(const uint8_t* block, uint32_t) {
+  plat::Lock& lock = Link().bSharedLock ? g_csCardCmd : g_csCardBuf;
+  plat::LockGuard g(lock);
+  if (!g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
+  return ReturnV(BufSendRaw(block));
+}
+
+uint32_t CPortlane::LinkSlave() {
+  const CardLinkCfg& link = Link();
+  for (uint32_t w : {LINKW_QUALITY_PERIOD | link.QualityPeriod, LINKW_LOST_FAIL | link.nLostFail,
+                     LINKW_LOST_LINK | link.nLostLink, 0x10000000u, 0x11000000u, 0x12000000u})
+    if (SendLinkWord(w) != 0) return 1;
+  plat::Sleep(link.QualityPeriod);
+  if (getState() != 0) return 1;
+  if (nLinkLevel < 2) {
+    OpenBox(Lang("副卡未连接，必须连接副卡才能打开卡",
+                 "The secondary card is not connected, it must be connected to open the card"));
+    return 1;
+  }
+  struct Step {
+    uint32_t word;
+    bool twoWords;  // 0x01000001 goes first, 2 ms before the step's own word
+    uint32_t linked, second;
+  };
+  const Step steps[] = {{0x01000004, true, 0, 0}, {0x01000005, false, 0, 1}, {0x01000002, false, 1, 1}};
+  for (const Step& s : steps) {
+    if (s.twoWords) {
+      if (SendLinkWord(0x01000001) != 0) return 1;
+      plat::Sleep(2);
+    }
+    if (SendLinkWord(s.word) != 0) return 1;
+    plat::Sleep(2);
+    if (getState() != 0) return 1;
+    if (nLinkLevel < 2 || bLinked != s.linked || bSecondLink != s.second) return 1;
+  }
+  if (SendLinkWord(0x01000000) != 0 || getState() != 0) return 1;
+  return nLinkError == 0 ? 0 : 1;
+}
+
+uint32_t CPortlane::ClearUSB() {
+  const CardLinkCfg& link = Link();
+  if (!PortlaneApi.bLoaded) return 1;
+  const char* clearZh = "清除一次读缓冲区!!! ";
+  const char* clearEn = "Clear the read buffer once!!!";
+  if (link.CardType != 0) {
+    if (link.bSlaveCard && LinkSlave() != 0) return 1;
+    uint8_t scratch[512];
+    uint32_t quiet = 0;
+    auto checkedState = [&]() -> bool {
+      if (getState() != 0) return false;
+      if (SlaveLinkLost()) {
+        printLinkFailWhy();
+        return false;
+      }
+      return true;
+    };
+    for (int round = 0; round < 100; ++round) {
+      plat::Sleep(link.bSlaveCard ? link.QualityPeriod / 5u : 10u);
+      ++quiet;
+      if (!checkedState()) return 1;
+      if (g_LinkState & LINK_REPLY_PENDING) {
+        g_ErrorLog.Write("CPortlane::ClearUSB", LOG_ERROR, "%s", Lang(clearZh, clearEn));
+        if (PortlaneApi.QZ_CmdRecv(scratch, link.nReplyLen) != 0) return 1;
+        quiet = 0;
+      }
+      if (!checkedState()) return 1;
+      if (g_LinkState & LINK_BULK_PENDING) {
+        g_ErrorLog.Write("CPortlane::ClearUSB", LOG_ERROR, "%s", Lang(clearZh, clearEn));
+        if (PortlaneApi.QZ_BufRecv(scratch, 512) != 0) return 1;
+        quiet = 0;
+      } else if (quiet >= 10) {
+        break;
+      }
+    }
+    if (!link.bSlaveCard) return 0;
+    if (getState() != 0) return 1;
+    return (nLinkLevel >= 2 && bLinked == 1 && bSecondLink == 1) ? 0 : 1;
+  }
+  uint8_t status[4] = {};
+  for (int round = 0; round < 20; ++round) {
+    std::memset(status, 0, sizeof status);
+    if (PortlaneApi.QZ_SendComCmd(0, 0xDF, 0, 0, status, 4) != 0) {
+      OpenBox(Lang("usb控制通道通讯失败！", "USB control channel communication failed!"));
+      return 1;
+    }
+    if (status[0] != '[') {
+      OpenBox(StrFormat(Lang("板卡初始化未完成%x", "Board initialization incomplete %x"),
+                        static_cast<int>(static_cast<int8_t>(status[0]))));
+      return 1;
+    }
+    if ((status[1] & 0x51) == 0x51) return 0;
+    uint8_t scratch[512];
+    PortlaneApi.QZ_CmdRecv(scratch, 512);
+    g_ErrorLog.Write("CPortlane::ClearUSB", LOG_ERROR, "%s", Lang(clearZh, clearEn));
+  }
+  OpenBox(StrFormat(Lang("打开失败，268通道异常%x", "Open failed, 268 channel exception %x"), status[1]));
+  return 1;
+}
+
+uint32_t CPortlane::Open(uint32_t index) {
+  if (!PortlaneApi.bLoaded || PortlaneApi.QZ_OpenDriver(index) != 0) return 1;
+  if (g_SystemPara.CardLinkCfg.CardType != 0) {
+    // The driver writes the "secondary card linked" byte. A 32-bit build passes its address as the
+    // request's value; a 64-bit address does not fit there, so it goes in the buffer argument.
+    uint8_t slave = 0;
+    if (sizeof(void*) == 4)
+      PortlaneApi.QZ_SendComCmd(0, 0xA2, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&slave)), 0, nullptr, 0);
+    else
+      PortlaneApi.QZ_SendComCmd(0, 0xA2, 0, 0, &slave, 1);
+    SystemPara::InitParaLink(static_cast<int8_t>(slave));
+  }
+  g_nCmdSeq = 0;
+  g_nCmdOk = 0;
+  g_bCmdSeqOn = 1;
+  g_nLinkToggle = 0;
+  g_nCmdIssued = 0;
+  g_nCmdDone = 0;
+  if (ClearUSB() != 0) return 1;
+  CmdReply reply;
+  return SendCtrlCmd(CMD_SET_FLAG, 0, FLAG_LINK_OPEN, reply) != 0 ? 1 : 0;
+}
+
+uint32_t CPortlane::Close() {
+  plat::LockGuard cmd(g_csCardCmd);
+  plat::LockGuard buf(g_csCardBuf);
+  g_bConnected = 0;
+  if (PortlaneApi.bLoaded) PortlaneApi.QZ_CloseDriver();
+  g_hCardMutex.Close();
+  return 0;
+}

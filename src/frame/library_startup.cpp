@@ -1,0 +1,48 @@
+#include "frame/library_startup.h"
+
+#include <cstdlib>
+#include <ctime>
+
+#include "calibration/box_para.h"
+#include "calibration/cali_modules.h"
+#include "cardlink/portlane.h"
+#include "frame/errors.h"
+#include "frame/ini_cfg.h"
+#include "frame/log_file.h"
+#include "frame/system_para.h"
+#include "frame/worker_threads.h"
+#include "mark/mark_job.h"
+#include "mark/phase_timer.h"
+#include "platform/debug_out.h"
+#include "platform/module.h"
+
+void LibraryLoadCompanions() {
+  LoadGridelModule();
+  LoadCorrixModule();
+  InitCorrixAtLoad();
+  CPortlane::LoadDll();
+}
+
+void LibraryProcessAttach() {
+  InitLanguage();
+  g_SystemPara.bNewBoxCali = ReadMainInt("MAIN", "bNewBoxCali", 0);
+  SetBoxParaDefaults(g_BoxPara);
+  CCaliLink::ReadPara(false, false);
+  InitErrorTexts();
+  nMarkState = kMarkStateIdle;
+  g_ErrorLog.Init(BuildLogFilePath("Error.log"));
+  g_InfoLog.Init("");
+  const std::string logDir = BuildLogDir();
+  DeleteOldLogs(logDir, std::string(1, plat::kPathSep) + "*.log");
+  DeleteOldLogs(logDir, std::string(1, plat::kPathSep) + "*.xls");
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  ResetPhaseTimer();
+  plat::TimerResolutionBegin(1);
+}
+
+void LibraryProcessDetach() {
+  plat::TimerResolutionEnd(1);
+  StopWorkerThreads();
+  CPortlane::FreeDll();
+  FreeCaliModules();
+}

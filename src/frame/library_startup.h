@@ -1,0 +1,18 @@
+#pragma once
+// What happens when the library is loaded into a host process and when the process ends.
+//
+// The library has no initialisation export. When the system loads it, the companion libraries are
+// loaded (box-correction module, calibration module with its Initial(1), driver-link library by the
+// configured card type), each showing a box when it is missing; then the entry routine reads the
+// language file, the calibration defaults and "CaliPara.cl", fills the error texts, sets the job
+// idle, opens the error log and the daily log, deletes old logs, seeds the random generator,
+// creates the phase timer entries and raises the timer resolution. It never refuses the load and
+// starts no thread. Once loaded the library stays loaded until the process ends; then the timer
+// resolution is restored, the worker threads are joined and the companions are freed.
+
+// Load steps that come before the entry routine: the companion loaders.
+void LibraryLoadCompanions();
+// The entry routine on process attach.
+void LibraryProcessAttach();
+// The entry routine on process detach, then the companions are freed.
+void LibraryProcessDetach();

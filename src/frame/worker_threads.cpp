@@ -1,0 +1,54 @@
+#include "frame/worker_threads.h"
+
+#include <mutex>
+
+#include "cardlink/watchdog.h"
+#include "monitor/monitor_thread.h"
+#include "platform/thread.h"
+
+std::atomic<uint8_t> g_bStopThreads{0};
+std::atomic<uint8_t> g_bMonitorRunning{0};
+std::atomic<uint8_t> g_bCheckRunning{0};
+
+namespace {
+
+// Guards the two thread objects against a start and a stop on two host threads at once.
+std::mutex g_threadsLock;
+plat::Thread g_monitorThread;
+plat::Thread g_checkThread;
+
+void JoinBoth() {
+  g_monitorThread.Join();
+  g_checkThread.Join();
+}
+
+// Keeps the thread objects' destruction (a join) from running with the stop flag clear at unload.
+struct ThreadsAtUnload {
+  ~ThreadsAtUnload() { StopWorkerThreads(); }
+} g_threadsAtUnload;
+
+}  // namespace
+
+void StartWorkerThreads() {
+  std::lock_guard<std::mutex> g(g_threadsLock);
+  if (g_bMonitorRunning.load() != 0) return;
+
+  // A watchdog still running after its monitor failed to start, or threads that ended but were
+  // not joined yet: end and join them before the objects are reused.
+  if (g_monitorThread.Running() || g_checkThread.Running()) {
+    g_bStopThreads.store(1);
+    JoinBoth();
+  }
+
+  g_bStopThreads.store(0);
+  g_bMonitorRunning.store(1);
+  if (!g_monitorThread.Start(MonitorThreadProc)) g_bMonitorRunning.store(0);
+  g_bCheckRunning.store(1);
+  if (!g_checkThread.Start(UsbCheckStock)) g_bCheckRunning.store(0);
+}
+
+void StopWorkerThreads() {
+  std::lock_guard<std::mutex> g(g_threadsLock);
+  g_bStopThreads.store(1);
+  JoinBoth();
+}

@@ -1,0 +1,18 @@
+// The shared library's load trigger on POSIX. This object is linked after every other object of
+// the library, so it is constructed after all of the library's globals and destroyed before them:
+// the same place the system's entry routine has on Win32.
+#include "frame/library_startup.h"
+
+namespace {
+
+struct LibraryEntry {
+  LibraryEntry() {
+    LibraryLoadCompanions();
+    LibraryProcessAttach();
+  }
+  ~LibraryEntry() { LibraryProcessDetach(); }
+};
+
+LibraryEntry g_libraryEntry;
+
+}  // namespace

@@ -1,0 +1,146 @@
+// Loading the library like a host: the companion boxes, the language file, the per-card folders,
+// the logs and old-log clean-up, and an export that needs no card.
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "qzmark.h"
+#include "support/staged_library.h"
+
+namespace {
+
+using qztest::StagedLibrary;
+
+const char* const kGridelMissing = "topmost ok: Failed to initialize Gridel.dll!  r  n";
+const char* const kGridelIncomplete = "topmost ok: Failed to initialize Gridel.dll!";
+const char* const kCorrixMissing = "topmost ok: Failed to initialize Corrix. DLL!  r  n";
+const char* const kPortlaneMissing = "topmost ok: Failed to initialize Portlane.dll!  r  n";
+const char* const kNoLanguage = "plain ok: no language File";
+
+std::string DailyLogName() {
+  plat::LocalTime t = plat::SystemClock().Local();
+  char name[32];
+  std::snprintf(name, sizeof name, "Log_%02d_%02d.log", t.month, t.day);
+  return name;
+}
+
+void AddAllCompanions(StagedLibrary& lib) {
+  lib.AddStandIn("Gridel", "full");
+  lib.AddStandIn("Corrix", "full");
+  lib.AddStandIn("Portlane", "full");
+}
+
+TEST(Startup, BareFolderShowsEveryCompanionBoxInEnglishThenWorks) {
+  StagedLibrary lib;
+  ASSERT_TRUE(lib.Load());
+  std::vector<std::string> expected = {kGridelMissing, kCorrixMissing, kPortlaneMissing, kNoLanguage};
+  EXPECT_EQ(lib.Boxes(), expected);
+  auto getSwVer = lib.Get<decltype(&QZ_GetSwVer)>("QZ_GetSwVer");
+  ASSERT_NE(getSwVer, nullptr);
+  uint32_t v = 0;
+  EXPECT_EQ(getSwVer(&v), 0u);
+  EXPECT_EQ(v, 0x3454u);
+  EXPECT_EQ(getSwVer(nullptr), 2u);
+  // The logs are open in the plain log folder beside the library.
+  EXPECT_TRUE(plat::FileExists(lib.LibDir() + "LOG" + plat::kPathSep + "Card" + plat::kPathSep + "Error.log"));
+  EXPECT_TRUE(plat::FileExists(lib.LogDir() + DailyLogName()));
+}
+
+TEST(Startup, ChineseLanguageFileStillShowsCompanionBoxesInEnglish) {
+  StagedLibrary lib;
+  lib.AddExampleLanguageFiles();
+  lib.WriteConfig("QZMarkPara.cfg", "[OTHER]\nlanguageFile=QZ_zh.txt\n");
+  ASSERT_TRUE(lib.Load());
+  std::vector<std::string> expected = {kGridelMissing, kCorrixMissing, kPortlaneMissing};
+  EXPECT_EQ(lib.Boxes(), expected);
+}
+
+TEST(Startup, CompleteCompanionsShowNoBox) {
+  StagedLibrary lib;
+  AddAllCompanions(lib);
+  lib.AddExampleLanguageFiles();
+  ASSERT_TRUE(lib.Load());
+  EXPECT_TRUE(lib.Boxes().empty());
+}
+
+TEST(Startup, IncompleteCompanionsShowTheirBoxes) {
+  struct Case {
+    const char* gridel;
+    const char* corrix;
+    const char* portlane;
+    std::vector<std::string> boxes;
+  } cases[] = {
+      {"partial", "full", "full", {kGridelIncomplete}},
+      {"full", "partial", "full", {kCorrixMissing}},
+      {"full", "full", "partial", {kPortlaneMissing}},
+  };
+  // One load per process: run the case selected by the environment, or fork the cases as child
+  // processes is not portable; instead each case gets its own staged folder and library copy.
+  for (const Case& c : cases) {
+    StagedLibrary lib;
+    lib.AddStandIn("Gridel", c.gridel);
+    lib.AddStandIn("Corrix", c.corrix);
+    lib.AddStandIn("Portlane", c.portlane);
+    lib.AddExampleLanguageFiles();
+    ASSERT_TRUE(lib.Load());
+    EXPECT_EQ(lib.Boxes(), c.boxes) << c.gridel << ' ' << c.corrix << ' ' << c.portlane;
+  }
+}
+
+TEST(Startup, CardTypeChoosesTheDriverLinkLibrary) {
+  {
+    StagedLibrary pcie;
+    pcie.AddStandIn("Gridel", "full");
+    pcie.AddStandIn("Corrix", "full");
+    pcie.AddStandIn("PortlanePCIE", "full");
+    pcie.AddExampleLanguageFiles();
+    pcie.WriteConfig("QZMarkPara.cfg", "[Main]\nCardType=1\n");
+    ASSERT_TRUE(pcie.Load());
+    EXPECT_TRUE(pcie.Boxes().empty());
+  }
+  {
+    StagedLibrary usbOnly;  // PCIe configured, only the USB library present
+    AddAllCompanions(usbOnly);
+    usbOnly.AddExampleLanguageFiles();
+    usbOnly.WriteConfig("QZMarkPara.cfg", "[main]\ncardtype=7\n");
+    ASSERT_TRUE(usbOnly.Load());
+    EXPECT_EQ(usbOnly.Boxes(), std::vector<std::string>{kPortlaneMissing});
+  }
+}
+
+TEST(Startup, PerCardFolderHoldsConfigurationAndLogs) {
+  StagedLibrary lib('3');
+  AddAllCompanions(lib);
+  lib.AddExampleLanguageFiles();
+  ASSERT_TRUE(lib.Load());
+  EXPECT_TRUE(lib.Boxes().empty());  // the language file was found in ini/Quenlo3
+  const std::string logDir = lib.Root() + "LOG" + plat::kPathSep + "Card3" + plat::kPathSep;
+  EXPECT_EQ(lib.LogDir(), logDir);
+  EXPECT_TRUE(plat::FileExists(logDir + "Error.log"));
+  EXPECT_TRUE(plat::FileExists(logDir + DailyLogName()));
+}
+
+TEST(Startup, OldLogsAreDeletedAtLoad) {
+  StagedLibrary lib;
+  AddAllCompanions(lib);
+  lib.AddExampleLanguageFiles();
+  const std::string logDir = lib.LogDir();
+  ASSERT_TRUE(plat::CreateFolders(logDir));
+  const int64_t now = plat::SystemClock().Now();
+  struct Case {
+    const char* name;
+    int days;
+    bool kept;
+  } cases[] = {
+      {"Log_01_02.log", 11, false}, {"Log_01_03.log", 9, true}, {"Log.log", 30, true},
+      {"data.xls", 30, true},       {"monitor_01.xls", 30, false},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(plat::WriteWholeFile(logDir + c.name, "x"));
+    ASSERT_TRUE(plat::SetFileLastWriteTime(logDir + c.name, now - int64_t{c.days} * 86400));
+  }
+  ASSERT_TRUE(lib.Load());
+  for (const Case& c : cases) EXPECT_EQ(plat::FileExists(logDir + c.name), c.kept) << c.name;
+}
+
+}  // namespace

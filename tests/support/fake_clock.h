@@ -1,0 +1,31 @@
+#pragma once
+// A clock that tests set by hand; installed for the lifetime of the object.
+#include <cstdint>
+
+#include "platform/clock.h"
+
+namespace qztest {
+
+class FakeClock : public plat::Clock {
+ public:
+  FakeClock() { plat::SetClock(this); }
+  ~FakeClock() override { plat::SetClock(nullptr); }
+
+  uint32_t TickMs() override { return tick; }
+  double PerfMs() override { return perf; }
+  plat::LocalTime Local() override { return local; }
+  int64_t Now() override { return now; }
+  void Sleep(uint32_t ms) override {
+    tick += ms;
+    perf += ms;
+    slept += ms;
+  }
+
+  uint32_t tick = 0;
+  double perf = 0.0;
+  plat::LocalTime local;
+  int64_t now = 1700000000;
+  uint64_t slept = 0;
+};
+
+}  // namespace qztest

@@ -1,0 +1,86 @@
+#include "support/staged_library.h"
+
+#include <stdexcept>
+
+#include "frame/ini_cfg.h"
+#include "platform/files.h"
+
+namespace qztest {
+
+namespace {
+
+std::string LibraryFileName() {
+#if defined(_WIN32)
+  return "QZMark.dll";
+#else
+  return "libqzmark.so";
+#endif
+}
+
+void CopyOrThrow(const std::string& from, const std::string& to) {
+  if (!plat::CopyFilePath(from, to)) throw std::runtime_error("cannot copy " + from + " to " + to);
+}
+
+}  // namespace
+
+StagedLibrary::StagedLibrary(char cardChar) : cardChar_(cardChar) {
+  libDir_ = root_.Path() + (cardChar ? std::string("QuenloDLL") + cardChar : std::string("bin")) +
+            plat::kPathSep;
+  if (!plat::CreateFolders(libDir_)) throw std::runtime_error("cannot create " + libDir_);
+  CopyOrThrow(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + LibraryFileName(), libDir_ + LibraryFileName());
+}
+
+std::string StagedLibrary::ConfigDir() const {
+  std::string p = ResolveConfigPath(libDir_, "x");
+  return p.substr(0, p.size() - 1);
+}
+
+std::string StagedLibrary::LogDir() const { return ResolveLogDir(libDir_); }
+
+void StagedLibrary::AddStandIn(const std::string& module, const std::string& variant) {
+  const std::string file = plat::CompanionFileName(module);
+  CopyOrThrow(NativePath(QZ_TEST_MODULES_DIR) + plat::kPathSep + variant + plat::kPathSep + file,
+              libDir_ + file);
+}
+
+void StagedLibrary::WriteConfig(const std::string& name, const std::string& content) const {
+  plat::CreateFolders(ConfigDir());
+  if (!plat::WriteWholeFile(ConfigDir() + name, content)) throw std::runtime_error("cannot write " + name);
+}
+
+void StagedLibrary::AddExampleLanguageFiles() const {
+  for (const char* name : {"QZ_zh.txt", "QZ_en.txt"}) {
+    std::string text;
+    if (!plat::ReadWholeFile(NativePath(std::string(QZ_SOURCE_DIR) + "/examples/ini/" + name), text))
+      throw std::runtime_error(std::string("cannot read the example ") + name);
+    WriteConfig(name, text);
+  }
+}
+
+bool StagedLibrary::Load() {
+  plat::SetEnvVar("QZMARK_MSGBOX_LOG", BoxLogPath());
+  module_ = plat::LoadModule(libDir_ + LibraryFileName());
+  return module_ != nullptr;
+}
+
+void* StagedLibrary::Symbol(const char* name) const { return module_ ? plat::FindSymbol(module_, name) : nullptr; }
+
+std::vector<std::string> StagedLibrary::Boxes() const { return ReadLines(BoxLogPath()); }
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::string text;
+  std::vector<std::string> lines;
+  if (!plat::ReadWholeFile(path, text)) return lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace qztest

@@ -1,0 +1,59 @@
+#pragma once
+// A host's view of the library for end-to-end tests: the built library copied into a fresh folder
+// (plain, or inside a per-card "QuenloDLL<c>" folder), its configuration written beside it, loaded
+// the way a host loads it, and its exports resolved by name. Boxes are captured through
+// QZMARK_MSGBOX_LOG into a file of the staging folder. Each test runs in its own process, so the
+// library's load-time behaviour is fresh in every test; a loaded library stays loaded until the
+// process ends.
+#include <string>
+#include <vector>
+
+#include "platform/module.h"
+#include "support/temp_dir.h"
+
+namespace qztest {
+
+class StagedLibrary {
+ public:
+  // cardChar 0: the library lies in <root>/bin/; otherwise in <root>/QuenloDLL<cardChar>/.
+  explicit StagedLibrary(char cardChar = 0);
+
+  const std::string& Root() const { return root_.Path(); }
+  // The library's folder, ending with the separator.
+  const std::string& LibDir() const { return libDir_; }
+  // Where the library looks for its configuration files and writes its logs (ending with the
+  // separator).
+  std::string ConfigDir() const;
+  std::string LogDir() const;
+
+  // Copies a companion: a stand-in ("full" or "partial" export set) of Gridel, Corrix, Portlane or
+  // PortlanePCIE.
+  void AddStandIn(const std::string& module, const std::string& variant);
+  // Writes a file of the configuration folder (created when missing).
+  void WriteConfig(const std::string& name, const std::string& content) const;
+  // The example language files of the project.
+  void AddExampleLanguageFiles() const;
+
+  // Loads the library; false when the system refused it.
+  bool Load();
+  void* Symbol(const char* name) const;
+  template <class F>
+  F Get(const char* name) const {
+    return reinterpret_cast<F>(Symbol(name));
+  }
+
+  // The boxes shown so far, one line each ("<topmost|plain> <ok|yesno>: <text>").
+  std::vector<std::string> Boxes() const;
+  std::string BoxLogPath() const { return root_.File("boxes.txt"); }
+
+ private:
+  TempDir root_;
+  std::string libDir_;
+  char cardChar_;
+  plat::ModuleHandle module_ = nullptr;
+};
+
+// The lines of a text file (without line ends); empty when it cannot be read.
+std::vector<std::string> ReadLines(const std::string& path);
+
+}  // namespace qztest

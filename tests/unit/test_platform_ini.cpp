@@ -1,0 +1,279 @@
+// INI profiles: one table of cases, run through plat::IniReadString / plat::IniWriteString (our
+// engine on POSIX, the system's profile functions on Win32) and, on Win32, through our engine as
+// well. Where our engine runs, the file it leaves is compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/ini_profile.h"
+#include "platform/module.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct IniWrite {
+  std::string section, key, value;
+  bool ok = true;
+};
+
+struct IniRead {
+  std::string section, key, def, want;
+};
+
+struct IniCase {
+  const char* name;
+  std::optional<std::string> file;  // contents before the case; kNoFile: none
+  std::vector<IniWrite> writes;
+  std::vector<IniRead> reads;
+  // The file our engine leaves (new lines of a new file end with "\n" here and with the
+  // platform's line end in the file); nullptr: not compared.
+  const char* after = nullptr;
+  const char* path = "t.ini";
+  // Set where Wine's profile functions are known to differ from Windows: why.
+  const char* wineDiffers = nullptr;
+};
+
+constexpr std::nullopt_t kNoFile = std::nullopt;
+const std::string k300(300, 'x');
+const std::string k255(255, 'x');
+const std::string k254(254, 'x');
+
+const std::vector<IniCase> kCases = {
+    // ---- reading
+    {"MissingFileGivesDefault", kNoFile, {}, {{"A", "k", "def", "def"}}},
+    {"MissingSectionGivesDefault", "[A]\nk=1\n", {}, {{"B", "k", "d", "d"}}},
+    {"MissingKeyGivesDefault", "[A]\nk=1\n", {}, {{"A", "x", "d", "d"}, {"A", "x", "", ""}}},
+    {"NamesIgnoreCase",
+     "[Main]\nSpeed=5\n",
+     {},
+     {{"MAIN", "speed", "d", "5"}, {"main", "SPEED", "d", "5"}}},
+    {"BlanksAroundNamesAndValues",
+     "  [Main]  \n  Speed  =  5  \n\tGap\t=\t7\t\n",
+     {},
+     {{"Main", "Speed", "d", "5"}, {"Main", "Gap", "d", "7"}}},
+    {"BlanksInsideSectionBrackets", "[ Main ]\nk=1\n", {}, {{"Main", "k", "d", "1"}}},
+    {"RequestedNamesLoseBlanks", "[Main]\nSpeed=5\n", {}, {{" Main ", " Speed ", "d", "5"}}},
+    {"InnerBlanksOfNamesAndValuesStay",
+     "[Main]\nmy key = a  b\n",
+     {},
+     {{"Main", "my key", "d", "a  b"}, {"Main", "mykey", "d", "d"}}},
+    {"OnePairOfQuotesRemoved",
+     "[Q]\na=\"x y\"\nb='x y'\nc=\" padded \"\nd= \"q\" \ne=\"\"\nf=\"a\"b\"\ng=\"\"x\"\"\n",
+     {},
+     {{"Q", "a", "d", "x y"},
+      {"Q", "b", "d", "x y"},
+      {"Q", "c", "d", " padded "},
+      {"Q", "d", "d", "q"},
+      {"Q", "e", "d", ""},
+      {"Q", "f", "d", "a\"b"},
+      {"Q", "g", "d", "\"x\""}}},
+    {"UnmatchedQuotesStay",
+     "[Q]\na=\"x'\nb=\"\nc=x\"\nd='x\n",
+     {},
+     {{"Q", "a", "d", "\"x'"}, {"Q", "b", "d", "\""}, {"Q", "c", "d", "x\""}, {"Q", "d", "d", "'x"}}},
+    {"PresentEmptyValueIsEmpty",
+     "[A]\nk=\nm=   \n",
+     {},
+     {{"A", "k", "d", ""}, {"A", "m", "d", ""}}},
+    {"NothingAfterValueIsComment",
+     "[A]\nk=5 ; five\np=C:\\a;b\n",
+     {},
+     {{"A", "k", "d", "5 ; five"}, {"A", "p", "d", "C:\\a;b"}}},
+    {"ValueMayHoldEquals", "[A]\nk=a=b\n", {}, {{"A", "k", "d", "a=b"}}},
+    {"LineWithoutEqualsIsNoKey", "[A]\nflag\n", {}, {{"A", "flag", "d", "d"}}},
+    {"CommentLineIsNoKey", "[A]\n;k=0\nk=1\n", {}, {{"A", "k", "d", "1"}}},
+    {"SectionHeaderWithTrailingText", "[A] ; main\nk=1\n", {}, {{"A", "k", "d", "1"}}},
+    {"FirstKeyWins", "[A]\nk=1\nK=2\n", {}, {{"A", "k", "d", "1"}}},
+    {"FirstSectionWins", "[A]\nk=1\n[a]\nk=2\n", {}, {{"A", "k", "d", "1"}}},
+    {"KeysStayInTheirSection",
+     "k=0\n[A]\n[B]\nk=2\n",
+     {},
+     {{"A", "k", "d", "d"}, {"B", "k", "d", "2"}}},
+    {"BlankLinesInsideSection", "[A]\n\n\nk=1\n\n[B]\n", {}, {{"A", "k", "d", "1"}}},
+    {"CrLfLines",
+     "[A]\r\nk=1\r\nm=\r\n\r\n[B]\r\nx=\"q\"\r\n",
+     {},
+     {{"A", "k", "d", "1"}, {"A", "m", "d", ""}, {"B", "x", "d", "q"}}},
+    {"LastLineWithoutLineEnd", "[A]\nk=1", {}, {{"A", "k", "d", "1"}}},
+    {"ValueCutAt255Bytes",
+     "[A]\nlong=" + k300 + "\nexact=" + k255 + "\nquoted=\"" + k254 + "\"\nquotedlong=\"" + k300 +
+         "\"\n",
+     {{"A", "written", k300}},
+     {{"A", "long", "d", k255},
+      {"A", "exact", "d", k255},
+      {"A", "quoted", "d", k254},
+      {"A", "quotedlong", "d", k255},
+      {"A", "missing", k300, k255},
+      {"A", "written", "d", k255}}},
+    {"DefaultLosesTrailingSpacesOnly",
+     kNoFile,
+     {},
+     {{"A", "k", "abc  ", "abc"}, {"A", "k", "  abc", "  abc"}, {"A", "k", "a\t", "a\t"}}},
+
+    // ---- writing
+    {"WriteCreatesFile", kNoFile, {{"S", "k", "v"}}, {{"S", "k", "d", "v"}}, "[S]\nk=v\n"},
+    {"WriteReplacesInPlace",
+     "[A]\nk=1\nm=2\n",
+     {{"A", "k", "9"}},
+     {{"A", "k", "d", "9"}, {"A", "m", "d", "2"}},
+     "[A]\nk=9\nm=2\n"},
+    {"WriteReplaceKeepsNameAndBlanks",
+     "[A]\nKey = 1\n",
+     {{"a", "KEY", "22"}},
+     {{"A", "Key", "d", "22"}},
+     "[A]\nKey = 22\n"},
+    {"WriteAppendsToSection",
+     "[A]\nk=1\n\n[B]\nx=1\n",
+     {{"A", "n", "5"}},
+     {{"A", "n", "d", "5"}, {"A", "k", "d", "1"}, {"B", "x", "d", "1"}, {"B", "n", "d", "d"}},
+     "[A]\nk=1\nn=5\n\n[B]\nx=1\n"},
+    {"WriteAppendsToEmptySection",
+     "[A]\n[B]\nx=1\n",
+     {{"A", "k", "1"}},
+     {{"A", "k", "d", "1"}, {"B", "k", "d", "d"}},
+     "[A]\nk=1\n[B]\nx=1\n"},
+    {"WriteAppendsSection",
+     "[A]\nk=1\n",
+     {{"C", "n", "5"}},
+     {{"C", "n", "d", "5"}, {"A", "k", "d", "1"}},
+     "[A]\nk=1\n[C]\nn=5\n"},
+    {"WriteKeepsCrLf",
+     "[A]\r\nk=1\r\n",
+     {{"A", "n", "2"}, {"B", "x", "3"}, {"A", "k", "0"}},
+     {{"A", "k", "d", "0"}, {"A", "n", "d", "2"}, {"B", "x", "d", "3"}},
+     "[A]\r\nk=0\r\nn=2\r\n[B]\r\nx=3\r\n"},
+    {"WriteAfterLastLineWithoutLineEnd",
+     "[A]\nk=1",
+     {{"A", "n", "2"}},
+     {{"A", "k", "d", "1"}, {"A", "n", "d", "2"}},
+     "[A]\nk=1\nn=2\n"},
+    {"WriteSectionAfterLastLineWithoutLineEnd",
+     "[A]\nk=1",
+     {{"B", "x", "1"}},
+     {{"A", "k", "d", "1"}, {"B", "x", "d", "1"}},
+     "[A]\nk=1\n[B]\nx=1\n"},
+    {"WriteEmptyValue",
+     "[A]\nk=1\n",
+     {{"A", "k", ""}, {"A", "m", ""}},
+     {{"A", "k", "d", ""}, {"A", "m", "d", ""}},
+     "[A]\nk=\nm=\n"},
+    {"WriteReplacesFirstOfDuplicates",
+     "[A]\nk=1\nk=2\n",
+     {{"A", "k", "3"}},
+     {{"A", "k", "d", "3"}},
+     "[A]\nk=3\nk=2\n"},
+    {"WriteGoesToFirstSectionOfName",
+     "[A]\nk=1\n[A]\nm=2\n",
+     {{"A", "m", "5"}},
+     {{"A", "m", "d", "5"}},
+     "[A]\nk=1\nm=5\n[A]\nm=2\n"},
+    {"WrittenQuotesAndSemicolonsReadBack",
+     kNoFile,
+     {{"A", "q", "\" x \""}, {"A", "s", "a;b"}},
+     {{"A", "q", "d", " x "}, {"A", "s", "d", "a;b"}},
+     "[A]\nq=\" x \"\ns=a;b\n"},
+    {"WriteIntoMissingFolderFails",
+     kNoFile,
+     {{"A", "k", "1", false}},
+     {{"A", "k", "d", "d"}},
+     nullptr,
+     "missing/t.ini"},
+};
+
+#if defined(_WIN32)
+constexpr bool kWin32 = true;
+#else
+constexpr bool kWin32 = false;
+#endif
+
+enum class Impl { Profile, Engine };
+
+struct Param {
+  IniCase c;
+  Impl impl;
+};
+
+bool RunningUnderWine() {
+#if defined(_WIN32)
+  plat::ModuleHandle ntdll = plat::LoadModule("ntdll.dll");
+  const bool wine = plat::FindSymbol(ntdll, "wine_get_version") != nullptr;
+  plat::FreeModule(ntdll);
+  return wine;
+#else
+  return false;
+#endif
+}
+
+// The text our engine writes: the file's own line end, or the platform's for a new file.
+std::string WithNewFileLineEnd(std::string s) {
+#if defined(_WIN32)
+  std::string out;
+  for (char ch : s) {
+    if (ch == '\n') out += '\r';
+    out += ch;
+  }
+  return out;
+#else
+  return s;
+#endif
+}
+
+class IniTable : public ::testing::TestWithParam<Param> {};
+
+TEST_P(IniTable, Case) {
+  const IniCase& c = GetParam().c;
+  const bool engine = GetParam().impl == Impl::Engine;
+  if (!engine && c.wineDiffers && RunningUnderWine()) GTEST_SKIP() << "Wine: " << c.wineDiffers;
+  qztest::TempDir dir;
+  const std::string path = dir.File(c.path);
+  if (c.file) {
+    ASSERT_TRUE(plat::WriteWholeFile(path, *c.file));
+  }
+
+  for (const IniWrite& w : c.writes) {
+    SCOPED_TRACE("write [" + w.section + "] " + w.key);
+    const bool ok = engine ? plat::ini_engine::WriteString(path, w.section, w.key, w.value)
+                           : plat::IniWriteString(path, w.section, w.key, w.value);
+    EXPECT_EQ(ok, w.ok);
+    if (!w.ok) {
+      EXPECT_TRUE(plat::FindFiles(dir.Path(), "*").empty()) << "a failed write left a file";
+      EXPECT_FALSE(plat::IsFolder(dir.File("missing"))) << "a failed write made a folder";
+    }
+  }
+  for (const IniRead& r : c.reads) {
+    SCOPED_TRACE("read [" + r.section + "] " + r.key);
+    const std::string got = engine ? plat::ini_engine::ReadString(path, r.section, r.key, r.def)
+                                   : plat::IniReadString(path, r.section, r.key, r.def);
+    EXPECT_EQ(got, r.want);
+  }
+
+  // Where our engine wrote, the file is exactly what it should be and nothing else is left.
+  if (c.after && (engine || !kWin32)) {
+    std::string text;
+    ASSERT_TRUE(plat::ReadWholeFile(path, text));
+    EXPECT_EQ(text, c.file ? std::string(c.after) : WithNewFileLineEnd(c.after));
+    EXPECT_EQ(plat::FindFiles(dir.Path(), "*"), std::vector<std::string>{c.path});
+  }
+}
+
+std::vector<Param> Params() {
+  std::vector<Param> out;
+  for (const IniCase& c : kCases) {
+    out.push_back({c, Impl::Profile});
+#if defined(_WIN32)
+    out.push_back({c, Impl::Engine});  // the system's functions above, our engine here
+#endif
+  }
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ini, IniTable, ::testing::ValuesIn(Params()),
+                         [](const ::testing::TestParamInfo<Param>& info) {
+                           return std::string(info.param.c.name) +
+                                  (info.param.impl == Impl::Engine ? "_Engine" : "");
+                         });
+
+}  // namespace
