@@ -28,6 +28,7 @@ struct FlashAreaMap {
   uint32_t nBlockSize;  // unit of the second block: it begins at base + unit
   uint32_t nBoxTableA;  // correction table 0
   uint32_t nBoxTableB;  // correction table 1
+  bool operator==(const FlashAreaMap&) const = default;
 };
 FlashAreaMap FlashAreaMapFor(bool bJustM25p64);
 // The map of the open card; zero until a card has been opened.

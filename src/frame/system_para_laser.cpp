@@ -165,7 +165,7 @@ void SystemPara::InitParaLaser() {
       nWaveNoMask = 0x1F;
       nWaveNoBit0IO = 23;
       nWaveNoLock = ReadMainInt(L, "nWaveNoLock", -1);
-      break;
+      [[fallthrough]];  // the YLS variants of kinds 1 and 7 apply as well
     case 1:
     case 7:
       bYLS = ReadMainInt(L, "bYLS", 0);

@@ -117,31 +117,5 @@ TEST_F(SystemParaTest, WaveNumberSelectionByLaserKind) {
   }
 }
 
-TEST_F(SystemParaTest, FibreIdlePwmAndRecordMaskDependOnTheKind) {
-  struct Case {
-    const char* cfg;
-    int32_t idleH, idleL, dutyChange;
-    uint32_t recordMask;
-  } cases[] = {
-      {"[LASER]\nLASER_TYPE=2\n[FIBER]\nnIdlePwmH=5\nnIdlePwmL=6\nbAllowFiberPwmDutyChange=1\n"
-       "[Main]\nnRecordMask=-4194305\n",
-       240, 288, 1, 0xFFBFFFFFu},
-      {"[LASER]\nLASER_TYPE=1\n[FIBER]\nnIdlePwmH=5\n[Main]\nnRecordMask=-4194305\n", 7, 7, 7, 0xFFFFFFFFu},
-      {"[LASER]\nLASER_TYPE=0\n[Main]\nnRecordMask=-4194305\n", 7, 7, 7, 0xFFFFFFFFu},
-      {"[LASER]\nLASER_TYPE=0\n", 7, 7, 7, 0x7FBFFFFFu},
-  };
-  for (const Case& c : cases) {
-    WriteCfg(c.cfg);
-    g_SystemPara = SystemPara{};
-    g_SystemPara.nIdlePwmH = g_SystemPara.nIdlePwmL = g_SystemPara.bAllowFiberPwmDutyChange = 7;
-    g_SystemPara.InitParaMain();
-    g_SystemPara.InitParaLaser();
-    EXPECT_EQ(g_SystemPara.nIdlePwmH, c.idleH) << c.cfg;
-    EXPECT_EQ(g_SystemPara.nIdlePwmL, c.idleL) << c.cfg;
-    EXPECT_EQ(g_SystemPara.bAllowFiberPwmDutyChange, c.dutyChange) << c.cfg;
-    EXPECT_EQ(static_cast<uint32_t>(g_SystemPara.nRecordMask), c.recordMask) << c.cfg;
-  }
-}
-
 }  // namespace
 }  // namespace qztest

@@ -152,12 +152,6 @@ TEST_F(WorkerThreadsTest, FailedCreationClearsTheRunningFlags) {
   EXPECT_EQ(g_bCheckRunning.load(), 1);
 }
 
-TEST_F(WorkerThreadsTest, StopWithoutStartReturns) {
-  StopWorkerThreads();
-  EXPECT_EQ(g_bMonitorRunning.load(), 0);
-  EXPECT_EQ(g_bCheckRunning.load(), 0);
-}
-
 TEST_F(WorkerThreadsTest, FullReadStartsThePairOnce) {
   g_SystemPara.InitPara();
   EXPECT_EQ(g_bMonitorRunning.load(), 1);
