@@ -10,6 +10,19 @@ if(QZ_WIN32 OR QZ_SANITIZE)
   foreach(t gtest gtest_main)
     target_compile_options(${t} PRIVATE -w)
   endforeach()
+  if(QZ_WIN32)
+    # The C runtime writes "\r\n" to text-mode streams; ctest reads the test list from standard
+    # output and wants "\n" alone, so gtest_main sets its standard streams to binary before main.
+    set(_qz_binary_streams ${CMAKE_BINARY_DIR}/googletest/binary_std_streams.h)
+    file(WRITE ${_qz_binary_streams} [=[
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+static const int qz_binary_std_streams =
+    (_setmode(_fileno(stdout), _O_BINARY), _setmode(_fileno(stderr), _O_BINARY), 0);
+]=])
+    target_compile_options(gtest_main PRIVATE "SHELL:-include ${_qz_binary_streams}")
+  endif()
   # Recent googletest sources define the namespaced names themselves.
   if(NOT TARGET GTest::gtest)
     add_library(GTest::gtest ALIAS gtest)

@@ -1,0 +1,580 @@
+#include "card_model.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace cardsim {
+
+namespace {
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+void Put16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+void SleepUs(uint32_t us) {
+  if (us) std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
+// Alarm bits of status r0: everything above the run state except bit 7 (the laser alarm's low bit).
+constexpr uint32_t kAlarmMask = 0xFFFFFF78u;
+
+}  // namespace
+
+CardModel::CardModel(CardType type) : defaultType_(type), t0_(std::chrono::steady_clock::now()) {
+  ApplyDefaults();
+}
+
+CardModel& CardModel::Global() {
+  // Never destroyed: driver calls may still arrive from threads while the process ends.
+  static CardModel* g = [] {
+    auto* m = new CardModel(CardType::Usb);
+    m->Reset();
+    return m;
+  }();
+  return *g;
+}
+
+void CardModel::SetDefaultType(CardType type) {
+  {
+    std::lock_guard<std::mutex> g(mu_);
+    defaultType_ = type;
+  }
+  Reset();
+}
+
+void CardModel::ApplyDefaults() {
+  cfg_ = CardConfig();
+  cfg_.type = defaultType_;
+  faults_ = CardFaults();
+  st_ = CardState();
+  log_.clear();
+  logTotal_ = 0;
+}
+
+void CardModel::Reset() {
+  std::lock_guard<std::mutex> g(mu_);
+  ApplyDefaults();
+  if (const char* path = std::getenv("CARDSIM_CONFIG"); path && *path) ApplyConfigFile(path);
+}
+
+uint32_t CardModel::LoadConfigFile(const char* path) {
+  std::lock_guard<std::mutex> g(mu_);
+  return ApplyConfigFile(path);
+}
+
+void CardModel::SetBulkSink(BulkSink* sink) {
+  std::lock_guard<std::mutex> g(mu_);
+  sink_ = sink;
+}
+
+// ------------------------------------------------------------------------------------------------
+// Driver entry points
+
+uint32_t CardModel::OpenDriver(uint32_t index) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (!cfg_.present) return 1;
+  st_.open = true;
+  st_.lost = false;
+  st_.openCount += 1;
+  st_.lastIndex = index;
+  return 0;
+}
+
+uint32_t CardModel::GetCardsNo(void* a, void* b, uint32_t /*magic*/) {
+  std::lock_guard<std::mutex> g(mu_);
+  // Our layout: a receives the number of cards (u32), b the index of the first one (u32).
+  if (a) Put32(static_cast<uint8_t*>(a), cfg_.present ? 1 : 0);
+  if (b) Put32(static_cast<uint8_t*>(b), 0);
+  return 0;
+}
+
+uint32_t CardModel::CloseDriver() {
+  std::lock_guard<std::mutex> g(mu_);
+  st_.open = false;
+  st_.closeCount += 1;
+  return 0;
+}
+
+uint32_t CardModel::CmdSend(const void* data, uint32_t length) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (!LinkUp() || !data) return 1;
+  if (faults_.loseAtSend && --faults_.loseAtSend == 0) {
+    st_.lost = true;
+    return 1;
+  }
+  const auto* b = static_cast<const uint8_t*>(data);
+  const bool pcie = cfg_.type == CardType::Pcie;
+  if (pcie && length == 4) {
+    LinkWord(Get32(b));
+    return 0;
+  }
+  uint32_t off = 0;
+  uint32_t flags = 0;
+  if (!pcie && length == 10) {
+  } else if (pcie && length == 12) {
+  } else if (pcie && length == 16 && Get32(b) == kFrameHeaderWord) {
+    off = 4;
+    flags |= CARDSIM_FRAME_HEADER;
+  } else {
+    Log(NewEntry(CARDSIM_KIND_REJECTED, data, length));
+    return 1;
+  }
+  if (faults_.holdLow & kStCmdReady) st_.notReadySends += 1;
+
+  const uint32_t word = Get16(b + off);
+  const uint32_t p1 = Get32(b + off + 2);
+  const uint32_t p2 = Get32(b + off + 6);
+  uint32_t command;
+  uint32_t seq = 0;
+  if (!cfg_.NumberedCommands() && (word & 0xFF) == 0x55 && (word >> 8) != 0) {
+    command = 0x100 + (word >> 8);
+    flags |= CARDSIM_FRAME_LEGACY;
+  } else {
+    command = word & 0x1FF;
+    seq = word >> 12;
+  }
+
+  cardsim_frame e = NewEntry(CARDSIM_KIND_COMMAND, data, length);
+  e.word = word;
+  e.command = command;
+  e.p1 = p1;
+  e.p2 = p2;
+  e.seq = seq;
+  e.flags = flags;
+  Log(e);
+
+  uint32_t r0 = 0, r1 = 0;
+  Command(command, p1, p2, r0, r1);
+  if (auto it = cfg_.answers.find({command, p1, p2}); it != cfg_.answers.end()) {
+    r0 = it->second.first;
+    r1 = it->second.second;
+  }
+  uint32_t echo = word;
+  if (faults_.wrongEchoAt && --faults_.wrongEchoAt == 0) echo ^= 0x1000;
+  std::memset(st_.reply, 0, sizeof st_.reply);
+  Put16(st_.reply, echo);
+  Put32(st_.reply + 2, r0);
+  Put32(st_.reply + 6, r1);
+  st_.replyLen = ReplyLength();
+  st_.replyPending = true;
+  return 0;
+}
+
+uint32_t CardModel::CmdRecv(void* buffer, uint32_t length) {
+  uint32_t sleepUs;
+  {
+    std::lock_guard<std::mutex> g(mu_);
+    if (!LinkUp() || !buffer || !st_.replyPending) return 1;
+    std::memcpy(buffer, st_.reply, std::min(length, st_.replyLen));
+    st_.replyPending = false;
+    sleepUs = cfg_.latencyUs;
+  }
+  SleepUs(sleepUs);
+  return 0;
+}
+
+uint32_t CardModel::BufSend(const void* data, uint32_t length) {
+  uint32_t sleepUs;
+  {
+    std::lock_guard<std::mutex> g(mu_);
+    if (!LinkUp() || !data || length == 0) return 1;
+    if (faults_.loseAtChunk && --faults_.loseAtChunk == 0) {
+      st_.lost = true;
+      return 1;
+    }
+    if (faults_.holdLow & kStBulkReady) st_.notReadySends += 1;
+    if (sink_) sink_->Chunk(static_cast<const uint8_t*>(data), length);
+    st_.bulkChunks += 1;
+    st_.bulkBytes += length;
+    st_.lastChunkLength = length;
+    sleepUs = cfg_.latencyUs;
+  }
+  SleepUs(sleepUs);
+  return 0;
+}
+
+uint32_t CardModel::BufRecv(void* buffer, uint32_t length) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (!LinkUp() || !buffer || st_.bulkPending == 0) return 1;
+  const uint32_t n = std::min(length, st_.bulkPending);
+  std::memset(buffer, 0xEE, n);
+  st_.bulkPending -= n;
+  return 0;
+}
+
+uint32_t CardModel::DeviceIoControl(uint32_t code, void* /*in*/, uint32_t /*inLength*/, void* out,
+                                    uint32_t outLength, uint32_t* returned) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (!LinkUp() || code != kIoctlLinkState || !out || outLength < 4) return 1;
+  Put32(static_cast<uint8_t*>(out), ComposeLinkState());
+  if (returned) *returned = 4;
+  return 0;
+}
+
+uint32_t CardModel::SendComCmd(uint32_t direction, uint32_t request, uint32_t value, uint32_t index,
+                               void* buffer, uint32_t length) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (!LinkUp()) return 1;
+  cardsim_frame e = NewEntry(CARDSIM_KIND_CONTROL, nullptr, length);
+  e.word = request;
+  e.command = request;
+  e.p1 = value;
+  e.p2 = index;
+  Log(e);
+  if (direction != 0) return 1;
+  auto* out = static_cast<uint8_t*>(buffer);
+  if (cfg_.type == CardType::Usb) {
+    if (request == kReqUsbStatus) {
+      if (!out || length < 2) return 1;
+      uint8_t b1;
+      if (cfg_.usbStartup == 1) {
+        b1 = 0x00;
+      } else if (cfg_.usbStartup == 2 || st_.usbPolls < cfg_.usbNotReadyPolls) {
+        st_.usbPolls += (cfg_.usbStartup == 2 ? 0 : 1);
+        b1 = 0x10;
+      } else {
+        // Bit 0 of byte 1 falls while something waits on the command channel.
+        b1 = st_.replyPending ? 0x50 : 0x51;
+      }
+      out[0] = cfg_.usbStartup == 1 ? 0x00 : '[';
+      out[1] = b1;
+      for (uint32_t i = 2; i < std::min<uint32_t>(length, 4); ++i) out[i] = 0;
+      return 0;
+    }
+    if (request == kReqUsbFirmware) {
+      if (!out || length < 2) return 1;
+      out[0] = cfg_.usbFirmware[0];
+      out[1] = cfg_.usbFirmware[1];
+      return 0;
+    }
+    return 1;
+  }
+  if (request == kReqSecondary) {
+    // 64-bit hosts pass the answer byte as a buffer of length 1; 32-bit hosts its address as value.
+    uint8_t* answer = nullptr;
+    if (out && length == 1) {
+      answer = out;
+    } else if constexpr (sizeof(void*) == 4) {
+      answer = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(value));
+    }
+    if (!answer) return 1;
+    *answer = static_cast<uint8_t>(cfg_.secondaryAnswer);
+    return 0;
+  }
+  return 1;
+}
+
+// ------------------------------------------------------------------------------------------------
+// The card's side
+
+uint32_t CardModel::ComposeLinkState() {
+  st_.statusReads += 1;
+  uint32_t nibble;
+  if (faults_.toggleAt && --faults_.toggleAt == 0) {
+    nibble = faults_.toggleMode == 2 ? 0 : st_.toggle;
+  } else {
+    st_.toggle = st_.toggle == 0xA ? 0x5 : 0xA;
+    nibble = st_.toggle;
+  }
+  const uint32_t level = (cfg_.secondaryMode != 1 && st_.qualitySet) ? (cfg_.linkLevel & 3) : 0;
+  uint32_t w = nibble << 28;
+  w |= (st_.latched & 0x3FF) << 16;
+  w |= level << 14;
+  w |= (st_.linked ? 1u : 0u) << 13;
+  w |= (st_.secondLink ? 1u : 0u) << 12;
+  w |= (st_.linkError & 7) << 9;
+  w |= cfg_.linkFlags & 0x60;
+  w |= (kStCmdReady | kStBulkReady) & ~faults_.holdLow;
+  if (st_.replyPending) w |= kStReplyPending;
+  if (st_.bulkPending) w |= kStBulkPending;
+  return w;
+}
+
+void CardModel::LinkWord(uint32_t word) {
+  cardsim_frame e = NewEntry(CARDSIM_KIND_LINK, &word, 4);
+  Put32(e.bytes, word);
+  e.word = word;
+  e.command = word >> 24;
+  e.p1 = word;
+  Log(e);
+  const uint32_t arg = word & 0xFFFFFF;
+  switch (word >> 24) {
+    case 0x04:
+      st_.qualityPeriod = arg;
+      st_.qualitySet = true;
+      break;
+    case 0x05:
+      st_.lostFail = arg;
+      break;
+    case 0x06:
+      st_.lostLink = arg;
+      break;
+    case 0x10:
+    case 0x11:
+    case 0x12:
+      st_.linkSettings |= 1u << ((word >> 24) - 0x10);
+      break;
+    case 0x07:
+      if (arg == 0) st_.latched = (cfg_.failReasons | (st_.linked ? 0u : 1u)) & 0xF;
+      if (arg == 5) st_.latched = cfg_.linkCounter & 0x3FF;
+      break;
+    case 0x01: {
+      // Handshake steps come in the order 1, 4, 5, 2, 0; a step out of order breaks the link.
+      const bool canLink = cfg_.secondaryMode == 0;
+      const uint32_t h = st_.handshake;
+      bool ok = true;
+      if (arg == 1) {
+        st_.handshake = 1;
+        st_.linked = st_.secondLink = false;
+        st_.linkError = 0;
+      } else if (arg == 4 && h == 1) {
+        st_.handshake = 4;
+      } else if (arg == 5 && h == 4) {
+        st_.handshake = 5;
+        st_.secondLink = canLink;
+      } else if (arg == 2 && h == 5) {
+        st_.handshake = 2;
+        st_.linked = canLink && st_.secondLink;
+      } else if (arg == 0 && h == 2) {
+        st_.handshake = 0x10;
+        st_.linkError = cfg_.linkError & 7;
+      } else {
+        ok = false;
+      }
+      if (!ok) {
+        st_.handshake = 0xFF;
+        st_.linked = st_.secondLink = false;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+std::pair<uint32_t, uint32_t> CardModel::StatusWordsLocked() const {
+  const uint32_t r0 = (st_.runState & 7) | (st_.alarms & kAlarmMask) | ((st_.laserAlarm & 1) << 7);
+  const uint32_t r1 = (cfg_.statusFlags & 0xFFFF) | ((st_.subState & 31) << 16) | ((st_.taskId & 31) << 21) |
+                      ((st_.offline & 1) << 26) | (((st_.laserAlarm >> 1) & 31) << 27);
+  return {r0, r1};
+}
+
+void CardModel::InjectReply(uint32_t word, uint32_t r0, uint32_t r1) {
+  std::lock_guard<std::mutex> g(mu_);
+  std::memset(st_.reply, 0, sizeof st_.reply);
+  Put16(st_.reply, word);
+  Put32(st_.reply + 2, r0);
+  Put32(st_.reply + 6, r1);
+  st_.replyLen = ReplyLength();
+  st_.replyPending = true;
+}
+
+std::pair<uint32_t, uint32_t> CardModel::StatusWords() {
+  std::lock_guard<std::mutex> g(mu_);
+  return StatusWordsLocked();
+}
+
+void CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1) {
+  switch (command) {
+    case CMD_INPUT:
+      r0 = cfg_.inputs;
+      break;
+    case CMD_OUTPUT:
+      st_.outputs = (st_.outputs & ~p1) | (p2 & p1);
+      r1 = st_.outputs;
+      break;
+    case CMD_SET_DA:
+      st_.da[p1 & 1] = p2 & 0xFFF;
+      break;
+    case CMD_GET_ADDA:
+      r0 = cfg_.ad & 0xFFF;
+      r1 = (st_.da[0] << 8) | (st_.da[1] << 20);
+      break;
+    case CMD_HW_VERSION:
+      r0 = cfg_.hwWord;
+      r1 = cfg_.hwFeatures;
+      break;
+    case CMD_HW_INFO2:
+      r0 = cfg_.hwInfo2[0];
+      r1 = cfg_.hwInfo2[1];
+      break;
+    case CMD_SET_FLAG:
+      SetFlag(p1, p2);
+      break;
+    case CMD_OPERATE:
+      // Operations complete at once for now: the run state the sender polls stays as it is.
+      st_.operateCount += 1;
+      st_.operateOp = p1;
+      st_.operateArg = p2;
+      break;
+    case CMD_STATUS: {
+      const auto w = StatusWordsLocked();
+      r0 = w.first;
+      r1 = w.second;
+      break;
+    }
+    case CMD_UNIQUE_ID:
+      r1 = Get32(cfg_.uniqueId);
+      r0 = cfg_.uniqueId[4] | (cfg_.uniqueId[5] << 8) | (cfg_.uniqueId[6] << 16);
+      break;
+    default:
+      // Queries without a model of their own (galvanometer status, waits, link info, ...) answer
+      // what cardsim_set_answer put there, else zeros.
+      break;
+  }
+}
+
+void CardModel::ClearRunBits(uint32_t bits) {
+  st_.runState &= ~(bits & ~cfg_.stickyRun);
+  if ((st_.runState & 7) == 0) st_.subState = 0;
+}
+
+void CardModel::SetFlag(uint32_t value, uint32_t mask) {
+  for (uint32_t bit = 0; bit < 32; ++bit) {
+    const uint32_t m = 1u << bit;
+    if (!(mask & m)) continue;
+    st_.flagValue[bit] = value;
+    st_.flagCount[bit] += 1;
+    switch (m) {
+      case FLAG_PAUSE:
+        st_.paused = 1;
+        break;
+      case FLAG_RESUME:
+        st_.paused = 0;
+        break;
+      case FLAG_STOP:
+        ClearRunBits(1);
+        st_.paused = 0;
+        break;
+      case FLAG_FLUSH:
+        // Nothing is buffered yet, so the run ends at once; the FIFO model will run it out here.
+        ClearRunBits(1);
+        break;
+      case FLAG_DEBUG:
+        st_.debug = value;
+        break;
+      case FLAG_OFFLINE:
+        st_.offline = value & 1;
+        break;
+      case FLAG_CLEAR_ALARM:
+        // The library sends 0, then 1: the rising edge clears.
+        if (value == 1) {
+          st_.alarms &= cfg_.stickyAlarms;
+          st_.laserAlarm = 0;
+        }
+        break;
+      case FLAG_TASK_ID:
+        st_.taskId = value & 31;
+        break;
+      case FLAG_FINISH_FLASH:
+        ClearRunBits(2);
+        break;
+      case FLAG_ABORT_INIT:
+        ClearRunBits(4);
+        break;
+      case FLAG_START_RUN:
+        // The buffered run starts here once the FIFO model exists.
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+// ------------------------------------------------------------------------------------------------
+// Log and snapshot
+
+cardsim_frame CardModel::NewEntry(uint32_t kind, const void* data, uint32_t length) const {
+  cardsim_frame e{};
+  e.time_us = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0_).count());
+  e.kind = kind;
+  e.length = length;
+  if (data) std::memcpy(e.bytes, data, std::min<uint32_t>(length, sizeof e.bytes));
+  return e;
+}
+
+void CardModel::Log(const cardsim_frame& f) {
+  log_.push_back(f);
+  if (log_.size() > kLogCapacity) log_.pop_front();
+  logTotal_ += 1;
+}
+
+uint32_t CardModel::LogCount() {
+  std::lock_guard<std::mutex> g(mu_);
+  return logTotal_;
+}
+
+bool CardModel::LogGet(uint32_t index, cardsim_frame& out) {
+  std::lock_guard<std::mutex> g(mu_);
+  const uint32_t first = logTotal_ - static_cast<uint32_t>(log_.size());
+  if (index < first || index >= logTotal_) return false;
+  out = log_[index - first];
+  return true;
+}
+
+void CardModel::LogClear() {
+  std::lock_guard<std::mutex> g(mu_);
+  log_.clear();
+  logTotal_ = 0;
+}
+
+cardsim_state CardModel::Snapshot() {
+  std::lock_guard<std::mutex> g(mu_);
+  cardsim_state s{};
+  s.bulk_bytes = st_.bulkBytes;
+  s.card_type = static_cast<uint32_t>(cfg_.type);
+  s.open = st_.open;
+  s.lost = st_.lost;
+  s.open_count = st_.openCount;
+  s.close_count = st_.closeCount;
+  s.last_index = st_.lastIndex;
+  s.reply_pending = st_.replyPending;
+  s.bulk_pending = st_.bulkPending;
+  s.status_reads = st_.statusReads;
+  s.bulk_chunks = st_.bulkChunks;
+  s.last_chunk_length = st_.lastChunkLength;
+  s.not_ready_sends = st_.notReadySends;
+  const auto w = StatusWordsLocked();
+  s.status_r0 = w.first;
+  s.status_r1 = w.second;
+  s.run_state = st_.runState & 7;
+  s.task_id = st_.taskId;
+  s.sub_state = st_.subState;
+  s.offline = st_.offline;
+  s.paused = st_.paused;
+  s.debug = st_.debug;
+  s.inputs = cfg_.inputs;
+  s.outputs = st_.outputs;
+  s.da[0] = st_.da[0];
+  s.da[1] = st_.da[1];
+  s.ad = cfg_.ad;
+  s.alarm_bits = st_.alarms & kAlarmMask;
+  s.laser_alarm = st_.laserAlarm;
+  s.operate_count = st_.operateCount;
+  s.operate_op = st_.operateOp;
+  s.operate_arg = st_.operateArg;
+  s.quality_period = st_.qualityPeriod;
+  s.lost_fail = st_.lostFail;
+  s.lost_link = st_.lostLink;
+  s.link_settings = st_.linkSettings;
+  s.handshake_state = st_.handshake;
+  s.link_level = (cfg_.secondaryMode != 1 && st_.qualitySet) ? (cfg_.linkLevel & 3) : 0;
+  s.linked = st_.linked;
+  s.second_link = st_.secondLink;
+  s.link_error = st_.linkError;
+  return s;
+}
+
+}  // namespace cardsim

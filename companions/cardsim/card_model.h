@@ -1,0 +1,250 @@
+#pragma once
+// The card model behind the simulated driver link.
+//
+// One CardModel is one card. The driver entry points and the cardsim_ control functions work on
+// the process-global one (CardModel::Global()); tests of the model may build their own. Every
+// entry takes the model's mutex for an O(1) step (no sleeping inside the lock; a latency that a
+// test asks for is slept after the lock is released), so commands may arrive from several threads.
+//
+// The card's side of the link:
+// - Link status word (QZ_DeviceIoControl 0x222004): toggle nibble 0xA / 0x5 flipping on every read
+//   (bits 31-28), latched link-fail reasons or link counter (25-16), link level (15-14), linked
+//   (13), second link (12), link error (11-9), link flags (6, 5), bulk ready (3), command ready (2),
+//   reply pending (1), bulk data pending (0).
+// - Command frames: USB 10 bytes; PCIe 12 bytes, or 16 behind the header 0x0300000C; PCIe link
+//   words of 4 bytes. Anything else is refused (nonzero) and logged as rejected. The reply
+//   (10 bytes USB, 12 PCIe) echoes the command word exactly; it waits until QZ_CmdRecv takes it, and
+//   a later frame replaces a reply nobody took.
+// - Command words: on a card with numbered commands (version >= 64) the number is word & 0x1FF and
+//   the sequence nibble word >> 12. On an older card a word whose low byte is 0x55 and high byte is
+//   not 0 is the legacy form of 256 + high byte; any other word is read like a numbered one (the
+//   library numbers its first frames after an open before it knows the card's version).
+// - Control requests: USB 0xDF (start-up and channel state), 0xDC (firmware bytes); PCIe 0xA2
+//   (secondary card byte). A request of the other card type is refused.
+// - Bulk chunks are handed to a BulkSink; the default one only counts them.
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <tuple>
+#include <vector>
+
+#include "cardsim_api.h"
+
+namespace cardsim {
+
+enum class CardType : uint32_t { Usb = 0, Pcie = 1 };
+
+// Link status word bits.
+constexpr uint32_t kStBulkPending = 1u << 0;
+constexpr uint32_t kStReplyPending = 1u << 1;
+constexpr uint32_t kStCmdReady = 1u << 2;
+constexpr uint32_t kStBulkReady = 1u << 3;
+
+constexpr uint32_t kIoctlLinkState = 0x222004;
+constexpr uint32_t kReqUsbStatus = 0xDF;
+constexpr uint32_t kReqUsbFirmware = 0xDC;
+constexpr uint32_t kReqSecondary = 0xA2;
+constexpr uint32_t kFrameHeaderWord = 0x0300000C;
+
+// Command numbers the card answers.
+enum Cmd : uint32_t {
+  CMD_GALVO_STATUS = 3,
+  CMD_WAIT_DETAIL = 17,
+  CMD_WAIT_STATE = 18,
+  CMD_WAIT_REASON = 19,
+  CMD_INPUT = 33,
+  CMD_OUTPUT = 34,
+  CMD_SET_DA = 35,
+  CMD_GET_ADDA = 39,
+  CMD_HW_VERSION = 81,
+  CMD_SET_FLAG = 82,
+  CMD_OPERATE = 83,
+  CMD_HW_INFO2 = 84,
+  CMD_STATUS = 85,
+  CMD_UNIQUE_ID = 90,
+};
+
+// Masks of CMD_SET_FLAG with an effect on the card.
+enum FlagMask : uint32_t {
+  FLAG_PAUSE = 0x1,
+  FLAG_RESUME = 0x2,
+  FLAG_STOP = 0x4,
+  FLAG_FLUSH = 0x8,
+  FLAG_DEBUG = 0x10,
+  FLAG_OFFLINE = 0x20,
+  FLAG_CLEAR_ALARM = 0x400,
+  FLAG_LINK_OPEN = 0x4000,
+  FLAG_TASK_ID = 0x8000,
+  FLAG_FINISH_FLASH = 0x20000,
+  FLAG_START_RUN = 0x40000,
+  FLAG_ABORT_INIT = 0x80000,
+};
+
+// The hardware word bits of a card version v: ((word >> 3) & 0xE0) + (word & 0x1F) gives v back.
+constexpr uint32_t VersionBits(uint32_t v) { return (v & 0x1F) | ((v & 0xE0) << 3); }
+constexpr uint32_t kVersionBitsMask = 0x71F;
+
+// Where bulk chunks go. The FIFO model of the stream engine takes this place; the default sink
+// only counts.
+class BulkSink {
+ public:
+  virtual ~BulkSink() = default;
+  // Called under the model's lock; must be O(chunk length) and must not call back into the model.
+  virtual void Chunk(const uint8_t* data, uint32_t length) = 0;
+};
+
+// What tests and the configuration file set. It survives close and reopen; Reset restores it.
+struct CardConfig {
+  CardType type = CardType::Usb;
+  bool present = true;
+  uint32_t hwWord = VersionBits(85);
+  uint32_t hwFeatures = 0x3000;
+  uint32_t hwInfo2[2] = {0, 0};
+  uint8_t uniqueId[7] = {0x51, 0x5A, 0x4D, 0x00, 0x00, 0x00, 0x01};
+  uint8_t usbFirmware[2] = {0x01, 0x00};
+  uint32_t usbStartup = 0;       // 0 complete, 1 incomplete, 2 never ready
+  uint32_t usbNotReadyPolls = 0;
+  uint32_t inputs = 0;
+  uint32_t ad = 0;
+  uint32_t stickyAlarms = 0x1FC000u | 0x40000000u;
+  uint32_t stickyRun = 0;
+  uint32_t statusFlags = 0;      // status r1 bits 0-15
+  uint32_t secondaryAnswer = 0;
+  uint32_t secondaryMode = 0;    // 0 links, 1 absent, 2 never links
+  uint32_t linkLevel = 3;
+  uint32_t linkError = 0;
+  uint32_t linkFlags = 0;
+  uint32_t failReasons = 0xC;
+  uint32_t linkCounter = 0;
+  uint32_t latencyUs = 0;
+  uint32_t speedPercent = 100;
+  std::map<std::tuple<uint32_t, uint32_t, uint32_t>, std::pair<uint32_t, uint32_t>> answers;
+
+  uint32_t CardVersion() const { return ((hwWord >> 3) & 0xE0) + (hwWord & 0x1F); }
+  bool NumberedCommands() const { return CardVersion() >= 64; }
+};
+
+// Faults armed by tests; counters count down to the faulty exchange.
+struct CardFaults {
+  uint32_t loseAtSend = 0;
+  uint32_t loseAtChunk = 0;
+  uint32_t wrongEchoAt = 0;
+  uint32_t toggleAt = 0;
+  uint32_t toggleMode = 0;
+  uint32_t holdLow = 0;
+};
+
+// The card's own state.
+struct CardState {
+  bool open = false;
+  bool lost = false;
+  uint32_t openCount = 0, closeCount = 0, lastIndex = 0;
+  // Command channel.
+  bool replyPending = false;
+  uint8_t reply[12] = {};
+  uint32_t replyLen = 0;
+  // Bulk channel.
+  uint32_t bulkPending = 0;
+  uint64_t bulkBytes = 0;
+  uint32_t bulkChunks = 0, lastChunkLength = 0;
+  uint32_t notReadySends = 0;
+  // Link status word.
+  uint32_t toggle = 0x5;   // the first read shows 0xA
+  uint32_t statusReads = 0;
+  uint32_t latched = 0;    // bits 25-16
+  // Secondary-card link.
+  uint32_t qualityPeriod = 0, lostFail = 0, lostLink = 0, linkSettings = 0;
+  bool qualitySet = false;
+  uint32_t handshake = 0;
+  bool linked = false, secondLink = false;
+  uint32_t linkError = 0;
+  // 0xDF polls answered.
+  uint32_t usbPolls = 0;
+  // Card status.
+  uint32_t runState = 0, taskId = 0, subState = 0;
+  uint32_t offline = 1, paused = 0, debug = 0;
+  uint32_t alarms = 0, laserAlarm = 0;
+  uint32_t outputs = 0;
+  uint32_t da[2] = {0, 0};
+  uint32_t flagValue[32] = {};
+  uint32_t flagCount[32] = {};
+  uint32_t operateCount = 0, operateOp = 0, operateArg = 0;
+};
+
+class CardModel {
+ public:
+  explicit CardModel(CardType type = CardType::Usb);
+  CardModel(const CardModel&) = delete;
+  CardModel& operator=(const CardModel&) = delete;
+
+  // The process-global card. Created on first use with the USB type and the file named by
+  // CARDSIM_CONFIG; a driver library sets its own type with SetDefaultType.
+  static CardModel& Global();
+  // The card type this model takes at construction and after every Reset (then the config file).
+  void SetDefaultType(CardType type);
+
+  // ---- the nine driver entry points
+  uint32_t OpenDriver(uint32_t index);
+  uint32_t GetCardsNo(void* a, void* b, uint32_t magic);
+  uint32_t CloseDriver();
+  uint32_t CmdSend(const void* data, uint32_t length);
+  uint32_t CmdRecv(void* buffer, uint32_t length);
+  uint32_t BufSend(const void* data, uint32_t length);
+  uint32_t BufRecv(void* buffer, uint32_t length);
+  uint32_t DeviceIoControl(uint32_t code, void* in, uint32_t inLength, void* out, uint32_t outLength,
+                           uint32_t* returned);
+  uint32_t SendComCmd(uint32_t direction, uint32_t request, uint32_t value, uint32_t index, void* buffer,
+                      uint32_t length);
+
+  // ---- control
+  // Defaults, empty logs, driver closed; then the configuration file named by CARDSIM_CONFIG.
+  void Reset();
+  // 0 applied; 0xFFFFFFFF unreadable; otherwise the first line not understood.
+  uint32_t LoadConfigFile(const char* path);
+  // Runs f(config, state, faults) under the lock.
+  template <class F>
+  auto With(F f) {
+    std::lock_guard<std::mutex> g(mu_);
+    return f(cfg_, st_, faults_);
+  }
+  cardsim_state Snapshot();
+  uint32_t LogCount();
+  bool LogGet(uint32_t index, cardsim_frame& out);
+  void LogClear();
+  // Replaces the bulk sink (nullptr: the counting one). The sink must outlive its use.
+  void SetBulkSink(BulkSink* sink);
+  // A reply waiting on the command channel that no frame asked for (a host died before reading it).
+  void InjectReply(uint32_t word, uint32_t r0, uint32_t r1);
+  // What the status command answers now.
+  std::pair<uint32_t, uint32_t> StatusWords();
+
+  static constexpr uint32_t kLogCapacity = 262144;
+
+ private:
+  bool LinkUp() const { return cfg_.present && st_.open && !st_.lost; }
+  uint32_t ReplyLength() const { return cfg_.type == CardType::Usb ? 10 : 12; }
+  uint32_t ComposeLinkState();
+  std::pair<uint32_t, uint32_t> StatusWordsLocked() const;
+  void LinkWord(uint32_t word);
+  void Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1);
+  void SetFlag(uint32_t value, uint32_t mask);
+  void ClearRunBits(uint32_t bits);
+  void Log(const cardsim_frame& f);
+  cardsim_frame NewEntry(uint32_t kind, const void* data, uint32_t length) const;
+  void ApplyDefaults();
+  uint32_t ApplyConfigFile(const char* path);
+
+  std::mutex mu_;
+  CardType defaultType_;
+  CardConfig cfg_;
+  CardFaults faults_;
+  CardState st_;
+  std::deque<cardsim_frame> log_;
+  uint32_t logTotal_ = 0;
+  std::chrono::steady_clock::time_point t0_;
+  BulkSink* sink_ = nullptr;
+};
+
+}  // namespace cardsim

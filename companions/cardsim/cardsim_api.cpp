@@ -1,0 +1,216 @@
+// The cardsim_ control functions: thin wrappers over the process-global card model.
+#include "cardsim_api.h"
+
+#include "card_model.h"
+
+using cardsim::CardConfig;
+using cardsim::CardFaults;
+using cardsim::CardModel;
+using cardsim::CardState;
+using cardsim::CardType;
+
+namespace {
+
+CardModel& Card() { return CardModel::Global(); }
+
+// Runs f(config, state, faults) under the model's lock and answers 0.
+template <class F>
+uint32_t Set(F f) {
+  Card().With([&](CardConfig& c, CardState& s, CardFaults& x) { f(c, s, x); });
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+uint32_t CARDSIM_CALL cardsim_reset(void) {
+  Card().Reset();
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_load_config(const char* path) { return Card().LoadConfigFile(path); }
+
+uint32_t CARDSIM_CALL cardsim_get_state(cardsim_state* out) {
+  if (!out) return 1;
+  *out = Card().Snapshot();
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_set_card_type(uint32_t type) {
+  if (type > 1) return 1;
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.type = static_cast<CardType>(type); });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_card_version(uint32_t version) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) {
+    c.hwWord = (c.hwWord & ~cardsim::kVersionBitsMask) | cardsim::VersionBits(version);
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_hw_words(uint32_t word, uint32_t features, uint32_t info0, uint32_t info1) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) {
+    c.hwWord = word;
+    c.hwFeatures = features;
+    c.hwInfo2[0] = info0;
+    c.hwInfo2[1] = info1;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_unique_id(const uint8_t* id) {
+  if (!id) return 1;
+  return Set([&](CardConfig& c, CardState&, CardFaults&) {
+    for (int i = 0; i < 7; ++i) c.uniqueId[i] = id[i];
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_usb_firmware(uint32_t b0, uint32_t b1) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) {
+    c.usbFirmware[0] = static_cast<uint8_t>(b0);
+    c.usbFirmware[1] = static_cast<uint8_t>(b1);
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_usb_startup(uint32_t mode, uint32_t not_ready_polls) {
+  if (mode > 2) return 1;
+  return Set([&](CardConfig& c, CardState& s, CardFaults&) {
+    c.usbStartup = mode;
+    c.usbNotReadyPolls = not_ready_polls;
+    s.usbPolls = 0;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_present(uint32_t present) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.present = present != 0; });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_speed(uint32_t percent) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.speedPercent = percent; });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_inputs(uint32_t bits) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.inputs = bits; });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_ad(uint32_t count) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.ad = count; });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_run_state(uint32_t run_state, uint32_t task_id, uint32_t sub_state) {
+  return Set([&](CardConfig&, CardState& s, CardFaults&) {
+    s.runState = run_state & 7;
+    s.taskId = task_id & 31;
+    s.subState = sub_state & 31;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_alarms(uint32_t r0_bits, uint32_t laser_field) {
+  return Set([&](CardConfig&, CardState& s, CardFaults&) {
+    s.alarms = r0_bits;
+    s.laserAlarm = laser_field & 63;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_sticky(uint32_t alarm_bits, uint32_t run_bits) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) {
+    c.stickyAlarms = alarm_bits;
+    c.stickyRun = run_bits & 7;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_status_flags(uint32_t r1_low) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.statusFlags = r1_low & 0xFFFF; });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_answer(uint32_t command, uint32_t p1, uint32_t p2, uint32_t r0, uint32_t r1) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.answers[{command, p1, p2}] = {r0, r1}; });
+}
+
+uint32_t CARDSIM_CALL cardsim_clear_answers(void) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.answers.clear(); });
+}
+
+uint32_t CARDSIM_CALL cardsim_get_flag(uint32_t mask, uint32_t* value, uint32_t* count) {
+  if (mask == 0 || (mask & (mask - 1)) != 0) return 1;
+  uint32_t bit = 0;
+  while (!(mask & (1u << bit))) ++bit;
+  Card().With([&](CardConfig&, CardState& s, CardFaults&) {
+    if (value) *value = s.flagValue[bit];
+    if (count) *count = s.flagCount[bit];
+  });
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_set_secondary(uint32_t answer, uint32_t mode) {
+  if (mode > 2) return 1;
+  return Set([&](CardConfig& c, CardState&, CardFaults&) {
+    c.secondaryAnswer = answer & 0xFF;
+    c.secondaryMode = mode;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_link_fields(uint32_t level, uint32_t error, uint32_t flags) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) {
+    c.linkLevel = level & 3;
+    c.linkError = error & 7;
+    c.linkFlags = flags & 0x60;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_link_latches(uint32_t reasons, uint32_t counter) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) {
+    c.failReasons = reasons & 0xF;
+    c.linkCounter = counter & 0x3FF;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_log_count(void) { return Card().LogCount(); }
+
+uint32_t CARDSIM_CALL cardsim_log_get(uint32_t index, cardsim_frame* out) {
+  if (!out) return 1;
+  return Card().LogGet(index, *out) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_log_clear(void) {
+  Card().LogClear();
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_fault_lose_at(uint32_t n) {
+  return Set([&](CardConfig&, CardState&, CardFaults& x) { x.loseAtSend = n; });
+}
+
+uint32_t CARDSIM_CALL cardsim_fault_lose_at_chunk(uint32_t n) {
+  return Set([&](CardConfig&, CardState&, CardFaults& x) { x.loseAtChunk = n; });
+}
+
+uint32_t CARDSIM_CALL cardsim_fault_wrong_echo(uint32_t n) {
+  return Set([&](CardConfig&, CardState&, CardFaults& x) { x.wrongEchoAt = n; });
+}
+
+uint32_t CARDSIM_CALL cardsim_fault_toggle(uint32_t n, uint32_t mode) {
+  if (n != 0 && mode != 1 && mode != 2) return 1;
+  return Set([&](CardConfig&, CardState&, CardFaults& x) {
+    x.toggleAt = n;
+    x.toggleMode = mode;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_fault_hold_low(uint32_t mask) {
+  return Set([&](CardConfig&, CardState&, CardFaults& x) { x.holdLow = mask; });
+}
+
+uint32_t CARDSIM_CALL cardsim_inject_stale_reply(uint32_t word, uint32_t r0, uint32_t r1) {
+  Card().InjectReply(word, r0, r1);
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_inject_stale_bulk(uint32_t bytes) {
+  return Set([&](CardConfig&, CardState& s, CardFaults&) { s.bulkPending += bytes; });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_latency_us(uint32_t us) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.latencyUs = us; });
+}
+
+}  // extern "C"

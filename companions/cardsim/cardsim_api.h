@@ -1,0 +1,221 @@
+#pragma once
+/* The simulated card's control functions.
+ *
+ * The simulated card is a driver-link library ("Portlane" for USB cards, "PortlanePCIE" for PCIe
+ * cards) with a card model behind it. Besides the nine driver entry points it exports the
+ * functions below, so that a test that loaded the library file (or linked the model directly)
+ * can configure the card, read what the library sent and inject faults.
+ *
+ * The model is process-global: it keeps its configuration and state across QZ_CloseDriver and a
+ * reopen, like a card that stays powered while its host comes and goes. cardsim_reset() returns it
+ * to the defaults (and re-applies the file named by CARDSIM_CONFIG, when that variable is set).
+ *
+ * Every function returns 0 on success unless stated otherwise. All are plain C with fixed-width
+ * types and the standard calling convention on Win32 (undecorated names); a host resolves them by
+ * name and casts to decltype(&cardsim_...).
+ *
+ * Defaults after a reset: card present, card version 85 (hardware word 0x215, feature word 0x3000),
+ * start-up complete, inputs 0, no alarms, no secondary card (0xA2 answers 0), USB firmware bytes
+ * {0x01, 0x00}, unique id 51 5A 4D 00 00 00 01, no faults, no latency.
+ */
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define CARDSIM_CALL __stdcall
+#if defined(CARDSIM_BUILDING)
+#define CARDSIM_API __declspec(dllexport)
+#else
+#define CARDSIM_API
+#endif
+#else
+#define CARDSIM_CALL
+#define CARDSIM_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Kinds of frame-log entries. */
+#define CARDSIM_KIND_COMMAND 1  /* a command frame (10, 12 or 16 bytes) */
+#define CARDSIM_KIND_LINK 2     /* a 4-byte link word (PCIe) */
+#define CARDSIM_KIND_CONTROL 3  /* a control request (QZ_SendComCmd) */
+#define CARDSIM_KIND_REJECTED 4 /* a send the card did not take: wrong length or header for its type */
+
+/* Bits of cardsim_frame.flags. */
+#define CARDSIM_FRAME_HEADER 1 /* the frame came behind the 0x0300000C header */
+#define CARDSIM_FRAME_LEGACY 2 /* the command word was a legacy number ((n - 256) << 8 | 0x55) */
+
+/* One entry of the frame log. */
+typedef struct cardsim_frame {
+  uint64_t time_us;  /* microseconds since the model was created */
+  uint32_t kind;     /* CARDSIM_KIND_... */
+  uint32_t length;   /* bytes handed to the driver */
+  uint32_t word;     /* command word as sent; the link word; the control request number */
+  uint32_t command;  /* decoded command number; the top byte of a link word */
+  uint32_t p1;       /* command p1; the link word; a control request's value */
+  uint32_t p2;       /* command p2; a control request's index */
+  uint32_t seq;      /* sequence nibble (word >> 12) of a numbered command word, else 0 */
+  uint32_t flags;    /* CARDSIM_FRAME_... */
+  uint8_t bytes[16]; /* the first (up to 16) bytes as handed over, the rest 0 */
+} cardsim_frame;
+
+/* A snapshot of the card (cardsim_get_state). */
+typedef struct cardsim_state {
+  uint64_t bulk_bytes;          /* bytes taken by QZ_BufSend since the reset */
+  uint32_t card_type;           /* 0 USB, 1 PCIe */
+  uint32_t open;                /* a driver handle is open */
+  uint32_t lost;                /* lost: every driver call fails until the next QZ_OpenDriver */
+  uint32_t open_count;          /* successful QZ_OpenDriver calls */
+  uint32_t close_count;         /* QZ_CloseDriver calls */
+  uint32_t last_index;          /* card index of the last QZ_OpenDriver */
+  uint32_t reply_pending;       /* a reply waits for QZ_CmdRecv */
+  uint32_t bulk_pending;        /* bytes waiting for QZ_BufRecv */
+  uint32_t status_reads;        /* link status words read */
+  uint32_t bulk_chunks;         /* chunks taken by QZ_BufSend since the reset */
+  uint32_t last_chunk_length;   /* length of the last chunk */
+  uint32_t not_ready_sends;     /* frames or chunks sent while their ready bit was held low */
+  uint32_t status_r0;           /* what command 85 answers now */
+  uint32_t status_r1;
+  uint32_t run_state;           /* r0 & 7 of the status */
+  uint32_t task_id;             /* the library task id the card holds (flag 0x8000) */
+  uint32_t sub_state;
+  uint32_t offline;             /* off-line mode (flag 0x20) */
+  uint32_t paused;              /* paused by flag 0x1, resumed by 0x2 */
+  uint32_t debug;               /* debug records (flag 0x10) */
+  uint32_t inputs;
+  uint32_t outputs;
+  uint32_t da[2];               /* DA counts set by command 35 (p1 0 and 1) */
+  uint32_t ad;
+  uint32_t alarm_bits;          /* alarm bits of status r0 */
+  uint32_t laser_alarm;         /* the laser alarm field: r0 bit 7 | r1 bits 27-31 << 1 */
+  uint32_t operate_count;       /* command 83 received */
+  uint32_t operate_op;          /* its last operation and argument */
+  uint32_t operate_arg;
+  uint32_t quality_period;      /* link word 0x04 */
+  uint32_t lost_fail;           /* link word 0x05 */
+  uint32_t lost_link;           /* link word 0x06 */
+  uint32_t link_settings;       /* bit 0, 1, 2: link words 0x10, 0x11, 0x12 received */
+  uint32_t handshake_state;     /* last handshake step taken in order (1, 4, 5, 2, then 0x10 done);
+                                   0xFF after a step out of order; 0 before any */
+  uint32_t link_level;          /* link status fields as the card reports them now */
+  uint32_t linked;
+  uint32_t second_link;
+  uint32_t link_error;
+} cardsim_state;
+
+/* ---- lifecycle and configuration */
+
+/* Back to the defaults: configuration, card state, faults, logs and counters; the driver closed.
+   The card type stays the one of the library file. Then the file named by CARDSIM_CONFIG. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_reset(void);
+/* Applies a configuration file ("key = value" lines; '#' or ';' begin a comment; [sections] are
+   ignored; keys without regard to case). 0: applied; 0xFFFFFFFF: cannot be read; otherwise the
+   number of the first line not understood (the lines before it are applied). Keys: card_type
+   (0/usb, 1/pcie), card_version, hw_word, hw_features, hw_info2_0, hw_info2_1, unique_id (14 hex
+   digits), usb_firmware ("b0,b1"), usb_startup (0 ready, 1 incomplete, 2 never ready),
+   inputs, ad, alarms, laser_alarm, secondary (0xA2 answer), secondary_mode (0 links, 1 absent,
+   2 never links), link_level, latency_us, speed (execution speed in percent), present. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_load_config(const char* path);
+/* Fills *out with a snapshot of the card; 1 when out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_state(cardsim_state* out);
+/* 0 USB (10-byte frames, 0xDF and 0xDC), 1 PCIe (12- and 16-byte frames, link words, 0xA2). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_card_type(uint32_t type);
+/* Card version v: bits 0-4 and 8-10 of the hardware word become (v & 0x1F) and (v & 0xE0) << 3. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_card_version(uint32_t version);
+/* Command 81 answers (word, features); command 84 answers (info0, info1). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_hw_words(uint32_t word, uint32_t features, uint32_t info0,
+                                                       uint32_t info1);
+/* The 7-byte unique id of command 90 (r1 = bytes 0-3, r0 = bytes 4-6); 1 when id is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_unique_id(const uint8_t* id);
+/* The two bytes of control request 0xDC. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_usb_firmware(uint32_t b0, uint32_t b1);
+/* Control request 0xDF: mode 0 start-up complete and ready after `not_ready_polls` requests that
+   show byte 1 without 0x51; mode 1 start-up incomplete (byte 0 is not '['); mode 2 never ready. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_usb_startup(uint32_t mode, uint32_t not_ready_polls);
+/* 0: no card (QZ_OpenDriver fails, QZ_GetCardsNo counts 0). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_present(uint32_t present);
+/* Execution speed of the stream executor in percent (kept for it; 100 by default). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_speed(uint32_t percent);
+
+/* ---- inputs, outputs and status */
+
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_inputs(uint32_t bits);
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_ad(uint32_t count);
+/* Run state (r0 bits 0-2), card task id (r1 bits 21-25), sub-state (r1 bits 16-20). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_run_state(uint32_t run_state, uint32_t task_id, uint32_t sub_state);
+/* Alarm bits of status r0 (bits 3-31 but 7) and the laser alarm field (r0 bit 7 = field & 1,
+   r1 bits 27-31 = field >> 1; 17 is a laser alarm). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_alarms(uint32_t r0_bits, uint32_t laser_field);
+/* Alarm bits that clearing (flag 0x400 with value 1) leaves set (default bits 14-20 and 30), and
+   run-state bits that stop, flush, abort and finish requests do not clear (default none). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_sticky(uint32_t alarm_bits, uint32_t run_bits);
+/* Bits 0-15 of status r1 (flash commit results and other flags). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_status_flags(uint32_t r1_low);
+/* A fixed answer (r0, r1) for command (command, p1, p2), after the command's own effects; the way
+   to set the galvanometer status (3), the wait state, detail and reason (18, 17, 19) and any other
+   query. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_answer(uint32_t command, uint32_t p1, uint32_t p2, uint32_t r0,
+                                                     uint32_t r1);
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_clear_answers(void);
+/* The last value of the flag selected by the one-bit mask and how often it was sent; 1 when the
+   mask is not one bit. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_flag(uint32_t mask, uint32_t* value, uint32_t* count);
+
+/* ---- the secondary card (PCIe) */
+
+/* answer: the byte of control request 0xA2. mode 0: the handshake links it; 1: absent (link level
+   stays 0); 2: present but never links (bLinked and bSecondLink never rise). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_secondary(uint32_t answer, uint32_t mode);
+/* Link level reported once the quality period arrived (default 3), link error reported after the
+   last handshake step (default 0), link flags (status bits 5 and 6, default 0). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_link_fields(uint32_t level, uint32_t error, uint32_t flags);
+/* What link word 0x07000000 latches into status bits 19-16 (default 0xC; bit 0 is added while
+   the secondary card is not linked) and what 0x07000005 latches into bits 25-16. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_link_latches(uint32_t reasons, uint32_t counter);
+
+/* ---- the frame log (command frames, link words, control requests, rejected sends) */
+
+/* Entries recorded since the last clear (the log keeps the newest 262144). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_log_count(void);
+/* Entry `index` (0 = the first since the clear); 1 when it is not held or out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_log_get(uint32_t index, cardsim_frame* out);
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_log_clear(void);
+
+/* ---- faults (n counts from the call that arms it, 1 = the next one; 0 disarms) */
+
+/* The n-th QZ_CmdSend fails and the card is lost until the next QZ_OpenDriver. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_lose_at(uint32_t n);
+/* The n-th QZ_BufSend fails and the card is lost until the next QZ_OpenDriver. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_lose_at_chunk(uint32_t n);
+/* The reply to the n-th command frame echoes the word with another sequence nibble (word ^ 0x1000). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_wrong_echo(uint32_t n);
+/* The n-th link status read shows a bad toggle nibble: mode 1 the previous nibble again, mode 2
+   nibble 0. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_toggle(uint32_t n, uint32_t mode);
+/* Link status bits held low for good (bit 2 command ready, bit 3 bulk ready); 0 releases. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_hold_low(uint32_t mask);
+/* A reply (word, r0, r1) waits on the command channel, as a host that died between sending and
+   receiving leaves it; it stays across close and open until received or replaced by a frame. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_inject_stale_reply(uint32_t word, uint32_t r0, uint32_t r1);
+/* `bytes` bytes (0xEE each) wait on the bulk channel for QZ_BufRecv. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_inject_stale_bulk(uint32_t bytes);
+/* Each reply and each bulk chunk takes this long (0: none). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_latency_us(uint32_t us);
+
+/* The names of every control function, for hosts that resolve them by name. */
+#define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
+  X(cardsim_reset) X(cardsim_load_config) X(cardsim_get_state) X(cardsim_set_card_type)               \
+  X(cardsim_set_card_version) X(cardsim_set_hw_words) X(cardsim_set_unique_id)                          \
+  X(cardsim_set_usb_firmware) X(cardsim_set_usb_startup) X(cardsim_set_present) X(cardsim_set_speed)    \
+  X(cardsim_set_inputs) X(cardsim_set_ad) X(cardsim_set_run_state) X(cardsim_set_alarms)                \
+  X(cardsim_set_sticky) X(cardsim_set_status_flags) X(cardsim_set_answer) X(cardsim_clear_answers)      \
+  X(cardsim_get_flag) X(cardsim_set_secondary) X(cardsim_set_link_fields) X(cardsim_set_link_latches)   \
+  X(cardsim_log_count) X(cardsim_log_get) X(cardsim_log_clear) X(cardsim_fault_lose_at)                 \
+  X(cardsim_fault_lose_at_chunk) X(cardsim_fault_wrong_echo) X(cardsim_fault_toggle)                   \
+  X(cardsim_fault_hold_low) X(cardsim_inject_stale_reply) X(cardsim_inject_stale_bulk)                 \
+  X(cardsim_set_latency_us)
+
+#ifdef __cplusplus
+}
+#endif

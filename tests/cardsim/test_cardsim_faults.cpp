@@ -1,0 +1,271 @@
+// Injected faults, the card's life across close and reopen, the frame log, the configuration file
+// and concurrent use.
+#include <fstream>
+#include <thread>
+
+#include "cardsim_fixture.h"
+#include "platform/module.h"
+#include "support/temp_dir.h"
+
+namespace cardsim_test {
+namespace {
+
+using CardsimFaults = CardsimTest;
+using CardsimLifecycle = CardsimTest;
+
+// Every driver call a lost card refuses.
+void ExpectEveryCallFails() {
+  auto& c = CardModel::Global();
+  uint8_t b[512] = {};
+  uint32_t returned = 0;
+  EXPECT_NE(0u, c.CmdSend(Frame(12, 85, 0, 0).data(), 12));
+  EXPECT_NE(0u, c.CmdRecv(b, 12));
+  EXPECT_NE(0u, c.BufSend(b, 512));
+  EXPECT_NE(0u, c.BufRecv(b, 512));
+  EXPECT_NE(0u, c.DeviceIoControl(0x222004, nullptr, 0, b, 4, &returned));
+  EXPECT_NE(0u, c.SendComCmd(0, 0xA2, 0, 0, b, 1));
+}
+
+TEST_F(CardsimFaults, CardLostAtTheNthSendUntilReopened) {
+  Open(CardType::Pcie);
+  cardsim_inject_stale_bulk(512);
+  ASSERT_EQ(0u, cardsim_fault_lose_at(3));
+  EXPECT_EQ(0u, Exchange(85).rc);
+  EXPECT_EQ(0u, LinkWord(0x10000000));
+  EXPECT_NE(0u, Send(85, 0, 0));
+  EXPECT_EQ(1u, State().lost);
+  ExpectEveryCallFails();
+  Card().CloseDriver();
+  ASSERT_EQ(0u, Card().OpenDriver(0));
+  EXPECT_EQ(0u, State().lost);
+  EXPECT_EQ(0u, Exchange(85).rc);
+}
+
+TEST_F(CardsimFaults, CardLostAtTheNthChunk) {
+  Open(CardType::Usb);
+  cardsim_fault_lose_at_chunk(2);
+  std::vector<uint8_t> block(2048, 0x11);
+  EXPECT_EQ(0u, Card().BufSend(block.data(), 2048));
+  EXPECT_NE(0u, Card().BufSend(block.data(), 2048));
+  EXPECT_NE(0u, Exchange(85).rc);
+  const cardsim_state s = State();
+  EXPECT_EQ(1u, s.lost);
+  EXPECT_EQ(1u, s.bulk_chunks);
+  EXPECT_EQ(2048u, s.bulk_bytes);
+}
+
+TEST_F(CardsimFaults, WrongEchoOnTheNthReplyOnly) {
+  Open(CardType::Usb);
+  cardsim_fault_wrong_echo(2);
+  const uint32_t words[] = {0x0055, 0x1055, 0x2055};
+  const uint32_t echoes[] = {0x0055, 0x0055, 0x2055};
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(echoes[i], Exchange(words[i]).echo) << i;
+}
+
+TEST_F(CardsimFaults, ToggleFaultOnTheNthRead) {
+  struct Case { uint32_t mode; uint32_t nibbles[4]; } cases[] = {
+      {1, {0xA, 0x5, 0x5, 0xA}},  // the previous nibble again
+      {2, {0xA, 0x5, 0x0, 0xA}},  // neither 0xA nor 0x5
+  };
+  for (const auto& c : cases) {
+    cardsim_reset();
+    Open(CardType::Pcie);
+    cardsim_fault_toggle(3, c.mode);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(c.nibbles[i], LinkState() >> 28) << "mode " << c.mode << " read " << i;
+  }
+}
+
+TEST_F(CardsimFaults, ReadyBitHeldLowForGood) {
+  Open(CardType::Pcie);
+  cardsim_fault_hold_low(0x4);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(0x8u, LinkState() & 0xC);
+  EXPECT_EQ(0u, Exchange(85).rc);  // the card still answers a sender that did not wait
+  cardsim_fault_hold_low(0x8);
+  EXPECT_EQ(0x4u, LinkState() & 0xC);
+  std::vector<uint8_t> chunk(512);
+  EXPECT_EQ(0u, Card().BufSend(chunk.data(), 512));
+  EXPECT_EQ(2u, State().not_ready_sends);
+  cardsim_fault_hold_low(0);
+  EXPECT_EQ(0xCu, LinkState() & 0xC);
+}
+
+TEST_F(CardsimFaults, StaleReplyWaitsAcrossCloseAndOpen) {
+  Open(CardType::Pcie);
+  cardsim_inject_stale_reply(0x5055, 0x11, 0x22);
+  Card().CloseDriver();
+  ASSERT_EQ(0u, Card().OpenDriver(0));
+  EXPECT_EQ(0x2u, LinkState() & 0x3);
+  uint8_t scratch[512];
+  std::memset(scratch, 0xCC, sizeof scratch);
+  ASSERT_EQ(0u, Card().CmdRecv(scratch, 12));
+  EXPECT_EQ(0x55u, scratch[0]);
+  EXPECT_EQ(0x50u, scratch[1]);
+  EXPECT_EQ(0x11u, Get32(scratch + 2));
+  EXPECT_EQ(0x22u, Get32(scratch + 6));
+  EXPECT_EQ(0u, LinkState() & 0x3);
+  // A frame sent before draining replaces the stale reply.
+  cardsim_inject_stale_reply(0x5055, 0, 0);
+  EXPECT_EQ(0x0021u, Exchange(0x0021).echo);
+}
+
+TEST_F(CardsimFaults, StaleBulkDataDrainsInChunks) {
+  Open(CardType::Pcie);
+  cardsim_inject_stale_bulk(1000);
+  uint8_t b[512];
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(0x1u, LinkState() & 0x1) << i;
+    ASSERT_EQ(0u, Card().BufRecv(b, 512));
+    EXPECT_EQ(0xEEu, b[0]);
+  }
+  EXPECT_EQ(0u, LinkState() & 0x1);
+  EXPECT_NE(0u, Card().BufRecv(b, 512));
+}
+
+TEST_F(CardsimFaults, AbsentCardCannotBeOpened) {
+  cardsim_set_present(0);
+  EXPECT_NE(0u, Card().OpenDriver(0));
+  uint32_t count = 9, first = 9;
+  EXPECT_EQ(0u, Card().GetCardsNo(&count, &first, 88));
+  EXPECT_EQ(0u, count);
+  cardsim_set_present(1);
+  EXPECT_EQ(0u, Card().GetCardsNo(&count, &first, 88));
+  EXPECT_EQ(1u, count);
+  EXPECT_EQ(0u, Card().OpenDriver(3));
+  EXPECT_EQ(3u, State().last_index);
+}
+
+TEST_F(CardsimLifecycle, CardKeepsItsStateAcrossCloseAndReopen) {
+  Open(CardType::Usb);
+  ASSERT_EQ(0u, Exchange(82, 5, 0x8000).rc);
+  ASSERT_EQ(0u, Exchange(34, 0xFF, 0x3C).rc);
+  ASSERT_EQ(0u, Card().CloseDriver());
+  ExpectEveryCallFails();
+  ASSERT_EQ(0u, Card().OpenDriver(0));
+  const cardsim_state s = State();
+  EXPECT_EQ(5u, s.task_id);
+  EXPECT_EQ(0x3Cu, s.outputs);
+  EXPECT_EQ(2u, s.open_count);
+  EXPECT_EQ(1u, s.close_count);
+  EXPECT_EQ(5u << 21, Status().second & (31u << 21));
+}
+
+TEST_F(CardsimLifecycle, ResetRestoresDefaults) {
+  Open(CardType::Pcie);
+  cardsim_set_inputs(7);
+  cardsim_fault_hold_low(4);
+  ASSERT_EQ(0u, cardsim_reset());
+  const cardsim_state s = State();
+  EXPECT_EQ(0u, s.open);
+  EXPECT_EQ(0u, s.inputs);
+  EXPECT_EQ(0u, s.card_type);  // the model linked into a test is a USB card by default
+  EXPECT_EQ(0u, cardsim_log_count());
+  Open(CardType::Pcie);
+  EXPECT_EQ(0xCu, LinkState() & 0xC);
+}
+
+TEST_F(CardsimLifecycle, FrameLogKeepsTimeAndOrderAndTheNewestEntries) {
+  Open(CardType::Usb);
+  for (uint32_t i = 0; i < 3; ++i) ASSERT_EQ(0u, Exchange((i << 12) | 33, i, 2 * i).rc);
+  ASSERT_EQ(3u, cardsim_log_count());
+  cardsim_frame prev{};
+  for (uint32_t i = 0; i < 3; ++i) {
+    cardsim_frame f{};
+    ASSERT_EQ(0u, cardsim_log_get(i, &f));
+    EXPECT_EQ(33u, f.command);
+    EXPECT_EQ(i, f.seq);
+    EXPECT_EQ(i, f.p1);
+    EXPECT_EQ(2 * i, f.p2);
+    EXPECT_EQ(uint8_t(33), f.bytes[0]);
+    EXPECT_EQ(uint8_t(i << 4), f.bytes[1]);
+    EXPECT_GE(f.time_us, prev.time_us);
+    prev = f;
+  }
+  cardsim_frame f{};
+  EXPECT_NE(0u, cardsim_log_get(3, &f));
+  const uint32_t total = CardModel::kLogCapacity + 5;
+  for (uint32_t i = 3; i < total; ++i) ASSERT_EQ(0u, Send(33, i, 0));
+  EXPECT_EQ(total, cardsim_log_count());
+  EXPECT_NE(0u, cardsim_log_get(4, &f));
+  ASSERT_EQ(0u, cardsim_log_get(5, &f));
+  EXPECT_EQ(5u, f.p1);
+  ASSERT_EQ(0u, cardsim_log_get(total - 1, &f));
+  EXPECT_EQ(total - 1, f.p1);
+  cardsim_log_clear();
+  EXPECT_EQ(0u, cardsim_log_count());
+}
+
+TEST_F(CardsimLifecycle, ConfigurationFile) {
+  qztest::TempDir dir;
+  const std::string path = dir.File("card.cfg");
+  std::ofstream(path) << "# a host's card\n[card]\ncard_type = pcie\nCard_Version = 0x60 ; numbered\n"
+                         "inputs=0x81\nusb_firmware = 0x30, 1\nunique_id = 01 02 03 04 05 06 07\n"
+                         "secondary = 1\nalarms = 0x400\n";
+  ASSERT_EQ(0u, cardsim_load_config(path.c_str()));
+  Open(CardType::Pcie);
+  cardsim_state s = State();
+  EXPECT_EQ(1u, s.card_type);
+  EXPECT_EQ(0x81u, s.inputs);
+  EXPECT_EQ(0x400u, s.alarm_bits);
+  EXPECT_EQ(0x60u, ((Exchange(81).r0 >> 3) & 0xE0) + (Exchange(81).r0 & 0x1F));
+  EXPECT_EQ(0x04030201u, Exchange(90).r1);
+  uint8_t answer = 0;
+  ASSERT_EQ(0u, Card().SendComCmd(0, 0xA2, 0, 0, &answer, 1));
+  EXPECT_EQ(1u, answer);
+
+  std::ofstream(path) << "inputs = 3\n\nlatency_us = x\ninputs = 4\n";
+  EXPECT_EQ(3u, cardsim_load_config(path.c_str()));
+  EXPECT_EQ(3u, State().inputs);
+  std::ofstream(path) << "no_such_key = 1\n";
+  EXPECT_EQ(1u, cardsim_load_config(path.c_str()));
+  EXPECT_EQ(0xFFFFFFFFu, cardsim_load_config(dir.File("missing.cfg").c_str()));
+
+  // A reset applies the file named by CARDSIM_CONFIG.
+  std::ofstream(path) << "inputs = 0x55\n";
+  plat::SetEnvVar("CARDSIM_CONFIG", path);
+  cardsim_reset();
+  plat::SetEnvVar("CARDSIM_CONFIG", "");
+  EXPECT_EQ(0x55u, State().inputs);
+}
+
+TEST_F(CardsimLifecycle, CommandsStatusReadsAndChunksFromSeveralThreads) {
+  Open(CardType::Usb);
+  constexpr int kRounds = 2000;
+  std::mutex cmdLock;  // the library serialises exchanges; status reads and chunks run beside them
+  std::vector<std::thread> threads;
+  std::atomic<int> badEcho{0};
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        std::lock_guard<std::mutex> g(cmdLock);
+        const uint32_t word = ((i & 15) << 12) | (33 + t);
+        if (Exchange(word).echo != word) badEcho++;
+      }
+    });
+  }
+  threads.emplace_back([] {
+    for (int i = 0; i < kRounds; ++i) LinkState();
+  });
+  threads.emplace_back([] {
+    std::vector<uint8_t> block(2048);
+    for (int i = 0; i < kRounds; ++i) CardModel::Global().BufSend(block.data(), 2048);
+  });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(0, badEcho.load());
+  const cardsim_state s = State();
+  EXPECT_EQ(uint32_t(3 * kRounds), cardsim_log_count());
+  EXPECT_EQ(uint32_t(kRounds), s.status_reads);
+  EXPECT_EQ(uint32_t(kRounds), s.bulk_chunks);
+  EXPECT_EQ(uint64_t(kRounds) * 2048, s.bulk_bytes);
+}
+
+TEST_F(CardsimFaults, LatencyDelaysTheReply) {
+  Open(CardType::Usb);
+  cardsim_set_latency_us(3000);
+  ASSERT_EQ(0u, Send(85, 0, 0));
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(0u, Receive().rc);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::microseconds(3000));
+}
+
+}  // namespace
+}  // namespace cardsim_test
