@@ -11,7 +11,13 @@ class FakeClock : public plat::Clock {
   FakeClock() { plat::SetClock(this); }
   ~FakeClock() override { plat::SetClock(nullptr); }
 
-  uint32_t TickMs() override { return tick; }
+  // With autoAdvanceMs set, every reading of the tick moves time on by that much, so that a loop
+  // that polls without sleeping still reaches its time limit.
+  uint32_t TickMs() override {
+    uint32_t t = tick;
+    tick += autoAdvanceMs;
+    return t;
+  }
   double PerfMs() override { return perf; }
   plat::LocalTime Local() override { return local; }
   int64_t Now() override { return now; }
@@ -26,6 +32,7 @@ class FakeClock : public plat::Clock {
   plat::LocalTime local;
   int64_t now = 1700000000;
   uint64_t slept = 0;
+  uint32_t autoAdvanceMs = 0;
 };
 
 }  // namespace qztest

@@ -1,6 +1,5 @@
 // Message boxes, debug output and the timer resolution on Win32.
 #include <windows.h>
-#include <mmsystem.h>
 
 #include <string>
 
@@ -28,6 +27,16 @@ std::wstring Widen(const std::string& text) {
   return out;
 }
 
+// timeBeginPeriod / timeEndPeriod of winmm.dll, loaded at the first use only: a program that never
+// changes the timer resolution does not load the multimedia system (which brings its audio drivers
+// and their threads into the process).
+using TimePeriodFn = UINT(WINAPI*)(UINT);
+TimePeriodFn WinmmFunction(const char* name) {
+  static const HMODULE winmm = LoadLibraryA("winmm.dll");
+  if (!winmm) return nullptr;
+  return reinterpret_cast<TimePeriodFn>(reinterpret_cast<void (*)()>(GetProcAddress(winmm, name)));
+}
+
 }  // namespace
 
 namespace detail {
@@ -44,7 +53,14 @@ BoxAnswer ShowSystemBox(const std::string& text, BoxButtons buttons, bool topmos
 
 void DebugOutput(const std::string& text) { OutputDebugStringW(Widen(text).c_str()); }
 
-void TimerResolutionBegin(unsigned ms) { timeBeginPeriod(ms); }
-void TimerResolutionEnd(unsigned ms) { timeEndPeriod(ms); }
+void TimerResolutionBegin(unsigned ms) {
+  static const TimePeriodFn begin = WinmmFunction("timeBeginPeriod");
+  if (begin) begin(ms);
+}
+
+void TimerResolutionEnd(unsigned ms) {
+  static const TimePeriodFn end = WinmmFunction("timeEndPeriod");
+  if (end) end(ms);
+}
 
 }  // namespace plat

@@ -1,0 +1,282 @@
+// The driver link against the simulated card: frames on the wire, the sequence nibble, stream-block
+// chunking, the toggle and echo checks, opening with and without a secondary card, and a card lost
+// at every exchange of an open.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "cardlink/card_cmd.h"
+#include "cardlink/portlane.h"
+#include "frame/errors.h"
+#include "frame/system_para.h"
+#include "support/sim_card.h"
+
+namespace {
+
+using qztest::SimCardTest;
+
+std::vector<uint8_t> Bytes(const cardsim_frame& f) { return std::vector<uint8_t>(f.bytes, f.bytes + f.length); }
+
+std::vector<cardsim_frame> OfKind(const std::vector<cardsim_frame>& frames, uint32_t kind) {
+  std::vector<cardsim_frame> out;
+  for (const auto& f : frames)
+    if (f.kind == kind) out.push_back(f);
+  return out;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& text) {
+  for (const auto& l : lines)
+    if (l.find(text) != std::string::npos) return true;
+  return false;
+}
+
+// Expects `body` to throw the silent code 1 of a lost card.
+template <class Body>
+void ExpectLost(Body body) {
+  try {
+    body();
+    ADD_FAILURE() << "no exception";
+  } catch (const MyException& e) {
+    EXPECT_EQ(e.code, 1u);
+    EXPECT_EQ(e.bShow, 0);
+  }
+}
+
+TEST_F(SimCardTest, UsbOpenFrames) {
+  Stage(0);
+  ASSERT_EQ(OpenLink(), 0u);
+  auto frames = Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].kind, uint32_t{CARDSIM_KIND_CONTROL});
+  EXPECT_EQ(frames[0].word, 0xDFu);
+  EXPECT_EQ(frames[1].kind, uint32_t{CARDSIM_KIND_COMMAND});
+  // Command 82 with sequence nibble 0: (82, 0, 0x4000) in 10 bytes.
+  EXPECT_EQ(Bytes(frames[1]), (std::vector<uint8_t>{0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0}));
+  uint32_t value = 9, count = 0;
+  cardsim_get_flag_(0x4000, &value, &count);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(value, 0u);
+}
+
+TEST_F(SimCardTest, PcieOpenWithoutSecondaryCard) {
+  Stage(1);
+  ASSERT_EQ(OpenLink(), 0u);
+  auto frames = Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].kind, uint32_t{CARDSIM_KIND_CONTROL});
+  EXPECT_EQ(frames[0].word, 0xA2u);
+  EXPECT_EQ(Bytes(frames[1]), (std::vector<uint8_t>{0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}));
+  EXPECT_EQ(g_SystemPara.CardLinkCfg.bPcieNoSlave, 1);
+  EXPECT_EQ(g_SystemPara.CardLinkCfg.bFrameHeader, 0);
+}
+
+TEST_F(SimCardTest, PcieOpenWithSecondaryCardRunsTheHandshake) {
+  Stage(1, "[HARDWARE]\nQualityPeriod=500\n");
+  cardsim_set_secondary_(1, 0);
+  ASSERT_EQ(OpenLink(), 0u);
+  auto frames = Frames();
+  std::vector<uint32_t> links;
+  for (const auto& f : OfKind(frames, CARDSIM_KIND_LINK)) links.push_back(f.word);
+  // 500 x 0.6 = 300 lost counts fail the link, 500 x 0.1 = 50 drop it.
+  EXPECT_EQ(links, (std::vector<uint32_t>{0x040001F4, 0x0500012C, 0x06000032, 0x10000000, 0x11000000, 0x12000000,
+                                          0x01000001, 0x01000004, 0x01000005, 0x01000002, 0x01000000}));
+  auto cmds = OfKind(frames, CARDSIM_KIND_COMMAND);
+  ASSERT_EQ(cmds.size(), 1u);
+  EXPECT_EQ(Bytes(cmds[0]),
+            (std::vector<uint8_t>{0x0C, 0, 0, 0x03, 0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}));
+  EXPECT_EQ(g_SystemPara.CardLinkCfg.bSlaveCard, 1);
+}
+
+TEST_F(SimCardTest, SecondaryCardThatNeverLinksFailsTheOpen) {
+  Stage(1);
+  cardsim_set_secondary_(1, 1);  // answers that it is there, but its link level stays 0
+  EXPECT_EQ(OpenLink(), 1u);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0], "topmost ok: The secondary card is not connected, it must be connected to open the card");
+  cardsim_set_secondary_(1, 2);  // present, but the handshake never links it
+  Boxes();
+  EXPECT_EQ(OpenLink(), 1u);
+  EXPECT_EQ(Boxes().size(), 1u);  // no further box: the handshake step fails quietly
+}
+
+TEST_F(SimCardTest, SequenceNibbleWrapsAfterSixteenCommands) {
+  Stage(0);
+  ASSERT_EQ(OpenLink(), 0u);
+  CmdReply reply;
+  for (int i = 0; i < 16; ++i) ASSERT_TRUE(CPortlane::SendCmd(CMD_INPUT, 0, 0, reply));
+  auto cmds = OfKind(Frames(), CARDSIM_KIND_COMMAND);
+  ASSERT_EQ(cmds.size(), 17u);
+  for (uint32_t i = 0; i < 17; ++i) {
+    EXPECT_EQ(cmds[i].seq, i % 16) << i;
+    EXPECT_EQ(cmds[i].word, ((i % 16) << 12) + (i == 0 ? 82u : 33u)) << i;
+  }
+  EXPECT_EQ(reply.Echo(), 33u);  // the seventeenth command carries nibble 0 again
+}
+
+TEST_F(SimCardTest, NumbersAbove0x1FFLoseTheirHighBitsWhileSequencing) {
+  Stage(0);
+  ASSERT_EQ(OpenLink(), 0u);
+  CmdReply reply;
+  ASSERT_TRUE(CPortlane::SendCmd(0x2055, 0, 0, reply));
+  EXPECT_EQ(Frames().back().word, (1u << 12) + 0x55u);
+  g_bCmdSeqOn = 0;  // cards without numbered commands get the number unchanged
+  ASSERT_TRUE(CPortlane::SendCmd(0x2055, 7, 8, reply));
+  EXPECT_EQ(Frames().back().word, 0x2055u);
+}
+
+TEST_F(SimCardTest, StreamBlocksAreChunkedByCardType) {
+  uint8_t block[kStreamBlockSize];
+  for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(i);
+  struct Case {
+    int type;
+    uint32_t chunks, length;
+  } cases[] = {{0, 1, 2048}, {1, 4, 512}};
+  for (const Case& c : cases) {
+    Stage(c.type);
+    ASSERT_EQ(OpenLink(), 0u);
+    ASSERT_TRUE(CPortlane::BufSend(block));
+    cardsim_state s = State();
+    EXPECT_EQ(s.bulk_chunks, c.chunks);
+    EXPECT_EQ(s.last_chunk_length, c.length);
+    EXPECT_EQ(s.bulk_bytes, 2048u);
+    CPortlane::Close();
+    CPortlane::FreeDll();
+  }
+}
+
+TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCard) {
+  Stage(1);
+  ASSERT_EQ(OpenLink(), 0u);
+  cardsim_fault_toggle_(1, 1);
+  CmdReply reply;
+  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
+  EXPECT_EQ(g_bConnected, 0);
+  EXPECT_TRUE(Contains(ErrorLines(), "CPortlane::getState:Flag Err"));
+  EXPECT_TRUE(Contains(InfoLines(), "CPortlane::ReturnV:Card is not connected"));
+  EXPECT_TRUE(Contains(ErrorLines(), "CPortlane::ReturnV:Card is not connected"));
+  // Afterwards nothing reaches the driver and nothing more is logged.
+  const size_t frames = Frames().size();
+  const uint32_t reads = State().status_reads;
+  const size_t lines = ErrorLines().size();
+  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
+  ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
+  EXPECT_EQ(Frames().size(), frames);
+  EXPECT_EQ(State().status_reads, reads);
+  EXPECT_EQ(ErrorLines().size(), lines);
+}
+
+TEST_F(SimCardTest, WrongEchoLosesTheCard) {
+  Stage(0);
+  ASSERT_EQ(OpenLink(), 0u);
+  cardsim_fault_wrong_echo_(1);
+  CmdReply reply;
+  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
+  // Sent with nibble 1, echoed with nibble 0 (word ^ 0x1000).
+  EXPECT_TRUE(Contains(ErrorLines(), "CPortlane::SendCtrlCmd:USB Return err: code 1021 21 "));
+  EXPECT_TRUE(Contains(InfoLines(), "Card is not connected"));
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(SimCardTest, ReadyBitThatNeverRisesGivesUpAfterThreeSeconds) {
+  Stage(1);
+  ASSERT_EQ(OpenLink(), 0u);
+  cardsim_fault_hold_low_(LINK_CMD_READY);
+  CmdReply reply;
+  const uint32_t start = clock.tick;
+  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
+  EXPECT_GE(clock.tick - start, kLinkWaitMs);
+  EXPECT_EQ(State().not_ready_sends, 0u);  // the frame was never sent
+  cardsim_fault_hold_low_(0);
+  cardsim_fault_hold_low_(LINK_BULK_READY);
+  ASSERT_EQ(OpenLink(), 0u);
+  ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
+  EXPECT_EQ(State().bulk_chunks, 0u);
+}
+
+TEST_F(SimCardTest, UsbOpenFailuresShowTheirBoxes) {
+  struct Case {
+    uint32_t mode;
+    const char* box;
+  } cases[] = {
+      {1, "topmost ok: Board initialization incomplete 0"},
+      {2, "topmost ok: Open failed, 268 channel exception 10"},
+  };
+  for (const Case& c : cases) {
+    Stage(0);
+    cardsim_set_usb_startup_(c.mode, 0);
+    EXPECT_EQ(OpenLink(), 1u);
+    ASSERT_FALSE(Boxes().empty());
+    EXPECT_EQ(Boxes().back(), c.box);
+    CPortlane::Close();
+    CPortlane::FreeDll();
+  }
+}
+
+TEST_F(SimCardTest, UsbBoxesFollowTheLanguage) {
+  Stage(0);
+  g_bLangZh = 1;
+  cardsim_set_usb_startup_(2, 0);
+  EXPECT_EQ(OpenLink(), 1u);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0], "topmost ok: 打开失败，268通道异常10");
+}
+
+TEST_F(SimCardTest, StaleDataIsDrainedAtOpen) {
+  for (int type : {0, 1}) {
+    Stage(type);
+    cardsim_inject_stale_reply_(0x7033, 1, 2);
+    if (type == 1) cardsim_inject_stale_bulk_(512);
+    ASSERT_EQ(OpenLink(), 0u) << type;
+    EXPECT_TRUE(Contains(ErrorLines(), "CPortlane::ClearUSB:Clear the read buffer once!!!"));
+    cardsim_state s = State();
+    EXPECT_EQ(s.reply_pending, 0u);
+    EXPECT_EQ(s.bulk_pending, 0u);
+    CmdReply reply;
+    EXPECT_TRUE(CPortlane::SendCmd(CMD_INPUT, 0, 0, reply));  // echoes match after the drain
+    CPortlane::Close();
+    CPortlane::FreeDll();
+  }
+}
+
+TEST_F(SimCardTest, CardLostAtEachExchangeOfAnOpenFailsItCleanly) {
+  struct Case {
+    int type;
+    bool secondary;
+  } cases[] = {{0, false}, {1, false}, {1, true}};
+  for (const Case& c : cases) {
+    Stage(c.type);
+    if (c.secondary) cardsim_set_secondary_(1, 0);
+    ASSERT_EQ(OpenLink(), 0u);
+    const uint32_t sends = static_cast<uint32_t>(OfKind(Frames(), CARDSIM_KIND_COMMAND).size() +
+                                                 OfKind(Frames(), CARDSIM_KIND_LINK).size());
+    CPortlane::Close();
+    for (uint32_t n = 1; n <= sends; ++n) {
+      cardsim_log_clear_();
+      cardsim_fault_lose_at_(n);
+      g_bConnected = 0;
+      EXPECT_EQ(OpenLink(), 1u) << "type " << c.type << " lost at send " << n;
+      CPortlane::Close();
+    }
+    cardsim_fault_lose_at_(0);
+    EXPECT_EQ(OpenLink(), 0u);  // and the next open works
+    CPortlane::Close();
+    CPortlane::FreeDll();
+  }
+}
+
+TEST_F(SimCardTest, MissingDriverLinkFailsEveryOperation) {
+  Stage(0);
+  CPortlane::FreeDll();
+  ASSERT_EQ(PortlaneApi.bLoaded, 0);
+  EXPECT_EQ(CPortlane::Open(0), 1u);
+  g_bConnected = 1;  // even a connected flag left over does not reach a missing entry point
+  CmdReply reply;
+  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
+  g_bConnected = 1;
+  ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
+  g_bConnected = 1;
+  uint8_t buf[4];
+  ExpectLost([&] { CPortlane::SendComCmd(0xDF, 0, 0, buf, 4); });
+}
+
+}  // namespace

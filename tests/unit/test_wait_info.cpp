@@ -1,0 +1,130 @@
+// The host's status text against the simulated card: off-line mode, the card's task, alarms with
+// their galvanometer and wait details, named waits, both languages and the 1024-byte buffer.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "cardlink/card_cmd.h"
+#include "cardlink/card_status.h"
+#include "cardlink/portlane.h"
+#include "cardlink/wait_desc.h"
+#include "frame/errors.h"
+#include "frame/system_para.h"
+#include "qzmark.h"
+#include "support/sim_card.h"
+
+namespace {
+
+class WaitInfoTest : public qztest::SimCardTest {
+ protected:
+  void SetUp() override {
+    Stage(0);
+    ASSERT_EQ(OpenLink(), 0u);
+    g_SystemPara.bCmdWithNum = 1;
+    g_SystemPara.nCardVersion = 85;
+    InitWaitDescs();
+  }
+  std::string Text(uint32_t expectedRc = 0) {
+    char buf[kWaitInfoBufferSize];
+    std::memset(buf, 'Z', sizeof buf);
+    EXPECT_EQ(QZ_GetWaitInfo(buf), expectedRc);
+    return buf;
+  }
+};
+
+TEST_F(WaitInfoTest, NoCardGivesOne) {
+  CPortlane::Close();
+  char buf[kWaitInfoBufferSize] = "unchanged";
+  EXPECT_EQ(QZ_GetWaitInfo(buf), 1u);
+  EXPECT_STREQ(buf, "unchanged");
+  EXPECT_EQ(QZ_GetWaitInfo(nullptr), 2u);
+}
+
+TEST_F(WaitInfoTest, OfflineModeAndTheCardsTask) {
+  cardsim_set_run_state_(0, 9, 0);
+  EXPECT_EQ(Text(), "OFFLINE MODE\r\nPage Down...\r\n");
+  g_bLangZh = 1;
+  EXPECT_EQ(Text(), "脱机模式\r\nPage Down...\r\n");
+  cardsim_set_run_state_(0, 31, 0);  // an id outside the table names nothing
+  EXPECT_EQ(Text(), "脱机模式\r\n");
+}
+
+TEST_F(WaitInfoTest, LegacyCardsShowNeitherTaskNorOfflineMode) {
+  g_SystemPara.bCmdWithNum = 0;
+  cardsim_set_run_state_(0, 9, 0);
+  EXPECT_EQ(Text(), "");
+}
+
+TEST_F(WaitInfoTest, WaitTimeoutWithReasonsAndANamedWait) {
+  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_OFFLINE);
+  cardsim_set_alarms_(1u << 5, 0);
+  cardsim_set_answer_(CMD_WAIT_REASON, 0, 0, 0x1 | 0x80 | 0x20, 0);
+  cardsim_set_answer_(CMD_WAIT_DETAIL, 0, 0, 0x14, 0x11);      // kind 4, enabled
+  cardsim_set_answer_(CMD_WAIT_STATE, 0, 0, 0x11, 0x10);       // "等待平台到位": kind 4, 0x11, 0x10
+  EXPECT_EQ(Text(),
+            "Waiting for timeout, causing the operation to terminate (can be cleared)\r\n"
+            "->Check the galvanometer and galvanometer wire\r\n->Serial port\r\n"
+            "  等待平台到位\r\n"    // the reason's wait detail
+            "  等待平台到位\r\n");  // and the card's current wait
+}
+
+TEST_F(WaitInfoTest, InputWaitWithoutANameInBothLanguages) {
+  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_OFFLINE);
+  cardsim_set_answer_(CMD_WAIT_DETAIL, 0, 0, 0x11, 0xF0);  // kind 1, enabled, value 0xF0
+  cardsim_set_answer_(CMD_WAIT_STATE, 0, 0, 0x3C, 0x0F);   // a = 0x3C & 0x0F, b = 0x3C & 0xF0
+  EXPECT_EQ(Text(), "  Wait IO Input:Wait Value=c，IO In=30\r\n");
+  g_bLangZh = 1;
+  EXPECT_EQ(Text(), "  等待IO输入   :等待值=c，IO输入值=30\r\n");
+  cardsim_set_answer_(CMD_WAIT_DETAIL, 0, 0, 0x01, 0xF0);  // not enabled: nothing
+  EXPECT_EQ(Text(), "");
+}
+
+TEST_F(WaitInfoTest, GalvanometerDetailsByCardVersion) {
+  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_OFFLINE);
+  g_SystemPara.nCardVersion = 128;
+  g_SystemPara.nScanType = 0;
+  cardsim_set_alarms_((1u << 6) | (1u << 21), 0);
+  cardsim_set_answer_(CMD_GALVO_STATUS, 0, 0, (1u << 24) | (1u << 28), 0);
+  cardsim_set_answer_(CMD_GALVO_STATUS, 1, 0, 0, 0x02);
+  EXPECT_EQ(Text(),
+            "Abnormal closed-loop galvanometer causing operation to stop (can be cleared)\r\n"
+            ">>>>>>Scan not feedBack OverTime\r\n"
+            "The galvanometer is out of range (x negative direction) (removable) \r\n Possible reasons: the strip is "
+            "too fast, the filling is too dense, and the welding speed is too slow \r\n"
+            "Galvanometer output beat error (can be cleared) \r\n");
+  g_SystemPara.nCardVersion = 76;  // too old for either query
+  EXPECT_EQ(Text(),
+            "Abnormal closed-loop galvanometer causing operation to stop (can be cleared)\r\n"
+            "The galvanometer speed exceeds the limit, please increase the galvanometer speed limit (can be "
+            "cleared) \r\n");
+}
+
+TEST_F(WaitInfoTest, TextIsCutToTheHostsBuffer) {
+  cardsim_set_alarms_(0xFFFFFF70u, 17);
+  const std::string text = Text();
+  EXPECT_EQ(text.size(), kWaitInfoBufferSize - 1);
+}
+
+TEST_F(WaitInfoTest, CardLostWhileReadingGivesOne) {
+  cardsim_set_alarms_(1u << 5, 0);
+  cardsim_fault_lose_at_(2);  // the status read passes, the wait-reason query loses the card
+  EXPECT_EQ(Text(1), "OFFLINE MODE\r\nWaiting for timeout, causing the operation to terminate (can be cleared)\r\n");
+  EXPECT_EQ(g_bConnected, 0);
+}
+
+TEST_F(WaitInfoTest, StatusReadDecodesTheCardsWords) {
+  cardsim_set_run_state_(4, 6, 3);
+  cardsim_set_alarms_(1u << 12, kLaserAlarm);
+  CardStatus s = ReadCardStatus();
+  EXPECT_EQ(s.connected, 1u);
+  EXPECT_EQ(s.runState, 4u);
+  EXPECT_EQ(s.cardTaskId, 6u);
+  EXPECT_EQ(s.subState, 3u);
+  EXPECT_EQ(s.bAlarm[12], 1);
+  EXPECT_EQ(s.laserAlarm, kLaserAlarm);
+  EXPECT_TRUE(s.AnyFlagSet());
+  CPortlane::Close();
+  EXPECT_EQ(ReadCardStatus().connected, 0u);
+}
+
+}  // namespace
