@@ -34,10 +34,37 @@ extern "C" {
 /* The library's version: 0x3454. Needs no card. */
 QZ_API uint32_t QZ_STDCALL QZ_GetSwVer(uint32_t* version);
 
+/* Counts cards through the driver link, which fills the two arguments. 0; 2 busy; 1 on failure. */
+QZ_API uint32_t QZ_STDCALL QZ_GetCardsNo(void* a, void* b);
+/* Opens the card named by [HARDWARE] PID of the configuration, checks its version and
+ * synchronises with the state a host that did not close it left it in. 0 opened; 1 on any
+ * failure (a box says why). One process at a time can have a card open. */
+QZ_API uint32_t QZ_STDCALL QZ_InitCard(void);
+/* Commits the card's pending flash work, stops the library's threads, switches the card off-line
+ * and closes it. 0 closed; 1 no card open; 2 busy. */
+QZ_API uint32_t QZ_STDCALL QZ_CloseCard(void);
+/* Marks the card parameters as accepted without an upload when key is the library's key. */
+QZ_API uint32_t QZ_STDCALL QZ_SetFlag(uint32_t key, uint32_t value);
+/* The card's hardware version word. 1 when no card is open. */
+QZ_API uint32_t QZ_STDCALL QZ_GetHdVer(uint32_t* version);
+/* Debugging: with flag 1 the next QZ_InitCard stops after the version check and QZ_CloseCard
+ * neither commits nor switches the card off-line. */
+QZ_API uint32_t QZ_STDCALL debug_OpenCard2GetMsg(uint32_t flag);
+
 /* The card's state in words: off-line mode, the task the card runs, its alarms and what it waits
  * for, in the configured language. `text` must hold 1024 bytes; at most 1023 bytes and a
  * terminating zero are written. 1 when no card is open. */
 QZ_API uint32_t QZ_STDCALL QZ_GetWaitInfo(char* text);
+
+/* Starts a mark job: claims the library for the mark task and arms the job. mode: 0 or 1 online
+ * (1 without firing the laser), 2 offline download, 3 fixed jump speed, 4 as 1 without the laser
+ * output reset at the end. startFlag 0 jumps to the end position first. 0 started; 1 no card or
+ * the card was lost; 2 the library is busy; 16 another mark call is in progress. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkStart(uint32_t mode, uint32_t reserved, uint32_t startFlag);
+/* Ends the job: flushes the rest, waits until the card has received everything and finished, and
+ * reports the end. 0 ended; 1 card lost; 3 the end failed or the job was starting; 16 another mark
+ * call is in progress; 17 no job was started. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkEnd(uint32_t endArg);
 
 #ifdef __cplusplus
 }

@@ -60,6 +60,7 @@ void CardModel::ApplyDefaults() {
   st_ = CardState();
   log_.clear();
   logTotal_ = 0;
+  stream_.Reset();
 }
 
 void CardModel::Reset() {
@@ -154,8 +155,10 @@ uint32_t CardModel::CmdSend(const void* data, uint32_t length) {
   e.flags = flags;
   Log(e);
 
+  SyncStream();
   uint32_t r0 = 0, r1 = 0;
   Command(command, p1, p2, r0, r1);
+  SyncStream();
   if (auto it = cfg_.answers.find({command, p1, p2}); it != cfg_.answers.end()) {
     r0 = it->second.first;
     r1 = it->second.second;
@@ -194,7 +197,13 @@ uint32_t CardModel::BufSend(const void* data, uint32_t length) {
       return 1;
     }
     if (faults_.holdLow & kStBulkReady) st_.notReadySends += 1;
-    if (sink_) sink_->Chunk(static_cast<const uint8_t*>(data), length);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (sink_) sink_->Chunk(bytes, length);
+    SyncStream();
+    const uint32_t flash = std::min(length, st_.flashBulk);
+    st_.flashBulk -= flash;
+    if (length > flash) stream_.Intake(bytes + flash, length - flash, Settings(), NowUs());
+    SyncStream();
     st_.bulkChunks += 1;
     st_.bulkBytes += length;
     st_.lastChunkLength = length;
@@ -217,6 +226,7 @@ uint32_t CardModel::DeviceIoControl(uint32_t code, void* /*in*/, uint32_t /*inLe
                                     uint32_t outLength, uint32_t* returned) {
   std::lock_guard<std::mutex> g(mu_);
   if (!LinkUp() || code != kIoctlLinkState || !out || outLength < 4) return 1;
+  SyncStream();
   Put32(static_cast<uint8_t*>(out), ComposeLinkState());
   if (returned) *returned = 4;
   return 0;
@@ -295,7 +305,9 @@ uint32_t CardModel::ComposeLinkState() {
   w |= (st_.secondLink ? 1u : 0u) << 12;
   w |= (st_.linkError & 7) << 9;
   w |= cfg_.linkFlags & 0x60;
-  w |= (kStCmdReady | kStBulkReady) & ~faults_.holdLow;
+  // Bulk ready falls while the FIFO has no room for another block.
+  const uint32_t ready = kStCmdReady | (stream_.RoomFor(kFlashPageBytes) ? kStBulkReady : 0);
+  w |= ready & ~faults_.holdLow;
   if (st_.replyPending) w |= kStReplyPending;
   if (st_.bulkPending) w |= kStBulkPending;
   return w;
@@ -365,7 +377,8 @@ void CardModel::LinkWord(uint32_t word) {
 
 std::pair<uint32_t, uint32_t> CardModel::StatusWordsLocked() const {
   const uint32_t r0 = (st_.runState & 7) | (st_.alarms & kAlarmMask) | ((st_.laserAlarm & 1) << 7);
-  const uint32_t r1 = (cfg_.statusFlags & 0xFFFF) | ((st_.subState & 31) << 16) | ((st_.taskId & 31) << 21) |
+  const uint32_t r1 = (cfg_.statusFlags & 0xFFFF) | ((stream_.EndCode() & 15) << 8) | ((stream_.SubCode() & 7) << 13) |
+                      ((st_.subState & 31) << 16) | ((st_.taskId & 31) << 21) |
                       ((st_.offline & 1) << 26) | (((st_.laserAlarm >> 1) & 31) << 27);
   return {r0, r1};
 }
@@ -413,10 +426,28 @@ void CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       SetFlag(p1, p2);
       break;
     case CMD_OPERATE:
-      // Operations complete at once for now: the run state the sender polls stays as it is.
+      // Other operations complete at once for now: the run state the sender polls stays as it is.
       st_.operateCount += 1;
       st_.operateOp = p1;
       st_.operateArg = p2;
+      if (p1 == kOpBuffer && p2 == 0) {
+        st_.flashBulk = 0;
+        stream_.Open(LayoutOfVersion(cfg_.CardVersion()), NowUs());
+        StreamRunning(true);
+      } else if (p1 == kOpFlash) {
+        st_.flashBulk = kFlashPageBytes;
+      }
+      break;
+    case CMD_FIFO_RECEIVED:
+      r0 = stream_.TakingIn() ? 1 : 0;
+      r1 = stream_.ReceivedUnits() & 0xFF;
+      break;
+    case CMD_FIFO_POINTERS:
+      r0 = stream_.ReadPointer();
+      r1 = stream_.WritePointer();
+      break;
+    case CMD_ENCODER:
+      if (p1 == 0 && p2 == 0) r0 = stream_.LastCount() & 0xFFFF;
       break;
     case CMD_STATUS: {
       const auto w = StatusWordsLocked();
@@ -454,12 +485,20 @@ void CardModel::SetFlag(uint32_t value, uint32_t mask) {
         st_.paused = 0;
         break;
       case FLAG_STOP:
-        ClearRunBits(1);
+        if (stream_.Live()) {
+          stream_.Stop();
+        } else {
+          ClearRunBits(1);
+        }
         st_.paused = 0;
         break;
       case FLAG_FLUSH:
-        // Nothing is buffered yet, so the run ends at once; the FIFO model will run it out here.
-        ClearRunBits(1);
+        // A live run runs out what was received; without one there is nothing to run out.
+        if (stream_.Live()) {
+          stream_.Flush(NowUs());
+        } else {
+          ClearRunBits(1);
+        }
         break;
       case FLAG_DEBUG:
         st_.debug = value;
@@ -484,7 +523,7 @@ void CardModel::SetFlag(uint32_t value, uint32_t mask) {
         ClearRunBits(4);
         break;
       case FLAG_START_RUN:
-        // The buffered run starts here once the FIFO model exists.
+        stream_.StartRun(NowUs());
         break;
       default:
         break;
@@ -532,6 +571,7 @@ void CardModel::LogClear() {
 
 cardsim_state CardModel::Snapshot() {
   std::lock_guard<std::mutex> g(mu_);
+  SyncStream();
   cardsim_state s{};
   s.bulk_bytes = st_.bulkBytes;
   s.card_type = static_cast<uint32_t>(cfg_.type);
@@ -575,6 +615,68 @@ cardsim_state CardModel::Snapshot() {
   s.second_link = st_.secondLink;
   s.link_error = st_.linkError;
   return s;
+}
+
+// ------------------------------------------------------------------------------------------------
+// The data stream
+
+uint64_t CardModel::NowUs() const {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0_).count());
+}
+
+StreamSettings CardModel::Settings() const {
+  StreamSettings s;
+  s.mode = cfg_.consumeMode;
+  s.speedPercent = cfg_.speedPercent;
+  s.startBytes = cfg_.startBytes;
+  s.paused = st_.paused != 0;
+  return s;
+}
+
+void CardModel::SyncStream() { stream_.Sync(Settings(), NowUs()); }
+
+void CardModel::StreamOutputs(uint32_t mask, uint32_t values) { st_.outputs = (st_.outputs & ~mask) | (values & mask); }
+
+void CardModel::StreamRunning(bool running) {
+  if (running) {
+    st_.runState |= 1;
+  } else {
+    ClearRunBits(1);
+  }
+}
+
+void CardModel::StreamAlarm(uint32_t bits) { st_.alarms |= bits; }
+
+cardsim_fifo CardModel::Fifo() {
+  std::lock_guard<std::mutex> g(mu_);
+  SyncStream();
+  cardsim_fifo f;
+  stream_.Fill(f);
+  f.consume_mode = cfg_.consumeMode;
+  f.start_threshold = cfg_.startBytes;
+  return f;
+}
+
+bool CardModel::StepStream(uint64_t us) {
+  std::lock_guard<std::mutex> g(mu_);
+  SyncStream();
+  return stream_.Step(us, st_.paused != 0);
+}
+
+uint32_t CardModel::TraceCount(bool wordsOnly) {
+  std::lock_guard<std::mutex> g(mu_);
+  return stream_.TraceCount(wordsOnly);
+}
+
+bool CardModel::TraceGet(bool wordsOnly, uint32_t index, cardsim_trace_entry& out) {
+  std::lock_guard<std::mutex> g(mu_);
+  return stream_.TraceGet(wordsOnly, index, out);
+}
+
+void CardModel::TraceClear() {
+  std::lock_guard<std::mutex> g(mu_);
+  stream_.TraceClear();
 }
 
 }  // namespace cardsim

@@ -21,7 +21,11 @@
 //   library numbers its first frames after an open before it knows the card's version).
 // - Control requests: USB 0xDF (start-up and channel state), 0xDC (firmware bytes); PCIe 0xA2
 //   (secondary card byte). A request of the other card type is refused.
-// - Bulk chunks are handed to a BulkSink; the default one only counts them.
+// - Bulk chunks go into the card's FIFO (stream_engine.h: checker, decoder, executor), and to a
+//   BulkSink when a test set one. Command 83 (1, 0) opens the buffer; 86 and 89 report on the FIFO;
+//   flags 0x40000, 0x8, 0x4, 0x1 and 0x2 start, flush, stop, pause and resume the run; command 100
+//   (0, 0) answers the last count marker run in r0 bits 0-15. The executor is brought up to date at
+//   every entry point (the lock held), so a paced run advances with each exchange.
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -31,6 +35,7 @@
 #include <vector>
 
 #include "cardsim_api.h"
+#include "stream_engine.h"
 
 namespace cardsim {
 
@@ -63,8 +68,16 @@ enum Cmd : uint32_t {
   CMD_OPERATE = 83,
   CMD_HW_INFO2 = 84,
   CMD_STATUS = 85,
+  CMD_FIFO_RECEIVED = 86,
+  CMD_FIFO_POINTERS = 89,
   CMD_UNIQUE_ID = 90,
+  CMD_ENCODER = 100,
 };
+
+// Operations of CMD_OPERATE with an effect on the stream.
+constexpr uint32_t kOpBuffer = 1;    // (1, 0): open the buffer of a job
+constexpr uint32_t kOpFlash = 2;     // a flash transfer: the next 2048 bulk bytes are its page
+constexpr uint32_t kFlashPageBytes = 2048;
 
 // Masks of CMD_SET_FLAG with an effect on the card.
 enum FlagMask : uint32_t {
@@ -86,8 +99,7 @@ enum FlagMask : uint32_t {
 constexpr uint32_t VersionBits(uint32_t v) { return (v & 0x1F) | ((v & 0xE0) << 3); }
 constexpr uint32_t kVersionBitsMask = 0x71F;
 
-// Where bulk chunks go. The FIFO model of the stream engine takes this place; the default sink
-// only counts.
+// A tap on the bulk channel for tests: sees every chunk the card takes, besides the FIFO.
 class BulkSink {
  public:
   virtual ~BulkSink() = default;
@@ -120,6 +132,8 @@ struct CardConfig {
   uint32_t linkCounter = 0;
   uint32_t latencyUs = 0;
   uint32_t speedPercent = 100;
+  uint32_t consumeMode = CARDSIM_CONSUME_AT_ONCE;
+  uint32_t startBytes = StreamSettings::kDefaultStartBytes;
   std::map<std::tuple<uint32_t, uint32_t, uint32_t>, std::pair<uint32_t, uint32_t>> answers;
 
   uint32_t CardVersion() const { return ((hwWord >> 3) & 0xE0) + (hwWord & 0x1F); }
@@ -171,9 +185,10 @@ struct CardState {
   uint32_t flagValue[32] = {};
   uint32_t flagCount[32] = {};
   uint32_t operateCount = 0, operateOp = 0, operateArg = 0;
+  uint32_t flashBulk = 0;  // bulk bytes still due to a flash transfer
 };
 
-class CardModel {
+class CardModel : private StreamHost {
  public:
   explicit CardModel(CardType type = CardType::Usb);
   CardModel(const CardModel&) = delete;
@@ -220,6 +235,14 @@ class CardModel {
   // What the status command answers now.
   std::pair<uint32_t, uint32_t> StatusWords();
 
+  // ---- the data stream (under the lock; the executor brought up to date first)
+  cardsim_fifo Fifo();
+  // false when the run is not running or is paused.
+  bool StepStream(uint64_t us);
+  uint32_t TraceCount(bool wordsOnly);
+  bool TraceGet(bool wordsOnly, uint32_t index, cardsim_trace_entry& out);
+  void TraceClear();
+
   static constexpr uint32_t kLogCapacity = 262144;
 
  private:
@@ -235,6 +258,13 @@ class CardModel {
   cardsim_frame NewEntry(uint32_t kind, const void* data, uint32_t length) const;
   void ApplyDefaults();
   uint32_t ApplyConfigFile(const char* path);
+  uint64_t NowUs() const;
+  StreamSettings Settings() const;
+  void SyncStream();
+  // StreamHost
+  void StreamOutputs(uint32_t mask, uint32_t values) override;
+  void StreamRunning(bool running) override;
+  void StreamAlarm(uint32_t bits) override;
 
   std::mutex mu_;
   CardType defaultType_;
@@ -245,6 +275,7 @@ class CardModel {
   uint32_t logTotal_ = 0;
   std::chrono::steady_clock::time_point t0_;
   BulkSink* sink_ = nullptr;
+  StreamEngine stream_{*this};
 };
 
 }  // namespace cardsim

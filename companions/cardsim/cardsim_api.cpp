@@ -213,4 +213,33 @@ uint32_t CARDSIM_CALL cardsim_set_latency_us(uint32_t us) {
   return Set([&](CardConfig& c, CardState&, CardFaults&) { c.latencyUs = us; });
 }
 
+uint32_t CARDSIM_CALL cardsim_set_consume(uint32_t mode) {
+  if (mode > CARDSIM_CONSUME_STALLED) return 1;
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.consumeMode = mode; });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_start_threshold(uint32_t bytes) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.startBytes = bytes; });
+}
+
+uint32_t CARDSIM_CALL cardsim_get_fifo(cardsim_fifo* out) {
+  if (!out) return 1;
+  *out = Card().Fifo();
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_step_us(uint32_t us) { return Card().StepStream(us) ? 0 : 1; }
+
+uint32_t CARDSIM_CALL cardsim_trace_count(uint32_t words_only) { return Card().TraceCount(words_only != 0); }
+
+uint32_t CARDSIM_CALL cardsim_trace_get(uint32_t words_only, uint32_t index, cardsim_trace_entry* out) {
+  if (!out) return 1;
+  return Card().TraceGet(words_only != 0, index, *out) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_trace_clear(void) {
+  Card().TraceClear();
+  return 0;
+}
+
 }  // extern "C"

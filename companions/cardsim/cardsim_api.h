@@ -16,7 +16,19 @@
  *
  * Defaults after a reset: card present, card version 85 (hardware word 0x215, feature word 0x3000),
  * start-up complete, inputs 0, no alarms, no secondary card (0xA2 answers 0), USB firmware bytes
- * {0x01, 0x00}, unique id 51 5A 4D 00 00 00 01, no faults, no latency.
+ * {0x01, 0x00}, unique id 51 5A 4D 00 00 00 01, no faults, no latency, no buffer open, stream
+ * consumed at once (mode 0), run start threshold 1.5 MiB, speed 100 %.
+ *
+ * The data stream (stream_engine.h has the card's rules in full): command 83 (1, 0) opens the
+ * buffer; QZ_BufSend chunks go into a FIFO of 2^24 bytes (command 89: read and write pointers;
+ * command 86: 512-byte units received in r1 bits 0-7, r0 bit 0 while a unit is incomplete); blocks
+ * are checked by the layout of the card version (0 below 80, 1 for 80..95, 2 from 96) and decoded
+ * into a trace of (time in us, word); the run starts on flag 0x40000, on flag 0x8 (flush) or when
+ * the FIFO holds the start threshold; it ends on the end word 0x51100001 (end code 1), on flag 0x4
+ * (end code 2, sub 0), when a flushed stream runs dry without an end word (end code 4), or on a
+ * failed block check (alarm bit 4, end code 0, sub 3). Status r1 bits 8-11 carry the end code,
+ * bits 13-15 the sub code; r0 bit 0 is set from the buffer open until the run ended. The operation
+ * 83 (2, x) (a flash transfer) takes the next 2048 bulk bytes for itself, away from the FIFO.
  */
 #include <stdint.h>
 
@@ -104,6 +116,66 @@ typedef struct cardsim_state {
   uint32_t link_error;
 } cardsim_state;
 
+/* Consumption modes of the stream executor (cardsim_set_consume). */
+#define CARDSIM_CONSUME_AT_ONCE 0 /* a running card consumes everything received as it arrives */
+#define CARDSIM_CONSUME_PACED 1   /* at the stream's own pace: host real time x speed % */
+#define CARDSIM_CONSUME_STALLED 2 /* nothing is consumed (a FIFO that stops draining) */
+
+/* Phases of the card's run (cardsim_fifo.phase). */
+#define CARDSIM_PHASE_IDLE 0     /* no buffer opened since the reset */
+#define CARDSIM_PHASE_OPEN 1     /* buffer open, taking in data, not running yet */
+#define CARDSIM_PHASE_RUNNING 2
+#define CARDSIM_PHASE_FLUSHING 3 /* running out what was received (flag 0x8) */
+#define CARDSIM_PHASE_ENDED 4    /* the run ended: end and sub code are final */
+
+/* What started the run (cardsim_fifo.start_reason). */
+#define CARDSIM_START_NONE 0
+#define CARDSIM_START_FLAG 1      /* flag 0x40000 */
+#define CARDSIM_START_FLUSH 2     /* flag 0x8 */
+#define CARDSIM_START_THRESHOLD 3 /* the FIFO held the start threshold */
+
+/* The first failed block check since the buffer open (cardsim_fifo.check_error). */
+#define CARDSIM_CHECK_NONE 0
+#define CARDSIM_CHECK_HEAD 1     /* layout 0: the first word is not 0x5110A55A */
+#define CARDSIM_CHECK_SEQUENCE 2 /* layout 1: a sub-block head word is not 0x5110A55A | seq << 16 */
+#define CARDSIM_CHECK_CRC 3      /* layout 2: a check word is not 0x5A000000 | CRC-16 */
+
+/* The FIFO and the run (cardsim_get_fifo). Counts start over at each buffer open. */
+typedef struct cardsim_fifo {
+  uint64_t bytes_received;  /* taken into the FIFO since the buffer open */
+  uint64_t bytes_consumed;
+  uint64_t overflow_bytes;  /* chunks dropped for want of room */
+  uint64_t ignored_bytes;   /* bulk bytes sent while no buffer was ever open (since the reset) */
+  uint64_t clock_us;        /* the executor's stream time */
+  uint64_t stream_us;       /* stream time at the end of what was decoded */
+  uint32_t read_ptr;        /* command 89 r0 */
+  uint32_t write_ptr;       /* command 89 r1 */
+  uint32_t fill;            /* bytes in the FIFO */
+  uint32_t units_received;  /* 512-byte units (command 86 answers the low byte) */
+  uint32_t blocks_received; /* whole 2048-byte blocks */
+  uint32_t blocks_rejected; /* units that failed their check (layout 0: the first word; layout 1: a
+                               512-byte sub-block; layout 2: a 128-byte sub-block) */
+  uint32_t check_error;     /* CARDSIM_CHECK_... */
+  uint32_t layout;          /* 0, 1, 2 */
+  uint32_t phase;           /* CARDSIM_PHASE_... */
+  uint32_t start_reason;    /* CARDSIM_START_... */
+  uint32_t end_code;        /* status r1 bits 8-11 */
+  uint32_t sub_code;        /* status r1 bits 13-15 */
+  uint32_t last_count;      /* operand of the last count marker 0x62 run */
+  uint32_t count_markers;   /* count markers run */
+  uint32_t words_run;       /* payload words consumed by the executor */
+  uint32_t pending_words;   /* decoded, not yet consumed */
+  uint32_t consume_mode;    /* CARDSIM_CONSUME_... */
+  uint32_t start_threshold; /* bytes; 0: no start by the amount held */
+} cardsim_fifo;
+
+/* One trace entry: a payload word and the stream time at which the card runs it. */
+typedef struct cardsim_trace_entry {
+  uint64_t time_us;
+  uint32_t word;
+  uint32_t reserved;
+} cardsim_trace_entry;
+
 /* ---- lifecycle and configuration */
 
 /* Back to the defaults: configuration, card state, faults, logs and counters; the driver closed.
@@ -115,7 +187,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_reset(void);
    (0/usb, 1/pcie), card_version, hw_word, hw_features, hw_info2_0, hw_info2_1, unique_id (14 hex
    digits), usb_firmware ("b0,b1"), usb_startup (0 ready, 1 incomplete, 2 never ready),
    inputs, ad, alarms, laser_alarm, secondary (0xA2 answer), secondary_mode (0 links, 1 absent,
-   2 never links), link_level, latency_us, speed (execution speed in percent), present. */
+   2 never links), link_level, latency_us, speed (execution speed in percent), consume (consumption
+   mode 0, 1, 2), start_bytes (run start threshold), present. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_load_config(const char* path);
 /* Fills *out with a snapshot of the card; 1 when out is null. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_state(cardsim_state* out);
@@ -135,7 +208,7 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_usb_firmware(uint32_t b0, uint32_t
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_usb_startup(uint32_t mode, uint32_t not_ready_polls);
 /* 0: no card (QZ_OpenDriver fails, QZ_GetCardsNo counts 0). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_present(uint32_t present);
-/* Execution speed of the stream executor in percent (kept for it; 100 by default). */
+/* Execution speed of the stream executor in percent, for consumption mode 1 (100 by default). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_speed(uint32_t percent);
 
 /* ---- inputs, outputs and status */
@@ -148,7 +221,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_run_state(uint32_t run_state, uint
    r1 bits 27-31 = field >> 1; 17 is a laser alarm). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_alarms(uint32_t r0_bits, uint32_t laser_field);
 /* Alarm bits that clearing (flag 0x400 with value 1) leaves set (default bits 14-20 and 30), and
-   run-state bits that stop, flush, abort and finish requests do not clear (default none). */
+   run-state bits that stop, flush, abort and finish requests and the end of a run do not clear
+   (default none). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_sticky(uint32_t alarm_bits, uint32_t run_bits);
 /* Bits 0-15 of status r1 (flash commit results and other flags). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_status_flags(uint32_t r1_low);
@@ -203,6 +277,26 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_inject_stale_bulk(uint32_t bytes);
 /* Each reply and each bulk chunk takes this long (0: none). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_latency_us(uint32_t us);
 
+/* ---- the data stream */
+
+/* CARDSIM_CONSUME_...; 1 for another value. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_consume(uint32_t mode);
+/* The run starts by itself once the FIFO holds at least `bytes` (0: never by the amount). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_start_threshold(uint32_t bytes);
+/* Fills *out; 1 when out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_fifo(cardsim_fifo* out);
+/* Runs the executor on by `us` of stream time, in any mode (mode 2 runs only this way); 1 when
+   the run is not running or is paused. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_step_us(uint32_t us);
+/* Entries of the trace since the buffer open or the last clear: words_only 0 every payload word
+   (NOPs and time advances too), 1 without 0x50000000 and the 0x57 words. The count goes on past
+   the first 2097152 entries, which alone are kept. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_trace_count(uint32_t words_only);
+/* Entry `index` of that trace; 1 when it is not held or out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_trace_get(uint32_t words_only, uint32_t index, cardsim_trace_entry* out);
+/* Empties both traces (decoding goes on). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_trace_clear(void);
+
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
   X(cardsim_reset) X(cardsim_load_config) X(cardsim_get_state) X(cardsim_set_card_type)               \
@@ -214,7 +308,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_latency_us(uint32_t us);
   X(cardsim_log_count) X(cardsim_log_get) X(cardsim_log_clear) X(cardsim_fault_lose_at)                 \
   X(cardsim_fault_lose_at_chunk) X(cardsim_fault_wrong_echo) X(cardsim_fault_toggle)                   \
   X(cardsim_fault_hold_low) X(cardsim_inject_stale_reply) X(cardsim_inject_stale_bulk)                 \
-  X(cardsim_set_latency_us)
+  X(cardsim_set_latency_us) X(cardsim_set_consume) X(cardsim_set_start_threshold) X(cardsim_get_fifo)    \
+  X(cardsim_step_us) X(cardsim_trace_count) X(cardsim_trace_get) X(cardsim_trace_clear)
 
 #ifdef __cplusplus
 }

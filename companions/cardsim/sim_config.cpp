@@ -117,6 +117,10 @@ uint32_t CardModel::ApplyConfigFile(const char* path) {
       cfg_.latencyUs = v;
     } else if (key == "speed") {
       cfg_.speedPercent = v;
+    } else if (key == "consume" && v <= CARDSIM_CONSUME_STALLED) {
+      cfg_.consumeMode = v;
+    } else if (key == "start_bytes") {
+      cfg_.startBytes = v;
     } else if (key == "present") {
       cfg_.present = v != 0;
     } else {

@@ -26,6 +26,7 @@ constexpr uint16_t CMD_OPERATE = 83;
 constexpr uint16_t CMD_HW_INFO2 = 84;
 constexpr uint16_t CMD_STATUS = 85;
 constexpr uint16_t CMD_DEBUG_RECORD = 87;
+constexpr uint16_t CMD_RECEIVED_COUNT = 86;
 constexpr uint16_t CMD_FIFO_POINTERS = 89;
 constexpr uint16_t CMD_UNIQUE_ID = 90;
 constexpr uint16_t CMD_FLASH_READBACK = 256;

@@ -269,7 +269,7 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_GetWaitInfo(char* out) {
     const CardStatus s = ReadCardStatus();
     if (!s.connected) return RV_OK;
     if (s.offline) text += Lang("脱机模式\r\n", "OFFLINE MODE\r\n");
-    if (g_SystemPara.bPrintTime) AppendPhaseTimingReport(text);
+    AppendTimingReport(text);
     if (const char* task = TaskName(s.cardTaskId)) text += std::string(task) + "\r\n";
     FormatCardAlarm(s, text);
     if (s.bAlarm[25]) {

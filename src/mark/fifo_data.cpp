@@ -1,4 +1,241 @@
 #include "mark/fifo_data.h"
 
-// The FIFO keys and their thresholds come with the FIFO transfer of the mark engine.
-void CFifoData::ReadBufferPara(bool /*bRead*/) {}
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "cardlink/card_cmd.h"
+#include "cardlink/portlane.h"
+#include "frame/bytes.h"
+#include "frame/conv.h"
+#include "frame/errors.h"
+#include "frame/ini_cfg.h"
+#include "frame/log_file.h"
+#include "frame/system_para.h"
+#include "mark/mark_job.h"
+#include "mark/phase_timer.h"
+#include "platform/clock.h"
+#include "platform/debug_out.h"
+
+namespace {
+
+constexpr uint32_t kFifoMaxAddress = kFifoBytes - 1;  // 16777215
+constexpr uint32_t kSenderSleepMs = 15;
+constexpr uint32_t kRingSleepMs = 5;
+constexpr uint32_t kIdleGapMs = 100;             // a gap between blocks counted as an idle period
+constexpr uint32_t kReceiveStallMs = 10000;      // the card shows no progress in taking the blocks
+
+struct BufferPara {
+  uint32_t slots;
+  FifoModel model;
+};
+
+// Clamps with NaN taking the lower bound.
+double Clamp(double v, double lo, double hi) {
+  if (!(v >= lo)) return lo;
+  return v > hi ? hi : v;
+}
+
+BufferPara DeriveBufferPara(double trans, double space, double sleep) {
+  BufferPara p;
+  p.slots = RealToUInt32(Clamp(trans, 0.01, 0.999) * kRingCapacity);
+  const uint32_t usable = RealToUInt32(Clamp(space, 0.01, 0.999) * kFifoMaxAddress / kFifoUnit);
+  p.model.nUsable = usable;
+  p.model.nFullMark = RealToUInt32(usable * 0.98);
+  p.model.nSleepMark = RealToUInt32(Clamp(sleep, 0.0, 1.0) * usable);
+  return p;
+}
+
+const BufferPara kDefaultBufferPara = DeriveBufferPara(0.999, 0.999, 0.8);
+
+uint32_t FillUnits(uint32_t readPtr, uint32_t writePtr) { return ((writePtr - readPtr) & kFifoMaxAddress) / kFifoUnit; }
+
+void Wait(uint32_t ms) {
+  plat::Sleep(ms);
+  if (g_SystemPara.bPrintTime) g_FifoData.dbWaitMs += ms;
+}
+
+}  // namespace
+
+CFifoData g_FifoData;
+BlockRing g_BlockRing;
+std::atomic<uint32_t> g_bRunFlag{0};
+
+BlockRing::BlockRing() : nSlots(kDefaultBufferPara.slots), storage(static_cast<size_t>(kRingCapacity) * kBlockBytes) {}
+
+void BlockRing::Put(const uint8_t* block) {
+  while (Full() && g_bRunFlag) {
+    // The wait ends when the job is stopped or has failed or the card is lost.
+    if (bStopMark || MarkFailed() || !g_bConnected) return;
+    Wait(kRingSleepMs);
+    g_FifoData.DrainRing();
+  }
+  if (!g_bRunFlag) return;
+  std::memcpy(&storage[static_cast<size_t>(nWrite) * kBlockBytes], block, kBlockBytes);
+  nWrite = (nWrite + 1) % nSlots;
+}
+
+void CFifoData::ReadBufferPara(bool bRead) {
+  auto read = [bRead](const char* key, double def) { return bRead ? ReadMainDouble("HARDWARE", key, def) : def; };
+  const double trans = read("dbValideBufPercentTransThread", 0.999);
+  double space = read("dbValideBufferSpacePercent", 0.999);
+  if (g_SystemPara.wob == 1) space = 0.8;
+  const double sleep = read("dbCanSleepValidSpacePercent", 0.8);
+  const BufferPara p = DeriveBufferPara(trans, space, sleep);
+  g_BlockRing.nSlots = p.slots < 2 ? 2 : p.slots;
+  g_BlockRing.Reset();
+  g_FifoData.model = p.model;
+}
+
+void CFifoData::ResetForJob() {
+  nSentUnits = nLoggedUnits = 0;
+  bSameData = 1;
+  bFlushRequested = 0;
+  bRunStarted = 0;
+  nFinalStatus = 0;
+  nStartTick = nLastSendTick = nLogTick = plat::TickMs();
+  nIdleCount = nMaxIdleMs = nSendCount = 0;
+  bFirstBlock = 1;
+  dbWaitMs = 0.0;
+  model.nFill = model.nFullMark;  // the first block asks the card for its pointers
+  model.nMinFill = 0;
+  model.nQueries = 0;
+  g_PhaseTimer.StartJob(nStartTick);
+}
+
+void CFifoData::CloseOfflineFile() {
+  if (pOfflineFile) std::fclose(pOfflineFile);
+  pOfflineFile = nullptr;
+}
+
+void CFifoData::BufferStart(uint32_t flag) {
+  g_bRunFlag = 1;
+  nFinalStatus = 0;
+  nStartFlag = flag;
+  if (nRunMode == 2) {
+    CloseOfflineFile();
+    pOfflineFile = std::fopen((GetModuleDir() + "OffLineFile.tmp").c_str(), "wb");
+    if (!pOfflineFile) {
+      g_ErrorLog.Write("CFifoData::BufferStart", LOG_ERROR, "Can't create download file!");
+      // Without the file no block could be taken: the job fails instead of waiting for room.
+      ThrowMarkError(RV_NOT_OPEN_OFFLINE_FILE);
+    }
+  } else {
+    SendCmdNoReply(CMD_OPERATE, OP_START_RUN, 0);
+  }
+  nMarkState = kMarkStateBufferStarted;
+  nStartTick = plat::TickMs();
+}
+
+uint32_t CFifoData::QueryFillLevel() {
+  CmdReply reply;
+  CPortlane::SendCmd(CMD_FIFO_POINTERS, 0, 0, reply);
+  model.nFill = FillUnits(reply.r0(), reply.r1());
+  if (model.nQueries == 1)
+    model.nMinFill = model.nFill;
+  else if (model.nQueries > 1)
+    model.nMinFill = std::min(model.nMinFill, model.nFill);
+  ++model.nQueries;
+  return model.nFill;
+}
+
+bool CFifoData::PushBlock() {
+  const uint32_t index = nSentUnits / kUnitsPerBlock;
+  if (nRunMode == 2) {
+    if (!pOfflineFile) return true;
+    std::memcpy(staging, g_BlockRing.Oldest(), kBlockBytes);
+    g_BlockRing.DropOldest();
+    if (std::fwrite(staging, 1, kBlockBytes, pOfflineFile) != kBlockBytes) {
+      CloseOfflineFile();
+      ThrowMarkError(RV_NOT_OPEN_OFFLINE_FILE);
+    }
+  } else {
+    if (model.nFill >= model.nFullMark) {
+      QueryFillLevel();
+      if (model.nFill > model.nSleepMark) Wait(kSenderSleepMs);
+      if (model.nFill >= model.nFullMark) {
+        if (g_SystemPara.wob) SetMarkErrorAndThrow(RV_ERROR, "Wob Data Full Error!");
+        return true;  // no room yet: the caller calls again
+      }
+    }
+    std::memcpy(staging, g_BlockRing.Oldest(), kBlockBytes);
+    g_BlockRing.DropOldest();
+    CPortlane::BufSend(staging);
+  }
+  if (index < kHistoryBlocks) {
+    const size_t off = static_cast<size_t>(index) * kBlockBytes;
+    if (history.size() < off + kBlockBytes) history.resize(off + kBlockBytes, 0);
+    if (index >= nHistoryBlocks || std::memcmp(&history[off], staging, kBlockBytes) != 0) {
+      bSameData = 0;
+      std::memcpy(&history[off], staging, kBlockBytes);
+    }
+  }
+  nSentUnits += kUnitsPerBlock;
+  model.nFill += kUnitsPerBlock;
+  nLastSendTick = plat::TickMs();
+  ++nSendCount;
+  if (bFlushRequested == 1 && !bRunStarted) {
+    bRunStarted = 1;
+    SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_START_BUFFERED_RUN);
+  }
+  return true;
+}
+
+void CFifoData::DrainRing() {
+  while (!g_BlockRing.Empty() && (nRunMode == 2 || g_bConnected)) {
+    // The wait for room ends when the job is stopped or has failed.
+    if (bStopMark || MarkFailed()) return;
+    PushBlock();
+  }
+}
+
+void CFifoData::NoteBlockBuilt(uint32_t tick) {
+  if (bFirstBlock) {
+    bFirstBlock = 0;
+  } else {
+    const uint32_t gap = tick - nLastSendTick;
+    if (gap > nMaxIdleMs) nMaxIdleMs = gap;
+    if (gap > kIdleGapMs) ++nIdleCount;
+  }
+}
+
+void CFifoData::WaitSendFinish() {
+  // The blocks of this job are the history the next job is compared with.
+  nHistoryBlocks = std::max(nHistoryBlocks, std::min(nSentUnits / kUnitsPerBlock, kHistoryBlocks));
+  if (nRunMode == 2) {
+    CloseOfflineFile();
+    nFinalStatus = kFinalStatusOffline;
+    return;
+  }
+  uint32_t lastReceived = 0xFFFFFFFF;
+  uint32_t progressTick = plat::TickMs();
+  while (g_bConnected) {
+    bool ready = true;
+    if (g_SystemPara.CardLinkCfg.bUsbCard) {
+      uint8_t st[4] = {};
+      CPortlane::SendComCmd(0xDF, 0, 0, st, 4);
+      ready = (GetU32(st) >> 8) & 1u;
+    }
+    CmdReply reply;
+    CPortlane::SendCmd(CMD_RECEIVED_COUNT, 0, 0, reply);
+    plat::DebugOutput(StrFormat("zbr:Send %x -- Recv %x", nSentUnits, reply.r1()));
+    if (ready && (reply.r1() & 0xFF) == (nSentUnits & 0xFF) && !(reply.r0() & 1)) break;
+    // A card that stops taking in data is reported as a lost card, not waited for forever.
+    const uint32_t received = reply.r1() & 0xFF;
+    if (received != lastReceived) {
+      lastReceived = received;
+      progressTick = plat::TickMs();
+    } else if (plat::TickMs() - progressTick > kReceiveStallMs) {
+      g_ErrorLog.Write("CFifoData::WaitSendFinish", LOG_ERROR, "the card took no data for %u ms: sent %x, received %x",
+                       kReceiveStallMs, nSentUnits, reply.r1());
+      CPortlane::ReturnV(1);
+    }
+  }
+  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_FLUSH);
+  CmdReply status;
+  do {
+    CPortlane::SendCmd(CMD_STATUS, 0, 0, status);
+    plat::Sleep(1);
+  } while (g_bConnected && (status.r0() & 7u) != 0);
+  nFinalStatus = status.r1();
+}

@@ -1,9 +1,111 @@
 #pragma once
-// FIFO transfer of stream blocks to the card.
+// The host side of the card's FIFO (2^24 bytes): a job's buffer is opened (or, for an offline
+// download, "OffLineFile.tmp"), each 2048-byte stream block goes through the block ring to the
+// card, the FIFO is kept below its full mark by asking the card for its pointers and sleeping, and
+// at the end of the job the sender waits until the card has received every block and stopped, and
+// takes its final status.
+//
+// Everything runs on the host thread that holds the mark-call guard. No wait is unbounded: every
+// wait for room ends when the job is stopped or has failed or the card is lost.
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "platform/thread_annotations.h"
+
+constexpr uint32_t kBlockBytes = 2048;
+constexpr uint32_t kFifoBytes = 1u << 24;
+constexpr uint32_t kFifoUnit = 512;            // fill levels count 512-byte units
+constexpr uint32_t kUnitsPerBlock = kBlockBytes / kFifoUnit;
+constexpr uint32_t kHistoryBlocks = 10000;
+constexpr uint32_t kRingCapacity = 2048;
+constexpr uint32_t kFinalStatusOffline = 0x100;  // a finished offline download
+
+// Blocks between the block builder and the sender.
+class BlockRing {
+ public:
+  BlockRing();
+  void Reset() { nWrite = nRead = 0; }
+  bool Empty() const { return nWrite == nRead; }
+  bool Full() const { return (nWrite + 1) % nSlots == nRead; }
+  // Adds a block, waiting in 5 ms steps while the ring is full and the job runs; dropped when the
+  // job's run flag is clear.
+  void Put(const uint8_t* block);
+  const uint8_t* Oldest() const { return &storage[static_cast<size_t>(nRead) * kBlockBytes]; }
+  void DropOldest() { nRead = (nRead + 1) % nSlots; }
+
+  uint32_t nSlots;
+  uint32_t nWrite = 0;
+  uint32_t nRead = 0;
+
+ private:
+  std::vector<uint8_t> storage;
+};
+
+// The card's FIFO as the host knows it, in 512-byte units.
+struct FifoModel {
+  uint32_t nUsable = 0;     // usable FIFO units
+  uint32_t nFullMark = 0;   // at or above it the card is asked for its pointers
+  uint32_t nSleepMark = 0;  // above it the sender sleeps 15 ms after asking
+  uint32_t nFill = 0;       // last known content plus what was sent since
+  uint32_t nMinFill = 0;    // smallest fill seen from the second query on
+  uint32_t nQueries = 0;    // pointer queries in this job
+};
 
 class CFifoData {
  public:
-  // Reads the FIFO thresholds from the main configuration (bRead true) or takes the built-in
-  // defaults.
+  // Reads [HARDWARE] dbValideBufPercentTransThread, dbValideBufferSpacePercent and
+  // dbCanSleepValidSpacePercent (bRead true) or takes their defaults, and derives the marks and the
+  // ring's slot count.
   static void ReadBufferPara(bool bRead);
+
+  // Resets the per-job state (statistics, flags, fill model) for a new job.
+  void ResetForJob();
+  // Opens the buffer of a job: flag 1 when a mark task of the task state machine owns it.
+  void BufferStart(uint32_t flag);
+  // Sends the ring's oldest block, or waits for room; true.
+  bool PushBlock();
+  // Sends every block of the ring while the card is connected.
+  void DrainRing();
+  // Asks the card for its FIFO pointers and updates the fill model; the fill in units.
+  uint32_t QueryFillLevel();
+  // Waits for the end of the job and takes the card's final status.
+  void WaitSendFinish();
+
+  // Statistics of the sender, noted before each block is handed to the ring.
+  void NoteBlockBuilt(uint32_t tick);
+  // Closes "OffLineFile.tmp" when it is open.
+  void CloseOfflineFile();
+
+  std::FILE* pOfflineFile = nullptr;
+  uint32_t nSentUnits = 0;     // 512-byte units sent in this job
+  uint32_t nLoggedUnits = 0;   // the sent count at the previous send log line
+  uint8_t bSameData = 1;       // every block so far equals the previous job's block at its index
+  uint32_t nHistoryBlocks = 0; // blocks of the previous jobs kept in the history
+  std::atomic<uint32_t> bFlushRequested{0};
+  uint32_t bRunStarted = 0;
+  uint32_t nStartFlag = 0;     // argument of the last BufferStart
+  uint32_t nFinalStatus = 0;
+
+  // Send statistics.
+  uint32_t nStartTick = 0;
+  uint32_t nLastSendTick = 0;
+  uint32_t nLogTick = 0;
+  uint32_t nIdleCount = 0;
+  uint32_t nMaxIdleMs = 0;
+  uint32_t nSendCount = 0;
+  uint8_t bFirstBlock = 1;
+  double dbWaitMs = 0.0;       // sleeps of the sender (with bPrintTime)
+
+  FifoModel model;
+
+ private:
+  std::vector<uint8_t> history;  // the first kHistoryBlocks blocks sent, kept across jobs
+  uint8_t staging[kBlockBytes] = {};
 };
+
+extern CFifoData g_FifoData;
+extern BlockRing g_BlockRing;
+// The job's run flag: set by BufferStart, cleared at the end of the job.
+extern std::atomic<uint32_t> g_bRunFlag;

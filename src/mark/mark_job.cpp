@@ -1,3 +1,259 @@
 #include "mark/mark_job.h"
 
+#include <new>
+
+#include "cardlink/card_cmd.h"
+#include "cardlink/card_status.h"
+#include "cardlink/portlane.h"
+#include "cardlink/task_state.h"
+#include "frame/conv.h"
+#include "frame/errors.h"
+#include "frame/export_call.h"
+#include "frame/log_file.h"
+#include "frame/system_para.h"
+#include "mark/fifo_data.h"
+#include "mark/mark_data2fifo.h"
+#include "mark/mark_floor.h"
+#include "mark/phase_timer.h"
+#include "mark/scan_sequences.h"
+#include "mark/stream_words.h"
+#include "platform/clock.h"
+
 std::atomic<int32_t> nMarkState{0};
+uint32_t nRunMode = 0;
+uint8_t bLaserJob = 0;
+uint8_t bRunModeNot4 = 1;
+uint8_t bLaserLocked = 0;
+std::atomic<uint32_t> g_bMarkCallBusy{0};
+std::atomic<uint32_t> bStopMark{0};
+int64_t g_nMarkTime = 0;
+uint32_t g_nStartPosFlag = 0;
+uint32_t g_nLineCount = 0;
+plat::Lock g_csMarkRun;
+
+namespace {
+
+// The job's error text: written by the job's thread, read by any.
+plat::Lock g_csMarkError;
+std::string g_szMarkError GUARDED_BY(g_csMarkError);
+
+void SetMarkErrorText(const std::string& text) {
+  plat::LockGuard g(g_csMarkError);
+  g_szMarkError = text;
+}
+
+// Stops the card's run; the reply is read and dropped, and a failure here does not replace the
+// failure that asked for the stop.
+void StopCardRun() {
+  if (!g_bConnected) return;
+  try {
+    SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_STOP);
+  } catch (const MyException&) {
+  }
+}
+
+// The end report of a job by the final status's end code and sub code.
+void ReportEnd(uint32_t code, uint32_t sub, const std::string& same) {
+  const char* tag = "MustEndThread";
+  enum Level { kInfo, kInfoError, kShown };
+  const char* text = nullptr;
+  Level level = kInfo;
+  if (code == 4) {
+    text = "数据断流 %s";
+    level = kInfoError;
+  } else if (code == 1) {
+    text = "运行成功  %s";
+  } else if (code == 2 && sub == 0) {
+    text = "运行被停止 %s";
+  } else if (code == 2 && sub == 2) {
+    text = "快跳失败 %s";
+    level = kShown;
+  } else if (code == 8 && sub == 0) {
+    text = "被模块停止 %s";
+  } else if (code == 8 && sub == 1) {
+    text = "后跳失败 %s";
+    level = kShown;
+  } else if (code == 0 && sub == 3) {
+    text = "Buffer Head Err %s";
+    level = kShown;
+  } else if (code == 0) {
+    text = "未知结果 %s";
+  }
+  if (!text) return;
+  const std::string line = StrFormat(text, same.c_str());
+  g_InfoLog.WriteText(tag, LOG_INFO, line);
+  if (level != kInfo) g_ErrorLog.WriteText(tag, LOG_ERROR, line);
+  if (level == kShown) ShowTopmostBox(line);
+}
+
+}  // namespace
+
+bool MarkFailed() {
+  plat::LockGuard g(g_csMarkError);
+  return !g_szMarkError.empty();
+}
+
+std::string MarkErrorText() {
+  plat::LockGuard g(g_csMarkError);
+  return g_szMarkError;
+}
+
+CMarkLock::CMarkLock() {
+  plat::LockGuard g(g_csMarkRun);
+  if (g_bMarkCallBusy == 0) {
+    g_bMarkCallBusy = 1;
+    CMarkFloor::BindCurrent();
+    bOwner = 1;
+  }
+}
+
+CMarkLock::~CMarkLock() {
+  if (!bOwner) return;
+  g_pCurFloor = nullptr;
+  g_bMarkCallBusy = 0;
+}
+
+uint32_t CMarkLock::Refuse(const char* caller) {
+  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_STOP);
+  ReportFailure(caller, GetErrText(RV_MARK_CALLS_OVERLAP));
+  return RV_MARK_CALLS_OVERLAP;
+}
+
+void CMarkJob::InitJob(uint32_t mode) {
+  bRunModeNot4 = mode != 4 ? 1 : 0;
+  nRunMode = mode == 4 ? 1 : mode;
+  bLaserJob = (nRunMode == 0 || nRunMode == 2) ? 1 : 0;
+  bLaserLocked = 0;
+  if (g_SystemPara.bLockLaserAllow) {
+    CmdReply reply;
+    CPortlane::SendCmd(CMD_INPUT, 0, 0, reply);
+    bLaserLocked = static_cast<uint8_t>((reply.r0() >> ShiftCount(g_SystemPara.nLockLaserSwitchIO)) & 1u);
+  }
+  SetMarkErrorText(std::string());
+  // A stop that arrives between QZ_MarkStart and the first mark-list call belongs to this job.
+  bStopMark = 0;
+  if (g_bMarkCallBusy == 0) throw MyException(RV_MARK_DATA_NOT_LOCKED, 1);
+  nFloor = 0;
+  CMarkFloor::BindCurrent();
+  g_MarkFloor[0].Reset();
+  g_MarkData2Fifo.Reset();
+  g_BlockRing.Reset();
+  g_FifoData.ResetForJob();
+  nMarkState = kMarkStateOpen;
+}
+
+uint32_t MarkBufferBefore(uint32_t kind) {
+  if (nMarkState == kMarkStateOpen) {
+    g_FifoData.BufferStart(1);
+    AppendMarkStartSeq();
+  }
+  if (nMarkState < 0) {
+    ReportFailure("MarkBufferBefore", GetErrText(RV_MARK_ERROR));
+    return RV_MARK_ERROR;
+  }
+  if (bStopMark || MarkFailed()) return RV_OK;
+  const int32_t w = static_cast<int32_t>(g_SystemPara.nSteadyWindowUs);
+  MergeUpperFloor(w, w);
+  g_MarkData2Fifo.Flush(0);
+  if (kind == KIND_VECTOR) return RV_OK;
+  AppendStreamWord(1, 1, SW_KIND_MARKER | kind);
+  return RV_OK;
+}
+
+void SetMarkErrorAndThrow(uint32_t code, const std::string& text) {
+  g_InfoLog.WriteText("SetMarkErrorAndThrow", LOG_INFO, text);
+  SetMarkErrorText(text);
+  StopCardRun();
+  ShowTopmostBox(text);
+  throw MyException(code, 0);
+}
+
+void ThrowMarkError(uint32_t code) { SetMarkErrorAndThrow(code, GetErrText(static_cast<int32_t>(code))); }
+
+uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_t offlineDone) {
+  const char* tag = "MustEndThread";
+  uint32_t caught = 0;
+  const bool stoppedOrFailed = bStopMark || MarkFailed();
+  if (ok) {
+    try {
+      AppendMarkEndSeq(endArg, bFromMarkEnd);
+      if (!bStopMark && !MarkFailed()) {
+        MergeUpperFloor(0, 0);
+        g_MarkData2Fifo.Flush(1);
+      }
+      g_nMarkTime = static_cast<int64_t>(CurFloor().clock);
+      g_PhaseTimer.End(PHASE_DOWN);
+      g_PhaseTimer.Start(PHASE_DOWN_AFTER);
+    } catch (const MyException& e) {
+      caught = e.Show();
+    } catch (const std::bad_alloc&) {
+      caught = ReportMemoryFailure(tag);
+    }
+  }
+  bStopMark = 1;
+  // Whatever happens while waiting for the card (a lost card throws code 1), the job ends: the
+  // task is released, the run flag cleared, the offline file closed and the job set idle.
+  struct JobEnd {
+    ~JobEnd() {
+      if (g_FifoData.nStartFlag == 1) ReleaseSystem2Idle();
+      g_bRunFlag = 0;
+      g_FifoData.CloseOfflineFile();
+      nMarkState = kMarkStateIdle;
+    }
+  };
+  uint32_t finalStatus = 0;
+  {
+    JobEnd end;
+    g_FifoData.WaitSendFinish();
+    finalStatus = g_FifoData.nFinalStatus;
+  }
+  const double elapsedMs = plat::TickMs() - g_FifoData.nStartTick;
+  const double sentMb = g_FifoData.nSentUnits * 512.0 / 2048.0 * 0.00048828125;
+  g_InfoLog.Write(tag, LOG_INFO,
+                  "size=%.3fMB dt=%.1f Pfirst=%d Pother=%d Psend=%d Csend=%d PmaxIdle=%d cmdWhenMark=%.3f", sentMb,
+                  elapsedMs, static_cast<int>(g_PhaseTimer.FirstBlockSpan()), static_cast<int>(g_PhaseTimer.OtherBlockSpan()),
+                  static_cast<int>(g_FifoData.nLastSendTick - g_FifoData.nStartTick), static_cast<int>(g_FifoData.nSendCount),
+                  static_cast<int>(g_PhaseTimer.nMaxGapMs),
+                  static_cast<double>(g_nMarkTime > 0 ? g_nMarkTime : 1) / 1000.0);
+  g_InfoLog.Write(tag, LOG_INFO, "down CheckDdrSpaceCnt=%d DdrSpaceMin=%.3fMB Pfirst=%d Pother=%d Psend=%d Csend=%d PmaxIdle=%d",
+                  static_cast<int>(g_FifoData.model.nQueries) - 1, g_FifoData.model.nMinFill / 2048.0,
+                  static_cast<int>(g_PhaseTimer.FirstBlockSpan()), static_cast<int>(g_PhaseTimer.OtherBlockSpan()),
+                  static_cast<int>(g_FifoData.nLastSendTick - g_FifoData.nStartTick),
+                  static_cast<int>(g_FifoData.nSendCount), static_cast<int>(g_FifoData.nMaxIdleMs));
+  if (offlineDone) finalStatus = kFinalStatusOffline;
+  // An offline download that was stopped or failed is not a finished download.
+  if (nRunMode == 2 && (stoppedOrFailed || caught != 0 || MarkFailed())) finalStatus = 0;
+  const uint32_t code = (finalStatus >> 8) & 15u;
+  const uint32_t sub = (finalStatus >> 13) & 7u;
+  if (code != 1) MoveScannerToRest(bLaserJob ? 0 : 1);
+  ReportEnd(code, sub, StrFormat("same=%d res=%x", g_FifoData.bSameData, finalStatus));
+  if (code == 1) return RV_OK;
+  return caught != 0 ? caught : RV_MARK_FAIL;
+}
+
+uint32_t RunMarkFlow(uint32_t mode, const std::function<void()>& generator, uint8_t ok, uint32_t endArg,
+                     uint8_t offlineDone) {
+  const char* tag = "RunMarkFlow";
+  try {
+    CMarkLock lock;
+    if (!lock.Owns()) return CMarkLock::Refuse(tag);
+    CMarkJob::InitJob(mode);
+    g_FifoData.BufferStart(0);
+    // A generator that fails still lets the job end, so the run flag and the job state return to
+    // idle; its failure is the result.
+    uint32_t failure = 0;
+    try {
+      if (generator) generator();
+    } catch (const MyException& e) {
+      failure = e.Show();
+    } catch (const std::bad_alloc&) {
+      failure = ReportMemoryFailure(tag);
+    }
+    MustEndThread(failure ? 0 : ok, endArg, 0, offlineDone);
+    return failure;
+  } catch (const MyException& e) {
+    return e.Show();
+  } catch (const std::bad_alloc&) {
+    return ReportMemoryFailure(tag);
+  }
+}

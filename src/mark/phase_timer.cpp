@@ -1,7 +1,53 @@
 #include "mark/phase_timer.h"
 
-std::vector<std::vector<double>> g_PhaseTimer;
+#include "frame/conv.h"
+#include "frame/system_para.h"
+#include "platform/clock.h"
 
-void ResetPhaseTimer() { g_PhaseTimer.assign(5, std::vector<double>(2, 0.0)); }
+CPhaseTimer g_PhaseTimer;
 
-void AppendPhaseTimingReport(std::string&) {}
+namespace {
+bool Timing() { return g_SystemPara.bPrintTime == 1; }
+}  // namespace
+
+double NowMs() { return plat::PerfMs(); }
+
+void CPhaseTimer::Reset() {
+  for (auto& p : phase) p[0] = p[1] = 0.0;
+}
+
+void CPhaseTimer::Start(PhaseId p) {
+  if (Timing()) phase[p][0] = NowMs();
+}
+
+void CPhaseTimer::End(PhaseId p) {
+  if (Timing()) phase[p][1] += NowMs() - phase[p][0];
+}
+
+void CPhaseTimer::StartJob(uint32_t tick) {
+  bFirstCall = 1;
+  nStartTick = nFirstBlockTick = nLastBlockTick = tick;
+  nMaxGapMs = 0;
+}
+
+void CPhaseTimer::Switch(uint32_t tick) {
+  if (bFirstCall) {
+    nFirstBlockTick = tick;
+    End(PHASE_DOWN_PRE);
+    Start(PHASE_DOWN);
+    bFirstCall = 0;
+  } else if (tick - nLastBlockTick > nMaxGapMs) {
+    nMaxGapMs = tick - nLastBlockTick;
+  }
+  nLastBlockTick = tick;
+}
+
+void ResetPhaseTimer() { g_PhaseTimer = CPhaseTimer(); }
+
+void AppendTimingReport(std::string& text) {
+  if (!Timing()) return;
+  const CPhaseTimer& t = g_PhaseTimer;
+  text += StrFormat("downPre = %.1f\r\ndown = %.1f\r\ndownAfter = %.1f\r\nmark = %.1f\r\nend = %.1f\r\n ",
+                    t.Total(PHASE_DOWN_PRE), t.Total(PHASE_DOWN), t.Total(PHASE_DOWN_AFTER), t.Total(PHASE_MARK),
+                    t.Total(PHASE_END));
+}

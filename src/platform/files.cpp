@@ -1,7 +1,7 @@
 // Whole-file reads and writes (the same on every platform: the C runtime's byte streams).
-#include <cstdio>
-
 #include "platform/files.h"
+
+#include <cstdio>
 
 namespace plat {
 

@@ -1,13 +1,14 @@
 // Our INI profile engine: reads and writes INI files the way the Windows profile functions do.
 //
-// Reading: lines end with "\n" or "\r\n". A line whose first non-blank character is '[' and that
-// holds a ']' opens a section; its name is the text between them. A line holding '=' (and not
-// starting with ';') is a key line: the name is the text before the first '=', the value the text
-// after it. Names and values lose their surrounding blanks (spaces and tabs); names match without
-// regard to ASCII case; only the first section of a name is searched and its first key of a name
-// wins. A value loses one pair of matching surrounding quotes (" or ') and is cut at 255 bytes;
-// everything after the '=' is the value (';' included). A missing file, section or key gives the
-// default, less its trailing spaces and cut at 255 bytes.
+// Reading: lines end with "\n" ("\r" before it is dropped). A line whose first non-blank
+// character is '[' and that holds a ']' opens a section named by the text up to the first ']'. A
+// line holding '=' (and not starting with ';') is a key line: the name is the text before the
+// first '=', the value everything after it (';' included: there are no comments after a value).
+// Names and values lose their surrounding blanks (spaces and tabs); names match without regard to
+// ASCII case; only the first section of a name is searched, and its first key of a name wins; keys
+// above the first section header belong to the section with the empty name. A value loses one pair
+// of matching surrounding quotes (" or ') and is cut at 255 bytes. A missing file, section or key
+// gives the default, less its trailing spaces and cut at 255 bytes.
 //
 // Writing: the key's value in its line is replaced in place (the name and the blanks after '='
 // are kept); a key missing from an existing section is inserted after the section's last key line
@@ -60,7 +61,7 @@ class LineReader {
     line.begin = pos_;
     line.next = nl == std::string::npos ? text_.size() : nl + 1;
     line.end = nl == std::string::npos ? text_.size() : nl;
-    if (line.end > line.begin && text_[line.end - 1] == '\r') --line.end;
+    while (line.end > line.begin && text_[line.end - 1] == '\r') --line.end;
     pos_ = line.next;
     return true;
   }
@@ -118,7 +119,7 @@ std::string ReadString(const std::string& path, const std::string& section, cons
 
   LineReader lines(text);
   Line line;
-  bool inSection = false;
+  bool inSection = wantSection.empty();  // keys above the first header have no section name
   while (lines.Next(line)) {
     const std::string_view s = lines.Text(line);
     std::string_view name;
@@ -147,9 +148,9 @@ bool WriteString(const std::string& path, const std::string& section, const std:
 
   LineReader lines(text);
   Line line;
-  bool inSection = false;
-  bool sectionFound = false;
-  Line last{};  // the section's last key line, or its header
+  bool inSection = wantSection.empty();
+  bool sectionFound = inSection;
+  Line last{};  // the section's last key line, or its header (or nothing: the top of the file)
   while (lines.Next(line)) {
     const std::string_view s = lines.Text(line);
     std::string_view name;
@@ -175,7 +176,8 @@ bool WriteString(const std::string& path, const std::string& section, const std:
   std::string keyLine;
   keyLine.append(wantKey).append("=").append(value).append(eol);
   if (sectionFound) {
-    if (text[last.next - 1] != '\n') keyLine.insert(0, eol);  // the file's last line had no end
+    // After a last line without a line end, that line gets one first.
+    if (last.next > 0 && text[last.next - 1] != '\n') keyLine.insert(0, eol);
     text.insert(last.next, keyLine);
   } else {
     if (!text.empty() && text.back() != '\n') text += eol;

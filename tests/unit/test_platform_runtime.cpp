@@ -27,7 +27,8 @@ class EnvGuard {
     plat::SetEnvVar(name, value);
   }
   ~EnvGuard() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) plat::SetEnvVar(it->first, it->second);
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+      plat::SetEnvVar(it->first, it->second);
   }
 
  private:
@@ -136,18 +137,6 @@ TEST(Thread, RunsTheBodyAndJoins) {
   ASSERT_TRUE(t.Start([&] { ++runs; })) << "a joined thread can be started again";
   t.Join();
   EXPECT_EQ(runs.load(), 2);
-}
-
-TEST(Thread, DestructionJoins) {
-  std::atomic<bool> done{false};
-  {
-    plat::Thread t;
-    ASSERT_TRUE(t.Start([&] {
-      plat::SystemClock().Sleep(30);
-      done = true;
-    }));
-  }
-  EXPECT_TRUE(done.load());
 }
 
 TEST(Thread, FailCreationForTestRefusesStart) {

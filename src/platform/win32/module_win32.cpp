@@ -32,7 +32,8 @@ ModuleHandle LoadModule(const std::string& path) {
   DWORD oldMode = 0;
   SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
   // With a full path, the module's own dependencies are searched in its folder first.
-  HMODULE m = LoadLibraryExA(path.c_str(), nullptr, IsAbsolute(path) ? LOAD_WITH_ALTERED_SEARCH_PATH : 0);
+  HMODULE m =
+      LoadLibraryExA(path.c_str(), nullptr, IsAbsolute(path) ? LOAD_WITH_ALTERED_SEARCH_PATH : 0);
   SetThreadErrorMode(oldMode, nullptr);
   return reinterpret_cast<ModuleHandle>(m);
 }
@@ -63,7 +64,8 @@ std::string CompanionFileName(const std::string& base) { return base + ".dll"; }
 std::string GetEnvVar(const std::string& name) {
   std::string buf(256, '\0');
   for (;;) {
-    const DWORD n = GetEnvironmentVariableA(name.c_str(), buf.data(), static_cast<DWORD>(buf.size()));
+    const DWORD n =
+        GetEnvironmentVariableA(name.c_str(), buf.data(), static_cast<DWORD>(buf.size()));
     if (n == 0) return {};
     if (n < buf.size()) return buf.substr(0, n);
     buf.resize(n);  // n is the size needed, with the terminator

@@ -1,0 +1,280 @@
+#include "stream_engine.h"
+
+#include <algorithm>
+
+namespace cardsim {
+
+namespace {
+
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Bytes per checked unit of a layout.
+uint32_t UnitBytes(uint32_t layout) { return layout == 1 ? 512 : layout == 2 ? 128 : 4; }
+
+// Output banks of the IO words: the first output and the number of outputs of bank k.
+constexpr uint32_t kBankFirst[3] = {0, 12, 22};
+constexpr uint32_t kBankSize[3] = {12, 10, 10};
+
+}  // namespace
+
+uint16_t StreamCrc16(const uint8_t* data, uint32_t length, uint16_t init) {
+  uint32_t crc = init;
+  for (uint32_t i = 0; i < length; ++i) {
+    crc ^= static_cast<uint32_t>(data[i]) << 8;
+    for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? ((crc << 1) ^ 0x1021) : (crc << 1);
+    crc &= 0xFFFF;
+  }
+  return static_cast<uint16_t>(crc);
+}
+
+void StreamEngine::Reset() {
+  const uint64_t keepNothing = 0;
+  Open(0, keepNothing);
+  phase_ = Phase::Idle;
+  ignored_ = 0;
+}
+
+void StreamEngine::Open(uint32_t layout, uint64_t nowUs) {
+  phase_ = Phase::Open;
+  layout_ = layout;
+  startReason_ = CARDSIM_START_NONE;
+  received_ = consumed_ = processed_ = overflow_ = 0;
+  unitFill_ = 0;
+  seq_ = 0;
+  headSeen_ = false;
+  rejected_ = checkError_ = 0;
+  decTime_ = 0;
+  decEnded_ = false;
+  pending_.clear();
+  clock_ = 0;
+  lastSyncUs_ = nowUs;
+  speedCarry_ = 0;
+  endCode_ = subCode_ = 0;
+  lastCount_ = markers_ = wordsRun_ = 0;
+  TraceClear();
+}
+
+void StreamEngine::Intake(const uint8_t* data, uint32_t length, const StreamSettings& s, uint64_t nowUs) {
+  if (phase_ == Phase::Idle) {
+    ignored_ += length;
+    return;
+  }
+  if (!RoomFor(length)) {
+    overflow_ += length;
+    return;
+  }
+  received_ += length;
+  const uint32_t unit = UnitBytes(layout_);
+  for (uint32_t i = 0; i < length;) {
+    const uint32_t n = std::min(unit - unitFill_, length - i);
+    std::copy(data + i, data + i + n, unit_ + unitFill_);
+    unitFill_ += n;
+    i += n;
+    if (unitFill_ == unit) {
+      Unit();
+      unitFill_ = 0;
+    }
+  }
+  if (phase_ == Phase::Ended) consumed_ = received_;
+  if (phase_ == Phase::Open && s.startBytes != 0 && Fill() >= s.startBytes) Start(CARDSIM_START_THRESHOLD, nowUs);
+}
+
+void StreamEngine::Unit() {
+  const uint32_t unit = UnitBytes(layout_);
+  const uint64_t base = processed_;
+  processed_ += unit;
+  uint32_t first = 0, last = 0;  // payload words [first, last)
+  switch (layout_) {
+    case 0: {
+      if (!headSeen_) {
+        headSeen_ = true;
+        if (Get32(unit_) != kStreamHeader) Reject(CARDSIM_CHECK_HEAD);
+        return;  // the header is no stream word
+      }
+      last = 1;
+      break;
+    }
+    case 1: {
+      const uint32_t expect = kStreamHeader | ((seq_ & 15) << 16);
+      seq_ += 1;
+      if (Get32(unit_) != expect) return Reject(CARDSIM_CHECK_SEQUENCE);
+      first = 1;
+      last = 128;
+      break;
+    }
+    default: {
+      const uint32_t expect = 0x5A000000u | StreamCrc16(unit_, 124, static_cast<uint16_t>(seq_ & 0xFFFF));
+      seq_ += 1;
+      if (Get32(unit_ + 124) != expect) return Reject(CARDSIM_CHECK_CRC);
+      last = 31;
+      break;
+    }
+  }
+  if (!Live() || decEnded_) return;
+  for (uint32_t w = first; w < last; ++w) {
+    // The last payload word carries the unit's check word with it.
+    const uint64_t end = (w + 1 == last) ? base + unit : base + 4 * (w + 1);
+    Decode(Get32(unit_ + 4 * w), end);
+    if (decEnded_) break;
+  }
+}
+
+void StreamEngine::Reject(uint32_t kind) {
+  rejected_ += 1;
+  if (checkError_ == CARDSIM_CHECK_NONE) checkError_ = kind;
+  if (Live()) {
+    host_.StreamAlarm(kStreamCheckAlarm);
+    End(0, 3);
+  }
+}
+
+void StreamEngine::Decode(uint32_t word, uint64_t end) {
+  pending_.push_back(Item{decTime_, word, static_cast<uint32_t>(end)});
+  if (fullTotal_ < kTraceCapacity) full_.push_back(cardsim_trace_entry{decTime_, word, 0});
+  fullTotal_ += 1;
+  if ((word >> 24) == 0x57) {
+    decTime_ += word & 0xFFFFFF;
+    return;
+  }
+  if (word == kNopWord) return;
+  if (wordsTotal_ < kTraceCapacity) words_.push_back(cardsim_trace_entry{decTime_, word, 0});
+  wordsTotal_ += 1;
+  if (word == kEndWord) decEnded_ = true;
+}
+
+void StreamEngine::Start(uint32_t reason, uint64_t nowUs) {
+  if (phase_ != Phase::Open) return;
+  phase_ = Phase::Running;
+  startReason_ = reason;
+  lastSyncUs_ = nowUs;
+  speedCarry_ = 0;
+}
+
+void StreamEngine::Flush(uint64_t nowUs) {
+  if (phase_ == Phase::Open) Start(CARDSIM_START_FLUSH, nowUs);
+  if (phase_ == Phase::Running) phase_ = Phase::Flushing;
+  // A flush of a card that has run out everything ends at the next step (Execute).
+  if (phase_ == Phase::Flushing && pending_.empty() && clock_ >= decTime_) Execute();
+}
+
+void StreamEngine::Stop() {
+  if (Live()) End(2, 0);
+}
+
+void StreamEngine::Sync(const StreamSettings& s, uint64_t nowUs) {
+  const uint64_t elapsed = nowUs > lastSyncUs_ ? nowUs - lastSyncUs_ : 0;
+  lastSyncUs_ = nowUs;
+  if (!Running() || s.paused) return;
+  switch (s.mode) {
+    case CARDSIM_CONSUME_AT_ONCE:
+      clock_ = decTime_;
+      Execute();
+      break;
+    case CARDSIM_CONSUME_PACED: {
+      speedCarry_ += elapsed * s.speedPercent;
+      const uint64_t advance = speedCarry_ / 100;
+      speedCarry_ %= 100;
+      clock_ = std::min(clock_ + advance, decTime_);
+      Execute();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+bool StreamEngine::Step(uint64_t us, bool paused) {
+  if (!Running() || paused) return false;
+  clock_ = std::min(clock_ + us, decTime_);
+  Execute();
+  return true;
+}
+
+void StreamEngine::Execute() {
+  while (Running() && !pending_.empty() && pending_.front().time <= clock_) {
+    const Item it = pending_.front();
+    pending_.pop_front();
+    // The low 32 bits of the byte count give it back: fewer than 2^24 bytes are held.
+    consumed_ = received_ - static_cast<uint32_t>(static_cast<uint32_t>(received_) - it.end);
+    wordsRun_ += 1;
+    Apply(it.word);
+  }
+  if (!Running()) return;
+  if (pending_.empty()) {
+    consumed_ = processed_;
+    if (phase_ == Phase::Flushing && clock_ >= decTime_) End(4, 0);  // ran dry without the end word
+  }
+}
+
+void StreamEngine::Apply(uint32_t word) {
+  const uint32_t op = word >> 24;
+  if (op >= 0x20 && op <= 0x22) {
+    const uint32_t bank = op - 0x20;
+    const uint32_t bits = (1u << kBankSize[bank]) - 1;
+    const uint32_t mask = ((word >> 12) & bits) << kBankFirst[bank];
+    const uint32_t values = (word & bits) << kBankFirst[bank];
+    host_.StreamOutputs(mask, values);
+  } else if (op == 0x62) {
+    lastCount_ = word & 0xFFFF;
+    markers_ += 1;
+  } else if (word == kEndWord) {
+    End(1, 0);
+  }
+}
+
+void StreamEngine::End(uint32_t code, uint32_t sub) {
+  phase_ = Phase::Ended;
+  endCode_ = code;
+  subCode_ = sub;
+  pending_.clear();
+  consumed_ = received_;
+  host_.StreamRunning(false);
+}
+
+void StreamEngine::Fill(cardsim_fifo& out) const {
+  out = cardsim_fifo{};
+  out.bytes_received = received_;
+  out.bytes_consumed = consumed_;
+  out.overflow_bytes = overflow_;
+  out.ignored_bytes = ignored_;
+  out.clock_us = clock_;
+  out.stream_us = decTime_;
+  out.read_ptr = ReadPointer();
+  out.write_ptr = WritePointer();
+  out.fill = static_cast<uint32_t>(Fill());
+  out.units_received = ReceivedUnits();
+  out.blocks_received = static_cast<uint32_t>(received_ / 2048);
+  out.blocks_rejected = rejected_;
+  out.check_error = checkError_;
+  out.layout = layout_;
+  out.phase = static_cast<uint32_t>(phase_);
+  out.start_reason = startReason_;
+  out.end_code = endCode_;
+  out.sub_code = subCode_;
+  out.last_count = lastCount_;
+  out.count_markers = markers_;
+  out.words_run = wordsRun_;
+  out.pending_words = static_cast<uint32_t>(pending_.size());
+}
+
+uint32_t StreamEngine::TraceCount(bool wordsOnly) const { return wordsOnly ? wordsTotal_ : fullTotal_; }
+
+bool StreamEngine::TraceGet(bool wordsOnly, uint32_t index, cardsim_trace_entry& out) const {
+  const auto& v = wordsOnly ? words_ : full_;
+  if (index >= v.size()) return false;
+  out = v[index];
+  return true;
+}
+
+void StreamEngine::TraceClear() {
+  full_.clear();
+  words_.clear();
+  full_.shrink_to_fit();
+  words_.shrink_to_fit();
+  fullTotal_ = wordsTotal_ = 0;
+}
+
+}  // namespace cardsim

@@ -1,0 +1,183 @@
+#pragma once
+// The card's side of the data stream: the FIFO, the block checker, the decoder and the executor.
+//
+// FIFO. 2^24 bytes; the write pointer is the count of bytes taken in since the buffer was opened,
+// the read pointer the count consumed, both mod 2^24 (command 89 answers r0 = read, r1 = write).
+// Command 86 answers the 512-byte units taken in (r1 low byte, mod 256) and r0 bit 0 while the
+// card is still taking in data: while a unit is only partly received. A chunk is taken whole or
+// not at all: one that would make the pointers meet is dropped and counted as an overflow (the
+// link status shows bulk ready low while fewer than 2048 bytes are free).
+//
+// Buffer open (command 83 (1, 0)): pointers, counts, checker, decoder, executor, end code and the
+// trace start over; the layout comes from the card version (0 below 80, 1 for 80..95, 2 from 96);
+// the card holds a job (status run state bit 0) until the run ends.
+//
+// Checker, per unit of the layout: layout 0 the first word of the job must be 0x5110A55A (it is
+// not a stream word: not decoded); layout 1 each 512-byte sub-block begins with
+// 0x5110A55A | ((seq mod 16) << 16); layout 2 each 128-byte sub-block ends with
+// 0x5A000000 | CRC-16 (polynomial 0x1021, MSB first, no reflection, initial value seq & 0xFFFF,
+// over the first 124 bytes, words least significant byte first); seq counts sub-blocks from 0 at
+// the buffer open. Any failed check (bad head word, bad sequence, bad check word or CRC) raises the
+// stream-check alarm (status r0 bit 4) and aborts the run with end code 0, sub code 3 ("Buffer Head
+// Err"); the kind of the first failure is kept (CARDSIM_CHECK_...). From then on the card still
+// takes in, counts and checks what arrives (each failed unit counts as rejected) but discards it.
+//
+// Decoder: payload words in order at the stream time T (0 at the buffer open). 0x57xxxxxx advances
+// T by its 24-bit operand after it (padding 0x57000001 included); 0x50000000 is a NOP; any other
+// word stands at T. The full trace holds every payload word with its time (an advance at the time
+// it is read); the word trace leaves out 0x50000000 and the 0x57 words. The end word 0x51100001
+// ends the program: the words after it (padding) are not decoded. Each trace keeps its first
+// kTraceCapacity entries and counts the rest.
+//
+// Executor: nothing runs until the run starts: start-run flag 0x40000, flush flag 0x8, or the FIFO
+// holding at least the start threshold (default 1.5 MiB; 0 turns the rule off). Running, it
+// consumes in stream time: a word is consumed once the executor's clock has reached its time.
+// Consumption modes: 0 at once (everything received is consumed as it arrives), 1 paced (the clock
+// follows the host's real time x speed %), 2 stalled (nothing is consumed; Step still advances).
+// The clock never passes the end of what was decoded: a card that runs dry waits for data, unless
+// a flush was asked for, when running dry ends the run with end code 4 (data break). Effects: IO
+// output words 0x20-0x22 (banks 0-2, outputs 0-31; bank 3 lies beyond the 32 outputs kept), count
+// markers 0x62 (the last count, command 100 (0, 0) answers it), the end word (end code 1). Stop
+// (flag 0x4) ends a live run with end code 2 sub 0. Pause holds the clock; resume releases it.
+// After the run ended everything taken in is consumed at once (discarded).
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "cardsim_api.h"
+
+namespace cardsim {
+
+// What the stream does to the rest of the card. Called under the model's lock.
+class StreamHost {
+ public:
+  virtual ~StreamHost() = default;
+  // The outputs selected by mask take the bits of values.
+  virtual void StreamOutputs(uint32_t mask, uint32_t values) = 0;
+  // true: a buffer was opened (the card holds a job); false: the run ended.
+  virtual void StreamRunning(bool running) = 0;
+  // Alarm bits of status r0 to set.
+  virtual void StreamAlarm(uint32_t bits) = 0;
+};
+
+// Settings the model passes on each step.
+struct StreamSettings {
+  uint32_t mode = CARDSIM_CONSUME_AT_ONCE;
+  uint32_t speedPercent = 100;
+  uint32_t startBytes = kDefaultStartBytes;
+  bool paused = false;
+  static constexpr uint32_t kDefaultStartBytes = 24u * 65536u;
+};
+
+constexpr uint32_t kStreamHeader = 0x5110A55Au;
+constexpr uint32_t kEndWord = 0x51100001u;
+constexpr uint32_t kNopWord = 0x50000000u;
+constexpr uint32_t kFifoBytes = 1u << 24;
+constexpr uint32_t kStreamCheckAlarm = 1u << 4;
+
+// CRC-16 of a layout-2 sub-block: polynomial 0x1021, MSB first, no reflection, no final XOR.
+uint16_t StreamCrc16(const uint8_t* data, uint32_t length, uint16_t init);
+// Block layout of a card version (the same rule as the library's default).
+constexpr uint32_t LayoutOfVersion(uint32_t version) { return version >= 96 ? 2 : version >= 80 ? 1 : 0; }
+
+class StreamEngine {
+ public:
+  static constexpr uint32_t kTraceCapacity = 1u << 21;
+
+  explicit StreamEngine(StreamHost& host) : host_(host) {}
+
+  // Back to the state after power-up: no buffer open, empty trace.
+  void Reset();
+  // Command 83 (1, 0).
+  void Open(uint32_t layout, uint64_t nowUs);
+  // A buffer was opened (bulk data belongs to the stream).
+  bool Accepting() const { return phase_ != Phase::Idle; }
+  // The run is open, running or flushing (not ended).
+  bool Live() const { return phase_ == Phase::Open || phase_ == Phase::Running || phase_ == Phase::Flushing; }
+  // Free room for `length` more bytes.
+  bool RoomFor(uint32_t length) const { return Fill() + length < kFifoBytes; }
+
+  // One bulk chunk; then the start threshold.
+  void Intake(const uint8_t* data, uint32_t length, const StreamSettings& s, uint64_t nowUs);
+  // Flags 0x40000, 0x8, 0x4.
+  void StartRun(uint64_t nowUs) { Start(CARDSIM_START_FLAG, nowUs); }
+  void Flush(uint64_t nowUs);
+  void Stop();
+  // Runs the executor up to now (modes 0 and 1).
+  void Sync(const StreamSettings& s, uint64_t nowUs);
+  // Advances the clock by `us` of stream time; false when the run is not running or paused.
+  bool Step(uint64_t us, bool paused);
+
+  uint32_t ReadPointer() const { return static_cast<uint32_t>(consumed_) & (kFifoBytes - 1); }
+  uint32_t WritePointer() const { return static_cast<uint32_t>(received_) & (kFifoBytes - 1); }
+  uint32_t ReceivedUnits() const { return static_cast<uint32_t>(received_ / 512); }
+  bool TakingIn() const { return received_ % 512 != 0; }
+  uint32_t EndCode() const { return endCode_; }
+  uint32_t SubCode() const { return subCode_; }
+  uint32_t LastCount() const { return lastCount_; }
+
+  void Fill(cardsim_fifo& out) const;
+  uint32_t TraceCount(bool wordsOnly) const;
+  bool TraceGet(bool wordsOnly, uint32_t index, cardsim_trace_entry& out) const;
+  void TraceClear();
+
+ private:
+  enum class Phase : uint32_t {
+    Idle = CARDSIM_PHASE_IDLE,
+    Open = CARDSIM_PHASE_OPEN,
+    Running = CARDSIM_PHASE_RUNNING,
+    Flushing = CARDSIM_PHASE_FLUSHING,
+    Ended = CARDSIM_PHASE_ENDED,
+  };
+  // A decoded word waiting to be consumed: its stream time and the low 32 bits of the byte count
+  // through it (the read pointer once it is consumed).
+  struct Item {
+    uint64_t time;
+    uint32_t word;
+    uint32_t end;
+  };
+
+  uint64_t Fill() const { return received_ - consumed_; }
+  bool Running() const { return phase_ == Phase::Running || phase_ == Phase::Flushing; }
+  void Start(uint32_t reason, uint64_t nowUs);
+  void Unit();
+  void Reject(uint32_t kind);
+  void Decode(uint32_t word, uint64_t end);
+  void Execute();
+  void Apply(uint32_t word);
+  void End(uint32_t code, uint32_t sub);
+
+  StreamHost& host_;
+  Phase phase_ = Phase::Idle;
+  uint32_t layout_ = 0;
+  uint32_t startReason_ = 0;
+  // FIFO.
+  uint64_t received_ = 0;   // bytes taken in since the open
+  uint64_t consumed_ = 0;
+  uint64_t processed_ = 0;  // bytes of complete units
+  uint64_t overflow_ = 0;
+  uint64_t ignored_ = 0;    // bulk bytes while no buffer was open
+  // Checker.
+  uint8_t unit_[512] = {};
+  uint32_t unitFill_ = 0;
+  uint32_t seq_ = 0;
+  bool headSeen_ = false;
+  uint32_t rejected_ = 0;
+  uint32_t checkError_ = 0;
+  // Decoder.
+  uint64_t decTime_ = 0;
+  bool decEnded_ = false;
+  std::deque<Item> pending_;
+  // Executor.
+  uint64_t clock_ = 0;
+  uint64_t lastSyncUs_ = 0;
+  uint64_t speedCarry_ = 0;
+  uint32_t endCode_ = 0, subCode_ = 0;
+  uint32_t lastCount_ = 0, markers_ = 0;
+  uint32_t wordsRun_ = 0;
+  // Traces.
+  std::vector<cardsim_trace_entry> full_, words_;
+  uint32_t fullTotal_ = 0, wordsTotal_ = 0;
+};
+
+}  // namespace cardsim

@@ -1,0 +1,275 @@
+#include "mark/mark_data2fifo.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "frame/bytes.h"
+#include "frame/conv.h"
+#include "frame/errors.h"
+#include "frame/log_file.h"
+#include "frame/system_para.h"
+#include "mark/crc16.h"
+#include "mark/fifo_data.h"
+#include "mark/mark_job.h"
+#include "mark/phase_timer.h"
+#include "mark/stream_words.h"
+#include "platform/clock.h"
+
+CMarkData2Fifo g_MarkData2Fifo;
+
+namespace {
+
+constexpr uint32_t kLayout1SubBlocks = 4;
+constexpr uint32_t kLayout1SubWords = 128;
+constexpr uint32_t kLayout2SubBlocks = 16;
+constexpr uint32_t kLayout2SubWords = 32;
+constexpr uint32_t kMaxAdvance = 0xFFFFFF;             // the operand of a time advance
+constexpr uint32_t kSplitAdvance = SystemPara::nMaxMergeGapUs;  // step of a split advance
+
+bool Stopped() { return bStopMark.load(std::memory_order_relaxed) != 0; }
+
+// The padding of a short piece: the count bytes, zeros to blockBytes, then every whole word slot from
+// the last one back to the end of the copied bytes gets a NOP, or the spacer 0x57000001 when its
+// distance from the last slot is a multiple of 20.
+void PadInto(const uint8_t* source, uint32_t count, uint32_t blockBytes, uint8_t* pad) {
+  std::memcpy(pad, source, count);
+  std::memset(pad + count, 0, blockBytes - count);
+  const uint32_t slots = blockBytes / 4;
+  const uint32_t firstFree = (count + 3) / 4;
+  for (uint32_t k = 0; k < slots - firstFree; ++k)
+    PutU32(pad + 4 * (slots - 1 - k), k % kPadSpacerEvery == 0 ? SW_PAD_SPACER : SW_NOP);
+}
+
+// Removes the first n entries of a vector, moving the rest to the front (capacity kept).
+template <class T>
+void DropFront(std::vector<T>& v, size_t n) {
+  if (n >= v.size())
+    v.clear();
+  else if (n)
+    v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+}  // namespace
+
+uint32_t StreamLayout() {
+  const int32_t t = g_SystemPara.nBufDataCheckType;
+  return t == 1 || t == 2 ? static_cast<uint32_t>(t) : 0;
+}
+
+uint32_t StreamPayloadBytes(uint32_t layout) {
+  switch (layout) {
+    case 1:
+      return kLayout1SubBlocks * (kLayout1SubWords - 1) * 4;  // 2032
+    case 2:
+      return kLayout2SubBlocks * (kLayout2SubWords - 1) * 4;  // 1984
+    default:
+      return kStreamBlockBytes;
+  }
+}
+
+uint32_t SequenceStep(uint32_t layout) {
+  return layout == 1 ? kLayout1SubBlocks : (layout == 2 ? kLayout2SubBlocks : 0);
+}
+
+void BuildStreamBlock(const uint8_t* payload, uint32_t layout, uint32_t sequence, uint8_t* block) {
+  if (layout == 1) {
+    for (uint32_t i = 0; i < kLayout1SubBlocks; ++i) {
+      uint8_t* sub = block + i * kLayout1SubWords * 4;
+      PutU32(sub, SW_STREAM_HEADER | ((sequence + i) & 15u) << 16);
+      std::memcpy(sub + 4, payload + i * (kLayout1SubWords - 1) * 4, (kLayout1SubWords - 1) * 4);
+    }
+  } else if (layout == 2) {
+    for (uint32_t i = 0; i < kLayout2SubBlocks; ++i) {
+      uint8_t* sub = block + i * kLayout2SubWords * 4;
+      std::memcpy(sub, payload + i * (kLayout2SubWords - 1) * 4, kCrc16Bytes);
+      const uint16_t crc = CalcCrc16(sub, kStreamCrcPoly, static_cast<uint16_t>(sequence + i), 0, 0, 0);
+      PutU32(sub + kCrc16Bytes, SW_CRC | crc);
+    }
+  } else {
+    std::memcpy(block, payload, kStreamBlockBytes);
+  }
+}
+
+void BuildStreamBlockFromWords(const uint32_t* words, size_t count, uint32_t layout, uint32_t sequence,
+                               uint8_t* block) {
+  const uint32_t payloadBytes = StreamPayloadBytes(layout);
+  uint8_t piece[kStreamBlockBytes];
+  count = std::min<size_t>(count, payloadBytes / 4);
+  for (size_t i = 0; i < count; ++i) PutU32(piece + 4 * i, words[i]);
+  uint8_t padded[kStreamBlockBytes];
+  const uint32_t bytes = static_cast<uint32_t>(count * 4);
+  if (bytes < payloadBytes) PadInto(piece, bytes, payloadBytes, padded);
+  BuildStreamBlock(bytes < payloadBytes ? padded : piece, layout, sequence, block);
+}
+
+bool RotationMarkingOn() {
+  // Rotation marking feeds the rotation queue through its own processing step of the flush; until
+  // that subsystem switches it on, the merged queue goes to the encoder directly.
+  return false;
+}
+
+CMarkData2Fifo::CMarkData2Fifo() = default;
+
+void CMarkData2Fifo::Reset() {
+  vMerged.clear();
+  vRotation.clear();
+  nMergeTime = 0;
+  vStreamWords.clear();
+  if (StreamLayout() == 0) vStreamWords.push_back(SW_STREAM_HEADER);
+  nSequence = 0;
+  nLastEncodedTime = -1;
+  bFirstChunk = 1;
+  nLastMergedChannel = 0;
+  nLastMergedWord = 0;
+  nPrevSendTick = nLogTick = plat::TickMs();
+}
+
+void CMarkData2Fifo::Flush(uint8_t bFinal) {
+  uint32_t window = bFirstChunk ? g_SystemPara.HowLongTimeFirstBuf : g_SystemPara.nSteadyWindowUs;
+  if (bFinal) window = 0;
+  if (!(window != 0 && vMerged.size() > kPipelineLimit)) MergeChannels(window);
+  std::vector<TimedWord>* queue = &vMerged;
+  if (RotationMarkingOn()) {
+    // RotMark::Process (bFinal, vRotation) moves the merged queue through the rotation marking here.
+    queue = &vRotation;
+  }
+  EncodeDeltas(bFinal ? 0 : 100, *queue);
+  SendFifoData(bFinal ? 0 : kStreamBlockWords);
+}
+
+void CMarkData2Fifo::MergeChannels(uint32_t window) {
+  if (!g_bMarkCallBusy.load()) throw MyException(RV_MARK_DATA_NOT_LOCKED, 1);
+  CMarkFloor& f = g_MarkFloor[0];
+  f.UpdateClock();
+  const int64_t clock = static_cast<int64_t>(f.clock);
+  const int64_t w = window;  // 64-bit and never negative
+  int64_t m = nMergeTime;
+  // At least twice the window of stream time must be pending.
+  if (m + w > clock - w) return;
+  bFirstChunk = 0;
+  size_t read[kFloorChannels] = {};
+  auto compact = [&] {
+    for (int i = 0; i < kFloorChannels; ++i) DropFront(*f.ch[i], read[i]);
+  };
+  if (!Stopped()) {
+    const bool failed = MarkFailed();  // only this thread fails the job, by throwing
+    while (!failed) {
+      int64_t t = clock + 1;
+      int cand = -1;
+      for (int i = 0; i < kFloorChannels; ++i) {
+        const std::vector<TimedWord>& c = *f.ch[i];
+        if (read[i] < c.size() && TwTime(c[read[i]]) <= t) {
+          t = TwTime(c[read[i]]);
+          cand = i;
+        }
+      }
+      // Inside the held-back window, or every channel read out.
+      if (cand < 0 || clock - t < w) break;
+      const uint32_t word = (*f.ch[cand])[read[cand]].word;
+      if (t < m) {
+        nMergeTime = m;
+        compact();
+        SetMarkErrorAndThrow(RV_ERROR, StrFormat("数据流时间非依次递增，请联系供应商!!! \n maxOld=%lld idx=%d info=%x \n "
+                                                 "nextTm=%lld idx=%d info=%x",
+                                                 static_cast<long long>(m), nLastMergedChannel, nLastMergedWord,
+                                                 static_cast<long long>(t), cand, word));
+      }
+      constexpr int64_t G = SystemPara::nMaxMergeGapUs;
+      while (t - m > G) {
+        m = RealToInt64(static_cast<double>(m) + 0.8 * static_cast<double>(G));
+        vMerged.push_back({static_cast<uint64_t>(m), SW_NOP});
+      }
+      vMerged.push_back({static_cast<uint64_t>(t), word});
+      ++read[cand];
+      m = t;
+      nLastMergedChannel = cand;
+      nLastMergedWord = word;
+      if (Stopped()) break;
+    }
+  }
+  nMergeTime = m;
+  compact();
+}
+
+void CMarkData2Fifo::EncodeDeltas(uint32_t keep, std::vector<TimedWord>& queue) {
+  if (keep != 0 && vStreamWords.size() > kPipelineLimit) return;
+  const int64_t n = static_cast<int64_t>(queue.size()) - keep;
+  if (n < static_cast<int64_t>(keep) || n < 1) return;
+  if (MarkFailed()) return;  // only this thread fails the job, by throwing
+  size_t done = 0;
+  for (; done < static_cast<size_t>(n) && !Stopped(); ++done) {
+    const TimedWord& e = queue[done];
+    const int64_t t = TwTime(e);
+    if (t != nLastEncodedTime) {
+      if (t < nLastEncodedTime) {
+        DropFront(queue, done);
+        ThrowMarkError(RV_MARK_TIME_NOT_ADD);
+      }
+      uint64_t dt = static_cast<uint64_t>(t) - static_cast<uint64_t>(nLastEncodedTime);
+      if (dt > kMaxAdvance) {
+        // Only a queue fed around the merge's fillers gets here: no advance may spill into the opcode.
+        while (dt > kSplitAdvance) {
+          vStreamWords.push_back(SW_TIME_ADVANCE | kSplitAdvance);
+          vStreamWords.push_back(SW_NOP);
+          dt -= kSplitAdvance;
+        }
+      }
+      vStreamWords.push_back(SW_TIME_ADVANCE | static_cast<uint32_t>(dt));
+      nLastEncodedTime = t;
+    }
+    vStreamWords.push_back(e.word);
+  }
+  DropFront(queue, done);
+}
+
+void CMarkData2Fifo::PadBlock(const uint8_t* source, uint32_t& count, const uint8_t*& out, uint32_t blockBytes) {
+  blockBytes = std::min(blockBytes, kStreamBlockBytes);  // the pad buffer holds one block
+  if (count >= blockBytes) {
+    count = blockBytes;
+    out = source;
+    return;
+  }
+  PadInto(source, count, blockBytes, padBuffer);
+  out = padBuffer;
+}
+
+void CMarkData2Fifo::SendFifoData(uint32_t keep) {
+  if (vStreamWords.size() <= keep) return;
+  const uint32_t now = plat::TickMs();
+  g_PhaseTimer.Switch(now);
+  const uint32_t fill = g_FifoData.QueryFillLevel();
+  const std::string gened = StrFormat("gened nDdr=%.3f  Gen=%.3f tmAll=%d ", fill / 2048.0,
+                                      static_cast<double>(vStreamWords.size()) * 4.0 / 1048576.0,
+                                      static_cast<int32_t>(now - nPrevSendTick));
+  nPrevSendTick = now;
+
+  const uint32_t layout = StreamLayout();
+  const uint32_t payloadBytes = StreamPayloadBytes(layout);
+  const uint32_t payloadWords = payloadBytes / 4;
+  size_t sent = 0;
+  const bool failed = MarkFailed();
+  while (!failed && vStreamWords.size() - sent > keep && !Stopped()) {
+    const size_t take = std::min<size_t>(payloadWords, vStreamWords.size() - sent);
+    for (size_t i = 0; i < take; ++i) PutU32(piece + 4 * i, vStreamWords[sent + i]);
+    uint32_t bytes = static_cast<uint32_t>(take * 4);
+    const uint8_t* out = nullptr;
+    PadBlock(piece, bytes, out, payloadBytes);
+    BuildStreamBlock(out, layout, nSequence, staging);
+    nSequence += SequenceStep(layout);
+    sent += take;
+    g_FifoData.NoteBlockBuilt(plat::TickMs());
+    g_BlockRing.Put(staging);
+    g_FifoData.DrainRing();
+    if (MarkFailed()) break;
+  }
+  DropFront(vStreamWords, sent);
+  if (sent) {
+    const uint32_t tick = plat::TickMs();
+    const double mb = (g_FifoData.nSentUnits - g_FifoData.nLoggedUnits) / 2048.0;
+    g_InfoLog.Write("CMarkData2Fifo::SendFifoData", LOG_INFO, "%s (Send=%.3f tm=%d)", gened.c_str(), mb,
+                    static_cast<int32_t>(tick - nLogTick));
+    g_FifoData.nLoggedUnits = g_FifoData.nSentUnits;
+    nLogTick = tick;
+  }
+}
