@@ -43,6 +43,25 @@ void StagedLibrary::AddStandIn(const std::string& module, const std::string& var
               libDir_ + file);
 }
 
+void StagedLibrary::AddSimCard() {
+  for (const char* base : {"Portlane", "PortlanePCIE"}) {
+    const std::string file = plat::CompanionFileName(base);
+    CopyOrThrow(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, libDir_ + file);
+  }
+}
+
+void* StagedLibrary::SimSymbol(const char* name) {
+  if (!sim_) {
+    // The library loaded the variant of its configured card type; both files are beside it, and
+    // loading one again gives the module the library already holds.
+    std::string text;
+    plat::ReadWholeFile(ConfigDir() + "QZMarkPara.cfg", text);
+    const bool pcie = text.find("CardType=1") != std::string::npos;
+    sim_ = plat::LoadModule(libDir_ + plat::CompanionFileName(pcie ? "PortlanePCIE" : "Portlane"));
+  }
+  return sim_ ? plat::FindSymbol(sim_, name) : nullptr;
+}
+
 void StagedLibrary::WriteConfig(const std::string& name, const std::string& content) const {
   plat::CreateFolders(ConfigDir());
   if (!plat::WriteWholeFile(ConfigDir() + name, content)) throw std::runtime_error("cannot write " + name);

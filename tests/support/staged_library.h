@@ -29,6 +29,15 @@ class StagedLibrary {
   // Copies a companion: a stand-in ("full" or "partial" export set) of Gridel, Corrix, Portlane or
   // PortlanePCIE.
   void AddStandIn(const std::string& module, const std::string& variant);
+  // Copies the simulated card (both variants) beside the library.
+  void AddSimCard();
+  // A control function of the simulated card loaded beside the library (the same module the
+  // library loaded, so the same card model).
+  void* SimSymbol(const char* name);
+  template <class F>
+  F Sim(const char* name) {
+    return reinterpret_cast<F>(SimSymbol(name));
+  }
   // Writes a file of the configuration folder (created when missing).
   void WriteConfig(const std::string& name, const std::string& content) const;
   // The example language files of the project.
@@ -51,6 +60,7 @@ class StagedLibrary {
   std::string libDir_;
   char cardChar_;
   plat::ModuleHandle module_ = nullptr;
+  plat::ModuleHandle sim_ = nullptr;
 };
 
 // The lines of a text file (without line ends); empty when it cannot be read.

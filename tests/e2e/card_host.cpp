@@ -1,0 +1,80 @@
+#include "e2e/card_host.h"
+
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace qztest {
+
+void CardHost::Stage(int cardType, const std::string& config, char cardChar) {
+  lib = std::make_unique<StagedLibrary>(cardChar);
+  lib->AddStandIn("Gridel", "full");
+  lib->AddStandIn("Corrix", "full");
+  lib->AddSimCard();
+  lib->AddExampleLanguageFiles();
+  lib->WriteConfig("QZMarkPara.cfg", "[OTHER]\nlanguageFile=QZ_en.txt\n[Main]\nCardType=" +
+                                         std::to_string(cardType) + "\n" + config);
+  ASSERT_TRUE(lib->Load());
+  InitCard = lib->Get<decltype(InitCard)>("QZ_InitCard");
+  CloseCard = lib->Get<decltype(CloseCard)>("QZ_CloseCard");
+  GetCardsNo = lib->Get<decltype(GetCardsNo)>("QZ_GetCardsNo");
+  SetFlag = lib->Get<decltype(SetFlag)>("QZ_SetFlag");
+  MarkStart = lib->Get<decltype(MarkStart)>("QZ_MarkStart");
+  MarkEnd = lib->Get<decltype(MarkEnd)>("QZ_MarkEnd");
+  GetWaitInfo = lib->Get<decltype(GetWaitInfo)>("QZ_GetWaitInfo");
+  GetHdVer = lib->Get<decltype(GetHdVer)>("QZ_GetHdVer");
+  OpenOnly = lib->Get<decltype(OpenOnly)>("debug_OpenCard2GetMsg");
+  ASSERT_TRUE(InitCard && CloseCard && GetCardsNo && SetFlag && MarkStart && MarkEnd && GetWaitInfo && GetHdVer &&
+              OpenOnly);
+#define QZ_HOST_SIM_RESOLVE(fn) \
+  fn##_ = lib->Sim<decltype(&fn)>(#fn); \
+  ASSERT_NE(fn##_, nullptr) << #fn;
+  CARDSIM_CONTROL_FUNCTIONS(QZ_HOST_SIM_RESOLVE)
+#undef QZ_HOST_SIM_RESOLVE
+  cardsim_reset_();
+  ASSERT_TRUE(lib->Boxes().empty()) << lib->Boxes()[0];
+}
+
+std::vector<cardsim_frame> CardHost::Frames() {
+  std::vector<cardsim_frame> out(cardsim_log_count_());
+  for (uint32_t i = 0; i < out.size(); ++i) cardsim_log_get_(i, &out[i]);
+  return out;
+}
+
+std::vector<uint32_t> CardHost::Commands() {
+  std::vector<uint32_t> out;
+  for (const auto& f : Frames())
+    if (f.kind == CARDSIM_KIND_COMMAND) out.push_back(f.command);
+  return out;
+}
+
+cardsim_state CardHost::State() {
+  cardsim_state s{};
+  cardsim_get_state_(&s);
+  return s;
+}
+
+namespace {
+std::string DailyLog(const StagedLibrary& lib) {
+  plat::LocalTime t = plat::SystemClock().Local();
+  char name[32];
+  std::snprintf(name, sizeof name, "Log_%02d_%02d.log", t.month, t.day);
+  return lib.LogDir() + name;
+}
+}  // namespace
+
+std::vector<std::string> CardHost::InfoLog() { return ReadLines(DailyLog(*lib)); }
+std::vector<std::string> CardHost::ErrorLog() { return ReadLines(lib->LogDir() + "Error.log"); }
+
+std::string CardHost::ConfigText() {
+  std::string text;
+  plat::ReadWholeFile(lib->ConfigDir() + "QZMarkPara.cfg", text);
+  return text;
+}
+
+bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text) {
+  for (const auto& l : lines)
+    if (l.find(text) != std::string::npos) return true;
+  return false;
+}
+
+}  // namespace qztest

@@ -1,0 +1,44 @@
+#pragma once
+// A host with the library, the stand-in calibration modules and the simulated card in one folder,
+// and the English language file.
+#include <gtest/gtest.h>
+
+#include "cardsim_api.h"
+#include "qzmark.h"
+#include "support/staged_library.h"
+
+namespace qztest {
+
+class CardHost : public ::testing::Test {
+ protected:
+  // `config` continues section [Main] of the main configuration (further sections may follow).
+  void Stage(int cardType, const std::string& config = "", char cardChar = 0);
+
+  std::vector<cardsim_frame> Frames();
+  // Command numbers of the command frames logged since the last clear.
+  std::vector<uint32_t> Commands();
+  cardsim_state State();
+  std::vector<std::string> InfoLog();
+  std::vector<std::string> ErrorLog();
+  std::string ConfigText();
+
+  std::unique_ptr<StagedLibrary> lib;
+  decltype(&QZ_InitCard) InitCard = nullptr;
+  decltype(&QZ_CloseCard) CloseCard = nullptr;
+  decltype(&QZ_GetCardsNo) GetCardsNo = nullptr;
+  decltype(&QZ_SetFlag) SetFlag = nullptr;
+  decltype(&QZ_MarkStart) MarkStart = nullptr;
+  decltype(&QZ_MarkEnd) MarkEnd = nullptr;
+  decltype(&QZ_GetWaitInfo) GetWaitInfo = nullptr;
+  decltype(&QZ_GetHdVer) GetHdVer = nullptr;
+  decltype(&debug_OpenCard2GetMsg) OpenOnly = nullptr;
+#define QZ_HOST_SIM(fn) decltype(&fn) fn##_ = nullptr;
+  CARDSIM_CONTROL_FUNCTIONS(QZ_HOST_SIM)
+#undef QZ_HOST_SIM
+};
+
+constexpr uint32_t kParaKey = 0x7E21C4B9;
+
+bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text);
+
+}  // namespace qztest

@@ -1,0 +1,263 @@
+// Opening, synchronising and closing a card through the exports, against the simulated card.
+#include <gtest/gtest.h>
+
+#include "e2e/card_host.h"
+#include "platform/module.h"
+#include "platform/system_mutex.h"
+
+namespace {
+
+using qztest::AnyLineHas;
+using qztest::CardHost;
+using qztest::kParaKey;
+
+TEST_F(CardHost, UsbOpenRecordsTheCardVersionAndGoesOnline) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  // Link open, hardware version, on-line, status for the synchronisation.
+  EXPECT_EQ(Commands(), (std::vector<uint32_t>{82, 81, 82, 85}));
+  auto frames = Frames();
+  ASSERT_EQ(frames.size(), 5u);
+  EXPECT_EQ(frames[0].kind, uint32_t{CARDSIM_KIND_CONTROL});
+  EXPECT_EQ(frames[0].word, 0xDFu);
+  EXPECT_EQ(frames[3].p1, 0u);
+  EXPECT_EQ(frames[3].p2, 0x20u);
+  for (uint32_t i = 1; i < frames.size(); ++i) EXPECT_EQ(frames[i].seq, i - 1);
+  EXPECT_EQ(State().offline, 0u);
+  EXPECT_EQ(State().last_index, 0u);  // PID 32768 opens index 0
+  // Version 85 on a fresh configuration: the four keys and bConfiguration are recorded.
+  const std::string cfg = ConfigText();
+  for (const char* key : {"bJustM25p64=1", "bCmdWithNum=1", "bNewBoxCali=1", "nBufDataCheckType=1", "bConfiguration=1"})
+    EXPECT_NE(cfg.find(key), std::string::npos) << key;
+  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_InitCard:卡号:32768   V6版本:3454"));
+  EXPECT_TRUE(lib->Boxes().empty());
+}
+
+TEST_F(CardHost, PcieOpenFrames) {
+  Stage(1);
+  ASSERT_EQ(InitCard(), 0u);
+  auto frames = Frames();
+  ASSERT_GE(frames.size(), 2u);
+  EXPECT_EQ(frames[0].word, 0xA2u);
+  EXPECT_EQ(Commands(), (std::vector<uint32_t>{82, 81, 82, 85}));
+  for (const auto& f : frames) {
+    if (f.kind == CARDSIM_KIND_COMMAND) {
+      EXPECT_EQ(f.length, 12u);
+    }
+  }
+}
+
+TEST_F(CardHost, CardNumberComesFromPidAndNamesTheMutex) {
+  Stage(0, "[HARDWARE]\nPID=32770\n");
+  // Another holder of this card's mutex (as another process would be) refuses the open.
+  plat::SystemMutex other;
+  ASSERT_EQ(other.Create("KVX1000 card USB3"), plat::SystemMutex::Result::Created);
+  EXPECT_EQ(InitCard(), 1u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Opened, cannot open again!"});
+  EXPECT_TRUE(AnyLineHas(ErrorLog(), "OpenCardBigEvent:打开卡 32770 失败"));
+  other.Close();
+  ASSERT_EQ(InitCard(), 0u);
+  EXPECT_EQ(State().last_index, 2u);
+  EXPECT_NE(ConfigText().find("PID_pre=32770"), std::string::npos);
+  EXPECT_TRUE(AnyLineHas(ErrorLog(), "CardNo Change to 32770"));
+  // While this process holds the card, nobody else can take its mutex.
+  EXPECT_EQ(other.Create("KVX1000 card USB3"), plat::SystemMutex::Result::AlreadyExists);
+  EXPECT_EQ(CloseCard(), 0u);
+  EXPECT_EQ(other.Create("KVX1000 card USB3"), plat::SystemMutex::Result::Created);
+}
+
+TEST_F(CardHost, FailedOpenLetsTheMutexGo) {
+  Stage(0);
+  cardsim_set_usb_startup_(1, 0);  // start-up incomplete: the link cannot open
+  EXPECT_EQ(InitCard(), 1u);
+  plat::SystemMutex probe;
+  EXPECT_EQ(probe.Create("KVX1000 card USB1"), plat::SystemMutex::Result::Created);
+  probe.Close();
+  cardsim_set_usb_startup_(0, 0);
+  EXPECT_EQ(InitCard(), 0u);
+}
+
+TEST_F(CardHost, VersionMismatchRefusesTheCard) {
+  Stage(0, "bConfiguration=1\nbJustM25p64=1\nbCmdWithNum=1\nbNewBoxCali=1\nnBufDataCheckType=2\n");
+  EXPECT_EQ(InitCard(), 1u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{
+                              "topmost ok: The card version recorded by the software does not match the current card "
+                              "version. Please apply a V6 patch or reinstall the software."});
+  EXPECT_EQ(State().open, 0u);
+}
+
+TEST_F(CardHost, OpenOnlyStopsAfterTheVersionCheck) {
+  Stage(0);
+  ASSERT_EQ(OpenOnly(1), 0u);
+  ASSERT_EQ(InitCard(), 0u);
+  EXPECT_EQ(Commands(), (std::vector<uint32_t>{82, 81}));
+  EXPECT_EQ(State().offline, 1u);
+  cardsim_log_clear_();
+  EXPECT_EQ(CloseCard(), 0u);
+  for (uint32_t c : Commands()) EXPECT_NE(c, 83u);  // no commit
+  EXPECT_EQ(State().offline, 1u);
+}
+
+TEST_F(CardHost, CloseCommitsSwitchesOfflineAndCloses) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  cardsim_log_clear_();
+  EXPECT_EQ(CloseCard(), 0u);
+  const cardsim_state s = State();
+  EXPECT_EQ(s.operate_op, 4u);
+  EXPECT_EQ(s.operate_arg, 0xF00000FFu);
+  EXPECT_EQ(s.offline, 1u);
+  EXPECT_EQ(s.open, 0u);
+  EXPECT_EQ(CloseCard(), 1u);  // nothing open any more
+  EXPECT_EQ(InitCard(), 0u);   // and the card opens again
+}
+
+TEST_F(CardHost, CountingCards) {
+  Stage(0);
+  uint32_t a = 0, b = 7;
+  EXPECT_EQ(GetCardsNo(&a, &b), 0u);
+  EXPECT_EQ(a, 1u);
+  EXPECT_EQ(b, 0u);
+}
+
+struct SyncCase {
+  const char* name;
+  uint32_t runState, taskId, subState;
+  bool running;
+  uint32_t stickyRun;  // run-state bits the card's requests do not clear
+  uint32_t result;
+  std::vector<std::string> boxes;
+};
+
+class SyncAfterCrash : public CardHost, public ::testing::WithParamInterface<SyncCase> {};
+
+TEST_P(SyncAfterCrash, OpenRestoresOrRefuses) {
+  const SyncCase& c = GetParam();
+  Stage(0);
+  cardsim_set_run_state_(c.runState | (c.running ? 1u : 0u), c.taskId, c.subState);
+  cardsim_set_sticky_(0, c.stickyRun);
+  EXPECT_EQ(InitCard(), c.result);
+  EXPECT_EQ(lib->Boxes(), c.boxes);
+  if (c.result == 0) {
+    EXPECT_EQ(State().task_id, 0u);
+    EXPECT_EQ(State().run_state, 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SyncAfterCrash,
+    ::testing::Values(
+        SyncCase{"idle", 0, 0, 0, false, 0, 0, {}},
+        SyncCase{"markingRunning", 0, 1, 0, true, 0, 0,
+                 {"topmost ok: The board is in a running state and has been aborted"}},
+        SyncCase{"markingStopped", 0, 1, 0, false, 0, 0, {}},
+        SyncCase{"markingCannotStop", 0, 2, 0, true, 1, 1, {"topmost ok: The card is marking; stopping failed."}},
+        SyncCase{"taskDoneNotCleared", 0, 9, 0, false, 0, 0,
+                 {"topmost ok: The software did not shut down properly, the board is in the Page Down... state and "
+                  "has not been completed. It has now been restored!"}},
+        SyncCase{"flashWriteFinished", 2, 9, 2, false, 0, 0,
+                 {"topmost ok: The software did not shut down properly, and the board is in the Page Down... state. "
+                  "Writing flash has not been completed, it has now been restored!"}},
+        SyncCase{"flashWriteStuck", 2, 9, 2, false, 2, 1,
+                 {"topmost ok: The software did not shut down properly, and the board is in the Page Down... state. "
+                  "Writing to flash is incomplete and cannot be restored!"}},
+        SyncCase{"flushInterrupted", 4, 13, 3, false, 0, 1,
+                 {"topmost ok: The software did not shut down properly, and the board is in the File Down... state. "
+                  "It is incomplete and cannot be restored!FLUSH_BUF\\r\\n"}},
+        SyncCase{"cardInitAborted", 4, 20, 0, false, 0, 0,
+                 {"topmost ok: The board is in initialization state and has been aborted"}},
+        SyncCase{"cardInitStuck", 4, 20, 0, false, 4, 1, {"topmost ok: Board initialization cannot be completed"}},
+        SyncCase{"busyOnItsOwn", 2, 20, 0, false, 0, 1, {}}),
+    [](const ::testing::TestParamInfo<SyncCase>& i) { return std::string(i.param.name); });
+
+TEST_F(CardHost, MarkTaskNeedsAcceptedParameters) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  EXPECT_EQ(MarkStart(0, 0, 0), 2u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: OnLine Marking... fail,for system not initialized"});
+  EXPECT_EQ(MarkEnd(0), 17u);  // a refused claim leaves no job behind
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  cardsim_log_clear_();
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  // Claim: status, then the task id registered with the card.
+  EXPECT_EQ(Commands(), (std::vector<uint32_t>{85, 82}));
+  EXPECT_EQ(State().task_id, 1u);
+  EXPECT_EQ(MarkEnd(0), 0u);  // nothing was marked: no run
+  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_MarkEnd:> no run"));
+  EXPECT_EQ(State().task_id, 0u);
+  EXPECT_EQ(MarkEnd(0), 17u);  // and the job is over
+  EXPECT_EQ(SetFlag(kParaKey, 0), 0u);  // the library is idle again
+}
+
+TEST_F(CardHost, BusyLibraryRefusesASecondTask) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  EXPECT_EQ(SetFlag(kParaKey, 0), 2u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Card Initializing... failed,  System is OnLine Marking..."});
+  EXPECT_EQ(MarkStart(0, 0, 0), 2u);  // a second start is refused and leaves the open job alone
+  EXPECT_EQ(MarkEnd(0), 0u);
+}
+
+TEST_F(CardHost, CardBusyAndAlarmQuestion) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  cardsim_set_run_state_(4, 0, 0);
+  EXPECT_EQ(MarkStart(0, 0, 0), 2u);
+  EXPECT_EQ(lib->Boxes().back(), "topmost ok: OnLine Marking... fail,for Card is Busy");
+  // The quiet task 6 in the same situation writes the daily log only.
+  const size_t boxes = lib->Boxes().size();
+  EXPECT_EQ(SetFlag(kParaKey, 0), 2u);
+  EXPECT_EQ(lib->Boxes().size(), boxes);
+  EXPECT_TRUE(AnyLineHas(InfoLog(), "Card Initializing... fail,for Card is Busy"));
+  cardsim_set_run_state_(0, 0, 0);
+  cardsim_set_alarms_(1u << 13, 0);
+  EXPECT_EQ(MarkStart(0, 0, 0), 2u);  // answered No
+  EXPECT_EQ(lib->Boxes().back(),
+            "topmost yesno: Board receiving and issuing instructions error (can be cleared)\\r\\n    Do you want to clear "
+            "the error?\\r\\n");
+  plat::SetEnvVar("QZMARK_MSGBOX_ANSWER", "yes");
+  EXPECT_EQ(MarkStart(0, 0, 0), 2u);  // Yes clears the alarms, and still refuses this time
+  EXPECT_EQ(State().alarm_bits, 0u);
+  plat::SetEnvVar("QZMARK_MSGBOX_ANSWER", "");
+  EXPECT_EQ(MarkStart(0, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+}
+
+TEST_F(CardHost, UnsynchronisedLibraryRefusesCardTasks) {
+  Stage(0);
+  cardsim_set_run_state_(4, 13, 3);  // an interrupted flush that cannot be restored
+  EXPECT_EQ(InitCard(), 1u);
+  cardsim_set_run_state_(0, 0, 0);
+  EXPECT_EQ(SetFlag(kParaKey, 0), 1u);  // the failed open left no card open
+}
+
+TEST_F(CardHost, CardLostDuringAClaimGivesOneAndReopens) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  cardsim_fault_lose_at_(1);
+  EXPECT_EQ(MarkStart(0, 0, 0), 1u);
+  EXPECT_TRUE(lib->Boxes().empty());
+  EXPECT_EQ(InitCard(), 0u);  // the library was not left busy
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  EXPECT_EQ(MarkStart(0, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+}
+
+TEST_F(CardHost, CardLostAtEachExchangeOfAnOpen) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  const uint32_t sends = static_cast<uint32_t>(Commands().size());
+  ASSERT_EQ(CloseCard(), 0u);
+  for (uint32_t n = 1; n <= sends; ++n) {
+    cardsim_fault_lose_at_(n);
+    EXPECT_EQ(InitCard(), 1u) << "lost at exchange " << n;
+  }
+  cardsim_fault_lose_at_(0);
+  EXPECT_EQ(InitCard(), 0u);
+}
+
+}  // namespace

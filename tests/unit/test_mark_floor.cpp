@@ -1,0 +1,378 @@
+// Floors and word channels: the appenders of the main stream, the floor clock, the cursors, the merge
+// offset of an upper floor, moving an anchored floor down, Push and Pop with their failures, and the
+// rule that an exception between a push and its pop fails the job and rebinds floor 0.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "frame/errors.h"
+#include "frame/system_para.h"
+#include "mark/mark_data2fifo.h"
+#include "mark/mark_floor.h"
+#include "mark/mark_job.h"
+#include "mark/stream_words.h"
+#include "platform/module.h"
+#include "support/staged_library.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Words = std::vector<TimedWord>;
+
+bool operator==(const TimedWord& a, const TimedWord& b) { return a.time == b.time && a.word == b.word; }
+
+uint64_t T(int64_t t) { return static_cast<uint64_t>(t); }
+
+class FloorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_SystemPara = SystemPara();
+    g_SystemPara.LASER_OFF_ON_INTEVAL = 3000;
+    g_SystemPara.HowLongTimeFirstBuf = 1000000;
+    g_SystemPara.nSteadyWindowUs = 600000;
+    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
+    g_bMarkCallBusy = 1;  // as a mark call holds the guard
+    CMarkJob::InitJob(1);
+  }
+  void TearDown() override {
+    bStopMark = 0;
+    CMarkJob::InitJob(1);  // clears the error and binds floor 0
+    g_bMarkCallBusy = 0;
+    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
+  }
+  static CMarkFloor& F(int i) { return g_MarkFloor[i]; }
+  std::vector<std::string> Boxes() const { return qztest::ReadLines(dir.File("boxes.txt")); }
+
+  qztest::TempDir dir;
+};
+
+// Expects `body` to throw MyException with `code` and `show`.
+template <class Body>
+void ExpectCode(uint32_t code, uint8_t show, Body body) {
+  try {
+    body();
+    ADD_FAILURE() << "no exception";
+  } catch (const MyException& e) {
+    EXPECT_EQ(e.code, code);
+    EXPECT_EQ(e.bShow, show);
+  }
+}
+
+TEST_F(FloorTest, AppendersStampTheFloorClock) {
+  struct Case {
+    const char* name;
+    void (*append)();
+    uint64_t clockBefore;
+    Words expected;
+    uint64_t clockAfter;
+  };
+  const Case cases[] = {
+      {"dt 5", [] { AppendStreamWord(5, 0, 0x62000001); }, 100, {{105, 0x62000001}}, 105},
+      {"dt 0 keeps the time", [] { AppendStreamWord(0, 0, 0x62000002); }, 100, {{100, 0x62000002}}, 100},
+      {"pad 3 adds a NOP 3 µs later", [] { AppendStreamWord(2, 3, 0x62000003); }, 100,
+       {{102, 0x62000003}, {105, SW_NOP}}, 105},
+      {"negative pad: one word", [] { AppendStreamWord(1, -4, 0x62000004); }, 100, {{101, 0x62000004}}, 101},
+      {"negative dt goes back", [] { AppendStreamWord(-40, 0, 0x62000005); }, 100, {{60, 0x62000005}}, 60},
+      {"NOP", [] { AppendStreamNop(7); }, 100, {{107, SW_NOP}}, 107},
+      {"dt below zero from clock 0", [] { AppendStreamNop(-1); }, 0, {{T(-1), SW_NOP}}, T(-1)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    F(0).Reset();
+    F(0).clock = c.clockBefore;
+    c.append();
+    EXPECT_EQ(F(0).ch3, c.expected);
+    EXPECT_EQ(F(0).clock, c.clockAfter);
+    for (int i = 0; i < kFloorChannels; ++i)
+      if (i != CH_MAIN) EXPECT_TRUE(F(0).ch[i]->empty()) << i;
+  }
+}
+
+TEST_F(FloorTest, ShiftedWordsAreStampedFromTheClock) {
+  F(0).clock = 1000;
+  F(0).ch3 = {{900, 0x62000001}};
+  Words batch = {{0, 0x01000010}, {3, 0x01010020}, {3, SW_NOP}, {8, 0x01000030}};
+  AppendShiftedWords(batch);
+  const Words shifted = {{1000, 0x01000010}, {1003, 0x01010020}, {1003, SW_NOP}, {1008, 0x01000030}};
+  EXPECT_EQ(batch, shifted);  // in the caller's batch too
+  Words main = {{900, 0x62000001}};
+  main.insert(main.end(), shifted.begin(), shifted.end());
+  EXPECT_EQ(F(0).ch3, main);
+  EXPECT_EQ(F(0).clock, 1008u);
+
+  // A batch whose last word is not its latest: the clock follows the main stream's last word.
+  Words back = {{5, 0x62000002}, {2, 0x62000003}};
+  AppendShiftedWords(back);
+  EXPECT_EQ(F(0).clock, 1010u);
+
+  // An empty batch changes nothing, not even a clock that runs ahead of the main stream.
+  F(0).clock = 5000;
+  Words empty;
+  AppendShiftedWords(empty);
+  EXPECT_EQ(F(0).clock, 5000u);
+  EXPECT_EQ(F(0).ch3.size(), 7u);
+}
+
+TEST_F(FloorTest, ResetKeepsCapacityAndRestoresTheRecords) {
+  CMarkFloor& f = F(0);
+  for (int i = 0; i < kFloorChannels; ++i) f.ch[i]->assign(300, TimedWord{7, 1});
+  f.nLineTime[0] = f.nLineTime[1] = f.nLineTime[2] = 9;
+  f.laserState[1] = {3, 5, 6};
+  f.wavePower[0] = {4, 8};
+  f.clock = 77;
+  f.bAnchored = 1;
+  f.Reset();
+  for (int i = 0; i < kFloorChannels; ++i) {
+    EXPECT_TRUE(f.ch[i]->empty()) << i;
+    EXPECT_GE(f.ch[i]->capacity(), 300u) << i;
+  }
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(f.nLineTime[i], 0);
+  for (int l = 0; l < 2; ++l) {
+    EXPECT_EQ(f.laserState[l].nState, 0u);
+    EXPECT_EQ(f.laserState[l].nOffTime, -10000000);
+    EXPECT_EQ(f.wavePower[l].nValue, 0u);
+    EXPECT_EQ(f.wavePower[l].nTime, -10000000);
+  }
+  EXPECT_EQ(f.clock, 0u);
+  EXPECT_EQ(f.bAnchored, 0);
+}
+
+TEST_F(FloorTest, UpdateClockComparesSigned) {
+  CMarkFloor& f = F(0);
+  f.clock = 10;
+  f.ch2 = {{T(-5), 1}};  // earlier than the clock although huge as unsigned
+  f.UpdateClock();
+  EXPECT_EQ(f.clock, 10u);
+  f.ch6 = {{3, 1}, {40, 1}};
+  f.ch7 = {{25, 1}};
+  f.UpdateClock();
+  EXPECT_EQ(f.clock, 40u);  // the last word of each channel
+}
+
+TEST_F(FloorTest, CursorsFollowTheBoundFloor) {
+  for (int idx = 1; idx >= 0; --idx) {
+    nFloor = idx;
+    CMarkFloor::BindCurrent();
+    CMarkFloor& f = F(idx);
+    EXPECT_EQ(g_pCurFloor, &f);
+    EXPECT_EQ(&CurFloor(), &f);
+    const FloorCursors& c = g_FloorCursors;
+    EXPECT_EQ(c.pMain, f.ch[CH_MAIN]);
+    EXPECT_EQ(c.pClock, &f.clock);
+    EXPECT_EQ(c.pGalvo, f.ch[CH_GALVO]);
+    EXPECT_EQ(c.pLineTime, f.nLineTime);
+    EXPECT_EQ(c.laser[0].pFirst, f.ch[CH_LASER0_A]);
+    EXPECT_EQ(c.laser[0].pSecond, f.ch[CH_LASER0_B]);
+    EXPECT_EQ(c.laser[1].pFirst, f.ch[CH_LASER1_A]);
+    EXPECT_EQ(c.laser[1].pSecond, f.ch[CH_LASER1_B]);
+    EXPECT_EQ(c.laser[1].pState, &f.laserState[1]);
+    EXPECT_EQ(c.wave[0].pList, f.ch[CH_WAVE0]);
+    EXPECT_EQ(c.wave[1].pList, f.ch[CH_WAVE1]);
+    EXPECT_EQ(c.wave[1].pPower, &f.wavePower[1]);
+  }
+  // The channel pointers lead to the floor's own arrays in channel order.
+  const std::vector<TimedWord>* arrays[] = {&F(2).ch0, &F(2).ch1, &F(2).ch2, &F(2).ch3,
+                                            &F(2).ch4, &F(2).ch5, &F(2).ch6, &F(2).ch7};
+  for (int i = 0; i < kFloorChannels; ++i) EXPECT_EQ(F(2).ch[i], arrays[i]) << i;
+}
+
+TEST_F(FloorTest, MergeOffsetTakesTheLargestCandidate) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int, int64_t>> lowerLast;    // channel, time of its last word
+    std::vector<std::pair<int, int64_t>> upperFirst;   // channel, time of its first word
+    int64_t offset;
+  };
+  const Case cases[] = {
+      {"no words", {}, {}, 0},
+      {"lower words only", {{0, 500}, {3, 900}}, {}, 0},
+      {"upper words only", {}, {{0, 10}}, 0},
+      {"galvanometer gap 0", {{0, 100}}, {{0, 10}}, 90},
+      {"laser 0 first list gap LASER_OFF_ON_INTEVAL", {{1, 100}}, {{1, 0}}, 3100},
+      {"wave 0 gap 20", {{2, 100}}, {{2, 0}}, 120},
+      {"main gap 1", {{3, 100}}, {{3, 0}}, 101},
+      {"laser 1 first list gap 5", {{4, 100}}, {{4, 0}}, 105},
+      {"wave 1 gap LASER_OFF_ON_INTEVAL", {{5, 100}}, {{5, 0}}, 3100},
+      {"laser 0 second list gap 20", {{6, 100}}, {{6, 0}}, 120},
+      {"laser 1 second list gap 0", {{7, 100}}, {{7, 0}}, 100},
+      {"other channel: only the main stream counts", {{3, 500}, {1, 9000}}, {{5, 100}}, 401},
+      {"negative", {{0, 10}}, {{0, 1000}}, -990},
+      {"largest of several", {{0, 2000}, {3, 2500}, {6, 2490}}, {{0, 0}, {3, 10}, {6, 5}}, 2505},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    F(0).Reset();
+    F(1).Reset();
+    for (auto [ch, t] : c.lowerLast) F(0).ch[ch]->assign({{0, 1}, {T(t), 2}});
+    for (auto [ch, t] : c.upperFirst) F(1).ch[ch]->assign({{T(t), 3}, {T(t + 50000), 4}});
+    EXPECT_EQ(ComputeFloorMergeOffset(F(0), F(1)), c.offset);
+  }
+}
+
+TEST_F(FloorTest, MergeUpperFloorOnFloorZeroDoesNothing) {
+  F(0).ch0 = {{5, 1}};
+  F(1).ch0 = {{1, 2}};
+  F(1).clock = 999999;
+  EXPECT_TRUE(MergeUpperFloor(0, 0));
+  EXPECT_EQ(F(0).ch0.size(), 1u);
+  EXPECT_EQ(F(1).ch0.size(), 1u);
+}
+
+TEST_F(FloorTest, UpperFloorMovesDownOnceItReachesTheThreshold) {
+  F(0).ch0 = {{2000, 0x01000001}};
+  F(0).ch3 = {{2500, 0x62000001}};
+  F(0).ch1 = {{1000, 0x16000001}};
+  F(0).clock = 2500;
+  CMarkFloor::Push();
+  ASSERT_EQ(nFloor, 1);
+  AppendStreamWord(10, 0, 0x62000002);        // main at 10
+  g_FloorCursors.pGalvo->push_back({0, 0x01000002});
+  g_FloorCursors.laser[0].pFirst->push_back({400, 0x16000000});
+
+  // Clock 400 below the threshold 401: nothing moves, the floor is not anchored.
+  EXPECT_TRUE(MergeUpperFloor(401, 0));
+  EXPECT_EQ(F(1).bAnchored, 0);
+  EXPECT_EQ(F(0).ch0.size(), 1u);
+  EXPECT_EQ(F(1).ch0.size(), 1u);
+
+  // At the threshold: anchored with offset max(2000+0-0, 2500+1-0, 2500+1-10, 1000+3000-400, 2500+1-400).
+  EXPECT_TRUE(MergeUpperFloor(400, 0));
+  EXPECT_EQ(F(1).bAnchored, 1);
+  EXPECT_EQ(F(1).nMergeOffset, 3600);
+  EXPECT_EQ(F(0).ch0, (Words{{2000, 0x01000001}, {3600, 0x01000002}}));
+  EXPECT_EQ(F(0).ch3, (Words{{2500, 0x62000001}, {3610, 0x62000002}}));
+  EXPECT_EQ(F(0).ch1, (Words{{1000, 0x16000001}, {4000, 0x16000000}}));
+  EXPECT_EQ(F(0).clock, 4000u);
+  for (int i = 0; i < kFloorChannels; ++i) EXPECT_TRUE(F(1).ch[i]->empty()) << i;
+  EXPECT_EQ(F(1).clock, 400u);  // the upper clock runs on in its own time base
+
+  // Later words of the anchored floor move with the same offset, whatever the threshold.
+  F(0).ch3.push_back({90000, 0x62000003});
+  AppendStreamWord(5, 0, 0x62000004);  // upper time 405
+  EXPECT_TRUE(MergeUpperFloor(1000000, 0));
+  EXPECT_EQ(F(0).ch3.back().time, 4005u);
+  EXPECT_EQ(F(1).nMergeOffset, 3600);
+}
+
+TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShift) {
+  F(0).ch0 = {{2000, 1}};
+  CMarkFloor::Push();
+  AppendStreamWord(10, 0, 0x62000002);
+  bStopMark = 1;
+  EXPECT_TRUE(MergeUpperFloor(0, 0));
+  EXPECT_EQ(F(1).nMergeOffset, 2001);
+  EXPECT_EQ(F(0).ch3, (Words{{10, 0x62000002}}));
+}
+
+TEST_F(FloorTest, PushAndPopOutsideAMarkCallFailWith27) {
+  g_bMarkCallBusy = 0;
+  ExpectCode(27, 1, [] { CMarkFloor::Push(); });
+  ExpectCode(27, 1, [] { CMarkFloor::Pop(); });
+  ExpectCode(27, 1, [] { FloorScope s; });
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_FALSE(MarkFailed());
+}
+
+TEST_F(FloorTest, AThirdFloorFailsTheJobWithCode2) {
+  CMarkFloor::Push();
+  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
+  EXPECT_EQ(MarkErrorText(), "ERROR:  nfloor == 2!!! ");
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{"ERROR:  nfloor == 2!!! "}));
+  EXPECT_EQ(nFloor, 2);
+  // Nothing indexes beyond the third floor.
+  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
+  EXPECT_EQ(nFloor, 2);
+}
+
+TEST_F(FloorTest, PopMergesTheUpperFloorAndBindsTheLowerOne) {
+  AppendStreamWord(100, 0, 0x62000001);
+  CMarkFloor::Push();
+  EXPECT_EQ(&CurFloor(), &F(1));
+  EXPECT_EQ(F(1).clock, 0u);
+  AppendStreamWord(0, 0, SW_END);
+  AppendStreamWord(30, 0, 0x62000002);
+  CMarkFloor::Pop();
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_EQ(g_pCurFloor, &F(0));
+  EXPECT_EQ(&CurFloor(), &F(0));
+  EXPECT_EQ(F(0).ch3, (Words{{100, 0x62000001}, {101, SW_END}, {131, 0x62000002}}));
+  EXPECT_EQ(F(0).clock, 131u);
+}
+
+TEST_F(FloorTest, PopOfAStoppedJobLeavesTheUpperWordsBehind) {
+  CMarkFloor::Push();
+  AppendStreamWord(0, 0, SW_END);
+  bStopMark = 1;
+  CMarkFloor::Pop();
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_TRUE(F(0).ch3.empty());
+  EXPECT_EQ(F(1).ch3.size(), 1u);
+}
+
+TEST_F(FloorTest, FloorScopePopsOnNormalExit) {
+  AppendStreamWord(50, 0, 0x62000001);
+  {
+    FloorScope scope;
+    EXPECT_EQ(nFloor, 1);
+    AppendStreamWord(0, 0, SW_END);
+  }
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_EQ(F(0).ch3, (Words{{50, 0x62000001}, {51, SW_END}}));
+  EXPECT_FALSE(MarkFailed());
+}
+
+TEST_F(FloorTest, AnExceptionInsideAFloorFailsTheJobAndRebindsFloorZero) {
+  try {
+    FloorScope scope;
+    AppendStreamWord(5, 0, 0x62000001);
+    throw std::runtime_error("generator");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_EQ(g_pCurFloor, &F(0));
+  EXPECT_EQ(MarkErrorText(), "ERROR:  floor 1 left by an exception!!! ");
+  // A later write lands on floor 0, not on the abandoned floor.
+  AppendStreamWord(1, 0, 0x62000002);
+  EXPECT_EQ(F(0).ch3, (Words{{1, 0x62000002}}));
+}
+
+TEST_F(FloorTest, AFailureInsideAFloorKeepsItsOwnText) {
+  ExpectCode(29, 0, [] {
+    FloorScope scope;
+    SetMarkErrorAndThrow(29, "generator failed");
+  });
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_EQ(MarkErrorText(), "generator failed");
+}
+
+TEST_F(FloorTest, ANestedThirdFloorUnwindsToFloorZero) {
+  ExpectCode(2, 0, [] {
+    FloorScope outer;
+    FloorScope inner;
+  });
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_EQ(&CurFloor(), &F(0));
+  EXPECT_EQ(MarkErrorText(), "ERROR:  nfloor == 2!!! ");
+}
+
+TEST_F(FloorTest, AFailingPopRebindsFloorZeroAndPropagates) {
+  // Windows of 0: every flush merges everything. Floor 0's word at 5000 is merged; the upper floor
+  // then lands at offset 0 (floor 0's channels are empty), earlier than the merge time.
+  g_SystemPara.HowLongTimeFirstBuf = 0;
+  g_SystemPara.nSteadyWindowUs = 0;
+  g_FloorCursors.pGalvo->push_back({5000, 0x01000123});
+  g_MarkData2Fifo.Flush(0);
+  ASSERT_TRUE(F(0).ch0.empty());
+  ExpectCode(2, 0, [] {
+    FloorScope scope;
+    g_FloorCursors.laser[0].pFirst->push_back({10, 0x16000001});
+  });
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_EQ(&CurFloor(), &F(0));
+  EXPECT_EQ(MarkErrorText(),
+            "数据流时间非依次递增，请联系供应商!!! \n maxOld=5000 idx=0 info=1000123 \n nextTm=10 idx=1 info=16000001");
+}
+
+}  // namespace
