@@ -29,13 +29,43 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot load %s%s\n", folder.c_str(), kLibraryFile);
     return 1;
   }
-  auto getSwVer = reinterpret_cast<decltype(&QZ_GetSwVer)>(Find(lib, "QZ_GetSwVer"));
-  if (!getSwVer) {
-    std::fprintf(stderr, "QZ_GetSwVer not found\n");
-    return 1;
+  // Resolves an export by name with the type the public header gives it.
+#define QZ_RESOLVE(name)                                                   \
+  auto name##_ = reinterpret_cast<decltype(&name)>(Find(lib, #name));      \
+  if (!name##_) {                                                          \
+    std::fprintf(stderr, #name " not found\n");                           \
+    return 1;                                                              \
   }
+  QZ_RESOLVE(QZ_GetSwVer)
+  QZ_RESOLVE(QZ_GetCardsNo)
+  QZ_RESOLVE(QZ_InitCard)
+  QZ_RESOLVE(QZ_GetHdVer)
+  QZ_RESOLVE(QZ_SetFlag)
+  QZ_RESOLVE(QZ_MarkStart)
+  QZ_RESOLVE(QZ_MarkEnd)
+  QZ_RESOLVE(QZ_GetWaitInfo)
+  QZ_RESOLVE(QZ_CloseCard)
+#undef QZ_RESOLVE
+
   uint32_t version = 0;
-  uint32_t rc = getSwVer(&version);
-  std::printf("QZ_GetSwVer: result %u, library version 0x%04X\n", rc, version);
-  return rc == 0 ? 0 : 1;
+  uint32_t rc = QZ_GetSwVer_(&version);
+  std::printf("QZ_GetSwVer: %u, library version 0x%04X\n", rc, version);
+  uint32_t cards = 0, first = 0;
+  rc = QZ_GetCardsNo_(&cards, &first);
+  std::printf("QZ_GetCardsNo: %u, cards %u\n", rc, cards);
+  const uint32_t opened = QZ_InitCard_();
+  std::printf("QZ_InitCard: %u\n", opened);
+  if (opened != 0) return 1;
+  uint32_t hw = 0;
+  rc = QZ_GetHdVer_(&hw);
+  std::printf("QZ_GetHdVer: %u, hardware word 0x%X\n", rc, hw);
+  char text[1024] = {};
+  rc = QZ_GetWaitInfo_(text);
+  std::printf("QZ_GetWaitInfo: %u, \"%s\"\n", rc, text);
+  // The parameters are accepted without an upload, then an empty job runs.
+  std::printf("QZ_SetFlag: %u\n", QZ_SetFlag_(0x7E21C4B9u, 0));
+  std::printf("QZ_MarkStart: %u\n", QZ_MarkStart_(0, 0, 0));
+  std::printf("QZ_MarkEnd: %u\n", QZ_MarkEnd_(0));
+  std::printf("QZ_CloseCard: %u\n", QZ_CloseCard_());
+  return 0;
 }

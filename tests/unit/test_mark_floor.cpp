@@ -38,6 +38,7 @@ class FloorTest : public ::testing::Test {
   }
   void TearDown() override {
     bStopMark = 0;
+    g_bMarkCallBusy = 1;
     CMarkJob::InitJob(1);  // clears the error and binds floor 0
     g_bMarkCallBusy = 0;
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
@@ -257,13 +258,13 @@ TEST_F(FloorTest, UpperFloorMovesDownOnceItReachesTheThreshold) {
 }
 
 TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShift) {
-  F(0).ch0 = {{2000, 1}};
+  F(0).ch3 = {{2000, 0x62000001}};
   CMarkFloor::Push();
   AppendStreamWord(10, 0, 0x62000002);
   bStopMark = 1;
   EXPECT_TRUE(MergeUpperFloor(0, 0));
-  EXPECT_EQ(F(1).nMergeOffset, 2001);
-  EXPECT_EQ(F(0).ch3, (Words{{10, 0x62000002}}));
+  EXPECT_EQ(F(1).nMergeOffset, 1991);
+  EXPECT_EQ(F(0).ch3, (Words{{2000, 0x62000001}, {10, 0x62000002}}));
 }
 
 TEST_F(FloorTest, PushAndPopOutsideAMarkCallFailWith27) {
