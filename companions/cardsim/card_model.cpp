@@ -39,18 +39,18 @@ CardModel& CardModel::Global() {
   // Never destroyed: driver calls may still arrive from threads while the process ends.
   static CardModel* g = [] {
     auto* m = new CardModel(CardType::Usb);
-    m->Reset();
+    std::lock_guard<std::mutex> lock(m->mu_);
+    m->keepsStateFile_ = true;
+    m->PowerUpLocked();
     return m;
   }();
   return *g;
 }
 
 void CardModel::SetDefaultType(CardType type) {
-  {
-    std::lock_guard<std::mutex> g(mu_);
-    defaultType_ = type;
-  }
-  Reset();
+  std::lock_guard<std::mutex> g(mu_);
+  defaultType_ = type;
+  PowerUpLocked();
 }
 
 void CardModel::ApplyDefaults() {
@@ -63,14 +63,42 @@ void CardModel::ApplyDefaults() {
   stream_.Reset();
 }
 
+void CardModel::PowerUpLocked() {
+  ApplyDefaults();
+  if (const char* path = std::getenv("CARDSIM_CONFIG"); path && *path) ApplyConfigFile(path);
+  ReadStatePath();
+  // A missing or broken file leaves the defaults; either way nothing is written until a change.
+  if (!statePath_.empty()) ApplyStateFile(statePath_.c_str());
+  savedText_ = statePath_.empty() ? std::string() : StateText();
+}
+
 void CardModel::Reset() {
   std::lock_guard<std::mutex> g(mu_);
   ApplyDefaults();
   if (const char* path = std::getenv("CARDSIM_CONFIG"); path && *path) ApplyConfigFile(path);
+  ReadStatePath();
+  savedText_.clear();
+  if (!statePath_.empty()) WriteStateFile(StateText());
+}
+
+uint32_t CardModel::SaveState() {
+  std::lock_guard<std::mutex> g(mu_);
+  ReadStatePath();
+  if (statePath_.empty()) return 1;
+  return WriteStateFile(StateText()) ? 0 : 1;
+}
+
+uint32_t CardModel::LoadState() {
+  std::lock_guard<std::mutex> g(mu_);
+  ReadStatePath();
+  if (statePath_.empty()) return 0xFFFFFFFFu;
+  const uint32_t rc = ApplyStateFile(statePath_.c_str());
+  if (rc == 0) savedText_ = StateText();
+  return rc;
 }
 
 uint32_t CardModel::LoadConfigFile(const char* path) {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   return ApplyConfigFile(path);
 }
 
@@ -83,7 +111,7 @@ void CardModel::SetBulkSink(BulkSink* sink) {
 // Driver entry points
 
 uint32_t CardModel::OpenDriver(uint32_t index) {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   if (!cfg_.present) return 1;
   st_.open = true;
   st_.lost = false;
@@ -93,7 +121,7 @@ uint32_t CardModel::OpenDriver(uint32_t index) {
 }
 
 uint32_t CardModel::GetCardsNo(void* a, void* b, uint32_t /*magic*/) {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   // Our layout: a receives the number of cards (u32), b the index of the first one (u32).
   if (a) Put32(static_cast<uint8_t*>(a), cfg_.present ? 1 : 0);
   if (b) Put32(static_cast<uint8_t*>(b), 0);
@@ -101,14 +129,14 @@ uint32_t CardModel::GetCardsNo(void* a, void* b, uint32_t /*magic*/) {
 }
 
 uint32_t CardModel::CloseDriver() {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   st_.open = false;
   st_.closeCount += 1;
   return 0;
 }
 
 uint32_t CardModel::CmdSend(const void* data, uint32_t length) {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   if (!LinkUp() || !data) return 1;
   if (faults_.loseAtSend && --faults_.loseAtSend == 0) {
     st_.lost = true;
@@ -177,7 +205,7 @@ uint32_t CardModel::CmdSend(const void* data, uint32_t length) {
 uint32_t CardModel::CmdRecv(void* buffer, uint32_t length) {
   uint32_t sleepUs;
   {
-    std::lock_guard<std::mutex> g(mu_);
+    Guard g(*this);
     if (!LinkUp() || !buffer || !st_.replyPending) return 1;
     std::memcpy(buffer, st_.reply, std::min(length, st_.replyLen));
     st_.replyPending = false;
@@ -190,7 +218,7 @@ uint32_t CardModel::CmdRecv(void* buffer, uint32_t length) {
 uint32_t CardModel::BufSend(const void* data, uint32_t length) {
   uint32_t sleepUs;
   {
-    std::lock_guard<std::mutex> g(mu_);
+    Guard g(*this);
     if (!LinkUp() || !data || length == 0) return 1;
     if (faults_.loseAtChunk && --faults_.loseAtChunk == 0) {
       st_.lost = true;
@@ -214,7 +242,7 @@ uint32_t CardModel::BufSend(const void* data, uint32_t length) {
 }
 
 uint32_t CardModel::BufRecv(void* buffer, uint32_t length) {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   if (!LinkUp() || !buffer || st_.bulkPending == 0) return 1;
   const uint32_t n = std::min(length, st_.bulkPending);
   std::memset(buffer, 0xEE, n);
@@ -224,7 +252,7 @@ uint32_t CardModel::BufRecv(void* buffer, uint32_t length) {
 
 uint32_t CardModel::DeviceIoControl(uint32_t code, void* /*in*/, uint32_t /*inLength*/, void* out,
                                     uint32_t outLength, uint32_t* returned) {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   if (!LinkUp() || code != kIoctlLinkState || !out || outLength < 4) return 1;
   SyncStream();
   Put32(static_cast<uint8_t*>(out), ComposeLinkState());
@@ -234,7 +262,7 @@ uint32_t CardModel::DeviceIoControl(uint32_t code, void* /*in*/, uint32_t /*inLe
 
 uint32_t CardModel::SendComCmd(uint32_t direction, uint32_t request, uint32_t value, uint32_t index,
                                void* buffer, uint32_t length) {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   if (!LinkUp()) return 1;
   cardsim_frame e = NewEntry(CARDSIM_KIND_CONTROL, nullptr, length);
   e.word = request;
@@ -384,7 +412,7 @@ std::pair<uint32_t, uint32_t> CardModel::StatusWordsLocked() const {
 }
 
 void CardModel::InjectReply(uint32_t word, uint32_t r0, uint32_t r1) {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   std::memset(st_.reply, 0, sizeof st_.reply);
   Put16(st_.reply, word);
   Put32(st_.reply + 2, r0);
@@ -570,7 +598,7 @@ void CardModel::LogClear() {
 }
 
 cardsim_state CardModel::Snapshot() {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   SyncStream();
   cardsim_state s{};
   s.bulk_bytes = st_.bulkBytes;
@@ -649,7 +677,7 @@ void CardModel::StreamRunning(bool running) {
 void CardModel::StreamAlarm(uint32_t bits) { st_.alarms |= bits; }
 
 cardsim_fifo CardModel::Fifo() {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   SyncStream();
   cardsim_fifo f;
   stream_.Fill(f);
@@ -659,7 +687,7 @@ cardsim_fifo CardModel::Fifo() {
 }
 
 bool CardModel::StepStream(uint64_t us) {
-  std::lock_guard<std::mutex> g(mu_);
+  Guard g(*this);
   SyncStream();
   return stream_.Step(us, st_.paused != 0);
 }

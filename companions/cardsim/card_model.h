@@ -26,11 +26,18 @@
 //   flags 0x40000, 0x8, 0x4, 0x1 and 0x2 start, flush, stop, pause and resume the run; command 100
 //   (0, 0) answers the last count marker run in r0 bits 0-15. The executor is brought up to date at
 //   every entry point (the lock held), so a paced run advances with each exchange.
+//
+// The state file. The real card keeps its state while its host dies; this one lives inside the
+// host process. When CARDSIM_STATE names a file, the process-global model loads what a later
+// process must see from it at power-up (library load), and every entry that changed any of it
+// writes it back before the lock is released (sim_state.cpp lists the keys). The variable is read
+// at power-up, at Reset, and by SaveState and LoadState.
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -194,10 +201,12 @@ class CardModel : private StreamHost {
   CardModel(const CardModel&) = delete;
   CardModel& operator=(const CardModel&) = delete;
 
-  // The process-global card. Created on first use with the USB type and the file named by
-  // CARDSIM_CONFIG; a driver library sets its own type with SetDefaultType.
+  // The process-global card. Created on first use with the USB type, the file named by
+  // CARDSIM_CONFIG and then the state file; a driver library sets its own type with SetDefaultType.
+  // Only this model keeps a state file.
   static CardModel& Global();
-  // The card type this model takes at construction and after every Reset (then the config file).
+  // The card type this model takes at construction and after every Reset; then it powers up again
+  // (defaults, the config file, the state file).
   void SetDefaultType(CardType type);
 
   // ---- the nine driver entry points
@@ -215,13 +224,19 @@ class CardModel : private StreamHost {
 
   // ---- control
   // Defaults, empty logs, driver closed; then the configuration file named by CARDSIM_CONFIG.
+  // With a state file, the file is rewritten with that state.
   void Reset();
+  // Writes the state file now: 0, or 1 when CARDSIM_STATE is not set or the file cannot be written.
+  uint32_t SaveState();
+  // Reads the state file: 0 applied; 0xFFFFFFFF CARDSIM_STATE not set or the file unreadable;
+  // otherwise the first line not understood (then nothing is applied).
+  uint32_t LoadState();
   // 0 applied; 0xFFFFFFFF unreadable; otherwise the first line not understood.
   uint32_t LoadConfigFile(const char* path);
   // Runs f(config, state, faults) under the lock.
   template <class F>
   auto With(F f) {
-    std::lock_guard<std::mutex> g(mu_);
+    Guard g(*this);
     return f(cfg_, st_, faults_);
   }
   cardsim_state Snapshot();
@@ -246,6 +261,20 @@ class CardModel : private StreamHost {
   static constexpr uint32_t kLogCapacity = 262144;
 
  private:
+  // The model's lock for an entry that may change the card's state: the state file is brought up
+  // to date before the lock is released.
+  class Guard {
+   public:
+    explicit Guard(CardModel& m) : m_(m), lock_(m.mu_) {}
+    ~Guard() { m_.PersistLocked(); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+   private:
+    CardModel& m_;
+    std::lock_guard<std::mutex> lock_;
+  };
+
   bool LinkUp() const { return cfg_.present && st_.open && !st_.lost; }
   uint32_t ReplyLength() const { return cfg_.type == CardType::Usb ? 10 : 12; }
   uint32_t ComposeLinkState();
@@ -258,6 +287,14 @@ class CardModel : private StreamHost {
   cardsim_frame NewEntry(uint32_t kind, const void* data, uint32_t length) const;
   void ApplyDefaults();
   uint32_t ApplyConfigFile(const char* path);
+  // Defaults, config file, state file; the state file is not written.
+  void PowerUpLocked();
+  // State file (sim_state.cpp).
+  void ReadStatePath();
+  std::string StateText();
+  uint32_t ApplyStateFile(const char* path);
+  bool WriteStateFile(const std::string& text);
+  void PersistLocked() noexcept;
   uint64_t NowUs() const;
   StreamSettings Settings() const;
   void SyncStream();
@@ -276,6 +313,10 @@ class CardModel : private StreamHost {
   std::chrono::steady_clock::time_point t0_;
   BulkSink* sink_ = nullptr;
   StreamEngine stream_{*this};
+  bool keepsStateFile_ = false;  // the process-global model
+  std::string statePath_;        // empty: no state file
+  std::string savedText_;        // what the state file holds
+
 };
 
 }  // namespace cardsim

@@ -31,6 +31,10 @@ uint32_t CARDSIM_CALL cardsim_reset(void) {
 
 uint32_t CARDSIM_CALL cardsim_load_config(const char* path) { return Card().LoadConfigFile(path); }
 
+uint32_t CARDSIM_CALL cardsim_save_state(void) { return Card().SaveState(); }
+
+uint32_t CARDSIM_CALL cardsim_load_state(void) { return Card().LoadState(); }
+
 uint32_t CARDSIM_CALL cardsim_get_state(cardsim_state* out) {
   if (!out) return 1;
   *out = Card().Snapshot();

@@ -10,6 +10,17 @@
  * reopen, like a card that stays powered while its host comes and goes. cardsim_reset() returns it
  * to the defaults (and re-applies the file named by CARDSIM_CONFIG, when that variable is set).
  *
+ * To outlive the host process itself (a host killed in the middle of a task, then started again),
+ * the card keeps its state in the file named by CARDSIM_STATE, when that variable is set: the
+ * library loads it when it is loaded (when the file exists) and writes it back after every call
+ * that changed it. It holds the configuration (card version and hardware words, unique id, USB
+ * start-up, secondary card, sticky bits, fixed answers, ...), the run state, task id and sub-state,
+ * off-line mode, alarms and the laser alarm field, inputs and outputs, the flags of command 82
+ * (value and count), the phase, end code and sub code of the last run, a waiting reply and the
+ * waiting bulk bytes. Not the card type, the frame log, the traces, the FIFO's contents or faults.
+ * A run that was live comes back holding its job with an empty FIFO. The variable is read when the
+ * library loads, at cardsim_reset and by cardsim_save_state / cardsim_load_state.
+ *
  * Every function returns 0 on success unless stated otherwise. All are plain C with fixed-width
  * types and the standard calling convention on Win32 (undecorated names); a host resolves them by
  * name and casts to decltype(&cardsim_...).
@@ -190,6 +201,14 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_reset(void);
    2 never links), link_level, latency_us, speed (execution speed in percent), consume (consumption
    mode 0, 1, 2), start_bytes (run start threshold), present. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_load_config(const char* path);
+/* Writes the state file named by CARDSIM_STATE now; 1 when the variable is not set or the file
+   cannot be written. (cardsim_reset with the variable set rewrites the file with the state after
+   the reset.) */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_save_state(void);
+/* Reads the state file named by CARDSIM_STATE, as the library does when it is loaded. 0 applied;
+   0xFFFFFFFF the variable is not set or the file cannot be read; otherwise the number of the first
+   line not understood (and nothing is applied). The FIFO starts empty. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_load_state(void);
 /* Fills *out with a snapshot of the card; 1 when out is null. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_state(cardsim_state* out);
 /* 0 USB (10-byte frames, 0xDF and 0xDC), 1 PCIe (12- and 16-byte frames, link words, 0xA2). */
@@ -299,7 +318,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_trace_clear(void);
 
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
-  X(cardsim_reset) X(cardsim_load_config) X(cardsim_get_state) X(cardsim_set_card_type)               \
+  X(cardsim_reset) X(cardsim_load_config) X(cardsim_save_state) X(cardsim_load_state)                 \
+  X(cardsim_get_state) X(cardsim_set_card_type)                                                       \
   X(cardsim_set_card_version) X(cardsim_set_hw_words) X(cardsim_set_unique_id)                          \
   X(cardsim_set_usb_firmware) X(cardsim_set_usb_startup) X(cardsim_set_present) X(cardsim_set_speed)    \
   X(cardsim_set_inputs) X(cardsim_set_ad) X(cardsim_set_run_state) X(cardsim_set_alarms)                \

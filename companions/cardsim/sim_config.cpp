@@ -6,10 +6,11 @@
 #include <string>
 
 #include "card_model.h"
+#include "sim_text.h"
 
 namespace cardsim {
 
-namespace {
+namespace text {
 
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -23,13 +24,24 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// A 32-bit number, decimal or 0x-hex; the whole text must be the number.
 bool Number(const std::string& s, uint32_t& out) {
   if (s.empty() || s[0] == '-' || s[0] == '+') return false;
   char* end = nullptr;
   const unsigned long long v = std::strtoull(s.c_str(), &end, 0);
   if (*end != '\0' || v > 0xFFFFFFFFull) return false;
   out = static_cast<uint32_t>(v);
+  return true;
+}
+
+bool Numbers(const std::string& s, uint32_t* out, size_t count) {
+  size_t pos = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t comma = i + 1 < count ? s.find(',', pos) : std::string::npos;
+    if (i + 1 < count && comma == std::string::npos) return false;
+    if (!Number(Trim(s.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos)), out[i]))
+      return false;
+    pos = comma + 1;
+  }
   return true;
 }
 
@@ -47,11 +59,9 @@ bool HexBytes(const std::string& s, uint8_t* out, size_t count) {
   return true;
 }
 
-}  // namespace
-
-uint32_t CardModel::ApplyConfigFile(const char* path) {
+uint32_t ReadEntries(const char* path, const std::function<bool(const std::string&, const std::string&)>& entry) {
   if (!path) return 0xFFFFFFFFu;
-  std::ifstream f(path);
+  std::ifstream f(path, std::ios::binary);
   if (!f) return 0xFFFFFFFFu;
   std::string line;
   uint32_t n = 0;
@@ -61,32 +71,36 @@ uint32_t CardModel::ApplyConfigFile(const char* path) {
     line = Trim(line);
     if (line.empty() || line[0] == '[') continue;
     const size_t eq = line.find('=');
-    if (eq == std::string::npos) return n;
-    const std::string key = Lower(Trim(line.substr(0, eq)));
-    const std::string text = Trim(line.substr(eq + 1));
-    const std::string low = Lower(text);
+    if (eq == std::string::npos || !entry(Lower(Trim(line.substr(0, eq))), Trim(line.substr(eq + 1)))) return n;
+  }
+  return 0;
+}
+
+}  // namespace text
+
+uint32_t CardModel::ApplyConfigFile(const char* path) {
+  using namespace text;
+  return ReadEntries(path, [this](const std::string& key, const std::string& value) {
+    const std::string low = Lower(value);
     uint32_t v = 0;
-    const bool num = Number(text, v);
+    const bool num = Number(value, v);
     if (key == "card_type") {
       if (low == "usb" || (num && v == 0)) {
         cfg_.type = CardType::Usb;
       } else if (low == "pcie" || (num && v == 1)) {
         cfg_.type = CardType::Pcie;
       } else {
-        return n;
+        return false;
       }
     } else if (key == "unique_id") {
-      if (!HexBytes(text, cfg_.uniqueId, 7)) return n;
+      return HexBytes(value, cfg_.uniqueId, 7);
     } else if (key == "usb_firmware") {
-      const size_t comma = text.find(',');
-      uint32_t b0 = 0, b1 = 0;
-      if (comma == std::string::npos || !Number(Trim(text.substr(0, comma)), b0) ||
-          !Number(Trim(text.substr(comma + 1)), b1) || b0 > 255 || b1 > 255)
-        return n;
-      cfg_.usbFirmware[0] = static_cast<uint8_t>(b0);
-      cfg_.usbFirmware[1] = static_cast<uint8_t>(b1);
+      uint32_t b[2] = {};
+      if (!Numbers(value, b, 2) || b[0] > 255 || b[1] > 255) return false;
+      cfg_.usbFirmware[0] = static_cast<uint8_t>(b[0]);
+      cfg_.usbFirmware[1] = static_cast<uint8_t>(b[1]);
     } else if (!num) {
-      return n;
+      return false;
     } else if (key == "card_version") {
       cfg_.hwWord = (cfg_.hwWord & ~kVersionBitsMask) | VersionBits(v);
     } else if (key == "hw_word") {
@@ -124,10 +138,10 @@ uint32_t CardModel::ApplyConfigFile(const char* path) {
     } else if (key == "present") {
       cfg_.present = v != 0;
     } else {
-      return n;
+      return false;
     }
-  }
-  return 0;
+    return true;
+  });
 }
 
 }  // namespace cardsim

@@ -57,6 +57,21 @@ void StreamEngine::Open(uint32_t layout, uint64_t nowUs) {
   TraceClear();
 }
 
+bool StreamEngine::Restore(uint32_t phase, uint32_t layout, uint32_t endCode, uint32_t subCode, uint32_t lastCount,
+                           uint64_t nowUs) {
+  if (phase > CARDSIM_PHASE_ENDED || layout > 2) return false;
+  Reset();
+  if (phase == CARDSIM_PHASE_IDLE) return true;
+  Open(layout, nowUs);
+  phase_ = static_cast<Phase>(phase);
+  if (phase_ == Phase::Ended) {
+    endCode_ = endCode & 15;
+    subCode_ = subCode & 7;
+  }
+  lastCount_ = lastCount & 0xFFFF;
+  return true;
+}
+
 void StreamEngine::Intake(const uint8_t* data, uint32_t length, const StreamSettings& s, uint64_t nowUs) {
   if (phase_ == Phase::Idle) {
     ignored_ += length;

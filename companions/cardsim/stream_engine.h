@@ -90,6 +90,12 @@ class StreamEngine {
   void Reset();
   // Command 83 (1, 0).
   void Open(uint32_t layout, uint64_t nowUs);
+  // The stream as a new process finds it (the state file): phase (CARDSIM_PHASE_...), layout, and
+  // for an ended run its end and sub code; the FIFO, decoder and traces start empty. A live run
+  // comes back waiting for data that the dead host never sent: a stop ends it (end code 2), a
+  // flush runs it dry (end code 4). false for a phase or layout out of range (nothing changed).
+  bool Restore(uint32_t phase, uint32_t layout, uint32_t endCode, uint32_t subCode, uint32_t lastCount,
+               uint64_t nowUs);
   // A buffer was opened (bulk data belongs to the stream).
   bool Accepting() const { return phase_ != Phase::Idle; }
   // The run is open, running or flushing (not ended).
@@ -115,6 +121,8 @@ class StreamEngine {
   uint32_t EndCode() const { return endCode_; }
   uint32_t SubCode() const { return subCode_; }
   uint32_t LastCount() const { return lastCount_; }
+  uint32_t PhaseCode() const { return static_cast<uint32_t>(phase_); }
+  uint32_t Layout() const { return layout_; }
 
   void Fill(cardsim_fifo& out) const;
   uint32_t TraceCount(bool wordsOnly) const;

@@ -61,6 +61,8 @@ CFifoData g_FifoData;
 BlockRing g_BlockRing;
 std::atomic<uint32_t> g_bRunFlag{0};
 
+CFifoData::CFifoData() { model = kDefaultBufferPara.model; }
+
 BlockRing::BlockRing() : nSlots(kDefaultBufferPara.slots), storage(static_cast<size_t>(kRingCapacity) * kBlockBytes) {}
 
 void BlockRing::Put(const uint8_t* block) {

@@ -55,6 +55,7 @@ struct FifoModel {
 
 class CFifoData {
  public:
+  CFifoData();
   // Reads [HARDWARE] dbValideBufPercentTransThread, dbValideBufferSpacePercent and
   // dbCanSleepValidSpacePercent (bRead true) or takes their defaults, and derives the marks and the
   // ring's slot count.

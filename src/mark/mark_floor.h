@@ -26,6 +26,7 @@
 struct TimedWord {
   uint64_t time;
   uint32_t word;
+  friend bool operator==(const TimedWord&, const TimedWord&) = default;
 };
 inline int64_t TwTime(const TimedWord& w) { return static_cast<int64_t>(w.time); }
 
@@ -147,7 +148,7 @@ void AppendShiftedWords(std::vector<TimedWord>& batch);
 // Runs words on their own floor: pushes on construction; on normal exit pops. When an exception
 // leaves the scope, the job is failed (unless it has failed already) and floor 0 is bound again, so
 // that no later call writes into a floor that nothing will merge. An exception thrown by the pop
-// itself does the same and then propagates.
+// itself does the same and then propagates (so a FloorScope is only ever a local variable).
 class FloorScope {
  public:
   FloorScope();

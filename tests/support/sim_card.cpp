@@ -13,13 +13,17 @@ namespace qztest {
 
 void SimCardTest::Stage(int cardType, const std::string& config) {
   clock.autoAdvanceMs = 1;
+  // Each staging gets a folder of its own: a library file that may still be mapped is never
+  // overwritten.
+  folder_ = dir.File("stage" + std::to_string(++stages_)) + plat::kPathSep;
+  ASSERT_TRUE(plat::CreateFolders(folder_));
   for (const char* base : {"Portlane", "PortlanePCIE"}) {
     const std::string file = plat::CompanionFileName(base);
-    ASSERT_TRUE(plat::CopyFilePath(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, dir.Path() + file)) << file;
+    ASSERT_TRUE(plat::CopyFilePath(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, folder_ + file)) << file;
   }
-  SetModuleDirForTest(dir.Path());
+  SetModuleDirForTest(folder_);
   g_MainCfg = CIniCfg("QZMarkPara.cfg");
-  ASSERT_TRUE(plat::CreateFolders(dir.File("ini")));
+  ASSERT_TRUE(plat::CreateFolders(folder_ + "ini"));
   ASSERT_TRUE(plat::WriteWholeFile(g_MainCfg.Path(), "[Main]\nCardType=" + std::to_string(cardType) + "\n" + config));
   plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
   g_InfoLog.Init(dir.File("info.log"));

@@ -44,6 +44,8 @@ class SimCardTest : public ::testing::Test {
 
  private:
   void* SimSymbol(const char* name);
+  std::string folder_;
+  int stages_ = 0;
 };
 
 }  // namespace qztest

@@ -1,0 +1,278 @@
+// The state file (CARDSIM_STATE): what a host process started after another one died finds on the
+// card. A "new process" is played by a reset with the variable unset (the defaults, the file left
+// alone) followed by a load, which is what the library does when it is loaded.
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "cardsim_fixture.h"
+#include "platform/files.h"
+#include "platform/module.h"
+#include "support/temp_dir.h"
+
+namespace cardsim_test {
+namespace {
+
+using cardsim::CardConfig;
+using cardsim::CardFaults;
+using cardsim::CardState;
+
+class CardsimState : public CardsimTest {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("card.state");
+    plat::SetEnvVar("CARDSIM_STATE", path_);
+    CardsimTest::SetUp();
+  }
+  void TearDown() override { plat::SetEnvVar("CARDSIM_STATE", ""); }
+
+  // The card as a new process finds it: defaults (and the library's card type), then the file.
+  uint32_t Restart(CardType type) {
+    plat::SetEnvVar("CARDSIM_STATE", "");
+    cardsim_reset();
+    cardsim_set_card_type(static_cast<uint32_t>(type));
+    plat::SetEnvVar("CARDSIM_STATE", path_);
+    return cardsim_load_state();
+  }
+  std::string FileText() const {
+    std::ifstream f(path_, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+
+  static uint64_t StatusWords() {
+    const cardsim_state s = State();
+    return (uint64_t{s.status_r0} << 32) | s.status_r1;
+  }
+  static uint64_t Flag(uint32_t mask) {
+    uint32_t value = 0, count = 0;
+    cardsim_get_flag(mask, &value, &count);
+    return (uint64_t{value} << 32) | count;
+  }
+  static uint64_t Answer(uint32_t command, uint32_t p1 = 0, uint32_t p2 = 0) {
+    CardModel::Global().OpenDriver(0);
+    const Reply r = Exchange(command, p1, p2);
+    return r.rc ? ~uint64_t{0} : (uint64_t{r.r0} << 32) | r.r1;
+  }
+  template <class F>
+  static uint64_t Peek(F f) {
+    return CardModel::Global().With([&](CardConfig& c, CardState& s, CardFaults&) -> uint64_t { return f(c, s); });
+  }
+
+  qztest::TempDir dir_;
+  std::string path_;
+};
+
+// Each row changes one part of the card the way a test or the library does, with no explicit
+// save: the file must follow every change by itself.
+TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
+  struct Case {
+    const char* name;
+    CardType type;
+    std::function<void()> set;
+    std::function<uint64_t()> observe;
+    uint64_t expected;
+  } cases[] = {
+      {"run state, task id, sub-state", CardType::Usb, [] { cardsim_set_run_state(5, 9, 3); }, StatusWords,
+       (uint64_t{5} << 32) | (9u << 21) | (3u << 16) | (1u << 26)},
+      {"alarms and laser alarm", CardType::Usb, [] { cardsim_set_alarms(0x400 | (1u << 21), 17); }, StatusWords,
+       (uint64_t{0x400 | (1u << 21) | (1u << 7)} << 32) | (8u << 27) | (1u << 26)},
+      {"off-line mode by flag 0x20", CardType::Usb, [] { Answer(82, 0, 0x20); }, StatusWords, 0},
+      {"status flags", CardType::Usb, [] { cardsim_set_status_flags(0x8001); }, StatusWords,
+       0x8001 | (1u << 26)},
+      {"task id by flag 0x8000 and its count", CardType::Usb,
+       [] {
+         Answer(82, 4, 0x8000);
+         Answer(82, 12, 0x8000);
+       },
+       [] { return Flag(0x8000) ^ (uint64_t{State().task_id} << 8); }, (uint64_t{12} << 32) | 2 | (12u << 8)},
+      {"flag without an effect", CardType::Pcie, [] { Answer(82, 0xABCD, 1u << 31); },
+       [] { return Flag(1u << 31); }, (uint64_t{0xABCD} << 32) | 1},
+      {"outputs by command 34", CardType::Usb, [] { Answer(34, 0xF0F, 0x505); }, [] { return uint64_t{State().outputs}; },
+       0x505},
+      {"inputs", CardType::Usb, [] { cardsim_set_inputs(0x1234); }, [] { return Answer(33) >> 32; }, 0x1234},
+      {"DA counts", CardType::Usb, [] { Answer(35, 1, 0x7FF); }, [] { return Answer(39) & 0xFFFFFFFF; }, 0x7FFu << 20},
+      {"card version", CardType::Usb, [] { cardsim_set_card_version(0x60); }, [] { return Answer(81); },
+       (uint64_t{0x300} << 32) | 0x3000},
+      {"hardware words", CardType::Pcie, [] { cardsim_set_hw_words(0x1234, 0x5678, 0x9A, 0xBC); },
+       [] { return Answer(81) ^ (Answer(84) << 1); }, ((uint64_t{0x1234} << 32) | 0x5678) ^ (((uint64_t{0x9A} << 32) | 0xBC) << 1)},
+      {"unique id", CardType::Usb,
+       [] {
+         const uint8_t id[7] = {1, 2, 3, 4, 5, 6, 7};
+         cardsim_set_unique_id(id);
+       },
+       [] { return Answer(90); }, (uint64_t{0x070605} << 32) | 0x04030201},
+      {"USB start-up mode", CardType::Usb, [] { cardsim_set_usb_startup(1, 0); },
+       [] {
+         CardModel::Global().OpenDriver(0);
+         uint8_t b[2] = {0xCC, 0xCC};
+         CardModel::Global().SendComCmd(0, 0xDF, 0, 0, b, 2);
+         return uint64_t{b[0]};
+       },
+       0},
+      {"USB firmware bytes", CardType::Usb, [] { cardsim_set_usb_firmware(0x30, 0x02); },
+       [] {
+         CardModel::Global().OpenDriver(0);
+         uint8_t b[2] = {};
+         CardModel::Global().SendComCmd(0, 0xDC, 0, 0, b, 2);
+         return uint64_t{b[0]} << 8 | b[1];
+       },
+       0x3002},
+      {"secondary card", CardType::Pcie, [] { cardsim_set_secondary(0x5, 2); },
+       [] { return Peek([](CardConfig& c, CardState&) { return uint64_t{c.secondaryAnswer} << 8 | c.secondaryMode; }); },
+       0x502},
+      {"sticky bits", CardType::Usb, [] { cardsim_set_sticky(0x400, 1); },
+       [] { return Peek([](CardConfig& c, CardState&) { return uint64_t{c.stickyAlarms} << 8 | c.stickyRun; }); },
+       0x40001},
+      {"fixed answer", CardType::Usb, [] { cardsim_set_answer(3, 1, 2, 0x11, 0x22); }, [] { return Answer(3, 1, 2); },
+       (uint64_t{0x11} << 32) | 0x22},
+      {"stale reply", CardType::Pcie, [] { cardsim_inject_stale_reply(0x7055, 0xA1, 0xB2); },
+       [] {
+         CardModel::Global().OpenDriver(0);
+         const Reply r = Receive();
+         return r.rc ? 0 : (uint64_t{r.echo} << 48) | (uint64_t{r.r0} << 24) | r.r1;
+       },
+       (uint64_t{0x7055} << 48) | (uint64_t{0xA1} << 24) | 0xB2},
+      {"stale bulk bytes", CardType::Usb, [] { cardsim_inject_stale_bulk(300); },
+       [] { return uint64_t{State().bulk_pending}; }, 300},
+      {"end code of a stopped run", CardType::Usb,
+       [] {
+         Answer(83, 1, 0);
+         Answer(82, 0, 4);
+       },
+       [] {
+         cardsim_fifo f{};
+         cardsim_get_fifo(&f);
+         return (uint64_t{f.phase} << 32) | (StatusWords() & 0xFFFFFFFF);
+       },
+       (uint64_t{CARDSIM_PHASE_ENDED} << 32) | (2u << 8) | (1u << 26)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    cardsim_reset();
+    cardsim_set_card_type(static_cast<uint32_t>(c.type));
+    EXPECT_NE(c.expected, c.observe()) << "the default already";
+    cardsim_reset();
+    cardsim_set_card_type(static_cast<uint32_t>(c.type));
+    c.set();
+    ASSERT_EQ(0u, Restart(c.type));
+    EXPECT_EQ(c.expected, c.observe());
+    EXPECT_FALSE(plat::FileExists(path_ + ".tmp"));
+  }
+}
+
+TEST_F(CardsimState, AJobCutOffByTheHostsDeathIsStillHeldAndEndsOnAStop) {
+  Open(CardType::Usb);
+  ASSERT_EQ(0u, Exchange(83, 1, 0).rc);
+  ASSERT_EQ(0u, Exchange(82, 3, 0x8000).rc);
+  ASSERT_EQ(0u, Restart(CardType::Usb));
+  ASSERT_EQ(0u, Card().OpenDriver(0));
+  cardsim_fifo f{};
+  cardsim_get_fifo(&f);
+  EXPECT_EQ(uint32_t{CARDSIM_PHASE_OPEN}, f.phase);
+  EXPECT_EQ(0u, f.fill);
+  EXPECT_EQ(1u, Status().first & 7);
+  EXPECT_EQ(3u, (Status().second >> 21) & 31);
+  ASSERT_EQ(0u, Exchange(82, 0, 4).rc);
+  EXPECT_EQ(0u, Status().first & 7);
+  EXPECT_EQ(2u, (Status().second >> 8) & 15);
+}
+
+TEST_F(CardsimState, CloseAndReopenThroughTheLoadedLibraryKeepTheFileInStep) {
+  // The state the library finds when it is loaded: written by this process's own model.
+  Open(CardType::Usb);
+  cardsim_set_run_state(1, 9, 0);
+  ASSERT_EQ(0u, Exchange(82, 0, 0x20).rc);
+
+  plat::ModuleHandle m =
+      plat::LoadModule(std::string(QZ_DEPLOY_DIR) + plat::kPathSep + plat::CompanionFileName("Portlane"));
+  ASSERT_NE(nullptr, m);
+  auto open = reinterpret_cast<uint32_t(CARDSIM_CALL*)(uint32_t)>(plat::FindSymbol(m, "QZ_OpenDriver"));
+  auto close = reinterpret_cast<uint32_t(CARDSIM_CALL*)()>(plat::FindSymbol(m, "QZ_CloseDriver"));
+  auto send = reinterpret_cast<uint32_t(CARDSIM_CALL*)(const void*, uint32_t)>(plat::FindSymbol(m, "QZ_CmdSend"));
+  auto getState = reinterpret_cast<decltype(&cardsim_get_state)>(plat::FindSymbol(m, "cardsim_get_state"));
+  ASSERT_TRUE(open && close && send && getState);
+  cardsim_state s{};
+  ASSERT_EQ(0u, getState(&s));
+  EXPECT_EQ(1u, s.run_state);
+  EXPECT_EQ(9u, s.task_id);
+  EXPECT_EQ(0u, s.offline);
+
+  // The library's card changes the task id, closes and opens again: nothing is lost, and the file
+  // holds what it did.
+  ASSERT_EQ(0u, open(0));
+  ASSERT_EQ(0u, send(Frame(10, 0x1052, 21, 0x8000).data(), 10));
+  ASSERT_EQ(0u, close());
+  ASSERT_EQ(0u, open(0));
+  ASSERT_EQ(0u, getState(&s));
+  EXPECT_EQ(21u, s.task_id);
+  EXPECT_EQ(1u, s.run_state);
+  EXPECT_EQ(1u, s.reply_pending);
+  ASSERT_EQ(0u, Restart(CardType::Usb));
+  EXPECT_EQ(21u, State().task_id);
+  EXPECT_EQ(1u, State().run_state);
+  EXPECT_EQ(1u, State().reply_pending);
+}
+
+TEST_F(CardsimState, AResetRewritesTheFileWithTheDefaults) {
+  cardsim_set_run_state(1, 9, 2);
+  cardsim_set_inputs(0x55);
+  ASSERT_NE(std::string::npos, FileText().find("task_id = 9\n"));
+  ASSERT_EQ(0u, cardsim_reset());
+  ASSERT_NE(std::string::npos, FileText().find("task_id = 0\n"));
+  ASSERT_EQ(0u, Restart(CardType::Usb));
+  EXPECT_EQ(0u, State().task_id);
+  EXPECT_EQ(0u, State().inputs);
+}
+
+TEST_F(CardsimState, ABadFileIsRefusedWhole) {
+  struct Case { const char* text; uint32_t rc, task, inputs; } cases[] = {
+      {"task_id = 5\n", 0, 5, 0x77},                        // a key the file lacks keeps its value
+      {"[status]\r\ntask_id = 6 ; comment\r\ninputs = 0x10\r\n", 0, 6, 0x10},
+      {"task_id = 5\nno_such_key = 1\n", 2, 0, 0x77},
+      {"task_id = 32\n", 1, 0, 0x77},                       // out of range
+      {"phase = 5\n", 1, 0, 0x77},
+      {"flag_32 = 1, 1\n", 1, 0, 0x77},
+      {"reply = 1, 2\n", 1, 0, 0x77},
+      {"unique_id = 01 02 03\n", 1, 0, 0x77},
+      {"task_id\n", 1, 0, 0x77},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::ofstream(path_, std::ios::binary) << c.text;
+    plat::SetEnvVar("CARDSIM_STATE", "");
+    cardsim_reset();
+    cardsim_set_inputs(0x77);
+    plat::SetEnvVar("CARDSIM_STATE", path_);
+    EXPECT_EQ(c.rc, cardsim_load_state());
+    EXPECT_EQ(c.task, State().task_id);
+    EXPECT_EQ(c.inputs, State().inputs);
+  }
+  std::remove(path_.c_str());
+  EXPECT_EQ(0xFFFFFFFFu, cardsim_load_state());
+}
+
+TEST_F(CardsimState, WithoutTheVariableNothingIsWritten) {
+  plat::SetEnvVar("CARDSIM_STATE", "");
+  ASSERT_EQ(0u, cardsim_reset());
+  std::remove(path_.c_str());
+  Open(CardType::Usb);
+  cardsim_set_run_state(1, 9, 0);
+  ASSERT_EQ(0u, Exchange(82, 1, 0x8000).rc);
+  cardsim_inject_stale_reply(0x55, 1, 2);
+  EXPECT_EQ(1u, cardsim_save_state());
+  EXPECT_EQ(0xFFFFFFFFu, cardsim_load_state());
+  EXPECT_FALSE(plat::FileExists(path_));
+  EXPECT_FALSE(plat::FileExists(path_ + ".tmp"));
+  // A folder that does not exist cannot take the file.
+  plat::SetEnvVar("CARDSIM_STATE", dir_.File("missing/card.state"));
+  EXPECT_EQ(1u, cardsim_save_state());
+  plat::SetEnvVar("CARDSIM_STATE", path_);
+  EXPECT_EQ(0u, cardsim_save_state());
+  EXPECT_TRUE(plat::FileExists(path_));
+}
+
+}  // namespace
+}  // namespace cardsim_test

@@ -1,0 +1,592 @@
+// The flush pipeline: merge order and hold-back windows, NOP fillers of long gaps, time advances,
+// padding, the three block layouts with their sequence and check words, the 0x10000 bounds, the
+// failures of time going back, and whole jobs written to "OffLineFile.tmp" and decoded again.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "frame/bytes.h"
+#include "frame/errors.h"
+#include "frame/ini_cfg.h"
+#include "frame/system_para.h"
+#include "mark/fifo_data.h"
+#include "mark/mark_data2fifo.h"
+#include "mark/mark_floor.h"
+#include "mark/mark_job.h"
+#include "mark/stream_words.h"
+#include "platform/files.h"
+#include "platform/module.h"
+#include "support/sim_card.h"
+#include "support/staged_library.h"
+#include "support/temp_dir.h"
+
+inline void PrintTo(const TimedWord& w, std::ostream* os) {
+  *os << "{" << static_cast<int64_t>(w.time) << ", 0x" << std::hex << w.word << std::dec << "}";
+}
+
+namespace {
+
+using Words = std::vector<TimedWord>;
+using U32s = std::vector<uint32_t>;
+
+constexpr uint32_t ADV = SW_TIME_ADVANCE;
+CMarkData2Fifo& P() { return g_MarkData2Fifo; }
+CMarkFloor& F0() { return g_MarkFloor[0]; }
+
+// The CRC of a sub-block by its definition, bit by bit.
+uint16_t BitwiseCrc(const uint8_t* data, uint16_t init) {
+  uint16_t crc = init;
+  for (int i = 0; i < 124; ++i) {
+    crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
+    for (int b = 0; b < 8; ++b)
+      crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+  }
+  return crc;
+}
+
+template <class Body>
+void ExpectCode(uint32_t code, uint8_t show, Body body) {
+  try {
+    body();
+    ADD_FAILURE() << "no exception";
+  } catch (const MyException& e) {
+    EXPECT_EQ(e.code, code);
+    EXPECT_EQ(e.bShow, show);
+  }
+}
+
+void SetWindows(uint32_t first, uint32_t steady) {
+  g_SystemPara.HowLongTimeFirstBuf = first;
+  g_SystemPara.nSteadyWindowUs = steady;
+}
+
+// Checks the blocks of a job in `layout` (sequence from 0) and returns their stream words.
+U32s Unblock(const std::string& bytes, uint32_t layout) {
+  U32s out;
+  EXPECT_EQ(bytes.size() % 2048, 0u);
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  for (size_t b = 0; b < bytes.size() / 2048; ++b) {
+    const uint8_t* blk = p + 2048 * b;
+    if (layout == 0) {
+      for (int w = 0; w < 512; ++w) out.push_back(GetU32(blk + 4 * w));
+    } else if (layout == 1) {
+      for (uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(GetU32(blk + 512 * i), 0x5110A55Au | ((4 * b + i) % 16) << 16) << "block " << b << " sub " << i;
+        for (int w = 1; w < 128; ++w) out.push_back(GetU32(blk + 512 * i + 4 * w));
+      }
+    } else {
+      for (uint32_t i = 0; i < 16; ++i) {
+        const uint8_t* sub = blk + 128 * i;
+        EXPECT_EQ(GetU32(sub + 124), 0x5A000000u | BitwiseCrc(sub, static_cast<uint16_t>(16 * b + i)))
+            << "block " << b << " sub " << i;
+        for (int w = 0; w < 31; ++w) out.push_back(GetU32(sub + 4 * w));
+      }
+    }
+  }
+  return out;
+}
+
+// The words of a stream with their times: advances move the time (from -1), NOP words are left out.
+Words Trace(const U32s& stream) {
+  Words out;
+  int64_t t = -1;
+  for (uint32_t w : stream) {
+    if (SwOpcode(w) == 0x57)
+      t += SwOperand(w);
+    else if (w != SW_NOP)
+      out.push_back({static_cast<uint64_t>(t), w});
+  }
+  return out;
+}
+
+// ------------------------------------------------------------------ pieces below the sender
+
+class PipelineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_SystemPara = SystemPara();
+    SetWindows(1000000, 600000);
+    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
+    g_mapErrText[21] = "time not add";
+    g_bMarkCallBusy = 1;
+    CMarkJob::InitJob(1);
+  }
+  void TearDown() override {
+    bStopMark = 0;
+    g_bMarkCallBusy = 1;
+    CMarkJob::InitJob(1);
+    g_bMarkCallBusy = 0;
+    g_mapErrText.erase(21);
+    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
+  }
+  qztest::TempDir dir;
+};
+
+TEST_F(PipelineTest, ResetGivesLayoutZeroItsHeaderWord) {
+  const struct {
+    int32_t type;
+    U32s words;
+  } cases[] = {{0, {SW_STREAM_HEADER}}, {1, {}}, {2, {}}, {7, {SW_STREAM_HEADER}}};
+  for (const auto& c : cases) {
+    g_SystemPara.nBufDataCheckType = c.type;
+    P().vStreamWords = {1, 2, 3};
+    P().vMerged = {{1, 1}};
+    P().nSequence = 48;
+    P().nLastEncodedTime = 77;
+    P().nMergeTime = 5;
+    P().bFirstChunk = 0;
+    P().Reset();
+    EXPECT_EQ(P().vStreamWords, c.words) << c.type;
+    EXPECT_TRUE(P().vMerged.empty());
+    EXPECT_EQ(P().nSequence, 0u);
+    EXPECT_EQ(P().nLastEncodedTime, -1);
+    EXPECT_EQ(P().nMergeTime, 0);
+    EXPECT_EQ(P().bFirstChunk, 1);
+  }
+}
+
+TEST_F(PipelineTest, MergeOrdersByTimeThenHighestChannelFirst) {
+  F0().ch0 = {{10, 0x01000001}, {30, 0x01000002}};
+  F0().ch1 = {{20, 0x16000001}};
+  F0().ch3 = {{10, 0x51200002}, {30, 0x62000001}};
+  F0().ch5 = {{5, 0x29020010}};
+  F0().ch7 = {{10, 0x1C000001}};
+  P().MergeChannels(0);
+  EXPECT_EQ(P().vMerged, (Words{{5, 0x29020010},
+                                {10, 0x1C000001},
+                                {10, 0x51200002},
+                                {10, 0x01000001},
+                                {20, 0x16000001},
+                                {30, 0x62000001},
+                                {30, 0x01000002}}));
+  for (int i = 0; i < kFloorChannels; ++i) EXPECT_TRUE(F0().ch[i]->empty()) << i;
+  EXPECT_EQ(P().nMergeTime, 30);
+}
+
+TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindow) {
+  // First merge: window 1 s, so it runs once 2 s of stream are pending and keeps the last second.
+  struct Step {
+    int64_t appendAt;     // a galvanometer word at this time (-1: none)
+    Words merged;         // the whole merged queue after the flush
+    uint8_t firstChunk;
+  };
+  const Step steps[] = {
+      {0, {}, 1},
+      {1000000, {}, 1},
+      {1999999, {}, 1},  // 1999999 - 1000000 < 1000000: not yet twice the window
+      {2000000, {{0, 0x01000000}, {1000000, 0x01000001}}, 0},
+      // Steady window 0.6 s from the merge time 1 s: runs from a clock of 2.2 s and keeps 0.6 s back.
+      {2199999, {{0, 0x01000000}, {1000000, 0x01000001}}, 0},
+      {2200000, {{0, 0x01000000}, {1000000, 0x01000001}}, 0},  // runs; nothing at most 1.6 s
+      {2600000,
+       {{0, 0x01000000}, {1000000, 0x01000001}, {1999999, 0x01000002}, {2000000, 0x01000003}},
+       0},
+  };
+  uint32_t code = 0x01000000;
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.appendAt);
+    F0().ch0.push_back({static_cast<uint64_t>(s.appendAt), code++});
+    P().Flush(0);
+    EXPECT_EQ(P().vMerged, s.merged);
+    EXPECT_EQ(P().bFirstChunk, s.firstChunk);
+  }
+  EXPECT_EQ(F0().ch0, (Words{{2199999, 0x01000004}, {2200000, 0x01000005}, {2600000, 0x01000006}}));
+  EXPECT_EQ(P().nMergeTime, 2000000);
+}
+
+TEST_F(PipelineTest, LongGapsGetNopFillers) {
+  struct Case {
+    int64_t gap;
+    std::vector<int64_t> fillers;
+  };
+  const Case cases[] = {
+      {7340032, {}},                                  // exactly the largest gap
+      {7340033, {5872025}},
+      {10000000, {5872025}},                          // 10 s
+      {30000000, {5872025, 11744050, 17616075, 23488100}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.gap);
+    P().Reset();
+    F0().Reset();
+    F0().ch0 = {{0, 0x01000001}, {static_cast<uint64_t>(c.gap), 0x01000002}};
+    P().MergeChannels(0);
+    Words expected = {{0, 0x01000001}};
+    for (int64_t f : c.fillers) expected.push_back({static_cast<uint64_t>(f), SW_NOP});
+    expected.push_back({static_cast<uint64_t>(c.gap), 0x01000002});
+    EXPECT_EQ(P().vMerged, expected);
+
+    // Each filler and each word gets its own time advance; the first word's advance is its time + 1.
+    P().EncodeDeltas(0, P().vMerged);
+    U32s stream = {SW_STREAM_HEADER, ADV | 1, 0x01000001};
+    int64_t last = 0;
+    for (int64_t f : c.fillers) {
+      stream.push_back(ADV | static_cast<uint32_t>(f - last));
+      stream.push_back(SW_NOP);
+      last = f;
+    }
+    stream.push_back(ADV | static_cast<uint32_t>(c.gap - last));
+    stream.push_back(0x01000002);
+    EXPECT_EQ(P().vStreamWords, stream);
+    EXPECT_TRUE(P().vMerged.empty());
+  }
+}
+
+TEST_F(PipelineTest, EncodeWritesAdvancesOnlyWhenTheTimeChanges) {
+  P().vStreamWords.clear();
+  Words q = {{250, 0x62000001}, {250, 0x62000002}, {251, 0x62000003}, {0xFFFFFF + 251, 0x62000004}};
+  P().EncodeDeltas(0, q);
+  EXPECT_EQ(P().vStreamWords,
+            (U32s{ADV | 251, 0x62000001, 0x62000002, ADV | 1, 0x62000003, ADV | 0xFFFFFF, 0x62000004}));
+  EXPECT_EQ(P().nLastEncodedTime, 0xFFFFFF + 251);
+  EXPECT_TRUE(q.empty());
+}
+
+TEST_F(PipelineTest, WideAdvancesAreSplitAroundNops) {
+  P().vStreamWords.clear();
+  P().nLastEncodedTime = 0;
+  Words q = {{0x2000000, 0x62000001}, {0x2000000 + 0x1000000, 0x62000002}};
+  P().EncodeDeltas(0, q);
+  // 0x2000000 = 4 x 0x700000 + 0x400000; 0x1000000 = 2 x 0x700000 + 0x200000.
+  EXPECT_EQ(P().vStreamWords, (U32s{ADV | 0x700000, SW_NOP, ADV | 0x700000, SW_NOP, ADV | 0x700000, SW_NOP,
+                                    ADV | 0x700000, SW_NOP, ADV | 0x400000, 0x62000001, ADV | 0x700000, SW_NOP,
+                                    ADV | 0x700000, SW_NOP, ADV | 0x200000, 0x62000002}));
+  uint64_t total = 0;
+  for (uint32_t w : P().vStreamWords)
+    if (SwOpcode(w) == 0x57) total += SwOperand(w);
+  EXPECT_EQ(total, 0x3000000u);
+}
+
+TEST_F(PipelineTest, EncodeKeepsBackAndRespectsTheStreamBound) {
+  auto queue = [](size_t n) {
+    Words q;
+    for (size_t i = 0; i < n; ++i) q.push_back({i, static_cast<uint32_t>(0x62000000 + i)});
+    return q;
+  };
+  struct Case {
+    size_t queued, streamBefore;
+    uint32_t keep;
+    size_t left;  // entries left in the queue
+  };
+  const Case cases[] = {
+      {199, 1, 100, 199},             // fewer than 2 x keep: nothing
+      {200, 1, 100, 100},             // all but keep
+      {1, 1, 0, 0},                   // final: everything
+      {0, 1, 0, 0},
+      {300, 0x10001, 100, 300},       // the stream is above its bound: only the sender runs
+      {300, 0x10000, 100, 100},       // at the bound: encodes
+      {300, 0x10001, 0, 0},           // a final encode ignores the bound
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.queued << " " << c.streamBefore << " " << c.keep);
+    P().Reset();
+    P().vStreamWords.assign(c.streamBefore, SW_NOP);
+    Words q = queue(c.queued);
+    P().EncodeDeltas(c.keep, q);
+    EXPECT_EQ(q.size(), c.left);
+    const size_t encoded = c.queued - c.left;
+    EXPECT_EQ(P().vStreamWords.size(), c.streamBefore + 2 * encoded);  // one advance per new time
+    if (c.left && encoded) {
+      EXPECT_EQ(q.front().time, encoded);
+    }
+  }
+}
+
+TEST_F(PipelineTest, TimeGoingBackInTheQueueFailsWith21) {
+  Words q = {{10, 0x62000001}, {5, 0x62000002}, {20, 0x62000003}};
+  ExpectCode(21, 0, [&] { P().EncodeDeltas(0, q); });
+  EXPECT_EQ(MarkErrorText(), "time not add");
+  EXPECT_EQ(P().vStreamWords, (U32s{SW_STREAM_HEADER, ADV | 11, 0x62000001}));
+  EXPECT_EQ(q.size(), 2u);
+  // A failed job encodes nothing more.
+  Words more = {{30, 0x62000004}};
+  P().EncodeDeltas(0, more);
+  EXPECT_EQ(more.size(), 1u);
+}
+
+TEST_F(PipelineTest, TimeGoingBackAcrossChannelsFailsWith2) {
+  F0().ch6 = {{100, 0x2C000001}};
+  P().MergeChannels(0);
+  F0().ch4 = {{50, 0x16000001}, {60, 0x16000000}};
+  ExpectCode(2, 0, [] { P().MergeChannels(0); });
+  EXPECT_EQ(MarkErrorText(),
+            "数据流时间非依次递增，请联系供应商!!! \n maxOld=100 idx=6 info=2c000001 \n nextTm=50 idx=4 info=16000001");
+  EXPECT_EQ(qztest::ReadLines(dir.File("boxes.txt")).size(), 1u);
+}
+
+TEST_F(PipelineTest, MergeOutsideAMarkCallFailsWith27) {
+  g_bMarkCallBusy = 0;
+  F0().ch0 = {{1, 1}};
+  ExpectCode(27, 1, [] { P().MergeChannels(0); });
+  EXPECT_EQ(F0().ch0.size(), 1u);
+}
+
+TEST_F(PipelineTest, PadBlockFillsBackwardsWithSpacers) {
+  uint8_t src[2048];
+  for (int i = 0; i < 2048; ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
+  const uint8_t* out = nullptr;
+
+  uint32_t count = 2048;
+  P().PadBlock(src, count, out, 2048);
+  EXPECT_EQ(out, src);
+  EXPECT_EQ(count, 2048u);
+  count = 5000;
+  P().PadBlock(src, count, out, 1984);
+  EXPECT_EQ(out, src);
+  EXPECT_EQ(count, 1984u);
+
+  // 100 words in a 2048-byte piece: slots 100..511 padded, spacers at 511, 491, ..., 111.
+  count = 400;
+  P().PadBlock(src, count, out, 2048);
+  EXPECT_EQ(out, P().padBuffer);
+  EXPECT_EQ(count, 400u);
+  EXPECT_EQ(std::memcmp(out, src, 400), 0);
+  for (uint32_t slot = 100; slot < 512; ++slot) {
+    const bool spacer = (511 - slot) % 20 == 0;  // 511, 491, ..., 111
+    EXPECT_EQ(GetU32(out + 4 * slot), spacer ? SW_PAD_SPACER : SW_NOP) << slot;
+  }
+
+  // Layout 2's piece of 1984 bytes, 6 bytes of data: the partly used slot keeps zeros.
+  count = 6;
+  P().PadBlock(src, count, out, 1984);
+  EXPECT_EQ(std::memcmp(out, src, 6), 0);
+  EXPECT_EQ(out[6], 0);
+  EXPECT_EQ(out[7], 0);
+  EXPECT_EQ(GetU32(out + 1980), SW_PAD_SPACER);  // slot 495, the last
+  EXPECT_EQ(GetU32(out + 1976), SW_NOP);
+  EXPECT_EQ(GetU32(out + 4 * 15), SW_PAD_SPACER);  // 495 - 480
+  EXPECT_EQ(GetU32(out + 8), SW_NOP);              // slot 2: the first free one
+}
+
+TEST_F(PipelineTest, BlockLayouts) {
+  U32s words(512);
+  for (uint32_t i = 0; i < 512; ++i) words[i] = 0x62000000 | (i * 0x01010101u & 0xFFFFFF);
+  uint8_t block[2048];
+
+  BuildStreamBlockFromWords(words.data(), 512, 0, 0, block);
+  for (uint32_t i = 0; i < 512; ++i) ASSERT_EQ(GetU32(block + 4 * i), words[i]) << i;
+  EXPECT_EQ(block[0], 0x00);  // least significant byte first
+  EXPECT_EQ(block[3], 0x62);
+
+  for (uint32_t seq : {0u, 12u, 14u, 0xFFFFFFFCu}) {
+    SCOPED_TRACE(seq);
+    BuildStreamBlockFromWords(words.data(), 512, 1, seq, block);
+    for (uint32_t i = 0; i < 4; ++i) {
+      EXPECT_EQ(GetU32(block + 512 * i), 0x5110A55Au | ((seq + i) & 15) << 16);
+      for (uint32_t w = 1; w < 128; ++w) ASSERT_EQ(GetU32(block + 512 * i + 4 * w), words[127 * i + w - 1]);
+    }
+  }
+  EXPECT_EQ(StreamPayloadBytes(1), 2032u);
+
+  for (uint32_t seq : {0u, 16u, 0xFFF8u, 0x12345670u}) {
+    SCOPED_TRACE(seq);
+    BuildStreamBlockFromWords(words.data(), 512, 2, seq, block);
+    for (uint32_t i = 0; i < 16; ++i) {
+      for (uint32_t w = 0; w < 31; ++w) ASSERT_EQ(GetU32(block + 128 * i + 4 * w), words[31 * i + w]);
+      EXPECT_EQ(GetU32(block + 128 * i + 124), 0x5A000000u | BitwiseCrc(block + 128 * i, static_cast<uint16_t>(seq + i)))
+          << i;
+    }
+  }
+  EXPECT_EQ(StreamPayloadBytes(2), 1984u);
+  // Sequence 0: sub-block i is checked with the initial value i.
+  BuildStreamBlockFromWords(words.data(), 496, 2, 0, block);
+  const uint16_t first = BitwiseCrc(block, 0);
+  EXPECT_EQ(GetU32(block + 124), 0x5A000000u | first);
+  EXPECT_NE(first, BitwiseCrc(block, 1));
+}
+
+// ------------------------------------------------------------------ whole jobs through the sender
+
+class OfflineJobTest : public qztest::SimCardTest {
+ protected:
+  void Start(int32_t layout, uint32_t first = 1000000, uint32_t steady = 600000) {
+    Stage(0);
+    ASSERT_EQ(OpenLink(), 0u);
+    g_SystemPara.nBufDataCheckType = layout;
+    SetWindows(first, steady);
+    g_bMarkCallBusy = 1;
+    CMarkJob::InitJob(2);
+    g_FifoData.BufferStart(0);
+    ASSERT_NE(g_FifoData.pOfflineFile, nullptr);
+  }
+  void TearDown() override {
+    bStopMark = 0;
+    if (g_FifoData.pOfflineFile) g_FifoData.WaitSendFinish();
+    CMarkJob::InitJob(1);
+    g_bMarkCallBusy = 0;
+    g_bRunFlag = 0;
+    SimCardTest::TearDown();
+  }
+  std::string File() {
+    std::fflush(g_FifoData.pOfflineFile);
+    std::string s;
+    plat::ReadWholeFile(GetModuleDir() + "OffLineFile.tmp", s);  // in the library's folder
+    return s;
+  }
+  std::string Finish() {
+    g_MarkData2Fifo.Flush(1);
+    g_FifoData.WaitSendFinish();
+    EXPECT_EQ(g_FifoData.nFinalStatus, 0x100u);
+    return File();
+  }
+};
+
+TEST_F(OfflineJobTest, AFinalStreamOf100WordsIsOnePaddedBlock) {
+  Start(0);
+  for (uint32_t i = 0; i < 98; ++i) AppendStreamWord(0, 0, 0x62000000 | i);  // all at time 0
+  g_MarkData2Fifo.Flush(0);
+  EXPECT_EQ(File().size(), 0u);  // within twice the window: only the final flush sends
+  const std::string bytes = Finish();
+  ASSERT_EQ(bytes.size(), 2048u);
+  const U32s got = Unblock(bytes, 0);
+  U32s expected = {SW_STREAM_HEADER, ADV | 1};
+  for (uint32_t i = 0; i < 98; ++i) expected.push_back(0x62000000 | i);
+  for (uint32_t slot = 100; slot < 512; ++slot) expected.push_back((511 - slot) % 20 == 0 ? SW_PAD_SPACER : SW_NOP);
+  EXPECT_EQ(got, expected);
+  EXPECT_TRUE(g_MarkData2Fifo.vStreamWords.empty());
+}
+
+TEST_F(OfflineJobTest, SendLogLine) {
+  Start(0);
+  AppendStreamWord(5, 0, 0x62000001);
+  Finish();
+  const std::regex line(
+      R"(.*CMarkData2Fifo::SendFifoData:gened nDdr=0\.000  Gen=0\.000 tmAll=\d+  \(Send=0\.002 tm=\d+\)$)");
+  int found = 0;
+  for (const auto& l : InfoLines())
+    if (std::regex_match(l, line)) ++found;
+  EXPECT_EQ(found, 1);
+}
+
+// A job of galvanometer words every 10 µs with laser and IO words between them, flushed like mark
+// calls do every 50 ms of stream time (`each` runs after every such flush); the words in order.
+template <class Each>
+Words MakeJob(Each each) {
+  Words expected;
+  uint32_t n = 0;
+  for (int64_t t = 0; t <= 1500000; t += 10) {
+    const auto ut = static_cast<uint64_t>(t);
+    const uint32_t code = 0x01000000 | (n++ & 0xFFFF);
+    g_FloorCursors.pGalvo->push_back({ut, code});
+    if (t % 1000 == 0) {
+      g_FloorCursors.laser[0].pFirst->push_back({ut, SW_PULSE_START_L0});  // same time: before the galvo word
+      expected.push_back({ut, SW_PULSE_START_L0});
+    }
+    expected.push_back({ut, code});
+    if (t % 50000 == 5000) {
+      AppendStreamWord(static_cast<int32_t>(t + 5 - static_cast<int64_t>(CurFloor().clock)), 0, 0x20001001);
+      expected.push_back({ut + 5, 0x20001001});
+    }
+    if (t % 50000 == 0) {
+      g_MarkData2Fifo.Flush(0);
+      each();
+    }
+  }
+  AppendStreamWord(1, 0, SW_END);
+  expected.push_back({CurFloor().clock, SW_END});
+  return expected;
+}
+
+class LayoutJobTest : public OfflineJobTest, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(LayoutJobTest, BlocksDecodeToTheJobsWords) {
+  const int32_t layout = GetParam();
+  Start(layout, 200000, 120000);
+  const Words expected = MakeJob([&] { EXPECT_EQ(File().size() % 2048, 0u); });
+  EXPECT_GT(File().size(), 0u);  // the non-final flushes sent blocks already
+  EXPECT_LE(g_MarkData2Fifo.vStreamWords.size(), 512u);
+  const std::string bytes = Finish();
+  const Words trace = Trace(Unblock(bytes, static_cast<uint32_t>(layout)));
+  Words got(trace.begin() + (layout == 0 ? 1 : 0), trace.end());  // layout 0: the header word first
+  if (layout == 0) {
+    EXPECT_EQ(trace.front().word, SW_STREAM_HEADER);
+  }
+  // Padding only after the last word: the trace ends with the job's last word.
+  ASSERT_EQ(got.size(), expected.size());
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(g_MarkData2Fifo.nSequence, bytes.size() / 2048 * SequenceStep(static_cast<uint32_t>(layout)));
+}
+
+// The same job sent to the simulated card, which checks every block of its layout (by its version)
+// and decodes the stream; the card runs each word 1 µs after its job time (the first advance).
+class OnlineJobTest : public qztest::SimCardTest, public ::testing::WithParamInterface<int32_t> {
+ protected:
+  void TearDown() override {
+    bStopMark = 0;
+    CMarkJob::InitJob(1);
+    g_bMarkCallBusy = 0;
+    g_bRunFlag = 0;
+    SimCardTest::TearDown();
+  }
+};
+
+TEST_P(OnlineJobTest, TheCardAcceptsAndDecodesEveryBlock) {
+  const int32_t layout = GetParam();
+  Stage(0);
+  cardsim_set_card_version_(layout == 2 ? 96 : layout == 1 ? 80 : 60);
+  ASSERT_EQ(OpenLink(), 0u);
+  g_SystemPara.nBufDataCheckType = layout;
+  SetWindows(200000, 120000);
+  CFifoData::ReadBufferPara(false);  // the FIFO marks by their defaults
+  g_bMarkCallBusy = 1;
+  CMarkJob::InitJob(0);
+  g_FifoData.BufferStart(0);
+  const Words expected = MakeJob([] {});
+  g_MarkData2Fifo.Flush(1);
+  g_FifoData.WaitSendFinish();
+
+  cardsim_fifo fifo{};
+  cardsim_get_fifo_(&fifo);
+  EXPECT_EQ(fifo.layout, static_cast<uint32_t>(layout));
+  EXPECT_EQ(fifo.check_error, uint32_t{CARDSIM_CHECK_NONE});
+  EXPECT_EQ(fifo.phase, uint32_t{CARDSIM_PHASE_ENDED});
+  EXPECT_EQ(fifo.end_code, 1u);  // the end word ended the run
+  EXPECT_EQ(fifo.blocks_rejected, 0u);
+  EXPECT_EQ(fifo.blocks_received * 4, g_FifoData.nSentUnits);
+  ASSERT_EQ(cardsim_trace_count_(1), expected.size());
+  for (uint32_t i = 0; i < expected.size(); ++i) {
+    cardsim_trace_entry e{};
+    ASSERT_EQ(cardsim_trace_get_(1, i, &e), 0u);
+    ASSERT_EQ(e.word, expected[i].word) << i;
+    ASSERT_EQ(e.time_us, expected[i].time + 1) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, OnlineJobTest, ::testing::Values(0, 1, 2));
+INSTANTIATE_TEST_SUITE_P(Layouts, LayoutJobTest, ::testing::Values(0, 1, 2));
+
+TEST_F(OfflineJobTest, AFullMergedQueueOnlySends) {
+  Start(2);
+  for (uint32_t i = 0; i <= 0x10000; ++i) g_MarkData2Fifo.vMerged.push_back({i, 0x62000000 | (i & 0xFFFF)});
+  F0().ch0 = {{0x10001, 0x01000001}, {0x10000 + 5000000, 0x01000002}};
+  g_MarkData2Fifo.Flush(0);
+  EXPECT_EQ(F0().ch0.size(), 2u);  // not merged
+  // All but 100 entries were encoded, and all but 512 words at most sent.
+  EXPECT_EQ(g_MarkData2Fifo.vMerged.size(), 100u);
+  const size_t sentWords = File().size() / 2048 * 496;
+  EXPECT_EQ(sentWords + g_MarkData2Fifo.vStreamWords.size(), 2 * (0x10001u - 100));
+  EXPECT_LE(g_MarkData2Fifo.vStreamWords.size(), 512u);
+  const std::string bytes = Finish();
+  const Words trace = Trace(Unblock(bytes, 2));
+  ASSERT_EQ(trace.size(), 0x10001u + 2);
+  EXPECT_EQ(trace[0x10001], (TimedWord{0x10001, 0x01000001}));
+  EXPECT_EQ(trace.back(), (TimedWord{0x10000 + 5000000, 0x01000002}));
+}
+
+TEST_F(OfflineJobTest, AStoppedJobSendsNothingMore) {
+  Start(0, 0, 0);
+  for (uint32_t i = 0; i < 2000; ++i) AppendStreamWord(1, 0, 0x62000000 | i);
+  g_MarkData2Fifo.MergeChannels(0);
+  g_MarkData2Fifo.EncodeDeltas(0, g_MarkData2Fifo.vMerged);
+  ASSERT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
+  bStopMark = 1;
+  g_MarkData2Fifo.SendFifoData(0);
+  EXPECT_EQ(File().size(), 0u);
+  EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
+}
+
+}  // namespace
