@@ -33,9 +33,11 @@ plat::Lock g_csMarkRun;
 
 namespace {
 
-// The job's error text: written by the job's thread, read by any.
+// The job's error text: written by the job's thread, read by any. The job counts as failed once a
+// failure was recorded, also when its text is empty (a language file without that text).
 plat::Lock g_csMarkError;
 std::string g_szMarkError GUARDED_BY(g_csMarkError);
+std::atomic<bool> g_bMarkFailed{false};
 
 void SetMarkErrorText(const std::string& text) {
   plat::LockGuard g(g_csMarkError);
@@ -88,10 +90,7 @@ void ReportEnd(uint32_t code, uint32_t sub, const std::string& same) {
 
 }  // namespace
 
-bool MarkFailed() {
-  plat::LockGuard g(g_csMarkError);
-  return !g_szMarkError.empty();
-}
+bool MarkFailed() { return g_bMarkFailed; }
 
 std::string MarkErrorText() {
   plat::LockGuard g(g_csMarkError);
@@ -130,6 +129,7 @@ void CMarkJob::InitJob(uint32_t mode) {
     bLaserLocked = static_cast<uint8_t>((reply.r0() >> ShiftCount(g_SystemPara.nLockLaserSwitchIO)) & 1u);
   }
   SetMarkErrorText(std::string());
+  g_bMarkFailed = false;
   // A stop that arrives between QZ_MarkStart and the first mark-list call belongs to this job.
   bStopMark = 0;
   if (g_bMarkCallBusy == 0) throw MyException(RV_MARK_DATA_NOT_LOCKED, 1);
@@ -163,6 +163,7 @@ uint32_t MarkBufferBefore(uint32_t kind) {
 void SetMarkErrorAndThrow(uint32_t code, const std::string& text) {
   g_InfoLog.WriteText("SetMarkErrorAndThrow", LOG_INFO, text);
   SetMarkErrorText(text);
+  g_bMarkFailed = true;
   StopCardRun();
   ShowTopmostBox(text);
   throw MyException(code, 0);
@@ -223,6 +224,7 @@ uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_
   if (offlineDone) finalStatus = kFinalStatusOffline;
   // An offline download that was stopped or failed is not a finished download.
   if (nRunMode == 2 && (stoppedOrFailed || caught != 0 || MarkFailed())) finalStatus = 0;
+  g_FifoData.nFinalStatus = finalStatus;
   const uint32_t code = (finalStatus >> 8) & 15u;
   const uint32_t sub = (finalStatus >> 13) & 7u;
   if (code != 1) MoveScannerToRest(bLaserJob ? 0 : 1);

@@ -1,0 +1,301 @@
+// The job flow against the simulated card: buffer start on the first mark-list call, the end wait
+// and the end report, flow control, the same-data flag, offline downloads, stops, failures and a
+// card lost in the middle of a job.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "cardlink/card_cmd.h"
+#include "cardlink/portlane.h"
+#include "cardlink/task_state.h"
+#include "frame/errors.h"
+#include "frame/ini_cfg.h"
+#include "frame/log_file.h"
+#include "frame/system_para.h"
+#include "mark/fifo_data.h"
+#include "mark/mark_data2fifo.h"
+#include "mark/mark_floor.h"
+#include "mark/mark_job.h"
+#include "mark/stream_words.h"
+#include "platform/files.h"
+#include "support/sim_card.h"
+#include "support/staged_library.h"
+
+namespace {
+
+using qztest::ReadLines;
+
+bool Has(const std::vector<std::string>& lines, const std::string& text) {
+  for (const auto& l : lines)
+    if (l.find(text) != std::string::npos) return true;
+  return false;
+}
+
+class MarkJobTest : public qztest::SimCardTest {
+ protected:
+  // A card of the version whose block layout is `layout`, open, with the default FIFO marks.
+  void Open(int32_t layout, const std::string& config = "") {
+    Stage(0, config);
+    const uint32_t version = layout == 2 ? 96 : layout == 1 ? 80 : 60;
+    cardsim_set_card_version_(version);
+    ASSERT_EQ(OpenLink(), 0u);
+    // The version settings as opening derives them: the block layout, the command form.
+    ASSERT_TRUE(g_SystemPara.CheckCardVersionCfg(version));
+    ASSERT_EQ(g_SystemPara.nBufDataCheckType, layout);
+    g_SystemPara.HowLongTimeFirstBuf = 20000;
+    g_SystemPara.nSteadyWindowUs = 12000;
+    CFifoData::ReadBufferPara(!config.empty());
+  }
+  void TearDown() override {
+    g_bMarkCallBusy = 0;
+    g_bRunFlag = 0;
+    nMarkState = kMarkStateIdle;
+    SimCardTest::TearDown();
+  }
+  // Job start as QZ_MarkStart does it after the claim.
+  void Begin(uint32_t mode) {
+    CMarkLock lock;
+    ASSERT_TRUE(lock.Owns());
+    CMarkJob::InitJob(mode);
+  }
+  // One mark-list call with `n` count markers 10 µs apart.
+  uint32_t Call(uint32_t n, uint32_t first = 0) {
+    CMarkLock lock;
+    const uint32_t rc = MarkBufferBefore(KIND_BUFFER);
+    for (uint32_t i = 0; i < n; ++i) AppendStreamWord(10, 0, 0x62000000u | ((first + i) & 0xFFFF));
+    return rc;
+  }
+  uint32_t End() {
+    CMarkLock lock;
+    return MustEndThread(1, 0, 1, 0);
+  }
+  std::vector<uint32_t> TraceWords() {
+    std::vector<uint32_t> out;
+    for (uint32_t i = 0, n = cardsim_trace_count_(1); i < n; ++i) {
+      cardsim_trace_entry e{};
+      cardsim_trace_get_(1, i, &e);
+      out.push_back(e.word);
+    }
+    return out;
+  }
+  cardsim_fifo Fifo() {
+    cardsim_fifo f{};
+    cardsim_get_fifo_(&f);
+    return f;
+  }
+};
+
+TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
+  for (int32_t layout : {0, 1, 2}) {
+    Open(layout);
+    Begin(1);
+    EXPECT_EQ(nMarkState, kMarkStateOpen);
+    ASSERT_EQ(Call(3000), 0u);
+    EXPECT_EQ(nMarkState, kMarkStateBufferStarted);
+    EXPECT_EQ(End(), 0u) << layout;
+    EXPECT_EQ(nMarkState, kMarkStateIdle);
+    EXPECT_EQ(g_bRunFlag, 0u);
+    EXPECT_EQ(g_FifoData.nFinalStatus & 0xF00, 0x100u) << layout;
+    EXPECT_TRUE(Has(InfoLines(), "MustEndThread:运行成功  same=")) << layout;
+    const std::vector<uint32_t> words = TraceWords();
+    // After the prologue (a correction-mode word on cards with 21-bit codes) the kind marker opens
+    // the call, then come its 3000 count markers, then the end of the job.
+    const size_t k = g_SystemPara.bNewBoxCali ? 1 : 0;
+    ASSERT_EQ(words.size(), 3002u + k);
+    EXPECT_EQ(words[k], SW_KIND_MARKER | KIND_BUFFER);
+    EXPECT_EQ(words[k + 1], 0x62000000u);
+    EXPECT_EQ(words[k + 3000], 0x62000000u | 2999u);
+    EXPECT_EQ(words.back(), SW_END);
+    EXPECT_EQ(Fifo().check_error, uint32_t{CARDSIM_CHECK_NONE});
+    CPortlane::Close();
+    CPortlane::FreeDll();
+  }
+}
+
+TEST_F(MarkJobTest, FirstBlockOfEveryJobAsksForThePointers) {
+  Open(1);
+  for (int job = 0; job < 2; ++job) {
+    cardsim_log_clear_();
+    Begin(1);
+    Call(100);
+    ASSERT_EQ(End(), 0u);
+    std::vector<uint32_t> cmds;
+    for (const auto& f : Frames())
+      if (f.kind == CARDSIM_KIND_COMMAND) cmds.push_back(f.command);
+    ASSERT_GE(cmds.size(), 2u);
+    EXPECT_EQ(cmds[0], CMD_OPERATE);        // the buffer opens
+    EXPECT_EQ(cmds[1], CMD_FIFO_POINTERS);  // and the first block asks the card
+  }
+}
+
+TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMark) {
+  // A FIFO of 1 % of the card's: 327 units usable, full mark 320 (80 blocks).
+  Open(1, "[HARDWARE]\ndbValideBufferSpacePercent=0.01\n");
+  ASSERT_EQ(g_FifoData.model.nFullMark, 320u);
+  cardsim_set_start_threshold_(64 * 1024);  // the card starts running once it holds 64 KiB
+  cardsim_set_consume_(2);                  // but stalls
+  std::atomic<bool> drained{false};
+  std::thread unstall([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const cardsim_fifo f = Fifo();
+    // While stalled the library never filled the card past the full mark.
+    EXPECT_LE(f.fill, 320u * 512u + 2048u);
+    EXPECT_GT(f.fill, 0u);
+    drained = true;
+    cardsim_set_consume_(0);
+  });
+  Begin(1);
+  for (uint32_t call = 0; call < 20; ++call) ASSERT_EQ(Call(10000, call * 10000), 0u);
+  const uint32_t rc = End();
+  unstall.join();
+  EXPECT_TRUE(drained);
+  EXPECT_EQ(rc, 0u);
+  EXPECT_EQ(Fifo().overflow_bytes, 0u);
+  EXPECT_EQ(cardsim_trace_count_(1), 200022u);  // correction mode, 20 kind markers, the words, the end
+  EXPECT_GT(g_FifoData.model.nQueries, 2u);
+}
+
+TEST_F(MarkJobTest, SameDataFlagComparesWithThePreviousJob) {
+  Open(2);
+  struct Job {
+    uint32_t first;
+    uint8_t same;
+  } jobs[] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
+  for (const Job& j : jobs) {
+    Begin(1);
+    Call(2000, j.first);
+    ASSERT_EQ(End(), 0u);
+    EXPECT_EQ(g_FifoData.bSameData, j.same);
+    EXPECT_TRUE(Has(InfoLines(), std::string("same=") + std::to_string(j.same)));
+  }
+}
+
+TEST_F(MarkJobTest, OfflineDownloadWritesWhatTheCardWouldReceive) {
+  Open(2);
+  Begin(2);
+  Call(3000);
+  ASSERT_EQ(End(), 0u);
+  EXPECT_EQ(g_FifoData.nFinalStatus, kFinalStatusOffline);
+  std::string file;
+  ASSERT_TRUE(plat::ReadWholeFile(GetModuleDir() + "OffLineFile.tmp", file));
+  ASSERT_FALSE(file.empty());
+  ASSERT_EQ(file.size() % 2048, 0u);
+  // Nothing went to the card's FIFO; fed to it, the file is a valid stream of the same job.
+  EXPECT_EQ(Fifo().bytes_received, 0u);
+  SendCmdNoReply(CMD_OPERATE, OP_START_RUN, 0);
+  for (size_t off = 0; off < file.size(); off += 2048)
+    ASSERT_TRUE(CPortlane::BufSend(reinterpret_cast<const uint8_t*>(file.data()) + off));
+  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_FLUSH);
+  EXPECT_EQ(Fifo().check_error, uint32_t{CARDSIM_CHECK_NONE});
+  const std::vector<uint32_t> words = TraceWords();
+  ASSERT_EQ(words.size(), 3004u);
+  EXPECT_EQ(words[0], 0x04000000u);  // correction mode, lit
+  EXPECT_EQ(words[1], 0x15000001u);  // a download fires the laser
+  EXPECT_EQ(words.back(), SW_END);
+}
+
+TEST_F(MarkJobTest, StoppedOfflineDownloadIsNotASuccess) {
+  Open(2);
+  Begin(2);
+  Call(100);
+  bStopMark = 1;
+  EXPECT_EQ(End(), RV_MARK_FAIL);
+  EXPECT_NE(g_FifoData.nFinalStatus, kFinalStatusOffline);
+  EXPECT_FALSE(Has(InfoLines(), "运行成功"));
+  EXPECT_EQ(g_FifoData.pOfflineFile, nullptr);
+}
+
+TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
+  Open(2);
+  ASSERT_TRUE(plat::CreateFolders(GetModuleDir() + "OffLineFile.tmp"));  // a folder in its way
+  Begin(2);
+  try {
+    Call(10);
+    ADD_FAILURE() << "no failure";
+  } catch (const MyException& e) {
+    EXPECT_EQ(e.code, RV_NOT_OPEN_OFFLINE_FILE);
+  }
+  EXPECT_TRUE(MarkFailed());
+  EXPECT_TRUE(Has(ErrorLines(), "CFifoData::BufferStart:Can't create download file!"));
+  uint32_t value = 9, count = 0;
+  cardsim_get_flag_(FLAG_STOP, &value, &count);
+  EXPECT_EQ(count, 1u);  // the card's run is stopped
+}
+
+TEST_F(MarkJobTest, StopBeforeTheFirstCallIsKept) {
+  Open(1);
+  Begin(1);
+  bStopMark = 1;  // a stop right after the start
+  EXPECT_EQ(Call(100), 0u);
+  EXPECT_EQ(nMarkState, kMarkStateBufferStarted);
+  EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 0u);  // nothing flushed
+  CMarkLock lock;
+  EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
+  EXPECT_EQ(nMarkState, kMarkStateIdle);
+}
+
+TEST_F(MarkJobTest, FailedJobRefusesFurtherWordsAndStopsTheCard) {
+  Open(1);
+  Begin(1);
+  Call(100);
+  try {
+    CMarkLock lock;
+    SetMarkErrorAndThrow(RV_ERROR, "generator failed");
+  } catch (const MyException& e) {
+    EXPECT_EQ(e.code, 2u);
+    EXPECT_EQ(e.bShow, 0);
+  }
+  EXPECT_EQ(Boxes().back(), "topmost ok: generator failed");
+  EXPECT_TRUE(Has(InfoLines(), "SetMarkErrorAndThrow:generator failed"));
+  const size_t before = g_MarkData2Fifo.vStreamWords.size();
+  EXPECT_EQ(Call(100), 0u);
+  EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), before);
+  CMarkLock lock;
+  EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
+  EXPECT_TRUE(Has(InfoLines(), "运行被停止"));
+}
+
+TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
+  Open(1);
+  g_bCardSynced = 1;
+  g_bParaAccepted = 1;
+  {
+    CMarkLock lock;
+    ASSERT_EQ(StartMarkTask(1), 0u);
+  }
+  EXPECT_EQ(g_bSysBusy, 1);
+  cardsim_fault_lose_at_chunk_(3);
+  try {
+    for (uint32_t i = 0; i < 20; ++i) Call(5000, i * 5000);
+    ADD_FAILURE() << "the card was not lost";
+  } catch (const MyException& e) {
+    EXPECT_EQ(e.code, 1u);
+  }
+  try {
+    End();
+    ADD_FAILURE() << "the end did not report the lost card";
+  } catch (const MyException& e) {
+    EXPECT_EQ(e.code, 1u);
+  }
+  EXPECT_EQ(nMarkState, kMarkStateIdle);
+  EXPECT_EQ(g_bRunFlag, 0u);
+  EXPECT_EQ(g_bSysBusy, 0);
+  EXPECT_EQ(OpenLink(), 0u);
+}
+
+TEST_F(MarkJobTest, OverlappingMarkCallIsRefusedAndStopsTheCard) {
+  Open(1);
+  Begin(1);
+  CMarkLock first;
+  ASSERT_TRUE(first.Owns());
+  CMarkLock second;
+  EXPECT_FALSE(second.Owns());
+  EXPECT_EQ(CMarkLock::Refuse("QZ_MarkDot"), RV_MARK_CALLS_OVERLAP);
+  uint32_t value = 9, count = 0;
+  cardsim_get_flag_(FLAG_STOP, &value, &count);
+  EXPECT_EQ(count, 1u);
+}
+
+}  // namespace
