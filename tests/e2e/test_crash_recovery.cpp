@@ -1,0 +1,91 @@
+// A host process that dies in the middle of a job, and a new process that opens the card again.
+// The simulated card keeps its state in a file (CARDSIM_STATE), as a real card keeps it while its
+// host comes and goes. The dying host is this test program itself, started a second time with a
+// filter that selects the child's part.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "e2e/card_host.h"
+#include "platform/files.h"
+#include "platform/module.h"
+#include "platform/process.h"
+
+namespace {
+
+using qztest::AnyLineHas;
+using qztest::CardHost;
+using qztest::kParaKey;
+
+const char* const kChildFolder = "QZ_CRASH_CHILD_FOLDER";
+
+std::string LibraryFile() {
+#if defined(_WIN32)
+  return "QZMark.dll";
+#else
+  return "libqzmark.so";
+#endif
+}
+
+// The child's part: opens the card staged by the parent, starts a job, lets the card run it, and
+// dies without closing anything.
+TEST(CrashChild, MarkThenDie) {
+  const std::string folder = plat::GetEnvVar(kChildFolder);
+  if (folder.empty()) GTEST_SKIP() << "runs only as the child of CrashRecovery";
+  plat::ModuleHandle lib = plat::LoadModule(folder + LibraryFile());
+  ASSERT_NE(lib, nullptr);
+  auto initCard = reinterpret_cast<decltype(&QZ_InitCard)>(plat::FindSymbol(lib, "QZ_InitCard"));
+  auto setFlag = reinterpret_cast<decltype(&QZ_SetFlag)>(plat::FindSymbol(lib, "QZ_SetFlag"));
+  auto markStart = reinterpret_cast<decltype(&QZ_MarkStart)>(plat::FindSymbol(lib, "QZ_MarkStart"));
+  plat::ModuleHandle sim = plat::LoadModule(folder + plat::CompanionFileName("Portlane"));
+  auto setRunState = reinterpret_cast<decltype(&cardsim_set_run_state)>(plat::FindSymbol(sim, "cardsim_set_run_state"));
+  ASSERT_TRUE(initCard && setFlag && markStart && setRunState);
+  ASSERT_EQ(initCard(), 0u);
+  ASSERT_EQ(setFlag(kParaKey, 0), 0u);
+  ASSERT_EQ(markStart(0, 0, 0), 0u);  // the card holds task 1
+  setRunState(1, 1, 0);               // and runs the job's stream
+  std::_Exit(7);                      // the host dies here: nothing is closed or released
+}
+
+TEST_F(CardHost, HostKilledInAJobThenANewProcessOpensTheCard) {
+  lib = std::make_unique<qztest::StagedLibrary>();
+  lib->AddStandIn("Gridel", "full");
+  lib->AddStandIn("Corrix", "full");
+  lib->AddSimCard();
+  lib->AddExampleLanguageFiles();
+  lib->WriteConfig("QZMarkPara.cfg", "[OTHER]\nlanguageFile=QZ_en.txt\n[Main]\nCardType=0\n");
+  const std::string state = lib->Root() + "card.state";
+  plat::SetEnvVar("CARDSIM_STATE", state);
+  plat::SetEnvVar("QZMARK_MSGBOX_LOG", lib->Root() + "child_boxes.txt");
+  plat::SetEnvVar(kChildFolder, lib->LibDir());
+  const int code = plat::RunProgram({plat::HostProgramPath(), "--gtest_filter=CrashChild.MarkThenDie"});
+  plat::SetEnvVar(kChildFolder, "");
+  ASSERT_EQ(code, 7) << "the child did not reach its end";
+  std::string saved;
+  ASSERT_TRUE(plat::ReadWholeFile(state, saved));
+
+  // A new host: the card still holds the dead host's job.
+  ASSERT_TRUE(lib->Load());
+  InitCard = lib->Get<decltype(InitCard)>("QZ_InitCard");
+  CloseCard = lib->Get<decltype(CloseCard)>("QZ_CloseCard");
+  SetFlag = lib->Get<decltype(SetFlag)>("QZ_SetFlag");
+  MarkStart = lib->Get<decltype(MarkStart)>("QZ_MarkStart");
+  MarkEnd = lib->Get<decltype(MarkEnd)>("QZ_MarkEnd");
+  cardsim_get_state_ = lib->Sim<decltype(&cardsim_get_state)>("cardsim_get_state");
+  ASSERT_TRUE(InitCard && CloseCard && SetFlag && MarkStart && MarkEnd && cardsim_get_state_);
+  EXPECT_EQ(State().task_id, 1u);
+  EXPECT_EQ(State().run_state & 1u, 1u);
+  ASSERT_EQ(InitCard(), 0u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: The board is in a running state and has been aborted"});
+  EXPECT_TRUE(AnyLineHas(ErrorLog(), "CAdmin::SynSystemWithCard_:Card event Marking"));
+  EXPECT_EQ(State().task_id, 0u);
+  EXPECT_EQ(State().run_state & 1u, 0u);
+  // The library works as usual afterwards.
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  EXPECT_EQ(MarkStart(0, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+  EXPECT_EQ(CloseCard(), 0u);
+  plat::SetEnvVar("CARDSIM_STATE", "");
+}
+
+}  // namespace
