@@ -54,7 +54,7 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkEnd(uint32_t endArg) {
         ReleaseSystem2Idle();
         nMarkState = kMarkStateIdle;
         g_InfoLog.Write("QZ_MarkEnd", LOG_INFO, "> no run");
-        return RV_OK;
+        return g_bConnected ? RV_OK : RV_CARD_NOT_CONNECTED;
       default:
         break;
     }

@@ -54,8 +54,12 @@ void StopCardRun() {
   }
 }
 
-// The end report of a job by the final status's end code and sub code.
-void ReportEnd(uint32_t code, uint32_t sub, const std::string& same) {
+}  // namespace
+
+void ReportMarkEnd(uint32_t finalStatus, uint8_t bSameData) {
+  const uint32_t code = (finalStatus >> 8) & 15u;
+  const uint32_t sub = (finalStatus >> 13) & 7u;
+  const std::string same = StrFormat("same=%d res=%x", bSameData, finalStatus);
   const char* tag = "MustEndThread";
   enum Level { kInfo, kInfoError, kShown };
   const char* text = nullptr;
@@ -87,8 +91,6 @@ void ReportEnd(uint32_t code, uint32_t sub, const std::string& same) {
   if (level != kInfo) g_ErrorLog.WriteText(tag, LOG_ERROR, line);
   if (level == kShown) ShowTopmostBox(line);
 }
-
-}  // namespace
 
 bool MarkFailed() { return g_bMarkFailed; }
 
@@ -226,9 +228,8 @@ uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_
   if (nRunMode == 2 && (stoppedOrFailed || caught != 0 || MarkFailed())) finalStatus = 0;
   g_FifoData.nFinalStatus = finalStatus;
   const uint32_t code = (finalStatus >> 8) & 15u;
-  const uint32_t sub = (finalStatus >> 13) & 7u;
   if (code != 1) MoveScannerToRest(bLaserJob ? 0 : 1);
-  ReportEnd(code, sub, StrFormat("same=%d res=%x", g_FifoData.bSameData, finalStatus));
+  ReportMarkEnd(finalStatus, g_FifoData.bSameData);
   if (code == 1) return RV_OK;
   return caught != 0 ? caught : RV_MARK_FAIL;
 }

@@ -81,6 +81,9 @@ uint32_t MarkBufferBefore(uint32_t kind);
 // Fails the job: records the text, stops the card's run, shows the text, throws `code` silently.
 [[noreturn]] void SetMarkErrorAndThrow(uint32_t code, const std::string& text);
 [[noreturn]] void ThrowMarkError(uint32_t code);
+// Reports the end of a job by the card's final status (end code in bits 8-11, sub code in bits
+// 13-15): log lines, and a box for the failures the user must see.
+void ReportMarkEnd(uint32_t finalStatus, uint8_t bSameData);
 // Ends the job; 0 or a failure code.
 uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_t offlineDone);
 // A whole job in one call around `generator`; 0 or 16.

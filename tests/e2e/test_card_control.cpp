@@ -247,6 +247,39 @@ TEST_F(CardHost, CardLostDuringAClaimGivesOneAndReopens) {
   EXPECT_EQ(MarkEnd(0), 0u);
 }
 
+TEST_F(CardHost, CardLostAtEachExchangeOfAClaimAndOfAJob) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  cardsim_log_clear_();
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  const uint32_t claim = static_cast<uint32_t>(Commands().size());
+  cardsim_log_clear_();
+  ASSERT_EQ(MarkEnd(0), 0u);
+  const uint32_t release = static_cast<uint32_t>(Commands().size());
+  ASSERT_GE(claim, 2u);
+  ASSERT_GE(release, 2u);
+  for (uint32_t n = 1; n <= claim + release; ++n) {
+    ASSERT_EQ(InitCard(), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    cardsim_fault_lose_at_(n);
+    const uint32_t start = MarkStart(0, 0, 0);
+    const uint32_t end = MarkEnd(0);
+    if (n <= claim) {
+      EXPECT_EQ(start, 1u) << "lost at exchange " << n << " of the claim";
+    } else {
+      EXPECT_EQ(start, 0u);
+      EXPECT_EQ(end, 1u) << "lost at exchange " << n - claim << " of the end";
+    }
+    cardsim_fault_lose_at_(0);
+  }
+  EXPECT_TRUE(lib->Boxes().empty());
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  EXPECT_EQ(MarkStart(0, 0, 0), 0u);  // the library was never left busy
+  EXPECT_EQ(MarkEnd(0), 0u);
+}
+
 TEST_F(CardHost, CardLostAtEachExchangeOfAnOpen) {
   Stage(0);
   ASSERT_EQ(InitCard(), 0u);

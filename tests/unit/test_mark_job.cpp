@@ -21,6 +21,7 @@
 #include "mark/stream_words.h"
 #include "platform/files.h"
 #include "support/sim_card.h"
+#include "frame/conv.h"
 #include "support/staged_library.h"
 
 namespace {
@@ -296,6 +297,76 @@ TEST_F(MarkJobTest, OverlappingMarkCallIsRefusedAndStopsTheCard) {
   uint32_t value = 9, count = 0;
   cardsim_get_flag_(FLAG_STOP, &value, &count);
   EXPECT_EQ(count, 1u);
+}
+
+}  // namespace
+
+namespace {
+
+class EndReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
+    g_InfoLog.Init(dir.File("info.log"));
+    g_ErrorLog.Init(dir.File("error.log"));
+  }
+  void TearDown() override {
+    g_InfoLog.Close();
+    g_ErrorLog.Close();
+    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
+  }
+  qztest::TempDir dir;
+};
+
+TEST_F(EndReportTest, EveryEndCodeHasItsTextAndReport) {
+  struct Case {
+    uint32_t code, sub;
+    const char* text;  // nullptr: nothing is reported
+    bool error, box;
+  } cases[] = {
+      {4, 5, "数据断流 ", true, false},        {1, 7, "运行成功  ", false, false},
+      {2, 0, "运行被停止 ", false, false},     {2, 2, "快跳失败 ", true, true},
+      {8, 0, "被模块停止 ", false, false},     {8, 1, "后跳失败 ", true, true},
+      {0, 3, "Buffer Head Err ", true, true},  {0, 1, "未知结果 ", false, false},
+      {2, 1, nullptr, false, false},           {5, 0, nullptr, false, false},
+  };
+  for (const Case& c : cases) {
+    for (const char* f : {"info.log", "error.log", "boxes.txt"}) {
+      std::FILE* clear = std::fopen(dir.File(f).c_str(), "w");
+      if (clear) std::fclose(clear);
+    }
+    const uint32_t status = c.code << 8 | c.sub << 13 | 0x10000;
+    ReportMarkEnd(status, 1);
+    const std::string expected = c.text ? std::string(c.text) + "same=1 res=" + StrFormat("%x", status) : "";
+    const auto info = ReadLines(dir.File("info.log"));
+    ASSERT_EQ(info.size(), c.text ? 1u : 0u) << c.code << '/' << c.sub;
+    if (!c.text) continue;
+    EXPECT_NE(info[0].find("MustEndThread:" + expected), std::string::npos) << info[0];
+    EXPECT_EQ(ReadLines(dir.File("error.log")).size(), c.error ? 1u : 0u) << c.code << '/' << c.sub;
+    EXPECT_EQ(ReadLines(dir.File("boxes.txt")),
+              c.box ? std::vector<std::string>{"topmost ok: " + expected} : std::vector<std::string>{});
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MarkJobTest, StopEndsTheWaitForFifoRoom) {
+  Open(1, "[HARDWARE]\ndbValideBufferSpacePercent=0.01\n");
+  cardsim_set_consume_(2);  // the card never makes room
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    bStopMark = 1;  // as QZ_Mark_Stop does from another host thread
+  });
+  Begin(1);
+  for (uint32_t call = 0; call < 5; ++call) EXPECT_EQ(Call(50000, call), 0u);
+  stopper.join();
+  EXPECT_LE(Fifo().fill, 320u * 512u + 2048u);
+  CMarkLock lock;
+  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_STOP);
+  EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
+  EXPECT_EQ(nMarkState, kMarkStateIdle);
 }
 
 }  // namespace
