@@ -17,23 +17,13 @@
 #include "mark/mark_floor.h"
 #include "mark/mark_job.h"
 #include "mark/stream_words.h"
+#include "synthetic_job.h"
 
 namespace {
 
 constexpr int64_t kJobUs = 1000000;
 
-void FillJob() {
-  CMarkFloor& f = g_MarkFloor[0];
-  uint32_t n = 0;
-  for (int64_t t = 0; t < kJobUs; t += 10) {
-    const auto ut = static_cast<uint64_t>(t);
-    f.ch0.push_back({ut, SW_GALVO_X | (n++ & 0xFFFF)});
-    if (t % 100 == 0) f.ch1.push_back({ut, (t / 100) % 2 ? SW_PULSE_START_L0 : SW_PULSE_STOP_L0});
-    if (t % 500 == 0) f.ch2.push_back({ut + 3, SW_POWER_DA | (n & 0xFFFF)});
-    if (t % 1000 == 0) f.ch3.push_back({ut + 5, 0x20001000 | (n & 1)});
-  }
-  f.clock = static_cast<uint64_t>(kJobUs);
-}
+void FillJob() { FillSyntheticJob(kJobUs); }
 
 void ResetJob() {
   g_bMarkCallBusy = 1;

@@ -13,6 +13,7 @@
 #include "mark/mark_job.h"
 #include "mark/stream_words.h"
 #include "platform/module.h"
+#include "synthetic_job.h"
 
 namespace {
 
@@ -38,17 +39,11 @@ bool OpenSimulatedCard() {
   return opened;
 }
 
+// The synthetic job with its end word, so that the card's run ends.
 void FillJob() {
-  CMarkFloor& f = g_MarkFloor[0];
-  uint32_t n = 0;
-  for (int64_t t = 0; t < kJobUs; t += 10) {
-    const auto ut = static_cast<uint64_t>(t);
-    f.ch0.push_back({ut, SW_GALVO_X | (n++ & 0xFFFF)});
-    if (t % 100 == 0) f.ch1.push_back({ut, (t / 100) % 2 ? SW_PULSE_START_L0 : SW_PULSE_STOP_L0});
-    if (t % 1000 == 0) f.ch3.push_back({ut + 5, 0x20001000 | (n & 1)});
-  }
-  f.ch3.push_back({static_cast<uint64_t>(kJobUs) + 10, SW_END});
-  f.clock = static_cast<uint64_t>(kJobUs) + 10;
+  FillSyntheticJob(kJobUs);
+  g_MarkFloor[0].ch3.push_back({static_cast<uint64_t>(kJobUs) + 10, SW_END});
+  g_MarkFloor[0].clock = static_cast<uint64_t>(kJobUs) + 10;
 }
 
 void BM_JobToSimulatedCard(benchmark::State& state) {

@@ -6,6 +6,11 @@
 namespace qztest {
 
 void CardHost::Stage(int cardType, const std::string& config, char cardChar) {
+  StageFiles(cardType, config, cardChar);
+  Load(true);
+}
+
+void CardHost::StageFiles(int cardType, const std::string& config, char cardChar) {
   lib = std::make_unique<StagedLibrary>(cardChar);
   lib->AddStandIn("Gridel", "full");
   lib->AddStandIn("Corrix", "full");
@@ -13,6 +18,9 @@ void CardHost::Stage(int cardType, const std::string& config, char cardChar) {
   lib->AddExampleLanguageFiles();
   lib->WriteConfig("QZMarkPara.cfg", "[OTHER]\nlanguageFile=QZ_en.txt\n[Main]\nCardType=" +
                                          std::to_string(cardType) + "\n" + config);
+}
+
+void CardHost::Load(bool resetCard) {
   ASSERT_TRUE(lib->Load());
   InitCard = lib->Get<decltype(InitCard)>("QZ_InitCard");
   CloseCard = lib->Get<decltype(CloseCard)>("QZ_CloseCard");
@@ -30,7 +38,7 @@ void CardHost::Stage(int cardType, const std::string& config, char cardChar) {
   ASSERT_NE(fn##_, nullptr) << #fn;
   CARDSIM_CONTROL_FUNCTIONS(QZ_HOST_SIM_RESOLVE)
 #undef QZ_HOST_SIM_RESOLVE
-  cardsim_reset_();
+  if (resetCard) cardsim_reset_();
   ASSERT_TRUE(lib->Boxes().empty()) << lib->Boxes()[0];
 }
 

@@ -12,7 +12,12 @@ namespace qztest {
 class CardHost : public ::testing::Test {
  protected:
   // `config` continues section [Main] of the main configuration (further sections may follow).
+  // Stage = StageFiles, then Load with a fresh card.
   void Stage(int cardType, const std::string& config = "", char cardChar = 0);
+  void StageFiles(int cardType, const std::string& config = "", char cardChar = 0);
+  // Loads the staged library and resolves its exports and the simulated card's control functions;
+  // with resetCard the card starts from its defaults.
+  void Load(bool resetCard);
 
   std::vector<cardsim_frame> Frames();
   // Command numbers of the command frames logged since the last clear.

@@ -19,20 +19,12 @@ using qztest::kParaKey;
 
 const char* const kChildFolder = "QZ_CRASH_CHILD_FOLDER";
 
-std::string LibraryFile() {
-#if defined(_WIN32)
-  return "QZMark.dll";
-#else
-  return "libqzmark.so";
-#endif
-}
-
 // The child's part: opens the card staged by the parent, starts a job, lets the card run it, and
 // dies without closing anything.
 TEST(CrashChild, MarkThenDie) {
   const std::string folder = plat::GetEnvVar(kChildFolder);
   if (folder.empty()) GTEST_SKIP() << "runs only as the child of CrashRecovery";
-  plat::ModuleHandle lib = plat::LoadModule(folder + LibraryFile());
+  plat::ModuleHandle lib = plat::LoadModule(folder + qztest::LibraryFileName());
   ASSERT_NE(lib, nullptr);
   auto initCard = reinterpret_cast<decltype(&QZ_InitCard)>(plat::FindSymbol(lib, "QZ_InitCard"));
   auto setFlag = reinterpret_cast<decltype(&QZ_SetFlag)>(plat::FindSymbol(lib, "QZ_SetFlag"));
@@ -48,12 +40,7 @@ TEST(CrashChild, MarkThenDie) {
 }
 
 TEST_F(CardHost, HostKilledInAJobThenANewProcessOpensTheCard) {
-  lib = std::make_unique<qztest::StagedLibrary>();
-  lib->AddStandIn("Gridel", "full");
-  lib->AddStandIn("Corrix", "full");
-  lib->AddSimCard();
-  lib->AddExampleLanguageFiles();
-  lib->WriteConfig("QZMarkPara.cfg", "[OTHER]\nlanguageFile=QZ_en.txt\n[Main]\nCardType=0\n");
+  StageFiles(0);
   const std::string state = lib->Root() + "card.state";
   plat::SetEnvVar("CARDSIM_STATE", state);
   plat::SetEnvVar("QZMARK_MSGBOX_LOG", lib->Root() + "child_boxes.txt");
@@ -64,15 +51,8 @@ TEST_F(CardHost, HostKilledInAJobThenANewProcessOpensTheCard) {
   std::string saved;
   ASSERT_TRUE(plat::ReadWholeFile(state, saved));
 
-  // A new host: the card still holds the dead host's job.
-  ASSERT_TRUE(lib->Load());
-  InitCard = lib->Get<decltype(InitCard)>("QZ_InitCard");
-  CloseCard = lib->Get<decltype(CloseCard)>("QZ_CloseCard");
-  SetFlag = lib->Get<decltype(SetFlag)>("QZ_SetFlag");
-  MarkStart = lib->Get<decltype(MarkStart)>("QZ_MarkStart");
-  MarkEnd = lib->Get<decltype(MarkEnd)>("QZ_MarkEnd");
-  cardsim_get_state_ = lib->Sim<decltype(&cardsim_get_state)>("cardsim_get_state");
-  ASSERT_TRUE(InitCard && CloseCard && SetFlag && MarkStart && MarkEnd && cardsim_get_state_);
+  // A new host: the card still holds the dead host's job (so it is not reset).
+  Load(false);
   EXPECT_EQ(State().task_id, 1u);
   EXPECT_EQ(State().run_state & 1u, 1u);
   ASSERT_EQ(InitCard(), 0u);

@@ -7,8 +7,6 @@
 
 namespace qztest {
 
-namespace {
-
 std::string LibraryFileName() {
 #if defined(_WIN32)
   return "QZMark.dll";
@@ -16,6 +14,8 @@ std::string LibraryFileName() {
   return "libqzmark.so";
 #endif
 }
+
+namespace {
 
 void CopyOrThrow(const std::string& from, const std::string& to) {
   if (!plat::CopyFilePath(from, to)) throw std::runtime_error("cannot copy " + from + " to " + to);

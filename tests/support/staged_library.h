@@ -63,6 +63,9 @@ class StagedLibrary {
   plat::ModuleHandle sim_ = nullptr;
 };
 
+// The library's file name on this platform.
+std::string LibraryFileName();
+
 // The lines of a text file (without line ends); empty when it cannot be read.
 std::vector<std::string> ReadLines(const std::string& path);
 

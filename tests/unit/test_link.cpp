@@ -3,6 +3,8 @@
 // at every exchange of an open.
 #include <gtest/gtest.h>
 
+#include "support/expect_code.h"
+
 #include <cstring>
 
 #include "cardlink/card_cmd.h"
@@ -12,6 +14,9 @@
 #include "support/sim_card.h"
 
 namespace {
+
+using qztest::ExpectCode;
+using qztest::ExpectLost;
 
 using qztest::SimCardTest;
 
@@ -30,17 +35,6 @@ bool Contains(const std::vector<std::string>& lines, const std::string& text) {
   return false;
 }
 
-// Expects `body` to throw the silent code 1 of a lost card.
-template <class Body>
-void ExpectLost(Body body) {
-  try {
-    body();
-    ADD_FAILURE() << "no exception";
-  } catch (const MyException& e) {
-    EXPECT_EQ(e.code, 1u);
-    EXPECT_EQ(e.bShow, 0);
-  }
-}
 
 TEST_F(SimCardTest, UsbOpenFrames) {
   Stage(0);

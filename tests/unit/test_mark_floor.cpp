@@ -3,6 +3,8 @@
 // rule that an exception between a push and its pop fails the job and rebinds floor 0.
 #include <gtest/gtest.h>
 
+#include "support/expect_code.h"
+
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -23,6 +25,9 @@ inline void PrintTo(const TimedWord& w, std::ostream* os) {
 }
 
 namespace {
+
+using qztest::ExpectCode;
+using qztest::ExpectLost;
 
 using Words = std::vector<TimedWord>;
 
@@ -52,17 +57,6 @@ class FloorTest : public ::testing::Test {
   qztest::TempDir dir;
 };
 
-// Expects `body` to throw MyException with `code` and `show`.
-template <class Body>
-void ExpectCode(uint32_t code, uint8_t show, Body body) {
-  try {
-    body();
-    ADD_FAILURE() << "no exception";
-  } catch (const MyException& e) {
-    EXPECT_EQ(e.code, code);
-    EXPECT_EQ(e.bShow, show);
-  }
-}
 
 TEST_F(FloorTest, AppendersStampTheFloorClock) {
   struct Case {

@@ -3,6 +3,8 @@
 // failures of time going back, and whole jobs written to "OffLineFile.tmp" and decoded again.
 #include <gtest/gtest.h>
 
+#include "support/expect_code.h"
+
 #include <cstring>
 #include <ostream>
 #include <regex>
@@ -30,6 +32,9 @@ inline void PrintTo(const TimedWord& w, std::ostream* os) {
 
 namespace {
 
+using qztest::ExpectCode;
+using qztest::ExpectLost;
+
 using Words = std::vector<TimedWord>;
 using U32s = std::vector<uint32_t>;
 
@@ -48,16 +53,6 @@ uint16_t BitwiseCrc(const uint8_t* data, uint16_t init) {
   return crc;
 }
 
-template <class Body>
-void ExpectCode(uint32_t code, uint8_t show, Body body) {
-  try {
-    body();
-    ADD_FAILURE() << "no exception";
-  } catch (const MyException& e) {
-    EXPECT_EQ(e.code, code);
-    EXPECT_EQ(e.bShow, show);
-  }
-}
 
 void SetWindows(uint32_t first, uint32_t steady) {
   g_SystemPara.HowLongTimeFirstBuf = first;
