@@ -134,15 +134,6 @@ TEST_F(CardsimCommands, HardwareWordCarriesTheCardVersion) {
   EXPECT_EQ(0x22u, r.r1);
 }
 
-TEST_F(CardsimCommands, UniqueIdPacking) {
-  Open(CardType::Usb);
-  const uint8_t id[7] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76};
-  cardsim_set_unique_id(id);
-  const Reply r = Exchange(90);
-  EXPECT_EQ(0x43322110u, r.r1);
-  EXPECT_EQ(0x00766554u, r.r0);
-}
-
 TEST_F(CardsimCommands, FixedAnswersMatchCommandAndParametersExactly) {
   Open(CardType::Usb);
   cardsim_set_answer(3, 1, 0, 0x100, 0x200);
@@ -172,50 +163,6 @@ TEST_F(CardsimCommands, OperationsAreRecordedAndCompleteAtOnce) {
   EXPECT_EQ(4u, s.operate_op);
   EXPECT_EQ(0xF00000FFu, s.operate_arg);
   EXPECT_EQ(0u, Status().first & 7);
-}
-
-// The library's handshake: settings, then steps 1, 4, 5, 2, 0, reading the link fields after each.
-struct LinkFields { uint32_t level, linked, second; };
-LinkFields Fields(uint32_t w) { return {(w >> 14) & 3, (w >> 13) & 1, (w >> 12) & 1}; }
-
-TEST_F(CardsimSecondary, HandshakeStatesByMode) {
-  struct Case { uint32_t mode; LinkFields afterSettings, after4, after5, after2; } cases[] = {
-      {0, {3, 0, 0}, {3, 0, 0}, {3, 0, 1}, {3, 1, 1}},  // links
-      {1, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}},  // absent
-      {2, {3, 0, 0}, {3, 0, 0}, {3, 0, 0}, {3, 0, 0}},  // present, never links
-  };
-  for (const auto& c : cases) {
-    cardsim_reset();
-    Open(CardType::Pcie);
-    cardsim_set_secondary(1, c.mode);
-    auto expect = [&](const LinkFields& e, const char* when) {
-      const LinkFields f = Fields(LinkState());
-      EXPECT_EQ(e.level, f.level) << "mode " << c.mode << " " << when;
-      EXPECT_EQ(e.linked, f.linked) << "mode " << c.mode << " " << when;
-      EXPECT_EQ(e.second, f.second) << "mode " << c.mode << " " << when;
-    };
-    EXPECT_EQ(0u, Fields(LinkState()).level);
-    for (uint32_t w : {0x04000200u, 0x05000133u, 0x06000033u, 0x10000000u, 0x11000000u, 0x12000000u})
-      ASSERT_EQ(0u, LinkWord(w));
-    expect(c.afterSettings, "settings");
-    ASSERT_EQ(0u, LinkWord(0x01000001));
-    ASSERT_EQ(0u, LinkWord(0x01000004));
-    expect(c.after4, "step 4");
-    ASSERT_EQ(0u, LinkWord(0x01000005));
-    expect(c.after5, "step 5");
-    ASSERT_EQ(0u, LinkWord(0x01000002));
-    expect(c.after2, "step 2");
-    ASSERT_EQ(0u, LinkWord(0x01000000));
-    EXPECT_EQ(0u, (LinkState() >> 9) & 7);
-    EXPECT_EQ(0x10u, State().handshake_state);
-  }
-  const cardsim_state s = State();
-  EXPECT_EQ(0x200u, s.quality_period);
-  EXPECT_EQ(0x133u, s.lost_fail);
-  EXPECT_EQ(0x33u, s.lost_link);
-  EXPECT_EQ(7u, s.link_settings);
-  EXPECT_EQ(uint32_t{CARDSIM_KIND_LINK}, LastFrame().kind);
-  EXPECT_EQ(0x01000000u, LastFrame().p1);
 }
 
 TEST_F(CardsimSecondary, StepOutOfOrderBreaksTheLinkAndTheLastStepReportsTheError) {

@@ -30,17 +30,11 @@ TEST_F(CardsimLink, ReadyBitsStaySetAndPendingBitsFollowTheChannels) {
   EXPECT_EQ(0xCu, LinkState() & 0xF);
   cardsim_inject_stale_bulk(512);
   EXPECT_EQ(0xDu, LinkState() & 0xF);  // bulk data pending
-}
-
-TEST_F(CardsimLink, StatusRequestRefusedForOtherCodesAndShortBuffers) {
-  Open(CardType::Pcie);
-  struct Case { uint32_t code, outLength; bool withOut; } cases[] = {
-      {0x222000, 4, true}, {0x222004, 3, true}, {0x222004, 4, false}};
-  for (const auto& c : cases) {
-    uint8_t out[4];
-    EXPECT_NE(0u, Card().DeviceIoControl(c.code, nullptr, 0, c.withOut ? out : nullptr, c.outLength, nullptr))
-        << std::hex << c.code << " " << c.outLength;
-  }
+  // Other request codes and short or missing buffers are refused.
+  uint8_t out[4];
+  EXPECT_NE(0u, Card().DeviceIoControl(0x222000, nullptr, 0, out, 4, nullptr));
+  EXPECT_NE(0u, Card().DeviceIoControl(0x222004, nullptr, 0, out, 3, nullptr));
+  EXPECT_NE(0u, Card().DeviceIoControl(0x222004, nullptr, 0, nullptr, 4, nullptr));
 }
 
 TEST_F(CardsimLink, FrameLengthsByCardType) {
@@ -169,8 +163,6 @@ TEST_F(CardsimLink, UsbStatusShowsAStaleReplyUntilItIsDrained) {
   EXPECT_EQ(0x50u, b[1]);
   uint8_t drain[512];
   ASSERT_EQ(0u, Card().CmdRecv(drain, 512));
-  EXPECT_EQ(0x55u, drain[0]);
-  EXPECT_EQ(0x50u, drain[1]);
   ASSERT_EQ(0u, Card().SendComCmd(0, 0xDF, 0, 0, b, 4));
   EXPECT_EQ(0x51u, b[1]);
 }
@@ -192,15 +184,6 @@ TEST_F(CardsimLink, ControlRequestsBelongToTheirCardType) {
   }
   uint8_t b[4];
   EXPECT_NE(0u, Card().SendComCmd(1, 0xA2, 0, 0, b, 1));  // direction is always 0
-}
-
-TEST_F(CardsimLink, UsbFirmwareBytes) {
-  Open(CardType::Usb);
-  cardsim_set_usb_firmware(0x30, 0xFE);
-  uint8_t b[2] = {};
-  ASSERT_EQ(0u, Card().SendComCmd(0, 0xDC, 0, 0, b, 2));
-  EXPECT_EQ(0x30u, b[0]);
-  EXPECT_EQ(0xFEu, b[1]);
 }
 
 TEST_F(CardsimLink, SecondaryCardAnswerComesThroughTheBufferOrTheValueOn32Bit) {

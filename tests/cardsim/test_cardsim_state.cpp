@@ -1,6 +1,7 @@
 // The state file (CARDSIM_STATE): what a host process started after another one died finds on the
 // card. A "new process" is played by a reset with the variable unset (the defaults, the file left
 // alone) followed by a load, which is what the library does when it is loaded.
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -56,6 +57,13 @@ class CardsimState : public CardsimTest {
     const Reply r = Exchange(command, p1, p2);
     return r.rc ? ~uint64_t{0} : (uint64_t{r.r0} << 32) | r.r1;
   }
+  // The first two bytes a control request answers, the first one high.
+  static uint64_t Control(uint32_t request) {
+    CardModel::Global().OpenDriver(0);
+    uint8_t b[2] = {0xCC, 0xCC};
+    CardModel::Global().SendComCmd(0, request, 0, 0, b, 2);
+    return uint64_t{b[0]} << 8 | b[1];
+  }
   template <class F>
   static uint64_t Peek(F f) {
     return CardModel::Global().With([&](CardConfig& c, CardState& s, CardFaults&) -> uint64_t { return f(c, s); });
@@ -82,11 +90,7 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
       {"off-line mode by flag 0x20", CardType::Usb, [] { Answer(82, 0, 0x20); }, StatusWords, 0},
       {"status flags", CardType::Usb, [] { cardsim_set_status_flags(0x8001); }, StatusWords,
        0x8001 | (1u << 26)},
-      {"task id by flag 0x8000 and its count", CardType::Usb,
-       [] {
-         Answer(82, 4, 0x8000);
-         Answer(82, 12, 0x8000);
-       },
+      {"task id by flag 0x8000 and its count", CardType::Usb, [] { Answer(82, 4, 0x8000), Answer(82, 12, 0x8000); },
        [] { return Flag(0x8000) ^ (uint64_t{State().task_id} << 8); }, (uint64_t{12} << 32) | 2 | (12u << 8)},
       {"flag without an effect", CardType::Pcie, [] { Answer(82, 0xABCD, 1u << 31); },
        [] { return Flag(1u << 31); }, (uint64_t{0xABCD} << 32) | 1},
@@ -98,27 +102,10 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
        (uint64_t{0x300} << 32) | 0x3000},
       {"hardware words", CardType::Pcie, [] { cardsim_set_hw_words(0x1234, 0x5678, 0x9A, 0xBC); },
        [] { return Answer(81) ^ (Answer(84) << 1); }, ((uint64_t{0x1234} << 32) | 0x5678) ^ (((uint64_t{0x9A} << 32) | 0xBC) << 1)},
-      {"unique id", CardType::Usb,
-       [] {
-         const uint8_t id[7] = {1, 2, 3, 4, 5, 6, 7};
-         cardsim_set_unique_id(id);
-       },
+      {"unique id", CardType::Usb, [] { cardsim_set_unique_id(std::array<uint8_t, 7>{1, 2, 3, 4, 5, 6, 7}.data()); },
        [] { return Answer(90); }, (uint64_t{0x070605} << 32) | 0x04030201},
-      {"USB start-up mode", CardType::Usb, [] { cardsim_set_usb_startup(1, 0); },
-       [] {
-         CardModel::Global().OpenDriver(0);
-         uint8_t b[2] = {0xCC, 0xCC};
-         CardModel::Global().SendComCmd(0, 0xDF, 0, 0, b, 2);
-         return uint64_t{b[0]};
-       },
-       0},
-      {"USB firmware bytes", CardType::Usb, [] { cardsim_set_usb_firmware(0x30, 0x02); },
-       [] {
-         CardModel::Global().OpenDriver(0);
-         uint8_t b[2] = {};
-         CardModel::Global().SendComCmd(0, 0xDC, 0, 0, b, 2);
-         return uint64_t{b[0]} << 8 | b[1];
-       },
+      {"USB start-up mode", CardType::Usb, [] { cardsim_set_usb_startup(1, 0); }, [] { return Control(0xDF) >> 8; }, 0},
+      {"USB firmware bytes", CardType::Usb, [] { cardsim_set_usb_firmware(0x30, 0x02); }, [] { return Control(0xDC); },
        0x3002},
       {"secondary card", CardType::Pcie, [] { cardsim_set_secondary(0x5, 2); },
        [] { return Peek([](CardConfig& c, CardState&) { return uint64_t{c.secondaryAnswer} << 8 | c.secondaryMode; }); },
@@ -137,11 +124,7 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
        (uint64_t{0x7055} << 48) | (uint64_t{0xA1} << 24) | 0xB2},
       {"stale bulk bytes", CardType::Usb, [] { cardsim_inject_stale_bulk(300); },
        [] { return uint64_t{State().bulk_pending}; }, 300},
-      {"end code of a stopped run", CardType::Usb,
-       [] {
-         Answer(83, 1, 0);
-         Answer(82, 0, 4);
-       },
+      {"end code of a stopped run", CardType::Usb, [] { Answer(83, 1, 0), Answer(82, 0, 4); },
        [] {
          cardsim_fifo f{};
          cardsim_get_fifo(&f);

@@ -24,6 +24,11 @@ void CopyOrThrow(const std::string& from, const std::string& to) {
 }  // namespace
 
 StagedLibrary::StagedLibrary(char cardChar) : cardChar_(cardChar) {
+#if !defined(_WIN32)
+  // The system-wide mutexes of the card are files in the temporary folder: a folder of this test's
+  // own keeps test runs of other build trees on the same machine from taking the same card.
+  plat::SetEnvVar("TMPDIR", root_.Path());
+#endif
   libDir_ = root_.Path() + (cardChar ? std::string("QuenloDLL") + cardChar : std::string("bin")) +
             plat::kPathSep;
   if (!plat::CreateFolders(libDir_)) throw std::runtime_error("cannot create " + libDir_);

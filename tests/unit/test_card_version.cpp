@@ -8,10 +8,7 @@ namespace {
 using CardVersionTest = SystemParaTest;
 
 TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixes) {
-  struct Case {
-    uint32_t version;
-    int32_t justM25p64, cmdWithNum, newBoxCali, checkType;
-  } cases[] = {
+  struct Case { uint32_t version; int32_t justM25p64, cmdWithNum, newBoxCali, checkType; } cases[] = {
       {85, 1, 1, 1, 1}, {96, 1, 1, 1, 2}, {95, 1, 1, 1, 1}, {80, 1, 1, 1, 1}, {79, 1, 1, 0, 0},
       {64, 1, 1, 0, 0}, {63, 1, 0, 0, 0}, {56, 1, 0, 0, 0}, {55, 0, 0, 0, 0}, {0, 0, 0, 0, 0},
       {0xFFFFFFFFu, 1, 1, 1, 2},
@@ -54,11 +51,7 @@ TEST_F(CardVersionTest, MismatchIsRefusedWithABoxAndNothingWritten) {
       "topmost ok: The card version recorded by the software does not match the current card version. "
       "Please apply a V6 patch or reinstall the software.";
   const std::string zh = "topmost ok: 软件记录的卡版本与当前卡版本不匹配，请重新打V6补丁或重装软件";
-  struct Case {
-    uint32_t version;
-    uint8_t langZh;
-    const std::string* box;
-  } cases[] = {
+  struct Case { uint32_t version; uint8_t langZh; const std::string* box; } cases[] = {
       {96, 0, &en},  // check layout differs
       {79, 1, &zh},  // box calibration and check layout differ
       {63, 0, &en},  // plain command numbers differ
@@ -93,10 +86,7 @@ TEST_F(CardVersionTest, NandFlashKeyIsNeverCompared) {
 }
 
 TEST_F(CardVersionTest, FlashAreaMapByFlashLayout) {
-  struct Case {
-    uint32_t version;
-    FlashAreaMap map;
-  } cases[] = {
+  struct Case { uint32_t version; FlashAreaMap map; } cases[] = {
       {56, {0x100000, 0x130000, 0x110000, 0x120000, 0x140000, 0x10000, 0, 0x50000}},
       {55, {0x100000, 0x1DA00, 0x1C000, 0x1C200, 0x1D000, 0x200, 0x1C600, 0x1CA00}},
   };
@@ -108,11 +98,7 @@ TEST_F(CardVersionTest, FlashAreaMapByFlashLayout) {
 }
 
 TEST_F(CardVersionTest, ExtendedCommandNumbers) {
-  struct Case {
-    uint32_t version;
-    uint32_t n;
-    uint32_t sent;
-  } cases[] = {
+  struct Case { uint32_t version; uint32_t n; uint32_t sent; } cases[] = {
       {63, 288, 0x2055}, {63, 289, 0x2155}, {63, 297, 0x2955}, {63, 309, 0x3555},
       {63, 329, 0x4955}, {63, 330, 0x4A55},
       {64, 288, 288},    {64, 289, 289},    {64, 330, 330},

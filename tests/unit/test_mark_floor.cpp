@@ -57,7 +57,6 @@ class FloorTest : public ::testing::Test {
   qztest::TempDir dir;
 };
 
-
 TEST_F(FloorTest, AppendersStampTheFloorClock) {
   struct Case {
     const char* name;
@@ -83,10 +82,7 @@ TEST_F(FloorTest, AppendersStampTheFloorClock) {
     c.append();
     EXPECT_EQ(F(0).ch3, c.expected);
     EXPECT_EQ(F(0).clock, c.clockAfter);
-    for (int i = 0; i < kFloorChannels; ++i)
-      if (i != CH_MAIN) {
-        EXPECT_TRUE(F(0).ch[i]->empty()) << i;
-      }
+    for (int i = 0; i < kFloorChannels; ++i) EXPECT_EQ(F(0).ch[i]->empty(), i != CH_MAIN) << i;
   }
 }
 
@@ -115,19 +111,16 @@ TEST_F(FloorTest, ShiftedWordsAreStampedFromTheClock) {
   EXPECT_EQ(F(0).ch3.size(), 7u);
 }
 
-TEST_F(FloorTest, ResetKeepsCapacityAndRestoresTheRecords) {
+TEST_F(FloorTest, ResetRestoresTheRecords) {
   CMarkFloor& f = F(0);
-  for (int i = 0; i < kFloorChannels; ++i) f.ch[i]->assign(300, TimedWord{7, 1});
+  for (int i = 0; i < kFloorChannels; ++i) f.ch[i]->assign(3, TimedWord{7, 1});
   f.nLineTime[0] = f.nLineTime[1] = f.nLineTime[2] = 9;
   f.laserState[1] = {3, 5, 6};
   f.wavePower[0] = {4, 8};
   f.clock = 77;
   f.bAnchored = 1;
   f.Reset();
-  for (int i = 0; i < kFloorChannels; ++i) {
-    EXPECT_TRUE(f.ch[i]->empty()) << i;
-    EXPECT_GE(f.ch[i]->capacity(), 300u) << i;
-  }
+  for (int i = 0; i < kFloorChannels; ++i) EXPECT_TRUE(f.ch[i]->empty()) << i;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(f.nLineTime[i], 0);
   for (int l = 0; l < 2; ++l) {
     EXPECT_EQ(f.laserState[l].nState, 0u);
@@ -149,25 +142,6 @@ TEST_F(FloorTest, UpdateClockComparesSigned) {
   f.ch7 = {{25, 1}};
   f.UpdateClock();
   EXPECT_EQ(f.clock, 40u);  // the last word of each channel
-}
-
-TEST_F(FloorTest, CursorsFollowTheBoundFloor) {
-  CMarkFloor::Push();
-  CMarkFloor& f = F(1);
-  const FloorCursors& c = g_FloorCursors;
-  EXPECT_EQ(g_pCurFloor, &f);
-  EXPECT_EQ(&CurFloor(), &f);
-  EXPECT_EQ(c.pMain, &f.ch3);
-  EXPECT_EQ(c.pGalvo, &f.ch0);
-  EXPECT_EQ(c.pLineTime, f.nLineTime);
-  EXPECT_EQ(c.laser[0].pFirst, &f.ch1);
-  EXPECT_EQ(c.laser[0].pSecond, &f.ch6);
-  EXPECT_EQ(c.laser[1].pFirst, &f.ch4);
-  EXPECT_EQ(c.laser[1].pSecond, &f.ch7);
-  EXPECT_EQ(c.laser[1].pState, &f.laserState[1]);
-  EXPECT_EQ(c.wave[0].pList, &f.ch2);
-  EXPECT_EQ(c.wave[1].pList, &f.ch5);
-  EXPECT_EQ(c.wave[1].pPower, &f.wavePower[1]);
 }
 
 TEST_F(FloorTest, MergeOffsetTakesTheLargestCandidate) {
@@ -201,15 +175,6 @@ TEST_F(FloorTest, MergeOffsetTakesTheLargestCandidate) {
     for (auto [ch, t] : c.upperFirst) F(1).ch[ch]->assign({{T(t), 3}, {T(t + 50000), 4}});
     EXPECT_EQ(ComputeFloorMergeOffset(F(0), F(1)), c.offset);
   }
-}
-
-TEST_F(FloorTest, MergeUpperFloorOnFloorZeroDoesNothing) {
-  F(0).ch0 = {{5, 1}};
-  F(1).ch0 = {{1, 2}};
-  F(1).clock = 999999;
-  EXPECT_TRUE(MergeUpperFloor(0, 0));
-  EXPECT_EQ(F(0).ch0.size(), 1u);
-  EXPECT_EQ(F(1).ch0.size(), 1u);
 }
 
 TEST_F(FloorTest, UpperFloorMovesDownOnceItReachesTheThreshold) {
@@ -250,6 +215,9 @@ TEST_F(FloorTest, UpperFloorMovesDownOnceItReachesTheThreshold) {
 
 TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShift) {
   F(0).ch3 = {{2000, 0x62000001}};
+  F(1).ch0 = {{1, 2}};
+  EXPECT_TRUE(MergeUpperFloor(0, 0));  // nothing above floor 0
+  EXPECT_EQ(F(1).ch0.size(), 1u);
   CMarkFloor::Push();
   AppendStreamWord(10, 0, 0x62000002);
   bStopMark = 1;
@@ -306,56 +274,48 @@ TEST_F(FloorTest, FloorScopePopsOnNormalExit) {
   EXPECT_FALSE(MarkFailed());
 }
 
-TEST_F(FloorTest, AnExceptionInsideAFloorFailsTheJobAndRebindsFloorZero) {
-  try {
-    FloorScope scope;
-    AppendStreamWord(5, 0, 0x62000001);
-    throw std::runtime_error("generator");
-  } catch (const std::runtime_error&) {
+// Whatever leaves a floor early, floor 0 is bound again and the job keeps the first failure's text.
+TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
+  struct Case { const char* name; void (*body)(); uint32_t code; const char* text; };  // code 0: another exception
+  const Case cases[] = {
+      {"an exception between push and pop",
+       [] { FloorScope s; AppendStreamWord(5, 0, 0x62000001); throw std::runtime_error("generator"); }, 0,
+       "ERROR:  floor 1 left by an exception!!! "},
+      {"a failure keeps its own text", [] { FloorScope s; SetMarkErrorAndThrow(29, "generator failed"); }, 29,
+       "generator failed"},
+      {"a nested third floor", [] { FloorScope outer; FloorScope inner; }, 2, "ERROR:  nfloor == 2!!! "},
+      // Windows of 0: floor 0's word at 5000 is merged at once; the upper floor then lands at offset 0
+      // (floor 0's channels are empty), earlier than the merge time, and its pop fails.
+      {"a failing pop",
+       [] {
+         g_SystemPara.HowLongTimeFirstBuf = 0;
+         g_SystemPara.nSteadyWindowUs = 0;
+         g_FloorCursors.pGalvo->push_back({5000, 0x01000123});
+         g_MarkData2Fifo.Flush(0);
+         ASSERT_TRUE(F(0).ch0.empty());
+         FloorScope scope;
+         g_FloorCursors.laser[0].pFirst->push_back({10, 0x16000001});
+       },
+       2, "数据流时间非依次递增，请联系供应商!!! \n maxOld=5000 idx=0 info=1000123 \n nextTm=10 idx=1 info=16000001"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    bStopMark = 0;
+    CMarkJob::InitJob(1);
+    F(0).Reset();
+    if (c.code) {
+      ExpectCode(c.code, 0, c.body);
+    } else {
+      EXPECT_THROW(c.body(), std::runtime_error);
+    }
+    EXPECT_EQ(nFloor, 0);
+    EXPECT_EQ(g_pCurFloor, &F(0));
+    EXPECT_EQ(MarkErrorText(), c.text);
   }
-  EXPECT_EQ(nFloor, 0);
-  EXPECT_EQ(g_pCurFloor, &F(0));
-  EXPECT_EQ(MarkErrorText(), "ERROR:  floor 1 left by an exception!!! ");
-  // A later write lands on floor 0, not on the abandoned floor.
+  // After an abandoned floor a write lands on floor 0.
+  F(0).Reset();
   AppendStreamWord(1, 0, 0x62000002);
   EXPECT_EQ(F(0).ch3, (Words{{1, 0x62000002}}));
-}
-
-TEST_F(FloorTest, AFailureInsideAFloorKeepsItsOwnText) {
-  ExpectCode(29, 0, [] {
-    FloorScope scope;
-    SetMarkErrorAndThrow(29, "generator failed");
-  });
-  EXPECT_EQ(nFloor, 0);
-  EXPECT_EQ(MarkErrorText(), "generator failed");
-}
-
-TEST_F(FloorTest, ANestedThirdFloorUnwindsToFloorZero) {
-  ExpectCode(2, 0, [] {
-    FloorScope outer;
-    FloorScope inner;
-  });
-  EXPECT_EQ(nFloor, 0);
-  EXPECT_EQ(&CurFloor(), &F(0));
-  EXPECT_EQ(MarkErrorText(), "ERROR:  nfloor == 2!!! ");
-}
-
-TEST_F(FloorTest, AFailingPopRebindsFloorZeroAndPropagates) {
-  // Windows of 0: every flush merges everything. Floor 0's word at 5000 is merged; the upper floor
-  // then lands at offset 0 (floor 0's channels are empty), earlier than the merge time.
-  g_SystemPara.HowLongTimeFirstBuf = 0;
-  g_SystemPara.nSteadyWindowUs = 0;
-  g_FloorCursors.pGalvo->push_back({5000, 0x01000123});
-  g_MarkData2Fifo.Flush(0);
-  ASSERT_TRUE(F(0).ch0.empty());
-  ExpectCode(2, 0, [] {
-    FloorScope scope;
-    g_FloorCursors.laser[0].pFirst->push_back({10, 0x16000001});
-  });
-  EXPECT_EQ(nFloor, 0);
-  EXPECT_EQ(&CurFloor(), &F(0));
-  EXPECT_EQ(MarkErrorText(),
-            "数据流时间非依次递增，请联系供应商!!! \n maxOld=5000 idx=0 info=1000123 \n nextTm=10 idx=1 info=16000001");
 }
 
 }  // namespace

@@ -44,11 +44,7 @@ TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefault) {
 #define FIELD(f) [](const SystemPara& p) { return static_cast<double>(p.f); }
 
 TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
-  struct Case {
-    const char* cfg;
-    double (*field)(const SystemPara&);
-    double expected;
-  } cases[] = {
+  struct Case { const char* cfg; double (*field)(const SystemPara&); double expected; } cases[] = {
       {"[main]\nnRecordSleep=12abc\n", FIELD(nRecordSleep), 12},
       {"[Main]\nbRecordCheck=\n", FIELD(bRecordCheck), 0},  // present but empty
       {"[HARDWARE]\nMarkEnd_Y=5\n", FIELD(MarkEnd_X), 0},
@@ -100,12 +96,7 @@ TEST_F(SystemParaTest, FirstBufferWindowAndItsBox) {
   const std::string en =
       "topmost ok: The parameter nHowLongTimeFirstBuf cannot be set to be greater than 30000000";
   const std::string zh = "topmost ok: 参数nHowLongTimeFirstBuf设置不能大于30000000";
-  struct Case {
-    const char* cfg;
-    uint8_t langZh;
-    uint32_t first, window;
-    std::string box;
-  } cases[] = {
+  struct Case { const char* cfg; uint8_t langZh; uint32_t first, window; std::string box; } cases[] = {
       {"[Main]\nHowLongTimeFirstBuf=40000000\n[OTHER]\ndbBufLenCompFirst=1.5\n", 0, 40000000, 38000000, en},
       {"[Main]\nHowLongTimeFirstBuf=40000000\n", 1, 40000000, 24000000, zh},
       {"[Main]\nHowLongTimeFirstBuf=30000000\n", 0, 30000000, 18000000, ""},
@@ -133,11 +124,7 @@ TEST_F(SystemParaTest, LogLevelGoesToTheDailyLog) {
 }
 
 TEST_F(SystemParaTest, LaserSwitchWhileOnOverridesTheLightPath) {
-  struct Case {
-    const char* cfg;
-    uint8_t type1, type2, type1Or2;
-    int32_t ioIn, pause, offOn;
-  } cases[] = {
+  struct Case { const char* cfg; uint8_t type1, type2, type1Or2; int32_t ioIn, pause, offOn; } cases[] = {
       {"[LASER]\nOSS_TYPE=2\nIoInFromOss=4\n[FIBER]\nLASER_OFF_ON_INTEVAL=70\n", 0, 0, 0, 0, 0, 10},
       {"[LASER]\nOSS_TYPE=1\nIoInFromOss=4\n", 1, 0, 0, 0, 0, 10},
       {"[LASER]\nOSS_TYPE=2\nIoInFromOss=4\n[FIBER]\nLASER_OFF_ON_INTEVAL=70\n"
@@ -163,9 +150,8 @@ TEST_F(SystemParaTest, LaserSerialSectionBySelector) {
       "[CCDCOMM]\nTIMEOUT=7\nBAUD=5\nMODE=3\nEParity=0\nnCCDEven1Odd0=1\n"
       "[Uart]\nBAUD=10\nEParity=20\nnUartEven1Odd0=1\n[UartCW]\nBAUD=11\nEParity=21\n"
       "[UartRed]\nBAUD=12\nEParity=22\n");
-  struct Case {
-    int32_t selector, baud, parity;
-  } cases[] = {{0, 10, 20}, {1, 11, 21}, {2, 12, 22}, {3, 11, 21}, {4, 10, 20}, {-1, 10, 20}};
+  struct Case { int32_t selector, baud, parity; } cases[] = {
+      {0, 10, 20}, {1, 11, 21}, {2, 12, 22}, {3, 11, 21}, {4, 10, 20}, {-1, 10, 20}};
   for (const Case& c : cases) {
     WriteMainCfgInt("Uart", "nSerialFor3YLPN2Red1CW0none", c.selector);
     g_SystemPara.InitParaSerial();

@@ -30,11 +30,7 @@ TEST_F(SystemParaTest, LaserTypeChangeIsWrittenBackAndLoggedOnce) {
 
 TEST_F(SystemParaTest, LightPathFlagsFromOssType) {
   WriteCfg("[LASER]\nIoInFromOss=6\n");
-  struct Case {
-    int32_t t;
-    uint8_t type2, type1, type1Or2, type3, energy;
-    int32_t slaves, ioIn;
-  } cases[] = {
+  struct Case { int32_t t; uint8_t type2, type1, type1Or2, type3, energy; int32_t slaves, ioIn; } cases[] = {
       {0, 0, 0, 0, 0, 0, 9, 0}, {1, 0, 1, 1, 0, 0, 9, 6}, {2, 1, 0, 1, 0, 0, 9, 6},
       {3, 0, 0, 0, 1, 0, 9, 0}, {4, 0, 0, 0, 0, 1, 1, 0}, {5, 0, 0, 0, 0, 1, 2, 0},
       {6, 0, 0, 0, 0, 1, 3, 0}, {7, 0, 0, 0, 0, 0, 9, 0}, {-1, 0, 0, 0, 0, 0, 9, 0},
@@ -61,9 +57,7 @@ TEST_F(SystemParaTest, SectionsThatDependOnTheLaserKind) {
       "[Main]\nMarkEndResetDaToZero=11\n[FIBER]\nMarkEndResetDaToZero=12\nLASER_OFF_ON_INTEVAL=102\n"
       "[YAG]\nLASER_OFF_ON_INTEVAL=100\n[YLR]\nLASER_OFF_ON_INTEVAL=101\n[SPI]\nLASER_OFF_ON_INTEVAL=103\n"
       "[EP]\nLASER_OFF_ON_INTEVAL=104\n[LASER]\nLASER_OFF_ON_INTEVAL=105\nMarkEndResetDaToZero=13\n";
-  struct Case {
-    int32_t type, reset, offOn;
-  } cases[] = {
+  struct Case { int32_t type, reset, offOn; } cases[] = {
       {0, 11, 100}, {1, 11, 101}, {2, 12, 102}, {3, 11, 103}, {4, 11, 104},
       {5, 11, 105}, {6, 11, 102}, {7, 11, 101},
       // Kinds this library does not know: "Main" and the default interval, read from nowhere.

@@ -23,11 +23,7 @@ void ExpectWait(const std::string& name, uint32_t kind, uint32_t mask, uint32_t 
 }
 
 TEST_F(SystemParaTest, AcknowledgePatternAndLaserWaits) {
-  struct Case {
-    const char* cfg;
-    uint32_t previous;
-    uint32_t expected;
-  } cases[] = {
+  struct Case { const char* cfg; uint32_t previous; uint32_t expected; } cases[] = {
       {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=1\n", 0x55, 0x6000000},
       {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=2\n", 0x55, 0xC00000},
       {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=3\n", 0x55, 0x55},  // kept
@@ -48,10 +44,7 @@ TEST_F(SystemParaTest, AcknowledgePatternAndLaserWaits) {
 }
 
 TEST_F(SystemParaTest, EnergySplitWaits) {
-  struct Case {
-    const char* cfg;
-    uint32_t S, T;
-  } cases[] = {
+  struct Case { const char* cfg; uint32_t S, T; } cases[] = {
       {"", 0, 0x800},  // no energy splitting: no slave inputs
       {"[LASER]\nOSS_TYPE=5\n", 0x3000, 0x800},
       {"[LASER]\nOSS_TYPE=6\nnIO_OSS_Energy_Host_Ready_I=30\nnIO_OSS_Energy_Trig_I=40\n", 0xC0000000, 0x100},
@@ -113,43 +106,27 @@ class WorkerThreadsTest : public SystemParaTest {
   }
 };
 
-TEST_F(WorkerThreadsTest, StartAndStop) {
+TEST_F(WorkerThreadsTest, StartStopAndFailedCreation) {
+  auto expectRunning = [](int running) {
+    EXPECT_EQ(g_bMonitorRunning.load(), running);
+    EXPECT_EQ(g_bCheckRunning.load(), running);
+  };
   g_bStopThreads.store(1);
   StartWorkerThreads();
   EXPECT_EQ(g_bStopThreads.load(), 0);
-  EXPECT_EQ(g_bMonitorRunning.load(), 1);
-  EXPECT_EQ(g_bCheckRunning.load(), 1);
+  expectRunning(1);
+  plat::Thread::FailCreationForTest(true);  // any creation attempt now fails and clears its flag
+  StartWorkerThreads();                      // a second start attempts none
+  expectRunning(1);
 
   StopWorkerThreads();  // returns when both have ended and cleared their flags
   EXPECT_EQ(g_bStopThreads.load(), 1);
-  EXPECT_EQ(g_bMonitorRunning.load(), 0);
-  EXPECT_EQ(g_bCheckRunning.load(), 0);
-
-  StartWorkerThreads();  // a new pair after a stop
-  EXPECT_EQ(g_bMonitorRunning.load(), 1);
-  EXPECT_EQ(g_bCheckRunning.load(), 1);
-}
-
-TEST_F(WorkerThreadsTest, SecondStartStartsNothing) {
+  expectRunning(0);
   StartWorkerThreads();
-  // Any creation attempt would now fail and clear its flag; a second start must not attempt one.
-  plat::Thread::FailCreationForTest(true);
-  StartWorkerThreads();
-  EXPECT_EQ(g_bMonitorRunning.load(), 1);
-  EXPECT_EQ(g_bCheckRunning.load(), 1);
-  EXPECT_EQ(g_bStopThreads.load(), 0);
-}
-
-TEST_F(WorkerThreadsTest, FailedCreationClearsTheRunningFlags) {
-  plat::Thread::FailCreationForTest(true);
-  StartWorkerThreads();
-  EXPECT_EQ(g_bMonitorRunning.load(), 0);
-  EXPECT_EQ(g_bCheckRunning.load(), 0);
-
+  expectRunning(0);
   plat::Thread::FailCreationForTest(false);
-  StartWorkerThreads();  // the monitor is not running: the next start tries again
-  EXPECT_EQ(g_bMonitorRunning.load(), 1);
-  EXPECT_EQ(g_bCheckRunning.load(), 1);
+  StartWorkerThreads();  // the monitor is not running: the next start makes a new pair
+  expectRunning(1);
 }
 
 TEST_F(WorkerThreadsTest, FullReadStartsThePairOnce) {
