@@ -271,6 +271,7 @@ uint32_t CardModel::SendComCmd(uint32_t direction, uint32_t request, uint32_t va
   e.p2 = index;
   Log(e);
   if (direction != 0) return 1;
+  if (faults_.controlFailAt && --faults_.controlFailAt == 0) return 1;
   auto* out = static_cast<uint8_t*>(buffer);
   if (cfg_.type == CardType::Usb) {
     if (request == kReqUsbStatus) {

@@ -152,6 +152,7 @@ struct CardFaults {
   uint32_t loseAtSend = 0;
   uint32_t loseAtChunk = 0;
   uint32_t wrongEchoAt = 0;
+  uint32_t controlFailAt = 0;
   uint32_t toggleAt = 0;
   uint32_t toggleMode = 0;
   uint32_t holdLow = 0;

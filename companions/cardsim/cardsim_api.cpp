@@ -192,6 +192,10 @@ uint32_t CARDSIM_CALL cardsim_fault_wrong_echo(uint32_t n) {
   return Set([&](CardConfig&, CardState&, CardFaults& x) { x.wrongEchoAt = n; });
 }
 
+uint32_t CARDSIM_CALL cardsim_fault_control_fail(uint32_t n) {
+  return Set([&](CardConfig&, CardState&, CardFaults& x) { x.controlFailAt = n; });
+}
+
 uint32_t CARDSIM_CALL cardsim_fault_toggle(uint32_t n, uint32_t mode) {
   if (n != 0 && mode != 1 && mode != 2) return 1;
   return Set([&](CardConfig&, CardState&, CardFaults& x) {

@@ -283,6 +283,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_lose_at(uint32_t n);
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_lose_at_chunk(uint32_t n);
 /* The reply to the n-th command frame echoes the word with another sequence nibble (word ^ 0x1000). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_wrong_echo(uint32_t n);
+/* The n-th control request (QZ_SendComCmd) fails; the card stays connected. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_control_fail(uint32_t n);
 /* The n-th link status read shows a bad toggle nibble: mode 1 the previous nibble again, mode 2
    nibble 0. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_toggle(uint32_t n, uint32_t mode);
@@ -326,7 +328,7 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_trace_clear(void);
   X(cardsim_set_sticky) X(cardsim_set_status_flags) X(cardsim_set_answer) X(cardsim_clear_answers)      \
   X(cardsim_get_flag) X(cardsim_set_secondary) X(cardsim_set_link_fields) X(cardsim_set_link_latches)   \
   X(cardsim_log_count) X(cardsim_log_get) X(cardsim_log_clear) X(cardsim_fault_lose_at)                 \
-  X(cardsim_fault_lose_at_chunk) X(cardsim_fault_wrong_echo) X(cardsim_fault_toggle)                   \
+  X(cardsim_fault_lose_at_chunk) X(cardsim_fault_wrong_echo) X(cardsim_fault_control_fail) X(cardsim_fault_toggle)                   \
   X(cardsim_fault_hold_low) X(cardsim_inject_stale_reply) X(cardsim_inject_stale_bulk)                 \
   X(cardsim_set_latency_us) X(cardsim_set_consume) X(cardsim_set_start_threshold) X(cardsim_get_fifo)    \
   X(cardsim_step_us) X(cardsim_trace_count) X(cardsim_trace_get) X(cardsim_trace_clear)

@@ -46,6 +46,18 @@ TEST(Startup, BareFolderShowsEveryCompanionBoxInEnglishThenWorks) {
   EXPECT_TRUE(plat::FileExists(lib.LogDir() + DailyLogName()));
 }
 
+TEST(Startup, FreeingTheLibraryDoesNotUnloadIt) {
+  StagedLibrary lib;
+  ASSERT_TRUE(lib.Load());
+  auto getSwVer = lib.Get<decltype(&QZ_GetSwVer)>("QZ_GetSwVer");
+  ASSERT_NE(getSwVer, nullptr);
+  lib.Free();
+  // The library stays mapped until the process ends: its exports still answer.
+  uint32_t v = 0;
+  EXPECT_EQ(getSwVer(&v), 0u);
+  EXPECT_EQ(v, 0x3454u);
+}
+
 TEST(Startup, ChineseLanguageFileStillShowsCompanionBoxesInEnglish) {
   StagedLibrary lib;
   lib.AddExampleLanguageFiles();

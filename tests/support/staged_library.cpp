@@ -87,6 +87,11 @@ bool StagedLibrary::Load() {
   return module_ != nullptr;
 }
 
+void StagedLibrary::Free() {
+  if (module_) plat::FreeModule(module_);
+  module_ = nullptr;
+}
+
 void* StagedLibrary::Symbol(const char* name) const { return module_ ? plat::FindSymbol(module_, name) : nullptr; }
 
 std::vector<std::string> StagedLibrary::Boxes() const { return ReadLines(BoxLogPath()); }

@@ -46,6 +46,8 @@ class StagedLibrary {
   // Loads the library; false when the system refused it.
   bool Load();
   void* Symbol(const char* name) const;
+  // The host's call to free the library.
+  void Free();
   template <class F>
   F Get(const char* name) const {
     return reinterpret_cast<F>(Symbol(name));

@@ -189,15 +189,18 @@ TEST_F(SimCardTest, ReadyBitThatNeverRisesGivesUpAfterThreeSeconds) {
 
 TEST_F(SimCardTest, UsbOpenFailuresShowTheirBoxes) {
   struct Case {
-    uint32_t mode;
+    uint32_t startup;      // start-up mode of the card's status request
+    uint32_t controlFail;  // the n-th control request fails
     const char* box;
   } cases[] = {
-      {1, "topmost ok: Board initialization incomplete 0"},
-      {2, "topmost ok: Open failed, 268 channel exception 10"},
+      {0, 1, "topmost ok: USB control channel communication failed!"},
+      {1, 0, "topmost ok: Board initialization incomplete 0"},
+      {2, 0, "topmost ok: Open failed, 268 channel exception 10"},
   };
   for (const Case& c : cases) {
     Stage(0);
-    cardsim_set_usb_startup_(c.mode, 0);
+    cardsim_set_usb_startup_(c.startup, 0);
+    cardsim_fault_control_fail_(c.controlFail);
     EXPECT_EQ(OpenLink(), 1u);
     ASSERT_FALSE(Boxes().empty());
     EXPECT_EQ(Boxes().back(), c.box);
