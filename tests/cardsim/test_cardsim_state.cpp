@@ -169,8 +169,11 @@ TEST_F(CardsimState, CloseAndReopenThroughTheLoadedLibraryKeepTheFileInStep) {
   cardsim_set_run_state(1, 9, 0);
   ASSERT_EQ(0u, Exchange(82, 0, 0x20).rc);
 
-  plat::ModuleHandle m =
-      plat::LoadModule(std::string(QZ_DEPLOY_DIR) + plat::kPathSep + plat::CompanionFileName("Portlane"));
+  // A copy of its own, so that the library is loaded fresh (and reads the file) whatever this
+  // process loaded before.
+  const std::string copy = dir_.File(plat::CompanionFileName("Portlane"));
+  ASSERT_TRUE(plat::CopyFilePath(std::string(QZ_DEPLOY_DIR) + plat::kPathSep + plat::CompanionFileName("Portlane"), copy));
+  plat::ModuleHandle m = plat::LoadModule(copy);
   ASSERT_NE(nullptr, m);
   auto open = reinterpret_cast<uint32_t(CARDSIM_CALL*)(uint32_t)>(plat::FindSymbol(m, "QZ_OpenDriver"));
   auto close = reinterpret_cast<uint32_t(CARDSIM_CALL*)()>(plat::FindSymbol(m, "QZ_CloseDriver"));
