@@ -16,6 +16,7 @@
 #include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "frame/worker_threads.h"
+#include "mark/mark_job.h"
 #include "platform/clock.h"
 #include "platform/system_mutex.h"
 #include "qzmark.h"
@@ -54,7 +55,7 @@ std::string CardMutexName(uint16_t cardType, uint16_t pid) {
 }
 
 const char* SubStateName(uint32_t runState, uint32_t subState) {
-  if (runState == 2) {
+  if (runState & 2) {
     switch (subState) {
       case 1: return "FLASH_EREASE\r\n";
       case 2: return "FLASH_USB2RAM\r\n";
@@ -66,7 +67,7 @@ const char* SubStateName(uint32_t runState, uint32_t subState) {
       default: return "";
     }
   }
-  if (runState == 4) {
+  if (runState & 4) {
     switch (subState) {
       case 0: return "FLUSH_HEADER\r\n";
       case 1: return "FLUSH_BOX\r\n";
@@ -206,7 +207,10 @@ uint32_t CloseCardRelease() {
     return RV_CARD_NOT_CONNECTED;
   }
   const uint32_t claim = ConformSysIdleAndSetItBusy(TASK_CARD_CLOSING);
-  if (claim != 0) return claim;
+  if (claim != 0) {
+    if (!g_bConnected) CPortlane::Close();  // lost during the claim: let the link and mutex go
+    return claim;
+  }
   try {
     if (!g_SystemPara.bOpenOnly) SendCmdNoReply(CMD_SET_FLAG, 1, FLAG_OFFLINE);
   } catch (const MyException&) {
@@ -234,6 +238,8 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_GetCardsNo(void* a, void* b) {
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_InitCard() {
   const char* tag = "QZ_InitCard";
   const uint32_t rc = ExportCall(tag, [&]() -> uint32_t {
+    // A job left open by a host whose card was lost no longer holds the library.
+    EndJobOfLostCard();
     SystemPara::InitParaLink(0);
     const CardLinkCfg& link = g_SystemPara.CardLinkCfg;
     g_InfoLog.Write(tag, LOG_INFO, "卡号:%d   V6版本:%x", static_cast<int>(link.PID), kLibraryVersion);

@@ -3,8 +3,8 @@
 // waits for by polling the card's status.
 #include <cstdint>
 
-// Sends command 83 (op, arg) and polls the status until the card reports its operation done
-// (status word 1 & 7 clear) or the card is no longer connected. The poll gives up after
+// Sends command 83 (op, arg) and polls the status until the card reports its operation done (its
+// run state, the first status word & 7, is clear) or the card is no longer connected. The poll gives up after
 // kFlashCmdWaitMs: false then (the card did not finish), true otherwise.
 bool FlashCmdWait(uint32_t op, uint32_t arg);
 

@@ -114,6 +114,10 @@ void CFifoData::BufferStart(uint32_t flag) {
   g_bRunFlag = 1;
   nFinalStatus = 0;
   nStartFlag = flag;
+  // The buffer counts as started before anything can fail, so that a failure here ends the job like
+  // any other (later calls see a failed job, not one that never started).
+  nMarkState = kMarkStateBufferStarted;
+  nStartTick = plat::TickMs();
   if (nRunMode == 2) {
     CloseOfflineFile();
     pOfflineFile = std::fopen((GetModuleDir() + "OffLineFile.tmp").c_str(), "wb");
@@ -125,8 +129,6 @@ void CFifoData::BufferStart(uint32_t flag) {
   } else {
     SendCmdNoReply(CMD_OPERATE, OP_START_RUN, 0);
   }
-  nMarkState = kMarkStateBufferStarted;
-  nStartTick = plat::TickMs();
 }
 
 uint32_t CFifoData::QueryFillLevel() {

@@ -1,4 +1,6 @@
 // The job exports: QZ_MarkStart and QZ_MarkEnd.
+#include <new>
+
 #include "cardlink/card_cmd.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
@@ -39,7 +41,10 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkEnd(uint32_t endArg) {
   return ExportCall("QZ_MarkEnd", [&]() -> uint32_t {
     g_PhaseTimer.Start(PHASE_END);
     g_InfoLog.Write("QZ_MarkEnd", LOG_INFO, "QZ_MarkEnd");
-    if (!g_bConnected) return RV_CARD_NOT_CONNECTED;
+    if (!g_bConnected) {
+      EndJobOfLostCard();
+      return RV_CARD_NOT_CONNECTED;
+    }
     CMarkLock lock;
     if (!lock.Owns()) return CMarkLock::Refuse("QZ_MarkEnd");
     switch (nMarkState.load()) {
@@ -62,6 +67,8 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkEnd(uint32_t endArg) {
       MarkBufferBefore(KIND_END);
     } catch (const MyException&) {
       // The job's failure is recorded; the end goes on.
+    } catch (const std::bad_alloc&) {
+      ReportMemoryFailure("QZ_MarkEnd");
     }
     const uint8_t ok = (bStopMark || MarkFailed()) ? 0 : 1;
     const uint32_t rc = MustEndThread(ok, endArg, ok, 0);

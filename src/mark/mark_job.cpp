@@ -124,6 +124,7 @@ void CMarkJob::InitJob(uint32_t mode) {
   bRunModeNot4 = mode != 4 ? 1 : 0;
   nRunMode = mode == 4 ? 1 : mode;
   bLaserJob = (nRunMode == 0 || nRunMode == 2) ? 1 : 0;
+  g_nLineCount = 0;
   bLaserLocked = 0;
   if (g_SystemPara.bLockLaserAllow) {
     CmdReply reply;
@@ -217,7 +218,7 @@ uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_
                   elapsedMs, static_cast<int>(g_PhaseTimer.FirstBlockSpan()), static_cast<int>(g_PhaseTimer.OtherBlockSpan()),
                   static_cast<int>(g_FifoData.nLastSendTick - g_FifoData.nStartTick), static_cast<int>(g_FifoData.nSendCount),
                   static_cast<int>(g_PhaseTimer.nMaxGapMs),
-                  static_cast<double>(g_nMarkTime > 0 ? g_nMarkTime : 1) / 1000.0);
+                  sentMb / (static_cast<double>(g_nMarkTime > 0 ? g_nMarkTime : 1) / 1e6));
   g_InfoLog.Write(tag, LOG_INFO, "down CheckDdrSpaceCnt=%d DdrSpaceMin=%.3fMB Pfirst=%d Pother=%d Psend=%d Csend=%d PmaxIdle=%d",
                   static_cast<int>(g_FifoData.model.nQueries) - 1, g_FifoData.model.nMinFill / 2048.0,
                   static_cast<int>(g_PhaseTimer.FirstBlockSpan()), static_cast<int>(g_PhaseTimer.OtherBlockSpan()),
@@ -225,13 +226,25 @@ uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_
                   static_cast<int>(g_FifoData.nSendCount), static_cast<int>(g_FifoData.nMaxIdleMs));
   if (offlineDone) finalStatus = kFinalStatusOffline;
   // An offline download that was stopped or failed is not a finished download.
-  if (nRunMode == 2 && (stoppedOrFailed || caught != 0 || MarkFailed())) finalStatus = 0;
+  if ((nRunMode == 2 || offlineDone) && (stoppedOrFailed || caught != 0 || MarkFailed())) finalStatus = 0;
   g_FifoData.nFinalStatus = finalStatus;
   const uint32_t code = (finalStatus >> 8) & 15u;
   if (code != 1) MoveScannerToRest(bLaserJob ? 0 : 1);
   ReportMarkEnd(finalStatus, g_FifoData.bSameData);
   if (code == 1) return RV_OK;
   return caught != 0 ? caught : RV_MARK_FAIL;
+}
+
+void EndJobOfLostCard() {
+  if (g_bConnected) return;
+  CMarkLock lock;
+  if (!lock.Owns() || nMarkState < kMarkStateOpen) return;
+  // The mark task is held from the job start (state -1), and by a buffer started for it.
+  if (nMarkState == kMarkStateOpen || g_FifoData.nStartFlag == 1) ReleaseSystem2Idle();
+  g_bRunFlag = 0;
+  g_FifoData.CloseOfflineFile();
+  nMarkState = kMarkStateIdle;
+  g_InfoLog.Write("EndJobOfLostCard", LOG_INFO, "the job ended with its card lost");
 }
 
 uint32_t RunMarkFlow(uint32_t mode, const std::function<void()>& generator, uint8_t ok, uint32_t endArg,

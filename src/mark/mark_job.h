@@ -86,6 +86,10 @@ uint32_t MarkBufferBefore(uint32_t kind);
 void ReportMarkEnd(uint32_t finalStatus, uint8_t bSameData);
 // Ends the job; 0 or a failure code.
 uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_t offlineDone);
+// Ends a job whose card was lost between its calls, so that the library is not left busy: the task
+// is released, the run flag cleared, the offline file closed and the job set idle. Nothing when the
+// card is connected, no job is open, or a mark call is in progress.
+void EndJobOfLostCard();
 // A whole job in one call around `generator`; 0 or 16.
 uint32_t RunMarkFlow(uint32_t mode, const std::function<void()>& generator, uint8_t ok, uint32_t endArg,
                      uint8_t offlineDone);

@@ -280,6 +280,34 @@ TEST_F(CardHost, CardLostAtEachExchangeOfAClaimAndOfAJob) {
   EXPECT_EQ(MarkEnd(0), 0u);
 }
 
+TEST_F(CardHost, CardLostBetweenTheCallsOfAJobDoesNotLeaveTheLibraryBusy) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  cardsim_fault_lose_at_(1);
+  char text[1024];
+  EXPECT_EQ(GetWaitInfo(text), 1u);  // the card is lost while the job is open
+  cardsim_fault_lose_at_(0);
+  ASSERT_EQ(InitCard(), 0u);  // the abandoned job no longer holds the library
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  EXPECT_EQ(MarkStart(0, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+  // The same when the host ends the job after the loss.
+  cardsim_fault_lose_at_(1);
+  ASSERT_EQ(MarkStart(0, 0, 0), 1u);
+  cardsim_fault_lose_at_(0);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  cardsim_fault_lose_at_(1);
+  EXPECT_EQ(GetWaitInfo(text), 1u);
+  EXPECT_EQ(MarkEnd(0), 1u);
+  cardsim_fault_lose_at_(0);
+  EXPECT_EQ(InitCard(), 0u);
+  EXPECT_TRUE(lib->Boxes().empty());
+}
+
 TEST_F(CardHost, CardLostAtEachExchangeOfAnOpen) {
   Stage(0);
   ASSERT_EQ(InitCard(), 0u);

@@ -9,6 +9,7 @@
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/portlane.h"
+#include "flash/flash_cmd.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
 #include "support/sim_card.h"
@@ -274,6 +275,30 @@ TEST_F(SimCardTest, MissingDriverLinkFailsEveryOperation) {
   g_bConnected = 1;
   uint8_t buf[4];
   ExpectLost([&] { CPortlane::SendComCmd(0xDF, 0, 0, buf, 4); });
+}
+
+}  // namespace
+
+namespace {
+
+using qztest::SimCardTest;
+
+TEST_F(SimCardTest, CardOperationWaitFollowsTheRunState) {
+  Stage(0);
+  ASSERT_EQ(OpenLink(), 0u);
+  EXPECT_TRUE(FlashCmdWait(OP_COMMIT, OP_ARG_COMMIT_ALL));
+  EXPECT_EQ(State().operate_arg, OP_ARG_COMMIT_ALL);
+  // A card whose operation never finishes: the wait gives up after its bound.
+  cardsim_set_run_state_(2, 0, 0);
+  cardsim_set_sticky_(0, 2);
+  const uint32_t start = clock.tick;
+  EXPECT_FALSE(FlashCmdWait(OP_COMMIT, OP_ARG_COMMIT_ALL));
+  EXPECT_GE(clock.tick - start, kFlashCmdWaitMs);
+  // Flags in the second status word do not count as a running operation.
+  cardsim_set_sticky_(0, 0);
+  cardsim_set_run_state_(0, 0, 0);
+  cardsim_set_status_flags_(7);
+  EXPECT_TRUE(FlashCmdWait(OP_COMMIT, OP_ARG_COMMIT_ALL));
 }
 
 }  // namespace

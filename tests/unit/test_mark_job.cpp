@@ -219,10 +219,15 @@ TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
     EXPECT_EQ(e.code, RV_NOT_OPEN_OFFLINE_FILE);
   }
   EXPECT_TRUE(MarkFailed());
+  EXPECT_EQ(nMarkState, kMarkStateBufferStarted);  // a failed job, not one that never started
   EXPECT_TRUE(Has(ErrorLines(), "CFifoData::BufferStart:Can't create download file!"));
   uint32_t value = 9, count = 0;
   cardsim_get_flag_(FLAG_STOP, &value, &count);
   EXPECT_EQ(count, 1u);  // the card's run is stopped
+  EXPECT_EQ(Call(10), 0u);  // later calls add nothing and try no second file
+  EXPECT_EQ(Boxes().size(), 1u);
+  CMarkLock lock;
+  EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
 }
 
 TEST_F(MarkJobTest, StopBeforeTheFirstCallIsKept) {
