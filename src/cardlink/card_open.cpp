@@ -23,14 +23,7 @@
 
 namespace {
 
-constexpr uint32_t kLibraryVersion = 0x3454;
 constexpr uint32_t kOpenLockWaitMs = 30000;  // another process opening a card holds "OpenUsbLock" briefly
-
-// Logs at INFO and ERROR and shows the text.
-void Tell(const char* tag, const std::string& text) { ReportFailure(tag, text); }
-
-// The end of a task that is released inline (opening, counting, closing).
-void EndTaskInline() { ReleaseSystem2Idle(); }
 
 // Takes the system-wide "OpenUsbLock" for the duration of a link open.
 class OpenUsbLock {
@@ -100,16 +93,16 @@ uint32_t OpenCardBigEvent() {
     }
     if (opened) {
       g_bConnected = 1;
-      EndTaskInline();
+      ReleaseSystem2Idle();
       return RV_OK;
     }
     CPortlane::Close();
     LogFailure(tag, StrFormat("打开卡 %d 失败", static_cast<int>(link.PID)));
-    EndTaskInline();
+    ReleaseSystem2Idle();
     return RV_CARD_NOT_CONNECTED;
   } catch (const std::bad_alloc&) {
     CPortlane::Close();
-    EndTaskInline();
+    ReleaseSystem2Idle();
     return ReportMemoryFailure(tag);
   }
 }
@@ -127,11 +120,11 @@ bool stopMarkIfRunning(const CardStatus& status) {
   const CardStatus now = ReadCardStatus();
   if (now.connected && !now.running) {
     if (ReadMainInt("Main", "wob", 0) == 0 && ReadMainInt("Main", "bKvxOSS", 0) == 0)
-      Tell(tag, Lang("板卡处于运行状态，已中止", "The board is in a running state and has been aborted"));
+      ReportFailure(tag, Lang("板卡处于运行状态，已中止", "The board is in a running state and has been aborted"));
     SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_TASK_ID);
     return true;
   }
-  Tell(tag, GetErrText(RV_CARD_MARKING_STOP_FAIL));
+  ReportFailure(tag, GetErrText(RV_CARD_MARKING_STOP_FAIL));
   return false;
 }
 
@@ -152,11 +145,11 @@ bool CAdmin::SynSystemWithCard_() {
     plat::Sleep(2000);
     const CardStatus again = ReadCardStatus();
     if (again.connected && !(again.runState & 4)) {
-      Tell(tag, Lang("板卡处于初始化状态，已中止", "The board is in initialization state and has been aborted"));
+      ReportFailure(tag, Lang("板卡处于初始化状态，已中止", "The board is in initialization state and has been aborted"));
       SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_TASK_ID);
       return true;
     }
-    Tell(tag, Lang("板卡初始化无法完成", "Board initialization cannot be completed"));
+    ReportFailure(tag, Lang("板卡初始化无法完成", "Board initialization cannot be completed"));
     return false;
   }
   if (s.runState == 0) {
@@ -172,19 +165,19 @@ bool CAdmin::SynSystemWithCard_() {
     const CardStatus again = ReadCardStatus();
     if (again.runState == 0) {
       SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_TASK_ID);
-      Tell(tag, StrFormat(Lang("软件未正常关闭，板卡处于%s状态写flash未完成，现已恢复！",
+      ReportFailure(tag, StrFormat(Lang("软件未正常关闭，板卡处于%s状态写flash未完成，现已恢复！",
                                "The software did not shut down properly, and the board is in the %s state. Writing "
                                "flash has not been completed, it has now been restored!"),
                           task));
       return true;
     }
-    Tell(tag, StrFormat(Lang("软件未正常关闭，板卡处于%s状态写flash未完成，无法恢复！",
+    ReportFailure(tag, StrFormat(Lang("软件未正常关闭，板卡处于%s状态写flash未完成，无法恢复！",
                              "The software did not shut down properly, and the board is in the %s state. Writing to "
                              "flash is incomplete and cannot be restored!"),
                         task));
     return false;
   }
-  Tell(tag, StrFormat(Lang("软件未正常关闭，板卡处于%s状态未完成，无法恢复！",
+  ReportFailure(tag, StrFormat(Lang("软件未正常关闭，板卡处于%s状态未完成，无法恢复！",
                            "The software did not shut down properly, and the board is in the %s state. It is "
                            "incomplete and cannot be restored!"),
                       task) +
@@ -215,11 +208,11 @@ uint32_t CloseCardRelease() {
     if (!g_SystemPara.bOpenOnly) SendCmdNoReply(CMD_SET_FLAG, 1, FLAG_OFFLINE);
   } catch (const MyException&) {
     CPortlane::Close();
-    EndTaskInline();
+    ReleaseSystem2Idle();
     throw;
   }
   CPortlane::Close();
-  EndTaskInline();
+  ReleaseSystem2Idle();
   return RV_OK;
 }
 

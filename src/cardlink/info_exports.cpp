@@ -1,10 +1,7 @@
 // Exports that answer without a card.
+#include "cardlink/hw_info.h"
 #include "frame/export_call.h"
 #include "qzmark.h"
-
-namespace {
-constexpr uint32_t kLibraryVersion = 0x3454;
-}
 
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_GetSwVer(uint32_t* version) {
   return ExportCall("QZ_GetSwVer", [&]() -> uint32_t {

@@ -27,18 +27,22 @@ namespace {
 
 const CardLinkCfg& Link() { return g_SystemPara.CardLinkCfg; }
 
-// The secondary card must stay linked during every wait.
-bool SlaveLinkLost() { return Link().bSlaveCard && !bLinked; }
+// Reads the status word; a failed read, or a secondary card that lost its link (reported), is a
+// failure. 0 or 1.
+uint32_t ReadLinkStateChecked() {
+  if (CPortlane::getState() != 0) return 1;
+  if (Link().bSlaveCard && !bLinked) {
+    CPortlane::printLinkFailWhy();
+    return 1;
+  }
+  return 0;
+}
 
 // Polls the status word until `mask` is set; the bulk-chunk wait and WaitState share it. 0 or 1.
 uint32_t PollLinkState(uint32_t mask) {
   const uint32_t start = plat::TickMs();
   for (;;) {
-    if (CPortlane::getState() != 0) return 1;
-    if (SlaveLinkLost()) {
-      CPortlane::printLinkFailWhy();
-      return 1;
-    }
+    if (ReadLinkStateChecked() != 0) return 1;
     if ((g_LinkState & mask) == mask) return 0;
     if (plat::TickMs() - start >= kLinkWaitMs) {
       g_ErrorLog.Write("CPortlane::WaitState", LOG_ERROR, "link state %x: bits %x not ready within %u ms",
@@ -48,8 +52,6 @@ uint32_t PollLinkState(uint32_t mask) {
   }
 }
 
-// One box of the card opening, topmost, in the language of the moment.
-void OpenBox(const std::string& text) { ShowTopmostBox(text); }
 
 }  // namespace
 
@@ -185,7 +187,7 @@ uint32_t CPortlane::LinkSlave() {
   plat::Sleep(link.QualityPeriod);
   if (getState() != 0) return 1;
   if (nLinkLevel < 2) {
-    OpenBox(Lang("副卡未连接，必须连接副卡才能打开卡",
+    ShowTopmostBox(Lang("副卡未连接，必须连接副卡才能打开卡",
                  "The secondary card is not connected, it must be connected to open the card"));
     return 1;
   }
@@ -218,24 +220,16 @@ uint32_t CPortlane::ClearUSB() {
     if (link.bSlaveCard && LinkSlave() != 0) return 1;
     uint8_t scratch[512];
     uint32_t quiet = 0;
-    auto checkedState = [&]() -> bool {
-      if (getState() != 0) return false;
-      if (SlaveLinkLost()) {
-        printLinkFailWhy();
-        return false;
-      }
-      return true;
-    };
     for (int round = 0; round < 100; ++round) {
       plat::Sleep(link.bSlaveCard ? link.QualityPeriod / 5u : 10u);
       ++quiet;
-      if (!checkedState()) return 1;
+      if (ReadLinkStateChecked() != 0) return 1;
       if (g_LinkState & LINK_REPLY_PENDING) {
         g_ErrorLog.Write("CPortlane::ClearUSB", LOG_ERROR, "%s", Lang(clearZh, clearEn));
         if (PortlaneApi.QZ_CmdRecv(scratch, link.nReplyLen) != 0) return 1;
         quiet = 0;
       }
-      if (!checkedState()) return 1;
+      if (ReadLinkStateChecked() != 0) return 1;
       if (g_LinkState & LINK_BULK_PENDING) {
         g_ErrorLog.Write("CPortlane::ClearUSB", LOG_ERROR, "%s", Lang(clearZh, clearEn));
         if (PortlaneApi.QZ_BufRecv(scratch, 512) != 0) return 1;
@@ -252,11 +246,11 @@ uint32_t CPortlane::ClearUSB() {
   for (int round = 0; round < 20; ++round) {
     std::memset(status, 0, sizeof status);
     if (PortlaneApi.QZ_SendComCmd(0, 0xDF, 0, 0, status, 4) != 0) {
-      OpenBox(Lang("usb控制通道通讯失败！", "USB control channel communication failed!"));
+      ShowTopmostBox(Lang("usb控制通道通讯失败！", "USB control channel communication failed!"));
       return 1;
     }
     if (status[0] != '[') {
-      OpenBox(StrFormat(Lang("板卡初始化未完成%x", "Board initialization incomplete %x"),
+      ShowTopmostBox(StrFormat(Lang("板卡初始化未完成%x", "Board initialization incomplete %x"),
                         static_cast<int>(static_cast<int8_t>(status[0]))));
       return 1;
     }
@@ -265,7 +259,7 @@ uint32_t CPortlane::ClearUSB() {
     PortlaneApi.QZ_CmdRecv(scratch, 512);
     g_ErrorLog.Write("CPortlane::ClearUSB", LOG_ERROR, "%s", Lang(clearZh, clearEn));
   }
-  OpenBox(StrFormat(Lang("打开失败，268通道异常%x", "Open failed, 268 channel exception %x"), status[1]));
+  ShowTopmostBox(StrFormat(Lang("打开失败，268通道异常%x", "Open failed, 268 channel exception %x"), status[1]));
   return 1;
 }
 

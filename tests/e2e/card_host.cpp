@@ -14,7 +14,7 @@ void CardHost::StageFiles(int cardType, const std::string& config, char cardChar
   lib = std::make_unique<StagedLibrary>(cardChar);
   lib->AddStandIn("Gridel", "full");
   lib->AddStandIn("Corrix", "full");
-  lib->AddSimCard();
+  lib->AddSimCard(cardType);
   lib->AddExampleLanguageFiles();
   lib->WriteConfig("QZMarkPara.cfg", "[OTHER]\nlanguageFile=QZ_en.txt\n[Main]\nCardType=" +
                                          std::to_string(cardType) + "\n" + config);

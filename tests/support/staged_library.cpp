@@ -48,7 +48,8 @@ void StagedLibrary::AddStandIn(const std::string& module, const std::string& var
               libDir_ + file);
 }
 
-void StagedLibrary::AddSimCard() {
+void StagedLibrary::AddSimCard(int cardType) {
+  simCardType_ = cardType;
   for (const char* base : {"Portlane", "PortlanePCIE"}) {
     const std::string file = plat::CompanionFileName(base);
     CopyOrThrow(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, libDir_ + file);
@@ -56,14 +57,8 @@ void StagedLibrary::AddSimCard() {
 }
 
 void* StagedLibrary::SimSymbol(const char* name) {
-  if (!sim_) {
-    // The library loaded the variant of its configured card type; both files are beside it, and
-    // loading one again gives the module the library already holds.
-    std::string text;
-    plat::ReadWholeFile(ConfigDir() + "QZMarkPara.cfg", text);
-    const bool pcie = text.find("CardType=1") != std::string::npos;
-    sim_ = plat::LoadModule(libDir_ + plat::CompanionFileName(pcie ? "PortlanePCIE" : "Portlane"));
-  }
+  // Loading the library's variant again gives the module the library already holds.
+  if (!sim_) sim_ = plat::LoadModule(libDir_ + plat::CompanionFileName(simCardType_ ? "PortlanePCIE" : "Portlane"));
   return sim_ ? plat::FindSymbol(sim_, name) : nullptr;
 }
 

@@ -29,8 +29,9 @@ class StagedLibrary {
   // Copies a companion: a stand-in ("full" or "partial" export set) of Gridel, Corrix, Portlane or
   // PortlanePCIE.
   void AddStandIn(const std::string& module, const std::string& variant);
-  // Copies the simulated card (both variants) beside the library.
-  void AddSimCard();
+  // Copies the simulated card (both variants) beside the library; cardType (0 USB, 1 PCIe) is the
+  // card type the configuration names, so the variant the library loads.
+  void AddSimCard(int cardType = 0);
   // A control function of the simulated card loaded beside the library (the same module the
   // library loaded, so the same card model).
   void* SimSymbol(const char* name);
@@ -63,6 +64,7 @@ class StagedLibrary {
   char cardChar_;
   plat::ModuleHandle module_ = nullptr;
   plat::ModuleHandle sim_ = nullptr;
+  int simCardType_ = 0;
 };
 
 // The library's file name on this platform.
