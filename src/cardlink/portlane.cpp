@@ -164,8 +164,8 @@ bool CPortlane::SendComCmd(uint32_t request, uint32_t, uint32_t, void* buffer, u
 uint32_t CPortlane::BufSendRaw(const uint8_t* block) {
   if (!PortlaneApi.bLoaded) return 1;
   const CardLinkCfg& link = Link();
-  const uint32_t chunk = link.CardType != 0 ? 512 : kStreamBlockSize;
-  for (uint32_t off = 0; off < kStreamBlockSize; off += chunk) {
+  const uint32_t chunk = link.CardType != 0 ? 512 : kStreamBlockBytes;
+  for (uint32_t off = 0; off < kStreamBlockBytes; off += chunk) {
     if (link.bWaitLinkState && PollLinkState(LINK_BULK_READY) != 0) return 1;
     if (PortlaneApi.QZ_BufSend(block + off, chunk) != 0) return 1;
   }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "cardlink/card_wire.h"
 #include "cardlink/portlane_api.h"
 #include "frame/bytes.h"
 #include "platform/system_mutex.h"
@@ -36,22 +37,7 @@ extern uint8_t g_nCmdOk;                     // exchanges whose echo matched (wr
 extern uint8_t g_bCmdSeqOn;                  // command words carry the sequence nibble
 extern plat::SystemMutex g_hCardMutex;       // the per-card system-wide mutex, closed by Close
 
-// Link status word bits.
-constexpr uint32_t LINK_BULK_PENDING = 0x1;
-constexpr uint32_t LINK_REPLY_PENDING = 0x2;
-constexpr uint32_t LINK_CMD_READY = 0x4;
-constexpr uint32_t LINK_BULK_READY = 0x8;
-
-// Link words (sent alone on the command channel, 4 bytes).
-constexpr uint32_t LINKW_QUALITY_PERIOD = 0x04000000;
-constexpr uint32_t LINKW_LOST_FAIL = 0x05000000;
-constexpr uint32_t LINKW_LOST_LINK = 0x06000000;
-constexpr uint32_t LINKW_LATCH_FAIL_WHY = 0x07000000;
-constexpr uint32_t LINKW_LATCH_COUNTER = 0x07000005;
-
-constexpr uint32_t kIoctlLinkState = 0x222004;
 constexpr uint32_t kLinkWaitMs = 3000;
-constexpr uint32_t kStreamBlockSize = 2048;
 
 class CPortlane {
  public:

@@ -63,7 +63,7 @@ std::atomic<uint32_t> g_bRunFlag{0};
 
 CFifoData::CFifoData() { model = kDefaultBufferPara.model; }
 
-BlockRing::BlockRing() : nSlots(kDefaultBufferPara.slots), storage(static_cast<size_t>(kRingCapacity) * kBlockBytes) {}
+BlockRing::BlockRing() : nSlots(kDefaultBufferPara.slots), storage(static_cast<size_t>(kRingCapacity) * kStreamBlockBytes) {}
 
 void BlockRing::Put(const uint8_t* block) {
   while (Full() && g_bRunFlag) {
@@ -73,7 +73,7 @@ void BlockRing::Put(const uint8_t* block) {
     g_FifoData.DrainRing();
   }
   if (!g_bRunFlag) return;
-  std::memcpy(&storage[static_cast<size_t>(nWrite) * kBlockBytes], block, kBlockBytes);
+  std::memcpy(&storage[static_cast<size_t>(nWrite) * kStreamBlockBytes], block, kStreamBlockBytes);
   nWrite = (nWrite + 1) % nSlots;
 }
 
@@ -147,9 +147,9 @@ bool CFifoData::PushBlock() {
   const uint32_t index = nSentUnits / kUnitsPerBlock;
   if (nRunMode == 2) {
     if (!pOfflineFile) return true;
-    std::memcpy(staging, g_BlockRing.Oldest(), kBlockBytes);
+    std::memcpy(staging, g_BlockRing.Oldest(), kStreamBlockBytes);
     g_BlockRing.DropOldest();
-    if (std::fwrite(staging, 1, kBlockBytes, pOfflineFile) != kBlockBytes) {
+    if (std::fwrite(staging, 1, kStreamBlockBytes, pOfflineFile) != kStreamBlockBytes) {
       CloseOfflineFile();
       ThrowMarkError(RV_NOT_OPEN_OFFLINE_FILE);
     }
@@ -162,16 +162,16 @@ bool CFifoData::PushBlock() {
         return true;  // no room yet: the caller calls again
       }
     }
-    std::memcpy(staging, g_BlockRing.Oldest(), kBlockBytes);
+    std::memcpy(staging, g_BlockRing.Oldest(), kStreamBlockBytes);
     g_BlockRing.DropOldest();
     CPortlane::BufSend(staging);
   }
   if (index < kHistoryBlocks) {
-    const size_t off = static_cast<size_t>(index) * kBlockBytes;
-    if (history.size() < off + kBlockBytes) history.resize(off + kBlockBytes, 0);
-    if (index >= nHistoryBlocks || std::memcmp(&history[off], staging, kBlockBytes) != 0) {
+    const size_t off = static_cast<size_t>(index) * kStreamBlockBytes;
+    if (history.size() < off + kStreamBlockBytes) history.resize(off + kStreamBlockBytes, 0);
+    if (index >= nHistoryBlocks || std::memcmp(&history[off], staging, kStreamBlockBytes) != 0) {
       bSameData = 0;
-      std::memcpy(&history[off], staging, kBlockBytes);
+      std::memcpy(&history[off], staging, kStreamBlockBytes);
     }
   }
   nSentUnits += kUnitsPerBlock;

@@ -12,12 +12,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "cardlink/card_wire.h"
 #include "platform/thread_annotations.h"
 
-constexpr uint32_t kBlockBytes = 2048;
 constexpr uint32_t kFifoBytes = 1u << 24;
 constexpr uint32_t kFifoUnit = 512;            // fill levels count 512-byte units
-constexpr uint32_t kUnitsPerBlock = kBlockBytes / kFifoUnit;
+constexpr uint32_t kUnitsPerBlock = kStreamBlockBytes / kFifoUnit;
 constexpr uint32_t kHistoryBlocks = 10000;
 constexpr uint32_t kRingCapacity = 2048;
 constexpr uint32_t kFinalStatusOffline = 0x100;  // a finished offline download
@@ -32,7 +32,7 @@ class BlockRing {
   // Adds a block, waiting in 5 ms steps while the ring is full and the job runs; dropped when the
   // job's run flag is clear.
   void Put(const uint8_t* block);
-  const uint8_t* Oldest() const { return &storage[static_cast<size_t>(nRead) * kBlockBytes]; }
+  const uint8_t* Oldest() const { return &storage[static_cast<size_t>(nRead) * kStreamBlockBytes]; }
   void DropOldest() { nRead = (nRead + 1) % nSlots; }
 
   uint32_t nSlots;
@@ -103,7 +103,7 @@ class CFifoData {
 
  private:
   std::vector<uint8_t> history;  // the first kHistoryBlocks blocks sent, kept across jobs
-  uint8_t staging[kBlockBytes] = {};
+  uint8_t staging[kStreamBlockBytes] = {};
 };
 
 extern CFifoData g_FifoData;

@@ -27,9 +27,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "cardlink/card_wire.h"
 #include "mark/mark_floor.h"
 
-constexpr uint32_t kStreamBlockBytes = 2048;
+
 constexpr uint32_t kStreamBlockWords = kStreamBlockBytes / 4;
 constexpr size_t kPipelineLimit = 0x10000;  // merged entries / stream words before a flush only sends
 constexpr uint32_t kPadSpacerEvery = 20;    // every 20th padding word, counted back from the last

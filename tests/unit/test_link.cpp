@@ -120,7 +120,7 @@ TEST_F(SimCardTest, NumbersAbove0x1FFLoseTheirHighBitsWhileSequencing) {
 }
 
 TEST_F(SimCardTest, StreamBlocksAreChunkedByCardType) {
-  uint8_t block[kStreamBlockSize];
+  uint8_t block[kStreamBlockBytes];
   for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(i);
   struct Case {
     int type;

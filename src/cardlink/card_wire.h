@@ -1,0 +1,91 @@
+#pragma once
+// The card's wire vocabulary: what the library and the card agree on byte for byte. The library and
+// the simulated card both include this header; each side keeps its own checks, CRC and decoding.
+//
+//   - the bulk channel carries stream blocks of kStreamBlockBytes;
+//   - the link status word (read with kIoctlLinkState) and its bits;
+//   - link words, sent alone as 4 bytes on the command channel of a PCIe card;
+//   - control requests of the driver link;
+//   - command numbers, the masks of the flag command and the operations of the operation command.
+#include <cstdint>
+
+// One stream block on the bulk channel.
+constexpr uint32_t kStreamBlockBytes = 2048;
+
+// Link status word bits (bits 31-28 carry the toggle nibble 0xA / 0x5).
+constexpr uint32_t LINK_BULK_PENDING = 0x1;
+constexpr uint32_t LINK_REPLY_PENDING = 0x2;
+constexpr uint32_t LINK_CMD_READY = 0x4;
+constexpr uint32_t LINK_BULK_READY = 0x8;
+constexpr uint32_t kIoctlLinkState = 0x222004;
+
+// Link words.
+constexpr uint32_t LINKW_QUALITY_PERIOD = 0x04000000;
+constexpr uint32_t LINKW_LOST_FAIL = 0x05000000;
+constexpr uint32_t LINKW_LOST_LINK = 0x06000000;
+constexpr uint32_t LINKW_LATCH_FAIL_WHY = 0x07000000;
+constexpr uint32_t LINKW_LATCH_COUNTER = 0x07000005;
+
+// The header word in front of a 16-byte command frame (PCIe card with a secondary card).
+constexpr uint32_t kFrameHeaderWord = 0x0300000C;
+
+// Control requests: USB start-up and channel state, USB firmware bytes, PCIe secondary-card byte.
+constexpr uint32_t REQ_USB_STATUS = 0xDF;
+constexpr uint32_t REQ_USB_FIRMWARE = 0xDC;
+constexpr uint32_t REQ_SECONDARY = 0xA2;
+
+constexpr uint16_t CMD_BOX_TABLE_SCALE = 2;
+constexpr uint16_t CMD_GALVO_STATUS = 3;
+constexpr uint16_t CMD_SCAN_MOVE = 4;
+constexpr uint16_t CMD_SCAN_POS = 6;
+constexpr uint16_t CMD_WAIT_DETAIL = 17;
+constexpr uint16_t CMD_WAIT_STATE = 18;
+constexpr uint16_t CMD_WAIT_REASON = 19;
+constexpr uint16_t CMD_INPUT = 33;
+constexpr uint16_t CMD_OUTPUT = 34;
+constexpr uint16_t CMD_SET_DA = 35;
+constexpr uint16_t CMD_GET_ADDA = 39;
+constexpr uint16_t CMD_LINK_INFO = 41;
+constexpr uint16_t CMD_LASER_BUS = 42;
+constexpr uint16_t CMD_HW_VERSION = 81;
+constexpr uint16_t CMD_SET_FLAG = 82;
+constexpr uint16_t CMD_OPERATE = 83;
+constexpr uint16_t CMD_HW_INFO2 = 84;
+constexpr uint16_t CMD_STATUS = 85;
+constexpr uint16_t CMD_DEBUG_RECORD = 87;
+constexpr uint16_t CMD_RECEIVED_COUNT = 86;
+constexpr uint16_t CMD_FIFO_POINTERS = 89;
+constexpr uint16_t CMD_UNIQUE_ID = 90;
+constexpr uint16_t CMD_FLASH_READBACK = 256;
+// Extended numbers sent as plain numbers whatever the card's command form.
+constexpr uint16_t CMD_OSS_VERSION = 334;
+constexpr uint16_t CMD_LASER_BUS_WRITE = 336;
+constexpr uint16_t CMD_LASER_BUS_READ = 337;
+
+// Masks of CMD_SET_FLAG (p1 the value, p2 one mask bit).
+constexpr uint32_t FLAG_PAUSE = 0x1;
+constexpr uint32_t FLAG_RESUME = 0x2;
+constexpr uint32_t FLAG_STOP = 0x4;
+constexpr uint32_t FLAG_FLUSH = 0x8;
+constexpr uint32_t FLAG_DEBUG_RECORD = 0x10;
+constexpr uint32_t FLAG_OFFLINE = 0x20;
+constexpr uint32_t FLAG_RUN_CONTROL_80 = 0x80;
+constexpr uint32_t FLAG_RUN_CONTROL_100 = 0x100;
+constexpr uint32_t FLAG_CLEAR_ALARM = 0x400;
+constexpr uint32_t FLAG_LINK_OPEN = 0x4000;
+constexpr uint32_t FLAG_TASK_ID = 0x8000;
+constexpr uint32_t FLAG_PARA_VALID = 0x10000;
+constexpr uint32_t FLAG_FINISH_FLASH_WRITE = 0x20000;
+constexpr uint32_t FLAG_START_BUFFERED_RUN = 0x40000;
+constexpr uint32_t FLAG_ABORT_CARD_INIT = 0x80000;
+constexpr uint32_t FLAG_ERROR_OUTPUT = 0x200000;
+constexpr uint32_t FLAG_FLY = 0x400000;
+
+// Operations of CMD_OPERATE (p1), with their arguments (p2).
+constexpr uint32_t OP_START_RUN = 1;
+constexpr uint32_t OP_FLASH = 2;
+constexpr uint32_t OP_COMMIT = 4;
+constexpr uint32_t OP_ARG_OFFLINE_DOC = 0x100;
+constexpr uint32_t OP_ARG_COMMIT_CARD_PARA = 0x20000004;
+constexpr uint32_t OP_ARG_COMMIT_SECOND_PARA = 0x30000008;
+constexpr uint32_t OP_ARG_COMMIT_ALL = 0xF00000FF;
