@@ -26,7 +26,7 @@ constexpr int64_t kJobUs = 1000000;
 void FillJob() { FillSyntheticJob(kJobUs); }
 
 void ResetJob() {
-  g_bMarkCallBusy = 1;
+  g_MarkJob.g_bMarkCallBusy = 1;
   g_SystemPara.nBufDataCheckType = 0;
   g_MarkFloor[0].Reset();
   g_MarkData2Fifo.Reset();
@@ -72,7 +72,7 @@ void BM_FlushPipeline(benchmark::State& state) {
     blockBytes += static_cast<int64_t>(blocks.size());
   }
   ResetJob();
-  g_bMarkCallBusy = 0;
+  g_MarkJob.g_bMarkCallBusy = 0;
   state.SetItemsProcessed(words);
   state.SetBytesProcessed(blockBytes);
   state.counters["stream_s_per_s"] =
@@ -92,7 +92,7 @@ void BM_MergeChannels(benchmark::State& state) {
     words += static_cast<int64_t>(g_MarkData2Fifo.vMerged.size());
   }
   ResetJob();
-  g_bMarkCallBusy = 0;
+  g_MarkJob.g_bMarkCallBusy = 0;
   state.SetItemsProcessed(words);
 }
 BENCHMARK(BM_MergeChannels)->Unit(benchmark::kMillisecond);

@@ -30,7 +30,7 @@ bool OpenSimulatedCard() {
     if (!consume || consume(0) != 0) return false;
     SystemPara::InitParaLink(0);
     if (CPortlane::Open(0) != 0) return false;
-    g_bConnected = 1;
+    g_Link.g_bConnected = 1;
     g_SystemPara.nBufDataCheckType = 1;  // the simulated card's default version 85
     g_SystemPara.HowLongTimeFirstBuf = 1000000;
     g_SystemPara.nSteadyWindowUs = 600000;
@@ -54,7 +54,7 @@ void BM_JobToSimulatedCard(benchmark::State& state) {
   int64_t bytes = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    g_bMarkCallBusy = 1;
+    g_MarkJob.g_bMarkCallBusy = 1;
     CMarkJob::InitJob(1);
     FillJob();
     state.ResumeTiming();
@@ -63,7 +63,7 @@ void BM_JobToSimulatedCard(benchmark::State& state) {
     g_FifoData.WaitSendFinish();
     bytes += static_cast<int64_t>(g_FifoData.nSentUnits) * kFifoUnit;
   }
-  g_bMarkCallBusy = 0;
+  g_MarkJob.g_bMarkCallBusy = 0;
   g_bRunFlag = 0;
   state.SetBytesProcessed(bytes);
   state.SetItemsProcessed(bytes / 4);

@@ -1,25 +1,23 @@
 #include "cardlink/card_open.h"
 
+#include <atomic>
 #include <new>
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/card_locks.h"
+#include "cardlink/card_operation.h"
 #include "cardlink/hw_info.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
 #include "cardlink/task_table.h"
-#include "flash/flash_cmd.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/export_call.h"
 #include "frame/ini_cfg.h"
 #include "frame/log_file.h"
 #include "frame/system_para.h"
-#include "frame/worker_threads.h"
-#include "mark/mark_job.h"
 #include "platform/clock.h"
 #include "platform/system_mutex.h"
-#include "qzmark.h"
 
 namespace {
 
@@ -74,37 +72,53 @@ const char* SubStateName(uint32_t runState, uint32_t subState) {
   return "";
 }
 
-uint32_t OpenCardBigEvent() {
+uint32_t OpenOnlyFlag() { return std::atomic_ref<uint32_t>(g_SystemPara.bOpenOnly).load(); }
+
+void SetOpenOnlyFlag(uint32_t flag) { std::atomic_ref<uint32_t>(g_SystemPara.bOpenOnly).store(flag); }
+
+bool OpenCardBigEvent() {
   const char* tag = "OpenCardBigEvent";
-  g_bCardSynced = 0;
-  const uint32_t claim = ConformSysIdleAndSetItBusy(TASK_CARD_OPENING);
-  if (claim != 0) return claim;
-  try {
-    CPortlane::Close();
+  bool duplicate = false;
+  bool opened = false;
+  uint16_t pid = 0;
+  {
+    CSyncGuard cmd(g_csCardCmd);
+    CSyncGuard buf(g_csCardBuf);
+    // The link settings, the previous link and mutex, the new mutex and the open all change under
+    // the card locks, so that no exchange of another thread sees half of them.
+    SystemPara::InitParaLink(0);
     const CardLinkCfg& link = g_SystemPara.CardLinkCfg;
-    bool opened = false;
-    if (g_hCardMutex.Create(CardMutexName(link.CardType, link.PID)) != plat::SystemMutex::Result::Created) {
-      ShowTopmostBox(Lang("已打开，不能重复打开！", "Opened, cannot open again!"));
+    pid = link.PID;
+    g_InfoLog.Write("QZ_InitCard", LOG_INFO, "卡号:%d   V6版本:%x", static_cast<int>(pid), kLibraryVersion);
+    CPortlane::CloseLocked();
+    if (g_Link.g_hCardMutex.Create(CardMutexName(link.CardType, pid)) != plat::SystemMutex::Result::Created) {
+      g_Link.g_hCardMutex.Close();
+      duplicate = true;
     } else {
-      CSyncGuard cmd(g_csCardCmd);
-      CSyncGuard buf(g_csCardBuf);
       OpenUsbLock openLock;
-      opened = openLock.Held() && CPortlane::Open(CardIndexOf(link.PID)) == 0;
+      opened = openLock.Held() && CPortlane::Open(CardIndexOf(pid)) == 0;
     }
     if (opened) {
-      g_bConnected = 1;
-      ReleaseSystem2Idle();
-      return RV_OK;
+      g_Link.g_bConnected = 1;
+    } else {
+      CPortlane::CloseLocked();
     }
-    CPortlane::Close();
-    LogFailure(tag, StrFormat("打开卡 %d 失败", static_cast<int>(link.PID)));
-    ReleaseSystem2Idle();
-    return RV_CARD_NOT_CONNECTED;
-  } catch (const std::bad_alloc&) {
-    CPortlane::Close();
-    ReleaseSystem2Idle();
-    return ReportMemoryFailure(tag);
   }
+  if (duplicate) ShowTopmostBox(Lang("已打开，不能重复打开！", "Opened, cannot open again!"));
+  if (!opened) LogFailure(tag, StrFormat("打开卡 %d 失败", static_cast<int>(pid)));
+  return opened;
+}
+
+bool ReadAndCheckCardVersion() {
+  // The version settings, the command-number table and the sequence switch are read by the
+  // exchanges and status texts of other threads under the command lock.
+  CSyncGuard cmd(g_csCardCmd);
+  CmdReply reply;
+  CPortlane::SendCmdLocked(CMD_HW_VERSION, 0, 0, reply);
+  g_SystemPara.nCardVersion = CardVersionOf(reply.r0());
+  if (!g_SystemPara.CheckCardVersionCfg(g_SystemPara.nCardVersion)) return false;
+  g_Link.g_bCmdSeqOn = static_cast<uint8_t>(g_SystemPara.bCmdWithNum != 0);
+  return true;
 }
 
 bool stopMarkIfRunning(const CardStatus& status) {
@@ -186,26 +200,26 @@ bool CAdmin::SynSystemWithCard_() {
 }
 
 uint32_t SignalCardClose() {
-  if (!g_bConnected) return RV_CARD_NOT_CONNECTED;
+  if (!g_Link.g_bConnected) return RV_CARD_NOT_CONNECTED;
   CSysTaskLock task(TASK_OFFLINE_MODE);
   if (task.Result() != 0) return task.Result();
   const bool done = FlashCmdWait(OP_COMMIT, OP_ARG_COMMIT_ALL);
-  return (done && g_bConnected) ? RV_OK : RV_CARD_NOT_CONNECTED;
+  return (done && g_Link.g_bConnected) ? RV_OK : RV_CARD_NOT_CONNECTED;
 }
 
 uint32_t CloseCardRelease() {
-  if (!g_bConnected) {
+  if (!g_Link.g_bConnected) {
     // Nothing is open for the host, but a link or mutex left from a failed open is let go.
     CPortlane::Close();
     return RV_CARD_NOT_CONNECTED;
   }
   const uint32_t claim = ConformSysIdleAndSetItBusy(TASK_CARD_CLOSING);
   if (claim != 0) {
-    if (!g_bConnected) CPortlane::Close();  // lost during the claim: let the link and mutex go
+    if (!g_Link.g_bConnected) CPortlane::Close();  // lost during the claim: let the link and mutex go
     return claim;
   }
   try {
-    if (!g_SystemPara.bOpenOnly) SendCmdNoReply(CMD_SET_FLAG, 1, FLAG_OFFLINE);
+    if (!OpenOnlyFlag()) SendCmdNoReply(CMD_SET_FLAG, 1, FLAG_OFFLINE);
   } catch (const MyException&) {
     CPortlane::Close();
     ReleaseSystem2Idle();
@@ -216,79 +230,83 @@ uint32_t CloseCardRelease() {
   return RV_OK;
 }
 
-extern "C" QZ_API uint32_t QZ_STDCALL QZ_GetCardsNo(void* a, void* b) {
-  return ExportCall("QZ_GetCardsNo", [&]() -> uint32_t {
-    CSysTaskLock task(TASK_GET_CARDS_NO);
-    if (task.Result() != 0) return task.Result();
-    if (!PortlaneApi.bLoaded) return RV_CARD_NOT_CONNECTED;
-    CSyncGuard cmd(g_csCardCmd);
-    CSyncGuard buf(g_csCardBuf);
-    PortlaneApi.QZ_GetCardsNo(a, b, 88);
-    return RV_OK;
-  });
+uint32_t CountCards(void* a, void* b) {
+  CSysTaskLock task(TASK_GET_CARDS_NO);
+  if (task.Result() != 0) return task.Result();
+  if (!PortlaneApi.bLoaded) return RV_CARD_NOT_CONNECTED;
+  CSyncGuard cmd(g_csCardCmd);
+  CSyncGuard buf(g_csCardBuf);
+  PortlaneApi.QZ_GetCardsNo(a, b, 88);
+  return RV_OK;
 }
 
-extern "C" QZ_API uint32_t QZ_STDCALL QZ_InitCard() {
+namespace {
+
+// The steps of an open after the claim; false on any failure (its box or log line is shown).
+bool OpenUnderClaim() {
   const char* tag = "QZ_InitCard";
-  const uint32_t rc = ExportCall(tag, [&]() -> uint32_t {
-    // A job left open by a host whose card was lost no longer holds the library.
-    EndJobOfLostCard();
-    SystemPara::InitParaLink(0);
-    const CardLinkCfg& link = g_SystemPara.CardLinkCfg;
-    g_InfoLog.Write(tag, LOG_INFO, "卡号:%d   V6版本:%x", static_cast<int>(link.PID), kLibraryVersion);
-    if (OpenCardBigEvent() != 0) return RV_CARD_NOT_CONNECTED;
-    g_SystemPara.nCardVersion = CardVersionOf(ReadHdVer());
-    if (!g_SystemPara.CheckCardVersionCfg(g_SystemPara.nCardVersion)) return RV_CARD_NOT_CONNECTED;
-    if (g_SystemPara.bOpenOnly) return RV_OK;
-    if (g_SystemPara.nCardVersion < 0x30) {
-      ShowTopmostBox(Lang("补丁为V3版本，卡不是V3版本，请配套使用",
-                          "The patch is V3 version, the card is not V3 version, please use it together."));
-      return RV_CARD_NOT_CONNECTED;
-    }
-    SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_OFFLINE);
-    g_bCardSynced = CAdmin::SynSystemWithCard_() ? 1 : 0;
-    if (!g_bCardSynced) return RV_CARD_NOT_CONNECTED;
-    if (ReadMainInt("HARDWARE", "PID_pre", 32768) != link.PID) {
-      WriteMainCfgInt("HARDWARE", "PID_pre", link.PID);
-      g_ErrorLog.Write(tag, LOG_INFO, "CardNo Change to %d", static_cast<int>(link.PID));
-    }
-    return RV_OK;
-  });
-  if (rc != RV_OK) {
+  g_bCardSynced = 0;
+  if (!OpenCardBigEvent()) return false;
+  if (!ReadAndCheckCardVersion()) return false;
+  if (OpenOnlyFlag()) return true;
+  if (OpenCardVersion() < 0x30) {
+    ShowTopmostBox(Lang("补丁为V3版本，卡不是V3版本，请配套使用",
+                        "The patch is V3 version, the card is not V3 version, please use it together."));
+    return false;
+  }
+  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_OFFLINE);
+  g_bCardSynced = CAdmin::SynSystemWithCard_() ? 1 : 0;
+  if (!g_bCardSynced) return false;
+  const uint16_t pid = g_SystemPara.CardLinkCfg.PID;
+  if (ReadMainInt("HARDWARE", "PID_pre", 32768) != pid) {
+    WriteMainCfgInt("HARDWARE", "PID_pre", pid);
+    g_ErrorLog.Write(tag, LOG_INFO, "CardNo Change to %d", static_cast<int>(pid));
+  }
+  return true;
+}
+
+}  // namespace
+
+uint32_t InitCard() {
+  const char* tag = "QZ_InitCard";
+  // The claim comes first: an open refused as busy (a job running, another task) touches nothing,
+  // neither the link nor the card's mutex nor the settings the running task uses.
+  if (ConformSysIdleAndSetItBusy(TASK_CARD_OPENING) != 0) return RV_CARD_NOT_CONNECTED;
+  bool ok = false;
+  try {
+    ok = OpenUnderClaim();
+  } catch (const MyException& e) {
+    e.Show();
+  } catch (const std::bad_alloc&) {
+    ReportMemoryFailure(tag);
+  }
+  if (!ok) {
     // A failed open lets the link and the card's mutex go, so that another process or a second try
     // can open the card.
-    g_bConnected = 0;
     CPortlane::Close();
-    return RV_CARD_NOT_CONNECTED;
   }
-  return RV_OK;
+  ReleaseSystem2Idle();
+  return ok ? RV_OK : RV_CARD_NOT_CONNECTED;
 }
 
-extern "C" QZ_API uint32_t QZ_STDCALL QZ_CloseCard() {
-  return ExportCall("QZ_CloseCard", [&]() -> uint32_t {
-    if (!g_SystemPara.bOpenOnly) {
-      try {
-        SignalCardClose();
-      } catch (const MyException&) {
-        // A card lost while committing: closing goes on.
-      }
-      StopWorkerThreads();
-    }
-    return CloseCardRelease();
-  });
+void CommitCardAtClose() {
+  try {
+    SignalCardClose();
+  } catch (const MyException&) {
+    // A card lost while committing: closing goes on.
+  }
 }
 
-extern "C" QZ_API uint32_t QZ_STDCALL debug_OpenCard2GetMsg(uint32_t flag) {
-  g_SystemPara.bOpenOnly = flag;
-  return RV_OK;
+uint32_t AcceptCardPara(uint32_t key) {
+  if (!g_Link.g_bConnected) return RV_CARD_NOT_CONNECTED;
+  CSysTaskLock task(TASK_CARD_INITIALIZING);
+  if (task.Result() != 0) return task.Result();
+  if (key == kCardParaKey) g_bParaAccepted = 1;
+  return g_Link.g_bConnected ? RV_OK : RV_CARD_NOT_CONNECTED;
 }
 
-extern "C" QZ_API uint32_t QZ_STDCALL QZ_SetFlag(uint32_t key, uint32_t /*value*/) {
-  return ExportCall("QZ_SetFlag", [&]() -> uint32_t {
-    if (!g_bConnected) return RV_CARD_NOT_CONNECTED;
-    CSysTaskLock task(TASK_CARD_INITIALIZING);
-    if (task.Result() != 0) return task.Result();
-    if (key == 0x7E21C4B9u) g_bParaAccepted = 1;
-    return g_bConnected ? RV_OK : RV_CARD_NOT_CONNECTED;
-  });
+uint32_t ReadHdVer() {
+  CmdReply reply;
+  CPortlane::SendCmd(CMD_HW_VERSION, 0, 0, reply);
+  return reply.r0();
 }

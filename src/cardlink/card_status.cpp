@@ -3,15 +3,13 @@
 #include <cstring>
 
 #include "cardlink/card_cmd.h"
+#include "cardlink/card_locks.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_table.h"
-#include "cardlink/wait_desc.h"
+#include "frame/wait_desc.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
-#include "frame/export_call.h"
 #include "frame/system_para.h"
-#include "mark/phase_timer.h"
-#include "qzmark.h"
 
 namespace {
 
@@ -69,7 +67,7 @@ const char* const kSpeedLimitEn =
 const char* const kSpeedLimitZh = "振镜速度超限，请增大振镜速度限制（可清除）\r\n";
 
 void AppendGalvoRange(std::string& text) {
-  if (g_SystemPara.nCardVersion < 128) {
+  if (OpenCardVersion() < 128) {
     text += Lang(kSpeedLimitZh, kSpeedLimitEn);
     return;
   }
@@ -91,7 +89,7 @@ void AppendGalvoRange(std::string& text) {
 }
 
 void AppendWaitReasons(std::string& text) {
-  if (!g_bConnected) return;
+  if (!g_Link.g_bConnected) return;
   CmdReply reply;
   CPortlane::SendCmd(CMD_WAIT_REASON, 0, 0, reply);
   const uint32_t r0 = reply.r0();
@@ -144,9 +142,11 @@ CardStatus DecodeCardStatus(uint32_t r0, uint32_t r1, bool cmdWithNum) {
 }
 
 CardStatus ReadCardStatus() {
-  if (!g_bConnected) return CardStatus();
+  // The card's command form is read under the command lock, where an open writes it.
+  plat::LockGuard g(g_csCardCmd);
+  if (!g_Link.g_bConnected) return CardStatus();
   CmdReply reply;
-  CPortlane::SendCmd(CMD_STATUS, 0, 0, reply);
+  CPortlane::SendCmdLocked(CMD_STATUS, 0, 0, reply);
   return DecodeCardStatus(reply.r0(), reply.r1(), g_SystemPara.bCmdWithNum == 1);
 }
 
@@ -233,7 +233,7 @@ void FormatCardAlarm(const CardStatus& s, std::string& text) {
   if (s.bAlarm[21]) {
     text += Lang("闭环振镜异常，导致运行中止（可清除）\r\n",
                  "Abnormal closed-loop galvanometer causing operation to stop (can be cleared)\r\n");
-    if (g_SystemPara.nCardVersion >= 77) {
+    if (OpenCardVersion() >= 77) {
       CmdReply reply;
       CPortlane::SendCmd(CMD_GALVO_STATUS, 1, 0, reply);
       FormatGalvoAlarm(reply.r0(), reply.r1(), text);
@@ -250,43 +250,31 @@ void FormatCardAlarm(const CardStatus& s, std::string& text) {
   }
 }
 
-extern "C" QZ_API uint32_t QZ_STDCALL QZ_GetWaitInfo(char* out) {
-  return ExportCall("QZ_GetWaitInfo", [&]() -> uint32_t {
-    if (!out) return RV_ERROR;
-    if (!g_bConnected) return RV_CARD_NOT_CONNECTED;
-    out[0] = '\0';
-    std::string text;
-    // Whatever happens below, the host gets what was collected so far.
-    struct CopyOut {
-      std::string& text;
-      char* out;
-      ~CopyOut() {
-        const size_t n = text.size() < kWaitInfoBufferSize - 1 ? text.size() : kWaitInfoBufferSize - 1;
-        std::memcpy(out, text.data(), n);
-        out[n] = '\0';
-      }
-    } copy{text, out};
-    const CardStatus s = ReadCardStatus();
-    if (!s.connected) return RV_OK;
-    if (s.offline) text += Lang("脱机模式\r\n", "OFFLINE MODE\r\n");
-    AppendTimingReport(text);
-    if (const char* task = TaskName(s.cardTaskId)) text += std::string(task) + "\r\n";
-    FormatCardAlarm(s, text);
-    if (s.bAlarm[25]) {
-      text += Lang("闭环振镜异常,无法运行\r\n", "Closed loop galvanometer abnormal, unable to operate\r\n");
-      if (g_SystemPara.nCardVersion >= 77) {
-        CmdReply reply;
-        CPortlane::SendCmd(CMD_GALVO_STATUS, 1, 1, reply);
-        FormatGalvoAlarm(reply.r0(), reply.r1(), text);
-      }
+uint32_t OpenCardVersion() {
+  plat::LockGuard g(g_csCardCmd);
+  return g_SystemPara.nCardVersion;
+}
+
+void BuildWaitInfo(std::string& text, void (*appendTimingReport)(std::string&)) {
+  const CardStatus s = ReadCardStatus();
+  if (!s.connected) return;
+  if (s.offline) text += Lang("脱机模式\r\n", "OFFLINE MODE\r\n");
+  if (appendTimingReport) appendTimingReport(text);
+  if (const char* task = TaskName(s.cardTaskId)) text += std::string(task) + "\r\n";
+  FormatCardAlarm(s, text);
+  if (s.bAlarm[25]) {
+    text += Lang("闭环振镜异常,无法运行\r\n", "Closed loop galvanometer abnormal, unable to operate\r\n");
+    if (OpenCardVersion() >= 77) {
+      CmdReply reply;
+      CPortlane::SendCmd(CMD_GALVO_STATUS, 1, 1, reply);
+      FormatGalvoAlarm(reply.r0(), reply.r1(), text);
     }
-    if (s.bAlarm[26]) text += Lang("In19触发停止,无法运行\r\n", "In19 triggered stop, unable to run\r\n");
-    if (s.bAlarm[27])
-      text += Lang("分光系统通信异常,无法运行\r\n",
-                   "The communication of the spectroscopic system is abnormal and cannot operate\r\n");
-    CmdReply detail;
-    const bool answered = CPortlane::SendCmd(CMD_WAIT_DETAIL, 0, 0, detail);
-    FormatWaitInfo(text, answered, Bit(detail.r0(), 4) != 0, detail.r0() & 15u, detail.r1());
-    return g_bConnected ? RV_OK : RV_CARD_NOT_CONNECTED;
-  });
+  }
+  if (s.bAlarm[26]) text += Lang("In19触发停止,无法运行\r\n", "In19 triggered stop, unable to run\r\n");
+  if (s.bAlarm[27])
+    text += Lang("分光系统通信异常,无法运行\r\n",
+                 "The communication of the spectroscopic system is abnormal and cannot operate\r\n");
+  CmdReply detail;
+  const bool answered = CPortlane::SendCmd(CMD_WAIT_DETAIL, 0, 0, detail);
+  FormatWaitInfo(text, answered, Bit(detail.r0(), 4) != 0, detail.r0() & 15u, detail.r1());
 }

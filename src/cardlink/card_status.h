@@ -33,5 +33,12 @@ void FormatGalvoAlarm(uint32_t w0, uint32_t w1, std::string& text);
 // Appends what the card waits for.
 void FormatWaitInfo(std::string& text, bool answered, bool enable, uint32_t kind, uint32_t value);
 
+// The host's status text: off-line mode, the job's phase report (appended by the given function of
+// the mark subsystem), the card's task, its alarms and what it waits for. Code 1 when the card is
+// lost while it is built (what was built so far stays in `text`).
+void BuildWaitInfo(std::string& text, void (*appendTimingReport)(std::string&));
+// The version of the open card, read under the command lock (where an open writes it).
+uint32_t OpenCardVersion();
+
 // The buffer of QZ_GetWaitInfo holds 1024 bytes: at most 1023 and the terminating zero are written.
 constexpr size_t kWaitInfoBufferSize = 1024;

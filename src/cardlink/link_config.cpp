@@ -1,7 +1,24 @@
 // The link block at the head of SystemPara, read from the configuration at card opening.
 #include "frame/conv.h"
 #include "frame/ini_cfg.h"
+#include "frame/log_file.h"
 #include "frame/system_para.h"
+
+namespace {
+
+constexpr int32_t kDefaultQualityPeriod = 512;
+
+// The link quality period in ms is a 16-bit count that the open also sleeps for: a value outside
+// 1..65535 would become a period of 0 or a wrapped one (-1 gave 65535 ms, and an open that held both
+// card locks for minutes), so it falls back to the default.
+uint16_t QualityPeriodOf(int32_t v) {
+  if (v >= 1 && v <= 65535) return static_cast<uint16_t>(v);
+  g_ErrorLog.Write("SystemPara::InitParaLink", LOG_WARNING, "[HARDWARE] QualityPeriod %d is outside 1..65535; %d is used",
+                   static_cast<int>(v), static_cast<int>(kDefaultQualityPeriod));
+  return kDefaultQualityPeriod;
+}
+
+}  // namespace
 
 void SystemPara::InitParaLink(int8_t slave) {
   ::CardLinkCfg& c = g_SystemPara.CardLinkCfg;
@@ -28,7 +45,7 @@ void SystemPara::InitParaLink(int8_t slave) {
   } else if (c.CardType == 1 && slave != 0) {
     c.bFrameHeader = 1;
     c.bSlaveCard = 1;
-    c.QualityPeriod = static_cast<uint16_t>(ReadMainInt("HARDWARE", "QualityPeriod", 512));
+    c.QualityPeriod = QualityPeriodOf(ReadMainInt("HARDWARE", "QualityPeriod", kDefaultQualityPeriod));
     c.nLostFail = RealToUInt16(c.QualityPeriod * ReadMainDouble("HARDWARE", "dbLostRatio2Fail", 0.6));
     c.nLostLink = RealToUInt16(c.QualityPeriod * ReadMainDouble("HARDWARE", "dbLostRatio2Link", 0.1));
   } else if (c.CardType == 1) {

@@ -12,16 +12,18 @@
 #include "platform/clock.h"
 #include "platform/debug_out.h"
 
-std::atomic<uint8_t> g_bConnected{0};
-uint32_t g_LinkState = 0;
-uint32_t g_nLinkToggle = 0;
-uint32_t nLinkLevel = 0, bLinked = 0, bSecondLink = 0, nLinkError = 0;
-std::atomic<uint32_t> g_nCmdIssued{0};
-std::atomic<uint32_t> g_nCmdDone{0};
-uint8_t g_nCmdSeq = 0;
-uint8_t g_nCmdOk = 0;
-uint8_t g_bCmdSeqOn = 0;
-plat::SystemMutex g_hCardMutex;
+LinkState g_Link;
+
+void LinkState::Reset() {
+  plat::LockGuard g(g_csCardCmd);
+  g_bConnected = 0;
+  g_nCmdIssued = 0;
+  g_nCmdDone = 0;
+  g_LinkState = g_nLinkToggle = 0;
+  nLinkLevel = bLinked = bSecondLink = nLinkError = 0;
+  g_nCmdSeq = g_nCmdOk = g_bCmdSeqOn = 0;
+  g_hCardMutex.Close();
+}
 
 namespace {
 
@@ -29,9 +31,9 @@ const CardLinkCfg& Link() { return g_SystemPara.CardLinkCfg; }
 
 // Reads the status word; a failed read, or a secondary card that lost its link (reported), is a
 // failure. 0 or 1.
-uint32_t ReadLinkStateChecked() {
+uint32_t ReadLinkStateChecked() REQUIRES(g_csCardCmd) {
   if (CPortlane::getState() != 0) return 1;
-  if (Link().bSlaveCard && !bLinked) {
+  if (Link().bSlaveCard && !g_Link.bLinked) {
     CPortlane::printLinkFailWhy();
     return 1;
   }
@@ -39,14 +41,14 @@ uint32_t ReadLinkStateChecked() {
 }
 
 // Polls the status word until `mask` is set; the bulk-chunk wait and WaitState share it. 0 or 1.
-uint32_t PollLinkState(uint32_t mask) {
+uint32_t PollLinkState(uint32_t mask) REQUIRES(g_csCardCmd) {
   const uint32_t start = plat::TickMs();
   for (;;) {
     if (ReadLinkStateChecked() != 0) return 1;
-    if ((g_LinkState & mask) == mask) return 0;
+    if ((g_Link.g_LinkState & mask) == mask) return 0;
     if (plat::TickMs() - start >= kLinkWaitMs) {
       g_ErrorLog.Write("CPortlane::WaitState", LOG_ERROR, "link state %x: bits %x not ready within %u ms",
-                       g_LinkState, mask, kLinkWaitMs);
+                       g_Link.g_LinkState, mask, kLinkWaitMs);
       return 1;
     }
   }
@@ -63,18 +65,18 @@ uint32_t CPortlane::getState() {
     g_ErrorLog.Write("CPortlane::getState", LOG_ERROR, "link state read failed");
     return 2;
   }
-  g_LinkState = word;
+  g_Link.g_LinkState = word;
   const uint32_t nibble = word >> 28;
-  if ((nibble != 0xA && nibble != 0x5) || nibble == g_nLinkToggle) {
+  if ((nibble != 0xA && nibble != 0x5) || nibble == g_Link.g_nLinkToggle) {
     g_ErrorLog.Write("CPortlane::getState", LOG_ERROR, "Flag Err %d", static_cast<int>(nibble));
     return 2;
   }
-  g_nLinkToggle = nibble;
+  g_Link.g_nLinkToggle = nibble;
   if (Link().bSlaveCard) {
-    nLinkLevel = (word >> 14) & 3;
-    bLinked = (word >> 13) & 1;
-    bSecondLink = (word >> 12) & 1;
-    nLinkError = (word >> 9) & 7;
+    g_Link.nLinkLevel = (word >> 14) & 3;
+    g_Link.bLinked = (word >> 13) & 1;
+    g_Link.bSecondLink = (word >> 12) & 1;
+    g_Link.nLinkError = (word >> 9) & 7;
   }
   return 0;
 }
@@ -83,7 +85,7 @@ uint32_t CPortlane::WaitState(uint32_t mask) { return PollLinkState(mask); }
 
 void CPortlane::printLinkFailWhy() {
   if (SendLinkWord(LINKW_LATCH_FAIL_WHY) != 0 || getState() != 0) return;
-  const uint32_t r = (g_LinkState >> 16) & 0xF;
+  const uint32_t r = (g_Link.g_LinkState >> 16) & 0xF;
   std::string why;
   if (r & 8) {
     if (!(r & 4)) why += "PeriodCon NG; ";
@@ -103,12 +105,12 @@ uint32_t CPortlane::SendLinkWord(uint32_t word) {
 }
 
 uint32_t CPortlane::SendCtrlCmd(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply& reply) {
-  ++g_nCmdIssued;
+  ++g_Link.g_nCmdIssued;
   const CardLinkCfg& link = Link();
   uint16_t word = cmd;
-  if (g_bCmdSeqOn) {
-    word = static_cast<uint16_t>(((g_nCmdSeq & 15u) << 12) + (cmd & 0x1FFu));
-    ++g_nCmdSeq;
+  if (g_Link.g_bCmdSeqOn) {
+    word = static_cast<uint16_t>(((g_Link.g_nCmdSeq & 15u) << 12) + (cmd & 0x1FFu));
+    ++g_Link.g_nCmdSeq;
   }
   uint8_t frame[16] = {};
   uint32_t length;
@@ -136,47 +138,67 @@ uint32_t CPortlane::SendCtrlCmd(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply
     g_ErrorLog.WriteText("CPortlane::SendCtrlCmd", LOG_ERROR, text);
     ok = false;
   }
-  if (ok) ++g_nCmdOk;
-  ++g_nCmdDone;
+  if (ok) ++g_Link.g_nCmdOk;
+  ++g_Link.g_nCmdDone;
   return ok ? 0 : 1;
 }
 
 bool CPortlane::ReturnV(uint32_t result) {
   if (result == 0) return true;
-  g_bConnected = 0;
+  g_Link.g_bConnected = 0;
   LogFailure("CPortlane::ReturnV", "Card is not connected");
   throw MyException(RV_CARD_NOT_CONNECTED, 0);
 }
 
+bool CPortlane::SendCmdLocked(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply& reply) {
+  if (!g_Link.g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
+  return ReturnV(SendCtrlCmd(cmd, p1, p2, reply));
+}
+
 bool CPortlane::SendCmd(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply& reply) {
   plat::LockGuard g(g_csCardCmd);
-  if (!g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
-  return ReturnV(SendCtrlCmd(cmd, p1, p2, reply));
+  return SendCmdLocked(cmd, p1, p2, reply);
 }
 
 bool CPortlane::SendComCmd(uint32_t request, uint32_t, uint32_t, void* buffer, uint32_t length) {
   plat::LockGuard g(g_csCardCmd);
-  if (!g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
+  if (!g_Link.g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
   const uint32_t rc = PortlaneApi.bLoaded ? PortlaneApi.QZ_SendComCmd(0, request, 0, 0, buffer, length) : 1;
   return ReturnV(rc != 0 ? 1 : 0);
 }
 
+namespace {
+
+// A USB card takes a block whole, a PCIe card in four 512-byte chunks.
+uint32_t ChunkBytes() { return Link().CardType != 0 ? 512 : kStreamBlockBytes; }
+
+}  // namespace
+
 uint32_t CPortlane::BufSendRaw(const uint8_t* block) {
   if (!PortlaneApi.bLoaded) return 1;
-  const CardLinkCfg& link = Link();
-  const uint32_t chunk = link.CardType != 0 ? 512 : kStreamBlockBytes;
+  const uint32_t chunk = ChunkBytes();
   for (uint32_t off = 0; off < kStreamBlockBytes; off += chunk) {
-    if (link.bWaitLinkState && PollLinkState(LINK_BULK_READY) != 0) return 1;
+    if (Link().bWaitLinkState && PollLinkState(LINK_BULK_READY) != 0) return 1;
     if (PortlaneApi.QZ_BufSend(block + off, chunk) != 0) return 1;
   }
   return 0;
 }
 
 bool CPortlane::BufSend(const uint8_t* block, uint32_t) {
-  plat::Lock& lock = Link().bSharedLock ? g_csCardCmd : g_csCardBuf;
-  plat::LockGuard g(lock);
-  if (!g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
-  return ReturnV(BufSendRaw(block));
+  if (Link().bSharedLock) {
+    // PCIe: blocks share the command lock, since each chunk waits on the link status word.
+    plat::LockGuard g(g_csCardCmd);
+    if (!g_Link.g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
+    return ReturnV(BufSendRaw(block));
+  }
+  // USB: the buffer lock lets a block and a command exchange run at once; nothing waits on the
+  // link status word here.
+  plat::LockGuard g(g_csCardBuf);
+  if (!g_Link.g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
+  uint32_t rc = PortlaneApi.bLoaded ? 0 : 1;
+  for (uint32_t off = 0; rc == 0 && off < kStreamBlockBytes; off += ChunkBytes())
+    rc = PortlaneApi.QZ_BufSend(block + off, ChunkBytes()) != 0 ? 1 : 0;
+  return ReturnV(rc);
 }
 
 uint32_t CPortlane::LinkSlave() {
@@ -186,7 +208,7 @@ uint32_t CPortlane::LinkSlave() {
     if (SendLinkWord(w) != 0) return 1;
   plat::Sleep(link.QualityPeriod);
   if (getState() != 0) return 1;
-  if (nLinkLevel < 2) {
+  if (g_Link.nLinkLevel < 2) {
     ShowTopmostBox(Lang("副卡未连接，必须连接副卡才能打开卡",
                  "The secondary card is not connected, it must be connected to open the card"));
     return 1;
@@ -205,10 +227,10 @@ uint32_t CPortlane::LinkSlave() {
     if (SendLinkWord(s.word) != 0) return 1;
     plat::Sleep(2);
     if (getState() != 0) return 1;
-    if (nLinkLevel < 2 || bLinked != s.linked || bSecondLink != s.second) return 1;
+    if (g_Link.nLinkLevel < 2 || g_Link.bLinked != s.linked || g_Link.bSecondLink != s.second) return 1;
   }
   if (SendLinkWord(0x01000000) != 0 || getState() != 0) return 1;
-  return nLinkError == 0 ? 0 : 1;
+  return g_Link.nLinkError == 0 ? 0 : 1;
 }
 
 uint32_t CPortlane::ClearUSB() {
@@ -224,13 +246,13 @@ uint32_t CPortlane::ClearUSB() {
       plat::Sleep(link.bSlaveCard ? link.QualityPeriod / 5u : 10u);
       ++quiet;
       if (ReadLinkStateChecked() != 0) return 1;
-      if (g_LinkState & LINK_REPLY_PENDING) {
+      if (g_Link.g_LinkState & LINK_REPLY_PENDING) {
         g_ErrorLog.Write("CPortlane::ClearUSB", LOG_ERROR, "%s", Lang(clearZh, clearEn));
         if (PortlaneApi.QZ_CmdRecv(scratch, link.nReplyLen) != 0) return 1;
         quiet = 0;
       }
       if (ReadLinkStateChecked() != 0) return 1;
-      if (g_LinkState & LINK_BULK_PENDING) {
+      if (g_Link.g_LinkState & LINK_BULK_PENDING) {
         g_ErrorLog.Write("CPortlane::ClearUSB", LOG_ERROR, "%s", Lang(clearZh, clearEn));
         if (PortlaneApi.QZ_BufRecv(scratch, 512) != 0) return 1;
         quiet = 0;
@@ -240,7 +262,7 @@ uint32_t CPortlane::ClearUSB() {
     }
     if (!link.bSlaveCard) return 0;
     if (getState() != 0) return 1;
-    return (nLinkLevel >= 2 && bLinked == 1 && bSecondLink == 1) ? 0 : 1;
+    return (g_Link.nLinkLevel >= 2 && g_Link.bLinked == 1 && g_Link.bSecondLink == 1) ? 0 : 1;
   }
   uint8_t status[4] = {};
   for (int round = 0; round < 20; ++round) {
@@ -275,22 +297,26 @@ uint32_t CPortlane::Open(uint32_t index) {
       PortlaneApi.QZ_SendComCmd(0, 0xA2, 0, 0, &slave, 1);
     SystemPara::InitParaLink(static_cast<int8_t>(slave));
   }
-  g_nCmdSeq = 0;
-  g_nCmdOk = 0;
-  g_bCmdSeqOn = 1;
-  g_nLinkToggle = 0;
-  g_nCmdIssued = 0;
-  g_nCmdDone = 0;
+  g_Link.g_nCmdSeq = 0;
+  g_Link.g_nCmdOk = 0;
+  g_Link.g_bCmdSeqOn = 1;
+  g_Link.g_nLinkToggle = 0;
+  g_Link.g_nCmdIssued = 0;
+  g_Link.g_nCmdDone = 0;
   if (ClearUSB() != 0) return 1;
   CmdReply reply;
   return SendCtrlCmd(CMD_SET_FLAG, 0, FLAG_LINK_OPEN, reply) != 0 ? 1 : 0;
 }
 
+void CPortlane::CloseLocked() {
+  g_Link.g_bConnected = 0;
+  if (PortlaneApi.bLoaded) PortlaneApi.QZ_CloseDriver();
+  g_Link.g_hCardMutex.Close();
+}
+
 uint32_t CPortlane::Close() {
   plat::LockGuard cmd(g_csCardCmd);
   plat::LockGuard buf(g_csCardBuf);
-  g_bConnected = 0;
-  if (PortlaneApi.bLoaded) PortlaneApi.QZ_CloseDriver();
-  g_hCardMutex.Close();
+  CloseLocked();
   return 0;
 }

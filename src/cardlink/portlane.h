@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "cardlink/card_locks.h"
 #include "cardlink/card_wire.h"
 #include "cardlink/portlane_api.h"
 #include "frame/bytes.h"
@@ -25,17 +26,29 @@ struct CmdReply {
   uint32_t r1() const { return GetU32(bytes + 6); }
 };
 
-// Link globals (one set for the process).
-extern std::atomic<uint8_t> g_bConnected;    // a card is open and the link is good
-extern uint32_t g_LinkState;                 // the last link status word read
-extern uint32_t g_nLinkToggle;               // toggle nibble of the previous read (0 after open)
-extern uint32_t nLinkLevel, bLinked, bSecondLink, nLinkError;  // decoded secondary-link fields
-extern std::atomic<uint32_t> g_nCmdIssued;   // exchanges begun (read by the watchdog)
-extern std::atomic<uint32_t> g_nCmdDone;     // exchanges ended
-extern uint8_t g_nCmdSeq;                    // sequence counter of command words
-extern uint8_t g_nCmdOk;                     // exchanges whose echo matched (wraps)
-extern uint8_t g_bCmdSeqOn;                  // command words carry the sequence nibble
-extern plat::SystemMutex g_hCardMutex;       // the per-card system-wide mutex, closed by Close
+// The driver link's state: one for the process. g_csCardCmd guards every field that is not atomic;
+// the connected flag and the exchange counters are read without it (the watchdog, every export's
+// first check).
+struct LinkState {
+  std::atomic<uint8_t> g_bConnected{0};         // a card is open and the link is good
+  std::atomic<uint32_t> g_nCmdIssued{0};        // exchanges begun (read by the watchdog)
+  std::atomic<uint32_t> g_nCmdDone{0};          // exchanges ended
+  uint32_t g_LinkState GUARDED_BY(g_csCardCmd) = 0;    // the last link status word read
+  uint32_t g_nLinkToggle GUARDED_BY(g_csCardCmd) = 0;  // toggle nibble of the previous read (0 after open)
+  // Decoded secondary-link fields of the last status word.
+  uint32_t nLinkLevel GUARDED_BY(g_csCardCmd) = 0;
+  uint32_t bLinked GUARDED_BY(g_csCardCmd) = 0;
+  uint32_t bSecondLink GUARDED_BY(g_csCardCmd) = 0;
+  uint32_t nLinkError GUARDED_BY(g_csCardCmd) = 0;
+  uint8_t g_nCmdSeq GUARDED_BY(g_csCardCmd) = 0;    // sequence counter of command words
+  uint8_t g_nCmdOk GUARDED_BY(g_csCardCmd) = 0;     // exchanges whose echo matched (wraps)
+  uint8_t g_bCmdSeqOn GUARDED_BY(g_csCardCmd) = 0;  // command words carry the sequence nibble
+  plat::SystemMutex g_hCardMutex GUARDED_BY(g_csCardCmd);  // the per-card system-wide mutex
+
+  // Back to the state at load (the mutex let go).
+  void Reset();
+};
+extern LinkState g_Link;
 
 constexpr uint32_t kLinkWaitMs = 3000;
 
@@ -47,25 +60,33 @@ class CPortlane {
   static void FreeDll();
 
   // Opens card `index`: drains stale data, links a secondary card, switches the link open. 0 or 1.
-  static uint32_t Open(uint32_t index);
-  static uint32_t Close();
+  // The caller holds both card locks.
+  static uint32_t Open(uint32_t index) REQUIRES(g_csCardCmd, g_csCardBuf);
+  // Closes the link and lets the card's system-wide mutex go; the connected flag is cleared. 0.
+  static uint32_t Close() EXCLUDES(g_csCardCmd, g_csCardBuf);
+  static void CloseLocked() REQUIRES(g_csCardCmd, g_csCardBuf);
 
-  // One exchange without lock and without throwing: 0 success, 1 failure.
-  static uint32_t SendCtrlCmd(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply& reply);
+  // One exchange without throwing: 0 success, 1 failure.
+  static uint32_t SendCtrlCmd(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply& reply) REQUIRES(g_csCardCmd);
   // The locked exchange of every other subsystem: true, or MyException code 1.
-  static bool SendCmd(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply& reply);
+  static bool SendCmd(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply& reply) EXCLUDES(g_csCardCmd);
+  // The same for a caller that holds the command lock already (several exchanges that belong
+  // together, or reads of what an open writes under that lock).
+  static bool SendCmdLocked(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply& reply) REQUIRES(g_csCardCmd);
   // A control request on the driver link under the command lock: true, or code 1.
-  static bool SendComCmd(uint32_t request, uint32_t unused1, uint32_t unused2, void* buffer, uint32_t length);
+  static bool SendComCmd(uint32_t request, uint32_t unused1, uint32_t unused2, void* buffer, uint32_t length)
+      EXCLUDES(g_csCardCmd);
   // One 2048-byte stream block under the buffer lock (USB) or the command lock (PCIe): true, or code 1.
-  static bool BufSend(const uint8_t* block, uint32_t unused = 0);
+  static bool BufSend(const uint8_t* block, uint32_t unused = 0) EXCLUDES(g_csCardCmd, g_csCardBuf);
 
   // Internal steps, public for the card-opening code and the tests.
-  static uint32_t BufSendRaw(const uint8_t* block);
-  static uint32_t getState();
-  static uint32_t WaitState(uint32_t mask);
-  static void printLinkFailWhy();
-  static uint32_t LinkSlave();
-  static uint32_t ClearUSB();
+  // A block in chunks, each after the bulk-ready bit when the card type waits for it (PCIe).
+  static uint32_t BufSendRaw(const uint8_t* block) REQUIRES(g_csCardCmd);
+  static uint32_t getState() REQUIRES(g_csCardCmd);
+  static uint32_t WaitState(uint32_t mask) REQUIRES(g_csCardCmd);
+  static void printLinkFailWhy() REQUIRES(g_csCardCmd);
+  static uint32_t LinkSlave() REQUIRES(g_csCardCmd);
+  static uint32_t ClearUSB() REQUIRES(g_csCardCmd);
   static bool ReturnV(uint32_t result);
   // Sends one link word; 0 or 1.
   static uint32_t SendLinkWord(uint32_t word);

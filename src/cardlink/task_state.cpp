@@ -11,13 +11,12 @@
 #include "frame/export_call.h"
 #include "frame/log_file.h"
 #include "frame/system_para.h"
-#include "mark/mark_job.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 
-std::atomic<uint8_t> g_bSysBusy{0};
-std::atomic<uint32_t> g_nCurTask{0};
 plat::Lock g_csSysState;
+uint8_t g_bSysBusy = 0;
+uint32_t g_nCurTask = 0;
 std::atomic<uint8_t> g_bCardSynced{0};
 std::atomic<uint8_t> g_bParaAccepted{0};
 
@@ -125,9 +124,9 @@ uint32_t ConformSysIdleAndSetItBusy(uint32_t id) {
   }
 }
 
-void RaskEndConditionCheck() {
+void RaskEndConditionCheck(uint32_t id) {
   const char* tag = "RaskEndConditionCheck";
-  const TaskInfo t = TaskOf(g_nCurTask);
+  const TaskInfo t = TaskOf(id);
   if (t.bCheckCard) {
     SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_TASK_ID);
     const CardStatus s = ReadCardStatus();
@@ -137,9 +136,19 @@ void RaskEndConditionCheck() {
   if (t.bCheckAlarm) isSysErrAndDeal(ReadCardStatus());
 }
 
+bool SysBusy() {
+  plat::LockGuard g(g_csSysState);
+  return g_bSysBusy != 0;
+}
+
 void ReleaseSystem2Idle() noexcept {
+  uint32_t task = 0;
+  {
+    plat::LockGuard g(g_csSysState);
+    task = g_nCurTask;
+  }
   try {
-    RaskEndConditionCheck();
+    RaskEndConditionCheck(task);
   } catch (...) {
     // The card was lost during the task: its card-side checks are skipped.
   }
@@ -148,20 +157,6 @@ void ReleaseSystem2Idle() noexcept {
                     Lang("..........任务结束...............", "..........Task ended..............."));
   } catch (...) {
   }
+  plat::LockGuard g(g_csSysState);
   g_bSysBusy = 0;
-}
-
-uint32_t StartMarkTask(uint32_t mode) {
-  const uint32_t rc = ConformSysIdleAndSetItBusy(TASK_ONLINE_MARKING);
-  if (rc == RV_CARD_NOT_CONNECTED) throw MyException(RV_CARD_NOT_CONNECTED, 0);
-  if (rc != 0) throw MyException(RV_ERROR, 0);
-  try {
-    if (g_SystemPara.bRecordWhenMark == 1) SendCmdNoReply(CMD_SET_FLAG, 1, FLAG_DEBUG_RECORD);
-    CMarkJob::InitJob(mode);
-  } catch (...) {
-    // The claim succeeded: a failure before the job exists must not leave the library busy.
-    ReleaseSystem2Idle();
-    throw;
-  }
-  return RV_OK;
 }

@@ -6,28 +6,31 @@
 #include <cstdint>
 
 #include "cardlink/card_status.h"
+#include "cardlink/card_locks.h"
 #include "platform/lock.h"
 
-extern std::atomic<uint8_t> g_bSysBusy;   // a task is running
-extern std::atomic<uint32_t> g_nCurTask;  // id of the running or last task; 0 before the first
-extern plat::Lock g_csSysState;           // makes the claim's test-and-set atomic between threads
+// Guards the claim's test-and-set and the two fields below. Taken before the card locks (a claim
+// checks the card while holding it).
+extern plat::Lock g_csSysState ACQUIRED_BEFORE(g_csCardCmd);
+extern uint8_t g_bSysBusy GUARDED_BY(g_csSysState);   // a task is running
+extern uint32_t g_nCurTask GUARDED_BY(g_csSysState);  // id of the running or last task; 0 before the first
 extern std::atomic<uint8_t> g_bCardSynced;    // the library is synchronised with the card's state
 extern std::atomic<uint8_t> g_bParaAccepted;  // the card parameters are accepted
 
 // Claims the library for `id`: 0 claimed, 2 refused, or the code of a card failure met during the
 // checks (1 for a card lost during the claim).
-uint32_t ConformSysIdleAndSetItBusy(uint32_t id);
+uint32_t ConformSysIdleAndSetItBusy(uint32_t id) EXCLUDES(g_csSysState);
 uint32_t RaskStartConditionCheck(uint32_t id);
-void RaskEndConditionCheck();
+// The end checks of task `id`.
+void RaskEndConditionCheck(uint32_t id);
 // Ends the running task and returns the library to idle. Never throws: when the card was lost its
 // card-side checks are skipped silently.
-void ReleaseSystem2Idle() noexcept;
+void ReleaseSystem2Idle() noexcept EXCLUDES(g_csSysState);
+// A task is running (read under the lock).
+bool SysBusy() EXCLUDES(g_csSysState);
 // The alarm question: true when there is no alarm.
 bool isSysErrAndDeal(const CardStatus& status);
 bool IsOssTimeSyncError();
-// Claims the mark task (refused: MyException 2 without a message), switches the card's debug
-// records on with [Main] bRecordWhenMark 1, and initialises the job.
-uint32_t StartMarkTask(uint32_t mode);
 
 // Scope guard of the task exports: claims in its constructor; the export returns Result() when it
 // is nonzero; the destructor releases only a successful claim.

@@ -1,6 +1,5 @@
 #include "frame/card_version.h"
 
-#include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
 #include "frame/system_para.h"
@@ -73,7 +72,6 @@ bool SystemPara::CheckCardVersionCfg(uint32_t cardVersion) {
   }
 
   g_FlashAreaMap = FlashAreaMapFor(bJustM25p64 != 0);
-  g_bCmdSeqOn = static_cast<uint8_t>(bCmdWithNum != 0);
   g_CmdNumTable.Fill(bCmdWithNum != 0);
   return true;
 }

@@ -4,8 +4,8 @@
 // SystemPara::CheckCardVersionCfg (declared in system_para.h) derives four keys of [Main] from the
 // card version at every card opening, records them in "QZMarkPara.cfg" the first time
 // (bConfiguration 0) and afterwards refuses a card whose version no longer fits what was recorded.
-// It then sets the flash area map, the driver link's command-frame sequence switch g_bCmdSeqOn and
-// the extended command numbers below.
+// It then sets the flash area map and the extended command numbers below; the card opening switches
+// the command-frame sequence numbers on to match.
 #include <cstdint>
 
 // The four keys a card version fixes.

@@ -6,14 +6,11 @@
 #include <algorithm>
 #include <utility>
 
-#include "cardlink/wait_desc.h"
+#include "frame/wait_desc.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
 #include "frame/log_file.h"
-#include "frame/worker_threads.h"
-#include "laser/laser.h"
-#include "mark/fifo_data.h"
 
 SystemPara g_SystemPara{};
 
@@ -28,16 +25,11 @@ int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return std::min(std::max(v, l
 void SystemPara::InitPara() {
   InitParaMain();
   InitParaScan();
-  CFifoData::ReadBufferPara(true);
   InitParaLaser();
   InitParaSerial();
   InitParaOther();  // after the laser reader: it overrides some of the laser values
-  for (int32_t i = 0; i < nLaserCount && i < 2; ++i) {
-    g_Laser[i].LoadConfig(i, bYLS, TopSoftWareControlYlrEnable);
-  }
   InitParaAckPattern();
   InitParaWaits();
-  StartWorkerThreads();
 }
 
 void SystemPara::InitParaMain() {

@@ -219,8 +219,9 @@ struct SystemPara {
   // (0 when there is none). Defined with the driver link.
   static void InitParaLink(int8_t slave);
 
-  // The full read, in order: Main, scanner, FIFO keys, laser, serial ports, other keys, the laser
-  // channels' own keys, the acknowledge pattern, the named waits, then the worker threads.
+  // The record's part of the parameter file, in order: Main, scanner, laser, serial ports, other
+  // keys, the acknowledge pattern, the named waits. The start-up's ApplyParameterFile adds what the
+  // subsystems read from the same file (FIFO keys, the laser channels) and starts the worker threads.
   void InitPara();
   void InitParaMain();
   void InitParaScan();

@@ -1,9 +1,6 @@
 #include "frame/worker_threads.h"
 
-#include <mutex>
-
-#include "cardlink/watchdog.h"
-#include "monitor/monitor_thread.h"
+#include "platform/lock.h"
 #include "platform/thread.h"
 
 std::atomic<uint8_t> g_bStopThreads{0};
@@ -13,11 +10,11 @@ std::atomic<uint8_t> g_bCheckRunning{0};
 namespace {
 
 // Guards the two thread objects against a start and a stop on two host threads at once.
-std::mutex g_threadsLock;
-plat::Thread g_monitorThread;
-plat::Thread g_checkThread;
+plat::Lock g_threadsLock;
+plat::Thread g_monitorThread GUARDED_BY(g_threadsLock);
+plat::Thread g_checkThread GUARDED_BY(g_threadsLock);
 
-void JoinBoth() {
+void JoinBoth() REQUIRES(g_threadsLock) {
   g_monitorThread.Join();
   g_checkThread.Join();
 }
@@ -29,8 +26,8 @@ struct ThreadsAtUnload {
 
 }  // namespace
 
-void StartWorkerThreads() {
-  std::lock_guard<std::mutex> g(g_threadsLock);
+void StartWorkerThreads(void (*monitorBody)(), void (*watchdogBody)()) {
+  plat::LockGuard g(g_threadsLock);
   if (g_bMonitorRunning.load() != 0) return;
 
   // A watchdog still running after its monitor failed to start, or threads that ended but were
@@ -42,13 +39,13 @@ void StartWorkerThreads() {
 
   g_bStopThreads.store(0);
   g_bMonitorRunning.store(1);
-  if (!g_monitorThread.Start(MonitorThreadProc)) g_bMonitorRunning.store(0);
+  if (!g_monitorThread.Start(monitorBody)) g_bMonitorRunning.store(0);
   g_bCheckRunning.store(1);
-  if (!g_checkThread.Start(UsbCheckStock)) g_bCheckRunning.store(0);
+  if (!g_checkThread.Start(watchdogBody)) g_bCheckRunning.store(0);
 }
 
 void StopWorkerThreads() {
-  std::lock_guard<std::mutex> g(g_threadsLock);
+  plat::LockGuard g(g_threadsLock);
   g_bStopThreads.store(1);
   JoinBoth();
 }

@@ -12,7 +12,7 @@
 #include "frame/ini_cfg.h"
 #include "frame/log_file.h"
 #include "frame/system_para.h"
-#include "mark/mark_job.h"
+#include "mark/job_state.h"
 #include "mark/phase_timer.h"
 #include "platform/clock.h"
 #include "platform/debug_out.h"
@@ -68,7 +68,7 @@ BlockRing::BlockRing() : nSlots(kDefaultBufferPara.slots), storage(static_cast<s
 void BlockRing::Put(const uint8_t* block) {
   while (Full() && g_bRunFlag) {
     // The wait ends when the job is stopped or has failed or the card is lost.
-    if (bStopMark || MarkFailed() || !g_bConnected) return;
+    if (g_MarkJob.bStopMark || MarkFailed() || !g_Link.g_bConnected) return;
     Wait(kRingSleepMs);
     g_FifoData.DrainRing();
   }
@@ -116,9 +116,9 @@ void CFifoData::BufferStart(uint32_t flag) {
   nStartFlag = flag;
   // The buffer counts as started before anything can fail, so that a failure here ends the job like
   // any other (later calls see a failed job, not one that never started).
-  nMarkState = kMarkStateBufferStarted;
+  g_MarkJob.nMarkState = kMarkStateBufferStarted;
   nStartTick = plat::TickMs();
-  if (nRunMode == 2) {
+  if (g_MarkJob.nRunMode == 2) {
     CloseOfflineFile();
     pOfflineFile = std::fopen((GetModuleDir() + "OffLineFile.tmp").c_str(), "wb");
     if (!pOfflineFile) {
@@ -145,7 +145,7 @@ uint32_t CFifoData::QueryFillLevel() {
 
 bool CFifoData::PushBlock() {
   const uint32_t index = nSentUnits / kUnitsPerBlock;
-  if (nRunMode == 2) {
+  if (g_MarkJob.nRunMode == 2) {
     if (!pOfflineFile) return true;
     std::memcpy(staging, g_BlockRing.Oldest(), kStreamBlockBytes);
     g_BlockRing.DropOldest();
@@ -186,9 +186,9 @@ bool CFifoData::PushBlock() {
 }
 
 void CFifoData::DrainRing() {
-  while (!g_BlockRing.Empty() && (nRunMode == 2 || g_bConnected)) {
+  while (!g_BlockRing.Empty() && (g_MarkJob.nRunMode == 2 || g_Link.g_bConnected)) {
     // The wait for room ends when the job is stopped or has failed.
-    if (bStopMark || MarkFailed()) return;
+    if (g_MarkJob.bStopMark || MarkFailed()) return;
     PushBlock();
   }
 }
@@ -204,35 +204,44 @@ void CFifoData::NoteBlockBuilt(uint32_t tick) {
 }
 
 void CFifoData::WaitSendFinish() {
+  bCardTookNoData = 0;
   // The blocks of this job are the history the next job is compared with.
   nHistoryBlocks = std::max(nHistoryBlocks, std::min(nSentUnits / kUnitsPerBlock, kHistoryBlocks));
-  if (nRunMode == 2) {
+  if (g_MarkJob.nRunMode == 2) {
     CloseOfflineFile();
     nFinalStatus = kFinalStatusOffline;
     return;
   }
+  // The wait is bounded only while the card has not received every block and its received count
+  // makes no progress: a card that stops taking data fails the job, but the link stays up. Once every
+  // block is in, the card is running the job and answers each poll; that wait lasts as long as the
+  // job does.
   uint32_t lastReceived = 0xFFFFFFFF;
   uint32_t progressTick = plat::TickMs();
-  while (g_bConnected) {
+  while (g_Link.g_bConnected) {
     bool ready = true;
     if (g_SystemPara.CardLinkCfg.bUsbCard) {
       uint8_t st[4] = {};
-      CPortlane::SendComCmd(0xDF, 0, 0, st, 4);
+      CPortlane::SendComCmd(REQ_USB_STATUS, 0, 0, st, 4);
       ready = (GetU32(st) >> 8) & 1u;
     }
     CmdReply reply;
     CPortlane::SendCmd(CMD_RECEIVED_COUNT, 0, 0, reply);
     plat::DebugOutput(StrFormat("zbr:Send %x -- Recv %x", nSentUnits, reply.r1()));
-    if (ready && (reply.r1() & 0xFF) == (nSentUnits & 0xFF) && !(reply.r0() & 1)) break;
-    // A card that stops taking in data is reported as a lost card, not waited for forever.
     const uint32_t received = reply.r1() & 0xFF;
-    if (received != lastReceived) {
+    const bool allReceived = received == (nSentUnits & 0xFF);
+    if (ready && allReceived && !(reply.r0() & 1)) break;
+    if (allReceived || received != lastReceived) {
       lastReceived = received;
       progressTick = plat::TickMs();
     } else if (plat::TickMs() - progressTick > kReceiveStallMs) {
-      g_ErrorLog.Write("CFifoData::WaitSendFinish", LOG_ERROR, "the card took no data for %u ms: sent %x, received %x",
-                       kReceiveStallMs, nSentUnits, reply.r1());
-      CPortlane::ReturnV(1);
+      g_ErrorLog.Write("CFifoData::WaitSendFinish", LOG_ERROR,
+                       "the card takes no data: nothing received for %u ms, sent %x, received %x", kReceiveStallMs,
+                       nSentUnits, reply.r1());
+      StopCardRun();
+      nFinalStatus = 0;
+      bCardTookNoData = 1;
+      return;
     }
   }
   SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_FLUSH);
@@ -240,6 +249,6 @@ void CFifoData::WaitSendFinish() {
   do {
     CPortlane::SendCmd(CMD_STATUS, 0, 0, status);
     plat::Sleep(1);
-  } while (g_bConnected && (status.r0() & 7u) != 0);
+  } while (g_Link.g_bConnected && (status.r0() & 7u) != 0);
   nFinalStatus = status.r1();
 }

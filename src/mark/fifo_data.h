@@ -21,6 +21,7 @@ constexpr uint32_t kUnitsPerBlock = kStreamBlockBytes / kFifoUnit;
 constexpr uint32_t kHistoryBlocks = 10000;
 constexpr uint32_t kRingCapacity = 2048;
 constexpr uint32_t kFinalStatusOffline = 0x100;  // a finished offline download
+constexpr uint32_t kFinalStatusStopped = 0x200;  // end code 2, sub code 0: the run was stopped
 
 // Blocks between the block builder and the sender.
 class BlockRing {
@@ -71,7 +72,9 @@ class CFifoData {
   void DrainRing();
   // Asks the card for its FIFO pointers and updates the fill model; the fill in units.
   uint32_t QueryFillLevel();
-  // Waits for the end of the job and takes the card's final status.
+  // Waits until the card has received every block and ended its run, and takes its final status.
+  // A card that takes no block for 10 s while blocks are missing ends the wait: final status 0,
+  // bCardTookNoData set, the card's run stopped; the link stays up.
   void WaitSendFinish();
 
   // Statistics of the sender, noted before each block is handed to the ring.
@@ -88,6 +91,7 @@ class CFifoData {
   uint32_t bRunStarted = 0;
   uint32_t nStartFlag = 0;     // argument of the last BufferStart
   uint32_t nFinalStatus = 0;
+  uint8_t bCardTookNoData = 0;  // the end wait gave up: the card stopped taking in blocks
 
   // Send statistics.
   uint32_t nStartTick = 0;

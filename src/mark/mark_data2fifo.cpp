@@ -11,7 +11,7 @@
 #include "frame/system_para.h"
 #include "mark/crc16.h"
 #include "mark/fifo_data.h"
-#include "mark/mark_job.h"
+#include "mark/job_state.h"
 #include "mark/phase_timer.h"
 #include "mark/stream_words.h"
 #include "platform/clock.h"
@@ -27,7 +27,7 @@ constexpr uint32_t kLayout2SubWords = 32;
 constexpr uint32_t kMaxAdvance = 0xFFFFFF;             // the operand of a time advance
 constexpr uint32_t kSplitAdvance = SystemPara::nMaxMergeGapUs;  // step of a split advance
 
-bool Stopped() { return bStopMark.load(std::memory_order_relaxed) != 0; }
+bool Stopped() { return g_MarkJob.bStopMark.load(std::memory_order_relaxed) != 0; }
 
 // The padding of a short piece: the count bytes, zeros to blockBytes, then every whole word slot from
 // the last one back to the end of the copied bytes gets a NOP, or the spacer 0x57000001 when its
@@ -139,7 +139,7 @@ void CMarkData2Fifo::Flush(uint8_t bFinal) {
 }
 
 void CMarkData2Fifo::MergeChannels(uint32_t window) {
-  if (!g_bMarkCallBusy.load()) throw MyException(RV_MARK_DATA_NOT_LOCKED, 1);
+  if (!g_MarkJob.g_bMarkCallBusy.load()) throw MyException(RV_MARK_DATA_NOT_LOCKED, 1);
   CMarkFloor& f = g_MarkFloor[0];
   f.UpdateClock();
   const int64_t clock = static_cast<int64_t>(f.clock);

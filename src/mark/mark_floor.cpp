@@ -1,12 +1,13 @@
 #include "mark/mark_floor.h"
 
 #include <exception>
+#include <new>
 
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
 #include "mark/mark_data2fifo.h"
-#include "mark/mark_job.h"
+#include "mark/job_state.h"
 #include "mark/stream_words.h"
 
 CMarkFloor g_MarkFloor[kFloorCount] = {CMarkFloor(0), CMarkFloor(1), CMarkFloor(2)};
@@ -28,12 +29,6 @@ FloorCursors CursorsOf(CMarkFloor& f) {
   c.wave[1] = {&f.ch5, &f.wavePower[1]};
   return c;
 }
-
-void RequireMarkCall() {
-  if (!g_bMarkCallBusy.load()) throw MyException(RV_MARK_DATA_NOT_LOCKED, 1);
-}
-
-bool JobStoppedOrFailed() { return bStopMark.load() != 0 || MarkFailed(); }
 
 // Adds two times with the wrap of the unsigned clock (no signed overflow).
 uint64_t AddTime(uint64_t t, int64_t d) { return t + static_cast<uint64_t>(d); }
@@ -188,39 +183,52 @@ void AppendShiftedWords(std::vector<TimedWord>& batch) {
   clock = main.back().time;
 }
 
-void AbandonUpperFloors() noexcept {
-  const int32_t left = nFloor;
-  if (!MarkFailed()) {
-    // Records the failure (text, stop of the card's run, box); its exception is not ours to throw:
-    // the one that left the floor is already on its way.
-    try {
-      SetMarkErrorAndThrow(RV_ERROR, StrFormat("ERROR:  floor %d left by an exception!!! ", left));
-    } catch (...) {
-    }
+namespace {
+
+// The text a job failure gets from the exception that left a floor: a library failure's own text,
+// the text of code 38 for a memory failure, what any other exception says.
+std::string FailureTextOf(std::exception_ptr e) {
+  try {
+    if (e) std::rethrow_exception(e);
+  } catch (const MyException& x) {
+    return GetErrText(static_cast<int32_t>(x.code));
+  } catch (const std::bad_alloc&) {
+    return GetErrText(RV_MEMORY_EXCEPTION);
+  } catch (const std::exception& x) {
+    return x.what();
+  } catch (...) {
+  }
+  return GetErrText(RV_ERROR);
+}
+
+}  // namespace
+
+void AbandonUpperFloors(std::exception_ptr why) noexcept {
+  try {
+    // The failure keeps the exception's own code and text; it is reported (and boxed, when it is
+    // one to show) where the exception ends, so nothing is shown here.
+    if (!MarkFailed()) RecordMarkFailure(FailureTextOf(why));
+  } catch (...) {
   }
   nFloor = 0;
   CMarkFloor::BindCurrent();
 }
 
-FloorScope::FloorScope() : nUncaught(std::uncaught_exceptions()) {
+void PushUpperFloor() {
   try {
     CMarkFloor::Push();
   } catch (const MyException& e) {
     // Code 27 changed nothing; a refused third floor has moved up and must be undone.
-    if (e.code != RV_MARK_DATA_NOT_LOCKED) AbandonUpperFloors();
+    if (e.code != RV_MARK_DATA_NOT_LOCKED) AbandonUpperFloors(std::current_exception());
     throw;
   }
 }
 
-FloorScope::~FloorScope() noexcept(false) {
-  if (std::uncaught_exceptions() > nUncaught) {
-    AbandonUpperFloors();
-    return;
-  }
+void PopUpperFloor() {
   try {
     CMarkFloor::Pop();
   } catch (...) {
-    AbandonUpperFloors();
+    AbandonUpperFloors(std::current_exception());
     throw;
   }
 }

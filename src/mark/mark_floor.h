@@ -18,6 +18,7 @@
 //
 // All of this belongs to the host thread that holds the mark-call guard; nothing here locks.
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 // A stream word with its time in µs since the job start, on the clock of the floor that holds it.
@@ -145,20 +146,26 @@ void AppendStreamNop(int32_t dt);
 // appended and the clock moves to the main stream's last time. An empty batch changes nothing.
 void AppendShiftedWords(std::vector<TimedWord>& batch);
 
-// Runs words on their own floor: pushes on construction; on normal exit pops. When an exception
-// leaves the scope, the job is failed (unless it has failed already) and floor 0 is bound again, so
-// that no later call writes into a floor that nothing will merge. An exception thrown by the pop
-// itself does the same and then propagates (so a FloorScope is only ever a local variable).
-class FloorScope {
- public:
-  FloorScope();
-  ~FloorScope() noexcept(false);
-  FloorScope(const FloorScope&) = delete;
-  FloorScope& operator=(const FloorScope&) = delete;
+// The steps of RunOnUpperFloor: the push (a refused third floor is undone) and the pop, each
+// abandoning the upper floors when it fails.
+void PushUpperFloor();
+void PopUpperFloor();
+// The rebinding of RunOnUpperFloor's exception path: records the job's failure from `why` when it
+// has not failed yet (no box), then nFloor := 0 and BindCurrent.
+void AbandonUpperFloors(std::exception_ptr why) noexcept;
 
- private:
-  int nUncaught;
-};
-// The rebinding of FloorScope's exception path, for callers without a scope: fails the job when it
-// has not failed yet, then nFloor := 0 and BindCurrent.
-void AbandonUpperFloors() noexcept;
+// Runs `body` on its own floor: pushes, runs, pops. When an exception leaves the body (or the push
+// or the pop), the job fails with that exception's code and text (unless it has failed already),
+// floor 0 is bound again so that no later call writes into a floor nothing will merge, and the
+// exception goes on to the export, which reports it.
+template <class Body>
+void RunOnUpperFloor(Body&& body) {
+  PushUpperFloor();
+  try {
+    body();
+  } catch (...) {
+    AbandonUpperFloors(std::current_exception());
+    throw;
+  }
+  PopUpperFloor();
+}

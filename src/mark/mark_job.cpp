@@ -6,6 +6,7 @@
 #include "cardlink/card_status.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
+#include "cardlink/task_table.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/export_call.h"
@@ -18,43 +19,6 @@
 #include "mark/scan_sequences.h"
 #include "mark/stream_words.h"
 #include "platform/clock.h"
-
-std::atomic<int32_t> nMarkState{0};
-uint32_t nRunMode = 0;
-uint8_t bLaserJob = 0;
-uint8_t bRunModeNot4 = 1;
-uint8_t bLaserLocked = 0;
-std::atomic<uint32_t> g_bMarkCallBusy{0};
-std::atomic<uint32_t> bStopMark{0};
-int64_t g_nMarkTime = 0;
-uint32_t g_nStartPosFlag = 0;
-uint32_t g_nLineCount = 0;
-plat::Lock g_csMarkRun;
-
-namespace {
-
-// The job's error text: written by the job's thread, read by any. The job counts as failed once a
-// failure was recorded, also when its text is empty (a language file without that text).
-plat::Lock g_csMarkError;
-std::string g_szMarkError GUARDED_BY(g_csMarkError);
-std::atomic<bool> g_bMarkFailed{false};
-
-void SetMarkErrorText(const std::string& text) {
-  plat::LockGuard g(g_csMarkError);
-  g_szMarkError = text;
-}
-
-// Stops the card's run; the reply is read and dropped, and a failure here does not replace the
-// failure that asked for the stop.
-void StopCardRun() {
-  if (!g_bConnected) return;
-  try {
-    SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_STOP);
-  } catch (const MyException&) {
-  }
-}
-
-}  // namespace
 
 void ReportMarkEnd(uint32_t finalStatus, uint8_t bSameData) {
   const uint32_t code = (finalStatus >> 8) & 15u;
@@ -92,17 +56,10 @@ void ReportMarkEnd(uint32_t finalStatus, uint8_t bSameData) {
   if (level == kShown) ShowTopmostBox(line);
 }
 
-bool MarkFailed() { return g_bMarkFailed; }
-
-std::string MarkErrorText() {
-  plat::LockGuard g(g_csMarkError);
-  return g_szMarkError;
-}
-
 CMarkLock::CMarkLock() {
   plat::LockGuard g(g_csMarkRun);
-  if (g_bMarkCallBusy == 0) {
-    g_bMarkCallBusy = 1;
+  if (g_MarkJob.g_bMarkCallBusy == 0) {
+    g_MarkJob.g_bMarkCallBusy = 1;
     CMarkFloor::BindCurrent();
     bOwner = 1;
   }
@@ -111,7 +68,7 @@ CMarkLock::CMarkLock() {
 CMarkLock::~CMarkLock() {
   if (!bOwner) return;
   g_pCurFloor = nullptr;
-  g_bMarkCallBusy = 0;
+  g_MarkJob.g_bMarkCallBusy = 0;
 }
 
 uint32_t CMarkLock::Refuse(const char* caller) {
@@ -121,40 +78,39 @@ uint32_t CMarkLock::Refuse(const char* caller) {
 }
 
 void CMarkJob::InitJob(uint32_t mode) {
-  bRunModeNot4 = mode != 4 ? 1 : 0;
-  nRunMode = mode == 4 ? 1 : mode;
-  bLaserJob = (nRunMode == 0 || nRunMode == 2) ? 1 : 0;
-  g_nLineCount = 0;
-  bLaserLocked = 0;
+  g_MarkJob.bRunModeNot4 = mode != 4 ? 1 : 0;
+  g_MarkJob.nRunMode = mode == 4 ? 1 : mode;
+  g_MarkJob.bLaserJob = (g_MarkJob.nRunMode == 0 || g_MarkJob.nRunMode == 2) ? 1 : 0;
+  g_MarkJob.g_nLineCount = 0;
+  g_MarkJob.bLaserLocked = 0;
   if (g_SystemPara.bLockLaserAllow) {
     CmdReply reply;
     CPortlane::SendCmd(CMD_INPUT, 0, 0, reply);
-    bLaserLocked = static_cast<uint8_t>((reply.r0() >> ShiftCount(g_SystemPara.nLockLaserSwitchIO)) & 1u);
+    g_MarkJob.bLaserLocked = static_cast<uint8_t>((reply.r0() >> ShiftCount(g_SystemPara.nLockLaserSwitchIO)) & 1u);
   }
-  SetMarkErrorText(std::string());
-  g_bMarkFailed = false;
+  ClearMarkFailure();
   // A stop that arrives between QZ_MarkStart and the first mark-list call belongs to this job.
-  bStopMark = 0;
-  if (g_bMarkCallBusy == 0) throw MyException(RV_MARK_DATA_NOT_LOCKED, 1);
+  g_MarkJob.bStopMark = 0;
+  if (g_MarkJob.g_bMarkCallBusy == 0) throw MyException(RV_MARK_DATA_NOT_LOCKED, 1);
   nFloor = 0;
   CMarkFloor::BindCurrent();
   g_MarkFloor[0].Reset();
   g_MarkData2Fifo.Reset();
   g_BlockRing.Reset();
   g_FifoData.ResetForJob();
-  nMarkState = kMarkStateOpen;
+  g_MarkJob.nMarkState = kMarkStateOpen;
 }
 
 uint32_t MarkBufferBefore(uint32_t kind) {
-  if (nMarkState == kMarkStateOpen) {
+  if (g_MarkJob.nMarkState == kMarkStateOpen) {
     g_FifoData.BufferStart(1);
     AppendMarkStartSeq();
   }
-  if (nMarkState < 0) {
+  if (g_MarkJob.nMarkState < 0) {
     ReportFailure("MarkBufferBefore", GetErrText(RV_MARK_ERROR));
     return RV_MARK_ERROR;
   }
-  if (bStopMark || MarkFailed()) return RV_OK;
+  if (g_MarkJob.bStopMark || MarkFailed()) return RV_OK;
   const int32_t w = static_cast<int32_t>(g_SystemPara.nSteadyWindowUs);
   MergeUpperFloor(w, w);
   g_MarkData2Fifo.Flush(0);
@@ -163,29 +119,40 @@ uint32_t MarkBufferBefore(uint32_t kind) {
   return RV_OK;
 }
 
-void SetMarkErrorAndThrow(uint32_t code, const std::string& text) {
-  g_InfoLog.WriteText("SetMarkErrorAndThrow", LOG_INFO, text);
-  SetMarkErrorText(text);
-  g_bMarkFailed = true;
-  StopCardRun();
-  ShowTopmostBox(text);
-  throw MyException(code, 0);
+uint32_t EndStatusOf(uint32_t cardStatus, bool download, uint8_t offlineDone, bool stoppedOrFailed) {
+  // A stopped or failed run is never reported as a finished one, nor as an unknown result: a download
+  // ends stopped, an online run with the card's own status.
+  if (stoppedOrFailed) return download ? kFinalStatusStopped : cardStatus;
+  return offlineDone ? kFinalStatusOffline : cardStatus;
 }
 
-void ThrowMarkError(uint32_t code) { SetMarkErrorAndThrow(code, GetErrText(static_cast<int32_t>(code))); }
+uint32_t StartMarkTask(uint32_t mode) {
+  const uint32_t rc = ConformSysIdleAndSetItBusy(TASK_ONLINE_MARKING);
+  if (rc == RV_CARD_NOT_CONNECTED) throw MyException(RV_CARD_NOT_CONNECTED, 0);
+  if (rc != 0) throw MyException(RV_ERROR, 0);
+  try {
+    if (g_SystemPara.bRecordWhenMark == 1) SendCmdNoReply(CMD_SET_FLAG, 1, FLAG_DEBUG_RECORD);
+    CMarkJob::InitJob(mode);
+  } catch (...) {
+    // The claim succeeded: a failure before the job exists must not leave the library busy.
+    ReleaseSystem2Idle();
+    throw;
+  }
+  return RV_OK;
+}
 
 uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_t offlineDone) {
   const char* tag = "MustEndThread";
   uint32_t caught = 0;
-  const bool stoppedOrFailed = bStopMark || MarkFailed();
+  const bool stoppedOrFailed = g_MarkJob.bStopMark || MarkFailed();
   if (ok) {
     try {
       AppendMarkEndSeq(endArg, bFromMarkEnd);
-      if (!bStopMark && !MarkFailed()) {
+      if (!g_MarkJob.bStopMark && !MarkFailed()) {
         MergeUpperFloor(0, 0);
         g_MarkData2Fifo.Flush(1);
       }
-      g_nMarkTime = static_cast<int64_t>(CurFloor().clock);
+      g_MarkJob.g_nMarkTime = static_cast<int64_t>(CurFloor().clock);
       g_PhaseTimer.End(PHASE_DOWN);
       g_PhaseTimer.Start(PHASE_DOWN_AFTER);
     } catch (const MyException& e) {
@@ -194,7 +161,7 @@ uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_
       caught = ReportMemoryFailure(tag);
     }
   }
-  bStopMark = 1;
+  g_MarkJob.bStopMark = 1;
   // Whatever happens while waiting for the card (a lost card throws code 1), the job ends: the
   // task is released, the run flag cleared, the offline file closed and the job set idle.
   struct JobEnd {
@@ -202,7 +169,7 @@ uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_
       if (g_FifoData.nStartFlag == 1) ReleaseSystem2Idle();
       g_bRunFlag = 0;
       g_FifoData.CloseOfflineFile();
-      nMarkState = kMarkStateIdle;
+      g_MarkJob.nMarkState = kMarkStateIdle;
     }
   };
   uint32_t finalStatus = 0;
@@ -218,32 +185,31 @@ uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_
                   elapsedMs, static_cast<int>(g_PhaseTimer.FirstBlockSpan()), static_cast<int>(g_PhaseTimer.OtherBlockSpan()),
                   static_cast<int>(g_FifoData.nLastSendTick - g_FifoData.nStartTick), static_cast<int>(g_FifoData.nSendCount),
                   static_cast<int>(g_PhaseTimer.nMaxGapMs),
-                  sentMb / (static_cast<double>(g_nMarkTime > 0 ? g_nMarkTime : 1) / 1e6));
+                  sentMb / (static_cast<double>(g_MarkJob.g_nMarkTime > 0 ? g_MarkJob.g_nMarkTime : 1) / 1e6));
   g_InfoLog.Write(tag, LOG_INFO, "down CheckDdrSpaceCnt=%d DdrSpaceMin=%.3fMB Pfirst=%d Pother=%d Psend=%d Csend=%d PmaxIdle=%d",
                   static_cast<int>(g_FifoData.model.nQueries) - 1, g_FifoData.model.nMinFill / 2048.0,
                   static_cast<int>(g_PhaseTimer.FirstBlockSpan()), static_cast<int>(g_PhaseTimer.OtherBlockSpan()),
                   static_cast<int>(g_FifoData.nLastSendTick - g_FifoData.nStartTick),
                   static_cast<int>(g_FifoData.nSendCount), static_cast<int>(g_FifoData.nMaxIdleMs));
-  if (offlineDone) finalStatus = kFinalStatusOffline;
-  // An offline download that was stopped or failed is not a finished download.
-  if ((nRunMode == 2 || offlineDone) && (stoppedOrFailed || caught != 0 || MarkFailed())) finalStatus = 0;
+  finalStatus = EndStatusOf(finalStatus, g_MarkJob.nRunMode == 2, offlineDone,
+                            stoppedOrFailed || caught != 0 || MarkFailed());
   g_FifoData.nFinalStatus = finalStatus;
   const uint32_t code = (finalStatus >> 8) & 15u;
-  if (code != 1) MoveScannerToRest(bLaserJob ? 0 : 1);
+  if (code != 1) MoveScannerToRest(g_MarkJob.bLaserJob ? 0 : 1);
   ReportMarkEnd(finalStatus, g_FifoData.bSameData);
   if (code == 1) return RV_OK;
   return caught != 0 ? caught : RV_MARK_FAIL;
 }
 
 void EndJobOfLostCard() {
-  if (g_bConnected) return;
+  if (g_Link.g_bConnected) return;
   CMarkLock lock;
-  if (!lock.Owns() || nMarkState < kMarkStateOpen) return;
+  if (!lock.Owns() || g_MarkJob.nMarkState < kMarkStateOpen) return;
   // The mark task is held from the job start (state -1), and by a buffer started for it.
-  if (nMarkState == kMarkStateOpen || g_FifoData.nStartFlag == 1) ReleaseSystem2Idle();
+  if (g_MarkJob.nMarkState == kMarkStateOpen || g_FifoData.nStartFlag == 1) ReleaseSystem2Idle();
   g_bRunFlag = 0;
   g_FifoData.CloseOfflineFile();
-  nMarkState = kMarkStateIdle;
+  g_MarkJob.nMarkState = kMarkStateIdle;
   g_InfoLog.Write("EndJobOfLostCard", LOG_INFO, "the job ended with its card lost");
 }
 

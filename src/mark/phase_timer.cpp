@@ -14,14 +14,20 @@ double NowMs() { return plat::PerfMs(); }
 
 void CPhaseTimer::Reset() {
   for (auto& p : phase) p[0] = p[1] = 0.0;
+  for (auto& r : bRunning) r = 0;
 }
 
 void CPhaseTimer::Start(PhaseId p) {
-  if (Timing()) phase[p][0] = NowMs();
+  if (!Timing()) return;
+  phase[p][0] = NowMs();
+  bRunning[p] = 1;
 }
 
 void CPhaseTimer::End(PhaseId p) {
-  if (Timing()) phase[p][1] += NowMs() - phase[p][0];
+  // A phase that was not started (an end without a job, a job ended twice) adds nothing.
+  if (!Timing() || !bRunning[p]) return;
+  phase[p][1] += NowMs() - phase[p][0];
+  bRunning[p] = 0;
 }
 
 void CPhaseTimer::StartJob(uint32_t tick) {

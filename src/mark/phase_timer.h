@@ -14,7 +14,8 @@ class CPhaseTimer {
  public:
   // Zeroes every phase.
   void Reset();
-  // "starts": start := now; "ends": total += now - start. Both only with bPrintTime 1.
+  // "starts": start := now; "ends": total += now - start, only for a phase that was started. Both
+  // only with bPrintTime 1.
   void Start(PhaseId p);
   void End(PhaseId p);
   double Total(PhaseId p) const { return phase[p][1]; }
@@ -28,6 +29,7 @@ class CPhaseTimer {
   uint32_t OtherBlockSpan() const { return nLastBlockTick - nFirstBlockTick; }
 
   double phase[PHASE_COUNT][2] = {};  // {start ms, accumulated ms}
+  uint8_t bRunning[PHASE_COUNT] = {};  // started and not ended since
   uint8_t bFirstCall = 1;
   uint32_t nStartTick = 0;
   uint32_t nFirstBlockTick = 0;

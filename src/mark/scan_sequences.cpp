@@ -2,15 +2,15 @@
 
 #include "frame/system_para.h"
 #include "mark/mark_floor.h"
-#include "mark/mark_job.h"
+#include "mark/job_state.h"
 #include "mark/stream_words.h"
 
 void AppendMarkStartSeq() {
   const SystemPara& p = g_SystemPara;
   if (p.bNewBoxCali)
-    AppendStreamWord(1, 0, 0x04000000u | static_cast<uint32_t>(p.bCardNotGridel & 1) << 1 | (bLaserJob ? 0u : 1u));
+    AppendStreamWord(1, 0, 0x04000000u | static_cast<uint32_t>(p.bCardNotGridel & 1) << 1 | (g_MarkJob.bLaserJob ? 0u : 1u));
   AppendStreamWord(1, 0, p.bOut0IsRun ? 0x20001001u : SW_NOP);
-  if (bLaserJob) AppendStreamWord(1, 0, 0x15000001u);
+  if (g_MarkJob.bLaserJob) AppendStreamWord(1, 0, 0x15000001u);
 }
 
 void AppendMarkEndSeq(uint32_t, uint8_t) {

@@ -17,3 +17,5 @@
 #define EXCLUDES(...) QZ_TSA(locks_excluded(__VA_ARGS__))
 #define ACQUIRED_BEFORE(...) QZ_TSA(acquired_before(__VA_ARGS__))
 #define ACQUIRED_AFTER(...) QZ_TSA(acquired_after(__VA_ARGS__))
+#define NO_THREAD_SAFETY_ANALYSIS QZ_TSA(no_thread_safety_analysis)
+#define ASSERT_CAPABILITY(x) QZ_TSA(assert_capability(x))

@@ -51,7 +51,7 @@ void SimCardTest::TearDown() {
 
 uint32_t SimCardTest::OpenLink() {
   uint32_t rc = CPortlane::Open(0);
-  if (rc == 0) g_bConnected = 1;
+  if (rc == 0) g_Link.g_bConnected = 1;
   return rc;
 }
 

@@ -16,7 +16,6 @@ TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixes) {
   for (const Case& c : cases) {
     WriteCfg("");
     g_SystemPara = SystemPara{};
-    g_bCmdSeqOn = 7;
     ASSERT_TRUE(g_SystemPara.CheckCardVersionCfg(c.version)) << c.version;
     const SystemPara& p = g_SystemPara;
     EXPECT_EQ(p.bJustM25p64, c.justM25p64) << c.version;
@@ -24,7 +23,6 @@ TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixes) {
     EXPECT_EQ(p.bNewBoxCali, c.newBoxCali) << c.version;
     EXPECT_EQ(p.nBufDataCheckType, c.checkType) << c.version;
     EXPECT_EQ(p.bConfiguration, 1) << c.version;
-    EXPECT_EQ(g_bCmdSeqOn, c.cmdWithNum) << c.version;
 
     // Written in this order, bConfiguration last.
     const std::string text = ReadCfg();
@@ -61,14 +59,12 @@ TEST_F(CardVersionTest, MismatchIsRefusedWithABoxAndNothingWritten) {
     WriteCfg(recorded85);
     plat::DeleteFilePath(dir.File("boxes.txt"));
     g_bLangZh = c.langZh;
-    g_bCmdSeqOn = 7;
     g_FlashAreaMap = FlashAreaMap{};
     g_CmdNumTable = CmdNumTable{};
     EXPECT_FALSE(g_SystemPara.CheckCardVersionCfg(c.version)) << c.version;
     EXPECT_EQ(Boxes(), std::vector<std::string>{*c.box}) << c.version;
     EXPECT_EQ(ReadCfg(), recorded85) << c.version;
     // Nothing after the check ran.
-    EXPECT_EQ(g_bCmdSeqOn, 7) << c.version;
     EXPECT_EQ(g_FlashAreaMap.nUserPage, 0u) << c.version;
     EXPECT_EQ(g_CmdNumTable.num[0], 0u) << c.version;
   }

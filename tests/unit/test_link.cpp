@@ -9,7 +9,7 @@
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/portlane.h"
-#include "flash/flash_cmd.h"
+#include "cardlink/card_operation.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
 #include "support/sim_card.h"
@@ -114,7 +114,7 @@ TEST_F(SimCardTest, NumbersAbove0x1FFLoseTheirHighBitsWhileSequencing) {
   CmdReply reply;
   ASSERT_TRUE(CPortlane::SendCmd(0x2055, 0, 0, reply));
   EXPECT_EQ(Frames().back().word, (1u << 12) + 0x55u);
-  g_bCmdSeqOn = 0;  // cards without numbered commands get the number unchanged
+  g_Link.g_bCmdSeqOn = 0;  // cards without numbered commands get the number unchanged
   ASSERT_TRUE(CPortlane::SendCmd(0x2055, 7, 8, reply));
   EXPECT_EQ(Frames().back().word, 0x2055u);
 }
@@ -145,7 +145,7 @@ TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCard) {
   cardsim_fault_toggle_(1, 1);
   CmdReply reply;
   ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
-  EXPECT_EQ(g_bConnected, 0);
+  EXPECT_EQ(g_Link.g_bConnected, 0);
   EXPECT_TRUE(Contains(ErrorLines(), "CPortlane::getState:Flag Err"));
   EXPECT_TRUE(Contains(InfoLines(), "CPortlane::ReturnV:Card is not connected"));
   EXPECT_TRUE(Contains(ErrorLines(), "CPortlane::ReturnV:Card is not connected"));
@@ -251,7 +251,7 @@ TEST_F(SimCardTest, CardLostAtEachExchangeOfAnOpenFailsItCleanly) {
     for (uint32_t n = 1; n <= sends; ++n) {
       cardsim_log_clear_();
       cardsim_fault_lose_at_(n);
-      g_bConnected = 0;
+      g_Link.g_bConnected = 0;
       EXPECT_EQ(OpenLink(), 1u) << "type " << c.type << " lost at send " << n;
       CPortlane::Close();
     }
@@ -267,12 +267,12 @@ TEST_F(SimCardTest, MissingDriverLinkFailsEveryOperation) {
   CPortlane::FreeDll();
   ASSERT_EQ(PortlaneApi.bLoaded, 0);
   EXPECT_EQ(CPortlane::Open(0), 1u);
-  g_bConnected = 1;  // even a connected flag left over does not reach a missing entry point
+  g_Link.g_bConnected = 1;  // even a connected flag left over does not reach a missing entry point
   CmdReply reply;
   ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
-  g_bConnected = 1;
+  g_Link.g_bConnected = 1;
   ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
-  g_bConnected = 1;
+  g_Link.g_bConnected = 1;
   uint8_t buf[4];
   ExpectLost([&] { CPortlane::SendComCmd(0xDF, 0, 0, buf, 4); });
 }

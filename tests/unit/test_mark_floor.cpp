@@ -16,6 +16,7 @@
 #include "mark/mark_floor.h"
 #include "mark/mark_job.h"
 #include "mark/stream_words.h"
+#include "platform/files.h"
 #include "platform/module.h"
 #include "support/staged_library.h"
 #include "support/temp_dir.h"
@@ -41,14 +42,14 @@ class FloorTest : public ::testing::Test {
     g_SystemPara.HowLongTimeFirstBuf = 1000000;
     g_SystemPara.nSteadyWindowUs = 600000;
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
-    g_bMarkCallBusy = 1;  // as a mark call holds the guard
+    g_MarkJob.g_bMarkCallBusy = 1;  // as a mark call holds the guard
     CMarkJob::InitJob(1);
   }
   void TearDown() override {
-    bStopMark = 0;
-    g_bMarkCallBusy = 1;
+    g_MarkJob.bStopMark = 0;
+    g_MarkJob.g_bMarkCallBusy = 1;
     CMarkJob::InitJob(1);  // clears the error and binds floor 0
-    g_bMarkCallBusy = 0;
+    g_MarkJob.g_bMarkCallBusy = 0;
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
   }
   static CMarkFloor& F(int i) { return g_MarkFloor[i]; }
@@ -220,17 +221,17 @@ TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShift) {
   EXPECT_EQ(F(1).ch0.size(), 1u);
   CMarkFloor::Push();
   AppendStreamWord(10, 0, 0x62000002);
-  bStopMark = 1;
+  g_MarkJob.bStopMark = 1;
   EXPECT_TRUE(MergeUpperFloor(0, 0));
   EXPECT_EQ(F(1).nMergeOffset, 1991);
   EXPECT_EQ(F(0).ch3, (Words{{2000, 0x62000001}, {10, 0x62000002}}));
 }
 
 TEST_F(FloorTest, PushAndPopOutsideAMarkCallFailWith27) {
-  g_bMarkCallBusy = 0;
+  g_MarkJob.g_bMarkCallBusy = 0;
   ExpectCode(27, 1, [] { CMarkFloor::Push(); });
   ExpectCode(27, 1, [] { CMarkFloor::Pop(); });
-  ExpectCode(27, 1, [] { FloorScope s; });
+  ExpectCode(27, 1, [] { RunOnUpperFloor([] {}); });
   EXPECT_EQ(nFloor, 0);
   EXPECT_FALSE(MarkFailed());
 }
@@ -249,7 +250,7 @@ TEST_F(FloorTest, AThirdFloorFailsTheJobWithCode2) {
 TEST_F(FloorTest, PopOfAStoppedJobLeavesTheUpperWordsBehind) {
   CMarkFloor::Push();
   AppendStreamWord(0, 0, SW_END);
-  bStopMark = 1;
+  g_MarkJob.bStopMark = 1;
   CMarkFloor::Pop();
   EXPECT_EQ(nFloor, 0);
   EXPECT_TRUE(F(0).ch3.empty());
@@ -258,13 +259,12 @@ TEST_F(FloorTest, PopOfAStoppedJobLeavesTheUpperWordsBehind) {
 
 TEST_F(FloorTest, FloorScopePopsOnNormalExit) {
   AppendStreamWord(50, 0, 0x62000001);
-  {
-    FloorScope scope;
+  RunOnUpperFloor([this] {
     EXPECT_EQ(nFloor, 1);
     EXPECT_EQ(F(1).clock, 0u);  // a fresh floor with its own time base
     AppendStreamWord(0, 0, SW_END);
     AppendStreamWord(30, 0, 0x62000002);
-  }
+  });
   // Pop merged the upper floor behind the main stream's last word + 1 µs and bound floor 0.
   EXPECT_EQ(nFloor, 0);
   EXPECT_EQ(g_pCurFloor, &F(0));
@@ -274,16 +274,25 @@ TEST_F(FloorTest, FloorScopePopsOnNormalExit) {
   EXPECT_FALSE(MarkFailed());
 }
 
-// Whatever leaves a floor early, floor 0 is bound again and the job keeps the first failure's text.
+// Whatever leaves a floor early, floor 0 is bound again and the job fails with the exception's own
+// code and text; the floor shows no box of its own (the export reports the exception once).
 TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
-  struct Case { const char* name; void (*body)(); uint32_t code; const char* text; };  // code 0: another exception
+  enum Kind { kLibrary, kOther, kMemory };
+  struct Case { const char* name; void (*body)(); Kind kind; uint32_t code; const char* text; size_t boxes; };
+  g_mapErrText[RV_CARD_NOT_CONNECTED] = "Card is not connected";
+  g_mapErrText[RV_MEMORY_EXCEPTION] = "Memory exception";
   const Case cases[] = {
-      {"an exception between push and pop",
-       [] { FloorScope s; AppendStreamWord(5, 0, 0x62000001); throw std::runtime_error("generator"); }, 0,
-       "ERROR:  floor 1 left by an exception!!! "},
-      {"a failure keeps its own text", [] { FloorScope s; SetMarkErrorAndThrow(29, "generator failed"); }, 29,
-       "generator failed"},
-      {"a nested third floor", [] { FloorScope outer; FloorScope inner; }, 2, "ERROR:  nfloor == 2!!! "},
+      {"another exception keeps what it says",
+       [] { RunOnUpperFloor([] { AppendStreamWord(5, 0, 0x62000001); throw std::runtime_error("generator"); }); },
+       kOther, 0, "generator", 0},
+      {"a lost card fails the job silently",
+       [] { RunOnUpperFloor([] { throw MyException(RV_CARD_NOT_CONNECTED, 0); }); }, kLibrary, 1, "Card is not connected", 0},
+      {"a memory failure", [] { RunOnUpperFloor([] { throw std::bad_alloc(); }); }, kMemory, 38,
+       "Memory exception", 0},
+      {"a failure keeps its own text", [] { RunOnUpperFloor([] { SetMarkErrorAndThrow(29, "generator failed"); }); },
+       kLibrary, 29, "generator failed", 1},
+      {"a nested third floor", [] { RunOnUpperFloor([] { RunOnUpperFloor([] {}); }); }, kLibrary, 2,
+       "ERROR:  nfloor == 2!!! ", 1},
       // Windows of 0: floor 0's word at 5000 is merged at once; the upper floor then lands at offset 0
       // (floor 0's channels are empty), earlier than the merge time, and its pop fails.
       {"a failing pop",
@@ -293,24 +302,29 @@ TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
          g_FloorCursors.pGalvo->push_back({5000, 0x01000123});
          g_MarkData2Fifo.Flush(0);
          ASSERT_TRUE(F(0).ch0.empty());
-         FloorScope scope;
-         g_FloorCursors.laser[0].pFirst->push_back({10, 0x16000001});
+         RunOnUpperFloor([] { g_FloorCursors.laser[0].pFirst->push_back({10, 0x16000001}); });
        },
-       2, "数据流时间非依次递增，请联系供应商!!! \n maxOld=5000 idx=0 info=1000123 \n nextTm=10 idx=1 info=16000001"},
+       kLibrary, 2, "数据流时间非依次递增，请联系供应商!!! \n maxOld=5000 idx=0 info=1000123 \n nextTm=10 idx=1 info=16000001",
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    bStopMark = 0;
+    g_MarkJob.bStopMark = 0;
     CMarkJob::InitJob(1);
     F(0).Reset();
-    if (c.code) {
+    plat::DeleteFilePath(dir.File("boxes.txt"));
+    if (c.kind == kLibrary) {
       ExpectCode(c.code, 0, c.body);
-    } else {
+    } else if (c.kind == kOther) {
       EXPECT_THROW(c.body(), std::runtime_error);
+    } else {
+      EXPECT_THROW(c.body(), std::bad_alloc);
     }
     EXPECT_EQ(nFloor, 0);
     EXPECT_EQ(g_pCurFloor, &F(0));
+    EXPECT_TRUE(MarkFailed());
     EXPECT_EQ(MarkErrorText(), c.text);
+    EXPECT_EQ(Boxes().size(), c.boxes);
   }
   // After an abandoned floor a write lands on floor 0.
   F(0).Reset();

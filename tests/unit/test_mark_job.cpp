@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "cardlink/card_cmd.h"
+#include "cardlink/card_open.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
 #include "frame/errors.h"
@@ -43,16 +44,16 @@ class MarkJobTest : public qztest::SimCardTest {
     cardsim_set_card_version_(version);
     ASSERT_EQ(OpenLink(), 0u);
     // The version settings as opening derives them: the block layout, the command form.
-    ASSERT_TRUE(g_SystemPara.CheckCardVersionCfg(version));
+    ASSERT_TRUE(ReadAndCheckCardVersion());
     ASSERT_EQ(g_SystemPara.nBufDataCheckType, layout);
     g_SystemPara.HowLongTimeFirstBuf = 20000;
     g_SystemPara.nSteadyWindowUs = 12000;
     CFifoData::ReadBufferPara(!config.empty());
   }
   void TearDown() override {
-    g_bMarkCallBusy = 0;
+    g_MarkJob.g_bMarkCallBusy = 0;
     g_bRunFlag = 0;
-    nMarkState = kMarkStateIdle;
+    g_MarkJob.nMarkState = kMarkStateIdle;
     SimCardTest::TearDown();
   }
   // Job start as QZ_MarkStart does it after the claim.
@@ -92,11 +93,11 @@ TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
   for (int32_t layout : {0, 1, 2}) {
     Open(layout);
     Begin(1);
-    EXPECT_EQ(nMarkState, kMarkStateOpen);
+    EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateOpen);
     ASSERT_EQ(Call(3000), 0u);
-    EXPECT_EQ(nMarkState, kMarkStateBufferStarted);
+    EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);
     EXPECT_EQ(End(), 0u) << layout;
-    EXPECT_EQ(nMarkState, kMarkStateIdle);
+    EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
     EXPECT_EQ(g_bRunFlag, 0u);
     EXPECT_EQ(g_FifoData.nFinalStatus & 0xF00, 0x100u) << layout;
     EXPECT_TRUE(Has(InfoLines(), "MustEndThread:运行成功  same=")) << layout;
@@ -201,7 +202,7 @@ TEST_F(MarkJobTest, StoppedOfflineDownloadIsNotASuccess) {
   Open(2);
   Begin(2);
   Call(100);
-  bStopMark = 1;
+  g_MarkJob.bStopMark = 1;
   EXPECT_EQ(End(), RV_MARK_FAIL);
   EXPECT_NE(g_FifoData.nFinalStatus, kFinalStatusOffline);
   EXPECT_FALSE(Has(InfoLines(), "运行成功"));
@@ -219,7 +220,7 @@ TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
     EXPECT_EQ(e.code, RV_NOT_OPEN_OFFLINE_FILE);
   }
   EXPECT_TRUE(MarkFailed());
-  EXPECT_EQ(nMarkState, kMarkStateBufferStarted);  // a failed job, not one that never started
+  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);  // a failed job, not one that never started
   EXPECT_TRUE(Has(ErrorLines(), "CFifoData::BufferStart:Can't create download file!"));
   uint32_t value = 9, count = 0;
   cardsim_get_flag_(FLAG_STOP, &value, &count);
@@ -233,13 +234,13 @@ TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
 TEST_F(MarkJobTest, StopBeforeTheFirstCallIsKept) {
   Open(1);
   Begin(1);
-  bStopMark = 1;  // a stop right after the start
+  g_MarkJob.bStopMark = 1;  // a stop right after the start
   EXPECT_EQ(Call(100), 0u);
-  EXPECT_EQ(nMarkState, kMarkStateBufferStarted);
+  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);
   EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 0u);  // nothing flushed
   CMarkLock lock;
   EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
-  EXPECT_EQ(nMarkState, kMarkStateIdle);
+  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
 }
 
 TEST_F(MarkJobTest, FailedJobRefusesFurtherWordsAndStopsTheCard) {
@@ -285,7 +286,7 @@ TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
   } catch (const MyException& e) {
     EXPECT_EQ(e.code, 1u);
   }
-  EXPECT_EQ(nMarkState, kMarkStateIdle);
+  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
   EXPECT_EQ(g_bRunFlag, 0u);
   EXPECT_EQ(g_bSysBusy, 0);
   EXPECT_EQ(OpenLink(), 0u);
@@ -362,7 +363,7 @@ TEST_F(MarkJobTest, StopEndsTheWaitForFifoRoom) {
   cardsim_set_consume_(2);  // the card never makes room
   std::thread stopper([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    bStopMark = 1;  // as QZ_Mark_Stop does from another host thread
+    g_MarkJob.bStopMark = 1;  // as QZ_Mark_Stop does from another host thread
   });
   Begin(1);
   for (uint32_t call = 0; call < 5; ++call) EXPECT_EQ(Call(50000, call), 0u);
@@ -371,7 +372,7 @@ TEST_F(MarkJobTest, StopEndsTheWaitForFifoRoom) {
   CMarkLock lock;
   SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_STOP);
   EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
-  EXPECT_EQ(nMarkState, kMarkStateIdle);
+  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
 }
 
 }  // namespace

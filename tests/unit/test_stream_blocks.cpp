@@ -101,14 +101,14 @@ class PipelineTest : public ::testing::Test {
     SetWindows(1000000, 600000);
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
     g_mapErrText[21] = "time not add";
-    g_bMarkCallBusy = 1;
+    g_MarkJob.g_bMarkCallBusy = 1;
     CMarkJob::InitJob(1);
   }
   void TearDown() override {
-    bStopMark = 0;
-    g_bMarkCallBusy = 1;
+    g_MarkJob.bStopMark = 0;
+    g_MarkJob.g_bMarkCallBusy = 1;
     CMarkJob::InitJob(1);
-    g_bMarkCallBusy = 0;
+    g_MarkJob.g_bMarkCallBusy = 0;
     g_mapErrText.erase(21);
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
   }
@@ -297,7 +297,7 @@ TEST_F(PipelineTest, TimeGoingBackAcrossChannelsFailsWith2) {
 }
 
 TEST_F(PipelineTest, MergeOutsideAMarkCallFailsWith27) {
-  g_bMarkCallBusy = 0;
+  g_MarkJob.g_bMarkCallBusy = 0;
   F0().ch0 = {{1, 1}};
   ExpectCode(27, 1, [] { P().MergeChannels(0); });
   EXPECT_EQ(F0().ch0.size(), 1u);
@@ -374,16 +374,16 @@ class OfflineJobTest : public qztest::SimCardTest {
     ASSERT_EQ(OpenLink(), 0u);
     g_SystemPara.nBufDataCheckType = layout;
     SetWindows(first, steady);
-    g_bMarkCallBusy = 1;
+    g_MarkJob.g_bMarkCallBusy = 1;
     CMarkJob::InitJob(2);
     g_FifoData.BufferStart(0);
     ASSERT_NE(g_FifoData.pOfflineFile, nullptr);
   }
   void TearDown() override {
-    bStopMark = 0;
+    g_MarkJob.bStopMark = 0;
     if (g_FifoData.pOfflineFile) g_FifoData.WaitSendFinish();
     CMarkJob::InitJob(1);
-    g_bMarkCallBusy = 0;
+    g_MarkJob.g_bMarkCallBusy = 0;
     g_bRunFlag = 0;
     SimCardTest::TearDown();
   }
@@ -462,9 +462,9 @@ Words MakeJob(Each each) {
 class OnlineJobTest : public qztest::SimCardTest, public ::testing::WithParamInterface<int32_t> {
  protected:
   void TearDown() override {
-    bStopMark = 0;
+    g_MarkJob.bStopMark = 0;
     CMarkJob::InitJob(1);
-    g_bMarkCallBusy = 0;
+    g_MarkJob.g_bMarkCallBusy = 0;
     g_bRunFlag = 0;
     SimCardTest::TearDown();
   }
@@ -478,7 +478,7 @@ TEST_P(OnlineJobTest, TheCardAcceptsAndDecodesEveryBlock) {
   g_SystemPara.nBufDataCheckType = layout;
   SetWindows(200000, 120000);
   CFifoData::ReadBufferPara(false);  // the FIFO marks by their defaults
-  g_bMarkCallBusy = 1;
+  g_MarkJob.g_bMarkCallBusy = 1;
   CMarkJob::InitJob(0);
   g_FifoData.BufferStart(0);
   const Words expected = MakeJob([] {});
@@ -531,7 +531,7 @@ TEST_F(OfflineJobTest, AStoppedJobSendsNothingMore) {
   g_MarkData2Fifo.MergeChannels(0);
   g_MarkData2Fifo.EncodeDeltas(0, g_MarkData2Fifo.vMerged);
   ASSERT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
-  bStopMark = 1;
+  g_MarkJob.bStopMark = 1;
   g_MarkData2Fifo.SendFifoData(0);
   EXPECT_EQ(File().size(), 0u);
   EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);

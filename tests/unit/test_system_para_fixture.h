@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cardlink/portlane.h"
-#include "cardlink/wait_desc.h"
+#include "frame/wait_desc.h"
 #include "frame/card_version.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
@@ -38,7 +38,7 @@ class SystemParaTest : public ::testing::Test {
     g_mapWaitDesc.Publish({});
     g_FlashAreaMap = FlashAreaMap{};
     g_CmdNumTable = CmdNumTable{};
-    g_bCmdSeqOn = 0;
+    g_Link.g_bCmdSeqOn = 0;
     g_bLangZh = 0;
     g_InfoLog.SetMinLevel(1);
     g_ErrorLog.Close();

@@ -3,6 +3,9 @@
 #include <atomic>
 #include <thread>
 
+#include "api/library_startup.h"
+#include "cardlink/watchdog.h"
+#include "monitor/monitor_thread.h"
 #include "platform/thread.h"
 #include "test_system_para_fixture.h"
 
@@ -112,29 +115,29 @@ TEST_F(WorkerThreadsTest, StartStopAndFailedCreation) {
     EXPECT_EQ(g_bCheckRunning.load(), running);
   };
   g_bStopThreads.store(1);
-  StartWorkerThreads();
+  StartWorkerThreads(MonitorThreadProc, UsbCheckStock);
   EXPECT_EQ(g_bStopThreads.load(), 0);
   expectRunning(1);
   plat::Thread::FailCreationForTest(true);  // any creation attempt now fails and clears its flag
-  StartWorkerThreads();                      // a second start attempts none
+  StartWorkerThreads(MonitorThreadProc, UsbCheckStock);                      // a second start attempts none
   expectRunning(1);
 
   StopWorkerThreads();  // returns when both have ended and cleared their flags
   EXPECT_EQ(g_bStopThreads.load(), 1);
   expectRunning(0);
-  StartWorkerThreads();
+  StartWorkerThreads(MonitorThreadProc, UsbCheckStock);
   expectRunning(0);
   plat::Thread::FailCreationForTest(false);
-  StartWorkerThreads();  // the monitor is not running: the next start makes a new pair
+  StartWorkerThreads(MonitorThreadProc, UsbCheckStock);  // the monitor is not running: the next start makes a new pair
   expectRunning(1);
 }
 
 TEST_F(WorkerThreadsTest, FullReadStartsThePairOnce) {
-  g_SystemPara.InitPara();
+  ApplyParameterFile();
   EXPECT_EQ(g_bMonitorRunning.load(), 1);
   EXPECT_EQ(g_bCheckRunning.load(), 1);
   plat::Thread::FailCreationForTest(true);
-  g_SystemPara.InitPara();
+  ApplyParameterFile();
   EXPECT_EQ(g_bMonitorRunning.load(), 1);
   EXPECT_EQ(g_bCheckRunning.load(), 1);
 }

@@ -7,7 +7,7 @@
 #include "cardlink/card_cmd.h"
 #include "cardlink/card_status.h"
 #include "cardlink/portlane.h"
-#include "cardlink/wait_desc.h"
+#include "frame/wait_desc.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
 #include "qzmark.h"
@@ -37,7 +37,7 @@ TEST_F(WaitInfoTest, NoCardGivesOne) {
   char buf[kWaitInfoBufferSize] = "unchanged";
   EXPECT_EQ(QZ_GetWaitInfo(buf), 1u);
   EXPECT_STREQ(buf, "unchanged");
-  EXPECT_EQ(QZ_GetWaitInfo(nullptr), 2u);
+  EXPECT_EQ(QZ_GetWaitInfo(nullptr), 1u);  // the card check comes first
 }
 
 TEST_F(WaitInfoTest, OfflineModeAndTheCardsTask) {
@@ -109,7 +109,7 @@ TEST_F(WaitInfoTest, CardLostWhileReadingGivesOne) {
   cardsim_set_alarms_(1u << 5, 0);
   cardsim_fault_lose_at_(2);  // the status read passes, the wait-reason query loses the card
   EXPECT_EQ(Text(1), "OFFLINE MODE\r\nWaiting for timeout, causing the operation to terminate (can be cleared)\r\n");
-  EXPECT_EQ(g_bConnected, 0);
+  EXPECT_EQ(g_Link.g_bConnected, 0);
 }
 
 TEST_F(WaitInfoTest, StatusReadDecodesTheCardsWords) {

@@ -1,5 +1,6 @@
 #pragma once
-// What happens when the library is loaded into a host process and when the process ends.
+// The start-up that wires the subsystems: what happens when the library is loaded into a host
+// process and when the process ends, and the parameter file's reads across the subsystems.
 //
 // The library has no initialisation export. When the system loads it, the companion libraries are
 // loaded (box-correction module, calibration module with its Initial(1), driver-link library by the
@@ -16,3 +17,8 @@ void LibraryLoadCompanions();
 void LibraryProcessAttach();
 // The entry routine on process detach, then the companions are freed.
 void LibraryProcessDetach();
+
+// The parameter file's reads across the subsystems, in order: the record's part
+// (SystemPara::InitPara), the FIFO keys, each configured laser channel's own keys; then the monitor
+// and watchdog threads start when the monitor is not running.
+void ApplyParameterFile();

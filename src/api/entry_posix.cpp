@@ -1,7 +1,7 @@
 // The shared library's load trigger on POSIX. This object is linked after every other object of
 // the library, so it is constructed after all of the library's globals and destroyed before them:
 // the same place the system's entry routine has on Win32.
-#include "frame/library_startup.h"
+#include "api/library_startup.h"
 
 namespace {
 

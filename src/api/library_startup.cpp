@@ -1,4 +1,4 @@
-#include "frame/library_startup.h"
+#include "api/library_startup.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -11,8 +11,12 @@
 #include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "frame/worker_threads.h"
+#include "cardlink/watchdog.h"
+#include "laser/laser.h"
+#include "mark/fifo_data.h"
 #include "mark/mark_job.h"
 #include "mark/phase_timer.h"
+#include "monitor/monitor_thread.h"
 #include "platform/debug_out.h"
 #include "platform/module.h"
 
@@ -29,7 +33,7 @@ void LibraryProcessAttach() {
   SetBoxParaDefaults(g_BoxPara);
   CCaliLink::ReadPara(false, false);
   InitErrorTexts();
-  nMarkState = kMarkStateIdle;
+  g_MarkJob.nMarkState = kMarkStateIdle;
   g_ErrorLog.Init(BuildLogFilePath("Error.log"));
   g_InfoLog.Init("");
   const std::string logDir = BuildLogDir();
@@ -45,4 +49,12 @@ void LibraryProcessDetach() {
   StopWorkerThreads();
   CPortlane::FreeDll();
   FreeCaliModules();
+}
+
+void ApplyParameterFile() {
+  SystemPara& p = g_SystemPara;
+  p.InitPara();
+  CFifoData::ReadBufferPara(true);
+  for (int32_t i = 0; i < p.nLaserCount && i < 2; ++i) g_Laser[i].LoadConfig(i, p.bYLS, p.TopSoftWareControlYlrEnable);
+  StartWorkerThreads(MonitorThreadProc, UsbCheckStock);
 }

@@ -1,4 +1,4 @@
-#include "cardlink/wait_desc.h"
+#include "frame/wait_desc.h"
 
 #include <utility>
 
