@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cardlink/card_wire.h"
+#include "mark/job_state.h"
 #include "platform/thread_annotations.h"
 
 constexpr uint32_t kFifoBytes = 1u << 24;
@@ -32,7 +33,7 @@ class BlockRing {
   bool Full() const { return (nWrite + 1) % nSlots == nRead; }
   // Adds a block, waiting in 5 ms steps while the ring is full and the job runs; dropped when the
   // job's run flag is clear.
-  void Put(const uint8_t* block);
+  void Put(const uint8_t* block) REQUIRES(g_MarkCall);
   const uint8_t* Oldest() const { return &storage[static_cast<size_t>(nRead) * kStreamBlockBytes]; }
   void DropOldest() { nRead = (nRead + 1) % nSlots; }
 
@@ -65,17 +66,17 @@ class CFifoData {
   // Resets the per-job state (statistics, flags, fill model) for a new job.
   void ResetForJob();
   // Opens the buffer of a job: flag 1 when a mark task of the task state machine owns it.
-  void BufferStart(uint32_t flag);
+  void BufferStart(uint32_t flag) REQUIRES(g_MarkCall);
   // Sends the ring's oldest block, or waits for room; true.
-  bool PushBlock();
+  bool PushBlock() REQUIRES(g_MarkCall);
   // Sends every block of the ring while the card is connected.
-  void DrainRing();
+  void DrainRing() REQUIRES(g_MarkCall);
   // Asks the card for its FIFO pointers and updates the fill model; the fill in units.
   uint32_t QueryFillLevel();
   // Waits until the card has received every block and ended its run, and takes its final status.
   // A card that takes no block for 10 s while blocks are missing ends the wait: final status 0,
   // bCardTookNoData set, the card's run stopped; the link stays up.
-  void WaitSendFinish();
+  void WaitSendFinish() REQUIRES(g_MarkCall);
 
   // Statistics of the sender, noted before each block is handed to the ring.
   void NoteBlockBuilt(uint32_t tick);

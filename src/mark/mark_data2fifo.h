@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "cardlink/card_wire.h"
+#include "mark/job_state.h"
 #include "mark/mark_floor.h"
 
 
@@ -61,13 +62,13 @@ class CMarkData2Fifo {
   // in layout 0), sequence 0, last encoded time -1, first-chunk flag 1.
   void Reset();
   // The whole pipeline; bFinal merges everything, encodes everything and pads the last block.
-  void Flush(uint8_t bFinal);
+  void Flush(uint8_t bFinal) REQUIRES(g_MarkCall);
   // Merges floor 0's channels into the merged queue, holding back `window` µs of stream time.
   void MergeChannels(uint32_t window);
   // Encodes all but `keep` entries of `queue` into stream words (nothing unless at least 2 x keep).
   void EncodeDeltas(uint32_t keep, std::vector<TimedWord>& queue);
   // Cuts blocks while more than `keep` stream words wait, and sends them.
-  void SendFifoData(uint32_t keep);
+  void SendFifoData(uint32_t keep) REQUIRES(g_MarkCall);
   // A full piece in place (count := blockBytes, out := source), or a copy of the `count` bytes in the
   // pad buffer with the rest filled by NOP words and a 0x57000001 spacer in every 20th slot counted
   // back from the last.

@@ -21,6 +21,8 @@
 #include <exception>
 #include <vector>
 
+#include "mark/job_state.h"
+
 // A stream word with its time in µs since the job start, on the clock of the floor that holds it.
 // The time is stored unsigned and always compared as signed (TwTime). The natural 16-byte layout is
 // kept: the record only lives in host memory and is never written to a buffer as such.
@@ -84,7 +86,7 @@ class CMarkFloor {
   static void Push();
   // Closes the current floor: merges it down and flushes (unless the job is stopped or failed),
   // then binds the floor below. Code 27 outside a mark call.
-  static void Pop();
+  static void Pop() REQUIRES(g_MarkCall);
 
   int32_t index;
   std::vector<TimedWord>* ch[kFloorChannels];
@@ -149,7 +151,7 @@ void AppendShiftedWords(std::vector<TimedWord>& batch);
 // The steps of RunOnUpperFloor: the push (a refused third floor is undone) and the pop, each
 // abandoning the upper floors when it fails.
 void PushUpperFloor();
-void PopUpperFloor();
+void PopUpperFloor() REQUIRES(g_MarkCall);
 // The rebinding of RunOnUpperFloor's exception path: records the job's failure from `why` when it
 // has not failed yet (no box), then nFloor := 0 and BindCurrent.
 void AbandonUpperFloors(std::exception_ptr why) noexcept;
@@ -159,7 +161,7 @@ void AbandonUpperFloors(std::exception_ptr why) noexcept;
 // floor 0 is bound again so that no later call writes into a floor nothing will merge, and the
 // exception goes on to the export, which reports it.
 template <class Body>
-void RunOnUpperFloor(Body&& body) {
+void RunOnUpperFloor(Body&& body) REQUIRES(g_MarkCall) {
   PushUpperFloor();
   try {
     body();

@@ -5,8 +5,10 @@
 // requests and power resets join them with the scanner and laser subsystems.
 #include <cstdint>
 
-void AppendMarkStartSeq();
-void AppendMarkEndSeq(uint32_t endArg, uint8_t bFromMarkEnd);
+#include "mark/job_state.h"
+
+void AppendMarkStartSeq() REQUIRES(g_MarkCall);
+void AppendMarkEndSeq(uint32_t endArg, uint8_t bFromMarkEnd) REQUIRES(g_MarkCall);
 
 // Moves the galvanometers to the rest position ([HARDWARE] MarkEnd_X/Y/Z) after a job that did not
 // end successfully; mode 1 without firing the laser. The move is an immediate card command that

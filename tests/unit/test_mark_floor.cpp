@@ -259,7 +259,7 @@ TEST_F(FloorTest, PopOfAStoppedJobLeavesTheUpperWordsBehind) {
 
 TEST_F(FloorTest, FloorScopePopsOnNormalExit) {
   AppendStreamWord(50, 0, 0x62000001);
-  RunOnUpperFloor([this] {
+  RunOnUpperFloor([] {
     EXPECT_EQ(nFloor, 1);
     EXPECT_EQ(F(1).clock, 0u);  // a fresh floor with its own time base
     AppendStreamWord(0, 0, SW_END);
