@@ -170,6 +170,47 @@ INSTANTIATE_TEST_SUITE_P(
         SyncCase{"busyOnItsOwn", 2, 20, 0, false, 0, 1, {}}),
     [](const ::testing::TestParamInfo<SyncCase>& i) { return std::string(i.param.name); });
 
+// An open refused as busy touches nothing: the running job keeps its link, its mutex and its card.
+TEST_F(CardHost, OpenRefusedWhileAJobRunsLeavesTheJobItsCard) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  const uint32_t closes = State().close_count;
+  cardsim_log_clear_();
+  EXPECT_EQ(InitCard(), 1u);
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_EQ(State().open, 1u);
+  EXPECT_EQ(State().close_count, closes);
+  EXPECT_EQ(State().offline, 0u);
+  plat::SystemMutex other;
+  EXPECT_EQ(other.Create("KVX1000 card USB1"), plat::SystemMutex::Result::AlreadyExists);
+  uint32_t version = 0;
+  EXPECT_EQ(GetHdVer(&version), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+}
+
+TEST_F(CardHost, MarkStartRefusesAnUnknownRunModeAndChangesNothing) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  cardsim_log_clear_();
+  for (uint32_t mode : {5u, 0xFFFFFFFFu}) EXPECT_EQ(MarkStart(mode, 0, 0), 2u) << mode;
+  EXPECT_TRUE(Commands().empty());  // no claim reached the card
+  EXPECT_EQ(MarkEnd(0), 17u);       // and no job was armed
+}
+
+// A start refused as busy while a job is open leaves that job as it was.
+TEST_F(CardHost, RefusedStartKeepsTheOpenJob) {
+  Stage(0);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  EXPECT_EQ(MarkStart(1, 0, 0), 2u);
+  EXPECT_EQ(MarkEnd(0), 0u);  // the first job ends as a job without calls
+  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_MarkEnd:> no run"));
+}
+
 TEST_F(CardHost, MarkTaskNeedsAcceptedParameters) {
   Stage(0);
   ASSERT_EQ(InitCard(), 0u);

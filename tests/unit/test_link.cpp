@@ -3,6 +3,8 @@
 // at every exchange of an open.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/expect_code.h"
 
 #include <cstring>
@@ -80,6 +82,25 @@ TEST_F(SimCardTest, PcieOpenWithSecondaryCardRunsTheHandshake) {
   EXPECT_EQ(Bytes(cmds[0]),
             (std::vector<uint8_t>{0x0C, 0, 0, 0x03, 0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}));
   EXPECT_EQ(g_SystemPara.CardLinkCfg.bSlaveCard, 1);
+}
+
+// A quality period outside 1..65535 would wrap into a 16-bit count the open sleeps for.
+TEST_F(SimCardTest, QualityPeriodOutsideItsRangeFallsBackTo512) {
+  struct Case { const char* value; uint16_t period; bool logged; } cases[] = {
+      {"-1", 512, true}, {"0", 512, true}, {"65536", 512, true}, {"1", 1, false}, {"65535", 65535, false},
+  };
+  for (const Case& c : cases) {
+    Stage(1, std::string("[HARDWARE]\nQualityPeriod=") + c.value + "\n");
+    SystemPara::InitParaLink(1);
+    const CardLinkCfg& link = g_SystemPara.CardLinkCfg;
+    EXPECT_EQ(link.QualityPeriod, c.period) << c.value;
+    EXPECT_EQ(link.nLostFail, static_cast<uint16_t>(c.period * 0.6)) << c.value;
+    const std::string note = "QualityPeriod " + std::string(c.value) + " is outside 1..65535";
+    const auto lines = ErrorLines();
+    EXPECT_EQ(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(note) != l.npos; }),
+              c.logged)
+        << c.value;
+  }
 }
 
 TEST_F(SimCardTest, SecondaryCardThatNeverLinksFailsTheOpen) {

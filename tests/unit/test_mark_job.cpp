@@ -19,6 +19,7 @@
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
 #include "mark/mark_job.h"
+#include "mark/phase_timer.h"
 #include "mark/stream_words.h"
 #include "platform/files.h"
 #include "support/sim_card.h"
@@ -198,15 +199,60 @@ TEST_F(MarkJobTest, OfflineDownloadWritesWhatTheCardWouldReceive) {
   EXPECT_EQ(words.back(), SW_END);
 }
 
-TEST_F(MarkJobTest, StoppedOfflineDownloadIsNotASuccess) {
+TEST_F(MarkJobTest, StoppedOfflineDownloadEndsStopped) {
   Open(2);
   Begin(2);
   Call(100);
   g_MarkJob.bStopMark = 1;
   EXPECT_EQ(End(), RV_MARK_FAIL);
-  EXPECT_NE(g_FifoData.nFinalStatus, kFinalStatusOffline);
-  EXPECT_FALSE(Has(InfoLines(), "运行成功"));
+  EXPECT_EQ(g_FifoData.nFinalStatus, kFinalStatusStopped);
+  EXPECT_TRUE(Has(InfoLines(), "MustEndThread:运行被停止 same="));
+  EXPECT_FALSE(Has(InfoLines(), "未知结果"));
   EXPECT_EQ(g_FifoData.pOfflineFile, nullptr);
+}
+
+// The final status by how the run ended: a stopped or failed run never counts as finished nor as an
+// unknown result; the offline-done flag of a clean run gives a finished one.
+TEST(EndStatus, StoppedRunsEndStoppedAndOnlyCleanRunsFinish) {
+  struct Case { uint32_t card; bool download; uint8_t offlineDone; bool stopped; uint32_t status; } cases[] = {
+      {0x10100, false, 0, false, 0x10100},  // online: the card's own status
+      {0x10200, false, 1, true, 0x10200},   // online, flag, stopped: the card's stopped status
+      {0x10100, false, 1, false, 0x100},    // online, flag, clean: finished (the buffer speed test)
+      {0x100, true, 0, false, 0x100},       // a finished download
+      {0x100, true, 0, true, 0x200},        // a stopped download
+      {0x100, true, 1, true, 0x200},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(EndStatusOf(c.card, c.download, c.offlineDone, c.stopped), c.status)
+        << c.card << " " << c.download << " " << int(c.offlineDone) << " " << c.stopped;
+}
+
+TEST_F(MarkJobTest, CardThatStopsTakingDataFailsTheJobAndKeepsTheLink) {
+  Open(1);
+  Begin(1);
+  ASSERT_EQ(Call(3000), 0u);
+  g_FifoData.nSentUnits += kUnitsPerBlock;  // a block the card never receives
+  clock.autoAdvanceMs = 1;
+  EXPECT_EQ(End(), RV_MARK_FAIL);
+  EXPECT_EQ(g_Link.g_bConnected, 1);  // the card answers: it is not lost
+  EXPECT_TRUE(g_FifoData.bCardTookNoData);
+  EXPECT_TRUE(Has(ErrorLines(), "the card takes no data"));
+  EXPECT_TRUE(Has(InfoLines(), "未知结果"));
+  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
+  EXPECT_EQ(g_bRunFlag, 0u);
+}
+
+TEST_F(MarkJobTest, CardThatHoldsItsReadyBitLowIsWaitedFor) {
+  Open(1);
+  Begin(1);
+  ASSERT_EQ(Call(3000), 0u);
+  // Every block is in; the card holds its ready bit low for about 20 s of polls, then finishes.
+  cardsim_set_usb_startup_(0, 20000);
+  clock.autoAdvanceMs = 1;
+  EXPECT_EQ(End(), 0u);
+  EXPECT_GT(clock.tick, 10000u);
+  EXPECT_EQ(g_Link.g_bConnected, 1);
+  EXPECT_TRUE(Has(InfoLines(), "MustEndThread:运行成功  same="));
 }
 
 TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
@@ -373,6 +419,27 @@ TEST_F(MarkJobTest, StopEndsTheWaitForFifoRoom) {
   SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_STOP);
   EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
+}
+
+}  // namespace
+
+namespace {
+
+// Ending a phase adds the time since its start, and nothing when it was not started: an end
+// without a start would add the whole counter.
+TEST(PhaseTimerTest, OnlyStartedPhasesAddTime) {
+  qztest::FakeClock clock;
+  clock.perf = 100000.0;
+  g_SystemPara.bPrintTime = 1;
+  CPhaseTimer t;
+  t.End(PHASE_END);  // never started
+  t.Start(PHASE_DOWN);
+  clock.Sleep(30);
+  t.End(PHASE_DOWN);
+  t.End(PHASE_DOWN);  // ended already
+  EXPECT_EQ(t.Total(PHASE_END), 0.0);
+  EXPECT_EQ(t.Total(PHASE_DOWN), 30.0);
+  g_SystemPara.bPrintTime = 0;
 }
 
 }  // namespace
