@@ -46,9 +46,9 @@ class FloorTest : public ::testing::Test {
     CMarkJob::InitJob(1);
   }
   void TearDown() override {
-    g_MarkJob.bStopMark = 0;
+    g_MarkJob.Reset();
     g_MarkJob.g_bMarkCallBusy = 1;
-    CMarkJob::InitJob(1);  // clears the error and binds floor 0
+    CMarkJob::InitJob(1);  // binds floor 0
     g_MarkJob.g_bMarkCallBusy = 0;
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
   }

@@ -52,9 +52,8 @@ class MarkJobTest : public qztest::SimCardTest {
     CFifoData::ReadBufferPara(!config.empty());
   }
   void TearDown() override {
-    g_MarkJob.g_bMarkCallBusy = 0;
+    g_MarkJob.Reset();
     g_bRunFlag = 0;
-    g_MarkJob.nMarkState = kMarkStateIdle;
     SimCardTest::TearDown();
   }
   // Job start as QZ_MarkStart does it after the claim.

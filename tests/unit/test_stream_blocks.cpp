@@ -105,9 +105,9 @@ class PipelineTest : public ::testing::Test {
     CMarkJob::InitJob(1);
   }
   void TearDown() override {
-    g_MarkJob.bStopMark = 0;
+    g_MarkJob.Reset();
     g_MarkJob.g_bMarkCallBusy = 1;
-    CMarkJob::InitJob(1);
+    CMarkJob::InitJob(1);  // empties the floors and the pipeline
     g_MarkJob.g_bMarkCallBusy = 0;
     g_mapErrText.erase(21);
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");

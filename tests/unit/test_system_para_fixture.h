@@ -38,7 +38,7 @@ class SystemParaTest : public ::testing::Test {
     g_mapWaitDesc.Publish({});
     g_FlashAreaMap = FlashAreaMap{};
     g_CmdNumTable = CmdNumTable{};
-    g_Link.g_bCmdSeqOn = 0;
+    g_Link.Reset();
     g_bLangZh = 0;
     g_InfoLog.SetMinLevel(1);
     g_ErrorLog.Close();
