@@ -7,6 +7,7 @@
 // through the helpers below (NaN becomes 0, everything else saturates at the target's limits), and
 // shift counts taken from configuration are masked to 0..31.
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -33,7 +34,15 @@ uint16_t RealToUInt16(double v);
 // A shift count taken from configuration.
 inline uint32_t ShiftCount(int32_t n) { return static_cast<uint32_t>(n) & 31u; }
 
-// printf into a string, locale-independent for integers and texts (reals use the "C" locale's
-// decimal point: the library never changes the locale).
+// vsnprintf with the dot as decimal point, whatever locale the host has set: writes at most size-1
+// characters and a terminating NUL into buf (nothing when size is 0) and returns the length of the
+// whole text, or -1 when it cannot be formatted. Every conversion of C99's printf is understood
+// (flags, width, precision, `*`, the length modifiers hh h l ll j z t L). Doubles are formatted by
+// std::to_chars and come out the same on every platform ("inf", "nan", "-nan", hex as "0x1.8p+1");
+// long doubles by the C runtime with its decimal point replaced by the dot. The grouping flag (')
+// is ignored: integers never carry separators.
+int VFormat(char* buf, size_t size, const char* fmt, va_list ap);
+
+// VFormat into a string (no allocation beyond the string's own for texts under 512 characters).
 std::string StrFormat(const char* fmt, ...) QZ_PRINTF(1, 2);
 std::string StrFormatV(const char* fmt, va_list ap);

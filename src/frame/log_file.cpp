@@ -103,7 +103,7 @@ void CLogFile::Write(const char* func, int level, const char* format, ...) {
   plat::LockGuard g(lock_);
   va_list ap;
   va_start(ap, format);
-  int n = std::vsnprintf(msgBuf, sizeof msgBuf, format, ap);
+  int n = VFormat(msgBuf, sizeof msgBuf, format, ap);
   va_end(ap);
   const char* msg = (n < 0 || n > kMaxMessage) ? "TOO LONG,CAN NOT LOG!" : msgBuf;
   WriteLine(func, level, msg);

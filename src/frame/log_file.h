@@ -2,7 +2,8 @@
 // The library's two text logs: the daily log g_InfoLog ("Log_MM_DD.log" in the log folder, a new
 // file after midnight at the first line written) and the error log g_ErrorLog ("Error.log").
 // Lines: "%-9.9s[%04d-%02d-%02d %02d:%02d:%02d.%03d] %s:%s\n" with the level tag, the local time,
-// the writer's name and the message. A log that cannot be opened drops its lines silently.
+// the writer's name and the message (formatted by VFormat: reals with the dot whatever the host's
+// locale). A log that cannot be opened drops its lines silently.
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
