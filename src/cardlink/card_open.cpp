@@ -279,6 +279,8 @@ uint32_t InitCard() {
     e.Show();
   } catch (const std::bad_alloc&) {
     ReportMemoryFailure(tag);
+  } catch (const std::exception& e) {
+    ReportUnexpectedFailure(tag, e.what());
   }
   if (!ok) {
     // A failed open lets the link and the card's mutex go, so that another process or a second try

@@ -33,6 +33,10 @@ class SCOPED_CAPABILITY CMarkLock {
 namespace CMarkJob {
 void InitJob(uint32_t mode) REQUIRES(g_MarkCall);
 }
+// QZ_MarkStart with a run mode of 0..4: claims the library for the mark task and arms the job.
+uint32_t MarkStartJob(uint32_t mode, uint32_t startFlag);
+// QZ_MarkEnd: ends the job (flush, wait for the card, report); 0, 1, 3, 16 or 17.
+uint32_t MarkEndJob(uint32_t endArg);
 // Claims the mark task (refused: MyException 2 without a message), switches the card's debug
 // records on with [Main] bRecordWhenMark 1, and initialises the job.
 uint32_t StartMarkTask(uint32_t mode) REQUIRES(g_MarkCall);
