@@ -3,7 +3,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/thread.h"
+#include "support/faults.h"
 #include "test_system_para_fixture.h"
 
 namespace qztest {
@@ -100,7 +100,7 @@ TEST_F(SystemParaTest, ReadersNeverSeeAHalfBuiltTable) {
 class WorkerThreadsTest : public SystemParaTest {
  protected:
   void TearDown() override {
-    plat::Thread::FailCreationForTest(false);
+    qztest::FailThreadCreation(false);
     SystemParaTest::TearDown();
     g_bStopThreads.store(0);
   }
@@ -115,8 +115,8 @@ TEST_F(WorkerThreadsTest, StartStopAndFailedCreation) {
   StartWorkerThreads();
   EXPECT_EQ(g_bStopThreads.load(), 0);
   expectRunning(1);
-  plat::Thread::FailCreationForTest(true);  // any creation attempt now fails and clears its flag
-  StartWorkerThreads();                      // a second start attempts none
+  qztest::FailThreadCreation(true);  // any creation attempt now fails and clears its flag
+  StartWorkerThreads();              // a second start attempts none
   expectRunning(1);
 
   StopWorkerThreads();  // returns when both have ended and cleared their flags
@@ -124,7 +124,7 @@ TEST_F(WorkerThreadsTest, StartStopAndFailedCreation) {
   expectRunning(0);
   StartWorkerThreads();
   expectRunning(0);
-  plat::Thread::FailCreationForTest(false);
+  qztest::FailThreadCreation(false);
   StartWorkerThreads();  // the monitor is not running: the next start makes a new pair
   expectRunning(1);
 }
@@ -133,7 +133,7 @@ TEST_F(WorkerThreadsTest, FullReadStartsThePairOnce) {
   g_SystemPara.InitPara();
   EXPECT_EQ(g_bMonitorRunning.load(), 1);
   EXPECT_EQ(g_bCheckRunning.load(), 1);
-  plat::Thread::FailCreationForTest(true);
+  qztest::FailThreadCreation(true);
   g_SystemPara.InitPara();
   EXPECT_EQ(g_bMonitorRunning.load(), 1);
   EXPECT_EQ(g_bCheckRunning.load(), 1);
