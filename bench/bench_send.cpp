@@ -5,13 +5,13 @@
 
 #include "cardlink/portlane.h"
 #include "cardsim_api.h"
-#include "frame/ini_cfg.h"
 #include "frame/system_para.h"
 #include "mark/fifo_data.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
 #include "mark/mark_job.h"
 #include "mark/stream_words.h"
+#include "platform/fault_point.h"
 #include "platform/module.h"
 #include "synthetic_job.h"
 
@@ -19,10 +19,13 @@ namespace {
 
 constexpr int64_t kJobUs = 1000000;
 
+std::string DeployDir() { return QZ_DEPLOY_DIR; }
+
 // The simulated card beside the built library, opened once.
 bool OpenSimulatedCard() {
   static const bool opened = [] {
-    SetModuleDirForTest(QZ_DEPLOY_DIR);
+    static const plat::FaultPoint deployFolder{.moduleDir = DeployDir};  // the library's folder
+    plat::SetFaultPoint(&deployFolder);
     CPortlane::LoadDll();
     if (!PortlaneApi.bLoaded) return false;
     auto consume = reinterpret_cast<decltype(&cardsim_set_consume)>(

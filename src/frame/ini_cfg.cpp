@@ -1,15 +1,11 @@
 #include "frame/ini_cfg.h"
 
 #include "frame/conv.h"
+#include "platform/fault_point.h"
 #include "platform/ini_profile.h"
 #include "platform/module.h"
 
 namespace {
-
-std::string& ModuleDirOverride() {
-  static std::string dir;
-  return dir;
-}
 
 // The marker of a per-card folder: "<sep>QuenloDLL".
 std::string CardFolderMarker() { return std::string(1, plat::kPathSep) + "QuenloDLL"; }
@@ -31,16 +27,16 @@ std::string WithChar(const std::string& s, char c) { return c ? s + c : s; }
 }  // namespace
 
 std::string GetModuleDir() {
-  if (!ModuleDirOverride().empty()) return ModuleDirOverride();
+  if (const plat::FaultPoint* p = plat::CurrentFaultPoint(); p && p->moduleDir) {
+    std::string dir = p->moduleDir();
+    if (!dir.empty()) {
+      if (dir.back() != plat::kPathSep) dir += plat::kPathSep;
+      return dir;
+    }
+  }
   std::string path = plat::OwnModulePath();
   size_t cut = path.find_last_of(plat::kPathSep);
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
-void SetModuleDirForTest(const std::string& dir) {
-  std::string d = dir;
-  if (!d.empty() && d.back() != plat::kPathSep) d += plat::kPathSep;
-  ModuleDirOverride() = d;
 }
 
 std::string ResolveConfigPath(const std::string& moduleDir, const std::string& fileName) {

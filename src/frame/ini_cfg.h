@@ -12,10 +12,9 @@
 #include <cstdint>
 #include <string>
 
-// The library's own folder, ending with the separator.
+// The library's own folder, ending with the separator. A program that links the core may give the
+// library another folder through the fault point (platform/fault_point.h).
 std::string GetModuleDir();
-// Tests that link the core into a program of their own point the library's folder elsewhere.
-void SetModuleDirForTest(const std::string& dir);
 
 // The rules as pure functions of the module folder.
 std::string ResolveConfigPath(const std::string& moduleDir, const std::string& fileName);

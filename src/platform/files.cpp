@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "platform/fault_point.h"
+
 namespace plat {
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
@@ -19,6 +21,7 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& data) {
+  if (FileWriteRefused(path)) return false;
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();

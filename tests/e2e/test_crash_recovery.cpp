@@ -9,7 +9,7 @@
 #include "e2e/card_host.h"
 #include "platform/files.h"
 #include "platform/module.h"
-#include "platform/process.h"
+#include "support/process.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ TEST_F(CardHost, HostKilledInAJobThenANewProcessOpensTheCard) {
   plat::SetEnvVar("CARDSIM_STATE", state);
   plat::SetEnvVar("QZMARK_MSGBOX_LOG", lib->Root() + "child_boxes.txt");
   plat::SetEnvVar(kChildFolder, lib->LibDir());
-  const int code = plat::RunProgram({plat::HostProgramPath(), "--gtest_filter=CrashChild.MarkThenDie"});
+  const int code = qztest::RunProgram({plat::HostProgramPath(), "--gtest_filter=CrashChild.MarkThenDie"});
   plat::SetEnvVar(kChildFolder, "");
   ASSERT_EQ(code, 7) << "the child did not reach its end";
   std::string saved;

@@ -7,6 +7,7 @@
 #include "frame/system_para.h"
 #include "platform/files.h"
 #include "platform/module.h"
+#include "support/faults.h"
 #include "support/staged_library.h"
 
 namespace qztest {
@@ -21,7 +22,7 @@ void SimCardTest::Stage(int cardType, const std::string& config) {
     const std::string file = plat::CompanionFileName(base);
     ASSERT_TRUE(plat::CopyFilePath(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, folder_ + file)) << file;
   }
-  SetModuleDirForTest(folder_);
+  qztest::SetModuleDir(folder_);
   g_MainCfg = CIniCfg("QZMarkPara.cfg");
   ASSERT_TRUE(plat::CreateFolders(folder_ + "ini"));
   ASSERT_TRUE(plat::WriteWholeFile(g_MainCfg.Path(), "[Main]\nCardType=" + std::to_string(cardType) + "\n" + config));
@@ -39,12 +40,13 @@ void SimCardTest::Stage(int cardType, const std::string& config) {
 }
 
 void SimCardTest::TearDown() {
-  if (PortlaneApi.bLoaded) CPortlane::Close();
+  CPortlane::Close();
+  g_Link.Reset();
   CPortlane::FreeDll();
   g_InfoLog.Close();
   g_ErrorLog.Close();
   plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
-  SetModuleDirForTest("");
+  qztest::SetModuleDir("");
   g_MainCfg = CIniCfg("QZMarkPara.cfg");
   g_bLangZh = 0;
 }

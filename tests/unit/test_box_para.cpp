@@ -6,6 +6,7 @@
 #include "frame/log_file.h"
 #include "platform/files.h"
 #include "platform/module.h"
+#include "support/faults.h"
 #include "support/staged_library.h"
 #include "support/temp_dir.h"
 
@@ -14,14 +15,14 @@ namespace {
 class BoxParaTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetModuleDirForTest(dir.Path());
+    qztest::SetModuleDir(dir.Path());
     plat::CreateFolders(dir.File("ini"));
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
     SetBoxParaDefaults(g_BoxPara);
   }
   void TearDown() override {
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
-    SetModuleDirForTest("");
+    qztest::SetModuleDir("");
   }
   void WriteBlock(const BoxParaBlock& b) {
     ASSERT_TRUE(plat::WriteWholeFile(dir.File("ini/CaliPara.cl"), std::string(b.begin(), b.end())));

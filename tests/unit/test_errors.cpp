@@ -8,6 +8,7 @@
 #include "frame/log_file.h"
 #include "platform/files.h"
 #include "platform/module.h"
+#include "support/faults.h"
 #include "support/staged_library.h"
 #include "support/temp_dir.h"
 
@@ -18,7 +19,7 @@ using qztest::ReadLines;
 class ErrorsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetModuleDirForTest(dir.Path());
+    qztest::SetModuleDir(dir.Path());
     g_MainCfg = CIniCfg("QZMarkPara.cfg");
     plat::CreateFolders(dir.File("ini"));
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
@@ -29,7 +30,7 @@ class ErrorsTest : public ::testing::Test {
     g_InfoLog.Close();
     g_ErrorLog.Close();
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
-    SetModuleDirForTest("");
+    qztest::SetModuleDir("");
     g_MainCfg = CIniCfg("QZMarkPara.cfg");
     g_mapErrText.clear();
     g_bLangZh = 0;

@@ -2,6 +2,7 @@
 
 #include "frame/ini_cfg.h"
 #include "platform/files.h"
+#include "support/faults.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -40,10 +41,10 @@ TEST(FolderRules, LongPathsAreNotCut) {
 class IniCfgTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetModuleDirForTest(dir.Path());
+    qztest::SetModuleDir(dir.Path());
     plat::CreateFolders(dir.File("ini"));
   }
-  void TearDown() override { SetModuleDirForTest(""); }
+  void TearDown() override { qztest::SetModuleDir(""); }
   void Write(const std::string& text) { ASSERT_TRUE(plat::WriteWholeFile(dir.File("ini/t.cfg"), text)); }
 
   qztest::TempDir dir;

@@ -7,6 +7,7 @@
 #include "frame/log_file.h"
 #include "platform/files.h"
 #include "support/fake_clock.h"
+#include "support/faults.h"
 #include "support/staged_library.h"
 #include "support/temp_dir.h"
 
@@ -17,10 +18,10 @@ using qztest::ReadLines;
 class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetModuleDirForTest(dir.Path());
+    qztest::SetModuleDir(dir.Path());
     clock.local = plat::LocalTime{2026, 3, 7, 13, 5, 9, 42, 6};
   }
-  void TearDown() override { SetModuleDirForTest(""); }
+  void TearDown() override { qztest::SetModuleDir(""); }
 
   qztest::TempDir dir;
   qztest::FakeClock clock;

@@ -1,14 +1,17 @@
 // The platform layer's files, folders, system-wide mutex, modules and environment.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/ini_profile.h"
 #include "platform/module.h"
 #include "platform/system_mutex.h"
+#include "support/faults.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -121,6 +124,36 @@ TEST(Files, WholeFilesKeepEveryByte) {
   EXPECT_TRUE(plat::DeleteFilePath(dir.File("g")));
   EXPECT_FALSE(plat::FileExists(dir.File("g")));
   EXPECT_FALSE(plat::DeleteFilePath(dir.File("g")));
+}
+
+// The platform's file writes consult the fault point, each on its own platform's path.
+TEST(Files, RefusedWritesChangeNothing) {
+  qztest::TempDir dir, other;
+  for (const qztest::TempDir* d : {&dir, &other}) {
+    ASSERT_TRUE(plat::WriteWholeFile(d->File("f"), "old"));
+    ASSERT_TRUE(plat::WriteWholeFile(d->File("p.ini"), "[A]\nk=old\n"));
+  }
+  const struct {
+    const char* name;
+    std::function<bool(const qztest::TempDir&)> write;
+  } cases[] = {
+      {"WriteWholeFile", [](const auto& d) { return plat::WriteWholeFile(d.File("f"), "new"); }},
+      {"CopyFilePath", [](const auto& d) { return plat::CopyFilePath(d.File("p.ini"), d.File("f")); }},
+      {"IniWriteString", [](const auto& d) { return plat::IniWriteString(d.File("p.ini"), "A", "k", "new"); }},
+      {"CreateFolders", [](const auto& d) { return plat::CreateFolders(d.File("sub/x")); }},
+  };
+  qztest::FailFileWrites(dir.Path());
+  for (const auto& c : cases) {
+    EXPECT_FALSE(c.write(dir)) << c.name;
+    EXPECT_TRUE(c.write(other)) << c.name << " outside the failing folder";
+  }
+  qztest::FailFileWrites("");
+  std::string data;
+  EXPECT_TRUE(plat::ReadWholeFile(dir.File("f"), data) && data == "old") << data;
+  EXPECT_TRUE(plat::ReadWholeFile(dir.File("p.ini"), data) && data == "[A]\nk=old\n") << data;
+  EXPECT_FALSE(plat::IsFolder(dir.File("sub")));
+  EXPECT_EQ(plat::FindFiles(dir.Path(), "*").size(), 2u) << "a refused write left a file";
+  EXPECT_TRUE(plat::WriteWholeFile(dir.File("f"), "new")) << "writes work again";
 }
 
 TEST(Files, LastWriteTimeRoundTrip) {

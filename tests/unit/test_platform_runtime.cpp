@@ -12,6 +12,7 @@
 #include "platform/msgbox.h"
 #include "platform/thread.h"
 #include "support/fake_clock.h"
+#include "support/faults.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -127,9 +128,9 @@ TEST(Thread, RunsTheBodyAndJoins) {
   t.Join();
   EXPECT_EQ(runs.load(), 2);
 
-  plat::Thread::FailCreationForTest(true);
+  qztest::FailThreadCreation(true);
   const bool started = t.Start([&] { runs += 100; });
-  plat::Thread::FailCreationForTest(false);
+  qztest::FailThreadCreation(false);
   EXPECT_FALSE(started);
   EXPECT_FALSE(t.Running());
   t.Join();

@@ -17,6 +17,7 @@
 #include "frame/worker_threads.h"
 #include "platform/files.h"
 #include "platform/module.h"
+#include "support/faults.h"
 #include "support/temp_dir.h"
 
 namespace qztest {
@@ -24,7 +25,7 @@ namespace qztest {
 class SystemParaTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetModuleDirForTest(dir.Path());
+    qztest::SetModuleDir(dir.Path());
     g_MainCfg = CIniCfg("QZMarkPara.cfg");
     const std::string& cfg = g_MainCfg.Path();
     ASSERT_TRUE(plat::CreateFolders(cfg.substr(0, cfg.find_last_of(plat::kPathSep))));
@@ -44,7 +45,7 @@ class SystemParaTest : public ::testing::Test {
     g_ErrorLog.Close();
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
     g_MainCfg = savedCfg;
-    SetModuleDirForTest("");
+    qztest::SetModuleDir("");
   }
 
   void WriteCfg(const std::string& text) { ASSERT_TRUE(plat::WriteWholeFile(g_MainCfg.Path(), text)); }

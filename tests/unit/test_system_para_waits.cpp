@@ -6,7 +6,7 @@
 #include "api/library_startup.h"
 #include "cardlink/watchdog.h"
 #include "monitor/monitor_thread.h"
-#include "platform/thread.h"
+#include "support/faults.h"
 #include "test_system_para_fixture.h"
 
 namespace qztest {
@@ -103,7 +103,7 @@ TEST_F(SystemParaTest, ReadersNeverSeeAHalfBuiltTable) {
 class WorkerThreadsTest : public SystemParaTest {
  protected:
   void TearDown() override {
-    plat::Thread::FailCreationForTest(false);
+    qztest::FailThreadCreation(false);
     SystemParaTest::TearDown();
     g_bStopThreads.store(0);
   }
@@ -118,8 +118,8 @@ TEST_F(WorkerThreadsTest, StartStopAndFailedCreation) {
   StartWorkerThreads(MonitorThreadProc, UsbCheckStock);
   EXPECT_EQ(g_bStopThreads.load(), 0);
   expectRunning(1);
-  plat::Thread::FailCreationForTest(true);  // any creation attempt now fails and clears its flag
-  StartWorkerThreads(MonitorThreadProc, UsbCheckStock);                      // a second start attempts none
+  qztest::FailThreadCreation(true);                      // any creation attempt now fails and clears its flag
+  StartWorkerThreads(MonitorThreadProc, UsbCheckStock);  // a second start attempts none
   expectRunning(1);
 
   StopWorkerThreads();  // returns when both have ended and cleared their flags
@@ -127,7 +127,7 @@ TEST_F(WorkerThreadsTest, StartStopAndFailedCreation) {
   expectRunning(0);
   StartWorkerThreads(MonitorThreadProc, UsbCheckStock);
   expectRunning(0);
-  plat::Thread::FailCreationForTest(false);
+  qztest::FailThreadCreation(false);
   StartWorkerThreads(MonitorThreadProc, UsbCheckStock);  // the monitor is not running: the next start makes a new pair
   expectRunning(1);
 }
@@ -136,7 +136,7 @@ TEST_F(WorkerThreadsTest, FullReadStartsThePairOnce) {
   ApplyParameterFile();
   EXPECT_EQ(g_bMonitorRunning.load(), 1);
   EXPECT_EQ(g_bCheckRunning.load(), 1);
-  plat::Thread::FailCreationForTest(true);
+  qztest::FailThreadCreation(true);
   ApplyParameterFile();
   EXPECT_EQ(g_bMonitorRunning.load(), 1);
   EXPECT_EQ(g_bCheckRunning.load(), 1);

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/detail.h"
+#include "platform/fault_point.h"
 #include "platform/files.h"
 #include "platform/module.h"
 
@@ -92,7 +93,7 @@ bool FileExists(const std::string& path) {
 }
 
 bool CreateFolders(const std::string& path) {
-  if (path.empty()) return false;
+  if (path.empty() || FileWriteRefused(path)) return false;
   for (size_t i = 1; i < path.size(); ++i) {
     if (path[i] == '/' && path[i - 1] != '/') ::mkdir(path.substr(0, i).c_str(), 0777);
   }

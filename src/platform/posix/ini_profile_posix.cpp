@@ -1,4 +1,5 @@
 // INI profiles on POSIX: our own engine.
+#include "platform/fault_point.h"
 #include "platform/ini_profile.h"
 
 namespace plat {
@@ -10,6 +11,7 @@ std::string IniReadString(const std::string& path, const std::string& section,
 
 bool IniWriteString(const std::string& path, const std::string& section, const std::string& key,
                     const std::string& value) {
+  if (FileWriteRefused(path)) return false;
   return ini_engine::WriteString(path, section, key, value);
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "platform/detail.h"
+#include "platform/fault_point.h"
 #include "platform/files.h"
 
 namespace plat {
@@ -82,7 +83,7 @@ bool FileExists(const std::string& path) {
 }
 
 bool CreateFolders(const std::string& path) {
-  if (path.empty()) return false;
+  if (path.empty() || FileWriteRefused(path)) return false;
   for (size_t i = RootLength(path); i < path.size(); ++i) {
     if (IsSep(path[i]) && i > 0 && !IsSep(path[i - 1]))
       CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
@@ -112,6 +113,7 @@ bool RemoveFolderTree(const std::string& path) {
 }
 
 bool CopyFilePath(const std::string& from, const std::string& to) {
+  if (FileWriteRefused(to)) return false;
   return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
 }
 

@@ -1,6 +1,7 @@
 // INI profiles on Win32: the system's profile functions.
 #include <windows.h>
 
+#include "platform/fault_point.h"
 #include "platform/ini_profile.h"
 
 namespace plat {
@@ -15,6 +16,7 @@ std::string IniReadString(const std::string& path, const std::string& section,
 
 bool IniWriteString(const std::string& path, const std::string& section, const std::string& key,
                     const std::string& value) {
+  if (FileWriteRefused(path)) return false;
   return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str()) != 0;
 }
 

@@ -1,11 +1,11 @@
-#include "platform/process.h"
+#include "support/process.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
 
 extern char** environ;
 
-namespace plat {
+namespace qztest {
 
 int RunProgram(const std::vector<std::string>& argv) {
   if (argv.empty()) return -1;
@@ -20,4 +20,4 @@ int RunProgram(const std::vector<std::string>& argv) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace plat
+}  // namespace qztest

@@ -1,8 +1,8 @@
-#include "platform/process.h"
+#include "support/process.h"
 
 #include <windows.h>
 
-namespace plat {
+namespace qztest {
 
 namespace {
 
@@ -46,4 +46,4 @@ int RunProgram(const std::vector<std::string>& argv) {
   return ok ? static_cast<int>(code) : -1;
 }
 
-}  // namespace plat
+}  // namespace qztest
