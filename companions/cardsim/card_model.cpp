@@ -112,7 +112,8 @@ void CardModel::SetBulkSink(BulkSink* sink) {
 
 uint32_t CardModel::OpenDriver(uint32_t index) {
   Guard g(*this);
-  if (!cfg_.present) return 1;
+  // The cards are indexes 0..present-1; any other index names no card.
+  if (index >= cfg_.present) return 1;
   st_.open = true;
   st_.lost = false;
   st_.openCount += 1;
@@ -123,7 +124,7 @@ uint32_t CardModel::OpenDriver(uint32_t index) {
 uint32_t CardModel::GetCardsNo(void* a, void* b, uint32_t /*magic*/) {
   Guard g(*this);
   // Our layout: a receives the number of cards (u32), b the index of the first one (u32).
-  if (a) Put32(static_cast<uint8_t*>(a), cfg_.present ? 1 : 0);
+  if (a) Put32(static_cast<uint8_t*>(a), cfg_.present);
   if (b) Put32(static_cast<uint8_t*>(b), 0);
   return 0;
 }

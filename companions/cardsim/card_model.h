@@ -31,6 +31,8 @@
 //   0x4, 0x1 and 0x2 start, flush, stop, pause and resume the run; command 100 (0, 0) answers the
 //   last count marker run in r0 bits 0-15. The executor is brought up to date at every entry point
 //   (the lock held), so a paced run advances with each exchange.
+// - Cards: QZ_GetCardsNo reports `present` cards (1 by default), the first at index 0;
+//   QZ_OpenDriver refuses an index beyond them and opens nothing.
 //
 // The state file. The real card keeps its state while its host dies; this one lives inside the
 // host process. When CARDSIM_STATE names a file, the process-global model loads what a later
@@ -69,7 +71,7 @@ class BulkSink {
 // What tests and the configuration file set. It survives close and reopen; Reset restores it.
 struct CardConfig {
   CardType type = CardType::Usb;
-  bool present = true;
+  uint32_t present = 1;          // cards the driver reports (indexes 0..present-1); 0: none
   uint32_t hwWord = VersionBits(85);
   uint32_t hwFeatures = 0x3000;
   uint32_t hwInfo2[2] = {0, 0};
@@ -228,7 +230,7 @@ class CardModel : private StreamHost {
     std::lock_guard<std::mutex> lock_;
   };
 
-  bool LinkUp() const { return cfg_.present && st_.open && !st_.lost; }
+  bool LinkUp() const { return cfg_.present != 0 && st_.open && !st_.lost; }
   uint32_t ReplyLength() const { return cfg_.type == CardType::Usb ? 10 : 12; }
   uint32_t ComposeLinkState();
   std::pair<uint32_t, uint32_t> StatusWordsLocked() const;

@@ -128,7 +128,7 @@ TEST_F(CardsimLifecycle, ConfigurationFile) {
   const std::string path = dir.File("card.cfg");
   std::ofstream(path) << "# a host's card\n[card]\ncard_type = pcie\nCard_Version = 0x60 ; numbered\n"
                          "inputs=0x81\nusb_firmware = 0x30, 1\nunique_id = 01 02 03 04 05 06 07\n"
-                         "secondary = 1\nalarms = 0x400\nconsume = 2\nstart_bytes = 4096\n";
+                         "secondary = 1\nalarms = 0x400\nconsume = 2\nstart_bytes = 4096\npresent = 2\n";
   ASSERT_EQ(0u, cardsim_load_config(path.c_str()));
   Open(CardType::Pcie);
   cardsim_state s = State();
@@ -144,6 +144,9 @@ TEST_F(CardsimLifecycle, ConfigurationFile) {
   cardsim_get_fifo(&f);
   EXPECT_EQ(uint32_t{CARDSIM_CONSUME_STALLED}, f.consume_mode);
   EXPECT_EQ(4096u, f.start_threshold);
+  uint32_t cards = 0;
+  Card().GetCardsNo(&cards, nullptr, 88);
+  EXPECT_EQ(2u, cards);
 
   // The lines before one not understood are applied; the rest are not.
   struct Bad { const char* text; uint32_t rc; } bad[] = {

@@ -1,6 +1,6 @@
 // The driver entry points where the library's link tests do not reach: what each card type
-// refuses (a library sending the other type's frames or requests must fail here as on a card),
-// command words by the card's numbering, the reply channel and the USB start-up polls.
+// refuses (a library sending the other type's frames or requests must fail here as on a card), the
+// card index, command words by the card's numbering, the reply channel and the USB start-up polls.
 #include "cardsim_fixture.h"
 
 namespace cardsim_test {
@@ -62,6 +62,27 @@ TEST_F(CardsimLink, LinkReadsAndControlRequestsTheCardDoesNotKnowAreRefused) {
     const cardsim_frame e = LastFrame();
     EXPECT_EQ(uint32_t{CARDSIM_KIND_CONTROL}, e.kind);
     EXPECT_EQ(c.request, e.command);
+  }
+}
+
+TEST_F(CardsimLink, OpenRefusesACardIndexBeyondTheCardsReported) {
+  struct Case { uint32_t present, index, rc; } cases[] = {
+      {1, 0, 0}, {1, 1, 1}, {1, 2, 1}, {1, 0xFFFF, 1}, {0, 0, 1}, {3, 2, 0}, {3, 3, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.present << " cards, index " << c.index);
+    cardsim_reset();
+    ASSERT_EQ(0u, cardsim_set_present(c.present));
+    uint32_t count = 9, first = 9;
+    ASSERT_EQ(0u, Card().GetCardsNo(&count, &first, 88));
+    EXPECT_EQ(c.present, count);
+    EXPECT_EQ(0u, first);
+    EXPECT_EQ(c.rc, Card().OpenDriver(c.index));
+    const cardsim_state s = State();
+    EXPECT_EQ(c.rc == 0 ? 1u : 0u, s.open);
+    EXPECT_EQ(c.rc == 0 ? 1u : 0u, s.open_count);
+    EXPECT_EQ(c.rc == 0 ? c.index : 0u, s.last_index);
+    EXPECT_EQ(c.rc, Card().CmdSend(Frame(10, 33, 0, 0).data(), 10));  // nothing opened answers nothing
   }
 }
 

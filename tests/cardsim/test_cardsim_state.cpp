@@ -124,6 +124,8 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
          return r.rc ? 0 : (uint64_t{r.echo} << 48) | (uint64_t{r.r0} << 24) | r.r1;
        },
        (uint64_t{0x7055} << 48) | (uint64_t{0xA1} << 24) | 0xB2},
+      {"cards present", CardType::Usb, [] { cardsim_set_present(3); },
+       [] { uint32_t n = 0; CardModel::Global().GetCardsNo(&n, nullptr, 0); return uint64_t{n}; }, 3},
       {"stale bulk bytes", CardType::Usb, [] { cardsim_inject_stale_bulk(300); },
        [] { return uint64_t{State().bulk_pending}; }, 300},
       {"end code of a stopped run", CardType::Usb, [] { Answer(83, 1, 0), Answer(82, 0, 4); },
