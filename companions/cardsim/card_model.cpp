@@ -112,7 +112,8 @@ void CardModel::SetBulkSink(BulkSink* sink) {
 
 uint32_t CardModel::OpenDriver(uint32_t index) {
   Guard g(*this);
-  if (!cfg_.present) return 1;
+  // The cards are indexes 0..present-1; any other index names no card.
+  if (index >= cfg_.present) return 1;
   st_.open = true;
   st_.lost = false;
   st_.openCount += 1;
@@ -123,7 +124,7 @@ uint32_t CardModel::OpenDriver(uint32_t index) {
 uint32_t CardModel::GetCardsNo(void* a, void* b, uint32_t /*magic*/) {
   Guard g(*this);
   // Our layout: a receives the number of cards (u32), b the index of the first one (u32).
-  if (a) Put32(static_cast<uint8_t*>(a), cfg_.present ? 1 : 0);
+  if (a) Put32(static_cast<uint8_t*>(a), cfg_.present);
   if (b) Put32(static_cast<uint8_t*>(b), 0);
   return 0;
 }
@@ -159,7 +160,7 @@ uint32_t CardModel::CmdSend(const void* data, uint32_t length) {
     Log(NewEntry(CARDSIM_KIND_REJECTED, data, length));
     return 1;
   }
-  if (faults_.holdLow & kStCmdReady) st_.notReadySends += 1;
+  if (faults_.holdLow & LINK_CMD_READY) st_.notReadySends += 1;
 
   const uint32_t word = Get16(b + off);
   const uint32_t p1 = Get32(b + off + 2);
@@ -224,7 +225,7 @@ uint32_t CardModel::BufSend(const void* data, uint32_t length) {
       st_.lost = true;
       return 1;
     }
-    if (faults_.holdLow & kStBulkReady) st_.notReadySends += 1;
+    if (faults_.holdLow & LINK_BULK_READY) st_.notReadySends += 1;
     const auto* bytes = static_cast<const uint8_t*>(data);
     if (sink_) sink_->Chunk(bytes, length);
     SyncStream();
@@ -274,7 +275,7 @@ uint32_t CardModel::SendComCmd(uint32_t direction, uint32_t request, uint32_t va
   if (faults_.controlFailAt && --faults_.controlFailAt == 0) return 1;
   auto* out = static_cast<uint8_t*>(buffer);
   if (cfg_.type == CardType::Usb) {
-    if (request == kReqUsbStatus) {
+    if (request == REQ_USB_STATUS) {
       if (!out || length < 2) return 1;
       uint8_t b1;
       if (cfg_.usbStartup == 1) {
@@ -291,7 +292,7 @@ uint32_t CardModel::SendComCmd(uint32_t direction, uint32_t request, uint32_t va
       for (uint32_t i = 2; i < std::min<uint32_t>(length, 4); ++i) out[i] = 0;
       return 0;
     }
-    if (request == kReqUsbFirmware) {
+    if (request == REQ_USB_FIRMWARE) {
       if (!out || length < 2) return 1;
       out[0] = cfg_.usbFirmware[0];
       out[1] = cfg_.usbFirmware[1];
@@ -299,7 +300,7 @@ uint32_t CardModel::SendComCmd(uint32_t direction, uint32_t request, uint32_t va
     }
     return 1;
   }
-  if (request == kReqSecondary) {
+  if (request == REQ_SECONDARY) {
     // 64-bit hosts pass the answer byte as a buffer of length 1; 32-bit hosts its address as value.
     uint8_t* answer = nullptr;
     if (out && length == 1) {
@@ -335,10 +336,10 @@ uint32_t CardModel::ComposeLinkState() {
   w |= (st_.linkError & 7) << 9;
   w |= cfg_.linkFlags & 0x60;
   // Bulk ready falls while the FIFO has no room for another block.
-  const uint32_t ready = kStCmdReady | (stream_.RoomFor(kFlashPageBytes) ? kStBulkReady : 0);
+  const uint32_t ready = LINK_CMD_READY | (stream_.RoomFor(kStreamBlockBytes) ? LINK_BULK_READY : 0);
   w |= ready & ~faults_.holdLow;
-  if (st_.replyPending) w |= kStReplyPending;
-  if (st_.bulkPending) w |= kStBulkPending;
+  if (st_.replyPending) w |= LINK_REPLY_PENDING;
+  if (st_.bulkPending) w |= LINK_BULK_PENDING;
   return w;
 }
 
@@ -350,27 +351,27 @@ void CardModel::LinkWord(uint32_t word) {
   e.p1 = word;
   Log(e);
   const uint32_t arg = word & 0xFFFFFF;
-  switch (word >> 24) {
-    case 0x04:
+  switch (word & 0xFF000000u) {
+    case LINKW_QUALITY_PERIOD:
       st_.qualityPeriod = arg;
       st_.qualitySet = true;
       break;
-    case 0x05:
+    case LINKW_LOST_FAIL:
       st_.lostFail = arg;
       break;
-    case 0x06:
+    case LINKW_LOST_LINK:
       st_.lostLink = arg;
       break;
-    case 0x10:
-    case 0x11:
-    case 0x12:
-      st_.linkSettings |= 1u << ((word >> 24) - 0x10);
+    case LINKW_SETTING_0:
+    case LINKW_SETTING_1:
+    case LINKW_SETTING_2:
+      st_.linkSettings |= 1u << ((word - LINKW_SETTING_0) >> 24);
       break;
-    case 0x07:
-      if (arg == 0) st_.latched = (cfg_.failReasons | (st_.linked ? 0u : 1u)) & 0xF;
-      if (arg == 5) st_.latched = cfg_.linkCounter & 0x3FF;
+    case LINKW_LATCH_FAIL_WHY & 0xFF000000u:
+      if (word == LINKW_LATCH_FAIL_WHY) st_.latched = (cfg_.failReasons | (st_.linked ? 0u : 1u)) & 0xF;
+      if (word == LINKW_LATCH_COUNTER) st_.latched = cfg_.linkCounter & 0x3FF;
       break;
-    case 0x01: {
+    case LINKW_HANDSHAKE: {
       // Handshake steps come in the order 1, 4, 5, 2, 0; a step out of order breaks the link.
       const bool canLink = cfg_.secondaryMode == 0;
       const uint32_t h = st_.handshake;
@@ -459,15 +460,15 @@ void CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       st_.operateCount += 1;
       st_.operateOp = p1;
       st_.operateArg = p2;
-      if (p1 == kOpBuffer && p2 == 0) {
+      if (p1 == OP_START_RUN && p2 == 0) {
         st_.flashBulk = 0;
         stream_.Open(LayoutOfVersion(cfg_.CardVersion()), NowUs());
         StreamRunning(true);
-      } else if (p1 == kOpFlash) {
-        st_.flashBulk = kFlashPageBytes;
+      } else if (p1 == OP_FLASH) {
+        st_.flashBulk = kStreamBlockBytes;  // the next block is the page
       }
       break;
-    case CMD_FIFO_RECEIVED:
+    case CMD_RECEIVED_COUNT:
       r0 = stream_.TakingIn() ? 1 : 0;
       r1 = stream_.ReceivedUnits() & 0xFF;
       break;
@@ -475,7 +476,7 @@ void CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       r0 = stream_.ReadPointer();
       r1 = stream_.WritePointer();
       break;
-    case CMD_ENCODER:
+    case CMD_COUNT_MARKER:
       if (p1 == 0 && p2 == 0) r0 = stream_.LastCount() & 0xFFFF;
       break;
     case CMD_STATUS: {
@@ -529,7 +530,7 @@ void CardModel::SetFlag(uint32_t value, uint32_t mask) {
           ClearRunBits(1);
         }
         break;
-      case FLAG_DEBUG:
+      case FLAG_DEBUG_RECORD:
         st_.debug = value;
         break;
       case FLAG_OFFLINE:
@@ -545,13 +546,13 @@ void CardModel::SetFlag(uint32_t value, uint32_t mask) {
       case FLAG_TASK_ID:
         st_.taskId = value & 31;
         break;
-      case FLAG_FINISH_FLASH:
+      case FLAG_FINISH_FLASH_WRITE:
         ClearRunBits(2);
         break;
-      case FLAG_ABORT_INIT:
+      case FLAG_ABORT_CARD_INIT:
         ClearRunBits(4);
         break;
-      case FLAG_START_RUN:
+      case FLAG_START_BUFFERED_RUN:
         stream_.StartRun(NowUs());
         break;
       default:

@@ -6,6 +6,10 @@
 // entry takes the model's mutex for an O(1) step (no sleeping inside the lock; a latency that a
 // test asks for is slept after the lock is released), so commands may arrive from several threads.
 //
+// The wire vocabulary (command numbers, link status bits, link words, control requests, flags,
+// operations, the block size) is the library's own header, cardlink/card_wire.h; the card includes
+// nothing else of the library, and its block checks, CRC and decoding are its own.
+//
 // The card's side of the link:
 // - Link status word (QZ_DeviceIoControl 0x222004): toggle nibble 0xA / 0x5 flipping on every read
 //   (bits 31-28), latched link-fail reasons or link counter (25-16), link level (15-14), linked
@@ -22,10 +26,13 @@
 // - Control requests: USB 0xDF (start-up and channel state), 0xDC (firmware bytes); PCIe 0xA2
 //   (secondary card byte). A request of the other card type is refused.
 // - Bulk chunks go into the card's FIFO (stream_engine.h: checker, decoder, executor), and to a
-//   BulkSink when a test set one. Command 83 (1, 0) opens the buffer; 86 and 89 report on the FIFO;
-//   flags 0x40000, 0x8, 0x4, 0x1 and 0x2 start, flush, stop, pause and resume the run; command 100
-//   (0, 0) answers the last count marker run in r0 bits 0-15. The executor is brought up to date at
-//   every entry point (the lock held), so a paced run advances with each exchange.
+//   BulkSink when a test set one. Command 83 (1, 0) opens the buffer; 83 (2, x) makes the next
+//   block a flash page, kept out of the FIFO; 86 and 89 report on the FIFO; flags 0x40000, 0x8,
+//   0x4, 0x1 and 0x2 start, flush, stop, pause and resume the run; command 100 (0, 0) answers the
+//   last count marker run in r0 bits 0-15. The executor is brought up to date at every entry point
+//   (the lock held), so a paced run advances with each exchange.
+// - Cards: QZ_GetCardsNo reports `present` cards (1 by default), the first at index 0;
+//   QZ_OpenDriver refuses an index beyond them and opens nothing.
 //
 // The state file. The real card keeps its state while its host dies; this one lives inside the
 // host process. When CARDSIM_STATE names a file, the process-global model loads what a later
@@ -41,66 +48,13 @@
 #include <tuple>
 #include <vector>
 
+#include "cardlink/card_wire.h"
 #include "cardsim_api.h"
 #include "stream_engine.h"
 
 namespace cardsim {
 
 enum class CardType : uint32_t { Usb = 0, Pcie = 1 };
-
-// Link status word bits.
-constexpr uint32_t kStBulkPending = 1u << 0;
-constexpr uint32_t kStReplyPending = 1u << 1;
-constexpr uint32_t kStCmdReady = 1u << 2;
-constexpr uint32_t kStBulkReady = 1u << 3;
-
-constexpr uint32_t kIoctlLinkState = 0x222004;
-constexpr uint32_t kReqUsbStatus = 0xDF;
-constexpr uint32_t kReqUsbFirmware = 0xDC;
-constexpr uint32_t kReqSecondary = 0xA2;
-constexpr uint32_t kFrameHeaderWord = 0x0300000C;
-
-// Command numbers the card answers.
-enum Cmd : uint32_t {
-  CMD_GALVO_STATUS = 3,
-  CMD_WAIT_DETAIL = 17,
-  CMD_WAIT_STATE = 18,
-  CMD_WAIT_REASON = 19,
-  CMD_INPUT = 33,
-  CMD_OUTPUT = 34,
-  CMD_SET_DA = 35,
-  CMD_GET_ADDA = 39,
-  CMD_HW_VERSION = 81,
-  CMD_SET_FLAG = 82,
-  CMD_OPERATE = 83,
-  CMD_HW_INFO2 = 84,
-  CMD_STATUS = 85,
-  CMD_FIFO_RECEIVED = 86,
-  CMD_FIFO_POINTERS = 89,
-  CMD_UNIQUE_ID = 90,
-  CMD_ENCODER = 100,
-};
-
-// Operations of CMD_OPERATE with an effect on the stream.
-constexpr uint32_t kOpBuffer = 1;    // (1, 0): open the buffer of a job
-constexpr uint32_t kOpFlash = 2;     // a flash transfer: the next 2048 bulk bytes are its page
-constexpr uint32_t kFlashPageBytes = 2048;
-
-// Masks of CMD_SET_FLAG with an effect on the card.
-enum FlagMask : uint32_t {
-  FLAG_PAUSE = 0x1,
-  FLAG_RESUME = 0x2,
-  FLAG_STOP = 0x4,
-  FLAG_FLUSH = 0x8,
-  FLAG_DEBUG = 0x10,
-  FLAG_OFFLINE = 0x20,
-  FLAG_CLEAR_ALARM = 0x400,
-  FLAG_LINK_OPEN = 0x4000,
-  FLAG_TASK_ID = 0x8000,
-  FLAG_FINISH_FLASH = 0x20000,
-  FLAG_START_RUN = 0x40000,
-  FLAG_ABORT_INIT = 0x80000,
-};
 
 // The hardware word bits of a card version v: ((word >> 3) & 0xE0) + (word & 0x1F) gives v back.
 constexpr uint32_t VersionBits(uint32_t v) { return (v & 0x1F) | ((v & 0xE0) << 3); }
@@ -117,7 +71,7 @@ class BulkSink {
 // What tests and the configuration file set. It survives close and reopen; Reset restores it.
 struct CardConfig {
   CardType type = CardType::Usb;
-  bool present = true;
+  uint32_t present = 1;          // cards the driver reports (indexes 0..present-1); 0: none
   uint32_t hwWord = VersionBits(85);
   uint32_t hwFeatures = 0x3000;
   uint32_t hwInfo2[2] = {0, 0};
@@ -276,7 +230,7 @@ class CardModel : private StreamHost {
     std::lock_guard<std::mutex> lock_;
   };
 
-  bool LinkUp() const { return cfg_.present && st_.open && !st_.lost; }
+  bool LinkUp() const { return cfg_.present != 0 && st_.open && !st_.lost; }
   uint32_t ReplyLength() const { return cfg_.type == CardType::Usb ? 10 : 12; }
   uint32_t ComposeLinkState();
   std::pair<uint32_t, uint32_t> StatusWordsLocked() const;

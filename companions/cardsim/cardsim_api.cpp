@@ -84,8 +84,8 @@ uint32_t CARDSIM_CALL cardsim_set_usb_startup(uint32_t mode, uint32_t not_ready_
   });
 }
 
-uint32_t CARDSIM_CALL cardsim_set_present(uint32_t present) {
-  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.present = present != 0; });
+uint32_t CARDSIM_CALL cardsim_set_present(uint32_t cards) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.present = cards; });
 }
 
 uint32_t CARDSIM_CALL cardsim_set_speed(uint32_t percent) {

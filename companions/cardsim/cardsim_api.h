@@ -25,7 +25,7 @@
  * types and the standard calling convention on Win32 (undecorated names); a host resolves them by
  * name and casts to decltype(&cardsim_...).
  *
- * Defaults after a reset: card present, card version 85 (hardware word 0x215, feature word 0x3000),
+ * Defaults after a reset: one card (index 0), card version 85 (hardware word 0x215, feature word 0x3000),
  * start-up complete, inputs 0, no alarms, no secondary card (0xA2 answers 0), USB firmware bytes
  * {0x01, 0x00}, unique id 51 5A 4D 00 00 00 01, no faults, no latency, no buffer open, stream
  * consumed at once (mode 0), run start threshold 1.5 MiB, speed 100 %.
@@ -199,7 +199,7 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_reset(void);
    digits), usb_firmware ("b0,b1"), usb_startup (0 ready, 1 incomplete, 2 never ready),
    inputs, ad, alarms, laser_alarm, secondary (0xA2 answer), secondary_mode (0 links, 1 absent,
    2 never links), link_level, latency_us, speed (execution speed in percent), consume (consumption
-   mode 0, 1, 2), start_bytes (run start threshold), present. */
+   mode 0, 1, 2), start_bytes (run start threshold), present (number of cards). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_load_config(const char* path);
 /* Writes the state file named by CARDSIM_STATE now; 1 when the variable is not set or the file
    cannot be written. (cardsim_reset with the variable set rewrites the file with the state after
@@ -225,8 +225,9 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_usb_firmware(uint32_t b0, uint32_t
 /* Control request 0xDF: mode 0 start-up complete and ready after `not_ready_polls` requests that
    show byte 1 without 0x51; mode 1 start-up incomplete (byte 0 is not '['); mode 2 never ready. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_usb_startup(uint32_t mode, uint32_t not_ready_polls);
-/* 0: no card (QZ_OpenDriver fails, QZ_GetCardsNo counts 0). */
-CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_present(uint32_t present);
+/* The number of cards present (default 1): QZ_GetCardsNo counts them, the first at index 0, and
+   QZ_OpenDriver opens indexes below it only. 0: no card (every QZ_OpenDriver fails). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_present(uint32_t cards);
 /* Execution speed of the stream executor in percent, for consumption mode 1 (100 by default). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_speed(uint32_t percent);
 

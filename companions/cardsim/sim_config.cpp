@@ -136,7 +136,7 @@ uint32_t CardModel::ApplyConfigFile(const char* path) {
     } else if (key == "start_bytes") {
       cfg_.startBytes = v;
     } else if (key == "present") {
-      cfg_.present = v != 0;
+      cfg_.present = v;
     } else {
       return false;
     }

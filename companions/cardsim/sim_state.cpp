@@ -51,6 +51,7 @@ struct Field {
 std::vector<Field> Fields(CardConfig& c, CardState& s, RunFields& r) {
   constexpr uint32_t kAny = 0xFFFFFFFFu;
   return {
+      {"present", &c.present, kAny, false},
       {"hw_word", &c.hwWord, kAny, true},
       {"hw_features", &c.hwFeatures, kAny, true},
       {"hw_info2_0", &c.hwInfo2[0], kAny, true},
@@ -126,7 +127,6 @@ std::string CardModel::StateText() {
   out += buf;
   std::snprintf(buf, sizeof buf, "usb_firmware = %u, %u\n", cfg_.usbFirmware[0], cfg_.usbFirmware[1]);
   out += buf;
-  Line(out, "present", "%u", cfg_.present ? 1 : 0);
   for (const Field& f : Fields(cfg_, st_, r)) {
     if (f.heading) (out += f.heading) += '\n';
     Line(out, f.key, f.hex ? "0x%X" : "%u", *f.value);
@@ -177,12 +177,6 @@ uint32_t CardModel::ApplyStateFile(const char* path) {
       if (!Numbers(value, b, 2) || b[0] > 255 || b[1] > 255) return false;
       c.usbFirmware[0] = static_cast<uint8_t>(b[0]);
       c.usbFirmware[1] = static_cast<uint8_t>(b[1]);
-      return true;
-    }
-    if (key == "present") {
-      uint32_t v = 0;
-      if (!Number(value, v) || v > 1) return false;
-      c.present = v != 0;
       return true;
     }
     if (key == "answer") {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "cardlink/card_wire.h"
+
 namespace cardsim {
 
 namespace {
@@ -261,7 +263,7 @@ void StreamEngine::Fill(cardsim_fifo& out) const {
   out.write_ptr = WritePointer();
   out.fill = static_cast<uint32_t>(Fill());
   out.units_received = ReceivedUnits();
-  out.blocks_received = static_cast<uint32_t>(received_ / 2048);
+  out.blocks_received = static_cast<uint32_t>(received_ / kStreamBlockBytes);
   out.blocks_rejected = rejected_;
   out.check_error = checkError_;
   out.layout = layout_;

@@ -6,7 +6,7 @@
 // Command 86 answers the 512-byte units taken in (r1 low byte, mod 256) and r0 bit 0 while the
 // card is still taking in data: while a unit is only partly received. A chunk is taken whole or
 // not at all: one that would make the pointers meet is dropped and counted as an overflow (the
-// link status shows bulk ready low while fewer than 2048 bytes are free).
+// link status shows bulk ready low while there is no room for another block).
 //
 // Buffer open (command 83 (1, 0)): pointers, counts, checker, decoder, executor, end code and the
 // trace start over; the layout comes from the card version (0 below 80, 1 for 80..95, 2 from 96);

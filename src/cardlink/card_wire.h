@@ -25,6 +25,12 @@ constexpr uint32_t LINKW_LOST_FAIL = 0x05000000;
 constexpr uint32_t LINKW_LOST_LINK = 0x06000000;
 constexpr uint32_t LINKW_LATCH_FAIL_WHY = 0x07000000;
 constexpr uint32_t LINKW_LATCH_COUNTER = 0x07000005;
+// The three link settings sent after the lost-link word, and the handshake with the secondary
+// card: LINKW_HANDSHAKE | step, the steps 1, 4, 5, 2 in this order, then 0.
+constexpr uint32_t LINKW_SETTING_0 = 0x10000000;
+constexpr uint32_t LINKW_SETTING_1 = 0x11000000;
+constexpr uint32_t LINKW_SETTING_2 = 0x12000000;
+constexpr uint32_t LINKW_HANDSHAKE = 0x01000000;
 
 // The header word in front of a 16-byte command frame (PCIe card with a secondary card).
 constexpr uint32_t kFrameHeaderWord = 0x0300000C;
@@ -56,6 +62,8 @@ constexpr uint16_t CMD_DEBUG_RECORD = 87;
 constexpr uint16_t CMD_RECEIVED_COUNT = 86;
 constexpr uint16_t CMD_FIFO_POINTERS = 89;
 constexpr uint16_t CMD_UNIQUE_ID = 90;
+// (0, 0): the count of the last count marker the card ran, in r0 bits 0-15.
+constexpr uint16_t CMD_COUNT_MARKER = 100;
 constexpr uint16_t CMD_FLASH_READBACK = 256;
 // Extended numbers sent as plain numbers whatever the card's command form.
 constexpr uint16_t CMD_OSS_VERSION = 334;

@@ -33,11 +33,8 @@ inline uint32_t Get32(const uint8_t* p) {
 // other lengths cut the 12-byte frame.
 inline std::vector<uint8_t> Frame(uint32_t length, uint32_t word, uint32_t p1, uint32_t p2) {
   std::vector<uint8_t> f(16, 0);
-  uint32_t off = 0;
-  if (length == 16) {
-    Put32(f.data(), 0x0300000C);
-    off = 4;
-  }
+  const uint32_t off = length == 16 ? 4 : 0;
+  if (off) Put32(f.data(), 0x0300000C);
   f[off] = static_cast<uint8_t>(word);
   f[off + 1] = static_cast<uint8_t>(word >> 8);
   Put32(&f[off + 2], p1);
@@ -57,18 +54,18 @@ class CardsimTest : public ::testing::Test {
     ASSERT_EQ(0u, cardsim_set_card_type(static_cast<uint32_t>(type)));
     ASSERT_EQ(0u, Card().OpenDriver(0));
   }
-  static uint32_t FrameLength() {
+  static cardsim_state State() {
     cardsim_state s{};
     cardsim_get_state(&s);
-    return s.card_type == 0 ? 10 : 12;
+    return s;
   }
+  static uint32_t FrameLength() { return State().card_type == 0 ? 10 : 12; }
   static uint32_t Send(uint32_t word, uint32_t p1, uint32_t p2, uint32_t length = 0) {
     const auto f = Frame(length ? length : FrameLength(), word, p1, p2);
     return Card().CmdSend(f.data(), static_cast<uint32_t>(f.size()));
   }
   static Reply Receive() {
-    uint8_t buf[16];
-    std::memset(buf, 0xCC, sizeof buf);
+    uint8_t buf[16] = {};
     Reply r;
     r.rc = Card().CmdRecv(buf, FrameLength());
     r.echo = buf[0] | (buf[1] << 8);
@@ -77,8 +74,8 @@ class CardsimTest : public ::testing::Test {
     return r;
   }
   // One command exchange; rc 1 when the send or the receive failed.
-  static Reply Exchange(uint32_t word, uint32_t p1 = 0, uint32_t p2 = 0, uint32_t length = 0) {
-    if (Send(word, p1, p2, length) != 0) return Reply{};
+  static Reply Exchange(uint32_t word, uint32_t p1 = 0, uint32_t p2 = 0) {
+    if (Send(word, p1, p2) != 0) return Reply{};
     return Receive();
   }
   static uint32_t LinkWord(uint32_t word) {
@@ -86,23 +83,14 @@ class CardsimTest : public ::testing::Test {
     Put32(b, word);
     return Card().CmdSend(b, 4);
   }
-  static uint32_t LinkState(uint32_t* rc = nullptr) {
+  static uint32_t LinkState() {
     uint8_t out[4] = {};
-    uint32_t returned = 0;
-    const uint32_t r = Card().DeviceIoControl(0x222004, nullptr, 0, out, 4, &returned);
-    if (rc) *rc = r;
+    Card().DeviceIoControl(0x222004, nullptr, 0, out, 4, nullptr);
     return Get32(out);
-  }
-  static cardsim_state State() {
-    cardsim_state s{};
-    cardsim_get_state(&s);
-    return s;
   }
   static cardsim_frame LastFrame() {
     cardsim_frame f{};
-    const uint32_t n = cardsim_log_count();
-    EXPECT_GT(n, 0u);
-    EXPECT_EQ(0u, cardsim_log_get(n - 1, &f));
+    EXPECT_EQ(0u, cardsim_log_get(cardsim_log_count() - 1, &f));
     return f;
   }
   static std::pair<uint32_t, uint32_t> Status() {

@@ -1,4 +1,6 @@
-// The command channel and the link status word as the library's driver link relies on them.
+// The driver entry points where the library's link tests do not reach: what each card type
+// refuses (a library sending the other type's frames or requests must fail here as on a card), the
+// card index, command words by the card's numbering, the reply channel and the USB start-up polls.
 #include "cardsim_fixture.h"
 
 namespace cardsim_test {
@@ -6,103 +8,82 @@ namespace {
 
 using CardsimLink = CardsimTest;
 
-TEST_F(CardsimLink, ToggleNibbleAlternatesBetweenAAnd5OnEveryRead) {
-  Open(CardType::Pcie);
-  uint32_t prev = LinkState() >> 28;
-  ASSERT_TRUE(prev == 0xA || prev == 0x5);
-  for (int i = 0; i < 9; ++i) {
-    if (i == 4) {  // and across a close and reopen
-      Card().CloseDriver();
-      Card().OpenDriver(0);
-    }
-    const uint32_t n = LinkState() >> 28;
-    EXPECT_EQ(prev == 0xA ? 0x5u : 0xAu, n) << "read " << i;
-    prev = n;
+TEST_F(CardsimLink, FramesByCardTypeAreAnsweredOrRefusedAndLogged) {
+  struct Case { CardType type; uint32_t length; bool goodHeader; uint32_t rc; } cases[] = {
+      {CardType::Usb, 10, false, 0},  {CardType::Usb, 12, false, 1},  {CardType::Usb, 16, true, 1},
+      {CardType::Usb, 4, false, 1},   {CardType::Pcie, 12, false, 0}, {CardType::Pcie, 16, true, 0},
+      {CardType::Pcie, 16, false, 1}, {CardType::Pcie, 10, false, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "type " << static_cast<int>(c.type) << " length " << c.length);
+    cardsim_reset();
+    Open(c.type);
+    auto f = Frame(c.length, 0x3022, 0x0F, 0x05);  // outputs, sequence nibble 3
+    if (c.length == 16 && !c.goodHeader) f[3] = 0x04;
+    EXPECT_EQ(c.rc, Card().CmdSend(f.data(), c.length));
+    const cardsim_frame e = LastFrame();
+    EXPECT_EQ(c.rc ? uint32_t{CARDSIM_KIND_REJECTED} : uint32_t{CARDSIM_KIND_COMMAND}, e.kind);
+    EXPECT_EQ(c.length, e.length);
+    EXPECT_EQ(0, std::memcmp(f.data(), e.bytes, f.size()));
+    EXPECT_EQ(c.rc == 0, State().reply_pending == 1);
+    if (c.rc) continue;
+    EXPECT_EQ(34u, e.command);
+    EXPECT_EQ(3u, e.seq);
+    EXPECT_EQ(0x0Fu, e.p1);
+    EXPECT_EQ(0x05u, e.p2);
+    EXPECT_EQ(c.length == 16 ? uint32_t{CARDSIM_FRAME_HEADER} : 0u, e.flags);
+    // The reply has the card type's length and echoes the word.
+    uint8_t buf[16];
+    std::memset(buf, 0xCC, sizeof buf);
+    ASSERT_EQ(0u, Card().CmdRecv(buf, 16));
+    EXPECT_EQ(0x3022u, uint32_t(buf[0] | (buf[1] << 8)));
+    EXPECT_EQ(0x05u, Get32(buf + 6));
+    EXPECT_EQ(0xCCu, buf[c.type == CardType::Usb ? 10 : 12]);
   }
 }
 
-TEST_F(CardsimLink, ReadyBitsStaySetAndPendingBitsFollowTheChannels) {
+TEST_F(CardsimLink, LinkReadsAndControlRequestsTheCardDoesNotKnowAreRefused) {
   Open(CardType::Pcie);
-  EXPECT_EQ(0xCu, LinkState() & 0xF);
-  ASSERT_EQ(0u, Send(33, 0, 0));
-  EXPECT_EQ(0xEu, LinkState() & 0xF);  // reply pending
-  ASSERT_EQ(0u, Receive().rc);
-  EXPECT_EQ(0xCu, LinkState() & 0xF);
-  cardsim_inject_stale_bulk(512);
-  EXPECT_EQ(0xDu, LinkState() & 0xF);  // bulk data pending
-  // Other request codes and short or missing buffers are refused.
   uint8_t out[4];
+  EXPECT_EQ(0u, Card().DeviceIoControl(0x222004, nullptr, 0, out, 4, nullptr));
   EXPECT_NE(0u, Card().DeviceIoControl(0x222000, nullptr, 0, out, 4, nullptr));
   EXPECT_NE(0u, Card().DeviceIoControl(0x222004, nullptr, 0, out, 3, nullptr));
   EXPECT_NE(0u, Card().DeviceIoControl(0x222004, nullptr, 0, nullptr, 4, nullptr));
-}
-
-TEST_F(CardsimLink, FrameLengthsByCardType) {
-  struct Case { CardType type; uint32_t length; bool goodHeader; uint32_t rc; uint32_t kind; } cases[] = {
-      {CardType::Usb, 10, false, 0, CARDSIM_KIND_COMMAND},   {CardType::Usb, 12, false, 1, CARDSIM_KIND_REJECTED},
-      {CardType::Usb, 16, true, 1, CARDSIM_KIND_REJECTED},   {CardType::Usb, 4, false, 1, CARDSIM_KIND_REJECTED},
-      {CardType::Pcie, 12, false, 0, CARDSIM_KIND_COMMAND},  {CardType::Pcie, 16, true, 0, CARDSIM_KIND_COMMAND},
-      {CardType::Pcie, 16, false, 1, CARDSIM_KIND_REJECTED}, {CardType::Pcie, 10, false, 1, CARDSIM_KIND_REJECTED},
+  struct Case { CardType type; uint32_t direction, request, length, rc; } cases[] = {
+      {CardType::Usb, 0, 0xDF, 4, 0},  {CardType::Usb, 0, 0xDC, 2, 0},  {CardType::Usb, 0, 0xA2, 1, 1},
+      {CardType::Usb, 0, 0xDC, 1, 1},  {CardType::Pcie, 0, 0xDF, 4, 1}, {CardType::Pcie, 0, 0xDC, 2, 1},
+      {CardType::Pcie, 0, 0xA2, 1, 0}, {CardType::Pcie, 0, 0x99, 4, 1}, {CardType::Pcie, 1, 0xA2, 1, 1},
   };
   for (const auto& c : cases) {
     cardsim_reset();
     Open(c.type);
-    auto f = Frame(c.length, 33, 0, 0);
-    if (c.length == 16 && !c.goodHeader) f[3] = 0x04;
-    EXPECT_EQ(c.rc, Card().CmdSend(f.data(), c.length)) << c.length;
+    uint8_t b[4] = {};
+    EXPECT_EQ(c.rc, Card().SendComCmd(c.direction, c.request, 0, 0, b, c.length)) << std::hex << c.request;
     const cardsim_frame e = LastFrame();
-    EXPECT_EQ(c.kind, e.kind) << c.length;
-    EXPECT_EQ(c.length, e.length);
-    EXPECT_EQ(0, std::memcmp(f.data(), e.bytes, std::min<size_t>(16, f.size())));
-    EXPECT_EQ(c.rc == 0, State().reply_pending == 1);
+    EXPECT_EQ(uint32_t{CARDSIM_KIND_CONTROL}, e.kind);
+    EXPECT_EQ(c.request, e.command);
   }
 }
 
-TEST_F(CardsimLink, HeaderFrameCarriesTheCommandAtOffsetFour) {
-  Open(CardType::Pcie);
-  const Reply r = Exchange(0x3022, 0x0F, 0x05, 16);  // outputs, sequence nibble 3
-  ASSERT_EQ(0u, r.rc);
-  EXPECT_EQ(0x3022u, r.echo);
-  EXPECT_EQ(0x05u, r.r1);
-  const cardsim_frame e = LastFrame();
-  EXPECT_EQ(34u, e.command);
-  EXPECT_EQ(3u, e.seq);
-  EXPECT_EQ(0x0Fu, e.p1);
-  EXPECT_EQ(0x05u, e.p2);
-  EXPECT_EQ(uint32_t{CARDSIM_FRAME_HEADER}, e.flags);
-}
-
-TEST_F(CardsimLink, ReplyHasTheReplyLengthAndEchoesTheWordWithItsSequenceNibble) {
-  for (CardType type : {CardType::Usb, CardType::Pcie}) {
+TEST_F(CardsimLink, OpenRefusesACardIndexBeyondTheCardsReported) {
+  struct Case { uint32_t present, index, rc; } cases[] = {
+      {1, 0, 0}, {1, 1, 1}, {1, 2, 1}, {1, 0xFFFF, 1}, {0, 0, 1}, {3, 2, 0}, {3, 3, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.present << " cards, index " << c.index);
     cardsim_reset();
-    Open(type);
-    const uint32_t len = type == CardType::Usb ? 10 : 12;
-    for (uint32_t seq = 0; seq < 16; ++seq) {
-      const uint32_t word = (seq << 12) | 81;
-      ASSERT_EQ(0u, Send(word, 0, 0));
-      uint8_t buf[16];
-      std::memset(buf, 0xCC, sizeof buf);
-      ASSERT_EQ(0u, Card().CmdRecv(buf, 16));
-      EXPECT_EQ(word, uint32_t(buf[0] | (buf[1] << 8)));
-      EXPECT_EQ(0x215u, Get32(buf + 2));  // hardware word of version 85
-      EXPECT_EQ(0xCCu, buf[len]);         // nothing beyond the reply length
-      if (len == 12) {
-        EXPECT_EQ(0u, buf[10]);
-        EXPECT_EQ(0u, buf[11]);
-      }
-      EXPECT_EQ(seq, LastFrame().seq);
-    }
+    ASSERT_EQ(0u, cardsim_set_present(c.present));
+    uint32_t count = 9, first = 9;
+    ASSERT_EQ(0u, Card().GetCardsNo(&count, &first, 88));
+    EXPECT_EQ(c.present, count);
+    EXPECT_EQ(0u, first);
+    EXPECT_EQ(c.rc, Card().OpenDriver(c.index));
+    const cardsim_state s = State();
+    EXPECT_EQ(c.rc == 0 ? 1u : 0u, s.open);
+    EXPECT_EQ(c.rc == 0 ? 1u : 0u, s.open_count);
+    EXPECT_EQ(c.rc == 0 ? c.index : 0u, s.last_index);
+    EXPECT_EQ(c.rc, Card().CmdSend(Frame(10, 33, 0, 0).data(), 10));  // nothing opened answers nothing
   }
-}
-
-TEST_F(CardsimLink, ASecondFrameReplacesAnUnreadReplyAndAReplyIsReadOnce) {
-  Open(CardType::Usb);
-  ASSERT_EQ(0u, Send(0x1021, 0, 0));
-  ASSERT_EQ(0u, Send(0x2051, 0, 0));
-  const Reply r = Receive();
-  EXPECT_EQ(0u, r.rc);
-  EXPECT_EQ(0x2051u, r.echo);
-  EXPECT_NE(0u, Receive().rc);
 }
 
 TEST_F(CardsimLink, CommandWordsDecodeByTheCardsNumbering) {
@@ -134,77 +115,24 @@ TEST_F(CardsimLink, CommandWordsDecodeByTheCardsNumbering) {
   }
 }
 
-TEST_F(CardsimLink, UsbStatusRequestFollowsStartUpMode) {
-  struct Case { uint32_t mode, polls; std::vector<std::pair<uint8_t, uint8_t>> answers; } cases[] = {
-      {0, 0, {{'[', 0x51}, {'[', 0x51}}},
-      {0, 2, {{'[', 0x10}, {'[', 0x10}, {'[', 0x51}}},
-      {1, 0, {{0x00, 0x00}, {0x00, 0x00}}},
-      {2, 0, std::vector<std::pair<uint8_t, uint8_t>>(25, {'[', 0x10})},
-  };
-  for (const auto& c : cases) {
-    cardsim_reset();
-    Open(CardType::Usb);
-    cardsim_set_usb_startup(c.mode, c.polls);
-    for (size_t i = 0; i < c.answers.size(); ++i) {
-      uint8_t b[4] = {0xCC, 0xCC, 0xCC, 0xCC};
-      ASSERT_EQ(0u, Card().SendComCmd(0, 0xDF, 0, 0, b, 4));
-      EXPECT_EQ(c.answers[i].first, b[0]) << "mode " << c.mode << " poll " << i;
-      EXPECT_EQ(c.answers[i].second, b[1]) << "mode " << c.mode << " poll " << i;
-      EXPECT_EQ(0u, b[2]);
-    }
-  }
-}
-
-TEST_F(CardsimLink, UsbStatusShowsAStaleReplyUntilItIsDrained) {
+TEST_F(CardsimLink, ANewFrameReplacesAReplyNobodyTookAndAReplyIsReadOnce) {
   Open(CardType::Usb);
-  cardsim_inject_stale_reply(0x5055, 1, 2);
-  uint8_t b[4];
-  ASSERT_EQ(0u, Card().SendComCmd(0, 0xDF, 0, 0, b, 4));
-  EXPECT_EQ(0x50u, b[1]);
-  uint8_t drain[512];
-  ASSERT_EQ(0u, Card().CmdRecv(drain, 512));
-  ASSERT_EQ(0u, Card().SendComCmd(0, 0xDF, 0, 0, b, 4));
-  EXPECT_EQ(0x51u, b[1]);
+  cardsim_inject_stale_reply(0x5055, 0x11, 0x22);
+  ASSERT_EQ(0u, Send(0x1021, 0, 0));
+  ASSERT_EQ(0u, Send(0x2051, 0, 0));
+  EXPECT_EQ(0x2051u, Receive().echo);
+  EXPECT_NE(0u, Receive().rc);
 }
 
-TEST_F(CardsimLink, ControlRequestsBelongToTheirCardType) {
-  struct Case { CardType type; uint32_t request, length; uint32_t rc; } cases[] = {
-      {CardType::Usb, 0xDF, 4, 0},  {CardType::Usb, 0xDC, 2, 0},  {CardType::Usb, 0xA2, 1, 1},
-      {CardType::Usb, 0xDC, 1, 1},  {CardType::Pcie, 0xDF, 4, 1}, {CardType::Pcie, 0xDC, 2, 1},
-      {CardType::Pcie, 0xA2, 1, 0}, {CardType::Pcie, 0x99, 4, 1},
-  };
-  for (const auto& c : cases) {
-    cardsim_reset();
-    Open(c.type);
-    uint8_t b[4] = {};
-    EXPECT_EQ(c.rc, Card().SendComCmd(0, c.request, 0, 0, b, c.length)) << std::hex << c.request;
-    const cardsim_frame e = LastFrame();
-    EXPECT_EQ(uint32_t{CARDSIM_KIND_CONTROL}, e.kind);
-    EXPECT_EQ(c.request, e.command);
-  }
-  uint8_t b[4];
-  EXPECT_NE(0u, Card().SendComCmd(1, 0xA2, 0, 0, b, 1));  // direction is always 0
-}
-
-TEST_F(CardsimLink, SecondaryCardAnswerComesThroughTheBufferOrTheValueOn32Bit) {
-  Open(CardType::Pcie);
-  cardsim_set_secondary(1, 0);
-  uint8_t answer = 0;
-  ASSERT_EQ(0u, Card().SendComCmd(0, 0xA2, 0, 0, &answer, 1));
-  EXPECT_EQ(1u, answer);
-  cardsim_set_secondary(0, 0);
-  answer = 7;
-  ASSERT_EQ(0u, Card().SendComCmd(0, 0xA2, 0, 0, &answer, 1));
-  EXPECT_EQ(0u, answer);
-  cardsim_set_secondary(1, 0);
-  answer = 0;
-  const auto address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&answer));
-  if constexpr (sizeof(void*) == 4) {
-    ASSERT_EQ(0u, Card().SendComCmd(0, 0xA2, address, 0, nullptr, 0));
-    EXPECT_EQ(1u, answer);
-  } else {
-    EXPECT_NE(0u, Card().SendComCmd(0, 0xA2, address, 0, nullptr, 0));
-    EXPECT_EQ(0u, answer);
+TEST_F(CardsimLink, UsbStatusRequestIsNotReadyForTheFirstPolls) {
+  Open(CardType::Usb);
+  cardsim_set_usb_startup(0, 2);
+  for (uint8_t expected : {0x10, 0x10, 0x51, 0x51}) {
+    uint8_t b[4] = {0xCC, 0xCC, 0xCC, 0xCC};
+    ASSERT_EQ(0u, Card().SendComCmd(0, 0xDF, 0, 0, b, 4));
+    EXPECT_EQ('[', b[0]);
+    EXPECT_EQ(expected, b[1]);
+    EXPECT_EQ(0u, b[2]);
   }
 }
 

@@ -1,6 +1,8 @@
 // The state file (CARDSIM_STATE): what a host process started after another one died finds on the
 // card. A "new process" is played by a reset with the variable unset (the defaults, the file left
-// alone) followed by a load, which is what the library does when it is loaded.
+// alone) followed by a load, which is what the library does when it is loaded. That the loaded
+// driver library reads the file at load and writes it on every change is proven end to end by the
+// crash recovery test (a host process that dies in a job and a new one that opens the card).
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -122,6 +124,8 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
          return r.rc ? 0 : (uint64_t{r.echo} << 48) | (uint64_t{r.r0} << 24) | r.r1;
        },
        (uint64_t{0x7055} << 48) | (uint64_t{0xA1} << 24) | 0xB2},
+      {"cards present", CardType::Usb, [] { cardsim_set_present(3); },
+       [] { uint32_t n = 0; CardModel::Global().GetCardsNo(&n, nullptr, 0); return uint64_t{n}; }, 3},
       {"stale bulk bytes", CardType::Usb, [] { cardsim_inject_stale_bulk(300); },
        [] { return uint64_t{State().bulk_pending}; }, 300},
       {"end code of a stopped run", CardType::Usb, [] { Answer(83, 1, 0), Answer(82, 0, 4); },
@@ -161,45 +165,6 @@ TEST_F(CardsimState, AJobCutOffByTheHostsDeathIsStillHeldAndEndsOnAStop) {
   ASSERT_EQ(0u, Exchange(82, 0, 4).rc);
   EXPECT_EQ(0u, Status().first & 7);
   EXPECT_EQ(2u, (Status().second >> 8) & 15);
-}
-
-TEST_F(CardsimState, CloseAndReopenThroughTheLoadedLibraryKeepTheFileInStep) {
-  // The state the library finds when it is loaded: written by this process's own model.
-  Open(CardType::Usb);
-  cardsim_set_run_state(1, 9, 0);
-  ASSERT_EQ(0u, Exchange(82, 0, 0x20).rc);
-
-  // A copy of its own, so that the library is loaded fresh (and reads the file) whatever this
-  // process loaded before.
-  const std::string copy = dir_.File(plat::CompanionFileName("Portlane"));
-  ASSERT_TRUE(plat::CopyFilePath(std::string(QZ_DEPLOY_DIR) + plat::kPathSep + plat::CompanionFileName("Portlane"), copy));
-  plat::ModuleHandle m = plat::LoadModule(copy);
-  ASSERT_NE(nullptr, m);
-  auto open = reinterpret_cast<uint32_t(CARDSIM_CALL*)(uint32_t)>(plat::FindSymbol(m, "QZ_OpenDriver"));
-  auto close = reinterpret_cast<uint32_t(CARDSIM_CALL*)()>(plat::FindSymbol(m, "QZ_CloseDriver"));
-  auto send = reinterpret_cast<uint32_t(CARDSIM_CALL*)(const void*, uint32_t)>(plat::FindSymbol(m, "QZ_CmdSend"));
-  auto getState = reinterpret_cast<decltype(&cardsim_get_state)>(plat::FindSymbol(m, "cardsim_get_state"));
-  ASSERT_TRUE(open && close && send && getState);
-  cardsim_state s{};
-  ASSERT_EQ(0u, getState(&s));
-  EXPECT_EQ(1u, s.run_state);
-  EXPECT_EQ(9u, s.task_id);
-  EXPECT_EQ(0u, s.offline);
-
-  // The library's card changes the task id, closes and opens again: nothing is lost, and the file
-  // holds what it did.
-  ASSERT_EQ(0u, open(0));
-  ASSERT_EQ(0u, send(Frame(10, 0x1052, 21, 0x8000).data(), 10));
-  ASSERT_EQ(0u, close());
-  ASSERT_EQ(0u, open(0));
-  ASSERT_EQ(0u, getState(&s));
-  EXPECT_EQ(21u, s.task_id);
-  EXPECT_EQ(1u, s.run_state);
-  EXPECT_EQ(1u, s.reply_pending);
-  ASSERT_EQ(0u, Restart(CardType::Usb));
-  EXPECT_EQ(21u, State().task_id);
-  EXPECT_EQ(1u, State().run_state);
-  EXPECT_EQ(1u, State().reply_pending);
 }
 
 TEST_F(CardsimState, AResetRewritesTheFileWithTheDefaults) {
