@@ -115,7 +115,7 @@ uint32_t CPortlane::SendCtrlCmd(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply
   uint8_t frame[16] = {};
   uint32_t length;
   if (link.bFrameHeader) {
-    PutU32(frame, 0x0300000C);
+    PutU32(frame, kFrameHeaderWord);
     PutU16(frame + 4, word);
     PutU32(frame + 6, p1);
     PutU32(frame + 10, p2);
@@ -204,7 +204,7 @@ bool CPortlane::BufSend(const uint8_t* block, uint32_t) {
 uint32_t CPortlane::LinkSlave() {
   const CardLinkCfg& link = Link();
   for (uint32_t w : {LINKW_QUALITY_PERIOD | link.QualityPeriod, LINKW_LOST_FAIL | link.nLostFail,
-                     LINKW_LOST_LINK | link.nLostLink, 0x10000000u, 0x11000000u, 0x12000000u})
+                     LINKW_LOST_LINK | link.nLostLink, LINKW_SETTING_0, LINKW_SETTING_1, LINKW_SETTING_2})
     if (SendLinkWord(w) != 0) return 1;
   plat::Sleep(link.QualityPeriod);
   if (getState() != 0) return 1;
@@ -215,13 +215,14 @@ uint32_t CPortlane::LinkSlave() {
   }
   struct Step {
     uint32_t word;
-    bool twoWords;  // 0x01000001 goes first, 2 ms before the step's own word
+    bool twoWords;  // step 1 goes first, 2 ms before the step's own word
     uint32_t linked, second;
   };
-  const Step steps[] = {{0x01000004, true, 0, 0}, {0x01000005, false, 0, 1}, {0x01000002, false, 1, 1}};
+  const Step steps[] = {
+      {LINKW_HANDSHAKE | 4, true, 0, 0}, {LINKW_HANDSHAKE | 5, false, 0, 1}, {LINKW_HANDSHAKE | 2, false, 1, 1}};
   for (const Step& s : steps) {
     if (s.twoWords) {
-      if (SendLinkWord(0x01000001) != 0) return 1;
+      if (SendLinkWord(LINKW_HANDSHAKE | 1) != 0) return 1;
       plat::Sleep(2);
     }
     if (SendLinkWord(s.word) != 0) return 1;
@@ -229,7 +230,7 @@ uint32_t CPortlane::LinkSlave() {
     if (getState() != 0) return 1;
     if (g_Link.nLinkLevel < 2 || g_Link.bLinked != s.linked || g_Link.bSecondLink != s.second) return 1;
   }
-  if (SendLinkWord(0x01000000) != 0 || getState() != 0) return 1;
+  if (SendLinkWord(LINKW_HANDSHAKE) != 0 || getState() != 0) return 1;
   return g_Link.nLinkError == 0 ? 0 : 1;
 }
 

@@ -49,6 +49,7 @@ TEST_F(CardHost, PcieOpenFrames) {
 
 TEST_F(CardHost, CardNumberComesFromPidAndNamesTheMutex) {
   Stage(0, "[HARDWARE]\nPID=32770\n");
+  cardsim_set_present_(3);  // three cards: the PID names the third
   // Another holder of this card's mutex (as another process would be) refuses the open.
   plat::SystemMutex other;
   ASSERT_EQ(other.Create("KVX1000 card USB3"), plat::SystemMutex::Result::Created);
