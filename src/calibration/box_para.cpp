@@ -1,5 +1,7 @@
 #include "calibration/box_para.h"
 
+#include <atomic>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -10,6 +12,10 @@
 #include "platform/files.h"
 
 BoxParaBlock g_BoxPara{};
+
+namespace {
+std::atomic<double> g_dbHalfRange{10.0};
+}
 
 uint32_t BoxGetU32(const BoxParaBlock& b, size_t off) { return GetU32(b.data() + off); }
 void BoxSetU32(BoxParaBlock& b, size_t off, uint32_t v) { PutU32(b.data() + off, v); }
@@ -57,4 +63,12 @@ void CCaliLink::ReadPara(bool bThrow, bool bReportMissing) {
   BoxParaBlock block{};
   std::memcpy(block.data(), data.data(), data.size() < kBoxParaSize ? data.size() : kBoxParaSize);
   CheckBoxParaVer(block, 1, bThrow);
+}
+
+double CCaliLink::HalfRange() { return g_dbHalfRange.load(std::memory_order_relaxed); }
+
+bool CCaliLink::SetHalfRange(double r) {
+  if (!std::isfinite(r) || r <= 0.0) return false;
+  g_dbHalfRange.store(r, std::memory_order_relaxed);
+  return true;
 }

@@ -31,4 +31,9 @@ namespace CCaliLink {
 // is; it is reported (code 10's text, logged and shown) only when bReportMissing is set: at load the
 // texts are not ready yet, so a missing file there keeps the defaults silently.
 void ReadPara(bool bThrow, bool bReportMissing = true);
+// The half range R of the galvanometer field in mm: 10.0 until the box-correction module reports
+// it. The 21-bit codes of the stream are taken over [-R, +R]. Read on any thread.
+double HalfRange();
+// Stores the module's R. A value that is not finite and above 0 is refused (false): R stays.
+bool SetHalfRange(double r);
 }  // namespace CCaliLink

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <limits>
+#include <memory>
+#include <thread>
+
+#include "calibration/box_para.h"
+#include "calibration/scan.h"
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// The load defaults: 100 x 100 mm, Z 17 mm.
+TEST(Scan, MmToDacClampsInDoubleAndMapsNanToTheCentre) {
+  struct Case {
+    double x, y, z;
+    int32_t cx, cy, cz;
+  } cases[] = {
+      {0.0, 0.0, 0.0, 32767, 32767, 32767},
+      {50.0, 50.0, 8.5, 65535, 65535, 65535},
+      {-50.0, -50.0, -8.5, 0, 0, 0},
+      {60.0, -60.0, 100.0, 65535, 0, 65535},
+      {25.0, -25.0, 4.25, 49151, 16383, 49151},
+      // Beyond the range of a 32-bit code: clamped, not wrapped.
+      {1e20, -1e20, 3e9, 65535, 0, 65535},
+      {1e300, -1e300, -3e9, 65535, 0, 0},
+      {kInf, -kInf, kInf, 65535, 0, 65535},
+      {kNaN, kNaN, kNaN, 32767, 32767, 32767},
+  };
+  for (const Case& c : cases) {
+    int32_t cx = -1, cy = -1, cz = -1;
+    g_Scan.MmToDac(c.x, c.y, c.z, cx, cy, cz);
+    EXPECT_EQ(cx, c.cx) << c.x;
+    EXPECT_EQ(cy, c.cy) << c.y;
+    EXPECT_EQ(cz, c.cz) << c.z;
+  }
+}
+
+TEST(Scan, EachAxisUsesItsOwnField) {
+  auto cal = std::make_unique<CCalibrate>();
+  cal->SetFieldSizes(100.0, 50.0, 17.0);
+  int32_t cx = -1, cy = -1, cz = -1;
+  cal->MmToDac(12.5, 12.5, 12.5, cx, cy, cz);
+  EXPECT_EQ(cx, 40959);
+  EXPECT_EQ(cy, 49151);
+  EXPECT_EQ(cz, 65535);
+
+  struct Case {
+    int32_t axis, code;
+    double mm;
+  } cases[] = {
+      {0, 0, -50.0},        {0, 65535, 50.0},      {0, 70000, 50.0}, {0, -5, -50.0},
+      {0, INT32_MAX, 50.0}, {0, INT32_MIN, -50.0},
+      {1, 0, -25.0},        {1, 65535, 25.0},      {1, 70000, 25.0},
+      {2, 0, -8.5},         {2, 65535, 8.5},       {2, 100000, 8.5},
+      {3, 65535, 0.0},      {-1, 65535, 0.0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(cal->DacToMm(c.axis, c.code), c.mm) << c.axis << " " << c.code;
+}
+
+TEST(Scan, TwentyOneBitCodesClampBeforeRoundingHalvesUp) {
+  EXPECT_EQ(CCaliLink::HalfRange(), 10.0);
+  struct Case {
+    double mm;
+    int32_t code;
+  } cases[] = {
+      {0.0, 1048576},
+      {-10.0, 0},
+      {10.0, 2097151},
+      {-11.0, 0},
+      {11.0, 2097151},
+      {1e300, 2097151},
+      {-kInf, 0},
+      {kInf, 2097151},
+      {kNaN, 1048576},
+      // Exactly half a code above the centre goes up; half below goes up to the centre.
+      {5.0 / 1048576.0, 1048577},
+      {-5.0 / 1048576.0, 1048576},
+      {1e-7, 1048576},
+      // A quarter code below the top would round to 2^21, outside the 21 bits: clamped first.
+      {10.0 - 5.0 / 2097152.0, 2097151},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MmToCode21(c.mm), c.code) << c.mm;
+
+  // The range the box-correction module reports; a range that is not above 0 is refused.
+  EXPECT_TRUE(CCaliLink::SetHalfRange(25.0));
+  EXPECT_EQ(MmToCode21(12.5), 1572864);
+  for (double bad : {0.0, -1.0, kNaN, kInf}) {
+    EXPECT_FALSE(CCaliLink::SetHalfRange(bad)) << bad;
+    EXPECT_EQ(MmToCode21(12.5), 1572864);
+  }
+}
+
+TEST(Scan, TransformSwapsAndMirrorsThenRotatesAndShifts) {
+  auto cal = std::make_unique<CCalibrate>();
+  // Without settings the transform is the identity.
+  FieldPoint p = cal->Transform(3.0, 5.0);
+  EXPECT_EQ(p.x, 3.0);
+  EXPECT_EQ(p.y, 5.0);
+
+  // Rotation by 90 degrees and an offset of (1, 2): (X', Y') -> (Y' + 1, 2 - X').
+  cal->dbRotSin = 1.0;
+  cal->dbRotCos = 0.0;
+  cal->dbOrgX = 1.0;
+  cal->dbOrgY = 2.0;
+  struct Case {
+    int32_t mode;
+    double x, y;
+  } cases[] = {
+      {0, 6.0, -1.0},  {1, 6.0, 5.0},   {2, -4.0, -1.0}, {3, -4.0, 5.0}, {4, 4.0, -3.0}, {5, 4.0, 7.0},
+      {6, -2.0, -3.0}, {7, -2.0, 7.0},  {8, 6.0, -1.0},  {9, 6.0, -1.0}, {-1, 6.0, -1.0},
+  };
+  for (const Case& c : cases) {
+    cal->nCoordType = c.mode;
+    p = cal->Transform(3.0, 5.0);
+    EXPECT_EQ(p.x, c.x) << c.mode;
+    EXPECT_EQ(p.y, c.y) << c.mode;
+  }
+}
+
+// The monitor thread converts codes while a host thread reads a box file with other field sizes:
+// every conversion sees one whole field size of one of the two settings (run it under tsan).
+TEST(Scan, FieldSizesChangeWhileAnotherThreadConverts) {
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; !done.load(); ++i) {
+      if (i % 2) g_Scan.SetFieldSizes(200.0, 50.0, 10.0);
+      else g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
+    }
+  });
+  int bad = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const double x = g_Scan.DacToMm(0, 65535), y = g_Scan.DacToMm(1, 0), z = g_Scan.DacToMm(2, 65535);
+    if ((x != 50.0 && x != 100.0) || (y != -50.0 && y != -25.0) || (z != 8.5 && z != 5.0)) ++bad;
+  }
+  done = true;
+  writer.join();
+  EXPECT_EQ(bad, 0);
+  g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
+}
+
+}  // namespace
