@@ -66,6 +66,30 @@ QZ_API uint32_t QZ_STDCALL QZ_MarkStart(uint32_t mode, uint32_t reserved, uint32
  * call is in progress; 17 no job was started. */
 QZ_API uint32_t QZ_STDCALL QZ_MarkEnd(uint32_t endArg);
 
+/* Pens (layers 0..255). Each call may come between jobs or inside one; 1 when no card is open or
+ * the card was lost, 16 while another mark call is in progress, 6 for a refused argument (more than
+ * 256 records, a negative count, a null table with a positive count, a layer or laser out of
+ * range, a wave of more than 20 points), which changes nothing. A wave point is 20 bytes, packed:
+ * int32 unit (0: x is a duration in ms, else a length in mm), double x, double power in percent. */
+/* Pens 0..count-1 from `count` pen records of 1696 bytes each (speeds, delays, laser frequency,
+ * duty and power, 20-slot line and dot wave tables). A pen with a mark or jump speed of 0 is
+ * disabled. 0 set; 0 for count 0. */
+QZ_API uint32_t QZ_STDCALL QZ_SetMarkPara(const void* records, int32_t count);
+/* Pens 0..count-1 from `count` extra records of 412 bytes each (jump parameters and, with flag
+ * word 0xA5xxxxxx, the second laser's timing). */
+QZ_API uint32_t QZ_STDCALL QZ_SetMarkParaPlus(const void* records, int32_t count);
+/* The line start and end power waves of a layer of laser 0 (nStart and nEnd points, 0..20). */
+QZ_API uint32_t QZ_STDCALL QZ_SetMarkParaLinePowWave(int32_t layer, const void* start, int32_t nStart,
+                                                     const void* end, int32_t nEnd);
+/* The dot power wave of a layer of laser 0 (count points, 0..20). */
+QZ_API uint32_t QZ_STDCALL QZ_SetMarkParaDotPowWave(int32_t layer, const void* wave, int32_t count);
+/* QZ_SetMarkParaLinePowWave for laser 0 or 1. */
+QZ_API uint32_t QZ_STDCALL QZ_SetMarkParaLinePowWaveL(int32_t laser, int32_t layer, const void* start,
+                                                      int32_t nStart, const void* end, int32_t nEnd);
+/* QZ_SetMarkParaDotPowWave for laser 0 or 1. */
+QZ_API uint32_t QZ_STDCALL QZ_SetMarkParaDotPowWaveL(int32_t laser, int32_t layer, const void* wave,
+                                                     int32_t count);
+
 #ifdef __cplusplus
 }
 #endif

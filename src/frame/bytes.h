@@ -11,6 +11,12 @@ inline uint32_t GetU32(const uint8_t* p) {
          static_cast<uint32_t>(p[3]) << 24;
 }
 inline uint64_t GetU64(const uint8_t* p) { return GetU32(p) | static_cast<uint64_t>(GetU32(p + 4)) << 32; }
+inline float GetF32(const uint8_t* p) {
+  uint32_t bits = GetU32(p);
+  float v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
 inline double GetF64(const uint8_t* p) {
   uint64_t bits = GetU64(p);
   double v;
