@@ -45,7 +45,6 @@ TEST_F(LaserTest, OutputRolesByLaserType) {
       {"type 0: defaults", "", 0, 1, {0, 0, 0, 10.0, 0, 0, 28, 0, 0, 0}, {}},
       {"type 9: defaults", "", 9, 1, {0, 0, 0, 10.0, 0, 0, 28, 0, 0, 0}, {}},
       {"type 1: enable 23 at start", "", 1, 1, {1, 0, 23, 200.0, 0, 0, 28, 1, 1, 0}, {}},
-      {"type 1, close each laser", "bCloseMoEachLaser=1\n", 1, 1, {0, 1, 23, 200.0, 0, 0, 28, 1, 1, 0}, {}},
       {"type 1, YLS 1: as type 5", "bYLS=1\n", 1, 1, {0, 1, 25, 6.0, 0, 0, 28, 1, 1, 0}, {}},
       {"type 1, YLS 3", "bYLS=3\n", 1, 1, {1, 0, 23, 200.0, 0, 0, -1, 1, 1, 0}, {}},
       {"type 1, YLS 3, software enable", "bYLS=3\nTopSoftWareControlYlrEnable=1\n", 1, 1,
@@ -94,34 +93,22 @@ TEST_F(LaserTest, OutputRolesByLaserType) {
   }
 }
 
-TEST_F(LaserTest, FirstQKillKeysAreReadForType4Only) {
-  WriteCfg("[LASER]\nLASER_TYPE=4\nbFirstQKill=1\nnFirstQKillTimeBeforePwm=3\n");
-  g_SystemPara.InitParaLaser();
-  g_Laser[0].LoadConfig(0, 0, 0);
-  EXPECT_EQ(g_Laser[0].bFirstQKill, 1u);
-  EXPECT_EQ(g_Laser[0].nFirstQKillTimeUS, 20u);
-  EXPECT_EQ(g_Laser[0].nFirstQKillTimeBeforePwm, 3u);
-  WriteCfg("[LASER]\nLASER_TYPE=3\nbFirstQKill=1\n");
-  g_SystemPara.InitParaLaser();
-  g_Laser[0].LoadConfig(0, 0, 0);
-  EXPECT_EQ(g_Laser[0].bFirstQKill, 0u);
-}
-
 TEST_F(LaserTest, JobResetOfTheLasersInUse) {
   for (int i = 0; i < 2; ++i) {
     g_Laser[i].nCurLayer = 4;
-    g_Laser[i].bApplyDelays = 0;
-    g_Laser[i].bSegmentOpen = 1;
+    g_Laser[i].bApplyDelays = g_Laser[i].bSegmentOpen = i;
     g_WaveHolder[i].dbPower = 5000.0;
   }
   g_SystemPara.nLaserCount = 1;
   Job(0);
   EXPECT_EQ(g_Laser[0].nCurLayer, -1);
   EXPECT_EQ(g_Laser[0].bApplyDelays, 1);
-  EXPECT_EQ(g_Laser[0].bSegmentOpen, 0);
   EXPECT_EQ(g_WaveHolder[0].dbPower, -1.0);
   EXPECT_EQ(g_Laser[1].nCurLayer, 4);  // not in use
   EXPECT_EQ(g_WaveHolder[1].dbPower, 5000.0);
+  g_SystemPara.nLaserCount = 2;
+  Job(0);
+  EXPECT_EQ(g_Laser[1].bSegmentOpen, 0);
 }
 
 // ---- layer selection
@@ -141,7 +128,7 @@ Words TimingWords(uint64_t c, uint32_t high, uint32_t low, uint32_t start = SW_P
 TEST_F(LaserTest, SelectLayerChecksPulseTicks) {
   struct Case {
     const char* name;
-    uint32_t fiber, mode, allowDuty, high, low;
+    uint32_t fiber, mode, allowDuty, high, low;  // mode 5: a job that fires a locked laser
     uint32_t code;  // 0: accepted
     Words words;    // on the main stream from clock 100
   } cases[] = {
@@ -156,10 +143,12 @@ TEST_F(LaserTest, SelectLayerChecksPulseTicks) {
       {"zero ticks pass", 1, 0, 0, 0, 0, 0, TimingWords(100, 0, 0)},
       {"3 ticks pass, sent as 0", 1, 0, 0, 3, 3, 0, TimingWords(100, 0, 0)},
       {"above 24 bits, sent saturated", 1, 0, 1, 0x1000000, 0x10, 0, TimingWords(100, 0xFFFFFF, 0x10)},
+      {"locked laser: no pulse start", 1, 5, 0, 2400, 2400, 0, TimingWords(100, 2400, 2400, SW_NOP)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Job(c.mode);
+    Job(c.mode == 5 ? 0 : c.mode);
+    g_MarkJob.bLaserLocked = c.mode == 5;
     Floor().clock = 100;
     g_Laser[0].bFiberPwm = c.fiber;
     g_SystemPara.bAllowFiberPwmDutyChange = static_cast<int32_t>(c.allowDuty);
@@ -220,16 +209,6 @@ TEST_F(LaserTest, SelectLayerSendsTicksThatDifferFromThoseOnTheCard) {
   EXPECT_EQ(Floor().ch3[1].word, 0x180004B0u);
 }
 
-TEST_F(LaserTest, LockedLaserGetsItsTimingWithoutPulseStart) {
-  g_MarkJob.bLaserLocked = 1;
-  g_Laser[0].bFiberPwm = 1;
-  g_LaserTimingPara[0][0] = Timing(2400, 2400);
-  Floor().clock = 100;
-  uint8_t changed = 0;
-  g_Laser[0].SelectLayer(g_LaserTimingPara[0], 0, &changed);
-  EXPECT_EQ(Floor().ch3, TimingWords(100, 2400, 2400, SW_NOP));
-}
-
 // ---- alignment to the pulse
 
 TEST_F(LaserTest, AlignToPulse) {
@@ -243,14 +222,12 @@ TEST_F(LaserTest, AlignToPulse) {
   } cases[] = {
       {2400, 2400, 0, 1, 250, 0, 0, 200},      // period 100 µs: rounded down
       {480, 4320, 0, 1, 250, 0, 0, 300},       // the cut-off part is longer than the high part: up
-      {2400, 2400, 0, 1, 249, 0, 0, 200},
       {2400, 2400, 0, 1, 290, 0, 0, 300},
       {2400, 2400, 30, 1, 140, 0, 0, 200},     // with the off delay 170
       {2400, 2400, 30, 0, 140, 0, 0, 100},     // delays not applied
       {2400, 2400, 0, 1, 130, -100, 0, 100},   // signed times
       {2400, 2400, 0, 1, 50, 0, 1, 0},         // half a period rounds down to the on time: empty
       {0, 2400, 0, 1, 250, 0, 0, 250},         // no pulse: not aligned
-      {2400, 0, 0, 1, 250, 0, 0, 250},
       {2400, 2400, 0, 1, 100, 100, 1, 100},    // not after the on time
       {2400, 2400, 0, 1, -10000000, -1000000, 1, -10000000},
   };
@@ -291,7 +268,8 @@ TEST_F(LaserTest, OnAndOffWords) {
                           {1520, 0x21100000}, {1521, 0x2C000000}, {6520, 0x21200000}};
   const Words darkOn = {{T(-8980), SW_NOP}, {1020, SW_NOP},     {1020, SW_NOP}, {1020, SW_NOP},
                         {1020, 0x11000960}, {1020, 0x12000960}, {1020, SW_NOP}, {1021, SW_NOP}};
-  const Words darkOff(6, TimedWord{0, SW_NOP});
+  const Words darkOff = {{1520, SW_NOP}, {1520, SW_NOP}, {1520, SW_NOP},
+                         {1520, SW_NOP}, {1521, SW_NOP}, {6520, SW_NOP}};
   struct Case {
     const char* name;
     uint32_t mode;
@@ -319,12 +297,7 @@ TEST_F(LaserTest, OnAndOffWords) {
     l.Off(1490);  // 1520 with the off delay
     EXPECT_EQ(Floor().laserState[0].nState, 2u);
     EXPECT_EQ(Floor().laserState[0].nOffTime, 1520);
-    Words off = c.off;
-    if (c.mode == 1 || c.locked) {
-      const int64_t times[] = {1520, 1520, 1520, 1520, 1521, 6520};
-      for (size_t i = 0; i < off.size(); ++i) off[i].time = T(times[i]);
-    }
-    EXPECT_EQ(Floor().ch1, off);
+    EXPECT_EQ(Floor().ch1, c.off);
     EXPECT_EQ(l.nSegOnTime, 1020);
     EXPECT_EQ(l.nSegOffTime, 1520);
     EXPECT_TRUE(Floor().ch4.empty() && Floor().ch7.empty() && Floor().ch3.empty());
