@@ -12,6 +12,7 @@
 #include "frame/export_call.h"
 #include "frame/log_file.h"
 #include "frame/system_para.h"
+#include "laser/laser.h"
 #include "mark/fifo_data.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
@@ -98,6 +99,7 @@ void CMarkJob::InitJob(uint32_t mode) {
   g_MarkData2Fifo.Reset();
   g_BlockRing.Reset();
   g_FifoData.ResetForJob();
+  LaserJobReset();
   g_MarkJob.nMarkState = kMarkStateOpen;
 }
 

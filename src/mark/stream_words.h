@@ -77,6 +77,21 @@ constexpr uint32_t SW_PULSE_MIN_TICKS = 4;
 constexpr uint32_t SW_IO_BANK_BASE = 0x20000;
 constexpr uint32_t SW_IO_BANK_STEP = 0x1000;
 constexpr uint32_t SW_IO_SHIFT = 12;
+// The IO word that sets (v 1) or clears (v 0) output n alone. Banks: outputs 0-11, 12-21, 22-31 and
+// 32-43; mask bit of output n is its bit within the bank plus 12, its value bit the bit itself. Only
+// the lowest bit of v counts. An output outside 0..43 (a negative or too large number from the
+// configuration) selects no output: bank 3 with an empty mask, a word that changes nothing.
+constexpr uint32_t MakeIoWord(int32_t n, uint32_t v) {
+  const uint32_t out = static_cast<uint32_t>(n);
+  if (out >= 44) return (SW_IO_BANK_BASE + 3 * SW_IO_BANK_STEP) << SW_IO_SHIFT;
+  const uint32_t bank = out < 12 ? 0 : out < 22 ? 1 : out < 32 ? 2 : 3;
+  constexpr uint32_t kFirst[4] = {0, 12, 22, 32};
+  const uint32_t k = out - kFirst[bank];
+  return ((SW_IO_BANK_BASE + bank * SW_IO_BANK_STEP) | 1u << k) << SW_IO_SHIFT | (v & 1u) << k;
+}
+static_assert(MakeIoWord(11, 1) == 0x20800800 && MakeIoWord(12, 1) == 0x21001001 &&
+                  MakeIoWord(31, 0) == 0x22200000 && MakeIoWord(1, 1) == 0x20002002,
+              "IO word layout");
 constexpr uint32_t SW_Q_KILL_SET = 0x22010010;    // output 26 set: first Q-kill pulse
 constexpr uint32_t SW_Q_KILL_CLEAR = 0x22010000;  // output 26 cleared
 constexpr uint32_t SW_STROBE31_SET = 0x22200200;  // output 31 set: strobe, frame clock

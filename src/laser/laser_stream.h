@@ -1,0 +1,55 @@
+#pragma once
+// The words that open and close a laser segment and set a laser's pulse timing.
+//
+// A word "at t on a list" is a TimedWord {t, word} pushed at the end of that list (a channel of the
+// current floor); the floor merge sorts the channels later. Words that go to the main stream use the
+// appenders of mark_floor.h and advance the floor clock.
+//
+// Words that would fire the laser become the NOP 0x50000000 at the same time when the job does not
+// fire it (LaserFired), so that the stream's timing stays the same.
+//
+// Pulse timing words (operand: 48 MHz ticks; below 4 written as 0, above 24 bits as 0xFFFFFF):
+//   laser 0: high 0x11, low 0x12, start 0x16000001, stop 0x16000000, idle high 0x13, idle low 0x14
+//   laser 1: high 0x18, low 0x19, start 0x1C000001, stop 0x1C000000, idle high 0x1A, idle low 0x1B
+#include <cstdint>
+#include <vector>
+
+#include "laser/laser.h"
+#include "mark/job_state.h"
+#include "mark/mark_floor.h"
+
+// The operand of a pulse timing word.
+uint32_t PulseTicksOperand(uint32_t ticks);
+// The pulse timing words of a laser (its index selects laser 0's or laser 1's opcodes).
+uint32_t PulseHighWord(const CLaser& laser, uint32_t ticks);
+uint32_t PulseLowWord(const CLaser& laser, uint32_t ticks);
+uint32_t IdleHighWord(const CLaser& laser, uint32_t ticks);
+uint32_t IdleLowWord(const CLaser& laser, uint32_t ticks);
+uint32_t PulseStartWord(const CLaser& laser);
+uint32_t PulseStopWord(const CLaser& laser);
+
+// At t on the list: pulse high, pulse low, then pulse start (a NOP when bNoStart).
+void StreamLaserDelays(const CLaser& laser, std::vector<TimedWord>& list, int64_t t, uint32_t high,
+                       uint32_t low, bool bNoStart) REQUIRES(g_MarkCall);
+// The pulse timing in force, on the main stream: clock + 1 NOP; pulse high, pulse low and pulse start
+// at the clock (the start a NOP when the laser is not fired); clock + 1 NOP.
+void StreamLaserDelaysCur(const CLaser& laser) REQUIRES(g_MarkCall);
+// The idle timing at the job end, on the main stream: clock + 1 idle high (t1); clock + 1 idle low
+// (t2); clock + 1 pulse stop, then a NOP `pad` µs later.
+void StreamLaserTimes(const CLaser& laser, uint32_t t1, uint32_t t2, int32_t pad) REQUIRES(g_MarkCall);
+// Opens a segment at t: enable output ahead by the ready delay, first Q-kill pulse (pulse list), fine
+// delay, PA-no-cus, output 1, the pulse timing and start. Code 33 when a segment is open. 0.
+int StreamLaserOn(CLaser& laser, std::vector<TimedWord>& onList, std::vector<TimedWord>& pulseList, int64_t t)
+    REQUIRES(g_MarkCall);
+// Closes the open segment at t: fine delay, pulse stop, output 1, PA-no-cus, enable output 5 ms
+// later. Code 33 when none is open, 34 when t is not after its on time. 0.
+int StreamLaserOff(CLaser& laser, std::vector<TimedWord>& offList, int64_t t) REQUIRES(g_MarkCall);
+
+// Seams of the monitoring subsystem's comparison of expected and measured laser segments (the
+// expected record g_recExpected, [Main] bAutoCheckMarkInfoFB 1). The monitoring subsystem ranks above
+// the laser channels and does not exist yet: these are no-ops until it takes them over.
+// A fired laser switched on (on 1) or off (on 0) at t.
+void ExpectedRecordLaserSwitch(int on, int64_t t);
+// A power word at t (µs as a real, 0 for words on the main stream), whether fired or not: the
+// power in DA units x 16 as a real (the record keeps its whole part as a 16-bit number).
+void ExpectedRecordPower(double t, double daTimes16);

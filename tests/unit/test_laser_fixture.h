@@ -1,0 +1,66 @@
+#pragma once
+// A fixture for the laser channels and the power words: a fresh configuration folder (the system
+// parameter fixture), a job opened inside a mark call, and the lasers, wave holders and pen timing
+// restored afterwards.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <vector>
+
+#include "laser/laser.h"
+#include "laser/wave_holder.h"
+#include "mark/job_state.h"
+#include "mark/mark_floor.h"
+#include "mark/mark_job.h"
+#include "mark/pen_para.h"
+#include "mark/stream_words.h"
+#include "support/expect_code.h"
+#include "test_system_para_fixture.h"
+
+inline void PrintTo(const TimedWord& w, std::ostream* os) {
+  *os << "{" << static_cast<int64_t>(w.time) << ", 0x" << std::hex << w.word << std::dec << "}";
+}
+
+namespace qztest {
+
+using Words = std::vector<TimedWord>;
+
+inline uint64_t T(int64_t t) { return static_cast<uint64_t>(t); }
+
+class LaserTest : public SystemParaTest {
+ protected:
+  void SetUp() override {
+    SystemParaTest::SetUp();
+    g_SystemPara.nLaserCount = 2;
+    g_SystemPara.nSteadyWindowUs = 600000;
+    g_SystemPara.nLaserDelayZoom = 1;
+    g_SystemPara.nPowLockWidthUS = 100;
+    for (int i = 0; i < 2; ++i) {
+      g_Laser[i] = CLaser{};
+      g_Laser[i].nIndex = i;
+      g_WaveHolder[i] = CWaveHolder(i);
+      g_Laser[i].dbCurrentRangeDaOut = 10.0;
+      g_Laser[i].dbCurrentRangeLaserIn = 10.0;
+    }
+    Job(0);
+  }
+  void TearDown() override {
+    g_MarkJob.Reset();
+    Job(1);  // binds floor 0 again
+    g_MarkJob.g_bMarkCallBusy = 0;
+    for (int i = 0; i < 2; ++i) {
+      g_Laser[i] = CLaser{};
+      g_WaveHolder[i] = CWaveHolder(i);
+      for (auto& row : g_LaserTimingPara[i]) row = LaserTimingPara{};
+    }
+    SystemParaTest::TearDown();
+  }
+  // A new job inside a mark call: run mode 0 fires the laser, 1 does not.
+  static void Job(uint32_t mode) {
+    g_MarkJob.g_bMarkCallBusy = 1;
+    CMarkJob::InitJob(mode);
+  }
+  static CMarkFloor& Floor() { return g_MarkFloor[0]; }
+};
+
+}  // namespace qztest

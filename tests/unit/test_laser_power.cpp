@@ -1,0 +1,223 @@
+// Power words and power waves: the DA value and its clamp, the latch strobes of the fibre type, NOPs
+// in a job that does not fire the laser, the layer power, the wave lengths, the division of a
+// polyline between its waves and the end wave's steps.
+#include <cmath>
+#include <limits>
+
+#include "test_laser_fixture.h"
+
+namespace qztest {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+TEST_F(LaserTest, PowerWords) {
+  struct Case {
+    const char* name;
+    int32_t type;
+    uint32_t mode;  // 0 fires the laser, 1 does not
+    int holder;
+    bool main;      // to the main stream from clock 100 (lock width 100), else at 1000 on the list
+    double rangeIn, rangeOut, power;
+    Words words;
+  } cases[] = {
+      {"100 %", 0, 0, 0, false, 10, 10, 100000, {{1000, 0x29000FFF}}},
+      {"50 %: whole part of 2047.5", 0, 0, 0, false, 10, 10, 50000, {{1000, 0x290007FF}}},
+      {"150 % sent as 100 %", 0, 0, 0, false, 10, 10, 150000, {{1000, 0x29000FFF}}},
+      {"laser 1", 7, 0, 1, false, 10, 10, 100000, {{1000, 0x29020FFF}}},
+      {"negative power", 0, 0, 0, false, 10, 10, -5000, {{1000, 0x29000000}}},
+      {"NaN power", 0, 0, 0, false, 10, 10, kNaN, {{1000, 0x29000000}}},
+      {"ratio 1000 clamps at 0xFFFF", 0, 0, 1, false, 10000, 10, 100000, {{1000, 0x2902FFFF}}},
+      {"output range 0", 0, 0, 0, false, 10, 0, 100000, {{1000, 0x2900FFFF}}},
+      {"both ranges 0", 0, 0, 0, false, 0, 0, 100000, {{1000, 0x29000000}}},
+      {"not fired", 0, 1, 0, false, 10, 10, 100000, {{1000, SW_NOP}}},
+      {"type 2: strobes", 2, 0, 0, false, 10, 10, 100000,
+       {{1000, 0x29000FFF}, {1015, 0x22200200}, {1030, 0x22200000}}},
+      {"type 2, not fired", 2, 1, 0, false, 10, 10, 100000, {{1000, SW_NOP}, {1015, SW_NOP}, {1030, SW_NOP}}},
+      {"main stream", 0, 0, 0, true, 10, 10, 100000, {{200, 0x29000FFF}, {300, SW_NOP}}},
+      {"main stream, not fired", 0, 1, 1, true, 10, 10, 100000, {{200, SW_NOP}, {300, SW_NOP}}},
+      {"main stream, type 2", 2, 0, 0, true, 10, 10, 100000,
+       {{200, 0x29000FFF}, {300, 0x22200200}, {400, 0x22200000}, {500, SW_NOP}}},
+      {"main stream, type 2, not fired", 2, 1, 0, true, 10, 10, 100000,
+       {{200, SW_NOP}, {300, SW_NOP}, {400, SW_NOP}, {500, SW_NOP}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Job(c.mode);
+    g_SystemPara.LASER_TYPE = c.type;
+    Floor().clock = 100;
+    CWaveHolder& h = g_WaveHolder[c.holder];
+    h.pLaser->dbCurrentRangeLaserIn = c.rangeIn;
+    h.pLaser->dbCurrentRangeDaOut = c.rangeOut;
+    AppendLaserPowerWord(h, c.main ? nullptr : &h.Channel(), c.main ? 0 : 1000, c.power);
+    EXPECT_EQ(c.main ? Floor().ch3 : c.holder == 0 ? Floor().ch2 : Floor().ch5, c.words);
+    EXPECT_EQ(Floor().ch2.size() + Floor().ch3.size() + Floor().ch5.size(), c.words.size());
+    EXPECT_EQ(Floor().clock, c.main ? c.words.back().time : 100u);
+    EXPECT_EQ(std::isnan(h.dbPower), std::isnan(c.power));
+    if (!std::isnan(c.power)) {
+      EXPECT_EQ(h.dbPower, c.power);  // kept unclamped
+    }
+  }
+}
+
+// ---- the layer's power and waves
+
+WavePoint Pt(int32_t unit, double x, double power) {
+  WavePoint p;
+  p.unit = unit;
+  p.x = x;
+  p.power = power;
+  return p;
+}
+
+TEST_F(LaserTest, LayerPower) {
+  struct Case {
+    const char* name;
+    int mode;
+    int32_t lineMode, dotMode;
+    std::vector<WavePoint> start, dot;
+    double lastPower;  // the holder's power before
+    uint32_t word;     // 0: nothing sent
+    uint32_t waveMode;
+  } cases[] = {
+      {"no waves: the layer power", 0, 0, 0, {}, {}, -1.0, 0x290007FF, 0},
+      {"the same power again", 0, 0, 0, {}, {}, 50000.0, 0, 0},
+      {"within 0.001", 0, 0, 0, {}, {}, 50000.0009, 0, 0},
+      {"beyond 0.001", 0, 0, 0, {}, {}, 50000.002, 0x290007FF, 0},
+      {"dots, only line waves", 1, 1, 0, {Pt(0, 0, 30)}, {}, -1.0, 0x290007FF, 0},
+      {"line wave from its first point", 0, 1, 0, {Pt(0, 0, 30), Pt(0, 1, 80)}, {}, 50000, 0x290004CC, 2},
+      {"line wave with a span: from 0", 0, 1, 0, {Pt(0, 0.00001, 30)}, {}, -1.0, 0x29000000, 2},
+      {"empty line wave: from 0", 0, 1, 0, {}, {}, 0.0, 0x29000000, 2},
+      {"dot wave", 1, 0, 1, {}, {Pt(1, 0.000001, 20)}, -1.0, 0x29000333, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Job(0);
+    LaserTimingPara t;
+    t.dbPower = 50.0;
+    t.nLineWaveMode = c.lineMode;
+    t.lineStartWave = c.start;
+    t.nDotWaveMode = c.dotMode;
+    t.dotWave = c.dot;
+    CWaveHolder& h = g_WaveHolder[0];
+    h.dbPower = c.lastPower;
+    h.nWaveMode = 9;
+    uint8_t changed = 0;
+    ApplyLayerLaserSegment(h, t, c.mode, 1.0, &changed);
+    if (c.word) {
+      EXPECT_EQ(Floor().ch3, (Words{{100, c.word}, {200, SW_NOP}}));
+    } else {
+      EXPECT_TRUE(Floor().ch3.empty());
+    }
+    EXPECT_EQ(changed, c.word ? 1 : 0);
+    EXPECT_EQ(h.nWaveMode, c.waveMode);
+    EXPECT_EQ(h.startWave.size(), c.start.size());
+    EXPECT_EQ(h.dotWave.size(), c.dot.size());
+  }
+}
+
+TEST_F(LaserTest, WaveLengthAgainstTheSteadyWindow) {
+  // Steady window 600000 µs: the waves may last 500000 µs (x 1.2), 10000 steps of 50 µs.
+  struct Case {
+    const char* name;
+    std::vector<WavePoint> start, end;
+    double speed;
+    int32_t startSteps, endSteps;
+    uint32_t code;
+  } cases[] = {
+      {"5000 + 5000 steps", {Pt(0, 250, 10)}, {Pt(0, 250, 0)}, 1.0, 5000, 5000, 0},
+      {"5000 + 5001 steps", {Pt(0, 250, 10)}, {Pt(0, 250.0625, 0)}, 1.0, 5000, 5001, 22},
+      {"lengths over the speed", {Pt(1, 10, 10), Pt(1, 0.5, 20)}, {Pt(1, 1, 0)}, 0.001, 210, 20, 0},
+      {"at least one step a point", {Pt(0, 0, 10), Pt(0, -3, 10)}, {Pt(1, 0, 0)}, 1.0, 2, 1, 0},
+      {"speed 0", {Pt(1, 1, 10)}, {}, 0.0, std::numeric_limits<int32_t>::max(), 0, 22},
+      {"NaN span", {Pt(0, kNaN, 10)}, {}, 1.0, 1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Job(0);
+    LaserTimingPara t;
+    t.nLineWaveMode = 1;
+    t.lineStartWave = c.start;
+    t.lineEndWave = c.end;
+    uint8_t changed = 0;
+    if (c.code) {
+      ExpectCode(c.code, 0, [&] { ApplyLayerLaserSegment(g_WaveHolder[0], t, 0, c.speed, &changed); });
+      EXPECT_TRUE(MarkFailed());
+      EXPECT_TRUE(Floor().ch3.empty());
+    } else {
+      ApplyLayerLaserSegment(g_WaveHolder[0], t, 0, c.speed, &changed);
+    }
+    EXPECT_EQ(g_WaveHolder[0].nStartSteps, c.startSteps);
+    EXPECT_EQ(g_WaveHolder[0].nEndSteps, c.endSteps);
+  }
+}
+
+TEST_F(LaserTest, SplitAt) {
+  struct Case {
+    int32_t start, end;
+    int64_t total;
+    bool scale;
+    bool more;
+    int64_t mid;
+    int32_t endRun, startAfter;
+  } cases[] = {
+      {8, 8, 500, true, false, 0, 5, 5},      // 10 steps shared in proportion
+      {8, 8, 549, true, false, 0, 5, 5},      // whole steps only
+      {8, 8, 500, false, false, 0, 8, 8},
+      {8, 8, 800, true, false, 0, 8, 8},      // exactly the waves
+      {8, 8, 1000, true, true, 4, 8, 8},
+      {3, 9, 400, true, false, 0, 6, 2},
+      {3, 0, 100, true, false, 0, 0, 2},
+      {0, 0, 0, true, false, 0, 0, 0},        // no waves: nothing to divide
+      {0, 0, 500, true, true, 10, 0, 0},
+      {8, 8, -500, true, false, 0, 0, 0},     // no duration
+      {std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(),
+       std::numeric_limits<int64_t>::max(), true, true, std::numeric_limits<int64_t>::max() / 50 - 4294967294,
+       std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.start << "+" << c.end << " in " << c.total);
+    CWaveHolder h(0);
+    h.nStartSteps = c.start;
+    h.nEndSteps = c.end;
+    EXPECT_EQ(h.SplitAt(c.total, c.scale), c.more);
+    EXPECT_EQ(h.nMidSteps, c.mid);
+    EXPECT_EQ(h.nEndStepsRun, c.endRun);
+    EXPECT_EQ(h.nStartSteps, c.startAfter);
+  }
+}
+
+TEST_F(LaserTest, EndWaveSteps) {
+  // DA values at ratio 1: 30000 → 1228, 20000 → 819, 10000 → 409.
+  struct Case {
+    const char* name;
+    int32_t endRun;
+    double power;
+    Words words;
+  } cases[] = {
+      {"whole wave", 5, 10000,
+       {{1150, 0x29000333}, {1200, 0x290004CC}, {1250, 0x29000333}, {1300, 0x29000199}, {1350, 0x29000000}}},
+      {"first point skipped", 3, 30000, {{1150, 0x29000333}, {1200, 0x29000199}, {1250, 0x29000000}}},
+      {"part of the last point", 1, 30000, {{1150, 0x29000000}}},
+      {"nothing left", 0, 30000, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Job(0);
+    CWaveHolder& h = g_WaveHolder[0];
+    h.endWave = {Pt(0, 0.1, 30), Pt(1, 75, 0)};  // 2 steps, then 75 mm at 0.5 mm/µs: 3 steps
+    h.nEndSteps = 5;
+    h.nEndStepsRun = c.endRun;
+    h.nMidSteps = 2;
+    h.dbPower = c.power;
+    Floor().wavePower[0].nTime = 1000;
+    h.StepWave(0.5);
+    EXPECT_EQ(Floor().ch2, c.words);
+    if (!c.words.empty()) {
+      EXPECT_EQ(h.dbPower, 0.0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qztest
