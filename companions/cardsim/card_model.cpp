@@ -666,7 +666,10 @@ StreamSettings CardModel::Settings() const {
 
 void CardModel::SyncStream() { stream_.Sync(Settings(), NowUs()); }
 
-void CardModel::StreamOutputs(uint32_t mask, uint32_t values) { st_.outputs = (st_.outputs & ~mask) | (values & mask); }
+uint32_t CardModel::StreamOutputs(uint32_t mask, uint32_t values) {
+  st_.outputs = (st_.outputs & ~mask) | (values & mask);
+  return st_.outputs;
+}
 
 void CardModel::StreamRunning(bool running) {
   if (running) {
@@ -707,6 +710,48 @@ bool CardModel::TraceGet(bool wordsOnly, uint32_t index, cardsim_trace_entry& ou
 void CardModel::TraceClear() {
   std::lock_guard<std::mutex> g(mu_);
   stream_.TraceClear();
+}
+
+bool CardModel::LaserState(uint32_t laser, cardsim_laser& out) {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Lasers().State(laser, out);
+}
+
+uint32_t CardModel::LaserSegmentCount(uint32_t laser) {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Lasers().SegmentCount(laser);
+}
+
+bool CardModel::LaserSegment(uint32_t laser, uint32_t index, cardsim_laser_segment& out) {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Lasers().Segment(laser, index, stream_.Clock(), out);
+}
+
+uint32_t CardModel::PowerChangeCount() {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Lasers().PowerCount();
+}
+
+bool CardModel::PowerChange(uint32_t index, cardsim_power_change& out) {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Lasers().PowerChange(index, out);
+}
+
+uint32_t CardModel::OutputChangeCount() {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Lasers().OutputCount();
+}
+
+bool CardModel::OutputChange(uint32_t index, cardsim_output_change& out) {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Lasers().OutputChange(index, out);
 }
 
 }  // namespace cardsim

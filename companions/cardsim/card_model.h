@@ -212,6 +212,14 @@ class CardModel : private StreamHost {
   uint32_t TraceCount(bool wordsOnly);
   bool TraceGet(bool wordsOnly, uint32_t index, cardsim_trace_entry& out);
   void TraceClear();
+  // The lasers (laser_record.h), the executor brought up to date first.
+  bool LaserState(uint32_t laser, cardsim_laser& out);
+  uint32_t LaserSegmentCount(uint32_t laser);
+  bool LaserSegment(uint32_t laser, uint32_t index, cardsim_laser_segment& out);
+  uint32_t PowerChangeCount();
+  bool PowerChange(uint32_t index, cardsim_power_change& out);
+  uint32_t OutputChangeCount();
+  bool OutputChange(uint32_t index, cardsim_output_change& out);
 
   static constexpr uint32_t kLogCapacity = 262144;
 
@@ -254,7 +262,7 @@ class CardModel : private StreamHost {
   StreamSettings Settings() const;
   void SyncStream();
   // StreamHost
-  void StreamOutputs(uint32_t mask, uint32_t values) override;
+  uint32_t StreamOutputs(uint32_t mask, uint32_t values) override;
   void StreamRunning(bool running) override;
   void StreamAlarm(uint32_t bits) override;
 

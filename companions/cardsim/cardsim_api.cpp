@@ -250,4 +250,30 @@ uint32_t CARDSIM_CALL cardsim_trace_clear(void) {
   return 0;
 }
 
+uint32_t CARDSIM_CALL cardsim_laser_state(uint32_t laser, cardsim_laser* out) {
+  if (!out) return 1;
+  return Card().LaserState(laser, *out) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_laser_segment_count(uint32_t laser) { return Card().LaserSegmentCount(laser); }
+
+uint32_t CARDSIM_CALL cardsim_laser_segment_get(uint32_t laser, uint32_t index, cardsim_laser_segment* out) {
+  if (!out) return 1;
+  return Card().LaserSegment(laser, index, *out) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_power_change_count(void) { return Card().PowerChangeCount(); }
+
+uint32_t CARDSIM_CALL cardsim_power_change_get(uint32_t index, cardsim_power_change* out) {
+  if (!out) return 1;
+  return Card().PowerChange(index, *out) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_output_change_count(void) { return Card().OutputChangeCount(); }
+
+uint32_t CARDSIM_CALL cardsim_output_change_get(uint32_t index, cardsim_output_change* out) {
+  if (!out) return 1;
+  return Card().OutputChange(index, *out) ? 0 : 1;
+}
+
 }  // extern "C"

@@ -40,6 +40,10 @@
  * failed block check (alarm bit 4, end code 0, sub 3). Status r1 bits 8-11 carry the end code,
  * bits 13-15 the sub code; r0 bit 0 is set from the buffer open until the run ended. The operation
  * 83 (2, x) (a flash transfer) takes the next 2048 bulk bytes for itself, away from the FIFO.
+ * The executor runs the laser words too: pulse times, pulse start and stop and power words of
+ * both lasers, and the output words; a test reads when each laser's pulses ran, with which period
+ * and power (cardsim_laser_segment_...), every power and output word run with its time, and each
+ * laser's state now.
  */
 #include <stdint.h>
 
@@ -187,6 +191,65 @@ typedef struct cardsim_trace_entry {
   uint32_t reserved;
 } cardsim_trace_entry;
 
+/* How a laser segment ended (cardsim_laser_segment.end). */
+#define CARDSIM_SEGMENT_OPEN 0    /* the pulses still run; off_us is the executor's clock now */
+#define CARDSIM_SEGMENT_STOPPED 1 /* the pulse stop word */
+#define CARDSIM_SEGMENT_TIMING 2  /* a new pulse high or low time while the pulses ran: the next
+                                     segment goes on from off_us with the new period */
+#define CARDSIM_SEGMENT_RUN_END 3 /* the run ended (end word, stop flag, data break, failed check) */
+
+/* What one laser's pulse generator and power channel hold now (cardsim_laser_state). Laser 0: timing
+   words 0x11-0x14, pulse start and stop 0x16000001 / 0x16000000, power channel 0 (0x2900xxxx);
+   laser 1: 0x18-0x1B, 0x1C000001 / 0x1C000000, channel 2 (0x2902xxxx). Times and ticks as written
+   (the card takes a tick count below 4 as it comes); everything reads 0 until set since the
+   buffer open. */
+typedef struct cardsim_laser {
+  uint64_t on_since_us;     /* while the pulses run: when they started (the open segment's on_us) */
+  uint64_t power_time_us;   /* when the last power word of its channel ran */
+  double period_us;         /* (pulse_high_ticks + pulse_low_ticks) / 48 */
+  uint32_t pulse_running;   /* 1 between pulse start and pulse stop (or the end of the run) */
+  uint32_t pulse_high_ticks; /* 48 MHz ticks */
+  uint32_t pulse_low_ticks;
+  uint32_t idle_high_ticks;
+  uint32_t idle_low_ticks;
+  uint32_t power_channel;   /* 0 or 2 */
+  uint32_t power_da;        /* DA value of the last power word of its channel */
+  uint32_t power_words;     /* power words of its channel run since the buffer open */
+  uint32_t segment_count;   /* what cardsim_laser_segment_count answers */
+} cardsim_laser;
+
+/* One interval [on_us, off_us) of stream time during which a laser's pulses ran with one period.
+   Words at the on time itself count as the start: a pulse time or a power word that runs at
+   on_us after the start word sets the segment's ticks or da_on. */
+typedef struct cardsim_laser_segment {
+  uint64_t on_us;
+  uint64_t off_us;
+  double period_us;      /* (high_ticks + low_ticks) / 48 */
+  uint32_t high_ticks;
+  uint32_t low_ticks;
+  uint32_t da_on;        /* DA value of the laser's power channel in force at on_us */
+  uint32_t da_off;       /* in force when it ended (or now, while open) */
+  uint32_t power_words;  /* power words of its channel run after on_us while it was open */
+  uint32_t end;          /* CARDSIM_SEGMENT_... */
+} cardsim_laser_segment;
+
+/* A power word run: 0x29000000 | channel << 16 | DA value (16 bits). Every channel is recorded;
+   channels 0 and 2 are the power of laser 0 and laser 1, others belong to no laser. */
+typedef struct cardsim_power_change {
+  uint64_t time_us;
+  uint32_t channel;
+  uint32_t da;
+} cardsim_power_change;
+
+/* An output word run (0x20-0x22; the enable, PA, Q-kill and strobe outputs come this way). */
+typedef struct cardsim_output_change {
+  uint64_t time_us;
+  uint32_t word;
+  uint32_t mask;     /* the outputs it selects (bit n = output n) */
+  uint32_t values;   /* their new values */
+  uint32_t outputs;  /* all 32 outputs after it */
+} cardsim_output_change;
+
 /* ---- lifecycle and configuration */
 
 /* Back to the defaults: configuration, card state, faults, logs and counters; the driver closed.
@@ -319,6 +382,24 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_trace_get(uint32_t words_only, uint32_
 /* Empties both traces (decoding goes on). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_trace_clear(void);
 
+/* ---- the lasers (what the executor ran; every record starts over at the buffer open) */
+
+/* The state of laser 0 or 1 now (the executor brought up to date first); 1 for another laser or
+   a null out. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_laser_state(uint32_t laser, cardsim_laser* out);
+/* Segments of the laser since the buffer open, the open one included; 0 for another laser. The
+   count goes on past the first 262144, which alone are kept. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_laser_segment_count(uint32_t laser);
+/* Segment `index` of the laser in the order they began; 1 when it is not held or out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_laser_segment_get(uint32_t laser, uint32_t index,
+                                                            cardsim_laser_segment* out);
+/* Power words run since the buffer open, every channel, in order (the first 262144 kept). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_power_change_count(void);
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_power_change_get(uint32_t index, cardsim_power_change* out);
+/* Output words run since the buffer open, in order (the first 262144 kept). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_output_change_count(void);
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_output_change_get(uint32_t index, cardsim_output_change* out);
+
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
   X(cardsim_reset) X(cardsim_load_config) X(cardsim_save_state) X(cardsim_load_state)                 \
@@ -332,7 +413,10 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_trace_clear(void);
   X(cardsim_fault_lose_at_chunk) X(cardsim_fault_wrong_echo) X(cardsim_fault_control_fail) X(cardsim_fault_toggle)                   \
   X(cardsim_fault_hold_low) X(cardsim_inject_stale_reply) X(cardsim_inject_stale_bulk)                 \
   X(cardsim_set_latency_us) X(cardsim_set_consume) X(cardsim_set_start_threshold) X(cardsim_get_fifo)    \
-  X(cardsim_step_us) X(cardsim_trace_count) X(cardsim_trace_get) X(cardsim_trace_clear)
+  X(cardsim_step_us) X(cardsim_trace_count) X(cardsim_trace_get) X(cardsim_trace_clear)                 \
+  X(cardsim_laser_state) X(cardsim_laser_segment_count) X(cardsim_laser_segment_get)                  \
+  X(cardsim_power_change_count) X(cardsim_power_change_get) X(cardsim_output_change_count)            \
+  X(cardsim_output_change_get)
 
 #ifdef __cplusplus
 }

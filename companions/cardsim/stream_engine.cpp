@@ -56,6 +56,7 @@ void StreamEngine::Open(uint32_t layout, uint64_t nowUs) {
   speedCarry_ = 0;
   endCode_ = subCode_ = 0;
   lastCount_ = markers_ = wordsRun_ = 0;
+  lasers_.Reset();
   TraceClear();
 }
 
@@ -144,7 +145,7 @@ void StreamEngine::Reject(uint32_t kind) {
   if (checkError_ == CARDSIM_CHECK_NONE) checkError_ = kind;
   if (Live()) {
     host_.StreamAlarm(kStreamCheckAlarm);
-    End(0, 3);
+    End(0, 3, clock_);
   }
 }
 
@@ -178,7 +179,7 @@ void StreamEngine::Flush(uint64_t nowUs) {
 }
 
 void StreamEngine::Stop() {
-  if (Live()) End(2, 0);
+  if (Live()) End(2, 0, clock_);
 }
 
 void StreamEngine::Sync(const StreamSettings& s, uint64_t nowUs) {
@@ -217,37 +218,53 @@ void StreamEngine::Execute() {
     // The low 32 bits of the byte count give it back: fewer than 2^24 bytes are held.
     consumed_ = received_ - static_cast<uint32_t>(static_cast<uint32_t>(received_) - it.end);
     wordsRun_ += 1;
-    Apply(it.word);
+    Apply(it.word, it.time);
   }
   if (!Running()) return;
   if (pending_.empty()) {
     consumed_ = processed_;
-    if (phase_ == Phase::Flushing && clock_ >= decTime_) End(4, 0);  // ran dry without the end word
+    if (phase_ == Phase::Flushing && clock_ >= decTime_) End(4, 0, clock_);  // ran dry without the end word
   }
 }
 
-void StreamEngine::Apply(uint32_t word) {
+void StreamEngine::Apply(uint32_t word, uint64_t time) {
+  using Timing = LaserRecord::Timing;
   const uint32_t op = word >> 24;
-  if (op >= 0x20 && op <= 0x22) {
-    const uint32_t bank = op - 0x20;
-    const uint32_t bits = (1u << kBankSize[bank]) - 1;
-    const uint32_t mask = ((word >> 12) & bits) << kBankFirst[bank];
-    const uint32_t values = (word & bits) << kBankFirst[bank];
-    host_.StreamOutputs(mask, values);
-  } else if (op == 0x62) {
-    lastCount_ = word & 0xFFFF;
-    markers_ += 1;
-  } else if (word == kEndWord) {
-    End(1, 0);
+  const uint32_t operand = word & 0xFFFFFF;
+  const uint32_t laser = op >= 0x18 ? 1 : 0;  // of the pulse words 0x11-0x16 and 0x18-0x1C
+  switch (op) {
+    case 0x11: case 0x18: lasers_.SetTiming(laser, Timing::PulseHigh, operand, time); break;
+    case 0x12: case 0x19: lasers_.SetTiming(laser, Timing::PulseLow, operand, time); break;
+    case 0x13: case 0x1A: lasers_.SetTiming(laser, Timing::IdleHigh, operand, time); break;
+    case 0x14: case 0x1B: lasers_.SetTiming(laser, Timing::IdleLow, operand, time); break;
+    case 0x16: case 0x1C: lasers_.Pulses(laser, (operand & 1) != 0, time); break;
+    case 0x20: case 0x21: case 0x22: {
+      const uint32_t bank = op - 0x20;
+      const uint32_t bits = (1u << kBankSize[bank]) - 1;
+      const uint32_t mask = ((word >> 12) & bits) << kBankFirst[bank];
+      const uint32_t values = (word & bits) << kBankFirst[bank];
+      const uint32_t outputs = host_.StreamOutputs(mask, values);
+      lasers_.Outputs(time, word, mask, values, outputs);
+      break;
+    }
+    case 0x29: lasers_.Power((word >> 16) & 0xFF, word & 0xFFFF, time); break;
+    case 0x62:
+      lastCount_ = word & 0xFFFF;
+      markers_ += 1;
+      break;
+    default:
+      if (word == kEndWord) End(1, 0, time);
+      break;
   }
 }
 
-void StreamEngine::End(uint32_t code, uint32_t sub) {
+void StreamEngine::End(uint32_t code, uint32_t sub, uint64_t at) {
   phase_ = Phase::Ended;
   endCode_ = code;
   subCode_ = sub;
   pending_.clear();
   consumed_ = received_;
+  lasers_.RunEnded(at);
   host_.StreamRunning(false);
 }
 

@@ -40,11 +40,25 @@
 // markers 0x62 (the last count, command 100 (0, 0) answers it), the end word (end code 1). Stop
 // (flag 0x4) ends a live run with end code 2 sub 0. Pause holds the clock; resume releases it.
 // After the run ended everything taken in is consumed at once (discarded).
+//
+// Laser words (laser 0 / laser 1), run at their stream time, operand = the low 24 bits taken as
+// written (a tick count below 4 stays what it is): pulse high time 0x11 / 0x18 and pulse low time
+// 0x12 / 0x19 in 48 MHz ticks (the pulse period is high + low ticks); idle high time 0x13 / 0x1A
+// and idle low time 0x14 / 0x1B; pulse start / stop 0x16 / 0x1C, operand bit 0 set starts the
+// pulses, clear stops them. Power word 0x29: bits 23-16 the channel, bits 15-0 the DA value;
+// channel 0 is laser 0's power, channel 2 laser 1's; other channels are recorded and set no
+// laser's power. The enable, PA, Q-kill and strobe outputs (laser type 2: output 31 after each
+// power word) are plain output words. The end of the run, however it comes (end word, stop,
+// data break, failed check), stops the pulses of both lasers at that time: the end word's time,
+// else the executor's clock. laser_record.h keeps the state and the records (laser segments, power
+// words, output words) a test reads; they start over at the buffer open, like the traces, and are
+// not kept in the state file.
 #include <cstdint>
 #include <deque>
 #include <vector>
 
 #include "cardsim_api.h"
+#include "laser_record.h"
 
 namespace cardsim {
 
@@ -52,8 +66,8 @@ namespace cardsim {
 class StreamHost {
  public:
   virtual ~StreamHost() = default;
-  // The outputs selected by mask take the bits of values.
-  virtual void StreamOutputs(uint32_t mask, uint32_t values) = 0;
+  // The outputs selected by mask take the bits of values; answers all outputs after it.
+  virtual uint32_t StreamOutputs(uint32_t mask, uint32_t values) = 0;
   // true: a buffer was opened (the card holds a job); false: the run ended.
   virtual void StreamRunning(bool running) = 0;
   // Alarm bits of status r0 to set.
@@ -128,6 +142,9 @@ class StreamEngine {
   uint32_t TraceCount(bool wordsOnly) const;
   bool TraceGet(bool wordsOnly, uint32_t index, cardsim_trace_entry& out) const;
   void TraceClear();
+  // What the lasers did (laser_record.h); an open segment ends at the executor's clock for now.
+  const LaserRecord& Lasers() const { return lasers_; }
+  uint64_t Clock() const { return clock_; }
 
  private:
   enum class Phase : uint32_t {
@@ -152,8 +169,9 @@ class StreamEngine {
   void Reject(uint32_t kind);
   void Decode(uint32_t word, uint64_t end);
   void Execute();
-  void Apply(uint32_t word);
-  void End(uint32_t code, uint32_t sub);
+  void Apply(uint32_t word, uint64_t time);
+  // The run ends at stream time `at`.
+  void End(uint32_t code, uint32_t sub, uint64_t at);
 
   StreamHost& host_;
   Phase phase_ = Phase::Idle;
@@ -183,6 +201,7 @@ class StreamEngine {
   uint32_t endCode_ = 0, subCode_ = 0;
   uint32_t lastCount_ = 0, markers_ = 0;
   uint32_t wordsRun_ = 0;
+  LaserRecord lasers_;
   // Traces.
   std::vector<cardsim_trace_entry> full_, words_;
   uint32_t fullTotal_ = 0, wordsTotal_ = 0;

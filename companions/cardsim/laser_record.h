@@ -1,0 +1,81 @@
+#pragma once
+// The card's two laser pulse generators, their power channels and the outputs, as the executor
+// drives them: the state each holds now and the record of what they did since the buffer open.
+// The executor decodes the words (stream_engine.cpp) and tells this record what they mean; the
+// record never looks at a word.
+//
+// Segments. A laser's segment is an interval [on, off) of stream time during which its pulses
+// ran with one period: pulse start opens one (a start while the pulses run changes nothing),
+// pulse stop or the end of the run closes it, and a new pulse high or low time while the pulses
+// run closes it and opens the next one at the same time with the new period (a time equal to the
+// one in force changes nothing). Words at the on time itself belong to the start: a pulse time or
+// a power word run at the on time amends the open segment instead of splitting it, so that the
+// order of words within one microsecond does not matter.
+//
+// Records keep their first kCapacity entries and count the rest, like the traces.
+#include <cstdint>
+#include <vector>
+
+#include "cardsim_api.h"
+
+namespace cardsim {
+
+class LaserRecord {
+ public:
+  static constexpr uint32_t kLasers = 2;
+  static constexpr uint32_t kCapacity = 1u << 18;
+  static constexpr uint32_t kTicksPerUs = 48;
+  // The registers of a pulse generator.
+  enum class Timing : uint32_t { PulseHigh, PulseLow, IdleHigh, IdleLow };
+
+  // Back to the state of a buffer open: every register 0, pulses stopped, records empty.
+  void Reset();
+  // A pulse or idle time of laser 0 or 1, in ticks, run at t.
+  void SetTiming(uint32_t laser, Timing which, uint32_t ticks, uint64_t t);
+  // Pulse start (true) or stop of laser 0 or 1 at t.
+  void Pulses(uint32_t laser, bool start, uint64_t t);
+  // A power word of any channel at t.
+  void Power(uint32_t channel, uint32_t da, uint64_t t);
+  // An output word at t: the outputs it selects, their values, all outputs after it.
+  void Outputs(uint64_t t, uint32_t word, uint32_t mask, uint32_t values, uint32_t outputs);
+  // The run ended at t: running pulses stop.
+  void RunEnded(uint64_t t);
+
+  // false for a laser other than 0 and 1.
+  bool State(uint32_t laser, cardsim_laser& out) const;
+  uint32_t SegmentCount(uint32_t laser) const { return laser < kLasers ? lasers_[laser].segmentTotal : 0; }
+  // `now` is the executor's clock: the off time of a segment still open. false when not held.
+  bool Segment(uint32_t laser, uint32_t index, uint64_t now, cardsim_laser_segment& out) const;
+  uint32_t PowerCount() const { return powerTotal_; }
+  bool PowerChange(uint32_t index, cardsim_power_change& out) const;
+  uint32_t OutputCount() const { return outputTotal_; }
+  bool OutputChange(uint32_t index, cardsim_output_change& out) const;
+
+ private:
+  struct Laser {
+    uint32_t ticks[4] = {};  // by Timing
+    bool running = false;
+    uint64_t onSince = 0;
+    uint32_t da = 0;
+    uint64_t daTime = 0;
+    uint32_t powerWords = 0;
+    bool openKept = false;  // the running pulses' segment is the last one held
+    std::vector<cardsim_laser_segment> segments;
+    uint32_t segmentTotal = 0;
+  };
+
+  static double Period(uint32_t high, uint32_t low) {
+    return (static_cast<double>(high) + static_cast<double>(low)) / kTicksPerUs;
+  }
+  void Open(Laser& l, uint64_t t);
+  void Close(Laser& l, uint64_t t, uint32_t end);
+  cardsim_laser_segment* OpenSegment(Laser& l) { return l.openKept ? &l.segments.back() : nullptr; }
+
+  Laser lasers_[kLasers];
+  std::vector<cardsim_power_change> power_;
+  uint32_t powerTotal_ = 0;
+  std::vector<cardsim_output_change> outputs_;
+  uint32_t outputTotal_ = 0;
+};
+
+}  // namespace cardsim

@@ -1,0 +1,85 @@
+#pragma once
+// Streams for the card's data-stream tests: words at their times cut into blocks by the library's
+// block builder, and a fixture that opens the buffer, sends the blocks and reads the run back.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "cardsim_fixture.h"
+#include "mark/mark_data2fifo.h"
+
+namespace cardsim_test {
+
+inline constexpr uint32_t kEnd = 0x51100001;
+inline constexpr uint32_t kFlagPause = 0x1, kFlagResume = 0x2, kFlagStop = 0x4, kFlagFlush = 0x8;
+inline constexpr uint32_t kFlagStart = 0x40000;
+
+// A card version for each layout.
+inline constexpr uint32_t kVersionOfLayout[3] = {64, 85, 96};
+
+// Stream words with a time advance in front of each later word, cut into blocks of `layout` by the
+// library's block builder (the last block padded); the sequence goes on from one call to the next.
+class Stream {
+ public:
+  explicit Stream(uint32_t layout) : layout_(layout) {
+    if (layout == 0) words_.push_back(0x5110A55A);
+  }
+  Stream& At(uint64_t t, uint32_t word) {
+    if (t > last_) words_.push_back(0x57000000u | static_cast<uint32_t>(t - last_));
+    last_ = std::max(last_, t);
+    return Raw(word);
+  }
+  Stream& Raw(uint32_t word) {
+    words_.push_back(word);
+    return *this;
+  }
+  std::vector<uint8_t> Blocks() {
+    const size_t per = StreamPayloadBytes(layout_) / 4;
+    std::vector<uint8_t> out;
+    for (size_t at = 0; at < words_.size(); at += per) {
+      out.resize(out.size() + kStreamBlockBytes);
+      BuildStreamBlockFromWords(&words_[at], std::min(per, words_.size() - at), layout_, sequence_,
+                                &out[out.size() - kStreamBlockBytes]);
+      sequence_ += SequenceStep(layout_);
+    }
+    words_.clear();
+    return out;
+  }
+
+ private:
+  uint32_t layout_;
+  uint32_t sequence_ = 0;
+  uint64_t last_ = 0;
+  std::vector<uint32_t> words_;
+};
+
+class CardsimStream : public CardsimTest {
+ protected:
+  // Opens the card and the buffer of a job in `layout`.
+  static void OpenBuffer(CardType type, uint32_t layout) {
+    ASSERT_EQ(0u, cardsim_set_card_version(kVersionOfLayout[layout]));
+    Open(type);
+    ASSERT_EQ(0u, Exchange(83, 1, 0).rc);
+  }
+  // Sends bytes in the chunks of the card type (2048 USB, 512 PCIe).
+  static void SendBytes(const std::vector<uint8_t>& b) {
+    const size_t chunk = FrameLength() == 10 ? 2048 : 512;
+    for (size_t i = 0; i < b.size(); i += chunk)
+      ASSERT_EQ(0u, Card().BufSend(&b[i], static_cast<uint32_t>(std::min(chunk, b.size() - i))));
+  }
+  static void Flag(uint32_t mask) { ASSERT_EQ(0u, Exchange(82, 0, mask).rc); }
+  static cardsim_fifo Fifo() {
+    cardsim_fifo f{};
+    EXPECT_EQ(0u, cardsim_get_fifo(&f));
+    return f;
+  }
+  // Outputs as command 34 (0, 0) reads them back.
+  static uint32_t Outputs() { return Exchange(34, 0, 0).r1; }
+  // End code and sub code of the status reply.
+  static std::pair<uint32_t, uint32_t> EndCodes() {
+    const uint32_t r1 = Status().second;
+    return {(r1 >> 8) & 15, (r1 >> 13) & 7};
+  }
+};
+
+}  // namespace cardsim_test

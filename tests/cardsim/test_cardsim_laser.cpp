@@ -1,0 +1,209 @@
+// The card's lasers as the executor runs the stream: pulse times, pulse start and stop, power and
+// output words of both lasers, read back as segments, power and output records and the state now.
+#include <vector>
+
+#include "cardsim_stream.h"
+
+namespace cardsim_test {
+namespace {
+
+struct Timed {
+  uint64_t t;
+  uint32_t word;
+};
+
+class CardsimLaser : public CardsimStream {
+ protected:
+  // Opens a buffer (PCIe, layout 2), sends the words and starts the run.
+  static void Run(const std::vector<Timed>& words) {
+    OpenBuffer(CardType::Pcie, 2);
+    Stream s(2);
+    for (const Timed& w : words) s.At(w.t, w.word);
+    SendBytes(s.Blocks());
+    Flag(kFlagStart);
+  }
+  static cardsim_laser_segment Segment(uint32_t laser, uint32_t index) {
+    cardsim_laser_segment g{};
+    EXPECT_EQ(0u, cardsim_laser_segment_get(laser, index, &g)) << laser << " " << index;
+    return g;
+  }
+  static cardsim_laser Laser(uint32_t laser) {
+    cardsim_laser l{};
+    EXPECT_EQ(0u, cardsim_laser_state(laser, &l));
+    return l;
+  }
+};
+
+struct Seg {
+  uint64_t on, off;
+  double period;
+  uint32_t high, low, daOn, daOff, powerWords, end;
+};
+
+void ExpectSegment(const Seg& e, const cardsim_laser_segment& g, const char* what) {
+  EXPECT_EQ(e.on, g.on_us) << what;
+  EXPECT_EQ(e.off, g.off_us) << what;
+  EXPECT_DOUBLE_EQ(e.period, g.period_us) << what;
+  EXPECT_EQ(e.high, g.high_ticks) << what;
+  EXPECT_EQ(e.low, g.low_ticks) << what;
+  EXPECT_EQ(e.daOn, g.da_on) << what;
+  EXPECT_EQ(e.daOff, g.da_off) << what;
+  EXPECT_EQ(e.powerWords, g.power_words) << what;
+  EXPECT_EQ(e.end, g.end) << what;
+}
+
+TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
+  const std::vector<Timed> words = {
+      {5, 0x20020020},                                                      // output 5 (enable) set
+      {10, 0x29000800}, {10, 0x11000030}, {10, 0x12000060}, {10, 0x16000001},  // laser 0: 3 us
+      {11, 0x22200200}, {12, 0x22200000},                                   // strobe on output 31
+      // Laser 1 starts before its times and power at the same microsecond: they are its start.
+      {15, 0x1C000001}, {15, 0x18000018}, {15, 0x19000018}, {15, 0x29020FFF},
+      {20, 0x29000400}, {20, 0x29010123},                                   // channel 1: no laser's
+      {25, 0x16000000}, {30, 0x1C000000}, {30, 0x20020000},
+      {35, 0x13000005}, {35, 0x14000003}, {35, 0x1A000000}, {35, 0x1B000007},  // idle times
+      {40, 0x16000001}, {40, 0x29000100}, {45, 0x11000060},                  // a new period: split
+      {50, kEnd},
+  };
+  Run(words);
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
+
+  const Seg laser0[] = {
+      {10, 25, 3.0, 48, 96, 0x800, 0x400, 1, CARDSIM_SEGMENT_STOPPED},
+      {40, 45, 3.0, 48, 96, 0x100, 0x100, 0, CARDSIM_SEGMENT_TIMING},
+      {45, 50, 4.0, 96, 96, 0x100, 0x100, 0, CARDSIM_SEGMENT_RUN_END},
+  };
+  ASSERT_EQ(3u, cardsim_laser_segment_count(0));
+  for (uint32_t i = 0; i < 3; ++i) ExpectSegment(laser0[i], Segment(0, i), "laser 0");
+  ASSERT_EQ(1u, cardsim_laser_segment_count(1));
+  ExpectSegment({15, 30, 1.0, 24, 24, 0xFFF, 0xFFF, 0, CARDSIM_SEGMENT_STOPPED}, Segment(1, 0), "laser 1");
+
+  const cardsim_power_change power[] = {{10, 0, 0x800}, {15, 2, 0xFFF}, {20, 0, 0x400}, {20, 1, 0x123}, {40, 0, 0x100}};
+  ASSERT_EQ(5u, cardsim_power_change_count());
+  for (uint32_t i = 0; i < 5; ++i) {
+    cardsim_power_change p{};
+    ASSERT_EQ(0u, cardsim_power_change_get(i, &p));
+    EXPECT_EQ(power[i].time_us, p.time_us) << i;
+    EXPECT_EQ(power[i].channel, p.channel) << i;
+    EXPECT_EQ(power[i].da, p.da) << i;
+  }
+  const cardsim_output_change outputs[] = {{5, 0x20020020, 0x20, 0x20, 0x20},
+                                           {11, 0x22200200, 0x80000000, 0x80000000, 0x80000020},
+                                           {12, 0x22200000, 0x80000000, 0, 0x20},
+                                           {30, 0x20020000, 0x20, 0, 0}};
+  ASSERT_EQ(4u, cardsim_output_change_count());
+  for (uint32_t i = 0; i < 4; ++i) {
+    cardsim_output_change o{};
+    ASSERT_EQ(0u, cardsim_output_change_get(i, &o));
+    EXPECT_EQ(outputs[i].time_us, o.time_us) << i;
+    EXPECT_EQ(outputs[i].word, o.word) << i;
+    EXPECT_EQ(outputs[i].mask, o.mask) << i;
+    EXPECT_EQ(outputs[i].values, o.values) << i;
+    EXPECT_EQ(outputs[i].outputs, o.outputs) << i;
+  }
+
+  struct State {
+    uint32_t high, low, idleHigh, idleLow, channel, da, words, segments;
+    uint64_t powerTime;
+    double period;
+  };
+  const State state[] = {{96, 96, 5, 3, 0, 0x100, 3, 3, 40, 4.0}, {24, 24, 0, 7, 2, 0xFFF, 1, 1, 15, 1.0}};
+  for (uint32_t laser = 0; laser < 2; ++laser) {
+    const State& e = state[laser];
+    const cardsim_laser l = Laser(laser);
+    EXPECT_EQ(0u, l.pulse_running) << laser;
+    EXPECT_EQ(0u, l.on_since_us) << laser;
+    EXPECT_EQ(e.high, l.pulse_high_ticks) << laser;
+    EXPECT_EQ(e.low, l.pulse_low_ticks) << laser;
+    EXPECT_EQ(e.idleHigh, l.idle_high_ticks) << laser;
+    EXPECT_EQ(e.idleLow, l.idle_low_ticks) << laser;
+    EXPECT_EQ(e.channel, l.power_channel) << laser;
+    EXPECT_EQ(e.da, l.power_da) << laser;
+    EXPECT_EQ(e.words, l.power_words) << laser;
+    EXPECT_EQ(e.segments, l.segment_count) << laser;
+    EXPECT_EQ(e.powerTime, l.power_time_us) << laser;
+    EXPECT_DOUBLE_EQ(e.period, l.period_us) << laser;
+  }
+
+  // One decoder: the word trace holds every word run, in order, at its time.
+  ASSERT_EQ(words.size(), cardsim_trace_count(1));
+  for (uint32_t i = 0; i < words.size(); ++i) {
+    cardsim_trace_entry e{};
+    ASSERT_EQ(0u, cardsim_trace_get(1, i, &e));
+    EXPECT_EQ(words[i].t, e.time_us) << i;
+    EXPECT_EQ(words[i].word, e.word) << i;
+  }
+
+  cardsim_laser l{};
+  cardsim_laser_segment g{};
+  cardsim_power_change p{};
+  EXPECT_EQ(1u, cardsim_laser_state(2, &l));
+  EXPECT_EQ(1u, cardsim_laser_state(0, nullptr));
+  EXPECT_EQ(0u, cardsim_laser_segment_count(2));
+  EXPECT_EQ(1u, cardsim_laser_segment_get(0, 3, &g));
+  EXPECT_EQ(1u, cardsim_laser_segment_get(2, 0, &g));
+  EXPECT_EQ(1u, cardsim_power_change_get(5, &p));
+
+  // The next buffer open starts the lasers and their records over.
+  ASSERT_EQ(0u, Exchange(83, 1, 0).rc);
+  EXPECT_EQ(0u, cardsim_laser_segment_count(0));
+  EXPECT_EQ(0u, cardsim_power_change_count());
+  EXPECT_EQ(0u, cardsim_output_change_count());
+  EXPECT_EQ(0u, Laser(0).power_da);
+  EXPECT_EQ(0u, Laser(1).pulse_high_ticks);
+}
+
+TEST_F(CardsimLaser, TicksAreTakenAsWritten) {
+  struct Case { uint32_t laser, high, low; uint32_t highTicks, lowTicks; double period; } cases[] = {
+      {0, 0x11000000, 0x12000003, 0, 3, 0.0625},
+      {0, 0x11000003, 0x12000000, 3, 0, 0.0625},
+      {1, 0x18000004, 0x19000004, 4, 4, 8.0 / 48},
+      {1, 0x18FFFFFF, 0x19000001, 0xFFFFFF, 1, 16777216.0 / 48},
+  };
+  for (const auto& c : cases) {
+    cardsim_reset();
+    const uint32_t pulse = c.laser == 0 ? 0x16000000 : 0x1C000000;
+    Run({{1, c.high}, {1, c.low}, {1, pulse | 1}, {2, pulse}, {3, kEnd}});
+    ASSERT_EQ(1u, cardsim_laser_segment_count(c.laser)) << std::hex << c.high;
+    EXPECT_EQ(0u, cardsim_laser_segment_count(1 - c.laser)) << std::hex << c.high;
+    ExpectSegment({1, 2, c.period, c.highTicks, c.lowTicks, 0, 0, 0, CARDSIM_SEGMENT_STOPPED}, Segment(c.laser, 0),
+                  "ticks");
+  }
+}
+
+TEST_F(CardsimLaser, StopClosesTheOpenSegmentsAtTheStopTime) {
+  cardsim_set_consume(CARDSIM_CONSUME_STALLED);
+  Run({{100, 0x11000030}, {100, 0x12000030}, {100, 0x16000001}, {200, 0x1C000001}, {1000, 0x16000000}, {2000, kEnd}});
+  ASSERT_EQ(0u, cardsim_step_us(300));
+  // Open: the off time is the executor's clock.
+  ExpectSegment({100, 300, 2.0, 48, 48, 0, 0, 0, CARDSIM_SEGMENT_OPEN}, Segment(0, 0), "laser 0 running");
+  ExpectSegment({200, 300, 0.0, 0, 0, 0, 0, 0, CARDSIM_SEGMENT_OPEN}, Segment(1, 0), "laser 1 running");
+  EXPECT_EQ(1u, Laser(0).pulse_running);
+  EXPECT_EQ(100u, Laser(0).on_since_us);
+  ASSERT_EQ(0u, cardsim_step_us(50));
+  Flag(kFlagStop);
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{2, 0}), EndCodes());
+  ExpectSegment({100, 350, 2.0, 48, 48, 0, 0, 0, CARDSIM_SEGMENT_RUN_END}, Segment(0, 0), "laser 0 stopped");
+  ExpectSegment({200, 350, 0.0, 0, 0, 0, 0, 0, CARDSIM_SEGMENT_RUN_END}, Segment(1, 0), "laser 1 stopped");
+  EXPECT_EQ(0u, Laser(0).pulse_running);
+  EXPECT_EQ(0u, Laser(1).pulse_running);
+  EXPECT_EQ(1u, cardsim_laser_segment_count(0));
+}
+
+TEST_F(CardsimLaser, SegmentsCountOnPastTheOnesKept) {
+  // A new pulse high time every microsecond while the pulses run: one segment each.
+  constexpr uint32_t kKept = 262144;
+  std::vector<Timed> words = {{0, 0x11000004}, {0, 0x16000001}};
+  for (uint32_t i = 1; i <= kKept; ++i) words.push_back({i, 0x11000004u + (i & 1)});
+  words.push_back({kKept + 1, kEnd});
+  Run(words);
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
+  EXPECT_EQ(kKept + 1, cardsim_laser_segment_count(0));
+  ExpectSegment({kKept - 1, kKept, 5.0 / 48, 5, 0, 0, 0, 0, CARDSIM_SEGMENT_TIMING}, Segment(0, kKept - 1),
+                "last kept");
+  cardsim_laser_segment g{};
+  EXPECT_EQ(1u, cardsim_laser_segment_get(0, kKept, &g));
+}
+
+}  // namespace
+}  // namespace cardsim_test
