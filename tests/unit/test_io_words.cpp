@@ -232,11 +232,6 @@ TEST_F(IoWordsTest, EmittersAppendAtTheFloorClock) {
   EXPECT_EQ(EmitWriteReg16(1, 2, 3, 4), 0u);
   EXPECT_EQ(Floor().ch3, (Words{{1004, 0x52000000}, {1004, 0x53000102}, {1004, 0x52000001}, {1004, 0x53000304},
                                 {1004, 0x52000005}, {1005, 0x51700000}}));
-  Floor().ch3.clear();
-  EXPECT_EQ(EmitWriteRegSeq(0x11, 0x10, kWaitNoTimeout, 0, 4), 0u);
-  Words expected;
-  AddWait(expected, 1005, 0x11, 0x10, std::nullopt, 0x58000104, 0x51640020);
-  EXPECT_EQ(Floor().ch3, expected);
 }
 
 TEST_F(IoWordsTest, NamedWaitsComeFromTheTableAndUnknownNamesAddNothing) {

@@ -1,6 +1,5 @@
 // The common frame of the mark-list commands at unit level: the mapping of what a body throws, the
-// argument check that comes before anything is appended, the entry line at its level, and the job
-// whose start failed.
+// entry line at its level, and the job whose start failed (the rest through the exports, e2e).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,7 +7,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "cardlink/card_cmd.h"
 #include "cardlink/card_open.h"
 #include "cardlink/portlane.h"
 #include "frame/errors.h"
@@ -18,7 +16,6 @@
 #include "mark/mark_floor.h"
 #include "mark/mark_job.h"
 #include "mark/mark_member.h"
-#include "mark/stream_words.h"
 #include "support/sim_card.h"
 
 namespace {
@@ -44,12 +41,6 @@ class MarkMemberTest : public qztest::SimCardTest {
   }
   uint32_t Run(const std::function<uint32_t()>& body) {
     return RunMarkMember(kMember, {}, [&] { return body(); });
-  }
-  std::vector<uint32_t> Commands() {
-    std::vector<uint32_t> out;
-    for (const auto& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND) out.push_back(f.command);
-    return out;
   }
 };
 
@@ -79,31 +70,6 @@ TEST_F(MarkMemberTest, WhatABodyThrowsBecomesTheResultAndTheGuardIsReleased) {
   for (const auto& l : ErrorLines()) named |= l.find("] QZ_TestMember:") != std::string::npos;
   EXPECT_TRUE(named);
   EXPECT_EQ(Run([] { return 0u; }), 0u);
-}
-
-TEST_F(MarkMemberTest, RefusedArgumentComesBeforeTheBufferAndTheMarker) {
-  cardsim_log_clear_();
-  bool ran = false;
-  auto body = [&]() -> uint32_t {
-    ran = true;
-    return 0;
-  };
-  EXPECT_EQ(RunMarkMember(kMember, {}, [] { return 2u; }, body), 2u);
-  EXPECT_FALSE(ran);
-  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateOpen);  // the card's buffer was not started
-  EXPECT_TRUE(Commands().empty());
-  EXPECT_TRUE(g_MarkFloor[0].ch3.empty());
-  EXPECT_TRUE(Boxes().empty());
-
-  EXPECT_EQ(RunMarkMember(kMember, {}, [] { return 0u; }, body), 0u);
-  EXPECT_TRUE(ran);
-  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);
-  ASSERT_FALSE(Commands().empty());
-  EXPECT_EQ(Commands()[0], CMD_OPERATE);
-  const auto& main = g_MarkFloor[0].ch3;
-  ASSERT_GE(main.size(), 2u);
-  EXPECT_EQ(main[main.size() - 2].word, SW_KIND_MARKER | KIND_IO);  // and its 1 µs pad
-  EXPECT_EQ(main.back().word, SW_NOP);
 }
 
 TEST_F(MarkMemberTest, JobWhoseStartFailedTakesNothing) {
