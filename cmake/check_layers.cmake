@@ -1,9 +1,10 @@
 # Keeps the floors of the source tree: calls go down, never up. Run as
 #   cmake -DSRC=<source dir>/src -P check_layers.cmake
 # A file may include headers of its own folder and of folders of a lower rank. The mark subsystem's
-# bottom (its job state, floors, stream words and pen tables) ranks below the generators of the laser,
-# calibration and axis subsystems, which write into it; the rest of the mark subsystem ranks above
-# them. The bottom headers include no other mark header, and only src/api includes qzmark.h.
+# bottom (its job state, floors, stream words, IO and wait words and pen tables) ranks below the
+# generators of the laser, calibration and axis subsystems, which write into it; the rest of the mark
+# subsystem ranks above them. The bottom headers include no other mark header, and only src/api
+# includes qzmark.h.
 cmake_minimum_required(VERSION 3.25)
 set(rank_platform 0)
 set(rank_frame 1)
@@ -16,7 +17,7 @@ set(rank_axis 6)
 set(rank_mark 7)
 set(rank_monitor 8)
 set(rank_api 9)
-set(mark_base job_state.h mark_floor.h stream_words.h pen_para.h)
+set(mark_base job_state.h mark_floor.h stream_words.h pen_para.h io_words.h)
 
 function(layer_of path out_folder out_rank)
   string(REGEX MATCH "^([a-z]+)/(.*)$" _m "${path}")

@@ -90,6 +90,29 @@ QZ_API uint32_t QZ_STDCALL QZ_SetMarkParaLinePowWaveL(int32_t laser, int32_t lay
 QZ_API uint32_t QZ_STDCALL QZ_SetMarkParaDotPowWaveL(int32_t laser, int32_t layer, const void* wave,
                                                      int32_t count);
 
+/* Mark-list commands: called between QZ_MarkStart and QZ_MarkEnd, each appends its step to the job.
+ * Common results: 0 done; 1 no card open or the card was lost; 2 a refused argument (nothing is
+ * appended); 16 another mark call is in progress (the card's run is stopped); 17 no job was started;
+ * 20 the job was stopped or has failed; 38 memory exhausted. A call after a start that failed
+ * returns 0 and does nothing. Arguments marked reserved are not read. */
+/* Sets the outputs 0..31 selected by mask to the bits of values. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkBufIO(uint32_t values, uint32_t mask, uint32_t reserved1, uint32_t reserved2);
+/* Waits for one byte of the inputs: bits 0-7 values, 8-15 mask, 16-23 edge inputs, bit 24 set for
+ * edges from 0 to 1 (clear: from 1 to 0), bits 25-27 the byte (1..4 for inputs 0-7 .. 24-31; 0 is
+ * the fourth byte). A byte number of 5..7 is refused with 2. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkBufWait(uint32_t packed, uint32_t reserved);
+/* Waits until the inputs under mask equal values; with edge inputs, until those change (edgeMode 1:
+ * from 0 to 1, else from 1 to 0). timeoutMs 0 waits without a time-out; at most 16777 ms (a longer
+ * one is cut to it). */
+QZ_API uint32_t QZ_STDCALL QZ_MarkInputWait(uint32_t mask, uint32_t values, uint32_t edge, uint32_t edgeMode,
+                                            uint32_t timeoutMs);
+/* Marks a laser switch point in the job (its kind marker alone). */
+QZ_API uint32_t QZ_STDCALL QZ_LaserSwitch(uint32_t reserved1, uint32_t reserved2);
+/* Synchronised moves are not available in this library: each fails the job (the card's run is
+ * stopped, a box says why) and returns 2; later mark-list commands of the job return 20. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveStart(void);
+QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveEnd(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -8,6 +8,7 @@
 // Words whose meaning on the card lies outside the library (the program frames, the trigger arming,
 // the follower words of waits) are named after the place their writer puts them.
 #include <cstdint>
+#include <type_traits>
 
 // ---- layout of a word
 constexpr uint32_t SW_OPCODE_SHIFT = 24;
@@ -77,13 +78,18 @@ constexpr uint32_t SW_PULSE_MIN_TICKS = 4;
 constexpr uint32_t SW_IO_BANK_BASE = 0x20000;
 constexpr uint32_t SW_IO_BANK_STEP = 0x1000;
 constexpr uint32_t SW_IO_SHIFT = 12;
+// Logs an output number outside the banks (io_words.cpp); a run of the same number is logged once.
+void LogOutputOutOfRange(int32_t n);
 // The IO word that sets (v 1) or clears (v 0) output n alone. Banks: outputs 0-11, 12-21, 22-31 and
 // 32-43; mask bit of output n is its bit within the bank plus 12, its value bit the bit itself. Only
 // the lowest bit of v counts. An output outside 0..43 (a negative or too large number from the
-// configuration) selects no output: bank 3 with an empty mask, a word that changes nothing.
+// configuration or a host) gives the NOP word at that place, and a log line.
 constexpr uint32_t MakeIoWord(int32_t n, uint32_t v) {
   const uint32_t out = static_cast<uint32_t>(n);
-  if (out >= 44) return (SW_IO_BANK_BASE + 3 * SW_IO_BANK_STEP) << SW_IO_SHIFT;
+  if (out >= 44) {
+    if (!std::is_constant_evaluated()) LogOutputOutOfRange(n);
+    return 0x50000000;  // SW_NOP
+  }
   const uint32_t bank = out < 12 ? 0 : out < 22 ? 1 : out < 32 ? 2 : 3;
   constexpr uint32_t kFirst[4] = {0, 12, 22, 32};
   const uint32_t k = out - kFirst[bank];
@@ -120,6 +126,7 @@ constexpr uint32_t SW_MOTOR_KIND_ACCEL = 3;
 
 // ---- 0x50 to 0x5A: flow of the stream
 constexpr uint32_t SW_NOP = 0x50000000;            // no operation: time filler, padding, spacer
+static_assert(MakeIoWord(44, 1) == SW_NOP && MakeIoWord(-1, 1) == SW_NOP, "an output outside the banks");
 constexpr uint32_t SW_REG_LANE = 0x52000000;       // | lane 0 to 3 or 5
 constexpr uint32_t SW_REG_DATA16 = 0x53000000;     // | a << 8 | b
 constexpr uint32_t SW_LOOP_START = 0x54100000;     // | count (16 bits)

@@ -1,0 +1,50 @@
+// The mark-list exports: each is its entry in the member table (name, kind, entry line) and its body,
+// run through the common frame (mark/mark_member.h).
+#include "frame/errors.h"
+#include "mark/io_words.h"
+#include "mark/mark_member.h"
+#include "qzmark.h"
+
+namespace {
+
+constexpr MarkMember kMarkBufIO{"QZ_MarkBufIO", KIND_IO, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkBufWait{"QZ_MarkBufWait", KIND_WAIT, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkInputWait{"QZ_MarkInputWait", KIND_WAIT, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kLaserSwitch{"QZ_LaserSwitch", KIND_LASER, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkSynMoveStart{"QZ_MarkSynMoveStart", KIND_FLY, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkSynMoveEnd{"QZ_MarkSynMoveEnd", KIND_FLY, LOG_TRACE, EntryText::kEmpty};
+
+// Synchronised moves need the card program for linked axes; this library has none. The job fails.
+[[noreturn]] void NoSynMove() { SetMarkErrorAndThrow(RV_ERROR, "标准补丁无联动功能，请更新联动专用补丁"); }
+
+}  // namespace
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkBufIO(uint32_t values, uint32_t mask, uint32_t /*reserved1*/,
+                                                  uint32_t /*reserved2*/) {
+  return RunMarkMember(kMarkBufIO, {}, [&]() REQUIRES(g_MarkCall) { return AddOutputWords(values, mask); });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkBufWait(uint32_t packed, uint32_t /*reserved*/) {
+  return RunMarkMember(
+      kMarkBufWait, {}, [&] { return CheckBufWaitWord(packed); },
+      [&]() REQUIRES(g_MarkCall) { return AddBufWaitRecords(packed); });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkInputWait(uint32_t mask, uint32_t values, uint32_t edge,
+                                                      uint32_t edgeMode, uint32_t timeoutMs) {
+  return RunMarkMember(kMarkInputWait, {}, [&]() REQUIRES(g_MarkCall) {
+    return AddInputWaitRecords(mask, values, edge, edgeMode, timeoutMs);
+  });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_LaserSwitch(uint32_t /*reserved1*/, uint32_t /*reserved2*/) {
+  return RunMarkMember(kLaserSwitch, {}, [] { return uint32_t{RV_OK}; });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveStart(void) {
+  return RunMarkMember(kMarkSynMoveStart, {}, []() -> uint32_t { NoSynMove(); });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveEnd(void) {
+  return RunMarkMember(kMarkSynMoveEnd, {}, []() -> uint32_t { NoSynMove(); });
+}

@@ -1,0 +1,259 @@
+// Output words, waits and register-write sequences as the words and times they leave on the main
+// stream of the current floor.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "frame/log_file.h"
+#include "frame/system_para.h"
+#include "frame/wait_desc.h"
+#include "mark/io_words.h"
+#include "mark/mark_floor.h"
+#include "mark/mark_job.h"
+#include "support/staged_library.h"
+#include "support/temp_dir.h"
+
+inline void PrintTo(const TimedWord& w, std::ostream* os) {
+  *os << "{" << static_cast<int64_t>(w.time) << ", 0x" << std::hex << w.word << std::dec << "}";
+}
+
+namespace {
+
+using Words = std::vector<TimedWord>;
+
+class IoWordsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_SystemPara = SystemPara();
+    g_InfoLog.Init(dir.File("info.log"));
+    g_ErrorLog.Init(dir.File("error.log"));
+    InitWaitDescs();
+    g_MarkJob.g_bMarkCallBusy = 1;  // as a mark call holds the guard
+    CMarkJob::InitJob(1);
+  }
+  void TearDown() override {
+    g_MarkJob.Reset();
+    g_InfoLog.Close();
+    g_ErrorLog.Close();
+  }
+  static CMarkFloor& Floor() { return g_MarkFloor[0]; }
+  std::vector<std::string> Info() const { return qztest::ReadLines(dir.File("info.log")); }
+  size_t InfoLinesWith(const std::string& text) const {
+    size_t n = 0;
+    for (const auto& l : Info()) n += l.find(text) != std::string::npos;
+    return n;
+  }
+
+  qztest::TempDir dir;
+};
+
+// The ten words of one wait on the inputs (source 1) written at t + 1, t + 2 and t + 3: the register
+// lanes of a and b, the time-out word when there is one, the set-up word and the marker.
+void AddWait(Words& out, uint64_t t, uint32_t a, uint32_t b, std::optional<uint32_t> timeoutWord, uint32_t setup,
+             uint32_t marker) {
+  for (uint32_t lane = 0; lane < 4; ++lane) {
+    out.push_back({t + 1, 0x52000000u | lane});
+    out.push_back({t + 1, 0x55000000u | ((a >> 8 * lane) & 0xFF) << 8 | ((b >> 8 * lane) & 0xFF)});
+  }
+  if (timeoutWord) out.push_back({t + 2, *timeoutWord});
+  out.push_back({t + 2, setup});
+  out.push_back({t + 3, marker});
+}
+
+TEST_F(IoWordsTest, InputWaitWordsSpelledOut) {
+  Floor().clock = 40;
+  ASSERT_EQ(AddInputWaitRecords(0x0000F00F, 0x00003001, 0, 0, 500), 0u);
+  EXPECT_EQ(Floor().ch3, (Words{{41, 0x52000000}, {41, 0x55000F01}, {41, 0x52000001}, {41, 0x5500F030},
+                                {41, 0x52000002}, {41, 0x55000000}, {41, 0x52000003}, {41, 0x55000000},
+                                {42, 0x5607A120}, {42, 0x58000111}, {43, 0x51618020}}));
+  EXPECT_EQ(Floor().clock, 43u);
+}
+
+TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOut) {
+  constexpr uint32_t kNoTimeoutSetup = 0x58000101, kNoTimeoutMark = 0x51610020;
+  constexpr uint32_t kTimeoutSetup = 0x58000111, kTimeoutMark = 0x51618020;
+  struct Wait {
+    uint32_t a, b;
+  };
+  struct Case {
+    const char* name;
+    uint32_t mask, values, edge, mode, timeoutMs;
+    std::optional<uint32_t> timeoutWord;  // nullopt: a wait without a time-out
+    std::vector<Wait> waits;
+    bool clampLogged;
+  } cases[] = {
+      {"no time-out", 0xFF, 0x0F, 0, 0, 0, std::nullopt, {{0xFF, 0x0F}}, false},
+      {"longest time-out", 1, 1, 0, 0, 16777, 0x56FFFF28, {{1, 1}}, false},
+      {"longer time-out cut", 1, 1, 0, 0, 16778, 0x56FFFF28, {{1, 1}}, true},
+      {"huge time-out cut", 1, 1, 0, 0, 0xFFFFFFFF, 0x56FFFF28, {{1, 1}}, true},
+      {"rising edge", 0x1, 0x101, 0x100, 1, 0, std::nullopt, {{0x101, 0x001}, {0x101, 0x101}}, false},
+      {"falling edge", 0x1, 0x001, 0x100, 0, 1, 0x560003E8, {{0x101, 0x101}, {0x101, 0x001}}, false},
+      {"other mode falls", 0x0, 0x0, 0x80000000, 7, 0, std::nullopt, {{0x80000000, 0x80000000}, {0x80000000, 0}},
+       false},
+  };
+  for (const Case& c : cases) {
+    Floor().ch3.clear();
+    Floor().clock = 100;
+    const size_t clamps = InfoLinesWith("AddInputWaitRecords:time-out");
+    ASSERT_EQ(AddInputWaitRecords(c.mask, c.values, c.edge, c.mode, c.timeoutMs), 0u) << c.name;
+    Words expected;
+    uint64_t t = 100;
+    for (const Wait& w : c.waits) {
+      AddWait(expected, t, w.a, w.b, c.timeoutWord, c.timeoutWord ? kTimeoutSetup : kNoTimeoutSetup,
+              c.timeoutWord ? kTimeoutMark : kNoTimeoutMark);
+      t += 3;
+    }
+    EXPECT_EQ(Floor().ch3, expected) << c.name;
+    EXPECT_EQ(Floor().clock, t) << c.name;
+    EXPECT_EQ(InfoLinesWith("AddInputWaitRecords:time-out"), clamps + (c.clampLogged ? 1 : 0)) << c.name;
+  }
+}
+
+TEST_F(IoWordsTest, BufferWaitsByLaneAndEdge) {
+  constexpr uint32_t kSetup = 0x58000101, kMark = 0x51610020;
+  struct Wait {
+    uint32_t a, b;
+  };
+  struct Case {
+    const char* name;
+    uint32_t w;
+    std::vector<Wait> waits;
+  } cases[] = {
+      {"lane 1", 1u << 25 | 0x0F << 8 | 0x05, {{0x0F, 0x05}}},
+      {"lane 0 is lane 4", 0x0F << 8 | 0x05, {{0x0F000000, 0x05000000}}},
+      {"lane 4", 4u << 25 | 0x0F << 8 | 0x05, {{0x0F000000, 0x05000000}}},
+      {"high bits not read", 0xF0000000u | 1u << 25 | 0x0F << 8 | 0x05, {{0x0F, 0x05}}},
+      {"falling edge", 3u << 25 | 0x80 << 16 | 0x01 << 8 | 0x01, {{0x810000, 0x810000}, {0x810000, 0x010000}}},
+      {"rising edge", 1u << 24 | 2u << 25 | 0x80 << 16 | 0x01 << 8 | 0x01, {{0x8100, 0x0100}, {0x8100, 0x8100}}},
+  };
+  for (const Case& c : cases) {
+    Floor().ch3.clear();
+    Floor().clock = 0;
+    ASSERT_EQ(CheckBufWaitWord(c.w), 0u) << c.name;
+    ASSERT_EQ(AddBufWaitRecords(c.w), 0u) << c.name;
+    Words expected;
+    uint64_t t = 0;
+    for (const Wait& w : c.waits) {
+      AddWait(expected, t, w.a, w.b, std::nullopt, kSetup, kMark);
+      t += 3;
+    }
+    EXPECT_EQ(Floor().ch3, expected) << c.name;
+  }
+  for (uint32_t lane : {5u, 6u, 7u}) EXPECT_EQ(CheckBufWaitWord(lane << 25 | 0x0101), 2u) << lane;
+}
+
+TEST_F(IoWordsTest, OutputWordsByMask) {
+  struct Case {
+    uint32_t mask, values, word;
+  } cases[] = {
+      {0x2, 0x2, 0x20002002},                // output 1 set
+      {0x2, 0x0, 0x20002000},                // output 1 cleared
+      {1u << 26, 1u << 26, 0x22010010},      // output 26 set
+      {0xFFFFFFFF, 0xFFFFFFFF, 0x20FFFFFF},  // bank 0 only, each field cut to the bank
+      {0x1000, 0xFFFFFFFF, 0x210013FF},      // output 12: bank 1
+      {0x80000000, 0xFFFFFFFF, 0x222003FF},  // output 31: bank 2
+      {0, 0xFFFFFFFF, 0x23000000},           // no output
+  };
+  for (const Case& c : cases) EXPECT_EQ(MakeIoWordByMask(c.mask, c.values), c.word) << std::hex << c.mask;
+
+  Floor().clock = 100;
+  ASSERT_EQ(AddOutputWords(0xFFFFFFFF, 0x80401002), 0u);
+  EXPECT_EQ(Floor().ch3, (Words{{101, 0x20002FFF}, {102, 0x210013FF}, {103, 0x222013FF}}));
+  Floor().ch3.clear();
+  ASSERT_EQ(AddOutputWords(0x0, 0x00400000), 0u);  // output 22 alone
+  EXPECT_EQ(Floor().ch3, (Words{{104, 0x22001000}}));
+  Floor().ch3.clear();
+  ASSERT_EQ(AddOutputWords(0xFFFFFFFF, 0), 0u);
+  EXPECT_TRUE(Floor().ch3.empty());
+  EXPECT_EQ(Floor().clock, 104u);
+}
+
+TEST_F(IoWordsTest, OutputOutsideTheBanksIsLoggedOncePerRun) {
+  EXPECT_EQ(MakeIoWord(1000, 1), SW_NOP);
+  EXPECT_EQ(MakeIoWord(1000, 0), SW_NOP);
+  EXPECT_EQ(MakeIoWord(-7, 1), SW_NOP);
+  EXPECT_EQ(InfoLinesWith("MakeIoWord:output 1000 is outside 0..43"), 1u);
+  EXPECT_EQ(InfoLinesWith("MakeIoWord:output -7 is outside 0..43"), 1u);
+}
+
+TEST_F(IoWordsTest, SerialBitPatternMostSignificantBitFirst) {
+  constexpr uint32_t kSet = 0x20008008, kClear = 0x20008000;  // output 3
+  Words list;
+  const uint8_t a5 = 0xA5;
+  AddSerialBitPattern(list, 1, 3, &a5);
+  EXPECT_EQ(list, (Words{{50, kSet}, {150, kClear}, {250, kSet}, {350, kClear}, {450, kClear}, {550, kSet},
+                         {650, kClear}, {750, kSet}, {850, kClear}}));
+  list.clear();
+  const uint8_t two[2] = {0x80, 0x01};
+  AddSerialBitPattern(list, 2, 3, two);
+  ASSERT_EQ(list.size(), 17u);
+  EXPECT_EQ(list[0], (TimedWord{50, kSet}));
+  EXPECT_EQ(list[14], (TimedWord{1450, kClear}));
+  EXPECT_EQ(list[15], (TimedWord{1550, kSet}));
+  EXPECT_EQ(list[16], (TimedWord{1650, kClear}));
+  list.clear();
+  AddSerialBitPattern(list, 0, 3, two);
+  EXPECT_TRUE(list.empty());
+}
+
+TEST_F(IoWordsTest, RegisterSequences) {
+  Words list;
+  EXPECT_EQ(MakeSeqRegReset(list), (Words{{1, 0x52000000}, {1, 0x55001E00}, {1, 0x52000001}, {1, 0x55000000},
+                                          {1, 0x52000002}, {1, 0x55000000}, {1, 0x52000003}, {1, 0x55000000},
+                                          {2, 0x58000001}, {3, 0x50000000}}));
+  list.clear();
+  EXPECT_EQ(MakeSeqWriteReg32(list, 0x44332211, 7, 0x88776655),
+            (Words{{7, 0x52000000}, {7, 0x55001155}, {7, 0x52000001}, {7, 0x55002266}, {7, 0x52000002},
+                   {7, 0x55003377}, {7, 0x52000003}, {7, 0x55004488}}));
+  list.clear();
+  // A wait with a time-out of 0 ms on source 5 (internal callers may ask for it).
+  MakeSeqWriteRegIo(list, 1, 10, 2, kWaitWithTimeout, 0, 5);
+  EXPECT_EQ(Words(list.end() - 3, list.end()), (Words{{12, 0x56000000}, {12, 0x58001115}, {13, 0x51658020}}));
+  list.clear();
+  // The source is four bits in both words; the time-out's µs are cut to 24 bits.
+  MakeSeqWriteRegIo(list, 1, 0, 2, kWaitWithTimeout, 20000, 0x13);
+  EXPECT_EQ(Words(list.end() - 3, list.end()), (Words{{2, 0x56312D00}, {2, 0x58000113}, {3, 0x51638020}}));
+  list.clear();
+  EXPECT_EQ(MakeSeqWriteReg16(list, 0x112, 0x34, 0x56, 0x78),
+            (Words{{1, 0x52000000}, {1, 0x53001234}, {1, 0x52000001}, {1, 0x53005678}, {1, 0x52000005},
+                   {2, 0x51700000}}));
+}
+
+TEST_F(IoWordsTest, EmittersAppendAtTheFloorClock) {
+  Floor().clock = 1000;
+  EmitWriteRegIo(0x0403, 0x0201, 0x13, 5);
+  EXPECT_EQ(Floor().ch3, (Words{{1001, 0x52000000}, {1001, 0x55000301}, {1001, 0x52000001}, {1001, 0x55000402},
+                                {1001, 0x52000002}, {1001, 0x55000000}, {1001, 0x52000003}, {1001, 0x55000000},
+                                {1002, 0x58000003}, {1003, 0x51B0000B}}));
+  Floor().ch3.clear();
+  EXPECT_EQ(EmitWriteReg16(1, 2, 3, 4), 0u);
+  EXPECT_EQ(Floor().ch3, (Words{{1004, 0x52000000}, {1004, 0x53000102}, {1004, 0x52000001}, {1004, 0x53000304},
+                                {1004, 0x52000005}, {1005, 0x51700000}}));
+}
+
+TEST_F(IoWordsTest, NamedWaitsComeFromTheTableAndUnknownNamesAddNothing) {
+  Floor().clock = 20;
+  EXPECT_EQ(EmitNamedReg(kWaitNoTimeout, 0, "等待平台到位"), 0u);  // source 4, mask 0x11, value 0x10
+  Words expected;
+  AddWait(expected, 20, 0x11, 0x10, std::nullopt, 0x58000104, 0x51640020);
+  EXPECT_EQ(Floor().ch3, expected);
+  Floor().ch3.clear();
+  EXPECT_EQ(EmitNamedReg(kWaitWithTimeout, 1000, "等待串口发送结束"), 0u);  // source 5
+  expected.clear();
+  AddWait(expected, 23, 0x1000000, 0, 0x560F4240, 0x58000115, 0x51658020);
+  EXPECT_EQ(Floor().ch3, expected);
+  Floor().ch3.clear();
+
+  EXPECT_EQ(EmitNamedReg(kWaitNoTimeout, 0, "no such wait"), 0u);
+  EXPECT_TRUE(Floor().ch3.empty());
+  EXPECT_EQ(Floor().clock, 26u);
+  WaitDesc d{};
+  EXPECT_FALSE(LookupWaitDesc("no such wait", d));  // not inserted as an empty entry
+  EXPECT_EQ(InfoLinesWith("MakeSeqNamedReg:no such wait condition: no such wait"), 1u);
+  EXPECT_TRUE(qztest::ReadLines(dir.File("error.log")).size() == 1);
+}
+
+}  // namespace
