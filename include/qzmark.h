@@ -113,6 +113,22 @@ QZ_API uint32_t QZ_STDCALL QZ_LaserSwitch(uint32_t reserved1, uint32_t reserved2
 QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveStart(void);
 QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveEnd(void);
 
+/* Run control and job queries. None of them waits for a mark call: QZ_Mark_Stop from another
+ * thread ends a job that a mark call or QZ_MarkEnd is waiting on. Each returns 1 when no card is
+ * open or the card was lost, 2 for a null out-pointer (nothing is sent), otherwise 0. */
+/* Stops the job: the running job ends at its next step and the card stops its run. Without a job
+ * the card is still told to stop. */
+QZ_API uint32_t QZ_STDCALL QZ_Mark_Stop(void);
+/* Run control of the card: a nonzero `first` and a nonzero `second` each send their control flag;
+ * with `state` (may be null) the card's control state bit (0 or 1) is read back. */
+QZ_API uint32_t QZ_STDCALL QZ_Control(uint32_t first, uint32_t second, uint32_t* state);
+/* The card's job information: its status word with the low 8 bits replaced by the running bit. */
+QZ_API uint32_t QZ_STDCALL QZ_GetMarkInfo(uint32_t* info);
+/* The stream time of the last job in microseconds (low 32 bits). The card is not asked. */
+QZ_API uint32_t QZ_STDCALL QZ_GetMarkTime(uint32_t* time);
+/* The marked segments of the current or the last job. The card is not asked. */
+QZ_API uint32_t QZ_STDCALL QZ_GetMarkLineCnt(uint32_t* count);
+
 #ifdef __cplusplus
 }
 #endif

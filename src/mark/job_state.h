@@ -5,8 +5,8 @@
 // A job runs on the host thread that holds the mark-call guard (CMarkLock, mark_job.h). That thread
 // owns the fields marked GUARDED_BY(g_MarkCall): the role capability g_MarkCall stands for "inside a
 // mark call", so clang's lock-annotation checks refuse any access from outside one. The flags that
-// other threads read or write (the job state, the stop request, the guard flag, the failure flag) are
-// atomics; the failure text has a lock of its own.
+// other threads read or write (the job state, the stop request, the guard flag, the failure flag, the
+// job's figures) are atomics; the failure text has a lock of its own.
 //
 // A failure of the job is recorded once: its text, the failed flag, a stop of the card's run. Every
 // later mark-list call then changes nothing, and the job's end reports the failure.
@@ -58,9 +58,13 @@ struct MarkJobState {
   uint8_t bLaserJob GUARDED_BY(g_MarkCall) = 0;  // the job fires the laser (run mode 0 or 2)
   uint8_t bRunModeNot4 GUARDED_BY(g_MarkCall) = 1;   // QZ_MarkStart's mode was not 4
   uint8_t bLaserLocked GUARDED_BY(g_MarkCall) = 0;   // the laser lock input was set at job start
-  int64_t g_nMarkTime GUARDED_BY(g_MarkCall) = 0;    // the job's final stream time in µs
   uint32_t g_nStartPosFlag GUARDED_BY(g_MarkCall) = 0;  // QZ_MarkStart's start position flag
-  uint32_t g_nLineCount GUARDED_BY(g_MarkCall) = 0;     // marked segments (kept by the segment encoders)
+
+  // The job's figures, read by QZ_GetMarkTime and QZ_GetMarkLineCnt on any thread while a job runs:
+  // written by the job's thread only (inside a mark call), so a relaxed load and store is enough to
+  // count; no other thread writes them.
+  std::atomic<int64_t> g_nMarkTime{0};    // the last job's final stream time in µs
+  std::atomic<uint32_t> g_nLineCount{0};  // marked segments of the job (kept by the segment encoders)
 
   // The failure record: written by the job's thread, read by any.
   plat::Lock csMarkError;

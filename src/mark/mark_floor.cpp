@@ -33,6 +33,23 @@ FloorCursors CursorsOf(CMarkFloor& f) {
 // Adds two times with the wrap of the unsigned clock (no signed overflow).
 uint64_t AddTime(uint64_t t, int64_t d) { return t + static_cast<uint64_t>(d); }
 
+// Floor 0's words go to the merge, which refuses a word earlier than the last one it merged. The
+// channel rules only see the words floor 0 still holds: after a full flush it holds none, and an
+// upper floor would keep its own small times. An offset that would put the upper floor's earliest
+// word before the last merged time is replaced by the one that puts that word just after it.
+int64_t KeepAfterMerged(const CMarkFloor& upper, int64_t offset) {
+  const int64_t merged = g_MarkData2Fifo.nMergeTime;
+  bool any = false;
+  int64_t first = 0;
+  for (const auto* c : upper.ch)
+    if (!c->empty() && (!any || TwTime(c->front()) < first)) {
+      first = TwTime(c->front());
+      any = true;
+    }
+  if (!any || static_cast<int64_t>(AddTime(static_cast<uint64_t>(first), offset)) >= merged) return offset;
+  return static_cast<int64_t>(AddTime(AddTime(static_cast<uint64_t>(merged), 1), -first));
+}
+
 }  // namespace
 
 FloorCursors g_FloorCursors = CursorsOf(g_MarkFloor[0]);
@@ -140,6 +157,7 @@ bool MergeUpperFloor(int32_t thresholdCurrent, int32_t thresholdLower) {
       if (static_cast<int64_t>(up.clock) >= threshold) {
         up.bAnchored = 1;
         up.nMergeOffset = ComputeFloorMergeOffset(low, up);
+        if (low.index == 0) up.nMergeOffset = KeepAfterMerged(up, up.nMergeOffset);
       }
       if (!up.bAnchored) continue;
     }

@@ -187,7 +187,7 @@ uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_
                   elapsedMs, static_cast<int>(g_PhaseTimer.FirstBlockSpan()), static_cast<int>(g_PhaseTimer.OtherBlockSpan()),
                   static_cast<int>(g_FifoData.nLastSendTick - g_FifoData.nStartTick), static_cast<int>(g_FifoData.nSendCount),
                   static_cast<int>(g_PhaseTimer.nMaxGapMs),
-                  sentMb / (static_cast<double>(g_MarkJob.g_nMarkTime > 0 ? g_MarkJob.g_nMarkTime : 1) / 1e6));
+                  sentMb / (static_cast<double>(g_MarkJob.g_nMarkTime > 0 ? g_MarkJob.g_nMarkTime.load() : 1) / 1e6));
   g_InfoLog.Write(tag, LOG_INFO, "down CheckDdrSpaceCnt=%d DdrSpaceMin=%.3fMB Pfirst=%d Pother=%d Psend=%d Csend=%d PmaxIdle=%d",
                   static_cast<int>(g_FifoData.model.nQueries) - 1, g_FifoData.model.nMinFill / 2048.0,
                   static_cast<int>(g_PhaseTimer.FirstBlockSpan()), static_cast<int>(g_PhaseTimer.OtherBlockSpan()),

@@ -293,8 +293,9 @@ TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
        kLibrary, 29, "generator failed", 1},
       {"a nested third floor", [] { RunOnUpperFloor([] { RunOnUpperFloor([] {}); }); }, kLibrary, 2,
        "ERROR:  nfloor == 2!!! ", 1},
-      // Windows of 0: floor 0's word at 5000 is merged at once; the upper floor then lands at offset 0
-      // (floor 0's channels are empty), earlier than the merge time, and its pop fails.
+      // Windows of 0: the upper floor's word at 100 is anchored at 5001 and merged at once; a word it
+      // then places 90 µs further back moves down with the same offset, earlier than the merge time,
+      // and the pop fails.
       {"a failing pop",
        [] {
          g_SystemPara.HowLongTimeFirstBuf = 0;
@@ -302,9 +303,14 @@ TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
          g_FloorCursors.pGalvo->push_back({5000, 0x01000123});
          g_MarkData2Fifo.Flush(0);
          ASSERT_TRUE(F(0).ch0.empty());
-         RunOnUpperFloor([] { g_FloorCursors.laser[0].pFirst->push_back({10, 0x16000001}); });
+         RunOnUpperFloor([] {
+           g_FloorCursors.pGalvo->push_back({100, 0x01000124});
+           MergeUpperFloor(0, 0);
+           g_MarkData2Fifo.Flush(0);
+           g_FloorCursors.laser[0].pFirst->push_back({10, 0x16000001});
+         });
        },
-       kLibrary, 2, "数据流时间非依次递增，请联系供应商!!! \n maxOld=5000 idx=0 info=1000123 \n nextTm=10 idx=1 info=16000001",
+       kLibrary, 2, "数据流时间非依次递增，请联系供应商!!! \n maxOld=5001 idx=0 info=1000124 \n nextTm=4911 idx=1 info=16000001",
        1},
   };
   for (const auto& c : cases) {

@@ -1,0 +1,139 @@
+// Run control and job queries through the loaded library: the exact commands each export sends, what
+// it reads back, refused out-pointers, no card, and a card lost in the middle of a job.
+#include <gtest/gtest.h>
+
+#include <tuple>
+#include <vector>
+
+#include "e2e/card_host.h"
+
+namespace {
+
+using qztest::AnyLineHas;
+using qztest::kParaKey;
+
+using Frame = std::tuple<uint32_t, uint32_t, uint32_t>;  // command, p1, p2
+
+class RunControlHost : public qztest::CardHost {
+ protected:
+  void StageAndResolve() {
+    Stage(0);
+    Stop = lib->Get<decltype(Stop)>("QZ_Mark_Stop");
+    Control = lib->Get<decltype(Control)>("QZ_Control");
+    GetMarkInfo = lib->Get<decltype(GetMarkInfo)>("QZ_GetMarkInfo");
+    GetMarkTime = lib->Get<decltype(GetMarkTime)>("QZ_GetMarkTime");
+    GetMarkLineCnt = lib->Get<decltype(GetMarkLineCnt)>("QZ_GetMarkLineCnt");
+    ASSERT_TRUE(Stop && Control && GetMarkInfo && GetMarkTime && GetMarkLineCnt);
+  }
+  std::vector<Frame> Sent() {
+    std::vector<Frame> out;
+    for (const auto& f : Frames())
+      if (f.kind == CARDSIM_KIND_COMMAND) out.emplace_back(f.command, f.p1, f.p2);
+    return out;
+  }
+
+  decltype(&QZ_Mark_Stop) Stop = nullptr;
+  decltype(&QZ_Control) Control = nullptr;
+  decltype(&QZ_GetMarkInfo) GetMarkInfo = nullptr;
+  decltype(&QZ_GetMarkTime) GetMarkTime = nullptr;
+  decltype(&QZ_GetMarkLineCnt) GetMarkLineCnt = nullptr;
+};
+
+TEST_F(RunControlHost, StopWithoutAJobSendsTheStopFlag) {
+  StageAndResolve();
+  ASSERT_EQ(InitCard(), 0u);
+  cardsim_log_clear_();
+  EXPECT_EQ(Stop(), 0u);
+  EXPECT_EQ(Sent(), (std::vector<Frame>{{82, 0, 4}}));
+  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_Mark_Stop:QZ_Mark_Stop"));
+  EXPECT_TRUE(lib->Boxes().empty());
+}
+
+TEST_F(RunControlHost, ControlSendsItsFlagsAndReadsStatusBit9) {
+  StageAndResolve();
+  ASSERT_EQ(InitCard(), 0u);
+  struct Case {
+    uint32_t first, second;
+    bool withState;
+    uint32_t alarms;  // status word 0 bits
+    std::vector<Frame> sent;
+    uint32_t state;
+  } cases[] = {
+      {0, 0, false, 0, {}, 0},
+      {7, 9, true, 1u << 9, {{82, 0, 0x100}, {82, 0, 0x80}, {85, 0, 0}}, 1},
+      {0, 3, false, 0, {{82, 0, 0x80}}, 0},
+      {0, 0, true, 1u << 8 | 1u << 10, {{85, 0, 0}}, 0},
+  };
+  for (const Case& c : cases) {
+    cardsim_set_alarms_(c.alarms, 0);
+    cardsim_log_clear_();
+    uint32_t state = 0xDEAD;
+    EXPECT_EQ(Control(c.first, c.second, c.withState ? &state : nullptr), 0u);
+    EXPECT_EQ(Sent(), c.sent) << c.first << " " << c.second;
+    EXPECT_EQ(state, c.withState ? c.state : 0xDEADu) << c.alarms;
+  }
+}
+
+TEST_F(RunControlHost, MarkInfoIsStatusWord1WithTheRunningBit) {
+  StageAndResolve();
+  ASSERT_EQ(InitCard(), 0u);
+  struct Case {
+    uint32_t run, alarms, info;
+  } cases[] = {{1, 1u << 4, 3u << 21 | 2u << 16 | 0x1200 | 1}, {2, 0xFFFFFF78, 3u << 21 | 2u << 16 | 0x1200}};
+  for (const Case& c : cases) {
+    cardsim_set_run_state_(c.run, 3, 2);
+    cardsim_set_status_flags_(0x12FF);
+    cardsim_set_alarms_(c.alarms, 0);
+    cardsim_log_clear_();
+    uint32_t info = 0xDEAD;
+    EXPECT_EQ(GetMarkInfo(&info), 0u);
+    EXPECT_EQ(info, c.info) << c.run;
+    EXPECT_EQ(Sent(), (std::vector<Frame>{{85, 0, 0}}));
+  }
+}
+
+// Without a card each export returns 1; with one a null out-pointer is refused with 2. Neither sends
+// anything, and the job figures never ask the card.
+TEST_F(RunControlHost, NoCardAndNullPointersSendNothing) {
+  StageAndResolve();
+  uint32_t v = 0xDEAD;
+  EXPECT_EQ(Stop(), 1u);
+  EXPECT_EQ(Control(1, 1, &v), 1u);
+  EXPECT_EQ(GetMarkInfo(&v), 1u);
+  EXPECT_EQ(GetMarkTime(&v), 1u);
+  EXPECT_EQ(GetMarkLineCnt(&v), 1u);
+  EXPECT_EQ(v, 0xDEADu);
+  EXPECT_TRUE(Frames().empty());
+  ASSERT_EQ(InitCard(), 0u);
+  cardsim_log_clear_();
+  EXPECT_EQ(GetMarkInfo(nullptr), 2u);
+  EXPECT_EQ(GetMarkTime(nullptr), 2u);
+  EXPECT_EQ(GetMarkLineCnt(nullptr), 2u);
+  EXPECT_EQ(GetMarkTime(&v), 0u);
+  EXPECT_EQ(GetMarkLineCnt(&v), 0u);
+  EXPECT_TRUE(Frames().empty());
+  EXPECT_TRUE(lib->Boxes().empty());
+}
+
+// A card lost inside a stop or a status read while a job is open: 1 without a box; the job does not
+// keep the library busy, and the card opens again.
+TEST_F(RunControlHost, CardLostInTheMiddleOfAJobGives1AndTheCardOpensAgain) {
+  StageAndResolve();
+  uint32_t v = 0;
+  for (bool stop : {true, false}) {
+    ASSERT_EQ(InitCard(), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+    cardsim_fault_lose_at_(1);
+    EXPECT_EQ(stop ? Stop() : Control(0, 0, &v), 1u) << stop;
+    cardsim_fault_lose_at_(0);
+    EXPECT_EQ(MarkEnd(0), 1u);
+  }
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  EXPECT_EQ(MarkStart(0, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+  EXPECT_TRUE(lib->Boxes().empty());
+}
+
+}  // namespace
