@@ -121,7 +121,10 @@ class CScan : public CCalibrate, public CFastCali {
   int32_t nLongJumpLen GUARDED_BY(g_MarkCall) = 20;  // whole mm from which the full jump delay applies
   int32_t nMarkEndDelay GUARDED_BY(g_MarkCall) = 0;  // µs after the last vector of a polyline
   int32_t nPolygonDelay GUARDED_BY(g_MarkCall) = 0;  // µs for a turn of 90° or more
-  int32_t nLitCount GUARDED_BY(g_MarkCall) = 0;      // marked segments of the job
+  // The job's line count: marked segments, counted by the polyline generator and reset at the job
+  // start; QZ_GetMarkLineCnt reads it on any thread, so it is atomic (written by the job's thread
+  // only: a relaxed load and store is enough to count).
+  std::atomic<int32_t> nLitCount{0};
 };
 
 extern CScan g_Scan;

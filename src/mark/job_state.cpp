@@ -19,7 +19,6 @@ void MarkJobState::Reset() NO_THREAD_SAFETY_ANALYSIS {
   bLaserLocked = 0;
   g_nMarkTime = 0;
   g_nStartPosFlag = 0;
-  g_nLineCount = 0;
   ClearMarkFailure();
 }
 

@@ -60,11 +60,10 @@ struct MarkJobState {
   uint8_t bLaserLocked GUARDED_BY(g_MarkCall) = 0;   // the laser lock input was set at job start
   uint32_t g_nStartPosFlag GUARDED_BY(g_MarkCall) = 0;  // QZ_MarkStart's start position flag
 
-  // The job's figures, read by QZ_GetMarkTime and QZ_GetMarkLineCnt on any thread while a job runs:
-  // written by the job's thread only (inside a mark call), so a relaxed load and store is enough to
-  // count; no other thread writes them.
-  std::atomic<int64_t> g_nMarkTime{0};    // the last job's final stream time in µs
-  std::atomic<uint32_t> g_nLineCount{0};  // marked segments of the job (kept by the segment encoders)
+  // The job's stream time, read by QZ_GetMarkTime on any thread while a job runs: written by the
+  // job's thread only (inside a mark call), so relaxed loads and stores are enough. (The job's line
+  // count is the scanner's nLitCount.)
+  std::atomic<int64_t> g_nMarkTime{0};  // the last job's final stream time in µs
 
   // The failure record: written by the job's thread, read by any.
   plat::Lock csMarkError;

@@ -7,6 +7,7 @@
 #include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
 #include "cardlink/task_table.h"
+#include "calibration/scan.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/export_call.h"
@@ -82,7 +83,12 @@ void CMarkJob::InitJob(uint32_t mode) {
   g_MarkJob.bRunModeNot4 = mode != 4 ? 1 : 0;
   g_MarkJob.nRunMode = mode == 4 ? 1 : mode;
   g_MarkJob.bLaserJob = (g_MarkJob.nRunMode == 0 || g_MarkJob.nRunMode == 2) ? 1 : 0;
-  g_MarkJob.g_nLineCount = 0;
+  // The scanner's stream state of a new job: no marked segment yet, no jump delays until a pen sets
+  // them.
+  g_Scan.nLitCount.store(0, std::memory_order_relaxed);
+  g_Scan.nJumpDelayMax = 0;
+  g_Scan.nJumpDelayMin = 0;
+  g_Scan.nLongJumpLen = 20;
   g_MarkJob.bLaserLocked = 0;
   if (g_SystemPara.bLockLaserAllow) {
     CmdReply reply;
@@ -301,7 +307,7 @@ uint32_t MarkEndJob(uint32_t endArg) {
   const uint8_t ok = (g_MarkJob.bStopMark || MarkFailed()) ? 0 : 1;
   const uint32_t rc = MustEndThread(ok, endArg, ok, 0);
   if (g_SystemPara.bRecordWhenMark == 1) SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_DEBUG_RECORD);
-  g_InfoLog.Write("QZ_MarkEnd", LOG_INFO, "> LineSum:%d", static_cast<int>(g_MarkJob.g_nLineCount));
+  g_InfoLog.Write("QZ_MarkEnd", LOG_INFO, "> LineSum:%d", static_cast<int>(g_Scan.nLitCount.load(std::memory_order_relaxed)));
   if (rc != 0) return RV_MARK_FAIL;
   g_PhaseTimer.End(PHASE_DOWN_AFTER);
   g_PhaseTimer.End(PHASE_END);

@@ -65,7 +65,7 @@ uint32_t GetMarkTime(uint32_t* time) {
 uint32_t GetMarkLineCnt(uint32_t* count) {
   if (!Connected()) return RV_CARD_NOT_CONNECTED;
   if (!count) return RV_ERROR;
-  *count = g_MarkJob.g_nLineCount.load(std::memory_order_relaxed);
+  *count = static_cast<uint32_t>(g_Scan.nLitCount.load(std::memory_order_relaxed));
   return RV_OK;
 }
 

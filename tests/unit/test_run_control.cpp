@@ -8,6 +8,7 @@
 #include <limits>
 #include <thread>
 
+#include "calibration/scan.h"
 #include "cardlink/card_wire.h"
 #include "cardlink/card_open.h"
 #include "cardlink/portlane.h"
@@ -116,7 +117,7 @@ TEST_F(RunControlTest, StopFromASecondThreadEndsTheWaitOfMarkEnd) {
   ASSERT_EQ(Call(100), 0u);
   {
     CMarkLock lock;
-    g_MarkJob.g_nLineCount = 7;  // as the segment encoders count
+    g_Scan.nLitCount = 7;  // as the polyline generator counts
   }
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
   std::atomic<uint32_t> seenCount{0}, seenTime{0}, stopRc{99};
