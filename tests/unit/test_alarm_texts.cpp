@@ -70,6 +70,7 @@ TEST(AlarmTexts, EveryAlarmBitHasALineOfItsOwnInBothLanguagesAndOtherBitsNone) {
     EXPECT_EQ(CardAlarm(1u << s.bit, 0, 0), s.en);
     EXPECT_EQ(CardAlarm(1u << s.bit, 0, 1), s.zh);
   }
+  EXPECT_EQ(CardAlarm(kLaserR0, kLaserR1, 0), "Laser alarm (can be cleared)\r\n");
   EXPECT_EQ(CardAlarm(kLaserR0, kLaserR1, 1), "激光器报警（可清除）\r\n");
 }
 

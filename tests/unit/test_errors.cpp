@@ -1,53 +1,27 @@
+// Error texts from the language file, the language flag, the exception's report and the export
+// wrapper that turns every exception into a code.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "frame/errors.h"
 #include "frame/export_call.h"
-#include "frame/ini_cfg.h"
-#include "frame/log_file.h"
 #include "platform/files.h"
-#include "platform/module.h"
-#include "support/faults.h"
-#include "support/staged_library.h"
-#include "support/temp_dir.h"
+#include "support/lib_folder.h"
 
 namespace {
 
-using qztest::ReadLines;
-
-class ErrorsTest : public ::testing::Test {
+class ErrorsTest : public qztest::LibFolderTest {
  protected:
-  void SetUp() override {
-    qztest::SetModuleDir(dir.Path());
-    g_MainCfg = CIniCfg("QZMarkPara.cfg");
-    plat::CreateFolders(dir.File("ini"));
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
-    g_InfoLog.Init(dir.File("info.log"));
-    g_ErrorLog.Init(dir.File("error.log"));
-  }
   void TearDown() override {
-    g_InfoLog.Close();
-    g_ErrorLog.Close();
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
-    qztest::SetModuleDir("");
-    g_MainCfg = CIniCfg("QZMarkPara.cfg");
     g_mapErrText.clear();
-    g_bLangZh = 0;
-  }
-  void WriteFile(const std::string& rel, const std::string& text) {
-    ASSERT_TRUE(plat::WriteWholeFile(dir.File(rel), text));
+    LibFolderTest::TearDown();
   }
   void LoadLanguage(const std::string& mainCfg) {
     WriteFile("ini/QZMarkPara.cfg", mainCfg);
     InitLanguage();
     InitErrorTexts();
   }
-  std::vector<std::string> Boxes() { return ReadLines(dir.File("boxes.txt")); }
-  std::vector<std::string> InfoLines() { return ReadLines(dir.File("info.log")); }
-  std::vector<std::string> ErrorLines() { return ReadLines(dir.File("error.log")); }
-
-  qztest::TempDir dir;
 };
 
 TEST_F(ErrorsTest, LanguageFlagIsASubstringTestOnTheFileName) {

@@ -108,7 +108,7 @@ TEST_F(SystemParaTest, FirstBufferWindowAndItsBox) {
   };
   for (const Case& c : cases) {
     WriteCfg(c.cfg);
-    plat::DeleteFilePath(dir.File("boxes.txt"));
+    ClearLogs();
     g_bLangZh = c.langZh;
     g_SystemPara.InitParaOther();
     EXPECT_EQ(g_SystemPara.HowLongTimeFirstBuf, c.first) << c.cfg;
