@@ -11,7 +11,6 @@
 #include "platform/module.h"
 #include "platform/msgbox.h"
 #include "platform/thread.h"
-#include "support/fake_clock.h"
 #include "support/faults.h"
 #include "support/temp_dir.h"
 
@@ -135,23 +134,6 @@ TEST(Thread, RunsTheBodyAndJoins) {
   EXPECT_FALSE(t.Running());
   t.Join();
   EXPECT_EQ(runs.load(), 2);
-}
-
-TEST(Clock, InstalledClockReplacesTheSystemClock) {
-  EXPECT_EQ(&plat::GetClock(), &plat::SystemClock());
-  {
-    qztest::FakeClock fake;
-    fake.tick = 0xFFFFFFF0u;
-    fake.now = 1234567890;
-    fake.local.year = 2031;
-    EXPECT_EQ(&plat::GetClock(), &fake);
-    plat::Sleep(0x20);  // nothing waits: the installed clock decides
-    EXPECT_EQ(plat::TickMs(), 0x10u) << "the tick wraps at 2^32";
-    EXPECT_EQ(plat::PerfMs(), 32.0);
-    EXPECT_EQ(plat::Now(), 1234567890);
-    EXPECT_EQ(plat::LocalNow().year, 2031);
-  }
-  EXPECT_EQ(&plat::GetClock(), &plat::SystemClock());
 }
 
 // Day of the week of a date (0 = Sunday), by Zeller's congruence.
