@@ -55,12 +55,7 @@ TEST_F(BoxParaTest, FileReplacesTheDefaultsAndAMissingOneKeepsThem) {
 }
 
 TEST_F(BoxParaTest, VersionCheckRefusesWithoutCopying) {
-  struct Case {
-    uint32_t a, b;
-    int source;
-    bool ok;
-    const char* text;
-  } cases[] = {
+  struct Case { uint32_t a, b; int source; bool ok; const char* text; } cases[] = {
       {1, 3, 0, true, nullptr},
       {0, 1, 0, false, "上位机软件box参数版本较低，Box参数无效"},
       {0, 1, 1, false, "box文件版本较低，Box参数无效，请重新输入box参数保存"},

@@ -10,11 +10,7 @@ namespace {
 using qztest::NativePath;
 
 TEST(FolderRules, PerCardAndPlainFolders) {
-  struct Case {
-    const char* moduleDir;
-    const char* config;
-    const char* logDir;
-  } cases[] = {
+  struct Case { const char* moduleDir; const char* config; const char* logDir; } cases[] = {
       {"E:/A/QuenloDLL3/", "E:/A/ini/Quenlo3/QZMarkPara.cfg", "E:/A/LOG/Card3/"},
       {"E:/B/bin/", "E:/B/bin/ini/QZMarkPara.cfg", "E:/B/bin/LOG/Card/"},
       // A folder named exactly QuenloDLL: the character after the marker is the separator itself.

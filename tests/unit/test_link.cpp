@@ -127,10 +127,7 @@ TEST_F(SimCardTest, NumbersAbove0x1FFLoseTheirHighBitsWhileSequencing) {
 TEST_F(SimCardTest, StreamBlocksAreChunkedByCardType) {
   uint8_t block[kStreamBlockBytes];
   for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(i);
-  struct Case {
-    int type;
-    uint32_t chunks, length;
-  } cases[] = {{0, 1, 2048}, {1, 4, 512}};
+  struct Case { int type; uint32_t chunks, length; } cases[] = {{0, 1, 2048}, {1, 4, 512}};
   for (const Case& c : cases) {
     Stage(c.type);
     ASSERT_EQ(OpenLink(), 0u);
@@ -236,10 +233,7 @@ TEST_F(SimCardTest, StaleDataIsDrainedAtOpen) {
 }
 
 TEST_F(SimCardTest, CardLostAtEachExchangeOfAnOpenFailsItCleanly) {
-  struct Case {
-    int type;
-    bool secondary;
-  } cases[] = {{0, false}, {1, false}, {1, true}};
+  struct Case { int type; bool secondary; } cases[] = {{0, false}, {1, false}, {1, true}};
   for (const Case& c : cases) {
     Stage(c.type);
     if (c.secondary) cardsim_set_secondary_(1, 0);

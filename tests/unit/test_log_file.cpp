@@ -115,11 +115,7 @@ TEST_F(LogFileTest, OldLogsAreDeletedByNameAndAge) {
   const std::string folder = BuildLogDir();
   ASSERT_TRUE(plat::CreateFolders(folder));
   const int64_t day = 86400;
-  struct Case {
-    const char* name;
-    int64_t ageSeconds;
-    bool kept;
-  } cases[] = {
+  struct Case { const char* name; int64_t ageSeconds; bool kept; } cases[] = {
       {"Log.log", 30 * day, true},           // shorter than 8 characters
       {"Log_01_02.log", 11 * day, false},
       {"Log_01_03.log", 9 * day, true},

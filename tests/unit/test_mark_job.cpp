@@ -157,16 +157,12 @@ TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMark) {
 
 TEST_F(MarkJobTest, SameDataFlagComparesWithThePreviousJob) {
   Open(2);
-  struct Job {
-    uint32_t first;
-    uint8_t same;
-  } jobs[] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
+  struct Job { uint32_t first; uint8_t same; } jobs[] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
   for (const Job& j : jobs) {
     Begin(1);
     Call(2000, j.first);
     ASSERT_EQ(End(), 0u);
-    EXPECT_EQ(g_FifoData.bSameData, j.same);
-    EXPECT_TRUE(HasLine(InfoLines(), std::string("same=") + std::to_string(j.same)));
+    EXPECT_EQ(g_FifoData.bSameData, j.same);  // (its report: EndReportTest)
   }
 }
 

@@ -87,10 +87,7 @@ TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindow) {
 }
 
 TEST_F(PipelineTest, LongGapsGetNopFillers) {
-  struct Case {
-    int64_t gap;
-    std::vector<int64_t> fillers;
-  };
+  struct Case { int64_t gap; std::vector<int64_t> fillers; };
   const Case cases[] = {
       {7340032, {}},                                  // exactly the largest gap
       {7340033, {5872025}},
