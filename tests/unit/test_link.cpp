@@ -27,31 +27,27 @@ std::vector<cardsim_frame> OfKind(const std::vector<cardsim_frame>& frames, uint
   return out;
 }
 
-TEST_F(SimCardTest, UsbOpenFrames) {
-  Stage(0);
-  ASSERT_EQ(OpenLink(), 0u);
-  auto frames = Frames();
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].kind, uint32_t{CARDSIM_KIND_CONTROL});
-  EXPECT_EQ(frames[0].word, 0xDFu);
-  EXPECT_EQ(frames[1].kind, uint32_t{CARDSIM_KIND_COMMAND});
-  // Command 82 with sequence nibble 0: (82, 0, 0x4000) in 10 bytes.
-  EXPECT_EQ(Bytes(frames[1]), (std::vector<uint8_t>{0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0}));
-  uint32_t value = 9, count = 0;
-  cardsim_get_flag_(0x4000, &value, &count);
-  EXPECT_EQ(count, 1u);
-  EXPECT_EQ(value, 0u);
-}
-
-TEST_F(SimCardTest, PcieOpenWithoutSecondaryCard) {
-  Stage(1);
-  ASSERT_EQ(OpenLink(), 0u);
-  auto frames = Frames();
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].kind, uint32_t{CARDSIM_KIND_CONTROL});
-  EXPECT_EQ(frames[0].word, 0xA2u);
-  EXPECT_EQ(Bytes(frames[1]), (std::vector<uint8_t>{0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}));
-  EXPECT_EQ(g_SystemPara.CardLinkCfg.bPcieNoSlave, 1);
+// A control request, then command 82 with sequence nibble 0: (82, 0, 0x4000) in 10 or 12 bytes.
+TEST_F(SimCardTest, OpenFramesOfBothCardTypes) {
+  struct Case { int type; uint32_t control; std::vector<uint8_t> bytes; } cases[] = {
+      {0, 0xDF, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0}}, {1, 0xA2, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}}};
+  for (const Case& c : cases) {
+    Stage(c.type);
+    ASSERT_EQ(OpenLink(), 0u);
+    auto frames = Frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].kind, uint32_t{CARDSIM_KIND_CONTROL});
+    EXPECT_EQ(frames[0].word, c.control);
+    EXPECT_EQ(frames[1].kind, uint32_t{CARDSIM_KIND_COMMAND});
+    EXPECT_EQ(Bytes(frames[1]), c.bytes);
+    uint32_t value = 9, count = 0;
+    cardsim_get_flag_(0x4000, &value, &count);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(value, 0u);
+    CPortlane::Close();
+    CPortlane::FreeDll();
+  }
+  EXPECT_EQ(g_SystemPara.CardLinkCfg.bPcieNoSlave, 1);  // the PCIe card had no secondary card
   EXPECT_EQ(g_SystemPara.CardLinkCfg.bFrameHeader, 0);
 }
 
