@@ -57,7 +57,7 @@ TEST_F(CardVersionTest, MismatchIsRefusedWithABoxAndNothingWritten) {
   };
   for (const Case& c : cases) {
     WriteCfg(recorded85);
-    plat::DeleteFilePath(dir.File("boxes.txt"));
+    ClearLogs();
     g_bLangZh = c.langZh;
     g_FlashAreaMap = FlashAreaMap{};
     g_CmdNumTable = CmdNumTable{};

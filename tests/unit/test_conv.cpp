@@ -9,10 +9,7 @@
 namespace {
 
 TEST(Conversions, IntegerParseFollowsTheCRuntime) {
-  struct Case {
-    const char* text;
-    int32_t value;
-  } cases[] = {
+  struct Case { const char* text; int32_t value; } cases[] = {
       {"12", 12},          {"  -7", -7},        {"+5", 5},           {"12.7", 12},
       {"0x10", 0},         {"abc", 0},          {"", 0},             {"\t 42xyz", 42},
       {"2147483647", 2147483647},               {"2147483648", std::numeric_limits<int32_t>::max()},
@@ -25,10 +22,7 @@ TEST(Conversions, IntegerParseFollowsTheCRuntime) {
 }
 
 TEST(Conversions, RealParseIsLocaleIndependentAndStopsAtTheFirstOtherCharacter) {
-  struct Case {
-    const char* text;
-    double value;
-  } cases[] = {
+  struct Case { const char* text; double value; } cases[] = {
       {"0.5abc", 0.5}, {"  -1.25", -1.25}, {"+3", 3.0},   {"1e3", 1000.0}, {"2.5E-1x", 0.25},
       {"abc", 0.0},    {"", 0.0},          {".5", 0.5},   {"7.", 7.0},     {"60.00000000", 60.0},
       {"1,5", 1.0},    {"--1", 0.0},       {"1e999", std::numeric_limits<double>::infinity()},
@@ -76,10 +70,7 @@ TEST(Conversions, FormatFollowsPrintf) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const char fixed[8] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};  // no terminating NUL
-  struct Case {
-    std::string got;
-    const char* want;
-  } cases[] = {
+  struct Case { std::string got; const char* want; } cases[] = {
       {StrFormat("%d|%5d|%-5d|%05d|%+d|% d|%.3d", 42, 42, 42, -42, 42, 42, 7), "42|   42|42   |-0042|+42| 42|007"},
       {StrFormat("%x|%#X|%o|%u|%lld|%zu|%hhd|%ld", 255u, 255u, 8u, 4294967295u, -1234567890123LL, size_t{5},
                  static_cast<signed char>(-56), -7L),

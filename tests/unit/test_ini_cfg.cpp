@@ -1,20 +1,16 @@
+// The folder rules of the configuration and the logs, and the typed reads of the configuration.
 #include <gtest/gtest.h>
 
 #include "frame/ini_cfg.h"
 #include "platform/files.h"
-#include "support/faults.h"
-#include "support/temp_dir.h"
+#include "support/lib_folder.h"
 
 namespace {
 
 using qztest::NativePath;
 
 TEST(FolderRules, PerCardAndPlainFolders) {
-  struct Case {
-    const char* moduleDir;
-    const char* config;
-    const char* logDir;
-  } cases[] = {
+  struct Case { const char* moduleDir; const char* config; const char* logDir; } cases[] = {
       {"E:/A/QuenloDLL3/", "E:/A/ini/Quenlo3/QZMarkPara.cfg", "E:/A/LOG/Card3/"},
       {"E:/B/bin/", "E:/B/bin/ini/QZMarkPara.cfg", "E:/B/bin/LOG/Card/"},
       // A folder named exactly QuenloDLL: the character after the marker is the separator itself.
@@ -38,20 +34,10 @@ TEST(FolderRules, LongPathsAreNotCut) {
   EXPECT_EQ(ResolveConfigPath(NativePath(dir), std::string(40, 'f') + ".cfg"), NativePath(expected));
 }
 
-class IniCfgTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    qztest::SetModuleDir(dir.Path());
-    plat::CreateFolders(dir.File("ini"));
-  }
-  void TearDown() override { qztest::SetModuleDir(""); }
-  void Write(const std::string& text) { ASSERT_TRUE(plat::WriteWholeFile(dir.File("ini/t.cfg"), text)); }
-
-  qztest::TempDir dir;
-};
+using IniCfgTest = qztest::LibFolderTest;
 
 TEST_F(IniCfgTest, TypedReadsConvertLikeTheCRuntime) {
-  Write("[Main]\nint=12.7\nreal=0.5abc\nempty=\ntext=  hello  \nneg=-3\n");
+  WriteFile("ini/t.cfg", "[Main]\nint=12.7\nreal=0.5abc\nempty=\ntext=  hello  \nneg=-3\n");
   CIniCfg cfg("t.cfg");
   EXPECT_EQ(cfg.Path(), dir.File("ini/t.cfg"));
   EXPECT_EQ(cfg.GetInt("Main", "int", 99), 12);
@@ -63,16 +49,12 @@ TEST_F(IniCfgTest, TypedReadsConvertLikeTheCRuntime) {
   EXPECT_DOUBLE_EQ(cfg.GetDouble("Main", "missing", 1, 0.3), 0.3);
   EXPECT_DOUBLE_EQ(cfg.GetDouble("Main", "real", 0, 7.0), 7.0);
   EXPECT_EQ(cfg.GetString("Main", "text", "d"), "hello");
-}
-
-TEST_F(IniCfgTest, MissingFileGivesEveryDefault) {
-  CIniCfg cfg("absent.cfg");
-  EXPECT_EQ(cfg.GetInt("Main", "k", -5), -5);
-  EXPECT_DOUBLE_EQ(cfg.GetDouble("Main", "k", 1, 2.25), 2.25);
+  CIniCfg absent("absent.cfg");
+  EXPECT_EQ(absent.GetInt("Main", "k", -5), -5);
+  EXPECT_DOUBLE_EQ(absent.GetDouble("Main", "k", 1, 2.25), 2.25);
 }
 
 TEST_F(IniCfgTest, MainConfigurationWritesAndReadsBack) {
-  g_MainCfg = CIniCfg("QZMarkPara.cfg");
   WriteMainCfgInt("Main", "bConfiguration", 1);
   WriteMainCfgInt("Main", "nBufDataCheckType", -2);
   EXPECT_EQ(ReadMainInt("main", "BCONFIGURATION", 0), 1);

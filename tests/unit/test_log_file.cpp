@@ -1,35 +1,33 @@
+// The library's text logs: the line format and level tags, the level filter, long messages, the daily
+// roll-over, two writers at once and the deletion of old logs.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <thread>
 
 #include "frame/ini_cfg.h"
 #include "frame/log_file.h"
 #include "platform/files.h"
 #include "support/fake_clock.h"
-#include "support/faults.h"
+#include "support/lib_folder.h"
 #include "support/staged_library.h"
-#include "support/temp_dir.h"
 
 namespace {
 
 using qztest::ReadLines;
 
-class LogFileTest : public ::testing::Test {
+class LogFileTest : public qztest::LibFolderTest {
  protected:
   void SetUp() override {
-    qztest::SetModuleDir(dir.Path());
+    LibFolderTest::SetUp();
     clock.local = plat::LocalTime{2026, 3, 7, 13, 5, 9, 42, 6};
   }
-  void TearDown() override { qztest::SetModuleDir(""); }
-
-  qztest::TempDir dir;
   qztest::FakeClock clock;
 };
 
-TEST_F(LogFileTest, LineFormatAndLevelTags) {
+TEST_F(LogFileTest, LineFormatLevelTagsAndTheLevelFilter) {
   CLogFile log;
   log.Init(dir.File("a/b/Error.log"));  // missing folders are created
+  log.Write("T", LOG_TRACE, "dropped at the default level 1");
   log.SetMinLevel(0);
   log.Write("Tag", LOG_TRACE, "n=%d", 5);
   log.Write("Other::Step", LOG_INFO, "%s", "info");
@@ -38,27 +36,18 @@ TEST_F(LogFileTest, LineFormatAndLevelTags) {
   log.Write("F", LOG_FATAL, "f");
   log.Write("F7", 7, "seven");
   log.WriteText("T", LOG_INFO, "100% literal %d");
-  auto lines = ReadLines(dir.File("a/b/Error.log"));
-  ASSERT_EQ(lines.size(), 7u);
-  EXPECT_EQ(lines[0], "[TRACE]  [2026-03-07 13:05:09.042] Tag:n=5");
-  EXPECT_EQ(lines[1], "[INFO]   [2026-03-07 13:05:09.042] Other::Step:info");
-  EXPECT_EQ(lines[2], "[WARNING][2026-03-07 13:05:09.042] W:w");
-  EXPECT_EQ(lines[3], "[ERROR]  [2026-03-07 13:05:09.042] E:e");
-  EXPECT_EQ(lines[4], "[FATAL]  [2026-03-07 13:05:09.042] F:f");
-  EXPECT_EQ(lines[5], "[FATAL]  [2026-03-07 13:05:09.042] F7:seven");
-  EXPECT_EQ(lines[6], "[INFO]   [2026-03-07 13:05:09.042] T:100% literal %d");
-}
-
-TEST_F(LogFileTest, LinesBelowTheMinimumLevelAreDropped) {
-  CLogFile log;
-  log.Init(dir.File("x.log"));
-  log.Write("T", LOG_TRACE, "dropped at the default level 1");
   log.SetMinLevel(3);
   log.Write("T", LOG_WARNING, "dropped");
   log.Write("T", LOG_ERROR, "kept");
-  auto lines = ReadLines(dir.File("x.log"));
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("T:kept"), std::string::npos);
+  auto lines = ReadLines(dir.File("a/b/Error.log"));
+  EXPECT_EQ(lines, (std::vector<std::string>{"[TRACE]  [2026-03-07 13:05:09.042] Tag:n=5",
+                                             "[INFO]   [2026-03-07 13:05:09.042] Other::Step:info",
+                                             "[WARNING][2026-03-07 13:05:09.042] W:w",
+                                             "[ERROR]  [2026-03-07 13:05:09.042] E:e",
+                                             "[FATAL]  [2026-03-07 13:05:09.042] F:f",
+                                             "[FATAL]  [2026-03-07 13:05:09.042] F7:seven",
+                                             "[INFO]   [2026-03-07 13:05:09.042] T:100% literal %d",
+                                             "[ERROR]  [2026-03-07 13:05:09.042] T:kept"}));
 }
 
 TEST_F(LogFileTest, MessagesUpTo8000CharactersAreWrittenWhole) {
@@ -95,20 +84,6 @@ TEST_F(LogFileTest, DailyLogRollsOverAtTheFirstLineAfterMidnight) {
   EXPECT_NE(fresh[0].find("00:00:00.001] T:early"), std::string::npos);
 }
 
-TEST_F(LogFileTest, RelativeNamesLandBesideTheHostProgram) {
-  CLogFile log;
-  log.Init(dir.File("abs.log"));
-  EXPECT_EQ(log.Path(), dir.File("abs.log"));
-  // A relative name would be placed in the host program's folder; we only check the path.
-  CLogFile rel;
-  rel.Init("qz_relative_name_check.log");
-  std::string p = rel.Path();
-  rel.Close();
-  EXPECT_NE(p.find("qz_relative_name_check.log"), std::string::npos);
-  EXPECT_NE(p, "qz_relative_name_check.log");
-  plat::DeleteFilePath(p);
-}
-
 TEST_F(LogFileTest, UnopenableLogDropsLinesSilently) {
   plat::WriteWholeFile(dir.File("blocker"), "a file, not a folder");
   CLogFile log;
@@ -140,11 +115,7 @@ TEST_F(LogFileTest, OldLogsAreDeletedByNameAndAge) {
   const std::string folder = BuildLogDir();
   ASSERT_TRUE(plat::CreateFolders(folder));
   const int64_t day = 86400;
-  struct Case {
-    const char* name;
-    int64_t ageSeconds;
-    bool kept;
-  } cases[] = {
+  struct Case { const char* name; int64_t ageSeconds; bool kept; } cases[] = {
       {"Log.log", 30 * day, true},           // shorter than 8 characters
       {"Log_01_02.log", 11 * day, false},
       {"Log_01_03.log", 9 * day, true},

@@ -3,60 +3,21 @@
 // rule that an exception between a push and its pop fails the job and rebinds floor 0.
 #include <gtest/gtest.h>
 
-#include "support/expect_code.h"
-
-#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "frame/errors.h"
-#include "frame/system_para.h"
-#include "mark/mark_data2fifo.h"
-#include "mark/mark_floor.h"
-#include "mark/mark_job.h"
 #include "mark/stream_words.h"
-#include "platform/files.h"
-#include "platform/module.h"
-#include "support/staged_library.h"
-#include "support/temp_dir.h"
-
-inline void PrintTo(const TimedWord& w, std::ostream* os) {
-  *os << "{" << static_cast<int64_t>(w.time) << ", 0x" << std::hex << w.word << std::dec << "}";
-}
+#include "test_mark_fixture.h"
 
 namespace {
 
 using qztest::ExpectCode;
-using qztest::ExpectLost;
-
-using Words = std::vector<TimedWord>;
+using qztest::Words;
+using FloorTest = qztest::MarkCallTest;
 
 uint64_t T(int64_t t) { return static_cast<uint64_t>(t); }
-
-class FloorTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_SystemPara = SystemPara();
-    g_SystemPara.LASER_OFF_ON_INTEVAL = 3000;
-    g_SystemPara.HowLongTimeFirstBuf = 1000000;
-    g_SystemPara.nSteadyWindowUs = 600000;
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
-    g_MarkJob.g_bMarkCallBusy = 1;  // as a mark call holds the guard
-    CMarkJob::InitJob(1);
-  }
-  void TearDown() override {
-    g_MarkJob.Reset();
-    g_MarkJob.g_bMarkCallBusy = 1;
-    CMarkJob::InitJob(1);  // binds floor 0
-    g_MarkJob.g_bMarkCallBusy = 0;
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
-  }
-  static CMarkFloor& F(int i) { return g_MarkFloor[i]; }
-  std::vector<std::string> Boxes() const { return qztest::ReadLines(dir.File("boxes.txt")); }
-
-  qztest::TempDir dir;
-};
 
 TEST_F(FloorTest, AppendersStampTheFloorClock) {
   struct Case {
@@ -239,8 +200,6 @@ TEST_F(FloorTest, PushAndPopOutsideAMarkCallFailWith27) {
 TEST_F(FloorTest, AThirdFloorFailsTheJobWithCode2) {
   CMarkFloor::Push();
   ExpectCode(2, 0, [] { CMarkFloor::Push(); });
-  EXPECT_EQ(MarkErrorText(), "ERROR:  nfloor == 2!!! ");
-  EXPECT_EQ(Boxes(), (std::vector<std::string>{"topmost ok: ERROR:  nfloor == 2!!! "}));
   EXPECT_EQ(nFloor, 2);
   // Nothing indexes beyond the third floor.
   ExpectCode(2, 0, [] { CMarkFloor::Push(); });
@@ -318,7 +277,7 @@ TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
     g_MarkJob.bStopMark = 0;
     CMarkJob::InitJob(1);
     F(0).Reset();
-    plat::DeleteFilePath(dir.File("boxes.txt"));
+    ClearLogs();
     if (c.kind == kLibrary) {
       ExpectCode(c.code, 0, c.body);
     } else if (c.kind == kOther) {

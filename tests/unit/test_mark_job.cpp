@@ -11,9 +11,9 @@
 #include "cardlink/card_open.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
+#include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
-#include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "mark/fifo_data.h"
 #include "mark/mark_data2fifo.h"
@@ -22,19 +22,15 @@
 #include "mark/phase_timer.h"
 #include "mark/stream_words.h"
 #include "platform/files.h"
+#include "support/expect_code.h"
+#include "support/lib_folder.h"
 #include "support/sim_card.h"
-#include "frame/conv.h"
-#include "support/staged_library.h"
 
 namespace {
 
-using qztest::ReadLines;
-
-bool Has(const std::vector<std::string>& lines, const std::string& text) {
-  for (const auto& l : lines)
-    if (l.find(text) != std::string::npos) return true;
-  return false;
-}
+using qztest::ExpectCode;
+using qztest::ExpectLost;
+using qztest::HasLine;
 
 class MarkJobTest : public qztest::SimCardTest {
  protected:
@@ -100,7 +96,7 @@ TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
     EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
     EXPECT_EQ(g_bRunFlag, 0u);
     EXPECT_EQ(g_FifoData.nFinalStatus & 0xF00, 0x100u) << layout;
-    EXPECT_TRUE(Has(InfoLines(), "MustEndThread:运行成功  same=")) << layout;
+    EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行成功  same=")) << layout;
     const std::vector<uint32_t> words = TraceWords();
     // After the prologue (a correction-mode word on cards with 21-bit codes) the kind marker opens
     // the call, then come its 3000 count markers, then the end of the job.
@@ -161,16 +157,12 @@ TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMark) {
 
 TEST_F(MarkJobTest, SameDataFlagComparesWithThePreviousJob) {
   Open(2);
-  struct Job {
-    uint32_t first;
-    uint8_t same;
-  } jobs[] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
+  struct Job { uint32_t first; uint8_t same; } jobs[] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
   for (const Job& j : jobs) {
     Begin(1);
     Call(2000, j.first);
     ASSERT_EQ(End(), 0u);
-    EXPECT_EQ(g_FifoData.bSameData, j.same);
-    EXPECT_TRUE(Has(InfoLines(), std::string("same=") + std::to_string(j.same)));
+    EXPECT_EQ(g_FifoData.bSameData, j.same);  // (its report: EndReportTest)
   }
 }
 
@@ -205,8 +197,8 @@ TEST_F(MarkJobTest, StoppedOfflineDownloadEndsStopped) {
   g_MarkJob.bStopMark = 1;
   EXPECT_EQ(End(), RV_MARK_FAIL);
   EXPECT_EQ(g_FifoData.nFinalStatus, kFinalStatusStopped);
-  EXPECT_TRUE(Has(InfoLines(), "MustEndThread:运行被停止 same="));
-  EXPECT_FALSE(Has(InfoLines(), "未知结果"));
+  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行被停止 same="));
+  EXPECT_FALSE(HasLine(InfoLines(), "未知结果"));
   EXPECT_EQ(g_FifoData.pOfflineFile, nullptr);
 }
 
@@ -235,8 +227,8 @@ TEST_F(MarkJobTest, CardThatStopsTakingDataFailsTheJobAndKeepsTheLink) {
   EXPECT_EQ(End(), RV_MARK_FAIL);
   EXPECT_EQ(g_Link.g_bConnected, 1);  // the card answers: it is not lost
   EXPECT_TRUE(g_FifoData.bCardTookNoData);
-  EXPECT_TRUE(Has(ErrorLines(), "the card takes no data"));
-  EXPECT_TRUE(Has(InfoLines(), "未知结果"));
+  EXPECT_TRUE(HasLine(ErrorLines(), "the card takes no data"));
+  EXPECT_TRUE(HasLine(InfoLines(), "未知结果"));
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
   EXPECT_EQ(g_bRunFlag, 0u);
 }
@@ -251,22 +243,17 @@ TEST_F(MarkJobTest, CardThatHoldsItsReadyBitLowIsWaitedFor) {
   EXPECT_EQ(End(), 0u);
   EXPECT_GT(clock.tick, 10000u);
   EXPECT_EQ(g_Link.g_bConnected, 1);
-  EXPECT_TRUE(Has(InfoLines(), "MustEndThread:运行成功  same="));
+  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行成功  same="));
 }
 
 TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
   Open(2);
   ASSERT_TRUE(plat::CreateFolders(GetModuleDir() + "OffLineFile.tmp"));  // a folder in its way
   Begin(2);
-  try {
-    Call(10);
-    ADD_FAILURE() << "no failure";
-  } catch (const MyException& e) {
-    EXPECT_EQ(e.code, RV_NOT_OPEN_OFFLINE_FILE);
-  }
+  ExpectCode(RV_NOT_OPEN_OFFLINE_FILE, 0, [&] { Call(10); });
   EXPECT_TRUE(MarkFailed());
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);  // a failed job, not one that never started
-  EXPECT_TRUE(Has(ErrorLines(), "CFifoData::BufferStart:Can't create download file!"));
+  EXPECT_TRUE(HasLine(ErrorLines(), "CFifoData::BufferStart:Can't create download file!"));
   uint32_t value = 9, count = 0;
   cardsim_get_flag_(FLAG_STOP, &value, &count);
   EXPECT_EQ(count, 1u);  // the card's run is stopped
@@ -292,21 +279,18 @@ TEST_F(MarkJobTest, FailedJobRefusesFurtherWordsAndStopsTheCard) {
   Open(1);
   Begin(1);
   Call(100);
-  try {
+  ExpectCode(2, 0, [] {
     CMarkLock lock;
     SetMarkErrorAndThrow(RV_ERROR, "generator failed");
-  } catch (const MyException& e) {
-    EXPECT_EQ(e.code, 2u);
-    EXPECT_EQ(e.bShow, 0);
-  }
+  });
   EXPECT_EQ(Boxes().back(), "topmost ok: generator failed");
-  EXPECT_TRUE(Has(InfoLines(), "SetMarkErrorAndThrow:generator failed"));
+  EXPECT_TRUE(HasLine(InfoLines(), "SetMarkErrorAndThrow:generator failed"));
   const size_t before = g_MarkData2Fifo.vStreamWords.size();
   EXPECT_EQ(Call(100), 0u);
   EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), before);
   CMarkLock lock;
   EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
-  EXPECT_TRUE(Has(InfoLines(), "运行被停止"));
+  EXPECT_TRUE(HasLine(InfoLines(), "运行被停止"));
 }
 
 TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
@@ -319,18 +303,10 @@ TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
   }
   EXPECT_EQ(g_bSysBusy, 1);
   cardsim_fault_lose_at_chunk_(3);
-  try {
+  ExpectLost([&] {
     for (uint32_t i = 0; i < 20; ++i) Call(5000, i * 5000);
-    ADD_FAILURE() << "the card was not lost";
-  } catch (const MyException& e) {
-    EXPECT_EQ(e.code, 1u);
-  }
-  try {
-    End();
-    ADD_FAILURE() << "the end did not report the lost card";
-  } catch (const MyException& e) {
-    EXPECT_EQ(e.code, 1u);
-  }
+  });
+  ExpectLost([&] { End(); });
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
   EXPECT_EQ(g_bRunFlag, 0u);
   EXPECT_EQ(g_bSysBusy, 0);
@@ -350,24 +326,7 @@ TEST_F(MarkJobTest, OverlappingMarkCallIsRefusedAndStopsTheCard) {
   EXPECT_EQ(count, 1u);
 }
 
-}  // namespace
-
-namespace {
-
-class EndReportTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
-    g_InfoLog.Init(dir.File("info.log"));
-    g_ErrorLog.Init(dir.File("error.log"));
-  }
-  void TearDown() override {
-    g_InfoLog.Close();
-    g_ErrorLog.Close();
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
-  }
-  qztest::TempDir dir;
-};
+using EndReportTest = qztest::LibFolderTest;
 
 TEST_F(EndReportTest, EveryEndCodeHasItsTextAndReport) {
   struct Case {
@@ -382,26 +341,19 @@ TEST_F(EndReportTest, EveryEndCodeHasItsTextAndReport) {
       {2, 1, nullptr, false, false},           {5, 0, nullptr, false, false},
   };
   for (const Case& c : cases) {
-    for (const char* f : {"info.log", "error.log", "boxes.txt"}) {
-      std::FILE* clear = std::fopen(dir.File(f).c_str(), "w");
-      if (clear) std::fclose(clear);
-    }
+    ClearLogs();
     const uint32_t status = c.code << 8 | c.sub << 13 | 0x10000;
     ReportMarkEnd(status, 1);
     const std::string expected = c.text ? std::string(c.text) + "same=1 res=" + StrFormat("%x", status) : "";
-    const auto info = ReadLines(dir.File("info.log"));
+    const auto info = InfoLines();
     ASSERT_EQ(info.size(), c.text ? 1u : 0u) << c.code << '/' << c.sub;
     if (!c.text) continue;
     EXPECT_NE(info[0].find("MustEndThread:" + expected), std::string::npos) << info[0];
-    EXPECT_EQ(ReadLines(dir.File("error.log")).size(), c.error ? 1u : 0u) << c.code << '/' << c.sub;
-    EXPECT_EQ(ReadLines(dir.File("boxes.txt")),
+    EXPECT_EQ(ErrorLines().size(), c.error ? 1u : 0u) << c.code << '/' << c.sub;
+    EXPECT_EQ(Boxes(),
               c.box ? std::vector<std::string>{"topmost ok: " + expected} : std::vector<std::string>{});
   }
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(MarkJobTest, StopEndsTheWaitForFifoRoom) {
   Open(1, "[HARDWARE]\ndbValideBufferSpacePercent=0.01\n");
@@ -419,10 +371,6 @@ TEST_F(MarkJobTest, StopEndsTheWaitForFifoRoom) {
   EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
 }
-
-}  // namespace
-
-namespace {
 
 // Ending a phase adds the time since its start, and nothing when it was not started: an end
 // without a start would add the whole counter.

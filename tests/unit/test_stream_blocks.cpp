@@ -1,136 +1,42 @@
 // The flush pipeline: merge order and hold-back windows, NOP fillers of long gaps, time advances,
 // padding, the three block layouts with their sequence and check words, the 0x10000 bounds, the
-// failures of time going back, and whole jobs written to "OffLineFile.tmp" and decoded again.
+// failures of time going back, and whole jobs written to "OffLineFile.tmp" or sent to the card.
 #include <gtest/gtest.h>
 
-#include "support/expect_code.h"
-
+#include <algorithm>
 #include <cstring>
-#include <ostream>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "cardsim/stream_encoder.h"
 #include "frame/bytes.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
-#include "frame/system_para.h"
 #include "mark/fifo_data.h"
-#include "mark/mark_data2fifo.h"
-#include "mark/mark_floor.h"
-#include "mark/mark_job.h"
 #include "mark/stream_words.h"
 #include "platform/files.h"
-#include "platform/module.h"
-#include "cardsim/stream_encoder.h"
 #include "support/sim_card.h"
-#include "support/staged_library.h"
-#include "support/temp_dir.h"
-
-inline void PrintTo(const TimedWord& w, std::ostream* os) {
-  *os << "{" << static_cast<int64_t>(w.time) << ", 0x" << std::hex << w.word << std::dec << "}";
-}
+#include "test_mark_fixture.h"
 
 namespace {
 
 using qztest::ExpectCode;
-using qztest::ExpectLost;
-
-using Words = std::vector<TimedWord>;
+using qztest::SetWindows;
+using qztest::Words;
+using PipelineTest = qztest::MarkCallTest;
 using U32s = std::vector<uint32_t>;
 
 constexpr uint32_t ADV = SW_TIME_ADVANCE;
 CMarkData2Fifo& P() { return g_MarkData2Fifo; }
 CMarkFloor& F0() { return g_MarkFloor[0]; }
 
-// The CRC of a 124-byte sub-block by its definition, bit by bit.
-uint16_t BitwiseCrc(const uint8_t* data, uint32_t init) {
-  return cardsim_test::BitwiseCrc16(data, 124, static_cast<uint16_t>(init));
-}
-
-void SetWindows(uint32_t first, uint32_t steady) {
-  g_SystemPara.HowLongTimeFirstBuf = first;
-  g_SystemPara.nSteadyWindowUs = steady;
-}
-
-// Checks the blocks of a job in `layout` (sequence from 0) and returns their stream words.
-U32s Unblock(const std::string& bytes, uint32_t layout) {
-  U32s out;
-  EXPECT_EQ(bytes.size() % 2048, 0u);
-  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-  for (size_t b = 0; b < bytes.size() / 2048; ++b) {
-    const uint8_t* blk = p + 2048 * b;
-    if (layout == 0) {
-      for (int w = 0; w < 512; ++w) out.push_back(GetU32(blk + 4 * w));
-    } else if (layout == 1) {
-      for (uint32_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(GetU32(blk + 512 * i), 0x5110A55Au | ((4 * b + i) % 16) << 16) << "block " << b << " sub " << i;
-        for (int w = 1; w < 128; ++w) out.push_back(GetU32(blk + 512 * i + 4 * w));
-      }
-    } else {
-      for (uint32_t i = 0; i < 16; ++i) {
-        const uint8_t* sub = blk + 128 * i;
-        EXPECT_EQ(GetU32(sub + 124), 0x5A000000u | BitwiseCrc(sub, static_cast<uint32_t>(16 * b + i)))
-            << "block " << b << " sub " << i;
-        for (int w = 0; w < 31; ++w) out.push_back(GetU32(sub + 4 * w));
-      }
-    }
-  }
-  return out;
-}
-
-// The words of a stream with their times: advances move the time (from -1), NOP words are left out.
-Words Trace(const U32s& stream) {
-  Words out;
-  int64_t t = -1;
-  for (uint32_t w : stream) {
-    if (SwOpcode(w) == 0x57)
-      t += SwOperand(w);
-    else if (w != SW_NOP)
-      out.push_back({static_cast<uint64_t>(t), w});
-  }
-  return out;
+// The check word of a layout-2 sub-block (124 bytes), its CRC by the definition bit by bit.
+uint32_t CheckWord(const uint8_t* sub, uint32_t seq) {
+  return 0x5A000000u | cardsim_test::BitwiseCrc16(sub, 124, static_cast<uint16_t>(seq));
 }
 
 // ------------------------------------------------------------------ pieces below the sender
-
-class PipelineTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_SystemPara = SystemPara();
-    SetWindows(1000000, 600000);
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
-    g_mapErrText[21] = "time not add";
-    g_MarkJob.g_bMarkCallBusy = 1;
-    CMarkJob::InitJob(1);
-  }
-  void TearDown() override {
-    g_MarkJob.Reset();
-    g_MarkJob.g_bMarkCallBusy = 1;
-    CMarkJob::InitJob(1);  // empties the floors and the pipeline
-    g_MarkJob.g_bMarkCallBusy = 0;
-    g_mapErrText.erase(21);
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
-  }
-  qztest::TempDir dir;
-};
-
-TEST_F(PipelineTest, ResetGivesLayoutZeroItsHeaderWord) {
-  const struct { int32_t type; U32s words; } cases[] = {
-      {0, {SW_STREAM_HEADER}}, {1, {}}, {2, {}}, {7, {SW_STREAM_HEADER}}};
-  for (const auto& c : cases) {
-    g_SystemPara.nBufDataCheckType = c.type;
-    P().vStreamWords = {1, 2, 3};
-    P().vMerged = {{1, 1}};
-    P().nSequence = 48;
-    P().nLastEncodedTime = 77;
-    P().Reset();
-    EXPECT_EQ(P().vStreamWords, c.words) << c.type;
-    EXPECT_TRUE(P().vMerged.empty());
-    EXPECT_EQ(P().nSequence, 0u);
-    EXPECT_EQ(P().nLastEncodedTime, -1);
-  }
-}
 
 TEST_F(PipelineTest, MergeOrdersByTimeThenHighestChannelFirst) {
   F0().ch0 = {{10, 0x01000001}, {30, 0x01000002}};
@@ -139,13 +45,8 @@ TEST_F(PipelineTest, MergeOrdersByTimeThenHighestChannelFirst) {
   F0().ch5 = {{5, 0x29020010}};
   F0().ch7 = {{10, 0x1C000001}};
   P().MergeChannels(0);
-  EXPECT_EQ(P().vMerged, (Words{{5, 0x29020010},
-                                {10, 0x1C000001},
-                                {10, 0x51200002},
-                                {10, 0x01000001},
-                                {20, 0x16000001},
-                                {30, 0x62000001},
-                                {30, 0x01000002}}));
+  EXPECT_EQ(P().vMerged, (Words{{5, 0x29020010}, {10, 0x1C000001}, {10, 0x51200002}, {10, 0x01000001},
+                                {20, 0x16000001}, {30, 0x62000001}, {30, 0x01000002}}));
   for (int i = 0; i < kFloorChannels; ++i) EXPECT_TRUE(F0().ch[i]->empty()) << i;
   EXPECT_EQ(P().nMergeTime, 30);
 }
@@ -182,17 +83,14 @@ TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindow) {
 }
 
 TEST_F(PipelineTest, LongGapsGetNopFillers) {
-  struct Case {
-    int64_t gap;
-    std::vector<int64_t> fillers;
-  };
+  struct Case { int64_t gap; std::vector<int64_t> fillers; };
   const Case cases[] = {
       {7340032, {}},                                  // exactly the largest gap
       {7340033, {5872025}},
       {10000000, {5872025}},                          // 10 s
       {30000000, {5872025, 11744050, 17616075, 23488100}},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases) {  // (their encoding: the next test)
     SCOPED_TRACE(c.gap);
     P().Reset();
     F0().Reset();
@@ -202,20 +100,6 @@ TEST_F(PipelineTest, LongGapsGetNopFillers) {
     for (int64_t f : c.fillers) expected.push_back({static_cast<uint64_t>(f), SW_NOP});
     expected.push_back({static_cast<uint64_t>(c.gap), 0x01000002});
     EXPECT_EQ(P().vMerged, expected);
-
-    // Each filler and each word gets its own time advance; the first word's advance is its time + 1.
-    P().EncodeDeltas(0, P().vMerged);
-    U32s stream = {SW_STREAM_HEADER, ADV | 1, 0x01000001};
-    int64_t last = 0;
-    for (int64_t f : c.fillers) {
-      stream.push_back(ADV | static_cast<uint32_t>(f - last));
-      stream.push_back(SW_NOP);
-      last = f;
-    }
-    stream.push_back(ADV | static_cast<uint32_t>(c.gap - last));
-    stream.push_back(0x01000002);
-    EXPECT_EQ(P().vStreamWords, stream);
-    EXPECT_TRUE(P().vMerged.empty());
   }
 }
 
@@ -245,11 +129,7 @@ TEST_F(PipelineTest, EncodeKeepsBackAndRespectsTheStreamBound) {
     for (size_t i = 0; i < n; ++i) q.push_back({i, static_cast<uint32_t>(0x62000000 + i)});
     return q;
   };
-  struct Case {
-    size_t queued, streamBefore;
-    uint32_t keep;
-    size_t left;  // entries left in the queue
-  };
+  struct Case { size_t queued, streamBefore; uint32_t keep; size_t left; };  // left: entries left in the queue
   const Case cases[] = {
       {199, 1, 100, 199},             // fewer than 2 x keep: nothing
       {200, 1, 100, 100},             // all but keep
@@ -275,6 +155,7 @@ TEST_F(PipelineTest, EncodeKeepsBackAndRespectsTheStreamBound) {
 }
 
 TEST_F(PipelineTest, TimeGoingBackInTheQueueFailsWith21) {
+  g_mapErrText[21] = "time not add";
   Words q = {{10, 0x62000001}, {5, 0x62000002}, {20, 0x62000003}};
   ExpectCode(21, 0, [&] { P().EncodeDeltas(0, q); });
   EXPECT_EQ(MarkErrorText(), "time not add");
@@ -293,7 +174,7 @@ TEST_F(PipelineTest, TimeGoingBackAcrossChannelsFailsWith2) {
   ExpectCode(2, 0, [] { P().MergeChannels(0); });
   EXPECT_EQ(MarkErrorText(),
             "数据流时间非依次递增，请联系供应商!!! \n maxOld=100 idx=6 info=2c000001 \n nextTm=50 idx=4 info=16000001");
-  EXPECT_EQ(qztest::ReadLines(dir.File("boxes.txt")).size(), 1u);
+  EXPECT_EQ(Boxes().size(), 1u);
 }
 
 TEST_F(PipelineTest, MergeOutsideAMarkCallFailsWith27) {
@@ -308,21 +189,11 @@ TEST_F(PipelineTest, PadBlockFillsBackwardsWithSpacers) {
   for (int i = 0; i < 2048; ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
   const uint8_t* out = nullptr;
 
-  uint32_t count = 5000;  // a full piece is sent as it is
+  // A full piece is sent as it is (a padded layout-0 block: OfflineJobTest below).
+  uint32_t count = 5000;
   P().PadBlock(src, count, out, 1984);
   EXPECT_EQ(out, src);
   EXPECT_EQ(count, 1984u);
-
-  // 100 words in a 2048-byte piece: slots 100..511 padded, spacers at 511, 491, ..., 111.
-  count = 400;
-  P().PadBlock(src, count, out, 2048);
-  EXPECT_EQ(out, P().padBuffer);
-  EXPECT_EQ(count, 400u);
-  EXPECT_EQ(std::memcmp(out, src, 400), 0);
-  for (uint32_t slot = 100; slot < 512; ++slot) {
-    const bool spacer = (511 - slot) % 20 == 0;  // 511, 491, ..., 111
-    EXPECT_EQ(GetU32(out + 4 * slot), spacer ? SW_PAD_SPACER : SW_NOP) << slot;
-  }
 
   // Layout 2's piece of 1984 bytes, 6 bytes of data: the partly used slot keeps zeros.
   count = 6;
@@ -360,25 +231,37 @@ TEST_F(PipelineTest, BlockLayouts) {
     BuildStreamBlockFromWords(words.data(), 512, 2, seq, block);
     for (uint32_t i = 0; i < 16; ++i) {
       for (uint32_t w = 0; w < 31; ++w) ASSERT_EQ(GetU32(block + 128 * i + 4 * w), words[31 * i + w]);
-      EXPECT_EQ(GetU32(block + 128 * i + 124), 0x5A000000u | BitwiseCrc(block + 128 * i, seq + i)) << i;
+      EXPECT_EQ(GetU32(block + 128 * i + 124), CheckWord(block + 128 * i, seq + i)) << i;
     }
   }
 }
 
 // ------------------------------------------------------------------ whole jobs through the sender
 
-class OfflineJobTest : public qztest::SimCardTest {
- protected:
-  void Start(int32_t layout, uint32_t first = 1000000, uint32_t steady = 600000) {
-    Stage(0);
-    ASSERT_EQ(OpenLink(), 0u);
-    g_SystemPara.nBufDataCheckType = layout;
-    SetWindows(first, steady);
-    g_MarkJob.g_bMarkCallBusy = 1;
-    CMarkJob::InitJob(2);
-    g_FifoData.BufferStart(0);
-    ASSERT_NE(g_FifoData.pOfflineFile, nullptr);
+// The stream words of layout-0 blocks.
+U32s Unblock(const std::string& bytes) {
+  EXPECT_EQ(bytes.size() % 2048, 0u);
+  U32s out(bytes.size() / 4);
+  for (size_t i = 0; i < out.size(); ++i) out[i] = GetU32(reinterpret_cast<const uint8_t*>(bytes.data()) + 4 * i);
+  return out;
+}
+
+// The words of a layout-0 stream after its header with their times: advances move the time (from
+// -1), NOP words are left out.
+Words Trace(const U32s& stream) {
+  Words out;
+  int64_t t = -1;
+  for (size_t i = 1; i < stream.size(); ++i) {
+    if (SwOpcode(stream[i]) == 0x57)
+      t += SwOperand(stream[i]);
+    else if (stream[i] != SW_NOP)
+      out.push_back({static_cast<uint64_t>(t), stream[i]});
   }
+  return out;
+}
+
+class JobTest : public qztest::SimCardTest {
+ protected:
   void TearDown() override {
     g_MarkJob.bStopMark = 0;
     if (g_FifoData.pOfflineFile) g_FifoData.WaitSendFinish();
@@ -386,6 +269,20 @@ class OfflineJobTest : public qztest::SimCardTest {
     g_MarkJob.g_bMarkCallBusy = 0;
     g_bRunFlag = 0;
     SimCardTest::TearDown();
+  }
+};
+
+class OfflineJobTest : public JobTest {
+ protected:
+  // An offline job in layout 0.
+  void Start(uint32_t first = 1000000, uint32_t steady = 600000) {
+    Stage(0);
+    ASSERT_EQ(OpenLink(), 0u);
+    SetWindows(first, steady);
+    g_MarkJob.g_bMarkCallBusy = 1;
+    CMarkJob::InitJob(2);
+    g_FifoData.BufferStart(0);
+    ASSERT_NE(g_FifoData.pOfflineFile, nullptr);
   }
   std::string File() {
     std::fflush(g_FifoData.pOfflineFile);
@@ -402,36 +299,27 @@ class OfflineJobTest : public qztest::SimCardTest {
 };
 
 TEST_F(OfflineJobTest, AFinalStreamOf100WordsIsOnePaddedBlock) {
-  Start(0);
+  Start();
   for (uint32_t i = 0; i < 98; ++i) AppendStreamWord(0, 0, 0x62000000 | i);  // all at time 0
   g_MarkData2Fifo.Flush(0);
   EXPECT_EQ(File().size(), 0u);  // within twice the window: only the final flush sends
   const std::string bytes = Finish();
   ASSERT_EQ(bytes.size(), 2048u);
-  const U32s got = Unblock(bytes, 0);
+  const U32s got = Unblock(bytes);
   U32s expected = {SW_STREAM_HEADER, ADV | 1};
   for (uint32_t i = 0; i < 98; ++i) expected.push_back(0x62000000 | i);
   for (uint32_t slot = 100; slot < 512; ++slot) expected.push_back((511 - slot) % 20 == 0 ? SW_PAD_SPACER : SW_NOP);
   EXPECT_EQ(got, expected);
   EXPECT_TRUE(g_MarkData2Fifo.vStreamWords.empty());
-}
-
-TEST_F(OfflineJobTest, SendLogLine) {
-  Start(0);
-  AppendStreamWord(5, 0, 0x62000001);
-  Finish();
   const std::regex line(
       R"(.*CMarkData2Fifo::SendFifoData:gened nDdr=0\.000  Gen=0\.000 tmAll=\d+  \(Send=0\.002 tm=\d+\)$)");
-  int found = 0;
-  for (const auto& l : InfoLines())
-    if (std::regex_match(l, line)) ++found;
-  EXPECT_EQ(found, 1);
+  const auto info = InfoLines();
+  EXPECT_EQ(std::count_if(info.begin(), info.end(), [&](const std::string& l) { return std::regex_match(l, line); }), 1);
 }
 
 // A job of galvanometer words every 10 µs with laser and IO words between them, flushed like mark
-// calls do every 50 ms of stream time (`each` runs after every such flush); the words in order.
-template <class Each>
-Words MakeJob(Each each) {
+// calls do every 50 ms of stream time; the words in order.
+Words MakeJob() {
   Words expected;
   uint32_t n = 0;
   for (int64_t t = 0; t <= 1500000; t += 10) {
@@ -447,10 +335,7 @@ Words MakeJob(Each each) {
       AppendStreamWord(static_cast<int32_t>(t + 5 - static_cast<int64_t>(CurFloor().clock)), 0, 0x20001001);
       expected.push_back({ut + 5, 0x20001001});
     }
-    if (t % 50000 == 0) {
-      g_MarkData2Fifo.Flush(0);
-      each();
-    }
+    if (t % 50000 == 0) g_MarkData2Fifo.Flush(0);
   }
   AppendStreamWord(1, 0, SW_END);
   expected.push_back({CurFloor().clock, SW_END});
@@ -459,16 +344,7 @@ Words MakeJob(Each each) {
 
 // The job sent to the simulated card, which checks every block of its layout (by its version) and
 // decodes the stream; the card runs each word 1 µs after its job time (the first advance).
-class OnlineJobTest : public qztest::SimCardTest, public ::testing::WithParamInterface<int32_t> {
- protected:
-  void TearDown() override {
-    g_MarkJob.bStopMark = 0;
-    CMarkJob::InitJob(1);
-    g_MarkJob.g_bMarkCallBusy = 0;
-    g_bRunFlag = 0;
-    SimCardTest::TearDown();
-  }
-};
+class OnlineJobTest : public JobTest, public ::testing::WithParamInterface<int32_t> {};
 
 TEST_P(OnlineJobTest, TheCardAcceptsAndDecodesEveryBlock) {
   const int32_t layout = GetParam();
@@ -481,7 +357,7 @@ TEST_P(OnlineJobTest, TheCardAcceptsAndDecodesEveryBlock) {
   g_MarkJob.g_bMarkCallBusy = 1;
   CMarkJob::InitJob(0);
   g_FifoData.BufferStart(0);
-  const Words expected = MakeJob([] {});
+  const Words expected = MakeJob();
   EXPECT_GT(g_FifoData.nSentUnits, 0u);  // the non-final flushes sent blocks already
   EXPECT_LE(g_MarkData2Fifo.vStreamWords.size(), 512u);
   g_MarkData2Fifo.Flush(1);
@@ -508,25 +384,25 @@ TEST_P(OnlineJobTest, TheCardAcceptsAndDecodesEveryBlock) {
 INSTANTIATE_TEST_SUITE_P(Layouts, OnlineJobTest, ::testing::Values(0, 1, 2));
 
 TEST_F(OfflineJobTest, AFullMergedQueueOnlySends) {
-  Start(2);
+  Start();
   for (uint32_t i = 0; i <= 0x10000; ++i) g_MarkData2Fifo.vMerged.push_back({i, 0x62000000 | (i & 0xFFFF)});
   F0().ch0 = {{0x10001, 0x01000001}, {0x10000 + 5000000, 0x01000002}};
   g_MarkData2Fifo.Flush(0);
   EXPECT_EQ(F0().ch0.size(), 2u);  // not merged
   // All but 100 entries were encoded, and all but 512 words at most sent.
   EXPECT_EQ(g_MarkData2Fifo.vMerged.size(), 100u);
-  const size_t sentWords = File().size() / 2048 * 496;
-  EXPECT_EQ(sentWords + g_MarkData2Fifo.vStreamWords.size(), 2 * (0x10001u - 100));
+  const size_t sentWords = File().size() / 4;
+  EXPECT_EQ(sentWords + g_MarkData2Fifo.vStreamWords.size(), 1 + 2 * (0x10001u - 100));
   EXPECT_LE(g_MarkData2Fifo.vStreamWords.size(), 512u);
   const std::string bytes = Finish();
-  const Words trace = Trace(Unblock(bytes, 2));
+  const Words trace = Trace(Unblock(bytes));
   ASSERT_EQ(trace.size(), 0x10001u + 2);
   EXPECT_EQ(trace[0x10001], (TimedWord{0x10001, 0x01000001}));
   EXPECT_EQ(trace.back(), (TimedWord{0x10000 + 5000000, 0x01000002}));
 }
 
 TEST_F(OfflineJobTest, AStoppedJobSendsNothingMore) {
-  Start(0, 0, 0);
+  Start(0, 0);
   for (uint32_t i = 0; i < 2000; ++i) AppendStreamWord(1, 0, 0x62000000 | i);
   g_MarkData2Fifo.MergeChannels(0);
   g_MarkData2Fifo.EncodeDeltas(0, g_MarkData2Fifo.vMerged);

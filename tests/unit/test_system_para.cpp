@@ -23,22 +23,6 @@ TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefault) {
   EXPECT_EQ(ReadMainString("OTHER", "languageFile", ""), "QZ_zh.txt");
   EXPECT_EQ(ReadMainInt("Main", "CardType", 9), 0);
   EXPECT_TRUE(Boxes().empty());
-
-  // Derived values of the defaults. The laser may switch parameters while on (default 1): the
-  // off-on interval becomes 10 and pausing is off.
-  const SystemPara& p = fromDefaults;
-  EXPECT_EQ(p.nPrePwmL, 20 * 48);
-  EXPECT_EQ(p.nIdlePwmL, 396 * 48);
-  EXPECT_EQ(p.dbLaserOverTimeAlarmCntMs, 50000u);
-  EXPECT_DOUBLE_EQ(p.dbPolygonBreakAng, 0.7853981633974483);
-  EXPECT_EQ(p.nSteadyWindowUs, 600000u);
-  EXPECT_EQ(p.LASER_OFF_ON_INTEVAL, 10);
-  EXPECT_EQ(p.bMarkAllowPause, 0);
-  EXPECT_EQ(p.nWaveNoMode, 2);
-  EXPECT_EQ(p.nLaserCount, 1);
-  EXPECT_EQ(p.nOssAckMask, 0x800000u);  // custom acknowledge input 23
-  EXPECT_EQ(p.nRecordMask, 0x7FBFFFFF);
-  EXPECT_EQ(p.nDashedlineLayNo, -1);
 }
 
 #define FIELD(f) [](const SystemPara& p) { return static_cast<double>(p.f); }
@@ -108,7 +92,7 @@ TEST_F(SystemParaTest, FirstBufferWindowAndItsBox) {
   };
   for (const Case& c : cases) {
     WriteCfg(c.cfg);
-    plat::DeleteFilePath(dir.File("boxes.txt"));
+    ClearLogs();
     g_bLangZh = c.langZh;
     g_SystemPara.InitParaOther();
     EXPECT_EQ(g_SystemPara.HowLongTimeFirstBuf, c.first) << c.cfg;

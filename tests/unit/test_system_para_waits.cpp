@@ -12,14 +12,9 @@
 namespace qztest {
 namespace {
 
-WaitDesc Lookup(const std::string& name) {
+void ExpectWait(const std::string& name, uint32_t kind, uint32_t mask, uint32_t value) {
   WaitDesc d{0xEE, 0xEE, 0xEE};
   EXPECT_TRUE(LookupWaitDesc(name, d)) << name;
-  return d;
-}
-
-void ExpectWait(const std::string& name, uint32_t kind, uint32_t mask, uint32_t value) {
-  const WaitDesc d = Lookup(name);
   EXPECT_EQ(d.kind, kind) << name;
   EXPECT_EQ(d.mask, mask) << name;
   EXPECT_EQ(d.value, value) << name;
