@@ -185,13 +185,13 @@ void StreamVector(FieldPoint& from, FieldPoint to, int32_t steps, uint8_t& bWrot
 
 void StreamVector21(FieldPoint& from, FieldPoint to, uint8_t& bWrote, double vs, double ve) {
   bWrote = 0;
+  RequireFinite(to);
   if (!g_SystemPara.bNewBoxCali) {
     from = to;
     return;
   }
   const int64_t base = BaseTime();
   RequireFinite(from);
-  RequireFinite(to);
   if (std::isnan(vs) || std::isnan(ve)) ThrowMarkError(RV_DATA_IS_NAN);
   if (vs < 0.0 || ve < 0.0 || !(vs + ve > 0.0)) ThrowMarkError(RV_ERROR);
   const double h = CCaliLink::HalfRange();

@@ -63,7 +63,8 @@ void StreamVector(FieldPoint& from, FieldPoint to, int32_t steps, uint8_t& bWrot
 // The accelerated move of the laser-module programs (21-bit codes only): from start speed vs to end
 // speed ve (mm/µs) at constant acceleration, in whole BASETIME steps (at least one) that together take
 // T = trunc(D / (mean speed x BASETIME) + 0.99) x BASETIME µs, D the distance in codes; the same 6.4
-// rule. Without bNewBoxCali it writes nothing and only moves `from` to `to`.
+// rule. Without bNewBoxCali it writes nothing and only moves `from` to `to` (a `to` that is not
+// finite is refused all the same).
 void StreamVector21(FieldPoint& from, FieldPoint to, uint8_t& bWrote, double vs, double ve) REQUIRES(g_MarkCall);
 // Moves from the current position to p at `speed`; the number of steps when a pair was written under
 // bWrote, else 0.
