@@ -1,8 +1,12 @@
 #include "laser/laser_stream.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
+#include "laser/wave_holder.h"
 #include "mark/stream_words.h"
 
 namespace {
@@ -103,6 +107,70 @@ int StreamLaserOff(CLaser& laser, std::vector<TimedWord>& offList, int64_t t) {
   if (fine) PushAt(offList, t + 1, IfFired(fired, SW_FINE_DELAY));
   if (laser.bEnableEachSegment) {
     PushAt(offList, t + 5000, IfFired(fired, MakeIoWord(static_cast<int32_t>(laser.nEnableBit), 0)));
+  }
+  return 0;
+}
+
+namespace {
+
+// A wave with a point given in millimetres needs a speed to turn it into time.
+void CheckRampSpeed(const std::vector<WavePoint>& wave, double speed) {
+  for (const WavePoint& e : wave) {
+    if (e.unit == 0) continue;
+    if (std::isnan(speed)) ThrowMarkError(RV_DATA_IS_NAN);
+    if (speed <= 0.0) ThrowMarkError(RV_ERROR);
+  }
+}
+
+}  // namespace
+
+int StreamPowerRampB(CWaveHolder& holder, int64_t t0, double speed) {
+  CheckRampSpeed(holder.startWave, speed);
+  const int64_t period = holder.StepPeriod();
+  const int64_t budget = holder.nStartSteps;
+  double prev = static_cast<double>(RealToInt64(holder.dbPower));
+  int64_t t = t0;
+  int64_t done = 0;
+  for (const WavePoint& e : holder.startWave) {
+    const int64_t n = holder.StepCount(e, speed);
+    const int64_t steps = std::min(n, budget - done);
+    if (steps < 1) break;
+    double p = prev;
+    for (int64_t j = 1; j <= steps; ++j) {
+      t += period;
+      p = (e.power * 1000.0 - prev) * static_cast<double>(j) / static_cast<double>(n) + prev;
+      AppendLaserPowerWord(holder, &holder.Channel(), t, p);
+    }
+    prev = static_cast<double>(RealToInt64(p));
+    done += steps;
+  }
+  holder.LastPower().nTime = t;
+  return 0;
+}
+
+int StreamPowerRamp(CWaveHolder& holder, double speed) {
+  CheckRampSpeed(holder.dotWave, speed);
+  const int64_t period = holder.StepPeriod();
+  const FloorLaserState& seg = holder.pLaser->State();
+  const int64_t on = static_cast<int64_t>(seg.nOnTime);
+  // A floor without a closed segment has its off time far before any on time: no steps.
+  const int64_t budget = (seg.nOffTime - on) / period;
+  double prev = static_cast<double>(RealToInt64(holder.dbPower));
+  int64_t t = on;
+  int64_t done = 0;
+  for (const WavePoint& e : holder.dotWave) {
+    const int64_t n = holder.StepCount(e, speed);
+    const int64_t steps = std::min(n, budget - done);
+    if (steps < 1) break;
+    const int64_t k = std::clamp<int64_t>(steps / 2048, 1, 10);
+    double p = prev;
+    for (int64_t j = 0; j < steps; ++j) {
+      t += period;
+      p = (e.power * 1000.0 - prev) * static_cast<double>(j + 1) / static_cast<double>(n) + prev;
+      if (j == 0 || j == steps - 1 || j % k == 0) AppendLaserPowerWord(holder, &holder.Channel(), t, p);
+    }
+    prev = static_cast<double>(RealToInt64(p));
+    done += steps;
   }
   return 0;
 }

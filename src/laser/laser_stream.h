@@ -1,5 +1,6 @@
 #pragma once
-// The words that open and close a laser segment and set a laser's pulse timing.
+// The words that open and close a laser segment, set a laser's pulse timing and play the power ramps
+// of its wave holder at segment and dot starts.
 //
 // A word "at t on a list" is a TimedWord {t, word} pushed at the end of that list (a channel of the
 // current floor); the floor merge sorts the channels later. Words that go to the main stream use the
@@ -17,6 +18,8 @@
 #include "laser/laser.h"
 #include "mark/job_state.h"
 #include "mark/mark_floor.h"
+
+class CWaveHolder;
 
 // The operand of a pulse timing word.
 uint32_t PulseTicksOperand(uint32_t ticks);
@@ -39,11 +42,33 @@ void StreamLaserDelaysCur(const CLaser& laser) REQUIRES(g_MarkCall);
 void StreamLaserTimes(const CLaser& laser, uint32_t t1, uint32_t t2, int32_t pad) REQUIRES(g_MarkCall);
 // Opens a segment at t: enable output ahead by the ready delay, first Q-kill pulse (pulse list), fine
 // delay, PA-no-cus, output 1, the pulse timing and start. Code 33 when a segment is open. 0.
+// The enable output of a laser switched with every segment (bEnableEachSegment) is set
+// dbReadyAfterEnableMS before t, so that the laser is ready when the segment starts. That word can
+// land before stream time that the flush has already merged (a ready delay longer than the hold-back
+// window, or a segment right after a flush); the merge then refuses the time going back and fails
+// the job with code 2. The word is kept where the laser needs it rather than moved silently: a job
+// whose laser would not be ready fails instead of marking without power.
 int StreamLaserOn(CLaser& laser, std::vector<TimedWord>& onList, std::vector<TimedWord>& pulseList, int64_t t)
     REQUIRES(g_MarkCall);
 // Closes the open segment at t: fine delay, pulse stop, output 1, PA-no-cus, enable output 5 ms
 // later. Code 33 when none is open, 34 when t is not after its on time. 0.
 int StreamLaserOff(CLaser& laser, std::vector<TimedWord>& offList, int64_t t) REQUIRES(g_MarkCall);
+
+// Power ramps of a holder's waves, one power word per step period (CWaveHolder::StepPeriod) on the
+// holder's list. A wave point spans its own step count n (CWaveHolder::StepCount: milliseconds, or
+// millimetres at `speed`); step j of n sets prev + (target - prev) x j / n, prev being the whole part
+// of the power before the point (of the holder's power before the first). A budget of steps cuts the
+// wave short: a point gets min(n, steps left) and the ramp ends when none are left, so a cut point
+// stops short of its target. A wave point given in millimetres needs a speed above 0: code 2 (7 for a
+// NaN speed) before any word is written.
+//
+// The start wave of a polyline from t0, within the start steps that CWaveHolder::SplitAt left
+// (nStartSteps); the holder's wave time in the floor becomes the time of the last step (t0 when none).
+int StreamPowerRampB(CWaveHolder& holder, int64_t t0, double speed) REQUIRES(g_MarkCall);
+// The dot wave over the laser's segment in the floor (its on and off times), within
+// (off - on) / step period steps. A point of s steps writes the words of its first and last steps and
+// of every k-th step, k = s / 2048 bounded to 1..10, so that long dots stay short in the stream.
+int StreamPowerRamp(CWaveHolder& holder, double speed) REQUIRES(g_MarkCall);
 
 // Seams of the monitoring subsystem's comparison of expected and measured laser segments (the
 // expected record g_recExpected, [Main] bAutoCheckMarkInfoFB 1). The monitoring subsystem ranks above
