@@ -38,7 +38,7 @@ constexpr char kMagic[] = "QZSIMFL1";
 // A chip
 
 template <class F>
-void FlashChip::Each(uint32_t address, uint32_t length, F f) {
+void FlashChip::Each(uint32_t address, uint32_t length, F f) const {
   while (length > 0) {
     const uint32_t index = address / kPageBytes;
     const uint32_t offset = address % kPageBytes;
@@ -50,7 +50,7 @@ void FlashChip::Each(uint32_t address, uint32_t length, F f) {
 }
 
 void FlashChip::Read(uint32_t address, uint8_t* out, uint32_t length) const {
-  const_cast<FlashChip*>(this)->Each(address, length, [&](uint32_t index, uint32_t offset, uint32_t n) {
+  Each(address, length, [&](uint32_t index, uint32_t offset, uint32_t n) {
     const auto it = pages_.find(index);
     if (it == pages_.end()) {
       std::memset(out, 0xFF, n);
@@ -115,7 +115,7 @@ void FlashModel::Reset() {
   faults_.clear();
   commitFailAreas_ = commitFailTimes_ = 0;
   counts_ = cardsim_flash{};
-  dirty_ = true;
+  dirty_ = false;
 }
 
 bool FlashModel::TakeFault(uint32_t chip, uint32_t kind, uint32_t where, uint32_t unit) {

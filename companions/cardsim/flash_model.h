@@ -43,8 +43,9 @@ class FlashChip {
   uint32_t PagesHeld() const;
 
  private:
+  // f(page index, offset in the page, bytes) for each page the range touches.
   template <class F>
-  void Each(uint32_t address, uint32_t length, F f);
+  void Each(uint32_t address, uint32_t length, F f) const;
 
   uint32_t bytes_;
   std::map<uint32_t, Page> pages_;
@@ -59,7 +60,8 @@ struct FlashStep {
 class FlashModel {
  public:
   FlashModel();
-  // Blank chips, the default id, no bad blocks, no faults, no counts.
+  // Blank chips, the default id, no bad blocks, no faults, no counts; not dirty (the card model
+  // writes the state file's flash itself after a reset).
   void Reset();
 
   // One flash control word (command 83, operation 2).
