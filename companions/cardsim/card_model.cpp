@@ -61,6 +61,7 @@ void CardModel::ApplyDefaults() {
   log_.clear();
   logTotal_ = 0;
   stream_.Reset();
+  flash_.Reset();
 }
 
 void CardModel::PowerUpLocked() {
@@ -68,7 +69,10 @@ void CardModel::PowerUpLocked() {
   if (const char* path = std::getenv("CARDSIM_CONFIG"); path && *path) ApplyConfigFile(path);
   ReadStatePath();
   // A missing or broken file leaves the defaults; either way nothing is written until a change.
-  if (!statePath_.empty()) ApplyStateFile(statePath_.c_str());
+  if (!statePath_.empty()) {
+    ApplyStateFile(statePath_.c_str());
+    ReadFlashFile();
+  }
   savedText_ = statePath_.empty() ? std::string() : StateText();
 }
 
@@ -78,14 +82,18 @@ void CardModel::Reset() {
   if (const char* path = std::getenv("CARDSIM_CONFIG"); path && *path) ApplyConfigFile(path);
   ReadStatePath();
   savedText_.clear();
-  if (!statePath_.empty()) WriteStateFile(StateText());
+  if (!statePath_.empty()) {
+    WriteStateFile(StateText());
+    WriteFlashFile();
+  }
 }
 
 uint32_t CardModel::SaveState() {
   std::lock_guard<std::mutex> g(mu_);
   ReadStatePath();
   if (statePath_.empty()) return 1;
-  return WriteStateFile(StateText()) ? 0 : 1;
+  const bool state = WriteStateFile(StateText());
+  return state && WriteFlashFile() ? 0 : 1;
 }
 
 uint32_t CardModel::LoadState() {
@@ -93,7 +101,10 @@ uint32_t CardModel::LoadState() {
   ReadStatePath();
   if (statePath_.empty()) return 0xFFFFFFFFu;
   const uint32_t rc = ApplyStateFile(statePath_.c_str());
-  if (rc == 0) savedText_ = StateText();
+  if (rc == 0) {
+    ReadFlashFile();
+    savedText_ = StateText();
+  }
   return rc;
 }
 
@@ -186,8 +197,13 @@ uint32_t CardModel::CmdSend(const void* data, uint32_t length) {
 
   SyncStream();
   uint32_t r0 = 0, r1 = 0;
-  Command(command, p1, p2, r0, r1);
+  const bool replies = Command(command, p1, p2, r0, r1);
   SyncStream();
+  if (!replies) {
+    // Answered on the bulk channel; a reply nobody took is gone.
+    st_.replyPending = false;
+    return 0;
+  }
   if (auto it = cfg_.answers.find({command, p1, p2}); it != cfg_.answers.end()) {
     r0 = it->second.first;
     r1 = it->second.second;
@@ -229,8 +245,8 @@ uint32_t CardModel::BufSend(const void* data, uint32_t length) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     if (sink_) sink_->Chunk(bytes, length);
     SyncStream();
-    const uint32_t flash = std::min(length, st_.flashBulk);
-    st_.flashBulk -= flash;
+    const uint32_t flash = std::min(length, flash_.DataDue());
+    if (flash) FlashDataIn(bytes, flash);
     if (length > flash) stream_.Intake(bytes + flash, length - flash, Settings(), NowUs());
     SyncStream();
     st_.bulkChunks += 1;
@@ -246,7 +262,17 @@ uint32_t CardModel::BufRecv(void* buffer, uint32_t length) {
   Guard g(*this);
   if (!LinkUp() || !buffer || st_.bulkPending == 0) return 1;
   const uint32_t n = std::min(length, st_.bulkPending);
-  std::memset(buffer, 0xEE, n);
+  while (st_.bulkOut.size() > st_.bulkPending) st_.bulkOut.pop_front();
+  const uint32_t stale = st_.bulkPending - static_cast<uint32_t>(st_.bulkOut.size());
+  auto* out = static_cast<uint8_t*>(buffer);
+  for (uint32_t i = 0; i < n; ++i) {
+    if (i < stale) {
+      out[i] = 0xEE;
+    } else {
+      out[i] = st_.bulkOut.front();
+      st_.bulkOut.pop_front();
+    }
+  }
   st_.bulkPending -= n;
   return 0;
 }
@@ -335,8 +361,9 @@ uint32_t CardModel::ComposeLinkState() {
   w |= (st_.secondLink ? 1u : 0u) << 12;
   w |= (st_.linkError & 7) << 9;
   w |= cfg_.linkFlags & 0x60;
-  // Bulk ready falls while the FIFO has no room for another block.
-  const uint32_t ready = LINK_CMD_READY | (stream_.RoomFor(kStreamBlockBytes) ? LINK_BULK_READY : 0);
+  // Bulk ready falls while the FIFO has no room for another block, unless a flash page is due.
+  const bool bulkReady = flash_.DataDue() != 0 || stream_.RoomFor(kStreamBlockBytes);
+  const uint32_t ready = LINK_CMD_READY | (bulkReady ? LINK_BULK_READY : 0);
   w |= ready & ~faults_.holdLow;
   if (st_.replyPending) w |= LINK_REPLY_PENDING;
   if (st_.bulkPending) w |= LINK_BULK_PENDING;
@@ -407,7 +434,8 @@ void CardModel::LinkWord(uint32_t word) {
 
 std::pair<uint32_t, uint32_t> CardModel::StatusWordsLocked() const {
   const uint32_t r0 = (st_.runState & 7) | (st_.alarms & kAlarmMask) | ((st_.laserAlarm & 1) << 7);
-  const uint32_t r1 = (cfg_.statusFlags & 0xFFFF) | ((stream_.EndCode() & 15) << 8) | ((stream_.SubCode() & 7) << 13) |
+  const uint32_t r1 = (cfg_.statusFlags & 0xFFFF) | (flash_.PageStatus() & 0xFF) | ((stream_.EndCode() & 15) << 8) |
+                      ((stream_.SubCode() & 7) << 13) |
                       ((st_.subState & 31) << 16) | ((st_.taskId & 31) << 21) |
                       ((st_.offline & 1) << 26) | (((st_.laserAlarm >> 1) & 31) << 27);
   return {r0, r1};
@@ -428,7 +456,7 @@ std::pair<uint32_t, uint32_t> CardModel::StatusWords() {
   return StatusWordsLocked();
 }
 
-void CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1) {
+bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1) {
   switch (command) {
     case CMD_INPUT:
       r0 = cfg_.inputs;
@@ -461,11 +489,11 @@ void CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       st_.operateOp = p1;
       st_.operateArg = p2;
       if (p1 == OP_START_RUN && p2 == 0) {
-        st_.flashBulk = 0;
+        flash_.CancelData();
         stream_.Open(LayoutOfVersion(cfg_.CardVersion()), NowUs());
         StreamRunning(true);
-      } else if (p1 == OP_FLASH) {
-        st_.flashBulk = kStreamBlockBytes;  // the next block is the page
+      } else if (p1 == OP_FLASH || p1 == OP_COMMIT) {
+        return FlashOperate(p1, p2);
       }
       break;
     case CMD_RECEIVED_COUNT:
@@ -483,6 +511,8 @@ void CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       const auto w = StatusWordsLocked();
       r0 = w.first;
       r1 = w.second;
+      // A flash operation runs for the status commands that see it.
+      if (st_.flashBusy != 0 && --st_.flashBusy == 0) ClearRunBits(st_.flashBusyBit);
       break;
     }
     case CMD_UNIQUE_ID:
@@ -494,6 +524,57 @@ void CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       // what cardsim_set_answer put there, else zeros.
       break;
   }
+  return true;
+}
+
+bool CardModel::FlashOperate(uint32_t op, uint32_t arg) {
+  if (op == OP_COMMIT) {
+    // The card loads the areas the commit names from its flash; a failed load keeps one out.
+    const uint32_t areas = FlashModel::CommitAreas(arg);
+    const uint32_t failed = flash_.FailedAreas(areas);
+    st_.alarms = (st_.alarms & ~(areas << kAreaFlagShift)) | (failed << kAreaFlagShift);
+    flash_.Committed(arg);
+    FlashBusy(4, FlashModel::CommitSubState(arg));
+    return true;
+  }
+  const FlashStep step = flash_.Control(arg);
+  st_.flashBusy = 0;
+  if (flash_.DataDue() != 0) {
+    // The page data is due on the bulk channel: busy until it arrived.
+    st_.runState |= 2;
+    st_.subState = step.subState;
+    return true;
+  }
+  ClearRunBits(2);  // page data that was due and never came is given up
+  FlashBusy(2, step.subState);
+  if (!step.bulkOut) return true;
+  const Page& page = flash_.ReadBuffer();
+  st_.bulkOut.insert(st_.bulkOut.end(), page.begin(), page.end());
+  st_.bulkPending += kPageBytes;
+  return false;
+}
+
+void CardModel::FlashBusy(uint32_t bit, uint32_t subState) {
+  if (cfg_.flashBusyPolls == 0) return;
+  st_.runState |= bit;
+  st_.subState = subState;
+  st_.flashBusy = cfg_.flashBusyPolls;
+  st_.flashBusyBit = bit;
+}
+
+void CardModel::FlashDataIn(const uint8_t* data, uint32_t length) {
+  flash_.DataIn(data, length);
+  if (flash_.DataDue() != 0) return;
+  const uint32_t sub = st_.subState;
+  ClearRunBits(2);
+  FlashBusy(2, sub);
+}
+
+cardsim_flash CardModel::FlashCounts() {
+  std::lock_guard<std::mutex> g(mu_);
+  cardsim_flash c = flash_.Counts();
+  c.areas_out = (st_.alarms >> kAreaFlagShift) & ((1u << kAreaCount) - 1);
+  return c;
 }
 
 void CardModel::ClearRunBits(uint32_t bits) {
@@ -547,7 +628,17 @@ void CardModel::SetFlag(uint32_t value, uint32_t mask) {
         st_.taskId = value & 31;
         break;
       case FLAG_FINISH_FLASH_WRITE:
+        // The card gives up the page data it waited for and ends the operation.
+        flash_.CancelData();
+        st_.flashBusy = 0;
         ClearRunBits(2);
+        break;
+      case FLAG_PARA_VALID:
+        // The areas of the value are being rewritten: out of effect until committed.
+        if (value & ((1u << kAreaCount) - 1)) {
+          st_.alarms |= (value & ((1u << kAreaCount) - 1)) << kAreaFlagShift;
+          flash_.Noticed();
+        }
         break;
       case FLAG_ABORT_CARD_INIT:
         ClearRunBits(4);

@@ -26,11 +26,15 @@
 // - Control requests: USB 0xDF (start-up and channel state), 0xDC (firmware bytes); PCIe 0xA2
 //   (secondary card byte). A request of the other card type is refused.
 // - Bulk chunks go into the card's FIFO (stream_engine.h: checker, decoder, executor), and to a
-//   BulkSink when a test set one. Command 83 (1, 0) opens the buffer; 83 (2, x) makes the next
-//   block a flash page, kept out of the FIFO; 86 and 89 report on the FIFO; flags 0x40000, 0x8,
-//   0x4, 0x1 and 0x2 start, flush, stop, pause and resume the run; command 100 (0, 0) answers the
-//   last count marker run in r0 bits 0-15. The executor is brought up to date at every entry point
+//   BulkSink when a test set one. Command 83 (1, 0) opens the buffer; 86 and 89 report on the
+//   FIFO; flags 0x40000, 0x8, 0x4, 0x1 and 0x2 start, flush, stop, pause and resume the run;
+//   command 100 (0, 0) answers the last count marker run in r0 bits 0-15. The executor is brought up to date at every entry point
 //   (the lock held), so a paced run advances with each exchange.
+// - The flash (flash_model.h): 83 (2, word) runs a flash control word; the bulk bytes of a data
+//   phase go to the page buffer, not the FIFO; a bulk-read word gets no reply, its page waits on
+//   the bulk channel for QZ_BufRecv (link status bit 0). 83 (4, word) commits flash areas; flag
+//   0x10000 takes areas out of effect (status r0 bits 14-20); the page status is status r1 bits
+//   0-7. With a busy count each operation keeps its run-state bit for that many status commands.
 // - Cards: QZ_GetCardsNo reports `present` cards (1 by default), the first at index 0;
 //   QZ_OpenDriver refuses an index beyond them and opens nothing.
 //
@@ -50,6 +54,7 @@
 
 #include "cardlink/card_wire.h"
 #include "cardsim_api.h"
+#include "flash_model.h"
 #include "stream_engine.h"
 
 namespace cardsim {
@@ -95,6 +100,7 @@ struct CardConfig {
   uint32_t speedPercent = 100;
   uint32_t consumeMode = CARDSIM_CONSUME_AT_ONCE;
   uint32_t startBytes = StreamSettings::kDefaultStartBytes;
+  uint32_t flashBusyPolls = 0;   // status commands that see a flash operation running
   std::map<std::tuple<uint32_t, uint32_t, uint32_t>, std::pair<uint32_t, uint32_t>> answers;
 
   uint32_t CardVersion() const { return ((hwWord >> 3) & 0xE0) + (hwWord & 0x1F); }
@@ -121,8 +127,10 @@ struct CardState {
   bool replyPending = false;
   uint8_t reply[12] = {};
   uint32_t replyLen = 0;
-  // Bulk channel.
+  // Bulk channel. Bytes waiting for QZ_BufRecv: the last bulkOut.size() of them are the card's
+  // answers (flash pages), any before them are stale bytes read as 0xEE.
   uint32_t bulkPending = 0;
+  std::deque<uint8_t> bulkOut;
   uint64_t bulkBytes = 0;
   uint32_t bulkChunks = 0, lastChunkLength = 0;
   uint32_t notReadySends = 0;
@@ -147,7 +155,8 @@ struct CardState {
   uint32_t flagValue[32] = {};
   uint32_t flagCount[32] = {};
   uint32_t operateCount = 0, operateOp = 0, operateArg = 0;
-  uint32_t flashBulk = 0;  // bulk bytes still due to a flash transfer
+  // A flash operation or commit still running: status commands left, the run-state bit it holds.
+  uint32_t flashBusy = 0, flashBusyBit = 0;
 };
 
 class CardModel : private StreamHost {
@@ -194,6 +203,13 @@ class CardModel : private StreamHost {
     Guard g(*this);
     return f(cfg_, st_, faults_);
   }
+  // Runs f(flash) under the lock.
+  template <class F>
+  auto WithFlash(F f) {
+    Guard g(*this);
+    return f(flash_);
+  }
+  cardsim_flash FlashCounts();
   cardsim_state Snapshot();
   uint32_t LogCount();
   bool LogGet(uint32_t index, cardsim_frame& out);
@@ -243,7 +259,11 @@ class CardModel : private StreamHost {
   uint32_t ComposeLinkState();
   std::pair<uint32_t, uint32_t> StatusWordsLocked() const;
   void LinkWord(uint32_t word);
-  void Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1);
+  // false: the command gets no reply.
+  bool Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1);
+  bool FlashOperate(uint32_t op, uint32_t arg);
+  void FlashBusy(uint32_t bit, uint32_t subState);
+  void FlashDataIn(const uint8_t* data, uint32_t length);
   void SetFlag(uint32_t value, uint32_t mask);
   void ClearRunBits(uint32_t bits);
   void Log(const cardsim_frame& f);
@@ -257,6 +277,9 @@ class CardModel : private StreamHost {
   std::string StateText();
   uint32_t ApplyStateFile(const char* path);
   bool WriteStateFile(const std::string& text);
+  std::string FlashPath() const { return statePath_ + ".flash"; }
+  bool WriteFlashFile();
+  void ReadFlashFile();
   void PersistLocked() noexcept;
   uint64_t NowUs() const;
   StreamSettings Settings() const;
@@ -276,6 +299,7 @@ class CardModel : private StreamHost {
   std::chrono::steady_clock::time_point t0_;
   BulkSink* sink_ = nullptr;
   StreamEngine stream_{*this};
+  FlashModel flash_;
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file
   std::string savedText_;        // what the state file holds

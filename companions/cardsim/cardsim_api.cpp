@@ -8,6 +8,7 @@ using cardsim::CardFaults;
 using cardsim::CardModel;
 using cardsim::CardState;
 using cardsim::CardType;
+using cardsim::FlashModel;
 
 namespace {
 
@@ -274,6 +275,41 @@ uint32_t CARDSIM_CALL cardsim_output_change_count(void) { return Card().OutputCh
 uint32_t CARDSIM_CALL cardsim_output_change_get(uint32_t index, cardsim_output_change* out) {
   if (!out) return 1;
   return Card().OutputChange(index, *out) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_get_flash(cardsim_flash* out) {
+  if (!out) return 1;
+  *out = Card().FlashCounts();
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_flash_read(uint32_t chip, uint32_t address, uint8_t* out, uint32_t length) {
+  return Card().WithFlash([&](FlashModel& f) { return f.Peek(chip, address, out, length); }) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_flash_write(uint32_t chip, uint32_t address, const uint8_t* data, uint32_t length) {
+  return Card().WithFlash([&](FlashModel& f) { return f.Poke(chip, address, data, length); }) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_nand_set_bad(uint32_t block, uint32_t bad) {
+  return Card().WithFlash([&](FlashModel& f) { return f.SetBad(block, bad != 0); }) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_nand_set_id(const uint8_t* id, uint32_t length) {
+  return Card().WithFlash([&](FlashModel& f) { return f.SetId(id, length); }) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_flash_fault(uint32_t chip, uint32_t kind, uint32_t where, uint32_t times) {
+  return Card().WithFlash([&](FlashModel& f) { return f.AddFault(chip, kind, where, times); }) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_flash_commit_fail(uint32_t areas, uint32_t times) {
+  Card().WithFlash([&](FlashModel& f) { f.SetCommitFault(areas, times); });
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_set_flash_busy(uint32_t polls) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.flashBusyPolls = polls; });
 }
 
 }  // extern "C"

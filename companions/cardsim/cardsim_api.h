@@ -17,7 +17,8 @@
  * start-up, secondary card, sticky bits, fixed answers, ...), the run state, task id and sub-state,
  * off-line mode, alarms and the laser alarm field, inputs and outputs, the flags of command 82
  * (value and count), the phase, end code and sub code of the last run, a waiting reply and the
- * waiting bulk bytes. Not the card type, the frame log, the traces, the FIFO's contents or faults.
+ * waiting bulk bytes (by their count: they read as 0xEE); the flash in a file of its own (below).
+ * Not the card type, the frame log, the traces, the FIFO's contents or faults.
  * A run that was live comes back holding its job with an empty FIFO. The variable is read when the
  * library loads, at cardsim_reset and by cardsim_save_state / cardsim_load_state.
  *
@@ -38,8 +39,9 @@
  * the FIFO holds the start threshold; it ends on the end word 0x51100001 (end code 1), on flag 0x4
  * (end code 2, sub 0), when a flushed stream runs dry without an end word (end code 4), or on a
  * failed block check (alarm bit 4, end code 0, sub 3). Status r1 bits 8-11 carry the end code,
- * bits 13-15 the sub code; r0 bit 0 is set from the buffer open until the run ended. The operation
- * 83 (2, x) (a flash transfer) takes the next 2048 bulk bytes for itself, away from the FIFO.
+ * bits 13-15 the sub code; r0 bit 0 is set from the buffer open until the run ended. The page data
+ * of a flash operation 83 (2, 0x2000000x) is the card's, away from the FIFO; the flash is described
+ * below with cardsim_get_flash.
  * The executor runs the laser words too: pulse times, pulse start and stop and power words of
  * both lasers, and the output words; a test reads when each laser's pulses ran, with which period
  * and power (cardsim_laser_segment_...), every power and output word run with its time, and each
@@ -307,7 +309,7 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_alarms(uint32_t r0_bits, uint32_t 
    run-state bits that stop, flush, abort and finish requests and the end of a run do not clear
    (default none). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_sticky(uint32_t alarm_bits, uint32_t run_bits);
-/* Bits 0-15 of status r1 (flash commit results and other flags). */
+/* Bits 0-15 of status r1 (flags of the card; the flash page status is ORed into bits 0-7). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_status_flags(uint32_t r1_low);
 /* A fixed answer (r0, r1) for command (command, p1, p2), after the command's own effects; the way
    to set the galvanometer status (3), the wait state, detail and reason (18, 17, 19) and any other
@@ -400,6 +402,96 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_power_change_get(uint32_t index, cards
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_output_change_count(void);
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_output_change_get(uint32_t index, cardsim_output_change* out);
 
+/* ---- the flash
+ *
+ * Two chips: the serial flash (8 MiB, byte addresses, 64 KiB sectors) and the NAND (2048 blocks of
+ * 64 pages of 2048 bytes; a NAND byte address below is page x 2048 + offset). Both are blank (0xFF)
+ * after a reset and keep what is written across close and reopen; with CARDSIM_STATE they also
+ * survive the process (in the file named by CARDSIM_STATE plus ".flash": the pages that hold data,
+ * the bad blocks and the id page).
+ *
+ * The card's side, command 83 operation 2 with a flash control word (cardlink/card_wire.h):
+ * - 0x20000000 / 0x20000001: the next 2048 bulk bytes fill the page buffer for the NAND / the
+ *   serial flash; the card shows run state 2, sub-state 2 until they arrived (flag 0x20000 gives
+ *   the transfer up);
+ * - 0x1000_0000 | page: erase the NAND block holding the page; 0x3000_0000 | page: program the page
+ *   from the buffer (bits only fall: a page not erased keeps the AND of both); 0x4000_0000 | page:
+ *   read the page into the read buffer; 0x60000000: the NAND id page into the read buffer;
+ * - 0xE000_0000 | address << 4 | op: serial flash, op 0 program 2048 bytes at the address from the
+ *   buffer (AND), 1 read 2048 bytes at the address into the read buffer, 2 erase the 64 KiB sector
+ *   holding the address;
+ * - 0x50000000 / 0x50000001: the read buffer goes out on the bulk channel (2048 bytes for
+ *   QZ_BufRecv, link status bit 0 while they wait) and no reply comes back;
+ * - a program needs a buffer filled for its chip since the last program, a bulk read a read buffer
+ *   of its chip; a word outside this list, or one out of order, fails (page status 1) and counts as
+ *   a protocol error.
+ * Each operation leaves its page status in status r1 bits 0-7: 0 done, 1 erase or program failed
+ * (a bad block, an address beyond the chip, a fault), 0xAA the page could not be read (the read
+ * buffer then holds the page inverted).
+ *
+ * Areas: flag 0x10000 with value v marks the areas of v's bits 0-6 out of effect (status r0 bit
+ * 14 + area). Command 83 operation 4 commits: 1 area 1; 0x10000002 areas 2 and 3; 0x20000004
+ * area 4; 0x30000008 areas 5 and 6; 0xF00000FF all seven; 0x60000040 (an offline slot) none. A
+ * commit takes its areas into effect (their bits clear) unless a commit fault keeps them out.
+ * With cardsim_set_flash_busy(n) every operation and commit keeps run state 2 (operations) or 4
+ * (commits) for the next n status commands, with the sub-state of the step (erase 1, data 2,
+ * program 3, read 4, bulk read 5, serial flash 14; commits: head 0, box tables 1, parameters 2,
+ * second block 3, everything 5). */
+
+#define CARDSIM_FLASH_NAND 0
+#define CARDSIM_FLASH_SPI 1
+
+/* Flash faults (cardsim_flash_fault). */
+#define CARDSIM_FLASH_FAULT_ERASE 1   /* the erase of the block / sector holding `where` fails */
+#define CARDSIM_FLASH_FAULT_PROGRAM 2 /* the program of the page at `where` fails; the page keeps its content */
+#define CARDSIM_FLASH_FAULT_READ 3    /* the read of the page at `where` fails (page status 0xAA) */
+#define CARDSIM_FLASH_FAULT_CORRUPT 4 /* the read of the page at `where` comes back with bit 0 of its byte 0
+                                         flipped and a clean page status */
+#define CARDSIM_FLASH_ANYWHERE 0xFFFFFFFFu /* `where` that matches every page */
+
+/* The flash side of the card (cardsim_get_flash). Counts start at the reset. */
+typedef struct cardsim_flash {
+  uint32_t page_status;     /* status r1 bits 0-7 now */
+  uint32_t areas_out;       /* bit n: area n out of effect (status r0 bit 14 + n) */
+  uint32_t notices;         /* flag 0x10000 with a nonzero value */
+  uint32_t commits;         /* command 83 operation 4 */
+  uint32_t last_commit;     /* its argument */
+  uint32_t erases[2];       /* erase words taken, [CARDSIM_FLASH_NAND], [CARDSIM_FLASH_SPI] */
+  uint32_t programs[2];
+  uint32_t reads[2];        /* read words (into the read buffer) */
+  uint32_t bulk_reads;      /* pages sent on the bulk channel */
+  uint32_t data_phases;     /* page buffers filled */
+  uint32_t data_due;        /* bulk bytes a data phase still waits for */
+  uint32_t protocol_errors; /* words the card could not take in its state */
+  uint32_t last_word;       /* the last flash control word */
+  uint32_t pages_held[2];   /* 2048-byte pages that are not blank, NAND and serial flash */
+  uint32_t bad_blocks;      /* NAND blocks that cannot be erased or programmed */
+} cardsim_flash;
+
+/* Fills *out; 1 when out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_flash(cardsim_flash* out);
+/* Copies `length` bytes of a chip from `address` into out (peek); 1 beyond the chip, a null out or
+   another chip. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_flash_read(uint32_t chip, uint32_t address, uint8_t* out, uint32_t length);
+/* Replaces `length` bytes of a chip from `address` (poke: no erase needed, no AND); 1 as above. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_flash_write(uint32_t chip, uint32_t address, const uint8_t* data,
+                                                      uint32_t length);
+/* A NAND block that can no longer be erased or programmed (bad 1) or a good one again (0); 1 for a
+   block beyond 2047. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_nand_set_bad(uint32_t block, uint32_t bad);
+/* The first `length` bytes (at most 2048) of the NAND id page, the rest 0; 1 for a null id or a
+   longer length. Default: 51 EC DA 10 95 44, the id the library's NAND check accepts. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_nand_set_id(const uint8_t* id, uint32_t length);
+/* Arms a flash fault of kind CARDSIM_FLASH_FAULT_... on a chip at `where` (a NAND page or a serial
+   flash address) for the next `times` operations that meet it; times 0 disarms the faults of that
+   kind, chip and place. Faults add up. 1 for an unknown chip or kind. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_flash_fault(uint32_t chip, uint32_t kind, uint32_t where, uint32_t times);
+/* The next `times` commits that cover any area of `areas` (bit n: area n) leave those areas out of
+   effect; times 0 disarms. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_flash_commit_fail(uint32_t areas, uint32_t times);
+/* Status commands that see each flash operation and commit still running (default 0: done at once). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_flash_busy(uint32_t polls);
+
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
   X(cardsim_reset) X(cardsim_load_config) X(cardsim_save_state) X(cardsim_load_state)                 \
@@ -416,7 +508,9 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_output_change_get(uint32_t index, card
   X(cardsim_step_us) X(cardsim_trace_count) X(cardsim_trace_get) X(cardsim_trace_clear)                 \
   X(cardsim_laser_state) X(cardsim_laser_segment_count) X(cardsim_laser_segment_get)                  \
   X(cardsim_power_change_count) X(cardsim_power_change_get) X(cardsim_output_change_count)            \
-  X(cardsim_output_change_get)
+  X(cardsim_output_change_get) X(cardsim_get_flash) X(cardsim_flash_read) X(cardsim_flash_write)       \
+  X(cardsim_nand_set_bad) X(cardsim_nand_set_id) X(cardsim_flash_fault) X(cardsim_flash_commit_fail)  \
+  X(cardsim_set_flash_busy)
 
 #ifdef __cplusplus
 }

@@ -5,12 +5,15 @@
 // - the configuration tests set: hw_word (the card version is in it), hw_features, hw_info2_0/1,
 //   unique_id, usb_firmware, usb_startup, usb_not_ready_polls, present, inputs, ad, sticky_alarms,
 //   sticky_run, status_flags, secondary, secondary_mode, link_level, link_error, link_flags,
-//   fail_reasons, link_counter, latency_us, speed, consume, start_bytes, and one line
+//   fail_reasons, link_counter, latency_us, speed, consume, start_bytes, flash_busy, and one line
 //   "answer = command, p1, p2, r0, r1" per fixed answer;
 // - the card status: run_state, task_id, sub_state, offline, paused, debug, alarms, laser_alarm,
 //   outputs, da_0, da_1, and "flag_N = value, count" for each flag bit N of command 82 ever sent;
 // - the run: phase (CARDSIM_PHASE_...), layout, end_code, sub_code, last_count;
 // - the channels: "reply = word, r0, r1" while a reply waits, bulk_pending.
+// The flash lives in a file of its own beside it, the state file's name plus ".flash" (binary, see
+// FlashModel::Serialize), written when the flash changed; a missing or broken flash file leaves the
+// flash as it is (blank at power-up).
 // Not kept: the card type (the library file's own), the driver handle and the lost state, the
 // counters, the frame log, the traces, the FIFO's contents, faults, the secondary-card link
 // handshake. Loading replaces the flags, the fixed answers and the waiting reply as a whole; a
@@ -23,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -74,6 +78,7 @@ std::vector<Field> Fields(CardConfig& c, CardState& s, RunFields& r) {
       {"speed", &c.speedPercent, kAny, false},
       {"consume", &c.consumeMode, CARDSIM_CONSUME_STALLED, false},
       {"start_bytes", &c.startBytes, kAny, false},
+      {"flash_busy", &c.flashBusyPolls, kAny, false},
       {"run_state", &s.runState, 7, false, "[status]"},
       {"task_id", &s.taskId, 31, false},
       {"sub_state", &s.subState, 31, false},
@@ -235,9 +240,38 @@ bool CardModel::WriteStateFile(const std::string& text) {
   return true;
 }
 
+namespace {
+
+bool ReplaceFile(const std::string& path, const std::string& bytes) {
+  const std::string temp = path + ".tmp";
+  {
+    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
+    if (!f) return false;
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    f.close();
+    if (!f) return false;
+  }
+  std::error_code ec;
+  std::filesystem::rename(std::filesystem::path(temp), std::filesystem::path(path), ec);
+  if (ec) std::remove(temp.c_str());
+  return !ec;
+}
+
+}  // namespace
+
+bool CardModel::WriteFlashFile() { return ReplaceFile(FlashPath(), flash_.Serialize()); }
+
+void CardModel::ReadFlashFile() {
+  std::ifstream f(FlashPath(), std::ios::binary);
+  if (!f) return;
+  const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  flash_.Deserialize(bytes);
+}
+
 void CardModel::PersistLocked() noexcept {
   if (statePath_.empty()) return;
   try {
+    if (flash_.Dirty()) WriteFlashFile();
     std::string text = StateText();
     if (text != savedText_) WriteStateFile(text);
   } catch (...) {

@@ -97,3 +97,46 @@ constexpr uint32_t OP_ARG_OFFLINE_DOC = 0x100;
 constexpr uint32_t OP_ARG_COMMIT_CARD_PARA = 0x20000004;
 constexpr uint32_t OP_ARG_COMMIT_SECOND_PARA = 0x30000008;
 constexpr uint32_t OP_ARG_COMMIT_ALL = 0xF00000FF;
+constexpr uint32_t OP_ARG_COMMIT_OFF_HEAD = 1;
+constexpr uint32_t OP_ARG_COMMIT_BOX_TABLES = 0x10000002;
+constexpr uint32_t OP_ARG_COMMIT_OFF_SLOT16 = 0x60000040;
+
+// The card's flash, one 2048-byte page at a time. A flash control word is the argument of
+// CMD_OPERATE with OP_FLASH; NAND words carry a page number in bits 0-23, serial-flash words a byte
+// address in bits 4-27 and their operation in bits 0-3. The card answers the bulk-read words on the
+// bulk channel: the request goes out as a command frame (CMD_OPERATE, OP_FLASH, word) whose reply
+// never comes, then the page comes back in units of kBulkUnitBytes.
+constexpr uint32_t kFlashPageBytes = 2048;
+constexpr uint32_t kBulkUnitBytes = 512;
+constexpr uint32_t FLASHW_NAND_ERASE = 0x10000000;    // | page: erase the block that holds the page
+constexpr uint32_t FLASHW_NAND_DATA = 0x20000000;     // the next 2048 bulk bytes fill the page buffer
+constexpr uint32_t FLASHW_SPI_DATA = 0x20000001;
+constexpr uint32_t FLASHW_NAND_PROGRAM = 0x30000000;  // | page: program the page from the buffer
+constexpr uint32_t FLASHW_NAND_SELECT = 0x40000000;   // | page: read the page into the read buffer
+constexpr uint32_t FLASHW_NAND_BULK_READ = 0x50000000;
+constexpr uint32_t FLASHW_SPI_BULK_READ = 0x50000001;
+constexpr uint32_t FLASHW_NAND_ID = 0x60000000;       // the NAND's id page into the read buffer
+constexpr uint32_t FLASHW_SPI = 0xE0000000;           // | (address << 4) | operation:
+constexpr uint32_t FLASHW_SPI_PROGRAM = 0;
+constexpr uint32_t FLASHW_SPI_SELECT = 1;
+constexpr uint32_t FLASHW_SPI_ERASE = 2;              // the 64 KB sector that holds the address
+constexpr uint32_t FlashNandWord(uint32_t op, uint32_t page) { return op | (page & 0xFFFFFFu); }
+constexpr uint32_t FlashSpiWord(uint32_t address, uint32_t op) {
+  return FLASHW_SPI | ((address & 0xFFFFFFu) << 4) | (op & 0xFu);
+}
+// The page status: status r1 bits 0-7, set by the last flash operation.
+constexpr uint32_t PAGE_STATUS_READ_FAIL = 0xAA;   // any of these bits: the page could not be read
+constexpr uint32_t PAGE_STATUS_WRITE_FAIL = 0x01;  // erase or program failed
+
+// Flash areas the card loads its settings from. A notice (CMD_SET_FLAG, value 1 << area,
+// FLAG_PARA_VALID) tells the card that an area is being rewritten; status r0 bit kAreaFlagShift +
+// area stays set while the area is not in effect (after a notice, or a commit that failed).
+constexpr uint32_t AREA_BAD_BLOCK_TABLE = 0;
+constexpr uint32_t AREA_OFF_HEAD = 1;
+constexpr uint32_t AREA_BOX_TABLE_A = 2;
+constexpr uint32_t AREA_BOX_TABLE_B = 3;
+constexpr uint32_t AREA_CARD_PARA = 4;
+constexpr uint32_t AREA_SECOND_BLOCK = 5;
+constexpr uint32_t AREA_OFF_DEFAULT_HEAD = 6;
+constexpr uint32_t kAreaCount = 7;
+constexpr uint32_t kAreaFlagShift = 14;

@@ -104,32 +104,50 @@ uint32_t CPortlane::SendLinkWord(uint32_t word) {
   return PortlaneApi.QZ_CmdSend(frame, 4) != 0 ? 1 : 0;
 }
 
+namespace {
+
+// One command frame as the driver link takes it: the command word (with the sequence nibble, which
+// then advances, while sequencing is on), p1 and p2, behind the header word on a link that wants it.
+struct CmdFrame {
+  uint8_t bytes[16] = {};
+  uint32_t length = 0;
+  uint16_t word = 0;
+};
+
+CmdFrame BuildFrame(uint16_t cmd, uint32_t p1, uint32_t p2) REQUIRES(g_csCardCmd) {
+  const CardLinkCfg& link = Link();
+  CmdFrame f;
+  f.word = cmd;
+  if (g_Link.g_bCmdSeqOn) {
+    f.word = static_cast<uint16_t>(((g_Link.g_nCmdSeq & 15u) << 12) + (cmd & 0x1FFu));
+    ++g_Link.g_nCmdSeq;
+  }
+  if (link.bFrameHeader) {
+    PutU32(f.bytes, kFrameHeaderWord);
+    PutU16(f.bytes + 4, f.word);
+    PutU32(f.bytes + 6, p1);
+    PutU32(f.bytes + 10, p2);
+    f.length = 16;
+  } else {
+    PutU16(f.bytes, f.word);
+    PutU32(f.bytes + 2, p1);
+    PutU32(f.bytes + 6, p2);
+    f.length = link.nReplyLen;
+  }
+  return f;
+}
+
+}  // namespace
+
 uint32_t CPortlane::SendCtrlCmd(uint16_t cmd, uint32_t p1, uint32_t p2, CmdReply& reply) {
   ++g_Link.g_nCmdIssued;
   const CardLinkCfg& link = Link();
-  uint16_t word = cmd;
-  if (g_Link.g_bCmdSeqOn) {
-    word = static_cast<uint16_t>(((g_Link.g_nCmdSeq & 15u) << 12) + (cmd & 0x1FFu));
-    ++g_Link.g_nCmdSeq;
-  }
-  uint8_t frame[16] = {};
-  uint32_t length;
-  if (link.bFrameHeader) {
-    PutU32(frame, kFrameHeaderWord);
-    PutU16(frame + 4, word);
-    PutU32(frame + 6, p1);
-    PutU32(frame + 10, p2);
-    length = 16;
-  } else {
-    PutU16(frame, word);
-    PutU32(frame + 2, p1);
-    PutU32(frame + 6, p2);
-    length = link.nReplyLen;
-  }
+  const CmdFrame frame = BuildFrame(cmd, p1, p2);
+  const uint16_t word = frame.word;
   const uint32_t replyLen = link.nReplyLen;
-  bool ok = PortlaneApi.bLoaded && length <= sizeof frame && replyLen <= sizeof reply.bytes;
+  bool ok = PortlaneApi.bLoaded && frame.length <= sizeof frame.bytes && replyLen <= sizeof reply.bytes;
   ok = ok && !(link.bWaitLinkState && WaitState(LINK_CMD_READY) != 0);
-  ok = ok && PortlaneApi.QZ_CmdSend(frame, length) == 0;
+  ok = ok && PortlaneApi.QZ_CmdSend(frame.bytes, frame.length) == 0;
   ok = ok && !(link.bWaitLinkState && WaitState(LINK_REPLY_PENDING) != 0);
   ok = ok && PortlaneApi.QZ_CmdRecv(reply.bytes, replyLen) == 0;
   if (ok && reply.Echo() != word) {
@@ -199,6 +217,24 @@ bool CPortlane::BufSend(const uint8_t* block, uint32_t) {
   for (uint32_t off = 0; rc == 0 && off < kStreamBlockBytes; off += ChunkBytes())
     rc = PortlaneApi.QZ_BufSend(block + off, ChunkBytes()) != 0 ? 1 : 0;
   return ReturnV(rc);
+}
+
+bool CPortlane::ReadBlocks(uint32_t word, uint8_t* buffer, uint32_t length) {
+  plat::LockGuard g(g_csCardCmd);
+  if (!g_Link.g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
+  ++g_Link.g_nCmdIssued;
+  const CardLinkCfg& link = Link();
+  // The request has no reply: the card answers it on the bulk channel.
+  const CmdFrame frame = BuildFrame(CMD_OPERATE, OP_FLASH, word);
+  bool ok = PortlaneApi.bLoaded && frame.length <= sizeof frame.bytes;
+  ok = ok && !(link.bWaitLinkState && WaitState(LINK_CMD_READY) != 0);
+  ok = ok && PortlaneApi.QZ_CmdSend(frame.bytes, frame.length) == 0;
+  for (uint32_t off = 0; ok && off + kBulkUnitBytes <= length; off += kBulkUnitBytes) {
+    ok = !(link.bWaitLinkState && WaitState(LINK_BULK_PENDING) != 0);
+    ok = ok && PortlaneApi.QZ_BufRecv(buffer + off, kBulkUnitBytes) == 0;
+  }
+  ++g_Link.g_nCmdDone;
+  return ReturnV(ok ? 0 : 1);
 }
 
 uint32_t CPortlane::LinkSlave() {
@@ -298,6 +334,7 @@ uint32_t CPortlane::Open(uint32_t index) {
       PortlaneApi.QZ_SendComCmd(0, 0xA2, 0, 0, &slave, 1);
     SystemPara::InitParaLink(static_cast<int8_t>(slave));
   }
+  ++g_Link.nLinkSerial;
   g_Link.g_nCmdSeq = 0;
   g_Link.g_nCmdOk = 0;
   g_Link.g_bCmdSeqOn = 1;
@@ -311,6 +348,7 @@ uint32_t CPortlane::Open(uint32_t index) {
 
 void CPortlane::CloseLocked() {
   g_Link.g_bConnected = 0;
+  ++g_Link.nLinkSerial;
   if (PortlaneApi.bLoaded) PortlaneApi.QZ_CloseDriver();
   g_Link.g_hCardMutex.Close();
 }

@@ -33,6 +33,9 @@ struct LinkState {
   std::atomic<uint8_t> g_bConnected{0};         // a card is open and the link is good
   std::atomic<uint32_t> g_nCmdIssued{0};        // exchanges begun (read by the watchdog)
   std::atomic<uint32_t> g_nCmdDone{0};          // exchanges ended
+  // Counts every open and every close of the link since the library was loaded (never reset): what
+  // the library read from a card (its bad-block table) is not used once the count moved on.
+  std::atomic<uint32_t> nLinkSerial{0};
   uint32_t g_LinkState GUARDED_BY(g_csCardCmd) = 0;    // the last link status word read
   uint32_t g_nLinkToggle GUARDED_BY(g_csCardCmd) = 0;  // toggle nibble of the previous read (0 after open)
   // Decoded secondary-link fields of the last status word.
@@ -78,6 +81,11 @@ class CPortlane {
       EXCLUDES(g_csCardCmd);
   // One 2048-byte stream block under the buffer lock (USB) or the command lock (PCIe): true, or code 1.
   static bool BufSend(const uint8_t* block, uint32_t unused = 0) EXCLUDES(g_csCardCmd, g_csCardBuf);
+
+  // Under the command lock: a flash bulk-read request (command 83, operation 2, `word`) that the card
+  // answers on the bulk channel, then length / 512 units of 512 bytes into `buffer` (each after the
+  // bulk-pending bit when the card type waits for it). True, or code 1 (the card counts as lost).
+  static bool ReadBlocks(uint32_t word, uint8_t* buffer, uint32_t length) EXCLUDES(g_csCardCmd);
 
   // Internal steps, public for the card-opening code and the tests.
   // A block in chunks, each after the bulk-ready bit when the card type waits for it (PCIe).
