@@ -109,6 +109,14 @@ class CFastCali {
 
 class CScan : public CCalibrate, public CFastCali {
  public:
+  // The scanner sequences of a job (defined with them): the layer's jump parameters from the pen
+  // tables; a direct jump to a point (mm) on the main stream with the wait for the scanner's arrival;
+  // the jump to the field centre; a jump only when the point differs from the current position.
+  void LoadPenJumpPara(uint32_t layer) REQUIRES(g_MarkCall);
+  void JumpTo(double x, double y) REQUIRES(g_MarkCall);
+  void JumpToHome() REQUIRES(g_MarkCall);
+  void JumpIfMoved(double x, double y) REQUIRES(g_MarkCall);
+
   // The galvanometer state of the data stream, kept by the scanner sequences and segment encoders.
   double dbCurX GUARDED_BY(g_MarkCall) = 0.0;   // current position, mm
   double dbCurY GUARDED_BY(g_MarkCall) = 0.0;
