@@ -4,6 +4,7 @@
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
 #include "frame/log_file.h"
+#include "frame/system_para.h"
 #include "platform/files.h"
 #include "platform/module.h"
 #include "support/faults.h"
@@ -12,21 +13,29 @@
 
 namespace {
 
+BoxParaBlock Defaults() {
+  BoxParaBlock d;
+  SetBoxParaDefaults(d);
+  return d;
+}
+
 class BoxParaTest : public ::testing::Test {
  protected:
   void SetUp() override {
     qztest::SetModuleDir(dir.Path());
     plat::CreateFolders(dir.File("ini"));
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
-    SetBoxParaDefaults(g_BoxPara);
+    g_mapErrText[RV_NOT_OPEN_BOX_FILE] = "The calibration box file could not be opened.";
+    StoreBoxPara(Defaults());
   }
   void TearDown() override {
+    qztest::FailFileWrites("");
+    g_mapErrText.clear();
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
     qztest::SetModuleDir("");
   }
-  void WriteBlock(const BoxParaBlock& b) {
-    ASSERT_TRUE(plat::WriteWholeFile(dir.File("ini/CaliPara.cl"), std::string(b.begin(), b.end())));
-  }
+  void WriteFile(const std::string& bytes) { ASSERT_TRUE(plat::WriteWholeFile(dir.File("ini/CaliPara.cl"), bytes)); }
+  void WriteBlock(const BoxParaBlock& b) { WriteFile(std::string(b.begin(), b.end())); }
   std::vector<std::string> Boxes() { return qztest::ReadLines(dir.File("boxes.txt")); }
 
   qztest::TempDir dir;
@@ -57,24 +66,66 @@ TEST_F(BoxParaTest, DefaultsByByteOffset) {
   EXPECT_EQ(b[169], 0x61);
 }
 
-TEST_F(BoxParaTest, FileReplacesTheDefaultsWhenItsVersionIsValid) {
-  BoxParaBlock b{};
-  SetBoxParaDefaults(b);
-  BoxSetF64(b, 64, 1.5);
-  WriteBlock(b);
-  CCaliLink::ReadPara(false, false);
-  EXPECT_EQ(BoxGetF64(g_BoxPara, 64), 1.5);
+TEST_F(BoxParaTest, WrittenBlockReadsBackByteForByte) {
+  BoxParaBlock b = Defaults();
+  for (size_t i = 600; i < kBoxParaSize; ++i) b[i] = static_cast<uint8_t>(i * 7);
+  BoxSetF64(b, kBoxOffsetX, -1.0 / 3.0);
+  BoxSetU32(b, kBoxExtension, 0xA5000003);
+  StoreBoxPara(b);
+  ASSERT_TRUE(CCaliLink::WritePara());
+  std::string file;
+  ASSERT_TRUE(plat::ReadWholeFile(dir.File("ini/CaliPara.cl"), file));
+  EXPECT_EQ(file, std::string(b.begin(), b.end()));
+  StoreBoxPara(Defaults());
+  CCaliLink::ReadPara(true);
+  EXPECT_EQ(CopyBoxPara(), b);
   EXPECT_TRUE(Boxes().empty());
 }
 
-TEST_F(BoxParaTest, MissingFileAtLoadKeepsTheDefaultsSilently) {
-  CCaliLink::ReadPara(false, false);
-  BoxParaBlock d{};
-  SetBoxParaDefaults(d);
-  EXPECT_EQ(g_BoxPara, d);
-  EXPECT_TRUE(Boxes().empty());
-  CCaliLink::ReadPara(false, true);  // later reads report it
-  EXPECT_EQ(Boxes().size(), 1u);
+TEST_F(BoxParaTest, MissingOrShortFileKeepsTheBlock) {
+  BoxParaBlock changed = Defaults();
+  BoxSetF64(changed, kBoxOffsetY, 2.5);
+  const std::string full(changed.begin(), changed.end());
+  struct Case {
+    const char* name;
+    bool present;
+    std::string bytes;
+    bool replaced;
+  } cases[] = {
+      {"missing", false, "", false},
+      {"empty", true, "", false},
+      {"one byte short", true, full.substr(0, kBoxParaSize - 1), false},
+      {"whole", true, full, true},
+      {"longer", true, full + "tail", true},
+  };
+  for (const Case& c : cases) {
+    plat::DeleteFilePath(dir.File("ini/CaliPara.cl"));
+    plat::DeleteFilePath(dir.File("boxes.txt"));
+    if (c.present) WriteFile(c.bytes);
+    StoreBoxPara(Defaults());
+    CCaliLink::ReadPara(false, false);  // at load: silent
+    EXPECT_EQ(CopyBoxPara(), c.replaced ? changed : Defaults()) << c.name;
+    EXPECT_TRUE(Boxes().empty()) << c.name;
+    CCaliLink::ReadPara(false, true);  // later reads report a missing file with code 10's text
+    EXPECT_EQ(Boxes(), c.replaced ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"topmost ok: The calibration box file could not be opened."})
+        << c.name;
+  }
+}
+
+TEST_F(BoxParaTest, UnwritableFileIsReportedOnceAndLeftAlone) {
+  WriteBlock(Defaults());
+  BoxParaBlock b = Defaults();
+  BoxSetF64(b, kBoxScaleX, 0.5);
+  StoreBoxPara(b);
+  qztest::FailFileWrites(dir.File("ini"));
+  EXPECT_FALSE(CCaliLink::WritePara());
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"topmost ok: The calibration box file could not be opened."});
+  std::string file;
+  ASSERT_TRUE(plat::ReadWholeFile(dir.File("ini/CaliPara.cl"), file));
+  const BoxParaBlock d = Defaults();
+  EXPECT_EQ(file, std::string(d.begin(), d.end()));
+  EXPECT_EQ(CopyBoxPara(), b);  // the library's block is the host's all the same
 }
 
 TEST_F(BoxParaTest, VersionCheckRefusesWithoutCopying) {
@@ -92,14 +143,13 @@ TEST_F(BoxParaTest, VersionCheckRefusesWithoutCopying) {
       {0x80000000u, 1, 0, false, "上位机软件box参数版本较低，Box参数无效"},  // negative word A
   };
   for (const Case& c : cases) {
-    SetBoxParaDefaults(g_BoxPara);
-    BoxParaBlock b{};
-    SetBoxParaDefaults(b);
+    StoreBoxPara(Defaults());
+    BoxParaBlock b = Defaults();
     BoxSetU32(b, 0, c.a);
     BoxSetU32(b, 4, c.b);
     BoxSetF64(b, 72, 9.0);
     EXPECT_EQ(CheckBoxParaVer(b, c.source, false), c.ok);
-    EXPECT_EQ(BoxGetF64(g_BoxPara, 72), c.ok ? 9.0 : 0.0);
+    EXPECT_EQ(BoxGetF64(CopyBoxPara(), 72), c.ok ? 9.0 : 0.0);
     if (!c.ok) {
       plat::DeleteFilePath(dir.File("boxes.txt"));
       try {
