@@ -75,6 +75,15 @@ TEST(Startup, CompleteCompanionsShowNoBox) {
   EXPECT_TRUE(lib.Boxes().empty());
 }
 
+TEST(Startup, OurCalibrationModulesShowNoBox) {
+  StagedLibrary lib;
+  lib.AddCaliModules();
+  lib.AddStandIn("Portlane", "full");
+  lib.AddExampleLanguageFiles();
+  ASSERT_TRUE(lib.Load());
+  EXPECT_TRUE(lib.Boxes().empty());
+}
+
 TEST(Startup, IncompleteCompanionsShowTheirBoxes) {
   struct Case {
     const char* gridel;
