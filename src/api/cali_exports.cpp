@@ -44,7 +44,8 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_SaveCaliPara(const void* block) {
     BoxParaBlock b;
     std::memcpy(b.data(), block, kBoxParaSize);
     CheckBoxParaVer(b, 0, true);
-    if (g_SystemPara.bNewBoxCali == 1) CCaliLink::MirrorHeads();
+    // The module is not handed the block here: this export takes no task, and a table may be being
+    // built through the module meanwhile. It gets the block with the next table build or file read.
     return CCaliLink::WritePara() ? RV_OK : RV_NOT_OPEN_BOX_FILE;
   });
 }

@@ -17,12 +17,13 @@ bool BoxTablesModuleLoaded() { return g_SystemPara.bNewBoxCali ? g_GridelModule.
 uint32_t BoxTableScaleWord(double halfRange) { return RealToUInt32(65536.0 / (2.0 * halfRange) * 8192.0); }
 
 // ---------------------------------------------------------------------------------------------
-// SEAM: the flash pages of the card (CBrokenBlock::UpdatePages / UpdatePagesSpi, FlushAndSuccess)
-// are not part of this tree yet. Until they are, the tables never reach the card and the upload
-// fails with 24. Connected, this is:
+// SEAM: the flash pages of the card (CBrokenBlock in flash/flash_pages.h, FlushAndSuccess in
+// cardlink/card_operation.h) are not part of this tree yet. Until they are, the tables never reach
+// the card and the upload fails with 24. Connected, the body is (UpdatePages takes the serial-flash
+// road by itself on that map):
 //   const FlashAreaMap& m = g_FlashAreaMap;
-//   const bool a = CBrokenBlock::UpdatePages(image0, pageCount, m.nBoxTableA);
-//   const bool b = CBrokenBlock::UpdatePages(image1, pageCount, m.nBoxTableB);
+//   const uint32_t a = CBrokenBlock::UpdatePages(image0, pageCount, m.nBoxTableA);
+//   const uint32_t b = CBrokenBlock::UpdatePages(image1, pageCount, m.nBoxTableB);
 //   if (a || b) FlushAndSuccess(0x10000002, 2, 3);
 //   return RV_OK;
 // ---------------------------------------------------------------------------------------------

@@ -485,14 +485,6 @@ TEST_F(NewMethod, TableImageIsTheCodesInOrder) {
   EXPECT_EQ(GetU32(&image[8 * 4224 + 4]), 4194304u);
 }
 
-TEST(BoxTableScale, WordOfTheHalfRange) {
-  struct Case {
-    double r;
-    uint32_t word;
-  } cases[] = {{10.0, 26843545}, {20.0, 13421772}, {0.5, 536870912}, {80.0, 3355443}};
-  for (const Case& c : cases) EXPECT_EQ(BoxTableScaleWord(c.r), c.word) << c.r;
-}
-
 TEST(DetTrig, SameBitsOnEveryPlatform) {
   // Bit patterns of sine and cosine of angles in degrees; they agree with a correctly rounding C
   // library and must come out the same on every build.
