@@ -129,6 +129,37 @@ QZ_API uint32_t QZ_STDCALL QZ_GetMarkTime(uint32_t* time);
 /* The marked segments of the current or the last job. The card is not asked. */
 QZ_API uint32_t QZ_STDCALL QZ_GetMarkLineCnt(uint32_t* count);
 
+/* Calibration. The box method in force is [Main] bNewBoxCali (derived from the card version when a
+ * card is opened): 0 the box text file named by the configuration with the calibration module
+ * "Corrix", 1 the 2048-byte box parameter block ("CaliPara.cl") with the box-correction module
+ * "Gridel". None of the first four needs a card or waits for a task; a null pointer is refused
+ * with 2. */
+/* The full range of the box correction in mm: twice the half range the box-correction module
+ * reported (20.0 until it has). */
+QZ_API uint32_t QZ_STDCALL QZ_GetBoxRange(double* range);
+/* The box method in force: 1 for the box parameter block, 0 for the box text file. */
+QZ_API uint32_t QZ_STDCALL QZ_GetBoxType(uint32_t* type);
+/* Copies the library's 2048-byte box parameter block into `block` (its extension word, bytes 588
+ * to 591, as 0). */
+QZ_API uint32_t QZ_STDCALL QZ_GetCaliPara(void* block);
+/* Takes a 2048-byte box parameter block (version word A at least 1, version word B below 4, else 2
+ * after a box) and saves it as "CaliPara.cl"; 10 when the file cannot be written. The card's
+ * correction tables are not rebuilt. */
+QZ_API uint32_t QZ_STDCALL QZ_SaveCaliPara(const void* block);
+/* Old box method: reads the box file the configuration names ([Calibration]
+ * KVX100<model>_NO<card>_File, the argument is not used), the offsets, rotation and axis mode of
+ * [HARDWARE], builds both correction tables and writes them to the card. 0; 1 no card or the card
+ * was lost; 2 the new box method is in force (after a box) or the library is busy; 10 the box file
+ * cannot be opened; 11 a refused box file, or "Corrix" is missing (nothing is sent then); flash
+ * failures with their codes. */
+QZ_API uint32_t QZ_STDCALL QZ_SetCaliParaFile(uint32_t fileName);
+/* New box method: takes the 2048-byte block as QZ_SaveCaliPara does, saves it, builds both
+ * correction tables through "Gridel" and writes them to the card. 0; 1 no card or the card was
+ * lost; 2 the old box method is in force (after a box), the library is busy or the block's version
+ * is refused; 10 "CaliPara.cl" could not be written (the tables were sent); 11 "Gridel" is missing
+ * (nothing is sent); flash failures with their codes. */
+QZ_API uint32_t QZ_STDCALL QZ_SetCaliPara(const void* block);
+
 #ifdef __cplusplus
 }
 #endif

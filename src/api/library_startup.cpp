@@ -30,7 +30,9 @@ void LibraryLoadCompanions() {
 void LibraryProcessAttach() {
   InitLanguage();
   g_SystemPara.bNewBoxCali = ReadMainInt("MAIN", "bNewBoxCali", 0);
-  SetBoxParaDefaults(g_BoxPara);
+  BoxParaBlock defaults;
+  SetBoxParaDefaults(defaults);
+  StoreBoxPara(defaults);
   CCaliLink::ReadPara(false, false);
   InitErrorTexts();
   g_MarkJob.nMarkState = kMarkStateIdle;

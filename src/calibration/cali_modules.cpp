@@ -5,10 +5,6 @@
 CompanionModule g_GridelModule;
 CompanionModule CorrixApi;
 
-namespace {
-using CorrixInitialFn = int32_t(QZ_CALL_COMPANION*)(int32_t);
-}
-
 void LoadGridelModule() {
   g_GridelModule = LoadCompanion("Gridel", {"SetCaliPara", "GetBoxSize", "Cali"});
   if (g_GridelModule.bLoaded) return;
@@ -29,7 +25,7 @@ void LoadCorrixModule() {
 
 void InitCorrixAtLoad() {
   if (!CorrixApi.bLoaded) return;
-  reinterpret_cast<CorrixInitialFn>(CorrixApi.entries[CORRIX_Initial])(1);
+  CorrixFn<CorrixInitialFn>(CORRIX_Initial)(1);
 }
 
 void FreeCaliModules() {

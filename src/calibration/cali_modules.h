@@ -2,9 +2,11 @@
 // The two calibration companions: the box-correction module "Gridel.dll" (new box method) and the
 // calibration module "Corrix.dll" (box text file method). Both are loaded when the library loads; a
 // missing one shows a box and leaves its loaded flag clear, and the calibration code tests the flag
-// before every call. The typed calls are made by the calibration code.
+// before every call. The typed calls (calibration/cali_module_api.h) are made by the calibration
+// code through GridelFn and CorrixFn.
 #include <cstdint>
 
+#include "calibration/cali_module_api.h"
 #include "frame/companion.h"
 
 // Entry points of "Gridel.dll", in the order of CaliLinkModule::entries.
@@ -18,6 +20,16 @@ enum CorrixEntry {
 
 extern CompanionModule g_GridelModule;  // the module part of CCaliLink
 extern CompanionModule CorrixApi;
+
+// The typed entry point of a loaded module (only when its loaded flag is set).
+template <class Fn>
+Fn GridelFn(GridelEntry e) {
+  return reinterpret_cast<Fn>(g_GridelModule.entries[e]);
+}
+template <class Fn>
+Fn CorrixFn(CorrixEntry e) {
+  return reinterpret_cast<Fn>(CorrixApi.entries[e]);
+}
 
 // Load-time steps: each loads its module and shows its box when it is missing or incomplete.
 void LoadGridelModule();

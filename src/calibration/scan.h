@@ -24,7 +24,9 @@
 // (CCaliLink::HalfRange), rounded to the nearest code when written.
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "mark/job_state.h"
 
@@ -75,6 +77,12 @@ class CCalibrate {
   // shift: X'' = X' cos + Y' sin + offset X, Y'' = Y' cos - X' sin + offset Y.
   FieldPoint Transform(double x, double y) const;
 
+  // Reads a box text file (calibration/box_file.h), sets the field sizes and creates calibration
+  // context nCaliContext in the calibration module (when it is loaded). Returns 0; throws
+  // MyException 10 (the file cannot be opened) or 11 (a refused file), both shown. A refused file
+  // changes nothing.
+  uint32_t ReadBoxFile(const std::string& path);
+
   int32_t nCoordType = 0;    // swap/mirror mode 0..7 ([HARDWARE] COORD_TYPE)
   int32_t nTableSelect = 0;  // the correction table being built (0 or 1)
   double dbOrgX = 0.0;       // offset X, mm ([HARDWARE] ORG_X)
@@ -100,11 +108,41 @@ constexpr int kFastCaliSide = 257;
 // Row-major, the row index on Y: entry (column i, row j) is at j * 257 + i.
 using FastCaliTable = std::array<FastCaliEntry, kFastCaliSide * kFastCaliSide>;
 
+constexpr size_t kFastCaliTableBytes = 264196;  // 66049 entries of two little-endian u16
+static_assert(kFastCaliSide * kFastCaliSide * 4 == kFastCaliTableBytes, "a fast table image is 264196 bytes");
+
+// The high-precision grid: the offsets {dX, dY} in mm of each of the 257 x 257 points, row-major
+// like the fast tables; the image of a high-precision file ("HighPrecisionCali.cl" for table 0,
+// "HighPrecisionCaliR.cl" for table 1: exactly these 1056784 bytes as little-endian doubles).
+constexpr size_t kHighPrecisionFileBytes = 1056784;
+using HighPrecisionGrid = std::array<double, 2 * kFastCaliSide * kFastCaliSide>;
+static_assert(sizeof(HighPrecisionGrid) == kHighPrecisionFileBytes, "one double per file value");
+extern HighPrecisionGrid g_HighPrecisionGrid;
+
 // The tables are left to the zero filling of static storage (no initializer): a constant
 // initializer would put the whole object, 528 kB of zeros, into the library file.
 class CFastCali {
  public:
   std::array<FastCaliTable, 2> tables;  // correction table 0 and 1
+
+  // Builds fast table t: the 257 x 257 points spread over the field of `cal` (plus the offsets of
+  // table t's high-precision file when its [HARDWARE] flag in SystemPara is 1 and the file reads
+  // whole), through the coordinate transform of `cal`, into the calibration module's Do2DCali with
+  // the table select of `cal`; both codes clamped to 0..65535. A point the module does not compute
+  // (module not loaded, or a call that writes nothing) keeps its plain code: the transformed point
+  // on the field's linear scale.
+  void BuildTable(int t, const CCalibrate& cal);
+  // Table 1 with table select 1, then table 0 with table select 0 (which stays).
+  void CreateTables(CCalibrate& cal);
+  // The 264196 bytes of table t as the card takes them: per entry the second code, then the first.
+  void TableImage(int t, uint8_t* out) const;
+
+  // Reads the high-precision file of table t into g_HighPrecisionGrid. A file that cannot be opened
+  // or is short shows its box and gives false (the grid is then left as it was).
+  static bool ReadHighPrecisionFile(int t);
+  // Every fourth point of the high-precision grid (rows and columns 0, 4, ..., 256) into a grid of
+  // 65 x 65 pairs {dX, dY}.
+  static void Downsample65(double* grid65);
 };
 
 class CScan : public CCalibrate, public CFastCali {
@@ -116,6 +154,22 @@ class CScan : public CCalibrate, public CFastCali {
   void JumpTo(double x, double y) REQUIRES(g_MarkCall);
   void JumpToHome() REQUIRES(g_MarkCall);
   void JumpIfMoved(double x, double y) REQUIRES(g_MarkCall);
+
+  // Loads the old box method's settings from the configuration: the box file named by [Calibration]
+  // "KVX100<model>_NO<card>_File", [HARDWARE] ORG_X, ORG_Y, Rotate (degrees), COORD_TYPE,
+  // bHighPrecisionCali and bHighPrecisionCaliR; reads the box file and builds both fast tables.
+  // Returns 0; the box file's exceptions pass to the caller.
+  uint32_t SetCalibratePara();
+  void CreateTables() { CFastCali::CreateTables(*this); }
+  // Dumps fast table t to "Box.xls" (t 0) or "BoxR.xls" (t 1) in the library's folder, then lays the
+  // table into `image` as the old method's flash image: 130 pages, the table at the start, zeros,
+  // 0xA5 in the last byte (266239). A dump that cannot be written is logged; the image is built.
+  void WriteBoxXls(int t, uint8_t* image) const;
+  // Builds both tables of the method in force (bNewBoxCali) into their flash images and writes them
+  // to the card's areas of correction table 0 and 1 (calibration/box_upload.h). Returns 0. Throws 11
+  // (shown) when the module of the method is not loaded, before anything is built or sent; the card
+  // and flash failures pass as their codes.
+  uint32_t SendBoxTables();
 
   // The galvanometer state of the data stream, kept by the scanner sequences and segment encoders.
   double dbCurX GUARDED_BY(g_MarkCall) = 0.0;   // current position, mm

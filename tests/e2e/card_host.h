@@ -1,6 +1,6 @@
 #pragma once
-// A host with the library, the stand-in calibration modules and the simulated card in one folder,
-// and the English language file.
+// A host with the library, our calibration modules and the simulated card in one folder, and the
+// English language file.
 #include <gtest/gtest.h>
 
 #include "cardsim_api.h"
@@ -28,6 +28,8 @@ class CardHost : public ::testing::Test {
   std::string ConfigText();
 
   std::unique_ptr<StagedLibrary> lib;
+  // Cleared before Stage: the folder gets no calibration module (loading then shows their two boxes).
+  bool withCaliModules = true;
   decltype(&QZ_InitCard) InitCard = nullptr;
   decltype(&QZ_CloseCard) CloseCard = nullptr;
   decltype(&QZ_GetCardsNo) GetCardsNo = nullptr;

@@ -60,6 +60,15 @@ TEST(Startup, ChineseLanguageFileStillShowsCompanionBoxesInEnglish) {
   EXPECT_EQ(lib.Boxes(), expected);
 }
 
+TEST(Startup, OurCalibrationModulesShowNoBox) {
+  StagedLibrary lib;
+  lib.AddCaliModules();
+  lib.AddStandIn("Portlane", "full");
+  lib.AddExampleLanguageFiles();
+  ASSERT_TRUE(lib.Load());
+  EXPECT_TRUE(lib.Boxes().empty());
+}
+
 TEST(Startup, IncompleteCompanionsShowTheirBoxes) {
   struct Case {
     const char* gridel;

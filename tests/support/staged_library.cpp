@@ -48,6 +48,22 @@ void StagedLibrary::AddStandIn(const std::string& module, const std::string& var
               libDir_ + file);
 }
 
+void StagedLibrary::AddCaliModules() {
+  for (const char* base : {"Corrix", "Gridel"}) {
+    const std::string file = plat::CompanionFileName(base);
+    CopyOrThrow(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, libDir_ + file);
+  }
+}
+
+void* StagedLibrary::ModuleSymbol(const std::string& module, const char* name) {
+  // Loading the file again gives the module the library already holds (one reference more, kept
+  // until the process ends).
+  plat::ModuleHandle m = plat::LoadModule(libDir_ + plat::CompanionFileName(module));
+  if (!m) return nullptr;
+  companions_.push_back(m);
+  return plat::FindSymbol(m, name);
+}
+
 void StagedLibrary::AddSimCard(int cardType) {
   simCardType_ = cardType;
   for (const char* base : {"Portlane", "PortlanePCIE"}) {

@@ -29,6 +29,11 @@ class StagedLibrary {
   // Copies a companion: a stand-in ("full" or "partial" export set) of Gridel, Corrix, Portlane or
   // PortlanePCIE.
   void AddStandIn(const std::string& module, const std::string& variant);
+  // Copies our calibration modules (Corrix and Gridel) beside the library, as they are deployed.
+  void AddCaliModules();
+  // A control function of a companion loaded beside the library ("Corrix", "Gridel"): the same
+  // module the library loaded, so the same state.
+  void* ModuleSymbol(const std::string& module, const char* name);
   // Copies the simulated card (both variants) beside the library; cardType (0 USB, 1 PCIe) is the
   // card type the configuration names, so the variant the library loads.
   void AddSimCard(int cardType = 0);
@@ -64,6 +69,7 @@ class StagedLibrary {
   char cardChar_;
   plat::ModuleHandle module_ = nullptr;
   plat::ModuleHandle sim_ = nullptr;
+  std::vector<plat::ModuleHandle> companions_;
   int simCardType_ = 0;
 };
 

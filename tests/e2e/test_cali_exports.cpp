@@ -1,0 +1,313 @@
+// The calibration exports as a host calls them, with our calibration modules deployed beside the
+// library and without them, against the simulated card.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "corrix_api.h"
+#include "e2e/card_host.h"
+#include "frame/bytes.h"
+#include "gridel_api.h"
+#include "platform/files.h"
+
+namespace {
+
+using qztest::AnyLineHas;
+using qztest::CardHost;
+using qztest::kParaKey;
+
+// The flash pages of the table upload are not connected in this tree yet: an upload that reaches
+// the flash step ends there with 24 and its box.
+constexpr uint32_t kUpload = 24;
+const std::vector<std::string> kUploadBoxes = {"topmost ok: The flash read back differs from what was written."};
+
+const char* const kBoxFileMissing = "topmost ok: The calibration box file could not be opened.";
+const char* const kUnsupported = "topmost ok: This calibration type is not supported.";
+
+std::vector<uint8_t> DefaultBlock() {
+  std::vector<uint8_t> b(2048, 0);
+  PutU32(&b[0], 3);
+  PutU32(&b[4], 1);
+  for (size_t off : {40u, 48u, 80u, 88u, 104u, 112u}) PutF64(&b[off], 1.0);
+  PutF64(&b[96], 160.0);
+  PutU32(&b[168], 25000);
+  for (size_t i = 0; i < 12; ++i) PutF64(&b[172 + 8 * i], 60.0);
+  return b;
+}
+
+class CaliHost : public CardHost {
+ protected:
+  void Resolve() {
+    GetBoxRange = lib->Get<decltype(GetBoxRange)>("QZ_GetBoxRange");
+    GetBoxType = lib->Get<decltype(GetBoxType)>("QZ_GetBoxType");
+    GetCaliPara = lib->Get<decltype(GetCaliPara)>("QZ_GetCaliPara");
+    SaveCaliPara = lib->Get<decltype(SaveCaliPara)>("QZ_SaveCaliPara");
+    SetCaliParaFile = lib->Get<decltype(SetCaliParaFile)>("QZ_SetCaliParaFile");
+    SetCaliPara = lib->Get<decltype(SetCaliPara)>("QZ_SetCaliPara");
+    ASSERT_TRUE(GetBoxRange && GetBoxType && GetCaliPara && SaveCaliPara && SetCaliParaFile && SetCaliPara);
+    if (!withCaliModules) return;
+#define QZ_MODULE_RESOLVE(fn, module) \
+  fn##_ = reinterpret_cast<decltype(&fn)>(lib->ModuleSymbol(module, #fn)); \
+  ASSERT_NE(fn##_, nullptr) << #fn;
+#define QZ_CORRIX_RESOLVE(fn) QZ_MODULE_RESOLVE(fn, "Corrix")
+#define QZ_GRIDEL_RESOLVE(fn) QZ_MODULE_RESOLVE(fn, "Gridel")
+    CORRIX_CONTROL_FUNCTIONS(QZ_CORRIX_RESOLVE)
+    GRIDEL_CONTROL_FUNCTIONS(QZ_GRIDEL_RESOLVE)
+#undef QZ_CORRIX_RESOLVE
+#undef QZ_GRIDEL_RESOLVE
+#undef QZ_MODULE_RESOLVE
+  }
+  // Stages, opens the card with version `version` and accepts the parameters.
+  void Open(uint32_t version, const std::string& config = "") {
+    StageFiles(0, config);
+    Load(true);
+    Resolve();
+    cardsim_set_card_version_(version);
+    ASSERT_EQ(InitCard(), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    cardsim_log_clear_();
+  }
+  std::vector<cardsim_frame> CommandsNumbered(uint32_t cmd) {
+    std::vector<cardsim_frame> out;
+    for (const cardsim_frame& f : Frames())
+      if (f.kind == CARDSIM_KIND_COMMAND && f.command == cmd) out.push_back(f);
+    return out;
+  }
+  std::string ConfigFile(const std::string& name) {
+    std::string s;
+    plat::ReadWholeFile(lib->ConfigDir() + name, s);
+    return s;
+  }
+
+  decltype(&QZ_GetBoxRange) GetBoxRange = nullptr;
+  decltype(&QZ_GetBoxType) GetBoxType = nullptr;
+  decltype(&QZ_GetCaliPara) GetCaliPara = nullptr;
+  decltype(&QZ_SaveCaliPara) SaveCaliPara = nullptr;
+  decltype(&QZ_SetCaliParaFile) SetCaliParaFile = nullptr;
+  decltype(&QZ_SetCaliPara) SetCaliPara = nullptr;
+#define QZ_MODULE_MEMBER(fn) decltype(&fn) fn##_ = nullptr;
+  CORRIX_CONTROL_FUNCTIONS(QZ_MODULE_MEMBER)
+  GRIDEL_CONTROL_FUNCTIONS(QZ_MODULE_MEMBER)
+#undef QZ_MODULE_MEMBER
+};
+
+TEST_F(CaliHost, QueriesNeedNoCardAndTasksNeedOne) {
+  std::vector<uint8_t> onFile = DefaultBlock();
+  PutF64(&onFile[64], -0.75);
+  PutU32(&onFile[588], 0xA5000003);
+  StageFiles(0);
+  lib->WriteConfig("CaliPara.cl", std::string(onFile.begin(), onFile.end()));
+  Load(true);
+  Resolve();
+  EXPECT_EQ(corrix_count_(CORRIX_ENTRY_INITIAL), 1u);  // the library's load step
+  double range = 0.0;
+  EXPECT_EQ(GetBoxRange(&range), 0u);
+  EXPECT_EQ(range, 20.0);
+  uint32_t type = 7;
+  EXPECT_EQ(GetBoxType(&type), 0u);
+  EXPECT_EQ(type, 0u);
+  std::vector<uint8_t> block(2048, 0xEE), expected = onFile;
+  PutU32(&expected[588], 0);  // the host never sees the extension word
+  EXPECT_EQ(GetCaliPara(block.data()), 0u);
+  EXPECT_EQ(block, expected);
+  for (uint32_t rc : {GetBoxRange(nullptr), GetBoxType(nullptr), GetCaliPara(nullptr), SaveCaliPara(nullptr)})
+    EXPECT_EQ(rc, 2u);
+  EXPECT_EQ(SetCaliParaFile(0), 1u);
+  EXPECT_EQ(SetCaliPara(block.data()), 1u);
+  // Saving needs no card.
+  PutF64(&block[72], 4.5);
+  EXPECT_EQ(SaveCaliPara(block.data()), 0u);
+  EXPECT_EQ(ConfigFile("CaliPara.cl"), std::string(block.begin(), block.end()));
+  EXPECT_TRUE(Frames().empty());
+  EXPECT_TRUE(lib->Boxes().empty());
+}
+
+TEST_F(CaliHost, NewMethodAtLoadTakesTheRangeOfTheBlockOnFile) {
+  std::vector<uint8_t> onFile = DefaultBlock();
+  PutF64(&onFile[96], 480.0);  // our module reports R = 480 / 16 = 30 mm
+  StageFiles(0, "bNewBoxCali=1\n");
+  lib->WriteConfig("CaliPara.cl", std::string(onFile.begin(), onFile.end()));
+  Load(true);
+  Resolve();
+  double range = 0.0;
+  EXPECT_EQ(GetBoxRange(&range), 0u);
+  EXPECT_EQ(range, 60.0);
+  EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_CALI), 0u);  // no table is built at load
+}
+
+TEST_F(CaliHost, NewMethodBuildsTablesThroughTheModuleAndSendsTheirScale) {
+  Open(85);
+  uint32_t type = 0;
+  ASSERT_EQ(GetBoxType(&type), 0u);
+  EXPECT_EQ(type, 1u);
+  std::vector<uint8_t> block = DefaultBlock();
+  PutF64(&block[96], 320.0);  // R = 20 mm
+  PutF64(&block[64], 1.0);
+  EXPECT_EQ(SetCaliPara(block.data()), kUpload);
+  EXPECT_EQ(ConfigFile("CaliPara.cl"), std::string(block.begin(), block.end()));
+  const std::vector<cardsim_frame> scale = CommandsNumbered(2);
+  ASSERT_EQ(scale.size(), 1u);
+  EXPECT_EQ(scale[0].p1, 13421772u);  // 65536 / 40 x 8192
+  EXPECT_EQ(scale[0].p2, 13421772u);
+  EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_CALI), 2u * 65 * 65);
+  double last[2] = {};
+  ASSERT_EQ(gridel_last_point_(last), 0);
+  EXPECT_EQ(last[0], 21.0);  // table 1's last point: (+20, +20) mm shifted by 1 mm on X
+  EXPECT_EQ(last[1], 20.0);
+  double range = 0.0;
+  EXPECT_EQ(GetBoxRange(&range), 0u);
+  EXPECT_EQ(range, 40.0);
+  EXPECT_EQ(lib->Boxes(), kUploadBoxes);
+  EXPECT_EQ(State().task_id, 0u);  // the task was released
+
+  // The old method's export refuses, after its box, and sends nothing of a table.
+  cardsim_log_clear_();
+  EXPECT_EQ(SetCaliParaFile(0), 2u);
+  EXPECT_EQ(lib->Boxes().back(), "topmost ok: The current system does not support the old Box method");
+  EXPECT_TRUE(CommandsNumbered(2).empty());
+  EXPECT_FALSE(plat::FileExists(lib->LibDir() + "Box.xls"));
+}
+
+TEST_F(CaliHost, RefusedBlocksChangeNothing) {
+  Open(85);
+  struct Case {
+    uint32_t a, b;
+    bool set;  // QZ_SetCaliPara, else QZ_SaveCaliPara
+    const char* box;
+  } cases[] = {
+      {3, 4, true, "topmost ok: 上位机软件box参数版本较高，Box参数无效"},
+      {0, 1, false, "topmost ok: 上位机软件box参数版本较低，Box参数无效"},
+  };
+  std::vector<std::string> boxes;
+  for (const Case& c : cases) {
+    std::vector<uint8_t> block = DefaultBlock();
+    PutU32(&block[0], c.a);
+    PutU32(&block[4], c.b);
+    PutF64(&block[64], 9.0);
+    EXPECT_EQ(c.set ? SetCaliPara(block.data()) : SaveCaliPara(block.data()), 2u) << c.box;
+    boxes.push_back(c.box);
+    EXPECT_EQ(lib->Boxes(), boxes);
+  }
+  EXPECT_FALSE(plat::FileExists(lib->ConfigDir() + "CaliPara.cl"));
+  std::vector<uint8_t> block(2048);
+  ASSERT_EQ(GetCaliPara(block.data()), 0u);
+  EXPECT_EQ(block, DefaultBlock());
+  EXPECT_TRUE(CommandsNumbered(2).empty());
+}
+
+TEST_F(CaliHost, UnwritableCaliParaFile) {
+  Open(85);
+  // A folder where the file should be: it can be neither read nor written.
+  ASSERT_TRUE(plat::CreateFolders(lib->ConfigDir() + "CaliPara.cl"));
+  std::vector<uint8_t> block = DefaultBlock();
+  PutF64(&block[72], -2.0);
+  EXPECT_EQ(SaveCaliPara(block.data()), 10u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{kBoxFileMissing});  // one box
+  // The library's block is the host's all the same.
+  std::vector<uint8_t> got(2048);
+  ASSERT_EQ(GetCaliPara(got.data()), 0u);
+  EXPECT_EQ(got, block);
+  // The new method still uploads, and reports the file afterwards.
+  EXPECT_EQ(SetCaliPara(block.data()), kUpload == 0 ? 10u : kUpload);
+  EXPECT_EQ(CommandsNumbered(2).size(), 1u);
+  std::vector<std::string> boxes = {kBoxFileMissing, kBoxFileMissing};
+  boxes.insert(boxes.end(), kUploadBoxes.begin(), kUploadBoxes.end());
+  EXPECT_EQ(lib->Boxes(), boxes);
+}
+
+// A 2D box of 100 mm whose model moves X by 0.5 + 0.01 x and Y by -0.25 + 0.005 y, and table 1 by
+// another (0.75, -0.5).
+std::string AffineBoxFile() {
+  std::vector<std::string> lines = {"0", "0", "0", "100", "0.5", "0.01", "0", "-0.25", "0", "0.005"};
+  lines.resize(2 + 12, "0");  // the rest of the 2D block
+  for (const char* l : {"0", "0", "0", "0", "0", "0", "0.75", "-0.5", "0", "0"}) lines.push_back(l);
+  lines.resize(lines.size() + 3 + 6 + 3 + 9, "0");  // difference rows, Z block, list
+  std::string text;
+  for (const std::string& l : lines) text += l + "\r\n";
+  return text;
+}
+
+// The two codes of table t's point (i, j) by the model, as the card image holds them.
+std::pair<uint16_t, uint16_t> AffineCodes(int t, int i, int j) {
+  const double x = i * 100.0 / 256.0 - 50.0, y = j * 100.0 / 256.0 - 50.0;
+  double dx = 0.5 + 0.01 * x + 0 * y, dy = -0.25 + 0 * x + 0.005 * y;
+  if (t == 1) {
+    dx += 0.75;
+    dy += -0.5;
+  }
+  auto code = [](double v) {
+    const double c = (v + 50.0) * 65535.0 / 100.0;
+    return static_cast<uint16_t>(c < 0.0 ? 0 : c > 65535.0 ? 65535 : static_cast<int32_t>(c));
+  };
+  return {code(y + dy), code(x + dx)};  // second (Y), then first (X)
+}
+
+TEST_F(CaliHost, OldMethodBuildsTablesFromTheConfiguredBoxFile) {
+  Open(70, "[Calibration]\nKVX1000_NO0_File=lens.box\n");
+  lib->WriteConfig("lens.box", AffineBoxFile());
+  EXPECT_EQ(SetCaliParaFile(0), kUpload);
+  EXPECT_EQ(lib->Boxes(), kUploadBoxes);
+  for (int t = 0; t < 2; ++t) {
+    std::string dump;
+    ASSERT_TRUE(plat::ReadWholeFile(lib->LibDir() + (t ? "BoxR.xls" : "Box.xls"), dump));
+    ASSERT_EQ(dump.size(), 264196u);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(dump.data());
+    for (const auto& [i, j] : {std::pair{0, 0}, std::pair{128, 128}, std::pair{256, 256}, std::pair{17, 230}}) {
+      const auto [second, first] = AffineCodes(t, i, j);
+      EXPECT_EQ(GetU16(p + 4 * (j * 257 + i)), second) << t << " " << i << " " << j;
+      EXPECT_EQ(GetU16(p + 4 * (j * 257 + i) + 2), first) << t << " " << i << " " << j;
+    }
+  }
+  // Both tables are built when the settings are loaded and again for the upload.
+  EXPECT_EQ(corrix_count_(CORRIX_ENTRY_CREATE), 1u);
+  EXPECT_EQ(corrix_count_(CORRIX_ENTRY_DO2DCALI), 4u * 257 * 257);
+  EXPECT_TRUE(CommandsNumbered(2).empty());  // no scale word on the old method
+
+  std::string negativeCount;  // 14 lines of 0, then a 3D count of -1
+  for (int i = 0; i < 14; ++i) negativeCount += "0\n";
+  negativeCount += "-1\n";
+  struct Case {
+    const char* box;  // the configured file's content; nullptr: no such file
+    uint32_t rc;
+    const char* text;
+  } cases[] = {{nullptr, 10, kBoxFileMissing}, {"0\n5\n", 11, kUnsupported}, {negativeCount.c_str(), 11, kUnsupported}};
+  for (const Case& c : cases) {
+    plat::DeleteFilePath(lib->ConfigDir() + "lens.box");
+    if (c.box) lib->WriteConfig("lens.box", c.box);
+    EXPECT_EQ(SetCaliParaFile(0), c.rc);
+    EXPECT_EQ(lib->Boxes().back(), std::string(c.text));
+  }
+  EXPECT_EQ(corrix_count_(CORRIX_ENTRY_CREATE), 1u);  // a refused file reaches no module
+
+  const std::vector<uint8_t> block = DefaultBlock();
+  EXPECT_EQ(SetCaliPara(block.data()), 2u);
+  EXPECT_EQ(lib->Boxes().back(), "topmost ok: The current system does not support the new Box method");
+  EXPECT_FALSE(plat::FileExists(lib->ConfigDir() + "CaliPara.cl"));
+}
+
+class CaliHostWithoutModules : public CaliHost {
+ protected:
+  void SetUp() override { withCaliModules = false; }
+  // Each method's export, with the card version that selects it.
+  void ExpectNothingSent(uint32_t version) {
+    Open(version, "[Calibration]\nKVX1000_NO0_File=lens.box\n");
+    lib->WriteConfig("lens.box", AffineBoxFile());
+    EXPECT_EQ(lib->Boxes(), (std::vector<std::string>{"topmost ok: Failed to initialize Gridel.dll!  r  n",
+                                                      "topmost ok: Failed to initialize Corrix. DLL!  r  n"}));
+    const std::vector<uint8_t> block = DefaultBlock();
+    EXPECT_EQ(version >= 80 ? SetCaliPara(block.data()) : SetCaliParaFile(0), 11u);
+    EXPECT_EQ(lib->Boxes().back(), kUnsupported);
+    EXPECT_TRUE(CommandsNumbered(2).empty());
+    EXPECT_FALSE(plat::FileExists(lib->LibDir() + "Box.xls"));
+    EXPECT_TRUE(AnyLineHas(ErrorLog(), version >= 80 ? "Gridel.dll is not loaded" : "Corrix.dll is not loaded"));
+    double range = 0.0;
+    EXPECT_EQ(GetBoxRange(&range), 0u);
+    EXPECT_EQ(range, 20.0);
+  }
+};
+
+TEST_F(CaliHostWithoutModules, NewMethodSendsNoTable) { ExpectNothingSent(85); }
+TEST_F(CaliHostWithoutModules, OldMethodSendsNoTable) { ExpectNothingSent(70); }
+
+}  // namespace

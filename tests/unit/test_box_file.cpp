@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "calibration/box_file.h"
+#include "calibration/scan.h"
+#include "frame/bytes.h"
+#include "frame/errors.h"
+#include "platform/files.h"
+#include "support/faults.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// A 3D box of version 1 with every section filled and values that need all 17 digits.
+BoxFileRecords FullBox() {
+  BoxFileRecords r;
+  r.version = 1;
+  r.type = 1;
+  r.nHeadUnused = -7;
+  r.nZSelect = 1;
+  r.dbHeadUnused[0] = 0.1;
+  r.dbHeadUnused[1] = -2e-300;
+  r.n2D = 4;
+  for (int i = 0; i < 11; ++i) r.r2D[i] = 100.0 / (i + 3);
+  r.n3DCount = 2;
+  for (int i = 0; i < 5; ++i) r.r3D[i] = -1.0 / (i + 7);
+  r.nRows = 2;
+  r.nCols = 3;
+  r.dbGridFieldX = 110.5;
+  r.dbGridFieldY = 90.25;
+  for (int i = 0; i < 12; ++i) r.gridPairs.push_back(i * 0.001 - 1.0 / 3.0);
+  r.nSecond = 5;
+  r.rSecond[0] = 0.125;
+  r.rSecond[3] = 1e300;
+  r.nDiff = 6;
+  r.nDiffEnable = 1;
+  r.nDiffRows = 2;
+  for (int i = 0; i < 10; ++i) r.diffRows.push_back(i / 9.0);
+  r.nZ = 8;
+  r.rZ[2] = 17.5;
+  r.nList = 9;
+  r.dbListAltZ = 23.75;
+  r.nListCount = 3;
+  r.listFirst = {1.5, 2.5, 3.5};
+  r.listSecond = {-4.0, 5e-5, 6e6};
+  for (int i = 0; i < 9; ++i) r.rList[i] = i * 1.1;
+  return r;
+}
+
+// The lines of a box file, joined with "\n".
+std::string Lines(std::initializer_list<std::string> lines) {
+  std::string out;
+  for (const std::string& l : lines) out += l + "\n";
+  return out;
+}
+
+TEST(BoxFile, WrittenRecordsReadBackExactly) {
+  BoxFileRecords full = FullBox();
+  BoxFileRecords v0 = FullBox();
+  v0.version = 0;  // no line group 3: its values are not written and read back as 0
+  v0.nHeadUnused = v0.nZSelect = 0;
+  v0.dbHeadUnused[0] = v0.dbHeadUnused[1] = 0.0;
+  BoxFileRecords noReals = FullBox();
+  noReals.n3DCount = 1;  // a count of 1 has no reals behind it
+  for (double& v : noReals.r3D) v = 0.0;
+  BoxFileRecords highVersion = FullBox();
+  highVersion.version = 0xFFFFFFFFu;
+  for (const BoxFileRecords& r : {full, v0, noReals, highVersion}) {
+    const std::string text = BoxFileText(r);
+    EXPECT_EQ(ParseBoxFile(text), r) << text.substr(0, 40);
+  }
+  // The written text of the full box: one value per line, as many lines as the layout asks.
+  const std::string text = BoxFileText(full);
+  size_t lines = 0;
+  for (char c : text) lines += c == '\n';
+  EXPECT_EQ(lines, 2u + 4 + 12 + 1 + 5 + 4 + 12 + 5 + 3 + 10 + 6 + 3 + 6 + 9);
+  EXPECT_EQ(text.substr(0, 13), "1\r\n1\r\n-7\r\n1\r\n");
+}
+
+TEST(BoxFile, LinesAreReadInTheirOrder) {
+  // Version 0, a 2D box, 3D count 0 (no reals), a 1 x 2 grid, one difference row, a list of one.
+  const std::string text =
+      Lines({"0", "0", "11", "80", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10",  // 2D block
+             "0",                                                                       // 3D count
+             "1", "2", "70", "60", "0.5", "-0.5", "1.5", "-1.5",                        // grid
+             "12", "0.1", "0.2", "0.3", "0.4",                                          // second block
+             "13", "1", "1", "-5", "5", "2", "0.25", "-0.25",                           // difference rows
+             "14", "0", "0", "16.5", "0", "0",                                          // Z block
+             "15", "33", "1", "7", "8", "1", "2", "3", "4", "5", "6", "7", "8", "9"});  // list
+  const BoxFileRecords r = ParseBoxFile(text);
+  EXPECT_EQ(r.n2D, 11);
+  EXPECT_EQ(r.r2D[0], 80.0);
+  EXPECT_EQ(r.r2D[10], 10.0);
+  EXPECT_EQ(r.n3DCount, 0);
+  EXPECT_EQ(r.nRows, 1);
+  EXPECT_EQ(r.nCols, 2);
+  EXPECT_EQ(r.dbGridFieldX, 70.0);
+  EXPECT_EQ(r.gridPairs, (std::vector<double>{0.5, -0.5, 1.5, -1.5}));
+  EXPECT_EQ(r.nSecond, 12);
+  EXPECT_EQ(r.rSecond[3], 0.4);
+  EXPECT_EQ(r.nDiffEnable, 1);
+  EXPECT_EQ(r.diffRows, (std::vector<double>{-5, 5, 2, 0.25, -0.25}));
+  EXPECT_EQ(r.rZ[2], 16.5);
+  EXPECT_EQ(r.dbListAltZ, 33.0);
+  EXPECT_EQ(r.listFirst, std::vector<double>{7.0});
+  EXPECT_EQ(r.listSecond, std::vector<double>{8.0});
+  EXPECT_EQ(r.rList[8], 9.0);
+}
+
+TEST(BoxFile, ShortFilesAndLongLines) {
+  // Lines past the end read as 0: two lines make a 3D box of version 1 with nothing else.
+  BoxFileRecords expected;
+  expected.version = 1;
+  expected.type = 1;
+  EXPECT_EQ(ParseBoxFile("1\r\n1"), expected);
+  EXPECT_EQ(ParseBoxFile(""), BoxFileRecords{});
+  // A line is read 255 bytes at a time: 255 blanks read as one value (0), the rest of the line as
+  // the next (1: the type).
+  EXPECT_EQ(ParseBoxFile(std::string(255, ' ') + "1\n").type, 1);
+  EXPECT_EQ(ParseBoxFile(std::string(254, ' ') + "1\n").type, 0);
+}
+
+TEST(BoxFile, RefusedCountsAndTypes) {
+  // Each case replaces one line of a version-0 2D box with 3D count 0 and empty sections.
+  // Line numbers: 0 version, 1 type, 14 3D count, 15 rows, 16 columns, 26 difference rows,
+  // 35 list count (45 lines in all).
+  auto box = [](size_t line, const std::string& value) {
+    std::vector<std::string> lines(45, "0");
+    lines[2 + 1] = "100";  // the 2D field
+    lines[line] = value;
+    std::string text;
+    for (const std::string& l : lines) text += l + "\n";
+    return text;
+  };
+  struct Case {
+    size_t line;
+    const char* value;
+    bool refused;
+  } cases[] = {
+      {14, "-1", true},        {15, "-1", true},       {16, "-2", true},      {26, "-1", true},
+      {26, "1000001", true},   {35, "-3", true},       {35, "1000001", true}, {1, "2", true},
+      {1, "-1", true},         {26, "1000000", false}, {35, "2", false},      {1, "1", false},
+      {14, "5", false},
+  };
+  for (const Case& c : cases) {
+    const std::string text = box(c.line, c.value);
+    if (!c.refused) {
+      EXPECT_NO_THROW(ParseBoxFile(text)) << c.line << "=" << c.value;
+      continue;
+    }
+    try {
+      ParseBoxFile(text);
+      ADD_FAILURE() << c.line << "=" << c.value << " accepted";
+    } catch (const MyException& e) {
+      EXPECT_EQ(e.code, 11u) << c.line << "=" << c.value;
+      EXPECT_EQ(e.bShow, 1);
+    }
+  }
+  // Rows x columns above one million, each count alone allowed.
+  const std::string grid = Lines({"0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0"});
+  EXPECT_THROW(ParseBoxFile(grid + Lines({"1001", "1000"})), MyException);
+  EXPECT_NO_THROW(ParseBoxFile(grid + Lines({"1000", "1000"})));
+}
+
+TEST(BoxFile, RecordsArePackedOneAfterAnother) {
+  const BoxFileRecords r = FullBox();
+  const BoxRecordImage img = PackBoxRecords(r);
+  const size_t P = sizeof(void*);
+  // 2D 92 bytes, second 36, 3D 44, grid 24 + P, difference 12 + P, Z 44, list 88 + 2P.
+  EXPECT_EQ(img.offSecond, 92u);
+  EXPECT_EQ(img.off3D, 128u);
+  EXPECT_EQ(img.offGrid, 172u);
+  EXPECT_EQ(img.offDiff, 196u + P);
+  EXPECT_EQ(img.offZ, 208u + 2 * P);
+  EXPECT_EQ(img.offList, 252u + 2 * P);
+  EXPECT_EQ(img.bytes.size(), 340u + 4 * P);
+  const uint8_t* b = img.bytes.data();
+  auto ptrAt = [&](size_t off) {
+    const void* p;
+    std::memcpy(&p, b + off, sizeof p);
+    return p;
+  };
+  EXPECT_EQ(GetU32(b + 0), 4u);
+  EXPECT_EQ(GetF64(b + 4), r.r2D[0]);
+  EXPECT_EQ(GetU32(b + 92), 5u);
+  EXPECT_EQ(GetF64(b + 96), 0.125);
+  EXPECT_EQ(GetU32(b + 128), 2u);
+  EXPECT_EQ(GetF64(b + 164), r.r3D[4]);
+  EXPECT_EQ(GetU32(b + 172), 2u);
+  EXPECT_EQ(GetF64(b + 180), 110.5);
+  EXPECT_EQ(ptrAt(196), r.gridPairs.data());
+  EXPECT_EQ(GetU32(b + 196 + P + 4), 1u);  // enable
+  EXPECT_EQ(GetU32(b + 196 + P + 8), 2u);  // rows
+  EXPECT_EQ(ptrAt(208 + P), r.diffRows.data());
+  EXPECT_EQ(GetF64(b + 208 + 2 * P + 4 + 16), 17.5);  // Z block's third real
+  EXPECT_EQ(GetF64(b + 252 + 2 * P + 4), 23.75);
+  EXPECT_EQ(GetU32(b + 252 + 2 * P + 12), 3u);
+  EXPECT_EQ(ptrAt(252 + 2 * P + 16), r.listFirst.data());
+  EXPECT_EQ(ptrAt(252 + 3 * P + 16), r.listSecond.data());
+  EXPECT_EQ(GetF64(b + 252 + 4 * P + 16 + 64), r.rList[8]);
+}
+
+// Reading through the scanner object (no calibration module loaded in this program).
+class BoxFileRead : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
+    g_BoxFile = BoxFileRecords{};
+  }
+  qztest::TempDir dir;
+};
+
+TEST_F(BoxFileRead, FieldSizesByBoxType) {
+  struct Case {
+    const char* name;
+    std::function<void(BoxFileRecords&)> edit;
+    double fx, fy, fz;
+  } cases[] = {
+      {"2D box", [](BoxFileRecords& r) { r.type = 0; r.r2D[0] = 60.0; r.nZSelect = 0; }, 60.0, 60.0, 17.5},
+      {"3D box", [](BoxFileRecords&) {}, 110.5, 90.25, 23.75},
+      {"3D box, tiny fields", [](BoxFileRecords& r) { r.dbGridFieldX = 0.1; r.dbGridFieldY = -3.0; }, 100.0, 100.0, 23.75},
+      {"Z from the Z block", [](BoxFileRecords& r) { r.nZSelect = 2; }, 110.5, 90.25, 17.5},
+  };
+  for (const Case& c : cases) {
+    BoxFileRecords r = FullBox();
+    c.edit(r);
+    ASSERT_TRUE(plat::WriteWholeFile(dir.File("a.box"), BoxFileText(r)));
+    EXPECT_EQ(g_Scan.ReadBoxFile(dir.File("a.box")), 0u);
+    EXPECT_EQ(g_Scan.FieldX(), c.fx) << c.name;
+    EXPECT_EQ(g_Scan.FieldY(), c.fy) << c.name;
+    EXPECT_EQ(g_Scan.FieldZ(), c.fz) << c.name;
+    EXPECT_EQ(g_BoxFile, r) << c.name;
+  }
+}
+
+TEST_F(BoxFileRead, RefusedFilesChangeNothing) {
+  BoxFileRecords good = FullBox();
+  ASSERT_TRUE(plat::WriteWholeFile(dir.File("good.box"), BoxFileText(good)));
+  ASSERT_EQ(g_Scan.ReadBoxFile(dir.File("good.box")), 0u);
+  BoxFileRecords badType = FullBox();
+  badType.type = 3;
+  ASSERT_TRUE(plat::WriteWholeFile(dir.File("type.box"), BoxFileText(badType)));
+  struct Case {
+    const char* file;
+    uint32_t code;
+  } cases[] = {{"missing.box", 10}, {"type.box", 11}};
+  for (const Case& c : cases) {
+    try {
+      g_Scan.ReadBoxFile(dir.File(c.file));
+      ADD_FAILURE() << c.file;
+    } catch (const MyException& e) {
+      EXPECT_EQ(e.code, c.code) << c.file;
+      EXPECT_EQ(e.bShow, 1);
+    }
+    EXPECT_EQ(g_BoxFile, good) << c.file;
+    EXPECT_EQ(g_Scan.FieldX(), 110.5) << c.file;
+  }
+}
+
+}  // namespace
