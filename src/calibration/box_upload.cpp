@@ -7,6 +7,9 @@
 #include "calibration/cali_modules.h"
 #include "calibration/scan.h"
 #include "cardlink/card_cmd.h"
+#include "cardlink/card_operation.h"
+#include "flash/flash_pages.h"
+#include "frame/card_version.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/log_file.h"
@@ -16,20 +19,15 @@ bool BoxTablesModuleLoaded() { return g_SystemPara.bNewBoxCali ? g_GridelModule.
 
 uint32_t BoxTableScaleWord(double halfRange) { return RealToUInt32(65536.0 / (2.0 * halfRange) * 8192.0); }
 
-// ---------------------------------------------------------------------------------------------
-// SEAM: the flash pages of the card (CBrokenBlock in flash/flash_pages.h, FlushAndSuccess in
-// cardlink/card_operation.h) are not part of this tree yet. Until they are, the tables never reach
-// the card and the upload fails with 24. Connected, the body is (UpdatePages takes the serial-flash
-// road by itself on that map):
-//   const FlashAreaMap& m = g_FlashAreaMap;
-//   const uint32_t a = CBrokenBlock::UpdatePages(image0, pageCount, m.nBoxTableA);
-//   const uint32_t b = CBrokenBlock::UpdatePages(image1, pageCount, m.nBoxTableB);
-//   if (a || b) FlushAndSuccess(0x10000002, 2, 3);
-//   return RV_OK;
-// ---------------------------------------------------------------------------------------------
-uint32_t WriteBoxTableAreas(const uint8_t* /*image0*/, const uint8_t* /*image1*/, uint32_t /*pageCount*/) {
-  g_InfoLog.Write("WriteBoxTableAreas", LOG_ERROR, "the flash pages of the correction tables are not available");
-  return RV_WRITE_READ_FLASH_NOT_SAME;
+uint32_t WriteBoxTableAreas(const uint8_t* image0, const uint8_t* image1, uint32_t pageCount) {
+  // Each image goes to its area (compared page by page, rewritten where it differs, through the
+  // bad-block table on NAND; UpdatePages takes the serial-flash road by itself on that map); the card
+  // is told to take the areas only when a page was rewritten.
+  const FlashAreaMap& m = g_FlashAreaMap;
+  const uint32_t a = CBrokenBlock::UpdatePages(image0, pageCount, m.nBoxTableA);
+  const uint32_t b = CBrokenBlock::UpdatePages(image1, pageCount, m.nBoxTableB);
+  if (a || b) FlushAndSuccess(OP_ARG_COMMIT_BOX_TABLES, AREA_BOX_TABLE_A, AREA_BOX_TABLE_B);
+  return RV_OK;
 }
 
 uint32_t CScan::SendBoxTables() {

@@ -2,7 +2,7 @@
 // library and without them, against the simulated card.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstring>
 #include <cstring>
 
 #include "corrix_api.h"
@@ -17,10 +17,9 @@ using qztest::AnyLineHas;
 using qztest::CardHost;
 using qztest::kParaKey;
 
-// The flash pages of the table upload are not connected in this tree yet: an upload that reaches
-// the flash step ends there with 24 and its box.
-constexpr uint32_t kUpload = 24;
-const std::vector<std::string> kUploadBoxes = {"topmost ok: The flash read back differs from what was written."};
+// What an upload that reaches the card's flash returns and shows.
+constexpr uint32_t kUpload = 0;
+const std::vector<std::string> kUploadBoxes = {};
 
 const char* const kBoxFileMissing = "topmost ok: The calibration box file could not be opened.";
 const char* const kUnsupported = "topmost ok: This calibration type is not supported.";
@@ -258,6 +257,16 @@ TEST_F(CaliHost, OldMethodBuildsTablesFromTheConfiguredBoxFile) {
       EXPECT_EQ(GetU16(p + 4 * (j * 257 + i)), second) << t << " " << i << " " << j;
       EXPECT_EQ(GetU16(p + 4 * (j * 257 + i) + 2), first) << t << " " << i << " " << j;
     }
+  }
+  // The card's flash holds each table as written (version 70: serial flash, tables at 0 and 0x50000),
+  // with 0xA5 in the last byte of the 130 pages.
+  for (int t = 0; t < 2; ++t) {
+    std::string dump;
+    ASSERT_TRUE(plat::ReadWholeFile(lib->LibDir() + (t ? "BoxR.xls" : "Box.xls"), dump));
+    std::vector<uint8_t> flash(130 * 2048);
+    ASSERT_EQ(cardsim_flash_read_(CARDSIM_FLASH_SPI, t ? 0x50000u : 0u, flash.data(), uint32_t(flash.size())), 0u);
+    EXPECT_EQ(std::memcmp(dump.data(), flash.data(), dump.size()), 0) << t;
+    EXPECT_EQ(flash.back(), 0xA5) << t;
   }
   // Both tables are built when the settings are loaded and again for the upload.
   EXPECT_EQ(corrix_count_(CORRIX_ENTRY_CREATE), 1u);
