@@ -1,6 +1,7 @@
 // The card's galvanometer as the executor runs the stream: position words of both forms into a
 // position trace at their times, lit and unlit, steps and jumps, Z, and where the mirrors were and
 // whether a laser was on at a given time.
+#include <tuple>
 #include <vector>
 
 #include "cardsim_stream.h"
@@ -45,13 +46,10 @@ struct Pos {
 void ExpectPositions(const std::vector<Pos>& e, const std::vector<cardsim_position>& got, const char* what) {
   ASSERT_EQ(e.size(), got.size()) << what;
   for (size_t i = 0; i < e.size(); ++i) {
-    EXPECT_EQ(e[i].t, got[i].time_us) << what << " " << i;
-    EXPECT_EQ(e[i].x, got[i].x) << what << " " << i;
-    EXPECT_EQ(e[i].y, got[i].y) << what << " " << i;
-    EXPECT_EQ(e[i].z, got[i].z) << what << " " << i;
-    EXPECT_EQ(e[i].flags, got[i].flags) << what << " " << i;
-    EXPECT_EQ(e[i].word, got[i].word) << what << " " << i;
-    EXPECT_EQ(e[i].words, got[i].words) << what << " " << i;
+    const cardsim_position& g = got[i];
+    EXPECT_EQ(std::tuple(e[i].t, e[i].x, e[i].y, e[i].z, e[i].flags, e[i].word, e[i].words),
+              std::tuple(g.time_us, g.x, g.y, g.z, g.flags, g.word, g.words))
+        << what << " " << i;
   }
 }
 
@@ -76,15 +74,8 @@ TEST_F(CardsimGalvo, SixteenBitWordsIntoPositionsAtTheirTimes) {
                    {50, 1, 0x5678, 0x200, Z, 0x01060200, 1}},
                   Positions(), "16 bit");
   const cardsim_galvo g = Galvo();
-  EXPECT_EQ(16u, g.form);
-  EXPECT_EQ(0x01008000u, g.form_word);
-  EXPECT_EQ(9u, g.words);
-  EXPECT_EQ(6u, g.position_count);
-  EXPECT_EQ(0u, g.dropped);
-  EXPECT_EQ(50u, g.last_time_us);
-  EXPECT_EQ(1u, g.x);
-  EXPECT_EQ(0x5678u, g.y);
-  EXPECT_EQ(0x200u, g.z);
+  EXPECT_EQ(std::tuple(16u, 0x01008000u, 9u, 6u, 0u, uint64_t{50}, 1u, 0x5678u, 0x200u),
+            std::tuple(g.form, g.form_word, g.words, g.position_count, g.dropped, g.last_time_us, g.x, g.y, g.z));
 
   // One decoder: the word trace holds every word as it did before the galvanometer ran.
   ASSERT_EQ(words.size(), cardsim_trace_count(1));
@@ -160,12 +151,9 @@ TEST_F(CardsimGalvo, PositionAtAnswersWhereTheMirrorsWereAndWhetherALaserWasOn) 
   };
   for (const auto& c : cases) {
     ASSERT_EQ(0u, cardsim_position_at(c.t, &m)) << c.t;
-    EXPECT_EQ(c.t, m.time_us) << c.t;
-    EXPECT_EQ(c.moved, m.moved_us) << c.t;
-    EXPECT_EQ(c.x, m.x) << c.t;
-    EXPECT_EQ(c.y, m.y) << c.t;
-    EXPECT_EQ(c.index, m.index) << c.t;
-    EXPECT_EQ(c.laserOn, m.laser_on) << c.t;
+    EXPECT_EQ(std::tuple(c.t, c.moved, c.x, c.y, c.index, c.laserOn),
+              std::tuple(m.time_us, m.moved_us, m.x, m.y, m.index, m.laser_on))
+        << c.t;
   }
   EXPECT_EQ(1u, cardsim_position_at(61, &m));
   EXPECT_EQ(1u, cardsim_position_at(0, nullptr));
