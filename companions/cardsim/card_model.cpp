@@ -515,13 +515,18 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       if (st_.flashBusy != 0 && --st_.flashBusy == 0) ClearRunBits(st_.flashBusyBit);
       break;
     }
+    case CMD_WAIT_DETAIL:
+    case CMD_WAIT_STATE:
+    case CMD_WAIT_REASON:
+      WaitAnswer(command, r0, r1);
+      break;
     case CMD_UNIQUE_ID:
       r1 = Get32(cfg_.uniqueId);
       r0 = cfg_.uniqueId[4] | (cfg_.uniqueId[5] << 8) | (cfg_.uniqueId[6] << 16);
       break;
     default:
-      // Queries without a model of their own (galvanometer status, waits, link info, ...) answer
-      // what cardsim_set_answer put there, else zeros.
+      // Queries without a model of their own (galvanometer status, link info, ...) answer what
+      // cardsim_set_answer put there, else zeros.
       break;
   }
   return true;
@@ -622,6 +627,7 @@ void CardModel::SetFlag(uint32_t value, uint32_t mask) {
         if (value == 1) {
           st_.alarms &= cfg_.stickyAlarms;
           st_.laserAlarm = 0;
+          stream_.ClearWaitReasons();
         }
         break;
       case FLAG_TASK_ID:
@@ -772,6 +778,22 @@ void CardModel::StreamRunning(bool running) {
 
 void CardModel::StreamAlarm(uint32_t bits) { st_.alarms |= bits; }
 
+void CardModel::WaitAnswer(uint32_t command, uint32_t& r0, uint32_t& r1) const {
+  if (command == CMD_WAIT_REASON) {
+    r0 = stream_.Waits().TimeoutReasons();
+    return;
+  }
+  cardsim_wait w{};
+  if (!stream_.Waits().LastRegisterWait(w)) return;
+  if (command == CMD_WAIT_STATE) {
+    r0 = w.mask;
+    r1 = w.values;
+    return;
+  }
+  r0 = (w.source & 0xF) | (w.end == CARDSIM_WAIT_OPEN ? 0x10u : 0u);
+  r1 = w.source == 1 ? cfg_.inputs : 0;
+}
+
 cardsim_fifo CardModel::Fifo() {
   Guard g(*this);
   SyncStream();
@@ -843,6 +865,63 @@ bool CardModel::OutputChange(uint32_t index, cardsim_output_change& out) {
   Guard g(*this);
   SyncStream();
   return stream_.Lasers().OutputChange(index, out);
+}
+
+void CardModel::SetInputs(uint32_t bits) {
+  Guard g(*this);
+  SyncStream();
+  cfg_.inputs = bits;
+  SyncStream();
+}
+
+cardsim_galvo CardModel::GalvoState() {
+  Guard g(*this);
+  SyncStream();
+  cardsim_galvo out;
+  stream_.Galvo().State(out);
+  return out;
+}
+
+uint32_t CardModel::PositionCount() {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Galvo().Count();
+}
+
+bool CardModel::Position(uint32_t index, cardsim_position& out) {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Galvo().Get(index, out);
+}
+
+bool CardModel::MirrorAt(uint64_t t, cardsim_mirror& out) {
+  Guard g(*this);
+  SyncStream();
+  return stream_.MirrorAt(t, out);
+}
+
+uint32_t CardModel::WaitCount() {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Waits().WaitCount();
+}
+
+bool CardModel::Wait(uint32_t index, cardsim_wait& out) {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Waits().WaitGet(index, out);
+}
+
+uint32_t CardModel::RegWriteCount() {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Waits().WriteCount();
+}
+
+bool CardModel::RegWrite(uint32_t index, cardsim_reg_write& out) {
+  Guard g(*this);
+  SyncStream();
+  return stream_.Waits().WriteGet(index, out);
 }
 
 }  // namespace cardsim

@@ -28,8 +28,10 @@
 // - Bulk chunks go into the card's FIFO (stream_engine.h: checker, decoder, executor), and to a
 //   BulkSink when a test set one. Command 83 (1, 0) opens the buffer; 86 and 89 report on the
 //   FIFO; flags 0x40000, 0x8, 0x4, 0x1 and 0x2 start, flush, stop, pause and resume the run;
-//   command 100 (0, 0) answers the last count marker run in r0 bits 0-15. The executor is brought up to date at every entry point
-//   (the lock held), so a paced run advances with each exchange.
+//   command 100 (0, 0) answers the last count marker run in r0 bits 0-15; 17, 18 and 19 answer what
+//   the card waits for. The executor is brought up to date at every entry point (the lock held), so
+//   a paced run advances with each exchange, and a wait on the inputs ends at the first entry that
+//   sees them match.
 // - The flash (flash_model.h): 83 (2, word) runs a flash control word; the bulk bytes of a data
 //   phase go to the page buffer, not the FIFO; a bulk-read word gets no reply, its page waits on
 //   the bulk channel for QZ_BufRecv (link status bit 0). 83 (4, word) commits flash areas; flag
@@ -236,6 +238,18 @@ class CardModel : private StreamHost {
   bool PowerChange(uint32_t index, cardsim_power_change& out);
   uint32_t OutputChangeCount();
   bool OutputChange(uint32_t index, cardsim_output_change& out);
+  // The inputs, with the executor brought up to date before and after (a wait they end ends now).
+  void SetInputs(uint32_t bits);
+  // The galvanometer, waits and register writes (galvo_record.h, wait_record.h), the executor
+  // brought up to date first.
+  cardsim_galvo GalvoState();
+  uint32_t PositionCount();
+  bool Position(uint32_t index, cardsim_position& out);
+  bool MirrorAt(uint64_t t, cardsim_mirror& out);
+  uint32_t WaitCount();
+  bool Wait(uint32_t index, cardsim_wait& out);
+  uint32_t RegWriteCount();
+  bool RegWrite(uint32_t index, cardsim_reg_write& out);
 
   static constexpr uint32_t kLogCapacity = 262144;
 
@@ -288,6 +302,9 @@ class CardModel : private StreamHost {
   uint32_t StreamOutputs(uint32_t mask, uint32_t values) override;
   void StreamRunning(bool running) override;
   void StreamAlarm(uint32_t bits) override;
+  uint32_t StreamInputs() override { return cfg_.inputs; }
+  // Commands 17, 18 and 19 from the last wait on the inputs (stream_engine.h).
+  void WaitAnswer(uint32_t command, uint32_t& r0, uint32_t& r1) const;
 
   std::mutex mu_;
   CardType defaultType_;

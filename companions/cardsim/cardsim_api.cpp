@@ -94,7 +94,8 @@ uint32_t CARDSIM_CALL cardsim_set_speed(uint32_t percent) {
 }
 
 uint32_t CARDSIM_CALL cardsim_set_inputs(uint32_t bits) {
-  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.inputs = bits; });
+  Card().SetInputs(bits);
+  return 0;
 }
 
 uint32_t CARDSIM_CALL cardsim_set_ad(uint32_t count) {
@@ -310,6 +311,40 @@ uint32_t CARDSIM_CALL cardsim_flash_commit_fail(uint32_t areas, uint32_t times) 
 
 uint32_t CARDSIM_CALL cardsim_set_flash_busy(uint32_t polls) {
   return Set([&](CardConfig& c, CardState&, CardFaults&) { c.flashBusyPolls = polls; });
+}
+
+// ---- the galvanometer, waits and register writes
+
+uint32_t CARDSIM_CALL cardsim_galvo_state(cardsim_galvo* out) {
+  if (!out) return 1;
+  *out = Card().GalvoState();
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_position_count(void) { return Card().PositionCount(); }
+
+uint32_t CARDSIM_CALL cardsim_position_get(uint32_t index, cardsim_position* out) {
+  if (!out) return 1;
+  return Card().Position(index, *out) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_position_at(uint64_t time_us, cardsim_mirror* out) {
+  if (!out) return 1;
+  return Card().MirrorAt(time_us, *out) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_wait_count(void) { return Card().WaitCount(); }
+
+uint32_t CARDSIM_CALL cardsim_wait_get(uint32_t index, cardsim_wait* out) {
+  if (!out) return 1;
+  return Card().Wait(index, *out) ? 0 : 1;
+}
+
+uint32_t CARDSIM_CALL cardsim_reg_write_count(void) { return Card().RegWriteCount(); }
+
+uint32_t CARDSIM_CALL cardsim_reg_write_get(uint32_t index, cardsim_reg_write* out) {
+  if (!out) return 1;
+  return Card().RegWrite(index, *out) ? 0 : 1;
 }
 
 }  // extern "C"

@@ -45,7 +45,12 @@
  * The executor runs the laser words too: pulse times, pulse start and stop and power words of
  * both lasers, and the output words; a test reads when each laser's pulses ran, with which period
  * and power (cardsim_laser_segment_...), every power and output word run with its time, and each
- * laser's state now.
+ * laser's state now. It moves the galvanometer by the position words (16- or 21-bit codes, lit or
+ * unlit, steps and jumps, Z) into a position trace in stream time (cardsim_position_..., and
+ * cardsim_position_at: where the mirrors were and whether a laser was on at a given time), and it
+ * runs the register writes and waits: a wait on the inputs holds the executor until the inputs
+ * that cardsim_set_inputs sets match, or its time-out ends the run (cardsim_wait_...). Commands
+ * 17, 18 and 19 answer what the card waits for.
  */
 #include <stdint.h>
 
@@ -252,6 +257,87 @@ typedef struct cardsim_output_change {
   uint32_t outputs;  /* all 32 outputs after it */
 } cardsim_output_change;
 
+/* ---- galvanometer, waits and register writes: types (the functions are further down) */
+
+/* Flags of a position entry (cardsim_position.flags): the axes the words of that time set and
+   the OR of their forms. Lit is the form of a job that fires the laser (16-bit 0x0100, 0x0101,
+   0x0102, 0x0108, 0x0109; 21-bit words when the run's correction word had bit 0 clear); whether the
+   laser was on is the lasers' record (cardsim_position_at answers both). */
+#define CARDSIM_POS_X 0x1
+#define CARDSIM_POS_Y 0x2
+#define CARDSIM_POS_Z 0x4
+#define CARDSIM_POS_LIT 0x8
+#define CARDSIM_POS_JUMP 0x10  /* a direct jump word (0x0108, 0x0109, 0x010C, 0x010D; 21-bit 0x0120, 0x0160) */
+#define CARDSIM_POS_21BIT 0x20 /* 21-bit codes */
+
+/* The galvanometer position after the position words of one stream time. */
+typedef struct cardsim_position {
+  uint64_t time_us;
+  uint32_t x, y, z;  /* codes of the three axes after these words (16- or 21-bit, as written) */
+  uint32_t flags;    /* CARDSIM_POS_... */
+  uint32_t word;     /* the last position word of this time */
+  uint32_t words;    /* position words run at this time */
+} cardsim_position;
+
+/* The galvanometer now (cardsim_galvo_state). */
+typedef struct cardsim_galvo {
+  uint64_t last_time_us;   /* time of the last position word run */
+  uint32_t x, y, z;        /* codes now (0 at the buffer open) */
+  uint32_t form;           /* 16 or 21; 0 until the run's first galvanometer or correction word */
+  uint32_t form_word;      /* the word that fixed the form */
+  uint32_t flags;          /* of the last entry */
+  uint32_t words;          /* position words run since the buffer open */
+  uint32_t position_count; /* entries of the trace, counted on past the ones kept */
+  uint32_t dropped;        /* entries not kept */
+} cardsim_galvo;
+
+/* Where the mirrors were and whether the lasers were on at one stream time (cardsim_position_at). */
+typedef struct cardsim_mirror {
+  uint64_t time_us;   /* the time asked */
+  uint64_t moved_us;  /* time of the entry in force; 0 before the first */
+  uint32_t x, y, z;   /* codes of the entry in force; 0 before the first */
+  uint32_t flags;     /* its CARDSIM_POS_... */
+  uint32_t index;     /* its index in the trace; 0xFFFFFFFF before the first */
+  uint32_t laser_on;  /* bit 0: laser 0's pulses ran at time_us ([on_us, off_us) of a segment), bit 1: laser 1's */
+} cardsim_mirror;
+
+/* How a wait ended (cardsim_wait.end). */
+#define CARDSIM_WAIT_OPEN 0      /* the card waits now; held_us so far */
+#define CARDSIM_WAIT_MET 1       /* the inputs matched (held_us 0: at once) */
+#define CARDSIM_WAIT_PASSED 2    /* a condition the card does not model (not inputs): passes at once */
+#define CARDSIM_WAIT_TIMED_OUT 3 /* the time-out passed: the run ended (alarm bit 5, end code 0, sub code 5) */
+#define CARDSIM_WAIT_RUN_END 4   /* the run ended while the card waited (stop flag, failed check) */
+#define CARDSIM_NO_TIMEOUT 0xFFFFFFFFu
+
+/* One wait: a marker word 0x51600000 | (source * 2 | timed) << 15 | reason. Times in card µs. */
+typedef struct cardsim_wait {
+  uint64_t time_us;    /* stream time of the marker: the executor's clock held here */
+  uint64_t held_us;    /* how long the clock held (so far, while open) */
+  uint32_t timeout_us; /* CARDSIM_NO_TIMEOUT for an untimed wait; 0: checked once */
+  uint32_t source;     /* 1 inputs; others not modelled */
+  uint32_t reason;     /* the marker's low 15 bits: 0x20 a register wait (mask and values) */
+  uint32_t mask;       /* register A: the inputs that count */
+  uint32_t values;     /* register B: their values to wait for */
+  uint32_t setup;      /* the set-up word 0x58000100 | ... before it; 0 none */
+  uint32_t marker;
+  uint32_t inputs;     /* the inputs when it ended (while open: at the last check) */
+  uint32_t end;        /* CARDSIM_WAIT_... */
+} cardsim_wait;
+
+/* Kinds of register writes (cardsim_reg_write.kind). */
+#define CARDSIM_REG_PORT 1    /* 0x58000000 | port: A and B to the port (the reset sequence writes 0x1E to port 1) */
+#define CARDSIM_REG_16 2      /* 0x51700000: closes a 16-bit write; port is the lane selected then */
+#define CARDSIM_REG_IO_COND 3 /* 0x51B00001 | flag << 1: the condition of the last port write; port is that port */
+
+typedef struct cardsim_reg_write {
+  uint64_t time_us;
+  uint32_t word;
+  uint32_t kind;  /* CARDSIM_REG_... */
+  uint32_t port;
+  uint32_t a, b;  /* registers A and B (lanes 0-3) when it ran */
+  uint32_t flag;  /* CARDSIM_REG_IO_COND: the label number */
+} cardsim_reg_write;
+
 /* ---- lifecycle and configuration */
 
 /* Back to the defaults: configuration, card state, faults, logs and counters; the driver closed.
@@ -298,6 +384,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_speed(uint32_t percent);
 
 /* ---- inputs, outputs and status */
 
+/* The inputs (command 33). The executor is brought up to date first, so a wait that they end
+   ends now, and one whose time-out passed before ended before. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_inputs(uint32_t bits);
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_ad(uint32_t count);
 /* Run state (r0 bits 0-2), card task id (r1 bits 21-25), sub-state (r1 bits 16-20). */
@@ -312,8 +400,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_sticky(uint32_t alarm_bits, uint32
 /* Bits 0-15 of status r1 (flags of the card; the flash page status is ORed into bits 0-7). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_status_flags(uint32_t r1_low);
 /* A fixed answer (r0, r1) for command (command, p1, p2), after the command's own effects; the way
-   to set the galvanometer status (3), the wait state, detail and reason (18, 17, 19) and any other
-   query. */
+   to set the galvanometer status (3) and any other query, and to override the wait detail, state
+   and reason (17, 18, 19) that the card answers from its last wait on the inputs. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_answer(uint32_t command, uint32_t p1, uint32_t p2, uint32_t r0,
                                                      uint32_t r1);
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_clear_answers(void);
@@ -491,6 +579,23 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_flash_fault(uint32_t chip, uint32_t ki
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_flash_commit_fail(uint32_t areas, uint32_t times);
 /* Status commands that see each flash operation and commit still running (default 0: done at once). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_flash_busy(uint32_t polls);
+/* ---- the galvanometer, waits and register writes (what the executor ran; every record starts
+   over at the buffer open) */
+
+/* The galvanometer now (the executor brought up to date first); 1 when out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_galvo_state(cardsim_galvo* out);
+/* Entries of the position trace since the buffer open (the first 2097152 kept). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_position_count(void);
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_position_get(uint32_t index, cardsim_position* out);
+/* Where the mirrors were and which lasers were on at stream time `time_us`; 1 when out is null,
+   when the executor has not reached that time or when it lies in a part of a record not kept. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_position_at(uint64_t time_us, cardsim_mirror* out);
+/* Waits since the buffer open, the open one included, in order (the first 262144 kept). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_wait_count(void);
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_wait_get(uint32_t index, cardsim_wait* out);
+/* Register writes since the buffer open, in order (the first 262144 kept). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_reg_write_count(void);
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_reg_write_get(uint32_t index, cardsim_reg_write* out);
 
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
@@ -510,7 +615,9 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_flash_busy(uint32_t polls);
   X(cardsim_power_change_count) X(cardsim_power_change_get) X(cardsim_output_change_count)            \
   X(cardsim_output_change_get) X(cardsim_get_flash) X(cardsim_flash_read) X(cardsim_flash_write)       \
   X(cardsim_nand_set_bad) X(cardsim_nand_set_id) X(cardsim_flash_fault) X(cardsim_flash_commit_fail)  \
-  X(cardsim_set_flash_busy)
+  X(cardsim_set_flash_busy)                                                                            \
+  X(cardsim_galvo_state) X(cardsim_position_count) X(cardsim_position_get) X(cardsim_position_at)      \
+  X(cardsim_wait_count) X(cardsim_wait_get) X(cardsim_reg_write_count) X(cardsim_reg_write_get)
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,7 @@
 #include "laser_record.h"
 
+#include <algorithm>
+
 namespace cardsim {
 
 namespace {
@@ -125,6 +127,21 @@ bool LaserRecord::Segment(uint32_t laser, uint32_t index, uint64_t now, cardsim_
   if (laser >= kLasers || index >= lasers_[laser].segments.size()) return false;
   out = lasers_[laser].segments[index];
   if (out.end == CARDSIM_SEGMENT_OPEN) out.off_us = now;
+  return true;
+}
+
+bool LaserRecord::OnAt(uint32_t laser, uint64_t t, bool& on) const {
+  on = false;
+  if (laser >= kLasers) return false;
+  const auto& segs = lasers_[laser].segments;
+  // Segments not kept begin at or after the off time of the last one kept.
+  if (lasers_[laser].segmentTotal > segs.size() && (segs.empty() || t >= segs.back().off_us)) return false;
+  // Segments begin in order: the last one that began at or before t.
+  const auto it = std::upper_bound(segs.begin(), segs.end(), t,
+                                   [](uint64_t v, const cardsim_laser_segment& g) { return v < g.on_us; });
+  if (it == segs.begin()) return true;
+  const cardsim_laser_segment& g = *(it - 1);
+  on = g.end == CARDSIM_SEGMENT_OPEN || t < g.off_us;
   return true;
 }
 

@@ -46,6 +46,9 @@ class LaserRecord {
   uint32_t SegmentCount(uint32_t laser) const { return laser < kLasers ? lasers_[laser].segmentTotal : 0; }
   // `now` is the executor's clock: the off time of a segment still open. false when not held.
   bool Segment(uint32_t laser, uint32_t index, uint64_t now, cardsim_laser_segment& out) const;
+  // Whether the laser's pulses ran at t (t within [on, off) of a segment, or at or after the on time
+  // of the open one); false when the segments kept do not reach t.
+  bool OnAt(uint32_t laser, uint64_t t, bool& on) const;
   uint32_t PowerCount() const { return powerTotal_; }
   bool PowerChange(uint32_t index, cardsim_power_change& out) const;
   uint32_t OutputCount() const { return outputTotal_; }

@@ -20,6 +20,11 @@ uint32_t UnitBytes(uint32_t layout) { return layout == 1 ? 512 : layout == 2 ? 1
 constexpr uint32_t kBankFirst[3] = {0, 12, 22};
 constexpr uint32_t kBankSize[3] = {12, 10, 10};
 
+// Waits.
+constexpr uint32_t kInputSource = 1;
+constexpr uint32_t kRegisterReason = 0x20;
+constexpr uint32_t kWaitTimeoutSub = 5;
+
 }  // namespace
 
 uint16_t StreamCrc16(const uint8_t* data, uint32_t length, uint16_t init) {
@@ -57,6 +62,8 @@ void StreamEngine::Open(uint32_t layout, uint64_t nowUs) {
   endCode_ = subCode_ = 0;
   lastCount_ = markers_ = wordsRun_ = 0;
   lasers_.Reset();
+  galvo_.Reset();
+  waits_.Reset();
   TraceClear();
 }
 
@@ -174,8 +181,8 @@ void StreamEngine::Start(uint32_t reason, uint64_t nowUs) {
 void StreamEngine::Flush(uint64_t nowUs) {
   if (phase_ == Phase::Open) Start(CARDSIM_START_FLUSH, nowUs);
   if (phase_ == Phase::Running) phase_ = Phase::Flushing;
-  // A flush of a card that has run out everything ends at the next step (Execute).
-  if (phase_ == Phase::Flushing && pending_.empty() && clock_ >= decTime_) Execute();
+  // A flushed card that has run out everything ends its run now.
+  RanOut();
 }
 
 void StreamEngine::Stop() {
@@ -188,15 +195,13 @@ void StreamEngine::Sync(const StreamSettings& s, uint64_t nowUs) {
   if (!Running() || s.paused) return;
   switch (s.mode) {
     case CARDSIM_CONSUME_AT_ONCE:
-      clock_ = decTime_;
-      Execute();
+      Advance(elapsed, true);
       break;
     case CARDSIM_CONSUME_PACED: {
       speedCarry_ += elapsed * s.speedPercent;
       const uint64_t advance = speedCarry_ / 100;
       speedCarry_ %= 100;
-      clock_ = std::min(clock_ + advance, decTime_);
-      Execute();
+      Advance(advance, false);
       break;
     }
     default:
@@ -206,25 +211,66 @@ void StreamEngine::Sync(const StreamSettings& s, uint64_t nowUs) {
 
 bool StreamEngine::Step(uint64_t us, bool paused) {
   if (!Running() || paused) return false;
-  clock_ = std::min(clock_ + us, decTime_);
-  Execute();
+  Advance(us, false);
   return true;
 }
 
-void StreamEngine::Execute() {
-  while (Running() && !pending_.empty() && pending_.front().time <= clock_) {
-    const Item it = pending_.front();
-    pending_.pop_front();
-    // The low 32 bits of the byte count give it back: fewer than 2^24 bytes are held.
-    consumed_ = received_ - static_cast<uint32_t>(static_cast<uint32_t>(received_) - it.end);
-    wordsRun_ += 1;
-    Apply(it.word, it.time);
+void StreamEngine::Advance(uint64_t budget, bool unlimited) {
+  while (Running()) {
+    if (waits_.Waiting()) {
+      if (!HoldWait(budget)) return;
+      continue;
+    }
+    const uint64_t from = clock_;
+    const uint64_t target = unlimited ? decTime_ : std::min(clock_ + budget, decTime_);
+    while (Running() && !waits_.Waiting() && !pending_.empty() && pending_.front().time <= target) {
+      const Item it = pending_.front();
+      pending_.pop_front();
+      // The low 32 bits of the byte count give it back: fewer than 2^24 bytes are held.
+      consumed_ = received_ - static_cast<uint32_t>(static_cast<uint32_t>(received_) - it.end);
+      wordsRun_ += 1;
+      clock_ = std::max(clock_, it.time);
+      Apply(it.word, it.time);
+    }
+    if (!Running()) return;
+    // A wait holds the clock at its marker; otherwise the clock goes on to the target.
+    if (!waits_.Waiting()) clock_ = target;
+    if (!unlimited) budget -= clock_ - from;
+    if (!waits_.Waiting()) break;
   }
-  if (!Running()) return;
-  if (pending_.empty()) {
-    consumed_ = processed_;
-    if (phase_ == Phase::Flushing && clock_ >= decTime_) End(4, 0, clock_);  // ran dry without the end word
+  RanOut();
+}
+
+bool StreamEngine::HoldWait(uint64_t& budget) {
+  const uint32_t inputs = host_.StreamInputs();
+  const cardsim_wait& w = waits_.Current();
+  if ((inputs & w.mask) == (w.values & w.mask)) {
+    waits_.Finish(CARDSIM_WAIT_MET, inputs);
+    return true;
   }
+  if (w.timeout_us == CARDSIM_NO_TIMEOUT) {
+    waits_.Hold(budget, inputs);
+    budget = 0;
+    return false;
+  }
+  const uint64_t left = w.timeout_us > w.held_us ? w.timeout_us - w.held_us : 0;
+  if (budget < left) {
+    waits_.Hold(budget, inputs);
+    budget = 0;
+    return false;
+  }
+  waits_.Hold(left, inputs);
+  budget -= left;
+  waits_.Finish(CARDSIM_WAIT_TIMED_OUT, inputs);
+  host_.StreamAlarm(kWaitTimeoutAlarm);
+  End(0, kWaitTimeoutSub, clock_);
+  return false;
+}
+
+void StreamEngine::RanOut() {
+  if (!Running() || !pending_.empty() || waits_.Waiting()) return;
+  consumed_ = processed_;
+  if (phase_ == Phase::Flushing && clock_ >= decTime_) End(4, 0, clock_);  // ran dry without the end word
 }
 
 void StreamEngine::Apply(uint32_t word, uint64_t time) {
@@ -252,13 +298,72 @@ void StreamEngine::Apply(uint32_t word, uint64_t time) {
       lastCount_ = word & 0xFFFF;
       markers_ += 1;
       break;
+    case 0x01: Galvo(word, time); break;
+    case 0x04: Correction(word); break;
+    case 0x52: waits_.SelectLane(operand); break;
+    case 0x53: case 0x55: waits_.WriteLane((word >> 8) & 0xFF, word & 0xFF); break;
+    case 0x56: waits_.LatchTimeout(operand); break;
+    case 0x58:
+      if (word & 0x100) {
+        waits_.LatchSetup(word, (word & 0x1000) != 0);
+      } else {
+        waits_.Write(CARDSIM_REG_PORT, word, word & 0xF, 0, time);
+      }
+      break;
+    case 0x51:
+      if ((word & 0x00F00000) == 0x00600000) {
+        BeginWait(word, time);
+      } else if (word == 0x51700000) {
+        waits_.Write(CARDSIM_REG_16, word, waits_.Lane(), 0, time);
+      } else if ((word & 0xFFFF0001) == 0x51B00001) {
+        waits_.Write(CARDSIM_REG_IO_COND, word, waits_.LastPort(), (word >> 1) & 0x7FFF, time);
+      } else if (word == kEndWord) {
+        End(1, 0, time);
+      }
+      break;
     default:
-      if (word == kEndWord) End(1, 0, time);
       break;
   }
 }
 
+void StreamEngine::Correction(uint32_t word) {
+  // The first of these words before any galvanometer word: 21-bit codes, bit 0 set for unlit.
+  if (galvo_.Form() == 0) galvo_.SetForm(21, (word & 1) == 0, word);
+}
+
+void StreamEngine::Galvo(uint32_t word, uint64_t time) {
+  using Axis = GalvoRecord::Axis;
+  if (galvo_.Form() == 0) galvo_.SetForm(16, false, word);
+  const uint32_t operand = word & 0xFFFFFF;
+  if (galvo_.Form() == 21) {
+    static constexpr Axis kAxis[5] = {Axis::X, Axis::X, Axis::Y, Axis::Y, Axis::Z};
+    const uint32_t sel = operand >> 21;
+    if (sel > 4) return;
+    uint32_t flags = CARDSIM_POS_21BIT | (galvo_.Lit21() ? CARDSIM_POS_LIT : 0);
+    if (sel == 1 || sel == 3) flags |= CARDSIM_POS_JUMP;
+    galvo_.Move(kAxis[sel], operand & 0x1FFFFF, flags, word, time);
+    return;
+  }
+  const uint32_t sub = operand >> 16;
+  const bool y = sub & 1, z = sub & 2, unlit = sub & 4, jump = sub & 8;
+  if (sub > 0xF || (z && (y || jump))) return;
+  const uint32_t flags = (unlit ? 0 : CARDSIM_POS_LIT) | (jump ? CARDSIM_POS_JUMP : 0);
+  galvo_.Move(z ? Axis::Z : y ? Axis::Y : Axis::X, operand & 0xFFFF, flags, word, time);
+}
+
+void StreamEngine::BeginWait(uint32_t word, uint64_t time) {
+  const uint32_t source = (word >> 16) & 0xF;
+  const bool timed = (word >> 15) & 1;
+  const uint32_t reason = word & 0x7FFF;
+  waits_.Begin(word, source, reason, timed, time);
+  // Only the inputs are modelled: any other wait passes at once. A wait on the inputs holds the
+  // executor (Advance) until HoldWait ends it.
+  if (reason != kRegisterReason || source != kInputSource)
+    waits_.Finish(CARDSIM_WAIT_PASSED, host_.StreamInputs());
+}
+
 void StreamEngine::End(uint32_t code, uint32_t sub, uint64_t at) {
+  if (waits_.Waiting()) waits_.Finish(CARDSIM_WAIT_RUN_END, host_.StreamInputs());
   phase_ = Phase::Ended;
   endCode_ = code;
   subCode_ = sub;
@@ -292,6 +397,18 @@ void StreamEngine::Fill(cardsim_fifo& out) const {
   out.count_markers = markers_;
   out.words_run = wordsRun_;
   out.pending_words = static_cast<uint32_t>(pending_.size());
+}
+
+bool StreamEngine::MirrorAt(uint64_t t, cardsim_mirror& out) const {
+  out = cardsim_mirror{};
+  out.time_us = t;
+  if (phase_ == Phase::Idle || t > clock_ || !galvo_.At(t, out)) return false;
+  for (uint32_t laser = 0; laser < LaserRecord::kLasers; ++laser) {
+    bool on = false;
+    if (!lasers_.OnAt(laser, t, on)) return false;
+    if (on) out.laser_on |= 1u << laser;
+  }
+  return true;
 }
 
 uint32_t StreamEngine::TraceCount(bool wordsOnly) const { return wordsOnly ? wordsTotal_ : fullTotal_; }

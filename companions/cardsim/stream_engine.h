@@ -53,12 +53,58 @@
 // else the executor's clock. laser_record.h keeps the state and the records (laser segments, power
 // words, output words) a test reads; they start over at the buffer open, like the traces, and are
 // not kept in the state file.
+//
+// Galvanometer words (opcode 0x01), run at their stream time into galvo_record.h. The codes come in
+// one of two forms for a whole run, and the words do not say which: the run's first word that is a
+// galvanometer word or a correction word (opcode 0x04) fixes it. A job with the new box correction
+// writes its correction word before its first jump, so a correction word first means 21-bit codes
+// and a galvanometer word first 16-bit codes; later correction words (the job's end, correction
+// off) change nothing. 16-bit: bits 23-16 a sub-code, bit 0 Y (else X), bit 1 Z, bit 2 unlit, bit
+// 3 jump (0x00 / 0x01 steps, 0x04 / 0x05 unlit steps, 0x08 / 0x09 jumps, 0x0C / 0x0D unlit jumps,
+// 0x02 / 0x06 Z), the code in bits 15-0; other sub-codes (Z with Y or jump, 0x10 and above: the
+// laser-module program words) move nothing. 21-bit: bits 23-21 select 0 X step, 1 X jump, 2 Y
+// step, 3 Y jump, 4 Z, the code in bits 20-0; 5-7 move nothing. A 21-bit word carries no lit
+// bit: bit 0 of the correction word that fixed the form does (0 lit, 1 unlit). Lit is the form of a
+// job that fires the laser; whether the laser was on at a time is the lasers' record.
+//
+// Register writes: 0x52000000 | lane selects lane 0-5; 0x55000000 | a << 8 | b and the 16-bit form
+// 0x53 write byte a of register A and byte b of register B into it (lanes 0-3 are bytes 0-3 of A
+// and B). 0x56000000 | µs latches the time-out of the next timed wait. 0x58 with bit 8 set is a
+// wait set-up (0x58000100 | source, + 0x10 timed, + 0x1000 zero time-out), latched for the next
+// wait marker; with bit 8 clear it writes A and B to port bits 3-0 (the reset sequence's
+// 0x58000001 writes 0x1E to port 1). 0x51700000 closes a 16-bit write, 0x51B00001 | flag << 1 is
+// the input condition of the last port write: both are recorded; the card takes no branch on a
+// condition (task labels are not modelled). Lanes, latches and records start over at the open.
+//
+// Waits: a marker 0x51600000 | (source * 2 | timed) << 15 | reason (bits 23-20 = 6) is where the
+// card waits. The reason is one bit: 0x20 a register wait on `source` for the inputs selected by A
+// to equal those bits of B; 0x1 galvanometer arrival, 0x8 camera, 0x10 / 0x100 platform, 0x40 fly
+// switch, 0x80 serial port (the reasons command 19 names). The executor holds its clock at the
+// marker's time while the card waits. Only a register wait on source 1 (the inputs that
+// cardsim_set_inputs sets) can hold: it ends when (inputs & A) == (B & A); every other wait
+// passes at once (the card models no galvanometer feedback, motors, encoder, camera, optical switch
+// or serial port) and is recorded as passed. A timed wait holds at most the latched time-out (0
+// with the set-up's 0x1000: checked once); an untimed one holds until the inputs match or the run
+// is stopped. Time in a wait is card time: mode 0 the host's real time (a stream consumed at once
+// still waits in real time for the world outside), mode 1 real time x speed, mode 2 what Step
+// gives; a pause holds it. When a time-out passes the run ends: alarm bit 5 (status r0, cleared by
+// the alarm clear), command 19 answers the wait's reason, end code 0 sub code 5. The library then
+// reports an unknown result and the job fails (QZ_MarkEnd 3); its alarm text says the wait timed
+// out and what it waited for. The position and laser records are in stream time, which a wait does
+// not advance: the wait record holds the time it took.
+//
+// Commands on the waits (card_model.cpp): 17 r0 = the source of the run's last register wait,
+// | 0x10 while it is open, r1 = that source's value now (the inputs for source 1, else 0); 18 r0 =
+// its mask A, r1 = its values B; 19 r0 = the reasons of the waits that timed out since the buffer
+// open or the alarm clear. Zeros before any register wait.
 #include <cstdint>
 #include <deque>
 #include <vector>
 
 #include "cardsim_api.h"
+#include "galvo_record.h"
 #include "laser_record.h"
+#include "wait_record.h"
 
 namespace cardsim {
 
@@ -72,6 +118,8 @@ class StreamHost {
   virtual void StreamRunning(bool running) = 0;
   // Alarm bits of status r0 to set.
   virtual void StreamAlarm(uint32_t bits) = 0;
+  // The inputs now.
+  virtual uint32_t StreamInputs() = 0;
 };
 
 // Settings the model passes on each step.
@@ -88,6 +136,7 @@ constexpr uint32_t kEndWord = 0x51100001u;
 constexpr uint32_t kNopWord = 0x50000000u;
 constexpr uint32_t kFifoBytes = 1u << 24;
 constexpr uint32_t kStreamCheckAlarm = 1u << 4;
+constexpr uint32_t kWaitTimeoutAlarm = 1u << 5;
 
 // CRC-16 of a layout-2 sub-block: polynomial 0x1021, MSB first, no reflection, no final XOR.
 uint16_t StreamCrc16(const uint8_t* data, uint32_t length, uint16_t init);
@@ -145,6 +194,14 @@ class StreamEngine {
   // What the lasers did (laser_record.h); an open segment ends at the executor's clock for now.
   const LaserRecord& Lasers() const { return lasers_; }
   uint64_t Clock() const { return clock_; }
+  // The galvanometer, the waits and register writes (galvo_record.h, wait_record.h).
+  const GalvoRecord& Galvo() const { return galvo_; }
+  const WaitRecord& Waits() const { return waits_; }
+  // The alarm clear: the time-out reasons of command 19 go.
+  void ClearWaitReasons() { waits_.ClearTimeoutReasons(); }
+  // Where the mirrors were and which lasers ran at stream time t; false when the executor has not
+  // reached t or a record does not hold it.
+  bool MirrorAt(uint64_t t, cardsim_mirror& out) const;
 
  private:
   enum class Phase : uint32_t {
@@ -168,8 +225,17 @@ class StreamEngine {
   void Unit();
   void Reject(uint32_t kind);
   void Decode(uint32_t word, uint64_t end);
-  void Execute();
+  // Runs the executor on with `budget` µs of card time. unlimited: the stream's own time costs
+  // nothing (mode 0) and the budget is for waits alone.
+  void Advance(uint64_t budget, bool unlimited);
+  // The open wait takes what it needs of the budget; true when it ended and the run goes on.
+  bool HoldWait(uint64_t& budget);
+  // After the executor ran: a flushed card that has run everything out ends its run.
+  void RanOut();
   void Apply(uint32_t word, uint64_t time);
+  void Galvo(uint32_t word, uint64_t time);
+  void Correction(uint32_t word);
+  void BeginWait(uint32_t word, uint64_t time);
   // The run ends at stream time `at`.
   void End(uint32_t code, uint32_t sub, uint64_t at);
 
@@ -202,6 +268,8 @@ class StreamEngine {
   uint32_t lastCount_ = 0, markers_ = 0;
   uint32_t wordsRun_ = 0;
   LaserRecord lasers_;
+  GalvoRecord galvo_;
+  WaitRecord waits_;
   // Traces.
   std::vector<cardsim_trace_entry> full_, words_;
   uint32_t fullTotal_ = 0, wordsTotal_ = 0;

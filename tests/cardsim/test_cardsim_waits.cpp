@@ -1,0 +1,174 @@
+// The card's register writes and waits as the executor runs the stream: lanes and port writes
+// recorded, a wait on the inputs that holds the clock until the inputs match, time-outs that end
+// the run, waits the card does not model, and what commands 17, 18 and 19 answer.
+#include <tuple>
+#include <vector>
+
+#include "cardsim_stream.h"
+
+namespace cardsim_test {
+namespace {
+
+struct Timed {
+  uint64_t t;
+  uint32_t word;
+};
+
+constexpr uint32_t kCmdWaitDetail = 17, kCmdWaitState = 18, kCmdWaitReason = 19;
+constexpr uint32_t kFlagClearAlarm = 0x400;
+constexpr uint32_t kTimeoutAlarm = 1u << 5;
+
+// The lanes 0-3 of registers A and B at t.
+void Registers(std::vector<Timed>& w, uint64_t t, uint32_t a, uint32_t b) {
+  for (uint32_t lane = 0; lane < 4; ++lane) {
+    w.push_back({t, 0x52000000 | lane});
+    w.push_back({t, 0x55000000 | ((a >> 8 * lane) & 0xFF) << 8 | ((b >> 8 * lane) & 0xFF)});
+  }
+}
+
+class CardsimWaits : public CardsimStream {
+ protected:
+  static void Run(const std::vector<Timed>& words) {
+    OpenBuffer(CardType::Pcie, 2);
+    Stream s(2);
+    for (const Timed& w : words) s.At(w.t, w.word);
+    SendBytes(s.Blocks());
+    Flag(kFlagStart);
+  }
+  static cardsim_wait Wait(uint32_t index) {
+    cardsim_wait w{};
+    EXPECT_EQ(0u, cardsim_wait_get(index, &w)) << index;
+    return w;
+  }
+};
+
+TEST_F(CardsimWaits, RegisterWritesAreRecordedWithTheLanesTheyCarry) {
+  std::vector<Timed> words;
+  Registers(words, 1, 0x1E, 0);  // the reset sequence
+  words.push_back({2, 0x58000001});
+  Registers(words, 3, 0x11223344, 0x55667788);
+  words.push_back({4, 0x58000003});
+  words.push_back({5, 0x51B0000B});  // the input condition of the last port write, label 5
+  words.insert(words.end(), {{6, 0x52000000}, {6, 0x5300AABB}, {6, 0x52000001}, {6, 0x5300CCDD}, {6, 0x52000005},
+                             {7, 0x51700000}, {8, kEnd}});
+  Run(words);
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
+  const cardsim_reg_write expected[] = {
+      {2, 0x58000001, CARDSIM_REG_PORT, 1, 0x1E, 0, 0},
+      {4, 0x58000003, CARDSIM_REG_PORT, 3, 0x11223344, 0x55667788, 0},
+      {5, 0x51B0000B, CARDSIM_REG_IO_COND, 3, 0x11223344, 0x55667788, 5},
+      {7, 0x51700000, CARDSIM_REG_16, 5, 0x1122CCAA, 0x5566DDBB, 0},  // lanes 0 and 1 rewritten
+  };
+  ASSERT_EQ(4u, cardsim_reg_write_count());
+  for (uint32_t i = 0; i < 4; ++i) {
+    const cardsim_reg_write& e = expected[i];
+    cardsim_reg_write r{};
+    ASSERT_EQ(0u, cardsim_reg_write_get(i, &r));
+    EXPECT_EQ(std::tuple(e.time_us, e.word, e.kind, e.port, e.a, e.b, e.flag),
+              std::tuple(r.time_us, r.word, r.kind, r.port, r.a, r.b, r.flag))
+        << i;
+  }
+  cardsim_reg_write r{};
+  EXPECT_EQ(1u, cardsim_reg_write_get(4, &r));
+  EXPECT_EQ(0u, cardsim_wait_count());
+  EXPECT_EQ(words.size(), cardsim_trace_count(1));
+}
+
+TEST_F(CardsimWaits, InputWaitHoldsTheClockUntilTheInputsMatch) {
+  cardsim_set_consume(CARDSIM_CONSUME_STALLED);
+  std::vector<Timed> words;
+  Registers(words, 10, 0x3, 0x1);  // input 0 high, input 1 low
+  words.insert(words.end(), {{11, 0x58000101}, {12, 0x51610020}, {20, 0x20002002},
+                             {22, 0x51610020},  // the same condition again: met at once
+                             {30, kEnd}});
+  Run(words);
+  ASSERT_EQ(0u, cardsim_set_inputs(0x2));
+  ASSERT_EQ(0u, cardsim_step_us(50));
+  EXPECT_EQ(12u, Fifo().clock_us);
+  EXPECT_EQ(0u, Outputs());
+  ASSERT_EQ(1u, cardsim_wait_count());
+  cardsim_wait w = Wait(0);
+  EXPECT_EQ(std::tuple(uint64_t{12}, uint64_t{38}, CARDSIM_NO_TIMEOUT, 1u, 0x20u, 0x3u, 0x1u, 0x58000101u,
+                       0x51610020u, uint32_t{CARDSIM_WAIT_OPEN}),
+            std::tuple(w.time_us, w.held_us, w.timeout_us, w.source, w.reason, w.mask, w.values, w.setup, w.marker,
+                       w.end));
+  // What the library asks while the card waits: source 1 waiting, the inputs; mask and values.
+  const Reply detail = Exchange(kCmdWaitDetail), state = Exchange(kCmdWaitState);
+  EXPECT_EQ(std::tuple(0x11u, 0x2u, 0x3u, 0x1u), std::tuple(detail.r0, detail.r1, state.r0, state.r1));
+  EXPECT_EQ(0u, Exchange(kCmdWaitReason).r0);
+  ASSERT_EQ(0u, cardsim_set_inputs(0x3));  // input 1 still high
+  ASSERT_EQ(0u, cardsim_step_us(2));
+  EXPECT_EQ(uint32_t{CARDSIM_WAIT_OPEN}, Wait(0).end);
+  ASSERT_EQ(0u, cardsim_set_inputs(0x5));
+  ASSERT_EQ(0u, cardsim_step_us(8));
+  EXPECT_EQ(20u, Fifo().clock_us);
+  EXPECT_EQ(2u, Outputs());
+  w = Wait(0);
+  EXPECT_EQ(std::tuple(uint32_t{CARDSIM_WAIT_MET}, uint64_t{40}, 0x5u), std::tuple(w.end, w.held_us, w.inputs));
+  EXPECT_EQ(0x1u, Exchange(kCmdWaitDetail).r0);  // no longer waiting
+  ASSERT_EQ(0u, cardsim_step_us(10));
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
+  ASSERT_EQ(2u, cardsim_wait_count());
+  w = Wait(1);
+  EXPECT_EQ(std::tuple(uint64_t{22}, uint64_t{0}, 0u, uint32_t{CARDSIM_WAIT_MET}),
+            std::tuple(w.time_us, w.held_us, w.setup, w.end));
+  // The output ran at its stream time: the wait's time is not in the stream's.
+  cardsim_output_change o{};
+  ASSERT_EQ(0u, cardsim_output_change_get(0, &o));
+  EXPECT_EQ(20u, o.time_us);
+}
+
+TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
+  struct Case {
+    const char* what;
+    std::vector<Timed> words;  // a wait at 12 on inputs 0, then output 1 at 20 and the end at 30
+    uint32_t step, stepped;    // first step, then the time to the end
+    uint32_t waitEnd;
+    uint64_t held;
+    uint32_t timeout;
+    uint32_t endCode, subCode;
+  } cases[] = {
+      {"timed out", {{11, 0x56000064}, {11, 0x58000111}, {12, 0x51618020}}, 112, 0,
+       CARDSIM_WAIT_TIMED_OUT, 100, 100, 0, 5},
+      {"zero time-out: checked once", {{11, 0x56000064}, {11, 0x58001111}, {12, 0x51618020}}, 12, 0,
+       CARDSIM_WAIT_TIMED_OUT, 0, 0, 0, 5},
+      {"untimed, stopped", {{11, 0x58000101}, {12, 0x51610020}}, 5000, 0, CARDSIM_WAIT_RUN_END, 4988,
+       CARDSIM_NO_TIMEOUT, 2, 0},
+      {"a named wait on the platform", {{11, 0x58000104}, {12, 0x51640020}}, 20, 10, CARDSIM_WAIT_PASSED, 0,
+       CARDSIM_NO_TIMEOUT, 1, 0},
+      {"scanner arrival after a jump", {{11, 0x560F4240}, {12, 0x51608001}}, 20, 10, CARDSIM_WAIT_PASSED, 0,
+       1000000, 1, 0},
+  };
+  for (const auto& c : cases) {
+    cardsim_reset();
+    cardsim_set_consume(CARDSIM_CONSUME_STALLED);
+    std::vector<Timed> words;
+    Registers(words, 10, 0x1, 0x1);
+    words.insert(words.end(), c.words.begin(), c.words.end());
+    words.insert(words.end(), {{20, 0x20002002}, {30, kEnd}});
+    Run(words);
+    ASSERT_EQ(0u, cardsim_step_us(c.step - 1)) << c.what;
+    EXPECT_EQ(uint32_t{CARDSIM_PHASE_RUNNING}, Fifo().phase) << c.what;
+    ASSERT_EQ(0u, cardsim_step_us(1)) << c.what;
+    if (c.stepped) {
+      ASSERT_EQ(0u, cardsim_step_us(c.stepped)) << c.what;
+    }
+    if (c.endCode == 2) Flag(kFlagStop);
+    EXPECT_EQ((std::pair<uint32_t, uint32_t>{c.endCode, c.subCode}), EndCodes()) << c.what;
+    ASSERT_EQ(1u, cardsim_wait_count()) << c.what;
+    const cardsim_wait w = Wait(0);
+    EXPECT_EQ(std::tuple(c.waitEnd, c.held, c.timeout), std::tuple(w.end, w.held_us, w.timeout_us)) << c.what;
+    EXPECT_EQ(c.endCode == 1 ? 2u : 0u, Outputs()) << c.what;
+    const bool timedOut = c.waitEnd == CARDSIM_WAIT_TIMED_OUT;
+    EXPECT_EQ(timedOut ? kTimeoutAlarm : 0u, Status().first & kTimeoutAlarm) << c.what;
+    EXPECT_EQ(timedOut ? 0x20u : 0u, Exchange(kCmdWaitReason).r0) << c.what;
+    // The alarm clear (0, then 1) takes the alarm and the reason away.
+    Exchange(82, 0, kFlagClearAlarm);
+    Exchange(82, 1, kFlagClearAlarm);
+    EXPECT_EQ(0u, Status().first & kTimeoutAlarm) << c.what;
+    EXPECT_EQ(0u, Exchange(kCmdWaitReason).r0) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace cardsim_test

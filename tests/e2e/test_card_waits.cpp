@@ -1,0 +1,110 @@
+// Waits of a job as a host runs it: the simulated card holds an input wait until the test sets the
+// inputs (QZ_MarkEnd waits the while on another thread), and a time-out that ends the wait ends the
+// job with the card's alarm text.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "e2e/card_host.h"
+
+namespace {
+
+using qztest::CardHost;
+using qztest::kParaKey;
+
+constexpr uint32_t kRegisterReason = 0x20;
+
+class CardWaits : public CardHost {
+ protected:
+  void OpenCard() {
+    Stage(0);
+    BufIO = lib->Get<decltype(BufIO)>("QZ_MarkBufIO");
+    InputWait = lib->Get<decltype(InputWait)>("QZ_MarkInputWait");
+    ASSERT_TRUE(BufIO && InputWait);
+    ASSERT_EQ(InitCard(), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  }
+  // The job's waits on the inputs (the job's own start and end have waits of their own).
+  std::vector<cardsim_wait> InputWaits() {
+    std::vector<cardsim_wait> out;
+    for (uint32_t i = 0; i < cardsim_wait_count_(); ++i) {
+      cardsim_wait w{};
+      if (cardsim_wait_get_(i, &w) == 0 && w.reason == kRegisterReason) out.push_back(w);
+    }
+    return out;
+  }
+  // Waits until the card holds its n-th input wait (counting from 1); false after 20 s.
+  bool HoldsWait(size_t n) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      const auto waits = InputWaits();
+      if (waits.size() == n && waits.back().end == CARDSIM_WAIT_OPEN) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+  }
+  std::string WaitInfo() {
+    char text[2048] = {};
+    EXPECT_EQ(GetWaitInfo(text), 0u);
+    return text;
+  }
+
+  decltype(&QZ_MarkBufIO) BufIO = nullptr;
+  decltype(&QZ_MarkInputWait) InputWait = nullptr;
+};
+
+TEST_F(CardWaits, CardHoldsARisingEdgeWaitUntilTheTestSetsTheInput) {
+  OpenCard();
+  ASSERT_EQ(cardsim_set_inputs_(0x4), 0u);  // input 2 high: the edge needs it low first
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(InputWait(0, 0, 0x4, 1, 0), 0u);  // input 2 rising, no time-out
+  ASSERT_EQ(BufIO(0x2, 0x2, 0, 0), 0u);       // output 1 after it
+  uint32_t endRc = 0xFFFF;
+  std::thread ender([&] { endRc = MarkEnd(0); });
+
+  ASSERT_TRUE(HoldsWait(1));
+  EXPECT_EQ(WaitInfo(), "OnLine Marking...\r\n  Wait IO Input:Wait Value=0，IO In=4\r\n");
+  ASSERT_EQ(cardsim_set_inputs_(0x0), 0u);
+  ASSERT_TRUE(HoldsWait(2));
+  EXPECT_EQ(WaitInfo(), "OnLine Marking...\r\n  Wait IO Input:Wait Value=4，IO In=0\r\n");
+  EXPECT_EQ(State().outputs & 0x2, 0u);  // the words after the wait have not run
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(cardsim_set_inputs_(0x4), 0u);
+  ender.join();
+
+  EXPECT_EQ(endRc, 0u);
+  EXPECT_TRUE(lib->Boxes().empty());
+  EXPECT_EQ(State().outputs & 0x2, 0x2u);
+  const auto waits = InputWaits();
+  ASSERT_EQ(waits.size(), 2u);
+  for (const cardsim_wait& w : waits) {
+    EXPECT_EQ(w.end, uint32_t{CARDSIM_WAIT_MET});
+    EXPECT_EQ(w.timeout_us, CARDSIM_NO_TIMEOUT);
+  }
+  EXPECT_GE(waits[1].held_us, 20000u);
+  EXPECT_EQ(WaitInfo(), "");  // nothing waits any more
+}
+
+TEST_F(CardWaits, TimeOutEndsTheWaitAndTheJob) {
+  OpenCard();
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(InputWait(0x1, 0x1, 0, 0, 50), 0u);  // input 0 high within 50 ms
+  ASSERT_EQ(BufIO(0x2, 0x2, 0, 0), 0u);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(MarkEnd(0), 3u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{
+                              "topmost yesno: Waiting for timeout, causing the operation to terminate (can be "
+                              "cleared)\\r\\n  Wait IO Input:Wait Value=1，IO In=0\\r\\n    Do you want to clear the "
+                              "error?\\r\\n"});
+  EXPECT_EQ(State().outputs & 0x2, 0u);  // the words after the wait never ran
+  const auto waits = InputWaits();
+  ASSERT_EQ(waits.size(), 1u);
+  EXPECT_EQ(waits[0].end, uint32_t{CARDSIM_WAIT_TIMED_OUT});
+  EXPECT_EQ(waits[0].held_us, 50000u);
+}
+
+}  // namespace
