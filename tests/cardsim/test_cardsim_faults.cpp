@@ -4,6 +4,7 @@
 #include <fstream>
 #include <thread>
 
+#include "support/trace.h"
 #include "cardsim_fixture.h"
 #include "platform/module.h"
 #include "support/temp_dir.h"
@@ -29,7 +30,7 @@ void ExpectEveryCallFails() {
 
 TEST_F(CardsimFaults, LostOrClosedCardRefusesEveryCallAndKeepsItsStateForTheReopen) {
   for (bool chunk : {false, true}) {
-    SCOPED_TRACE(chunk ? "lost at a chunk" : "lost at a send");
+    QZ_TRACE(chunk ? "lost at a chunk" : "lost at a send");
     cardsim_reset();
     Open(CardType::Pcie);
     ASSERT_EQ(0u, Exchange(82, 5, 0x8000).rc);

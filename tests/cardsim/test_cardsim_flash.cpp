@@ -4,6 +4,7 @@
 #include <array>
 #include <functional>
 
+#include "support/trace.h"
 #include "cardsim_fixture.h"
 #include "platform/files.h"
 #include "platform/module.h"
@@ -71,7 +72,7 @@ const ChipWords kChips[] = {
 
 TEST_F(CardsimFlash, PageDataProgramAndBulkReadOnBothChips) {
   for (const ChipWords& c : kChips) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     cardsim_reset();
     Open(CardType::Usb);
     const Page a = Pattern(1), b = Pattern(0x40);
@@ -159,7 +160,7 @@ TEST_F(CardsimFlash, FaultsFailTheirOperationsAsOftenAsArmed) {
       {"serial read across the end", [] {}, 0xE7FFC001, {0xAA}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     cardsim_reset();
     Open(CardType::Usb);
     c.arm();
@@ -200,7 +201,7 @@ TEST_F(CardsimFlash, WordsOutOfOrderAreProtocolErrors) {
       {"unknown serial operation", [] {}, 0xE0000007, 1, 1},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     cardsim_reset();
     Open(CardType::Usb);
     c.before();

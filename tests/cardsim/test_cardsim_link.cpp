@@ -1,6 +1,7 @@
 // The driver entry points where the library's link tests do not reach: what each card type
 // refuses (a library sending the other type's frames or requests must fail here as on a card), the
 // card index, command words by the card's numbering, the reply channel and the USB start-up polls.
+#include "support/trace.h"
 #include "cardsim_fixture.h"
 
 namespace cardsim_test {
@@ -15,7 +16,7 @@ TEST_F(CardsimLink, FramesByCardTypeAreAnsweredOrRefusedAndLogged) {
       {CardType::Pcie, 16, false, 1}, {CardType::Pcie, 10, false, 1},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "type " << static_cast<int>(c.type) << " length " << c.length);
+    QZ_TRACE(testing::Message() << "type " << static_cast<int>(c.type) << " length " << c.length);
     cardsim_reset();
     Open(c.type);
     auto f = Frame(c.length, 0x3022, 0x0F, 0x05);  // outputs, sequence nibble 3
@@ -70,7 +71,7 @@ TEST_F(CardsimLink, OpenRefusesACardIndexBeyondTheCardsReported) {
       {1, 0, 0}, {1, 1, 1}, {1, 2, 1}, {1, 0xFFFF, 1}, {0, 0, 1}, {3, 2, 0}, {3, 3, 1},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.present << " cards, index " << c.index);
+    QZ_TRACE(testing::Message() << c.present << " cards, index " << c.index);
     cardsim_reset();
     ASSERT_EQ(0u, cardsim_set_present(c.present));
     uint32_t count = 9, first = 9;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <sstream>
 
+#include "support/trace.h"
 #include "cardsim_fixture.h"
 #include "platform/files.h"
 #include "platform/module.h"
@@ -137,7 +138,7 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
        (uint64_t{CARDSIM_PHASE_ENDED} << 32) | (2u << 8) | (1u << 26)},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     cardsim_reset();
     cardsim_set_card_type(static_cast<uint32_t>(c.type));
     EXPECT_NE(c.expected, c.observe()) << "the default already";
@@ -191,7 +192,7 @@ TEST_F(CardsimState, ABadFileIsRefusedWhole) {
       {"task_id\n", 1, 0, 0x77},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
+    QZ_TRACE(c.text);
     std::ofstream(path_, std::ios::binary) << c.text;
     plat::SetEnvVar("CARDSIM_STATE", "");
     cardsim_reset();

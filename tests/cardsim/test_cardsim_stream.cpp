@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "support/trace.h"
 #include "cardsim_stream.h"
 
 namespace cardsim_test {
@@ -54,7 +55,7 @@ TEST_F(CardsimStream, CheckerAcceptsLibraryBlocksAndRefusesBrokenOnes) {
   };
   for (const auto& c : cases) {
     for (CardType type : {CardType::Usb, CardType::Pcie}) {
-      SCOPED_TRACE(c.what);
+      QZ_TRACE(c.what);
       cardsim_reset();
       cardsim_set_card_version(c.version);
       Open(type);

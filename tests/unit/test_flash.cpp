@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "support/trace.h"
 #include "cardlink/card_operation.h"
 #include "cardlink/portlane.h"
 #include "flash/flash_pages.h"
@@ -87,7 +88,7 @@ TEST_F(FlashTest, PageWrittenReadBackAndCompared) {
   };
   const FlashPage data = Pattern(1);
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << (c.spi ? "serial " : "NAND ") << c.type << std::hex << " " << c.page);
+    QZ_TRACE(testing::Message() << (c.spi ? "serial " : "NAND ") << c.type << std::hex << " " << c.page);
     OpenOn(c.spi, c.type);
     FlashWritePage(c.page, data.data(), 10);
     FlashPage stored{};
@@ -193,7 +194,7 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesThenFailsWithItsCode) {
       {false, 300, 2, true}, {false, 300, 3, false}, {true, 0x130000, 2, true}, {true, 0x130000, 3, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.spi << " " << c.failures);
+    QZ_TRACE(testing::Message() << c.spi << " " << c.failures);
     OpenOn(c.spi);
     uint32_t cursor = 0;
     g_BBT.SkipBad(cursor);
@@ -237,7 +238,7 @@ TEST_F(FlashTest, ACommitThatFailsThrows26WithItsText) {
       {0x10000002, 2, 3, 1u << 1, 1, false},   // another area
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << std::hex << c.arg << " " << c.failAreas << " " << c.withNum);
+    QZ_TRACE(testing::Message() << std::hex << c.arg << " " << c.failAreas << " " << c.withNum);
     OpenOn(true);
     g_SystemPara.bCmdWithNum = c.withNum;
     g_mapErrText[RV_FLUSH_FAIL] = "Sending the buffered data failed.";
@@ -301,7 +302,7 @@ TEST_F(FlashTest, TablePagesTheLoaderRefusesOrReadsBack) {
        "3\r\n2040\r\n2042\r\n2045\r\n2047\r\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     OpenOn(false);
     Poke(kSpi, kTable, c.card);
     const size_t boxes = Boxes().size();

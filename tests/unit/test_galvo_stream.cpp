@@ -7,6 +7,7 @@
 #include <numbers>
 #include <thread>
 
+#include "support/trace.h"
 #include "calibration/box_para.h"
 #include "calibration/galvo_stream.h"
 #include "laser/laser_stream.h"
@@ -103,7 +104,7 @@ TEST_F(GalvoTest, MovesStepAtTheBaseTimeAndEndOnTheTargetCode) {
        Galvo(kLit, 0, {{10, 21862, 32767}, {20, 43698, 32767}, {30, 65535, 32767}})},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Start(c.mode, c.bits21, c.fromX, 0);
     if (c.steps < 0) {
       EXPECT_EQ(StreamMoveTo({c.x, c.y}, c.speed), c.result);
@@ -137,7 +138,7 @@ TEST_F(GalvoTest, AcceleratedMoves) {
       {"16-bit codes: no words", 0, 2, 0, 0.05, 0.05, 0, {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Start(0, c.bits21);
     FieldPoint from{0, 0};
     uint8_t wrote = 7;
@@ -171,7 +172,7 @@ TEST_F(GalvoTest, RefusedMovesChangeNothing) {
       {"accelerated, NaN end speed", ACCEL, 10, 5, 0.1, kNaN, 7},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Start(0, c.kind == ACCEL ? 1 : 0, 1, 2);
     g_SystemPara.BASETIME = c.base;
     g_Scan.dbPrevX = 9;
@@ -238,7 +239,7 @@ TEST_F(GalvoTest, JumpDelays) {
       {"negative delays wait nothing", -100, -50, 20, 0, -90},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Start(0, 0, -3, 1);
     g_Scan.nJumpDelayMin = c.dMin;
     g_Scan.nJumpDelayMax = c.dMax;
@@ -273,7 +274,7 @@ TEST_F(GalvoTest, CornerDelays) {
       {"21-bit move that wrote no pair", 1, 0.00005, kPi, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Start(0, c.bits21);
     g_Scan.dbMarkSpeed = 1.0;
     g_Scan.nPolygonDelay = 100;
@@ -342,7 +343,7 @@ TEST_F(GalvoTest, AnEnableWordBeforeMergedTimeFailsTheJob) {
   // An enable output switched with every segment goes out the ready delay (100 µs) ahead of the
   // segment; when that is before what the flush has merged already, the merge refuses it with 2.
   for (int64_t on : {1100, 1099}) {
-    SCOPED_TRACE(on);
+    QZ_TRACE(on);
     Start(0, 0);
     CLaser& l = g_Laser[0];
     l.bEnableEachSegment = 1;

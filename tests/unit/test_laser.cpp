@@ -2,6 +2,7 @@
 // the alignment of off times to the pulse, and the words of switching a laser on and off.
 #include <string>
 
+#include "support/trace.h"
 #include "laser/laser_stream.h"
 #include "test_laser_fixture.h"
 
@@ -63,7 +64,7 @@ TEST_F(LaserTest, OutputRolesByLaserType) {
        {1, 0, 28, 10.0, 1, 30, 26, 0, 0, 0}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     WriteCfg("[LASER]\nLASER_TYPE=" + std::to_string(c.type) + "\n" + c.keys +
              "[POWER]\nCURRENT_RANGE_DA_OUT=5\nCURRENT_RANGE_LASER_IN_2=2.5\n");
     // A previous configuration leaves nothing behind.
@@ -82,7 +83,7 @@ TEST_F(LaserTest, OutputRolesByLaserType) {
     EXPECT_EQ(g_WaveHolder[0].pLaser, &g_Laser[0]);
     EXPECT_EQ(g_WaveHolder[0].nChannelId, 0u);
     if (c.count == 2) {
-      SCOPED_TRACE("laser 1");
+      QZ_TRACE("laser 1");
       ExpectRoles(g_Laser[1], c.l1);
       EXPECT_EQ(g_Laser[1].nIndex, 1);
       EXPECT_EQ(g_Laser[1].dbCurrentRangeDaOut, 10.0);
@@ -146,7 +147,7 @@ TEST_F(LaserTest, SelectLayerChecksPulseTicks) {
       {"locked laser: no pulse start", 1, 5, 0, 2400, 2400, 0, TimingWords(100, 2400, 2400, SW_NOP)},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Job(c.mode == 5 ? 0 : c.mode);
     g_MarkJob.bLaserLocked = c.mode == 5;
     Floor().clock = 100;
@@ -232,7 +233,7 @@ TEST_F(LaserTest, AlignToPulse) {
       {2400, 2400, 0, 1, -10000000, -1000000, 1, -10000000},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.tOff << " " << c.tOn << " " << c.high << "/" << c.low);
+    QZ_TRACE(testing::Message() << c.tOff << " " << c.tOn << " " << c.high << "/" << c.low);
     CLaser l;
     l.nPulseHighTicks = c.high;
     l.nPulseLowTicks = c.low;
@@ -281,7 +282,7 @@ TEST_F(LaserTest, OnAndOffWords) {
       {"laser locked", 0, 1, darkOn, darkOff},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Job(c.mode);
     g_MarkJob.bLaserLocked = c.locked;
     g_SystemPara.nLaserDelayZoom = 2;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "support/trace.h"
 #include "test_laser_fixture.h"
 
 namespace qztest {
@@ -42,7 +43,7 @@ TEST_F(LaserTest, PowerWords) {
        {{200, SW_NOP}, {300, SW_NOP}, {400, SW_NOP}, {500, SW_NOP}}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Job(c.mode);
     g_SystemPara.LASER_TYPE = c.type;
     Floor().clock = 100;
@@ -91,7 +92,7 @@ TEST_F(LaserTest, LayerPower) {
       {"dot wave", 1, 0, 1, {}, {Pt(1, 0.000001, 20)}, -1.0, 0x29000333, 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Job(0);
     LaserTimingPara t;
     t.dbPower = 50.0;
@@ -133,7 +134,7 @@ TEST_F(LaserTest, WaveLengthAgainstTheSteadyWindow) {
       {"NaN span", {Pt(0, kNaN, 10)}, {}, 1.0, 1, 0, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Job(0);
     LaserTimingPara t;
     t.nLineWaveMode = 1;
@@ -176,7 +177,7 @@ TEST_F(LaserTest, SplitAt) {
        std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max()},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.start << "+" << c.end << " in " << c.total);
+    QZ_TRACE(testing::Message() << c.start << "+" << c.end << " in " << c.total);
     CWaveHolder h(0);
     h.nStartSteps = c.start;
     h.nEndSteps = c.end;
@@ -202,7 +203,7 @@ TEST_F(LaserTest, EndWaveSteps) {
       {"nothing left", 0, 30000, {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Job(0);
     CWaveHolder& h = g_WaveHolder[0];
     h.endWave = {Pt(0, 0.1, 30), Pt(1, 75, 0)};  // 2 steps, then 75 mm at 0.5 mm/µs: 3 steps

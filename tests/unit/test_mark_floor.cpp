@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/trace.h"
 #include "frame/errors.h"
 #include "mark/stream_words.h"
 #include "test_mark_fixture.h"
@@ -38,7 +39,7 @@ TEST_F(FloorTest, AppendersStampTheFloorClock) {
       {"dt below zero from clock 0", [] { AppendStreamNop(-1); }, 0, {{T(-1), SW_NOP}}, T(-1)},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     F(0).Reset();
     F(0).clock = c.clockBefore;
     c.append();
@@ -130,7 +131,7 @@ TEST_F(FloorTest, MergeOffsetTakesTheLargestCandidate) {
       {"largest of several", {{0, 2000}, {3, 2500}, {6, 2490}}, {{0, 0}, {3, 10}, {6, 5}}, 2505},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     F(0).Reset();
     F(1).Reset();
     for (auto [ch, t] : c.lowerLast) F(0).ch[ch]->assign({{0, 1}, {T(t), 2}});
@@ -273,7 +274,7 @@ TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
        1},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     g_MarkJob.bStopMark = 0;
     CMarkJob::InitJob(1);
     F(0).Reset();

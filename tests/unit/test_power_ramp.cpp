@@ -2,6 +2,7 @@
 // laser's segment with its thinning, as exact power words and times.
 #include <limits>
 
+#include "support/trace.h"
 #include "laser/laser_stream.h"
 #include "test_laser_fixture.h"
 
@@ -51,7 +52,7 @@ TEST_F(LaserTest, StartWaveRamp) {
        {{1050, SW_NOP}, {1100, SW_NOP}, {1150, SW_NOP}, {1200, SW_NOP}, {1250, SW_NOP}, {1300, SW_NOP}}, 1300},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Job(c.mode);
     CWaveHolder& h = g_WaveHolder[0];
     h.startWave = c.wave;
@@ -83,7 +84,7 @@ TEST_F(LaserTest, DotWaveRamp) {
       {"no segment in the floor", 0, kLaserStateOff, 0, kFloorResetOffTime, {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     Job(0);
     CWaveHolder& h = g_WaveHolder[c.laser];
     h.dotWave = kWave;
@@ -114,7 +115,7 @@ TEST_F(LaserTest, LongDotRampsAreThinned) {
        {{1499550, 0x29000FFD}, {1500000, 0x29000FFF}}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.steps);
+    QZ_TRACE(c.steps);
     Job(0);
     CWaveHolder& h = g_WaveHolder[0];
     h.dotWave = {WavePoint{0, static_cast<double>(c.steps) * 50 / 1000.0, 100.0}};
@@ -141,7 +142,7 @@ TEST_F(LaserTest, RampsInMillimetresNeedASpeed) {
   };
   for (const Case& c : cases) {
     for (int dot = 0; dot < 2; ++dot) {
-      SCOPED_TRACE(std::string(c.name) + (dot ? " (dot)" : " (start)"));
+      QZ_TRACE(std::string(c.name) + (dot ? " (dot)" : " (start)"));
       Job(0);
       CWaveHolder& h = g_WaveHolder[0];
       h.startWave = h.dotWave = c.wave;

@@ -8,6 +8,7 @@
 #include <limits>
 #include <thread>
 
+#include "support/trace.h"
 #include "calibration/scan.h"
 #include "cardlink/card_wire.h"
 #include "cardlink/card_open.h"
@@ -200,7 +201,7 @@ TEST_F(FlushFloorTest, UpperFloorLandsAfterTheLastMergedWord) {
       {"at the merged time it stays", 5000, {}, {{3, 5000}}, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    QZ_TRACE(c.name);
     nFloor = 0;
     CMarkFloor::BindCurrent();
     g_MarkFloor[0].Reset();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/trace.h"
 #include "cardsim/stream_encoder.h"
 #include "frame/bytes.h"
 #include "frame/errors.h"
@@ -72,7 +73,7 @@ TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindow) {
   };
   uint32_t code = 0x01000000;
   for (const auto& s : steps) {
-    SCOPED_TRACE(s.appendAt);
+    QZ_TRACE(s.appendAt);
     F0().ch0.push_back({static_cast<uint64_t>(s.appendAt), code++});
     P().Flush(0);
     EXPECT_EQ(P().vMerged, s.merged);
@@ -91,7 +92,7 @@ TEST_F(PipelineTest, LongGapsGetNopFillers) {
       {30000000, {5872025, 11744050, 17616075, 23488100}},
   };
   for (const auto& c : cases) {  // (their encoding: the next test)
-    SCOPED_TRACE(c.gap);
+    QZ_TRACE(c.gap);
     P().Reset();
     F0().Reset();
     F0().ch0 = {{0, 0x01000001}, {static_cast<uint64_t>(c.gap), 0x01000002}};
@@ -140,7 +141,7 @@ TEST_F(PipelineTest, EncodeKeepsBackAndRespectsTheStreamBound) {
       {300, 0x10001, 0, 0},           // a final encode ignores the bound
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.queued << " " << c.streamBefore << " " << c.keep);
+    QZ_TRACE(testing::Message() << c.queued << " " << c.streamBefore << " " << c.keep);
     P().Reset();
     P().vStreamWords.assign(c.streamBefore, SW_NOP);
     Words q = queue(c.queued);
@@ -218,7 +219,7 @@ TEST_F(PipelineTest, BlockLayouts) {
   EXPECT_EQ(block[3], 0x62);
 
   for (uint32_t seq : {0u, 12u, 14u, 0xFFFFFFFCu}) {
-    SCOPED_TRACE(seq);
+    QZ_TRACE(seq);
     BuildStreamBlockFromWords(words.data(), 512, 1, seq, block);
     for (uint32_t i = 0; i < 4; ++i) {
       EXPECT_EQ(GetU32(block + 512 * i), 0x5110A55Au | ((seq + i) & 15) << 16);
@@ -227,7 +228,7 @@ TEST_F(PipelineTest, BlockLayouts) {
   }
 
   for (uint32_t seq : {0u, 16u, 0xFFF8u, 0x12345670u}) {
-    SCOPED_TRACE(seq);
+    QZ_TRACE(seq);
     BuildStreamBlockFromWords(words.data(), 512, 2, seq, block);
     for (uint32_t i = 0; i < 16; ++i) {
       for (uint32_t w = 0; w < 31; ++w) ASSERT_EQ(GetU32(block + 128 * i + 4 * w), words[31 * i + w]);
