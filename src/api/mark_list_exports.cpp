@@ -1,6 +1,7 @@
 // The mark-list exports: each is its entry in the member table (name, kind, entry line) and its body,
 // run through the common frame (mark/mark_member.h).
 #include "frame/errors.h"
+#include "laser/laser_outputs.h"
 #include "mark/io_words.h"
 #include "mark/mark_member.h"
 #include "qzmark.h"
@@ -21,7 +22,12 @@ constexpr MarkMember kMarkSynMoveEnd{"QZ_MarkSynMoveEnd", KIND_FLY, LOG_TRACE, E
 
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkBufIO(uint32_t values, uint32_t mask, uint32_t /*reserved1*/,
                                                   uint32_t /*reserved2*/) {
-  return RunMarkMember(kMarkBufIO, {}, [&]() REQUIRES(g_MarkCall) { return AddOutputWords(values, mask); });
+  // A laser whose PA or MO output also goes over its serial link hears the switch before the
+  // stream sets the outputs.
+  return RunMarkMember(kMarkBufIO, {}, [&]() REQUIRES(g_MarkCall) {
+    CLaserAll::SendSerialSwitchCmd(mask, values, 0);
+    return AddOutputWords(values, mask);
+  });
 }
 
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkBufWait(uint32_t packed, uint32_t /*reserved*/) {

@@ -14,6 +14,7 @@
 #include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "laser/laser.h"
+#include "laser/laser_outputs.h"
 #include "mark/fifo_data.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
@@ -185,6 +186,7 @@ uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_
     JobEnd end;
     g_FifoData.WaitSendFinish();
     finalStatus = g_FifoData.nFinalStatus;
+    CLaserAll::SetEnableOutputs(0);
   }
   const double elapsedMs = plat::TickMs() - g_FifoData.nStartTick;
   const double sentMb = g_FifoData.nSentUnits * 512.0 / 2048.0 * 0.00048828125;

@@ -120,8 +120,9 @@ TEST_F(MarkJobTest, FirstBlockOfEveryJobAsksForThePointers) {
     Call(100);
     ASSERT_EQ(End(), 0u);
     std::vector<uint32_t> cmds;
+    // (The laser's PA output is read and switched before the buffer opens.)
     for (const auto& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND) cmds.push_back(f.command);
+      if (f.kind == CARDSIM_KIND_COMMAND && f.command != CMD_OUTPUT) cmds.push_back(f.command);
     ASSERT_GE(cmds.size(), 2u);
     EXPECT_EQ(cmds[0], CMD_OPERATE);        // the buffer opens
     EXPECT_EQ(cmds[1], CMD_FIFO_POINTERS);  // and the first block asks the card
