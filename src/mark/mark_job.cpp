@@ -16,6 +16,7 @@
 #include "laser/laser.h"
 #include "laser/laser_outputs.h"
 #include "mark/fifo_data.h"
+#include "mark/layer_switch.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
 #include "mark/phase_timer.h"
@@ -106,6 +107,7 @@ void CMarkJob::InitJob(uint32_t mode) {
   g_MarkData2Fifo.Reset();
   g_BlockRing.Reset();
   g_FifoData.ResetForJob();
+  CMarkGen::ResetForJob();
   LaserJobReset();
   g_MarkJob.nMarkState = kMarkStateOpen;
 }

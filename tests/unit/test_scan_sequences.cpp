@@ -1,0 +1,174 @@
+// The scanner sequences: the direct jumps and the jump only when moved, a layer's jump parameters,
+// the prologue and epilogue of a job per laser type, with and without laser, in 16- and 21-bit codes,
+// and the dot list, as exact words and times.
+#include <cmath>
+#include <limits>
+
+#include "frame/wait_desc.h"
+#include "laser/light_path.h"
+#include "mark/io_words.h"
+#include "mark/scan_sequences.h"
+#include "test_scan_fixture.h"
+
+namespace qztest {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+TEST_F(ScanSeqTest, DirectJumpsWriteBothWordsTheArrivalWaitAndTheJumpDelay) {
+  struct Case {
+    const char* name;
+    uint32_t mode;
+    int32_t bits21, delay;
+    double x, y;  // NaN x: JumpToHome
+    uint32_t wx, wy;
+  } cases[] = {
+      {"16-bit, laser job", 0, 0, 300, 10, -5, 0x01089999, 0x01097332},
+      {"16-bit, job without laser", 1, 0, 300, 10, -5, 0x010C9999, 0x010D7332},
+      {"21-bit", 1, 1, 0, 3, 4, 0x0134CCCD, 0x01766666},
+      {"beyond the field", 0, 0, 0, 60, -70, 0x0108FFFF, 0x01090000},
+      {"negative jump delay", 0, 0, -50, 60, -70, 0x0108FFFF, 0x01090000},
+      {"home", 0, 0, 0, kNaN, 0, 0x0108828E, 0x0109851E},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Job(c.mode);
+    g_SystemPara.bNewBoxCali = c.bits21;
+    g_Scan.nJumpDelayMax = c.delay;
+    if (std::isnan(c.x)) {
+      g_Scan.JumpToHome();
+    } else {
+      g_Scan.JumpTo(c.x, c.y);
+    }
+    const uint64_t end = 24 + static_cast<uint64_t>(std::max(c.delay, 0));
+    EXPECT_EQ(Main(), (Words{{10, c.wx}, {10, c.wy}, {20, SW_NOP}, {21, 0x560F4240}, {22, SW_NOP},
+                             {23, 0x51608001}, {24, SW_NOP}, {end, SW_NOP}}));
+    EXPECT_EQ(g_Scan.dbCurX, std::isnan(c.x) ? 1.0 : c.x);
+  }
+  Job(0);
+  ExpectCode(7, 0, [] { g_Scan.JumpTo(kNaN, 0); });
+  EXPECT_TRUE(Main().empty());
+  EXPECT_EQ(g_Scan.dbCurX, 1.0);
+}
+
+TEST_F(ScanSeqTest, JumpIfMovedJumpsOnAnUpperFloorOnlyWhenElsewhere) {
+  g_Scan.dbJumpSpeed = 0.05;
+  g_Scan.nJumpDelayMax = 100;
+  g_Scan.nJumpDelayMin = 20;
+  g_Scan.JumpIfMoved(0, 0);
+  for (int i = 0; i < kFloorCount; ++i) EXPECT_FALSE(g_MarkFloor[i].AnyWords());
+  // 2 mm in 4 steps of 10 µs; 2 of 20 mm: 20 + 80 / 10 = 28, rounded to 30 µs.
+  g_Scan.JumpIfMoved(2, 0);
+  EXPECT_EQ(Floor().ch0, (Words{{0, SW_NOP}, {10, 0x01000000 | 33095}, {10, 0x01010000 | 32767}, {20, 0x01000000 | 33422},
+                                {20, 0x01010000 | 32767}, {30, 0x01000000 | 33750}, {30, 0x01010000 | 32767},
+                                {40, 0x01000000 | 34078}, {40, 0x01010000 | 32767}, {70, SW_NOP}}));
+  EXPECT_EQ(Floor().clock, 70u);  // the main stream goes on after the jump
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_EQ(g_Scan.dbCurX, 2.0);
+}
+
+TEST_F(ScanSeqTest, PenJumpParameters) {
+  g_PenPara[7].dbMarkSpeed = 0.5;
+  g_PenPara[7].dbJumpSpeed = 2.0;
+  g_PenPara[7].nJumpDelay1 = 111;
+  g_PenPara[7].nJumpDelay2 = 222;
+  g_PenPara[7].nJumpDelay3 = 333;
+  g_PenParaPlus[7].nWord0 = 44;
+  g_PenParaPlus[7].dbReal0 = 7.9;
+  g_SystemPara.FRAME_SPEED = 2500;
+  for (uint32_t mode : {1u, 3u}) {
+    Job(mode);
+    g_Scan.LoadPenJumpPara(7);
+    EXPECT_EQ(g_Scan.dbMarkSpeed, mode == 3 ? 0.0025 : 0.5);
+    EXPECT_EQ(g_Scan.dbJumpSpeed, mode == 3 ? 0.0025 : 2.0);
+    EXPECT_EQ(g_Scan.nJumpDelayMax, 222);
+    EXPECT_EQ(g_Scan.nMarkEndDelay, 111);
+    EXPECT_EQ(g_Scan.nPolygonDelay, 333);
+    EXPECT_EQ(g_Scan.nJumpDelayMin, 44);
+    EXPECT_EQ(g_Scan.nLongJumpLen, 7);
+  }
+  ExpectCode(6, 1, [] { g_Scan.LoadPenJumpPara(256); });
+  EXPECT_EQ(g_Scan.nJumpDelayMax, 222);
+}
+
+TEST_F(ScanSeqTest, ProloguePerLaserTypeAndCodes) {
+  const std::string synTrig = "等待能分SynTrig释放";
+  AddWaitDesc(1, 0x8, 0, synTrig);
+  LoadLightPathConfig();
+  struct Case {
+    const char* name;
+    Config setup;
+    uint32_t startFlag;
+    int32_t out0, notGridel;
+    Stream expected;
+  } cases[] = {
+      {"no laser, home first", {0, 1, 0}, 0, 0, 0,
+       Stream().Jump(0x010C828E, 0x010D851E).Nop(1).Jump(0x010C828E, 0x010D851E)},
+      // Enable output 23 once, then its 200 ms ready delay.
+      {"21-bit, laser type 1", {1, 0, 1}, 1, 1, 1,
+       Stream().Word(1, 0, 0x04000002).Word(1, 0, 0x20001001).Jump(0x01300000, 0x01700000).Word(1, 0, 0x15000001)
+           .Word(1, 1, 0x22002002).Nop(200000)},
+      {"energy-splitting master", {0, 0, 0, 5}, 1, 0, 0,
+       Stream().Nop(1).Jump(0x01087FFF, 0x01097FFF).Word(1, 0, 0x15000001).Word(1, 5000, 0x20008000)},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    Configure(c.setup);
+    g_MarkJob.g_nStartPosFlag = c.startFlag;
+    g_SystemPara.bOut0IsRun = c.out0;
+    g_SystemPara.bCardNotGridel = c.notGridel;
+    AppendMarkStartSeq();
+    if (c.setup.ossType == 5) MakeSeqNamedReg(c.expected.w, 1, c.expected.clock, 1000, synTrig);
+    EXPECT_EQ(Main(), c.expected.w);
+  }
+}
+
+TEST_F(ScanSeqTest, EpiloguePerLaserTypeAndEnd) {
+  struct Case {
+    const char* name;
+    Config setup;
+    uint32_t endArg;
+    uint8_t fromMarkEnd;
+    int32_t wob;
+    double curX;
+    Stream expected;
+  } cases[] = {
+      // PA-no-cus 20 and enable 21 cleared, idle timing, outputs 1 and 0; at the rest position already.
+      {"laser type 3 after QZ_MarkEnd", {3, 0, 0}, 0, 1, 0, 1,
+       Stream().Word(1, 1, 0x21100000).Word(1, 0, 0x13000000).Word(1, 0, 0x14000000 | 960).Word(1, 1, 0x16000000)
+           .Word(1, 0, 0x20002000).Word(5000, 1, 0x21200000).Word(1, 0, 0x20001000).Word(1, 0, SW_END).Nop(1)},
+      // Fibre idle timing after 1 ms, the strobe cleared; a nonzero end argument leaves the scanner.
+      {"fibre laser without laser, 21-bit", {2, 1, 1}, 1, 1, 0, 5,
+       Stream().Word(1, 1, 0x21100000).Nop(1000).Word(1, 0, 0x130001E0).Word(1, 0, 0x140001E0).Word(1, 8000, 0x16000000)
+           .Word(1, 0, 0x20002000).Word(5000, 1, 0x21200000).Word(1, 0, 0x22200000).Word(1, 0, 0x20001000)
+           .Word(1, 0, SW_END).Nop(1)},
+      // Home whatever the position, then the correction end and the current position; outputs 5, 6.
+      {"wobble, laser job, 21-bit", {0, 0, 1}, 1, 1, 1, 1,
+       Stream().Word(1, 0, 0x13000000).Word(1, 0, 0x14000000 | 960).Word(1, 1, 0x16000000).Word(1, 0, 0x20002000)
+           .Jump(0x0131999A, 0x01733333).Word(1, 0, 0x04000001).Jump(0x0131999A, 0x01733333)
+           .Word(1, 1, 0x20020000).Word(1, 1, 0x20040000).Word(1, 0, 0x20001000).Word(1, 0, SW_END).Nop(1)},
+      // The switch's request output 30 cleared 1 ms after and before.
+      {"optical switch", {0, 1, 0, 2}, 1, 1, 0, 0,
+       Stream().Word(1, 0, 0x13000000).Word(1, 0, 0x14000000 | 960).Word(1, 1, 0x16000000).Word(1, 0, 0x20002000)
+           .Word(1000, 1000, 0x22100000).Word(1, 0, 0x20001000).Word(1, 0, SW_END).Nop(1)},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    Configure(c.setup);
+    g_SystemPara.bOut0IsRun = g_SystemPara.bOut1IsLaser = 1;
+    g_SystemPara.wob = c.wob;
+    g_SystemPara.nPrePwmL = 960;
+    g_SystemPara.nIdlePwmH = g_SystemPara.nIdlePwmL = 480;
+    g_SystemPara.nPrrBeforeMoPaUS = 8000;
+    g_Scan.dbCurX = c.curX;
+    g_Scan.dbCurY = 2;
+    AppendMarkEndSeq(c.endArg, c.fromMarkEnd);
+    EXPECT_EQ(Main(), c.expected.w);
+    EXPECT_TRUE(Floor().ch0.empty());
+  }
+}
+
+}  // namespace
+}  // namespace qztest
