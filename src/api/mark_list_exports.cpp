@@ -3,7 +3,10 @@
 #include "frame/errors.h"
 #include "laser/laser_outputs.h"
 #include "mark/io_words.h"
+#include "mark/layer_switch.h"
 #include "mark/mark_member.h"
+#include "mark/pen_para.h"
+#include "mark/scan_sequences.h"
 #include "qzmark.h"
 
 namespace {
@@ -14,6 +17,8 @@ constexpr MarkMember kMarkInputWait{"QZ_MarkInputWait", KIND_WAIT, LOG_TRACE, En
 constexpr MarkMember kLaserSwitch{"QZ_LaserSwitch", KIND_LASER, LOG_TRACE, EntryText::kEmpty};
 constexpr MarkMember kMarkSynMoveStart{"QZ_MarkSynMoveStart", KIND_FLY, LOG_TRACE, EntryText::kEmpty};
 constexpr MarkMember kMarkSynMoveEnd{"QZ_MarkSynMoveEnd", KIND_FLY, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkDot{"QZ_MarkDot", KIND_DOT, LOG_TRACE, EntryText::kReal2};
+constexpr MarkMember kMarkLayer{"QZ_MarkLayer", KIND_LAYER, LOG_TRACE, EntryText::kEmpty};
 
 // Synchronised moves need the card program for linked axes; this library has none. The job fails.
 [[noreturn]] void NoSynMove() { SetMarkErrorAndThrow(RV_ERROR, "标准补丁无联动功能，请更新联动专用补丁"); }
@@ -53,4 +58,22 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveStart(void) {
 
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveEnd(void) {
   return RunMarkMember(kMarkSynMoveEnd, {}, []() -> uint32_t { NoSynMove(); });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkDot(const void* points, int32_t count, double dotTime, int32_t layer) {
+  const auto* p = static_cast<const uint8_t*>(points);
+  const auto pen = static_cast<uint32_t>(layer);
+  return RunMarkMember(
+      kMarkDot, dotTime, [&]() REQUIRES(g_MarkCall) { return CheckDotList(p, count, pen, dotTime); },
+      [&]() REQUIRES(g_MarkCall) { return MarkDotList(p, count, pen, dotTime); });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkLayer(int32_t layer, uint32_t flag) {
+  const auto pen = static_cast<uint32_t>(layer);
+  return RunMarkMember(
+      kMarkLayer, {}, [&] { return pen < static_cast<uint32_t>(kPenCount) ? uint32_t{RV_OK} : uint32_t{RV_LAYER_NUMBER_OVER}; },
+      [&]() REQUIRES(g_MarkCall) {
+        CMarkGen::ApplyLayer(pen, flag != 0 ? 1 : 0);
+        return uint32_t{RV_OK};
+      });
 }
