@@ -21,6 +21,7 @@ class ScanSeqTest : public LaserTest {
     g_SystemPara.MarkEnd_Y = 2;
     g_SystemPara.nLaserCount = 1;
     g_SystemPara.HowLongTimeFirstBuf = 1000000;  // nothing leaves floor 0 for the card
+    g_SystemPara.nWaveNoLock = -1;               // as the parameter reader leaves it
     g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
     CCaliLink::SetHalfRange(10.0);
     Reset();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "frame/bytes.h"
 #include "frame/wait_desc.h"
 #include "laser/light_path.h"
 #include "mark/io_words.h"
@@ -108,6 +109,10 @@ TEST_F(ScanSeqTest, ProloguePerLaserTypeAndCodes) {
       {"21-bit, laser type 1", {1, 0, 1}, 1, 1, 1,
        Stream().Word(1, 0, 0x04000002).Word(1, 0, 0x20001001).Jump(0x01300000, 0x01700000).Word(1, 0, 0x15000001)
            .Word(1, 1, 0x22002002).Nop(200000)},
+      // Each laser's enable output (21, 28) with its 10 ms ready delay.
+      {"two lasers, type 6", {6, 0, 0}, 1, 0, 0,
+       Stream().Nop(1).Jump(0x01087FFF, 0x01097FFF).Word(1, 0, 0x15000001).Word(1, 1, 0x21200200).Nop(10000)
+           .Word(1, 1, 0x22040040).Nop(10000)},
       {"energy-splitting master", {0, 0, 0, 5}, 1, 0, 0,
        Stream().Nop(1).Jump(0x01087FFF, 0x01097FFF).Word(1, 0, 0x15000001).Word(1, 5000, 0x20008000)},
   };
@@ -148,6 +153,12 @@ TEST_F(ScanSeqTest, EpiloguePerLaserTypeAndEnd) {
        Stream().Word(1, 0, 0x13000000).Word(1, 0, 0x14000000 | 960).Word(1, 1, 0x16000000).Word(1, 0, 0x20002000)
            .Jump(0x0131999A, 0x01733333).Word(1, 0, 0x04000001).Jump(0x0131999A, 0x01733333)
            .Word(1, 1, 0x20020000).Word(1, 1, 0x20040000).Word(1, 0, 0x20001000).Word(1, 0, SW_END).Nop(1)},
+      // Laser 0 (fibre) idles after 1 ms, laser 1 at once; both enables cleared, both powers 0; home.
+      {"two lasers, type 6, whole-job runner", {6, 0, 0}, 0, 0, 0, 1,
+       Stream().Word(1, 1, 0x21100000).Nop(1000).Word(1, 0, 0x130001E0).Word(1, 0, 0x140001E0).Word(1, 8000, 0x16000000)
+           .Word(1, 0, 0x1A000000).Word(1, 0, 0x1B0003C0).Word(1, 1, 0x1C000000).Word(1, 0, 0x20002000)
+           .Word(5000, 1, 0x21200000).Word(5000, 1, 0x22040000).Word(100, 100, 0x29000000).Word(100, 100, 0x29020000)
+           .Word(1, 0, 0x22200000).Jump(0x0108828E, 0x0109851E).Word(1, 0, 0x20001000).Word(1, 0, SW_END).Nop(1)},
       // The switch's request output 30 cleared 1 ms after and before.
       {"optical switch", {0, 1, 0, 2}, 1, 1, 0, 0,
        Stream().Word(1, 0, 0x13000000).Word(1, 0, 0x14000000 | 960).Word(1, 1, 0x16000000).Word(1, 0, 0x20002000)
@@ -168,6 +179,43 @@ TEST_F(ScanSeqTest, EpiloguePerLaserTypeAndEnd) {
     EXPECT_EQ(Main(), c.expected.w);
     EXPECT_TRUE(Floor().ch0.empty());
   }
+}
+
+TEST_F(ScanSeqTest, DotListAppliesTheLayerJumpsOnlyToMovedDotsAndMarksEachOnItsFloor) {
+  g_SystemPara.nDaOutBeforeLaserMS = g_SystemPara.nPrrBeforeMoPaUS = g_SystemPara.ChangeWaveNoDelay_ms = 0;
+  Configure({0, 0, 0});
+  g_SystemPara.bCloseFeedback = g_SystemPara.bScanFeedbackWait = 1;
+  uint8_t points[3 * kHostPointBytes] = {};
+  PutF64(points + kHostPointBytes, 2.0);  // (0, 0) where the scanner is, then (2, 0)
+  EXPECT_EQ(MarkDotList(points, 2, 1, 50.9), 0u);
+  // Pen 1's power (0.1 %), then per dot the feedback wait on the main stream.
+  const auto feedback = [](Stream& s) -> Stream& {
+    return s.Word(1, 1, 0x0300000F).Word(1, 1, 0x560F4240).Word(1, 1, 0x51648001);
+  };
+  Stream main;
+  main.Word(100, 100, 0x29000004);
+  feedback(main);
+  main.clock = 437;  // after the jump to the second dot
+  feedback(main);
+  EXPECT_EQ(Floor().ch3, main.w);
+  // Each dot's floor lands after the main stream: the galvanometer frame of the dot (0 and 50 + end
+  // delay 100); the jump of 2 mm in one step with its 70 µs delay (20 + 480 x 2 / 20, rounded).
+  EXPECT_EQ(Floor().ch0, (Words{{207, SW_NOP}, {357, SW_NOP}, {357, SW_NOP}, {367, 0x0100851E}, {367, 0x01017FFF},
+                                {437, SW_NOP}, {444, SW_NOP}, {594, SW_NOP}}));
+  // The laser on after its 20 µs on delay, off after 50 + 200 µs off delay aligned down to the
+  // 100 µs pulse.
+  const auto dot = [](uint64_t t) {
+    return Words{{t, SW_NOP},           {t, 0x11000960},      {t, 0x12000960},
+                 {t, 0x16000001},       {t + 200, 0x16000000}, {t + 200, SW_NOP}};
+  };
+  Words laser = dot(227);
+  for (const TimedWord& w : dot(464)) laser.push_back(w);
+  EXPECT_EQ(Floor().ch1, laser);
+
+  Job(0);
+  PutF64(points + 2 * kHostPointBytes + 8, kNaN);
+  ExpectCode(7, 0, [&] { MarkDotList(points, 3, 1, 50); });
+  EXPECT_TRUE(Main().empty());
 }
 
 }  // namespace
