@@ -3,6 +3,7 @@
 // and the dot list, as exact words and times.
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "frame/bytes.h"
 #include "frame/wait_desc.h"
@@ -69,24 +70,17 @@ TEST_F(ScanSeqTest, JumpIfMovedJumpsOnAnUpperFloorOnlyWhenElsewhere) {
 }
 
 TEST_F(ScanSeqTest, PenJumpParameters) {
-  g_PenPara[7].dbMarkSpeed = 0.5;
-  g_PenPara[7].dbJumpSpeed = 2.0;
-  g_PenPara[7].nJumpDelay1 = 111;
-  g_PenPara[7].nJumpDelay2 = 222;
-  g_PenPara[7].nJumpDelay3 = 333;
-  g_PenParaPlus[7].nWord0 = 44;
-  g_PenParaPlus[7].dbReal0 = 7.9;
-  g_SystemPara.FRAME_SPEED = 2500;
+  g_PenPara[7] = {.dbMarkSpeed = 0.5, .dbJumpSpeed = 2.0, .nJumpDelay1 = 111, .nJumpDelay2 = 222, .nJumpDelay3 = 333};
+  g_PenParaPlus[7] = {.nWord0 = 44, .dbReal0 = 7.9};
+  g_SystemPara.FRAME_SPEED = 2500;  // mm/s: both speeds in run mode 3
   for (uint32_t mode : {1u, 3u}) {
     Job(mode);
     g_Scan.LoadPenJumpPara(7);
-    EXPECT_EQ(g_Scan.dbMarkSpeed, mode == 3 ? 0.0025 : 0.5);
-    EXPECT_EQ(g_Scan.dbJumpSpeed, mode == 3 ? 0.0025 : 2.0);
-    EXPECT_EQ(g_Scan.nJumpDelayMax, 222);
-    EXPECT_EQ(g_Scan.nMarkEndDelay, 111);
-    EXPECT_EQ(g_Scan.nPolygonDelay, 333);
-    EXPECT_EQ(g_Scan.nJumpDelayMin, 44);
-    EXPECT_EQ(g_Scan.nLongJumpLen, 7);
+    const CScan& s = g_Scan;
+    EXPECT_EQ(std::tuple(s.dbMarkSpeed, s.dbJumpSpeed), mode == 3 ? std::tuple(0.0025, 0.0025) : std::tuple(0.5, 2.0));
+    // Jump delay 2 is the full jump delay, 1 the end delay, 3 the corner delay.
+    EXPECT_EQ(std::tuple(s.nJumpDelayMax, s.nMarkEndDelay, s.nPolygonDelay, s.nJumpDelayMin, s.nLongJumpLen),
+              std::tuple(222, 111, 333, 44, 7));
   }
   ExpectCode(6, 1, [] { g_Scan.LoadPenJumpPara(256); });
   EXPECT_EQ(g_Scan.nJumpDelayMax, 222);
