@@ -105,6 +105,8 @@ void CLaserAll::EmitIoPulses() {
 }
 
 void CLaserAll::SetEnableOutputs(int bStart) {
+  // What an earlier job saved is never restored by this one, also when that job's end failed.
+  if (bStart) g_bPaSaved = false;
   if (!g_MarkJob.bRunModeNot4) return;
   if (!bStart && !g_bPaSaved) return;
   const bool fired = g_MarkJob.bLaserJob != 0;
