@@ -61,9 +61,10 @@ TEST_F(ScanSeqTest, JumpIfMovedJumpsOnAnUpperFloorOnlyWhenElsewhere) {
   for (int i = 0; i < kFloorCount; ++i) EXPECT_FALSE(g_MarkFloor[i].AnyWords());
   // 2 mm in 4 steps of 10 µs; 2 of 20 mm: 20 + 80 / 10 = 28, rounded to 30 µs.
   g_Scan.JumpIfMoved(2, 0);
-  EXPECT_EQ(Floor().ch0, (Words{{0, SW_NOP}, {10, 0x01000000 | 33095}, {10, 0x01010000 | 32767}, {20, 0x01000000 | 33422},
-                                {20, 0x01010000 | 32767}, {30, 0x01000000 | 33750}, {30, 0x01010000 | 32767},
-                                {40, 0x01000000 | 34078}, {40, 0x01010000 | 32767}, {70, SW_NOP}}));
+  EXPECT_EQ(Floor().ch0, (Words{{0, SW_NOP}, {10, 0x01000000 | 33095}, {10, 0x01010000 | 32767},
+                                {20, 0x01000000 | 33422}, {20, 0x01010000 | 32767}, {30, 0x01000000 | 33750},
+                                {30, 0x01010000 | 32767}, {40, 0x01000000 | 34078}, {40, 0x01010000 | 32767},
+                                {70, SW_NOP}}));
   EXPECT_EQ(Floor().clock, 70u);  // the main stream goes on after the jump
   EXPECT_EQ(nFloor, 0);
   EXPECT_EQ(g_Scan.dbCurX, 2.0);
