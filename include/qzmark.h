@@ -160,6 +160,18 @@ QZ_API uint32_t QZ_STDCALL QZ_SetCaliParaFile(uint32_t fileName);
  * (nothing is sent); flash failures with their codes. */
 QZ_API uint32_t QZ_STDCALL QZ_SetCaliPara(const void* block);
 
+/* Dots and layers in the mark list (common results of the mark-list commands above).
+ * QZ_MarkDot marks `count` dots with pen `layer`: `points` holds count records of three doubles
+ * (x, y in mm, a third that is not read); each dot switches every laser on for the whole
+ * microseconds of dotTime, after a jump when the scanner is elsewhere. Refused before anything is
+ * appended: a null points with a positive count 2, a coordinate that is NaN or infinite 7, a dotTime
+ * below 1 (or NaN) 31, dots while rotation marking is on 18, a layer outside 0..255 6. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkDot(const void* points, int32_t count, double dotTime, int32_t layer);
+/* Switches the job to pen `layer` (0..255, else 6): its power, pulse timing, wave number, Z and
+ * jump parameters, each sent ahead by its lead time; flag nonzero applies the pen's dot waves,
+ * 0 its line waves. Values unchanged since they were last sent in this job are not sent again. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkLayer(int32_t layer, uint32_t flag);
+
 #ifdef __cplusplus
 }
 #endif

@@ -13,6 +13,7 @@
 #include "frame/worker_threads.h"
 #include "cardlink/watchdog.h"
 #include "laser/laser.h"
+#include "laser/light_path.h"
 #include "mark/fifo_data.h"
 #include "mark/mark_job.h"
 #include "mark/phase_timer.h"
@@ -58,5 +59,6 @@ void ApplyParameterFile() {
   p.InitPara();
   CFifoData::ReadBufferPara(true);
   for (int32_t i = 0; i < p.nLaserCount && i < 2; ++i) g_Laser[i].LoadConfig(i, p.bYLS, p.TopSoftWareControlYlrEnable);
+  LoadLightPathConfig();
   StartWorkerThreads(MonitorThreadProc, UsbCheckStock);
 }

@@ -147,9 +147,21 @@ class CFastCali {
 
 class CScan : public CCalibrate, public CFastCali {
  public:
-  // The scanner sequences of a job (defined with them): the layer's jump parameters from the pen
-  // tables; a direct jump to a point (mm) on the main stream with the wait for the scanner's arrival;
-  // the jump to the field centre; a jump only when the point differs from the current position.
+  // The scanner's steps in a job's stream (scan_jumps.cpp).
+  // The layer's jump parameters from the pen tables: mark and jump speed (both [SCAN] FRAME_SPEED in
+  // run mode 3), jump delay 2 as the full jump delay, 1 as the wait after a polyline, 3 as the corner
+  // delay, PenParaPlus word 0 as the minimum jump delay and its real 0 (truncated) as the long-jump
+  // length. 6 for a layer at or above 256, nothing changed.
+  // JumpTo: a direct jump to (x, y) mm on the main stream, without interpolation: BASETIME µs after
+  // the clock the X word (16-bit 0x0108xxxx, 0x010Cxxxx in a job without laser; 21-bit 0x012xxxxx),
+  // the Y word at the same time (0x0109xxxx / 0x010Dxxxx; 0x016xxxxx), a NOP BASETIME later; 1 µs
+  // later the 1 s time-out and the wait for the scanner's arrival (0x560F4240, 0x51608001, a NOP
+  // 1 µs after each); the jump delay nJumpDelayMax as a NOP; the position becomes current. A
+  // position that is not finite is refused with 7 before anything is written; a negative BASETIME
+  // or jump delay counts as 0.
+  // JumpToHome: JumpTo the rest position [HARDWARE] MarkEnd_X/Y.
+  // JumpIfMoved: an interpolated jump at the jump speed with its jump delay (StreamJumpTo) on an
+  // upper floor, only when (x, y) differs from the current position.
   void LoadPenJumpPara(uint32_t layer) REQUIRES(g_MarkCall);
   void JumpTo(double x, double y) REQUIRES(g_MarkCall);
   void JumpToHome() REQUIRES(g_MarkCall);

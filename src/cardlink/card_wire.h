@@ -64,6 +64,12 @@ constexpr uint16_t CMD_FIFO_POINTERS = 89;
 constexpr uint16_t CMD_UNIQUE_ID = 90;
 // (0, 0): the count of the last count marker the card ran, in r0 bits 0-15.
 constexpr uint16_t CMD_COUNT_MARKER = 100;
+// The laser's UART: (0, byte) sends a byte (bit 8 is the strobe of the handshake form); (0, 0)
+// asks whether the transmitter is busy (r1 nonzero); (0, 0 or 1) reads a received byte (r0 low
+// byte, r1 bit 0 valid; 1 requests the next byte in the handshake form).
+constexpr uint16_t CMD_UART_SEND = 114;
+constexpr uint16_t CMD_UART_TX_BUSY = 115;
+constexpr uint16_t CMD_UART_RECV = 116;
 constexpr uint16_t CMD_FLASH_READBACK = 256;
 // Extended numbers sent as plain numbers whatever the card's command form.
 constexpr uint16_t CMD_OSS_VERSION = 334;

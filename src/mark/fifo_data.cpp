@@ -12,6 +12,7 @@
 #include "frame/ini_cfg.h"
 #include "frame/log_file.h"
 #include "frame/system_para.h"
+#include "laser/laser_outputs.h"
 #include "mark/job_state.h"
 #include "mark/phase_timer.h"
 #include "platform/clock.h"
@@ -118,6 +119,7 @@ void CFifoData::BufferStart(uint32_t flag) {
   // any other (later calls see a failed job, not one that never started).
   g_MarkJob.nMarkState = kMarkStateBufferStarted;
   nStartTick = plat::TickMs();
+  CLaserAll::SetEnableOutputs(1);
   if (g_MarkJob.nRunMode == 2) {
     CloseOfflineFile();
     pOfflineFile = std::fopen((GetModuleDir() + "OffLineFile.tmp").c_str(), "wb");

@@ -40,11 +40,6 @@ WordList& SeqList() REQUIRES(g_MarkCall) {
 
 void Put(WordList& list, uint64_t t, uint32_t word) { list.push_back({t, word}); }
 
-// Laser outputs: a laser whose output switching goes over its serial link sees every output change
-// of the host before the stream does (CLaser::SendSerialSwitchCmd (mask, values, 0)). That link
-// does not exist yet; this is where it will be called.
-void ForwardOutputsToLaser(uint32_t /*mask*/, uint32_t /*values*/) {}
-
 // The last out-of-range output number logged (a value no int32_t has: none yet).
 std::atomic<int64_t> g_nLastBadOutput{INT64_MIN};
 
@@ -63,7 +58,6 @@ uint32_t MakeIoWordByMask(uint32_t mask, uint32_t values) {
 }
 
 uint32_t AddOutputWords(uint32_t values, uint32_t mask) {
-  ForwardOutputsToLaser(mask, values);
   for (int i = 0; i < 3; ++i)
     if (BankMask(i, mask) != 0) AppendStreamWord(1, 0, BankWord(i, mask, values));
   return RV_OK;

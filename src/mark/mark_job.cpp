@@ -14,7 +14,9 @@
 #include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "laser/laser.h"
+#include "laser/laser_outputs.h"
 #include "mark/fifo_data.h"
+#include "mark/layer_switch.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
 #include "mark/phase_timer.h"
@@ -105,6 +107,7 @@ void CMarkJob::InitJob(uint32_t mode) {
   g_MarkData2Fifo.Reset();
   g_BlockRing.Reset();
   g_FifoData.ResetForJob();
+  CMarkGen::ResetForJob();
   LaserJobReset();
   g_MarkJob.nMarkState = kMarkStateOpen;
 }
@@ -185,6 +188,7 @@ uint32_t MustEndThread(uint8_t ok, uint32_t endArg, uint8_t bFromMarkEnd, uint8_
     JobEnd end;
     g_FifoData.WaitSendFinish();
     finalStatus = g_FifoData.nFinalStatus;
+    CLaserAll::SetEnableOutputs(0);
   }
   const double elapsedMs = plat::TickMs() - g_FifoData.nStartTick;
   const double sentMb = g_FifoData.nSentUnits * 512.0 / 2048.0 * 0.00048828125;

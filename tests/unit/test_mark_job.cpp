@@ -98,10 +98,11 @@ TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
     EXPECT_EQ(g_FifoData.nFinalStatus & 0xF00, 0x100u) << layout;
     EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行成功  same=")) << layout;
     const std::vector<uint32_t> words = TraceWords();
-    // After the prologue (a correction-mode word on cards with 21-bit codes) the kind marker opens
-    // the call, then come its 3000 count markers, then the end of the job.
-    const size_t k = g_SystemPara.bNewBoxCali ? 1 : 0;
-    ASSERT_EQ(words.size(), 3002u + k);
+    // After the prologue (a correction-mode word on cards with 21-bit codes, the jumps to the rest
+    // and the current position) the kind marker opens the call, then come its 3000 count markers,
+    // then the epilogue (the idle pulse timing) and the end of the job.
+    const size_t k = (g_SystemPara.bNewBoxCali ? 1 : 0) + 8;
+    ASSERT_EQ(words.size(), 3002u + k + 3);
     EXPECT_EQ(words[k], SW_KIND_MARKER | KIND_BUFFER);
     EXPECT_EQ(words[k + 1], 0x62000000u);
     EXPECT_EQ(words[k + 3000], 0x62000000u | 2999u);
@@ -120,8 +121,9 @@ TEST_F(MarkJobTest, FirstBlockOfEveryJobAsksForThePointers) {
     Call(100);
     ASSERT_EQ(End(), 0u);
     std::vector<uint32_t> cmds;
+    // (The laser's PA output is read and switched before the buffer opens.)
     for (const auto& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND) cmds.push_back(f.command);
+      if (f.kind == CARDSIM_KIND_COMMAND && f.command != CMD_OUTPUT) cmds.push_back(f.command);
     ASSERT_GE(cmds.size(), 2u);
     EXPECT_EQ(cmds[0], CMD_OPERATE);        // the buffer opens
     EXPECT_EQ(cmds[1], CMD_FIFO_POINTERS);  // and the first block asks the card
@@ -151,7 +153,9 @@ TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMark) {
   EXPECT_TRUE(drained);
   EXPECT_EQ(rc, 0u);
   EXPECT_EQ(Fifo().overflow_bytes, 0u);
-  EXPECT_EQ(cardsim_trace_count_(1), 200022u);  // correction mode, 20 kind markers, the words, the end
+  // correction mode, 8 words of the prologue's jumps, 20 kind markers, the words, 3 of the idle
+  // pulse timing, the end
+  EXPECT_EQ(cardsim_trace_count_(1), 200033u);
   EXPECT_GT(g_FifoData.model.nQueries, 2u);
 }
 
@@ -184,9 +188,10 @@ TEST_F(MarkJobTest, OfflineDownloadWritesWhatTheCardWouldReceive) {
   SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_FLUSH);
   EXPECT_EQ(Fifo().check_error, uint32_t{CARDSIM_CHECK_NONE});
   const std::vector<uint32_t> words = TraceWords();
-  ASSERT_EQ(words.size(), 3004u);
+  // The prologue's jumps (8 words) and the epilogue's idle timing, correction end and jump (8)
+  ASSERT_EQ(words.size(), 3020u);
   EXPECT_EQ(words[0], 0x04000000u);  // correction mode, lit
-  EXPECT_EQ(words[1], 0x15000001u);  // a download fires the laser
+  EXPECT_EQ(words[9], 0x15000001u);  // a download fires the laser
   EXPECT_EQ(words.back(), SW_END);
 }
 

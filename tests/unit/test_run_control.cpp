@@ -105,8 +105,13 @@ TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollow)
     cardsim_trace_get_(1, i, &e);
     words[i] = e.word;
   }
-  EXPECT_EQ(words, (std::vector<uint32_t>{0x04000001, SW_KIND_MARKER | KIND_BUFFER, 0x62000000, 0x62000001, 0x62000002,
-                                          0x62000100, 0x62000101, 0x62000200, 0x62000201, SW_END}));
+  // The prologue jumps to (0, 0) twice (rest and current position), the epilogue sets the idle
+  // pulse timing.
+  EXPECT_EQ(words, (std::vector<uint32_t>{0x04000001, 0x01300000, 0x01700000, SW_WAIT_TIMEOUT_1S, SW_JUMP_WAIT,
+                                          0x01300000, 0x01700000, SW_WAIT_TIMEOUT_1S, SW_JUMP_WAIT,
+                                          SW_KIND_MARKER | KIND_BUFFER, 0x62000000, 0x62000001, 0x62000002,
+                                          0x62000100, 0x62000101, 0x62000200, 0x62000201, 0x13000000, 0x14000000,
+                                          0x16000000, SW_END}));
 }
 
 // Stopping from a second thread while QZ_MarkEnd waits for a card that runs nothing: the end

@@ -1,0 +1,366 @@
+// The operations on every laser as exact words and times: layer delays and their fractions, the IO
+// pulses, both wave-number frames, zeroing the power, the dot on every laser, polyline start and end
+// of the laser-module programs and the serial switch listed into the stream; against the simulated
+// card: the PA outputs of a job and the serial switch sent at once.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "cardlink/card_io.h"
+#include "cardlink/card_open.h"
+#include "cardlink/card_wire.h"
+#include "cardlink/portlane.h"
+#include "laser/laser_outputs.h"
+#include "laser/uart.h"
+#include "mark/fifo_data.h"
+#include "qzmark.h"
+#include "support/sim_card.h"
+#include "test_laser_fixture.h"
+
+namespace qztest {
+namespace {
+
+TEST_F(LaserTest, LayerDelaysAndTheirFractions) {
+  struct Case {
+    int32_t zoom, first, second;      // zoom and the layer's delay fields (laser 0)
+    int32_t offUs, onUs;
+    uint32_t offFrac, onFrac;         // 7 before
+  } cases[] = {
+      {4, 203, 50, 50, 12, 36, 24},   // remainders 3 and 2
+      {100, 199, 99, 1, 0, 45, 45},   // 99 x 48 / 100 = 47: at most 45
+      {1, 203, 50, 203, 50, 7, 7},    // zoom 1 keeps the fractions
+      {0, 203, 50, 203, 50, 7, 7},
+      {4, -3, -9, 0, -2, 0, 0},       // no negative fraction
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.zoom);
+    g_SystemPara.nLaserDelayZoom = c.zoom;
+    g_LaserTimingPara[0][7].nFirstDelay = c.first;
+    g_LaserTimingPara[0][7].nSecondDelay = c.second;
+    g_LaserTimingPara[1][7].nSecondDelay = 6;
+    for (CLaser& l : g_Laser) l.nOnDelayFrac = l.nOffDelayFrac = 7;
+    CLaserAll::LoadLayerDelays(7);
+    const CLaser& l = g_Laser[0];
+    EXPECT_EQ(std::vector<int64_t>({l.nOffDelayUS, l.nOnDelayUS, l.nOffDelayFrac, l.nOnDelayFrac}),
+              std::vector<int64_t>({c.offUs, c.onUs, c.offFrac, c.onFrac}));
+  }
+  EXPECT_EQ(g_Laser[1].nOnDelayFrac, 24u);  // the second laser reads its own row
+  for (int32_t layer : {-1, 256}) ExpectCode(6, 1, [&] { CLaserAll::LoadLayerDelays(layer); });
+}
+
+TEST_F(LaserTest, IoPulsesAndZeroPower) {
+  // Laser 0 sets output 23 and waits 200 ms; laser 1 output 28 with a negative ready delay.
+  g_Laser[0].bEnableAtStart = g_Laser[1].bEnableAtStart = 1;
+  g_Laser[0].nEnableBit = 23;
+  g_Laser[1].nEnableBit = 28;
+  g_Laser[0].dbReadyAfterEnableMS = 200.0;
+  g_Laser[1].dbReadyAfterEnableMS = -5.0;
+  CLaserAll::EmitIoPulses();
+  EXPECT_EQ(Floor().ch3, (Words{{1, 0x22002002}, {2, SW_NOP}, {200002, SW_NOP}, {200003, 0x22040040},
+                                {200004, SW_NOP}, {200004, SW_NOP}}));
+  struct Case {
+    int32_t configured, onlyIfConfigured, lasers;
+    uint32_t mode;
+    Words words;
+  } cases[] = {
+      {1, 1, 2, 0, {{100, 0x29000000}, {200, SW_NOP}, {300, 0x29020000}, {400, SW_NOP}}},
+      {0, 1, 2, 0, {}},
+      {0, 0, 1, 1, {{100, SW_NOP}, {200, SW_NOP}}},  // a job without laser
+  };
+  for (const Case& c : cases) {
+    Job(c.mode);
+    g_SystemPara.MarkEndResetDaToZero = c.configured;
+    g_SystemPara.nLaserCount = c.lasers;
+    g_WaveHolder[0].dbPower = 30000.0;
+    ZeroAllLaserPower(c.onlyIfConfigured);
+    EXPECT_EQ(Floor().ch3, c.words);
+    EXPECT_EQ(g_WaveHolder[0].dbPower, c.words.empty() ? 30000.0 : 0.0);
+  }
+}
+
+TEST_F(LaserTest, WaveNumberFrames) {
+  // Fixed: strobe 31 and gate 24 cleared, 1000 µs; byte i on the power output at 50 + 100 i and
+  // latched 50 µs later; the gate closed at 650; 1000 µs.
+  const uint8_t six[6] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
+  SendWaveNoFrameFixed(six);
+  const uint32_t sClr = 0x22200000, sSet = 0x22200200;
+  EXPECT_EQ(Floor().ch3,
+            (Words{{1, 0x51500001},   {2, SW_NOP},       {3, sClr},         {4, SW_NOP},         {5, 0x22004000},
+                   {6, SW_NOP},       {1006, SW_NOP},    {1006, 0x22004004}, {1056, 0x29000120}, {1056, sClr},
+                   {1106, sSet},      {1156, 0x29000340}, {1156, sClr},     {1206, sSet},       {1256, 0x29000560},
+                   {1256, sClr},      {1306, sSet},      {1356, 0x29000780}, {1356, sClr},       {1406, sSet},
+                   {1456, 0x290009A0}, {1456, sClr},     {1506, sSet},      {1556, 0x29000BC0}, {1556, sClr},
+                   {1606, sSet},      {1656, sClr},      {1656, 0x22004000}, {2656, SW_NOP},    {2657, 0x51500000},
+                   {2658, SW_NOP}}));
+  // Clocked: 0xA5 on output 25 under eight clocks on 23, gate 24, with the extra words. Where a
+  // clock falls as the data moves on, the clock comes first.
+  Job(0);
+  const uint8_t byte = 0xA5;
+  SendWaveNoFrame(1, 8, 23, 24, 25, &byte, 1);
+  const uint32_t cS = 0x22002002, cC = 0x22002000, d1 = 0x22008008, d0 = 0x22008000;
+  EXPECT_EQ(Floor().ch3,
+            (Words{{1, 0x51500001}, {2, SW_NOP},     {3, 0x2B000002}, {4, SW_NOP},     {5, cC},       {6, SW_NOP},
+                   {7, 0x22004000}, {8, SW_NOP},     {9, d0},         {10, SW_NOP},    {11, 0x2B00000C}, {12, SW_NOP},
+                   {1012, SW_NOP},  {1012, 0x22004004}, {1062, d1},   {1112, cS},      {1162, cC},    {1162, d0},
+                   {1212, cS},      {1262, cC},      {1262, d1},      {1312, cS},      {1362, cC},    {1362, d0},
+                   {1412, cS},      {1462, cC},      {1462, d0},      {1512, cS},      {1562, cC},    {1562, d1},
+                   {1612, cS},      {1662, cC},      {1662, d0},      {1712, cS},      {1762, cC},    {1762, d1},
+                   {1812, cS},      {1862, cC},      {1862, d0},      {1912, 0x22004000}, {2912, SW_NOP},
+                   {2913, 0x2B000004}, {2914, SW_NOP}, {2915, 0x2B000001}, {2916, SW_NOP}, {2917, 0x51500000},
+                   {2918, SW_NOP}}));
+}
+
+TEST_F(LaserTest, DotOnEveryLaser) {
+  g_SystemPara.bOut1IsLaser = 1;
+  EXPECT_EQ(CLaserAll::PointMarkAll(1), 1);
+  EXPECT_EQ(Floor().ch1, (Words{{0, 0x20002002}, {0, 0x11000000}, {0, 0x12000000}, {0, 0x16000001},
+                                {1, 0x16000000}, {1, 0x20002000}}));
+  EXPECT_EQ(Floor().ch4, (Words{{0, 0x20002002}, {0, 0x18000000}, {0, 0x19000000}, {0, 0x1C000001},
+                                {1, 0x1C000000}, {1, 0x20002000}}));
+  // Laser 0's dot wave, 50 % over 0.1 ms: two steps from the power before (-1).
+  Job(0);
+  g_SystemPara.nLaserCount = 1;
+  g_WaveHolder[0].bDotWave = 1;
+  g_WaveHolder[0].dotWave = {WavePoint{0, 0.1, 50}};
+  EXPECT_EQ(CLaserAll::PointMarkAll(100), 100);
+  EXPECT_EQ(Floor().ch2, (Words{{50, 0x290003FF}, {100, 0x290007FF}}));
+  g_SystemPara.nLaserCount = 0;
+  EXPECT_EQ(CLaserAll::PointMarkAll(100), -1);
+  g_SystemPara.nLaserCount = 2;
+  Job(0);
+  ExpectCode(31, 0, [] { CLaserAll::PointMarkAll(0); });
+  EXPECT_TRUE(MarkFailed());
+  EXPECT_TRUE(Floor().ch1.empty());
+}
+
+TEST_F(LaserTest, LineStartAndEndOfTheLaserModulePrograms) {
+  // Laser 0 with its delays (on 30, off 20) and waves; laser 1 without delays: at 1 µs.
+  for (CLaser& l : g_Laser) l.nOnDelayUS = 30, l.nOffDelayUS = 20;
+  g_Laser[1].bApplyDelays = 0;
+  CWaveHolder& h = g_WaveHolder[0];
+  h.nWaveMode = 2;
+  h.startWave = {WavePoint{0, 0.1, 100}};
+  h.nStartSteps = 2;
+  CLaserAll::BeginLineAll();
+  EXPECT_EQ(Floor().ch0, (Words{{0, SW_NOP}, {0, SW_NOP}}));
+  EXPECT_EQ(Floor().ch1, (Words{{30, SW_NOP}, {30, 0x11000000}, {30, 0x12000000}, {30, 0x16000001}}));
+  EXPECT_EQ(Floor().ch4, (Words{{1, SW_NOP}, {1, 0x18000000}, {1, 0x19000000}, {1, 0x1C000001}}));
+  EXPECT_EQ(Floor().ch2, (Words{{80, 0x290007FF}, {130, 0x29000FFF}}));
+  EXPECT_EQ(g_Laser[0].bSegmentOpen + g_Laser[1].bSegmentOpen, 0);
+  EXPECT_EQ(g_Laser[1].nSegOffTime, 1000000);
+  // The end: the end wave of two steps from the off delay, the laser off after it.
+  for (int noEndWave : {0, 1}) {
+    Job(0);
+    g_Laser[1].bApplyDelays = 0;
+    h.bLineWaves = 1;
+    h.endWave = {WavePoint{0, 0.1, 0}};
+    h.nEndSteps = h.nEndStepsRun = 2;
+    h.dbPower = 100000.0;
+    CLaserAll::EndLineAll(noEndWave);
+    const uint64_t off = noEndWave ? 20 : 120;
+    EXPECT_EQ(Floor().ch2, (noEndWave ? Words{} : Words{{70, 0x290007FF}, {120, 0x29000000}}));
+    EXPECT_EQ(Floor().ch1, (Words{{off, 0x16000000}, {off, SW_NOP}}));
+    EXPECT_EQ(Floor().ch4, (Words{{1, 0x1C000000}, {1, SW_NOP}}));
+    EXPECT_EQ(g_Laser[0].bSegmentOpen, 0);
+  }
+}
+
+TEST_F(LaserTest, SerialSwitchListed) {
+  g_SystemPara.nLaserCount = 1;
+  g_SystemPara.nSerialFor3YLPN2Red1CW0none = 1;
+  g_Laser[0].bMoBySerial = 1;
+  // Plain form: each byte, a 1 s wait time-out and the wait word, 1 µs apart.
+  CLaserAll::SendSerialSwitchCmd(1u << 29, 0, 0);
+  Words expected;
+  for (uint32_t i = 0; i < 4; ++i) {
+    const uint32_t b = static_cast<uint8_t>("DPM\r"[i]);
+    expected.insert(expected.end(), {{4 * i + 1, 0x71000000 | b}, {4 * i + 2, 0x560F4240}, {4 * i + 3, SW_NOP},
+                                     {4 * i + 4, 0x51608080}});
+  }
+  EXPECT_EQ(Floor().ch3, expected);
+  // Handshake form: byte, strobed byte, byte, each followed by a wait on the transmitter (source 5,
+  // input 24 low, high, low) with a 1000 s time-out: 12 words in 4 µs each.
+  Job(0);
+  g_SystemPara.bNewBoxCali = 1;
+  CLaserAll::SendSerialSwitchCmd(1u << 29, 1u << 29, 0);
+  const Words& w = Floor().ch3;
+  ASSERT_EQ(w.size(), 4u * 36u);
+  EXPECT_EQ(std::vector<TimedWord>({w[0], w[8], w[9], w[10], w[11], w[12], w[20], w[24], w[143]}),
+            std::vector<TimedWord>({{1, 0x71000045}, {2, 0x55000100}, {3, 0x569ACA00}, {3, 0x58000115},
+                                    {4, 0x51658020}, {5, 0x71000145}, {6, 0x55000101}, {9, 0x71000045},
+                                    {48, 0x51658020}}));
+  // Outside a mark call: 27, nothing listed.
+  Job(0);
+  g_MarkJob.g_bMarkCallBusy = 0;
+  ExpectCode(27, 1, [] { CLaserAll::SendSerialSwitchCmd(1u << 29, 0, 0); });
+  g_MarkJob.g_bMarkCallBusy = 1;
+  EXPECT_TRUE(Floor().ch3.empty());
+}
+
+// ---- against the simulated card
+
+class LaserCardTest : public SimCardTest {
+ protected:
+  void SetUp() override {
+    Stage(0);
+    cardsim_set_card_version_(60);
+    ASSERT_EQ(OpenLink(), 0u);
+    ASSERT_TRUE(ReadAndCheckCardVersion());
+    g_SystemPara.nLaserCount = 1;
+    for (int i = 0; i < 2; ++i) g_Laser[i] = CLaser{}, g_Laser[i].nIndex = i;
+  }
+  void TearDown() override {
+    g_MarkJob.Reset();
+    g_bRunFlag = 0;
+    for (CLaser& l : g_Laser) l = CLaser{};
+    SimCardTest::TearDown();
+  }
+  struct Cmd {
+    uint32_t command, p1, p2;
+    friend bool operator==(const Cmd&, const Cmd&) = default;
+    friend void PrintTo(const Cmd& c, std::ostream* os) { *os << "(" << c.command << ", " << c.p1 << ", " << c.p2 << ")"; }
+  };
+  // The commands sent since the log was cleared (one number only, unless 0).
+  std::vector<Cmd> Commands(uint32_t only = 0) {
+    std::vector<Cmd> out;
+    for (const cardsim_frame& f : Frames())
+      if (f.kind == CARDSIM_KIND_COMMAND && (only == 0 || f.command == only)) out.push_back({f.command, f.p1, f.p2});
+    return out;
+  }
+  std::vector<uint32_t> UartBytes() {
+    std::vector<uint32_t> out;
+    for (const Cmd& c : Commands(CMD_UART_SEND)) out.push_back(c.p2);
+    return out;
+  }
+  // A job of one mark-list call in `mode`; the outputs while it runs.
+  uint32_t RunJob(uint32_t mode) {
+    {
+      CMarkLock lock;
+      CMarkJob::InitJob(mode);
+      EXPECT_EQ(MarkBufferBefore(KIND_BUFFER), 0u);
+    }
+    const uint32_t during = State().outputs;
+    CMarkLock lock;
+    EXPECT_EQ(MustEndThread(1, 0, 1, 0), 0u);
+    return during;
+  }
+};
+
+constexpr uint32_t kPa = 1u << 28, kOthers = 0x00400005;
+const std::vector<uint32_t> kPaFrameOff = {0xAB, 0xCD, 0xFF, 0x02, 0xC9, 0, 0, 0, 0, 0, 0};
+
+TEST_F(LaserCardTest, PaOutputsOfAJob) {
+  constexpr Cmd kRead{CMD_OUTPUT, 0, 0}, kOff{CMD_OUTPUT, kPa, 0}, kOn{CMD_OUTPUT, kPa, kPa};
+  struct Case {
+    const char* name;
+    uint32_t before, mode;  // mode 0 fires the laser, 1 does not, 4 as 1 without this
+    int32_t paBit;
+    uint32_t during;
+    std::vector<Cmd> cmds;
+  } cases[] = {
+      {"on, job fires the laser: off for the job", kOthers | kPa, 0, 28, kOthers, {kRead, kOff, kOn}},
+      {"off, job fires the laser", kOthers, 0, 28, kOthers, {kRead}},
+      {"off, job without laser: on for the job", kOthers, 1, 28, kOthers | kPa, {kRead, kOn, kOff}},
+      {"on, job without laser", kOthers | kPa, 1, 28, kOthers | kPa, {kRead}},
+      {"mode 4", kOthers, 4, 28, kOthers, {}},
+      {"no PA output", kOthers | kPa, 0, -1, kOthers | kPa, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_Laser[0].nPaBit = c.paBit;
+    WriteOutputs(0xFFFFFFFF, c.before);
+    cardsim_log_clear_();
+    EXPECT_EQ(RunJob(c.mode), c.during);
+    EXPECT_EQ(State().outputs, c.before);
+    EXPECT_EQ(Commands(CMD_OUTPUT), c.cmds);
+    EXPECT_TRUE(UartBytes().empty());
+  }
+  // Two lasers, laser 0's PA also over the serial link; laser 1's PA (26) was off and stays so.
+  g_SystemPara.nLaserCount = 2;
+  g_SystemPara.nSerialFor3YLPN2Red1CW0none = 2;
+  g_Laser[0].nPaBit = 28;
+  g_Laser[0].bPaBySerial = 1;
+  g_Laser[1].nPaBit = 26;
+  WriteOutputs(0xFFFFFFFF, kPa);
+  cardsim_log_clear_();
+  EXPECT_EQ(RunJob(0), 0u);
+  EXPECT_EQ(Commands(CMD_OUTPUT), (std::vector<Cmd>{kRead, kOff, kRead, kOn}));
+  std::vector<uint32_t> bytes = kPaFrameOff;
+  bytes.insert(bytes.end(), {0xAB, 0xCD, 0xFF, 0x02, 0xC9, 1, 0, 0, 0, 0, 0});
+  EXPECT_EQ(UartBytes(), bytes);
+}
+
+TEST_F(LaserCardTest, SerialSwitchAtOnce) {
+  struct Case {
+    int32_t protocol;
+    uint32_t mask, value;
+    std::vector<uint32_t> bytes;
+  } cases[] = {
+      {1, 1u << 29, 1u << 29, {'E', 'P', 'M', '\r'}},
+      {1, 1u << 29, ~(1u << 29), {'D', 'P', 'M', '\r'}},
+      {1, 1u << 29 | 1u << 3, 1u << 29, {}},  // a second output
+      {2, 1u << 29, 1u << 29, {}},            // MO on the PA protocol
+      {2, kPa, ~kPa, kPaFrameOff},
+      {1, kPa, kPa, {}},
+      {0, kPa, kPa, {}},
+  };
+  g_Laser[0].bPaBySerial = g_Laser[0].bMoBySerial = 1;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.protocol << " " << c.mask);
+    g_SystemPara.nSerialFor3YLPN2Red1CW0none = c.protocol;
+    cardsim_log_clear_();
+    CLaserAll::SendSerialSwitchCmd(c.mask, c.value, 1);
+    EXPECT_EQ(UartBytes(), c.bytes);
+    // Plain form: each byte after the transmitter was seen idle.
+    EXPECT_EQ(Commands(CMD_UART_TX_BUSY).size(), c.bytes.size());
+    EXPECT_EQ(Commands().size(), 2 * c.bytes.size());
+  }
+}
+
+TEST_F(LaserCardTest, MarkBufIOTellsTheLaserFirst) {
+  g_SystemPara.nSerialFor3YLPN2Red1CW0none = 1;
+  g_Laser[0].bMoBySerial = 1;
+  {
+    CMarkLock lock;
+    CMarkJob::InitJob(1);
+  }
+  ASSERT_EQ(QZ_MarkBufIO(1u << 29, 1u << 29, 0, 0), 0u);  // MO on
+  ASSERT_EQ(QZ_MarkBufIO(0, 1u << 29 | 1u, 0, 0), 0u);     // with another output: no serial command
+  {
+    CMarkLock lock;
+    ASSERT_EQ(MustEndThread(1, 0, 1, 0), 0u);
+  }
+  std::vector<uint32_t> words(cardsim_trace_count_(1));
+  for (uint32_t i = 0; i < words.size(); ++i) {
+    cardsim_trace_entry e{};
+    cardsim_trace_get_(1, i, &e);
+    words[i] = e.word;
+  }
+  const std::vector<uint32_t> io = {SW_KIND_MARKER | KIND_IO, 0x71000045, 0x560F4240, 0x51608080, 0x71000050,
+                                    0x560F4240, 0x51608080, 0x7100004D, 0x560F4240, 0x51608080, 0x7100000D,
+                                    0x560F4240, 0x51608080, 0x22080080, SW_KIND_MARKER | KIND_IO, 0x20001000,
+                                    0x22080000};
+  EXPECT_NE(std::search(words.begin(), words.end(), io.begin(), io.end()), words.end());
+}
+
+TEST_F(LaserCardTest, UartTimeOuts) {
+  // Handshake form, the card never takes the strobed byte: the byte again without the strobe, 37.
+  g_SystemPara.bNewBoxCali = 1;
+  cardsim_log_clear_();
+  ExpectCode(37, 1, [] { UartSendByte(0x45); });
+  std::vector<Cmd> expected = {{CMD_UART_SEND, 0, 0x45}, {CMD_UART_TX_BUSY, 0, 0}, {CMD_UART_SEND, 0, 0x145}};
+  expected.insert(expected.end(), kUartPollAttempts, Cmd{CMD_UART_TX_BUSY, 0, 0});
+  expected.push_back({CMD_UART_SEND, 0, 0x45});
+  EXPECT_EQ(Commands(), expected);
+  // A transmitter that stays busy: 37 after 100 polls, nothing sent in the plain form.
+  g_SystemPara.bNewBoxCali = 0;
+  cardsim_set_answer_(CMD_UART_TX_BUSY, 0, 0, 0, 1);
+  cardsim_log_clear_();
+  ExpectCode(37, 1, [] { UartSendByte(0x45); });
+  EXPECT_EQ(Commands(), std::vector<Cmd>(kUartPollAttempts, Cmd{CMD_UART_TX_BUSY, 0, 0}));
+  cardsim_fault_lose_at_(1);
+  ExpectLost([] { UartSendByte(0x45); });
+}
+
+}  // namespace
+}  // namespace qztest
