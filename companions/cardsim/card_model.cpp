@@ -1,6 +1,7 @@
 #include "card_model.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -771,9 +772,13 @@ uint32_t CardModel::StreamOutputs(uint32_t mask, uint32_t values) {
 void CardModel::StreamRunning(bool running) {
   if (running) {
     st_.runState |= 1;
-  } else {
-    ClearRunBits(1);
+    return;
   }
+  ClearRunBits(1);
+  // The run ended (end word, stop, data break, failed check, wait time-out): its picture. A card has
+  // no one to tell that the file could not be written but the host's error stream.
+  if (!cfg_.svgPath.empty() && !WriteSvgLocked(cfg_.svgPath, cfg_.svgField))
+    std::fprintf(stderr, "cardsim: the picture of the run could not be written to %s\n", cfg_.svgPath.c_str());
 }
 
 void CardModel::StreamAlarm(uint32_t bits) { st_.alarms |= bits; }
@@ -922,6 +927,26 @@ bool CardModel::RegWrite(uint32_t index, cardsim_reg_write& out) {
   Guard g(*this);
   SyncStream();
   return stream_.Waits().WriteGet(index, out);
+}
+
+bool CardModel::WriteSvgLocked(const std::string& path, const SvgField& field) const {
+  try {
+    return WriteSvgFile(path, SvgPicture(stream_.Galvo(), stream_.Lasers(), stream_.Clock(), field));
+  } catch (...) {
+    return false;  // out of memory: no picture
+  }
+}
+
+uint32_t CardModel::WriteSvg(const char* path, double fieldX, double fieldY, double halfRange) {
+  Guard g(*this);
+  SyncStream();
+  if (!path || !*path) return 1;
+  SvgField f = cfg_.svgField;
+  if (fieldX != 0) f.fieldX = fieldX;
+  if (fieldY != 0) f.fieldY = fieldY;
+  if (halfRange != 0) f.halfRange = halfRange;
+  if (!f.Valid()) return 1;
+  return WriteSvgLocked(path, f) ? 0 : 1;
 }
 
 }  // namespace cardsim

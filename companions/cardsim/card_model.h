@@ -58,6 +58,7 @@
 #include "cardsim_api.h"
 #include "flash_model.h"
 #include "stream_engine.h"
+#include "svg_writer.h"
 
 namespace cardsim {
 
@@ -103,6 +104,10 @@ struct CardConfig {
   uint32_t consumeMode = CARDSIM_CONSUME_AT_ONCE;
   uint32_t startBytes = StreamSettings::kDefaultStartBytes;
   uint32_t flashBusyPolls = 0;   // status commands that see a flash operation running
+  // The picture written at the end of each run (configuration key svg; empty: none) and the field
+  // it is drawn in (field_mm, half_range_mm), also what cardsim_write_svg takes for a size of 0.
+  std::string svgPath;
+  SvgField svgField;
   std::map<std::tuple<uint32_t, uint32_t, uint32_t>, std::pair<uint32_t, uint32_t>> answers;
 
   uint32_t CardVersion() const { return ((hwWord >> 3) & 0xE0) + (hwWord & 0x1F); }
@@ -250,6 +255,10 @@ class CardModel : private StreamHost {
   bool Wait(uint32_t index, cardsim_wait& out);
   uint32_t RegWriteCount();
   bool RegWrite(uint32_t index, cardsim_reg_write& out);
+  // The card's picture (svg_writer.h) of the run since the buffer open, the executor brought up to
+  // date first; a size of 0 takes the configured one. 1 for a null or empty path, a size below 0 or
+  // not finite, or a file that cannot be written.
+  uint32_t WriteSvg(const char* path, double fieldX, double fieldY, double halfRange);
 
   static constexpr uint32_t kLogCapacity = 262144;
 
@@ -305,6 +314,7 @@ class CardModel : private StreamHost {
   uint32_t StreamInputs() override { return cfg_.inputs; }
   // Commands 17, 18 and 19 from the last wait on the inputs (stream_engine.h).
   void WaitAnswer(uint32_t command, uint32_t& r0, uint32_t& r1) const;
+  bool WriteSvgLocked(const std::string& path, const SvgField& field) const;
 
   std::mutex mu_;
   CardType defaultType_;

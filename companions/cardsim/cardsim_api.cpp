@@ -347,4 +347,10 @@ uint32_t CARDSIM_CALL cardsim_reg_write_get(uint32_t index, cardsim_reg_write* o
   return Card().RegWrite(index, *out) ? 0 : 1;
 }
 
+// ---- the card's picture
+
+uint32_t CARDSIM_CALL cardsim_write_svg(const char* path, double field_x_mm, double field_y_mm, double half_range_mm) {
+  return Card().WriteSvg(path, field_x_mm, field_y_mm, half_range_mm);
+}
+
 }  // extern "C"

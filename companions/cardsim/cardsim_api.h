@@ -50,7 +50,9 @@
  * cardsim_position_at: where the mirrors were and whether a laser was on at a given time), and it
  * runs the register writes and waits: a wait on the inputs holds the executor until the inputs
  * that cardsim_set_inputs sets match, or its time-out ends the run (cardsim_wait_...). Commands
- * 17, 18 and 19 answer what the card waits for.
+ * 17, 18 and 19 answer what the card waits for. What the run drew, marked lines, jumps and dots,
+ * comes out as an SVG picture in the field's millimetres (cardsim_write_svg; with the
+ * configuration key svg at the end of each run).
  */
 #include <stdint.h>
 
@@ -350,7 +352,11 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_reset(void);
    digits), usb_firmware ("b0,b1"), usb_startup (0 ready, 1 incomplete, 2 never ready),
    inputs, ad, alarms, laser_alarm, secondary (0xA2 answer), secondary_mode (0 links, 1 absent,
    2 never links), link_level, latency_us, speed (execution speed in percent), consume (consumption
-   mode 0, 1, 2), start_bytes (run start threshold), present (number of cards). */
+   mode 0, 1, 2), start_bytes (run start threshold), present (number of cards); svg (a file the
+   card writes the picture of each run to when the run ends, as cardsim_write_svg; a relative path
+   is taken from the configuration file's folder; empty: none), field_mm (the field size for 16-bit codes: one
+   size, or "x, y"; default 100), half_range_mm (R of 21-bit codes, default 10); sizes are reals
+   with a dot and above 0. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_load_config(const char* path);
 /* Writes the state file named by CARDSIM_STATE now; 1 when the variable is not set or the file
    cannot be written. (cardsim_reset with the variable set rewrites the file with the state after
@@ -597,6 +603,22 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_wait_get(uint32_t index, cardsim_wait*
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_reg_write_count(void);
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_reg_write_get(uint32_t index, cardsim_reg_write* out);
 
+/* ---- the card's picture */
+
+/* Writes the path the executor ran since the buffer open as an SVG 1.1 picture in the field's
+   millimetres: a move of the mirrors while a laser's pulses ran (cardsim_position_at's laser_on
+   at the move's time) is a marked line (solid black, <polyline class="mark">), a move while none
+   ran a jump (thin dashed grey, class "jump"), a time the pulses ran while the mirrors stood still
+   a dot (a filled circle, <circle class="dot">); the path begins where the first position word put
+   the mirrors, and Y points up. 16-bit codes are taken over a field of field_x_mm x field_y_mm
+   (p = code x F / 65535 - F / 2), 21-bit codes over [-R, R] with R = half_range_mm
+   (p = code x 2R / 2^21 - R); a size of 0 takes the one of the configuration (field_mm,
+   half_range_mm), by default 100 mm and 10 mm. A run still going is drawn as far as it went. 1 for
+   a null or empty path, a size below 0 or not finite, or a file that cannot be written. With the
+   configuration key svg the card writes the picture of each run when it ends, however it ends. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_write_svg(const char* path, double field_x_mm, double field_y_mm,
+                                                    double half_range_mm);
+
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
   X(cardsim_reset) X(cardsim_load_config) X(cardsim_save_state) X(cardsim_load_state)                 \
@@ -617,7 +639,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_reg_write_get(uint32_t index, cardsim_
   X(cardsim_nand_set_bad) X(cardsim_nand_set_id) X(cardsim_flash_fault) X(cardsim_flash_commit_fail)  \
   X(cardsim_set_flash_busy)                                                                            \
   X(cardsim_galvo_state) X(cardsim_position_count) X(cardsim_position_get) X(cardsim_position_at)      \
-  X(cardsim_wait_count) X(cardsim_wait_get) X(cardsim_reg_write_count) X(cardsim_reg_write_get)
+  X(cardsim_wait_count) X(cardsim_wait_get) X(cardsim_reg_write_count) X(cardsim_reg_write_get)      \
+  X(cardsim_write_svg)
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,8 @@
 // The configuration file of the simulated card (named by CARDSIM_CONFIG, or given to
 // cardsim_load_config): "key = value" lines for a host without test code.
 #include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -31,6 +33,12 @@ bool Number(const std::string& s, uint32_t& out) {
   if (*end != '\0' || v > 0xFFFFFFFFull) return false;
   out = static_cast<uint32_t>(v);
   return true;
+}
+
+bool Real(const std::string& s, double& out) {
+  const char* end = s.data() + s.size();
+  const auto r = std::from_chars(s.data(), end, out);
+  return r.ec == std::errc() && r.ptr == end && std::isfinite(out);
 }
 
 bool Numbers(const std::string& s, uint32_t* out, size_t count) {
@@ -78,13 +86,49 @@ uint32_t ReadEntries(const char* path, const std::function<bool(const std::strin
 
 }  // namespace text
 
+namespace {
+
+// A relative picture path is taken from the folder of the configuration file.
+std::string BesideConfig(const char* configPath, const std::string& path) {
+  const bool absolute = path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':');
+  const std::string config(configPath);
+  const size_t sep = config.find_last_of("/\\");
+  if (absolute || sep == std::string::npos) return path;
+  return config.substr(0, sep + 1) + path;
+}
+
+// A size of the picture's field: a real above 0.
+bool Size(const std::string& s, double& out) {
+  double v = 0;
+  if (!text::Real(text::Trim(s), v) || v <= 0) return false;
+  out = v;
+  return true;
+}
+
+}  // namespace
+
 uint32_t CardModel::ApplyConfigFile(const char* path) {
   using namespace text;
-  return ReadEntries(path, [this](const std::string& key, const std::string& value) {
+  return ReadEntries(path, [this, path](const std::string& key, const std::string& value) {
     const std::string low = Lower(value);
     uint32_t v = 0;
     const bool num = Number(value, v);
-    if (key == "card_type") {
+    if (key == "svg") {
+      cfg_.svgPath = value.empty() ? std::string() : BesideConfig(path, value);  // empty: no picture
+    } else if (key == "field_mm") {
+      const size_t comma = value.find(',');
+      double x = 0, y = 0;
+      if (!Size(value.substr(0, comma), x)) return false;
+      if (comma == std::string::npos) {
+        y = x;
+      } else if (!Size(value.substr(comma + 1), y)) {
+        return false;
+      }
+      cfg_.svgField.fieldX = x;
+      cfg_.svgField.fieldY = y;
+    } else if (key == "half_range_mm") {
+      return Size(value, cfg_.svgField.halfRange);
+    } else if (key == "card_type") {
       if (low == "usb" || (num && v == 0)) {
         cfg_.type = CardType::Usb;
       } else if (low == "pcie" || (num && v == 1)) {

@@ -12,6 +12,9 @@ std::string Trim(const std::string& s);
 std::string Lower(std::string s);
 // A 32-bit number, decimal or 0x-hex; the whole text must be the number.
 bool Number(const std::string& s, uint32_t& out);
+// A finite real with a dot as decimal separator (never the host's locale); the whole text must be
+// the number.
+bool Real(const std::string& s, double& out);
 // Exactly `count` numbers separated by commas.
 bool Numbers(const std::string& s, uint32_t* out, size_t count);
 // Exactly `count` bytes as hex digits; blanks, ':' and '-' between them are allowed.
