@@ -76,6 +76,28 @@ constexpr uint16_t CMD_OSS_VERSION = 334;
 constexpr uint16_t CMD_LASER_BUS_WRITE = 336;
 constexpr uint16_t CMD_LASER_BUS_READ = 337;
 
+// Axis commands (extended numbers: sent as g_CmdNumTable.Of(n)). p1 carries the axis index in its
+// top four bits where the command names one axis; values are the 24-bit codes of axis/axis_codes.h.
+constexpr uint16_t CMD_AXIS_VELOCITY = 0x120;         // start code, velocity code
+constexpr uint16_t CMD_AXIS_ACCEL = 0x121;            // acceleration code twice
+constexpr uint16_t CMD_AXIS_HOME_HIGH_VEL = 0x122;    // velocity codes of v / 10 and of v
+constexpr uint16_t CMD_AXIS_HOME_LOW_ACC = 0x123;     // acceleration code twice
+constexpr uint16_t CMD_AXIS_HOME_LOW_VEL_DIST = 0x124;  // velocity code, position code of the distance
+constexpr uint16_t CMD_AXIS_MOVE = 0x125;             // move, jog, home, read position
+constexpr uint16_t CMD_AXIS_STATUS = 0x126;
+constexpr uint16_t CMD_AXIS_GEAR = 0x127;             // gear words (12 bits each), or the manual value
+constexpr uint16_t CMD_AXIS_HOME_MODE = 0x12B;        // four 4-bit home modes, the home order list
+constexpr uint16_t CMD_AXIS_STOP_ACC = 0x12C;
+constexpr uint16_t CMD_AXIS_STOP = 0x12D;
+constexpr uint16_t CMD_AXIS_LIMITS = 0x12E;           // limit enables and senses, the distance code
+constexpr uint16_t CMD_AXIS_SOFT_HOME = 0x12F;        // position code
+constexpr uint16_t CMD_AXIS_EXTRA_VEL = 0x130;        // velocity codes of v / 10 and of v
+constexpr uint16_t CMD_AXIS_EXTRA_ACC = 0x131;        // acceleration code twice
+constexpr uint16_t CMD_AXIS_MANUAL_MODE = 0x132;
+constexpr uint16_t CMD_AXIS_FLAGS = 0x133;
+constexpr uint16_t CMD_AXIS_COMMIT = 0x134;           // (1, 0): the axis settings take effect
+constexpr uint16_t CMD_AXIS_SET_POS = 0x135;          // position code
+
 // Masks of CMD_SET_FLAG (p1 the value, p2 one mask bit).
 constexpr uint32_t FLAG_PAUSE = 0x1;
 constexpr uint32_t FLAG_RESUME = 0x2;
