@@ -113,6 +113,15 @@ QZ_API uint32_t QZ_STDCALL QZ_LaserSwitch(uint32_t reserved1, uint32_t reserved2
 QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveStart(void);
 QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveEnd(void);
 
+/* Polylines. Marks the polyline through `count` points of `points`, each a record of three reals
+ * {x, y, unused} in mm, with the pen `layer` (0..255): a jump to the first point, then lit vectors
+ * through the others. A polyline that starts where the previous one ended (within the configured
+ * join distance) in the same pen continues it. Vectors are generated a few points behind the host:
+ * a polyline's last point is marked when the next command arrives. Refused with nothing appended:
+ * 2 null points with a positive count, 7 a coordinate that is NaN or infinite, 12 fewer than two
+ * points, 6 a layer above 255. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkVector(const double* points, int32_t count, uint32_t layer);
+
 /* Run control and job queries. None of them waits for a mark call: QZ_Mark_Stop from another
  * thread ends a job that a mark call or QZ_MarkEnd is waiting on. Each returns 1 when no card is
  * open or the card was lost, 2 for a null out-pointer (nothing is sent), otherwise 0. */

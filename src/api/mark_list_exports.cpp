@@ -8,6 +8,7 @@
 #include "laser/laser_outputs.h"
 #include "mark/io_words.h"
 #include "mark/layer_switch.h"
+#include "mark/line_storage.h"
 #include "mark/mark_member.h"
 #include "mark/pen_para.h"
 #include "mark/scan_sequences.h"
@@ -15,6 +16,7 @@
 
 namespace {
 
+constexpr MarkMember kMarkVector{"QZ_MarkVector", KIND_VECTOR, LOG_TRACE, EntryText::kInt};
 constexpr MarkMember kMarkBufIO{"QZ_MarkBufIO", KIND_IO, LOG_TRACE, EntryText::kEmpty};
 constexpr MarkMember kMarkBufWait{"QZ_MarkBufWait", KIND_WAIT, LOG_TRACE, EntryText::kEmpty};
 constexpr MarkMember kMarkInputWait{"QZ_MarkInputWait", KIND_WAIT, LOG_TRACE, EntryText::kEmpty};
@@ -35,6 +37,17 @@ uint32_t Refuse(const char* tag, uint32_t code, const std::string& args) {
 [[noreturn]] void NoSynMove() { SetMarkErrorAndThrow(RV_ERROR, "标准补丁无联动功能，请更新联动专用补丁"); }
 
 }  // namespace
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkVector(const double* points, int32_t count, uint32_t layer) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(points);
+  return RunMarkMember(
+      kMarkVector, count, [&] { return CheckPolyline(bytes, count, layer); },
+      [&]() REQUIRES(g_MarkCall) {
+        const uint32_t rc = g_LineStorage.PushLines(bytes, count, layer);
+        g_InfoLog.Write(kMarkVector.name, LOG_TRACE, "end");
+        return rc;
+      });
+}
 
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkBufIO(uint32_t values, uint32_t mask, uint32_t /*reserved1*/,
                                                   uint32_t /*reserved2*/) {

@@ -239,9 +239,10 @@ void CMarkData2Fifo::SendFifoData(uint32_t keep) {
   const uint32_t now = plat::TickMs();
   g_PhaseTimer.Switch(now);
   const uint32_t fill = g_FifoData.QueryFillLevel();
-  const std::string gened = StrFormat("gened nDdr=%.3f  Gen=%.3f tmAll=%d ", fill / 2048.0,
-                                      static_cast<double>(vStreamWords.size()) * 4.0 / 1048576.0,
-                                      static_cast<int32_t>(now - nPrevSendTick));
+  // The figures of the log line as they were before sending (kept as numbers: a send allocates
+  // nothing).
+  const double genMb = static_cast<double>(vStreamWords.size()) * 4.0 / 1048576.0;
+  const int32_t sinceLast = static_cast<int32_t>(now - nPrevSendTick);
   nPrevSendTick = now;
 
   const uint32_t layout = StreamLayout();
@@ -267,8 +268,8 @@ void CMarkData2Fifo::SendFifoData(uint32_t keep) {
   if (sent) {
     const uint32_t tick = plat::TickMs();
     const double mb = (g_FifoData.nSentUnits - g_FifoData.nLoggedUnits) / 2048.0;
-    g_InfoLog.Write("CMarkData2Fifo::SendFifoData", LOG_INFO, "%s (Send=%.3f tm=%d)", gened.c_str(), mb,
-                    static_cast<int32_t>(tick - nLogTick));
+    g_InfoLog.Write("CMarkData2Fifo::SendFifoData", LOG_INFO, "gened nDdr=%.3f  Gen=%.3f tmAll=%d  (Send=%.3f tm=%d)",
+                    fill / 2048.0, genMb, sinceLast, mb, static_cast<int32_t>(tick - nLogTick));
     g_FifoData.nLoggedUnits = g_FifoData.nSentUnits;
     nLogTick = tick;
   }

@@ -17,6 +17,7 @@
 #include "laser/laser_outputs.h"
 #include "mark/fifo_data.h"
 #include "mark/layer_switch.h"
+#include "mark/line_storage.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
 #include "mark/phase_timer.h"
@@ -108,6 +109,7 @@ void CMarkJob::InitJob(uint32_t mode) {
   g_BlockRing.Reset();
   g_FifoData.ResetForJob();
   CMarkGen::ResetForJob();
+  g_LineStorage.ResetForJob();
   LaserJobReset();
   g_MarkJob.nMarkState = kMarkStateOpen;
 }
@@ -126,7 +128,11 @@ uint32_t MarkBufferBefore(uint32_t kind) {
   MergeUpperFloor(w, w);
   g_MarkData2Fifo.Flush(0);
   if (kind == KIND_VECTOR) return RV_OK;
-  AppendStreamWord(1, 1, SW_KIND_MARKER | kind);
+  // The open polyline ends before the other command's words.
+  if (!g_LineStorage.vecLastLine.empty()) g_LineStorage.DealPartLine(0, true);
+  bool segmentOpen = false;
+  for (int i = 0; i < LasersInUse(); ++i) segmentOpen |= g_Laser[i].bSegmentOpen != 0;
+  if (!segmentOpen) AppendStreamWord(1, 1, SW_KIND_MARKER | kind);
   return RV_OK;
 }
 
