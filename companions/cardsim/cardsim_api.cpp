@@ -347,4 +347,22 @@ uint32_t CARDSIM_CALL cardsim_reg_write_get(uint32_t index, cardsim_reg_write* o
   return Card().RegWrite(index, *out) ? 0 : 1;
 }
 
+// ---- the encoder
+
+uint32_t CARDSIM_CALL cardsim_set_encoder(uint32_t position, uint32_t period_ticks) {
+  Card().WithEncoder([&](cardsim::EncoderModel& e) { e.Set(position, period_ticks); });
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_encoder_move(int32_t pulses) {
+  Card().WithEncoder([&](cardsim::EncoderModel& e) { e.Move(pulses); });
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_get_encoder(cardsim_encoder* out) {
+  if (!out) return 1;
+  Card().WithEncoder([&](cardsim::EncoderModel& e) { e.Fill(*out); });
+  return 0;
+}
+
 }  // extern "C"

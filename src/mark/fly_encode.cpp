@@ -234,7 +234,7 @@ void CFlyEncode::updateEncPos(int32_t encPos, uint32_t io, uint32_t dir) {
 
 uint32_t CFlyEncode::CheckTarget(double target, const char* tag) {
   if (std::isfinite(target) && std::fabs(target) <= kMaxFlyPulses) return RV_OK;
-  ReportFailure(tag, StrFormat(Lang("飞行位置超出范围: %.3f 脉冲", "The fly position is out of range: %.3f pulses"), target));
+  ReportFailure(tag, StrFormat(Lang("飞行位置超出范围: %.17g 脉冲", "The fly position is out of range: %.17g pulses"), target));
   return RV_ERROR;
 }
 
