@@ -3,8 +3,10 @@
 // steps leave on the main stream.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -73,73 +75,51 @@ class FlyEncodeTest : public qztest::MarkCallTest {
   }
 };
 
-TEST_F(FlyEncodeTest, DefaultConfigurationGivesTheSevenPackets) {
-  ReadFly("");
-  EXPECT_EQ(Packets(), (std::vector<Packet>{{97, 10995116, 0},
-                                            {98, 1, 480},
-                                            {99, 0, 0x1000000},
-                                            {9, 0xFFFFFFFF, 0},
-                                            {10, 1, 0},
-                                            {10, 2, 0x8000},
-                                            {82, 0xF0, 0x400000}}));
-  const FlyEncodeState s = g_FlyEncode.State();
-  EXPECT_EQ(std::make_tuple(s.nRange, s.nRangeHalf, s.nRangeQuarter, s.nRangeTenth, s.nAfterSafe, s.nBeforeSafe),
-            std::make_tuple(1000000, 500000, 250000, 100000, 900000, 100000));
-  EXPECT_EQ(s.dMeasBase, 1000000.0);
-  EXPECT_EQ(s.dMaxPulseRate, 1000000.0);
-}
+const std::vector<Packet> kDefaultPackets = {{97, 10995116, 0}, {98, 1, 480},  {99, 0, 0x1000000},   {9, 0xFFFFFFFF, 0},
+                                             {10, 1, 0},         {10, 2, 0x8000}, {82, 0xF0, 0x400000}};
 
 TEST_F(FlyEncodeTest, PacketsFollowTheKeys) {
   struct Case {
     const char* fly;
     const char* scan;
-    Packet p97, p98, p99, p9, p10a, p10b, p82;
+    std::vector<std::pair<size_t, Packet>> changed;  // packets that differ from the default list
   } cases[] = {
-      // Direction a quarter turn: the X part vanishes (|p1| below 1 truncates to 0).
-      {"nFlyDir=1", "", {97, 0, 10995116}, {98, 1, 480}, {99, 0, 0x1000000}, {9, 0xFFFFFFFF, 0}, {10, 1, 0},
-       {10, 2, 0x8000}, {82, 0xF0, 0x400000}},
+      {"", "", {}},
+      // A quarter turn: the X part vanishes (below 1 it truncates to 0); 30°.
+      {"nFlyDir=1", "", {{0, {97, 0, 10995116}}}},
       {"nFlyDirAngle=0.5235987755982988\nnEncRange=1234\nbEncRange=1\nnEncOutnerDirectNeg=1", "",
-       {97, 9522050, 5497558}, {98, 1, 480}, {99, 1, 1234}, {9, 0xFFFFFFFF, 0}, {10, 1, 0}, {10, 2, 0x8000},
-       {82, 0xF0, 0x400000}},
+       {{0, {97, 9522050, 5497558}}, {2, {99, 1, 1234}}}},
       // bEncRange 1 sends the range cut to 24 bits; 0 the full counter whatever the range.
-      {"nEncRange=305419896\nbEncRange=1", "", {97, 10995116, 0}, {98, 1, 480}, {99, 0, 0x345678},
-       {9, 0xFFFFFFFF, 0}, {10, 1, 0}, {10, 2, 0x8000}, {82, 0xF0, 0x400000}},
-      {"nEncRange=305419896\nbEncRange=0", "", {97, 10995116, 0}, {98, 1, 480}, {99, 0, 0x1000000},
-       {9, 0xFFFFFFFF, 0}, {10, 1, 0}, {10, 2, 0x8000}, {82, 0xF0, 0x400000}},
+      {"nEncRange=305419896\nbEncRange=1", "", {{2, {99, 0, 0x345678}}}},
+      {"nEncRange=305419896\nbEncRange=0", "", {}},
       // Scan limits inside and beyond the field, each half clamped to 0..65535.
       {"", "bScanLimitErrEn=7\ndbScanLimitP0=5\ndbScanLimitP1=10\ndbScanLimitN0=-5\ndbScanLimitN1=-12",
-       {97, 10995116, 0}, {98, 1, 480}, {99, 0, 0x1000000}, {9, 0xFFFFC000, 0x4000}, {10, 1, 1}, {10, 2, 0x8000},
-       {82, 0xF0, 0x400000}},
+       {{3, {9, 0xFFFFC000, 0x4000}}, {4, {10, 1, 1}}}},
       // The internal encoder: on, counting down, 2000 µs (96000 ticks cut to 16 bits); its input.
       {"bEncEx=0\nbEnEncInner=1\nnEncInnerDirectNeg=1\nnEncInnerPeriodUS=2000\nbEnInnerEncValidByIO=1\n"
        "InnerEncValidByIO_idx=3",
-       "", {97, 10995116, 0}, {98, 0, 0x11000000 | (96000 & 0xFFFF)}, {99, 0, 0x1000000}, {9, 0xFFFFFFFF, 0},
-       {10, 1, 0}, {10, 2, 0x8000}, {82, 0x31, 0x400000}},
-      // The fly mark range: Y axis against a positive Y direction, a position beyond the field.
-      {"nFlyDir=1\nbFlyMarkRangeEn=1\nbEncIsAdd=1\ndbFlyMarkRangeScanPos=12", "", {97, 0, 10995116},
-       {98, 1, 480}, {99, 0, 0x1000000}, {9, 0xFFFFFFFF, 0}, {10, 1, 0}, {10, 2, 0x1FFFF}, {82, 0xF0, 0x400000}},
-      // ... the X axis against a negative X direction.
+       "", {{1, {98, 0, 0x11000000 | (96000 & 0xFFFF)}}, {6, {82, 0x31, 0x400000}}}},
+      // The fly mark range: Y against a positive Y direction beyond the field; X against negative X.
+      {"nFlyDir=1\nbFlyMarkRangeEn=1\nbEncIsAdd=1\ndbFlyMarkRangeScanPos=12", "",
+       {{0, {97, 0, 10995116}}, {5, {10, 2, 0x1FFFF}}}},
       {"nFlyDir=2\nbFlyMarkRangeEn=1\nbEncIsAdd=1\ndbFlyMarkRangeScanPos=-3", "",
-       {97, static_cast<uint32_t>(-10995116), 0}, {98, 1, 480}, {99, 0, 0x1000000}, {9, 0xFFFFFFFF, 0},
-       {10, 1, 0}, {10, 2, 0x20000 | 22937}, {82, 0xF0, 0x400000}},
+       {{0, {97, static_cast<uint32_t>(-10995116), 0}}, {5, {10, 2, 0x20000 | 22937}}}},
       // A PPM of 0 or below saturates (0 x infinity gives NaN, which converts to 0).
-      {"nEncPPM=0", "", {97, 0x7FFFFFFF, 0}, {98, 1, 480}, {99, 0, 0x1000000}, {9, 0xFFFFFFFF, 0}, {10, 1, 0},
-       {10, 2, 0x8000}, {82, 0xF0, 0x400000}},
-      {"nEncPPM=-5000", "", {97, 0xFF583A54, 0}, {98, 1, 480}, {99, 0, 0x1000000}, {9, 0xFFFFFFFF, 0}, {10, 1, 0},
-       {10, 2, 0x8000}, {82, 0xF0, 0x400000}},
+      {"nEncPPM=0", "", {{0, {97, 0x7FFFFFFF, 0}}}},
+      {"nEncPPM=-5000", "", {{0, {97, 0xFF583A54, 0}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fly);
     g_FlyScanPara = FlyScanPara{};
     ReadFly(c.fly, c.scan);
-    EXPECT_EQ(Packets(), (std::vector<Packet>{c.p97, c.p98, c.p99, c.p9, c.p10a, c.p10b, c.p82}));
+    std::vector<Packet> expected = kDefaultPackets;
+    for (const auto& [i, p] : c.changed) expected[i] = p;
+    EXPECT_EQ(Packets(), expected);
   }
-}
-
-TEST_F(FlyEncodeTest, TheRangeKeysAreKeptWhileTheRangeIsOff) {
+  // The range keys are kept while the range is off: axis 1, direction 0, the code of 4 mm.
   ReadFly("nFlyDir=1\nbFlyMarkRangeEn=1\ndbFlyMarkRangeScanPos=4");
   ReadFly("nFlyDir=2\nbFlyMarkRangeEn=0\ndbFlyMarkRangeScanPos=-4");
-  EXPECT_EQ(std::get<2>(Packets()[5]), 0x10000u | 45875u);  // axis 1, direction 0, code of 4 mm
+  EXPECT_EQ(Packets()[5], (Packet{10, 2, 0x10000u | 45875u}));
 }
 
 TEST_F(FlyEncodeTest, AnEncoderRangeBelowTenIsRefusedAndChangesNothing) {
@@ -156,9 +136,11 @@ TEST_F(FlyEncodeTest, AnEncoderRangeBelowTenIsRefusedAndChangesNothing) {
     EXPECT_EQ(g_FlyEncode.State().nRange, 5000);
     EXPECT_EQ(g_FlyEncode.State().dMeasBase, 5000.0);
   }
-  ReadFly("nEncRange=10");
+  ReadFly("nEncRange=10\ndbMarkBeforeSafeRat=0.25\ndbMarkAfterSafeRat=1e20\ndbEncMaxSpeedMMPS=3");
   const FlyEncodeState s = g_FlyEncode.State();
-  EXPECT_EQ(std::make_tuple(s.nRange, s.nRangeHalf, s.nRangeQuarter, s.nRangeTenth), std::make_tuple(10, 5, 2, 1));
+  EXPECT_EQ(std::make_tuple(s.nRange, s.nRangeHalf, s.nRangeQuarter, s.nRangeTenth, s.nBeforeSafe, s.nAfterSafe),
+            std::make_tuple(10, 5, 2, 1, 2, 0x7FFFFFFF));
+  EXPECT_EQ(std::make_tuple(s.dMeasBase, s.dMaxPulseRate), std::make_tuple(1000000.0, 15000.0));
 }
 
 TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrap) {
@@ -294,6 +276,21 @@ TEST_F(FlyEncodeTest, The64BitWaitReducesIntoTheRange) {
   for (int64_t p : {int64_t{0}, int64_t{-1}, int64_t{-2000001}, int64_t{1000000}, INT64_MAX, INT64_MIN})
     AppendEncoderWaitWord64(p);
   EXPECT_EQ(WaitValues(), (std::vector<uint32_t>{0, 999999, 999999, 0, 775807, 224192}));
+}
+
+TEST_F(FlyEncodeTest, AHostThreadPollsWhileTheJobAppendsAndFlushes) {
+  // Under the thread sanitizer: the unwrapping and the flushed position are shared under the lock.
+  std::atomic<bool> stop{false};
+  std::thread poll([&] {
+    for (int i = 0; i < 2000 && !stop; ++i) g_FlyEncode.CompareInOut(1, static_cast<uint32_t>(i % 1000) * 1000);
+  });
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_EQ(g_FlyEncode.SetFlyMarkPosPulse(1000.0 * i), 0u);
+    g_FlyEncode.MarkFlushed();
+  }
+  stop = true;
+  poll.join();
+  EXPECT_EQ(g_FlyEncode.State().dMarkOut, 49000.0 * 5000 + 1000000);
 }
 
 }  // namespace
