@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "calibration/box_para.h"
 #include "cardlink/card_wire.h"
@@ -38,10 +37,10 @@ uint32_t Clamp16(int32_t code) { return static_cast<uint32_t>(std::clamp<int32_t
 
 const char* NotIncreasingText() { return Lang("飞行位置非递增", "The fly position does not increase"); }
 
-// The register wait for counter value p (already within the range), appended at the floor clock.
 // The list the waits are built in, owned by the mark call: it keeps its capacity across calls.
 WordList g_FlyWaitList GUARDED_BY(g_MarkCall);
 
+// The register wait for counter value p (already within the range), appended at the floor clock.
 void AppendPositionWait(uint32_t p) REQUIRES(g_MarkCall) {
   WordList& list = g_FlyWaitList;
   list.clear();
