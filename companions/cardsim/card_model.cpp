@@ -63,6 +63,7 @@ void CardModel::ApplyDefaults() {
   logTotal_ = 0;
   stream_.Reset();
   flash_.Reset();
+  encoder_.Reset();
 }
 
 void CardModel::PowerUpLocked() {
@@ -507,6 +508,7 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       break;
     case CMD_COUNT_MARKER:
       if (p1 == 0 && p2 == 0) r0 = stream_.LastCount() & 0xFFFF;
+      encoder_.Command(command, p1, p2, r0, r1);
       break;
     case CMD_STATUS: {
       const auto w = StatusWordsLocked();
@@ -526,8 +528,9 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       r0 = cfg_.uniqueId[4] | (cfg_.uniqueId[5] << 8) | (cfg_.uniqueId[6] << 16);
       break;
     default:
-      // Queries without a model of their own (galvanometer status, link info, ...) answer what
-      // cardsim_set_answer put there, else zeros.
+      // The encoder and fly commands (encoder_model.h). Queries without a model of their own
+      // (galvanometer status, link info, ...) answer what cardsim_set_answer put there, else zeros.
+      encoder_.Command(command, p1, p2, r0, r1);
       break;
   }
   return true;

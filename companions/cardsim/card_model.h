@@ -56,6 +56,7 @@
 
 #include "cardlink/card_wire.h"
 #include "cardsim_api.h"
+#include "encoder_model.h"
 #include "flash_model.h"
 #include "stream_engine.h"
 #include "svg_writer.h"
@@ -216,6 +217,12 @@ class CardModel : private StreamHost {
     Guard g(*this);
     return f(flash_);
   }
+  // Runs f(encoder) under the lock.
+  template <class F>
+  auto WithEncoder(F f) {
+    Guard g(*this);
+    return f(encoder_);
+  }
   cardsim_flash FlashCounts();
   cardsim_state Snapshot();
   uint32_t LogCount();
@@ -327,6 +334,7 @@ class CardModel : private StreamHost {
   BulkSink* sink_ = nullptr;
   StreamEngine stream_{*this};
   FlashModel flash_;
+  EncoderModel encoder_;
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file
   std::string savedText_;        // what the state file holds

@@ -353,4 +353,22 @@ uint32_t CARDSIM_CALL cardsim_write_svg(const char* path, double field_x_mm, dou
   return Card().WriteSvg(path, field_x_mm, field_y_mm, half_range_mm);
 }
 
+// ---- the encoder
+
+uint32_t CARDSIM_CALL cardsim_set_encoder(uint32_t position, uint32_t period_ticks) {
+  Card().WithEncoder([&](cardsim::EncoderModel& e) { e.Set(position, period_ticks); });
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_encoder_move(int32_t pulses) {
+  Card().WithEncoder([&](cardsim::EncoderModel& e) { e.Move(pulses); });
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_get_encoder(cardsim_encoder* out) {
+  if (!out) return 1;
+  Card().WithEncoder([&](cardsim::EncoderModel& e) { e.Fill(*out); });
+  return 0;
+}
+
 }  // extern "C"

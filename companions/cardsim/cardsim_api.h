@@ -619,6 +619,43 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_reg_write_get(uint32_t index, cardsim_
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_write_svg(const char* path, double field_x_mm, double field_y_mm,
                                                     double half_range_mm);
 
+/* ---- the encoder (encoder_model.h has the card's rules)
+ *
+ * The card counts the conveyor encoder's pulses into a counter that wraps at its range (command 99:
+ * p2 the range, 1..0x1000000, else the full 24 bits; p1 bit 0 counts against the pulses). Command
+ * 101 (0, v) sets the counter; 100 (0, 0) answers it in r1, 100 (0, 1) the pulse period in 48 MHz
+ * ticks in r1. With the position buffer on (103 (1, 0); (1, 1) off; each switch empties it) every
+ * arrival of the counter at range / 4 or range / 2 is kept (64 entries; beyond them crossings are
+ * lost and the next answer carries bit 8); 102 (0, 0) answers the oldest: r0 its status (bit 1 set
+ * counting down), r1 the position; with none held r0 bit 0 (and bit 1 for the last move's
+ * direction) and the counter now; with the buffer off r0 bit 9 and the counter. The fly settings
+ * (9, 10, 97, 98, 105, 106) are kept as received. Nothing of it is kept in the state file. */
+
+typedef struct cardsim_encoder {
+  uint32_t position;         /* the counter, 0 .. range - 1 */
+  uint32_t range;            /* where it wraps */
+  uint32_t count_down;       /* command 99 p1 bit 0 */
+  uint32_t period_ticks;     /* what 100 (0, 1) answers */
+  uint32_t buffer_on;        /* the position buffer is on */
+  uint32_t entries;          /* entries held for command 102 */
+  uint32_t overflow;         /* crossings were lost since the last answer of 102 */
+  uint32_t commands;         /* encoder and fly commands received since the reset */
+  uint32_t scale[2];         /* command 97 p1, p2 */
+  uint32_t source[2];        /* 98 */
+  uint32_t limits[2];        /* 9 */
+  uint32_t limit_error;      /* 10 (1, x) */
+  uint32_t mark_range;       /* 10 (2, x) */
+  uint32_t compensation[2];  /* 105 */
+  uint32_t rotate_centre[2]; /* 106 */
+} cardsim_encoder;
+
+/* Sets the counter (reduced into the range; no crossing is recorded) and the pulse period. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_encoder(uint32_t position, uint32_t period_ticks);
+/* The encoder turns by `pulses` (negative: backwards); the counter follows, crossings are recorded. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_encoder_move(int32_t pulses);
+/* Fills *out; 1 when out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_encoder(cardsim_encoder* out);
+
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
   X(cardsim_reset) X(cardsim_load_config) X(cardsim_save_state) X(cardsim_load_state)                 \
@@ -640,7 +677,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_write_svg(const char* path, double fie
   X(cardsim_set_flash_busy)                                                                            \
   X(cardsim_galvo_state) X(cardsim_position_count) X(cardsim_position_get) X(cardsim_position_at)      \
   X(cardsim_wait_count) X(cardsim_wait_get) X(cardsim_reg_write_count) X(cardsim_reg_write_get)      \
-  X(cardsim_write_svg)
+  X(cardsim_write_svg)                                                                                 \
+  X(cardsim_set_encoder) X(cardsim_encoder_move) X(cardsim_get_encoder)
 
 #ifdef __cplusplus
 }
