@@ -57,6 +57,7 @@
 #include "cardlink/card_wire.h"
 #include "cardsim_api.h"
 #include "flash_model.h"
+#include "para_record.h"
 #include "stream_engine.h"
 
 namespace cardsim {
@@ -250,6 +251,9 @@ class CardModel : private StreamHost {
   bool Wait(uint32_t index, cardsim_wait& out);
   uint32_t RegWriteCount();
   bool RegWrite(uint32_t index, cardsim_reg_write& out);
+  // The card-parameter list the card loaded last (para_record.h).
+  uint32_t ParaCount();
+  bool Para(uint32_t index, cardsim_para_packet& out);
 
   static constexpr uint32_t kLogCapacity = 262144;
 
@@ -276,6 +280,8 @@ class CardModel : private StreamHost {
   // false: the command gets no reply.
   bool Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1);
   bool FlashOperate(uint32_t op, uint32_t arg);
+  // A commit of `arg` that covers the card-parameter area: loads and applies the page.
+  void LoadCardPara(uint32_t arg);
   void FlashBusy(uint32_t bit, uint32_t subState);
   void FlashDataIn(const uint8_t* data, uint32_t length);
   void SetFlag(uint32_t value, uint32_t mask);
@@ -317,6 +323,7 @@ class CardModel : private StreamHost {
   BulkSink* sink_ = nullptr;
   StreamEngine stream_{*this};
   FlashModel flash_;
+  std::vector<cardsim_para_packet> para_;  // the card-parameter list loaded last
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file
   std::string savedText_;        // what the state file holds

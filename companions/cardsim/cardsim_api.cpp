@@ -347,4 +347,13 @@ uint32_t CARDSIM_CALL cardsim_reg_write_get(uint32_t index, cardsim_reg_write* o
   return Card().RegWrite(index, *out) ? 0 : 1;
 }
 
+// ---- the card parameters
+
+uint32_t CARDSIM_CALL cardsim_para_count(void) { return Card().ParaCount(); }
+
+uint32_t CARDSIM_CALL cardsim_para_get(uint32_t index, cardsim_para_packet* out) {
+  if (!out) return 1;
+  return Card().Para(index, *out) ? 0 : 1;
+}
+
 }  // extern "C"
