@@ -160,6 +160,41 @@ QZ_API uint32_t QZ_STDCALL QZ_SetCaliParaFile(uint32_t fileName);
  * (nothing is sent); flash failures with their codes. */
 QZ_API uint32_t QZ_STDCALL QZ_SetCaliPara(const void* block);
 
+/* Encoder fly marking. The conveyor's encoder is counted by the card; its counter wraps at the
+ * configured range ([FLY] nEncRange when bEncRange is set). Each export except QZ_GetRotateCent
+ * returns 1 at once when no card is open and 1 when the card was lost during the call, 2 for a null
+ * out-pointer (nothing is sent), otherwise 0. */
+/* Sets the card's encoder counter to pos. */
+QZ_API uint32_t QZ_STDCALL QZ_SetFlyEncInitPos(int32_t pos);
+/* The card's encoder counter. */
+QZ_API uint32_t QZ_STDCALL QZ_GetEncPos(uint32_t* pos);
+/* The conveyor's speed in mm/s from the encoder's pulse period and [FLY] nEncPPM (a period of 0
+ * gives an infinite speed). */
+QZ_API uint32_t QZ_STDCALL QZ_GetEncVel(double* vel);
+/* The count of the last count marker the card ran (16 bits) and the flag the card reports with it. */
+QZ_API uint32_t QZ_STDCALL QZ_GetBufferCnt(uint32_t* flag, uint16_t* count);
+/* Reads the fly parameters of the configuration again and sends them to the card. An encoder range
+ * below 10 is refused with 1 after a box; nothing is sent or changed then. */
+QZ_API uint32_t QZ_STDCALL QZ_SetFlyPara(void);
+/* Sends the offset compensation a, b (in 1/8192 units). A value that is not finite or does not fit
+ * 32 bits in those units is refused with 2. */
+QZ_API uint32_t QZ_STDCALL QZ_SetOffsetCompensation(double a, double b);
+/* The centre about which a counter-clockwise rotation by `angle` degrees carries (x1, y1) to
+ * (x2, y2). Needs no card; 0, or 2 for a null out-pointer. An angle of 0 has no centre: the
+ * results are not finite. */
+QZ_API uint32_t QZ_STDCALL QZ_GetRotateCent(double x1, double y1, double x2, double y2, double angle, double* cx,
+                                            double* cy);
+/* The next entry of the card's encoder position buffer: status (bit 9 nothing to report, bit 8 the
+ * buffer overflowed (a box says so), bit 0 clear a crossing of a quarter or half of the range, bit
+ * 1 counting down) and value; the library follows the encoder's travel across the counter's wraps
+ * with it. QZ_GetEncPosBuf is the same operation. */
+QZ_API uint32_t QZ_STDCALL QZ_GetEncPosBuf2(uint32_t* status, uint32_t* value);
+QZ_API uint32_t QZ_STDCALL QZ_GetEncPosBuf(uint32_t* status, uint32_t* value);
+/* QZ_GetEncPosBuf2, then the encoder's travel since the last reset in mm. */
+QZ_API uint32_t QZ_STDCALL QZ_GetEncBufPosAbs(uint32_t* status, double* mm);
+/* Switches the card's encoder position buffer on (nonzero) or off; the travel starts over at 0. */
+QZ_API uint32_t QZ_STDCALL QZ_SetEncPosBufSwitch(int32_t on);
+
 #ifdef __cplusplus
 }
 #endif

@@ -64,6 +64,29 @@ constexpr uint16_t CMD_FIFO_POINTERS = 89;
 constexpr uint16_t CMD_UNIQUE_ID = 90;
 // (0, 0): the count of the last count marker the card ran, in r0 bits 0-15.
 constexpr uint16_t CMD_COUNT_MARKER = 100;
+// Encoder and fly commands. CMD_ENCODER is CMD_COUNT_MARKER: (0, 0) answers the encoder counter in
+// r1 beside the count, (0, 1) the encoder's pulse period in 48 MHz ticks in r1.
+constexpr uint16_t CMD_FLY_SCAN_LIMITS = 9;   // upper limits (Y << 16 | X), lower limits: 16-bit codes
+constexpr uint16_t CMD_FLY_SETTING = 10;      // p1 selects the setting (FLY_SETTING_...), p2 its value
+constexpr uint16_t CMD_FLY_SCALE = 97;        // galvanometer shift per pulse, X and Y, x 2^24
+constexpr uint16_t CMD_ENC_SOURCE = 98;       // external encoder; internal encoder and its period
+constexpr uint16_t CMD_ENC_RANGE = 99;        // external encoder counts down; counter range
+constexpr uint16_t CMD_ENCODER = 100;
+constexpr uint16_t CMD_ENC_SET_POS = 101;     // (0, value): the counter takes the value
+constexpr uint16_t CMD_ENC_POS_BUF = 102;     // (0, 0): the next entry of the position buffer
+constexpr uint16_t CMD_ENC_POS_BUF_SWITCH = 103;  // (1, 0) on, (1, 1) off
+constexpr uint16_t CMD_OFFSET_COMP = 105;     // offset compensation, x 8192
+constexpr uint16_t CMD_FLY_ROTATE_CENT = 106; // rotary fly: centre Y code, centre X code
+constexpr uint32_t FLY_SETTING_LIMIT_ERROR = 1;
+constexpr uint32_t FLY_SETTING_MARK_RANGE = 2;
+// Status bits of a position-buffer entry (command 102 r0; r1 is the position): bit 0 clear, the
+// counter crossed a quarter or half of its range at r1; set, r1 is the counter now. Bit 1: counting
+// down. ENCBUF_OVERFLOW: crossings were lost with the buffer full. ENCBUF_NOTHING: the buffer is
+// switched off, nothing to report.
+constexpr uint32_t ENCBUF_POSITION = 0x1;
+constexpr uint32_t ENCBUF_DOWN = 0x2;
+constexpr uint32_t ENCBUF_OVERFLOW = 0x100;
+constexpr uint32_t ENCBUF_NOTHING = 0x200;
 constexpr uint16_t CMD_FLASH_READBACK = 256;
 // Extended numbers sent as plain numbers whatever the card's command form.
 constexpr uint16_t CMD_OSS_VERSION = 334;
