@@ -206,6 +206,25 @@ TEST_F(CardParaHost, ACommitTheCardDoesNotTakeGives26) {
   ExpectJobRuns();
 }
 
+TEST_F(CardParaHost, ACardLostOnTheWayGives1) {
+  StageWith("");
+  // Lost at the version query, among the axis commands, during the compatibility check and in the
+  // middle of the flash upload.
+  for (uint32_t n : {1u, 10u, 25u, 60u, 200u}) {
+    QZ_TRACE(n);
+    ASSERT_EQ(0u, InitCard());  // restores the card's state of the task it was lost in (a box)
+    const size_t boxes = lib->Boxes().size();
+    cardsim_fault_lose_at_(n);
+    EXPECT_EQ(1u, SetCardParaFile(0));
+    EXPECT_EQ(boxes, lib->Boxes().size());
+    cardsim_fault_lose_at_(0);
+    EXPECT_EQ(1u, SetCardParaFile(0));
+  }
+  ASSERT_EQ(0u, InitCard());
+  ASSERT_EQ(0u, SetCardParaFile(0));
+  ExpectJobRuns();
+}
+
 TEST_F(CardParaHost, WithoutTheUploadNothingIsWrittenAndJobsStillStart) {
   StageWith("bUpdateParaInCardWhenOpen=0\n");
   ASSERT_EQ(0u, InitCard());
