@@ -1,6 +1,6 @@
 // The card's parameters from the card's side: the page it loads at a commit (serial flash or NAND
-// through the bad-block table), the packets it decodes and where the list ends, pages it refuses,
-// and what it applies (flags of command 82, the run start threshold of command 20).
+// through the bad-block table), the packets it decodes and where the list ends, and pages and
+// commits that give it no list. (What it applies is seen by the end-to-end test of the upload.)
 #include <array>
 #include <tuple>
 #include <vector>
@@ -78,66 +78,35 @@ TEST_F(CardsimPara, TheCardLoadsItsPageFromTheFlashOfItsVersion) {
   }
 }
 
-TEST_F(CardsimPara, TheListEndsAtThePacketWithoutItsHeadAndAPageWithoutItsMarkerGivesNone) {
-  Page page = ParaPage({{7, 1, 2}, {8, 3, 4}, {9, 5, 6}});
-  page[16 * 1 + 5] = 0xA4;  // the second packet's head is broken: the third is not read either
-  ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x120000, page.data(), 2048));
-  Commit(kCommitPara);
-  EXPECT_EQ((std::vector<Packet>{{7, 1, 2}}), List());
-
-  // 127 packets fill the page up to its marker.
-  std::vector<Packet> full;
-  for (uint32_t i = 0; i < 127; ++i) full.emplace_back(i, i * 3, ~i);
-  page = ParaPage(full);
-  ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x120000, page.data(), 2048));
-  Commit(kCommitPara);
-  EXPECT_EQ(full, List());
-
-  // Without the marker: no list, and the commit still takes the area into effect. A commit of every
-  // area keeps the list the card has; the area's own commit drops it.
-  ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x120000, ParaPage({{7, 1, 2}}).data(), 2048));
-  Commit(kCommitPara);
-  page[2047] = 0xFF;
-  ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x120000, page.data(), 2048));
-  Commit(0xF00000FF);
-  EXPECT_EQ((std::vector<Packet>{{7, 1, 2}}), List());
-  Commit(kCommitPara);
-  EXPECT_TRUE(List().empty());
-  EXPECT_EQ(0u, AreasOut());
-}
-
-TEST_F(CardsimPara, OnlyCommitsOfTheAreaThatItTakesLoadTheList) {
-  ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x120000, ParaPage({{5, 20, 20}}).data(), 2048));
-  for (uint32_t word : {1u, 0x10000002u, 0x30000008u, 0x60000040u}) Commit(word);
-  EXPECT_TRUE(List().empty());
-  // A commit the card fails keeps the old list.
-  cardsim_flash_commit_fail(1u << 4, 1);
-  Commit(kCommitPara);
-  EXPECT_TRUE(List().empty());
-  EXPECT_EQ(1u << 4, AreasOut());
-  Commit(0xF00000FF);
-  EXPECT_EQ((std::vector<Packet>{{5, 20, 20}}), List());
+TEST_F(CardsimPara, WhichCommitsAndPagesGiveTheCardAList) {
+  const Page page = ParaPage({{5, 20, 20}});
+  Page broken = ParaPage({{7, 1, 2}, {8, 3, 4}, {9, 5, 6}});
+  broken[16 + 5] = 0xA4;  // the second packet's head: the third is not read either
+  Page unmarked = ParaPage({{9, 9, 9}});
+  unmarked[2047] = 0xFF;
+  std::vector<Packet> full;  // 127 packets fill the page up to its marker
+  for (uint32_t i = 0; i < 127; ++i) full.emplace_back(i + 200, i * 3, ~i);  // none the card applies
+  struct Step { Page page; uint32_t commit, failAreas; std::vector<Packet> list; uint32_t out; } steps[] = {
+      {page, 1, 0, {}, 0},  // commits of other areas
+      {page, 0x10000002, 0, {}, 0},
+      {page, 0x30000008, 0, {}, 0},
+      {page, kCommitPara, 1u << 4, {}, 1u << 4},  // a commit the card fails
+      {page, 0xF00000FF, 0, {{5, 20, 20}}, 0},
+      {broken, kCommitPara, 0, {{7, 1, 2}}, 0},
+      {unmarked, 0xF00000FF, 0, {{7, 1, 2}}, 0},  // a commit of every area keeps the list
+      {unmarked, kCommitPara, 0, {}, 0},          // the area's own commit drops it, in effect
+      {ParaPage(full), kCommitPara, 0, full, 0},
+  };
+  for (const auto& s : steps) {
+    QZ_TRACE(testing::Message() << std::hex << s.commit << " " << s.failAreas);
+    ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x120000, s.page.data(), 2048));
+    if (s.failAreas) cardsim_flash_commit_fail(s.failAreas, 1);
+    Commit(s.commit);
+    EXPECT_EQ(s.list, List());
+    EXPECT_EQ(s.out, AreasOut());
+  }
   ASSERT_EQ(0u, cardsim_reset());
   EXPECT_EQ(0u, cardsim_para_count());
-  cardsim_para_packet p{};
-  EXPECT_EQ(1u, cardsim_para_get(0, &p));
-  EXPECT_EQ(1u, cardsim_para_get(0, nullptr));
-}
-
-TEST_F(CardsimPara, TheCardAppliesItsFlagsAndItsRunStartThreshold) {
-  const Page page = ParaPage({{82, 1, 0x2000}, {82, 5, 0x10}, {20, 0, 0x117}, {82, 0, 0x100000}});
-  ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x120000, page.data(), 2048));
-  Commit(kCommitPara);
-  struct Case { uint32_t mask, value, count; } cases[] = {{0x2000, 1, 1}, {0x10, 5, 1}, {0x100000, 0, 1}, {0x200, 0, 0}};
-  for (const auto& c : cases) {
-    uint32_t value = 99, count = 99;
-    ASSERT_EQ(0u, cardsim_get_flag(c.mask, &value, &count));
-    EXPECT_EQ(std::make_pair(c.value, c.count), std::make_pair(value, count)) << std::hex << c.mask;
-  }
-  EXPECT_EQ(5u, State().debug);  // flag 0x10 is the card's debug records
-  cardsim_fifo f{};
-  ASSERT_EQ(0u, cardsim_get_fifo(&f));
-  EXPECT_EQ(0x17u * 0x10000u, f.start_threshold);  // the low 8 bits, in 64 KiB
 }
 
 }  // namespace
