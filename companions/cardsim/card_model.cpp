@@ -537,7 +537,7 @@ bool CardModel::FlashOperate(uint32_t op, uint32_t arg) {
   if (op == OP_COMMIT) {
     // The card loads the areas the commit names from its flash; a failed load keeps one out.
     const uint32_t areas = FlashModel::CommitAreas(arg);
-    uint32_t failed = flash_.FailedAreas(areas);
+    const uint32_t failed = flash_.FailedAreas(areas);
     if ((areas & ~failed) & (1u << AREA_CARD_PARA)) LoadCardPara(arg);
     st_.alarms = (st_.alarms & ~(areas << kAreaFlagShift)) | (failed << kAreaFlagShift);
     flash_.Committed(arg);
