@@ -45,6 +45,16 @@ QZ_API uint32_t QZ_STDCALL QZ_InitCard(void);
 QZ_API uint32_t QZ_STDCALL QZ_CloseCard(void);
 /* Marks the card parameters as accepted without an upload when key is the library's key. */
 QZ_API uint32_t QZ_STDCALL QZ_SetFlag(uint32_t key, uint32_t value);
+/* Applies the parameter file to the open card: reads the whole configuration, loads the fly, axis
+ * and calibration parameters, checks that the configuration ([Main] CardVertion=6), the library,
+ * the card, its USB firmware and an optical-switch card fit together, and (with [Main]
+ * bUpdateParaInCardWhenOpen 1) uploads the card parameters and correction tables into the card's
+ * flash; then the parameters are accepted and jobs can start. Starts the library's monitor and
+ * watchdog threads when they are not running. A refused check is shown in a box and leaves the
+ * parameters not accepted; the result is still 0. 0 done; 1 no card open or the card was lost;
+ * 2 busy; 26 the card did not take the uploaded parameters; the code of another failure. The
+ * argument is not used. */
+QZ_API uint32_t QZ_STDCALL QZ_SetCardParaFile(uint32_t reserved);
 /* The card's hardware version word. 1 when no card is open. */
 QZ_API uint32_t QZ_STDCALL QZ_GetHdVer(uint32_t* version);
 /* Debugging: with flag 1 the next QZ_InitCard stops after the version check and QZ_CloseCard

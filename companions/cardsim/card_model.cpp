@@ -64,6 +64,7 @@ void CardModel::ApplyDefaults() {
   stream_.Reset();
   flash_.Reset();
   encoder_.Reset();
+  para_.clear();
 }
 
 void CardModel::PowerUpLocked() {
@@ -541,6 +542,7 @@ bool CardModel::FlashOperate(uint32_t op, uint32_t arg) {
     // The card loads the areas the commit names from its flash; a failed load keeps one out.
     const uint32_t areas = FlashModel::CommitAreas(arg);
     const uint32_t failed = flash_.FailedAreas(areas);
+    if ((areas & ~failed) & (1u << AREA_CARD_PARA)) LoadCardPara(arg);
     st_.alarms = (st_.alarms & ~(areas << kAreaFlagShift)) | (failed << kAreaFlagShift);
     flash_.Committed(arg);
     FlashBusy(4, FlashModel::CommitSubState(arg));
@@ -561,6 +563,35 @@ bool CardModel::FlashOperate(uint32_t op, uint32_t arg) {
   st_.bulkOut.insert(st_.bulkOut.end(), page.begin(), page.end());
   st_.bulkPending += kPageBytes;
   return false;
+}
+
+void CardModel::LoadCardPara(uint32_t arg) {
+  std::vector<cardsim_para_packet> list;
+  if (!ReadParaPage(flash_, cfg_.CardVersion(), list)) {
+    // Its own commit finds no parameters; a commit of every area keeps what was loaded.
+    if (arg == OP_ARG_COMMIT_CARD_PARA) para_.clear();
+    return;
+  }
+  para_ = std::move(list);
+  for (const cardsim_para_packet& p : para_) {
+    if (p.command == CMD_SET_FLAG) {
+      SetFlag(p.p1, p.p2);
+    } else if (p.command == kCmdRunStart) {
+      cfg_.startBytes = (p.p2 & 0xFFu) * kRunStartUnitBytes;
+    }
+  }
+}
+
+uint32_t CardModel::ParaCount() {
+  std::lock_guard<std::mutex> g(mu_);
+  return static_cast<uint32_t>(para_.size());
+}
+
+bool CardModel::Para(uint32_t index, cardsim_para_packet& out) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (index >= para_.size()) return false;
+  out = para_[index];
+  return true;
 }
 
 void CardModel::FlashBusy(uint32_t bit, uint32_t subState) {

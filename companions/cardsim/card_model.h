@@ -58,6 +58,7 @@
 #include "cardsim_api.h"
 #include "encoder_model.h"
 #include "flash_model.h"
+#include "para_record.h"
 #include "stream_engine.h"
 #include "svg_writer.h"
 
@@ -266,6 +267,9 @@ class CardModel : private StreamHost {
   // date first; a size of 0 takes the configured one. 1 for a null or empty path, a size below 0 or
   // not finite, or a file that cannot be written.
   uint32_t WriteSvg(const char* path, double fieldX, double fieldY, double halfRange);
+  // The card-parameter list the card loaded last (para_record.h).
+  uint32_t ParaCount();
+  bool Para(uint32_t index, cardsim_para_packet& out);
 
   static constexpr uint32_t kLogCapacity = 262144;
 
@@ -292,6 +296,8 @@ class CardModel : private StreamHost {
   // false: the command gets no reply.
   bool Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1);
   bool FlashOperate(uint32_t op, uint32_t arg);
+  // A commit of `arg` that covers the card-parameter area: loads and applies the page.
+  void LoadCardPara(uint32_t arg);
   void FlashBusy(uint32_t bit, uint32_t subState);
   void FlashDataIn(const uint8_t* data, uint32_t length);
   void SetFlag(uint32_t value, uint32_t mask);
@@ -335,6 +341,7 @@ class CardModel : private StreamHost {
   StreamEngine stream_{*this};
   FlashModel flash_;
   EncoderModel encoder_;
+  std::vector<cardsim_para_packet> para_;  // the card-parameter list loaded last
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file
   std::string savedText_;        // what the state file holds

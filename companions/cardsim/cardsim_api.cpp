@@ -371,4 +371,13 @@ uint32_t CARDSIM_CALL cardsim_get_encoder(cardsim_encoder* out) {
   return 0;
 }
 
+// ---- the card parameters
+
+uint32_t CARDSIM_CALL cardsim_para_count(void) { return Card().ParaCount(); }
+
+uint32_t CARDSIM_CALL cardsim_para_get(uint32_t index, cardsim_para_packet* out) {
+  if (!out) return 1;
+  return Card().Para(index, *out) ? 0 : 1;
+}
+
 }  // extern "C"

@@ -656,6 +656,30 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_encoder_move(int32_t pulses);
 /* Fills *out; 1 when out is null. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_encoder(cardsim_encoder* out);
 
+/* ---- the card parameters
+ *
+ * When the host commits the card-parameter area (command 83, operation 4, 0x20000004) the card
+ * loads its card-parameter page: serial flash 0x120000 on cards of version 56 and up, else NAND
+ * page 0x1C200 (the same place of the next good block when the bad-block table at serial flash
+ * 0x100000 marks it bad). A page that ends with 0xA5 in byte 2047 holds the list: its packets (six
+ * 0xA5 bytes, u16 command, u32 p1, u32 p2) from byte 0 up to the first 16 bytes without the six
+ * 0xA5 bytes. Any other page gives the card no list (a commit of every area, 0xF00000FF, then
+ * keeps the list it has). The commit takes the area into effect either way. The card
+ * applies what it models: command 82 packets set their flags as the command does (cardsim_get_flag
+ * sees them), command 20 sets the run start threshold to (p2 & 0xFF) x 64 KiB (cardsim_fifo.start_threshold);
+ * the list stays readable until the next load or reset (it is not kept in the state file). */
+
+typedef struct cardsim_para_packet {
+  uint32_t command;
+  uint32_t p1;
+  uint32_t p2;
+} cardsim_para_packet;
+
+/* Packets of the list the card loaded last; 0 before the first load. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_para_count(void);
+/* Packet `index` of that list; 1 when there is none or out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_para_get(uint32_t index, cardsim_para_packet* out);
+
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
   X(cardsim_reset) X(cardsim_load_config) X(cardsim_save_state) X(cardsim_load_state)                 \
@@ -678,7 +702,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_encoder(cardsim_encoder* out);
   X(cardsim_galvo_state) X(cardsim_position_count) X(cardsim_position_get) X(cardsim_position_at)      \
   X(cardsim_wait_count) X(cardsim_wait_get) X(cardsim_reg_write_count) X(cardsim_reg_write_get)      \
   X(cardsim_write_svg)                                                                                 \
-  X(cardsim_set_encoder) X(cardsim_encoder_move) X(cardsim_get_encoder)
+  X(cardsim_set_encoder) X(cardsim_encoder_move) X(cardsim_get_encoder)                              \
+  X(cardsim_para_count) X(cardsim_para_get)
 
 #ifdef __cplusplus
 }

@@ -44,6 +44,9 @@ struct SystemPara {
   uint32_t bOpenOnly;          // set by debug_OpenCard2GetMsg: opening stops after the version check
   uint32_t bScanFeedbackWait;  // set by the card-parameter list builder from nScanType; the dot
                                // list writes its scanner feedback wait when 1
+  // Rotation marking's galvanometer axis that a motor axis replaces (0 X, 1 Y): the second argument
+  // of QZ_SetRotateMarkPara, sent with the card parameters.
+  uint32_t nRotateAxis;
   // Largest gap between two merged stream words, µs (merge of the word channels).
   static constexpr uint32_t nMaxMergeGapUs = 0x700000;
 
@@ -105,6 +108,8 @@ struct SystemPara {
   double dbDisMaxTwoLineConnectMM;
   int32_t nScanStepLimit;
   int32_t bScanNotBack;
+  int32_t MIRCO_MOVE_VEL;  // [SCAN], default 10: read when the parameter file is applied; command 1 of
+                          // the card parameters
   int32_t nDashedlineLayNo;
 
   // ---- laser keys (InitParaLaser)

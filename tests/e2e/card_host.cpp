@@ -86,4 +86,10 @@ bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text) 
   return false;
 }
 
+std::string PlainBoxFile() {
+  std::string text;
+  for (int i = 0; i < 45; ++i) text += std::string(i == 3 ? "100" : "0") + "\r\n";
+  return text;
+}
+
 }  // namespace qztest

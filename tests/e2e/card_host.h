@@ -48,4 +48,7 @@ constexpr uint32_t kParaKey = 0x7E21C4B9;
 
 bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text);
 
+// A box file of the old box method: a 2D box of 100 mm without correction.
+std::string PlainBoxFile();
+
 }  // namespace qztest

@@ -69,7 +69,8 @@ class MarkVectorHost : public qztest::CardHost {
  protected:
   void OpenCard() {
     // Blocks go to the card after 0.1 s of stream time; a laser driven by its pulses.
-    Stage(0, "HowLongTimeFirstBuf=100000\n[LASER]\nLASER_TYPE=0\n");
+    Stage(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n");
+    lib->WriteConfig("Default.box", qztest::PlainBoxFile());  // the old box method's file
     Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
     BufIO = lib->Get<decltype(BufIO)>("QZ_MarkBufIO");
     ASSERT_TRUE(Vector && BufIO);

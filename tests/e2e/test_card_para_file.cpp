@@ -1,0 +1,274 @@
+// QZ_SetCardParaFile as a host calls it, against the simulated card: the example configuration's
+// parameter list as the card decodes it from its flash and applies it, an upload that finds the
+// flash up to date, commits the card does not take, the upload switched off, and the compatibility
+// refusals with their boxes, after which only QZ_SetFlag lets a job start.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "e2e/card_host.h"
+#include "frame/bytes.h"
+#include "platform/files.h"
+#include "support/trace.h"
+
+namespace {
+
+using qztest::CardHost;
+using qztest::kParaKey;
+using Packet = std::tuple<uint32_t, uint32_t, uint32_t>;
+
+// The card-parameter list of the example configuration on a card with the default box parameter
+// block (half range 10 mm): 22 packets of the card link, then the 7 fly parameter commands.
+const std::vector<Packet> kExampleList = {
+    {1, 0x3E802C0, 10},       // galvanometer word: e, f, h; 10 ms allowed; move velocity 10
+    {7, 0, 0xE7E5},           // (253 & 231) | 231 << 8
+    {8, 1000, 0},
+    {6, 1, 0},
+    {5, 20, 20},
+    {49, 48000000, 0},        // camera port: 1000 ms x 48000; parity on
+    {113, 0, 0x80000000},     // laser port: parity 0
+    {36, 0, 0x804},           // sampling 8, filter 4
+    {40, 0x7FBFFFFF, 3},
+    {43, 1, 2},
+    {43, 2, 100},
+    {37, 2, 0},
+    {37, 4, 0},
+    {82, 0, 0x200},
+    {82, 0, 0x800},
+    {82, 0, 0x1000},
+    {82, 0, 0x2000},
+    {20, 0, 23},              // 0.999 x 15 x 10 / 100 x 16 = 23.976
+    {84, 0, 10000},
+    {91, 0xD00, 50000},       // input 13; 500 ms in 10 µs
+    {82, 0, 0x10},
+    {82, 0, 0x100000},
+    {97, 10995116, 0},        // 65536 / (20 x 5000) x 2^24 codes per pulse along X
+    {98, 1, 480},             // external encoder; 10 µs x 48
+    {99, 0, 0x1000000},
+    {9, 0xFFFFFFFF, 0},       // limits of ±1000 mm clamp to the field
+    {10, 1, 0},
+    {10, 2, 32768},           // the range limit at the field centre
+    {82, 240, 0x400000},      // input 15 enables the internal encoder: off
+};
+
+std::vector<uint8_t> DefaultBoxBlock() {
+  std::vector<uint8_t> b(2048, 0);
+  PutU32(&b[0], 3);
+  PutU32(&b[4], 1);
+  for (size_t off : {40u, 48u, 80u, 88u, 104u, 112u}) PutF64(&b[off], 1.0);
+  PutF64(&b[96], 160.0);
+  PutU32(&b[168], 25000);
+  for (size_t i = 0; i < 12; ++i) PutF64(&b[172 + 8 * i], 60.0);
+  return b;
+}
+
+// A box file for the old box method (cards below version 80): a 100 mm field.
+constexpr const char* kNotInitialized = "topmost ok: OnLine Marking... fail,for system not initialized";
+
+class CardParaHost : public CardHost {
+ protected:
+  // The library with our modules, the simulated card, "CaliPara.cl" and the box file; `config`
+  // continues [Main] of a configuration made for this library.
+  void StageWith(const std::string& config) {
+    StageFiles(0, "CardVertion=6\n" + config);
+    AddCaliFiles();
+    Load(true);
+    Resolve();
+  }
+  void AddCaliFiles() {
+    const auto block = DefaultBoxBlock();
+    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
+    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
+  }
+  void Resolve() {
+    SetCardParaFile = lib->Get<decltype(SetCardParaFile)>("QZ_SetCardParaFile");
+    ASSERT_NE(SetCardParaFile, nullptr);
+  }
+  std::vector<Packet> CardList() {
+    std::vector<Packet> out;
+    for (uint32_t i = 0; i < cardsim_para_count_(); ++i) {
+      cardsim_para_packet p{};
+      cardsim_para_get_(i, &p);
+      out.emplace_back(p.command, p.p1, p.p2);
+    }
+    return out;
+  }
+  std::vector<uint32_t> Commits() {
+    std::vector<uint32_t> out;
+    for (const auto& f : Frames())
+      if (f.kind == CARDSIM_KIND_COMMAND && f.command == 83 && f.p1 == 4) out.push_back(f.p2);
+    return out;
+  }
+  cardsim_flash Flash() {
+    cardsim_flash f{};
+    cardsim_get_flash_(&f);
+    return f;
+  }
+  uint32_t FlashWrites() {
+    const cardsim_flash f = Flash();
+    return f.erases[0] + f.erases[1] + f.programs[0] + f.programs[1];
+  }
+  // A job starts and ends: the parameters are accepted.
+  void ExpectJobRuns() {
+    ASSERT_EQ(0u, MarkStart(0, 0, 0));
+    EXPECT_EQ(0u, MarkEnd(0));
+  }
+  void ExpectJobRefused() {
+    const size_t boxes = lib->Boxes().size();
+    EXPECT_EQ(2u, MarkStart(0, 0, 0));
+    ASSERT_EQ(boxes + 1, lib->Boxes().size());
+    EXPECT_EQ(kNotInitialized, lib->Boxes().back());
+  }
+
+  decltype(&QZ_SetCardParaFile) SetCardParaFile = nullptr;
+};
+
+TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
+  std::string example;
+  ASSERT_TRUE(plat::ReadWholeFile(qztest::NativePath(QZ_SOURCE_DIR "/examples/ini/QZMarkPara.cfg"), example));
+  StageFiles(0);
+  lib->WriteConfig("QZMarkPara.cfg", example);
+  AddCaliFiles();
+  Load(true);
+  Resolve();
+  EXPECT_EQ(1u, SetCardParaFile(0));  // no card yet
+  ASSERT_EQ(0u, InitCard());
+  cardsim_log_clear_();
+  ASSERT_EQ(0u, SetCardParaFile(0));
+  EXPECT_EQ(std::vector<std::string>{}, lib->Boxes());
+  EXPECT_EQ(kExampleList, CardList());
+  // The blank card's bad-block table, the correction tables, the parameter page, the second block.
+  EXPECT_EQ((std::vector<uint32_t>{0xF00000FF, 0x10000002, 0x20000004, 0x30000008}), Commits());
+  EXPECT_EQ(0u, Flash().areas_out);
+
+  // What the card applied: the fly packet's flag and its run start threshold.
+  uint32_t value = 0, count = 0;
+  cardsim_get_flag_(0x400000, &value, &count);
+  EXPECT_EQ(std::make_pair(240u, 1u), std::make_pair(value, count));
+  cardsim_fifo fifo{};
+  cardsim_get_fifo_(&fifo);
+  EXPECT_EQ(23u * 65536u, fifo.start_threshold);
+  // The second block is the parameter job's file (whole pages), on this card's serial flash.
+  std::string job, stored(4096, '\0');
+  ASSERT_TRUE(plat::ReadWholeFile(lib->LibDir() + "OffLineFile.tmp", job));
+  ASSERT_EQ(2048u, job.size());
+  ASSERT_EQ(0u, cardsim_flash_read_(CARDSIM_FLASH_SPI, 0x150000, reinterpret_cast<uint8_t*>(stored.data()), 4096));
+  EXPECT_EQ(job + std::string(2048, '\xFF'), stored);
+  ExpectJobRuns();
+
+  // The same parameters again: everything compared, nothing erased or programmed; the card is told
+  // to take its parameters again.
+  const uint32_t writes = FlashWrites();
+  cardsim_log_clear_();
+  ASSERT_EQ(0u, SetCardParaFile(0));
+  EXPECT_EQ(writes, FlashWrites());
+  EXPECT_EQ((std::vector<uint32_t>{0x20000004, 0x30000008}), Commits());
+  EXPECT_EQ(kExampleList, CardList());
+  EXPECT_EQ(std::vector<std::string>{}, lib->Boxes());
+  EXPECT_EQ(0u, CloseCard());
+}
+
+TEST_F(CardParaHost, ACommitTheCardDoesNotTakeGives26) {
+  StageWith("");
+  ASSERT_EQ(0u, InitCard());
+  ASSERT_EQ(0u, SetCardParaFile(0));  // the blank card's bad-block table is written and committed
+  for (uint32_t area : {4u, 5u}) {
+    QZ_TRACE(area);
+    cardsim_flash_commit_fail_(1u << area, 1);
+    const size_t boxes = lib->Boxes().size();
+    EXPECT_EQ(26u, SetCardParaFile(0));
+    ASSERT_EQ(boxes + 1, lib->Boxes().size());
+    EXPECT_EQ("topmost ok: Sending the buffered data failed.", lib->Boxes().back());
+    ExpectJobRefused();
+  }
+  ASSERT_EQ(0u, SetCardParaFile(0));
+  ExpectJobRuns();
+}
+
+TEST_F(CardParaHost, WithoutTheUploadNothingIsWrittenAndJobsStillStart) {
+  StageWith("bUpdateParaInCardWhenOpen=0\n");
+  ASSERT_EQ(0u, InitCard());
+  cardsim_log_clear_();
+  ASSERT_EQ(0u, SetCardParaFile(0));
+  EXPECT_EQ(0u, FlashWrites());
+  EXPECT_TRUE(Commits().empty());
+  EXPECT_EQ(0u, cardsim_para_count_());
+  EXPECT_EQ(std::vector<std::string>{}, lib->Boxes());
+  ExpectJobRuns();
+}
+
+TEST_F(CardParaHost, RefusedChecksLeaveTheParametersNotAccepted) {
+  constexpr uint32_t kOssOk = 1u << 28;
+  constexpr uint32_t kEBus = 1u << 26;
+  // The OSS status answer of version o (command 329); the OSS version answer (command 334).
+  auto oss = [](uint32_t o, uint32_t flags) { return kOssOk | flags | (o << 20); };
+  struct Case {
+    const char* name;
+    std::string config;          // [Main] of a configuration for this library, more sections may follow
+    uint32_t version = 85;       // the card's version
+    uint32_t features = 0x3000;  // command 81 r1: minimum optical-switch version << 16 | minimum library
+    uint8_t fw0 = 1, fw1 = 0;    // USB firmware bytes
+    uint32_t ossStatus = 0, ossVersion = 0;
+    bool upgradeMode = false;
+    const char* box;             // nullptr: accepted
+  } cases[] = {
+      {"configuration version", "CardVertion=5\n", 85, 0x3000, 1, 0, 0, 0, false, "配置文件不是V6版本，请重新打补丁"},
+      {"upgrade mode", "", 85, 0x3000, 1, 0, 0, 0, true, "板卡处于升级模式，无法打开"},
+      {"USB firmware", "", 85, 0x3000, 0x2F, 0xF8, 0, 0, false, "板卡USB固件版本太旧，请联系供应商换卡"},
+      {"minimum library", "", 85, 0x3455, 1, 0, 0, 0, false,
+       "库版本 (3454) 过低，不兼容当前KVX1000卡版本\\r\\n请下载最新库 ( 版本 ≥ 3455 )"},
+      {"minimum library met", "", 85, 0x3454, 1, 0, 0, 0, false, nullptr},
+      {"fiber card", "[LASER]\nLASER_TYPE=2\n", 0x34, 0, 1, 0, 0, 0, false,
+       "Fiber卡版本过低，不兼容，请使用旧补丁，或升级板卡！"},
+      {"OSS version 9", "[LASER]\nOSS_TYPE=1\n", 85, 0x3000, 1, 0, oss(9, 0), 0, false,
+       "该分光卡版本09存在设计错误，请联系供应商升级"},
+      {"OSS without a valid status", "[LASER]\nOSS_TYPE=1\n", 85, 0x3000, 1, 0, 9u << 20, 0, false, nullptr},
+      {"OSS on eBus", "[LASER]\nOSS_TYPE=2\n", 85, 0x3000, 1, 0, oss(12, kEBus), 0x3000, false,
+       "分光卡配置为YLS(eBus)，软件未配置为YLS或总线，请确认使用"},
+      {"OSS not on eBus", "[LASER]\nOSS_TYPE=1\nLASER_TYPE=5\n", 85, 0x3000, 1, 0, oss(12, 0), 0x3000, false,
+       "分光卡未配置为YLS(eBus)，软件配置为YLS或总线，请确认使用"},
+      {"OSS older than the card asks", "[LASER]\nOSS_TYPE=1\n", 85, 0xC3000, 1, 0, oss(11, 0), 0, false,
+       "OSS卡版本 (b) 过低，不兼容当前KVX1000卡版本（55），请升级OSS卡！"},
+      {"OSS minimum library", "[LASER]\nOSS_TYPE=1\n", 85, 0x3000, 1, 0, oss(12, 0), 0x3455, false,
+       "库版本 (3454) 过低，不兼容当前OSS卡版本\\r\\n请下载最新库 ( 版本 ≥ 3455 )"},
+      {"OSS minimum card", "[LASER]\nOSS_TYPE=1\n", 85, 0x3000, 1, 0, oss(12, 0), 0x563000, false,
+       "KVX1000卡版本过低，不兼容当前OSS卡版本，请升级KVX1000卡！"},
+      {"OSS version 10", "[LASER]\nOSS_TYPE=1\n", 85, 0xA3000, 1, 0, oss(10, 0), 0, false, nullptr},
+  };
+  StageWith("");
+  for (const auto& c : cases) {
+    QZ_TRACE(c.name);
+    lib->WriteConfig("QZMarkPara.cfg", "[OTHER]\nlanguageFile=QZ_en.txt\n[Main]\nCardType=0\n" +
+                                           (c.config.rfind("CardVertion", 0) == 0 ? "" : std::string("CardVertion=6\n")) +
+                                           c.config);
+    cardsim_reset_();
+    cardsim_set_card_version_(c.version);
+    ASSERT_EQ(0u, InitCard());
+    uint32_t word = 0;
+    ASSERT_EQ(0u, GetHdVer(&word));
+    cardsim_set_hw_words_(c.upgradeMode ? (word | 0x02100000) : word, c.features, 0, 0);
+    cardsim_set_usb_firmware_(c.fw0, c.fw1);
+    cardsim_set_answer_(329, 0, 0, 0, c.ossStatus);
+    cardsim_set_answer_(334, 0, 0, 0, c.ossVersion);
+    cardsim_log_clear_();
+    const size_t boxes = lib->Boxes().size();
+    EXPECT_EQ(0u, SetCardParaFile(0));
+    if (c.box) {
+      ASSERT_EQ(boxes + 1, lib->Boxes().size());
+      EXPECT_EQ(std::string("topmost ok: ") + c.box, lib->Boxes().back());
+      EXPECT_TRUE(Commits().empty());
+      ExpectJobRefused();
+      // The host may accept the parameters without an upload.
+      ASSERT_EQ(0u, SetFlag(kParaKey, 0));
+    } else {
+      EXPECT_EQ(boxes, lib->Boxes().size());
+      EXPECT_FALSE(Commits().empty());
+    }
+    ExpectJobRuns();
+    ASSERT_EQ(0u, CloseCard());
+  }
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+// The card-parameter list: the galvanometer word by scanner type, each packet's packing from its
+// configuration keys, and the USB firmware value of the compatibility check. (The example
+// configuration's whole list, as the card decodes it, is the end-to-end test's.)
+#include <cstdint>
+#include <tuple>
+#include <vector>
+
+#include "cardlink/card_para.h"
+#include "support/trace.h"
+#include "test_system_para_fixture.h"
+
+namespace qztest {
+namespace {
+
+using Packet = std::tuple<uint32_t, uint32_t, uint32_t>;
+
+TEST(CardParaTest, GalvoWordByScannerType) {
+  // Distance limit 7, no alarm level, no time allowance.
+  struct Case { int32_t close, type; uint32_t G; int32_t L; uint32_t wait; } cases[] = {
+      {0, 1, 0x2C4, 7, 1},  {1, 0, 0x2C6, 7, 1},  {1, 16, 0x2C6, 7, 1}, {1, 1, 0x22A, 0, 0}, {1, 2, 0x2CE, 7, 1},
+      {1, 3, 0x2F2, 0, 0},  {1, 4, 0x1CE, 7, 1},  {1, 5, 0x6E2, 0, 0},  {1, 6, 0x6F2, 0, 0}, {1, 7, 0x2C6, 7, 1},
+      {1, 14, 0x2C6, 7, 1}, {1, 15, 0x2AA, 0, 0}, {3, 2, 0x2CE, 7, 1},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(testing::Message() << c.close << " type " << c.type);
+    SystemPara p{};
+    p.bCloseFeedback = c.close;
+    p.nScanType = c.type;
+    p.nScanFeedbackDisLimit = 7;
+    EXPECT_EQ(c.G, GalvoWordG(p));
+    EXPECT_EQ(c.L, p.nScanFeedbackDisLimit);
+    EXPECT_EQ(c.wait, p.bScanFeedbackWait);
+  }
+}
+
+class CardParaListTest : public SystemParaTest {};
+
+TEST_F(CardParaListTest, EachPacketFromItsKeys) {
+  struct Case { const char* cfg; size_t index; Packet expected; } cases[] = {
+      {"[SCAN]\nbCloseFeedback=1\nnScanType=1\nnScanFeedbackDisLimit=9\nnScanFeedbackTimeAllowMs=2\n"
+       "nScanFeedBackAlarmOkV=3\n",
+       0, {1, 0xC81A2A, 10}},  // the dropped limit goes out in p2 as well
+      {"[SCAN]\nnScanFeedbackDisLimit=9\n", 0, {1, 0x3E802C4, (9u << 16) | 10}},
+      {"[SCAN]\nnScanFbCheckDst=496\nnScanFbCheckMask=60\n", 1, {7, 0, 0x3C30}},
+      {"[SCAN]\nbCardNotGridel=3\n", 3, {6, 1, 1}},
+      {"[SCAN]\nnArriveTime=9\nnArriveNear=131077\nbScanSpiClose=1\n", 4, {5, 9, 0x10005}},
+      {"[SCAN]\nbScanSpiClose=2\n", 4, {5, 20, 20}},
+      {"[CCDCOMM]\nTIMEOUT=2\nMODE=13\nEParity=0\nnCCDEven1Odd0=3\nBAUD=70\n", 5, {49, 96000, 0xD0000106}},
+      {"[Uart]\nnSerialFor3YLPN2Red1CW0none=1\nnUartEven1Odd0=1\n[UartCW]\nBAUD=73\nEParity=1\n", 6, {113, 0, 0x109}},
+      {"[Main]\nbIgnoreSubCard=1\n[OTHER]\nnOutRev=3\nscanAdSampleFre10us=255\n[LASER]\nnAdFilter=6\n", 7,
+       {36, 0x1000, 0x32F06}},  // the sampling period masked with 47
+      {"[LASER]\nOSS_TYPE=1\n[OTHER]\nbEnableSwitchLaserParaWhenLaserOn=0\n", 7, {36, 1, 0x804}},
+      {"[Main]\nnRecordMask=5\nbRecordDA=0\nbRecordScan=1\n", 8, {40, 5, 1}},
+      {"[eBUS]\nnTypeBus=1\npowerBusSel=7\n", 9, {43, 1, 25}},
+      {"[eBUS]\npowerBusSel=7\n", 9, {43, 1, 7}},
+      {"[LASER]\nbForbidLaserIOEn=3\nnForbidLaserIOMask=511\n", 12, {37, 4, 0x100FF}},
+      {"[LASER]\nLASER_TYPE=1\nbYLS=1\n", 14, {82, 1, 0x800}},
+      {"[LASER]\nOSS_TYPE=2\n[OTHER]\nbEnableSwitchLaserParaWhenLaserOn=0\n", 15, {82, 1, 0x1000}},
+      {"[LASER]\nOSS_TYPE=2\n", 15, {82, 0, 0x1000}},  // the light-path switch clears IoInFromOss
+      {"[LASER]\nbForceSwitchLs=5\n", 16, {82, 1, 0x2000}},
+      {"[HARDWARE]\nnBufFullStartSize=0\n", 17, {20, 0, 2}},
+      {"[HARDWARE]\nnBufFullStartSize=250\n", 17, {20, 0, 237}},
+      {"[LASER]\nnLaserOverTimeAlarmIO_idx=5\nnLaserOverTimeAlarmSrcSel=3\nbLaserOverTimeAlarmScanMvEn=1\n"
+       "bLaserOverTimeAlarmEn=1\ndbLaserOverTimeAlarmCntMs=12.345\n",
+       19, {91, 1331, 1234}},
+      {"[Main]\nbRecordWhenMark=1\n", 20, {82, 0, 0x10}},
+      {"[Main]\nbRecordWhenMark=2\n", 20, {82, 1, 0x10}},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(c.cfg);
+    WriteCfg(c.cfg);
+    g_SystemPara = SystemPara{};
+    g_SystemPara.InitPara();
+    g_SystemPara.MIRCO_MOVE_VEL = 10;
+    CmdBatch batch;
+    BuildCardParaCommands(batch, 0.999);
+    ASSERT_EQ(22u, batch.size());
+    EXPECT_EQ(c.expected, Packet(batch[c.index].Cmd(), batch[c.index].P1(), batch[c.index].P2()));
+  }
+  // The rotation axis and the FIFO share come from outside the configuration (wobble mode: 0.8).
+  g_SystemPara.nRotateAxis = 1;
+  CmdBatch batch;
+  BuildCardParaCommands(batch, 0.8);
+  EXPECT_EQ((Packet{82, 1, 0x200}), Packet(batch[13].Cmd(), batch[13].P1(), batch[13].P2()));
+  EXPECT_EQ((Packet{20, 0, 19}), Packet(batch[17].Cmd(), batch[17].P1(), batch[17].P2()));
+  EXPECT_EQ(255u, RunStartUnits(1.0, 200));
+}
+
+TEST(CardParaTest, UsbFirmwareValue) {
+  struct Case { uint8_t b0, b1; int32_t value; } cases[] = {
+      {0x01, 0x00, 0x100}, {0x30, 0xF8, 0x30},         {0x2F, 0xF8, 0x2F},       {0x80, 0x00, -32768},
+      {0x01, 0x17, INT32_MIN}, {0x03, 0x15, 0x60000000}, {0x01, 0x18, 0x1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.value, UsbFirmwareValue(c.b0, c.b1)) << int{c.b0} << " " << int{c.b1};
+}
+
+}  // namespace
+}  // namespace qztest
