@@ -14,6 +14,12 @@ inline constexpr uint32_t kEnd = 0x51100001;
 inline constexpr uint32_t kFlagPause = 0x1, kFlagResume = 0x2, kFlagStop = 0x4, kFlagFlush = 0x8;
 inline constexpr uint32_t kFlagStart = 0x40000;
 
+// A stream word at its time.
+struct Timed {
+  uint64_t t;
+  uint32_t word;
+};
+
 // A card version for each layout.
 inline constexpr uint32_t kVersionOfLayout[3] = {64, 85, 96};
 
@@ -68,6 +74,14 @@ class CardsimStream : public CardsimTest {
       ASSERT_EQ(0u, Card().BufSend(&b[i], static_cast<uint32_t>(std::min(chunk, b.size() - i))));
   }
   static void Flag(uint32_t mask) { ASSERT_EQ(0u, Exchange(82, 0, mask).rc); }
+  // Opens a buffer, sends the words in `layout` and starts the run.
+  static void Run(const std::vector<Timed>& words, CardType type, uint32_t layout) {
+    OpenBuffer(type, layout);
+    Stream s(layout);
+    for (const Timed& w : words) s.At(w.t, w.word);
+    SendBytes(s.Blocks());
+    Flag(kFlagStart);
+  }
   static cardsim_fifo Fifo() {
     cardsim_fifo f{};
     EXPECT_EQ(0u, cardsim_get_fifo(&f));

@@ -1,5 +1,6 @@
 // The card's lasers as the executor runs the stream: pulse times, pulse start and stop, power and
 // output words of both lasers, read back as segments, power and output records and the state now.
+#include <tuple>
 #include <vector>
 
 #include "cardsim_stream.h"
@@ -7,21 +8,9 @@
 namespace cardsim_test {
 namespace {
 
-struct Timed {
-  uint64_t t;
-  uint32_t word;
-};
-
 class CardsimLaser : public CardsimStream {
  protected:
-  // Opens a buffer (PCIe, layout 2), sends the words and starts the run.
-  static void Run(const std::vector<Timed>& words) {
-    OpenBuffer(CardType::Pcie, 2);
-    Stream s(2);
-    for (const Timed& w : words) s.At(w.t, w.word);
-    SendBytes(s.Blocks());
-    Flag(kFlagStart);
-  }
+  static void Run(const std::vector<Timed>& words) { CardsimStream::Run(words, CardType::Pcie, 2); }
   static cardsim_laser_segment Segment(uint32_t laser, uint32_t index) {
     cardsim_laser_segment g{};
     EXPECT_EQ(0u, cardsim_laser_segment_get(laser, index, &g)) << laser << " " << index;
@@ -41,15 +30,10 @@ struct Seg {
 };
 
 void ExpectSegment(const Seg& e, const cardsim_laser_segment& g, const char* what) {
-  EXPECT_EQ(e.on, g.on_us) << what;
-  EXPECT_EQ(e.off, g.off_us) << what;
   EXPECT_DOUBLE_EQ(e.period, g.period_us) << what;
-  EXPECT_EQ(e.high, g.high_ticks) << what;
-  EXPECT_EQ(e.low, g.low_ticks) << what;
-  EXPECT_EQ(e.daOn, g.da_on) << what;
-  EXPECT_EQ(e.daOff, g.da_off) << what;
-  EXPECT_EQ(e.powerWords, g.power_words) << what;
-  EXPECT_EQ(e.end, g.end) << what;
+  EXPECT_EQ(std::tuple(e.on, e.off, e.high, e.low, e.daOn, e.daOff, e.powerWords, e.end),
+            std::tuple(g.on_us, g.off_us, g.high_ticks, g.low_ticks, g.da_on, g.da_off, g.power_words, g.end))
+      << what;
 }
 
 TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
@@ -83,9 +67,8 @@ TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
   for (uint32_t i = 0; i < 5; ++i) {
     cardsim_power_change p{};
     ASSERT_EQ(0u, cardsim_power_change_get(i, &p));
-    EXPECT_EQ(power[i].time_us, p.time_us) << i;
-    EXPECT_EQ(power[i].channel, p.channel) << i;
-    EXPECT_EQ(power[i].da, p.da) << i;
+    EXPECT_EQ(std::tuple(power[i].time_us, power[i].channel, power[i].da), std::tuple(p.time_us, p.channel, p.da))
+        << i;
   }
   const cardsim_output_change outputs[] = {{5, 0x20020020, 0x20, 0x20, 0x20},
                                            {11, 0x22200200, 0x80000000, 0x80000000, 0x80000020},
@@ -95,34 +78,25 @@ TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
   for (uint32_t i = 0; i < 4; ++i) {
     cardsim_output_change o{};
     ASSERT_EQ(0u, cardsim_output_change_get(i, &o));
-    EXPECT_EQ(outputs[i].time_us, o.time_us) << i;
-    EXPECT_EQ(outputs[i].word, o.word) << i;
-    EXPECT_EQ(outputs[i].mask, o.mask) << i;
-    EXPECT_EQ(outputs[i].values, o.values) << i;
-    EXPECT_EQ(outputs[i].outputs, o.outputs) << i;
+    const cardsim_output_change& e = outputs[i];
+    EXPECT_EQ(std::tuple(e.time_us, e.word, e.mask, e.values, e.outputs),
+              std::tuple(o.time_us, o.word, o.mask, o.values, o.outputs))
+        << i;
   }
 
-  struct State {
-    uint32_t high, low, idleHigh, idleLow, channel, da, words, segments;
-    uint64_t powerTime;
-    double period;
-  };
-  const State state[] = {{96, 96, 5, 3, 0, 0x100, 3, 3, 40, 4.0}, {24, 24, 0, 7, 2, 0xFFF, 1, 1, 15, 1.0}};
+  // The state now: pulse high, low, idle high, idle low, power channel, DA, power words, segments,
+  // power time; not running, no on time.
+  using State = std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint64_t,
+                           uint32_t, uint64_t>;
+  const State state[] = {{96, 96, 5, 3, 0, 0x100, 3, 3, 40, 0, 0}, {24, 24, 0, 7, 2, 0xFFF, 1, 1, 15, 0, 0}};
+  const double period[] = {4.0, 1.0};
   for (uint32_t laser = 0; laser < 2; ++laser) {
-    const State& e = state[laser];
     const cardsim_laser l = Laser(laser);
-    EXPECT_EQ(0u, l.pulse_running) << laser;
-    EXPECT_EQ(0u, l.on_since_us) << laser;
-    EXPECT_EQ(e.high, l.pulse_high_ticks) << laser;
-    EXPECT_EQ(e.low, l.pulse_low_ticks) << laser;
-    EXPECT_EQ(e.idleHigh, l.idle_high_ticks) << laser;
-    EXPECT_EQ(e.idleLow, l.idle_low_ticks) << laser;
-    EXPECT_EQ(e.channel, l.power_channel) << laser;
-    EXPECT_EQ(e.da, l.power_da) << laser;
-    EXPECT_EQ(e.words, l.power_words) << laser;
-    EXPECT_EQ(e.segments, l.segment_count) << laser;
-    EXPECT_EQ(e.powerTime, l.power_time_us) << laser;
-    EXPECT_DOUBLE_EQ(e.period, l.period_us) << laser;
+    EXPECT_EQ(state[laser], State(l.pulse_high_ticks, l.pulse_low_ticks, l.idle_high_ticks, l.idle_low_ticks,
+                                  l.power_channel, l.power_da, l.power_words, l.segment_count, l.power_time_us,
+                                  l.pulse_running, l.on_since_us))
+        << laser;
+    EXPECT_DOUBLE_EQ(period[laser], l.period_us) << laser;
   }
 
   // One decoder: the word trace holds every word run, in order, at its time.

@@ -20,7 +20,6 @@
 namespace cardsim_test {
 namespace {
 
-struct Timed { uint64_t t; uint32_t word; };
 struct Pt { double x, y; };
 
 std::string ReadFile(const std::string& path) {
@@ -103,10 +102,7 @@ class CardsimSvg : public CardsimStream {
     SendBytes(s.Blocks());
     Flag(kFlagStart);
   }
-  static void Run(const std::vector<Timed>& words) {
-    Stream s(1);
-    Run(words, s);
-  }
+  static void Run(const std::vector<Timed>& words) { CardsimStream::Run(words, CardType::Usb, 1); }
   qztest::TempDir dir;
   const std::string path = dir.File("card.svg");
 };

@@ -9,11 +9,6 @@
 namespace cardsim_test {
 namespace {
 
-struct Timed {
-  uint64_t t;
-  uint32_t word;
-};
-
 constexpr uint32_t kCmdWaitDetail = 17, kCmdWaitState = 18, kCmdWaitReason = 19;
 constexpr uint32_t kFlagClearAlarm = 0x400;
 constexpr uint32_t kTimeoutAlarm = 1u << 5;
@@ -28,13 +23,7 @@ void Registers(std::vector<Timed>& w, uint64_t t, uint32_t a, uint32_t b) {
 
 class CardsimWaits : public CardsimStream {
  protected:
-  static void Run(const std::vector<Timed>& words) {
-    OpenBuffer(CardType::Pcie, 2);
-    Stream s(2);
-    for (const Timed& w : words) s.At(w.t, w.word);
-    SendBytes(s.Blocks());
-    Flag(kFlagStart);
-  }
+  static void Run(const std::vector<Timed>& words) { CardsimStream::Run(words, CardType::Pcie, 2); }
   static cardsim_wait Wait(uint32_t index) {
     cardsim_wait w{};
     EXPECT_EQ(0u, cardsim_wait_get(index, &w)) << index;

@@ -56,6 +56,18 @@ std::vector<uint32_t> CardHost::Commands() {
   return out;
 }
 
+std::vector<cardsim_trace_entry> CardHost::Trace() {
+  std::vector<cardsim_trace_entry> out(cardsim_trace_count_(1));
+  for (uint32_t i = 0; i < out.size(); ++i) cardsim_trace_get_(1, i, &out[i]);
+  return out;
+}
+
+std::vector<uint32_t> CardHost::TraceWords() {
+  std::vector<uint32_t> out;
+  for (const cardsim_trace_entry& e : Trace()) out.push_back(e.word);
+  return out;
+}
+
 cardsim_state CardHost::State() {
   cardsim_state s{};
   cardsim_get_state_(&s);

@@ -22,6 +22,9 @@ class CardHost : public ::testing::Test {
   std::vector<cardsim_frame> Frames();
   // Command numbers of the command frames logged since the last clear.
   std::vector<uint32_t> Commands();
+  // The words the card ran (trace 1), with their times, or the words alone.
+  std::vector<cardsim_trace_entry> Trace();
+  std::vector<uint32_t> TraceWords();
   cardsim_state State();
   std::vector<std::string> InfoLog();
   std::vector<std::string> ErrorLog();

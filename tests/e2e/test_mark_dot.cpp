@@ -40,12 +40,7 @@ class DotHost : public CardHost {
   }
   // The words the card received from the first kind marker to the last (QZ_MarkEnd's).
   std::vector<uint32_t> Words() {
-    std::vector<uint32_t> all;
-    for (uint32_t i = 0, n = cardsim_trace_count_(1); i < n; ++i) {
-      cardsim_trace_entry e{};
-      cardsim_trace_get_(1, i, &e);
-      all.push_back(e.word);
-    }
+    const std::vector<uint32_t> all = TraceWords();
     size_t first = 0, last = all.size();
     while (first < all.size() && all[first] >> 16 != kKindMarker >> 16) ++first;
     while (last > first && all[last - 1] >> 16 != kKindMarker >> 16) --last;

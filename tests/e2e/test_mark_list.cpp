@@ -3,6 +3,7 @@
 // the output and wait words as the simulated card decodes them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -43,15 +44,9 @@ class MarkListHost : public CardHost {
             [this] { return InputWait(1, 1, 0, 0, 0); }, [this] { return LaserSwitch(0, 0); },
             [this] { return SynMoveStart(); },          [this] { return SynMoveEnd(); }};
   }
-  std::vector<cardsim_trace_entry> Trace() {
-    std::vector<cardsim_trace_entry> out(cardsim_trace_count_(1));
-    for (uint32_t i = 0; i < out.size(); ++i) cardsim_trace_get_(1, i, &out[i]);
-    return out;
-  }
   bool TraceHas(uint32_t word) {
-    for (const auto& e : Trace())
-      if (e.word == word) return true;
-    return false;
+    const std::vector<uint32_t> words = TraceWords();
+    return std::find(words.begin(), words.end(), word) != words.end();
   }
   uint32_t Count(uint32_t command, uint32_t p1) {
     uint32_t n = 0;

@@ -73,6 +73,16 @@ cardsim_state SimCardTest::State() {
   return s;
 }
 
+std::vector<uint32_t> SimCardTest::TraceWords() {
+  std::vector<uint32_t> out(cardsim_trace_count_(1));
+  for (uint32_t i = 0; i < out.size(); ++i) {
+    cardsim_trace_entry e{};
+    cardsim_trace_get_(1, i, &e);
+    out[i] = e.word;
+  }
+  return out;
+}
+
 std::vector<std::string> SimCardTest::InfoLines() const { return ReadLines(dir.File("info.log")); }
 std::vector<std::string> SimCardTest::ErrorLines() const { return ReadLines(dir.File("error.log")); }
 std::vector<std::string> SimCardTest::Boxes() const { return ReadLines(dir.File("boxes.txt")); }

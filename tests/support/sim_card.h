@@ -35,6 +35,8 @@ class SimCardTest : public ::testing::Test {
 
   std::vector<cardsim_frame> Frames();
   cardsim_state State();
+  // The words the card ran (trace 1).
+  std::vector<uint32_t> TraceWords();
   std::vector<std::string> InfoLines() const;
   std::vector<std::string> ErrorLines() const;
   std::vector<std::string> Boxes() const;

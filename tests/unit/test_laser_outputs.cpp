@@ -330,12 +330,7 @@ TEST_F(LaserCardTest, MarkBufIOTellsTheLaserFirst) {
     CMarkLock lock;
     ASSERT_EQ(MustEndThread(1, 0, 1, 0), 0u);
   }
-  std::vector<uint32_t> words(cardsim_trace_count_(1));
-  for (uint32_t i = 0; i < words.size(); ++i) {
-    cardsim_trace_entry e{};
-    cardsim_trace_get_(1, i, &e);
-    words[i] = e.word;
-  }
+  const std::vector<uint32_t> words = TraceWords();
   const std::vector<uint32_t> io = {SW_KIND_MARKER | KIND_IO, 0x71000045, 0x560F4240, 0x51608080, 0x71000050,
                                     0x560F4240, 0x51608080, 0x7100004D, 0x560F4240, 0x51608080, 0x7100000D,
                                     0x560F4240, 0x51608080, 0x22080080, SW_KIND_MARKER | KIND_IO, 0x20001000,

@@ -23,15 +23,12 @@
 #include "mark/run_control.h"
 #include "mark/stream_words.h"
 #include "qzmark.h"
+#include "support/lib_folder.h"
 #include "support/sim_card.h"
 
 namespace {
 
-bool Has(const std::vector<std::string>& lines, const std::string& text) {
-  for (const auto& l : lines)
-    if (l.find(text) != std::string::npos) return true;
-  return false;
-}
+using qztest::HasLine;
 
 class RunControlTest : public qztest::SimCardTest {
  protected:
@@ -92,19 +89,14 @@ TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollow)
     }
   }
   EXPECT_EQ(End(), 0u);
-  EXPECT_TRUE(Has(InfoLines(), "MustEndThread:运行成功  same="));
+  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行成功  same="));
   // Two flushes ask for the start of the run once; the card started on it.
   uint32_t value = 0, starts = 0;
   cardsim_get_flag_(FLAG_START_BUFFERED_RUN, &value, &starts);
   EXPECT_EQ(starts, 1u);
   EXPECT_EQ(Fifo().start_reason, uint32_t{CARDSIM_START_FLAG});
   // The card runs the words in the order of their times.
-  std::vector<uint32_t> words(cardsim_trace_count_(1));
-  for (uint32_t i = 0; i < words.size(); ++i) {
-    cardsim_trace_entry e{};
-    cardsim_trace_get_(1, i, &e);
-    words[i] = e.word;
-  }
+  const std::vector<uint32_t> words = TraceWords();
   // The prologue jumps to (0, 0) twice (rest and current position), the epilogue sets the idle
   // pulse timing.
   EXPECT_EQ(words, (std::vector<uint32_t>{0x04000001, 0x01300000, 0x01700000, SW_WAIT_TIMEOUT_1S, SW_JUMP_WAIT,
@@ -148,8 +140,8 @@ TEST_F(RunControlTest, StopFromASecondThreadEndsTheWaitOfMarkEnd) {
   EXPECT_EQ(seenCount.load(), 7u);
   EXPECT_GT(seenTime.load(), 1000u);  // the end sequence is written before the wait
   EXPECT_EQ(Fifo().end_code, 2u);  // stopped on the card
-  EXPECT_TRUE(Has(InfoLines(), "MustEndThread:运行被停止 same="));
-  EXPECT_TRUE(Has(InfoLines(), "QZ_Mark_Stop:QZ_Mark_Stop"));
+  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行被停止 same="));
+  EXPECT_TRUE(HasLine(InfoLines(), "QZ_Mark_Stop:QZ_Mark_Stop"));
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
   EXPECT_EQ(g_bSysBusy, 0);
   uint32_t count = 99, time = 0;
