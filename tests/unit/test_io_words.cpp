@@ -63,15 +63,6 @@ void AddWait(Words& out, uint64_t t, uint32_t a, uint32_t b, std::optional<uint3
   out.push_back({t + 3, marker});
 }
 
-TEST_F(IoWordsTest, InputWaitWordsSpelledOut) {
-  Floor().clock = 40;
-  ASSERT_EQ(AddInputWaitRecords(0x0000F00F, 0x00003001, 0, 0, 500), 0u);
-  EXPECT_EQ(Floor().ch3, (Words{{41, 0x52000000}, {41, 0x55000F01}, {41, 0x52000001}, {41, 0x5500F030},
-                                {41, 0x52000002}, {41, 0x55000000}, {41, 0x52000003}, {41, 0x55000000},
-                                {42, 0x5607A120}, {42, 0x58000111}, {43, 0x51618020}}));
-  EXPECT_EQ(Floor().clock, 43u);
-}
-
 TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOut) {
   constexpr uint32_t kNoTimeoutSetup = 0x58000101, kNoTimeoutMark = 0x51610020;
   constexpr uint32_t kTimeoutSetup = 0x58000111, kTimeoutMark = 0x51618020;
@@ -86,6 +77,7 @@ TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOut) {
     bool clampLogged;
   } cases[] = {
       {"no time-out", 0xFF, 0x0F, 0, 0, 0, std::nullopt, {{0xFF, 0x0F}}, false},
+      {"two lanes, 500 ms", 0xF00F, 0x3001, 0, 0, 500, 0x5607A120, {{0xF00F, 0x3001}}, false},
       {"longest time-out", 1, 1, 0, 0, 16777, 0x56FFFF28, {{1, 1}}, false},
       {"longer time-out cut", 1, 1, 0, 0, 16778, 0x56FFFF28, {{1, 1}}, true},
       {"huge time-out cut", 1, 1, 0, 0, 0xFFFFFFFF, 0x56FFFF28, {{1, 1}}, true},
@@ -171,10 +163,13 @@ TEST_F(IoWordsTest, OutputWordsByMask) {
   EXPECT_EQ(Floor().clock, 104u);
 }
 
-TEST_F(IoWordsTest, OutputOutsideTheBanksIsLoggedOncePerRun) {
-  EXPECT_EQ(MakeIoWord(1000, 1), SW_NOP);
-  EXPECT_EQ(MakeIoWord(1000, 0), SW_NOP);
-  EXPECT_EQ(MakeIoWord(-7, 1), SW_NOP);
+TEST_F(IoWordsTest, OutputWordsByNumberAndANopOutsideTheBanksLoggedOncePerRun) {
+  struct Case { int32_t n; uint32_t v, word; } cases[] = {
+      {0, 1, 0x20001001},  {11, 0, 0x20800000}, {21, 1, 0x21200200}, {22, 1, 0x22001001},
+      {32, 1, 0x23001001}, {43, 1, 0x23800800}, {5, 3, 0x20020020},   // only the lowest bit of v
+      {44, 1, SW_NOP}, {1000, 1, SW_NOP}, {1000, 0, SW_NOP}, {-7, 1, SW_NOP}, {1 << 30, 1, SW_NOP},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MakeIoWord(c.n, c.v), c.word) << c.n;
   EXPECT_EQ(InfoLinesWith("MakeIoWord:output 1000 is outside 0..43"), 1u);
   EXPECT_EQ(InfoLinesWith("MakeIoWord:output -7 is outside 0..43"), 1u);
 }

@@ -399,14 +399,5 @@ TEST_F(LaserTest, IdleTimesAtTheJobEnd) {
   EXPECT_EQ(Floor().ch3, (Words{{17, 0x13000000}, {18, 0x14000004}, {19, SW_PULSE_STOP_L0}}));
 }
 
-TEST(IoWord, OutputsOutsideTheBanksGiveANop) {
-  struct Case { int32_t n; uint32_t v, word; } cases[] = {
-      {0, 1, 0x20001001},  {11, 0, 0x20800000}, {21, 1, 0x21200200}, {22, 1, 0x22001001},
-      {32, 1, 0x23001001}, {43, 1, 0x23800800}, {5, 3, 0x20020020},   // only the lowest bit of v
-      {44, 1, SW_NOP}, {-1, 1, SW_NOP}, {1 << 30, 1, SW_NOP},
-  };
-  for (const Case& c : cases) EXPECT_EQ(MakeIoWord(c.n, c.v), c.word) << c.n;
-}
-
 }  // namespace
 }  // namespace qztest
