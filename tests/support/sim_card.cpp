@@ -67,6 +67,13 @@ std::vector<cardsim_frame> SimCardTest::Frames() {
   return out;
 }
 
+std::vector<Cmd> SimCardTest::Commands(uint32_t only) {
+  std::vector<Cmd> out;
+  for (const cardsim_frame& f : Frames())
+    if (f.kind == CARDSIM_KIND_COMMAND && (only == 0 || f.command == only)) out.emplace_back(f.command, f.p1, f.p2);
+  return out;
+}
+
 cardsim_state SimCardTest::State() {
   cardsim_state s{};
   cardsim_get_state_(&s);

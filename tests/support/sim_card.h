@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cardsim_api.h"
@@ -13,6 +14,8 @@
 #include "support/temp_dir.h"
 
 namespace qztest {
+
+using Cmd = std::tuple<uint32_t, uint32_t, uint32_t>;  // a command frame: command, p1, p2
 
 class SimCardTest : public ::testing::Test {
  protected:
@@ -34,6 +37,8 @@ class SimCardTest : public ::testing::Test {
 #undef QZ_SIM_MEMBER
 
   std::vector<cardsim_frame> Frames();
+  // The command frames logged since the last clear (of one number only, unless 0).
+  std::vector<Cmd> Commands(uint32_t only = 0);
   cardsim_state State();
   // The words the card ran (trace 1).
   std::vector<uint32_t> TraceWords();

@@ -155,12 +155,6 @@ class AxisCardTest : public qztest::SimCardTest {
     for (uint32_t k = 0; k < kNxaAxisMax; ++k) NxaStoreAxis(k, NxaAxisRecord{});
     SimCardTest::TearDown();
   }
-  std::vector<Frame> Commands() {
-    std::vector<Frame> out;
-    for (const auto& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND) out.emplace_back(f.command, f.p1, f.p2);
-    return out;
-  }
 };
 
 // A USB card without an axis file: two axes of the default record (100 pulses per mm), the home

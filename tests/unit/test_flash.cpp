@@ -25,7 +25,7 @@ namespace {
 
 using qztest::ExpectCode;
 using qztest::SimCardTest;
-using Cmd = std::tuple<uint32_t, uint32_t, uint32_t>;
+using qztest::Cmd;
 
 FlashPage Pattern(uint8_t seed) {
   FlashPage p;
@@ -64,12 +64,6 @@ class FlashTest : public SimCardTest {
     std::string text = "(none)";
     plat::ReadWholeFile(GetModuleDir() + "BBT.txt", text);
     return text;
-  }
-  std::vector<Cmd> Commands() {
-    std::vector<Cmd> out;
-    for (const auto& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND) out.emplace_back(f.command, f.p1, f.p2);
-    return out;
   }
   size_t CountOf(const Cmd& c) {
     const auto cmds = Commands();

@@ -215,21 +215,9 @@ class LaserCardTest : public SimCardTest {
     for (CLaser& l : g_Laser) l = CLaser{};
     SimCardTest::TearDown();
   }
-  struct Cmd {
-    uint32_t command, p1, p2;
-    friend bool operator==(const Cmd&, const Cmd&) = default;
-    friend void PrintTo(const Cmd& c, std::ostream* os) { *os << "(" << c.command << ", " << c.p1 << ", " << c.p2 << ")"; }
-  };
-  // The commands sent since the log was cleared (one number only, unless 0).
-  std::vector<Cmd> Commands(uint32_t only = 0) {
-    std::vector<Cmd> out;
-    for (const cardsim_frame& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND && (only == 0 || f.command == only)) out.push_back({f.command, f.p1, f.p2});
-    return out;
-  }
   std::vector<uint32_t> UartBytes() {
     std::vector<uint32_t> out;
-    for (const Cmd& c : Commands(CMD_UART_SEND)) out.push_back(c.p2);
+    for (const Cmd& c : Commands(CMD_UART_SEND)) out.push_back(std::get<2>(c));
     return out;
   }
   // A job of one mark-list call in `mode`; the outputs while it runs.
