@@ -56,6 +56,13 @@ std::vector<uint32_t> CardHost::Commands() {
   return out;
 }
 
+std::vector<CardHost::Frame> CardHost::Sent(uint32_t only) {
+  std::vector<Frame> out;
+  for (const auto& f : Frames())
+    if (f.kind == CARDSIM_KIND_COMMAND && (only == 0 || f.command == only)) out.emplace_back(f.command, f.p1, f.p2);
+  return out;
+}
+
 std::vector<cardsim_trace_entry> CardHost::Trace() {
   std::vector<cardsim_trace_entry> out(cardsim_trace_count_(1));
   for (uint32_t i = 0; i < out.size(); ++i) cardsim_trace_get_(1, i, &out[i]);

@@ -3,6 +3,9 @@
 // English language file.
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include "cardsim_api.h"
 #include "qzmark.h"
 #include "support/staged_library.h"
@@ -22,6 +25,9 @@ class CardHost : public ::testing::Test {
   std::vector<cardsim_frame> Frames();
   // Command numbers of the command frames logged since the last clear.
   std::vector<uint32_t> Commands();
+  // The command frames logged since the last clear as (command, p1, p2), of one number only unless 0.
+  using Frame = std::tuple<uint32_t, uint32_t, uint32_t>;
+  std::vector<Frame> Sent(uint32_t only = 0);
   // The words the card ran (trace 1), with their times, or the words alone.
   std::vector<cardsim_trace_entry> Trace();
   std::vector<uint32_t> TraceWords();

@@ -62,12 +62,6 @@ class CaliHost : public CardHost {
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
     cardsim_log_clear_();
   }
-  std::vector<cardsim_frame> CommandsNumbered(uint32_t cmd) {
-    std::vector<cardsim_frame> out;
-    for (const cardsim_frame& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND && f.command == cmd) out.push_back(f);
-    return out;
-  }
   std::string ConfigFile(const std::string& name) {
     std::string s;
     plat::ReadWholeFile(lib->ConfigDir() + name, s);
@@ -140,10 +134,7 @@ TEST_F(CaliHost, NewMethodBuildsTablesThroughTheModuleAndSendsTheirScale) {
   PutF64(&block[64], 1.0);
   EXPECT_EQ(SetCaliPara(block.data()), 0u);
   EXPECT_EQ(ConfigFile("CaliPara.cl"), std::string(block.begin(), block.end()));
-  const std::vector<cardsim_frame> scale = CommandsNumbered(2);
-  ASSERT_EQ(scale.size(), 1u);
-  EXPECT_EQ(scale[0].p1, 13421772u);  // 65536 / 40 x 8192
-  EXPECT_EQ(scale[0].p2, 13421772u);
+  EXPECT_EQ(Sent(2), (std::vector<Frame>{{2, 13421772u, 13421772u}}));  // 65536 / 40 x 8192
   EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_CALI), 2u * 65 * 65);
   double last[2] = {};
   ASSERT_EQ(gridel_last_point_(last), 0);
@@ -159,7 +150,7 @@ TEST_F(CaliHost, NewMethodBuildsTablesThroughTheModuleAndSendsTheirScale) {
   cardsim_log_clear_();
   EXPECT_EQ(SetCaliParaFile(0), 2u);
   EXPECT_EQ(lib->Boxes().back(), "topmost ok: The current system does not support the old Box method");
-  EXPECT_TRUE(CommandsNumbered(2).empty());
+  EXPECT_TRUE(Sent(2).empty());
   EXPECT_FALSE(plat::FileExists(lib->LibDir() + "Box.xls"));
 }
 
@@ -187,7 +178,7 @@ TEST_F(CaliHost, RefusedBlocksChangeNothing) {
   std::vector<uint8_t> block(2048);
   ASSERT_EQ(GetCaliPara(block.data()), 0u);
   EXPECT_EQ(block, DefaultBlock());
-  EXPECT_TRUE(CommandsNumbered(2).empty());
+  EXPECT_TRUE(Sent(2).empty());
 }
 
 TEST_F(CaliHost, UnwritableCaliParaFile) {
@@ -204,7 +195,7 @@ TEST_F(CaliHost, UnwritableCaliParaFile) {
   EXPECT_EQ(got, block);
   // The new method still uploads, and reports the file afterwards.
   EXPECT_EQ(SetCaliPara(block.data()), 10u);
-  EXPECT_EQ(CommandsNumbered(2).size(), 1u);
+  EXPECT_EQ(Sent(2).size(), 1u);
   EXPECT_EQ(lib->Boxes(), (std::vector<std::string>{kBoxFileMissing, kBoxFileMissing}));
 }
 
@@ -260,7 +251,7 @@ TEST_F(CaliHost, OldMethodBuildsTablesFromTheConfiguredBoxFile) {
   // Both tables are built when the settings are loaded and again for the upload.
   EXPECT_EQ(corrix_count_(CORRIX_ENTRY_CREATE), 1u);
   EXPECT_EQ(corrix_count_(CORRIX_ENTRY_DO2DCALI), 4u * 257 * 257);
-  EXPECT_TRUE(CommandsNumbered(2).empty());  // no scale word on the old method
+  EXPECT_TRUE(Sent(2).empty());  // no scale word on the old method
 
   std::string negativeCount;  // 14 lines of 0, then a 3D count of -1
   for (int i = 0; i < 14; ++i) negativeCount += "0\n";
@@ -296,7 +287,7 @@ class CaliHostWithoutModules : public CaliHost {
     const std::vector<uint8_t> block = DefaultBlock();
     EXPECT_EQ(version >= 80 ? SetCaliPara(block.data()) : SetCaliParaFile(0), 11u);
     EXPECT_EQ(lib->Boxes().back(), kUnsupported);
-    EXPECT_TRUE(CommandsNumbered(2).empty());
+    EXPECT_TRUE(Sent(2).empty());
     EXPECT_FALSE(plat::FileExists(lib->LibDir() + "Box.xls"));
     EXPECT_TRUE(AnyLineHas(ErrorLog(), version >= 80 ? "Gridel.dll is not loaded" : "Corrix.dll is not loaded"));
     double range = 0.0;

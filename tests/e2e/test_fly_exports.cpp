@@ -13,7 +13,6 @@
 namespace {
 
 using qztest::AnyLineHas;
-using Frame = std::tuple<uint32_t, uint32_t, uint32_t>;  // command, p1, p2
 
 #define QZ_FLY_EXPORTS(X)                                                                              \
   X(SetFlyEncInitPos) X(GetEncPos) X(GetEncVel) X(GetBufferCnt) X(SetFlyPara) X(SetOffsetCompensation)   \
@@ -28,12 +27,6 @@ class FlyHost : public qztest::CardHost {
   ASSERT_NE(fn, nullptr) << #fn;
     QZ_FLY_EXPORTS(QZ_FLY_RESOLVE)
 #undef QZ_FLY_RESOLVE
-  }
-  std::vector<Frame> Sent() {
-    std::vector<Frame> out;
-    for (const auto& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND) out.emplace_back(f.command, f.p1, f.p2);
-    return out;
   }
   // QZ_GetEncBufPosAbs until the card answers its counter itself (status bit 0) or has nothing.
   double TravelMm() {

@@ -12,8 +12,6 @@ namespace {
 using qztest::AnyLineHas;
 using qztest::kParaKey;
 
-using Frame = std::tuple<uint32_t, uint32_t, uint32_t>;  // command, p1, p2
-
 class RunControlHost : public qztest::CardHost {
  protected:
   void StageAndResolve() {
@@ -24,12 +22,6 @@ class RunControlHost : public qztest::CardHost {
     GetMarkTime = lib->Get<decltype(GetMarkTime)>("QZ_GetMarkTime");
     GetMarkLineCnt = lib->Get<decltype(GetMarkLineCnt)>("QZ_GetMarkLineCnt");
     ASSERT_TRUE(Stop && Control && GetMarkInfo && GetMarkTime && GetMarkLineCnt);
-  }
-  std::vector<Frame> Sent() {
-    std::vector<Frame> out;
-    for (const auto& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND) out.emplace_back(f.command, f.p1, f.p2);
-    return out;
   }
 
   decltype(&QZ_Mark_Stop) Stop = nullptr;
