@@ -1,5 +1,6 @@
 #include "e2e/card_host.h"
 
+#include "frame/bytes.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -103,6 +104,17 @@ bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text) 
   for (const auto& l : lines)
     if (l.find(text) != std::string::npos) return true;
   return false;
+}
+
+std::vector<uint8_t> DefaultBoxBlock() {
+  std::vector<uint8_t> b(2048, 0);
+  PutU32(&b[0], 3);
+  PutU32(&b[4], 1);
+  for (size_t off : {40u, 48u, 80u, 88u, 104u, 112u}) PutF64(&b[off], 1.0);
+  PutF64(&b[96], 160.0);
+  PutU32(&b[168], 25000);
+  for (size_t i = 0; i < 12; ++i) PutF64(&b[172 + 8 * i], 60.0);
+  return b;
 }
 
 std::string PlainBoxFile() {

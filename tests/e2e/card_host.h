@@ -57,6 +57,9 @@ constexpr uint32_t kParaKey = 0x7E21C4B9;
 
 bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text);
 
+// The box parameter block a host starts from (half range 10 mm).
+std::vector<uint8_t> DefaultBoxBlock();
+
 // A box file of the old box method: a 2D box of 100 mm without correction.
 std::string PlainBoxFile();
 

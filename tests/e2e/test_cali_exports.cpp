@@ -14,21 +14,11 @@ namespace {
 
 using qztest::AnyLineHas;
 using qztest::CardHost;
+using qztest::DefaultBoxBlock;
 using qztest::kParaKey;
 
 const char* const kBoxFileMissing = "topmost ok: The calibration box file could not be opened.";
 const char* const kUnsupported = "topmost ok: This calibration type is not supported.";
-
-std::vector<uint8_t> DefaultBlock() {
-  std::vector<uint8_t> b(2048, 0);
-  PutU32(&b[0], 3);
-  PutU32(&b[4], 1);
-  for (size_t off : {40u, 48u, 80u, 88u, 104u, 112u}) PutF64(&b[off], 1.0);
-  PutF64(&b[96], 160.0);
-  PutU32(&b[168], 25000);
-  for (size_t i = 0; i < 12; ++i) PutF64(&b[172 + 8 * i], 60.0);
-  return b;
-}
 
 class CaliHost : public CardHost {
  protected:
@@ -81,7 +71,7 @@ class CaliHost : public CardHost {
 };
 
 TEST_F(CaliHost, QueriesNeedNoCardAndTasksNeedOne) {
-  std::vector<uint8_t> onFile = DefaultBlock();
+  std::vector<uint8_t> onFile = DefaultBoxBlock();
   PutF64(&onFile[64], -0.75);
   PutU32(&onFile[588], 0xA5000003);
   StageFiles(0);
@@ -112,7 +102,7 @@ TEST_F(CaliHost, QueriesNeedNoCardAndTasksNeedOne) {
 }
 
 TEST_F(CaliHost, NewMethodAtLoadTakesTheRangeOfTheBlockOnFile) {
-  std::vector<uint8_t> onFile = DefaultBlock();
+  std::vector<uint8_t> onFile = DefaultBoxBlock();
   PutF64(&onFile[96], 480.0);  // our module reports R = 480 / 16 = 30 mm
   StageFiles(0, "bNewBoxCali=1\n");
   lib->WriteConfig("CaliPara.cl", std::string(onFile.begin(), onFile.end()));
@@ -129,7 +119,7 @@ TEST_F(CaliHost, NewMethodBuildsTablesThroughTheModuleAndSendsTheirScale) {
   uint32_t type = 0;
   ASSERT_EQ(GetBoxType(&type), 0u);
   EXPECT_EQ(type, 1u);
-  std::vector<uint8_t> block = DefaultBlock();
+  std::vector<uint8_t> block = DefaultBoxBlock();
   PutF64(&block[96], 320.0);  // R = 20 mm
   PutF64(&block[64], 1.0);
   EXPECT_EQ(SetCaliPara(block.data()), 0u);
@@ -166,7 +156,7 @@ TEST_F(CaliHost, RefusedBlocksChangeNothing) {
   };
   std::vector<std::string> boxes;
   for (const Case& c : cases) {
-    std::vector<uint8_t> block = DefaultBlock();
+    std::vector<uint8_t> block = DefaultBoxBlock();
     PutU32(&block[0], c.a);
     PutU32(&block[4], c.b);
     PutF64(&block[64], 9.0);
@@ -177,7 +167,7 @@ TEST_F(CaliHost, RefusedBlocksChangeNothing) {
   EXPECT_FALSE(plat::FileExists(lib->ConfigDir() + "CaliPara.cl"));
   std::vector<uint8_t> block(2048);
   ASSERT_EQ(GetCaliPara(block.data()), 0u);
-  EXPECT_EQ(block, DefaultBlock());
+  EXPECT_EQ(block, DefaultBoxBlock());
   EXPECT_TRUE(Sent(2).empty());
 }
 
@@ -185,7 +175,7 @@ TEST_F(CaliHost, UnwritableCaliParaFile) {
   Open(85);
   // A folder where the file should be: it can be neither read nor written.
   ASSERT_TRUE(plat::CreateFolders(lib->ConfigDir() + "CaliPara.cl"));
-  std::vector<uint8_t> block = DefaultBlock();
+  std::vector<uint8_t> block = DefaultBoxBlock();
   PutF64(&block[72], -2.0);
   EXPECT_EQ(SaveCaliPara(block.data()), 10u);
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{kBoxFileMissing});  // one box
@@ -269,7 +259,7 @@ TEST_F(CaliHost, OldMethodBuildsTablesFromTheConfiguredBoxFile) {
   }
   EXPECT_EQ(corrix_count_(CORRIX_ENTRY_CREATE), 1u);  // a refused file reaches no module
 
-  const std::vector<uint8_t> block = DefaultBlock();
+  const std::vector<uint8_t> block = DefaultBoxBlock();
   EXPECT_EQ(SetCaliPara(block.data()), 2u);
   EXPECT_EQ(lib->Boxes().back(), "topmost ok: The current system does not support the new Box method");
   EXPECT_FALSE(plat::FileExists(lib->ConfigDir() + "CaliPara.cl"));
@@ -284,7 +274,7 @@ class CaliHostWithoutModules : public CaliHost {
     lib->WriteConfig("lens.box", AffineBoxFile());
     EXPECT_EQ(lib->Boxes(), (std::vector<std::string>{"topmost ok: Failed to initialize Gridel.dll!  r  n",
                                                       "topmost ok: Failed to initialize Corrix. DLL!  r  n"}));
-    const std::vector<uint8_t> block = DefaultBlock();
+    const std::vector<uint8_t> block = DefaultBoxBlock();
     EXPECT_EQ(version >= 80 ? SetCaliPara(block.data()) : SetCaliParaFile(0), 11u);
     EXPECT_EQ(lib->Boxes().back(), kUnsupported);
     EXPECT_TRUE(Sent(2).empty());

@@ -53,18 +53,6 @@ const std::vector<Packet> kExampleList = {
     {82, 240, 0x400000},      // input 15 enables the internal encoder: off
 };
 
-std::vector<uint8_t> DefaultBoxBlock() {
-  std::vector<uint8_t> b(2048, 0);
-  PutU32(&b[0], 3);
-  PutU32(&b[4], 1);
-  for (size_t off : {40u, 48u, 80u, 88u, 104u, 112u}) PutF64(&b[off], 1.0);
-  PutF64(&b[96], 160.0);
-  PutU32(&b[168], 25000);
-  for (size_t i = 0; i < 12; ++i) PutF64(&b[172 + 8 * i], 60.0);
-  return b;
-}
-
-// A box file for the old box method (cards below version 80): a 100 mm field.
 constexpr const char* kNotInitialized = "topmost ok: OnLine Marking... fail,for system not initialized";
 
 class CardParaHost : public CardHost {
@@ -78,7 +66,7 @@ class CardParaHost : public CardHost {
     Resolve();
   }
   void AddCaliFiles() {
-    const auto block = DefaultBoxBlock();
+    const auto block = qztest::DefaultBoxBlock();
     lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
     lib->WriteConfig("Default.box", qztest::PlainBoxFile());
   }
