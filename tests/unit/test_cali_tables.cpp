@@ -11,6 +11,7 @@
 #include "calibration/box_upload.h"
 #include "calibration/det_trig.h"
 #include "frame/bytes.h"
+#include "support/expect_code.h"
 #include "unit/test_cali_fixture.h"
 
 namespace {
@@ -108,12 +109,7 @@ TEST_F(OldMethod, BoxFileKeyTakesModelAndCardNumber) {
   EXPECT_EQ(g_Scan.SetCalibratePara(), 0u);
   // Without the key the default name is used: "Default.box" in the configuration folder.
   WriteConfig("QZMarkPara.cfg", "");
-  try {
-    g_Scan.SetCalibratePara();
-    ADD_FAILURE() << "Default.box does not exist";
-  } catch (const MyException& e) {
-    EXPECT_EQ(e.code, 10u);
-  }
+  qztest::ExpectCode(10, 1, [] { g_Scan.SetCalibratePara(); });
   WriteConfig("Default.box", BoxFileText(AffineBox()));
   EXPECT_EQ(g_Scan.SetCalibratePara(), 0u);
 }
@@ -224,13 +220,7 @@ TEST_F(OldMethod, PointsTheModuleDoesNotComputeKeepTheirPlainCodes) {
   }
   // Tables built without their module are never sent.
   EXPECT_FALSE(BoxTablesModuleLoaded());
-  try {
-    g_Scan.SendBoxTables();
-    ADD_FAILURE() << "sent without the module";
-  } catch (const MyException& e) {
-    EXPECT_EQ(e.code, 11u);
-    EXPECT_EQ(e.bShow, 1);
-  }
+  qztest::ExpectCode(11, 1, [] { g_Scan.SendBoxTables(); });
   EXPECT_TRUE(qztest::AnyLine(ErrorLines(), "CScan::SendBoxTables:Corrix.dll is not loaded"));
 }
 
