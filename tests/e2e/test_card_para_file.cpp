@@ -85,8 +85,8 @@ class CardParaHost : public CardHost {
   }
   std::vector<uint32_t> Commits() {
     std::vector<uint32_t> out;
-    for (const auto& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND && f.command == 83 && f.p1 == 4) out.push_back(f.p2);
+    for (const Frame& f : Sent(83))
+      if (std::get<1>(f) == 4) out.push_back(std::get<2>(f));
     return out;
   }
   cardsim_flash Flash() {

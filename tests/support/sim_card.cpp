@@ -74,6 +74,18 @@ std::vector<Cmd> SimCardTest::Commands(uint32_t only) {
   return out;
 }
 
+cardsim_flash SimCardTest::Flash() {
+  cardsim_flash f{};
+  cardsim_get_flash_(&f);
+  return f;
+}
+
+cardsim_fifo SimCardTest::Fifo() {
+  cardsim_fifo f{};
+  cardsim_get_fifo_(&f);
+  return f;
+}
+
 cardsim_state SimCardTest::State() {
   cardsim_state s{};
   cardsim_get_state_(&s);

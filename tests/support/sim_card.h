@@ -40,6 +40,8 @@ class SimCardTest : public ::testing::Test {
   // The command frames logged since the last clear (of one number only, unless 0).
   std::vector<Cmd> Commands(uint32_t only = 0);
   cardsim_state State();
+  cardsim_flash Flash();
+  cardsim_fifo Fifo();
   // The words the card ran (trace 1).
   std::vector<uint32_t> TraceWords();
   std::vector<std::string> InfoLines() const;

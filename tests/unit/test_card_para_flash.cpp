@@ -23,6 +23,7 @@
 
 namespace {
 
+using qztest::Cmd;
 using qztest::SimCardTest;
 
 class CardParaFlashTest : public SimCardTest {
@@ -46,15 +47,11 @@ class CardParaFlashTest : public SimCardTest {
     EXPECT_EQ(0u, cardsim_flash_read_(chip, chip == CARDSIM_FLASH_NAND ? page * 2048 : page, p.data(), 2048));
     return p;
   }
-  uint32_t Writes() {
-    cardsim_flash f{};
-    cardsim_get_flash_(&f);
-    return f.erases[chip] + f.programs[chip];
-  }
+  uint32_t Writes() { return Flash().erases[chip] + Flash().programs[chip]; }
   std::vector<uint32_t> Commits() {
     std::vector<uint32_t> out;
-    for (const auto& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND && f.command == 83 && f.p1 == 4) out.push_back(f.p2);
+    for (const Cmd& c : Commands(83))
+      if (std::get<1>(c) == 4) out.push_back(std::get<2>(c));
     return out;
   }
   std::string WriteJobFile(size_t bytes) {

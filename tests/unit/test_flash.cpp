@@ -69,11 +69,6 @@ class FlashTest : public SimCardTest {
     const auto cmds = Commands();
     return static_cast<size_t>(std::count(cmds.begin(), cmds.end(), c));
   }
-  cardsim_flash Flash() {
-    cardsim_flash f{};
-    cardsim_get_flash_(&f);
-    return f;
-  }
 };
 
 TEST_F(FlashTest, PageWrittenReadBackAndCompared) {

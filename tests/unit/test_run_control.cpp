@@ -65,11 +65,6 @@ class RunControlTest : public qztest::SimCardTest {
     CMarkLock lock;
     return MustEndThread(1, 0, 1, 0);
   }
-  cardsim_fifo Fifo() {
-    cardsim_fifo f{};
-    cardsim_get_fifo_(&f);
-    return f;
-  }
 };
 
 // A full flush sends every word the job has so far; a floor written right after it finds floor 0
