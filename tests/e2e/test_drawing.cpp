@@ -87,7 +87,7 @@ class DrawingHost : public qztest::CardHost {
   // points in order; the pulses stop at the whole pulse nearest that arrival (the laser ends on a
   // pulse boundary, never more than half a period off the end, and not into the next jump). A dot's
   // pulses run while the mirrors stay on it.
-  void CheckFigure(uint32_t index, const Figure& f, const char* name) {
+  void CheckFigure(uint32_t index, const Figure& f, [[maybe_unused]] const char* name) {
     QZ_TRACE(name);
     cardsim_laser_segment seg{};
     ASSERT_EQ(cardsim_laser_segment_get_(0, index, &seg), 0u);
