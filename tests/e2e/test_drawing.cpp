@@ -1,0 +1,198 @@
+// A drawing marked through the exports on the simulated card, for each block layout (card versions
+// 79, 85 and 96: 16-bit codes with the old box method, 21-bit codes with the new one) and two laser
+// types: the galvanometer positions the card ran convert back to the drawing within one code, the
+// laser runs over each marked figure and nowhere else, and the output word is run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "e2e/card_host.h"
+#include "frame/bytes.h"
+#include "support/trace.h"
+
+namespace {
+
+using qztest::kParaKey;
+
+struct Pt {
+  double x, y;
+};
+using Figure = std::vector<Pt>;
+
+// The new box method's default correction block: the module's half range is 10 mm.
+std::vector<uint8_t> DefaultBoxBlock() {
+  std::vector<uint8_t> b(2048, 0);
+  PutU32(&b[0], 3);
+  PutU32(&b[4], 1);
+  for (size_t off : {40u, 48u, 80u, 88u, 104u, 112u}) PutF64(&b[off], 1.0);
+  PutF64(&b[96], 160.0);
+  PutU32(&b[168], 25000);
+  for (size_t i = 0; i < 12; ++i) PutF64(&b[172 + 8 * i], 60.0);
+  return b;
+}
+
+class DrawingHost : public qztest::CardHost {
+ protected:
+  // Opens card version `version` with laser type `laser`, applies the parameter file and gives pen 1
+  // 20 kHz pulses at 50 %, marking at 10000 mm/s and jumping at 100000 mm/s, without delays.
+  void Open(uint32_t version, int laser) {
+    StageFiles(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=" + std::to_string(laser) + "\n");
+    const auto block = DefaultBoxBlock();
+    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
+    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
+    Load(true);
+    cardsim_set_card_version_(version);
+    ASSERT_EQ(InitCard(), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    const auto apply = lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile");
+    ASSERT_NE(apply, nullptr);
+    ASSERT_EQ(apply(0), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    std::vector<uint8_t> pens(2 * 1696, 0);
+    const double kHz = 20.0, duty = 50.0, mark = 10000.0, jump = 100000.0;
+    for (uint8_t* pen : {&pens[0], &pens[1696]}) {
+      std::memcpy(pen + 28, &kHz, 8);
+      std::memcpy(pen + 36, &duty, 8);
+      std::memcpy(pen + 432, &mark, 8);
+      std::memcpy(pen + 440, &jump, 8);
+    }
+    ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
+    Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
+    Dot = lib->Get<decltype(Dot)>("QZ_MarkDot");
+    BufIO = lib->Get<decltype(BufIO)>("QZ_MarkBufIO");
+    ASSERT_TRUE(Vector && Dot && BufIO);
+  }
+  static std::vector<double> Records(const Figure& f) {
+    std::vector<double> d;
+    for (const Pt& p : f) d.insert(d.end(), {p.x, p.y, 0.0});
+    return d;
+  }
+  // Millimetres of a galvanometer code: the 100 mm field of the box file in 16-bit codes, the
+  // module's ±10 mm in 21-bit codes.
+  Pt Mm(uint32_t x, uint32_t y) const {
+    if (!wide) return {x * 100.0 / 65535.0 - 50.0, y * 100.0 / 65535.0 - 50.0};
+    const double r = 10.0, full = 2097152.0;
+    return {x * 2 * r / full - r, y * 2 * r / full - r};
+  }
+  double OneCode() const { return wide ? 20.0 / 2097152.0 : 100.0 / 65535.0; }
+
+  // Laser 0's segment `index` starts when the mirrors reach the first point of the polyline `f`; the
+  // positions from there until they reach its last point lie within one code of it and pass its
+  // points in order; the pulses stop at the whole pulse nearest that arrival (the laser ends on a
+  // pulse boundary, never more than half a period off the end, and not into the next jump). A dot's
+  // pulses run while the mirrors stay on it.
+  void CheckFigure(uint32_t index, const Figure& f, [[maybe_unused]] const char* name) {
+    QZ_TRACE(name);
+    cardsim_laser_segment seg{};
+    ASSERT_EQ(cardsim_laser_segment_get_(0, index, &seg), 0u);
+    const double tol = OneCode() * 1.0001;
+    auto near = [&](Pt a, Pt b) { return std::fabs(a.x - b.x) <= tol && std::fabs(a.y - b.y) <= tol; };
+    auto onPolyline = [&](Pt p) {
+      if (f.size() == 1) return near(p, f[0]);
+      for (size_t s = 0; s + 1 < f.size(); ++s) {
+        const Pt a = f[s], b = f[s + 1];
+        const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+        const double t = std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0);
+        if (std::hypot(p.x - a.x - t * dx, p.y - a.y - t * dy) <= tol * std::numbers::sqrt2) return true;
+      }
+      return false;
+    };
+    cardsim_mirror m{};
+    ASSERT_EQ(cardsim_position_at_(seg.on_us, &m), 0u);
+    EXPECT_EQ(m.moved_us, seg.on_us);  // on as the mirrors arrive
+    Pt p = Mm(m.x, m.y);
+    EXPECT_TRUE(near(p, f.front())) << p.x << ", " << p.y;
+    size_t next = 0;
+    uint64_t arrived = seg.on_us;
+    for (uint32_t i = m.index; next < f.size(); ++i) {
+      cardsim_position e{};
+      ASSERT_EQ(cardsim_position_get_(i, &e), 0u) << "points reached: " << next;
+      p = Mm(e.x, e.y);
+      EXPECT_TRUE(onPolyline(p)) << p.x << ", " << p.y;
+      while (next < f.size() && near(p, f[next])) ++next;
+      arrived = e.time_us;
+    }
+    const double period = seg.period_us;
+    EXPECT_EQ(period, 50.0);
+    const double lit = static_cast<double>(seg.off_us - seg.on_us);
+    EXPECT_EQ(std::fmod(lit, period), 0.0) << lit;
+    if (f.size() > 1) {
+      EXPECT_LE(std::fabs(static_cast<double>(arrived - seg.on_us) - lit), period / 2) << lit;
+    }
+    cardsim_mirror after{};
+    ASSERT_EQ(cardsim_position_at_(seg.off_us, &after), 0u);
+    EXPECT_LE(after.moved_us, arrived);  // the mirrors have not left the last point (the dot) yet
+  }
+
+  bool wide = false;  // 21-bit codes
+  decltype(&QZ_MarkVector) Vector = nullptr;
+  decltype(&QZ_MarkDot) Dot = nullptr;
+  decltype(&QZ_MarkBufIO) BufIO = nullptr;
+};
+
+TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
+  const Figure square = {{-6, -6}, {-1, -6}, {-1, -1}, {-6, -1}, {-6, -6}};
+  Figure circle;
+  for (int k = 0; k <= 24; ++k) {
+    const double a = 2 * std::numbers::pi * (k % 24) / 24;
+    circle.push_back({3.5 + 3 * std::cos(a), 3.5 + 3 * std::sin(a)});
+  }
+  const Figure dots = {{-5, 5}, {0, 6}, {5, -5}};
+  const uint32_t versions[] = {79, 85, 96};  // block layouts 0 (16-bit codes), 1 and 2 (21-bit codes)
+  for (uint32_t version : versions) {
+    for (int laser : {0, 1}) {
+      QZ_TRACE("card version " + std::to_string(version) + ", laser type " + std::to_string(laser));
+      wide = version >= 80;
+      Open(version, laser);
+      if (HasFatalFailure()) return;
+      ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+      const auto sq = Records(square), ci = Records(circle), dt = Records(dots);
+      ASSERT_EQ(Vector(sq.data(), static_cast<int32_t>(square.size()), 1), 0u);
+      ASSERT_EQ(BufIO(0x2, 0x2, 0, 0), 0u);
+      ASSERT_EQ(Vector(ci.data(), static_cast<int32_t>(circle.size()), 1), 0u);
+      ASSERT_EQ(Dot(dt.data(), static_cast<int32_t>(dots.size()), 200.0, 1), 0u);
+      ASSERT_EQ(BufIO(0x5, 0x7, 0, 0), 0u);
+      ASSERT_EQ(MarkEnd(0), 0u);
+      EXPECT_TRUE(lib->Boxes().empty());
+
+      cardsim_galvo g{};
+      ASSERT_EQ(cardsim_galvo_state_(&g), 0u);
+      EXPECT_EQ(g.form, wide ? 21u : 16u);
+      // One laser segment per figure, each dot its own: nothing lit between them.
+      ASSERT_EQ(cardsim_laser_segment_count_(0), 5u);
+      EXPECT_EQ(cardsim_laser_segment_count_(1), 0u);
+      CheckFigure(0, square, "square");
+      CheckFigure(1, circle, "circle");
+      for (uint32_t d = 0; d < 3; ++d) CheckFigure(2 + d, {dots[d]}, "dot");
+      std::vector<cardsim_laser_segment> segs(5);
+      for (uint32_t k = 0; k < 5; ++k) cardsim_laser_segment_get_(0, k, &segs[k]);
+      EXPECT_EQ(segs[0].off_us - segs[0].on_us, 2000u);  // 20 mm at 10000 mm/s
+      for (uint32_t k = 2; k < 5; ++k) EXPECT_EQ(segs[k].off_us - segs[k].on_us, 200u) << "dot " << k - 2;
+      // Each output word runs in its place among the figures: between the square and the circle,
+      // after the last dot.
+      struct Io {
+        uint32_t values, mask;
+        uint64_t after, before;
+      } ios[] = {{0x2, 0x2, segs[0].off_us, segs[1].on_us}, {0x5, 0x7, segs[4].off_us, UINT64_MAX}};
+      for (const Io& io : ios) {
+        bool found = false;
+        for (uint32_t i = 0, n = cardsim_output_change_count_(); i < n; ++i) {
+          cardsim_output_change c{};
+          cardsim_output_change_get_(i, &c);
+          found |= c.mask == io.mask && c.values == io.values && c.time_us >= io.after && c.time_us < io.before;
+        }
+        EXPECT_TRUE(found) << "output word " << io.values << "/" << io.mask;
+      }
+      CloseCard();
+      lib.reset();
+    }
+  }
+}
+
+}  // namespace
