@@ -74,6 +74,31 @@ struct Pairs21 {
   }
 };
 
+// The steps of a straight move in codes from (ax, ay) to (bx, by) on the galvanometer clock: a NOP at
+// the clock, then `steps` steps of `base` µs; onStep(clock, x, y, k, final) gets each step's real
+// codes, the last step exactly the end codes. The loop ends early when the job is stopped or failed.
+template <class OnStep>
+void StepLine(double ax, double ay, double bx, double by, int32_t steps, int64_t base, OnStep&& onStep)
+    REQUIRES(g_MarkCall) {
+  const double dx = (bx - ax) / steps, dy = (by - ay) / steps;
+  int64_t& clock = GalvoClock();
+  PushGalvo(clock, SW_NOP);
+  double px = ax, py = ay;
+  for (int32_t k = 0; k < steps; ++k) {
+    if (JobStoppedOrFailed()) break;
+    clock = Later(clock, base);
+    const bool finalStep = k == steps - 1;
+    if (finalStep) {
+      px = bx;
+      py = by;
+    } else {
+      px += dx;
+      py += dy;
+    }
+    onStep(clock, px, py, k, finalStep);
+  }
+}
+
 void Vector16(FieldPoint from, FieldPoint to, int32_t steps, int64_t base, uint8_t& bWrote) REQUIRES(g_MarkCall) {
   const double fx = g_Scan.FieldX();
   const double fy = g_Scan.FieldY();
@@ -84,21 +109,8 @@ void Vector16(FieldPoint from, FieldPoint to, int32_t steps, int64_t base, uint8
   const bool still = dx == 0.0 && dy == 0.0;
   const bool lit = g_MarkJob.bLaserJob != 0;
   bWrote = 1;
-  int64_t& clock = GalvoClock();
-  PushGalvo(clock, SW_NOP);
-  double px = ax, py = ay;
   int32_t lastX = -1, lastY = -1;
-  for (int32_t k = 0; k < steps; ++k) {
-    if (JobStoppedOrFailed()) break;
-    clock = Later(clock, base);
-    const bool finalStep = k == steps - 1;
-    if (finalStep) {
-      px = bx;
-      py = by;
-    } else {
-      px += dx;
-      py += dy;
-    }
+  StepLine(ax, ay, bx, by, steps, base, [&](int64_t clock, double px, double py, int32_t k, bool finalStep) {
     const int32_t cx = Clamp16(Code16(px)), cy = Clamp16(Code16(py));
     bool write;
     if (still) {
@@ -108,36 +120,22 @@ void Vector16(FieldPoint from, FieldPoint to, int32_t steps, int64_t base, uint8
     } else {
       write = cx != lastX || cy != lastY;
     }
-    if (!write) continue;
+    if (!write) return;
     PushGalvo(clock, GalvoWordX16(cx, lit));
     PushGalvo(clock, GalvoWordY16(cy, lit));
     lastX = cx;
     lastY = cy;
-  }
+  });
 }
 
-void Vector21(FieldPoint from, FieldPoint to, int32_t steps, int64_t base, uint8_t& bWrote) {
+void Vector21(FieldPoint from, FieldPoint to, int32_t steps, int64_t base, uint8_t& bWrote) REQUIRES(g_MarkCall) {
   const double h = CCaliLink::HalfRange();
   const double ax = MmToCode21Real(from.x, h), ay = MmToCode21Real(from.y, h);
   const double bx = MmToCode21Real(to.x, h), by = MmToCode21Real(to.y, h);
-  const double dx = (bx - ax) / steps, dy = (by - ay) / steps;
-  int64_t& clock = GalvoClock();
-  PushGalvo(clock, SW_NOP);
   Pairs21 pairs{RoundCode21(ax), RoundCode21(ay), bWrote};
-  double px = ax, py = ay;
-  for (int32_t k = 0; k < steps; ++k) {
-    if (JobStoppedOrFailed()) break;
-    clock = Later(clock, base);
-    const bool finalStep = k == steps - 1;
-    if (finalStep) {
-      px = bx;
-      py = by;
-    } else {
-      px += dx;
-      py += dy;
-    }
+  StepLine(ax, ay, bx, by, steps, base, [&](int64_t clock, double px, double py, int32_t, bool finalStep) {
     pairs.Step(clock, Clamp21(RoundCode21(px)), Clamp21(RoundCode21(py)), finalStep);
-  }
+  });
 }
 
 }  // namespace

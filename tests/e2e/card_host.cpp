@@ -117,6 +117,18 @@ std::vector<uint8_t> DefaultBoxBlock() {
   return b;
 }
 
+std::vector<uint8_t> PenRecords(int count, double kHz, double duty, double markMmPerS, double jumpMmPerS) {
+  std::vector<uint8_t> pens(static_cast<size_t>(count) * 1696, 0);
+  for (int i = 0; i < count; ++i) {
+    uint8_t* pen = &pens[static_cast<size_t>(i) * 1696];
+    PutF64(pen + 28, kHz);
+    PutF64(pen + 36, duty);
+    PutF64(pen + 432, markMmPerS);
+    PutF64(pen + 440, jumpMmPerS);
+  }
+  return pens;
+}
+
 std::string PlainBoxFile() {
   std::string text;
   for (int i = 0; i < 45; ++i) text += std::string(i == 3 ? "100" : "0") + "\r\n";

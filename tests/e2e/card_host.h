@@ -60,6 +60,10 @@ bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text);
 // The box parameter block a host starts from (half range 10 mm).
 std::vector<uint8_t> DefaultBoxBlock();
 
+// Pen records for QZ_SetMarkPara: `count` pens with pulses of kHz at duty %, marking and jumping at
+// the given speeds in mm/s, without delays (the reals at their byte offsets of the host record).
+std::vector<uint8_t> PenRecords(int count, double kHz, double duty, double markMmPerS, double jumpMmPerS);
+
 // A box file of the old box method: a 2D box of 100 mm without correction.
 std::string PlainBoxFile();
 

@@ -25,25 +25,13 @@ struct Pt {
 };
 using Figure = std::vector<Pt>;
 
-// The new box method's default correction block: the module's half range is 10 mm.
-std::vector<uint8_t> DefaultBoxBlock() {
-  std::vector<uint8_t> b(2048, 0);
-  PutU32(&b[0], 3);
-  PutU32(&b[4], 1);
-  for (size_t off : {40u, 48u, 80u, 88u, 104u, 112u}) PutF64(&b[off], 1.0);
-  PutF64(&b[96], 160.0);
-  PutU32(&b[168], 25000);
-  for (size_t i = 0; i < 12; ++i) PutF64(&b[172 + 8 * i], 60.0);
-  return b;
-}
-
 class DrawingHost : public qztest::CardHost {
  protected:
   // Opens card version `version` with laser type `laser`, applies the parameter file and gives pen 1
   // 20 kHz pulses at 50 %, marking at 10000 mm/s and jumping at 100000 mm/s, without delays.
   void Open(uint32_t version, int laser) {
     StageFiles(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=" + std::to_string(laser) + "\n");
-    const auto block = DefaultBoxBlock();
+    const auto block = qztest::DefaultBoxBlock();
     lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
     lib->WriteConfig("Default.box", qztest::PlainBoxFile());
     Load(true);
@@ -54,14 +42,7 @@ class DrawingHost : public qztest::CardHost {
     ASSERT_NE(apply, nullptr);
     ASSERT_EQ(apply(0), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    std::vector<uint8_t> pens(2 * 1696, 0);
-    const double kHz = 20.0, duty = 50.0, mark = 10000.0, jump = 100000.0;
-    for (uint8_t* pen : {&pens[0], &pens[1696]}) {
-      std::memcpy(pen + 28, &kHz, 8);
-      std::memcpy(pen + 36, &duty, 8);
-      std::memcpy(pen + 432, &mark, 8);
-      std::memcpy(pen + 440, &jump, 8);
-    }
+    const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
     ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
     Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
     Dot = lib->Get<decltype(Dot)>("QZ_MarkDot");

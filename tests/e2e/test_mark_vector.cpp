@@ -86,14 +86,7 @@ class MarkVectorHost : public qztest::CardHost {
     if (!apply) return false;
     EXPECT_EQ(apply(0), 0u);
     EXPECT_EQ(SetFlag(kParaKey, 0), 0u);
-    std::vector<uint8_t> pens(2 * 1696, 0);
-    const double kHz = 20.0, duty = 50.0, mark = 10000.0, jump = 100000.0;
-    for (uint8_t* pen : {&pens[0], &pens[1696]}) {
-      std::memcpy(pen + 28, &kHz, 8);
-      std::memcpy(pen + 36, &duty, 8);
-      std::memcpy(pen + 432, &mark, 8);
-      std::memcpy(pen + 440, &jump, 8);
-    }
+    const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
     EXPECT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
     return true;
   }
