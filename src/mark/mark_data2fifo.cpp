@@ -152,21 +152,37 @@ void CMarkData2Fifo::MergeChannels(uint32_t window) {
   auto compact = [&] {
     for (int i = 0; i < kFloorChannels; ++i) DropFront(*f.ch[i], read[i]);
   };
+  // The channels that hold words, as cursors: the loop picks the earliest head among them and drops
+  // a channel once it is read out (a job keeps only a few channels busy at a time).
+  struct Cursor {
+    const TimedWord* next;
+    const TimedWord* end;
+    int channel;
+  };
+  Cursor live[kFloorChannels];
+  int nLive = 0;
+  for (int i = 0; i < kFloorChannels; ++i) {
+    const std::vector<TimedWord>& c = *f.ch[i];
+    if (!c.empty()) live[nLive++] = {c.data(), c.data() + c.size(), i};
+  }
   if (!Stopped()) {
     const bool failed = MarkFailed();  // only this thread fails the job, by throwing
-    while (!failed) {
-      int64_t t = clock + 1;
-      int cand = -1;
-      for (int i = 0; i < kFloorChannels; ++i) {
-        const std::vector<TimedWord>& c = *f.ch[i];
-        if (read[i] < c.size() && TwTime(c[read[i]]) <= t) {
-          t = TwTime(c[read[i]]);
-          cand = i;
+    while (!failed && nLive > 0) {
+      // The earliest head; on equal times the highest channel goes first.
+      int best = 0;
+      int64_t t = TwTime(*live[0].next);
+      for (int k = 1; k < nLive; ++k) {
+        const int64_t tk = TwTime(*live[k].next);
+        if (tk <= t) {
+          t = tk;
+          best = k;
         }
       }
-      // Inside the held-back window, or every channel read out.
-      if (cand < 0 || clock - t < w) break;
-      const uint32_t word = (*f.ch[cand])[read[cand]].word;
+      // Inside the held-back window (a head beyond the clock is never merged).
+      if (t > clock || clock - t < w) break;
+      Cursor& cur = live[best];
+      const int cand = cur.channel;
+      const uint32_t word = cur.next->word;
       if (t < m) {
         nMergeTime = m;
         compact();
@@ -182,6 +198,11 @@ void CMarkData2Fifo::MergeChannels(uint32_t window) {
       }
       vMerged.push_back({static_cast<uint64_t>(t), word});
       ++read[cand];
+      if (++cur.next == cur.end) {
+        // Read out: the channels after it move up, keeping their order for equal times.
+        for (int k = best; k + 1 < nLive; ++k) live[k] = live[k + 1];
+        --nLive;
+      }
       m = t;
       nLastMergedChannel = cand;
       nLastMergedWord = word;
