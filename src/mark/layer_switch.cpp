@@ -190,7 +190,14 @@ void ApplyLayer(uint32_t layer, uint32_t mode) {
                   {STEP_PULSE, ClampUs(sp.nPrrBeforeMoPaUS)},
                   {STEP_WAVE_NUMBER, ClampUs(int64_t{sp.ChangeWaveNoDelay_ms} * 1000)},
                   {STEP_MOMENT, 0}};
-  std::stable_sort(std::begin(steps), std::end(steps), [](const Step& a, const Step& b) { return a.lead > b.lead; });
+  // Longest lead first, equal leads in the order above: a stable insertion sort over seven steps
+  // (std::stable_sort may allocate a buffer, once per polyline start).
+  for (size_t i = 1; i < std::size(steps); ++i) {
+    const Step s = steps[i];
+    size_t j = i;
+    for (; j > 0 && steps[j - 1].lead < s.lead; --j) steps[j] = steps[j - 1];
+    steps[j] = s;
+  }
 
   // The moment (lead 0, last of its equals) ends the list: every step before it runs, and the
   // stream advances between two leads once anything was written.
