@@ -199,6 +199,20 @@ void MonitorThreadEnd() {
   if (!g_vecIoWords.empty()) WriteWordLog("io__", g_vecIoWords, IoName(now));
 }
 
+void ResetMonitorState() {
+  g_dbDeviceUs = g_dbDeviceMs = 0.0;
+  g_vecIoWords.clear();
+  g_vecMonitorWords.clear();
+  g_savedTime = plat::LocalTime();
+  g_ioFlushTick = 0;
+  g_lastOutputs = g_lastX = g_lastY = g_lastTaskBit = 0;
+  g_recMeasured.Reset();
+  g_recExpected.Reset();
+  ResetRecordLists();
+  plat::LockGuard g(g_csCompare);
+  ClearCompareQueue();
+}
+
 void MonitorThreadProc() {
   MonitorThreadBegin();
   do {

@@ -35,6 +35,9 @@ void MonitorThreadProc();
 void MonitorThreadBegin();
 void MonitorCycle() EXCLUDES(g_csCardCmd);
 void MonitorThreadEnd();
+// Everything the monitor keeps back to its state at load: clocks, word vectors, last samples and
+// bits, both records, the lists and the comparison queue.
+void ResetMonitorState();
 
 // One pass of up to 100 io debug records; stops at the first read that gives none.
 void ReadIoDebugRecords() EXCLUDES(g_csCardCmd);

@@ -96,6 +96,14 @@ void OnLaserStateChange(uint32_t ioWord) {
 
 void ResetLaserLatch() { g_laserLatch = 0; }
 
+void ResetRecordLists() {
+  EmptyLaserMsg();
+  EmptyAdDaRecord();
+  g_laserLatch = 0;
+  plat::LockGuard g(g_csRecord);
+  g_lastLaserBit = 0;
+}
+
 void PopLaserMsg(uint32_t* found, uint32_t* state, uint32_t* timeMs) {
   *found = 0;
   plat::LockGuard g(g_csRecord);

@@ -24,6 +24,8 @@ void PushAdDaSample(uint32_t word) EXCLUDES(g_csRecord);
 void OnLaserStateChange(uint32_t ioWord) EXCLUDES(g_csRecord);
 // The laser-on latch (the monitor thread clears it when it starts).
 void ResetLaserLatch();
+// The lists empty, the last laser bit and the latch 0: the state at load.
+void ResetRecordLists() EXCLUDES(g_csRecord);
 
 // The exports' bodies. found := 0, or 1 with the oldest entry popped into the other outputs. Times
 // are truncated to 32 bits modulo 2^32. ad and da are percent of full scale, or the marker.
