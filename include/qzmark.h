@@ -226,6 +226,20 @@ QZ_API uint32_t QZ_STDCALL QZ_GetEncBufPosAbs(uint32_t* status, double* mm);
 /* Switches the card's encoder position buffer on (nonzero) or off; the travel starts over at 0. */
 QZ_API uint32_t QZ_STDCALL QZ_SetEncPosBufSwitch(int32_t on);
 
+/* Records of the monitor thread (need no card; 0, or 2 for a null out-pointer with nothing popped).
+ * The oldest laser-state change: found 1 with the laser-on bit and the device time in ms, else
+ * found 0. */
+QZ_API uint32_t QZ_STDCALL QZ_GetLaserMsg(uint32_t* found, uint32_t* state, uint32_t* timeMs);
+QZ_API uint32_t QZ_STDCALL QZ_EmptyLaserMsg(void);
+/* The oldest analogue sample: AD and DA in percent of full scale (-1/-1 marks the laser switching
+ * on, -2/-2 off), the device time in µs, the tick count when it was taken and the tick count now. */
+QZ_API uint32_t QZ_STDCALL QZ_GetADDARecordWithSysTime(int32_t* found, double* ad, double* da, uint32_t* time,
+                                                       uint32_t* sampleTick, uint32_t* nowTick);
+QZ_API uint32_t QZ_STDCALL QZ_GetADRecordWithSysTime(int32_t* found, double* ad, uint32_t* time,
+                                                     uint32_t* sampleTick, uint32_t* nowTick);
+QZ_API uint32_t QZ_STDCALL QZ_GetADRecord(int32_t* found, double* ad, uint32_t* time);
+QZ_API uint32_t QZ_STDCALL QZ_EmptyADRecord(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -64,6 +64,7 @@ void CardModel::ApplyDefaults() {
   stream_.Reset();
   flash_.Reset();
   encoder_.Reset();
+  debug_.Reset();
   para_.clear();
 }
 
@@ -467,6 +468,13 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
     case CMD_OUTPUT:
       st_.outputs = (st_.outputs & ~p1) | (p2 & p1);
       r1 = st_.outputs;
+      DebugIoWord();
+      break;
+    case CMD_DEBUG_RECORD:
+      debug_.Next(r0, r1);
+      break;
+    case kCmdRecordKinds:
+      debug_.SetKinds(p2);
       break;
     case CMD_SET_DA:
       st_.da[p1 & 1] = p2 & 0xFFF;
@@ -576,6 +584,8 @@ void CardModel::LoadCardPara(uint32_t arg) {
   for (const cardsim_para_packet& p : para_) {
     if (p.command == CMD_SET_FLAG) {
       SetFlag(p.p1, p.p2);
+    } else if (p.command == kCmdRecordKinds) {
+      debug_.SetKinds(p.p2);
     } else if (p.command == kCmdRunStart) {
       cfg_.startBytes = (p.p2 & 0xFFu) * kRunStartUnitBytes;
     }
@@ -653,6 +663,7 @@ void CardModel::SetFlag(uint32_t value, uint32_t mask) {
         break;
       case FLAG_DEBUG_RECORD:
         st_.debug = value;
+        debug_.SetOn(value != 0);
         break;
       case FLAG_OFFLINE:
         st_.offline = value & 1;
@@ -800,15 +811,32 @@ void CardModel::SyncStream() { stream_.Sync(Settings(), NowUs()); }
 
 uint32_t CardModel::StreamOutputs(uint32_t mask, uint32_t values) {
   st_.outputs = (st_.outputs & ~mask) | (values & mask);
+  DebugIoWord();
   return st_.outputs;
+}
+
+void CardModel::StreamClockAt(uint64_t t) {
+  cardsim_laser l{};
+  stream_.Lasers().State(0, l);
+  debug_.StreamAt(t, cfg_.ad, l.power_da);
+}
+
+void CardModel::StreamMoved() {
+  cardsim_galvo g{};
+  stream_.Galvo().State(g);
+  debug_.Moved(g.x, g.y, g.form == 21);
 }
 
 void CardModel::StreamRunning(bool running) {
   if (running) {
     st_.runState |= 1;
+    debug_.RunOpened();
+    DebugIoWord();
     return;
   }
+  StreamClockAt(stream_.Clock());
   ClearRunBits(1);
+  DebugIoWord();
   // The run ended (end word, stop, data break, failed check, wait time-out): its picture. A card has
   // no one to tell that the file could not be written but the host's error stream.
   if (!cfg_.svgPath.empty() && !WriteSvgLocked(cfg_.svgPath, cfg_.svgField))

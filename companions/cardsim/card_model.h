@@ -56,6 +56,7 @@
 
 #include "cardlink/card_wire.h"
 #include "cardsim_api.h"
+#include "debug_record_model.h"
 #include "encoder_model.h"
 #include "flash_model.h"
 #include "para_record.h"
@@ -218,6 +219,12 @@ class CardModel : private StreamHost {
     Guard g(*this);
     return f(flash_);
   }
+  // Runs f(debug records) under the lock.
+  template <class F>
+  auto WithDebugRecords(F f) {
+    Guard g(*this);
+    return f(debug_);
+  }
   // Runs f(encoder) under the lock.
   template <class F>
   auto WithEncoder(F f) {
@@ -325,6 +332,10 @@ class CardModel : private StreamHost {
   void StreamRunning(bool running) override;
   void StreamAlarm(uint32_t bits) override;
   uint32_t StreamInputs() override { return cfg_.inputs; }
+  void StreamClockAt(uint64_t t) override;
+  void StreamMoved() override;
+  // The io word of the debug records: bit 0 while the card holds a job, the outputs above it.
+  void DebugIoWord() { debug_.IoWord((st_.outputs & ~1u) | (st_.runState & 1u)); }
   // Commands 17, 18 and 19 from the last wait on the inputs (stream_engine.h).
   void WaitAnswer(uint32_t command, uint32_t& r0, uint32_t& r1) const;
   bool WriteSvgLocked(const std::string& path, const SvgField& field) const;
@@ -341,6 +352,7 @@ class CardModel : private StreamHost {
   StreamEngine stream_{*this};
   FlashModel flash_;
   EncoderModel encoder_;
+  DebugRecordModel debug_;
   std::vector<cardsim_para_packet> para_;  // the card-parameter list loaded last
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file

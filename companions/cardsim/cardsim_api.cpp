@@ -380,4 +380,24 @@ uint32_t CARDSIM_CALL cardsim_para_get(uint32_t index, cardsim_para_packet* out)
   return Card().Para(index, *out) ? 0 : 1;
 }
 
+// ---- the io debug records
+
+uint32_t CARDSIM_CALL cardsim_debug_queue(uint32_t kind, uint32_t dt, uint32_t value) {
+  Card().WithDebugRecords([&](cardsim::DebugRecordModel& d) { d.Queue(kind, dt, value); });
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_debug_form(uint32_t short_form) {
+  Card().WithDebugRecords([&](cardsim::DebugRecordModel& d) { d.SetShortForm(short_form != 0); });
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_debug_count(uint32_t* queued, uint32_t* overflow) {
+  Card().WithDebugRecords([&](cardsim::DebugRecordModel& d) {
+    if (queued) *queued = d.Queued();
+    if (overflow) *overflow = d.Overflow();
+  });
+  return 0;
+}
+
 }  // extern "C"

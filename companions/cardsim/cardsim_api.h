@@ -680,6 +680,16 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_para_count(void);
 /* Packet `index` of that list; 1 when there is none or out is null. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_para_get(uint32_t index, cardsim_para_packet* out);
 
+/* ---- the io debug records (command 87; debug_record_model.h) */
+
+/* Queues a record of the test's own (kind 1-4, dt in 48 MHz ticks, value), whether records are on
+ * or not. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_debug_queue(uint32_t kind, uint32_t dt, uint32_t value);
+/* Answers command 87 in the short form (1) or the long form (0, the default). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_debug_form(uint32_t short_form);
+/* Records queued now and records dropped on a full queue since the reset; nulls are skipped. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_debug_count(uint32_t* queued, uint32_t* overflow);
+
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
   X(cardsim_reset) X(cardsim_load_config) X(cardsim_save_state) X(cardsim_load_state)                 \
@@ -703,7 +713,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_para_get(uint32_t index, cardsim_para_
   X(cardsim_wait_count) X(cardsim_wait_get) X(cardsim_reg_write_count) X(cardsim_reg_write_get)      \
   X(cardsim_write_svg)                                                                                 \
   X(cardsim_set_encoder) X(cardsim_encoder_move) X(cardsim_get_encoder)                              \
-  X(cardsim_para_count) X(cardsim_para_get)
+  X(cardsim_para_count) X(cardsim_para_get)                                                          \
+  X(cardsim_debug_queue) X(cardsim_debug_form) X(cardsim_debug_count)
 
 #ifdef __cplusplus
 }

@@ -230,11 +230,13 @@ void StreamEngine::Advance(uint64_t budget, bool unlimited) {
       consumed_ = received_ - static_cast<uint32_t>(static_cast<uint32_t>(received_) - it.end);
       wordsRun_ += 1;
       clock_ = std::max(clock_, it.time);
+      host_.StreamClockAt(it.time);
       Apply(it.word, it.time);
     }
     if (!Running()) return;
     // A wait holds the clock at its marker; otherwise the clock goes on to the target.
     if (!waits_.Waiting()) clock_ = target;
+    host_.StreamClockAt(clock_);
     if (!unlimited) budget -= clock_ - from;
     if (!waits_.Waiting()) break;
   }
@@ -342,6 +344,7 @@ void StreamEngine::Galvo(uint32_t word, uint64_t time) {
     uint32_t flags = CARDSIM_POS_21BIT | (galvo_.Lit21() ? CARDSIM_POS_LIT : 0);
     if (sel == 1 || sel == 3) flags |= CARDSIM_POS_JUMP;
     galvo_.Move(kAxis[sel], operand & 0x1FFFFF, flags, word, time);
+    host_.StreamMoved();
     return;
   }
   const uint32_t sub = operand >> 16;
@@ -349,6 +352,7 @@ void StreamEngine::Galvo(uint32_t word, uint64_t time) {
   if (sub > 0xF || (z && (y || jump))) return;
   const uint32_t flags = (unlit ? 0 : CARDSIM_POS_LIT) | (jump ? CARDSIM_POS_JUMP : 0);
   galvo_.Move(z ? Axis::Z : y ? Axis::Y : Axis::X, operand & 0xFFFF, flags, word, time);
+  host_.StreamMoved();
 }
 
 void StreamEngine::BeginWait(uint32_t word, uint64_t time) {

@@ -120,6 +120,9 @@ class StreamHost {
   virtual void StreamAlarm(uint32_t bits) = 0;
   // The inputs now.
   virtual uint32_t StreamInputs() = 0;
+  // The executor's clock reached stream time t (before a word at t runs); a galvanometer word ran.
+  virtual void StreamClockAt(uint64_t /*t*/) {}
+  virtual void StreamMoved() {}
 };
 
 // Settings the model passes on each step.

@@ -1,8 +1,5 @@
 #include "api/library_startup.h"
 
-#include <cstdlib>
-#include <ctime>
-
 #include "calibration/box_para.h"
 #include "calibration/cali_modules.h"
 #include "cardlink/portlane.h"
@@ -19,7 +16,9 @@
 #include "mark/phase_timer.h"
 #include "monitor/monitor_thread.h"
 #include "platform/debug_out.h"
+#include "platform/clock.h"
 #include "platform/module.h"
+#include "platform/random.h"
 
 void LibraryLoadCompanions() {
   LoadGridelModule();
@@ -42,7 +41,7 @@ void LibraryProcessAttach() {
   const std::string logDir = BuildLogDir();
   DeleteOldLogs(logDir, std::string(1, plat::kPathSep) + "*.log");
   DeleteOldLogs(logDir, std::string(1, plat::kPathSep) + "*.xls");
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  plat::SeedRandom(static_cast<uint32_t>(plat::Now()));
   ResetPhaseTimer();
   plat::TimerResolutionBegin(1);
 }

@@ -12,8 +12,32 @@
 // a condition keep their previous value when the condition is false.
 //
 // The record is written on the host's thread inside the parameter-file task; the monitor and
-// watchdog threads read it without a lock.
+// watchdog threads read it without a lock: the fields the monitor thread reads are SharedInt32.
+#include <atomic>
 #include <cstdint>
+
+// An int32_t field that the monitor thread reads while a host thread rewrites it (a second parameter
+// file, the comparison switching itself off): one atomic word that copies and converts like a plain
+// int32_t, so the record stays a plain record for everything else.
+class SharedInt32 {
+ public:
+  constexpr SharedInt32() = default;
+  SharedInt32(int32_t v) : v_(v) {}  // NOLINT: converts like the plain field it stands for
+  SharedInt32(const SharedInt32& o) : v_(o.v_.load(std::memory_order_relaxed)) {}
+  SharedInt32& operator=(const SharedInt32& o) {
+    v_.store(o.v_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    return *this;
+  }
+  SharedInt32& operator=(int32_t v) {
+    v_.store(v, std::memory_order_relaxed);
+    return *this;
+  }
+  operator int32_t() const { return v_.load(std::memory_order_relaxed); }  // NOLINT
+
+ private:
+  std::atomic<int32_t> v_{0};
+};
+static_assert(sizeof(SharedInt32) == 4);
 
 // Link configuration at the head of the record; filled by SystemPara::InitParaLink at card opening
 // (with the driver link) and read by the link and the subsystems named beside each field.
@@ -55,10 +79,10 @@ struct SystemPara {
   int32_t nHardWareVertionK;
   int32_t bRecordWhenMark;
   int32_t bUpdateParaInCardWhenOpen;
-  int32_t bRecordInThread;
-  int32_t bAutoCheckMarkInfoFB;  // also cleared at run time when too many expected records wait
-  int32_t bRecordCheck;
-  int32_t nRecordSleep;
+  SharedInt32 bRecordInThread;
+  SharedInt32 bAutoCheckMarkInfoFB;  // also cleared at run time when too many expected records wait
+  SharedInt32 bRecordCheck;
+  SharedInt32 nRecordSleep;
   int32_t nRecordMask;
   int32_t bRecordScan;
   int32_t bRecordDA;
@@ -155,7 +179,7 @@ struct SystemPara {
   int32_t nLaserOverTimeAlarmIO_idx;
   int32_t nLaserOverTimeAlarmSrcSel;
   int32_t bLaserOverTimeAlarmScanMvEn;
-  int32_t nSampleLaserIO;
+  SharedInt32 nSampleLaserIO;
   double dbLastPulseThreshold;
   int32_t powerBusSel;  // [eBUS]
   int32_t nTypeBus;     // [eBUS]

@@ -1,6 +1,7 @@
 #include "laser/laser_stream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "frame/conv.h"
@@ -175,7 +176,23 @@ int StreamPowerRamp(CWaveHolder& holder, double speed) {
   return 0;
 }
 
-// The monitoring subsystem's expected record takes these over; until then the comparison of
-// expected and measured segments has nothing to compare, and nothing is recorded.
-void ExpectedRecordLaserSwitch(int /*on*/, int64_t /*t*/) {}
-void ExpectedRecordPower(double /*t*/, double /*daTimes16*/) {}
+namespace {
+std::atomic<const ExpectedRecordHooks*> g_expectedHooks{nullptr};
+}  // namespace
+
+void InstallExpectedRecordHooks(const ExpectedRecordHooks* hooks) {
+  g_expectedHooks.store(hooks, std::memory_order_release);
+}
+
+void ExpectedRecordLaserSwitch(int on, int64_t t) {
+  if (const ExpectedRecordHooks* h = g_expectedHooks.load(std::memory_order_acquire)) h->laserSwitch(on, t);
+}
+void ExpectedRecordPower(double t, double daTimes16) {
+  if (const ExpectedRecordHooks* h = g_expectedHooks.load(std::memory_order_acquire)) h->power(t, daTimes16);
+}
+void ExpectedRecordClosePower() {
+  if (const ExpectedRecordHooks* h = g_expectedHooks.load(std::memory_order_acquire)) h->closePower();
+}
+void ExpectedRecordPush() {
+  if (const ExpectedRecordHooks* h = g_expectedHooks.load(std::memory_order_acquire)) h->push();
+}

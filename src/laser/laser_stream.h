@@ -70,11 +70,24 @@ int StreamPowerRampB(CWaveHolder& holder, int64_t t0, double speed) REQUIRES(g_M
 // of every k-th step, k = s / 2048 bounded to 1..10, so that long dots stay short in the stream.
 int StreamPowerRamp(CWaveHolder& holder, double speed) REQUIRES(g_MarkCall);
 
-// Seams of the monitoring subsystem's comparison of expected and measured laser segments (the
-// expected record g_recExpected, [Main] bAutoCheckMarkInfoFB 1). The monitoring subsystem ranks above
-// the laser channels and does not exist yet: these are no-ops until it takes them over.
+// The expected record of the comparison of expected and measured laser segments (g_recExpected,
+// [Main] bAutoCheckMarkInfoFB 1). The monitoring subsystem that keeps it ranks above the laser
+// channels and the mark engine: it installs its handlers here at load; until then (and in a program
+// without it) the calls below do nothing.
+struct ExpectedRecordHooks {
+  void (*laserSwitch)(int on, int64_t t);
+  void (*power)(double t, double daTimes16);
+  void (*closePower)();
+  void (*push)();
+};
+// Installs `hooks` (static storage, not owned); nullptr removes them.
+void InstallExpectedRecordHooks(const ExpectedRecordHooks* hooks);
 // A fired laser switched on (on 1) or off (on 0) at t.
 void ExpectedRecordLaserSwitch(int on, int64_t t);
 // A power word at t (µs as a real, 0 for words on the main stream), whether fired or not: the
 // power in DA units x 16 as a real (the record keeps its whole part as a 16-bit number).
 void ExpectedRecordPower(double t, double daTimes16);
+// The end of a polyline or of a dot: the power average of the segment that closed last.
+void ExpectedRecordClosePower();
+// The start and the end of a job's stream: the expected record queued for comparison and reset.
+void ExpectedRecordPush();

@@ -300,6 +300,7 @@ void CLineStorage::Generate(int32_t n) {
     if (last) {
       PopUpperFloor();
       AppendLightPathRelease(kLightPathSplitting);
+      if (g_SystemPara.bAutoCheckMarkInfoFB == 1) ExpectedRecordClosePower();
     } else if (!JobStoppedOrFailed()) {
       // What the look-ahead has made final goes out.
       MergeUpperFloor(window, window);

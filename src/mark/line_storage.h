@@ -39,8 +39,7 @@
 // than 2 points 12, a layer outside 0..255 6.
 //
 // Left to later subsystems: the fly-mark range words around the first jump come with the fly commands
-// (they set bFlyRangeWords); the power average of the monitoring record at a polyline end comes with
-// the monitoring subsystem.
+// (they set bFlyRangeWords).
 #include <cstdint>
 #include <vector>
 

@@ -30,13 +30,6 @@ constexpr int32_t kFiberIdlePauseUs = 1000;
 // A dot lasts whole µs: the dot time is truncated, and a dot needs at least 1 µs.
 constexpr double kMinDotTimeUs = 1.0;
 
-// Seams of the monitoring subsystem's comparison of expected and measured laser segments ([Main]
-// bAutoCheckMarkInfoFB 1): the expected record queued and reset at the start and end of a job, its
-// power average closed after each dot. The monitoring subsystem ranks above the mark engine and does
-// not exist yet.
-void PushExpectedRecord() {}
-void CloseExpectedRecordPower() {}
-
 // The output that energy splitting drives in this job: the master's trigger (light path 4 to 6) or
 // the slave's ready output (3); -1 without energy splitting. The light path is the one in effect
 // (EffectiveOssType), as for the handshakes themselves.
@@ -70,7 +63,7 @@ void RequestSwitchForDot() REQUIRES(g_MarkCall) {
 
 void AppendMarkStartSeq() {
   const SystemPara& sp = g_SystemPara;
-  if (sp.bAutoCheckMarkInfoFB == 1) PushExpectedRecord();
+  if (sp.bAutoCheckMarkInfoFB == 1) ExpectedRecordPush();
   if (sp.bNewBoxCali) AppendStreamWord(1, 0, SW_CORRECTION_MODE | CorrectionFlag() | (g_MarkJob.bLaserJob ? 0u : 1u));
   if (g_MarkJob.g_nStartPosFlag == 0 || RotationMarkingOn()) g_Scan.JumpToHome();
   AppendStreamWord(1, 0, sp.bOut0IsRun ? MakeIoWord(0, 1) : SW_NOP);
@@ -135,7 +128,7 @@ void AppendMarkEndSeq(uint32_t endArg, uint8_t bFromMarkEnd) {
   AppendStreamWord(1, 0, sp.bOut0IsRun ? MakeIoWord(0, 0) : SW_NOP);
   AppendStreamWord(1, 0, SW_END);
   AppendStreamWord(1, 0, SW_NOP);
-  if (sp.bAutoCheckMarkInfoFB == 1) PushExpectedRecord();
+  if (sp.bAutoCheckMarkInfoFB == 1) ExpectedRecordPush();
 }
 
 uint32_t CheckDotList(const uint8_t* points, int32_t n, uint32_t layer, double dotTime) {
@@ -173,7 +166,7 @@ uint32_t MarkDotList(const uint8_t* points, int32_t n, uint32_t layer, double do
       if (t > 0) StreamStartRecords(g_Scan.nMarkEndDelay, t);
     });
     AppendLightPathRelease(kPathEnergySplit);
-    if (sp.bAutoCheckMarkInfoFB == 1) CloseExpectedRecordPower();
+    if (sp.bAutoCheckMarkInfoFB == 1) ExpectedRecordClosePower();
   }
   return RV_OK;
 }

@@ -1,0 +1,59 @@
+// One pass of the monitor over 100 io debug records from the simulated card: 100 exchanges of
+// command 87 and the handling of each record. Reported beside the monitor's default period of 2 ms,
+// which one pass must stay well under so that the outputs and the position keep their sampling.
+#include <benchmark/benchmark.h>
+
+#include "cardlink/portlane.h"
+#include "cardsim_api.h"
+#include "frame/system_para.h"
+#include "monitor/monitor_thread.h"
+#include "platform/fault_point.h"
+#include "platform/module.h"
+
+namespace {
+
+std::string DeployFolder() { return QZ_DEPLOY_DIR; }
+
+template <class F>
+F SimFunction(const char* name) {
+  return reinterpret_cast<F>(plat::FindSymbol(PortlaneApi.module.hModule, name));
+}
+
+bool OpenCard() {
+  static const bool opened = [] {
+    static const plat::FaultPoint deployFolder{.moduleDir = DeployFolder};
+    plat::SetFaultPoint(&deployFolder);
+    CPortlane::LoadDll();
+    if (!PortlaneApi.bLoaded) return false;
+    SystemPara::InitParaLink(0);
+    if (CPortlane::Open(0) != 0) return false;
+    g_Link.g_bConnected = 1;
+    return true;
+  }();
+  return opened;
+}
+
+void BM_MonitorPassOf100Records(benchmark::State& state) {
+  if (!OpenCard()) {
+    state.SkipWithError("the simulated card is not beside the library");
+    return;
+  }
+  const auto queue = SimFunction<decltype(&cardsim_debug_queue)>("cardsim_debug_queue");
+  if (!queue) {
+    state.SkipWithError("the simulated card has no debug records");
+    return;
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (uint32_t i = 0; i < 100; ++i) queue(i % 2 ? 2 : 1, 3840, 0x08000800u + i);
+    g_vecIoWords.clear();
+    state.ResumeTiming();
+    ReadIoDebugRecords();
+  }
+  // The pass's share of the 2 ms period (elapsed seconds per pass / 0.002).
+  state.counters["share_of_2ms"] = benchmark::Counter(static_cast<double>(state.iterations()) * 0.002,
+                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_MonitorPassOf100Records)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+}  // namespace
