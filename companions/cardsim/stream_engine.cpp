@@ -30,7 +30,6 @@ constexpr uint32_t kWaitTimeoutSub = 5;
 // Control flow.
 constexpr uint32_t kLabel = 0x51800000;
 constexpr uint32_t kJump = 0x51A00000;
-constexpr uint32_t kLoopClose = 0x51A10000;
 constexpr uint32_t kLoopOpen = 0x54100000;
 constexpr uint32_t kReg16Close = 0x51700000;
 constexpr uint32_t kEncoderReset = 0x61000000;

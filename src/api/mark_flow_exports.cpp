@@ -77,7 +77,9 @@ uint32_t MarkBufSmallTask(uint32_t task) {
       });
 }
 
-uint32_t MarkUpdateCompensate() { return Run(kUpdateCompensate, {}, [] { MarkUpdateCompensateWords(); }); }
+uint32_t MarkUpdateCompensate() {
+  return Run(kUpdateCompensate, {}, []() REQUIRES(g_MarkCall) { MarkUpdateCompensateWords(); });
+}
 
 // The lead flags of the polylines, set without a job; a mark call running meanwhile owns them.
 uint32_t SetLeadFlags(bool on) noexcept {
