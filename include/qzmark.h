@@ -239,6 +239,46 @@ QZ_API uint32_t QZ_STDCALL QZ_GetADRecordWithSysTime(int32_t* found, double* ad,
                                                      uint32_t* sampleTick, uint32_t* nowTick);
 QZ_API uint32_t QZ_STDCALL QZ_GetADRecord(int32_t* found, double* ad, uint32_t* time);
 QZ_API uint32_t QZ_STDCALL QZ_EmptyADRecord(void);
+/* Encoder and fly steps of a job (between QZ_MarkStart and QZ_MarkEnd, results as the mark-list
+ * commands). Positions in mm count from the encoder travel QZ_MarkEncMeasDis set; a position that is
+ * NaN or infinite is refused with 7, one behind the last fly position with 2 (nothing appended). */
+QZ_API uint32_t QZ_STDCALL QZ_MarkFlySwitch(uint32_t on);
+QZ_API uint32_t QZ_STDCALL QZ_MarkEncReset(void);
+QZ_API uint32_t QZ_STDCALL QZ_MarkEncBufSwitch(int32_t flag);
+/* The card waits until its encoder counter reaches pos (first 5 pulses before it). */
+QZ_API uint32_t QZ_STDCALL QZ_MarkEncWait(int32_t pos);
+/* The fly-mark range: on/off, direction (0 or not 0), the limit's field position in mm. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkAreaSafeFly(uint32_t rangeFlag, uint32_t dir, double pos);
+QZ_API uint32_t QZ_STDCALL QZ_MarkFlyOnEnc(uint32_t pos, int32_t resetFlag, uint32_t switchFlag, uint32_t reserved);
+QZ_API uint32_t QZ_STDCALL QZ_MarkFlyEmptyPosAbs(double mm);
+QZ_API uint32_t QZ_STDCALL QZ_MarkFlyMarkPosAbs(double mm);
+QZ_API uint32_t QZ_STDCALL QZ_MarkEncMeasDis(double mm);
+/* Time and flow: a pause of delayUs in the job; everything sent and the card's run started; a count
+ * marker the card reports once it ran it (QZ_GetBufferCnt); a numbered marker that keeps the host at
+ * most `most` markers ahead of the card (0 is refused with 2 and a box; a job whose run has ended
+ * meanwhile fails with 20; QZ_Mark_Stop from another thread ends the wait). */
+QZ_API uint32_t QZ_STDCALL QZ_MarkBufDelay(uint32_t delayUs);
+QZ_API uint32_t QZ_STDCALL QZ_MarkFlush(void);
+QZ_API uint32_t QZ_STDCALL QZ_MarkBufferCnt(uint32_t count);
+QZ_API uint32_t QZ_STDCALL QZ_MarkSetCountAndWait(uint32_t most);
+/* Tasks: n >= 0 a task label; -6 and -7 switch the chaining of polylines through their leads on and
+ * off; -10 updates the fly compensation; other negative values do nothing. Task numbers above 0xFFFF
+ * (above 0xFF for the input jumps) are refused with 2. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkBufSmallTask(int32_t n);
+QZ_API uint32_t QZ_STDCALL QZ_MarkFlagFinish(void);
+QZ_API uint32_t QZ_STDCALL QZ_MarkLoopStart(uint32_t task, uint32_t count);
+QZ_API uint32_t QZ_STDCALL QZ_MarkJumpTaskNo(uint32_t task);
+QZ_API uint32_t QZ_STDCALL QZ_MarkJumpByIOInOK(uint32_t mask, uint32_t value, uint32_t task);
+QZ_API uint32_t QZ_STDCALL QZ_MarkJumpByIOInNG(uint32_t mask, uint32_t value, uint32_t task);
+QZ_API uint32_t QZ_STDCALL QZ_MarkLoopEnd(uint32_t task);
+/* A camera step: the card waits for the camera, the scanner moves to (x, y) mm (enable 0: only the
+ * wait), the position goes out as two 16-bit codes with a parameter word (number as two BCD digits,
+ * field in 4 bits, flag 1 clears bit 14), a register write by selector (0: 0x200, 2: 0x100 | value,
+ * else 0), and a second wait. Refused: selector 2 with a value above 0xFFFF (2), an enabled step
+ * with x or y NaN or infinite (7). */
+QZ_API uint32_t QZ_STDCALL QZ_MarkCCD(int32_t enable, int32_t number, double x, double y, uint32_t reserved1,
+                                      uint32_t reserved2, uint32_t reserved3, int32_t field, int32_t selector,
+                                      int32_t flag, uint32_t value, uint32_t reserved4);
 
 #ifdef __cplusplus
 }

@@ -65,6 +65,7 @@ void CardModel::ApplyDefaults() {
   flash_.Reset();
   encoder_.Reset();
   debug_.Reset();
+  cameraReady_ = true;
   para_.clear();
 }
 
@@ -877,14 +878,32 @@ bool CardModel::StepStream(uint64_t us) {
   return stream_.Step(us, st_.paused != 0);
 }
 
-uint32_t CardModel::TraceCount(bool wordsOnly) {
+uint32_t CardModel::TraceCount(uint32_t which) {
   std::lock_guard<std::mutex> g(mu_);
-  return stream_.TraceCount(wordsOnly);
+  return stream_.TraceCount(which);
 }
 
-bool CardModel::TraceGet(bool wordsOnly, uint32_t index, cardsim_trace_entry& out) {
+bool CardModel::TraceGet(uint32_t which, uint32_t index, cardsim_trace_entry& out) {
   std::lock_guard<std::mutex> g(mu_);
-  return stream_.TraceGet(wordsOnly, index, out);
+  return stream_.TraceGet(which, index, out);
+}
+
+void CardModel::SetCameraReady(bool ready) {
+  Guard g(*this);
+  SyncStream();
+  cameraReady_ = ready;
+}
+
+uint32_t CardModel::CameraCount() {
+  Guard g(*this);
+  SyncStream();
+  return stream_.CameraCount();
+}
+
+bool CardModel::CameraGet(uint32_t index, cardsim_camera& out) {
+  Guard g(*this);
+  SyncStream();
+  return stream_.CameraGet(index, out);
 }
 
 void CardModel::TraceClear() {

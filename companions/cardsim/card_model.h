@@ -247,8 +247,12 @@ class CardModel : private StreamHost {
   cardsim_fifo Fifo();
   // false when the run is not running or is paused.
   bool StepStream(uint64_t us);
-  uint32_t TraceCount(bool wordsOnly);
-  bool TraceGet(bool wordsOnly, uint32_t index, cardsim_trace_entry& out);
+  uint32_t TraceCount(uint32_t which);
+  bool TraceGet(uint32_t which, uint32_t index, cardsim_trace_entry& out);
+  // The camera (stream_engine.h).
+  void SetCameraReady(bool ready);
+  uint32_t CameraCount();
+  bool CameraGet(uint32_t index, cardsim_camera& out);
   void TraceClear();
   // The lasers (laser_record.h), the executor brought up to date first.
   bool LaserState(uint32_t laser, cardsim_laser& out);
@@ -336,11 +340,17 @@ class CardModel : private StreamHost {
   void StreamMoved() override;
   // The io word of the debug records: bit 0 while the card holds a job, the outputs above it.
   void DebugIoWord() { debug_.IoWord((st_.outputs & ~1u) | (st_.runState & 1u)); }
+  void StreamElapsed(uint64_t us) override { encoder_.Run(us); }
+  uint32_t StreamEncoder() override { return encoder_.Counter(); }
+  uint64_t StreamEncoderUntil(uint32_t value, uint32_t mask) override { return encoder_.UsUntil(value, mask); }
+  void StreamEncoderReset() override { encoder_.Set(0, 0); }
+  bool StreamCameraReady() override { return cameraReady_; }
   // Commands 17, 18 and 19 from the last wait on the inputs (stream_engine.h).
   void WaitAnswer(uint32_t command, uint32_t& r0, uint32_t& r1) const;
   bool WriteSvgLocked(const std::string& path, const SvgField& field) const;
 
   std::mutex mu_;
+  bool cameraReady_ = true;
   CardType defaultType_;
   CardConfig cfg_;
   CardFaults faults_;

@@ -240,11 +240,11 @@ uint32_t CARDSIM_CALL cardsim_get_fifo(cardsim_fifo* out) {
 
 uint32_t CARDSIM_CALL cardsim_step_us(uint32_t us) { return Card().StepStream(us) ? 0 : 1; }
 
-uint32_t CARDSIM_CALL cardsim_trace_count(uint32_t words_only) { return Card().TraceCount(words_only != 0); }
+uint32_t CARDSIM_CALL cardsim_trace_count(uint32_t words_only) { return Card().TraceCount(words_only); }
 
 uint32_t CARDSIM_CALL cardsim_trace_get(uint32_t words_only, uint32_t index, cardsim_trace_entry* out) {
   if (!out) return 1;
-  return Card().TraceGet(words_only != 0, index, *out) ? 0 : 1;
+  return Card().TraceGet(words_only, index, *out) ? 0 : 1;
 }
 
 uint32_t CARDSIM_CALL cardsim_trace_clear(void) {
@@ -398,6 +398,25 @@ uint32_t CARDSIM_CALL cardsim_debug_count(uint32_t* queued, uint32_t* overflow) 
     if (overflow) *overflow = d.Overflow();
   });
   return 0;
+}
+
+// ---- the conveyor and the camera
+
+uint32_t CARDSIM_CALL cardsim_set_encoder_speed(int32_t pulses_per_second) {
+  Card().WithEncoder([&](cardsim::EncoderModel& e) { e.SetSpeed(pulses_per_second); });
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_set_camera_ready(uint32_t ready) {
+  Card().SetCameraReady(ready != 0);
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_camera_count(void) { return Card().CameraCount(); }
+
+uint32_t CARDSIM_CALL cardsim_camera_get(uint32_t index, cardsim_camera* out) {
+  if (!out) return 1;
+  return Card().CameraGet(index, *out) ? 0 : 1;
 }
 
 }  // extern "C"

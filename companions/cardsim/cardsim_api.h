@@ -193,6 +193,10 @@ typedef struct cardsim_fifo {
   uint32_t start_threshold; /* bytes; 0: no start by the amount held */
 } cardsim_fifo;
 
+#define CARDSIM_TRACE_FULL 0
+#define CARDSIM_TRACE_WORDS 1
+#define CARDSIM_TRACE_EXECUTED 2
+
 /* One trace entry: a payload word and the stream time at which the card runs it. */
 typedef struct cardsim_trace_entry {
   uint64_t time_us;
@@ -309,6 +313,7 @@ typedef struct cardsim_mirror {
 #define CARDSIM_WAIT_PASSED 2    /* a condition the card does not model (not inputs): passes at once */
 #define CARDSIM_WAIT_TIMED_OUT 3 /* the time-out passed: the run ended (alarm bit 5, end code 0, sub code 5) */
 #define CARDSIM_WAIT_RUN_END 4   /* the run ended while the card waited (stop flag, failed check) */
+#define CARDSIM_WAIT_TESTED 5    /* an input test (zero time-out) that failed: latched, no alarm */
 #define CARDSIM_NO_TIMEOUT 0xFFFFFFFFu
 
 /* One wait: a marker word 0x51600000 | (source * 2 | timed) << 15 | reason. Times in card µs. */
@@ -470,7 +475,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_fifo(cardsim_fifo* out);
    the run is not running or is paused. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_step_us(uint32_t us);
 /* Entries of the trace since the buffer open or the last clear: words_only 0 every payload word
-   (NOPs and time advances too), 1 without 0x50000000 and the 0x57 words. The count goes on past
+   (NOPs and time advances too), 1 without 0x50000000 and the 0x57 words, 2 the execution trace
+   (the words as run, at card time: loops repeated, jumps taken, waits held; no NOPs or 0x57). The count goes on past
    the first 2097152 entries, which alone are kept. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_trace_count(uint32_t words_only);
 /* Entry `index` of that trace; 1 when it is not held or out is null. */
@@ -690,6 +696,25 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_debug_form(uint32_t short_form);
 /* Records queued now and records dropped on a full queue since the reset; nulls are skipped. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_debug_count(uint32_t* queued, uint32_t* overflow);
 
+/* ---- the conveyor and the camera (stream_engine.h has the card's rules) */
+/* The conveyor's speed in encoder pulses per second of card time (negative: backwards). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_encoder_speed(int32_t pulses_per_second);
+/* The camera is ready (1, the default) or not (0). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_camera_ready(uint32_t ready);
+
+/* One camera step as the card ran it. */
+typedef struct cardsim_camera {
+  uint64_t time_us;   /* card time of its parameter word */
+  uint32_t x, y;      /* the codes of its 0x31 and 0x32 words */
+  uint32_t para;      /* its 0x34 word */
+  uint32_t reg0;      /* the 16-bit lane values at its closing 0x51700000 */
+  uint32_t reg1;
+  uint32_t reserved;
+} cardsim_camera;
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_camera_count(void);
+/* 1 when it is not held or out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_camera_get(uint32_t index, cardsim_camera* out);
+
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
   X(cardsim_reset) X(cardsim_load_config) X(cardsim_save_state) X(cardsim_load_state)                 \
@@ -714,7 +739,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_debug_count(uint32_t* queued, uint32_t
   X(cardsim_write_svg)                                                                                 \
   X(cardsim_set_encoder) X(cardsim_encoder_move) X(cardsim_get_encoder)                              \
   X(cardsim_para_count) X(cardsim_para_get)                                                          \
-  X(cardsim_debug_queue) X(cardsim_debug_form) X(cardsim_debug_count)
+  X(cardsim_debug_queue) X(cardsim_debug_form) X(cardsim_debug_count)                                \
+  X(cardsim_set_encoder_speed) X(cardsim_set_camera_ready) X(cardsim_camera_count) X(cardsim_camera_get)
 
 #ifdef __cplusplus
 }

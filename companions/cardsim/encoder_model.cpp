@@ -140,4 +140,30 @@ void EncoderModel::Fill(cardsim_encoder& out) const {
   out.overflow = overflow_ ? 1 : 0;
 }
 
+void EncoderModel::Run(uint64_t us) {
+  if (speed_ == 0 || us == 0) return;
+  // At most 2^31 pulses per second: a long stretch is run in pieces that keep the product in range.
+  constexpr uint64_t kPiece = 1000000000;
+  while (us > 0) {
+    const uint64_t d = us < kPiece ? us : kPiece;
+    us -= d;
+    carry_ += static_cast<int64_t>(d) * speed_;
+    const int64_t pulses = carry_ / 1000000;
+    carry_ -= pulses * 1000000;
+    Move(pulses);
+  }
+}
+
+uint64_t EncoderModel::UsUntil(uint32_t value, uint32_t mask) const {
+  if ((counter_ & mask) == (value & mask)) return 0;
+  // The direction the counter moves: the conveyor's, against it when counting down.
+  const int64_t rate = countDown_ ? -static_cast<int64_t>(speed_) : speed_;
+  if (rate == 0 || mask != 0xFFFFFF || value >= range_) return kNever;
+  const uint64_t pulses = rate > 0 ? (value + range_ - counter_) % range_ : (counter_ + range_ - value) % range_;
+  const uint64_t perSecond = static_cast<uint64_t>(rate > 0 ? rate : -rate);
+  const uint64_t carried = static_cast<uint64_t>(carry_ < 0 ? -carry_ : carry_);  // pulse-µs on the way
+  const uint64_t need = pulses * 1000000 - carried;
+  return (need + perSecond - 1) / perSecond;
+}
+
 }  // namespace cardsim

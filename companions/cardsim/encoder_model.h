@@ -20,6 +20,11 @@
 // pulse period in 48 MHz ticks. The fly settings 9, 10, 97, 98, 105, 106 and 99 are kept as
 // received (cardsim_get_encoder); the card does not shift the galvanometer by them. Nothing of the
 // encoder is kept in the state file.
+//
+// The conveyor: a test sets a speed in pulses per second of card time (cardsim_set_encoder_speed);
+// while the card runs a job the executor lets card time pass (Run), the encoder turns by the whole
+// pulses of that time (the fraction is carried on), and encoder waits of the stream hold until the
+// counter reaches their value (UsUntil). The stream word 0x61000000 sets the counter to 0.
 #include <cstdint>
 #include <deque>
 
@@ -43,6 +48,19 @@ class EncoderModel {
   // The encoder turns by `pulses`; the counter follows and the crossings are recorded.
   void Move(int64_t pulses);
   void Fill(cardsim_encoder& out) const;
+  // The conveyor's speed in pulses per second (negative: backwards); the carried fraction goes.
+  void SetSpeed(int32_t pulsesPerSecond) {
+    speed_ = pulsesPerSecond;
+    carry_ = 0;
+  }
+  int32_t Speed() const { return speed_; }
+  // `us` µs of card time pass at the conveyor's speed.
+  void Run(uint64_t us);
+  // µs of card time until (counter & mask) == (value & mask) at the conveyor's speed: 0 when it
+  // holds now; kNever when the conveyor stands or the value lies beyond the range.
+  uint64_t UsUntil(uint32_t value, uint32_t mask) const;
+  uint32_t Counter() const { return counter_; }
+  static constexpr uint64_t kNever = ~uint64_t{0};
 
  private:
   struct Entry {
@@ -60,6 +78,8 @@ class EncoderModel {
   bool overflow_ = false;
   std::deque<Entry> entries_;
   cardsim_encoder settings_{};
+  int32_t speed_ = 0;
+  int64_t carry_ = 0;  // pulse-µs of the fraction not yet turned (of 10^6 per pulse)
 };
 
 }  // namespace cardsim

@@ -22,8 +22,25 @@ constexpr uint32_t kBankSize[3] = {12, 10, 10};
 
 // Waits.
 constexpr uint32_t kInputSource = 1;
+constexpr uint32_t kEncoderSource = 3;
 constexpr uint32_t kRegisterReason = 0x20;
+constexpr uint32_t kCameraReason = 0x8;
 constexpr uint32_t kWaitTimeoutSub = 5;
+
+// Control flow.
+constexpr uint32_t kLabel = 0x51800000;
+constexpr uint32_t kJump = 0x51A00000;
+constexpr uint32_t kLoopOpen = 0x54100000;
+constexpr uint32_t kReg16Close = 0x51700000;
+constexpr uint32_t kEncoderReset = 0x61000000;
+constexpr uint32_t kJumpFlag = 0x100;
+// Words of the program dropped at once when no label holds them.
+constexpr size_t kDropAfter = 4096;
+// Words one call runs at most in mode 0: a program that jumps around forever still returns.
+constexpr uint64_t kWordsPerAdvance = uint64_t{1} << 22;
+
+bool IsLabel(uint32_t w) { return (w & 0xFFF00000) == kLabel; }
+bool IsJump(uint32_t w) { return (w & 0xFFFF0000) == kJump; }
 
 }  // namespace
 
@@ -55,7 +72,18 @@ void StreamEngine::Open(uint32_t layout, uint64_t nowUs) {
   rejected_ = checkError_ = 0;
   decTime_ = 0;
   decEnded_ = false;
-  pending_.clear();
+  prog_.clear();
+  pc_ = 0;
+  base_ = furthest_ = 0;
+  labels_.clear();
+  loops_.clear();
+  shift_ = 0;
+  cond_ = true;
+  std::fill(std::begin(reg16_), std::end(reg16_), 0u);
+  cardUs_ = 0;
+  cameras_.clear();
+  cameraOpen_ = false;
+  camX_ = camY_ = 0;
   clock_ = 0;
   lastSyncUs_ = nowUs;
   speedCarry_ = 0;
@@ -157,7 +185,13 @@ void StreamEngine::Reject(uint32_t kind) {
 }
 
 void StreamEngine::Decode(uint32_t word, uint64_t end) {
-  pending_.push_back(Item{decTime_, word, static_cast<uint32_t>(end)});
+  if (labels_.empty() && pc_ >= kDropAfter) {
+    prog_.erase(prog_.begin(), prog_.begin() + static_cast<std::ptrdiff_t>(pc_));
+    base_ += pc_;
+    pc_ = 0;
+  }
+  if (IsLabel(word)) labels_[word & 0xFFFF] = base_ + prog_.size();
+  prog_.push_back(Item{decTime_, word, static_cast<uint32_t>(end)});
   if (fullTotal_ < kTraceCapacity) full_.push_back(cardsim_trace_entry{decTime_, word, 0});
   fullTotal_ += 1;
   if ((word >> 24) == 0x57) {
@@ -216,67 +250,132 @@ bool StreamEngine::Step(uint64_t us, bool paused) {
 }
 
 void StreamEngine::Advance(uint64_t budget, bool unlimited) {
+  uint64_t words = 0;
   while (Running()) {
     if (waits_.Waiting()) {
       if (!HoldWait(budget)) return;
       continue;
     }
     const uint64_t from = clock_;
-    const uint64_t target = unlimited ? decTime_ : std::min(clock_ + budget, decTime_);
-    while (Running() && !waits_.Waiting() && !pending_.empty() && pending_.front().time <= target) {
-      const Item it = pending_.front();
-      pending_.pop_front();
-      // The low 32 bits of the byte count give it back: fewer than 2^24 bytes are held.
-      consumed_ = received_ - static_cast<uint32_t>(static_cast<uint32_t>(received_) - it.end);
+    const uint64_t end = PathTime(decTime_);
+    const uint64_t target = unlimited ? end : std::min(clock_ + budget, end);
+    bool stalled = false, jumped = false;
+    while (Running() && !waits_.Waiting() && pc_ < prog_.size()) {
+      const Item it = prog_[pc_];
+      const uint64_t t = PathTime(it.time);
+      if (t > target) break;
+      if (JumpBlocked(it.word)) {
+        stalled = true;
+        break;
+      }
+      const uint64_t at = base_ + pc_;
+      pc_ += 1;
+      if (at >= furthest_) {
+        furthest_ = at + 1;
+        // The low 32 bits of the byte count give it back: fewer than 2^24 bytes are held.
+        consumed_ = received_ - static_cast<uint32_t>(static_cast<uint32_t>(received_) - it.end);
+      }
       wordsRun_ += 1;
-      clock_ = std::max(clock_, it.time);
-      host_.StreamClockAt(it.time);
-      Apply(it.word, it.time);
+      if (t > clock_) {
+        Elapse(t - clock_);
+        clock_ = t;
+      }
+      host_.StreamClockAt(clock_);
+      const int64_t shiftBefore = shift_;
+      Apply(it.word, t);
+      if (shift_ != shiftBefore || PathTime(decTime_) != end) jumped = true;
+      if (unlimited && ++words >= kWordsPerAdvance) return;
+      if (jumped) break;
     }
     if (!Running()) return;
     // A wait holds the clock at its marker; otherwise the clock goes on to the target.
-    if (!waits_.Waiting()) clock_ = target;
+    if (!waits_.Waiting() && !stalled && !jumped && target > clock_) {
+      Elapse(target - clock_);
+      clock_ = target;
+    }
     host_.StreamClockAt(clock_);
-    if (!unlimited) budget -= clock_ - from;
-    if (!waits_.Waiting()) break;
+    if (!unlimited) budget -= std::min(budget, clock_ - from);
+    if (waits_.Waiting() || (jumped && (unlimited || budget > 0))) continue;
+    break;
   }
   RanOut();
 }
 
-bool StreamEngine::HoldWait(uint64_t& budget) {
+void StreamEngine::Elapse(uint64_t us) {
+  cardUs_ += us;
+  host_.StreamElapsed(us);
+}
+
+bool StreamEngine::JumpBlocked(uint32_t word) const {
+  return IsJump(word) && !decEnded_ && labels_.find(word & 0xFFFF) == labels_.end();
+}
+
+bool StreamEngine::JumpToLabel(uint32_t n, uint64_t t) {
+  const auto found = labels_.find(n);
+  if (found == labels_.end() || found->second < base_) return false;
+  pc_ = static_cast<size_t>(found->second - base_);
+  shift_ = static_cast<int64_t>(t) - static_cast<int64_t>(prog_[pc_].time);
+  return true;
+}
+
+uint64_t StreamEngine::WaitNeed(const cardsim_wait& w) {
+  if (w.reason == kCameraReason) return host_.StreamCameraReady() ? 0 : StreamHost::kNeverUs;
+  if (w.source == kEncoderSource) return host_.StreamEncoderUntil(w.values, w.mask);
   const uint32_t inputs = host_.StreamInputs();
+  return (inputs & w.mask) == (w.values & w.mask) ? 0 : StreamHost::kNeverUs;
+}
+
+bool StreamEngine::HoldWait(uint64_t& budget) {
   const cardsim_wait& w = waits_.Current();
-  if ((inputs & w.mask) == (w.values & w.mask)) {
-    waits_.Finish(CARDSIM_WAIT_MET, inputs);
+  const bool encoder = w.source == kEncoderSource && w.reason == kRegisterReason;
+  auto value = [&] { return encoder ? host_.StreamEncoder() : host_.StreamInputs(); };
+  const uint64_t need = WaitNeed(w);
+  const uint64_t left = w.timeout_us == CARDSIM_NO_TIMEOUT ? StreamHost::kNeverUs
+                        : w.timeout_us > w.held_us        ? w.timeout_us - w.held_us
+                                                          : 0;
+  if (need != StreamHost::kNeverUs && need <= budget && need <= left) {
+    if (need > 0) {
+      Elapse(need);
+      waits_.Hold(need, value());
+      budget -= need;
+    }
+    waits_.Finish(CARDSIM_WAIT_MET, value());
+    cond_ = true;
     return true;
   }
-  if (w.timeout_us == CARDSIM_NO_TIMEOUT) {
-    waits_.Hold(budget, inputs);
-    budget = 0;
-    return false;
+  if (w.timeout_us == 0 && w.source == kInputSource && w.reason == kRegisterReason) {
+    // A test of the inputs: its result is latched for the jump registers.
+    waits_.Finish(CARDSIM_WAIT_TESTED, value());
+    cond_ = false;
+    return true;
   }
-  const uint64_t left = w.timeout_us > w.held_us ? w.timeout_us - w.held_us : 0;
   if (budget < left) {
-    waits_.Hold(budget, inputs);
+    Elapse(budget);
+    waits_.Hold(budget, value());
     budget = 0;
     return false;
   }
-  waits_.Hold(left, inputs);
+  Elapse(left);
+  waits_.Hold(left, value());
   budget -= left;
-  waits_.Finish(CARDSIM_WAIT_TIMED_OUT, inputs);
+  waits_.Finish(CARDSIM_WAIT_TIMED_OUT, value());
   host_.StreamAlarm(kWaitTimeoutAlarm);
   End(0, kWaitTimeoutSub, clock_);
   return false;
 }
 
 void StreamEngine::RanOut() {
-  if (!Running() || !pending_.empty() || waits_.Waiting()) return;
+  if (!Running() || Pending() != 0 || waits_.Waiting()) return;
   consumed_ = processed_;
   if (phase_ == Phase::Flushing && clock_ >= decTime_) End(4, 0, clock_);  // ran dry without the end word
 }
 
 void StreamEngine::Apply(uint32_t word, uint64_t time) {
   using Timing = LaserRecord::Timing;
+  if (word != kNopWord && (word >> 24) != 0x57) {
+    if (execTotal_ < kTraceCapacity) exec_.push_back(cardsim_trace_entry{cardUs_, word, 0});
+    execTotal_ += 1;
+  }
   const uint32_t op = word >> 24;
   const uint32_t operand = word & 0xFFFFFF;
   const uint32_t laser = op >= 0x18 ? 1 : 0;  // of the pulse words 0x11-0x16 and 0x18-0x1C
@@ -300,10 +399,25 @@ void StreamEngine::Apply(uint32_t word, uint64_t time) {
       lastCount_ = word & 0xFFFF;
       markers_ += 1;
       break;
+    case 0x61:
+      if (word == kEncoderReset) host_.StreamEncoderReset();
+      break;
+    case 0x31: camX_ = operand & 0xFFFF; break;
+    case 0x32: camY_ = operand & 0xFFFF; break;
+    case 0x34:
+      cameras_.push_back(cardsim_camera{cardUs_, camX_, camY_, word, 0, 0, 0});
+      cameraOpen_ = true;
+      break;
+    case 0x54:
+      if ((word & 0xFFFF0000) == kLoopOpen) loops_.push_back(std::max<uint32_t>(operand & 0xFFFF, 1));
+      break;
     case 0x01: Galvo(word, time); break;
     case 0x04: Correction(word); break;
     case 0x52: waits_.SelectLane(operand); break;
-    case 0x53: case 0x55: waits_.WriteLane((word >> 8) & 0xFF, word & 0xFF); break;
+    case 0x53: case 0x55:
+      waits_.WriteLane((word >> 8) & 0xFF, word & 0xFF);
+      if (op == 0x53 && waits_.Lane() < 6) reg16_[waits_.Lane()] = word & 0xFFFF;
+      break;
     case 0x56: waits_.LatchTimeout(operand); break;
     case 0x58:
       if (word & 0x100) {
@@ -315,8 +429,11 @@ void StreamEngine::Apply(uint32_t word, uint64_t time) {
     case 0x51:
       if ((word & 0x00F00000) == 0x00600000) {
         BeginWait(word, time);
-      } else if (word == 0x51700000) {
+      } else if (word == kReg16Close) {
         waits_.Write(CARDSIM_REG_16, word, waits_.Lane(), 0, time);
+        Flow(word, time);
+      } else if ((word & 0xFFFE0000) == kJump) {
+        Flow(word, time);
       } else if ((word & 0xFFFF0001) == 0x51B00001) {
         waits_.Write(CARDSIM_REG_IO_COND, word, waits_.LastPort(), (word >> 1) & 0x7FFF, time);
       } else if (word == kEndWord) {
@@ -326,6 +443,31 @@ void StreamEngine::Apply(uint32_t word, uint64_t time) {
     default:
       break;
   }
+}
+
+void StreamEngine::Flow(uint32_t word, uint64_t time) {
+  if (word == kReg16Close) {
+    if (cameraOpen_) {
+      cameras_.back().reg0 = reg16_[0];
+      cameras_.back().reg1 = reg16_[1];
+      cameraOpen_ = false;
+    }
+    const uint32_t r = cond_ ? reg16_[0] : reg16_[1];
+    if (r & kJumpFlag) JumpToLabel(r & 0xFF, time);
+    return;
+  }
+  if (IsJump(word)) {
+    JumpToLabel(word & 0xFFFF, time);
+    return;
+  }
+  // The end of a loop's body.
+  if (loops_.empty()) return;
+  if (loops_.back() <= 1) {
+    loops_.pop_back();
+    return;
+  }
+  loops_.back() -= 1;
+  JumpToLabel(word & 0xFFFF, time);
 }
 
 void StreamEngine::Correction(uint32_t word) {
@@ -360,10 +502,11 @@ void StreamEngine::BeginWait(uint32_t word, uint64_t time) {
   const bool timed = (word >> 15) & 1;
   const uint32_t reason = word & 0x7FFF;
   waits_.Begin(word, source, reason, timed, time);
-  // Only the inputs are modelled: any other wait passes at once. A wait on the inputs holds the
-  // executor (Advance) until HoldWait ends it.
-  if (reason != kRegisterReason || source != kInputSource)
-    waits_.Finish(CARDSIM_WAIT_PASSED, host_.StreamInputs());
+  // The inputs, the encoder and the camera are modelled: any other wait passes at once. A modelled
+  // wait holds the executor (Advance) until HoldWait ends it.
+  const bool modelled = (reason == kRegisterReason && (source == kInputSource || source == kEncoderSource)) ||
+                        reason == kCameraReason;
+  if (!modelled) waits_.Finish(CARDSIM_WAIT_PASSED, host_.StreamInputs());
 }
 
 void StreamEngine::End(uint32_t code, uint32_t sub, uint64_t at) {
@@ -371,7 +514,9 @@ void StreamEngine::End(uint32_t code, uint32_t sub, uint64_t at) {
   phase_ = Phase::Ended;
   endCode_ = code;
   subCode_ = sub;
-  pending_.clear();
+  prog_.clear();
+  pc_ = 0;
+  labels_.clear();
   consumed_ = received_;
   lasers_.RunEnded(at);
   host_.StreamRunning(false);
@@ -400,7 +545,7 @@ void StreamEngine::Fill(cardsim_fifo& out) const {
   out.last_count = lastCount_;
   out.count_markers = markers_;
   out.words_run = wordsRun_;
-  out.pending_words = static_cast<uint32_t>(pending_.size());
+  out.pending_words = static_cast<uint32_t>(Pending());
 }
 
 bool StreamEngine::MirrorAt(uint64_t t, cardsim_mirror& out) const {
@@ -415,21 +560,31 @@ bool StreamEngine::MirrorAt(uint64_t t, cardsim_mirror& out) const {
   return true;
 }
 
-uint32_t StreamEngine::TraceCount(bool wordsOnly) const { return wordsOnly ? wordsTotal_ : fullTotal_; }
+uint32_t StreamEngine::TraceCount(uint32_t which) const {
+  return which == CARDSIM_TRACE_EXECUTED ? execTotal_ : which == CARDSIM_TRACE_WORDS ? wordsTotal_ : fullTotal_;
+}
 
-bool StreamEngine::TraceGet(bool wordsOnly, uint32_t index, cardsim_trace_entry& out) const {
-  const auto& v = wordsOnly ? words_ : full_;
+bool StreamEngine::TraceGet(uint32_t which, uint32_t index, cardsim_trace_entry& out) const {
+  const auto& v = which == CARDSIM_TRACE_EXECUTED ? exec_ : which == CARDSIM_TRACE_WORDS ? words_ : full_;
   if (index >= v.size()) return false;
   out = v[index];
+  return true;
+}
+
+bool StreamEngine::CameraGet(uint32_t index, cardsim_camera& out) const {
+  if (index >= cameras_.size()) return false;
+  out = cameras_[index];
   return true;
 }
 
 void StreamEngine::TraceClear() {
   full_.clear();
   words_.clear();
+  exec_.clear();
   full_.shrink_to_fit();
   words_.shrink_to_fit();
-  fullTotal_ = wordsTotal_ = 0;
+  exec_.shrink_to_fit();
+  fullTotal_ = wordsTotal_ = execTotal_ = 0;
 }
 
 }  // namespace cardsim

@@ -82,8 +82,8 @@
 // switch, 0x80 serial port (the reasons command 19 names). The executor holds its clock at the
 // marker's time while the card waits. Only a register wait on source 1 (the inputs that
 // cardsim_set_inputs sets) can hold: it ends when (inputs & A) == (B & A); every other wait
-// passes at once (the card models no galvanometer feedback, motors, encoder, camera, optical switch
-// or serial port) and is recorded as passed. A timed wait holds at most the latched time-out (0
+// passes at once (the card models no galvanometer feedback, motors, optical switch or serial port)
+// and is recorded as passed; the encoder and camera waits below hold as well. A timed wait holds at most the latched time-out (0
 // with the set-up's 0x1000: checked once); an untimed one holds until the inputs match or the run
 // is stopped. Time in a wait is card time: mode 0 the host's real time (a stream consumed at once
 // still waits in real time for the world outside), mode 1 real time x speed, mode 2 what Step
@@ -93,12 +93,36 @@
 // out and what it waited for. The position and laser records are in stream time, which a wait does
 // not advance: the wait record holds the time it took.
 //
+// Control flow (our model of the card's program): the executor keeps what it decoded and runs it
+// along a path. A label 0x51800000 | n (n: the low 16 bits) is known once decoded; the latest
+// label n decoded is the one jumps go to. 0x51A00000 | n continues at label n (a jump to a label not
+// yet received holds the executor until it arrives; once the program has ended an unknown label is
+// passed over). 0x5410xxxx opens a loop of count xxxx (0 runs once); 0x51A10000 | n closes the
+// innermost open loop: while runs are left it continues at label n, so the body between the loop's
+// label and its end runs count times; without an open loop it is passed over. A wait with the
+// zero time-out set-up on the inputs (source 1, reason 0x20) is a test, not a wait: checked once,
+// no alarm. Every modelled wait latches its result (met, or a failed test); 0x51700000 then takes
+// the 16-bit value of lane 0 (result met) or lane 1 (failed): with its bit 8 set the executor
+// continues at label (value & 0xFF), else goes on. Jumped-to words run at the time of the jump: the
+// path's time (the clock, and the times of the records) goes on from there.
+//
+// Card time: the path's time plus every µs a wait held. The execution trace holds the words as the
+// card ran them (no NOPs, no 0x57 words) at card time: loops repeated, jumps taken, waits held.
+// The encoder (encoder_model.h) turns in card time at the speed a test sets; 0x61000000 sets its
+// counter to 0. A register wait on source 3 holds until the counter, under A, equals B. The camera
+// (reason 0x8, the wait 0x51608008) holds until the camera is ready (ready unless a test says
+// otherwise); with its 1 s time-out a camera that never gets ready raises the wait alarm. A camera
+// step is recorded at its parameter word 0x34: the codes 0x31 / 0x32 before it, the word, and the
+// two 16-bit lane values in force at the next 0x51700000. The fly switch's follower 0x51638040 and
+// the scanner feedback wait 0x51648001 are satisfied at once.
+//
 // Commands on the waits (card_model.cpp): 17 r0 = the source of the run's last register wait,
 // | 0x10 while it is open, r1 = that source's value now (the inputs for source 1, else 0); 18 r0 =
 // its mask A, r1 = its values B; 19 r0 = the reasons of the waits that timed out since the buffer
 // open or the alarm clear. Zeros before any register wait.
+#include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <unordered_map>
 #include <vector>
 
 #include "cardsim_api.h"
@@ -123,6 +147,16 @@ class StreamHost {
   // The executor's clock reached stream time t (before a word at t runs); a galvanometer word ran.
   virtual void StreamClockAt(uint64_t /*t*/) {}
   virtual void StreamMoved() {}
+  // Card time passes while the run runs (the conveyor turns).
+  virtual void StreamElapsed(uint64_t /*us*/) {}
+  // The encoder counter; µs of card time until (counter & mask) == (value & mask), kNeverUs when
+  // it will not; 0x61000000.
+  virtual uint32_t StreamEncoder() { return 0; }
+  virtual uint64_t StreamEncoderUntil(uint32_t /*value*/, uint32_t /*mask*/) { return kNeverUs; }
+  virtual void StreamEncoderReset() {}
+  // The camera is ready.
+  virtual bool StreamCameraReady() { return true; }
+  static constexpr uint64_t kNeverUs = ~uint64_t{0};
 };
 
 // Settings the model passes on each step.
@@ -191,8 +225,13 @@ class StreamEngine {
   uint32_t Layout() const { return layout_; }
 
   void Fill(cardsim_fifo& out) const;
-  uint32_t TraceCount(bool wordsOnly) const;
-  bool TraceGet(bool wordsOnly, uint32_t index, cardsim_trace_entry& out) const;
+  // Traces: CARDSIM_TRACE_FULL, _WORDS, _EXECUTED.
+  uint32_t TraceCount(uint32_t which) const;
+  bool TraceGet(uint32_t which, uint32_t index, cardsim_trace_entry& out) const;
+  // The camera steps run (cardsim_camera).
+  uint32_t CameraCount() const { return static_cast<uint32_t>(cameras_.size()); }
+  bool CameraGet(uint32_t index, cardsim_camera& out) const;
+  uint64_t CardTime() const { return cardUs_; }
   void TraceClear();
   // What the lasers did (laser_record.h); an open segment ends at the executor's clock for now.
   const LaserRecord& Lasers() const { return lasers_; }
@@ -239,6 +278,17 @@ class StreamEngine {
   void Galvo(uint32_t word, uint64_t time);
   void Correction(uint32_t word);
   void BeginWait(uint32_t word, uint64_t time);
+  // µs until the open wait's condition holds (0 now, kNeverUs never).
+  uint64_t WaitNeed(const cardsim_wait& w);
+  // Card time passes by `us`.
+  void Elapse(uint64_t us);
+  // The path continues at label n at path time t; false when the label is not known.
+  bool JumpToLabel(uint32_t n, uint64_t t);
+  // A jump whose label has not arrived yet.
+  bool JumpBlocked(uint32_t word) const;
+  void Flow(uint32_t word, uint64_t time);
+  uint64_t PathTime(uint64_t streamTime) const { return static_cast<uint64_t>(static_cast<int64_t>(streamTime) + shift_); }
+  size_t Pending() const { return prog_.size() - pc_; }
   // The run ends at stream time `at`.
   void End(uint32_t code, uint32_t sub, uint64_t at);
 
@@ -262,7 +312,21 @@ class StreamEngine {
   // Decoder.
   uint64_t decTime_ = 0;
   bool decEnded_ = false;
-  std::deque<Item> pending_;
+  // The program decoded: prog_[pc_] is the next word on the path. Without labels the words run are
+  // dropped (base_ counts them); from the first label on the program is kept whole.
+  std::vector<Item> prog_;
+  size_t pc_ = 0;
+  uint64_t base_ = 0;
+  uint64_t furthest_ = 0;  // absolute index past the furthest word run (the read pointer's)
+  std::unordered_map<uint32_t, uint64_t> labels_;  // label -> absolute index
+  std::vector<uint32_t> loops_;                    // runs left of each open loop, innermost last
+  int64_t shift_ = 0;                              // path time - stream time
+  bool cond_ = true;                               // the latched result of the last wait or test
+  uint32_t reg16_[6] = {};                         // 16-bit values of the lanes (0x53 words)
+  uint64_t cardUs_ = 0;
+  std::vector<cardsim_camera> cameras_;
+  bool cameraOpen_ = false;
+  uint32_t camX_ = 0, camY_ = 0;
   // Executor.
   uint64_t clock_ = 0;
   uint64_t lastSyncUs_ = 0;
@@ -274,8 +338,8 @@ class StreamEngine {
   GalvoRecord galvo_;
   WaitRecord waits_;
   // Traces.
-  std::vector<cardsim_trace_entry> full_, words_;
-  uint32_t fullTotal_ = 0, wordsTotal_ = 0;
+  std::vector<cardsim_trace_entry> full_, words_, exec_;
+  uint32_t fullTotal_ = 0, wordsTotal_ = 0, execTotal_ = 0;
 };
 
 }  // namespace cardsim

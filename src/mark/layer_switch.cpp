@@ -172,7 +172,7 @@ void ApplyLayer(uint32_t layer, uint32_t mode) {
   ValidateLayer(layer);
   if (bSmallTaskPending) {
     bSmallTaskPending = 0;
-    InitScanLaser();
+    MarkInitScanLaserReset();
   }
   CLaserAll::LoadLayerDelays(static_cast<int32_t>(layer));
   g_Scan.LoadPenJumpPara(layer);

@@ -20,6 +20,7 @@
 #include "mark/line_storage.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
+#include "mark/mark_flow.h"
 #include "mark/phase_timer.h"
 #include "mark/scan_sequences.h"
 #include "mark/stream_words.h"
@@ -110,6 +111,7 @@ void CMarkJob::InitJob(uint32_t mode) {
   g_FifoData.ResetForJob();
   CMarkGen::ResetForJob();
   g_LineStorage.ResetForJob();
+  g_MarkFlow.ResetForJob();
   LaserJobReset();
   g_MarkJob.nMarkState = kMarkStateOpen;
 }

@@ -9,6 +9,7 @@
 #include "frame/errors.h"
 #include "frame/log_file.h"
 #include "mark/fifo_data.h"
+#include "mark/fly_encode.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
 
@@ -76,7 +77,8 @@ void FlushAllAndStartRun() {
     g_MarkData2Fifo.Flush(1);
   }
   // With encoder fly marking the last fly position put into the stream becomes the one flushed to
-  // the card; that position comes with the fly encoder.
+  // the card.
+  g_FlyEncode.MarkFlushed();
 }
 
 int32_t FieldToCode21(double p, double halfRange) {

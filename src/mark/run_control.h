@@ -31,8 +31,8 @@ uint32_t GetMarkLineCnt(uint32_t* count);
 
 // The body of QZ_MarkFlush: requests the start of the card's run with the next block sent (once per
 // job), then, unless the job is stopped or has failed, merges every floor down and sends every
-// pending word, the last block padded. The job goes on afterwards: later words follow the flushed
-// ones in time.
+// pending word, the last block padded; the last fly position put into the stream becomes the one
+// flushed to the card. The job goes on afterwards: later words follow the flushed ones in time.
 void FlushAllAndStartRun() REQUIRES(g_MarkCall);
 
 // The 21-bit codes of a field position (mm) for the immediate scanner move with the new box method:

@@ -171,7 +171,7 @@ uint32_t MarkDotList(const uint8_t* points, int32_t n, uint32_t layer, double do
   return RV_OK;
 }
 
-void InitScanLaser() {
+void MarkInitScanLaserReset() {
   LaserJobReset();
   g_Scan.dbCurX = 0.0;
   g_Scan.dbCurY = 0.0;

@@ -62,7 +62,7 @@ uint32_t MarkDotList(const uint8_t* points, int32_t n, uint32_t layer, double do
 
 // The reset of QZ_MarkInitScanLaser: every laser in use without a layer, with its delays applied and
 // no segment open, its next power always sent; the scanner at the field centre (a direct jump to 0, 0).
-void InitScanLaser() REQUIRES(g_MarkCall);
+void MarkInitScanLaserReset() REQUIRES(g_MarkCall);
 
 // Moves the galvanometers to the rest position ([HARDWARE] MarkEnd_X/Y/Z) after a job that did not
 // end successfully; mode 1 without firing the laser. The move is an immediate card command that

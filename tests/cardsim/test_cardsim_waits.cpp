@@ -119,8 +119,8 @@ TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
   } cases[] = {
       {"timed out", {{11, 0x56000064}, {11, 0x58000111}, {12, 0x51618020}}, 112, 0,
        CARDSIM_WAIT_TIMED_OUT, 100, 100, 0, 5},
-      {"zero time-out: checked once", {{11, 0x56000064}, {11, 0x58001111}, {12, 0x51618020}}, 12, 0,
-       CARDSIM_WAIT_TIMED_OUT, 0, 0, 0, 5},
+      {"zero time-out: a test, latched, no alarm", {{11, 0x56000064}, {11, 0x58001111}, {12, 0x51618020}}, 12, 20,
+       CARDSIM_WAIT_TESTED, 0, 0, 1, 0},
       {"untimed, stopped", {{11, 0x58000101}, {12, 0x51610020}}, 5000, 0, CARDSIM_WAIT_RUN_END, 4988,
        CARDSIM_NO_TIMEOUT, 2, 0},
       {"a named wait on the platform", {{11, 0x58000104}, {12, 0x51640020}}, 20, 10, CARDSIM_WAIT_PASSED, 0,

@@ -1,0 +1,302 @@
+// The encoder, fly, count-marker, task and camera steps of a job as the words and times they leave
+// on the main stream.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "calibration/box_para.h"
+#include "calibration/scan.h"
+#include "frame/fly_para.h"
+#include "mark/fly_encode.h"
+#include "mark/layer_switch.h"
+#include "mark/mark_flow.h"
+#include "support/trace.h"
+#include "test_mark_fixture.h"
+
+namespace {
+
+using qztest::Words;
+
+class MarkFlowTest : public qztest::MarkCallTest {
+ protected:
+  void SetUp() override {
+    MarkCallTest::SetUp();
+    g_FlyScanPara = FlyScanPara();
+    ASSERT_TRUE(g_FlyEncode.SetPara(1000000, 0.1, 0.9, 0.0, 1000.0));
+    g_FlyEncode.ResetUnwrap();
+  }
+  static const Words& Main() { return g_MarkFloor[0].ch3; }
+  // The main stream's words from index `from`, times relative to `t0`.
+  static Words From(size_t from, uint64_t t0) {
+    Words out;
+    for (size_t i = from; i < Main().size(); ++i) out.push_back({Main()[i].time - t0, Main()[i].word});
+    return out;
+  }
+  // The compare values of the encoder waits on the main stream, in order.
+  static std::vector<uint32_t> EncoderWaitValues() {
+    std::vector<uint32_t> values;
+    uint32_t v = 0, lane = 0;
+    for (const TimedWord& w : Main()) {
+      if ((w.word & 0xFFFFFFF0) == 0x52000000) lane = w.word & 0xF;
+      if ((w.word >> 24) == 0x55) v = (v & ~(0xFFu << 8 * lane)) | (w.word & 0xFF) << 8 * lane;
+      if (w.word == 0x51630020) values.push_back(v);
+    }
+    return values;
+  }
+};
+
+// The ten words of an encoder wait for p at t + 1 .. t + 3.
+void EncoderWait(Words& out, uint64_t t, uint32_t p) {
+  for (uint32_t lane = 0; lane < 4; ++lane) {
+    out.push_back({t + 1, 0x52000000u | lane});
+    out.push_back({t + 1, 0x55000000u | (lane < 3 ? 0xFF00u : 0u) | ((p >> 8 * lane) & 0xFF)});
+  }
+  out.push_back({t + 2, 0x58000103});
+  out.push_back({t + 3, 0x51630020});
+}
+
+TEST_F(MarkFlowTest, EncoderWaitsComeFivePulsesAheadAndStayWithinTheRangeOnceEachWay) {
+  struct Case {
+    int32_t pos;
+    uint32_t first, second;
+  } cases[] = {
+      {100, 95, 100},
+      {0, 999995, 0},
+      // -100: 0xFFFF9C, one subtraction of the range leaves both beyond it.
+      {-100, 0xFFFFA1 - 1000000, 0xFFFF9C - 1000000},
+      {0x1000064, 95, 100},  // the top byte is not the counter's
+  };
+  for (const Case& c : cases) {
+    QZ_TRACE(c.pos);
+    g_MarkFloor[0].Reset();
+    MarkEncWait(c.pos);
+    EXPECT_EQ(EncoderWaitValues(), (std::vector<uint32_t>{c.first, c.second}));
+  }
+  g_MarkFloor[0].Reset();
+  MarkEncWait(100);
+  Words expected;
+  EncoderWait(expected, 0, 95);
+  EncoderWait(expected, 3, 100);
+  EXPECT_EQ(Main(), expected);
+}
+
+TEST_F(MarkFlowTest, FlyOnEncResetsOncePerJobAndSwitchesFlyMarkingAround) {
+  g_FlyScanPara.nFlyOffHome = 2;
+  MarkFlyOnEnc(0x12345678, 1, 0);
+  Words expected = {{1, 0x61000000}, {2, 0x50000000}, {3, 0x61000001}, {4, 0x50000000}};
+  EncoderWait(expected, 4, 0x12345678);  // the value as given: its top byte under mask byte 0
+  EXPECT_EQ(Main(), expected);
+
+  const size_t n = Main().size();
+  MarkFlyOnEnc(7, 1, 1);
+  Words second = {{1, 0x61000001}, {2, 0x50000000}};
+  EncoderWait(second, 2, 7);
+  second.insert(second.end(), {{6, 0x64000001}, {7, 0x50000000}, {8, 0x51638040}, {9, 0x50000000}});
+  EXPECT_EQ(From(n, 7), second);
+  EXPECT_EQ(g_MarkFlow.nFlySwitchOn, 1u);
+  EXPECT_EQ(g_MarkFlow.bEncResetSent, 1u);
+}
+
+TEST_F(MarkFlowTest, FlySwitchOffByTheHomeSetting) {
+  g_FlyScanPara.nFlyOffHome = 2;
+  MarkFlySwitch(0);
+  EXPECT_EQ(Main(), (Words{{1, 0x64000000}, {2, 0x50000000}, {3, 0x51638040}, {4, 0x50000000}}));
+  // 0: a jump to where the scanner is; 1: a jump home. Both leave the scanner's jump words.
+  for (int32_t home : {0, 1}) {
+    QZ_TRACE(home);
+    g_MarkFloor[0].Reset();
+    g_FlyScanPara.nFlyOffHome = home;
+    g_Scan.dbCurX = 3.0;
+    MarkFlySwitch(0);
+    ASSERT_GT(Main().size(), 4u);
+    EXPECT_EQ(Main()[4].word >> 16, 0x010Cu);  // an unlit jump: the job does not fire the laser
+    EXPECT_EQ(g_Scan.dbCurX, home == 0 ? 3.0 : g_SystemPara.MarkEnd_X);
+  }
+}
+
+TEST_F(MarkFlowTest, AreaSafeFlyWordByDirectionAxisAndPosition) {
+  const double r = CCaliLink::HalfRange();
+  struct Case {
+    double dirX, dirY;
+    uint32_t dir;
+    double pos;
+    uint32_t word;
+  } cases[] = {
+      {1, 0, 0, -r, 0x67020000},     {1, 0, 0, 0, 0x67028000},      {1, 0, 0, r, 0x6702FFFF},
+      {1, 0, 1, 0, 0x67008000},      {1, 0, 7, 0, 0x67008000},      // any other direction is 1
+      {-1, 0, 7, 0, 0x67028000},     {0, -1, 0, 0, 0x67018000},     // negative component: d as given
+      {std::sqrt(0.5), std::sqrt(0.5), 0, 2 * r, 0x6703FFFF},       // 45°: axis 1
+  };
+  for (const Case& c : cases) {
+    QZ_TRACE(::testing::Message() << c.dirX << " " << c.dirY << " " << c.dir << " " << c.pos);
+    g_MarkFloor[0].Reset();
+    g_FlyScanPara.dbFlyDirX = c.dirX;
+    g_FlyScanPara.dbFlyDirY = c.dirY;
+    MarkAreaSafeFly(1, c.dir, c.pos);
+    EXPECT_EQ(Main(), (Words{{1, c.word}, {2, 0x50000000}}));
+    EXPECT_EQ(g_FlyScanPara.bFlyMarkRangeEn, 1);
+  }
+}
+
+TEST_F(MarkFlowTest, FlyPositionsRefusedWithoutWords) {
+  EXPECT_EQ(MarkFlyEmptyPosAbs(std::numeric_limits<double>::quiet_NaN()), 7u);
+  EXPECT_EQ(MarkFlyMarkPosAbs(std::numeric_limits<double>::infinity()), 7u);
+  EXPECT_EQ(MarkEncMeasDis(-std::numeric_limits<double>::infinity()), 7u);
+  EXPECT_TRUE(Main().empty());
+  ASSERT_EQ(MarkFlyMarkPosAbs(100.0), 0u);  // 500000 pulses
+  const size_t n = Main().size();
+  EXPECT_EQ(MarkFlyEmptyPosAbs(99.0), 2u);  // behind the last fly position
+  EXPECT_EQ(MarkFlyMarkPosAbs(50.0), 2u);
+  EXPECT_EQ(Main().size(), n);
+  // 800 mm after a reset: waits from 900000 in tenths of the range below 4000000 - 100000.
+  g_MarkFloor[0].Reset();
+  g_FlyEncode.ResetUnwrap();
+  ASSERT_EQ(MarkFlyEmptyPosAbs(800.0), 0u);
+  const std::vector<uint32_t> values = EncoderWaitValues();
+  ASSERT_EQ(values.size(), 30u);
+  EXPECT_EQ(values.front(), 900000u);
+  EXPECT_EQ(values[1], 0u);  // 1000000 wraps
+  EXPECT_EQ(values.back(), 800000u);
+}
+
+TEST_F(MarkFlowTest, CountMarkersDelaysAndCompensation) {
+  MarkBufferCnt(0x12345);
+  MarkBufDelay(0);
+  MarkBufDelay(250);
+  MarkUpdateCompensateWords();
+  EXPECT_EQ(Main(), (Words{{1, 0x62002345},
+                           {2, 0x50000000},
+                           {2, 0x50000000},
+                           {252, 0x50000000},
+                           {253, 0x66000001},
+                           {254, 0x50000000},
+                           {255, 0x51638040},
+                           {256, 0x50000000},
+                           {256, 0x51648001},
+                           {257, 0x50000000}}));
+}
+
+TEST_F(MarkFlowTest, CardCountWidenedAcrossItsWrap) {
+  struct Case {
+    uint64_t done;
+    uint32_t card;
+    uint64_t widened;
+  } cases[] = {{0, 0, 0}, {3, 5, 5}, {0xFFFF, 2, 0x10002}, {0x1FFFE, 0xFFFF, 0x1FFFF}, {0x10005, 0x10005, 0x10005}};
+  for (const Case& c : cases) EXPECT_EQ(WidenCount(c.done, c.card), c.widened) << c.done << " " << c.card;
+}
+
+TEST_F(MarkFlowTest, TaskWords) {
+  MarkLoopStart(3, 0x1000A);
+  MarkLoopEnd(3);
+  MarkJumpTaskNo(9);
+  MarkFlagFinish();
+  EXPECT_FALSE(CMarkGen::bSmallTaskPending);
+  MarkTaskLabel(4);
+  EXPECT_TRUE(CMarkGen::bSmallTaskPending);
+  EXPECT_EQ(Main(), (Words{{1, 0x5410000A},
+                           {2, 0x50000000},
+                           {3, 0x51800003},
+                           {4, 0x50000000},
+                           {5, 0x54200000},
+                           {5, 0x51A10003},
+                           {6, 0x50000000},
+                           {7, 0x54300000},
+                           {8, 0x50000000},
+                           {9, 0x51A00009},
+                           {10, 0x50000000},
+                           {11, 0x51500002},
+                           {12, 0x50000000},
+                           {13, 0x51800004},
+                           {14, 0x50000000}}));
+}
+
+TEST_F(MarkFlowTest, InputJumpsWriteTheConditionThenOneJumpRegister) {
+  for (bool ok : {true, false}) {
+    QZ_TRACE(ok);
+    g_MarkFloor[0].Reset();
+    MarkJumpByIO(0x0F, 0x05, 7, ok);
+    Words expected;
+    for (uint32_t lane = 0; lane < 4; ++lane) {
+      expected.push_back({1, 0x52000000u | lane});
+      expected.push_back({1, lane == 0 ? 0x55000F05u : 0x55000000u});
+    }
+    expected.insert(expected.end(), {{2, 0x56000000}, {2, 0x58001111}, {3, 0x51618020}});
+    expected.insert(expected.end(), {{4, 0x52000000},
+                                     {4, ok ? 0x53000107u : 0x53000000u},
+                                     {4, 0x52000001},
+                                     {4, ok ? 0x53000000u : 0x53000107u},
+                                     {4, 0x52000005},
+                                     {5, 0x51700000}});
+    EXPECT_EQ(Main(), expected);
+  }
+}
+
+TEST_F(MarkFlowTest, CameraSequence) {
+  g_Scan.SetFieldSizes(100.0, 60.0, 17.0);
+  const auto camera = [](const Words& all) {
+    Words out;
+    for (const TimedWord& w : all) {
+      const uint32_t op = w.word >> 24;
+      if ((op >= 0x31 && op <= 0x34) || op == 0x52 || op == 0x53 || w.word == 0x51608008 || w.word == 0x51700000 ||
+          w.word == 0x560F4240)
+        out.push_back(w);
+    }
+    return out;
+  };
+  // Enable 0: the start, the time-out, the wait, a jump where the scanner is.
+  EmitCcdMarkSeq({0, 42, 1.0, 2.0, 3, 2, 0, 5});
+  ASSERT_GT(Main().size(), 6u);
+  EXPECT_EQ(Words(Main().begin(), Main().begin() + 6),
+            (Words{{1, 0x33000000}, {2, 0x50000000}, {3, 0x560F4240}, {4, 0x50000000}, {5, 0x51608008}, {6, 0x50000000}}));
+  EXPECT_EQ(camera(Main()).size(), 4u);  // and the jump's own time-out
+  struct Case {
+    int32_t number;
+    double x, y;
+    int32_t field, selector, flag;
+    uint32_t value;
+    uint32_t cx, cy, para, second;
+  } cases[] = {
+      {42, -50.0, 30.0, 3, 2, 0, 5, 0, 0xFFFF, 0x34004C42, 0x53000105},
+      {7, 50.0, -30.0, 0x13, 1, 1, 5, 0xFFFF, 0, 0x34000C07, 0x53000000},
+      {99, 0.0, 0.0, 0, 0, 2, 0, 32767, 32767, 0x34004099, 0x53000200},
+      {5, 80.0, -80.0, 0, 0, 1, 0, 0xFFFF, 0, 0x34000005, 0x53000200},  // beyond the field: limited
+  };
+  for (const Case& c : cases) {
+    QZ_TRACE(c.number);
+    g_MarkFloor[0].Reset();
+    g_Scan.dbCurX = c.x;  // no move: only the scanner's jumps to where it is
+    g_Scan.dbCurY = c.y;
+    EmitCcdMarkSeq({1, c.number, c.x, c.y, c.field, c.selector, c.flag, c.value});
+    const Words w = camera(Main());
+    // start, 1 s, wait, jump's 1 s, codes, parameter word, registers, 1 s, wait, jump's 1 s, lane 3, close
+    ASSERT_EQ(w.size(), 16u);
+    EXPECT_EQ(w[4].word, 0x31000000u | c.cx);
+    EXPECT_EQ(w[5].word, 0x32000000u | c.cy);
+    EXPECT_EQ(w[6].word, c.para);
+    EXPECT_EQ(w[4].time, w[6].time);
+    EXPECT_EQ(Words(w.begin() + 7, w.begin() + 11), (Words{{w[6].time + 1, 0x52000000},
+                                                            {w[6].time + 1, 0x53000000},
+                                                            {w[6].time + 1, 0x52000001},
+                                                            {w[6].time + 1, c.second}}));
+    EXPECT_EQ(w[11], (TimedWord{w[6].time + 2, 0x560F4240}));
+    EXPECT_EQ(w[12], (TimedWord{w[6].time + 4, 0x51608008}));
+    EXPECT_EQ(w[14].word, 0x52000003u);
+    EXPECT_EQ(w[15], (TimedWord{w[14].time + 1, 0x51700000}));
+  }
+}
+
+TEST_F(MarkFlowTest, CameraRefusals) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    CcdStep s;
+    uint32_t code;
+  } cases[] = {
+      {{1, 0, 0, 0, 0, 2, 0, 0x10000}, 2}, {{0, 0, nan, 0, 0, 2, 0, 0x10000}, 2}, {{1, 0, nan, 0, 0, 0, 0, 0}, 7},
+      {{1, 0, 0, -std::numeric_limits<double>::infinity(), 0, 0, 0, 0}, 7},      {{0, 0, nan, nan, 0, 0, 0, 0}, 0},
+      {{1, 0, 0, 0, 0, 1, 0, 0x10000}, 0},  // the value is read only with selector 2
+  };
+  for (const Case& c : cases) EXPECT_EQ(CheckCcdStep(c.s), c.code) << c.s.enable << " " << c.s.selector;
+}
+
+}  // namespace
