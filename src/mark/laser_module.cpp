@@ -209,7 +209,7 @@ void StoreFigure(const std::vector<LinePoint>& pts, uint32_t layer) {
   CLineStorage& st = g_LineStorage;
   ClearFigure();
   st.nLookAhead = std::max<int32_t>(10, static_cast<int32_t>(std::min<size_t>(pts.size(), 0x7FFFFFF0)) + 3);
-  auto add = [&](double x, double y, double scale) {
+  auto add = [&](double x, double y, double scale) REQUIRES(g_MarkCall) {
     std::vector<LinePoint>& v = st.vecLastLine;
     const size_t n = v.size();
     if (n > 0 && std::fabs(x - v.back().x) + std::fabs(y - v.back().y) < 0.001) return;
