@@ -279,6 +279,48 @@ QZ_API uint32_t QZ_STDCALL QZ_MarkLoopEnd(uint32_t task);
 QZ_API uint32_t QZ_STDCALL QZ_MarkCCD(int32_t enable, int32_t number, double x, double y, uint32_t reserved1,
                                       uint32_t reserved2, uint32_t reserved3, int32_t field, int32_t selector,
                                       int32_t flag, uint32_t value, uint32_t reserved4);
+/* Wobble units and laser-module programs. The card keeps them as resident programs in 16 slots that
+ * its inputs choose. Units stay in the library until QZ_WobUnitClear; each export returns 1 at once
+ * when no card is open. QZ_WobUnit stores a closed figure through `count` points {x, y, unused} in
+ * mm with pen `layer` (a first point is appended again when the figure is open): 2 null points with
+ * a positive count or 16 units stored already, 8 fewer than two points (with a box), 6 a layer above
+ * 255, 7 a coordinate that is NaN or infinite; nothing is stored then. QZ_WobUnitPow adds a power
+ * profile: n points at positions (percent of the loop) with powers (percent), shifted by offsetUs
+ * (negative: earlier); 2 null arrays with a positive n, 7 a value that is not finite. */
+QZ_API uint32_t QZ_STDCALL QZ_WobUnitClear(void);
+QZ_API uint32_t QZ_STDCALL QZ_WobUnit(const double* points, int32_t count, uint32_t layer);
+QZ_API uint32_t QZ_STDCALL QZ_WobUnitPow(const double* points, int32_t count, uint32_t layer, int32_t bPowEnable,
+                                         int32_t offsetUs, const double* positions, const double* powers, int32_t n);
+/* Stops the card's program (as QZ_Mark_Stop). */
+QZ_API uint32_t QZ_STDCALL QZ_WobEnd(void);
+/* Whole jobs in one call: download the wobble units (bWait nonzero: the card waits on input 0
+ * around each step), the laser-module program of pens 0..15, or the optical-switch program with
+ * four X positions (u16 galvanometer codes; flag nonzero skips the input-0 handshake). 0 done; 1 no
+ * card; 2 [Main] wob (bKvxOSS for the optical switch) not set, a card below version 80, null
+ * positions, a run mode above 4, or the library busy (a job that is open stays as it was); 16 another
+ * mark call is in progress; a generator's failure with its code. */
+QZ_API uint32_t QZ_STDCALL QZ_WobStart(uint32_t bWait, uint32_t mode);
+QZ_API uint32_t QZ_STDCALL QZ_LaserModuleStart(uint32_t mode);
+QZ_API uint32_t QZ_STDCALL QZ_OssLaserModuleStart(const uint16_t* positions, uint32_t mode, uint32_t flag);
+
+/* Laser programs and scanner steps in the mark list (common results of the mark-list commands).
+ * Refused before anything is appended: 2 null points with a positive count, fewer than 2 points of a
+ * wobble-by-encoder figure, an input bit above 31; 6 a layer above 255; 7 a coordinate or spot time
+ * that is not finite. QZ_MarkWobLaserByEnc needs the new box method (21-bit codes): otherwise the
+ * job fails with 2. A spot weld longer than its period fails the job with 2. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkBufScanPos(double x, double y, double reserved, int32_t pen);
+QZ_API uint32_t QZ_STDCALL QZ_MarkInitScanLaser(void);
+QZ_API uint32_t QZ_STDCALL QZ_MarkLaserByIO(int32_t layer);
+QZ_API uint32_t QZ_STDCALL QZ_MarkLaserByIO2(int32_t layer, uint32_t mode, int32_t dotTime);
+QZ_API uint32_t QZ_STDCALL QZ_MarkLaserByEnc(int32_t layer, uint32_t mode, int32_t dotTime, uint32_t value,
+                                             uint32_t endValue);
+QZ_API uint32_t QZ_STDCALL QZ_MarkWobLaserByEnc(const double* points, int32_t count, int32_t layer, uint32_t value,
+                                                uint32_t preValue);
+QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByIO(double x, double y, double reserved, double frequency, double spotTime,
+                                               int32_t layer, int32_t level, uint32_t bit);
+QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByEnc(double x, double y, double reserved, double frequency,
+                                                double spotTime, int32_t layer, int32_t flag, uint32_t value,
+                                                uint32_t preValue);
 
 #ifdef __cplusplus
 }

@@ -13,6 +13,7 @@
 #include "laser/laser_stream.h"
 #include "laser/light_path.h"
 #include "mark/job_state.h"
+#include "mark/laser_module.h"
 #include "mark/layer_switch.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
@@ -123,8 +124,7 @@ void AppendMarkEndSeq(uint32_t endArg, uint8_t bFromMarkEnd) {
     AppendStreamWord(1, 1, MakeIoWord(5, 0));
     AppendStreamWord(1, 1, MakeIoWord(6, 0));
   }
-  // With [Main] bKvxOSS the optical switch programs' outputs are reset here; those programs are not
-  // part of this library yet.
+  if (sp.bKvxOSS) OssResetOutputs();
   AppendStreamWord(1, 0, sp.bOut0IsRun ? MakeIoWord(0, 0) : SW_NOP);
   AppendStreamWord(1, 0, SW_END);
   AppendStreamWord(1, 0, SW_NOP);

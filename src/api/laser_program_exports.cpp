@@ -1,0 +1,243 @@
+// Wobble units, the whole-job program exports and the laser-program and scanner members of the mark
+// list.
+#include <cmath>
+#include <string>
+
+#include "calibration/scan.h"
+#include "cardlink/portlane.h"
+#include "frame/bytes.h"
+#include "frame/conv.h"
+#include "frame/errors.h"
+#include "frame/export_call.h"
+#include "frame/log_file.h"
+#include "frame/system_para.h"
+#include "mark/io_words.h"
+#include "mark/laser_module.h"
+#include "mark/mark_member.h"
+#include "mark/pen_para.h"
+#include "mark/run_control.h"
+#include "mark/scan_sequences.h"
+#include "mark/wob_units.h"
+#include "qzmark.h"
+
+namespace {
+
+constexpr MarkMember kMarkBufScanPos{"QZ_MarkBufScanPos", KIND_SCAN_POS, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkInitScanLaser{"QZ_MarkInitScanLaser", KIND_TASK, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkLaserByIO{"QZ_MarkLaserByIO", KIND_LASER, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkLaserByIO2{"QZ_MarkLaserByIO2", KIND_LASER, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkLaserByEnc{"QZ_MarkLaserByEnc", KIND_LASER, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkWobLaserByEnc{"QZ_MarkWobLaserByEnc", KIND_LASER, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkDotLaserByIO{"QZ_MarkDotLaserByIO", KIND_LASER, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkDotLaserByEnc{"QZ_MarkDotLaserByEnc", KIND_LASER, LOG_TRACE, EntryText::kEmpty};
+
+// A refused argument of a member or a unit export: its code with the code's text and the arguments
+// logged under the export's name (no box).
+uint32_t Refuse(const char* tag, uint32_t code, const std::string& args) {
+  LogFailure(tag, GetErrText(static_cast<int32_t>(code)) + " " + args);
+  return code;
+}
+
+uint32_t CheckLayer(const char* tag, int32_t layer) {
+  if (static_cast<uint32_t>(layer) < static_cast<uint32_t>(kPenCount)) return RV_OK;
+  return Refuse(tag, RV_LAYER_NUMBER_OVER, StrFormat("(layer %d)", layer));
+}
+
+// The dot programs' arguments: the layer, then the position and the spot time.
+uint32_t CheckDot(const char* tag, double x, double y, double spotTime, int32_t layer) {
+  if (const uint32_t rc = CheckLayer(tag, layer)) return rc;
+  if (std::isfinite(x) && std::isfinite(y) && std::isfinite(spotTime)) return RV_OK;
+  return Refuse(tag, RV_DATA_IS_NAN, "(position or spot time not finite)");
+}
+
+uint32_t AddUnit(const char* tag, const double* points, int32_t count, uint32_t layer, WobPowEntry entry) {
+  if (!g_Link.g_bConnected) return RV_CARD_NOT_CONNECTED;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(points);
+  const uint32_t rc = CheckWobUnit(bytes, count, layer);
+  if (rc == RV_LINE_END_POINT_LESS_THAN_2) {
+    ReportFailure(tag, GetErrText(static_cast<int32_t>(rc)));
+    return rc;
+  }
+  if (rc != RV_OK) return Refuse(tag, rc, StrFormat("(points %s, count %d, layer %u)", points ? "given" : "null", count, layer));
+  if (g_WobUnits.Add(WobBuildUnit(bytes, count, layer), std::move(entry)) != RV_OK) {
+    return Refuse(tag, RV_ERROR, "(16 units are stored already)");
+  }
+  return RV_OK;
+}
+
+}  // namespace
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_WobUnitClear(void) {
+  return ExportCall("QZ_WobUnitClear", []() -> uint32_t {
+    if (!g_Link.g_bConnected) return RV_CARD_NOT_CONNECTED;
+    g_WobUnits.Clear();
+    return RV_OK;
+  });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_WobUnit(const double* points, int32_t count, uint32_t layer) {
+  return ExportCall("QZ_WobUnit", [&] { return AddUnit("QZ_WobUnit", points, count, layer, WobPowEntry{}); });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_WobUnitPow(const double* points, int32_t count, uint32_t layer,
+                                                   int32_t bPowEnable, int32_t offsetUs, const double* positions,
+                                                   const double* powers, int32_t n) {
+  const char* tag = "QZ_WobUnitPow";
+  return ExportCall(tag, [&]() -> uint32_t {
+    if (!g_Link.g_bConnected) return RV_CARD_NOT_CONNECTED;
+    if (const uint32_t rc = CheckWobProfile(bPowEnable, positions, powers, n)) {
+      return Refuse(tag, rc, StrFormat("(profile of %d points %s)", n, positions && powers ? "given" : "null"));
+    }
+    WobPowEntry entry;
+    entry.bEnable = bPowEnable != 0 ? 1 : 0;
+    entry.nTimeOffset = offsetUs;
+    if (entry.bEnable) {
+      for (int32_t i = 0; i < n; ++i) {
+        entry.positions.push_back(positions[i] / 100.0);
+        entry.powers.push_back(powers[i]);
+      }
+    }
+    return AddUnit(tag, points, count, layer, std::move(entry));
+  });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_WobEnd(void) {
+  return ExportCall("QZ_WobEnd", [] { return MarkStop(); });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_WobStart(uint32_t bWait, uint32_t mode) {
+  return ExportCall("QZ_WobStart", [&] {
+    return RunWholeJob("QZ_WobStart", mode, g_SystemPara.wob != 0, "bWob未设置为1", [&]() REQUIRES(g_MarkCall) {
+      const WobProgram prog = g_WobUnits.Copy();
+      WobDownload(prog, bWait != 0);
+    });
+  });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_LaserModuleStart(uint32_t mode) {
+  return ExportCall("QZ_LaserModuleStart", [&] {
+    return RunWholeJob("QZ_LaserModuleStart", mode, g_SystemPara.wob != 0, "bWob未设置为1",
+                         []() REQUIRES(g_MarkCall) { LaserModuleProgram(); });
+  });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_OssLaserModuleStart(const uint16_t* positions, uint32_t mode, uint32_t flag) {
+  const char* tag = "QZ_OssLaserModuleStart";
+  return ExportCall(tag, [&]() -> uint32_t {
+    if (positions == nullptr) {
+      if (!g_Link.g_bConnected) return RV_CARD_NOT_CONNECTED;
+      return Refuse(tag, RV_ERROR, "(no positions)");
+    }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(positions);
+    return RunWholeJob(tag, mode, g_SystemPara.bKvxOSS != 0, "bKvxOSS未设置为1", [&]() REQUIRES(g_MarkCall) {
+      OssLaserModuleProgram(bytes, flag != 0 ? 1 : 0);
+    });
+  });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkBufScanPos(double x, double y, double /*reserved*/, int32_t pen) {
+  return RunMarkMember(
+      kMarkBufScanPos, {},
+      [&]() -> uint32_t {
+        if (const uint32_t rc = CheckLayer(kMarkBufScanPos.name, pen)) return rc;
+        if (std::isfinite(x) && std::isfinite(y)) return RV_OK;
+        return Refuse(kMarkBufScanPos.name, RV_DATA_IS_NAN, "(position not finite)");
+      },
+      [&]() REQUIRES(g_MarkCall) {
+        g_Scan.LoadPenJumpPara(static_cast<uint32_t>(pen));
+        g_Scan.JumpIfMoved(x, y);
+        return uint32_t{RV_OK};
+      });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkInitScanLaser(void) {
+  return RunMarkMember(kMarkInitScanLaser, {}, []() REQUIRES(g_MarkCall) {
+    MarkInitScanLaserReset();
+    return uint32_t{RV_OK};
+  });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkLaserByIO(int32_t layer) {
+  return RunMarkMember(
+      kMarkLaserByIO, {}, [&] { return CheckLayer(kMarkLaserByIO.name, layer); },
+      [&]() REQUIRES(g_MarkCall) {
+        LaserModByIOProgram(static_cast<uint32_t>(layer), 1, 0);
+        return uint32_t{RV_OK};
+      });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkLaserByIO2(int32_t layer, uint32_t mode, int32_t dotTime) {
+  return RunMarkMember(
+      kMarkLaserByIO2, {}, [&] { return CheckLayer(kMarkLaserByIO2.name, layer); },
+      [&]() REQUIRES(g_MarkCall) {
+        LaserModByIOProgram(static_cast<uint32_t>(layer), static_cast<int32_t>(mode), dotTime);
+        return uint32_t{RV_OK};
+      });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkLaserByEnc(int32_t layer, uint32_t mode, int32_t dotTime, uint32_t value,
+                                                       uint32_t endValue) {
+  return RunMarkMember(
+      kMarkLaserByEnc, {}, [&] { return CheckLayer(kMarkLaserByEnc.name, layer); },
+      [&]() REQUIRES(g_MarkCall) {
+        LaserModByEncProgram(static_cast<uint32_t>(layer), static_cast<int32_t>(mode), dotTime, value, endValue);
+        return uint32_t{RV_OK};
+      });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkWobLaserByEnc(const double* points, int32_t count, int32_t layer,
+                                                          uint32_t value, uint32_t preValue) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(points);
+  const char* tag = kMarkWobLaserByEnc.name;
+  return RunMarkMember(
+      kMarkWobLaserByEnc, {},
+      [&]() -> uint32_t {
+        if ((count > 0 && bytes == nullptr) || count < 2) {
+          return Refuse(tag, RV_ERROR, StrFormat("(points %s, count %d)", bytes ? "given" : "null", count));
+        }
+        if (const uint32_t rc = CheckLayer(tag, layer)) return rc;
+        for (int32_t i = 0; i < count; ++i) {
+          const uint8_t* p = bytes + static_cast<size_t>(i) * kWobEncPointBytes;
+          if (!std::isfinite(GetF64(p)) || !std::isfinite(GetF64(p + 8))) {
+            return Refuse(tag, RV_DATA_IS_NAN, StrFormat("(point %d not finite)", i));
+          }
+        }
+        return RV_OK;
+      },
+      [&]() REQUIRES(g_MarkCall) {
+        // Without 21-bit codes the figure's moves would write no galvanometer word.
+        if (!g_SystemPara.bNewBoxCali) ThrowMarkError(RV_ERROR);
+        const LaserWaitCond cond{1, kEncoderMask, value, preValue, kWaitSourceEncoder, 0};
+        LaserModWobByEncProgram(bytes, count, static_cast<uint32_t>(layer), cond);
+        return uint32_t{RV_OK};
+      });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByIO(double x, double y, double /*reserved*/, double frequency,
+                                                         double spotTime, int32_t layer, int32_t level, uint32_t bit) {
+  const char* tag = kMarkDotLaserByIO.name;
+  return RunMarkMember(
+      kMarkDotLaserByIO, {},
+      [&]() -> uint32_t {
+        if (bit > 31) return Refuse(tag, RV_ERROR, StrFormat("(input bit %u)", bit));
+        return CheckDot(tag, x, y, spotTime, layer);
+      },
+      [&]() REQUIRES(g_MarkCall) {
+        const LaserWaitCond cond{static_cast<uint8_t>(level != 0 ? 1 : 0), 1u << bit, 0, 1u << bit, kWaitSourceInputs, 1};
+        LaserModDotProgram(static_cast<uint32_t>(layer), cond, x, y, frequency, spotTime);
+        return uint32_t{RV_OK};
+      });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByEnc(double x, double y, double /*reserved*/, double frequency,
+                                                          double spotTime, int32_t layer, int32_t flag, uint32_t value,
+                                                          uint32_t preValue) {
+  return RunMarkMember(
+      kMarkDotLaserByEnc, {}, [&] { return CheckDot(kMarkDotLaserByEnc.name, x, y, spotTime, layer); },
+      [&]() REQUIRES(g_MarkCall) {
+        const LaserWaitCond cond{static_cast<uint8_t>(flag != 0 ? 1 : 0), kEncoderMask, value, preValue,
+                                 kWaitSourceEncoder, 0};
+        LaserModDotProgram(static_cast<uint32_t>(layer), cond, x, y, frequency, spotTime);
+        return uint32_t{RV_OK};
+      });
+}

@@ -1,0 +1,255 @@
+// The wobble units and the laser-module programs as a host downloads them, in the words the simulated
+// card decodes: slots, labels and jumps, the closed unit path, the power profile's times, the
+// optical-switch program's positions and outputs; the refusals of the whole-job exports.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "e2e/card_host.h"
+#include "support/trace.h"
+
+namespace {
+
+using qztest::kParaKey;
+
+constexpr uint32_t kEnd = 0x51100001;
+
+class ProgramHost : public qztest::CardHost {
+ protected:
+  void Open(const std::string& config, uint32_t version = 96, bool pens = true) {
+    StageFiles(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n" + config);
+    const auto block = qztest::DefaultBoxBlock();
+    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
+    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
+    Load(true);
+    cardsim_set_card_version_(version);
+    ASSERT_EQ(InitCard(), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    // The host's pen records have no delays: a laser-module slot of pen 0 or 1 has dot time 0.
+    const std::vector<uint8_t> records = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
+    if (pens) {
+      ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(records.data(), 2), 0u);
+    }
+    Unit = lib->Get<decltype(Unit)>("QZ_WobUnit");
+    UnitPow = lib->Get<decltype(UnitPow)>("QZ_WobUnitPow");
+    WobStart = lib->Get<decltype(WobStart)>("QZ_WobStart");
+    WobEnd = lib->Get<decltype(WobEnd)>("QZ_WobEnd");
+    ModuleStart = lib->Get<decltype(ModuleStart)>("QZ_LaserModuleStart");
+    OssStart = lib->Get<decltype(OssStart)>("QZ_OssLaserModuleStart");
+    ASSERT_TRUE(Unit && UnitPow && WobStart && WobEnd && ModuleStart && OssStart);
+  }
+  // Runs a whole-job export on its own thread until the card has decoded the program's end word,
+  // then stops the card's program (a resident program waits on its inputs for ever).
+  uint32_t RunUntilEnd(const std::function<uint32_t()>& start) {
+    uint32_t rc = 99;
+    std::thread t([&] { rc = start(); });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < until) {
+      const std::vector<uint32_t> w = TraceWords();
+      if (std::find(w.begin(), w.end(), kEnd) != w.end()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    WobEnd();
+    t.join();
+    return rc;
+  }
+  std::vector<uint32_t> Of(uint32_t opcodeMask, uint32_t value) {
+    std::vector<uint32_t> out;
+    for (uint32_t w : TraceWords())
+      if ((w & opcodeMask) == value) out.push_back(w);
+    return out;
+  }
+  void ExpectRefused(uint32_t rc, const char* box);
+  void CheckOss(uint32_t flag);
+  size_t IndexOf(const std::vector<cardsim_trace_entry>& tr, uint32_t word, size_t from = 0) {
+    while (from < tr.size() && tr[from].word != word) ++from;
+    return from;
+  }
+
+  decltype(&QZ_WobUnit) Unit = nullptr;
+  decltype(&QZ_WobUnitPow) UnitPow = nullptr;
+  decltype(&QZ_WobStart) WobStart = nullptr;
+  decltype(&QZ_WobEnd) WobEnd = nullptr;
+  decltype(&QZ_LaserModuleStart) ModuleStart = nullptr;
+  decltype(&QZ_OssLaserModuleStart) OssStart = nullptr;
+};
+
+TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheRestReturnToTheIdleLoop) {
+  Open("wob=1\n");
+  const double square[] = {-2, -2, 0, 2, -2, 0, 2, 2, 0, -2, 2, 0};   // 4 corners, open
+  const double tri[] = {0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0, 0};          // closed already
+  const double pos[] = {0.0, 100.0}, pow[] = {50.0, 20.0};
+  const double early[] = {0.0};
+  ASSERT_EQ(UnitPow(square, 4, 1, 1, 0, pos, pow, 2), 0u);
+  ASSERT_EQ(UnitPow(tri, 4, 1, 1, -50, early, pow, 1), 0u);
+  ASSERT_EQ(Unit(tri, 4, 1), 0u);
+  cardsim_trace_clear_();
+  ASSERT_EQ(WobStart(0, 0), 0u);
+  // 0 % and 100 % lie 6 µs apart across the loop's end: one plain box, and the download goes on.
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"plain ok: Pow Time too Close"});
+
+  std::vector<uint32_t> labels = {0x51800003};
+  for (uint32_t s = 0; s < 3; ++s) {
+    labels.push_back(0x51800000 | 2 * s);
+    labels.push_back(0x51800040 + 2 * s);
+  }
+  for (uint32_t s = 3; s < 16; ++s) labels.push_back(0x51800000 | 2 * s);
+  EXPECT_EQ(Of(0xFFF00000, 0x51800000), labels);
+  std::vector<uint32_t> jumps = {0x51A00040, 0x51A00042, 0x51A00044};
+  for (int i = 0; i < 13; ++i) jumps.push_back(0x51A00003);
+  EXPECT_EQ(Of(0xFFFF0000, 0x51A00000), jumps);
+  EXPECT_EQ(Of(0xFFFFF0FF, 0x20F00000), (std::vector<uint32_t>{0x20F00000, 0x20F00100, 0x20F00200}));
+  const std::vector<uint32_t> words = TraceWords();
+  ASSERT_FALSE(words.empty());
+  EXPECT_EQ(words.back(), kEnd);
+
+  const std::vector<cardsim_trace_entry> tr = Trace();
+  // Slot 0: the square's path ends where its jump put the scanner (stored closed), and its profile
+  // sits 3 µs inside the loop at both ends.
+  const size_t loop0 = IndexOf(tr, 0x51800040), back0 = IndexOf(tr, 0x51A00040);
+  ASSERT_LT(back0, tr.size());
+  auto lastGalvo = [&](size_t before) {
+    std::pair<uint32_t, uint32_t> xy{0, 0};
+    for (size_t i = 0; i < before; ++i) {
+      const uint32_t w = tr[i].word;
+      if ((w >> 24) != 0x01) continue;
+      if (((w >> 21) & 7) == 0) xy.first = w;
+      if (((w >> 21) & 7) == 2) xy.second = w;
+    }
+    return xy;
+  };
+  EXPECT_EQ(lastGalvo(loop0), lastGalvo(back0));
+  std::vector<uint64_t> powerTimes;
+  for (size_t i = loop0; i < back0; ++i)
+    if ((tr[i].word >> 24) == 0x29) powerTimes.push_back(tr[i].time_us);
+  const uint64_t t0 = tr[loop0].time_us, t1 = tr[back0].time_us - 1;
+  EXPECT_EQ(powerTimes, (std::vector<uint64_t>{t0 + 3, t1 - 3}));
+  // Slot 1: 50 µs before the loop's start wraps to 50 µs before its end.
+  const size_t loop1 = IndexOf(tr, 0x51800042), back1 = IndexOf(tr, 0x51A00042);
+  powerTimes.clear();
+  for (size_t i = loop1; i < back1; ++i)
+    if ((tr[i].word >> 24) == 0x29) powerTimes.push_back(tr[i].time_us);
+  EXPECT_EQ(powerTimes, (std::vector<uint64_t>{tr[back1].time_us - 1 - 50}));
+}
+
+// A refused whole job: its box, no buffer opened, nothing claimed.
+void ProgramHost::ExpectRefused(uint32_t rc, const char* box) {
+  EXPECT_EQ(rc, 2u);
+  ASSERT_EQ(lib->Boxes().size(), 1u);
+  EXPECT_EQ(lib->Boxes()[0], std::string("topmost ok: ") + box);
+  EXPECT_TRUE(Sent(83).empty());
+  EXPECT_EQ(MarkStart(1, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+}
+
+TEST_F(ProgramHost, WobbleWithoutWobIsRefused) {
+  Open("");
+  cardsim_log_clear_();
+  ExpectRefused(WobStart(0, 1), "bWob未设置为1");
+}
+
+TEST_F(ProgramHost, LaserModuleWithoutWobIsRefused) {
+  Open("");
+  cardsim_log_clear_();
+  ExpectRefused(ModuleStart(1), "bWob未设置为1");
+}
+
+TEST_F(ProgramHost, OpticalSwitchWithoutItsSwitchIsRefused) {
+  Open("wob=1\n");
+  cardsim_log_clear_();
+  const uint16_t positions[4] = {1, 2, 3, 4};
+  ExpectRefused(OssStart(positions, 1, 0), "bKvxOSS未设置为1");
+}
+
+TEST_F(ProgramHost, CardVersion79IsRefused) {
+  Open("wob=1\n", 79);
+  cardsim_log_clear_();
+  ExpectRefused(WobStart(0, 1), "新补丁不兼容旧wob卡，请使用旧补丁");
+}
+
+TEST_F(ProgramHost, OpenJobIsLeftAsItWasByARefusedProgram) {
+  Open("wob=1\nbKvxOSS=1\n");
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  EXPECT_EQ(WobStart(0, 1), 2u);
+  EXPECT_EQ(OssStart(nullptr, 1, 0), 2u);
+  // The open job ends normally and releases its task.
+  EXPECT_EQ(MarkEnd(0), 0u);
+  EXPECT_EQ(MarkStart(1, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+}
+
+TEST_F(ProgramHost, UnitRefusals) {
+  Open("wob=1\n");
+  const double pts[] = {0, 0, 0, 1, 0, 0};
+  const double nan[] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN(), 0, 0};
+  const double one[] = {1.0};
+  EXPECT_EQ(Unit(nullptr, 2, 0), 2u);
+  EXPECT_EQ(Unit(pts, 1, 0), 8u);
+  EXPECT_EQ(lib->Boxes().size(), 1u);
+  EXPECT_EQ(Unit(pts, 2, 256), 6u);
+  EXPECT_EQ(Unit(nan, 2, 0), 7u);
+  EXPECT_EQ(UnitPow(pts, 2, 0, 1, 0, nullptr, one, 1), 2u);
+  EXPECT_EQ(UnitPow(pts, 2, 0, 1, 0, nan + 3, one, 1), 7u);
+  for (int i = 0; i < 16; ++i) ASSERT_EQ(Unit(pts, 2, 0), 0u) << i;
+  EXPECT_EQ(Unit(pts, 2, 0), 2u);
+}
+
+TEST_F(ProgramHost, LaserModuleSlotWithDotTimeZeroFailsWith31) {
+  Open("wob=1\n");
+  EXPECT_EQ(RunUntilEnd([&] { return ModuleStart(0); }), 31u);
+}
+
+TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTail) {
+  Open("wob=1\n", 96, false);
+  cardsim_trace_clear_();
+  EXPECT_EQ(RunUntilEnd([&] { return ModuleStart(0); }), 0u);
+  std::vector<uint32_t> labels = {0x51800007};
+  for (uint32_t s = 0; s < 16; ++s) labels.push_back(0x51800000 | 2 * s);
+  labels.push_back(0x51800005);
+  labels.push_back(0x51800023);
+  EXPECT_EQ(Of(0xFFF00000, 0x51800000), labels);
+  std::vector<uint32_t> jumps(16, 0x51A00023);
+  jumps.push_back(0x51A00007);
+  EXPECT_EQ(Of(0xFFFF0000, 0x51A00000), jumps);
+  // Each slot arms its trigger for label 5 and disarms it after its dot.
+  EXPECT_EQ(Of(0xFFFFFFFF, 0x51B0000B).size(), 16u);
+  EXPECT_EQ(Of(0xFFFFFFFF, 0x51B00000).size(), 16u);
+  EXPECT_EQ(TraceWords().back(), kEnd);
+}
+
+// The optical-switch program with `flag`; bCloseFeedback 0 pauses nArriveTime without the feedback
+// wait word.
+void ProgramHost::CheckOss(uint32_t flag) {
+  Open("wob=1\nbKvxOSS=1\n[SCAN]\nbCloseFeedback=0\n", 96, false);
+  const uint16_t positions[4] = {0x1234, 0x10, 0x20, 0x30};
+  cardsim_trace_clear_();
+  EXPECT_EQ(RunUntilEnd([&] { return OssStart(positions, 0, flag); }), 0u);
+  const std::vector<uint32_t> pos = Of(0xFFE00000, 0x01200000);
+  ASSERT_GE(pos.size(), 4u);
+  EXPECT_EQ(pos[0], 0x01224680u);
+  EXPECT_EQ(Of(0xFFFFFFFF, 0x0300000F).size(), 0u);
+  EXPECT_EQ(Of(0xFFFFFFFF, 0x51800019).size(), 4u);
+  const std::vector<uint32_t> jumps = Of(0xFFFF0000, 0x51A00000);
+  ASSERT_FALSE(jumps.empty());
+  EXPECT_EQ(jumps.back(), flag ? 0x51A00019u : 0x51A00007u);
+  // Outputs 12 + n set once (in the trigger block with flag 0, in the off block with flag 1) and
+  // cleared by the reset at the head and in the off block.
+  for (uint32_t n = 0; n < 4; ++n) {
+    const uint32_t set = 0x21000000u | 1u << (12 + n) | 1u << n;  // output 12 + n on
+    EXPECT_EQ(Of(0xFFFFFFFF, set).size(), 1u) << n;
+    EXPECT_EQ(Of(0xFFFFFFFF, set & ~(1u << n)).size(), 2u) << n;
+  }
+}
+
+TEST_F(ProgramHost, OpticalSwitchProgramWithFlag0) { CheckOss(0); }
+TEST_F(ProgramHost, OpticalSwitchProgramWithFlag1) { CheckOss(7); }
+
+}  // namespace
