@@ -21,6 +21,7 @@
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
 #include "mark/phase_timer.h"
+#include "mark/rot_mark.h"
 #include "mark/scan_sequences.h"
 #include "mark/stream_words.h"
 #include "platform/clock.h"
@@ -111,6 +112,7 @@ void CMarkJob::InitJob(uint32_t mode) {
   CMarkGen::ResetForJob();
   g_LineStorage.ResetForJob();
   LaserJobReset();
+  g_RotMark.Begin(RotMark::CurrentSettings());
   g_MarkJob.nMarkState = kMarkStateOpen;
 }
 
