@@ -21,8 +21,7 @@ constexpr uint32_t kMotorWaitTimeoutMs = 1000;
 
 // The eight parameter words of axis k with their latches.
 template <class Put>
-void PutAxisWords(uint32_t k, const NxaAxisRecord& rec, double v, double a, double x, Put&& put) {
-  const double p = rec.dbPulsePerUnit;
+void PutAxisWords(uint32_t k, double p, double v, double a, double x, Put&& put) {
   const uint32_t velocity = NxaVelocityCode(v, p);
   put(W::Velocity(k, velocity));
   put(SW_MOTOR_PARA_FOLLOW);
@@ -60,7 +59,7 @@ uint32_t MarkMotorStart(const int32_t enable[3], const double position[4], const
     if (k >= count) continue;
     const NxaAxisRecord rec = NxaGetAxis(k);
     const double v = std::isfinite(velocity[k]) ? std::min(velocity[k], rec.dbMaxVel) : velocity[k];
-    PutAxisWords(k, rec, v, accel[k], position[k], [](uint32_t w) { AppendStreamWord(1, 0, w); });
+    PutAxisWords(k, rec.dbPulsePerUnit, v, accel[k], position[k], [](uint32_t w) { AppendStreamWord(1, 0, w); });
   }
   AppendStreamWord(1, 0, start);
   AppendStreamWord(1, 0, SW_MOTOR_START_FOLLOW);
@@ -68,13 +67,12 @@ uint32_t MarkMotorStart(const int32_t enable[3], const double position[4], const
 }
 
 void MotorMoveInStream(WordList& list, uint64_t& cursor, bool move, bool waitAfter, double velocity, double accel,
-                       double position) {
+                       double position, double pulses) {
   if (move) {
     if (std::isnan(position)) throw MyException(RV_DATA_IS_NAN, 1);
-    const NxaAxisRecord rec = NxaGetAxis(0);
     PlatformWait(list, cursor);
     auto put = [&](uint32_t w) { list.push_back({++cursor, w}); };
-    PutAxisWords(0, rec, velocity, accel, position, put);
+    PutAxisWords(0, pulses, velocity, accel, position, put);
     put(SW_MOTOR_START | 1u);
     put(SW_MOTOR_START_FOLLOW);
   }

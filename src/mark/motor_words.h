@@ -39,9 +39,9 @@ extern const char* const kPlatformWaitName;
 uint32_t MarkMotorStart(const int32_t enable[3], const double position[4], const double velocity[4],
                         const double accel[4]) REQUIRES(g_MarkCall);
 
-// Axis 1 into `list` at `cursor` (advanced to the last word). move: cursor + 10 the wait word, the
+// Axis 1 (of `pulses` pulses per unit) into `list` at `cursor` (advanced to the last word). move: cursor + 10 the wait word, the
 // named wait built at cursor + 20, then velocity, start speed, acceleration and target with their
 // latches, the start word 0x84000001 and its latch, 1 µs apart (the velocity is not clamped).
 // waitAfter: cursor + 10 the wait word and the named wait at cursor + 20.
 void MotorMoveInStream(WordList& list, uint64_t& cursor, bool move, bool waitAfter, double velocity, double accel,
-                       double position);
+                       double position, double pulses);

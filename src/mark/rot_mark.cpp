@@ -263,9 +263,9 @@ void RotMark::InsertMotorMove(int32_t accLen, bool direction, double r) {
   double a = v * v / (accLen * k) * 0.5;
   const double code = s_.sr * a * s_.pulses / 2.5e15 * 281474976710656.0;
   if (code < 1.2) a = a * 1.2 / code;
-  MotorMoveInStream(motor_, t, true, true, s_.maxVel, s_.maxAcc, DacToMm(p1) * s_.sr);
+  MotorMoveInStream(motor_, t, true, true, s_.maxVel, s_.maxAcc, DacToMm(p1) * s_.sr, s_.pulses);
   t += kPositioningPause;
-  MotorMoveInStream(motor_, t, true, false, s_.sr * v, s_.sr * a, DacToMm(p3) * s_.sr);
+  MotorMoveInStream(motor_, t, true, false, s_.sr * v, s_.sr * a, DacToMm(p3) * s_.sr, s_.pulses);
   const uint32_t arrive = AxisValueCodes::Position(DacToMm(P[0]) * s_.sr, s_.pulses);
   MakeSeqWriteRegIo(motor_, 0xFFFFFF, t + 1, arrive, kWaitNoTimeout, kArriveWaitTimeoutMs, kArriveWaitSource);
   uint64_t u = motor_.back().time;
@@ -275,7 +275,7 @@ void RotMark::InsertMotorMove(int32_t accLen, bool direction, double r) {
     for (int32_t j = S[i]; j < E[i]; ++j) q[static_cast<size_t>(j)].time += static_cast<uint64_t>(static_cast<int64_t>(d));
   }
   t = q[static_cast<size_t>(E[n - 1] - 1)].time + static_cast<uint64_t>(2 * static_cast<int64_t>(gap_));
-  MotorMoveInStream(motor_, t, false, true, s_.sr * v, s_.sr * a, DacToMm(p3) * s_.sr);
+  MotorMoveInStream(motor_, t, false, true, s_.sr * v, s_.sr * a, DacToMm(p3) * s_.sr, s_.pulses);
 }
 
 void RotMark::AppendRamp(Queue& list, int32_t target, uint64_t t, int64_t duration, double start) const {

@@ -94,14 +94,14 @@ TEST_F(MotorTest, MarkMotorStartRefusals) {
 TEST_F(MotorTest, MotorMoveInStreamTimeline) {
   Words list;
   uint64_t cursor = 1000;
-  MotorMoveInStream(list, cursor, true, true, 1000, 100, 1);  // the velocity is not clamped
+  MotorMoveInStream(list, cursor, true, true, 1000, 100, 1, 100);  // the velocity is not clamped
   const Words want = {{1010, 0x85000001}, {1022, 0x58000104}, {1023, 0x51640020}, {1024, 0x420001F4},
                       {1025, 0x51600010}, {1026, 0x41002710}, {1027, 0x51600010}, {1028, 0x43000465},
                       {1029, 0x51600010}, {1030, 0x40800063}, {1031, 0x51600010}, {1032, 0x84000001},
                       {1033, 0x51620100}, {1043, 0x85000001}, {1055, 0x58000104}, {1056, 0x51640020}};
   EXPECT_EQ(WithoutLanes(list), want);
   EXPECT_EQ(cursor, 1056u);
-  qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MotorMoveInStream(list, cursor, true, false, 10, -1, 0); });
+  qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MotorMoveInStream(list, cursor, true, false, 10, -1, 0, 100); });
 }
 
 // ---- rotation marking
