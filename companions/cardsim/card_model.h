@@ -57,6 +57,7 @@
 #include "cardlink/card_wire.h"
 #include "cardsim_api.h"
 #include "encoder_model.h"
+#include "axis_model.h"
 #include "flash_model.h"
 #include "para_record.h"
 #include "stream_engine.h"
@@ -218,6 +219,12 @@ class CardModel : private StreamHost {
     Guard g(*this);
     return f(flash_);
   }
+  // Runs f(axes) under the lock.
+  template <class F>
+  auto WithAxes(F f) {
+    Guard g(*this);
+    return f(axes_);
+  }
   // Runs f(encoder) under the lock.
   template <class F>
   auto WithEncoder(F f) {
@@ -325,6 +332,7 @@ class CardModel : private StreamHost {
   void StreamRunning(bool running) override;
   void StreamAlarm(uint32_t bits) override;
   uint32_t StreamInputs() override { return cfg_.inputs; }
+  void StreamMotorWord(uint32_t word) override { axes_.StreamWord(word); }
   // Commands 17, 18 and 19 from the last wait on the inputs (stream_engine.h).
   void WaitAnswer(uint32_t command, uint32_t& r0, uint32_t& r1) const;
   bool WriteSvgLocked(const std::string& path, const SvgField& field) const;
@@ -341,6 +349,7 @@ class CardModel : private StreamHost {
   StreamEngine stream_{*this};
   FlashModel flash_;
   EncoderModel encoder_;
+  AxisModel axes_;
   std::vector<cardsim_para_packet> para_;  // the card-parameter list loaded last
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file

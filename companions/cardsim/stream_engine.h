@@ -120,6 +120,8 @@ class StreamHost {
   virtual void StreamAlarm(uint32_t bits) = 0;
   // The inputs now.
   virtual uint32_t StreamInputs() = 0;
+  // A motor word: parameters 0x40-0x4B, the start 0x84 (axis_model.h).
+  virtual void StreamMotorWord(uint32_t word) = 0;
 };
 
 // Settings the model passes on each step.

@@ -7,6 +7,8 @@
 #include <functional>
 #include <thread>
 
+#include "axis/axis_commands.h"
+#include "axis/axis_motion.h"
 #include "axis/axis_records.h"
 #include "cardlink/card_wire.h"
 #include "cardlink/portlane.h"
@@ -249,6 +251,64 @@ TEST_F(AxisExportTest, AxisTestSequenceAndItsWaits) {
   cardsim_fault_lose_at_(8);
   EXPECT_EQ(QZ_Test(), 0u);
   EXPECT_FALSE(g_Link.g_bConnected.load());
+}
+
+}  // namespace
+
+namespace {
+
+// On the simulated card's axes: homing to 0, then to the home distance of the record.
+TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistance) {
+  Open(1);
+  const struct { uint32_t mode; double want; } cases[] = {{0, 10}, {6, 10}, {1, -10}, {7, -10}};
+  for (const auto& c : cases) {
+    QZ_TRACE(c.mode);
+    NxaAxisRecord r = NxaGetAxis(1);
+    r.nHomeMode = c.mode;
+    NxaStoreAxis(1, r);
+    ASSERT_EQ(QZ_NXA_SetCurPos(2, 3.0), 0u);
+    ASSERT_EQ(QZ_NXA_SearchHome(2), 0u);
+    cardsim_axis a{};
+    ASSERT_EQ(cardsim_axis_get_(1, &a), 0u);
+    EXPECT_EQ(a.homed, 1u);
+    double pos = 0;
+    EXPECT_EQ(QZ_NXA_GetAxisPos(2, &pos), 0u);
+    EXPECT_EQ(pos, c.want);
+    uint32_t home = 0;
+    EXPECT_EQ(QZ_NXA_GetHomeSts(&home), 0u);
+    EXPECT_EQ(home, 0x20u);  // axis 2 homed: its bit 0x20 of 0x2222 inverted
+  }
+}
+
+// A jog runs until another thread stops it, or until an enabled limit.
+TEST_F(AxisExportTest, JogRunsUntilStoppedOrALimit) {
+  Open(1);
+  ASSERT_EQ(QZ_NXA_AxisMoveJOG(1, 100, 0, 10, 1), 0u);
+  // The waiting thread polls; the other stops the axis once it has run 1 mm.
+  std::thread stopper([this] {
+    cardsim_axis a{};
+    while (cardsim_axis_get_(0, &a) == 0 && a.position < 8388607 + 100) std::this_thread::yield();
+    QZ_NXA_StopAxis(1, 0, 0, 0);
+  });
+  NxaWaitAxisDone(0);
+  stopper.join();
+  uint32_t sts = 0;
+  EXPECT_EQ(QZ_NXA_GetAxisSts(1, &sts), 0u);
+  EXPECT_EQ(sts, 0x400u);
+  double pos = 0;
+  ASSERT_EQ(QZ_NXA_GetAxisPos(1, &pos), 0u);
+  EXPECT_GT(pos, 0.0);
+
+  // The negative limit of axis 1 at -2 mm, enabled (0x12E bit 25): the jog stops there; the input shows it.
+  cardsim_axis_set_switches_(0, 0, 0, 8388607 - 200);
+  ASSERT_EQ(SendAxisCmd(0x12E, 1u << 25, 50).r0(), 0u);
+  ASSERT_EQ(QZ_NXA_AxisMoveJOG(1, 100, 0, 10, 0), 0u);
+  NxaWaitAxisDone(0);
+  ASSERT_EQ(QZ_NXA_GetAxisPos(1, &pos), 0u);
+  EXPECT_EQ(pos, -2.0);
+  uint32_t di = 0;
+  EXPECT_EQ(QZ_NXA_GetMotorDi(&di), 0u);
+  EXPECT_EQ(di, 4u);
 }
 
 }  // namespace
