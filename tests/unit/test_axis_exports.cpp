@@ -12,6 +12,7 @@
 #include "axis/axis_records.h"
 #include "cardlink/card_wire.h"
 #include "cardlink/portlane.h"
+#include "platform/clock.h"
 #include "frame/card_version.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
@@ -284,7 +285,9 @@ TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistance) {
 TEST_F(AxisExportTest, JogRunsUntilStoppedOrALimit) {
   Open(1);
   ASSERT_EQ(QZ_NXA_AxisMoveJOG(1, 100, 0, 10, 1), 0u);
-  // The waiting thread polls; the other stops the axis once it has run 1 mm.
+  // The waiting thread polls (on the system clock: the test clock is for one thread); the other
+  // stops the axis once it has run 1 mm.
+  plat::SetClock(nullptr);
   std::thread stopper([this] {
     cardsim_axis a{};
     while (cardsim_axis_get_(0, &a) == 0 && a.position < 8388607 + 100) std::this_thread::yield();
@@ -292,6 +295,7 @@ TEST_F(AxisExportTest, JogRunsUntilStoppedOrALimit) {
   });
   NxaWaitAxisDone(0);
   stopper.join();
+  plat::SetClock(&clock);
   uint32_t sts = 0;
   EXPECT_EQ(QZ_NXA_GetAxisSts(1, &sts), 0u);
   EXPECT_EQ(sts, 0x400u);
@@ -302,7 +306,7 @@ TEST_F(AxisExportTest, JogRunsUntilStoppedOrALimit) {
   // The negative limit of axis 1 at -2 mm, enabled (0x12E bit 25): the jog stops there; the input shows it.
   cardsim_axis_set_switches_(0, 0, 0, 8388607 - 200);
   ASSERT_EQ(SendAxisCmd(0x12E, 1u << 25, 50).r0(), 0u);
-  ASSERT_EQ(QZ_NXA_AxisMoveJOG(1, 100, 0, 10, 0), 0u);
+  ASSERT_EQ(QZ_NXA_AxisMoveJOG(1, 100, 0, 100, 0), 0u);
   NxaWaitAxisDone(0);
   ASSERT_EQ(QZ_NXA_GetAxisPos(1, &pos), 0u);
   EXPECT_EQ(pos, -2.0);
