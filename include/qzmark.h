@@ -321,6 +321,52 @@ QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByIO(double x, double y, double reserv
 QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByEnc(double x, double y, double reserved, double frequency,
                                                 double spotTime, int32_t layer, int32_t flag, uint32_t value,
                                                 uint32_t preValue);
+/* Extra motion axes (QZ_NXA_...). Axis numbers start at 1; an axis the card does not have (2 on USB
+ * cards, 3 on PCIe cards) is refused with 15 (log and box) where noted. Each returns 1 at once when
+ * no card is open and 1 when the card was lost during the call; getters refuse a null pointer with 2;
+ * a position that is not a number gives 7; velocities and accelerations the card cannot take (not
+ * finite, below 0, or codes of 0 or wider than 24 bits) give 29 and stop the card's run. Nothing is
+ * sent on a refusal. */
+QZ_API uint32_t QZ_STDCALL QZ_NXA_SetAxisSoftHome(int16_t axis, double position);
+QZ_API uint32_t QZ_STDCALL QZ_NXA_GetAxisSoftHome(int16_t axis, double* home);
+QZ_API uint32_t QZ_STDCALL QZ_NXA_SetAxisGearRatio(int16_t axis, int32_t g1, int32_t g2, int32_t g3, int32_t g4);
+QZ_API uint32_t QZ_STDCALL QZ_NXA_SetAxisStopAcc(int16_t axis, double acceleration);
+QZ_API uint32_t QZ_STDCALL QZ_NXA_SetHomeMode(int32_t mode1, int32_t mode2, int32_t mode3, int32_t mode4,
+                                              int16_t order1, int16_t order2, int16_t order3, int16_t order4);
+QZ_API uint32_t QZ_STDCALL QZ_NXA_SetCurPos(int32_t axis, double position);
+/* The third argument is not used. The velocity is clamped to the axis's maximum. */
+QZ_API uint32_t QZ_STDCALL QZ_NXA_AxisMove(int16_t axis, double acceleration, double unused, double velocity,
+                                           double position);
+/* Direction 1 runs towards the far positive end, any other towards the negative end, until stopped. */
+QZ_API uint32_t QZ_STDCALL QZ_NXA_AxisMoveJOG(int16_t axis, double acceleration, double unused, double velocity,
+                                              int32_t direction);
+QZ_API uint32_t QZ_STDCALL QZ_NXA_StopAxis(int32_t stop1, int32_t stop2, int32_t stop3, int32_t stop4);
+/* Status: 0x400 set and 0x10 clear when the axis is done. The axis number is not checked. */
+QZ_API uint32_t QZ_STDCALL QZ_NXA_GetAxisSts(int32_t axis, uint32_t* status);
+/* An axis the card does not have reads 0.0 and returns 0. */
+QZ_API uint32_t QZ_STDCALL QZ_NXA_GetAxisPos(int16_t axis, double* position);
+QZ_API uint32_t QZ_STDCALL QZ_NXA_GetHomeSts(uint32_t* status);
+/* Homes one axis in the mode of its record (0, 6 positive; 1, 7 negative; else a box and 2, nothing
+ * sent), waits until it is done, then moves it to the home distance. */
+QZ_API uint32_t QZ_STDCALL QZ_NXA_SearchHome(int32_t axis);
+QZ_API uint32_t QZ_STDCALL QZ_NXA_SearchHomeAll(void);
+QZ_API uint32_t QZ_STDCALL QZ_NXA_GetMotorDi(uint32_t* inputs);
+/* Do nothing and return 0, also without a card. */
+QZ_API uint32_t QZ_STDCALL QZ_NXA_SetMotorDo(int32_t a, int32_t b);
+QZ_API uint32_t QZ_STDCALL QZ_NXA_GetMotorDo(uint32_t* outputs);
+/* On USB cards the mode is 1 and the enable 0, whatever is asked. */
+QZ_API uint32_t QZ_STDCALL QZ_NXA_SetSTKManualMode(uint8_t mode, int32_t enable, int32_t axis, int32_t value);
+/* Reads the axis file again and sends the whole axis configuration. */
+QZ_API uint32_t QZ_STDCALL QZ_NXA_SetMotorPara(void);
+
+/* Rotation marking: enable 1 switches it on; axis 0 (X) or 1 (Y) is the galvanometer axis that extra
+ * axis 1 replaces; the fastest rotation in units of axis 1 per second; the slope factor of the
+ * replaced axis's ramp. Needs no card; 0. Meant to be called outside a running job. */
+QZ_API uint32_t QZ_STDCALL QZ_SetRotateMarkPara(uint32_t enable, uint32_t axis, double speedLimit,
+                                                double rampFactor);
+/* A fixed test move of extra axis 1 (twice to 100 at 10 per second, the first stopped after 3 s);
+ * always 0. */
+QZ_API uint32_t QZ_STDCALL QZ_Test(void);
 
 #ifdef __cplusplus
 }

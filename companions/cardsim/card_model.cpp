@@ -66,6 +66,7 @@ void CardModel::ApplyDefaults() {
   encoder_.Reset();
   debug_.Reset();
   cameraReady_ = true;
+  axes_.Reset();
   para_.clear();
 }
 
@@ -201,6 +202,7 @@ uint32_t CardModel::CmdSend(const void* data, uint32_t length) {
   Log(e);
 
   SyncStream();
+  axes_.Step(AxisModel::kStepPerExchangeUs);
   uint32_t r0 = 0, r1 = 0;
   const bool replies = Command(command, p1, p2, r0, r1);
   SyncStream();
@@ -465,6 +467,7 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
   switch (command) {
     case CMD_INPUT:
       r0 = cfg_.inputs;
+      r1 = axes_.Inputs();
       break;
     case CMD_OUTPUT:
       st_.outputs = (st_.outputs & ~p1) | (p2 & p1);
@@ -538,6 +541,7 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       r0 = cfg_.uniqueId[4] | (cfg_.uniqueId[5] << 8) | (cfg_.uniqueId[6] << 16);
       break;
     default:
+      if (axes_.Command(command, p1, p2, r0, r1)) break;
       // The encoder and fly commands (encoder_model.h). Queries without a model of their own
       // (galvanometer status, link info, ...) answer what cardsim_set_answer put there, else zeros.
       encoder_.Command(command, p1, p2, r0, r1);

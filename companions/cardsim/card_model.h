@@ -58,6 +58,7 @@
 #include "cardsim_api.h"
 #include "debug_record_model.h"
 #include "encoder_model.h"
+#include "axis_model.h"
 #include "flash_model.h"
 #include "para_record.h"
 #include "stream_engine.h"
@@ -225,6 +226,12 @@ class CardModel : private StreamHost {
     Guard g(*this);
     return f(debug_);
   }
+  // Runs f(axes) under the lock.
+  template <class F>
+  auto WithAxes(F f) {
+    Guard g(*this);
+    return f(axes_);
+  }
   // Runs f(encoder) under the lock.
   template <class F>
   auto WithEncoder(F f) {
@@ -345,6 +352,7 @@ class CardModel : private StreamHost {
   uint64_t StreamEncoderUntil(uint32_t value, uint32_t mask) override { return encoder_.UsUntil(value, mask); }
   void StreamEncoderReset() override { encoder_.Set(0, 0); }
   bool StreamCameraReady() override { return cameraReady_; }
+  void StreamMotorWord(uint32_t word) override { axes_.StreamWord(word); }
   // Commands 17, 18 and 19 from the last wait on the inputs (stream_engine.h).
   void WaitAnswer(uint32_t command, uint32_t& r0, uint32_t& r1) const;
   bool WriteSvgLocked(const std::string& path, const SvgField& field) const;
@@ -363,6 +371,7 @@ class CardModel : private StreamHost {
   FlashModel flash_;
   EncoderModel encoder_;
   DebugRecordModel debug_;
+  AxisModel axes_;
   std::vector<cardsim_para_packet> para_;  // the card-parameter list loaded last
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file

@@ -419,4 +419,26 @@ uint32_t CARDSIM_CALL cardsim_camera_get(uint32_t index, cardsim_camera* out) {
   return Card().CameraGet(index, *out) ? 0 : 1;
 }
 
+// ---- the extra axes
+
+uint32_t CARDSIM_CALL cardsim_axis_step_us(uint64_t us) {
+  return Card().WithAxes([&](cardsim::AxisModel& a) {
+    a.Step(us);
+    return 0u;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_axis_get(uint32_t index, cardsim_axis* out) {
+  if (!out) return 1;
+  return Card().WithAxes([&](cardsim::AxisModel& a) { return a.Get(index, *out) ? 0u : 1u; });
+}
+
+uint32_t CARDSIM_CALL cardsim_axis_set_switches(uint32_t index, uint32_t home, uint32_t limit_p, uint32_t limit_n) {
+  if (index >= 4) return 1;
+  return Card().WithAxes([&](cardsim::AxisModel& a) {
+    a.SetSwitches(index, home, limit_p, limit_n);
+    return 0u;
+  });
+}
+
 }  // extern "C"

@@ -715,6 +715,27 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_camera_count(void);
 /* 1 when it is not held or out is null. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_camera_get(uint32_t index, cardsim_camera* out);
 
+/* ---- the extra axes (axis_model.h has the card's rules) */
+
+typedef struct cardsim_axis {
+  uint32_t position;  /* pulse code, 8388607 = position 0 */
+  uint32_t target;
+  uint32_t moving;    /* 1 while it moves */
+  uint32_t homed;     /* 1 once it homed */
+  uint32_t speed;     /* pulses per second of its move (0 at rest) */
+  uint32_t setting_p1[0x15]; /* last parameters of commands 0x120..0x134 for this axis */
+  uint32_t setting_p2[0x15];
+} cardsim_axis;
+
+/* Advances the axes by `us` of virtual time (every command exchange also advances them by 1 ms). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_axis_step_us(uint64_t us);
+/* Axis `index` 0..3; 1 for another index or a null out. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_axis_get(uint32_t index, cardsim_axis* out);
+/* The home switch and the positive and negative limit switches of axis `index` at pulse codes
+   (0: none); command 33 r1 shows a switch while the axis stands at or beyond it. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_axis_set_switches(uint32_t index, uint32_t home, uint32_t limit_p,
+                                                            uint32_t limit_n);
+
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
   X(cardsim_reset) X(cardsim_load_config) X(cardsim_save_state) X(cardsim_load_state)                 \
@@ -740,7 +761,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_camera_get(uint32_t index, cardsim_cam
   X(cardsim_set_encoder) X(cardsim_encoder_move) X(cardsim_get_encoder)                              \
   X(cardsim_para_count) X(cardsim_para_get)                                                          \
   X(cardsim_debug_queue) X(cardsim_debug_form) X(cardsim_debug_count)                                \
-  X(cardsim_set_encoder_speed) X(cardsim_set_camera_ready) X(cardsim_camera_count) X(cardsim_camera_get)
+  X(cardsim_set_encoder_speed) X(cardsim_set_camera_ready) X(cardsim_camera_count) X(cardsim_camera_get) \
+  X(cardsim_axis_step_us) X(cardsim_axis_get) X(cardsim_axis_set_switches)
 
 #ifdef __cplusplus
 }

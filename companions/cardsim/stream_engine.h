@@ -157,6 +157,8 @@ class StreamHost {
   // The camera is ready.
   virtual bool StreamCameraReady() { return true; }
   static constexpr uint64_t kNeverUs = ~uint64_t{0};
+  // A motor word: parameters 0x40-0x4B, the start 0x84 (axis_model.h).
+  virtual void StreamMotorWord(uint32_t word) = 0;
 };
 
 // Settings the model passes on each step.

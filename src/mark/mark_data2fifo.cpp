@@ -1,5 +1,7 @@
 #include "mark/mark_data2fifo.h"
 
+#include "mark/rot_mark.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -103,11 +105,7 @@ void BuildStreamBlockFromWords(const uint32_t* words, size_t count, uint32_t lay
   BuildStreamBlock(bytes < payloadBytes ? padded : piece, layout, sequence, block);
 }
 
-bool RotationMarkingOn() {
-  // Rotation marking feeds the rotation queue through its own processing step of the flush; until
-  // that subsystem switches it on, the merged queue goes to the encoder directly.
-  return false;
-}
+bool RotationMarkingOn() { return g_RotatePara.nEnable.load() == 1; }
 
 CMarkData2Fifo::CMarkData2Fifo() = default;
 
@@ -131,7 +129,8 @@ void CMarkData2Fifo::Flush(uint8_t bFinal) {
   if (!(window != 0 && vMerged.size() > kPipelineLimit)) MergeChannels(window);
   std::vector<TimedWord>* queue = &vMerged;
   if (RotationMarkingOn()) {
-    // RotMark::Process (bFinal, vRotation) moves the merged queue through the rotation marking here.
+    // A final flush moves the whole merged queue, rewritten, into the rotation queue.
+    g_RotMark.Process(bFinal != 0, vMerged, vRotation);
     queue = &vRotation;
   }
   EncodeDeltas(bFinal ? 0 : 100, *queue);

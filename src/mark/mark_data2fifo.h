@@ -50,8 +50,9 @@ void BuildStreamBlockFromWords(const uint32_t* words, size_t count, uint32_t lay
 // How much the sub-block sequence grows per block of a layout: 0, 4 or 16.
 uint32_t SequenceStep(uint32_t layout);
 
-// Rotation marking (the rotation queue and its processing) is switched on by a later subsystem;
-// until then the merged queue is encoded directly.
+// Rotation marking is on (QZ_SetRotateMarkPara's enable is 1): every flush passes the merged queue
+// through RotMark::Process (mark/rot_mark.h), which moves it into the rotation queue at a final flush,
+// and the rotation queue is encoded.
 bool RotationMarkingOn();
 
 class CMarkData2Fifo {

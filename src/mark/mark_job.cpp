@@ -22,6 +22,7 @@
 #include "mark/mark_floor.h"
 #include "mark/mark_flow.h"
 #include "mark/phase_timer.h"
+#include "mark/rot_mark.h"
 #include "mark/scan_sequences.h"
 #include "mark/stream_words.h"
 #include "platform/clock.h"
@@ -113,6 +114,7 @@ void CMarkJob::InitJob(uint32_t mode) {
   g_LineStorage.ResetForJob();
   g_MarkFlow.ResetForJob();
   LaserJobReset();
+  g_RotMark.Begin(RotMark::CurrentSettings());
   g_MarkJob.nMarkState = kMarkStateOpen;
 }
 

@@ -1,0 +1,304 @@
+#include "mark/rot_mark.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "axis/axis_codes.h"
+#include "axis/axis_records.h"
+#include "calibration/scan.h"
+#include "frame/conv.h"
+#include "frame/errors.h"
+#include "frame/ini_cfg.h"
+#include "frame/log_file.h"
+#include "frame/system_para.h"
+#include "mark/io_words.h"
+#include "mark/motor_words.h"
+#include "mark/stream_words.h"
+
+RotateMarkPara g_RotatePara;
+RotMark g_RotMark;
+
+namespace {
+
+constexpr uint32_t kSegmentStart = SW_ROT_SEGMENT_1;
+constexpr uint32_t kRampStart = SW_ROT_SEGMENT_2;
+constexpr uint32_t kRampEnd = SW_ROT_SEGMENT_3;
+constexpr uint64_t kPositioningPause = 100000;  // µs between the positioning and the marking move
+constexpr uint32_t kArriveWaitSource = 2;       // axis 1's position
+constexpr uint32_t kArriveWaitTimeoutMs = 1000;
+
+[[noreturn]] void Refuse(const char* why) {
+  SetMarkErrorAndThrow(RV_ERROR, StrFormat("%s: %s", Lang("旋转打标参数错误", "Rotation marking"), why));
+}
+
+}  // namespace
+
+uint32_t SetRotateMarkPara(uint32_t enable, uint32_t axis, double speedLimit, double rampFactor) {
+  if (enable != 0) g_InfoLog.Write("QZ_SetRotateMarkPara", LOG_INFO, "%s", "");
+  g_RotatePara.nAxis.store(axis);
+  g_RotatePara.dbSpeedLimit.store(speedLimit);
+  g_RotatePara.dbRampFactor.store(rampFactor);
+  g_RotatePara.dbMotorAccLenMM.store(ReadMainDouble("SCAN", "dbMotorAccLenMM", 5.0));
+  g_SystemPara.nRotateAxis = axis;
+  g_RotatePara.nEnable.store(enable);
+  return RV_OK;
+}
+
+void RotMark::Segments::clear() {
+  start.clear();
+  startPos.clear();
+  m2.clear();
+  m3.clear();
+  end.clear();
+  endPos.clear();
+}
+
+RotMarkSettings RotMark::CurrentSettings() {
+  RotMarkSettings s;
+  s.axis = g_RotatePara.nAxis.load() & 1u;
+  s.field = s.axis == 1 ? g_Scan.FieldY() : g_Scan.FieldX();
+  int32_t cx = 0, cy = 0, cz = 0;
+  g_Scan.MmToDac(g_SystemPara.MarkEnd_X, g_SystemPara.MarkEnd_Y, 0.0, cx, cy, cz);
+  s.startCode = static_cast<int32_t>(static_cast<uint16_t>(s.axis == 1 ? cy : cx));
+  const NxaAxisRecord a = NxaGetAxis(0);
+  s.sr = a.bRotary ? a.dbRotaryScale : 1.0;
+  s.pulses = a.dbPulsePerUnit;
+  s.maxVel = a.dbMaxVel;
+  s.maxAcc = a.dbMaxAcc;
+  s.speedLimit = g_RotatePara.dbSpeedLimit.load();
+  s.rampFactor = g_RotatePara.dbRampFactor.load();
+  s.accLenMM = g_RotatePara.dbMotorAccLenMM.load();
+  s.code21 = g_SystemPara.bNewBoxCali != 0;
+  return s;
+}
+
+void RotMark::Begin(const RotMarkSettings& s) {
+  s_ = s;
+  s_.axis &= 1u;
+  offset_ = 0;
+  gap_ = 0;
+}
+
+double RotMark::DacToMm(int32_t code) const { return Code16ToMm(code, s_.field); }
+
+int32_t RotMark::Diff(size_t a, size_t b) const {
+  return static_cast<int32_t>(static_cast<uint32_t>((*q_)[a].time) - static_cast<uint32_t>((*q_)[b].time));
+}
+
+void RotMark::Process(bool bFinal, Queue& queue, Queue& out) {
+  if (!bFinal) return;
+  q_ = &queue;
+  int32_t cur = 32767;
+  size_t resume = 0;
+  bool open = false;
+  segStart_.clear();
+  segStartPos_.clear();
+  m2_.clear();
+  m3_.clear();
+  segEnd_.clear();
+  segEndPos_.clear();
+  out.reserve(out.size() + queue.size());
+  const uint32_t axis = s_.axis;
+  const size_t n = queue.size();
+  for (size_t j = 0; j < n; ++j) {
+    const uint32_t w = queue[j].word;
+    const int32_t idx = static_cast<int32_t>(j);
+    if ((w & 0xFFF80000u) == 0x01000000u) {
+      if (((w >> 16) & 3u) == axis) {
+        cur = static_cast<int32_t>(w & 0xFFFFu);
+        queue[j].word = SW_NOP;
+      }
+    } else if (w == kSegmentStart) {
+      if (open) {
+        segEnd_.push_back(idx);
+        segEndPos_.push_back(cur);
+      }
+      segStart_.push_back(idx);
+      segStartPos_.push_back(cur);
+      open = true;
+    } else if (w == kRampStart) {
+      m2_.push_back(idx);
+    } else if (w == kRampEnd) {
+      m3_.push_back(idx);
+    } else if ((w & 0xFFF00000u) == SW_KIND_MARKER && (w & 0xFFFFu) != KIND_VECTOR) {
+      if (open) {
+        segEnd_.push_back(idx);
+        segEndPos_.push_back(cur);
+        open = false;
+      }
+      if (!segStart_.empty()) {
+        Group(segEnd_, segEndPos_, resume, out);
+        segStart_.clear();
+        segStartPos_.clear();
+        m2_.clear();
+        m3_.clear();
+        segEnd_.clear();
+        segEndPos_.clear();
+      }
+    }
+  }
+  ShiftStreamTimes(resume, n, out);
+  queue.clear();
+  q_ = nullptr;
+}
+
+void RotMark::Group(const std::vector<int32_t>& end, const std::vector<int32_t>& endPos, size_t& resume, Queue& out) {
+  const size_t n = segStart_.size();
+  if (end.size() != n || m2_.size() != n || m3_.size() != n) {
+    Refuse(StrFormat("segments %zu, ends %zu, ramp starts %zu, ramp ends %zu", n, end.size(), m2_.size(),
+                     m3_.size()).c_str());
+  }
+  run_.clear();
+  AddSegment(segStart_[0], segStartPos_[0], m2_[0], m3_[0], end[0], endPos[0]);
+  int64_t d = 0;
+  for (size_t i = 1; i < n; ++i) {
+    const int64_t delta = static_cast<int64_t>(endPos[i]) - run_.endPos.back();
+    if (std::llabs(delta) < 2) {
+      run_.m3.back() = m3_[i];
+      run_.end.back() = end[i];
+      run_.endPos.back() = endPos[i];
+    } else if (delta * d < 0) {
+      ProcessSegments(resume, out);
+      run_.clear();
+      AddSegment(segStart_[i], segStartPos_[i], m2_[i], m3_[i], end[i], endPos[i]);
+      d = 0;
+    } else {
+      AddSegment(segStart_[i], segStartPos_[i], m2_[i], m3_[i], end[i], endPos[i]);
+      d = delta;
+    }
+  }
+  ProcessSegments(resume, out);
+  run_.clear();
+}
+
+void RotMark::ShiftStreamTimes(size_t from, size_t to, Queue& out) {
+  Queue& q = *q_;
+  const uint64_t off = static_cast<uint64_t>(offset_);
+  for (size_t j = from; j < to; ++j) {
+    q[j].time += off;
+    out.push_back(q[j]);
+  }
+}
+
+void RotMark::AddSegment(int32_t start, int32_t startPos, int32_t m2, int32_t m3, int32_t end, int32_t endPos) {
+  run_.start.push_back(start);
+  run_.startPos.push_back(startPos);
+  run_.m2.push_back(m2);
+  run_.m3.push_back(m3);
+  run_.end.push_back(end);
+  run_.endPos.push_back(endPos);
+}
+
+void RotMark::ProcessSegments(size_t& resume, Queue& out) {
+  const size_t n = run_.size();
+  const auto& S = run_.start;
+  const auto& M2 = run_.m2;
+  const auto& M3 = run_.m3;
+  const auto& E = run_.end;
+  const auto& P = run_.endPos;
+  const double k = K();
+  const double vmax = s_.speedLimit / s_.sr / (k * 1000000.0);
+  double vmin = vmax;
+  int64_t D = 1000;
+  for (size_t i = 1; i < n; ++i) {
+    const int32_t dt = Diff(static_cast<size_t>(M2[i]), static_cast<size_t>(M2[i - 1]));
+    if (dt == 0) Refuse(StrFormat("segments %zu and %zu start their ramps at one time", i - 1, i).c_str());
+    const double v = std::fabs(static_cast<double>(P[i]) - P[i - 1]) / std::fabs(static_cast<double>(dt));
+    if (i == 1 || v < vmin) {
+      vmin = v;
+      D = dt;
+    }
+  }
+  gap_ = RealToInt32(static_cast<double>(D) * 0.1);
+  const double r = vmin < vmax ? 0.8 * vmin : 0.8 * vmax;
+  if (!(r > 0.0) || !std::isfinite(r)) Refuse("speed 0");
+  const bool direction = P[0] > P[n - 1];
+  const int32_t accLen = RealToInt32(s_.accLenMM / k);
+  if (accLen <= 0) Refuse("acceleration length 0");
+
+  ShiftStreamTimes(resume, static_cast<size_t>(S[0]), out);
+  resume = static_cast<size_t>(S[0]);
+  InsertMotorMove(accLen, direction, r);
+  offset_ = static_cast<int64_t>(motor_.back().time) - T(static_cast<size_t>(E[n - 1])) + 10;
+
+  ramp_.clear();
+  const double startCode = s_.startCode;
+  for (size_t i = 0; i < n; ++i) {
+    const int64_t span = T(static_cast<size_t>(M3[i])) - T(static_cast<size_t>(M2[i]));
+    const int32_t target = RealToInt32(r * s_.rampFactor * static_cast<double>(span) + startCode);
+    AppendRamp(ramp_, target, (*q_)[static_cast<size_t>(M2[i])].time, span, startCode);
+    const uint64_t back = (*q_)[static_cast<size_t>(E[i] - 1)].time + static_cast<uint64_t>(gap_ / 4);
+    AppendRamp(ramp_, s_.startCode, back, gap_ / 2, target);
+  }
+  // Motor and ramp words by time, the ramp word first on equal times.
+  merged_.clear();
+  size_t a = 0, b = 0;
+  while (a < motor_.size() || b < ramp_.size()) {
+    if (b < ramp_.size() && (a == motor_.size() || TwTime(ramp_[b]) <= TwTime(motor_[a]))) {
+      merged_.push_back(ramp_[b++]);
+    } else {
+      merged_.push_back(motor_[a++]);
+    }
+  }
+  MergeByTime(out, merged_, *q_, static_cast<size_t>(S[0]), static_cast<size_t>(E[n - 1]));
+  resume = static_cast<size_t>(E[n - 1]);
+}
+
+void RotMark::InsertMotorMove(int32_t accLen, bool direction, double r) {
+  const size_t n = run_.size();
+  const auto& S = run_.start;
+  const auto& M2 = run_.m2;
+  const auto& E = run_.end;
+  const auto& P = run_.endPos;
+  Queue& q = *q_;
+  const double k = K();
+  const int64_t s = direction ? 1 : -1;
+  motor_.clear();
+  uint64_t t = q[static_cast<size_t>(M2[0])].time + static_cast<uint64_t>(offset_);
+  const int64_t lead = RealToInt64(Diff(static_cast<size_t>(M2[0]), static_cast<size_t>(S[0])) * r);
+  const int64_t tail = RealToInt64(Diff(static_cast<size_t>(E[n - 1]), static_cast<size_t>(M2[n - 1])) * r);
+  const int32_t p1 = static_cast<int32_t>(P[0] + s * (lead + 2 * static_cast<int64_t>(accLen)));
+  const int32_t p3 = static_cast<int32_t>(P[n - 1] - s * (tail + 2 * static_cast<int64_t>(accLen)));
+  const double v = k * 1000000.0 * r;
+  double a = v * v / (accLen * k) * 0.5;
+  const double code = s_.sr * a * s_.pulses / 2.5e15 * 281474976710656.0;
+  if (code < 1.2) a = a * 1.2 / code;
+  MotorMoveInStream(motor_, t, true, true, s_.maxVel, s_.maxAcc, DacToMm(p1) * s_.sr, s_.pulses);
+  t += kPositioningPause;
+  MotorMoveInStream(motor_, t, true, false, s_.sr * v, s_.sr * a, DacToMm(p3) * s_.sr, s_.pulses);
+  const uint32_t arrive = AxisValueCodes::Position(DacToMm(P[0]) * s_.sr, s_.pulses);
+  MakeSeqWriteRegIo(motor_, 0xFFFFFF, t + 1, arrive, kWaitNoTimeout, kArriveWaitTimeoutMs, kArriveWaitSource);
+  uint64_t u = motor_.back().time;
+  for (size_t i = 0; i < n; ++i) {
+    u += i == 0 ? 10 : static_cast<uint64_t>(RealToInt64(std::fabs(static_cast<double>(P[i]) - P[i - 1]) / r));
+    const int32_t d = static_cast<int32_t>(static_cast<uint32_t>(u) - static_cast<uint32_t>(q[static_cast<size_t>(M2[i])].time));
+    for (int32_t j = S[i]; j < E[i]; ++j) q[static_cast<size_t>(j)].time += static_cast<uint64_t>(static_cast<int64_t>(d));
+  }
+  t = q[static_cast<size_t>(E[n - 1] - 1)].time + static_cast<uint64_t>(2 * static_cast<int64_t>(gap_));
+  MotorMoveInStream(motor_, t, false, true, s_.sr * v, s_.sr * a, DacToMm(p3) * s_.sr, s_.pulses);
+}
+
+void RotMark::AppendRamp(Queue& list, int32_t target, uint64_t t, int64_t duration, double start) const {
+  int64_t n = duration / 10;
+  double step = n >= 1 ? (target - start) / static_cast<double>(n) : target - start;
+  if (n < 1) n = 1;
+  const uint32_t axis = s_.axis;
+  for (int64_t m = 1; m <= n; ++m) {
+    t += 10;
+    const int32_t value = RealToInt32(start + static_cast<double>(m) * step);
+    const uint32_t word = s_.code21 ? ((axis | SW_ROT_POS21_AXIS_FLAG) << 22 | (static_cast<uint32_t>(value) & 0x1FFFFFu))
+                                    : ((axis | SW_ROT_POS_AXIS_FLAG) << 16 | (static_cast<uint32_t>(value) & 0xFFFFu));
+    list.push_back({t, word});
+  }
+}
+
+void RotMark::MergeByTime(Queue& out, const Queue& list, Queue& queue, size_t from, size_t to) {
+  size_t a = 0, b = from;
+  while (a < list.size() || b < to) {
+    if (b < to && (a == list.size() || TwTime(queue[b]) <= TwTime(list[a]))) {
+      out.push_back(queue[b++]);
+    } else {
+      out.push_back(list[a++]);
+    }
+  }
+}

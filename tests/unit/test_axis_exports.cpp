@@ -1,0 +1,318 @@
+// The axis exports on the simulated card: the exact frames of moves, jogs, homing, reads and stops,
+// their refusals, and the axis test QZ_Test under the test clock.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "axis/axis_commands.h"
+#include "axis/axis_motion.h"
+#include "axis/axis_records.h"
+#include "cardlink/card_wire.h"
+#include "cardlink/portlane.h"
+#include "platform/clock.h"
+#include "frame/card_version.h"
+#include "frame/errors.h"
+#include "frame/system_para.h"
+#include "mark/job_state.h"
+#include "qzmark.h"
+#include "support/lib_folder.h"
+#include "support/sim_card.h"
+#include "support/trace.h"
+
+namespace {
+
+using Frame = std::tuple<uint32_t, uint32_t, uint32_t>;
+using FrameList = std::vector<Frame>;
+
+class AxisExportTest : public qztest::SimCardTest {
+ protected:
+  // A card of `cardType` with the default axis records (100 pulses per mm, maximum velocity 300,
+  // home mode 0, home distance 10, home high velocity 50 and acceleration 200).
+  void Open(int cardType = 0) {
+    Stage(cardType);
+    ASSERT_EQ(OpenLink(), 0u);
+    g_CmdNumTable.Fill(true);
+    UpdateMotorPara();
+    cardsim_log_clear_();
+  }
+  void TearDown() override {
+    g_CmdNumTable = CmdNumTable{};
+    for (uint32_t k = 0; k < kNxaAxisMax; ++k) NxaStoreAxis(k, NxaAxisRecord{});
+    g_MarkJob.Reset();
+    SimCardTest::TearDown();
+  }
+  // The axis commands (0x120..0x135 and 33) since the last clear.
+  FrameList AxisCommands() {
+    FrameList out;
+    for (const Frame& f : Commands()) {
+      const uint32_t c = std::get<0>(f);
+      if ((c >= 0x120 && c <= 0x135) || c == CMD_INPUT) out.push_back(f);
+    }
+    return out;
+  }
+  bool StopFlagSent() { return !Commands(CMD_SET_FLAG).empty(); }
+};
+
+TEST_F(AxisExportTest, MovesJogsAndSettersGoOutFrameForFrame) {
+  Open(1);
+  const struct {
+    const char* what;
+    std::function<uint32_t()> call;
+    FrameList want;
+  } cases[] = {
+      {"move axis 1 to 100 at 10", [] { return QZ_NXA_AxisMove(1, 100, 7, 10, 100); },
+       {{0x120, 0xF4240, 50000}, {0x121, 1125, 1125}, {0x125, 0x180270F, 0}}},
+      {"velocity clamped to 300", [] { return QZ_NXA_AxisMove(3, 100, 0, 1000, -10); },
+       {{0x120, 0x20000000 | 33320, 1666}, {0x121, 0x20000000 | 1125, 1125}, {0x125, 0x21000000 | 8387607, 0}}},
+      {"jog direction 1", [] { return QZ_NXA_AxisMoveJOG(1, 100, 0, 10, 1); },
+       {{0x120, 0xF4240, 50000}, {0x121, 1125, 1125}, {0x125, 0x1FFFFFE, 2}}},
+      {"jog direction 0", [] { return QZ_NXA_AxisMoveJOG(2, 100, 0, 10, 0); },
+       {{0x120, 0x100F4240, 50000}, {0x121, 0x10000000 | 1125, 1125}, {0x125, 0x11000001, 2}}},
+      {"home modes and order", [] { return QZ_NXA_SetHomeMode(0, 1, 6, 7, 2, 0, 15, 1); }, {{0x12B, 0x7610, 0xF031}}},
+      {"soft home 5 twice", [] { return QZ_NXA_SetAxisSoftHome(1, 5.0) | QZ_NXA_SetAxisSoftHome(1, 5.0); },
+       {{0x12F, 0, 8389107}, {0x12F, 0, 8388607}}},
+      {"current position", [] { return QZ_NXA_SetCurPos(2, -1.5); }, {{0x135, 0x10000000, 8388457}}},
+      {"gear", [] { return QZ_NXA_SetAxisGearRatio(3, 0x1001, 2, 3, 0xFFF4); },
+       {{0x127, 0x20002001, 0xFF4003}}},
+      {"stop acceleration", [] { return QZ_NXA_SetAxisStopAcc(2, 200); }, {{0x12C, 0x10000000 | 2251, 0}}},
+      {"stop bits", [] { return QZ_NXA_StopAxis(1, 0, -1, 7); }, {{0x12D, 13, 0}}},
+      {"home all", [] { return QZ_NXA_SearchHomeAll(); }, {{0x125, 0x1000000, 1}}},
+      {"manual mode on PCIe", [] { return QZ_NXA_SetSTKManualMode(3, 5, 2, 0x1234); },
+       {{0x132, 0x31, 1}, {0x127, 0x234, 0}}},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(c.what);
+    cardsim_log_clear_();
+    EXPECT_EQ(c.call(), 0u);
+    EXPECT_EQ(AxisCommands(), c.want);
+  }
+  EXPECT_FALSE(StopFlagSent());
+}
+
+TEST_F(AxisExportTest, ManualModeOnUsbAndLegacyNumbers) {
+  Open(0);
+  cardsim_set_card_version_(63);
+  g_CmdNumTable.Fill(false);
+  g_Link.g_bCmdSeqOn = 0;
+  EXPECT_EQ(QZ_NXA_SetSTKManualMode(3, 5, 2, 0x1234), 0u);
+  EXPECT_EQ(AxisCommands(), (FrameList{{0x132, 0x10, 1}, {0x127, 0x234, 0}}));
+  EXPECT_EQ(Frames()[0].word, LegacyCmdNum(0x132));
+  cardsim_log_clear_();
+  uint32_t di = 0;
+  cardsim_set_answer_(CMD_INPUT, 0, 0, 0, 0x55);
+  EXPECT_EQ(QZ_NXA_GetMotorDi(&di), 0u);
+  EXPECT_EQ(di, 0x55u);
+  EXPECT_EQ(Frames()[0].word & 0x1FF, 33u);  // a fixed number in either form
+}
+
+TEST_F(AxisExportTest, ReadsDecodeTheirReplies) {
+  Open(0);
+  cardsim_set_answer_(0x126, 0x10000000, 0, 0x410, 0);
+  cardsim_set_answer_(0x125, 0x10000000, 0, 0xAB000000u | (8388607 + 250), 0);
+  cardsim_set_answer_(0x125, 0, 0, 0, 0xFFFF2220u);
+  uint32_t sts = 0, home = 0;
+  double pos = -1, none = -1, soft = -1;
+  EXPECT_EQ(QZ_NXA_GetAxisSts(2, &sts), 0u);
+  EXPECT_EQ(QZ_NXA_GetAxisPos(2, &pos), 0u);
+  EXPECT_EQ(QZ_NXA_GetHomeSts(&home), 0u);
+  EXPECT_EQ(QZ_NXA_GetAxisPos(0, &none), 0u);
+  EXPECT_EQ(QZ_NXA_GetAxisSoftHome(1, &soft), 0u);
+  EXPECT_EQ(std::tuple(sts, pos, home, none, soft), std::tuple(0x410u, 2.5, 2u, 0.0, 0.0));
+  EXPECT_EQ(AxisCommands(), (FrameList{{0x126, 0x10000000, 0}, {0x125, 0x10000000, 0}, {0x125, 0, 0}}));
+  EXPECT_TRUE(Boxes().empty());
+}
+
+// Every refusal sends nothing (no stop flag either, except the code 29 of a move).
+TEST_F(AxisExportTest, RefusalsSendNothing) {
+  Open(0);
+  NxaAxisRecord r = NxaGetAxis(1);
+  r.nHomeMode = 15;
+  NxaStoreAxis(1, r);
+  const std::string over = "topmost ok: " + GetErrText(RV_EXT_AXIS_NUMBER_OVER);
+  const struct {
+    const char* what;
+    std::function<uint32_t()> call;
+    uint32_t code;
+    const char* box;
+  } cases[] = {
+      {"soft home of axis 3 on USB", [] { return QZ_NXA_SetAxisSoftHome(3, 1.0); }, 15, "over"},
+      {"move of axis 0", [] { return QZ_NXA_AxisMove(0, 100, 0, 10, 1); }, 15, "over"},
+      {"manual mode axis 5", [] { return QZ_NXA_SetSTKManualMode(0, 0, 5, 0); }, 15, "over"},
+      {"home mode 15", [] { return QZ_NXA_SearchHome(2); }, 2, "topmost ok: Home return method not supported"},
+      {"NaN move", [] { return QZ_NXA_AxisMove(1, 100, 0, 10, NAN); }, 7, nullptr},
+      {"NaN position", [] { return QZ_NXA_SetCurPos(1, NAN); }, 7, nullptr},
+      {"NaN soft home", [] { return QZ_NXA_SetAxisSoftHome(1, NAN); }, 7, nullptr},
+      {"null status", [] { return QZ_NXA_GetAxisSts(1, nullptr); }, 2, nullptr},
+      {"null position", [] { return QZ_NXA_GetAxisPos(1, nullptr); }, 2, nullptr},
+      {"null home status", [] { return QZ_NXA_GetHomeSts(nullptr); }, 2, nullptr},
+      {"null soft home", [] { return QZ_NXA_GetAxisSoftHome(1, nullptr); }, 2, nullptr},
+      {"null inputs", [] { return QZ_NXA_GetMotorDi(nullptr); }, 2, nullptr},
+      {"negative stop acceleration", [] { return QZ_NXA_SetAxisStopAcc(1, -1); }, 29, "29"},
+      {"infinite stop acceleration", [] { return QZ_NXA_SetAxisStopAcc(1, INFINITY); }, 29, "29"},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(c.what);
+    cardsim_log_clear_();
+    std::remove(dir.File("boxes.txt").c_str());
+    EXPECT_EQ(c.call(), c.code);
+    EXPECT_TRUE(Commands().empty());
+    const std::vector<std::string> boxes = Boxes();
+    if (!c.box) {
+      EXPECT_TRUE(boxes.empty());
+    } else {
+      ASSERT_EQ(boxes.size(), 1u);
+      const std::string want = std::string(c.box) == "over" ? over
+                               : std::string(c.box) == "29" ? "topmost ok: " + GetErrText(29)
+                                                            : c.box;
+      EXPECT_EQ(boxes[0], want);
+    }
+  }
+}
+
+// Velocity and acceleration codes the card cannot take: 29, the card's run stopped; a bad
+// acceleration is found after 0x120 went out.
+TEST_F(AxisExportTest, CodesTheCardCannotTakeStopItsRun) {
+  Open(0);
+  const struct {
+    const char* what;
+    double acc, vel;
+    FrameList sent;
+  } cases[] = {
+      {"velocity 0", 100, 0, {}},
+      {"negative velocity", 100, -10, {}},
+      {"NaN velocity", 100, NAN, {}},
+      {"velocity code over 24 bits", 100, 0.002, {}},
+      {"acceleration 0", 0, 10, {{0x120, 0xF4240, 50000}}},
+      {"negative acceleration", -5, 10, {{0x120, 0xF4240, 50000}}},
+      {"acceleration code over 24 bits", 1e12, 10, {{0x120, 0xF4240, 50000}}},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(c.what);
+    cardsim_log_clear_();
+    EXPECT_EQ(QZ_NXA_AxisMove(1, c.acc, 0, c.vel, 5), 29u);
+    EXPECT_EQ(AxisCommands(), c.sent);
+    EXPECT_EQ(Commands(CMD_SET_FLAG), (std::vector<qztest::Cmd>{{CMD_SET_FLAG, 0, FLAG_STOP}}));
+  }
+}
+
+TEST_F(AxisExportTest, NoCard) {
+  uint32_t u = 0;
+  double d = 0;
+  const uint32_t got[] = {QZ_NXA_AxisMove(1, 1, 1, 1, 1), QZ_NXA_GetAxisSts(1, &u), QZ_NXA_GetAxisPos(1, &d),
+                          QZ_NXA_SearchHome(1), QZ_NXA_SetMotorPara(), QZ_NXA_SetHomeMode(0, 0, 0, 0, 0, 0, 0, 0),
+                          QZ_NXA_SetMotorDo(1, 1), QZ_NXA_GetMotorDo(&u)};
+  EXPECT_EQ(std::vector<uint32_t>(std::begin(got), std::end(got)), (std::vector<uint32_t>{1, 1, 1, 1, 1, 1, 0, 0}));
+  EXPECT_EQ(QZ_Test(), 0u);
+}
+
+// Homing waits on the status without a limit: a card lost during the polls ends it with 1.
+TEST_F(AxisExportTest, CardLostWhileHoming) {
+  Open(0);
+  cardsim_set_answer_(0x126, 0, 0, 0x10, 0);  // moving for ever
+  cardsim_fault_lose_at_(40);
+  EXPECT_EQ(QZ_NXA_SearchHome(1), 1u);
+  const FrameList sent = AxisCommands();
+  ASSERT_GE(sent.size(), 3u);
+  EXPECT_EQ(sent[0], Frame(0x12B, 0, 0xFFF0));
+  EXPECT_EQ(sent[1], Frame(0x125, 0x1000000, 1));
+  EXPECT_EQ(sent.back(), Frame(0x126, 0, 0));
+  EXPECT_GE(clock.slept, 30u);
+}
+
+// QZ_Test's waits: the stopped move, a status stuck at 0x10 given up after 60 s (logged), a card
+// lost on the way.
+TEST_F(AxisExportTest, AxisTestSequenceAndItsWaits) {
+  Open(0);
+  cardsim_set_answer_(0x126, 0, 0, 0x400, 0);
+  EXPECT_EQ(QZ_Test(), 0u);
+  const FrameList move = {{0x120, 0xF4240, 50000}, {0x121, 1125, 1125}, {0x125, 0x180270F, 0}};
+  FrameList want = {{0x135, 0, 0x7FFFFF}};
+  want.insert(want.end(), move.begin(), move.end());
+  want.insert(want.end(), {{0x12D, 1, 0}, {0x126, 0, 0}, {0x135, 0, 0x7FFFFF}});
+  want.insert(want.end(), move.begin(), move.end());
+  want.insert(want.end(), {{0x126, 0, 0}, {0x135, 0, 0x7FFFFF}});
+  EXPECT_EQ(AxisCommands(), want);
+  EXPECT_EQ(clock.slept, 3000u);
+
+  cardsim_log_clear_();
+  cardsim_set_answer_(0x126, 0, 0, 0x10, 0);
+  clock.slept = 0;
+  EXPECT_EQ(QZ_Test(), 0u);
+  // Each wait polls every 10 ms until 60 s of ticks have passed (the test clock also ticks per reading).
+  const size_t polls = Commands(0x126).size();
+  EXPECT_GT(polls, 2u * 5000u);
+  EXPECT_LE(polls, 2u * 6001u);
+  size_t gaveUp = 0;
+  for (const std::string& l : ErrorLines()) gaveUp += l.find("QZ_Test:axis 1 still moving after 60000 ms (status 0x10)") != std::string::npos;
+  EXPECT_EQ(gaveUp, 2u);
+
+  cardsim_fault_lose_at_(8);
+  EXPECT_EQ(QZ_Test(), 0u);
+  EXPECT_FALSE(g_Link.g_bConnected.load());
+}
+
+}  // namespace
+
+namespace {
+
+// On the simulated card's axes: homing to 0, then to the home distance of the record.
+TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistance) {
+  Open(1);
+  const struct { uint32_t mode; double want; } cases[] = {{0, 10}, {6, 10}, {1, -10}, {7, -10}};
+  for (const auto& c : cases) {
+    QZ_TRACE(c.mode);
+    NxaAxisRecord r = NxaGetAxis(1);
+    r.nHomeMode = c.mode;
+    NxaStoreAxis(1, r);
+    ASSERT_EQ(QZ_NXA_SetCurPos(2, 3.0), 0u);
+    ASSERT_EQ(QZ_NXA_SearchHome(2), 0u);
+    cardsim_axis a{};
+    ASSERT_EQ(cardsim_axis_get_(1, &a), 0u);
+    EXPECT_EQ(a.homed, 1u);
+    double pos = 0;
+    EXPECT_EQ(QZ_NXA_GetAxisPos(2, &pos), 0u);
+    EXPECT_EQ(pos, c.want);
+    uint32_t home = 0;
+    EXPECT_EQ(QZ_NXA_GetHomeSts(&home), 0u);
+    EXPECT_EQ(home, 0x20u);  // axis 2 homed: its bit 0x20 of 0x2222 inverted
+  }
+}
+
+// A jog runs until another thread stops it, or until an enabled limit.
+TEST_F(AxisExportTest, JogRunsUntilStoppedOrALimit) {
+  Open(1);
+  ASSERT_EQ(QZ_NXA_AxisMoveJOG(1, 100, 0, 10, 1), 0u);
+  // The waiting thread polls (on the system clock: the test clock is for one thread); the other
+  // stops the axis once it has run 1 mm.
+  plat::SetClock(nullptr);
+  std::thread stopper([this] {
+    cardsim_axis a{};
+    while (cardsim_axis_get_(0, &a) == 0 && a.position < 8388607 + 100) std::this_thread::yield();
+    QZ_NXA_StopAxis(1, 0, 0, 0);
+  });
+  NxaWaitAxisDone(0);
+  stopper.join();
+  plat::SetClock(&clock);
+  uint32_t sts = 0;
+  EXPECT_EQ(QZ_NXA_GetAxisSts(1, &sts), 0u);
+  EXPECT_EQ(sts, 0x400u);
+  double pos = 0;
+  ASSERT_EQ(QZ_NXA_GetAxisPos(1, &pos), 0u);
+  EXPECT_GT(pos, 0.0);
+
+  // The negative limit of axis 1 at -2 mm, enabled (0x12E bit 25): the jog stops there; the input shows it.
+  cardsim_axis_set_switches_(0, 0, 0, 8388607 - 200);
+  ASSERT_EQ(SendAxisCmd(0x12E, 1u << 25, 50).r0(), 0u);
+  ASSERT_EQ(QZ_NXA_AxisMoveJOG(1, 100, 0, 100, 0), 0u);
+  NxaWaitAxisDone(0);
+  ASSERT_EQ(QZ_NXA_GetAxisPos(1, &pos), 0u);
+  EXPECT_EQ(pos, -2.0);
+  uint32_t di = 0;
+  EXPECT_EQ(QZ_NXA_GetMotorDi(&di), 0u);
+  EXPECT_EQ(di, 4u);
+}
+
+}  // namespace

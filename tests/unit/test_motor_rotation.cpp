@@ -1,0 +1,269 @@
+// Motor words in the stream (MarkMotorStart, MotorMoveInStream) and rotation marking's rewrite of
+// synthetic merged queues (RotMark).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "axis/axis_records.h"
+#include "frame/errors.h"
+#include "frame/wait_desc.h"
+#include "mark/motor_words.h"
+#include "mark/rot_mark.h"
+#include "mark/stream_words.h"
+#include "support/trace.h"
+#include "test_mark_fixture.h"
+
+namespace {
+
+using qztest::Words;
+
+// Register lane words (0x52, 0x55) left out: the waits' register writes have their own tests.
+Words WithoutLanes(const Words& in) {
+  Words out;
+  for (const TimedWord& w : in) {
+    if (SwOpcode(w.word) != 0x52 && SwOpcode(w.word) != 0x55) out.push_back(w);
+  }
+  return out;
+}
+
+class MotorTest : public qztest::MarkCallTest {
+ protected:
+  void SetUp() override {
+    MarkCallTest::SetUp();
+    InitWaitDescs();
+    Axes(3);
+  }
+  void TearDown() override {
+    for (uint32_t k = 0; k < kNxaAxisMax; ++k) NxaStoreAxis(k, NxaAxisRecord{});
+    MarkCallTest::TearDown();
+  }
+  // `count` axes of 100 pulses per mm, maximum velocity 300, maximum acceleration 500.
+  static void Axes(uint32_t count) {
+    g_SystemPara.CardLinkCfg.nAxisCount = count;
+    NxaAxisRecord r;
+    r.dbPulsePerUnit = 100;
+    r.dbMaxVel = 300;
+    r.dbMaxAcc = 500;
+    for (uint32_t k = 0; k < count; ++k) NxaStoreAxis(k, r);
+  }
+  static Words Main() { return WithoutLanes(*g_MarkFloor[0].ch[CH_MAIN]); }
+};
+
+// The platform wait: 0x85000001, a NOP, then the named wait (source 4, untimed) at +21..23.
+const Words kWaitHead = {{10, 0x85000001}, {20, SW_NOP}, {22, 0x58000104}, {23, 0x51640020}};
+
+TEST_F(MotorTest, MarkMotorStartTimelineOnPcieAndUsb) {
+  const double pos[4] = {100, 0, -10, 0}, vel[4] = {10, 0, 1000, 0}, acc[4] = {100, 0, 200, 0};
+  const int32_t enable[3] = {1, 0, 7};
+  Words want = kWaitHead;
+  const Words axis1 = {{24, 0x4200C350}, {25, 0x51600010}, {26, 0x410F4240}, {27, 0x51600010},
+                       {28, 0x43000465}, {29, 0x51600010}, {30, 0x4080270F}, {31, 0x51600010}};
+  const Words axis3 = {{32, 0x4A000682}, {33, 0x51600010}, {34, 0x49008228}, {35, 0x51600010},
+                       {36, 0x4B0008CB}, {37, 0x51600010}, {38, 0x487FFC17}, {39, 0x51600010}};
+  want.insert(want.end(), axis1.begin(), axis1.end());
+  Words pcie = want;
+  pcie.insert(pcie.end(), axis3.begin(), axis3.end());
+  pcie.insert(pcie.end(), {{40, 0x84000005}, {41, 0x51620100}});
+  EXPECT_EQ(MarkMotorStart(enable, pos, vel, acc), 0u);
+  EXPECT_EQ(Main(), pcie);
+
+  // USB: the third axis is not loaded, its bit still stands in the start word.
+  g_MarkFloor[0].Reset();
+  Axes(2);
+  want.insert(want.end(), {{32, 0x84000005}, {33, 0x51620100}});
+  EXPECT_EQ(MarkMotorStart(enable, pos, vel, acc), 0u);
+  EXPECT_EQ(Main(), want);
+}
+
+TEST_F(MotorTest, MarkMotorStartRefusals) {
+  const double vel[4] = {10, 10, 10, 0}, acc[4] = {100, 100, 100, 0};
+  const int32_t enable[3] = {1, 1, 0};
+  const double nan[4] = {0, NAN, 0, 0};
+  EXPECT_EQ(MarkMotorStart(enable, nan, vel, acc), static_cast<uint32_t>(RV_DATA_IS_NAN));
+  EXPECT_TRUE(g_MarkFloor[0].ch[CH_MAIN]->empty());
+  EXPECT_FALSE(MarkFailed());
+
+  // A velocity of 0 on axis 2: axis 1's words stay, the job fails with 29.
+  const double pos[4] = {0, 0, 0, 0}, slow[4] = {10, 0, 10, 0};
+  qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MarkMotorStart(enable, pos, slow, acc); });
+  EXPECT_TRUE(MarkFailed());
+  EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));
+}
+
+TEST_F(MotorTest, MotorMoveInStreamTimeline) {
+  Words list;
+  uint64_t cursor = 1000;
+  MotorMoveInStream(list, cursor, true, true, 1000, 100, 1, 100);  // the velocity is not clamped
+  const Words want = {{1010, 0x85000001}, {1022, 0x58000104}, {1023, 0x51640020}, {1024, 0x420001F4},
+                      {1025, 0x51600010}, {1026, 0x41002710}, {1027, 0x51600010}, {1028, 0x43000465},
+                      {1029, 0x51600010}, {1030, 0x40800063}, {1031, 0x51600010}, {1032, 0x84000001},
+                      {1033, 0x51620100}, {1043, 0x85000001}, {1055, 0x58000104}, {1056, 0x51640020}};
+  EXPECT_EQ(WithoutLanes(list), want);
+  EXPECT_EQ(cursor, 1056u);
+  qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MotorMoveInStream(list, cursor, true, false, 10, -1, 0, 100); });
+}
+
+// ---- rotation marking
+
+constexpr uint32_t Y(uint32_t code) { return 0x01010000 | code; }
+constexpr uint32_t X(uint32_t code) { return 0x01000000 | code; }
+
+class RotMarkTest : public MotorTest {
+ protected:
+  void SetUp() override {
+    MotorTest::SetUp();
+    s.axis = 1;
+    s.startCode = 32767;
+    s.field = 100;
+    s.pulses = 100;
+    s.speedLimit = 100;
+    s.rampFactor = 1;
+    s.accLenMM = 5;
+    rot.Begin(s);
+  }
+  Words Run(Words q) {
+    Words out;
+    rot.Process(false, q, out);
+    EXPECT_TRUE(out.empty());
+    rot.Process(true, q, out);
+    EXPECT_TRUE(q.empty());  // every entry consumed
+    return out;
+  }
+  RotMarkSettings s;
+  RotMark rot;
+};
+
+// Positions of the replaced axis become NOPs; nothing else changes.
+TEST_F(RotMarkTest, WithoutMarkersOnlyTheReplacedAxisGoes) {
+  const Words q = {{5, X(1)}, {6, Y(2)}, {7, 0x01050003}, {8, 0x01040004}, {9, 0x51200004}, {10, 0x01020005}};
+  EXPECT_EQ(Run(q), (Words{{5, X(1)}, {6, SW_NOP}, {7, SW_NOP}, {8, 0x01040004}, {9, 0x51200004}, {10, 0x01020005}}));
+  s.axis = 0;
+  rot.Begin(s);
+  EXPECT_EQ(Run(q), (Words{{5, SW_NOP}, {6, Y(2)}, {7, 0x01050003}, {8, SW_NOP}, {9, 0x51200004}, {10, 0x01020005}}));
+}
+
+// One segment: positioning move, marking move, the wait for axis 1 at the segment, the segment
+// retimed behind it with its ramp, the return ramp 25 µs after its last word, the final wait.
+TEST_F(RotMarkTest, OneSegmentRun) {
+  const Words q = {{100, Y(30000)}, {200, 0x05000001}, {210, 0x05000002}, {300, Y(31000)},
+                   {1210, 0x05000003}, {1300, X(5)}, {1400, 0x51200004}, {1500, 0x20002002}};
+  const Words out = Run(q);
+  EXPECT_EQ(rot.RampGap(), 100);
+  EXPECT_EQ(rot.TimeOffset(), 100236);
+  Words ramp, rest;
+  for (const TimedWord& w : WithoutLanes(out)) ((w.word & 0xFFFF0000) == 0x01010000 ? ramp : rest).push_back(w);
+  const Words want = {
+      {100, SW_NOP},
+      // positioning: to P1 = 31000 - 2 x 3276 at the maximum velocity and acceleration
+      {220, 0x85000001}, {232, 0x58000104}, {233, 0x51640020}, {234, 0x42000682}, {235, 0x51600010},
+      {236, 0x41008228}, {237, 0x51600010}, {238, 0x430015FD}, {239, 0x51600010}, {240, 0x407FFB0A},
+      {241, 0x51600010}, {242, 0x84000001}, {243, 0x51620100}, {253, 0x85000001}, {265, 0x58000104},
+      {266, 0x51640020},
+      // marking move 100 ms later: 80 mm/s to P3 = 31000 + 62 + 2 x 3276
+      {100276, 0x85000001}, {100288, 0x58000104}, {100289, 0x51640020}, {100290, 0x4200186A},
+      {100291, 0x51600010}, {100292, 0x4101E848}, {100293, 0x51600010}, {100294, 0x43001C27},
+      {100295, 0x51600010}, {100296, 0x408002E3}, {100297, 0x51600010}, {100298, 0x84000001},
+      {100299, 0x51620100},
+      // axis 1 at the segment's position (source 2), then the segment 10 µs later
+      {100302, 0x58000102}, {100303, 0x05000001}, {100303, 0x51620020}, {100313, 0x05000002}, {100403, SW_NOP}, {101313, 0x05000003}, {101403, X(5)},
+      {101613, 0x85000001}, {101625, 0x58000104}, {101626, 0x51640020},
+      {101636, 0x51200004}, {101736, 0x20002002}};
+  EXPECT_EQ(rest, want);
+  ASSERT_EQ(ramp.size(), 105u);
+  EXPECT_EQ(ramp[0], (TimedWord{100323, Y(32767)}));  // 32767.52
+  EXPECT_EQ(ramp[99], (TimedWord{101313, Y(32819)}));
+  const Words back = {{101438, Y(32808)}, {101448, Y(32798)}, {101458, Y(32787)}, {101468, Y(32777)},
+                      {101478, Y(32767)}};
+  EXPECT_EQ(Words(ramp.begin() + 100, ramp.end()), back);
+}
+
+// A segment builder: start marker at t, ramp 15 µs from t + 10, a position word, an end.
+void Segment(Words& q, uint64_t t, uint32_t pos) {
+  q.insert(q.end(), {{t, 0x05000001}, {t + 10, 0x05000002}, {t + 20, Y(pos)}, {t + 25, 0x05000003}});
+}
+
+size_t Count(const Words& w, uint32_t word) {
+  return static_cast<size_t>(std::count_if(w.begin(), w.end(), [&](const TimedWord& e) { return e.word == word; }));
+}
+
+TEST_F(RotMarkTest, RunsJoinedSegmentsAndDirectionChanges) {
+  const struct {
+    const char* what;
+    std::vector<uint32_t> ends;  // end positions of consecutive segments
+    size_t runs;
+  } cases[] = {
+      {"one apart: joined", {1000, 1001, 1000}, 1},
+      {"rising", {1000, 2000, 3000}, 1},
+      {"rising then falling", {1000, 2000, 1500}, 2},
+      {"a new run takes the next segment in either direction", {3000, 2000, 2500, 1000}, 2},
+      {"falling, rising twice", {3000, 2000, 2500, 3000}, 2},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(c.what);
+    rot.Begin(s);
+    Words q;
+    uint64_t t = 1000;
+    for (uint32_t p : c.ends) {
+      Segment(q, t, p);
+      t += 1000;
+    }
+    q.push_back({t, 0x51200004});
+    const Words out = Run(q);
+    EXPECT_EQ(Count(out, 0x84000001), 2 * c.runs);       // positioning and marking move per run
+    EXPECT_EQ(Count(out, 0x51620020), c.runs);           // axis 1 position wait per run
+    EXPECT_EQ(Count(out, 0x05000002), c.ends.size());    // every queue word once
+    // The card takes the stream in time order.
+    EXPECT_TRUE(std::is_sorted(out.begin(), out.end(),
+                               [](const TimedWord& a, const TimedWord& b) { return TwTime(a) < TwTime(b); }));
+  }
+}
+
+TEST_F(RotMarkTest, OpenSegmentAtTheEndGetsTheOffsetOnly) {
+  Words q;
+  Segment(q, 1000, 1000);
+  q.push_back({2000, 0x51200004});
+  Segment(q, 3000, 2000);  // never closed
+  const Words out = Run(q);
+  const uint64_t off = static_cast<uint64_t>(rot.TimeOffset());
+  ASSERT_GT(rot.TimeOffset(), 0);
+  EXPECT_EQ(Words(out.end() - 4, out.end()),
+            (Words{{3000 + off, 0x05000001}, {3010 + off, 0x05000002}, {3020 + off, SW_NOP}, {3025 + off, 0x05000003}}));
+  // The offset carries over to a later final flush of the same job.
+  Words later = {{4000, 0x20002002}};
+  Words out2;
+  rot.Process(true, later, out2);
+  EXPECT_EQ(out2, (Words{{4000 + off, 0x20002002}}));
+}
+
+TEST_F(RotMarkTest, RefusalsFailTheJobBeforeAnyMotorWord) {
+  const struct {
+    const char* what;
+    double speedLimit, accLen;
+    Words q;
+    const char* text;
+  } cases[] = {
+      {"no ramp start", 100, 5, {{1, 0x05000001}, {2, 0x05000003}, {3, 0x51200004}}, "ramp starts 0"},
+      {"speed 0", 0, 5, {{1, 0x05000001}, {2, 0x05000002}, {3, 0x05000003}, {4, 0x51200004}}, "speed 0"},
+      {"acceleration length 0", 100, 0.001, {{1, 0x05000001}, {2, 0x05000002}, {3, 0x05000003}, {4, 0x51200004}},
+       "acceleration length 0"},
+      {"ramps at one time", 100, 5,
+       {{1, 0x05000001}, {2, 0x05000002}, {3, Y(10)}, {4, 0x05000003}, {5, 0x05000001}, {2, 0x05000002},
+        {6, Y(500)}, {7, 0x05000003}, {8, 0x51200004}},
+       "at one time"},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(c.what);
+    ClearMarkFailure();
+    s.speedLimit = c.speedLimit;
+    s.accLenMM = c.accLen;
+    rot.Begin(s);
+    Words q = c.q, out;
+    qztest::ExpectCode(RV_ERROR, 0, [&] { rot.Process(true, q, out); });
+    EXPECT_TRUE(MarkFailed());
+    EXPECT_NE(MarkErrorText().find(c.text), std::string::npos) << MarkErrorText();
+    EXPECT_EQ(Count(out, 0x84000001), 0u);
+  }
+}
+
+}  // namespace
