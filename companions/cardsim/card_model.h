@@ -58,6 +58,7 @@
 #include "cardsim_api.h"
 #include "encoder_model.h"
 #include "flash_model.h"
+#include "immediate_model.h"
 #include "para_record.h"
 #include "stream_engine.h"
 #include "svg_writer.h"
@@ -224,6 +225,12 @@ class CardModel : private StreamHost {
     Guard g(*this);
     return f(encoder_);
   }
+  // Runs f(immediate state) under the lock (immediate_model.h).
+  template <class F>
+  auto WithImmediate(F f) {
+    Guard g(*this);
+    return f(imm_);
+  }
   cardsim_flash FlashCounts();
   cardsim_state Snapshot();
   uint32_t LogCount();
@@ -325,6 +332,9 @@ class CardModel : private StreamHost {
   void StreamRunning(bool running) override;
   void StreamAlarm(uint32_t bits) override;
   uint32_t StreamInputs() override { return cfg_.inputs; }
+  void StreamUart(uint32_t word) override { imm_.uart.StreamWord(word, cfg_.CardVersion() >= 80); }
+  // Commands of the immediate models: galvanometers, UART, routes, memory read-back. false: no reply.
+  bool ImmediateCommand(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1);
   // Commands 17, 18 and 19 from the last wait on the inputs (stream_engine.h).
   void WaitAnswer(uint32_t command, uint32_t& r0, uint32_t& r1) const;
   bool WriteSvgLocked(const std::string& path, const SvgField& field) const;
@@ -341,6 +351,7 @@ class CardModel : private StreamHost {
   StreamEngine stream_{*this};
   FlashModel flash_;
   EncoderModel encoder_;
+  ImmediateState imm_;
   std::vector<cardsim_para_packet> para_;  // the card-parameter list loaded last
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file

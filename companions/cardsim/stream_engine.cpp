@@ -300,6 +300,7 @@ void StreamEngine::Apply(uint32_t word, uint64_t time) {
       break;
     case 0x01: Galvo(word, time); break;
     case 0x04: Correction(word); break;
+    case 0x71: host_.StreamUart(word); break;
     case 0x52: waits_.SelectLane(operand); break;
     case 0x53: case 0x55: waits_.WriteLane((word >> 8) & 0xFF, word & 0xFF); break;
     case 0x56: waits_.LatchTimeout(operand); break;

@@ -120,6 +120,8 @@ class StreamHost {
   virtual void StreamAlarm(uint32_t bits) = 0;
   // The inputs now.
   virtual uint32_t StreamInputs() = 0;
+  // A UART word (0x71) for the laser's serial port.
+  virtual void StreamUart(uint32_t /*word*/) {}
 };
 
 // Settings the model passes on each step.
