@@ -67,7 +67,7 @@ double Percent12(uint32_t v) { return static_cast<double>(v & 0xFFFu) * 100.0 / 
 // The galvanometer status word as the host reads it.
 uint32_t ScanStateOf(uint32_t w) {
   uint32_t t = 0, u = 0, v = 0, e = 0;
-  const uint32_t bit16 = w & 0x10000u;
+  const uint32_t bit16 = (w >> 16) & 1u;
   if (!bit16) {
     t = (w >> 22) & 3u;
     if (t == 0) {
