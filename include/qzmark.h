@@ -367,6 +367,76 @@ QZ_API uint32_t QZ_STDCALL QZ_SetRotateMarkPara(uint32_t enable, uint32_t axis, 
 /* A fixed test move of extra axis 1 (twice to 100 at 10 per second, the first stopped after 3 s);
  * always 0. */
 QZ_API uint32_t QZ_STDCALL QZ_Test(void);
+/* ---- Immediate commands: at once on the command channel, outside any job. No card open: 1 (the
+ * outputs untouched unless a member says it presets them); a card lost during the exchange: 1; a
+ * null pointer: 2, nothing sent. */
+/* The 32 inputs. */
+QZ_API uint32_t QZ_STDCALL QZ_Input(uint32_t* bits);
+/* The outputs of `mask` take the bits of `value`; a PA or MO switch of a laser with a serial
+ * control is mirrored to the laser's UART. */
+QZ_API uint32_t QZ_STDCALL QZ_Output(uint32_t mask, uint32_t value);
+QZ_API uint32_t QZ_STDCALL QZ_GetOutput(uint32_t* bits);
+/* The card's error output. */
+QZ_API uint32_t QZ_STDCALL QZ_OutputError(uint32_t value);
+/* The analogue input and the two analogue outputs in percent (preset 0). */
+QZ_API uint32_t QZ_STDCALL QZ_GetAD(double* percent);
+QZ_API uint32_t QZ_STDCALL QZ_GetDA(double* da1, double* da2);
+/* Sets the analogue power output, scaled by laser 0's current ranges; not clamped. */
+QZ_API uint32_t QZ_STDCALL QZ_SetDA(double percent);
+/* The laser bus: write a register, read one into two words. */
+QZ_API uint32_t QZ_STDCALL QZ_IpgBusCmdWrite(uint32_t reg, uint32_t value);
+QZ_API uint32_t QZ_STDCALL QZ_IpgBusCmdRead(uint32_t reg, uint32_t* w0, uint32_t* w1);
+/* Hardware words, the card's unique id (seven bytes, preset 0x02), the library's busy flag, the
+ * text of a result code (at most `size` bytes with the terminator into *text; needs no card; codes
+ * above 40 give "No this err number"), one io debug record, link information. */
+QZ_API uint32_t QZ_STDCALL QZ_GetHdInfo(uint32_t* a, uint32_t* b, uint32_t* c, uint32_t* d);
+QZ_API uint32_t QZ_STDCALL QZ_GetUniqueID(uint8_t* id);
+QZ_API uint32_t QZ_STDCALL QZ_GetMarkStatus(uint32_t* busy);
+QZ_API uint32_t QZ_STDCALL QZ_GetErrInfo(uint32_t code, char** text, uint32_t size);
+QZ_API uint32_t QZ_STDCALL get_debug(uint16_t* kind, uint32_t* dt, uint32_t* value);
+QZ_API uint32_t QZ_STDCALL QZ_GetScsiInfo(uint32_t* a, uint32_t* b);
+/* The galvanometers: status, position codes and millimetres (set and measured), moves in mm (7 for
+ * a coordinate that is not finite; 37 when they do not stop within 5 s), moves to raw codes, and
+ * the corrected codes of a target in mm. */
+QZ_API uint32_t QZ_STDCALL QZ_GetScanState(uint32_t* state);
+QZ_API uint32_t QZ_STDCALL QZ_GetScanPosX(uint16_t* code);
+QZ_API uint32_t QZ_STDCALL QZ_GetScanPos(double* x, double* y);
+QZ_API uint32_t QZ_STDCALL QZ_GetScanPosFB(double* x, double* y);
+QZ_API uint32_t QZ_STDCALL QZ_MicMoveScan3(double x, double y, double z, uint32_t mode);
+QZ_API uint32_t QZ_STDCALL QZ_MicMoveScan(double x, double y, uint32_t mode);
+QZ_API uint32_t QZ_STDCALL QZ_ScanMove2Bit(uint16_t xCode, uint16_t yCode);
+QZ_API uint32_t QZ_STDCALL QZ_ScanMM2Bit(double x, double y, uint32_t mode, uint16_t* xCode, uint16_t* yCode);
+/* Run control: clear the alarms, pause, continue, debug records on/off, on-line (1) or off-line. */
+QZ_API uint32_t QZ_STDCALL QZ_ClearAlarm(void);
+QZ_API uint32_t QZ_STDCALL QZ_Mark_Pause(void);
+QZ_API uint32_t QZ_STDCALL QZ_Mark_ReMark(void);
+QZ_API uint32_t QZ_STDCALL debug_switch(uint32_t on);
+QZ_API uint32_t QZ_STDCALL QZ_SetOnOffLine(uint32_t online);
+/* A raw card command. 0x100 reads p2 pages of card memory from p1 into "OffDocReadBack.tmp" beside
+ * the library (9 when the file cannot be created); 0x101-0x4FF send nothing. With numbered
+ * commands the form 0xNN55 becomes 0x100 + NN, and a number above 0x1FF is refused with 2. */
+QZ_API uint32_t QZ_STDCALL QZ_SendCtrlCmd(uint16_t command, uint32_t p1, uint32_t p2, uint32_t* r0, uint32_t* r1);
+/* The laser's serial port: bytes out, one byte in (*valid 0 first), an SPI laser's back-reflection
+ * current (-1 first; 30 for a reply without ','), the laser's alarm (0 none, 1 alarm, 2 no usable
+ * reply). A transmitter that does not follow: 37. */
+QZ_API uint32_t QZ_STDCALL QZ_UartCmdSendBytes(const uint8_t* bytes, int32_t count);
+QZ_API uint32_t QZ_STDCALL QZ_UartCmdRecvByte(uint8_t* byte, uint32_t* valid);
+QZ_API uint32_t QZ_STDCALL QZ_GetSpiBackCurrent(int32_t* current);
+QZ_API uint32_t QZ_STDCALL QZ_SystemIsAlarm(int32_t* alarm);
+/* The card's two route state words; the end of a route reset. */
+QZ_API uint32_t QZ_STDCALL QZ_GetRouteStates(uint32_t* states);
+QZ_API uint32_t QZ_STDCALL QZ_EndResetRoute(void);
+/* Kept for hosts that call them: each returns 0 and does nothing. */
+QZ_API uint32_t QZ_STDCALL QZ_ResetCard(void);
+QZ_API uint32_t QZ_STDCALL QZ_Enter_MarkEnv(void);
+QZ_API uint32_t QZ_STDCALL QZ_Lever_MarkEnv(void);
+QZ_API uint32_t QZ_STDCALL QZ_SetParaAxisZ(void);
+QZ_API uint32_t QZ_STDCALL QZ_GetOnOffLineSts(uint32_t a);
+QZ_API uint32_t QZ_STDCALL QZ_EnableCoord(uint32_t a);
+QZ_API uint32_t QZ_STDCALL QZ_GetTimerValue(uint32_t a, uint32_t b, uint32_t c);
+QZ_API uint32_t QZ_STDCALL QZ_GetMarkRange(uint32_t a, uint32_t b, uint32_t c);
+QZ_API uint32_t QZ_STDCALL QZ_ConfigIO(uint32_t a, uint32_t b);
+QZ_API uint32_t QZ_STDCALL QZ_GetCurPos(uint32_t a, uint32_t b);
 
 #ifdef __cplusplus
 }

@@ -9,6 +9,10 @@
 namespace cardsim {
 
 namespace {
+constexpr uint32_t kCmdRouteStates = 117;
+}  // namespace
+
+namespace {
 
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Get32(const uint8_t* p) {
@@ -67,6 +71,7 @@ void CardModel::ApplyDefaults() {
   debug_.Reset();
   cameraReady_ = true;
   axes_.Reset();
+  imm_ = ImmediateState();
   para_.clear();
 }
 
@@ -234,6 +239,8 @@ uint32_t CardModel::CmdRecv(void* buffer, uint32_t length) {
     std::memcpy(buffer, st_.reply, std::min(length, st_.replyLen));
     st_.replyPending = false;
     sleepUs = cfg_.latencyUs;
+    // A stalled exchange: this reply comes late; every other entry is served meanwhile.
+    if (imm_.stallAt && --imm_.stallAt == 0) sleepUs += imm_.stallMs * 1000u;
   }
   SleepUs(sleepUs);
   return 0;
@@ -536,6 +543,14 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
     case CMD_WAIT_REASON:
       WaitAnswer(command, r0, r1);
       break;
+    case CMD_SCAN_MOVE:
+    case CMD_SCAN_POS:
+    case CMD_UART_SEND:
+    case CMD_UART_TX_BUSY:
+    case CMD_UART_RECV:
+    case kCmdRouteStates:
+    case CMD_FLASH_READBACK:
+      return ImmediateCommand(command, p1, p2, r0, r1);
     case CMD_UNIQUE_ID:
       r1 = Get32(cfg_.uniqueId);
       r0 = cfg_.uniqueId[4] | (cfg_.uniqueId[5] << 8) | (cfg_.uniqueId[6] << 16);
@@ -545,6 +560,53 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       // The encoder and fly commands (encoder_model.h). Queries without a model of their own
       // (galvanometer status, link info, ...) answer what cardsim_set_answer put there, else zeros.
       encoder_.Command(command, p1, p2, r0, r1);
+      break;
+  }
+  return true;
+}
+
+bool CardModel::ImmediateCommand(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1) {
+  const bool form21 = cfg_.CardVersion() >= 80;
+  switch (command) {
+    case CMD_SCAN_MOVE:
+      imm_.galvo.Move(p1, p2, form21);
+      imm_.galvoSeen = stream_.Galvo().Count();
+      break;
+    case CMD_SCAN_POS: {
+      // Where the executor left the mirrors, when it ran position words since the last look.
+      if (stream_.Galvo().Count() != imm_.galvoSeen) {
+        imm_.galvoSeen = stream_.Galvo().Count();
+        cardsim_galvo g{};
+        stream_.Galvo().State(g);
+        const uint32_t shift = g.form == 21 ? 5 : 0;
+        imm_.galvo.x = (g.x >> shift) & 0xFFFF;
+        imm_.galvo.y = (g.y >> shift) & 0xFFFF;
+      }
+      imm_.galvo.Pos(p1, p2, r0, r1);
+      break;
+    }
+    case kCmdRouteStates:
+      r0 = imm_.routes[0];
+      r1 = imm_.routes[1];
+      break;
+    case CMD_FLASH_READBACK: {
+      // p2 pages of the card's flash on the bulk channel, no reply: from a serial-flash byte
+      // address on cards of version 56 and later, else from a NAND page.
+      const bool spi = cfg_.CardVersion() >= 56;
+      const uint32_t chip = spi ? CARDSIM_FLASH_SPI : CARDSIM_FLASH_NAND;
+      const uint64_t address = spi ? p1 : static_cast<uint64_t>(p1) * kFlashPageBytes;
+      std::vector<uint8_t> page(kFlashPageBytes);
+      for (uint32_t i = 0; i < p2; ++i) {
+        const uint64_t a = address + static_cast<uint64_t>(i) * kFlashPageBytes;
+        std::fill(page.begin(), page.end(), 0);
+        if (a + kFlashPageBytes <= 0xFFFFFFFFull) flash_.Peek(chip, static_cast<uint32_t>(a), page.data(), kFlashPageBytes);
+        st_.bulkOut.insert(st_.bulkOut.end(), page.begin(), page.end());
+        st_.bulkPending += kFlashPageBytes;
+      }
+      return false;
+    }
+    default:
+      imm_.uart.Command(command, p2, form21, r0, r1);
       break;
   }
   return true;

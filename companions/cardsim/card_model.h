@@ -60,6 +60,7 @@
 #include "encoder_model.h"
 #include "axis_model.h"
 #include "flash_model.h"
+#include "immediate_model.h"
 #include "para_record.h"
 #include "stream_engine.h"
 #include "svg_writer.h"
@@ -238,6 +239,12 @@ class CardModel : private StreamHost {
     Guard g(*this);
     return f(encoder_);
   }
+  // Runs f(immediate state) under the lock (immediate_model.h).
+  template <class F>
+  auto WithImmediate(F f) {
+    Guard g(*this);
+    return f(imm_);
+  }
   cardsim_flash FlashCounts();
   cardsim_state Snapshot();
   uint32_t LogCount();
@@ -353,6 +360,9 @@ class CardModel : private StreamHost {
   void StreamEncoderReset() override { encoder_.Set(0, 0); }
   bool StreamCameraReady() override { return cameraReady_; }
   void StreamMotorWord(uint32_t word) override { axes_.StreamWord(word); }
+  void StreamUart(uint32_t word) override { imm_.uart.StreamWord(word, cfg_.CardVersion() >= 80); }
+  // Commands of the immediate models: galvanometers, UART, routes, memory read-back. false: no reply.
+  bool ImmediateCommand(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1);
   // Commands 17, 18 and 19 from the last wait on the inputs (stream_engine.h).
   void WaitAnswer(uint32_t command, uint32_t& r0, uint32_t& r1) const;
   bool WriteSvgLocked(const std::string& path, const SvgField& field) const;
@@ -372,6 +382,7 @@ class CardModel : private StreamHost {
   EncoderModel encoder_;
   DebugRecordModel debug_;
   AxisModel axes_;
+  ImmediateState imm_;
   std::vector<cardsim_para_packet> para_;  // the card-parameter list loaded last
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file

@@ -3,12 +3,17 @@
 
 #include "card_model.h"
 
+#include <algorithm>
+#include <cstring>
+
 using cardsim::CardConfig;
 using cardsim::CardFaults;
 using cardsim::CardModel;
 using cardsim::CardState;
 using cardsim::CardType;
 using cardsim::FlashModel;
+using cardsim::ImmediateState;
+using cardsim::UART_NEVER_CLEARS;
 
 namespace {
 
@@ -442,3 +447,74 @@ uint32_t CARDSIM_CALL cardsim_axis_set_switches(uint32_t index, uint32_t home, u
 }
 
 }  // extern "C"
+
+uint32_t CARDSIM_CALL cardsim_uart_script(const char* request, const char* reply, uint32_t delay_ms) {
+  if (!request) return 1;
+  return Card().WithImmediate([&](ImmediateState& m) {
+    if (reply) {
+      m.uart.script[request] = {reply, delay_ms};
+    } else {
+      m.uart.script.erase(request);
+    }
+    return 0u;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_uart_behaviour(uint32_t behaviour) {
+  if (behaviour > UART_NEVER_CLEARS) return 1;
+  return Card().WithImmediate([&](ImmediateState& m) {
+    m.uart.behaviour = behaviour;
+    return 0u;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_uart_received(char* out, uint32_t size) {
+  return Card().WithImmediate([&](ImmediateState& m) {
+    const std::string& r = m.uart.received;
+    if (out && size > 0) {
+      const size_t n = std::min<size_t>(r.size(), size - 1);
+      std::memcpy(out, r.data(), n);
+      out[n] = '\0';
+    }
+    return static_cast<uint32_t>(r.size());
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_galvo_cmd(uint32_t moving_polls, uint32_t for_ever, int32_t offset_x,
+                                            int32_t offset_y) {
+  return Card().WithImmediate([&](ImmediateState& m) {
+    m.galvo.movingPolls = moving_polls;
+    m.galvo.movingForEver = for_ever != 0;
+    m.galvo.offsetX = offset_x;
+    m.galvo.offsetY = offset_y;
+    return 0u;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_galvo_cmd_state(uint32_t* x, uint32_t* y, uint32_t* moves, uint32_t* raw_switch,
+                                              uint32_t* raw_switches) {
+  return Card().WithImmediate([&](ImmediateState& m) {
+    if (x) *x = m.galvo.x;
+    if (y) *y = m.galvo.y;
+    if (moves) *moves = m.galvo.moves;
+    if (raw_switch) *raw_switch = m.galvo.rawSwitch;
+    if (raw_switches) *raw_switches = m.galvo.rawSwitches;
+    return 0u;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_set_routes(uint32_t r0, uint32_t r1) {
+  return Card().WithImmediate([&](ImmediateState& m) {
+    m.routes[0] = r0;
+    m.routes[1] = r1;
+    return 0u;
+  });
+}
+
+uint32_t CARDSIM_CALL cardsim_fault_stall_reply(uint32_t n, uint32_t ms) {
+  return Card().WithImmediate([&](ImmediateState& m) {
+    m.stallAt = n;
+    m.stallMs = ms;
+    return 0u;
+  });
+}

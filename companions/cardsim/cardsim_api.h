@@ -737,6 +737,29 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_axis_set_switches(uint32_t index, uint
                                                             uint32_t limit_n);
 
 /* The names of every control function, for hosts that resolve them by name. */
+
+/* ---- Immediate commands (immediate_model.h). */
+/* The laser on the UART answers the request line `request` (without its CR) with `reply` after
+ * delay_ms; a null reply removes the line from the script. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_uart_script(const char* request, const char* reply, uint32_t delay_ms);
+/* 0 scripted, 1 silent, 2 garbage, 3 endless chatter, 4 a transmitter that never latches, 5 one
+ * that never clears. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_uart_behaviour(uint32_t behaviour);
+/* Copies what the laser received (at most size - 1 bytes and a terminator); returns the full count. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_uart_received(char* out, uint32_t size);
+/* The galvanometer commands: polls that see each move running (for_ever nonzero: all of them), the
+ * feedback offset in codes. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_galvo_cmd(uint32_t moving_polls, uint32_t for_ever, int32_t offset_x,
+                                                        int32_t offset_y);
+/* The 16-bit position, the moves of command 4, the last raw-code switch of command 6 (1, v) (and
+ * how many there were). Null pointers are skipped. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_galvo_cmd_state(uint32_t* x, uint32_t* y, uint32_t* moves,
+                                                          uint32_t* raw_switch, uint32_t* raw_switches);
+/* The two route words of command 117. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_routes(uint32_t r0, uint32_t r1);
+/* The n-th reply from now is held for ms before the driver hands it over (0: no stall). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_stall_reply(uint32_t n, uint32_t ms);
+
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
   X(cardsim_reset) X(cardsim_load_config) X(cardsim_save_state) X(cardsim_load_state)                 \
   X(cardsim_get_state) X(cardsim_set_card_type)                                                       \
@@ -762,7 +785,9 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_axis_set_switches(uint32_t index, uint
   X(cardsim_para_count) X(cardsim_para_get)                                                          \
   X(cardsim_debug_queue) X(cardsim_debug_form) X(cardsim_debug_count)                                \
   X(cardsim_set_encoder_speed) X(cardsim_set_camera_ready) X(cardsim_camera_count) X(cardsim_camera_get) \
-  X(cardsim_axis_step_us) X(cardsim_axis_get) X(cardsim_axis_set_switches)
+  X(cardsim_axis_step_us) X(cardsim_axis_get) X(cardsim_axis_set_switches)                           \
+  X(cardsim_uart_script) X(cardsim_uart_behaviour) X(cardsim_uart_received) X(cardsim_set_galvo_cmd)   \
+  X(cardsim_galvo_cmd_state) X(cardsim_set_routes) X(cardsim_fault_stall_reply)
 
 #ifdef __cplusplus
 }

@@ -415,6 +415,7 @@ void StreamEngine::Apply(uint32_t word, uint64_t time) {
     case 0x04: Correction(word); break;
     case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
     case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x84: host_.StreamMotorWord(word); break;
+    case 0x71: host_.StreamUart(word); break;
     case 0x52: waits_.SelectLane(operand); break;
     case 0x53: case 0x55:
       waits_.WriteLane((word >> 8) & 0xFF, word & 0xFF);

@@ -159,6 +159,8 @@ class StreamHost {
   static constexpr uint64_t kNeverUs = ~uint64_t{0};
   // A motor word: parameters 0x40-0x4B, the start 0x84 (axis_model.h).
   virtual void StreamMotorWord(uint32_t word) = 0;
+  // A UART word (0x71) for the laser's serial port.
+  virtual void StreamUart(uint32_t /*word*/) {}
 };
 
 // Settings the model passes on each step.

@@ -37,20 +37,3 @@ extern "C" QZ_API uint32_t QZ_STDCALL debug_OpenCard2GetMsg(uint32_t flag) {
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_SetFlag(uint32_t key, uint32_t /*value*/) {
   return ExportCall("QZ_SetFlag", [&]() -> uint32_t { return AcceptCardPara(key); });
 }
-
-extern "C" QZ_API uint32_t QZ_STDCALL QZ_GetSwVer(uint32_t* version) {
-  return ExportCall("QZ_GetSwVer", [&]() -> uint32_t {
-    if (!version) return RV_ERROR;
-    *version = kLibraryVersion;
-    return RV_OK;
-  });
-}
-
-extern "C" QZ_API uint32_t QZ_STDCALL QZ_GetHdVer(uint32_t* version) {
-  return ExportCall("QZ_GetHdVer", [&]() -> uint32_t {
-    if (!version) return RV_ERROR;
-    if (!g_Link.g_bConnected) return RV_CARD_NOT_CONNECTED;
-    *version = ReadHdVer();
-    return RV_OK;
-  });
-}

@@ -220,18 +220,31 @@ bool CPortlane::BufSend(const uint8_t* block, uint32_t) {
 }
 
 bool CPortlane::ReadBlocks(uint32_t word, uint8_t* buffer, uint32_t length) {
+  uint32_t off = 0;
+  return ReadBulk(CMD_OPERATE, OP_FLASH, word, length / kBulkUnitBytes, [&](const uint8_t* unit) {
+    std::memcpy(buffer + off, unit, kBulkUnitBytes);
+    off += kBulkUnitBytes;
+    return true;
+  });
+}
+
+bool CPortlane::ReadBulk(uint16_t cmd, uint32_t p1, uint32_t p2, uint32_t units,
+                         const std::function<bool(const uint8_t*)>& sink) {
   plat::LockGuard g(g_csCardCmd);
   if (!g_Link.g_bConnected) throw MyException(RV_CARD_NOT_CONNECTED, 0);
   ++g_Link.g_nCmdIssued;
   const CardLinkCfg& link = Link();
   // The request has no reply: the card answers it on the bulk channel.
-  const CmdFrame frame = BuildFrame(CMD_OPERATE, OP_FLASH, word);
+  const CmdFrame frame = BuildFrame(cmd, p1, p2);
   bool ok = PortlaneApi.bLoaded && frame.length <= sizeof frame.bytes;
   ok = ok && !(link.bWaitLinkState && WaitState(LINK_CMD_READY) != 0);
   ok = ok && PortlaneApi.QZ_CmdSend(frame.bytes, frame.length) == 0;
-  for (uint32_t off = 0; ok && off + kBulkUnitBytes <= length; off += kBulkUnitBytes) {
+  uint8_t unit[kBulkUnitBytes];
+  for (uint32_t i = 0; ok && i < units; ++i) {
     ok = !(link.bWaitLinkState && WaitState(LINK_BULK_PENDING) != 0);
-    ok = ok && PortlaneApi.QZ_BufRecv(buffer + off, kBulkUnitBytes) == 0;
+    ok = ok && PortlaneApi.QZ_BufRecv(unit, kBulkUnitBytes) == 0;
+    // A sink that cannot take a unit ends the read; the link itself is fine.
+    if (ok && !sink(unit)) break;
   }
   ++g_Link.g_nCmdDone;
   return ReturnV(ok ? 0 : 1);

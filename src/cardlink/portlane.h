@@ -11,6 +11,7 @@
 // nothing calls into it.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "cardlink/card_locks.h"
 #include "cardlink/card_wire.h"
@@ -86,6 +87,11 @@ class CPortlane {
   // answers on the bulk channel, then length / 512 units of 512 bytes into `buffer` (each after the
   // bulk-pending bit when the card type waits for it). True, or code 1 (the card counts as lost).
   static bool ReadBlocks(uint32_t word, uint8_t* buffer, uint32_t length) EXCLUDES(g_csCardCmd);
+  // The same exchange for any request the card answers on the bulk channel: the frame (cmd, p1,
+  // p2) without a reply, then `units` units of 512 bytes, each handed to `sink` as it arrives (a
+  // sink that returns false ends the read early). True, or code 1 (the card counts as lost).
+  static bool ReadBulk(uint16_t cmd, uint32_t p1, uint32_t p2, uint32_t units,
+                       const std::function<bool(const uint8_t*)>& sink) EXCLUDES(g_csCardCmd);
 
   // Internal steps, public for the card-opening code and the tests.
   // A block in chunks, each after the bulk-ready bit when the card type waits for it (PCIe).

@@ -60,12 +60,6 @@ uint32_t DelayFraction(int32_t rem, int32_t zoom) {
 // The PA outputs saved at the buffer's start of the current job, for its end.
 bool g_bPaSaved GUARDED_BY(g_MarkCall) = false;
 
-// What QZ_Output does: the outputs, then the serial mirror of a PA or MO switch.
-void Output(uint32_t mask, uint32_t value) {
-  WriteOutputs(mask, value);
-  CLaserAll::SendSerialSwitchCmd(mask, value, 1);
-}
-
 // The listed form of the serial switch is the body of QZ_MarkBufIO: inside a mark call, else 27.
 void AssertMarkCall() ASSERT_CAPABILITY(g_MarkCall) { RequireMarkCall(); }
 
@@ -117,13 +111,18 @@ void CLaserAll::SetEnableOutputs(int bStart) {
     if (bStart) l.bSavedPaOutput = (ReadOutputs() & bit) ? 1 : 0;
     if (l.bSavedPaOutput == 1 && fired) {
       // On before a job that fires the laser: off for the job, on again at its end.
-      Output(bit, bStart ? 0 : bit);
+      OutputWithSerialMirror(bit, bStart ? 0 : bit);
     } else if (l.bSavedPaOutput == 0 && !fired) {
       // Off before a job without laser: on for the job, off again at its end.
-      Output(bit, bStart ? bit : 0);
+      OutputWithSerialMirror(bit, bStart ? bit : 0);
     }
   }
   g_bPaSaved = bStart != 0;
+}
+
+void OutputWithSerialMirror(uint32_t mask, uint32_t value) {
+  WriteOutputs(mask, value);
+  CLaserAll::SendSerialSwitchCmd(mask, value, 1);
 }
 
 void CLaserAll::SendSerialSwitchCmd(uint32_t mask, uint32_t value, int bImmediate) {

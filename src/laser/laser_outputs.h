@@ -44,6 +44,11 @@ void BeginLineAll() REQUIRES(g_MarkCall);
 void EndLineAll(int bNoEndWave) REQUIRES(g_MarkCall);
 }  // namespace CLaserAll
 
+// What QZ_Output does, for every caller that switches outputs at once: the output command (mask,
+// value), then the serial mirror of a PA or MO switch (SendSerialSwitchCmd with bImmediate 1). A
+// lost card: code 1; a UART time-out: 37.
+void OutputWithSerialMirror(uint32_t mask, uint32_t value);
+
 // The wave-number frames (sent by the layer switch). The frames' words are built with times
 // relative to the frame start, sorted by time (words of equal time keep the order they were built
 // in), shifted to the floor clock and appended; a 1000 µs pause stands before and after them, and

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "cardlink/card_cmd.h"
+#include "cardlink/card_io.h"
 #include "cardlink/card_status.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
@@ -152,7 +153,7 @@ uint32_t StartMarkTask(uint32_t mode) {
   if (rc == RV_CARD_NOT_CONNECTED) throw MyException(RV_CARD_NOT_CONNECTED, 0);
   if (rc != 0) throw MyException(RV_ERROR, 0);
   try {
-    if (g_SystemPara.bRecordWhenMark == 1) SendCmdNoReply(CMD_SET_FLAG, 1, FLAG_DEBUG_RECORD);
+    if (g_SystemPara.bRecordWhenMark == 1) SwitchDebugRecords(1);
     CMarkJob::InitJob(mode);
   } catch (...) {
     // The claim succeeded: a failure before the job exists must not leave the library busy.
@@ -320,7 +321,7 @@ uint32_t MarkEndJob(uint32_t endArg) {
   }
   const uint8_t ok = (g_MarkJob.bStopMark || MarkFailed()) ? 0 : 1;
   const uint32_t rc = MustEndThread(ok, endArg, ok, 0);
-  if (g_SystemPara.bRecordWhenMark == 1) SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_DEBUG_RECORD);
+  if (g_SystemPara.bRecordWhenMark == 1) SwitchDebugRecords(0);
   g_InfoLog.Write("QZ_MarkEnd", LOG_INFO, "> LineSum:%d", static_cast<int>(g_Scan.nLitCount.load(std::memory_order_relaxed)));
   if (rc != 0) return RV_MARK_FAIL;
   g_PhaseTimer.End(PHASE_DOWN_AFTER);

@@ -1,5 +1,7 @@
 #include "mark/scan_sequences.h"
 
+#include "mark/scan_move.h"
+
 #include <cmath>
 
 #include "calibration/galvo_stream.h"
@@ -178,4 +180,11 @@ void MarkInitScanLaserReset() {
   g_Scan.JumpTo(0.0, 0.0);
 }
 
-void MoveScannerToRest(int) {}
+void MoveScannerToRest(int mode) {
+  try {
+    const SystemPara& p = g_SystemPara;
+    MicMoveScan3InJob(p.MarkEnd_X, p.MarkEnd_Y, p.MarkEnd_Z, static_cast<uint32_t>(mode));
+  } catch (const MyException& e) {
+    e.Show();
+  }
+}

@@ -65,6 +65,6 @@ uint32_t MarkDotList(const uint8_t* points, int32_t n, uint32_t layer, double do
 void MarkInitScanLaserReset() REQUIRES(g_MarkCall);
 
 // Moves the galvanometers to the rest position ([HARDWARE] MarkEnd_X/Y/Z) after a job that did not
-// end successfully; mode 1 without firing the laser. The move is an immediate card command that
-// comes with the immediate exports; until then the galvanometers stay where the job left them.
-void MoveScannerToRest(int mode);
+// end successfully, as an immediate move (mark/scan_move.h) that waits until they stopped; mode 1
+// without firing the laser. A failure of the move is reported and does not change the job's end.
+void MoveScannerToRest(int mode) REQUIRES(g_MarkCall);

@@ -1,0 +1,341 @@
+// The immediate exports against the simulated card: exact frames and decoded answers, the
+// galvanometer moves, raw commands with the memory read-back, the laser's UART and a stalled
+// exchange seen by the watchdog.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "e2e/card_host.h"
+#include "platform/files.h"
+#include "support/trace.h"
+
+namespace {
+
+using qztest::AnyLineHas;
+using qztest::CardHost;
+using qztest::kParaKey;
+using Frame = std::tuple<uint32_t, uint32_t, uint32_t>;
+
+class Immediate : public CardHost {
+ protected:
+#define QZ_IMM(fn) decltype(&fn) fn##_ = nullptr;
+#define QZ_IMM_LIST(X)                                                                                 \
+  X(QZ_Input) X(QZ_Output) X(QZ_GetOutput) X(QZ_OutputError) X(QZ_GetDA) X(QZ_IpgBusCmdRead)           \
+  X(QZ_GetHdInfo) X(QZ_GetUniqueID) X(QZ_GetErrInfo) X(get_debug) X(QZ_GetScsiInfo) X(QZ_GetScanState) \
+  X(QZ_GetScanPos) X(QZ_MicMoveScan) X(QZ_ScanMove2Bit) X(QZ_ClearAlarm) X(QZ_Mark_Pause)               \
+  X(QZ_SetOnOffLine) X(debug_switch) X(QZ_SendCtrlCmd) X(QZ_UartCmdSendBytes) X(QZ_UartCmdRecvByte)     \
+  X(QZ_GetSpiBackCurrent) X(QZ_SystemIsAlarm) X(QZ_GetRouteStates) X(QZ_EndResetRoute) X(QZ_GetSwVer)
+  QZ_IMM_LIST(QZ_IMM)
+#undef QZ_IMM
+  void Resolve() {
+#define QZ_IMM_GET(fn) fn##_ = lib->Get<decltype(fn##_)>(#fn);
+    QZ_IMM_LIST(QZ_IMM_GET)
+#undef QZ_IMM_GET
+  }
+  // With `apply` the parameter file is applied too (the laser settings; the watchdog starts).
+  void Open(uint32_t version, const std::string& config = "", bool apply = false) {
+    StageFiles(0, config);
+    Load(true);
+    Resolve();
+    cardsim_set_card_version_(version);
+    ASSERT_EQ(InitCard(), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    if (apply) {
+      ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
+      ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    }
+    cardsim_log_clear_();
+  }
+  std::string Received() {
+    char buf[256] = {};
+    cardsim_uart_received_(buf, sizeof buf);
+    return buf;
+  }
+};
+
+TEST_F(Immediate, WithoutCardOnlyTheHostSideAnswers) {
+  Stage(0);
+  Resolve();
+  uint32_t u = 7;
+  uint8_t id[7] = {};
+  uint32_t states[2] = {5, 6};
+  EXPECT_EQ(QZ_Input_(&u), 1u);
+  EXPECT_EQ(QZ_GetUniqueID_(id), 1u);
+  for (uint8_t b : id) EXPECT_EQ(b, 0x02);
+  EXPECT_EQ(QZ_GetRouteStates_(states), 1u);
+  EXPECT_EQ(states[0], 5u);
+  EXPECT_EQ(QZ_EndResetRoute_(), 1u);
+  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_EndResetRoute"));
+  EXPECT_EQ(QZ_MicMoveScan_(0, 0, 0), 1u);
+  EXPECT_EQ(QZ_GetSwVer_(&u), 0u);
+  EXPECT_EQ(u, 0x3454u);
+  char text[32];
+  char* p = text;
+  EXPECT_EQ(QZ_GetErrInfo_(41, &p, sizeof text), 0u);
+  EXPECT_STREQ(text, "No this err number");
+  EXPECT_EQ(QZ_GetErrInfo_(41, &p, 5), 0u);
+  EXPECT_STREQ(text, "No t");
+  EXPECT_EQ(QZ_Input_(nullptr), 2u);
+  EXPECT_TRUE(Commands().empty());
+}
+
+TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
+  Open(85);
+  uint32_t a = 0, b = 0, c = 0, d = 0;
+  cardsim_set_hw_words_(0x1255, 0x5678, 0xC0, 0xD0);
+  ASSERT_EQ(QZ_GetHdInfo_(&a, &b, &c, &d), 0u);
+  EXPECT_EQ(std::vector<uint32_t>({a, b, c, d}), std::vector<uint32_t>({0x1255, 0x5678, 0xC0, 0xD0}));
+  const uint8_t uid[7] = {1, 2, 3, 4, 5, 6, 7};
+  cardsim_set_unique_id_(uid);
+  uint8_t id[7] = {};
+  ASSERT_EQ(QZ_GetUniqueID_(id), 0u);
+  EXPECT_EQ(std::memcmp(id, uid, 7), 0);
+  cardsim_set_routes_(0xAB, 0xCD);
+  uint32_t routes[2] = {};
+  ASSERT_EQ(QZ_GetRouteStates_(routes), 0u);
+  EXPECT_EQ(routes[1], 0xCDu);
+  cardsim_set_answer_(87, 0, 0, 0xA5B00010, 99);
+  uint16_t kind = 9;
+  uint32_t dt = 0, value = 0;
+  ASSERT_EQ(get_debug_(&kind, &dt, &value), 0u);
+  EXPECT_EQ(kind, 1);
+  EXPECT_EQ(dt, 0x60u);
+  EXPECT_EQ(value, 99u);
+  cardsim_set_answer_(41, 0, 0, 0x11, 0x22);
+  ASSERT_EQ(QZ_GetScsiInfo_(&a, &b), 0u);
+  EXPECT_EQ(a, 0x11u);
+  EXPECT_EQ(b, 0x22u);
+  uint32_t w0 = 0, w1 = 0;
+  ASSERT_EQ(QZ_IpgBusCmdRead_(0x12, &w0, &w1), 0u);
+  ASSERT_EQ(QZ_OutputError_(1), 0u);
+  ASSERT_EQ(QZ_SetOnOffLine_(1), 0u);
+  ASSERT_EQ(debug_switch_(1), 0u);
+  ASSERT_EQ(QZ_Mark_Pause_(), 0u);
+  ASSERT_EQ(QZ_ClearAlarm_(), 0u);
+  ASSERT_EQ(QZ_EndResetRoute_(), 0u);
+  const std::vector<Frame> want = {
+      {81, 0, 0},        {84, 1, 0},    {90, 0, 0},    {117, 0, 0},   {87, 0, 0},      {41, 0, 0},
+      {42, 0x92000000, 0}, {82, 1, 0x200000}, {82, 0, 0x20}, {82, 1, 0x10}, {82, 0, 1}, {82, 0, 0x400},
+      {82, 1, 0x400},    {82, 0, 0x80000}};
+  EXPECT_EQ(Sent(), want);
+  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_ClearAlarm"));
+}
+
+TEST_F(Immediate, ScanStateDecodesTheStatusWord) {
+  Open(85, "[SCAN]\nbCloseFeedback=1\n", true);
+  const struct {
+    uint32_t word, state;
+  } cases[] = {{0, 32306}, {0x10000, 3}, {0x400000, 66}};
+  for (const auto& c : cases) {
+    QZ_TRACE(c.word);
+    cardsim_set_answer_(3, 1, 0, c.word, 0);
+    uint32_t s = 0;
+    ASSERT_EQ(QZ_GetScanState_(&s), 0u);
+    EXPECT_EQ(s, c.state);
+  }
+}
+
+TEST_F(Immediate, MoveFramesByCardVersionThenPollUntilStopped) {
+  const struct {
+    uint32_t version;
+    Frame move;
+  } cases[] = {{70, {4, 0x7FFF, 0x7FFF7FFF}}, {85, {4, 0x3FF400, 0x100000}}};
+  for (const auto& c : cases) {
+    QZ_TRACE(c.version);
+    Open(c.version);
+    cardsim_set_galvo_cmd_(3, 0, 0, 0);
+    ASSERT_EQ(QZ_MicMoveScan_(0, 0, 0), 0u);
+    const std::vector<Frame> want = {c.move, {6, 0, 0}, {6, 0, 0}, {6, 0, 0}, {6, 0, 0}};
+    EXPECT_EQ(Sent(), want);
+    EXPECT_EQ(QZ_MicMoveScan_(std::nan(""), 0, 0), 7u);
+    lib.reset();
+  }
+}
+
+TEST_F(Immediate, RawMoveAndPositionReadBack) {
+  Open(85);
+  ASSERT_EQ(QZ_ScanMove2Bit_(0x1234, 0x5678), 0u);
+  const std::vector<Frame> want = {{6, 1, 1}, {4, 0x2B3, 0xC0024680}, {6, 0, 0}, {6, 1, 0}};
+  EXPECT_EQ(Sent(), want);
+  uint32_t x = 0, y = 0;
+  cardsim_galvo_cmd_state_(&x, &y, nullptr, nullptr, nullptr);
+  EXPECT_EQ(x, 0x1234u);
+  EXPECT_EQ(y, 0x5678u);
+  // The card's position back in mm: each code with its own field and the card's sine factor.
+  double mx = 0, my = 0;
+  ASSERT_EQ(QZ_GetScanPos_(&mx, &my), 0u);
+  const auto mm = [](double code) { return (code * 100.0 / 65535.0 - 50.0) * (1 + std::sin(std::fmod(code, 1000)) / 98.0); };
+  EXPECT_NEAR(mx, mm(0x1234), 1e-3);
+  EXPECT_NEAR(my, mm(0x5678), 1e-3);
+}
+
+TEST_F(Immediate, MoveThatNeverStopsGivesUpWith37) {
+  Open(85);
+  cardsim_set_galvo_cmd_(0, 1, 0, 0);
+  EXPECT_EQ(QZ_MicMoveScan_(1, 1, 1), 37u);
+  EXPECT_EQ(lib->Boxes().size(), 1u);
+}
+
+TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
+  for (uint32_t version : {85u, 60u}) {
+    QZ_TRACE(version);
+    Open(version);
+    uint32_t r0 = 0, r1 = 0;
+    ASSERT_EQ(QZ_SendCtrlCmd_(0x2155, 1, 2, &r0, &r1), 0u);
+    ASSERT_EQ(QZ_SendCtrlCmd_(0x150, 1, 2, &r0, &r1), 0u);
+    EXPECT_EQ(Commands(), std::vector<uint32_t>{0x121});
+    cardsim_log_clear_();
+    // The read-back: the card's flash pages into the file, then the channel is in step again.
+    std::vector<uint8_t> pages(3 * 2048);
+    for (size_t i = 0; i < pages.size(); ++i) pages[i] = static_cast<uint8_t>(i * 7 + 1);
+    const uint32_t chip = version >= 56 ? CARDSIM_FLASH_SPI : CARDSIM_FLASH_NAND;
+    ASSERT_EQ(cardsim_flash_write_(chip, 0x40000, pages.data(), static_cast<uint32_t>(pages.size())), 0u);
+    for (uint32_t n : {0u, 1u, 3u}) {
+      QZ_TRACE(n);
+      ASSERT_EQ(QZ_SendCtrlCmd_(0x100, 0x40000, n, &r0, &r1), 0u);
+      std::string file;
+      ASSERT_TRUE(plat::ReadWholeFile(lib->LibDir() + "/OffDocReadBack.tmp", file));
+      EXPECT_EQ(file, std::string(pages.begin(), pages.begin() + n * 2048));
+      ASSERT_EQ(QZ_Input_(&r0), 0u);
+    }
+    lib.reset();
+  }
+}
+
+TEST_F(Immediate, OutputMirrorsTheMoSwitchToTheLaser) {
+  Open(85, "[LASER]\nLASER_TYPE=1\n[Uart]\nnSerialFor3YLPN2Red1CW0none=1\n", true);
+  ASSERT_EQ(QZ_Output_(1u << 29, 1u << 29), 0u);
+  EXPECT_EQ(Received(), "EPM\r");
+}
+
+TEST_F(Immediate, SpiLaserQueries) {
+  const struct {
+    const char* reply;
+    uint32_t behaviour;
+    uint32_t rc;
+    int32_t current;
+  } cases[] = {{"12,345\r\n", 0, 0, 345}, {"12345\r\n", 0, 30, -1}, {"", 1, 0, -1}, {"\r\n", 0, 0, -1},
+               {"", 3, 0, -1}};
+  for (const auto& c : cases) {
+    QZ_TRACE(c.reply);
+    Open(85, "[LASER]\nLASER_TYPE=3\n", true);
+    cardsim_uart_script_("QI", c.reply, 0);
+    cardsim_uart_behaviour_(c.behaviour);
+    int32_t current = 0;
+    EXPECT_EQ(QZ_GetSpiBackCurrent_(&current), c.rc);
+    EXPECT_EQ(current, c.current);
+    EXPECT_NE(Received().find("QI\r\n"), std::string::npos);
+    lib.reset();
+  }
+}
+
+TEST_F(Immediate, LaserAlarmByStatusAndFiberCode) {
+  const struct {
+    const char* config;
+    const char* reply;
+    uint32_t inputs;
+    int32_t alarm;
+  } cases[] = {{"LASER_TYPE=3", "32768\r\n", 0, 1},      {"LASER_TYPE=3", "0\r\n", 0, 0},
+               {"LASER_TYPE=3", "12a\r\n", 0, 2},        {"LASER_TYPE=2", "", 9u << 22, 0},
+               {"LASER_TYPE=2", "", 13u << 22, 1},       {"LASER_TYPE=2", "", 0, 1}};
+  for (const auto& c : cases) {
+    QZ_TRACE(std::string(c.config) + " " + c.reply + " " + std::to_string(c.inputs));
+    Open(85, std::string("[LASER]\n") + c.config + "\n", true);
+    cardsim_uart_script_("QS", c.reply, 0);
+    cardsim_set_inputs_(c.inputs);
+    int32_t alarm = -1;
+    EXPECT_EQ(QZ_SystemIsAlarm_(&alarm), 0u);
+    EXPECT_EQ(alarm, c.alarm);
+    lib.reset();
+  }
+}
+
+TEST_F(Immediate, UartHandshakeAndPlainForms) {
+  const struct {
+    uint32_t version;
+    std::vector<Frame> want;
+  } cases[] = {{70, {{115, 0, 0}, {114, 0, 0x41}}},
+               {85, {{114, 0, 0x41}, {115, 0, 0}, {114, 0, 0x141}, {115, 0, 0}, {114, 0, 0x41}, {115, 0, 0}}}};
+  for (const auto& c : cases) {
+    QZ_TRACE(c.version);
+    Open(c.version);
+    const uint8_t a = 0x41;
+    ASSERT_EQ(QZ_UartCmdSendBytes_(&a, 1), 0u);
+    EXPECT_EQ(Sent(), c.want);
+    EXPECT_EQ(Received(), "A");
+    lib.reset();
+  }
+}
+
+TEST_F(Immediate, TransmitterThatNeverLatchesIsATimeOut) {
+  Open(85);
+  cardsim_uart_behaviour_(4);
+  const uint8_t a = 0x41;
+  EXPECT_EQ(QZ_UartCmdSendBytes_(&a, 1), 37u);
+  EXPECT_EQ(lib->Boxes().size(), 1u);
+  // The strobe is left low before giving up.
+  EXPECT_EQ(std::get<2>(Sent(114).back()), 0x41u);
+}
+
+TEST_F(Immediate, TwoThreadsNeverInterleaveQueryBytes) {
+  Open(85, "[LASER]\nLASER_TYPE=3\n", true);
+  cardsim_uart_script_("QI", "1,2\r\n", 0);
+  cardsim_uart_script_("QS", "0\r\n", 0);
+  std::thread other([&] {
+    int32_t alarm = 0;
+    for (int i = 0; i < 3; ++i) QZ_SystemIsAlarm_(&alarm);
+  });
+  int32_t current = 0;
+  for (int i = 0; i < 3; ++i) QZ_GetSpiBackCurrent_(&current);
+  other.join();
+  std::string r = Received();
+  size_t n = 0;
+  for (size_t i = 0; i + 4 <= r.size(); i += 4, ++n) {
+    const std::string q = r.substr(i, 4);
+    EXPECT_TRUE(q == "QI\r\n" || q == "QS\r\n") << q;
+  }
+  EXPECT_EQ(n, 6u);
+}
+
+TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
+  for (uint32_t at = 1; at <= 3; ++at) {
+    QZ_TRACE(at);
+    Open(85);
+    cardsim_set_galvo_cmd_(1, 0, 0, 0);
+    cardsim_fault_lose_at_(at);
+    EXPECT_EQ(QZ_MicMoveScan_(0, 0, 0), 1u);
+    EXPECT_EQ(InitCard(), 0u);
+    lib.reset();
+  }
+}
+
+TEST_F(Immediate, WatchdogReportsAStallOnce) {
+  Open(85, "", true);
+  uint32_t v = 0;
+  cardsim_fault_stall_reply_(1, 2500);
+  ASSERT_EQ(QZ_Input_(&v), 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  size_t lines = 0;
+  int elapsed = 0;
+  for (const std::string& l : ErrorLog()) {
+    const size_t at = l.find("立即指令卡死 ");
+    if (at == std::string::npos) continue;
+    ++lines;
+    elapsed = std::atoi(l.c_str() + at + std::strlen("立即指令卡死 "));
+    EXPECT_NE(l.find(" 8"), std::string::npos);
+  }
+  EXPECT_EQ(lines, 1u);
+  EXPECT_GE(elapsed, 1900);
+  size_t boxes = 0;
+  for (const std::string& b : lib->Boxes()) boxes += b.find("立即指令卡死") != std::string::npos ? 1 : 0;
+  EXPECT_EQ(boxes, 1u);
+  ASSERT_EQ(CloseCard(), 0u);
+  cardsim_log_clear_();
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_TRUE(Sent(81).empty());
+}
+
+}  // namespace
