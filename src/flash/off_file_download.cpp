@@ -147,10 +147,9 @@ void WriteScratchFile(const std::vector<uint8_t>& bytes) {
 void ResetCardFlash(const std::function<uint32_t()>& upload, const OffBlockCrc& crc) {
   OffFileHead head = OffFileHead::Default(static_cast<uint8_t>(g_SystemPara.CardLinkCfg.PID & 0xFFu));
   UpdateOffFileHead(head);
-  if (upload) {
-    const uint32_t rc = upload();
-    if (rc != RV_OK) throw MyException(rc, 1);
-  }
+  // The slots and the head file do not depend on the parameters: a failed upload is reported once
+  // the rest is written.
+  const uint32_t uploaded = upload ? upload() : RV_OK;
   const std::vector<uint8_t> blank(kOffResetBlankPages * kFlashPageBytes, 0xFF);
   WriteScratchFile(blank);
   for (uint32_t slot = 0; slot + 1 < kOffSlotCount; ++slot) {
@@ -162,4 +161,5 @@ void ResetCardFlash(const std::function<uint32_t()>& upload, const OffBlockCrc& 
   WriteScratchFile(bytes);
   OffMemorySource source(bytes);
   DownLoadOffPages(source, kOffSlotDefaultHead, false);
+  if (uploaded != RV_OK) throw MyException(uploaded, 1);
 }

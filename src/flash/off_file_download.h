@@ -84,6 +84,6 @@ using OffBlockCrc = std::function<uint16_t(const uint8_t* data, uint16_t init)>;
 FlashPage OffDefaultHeadFile(int32_t checkType, const OffBlockCrc& crc);
 
 // The flash reset, in order: the default head written, `upload` (the card parameter upload: 0 or
-// the code it failed with, which the reset then throws, shown), the first 32 pages of slots 0-15
-// blanked (0xFF), the default head file into slot 99. Card failures throw.
+// the code it failed with), the first 32 pages of slots 0-15 blanked (0xFF), the default head file
+// into slot 99; then a failed upload's code is thrown (shown). Card failures throw at once.
 void ResetCardFlash(const std::function<uint32_t()>& upload, const OffBlockCrc& crc);
