@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -406,6 +407,116 @@ TEST_F(FlashHost, ASecondThreadIsRefusedWhileADownloadRuns) {
   EXPECT_EQ(result.load(), 0u);
   const auto job = Pattern(100 * 2048, 9);
   EXPECT_EQ(NandPage((1 << 12) + 99), std::vector<uint8_t>(job.end() - 2048, job.end()));
+}
+
+}  // namespace
+
+namespace {
+
+// A drawing marked online and in download mode: the document the card runs from slot 3 gives the
+// same trace as the online run.
+class OffDocHost : public FlashHost {
+ protected:
+  void Resolve() {
+    MarkOffDoc = lib->Get<decltype(MarkOffDoc)>("QZ_MarkOffDoc");
+    Stop = lib->Get<decltype(Stop)>("QZ_Mark_Stop");
+    Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
+    ASSERT_TRUE(MarkOffDoc && Stop && Vector);
+    const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 1000.0, 10000.0);
+    ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
+  }
+  // The drawing in `mode` (0 online, 2 download into "OffLineFile.tmp").
+  void Mark(uint32_t mode) {
+    ASSERT_EQ(MarkStart(mode, 0, 0), 0u);
+    for (int k = 0; k < 20; ++k) {
+      const double d = k * 0.4;
+      const double sq[] = {-5 + d, -5, 0, 5, -5 + d, 0, 5, 5 - d, 0, -5, 5 - d, 0, -5 + d, -5, 0};
+      ASSERT_EQ(Vector(sq, 5, 1), 0u);
+    }
+    ASSERT_EQ(MarkEnd(0), 0u);
+  }
+  std::vector<cardsim_trace_entry> Online() {
+    Mark(0);
+    return Trace();
+  }
+  void DownloadTo(uint32_t slot) {
+    Mark(2);
+    ASSERT_EQ(DownLoad((lib->LibDir() + "OffLineFile.tmp").c_str(), static_cast<int32_t>(slot)), 0u);
+  }
+  static bool Same(const std::vector<cardsim_trace_entry>& a, const std::vector<cardsim_trace_entry>& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
+             return x.time_us == y.time_us && x.word == y.word;
+           });
+  }
+
+  decltype(&QZ_MarkOffDoc) MarkOffDoc = nullptr;
+  decltype(&QZ_Mark_Stop) Stop = nullptr;
+  decltype(&QZ_MarkVector) Vector = nullptr;
+};
+
+TEST_F(OffDocHost, TheCardRunsTheDocumentAsOnlineForEachLayout) {
+  for (uint32_t version : {79u, 85u, 96u}) {
+    QZ_TRACE(version);
+    Open(version);
+    Resolve();
+    if (HasFatalFailure()) return;
+    const auto online = Online();
+    ASSERT_GT(online.size(), 100u);
+    // A program failure in the slot's first block moves it; the card skips the block its table marks.
+    cardsim_flash_fault_(kNand, CARDSIM_FLASH_FAULT_PROGRAM, (3 << 12) + 1, 1);
+    DownloadTo(3);
+    EXPECT_EQ(Peek(kSpi, 0x100000)[1792 + 24] & 1, 1);  // block 192 in the card's table
+    cardsim_log_clear_();
+    ASSERT_EQ(MarkOffDoc(3), 0u);
+    const auto sent = Sent(83);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.front(), (Frame{83, 1, 0x103}));
+    EXPECT_EQ(State().run_state, 0u);
+    EXPECT_TRUE(Same(Trace(), online));
+    // Documents from 16 on: the task, no command.
+    cardsim_log_clear_();
+    EXPECT_EQ(MarkOffDoc(16), 0u);
+    EXPECT_TRUE(Sent(83).empty());
+    // The start input runs it without a host.
+    CloseCard();
+    cardsim_trace_clear_();
+    ASSERT_EQ(cardsim_start_input_(3), 0u);
+    EXPECT_TRUE(Same(Trace(), online));
+    EXPECT_EQ(cardsim_start_input_(16), 1u);
+  }
+}
+
+TEST_F(OffDocHost, ADocumentThatFailsItsCheckRaisesTheOfflineAlarm) {
+  Open(96);
+  Resolve();
+  DownloadTo(4);
+  // One byte of the second page changed: its block's CRC fails.
+  auto page = NandPage((4 << 12) + 1);
+  page[10] ^= 0x40;
+  ASSERT_EQ(0u, cardsim_flash_write_(kNand, ((4 << 12) + 1) * 2048, page.data(), 2048));
+  EXPECT_EQ(MarkOffDoc(4), 0u);
+  const cardsim_state s = State();
+  EXPECT_EQ(s.alarm_bits & ((1u << 12) | (1u << 4)), 1u << 12);
+  EXPECT_EQ(s.run_state, 0u);
+}
+
+TEST_F(OffDocHost, MarkStopFromASecondThreadEndsTheRun) {
+  Open(85);
+  Resolve();
+  DownloadTo(5);
+  cardsim_set_consume_(CARDSIM_CONSUME_PACED);
+  cardsim_set_speed_(1);  // the drawing now takes many seconds
+  std::atomic<uint32_t> result{0xFFFFFFFF};
+  std::thread run([&] { result = MarkOffDoc(5); });
+  while ((State().run_state & 1) == 0 && result == 0xFFFFFFFFu) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(result.load(), 0xFFFFFFFFu);  // still running
+  EXPECT_EQ(Stop(), 0u);
+  run.join();
+  EXPECT_EQ(result.load(), 0u);
+  cardsim_fifo f{};
+  cardsim_get_fifo_(&f);
+  EXPECT_EQ(f.end_code, 2u);
 }
 
 }  // namespace
