@@ -437,6 +437,31 @@ QZ_API uint32_t QZ_STDCALL QZ_GetTimerValue(uint32_t a, uint32_t b, uint32_t c);
 QZ_API uint32_t QZ_STDCALL QZ_GetMarkRange(uint32_t a, uint32_t b, uint32_t c);
 QZ_API uint32_t QZ_STDCALL QZ_ConfigIO(uint32_t a, uint32_t b);
 QZ_API uint32_t QZ_STDCALL QZ_GetCurPos(uint32_t a, uint32_t b);
+/* The card's flash and offline files. Each is a library-wide task: 1 without a card, 2 while
+ * another task runs; 0 when the card is still connected at the end, else 1. A length outside
+ * 0..2048 is 2 (with a box); null data with a length above 0, a null head or *head or file name is
+ * 2 before anything is sent, as is a page out of the map's range (negative, a NAND page past the
+ * last block, a serial-flash address beyond 24 bits). A page that cannot be read gives zeros and 24.
+ * QZ_FlashWrite stores `length` bytes and zeros after them in the user page; the Addr forms take a
+ * NAND page number or a serial-flash byte address by the card's flash map. */
+QZ_API uint32_t QZ_STDCALL QZ_FlashWrite(const void* data, int32_t length);
+QZ_API uint32_t QZ_STDCALL QZ_FlashWriteAddr(int32_t page, const void* data, int32_t length);
+QZ_API uint32_t QZ_STDCALL QZ_FlashRead(void* data, int32_t length);
+QZ_API uint32_t QZ_STDCALL QZ_FlashReadAddr(int32_t page, void* data, int32_t length);
+/* Writes the 535-byte offline-file head; every entry's mark becomes 0x80008000 and its state 0xFF
+ * (kept on a USB card with nCheckFlashType nonzero), in the caller's table too. */
+QZ_API uint32_t QZ_STDCALL QZ_SetOffFileHead(unsigned char* head);
+/* Copies the stored head (535 bytes) to the buffer *head points to. */
+QZ_API uint32_t QZ_STDCALL QZ_GetOffFileHead(unsigned char** head);
+/* Copies a job written in download mode into offline slot 0..16 or the default head file (99);
+ * other slots write nothing. 9 when the file cannot be opened, 13 when it does not fit, 28 when the
+ * card's NAND is not accepted. */
+QZ_API uint32_t QZ_STDCALL QZ_DownLoadOffFile(const char* file, int32_t slot);
+/* Writes the default head, the card parameters, blank slots 0..15 and the default head file. */
+QZ_API uint32_t QZ_STDCALL QZ_ResetCardFlash(void);
+/* Lets the card run offline document 0..15 and returns once it is idle again (or lost); no time
+ * bound, QZ_Mark_Stop from another thread ends the run. Documents from 16 on: nothing. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkOffDoc(uint32_t document);
 
 #ifdef __cplusplus
 }

@@ -510,7 +510,10 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       st_.operateCount += 1;
       st_.operateOp = p1;
       st_.operateArg = p2;
-      if (p1 == OP_START_RUN && p2 == 0) {
+      if (p1 == OP_START_RUN && (p2 & OP_ARG_OFFLINE_DOC) != 0) {
+        RunOfflineDoc(p2 & 0xFF);
+      } else if (p1 == OP_START_RUN && p2 == 0) {
+        offline_.Forget();
         flash_.CancelData();
         stream_.Open(LayoutOfVersion(cfg_.CardVersion()), NowUs());
         StreamRunning(true);
@@ -535,7 +538,7 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       r0 = w.first;
       r1 = w.second;
       // A flash operation runs for the status commands that see it.
-      if (st_.flashBusy != 0 && --st_.flashBusy == 0) ClearRunBits(st_.flashBusyBit);
+      FlashBusySeen();
       break;
     }
     case CMD_WAIT_DETAIL:
@@ -625,6 +628,7 @@ bool CardModel::FlashOperate(uint32_t op, uint32_t arg) {
   }
   const FlashStep step = flash_.Control(arg);
   st_.flashBusy = 0;
+  st_.flashBusyUntilUs = 0;
   if (flash_.DataDue() != 0) {
     // The page data is due on the bulk channel: busy until it arrived.
     st_.runState |= 2;
@@ -672,11 +676,36 @@ bool CardModel::Para(uint32_t index, cardsim_para_packet& out) {
 }
 
 void CardModel::FlashBusy(uint32_t bit, uint32_t subState) {
-  if (cfg_.flashBusyPolls == 0) return;
+  if (cfg_.flashBusyPolls == 0 && cfg_.flashBusyUs == 0) return;
   st_.runState |= bit;
   st_.subState = subState;
   st_.flashBusy = cfg_.flashBusyPolls;
   st_.flashBusyBit = bit;
+  st_.flashBusyUntilUs = cfg_.flashBusyUs != 0 ? NowUs() + cfg_.flashBusyUs : 0;
+}
+
+void CardModel::FlashBusySeen() {
+  if (st_.flashBusy == 0 && st_.flashBusyUntilUs == 0) return;
+  if (st_.flashBusy != 0) --st_.flashBusy;
+  if (st_.flashBusy != 0 || NowUs() < st_.flashBusyUntilUs) return;
+  st_.flashBusyUntilUs = 0;
+  ClearRunBits(st_.flashBusyBit);
+}
+
+bool CardModel::RunOfflineDoc(uint32_t doc) {
+  if (!offline_.Begin(flash_, doc)) return false;
+  flash_.CancelData();
+  stream_.Open(LayoutOfVersion(cfg_.CardVersion()), NowUs());
+  StreamRunning(true);
+  stream_.StartRun(NowUs());
+  SyncStream();
+  return true;
+}
+
+bool CardModel::StartInput(uint32_t doc) {
+  Guard g(*this);
+  SyncStream();
+  return RunOfflineDoc(doc);
 }
 
 void CardModel::FlashDataIn(const uint8_t* data, uint32_t length) {
@@ -750,6 +779,7 @@ void CardModel::SetFlag(uint32_t value, uint32_t mask) {
         // The card gives up the page data it waited for and ends the operation.
         flash_.CancelData();
         st_.flashBusy = 0;
+        st_.flashBusyUntilUs = 0;
         ClearRunBits(2);
         break;
       case FLAG_PARA_VALID:
@@ -874,7 +904,11 @@ StreamSettings CardModel::Settings() const {
   return s;
 }
 
-void CardModel::SyncStream() { stream_.Sync(Settings(), NowUs()); }
+void CardModel::SyncStream() {
+  stream_.Sync(Settings(), NowUs());
+  // An offline document is read from the flash as the executor makes room for it.
+  while (offline_.Feed(flash_, stream_, Settings(), NowUs())) stream_.Sync(Settings(), NowUs());
+}
 
 uint32_t CardModel::StreamOutputs(uint32_t mask, uint32_t values) {
   st_.outputs = (st_.outputs & ~mask) | (values & mask);
@@ -910,7 +944,11 @@ void CardModel::StreamRunning(bool running) {
     std::fprintf(stderr, "cardsim: the picture of the run could not be written to %s\n", cfg_.svgPath.c_str());
 }
 
-void CardModel::StreamAlarm(uint32_t bits) { st_.alarms |= bits; }
+void CardModel::StreamAlarm(uint32_t bits) {
+  // A document that fails its check is an offline file the card could not read.
+  if (offline_.Owns() && (bits & kStreamCheckAlarm)) bits = (bits & ~kStreamCheckAlarm) | kOfflineReadAlarm;
+  st_.alarms |= bits;
+}
 
 void CardModel::WaitAnswer(uint32_t command, uint32_t& r0, uint32_t& r1) const {
   if (command == CMD_WAIT_REASON) {

@@ -61,6 +61,7 @@
 #include "axis_model.h"
 #include "flash_model.h"
 #include "immediate_model.h"
+#include "offline_run.h"
 #include "para_record.h"
 #include "stream_engine.h"
 #include "svg_writer.h"
@@ -109,6 +110,7 @@ struct CardConfig {
   uint32_t consumeMode = CARDSIM_CONSUME_AT_ONCE;
   uint32_t startBytes = StreamSettings::kDefaultStartBytes;
   uint32_t flashBusyPolls = 0;   // status commands that see a flash operation running
+  uint32_t flashBusyUs = 0;      // and the time it runs at least (µs of the host's clock)
   // The picture written at the end of each run (configuration key svg; empty: none) and the field
   // it is drawn in (field_mm, half_range_mm), also what cardsim_write_svg takes for a size of 0.
   std::string svgPath;
@@ -169,6 +171,7 @@ struct CardState {
   uint32_t operateCount = 0, operateOp = 0, operateArg = 0;
   // A flash operation or commit still running: status commands left, the run-state bit it holds.
   uint32_t flashBusy = 0, flashBusyBit = 0;
+  uint64_t flashBusyUntilUs = 0;  // with a busy time: when the operation is done (0: no time)
 };
 
 class CardModel : private StreamHost {
@@ -292,6 +295,9 @@ class CardModel : private StreamHost {
   // date first; a size of 0 takes the configured one. 1 for a null or empty path, a size below 0 or
   // not finite, or a file that cannot be written.
   uint32_t WriteSvg(const char* path, double fieldX, double fieldY, double halfRange);
+  // The card's start input: runs offline document `doc` (offline_run.h) as command 83 (1, 0x100 |
+  // doc) does, with or without a host. false for a document from 16 on.
+  bool StartInput(uint32_t doc);
   // The card-parameter list the card loaded last (para_record.h).
   uint32_t ParaCount();
   bool Para(uint32_t index, cardsim_para_packet& out);
@@ -324,6 +330,9 @@ class CardModel : private StreamHost {
   // A commit of `arg` that covers the card-parameter area: loads and applies the page.
   void LoadCardPara(uint32_t arg);
   void FlashBusy(uint32_t bit, uint32_t subState);
+  // A status command has seen the flash operation: its busy count and time run down.
+  void FlashBusySeen();
+  bool RunOfflineDoc(uint32_t doc);
   void FlashDataIn(const uint8_t* data, uint32_t length);
   void SetFlag(uint32_t value, uint32_t mask);
   void ClearRunBits(uint32_t bits);
@@ -383,6 +392,7 @@ class CardModel : private StreamHost {
   DebugRecordModel debug_;
   AxisModel axes_;
   ImmediateState imm_;
+  OfflineRun offline_;
   std::vector<cardsim_para_packet> para_;  // the card-parameter list loaded last
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file

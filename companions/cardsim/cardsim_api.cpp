@@ -1,6 +1,8 @@
 // The cardsim_ control functions: thin wrappers over the process-global card model.
 #include "cardsim_api.h"
 
+#include <cstring>
+
 #include "card_model.h"
 
 #include <algorithm>
@@ -317,6 +319,43 @@ uint32_t CARDSIM_CALL cardsim_flash_commit_fail(uint32_t areas, uint32_t times) 
 uint32_t CARDSIM_CALL cardsim_set_flash_busy(uint32_t polls) {
   return Set([&](CardConfig& c, CardState&, CardFaults&) { c.flashBusyPolls = polls; });
 }
+
+uint32_t CARDSIM_CALL cardsim_set_flash_busy_us(uint32_t us) {
+  return Set([&](CardConfig& c, CardState&, CardFaults&) { c.flashBusyUs = us; });
+}
+
+// ---- offline files
+
+uint32_t CARDSIM_CALL cardsim_off_head_get(uint32_t chip, uint32_t address, cardsim_off_head* out) {
+  using cardsim::kPageBytes;
+  if (!out) return 1;
+  uint8_t page[kPageBytes];
+  if (!Card().WithFlash([&](FlashModel& f) { return f.Peek(chip, address, page, kPageBytes); })) return 1;
+  if (page[kPageBytes - 1] != 0xA5) return 1;
+  const uint8_t* h = page + 1488;
+  auto u16 = [](const uint8_t* p) { return static_cast<uint32_t>(p[0] | (p[1] << 8)); };
+  auto u32 = [](const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+  };
+  *out = cardsim_off_head{};
+  out->version = u16(h);
+  out->pid = h[2];
+  out->timing = u32(h + 3);
+  for (uint32_t i = 0; i < 16; ++i) {
+    const uint8_t* e = h + 7 + 33 * i;
+    cardsim_off_entry& x = out->entries[i];
+    x.state = e[0];
+    std::memcpy(x.name, e + 1, sizeof x.name);
+    x.mark = u32(e + 21);
+    x.reserved = u32(e + 25);
+    x.id = u16(e + 29);
+    x.tail = u16(e + 31);
+  }
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_start_input(uint32_t doc) { return Card().StartInput(doc) ? 0 : 1; }
 
 // ---- the galvanometer, waits and register writes
 

@@ -591,6 +591,44 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_flash_fault(uint32_t chip, uint32_t ki
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_flash_commit_fail(uint32_t areas, uint32_t times);
 /* Status commands that see each flash operation and commit still running (default 0: done at once). */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_flash_busy(uint32_t polls);
+/* The time each flash operation and commit runs at least, in µs of the host's clock, besides the
+   status commands of cardsim_set_flash_busy (default 0: no time). */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_flash_busy_us(uint32_t us);
+
+/* ---- offline files
+ *
+ * The offline-file head as the card reads it: a 2048-byte page whose byte 2047 is 0xA5 holds at
+ * byte 1488 the head (u16 version, u8 PID byte, u32 timing, 16 entries of 33 bytes: u8 state,
+ * 20 name bytes, u32 mark, u32, u16 id, u16), little-endian.
+ *
+ * Offline documents 0..15 lie in the NAND from page d << 12 on. Command 83 (1, 0x100 | d) or the
+ * start input runs one: the card reads its pages in order, skipping the blocks that the bad-block
+ * table on the serial flash (0x100000) marks bad, and runs them as a received stream (the buffer
+ * opened with the card version's layout, the run started at once), until the end word, a stop or a
+ * failed check; a failed check raises alarm bit 12 (an offline file it could not read) instead of
+ * bit 4. The traces and records are those of an online run of the same blocks. */
+typedef struct cardsim_off_entry {
+  uint32_t state;
+  uint8_t name[20];
+  uint32_t mark;
+  uint32_t reserved;
+  uint32_t id;
+  uint32_t tail;
+} cardsim_off_entry;
+
+typedef struct cardsim_off_head {
+  uint32_t version;
+  uint32_t pid;
+  uint32_t timing;
+  cardsim_off_entry entries[16];
+} cardsim_off_head;
+
+/* Decodes the head page at `address` of a chip (a NAND byte address is page x 2048); 1 for a null
+   out, a place beyond the chip or a page without 0xA5 in its byte 2047. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_off_head_get(uint32_t chip, uint32_t address, cardsim_off_head* out);
+/* The card's start input: runs offline document `doc` as the card's own input does, also while no
+   host has the card open; 1 for a document from 16 on. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_start_input(uint32_t doc);
 /* ---- the galvanometer, waits and register writes (what the executor ran; every record starts
    over at the buffer open) */
 
@@ -787,7 +825,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_stall_reply(uint32_t n, uint32_t
   X(cardsim_set_encoder_speed) X(cardsim_set_camera_ready) X(cardsim_camera_count) X(cardsim_camera_get) \
   X(cardsim_axis_step_us) X(cardsim_axis_get) X(cardsim_axis_set_switches)                           \
   X(cardsim_uart_script) X(cardsim_uart_behaviour) X(cardsim_uart_received) X(cardsim_set_galvo_cmd)   \
-  X(cardsim_galvo_cmd_state) X(cardsim_set_routes) X(cardsim_fault_stall_reply)
+  X(cardsim_galvo_cmd_state) X(cardsim_set_routes) X(cardsim_fault_stall_reply)                       \
+  X(cardsim_set_flash_busy_us) X(cardsim_off_head_get) X(cardsim_start_input)
 
 #ifdef __cplusplus
 }

@@ -127,6 +127,6 @@ extern uint32_t g_nPageCursor;
 
 // The bodies of the page exports: `length` bytes (0..2048) of page `page` on the card's map. A
 // write stores the bytes followed by zeros. A length outside 0..2048 throws code 2 (shown) and
-// touches nothing; a page that cannot be read throws code 24 (shown) and leaves `data` untouched.
+// touches nothing; a page that cannot be read fills `data` with zeros and throws code 24 (shown).
 void FlashWritePage(uint32_t page, const uint8_t* data, int32_t length);
 void FlashReadPage(uint32_t page, uint8_t* data, int32_t length);

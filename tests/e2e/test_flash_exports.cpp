@@ -1,0 +1,522 @@
+// The flash and offline exports as a host calls them, against the simulated card: the user page and
+// raw pages, the offline-file head, downloads into the slots with their limits and NAND checks, the
+// flash reset, and the refusals (arguments, no card, another task, pages that cannot be read, a card
+// lost in the middle).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/card_host.h"
+#include "frame/bytes.h"
+#include "platform/files.h"
+#include "support/trace.h"
+
+namespace {
+
+using qztest::AnyLineHas;
+using qztest::kParaKey;
+
+constexpr uint32_t kNand = CARDSIM_FLASH_NAND, kSpi = CARDSIM_FLASH_SPI;
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed * 7 + i * 5 + (i >> 11));
+  return v;
+}
+
+class FlashHost : public qztest::CardHost {
+ protected:
+  // Card `version` of type `type` opened and its parameters accepted; `config` continues [Main].
+  void Open(uint32_t version, int type = 0, const std::string& config = "") {
+    if (lib) {
+      CloseCard();
+      lib.reset();
+    }
+    StageFiles(type, "CardVertion=6\n" + config);
+    const auto block = qztest::DefaultBoxBlock();
+    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
+    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
+    Load(true);
+    cardsim_set_card_version_(version);
+    ASSERT_EQ(InitCard(), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    const auto apply = lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile");
+    ASSERT_NE(apply, nullptr);
+    ASSERT_EQ(apply(0), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    Write = lib->Get<decltype(Write)>("QZ_FlashWrite");
+    WriteAddr = lib->Get<decltype(WriteAddr)>("QZ_FlashWriteAddr");
+    Read = lib->Get<decltype(Read)>("QZ_FlashRead");
+    ReadAddr = lib->Get<decltype(ReadAddr)>("QZ_FlashReadAddr");
+    SetHead = lib->Get<decltype(SetHead)>("QZ_SetOffFileHead");
+    GetHead = lib->Get<decltype(GetHead)>("QZ_GetOffFileHead");
+    DownLoad = lib->Get<decltype(DownLoad)>("QZ_DownLoadOffFile");
+    Reset = lib->Get<decltype(Reset)>("QZ_ResetCardFlash");
+    ASSERT_TRUE(Write && WriteAddr && Read && ReadAddr && SetHead && GetHead && DownLoad && Reset);
+    cardsim_log_clear_();
+  }
+  std::vector<uint8_t> Peek(uint32_t chip, uint32_t address, uint32_t length = 2048) {
+    std::vector<uint8_t> p(length);
+    EXPECT_EQ(0u, cardsim_flash_read_(chip, address, p.data(), length));
+    return p;
+  }
+  std::vector<uint8_t> NandPage(uint32_t page) { return Peek(kNand, page * 2048); }
+  cardsim_flash Flash() {
+    cardsim_flash f{};
+    cardsim_get_flash_(&f);
+    return f;
+  }
+  uint32_t FlashWrites() {
+    const cardsim_flash f = Flash();
+    return f.erases[0] + f.erases[1] + f.programs[0] + f.programs[1];
+  }
+  // A file beside the library.
+  std::string File(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const std::string path = lib->LibDir() + name;
+    EXPECT_TRUE(plat::WriteWholeFile(path, std::string(bytes.begin(), bytes.end())));
+    return path;
+  }
+  // Since the last clear the card saw the task's claim and release (status queries and the task
+  // flags of 82 with mask 0x8000) and nothing else: no flash operation, no area notice.
+  bool TaskFlagsOnly() {
+    const auto sent = Sent();
+    return std::count(sent.begin(), sent.end(), Frame{82, 0, 0x8000}) == 1 &&
+           std::all_of(sent.begin(), sent.end(), [](const Frame& f) {
+             return std::get<0>(f) == 85 || (std::get<0>(f) == 82 && std::get<2>(f) == 0x8000);
+           });
+  }
+
+  decltype(&QZ_FlashWrite) Write = nullptr;
+  decltype(&QZ_FlashWriteAddr) WriteAddr = nullptr;
+  decltype(&QZ_FlashRead) Read = nullptr;
+  decltype(&QZ_FlashReadAddr) ReadAddr = nullptr;
+  decltype(&QZ_SetOffFileHead) SetHead = nullptr;
+  decltype(&QZ_GetOffFileHead) GetHead = nullptr;
+  decltype(&QZ_DownLoadOffFile) DownLoad = nullptr;
+  decltype(&QZ_ResetCardFlash) Reset = nullptr;
+};
+
+// A head table with states 1, names, marks and ids of the host's own.
+std::vector<uint8_t> HostHead() {
+  std::vector<uint8_t> h(535, 0);
+  PutU16(h.data(), 2);
+  h[2] = 0x34;
+  PutU32(h.data() + 3, 7000);
+  for (int i = 0; i < 16; ++i) {
+    uint8_t* e = h.data() + 7 + 33 * i;
+    e[0] = 1;
+    e[1] = static_cast<uint8_t>('a' + i);
+    PutU32(e + 21, 0x1234);
+    PutU16(e + 29, static_cast<uint16_t>(0x100 + i));
+    PutU16(e + 31, 1);
+  }
+  return h;
+}
+
+TEST_F(FlashHost, TheHeadIsWrittenWithItsMarksAndReadBack) {
+  struct Case {
+    int type;
+    bool keepsStates;
+  } cases[] = {{1, false}, {0, true}};  // PCIe; USB with nCheckFlashType 2
+  for (const Case& c : cases) {
+    QZ_TRACE(c.type);
+    Open(85, c.type);
+    std::vector<uint8_t> head = HostHead();
+    ASSERT_EQ(SetHead(head.data()), 0u);
+    for (int i = 0; i < 16; ++i) {
+      const uint8_t* e = head.data() + 7 + 33 * i;
+      EXPECT_EQ(e[0], c.keepsStates ? 1 : 0xFF) << i;
+      EXPECT_EQ(GetU32(e + 21), 0x80008000u) << i;
+      EXPECT_EQ(GetU16(e + 29), 0x100 + i) << i;
+    }
+    // The page: zeros, the table at 1488, zeros, 0xA5.
+    std::vector<uint8_t> page(2048, 0);
+    std::copy(head.begin(), head.end(), page.begin() + 1488);
+    page[2047] = 0xA5;
+    EXPECT_EQ(Peek(kSpi, 0x110000), page);
+    const auto sent = Sent();
+    const auto notice = std::find(sent.begin(), sent.end(), Frame{82, 2, 0x10000});
+    const auto commit = std::find(sent.begin(), sent.end(), Frame{83, 4, 1});
+    EXPECT_TRUE(notice < commit && commit != sent.end());
+    EXPECT_EQ(std::count(sent.begin(), notice, Frame{83, 2, 0xE1100000}), 0);
+    EXPECT_EQ(std::count(notice, commit, Frame{83, 2, 0xE1100000}), 1);
+
+    std::vector<uint8_t> back(535, 0xEE);
+    uint8_t* p = back.data();
+    ASSERT_EQ(GetHead(&p), 0u);
+    EXPECT_EQ(back, head);
+    // The card keeps the head area out of effect after its commit.
+    cardsim_flash_commit_fail_(1u << 1, 1);
+    EXPECT_EQ(SetHead(head.data()), 26u);
+  }
+}
+
+TEST_F(FlashHost, DownloadsIntoTheSlots) {
+  Open(85);
+  // 5000 bytes: two pages; the last 904 bytes are dropped.
+  const auto job = Pattern(5000, 1);
+  ASSERT_EQ(DownLoad(File("job.bin", job).c_str(), 2), 0u);
+  EXPECT_EQ(NandPage(2 << 12), std::vector<uint8_t>(job.begin(), job.begin() + 2048));
+  EXPECT_EQ(NandPage((2 << 12) + 1), std::vector<uint8_t>(job.begin() + 2048, job.begin() + 4096));
+  EXPECT_EQ(NandPage((2 << 12) + 2), std::vector<uint8_t>(2048, 0xFF));
+  // Slot 16 takes 73728 KB; a byte more is refused before any page is touched.
+  {
+    const std::string big = lib->LibDir() + "big.bin";
+    { std::FILE* f = std::fopen(big.c_str(), "wb"); ASSERT_NE(f, nullptr); std::fclose(f); }
+    std::filesystem::resize_file(big, 73728ull * 1024 + 1);
+    const uint32_t writes = FlashWrites(), reads = Flash().reads[kNand];
+    EXPECT_EQ(DownLoad(big.c_str(), 16), 13u);
+    EXPECT_EQ(FlashWrites(), writes);
+    EXPECT_EQ(Flash().reads[kNand], reads);
+    std::filesystem::remove(big);
+  }
+  // Slot 99: one page at most, with 0xA5 in its last byte on the serial flash, then its commit.
+  EXPECT_EQ(DownLoad(File("head.bin", Pattern(2049, 2)).c_str(), 99), 13u);
+  cardsim_log_clear_();
+  const auto one = Pattern(2048, 3);
+  ASSERT_EQ(DownLoad(File("head.bin", one).c_str(), 99), 0u);
+  auto stored = one;
+  stored[2047] = 0xA5;
+  EXPECT_EQ(Peek(kSpi, 0x160000), stored);
+  const auto sent = Sent();
+  EXPECT_NE(std::find(sent.begin(), sent.end(), Frame{82, 64, 0x10000}), sent.end());
+  EXPECT_NE(std::find(sent.begin(), sent.end(), Frame{83, 4, 0x30000008}), sent.end());
+  EXPECT_EQ(Flash().areas_out, 0u);
+  // Slot 17: nothing but the task's flags; a file that cannot be opened: 9 and nothing sent.
+  cardsim_log_clear_();
+  EXPECT_EQ(DownLoad(File("job.bin", job).c_str(), 17), 0u);
+  EXPECT_TRUE(TaskFlagsOnly());
+  cardsim_log_clear_();
+  EXPECT_EQ(DownLoad((lib->LibDir() + "missing.bin").c_str(), 3), 9u);
+  EXPECT_TRUE(TaskFlagsOnly());
+  EXPECT_EQ(Flash().areas_out, 0u);
+  EXPECT_EQ(lib->Boxes().back(), "topmost ok: The offline file could not be opened.");
+  EXPECT_EQ(DownLoad(nullptr, 3), 2u);
+}
+
+TEST_F(FlashHost, SlotSixteenIsCommittedAndTheNandIsChecked) {
+  struct Case {
+    uint32_t version;
+    int checkType;
+    std::vector<uint8_t> id;
+    uint32_t result;
+    bool idRead;
+    const char* box;
+  } cases[] = {
+      {69, 2, {0x51, 0xEC, 0xDA}, 0, true, nullptr},
+      {69, 2, {0x51, 0xEC, 0xDB, 0x10}, 28, true, "topmost ok: flash id 异常 10dbec51"},
+      {69, 0, {0x51, 0xEC, 0xDA}, 28, false, nullptr},
+      {69, 1, {0x51, 0xEC, 0xDB}, 0, false, nullptr},  // a USB card is taken as it is
+      {68, 2, {0x51, 0xEC, 0xDB}, 0, false, nullptr},  // an older card has no check
+  };
+  for (const Case& c : cases) {
+    QZ_TRACE(testing::Message() << c.version << " " << c.checkType << " " << std::hex << c.id[2]);
+    Open(c.version, 0, "nCheckFlashType=" + std::to_string(c.checkType) + "\n");
+    cardsim_nand_set_id_(c.id.data(), static_cast<uint32_t>(c.id.size()));
+    const size_t boxes = lib->Boxes().size();
+    const auto job = Pattern(4096, 4);
+    EXPECT_EQ(DownLoad(File("job.bin", job).c_str(), 16), c.result);
+    const auto sent = Sent();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), Frame{83, 2, 0x60000000}), c.idRead ? 1 : 0);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), Frame{83, 4, 0x60000040}), c.result == 0 ? 1 : 0);
+    EXPECT_EQ(NandPage(16 << 12), c.result == 0 ? std::vector<uint8_t>(job.begin(), job.begin() + 2048)
+                                                : std::vector<uint8_t>(2048, 0xFF));
+    const auto boxList = lib->Boxes();
+    const size_t shown = boxList.size() - boxes;
+    if (c.result == 0) {
+      EXPECT_EQ(shown, 0u);
+    } else {
+      EXPECT_EQ(shown, c.box ? 2u : 1u);
+      if (c.box) {
+        EXPECT_EQ(boxList[boxes], c.box);
+      }
+      EXPECT_EQ(boxList.back(), "topmost ok: The card has no NAND flash for the download.");
+    }
+  }
+}
+
+TEST_F(FlashHost, TheUserPageAndItsRefusals) {
+  // No card.
+  Stage(0);
+  Write = lib->Get<decltype(Write)>("QZ_FlashWrite");
+  uint8_t ten[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  EXPECT_EQ(Write(ten, 10), 1u);
+  lib.reset();
+
+  Open(85);
+  ASSERT_EQ(Write(ten, 10), 0u);
+  std::vector<uint8_t> page(2048, 0);
+  std::copy(ten, ten + 10, page.begin());
+  EXPECT_EQ(Peek(kSpi, 0x130000), page);
+  // The page's frames lie between the task's two flags.
+  const auto sent = Sent();
+  const auto flag = [](const Frame& f) { return std::get<0>(f) == 82 && std::get<2>(f) == 0x8000; };
+  const auto first = std::find_if(sent.begin(), sent.end(), flag);
+  const auto last = std::find_if(sent.rbegin(), sent.rend(), flag).base() - 1;
+  ASSERT_TRUE(first < last);
+  EXPECT_EQ(*first, (Frame{82, 9, 0x8000}));
+  EXPECT_EQ(*last, (Frame{82, 0, 0x8000}));
+  for (auto it = sent.begin(); it != sent.end(); ++it) {
+    if (std::get<0>(*it) == 83) {
+      EXPECT_TRUE(it > first && it < last);
+    }
+  }
+  uint8_t back[10] = {};
+  ASSERT_EQ(Read(back, 10), 0u);
+  EXPECT_TRUE(std::equal(back, back + 10, ten));
+
+  struct Refusal {
+    const char* what;
+    std::function<uint32_t()> call;
+    bool box;
+  } refusals[] = {
+      {"2049", [&] { return Write(page.data(), 2049); }, true},
+      {"-1", [&] { return Read(page.data(), -1); }, true},
+      {"null data", [&] { return Write(nullptr, 5); }, false},
+      {"negative page", [&] { return WriteAddr(-1, ten, 10); }, true},
+      {"past 24 bits", [&] { return ReadAddr(0x1000000, back, 10); }, true},
+      {"null head", [&] { return GetHead(nullptr); }, false},
+  };
+  for (const Refusal& r : refusals) {
+    QZ_TRACE(r.what);
+    cardsim_log_clear_();
+    const size_t boxes = lib->Boxes().size();
+    const uint32_t writes = FlashWrites();
+    EXPECT_EQ(r.call(), 2u);
+    EXPECT_EQ(lib->Boxes().size() - boxes, r.box ? 1u : 0u);
+    EXPECT_EQ(FlashWrites(), writes);
+    for (const Frame& f : Sent()) EXPECT_NE(std::get<0>(f), 83u);
+  }
+  // A page that cannot be read: zeros and 24.
+  cardsim_flash_fault_(kSpi, CARDSIM_FLASH_FAULT_READ, 0x130000, 3);
+  uint8_t out[10];
+  std::fill(out, out + 10, 0x77);
+  EXPECT_EQ(Read(out, 10), 24u);
+  EXPECT_EQ(std::count(out, out + 10, 0), 10);
+  // During a mark job the library is busy.
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  EXPECT_EQ(Write(ten, 10), 2u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+}
+
+TEST_F(FlashHost, AnAddrPageBeyondTheNandIsRefused) {
+  Open(50);  // the NAND map
+  uint8_t ten[10] = {1, 2, 3};
+  cardsim_log_clear_();
+  EXPECT_EQ(WriteAddr(2048 * 64, ten, 10), 2u);
+  EXPECT_TRUE(Sent().empty());
+  ASSERT_EQ(WriteAddr(2048 * 64 - 1, ten, 10), 0u);
+  EXPECT_EQ(NandPage(2048 * 64 - 1)[2], 3);
+  // Slot 99 on the NAND map: the page as it is, at the second-block base plus two units.
+  const auto one = Pattern(2048, 5);
+  ASSERT_EQ(DownLoad(File("head.bin", one).c_str(), 99), 0u);
+  EXPECT_EQ(NandPage(0x1D400), one);
+}
+
+TEST_F(FlashHost, TheResetWritesTheDefaultsAndNeverAStaleFile) {
+  Open(96, 0, "wob=1\n[HARDWARE]\nnWobDocNoStableTmUs=1234\n");
+  // Old contents in the slots; an old job in "OffLineFile.tmp".
+  const auto old = Pattern(2048, 6);
+  for (uint32_t slot : {0u, 5u, 15u}) ASSERT_EQ(0u, cardsim_flash_write_(kNand, ((slot << 12) + 31) * 2048, old.data(), 2048));
+  ASSERT_EQ(0u, cardsim_flash_write_(kNand, (5u << 12) * 2048 + 64 * 2048, old.data(), 2048));
+  for (bool writable : {true, false}) {
+    QZ_TRACE(writable);
+    const std::string tmp = lib->LibDir() + "OffLineFile.tmp";
+    plat::DeleteFilePath(tmp);
+    std::filesystem::remove_all(tmp);
+    if (writable) {
+      File("OffLineFile.tmp", Pattern(65536, 7));
+    } else {
+      std::filesystem::create_directory(tmp);  // nothing can be written there, the upload's job fails
+    }
+    EXPECT_EQ(Reset(), writable ? 0u : 9u);
+    cardsim_off_head h{};
+    ASSERT_EQ(cardsim_off_head_get_(kSpi, 0x110000, &h), 0u);
+    EXPECT_EQ(h.version, 2u);
+    EXPECT_EQ(h.timing, writable ? 1234u : 5000u);  // the upload's timing with wob
+    for (uint32_t i = 0; i < 16; ++i) {
+      EXPECT_EQ(h.entries[i].id, 0x1E1Eu - 2 * i) << i;
+      EXPECT_EQ(h.entries[i].state, 0xFFu);
+      EXPECT_EQ(h.entries[i].mark, 0x80008000u);
+      EXPECT_EQ(h.entries[i].tail, 1u);
+    }
+    EXPECT_NE(Peek(kSpi, 0x120000), std::vector<uint8_t>(2048, 0xFF));  // the parameters
+    for (uint32_t slot = 0; slot < 16; ++slot) {
+      for (uint32_t p : {0u, 31u}) EXPECT_EQ(NandPage((slot << 12) + p), std::vector<uint8_t>(2048, 0xFF)) << slot;
+    }
+    EXPECT_EQ(NandPage((5u << 12) + 64), old);  // the block after the one erased
+    const auto file = Peek(kSpi, 0x160000);
+    const uint32_t words[] = {0x50000000u, 0x57000001u, 0x51100001u, 0x57000001u, 0x50000000u};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(GetU32(file.data() + 4 * i), words[i]) << i;
+    EXPECT_EQ(GetU32(file.data() + 124), 0x5A003C4Au);
+    EXPECT_EQ(GetU32(file.data() + 2044), 0xA500BD6Cu);
+  }
+}
+
+TEST_F(FlashHost, TheDefaultHeadFileOfEachCheckType) {
+  struct Case {
+    uint32_t version;
+    uint32_t first, word124;
+  } cases[] = {{79, 0x50000000u, 0}, {85, 0x5110A55Au, 0}, {96, 0x50000000u, 0x5A003C4Au}};
+  for (const Case& c : cases) {
+    QZ_TRACE(c.version);
+    Open(c.version);
+    ASSERT_EQ(Reset(), 0u);
+    const auto file = Peek(kSpi, 0x160000);
+    EXPECT_EQ(GetU32(file.data()), c.first);
+    EXPECT_EQ(GetU32(file.data() + 8), 0x51100001u);
+    EXPECT_EQ(GetU32(file.data() + 124), c.word124);
+    EXPECT_EQ(file[2047], 0xA5);
+  }
+}
+
+TEST_F(FlashHost, ACardLostInADownloadOpensAgainNotBusy) {
+  Open(85);
+  const std::string path = File("job.bin", Pattern(40 * 2048, 8));
+  cardsim_fault_lose_at_(60);
+  EXPECT_EQ(DownLoad(path.c_str(), 1), 1u);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  uint8_t ten[10] = {9};
+  EXPECT_EQ(Write(ten, 10), 0u);
+}
+
+TEST_F(FlashHost, ASecondThreadIsRefusedWhileADownloadRuns) {
+  Open(85);
+  const std::string path = File("job.bin", Pattern(100 * 2048, 9));
+  cardsim_set_flash_busy_us_(1000);
+  std::atomic<uint32_t> result{0xFFFFFFFF};
+  std::thread download([&] { result = DownLoad(path.c_str(), 1); });
+  // Once the first page is programmed the download holds the library for 99 more.
+  cardsim_flash f{};
+  do {
+    std::this_thread::yield();
+    cardsim_get_flash_(&f);
+  } while (f.programs[kNand] == 0 && result == 0xFFFFFFFFu);
+  uint8_t out[10];
+  EXPECT_EQ(Read(out, 10), 2u);
+  download.join();
+  EXPECT_EQ(result.load(), 0u);
+  const auto job = Pattern(100 * 2048, 9);
+  EXPECT_EQ(NandPage((1 << 12) + 99), std::vector<uint8_t>(job.end() - 2048, job.end()));
+}
+
+}  // namespace
+
+namespace {
+
+// A drawing marked online and in download mode: the document the card runs from slot 3 gives the
+// same trace as the online run.
+class OffDocHost : public FlashHost {
+ protected:
+  void Resolve() {
+    MarkOffDoc = lib->Get<decltype(MarkOffDoc)>("QZ_MarkOffDoc");
+    Stop = lib->Get<decltype(Stop)>("QZ_Mark_Stop");
+    Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
+    ASSERT_TRUE(MarkOffDoc && Stop && Vector);
+    const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 1000.0, 10000.0);
+    ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
+  }
+  // The drawing in `mode` (0 online, 2 download into "OffLineFile.tmp").
+  void Mark(uint32_t mode) {
+    ASSERT_EQ(MarkStart(mode, 0, 0), 0u);
+    for (int k = 0; k < 20; ++k) {
+      const double d = k * 0.4;
+      const double sq[] = {-5 + d, -5, 0, 5, -5 + d, 0, 5, 5 - d, 0, -5, 5 - d, 0, -5 + d, -5, 0};
+      ASSERT_EQ(Vector(sq, 5, 1), 0u);
+    }
+    ASSERT_EQ(MarkEnd(0), 0u);
+  }
+  std::vector<cardsim_trace_entry> Online() {
+    Mark(0);
+    return Trace();
+  }
+  void DownloadTo(uint32_t slot) {
+    Mark(2);
+    ASSERT_EQ(DownLoad((lib->LibDir() + "OffLineFile.tmp").c_str(), static_cast<int32_t>(slot)), 0u);
+  }
+  static bool Same(const std::vector<cardsim_trace_entry>& a, const std::vector<cardsim_trace_entry>& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
+             return x.time_us == y.time_us && x.word == y.word;
+           });
+  }
+
+  decltype(&QZ_MarkOffDoc) MarkOffDoc = nullptr;
+  decltype(&QZ_Mark_Stop) Stop = nullptr;
+  decltype(&QZ_MarkVector) Vector = nullptr;
+};
+
+TEST_F(OffDocHost, TheCardRunsTheDocumentAsOnlineForEachLayout) {
+  for (uint32_t version : {79u, 85u, 96u}) {
+    QZ_TRACE(version);
+    Open(version);
+    Resolve();
+    if (HasFatalFailure()) return;
+    const auto online = Online();
+    ASSERT_GT(online.size(), 100u);
+    // A program failure in the slot's first block moves it; the card skips the block its table marks.
+    cardsim_flash_fault_(kNand, CARDSIM_FLASH_FAULT_PROGRAM, (3 << 12) + 1, 1);
+    DownloadTo(3);
+    EXPECT_EQ(Peek(kSpi, 0x100000)[1792 + 24] & 1, 1);  // block 192 in the card's table
+    cardsim_log_clear_();
+    ASSERT_EQ(MarkOffDoc(3), 0u);
+    const auto sent = Sent(83);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.front(), (Frame{83, 1, 0x103}));
+    EXPECT_EQ(State().run_state, 0u);
+    EXPECT_TRUE(Same(Trace(), online));
+    // Documents from 16 on: the task, no command.
+    cardsim_log_clear_();
+    EXPECT_EQ(MarkOffDoc(16), 0u);
+    EXPECT_TRUE(Sent(83).empty());
+    // The start input runs it without a host.
+    CloseCard();
+    cardsim_trace_clear_();
+    ASSERT_EQ(cardsim_start_input_(3), 0u);
+    EXPECT_TRUE(Same(Trace(), online));
+    EXPECT_EQ(cardsim_start_input_(16), 1u);
+  }
+}
+
+TEST_F(OffDocHost, ADocumentThatFailsItsCheckRaisesTheOfflineAlarm) {
+  Open(96);
+  Resolve();
+  DownloadTo(4);
+  // One byte of the second page changed: its block's CRC fails.
+  auto page = NandPage((4 << 12) + 1);
+  page[10] ^= 0x40;
+  ASSERT_EQ(0u, cardsim_flash_write_(kNand, ((4 << 12) + 1) * 2048, page.data(), 2048));
+  EXPECT_EQ(MarkOffDoc(4), 0u);
+  const cardsim_state s = State();
+  EXPECT_EQ(s.alarm_bits & ((1u << 12) | (1u << 4)), 1u << 12);
+  EXPECT_EQ(s.run_state, 0u);
+}
+
+TEST_F(OffDocHost, MarkStopFromASecondThreadEndsTheRun) {
+  Open(85);
+  Resolve();
+  DownloadTo(5);
+  cardsim_set_consume_(CARDSIM_CONSUME_PACED);
+  cardsim_set_speed_(1);  // the drawing now takes many seconds
+  std::atomic<uint32_t> result{0xFFFFFFFF};
+  std::thread run([&] { result = MarkOffDoc(5); });
+  while ((State().run_state & 1) == 0 && result == 0xFFFFFFFFu) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(result.load(), 0xFFFFFFFFu);  // still running
+  EXPECT_EQ(Stop(), 0u);
+  run.join();
+  EXPECT_EQ(result.load(), 0u);
+  cardsim_fifo f{};
+  cardsim_get_fifo_(&f);
+  EXPECT_EQ(f.end_code, 2u);
+}
+
+}  // namespace
