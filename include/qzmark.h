@@ -226,6 +226,18 @@ QZ_API uint32_t QZ_STDCALL QZ_GetEncBufPosAbs(uint32_t* status, double* mm);
 /* Switches the card's encoder position buffer on (nonzero) or off; the travel starts over at 0. */
 QZ_API uint32_t QZ_STDCALL QZ_SetEncPosBufSwitch(int32_t on);
 
+/* Test figures, inside a mark job, in galvanometer codes with the correction switched off: the
+ * calibration square with its grid lines and orientation glyphs, and the XY guide corner (mode 1
+ * mirrored like the box block asks, any other mode as it is). Each stops at the first failing
+ * mark-list step and returns its code (17 outside a job). */
+QZ_API uint32_t QZ_STDCALL QZ_MarkTestRect(void);
+QZ_API uint32_t QZ_STDCALL QZ_MarkGuideXY(uint32_t mode);
+/* Service tests, each showing its figures in a topmost box: the bulk-data and command rates of the
+ * card (task 15; 0, 1 without a card or with the card lost, 2 busy) and the optical path switch's
+ * return to path 1 from each of four paths (0, or 1). */
+QZ_API uint32_t QZ_STDCALL QZ_TestSpeed(void);
+QZ_API uint32_t QZ_STDCALL QZ_TestOssSwitchSpeed(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -58,6 +58,7 @@
 #include "cardsim_api.h"
 #include "encoder_model.h"
 #include "flash_model.h"
+#include "oss_model.h"
 #include "para_record.h"
 #include "stream_engine.h"
 #include "svg_writer.h"
@@ -218,6 +219,12 @@ class CardModel : private StreamHost {
     Guard g(*this);
     return f(flash_);
   }
+  // Runs f(oss) under the lock.
+  template <class F>
+  auto WithOss(F f) {
+    Guard g(*this);
+    return f(oss_);
+  }
   // Runs f(encoder) under the lock.
   template <class F>
   auto WithEncoder(F f) {
@@ -341,6 +348,7 @@ class CardModel : private StreamHost {
   StreamEngine stream_{*this};
   FlashModel flash_;
   EncoderModel encoder_;
+  OssModel oss_;
   std::vector<cardsim_para_packet> para_;  // the card-parameter list loaded last
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file

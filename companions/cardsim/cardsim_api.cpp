@@ -381,3 +381,17 @@ uint32_t CARDSIM_CALL cardsim_para_get(uint32_t index, cardsim_para_packet* out)
 }
 
 }  // extern "C"
+
+// ---- the optical path switch
+
+uint32_t CARDSIM_CALL cardsim_set_oss(const cardsim_oss* o) {
+  if (!o) return 1;
+  Card().WithOss([&](cardsim::OssModel& m) { m.Set(*o); });
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_get_oss(cardsim_oss* out) {
+  if (!out) return 1;
+  Card().WithOss([&](cardsim::OssModel& m) { m.Fill(*out); });
+  return 0;
+}

@@ -680,6 +680,22 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_para_count(void);
 /* Packet `index` of that list; 1 when there is none or out is null. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_para_get(uint32_t index, cardsim_para_packet* out);
 
+/* ---- the optical path switch (oss_model.h)
+ *
+ * Command 0x149 (p, 0): r0 bits 0-15 path p's setting (paths 0..3), r1 bits 0-15 the current
+ * setting; for p = 0 r0 bits 21, 22 and 23 rise their delays after output 30 rose (never with
+ * CARDSIM_OSS_NEVER) and fall with it. Command 0x14A (0, s) sets the current setting. */
+#define CARDSIM_OSS_NEVER 0xFFFFFFFFu
+typedef struct cardsim_oss {
+  uint32_t settings[4]; /* each path's setting */
+  uint32_t current;     /* the current setting */
+  uint32_t delay_us[3]; /* bits 21, 22, 23 after output 30 rose, in µs of the card's time */
+} cardsim_oss;
+/* Sets paths, current setting and delays; 1 when o is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_oss(const cardsim_oss* o);
+/* Fills *out with what the switch holds now; 1 when out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_oss(cardsim_oss* out);
+
 /* The names of every control function, for hosts that resolve them by name. */
 #define CARDSIM_CONTROL_FUNCTIONS(X)                                                                   \
   X(cardsim_reset) X(cardsim_load_config) X(cardsim_save_state) X(cardsim_load_state)                 \
@@ -703,7 +719,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_para_get(uint32_t index, cardsim_para_
   X(cardsim_wait_count) X(cardsim_wait_get) X(cardsim_reg_write_count) X(cardsim_reg_write_get)      \
   X(cardsim_write_svg)                                                                                 \
   X(cardsim_set_encoder) X(cardsim_encoder_move) X(cardsim_get_encoder)                              \
-  X(cardsim_para_count) X(cardsim_para_get)
+  X(cardsim_para_count) X(cardsim_para_get)                                                          \
+  X(cardsim_set_oss) X(cardsim_get_oss)
 
 #ifdef __cplusplus
 }
