@@ -8,7 +8,9 @@ namespace {
 
 TestFigureSink FigureSink(int32_t& r, int& points) {
   TestFigureSink sink = TestFigureSinkOfBox(r, points);
-  sink.markVector = &QZ_MarkVector;
+  sink.markVector = [](const double* points, int32_t count, uint32_t layer) {
+    return QZ_MarkVector(points, count, layer);
+  };
   return sink;
 }
 
