@@ -462,6 +462,17 @@ QZ_API uint32_t QZ_STDCALL QZ_ResetCardFlash(void);
 /* Lets the card run offline document 0..15 and returns once it is idle again (or lost); no time
  * bound, QZ_Mark_Stop from another thread ends the run. Documents from 16 on: nothing. */
 QZ_API uint32_t QZ_STDCALL QZ_MarkOffDoc(uint32_t document);
+/* Test figures, inside a mark job, in galvanometer codes with the correction switched off: the
+ * calibration square with its grid lines and orientation glyphs, and the XY guide corner (mode 1
+ * mirrored like the box block asks, any other mode as it is). Each stops at the first failing
+ * mark-list step and returns its code (17 outside a job). */
+QZ_API uint32_t QZ_STDCALL QZ_MarkTestRect(void);
+QZ_API uint32_t QZ_STDCALL QZ_MarkGuideXY(uint32_t mode);
+/* Service tests, each showing its figures in a topmost box: the bulk-data and command rates of the
+ * card (task 15; 0, 1 without a card or with the card lost, 2 busy) and the optical path switch's
+ * return to path 1 from each of four paths (0, or 1). */
+QZ_API uint32_t QZ_STDCALL QZ_TestSpeed(void);
+QZ_API uint32_t QZ_STDCALL QZ_TestOssSwitchSpeed(void);
 
 #ifdef __cplusplus
 }

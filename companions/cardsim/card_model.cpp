@@ -72,6 +72,7 @@ void CardModel::ApplyDefaults() {
   cameraReady_ = true;
   axes_.Reset();
   imm_ = ImmediateState();
+  oss_.Reset();
   para_.clear();
 }
 
@@ -478,6 +479,7 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       break;
     case CMD_OUTPUT:
       st_.outputs = (st_.outputs & ~p1) | (p2 & p1);
+      oss_.Outputs(st_.outputs, NowUs());
       r1 = st_.outputs;
       DebugIoWord();
       break;
@@ -486,6 +488,11 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       break;
     case kCmdRecordKinds:
       debug_.SetKinds(p2);
+      break;
+    case 0x149:
+    case 0x14A:
+      // The optical path switch (oss_model.h); other parameters answer what the encoder model does.
+      if (!oss_.Command(command, p1, p2, NowUs(), r0, r1)) encoder_.Command(command, p1, p2, r0, r1);
       break;
     case CMD_SET_DA:
       st_.da[p1 & 1] = p2 & 0xFFF;
@@ -913,6 +920,7 @@ void CardModel::SyncStream() {
 uint32_t CardModel::StreamOutputs(uint32_t mask, uint32_t values) {
   st_.outputs = (st_.outputs & ~mask) | (values & mask);
   DebugIoWord();
+  oss_.Outputs(st_.outputs, NowUs());
   return st_.outputs;
 }
 

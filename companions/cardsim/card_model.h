@@ -62,6 +62,7 @@
 #include "flash_model.h"
 #include "immediate_model.h"
 #include "offline_run.h"
+#include "oss_model.h"
 #include "para_record.h"
 #include "stream_engine.h"
 #include "svg_writer.h"
@@ -236,6 +237,12 @@ class CardModel : private StreamHost {
     Guard g(*this);
     return f(axes_);
   }
+  // Runs f(oss) under the lock.
+  template <class F>
+  auto WithOss(F f) {
+    Guard g(*this);
+    return f(oss_);
+  }
   // Runs f(encoder) under the lock.
   template <class F>
   auto WithEncoder(F f) {
@@ -393,6 +400,7 @@ class CardModel : private StreamHost {
   AxisModel axes_;
   ImmediateState imm_;
   OfflineRun offline_;
+  OssModel oss_;
   std::vector<cardsim_para_packet> para_;  // the card-parameter list loaded last
   bool keepsStateFile_ = false;  // the process-global model
   std::string statePath_;        // empty: no state file

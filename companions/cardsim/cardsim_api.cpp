@@ -557,3 +557,17 @@ uint32_t CARDSIM_CALL cardsim_fault_stall_reply(uint32_t n, uint32_t ms) {
     return 0u;
   });
 }
+
+// ---- the optical path switch
+
+uint32_t CARDSIM_CALL cardsim_set_oss(const cardsim_oss* o) {
+  if (!o) return 1;
+  Card().WithOss([&](cardsim::OssModel& m) { m.Set(*o); });
+  return 0;
+}
+
+uint32_t CARDSIM_CALL cardsim_get_oss(cardsim_oss* out) {
+  if (!out) return 1;
+  Card().WithOss([&](cardsim::OssModel& m) { m.Fill(*out); });
+  return 0;
+}

@@ -773,6 +773,21 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_axis_get(uint32_t index, cardsim_axis*
    (0: none); command 33 r1 shows a switch while the axis stands at or beyond it. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_axis_set_switches(uint32_t index, uint32_t home, uint32_t limit_p,
                                                             uint32_t limit_n);
+/* ---- the optical path switch (oss_model.h)
+ *
+ * Command 0x149 (p, 0): r0 bits 0-15 path p's setting (paths 0..3), r1 bits 0-15 the current
+ * setting; for p = 0 r0 bits 21, 22 and 23 rise their delays after output 30 rose (never with
+ * CARDSIM_OSS_NEVER) and fall with it. Command 0x14A (0, s) sets the current setting. */
+#define CARDSIM_OSS_NEVER 0xFFFFFFFFu
+typedef struct cardsim_oss {
+  uint32_t settings[4]; /* each path's setting */
+  uint32_t current;     /* the current setting */
+  uint32_t delay_us[3]; /* bits 21, 22, 23 after output 30 rose, in µs of the card's time */
+} cardsim_oss;
+/* Sets paths, current setting and delays; 1 when o is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_oss(const cardsim_oss* o);
+/* Fills *out with what the switch holds now; 1 when out is null. */
+CARDSIM_API uint32_t CARDSIM_CALL cardsim_get_oss(cardsim_oss* out);
 
 /* The names of every control function, for hosts that resolve them by name. */
 
@@ -826,7 +841,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_stall_reply(uint32_t n, uint32_t
   X(cardsim_axis_step_us) X(cardsim_axis_get) X(cardsim_axis_set_switches)                           \
   X(cardsim_uart_script) X(cardsim_uart_behaviour) X(cardsim_uart_received) X(cardsim_set_galvo_cmd)   \
   X(cardsim_galvo_cmd_state) X(cardsim_set_routes) X(cardsim_fault_stall_reply)                       \
-  X(cardsim_set_flash_busy_us) X(cardsim_off_head_get) X(cardsim_start_input)
+  X(cardsim_set_flash_busy_us) X(cardsim_off_head_get) X(cardsim_start_input) \
+  X(cardsim_set_oss) X(cardsim_get_oss)
 
 #ifdef __cplusplus
 }

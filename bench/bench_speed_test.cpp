@@ -1,0 +1,105 @@
+// The service speed tests through their exports against the simulated card (USB), with the card's
+// reply and chunk latency at 0 and at 100 µs per exchange: the box's figures (buffer MB/s,
+// commands/s, average command ms) and the optical switch's total times beside the model's delays
+// (2, 4 and 6 ms for its three bits). Boxes go to a log file, read back after each run.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "cardlink/portlane.h"
+#include "cardlink/task_state.h"
+#include "cardsim_api.h"
+#include "frame/card_version.h"
+#include "frame/conv.h"
+#include "frame/system_para.h"
+#include "platform/fault_point.h"
+#include "platform/module.h"
+#include "qzmark.h"
+
+namespace {
+
+std::string DeployDir() { return QZ_DEPLOY_DIR; }
+const std::string kBoxLog = "qz_bench_speed_boxes.txt";
+
+template <class F>
+F Sim(const char* name) {
+  return reinterpret_cast<F>(plat::FindSymbol(PortlaneApi.module.hModule, name));
+}
+
+bool OpenCard() {
+  static const bool opened = [] {
+#if defined(_WIN32)
+    _putenv_s("QZMARK_MSGBOX_LOG", kBoxLog.c_str());
+#else
+    setenv("QZMARK_MSGBOX_LOG", kBoxLog.c_str(), 1);
+#endif
+    static const plat::FaultPoint deployFolder{.moduleDir = DeployDir};
+    plat::SetFaultPoint(&deployFolder);
+    if (!PortlaneApi.bLoaded) CPortlane::LoadDll();
+    if (!PortlaneApi.bLoaded) return false;
+    SystemPara::InitParaLink(0);
+    if (!g_Link.g_bConnected && CPortlane::Open(0) != 0) return false;
+    g_Link.g_bConnected = 1;
+    g_CmdNumTable.Fill(true);  // the simulated card's default version 85 takes plain numbers
+    g_bCardSynced = 1;
+    g_bParaAccepted = 1;
+    return true;
+  }();
+  return opened;
+}
+
+// The last box shown, and the number after `key` in it.
+std::string LastBox() {
+  std::ifstream in(kBoxLog);
+  std::string line, last;
+  while (std::getline(in, line)) last = line;
+  return last;
+}
+double After(const std::string& text, const std::string& key, size_t from = 0) {
+  const size_t at = text.find(key, from);
+  return at == std::string::npos ? -1.0 : CrtAtof(text.c_str() + at + key.size());
+}
+
+void BM_TestSpeed(benchmark::State& state) {
+  if (!OpenCard()) {
+    state.SkipWithError("the simulated card is not beside the library");
+    return;
+  }
+  Sim<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(static_cast<uint32_t>(state.range(0)));
+  for (auto _ : state) {
+    if (QZ_TestSpeed() != 0) state.SkipWithError("QZ_TestSpeed failed");
+  }
+  const std::string box = LastBox();
+  state.counters["buffer_MBps"] = After(box, "Speed:");
+  state.counters["commands_per_s"] = After(box, "Speed:", box.find("Immediate command count"));
+  state.counters["command_avg_ms"] = After(box, "Average time spent");
+  state.counters["ratio_buffer_to_10MBps"] = After(box, "Speed:") / 10.0;
+  state.counters["ratio_commands_to_5000"] = After(box, "Speed:", box.find("Immediate command count")) / 5000.0;
+  Sim<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(0);
+}
+BENCHMARK(BM_TestSpeed)->Arg(0)->Arg(100)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_TestOssSwitchSpeed(benchmark::State& state) {
+  if (!OpenCard()) {
+    state.SkipWithError("the simulated card is not beside the library");
+    return;
+  }
+  Sim<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(static_cast<uint32_t>(state.range(0)));
+  cardsim_oss oss{{3, 1, 4, 2}, 1, {2000, 4000, 6000}};
+  Sim<decltype(&cardsim_set_oss)>("cardsim_set_oss")(&oss);
+  for (auto _ : state) {
+    if (QZ_TestOssSwitchSpeed() != 0) state.SkipWithError("QZ_TestOssSwitchSpeed failed");
+  }
+  const std::string box = LastBox();
+  state.counters["planned_ms(model 2)"] = After(box, "planning arrival time:");
+  state.counters["feedback_ms(model 4)"] = After(box, "feedback arrival time:");
+  state.counters["path1_total_ms(model 6)"] = After(box, "from path 1 to path 1:");
+  state.counters["path4_total_ms(model 6)"] = After(box, "from path 4 to path 1:");
+  Sim<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(0);
+}
+BENCHMARK(BM_TestOssSwitchSpeed)->Arg(0)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
