@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "cardlink/card_io.h"
+#include "laser/laser_outputs.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
 #include "cardlink/task_table.h"
@@ -110,7 +110,7 @@ std::string TestOssSwitchSpeed(uint32_t p) {
   }
   plat::Sleep(500);
   const double t0 = plat::PerfMs();
-  WriteOutputs(kOssOutput, kOssOutput);
+  OutputWithSerialMirror(kOssOutput, kOssOutput);  // as QZ_Output
   // Polls until `bit` is set; false when the deadline passed first. Each reading of bit 22 clear
   // moves `lastFeedback` on while the switch is awaited.
   auto until = [t0](uint32_t bit, double& at, double* lastFeedback) {
@@ -128,7 +128,7 @@ std::string TestOssSwitchSpeed(uint32_t p) {
   double lastFeedback = firstFeedback;
   kept = kept && until(kOssDone, done, &lastFeedback);
   // The output falls on every path, the time-out's too.
-  WriteOutputs(kOssOutput, 0);
+  OutputWithSerialMirror(kOssOutput, 0);
   if (!kept) return Lang("超时未完成!", "Time out not completed!");
   text = StrFormat(Lang("  振镜规划到达时间：%.1f ms \n", "Galvanometer planning arrival time:%.1f ms \n"), planned);
   text += StrFormat(Lang("  振镜反馈到达时间：%.1f ~ %.1f ms \n", "Galvanometer feedback arrival time:%.1f~%.1f ms \n"),
