@@ -9,6 +9,7 @@
 #include "frame/bytes.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
+#include "frame/fly_para.h"
 #include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "laser/laser.h"
@@ -18,6 +19,7 @@
 #include "mark/layer_switch.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
+#include "mark/mark_flow.h"
 #include "mark/pen_para.h"
 #include "mark/stream_words.h"
 
@@ -128,7 +130,6 @@ void CLineStorage::ResetForJob() {
   nLookAhead = 10;
   bLeadEnable = 0;
   bLeadSkipOnce = 0;
-  bFlyRangeWords = 0;
 }
 
 uint32_t CLineStorage::PushLines(const uint8_t* pts, int32_t n, uint32_t layer) {
@@ -256,7 +257,7 @@ void CLineStorage::StartPolyline() {
   PushUpperFloor();
   const FieldPoint target = At(vecLastLine.front());
   const int64_t d = StreamJumpTo(target, g_Scan.dbJumpSpeed);
-  if (bFlyRangeWords) {
+  if (g_FlyScanPara.bFlyMarkRangeEn != 0 && g_MarkFlow.nFlySwitchOn != 0) {
     PopUpperFloor();
     if (d < kFlyRangeMinJumpUs) AppendStreamNop(static_cast<int32_t>(kFlyRangeMinJumpUs - d));
     AppendStreamWord(1, 1, SW_FLY_RANGE_START);

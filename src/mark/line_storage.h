@@ -38,8 +38,11 @@
 // goes on): a null point array with a positive count 2, a coordinate that is NaN or infinite 7, fewer
 // than 2 points 12, a layer outside 0..255 6.
 //
-// Left to later subsystems: the fly-mark range words around the first jump come with the fly commands
-// (they set bFlyRangeWords).
+// Fly marking: while it is switched on in the stream (QZ_MarkFlySwitch, QZ_MarkFlyOnEnc) and [FLY]
+// bFlyMarkRangeEn is set (QZ_MarkAreaSafeFly overwrites it), the first jump of a polyline is
+// followed, on the floor below, by the fly-mark range words 0x06000001 and 0x51640001 (a NOP 1 µs
+// after each, the second at the time of the first's NOP), at least 20 µs of stream time after the
+// jump's start (a NOP fills up a shorter jump delay).
 #include <cstdint>
 #include <vector>
 
@@ -83,10 +86,6 @@ class CLineStorage {
   double dbLeadLen GUARDED_BY(g_MarkCall) = 0.0;   // lead length (mm) of the layer being started
   int32_t bLeadEnable GUARDED_BY(g_MarkCall) = 0;  // polylines chain through lead-out and lead-in
   int32_t bLeadSkipOnce GUARDED_BY(g_MarkCall) = 0;  // the next polyline is not chained
-  // Fly marking with range words is switched on: the first jump of a polyline is followed, on the
-  // floor below, by the fly-mark range words (0x06000001, 0x51640001) at least 20 µs after the jump's
-  // start. Set by the fly commands; the job start clears it.
-  uint8_t bFlyRangeWords GUARDED_BY(g_MarkCall) = 0;
 
  private:
   // AddPoint, and when it is refused at a corner: the polyline ends there and a new one starts from a

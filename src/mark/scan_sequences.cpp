@@ -19,6 +19,7 @@
 #include "mark/layer_switch.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
+#include "mark/mark_flow.h"
 #include "mark/pen_para.h"
 #include "mark/stream_words.h"
 
@@ -100,8 +101,13 @@ void AppendMarkEndSeq(uint32_t endArg, uint8_t bFromMarkEnd) {
     }
   }
   AppendStreamWord(1, 0, sp.bOut1IsLaser ? MakeIoWord(1, 0) : SW_NOP);
-  // After QZ_MarkEnd with the fly switch on, the fly switch is turned off (0x64000000, 0x51638040)
-  // and the scanner goes home here; the fly switch is not part of this library yet.
+  // A job that QZ_MarkEnd closes with fly marking still switched on switches it off and sends the
+  // scanner home.
+  if (bFromMarkEnd && g_MarkFlow.nFlySwitchOn != 0) {
+    AppendStreamWord(1, 1, SW_FLY_SWITCH);
+    AppendStreamWord(1, 1, SW_FLY_FOLLOW);
+    g_Scan.JumpToHome();
+  }
   if (sp.bNewBoxCali && sp.CardLinkCfg.bPcieNoSlave) AppendStreamWord(1, 0, SW_UART_BYTE);
   const int32_t energy = EnergySplitOutput();
   if (energy != -1) AppendStreamWord(1, kEnergyOutputPadUs, MakeIoWord(energy, 0));

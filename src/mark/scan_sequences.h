@@ -21,6 +21,8 @@
 //   - each laser's idle pulse timing ([LASER] nPrePwmH/L; fibre lasers after 1 ms [FIBER]
 //     nIdlePwmH/L with a pause of nPrrBeforeMoPaUS) and its pulses stopped;
 //   - output 1 cleared (0x20002000) with [OTHER] bOut1IsLaser, else a NOP;
+//   - after QZ_MarkEnd with fly marking still switched on (mark_flow.h): fly off (0x64000000,
+//     0x51638040, a NOP 1 µs after each) and a jump to the rest position;
 //   - with 21-bit codes on a PCIe card without a secondary card, 0x71000000;
 //   - the energy-splitting output cleared (5 ms pad), the optical switch's request output cleared
 //     (1 ms before and after; not in a job without laser under nRedModeNoOss 1);
@@ -35,8 +37,8 @@
 //   - with wob, outputs 5 and 6 cleared (0x20020000, 0x20040000; a NOP 1 µs after each);
 //   - output 0 cleared (0x20001000) with bOut0IsRun, else a NOP; the end word 0x51100001; a NOP 1 µs
 //     later.
-// Steps that belong to subsystems not in this library yet (the fly switch's return, the optical
-// switch programs' output reset, the monitoring records) are named where they go.
+// Steps that belong to subsystems not in this library yet (the optical switch programs' output
+// reset, the monitoring records) are named where they go.
 #include <cstdint>
 
 #include "mark/job_state.h"

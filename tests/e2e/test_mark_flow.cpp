@@ -1,8 +1,12 @@
 // The encoder, count-marker, task and camera exports as a host calls them, run on the simulated card.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -20,12 +24,18 @@ class MarkFlowHost : public CardHost {
     OpenCard();
     ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   }
-  void OpenCard() {
-    Stage(0);
+  void OpenCard(const std::string& config = "", bool boxFile = false) {
+    Stage(0, config);
+    if (boxFile) {  // the old box method's file, 16-bit galvanometer codes
+      lib->WriteConfig("Default.box", qztest::PlainBoxFile());
+      cardsim_set_card_version_(79);
+    }
 #define QZ_GET(name) name = lib->Get<decltype(name)>("QZ_" #name); ASSERT_TRUE(name);
     QZ_GET(MarkLoopStart) QZ_GET(MarkLoopEnd) QZ_GET(MarkBufferCnt) QZ_GET(MarkBufIO) QZ_GET(MarkJumpByIOInOK)
     QZ_GET(MarkJumpByIOInNG) QZ_GET(MarkBufSmallTask) QZ_GET(MarkJumpTaskNo) QZ_GET(MarkCCD)
-    QZ_GET(MarkSetCountAndWait) QZ_GET(MarkFlush)
+    QZ_GET(MarkSetCountAndWait) QZ_GET(MarkFlush) QZ_GET(MarkEncWait) QZ_GET(MarkFlyOnEnc) QZ_GET(MarkAreaSafeFly)
+    QZ_GET(MarkEncBufSwitch) QZ_GET(MarkFlySwitch) QZ_GET(MarkFlagFinish) QZ_GET(Mark_Stop) QZ_GET(MarkInputWait)
+    QZ_GET(MarkEncReset) QZ_GET(MarkFlyMarkPosAbs) QZ_GET(MarkVector)
 #undef QZ_GET
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
@@ -55,7 +65,35 @@ class MarkFlowHost : public CardHost {
   decltype(&QZ_MarkCCD) MarkCCD = nullptr;
   decltype(&QZ_MarkSetCountAndWait) MarkSetCountAndWait = nullptr;
   decltype(&QZ_MarkFlush) MarkFlush = nullptr;
+  decltype(&QZ_MarkEncWait) MarkEncWait = nullptr;
+  decltype(&QZ_MarkFlyOnEnc) MarkFlyOnEnc = nullptr;
+  decltype(&QZ_MarkAreaSafeFly) MarkAreaSafeFly = nullptr;
+  decltype(&QZ_MarkEncBufSwitch) MarkEncBufSwitch = nullptr;
+  decltype(&QZ_MarkFlySwitch) MarkFlySwitch = nullptr;
+  decltype(&QZ_MarkFlagFinish) MarkFlagFinish = nullptr;
+  decltype(&QZ_Mark_Stop) Mark_Stop = nullptr;
+  decltype(&QZ_MarkInputWait) MarkInputWait = nullptr;
+  decltype(&QZ_MarkEncReset) MarkEncReset = nullptr;
+  decltype(&QZ_MarkFlyMarkPosAbs) MarkFlyMarkPosAbs = nullptr;
+  decltype(&QZ_MarkVector) MarkVector = nullptr;
 };
+
+// The words of a register wait on the encoder (source 3) for the 24 bits of p and the top byte as given.
+std::vector<uint32_t> EncoderWait(uint32_t p) {
+  std::vector<uint32_t> w;
+  for (uint32_t lane = 0; lane < 4; ++lane) {
+    w.push_back(0x52000000 | lane);
+    w.push_back(0x55000000 | (lane < 3 ? 0xFF00 : 0) | ((p >> 8 * lane) & 0xFF));
+  }
+  w.push_back(0x58000103);
+  w.push_back(0x51630020);
+  return w;
+}
+
+std::vector<uint32_t> Join(std::vector<uint32_t> a, const std::vector<uint32_t>& b) {
+  for (uint32_t w : b) a.push_back(w);
+  return a;
+}
 
 TEST_F(MarkFlowHost, ALoopOfThreeRunsItsMarkerAndOutputPulseThreeTimes) {
   OpenJob();
@@ -151,6 +189,142 @@ TEST_F(MarkFlowHost, CountAndWaitFlushesOnTheFourthAndReturnsOnceTheCardRanAMark
   EXPECT_EQ(StartRuns(), 1u);
   ASSERT_EQ(MarkEnd(0), 0u);
   EXPECT_EQ(Fifo().count_markers, 4u);
+}
+
+// Each export's arguments reach its words: the decoded stream after each call's kind marker, up to
+// the next one. Two flushes start the run once.
+TEST_F(MarkFlowHost, EachExportsArgumentsReachItsWordsAfterItsKindMarker) {
+  OpenCard();
+  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);  // the encoder waits never hold: nothing runs
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  std::vector<uint32_t> jumpNG;
+  for (uint32_t lane = 0; lane < 4; ++lane) jumpNG = Join(jumpNG, {0x52000000 | lane, lane ? 0x55000000u : 0x55000F05u});
+  jumpNG = Join(jumpNG, {0x56000000, 0x58001111, 0x51618020, 0x52000000, 0x53000000, 0x52000001, 0x53000107,
+                         0x52000005, 0x51700000});
+  struct Case {
+    const char* name;
+    std::function<uint32_t()> call;
+    uint32_t kind;
+    std::vector<uint32_t> words;
+  } cases[] = {
+      {"EncWait(100)", [&] { return MarkEncWait(100); }, 13, Join(EncoderWait(95), EncoderWait(100))},
+      {"FlyOnEnc", [&] { return MarkFlyOnEnc(0x12345678, 1, 0, 0xFFFFFFFF); }, 13,
+       Join({0x61000000, 0x61000001}, EncoderWait(0x12345678))},
+      // (5 + 10) / 20 of the field; direction 7 taken as 1 against the fly direction +X: side 0.
+      {"AreaSafeFly", [&] { return MarkAreaSafeFly(1, 7, 5.0); }, 13, {0x6700C000}},
+      {"EncBufSwitch(0)", [&] { return MarkEncBufSwitch(0); }, 12, {0x65000001}},
+      {"FlySwitch(3)", [&] { return MarkFlySwitch(3); }, 11, {0x64000001, 0x51638040}},
+      {"BufferCnt", [&] { return MarkBufferCnt(0x12345); }, 6, {0x62002345}},
+      {"LoopStart", [&] { return MarkLoopStart(3, 0x1000A); }, 9, {0x5410000A, 0x51800003}},
+      {"LoopEnd", [&] { return MarkLoopEnd(3); }, 9, {0x54200000, 0x51A10003, 0x54300000}},
+      {"JumpByIOInNG", [&] { return MarkJumpByIOInNG(0x0F, 0x05, 7); }, 9, jumpNG},
+      {"BufSmallTask(-10)", [&] { return MarkBufSmallTask(-10); }, 11, {0x66000001, 0x51638040, 0x51648001}},
+      {"FlagFinish", [&] { return MarkFlagFinish(); }, 9, {0x51500002}},
+  };
+  for (const Case& c : cases) ASSERT_EQ(c.call(), 0u) << c.name;
+  ASSERT_EQ(MarkFlush(), 0u);
+  ASSERT_EQ(MarkFlush(), 0u);
+  EXPECT_EQ(StartRuns(), 1u);
+  const std::vector<uint32_t> words = TraceWords();
+  size_t at = 0;
+  for (const Case& c : cases) {
+    QZ_TRACE(c.name);
+    while (at < words.size() && (words[at] & 0xFFFFFFC0) != 0x51200000) ++at;
+    ASSERT_LT(at, words.size());
+    EXPECT_EQ(words[at], 0x51200000 | c.kind);
+    size_t end = at + 1;
+    while (end < words.size() && (words[end] & 0xFFFFFFC0) != 0x51200000) ++end;
+    EXPECT_EQ(std::vector<uint32_t>(words.begin() + static_cast<ptrdiff_t>(at) + 1,
+                                    words.begin() + static_cast<ptrdiff_t>(end)), c.words);
+    at = end;
+  }
+  EXPECT_EQ(Mark_Stop(), 0u);
+  MarkEnd(0);
+}
+
+// A stalled card never runs the marker the count wait needs: QZ_Mark_Stop from another thread ends
+// the wait, which returns 0.
+TEST_F(MarkFlowHost, QZMarkStopFromAnotherThreadEndsTheCountWait) {
+  OpenCard();
+  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(MarkSetCountAndWait(1), 0u);
+  std::thread stopper([&] {
+    // Once the wait polls the card's count (command 100).
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    cardsim_frame f{};
+    while (std::chrono::steady_clock::now() < until) {
+      const uint32_t n = cardsim_log_count_();
+      if (n > 0 && cardsim_log_get_(n - 1, &f) == 0 && f.command == 100) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(Mark_Stop(), 0u);
+  });
+  EXPECT_EQ(MarkSetCountAndWait(1), 0u);
+  stopper.join();
+  EXPECT_EQ(Fifo().count_markers, 0u);
+  MarkEnd(0);
+}
+
+// A run that ended by itself (an input wait timed out) never counts on: the count wait fails the job.
+TEST_F(MarkFlowHost, TheCountWaitOnARunThatEndedByItselfFailsTheJob) {
+  OpenJob();
+  ASSERT_EQ(MarkInputWait(1, 1, 0, 0, 1), 0u);  // input 0 never set: 1 ms, then the wait alarm
+  ASSERT_EQ(MarkSetCountAndWait(1), 0u);
+  EXPECT_EQ(MarkSetCountAndWait(1), 20u);
+  EXPECT_TRUE(qztest::AnyLineHas(InfoLog(), "Count wait: the card's run has ended after 0 of 2 markers"));
+  EXPECT_NE(MarkEnd(0), 0u);
+}
+
+// A fly job on a conveyor at 20000 pulses a second (200 mm/s at 100 pulses a mm): each of three
+// marks starts once the encoder has reached its position, the first jump of each carries the
+// fly-mark range words, and QZ_MarkEnd switches fly marking off before the end word.
+TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
+  OpenCard("HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n[FLY]\nnEncPPM=100\ndbMeasMarkDisMM=0\n",
+           true);
+  ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
+  ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
+  cardsim_set_encoder_speed_(20000);
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  ASSERT_EQ(MarkEncReset(), 0u);
+  ASSERT_EQ(MarkAreaSafeFly(1, 0, 0.0), 0u);
+  ASSERT_EQ(MarkFlySwitch(1), 0u);
+  const double positions[] = {10.0, 20.0, 30.0};
+  for (double mm : positions) {
+    ASSERT_EQ(MarkFlyMarkPosAbs(mm), 0u);
+    const double line[] = {-5.0, mm / 10, 0.0, 5.0, mm / 10, 0.0};
+    ASSERT_EQ(MarkVector(line, 2, 1), 0u);
+  }
+  ASSERT_EQ(MarkEnd(0), 0u);
+  EXPECT_TRUE(lib->Boxes().empty()) << lib->Boxes().front();
+  uint64_t reset = 0;
+  std::vector<uint64_t> on;
+  std::vector<uint32_t> ran;
+  cardsim_trace_entry e{};
+  for (uint32_t i = 0; cardsim_trace_get_(CARDSIM_TRACE_EXECUTED, i, &e) == 0; ++i) {
+    if (e.word == 0x61000000) reset = e.time_us;
+    if (e.word == 0x16000001) on.push_back(e.time_us);
+    ran.push_back(e.word);
+  }
+  ASSERT_EQ(on.size(), 3u);
+  for (size_t k = 0; k < 3; ++k) {
+    QZ_TRACE(k);
+    // The encoder's count at the laser's start: its target, plus at most the layer's switch and the
+    // jump there (5 ms; the next position is 50 ms on).
+    const uint64_t pulses = (on[k] - reset) * 20000 / 1000000;
+    EXPECT_GE(pulses, static_cast<uint64_t>(positions[k] * 100));
+    EXPECT_LE(pulses, static_cast<uint64_t>(positions[k] * 100) + 100);
+  }
+  uint32_t rangeWords = 0;
+  for (uint32_t w : TraceWords()) rangeWords += w == 0x06000001;
+  EXPECT_EQ(rangeWords, 3u);
+  ASSERT_GE(ran.size(), 2u);
+  EXPECT_EQ(ran.back(), 0x51100001u);
+  const auto off = std::find(ran.rbegin(), ran.rend(), 0x64000000u);
+  EXPECT_NE(off, ran.rend());
+  EXPECT_EQ(std::find(ran.rbegin(), off, 0x16000001u), off);  // no mark after it
 }
 
 }  // namespace

@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "calibration/galvo_stream.h"
+#include "frame/fly_para.h"
 #include "mark/line_storage.h"
+#include "mark/mark_flow.h"
+#include "support/trace.h"
 #include "mark/mark_data2fifo.h"
 #include "test_laser_fixture.h"
 
@@ -211,6 +214,44 @@ TEST_F(LineTest, TwoLasersWithPowerWaves) {
   EXPECT_EQ(From(CH_WAVE0), (Words{{60, 0x290003FF}, {110, 0x290007FF}, {360, 0x290003FF}, {410, 0x29000000}}));
   EXPECT_EQ(From(CH_WAVE1), (Words{{80, 0x290203FF}, {130, 0x290207FF}, {380, 0x290203FF}, {430, 0x29020000}}));
   EXPECT_EQ(Lit(), 2);
+}
+
+// With fly marking switched on in the stream and the range words enabled, the first jump of each
+// polyline is followed by the range words, at least 20 µs after the jump started; either alone
+// gives none.
+TEST_F(LineTest, FlyRangeWordsFollowTheFirstJumpOnlyWhileFlyMarkingIsOnWithTheRangeEnabled) {
+  struct Case {
+    int32_t rangeEn;
+    uint32_t flyOn;
+    size_t words;
+  } cases[] = {{1, 1, 2}, {1, 0, 0}, {0, 1, 0}, {1, 7, 2}};
+  for (const Case& c : cases) {
+    QZ_TRACE(::testing::Message() << c.rangeEn << " " << c.flyOn);
+    Job(0);
+    g_Scan.dbCurX = g_Scan.dbCurY = 0.0;
+    g_FlyScanPara.bFlyMarkRangeEn = c.rangeEn;
+    g_MarkFlow.nFlySwitchOn = c.flyOn;
+    Push({{0, 0}, {10, 0}}, 1);
+    Push({{20, 0}, {30, 0}}, 1);  // a second polyline: its own jump, its own range words
+    End();
+    Words range;
+    for (const TimedWord& w : Floor().ch3)
+      if (w.word == 0x06000001 || w.word == 0x51640001) range.push_back(w);
+    ASSERT_EQ(range.size(), 2 * c.words);
+    for (size_t i = 0; i < range.size(); i += 2) {
+      EXPECT_EQ(range[i].word, 0x06000001u);
+      EXPECT_EQ(range[i + 1].word, 0x51640001u);
+      EXPECT_EQ(range[i + 1].time, range[i].time + 1);  // at the time of the first one's NOP
+    }
+    if (c.words == 0) continue;
+    // The jumps end at 223 and 280 (their one step) without a jump delay: 20 µs of filler after
+    // that on the main stream, the range words 1 µs later, before the polyline's first marked step.
+    EXPECT_EQ(range[0].time, 223u + 20 + 1);
+    EXPECT_EQ(range[2].time, 280u + 20 + 1);
+    EXPECT_EQ(Floor().ch0[3], (TimedWord{247, SW_NOP}));  // the first polyline's marked run starts
+  }
+  g_FlyScanPara = FlyScanPara();
+  g_MarkFlow.nFlySwitchOn = 0;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "mark/fly_encode.h"
 #include "mark/layer_switch.h"
 #include "mark/mark_flow.h"
+#include "mark/scan_sequences.h"
 #include "support/trace.h"
 #include "test_mark_fixture.h"
 
@@ -297,6 +298,34 @@ TEST_F(MarkFlowTest, CameraRefusals) {
       {{1, 0, 0, 0, 0, 1, 0, 0x10000}, 0},  // the value is read only with selector 2
   };
   for (const Case& c : cases) EXPECT_EQ(CheckCcdStep(c.s), c.code) << c.s.enable << " " << c.s.selector;
+}
+
+// QZ_MarkEnd closes a job whose fly marking is still on with fly off and a jump home, right after
+// output 1's step; the whole-job runners and a job with fly marking off do not.
+TEST_F(MarkFlowTest, TheJobEndSwitchesFlyMarkingOffAfterQZMarkEnd) {
+  g_SystemPara.MarkEnd_X = 4.0;
+  struct Case {
+    uint32_t flyOn;
+    uint8_t fromMarkEnd;
+    bool off;
+  } cases[] = {{1, 1, true}, {5, 1, true}, {0, 1, false}, {1, 0, false}};
+  for (const Case& c : cases) {
+    QZ_TRACE(::testing::Message() << c.flyOn << " " << int{c.fromMarkEnd});
+    g_MarkFloor[0].Reset();
+    g_Scan.dbCurX = g_Scan.dbCurY = 0.0;
+    g_MarkFlow.nFlySwitchOn = c.flyOn;
+    AppendMarkEndSeq(1, c.fromMarkEnd);  // 1: QZ_MarkEnd itself leaves the scanner where it is
+    size_t at = Main().size();
+    for (size_t i = 0; i < Main().size(); ++i)
+      if (Main()[i].word == 0x64000000) at = i;
+    ASSERT_EQ(at < Main().size(), c.off);
+    if (!c.off) continue;
+    const uint64_t t = Main()[at].time, base = static_cast<uint64_t>(g_SystemPara.BASETIME);
+    EXPECT_EQ(Words(Main().begin() + at - 1, Main().begin() + at + 5),
+              (Words{{t - 1, 0x50000000}, {t, 0x64000000}, {t + 1, 0x50000000}, {t + 2, 0x51638040},
+                     {t + 3, 0x50000000}, {t + 3 + base, 0x010C8A3C}}));  // 4 mm in the 100 mm field
+  }
+  g_SystemPara.MarkEnd_X = 0.0;
 }
 
 }  // namespace
