@@ -130,9 +130,10 @@ void FastTableCodes(int table, int32_t cx, int32_t cy, uint16_t& xCode, uint16_t
   const FastCaliEntry* e[4] = {&at(i, j), &at(i + 1, j), &at(i, j + 1), &at(i + 1, j + 1)};
   const uint32_t w[4] = {gx * gy, fx * gy, gx * fy, fx * fy};
   uint32_t sx = 0, sy = 0;
+  // X from the module's first output code (the entry's second u16), Y from its second.
   for (int k = 0; k < 4; ++k) {
-    sx += w[k] * e[k]->second;
-    sy += w[k] * e[k]->first;
+    sx += w[k] * e[k]->first;
+    sy += w[k] * e[k]->second;
   }
   xCode = static_cast<uint16_t>(sx >> 16);
   yCode = static_cast<uint16_t>(sy >> 16);

@@ -3,8 +3,10 @@
 // exchange seen by the watchdog.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -27,7 +29,8 @@ class Immediate : public CardHost {
   X(QZ_GetHdInfo) X(QZ_GetUniqueID) X(QZ_GetErrInfo) X(get_debug) X(QZ_GetScsiInfo) X(QZ_GetScanState) \
   X(QZ_GetScanPos) X(QZ_MicMoveScan) X(QZ_ScanMove2Bit) X(QZ_ClearAlarm) X(QZ_Mark_Pause)               \
   X(QZ_SetOnOffLine) X(debug_switch) X(QZ_SendCtrlCmd) X(QZ_UartCmdSendBytes) X(QZ_UartCmdRecvByte)     \
-  X(QZ_GetSpiBackCurrent) X(QZ_SystemIsAlarm) X(QZ_GetRouteStates) X(QZ_EndResetRoute) X(QZ_GetSwVer)
+  X(QZ_GetSpiBackCurrent) X(QZ_SystemIsAlarm) X(QZ_GetRouteStates) X(QZ_EndResetRoute) X(QZ_GetSwVer)     \
+  X(QZ_ScanMM2Bit) X(QZ_Mark_Stop) X(QZ_MarkVector) X(QZ_MarkBufIO) X(QZ_SetMarkPara)
   QZ_IMM_LIST(QZ_IMM)
 #undef QZ_IMM
   void Resolve() {
@@ -35,9 +38,19 @@ class Immediate : public CardHost {
     QZ_IMM_LIST(QZ_IMM_GET)
 #undef QZ_IMM_GET
   }
-  // With `apply` the parameter file is applied too (the laser settings; the watchdog starts).
-  void Open(uint32_t version, const std::string& config = "", bool apply = false) {
-    StageFiles(0, config);
+  // The folder holds the box files of a plain 100 mm box. With `apply` the parameter file is applied
+  // too (the laser settings; the watchdog starts). The card
+  // of a library staged before is closed first: that library stays loaded, and under Windows its open
+  // card keeps the next one from opening.
+  void Open(uint32_t version, const std::string& config = "", bool apply = false, int type = 0) {
+    if (lib) {
+      CloseCard();
+      lib.reset();
+    }
+    StageFiles(type, config);
+    const auto block = qztest::DefaultBoxBlock();
+    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
+    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
     Load(true);
     Resolve();
     cardsim_set_card_version_(version);
@@ -151,7 +164,6 @@ TEST_F(Immediate, MoveFramesByCardVersionThenPollUntilStopped) {
     const std::vector<Frame> want = {c.move, {6, 0, 0}, {6, 0, 0}, {6, 0, 0}, {6, 0, 0}};
     EXPECT_EQ(Sent(), want);
     EXPECT_EQ(QZ_MicMoveScan_(std::nan(""), 0, 0), 7u);
-    lib.reset();
   }
 }
 
@@ -180,9 +192,13 @@ TEST_F(Immediate, MoveThatNeverStopsGivesUpWith37) {
 }
 
 TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
-  for (uint32_t version : {85u, 60u}) {
-    QZ_TRACE(version);
-    Open(version);
+  const struct {
+    uint32_t version;
+    int type;
+  } cases[] = {{85, 0}, {60, 0}, {85, 1}};
+  for (const auto& [version, type] : cases) {
+    QZ_TRACE(version * 10 + type);
+    Open(version, "", false, type);
     uint32_t r0 = 0, r1 = 0;
     ASSERT_EQ(QZ_SendCtrlCmd_(0x2155, 1, 2, &r0, &r1), 0u);
     ASSERT_EQ(QZ_SendCtrlCmd_(0x150, 1, 2, &r0, &r1), 0u);
@@ -201,7 +217,6 @@ TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
       EXPECT_EQ(file, std::string(pages.begin(), pages.begin() + n * 2048));
       ASSERT_EQ(QZ_Input_(&r0), 0u);
     }
-    lib.reset();
   }
 }
 
@@ -228,7 +243,6 @@ TEST_F(Immediate, SpiLaserQueries) {
     EXPECT_EQ(QZ_GetSpiBackCurrent_(&current), c.rc);
     EXPECT_EQ(current, c.current);
     EXPECT_NE(Received().find("QI\r\n"), std::string::npos);
-    lib.reset();
   }
 }
 
@@ -249,7 +263,6 @@ TEST_F(Immediate, LaserAlarmByStatusAndFiberCode) {
     int32_t alarm = -1;
     EXPECT_EQ(QZ_SystemIsAlarm_(&alarm), 0u);
     EXPECT_EQ(alarm, c.alarm);
-    lib.reset();
   }
 }
 
@@ -266,7 +279,6 @@ TEST_F(Immediate, UartHandshakeAndPlainForms) {
     ASSERT_EQ(QZ_UartCmdSendBytes_(&a, 1), 0u);
     EXPECT_EQ(Sent(), c.want);
     EXPECT_EQ(Received(), "A");
-    lib.reset();
   }
 }
 
@@ -300,42 +312,185 @@ TEST_F(Immediate, TwoThreadsNeverInterleaveQueryBytes) {
   EXPECT_EQ(n, 6u);
 }
 
+// Each member that talks to the card more than once, the card lost at each of its exchanges in
+// turn: 1, and the card opens again.
 TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
-  for (uint32_t at = 1; at <= 3; ++at) {
-    QZ_TRACE(at);
-    Open(85);
-    cardsim_set_galvo_cmd_(1, 0, 0, 0);
-    cardsim_fault_lose_at_(at);
-    EXPECT_EQ(QZ_MicMoveScan_(0, 0, 0), 1u);
-    EXPECT_EQ(InitCard(), 0u);
-    lib.reset();
+  uint32_t a = 0, b = 0, c = 0, d = 0;
+  uint8_t byte = 0;
+  uint16_t x = 0, y = 0;
+  const uint8_t bytes[2] = {0x41, 0x42};
+  const struct {
+    const char* name;
+    uint32_t version;
+    std::function<uint32_t()> call;
+  } members[] = {
+      {"QZ_GetHdInfo", 85, [&] { return QZ_GetHdInfo_(&a, &b, &c, &d); }},
+      {"QZ_ClearAlarm", 85, [&] { return QZ_ClearAlarm_(); }},
+      {"QZ_MicMoveScan", 85, [&] { return QZ_MicMoveScan_(0, 0, 0); }},
+      {"QZ_ScanMove2Bit", 85, [&] { return QZ_ScanMove2Bit_(0x1234, 0x5678); }},
+      {"QZ_ScanMM2Bit", 70, [&] { return QZ_ScanMM2Bit_(1, 2, 1, &x, &y); }},
+      {"QZ_UartCmdSendBytes", 85, [&] { return QZ_UartCmdSendBytes_(bytes, 2); }},
+      {"QZ_UartCmdSendBytes", 70, [&] { return QZ_UartCmdSendBytes_(bytes, 2); }},
+      {"QZ_UartCmdRecvByte", 85, [&] { return QZ_UartCmdRecvByte_(&byte, &a); }},
+  };
+  for (const auto& m : members) {
+    QZ_TRACE(std::string(m.name) + " " + std::to_string(m.version));
+    Open(m.version);
+    cardsim_set_galvo_cmd_(2, 0, 0, 0);
+    ASSERT_EQ(m.call(), 0u);
+    const size_t exchanges = Commands().size();
+    EXPECT_GE(exchanges, 2u);
+    for (uint32_t at = 1; at <= exchanges; ++at) {
+      QZ_TRACE(at);
+      cardsim_fault_lose_at_(at);
+      EXPECT_EQ(m.call(), 1u) << m.name << " lost at " << at;
+      EXPECT_EQ(InitCard(), 0u);
+    }
+  }
+  EXPECT_TRUE(lib->Boxes().empty());
+}
+
+// The stall report: once, at INFO in the daily log and at ERROR in the error log, with a box only
+// when [Main] bMessageBoxUsbLongTime is set; no round after the card is closed.
+TEST_F(Immediate, WatchdogReportsAStallOnce) {
+  for (int box : {1, 0}) {
+    QZ_TRACE(box);
+    Open(85, "bMessageBoxUsbLongTime=" + std::to_string(box) + "\n", true);
+    uint32_t v = 0;
+    cardsim_fault_stall_reply_(1, 2500);
+    ASSERT_EQ(QZ_Input_(&v), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string name = "立即指令卡死 ";
+    for (const auto& log : {InfoLog(), ErrorLog()}) {
+      size_t lines = 0;
+      int elapsed = 0;
+      for (const std::string& l : log) {
+        const size_t at = l.find(name);
+        if (at == std::string::npos) continue;
+        ++lines;
+        elapsed = std::atoi(l.c_str() + at + name.size());
+        EXPECT_EQ(l.substr(l.size() - 2), " 8") << l;
+      }
+      EXPECT_EQ(lines, 1u);
+      EXPECT_GE(elapsed, 1900);
+      EXPECT_LT(elapsed, 2500);
+    }
+    size_t boxes = 0;
+    for (const std::string& text : lib->Boxes()) boxes += text.find(name) != std::string::npos ? 1 : 0;
+    EXPECT_EQ(boxes, static_cast<size_t>(box));
+    ASSERT_EQ(CloseCard(), 0u);
+    cardsim_log_clear_();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_TRUE(Sent(81).empty());
   }
 }
 
-TEST_F(Immediate, WatchdogReportsAStallOnce) {
-  Open(85, "", true);
-  uint32_t v = 0;
-  cardsim_fault_stall_reply_(1, 2500);
-  ASSERT_EQ(QZ_Input_(&v), 0u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  size_t lines = 0;
-  int elapsed = 0;
-  for (const std::string& l : ErrorLog()) {
-    const size_t at = l.find("立即指令卡死 ");
-    if (at == std::string::npos) continue;
-    ++lines;
-    elapsed = std::atoi(l.c_str() + at + std::strlen("立即指令卡死 "));
-    EXPECT_NE(l.find(" 8"), std::string::npos);
+// A job that does not end well leaves the galvanometers at [HARDWARE] MarkEnd_X/Y, moved as the
+// immediate move there: with the laser's settings in a job that fires it, without in one that does
+// not. A job that ends well sends no move.
+TEST_F(Immediate, StoppedJobMovesTheScannerToItsRestPosition) {
+  const struct {
+    uint32_t runMode;
+    bool stop;
+  } cases[] = {{0, true}, {1, true}, {0, false}};
+  for (const auto& c : cases) {
+    QZ_TRACE(c.runMode * 10 + c.stop);
+    Open(70, "[HARDWARE]\nMarkEnd_X=5\nMarkEnd_Y=-7\nMarkEnd_Z=1\n", true);
+    const std::vector<uint8_t> pens = qztest::PenRecords(1, 20.0, 50.0, 1000.0, 10000.0);
+    ASSERT_EQ(QZ_SetMarkPara_(pens.data(), 1), 0u);
+    ASSERT_EQ(MarkStart(c.runMode, 0, 0), 0u);
+    for (int k = 0; k < 20; ++k) {
+      const double sq[] = {-5, -5, 0, 5, -5, 0, 5, 5, 0, -5, 5, 0, -5, -5, 0};
+      ASSERT_EQ(QZ_MarkVector_(sq, 5, 0), 0u);
+    }
+    if (c.stop) {
+      cardsim_set_consume_(CARDSIM_CONSUME_PACED);
+      cardsim_set_speed_(1);
+    }
+    cardsim_log_clear_();
+    std::atomic<uint32_t> result{0xFFFFFFFF};
+    std::thread end([&] { result = MarkEnd(0); });
+    if (c.stop) {
+      while ((State().run_state & 1) == 0 && result == 0xFFFFFFFFu) std::this_thread::yield();
+      EXPECT_EQ(QZ_Mark_Stop_(), 0u);
+    }
+    end.join();
+    const std::vector<Frame> moves = Sent(4);
+    if (!c.stop) {
+      EXPECT_EQ(result.load(), 0u);
+      EXPECT_TRUE(moves.empty());
+      continue;
+    }
+    ASSERT_EQ(moves.size(), 1u);
+    EXPECT_EQ(std::get<1>(moves[0]), c.runMode == 0 ? 0x7FFFu : 0x17FFFu);
+    cardsim_log_clear_();
+    ASSERT_EQ(QZ_MicMoveScan_(5, -7, c.runMode == 0 ? 0 : 1), 0u);
+    EXPECT_EQ(moves, Sent(4));
   }
-  EXPECT_EQ(lines, 1u);
-  EXPECT_GE(elapsed, 1900);
-  size_t boxes = 0;
-  for (const std::string& b : lib->Boxes()) boxes += b.find("立即指令卡死") != std::string::npos ? 1 : 0;
-  EXPECT_EQ(boxes, 1u);
-  ASSERT_EQ(CloseCard(), 0u);
+}
+
+// The serial mirror of a switch inside a job: the stream's UART words carry the bytes to the laser,
+// in both card forms; nothing goes over the immediate UART commands.
+TEST_F(Immediate, StreamBytesReachTheLaser) {
+  for (uint32_t version : {70u, 85u}) {
+    QZ_TRACE(version);
+    Open(version, "[LASER]\nLASER_TYPE=1\n[Uart]\nnSerialFor3YLPN2Red1CW0none=1\n", true);
+    ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+    ASSERT_EQ(QZ_MarkBufIO_(1u << 29, 1u << 29, 0, 0), 0u);
+    ASSERT_EQ(MarkEnd(0), 0u);
+    EXPECT_EQ(Received(), "EPM\r");
+    EXPECT_TRUE(Sent(114).empty());
+  }
+}
+
+// QZ_ScanMM2Bit before any table was built hands 0 for both codes and still moves to the target;
+// with the tables of a plain 100 mm box it hands the target's codes in that field.
+TEST_F(Immediate, ScanMM2BitLooksUpTheTablesAndMoves) {
+  Open(70);
+  uint16_t x = 1, y = 1;
+  ASSERT_EQ(QZ_ScanMM2Bit_(10, -20, 0, &x, &y), 0u);
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 0);
+  const std::vector<Frame> moved = Sent(4);
   cardsim_log_clear_();
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  EXPECT_TRUE(Sent(81).empty());
+  ASSERT_EQ(QZ_MicMoveScan_(10, -20, 0), 0u);
+  EXPECT_EQ(moved, Sent(4));
+  ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCaliParaFile")(0), 0u);
+  for (uint32_t mode : {0u, 1u}) {
+    QZ_TRACE(mode);
+    ASSERT_EQ(QZ_ScanMM2Bit_(10, -20, mode, &x, &y), 0u);
+    EXPECT_NEAR(x, (10 + 50) * 655.35, 2);
+    EXPECT_NEAR(y, (-20 + 50) * 655.35, 2);
+  }
+}
+
+// Link information of a card behind the frame header: the link level and flags of the status word,
+// and the link counter latched by link word 0x07000005 while status bit 6 is clear.
+TEST_F(Immediate, ScsiInfoFromTheLinkWithTheFrameHeader) {
+  const struct {
+    uint32_t flags;
+    uint32_t a, b;
+    bool latch;
+  } cases[] = {{0, 0x10000, 0x2A5, true}, {0x20, 0x10001, 0x2A5, true}, {0x40, 0x10002, 7, false}};
+  for (const auto& c : cases) {
+    QZ_TRACE(c.flags);
+    Open(85, "[HARDWARE]\nQualityPeriod=20\n", false, 1);
+    // The secondary card is asked for at the open; this card has one.
+    CloseCard();
+    cardsim_set_secondary_(1, 0);
+    ASSERT_EQ(InitCard(), 0u);
+    cardsim_set_link_fields_(3, 0, c.flags);
+    cardsim_set_link_latches_(0xC, 0x2A5);
+    cardsim_log_clear_();
+    uint32_t a = 0, b = 7;
+    ASSERT_EQ(QZ_GetScsiInfo_(&a, &b), 0u);
+    EXPECT_EQ(a, c.a);
+    EXPECT_EQ(b, c.b);
+    size_t latches = 0;
+    for (const cardsim_frame& f : Frames()) latches += f.kind == CARDSIM_KIND_LINK && f.word == 0x07000005;
+    EXPECT_EQ(latches, c.latch ? 1u : 0u);
+    EXPECT_TRUE(Commands().empty());
+  }
 }
 
 }  // namespace
