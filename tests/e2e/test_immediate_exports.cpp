@@ -313,6 +313,7 @@ TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
 }
 
 TEST_F(Immediate, WatchdogReportsAStallOnce) {
+  keepWatchdogReads = true;
   Open(85, "", true);
   uint32_t v = 0;
   cardsim_fault_stall_reply_(1, 2500);
@@ -332,6 +333,7 @@ TEST_F(Immediate, WatchdogReportsAStallOnce) {
   size_t boxes = 0;
   for (const std::string& b : lib->Boxes()) boxes += b.find("立即指令卡死") != std::string::npos ? 1 : 0;
   EXPECT_EQ(boxes, 1u);
+  EXPECT_FALSE(Sent(81).empty());  // the rounds after the stall read the version again
   ASSERT_EQ(CloseCard(), 0u);
   cardsim_log_clear_();
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
