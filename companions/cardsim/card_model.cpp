@@ -65,6 +65,7 @@ void CardModel::ApplyDefaults() {
   st_ = CardState();
   log_.clear();
   logTotal_ = 0;
+  logOwner_ = std::this_thread::get_id();
   stream_.Reset();
   flash_.Reset();
   encoder_.Reset();
@@ -489,6 +490,9 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
     case kCmdRecordKinds:
       debug_.SetKinds(p2);
       break;
+    case kCmdIoSettings:
+      debug_.IoSettings(p2);
+      break;
     case 0x149:
     case 0x14A:
       // The optical path switch (oss_model.h); other parameters answer what the encoder model does.
@@ -664,6 +668,8 @@ void CardModel::LoadCardPara(uint32_t arg) {
       SetFlag(p.p1, p.p2);
     } else if (p.command == kCmdRecordKinds) {
       debug_.SetKinds(p.p2);
+    } else if (p.command == kCmdIoSettings) {
+      debug_.IoSettings(p.p2);
     } else if (p.command == kCmdRunStart) {
       cfg_.startBytes = (p.p2 & 0xFFu) * kRunStartUnitBytes;
     }
@@ -823,6 +829,7 @@ cardsim_frame CardModel::NewEntry(uint32_t kind, const void* data, uint32_t leng
 
 void CardModel::Log(const cardsim_frame& f) {
   log_.push_back(f);
+  if (std::this_thread::get_id() != logOwner_) log_.back().flags |= CARDSIM_FRAME_OTHER_THREAD;
   if (log_.size() > kLogCapacity) log_.pop_front();
   logTotal_ += 1;
 }
@@ -844,6 +851,7 @@ void CardModel::LogClear() {
   std::lock_guard<std::mutex> g(mu_);
   log_.clear();
   logTotal_ = 0;
+  logOwner_ = std::this_thread::get_id();
 }
 
 cardsim_state CardModel::Snapshot() {
@@ -934,6 +942,13 @@ void CardModel::StreamMoved() {
   cardsim_galvo g{};
   stream_.Galvo().State(g);
   debug_.Moved(g.x, g.y, g.form == 21);
+}
+
+void CardModel::DebugIoWord() {
+  cardsim_laser l{};
+  stream_.Lasers().State(0, l);
+  const uint32_t gate = (st_.runState & 1u) != 0 && l.pulse_running != 0 ? 2u : 0u;
+  debug_.IoWord((st_.outputs & ~1u) | gate | (st_.runState & 1u));
 }
 
 void CardModel::StreamRunning(bool running) {

@@ -51,6 +51,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -368,8 +369,10 @@ class CardModel : private StreamHost {
   uint32_t StreamInputs() override { return cfg_.inputs; }
   void StreamClockAt(uint64_t t) override;
   void StreamMoved() override;
-  // The io word of the debug records: bit 0 while the card holds a job, the outputs above it.
-  void DebugIoWord() { debug_.IoWord((st_.outputs & ~1u) | (st_.runState & 1u)); }
+  void StreamPulses() override { DebugIoWord(); }
+  // The io word of the debug records: bit 0 while the card holds a job, the outputs above it, bit 1
+  // also while laser 0's pulses run.
+  void DebugIoWord();
   void StreamElapsed(uint64_t us) override { encoder_.Run(us); }
   uint32_t StreamEncoder() override { return encoder_.Counter(); }
   uint64_t StreamEncoderUntil(uint32_t value, uint32_t mask) override { return encoder_.UsUntil(value, mask); }
@@ -390,6 +393,7 @@ class CardModel : private StreamHost {
   CardFaults faults_;
   CardState st_;
   std::deque<cardsim_frame> log_;
+  std::thread::id logOwner_;  // the thread that cleared the log last (frames of others are marked)
   uint32_t logTotal_ = 0;
   std::chrono::steady_clock::time_point t0_;
   BulkSink* sink_ = nullptr;

@@ -81,6 +81,7 @@ extern "C" {
 /* Bits of cardsim_frame.flags. */
 #define CARDSIM_FRAME_HEADER 1 /* the frame came behind the 0x0300000C header */
 #define CARDSIM_FRAME_LEGACY 2 /* the command word was a legacy number ((n - 256) << 8 | 0x55) */
+#define CARDSIM_FRAME_OTHER_THREAD 4 /* sent by another thread than the one that reset or cleared the log */
 
 /* One entry of the frame log. */
 typedef struct cardsim_frame {

@@ -18,10 +18,27 @@ void DebugRecordModel::RunOpened() {
 
 void DebugRecordModel::StreamAt(uint64_t t, uint32_t ad, uint32_t da) {
   if (!running_) return;
-  while (nextSample_ <= t) {
-    stream_ = nextSample_;
-    if (on_ && (kinds_ & 2)) Push(2, (ad & 0xFFFFu) | ((da & 0xFFFu) << 20));
-    nextSample_ += periodUs_;
+  if (nextSample_ <= t) {
+    // Samples nobody keeps (records off, or a full queue) are stepped over at once: an idle loop
+    // may move the clock by hours.
+    const uint64_t due = (t - nextSample_) / periodUs_ + 1;
+    const bool keep = on_ && (kinds_ & 2);
+    const uint64_t room = keep && queue_.size() < kCapacity ? kCapacity - queue_.size() : 0;
+    const uint32_t word = (ad & 0xFFFFu) | ((da & 0xFFFu) << 20);
+    uint64_t n = 0;
+    for (; n < due && n < room; ++n) {
+      stream_ = nextSample_;
+      Push(2, word);
+      nextSample_ += periodUs_;
+    }
+    if (n < due) {
+      nextSample_ += (due - n) * periodUs_;
+      stream_ = nextSample_ - periodUs_;
+      if (keep) {
+        overflow_ += static_cast<uint32_t>(due - n);
+        lastUs_ = Now();
+      }
+    }
   }
   if (t > stream_) stream_ = t;
 }

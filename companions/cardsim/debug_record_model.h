@@ -1,11 +1,13 @@
 #pragma once
 // The card's io debug records (command 87): with the debug flag on (flag 0x10) the card queues a
 // record at each change of its io word (kind 3: bit 0 while it holds a job, the other bits its
-// outputs, so output 1 is the laser bit), at each galvanometer move (kind 1: X | Y << 16, 21-bit
-// codes by their top 16 bits) and, from a run's start, every sampling period (kind 2: the AD value
-// in bits 0-15, laser 0's power DA in bits 20-31). Command 40 (p2 bit 1 analogue, bit 0 positions)
-// turns kinds 2 and 1 on or off. dt is the card time since the previous record in 48 MHz ticks;
-// a gap wider than the field is bridged by kind-4 records of the field's largest dt.
+// outputs, with bit 1 also set while laser 0's pulses run: the laser gate the monitor watches), at
+// each galvanometer move (kind 1: X | Y << 16, 21-bit codes by their top 16 bits) and, from a
+// run's start, every sampling period (kind 2: the AD value in bits 0-15, laser 0's power DA in
+// bits 20-31). Command 40 (p2 bit 1 analogue, bit 0 positions) turns kinds 2 and 1 on or off;
+// command 36 sets the sampling period (bits 8-15 of p2 in 10 µs units; 80 µs unless set). dt is
+// the card time since the previous record in 48 MHz ticks; a gap wider than the field is bridged
+// by kind-4 records of the field's largest dt.
 //
 // Command 87 answers the oldest record, long form r0 = 0xA0000000 | field << 24 | dt (24 bits;
 // fields 0xA io, 0xB position, 0xC analogue, 0x9 gap) or short form r0 = 0xA5000000 | field << 20 |
@@ -19,6 +21,8 @@ namespace cardsim {
 
 // Command 40: the record mask and the kinds (bit 1 analogue samples, bit 0 positions).
 constexpr uint32_t kCmdRecordKinds = 40;
+// Command 36: among the io settings, the sampling period in 10 µs units in bits 8-15 of p2.
+constexpr uint32_t kCmdIoSettings = 36;
 
 class DebugRecordModel {
  public:
@@ -32,6 +36,8 @@ class DebugRecordModel {
   void SetKinds(uint32_t kinds) { kinds_ = kinds & 3; }
   void SetShortForm(bool s) { short_ = s; }
   void SetPeriodUs(uint32_t us) { periodUs_ = us == 0 ? kDefaultPeriodUs : us; }
+  // Command 36 (p2): the sampling period; 0 keeps the default.
+  void IoSettings(uint32_t p2) { SetPeriodUs(((p2 >> 8) & 0xFFu) * 10u); }
 
   // A buffer was opened at card time `nowUs`: stream time 0 is card time `nowUs` from now on.
   void RunOpened();

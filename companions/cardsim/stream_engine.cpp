@@ -384,7 +384,10 @@ void StreamEngine::Apply(uint32_t word, uint64_t time) {
     case 0x12: case 0x19: lasers_.SetTiming(laser, Timing::PulseLow, operand, time); break;
     case 0x13: case 0x1A: lasers_.SetTiming(laser, Timing::IdleHigh, operand, time); break;
     case 0x14: case 0x1B: lasers_.SetTiming(laser, Timing::IdleLow, operand, time); break;
-    case 0x16: case 0x1C: lasers_.Pulses(laser, (operand & 1) != 0, time); break;
+    case 0x16: case 0x1C:
+      lasers_.Pulses(laser, (operand & 1) != 0, time);
+      host_.StreamPulses();
+      break;
     case 0x20: case 0x21: case 0x22: {
       const uint32_t bank = op - 0x20;
       const uint32_t bits = (1u << kBankSize[bank]) - 1;

@@ -147,6 +147,8 @@ class StreamHost {
   // The executor's clock reached stream time t (before a word at t runs); a galvanometer word ran.
   virtual void StreamClockAt(uint64_t /*t*/) {}
   virtual void StreamMoved() {}
+  // A pulse start or stop word ran.
+  virtual void StreamPulses() {}
   // Card time passes while the run runs (the conveyor turns).
   virtual void StreamElapsed(uint64_t /*us*/) {}
   // The encoder counter; µs of card time until (counter & mask) == (value & mask), kNeverUs when

@@ -22,6 +22,8 @@ class CardHost : public ::testing::Test {
   // with resetCard the card starts from its defaults.
   void Load(bool resetCard);
 
+  // The frames logged since the last clear, without the watchdog's hardware-version reads (every
+  // 50 ms once the parameter file was applied) unless keepWatchdogReads is set.
   std::vector<cardsim_frame> Frames();
   // Command numbers of the command frames logged since the last clear.
   std::vector<uint32_t> Commands();
@@ -39,6 +41,7 @@ class CardHost : public ::testing::Test {
   std::unique_ptr<StagedLibrary> lib;
   // Cleared before Stage: the folder gets no calibration module (loading then shows their two boxes).
   bool withCaliModules = true;
+  bool keepWatchdogReads = false;
   decltype(&QZ_InitCard) InitCard = nullptr;
   decltype(&QZ_CloseCard) CloseCard = nullptr;
   decltype(&QZ_GetCardsNo) GetCardsNo = nullptr;
@@ -54,6 +57,9 @@ class CardHost : public ::testing::Test {
 };
 
 constexpr uint32_t kParaKey = 0x7E21C4B9;
+
+// A hardware-version read (command 81 (0, 0)) sent by a thread other than the test's.
+bool IsWatchdogRead(const cardsim_frame& f);
 
 bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text);
 

@@ -1,0 +1,193 @@
+// The monitor as a host meets it, against the simulated card: a job's laser segments read from the
+// card's io records, compared with those the job was built with, written to the day's sheet; the
+// laser-state and analogue lists; the io word log after the card was closed.
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/card_host.h"
+#include "frame/bytes.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "support/trace.h"
+
+namespace {
+
+using Points = std::vector<std::pair<double, double>>;
+
+class MonitorHost : public qztest::CardHost {
+ protected:
+  void OpenCard() {
+    Stage(0,
+          "HowLongTimeFirstBuf=100000\nCardVertion=6\nbRecordInThread=1\nbAutoCheckMarkInfoFB=1\n"
+          "bRecordWhenMark=1\n[LASER]\nLASER_TYPE=0\n");
+    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
+    Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
+    LaserMsg = lib->Get<decltype(LaserMsg)>("QZ_GetLaserMsg");
+    AdDa = lib->Get<decltype(AdDa)>("QZ_GetADDARecordWithSysTime");
+    ASSERT_TRUE(Vector && LaserMsg && AdDa);
+    cardsim_set_card_version_(79);
+    ASSERT_EQ(InitCard(), 0u);
+    ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
+    ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
+    ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
+    // Pen 1 marks at 10000 mm/s with 20 kHz pulses at half power.
+    std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
+    PutF64(&pens[1696 + 16], 50.0);
+    ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
+  }
+  uint32_t Mark(const Points& pts) {
+    std::vector<double> d;
+    for (const auto& p : pts) d.insert(d.end(), {p.first, p.second, 0.0});
+    return Vector(d.data(), static_cast<int32_t>(pts.size()), 1);
+  }
+  std::string SheetPath() {
+    const plat::LocalTime t = plat::SystemClock().Local();
+    char name[32];
+    std::snprintf(name, sizeof name, "info___%02d_%02d_.xls", t.month, t.day);
+    return lib->LogDir() + name;
+  }
+  // The sheet's rows once it holds `rows`, waiting at most 5 s for the monitor.
+  std::vector<std::string> SheetRows(size_t rows) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 500; ++i) {
+      lines = qztest::ReadLines(SheetPath());
+      if (lines.size() >= rows) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return lines;
+  }
+  // The io word logs' words, unmasked, in the order of their names.
+  std::vector<uint32_t> IoWords() {
+    std::vector<uint32_t> out;
+    for (const std::string& name : plat::FindFiles(lib->LogDir(), "io___*.log")) {
+      std::string bytes;
+      EXPECT_TRUE(plat::ReadWholeFile(lib->LogDir() + name, bytes));
+      for (size_t i = 0; i + 4 <= bytes.size(); i += 4)
+        out.push_back(GetU32(reinterpret_cast<const uint8_t*>(bytes.data()) + i) ^ 0x6D2B94E7u);
+    }
+    return out;
+  }
+
+  decltype(&QZ_MarkVector) Vector = nullptr;
+  decltype(&QZ_GetLaserMsg) LaserMsg = nullptr;
+  decltype(&QZ_GetADDARecordWithSysTime) AdDa = nullptr;
+};
+
+bool EndsWith(const std::string& s, const std::string& end) {
+  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+TEST_F(MonitorHost, ThreeSegmentsAreComparedListedAndLogged) {
+  OpenCard();
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  const Points vectors[] = {{{-20, 0}, {-10, 0}}, {{0, 0}, {10, 0}}, {{20, 5}, {20, 15}}};
+  for (const Points& v : vectors) ASSERT_EQ(Mark(v), 0u);
+  ASSERT_EQ(MarkEnd(0), 0u);
+  const std::vector<std::string> rows = SheetRows(3);
+  ASSERT_EQ(rows.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    QZ_TRACE(rows[i]);
+    EXPECT_NE(rows[i].find("\tcount=" + std::to_string(i + 1) + "/3 \t"), std::string::npos);
+    EXPECT_TRUE(EndsWith(rows[i], "\t1\t1"));
+  }
+  EXPECT_TRUE(lib->Boxes().empty());
+
+  uint32_t found = 0, state = 9, ms = 0;
+  for (uint32_t expect : {1u, 0u, 1u, 0u, 1u, 0u}) {
+    ASSERT_EQ(LaserMsg(&found, &state, &ms), 0u);
+    EXPECT_EQ(found, 1u);
+    EXPECT_EQ(state, expect);
+  }
+  ASSERT_EQ(LaserMsg(&found, &state, &ms), 0u);
+  EXPECT_EQ(found, 0u);
+
+  // Every sample between a laser-on and a laser-off marker shows the pen's power (50 % of the DA).
+  int32_t got = 0;
+  double ad = 0, da = 0;
+  uint32_t t = 0, tick = 0, now = 0, markers = 0, lit = 0;
+  bool on = false;
+  while (AdDa(&got, &ad, &da, &t, &tick, &now) == 0 && got == 1) {
+    if (ad < 0) {
+      EXPECT_EQ(ad, on ? -2.0 : -1.0);
+      on = !on;
+      ++markers;
+    } else if (on) {
+      ++lit;
+      EXPECT_NEAR(da, 50.0, 0.05);
+    }
+  }
+  EXPECT_EQ(markers, 6u);
+  EXPECT_GE(lit, 3u);
+
+  // The io log holds the card's records: its io words job, laser, ..., and the lit spans of the
+  // card's own laser segments in its dt.
+  ASSERT_EQ(CloseCard(), 0u);
+  const std::vector<uint32_t> words = IoWords();
+  ASSERT_EQ(words.size() % 3, 0u);
+  std::vector<uint32_t> io;
+  std::vector<uint64_t> litTicks;
+  uint64_t ticks = 0, onAt = 0;
+  for (size_t i = 0; i < words.size(); i += 3) {
+    EXPECT_TRUE(words[i] >= 1 && words[i] <= 4) << i;
+    ticks += words[i + 1];
+    if (words[i] != 3) continue;
+    const bool wasOn = !io.empty() && (io.back() & 2);
+    io.push_back(words[i + 2]);
+    if (!wasOn && (words[i + 2] & 2)) onAt = ticks;
+    if (wasOn && !(words[i + 2] & 2)) litTicks.push_back(ticks - onAt);
+  }
+  EXPECT_EQ(io, (std::vector<uint32_t>{1, 3, 1, 3, 1, 3, 1, 0}));
+  ASSERT_EQ(cardsim_laser_segment_count_(0), 3u);
+  ASSERT_EQ(litTicks.size(), 3u);
+  for (uint32_t s = 0; s < 3; ++s) {
+    cardsim_laser_segment seg{};
+    ASSERT_EQ(cardsim_laser_segment_get_(0, s, &seg), 0u);
+    EXPECT_EQ(litTicks[s], (seg.off_us - seg.on_us) * 48) << s;
+  }
+}
+
+TEST_F(MonitorHost, AJobStoppedAfterItsFirstSegmentFailsAndLeavesNothingQueued) {
+  OpenCard();
+  const auto Stop = lib->Get<decltype(&QZ_Mark_Stop)>("QZ_Mark_Stop");
+  ASSERT_NE(Stop, nullptr);
+  cardsim_set_consume_(CARDSIM_CONSUME_PACED);
+  cardsim_set_speed_(1);  // a 1 mm vector lit for 100 ms
+  std::thread job([&] {
+    EXPECT_EQ(MarkStart(0, 0, 0), 0u);
+    for (const Points& v : {Points{{-20, 0}, {-10, 0}}, Points{{0, 0}, {10, 0}}, Points{{20, 5}, {20, 15}}})
+      EXPECT_EQ(Mark(v), 0u);
+    MarkEnd(0);
+  });
+  // Once the first segment ended on the card, the host stops the job.
+  uint32_t found = 0, state = 9, ms = 0, offs = 0;
+  for (int i = 0; i < 1000 && offs == 0; ++i) {
+    ASSERT_EQ(LaserMsg(&found, &state, &ms), 0u);
+    if (found == 1 && state == 0) ++offs;
+    if (found == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(offs, 1u);
+  EXPECT_EQ(Stop(), 0u);
+  job.join();
+  std::vector<std::string> rows = SheetRows(1);
+  ASSERT_FALSE(rows.empty());
+  for (const std::string& r : rows) EXPECT_TRUE(EndsWith(r, "\t1\t0")) << r;
+  EXPECT_NE(rows[0].find("\tcount=1/"), std::string::npos);
+  const std::string box = "topmost ok: Comparison failed, check if it has been manually stopped or other abnormalities";
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{box});
+
+  // Nothing of the stopped job waits: the next job compares with its own segment.
+  cardsim_set_consume_(CARDSIM_CONSUME_AT_ONCE);
+  const size_t before = rows.size();
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  ASSERT_EQ(Mark({{-5, -5}, {5, -5}}), 0u);
+  ASSERT_EQ(MarkEnd(0), 0u);
+  rows = SheetRows(before + 1);
+  ASSERT_EQ(rows.size(), before + 1);
+  EXPECT_NE(rows.back().find("\tcount=1/1 \t"), std::string::npos) << rows.back();
+  EXPECT_TRUE(EndsWith(rows.back(), "\t1\t1")) << rows.back();
+}
+
+}  // namespace
