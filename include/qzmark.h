@@ -321,6 +321,19 @@ QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByIO(double x, double y, double reserv
 QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByEnc(double x, double y, double reserved, double frequency,
                                                 double spotTime, int32_t layer, int32_t flag, uint32_t value,
                                                 uint32_t preValue);
+/* Motor moves in the mark list: four axis groups (enable, target position, velocity, acceleration in
+ * the axis's units). QZ_MarkMotorStart waits for the platform and starts the enabled axes 1 to 3
+ * (group 4 is not moved); all enables 0 append nothing. QZ_MarkMotorEnd waits until the axes are in
+ * place; QZ_MarkMotorRun is both (nothing when all enables are 0). 7 a target that is not a number. */
+QZ_API uint32_t QZ_STDCALL QZ_MarkMotorStart(int32_t en1, double pos1, double vel1, double acc1, int32_t en2,
+                                             double pos2, double vel2, double acc2, int32_t en3, double pos3,
+                                             double vel3, double acc3, int32_t en4, double pos4, double vel4,
+                                             double acc4);
+QZ_API uint32_t QZ_STDCALL QZ_MarkMotorEnd(void);
+QZ_API uint32_t QZ_STDCALL QZ_MarkMotorRun(int32_t en1, double pos1, double vel1, double acc1, int32_t en2,
+                                           double pos2, double vel2, double acc2, int32_t en3, double pos3,
+                                           double vel3, double acc3, int32_t en4, double pos4, double vel4,
+                                           double acc4);
 /* Extra motion axes (QZ_NXA_...). Axis numbers start at 1; an axis the card does not have (2 on USB
  * cards, 3 on PCIe cards) is refused with 15 (log and box) where noted. Each returns 1 at once when
  * no card is open and 1 when the card was lost during the call; getters refuse a null pointer with 2;

@@ -755,11 +755,8 @@ void CardModel::SetFlag(uint32_t value, uint32_t mask) {
         st_.paused = 0;
         break;
       case FLAG_STOP:
-        if (stream_.Live()) {
-          stream_.Stop();
-        } else {
-          ClearRunBits(1);
-        }
+        if (!stream_.Live()) ClearRunBits(1);
+        stream_.Stop();  // a live run, or a resident program
         st_.paused = 0;
         break;
       case FLAG_FLUSH:

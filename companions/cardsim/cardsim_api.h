@@ -202,7 +202,7 @@ typedef struct cardsim_fifo {
 typedef struct cardsim_trace_entry {
   uint64_t time_us;
   uint32_t word;
-  uint32_t reserved;
+  uint32_t reserved; /* executed trace of a resident program: 1 + the slot it runs, 0 outside one */
 } cardsim_trace_entry;
 
 /* How a laser segment ended (cardsim_laser_segment.end). */
@@ -315,6 +315,7 @@ typedef struct cardsim_mirror {
 #define CARDSIM_WAIT_TIMED_OUT 3 /* the time-out passed: the run ended (alarm bit 5, end code 0, sub code 5) */
 #define CARDSIM_WAIT_RUN_END 4   /* the run ended while the card waited (stop flag, failed check) */
 #define CARDSIM_WAIT_TESTED 5    /* an input test (zero time-out) that failed: latched, no alarm */
+#define CARDSIM_WAIT_LEFT 6      /* a resident program's trigger left it for its label */
 #define CARDSIM_NO_TIMEOUT 0xFFFFFFFFu
 
 /* One wait: a marker word 0x51600000 | (source * 2 | timed) << 15 | reason. Times in card µs. */

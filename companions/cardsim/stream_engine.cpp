@@ -34,6 +34,13 @@ constexpr uint32_t kLoopOpen = 0x54100000;
 constexpr uint32_t kReg16Close = 0x51700000;
 constexpr uint32_t kEncoderReset = 0x61000000;
 constexpr uint32_t kJumpFlag = 0x100;
+// Resident programs.
+constexpr uint32_t kFrameOpen = 0x59100000;
+constexpr uint32_t kSlotMask = 0x59200000;
+constexpr uint32_t kStoreLabel = 0x59400000;
+constexpr uint32_t kUseStored = 0x59500000;
+constexpr uint32_t kFrameJump = 0x51A20000;
+constexpr uint32_t kDisarm = 0x51B00000;
 // Words of the program dropped at once when no label holds them.
 constexpr size_t kDropAfter = 4096;
 // Words one call runs at most in mode 0: a program that jumps around forever still returns.
@@ -41,6 +48,7 @@ constexpr uint64_t kWordsPerAdvance = uint64_t{1} << 22;
 
 bool IsLabel(uint32_t w) { return (w & 0xFFF00000) == kLabel; }
 bool IsJump(uint32_t w) { return (w & 0xFFFF0000) == kJump; }
+bool Armed(uint32_t w) { return (w & 0xFFFF0001) == 0x51B00001; }
 
 }  // namespace
 
@@ -80,6 +88,9 @@ void StreamEngine::Open(uint32_t layout, uint64_t nowUs) {
   shift_ = 0;
   cond_ = true;
   std::fill(std::begin(reg16_), std::end(reg16_), 0u);
+  program_ = resident_ = useStored_ = false;
+  slotMask_ = storedLabel_ = slotTag_ = 0;
+  trig_ = Trig{};
   cardUs_ = 0;
   cameras_.clear();
   cameraOpen_ = false;
@@ -202,6 +213,28 @@ void StreamEngine::Decode(uint32_t word, uint64_t end) {
   if (wordsTotal_ < kTraceCapacity) words_.push_back(cardsim_trace_entry{decTime_, word, 0});
   wordsTotal_ += 1;
   if (word == kEndWord) decEnded_ = true;
+  if (word == kFrameOpen) program_ = true;
+  if (decEnded_ && program_ && Running()) DownloadEnded();
+}
+
+void StreamEngine::DownloadEnded() {
+  phase_ = Phase::Ended;
+  endCode_ = 1;
+  subCode_ = 0;
+  consumed_ = received_;
+  resident_ = true;
+  host_.StreamRunning(false);
+}
+
+void StreamEngine::StopProgram() {
+  if (!resident_) return;
+  if (waits_.Waiting()) waits_.Finish(CARDSIM_WAIT_RUN_END, host_.StreamInputs());
+  resident_ = false;
+  trig_ = Trig{};
+  prog_.clear();
+  pc_ = 0;
+  labels_.clear();
+  lasers_.RunEnded(clock_);
 }
 
 void StreamEngine::Start(uint32_t reason, uint64_t nowUs) {
@@ -210,6 +243,7 @@ void StreamEngine::Start(uint32_t reason, uint64_t nowUs) {
   startReason_ = reason;
   lastSyncUs_ = nowUs;
   speedCarry_ = 0;
+  if (decEnded_ && program_) DownloadEnded();
 }
 
 void StreamEngine::Flush(uint64_t nowUs) {
@@ -221,15 +255,17 @@ void StreamEngine::Flush(uint64_t nowUs) {
 
 void StreamEngine::Stop() {
   if (Live()) End(2, 0, clock_);
+  StopProgram();
 }
 
 void StreamEngine::Sync(const StreamSettings& s, uint64_t nowUs) {
   const uint64_t elapsed = nowUs > lastSyncUs_ ? nowUs - lastSyncUs_ : 0;
   lastSyncUs_ = nowUs;
-  if (!Running() || s.paused) return;
+  if (!Executing() || s.paused) return;
   switch (s.mode) {
     case CARDSIM_CONSUME_AT_ONCE:
-      Advance(elapsed, true);
+      // A program runs at the card's own pace.
+      Advance(elapsed, !program_);
       break;
     case CARDSIM_CONSUME_PACED: {
       speedCarry_ += elapsed * s.speedPercent;
@@ -244,14 +280,15 @@ void StreamEngine::Sync(const StreamSettings& s, uint64_t nowUs) {
 }
 
 bool StreamEngine::Step(uint64_t us, bool paused) {
-  if (!Running() || paused) return false;
+  if (!Executing() || paused) return false;
   Advance(us, false);
   return true;
 }
 
 void StreamEngine::Advance(uint64_t budget, bool unlimited) {
   uint64_t words = 0;
-  while (Running()) {
+  while (Executing()) {
+    if (trig_.armed && Trigger()) continue;
     if (waits_.Waiting()) {
       if (!HoldWait(budget)) return;
       continue;
@@ -260,7 +297,11 @@ void StreamEngine::Advance(uint64_t budget, bool unlimited) {
     const uint64_t end = PathTime(decTime_);
     const uint64_t target = unlimited ? end : std::min(clock_ + budget, end);
     bool stalled = false, jumped = false;
-    while (Running() && !waits_.Waiting() && pc_ < prog_.size()) {
+    while (Executing() && !waits_.Waiting() && pc_ < prog_.size()) {
+      if (trig_.armed && Trigger()) {
+        jumped = true;
+        break;
+      }
       const Item it = prog_[pc_];
       const uint64_t t = PathTime(it.time);
       if (t > target) break;
@@ -270,7 +311,7 @@ void StreamEngine::Advance(uint64_t budget, bool unlimited) {
       }
       const uint64_t at = base_ + pc_;
       pc_ += 1;
-      if (at >= furthest_) {
+      if (at >= furthest_ && Running()) {
         furthest_ = at + 1;
         // The low 32 bits of the byte count give it back: fewer than 2^24 bytes are held.
         consumed_ = received_ - static_cast<uint32_t>(static_cast<uint32_t>(received_) - it.end);
@@ -284,10 +325,10 @@ void StreamEngine::Advance(uint64_t budget, bool unlimited) {
       const int64_t shiftBefore = shift_;
       Apply(it.word, t);
       if (shift_ != shiftBefore || PathTime(decTime_) != end) jumped = true;
-      if (unlimited && ++words >= kWordsPerAdvance) return;
+      if ((unlimited || program_) && ++words >= kWordsPerAdvance) return;
       if (jumped) break;
     }
-    if (!Running()) return;
+    if (!Executing()) return;
     // A wait holds the clock at its marker; otherwise the clock goes on to the target.
     if (!waits_.Waiting() && !stalled && !jumped && target > clock_) {
       Elapse(target - clock_);
@@ -307,7 +348,55 @@ void StreamEngine::Elapse(uint64_t us) {
 }
 
 bool StreamEngine::JumpBlocked(uint32_t word) const {
-  return IsJump(word) && !decEnded_ && labels_.find(word & 0xFFFF) == labels_.end();
+  if (decEnded_) return false;
+  if (IsJump(word)) return labels_.find(word & 0xFFFF) == labels_.end();
+  return word == kFrameJump && labels_.find(FrameLabel()) == labels_.end();
+}
+
+uint32_t StreamEngine::FrameLabel() const {
+  if (useStored_) return storedLabel_;
+  return 2 * ((host_.StreamInputs() & slotMask_) >> 1);
+}
+
+void StreamEngine::FrameJump(uint64_t time) {
+  const uint32_t label = FrameLabel();
+  slotTag_ = useStored_ ? 0 : label / 2 + 1;
+  useStored_ = false;
+  JumpToLabel(label, time);
+}
+
+void StreamEngine::ProgramWord(uint32_t word) {
+  switch (word & 0xFFF00000) {
+    case kFrameOpen:
+      useStored_ = false;
+      slotTag_ = 0;
+      break;
+    case kSlotMask: slotMask_ = word & 0xFFFF; break;
+    case kStoreLabel: storedLabel_ = word & 0xFFFF; break;
+    case kUseStored: useStored_ = true; break;
+    default: break;
+  }
+}
+
+bool StreamEngine::Trigger() {
+  uint32_t value = 0;
+  if (trig_.port == kInputSource) {
+    value = host_.StreamInputs();
+  } else if (trig_.port == kEncoderSource) {
+    value = host_.StreamEncoder();
+  } else {
+    return false;
+  }
+  if ((value & trig_.a) != (trig_.b & trig_.a)) return false;
+  const auto found = labels_.find(trig_.label);
+  if (found == labels_.end() && !decEnded_) return false;  // fires once its label arrives
+  trig_.armed = false;
+  slotTag_ = 0;
+  if (waits_.Waiting()) waits_.Finish(CARDSIM_WAIT_LEFT, host_.StreamInputs());
+  if (execTotal_ < kTraceCapacity) exec_.push_back(cardsim_trace_entry{cardUs_, 0x51A00000u | trig_.label, 0});
+  execTotal_ += 1;
+  JumpToLabel(trig_.label, clock_);
+  return true;
 }
 
 bool StreamEngine::JumpToLabel(uint32_t n, uint64_t t) {
@@ -373,7 +462,7 @@ void StreamEngine::RanOut() {
 void StreamEngine::Apply(uint32_t word, uint64_t time) {
   using Timing = LaserRecord::Timing;
   if (word != kNopWord && (word >> 24) != 0x57) {
-    if (execTotal_ < kTraceCapacity) exec_.push_back(cardsim_trace_entry{cardUs_, word, 0});
+    if (execTotal_ < kTraceCapacity) exec_.push_back(cardsim_trace_entry{cardUs_, word, slotTag_});
     execTotal_ += 1;
   }
   const uint32_t op = word >> 24;
@@ -419,6 +508,7 @@ void StreamEngine::Apply(uint32_t word, uint64_t time) {
     case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
     case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x84: host_.StreamMotorWord(word); break;
     case 0x71: host_.StreamUart(word); break;
+    case 0x59: ProgramWord(word); break;
     case 0x52: waits_.SelectLane(operand); break;
     case 0x53: case 0x55:
       waits_.WriteLane((word >> 8) & 0xFF, word & 0xFF);
@@ -440,8 +530,13 @@ void StreamEngine::Apply(uint32_t word, uint64_t time) {
         Flow(word, time);
       } else if ((word & 0xFFFE0000) == kJump) {
         Flow(word, time);
-      } else if ((word & 0xFFFF0001) == 0x51B00001) {
+      } else if (word == kFrameJump) {
+        FrameJump(time);
+      } else if (Armed(word)) {
         waits_.Write(CARDSIM_REG_IO_COND, word, waits_.LastPort(), (word >> 1) & 0x7FFF, time);
+        trig_ = Trig{true, waits_.LastPort(), waits_.A(), waits_.B(), (word >> 1) & 0x7FFF};
+      } else if (word == kDisarm) {
+        trig_.armed = false;
       } else if (word == kEndWord) {
         End(1, 0, time);
       }
@@ -517,6 +612,11 @@ void StreamEngine::BeginWait(uint32_t word, uint64_t time) {
 
 void StreamEngine::End(uint32_t code, uint32_t sub, uint64_t at) {
   if (waits_.Waiting()) waits_.Finish(CARDSIM_WAIT_RUN_END, host_.StreamInputs());
+  // The end of a resident program (an end word on its path, a wait's time-out): the host is told
+  // nothing more, its run ended with the download.
+  const bool wasLive = Live();
+  resident_ = false;
+  trig_ = Trig{};
   phase_ = Phase::Ended;
   endCode_ = code;
   subCode_ = sub;
@@ -525,7 +625,7 @@ void StreamEngine::End(uint32_t code, uint32_t sub, uint64_t at) {
   labels_.clear();
   consumed_ = received_;
   lasers_.RunEnded(at);
-  host_.StreamRunning(false);
+  if (wasLive) host_.StreamRunning(false);
 }
 
 void StreamEngine::Fill(cardsim_fifo& out) const {

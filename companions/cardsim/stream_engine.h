@@ -73,8 +73,8 @@
 // wait set-up (0x58000100 | source, + 0x10 timed, + 0x1000 zero time-out), latched for the next
 // wait marker; with bit 8 clear it writes A and B to port bits 3-0 (the reset sequence's
 // 0x58000001 writes 0x1E to port 1). 0x51700000 closes a 16-bit write, 0x51B00001 | flag << 1 is
-// the input condition of the last port write: both are recorded; the card takes no branch on a
-// condition (task labels are not modelled). Lanes, latches and records start over at the open.
+// the input condition of the last port write: both are recorded, and the condition arms a trigger
+// (resident programs, below). Lanes, latches and records start over at the open.
 //
 // Waits: a marker 0x51600000 | (source * 2 | timed) << 15 | reason (bits 23-20 = 6) is where the
 // card waits. The reason is one bit: 0x20 a register wait on `source` for the inputs selected by A
@@ -115,6 +115,28 @@
 // step is recorded at its parameter word 0x34: the codes 0x31 / 0x32 before it, the word, and the
 // two 16-bit lane values in force at the next 0x51700000. The fly switch's follower 0x51638040 and
 // the scanner feedback wait 0x51648001 are satisfied at once.
+//
+// Resident programs (our model of the card's program slots). A stream that holds the program frame
+// 0x59100000 is a program download: the card keeps it. From the frame word on, the executor runs it
+// in card time in mode 0 as well (the card's own pace: real time), since a program that loops has
+// no end to run to at once. Once the run has started and its end word is decoded the download ends
+// as a successful run (end code 1, the job no longer held, everything received consumed), but the
+// program stays resident and runs on until a stop (flag 0x4), an end word on its path or the next
+// buffer open; the end of the program stops the lasers' pulses.
+//   0x5920xxxx latches the slot mask (the low 16 bits). 0x51A20000 enters a slot: s = (inputs &
+// mask) >> 1, at label 2s; after 0x59500000 it goes instead (once) to the label that 0x59400000 | n
+// stored (n: the low 16 bits). 0x59100000 takes back the input form. A frame jump to a label not yet
+// received holds the executor like a plain jump.
+//   A register write with a condition (0x51B00001 | flag << 1, after the port write 0x580000pp)
+// arms a trigger on that port with A and B as the lanes hold them: once (port & A) == (B & A) the
+// card leaves what runs (an open wait ends as CARDSIM_WAIT_LEFT) for label `flag`, and the trigger
+// is spent. 0x51B00000 disarms it. Ports 1 (inputs) and 3 (encoder) are modelled; a trigger on
+// another port never fires. The trigger is looked at before each word and before each piece of a
+// wait: it fires at the executor's clock then.
+//   The executed trace of a program shows the slot: reserved = 1 + the slot that the last frame
+// jump entered (0 before any, after a frame open, after a trigger fired); a trigger that fired
+// shows as the jump 0x51A00000 | flag at its time; the outputs, powers and
+// the path are the words themselves and their records (laser_record.h, galvo_record.h).
 //
 // Commands on the waits (card_model.cpp): 17 r0 = the source of the run's last register wait,
 // | 0x10 while it is open, r1 = that source's value now (the inputs for source 1, else 0); 18 r0 =
@@ -214,7 +236,10 @@ class StreamEngine {
   // Flags 0x40000, 0x8, 0x4.
   void StartRun(uint64_t nowUs) { Start(CARDSIM_START_FLAG, nowUs); }
   void Flush(uint64_t nowUs);
+  // Ends a live run (end code 2) or stops a resident program.
   void Stop();
+  // A resident program runs (the download has ended).
+  bool Resident() const { return resident_; }
   // Runs the executor up to now (modes 0 and 1).
   void Sync(const StreamSettings& s, uint64_t nowUs);
   // Advances the clock by `us` of stream time; false when the run is not running or paused.
@@ -269,6 +294,17 @@ class StreamEngine {
 
   uint64_t Fill() const { return received_ - consumed_; }
   bool Running() const { return phase_ == Phase::Running || phase_ == Phase::Flushing; }
+  // The executor runs: a live run or a resident program.
+  bool Executing() const { return Running() || resident_; }
+  // A program download whose run started and whose end word is decoded ends as a successful run.
+  void DownloadEnded();
+  void StopProgram();
+  void ProgramWord(uint32_t word);
+  // The label a frame jump 0x51A20000 goes to now.
+  uint32_t FrameLabel() const;
+  void FrameJump(uint64_t time);
+  // The armed trigger's condition holds now and its label is known: it fires. true when it did.
+  bool Trigger();
   void Start(uint32_t reason, uint64_t nowUs);
   void Unit();
   void Reject(uint32_t kind);
@@ -329,6 +365,17 @@ class StreamEngine {
   int64_t shift_ = 0;                              // path time - stream time
   bool cond_ = true;                               // the latched result of the last wait or test
   uint32_t reg16_[6] = {};                         // 16-bit values of the lanes (0x53 words)
+  // Resident programs.
+  bool program_ = false;    // the program frame was decoded
+  bool resident_ = false;   // the download ended; the program runs on
+  uint32_t slotMask_ = 0;   // 0x5920xxxx
+  uint32_t storedLabel_ = 0;
+  bool useStored_ = false;  // 0x59500000 ran: the next frame jump goes to the stored label
+  uint32_t slotTag_ = 0;    // 1 + the slot entered, 0 outside one
+  struct Trig {
+    bool armed = false;
+    uint32_t port = 0, a = 0, b = 0, label = 0;
+  } trig_;
   uint64_t cardUs_ = 0;
   std::vector<cardsim_camera> cameras_;
   bool cameraOpen_ = false;

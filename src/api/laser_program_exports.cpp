@@ -14,6 +14,7 @@
 #include "mark/io_words.h"
 #include "mark/laser_module.h"
 #include "mark/mark_member.h"
+#include "mark/motor_words.h"
 #include "mark/pen_para.h"
 #include "mark/run_control.h"
 #include "mark/scan_sequences.h"
@@ -30,6 +31,29 @@ constexpr MarkMember kMarkLaserByEnc{"QZ_MarkLaserByEnc", KIND_LASER, LOG_TRACE,
 constexpr MarkMember kMarkWobLaserByEnc{"QZ_MarkWobLaserByEnc", KIND_LASER, LOG_TRACE, EntryText::kEmpty};
 constexpr MarkMember kMarkDotLaserByIO{"QZ_MarkDotLaserByIO", KIND_LASER, LOG_TRACE, EntryText::kEmpty};
 constexpr MarkMember kMarkDotLaserByEnc{"QZ_MarkDotLaserByEnc", KIND_LASER, LOG_TRACE, EntryText::kEmpty};
+constexpr MarkMember kMarkMotorStart{"QZ_MarkMotorStart", KIND_MOTOR, LOG_TRACE, EntryText::kNoLine};
+constexpr MarkMember kMarkMotorEnd{"QZ_MarkMotorEnd", KIND_MOTOR, LOG_TRACE, EntryText::kNoLine};
+constexpr MarkMember kMarkMotorRun{"QZ_MarkMotorRun", KIND_MOTOR, LOG_TRACE, EntryText::kNoLine};
+
+// The four axis groups of a motor member.
+struct MotorGroups {
+  int32_t enable[4];
+  double position[4], velocity[4], accel[4];
+  bool Any() const { return enable[0] != 0 || enable[1] != 0 || enable[2] != 0 || enable[3] != 0; }
+};
+
+// The move of the enabled axes 1 to 3 (group 4's enable is not passed on); nothing when no group is
+// enabled.
+uint32_t MotorMove(const MotorGroups& g) REQUIRES(g_MarkCall) {
+  if (!g.Any()) return RV_OK;
+  return MarkMotorStart(g.enable, g.position, g.velocity, g.accel);
+}
+
+// The end of the axes' moves: the end word, then the wait until the platform is in place.
+void MotorEnd() REQUIRES(g_MarkCall) {
+  AppendStreamWord(10, 10, SW_MOTOR_ARRIVE_WAIT);
+  EmitNamedReg(kWaitNoTimeout, kMotorWaitTimeoutMs, kPlatformWaitName);
+}
 
 // A refused argument of a member or a unit export: its code with the code's text and the arguments
 // logged under the export's name (no box).
@@ -240,4 +264,32 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByEnc(double x, double y, d
         LaserModDotProgram(static_cast<uint32_t>(layer), cond, x, y, frequency, spotTime);
         return uint32_t{RV_OK};
       });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkMotorStart(int32_t en1, double pos1, double vel1, double acc1, int32_t en2,
+                                                       double pos2, double vel2, double acc2, int32_t en3, double pos3,
+                                                       double vel3, double acc3, int32_t en4, double pos4, double vel4,
+                                                       double acc4) {
+  const MotorGroups g{{en1, en2, en3, en4}, {pos1, pos2, pos3, pos4}, {vel1, vel2, vel3, vel4}, {acc1, acc2, acc3, acc4}};
+  return RunMarkMember(kMarkMotorStart, {}, [&]() REQUIRES(g_MarkCall) { return MotorMove(g); });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkMotorEnd(void) {
+  return RunMarkMember(kMarkMotorEnd, {}, []() REQUIRES(g_MarkCall) {
+    MotorEnd();
+    return uint32_t{RV_OK};
+  });
+}
+
+extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkMotorRun(int32_t en1, double pos1, double vel1, double acc1, int32_t en2,
+                                                     double pos2, double vel2, double acc2, int32_t en3, double pos3,
+                                                     double vel3, double acc3, int32_t en4, double pos4, double vel4,
+                                                     double acc4) {
+  const MotorGroups g{{en1, en2, en3, en4}, {pos1, pos2, pos3, pos4}, {vel1, vel2, vel3, vel4}, {acc1, acc2, acc3, acc4}};
+  return RunMarkMember(kMarkMotorRun, {}, [&]() REQUIRES(g_MarkCall) {
+    if (!g.Any()) return uint32_t{RV_OK};
+    if (const uint32_t rc = MotorMove(g)) return rc;
+    MotorEnd();
+    return uint32_t{RV_OK};
+  });
 }

@@ -17,8 +17,6 @@ namespace {
 using Codes = AxisValueCodes;
 namespace W = MotorStreamWords;
 
-constexpr uint32_t kMotorWaitTimeoutMs = 1000;
-
 // The eight parameter words of axis k with their latches.
 template <class Put>
 void PutAxisWords(uint32_t k, double p, double v, double a, double x, Put&& put) {

@@ -30,6 +30,8 @@ static_assert(Target(2, 5) == 0x48000005 && Accel(0, 0) == 0x43000000 && Velocit
 
 // The wait named for the platform being in place.
 extern const char* const kPlatformWaitName;
+// The time-out of that wait's description, ms.
+constexpr uint32_t kMotorWaitTimeoutMs = 1000;
 
 // Axes 1-3 whose flag is nonzero are loaded (only those below the axis count; the start word keeps
 // the bit of an enabled axis the card does not have). Positions, velocities and accelerations in the

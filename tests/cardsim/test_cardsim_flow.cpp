@@ -135,3 +135,35 @@ TEST_F(CardsimFlow, CameraStepsAndACameraThatNeverGetsReady) {
 
 }  // namespace
 }  // namespace cardsim_test
+
+namespace cardsim_test {
+namespace {
+
+// A program download: its run ends with the end word decoded while the program stays resident; a
+// frame jump enters the slot the inputs select, or the label stored before 0x59500000; the slot
+// tags the executed trace; a stop ends the program.
+TEST_F(CardsimFlow, ResidentProgramEntersSlotsByTheInputsOrTheStoredLabel) {
+  cardsim_set_inputs(0x7);  // slot 3 under the mask 0x1E
+  Run({{1, 0x59100000}, {1, 0x5920001E}, {2, 0x51A20000}, {3, kLabel | 6}, {4, 0x62000006}, {5, 0x59400009},
+       {6, 0x59500000}, {7, 0x51A20000}, {8, kLabel | 9}, {9, 0x62000009}, {10, kJump | 6}, {11, kEnd}});
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
+  EXPECT_EQ(Fifo().bytes_consumed, Fifo().bytes_received);
+  ASSERT_EQ(0u, cardsim_step_us(20));
+  std::vector<uint32_t> markers, tags;
+  for (uint32_t i = 0; i < cardsim_trace_count(CARDSIM_TRACE_EXECUTED); ++i) {
+    cardsim_trace_entry e{};
+    ASSERT_EQ(0u, cardsim_trace_get(CARDSIM_TRACE_EXECUTED, i, &e));
+    if (e.word >> 24 == 0x62) {
+      markers.push_back(e.word & 0xFF);
+      tags.push_back(e.reserved);
+    }
+  }
+  EXPECT_EQ(markers, (std::vector<uint32_t>{6, 9, 6, 9, 6, 9}));  // a round every 6 µs
+  EXPECT_EQ(tags, (std::vector<uint32_t>{4, 0, 0, 0, 0, 0}));
+  Flag(kFlagStop);
+  EXPECT_EQ(1u, cardsim_step_us(20));
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
+}
+
+}  // namespace
+}  // namespace cardsim_test

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
+#include <atomic>
 #include <functional>
 #include <limits>
 #include <thread>
@@ -45,20 +45,11 @@ class ProgramHost : public qztest::CardHost {
     OssStart = lib->Get<decltype(OssStart)>("QZ_OssLaserModuleStart");
     ASSERT_TRUE(Unit && UnitPow && WobStart && WobEnd && ModuleStart && OssStart);
   }
-  // Runs a whole-job export on its own thread until the card has decoded the program's end word,
-  // then stops the card's program (a resident program waits on its inputs for ever).
+  // A program download ends as a run of its own while the card keeps the program: the export
+  // returns, then the card's program is stopped.
   uint32_t RunUntilEnd(const std::function<uint32_t()>& start) {
-    uint32_t rc = 99;
-    std::thread t([&] { rc = start(); });
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < until) {
-      const std::vector<uint32_t> w = TraceWords();
-      if (std::find(w.begin(), w.end(), kEnd) != w.end()) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const uint32_t rc = start();
     WobEnd();
-    t.join();
     return rc;
   }
   std::vector<uint32_t> Of(uint32_t opcodeMask, uint32_t value) {
@@ -69,6 +60,16 @@ class ProgramHost : public qztest::CardHost {
   }
   void ExpectRefused(uint32_t rc, const char* box);
   void CheckOss(uint32_t flag);
+  // The words the card's executor ran, with the slot tag.
+  std::vector<cardsim_trace_entry> Executed() {
+    std::vector<cardsim_trace_entry> out(cardsim_trace_count_(CARDSIM_TRACE_EXECUTED));
+    for (uint32_t i = 0; i < out.size(); ++i) cardsim_trace_get_(CARDSIM_TRACE_EXECUTED, i, &out[i]);
+    return out;
+  }
+  static size_t CountOf(const std::vector<cardsim_trace_entry>& tr, uint32_t word, size_t from = 0) {
+    return static_cast<size_t>(std::count_if(tr.begin() + static_cast<std::ptrdiff_t>(std::min(from, tr.size())),
+                                             tr.end(), [&](const cardsim_trace_entry& e) { return e.word == word; }));
+  }
   size_t IndexOf(const std::vector<cardsim_trace_entry>& tr, uint32_t word, size_t from = 0) {
     while (from < tr.size() && tr[from].word != word) ++from;
     return from;
@@ -251,5 +252,111 @@ void ProgramHost::CheckOss(uint32_t flag) {
 
 TEST_F(ProgramHost, OpticalSwitchProgramWithFlag0) { CheckOss(0); }
 TEST_F(ProgramHost, OpticalSwitchProgramWithFlag1) { CheckOss(7); }
+
+// The card keeps a program download: the download ends as a run of its own, then the program runs
+// in card time (stepped here) on the inputs.
+TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
+  Open("wob=1\n");
+  const double square[] = {-2, -2, 0, 2, -2, 0, 2, 2, 0, -2, 2, 0};
+  const double tri[] = {0, 0, 0, 3, 0, 0, 0, 3, 0};
+  const double pos[] = {25.0, 75.0}, pow[] = {80.0, 10.0};
+  ASSERT_EQ(Unit(tri, 3, 1), 0u);
+  ASSERT_EQ(Unit(tri, 3, 1), 0u);
+  ASSERT_EQ(UnitPow(square, 4, 1, 1, 0, pos, pow, 2), 0u);  // slot 2
+  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
+  ASSERT_EQ(WobStart(1, 0), 0u);
+  const cardsim_state st = State();
+  EXPECT_EQ(st.run_state & 1, 0u);  // the job is over, the program stays
+  // The handshake: input 0 on, then off with slot 2 on inputs 1 to 4.
+  ASSERT_EQ(cardsim_step_us_(1000), 0u);
+  std::vector<cardsim_trace_entry> tr = Executed();
+  EXPECT_EQ(CountOf(tr, 0x51A20000), 0u);
+  cardsim_set_inputs_(0x1);
+  ASSERT_EQ(cardsim_step_us_(1000), 0u);
+  cardsim_set_inputs_(0x4);
+  ASSERT_EQ(cardsim_step_us_(60000), 0u);
+  tr = Executed();
+  const size_t frame = IndexOf(tr, 0x51A20000);
+  ASSERT_LT(frame, tr.size());
+  EXPECT_EQ(tr[frame].reserved, 0u);
+  const size_t slot = IndexOf(tr, 0x51800004, frame);
+  ASSERT_EQ(slot, frame + 1);
+  EXPECT_EQ(tr[slot].reserved, 3u);
+  EXPECT_EQ(tr[slot + 1].word, 0x20F00200u);  // the slot on outputs 8 to 11
+  // The unit again and again, each round with its two power points, all in slot 2.
+  const size_t rounds = CountOf(tr, 0x51A00044);
+  EXPECT_GE(rounds, 5u);
+  EXPECT_EQ(CountOf(tr, 0x51800044), rounds + 1);
+  size_t powers = 0;
+  for (size_t i = slot; i < tr.size(); ++i) {
+    EXPECT_EQ(tr[i].reserved, 3u) << i;
+    if ((tr[i].word >> 24) == 0x29 && (tr[i].word & 0xFFFF) != 0) ++powers;
+  }
+  EXPECT_GE(powers, 2 * rounds);
+  EXPECT_LE(powers, 2 * rounds + 2);
+  // Input 0 leaves the slot for label 3: the idle loop waits for input 0 to fall again.
+  cardsim_set_inputs_(0x5);
+  ASSERT_EQ(cardsim_step_us_(10000), 0u);
+  tr = Executed();
+  const size_t left = IndexOf(tr, 0x51A00003, slot);
+  ASSERT_LT(left, tr.size());
+  EXPECT_EQ(tr[left].reserved, 0u);
+  EXPECT_EQ(tr[left + 1].word, 0x51800003u);
+  EXPECT_EQ(CountOf(tr, 0x51A00044, left), 0u);
+  cardsim_wait w{};
+  ASSERT_EQ(cardsim_wait_get_(cardsim_wait_count_() - 1, &w), 0u);
+  EXPECT_EQ(w.end, static_cast<uint32_t>(CARDSIM_WAIT_OPEN));
+  EXPECT_EQ(w.mask & 1, 1u);
+  EXPECT_EQ(w.values & 1, 0u);
+  // QZ_WobEnd stops the program.
+  EXPECT_EQ(WobEnd(), 0u);
+  EXPECT_EQ(cardsim_step_us_(1000), 1u);
+}
+
+TEST_F(ProgramHost, ResidentLaserModuleSlotFiresItsPenAfterTheHandshake) {
+  Open("wob=1\n", 96, false);
+  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
+  ASSERT_EQ(ModuleStart(0), 0u);
+  cardsim_set_inputs_(0x2);  // slot 1, input 0 off: the program waits for input 0
+  ASSERT_EQ(cardsim_step_us_(20000), 0u);
+  EXPECT_EQ(cardsim_laser_segment_count_(0), 0u);
+  EXPECT_EQ(CountOf(Executed(), 0x51A20000), 0u);
+  cardsim_set_inputs_(0x3);
+  ASSERT_EQ(cardsim_step_us_(1000), 0u);
+  EXPECT_EQ(cardsim_laser_segment_count_(0), 0u);
+  cardsim_set_inputs_(0x2);
+  ASSERT_EQ(cardsim_step_us_(20000), 0u);
+  const std::vector<cardsim_trace_entry> tr = Executed();
+  const size_t slot = IndexOf(tr, 0x51800002);
+  ASSERT_LT(slot, tr.size());
+  EXPECT_EQ(tr[slot].reserved, 2u);
+  EXPECT_EQ(tr[slot + 1].word, 0x20F00100u);
+  EXPECT_EQ(cardsim_laser_segment_count_(0), 1u);
+  // After the dot the slot waits for input 0 (its trigger disarmed).
+  EXPECT_EQ(CountOf(tr, 0x51B00000, slot), 1u);
+  EXPECT_EQ(CountOf(tr, 0x51800005, slot), 0u);
+  EXPECT_EQ(WobEnd(), 0u);
+}
+
+// Units added on another thread while the wobble program is downloaded: the download takes a copy.
+TEST_F(ProgramHost, UnitsAddedDuringTheDownload) {
+  Open("wob=1\n");
+  const double tri[] = {0, 0, 0, 3, 0, 0, 0, 3, 0};
+  ASSERT_EQ(Unit(tri, 3, 1), 0u);
+  std::atomic<bool> done{false};
+  std::thread adder([&] {
+    while (!done) {
+      for (int i = 0; i < 8; ++i) Unit(tri, 3, 1);
+      lib->Get<decltype(&QZ_WobUnitClear)>("QZ_WobUnitClear")();
+    }
+  });
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(WobStart(0, 0), 0u);
+    EXPECT_EQ(WobEnd(), 0u);
+  }
+  done = true;
+  adder.join();
+  EXPECT_EQ(TraceWords().back(), kEnd);
+}
 
 }  // namespace

@@ -1,0 +1,253 @@
+// The laser-program, scanner and motor members of the mark list in the words the simulated card
+// decodes: wait conditions, spot welds, scan position and reset jumps, motor moves; a spot weld run
+// on the card until its input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <initializer_list>
+#include <limits>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/card_host.h"
+#include "support/trace.h"
+
+namespace {
+
+using qztest::kParaKey;
+
+constexpr uint32_t kKindMarker = 0x51200000;
+constexpr uint32_t kEnd = 0x51100001;
+
+class MemberHost : public qztest::CardHost {
+ protected:
+  void Open(const std::string& config = "") {
+    StageFiles(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n" + config);
+    const auto block = qztest::DefaultBoxBlock();
+    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
+    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
+    Load(true);
+    ASSERT_EQ(InitCard(), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    ScanPos = lib->Get<decltype(ScanPos)>("QZ_MarkBufScanPos");
+    InitScanLaser = lib->Get<decltype(InitScanLaser)>("QZ_MarkInitScanLaser");
+    DotByIO = lib->Get<decltype(DotByIO)>("QZ_MarkDotLaserByIO");
+    DotByEnc = lib->Get<decltype(DotByEnc)>("QZ_MarkDotLaserByEnc");
+    MotorStart = lib->Get<decltype(MotorStart)>("QZ_MarkMotorStart");
+    MotorEnd = lib->Get<decltype(MotorEnd)>("QZ_MarkMotorEnd");
+    MotorRun = lib->Get<decltype(MotorRun)>("QZ_MarkMotorRun");
+    Stop = lib->Get<decltype(Stop)>("QZ_Mark_Stop");
+    ASSERT_TRUE(ScanPos && InitScanLaser && DotByIO && DotByEnc && MotorStart && MotorEnd && MotorRun && Stop);
+  }
+  // The job's end on a thread while `during` runs; the card's run is stopped once it is done.
+  uint32_t EndWhile(const std::function<void()>& during) {
+    uint32_t rc = 99;
+    std::thread t([&] { rc = MarkEnd(0); });
+    during();
+    Stop();
+    t.join();
+    return rc;
+  }
+  // The words of the job from the n-th marker of `kind` up to the next marker (or the end word),
+  // with their times from that marker.
+  std::vector<cardsim_trace_entry> Member(uint32_t kind, int nth = 0) {
+    const std::vector<cardsim_trace_entry> tr = Trace();
+    size_t i = 0;
+    for (int seen = -1; i < tr.size(); ++i) {
+      if (tr[i].word == (kKindMarker | kind) && ++seen == nth) break;
+    }
+    std::vector<cardsim_trace_entry> out;
+    for (size_t j = i; j < tr.size(); ++j) {
+      if (j > i && ((tr[j].word & 0xFFFFFF00) == kKindMarker || tr[j].word == kEnd)) break;
+      out.push_back(cardsim_trace_entry{tr[j].time_us - tr[i].time_us, tr[j].word, 0});
+    }
+    return out;
+  }
+  static std::vector<uint32_t> Words(const std::vector<cardsim_trace_entry>& tr) {
+    std::vector<uint32_t> out;
+    for (const auto& e : tr) out.push_back(e.word);
+    return out;
+  }
+  static uint64_t TimeOf(const std::vector<cardsim_trace_entry>& tr, uint32_t word) {
+    for (const auto& e : tr)
+      if (e.word == word) return e.time_us;
+    return ~uint64_t{0};
+  }
+
+  decltype(&QZ_MarkBufScanPos) ScanPos = nullptr;
+  decltype(&QZ_MarkInitScanLaser) InitScanLaser = nullptr;
+  decltype(&QZ_MarkDotLaserByIO) DotByIO = nullptr;
+  decltype(&QZ_MarkDotLaserByEnc) DotByEnc = nullptr;
+  decltype(&QZ_MarkMotorStart) MotorStart = nullptr;
+  decltype(&QZ_MarkMotorEnd) MotorEnd = nullptr;
+  decltype(&QZ_MarkMotorRun) MotorRun = nullptr;
+  decltype(&QZ_Mark_Stop) Stop = nullptr;
+};
+
+using WordList = std::vector<uint32_t>;
+
+// Register A and B in lanes 0 to 3.
+WordList Lanes(uint32_t a, uint32_t b) {
+  WordList out;
+  for (uint32_t lane = 0; lane < 4; ++lane) {
+    out.push_back(0x52000000 | lane);
+    out.push_back(0x55000000 | ((a >> 8 * lane) & 0xFF) << 8 | ((b >> 8 * lane) & 0xFF));
+  }
+  return out;
+}
+// An untimed wait of `source` until its bits under a equal b.
+WordList Wait(uint32_t a, uint32_t b, uint32_t source) {
+  WordList out = Lanes(a, b);
+  out.push_back(0x58000100 | source);
+  out.push_back(0x51600020 | (source * 2) << 15);
+  return out;
+}
+// The trigger that leaves the program for label `flag` once (port & a) == b.
+WordList Trigger(uint32_t a, uint32_t b, uint32_t port, uint32_t flag) {
+  WordList out = Lanes(a, b);
+  out.push_back(0x58000000 | port);
+  out.push_back(0x51B00001 | flag << 1);
+  return out;
+}
+WordList Cat(std::initializer_list<WordList> parts) {
+  WordList out;
+  for (const WordList& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+constexpr uint32_t kLaser = kKindMarker | 7;
+constexpr uint32_t kJumpTo1 = 0x0111999A, kJumpTo1Y = 0x0151999A;  // (1, 1) mm
+
+// The dot programs' waits: by an input (a wait for it on before the jump, off after it, the
+// trigger on it again), without the level flag none, by the encoder (no wait before the jump).
+TEST_F(MemberHost, WaitConditionsOfTheDotPrograms) {
+  Open();
+  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(DotByIO(1, 1, 0, 1000, 100, 0, 1, 5), 0u);
+  ASSERT_EQ(DotByIO(1, 1, 0, 1000, 100, 0, 0, 5), 0u);
+  ASSERT_EQ(DotByEnc(1, 1, 0, 0.0005, 100, 0, 1, 0x123456, 0x654321), 0u);
+  ASSERT_EQ(DotByEnc(1, 1, 0, 0.0005, 100, 0, 0, 0x123456, 0x654321), 0u);
+  EndWhile([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
+  const WordList loop = {0x51800002, 0x51A00002, 0x51800001};
+  const WordList once = {0x51800002, 0x51800001};
+  const WordList cases[] = {
+      Cat({{kLaser}, Wait(0x20, 0x20, 1), {kJumpTo1, kJumpTo1Y}, Wait(0x20, 0, 1), Trigger(0x20, 0x20, 1, 1), loop,
+           {0x51B00000}}),
+      Cat({{kLaser}, loop}),
+      Cat({{kLaser}, Wait(0xFFFFFF, 0x123456, 3), Trigger(0xFFFFFF, 0x654321, 3, 1), once, {0x51B00000}}),
+      Cat({{kLaser}, once}),
+  };
+  for (int i = 0; i < 4; ++i) {
+    QZ_TRACE(i);
+    const std::vector<cardsim_trace_entry> m = Member(7, i);
+    EXPECT_EQ(Words(m), cases[i]);
+    // A spot at 1000 Hz starts again 1000 µs after the last.
+    if (i < 2) {
+      EXPECT_EQ(TimeOf(m, 0x51A00002) - TimeOf(m, 0x51800002), 1000u);
+    }
+  }
+}
+
+TEST_F(MemberHost, SpotLongerThanItsPeriodFailsTheJob) {
+  Open();
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  EXPECT_EQ(DotByIO(0, 0, 0, 5000, 199, 0, 0, 5), 2u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Spot welding time is greater than the frequency cycle!"});
+  EXPECT_EQ(DotByIO(0, 0, 0, 1000, 100, 0, 0, 5), 20u);
+  EXPECT_EQ(MarkEnd(0), 3u);
+}
+
+// A scan position jumps with 21-bit codes only when the scanner moves; the reset jumps home.
+TEST_F(MemberHost, ScanPositionAndResetJumps) {
+  Open();
+  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(ScanPos(0, 0, 0, 0), 0u);
+  ASSERT_EQ(ScanPos(5, -5, 0, 0), 0u);
+  ASSERT_EQ(ScanPos(5, -5, 0, 1), 0u);
+  ASSERT_EQ(InitScanLaser(), 0u);
+  EXPECT_EQ(ScanPos(std::numeric_limits<double>::infinity(), 0, 0, 0), 7u);
+  EXPECT_EQ(ScanPos(0, 0, 0, 256), 6u);
+  EndWhile([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
+  EXPECT_EQ(Words(Member(3, 0)), (WordList{kKindMarker | 3}));
+  EXPECT_EQ(Words(Member(3, 1)), (WordList{kKindMarker | 3, 0x01180000, 0x01480000}));
+  EXPECT_EQ(Words(Member(3, 2)), (WordList{kKindMarker | 3}));
+  EXPECT_EQ(Words(Member(3, 3)), WordList{});
+  EXPECT_EQ(Words(Member(9)), (WordList{kKindMarker | 9, 0x01300000, 0x01700000, 0x560F4240, 0x51608001}));
+}
+
+// Motor members: all enables 0 leave the marker alone; group 4 is never moved; a run waits for the
+// platform before and after the move (the named wait: source 4).
+TEST_F(MemberHost, MotorMembers) {
+  Open();
+  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(MotorStart(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
+  ASSERT_EQ(MotorRun(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
+  ASSERT_EQ(MotorRun(1, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
+  ASSERT_EQ(MotorEnd(), 0u);
+  ASSERT_EQ(MotorStart(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1), 0u);
+  EXPECT_EQ(MotorStart(1, std::numeric_limits<double>::quiet_NaN(), 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 7u);
+  EndWhile([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
+  const WordList platform = Cat({{0x85000001}, Wait(0x11, 0x10, 4)});
+  EXPECT_EQ(Words(Member(14, 0)), (WordList{kKindMarker | 14}));
+  EXPECT_EQ(Words(Member(14, 1)), (WordList{kKindMarker | 14}));
+  const WordList axis1 = {0x4207A120, 0x51600010, 0x41989680, 0x51600010, 0x4300000B, 0x51600010, 0x40800063, 0x51600010};
+  const std::vector<cardsim_trace_entry> run = Member(14, 2);
+  EXPECT_EQ(Words(run), Cat({{kKindMarker | 14}, platform, axis1, {0x84000001, 0x51620100}, platform}));
+  ASSERT_EQ(run.size(), 33u);
+  EXPECT_EQ(run[1].time_us, 11u);
+  EXPECT_EQ(run[21].time_us, 34u);  // the start's latch
+  EXPECT_EQ(run[22].time_us, 44u);  // the end word 10 µs later
+  EXPECT_EQ(run[32].time_us, 57u);
+  const std::vector<cardsim_trace_entry> end = Member(14, 3);
+  EXPECT_EQ(Words(end), Cat({{kKindMarker | 14}, platform}));
+  EXPECT_EQ(Words(Member(14, 4)), Cat({{kKindMarker | 14}, platform, {0x84000000, 0x51620100}}));
+}
+
+// A spot weld on the card: after the input's on-off handshake the spot repeats at its frequency
+// until the input comes on again; then the job runs to its end.
+TEST_F(MemberHost, SpotWeldRepeatsUntilItsInput) {
+  Open();
+  cardsim_set_consume_(CARDSIM_CONSUME_PACED);
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(DotByIO(0, 0, 0, 1000, 100, 0, 1, 5), 0u);
+  uint32_t rc = 99;
+  std::thread t([&] { rc = MarkEnd(0); });
+  auto until = [&](const std::function<bool()>& done) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return done();
+  };
+  auto waitingFor = [&](uint32_t values) {
+    cardsim_wait w{};
+    const uint32_t n = cardsim_wait_count_();
+    return n > 0 && cardsim_wait_get_(n - 1, &w) == 0 && w.end == CARDSIM_WAIT_OPEN && w.mask == 0x20 && w.values == values;
+  };
+  auto runs = [&](uint32_t word) {
+    uint32_t n = 0;
+    cardsim_trace_entry e{};
+    for (uint32_t i = 0; cardsim_trace_get_(CARDSIM_TRACE_EXECUTED, i, &e) == 0; ++i) n += e.word == word;
+    return n;
+  };
+  EXPECT_TRUE(until([&] { return waitingFor(0x20); }));
+  cardsim_set_inputs_(0x20);
+  EXPECT_TRUE(until([&] { return waitingFor(0); }));
+  cardsim_set_inputs_(0);
+  EXPECT_TRUE(until([&] { return runs(0x51A00002) >= 5; }));
+  EXPECT_EQ(runs(0x51800001), 0u);
+  cardsim_set_inputs_(0x20);
+  t.join();
+  EXPECT_EQ(rc, 0u);
+  EXPECT_EQ(runs(0x51A00001), 1u);  // the trigger's way out
+  EXPECT_EQ(runs(0x51800001), 1u);
+  EXPECT_EQ(runs(kEnd), 1u);
+}
+
+}  // namespace
