@@ -12,7 +12,6 @@ namespace {
 constexpr uint32_t kZero = 8388607;
 constexpr uint32_t kVelocity100 = 0x42000000 | 500;  // axis 1: 100000 pulses per second
 constexpr uint32_t kStart1 = 0x84000001, kAskPlatform = 0x85000001;
-constexpr uint32_t kPlatformWait = 0x51640020, kPositionWait = 0x51620020;
 
 constexpr uint32_t Target1(uint32_t code) { return 0x40000000 | code; }
 
