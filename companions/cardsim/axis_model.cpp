@@ -1,5 +1,6 @@
 #include "axis_model.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace cardsim {
@@ -8,6 +9,18 @@ namespace {
 
 constexpr uint32_t kFirstCmd = 0x120;
 constexpr uint32_t kLastCmd = 0x135;
+
+constexpr uint32_t kPlatformAsk = 0x85000001;
+constexpr uint32_t kPositionSource = 2;
+constexpr uint32_t kPlatformSource = 4;
+constexpr uint32_t kInPlace = 0x10;
+constexpr uint32_t kFullMask = 0xFFFFFF;
+// Steps of the look-ahead: every stop of an axis is one (four axes, homing one after the other).
+constexpr int kMaxLookAheadSteps = 64;
+// Pulses a move may fall short of its end by rounding and still arrive; the µs of a distance are
+// rounded up past the same rounding.
+constexpr double kSnapPulses = 1e-6;
+uint64_t CeilUs(double us) { return std::max<uint64_t>(static_cast<uint64_t>(std::ceil(us - 1e-6)), 1); }
 
 double SpeedOf(uint32_t velocityCode) { return velocityCode == 0 ? 0.0 : 5e7 / velocityCode; }
 
@@ -29,6 +42,7 @@ bool AxisModel::Resting() const {
 void AxisModel::Start(uint32_t k, double target, double speed) {
   Axis& a = ax_[k];
   a.target = target;
+  a.from = a.pos;
   a.moving = speed > 0 && target != a.pos ? speed : 0;
 }
 
@@ -51,7 +65,7 @@ void AxisModel::Step(uint64_t us) {
     Axis& a = ax_[k];
     if (a.moving == 0) continue;
     const double d = a.moving * static_cast<double>(us) / 1e6;
-    const double to = std::fabs(a.target - a.pos) <= d ? a.target : a.pos + (a.target > a.pos ? d : -d);
+    const double to = std::fabs(a.target - a.pos) <= d + kSnapPulses ? a.target : a.pos + (a.target > a.pos ? d : -d);
     double at = to;
     if (LimitStops(k, a.pos, to, at)) {
       a.pos = at;
@@ -142,13 +156,61 @@ bool AxisModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
       limits_ = p1;
       break;
     case 0x135:
-      a.pos = a.target = p2 & 0xFFFFFF;
+      a.pos = a.target = a.from = p2 & 0xFFFFFF;
       a.moving = 0;
       break;
     default:
       break;
   }
   return true;
+}
+
+double AxisModel::StopPoint(uint32_t k) const {
+  const Axis& a = ax_[k];
+  double at = a.target;
+  LimitStops(k, a.pos, a.target, at);
+  return at;
+}
+
+uint64_t AxisModel::UsUntilNextStop() const {
+  uint64_t best = kNeverUs;
+  for (uint32_t k = 0; k < 4; ++k) {
+    const Axis& a = ax_[k];
+    if (a.moving == 0) continue;
+    best = std::min(best, CeilUs(std::fabs(StopPoint(k) - a.pos) / a.moving * 1e6));
+  }
+  return best;
+}
+
+uint32_t AxisModel::SourceValue(uint32_t source) const {
+  if (source == kPositionSource) return static_cast<uint32_t>(ax_[0].pos);
+  if (source == kPlatformSource) return platformAsked_ && Resting() ? kInPlace : 0;
+  return 0;
+}
+
+uint64_t AxisModel::UsUntil(uint32_t source, uint32_t value, uint32_t mask) const {
+  if ((SourceValue(source) & mask) == (value & mask)) return 0;
+  if (source == kPlatformSource) {
+    if (!platformAsked_ || (kInPlace & mask) != (value & mask)) return kNeverUs;
+    // The axes run on (stops, the next axis of a homing) until all rest.
+    AxisModel m = *this;
+    uint64_t total = 0;
+    for (int i = 0; i < kMaxLookAheadSteps && !m.Resting(); ++i) {
+      const uint64_t dt = m.UsUntilNextStop();
+      if (dt == kNeverUs) return kNeverUs;
+      m.Step(dt);
+      total += dt;
+    }
+    return m.Resting() ? total : kNeverUs;
+  }
+  if (source != kPositionSource || mask != kFullMask) return kNeverUs;
+  const Axis& a = ax_[0];
+  const double b = value & kFullMask;
+  if (b >= std::min(a.from, a.pos) && b <= std::max(a.from, a.pos)) return 0;  // passed on this move
+  if (a.moving == 0) return kNeverUs;
+  const double stop = StopPoint(0);
+  if (b < std::min(a.pos, stop) || b > std::max(a.pos, stop)) return kNeverUs;
+  return CeilUs(std::fabs(b - a.pos) / a.moving * 1e6);
 }
 
 uint32_t AxisModel::Inputs() const {
@@ -166,7 +228,10 @@ void AxisModel::StreamWord(uint32_t word) {
   const uint32_t op = word >> 24;
   if (op >= 0x40 && op <= 0x4F) {
     ax_[(op - 0x40) / 4].loaded[(op - 0x40) % 4] = word & 0xFFFFFF;
+  } else if (word == kPlatformAsk) {
+    platformAsked_ = true;
   } else if (op == 0x84) {
+    platformAsked_ = false;
     for (uint32_t k = 0; k < 4; ++k) {
       if (word & (1u << k)) Start(k, ax_[k].loaded[0], SpeedOf(ax_[k].loaded[2]));
     }

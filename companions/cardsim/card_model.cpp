@@ -209,7 +209,10 @@ uint32_t CardModel::CmdSend(const void* data, uint32_t length) {
   Log(e);
 
   SyncStream();
-  axes_.Step(AxisModel::kStepPerExchangeUs);
+  // While a run runs the axes move in its card time (StreamElapsed).
+  if (stream_.PhaseCode() != CARDSIM_PHASE_RUNNING && stream_.PhaseCode() != CARDSIM_PHASE_FLUSHING) {
+    axes_.Step(AxisModel::kStepPerExchangeUs);
+  }
   uint32_t r0 = 0, r1 = 0;
   const bool replies = Command(command, p1, p2, r0, r1);
   SyncStream();

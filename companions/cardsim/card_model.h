@@ -373,12 +373,20 @@ class CardModel : private StreamHost {
   // The io word of the debug records: bit 0 while the card holds a job, the outputs above it, bit 1
   // also while laser 0's pulses run.
   void DebugIoWord();
-  void StreamElapsed(uint64_t us) override { encoder_.Run(us); }
+  void StreamElapsed(uint64_t us) override {
+    encoder_.Run(us);
+    axes_.Step(us);
+  }
   uint32_t StreamEncoder() override { return encoder_.Counter(); }
   uint64_t StreamEncoderUntil(uint32_t value, uint32_t mask) override { return encoder_.UsUntil(value, mask); }
   void StreamEncoderReset() override { encoder_.Set(0, 0); }
   bool StreamCameraReady() override { return cameraReady_; }
   void StreamMotorWord(uint32_t word) override { axes_.StreamWord(word); }
+  uint32_t StreamMotorValue(uint32_t source) override { return axes_.SourceValue(source); }
+  uint64_t StreamMotorUntil(uint32_t source, uint32_t v, uint32_t mask) override {
+    const uint64_t us = axes_.UsUntil(source, v, mask);
+    return us == AxisModel::kNeverUs ? kNeverUs : us;
+  }
   void StreamUart(uint32_t word) override { imm_.uart.StreamWord(word, cfg_.CardVersion() >= 80); }
   // Commands of the immediate models: galvanometers, UART, routes, memory read-back. false: no reply.
   bool ImmediateCommand(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1);

@@ -23,6 +23,8 @@ constexpr uint32_t kBankSize[3] = {12, 10, 10};
 // Waits.
 constexpr uint32_t kInputSource = 1;
 constexpr uint32_t kEncoderSource = 3;
+constexpr uint32_t kAxisPositionSource = 2;
+constexpr uint32_t kPlatformSource = 4;
 constexpr uint32_t kRegisterReason = 0x20;
 constexpr uint32_t kCameraReason = 0x8;
 constexpr uint32_t kWaitTimeoutSub = 5;
@@ -49,6 +51,7 @@ constexpr uint64_t kWordsPerAdvance = uint64_t{1} << 22;
 bool IsLabel(uint32_t w) { return (w & 0xFFF00000) == kLabel; }
 bool IsJump(uint32_t w) { return (w & 0xFFFF0000) == kJump; }
 bool Armed(uint32_t w) { return (w & 0xFFFF0001) == 0x51B00001; }
+bool IsMotorSource(uint32_t source) { return source == kAxisPositionSource || source == kPlatformSource; }
 
 }  // namespace
 
@@ -410,6 +413,7 @@ bool StreamEngine::JumpToLabel(uint32_t n, uint64_t t) {
 uint64_t StreamEngine::WaitNeed(const cardsim_wait& w) {
   if (w.reason == kCameraReason) return host_.StreamCameraReady() ? 0 : StreamHost::kNeverUs;
   if (w.source == kEncoderSource) return host_.StreamEncoderUntil(w.values, w.mask);
+  if (IsMotorSource(w.source)) return host_.StreamMotorUntil(w.source, w.values, w.mask);
   const uint32_t inputs = host_.StreamInputs();
   return (inputs & w.mask) == (w.values & w.mask) ? 0 : StreamHost::kNeverUs;
 }
@@ -417,7 +421,10 @@ uint64_t StreamEngine::WaitNeed(const cardsim_wait& w) {
 bool StreamEngine::HoldWait(uint64_t& budget) {
   const cardsim_wait& w = waits_.Current();
   const bool encoder = w.source == kEncoderSource && w.reason == kRegisterReason;
-  auto value = [&] { return encoder ? host_.StreamEncoder() : host_.StreamInputs(); };
+  const bool motor = IsMotorSource(w.source) && w.reason == kRegisterReason;
+  auto value = [&] {
+    return encoder ? host_.StreamEncoder() : motor ? host_.StreamMotorValue(w.source) : host_.StreamInputs();
+  };
   const uint64_t need = WaitNeed(w);
   const uint64_t left = w.timeout_us == CARDSIM_NO_TIMEOUT ? StreamHost::kNeverUs
                         : w.timeout_us > w.held_us        ? w.timeout_us - w.held_us
@@ -506,7 +513,7 @@ void StreamEngine::Apply(uint32_t word, uint64_t time) {
     case 0x01: Galvo(word, time); break;
     case 0x04: Correction(word); break;
     case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
-    case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x84: host_.StreamMotorWord(word); break;
+    case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x84: case 0x85: host_.StreamMotorWord(word); break;
     case 0x71: host_.StreamUart(word); break;
     case 0x59: ProgramWord(word); break;
     case 0x52: waits_.SelectLane(operand); break;
@@ -603,10 +610,11 @@ void StreamEngine::BeginWait(uint32_t word, uint64_t time) {
   const bool timed = (word >> 15) & 1;
   const uint32_t reason = word & 0x7FFF;
   waits_.Begin(word, source, reason, timed, time);
-  // The inputs, the encoder and the camera are modelled: any other wait passes at once. A modelled
+  // The inputs, the encoder, the axes and the camera are modelled: any other wait passes at once. A modelled
   // wait holds the executor (Advance) until HoldWait ends it.
-  const bool modelled = (reason == kRegisterReason && (source == kInputSource || source == kEncoderSource)) ||
-                        reason == kCameraReason;
+  const bool modelled =
+      (reason == kRegisterReason && (source == kInputSource || source == kEncoderSource || IsMotorSource(source))) ||
+      reason == kCameraReason;
   if (!modelled) waits_.Finish(CARDSIM_WAIT_PASSED, host_.StreamInputs());
 }
 

@@ -108,6 +108,9 @@
 //
 // Card time: the path's time plus every µs a wait held. The execution trace holds the words as the
 // card ran them (no NOPs, no 0x57 words) at card time: loops repeated, jumps taken, waits held.
+// The extra axes (axis_model.h) move in card time: register waits on source 4 (the platform in
+// place, after the request word 0x85000001) and on source 2 (axis 1's position, crossing it counts)
+// hold until the axes get there.
 // The encoder (encoder_model.h) turns in card time at the speed a test sets; 0x61000000 sets its
 // counter to 0. A register wait on source 3 holds until the counter, under A, equals B. The camera
 // (reason 0x8, the wait 0x51608008) holds until the camera is ready (ready unless a test says
@@ -181,8 +184,12 @@ class StreamHost {
   // The camera is ready.
   virtual bool StreamCameraReady() { return true; }
   static constexpr uint64_t kNeverUs = ~uint64_t{0};
-  // A motor word: parameters 0x40-0x4B, the start 0x84 (axis_model.h).
+  // A motor word: parameters 0x40-0x4B, the start 0x84, the platform request 0x85 (axis_model.h).
   virtual void StreamMotorWord(uint32_t word) = 0;
+  // The motor wait registers (source 2 axis 1's position, 4 the platform): the value now; µs of
+  // card time until (value & mask) == (v & mask), kNeverUs when it will not be.
+  virtual uint32_t StreamMotorValue(uint32_t /*source*/) { return 0; }
+  virtual uint64_t StreamMotorUntil(uint32_t /*source*/, uint32_t /*v*/, uint32_t /*mask*/) { return kNeverUs; }
   // A UART word (0x71) for the laser's serial port.
   virtual void StreamUart(uint32_t /*word*/) {}
 };

@@ -123,8 +123,6 @@ TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
        CARDSIM_WAIT_TESTED, 0, 0, 1, 0},
       {"untimed, stopped", {{11, 0x58000101}, {12, 0x51610020}}, 5000, 0, CARDSIM_WAIT_RUN_END, 4988,
        CARDSIM_NO_TIMEOUT, 2, 0},
-      {"a named wait on the platform", {{11, 0x58000104}, {12, 0x51640020}}, 20, 10, CARDSIM_WAIT_PASSED, 0,
-       CARDSIM_NO_TIMEOUT, 1, 0},
       {"scanner arrival after a jump", {{11, 0x560F4240}, {12, 0x51608001}}, 20, 10, CARDSIM_WAIT_PASSED, 0,
        1000000, 1, 0},
   };

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "axis/axis_records.h"
+#include "calibration/scan.h"
 #include "frame/errors.h"
 #include "frame/wait_desc.h"
 #include "mark/motor_words.h"
@@ -89,6 +90,13 @@ TEST_F(MotorTest, MarkMotorStartRefusals) {
   qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MarkMotorStart(enable, pos, slow, acc); });
   EXPECT_TRUE(MarkFailed());
   EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));
+
+  // A velocity that is not finite is a code the card cannot take, not the maximum velocity.
+  const double inf[4] = {INFINITY, 10, 10, 0};
+  g_MarkFloor[0].Reset();
+  ClearMarkFailure();
+  qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MarkMotorStart(enable, pos, inf, acc); });
+  EXPECT_EQ(Main(), kWaitHead);  // no word of axis 1
 }
 
 TEST_F(MotorTest, MotorMoveInStreamTimeline) {
@@ -102,6 +110,10 @@ TEST_F(MotorTest, MotorMoveInStreamTimeline) {
   EXPECT_EQ(WithoutLanes(list), want);
   EXPECT_EQ(cursor, 1056u);
   qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MotorMoveInStream(list, cursor, true, false, 10, -1, 0, 100); });
+  // A NaN target: 7, nothing appended.
+  const size_t before = list.size();
+  qztest::ExpectCode(RV_DATA_IS_NAN, 1, [&] { MotorMoveInStream(list, cursor, true, true, 10, 100, NAN, 100); });
+  EXPECT_EQ(list.size(), before);
 }
 
 // ---- rotation marking
@@ -234,6 +246,17 @@ TEST_F(RotMarkTest, OpenSegmentAtTheEndGetsTheOffsetOnly) {
   Words out2;
   rot.Process(true, later, out2);
   EXPECT_EQ(out2, (Words{{4000 + off, 0x20002002}}));
+}
+
+// The replaced axis's own field gives k and the resting code.
+TEST_F(RotMarkTest, SettingsTakeTheReplacedAxisField) {
+  g_Scan.SetFieldSizes(100, 50, 100);
+  for (uint32_t axis : {0u, 1u}) {
+    SetRotateMarkPara(1, axis, 100, 1);
+    EXPECT_EQ(RotMark::CurrentSettings().field, axis == 1 ? 50.0 : 100.0) << axis;
+  }
+  SetRotateMarkPara(0, 0, 0, 0);
+  g_Scan.SetFieldSizes(100, 100, 100);
 }
 
 TEST_F(RotMarkTest, RefusalsFailTheJobBeforeAnyMotorWord) {
