@@ -28,7 +28,16 @@ void Put32(uint8_t* p, uint32_t v) {
 }
 
 void SleepUs(uint32_t us) {
-  if (us) std::this_thread::sleep_for(std::chrono::microseconds(us));
+  if (us == 0) return;
+#if defined(_WIN32)
+  // The system's sleep counts whole milliseconds and only yields for less: the last millisecond
+  // is waited out on the clock, so that an exchange of 100 µs takes 100 µs here too.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
+  if (us > 2000) std::this_thread::sleep_for(std::chrono::microseconds(us - 1000));
+  while (std::chrono::steady_clock::now() < until) std::this_thread::yield();
+#else
+  std::this_thread::sleep_for(std::chrono::microseconds(us));
+#endif
 }
 
 // Alarm bits of status r0: everything above the run state except bit 7 (the laser alarm's low bit).

@@ -48,7 +48,8 @@ constexpr int32_t kMinUsbFirmware = 0x30;
 constexpr bool IsUpgradeModeWord(uint32_t v) { return (v & 0xFFF00000u) == 0x02100000u; }
 // [Main] CardVertion of a configuration made for this library.
 constexpr int32_t kConfigCardVertion = 6;
-// The optical-switch card's status command (number 329 of the extended command table).
+// The optical-switch card's status command (number 329 of the extended command table): (0, 0) its
+// status and alarm bits, (p, 0) path p's setting and the current one, (0, 1) clears its time alarm.
 constexpr uint32_t kCmdOssStatus = 329;
 
 // [LASER] OSS_TYPE names an optical-switch card.

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "cardlink/card_cmd.h"
+#include "cardlink/card_para.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_table.h"
 #include "frame/card_version.h"
@@ -21,8 +22,6 @@ std::atomic<uint8_t> g_bCardSynced{0};
 std::atomic<uint8_t> g_bParaAccepted{0};
 
 namespace {
-
-constexpr uint32_t kCmdOssStatus = 329;
 
 TaskInfo TaskOf(uint32_t id) {
   auto it = g_mapTask.find(id);

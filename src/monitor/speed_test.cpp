@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "laser/laser_outputs.h"
+#include "cardlink/card_para.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
 #include "cardlink/task_table.h"
@@ -11,13 +11,13 @@
 #include "frame/card_version.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
+#include "laser/laser_outputs.h"
 #include "mark/fifo_data.h"
 #include "mark/mark_job.h"
 #include "platform/clock.h"
 
 namespace {
 
-constexpr uint32_t kCmdOssQuery = 0x149;
 constexpr uint32_t kCmdOssSet = 0x14A;
 constexpr uint32_t kEndOfData = 0x51100001u;
 
@@ -25,7 +25,7 @@ constexpr uint32_t kEndOfData = 0x51100001u;
 
 CmdReply OssQuery(uint32_t p) {
   CmdReply reply;
-  CPortlane::SendCmd(static_cast<uint16_t>(g_CmdNumTable.Of(kCmdOssQuery)), p, 0, reply);
+  CPortlane::SendCmd(static_cast<uint16_t>(g_CmdNumTable.Of(kCmdOssStatus)), p, 0, reply);
   return reply;
 }
 

@@ -254,6 +254,24 @@ TEST_F(AxisExportTest, AxisTestSequenceAndItsWaits) {
   EXPECT_FALSE(g_Link.g_bConnected.load());
 }
 
+// An axis slower than the test's 10 mm/s: each wait gives up after three times the move's nominal
+// time (100 mm at 2.5 mm/s: 120 s), not after 60 s.
+TEST_F(AxisExportTest, AxisTestOnASlowAxisWaitsThreeMoveTimes) {
+  Open(0);
+  NxaAxisRecord r = NxaGetAxis(0);
+  r.dbMaxVel = 2.5;
+  NxaStoreAxis(0, r);
+  cardsim_set_answer_(0x126, 0, 0, 0x10, 0);
+  EXPECT_EQ(QZ_Test(), 0u);
+  size_t gaveUp = 0, early = 0;
+  for (const std::string& l : ErrorLines()) {
+    gaveUp += l.find("QZ_Test:axis 1 still moving after 120000 ms (status 0x10)") != std::string::npos;
+    early += l.find("after 60000 ms") != std::string::npos;
+  }
+  EXPECT_EQ(gaveUp, 2u);
+  EXPECT_EQ(early, 0u);
+}
+
 }  // namespace
 
 namespace {
