@@ -92,7 +92,7 @@ void BuildCardParaCommands(CmdBatch& batch, double bufferSpace) {
   add(43, 2, U(p.cntPcieLostSubMax));
   add(37, 2, U(p.bOut3IsSwClosed));
   add(37, 4, Shl(p.bForbidLaserIOEn & 1, 16) | (U(p.nForbidLaserIOMask) & 0xFFu));
-  add(CMD_SET_FLAG, p.nRotateAxis, 0x200);
+  add(CMD_SET_FLAG, static_cast<uint32_t>(static_cast<int32_t>(p.nRotateAxis)), 0x200);
   add(CMD_SET_FLAG, U(p.bYLS), 0x800);
   add(CMD_SET_FLAG, OssCardConfigured(p) && p.IoInFromOss == 1 ? 1u : 0u, 0x1000);
   add(CMD_SET_FLAG, p.bForceSwitchLs != 0 ? 1u : 0u, 0x2000);

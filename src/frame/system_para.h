@@ -70,7 +70,7 @@ struct SystemPara {
                                // list writes its scanner feedback wait when 1
   // Rotation marking's galvanometer axis that a motor axis replaces (0 X, 1 Y): the second argument
   // of QZ_SetRotateMarkPara, sent with the card parameters.
-  uint32_t nRotateAxis;
+  SharedInt32 nRotateAxis;  // also set by QZ_SetRotateMarkPara, read by the parameter upload
   // Largest gap between two merged stream words, µs (merge of the word channels).
   static constexpr uint32_t nMaxMergeGapUs = 0x700000;
 

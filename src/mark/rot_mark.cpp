@@ -39,7 +39,7 @@ uint32_t SetRotateMarkPara(uint32_t enable, uint32_t axis, double speedLimit, do
   g_RotatePara.dbSpeedLimit.store(speedLimit);
   g_RotatePara.dbRampFactor.store(rampFactor);
   g_RotatePara.dbMotorAccLenMM.store(ReadMainDouble("SCAN", "dbMotorAccLenMM", 5.0));
-  g_SystemPara.nRotateAxis = axis;
+  g_SystemPara.nRotateAxis = static_cast<int32_t>(axis);
   g_RotatePara.nEnable.store(enable);
   return RV_OK;
 }
