@@ -9,26 +9,12 @@
 #include "platform/fault_point.h"
 #include "platform/module.h"
 #include "qzmark.h"
+#include "sim_card.h"
 
 namespace {
 
-std::string DeployDir() { return QZ_DEPLOY_DIR; }
-
 bool OpenCard() {
-  static const bool opened = [] {
-    static const plat::FaultPoint deployFolder{.moduleDir = DeployDir};
-    plat::SetFaultPoint(&deployFolder);
-    CPortlane::LoadDll();
-    if (!PortlaneApi.bLoaded) return false;
-    SystemPara::InitParaLink(0);
-    {
-      plat::LockGuard g(g_csCardCmd);
-      plat::LockGuard b(g_csCardBuf);
-      if (CPortlane::Open(0) != 0) return false;
-    }
-    g_Link.g_bConnected = 1;
-    return true;
-  }();
+  static const bool opened = qzbench::OpenRawCard();
   return opened;
 }
 

@@ -9,27 +9,14 @@
 #include "monitor/monitor_thread.h"
 #include "platform/fault_point.h"
 #include "platform/module.h"
+#include "sim_card.h"
 
 namespace {
 
-std::string DeployFolder() { return QZ_DEPLOY_DIR; }
-
-template <class F>
-F SimFunction(const char* name) {
-  return reinterpret_cast<F>(plat::FindSymbol(PortlaneApi.module.hModule, name));
-}
+using qzbench::SimFunction;
 
 bool OpenCard() {
-  static const bool opened = [] {
-    static const plat::FaultPoint deployFolder{.moduleDir = DeployFolder};
-    plat::SetFaultPoint(&deployFolder);
-    CPortlane::LoadDll();
-    if (!PortlaneApi.bLoaded) return false;
-    SystemPara::InitParaLink(0);
-    if (CPortlane::Open(0) != 0) return false;
-    g_Link.g_bConnected = 1;
-    return true;
-  }();
+  static const bool opened = qzbench::OpenRawCard();
   return opened;
 }
 

@@ -16,28 +16,16 @@
 #include "platform/fault_point.h"
 #include "platform/files.h"
 #include "platform/module.h"
+#include "sim_card.h"
 
 namespace {
 
 constexpr uint32_t kFilePages = 32768;  // 64 MB
 
-std::string DeployDir() { return QZ_DEPLOY_DIR; }
-
-template <class F>
-F Sim(const char* name) {
-  return reinterpret_cast<F>(plat::FindSymbol(PortlaneApi.module.hModule, name));
-}
-
-// The simulated card beside the built library, opened once, on the serial-flash map of version 85.
+// The simulated card, opened once, on the serial-flash map of version 85.
 bool OpenCard() {
   static const bool opened = [] {
-    static const plat::FaultPoint deployFolder{.moduleDir = DeployDir};
-    plat::SetFaultPoint(&deployFolder);
-    CPortlane::LoadDll();
-    if (!PortlaneApi.bLoaded) return false;
-    SystemPara::InitParaLink(0);
-    if (CPortlane::Open(0) != 0) return false;
-    g_Link.g_bConnected = 1;
+    if (!qzbench::OpenRawCard()) return false;
     SystemPara& p = g_SystemPara;
     p.nCardVersion = 85;
     p.nCheckFlashType = 2;
@@ -72,7 +60,7 @@ void BM_OfflineDownload64MB(benchmark::State& state) {
     state.SkipWithError("no temporary file");
     return;
   }
-  auto logCount = Sim<decltype(&cardsim_log_count)>("cardsim_log_count");
+  auto logCount = qzbench::SimFunction<decltype(&cardsim_log_count)>("cardsim_log_count");
   int64_t bytes = 0;
   uint64_t exchanges = 0, pages = 0;
   for (auto _ : state) {

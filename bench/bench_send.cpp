@@ -14,26 +14,18 @@
 #include "platform/fault_point.h"
 #include "platform/module.h"
 #include "synthetic_job.h"
+#include "sim_card.h"
 
 namespace {
 
 constexpr int64_t kJobUs = 1000000;
 
-std::string DeployDir() { return QZ_DEPLOY_DIR; }
-
 // The simulated card beside the built library, opened once.
 bool OpenSimulatedCard() {
   static const bool opened = [] {
-    static const plat::FaultPoint deployFolder{.moduleDir = DeployDir};  // the library's folder
-    plat::SetFaultPoint(&deployFolder);
-    CPortlane::LoadDll();
-    if (!PortlaneApi.bLoaded) return false;
-    auto consume = reinterpret_cast<decltype(&cardsim_set_consume)>(
-        plat::FindSymbol(PortlaneApi.module.hModule, "cardsim_set_consume"));
+    if (!qzbench::OpenRawCard()) return false;
+    const auto consume = qzbench::SimFunction<decltype(&cardsim_set_consume)>("cardsim_set_consume");
     if (!consume || consume(0) != 0) return false;
-    SystemPara::InitParaLink(0);
-    if (CPortlane::Open(0) != 0) return false;
-    g_Link.g_bConnected = 1;
     g_SystemPara.nBufDataCheckType = 1;  // the simulated card's default version 85
     g_SystemPara.HowLongTimeFirstBuf = 1000000;
     g_SystemPara.nSteadyWindowUs = 600000;

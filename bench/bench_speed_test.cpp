@@ -18,16 +18,11 @@
 #include "platform/fault_point.h"
 #include "platform/module.h"
 #include "qzmark.h"
+#include "sim_card.h"
 
 namespace {
 
-std::string DeployDir() { return QZ_DEPLOY_DIR; }
 const std::string kBoxLog = "qz_bench_speed_boxes.txt";
-
-template <class F>
-F Sim(const char* name) {
-  return reinterpret_cast<F>(plat::FindSymbol(PortlaneApi.module.hModule, name));
-}
 
 bool OpenCard() {
   static const bool opened = [] {
@@ -36,13 +31,7 @@ bool OpenCard() {
 #else
     setenv("QZMARK_MSGBOX_LOG", kBoxLog.c_str(), 1);
 #endif
-    static const plat::FaultPoint deployFolder{.moduleDir = DeployDir};
-    plat::SetFaultPoint(&deployFolder);
-    if (!PortlaneApi.bLoaded) CPortlane::LoadDll();
-    if (!PortlaneApi.bLoaded) return false;
-    SystemPara::InitParaLink(0);
-    if (!g_Link.g_bConnected && CPortlane::Open(0) != 0) return false;
-    g_Link.g_bConnected = 1;
+    if (!qzbench::OpenRawCard()) return false;
     g_CmdNumTable.Fill(true);  // the simulated card's default version 85 takes plain numbers
     g_bCardSynced = 1;
     g_bParaAccepted = 1;
@@ -68,7 +57,7 @@ void BM_TestSpeed(benchmark::State& state) {
     state.SkipWithError("the simulated card is not beside the library");
     return;
   }
-  Sim<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(static_cast<uint32_t>(state.range(0)));
+  qzbench::SimFunction<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(static_cast<uint32_t>(state.range(0)));
   for (auto _ : state) {
     if (QZ_TestSpeed() != 0) state.SkipWithError("QZ_TestSpeed failed");
   }
@@ -78,7 +67,7 @@ void BM_TestSpeed(benchmark::State& state) {
   state.counters["command_avg_ms"] = After(box, "Average time spent");
   state.counters["ratio_buffer_to_10MBps"] = After(box, "Speed:") / 10.0;
   state.counters["ratio_commands_to_5000"] = After(box, "Speed:", box.find("Immediate command count")) / 5000.0;
-  Sim<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(0);
+  qzbench::SimFunction<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(0);
 }
 BENCHMARK(BM_TestSpeed)->Arg(0)->Arg(100)->Iterations(1)->Unit(benchmark::kSecond);
 
@@ -87,9 +76,9 @@ void BM_TestOssSwitchSpeed(benchmark::State& state) {
     state.SkipWithError("the simulated card is not beside the library");
     return;
   }
-  Sim<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(static_cast<uint32_t>(state.range(0)));
+  qzbench::SimFunction<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(static_cast<uint32_t>(state.range(0)));
   cardsim_oss oss{{3, 1, 4, 2}, 1, {2000, 4000, 6000}};
-  Sim<decltype(&cardsim_set_oss)>("cardsim_set_oss")(&oss);
+  qzbench::SimFunction<decltype(&cardsim_set_oss)>("cardsim_set_oss")(&oss);
   for (auto _ : state) {
     if (QZ_TestOssSwitchSpeed() != 0) state.SkipWithError("QZ_TestOssSwitchSpeed failed");
   }
@@ -98,7 +87,7 @@ void BM_TestOssSwitchSpeed(benchmark::State& state) {
   state.counters["feedback_ms(model 4)"] = After(box, "feedback arrival time:");
   state.counters["path1_total_ms(model 6)"] = After(box, "from path 1 to path 1:");
   state.counters["path4_total_ms(model 6)"] = After(box, "from path 4 to path 1:");
-  Sim<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(0);
+  qzbench::SimFunction<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(0);
 }
 BENCHMARK(BM_TestOssSwitchSpeed)->Arg(0)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond);
 

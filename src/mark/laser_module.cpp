@@ -68,6 +68,18 @@ void EndIfNotStopped() REQUIRES(g_MarkCall) {
 // The layer of a slot or trigger program: a dot layer for mode 0.
 void ApplyModeLayer(uint32_t layer, int32_t mode) REQUIRES(g_MarkCall) { CMarkGen::ApplyLayer(layer, mode == 0 ? 1 : 0); }
 
+// After the input handshake: the stable time, output 0 on and 5 off, the register reset, then the
+// frame that holds the program's slots.
+void OpenProgramFrame() REQUIRES(g_MarkCall) {
+  AppendStreamNop(g_SystemPara.nWobDocNoStableTmUs);
+  AppendStreamWord(1, 0, MakeIoWord(0, 1));
+  AppendStreamWord(1, 1, MakeIoWord(5, 0));
+  AppendRegReset();
+  AppendStreamWord(1, 0, SW_PROG_FRAME_OPEN);
+  AppendStreamWord(0, 0, SW_PROG_FRAME_1E);
+  AppendStreamWord(1, 1, SW_PROG_FRAME);
+}
+
 }  // namespace
 
 void LaserModWait(uint32_t a, uint32_t b, uint32_t source) { EmitWriteRegSeq(a, b, kWaitNoTimeout, 1000, source); }
@@ -124,7 +136,6 @@ void LaserModWobSlot(uint32_t s, uint32_t a, uint32_t b) {
 }
 
 void LaserModuleProgram() {
-  const SystemPara& sp = g_SystemPara;
   g_SystemPara.LASER_OFF_ON_INTEVAL = 0;
   AppendStreamWord(1, 0, MakeIoWord(0, 0));
   AppendStreamWord(1, 1, MakeIoWord(5, 0));
@@ -135,13 +146,7 @@ void LaserModuleProgram() {
   LaserModWait(1, 1, kWaitSourceInputs);
   AppendStreamWord(1, 1, MakeIoWord(5, 1));
   LaserModWait(1, 0, kWaitSourceInputs);
-  AppendStreamNop(sp.nWobDocNoStableTmUs);
-  AppendStreamWord(1, 0, MakeIoWord(0, 1));
-  AppendStreamWord(1, 1, MakeIoWord(5, 0));
-  AppendRegReset();
-  AppendStreamWord(1, 0, SW_PROG_FRAME_OPEN);
-  AppendStreamWord(0, 0, SW_PROG_FRAME_1E);
-  AppendStreamWord(1, 1, SW_PROG_FRAME);
+  OpenProgramFrame();
   for (uint32_t s = 0; s < 16 && !JobStoppedOrFailed(); ++s) LaserModWobSlot(s, 1, 1);
   LaserModSegment();
   AppendStreamWord(1, 1, SW_LABEL | 0x23);
@@ -358,7 +363,6 @@ void OssLaserModOffBlock(uint32_t n, uint32_t flag) {
 }
 
 void OssLaserModFrame(uint32_t flag) {
-  const SystemPara& sp = g_SystemPara;
   AppendStreamWord(1, 1, SW_LABEL | 7);
   AppendStreamWord(1, 1, MakeIoWord(5, 1));
   if (flag == 0) {
@@ -371,13 +375,7 @@ void OssLaserModFrame(uint32_t flag) {
     LaserModTest(kInput6, 0, kWaitSourceInputs, 0x19, 0x15);
   }
   AppendStreamWord(1, 1, SW_LABEL | 0x17);
-  AppendStreamNop(sp.nWobDocNoStableTmUs);
-  AppendStreamWord(1, 0, MakeIoWord(0, 1));
-  AppendStreamWord(1, 1, MakeIoWord(5, 0));
-  AppendRegReset();
-  AppendStreamWord(1, 0, SW_PROG_FRAME_OPEN);
-  AppendStreamWord(0, 0, SW_PROG_FRAME_1E);
-  AppendStreamWord(1, 1, SW_PROG_FRAME);
+  OpenProgramFrame();
   const uint32_t a = flag == 1 ? kInput6 : 0x20;
   const uint32_t b = flag == 1 ? 0 : 0x20;
   for (uint32_t s = 0; s < 16 && !JobStoppedOrFailed(); ++s) LaserModWobSlot(s, a, b);

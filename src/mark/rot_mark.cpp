@@ -85,18 +85,17 @@ int32_t RotMark::Diff(size_t a, size_t b) const {
   return static_cast<int32_t>(static_cast<uint32_t>((*q_)[a].time) - static_cast<uint32_t>((*q_)[b].time));
 }
 
+void RotMark::ClearWalk() {
+  for (auto* v : {&segStart_, &segStartPos_, &m2_, &m3_, &segEnd_, &segEndPos_}) v->clear();
+}
+
 void RotMark::Process(bool bFinal, Queue& queue, Queue& out) {
   if (!bFinal) return;
   q_ = &queue;
   int32_t cur = 32767;
   size_t resume = 0;
   bool open = false;
-  segStart_.clear();
-  segStartPos_.clear();
-  m2_.clear();
-  m3_.clear();
-  segEnd_.clear();
-  segEndPos_.clear();
+  ClearWalk();
   out.reserve(out.size() + queue.size());
   const uint32_t axis = s_.axis;
   const size_t n = queue.size();
@@ -128,12 +127,7 @@ void RotMark::Process(bool bFinal, Queue& queue, Queue& out) {
       }
       if (!segStart_.empty()) {
         Group(segEnd_, segEndPos_, resume, out);
-        segStart_.clear();
-        segStartPos_.clear();
-        m2_.clear();
-        m3_.clear();
-        segEnd_.clear();
-        segEndPos_.clear();
+        ClearWalk();
       }
     }
   }

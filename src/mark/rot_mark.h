@@ -90,6 +90,7 @@ class RotMark {
   // t(a) - t(b) on the low 32 bits, signed.
   int32_t Diff(size_t a, size_t b) const;
   void Group(const std::vector<int32_t>& end, const std::vector<int32_t>& endPos, size_t& resume, Queue& out);
+  void ClearWalk();  // empties the working lists below
 
   RotMarkSettings s_;
   int64_t offset_ = 0;

@@ -1,0 +1,39 @@
+#pragma once
+// The simulated card beside the built library, for the benchmarks that drive the library's internals
+// directly: the driver link loaded from the library's folder and card 0 opened without the library's
+// opening sequence (each benchmark sets the parameters it needs itself).
+#include <string>
+
+#include "cardlink/card_locks.h"
+#include "cardlink/portlane.h"
+#include "frame/system_para.h"
+#include "platform/fault_point.h"
+#include "platform/module.h"
+
+namespace qzbench {
+
+inline std::string DeployDir() { return QZ_DEPLOY_DIR; }
+
+// false when the simulated card is not beside the library.
+inline bool OpenRawCard() {
+  static const plat::FaultPoint deployFolder{.moduleDir = DeployDir};
+  plat::SetFaultPoint(&deployFolder);
+  if (!PortlaneApi.bLoaded) CPortlane::LoadDll();
+  if (!PortlaneApi.bLoaded) return false;
+  SystemPara::InitParaLink(0);
+  if (!g_Link.g_bConnected) {
+    plat::LockGuard g(g_csCardCmd);
+    plat::LockGuard b(g_csCardBuf);
+    if (CPortlane::Open(0) != 0) return false;
+  }
+  g_Link.g_bConnected = 1;
+  return true;
+}
+
+// A control function of the simulated card, by name.
+template <class F>
+F SimFunction(const char* name) {
+  return reinterpret_cast<F>(plat::FindSymbol(PortlaneApi.module.hModule, name));
+}
+
+}  // namespace qzbench
