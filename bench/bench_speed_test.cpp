@@ -17,12 +17,14 @@
 #include "frame/system_para.h"
 #include "platform/fault_point.h"
 #include "platform/module.h"
+#include "platform/files.h"
 #include "qzmark.h"
 #include "sim_card.h"
 
 namespace {
 
-const std::string kBoxLog = "qz_bench_speed_boxes.txt";
+// The message boxes go to a log in the temporary folder, read back after each run.
+const std::string kBoxLog = plat::TempFolder() + "qz_bench_speed_boxes.txt";
 
 bool OpenCard() {
   static const bool opened = [] {
