@@ -47,6 +47,22 @@ void CardHost::Load(bool resetCard) {
   }
 }
 
+void CardHost::OpenWithParaFile(int cardType, const std::string& config, uint32_t version) {
+  StageFiles(cardType, config);
+  const auto block = DefaultBoxBlock();
+  lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
+  lib->WriteConfig("Default.box", PlainBoxFile());
+  Load(true);
+  if (HasFatalFailure()) return;
+  cardsim_set_card_version_(version);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  const auto apply = lib->Get<decltype(&QZ_SetCardParaFile)>("QZ_SetCardParaFile");
+  ASSERT_NE(apply, nullptr);
+  ASSERT_EQ(apply(0), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+}
+
 std::vector<cardsim_frame> CardHost::Frames() {
   std::vector<cardsim_frame> out;
   cardsim_frame f{};
@@ -93,6 +109,17 @@ cardsim_state CardHost::State() {
   cardsim_state s{};
   cardsim_get_state_(&s);
   return s;
+}
+
+cardsim_flash CardHost::Flash() {
+  cardsim_flash f{};
+  cardsim_get_flash_(&f);
+  return f;
+}
+
+uint32_t CardHost::FlashWrites() {
+  const cardsim_flash f = Flash();
+  return f.erases[0] + f.erases[1] + f.programs[0] + f.programs[1];
 }
 
 namespace {

@@ -21,6 +21,10 @@ class CardHost : public ::testing::Test {
   // Loads the staged library and resolves its exports and the simulated card's control functions;
   // with resetCard the card starts from its defaults.
   void Load(bool resetCard);
+  // Stages type `cardType` with `config` in [Main], the default box block and the plain box file,
+  // loads with a fresh card of version `version`, opens it and applies the parameter file, the
+  // parameters accepted before and after. Callers check HasFatalFailure().
+  void OpenWithParaFile(int cardType, const std::string& config, uint32_t version);
 
   // The frames logged since the last clear, without the watchdog's hardware-version reads (every
   // 50 ms once the parameter file was applied) unless keepWatchdogReads is set.
@@ -34,6 +38,9 @@ class CardHost : public ::testing::Test {
   std::vector<cardsim_trace_entry> Trace();
   std::vector<uint32_t> TraceWords();
   cardsim_state State();
+  cardsim_flash Flash();
+  // Erases and programs of both chips.
+  uint32_t FlashWrites();
   std::vector<std::string> InfoLog();
   std::vector<std::string> ErrorLog();
   std::string ConfigText();

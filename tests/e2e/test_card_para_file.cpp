@@ -89,15 +89,6 @@ class CardParaHost : public CardHost {
       if (std::get<1>(f) == 4) out.push_back(std::get<2>(f));
     return out;
   }
-  cardsim_flash Flash() {
-    cardsim_flash f{};
-    cardsim_get_flash_(&f);
-    return f;
-  }
-  uint32_t FlashWrites() {
-    const cardsim_flash f = Flash();
-    return f.erases[0] + f.erases[1] + f.programs[0] + f.programs[1];
-  }
   // A job starts and ends: the parameters are accepted.
   void ExpectJobRuns() {
     ASSERT_EQ(0u, MarkStart(0, 0, 0));

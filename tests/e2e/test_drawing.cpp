@@ -18,7 +18,6 @@
 
 namespace {
 
-using qztest::kParaKey;
 
 struct Pt {
   double x, y;
@@ -30,18 +29,9 @@ class DrawingHost : public qztest::CardHost {
   // Opens card version `version` with laser type `laser`, applies the parameter file and gives pen 1
   // 20 kHz pulses at 50 %, marking at 10000 mm/s and jumping at 100000 mm/s, without delays.
   void Open(uint32_t version, int laser) {
-    StageFiles(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=" + std::to_string(laser) + "\n");
-    const auto block = qztest::DefaultBoxBlock();
-    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
-    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-    Load(true);
-    cardsim_set_card_version_(version);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    const auto apply = lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile");
-    ASSERT_NE(apply, nullptr);
-    ASSERT_EQ(apply(0), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    OpenWithParaFile(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=" + std::to_string(laser) + "\n",
+                     version);
+    if (HasFatalFailure()) return;
     const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
     ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
     Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");

@@ -40,18 +40,8 @@ class FlashHost : public qztest::CardHost {
       CloseCard();
       lib.reset();
     }
-    StageFiles(type, "CardVertion=6\n" + config);
-    const auto block = qztest::DefaultBoxBlock();
-    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
-    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-    Load(true);
-    cardsim_set_card_version_(version);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    const auto apply = lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile");
-    ASSERT_NE(apply, nullptr);
-    ASSERT_EQ(apply(0), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    OpenWithParaFile(type, "CardVertion=6\n" + config, version);
+    if (HasFatalFailure()) return;
     Write = lib->Get<decltype(Write)>("QZ_FlashWrite");
     WriteAddr = lib->Get<decltype(WriteAddr)>("QZ_FlashWriteAddr");
     Read = lib->Get<decltype(Read)>("QZ_FlashRead");
@@ -69,15 +59,6 @@ class FlashHost : public qztest::CardHost {
     return p;
   }
   std::vector<uint8_t> NandPage(uint32_t page) { return Peek(kNand, page * 2048); }
-  cardsim_flash Flash() {
-    cardsim_flash f{};
-    cardsim_get_flash_(&f);
-    return f;
-  }
-  uint32_t FlashWrites() {
-    const cardsim_flash f = Flash();
-    return f.erases[0] + f.erases[1] + f.programs[0] + f.programs[1];
-  }
   // A file beside the library.
   std::string File(const std::string& name, const std::vector<uint8_t>& bytes) {
     const std::string path = lib->LibDir() + name;

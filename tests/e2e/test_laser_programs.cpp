@@ -15,23 +15,14 @@
 
 namespace {
 
-using qztest::kParaKey;
 
 constexpr uint32_t kEnd = 0x51100001;
 
 class ProgramHost : public qztest::CardHost {
  protected:
   void Open(const std::string& config, uint32_t version = 96, bool pens = true) {
-    StageFiles(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n" + config);
-    const auto block = qztest::DefaultBoxBlock();
-    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
-    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-    Load(true);
-    cardsim_set_card_version_(version);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    OpenWithParaFile(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n" + config, version);
+    if (HasFatalFailure()) return;
     // The host's pen records have no delays: a laser-module slot of pen 0 or 1 has dot time 0.
     const std::vector<uint8_t> records = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
     if (pens) {
