@@ -40,14 +40,6 @@ const char* NotIncreasingText() { return Lang("飞行位置非递增", "The fly 
 // The list the waits are built in, owned by the mark call: it keeps its capacity across calls.
 WordList g_FlyWaitList GUARDED_BY(g_MarkCall);
 
-// The register wait for counter value p (already within the range), appended at the floor clock.
-void AppendPositionWait(uint32_t p) REQUIRES(g_MarkCall) {
-  WordList& list = g_FlyWaitList;
-  list.clear();
-  MakeSeqWriteRegIo(list, kEncoderMask, 0, p, kWaitNoTimeout, kEncoderWaitTimeoutMs, kWaitSourceEncoder);
-  AppendShiftedWords(list);
-}
-
 // p reduced into 0 .. range - 1.
 uint32_t ReduceIntoRange(int64_t p, int32_t range) {
   int64_t r = p % range;
@@ -63,6 +55,13 @@ void FlushBehindWindow() REQUIRES(g_MarkCall) {
 }
 
 }  // namespace
+
+void AppendEncoderRegisterWait(uint32_t value) {
+  WordList& list = g_FlyWaitList;
+  list.clear();
+  MakeSeqWriteRegIo(list, kEncoderMask, 0, value, kWaitNoTimeout, kEncoderWaitTimeoutMs, kWaitSourceEncoder);
+  AppendShiftedWords(list);
+}
 
 // ------------------------------------------------------------------------------------------------
 // Parameters and commands
@@ -261,7 +260,7 @@ uint32_t CFlyEncode::SetFlyEmptyPosPulse(double target) {
       plat::LockGuard g(cs_);
       dLastPos = d;
     }
-    AppendPositionWait(ReduceIntoRange(RealToInt64(d), range));
+    AppendEncoderRegisterWait(ReduceIntoRange(RealToInt64(d), range));
     g_InfoLog.Write(kTag, LOG_TRACE, "%.3f", d);
     if (++waits % kWaitsPerFlush == 0 && !JobStoppedOrFailed()) FlushBehindWindow();
   }
@@ -301,5 +300,5 @@ uint32_t CFlyEncode::SetFlyMarkPosPulse(double mm) {
 }
 
 void AppendEncoderWaitWord64(int64_t pos) {
-  AppendPositionWait(ReduceIntoRange(pos, g_FlyEncode.Range()));
+  AppendEncoderRegisterWait(ReduceIntoRange(pos, g_FlyEncode.Range()));
 }

@@ -138,3 +138,6 @@ extern CFlyEncode g_FlyEncode;
 // wait on the encoder (source 3) for that value under the mask 0xFFFFFF, without a time-out,
 // appended at the floor clock (3 µs). The mark list's encoder commands use it as well.
 void AppendEncoderWaitWord64(int64_t pos) REQUIRES(g_MarkCall);
+// The register wait on the encoder counter for `value` (the card compares it as given), appended at
+// the floor clock: the fly positions' waits and the mark list's encoder waits.
+void AppendEncoderRegisterWait(uint32_t value) REQUIRES(g_MarkCall);

@@ -28,8 +28,6 @@ MarkFlowState g_MarkFlow;
 namespace {
 
 constexpr uint32_t kEncoderMask = 0xFFFFFF;
-constexpr uint32_t kWaitSourceEncoder = 3;
-constexpr uint32_t kEncoderWaitTimeoutMs = 1000;
 constexpr int32_t kEncWaitLead = 5;  // pulses of the first wait before (after) the target
 constexpr uint32_t kFlyStepRefused = 1;  // CFlyEncode's result for a position behind the last one
 constexpr uint32_t kAreaSafeFlyWord = 0x67000000;
@@ -38,14 +36,6 @@ constexpr uint32_t kJumpFlag = 0x100;
 constexpr uint32_t kCcdRegSelect0 = 0x200;
 constexpr uint32_t kCcdParaFlag = 0x4000;
 
-WordList g_FlowList GUARDED_BY(g_MarkCall);
-
-void AppendRegisterWait(uint32_t value) REQUIRES(g_MarkCall) {
-  WordList& list = g_FlowList;
-  list.clear();
-  MakeSeqWriteRegIo(list, kEncoderMask, 0, value, kWaitNoTimeout, kEncoderWaitTimeoutMs, kWaitSourceEncoder);
-  AppendShiftedWords(list);
-}
 
 // A fly step's result as the export gives it: a position behind the last one is a refused argument.
 uint32_t FlyStepResult(uint32_t rc) { return rc == kFlyStepRefused ? RV_ERROR : rc; }
@@ -81,7 +71,7 @@ void AppendEncoderWaitWord(int32_t p) {
   uint32_t v = static_cast<uint32_t>(p);
   if (p < 0) v += static_cast<uint32_t>(range);
   if (v >= static_cast<uint32_t>(range)) v -= static_cast<uint32_t>(range);
-  AppendRegisterWait(v);
+  AppendEncoderRegisterWait(v);
 }
 
 void MarkEncWait(int32_t pos) {
@@ -120,7 +110,7 @@ void MarkFlyOnEnc(uint32_t pos, int32_t resetFlag, uint32_t switchFlag) {
     g_Scan.JumpToHome();
   }
   AppendStreamWord(1, 1, SW_FLY_ON_ENC);
-  AppendRegisterWait(pos);  // the host's value as given
+  AppendEncoderRegisterWait(pos);  // the host's value as given
   if (switchFlag != 0) {
     g_MarkFlow.nFlySwitchOn = 1;
     AppendStreamWord(1, 1, SW_FLY_SWITCH | 1u);
