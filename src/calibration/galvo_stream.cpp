@@ -48,6 +48,12 @@ int32_t StepsOf(double q) {
   return std::max<int32_t>(1, RealToInt32(q));
 }
 
+// The whole field size of an axis in mm: that of the codes in use (21-bit: 2R for both axes).
+double FieldReach(int axis) {
+  if (g_SystemPara.bNewBoxCali) return 2.0 * CCaliLink::HalfRange();
+  return axis == 0 ? g_Scan.FieldX() : g_Scan.FieldY();
+}
+
 int32_t Clamp16(int32_t c) { return std::clamp<int32_t>(c, 0, kCode16Max); }
 int32_t Clamp21(int32_t c) { return std::clamp<int32_t>(c, 0, kCode21Max); }
 
@@ -167,16 +173,11 @@ int32_t JumpStepCount(double distance, double speed) {
   return 1;
 }
 
-double FieldReach(int axis) {
-  if (g_SystemPara.bNewBoxCali) return 2.0 * CCaliLink::HalfRange();
-  return axis == 0 ? g_Scan.FieldX() : g_Scan.FieldY();
-}
-
 bool WithinFieldReach(double x, double y) { return std::fabs(x) <= FieldReach(0) && std::fabs(y) <= FieldReach(1); }
 
 void RequireFieldReach(const char* tag, double x, double y) {
   if (WithinFieldReach(x, y)) return;
-  LogFailure(tag, StrFormat("position (%.3f, %.3f) lies beyond the field", x, y));
+  LogFailure(tag, StrFormat("position (%g, %g) lies beyond the field", x, y));
   ThrowMarkError(RV_ERROR);
 }
 

@@ -122,7 +122,7 @@ uint32_t CheckPolyline(const uint8_t* pts, int32_t n, uint32_t layer) {
   for (int32_t i = 0; i < n; ++i) {
     const FieldPoint p = HostPoint(pts, i);
     if (!WithinFieldReach(p.x, p.y)) {
-      LogFailure(tag, StrFormat("point %d (%.3f, %.3f) lies beyond the field", static_cast<int>(i), p.x, p.y));
+      LogFailure(tag, StrFormat("point %d (%g, %g) lies beyond the field", static_cast<int>(i), p.x, p.y));
       return RV_ERROR;
     }
   }
