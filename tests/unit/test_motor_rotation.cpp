@@ -91,12 +91,13 @@ TEST_F(MotorTest, MarkMotorStartRefusals) {
   EXPECT_TRUE(MarkFailed());
   EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));
 
-  // A velocity that is not finite is a code the card cannot take, not the maximum velocity.
-  const double inf[4] = {INFINITY, 10, 10, 0};
+  // +inf is clamped to the maximum velocity (300: code 1666); -inf is a code the card cannot take.
+  const double inf[4] = {INFINITY, -INFINITY, 10, 0};
   g_MarkFloor[0].Reset();
   ClearMarkFailure();
   qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MarkMotorStart(enable, pos, inf, acc); });
-  EXPECT_EQ(Main(), kWaitHead);  // no word of axis 1
+  EXPECT_EQ(Main()[kWaitHead.size()], (TimedWord{24, 0x42000682}));
+  EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));  // no word of axis 2
 }
 
 TEST_F(MotorTest, MotorMoveInStreamTimeline) {
