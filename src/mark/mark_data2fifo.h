@@ -89,11 +89,7 @@ class CMarkData2Fifo {
   uint32_t nPrevSendTick = 0;
   uint32_t nLogTick = 0;
 
-  uint8_t staging[kStreamBlockBytes] = {};
   uint8_t padBuffer[kStreamBlockBytes] = {};
-
- private:
-  uint8_t piece[kStreamBlockBytes] = {};
 };
 
 extern CMarkData2Fifo g_MarkData2Fifo;

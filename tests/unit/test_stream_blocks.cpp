@@ -286,7 +286,7 @@ class OfflineJobTest : public JobTest {
     ASSERT_NE(g_FifoData.pOfflineFile, nullptr);
   }
   std::string File() {
-    std::fflush(g_FifoData.pOfflineFile);
+    if (g_FifoData.pOfflineFile) g_FifoData.pOfflineFile->Flush();
     std::string s;
     plat::ReadWholeFile(GetModuleDir() + "OffLineFile.tmp", s);  // in the library's folder
     return s;
