@@ -163,11 +163,14 @@ bool CFifoData::CloseOfflineFile() {
   return ok;
 }
 
-void CFifoData::FlushOfflineFile() {
-  if (!pOfflineFile || pOfflineFile->Flush()) return;
+void CFifoData::FailOfflineWrite(const char* tag) {
   CloseOfflineFile();
-  g_ErrorLog.Write("CFifoData::FlushOfflineFile", LOG_ERROR, "Can't write download file!");
+  g_ErrorLog.Write(tag, LOG_ERROR, "Can't write download file!");
   ThrowMarkError(RV_NOT_OPEN_OFFLINE_FILE);
+}
+
+void CFifoData::FlushOfflineFile() {
+  if (pOfflineFile && !pOfflineFile->Flush()) FailOfflineWrite("CFifoData::FlushOfflineFile");
 }
 
 void CFifoData::BufferStart(uint32_t flag) {
@@ -220,11 +223,7 @@ bool CFifoData::PushBlock() {
   if (g_MarkJob.nRunMode == 2) {
     if (!pOfflineFile) return true;
     g_BlockRing.DropOldest();
-    if (!pOfflineFile->Write(block, kStreamBlockBytes)) {
-      CloseOfflineFile();
-      g_ErrorLog.Write("CFifoData::PushBlock", LOG_ERROR, "Can't write download file!");
-      ThrowMarkError(RV_NOT_OPEN_OFFLINE_FILE);
-    }
+    if (!pOfflineFile->Write(block, kStreamBlockBytes)) FailOfflineWrite("CFifoData::PushBlock");
   } else {
     if (model.nFill >= model.nFullMark) {
       QueryFillLevel();

@@ -117,6 +117,8 @@ class CFifoData {
   FifoModel model;
 
  private:
+  // A refused write of "OffLineFile.tmp": the file closed, a log line, the job failed with 9.
+  [[noreturn]] void FailOfflineWrite(const char* tag);
   // The history of the first kHistoryBlocks blocks sent, kept across jobs, as a 128-bit digest per
   // block: the same-data flag only asks whether a block equals the one at its index, and a digest of
   // 16 bytes answers that with a false "same" practically impossible (2^-128 per block), in 160 KB
