@@ -126,16 +126,11 @@ void BM_PeakHeap(benchmark::State& state) {
   shorter[mode] = peakMb;
 }
 
-bool LongJobs() {
-  const char* v = std::getenv("QZ_BENCH_LONG");
-  return v && *v && *v != '0';
-}
-
 [[maybe_unused]] const int registered = [] {
   for (int64_t mode : {1, 2}) {
     auto* b = benchmark::RegisterBenchmark("BM_PeakHeap", BM_PeakHeap);
     b->ArgNames({"stream_s", "mode"})->Args({2, mode})->Args({20, mode});
-    if (LongJobs()) b->Args({200, mode});
+    if (LongRuns()) b->Args({200, mode});
     b->Iterations(1)->Unit(benchmark::kMillisecond);
   }
   return 0;
