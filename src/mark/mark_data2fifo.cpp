@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "frame/bytes.h"
@@ -197,7 +198,8 @@ void CMarkData2Fifo::MergeChannels(uint32_t window) {
   }
   if (!Stopped()) {
     const bool failed = MarkFailed();  // only this thread fails the job, by throwing
-    while (!failed && nLive > 0) {
+    bool done = failed;
+    while (!done && nLive > 0) {
       // The earliest head; on equal times the highest channel goes first.
       int best = 0;
       int64_t t = TwTime(*live[0].next);
@@ -208,35 +210,51 @@ void CMarkData2Fifo::MergeChannels(uint32_t window) {
           best = k;
         }
       }
-      // Inside the held-back window (a head beyond the clock is never merged).
-      if (t > clock || clock - t < w) break;
+      // The earliest head of the other channels: the chosen channel runs on while its words are
+      // earlier (on an equal time the choice is made again).
+      int64_t limit = std::numeric_limits<int64_t>::max();
+      for (int k = 0; k < nLive; ++k)
+        if (k != best) limit = std::min(limit, TwTime(*live[k].next));
       Cursor& cur = live[best];
       const int cand = cur.channel;
-      const uint32_t word = cur.next->word;
-      if (t < m) {
-        nMergeTime = m;
-        compact();
-        SetMarkErrorAndThrow(RV_ERROR, StrFormat("数据流时间非依次递增，请联系供应商!!! \n maxOld=%lld idx=%d info=%x \n "
-                                                 "nextTm=%lld idx=%d info=%x",
-                                                 static_cast<long long>(m), nLastMergedChannel, nLastMergedWord,
-                                                 static_cast<long long>(t), cand, word));
+      for (;;) {
+        // Inside the held-back window (a head beyond the clock is never merged).
+        if (t > clock || clock - t < w) {
+          done = true;
+          break;
+        }
+        const uint32_t word = cur.next->word;
+        if (t < m) {
+          nMergeTime = m;
+          compact();
+          SetMarkErrorAndThrow(RV_ERROR, StrFormat("数据流时间非依次递增，请联系供应商!!! \n maxOld=%lld idx=%d info=%x \n "
+                                                   "nextTm=%lld idx=%d info=%x",
+                                                   static_cast<long long>(m), nLastMergedChannel, nLastMergedWord,
+                                                   static_cast<long long>(t), cand, word));
+        }
+        constexpr int64_t G = SystemPara::nMaxMergeGapUs;
+        while (t - m > G) {
+          m = RealToInt64(static_cast<double>(m) + 0.8 * static_cast<double>(G));
+          vMerged.push_back({static_cast<uint64_t>(m), SW_NOP});
+        }
+        vMerged.push_back({static_cast<uint64_t>(t), word});
+        ++read[cand];
+        m = t;
+        nLastMergedChannel = cand;
+        nLastMergedWord = word;
+        if (Stopped()) {
+          done = true;
+          break;
+        }
+        if (++cur.next == cur.end) {
+          // Read out: the channels after it move up, keeping their order for equal times.
+          for (int k = best; k + 1 < nLive; ++k) live[k] = live[k + 1];
+          --nLive;
+          break;
+        }
+        t = TwTime(*cur.next);
+        if (t >= limit) break;
       }
-      constexpr int64_t G = SystemPara::nMaxMergeGapUs;
-      while (t - m > G) {
-        m = RealToInt64(static_cast<double>(m) + 0.8 * static_cast<double>(G));
-        vMerged.push_back({static_cast<uint64_t>(m), SW_NOP});
-      }
-      vMerged.push_back({static_cast<uint64_t>(t), word});
-      ++read[cand];
-      if (++cur.next == cur.end) {
-        // Read out: the channels after it move up, keeping their order for equal times.
-        for (int k = best; k + 1 < nLive; ++k) live[k] = live[k + 1];
-        --nLive;
-      }
-      m = t;
-      nLastMergedChannel = cand;
-      nLastMergedWord = word;
-      if (Stopped()) break;
     }
   }
   nMergeTime = m;
