@@ -67,22 +67,14 @@ std::array<uint64_t, 2> BlockDigest(const uint8_t* block) {
   constexpr uint64_t c1 = 0x87c37b91114253d5ULL, c2 = 0x4cf5ad432745937fULL;
   uint64_t h1 = 0, h2 = 0;
   static_assert(kStreamBlockBytes % 16 == 0, "whole 16-byte steps");
+  // One lane of a step: the key mixed in, the lane rotated and stirred with the other lane.
+  auto lane = [](uint64_t& h, uint64_t k, uint64_t ca, uint64_t cb, int rk, int rh, uint64_t other, uint64_t add) {
+    h ^= Rotl64(k * ca, rk) * cb;
+    h = (Rotl64(h, rh) + other) * 5 + add;
+  };
   for (uint32_t i = 0; i < kStreamBlockBytes; i += 16) {
-    uint64_t k1 = GetU64(block + i), k2 = GetU64(block + i + 8);
-    k1 *= c1;
-    k1 = Rotl64(k1, 31);
-    k1 *= c2;
-    h1 ^= k1;
-    h1 = Rotl64(h1, 27);
-    h1 += h2;
-    h1 = h1 * 5 + 0x52dce729;
-    k2 *= c2;
-    k2 = Rotl64(k2, 33);
-    k2 *= c1;
-    h2 ^= k2;
-    h2 = Rotl64(h2, 31);
-    h2 += h1;
-    h2 = h2 * 5 + 0x38495ab5;
+    lane(h1, GetU64(block + i), c1, c2, 31, 27, h2, 0x52dce729);
+    lane(h2, GetU64(block + i + 8), c2, c1, 33, 31, h1, 0x38495ab5);
   }
   h1 ^= kStreamBlockBytes;
   h2 ^= kStreamBlockBytes;
