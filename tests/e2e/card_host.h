@@ -32,6 +32,13 @@ class CardHost : public ::testing::Test, public SimControl {
   std::vector<uint32_t> Commands();
   using Frame = Cmd;
   std::vector<cardsim_trace_entry> Trace() { return TraceEntries(); }
+  // An export of the loaded library by name; a missing one fails the test (and gives null).
+  template <class F>
+  F Export(const char* name) {
+    F f = lib->Get<F>(name);
+    if (!f) ADD_FAILURE() << "the library lacks " << name;
+    return f;
+  }
   std::vector<std::string> InfoLog();
   std::vector<std::string> ErrorLog();
   std::string ConfigText();
@@ -49,6 +56,9 @@ class CardHost : public ::testing::Test, public SimControl {
   decltype(&QZ_GetHdVer) GetHdVer = nullptr;
   decltype(&debug_OpenCard2GetMsg) OpenOnly = nullptr;
 };
+
+// QZ(MarkDot)(...): the export QZ_MarkDot of the loaded library, inside a CardHost.
+#define QZ(fn) Export<decltype(&QZ_##fn)>("QZ_" #fn)
 
 constexpr uint32_t kParaKey = 0x7E21C4B9;
 
