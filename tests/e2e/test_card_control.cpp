@@ -29,20 +29,6 @@ TEST_F(CardHost, UsbOpenRecordsTheCardVersionAndGoesOnline) {
   EXPECT_TRUE(lib->Boxes().empty());
 }
 
-TEST_F(CardHost, PcieOpenFrames) {
-  Stage(1);
-  ASSERT_EQ(InitCard(), 0u);
-  auto frames = Frames();
-  ASSERT_GE(frames.size(), 2u);
-  EXPECT_EQ(frames[0].word, 0xA2u);
-  EXPECT_EQ(Commands(), (std::vector<uint32_t>{82, 81, 82, 85}));
-  for (const auto& f : frames) {
-    if (f.kind == CARDSIM_KIND_COMMAND) {
-      EXPECT_EQ(f.length, 12u);
-    }
-  }
-}
-
 TEST_F(CardHost, CardNumberComesFromPidAndNamesTheMutex) {
   Stage(0, "[HARDWARE]\nPID=32770\n");
   cardsim_set_present_(3);  // three cards: the PID names the third
@@ -72,15 +58,6 @@ TEST_F(CardHost, FailedOpenLetsTheMutexGo) {
   probe.Close();
   cardsim_set_usb_startup_(0, 0);
   EXPECT_EQ(InitCard(), 0u);
-}
-
-TEST_F(CardHost, VersionMismatchRefusesTheCard) {
-  Stage(0, "bConfiguration=1\nbJustM25p64=1\nbCmdWithNum=1\nbNewBoxCali=1\nnBufDataCheckType=2\n");
-  EXPECT_EQ(InitCard(), 1u);
-  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{
-                              "topmost ok: The card version recorded by the software does not match the current card "
-                              "version. Please apply a V6 patch or reinstall the software."});
-  EXPECT_EQ(State().open, 0u);
 }
 
 TEST_F(CardHost, OpenOnlyStopsAfterTheVersionCheck) {
