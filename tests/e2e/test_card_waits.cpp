@@ -20,9 +20,6 @@ class CardWaits : public CardHost {
  protected:
   void OpenCard() {
     Stage(0);
-    BufIO = lib->Get<decltype(BufIO)>("QZ_MarkBufIO");
-    InputWait = lib->Get<decltype(InputWait)>("QZ_MarkInputWait");
-    ASSERT_TRUE(BufIO && InputWait);
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
   }
@@ -51,16 +48,14 @@ class CardWaits : public CardHost {
     return text;
   }
 
-  decltype(&QZ_MarkBufIO) BufIO = nullptr;
-  decltype(&QZ_MarkInputWait) InputWait = nullptr;
 };
 
 TEST_F(CardWaits, CardHoldsARisingEdgeWaitUntilTheTestSetsTheInput) {
   OpenCard();
   ASSERT_EQ(cardsim_set_inputs_(0x4), 0u);  // input 2 high: the edge needs it low first
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(InputWait(0, 0, 0x4, 1, 0), 0u);  // input 2 rising, no time-out
-  ASSERT_EQ(BufIO(0x2, 0x2, 0, 0), 0u);       // output 1 after it
+  ASSERT_EQ(QZ(MarkInputWait)(0, 0, 0x4, 1, 0), 0u);  // input 2 rising, no time-out
+  ASSERT_EQ(QZ(MarkBufIO)(0x2, 0x2, 0, 0), 0u);       // output 1 after it
   uint32_t endRc = 0xFFFF;
   std::thread ender([&] { endRc = MarkEnd(0); });
 
@@ -90,8 +85,8 @@ TEST_F(CardWaits, CardHoldsARisingEdgeWaitUntilTheTestSetsTheInput) {
 TEST_F(CardWaits, TimeOutEndsTheWaitAndTheJob) {
   OpenCard();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(InputWait(0x1, 0x1, 0, 0, 50), 0u);  // input 0 high within 50 ms
-  ASSERT_EQ(BufIO(0x2, 0x2, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkInputWait)(0x1, 0x1, 0, 0, 50), 0u);  // input 0 high within 50 ms
+  ASSERT_EQ(QZ(MarkBufIO)(0x2, 0x2, 0, 0), 0u);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(MarkEnd(0), 3u);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));

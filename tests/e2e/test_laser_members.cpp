@@ -33,25 +33,15 @@ class MemberHost : public qztest::CardHost {
     Load(true);
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
+    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    ScanPos = lib->Get<decltype(ScanPos)>("QZ_MarkBufScanPos");
-    InitScanLaser = lib->Get<decltype(InitScanLaser)>("QZ_MarkInitScanLaser");
-    DotByIO = lib->Get<decltype(DotByIO)>("QZ_MarkDotLaserByIO");
-    DotByEnc = lib->Get<decltype(DotByEnc)>("QZ_MarkDotLaserByEnc");
-    MotorStart = lib->Get<decltype(MotorStart)>("QZ_MarkMotorStart");
-    MotorEnd = lib->Get<decltype(MotorEnd)>("QZ_MarkMotorEnd");
-    MotorRun = lib->Get<decltype(MotorRun)>("QZ_MarkMotorRun");
-    Stop = lib->Get<decltype(Stop)>("QZ_Mark_Stop");
-    Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
-    ASSERT_TRUE(ScanPos && InitScanLaser && DotByIO && DotByEnc && MotorStart && MotorEnd && MotorRun && Stop && Vector);
   }
   // The job's end on a thread while `during` runs; the card's run is stopped once it is done.
   uint32_t EndWhile(const std::function<void()>& during) {
     uint32_t rc = 99;
     std::thread t([&] { rc = MarkEnd(0); });
     during();
-    Stop();
+    QZ(Mark_Stop)();
     t.join();
     return rc;
   }
@@ -81,15 +71,6 @@ class MemberHost : public qztest::CardHost {
     return ~uint64_t{0};
   }
 
-  decltype(&QZ_MarkBufScanPos) ScanPos = nullptr;
-  decltype(&QZ_MarkInitScanLaser) InitScanLaser = nullptr;
-  decltype(&QZ_MarkDotLaserByIO) DotByIO = nullptr;
-  decltype(&QZ_MarkDotLaserByEnc) DotByEnc = nullptr;
-  decltype(&QZ_MarkMotorStart) MotorStart = nullptr;
-  decltype(&QZ_MarkMotorEnd) MotorEnd = nullptr;
-  decltype(&QZ_MarkMotorRun) MotorRun = nullptr;
-  decltype(&QZ_Mark_Stop) Stop = nullptr;
-  decltype(&QZ_MarkVector) Vector = nullptr;
 };
 
 using WordList = std::vector<uint32_t>;
@@ -132,10 +113,10 @@ TEST_F(MemberHost, WaitConditionsOfTheDotPrograms) {
   Open();
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(DotByIO(1, 1, 0, 1000, 100, 0, 1, 5), 0u);
-  ASSERT_EQ(DotByIO(1, 1, 0, 1000, 100, 0, 0, 5), 0u);
-  ASSERT_EQ(DotByEnc(1, 1, 0, 0.0005, 100, 0, 1, 0x123456, 0x654321), 0u);
-  ASSERT_EQ(DotByEnc(1, 1, 0, 0.0005, 100, 0, 0, 0x123456, 0x654321), 0u);
+  ASSERT_EQ(QZ(MarkDotLaserByIO)(1, 1, 0, 1000, 100, 0, 1, 5), 0u);
+  ASSERT_EQ(QZ(MarkDotLaserByIO)(1, 1, 0, 1000, 100, 0, 0, 5), 0u);
+  ASSERT_EQ(QZ(MarkDotLaserByEnc)(1, 1, 0, 0.0005, 100, 0, 1, 0x123456, 0x654321), 0u);
+  ASSERT_EQ(QZ(MarkDotLaserByEnc)(1, 1, 0, 0.0005, 100, 0, 0, 0x123456, 0x654321), 0u);
   EndWhile([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
   const WordList loop = {0x51800002, 0x51A00002, 0x51800001};
   const WordList once = {0x51800002, 0x51800001};
@@ -160,9 +141,9 @@ TEST_F(MemberHost, WaitConditionsOfTheDotPrograms) {
 TEST_F(MemberHost, SpotLongerThanItsPeriodFailsTheJob) {
   Open();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  EXPECT_EQ(DotByIO(0, 0, 0, 5000, 199, 0, 0, 5), 2u);
+  EXPECT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 5000, 199, 0, 0, 5), 2u);
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Spot welding time is greater than the frequency cycle!"});
-  EXPECT_EQ(DotByIO(0, 0, 0, 1000, 100, 0, 0, 5), 20u);
+  EXPECT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 1000, 100, 0, 0, 5), 20u);
   EXPECT_EQ(MarkEnd(0), 3u);
 }
 
@@ -171,12 +152,12 @@ TEST_F(MemberHost, ScanPositionAndResetJumps) {
   Open();
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(ScanPos(0, 0, 0, 0), 0u);
-  ASSERT_EQ(ScanPos(5, -5, 0, 0), 0u);
-  ASSERT_EQ(ScanPos(5, -5, 0, 1), 0u);
-  ASSERT_EQ(InitScanLaser(), 0u);
-  EXPECT_EQ(ScanPos(std::numeric_limits<double>::infinity(), 0, 0, 0), 7u);
-  EXPECT_EQ(ScanPos(0, 0, 0, 256), 6u);
+  ASSERT_EQ(QZ(MarkBufScanPos)(0, 0, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkBufScanPos)(5, -5, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkBufScanPos)(5, -5, 0, 1), 0u);
+  ASSERT_EQ(QZ(MarkInitScanLaser)(), 0u);
+  EXPECT_EQ(QZ(MarkBufScanPos)(std::numeric_limits<double>::infinity(), 0, 0, 0), 7u);
+  EXPECT_EQ(QZ(MarkBufScanPos)(0, 0, 0, 256), 6u);
   EndWhile([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
   EXPECT_EQ(Words(Member(3, 0)), (WordList{kKindMarker | 3}));
   EXPECT_EQ(Words(Member(3, 1)), (WordList{kKindMarker | 3, 0x01180000, 0x01480000}));
@@ -191,12 +172,12 @@ TEST_F(MemberHost, MotorMembers) {
   Open();
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(MotorStart(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
-  ASSERT_EQ(MotorRun(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
-  ASSERT_EQ(MotorRun(1, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
-  ASSERT_EQ(MotorEnd(), 0u);
-  ASSERT_EQ(MotorStart(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1), 0u);
-  EXPECT_EQ(MotorStart(1, std::numeric_limits<double>::quiet_NaN(), 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 7u);
+  ASSERT_EQ(QZ(MarkMotorStart)(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
+  ASSERT_EQ(QZ(MarkMotorRun)(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
+  ASSERT_EQ(QZ(MarkMotorRun)(1, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
+  ASSERT_EQ(QZ(MarkMotorEnd)(), 0u);
+  ASSERT_EQ(QZ(MarkMotorStart)(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1), 0u);
+  EXPECT_EQ(QZ(MarkMotorStart)(1, std::numeric_limits<double>::quiet_NaN(), 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 7u);
   EndWhile([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
   const WordList platform = Cat({{0x85000001}, Wait(0x11, 0x10, 4)});
   EXPECT_EQ(Words(Member(14, 0)), (WordList{kKindMarker | 14}));
@@ -220,9 +201,9 @@ TEST_F(MemberHost, MotorMembers) {
 TEST_F(MemberHost, MotorRunMovesTheAxesAndTheVectorMarksOnceTheyRest) {
   Open();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(MotorRun(1, 5, 100, 500, 1, -3, 50, 500, 0, 0, 0, 0, 0, 0, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkMotorRun)(1, 5, 100, 500, 1, -3, 50, 500, 0, 0, 0, 0, 0, 0, 0, 0), 0u);
   const double line[] = {-10.0, 0.0, 0.0, 10.0, 0.0, 0.0};
-  ASSERT_EQ(Vector(line, 2, 0), 0u);
+  ASSERT_EQ(QZ(MarkVector)(line, 2, 0), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);
   constexpr uint32_t kZero = 8388607;
   const std::tuple<uint32_t, uint32_t, uint32_t> rest[] = {{kZero + 500, kZero + 500, 0}, {kZero - 300, kZero - 300, 0}};
@@ -268,7 +249,7 @@ TEST_F(MemberHost, SpotWeldRepeatsUntilItsInput) {
   Open();
   cardsim_set_consume_(CARDSIM_CONSUME_PACED);
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(DotByIO(0, 0, 0, 1000, 100, 0, 1, 5), 0u);
+  ASSERT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 1000, 100, 0, 1, 5), 0u);
   uint32_t rc = 99;
   std::thread t([&] { rc = MarkEnd(0); });
   auto until = [&](const std::function<bool()>& done) {

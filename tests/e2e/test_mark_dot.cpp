@@ -22,9 +22,6 @@ class DotHost : public CardHost {
  protected:
   void OpenCard() {
     Stage(0);
-    Dot = lib->Get<decltype(Dot)>("QZ_MarkDot");
-    Layer = lib->Get<decltype(Layer)>("QZ_MarkLayer");
-    ASSERT_TRUE(Dot && Layer);
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
   }
@@ -47,8 +44,6 @@ class DotHost : public CardHost {
     return {all.begin() + static_cast<std::ptrdiff_t>(first), all.begin() + static_cast<std::ptrdiff_t>(last)};
   }
 
-  decltype(&QZ_MarkDot) Dot = nullptr;
-  decltype(&QZ_MarkLayer) Layer = nullptr;
 };
 
 TEST_F(DotHost, RefusedDotsAndLayersAddNothingAndTheJobGoesOn) {
@@ -61,15 +56,15 @@ TEST_F(DotHost, RefusedDotsAndLayersAddNothingAndTheJobGoesOn) {
     std::function<uint32_t()> call;
     uint32_t code;
   } cases[] = {
-      {"null points", [&] { return Dot(nullptr, 2, 50, 0); }, 2},
-      {"NaN x", [&] { return Dot(nan.data(), 2, 50, 0); }, 7},
-      {"infinite y", [&] { return Dot(inf.data(), 1, 50, 0); }, 7},
-      {"dot time below 1", [&] { return Dot(good.data(), 1, 0.99, 0); }, 31},
-      {"NaN dot time", [&] { return Dot(good.data(), 1, kNaN, 0); }, 31},
-      {"dot layer 256", [&] { return Dot(good.data(), 1, 50, 256); }, 6},
-      {"dot layer -1", [&] { return Dot(good.data(), 1, 50, -1); }, 6},
-      {"layer 256", [&] { return Layer(256, 0); }, 6},
-      {"layer -1", [&] { return Layer(-1, 1); }, 6},
+      {"null points", [&] { return QZ(MarkDot)(nullptr, 2, 50, 0); }, 2},
+      {"NaN x", [&] { return QZ(MarkDot)(nan.data(), 2, 50, 0); }, 7},
+      {"infinite y", [&] { return QZ(MarkDot)(inf.data(), 1, 50, 0); }, 7},
+      {"dot time below 1", [&] { return QZ(MarkDot)(good.data(), 1, 0.99, 0); }, 31},
+      {"NaN dot time", [&] { return QZ(MarkDot)(good.data(), 1, kNaN, 0); }, 31},
+      {"dot layer 256", [&] { return QZ(MarkDot)(good.data(), 1, 50, 256); }, 6},
+      {"dot layer -1", [&] { return QZ(MarkDot)(good.data(), 1, 50, -1); }, 6},
+      {"layer 256", [&] { return QZ(MarkLayer)(256, 0); }, 6},
+      {"layer -1", [&] { return QZ(MarkLayer)(-1, 1); }, 6},
   };
   for (const Case& c : cases) EXPECT_EQ(c.call(), c.code) << c.name;
   EXPECT_TRUE(Frames().empty());  // not even the buffer's start
@@ -77,8 +72,8 @@ TEST_F(DotHost, RefusedDotsAndLayersAddNothingAndTheJobGoesOn) {
   EXPECT_TRUE(qztest::AnyLineHas(
       ErrorLog(), "] QZ_MarkDot:The data is not a valid number. (points given, count 2, dot time 50.000, layer 0)"));
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkLayer:The layer number is out of range. (layer -1)"));
-  EXPECT_EQ(Dot(nullptr, 0, 50, 0), 0u);  // no dots: the layer alone
-  EXPECT_EQ(Layer(0, 1), 0u);             // nothing changed: its marker alone
+  EXPECT_EQ(QZ(MarkDot)(nullptr, 0, 50, 0), 0u);  // no dots: the layer alone
+  EXPECT_EQ(QZ(MarkLayer)(0, 1), 0u);             // nothing changed: its marker alone
   EXPECT_EQ(MarkEnd(0), 0u);
   EXPECT_EQ(Words(), (std::vector<uint32_t>{kKindMarker | 2, 0x29000000, kKindMarker | 15, kKindMarker | 10}));
   EXPECT_TRUE(lib->Boxes().empty());

@@ -71,9 +71,6 @@ class MarkVectorHost : public qztest::CardHost {
     // Blocks go to the card after 0.1 s of stream time; a laser driven by its pulses.
     Stage(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n");
     lib->WriteConfig("Default.box", qztest::PlainBoxFile());  // the old box method's file
-    Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
-    BufIO = lib->Get<decltype(BufIO)>("QZ_MarkBufIO");
-    ASSERT_TRUE(Vector && BufIO);
     cardsim_set_card_version_(79);  // 16-bit galvanometer codes
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
@@ -87,13 +84,13 @@ class MarkVectorHost : public qztest::CardHost {
     EXPECT_EQ(apply(0), 0u);
     EXPECT_EQ(SetFlag(kParaKey, 0), 0u);
     const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
-    EXPECT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
+    EXPECT_EQ(QZ(SetMarkPara)(pens.data(), 2), 0u);
     return true;
   }
   uint32_t Mark(const Points& pts, uint32_t layer) {
     std::vector<double> d;
     for (const auto& p : pts) d.insert(d.end(), {p.first, p.second, 0.0});
-    return Vector(d.data(), static_cast<int32_t>(pts.size()), layer);
+    return QZ(MarkVector)(d.data(), static_cast<int32_t>(pts.size()), layer);
   }
   // The galvanometer positions the card ran before the word `until`: one code pair per Y word.
   std::vector<Pair> GalvoPairs(uint32_t until = 0) {
@@ -107,8 +104,6 @@ class MarkVectorHost : public qztest::CardHost {
     return out;
   }
 
-  decltype(&QZ_MarkVector) Vector = nullptr;
-  decltype(&QZ_MarkBufIO) BufIO = nullptr;
 };
 
 // From the first corner on, every pair lies within one code of a side of the closed outline `c`,
@@ -141,7 +136,7 @@ TEST_F(MarkVectorHost, ASquareComesBackFromTheGalvanometerWordsWithTheLaserOnOve
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   ASSERT_EQ(Mark({square[0], square[1], square[2]}, 1), 0u);
   ASSERT_EQ(Mark({square[2], square[3], square[4]}, 1), 0u);  // continues the first
-  ASSERT_EQ(BufIO(1, 1, 0, 0), 0u);  // the open polyline ends before the output's words
+  ASSERT_EQ(QZ(MarkBufIO)(1, 1, 0, 0), 0u);  // the open polyline ends before the output's words
   ASSERT_EQ(MarkEnd(0), 0u);
   EXPECT_TRUE(lib->Boxes().empty());
   const std::vector<Pair> pairs = GalvoPairs(kBufIOMarker);
@@ -169,13 +164,13 @@ TEST_F(MarkVectorHost, RefusedPolylinesAppendNothingAndTheJobGoesOn) {
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   cardsim_log_clear_();
   for (const Case& c : cases) EXPECT_EQ(Mark(c.pts, c.layer), c.rc) << c.name;
-  EXPECT_EQ(Vector(nullptr, 2, 1), 2u);
+  EXPECT_EQ(QZ(MarkVector)(nullptr, 2, 1), 2u);
   EXPECT_TRUE(Frames().empty());  // not even the buffer's start
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkVector:no points for a count of 2"));
   EXPECT_TRUE(lib->Boxes().empty());
   // The job was not failed: the next member starts the buffer and the job ends well, with nothing
   // of the refused polylines on the card.
-  ASSERT_EQ(BufIO(1, 1, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkBufIO)(1, 1, 0, 0), 0u);
   ASSERT_EQ(MarkEnd(0), 0u);
   EXPECT_TRUE(GalvoPairs().empty());
 }
@@ -197,11 +192,11 @@ TEST_F(MarkVectorHost, NoAllocationPerCallOnceTheJobRuns) {
   // is counted.
   for (int job = 0; job < 2; ++job) {
     ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-    for (size_t k = 0; k < 2000; ++k) ASSERT_EQ(Vector(calls[k].data(), 2, 1), 0u);
+    for (size_t k = 0; k < 2000; ++k) ASSERT_EQ(QZ(MarkVector)(calls[k].data(), 2, 1), 0u);
     const uint32_t chunks = State().bulk_chunks;
     uint32_t failed = 0;
     g_countAllocations = job == 1;
-    for (size_t k = 2000; k < calls.size(); ++k) failed += Vector(calls[k].data(), 2, 1) != 0;
+    for (size_t k = 2000; k < calls.size(); ++k) failed += QZ(MarkVector)(calls[k].data(), 2, 1) != 0;
     g_countAllocations = false;
     EXPECT_EQ(failed, 0u);
     EXPECT_GT(State().bulk_chunks, chunks + 50);  // blocks went to the card meanwhile

@@ -36,13 +36,10 @@ class FigureHost : public qztest::CardHost {
     cardsim_set_card_version_(85);
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
+    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
     const std::vector<uint8_t> pens = qztest::PenRecords(1, 20.0, 50.0, 10000.0, 100000.0);
-    ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 1), 0u);
-    TestRect = lib->Get<decltype(TestRect)>("QZ_MarkTestRect");
-    GuideXY = lib->Get<decltype(GuideXY)>("QZ_MarkGuideXY");
-    ASSERT_TRUE(TestRect && GuideXY);
+    ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 1), 0u);
   }
   std::vector<cardsim_position> Positions() {
     std::vector<cardsim_position> out(cardsim_position_count_());
@@ -111,7 +108,7 @@ class FigureHost : public qztest::CardHost {
   // The square in a job of run mode `mode`; the correction-off word and the figure's places.
   void CheckSquare(uint32_t mode, size_t polylines, size_t segments = 0) {
     ASSERT_EQ(MarkStart(mode, 0, 0), 0u);
-    ASSERT_EQ(TestRect(), 0u);
+    ASSERT_EQ(QZ(MarkTestRect)(), 0u);
     ASSERT_EQ(MarkEnd(0), 0u);
     const std::vector<uint32_t> words = TraceWords();
     const uint32_t off = mode == 3 ? 0x04000003u : 0x04000002u;
@@ -138,9 +135,9 @@ class FigureHost : public qztest::CardHost {
     Open(ext, 1);
     if (HasFatalFailure()) return;
     ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-    ASSERT_EQ(TestRect(), 0u);
-    ASSERT_EQ(GuideXY(1), 0u);
-    ASSERT_EQ(GuideXY(0), 0u);
+    ASSERT_EQ(QZ(MarkTestRect)(), 0u);
+    ASSERT_EQ(QZ(MarkGuideXY)(1), 0u);
+    ASSERT_EQ(QZ(MarkGuideXY)(0), 0u);
     ASSERT_EQ(MarkEnd(0), 0u);
     const std::vector<cardsim_mirror> starts = PolylineStarts();
     ASSERT_EQ(starts.size(), 42u);
@@ -149,8 +146,6 @@ class FigureHost : public qztest::CardHost {
     EXPECT_EQ(starts[41].x, guide0X);
   }
   static constexpr uint32_t kGateOpen = 0x20002002u;
-  decltype(&QZ_MarkTestRect) TestRect = nullptr;
-  decltype(&QZ_MarkGuideXY) GuideXY = nullptr;
 };
 
 TEST_F(FigureHost, TheTestSquareRunsWithItsGridGlyphsAndGuide) {
@@ -184,9 +179,9 @@ TEST_F(FigureHost, OutsideAJobEachFigureFailsWithOneBox) {
   Open();
   if (HasFatalFailure()) return;
   const size_t before = lib->Boxes().size();
-  EXPECT_EQ(GuideXY(1), 17u);
+  EXPECT_EQ(QZ(MarkGuideXY)(1), 17u);
   EXPECT_EQ(lib->Boxes().size(), before + 1);
-  EXPECT_EQ(TestRect(), 17u);
+  EXPECT_EQ(QZ(MarkTestRect)(), 17u);
   EXPECT_EQ(lib->Boxes().size(), before + 2);
   EXPECT_EQ(cardsim_position_count_(), 0u);
 }
