@@ -78,14 +78,11 @@ class MarkVectorHost : public qztest::CardHost {
   // Vectors need the scanner's and laser's parameters of the parameter file; then pens 0 and 1 mark
   // at 10000 mm/s (0.1 mm per 10 µs step) and jump at 100000 mm/s with 20 kHz pulses at 50 %
   // (a 50 µs period), without delays.
-  bool ApplyParameterFile() {
-    const auto apply = lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile");
-    if (!apply) return false;
-    EXPECT_EQ(apply(0), 0u);
-    EXPECT_EQ(SetFlag(kParaKey, 0), 0u);
+  void ApplyParameterFile() {
+    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
     const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
-    EXPECT_EQ(QZ(SetMarkPara)(pens.data(), 2), 0u);
-    return true;
+    ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 2), 0u);
   }
   uint32_t Mark(const Points& pts, uint32_t layer) {
     std::vector<double> d;
@@ -103,7 +100,6 @@ class MarkVectorHost : public qztest::CardHost {
     }
     return out;
   }
-
 };
 
 // From the first corner on, every pair lies within one code of a side of the closed outline `c`,
@@ -131,7 +127,8 @@ size_t FollowOutline(const std::vector<Pair>& pairs, const Points& c) {
 
 TEST_F(MarkVectorHost, ASquareComesBackFromTheGalvanometerWordsWithTheLaserOnOverIt) {
   OpenCard();
-  if (!ApplyParameterFile()) GTEST_SKIP() << "needs QZ_SetCardParaFile";
+  ApplyParameterFile();
+  if (HasFatalFailure()) return;
   const Points square = {{-20, -20}, {20, -20}, {20, 20}, {-20, 20}, {-20, -20}};
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   ASSERT_EQ(Mark({square[0], square[1], square[2]}, 1), 0u);
@@ -180,7 +177,8 @@ TEST_F(MarkVectorHost, NoAllocationPerCallOnceTheJobRuns) {
   GTEST_SKIP() << "the library's allocations are counted in the plain Linux builds";
 #else
   OpenCard();
-  if (!ApplyParameterFile()) GTEST_SKIP() << "needs QZ_SetCardParaFile";
+  ApplyParameterFile();
+  if (HasFatalFailure()) return;
   // Short zigzag vectors across the field and back, each call continuing the last: look-ahead,
   // corners, the laser, merges and blocks sent to the card all run while the calls are counted.
   std::vector<std::vector<double>> calls;
