@@ -43,19 +43,30 @@ void CardHost::Load(bool resetCard) {
   }
 }
 
-void CardHost::OpenWithParaFile(int cardType, const std::string& config, uint32_t version) {
+void CardHost::OpenCard(int cardType, const std::string& config, uint32_t version) {
+  Stage(cardType, config);
+  if (HasFatalFailure()) return;
+  if (version) cardsim_set_card_version_(version);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+}
+
+void CardHost::OpenWithParaFile(int cardType, const std::string& config, uint32_t version, bool apply) {
+  if (lib) {
+    if (CloseCard) CloseCard();
+    lib.reset();
+  }
   StageFiles(cardType, config);
   const auto block = DefaultBoxBlock();
   lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
   lib->WriteConfig("Default.box", PlainBoxFile());
   Load(true);
   if (HasFatalFailure()) return;
-  cardsim_set_card_version_(version);
+  if (version) cardsim_set_card_version_(version);
   ASSERT_EQ(InitCard(), 0u);
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  const auto apply = lib->Get<decltype(&QZ_SetCardParaFile)>("QZ_SetCardParaFile");
-  ASSERT_NE(apply, nullptr);
-  ASSERT_EQ(apply(0), 0u);
+  if (!apply) return;
+  ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
 }
 

@@ -22,10 +22,14 @@ class CardHost : public ::testing::Test, public SimControl {
   // Loads the staged library and resolves its exports and the simulated card's control functions;
   // with resetCard the card starts from its defaults.
   void Load(bool resetCard);
-  // Stages type `cardType` with `config` in [Main], the default box block and the plain box file,
-  // loads with a fresh card of version `version`, opens it and applies the parameter file, the
-  // parameters accepted before and after. Callers check HasFatalFailure().
-  void OpenWithParaFile(int cardType, const std::string& config, uint32_t version);
+  // Stages type `cardType` with `config` in [Main], loads with a fresh card (of `version` unless 0),
+  // opens it and accepts the parameters. Callers check HasFatalFailure().
+  void OpenCard(int cardType = 0, const std::string& config = "", uint32_t version = 0);
+  // The same with the default box block and the plain box file staged, and (with `apply`) the
+  // parameter file applied and the parameters accepted again; the frame log is left as it is. A
+  // library staged before is closed and let go first (it stays loaded; under Windows its open card
+  // would keep the next one from opening).
+  void OpenWithParaFile(int cardType, const std::string& config, uint32_t version, bool apply = true);
 
   // Command numbers of the command frames logged since the last clear (the frames, the trace, the
   // card's state and flash: SimControl).

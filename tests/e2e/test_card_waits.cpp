@@ -18,11 +18,6 @@ constexpr uint32_t kRegisterReason = 0x20;
 
 class CardWaits : public CardHost {
  protected:
-  void OpenCard() {
-    Stage(0);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  }
   // The job's waits on the inputs (the job's own start and end have waits of their own).
   std::vector<cardsim_wait> InputWaits() {
     std::vector<cardsim_wait> out;

@@ -36,10 +36,6 @@ class FlashHost : public qztest::CardHost {
  protected:
   // Card `version` of type `type` opened and its parameters accepted; `config` continues [Main].
   void Open(uint32_t version, int type = 0, const std::string& config = "") {
-    if (lib) {
-      CloseCard();
-      lib.reset();
-    }
     OpenWithParaFile(type, "CardVertion=6\n" + config, version);
     if (HasFatalFailure()) return;
     cardsim_log_clear_();

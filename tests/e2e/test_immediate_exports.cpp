@@ -22,27 +22,10 @@ using qztest::kParaKey;
 
 class Immediate : public CardHost {
  protected:
-  // The folder holds the box files of a plain 100 mm box. With `apply` the parameter file is applied
-  // too (the laser settings; the watchdog starts). The card
-  // of a library staged before is closed first: that library stays loaded, and under Windows its open
-  // card keeps the next one from opening.
+  // A card of `version` with the box files of a plain 100 mm box; with `apply` the parameter file
+  // applied too (the laser settings; the watchdog starts).
   void Open(uint32_t version, const std::string& config = "", bool apply = false, int type = 0) {
-    if (lib) {
-      CloseCard();
-      lib.reset();
-    }
-    StageFiles(type, config);
-    const auto block = qztest::DefaultBoxBlock();
-    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
-    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-    Load(true);
-    cardsim_set_card_version_(version);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    if (apply) {
-      ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
-      ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    }
+    OpenWithParaFile(type, config, version, apply);
     cardsim_log_clear_();
   }
   std::string Received() {

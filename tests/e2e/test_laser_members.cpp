@@ -25,17 +25,7 @@ constexpr uint32_t kEnd = 0x51100001;
 
 class MemberHost : public qztest::CardHost {
  protected:
-  void Open(const std::string& config = "") {
-    StageFiles(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n" + config);
-    const auto block = qztest::DefaultBoxBlock();
-    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
-    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-    Load(true);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  }
+  void Open() { OpenWithParaFile(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n", 0); }
   // The job's end on a thread while `during` runs; the card's run is stopped once it is done.
   uint32_t EndWhile(const std::function<void()>& during) {
     uint32_t rc = 99;

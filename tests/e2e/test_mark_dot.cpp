@@ -20,11 +20,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 class DotHost : public CardHost {
  protected:
-  void OpenCard() {
-    Stage(0);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  }
   // Host point records of three doubles.
   static std::vector<double> Points(std::initializer_list<double> xy) {
     std::vector<double> out;

@@ -23,14 +23,6 @@ constexpr uint32_t kFlagStop = 0x4;
 
 class MarkListHost : public CardHost {
  protected:
-  void Open() {
-    Stage(0);
-  }
-  void OpenCard() {
-    Open();
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  }
   // Every member once, with arguments it takes.
   std::vector<std::function<uint32_t()>> Members() {
     return {[this] { return QZ(MarkBufIO)(1, 1, 0, 0); },       [this] { return QZ(MarkBufWait)(1u << 25, 0); },
@@ -55,7 +47,7 @@ class MarkListHost : public CardHost {
 };
 
 TEST_F(MarkListHost, WithoutACardEveryMemberReturnsOneAndDoesNothing) {
-  Open();
+  Stage(0);
   for (const auto& member : Members()) EXPECT_EQ(member(), 1u);
   EXPECT_TRUE(Frames().empty());
   EXPECT_TRUE(lib->Boxes().empty());
