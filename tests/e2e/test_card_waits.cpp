@@ -21,10 +21,8 @@ class CardWaits : public CardHost {
   // The job's waits on the inputs (the job's own start and end have waits of their own).
   std::vector<cardsim_wait> InputWaits() {
     std::vector<cardsim_wait> out;
-    for (uint32_t i = 0; i < cardsim_wait_count_(); ++i) {
-      cardsim_wait w{};
-      if (cardsim_wait_get_(i, &w) == 0 && w.reason == kRegisterReason) out.push_back(w);
-    }
+    for (const cardsim_wait& w : Waits())
+      if (w.reason == kRegisterReason) out.push_back(w);
     return out;
   }
   // Waits until the card holds its n-th input wait (counting from 1); false after 20 s.

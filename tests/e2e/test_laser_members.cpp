@@ -206,16 +206,12 @@ TEST_F(MemberHost, MotorRunMovesTheAxesAndTheVectorMarksOnceTheyRest) {
   // The platform waits of the run: before the start (nothing moves) and after it, held until the
   // slower axis arrived 60 ms after the start word.
   std::vector<cardsim_wait> platform;
-  for (uint32_t i = 0; i < cardsim_wait_count_(); ++i) {
-    cardsim_wait w{};
-    ASSERT_EQ(cardsim_wait_get_(i, &w), 0u);
+  for (const cardsim_wait& w : Waits())
     if (w.source == 4 && w.reason == 0x20) platform.push_back(w);
-  }
   ASSERT_EQ(platform.size(), 2u);
   EXPECT_EQ(std::tuple(platform[0].end, platform[0].held_us), std::tuple(uint32_t{CARDSIM_WAIT_MET}, uint64_t{0}));
   EXPECT_EQ(std::tuple(platform[1].end, platform[1].inputs), std::tuple(uint32_t{CARDSIM_WAIT_MET}, 0x10u));
-  std::vector<cardsim_trace_entry> tr(cardsim_trace_count_(CARDSIM_TRACE_EXECUTED));
-  for (uint32_t i = 0; i < tr.size(); ++i) ASSERT_EQ(cardsim_trace_get_(CARDSIM_TRACE_EXECUTED, i, &tr[i]), 0u);
+  const std::vector<cardsim_trace_entry> tr = TraceEntries(CARDSIM_TRACE_EXECUTED);
   auto at = [&](uint32_t word) {
     return std::find_if(tr.begin(), tr.end(), [&](const cardsim_trace_entry& x) { return x.word == word; });
   };
@@ -248,14 +244,12 @@ TEST_F(MemberHost, SpotWeldRepeatsUntilItsInput) {
     return done();
   };
   auto waitingFor = [&](uint32_t values) {
-    cardsim_wait w{};
-    const uint32_t n = cardsim_wait_count_();
-    return n > 0 && cardsim_wait_get_(n - 1, &w) == 0 && w.end == CARDSIM_WAIT_OPEN && w.mask == 0x20 && w.values == values;
+    const std::vector<cardsim_wait> w = Waits();
+    return !w.empty() && w.back().end == CARDSIM_WAIT_OPEN && w.back().mask == 0x20 && w.back().values == values;
   };
   auto runs = [&](uint32_t word) {
     uint32_t n = 0;
-    cardsim_trace_entry e{};
-    for (uint32_t i = 0; cardsim_trace_get_(CARDSIM_TRACE_EXECUTED, i, &e) == 0; ++i) n += e.word == word;
+    for (const cardsim_trace_entry& e : TraceEntries(CARDSIM_TRACE_EXECUTED)) n += e.word == word;
     return n;
   };
   EXPECT_TRUE(until([&] { return waitingFor(0x20); }));

@@ -45,11 +45,7 @@ class ProgramHost : public qztest::CardHost {
   void ExpectRefused(uint32_t rc, const char* box);
   void CheckOss(uint32_t flag);
   // The words the card's executor ran, with the slot tag.
-  std::vector<cardsim_trace_entry> Executed() {
-    std::vector<cardsim_trace_entry> out(cardsim_trace_count_(CARDSIM_TRACE_EXECUTED));
-    for (uint32_t i = 0; i < out.size(); ++i) cardsim_trace_get_(CARDSIM_TRACE_EXECUTED, i, &out[i]);
-    return out;
-  }
+  std::vector<cardsim_trace_entry> Executed() { return TraceEntries(CARDSIM_TRACE_EXECUTED); }
   static size_t CountOf(const std::vector<cardsim_trace_entry>& tr, uint32_t word, size_t from = 0) {
     return static_cast<size_t>(std::count_if(tr.begin() + static_cast<std::ptrdiff_t>(std::min(from, tr.size())),
                                              tr.end(), [&](const cardsim_trace_entry& e) { return e.word == word; }));
@@ -281,8 +277,8 @@ TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
   EXPECT_EQ(tr[left].reserved, 0u);
   EXPECT_EQ(tr[left + 1].word, 0x51800003u);
   EXPECT_EQ(CountOf(tr, 0x51A00044, left), 0u);
-  cardsim_wait w{};
-  ASSERT_EQ(cardsim_wait_get_(cardsim_wait_count_() - 1, &w), 0u);
+  ASSERT_FALSE(Waits().empty());
+  const cardsim_wait w = Waits().back();
   EXPECT_EQ(w.end, static_cast<uint32_t>(CARDSIM_WAIT_OPEN));
   EXPECT_EQ(w.mask & 1, 1u);
   EXPECT_EQ(w.values & 1, 0u);

@@ -230,8 +230,7 @@ TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
   uint64_t reset = 0;
   std::vector<uint64_t> on;
   std::vector<uint32_t> ran;
-  cardsim_trace_entry e{};
-  for (uint32_t i = 0; cardsim_trace_get_(CARDSIM_TRACE_EXECUTED, i, &e) == 0; ++i) {
+  for (const cardsim_trace_entry& e : TraceEntries(CARDSIM_TRACE_EXECUTED)) {
     if (e.word == 0x61000000) reset = e.time_us;
     if (e.word == 0x16000001) on.push_back(e.time_us);
     ran.push_back(e.word);

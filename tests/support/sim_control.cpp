@@ -25,9 +25,15 @@ std::vector<Cmd> SimControl::Sent(uint32_t only) {
   return out;
 }
 
-std::vector<cardsim_trace_entry> SimControl::TraceEntries() {
-  std::vector<cardsim_trace_entry> out(cardsim_trace_count_(1));
-  for (uint32_t i = 0; i < out.size(); ++i) cardsim_trace_get_(1, i, &out[i]);
+std::vector<cardsim_trace_entry> SimControl::TraceEntries(uint32_t trace) {
+  std::vector<cardsim_trace_entry> out(cardsim_trace_count_(trace));
+  for (uint32_t i = 0; i < out.size(); ++i) cardsim_trace_get_(trace, i, &out[i]);
+  return out;
+}
+
+std::vector<cardsim_wait> SimControl::Waits() {
+  std::vector<cardsim_wait> out(cardsim_wait_count_());
+  for (uint32_t i = 0; i < out.size(); ++i) cardsim_wait_get_(i, &out[i]);
   return out;
 }
 

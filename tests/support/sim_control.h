@@ -37,9 +37,12 @@ class SimControl {
   std::vector<cardsim_frame> Frames();
   // The command frames logged since the last clear (of one number only, unless 0).
   std::vector<Cmd> Sent(uint32_t only = 0);
-  // The words the card ran (trace 1), with their times, or the words alone.
-  std::vector<cardsim_trace_entry> TraceEntries();
+  // The words the card decoded (trace 1) or executed (CARDSIM_TRACE_EXECUTED), with their times;
+  // the decoded words alone.
+  std::vector<cardsim_trace_entry> TraceEntries(uint32_t trace = 1);
   std::vector<uint32_t> TraceWords();
+  // The waits the card ran, in order.
+  std::vector<cardsim_wait> Waits();
   cardsim_state State();
   cardsim_flash Flash();
   cardsim_fifo Fifo();
