@@ -15,7 +15,6 @@
 
 namespace {
 
-
 constexpr uint32_t kEnd = 0x51100001;
 
 class ProgramHost : public qztest::CardHost {
@@ -42,7 +41,6 @@ class ProgramHost : public qztest::CardHost {
       if ((w & opcodeMask) == value) out.push_back(w);
     return out;
   }
-  void ExpectRefused(uint32_t rc, const char* box);
   void CheckOss(uint32_t flag);
   // The words the card's executor ran, with the slot tag.
   std::vector<cardsim_trace_entry> Executed() { return TraceEntries(CARDSIM_TRACE_EXECUTED); }
@@ -54,7 +52,6 @@ class ProgramHost : public qztest::CardHost {
     while (from < tr.size() && tr[from].word != word) ++from;
     return from;
   }
-
 };
 
 TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheRestReturnToTheIdleLoop) {
@@ -116,38 +113,29 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheRestReturnToTheIdleLoop) {
 }
 
 // A refused whole job: its box, no buffer opened, nothing claimed.
-void ProgramHost::ExpectRefused(uint32_t rc, const char* box) {
-  EXPECT_EQ(rc, 2u);
-  ASSERT_EQ(lib->Boxes().size(), 1u);
-  EXPECT_EQ(lib->Boxes()[0], std::string("topmost ok: ") + box);
-  EXPECT_TRUE(Sent(83).empty());
-  EXPECT_EQ(MarkStart(1, 0, 0), 0u);
-  EXPECT_EQ(MarkEnd(0), 0u);
-}
-
-TEST_F(ProgramHost, WobbleWithoutWobIsRefused) {
-  Open("");
-  cardsim_log_clear_();
-  ExpectRefused(QZ(WobStart)(0, 1), "bWob未设置为1");
-}
-
-TEST_F(ProgramHost, LaserModuleWithoutWobIsRefused) {
-  Open("");
-  cardsim_log_clear_();
-  ExpectRefused(QZ(LaserModuleStart)(1), "bWob未设置为1");
-}
-
-TEST_F(ProgramHost, OpticalSwitchWithoutItsSwitchIsRefused) {
-  Open("wob=1\n");
-  cardsim_log_clear_();
+TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCard) {
   const uint16_t positions[4] = {1, 2, 3, 4};
-  ExpectRefused(QZ(OssLaserModuleStart)(positions, 1, 0), "bKvxOSS未设置为1");
-}
-
-TEST_F(ProgramHost, CardVersion79IsRefused) {
-  Open("wob=1\n", 79);
-  cardsim_log_clear_();
-  ExpectRefused(QZ(WobStart)(0, 1), "新补丁不兼容旧wob卡，请使用旧补丁");
+  const struct {
+    const char* config;
+    uint32_t version;
+    std::function<uint32_t()> call;
+    const char* box;
+  } cases[] = {
+      {"", 96, [&] { return QZ(WobStart)(0, 1); }, "bWob未设置为1"},
+      {"", 96, [&] { return QZ(LaserModuleStart)(1); }, "bWob未设置为1"},
+      {"wob=1\n", 96, [&] { return QZ(OssLaserModuleStart)(positions, 1, 0); }, "bKvxOSS未设置为1"},
+      {"wob=1\n", 79, [&] { return QZ(WobStart)(0, 1); }, "新补丁不兼容旧wob卡，请使用旧补丁"},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(c.box);
+    Open(c.config, c.version);
+    cardsim_log_clear_();
+    EXPECT_EQ(c.call(), 2u);
+    EXPECT_EQ(lib->Boxes(), std::vector<std::string>{std::string("topmost ok: ") + c.box});
+    EXPECT_TRUE(Sent(83).empty());
+    EXPECT_EQ(MarkStart(1, 0, 0), 0u);
+    EXPECT_EQ(MarkEnd(0), 0u);
+  }
 }
 
 TEST_F(ProgramHost, OpenJobIsLeftAsItWasByARefusedProgram) {
