@@ -95,7 +95,6 @@ class CardParaHost : public CardHost {
     ASSERT_EQ(boxes + 1, lib->Boxes().size());
     EXPECT_EQ(kNotInitialized, lib->Boxes().back());
   }
-
 };
 
 TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {

@@ -40,7 +40,6 @@ class CardWaits : public CardHost {
     EXPECT_EQ(GetWaitInfo(text), 0u);
     return text;
   }
-
 };
 
 TEST_F(CardWaits, CardHoldsARisingEdgeWaitUntilTheTestSetsTheInput) {

@@ -18,7 +18,6 @@
 
 namespace {
 
-
 struct Pt {
   double x, y;
 };

@@ -61,7 +61,6 @@ class FlashHost : public qztest::CardHost {
              return std::get<0>(f) == 85 || (std::get<0>(f) == 82 && std::get<2>(f) == 0x8000);
            });
   }
-
 };
 
 // A head table with states 1, names, marks and ids of the host's own.
@@ -399,7 +398,6 @@ class OffDocHost : public FlashHost {
              return x.time_us == y.time_us && x.word == y.word;
            });
   }
-
 };
 
 TEST_F(OffDocHost, TheCardRunsTheDocumentAsOnlineForEachLayout) {

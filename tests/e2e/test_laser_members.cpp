@@ -60,7 +60,6 @@ class MemberHost : public qztest::CardHost {
       if (e.word == word) return e.time_us;
     return ~uint64_t{0};
   }
-
 };
 
 using WordList = std::vector<uint32_t>;

@@ -38,7 +38,6 @@ class DotHost : public CardHost {
     while (last > first && all[last - 1] >> 16 != kKindMarker >> 16) --last;
     return {all.begin() + static_cast<std::ptrdiff_t>(first), all.begin() + static_cast<std::ptrdiff_t>(last)};
   }
-
 };
 
 TEST_F(DotHost, RefusedDotsAndLayersAddNothingAndTheJobGoesOn) {

@@ -39,7 +39,6 @@ class MarkFlowHost : public CardHost {
   uint32_t Ccd(int32_t enable, int32_t selector, uint32_t value) {
     return QZ(MarkCCD)(enable, 42, 0.0, 0.0, 0, 0, 0, 3, selector, 0, value, 0);  // where the scanner is
   }
-
 };
 
 // The words of a register wait on the encoder (source 3) for the 24 bits of p and the top byte as given.

@@ -43,7 +43,6 @@ class MarkListHost : public CardHost {
     cardsim_get_flag_(kFlagStop, &value, &count);
     return count;
   }
-
 };
 
 TEST_F(MarkListHost, WithoutACardEveryMemberReturnsOneAndDoesNothing) {

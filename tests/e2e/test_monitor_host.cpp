@@ -66,7 +66,6 @@ class MonitorHost : public qztest::CardHost {
     }
     return out;
   }
-
 };
 
 bool EndsWith(const std::string& s, const std::string& end) {

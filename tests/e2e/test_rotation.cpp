@@ -56,7 +56,6 @@ class RotationHost : public CardHost {
     std::copy_if(words.begin(), words.end(), std::back_inserter(out), keep);
     return out;
   }
-
 };
 
 // Steps (not jumps) of the 16-bit form: the words rotation marking takes out for its axis.

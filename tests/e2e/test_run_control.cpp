@@ -12,16 +12,10 @@ namespace {
 using qztest::AnyLineHas;
 using qztest::kParaKey;
 
-class RunControlHost : public qztest::CardHost {
- protected:
-  void StageAndResolve() {
-    Stage(0);
-  }
-
-};
+using RunControlHost = qztest::CardHost;
 
 TEST_F(RunControlHost, StopWithoutAJobSendsTheStopFlag) {
-  StageAndResolve();
+  Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   cardsim_log_clear_();
   EXPECT_EQ(QZ(Mark_Stop)(), 0u);
@@ -31,7 +25,7 @@ TEST_F(RunControlHost, StopWithoutAJobSendsTheStopFlag) {
 }
 
 TEST_F(RunControlHost, ControlSendsItsFlagsAndReadsStatusBit9) {
-  StageAndResolve();
+  Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   struct Case {
     uint32_t first, second;
@@ -56,7 +50,7 @@ TEST_F(RunControlHost, ControlSendsItsFlagsAndReadsStatusBit9) {
 }
 
 TEST_F(RunControlHost, MarkInfoIsStatusWord1WithTheRunningBit) {
-  StageAndResolve();
+  Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   struct Case {
     uint32_t run, alarms, info;
@@ -76,7 +70,7 @@ TEST_F(RunControlHost, MarkInfoIsStatusWord1WithTheRunningBit) {
 // Without a card each export returns 1; with one a null out-pointer is refused with 2. Neither sends
 // anything, and the job figures never ask the card.
 TEST_F(RunControlHost, NoCardAndNullPointersSendNothing) {
-  StageAndResolve();
+  Stage(0);
   uint32_t v = 0xDEAD;
   EXPECT_EQ(QZ(Mark_Stop)(), 1u);
   EXPECT_EQ(QZ(Control)(1, 1, &v), 1u);
@@ -99,7 +93,7 @@ TEST_F(RunControlHost, NoCardAndNullPointersSendNothing) {
 // A card lost inside a stop or a status read while a job is open: 1 without a box; the job does not
 // keep the library busy, and the card opens again.
 TEST_F(RunControlHost, CardLostInTheMiddleOfAJobGives1AndTheCardOpensAgain) {
-  StageAndResolve();
+  Stage(0);
   uint32_t v = 0;
   for (bool stop : {true, false}) {
     ASSERT_EQ(InitCard(), 0u);
