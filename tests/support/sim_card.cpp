@@ -18,10 +18,7 @@ void SimCardTest::Stage(int cardType, const std::string& config) {
   // overwritten.
   folder_ = dir.File("stage" + std::to_string(++stages_)) + plat::kPathSep;
   ASSERT_TRUE(plat::CreateFolders(folder_));
-  for (const char* base : {"Portlane", "PortlanePCIE"}) {
-    const std::string file = plat::CompanionFileName(base);
-    ASSERT_TRUE(plat::CopyFilePath(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, folder_ + file)) << file;
-  }
+  ASSERT_TRUE(CopyCompanions({"Portlane", "PortlanePCIE"}, folder_));
   qztest::SetModuleDir(folder_);
   g_MainCfg = CIniCfg("QZMarkPara.cfg");
   ASSERT_TRUE(plat::CreateFolders(folder_ + "ini"));
