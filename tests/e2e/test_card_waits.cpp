@@ -21,7 +21,7 @@ class CardWaits : public CardHost {
   // The job's waits on the inputs (the job's own start and end have waits of their own).
   std::vector<cardsim_wait> InputWaits() {
     std::vector<cardsim_wait> out;
-    for (const cardsim_wait& w : Waits())
+    for (const cardsim_wait& w : WaitRecords())
       if (w.reason == kRegisterReason) out.push_back(w);
     return out;
   }

@@ -202,7 +202,7 @@ TEST_F(MemberHost, MotorRunMovesTheAxesAndTheVectorMarksOnceTheyRest) {
   // The platform waits of the run: before the start (nothing moves) and after it, held until the
   // slower axis arrived 60 ms after the start word.
   std::vector<cardsim_wait> platform;
-  for (const cardsim_wait& w : Waits())
+  for (const cardsim_wait& w : WaitRecords())
     if (w.source == 4 && w.reason == 0x20) platform.push_back(w);
   ASSERT_EQ(platform.size(), 2u);
   EXPECT_EQ(std::tuple(platform[0].end, platform[0].held_us), std::tuple(uint32_t{CARDSIM_WAIT_MET}, uint64_t{0}));
@@ -240,7 +240,7 @@ TEST_F(MemberHost, SpotWeldRepeatsUntilItsInput) {
     return done();
   };
   auto waitingFor = [&](uint32_t values) {
-    const std::vector<cardsim_wait> w = Waits();
+    const std::vector<cardsim_wait> w = WaitRecords();
     return !w.empty() && w.back().end == CARDSIM_WAIT_OPEN && w.back().mask == 0x20 && w.back().values == values;
   };
   auto runs = [&](uint32_t word) {

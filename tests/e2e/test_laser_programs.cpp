@@ -265,8 +265,8 @@ TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
   EXPECT_EQ(tr[left].reserved, 0u);
   EXPECT_EQ(tr[left + 1].word, 0x51800003u);
   EXPECT_EQ(CountOf(tr, 0x51A00044, left), 0u);
-  ASSERT_FALSE(Waits().empty());
-  const cardsim_wait w = Waits().back();
+  ASSERT_FALSE(WaitRecords().empty());
+  const cardsim_wait w = WaitRecords().back();
   EXPECT_EQ(w.end, static_cast<uint32_t>(CARDSIM_WAIT_OPEN));
   EXPECT_EQ(w.mask & 1, 1u);
   EXPECT_EQ(w.values & 1, 0u);

@@ -31,7 +31,7 @@ std::vector<cardsim_trace_entry> SimControl::TraceEntries(uint32_t trace) {
   return out;
 }
 
-std::vector<cardsim_wait> SimControl::Waits() {
+std::vector<cardsim_wait> SimControl::WaitRecords() {
   std::vector<cardsim_wait> out(cardsim_wait_count_());
   for (uint32_t i = 0; i < out.size(); ++i) cardsim_wait_get_(i, &out[i]);
   return out;

@@ -42,7 +42,7 @@ class SimControl {
   std::vector<cardsim_trace_entry> TraceEntries(uint32_t trace = 1);
   std::vector<uint32_t> TraceWords();
   // The waits the card ran, in order.
-  std::vector<cardsim_wait> Waits();
+  std::vector<cardsim_wait> WaitRecords();
   cardsim_state State();
   cardsim_flash Flash();
   cardsim_fifo Fifo();
