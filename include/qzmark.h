@@ -27,6 +27,50 @@
 #define QZ_API
 #endif
 
+/* Result codes. Every export returns one of them; QZ_GetErrInfo gives the text of a code from the
+ * language file ([language] key STRING_<name> for the constant QZ_E_<NAME>; 0 reads "OK" and 2
+ * "Error"; 4 is not used). Which export returns which code is said beside each export. */
+#define QZ_OK 0
+#define QZ_E_CARD_IS_NOT_CONNECTED 1
+#define QZ_E_ERROR 2
+#define QZ_E_FUN_MARK_FAIL 3
+#define QZ_E_CARD_IS_BUSY_START_RASK_FAIL 5
+#define QZ_E_LAYER_NUMBER_OVER 6
+#define QZ_E_DATA_IS_NAN 7
+#define QZ_E_LINES_ENDPOINT_LESS_THAN_2 8
+#define QZ_E_NOT_OPEN_OFFLINE_FILE 9
+#define QZ_E_NOT_OPEN_BOX_FILE 10
+#define QZ_E_UNSUPORTED_CALI_TYPE 11
+#define QZ_E_LINE_LESS_THAN_1 12
+#define QZ_E_OFFLINEFILE_IS_TOO_BIG 13
+#define QZ_E_FIFO_DATA_ERROR 14
+#define QZ_E_EXT_AXIS_NUMBER_OVER 15
+#define QZ_E_ILLIGE_CALL_MARKFUNC_SAME_TIME 16
+#define QZ_E_MARK_NOT_START 17
+#define QZ_E_DOTMARK_IS_ILLIGE_FOR_ROTATIONMARK 18
+#define QZ_E_LINE_DIRECTION_ERR_FOR_ROTATIONMARK 19
+#define QZ_E_MARK_ERROR 20
+#define QZ_E_MARKTIME_NOT_ADD 21
+#define QZ_E_LINEENEGYWAVETOOLONG 22
+#define QZ_E_CARD_IS_MARKING_STOPFAIL 23
+#define QZ_E_WRITEREADFLASH_NOT_SAME 24
+#define QZ_E_SCANDRIVEMOTOR_TIMEERR 25
+#define QZ_E_FLUSH_FAIL 26
+#define QZ_E_MARKDATA_IS_NOT_LOCKED_TO_USE 27
+#define QZ_E_DOWNLOAD_NO_NAND 28
+#define QZ_E_EXT_PARA_OVERFLOW 29
+#define QZ_E_ERR_UART 30
+#define QZ_E_POINTMARK_TIME_LESS_THAN_1 31
+#define QZ_E_FIBER_PWM_NOT_HALF 32
+#define QZ_E_LASER_IS_ALREADY_ON_WHEN_OPEN 33
+#define QZ_E_LASER_TIME_IS_MINUS 34
+#define QZ_E_LINE_BUF_MARK_END_NOT_EMPTY 35
+#define QZ_E_DLLCFG_DIFFERENT_WITH_CARD 36
+#define QZ_E_TASK_OVER_TIME 37
+#define QZ_E_MEMORYEXCEPTION 38
+#define QZ_E_MARKLASERBYIO_ILLIGEL_ENABLE_DOT_LINE_BOTH 39
+#define QZ_E_PRELASEROFF_BIGTHAN_CURLASERON 40
+
 #ifdef __cplusplus
 extern "C" {
 #endif
