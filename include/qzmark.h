@@ -156,7 +156,8 @@ QZ_API uint32_t QZ_STDCALL QZ_MarkEnd(uint32_t endArg);
  *                  below 1e-8 kHz: 1000 ticks high and period)
  *     36   double  laser duty in percent (high time ceil(period x duty / 100), at most the period)
  *     44   int32   wave number (sent by the layer switch when it changes)
- *     48   int32   analogue power in percent (the layer switch sends min(p x 4095 / 100, 4095))
+ *     48   int32   power in percent of analogue channel 2 (the layer switch sends min(p x 4095 / 100,
+ *                  4095) when it changes)
  *     52   double  kept, not used;  60 double  kept, not used
  *    432   double  mark speed in mm/s    (below 1e-6 mm/s or not finite: the pen is disabled)
  *    440   double  jump speed in mm/s    (likewise)
