@@ -106,8 +106,9 @@ QZ_API uint32_t QZ_STDCALL QZ_SetFlag(uint32_t key, uint32_t value);
  * the card, its USB firmware and an optical-switch card fit together, and (with [Main]
  * bUpdateParaInCardWhenOpen 1) uploads the card parameters and correction tables into the card's
  * flash; then the parameters are accepted and jobs can start. Starts the library's monitor and
- * watchdog threads when they are not running. A refused check is shown in a box and leaves the
- * parameters not accepted; the result is still 0. 0 done; 1 no card open or the card was lost;
+ * watchdog threads when they are not running. A refused check (an encoder range [FLY] nEncRange
+ * below 10 among them) is shown in a box and leaves the parameters not accepted; the result is
+ * still 0. 0 done; 1 no card open or the card was lost;
  * 2 busy; 26 the card did not take the uploaded parameters; the code of another failure. The
  * argument is not used. */
 QZ_API uint32_t QZ_STDCALL QZ_SetCardParaFile(uint32_t reserved);
@@ -233,9 +234,11 @@ QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveEnd(void);
  * {x, y, unused} in mm, with the pen `layer` (0..255): a jump to the first point, then lit vectors
  * through the others. A polyline that starts where the previous one ended (within the configured
  * join distance) in the same pen continues it. Vectors are generated a few points behind the host:
- * a polyline's last point is marked when the next command arrives. Refused with nothing appended:
- * 2 null points with a positive count, 7 a coordinate that is NaN or infinite, 12 fewer than two
- * points, 6 a layer above 255. */
+ * a polyline's last point is marked when the next command arrives. A refused polyline fails the job
+ * (a box, the card's run stopped, nothing of it appended; later mark-list commands return 20 and
+ * QZ_MarkEnd 3): 2 null points with a positive count, 7 a coordinate that is NaN or infinite, 12
+ * fewer than two points, 6 a layer above 255, 2 a coordinate farther from the centre than its
+ * axis's whole field. */
 QZ_API uint32_t QZ_STDCALL QZ_MarkVector(const double* points, int32_t count, uint32_t layer);
 
 /* Run control and job queries. None of them waits for a mark call: QZ_Mark_Stop from another
@@ -288,9 +291,11 @@ QZ_API uint32_t QZ_STDCALL QZ_SetCaliPara(const void* block);
 /* Dots and layers in the mark list (common results of the mark-list commands above).
  * QZ_MarkDot marks `count` dots with pen `layer`: `points` holds count records of three doubles
  * (x, y in mm, a third that is not read); each dot switches every laser on for the whole
- * microseconds of dotTime, after a jump when the scanner is elsewhere. Refused before anything is
- * appended: a null points with a positive count 2, a coordinate that is NaN or infinite 7, a dotTime
- * below 1 (or NaN) 31, dots while rotation marking is on 18, a layer outside 0..255 6. */
+ * microseconds of dotTime, after a jump when the scanner is elsewhere. A refused dot list fails the
+ * job as a refused polyline does (QZ_MarkVector): a null points with a positive count 2, a
+ * coordinate that is NaN or infinite 7, a dotTime below 1 (or NaN, or -infinity) 31, a dotTime of
+ * +infinity 7, dots while rotation marking is on 18, a layer outside 0..255 6, a coordinate farther
+ * from the centre than its axis's whole field 2. */
 QZ_API uint32_t QZ_STDCALL QZ_MarkDot(const void* points, int32_t count, double dotTime, int32_t layer);
 /* Switches the job to pen `layer` (0..255, else 6): its power, pulse timing, wave number, Z and
  * jump parameters, each sent ahead by its lead time; flag nonzero applies the pen's dot waves,
@@ -311,7 +316,7 @@ QZ_API uint32_t QZ_STDCALL QZ_GetEncVel(double* vel);
 /* The count of the last count marker the card ran (16 bits) and the flag the card reports with it. */
 QZ_API uint32_t QZ_STDCALL QZ_GetBufferCnt(uint32_t* flag, uint16_t* count);
 /* Reads the fly parameters of the configuration again and sends them to the card. An encoder range
- * below 10 is refused with 1 after a box; nothing is sent or changed then. */
+ * below 10 is refused with 2 after a box; nothing is sent or changed then. */
 QZ_API uint32_t QZ_STDCALL QZ_SetFlyPara(void);
 /* Sends the offset compensation a, b (in 1/8192 units). A value that is not finite or does not fit
  * 32 bits in those units is refused with 2. */
@@ -450,8 +455,10 @@ QZ_API uint32_t QZ_STDCALL QZ_OssLaserModuleStart(const uint16_t* positions, uin
 /* Laser programs and scanner steps in the mark list (common results of the mark-list commands).
  * Refused before anything is appended: 2 null points with a positive count, fewer than 2 points of a
  * wobble-by-encoder figure, an input bit above 31; 6 a layer above 255; 7 a coordinate or spot time
- * that is not finite. QZ_MarkWobLaserByEnc needs the new box method (21-bit codes): otherwise the
- * job fails with 2. A spot weld longer than its period fails the job with 2. */
+ * that is not finite. A position farther from the centre than its axis's whole field fails the job
+ * with 2 (QZ_MarkBufScanPos, QZ_MarkWobLaserByEnc, QZ_MarkDotLaserByIO, QZ_MarkDotLaserByEnc).
+ * QZ_MarkWobLaserByEnc needs the new box method (21-bit codes): otherwise the job fails with 2. A
+ * spot weld longer than its period fails the job with 2. */
 /* Jumps to (x, y) in mm with the jump parameters of pen `pen` (no move when already there). */
 QZ_API uint32_t QZ_STDCALL QZ_MarkBufScanPos(double x, double y, double reserved, int32_t pen);
 /* Resets the lasers' layer state in the job and jumps to the field centre (0, 0). */
