@@ -4,6 +4,8 @@
 // 8j + i is bad; the bitmap's last byte is the marker 0xA5 and takes the place of blocks 2040-2047,
 // whose flags are never stored. Loading expands the marker like any other byte, so blocks 2040,
 // 2042, 2045 and 2047 always count as bad after a load.
+#include "flash/bad_block_table.h"
+
 #include <string>
 
 #include "cardlink/card_operation.h"

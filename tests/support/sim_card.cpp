@@ -1,5 +1,6 @@
 #include "support/sim_card.h"
 
+#include "cardlink/link_config.h"
 #include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
@@ -36,7 +37,7 @@ void SimCardTest::Stage(int cardType, const std::string& config) {
   CARDSIM_CONTROL_FUNCTIONS(QZ_SIM_RESOLVE)
 #undef QZ_SIM_RESOLVE
   cardsim_reset_();
-  SystemPara::InitParaLink(0);
+  InitParaLink(0);
 }
 
 void SimCardTest::TearDown() {
