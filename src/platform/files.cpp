@@ -1,7 +1,9 @@
-// Whole-file reads and writes (the same on every platform: the C runtime's byte streams).
+// Whole-file reads and writes and files written piece by piece (the same on every platform: the C
+// runtime's byte streams).
 #include "platform/files.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/fault_point.h"
 
@@ -26,6 +28,43 @@ bool WriteWholeFile(const std::string& path, const std::string& data) {
   if (!f) return false;
   bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
   ok = std::fclose(f) == 0 && ok;
+  return ok;
+}
+
+bool File::Open(const std::string& path, const char* mode) {
+  Close();
+  failed_ = false;
+  if (std::strchr(mode, 'r') == nullptr || std::strchr(mode, '+') != nullptr) {
+    if (FileWriteRefused(path)) return false;
+  }
+  f_ = std::fopen(path.c_str(), mode);
+  path_ = path;
+  return f_ != nullptr;
+}
+
+bool File::Write(const void* data, size_t size) {
+  if (!f_ || FileWriteRefused(path_) || std::fwrite(data, 1, size, f_) != size) {
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+size_t File::Read(void* data, size_t size) { return f_ ? std::fread(data, 1, size, f_) : 0; }
+
+bool File::Flush() {
+  if (!f_ || FileWriteRefused(path_) || std::fflush(f_) != 0) {
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool File::Close() {
+  if (!f_) return true;
+  const bool ok = std::fclose(f_) == 0 && !failed_;
+  f_ = nullptr;
+  failed_ = false;
   return ok;
 }
 
