@@ -1,5 +1,6 @@
 #include "frame/log_file.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -117,12 +118,12 @@ void CLogFile::WriteLine(const char* func, int level, const char* msg) {
   plat::LocalTime now = plat::LocalNow();
   if (bByDate && now.day != openedDay) OpenLocked(std::string());
   if (!file.IsOpen()) return;
-  char head[64];
-  std::snprintf(head, sizeof head, "%-9.9s[%04d-%02d-%02d %02d:%02d:%02d.%03d] ", LevelTag(level), now.year,
-                now.month, now.day, now.hour, now.minute, now.second, now.millisecond);
-  std::string line = head;
-  line.append(func ? func : "").append(1, ':').append(msg).append(1, '\n');
-  if (file.Write(line)) file.Flush();
+  // Formatted into the log's own buffer: a line allocates nothing.
+  const int n = std::snprintf(lineBuf, sizeof lineBuf, "%-9.9s[%04d-%02d-%02d %02d:%02d:%02d.%03d] %s:%s\n",
+                              LevelTag(level), now.year, now.month, now.day, now.hour, now.minute, now.second,
+                              now.millisecond, func ? func : "", msg);
+  if (n <= 0) return;
+  if (file.Write(lineBuf, std::min(static_cast<size_t>(n), sizeof lineBuf - 1))) file.Flush();
 }
 
 void LogFailure(const char* tag, const std::string& text) {

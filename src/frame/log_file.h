@@ -51,6 +51,7 @@ class CLogFile {
   uint8_t bByDate GUARDED_BY(lock_) = 0;
   int openedDay GUARDED_BY(lock_) = 0;  // day of the month when the daily file was opened
   char msgBuf[8002] GUARDED_BY(lock_) = {};
+  char lineBuf[8192] GUARDED_BY(lock_) = {};
 };
 
 extern CLogFile g_InfoLog;
