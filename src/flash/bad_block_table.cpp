@@ -100,6 +100,7 @@ void CBBT::WriteListFile() const {
   std::string text;
   for (uint32_t b = 0; b < kNandBlocks; ++b)
     if (bad[b]) text += StrFormat("%d\r\n", static_cast<int>(b));
-  // A file that cannot be written is skipped: nothing reads it.
-  plat::WriteWholeFile(GetModuleDir() + "BBT.txt", text);
+  // A file that cannot be written is skipped (nothing reads it), and the daily log says so.
+  if (!plat::WriteWholeFile(GetModuleDir() + "BBT.txt", text))
+    g_InfoLog.Write("CBBT::WriteListFile", LOG_WARNING, "BBT.txt cannot be written");
 }

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   Host host;
   cardsim::StreamEngine engine(host);
-  engine.SetWordsPerEntry(1u << 14);
+  engine.SetWordsPerEntry(1u << 12);
   cardsim::StreamSettings s;
   s.mode = data[0] & 4 ? CARDSIM_CONSUME_AT_ONCE : CARDSIM_CONSUME_STALLED;
   uint64_t now = 0;
