@@ -1,14 +1,13 @@
-// "QZMarkPara.cfg" through the whole configuration read of a parameter-file application: the
-// system parameters, the FIFO's buffer keys, the lasers' keys and the light path (the start of the
-// worker threads left out).
+// "QZMarkPara.cfg" through the whole configuration read of a parameter-file application
+// (ApplyParameterFile: the system parameters, the FIFO's buffer keys, the lasers' keys and the
+// light path; the fuzz targets' fault point refuses the worker threads it would start).
 // Oracle: reading settles the file: a second read writes nothing more into it and reads the same
 // laser count, scanner word and buffer keys as the first.
+#include "api/library_startup.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
 #include "fuzz_support.h"
 #include "laser/laser.h"
-#include "laser/light_path.h"
-#include "mark/fifo_data.h"
 
 namespace {
 
@@ -20,11 +19,8 @@ struct Seen {
 };
 
 Seen ReadAll() {
-  SystemPara& p = g_SystemPara;
-  p.InitPara();
-  CFifoData::ReadBufferPara(true);
-  for (int32_t i = 0; i < p.nLaserCount && i < 2; ++i) g_Laser[i].LoadConfig(i, p.bYLS, p.TopSoftWareControlYlrEnable);
-  LoadLightPathConfig();
+  ApplyParameterFile();
+  const SystemPara& p = g_SystemPara;
   return Seen{p.nLaserCount, static_cast<uint32_t>(p.nBufDataCheckType), static_cast<uint32_t>(LasersInUse())};
 }
 

@@ -23,7 +23,8 @@
 namespace qzfuzz {
 
 // A folder of this process in the temporary folder that the library takes as its own (its "ini"
-// folder holds the configuration files), made at the first call.
+// folder holds the configuration files), made at the first call, which also installs the fault
+// point that gives the library that folder and refuses it threads.
 inline const std::string& LibraryFolder() {
   static const std::string dir = [] {
     const std::string d = plat::TempFolder() + "qzfuzz_" + std::to_string(plat::ProcessId()) + plat::kPathSep;
@@ -36,6 +37,7 @@ inline const std::string& LibraryFolder() {
     plat::SetEnvVar("QZMARK_MSGBOX_LOG", "/dev/null");
 #endif
     static plat::FaultPoint point;
+    point.refuseThread = [] { return true; };  // no target starts the library's threads
     point.moduleDir = [] { return LibraryFolder(); };
     plat::SetFaultPoint(&point);
     std::atexit([] { plat::RemoveFolderTree(LibraryFolder()); });
