@@ -26,7 +26,8 @@ namespace qzfuzz {
 // folder holds the configuration files), made at the first call, which also installs the fault
 // point that gives the library that folder and refuses it threads.
 inline const std::string& LibraryFolder() {
-  static const std::string dir = [] {
+  // Never destroyed: the clean-up at exit and the library's last log lines still use it.
+  static const std::string& dir = *new std::string([] {
     const std::string d = plat::TempFolder() + "qzfuzz_" + std::to_string(plat::ProcessId()) + plat::kPathSep;
     plat::CreateFolders(d + "ini");
     plat::CreateFolders(d + "LOG");
@@ -42,7 +43,7 @@ inline const std::string& LibraryFolder() {
     plat::SetFaultPoint(&point);
     std::atexit([] { plat::RemoveFolderTree(LibraryFolder()); });
     return d;
-  }();
+  }());
   return dir;
 }
 
