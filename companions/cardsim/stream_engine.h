@@ -104,9 +104,8 @@
 // loop's start opens the loop again on every pass) ends the run with the loop-stack alarm (status
 // r0 bit 13, kLoopStackAlarm), end code 0, sub code 6. One driver entry runs at most 2^22 words, in
 // every mode: a loop that takes no stream time runs on in the following entries, never holding the
-// host inside one. A wait with the
-// zero time-out set-up on the inputs (source 1, reason 0x20) is a test, not a wait: checked once,
-// no alarm. Every modelled wait latches its result (met, or a failed test); 0x51700000 then takes
+// host inside one. A wait with the zero time-out set-up on the inputs (source 1, reason 0x20) is a
+// test, not a wait: checked once, no alarm. Every modelled wait latches its result (met, or a failed test); 0x51700000 then takes
 // the 16-bit value of lane 0 (result met) or lane 1 (failed): with its bit 8 set the executor
 // continues at label (value & 0xFF), else goes on. Jumped-to words run at the time of the jump: the
 // path's time (the clock, and the times of the records) goes on from there.

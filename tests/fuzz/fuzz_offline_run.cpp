@@ -2,8 +2,8 @@
 // stream (the first byte chooses the block layout and whether the card runs at once or is stepped),
 // the run starts at once, as an offline run does, and the card runs it in pieces of card time.
 // Oracle: every driver entry returns (also for a program that loops in no time or opens loops
-// without end); the card never consumes more than it received, and a run that ended stays ended
-// with no more words run.
+// without end); the card never consumes more than it received; a loop-stack alarm ends the run with
+// its sub code; and a run that ended stays ended with no more words run.
 #include <algorithm>
 #include <vector>
 
@@ -54,6 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   engine.Flush(now);
   for (int i = 0; i < 16 && engine.PhaseCode() != CARDSIM_PHASE_ENDED; ++i) enter();
+  if (host.alarms & cardsim::kLoopStackAlarm)
+    FUZZ_CHECK(engine.PhaseCode() == CARDSIM_PHASE_ENDED && engine.SubCode() == cardsim::kLoopStackSub,
+               "a loop-stack alarm without its end");
   if (engine.PhaseCode() == CARDSIM_PHASE_ENDED) {
     const uint32_t ran = engine.TraceCount(CARDSIM_TRACE_EXECUTED);
     enter();
