@@ -1,7 +1,5 @@
 #pragma once
 // The card locks. Order: g_csCardCmd, then g_csCardBuf, then the per-card system-wide mutex.
-#include <atomic>
-
 #include "platform/lock.h"
 
 // Guards every command exchange with the card (and, on PCIe cards, every stream block), the link
@@ -13,7 +11,7 @@ extern plat::Lock g_csCardBuf ACQUIRED_AFTER(g_csCardCmd);
 // A caller that must get g_csCardCmd soon (a stop from another thread) holds an UrgentCardCmd while
 // it takes the lock; a thread that polls the card in a loop calls CardCmdGiveWay between its polls
 // (without the lock) and so lets it in, whatever the clock's sleeps do. The give-way lasts as long
-// as the urgent caller's exchange.
+// as the urgent caller's exchange, at most about a second.
 class UrgentCardCmd {
  public:
   UrgentCardCmd();

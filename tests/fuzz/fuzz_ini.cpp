@@ -1,7 +1,8 @@
 // The INI engine and the configuration's numeric conversions. The input is a file, then (after NUL
 // bytes) a section name, a key name and a value to write.
 // Oracle: after the write, the key reads back as written whenever the value is one the INI rules
-// keep (at most 255 bytes, no surrounding blanks or quotes, no line break); every other key of the
+// keep (at most 255 bytes, no surrounding blanks or quotes, no line break; on Win32 plain ASCII, which
+// the system's code page keeps); every other key of the
 // file reads as before; a whole number written as "%d" reads back through GetInt and a real
 // written as "%.17g" through GetDouble.
 #include <cmath>
@@ -30,8 +31,19 @@ std::string Name(const std::string& raw, const char* fallback) {
   return n.empty() ? fallback : n;
 }
 
+[[maybe_unused]] bool Plain(const std::string& v) {
+  for (char c : v)
+    if (c < 0x20 || c > 0x7E) return false;
+  return true;
+}
+
 bool Kept(const std::string& v) {
   if (v.size() > 255 || v.find_first_of("\r\n") != std::string::npos) return false;
+#if defined(_WIN32)
+  // The system's functions pass the text through the ANSI code page: only plain ASCII is sure to
+  // come back byte for byte.
+  if (!Plain(v)) return false;
+#endif
   if (v.empty()) return true;
   const auto blankOrQuote = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
   return !blankOrQuote(v.front()) && !blankOrQuote(v.back());
@@ -70,7 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!line.empty() && line[0] == '[' && line.find(']') != std::string::npos) {
       cur = Trim(line.substr(1, line.find(']') - 1));
     } else if (line.find('=') != std::string::npos && line.find('=') > 0) {
-      keys.emplace_back(cur, Trim(line.substr(0, line.find('='))));
+      const std::string k = Trim(line.substr(0, line.find('=')));
+#if defined(_WIN32)
+      // The system's functions read nameless sections and names with control bytes (0x1A ends a
+      // text file) their own way.
+      if (cur.empty() || !Plain(cur) || !Plain(k)) continue;
+#endif
+      keys.emplace_back(cur, k);
     }
   }
   const std::string kMissing = "\x01missing";
