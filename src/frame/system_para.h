@@ -39,7 +39,7 @@ class SharedInt32 {
 };
 static_assert(sizeof(SharedInt32) == 4);
 
-// Link configuration at the head of the record; filled by SystemPara::InitParaLink at card opening
+// Link configuration at the head of the record; filled by InitParaLink (cardlink/link_config.h) at card opening
 // (with the driver link) and read by the link and the subsystems named beside each field.
 struct CardLinkCfg {
   uint16_t PID;            // [HARDWARE] PID, default 32768
@@ -243,10 +243,6 @@ struct SystemPara {
   // named waits "等待激光器空闲" / "等待激光器响应"
   uint32_t nOssAckMask;
   uint32_t nOssAckValue;
-
-  // Fills CardLinkCfg at card opening; `slave` is the card's answer to the secondary-card query
-  // (0 when there is none). Defined with the driver link.
-  static void InitParaLink(int8_t slave);
 
   // The record's part of the parameter file, in order: Main, scanner, laser, serial ports, other
   // keys, the acknowledge pattern, the named waits. The start-up's ApplyParameterFile adds what the

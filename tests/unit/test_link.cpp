@@ -5,6 +5,7 @@
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/card_operation.h"
+#include "cardlink/link_config.h"
 #include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
@@ -75,7 +76,7 @@ TEST_F(SimCardTest, QualityPeriodOutsideItsRangeFallsBackTo512) {
   };
   for (const Case& c : cases) {
     Stage(1, std::string("[HARDWARE]\nQualityPeriod=") + c.value + "\n");
-    SystemPara::InitParaLink(1);
+    InitParaLink(1);
     const CardLinkCfg& link = g_SystemPara.CardLinkCfg;
     EXPECT_EQ(link.QualityPeriod, c.period) << c.value;
     EXPECT_EQ(link.nLostFail, static_cast<uint16_t>(c.period * 0.6)) << c.value;

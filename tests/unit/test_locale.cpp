@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cardlink/link_config.h"
 #include "support/fake_clock.h"
 #include "support/staged_library.h"
 #include "test_system_para_fixture.h"
@@ -67,7 +68,7 @@ TEST_F(CommaLocaleTest, ConfigurationRealsKeepTheDot) {
 // A PCIe card with a secondary card and nothing configured: 512 * 0.6 and 512 * 0.1.
 TEST_F(CommaLocaleTest, SecondaryCardLinkWordsFromTheDefaultRatios) {
   WriteCfg("[Main]\nCardType=1\n");
-  SystemPara::InitParaLink(1);
+  InitParaLink(1);
   const CardLinkCfg& c = g_SystemPara.CardLinkCfg;
   EXPECT_EQ(c.bSlaveCard, 1);
   EXPECT_EQ(c.QualityPeriod, 512);
