@@ -1,0 +1,101 @@
+// Three host threads at once for a few seconds: one runs jobs of vectors, one reads status, inputs,
+// wait texts, encoder, axis and monitor records, one stops, closes, reopens and applies the parameter
+// file (which restarts the monitor and watchdog threads). Every call returns one of its codes, nothing
+// hangs, and the card works afterwards. Under ThreadSanitizer (the tsan preset) any data race between
+// the threads fails the test program.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "e2e/card_host.h"
+
+namespace {
+
+using qztest::kParaKey;
+using ThreeThreads = qztest::CardHost;
+
+TEST_F(ThreeThreads, JobsReadersAndReopenForAFewSeconds) {
+  OpenWithParaFile(0,
+                   "HowLongTimeFirstBuf=100000\nCardVertion=6\nbRecordInThread=1\nbAutoCheckMarkInfoFB=1\n"
+                   "bRecordWhenMark=1\nbRecordCheck=1\nbPrintTime=1\n[LASER]\nLASER_TYPE=0\n",
+                   85);
+  if (HasFatalFailure()) return;
+  const auto apply = lib->Get<decltype(&QZ_SetCardParaFile)>("QZ_SetCardParaFile");
+  const auto vector = lib->Get<decltype(&QZ_MarkVector)>("QZ_MarkVector");
+  const auto stop = lib->Get<decltype(&QZ_Mark_Stop)>("QZ_Mark_Stop");
+  const auto markStatus = lib->Get<decltype(&QZ_GetMarkStatus)>("QZ_GetMarkStatus");
+  const auto input = lib->Get<decltype(&QZ_Input)>("QZ_Input");
+  const auto encVel = lib->Get<decltype(&QZ_GetEncVel)>("QZ_GetEncVel");
+  const auto setFlyPara = lib->Get<decltype(&QZ_SetFlyPara)>("QZ_SetFlyPara");
+  const auto scanState = lib->Get<decltype(&QZ_GetScanState)>("QZ_GetScanState");
+  const auto axisSts = lib->Get<decltype(&QZ_NXA_GetAxisSts)>("QZ_NXA_GetAxisSts");
+  const auto adRecord = lib->Get<decltype(&QZ_GetADDARecordWithSysTime)>("QZ_GetADDARecordWithSysTime");
+  const auto laserMsg = lib->Get<decltype(&QZ_GetLaserMsg)>("QZ_GetLaserMsg");
+  ASSERT_TRUE(apply && vector && stop && markStatus && input && encVel && setFlyPara && scanState && axisSts && adRecord &&
+              laserMsg);
+  const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
+  ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
+
+  std::atomic<bool> done{false};
+  std::mutex seenLock;
+  std::set<std::pair<int, uint32_t>> seen;  // (call, code) met that the call may not return
+  auto expectIn = [&](int call, uint32_t rc, std::initializer_list<uint32_t> allowed) {
+    if (std::set<uint32_t>(allowed).count(rc) != 0) return;
+    std::lock_guard<std::mutex> g(seenLock);
+    seen.emplace(call, rc);
+  };
+  std::thread jobs([&] {
+    const double square[] = {-5, -5, 0, 5, -5, 0, 5, 5, 0, -5, 5, 0, -5, -5, 0};
+    while (!done) {
+      if (MarkStart(0, 0, 0) != 0) continue;
+      for (int i = 0; i < 4; ++i) expectIn(1, vector(square, 5, 1), {0, 1, 3, 17, 20});
+      expectIn(2, MarkEnd(0), {0, 1, 3, 17});
+    }
+  });
+  std::thread readers([&] {
+    char text[1024];
+    uint32_t u = 0, state = 0, time = 0;
+    int32_t found = 0;
+    double a = 0, b[4] = {};
+    while (!done) {
+      expectIn(3, GetWaitInfo(text), {0, 1});
+      expectIn(4, markStatus(&u), {0, 1});
+      expectIn(5, input(&u), {0, 1});
+      expectIn(6, encVel(&a), {0, 1});
+      expectIn(7, axisSts(1, &u), {0, 1});
+      expectIn(13, scanState(&u), {0, 1});
+      expectIn(8, adRecord(&found, &a, b, &time, &u, &state), {0, 1});
+      expectIn(9, laserMsg(&u, &state, &time), {0, 1});
+    }
+  });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (std::chrono::steady_clock::now() < until) {
+    expectIn(10, stop(), {0, 1});
+    expectIn(11, CloseCard(), {0, 1, 2});
+    if (InitCard() != 0) continue;
+    SetFlag(kParaKey, 0);
+    expectIn(12, apply(0), {0, 1, 2});
+    expectIn(14, setFlyPara(), {0, 1});
+  }
+  done = true;
+  jobs.join();
+  readers.join();
+  EXPECT_TRUE(seen.empty()) << "call " << seen.begin()->first << " returned " << seen.begin()->second;
+
+  CloseCard();
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  ASSERT_EQ(apply(0), 0u);
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  const double line[] = {0, 0, 0, 1, 1, 0};
+  EXPECT_EQ(vector(line, 2, 1), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+  EXPECT_EQ(CloseCard(), 0u);
+}
+
+}  // namespace
