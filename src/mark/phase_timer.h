@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cardlink/card_locks.h"
 #include "platform/lock.h"
 
 enum PhaseId { PHASE_DOWN_PRE = 0, PHASE_DOWN = 1, PHASE_DOWN_AFTER = 2, PHASE_MARK = 3, PHASE_END = 4, PHASE_COUNT = 5 };
@@ -45,7 +46,7 @@ class CPhaseTimer {
   uint32_t nMaxGapMs = 0;
 
  private:
-  mutable plat::Lock cs_;
+  mutable plat::Lock cs_ ACQUIRED_AFTER(g_csCardBuf);
   double phase[PHASE_COUNT][2] GUARDED_BY(cs_) = {};  // {start ms, accumulated ms}
   uint8_t bRunning[PHASE_COUNT] GUARDED_BY(cs_) = {};  // started and not ended since
 };
