@@ -9,6 +9,7 @@
 #include <chrono>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -43,18 +44,18 @@ TEST_F(ThreeThreads, JobsReadersAndReopenForAFewSeconds) {
 
   std::atomic<bool> done{false};
   std::mutex seenLock;
-  std::set<std::pair<int, uint32_t>> seen;  // (call, code) met that the call may not return
-  auto expectIn = [&](int call, uint32_t rc, std::initializer_list<uint32_t> allowed) {
+  std::set<std::string> seen;  // "call code" met that the call may not return
+  auto expectIn = [&](const char* call, uint32_t rc, std::initializer_list<uint32_t> allowed) {
     if (std::set<uint32_t>(allowed).count(rc) != 0) return;
     std::lock_guard<std::mutex> g(seenLock);
-    seen.emplace(call, rc);
+    seen.insert(std::string(call) + " " + std::to_string(rc));
   };
   std::thread jobs([&] {
     const double square[] = {-5, -5, 0, 5, -5, 0, 5, 5, 0, -5, 5, 0, -5, -5, 0};
     while (!done) {
       if (MarkStart(0, 0, 0) != 0) continue;
-      for (int i = 0; i < 4; ++i) expectIn(1, vector(square, 5, 1), {0, 1, 3, 17, 20});
-      expectIn(2, MarkEnd(0), {0, 1, 3, 17});
+      for (int i = 0; i < 4; ++i) expectIn("QZ_MarkVector", vector(square, 5, 1), {0, 1, 3, 17, 20});
+      expectIn("QZ_MarkEnd", MarkEnd(0), {0, 1, 3, 17});
     }
   });
   std::thread readers([&] {
@@ -63,29 +64,29 @@ TEST_F(ThreeThreads, JobsReadersAndReopenForAFewSeconds) {
     int32_t found = 0;
     double a = 0, b[4] = {};
     while (!done) {
-      expectIn(3, GetWaitInfo(text), {0, 1});
-      expectIn(4, markStatus(&u), {0, 1});
-      expectIn(5, input(&u), {0, 1});
-      expectIn(6, encVel(&a), {0, 1});
-      expectIn(7, axisSts(1, &u), {0, 1});
-      expectIn(13, scanState(&u), {0, 1});
-      expectIn(8, adRecord(&found, &a, b, &time, &u, &state), {0, 1});
-      expectIn(9, laserMsg(&u, &state, &time), {0, 1});
+      expectIn("QZ_GetWaitInfo", GetWaitInfo(text), {0, 1});
+      expectIn("QZ_GetMarkStatus", markStatus(&u), {0, 1});
+      expectIn("QZ_Input", input(&u), {0, 1});
+      expectIn("QZ_GetEncVel", encVel(&a), {0, 1});
+      expectIn("QZ_NXA_GetAxisSts", axisSts(1, &u), {0, 1});
+      expectIn("QZ_GetScanState", scanState(&u), {0, 1});
+      expectIn("QZ_GetADDARecordWithSysTime", adRecord(&found, &a, b, &time, &u, &state), {0, 1});
+      expectIn("QZ_GetLaserMsg", laserMsg(&u, &state, &time), {0, 1});
     }
   });
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   while (std::chrono::steady_clock::now() < until) {
-    expectIn(10, stop(), {0, 1});
-    expectIn(11, CloseCard(), {0, 1, 2});
+    expectIn("QZ_Mark_Stop", stop(), {0, 1});
+    expectIn("QZ_CloseCard", CloseCard(), {0, 1, 2});
     if (InitCard() != 0) continue;
     SetFlag(kParaKey, 0);
-    expectIn(12, apply(0), {0, 1, 2});
-    expectIn(14, setFlyPara(), {0, 1});
+    expectIn("QZ_SetCardParaFile", apply(0), {0, 1, 2});
+    expectIn("QZ_SetFlyPara", setFlyPara(), {0, 1});
   }
   done = true;
   jobs.join();
   readers.join();
-  EXPECT_TRUE(seen.empty()) << "call " << seen.begin()->first << " returned " << seen.begin()->second;
+  for (const std::string& s : seen) ADD_FAILURE() << s;
 
   CloseCard();
   ASSERT_EQ(InitCard(), 0u);
