@@ -26,21 +26,21 @@ TEST_F(ThreeThreads, JobsReadersAndReopenForAFewSeconds) {
                    "bRecordWhenMark=1\nbRecordCheck=1\nbPrintTime=1\n[LASER]\nLASER_TYPE=0\n",
                    85);
   if (HasFatalFailure()) return;
-  const auto apply = lib->Get<decltype(&QZ_SetCardParaFile)>("QZ_SetCardParaFile");
-  const auto vector = lib->Get<decltype(&QZ_MarkVector)>("QZ_MarkVector");
-  const auto stop = lib->Get<decltype(&QZ_Mark_Stop)>("QZ_Mark_Stop");
-  const auto markStatus = lib->Get<decltype(&QZ_GetMarkStatus)>("QZ_GetMarkStatus");
-  const auto input = lib->Get<decltype(&QZ_Input)>("QZ_Input");
-  const auto encVel = lib->Get<decltype(&QZ_GetEncVel)>("QZ_GetEncVel");
-  const auto setFlyPara = lib->Get<decltype(&QZ_SetFlyPara)>("QZ_SetFlyPara");
-  const auto scanState = lib->Get<decltype(&QZ_GetScanState)>("QZ_GetScanState");
-  const auto axisSts = lib->Get<decltype(&QZ_NXA_GetAxisSts)>("QZ_NXA_GetAxisSts");
-  const auto adRecord = lib->Get<decltype(&QZ_GetADDARecordWithSysTime)>("QZ_GetADDARecordWithSysTime");
-  const auto laserMsg = lib->Get<decltype(&QZ_GetLaserMsg)>("QZ_GetLaserMsg");
-  ASSERT_TRUE(apply && vector && stop && markStatus && input && encVel && setFlyPara && scanState && axisSts && adRecord &&
-              laserMsg);
+  const auto apply = QZ(SetCardParaFile);
+  const auto vector = QZ(MarkVector);
+  const auto stop = QZ(Mark_Stop);
+  const auto markStatus = QZ(GetMarkStatus);
+  const auto input = QZ(Input);
+  const auto encVel = QZ(GetEncVel);
+  const auto setFlyPara = QZ(SetFlyPara);
+  const auto scanState = QZ(GetScanState);
+  const auto axisSts = QZ(NXA_GetAxisSts);
+  const auto adRecord = QZ(GetADDARecordWithSysTime);
+  const auto laserMsg = QZ(GetLaserMsg);
+  const auto setMarkPara = QZ(SetMarkPara);
+  if (HasFailure()) return;
   const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
-  ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
+  ASSERT_EQ(setMarkPara(pens.data(), 2), 0u);
 
   std::atomic<bool> done{false};
   std::mutex seenLock;
