@@ -112,7 +112,7 @@ TEST_F(MarkFlowTest, FlySwitchOffByTheHomeSetting) {
     MarkFlySwitch(0);
     ASSERT_GT(Main().size(), 4u);
     EXPECT_EQ(Main()[4].word >> 16, 0x010Cu);  // an unlit jump: the job does not fire the laser
-    EXPECT_EQ(g_Scan.dbCurX, home == 0 ? 3.0 : g_SystemPara.MarkEnd_X);
+    EXPECT_EQ(g_Scan.dbCurX, home == 0 ? 3.0 : static_cast<double>(g_SystemPara.MarkEnd_X));
   }
 }
 

@@ -9,9 +9,9 @@ namespace {
 // very record an empty configuration gives, but for the configuration version it is made for.
 TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefault) {
   g_SystemPara.InitPara();
-  // Value-initialised first, so that its padding is zero like the global's (a memberwise copy
-  // leaves padding as it was).
-  SystemPara fromDefaults{};
+  // In static storage, so that its padding is zero like the global's (a memberwise copy leaves
+  // padding as it was).
+  static SystemPara fromDefaults{};
   fromDefaults = g_SystemPara;
   EXPECT_EQ(0, fromDefaults.CardVertion);
   fromDefaults.CardVertion = 6;
