@@ -86,16 +86,9 @@ TEST_F(BoxParaTest, MissingOrShortFileKeepsTheBlock) {
   BoxParaBlock changed = Defaults();
   BoxSetF64(changed, kBoxOffsetY, 2.5);
   const std::string full(changed.begin(), changed.end());
-  struct Case {
-    const char* name;
-    bool present;
-    std::string bytes;
-    bool replaced;
-  } cases[] = {
-      {"missing", false, "", false},
-      {"empty", true, "", false},
-      {"one byte short", true, full.substr(0, kBoxParaSize - 1), false},
-      {"whole", true, full, true},
+  struct Case { const char* name; bool present; std::string bytes; bool replaced; } cases[] = {
+      {"missing", false, "", false}, {"empty", true, "", false},
+      {"one byte short", true, full.substr(0, kBoxParaSize - 1), false}, {"whole", true, full, true},
       {"longer", true, full + "tail", true},
   };
   for (const Case& c : cases) {
@@ -129,17 +122,10 @@ TEST_F(BoxParaTest, UnwritableFileIsReportedOnceAndLeftAlone) {
 }
 
 TEST_F(BoxParaTest, VersionCheckRefusesWithoutCopying) {
-  struct Case {
-    uint32_t a, b;
-    int source;
-    bool ok;
-    const char* text;
-  } cases[] = {
-      {1, 3, 0, true, nullptr},
-      {0, 1, 0, false, "上位机软件box参数版本较低，Box参数无效"},
+  struct Case { uint32_t a, b; int source; bool ok; const char* text; } cases[] = {
+      {1, 3, 0, true, nullptr}, {0, 1, 0, false, "上位机软件box参数版本较低，Box参数无效"},
       {0, 1, 1, false, "box文件版本较低，Box参数无效，请重新输入box参数保存"},
-      {3, 4, 0, false, "上位机软件box参数版本较高，Box参数无效"},
-      {3, 4, 1, false, "box文件版本较高，Box参数无效"},
+      {3, 4, 0, false, "上位机软件box参数版本较高，Box参数无效"}, {3, 4, 1, false, "box文件版本较高，Box参数无效"},
       {0x80000000u, 1, 0, false, "上位机软件box参数版本较低，Box参数无效"},  // negative word A
   };
   for (const Case& c : cases) {

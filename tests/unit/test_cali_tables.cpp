@@ -144,10 +144,7 @@ TEST_F(OldMethod, GridBoxAndDifferenceRowsReachTheModule) {
   EXPECT_EQ(m.first_diff_row[3], 0.5);
   EXPECT_EQ(corrix_count_(CORRIX_ENTRY_ENABLEDIFFCORR), 1u);
   // Grid points on the grid's nodes get the node's offset exactly; the centre also the row's.
-  struct Case {
-    int i, j;
-    double dx, dy;
-  } cases[] = {
+  struct Case { int i, j; double dx, dy; } cases[] = {
       {0, 0, 0.1, -0.05}, {256, 256, 0.1 * 3, -0.05 * 3}, {256, 0, 0.1 * 3, -0.05}, {128, 128, 0.2 + 0.5, -0.1 + 0.25},
   };
   for (const Case& c : cases) {
@@ -203,10 +200,7 @@ TEST_F(OldMethod, HighPrecisionOffsetsByFlagAndFile) {
 }
 
 TEST_F(OldMethod, PointsTheModuleDoesNotComputeKeepTheirPlainCodes) {
-  struct Case {
-    const char* name;
-    bool unload;
-  } cases[] = {{"failing Do2DCali", false}, {"no module", true}};
+  struct Case { const char* name; bool unload; } cases[] = {{"failing Do2DCali", false}, {"no module", true}};
   for (const Case& c : cases) {
     if (c.unload) {
       FreeCaliModules();
@@ -478,10 +472,7 @@ TEST_F(NewMethod, TableImageIsTheCodesInOrder) {
 TEST(DetTrig, SameBitsOnEveryPlatform) {
   // Bit patterns of sine and cosine of angles in degrees; they agree with a correctly rounding C
   // library and must come out the same on every build.
-  struct Case {
-    double deg;
-    uint64_t sin, cos;
-  } cases[] = {
+  struct Case { double deg; uint64_t sin, cos; } cases[] = {
       {0, 0x0000000000000000ull, 0x3ff0000000000000ull},       {30, 0x3fdfffffffffffffull, 0x3febb67ae8584cabull},
       {45, 0x3fe6a09e667f3bccull, 0x3fe6a09e667f3bcdull},      {90, 0x3ff0000000000000ull, 0x3c91a62633145c07ull},
       {-90, 0xbff0000000000000ull, 0x3c91a62633145c07ull},     {180, 0x3ca1a62633145c07ull, 0xbff0000000000000ull},

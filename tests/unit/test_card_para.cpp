@@ -51,20 +51,17 @@ TEST_F(CardParaListTest, EachPacketFromItsKeys) {
        {36, 0x1000, 0x32F06}},  // the sampling period masked with 47
       {"[LASER]\nOSS_TYPE=1\n[OTHER]\nbEnableSwitchLaserParaWhenLaserOn=0\n", 7, {36, 1, 0x804}},
       {"[Main]\nnRecordMask=5\nbRecordDA=0\nbRecordScan=1\n", 8, {40, 5, 1}},
-      {"[eBUS]\nnTypeBus=1\npowerBusSel=7\n", 9, {43, 1, 25}},
-      {"[eBUS]\npowerBusSel=7\n", 9, {43, 1, 7}},
+      {"[eBUS]\nnTypeBus=1\npowerBusSel=7\n", 9, {43, 1, 25}}, {"[eBUS]\npowerBusSel=7\n", 9, {43, 1, 7}},
       {"[LASER]\nbForbidLaserIOEn=3\nnForbidLaserIOMask=511\n", 12, {37, 4, 0x100FF}},
       {"[LASER]\nLASER_TYPE=1\nbYLS=1\n", 14, {82, 1, 0x800}},
       {"[LASER]\nOSS_TYPE=2\n[OTHER]\nbEnableSwitchLaserParaWhenLaserOn=0\n", 15, {82, 1, 0x1000}},
       {"[LASER]\nOSS_TYPE=2\n", 15, {82, 0, 0x1000}},  // the light-path switch clears IoInFromOss
-      {"[LASER]\nbForceSwitchLs=5\n", 16, {82, 1, 0x2000}},
-      {"[HARDWARE]\nnBufFullStartSize=0\n", 17, {20, 0, 2}},
+      {"[LASER]\nbForceSwitchLs=5\n", 16, {82, 1, 0x2000}}, {"[HARDWARE]\nnBufFullStartSize=0\n", 17, {20, 0, 2}},
       {"[HARDWARE]\nnBufFullStartSize=250\n", 17, {20, 0, 237}},
       {"[LASER]\nnLaserOverTimeAlarmIO_idx=5\nnLaserOverTimeAlarmSrcSel=3\nbLaserOverTimeAlarmScanMvEn=1\n"
        "bLaserOverTimeAlarmEn=1\ndbLaserOverTimeAlarmCntMs=12.345\n",
        19, {91, 1331, 1234}},
-      {"[Main]\nbRecordWhenMark=1\n", 20, {82, 0, 0x10}},
-      {"[Main]\nbRecordWhenMark=2\n", 20, {82, 1, 0x10}},
+      {"[Main]\nbRecordWhenMark=1\n", 20, {82, 0, 0x10}}, {"[Main]\nbRecordWhenMark=2\n", 20, {82, 1, 0x10}},
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.cfg);

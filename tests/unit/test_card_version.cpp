@@ -95,8 +95,7 @@ TEST_F(CardVersionTest, FlashAreaMapByFlashLayout) {
 
 TEST_F(CardVersionTest, ExtendedCommandNumbers) {
   struct Case { uint32_t version; uint32_t n; uint32_t sent; } cases[] = {
-      {63, 288, 0x2055}, {63, 289, 0x2155}, {63, 297, 0x2955}, {63, 309, 0x3555},
-      {63, 329, 0x4955}, {63, 330, 0x4A55},
+      {63, 288, 0x2055}, {63, 289, 0x2155}, {63, 297, 0x2955}, {63, 309, 0x3555}, {63, 329, 0x4955}, {63, 330, 0x4A55},
       {64, 288, 288},    {64, 289, 289},    {64, 330, 330},
       // Always plain, and numbers outside the table pass unchanged.
       {63, 334, 334},    {63, 336, 336},    {63, 337, 337},    {63, 296, 296},

@@ -15,8 +15,7 @@ TEST(Conversions, IntegerParseFollowsTheCRuntime) {
       {"2147483647", 2147483647},               {"2147483648", std::numeric_limits<int32_t>::max()},
       {"-2147483648", std::numeric_limits<int32_t>::min()},
       {"-99999999999999999999", std::numeric_limits<int32_t>::min()},
-      {"99999999999999999999", std::numeric_limits<int32_t>::max()},
-      {"- 5", 0},          {"--5", 0},
+      {"99999999999999999999", std::numeric_limits<int32_t>::max()}, {"- 5", 0},          {"--5", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(CrtAtoi(c.text), c.value) << '"' << c.text << '"';
 }
@@ -25,8 +24,7 @@ TEST(Conversions, RealParseIsLocaleIndependentAndStopsAtTheFirstOtherCharacter) 
   struct Case { const char* text; double value; } cases[] = {
       {"0.5abc", 0.5}, {"  -1.25", -1.25}, {"+3", 3.0},   {"1e3", 1000.0}, {"2.5E-1x", 0.25},
       {"abc", 0.0},    {"", 0.0},          {".5", 0.5},   {"7.", 7.0},     {"60.00000000", 60.0},
-      {"1,5", 1.0},    {"--1", 0.0},       {"1e999", std::numeric_limits<double>::infinity()},
-      {"1e-999", 0.0},
+      {"1,5", 1.0},    {"--1", 0.0},       {"1e999", std::numeric_limits<double>::infinity()}, {"1e-999", 0.0},
   };
   for (const Case& c : cases) EXPECT_EQ(CrtAtof(c.text), c.value) << '"' << c.text << '"';
   EXPECT_TRUE(std::isnan(CrtAtof("nan")));

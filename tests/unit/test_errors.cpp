@@ -27,8 +27,7 @@ class ErrorsTest : public qztest::LibFolderTest {
 TEST_F(ErrorsTest, LanguageFlagIsASubstringTestOnTheFileName) {
   struct Case { const char* cfg; uint8_t zh; } cases[] = {
       {"", 1},                                         // default "QZ_zh.txt"
-      {"[OTHER]\nlanguageFile=QZ_en.txt\n", 0},
-      {"[OTHER]\nlanguageFile=mine_zh.txt.old\n", 1},
+      {"[OTHER]\nlanguageFile=QZ_en.txt\n", 0}, {"[OTHER]\nlanguageFile=mine_zh.txt.old\n", 1},
       {"[OTHER]\nlanguageFile=QZ_ZH.TXT\n", 0},        // case-sensitive
   };
   for (const Case& c : cases) {

@@ -90,8 +90,7 @@ TEST_F(FlyEncodeTest, PacketsFollowTheKeys) {
       {"nFlyDirAngle=0.5235987755982988\nnEncRange=1234\nbEncRange=1\nnEncOutnerDirectNeg=1", "",
        {{0, {97, 9522050, 5497558}}, {2, {99, 1, 1234}}}},
       // bEncRange 1 sends the range cut to 24 bits; 0 the full counter whatever the range.
-      {"nEncRange=305419896\nbEncRange=1", "", {{2, {99, 0, 0x345678}}}},
-      {"nEncRange=305419896\nbEncRange=0", "", {}},
+      {"nEncRange=305419896\nbEncRange=1", "", {{2, {99, 0, 0x345678}}}}, {"nEncRange=305419896\nbEncRange=0", "", {}},
       // Scan limits inside and beyond the field, each half clamped to 0..65535.
       {"", "bScanLimitErrEn=7\ndbScanLimitP0=5\ndbScanLimitP1=10\ndbScanLimitN0=-5\ndbScanLimitN1=-12",
        {{3, {9, 0xFFFFC000, 0x4000}}, {4, {10, 1, 1}}}},
@@ -105,8 +104,7 @@ TEST_F(FlyEncodeTest, PacketsFollowTheKeys) {
       {"nFlyDir=2\nbFlyMarkRangeEn=1\nbEncIsAdd=1\ndbFlyMarkRangeScanPos=-3", "",
        {{0, {97, static_cast<uint32_t>(-10995116), 0}}, {5, {10, 2, 0x20000 | 22937}}}},
       // A PPM of 0 or below saturates (0 x infinity gives NaN, which converts to 0).
-      {"nEncPPM=0", "", {{0, {97, 0x7FFFFFFF, 0}}}},
-      {"nEncPPM=-5000", "", {{0, {97, 0xFF583A54, 0}}}},
+      {"nEncPPM=0", "", {{0, {97, 0x7FFFFFFF, 0}}}}, {"nEncPPM=-5000", "", {{0, {97, 0xFF583A54, 0}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fly);
@@ -146,12 +144,7 @@ TEST_F(FlyEncodeTest, AnEncoderRangeBelowTenIsRefusedAndChangesNothing) {
 TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrap) {
   ReadFly("nEncRange=1000");
   // (position, io, dir) as the card reports them, and the travel after each.
-  struct Step {
-    int32_t pos;
-    uint32_t io, dir;
-    double travel;
-    int32_t state;
-  } steps[] = {
+  struct Step { int32_t pos; uint32_t io, dir; double travel; int32_t state; } steps[] = {
       {0, 1, 0, 0, 2},        {100, 1, 0, 100, 2},    {250, 0, 0, 250, 1},    {400, 1, 0, 400, 1},
       {500, 0, 0, 500, 2},    {999, 1, 0, 999, 2},    {10, 1, 0, 1010, 2},    {250, 0, 0, 1250, 1},
       {500, 0, 0, 1500, 2},   {250, 0, 0, 2250, 1},   {300, 1, 1, 2300, 1},   {250, 0, 1, 2250, 1},
@@ -177,10 +170,8 @@ TEST_F(FlyEncodeTest, ReportsWhatTheUnwrappingDoesNotExpect) {
     uint32_t io;
     const char* text;  // nullptr: no report
   } cases[] = {
-      {{}, 300, 0, "updateEncPos unExpect"},
-      {{{250, 0, 0}}, 500, 1, "nEncPos == nRangeHalf"},
-      {{}, 250, 1, "nEncPos == nRangeHalf2"},
-      {{}, 0x200, 1, nullptr},
+      {{}, 300, 0, "updateEncPos unExpect"}, {{{250, 0, 0}}, 500, 1, "nEncPos == nRangeHalf"},
+      {{}, 250, 1, "nEncPos == nRangeHalf2"}, {{}, 0x200, 1, nullptr},
   };
   for (const Case& c : cases) {
     g_FlyEncode.ResetUnwrap();
@@ -244,12 +235,7 @@ TEST_F(FlyEncodeTest, RefusedFlyPositionsAppendNothing) {
   ASSERT_EQ(g_FlyEncode.SetFlyMarkPosPulse(0.0), 0u);  // the target is dMeasBase: 1 000 000 pulses
   F(0).ch3.clear();
   ClearLogs();
-  struct Case {
-    bool mark;
-    double value;
-    uint32_t code;
-    const char* text;
-  } cases[] = {
+  struct Case { bool mark; double value; uint32_t code; const char* text; } cases[] = {
       {false, 999999.0, 1, "The fly position does not increase"},
       {true, -0.001, 1, "The fly position does not increase"},
       {false, std::nan(""), 2, "The fly position is out of range: nan pulses"},

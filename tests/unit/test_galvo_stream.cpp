@@ -52,14 +52,9 @@ class GalvoTest : public LaserTest {
 };
 
 // Galvanometer words: a NOP at `nop`, then one X/Y pair per step.
-struct Form {
-  uint32_t x, y;
-};
+struct Form { uint32_t x, y; };
 constexpr Form kLit{0x01000000, 0x01010000}, kUnlit{0x01040000, 0x01050000}, k21{0x01000000, 0x01400000};
-struct Step {
-  uint64_t t;
-  uint32_t x, y;
-};
+struct Step { uint64_t t; uint32_t x, y; };
 Words Galvo(Form f, uint64_t nop, std::initializer_list<Step> steps) {
   Words w{{nop, SW_NOP}};
   for (const Step& s : steps) w.insert(w.end(), {{s.t, f.x | s.x}, {s.t, f.y | s.y}});
@@ -160,19 +155,15 @@ TEST_F(GalvoTest, RefusedMovesChangeNothing) {
     double x, speed, ve;  // target (x, 0) from (1, 2); ve for ACCEL
     uint32_t code;
   } cases[] = {
-      {"base time 0", MOVE, 0, 5, 1.0, 0, 2},
-      {"negative base time", VECTOR, -10, 5, 1.0, 0, 2},
-      {"speed 0", MOVE, 10, 5, 0.0, 0, 2},
-      {"negative speed", MOVE, 10, 5, -1.0, 0, 2},
-      {"NaN speed", MOVE, 10, 5, kNaN, 0, 7},
-      {"jump, base time 0", JUMP, 0, 5, 0.0, 0, 2},
+      {"base time 0", MOVE, 0, 5, 1.0, 0, 2}, {"negative base time", VECTOR, -10, 5, 1.0, 0, 2},
+      {"speed 0", MOVE, 10, 5, 0.0, 0, 2}, {"negative speed", MOVE, 10, 5, -1.0, 0, 2},
+      {"NaN speed", MOVE, 10, 5, kNaN, 0, 7}, {"jump, base time 0", JUMP, 0, 5, 0.0, 0, 2},
       {"NaN target", MOVE, 10, kNaN, 1.0, 0, 7},
       {"infinite target", VECTOR, 10, std::numeric_limits<double>::infinity(), 1.0, 0, 7},
       {"steps beyond the counter", JUMP, 10, 1e12, 1.0, 0, 7},
       {"speed so slow the steps overflow", MOVE, 10, 5, 1e-300, 0, 7},
       {"accelerated, negative start speed", ACCEL, 10, 5, -0.1, 0.2, 2},
-      {"accelerated, both speeds 0", ACCEL, 10, 5, 0, 0, 2},
-      {"accelerated, NaN end speed", ACCEL, 10, 5, 0.1, kNaN, 7},
+      {"accelerated, both speeds 0", ACCEL, 10, 5, 0, 0, 2}, {"accelerated, NaN end speed", ACCEL, 10, 5, 0.1, kNaN, 7},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
@@ -235,14 +226,10 @@ TEST_F(GalvoTest, JumpDelays) {
     int64_t delay;  // after a move of one step (10 µs; 20 µs for 20 mm at 1 mm/µs)
     double speed = 1.0;
   } cases[] = {
-      {"the long-jump length itself: full", 10, 40, 20, 20, 40},
-      {"half: 25 rounds to 30", 10, 40, 20, 10, 30},
-      {"half: 24 rounds to 20", 10, 38, 20, 10, 20},
-      {"half: 24.5 rounds to 25, then 30", 0, 49, 20, 10, 30},
-      {"long-jump length 0: always full", 10, 40, 0, 5, 40},
-      {"negative delays wait nothing", -100, -50, 20, 0, -90},
-      {"jump speed 0: one step", 10, 40, 20, 20, 40, 0.0},
-      {"NaN jump speed: one step", 10, 40, 20, 20, 40, kNaN},
+      {"the long-jump length itself: full", 10, 40, 20, 20, 40}, {"half: 25 rounds to 30", 10, 40, 20, 10, 30},
+      {"half: 24 rounds to 20", 10, 38, 20, 10, 20}, {"half: 24.5 rounds to 25, then 30", 0, 49, 20, 10, 30},
+      {"long-jump length 0: always full", 10, 40, 0, 5, 40}, {"negative delays wait nothing", -100, -50, 20, 0, -90},
+      {"jump speed 0: one step", 10, 40, 20, 20, 40, 0.0}, {"NaN jump speed: one step", 10, 40, 20, 20, 40, kNaN},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
@@ -272,12 +259,9 @@ TEST_F(GalvoTest, CornerDelays) {
     double length, angle;
     int64_t wait;  // after the move's one step at 10
   } cases[] = {
-      {"180°: full", 0, 1, kPi, 100},
-      {"45°: half", 0, 1, kPi / 4, 50},
-      {"0.3 rad: 19.6 truncates to 19, then 20", 0, 1, 0.3, 20},
-      {"straight on", 0, 1, 0, 0},
-      {"NaN angle", 0, 1, kNaN, 0},
-      {"21-bit move that wrote no pair", 1, 0.00005, kPi, 0},
+      {"180°: full", 0, 1, kPi, 100}, {"45°: half", 0, 1, kPi / 4, 50},
+      {"0.3 rad: 19.6 truncates to 19, then 20", 0, 1, 0.3, 20}, {"straight on", 0, 1, 0, 0},
+      {"NaN angle", 0, 1, kNaN, 0}, {"21-bit move that wrote no pair", 1, 0.00005, kPi, 0},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);

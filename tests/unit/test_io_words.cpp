@@ -66,9 +66,7 @@ void AddWait(Words& out, uint64_t t, uint32_t a, uint32_t b, std::optional<uint3
 TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOut) {
   constexpr uint32_t kNoTimeoutSetup = 0x58000101, kNoTimeoutMark = 0x51610020;
   constexpr uint32_t kTimeoutSetup = 0x58000111, kTimeoutMark = 0x51618020;
-  struct Wait {
-    uint32_t a, b;
-  };
+  struct Wait { uint32_t a, b; };
   struct Case {
     const char* name;
     uint32_t mask, values, edge, mode, timeoutMs;
@@ -106,14 +104,8 @@ TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOut) {
 
 TEST_F(IoWordsTest, BufferWaitsByLaneAndEdge) {
   constexpr uint32_t kSetup = 0x58000101, kMark = 0x51610020;
-  struct Wait {
-    uint32_t a, b;
-  };
-  struct Case {
-    const char* name;
-    uint32_t w;
-    std::vector<Wait> waits;
-  } cases[] = {
+  struct Wait { uint32_t a, b; };
+  struct Case { const char* name; uint32_t w; std::vector<Wait> waits; } cases[] = {
       {"lane 1", 1u << 25 | 0x0F << 8 | 0x05, {{0x0F, 0x05}}},
       {"lane 0 is lane 4", 0x0F << 8 | 0x05, {{0x0F000000, 0x05000000}}},
       {"lane 4", 4u << 25 | 0x0F << 8 | 0x05, {{0x0F000000, 0x05000000}}},
@@ -138,9 +130,7 @@ TEST_F(IoWordsTest, BufferWaitsByLaneAndEdge) {
 }
 
 TEST_F(IoWordsTest, OutputWordsByMask) {
-  struct Case {
-    uint32_t mask, values, word;
-  } cases[] = {
+  struct Case { uint32_t mask, values, word; } cases[] = {
       {0x2, 0x2, 0x20002002},                // output 1 set
       {0x2, 0x0, 0x20002000},                // output 1 cleared
       {1u << 26, 1u << 26, 0x22010010},      // output 26 set

@@ -136,12 +136,9 @@ TEST_F(LaserTest, SelectLayerChecksPulseTicks) {
       {"fibre, duty off by 4", 1, 0, 0, 2400, 2404, 32, {}},
       {"fibre, duty off by 3", 1, 0, 0, 2400, 2403, 0, TimingWords(100, 2400, 2403)},
       {"fibre, duty allowed", 1, 0, 1, 1000, 3800, 0, TimingWords(100, 1000, 3800)},
-      {"fibre, job without laser", 1, 1, 0, 2400, 2404, 0, {}},
-      {"not fibre, duty free", 0, 0, 0, 2400, 2404, 0, {}},
-      {"high 2, duty allowed", 1, 0, 1, 2, 6, 32, {}},
-      {"high 1, not fibre", 0, 0, 0, 1, 2400, 32, {}},
-      {"low 2, no laser", 0, 1, 0, 2400, 2, 32, {}},
-      {"zero ticks pass", 1, 0, 0, 0, 0, 0, TimingWords(100, 0, 0)},
+      {"fibre, job without laser", 1, 1, 0, 2400, 2404, 0, {}}, {"not fibre, duty free", 0, 0, 0, 2400, 2404, 0, {}},
+      {"high 2, duty allowed", 1, 0, 1, 2, 6, 32, {}}, {"high 1, not fibre", 0, 0, 0, 1, 2400, 32, {}},
+      {"low 2, no laser", 0, 1, 0, 2400, 2, 32, {}}, {"zero ticks pass", 1, 0, 0, 0, 0, 0, TimingWords(100, 0, 0)},
       {"3 ticks pass, sent as 0", 1, 0, 0, 3, 3, 0, TimingWords(100, 0, 0)},
       {"above 24 bits, sent saturated", 1, 0, 1, 0x1000000, 0x10, 0, TimingWords(100, 0xFFFFFF, 0x10)},
       {"locked laser: no pulse start", 1, 5, 0, 2400, 2400, 0, TimingWords(100, 2400, 2400, SW_NOP)},
@@ -271,14 +268,8 @@ TEST_F(LaserTest, OnAndOffWords) {
                         {1020, 0x11000960}, {1020, 0x12000960}, {1020, SW_NOP}, {1021, SW_NOP}};
   const Words darkOff = {{1520, SW_NOP}, {1520, SW_NOP}, {1520, SW_NOP},
                          {1520, SW_NOP}, {1521, SW_NOP}, {6520, SW_NOP}};
-  struct Case {
-    const char* name;
-    uint32_t mode;
-    uint8_t locked;
-    Words on, off;
-  } cases[] = {
-      {"fired", 0, 0, firedOn, firedOff},
-      {"job without laser", 1, 0, darkOn, darkOff},
+  struct Case { const char* name; uint32_t mode; uint8_t locked; Words on, off; } cases[] = {
+      {"fired", 0, 0, firedOn, firedOff}, {"job without laser", 1, 0, darkOn, darkOff},
       {"laser locked", 0, 1, darkOn, darkOff},
   };
   for (const Case& c : cases) {

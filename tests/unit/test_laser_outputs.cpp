@@ -58,13 +58,8 @@ TEST_F(LaserTest, IoPulsesAndZeroPower) {
   CLaserAll::EmitIoPulses();
   EXPECT_EQ(Floor().ch3, (Words{{1, 0x22002002}, {2, SW_NOP}, {200002, SW_NOP}, {200003, 0x22040040},
                                 {200004, SW_NOP}, {200004, SW_NOP}}));
-  struct Case {
-    int32_t configured, onlyIfConfigured, lasers;
-    uint32_t mode;
-    Words words;
-  } cases[] = {
-      {1, 1, 2, 0, {{100, 0x29000000}, {200, SW_NOP}, {300, 0x29020000}, {400, SW_NOP}}},
-      {0, 1, 2, 0, {}},
+  struct Case { int32_t configured, onlyIfConfigured, lasers; uint32_t mode; Words words; } cases[] = {
+      {1, 1, 2, 0, {{100, 0x29000000}, {200, SW_NOP}, {300, 0x29020000}, {400, SW_NOP}}}, {0, 1, 2, 0, {}},
       {0, 0, 1, 1, {{100, SW_NOP}, {200, SW_NOP}}},  // a job without laser
   };
   for (const Case& c : cases) {
@@ -249,8 +244,7 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
       {"on, job fires the laser: off for the job", kOthers | kPa, 0, 28, kOthers, {kRead, kOff, kOn}},
       {"off, job fires the laser", kOthers, 0, 28, kOthers, {kRead}},
       {"off, job without laser: on for the job", kOthers, 1, 28, kOthers | kPa, {kRead, kOn, kOff}},
-      {"on, job without laser", kOthers | kPa, 1, 28, kOthers | kPa, {kRead}},
-      {"mode 4", kOthers, 4, 28, kOthers, {}},
+      {"on, job without laser", kOthers | kPa, 1, 28, kOthers | kPa, {kRead}}, {"mode 4", kOthers, 4, 28, kOthers, {}},
       {"no PA output", kOthers | kPa, 0, -1, kOthers | kPa, {}},
   };
   for (const Case& c : cases) {
@@ -279,18 +273,11 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
 }
 
 TEST_F(LaserCardTest, SerialSwitchAtOnce) {
-  struct Case {
-    int32_t protocol;
-    uint32_t mask, value;
-    std::vector<uint32_t> bytes;
-  } cases[] = {
-      {1, 1u << 29, 1u << 29, {'E', 'P', 'M', '\r'}},
-      {1, 1u << 29, ~(1u << 29), {'D', 'P', 'M', '\r'}},
+  struct Case { int32_t protocol; uint32_t mask, value; std::vector<uint32_t> bytes; } cases[] = {
+      {1, 1u << 29, 1u << 29, {'E', 'P', 'M', '\r'}}, {1, 1u << 29, ~(1u << 29), {'D', 'P', 'M', '\r'}},
       {1, 1u << 29 | 1u << 3, 1u << 29, {}},  // a second output
       {2, 1u << 29, 1u << 29, {}},            // MO on the PA protocol
-      {2, kPa, ~kPa, kPaFrameOff},
-      {1, kPa, kPa, {}},
-      {0, kPa, kPa, {}},
+      {2, kPa, ~kPa, kPaFrameOff}, {1, kPa, kPa, {}}, {0, kPa, kPa, {}},
   };
   g_Laser[0].bPaBySerial = g_Laser[0].bMoBySerial = 1;
   for (const Case& c : cases) {

@@ -82,8 +82,7 @@ TEST_F(LaserTest, LayerPower) {
     uint32_t waveMode;
   } cases[] = {
       {"no waves: the layer power", 0, 0, 0, {}, {}, -1.0, 0x290007FF, 0},
-      {"the same power again", 0, 0, 0, {}, {}, 50000.0, 0, 0},
-      {"within 0.001", 0, 0, 0, {}, {}, 50000.0009, 0, 0},
+      {"the same power again", 0, 0, 0, {}, {}, 50000.0, 0, 0}, {"within 0.001", 0, 0, 0, {}, {}, 50000.0009, 0, 0},
       {"beyond 0.001", 0, 0, 0, {}, {}, 50000.002, 0x290007FF, 0},
       {"dots, only line waves", 1, 1, 0, {Pt(0, 0, 30)}, {}, -1.0, 0x290007FF, 0},
       {"line wave from its first point", 0, 1, 0, {Pt(0, 0, 30), Pt(0, 1, 80)}, {}, 50000, 0x290004CC, 2},
@@ -166,9 +165,7 @@ TEST_F(LaserTest, SplitAt) {
       {8, 8, 549, true, false, 0, 5, 5},      // whole steps only
       {8, 8, 500, false, false, 0, 8, 8},
       {8, 8, 800, true, false, 0, 8, 8},      // exactly the waves
-      {8, 8, 1000, true, true, 4, 8, 8},
-      {3, 9, 400, true, false, 0, 6, 2},
-      {3, 0, 100, true, false, 0, 0, 2},
+      {8, 8, 1000, true, true, 4, 8, 8}, {3, 9, 400, true, false, 0, 6, 2}, {3, 0, 100, true, false, 0, 0, 2},
       {0, 0, 0, true, false, 0, 0, 0},        // no waves: nothing to divide
       {0, 0, 500, true, true, 10, 0, 0},
       {8, 8, -500, true, false, 0, 0, 0},     // no duration
@@ -190,17 +187,11 @@ TEST_F(LaserTest, SplitAt) {
 
 TEST_F(LaserTest, EndWaveSteps) {
   // DA values at ratio 1: 30000 → 1228, 20000 → 819, 10000 → 409.
-  struct Case {
-    const char* name;
-    int32_t endRun;
-    double power;
-    Words words;
-  } cases[] = {
+  struct Case { const char* name; int32_t endRun; double power; Words words; } cases[] = {
       {"whole wave", 5, 10000,
        {{1150, 0x29000333}, {1200, 0x290004CC}, {1250, 0x29000333}, {1300, 0x29000199}, {1350, 0x29000000}}},
       {"first point skipped", 3, 30000, {{1150, 0x29000333}, {1200, 0x29000199}, {1250, 0x29000000}}},
-      {"part of the last point", 1, 30000, {{1150, 0x29000000}}},
-      {"nothing left", 0, 30000, {}},
+      {"part of the last point", 1, 30000, {{1150, 0x29000000}}}, {"nothing left", 0, 30000, {}},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);

@@ -80,10 +80,7 @@ class LineTest : public LaserTest {
 };
 
 TEST_F(LineTest, PolylinesAreJoinedSplitAndDroppedByTable) {
-  struct Push_ {
-    std::vector<FieldPoint> pts;
-    uint32_t layer;
-  };
+  struct Push_ { std::vector<FieldPoint> pts; uint32_t layer; };
   struct Case {
     const char* name;
     int32_t bPolygonBreak;
@@ -220,11 +217,7 @@ TEST_F(LineTest, TwoLasersWithPowerWaves) {
 // polyline is followed by the range words, at least 20 µs after the jump started; either alone
 // gives none.
 TEST_F(LineTest, FlyRangeWordsFollowTheFirstJumpOnlyWhileFlyMarkingIsOnWithTheRangeEnabled) {
-  struct Case {
-    int32_t rangeEn;
-    uint32_t flyOn;
-    size_t words;
-  } cases[] = {{1, 1, 2}, {1, 0, 0}, {0, 1, 0}, {1, 7, 2}};
+  struct Case { int32_t rangeEn; uint32_t flyOn; size_t words; } cases[] = {{1, 1, 2}, {1, 0, 0}, {0, 1, 0}, {1, 7, 2}};
   for (const Case& c : cases) {
     QZ_TRACE(::testing::Message() << c.rangeEn << " " << c.flyOn);
     Job(0);

@@ -195,8 +195,7 @@ TEST_F(SimCardTest, UsbOpenFailuresShowTheirBoxes) {
   } cases[] = {
       {0, 1, 0, "topmost ok: USB control channel communication failed!"},
       {1, 0, 0, "topmost ok: Board initialization incomplete 0"},
-      {2, 0, 0, "topmost ok: Open failed, 268 channel exception 10"},
-      {2, 0, 1, "topmost ok: 打开失败，268通道异常10"},
+      {2, 0, 0, "topmost ok: Open failed, 268 channel exception 10"}, {2, 0, 1, "topmost ok: 打开失败，268通道异常10"},
   };
   for (const Case& c : cases) {
     Stage(0);

@@ -117,8 +117,7 @@ TEST_F(LogFileTest, OldLogsAreDeletedByNameAndAge) {
   const int64_t day = 86400;
   struct Case { const char* name; int64_t ageSeconds; bool kept; } cases[] = {
       {"Log.log", 30 * day, true},           // shorter than 8 characters
-      {"Log_01_02.log", 11 * day, false},
-      {"Log_01_03.log", 9 * day, true},
+      {"Log_01_02.log", 11 * day, false}, {"Log_01_03.log", 9 * day, true},
       {"Log_01_04.log", 10 * day, true},     // exactly ten days is not more than ten days
       {"Log_01_05.log", 10 * day + 1, false},
       {"data.xls", 30 * day, true},          // no marker word in its name

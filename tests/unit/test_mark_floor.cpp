@@ -115,13 +115,10 @@ TEST_F(FloorTest, MergeOffsetTakesTheLargestCandidate) {
     int64_t offset;
   };
   const Case cases[] = {
-      {"no words", {}, {}, 0},
-      {"lower words only", {{0, 500}, {3, 900}}, {}, 0},
-      {"upper words only", {}, {{0, 10}}, 0},
-      {"galvanometer gap 0", {{0, 100}}, {{0, 10}}, 90},
+      {"no words", {}, {}, 0}, {"lower words only", {{0, 500}, {3, 900}}, {}, 0},
+      {"upper words only", {}, {{0, 10}}, 0}, {"galvanometer gap 0", {{0, 100}}, {{0, 10}}, 90},
       {"laser 0 first list gap LASER_OFF_ON_INTEVAL", {{1, 100}}, {{1, 0}}, 3100},
-      {"wave 0 gap 20", {{2, 100}}, {{2, 0}}, 120},
-      {"main gap 1", {{3, 100}}, {{3, 0}}, 101},
+      {"wave 0 gap 20", {{2, 100}}, {{2, 0}}, 120}, {"main gap 1", {{3, 100}}, {{3, 0}}, 101},
       {"laser 1 first list gap 5", {{4, 100}}, {{4, 0}}, 105},
       {"wave 1 gap LASER_OFF_ON_INTEVAL", {{5, 100}}, {{5, 0}}, 3100},
       {"laser 0 second list gap 20", {{6, 100}}, {{6, 0}}, 120},

@@ -127,10 +127,8 @@ TEST_F(MonitorTest, SheetNoiseComesFromTheRandomSourceR1First) {
 
 TEST_F(MonitorTest, ComparisonTolerancesBoxesAndQueue) {
   struct Case { std::vector<double> md, mp; int pass; bool zh; } cases[] = {
-      {{10.004, 20.000}, {50.0, 50.0}, 1, false},
-      {{10.006, 20.000}, {50.0, 50.0}, 0, false},
-      {{10.006, 20.000}, {50.0, 50.0}, 0, true},
-      {{10.000, 20.000}, {51.0, 50.0}, 1, false},
+      {{10.004, 20.000}, {50.0, 50.0}, 1, false}, {{10.006, 20.000}, {50.0, 50.0}, 0, false},
+      {{10.006, 20.000}, {50.0, 50.0}, 0, true}, {{10.000, 20.000}, {51.0, 50.0}, 1, false},
       {{10.000, 20.000}, {51.01, 50.0}, 0, false},
       {{10.000}, {50.0}, 0, false},  // a segment fewer
   };

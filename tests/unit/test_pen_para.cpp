@@ -44,10 +44,7 @@ std::vector<double> Xs(const std::vector<WavePoint>& w) {
 }
 
 TEST(ConvertLaserTiming, PulseTicksFromFrequencyAndDuty) {
-  struct Case {
-    double f, duty;
-    uint32_t period, high, low;
-  } cases[] = {
+  struct Case { double f, duty; uint32_t period, high, low; } cases[] = {
       {20.0, 50.0, 2400, 1200, 1200},      {7.0, 33.0, 6858, 2264, 4594},     {0.0, 50.0, 1000, 1000, 0},
       {1e-6, 50.0, 16777215, 8388608, 8388607},  // 4.8e10 ticks, capped
       {1e-9, 50.0, 1000, 1000, 0},         {20.0, -10.0, 2400, 0, 2400},      {20.0, 150.0, 2400, 2400, 0},
@@ -70,10 +67,7 @@ TEST(ParsePowerWaves, SectionsOfTheTables) {
   std::vector<double> full = {-2.0};  // a start section that runs to the last slot, a -3.0 inside
   for (int i = 1; i < 20; ++i) full.push_back(i == 10 ? -3.0 : i);
   std::vector<double> fullStart(full.begin() + 1, full.end());
-  struct Case {
-    const char* name;
-    std::vector<double> line, dot, start, end, dotWave;
-  } cases[] = {
+  struct Case { const char* name; std::vector<double> line, dot, start, end, dotWave; } cases[] = {
       {"terminated", {-2, 1, 2, -1, -3, 5, -1, 7}, {1, -1, 2}, {1, 2}, {5}, {1}},
       {"start to slot 20", full, {}, fullStart, {}, std::vector<double>(20, 0.0)},
       {"no -2.0", {1, -1, -3, 3, -1}, {-1}, {}, {}, {}},
@@ -220,8 +214,7 @@ TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
   const std::vector<uint8_t> wave = Wave({}, 21);
   const uint8_t *p = pens.data(), *x = plus.data(), *w = wave.data();
   const std::pair<const char*, std::function<uint32_t()>> cases[] = {
-      {"SetMarkPara", [&] { return SetMarkPara(p, 257); }},
-      {"SetMarkPara", [&] { return SetMarkPara(nullptr, 1); }},
+      {"SetMarkPara", [&] { return SetMarkPara(p, 257); }}, {"SetMarkPara", [&] { return SetMarkPara(nullptr, 1); }},
       {"SetMarkParaPlus", [&] { return SetMarkParaPlus(x, 257); }},
       {"SetMarkParaPlus", [&] { return SetMarkParaPlus(nullptr, 1); }},
       {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(2, 0, w, 1, w, 1); }},

@@ -210,15 +210,11 @@ TEST_F(FlushFloorTest, UpperFloorLandsAfterTheLastMergedWord) {
 TEST(FieldToCode21Test, CodesOfTheFieldPosition) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double step = 1.0 / 1048576.0;  // one code at half range 1 mm
-  struct Case {
-    double p, halfRange;
-    int32_t code;
-  } cases[] = {
+  struct Case { double p, halfRange; int32_t code; } cases[] = {
       {-1.0, 1.0, 0},          {1.0, 1.0, 2097151},          {0.0, 1.0, 1048576},
       {-5.0, 1.0, 0},          {nan, 1.0, 1048576},          {5.0, 10.0, 1572864},
       {-1.0 + step / 2, 1.0, 1},  // half a code goes up
-      {-1.0 + 3 * step / 2, 1.0, 2},
-      {-1.0 + 3 * step / 8, 1.0, 0},
+      {-1.0 + 3 * step / 2, 1.0, 2}, {-1.0 + 3 * step / 8, 1.0, 0},
       {3.0, 0.0, 1048576},     {3.0, -10.0, 1048576},        {3.0, nan, 1048576},
   };
   for (const Case& c : cases) EXPECT_EQ(FieldToCode21(c.p, c.halfRange), c.code) << c.p << " " << c.halfRange;

@@ -41,12 +41,7 @@ class ScanSeqTest : public LaserTest {
 
   // A sequence's configuration: laser type (its lasers configured), run mode, 21-bit codes, light
   // path; a new job.
-  struct Config {
-    int32_t laserType;
-    uint32_t mode;
-    int32_t bits21;
-    int32_t ossType = 0;
-  };
+  struct Config { int32_t laserType; uint32_t mode; int32_t bits21; int32_t ossType = 0; };
   static void Configure(const Config& c) {
     g_SystemPara.LASER_TYPE = c.laserType;
     g_SystemPara.nLaserCount = c.laserType >= 5 && c.laserType <= 7 ? 2 : 1;

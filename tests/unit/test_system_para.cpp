@@ -90,8 +90,7 @@ TEST_F(SystemParaTest, FirstBufferWindowAndItsBox) {
       {"[Main]\nHowLongTimeFirstBuf=40000000\n", 1, 40000000, 24000000, zh},
       {"[Main]\nHowLongTimeFirstBuf=30000000\n", 0, 30000000, 18000000, ""},
       {"[Main]\nHowLongTimeFirstBuf=1000001\n[OTHER]\ndbBufLenCompFirst=0.5\n", 0, 1000001, 500000, ""},
-      {"[OTHER]\ndbBufLenCompFirst=nan\n", 0, 1000000, 0, ""},
-      {"[OTHER]\ndbBufLenCompFirst=-0.5\n", 0, 1000000, 0, ""},
+      {"[OTHER]\ndbBufLenCompFirst=nan\n", 0, 1000000, 0, ""}, {"[OTHER]\ndbBufLenCompFirst=-0.5\n", 0, 1000000, 0, ""},
       // A negative setting reads as a very long window: reported, used as read, no overflow.
       {"[Main]\nHowLongTimeFirstBuf=-1\n", 0, 4294967295u, 2576980377u, en},
   };

@@ -51,8 +51,7 @@ TEST_F(SystemParaTest, SectionsThatDependOnTheLaserKind) {
       "[YAG]\nLASER_OFF_ON_INTEVAL=100\n[YLR]\nLASER_OFF_ON_INTEVAL=101\n[SPI]\nLASER_OFF_ON_INTEVAL=103\n"
       "[EP]\nLASER_OFF_ON_INTEVAL=104\n[LASER]\nLASER_OFF_ON_INTEVAL=105\nMarkEndResetDaToZero=13\n";
   struct Case { int32_t type, reset, offOn; } cases[] = {
-      {0, 11, 100}, {1, 11, 101}, {2, 12, 102}, {3, 11, 103}, {4, 11, 104},
-      {5, 11, 105}, {6, 11, 102}, {7, 11, 101},
+      {0, 11, 100}, {1, 11, 101}, {2, 12, 102}, {3, 11, 103}, {4, 11, 104}, {5, 11, 105}, {6, 11, 102}, {7, 11, 101},
       // Kinds this library does not know: "Main" and the default interval, read from nowhere.
       {8, 11, 3000}, {9, 11, 3000}, {-1, 11, 3000},
   };
@@ -73,15 +72,12 @@ TEST_F(SystemParaTest, WaveNumberSelectionByLaserKind) {
   } cases[] = {
       {"LASER_TYPE=0\nnWaveNoLock=2\n", 1, 0x1F, 23, 2, 0, 1},
       {"LASER_TYPE=0\nnWaveNoLock=2\nbYLS=4\n", 1, 0xF, 24, 2, 4, 1},
-      {"LASER_TYPE=1\nnWaveNoLock=2\nbYLS=3\n", 1, 7, 25, -1, 3, 1},
-      {"LASER_TYPE=7\nbYLS=5\n", 1, 1, 25, -1, 5, 2},
+      {"LASER_TYPE=1\nnWaveNoLock=2\nbYLS=3\n", 1, 7, 25, -1, 3, 1}, {"LASER_TYPE=7\nbYLS=5\n", 1, 1, 25, -1, 5, 2},
       {"LASER_TYPE=1\nbYLS=2\n", -1, kKeptMask, kKeptBit0, -1, 2, 1},
-      {"LASER_TYPE=2\nbYLS=4\n", 2, 0xFFFF, kKeptBit0, -1, 0, 1},
-      {"LASER_TYPE=3\n", 1, 0x3F, 23, -1, 0, 1},
+      {"LASER_TYPE=2\nbYLS=4\n", 2, 0xFFFF, kKeptBit0, -1, 0, 1}, {"LASER_TYPE=3\n", 1, 0x3F, 23, -1, 0, 1},
       {"LASER_TYPE=3\n[SPI]\nbO29WaveNoSPI=1\n", 1, 0x7F, 23, -1, 0, 1},
       {"LASER_TYPE=4\nbYLS=4\n", -1, kKeptMask, kKeptBit0, -1, 0, 1},
-      {"LASER_TYPE=5\n", 3, kKeptMask, kKeptBit0, -1, 0, 2},
-      {"LASER_TYPE=6\n", -1, kKeptMask, kKeptBit0, -1, 0, 2},
+      {"LASER_TYPE=5\n", 3, kKeptMask, kKeptBit0, -1, 0, 2}, {"LASER_TYPE=6\n", -1, kKeptMask, kKeptBit0, -1, 0, 2},
       {"LASER_TYPE=4\nnWaveNo0Cus=12\n", -1, kKeptMask, 12, -1, 0, 1},
       {"LASER_TYPE=0\nbYLS=3\nnWaveNo0Cus=12\n", 1, 7, 12, -1, 3, 1},
   };
