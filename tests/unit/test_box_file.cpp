@@ -135,10 +135,15 @@ TEST(BoxFile, RefusedCountsAndTypes) {
     for (const std::string& l : lines) text += l + "\n";
     return text;
   };
-  struct Case { size_t line; const char* value; bool refused; } cases[] = {
+  struct Case {
+    size_t line;
+    const char* value;
+    bool refused;
+  } cases[] = {
       {14, "-1", true},        {15, "-1", true},       {16, "-2", true},      {26, "-1", true},
       {26, "1000001", true},   {35, "-3", true},       {35, "1000001", true}, {1, "2", true},
-      {1, "-1", true},         {26, "1000000", false}, {35, "2", false},      {1, "1", false}, {14, "5", false},
+      {1, "-1", true},         {26, "1000000", false}, {35, "2", false},      {1, "1", false},
+      {14, "5", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.line << "=" << c.value);
@@ -233,7 +238,10 @@ TEST_F(BoxFileRead, RefusedFilesChangeNothing) {
   BoxFileRecords badType = FullBox();
   badType.type = 3;
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("type.box"), BoxFileText(badType)));
-  struct Case { const char* file; uint32_t code; } cases[] = {{"missing.box", 10}, {"type.box", 11}};
+  struct Case {
+    const char* file;
+    uint32_t code;
+  } cases[] = {{"missing.box", 10}, {"type.box", 11}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     qztest::ExpectCode(c.code, 1, [&] { g_Scan.ReadBoxFile(dir.File(c.file)); });
