@@ -1,53 +1,28 @@
 // Output words, waits and register-write sequences as the words and times they leave on the main
 // stream of the current floor.
-#include <gtest/gtest.h>
-
 #include <optional>
-#include <ostream>
 #include <string>
-#include <vector>
 
-#include "frame/log_file.h"
-#include "frame/system_para.h"
 #include "frame/wait_desc.h"
 #include "mark/io_words.h"
-#include "mark/mark_floor.h"
-#include "mark/mark_job.h"
-#include "support/staged_library.h"
-#include "support/temp_dir.h"
-
-inline void PrintTo(const TimedWord& w, std::ostream* os) {
-  *os << "{" << static_cast<int64_t>(w.time) << ", 0x" << std::hex << w.word << std::dec << "}";
-}
+#include "test_mark_fixture.h"
 
 namespace {
 
-using Words = std::vector<TimedWord>;
+using qztest::Words;
 
-class IoWordsTest : public ::testing::Test {
+class IoWordsTest : public qztest::MarkCallTest {
  protected:
   void SetUp() override {
-    g_SystemPara = SystemPara();
-    g_InfoLog.Init(dir.File("info.log"));
-    g_ErrorLog.Init(dir.File("error.log"));
+    MarkCallTest::SetUp();
     InitWaitDescs();
-    g_MarkJob.g_bMarkCallBusy = 1;  // as a mark call holds the guard
-    CMarkJob::InitJob(1);
   }
-  void TearDown() override {
-    g_MarkJob.Reset();
-    g_InfoLog.Close();
-    g_ErrorLog.Close();
-  }
-  static CMarkFloor& Floor() { return g_MarkFloor[0]; }
-  std::vector<std::string> Info() const { return qztest::ReadLines(dir.File("info.log")); }
+  static CMarkFloor& Floor() { return F(0); }
   size_t InfoLinesWith(const std::string& text) const {
     size_t n = 0;
-    for (const auto& l : Info()) n += l.find(text) != std::string::npos;
+    for (const auto& l : InfoLines()) n += l.find(text) != std::string::npos;
     return n;
   }
-
-  qztest::TempDir dir;
 };
 
 // The ten words of one wait on the inputs (source 1) written at t + 1, t + 2 and t + 3: the register
@@ -238,7 +213,7 @@ TEST_F(IoWordsTest, NamedWaitsComeFromTheTableAndUnknownNamesAddNothing) {
   WaitDesc d{};
   EXPECT_FALSE(LookupWaitDesc("no such wait", d));  // not inserted as an empty entry
   EXPECT_EQ(InfoLinesWith("MakeSeqNamedReg:no such wait condition: no such wait"), 1u);
-  EXPECT_TRUE(qztest::ReadLines(dir.File("error.log")).size() == 1);
+  EXPECT_EQ(ErrorLines().size(), 1u);
 }
 
 }  // namespace

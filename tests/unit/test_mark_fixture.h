@@ -20,6 +20,8 @@ namespace qztest {
 
 using Words = std::vector<TimedWord>;
 
+inline uint64_t T(int64_t t) { return static_cast<uint64_t>(t); }
+
 inline void SetWindows(uint32_t first, uint32_t steady) {
   g_SystemPara.HowLongTimeFirstBuf = first;
   g_SystemPara.nSteadyWindowUs = steady;

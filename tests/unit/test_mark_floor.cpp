@@ -18,7 +18,7 @@ using qztest::ExpectCode;
 using qztest::Words;
 using FloorTest = qztest::MarkCallTest;
 
-uint64_t T(int64_t t) { return static_cast<uint64_t>(t); }
+using qztest::T;
 
 TEST_F(FloorTest, AppendersStampTheFloorClock) {
   struct Case {
