@@ -1,5 +1,5 @@
-// The card-version settings: recording on a fresh configuration, refusing a card that no longer
-// fits, the flash area map and the extended command numbers.
+// The card-version settings: recording on a fresh configuration with the flash area map, refusing a
+// card that no longer fits, and the extended command numbers.
 #include "test_system_para_fixture.h"
 
 namespace qztest {
@@ -23,6 +23,10 @@ TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixes) {
     EXPECT_EQ(p.bNewBoxCali, c.newBoxCali) << c.version;
     EXPECT_EQ(p.nBufDataCheckType, c.checkType) << c.version;
     EXPECT_EQ(p.bConfiguration, 1) << c.version;
+    // The flash area map of the serial flash, or of the NAND below version 56.
+    const FlashAreaMap spi{0x100000, 0x130000, 0x110000, 0x120000, 0x140000, 0x10000, 0, 0x50000};
+    const FlashAreaMap nand{0x100000, 0x1DA00, 0x1C000, 0x1C200, 0x1D000, 0x200, 0x1C600, 0x1CA00};
+    EXPECT_TRUE(g_FlashAreaMap == (c.justM25p64 ? spi : nand)) << c.version;
 
     // Written in this order, bConfiguration last.
     const std::string text = ReadCfg();
@@ -79,18 +83,6 @@ TEST_F(CardVersionTest, NandFlashKeyIsNeverCompared) {
   EXPECT_EQ(g_SystemPara.bHaveNandFlash, 7);
   EXPECT_EQ(ReadCfg(), recorded);
   EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(CardVersionTest, FlashAreaMapByFlashLayout) {
-  struct Case { uint32_t version; FlashAreaMap map; } cases[] = {
-      {56, {0x100000, 0x130000, 0x110000, 0x120000, 0x140000, 0x10000, 0, 0x50000}},
-      {55, {0x100000, 0x1DA00, 0x1C000, 0x1C200, 0x1D000, 0x200, 0x1C600, 0x1CA00}},
-  };
-  for (const Case& c : cases) {
-    WriteCfg("");
-    ASSERT_TRUE(g_SystemPara.CheckCardVersionCfg(c.version));
-    EXPECT_TRUE(g_FlashAreaMap == c.map) << c.version;
-  }
 }
 
 TEST_F(CardVersionTest, ExtendedCommandNumbers) {
