@@ -25,6 +25,7 @@
 #include "qzmark.h"
 #include "support/lib_folder.h"
 #include "support/sim_card.h"
+#include "test_mark_fixture.h"
 
 namespace {
 
@@ -164,19 +165,7 @@ TEST_F(RunControlTest, MarkTimeIsTheLastJobsStreamTime) {
   EXPECT_EQ(job((int64_t{1} << 32) + 5), base + 5u);  // more than 71 minutes: the low 32 bits
 }
 
-class FlushFloorTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_SystemPara = SystemPara();
-    g_MarkJob.g_bMarkCallBusy = 1;  // as a mark call holds the guard
-    CMarkJob::InitJob(1);
-  }
-  void TearDown() override {
-    nFloor = 0;
-    CMarkFloor::BindCurrent();
-    g_MarkJob.Reset();
-  }
-};
+using FlushFloorTest = qztest::MarkCallTest;
 
 // The offset of an upper floor merged into floor 0 never puts its earliest word before the last
 // merged time; where the channel rules already put it after, they stand.
@@ -194,9 +183,7 @@ TEST_F(FlushFloorTest, UpperFloorLandsAfterTheLastMergedWord) {
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
-    nFloor = 0;
-    CMarkFloor::BindCurrent();
-    g_MarkFloor[0].Reset();
+    CMarkJob::InitJob(1);
     g_MarkData2Fifo.nMergeTime = c.merged;
     for (auto [ch, t] : c.lower) g_MarkFloor[0].ch[ch]->assign({{static_cast<uint64_t>(t), 1}});
     CMarkFloor::Push();
