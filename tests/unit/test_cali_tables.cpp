@@ -215,7 +215,7 @@ TEST_F(OldMethod, PointsTheModuleDoesNotComputeKeepTheirPlainCodes) {
   // Tables built without their module are never sent.
   EXPECT_FALSE(BoxTablesModuleLoaded());
   qztest::ExpectCode(11, 1, [] { g_Scan.SendBoxTables(); });
-  EXPECT_TRUE(qztest::AnyLine(ErrorLines(), "CScan::SendBoxTables:Corrix.dll is not loaded"));
+  EXPECT_TRUE(qztest::HasLine(ErrorLines(), "CScan::SendBoxTables:Corrix.dll is not loaded"));
 }
 
 TEST_F(OldMethod, DumpAndFlashImageOfATable) {
@@ -422,7 +422,7 @@ TEST_F(NewMethod, HalfRangeFromTheModuleOnlyWhenItIsARange) {
     for (const std::string& l : ErrorLines()) lines += l.find("CCaliLink::MirrorHeads:box range R=") != std::string::npos;
     EXPECT_EQ(lines, refused) << c.reported;
   }
-  EXPECT_TRUE(qztest::AnyLine(ErrorLines(), "box range R=-1.00000000 refused, R stays 20.00000000"));
+  EXPECT_TRUE(qztest::HasLine(ErrorLines(), "box range R=-1.00000000 refused, R stays 20.00000000"));
 }
 
 TEST_F(NewMethod, ReadingTheBlockRefreshesTheRange) {
