@@ -6,10 +6,8 @@
 #include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "platform/files.h"
-#include "platform/module.h"
 #include "support/faults.h"
-#include "support/staged_library.h"
-#include "support/temp_dir.h"
+#include "support/lib_folder.h"
 
 namespace {
 
@@ -19,26 +17,19 @@ BoxParaBlock Defaults() {
   return d;
 }
 
-class BoxParaTest : public ::testing::Test {
+class BoxParaTest : public qztest::LibFolderTest {
  protected:
   void SetUp() override {
-    qztest::SetModuleDir(dir.Path());
-    plat::CreateFolders(dir.File("ini"));
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
+    LibFolderTest::SetUp();
     g_mapErrText[RV_NOT_OPEN_BOX_FILE] = "The calibration box file could not be opened.";
     StoreBoxPara(Defaults());
   }
   void TearDown() override {
     qztest::FailFileWrites("");
     g_mapErrText.clear();
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
-    qztest::SetModuleDir("");
+    LibFolderTest::TearDown();
   }
-  void WriteFile(const std::string& bytes) { ASSERT_TRUE(plat::WriteWholeFile(dir.File("ini/CaliPara.cl"), bytes)); }
-  void WriteBlock(const BoxParaBlock& b) { WriteFile(std::string(b.begin(), b.end())); }
-  std::vector<std::string> Boxes() { return qztest::ReadLines(dir.File("boxes.txt")); }
-
-  qztest::TempDir dir;
+  void WriteBlock(const BoxParaBlock& b) { WriteFile("ini/CaliPara.cl", std::string(b.begin(), b.end())); }
 };
 
 TEST_F(BoxParaTest, DefaultsByByteOffset) {
@@ -94,7 +85,7 @@ TEST_F(BoxParaTest, MissingOrShortFileKeepsTheBlock) {
   for (const Case& c : cases) {
     plat::DeleteFilePath(dir.File("ini/CaliPara.cl"));
     plat::DeleteFilePath(dir.File("boxes.txt"));
-    if (c.present) WriteFile(c.bytes);
+    if (c.present) WriteFile("ini/CaliPara.cl", c.bytes);
     StoreBoxPara(Defaults());
     CCaliLink::ReadPara(false, false);  // at load: silent
     EXPECT_EQ(CopyBoxPara(), c.replaced ? changed : Defaults()) << c.name;
