@@ -67,14 +67,11 @@ class SpeedTest : public qztest::SimCardTest {
   StepClock step;
 };
 
-TEST_F(SpeedTest, WithoutACardBothTestsReturnOne) {
+TEST_F(SpeedTest, WithoutACardBothTestsReturnOneAndAnotherTaskMakesTheSpeedTestBusy) {
   Stage(0);
   EXPECT_EQ(RunSpeedTest(), 1u);
   EXPECT_EQ(RunOssSwitchSpeedTest(), 1u);
   EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(SpeedTest, AnotherTaskMakesTheSpeedTestBusy) {
   Open();
   ASSERT_EQ(ConformSysIdleAndSetItBusy(TASK_BOXFILE_SAVING), 0u);
   cardsim_log_clear_();
