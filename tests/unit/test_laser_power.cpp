@@ -63,14 +63,6 @@ TEST_F(LaserTest, PowerWords) {
 
 // ---- the layer's power and waves
 
-WavePoint Pt(int32_t unit, double x, double power) {
-  WavePoint p;
-  p.unit = unit;
-  p.x = x;
-  p.power = power;
-  return p;
-}
-
 TEST_F(LaserTest, LayerPower) {
   struct Case {
     const char* name;
@@ -84,11 +76,11 @@ TEST_F(LaserTest, LayerPower) {
       {"no waves: the layer power", 0, 0, 0, {}, {}, -1.0, 0x290007FF, 0},
       {"the same power again", 0, 0, 0, {}, {}, 50000.0, 0, 0}, {"within 0.001", 0, 0, 0, {}, {}, 50000.0009, 0, 0},
       {"beyond 0.001", 0, 0, 0, {}, {}, 50000.002, 0x290007FF, 0},
-      {"dots, only line waves", 1, 1, 0, {Pt(0, 0, 30)}, {}, -1.0, 0x290007FF, 0},
-      {"line wave from its first point", 0, 1, 0, {Pt(0, 0, 30), Pt(0, 1, 80)}, {}, 50000, 0x290004CC, 2},
-      {"line wave with a span: from 0", 0, 1, 0, {Pt(0, 0.00001, 30)}, {}, -1.0, 0x29000000, 2},
+      {"dots, only line waves", 1, 1, 0, {{0, 0, 30}}, {}, -1.0, 0x290007FF, 0},
+      {"line wave from its first point", 0, 1, 0, {{0, 0, 30}, {0, 1, 80}}, {}, 50000, 0x290004CC, 2},
+      {"line wave with a span: from 0", 0, 1, 0, {{0, 0.00001, 30}}, {}, -1.0, 0x29000000, 2},
       {"empty line wave: from 0", 0, 1, 0, {}, {}, 0.0, 0x29000000, 2},
-      {"dot wave", 1, 0, 1, {}, {Pt(1, 0.000001, 20)}, -1.0, 0x29000333, 1},
+      {"dot wave", 1, 0, 1, {}, {{1, 0.000001, 20}}, -1.0, 0x29000333, 1},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
@@ -125,12 +117,12 @@ TEST_F(LaserTest, WaveLengthAgainstTheSteadyWindow) {
     int32_t startSteps, endSteps;
     uint32_t code;
   } cases[] = {
-      {"5000 + 5000 steps", {Pt(0, 250, 10)}, {Pt(0, 250, 0)}, 1.0, 5000, 5000, 0},
-      {"5000 + 5001 steps", {Pt(0, 250, 10)}, {Pt(0, 250.0625, 0)}, 1.0, 5000, 5001, 22},
-      {"lengths over the speed", {Pt(1, 10, 10), Pt(1, 0.5, 20)}, {Pt(1, 1, 0)}, 0.001, 210, 20, 0},
-      {"at least one step a point", {Pt(0, 0, 10), Pt(0, -3, 10)}, {Pt(1, 0, 0)}, 1.0, 2, 1, 0},
-      {"speed 0", {Pt(1, 1, 10)}, {}, 0.0, std::numeric_limits<int32_t>::max(), 0, 22},
-      {"NaN span", {Pt(0, kNaN, 10)}, {}, 1.0, 1, 0, 0},
+      {"5000 + 5000 steps", {{0, 250, 10}}, {{0, 250, 0}}, 1.0, 5000, 5000, 0},
+      {"5000 + 5001 steps", {{0, 250, 10}}, {{0, 250.0625, 0}}, 1.0, 5000, 5001, 22},
+      {"lengths over the speed", {{1, 10, 10}, {1, 0.5, 20}}, {{1, 1, 0}}, 0.001, 210, 20, 0},
+      {"at least one step a point", {{0, 0, 10}, {0, -3, 10}}, {{1, 0, 0}}, 1.0, 2, 1, 0},
+      {"speed 0", {{1, 1, 10}}, {}, 0.0, std::numeric_limits<int32_t>::max(), 0, 22},
+      {"NaN span", {{0, kNaN, 10}}, {}, 1.0, 1, 0, 0},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
@@ -197,7 +189,7 @@ TEST_F(LaserTest, EndWaveSteps) {
     QZ_TRACE(c.name);
     Job(0);
     CWaveHolder& h = g_WaveHolder[0];
-    h.endWave = {Pt(0, 0.1, 30), Pt(1, 75, 0)};  // 2 steps, then 75 mm at 0.5 mm/µs: 3 steps
+    h.endWave = {{0, 0.1, 30}, {1, 75, 0}};  // 2 steps, then 75 mm at 0.5 mm/µs: 3 steps
     h.nEndSteps = 5;
     h.nEndStepsRun = c.endRun;
     h.nMidSteps = 2;
