@@ -12,11 +12,8 @@
 
 #include "frame/bytes.h"
 #include "frame/errors.h"
-#include "frame/log_file.h"
 #include "mark/pen_para.h"
-#include "platform/module.h"
-#include "support/staged_library.h"
-#include "support/temp_dir.h"
+#include "support/lib_folder.h"
 
 namespace {
 
@@ -83,19 +80,17 @@ TEST(ParsePowerWaves, SectionsOfTheTables) {
   }
 }
 
-class PenParaTest : public ::testing::Test {
+class PenParaTest : public qztest::LibFolderTest {
  protected:
   void SetUp() override {
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
-    g_ErrorLog.Init(dir.File("error.log"));
+    LibFolderTest::SetUp();
     g_mapErrText[RV_LAYER_NUMBER_OVER] = "Layer out of range";
     ResetTables();
   }
   void TearDown() override {
     ResetTables();
-    g_ErrorLog.Close();
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
     g_mapErrText.clear();
+    LibFolderTest::TearDown();
   }
   static void ResetTables() {
     for (auto& p : g_PenPara) p = PenPara{};
@@ -232,10 +227,10 @@ TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
   size_t n = 0;
   for (const auto& [tag, call] : cases) {
     EXPECT_EQ(call(), RV_LAYER_NUMBER_OVER) << n;
-    const std::vector<std::string> error = qztest::ReadLines(dir.File("error.log"));
+    const std::vector<std::string> error = ErrorLines();
     ASSERT_EQ(error.size(), ++n);
     EXPECT_NE(error.back().find(std::string("] ") + tag + ":Layer out of range"), std::string::npos) << error.back();
-    EXPECT_EQ(qztest::ReadLines(dir.File("boxes.txt")).size(), n);
+    EXPECT_EQ(Boxes().size(), n);
     EXPECT_EQ(g_PenPara[0].bEnable, 1) << n;
     EXPECT_EQ(g_PenParaPlus[0].nWord0, 20) << n;
     for (auto& l : g_LaserTimingPara) {
@@ -250,7 +245,7 @@ TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
   EXPECT_EQ(SetMarkParaPlus(x, -1), RV_OK);
   EXPECT_EQ(g_PenPara[0].bEnable, 1);
   EXPECT_EQ(g_PenParaPlus[0].nWord0, 20);
-  EXPECT_EQ(qztest::ReadLines(dir.File("boxes.txt")).size(), n);
+  EXPECT_EQ(Boxes().size(), n);
 }
 
 }  // namespace
