@@ -10,39 +10,25 @@
 #include <string>
 
 #include "calibration/box_para.h"
-#include "cardlink/card_open.h"
 #include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "frame/log_file.h"
-#include "frame/system_para.h"
-#include "mark/fifo_data.h"
 #include "mark/line_storage.h"
 #include "mark/mark_floor.h"
-#include "mark/mark_job.h"
 #include "mark/mark_member.h"
 #include "qzmark.h"
-#include "support/sim_card.h"
+#include "test_mark_card_fixture.h"
 
 namespace {
 
 constexpr MarkMember kMember{"QZ_TestMember", KIND_IO, LOG_TRACE, EntryText::kEmpty};
 
-class MarkMemberTest : public qztest::SimCardTest {
+class MarkMemberTest : public qztest::MarkCardTest {
  protected:
   void SetUp() override {
-    Stage(0);
-    ASSERT_EQ(OpenLink(), 0u);
-    ASSERT_TRUE(ReadAndCheckCardVersion());
-    g_SystemPara.HowLongTimeFirstBuf = 20000;
-    g_SystemPara.nSteadyWindowUs = 12000;
-    CFifoData::ReadBufferPara(false);
+    Open(85);  // the simulated card's own version
     CMarkLock lock;
     CMarkJob::InitJob(1);
-  }
-  void TearDown() override {
-    g_MarkJob.Reset();
-    g_bRunFlag = 0;
-    SimCardTest::TearDown();
   }
   uint32_t Run(const std::function<uint32_t()>& body) {
     return RunMarkMember(kMember, {}, [&] { return body(); });

@@ -11,62 +11,20 @@
 #include "support/trace.h"
 #include "calibration/scan.h"
 #include "cardlink/card_wire.h"
-#include "cardlink/card_open.h"
 #include "cardlink/portlane.h"
-#include "cardlink/task_state.h"
 #include "frame/errors.h"
-#include "frame/system_para.h"
-#include "mark/fifo_data.h"
-#include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
-#include "mark/mark_job.h"
 #include "mark/run_control.h"
-#include "mark/stream_words.h"
 #include "qzmark.h"
 #include "support/lib_folder.h"
-#include "support/sim_card.h"
+#include "test_mark_card_fixture.h"
 #include "test_mark_fixture.h"
 
 namespace {
 
 using qztest::HasLine;
 
-class RunControlTest : public qztest::SimCardTest {
- protected:
-  // An open card of version 80 (block layout 1) with small hold-back windows.
-  void Open() {
-    Stage(0);
-    cardsim_set_card_version_(80);
-    ASSERT_EQ(OpenLink(), 0u);
-    ASSERT_TRUE(ReadAndCheckCardVersion());
-    g_SystemPara.HowLongTimeFirstBuf = 20000;
-    g_SystemPara.nSteadyWindowUs = 12000;
-    g_bCardSynced = 1;
-    g_bParaAccepted = 1;
-  }
-  void TearDown() override {
-    g_MarkJob.Reset();
-    g_bRunFlag = 0;
-    SimCardTest::TearDown();
-  }
-  void Begin() {
-    CMarkLock lock;
-    ASSERT_TRUE(lock.Owns());
-    CMarkJob::InitJob(1);
-  }
-  // One mark-list call: `n` count markers 10 µs apart, then `delay` µs of stream time.
-  uint32_t Call(uint32_t n, int64_t delay = 0) {
-    CMarkLock lock;
-    const uint32_t rc = MarkBufferBefore(KIND_BUFFER);
-    for (uint32_t i = 0; i < n; ++i) AppendStreamWord(10, 0, 0x62000000u | i);
-    for (; delay > 0; delay -= 0x40000000) AppendStreamNop(static_cast<int32_t>(std::min<int64_t>(delay, 0x40000000)));
-    return rc;
-  }
-  uint32_t End() {
-    CMarkLock lock;
-    return MustEndThread(1, 0, 1, 0);
-  }
-};
+using RunControlTest = qztest::MarkCardTest;
 
 // A full flush sends every word the job has so far; a floor written right after it finds floor 0
 // empty and must still land after what was sent. The job then ends successfully.
@@ -153,7 +111,7 @@ TEST_F(RunControlTest, MarkTimeIsTheLastJobsStreamTime) {
   Open();
   auto job = [&](int64_t delay) {
     Begin();
-    Call(10, delay);
+    Call(10, 0, delay);
     EXPECT_EQ(End(), 0u);
     uint32_t t = 0;
     EXPECT_EQ(QZ_GetMarkTime(&t), 0u);
