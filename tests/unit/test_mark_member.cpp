@@ -117,10 +117,7 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
   uint32_t stops = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    {
-      CMarkLock lock;
-      CMarkJob::InitJob(1);
-    }
+    Begin(1);
     g_SystemPara.bNewBoxCali = c.bits21;
     EXPECT_EQ(c.call(), c.rc);
     EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);  // the frame started the buffer
