@@ -27,8 +27,7 @@ class MarkMemberTest : public qztest::MarkCardTest {
  protected:
   void SetUp() override {
     Open(85);  // the simulated card's own version
-    CMarkLock lock;
-    CMarkJob::InitJob(1);
+    Begin(1);
   }
   uint32_t Run(const std::function<uint32_t()>& body) {
     return RunMarkMember(kMember, {}, [&] { return body(); });
