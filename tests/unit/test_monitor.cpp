@@ -126,7 +126,7 @@ TEST_F(MonitorTest, SheetNoiseComesFromTheRandomSourceR1First) {
   EXPECT_EQ(Read("info___03_07_.xls"), "01:02:03\tcount=1/1 \t9.3\t40.8\t0.0\t0.0\t0.0\t0.0\t0\t0\r\n");
 }
 
-TEST_F(MonitorTest, ComparisonTolerancesBoxesAndQueue) {
+TEST_F(MonitorTest, ComparisonTolerancesBoxesQueueAndEmptyTasks) {
   struct Case { std::vector<double> md, mp; int pass; bool zh; } cases[] = {
       {{10.004, 20.000}, {50.0, 50.0}, 1, false}, {{10.006, 20.000}, {50.0, 50.0}, 0, false},
       {{10.006, 20.000}, {50.0, 50.0}, 0, true}, {{10.000, 20.000}, {51.0, 50.0}, 1, false},
@@ -157,11 +157,9 @@ TEST_F(MonitorTest, ComparisonTolerancesBoxesAndQueue) {
     plat::LockGuard g(g_csCompare);
     ClearCompareQueue();
   }
-}
-
-TEST_F(MonitorTest, EmptyQueueFailsAndATaskWithoutSegmentsWritesNothing) {
-  g_SystemPara.bAutoCheckMarkInfoFB = 1;
-  CompareMonitorRecords();  // no measured segment
+  // A task without segments writes nothing; an empty queue fails the comparison.
+  ClearLogs();
+  CompareMonitorRecords();
   EXPECT_FALSE(plat::FileExists(LogFile("info___03_07_.xls")));
   EXPECT_TRUE(Boxes().empty());
   Measured({1.0}, {1.0});
@@ -226,13 +224,13 @@ TEST_F(MonitorTest, ListLimitsAndSampleWords) {
 TEST_F(MonitorTest, NullOutPointersPopNothing) {
   PushAdDaSample(1);
   OnLaserStateChange(2);
-  uint32_t u = 0;
-  int32_t i = 0;
-  double d = 0;
-  EXPECT_EQ(QZ_GetLaserMsg(&u, nullptr, &u), 2u);
-  EXPECT_EQ(QZ_GetADDARecordWithSysTime(&i, &d, nullptr, &u, &u, &u), 2u);
-  EXPECT_EQ(QZ_GetADRecordWithSysTime(&i, &d, &u, &u, nullptr), 2u);
-  EXPECT_EQ(QZ_GetADRecord(nullptr, &d, &u), 2u);
+  uint32_t t = 0;
+  int32_t found = 0;
+  double ad = 0;
+  EXPECT_EQ(QZ_GetLaserMsg(&t, nullptr, &t), 2u);
+  EXPECT_EQ(QZ_GetADDARecordWithSysTime(&found, &ad, nullptr, &t, &t, &t), 2u);
+  EXPECT_EQ(QZ_GetADRecordWithSysTime(&found, &ad, &t, &t, nullptr), 2u);
+  EXPECT_EQ(QZ_GetADRecord(nullptr, &ad, &t), 2u);
   EXPECT_EQ(LaserMsgCount(), 1u);
   EXPECT_EQ(AdDaRecordCount(), 2u);  // the on marker and the sample
 }
