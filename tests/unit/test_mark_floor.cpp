@@ -173,7 +173,7 @@ TEST_F(FloorTest, UpperFloorMovesDownOnceItReachesTheThreshold) {
   EXPECT_EQ(F(1).nMergeOffset, 3600);
 }
 
-TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShift) {
+TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShiftAndItsPopLeavesThemBehind) {
   F(0).ch3 = {{2000, 0x62000001}};
   F(1).ch0 = {{1, 2}};
   EXPECT_TRUE(MergeUpperFloor(0, 0));  // nothing above floor 0
@@ -184,27 +184,9 @@ TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShift) {
   EXPECT_TRUE(MergeUpperFloor(0, 0));
   EXPECT_EQ(F(1).nMergeOffset, 1991);
   EXPECT_EQ(F(0).ch3, (Words{{2000, 0x62000001}, {10, 0x62000002}}));
-}
-
-TEST_F(FloorTest, PushAndPopOutsideAMarkCallFailWith27) {
-  g_MarkJob.g_bMarkCallBusy = 0;
-  ExpectCode(27, 1, [] { CMarkFloor::Push(); });
-  ExpectCode(27, 1, [] { CMarkFloor::Pop(); });
-  ExpectCode(27, 1, [] { RunOnUpperFloor([] {}); });
-  EXPECT_EQ(nFloor, 0);
-  EXPECT_FALSE(MarkFailed());
-}
-
-TEST_F(FloorTest, AThirdFloorFailsTheJobWithCode2) {
-  CMarkFloor::Push();
-  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
-  EXPECT_EQ(nFloor, 2);
-  // Nothing indexes beyond the third floor.
-  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
-  EXPECT_EQ(nFloor, 2);
-}
-
-TEST_F(FloorTest, PopOfAStoppedJobLeavesTheUpperWordsBehind) {
+  // A pop of a stopped job leaves the upper words behind.
+  CMarkJob::InitJob(1);
+  g_MarkJob.bStopMark = 0;
   CMarkFloor::Push();
   AppendStreamWord(0, 0, SW_END);
   g_MarkJob.bStopMark = 1;
@@ -212,6 +194,23 @@ TEST_F(FloorTest, PopOfAStoppedJobLeavesTheUpperWordsBehind) {
   EXPECT_EQ(nFloor, 0);
   EXPECT_TRUE(F(0).ch3.empty());
   EXPECT_EQ(F(1).ch3.size(), 1u);
+}
+
+TEST_F(FloorTest, PushAndPopOutsideAMarkCallFailWith27AndAThirdFloorWith2) {
+  g_MarkJob.g_bMarkCallBusy = 0;
+  ExpectCode(27, 1, [] { CMarkFloor::Push(); });
+  ExpectCode(27, 1, [] { CMarkFloor::Pop(); });
+  ExpectCode(27, 1, [] { RunOnUpperFloor([] {}); });
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_FALSE(MarkFailed());
+  // A third floor fails the job with code 2.
+  g_MarkJob.g_bMarkCallBusy = 1;
+  CMarkFloor::Push();
+  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
+  EXPECT_EQ(nFloor, 2);
+  // Nothing indexes beyond the third floor.
+  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
+  EXPECT_EQ(nFloor, 2);
 }
 
 TEST_F(FloorTest, FloorScopePopsOnNormalExit) {
