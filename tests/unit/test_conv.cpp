@@ -30,7 +30,7 @@ TEST(Conversions, RealParseIsLocaleIndependentAndStopsAtTheFirstOtherCharacter) 
   EXPECT_TRUE(std::isnan(CrtAtof("nan")));
 }
 
-TEST(Conversions, RealToIntegerSaturatesAndMapsNanToZero) {
+TEST(Conversions, RealToIntegerSaturatesAndMapsNanToZeroAndShiftCountsAreMasked) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_EQ(RealToInt32(12.9), 12);
@@ -47,9 +47,7 @@ TEST(Conversions, RealToIntegerSaturatesAndMapsNanToZero) {
   EXPECT_EQ(RealToInt64(1e30), std::numeric_limits<int64_t>::max());
   EXPECT_EQ(RealToInt64(-1e30), std::numeric_limits<int64_t>::min());
   EXPECT_EQ(RealToUInt16(70000.0), 65535);
-}
-
-TEST(Conversions, ShiftCountsAreMasked) {
+  // Shift counts are masked.
   EXPECT_EQ(ShiftCount(5), 5u);
   EXPECT_EQ(ShiftCount(32), 0u);
   EXPECT_EQ(ShiftCount(33), 1u);
