@@ -119,7 +119,7 @@ TEST_F(MarkJobTest, SameDataFlagComparesWithThePreviousJob) {
   }
 }
 
-TEST_F(MarkJobTest, OfflineDownloadWritesWhatTheCardWouldReceive) {
+TEST_F(MarkJobTest, OfflineDownloadWritesWhatTheCardWouldReceiveAndAStoppedOneEndsStopped) {
   OpenLayout(2);
   Begin(2);
   Call(3000);
@@ -142,10 +142,7 @@ TEST_F(MarkJobTest, OfflineDownloadWritesWhatTheCardWouldReceive) {
   EXPECT_EQ(words[0], 0x04000000u);  // correction mode, lit
   EXPECT_EQ(words[9], 0x15000001u);  // a download fires the laser
   EXPECT_EQ(words.back(), SW_END);
-}
-
-TEST_F(MarkJobTest, StoppedOfflineDownloadEndsStopped) {
-  OpenLayout(2);
+  // A stopped download ends stopped.
   Begin(2);
   Call(100);
   g_MarkJob.bStopMark = 1;
