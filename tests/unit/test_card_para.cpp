@@ -108,11 +108,8 @@ TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixes) {
     g_SystemPara = SystemPara{};
     ASSERT_TRUE(g_SystemPara.CheckCardVersionCfg(c.version)) << c.version;
     const SystemPara& p = g_SystemPara;
-    EXPECT_EQ(p.bJustM25p64, c.justM25p64) << c.version;
-    EXPECT_EQ(p.bCmdWithNum, c.cmdWithNum) << c.version;
-    EXPECT_EQ(p.bNewBoxCali, c.newBoxCali) << c.version;
-    EXPECT_EQ(p.nBufDataCheckType, c.checkType) << c.version;
-    EXPECT_EQ(p.bConfiguration, 1) << c.version;
+    EXPECT_EQ(std::tuple(p.bJustM25p64, p.bCmdWithNum, p.bNewBoxCali, p.nBufDataCheckType, p.bConfiguration),
+              std::tuple(c.justM25p64, c.cmdWithNum, c.newBoxCali, c.checkType, 1)) << c.version;
     // The flash area map of the serial flash, or of the NAND below version 56.
     const FlashAreaMap spi{0x100000, 0x130000, 0x110000, 0x120000, 0x140000, 0x10000, 0, 0x50000};
     const FlashAreaMap nand{0x100000, 0x1DA00, 0x1C000, 0x1C200, 0x1D000, 0x200, 0x1C600, 0x1CA00};

@@ -1,6 +1,7 @@
 // Laser channels: the output roles of each laser type, layer selection with its pulse-tick checks,
 // the alignment of off times to the pulse, and the words of switching a laser on and off.
 #include <string>
+#include <tuple>
 
 #include "support/trace.h"
 #include "laser/laser_stream.h"
@@ -20,17 +21,10 @@ struct Roles {
 };
 
 void ExpectRoles(const CLaser& l, const Roles& r) {
-  EXPECT_EQ(l.bEnableAtStart, r.atStart);
-  EXPECT_EQ(l.bEnableEachSegment, r.eachSegment);
-  EXPECT_EQ(l.nEnableBit, r.enableBit);
-  EXPECT_EQ(l.dbReadyAfterEnableMS, r.readyMs);
-  EXPECT_EQ(l.bPaNoCus, r.paNoCus);
-  EXPECT_EQ(l.nPaNoCusBit, r.paNoCusBit);
-  EXPECT_EQ(l.nPaBit, r.paBit);
-  EXPECT_EQ(l.nMoBit, 29u);
-  EXPECT_EQ(l.bPaBySerial, r.paSerial);
-  EXPECT_EQ(l.bMoBySerial, r.moSerial);
-  EXPECT_EQ(l.bFiberPwm, r.fiber);
+  EXPECT_EQ(std::tuple(l.bEnableAtStart, l.bEnableEachSegment, l.nEnableBit, l.dbReadyAfterEnableMS, l.bPaNoCus,
+                       l.nPaNoCusBit, l.nPaBit, l.nMoBit, l.bPaBySerial, l.bMoBySerial, l.bFiberPwm),
+            std::tuple(r.atStart, r.eachSegment, r.enableBit, r.readyMs, r.paNoCus, r.paNoCusBit, r.paBit, 29u,
+                       r.paSerial, r.moSerial, r.fiber));
 }
 
 TEST_F(LaserTest, OutputRolesByLaserType) {

@@ -1,5 +1,7 @@
 // The full read of the system parameters: defaults, conversions, clamps, conditional keys and the
 // keys of sections "Main", "OTHER", "MOTOR", "CCDCOMM" and "Uart"; the laser reader.
+#include <tuple>
+
 #include "test_system_para_fixture.h"
 
 namespace qztest {
@@ -124,12 +126,9 @@ TEST_F(SystemParaTest, LaserSwitchWhileOnOverridesTheLightPath) {
     g_SystemPara.InitParaLaser();
     g_SystemPara.InitParaOther();
     const SystemPara& p = g_SystemPara;
-    EXPECT_EQ(p.bOssType1, c.type1) << c.cfg;
-    EXPECT_EQ(p.bOssType2, c.type2) << c.cfg;
-    EXPECT_EQ(p.bOssType1Or2, c.type1Or2) << c.cfg;
-    EXPECT_EQ(p.IoInFromOss, c.ioIn) << c.cfg;
-    EXPECT_EQ(p.bMarkAllowPause, c.pause) << c.cfg;
-    EXPECT_EQ(p.LASER_OFF_ON_INTEVAL, c.offOn) << c.cfg;
+    EXPECT_EQ(std::tuple(p.bOssType1, p.bOssType2, p.bOssType1Or2, p.IoInFromOss, p.bMarkAllowPause,
+                         p.LASER_OFF_ON_INTEVAL),
+              std::tuple(c.type1, c.type2, c.type1Or2, c.ioIn, c.pause, c.offOn)) << c.cfg;
   }
 }
 
@@ -144,16 +143,11 @@ TEST_F(SystemParaTest, LaserSerialSectionBySelector) {
     WriteMainCfgInt("Uart", "nSerialFor3YLPN2Red1CW0none", c.selector);
     g_SystemPara.InitParaSerial();
     const SystemPara& p = g_SystemPara;
-    EXPECT_EQ(p.Uart_BAUD, c.baud) << c.selector;
-    EXPECT_EQ(p.Uart_EParity, c.parity) << c.selector;
-    EXPECT_EQ(p.nUartEven1Odd0, 1);
+    EXPECT_EQ(std::tuple(p.Uart_BAUD, p.Uart_EParity, p.nUartEven1Odd0), std::tuple(c.baud, c.parity, 1)) << c.selector;
   }
   const SystemPara& p = g_SystemPara;
-  EXPECT_EQ(p.CCDCOMM_TIMEOUT, 7);
-  EXPECT_EQ(p.CCDCOMM_BAUD, 5);
-  EXPECT_EQ(p.CCDCOMM_MODE, 3);
-  EXPECT_EQ(p.CCDCOMM_EParity, 0);
-  EXPECT_EQ(p.nCCDEven1Odd0, 1);
+  EXPECT_EQ(std::tuple(p.CCDCOMM_TIMEOUT, p.CCDCOMM_BAUD, p.CCDCOMM_MODE, p.CCDCOMM_EParity, p.nCCDEven1Odd0),
+            std::tuple(7, 5, 3, 0, 1));
 }
 
 // ---- the laser reader: the LASER_TYPE_pre write-back, the light-path flags, the sections that
@@ -189,13 +183,9 @@ TEST_F(SystemParaTest, LightPathFlagsFromOssType) {
     g_SystemPara.bOssEnergySplit = 1;
     g_SystemPara.SetLaserIoFlags(c.t);
     const SystemPara& p = g_SystemPara;
-    EXPECT_EQ(p.bOssType2, c.type2) << c.t;
-    EXPECT_EQ(p.bOssType1, c.type1) << c.t;
-    EXPECT_EQ(p.bOssType1Or2, c.type1Or2) << c.t;
-    EXPECT_EQ(p.bOssType3, c.type3) << c.t;
-    EXPECT_EQ(p.bOssEnergySplit, c.energy) << c.t;
-    EXPECT_EQ(p.nEnergySplitSlaves, c.slaves) << c.t;
-    EXPECT_EQ(p.IoInFromOss, c.ioIn) << c.t;
+    EXPECT_EQ(std::tuple(p.bOssType2, p.bOssType1, p.bOssType1Or2, p.bOssType3, p.bOssEnergySplit, p.nEnergySplitSlaves,
+                         p.IoInFromOss),
+              std::tuple(c.type2, c.type1, c.type1Or2, c.type3, c.energy, c.slaves, c.ioIn)) << c.t;
   }
 }
 
@@ -244,13 +234,9 @@ TEST_F(SystemParaTest, WaveNumberSelectionByLaserKind) {
     g_SystemPara.bYLS = 55;
     g_SystemPara.InitParaLaser();
     const SystemPara& p = g_SystemPara;
-    EXPECT_EQ(p.nWaveNoMode, c.mode) << c.laser;
-    EXPECT_EQ(p.nWaveNoMask, c.mask) << c.laser;
-    EXPECT_EQ(p.nWaveNoBit0IO, c.bit0) << c.laser;
-    EXPECT_EQ(p.nWaveNoLock, c.lock) << c.laser;
-    EXPECT_EQ(p.bYLS, c.yls) << c.laser;
-    EXPECT_EQ(p.nLaserCount, c.lasers) << c.laser;
-    EXPECT_EQ(p.nPowerChannelCount, c.lasers) << c.laser;
+    EXPECT_EQ(std::tuple(p.nWaveNoMode, p.nWaveNoMask, p.nWaveNoBit0IO, p.nWaveNoLock, p.bYLS, p.nLaserCount,
+                         p.nPowerChannelCount),
+              std::tuple(c.mode, c.mask, c.bit0, c.lock, c.yls, c.lasers, c.lasers)) << c.laser;
   }
 }
 
