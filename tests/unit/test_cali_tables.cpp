@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 #include "calibration/box_upload.h"
 #include "calibration/det_trig.h"
@@ -73,13 +74,9 @@ class OldMethod : public CaliModuleTest {
 TEST_F(OldMethod, FastTablesFollowTheBoxTheTransformAndTheModule) {
   WriteBox(AffineBox(), "ORG_X=1.5\nORG_Y=-2\nRotate=30\nCOORD_TYPE=5\n");
   EXPECT_EQ(g_Scan.SetCalibratePara(), 0u);
-  EXPECT_EQ(g_Scan.dbOrgX, 1.5);
-  EXPECT_EQ(g_Scan.dbOrgY, -2.0);
-  EXPECT_EQ(g_Scan.nCoordType, 5);
-  EXPECT_EQ(g_Scan.dbRotSin, DetSin(30.0 * kPi / 180.0));
-  EXPECT_EQ(g_Scan.dbRotCos, DetCos(30.0 * kPi / 180.0));
-  EXPECT_EQ(g_Scan.nTableSelect, 0);
-  EXPECT_EQ(g_Scan.FieldX(), 100.0);
+  const CScan& s = g_Scan;
+  EXPECT_EQ(std::tuple(s.dbOrgX, s.dbOrgY, s.nCoordType, s.dbRotSin, s.dbRotCos, s.nTableSelect, s.FieldX()),
+            std::tuple(1.5, -2.0, 5, DetSin(30.0 * kPi / 180.0), DetCos(30.0 * kPi / 180.0), 0, 100.0));
   for (int t = 0; t < 2; ++t)
     for (const auto& pt : kPoints) ExpectEntry(t, pt[0], pt[1], AffineEntry(t, pt[0], pt[1]));
   // Rotated by 30 degrees the field's corners lie outside it: clamped codes.
@@ -87,13 +84,10 @@ TEST_F(OldMethod, FastTablesFollowTheBoxTheTransformAndTheModule) {
   // The module got the 2D block and the second block, once, and both tables point by point.
   corrix_model m{};
   ASSERT_EQ(corrix_get_model_(0, &m), 0);
-  EXPECT_EQ(m.type, 0);
-  EXPECT_EQ(m.field_x, 100.0);
-  EXPECT_EQ(m.coef[5], 0.005);
-  EXPECT_EQ(m.table1_dx, 0.75);
-  EXPECT_EQ(corrix_count_(CORRIX_ENTRY_CREATE), 1u);
-  EXPECT_EQ(corrix_count_(CORRIX_ENTRY_DISABLEDIFFCORR), 1u);
-  EXPECT_EQ(corrix_count_(CORRIX_ENTRY_DO2DCALI), 2u * 257 * 257);
+  EXPECT_EQ(std::tuple(m.type, m.field_x, m.coef[5], m.table1_dx), std::tuple(0, 100.0, 0.005, 0.75));
+  EXPECT_EQ(std::tuple(corrix_count_(CORRIX_ENTRY_CREATE), corrix_count_(CORRIX_ENTRY_DISABLEDIFFCORR),
+                       corrix_count_(CORRIX_ENTRY_DO2DCALI)),
+            std::tuple(1u, 1u, 2u * 257 * 257));
   corrix_point last{};
   ASSERT_EQ(corrix_last_point_(&last), 0);
   EXPECT_EQ(last.table, 0);  // table 1 is built first, table 0 last
@@ -134,14 +128,9 @@ TEST_F(OldMethod, GridBoxAndDifferenceRowsReachTheModule) {
   ASSERT_EQ(g_Scan.SetCalibratePara(), 0u);
   corrix_model m{};
   ASSERT_EQ(corrix_get_model_(0, &m), 0);
-  EXPECT_EQ(m.type, 1);
-  EXPECT_EQ(m.rows, 3);
-  EXPECT_EQ(m.field_y, 60.0);
-  EXPECT_EQ(m.first_pair[0], 0.1);
-  EXPECT_EQ(m.last_pair[1], -0.05 * 3);
-  EXPECT_EQ(m.diff_rows, 1);
-  EXPECT_EQ(m.diff_size, 42.0);
-  EXPECT_EQ(m.first_diff_row[3], 0.5);
+  EXPECT_EQ(std::tuple(m.type, m.rows, m.field_y, m.first_pair[0], m.last_pair[1], m.diff_rows, m.diff_size,
+                       m.first_diff_row[3]),
+            std::tuple(1, 3, 60.0, 0.1, -0.05 * 3, 1, 42.0, 0.5));
   EXPECT_EQ(corrix_count_(CORRIX_ENTRY_ENABLEDIFFCORR), 1u);
   // Grid points on the grid's nodes get the node's offset exactly; the centre also the row's.
   struct Case { int i, j; double dx, dy; } cases[] = {
