@@ -71,19 +71,14 @@ TEST_F(LaserTest, OutputRolesByLaserType) {
     for (int i = 0; i < c.count; ++i) {
       g_Laser[i].LoadConfig(i, g_SystemPara.bYLS, g_SystemPara.TopSoftWareControlYlrEnable);
     }
-    ExpectRoles(g_Laser[0], c.l0);
-    EXPECT_EQ(g_Laser[0].dbCurrentRangeDaOut, 5.0);
-    EXPECT_EQ(g_Laser[0].dbCurrentRangeLaserIn, 10.0);
-    EXPECT_EQ(g_WaveHolder[0].pLaser, &g_Laser[0]);
-    EXPECT_EQ(g_WaveHolder[0].nChannelId, 0u);
-    if (c.count == 2) {
-      QZ_TRACE("laser 1");
-      ExpectRoles(g_Laser[1], c.l1);
-      EXPECT_EQ(g_Laser[1].nIndex, 1);
-      EXPECT_EQ(g_Laser[1].dbCurrentRangeDaOut, 10.0);
-      EXPECT_EQ(g_Laser[1].dbCurrentRangeLaserIn, 2.5);
-      EXPECT_EQ(g_WaveHolder[1].pLaser, &g_Laser[1]);
-      EXPECT_EQ(g_WaveHolder[1].nChannelId, 2u);
+    const double daOut[2] = {5.0, 10.0}, laserIn[2] = {10.0, 2.5};
+    for (int i = 0; i < c.count; ++i) {
+      QZ_TRACE(i);
+      const CLaser& l = g_Laser[i];
+      ExpectRoles(l, i ? c.l1 : c.l0);
+      EXPECT_EQ(std::tuple(l.nIndex, l.dbCurrentRangeDaOut, l.dbCurrentRangeLaserIn, g_WaveHolder[i].pLaser,
+                           g_WaveHolder[i].nChannelId),
+                std::tuple(i, daOut[i], laserIn[i], &l, 2u * i));
     }
   }
 }

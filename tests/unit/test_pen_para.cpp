@@ -7,6 +7,7 @@
 #include <functional>
 #include <initializer_list>
 #include <limits>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -137,14 +138,10 @@ TEST_F(PenParaTest, SetMarkParaReadsEveryFieldAtItsOffset) {
   const LaserTimingPara& t = g_LaserTimingPara[0][1];
   EXPECT_EQ(std::vector<int32_t>({t.nFirstDelay, t.nSecondDelay, t.nLineWaveMode, t.nDotWaveMode}),
             std::vector<int32_t>({55, 44, 2, 3}));
-  EXPECT_EQ(t.nPulsePeriod, 2400u);
-  EXPECT_EQ(t.nPulseHigh, 1200u);
-  EXPECT_EQ(t.dbPower, 42.5);
-  EXPECT_EQ(Xs(t.lineStartWave), std::vector<double>{1});
-  EXPECT_EQ(Xs(t.lineEndWave), std::vector<double>{2});
-  EXPECT_EQ(Xs(t.dotWave), std::vector<double>{3});
-  EXPECT_EQ(g_PenParaPlus[1].nWord0, 222);
-  EXPECT_EQ(g_PenParaPlus[1].dbReal0, 1.0);
+  EXPECT_EQ(std::tuple(t.nPulsePeriod, t.nPulseHigh, t.dbPower), std::tuple(2400u, 1200u, 42.5));
+  EXPECT_EQ(std::vector({Xs(t.lineStartWave), Xs(t.lineEndWave), Xs(t.dotWave)}),
+            std::vector<std::vector<double>>({{1}, {2}, {3}}));
+  EXPECT_EQ(std::tuple(g_PenParaPlus[1].nWord0, g_PenParaPlus[1].dbReal0), std::tuple(222, 1.0));
   EXPECT_EQ(g_LaserTimingPara[1][1].nPulsePeriod, 77u);  // only laser 0
   EXPECT_EQ(g_PenPara[2].nJumpDelay2, 500);               // only the pens given
 }
