@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <limits>
+#include <utility>
 
 #include "frame/conv.h"
 
@@ -33,25 +34,18 @@ TEST(Conversions, RealParseIsLocaleIndependentAndStopsAtTheFirstOtherCharacter) 
 TEST(Conversions, RealToIntegerSaturatesAndMapsNanToZeroAndShiftCountsAreMasked) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(RealToInt32(12.9), 12);
-  EXPECT_EQ(RealToInt32(-12.9), -12);
-  EXPECT_EQ(RealToInt32(nan), 0);
-  EXPECT_EQ(RealToInt32(inf), std::numeric_limits<int32_t>::max());
-  EXPECT_EQ(RealToInt32(-inf), std::numeric_limits<int32_t>::min());
-  EXPECT_EQ(RealToInt32(3e9), std::numeric_limits<int32_t>::max());
-  EXPECT_EQ(RealToInt32(2147483647.0), 2147483647);
-  EXPECT_EQ(RealToUInt32(-1.0), 0u);
-  EXPECT_EQ(RealToUInt32(4294967295.0), 4294967295u);
-  EXPECT_EQ(RealToUInt32(4294967296.0), 4294967295u);
-  EXPECT_EQ(RealToUInt32(nan), 0u);
+  constexpr int32_t kMin32 = std::numeric_limits<int32_t>::min(), kMax32 = std::numeric_limits<int32_t>::max();
+  const std::pair<double, int32_t> to32[] = {{12.9, 12}, {-12.9, -12}, {nan, 0}, {inf, kMax32}, {-inf, kMin32},
+                                             {3e9, kMax32}, {2147483647.0, 2147483647}};
+  for (const auto& [v, want] : to32) EXPECT_EQ(RealToInt32(v), want) << v;
+  const std::pair<double, uint32_t> toU32[] = {{-1.0, 0}, {4294967295.0, 4294967295u}, {4294967296.0, 4294967295u},
+                                               {nan, 0}};
+  for (const auto& [v, want] : toU32) EXPECT_EQ(RealToUInt32(v), want) << v;
   EXPECT_EQ(RealToInt64(1e30), std::numeric_limits<int64_t>::max());
   EXPECT_EQ(RealToInt64(-1e30), std::numeric_limits<int64_t>::min());
   EXPECT_EQ(RealToUInt16(70000.0), 65535);
   // Shift counts are masked.
-  EXPECT_EQ(ShiftCount(5), 5u);
-  EXPECT_EQ(ShiftCount(32), 0u);
-  EXPECT_EQ(ShiftCount(33), 1u);
-  EXPECT_EQ(ShiftCount(-1), 31u);
+  for (const auto& [n, want] : {std::pair{5, 5u}, {32, 0u}, {33, 1u}, {-1, 31u}}) EXPECT_EQ(ShiftCount(n), want) << n;
 }
 
 TEST(Conversions, FormatGrowsPastItsFirstBuffer) {

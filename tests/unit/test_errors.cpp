@@ -49,15 +49,10 @@ TEST_F(ErrorsTest, TextsComeFromTheLanguageFileByKey) {
             "STRING_mark_error=" + std::string(300, 'm') + "\n");
   LoadLanguage("[OTHER]\nlanguageFile=QZ_en.txt\n");
   EXPECT_TRUE(Boxes().empty());
-  EXPECT_EQ(GetErrText(0), "OK");
-  EXPECT_EQ(GetErrText(2), "Error");
-  EXPECT_EQ(GetErrText(1), "Card is not connected");
-  EXPECT_EQ(GetErrText(38), "Out of memory");
-  EXPECT_EQ(GetErrText(10), "Cannot open the box file");
-  EXPECT_EQ(GetErrText(20), std::string(255, 'm'));  // cut to 255 bytes
-  EXPECT_EQ(GetErrText(3), "");                      // key missing from the file
-  EXPECT_EQ(GetErrText(4), "");                      // code 4 has no text
-  EXPECT_EQ(GetErrText(41), "");
+  // Code 20 cut to 255 bytes; 3's key missing from the file; code 4 has no text.
+  const std::pair<uint32_t, std::string> texts[] = {{0, "OK"}, {2, "Error"}, {1, "Card is not connected"},
+      {38, "Out of memory"}, {10, "Cannot open the box file"}, {20, std::string(255, 'm')}, {3, ""}, {4, ""}, {41, ""}};
+  for (const auto& [code, text] : texts) EXPECT_EQ(GetErrText(code), text) << code;
   EXPECT_EQ(g_mapErrText.count(41), 0u);             // a lookup does not add an entry
   for (uint32_t code = 0; code < kReturnCodeCount; ++code) EXPECT_EQ(g_mapErrText.count(code), code == 4 ? 0u : 1u);
 }
