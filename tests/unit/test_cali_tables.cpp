@@ -394,12 +394,9 @@ TEST_F(NewMethod, ModuleGetsTheBlockWithItsSetsMirroredAndSwapped) {
 TEST_F(NewMethod, HalfRangeFromTheModuleOnlyWhenItIsARange) {
   constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   constexpr double kInf = std::numeric_limits<double>::infinity();
-  struct Case {
-    double reported;
-    bool fail;
-    double r;
-  } cases[] = {{20.0, false, 20.0}, {-1.0, false, 20.0}, {0.0, false, 20.0}, {kNaN, false, 20.0},
-               {kInf, false, 20.0}, {2.5, false, 2.5},   {7.0, true, 2.5}};
+  struct Case { double reported; bool fail; double r; } cases[] = {
+      {20.0, false, 20.0}, {-1.0, false, 20.0}, {0.0, false, 20.0}, {kNaN, false, 20.0}, {kInf, false, 20.0},
+      {2.5, false, 2.5},   {7.0, true, 2.5}};
   size_t refused = 0;
   for (const Case& c : cases) {
     gridel_set_range_(c.reported, 1);

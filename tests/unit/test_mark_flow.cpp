@@ -164,11 +164,8 @@ TEST_F(MarkFlowTest, CountMarkersDelaysAndCompensation) {
 }
 
 TEST_F(MarkFlowTest, CardCountWidenedAcrossItsWrap) {
-  struct Case {
-    uint64_t done;
-    uint32_t card;
-    uint64_t widened;
-  } cases[] = {{0, 0, 0}, {3, 5, 5}, {0xFFFF, 2, 0x10002}, {0x1FFFE, 0xFFFF, 0x1FFFF}, {0x10005, 0x10005, 0x10005}};
+  struct Case { uint64_t done; uint32_t card; uint64_t widened; } cases[] = {
+      {0, 0, 0}, {3, 5, 5}, {0xFFFF, 2, 0x10002}, {0x1FFFE, 0xFFFF, 0x1FFFF}, {0x10005, 0x10005, 0x10005}};
   for (const Case& c : cases) EXPECT_EQ(WidenCount(c.done, c.card), c.widened) << c.done << " " << c.card;
 }
 
@@ -273,11 +270,8 @@ TEST_F(MarkFlowTest, CameraRefusals) {
 // output 1's step; the whole-job runners and a job with fly marking off do not.
 TEST_F(MarkFlowTest, TheJobEndSwitchesFlyMarkingOffAfterQZMarkEnd) {
   g_SystemPara.MarkEnd_X = 4.0;
-  struct Case {
-    uint32_t flyOn;
-    uint8_t fromMarkEnd;
-    bool off;
-  } cases[] = {{1, 1, true}, {5, 1, true}, {0, 1, false}, {1, 0, false}};
+  struct Case { uint32_t flyOn; uint8_t fromMarkEnd; bool off; } cases[] = {
+      {1, 1, true}, {5, 1, true}, {0, 1, false}, {1, 0, false}};
   for (const Case& c : cases) {
     QZ_TRACE(::testing::Message() << c.flyOn << " " << int{c.fromMarkEnd});
     g_MarkFloor[0].Reset();

@@ -147,11 +147,9 @@ TEST_F(PenParaTest, SetMarkParaReadsEveryFieldAtItsOffset) {
 }
 
 TEST_F(PenParaTest, EnableFollowsBothSpeeds) {
-  struct Case {
-    double mark, jump;  // mm/s
-    uint8_t enable;
-  } cases[] = {{0.0, 3000.0, 0}, {2000.0, 3000.0, 1}, {2000.0, 0.0, 0}, {1e-6, 1e-6, 1}, {1e-7, 3000.0, 0},
-               {kNaN, 3000.0, 0}, {2000.0, kInf, 0}};
+  struct Case { double mark, jump; uint8_t enable; } cases[] = {  // speeds in mm/s
+      {0.0, 3000.0, 0}, {2000.0, 3000.0, 1}, {2000.0, 0.0, 0}, {1e-6, 1e-6, 1}, {1e-7, 3000.0, 0}, {kNaN, 3000.0, 0},
+      {2000.0, kInf, 0}};
   for (const Case& c : cases) {
     ASSERT_EQ(SetMarkPara(PenRecord(c.mark, c.jump).data(), 1), RV_OK);
     EXPECT_EQ(g_PenPara[0].bEnable, c.enable) << c.mark << " " << c.jump;
@@ -159,11 +157,8 @@ TEST_F(PenParaTest, EnableFollowsBothSpeeds) {
 }
 
 TEST_F(PenParaTest, SetMarkParaPlusTakesItsBlocksByTheFlagWord) {
-  struct Case {
-    uint32_t flags;
-    double real1;
-    uint32_t period;
-  } cases[] = {{0x00000003, 0.0, 4800}, {0xA5000001, 6.75, 4800}, {0xA5FFFF02, 0.0, 6858}, {0xA4000003, 0.0, 4800}};
+  struct Case { uint32_t flags; double real1; uint32_t period; } cases[] = {
+      {0x00000003, 0.0, 4800}, {0xA5000001, 6.75, 4800}, {0xA5FFFF02, 0.0, 6858}, {0xA4000003, 0.0, 4800}};
   for (const Case& c : cases) {
     ResetTables();
     std::vector<uint8_t> r(kPenParaPlusRecordBytes, 0xEE);
