@@ -1,6 +1,6 @@
 // Galvanometer step encoders: the words and times of straight and accelerated moves in 16- and
 // 21-bit codes with their omissions, jump and corner waits, the dot frame, the refusals, a stop during
-// a move, and a marked line with its laser segment as the card receives it.
+// a move, and an enable word that comes too late for the merge.
 #include <atomic>
 #include <chrono>
 #include <limits>
@@ -291,42 +291,6 @@ TEST_F(GalvoTest, AuxWaitsAndTheDotFrame) {
   EXPECT_EQ(LineEndTime(), 300);
   EXPECT_EQ(GalvoClock(), 47);
   EXPECT_EQ(Floor().clock, 0u);
-}
-
-// ---- a marked line as the card receives it
-
-TEST_F(GalvoTest, AMarkedLineWithItsLaserSegment) {
-  Start(0, 0);
-  g_SystemPara.bOut1IsLaser = 1;
-  g_Scan.nJumpDelayMin = 100;
-  g_Scan.nJumpDelayMax = 300;
-  g_Scan.nLongJumpLen = 10;
-  CLaser& l = g_Laser[0];
-  l.nPulseHighTicks = l.nPulseLowTicks = 240;  // a 10 µs pulse period
-  l.nOnDelayUS = 20;
-  l.nOffDelayUS = 30;
-
-  // Jump 1 mm (one step, 120 µs jump delay), then mark 2 mm in four steps.
-  EXPECT_EQ(StreamJumpTo({-1, 0}, 0.5), 120);
-  LineStartTime() = GalvoClock();
-  EXPECT_EQ(StreamMoveTo({1, 0}, 0.05), 4);
-  LineEndTime() = GalvoClock();
-  l.On(LineStartTime(), LineEndTime());
-  l.Off(LineEndTime());
-
-  g_MarkData2Fifo.Reset();
-  g_MarkData2Fifo.MergeChannels(0);
-  // The laser opens 20 µs after the line starts (its words first at equal times) and closes 30 µs
-  // after the line ends, on a whole pulse period.
-  constexpr uint32_t X = 0x01000000, Y = 0x01010000;
-  const Words expected = {{0, SW_NOP}, {10, X | 32112}, {10, Y | 32767}, {130, SW_NOP}, {130, SW_NOP},
-                          {140, X | 32439}, {140, Y | 32767},
-                          {150, 0x20002002}, {150, 0x110000F0}, {150, 0x120000F0}, {150, SW_PULSE_START_L0},
-                          {150, X | 32767}, {150, Y | 32767}, {160, X | 33095}, {160, Y | 32767},
-                          {170, X | 33422}, {170, Y | 32767},
-                          {200, SW_PULSE_STOP_L0}, {200, 0x20002000}};
-  EXPECT_EQ(g_MarkData2Fifo.vMerged, expected);
-  EXPECT_FALSE(MarkFailed());
 }
 
 TEST_F(GalvoTest, AnEnableWordBeforeMergedTimeFailsTheJob) {
