@@ -12,7 +12,7 @@
 #include "calibration/galvo_stream.h"
 #include "laser/laser_stream.h"
 #include "mark/mark_data2fifo.h"
-#include "test_laser_fixture.h"
+#include "test_scan_fixture.h"
 
 namespace qztest {
 namespace {
@@ -20,24 +20,8 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kPi = std::numbers::pi;
 
-class GalvoTest : public LaserTest {
+class GalvoTest : public ScanSeqTest {
  protected:
-  void SetUp() override {
-    LaserTest::SetUp();
-    g_SystemPara.BASETIME = 10;
-    ResetScan();
-  }
-  void TearDown() override {
-    ResetScan();
-    LaserTest::TearDown();
-  }
-  static void ResetScan() {
-    g_Scan.dbCurX = g_Scan.dbCurY = g_Scan.dbPrevX = g_Scan.dbPrevY = 0.0;
-    g_Scan.nJumpDelayMax = g_Scan.nJumpDelayMin = g_Scan.nPolygonDelay = 0;
-    g_Scan.nLongJumpLen = 20;
-    g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
-    CCaliLink::SetHalfRange(10.0);
-  }
   // A job in run mode `mode` with 16-bit (0) or 21-bit (1) codes, at (x, y).
   static void Start(uint32_t mode, int32_t bits21, double x = 0, double y = 0) {
     Job(mode);

@@ -12,7 +12,7 @@
 #include "mark/mark_flow.h"
 #include "support/trace.h"
 #include "mark/mark_data2fifo.h"
-#include "test_laser_fixture.h"
+#include "test_scan_fixture.h"
 
 namespace qztest {
 namespace {
@@ -20,19 +20,16 @@ namespace {
 constexpr double kDeg = std::numbers::pi / 180.0;
 constexpr uint32_t X = 0x01000000, Y = 0x01010000;
 
-class LineTest : public LaserTest {
+class LineTest : public ScanSeqTest {
  protected:
   void SetUp() override {
-    LaserTest::SetUp();
+    ScanSeqTest::SetUp();
     SystemPara& p = g_SystemPara;
-    p.nLaserCount = 1;
-    p.BASETIME = 10;
     p.nDashedlineLayNo = -1;
     p.dbDisMaxTwoLineConnectMM = 0.001;
     p.dbPolygonBreakAng = 45.0 * kDeg;
-    p.bMarkAllowPause = 1;                 // each polyline start carries 0x51200001
-    p.HowLongTimeFirstBuf = 1000000;       // nothing leaves floor 0 while a test looks at it
-    g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
+    p.bMarkAllowPause = 1;  // each polyline start carries 0x51200001
+    p.nWaveNoLock = 0;      // as a fresh record has it: the times below count on its layer switch
     for (int layer = 0; layer < 4; ++layer) {  // mark 5 mm, jump 10 mm per step; no delays
       g_PenPara[layer] = PenPara{};
       g_PenPara[layer].dbMarkSpeed = 0.5;
@@ -42,12 +39,6 @@ class LineTest : public LaserTest {
       for (auto& t : g_LaserTimingPara) Timing(t[layer], 0, 0, 0);
     }
     Job(0);
-  }
-  void TearDown() override {
-    for (auto& p : g_PenPara) p = PenPara{};
-    for (auto& p : g_PenParaPlus) p = PenParaPlus{};
-    g_Scan.dbCurX = g_Scan.dbCurY = 0.0;
-    LaserTest::TearDown();
   }
   // Off and on delays (µs), and high and low pulse ticks.
   static void Timing(LaserTimingPara& t, int32_t off, int32_t on, uint32_t ticks) {
