@@ -25,18 +25,7 @@ class IoWordsTest : public qztest::MarkCallTest {
   }
 };
 
-// The ten words of one wait on the inputs (source 1) written at t + 1, t + 2 and t + 3: the register
-// lanes of a and b, the time-out word when there is one, the set-up word and the marker.
-void AddWait(Words& out, uint64_t t, uint32_t a, uint32_t b, std::optional<uint32_t> timeoutWord, uint32_t setup,
-             uint32_t marker) {
-  for (uint32_t lane = 0; lane < 4; ++lane) {
-    out.push_back({t + 1, 0x52000000u | lane});
-    out.push_back({t + 1, 0x55000000u | ((a >> 8 * lane) & 0xFF) << 8 | ((b >> 8 * lane) & 0xFF)});
-  }
-  if (timeoutWord) out.push_back({t + 2, *timeoutWord});
-  out.push_back({t + 2, setup});
-  out.push_back({t + 3, marker});
-}
+using qztest::AddWait;
 
 TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOut) {
   constexpr uint32_t kNoTimeoutSetup = 0x58000101, kNoTimeoutMark = 0x51610020;

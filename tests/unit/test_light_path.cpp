@@ -38,10 +38,7 @@ Words Expand(const std::vector<Step>& steps, uint32_t ossWord) {
       t += 101;
     }
     const uint32_t* w = kWaits[s.arg];
-    for (uint32_t lane = 0; lane < 4; ++lane)
-      out.insert(out.end(), {{t + 1, 0x52000000 | lane},
-                             {t + 1, 0x55000000 | ((w[1] >> 8 * lane) & 0xFF) << 8 | ((w[2] >> 8 * lane) & 0xFF)}});
-    out.insert(out.end(), {{t + 2, 0x58000100 | w[0]}, {t + 3, 0x51600020 | (w[0] * 2) << 15}});
+    AddWait(out, t, w[1], w[2], std::nullopt, 0x58000100 | w[0], 0x51600020 | (w[0] * 2) << 15);
     t += 3;
   }
   return out;

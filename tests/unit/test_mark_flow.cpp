@@ -34,27 +34,12 @@ class MarkFlowTest : public qztest::MarkCallTest {
     for (size_t i = from; i < Main().size(); ++i) out.push_back({Main()[i].time - t0, Main()[i].word});
     return out;
   }
-  // The compare values of the encoder waits on the main stream, in order.
-  static std::vector<uint32_t> EncoderWaitValues() {
-    std::vector<uint32_t> values;
-    uint32_t v = 0, lane = 0;
-    for (const TimedWord& w : Main()) {
-      if ((w.word & 0xFFFFFFF0) == 0x52000000) lane = w.word & 0xF;
-      if ((w.word >> 24) == 0x55) v = (v & ~(0xFFu << 8 * lane)) | (w.word & 0xFF) << 8 * lane;
-      if (w.word == 0x51630020) values.push_back(v);
-    }
-    return values;
-  }
+  static std::vector<uint32_t> EncoderWaitValues() { return qztest::EncoderWaitValues(Main()); }
 };
 
 // The ten words of an encoder wait for p at t + 1 .. t + 3.
 void EncoderWait(Words& out, uint64_t t, uint32_t p) {
-  for (uint32_t lane = 0; lane < 4; ++lane) {
-    out.push_back({t + 1, 0x52000000u | lane});
-    out.push_back({t + 1, 0x55000000u | (lane < 3 ? 0xFF00u : 0u) | ((p >> 8 * lane) & 0xFF)});
-  }
-  out.push_back({t + 2, 0x58000103});
-  out.push_back({t + 3, 0x51630020});
+  qztest::AddWait(out, t, 0xFFFFFF, p, std::nullopt, 0x58000103, 0x51630020);
 }
 
 TEST_F(MarkFlowTest, EncoderWaitsComeFivePulsesAheadAndStayWithinTheRangeOnceEachWay) {
