@@ -272,59 +272,39 @@ TEST_F(NewMethod, DefaultBlockGivesTheIdentityWithOrWithoutTheModule) {
 }
 
 TEST_F(NewMethod, BlockTransformsThePointsOfEachTable) {
-  // Point (40, 16) of a table is (2.5, -5) mm at R = 10.
-  struct Case {
-    const char* name;
-    void (*edit)(BoxParaBlock&);
-    uint32_t x0, y0, x1, y1;
-  } cases[] = {
+  // Point (40, 16) of a table is (2.5, -5) mm at R = 10. The edits of the block: reals, and words
+  // at the flag and extension offsets.
+  struct Edit { size_t off; double v; };
+  struct Case { const char* name; std::vector<Edit> edits; uint32_t x0, y0, x1, y1; } cases[] = {
       // Table 0: X1 = (2.5 + 1.25) x 2 = 7.5, Y1 = -5 x 0.5 = -2.5, mirrored 2.5.
       // Table 1: X1 = (2.5 + 1.25) x 2 x 0.5 = 3.75, Y1 = (-5 + 0.5) x 0.5 = -2.25, mirrored 2.25.
       {"offsets, scales, mirror Y",
-       [](BoxParaBlock& b) {
-         BoxSetF64(b, kBoxOffsetX, 1.25);
-         BoxSetF64(b, kBoxScaleX, 2.0);
-         BoxSetF64(b, kBoxScaleY, 0.5);
-         BoxSetU32(b, kBoxMirrorY, 1);
-         BoxSetF64(b, kBoxT1OffsetY, 0.5);
-         BoxSetF64(b, kBoxT1ScaleX, 0.5);
-       },
+       {{kBoxOffsetX, 1.25}, {kBoxScaleX, 2.0}, {kBoxScaleY, 0.5}, {kBoxMirrorY, 1}, {kBoxT1OffsetY, 0.5},
+        {kBoxT1ScaleX, 0.5}},
        3670016, 2621440, 2883584, 2569011},  // 2569011.2 rounds down
       // Swap after scaling: table 0 (-2.5, 7.5), then mirror X: (2.5, 7.5).
       {"swap, mirror X",
-       [](BoxParaBlock& b) {
-         BoxSetF64(b, kBoxOffsetX, 1.25);
-         BoxSetF64(b, kBoxScaleX, 2.0);
-         BoxSetF64(b, kBoxScaleY, 0.5);
-         BoxSetU32(b, kBoxSwapXY, 1);
-         BoxSetU32(b, kBoxMirrorX, 1);
-       },
+       {{kBoxOffsetX, 1.25}, {kBoxScaleX, 2.0}, {kBoxScaleY, 0.5}, {kBoxSwapXY, 1}, {kBoxMirrorX, 1}},
        2621440, 3670016, 2621440, 3670016},
       // The module adds 0.5 mm on X and 0.1 x X on Y: out (3, -4.75); 2726297.6 and 1101004.8 round up.
-      {"module coefficients",
-       [](BoxParaBlock& b) {
-         BoxSetF64(b, kBoxSetB, 0.5);
-         BoxSetF64(b, kBoxSetB + 160 + 8, 0.1);
-       },
-       2726298, 1101005, 2726298, 1101005},
+      {"module coefficients", {{kBoxSetB, 0.5}, {kBoxSetB + 160 + 8, 0.1}}, 2726298, 1101005, 2726298, 1101005},
       // Rotation 90 degrees for table 0; table 1 turns back by its own -90 degrees.
-      {"angles",
-       [](BoxParaBlock& b) {
-         BoxSetF64(b, kBoxAngle, 90.0);
-         BoxSetU32(b, kBoxExtension, 0xA5000002);
-         BoxSetF64(b, kBoxT1Angle, -90.0);
-       },
+      {"angles", {{kBoxAngle, 90.0}, {kBoxExtension, 0xA5000002}, {kBoxT1Angle, -90.0}},
        1048576, 1572864, 2621440, 1048576},
   };
   for (const Case& c : cases) {
     BoxParaBlock b = Defaults();
-    c.edit(b);
+    for (const Edit& e : c.edits) {
+      if (e.off == kBoxMirrorX || e.off == kBoxMirrorY || e.off == kBoxSwapXY || e.off == kBoxExtension) {
+        BoxSetU32(b, e.off, static_cast<uint32_t>(e.v));
+      } else {
+        BoxSetF64(b, e.off, e.v);
+      }
+    }
     Store(b);
     CCaliLink::CreateTableAll();
-    EXPECT_EQ(Entry(0, 40, 16).x, c.x0) << c.name;
-    EXPECT_EQ(Entry(0, 40, 16).y, c.y0) << c.name;
-    EXPECT_EQ(Entry(1, 40, 16).x, c.x1) << c.name;
-    EXPECT_EQ(Entry(1, 40, 16).y, c.y1) << c.name;
+    EXPECT_EQ(std::tuple(Entry(0, 40, 16).x, Entry(0, 40, 16).y, Entry(1, 40, 16).x, Entry(1, 40, 16).y),
+              std::tuple(c.x0, c.y0, c.x1, c.y1)) << c.name;
   }
   // The angles of the last case: -90 degrees for table 0 (sine exactly -1), 0 for table 1.
   const CCaliLink::TableAngles a = CCaliLink::Angles();
