@@ -1,7 +1,7 @@
 #pragma once
-// A job against the simulated card: a card of a chosen version opened as card opening leaves it,
-// with hold-back windows of 20 ms and 12 ms; a job started, mark-list calls of count markers 10 µs
-// apart, the end wait; the job and the run flag reset afterwards.
+// The simulated card of a chosen version opened as card opening leaves it (its version settings
+// read and checked), with hold-back windows of 20 ms and 12 ms; a job on it: the start, mark-list
+// calls of count markers 10 µs apart, the end wait; the job and the run flag reset afterwards.
 #include <algorithm>
 #include <string>
 

@@ -12,16 +12,14 @@
 #include "frame/system_para.h"
 #include "qzmark.h"
 #include "support/sim_card.h"
+#include "test_mark_card_fixture.h"
 
 namespace {
 
-class WaitInfoTest : public qztest::SimCardTest {
+class WaitInfoTest : public qztest::MarkCardTest {
  protected:
   void SetUp() override {
-    Stage(0);
-    ASSERT_EQ(OpenLink(), 0u);
-    g_SystemPara.bCmdWithNum = 1;
-    g_SystemPara.nCardVersion = 85;
+    Open(85);
     InitWaitDescs();
   }
   std::string Text(uint32_t expectedRc = 0) {
