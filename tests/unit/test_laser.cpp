@@ -368,16 +368,5 @@ TEST_F(LaserTest, LaserCursorsFollowTheCurrentFloor) {
   EXPECT_TRUE(Floor().ch1.empty());
 }
 
-// ---- pulse and idle words on the main stream
-
-TEST_F(LaserTest, IdleTimesAtTheJobEnd) {
-  Floor().clock = 10;
-  StreamLaserTimes(g_Laser[1], 192, 19008, 3);
-  EXPECT_EQ(Floor().ch3, (Words{{11, 0x1A0000C0}, {12, 0x1B004A40}, {13, SW_PULSE_STOP_L1}, {16, SW_NOP}}));
-  Floor().ch3.clear();
-  StreamLaserTimes(g_Laser[0], 2, 4, 0);
-  EXPECT_EQ(Floor().ch3, (Words{{17, 0x13000000}, {18, 0x14000004}, {19, SW_PULSE_STOP_L0}}));
-}
-
 }  // namespace
 }  // namespace qztest
