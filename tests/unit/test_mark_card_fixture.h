@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cardlink/card_open.h"
+#include "cardlink/card_wire.h"
 #include "cardlink/task_state.h"
 #include "frame/system_para.h"
 #include "mark/fifo_data.h"
@@ -51,6 +52,12 @@ class MarkCardTest : public SimCardTest {
   static uint32_t End() {
     CMarkLock lock;
     return MustEndThread(1, 0, 1, 0);
+  }
+  // How often the card was told to stop its run.
+  uint32_t Stops() {
+    uint32_t value = 0, count = 0;
+    cardsim_get_flag_(FLAG_STOP, &value, &count);
+    return count;
   }
 };
 

@@ -205,9 +205,7 @@ TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
   EXPECT_TRUE(MarkFailed());
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);  // a failed job, not one that never started
   EXPECT_TRUE(HasLine(ErrorLines(), "CFifoData::BufferStart:Can't create download file!"));
-  uint32_t value = 9, count = 0;
-  cardsim_get_flag_(FLAG_STOP, &value, &count);
-  EXPECT_EQ(count, 1u);  // the card's run is stopped
+  EXPECT_EQ(Stops(), 1u);  // the card's run is stopped
   EXPECT_EQ(Call(10), 0u);  // later calls add nothing and try no second file
   EXPECT_EQ(Boxes().size(), 1u);
   CMarkLock lock;
@@ -270,9 +268,7 @@ TEST_F(MarkJobTest, OverlappingMarkCallIsRefusedAndStopsTheCard) {
   CMarkLock second;
   EXPECT_FALSE(second.Owns());
   EXPECT_EQ(CMarkLock::Refuse("QZ_MarkDot"), RV_MARK_CALLS_OVERLAP);
-  uint32_t value = 9, count = 0;
-  cardsim_get_flag_(FLAG_STOP, &value, &count);
-  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(Stops(), 1u);
 }
 
 using EndReportTest = qztest::LibFolderTest;

@@ -123,9 +123,7 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
     EXPECT_TRUE(MarkFailed());
     ASSERT_EQ(Boxes().size(), ++boxes);
     EXPECT_EQ(Boxes().back(), "topmost ok: " + GetErrText(static_cast<int32_t>(c.rc)));
-    uint32_t value = 0, count = 0;
-    cardsim_get_flag_(FLAG_STOP, &value, &count);
-    EXPECT_EQ(count, ++stops);
+    EXPECT_EQ(Stops(), ++stops);
     EXPECT_TRUE(g_LineStorage.vecLastLine.empty());
     for (const CMarkFloor& f : g_MarkFloor) EXPECT_TRUE(f.ch0.empty());  // no move
     EXPECT_EQ(QZ_MarkVector(good.data(), 2, 1), RV_MARK_ERROR);
