@@ -114,10 +114,9 @@ TEST_F(FlyEncodeTest, AnEncoderRangeBelowTenIsRefusedAndChangesNothing) {
     const std::string text = std::string("[FLY] nEncRange=") + range + " is below 10";
     EXPECT_TRUE(HasLine(Boxes(), text)) << range;
     EXPECT_TRUE(HasLine(ErrorLines(), text)) << range;
-    EXPECT_EQ(g_FlyScanPara.nEncRange, before.nEncRange);
-    EXPECT_EQ(g_FlyScanPara.dbMeasMarkDisMM, 1.0);
-    EXPECT_EQ(g_FlyEncode.State().nRange, 5000);
-    EXPECT_EQ(g_FlyEncode.State().dMeasBase, 5000.0);
+    EXPECT_EQ(std::tuple(g_FlyScanPara.nEncRange, g_FlyScanPara.dbMeasMarkDisMM, g_FlyEncode.State().nRange,
+                         g_FlyEncode.State().dMeasBase),
+              std::tuple(before.nEncRange, 1.0, 5000, 5000.0));
   }
   ReadFly("nEncRange=10\ndbMarkBeforeSafeRat=0.25\ndbMarkAfterSafeRat=1e20\ndbEncMaxSpeedMMPS=3");
   const FlyEncodeState s = g_FlyEncode.State();

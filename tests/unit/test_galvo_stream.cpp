@@ -1,6 +1,7 @@
 // Galvanometer step encoders: the words and times of straight and accelerated moves in 16- and
 // 21-bit codes with their omissions, jump and corner waits, the dot frame, the refusals, a stop during
 // a move, and an enable word that comes too late for the merge.
+#include <tuple>
 #include <atomic>
 #include <chrono>
 #include <limits>
@@ -253,10 +254,8 @@ TEST_F(GalvoTest, CornerDelays) {
     g_Scan.dbMarkSpeed = 1.0;
     g_Scan.nPolygonDelay = 100;
     StreamMoveWithAngleDelay({c.length, 0}, c.angle);
-    EXPECT_EQ(LineEndTime(), 10);
-    EXPECT_EQ(GalvoClock(), 10 + c.wait);
-    EXPECT_EQ(Floor().ch0.size(), c.wait ? 4u : 3u);
-    EXPECT_EQ(Floor().ch0.back().time, static_cast<uint64_t>(10 + c.wait));
+    EXPECT_EQ(std::tuple(LineEndTime(), GalvoClock(), Floor().ch0.size(), Floor().ch0.back().time),
+              std::tuple(10, 10 + c.wait, c.wait ? 4u : 3u, static_cast<uint64_t>(10 + c.wait)));
   }
 }
 
@@ -271,10 +270,7 @@ TEST_F(GalvoTest, AuxWaitsAndTheDotFrame) {
   LineStartTime() = 99;
   StreamStartRecords(20, 300);
   EXPECT_EQ(Floor().ch0, (Words{{47, SW_NOP}, {0, SW_NOP}, {320, SW_NOP}}));
-  EXPECT_EQ(LineStartTime(), 0);
-  EXPECT_EQ(LineEndTime(), 300);
-  EXPECT_EQ(GalvoClock(), 47);
-  EXPECT_EQ(Floor().clock, 0u);
+  EXPECT_EQ(std::tuple(LineStartTime(), LineEndTime(), GalvoClock(), Floor().clock), std::tuple(0, 300, 47, 0u));
 }
 
 TEST_F(GalvoTest, AnEnableWordBeforeMergedTimeFailsTheJob) {

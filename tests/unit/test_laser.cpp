@@ -91,11 +91,9 @@ TEST_F(LaserTest, JobResetOfTheLasersInUse) {
   }
   g_SystemPara.nLaserCount = 1;
   Job(0);
-  EXPECT_EQ(g_Laser[0].nCurLayer, -1);
-  EXPECT_EQ(g_Laser[0].bApplyDelays, 1);
-  EXPECT_EQ(g_WaveHolder[0].dbPower, -1.0);
-  EXPECT_EQ(g_Laser[1].nCurLayer, 4);  // not in use
-  EXPECT_EQ(g_WaveHolder[1].dbPower, 5000.0);
+  EXPECT_EQ(std::tuple(g_Laser[0].nCurLayer, g_Laser[0].bApplyDelays, g_WaveHolder[0].dbPower), std::tuple(-1, 1, -1.0));
+  // Laser 1 is not in use.
+  EXPECT_EQ(std::tuple(g_Laser[1].nCurLayer, g_WaveHolder[1].dbPower), std::tuple(4, 5000.0));
   g_SystemPara.nLaserCount = 2;
   Job(0);
   EXPECT_EQ(g_Laser[1].bSegmentOpen, 0);
@@ -146,10 +144,8 @@ TEST_F(LaserTest, SelectLayerChecksPulseTicks) {
       EXPECT_TRUE(MarkFailed());
     } else {
       g_Laser[0].SelectLayer(g_LaserTimingPara[0], 7, &changed);
-      EXPECT_EQ(g_Laser[0].nCurLayer, 7);
-      EXPECT_EQ(g_Laser[0].nPulseHighTicks, c.high);
-      EXPECT_EQ(g_Laser[0].nPulseLowTicks, c.low);
-      EXPECT_EQ(changed, c.fiber);
+      const CLaser& l = g_Laser[0];
+      EXPECT_EQ(std::tuple(l.nCurLayer, l.nPulseHighTicks, l.nPulseLowTicks, changed), std::tuple(7, c.high, c.low, c.fiber));
     }
     EXPECT_EQ(Floor().ch3, c.words);
   }
@@ -276,11 +272,9 @@ TEST_F(LaserTest, OnAndOffWords) {
     EXPECT_TRUE(Floor().ch6.empty());
     Floor().ch1.clear();
     l.Off(1490);  // 1520 with the off delay
-    EXPECT_EQ(Floor().laserState[0].nState, 2u);
-    EXPECT_EQ(Floor().laserState[0].nOffTime, 1520);
     EXPECT_EQ(Floor().ch1, c.off);
-    EXPECT_EQ(l.nSegOnTime, 1020);
-    EXPECT_EQ(l.nSegOffTime, 1520);
+    EXPECT_EQ(std::tuple(Floor().laserState[0].nState, Floor().laserState[0].nOffTime, l.nSegOnTime, l.nSegOffTime),
+              std::tuple(2u, 1520, 1020, 1520));
     EXPECT_TRUE(Floor().ch4.empty() && Floor().ch7.empty() && Floor().ch3.empty());
   }
 }

@@ -1,6 +1,7 @@
 // Power words and power waves: the DA value and its clamp, the latch strobes of the fibre type, NOPs
 // in a job that does not fire the laser, the layer power, the wave lengths, the division of a
 // polyline between its waves and the end wave's steps.
+#include <tuple>
 #include <cmath>
 #include <limits>
 
@@ -101,10 +102,8 @@ TEST_F(LaserTest, LayerPower) {
     } else {
       EXPECT_TRUE(Floor().ch3.empty());
     }
-    EXPECT_EQ(changed, c.word ? 1 : 0);
-    EXPECT_EQ(h.nWaveMode, c.waveMode);
-    EXPECT_EQ(h.startWave.size(), c.start.size());
-    EXPECT_EQ(h.dotWave.size(), c.dot.size());
+    EXPECT_EQ(std::tuple(changed, h.nWaveMode, h.startWave.size(), h.dotWave.size()),
+              std::tuple(c.word ? 1 : 0, c.waveMode, c.start.size(), c.dot.size()));
   }
 }
 
@@ -171,9 +170,7 @@ TEST_F(LaserTest, SplitAt) {
     h.nStartSteps = c.start;
     h.nEndSteps = c.end;
     EXPECT_EQ(h.SplitAt(c.total, c.scale), c.more);
-    EXPECT_EQ(h.nMidSteps, c.mid);
-    EXPECT_EQ(h.nEndStepsRun, c.endRun);
-    EXPECT_EQ(h.nStartSteps, c.startAfter);
+    EXPECT_EQ(std::tuple(h.nMidSteps, h.nEndStepsRun, h.nStartSteps), std::tuple(c.mid, c.endRun, c.startAfter));
   }
 }
 

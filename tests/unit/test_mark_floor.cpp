@@ -1,6 +1,7 @@
 // Floors and word channels: the appenders of the main stream, the floor clock, the cursors, the merge
 // offset of an upper floor, moving an anchored floor down, Push and Pop with their failures, and the
 // rule that an exception between a push and its pop fails the job and rebinds floor 0.
+#include <tuple>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -86,10 +87,8 @@ TEST_F(FloorTest, ResetRestoresTheRecords) {
   for (int i = 0; i < kFloorChannels; ++i) EXPECT_TRUE(f.ch[i]->empty()) << i;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(f.nLineTime[i], 0);
   for (int l = 0; l < 2; ++l) {
-    EXPECT_EQ(f.laserState[l].nState, 0u);
-    EXPECT_EQ(f.laserState[l].nOffTime, -10000000);
-    EXPECT_EQ(f.wavePower[l].nValue, 0u);
-    EXPECT_EQ(f.wavePower[l].nTime, -10000000);
+    EXPECT_EQ(std::tuple(f.laserState[l].nState, f.laserState[l].nOffTime, f.wavePower[l].nValue, f.wavePower[l].nTime),
+              std::tuple(0u, -10000000, 0u, -10000000));
   }
   EXPECT_EQ(f.clock, 0u);
   EXPECT_EQ(f.bAnchored, 0);

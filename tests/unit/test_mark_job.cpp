@@ -1,6 +1,7 @@
 // The job flow against the simulated card: buffer start on the first mark-list call, the end wait
 // and the end report, flow control, the same-data flag, offline downloads, stops, failures and a
 // card lost in the middle of a job.
+#include <tuple>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -254,9 +255,8 @@ TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
     for (uint32_t i = 0; i < 20; ++i) Call(5000, i * 5000);
   });
   ExpectLost([&] { End(); });
-  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
-  EXPECT_EQ(g_bRunFlag, 0u);
-  EXPECT_EQ(g_bSysBusy, 0);
+  EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bRunFlag.load(), g_bSysBusy),
+            std::tuple(kMarkStateIdle, 0u, 0));
   EXPECT_EQ(OpenLink(), 0u);
 }
 

@@ -227,9 +227,8 @@ TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
     EXPECT_EQ(g_PenParaPlus[0].nWord0, 20) << n;
     for (auto& l : g_LaserTimingPara) {
       EXPECT_EQ(l[0].nPulsePeriod, 4800u) << n;
-      EXPECT_EQ(Xs(l[0].lineStartWave), std::vector<double>{5.0}) << n;
-      EXPECT_EQ(Xs(l[0].lineEndWave), std::vector<double>{5.0}) << n;
-      EXPECT_EQ(Xs(l[0].dotWave), std::vector<double>{5.0}) << n;
+      EXPECT_EQ(std::vector({Xs(l[0].lineStartWave), Xs(l[0].lineEndWave), Xs(l[0].dotWave)}),
+                std::vector<std::vector<double>>(3, {5.0})) << n;
     }
   }
   // No records at all: 0, nothing changed, nothing reported.

@@ -1,5 +1,6 @@
 // The host's status text against the simulated card: off-line mode, the card's task, alarms with
 // their galvanometer and wait details, named waits, both languages and the 1024-byte buffer.
+#include <tuple>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -109,11 +110,8 @@ TEST_F(WaitInfoTest, StatusReadDecodesTheCardsWords) {
   cardsim_set_run_state_(4, 6, 3);
   cardsim_set_alarms_(1u << 12, kLaserAlarm);
   CardStatus s = ReadCardStatus();  // its decoding: test_card_status.cpp
-  EXPECT_EQ(s.connected, 1u);
-  EXPECT_EQ(s.runState, 4u);
-  EXPECT_EQ(s.cardTaskId, 6u);
-  EXPECT_EQ(s.bAlarm[12], 1);
-  EXPECT_EQ(s.laserAlarm, kLaserAlarm);
+  EXPECT_EQ(std::tuple(s.connected, s.runState, s.cardTaskId, s.bAlarm[12], s.laserAlarm),
+            std::tuple(1u, 4u, 6u, 1, kLaserAlarm));
   CPortlane::Close();
   EXPECT_EQ(ReadCardStatus().connected, 0u);
 }
