@@ -1,6 +1,9 @@
 #pragma once
 // Files and folders. Paths use the platform's separator (plat::kPathSep).
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,33 @@ std::string TempFolder();
 // Reads or writes a whole file as bytes. Read: false when it cannot be opened.
 bool ReadWholeFile(const std::string& path, std::string& out);
 bool WriteWholeFile(const std::string& path, const std::string& data);
+// A file written front to back through a buffer of its own, handed to the system in large pieces.
+// The fault point is asked at the creation and before each piece goes to the system, so a refused
+// write shows at the write that fills the buffer, at Flush or at Close.
+class OutFile {
+ public:
+  static constexpr size_t kDefaultBuffer = size_t{1} << 20;
+  // Creates (or empties) `path`; nullptr when refused or the system cannot create it.
+  static std::unique_ptr<OutFile> Create(const std::string& path, size_t bufferBytes = kDefaultBuffer);
+  ~OutFile();  // closes; a failure there goes unreported (use Close to know)
+  OutFile(const OutFile&) = delete;
+  OutFile& operator=(const OutFile&) = delete;
+  // False when a piece could not be written: the file is then left as it is, and every further
+  // write fails.
+  bool Write(const void* data, size_t bytes);
+  bool Flush();
+  // Flushes and closes; false when anything written since the creation was lost.
+  bool Close();
+
+ private:
+  OutFile(std::FILE* f, std::string path, size_t bufferBytes);
+  std::FILE* file;
+  std::string path;
+  std::vector<uint8_t> buffer;
+  size_t used = 0;
+  bool failed = false;
+};
+
 // The id of this process.
 uint32_t ProcessId();
 
