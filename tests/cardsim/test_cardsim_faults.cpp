@@ -1,5 +1,5 @@
-// Injected faults beyond what the library sees of them (the library stops at the first), the
-// card's life across close and reopen, the frame log, the configuration file and concurrent use.
+// The card's life across a loss, a close and a reopen, its latency, the frame log, the
+// configuration file and concurrent use. (Echo, toggle and ready faults: the library's link tests.)
 #include <atomic>
 #include <fstream>
 #include <thread>
@@ -59,41 +59,6 @@ TEST_F(CardsimFaults, LostOrClosedCardRefusesEveryCallAndKeepsItsStateForTheReop
     EXPECT_EQ(1u, s.close_count);
     EXPECT_EQ(5u << 21, Status().second & (31u << 21));
   }
-}
-
-TEST_F(CardsimFaults, WrongEchoOnTheNthReplyOnly) {
-  Open(CardType::Usb);
-  cardsim_fault_wrong_echo(2);
-  const uint32_t words[] = {0x0055, 0x1055, 0x2055};
-  const uint32_t echoes[] = {0x0055, 0x0055, 0x2055};
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(echoes[i], Exchange(words[i]).echo) << i;
-}
-
-TEST_F(CardsimFaults, ToggleFaultOnTheNthReadOnly) {
-  struct Case { uint32_t mode; uint32_t nibbles[4]; } cases[] = {
-      {1, {0xA, 0x5, 0x5, 0xA}},  // the previous nibble again
-      {2, {0xA, 0x5, 0x0, 0xA}},  // neither 0xA nor 0x5
-  };
-  for (const auto& c : cases) {
-    cardsim_reset();
-    Open(CardType::Pcie);
-    cardsim_fault_toggle(3, c.mode);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(c.nibbles[i], LinkState() >> 28) << "mode " << c.mode << " read " << i;
-  }
-}
-
-TEST_F(CardsimFaults, ReadyBitHeldLowCountsWhatIsSentAnyway) {
-  Open(CardType::Pcie);
-  cardsim_fault_hold_low(0x4);
-  EXPECT_EQ(0x8u, LinkState() & 0xC);
-  EXPECT_EQ(0u, Exchange(85).rc);  // the card still answers a sender that did not wait
-  cardsim_fault_hold_low(0x8);
-  EXPECT_EQ(0x4u, LinkState() & 0xC);
-  std::vector<uint8_t> chunk(512);
-  EXPECT_EQ(0u, Card().BufSend(chunk.data(), 512));
-  EXPECT_EQ(2u, State().not_ready_sends);
-  cardsim_fault_hold_low(0);
-  EXPECT_EQ(0xCu, LinkState() & 0xC);
 }
 
 TEST_F(CardsimFaults, LatencyDelaysTheReply) {

@@ -16,9 +16,7 @@ class CardsimGalvo : public CardsimStream {
  protected:
   static void Run(const std::vector<Timed>& words) { CardsimStream::Run(words, CardType::Usb, 1); }
   static std::vector<cardsim_position> Positions() {
-    std::vector<cardsim_position> out(cardsim_position_count());
-    for (uint32_t i = 0; i < out.size(); ++i) EXPECT_EQ(0u, cardsim_position_get(i, &out[i]));
-    return out;
+    return ReadAll<cardsim_position>(cardsim_position_count(), cardsim_position_get);
   }
   static cardsim_galvo Galvo() {
     cardsim_galvo g{};

@@ -1,6 +1,5 @@
-// The driver entry points where the library's link tests do not reach: what each card type
-// refuses (a library sending the other type's frames or requests must fail here as on a card), the
-// card index, command words by the card's numbering, the reply channel and the USB start-up polls.
+// The driver entry points where the library's link tests do not reach: what each card type refuses
+// (as a card does), the card index, command words by the card's numbering and the reply channel.
 #include "support/trace.h"
 #include "cardsim_fixture.h"
 
@@ -123,18 +122,6 @@ TEST_F(CardsimLink, ANewFrameReplacesAReplyNobodyTookAndAReplyIsReadOnce) {
   ASSERT_EQ(0u, Send(0x2051, 0, 0));
   EXPECT_EQ(0x2051u, Receive().echo);
   EXPECT_NE(0u, Receive().rc);
-}
-
-TEST_F(CardsimLink, UsbStatusRequestIsNotReadyForTheFirstPolls) {
-  Open(CardType::Usb);
-  cardsim_set_usb_startup(0, 2);
-  for (uint8_t expected : {0x10, 0x10, 0x51, 0x51}) {
-    uint8_t b[4] = {0xCC, 0xCC, 0xCC, 0xCC};
-    ASSERT_EQ(0u, Card().SendComCmd(0, 0xDF, 0, 0, b, 4));
-    EXPECT_EQ('[', b[0]);
-    EXPECT_EQ(expected, b[1]);
-    EXPECT_EQ(0u, b[2]);
-  }
 }
 
 }  // namespace

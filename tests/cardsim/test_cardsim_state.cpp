@@ -1,12 +1,12 @@
 // The state file (CARDSIM_STATE): what a host process started after another one died finds on the
-// card. A "new process" is played by a reset with the variable unset (the defaults, the file left
-// alone) followed by a load, which is what the library does when it is loaded. That the loaded
-// driver library reads the file at load and writes it on every change is proven end to end by the
-// crash recovery test (a host process that dies in a job and a new one that opens the card).
+// card. A "new process" is a reset with the variable unset, then a load (as the driver library does
+// at load). The job a dead host left: e2e CardHost.HostKilledInAJobThenANewProcessOpensTheCard.
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <tuple>
+#include <vector>
 
 #include "support/trace.h"
 #include "cardsim_fixture.h"
@@ -16,6 +16,12 @@
 
 namespace cardsim_test {
 namespace {
+
+std::vector<uint8_t> PageOf(uint8_t seed) {
+  std::vector<uint8_t> p(2048);
+  for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+  return p;
+}
 
 class CardsimState : public CardsimTest {
  protected:
@@ -89,6 +95,21 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
          return (uint64_t{f.phase} << 32) | (StatusWords() & 0xFFFFFFFF);
        },
        (uint64_t{CARDSIM_PHASE_ENDED} << 32) | (2u << 8) | (1u << 26)},
+      {"a programmed page and a bad block", CardType::Usb,
+       [] {
+         Answer(83, 2, 0x20000000);
+         CardModel::Global().BufSend(PageOf(7).data(), 2048);
+         Answer(83, 2, 0x30000FFF);
+         cardsim_nand_set_bad(77, 1);
+       },
+       [] {
+         std::vector<uint8_t> p(2048);
+         cardsim_flash_read(CARDSIM_FLASH_NAND, 4095 * 2048, p.data(), 2048);
+         cardsim_flash f{};
+         cardsim_get_flash(&f);
+         return (uint64_t{p == PageOf(7)} << 32) | f.bad_blocks;
+       },
+       (uint64_t{1} << 32) | 1},
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.name);
@@ -104,32 +125,19 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
   }
 }
 
-TEST_F(CardsimState, AJobCutOffByTheHostsDeathIsStillHeldAndEndsOnAStop) {
-  Open(CardType::Usb);
-  ASSERT_EQ(0u, Exchange(83, 1, 0).rc);
-  ASSERT_EQ(0u, Exchange(82, 3, 0x8000).rc);
-  ASSERT_EQ(0u, Restart(CardType::Usb));
-  ASSERT_EQ(0u, Card().OpenDriver(0));
-  cardsim_fifo f{};
-  cardsim_get_fifo(&f);
-  EXPECT_EQ(uint32_t{CARDSIM_PHASE_OPEN}, f.phase);
-  EXPECT_EQ(0u, f.fill);
-  EXPECT_EQ(1u, Status().first & 7);
-  EXPECT_EQ(3u, (Status().second >> 21) & 31);
-  ASSERT_EQ(0u, Exchange(82, 0, 4).rc);
-  EXPECT_EQ(0u, Status().first & 7);
-  EXPECT_EQ(2u, (Status().second >> 8) & 15);
-}
-
 TEST_F(CardsimState, AResetRewritesTheFileWithTheDefaults) {
   cardsim_set_run_state(1, 9, 2);
   cardsim_set_inputs(0x55);
+  ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x100000, PageOf(8).data(), 2048));
+  cardsim_nand_set_bad(77, 1);
   ASSERT_NE(std::string::npos, FileText().find("task_id = 9\n"));
   ASSERT_EQ(0u, cardsim_reset());
   ASSERT_NE(std::string::npos, FileText().find("task_id = 0\n"));
   ASSERT_EQ(0u, Restart(CardType::Usb));
-  EXPECT_EQ(0u, State().task_id);
-  EXPECT_EQ(0u, State().inputs);
+  cardsim_flash f{};
+  cardsim_get_flash(&f);
+  EXPECT_EQ(std::tuple(0u, 0u, 0u, 0u, 0u), std::tuple(State().task_id, State().inputs, f.pages_held[0],
+                                                       f.pages_held[1], f.bad_blocks));
 }
 
 TEST_F(CardsimState, ABadFileIsRefusedWhole) {
