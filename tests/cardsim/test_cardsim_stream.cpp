@@ -1,11 +1,9 @@
-// The card's side of the data stream where the library's own job tests do not reach: the checker
-// on broken blocks, the full trace, FIFO pointers and counts at their edges, the start of the run,
-// consumption modes, executed words and every way a run ends. The blocks are built by the
-// library's block builder, so the card's checker (its own code) is tested against what the
-// library sends; the broken ones are those blocks with a byte flipped or out of order.
+// The card's side of the data stream where the library's job tests do not reach: the checker (its
+// own code, CRC included) on the library's blocks and on those blocks broken, the full trace, FIFO
+// pointers and counts at their edges, the start of the run, consumption modes, executed words and
+// every way a run ends.
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "support/trace.h"
@@ -13,15 +11,6 @@
 
 namespace cardsim_test {
 namespace {
-
-TEST(CardsimStreamCrc, CardCrcGivesTheKnownCheckValues) {
-  struct Case { const char* data; uint16_t init, crc; } cases[] = {
-      {"123456789", 0x0000, 0x31C3}, {"123456789", 0xFFFF, 0x29B1}, {"A", 0x0000, 0x58E5}, {"", 0x1234, 0x1234}};
-  for (const auto& c : cases) {
-    const auto n = static_cast<uint32_t>(std::strlen(c.data));
-    EXPECT_EQ(c.crc, cardsim::StreamCrc16(reinterpret_cast<const uint8_t*>(c.data), n, c.init)) << c.data;
-  }
-}
 
 // Corruptions of a two-block stream and what the checker makes of them; the layout comes from the
 // card version (its edges 79/80 and 95/96 included).
