@@ -1,5 +1,6 @@
 // The card's register writes, waits and debug records as the executor runs the stream, and what
-// commands 17, 18, 19 and 87 answer.
+// commands 19 and 87 answer. (An input wait held until the inputs match, commands 17 and 18: e2e
+// CardWaits.)
 #include <tuple>
 #include <vector>
 
@@ -8,7 +9,7 @@
 namespace cardsim_test {
 namespace {
 
-constexpr uint32_t kCmdWaitDetail = 17, kCmdWaitState = 18, kCmdWaitReason = 19;
+constexpr uint32_t kCmdWaitReason = 19;
 constexpr uint32_t kFlagClearAlarm = 0x400;
 constexpr uint32_t kTimeoutAlarm = 1u << 5;
 
@@ -49,50 +50,6 @@ TEST_F(CardsimWaits, RegisterWritesAreRecordedWithTheLanesTheyCarry) {
   EXPECT_EQ(1u, cardsim_reg_write_get(4, &r));
   EXPECT_EQ(0u, cardsim_wait_count());
   EXPECT_EQ(words.size(), cardsim_trace_count(1));
-}
-
-TEST_F(CardsimWaits, InputWaitHoldsTheClockUntilTheInputsMatch) {
-  cardsim_set_consume(CARDSIM_CONSUME_STALLED);
-  std::vector<Timed> words;
-  Lanes(words, 10, 0x3, 0x1);  // input 0 high, input 1 low
-  words.insert(words.end(), {{11, 0x58000101}, {12, 0x51610020}, {20, 0x20002002},
-                             {22, 0x51610020},  // the same condition again: met at once
-                             {30, kEnd}});
-  Run(words);
-  ASSERT_EQ(0u, cardsim_set_inputs(0x2));
-  ASSERT_EQ(0u, cardsim_step_us(50));
-  EXPECT_EQ(12u, Fifo().clock_us);
-  EXPECT_EQ(0u, Outputs());
-  ASSERT_EQ(1u, cardsim_wait_count());
-  cardsim_wait w = Wait(0);
-  EXPECT_EQ(std::tuple(uint64_t{12}, uint64_t{38}, CARDSIM_NO_TIMEOUT, 1u, 0x20u, 0x3u, 0x1u, 0x58000101u,
-                       0x51610020u, uint32_t{CARDSIM_WAIT_OPEN}),
-            std::tuple(w.time_us, w.held_us, w.timeout_us, w.source, w.reason, w.mask, w.values, w.setup, w.marker,
-                       w.end));
-  // What the library asks while the card waits: source 1 waiting, the inputs; mask and values.
-  const Reply detail = Exchange(kCmdWaitDetail), state = Exchange(kCmdWaitState);
-  EXPECT_EQ(std::tuple(0x11u, 0x2u, 0x3u, 0x1u), std::tuple(detail.r0, detail.r1, state.r0, state.r1));
-  EXPECT_EQ(0u, Exchange(kCmdWaitReason).r0);
-  ASSERT_EQ(0u, cardsim_set_inputs(0x3));  // input 1 still high
-  ASSERT_EQ(0u, cardsim_step_us(2));
-  EXPECT_EQ(uint32_t{CARDSIM_WAIT_OPEN}, Wait(0).end);
-  ASSERT_EQ(0u, cardsim_set_inputs(0x5));
-  ASSERT_EQ(0u, cardsim_step_us(8));
-  EXPECT_EQ(20u, Fifo().clock_us);
-  EXPECT_EQ(2u, Outputs());
-  w = Wait(0);
-  EXPECT_EQ(std::tuple(uint32_t{CARDSIM_WAIT_MET}, uint64_t{40}, 0x5u), std::tuple(w.end, w.held_us, w.inputs));
-  EXPECT_EQ(0x1u, Exchange(kCmdWaitDetail).r0);  // no longer waiting
-  ASSERT_EQ(0u, cardsim_step_us(10));
-  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
-  ASSERT_EQ(2u, cardsim_wait_count());
-  w = Wait(1);
-  EXPECT_EQ(std::tuple(uint64_t{22}, uint64_t{0}, 0u, uint32_t{CARDSIM_WAIT_MET}),
-            std::tuple(w.time_us, w.held_us, w.setup, w.end));
-  // The output ran at its stream time: the wait's time is not in the stream's.
-  cardsim_output_change o{};
-  ASSERT_EQ(0u, cardsim_output_change_get(0, &o));
-  EXPECT_EQ(20u, o.time_us);
 }
 
 TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
