@@ -1,6 +1,6 @@
 // The card's flash from the card's side: control words, page data and bulk reads, AND programming,
 // erases of whole blocks and sectors, faults, areas, notices and commits, the busy run state.
-// (The flash in the state file: CardsimState.)
+// (The flash in the state file: CardsimState; PCIe bulk reads and the id page: FlashTest, FlashHost.)
 #include <array>
 #include <functional>
 #include <tuple>
@@ -91,25 +91,10 @@ TEST_F(CardsimFlash, PageDataProgramAndBulkReadOnBothChips) {
     EXPECT_EQ(both, Peek(c.chip, c.address));
     EXPECT_EQ(0u, Operate(c.select));
     EXPECT_EQ(both, BulkRead(c.bulk));
-    const cardsim_flash f = Flash();
-    EXPECT_EQ(2u, f.programs[c.chip]);
-    EXPECT_EQ(1u, f.reads[c.chip]);
-    EXPECT_EQ(2u, f.data_phases);
-    EXPECT_EQ(1u, f.bulk_reads);
-    EXPECT_EQ(0u, f.protocol_errors);
-    EXPECT_EQ(1u, f.pages_held[c.chip]);
+    const cardsim_flash f = Flash();  // programs, reads, data phases, bulk reads, errors, pages held
+    EXPECT_EQ(std::tuple(2u, 1u, 2u, 1u, 0u, 1u), std::tuple(f.programs[c.chip], f.reads[c.chip], f.data_phases,
+                                                             f.bulk_reads, f.protocol_errors, f.pages_held[c.chip]));
   }
-}
-
-TEST_F(CardsimFlash, PcieBulkReadAndTheIdPage) {
-  Open(CardType::Pcie);
-  Poke(CARDSIM_FLASH_NAND, 7 * 2048, Pattern(9));
-  EXPECT_EQ(0u, Operate(0x40000007));
-  EXPECT_EQ(Pattern(9), BulkRead(0x50000000));
-  // The id page.
-  EXPECT_EQ(0u, Operate(0x60000000));
-  const Page id = BulkRead(0x50000000);
-  EXPECT_EQ((std::vector<uint8_t>{0x51, 0xEC, 0xDA, 0x10, 0x95, 0x44, 0, 0}), std::vector<uint8_t>(id.begin(), id.begin() + 8));
 }
 
 TEST_F(CardsimFlash, EraseBlanksItsBlockOrSectorOnly) {
