@@ -3,6 +3,7 @@
 #include <atomic>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "support/trace.h"
 #include "cardsim_fixture.h"
@@ -53,10 +54,7 @@ TEST_F(CardsimFaults, LostOrClosedCardRefusesEveryCallAndKeepsItsStateForTheReop
     ExpectEveryCallFails();
     ASSERT_EQ(0u, Card().OpenDriver(0));
     const cardsim_state s = State();
-    EXPECT_EQ(0u, s.lost);
-    EXPECT_EQ(5u, s.task_id);
-    EXPECT_EQ(2u, s.open_count);
-    EXPECT_EQ(1u, s.close_count);
+    EXPECT_EQ(std::tuple(0u, 5u, 2u, 1u), std::tuple(s.lost, s.task_id, s.open_count, s.close_count));
     EXPECT_EQ(5u << 21, Status().second & (31u << 21));
   }
 }
@@ -78,12 +76,9 @@ TEST_F(CardsimLifecycle, FrameLogKeepsTheNewestEntries) {
   cardsim_frame f{};
   EXPECT_NE(0u, cardsim_log_get(4, &f));
   ASSERT_EQ(0u, cardsim_log_get(5, &f));
-  EXPECT_EQ(5u, f.p1);
-  EXPECT_EQ(5u, f.seq);
-  cardsim_frame last{};
-  ASSERT_EQ(0u, cardsim_log_get(total - 1, &last));
-  EXPECT_EQ(total - 1, last.p1);
-  EXPECT_GE(last.time_us, f.time_us);
+  EXPECT_EQ(std::tuple(5u, 5u), std::tuple(f.p1, f.seq));
+  EXPECT_EQ(total - 1, LastFrame().p1);
+  EXPECT_GE(LastFrame().time_us, f.time_us);
   EXPECT_NE(0u, cardsim_log_get(total, &f));
   cardsim_log_clear();
   EXPECT_EQ(0u, cardsim_log_count());
@@ -97,10 +92,8 @@ TEST_F(CardsimLifecycle, ConfigurationFile) {
                          "secondary = 1\nalarms = 0x400\nconsume = 2\nstart_bytes = 4096\npresent = 2\n";
   ASSERT_EQ(0u, cardsim_load_config(path.c_str()));
   Open(CardType::Pcie);
-  cardsim_state s = State();
-  EXPECT_EQ(1u, s.card_type);
-  EXPECT_EQ(0x81u, s.inputs);
-  EXPECT_EQ(0x400u, s.alarm_bits);
+  const cardsim_state s = State();
+  EXPECT_EQ(std::tuple(1u, 0x81u, 0x400u), std::tuple(s.card_type, s.inputs, s.alarm_bits));
   EXPECT_EQ(0x300u, Exchange(81).r0 & 0x71F);
   EXPECT_EQ(0x04030201u, Exchange(90).r1);
   uint8_t answer = 0;
@@ -108,8 +101,7 @@ TEST_F(CardsimLifecycle, ConfigurationFile) {
   EXPECT_EQ(1u, answer);
   cardsim_fifo f{};
   cardsim_get_fifo(&f);
-  EXPECT_EQ(uint32_t{CARDSIM_CONSUME_STALLED}, f.consume_mode);
-  EXPECT_EQ(4096u, f.start_threshold);
+  EXPECT_EQ(std::tuple(uint32_t{CARDSIM_CONSUME_STALLED}, 4096u), std::tuple(f.consume_mode, f.start_threshold));
   uint32_t cards = 0;
   Card().GetCardsNo(&cards, nullptr, 88);
   EXPECT_EQ(2u, cards);
@@ -157,10 +149,8 @@ TEST_F(CardsimLifecycle, CommandsStatusReadsAndChunksFromSeveralThreads) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(0, badEcho.load());
   const cardsim_state s = State();
-  EXPECT_EQ(uint32_t(3 * kRounds), cardsim_log_count());
-  EXPECT_EQ(uint32_t(kRounds), s.status_reads);
-  EXPECT_EQ(uint32_t(kRounds), s.bulk_chunks);
-  EXPECT_EQ(uint64_t(kRounds) * 2048, s.bulk_bytes);
+  EXPECT_EQ(std::tuple(uint32_t(3 * kRounds), uint32_t(kRounds), uint32_t(kRounds), uint64_t(kRounds) * 2048),
+            std::tuple(cardsim_log_count(), s.status_reads, s.bulk_chunks, s.bulk_bytes));
 }
 
 }  // namespace
