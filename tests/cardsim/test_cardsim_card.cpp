@@ -30,10 +30,8 @@ TEST_F(CardsimCard, StatusReplyCarriesEveryField) {
     cardsim_set_status_flags(c.flags);
     ASSERT_EQ(0u, Exchange(0x1052, c.offline, 0x20).rc);
     const auto s = Status();
-    EXPECT_EQ(c.r0, s.first) << std::hex << c.r0;
-    EXPECT_EQ(c.r1, s.second) << std::hex << c.r1;
-    EXPECT_EQ(s.first, State().status_r0);
-    EXPECT_EQ(s.second, State().status_r1);
+    EXPECT_EQ(std::tuple(c.r0, c.r1, c.r0, c.r1), std::tuple(s.first, s.second, State().status_r0, State().status_r1))
+        << std::hex << c.r0 << " " << c.r1;
   }
 }
 
@@ -58,16 +56,14 @@ TEST_F(CardsimCard, InputsOutputsAndAnalogueValues) {
   struct Step { uint32_t mask, value, outputs; } steps[] = {
       {0x0F, 0x05, 0x05}, {0xF0, 0xFF, 0xF5}, {0x01, 0x00, 0xF4}, {0, 0, 0xF4}, {0x100, 0x1FF, 0x1F4}};
   for (const auto& s : steps) {
-    EXPECT_EQ(s.outputs, Exchange(34, s.mask, s.value).r1) << std::hex << s.mask;
-    EXPECT_EQ(s.outputs, State().outputs);
+    const uint32_t answer = Exchange(34, s.mask, s.value).r1;
+    EXPECT_EQ(std::tuple(s.outputs, s.outputs), std::tuple(answer, State().outputs)) << std::hex << s.mask;
   }
   ASSERT_EQ(0u, Exchange(35, 0, 0x1ABC).rc);  // 12 bits kept
   ASSERT_EQ(0u, Exchange(35, 1, 0x123).rc);
   cardsim_set_ad(0x7FF);
   const Reply r = Exchange(39);
-  EXPECT_EQ(0x7FFu, r.r0 & 0xFFF);
-  EXPECT_EQ(0xABCu, (r.r1 >> 8) & 0xFFF);
-  EXPECT_EQ(0x123u, r.r1 >> 20);
+  EXPECT_EQ(std::tuple(0x7FFu, 0xABCu, 0x123u), std::tuple(r.r0 & 0xFFF, (r.r1 >> 8) & 0xFFF, r.r1 >> 20));
 }
 
 TEST_F(CardsimCard, HardwareWordCarriesTheCardVersionInBits0To4And8To10) {
@@ -79,12 +75,10 @@ TEST_F(CardsimCard, HardwareWordCarriesTheCardVersionInBits0To4And8To10) {
   for (const auto& c : cases) {
     cardsim_set_card_version(c.version);
     const Reply r = Exchange(81);
-    EXPECT_EQ(c.word, r.r0) << c.version;
-    EXPECT_EQ(0x00123454u, r.r1);
+    EXPECT_EQ(std::tuple(c.word, 0x00123454u), std::tuple(r.r0, r.r1)) << c.version;
   }
   const Reply r = Exchange(84, 1, 0);
-  EXPECT_EQ(0x11u, r.r0);
-  EXPECT_EQ(0x22u, r.r1);
+  EXPECT_EQ(std::tuple(0x11u, 0x22u), std::tuple(r.r0, r.r1));
 }
 
 TEST_F(CardsimCard, HandshakeStepOutOfOrderBreaksTheLinkAndLatchWordsFillTheStatusWord) {
@@ -104,10 +98,7 @@ TEST_F(CardsimCard, HandshakeStepOutOfOrderBreaksTheLinkAndLatchWordsFillTheStat
   EXPECT_EQ(0u, (LinkState() >> 12) & 3);
   for (uint32_t w : {0x01000001u, 0x01000004u, 0x01000005u, 0x01000002u, 0x01000000u}) ASSERT_EQ(0u, LinkWord(w));
   const uint32_t st = LinkState();
-  EXPECT_EQ(2u, (st >> 14) & 3);
-  EXPECT_EQ(3u, (st >> 12) & 3);
-  EXPECT_EQ(5u, (st >> 9) & 7);
-  EXPECT_EQ(0x60u, st & 0x60);
+  EXPECT_EQ(std::tuple(2u, 3u, 5u, 0x60u), std::tuple((st >> 14) & 3, (st >> 12) & 3, (st >> 9) & 7, st & 0x60));
   ASSERT_EQ(0u, LinkWord(0x07000000));
   EXPECT_EQ(0xCu, (LinkState() >> 16) & 0x3FF);  // linked now: the reasons alone
 }
@@ -173,14 +164,11 @@ TEST_F(CardsimEncoder, TheBufferKeepsNothingWhileOffAndOverflowsWhenFull) {
   EXPECT_EQ(Drain(), (std::vector<Entry>{{0x200, 300}}));
   Exchange(kPosBufSwitch, 1, 0);
   cardsim_encoder_move(100000);  // 200 crossings, 64 kept
-  EXPECT_EQ(Encoder().entries, 64u);
-  EXPECT_EQ(Encoder().overflow, 1u);
+  EXPECT_EQ(std::tuple(64u, 1u), std::tuple(Encoder().entries, Encoder().overflow));
   const std::vector<Entry> answers = Drain();
   ASSERT_EQ(answers.size(), 65u);
-  EXPECT_EQ(answers[0], (Entry{0x100, 500}));
-  EXPECT_EQ(answers[1], (Entry{0, 250}));
-  EXPECT_EQ(answers[63], (Entry{0, 250}));
-  EXPECT_EQ(answers[64], (Entry{1, 300}));
+  EXPECT_EQ(std::tuple(Entry{0x100, 500}, Entry{0, 250}, Entry{0, 250}, Entry{1, 300}),
+            std::tuple(answers[0], answers[1], answers[63], answers[64]));
   // Each switch empties the buffer.
   cardsim_encoder_move(250);
   Exchange(kPosBufSwitch, 1, 0);
