@@ -216,12 +216,10 @@ TEST_F(CardsimFlash, NoticesTakeAreasOutOfEffectCommitsBringThemBack) {
   for (const auto& s : steps) {
     if (s.failAreas) cardsim_flash_commit_fail(s.failAreas, 1);
     ASSERT_EQ(0u, Exchange(83, 4, s.commit).rc);
-    EXPECT_EQ(s.areasOut << 14, Status().first & (0x7Fu << 14)) << std::hex << s.commit;
-    EXPECT_EQ(s.areasOut, Flash().areas_out);
-    EXPECT_EQ(s.commit, Flash().last_commit);
+    EXPECT_EQ(std::tuple(s.areasOut << 14, s.areasOut, s.commit),
+              std::tuple(Status().first & (0x7Fu << 14), Flash().areas_out, Flash().last_commit)) << std::hex << s.commit;
   }
-  EXPECT_EQ(1u, Flash().notices);
-  EXPECT_EQ(8u, Flash().commits);
+  EXPECT_EQ(std::tuple(1u, 8u), std::tuple(Flash().notices, Flash().commits));
 }
 
 TEST_F(CardsimFlash, BusyOperationsHoldTheRunStateWithTheirStep) {
@@ -233,8 +231,7 @@ TEST_F(CardsimFlash, BusyOperationsHoldTheRunStateWithTheirStep) {
     ASSERT_EQ(0u, Exchange(83, c.op, c.word).rc);
     for (int i = 0; i < 2; ++i) {
       const auto s = Status();
-      EXPECT_EQ(c.run, s.first & 7) << std::hex << c.word;
-      EXPECT_EQ(c.sub, (s.second >> 16) & 31) << std::hex << c.word;
+      EXPECT_EQ(std::tuple(c.run, c.sub), std::tuple(s.first & 7, (s.second >> 16) & 31)) << std::hex << c.word;
     }
     EXPECT_EQ(0u, Status().first & 7);
   }
@@ -242,14 +239,11 @@ TEST_F(CardsimFlash, BusyOperationsHoldTheRunStateWithTheirStep) {
   ASSERT_EQ(0u, Exchange(83, 2, 0x20000000).rc);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(2u, Status().first & 7);
   ASSERT_EQ(0u, Card().BufSend(Pattern(1).data(), 2048));
-  EXPECT_EQ(2u, Status().first & 7);
-  EXPECT_EQ(2u, Status().first & 7);
-  EXPECT_EQ(0u, Status().first & 7);
+  for (uint32_t run : {2u, 2u, 0u}) EXPECT_EQ(run, Status().first & 7);
   // Flag 0x20000 gives up page data that never came.
   ASSERT_EQ(0u, Exchange(83, 2, 0x20000000).rc);
   ASSERT_EQ(0u, Exchange(82, 0, 0x20000).rc);
-  EXPECT_EQ(0u, Status().first & 7);
-  EXPECT_EQ(0u, Flash().data_due);
+  EXPECT_EQ(std::tuple(0u, 0u), std::tuple(Status().first & 7, Flash().data_due));
 }
 
 using Packet = std::tuple<uint32_t, uint32_t, uint32_t>;
@@ -311,8 +305,7 @@ TEST_F(CardsimPara, TheCardLoadsItsPageFromTheFlashOfItsVersion) {
     ASSERT_EQ(0u, cardsim_flash_write(c.chip, c.address, page.data(), 2048));
     EXPECT_EQ(0u, cardsim_para_count());
     Commit(kCommitPara);
-    EXPECT_EQ(list, List());
-    EXPECT_EQ(0u, AreasOut());
+    EXPECT_EQ(std::tuple(list, 0u), std::tuple(List(), AreasOut()));
   }
 }
 
@@ -340,8 +333,7 @@ TEST_F(CardsimPara, WhichCommitsAndPagesGiveTheCardAList) {
     ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x120000, s.page.data(), 2048));
     if (s.failAreas) cardsim_flash_commit_fail(s.failAreas, 1);
     Commit(s.commit);
-    EXPECT_EQ(s.list, List());
-    EXPECT_EQ(s.out, AreasOut());
+    EXPECT_EQ(std::tuple(s.list, s.out), std::tuple(List(), AreasOut()));
   }
   ASSERT_EQ(0u, cardsim_reset());
   EXPECT_EQ(0u, cardsim_para_count());

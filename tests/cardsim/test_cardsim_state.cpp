@@ -32,11 +32,10 @@ class CardsimState : public CardsimTest {
   }
   void TearDown() override { plat::SetEnvVar("CARDSIM_STATE", ""); }
 
-  // The card as a new process finds it: defaults (and the library's card type), then the file.
-  uint32_t Restart(CardType type) {
+  // The card as a new process finds it: defaults, then the file.
+  uint32_t Restart() {
     plat::SetEnvVar("CARDSIM_STATE", "");
     cardsim_reset();
-    cardsim_set_card_type(static_cast<uint32_t>(type));
     plat::SetEnvVar("CARDSIM_STATE", path_);
     return cardsim_load_state();
   }
@@ -71,31 +70,28 @@ class CardsimState : public CardsimTest {
 TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
   struct Case {
     const char* name;
-    CardType type;
     std::function<void()> set;
     std::function<uint64_t()> observe;
     uint64_t expected;
   } cases[] = {
-      {"run state, task id, sub-state", CardType::Usb, [] { cardsim_set_run_state(5, 9, 3); }, StatusWords,
+      {"run state, task id, sub-state", [] { cardsim_set_run_state(5, 9, 3); }, StatusWords,
        (uint64_t{5} << 32) | (9u << 21) | (3u << 16) | (1u << 26)},
-      {"alarms and laser alarm", CardType::Usb, [] { cardsim_set_alarms(0x400 | (1u << 21), 17); }, StatusWords,
+      {"alarms and laser alarm", [] { cardsim_set_alarms(0x400 | (1u << 21), 17); }, StatusWords,
        (uint64_t{0x400 | (1u << 21) | (1u << 7)} << 32) | (8u << 27) | (1u << 26)},
-      {"off-line mode by flag 0x20", CardType::Usb, [] { Answer(82, 0, 0x20); }, StatusWords, 0},
-      {"task id by flag 0x8000 and its count", CardType::Usb, [] { Answer(82, 4, 0x8000), Answer(82, 12, 0x8000); },
+      {"off-line mode by flag 0x20", [] { Answer(82, 0, 0x20); }, StatusWords, 0},
+      {"task id by flag 0x8000 and its count", [] { Answer(82, 4, 0x8000), Answer(82, 12, 0x8000); },
        [] { return Flag(0x8000) ^ (uint64_t{State().task_id} << 8); }, (uint64_t{12} << 32) | 2 | (12u << 8)},
-      {"outputs by command 34", CardType::Usb, [] { Answer(34, 0xF0F, 0x505); }, [] { return uint64_t{State().outputs}; },
-       0x505},
-      {"inputs", CardType::Usb, [] { cardsim_set_inputs(0x1234); }, [] { return Answer(33) >> 32; }, 0x1234},
-      {"card version", CardType::Usb, [] { cardsim_set_card_version(0x60); }, [] { return Answer(81); },
-       (uint64_t{0x300} << 32) | 0x3000},
-      {"end code of a stopped run", CardType::Usb, [] { Answer(83, 1, 0), Answer(82, 0, 4); },
+      {"outputs by command 34", [] { Answer(34, 0xF0F, 0x505); }, [] { return uint64_t{State().outputs}; }, 0x505},
+      {"inputs", [] { cardsim_set_inputs(0x1234); }, [] { return Answer(33) >> 32; }, 0x1234},
+      {"card version", [] { cardsim_set_card_version(0x60); }, [] { return Answer(81); }, (uint64_t{0x300} << 32) | 0x3000},
+      {"end code of a stopped run", [] { Answer(83, 1, 0), Answer(82, 0, 4); },
        [] {
          cardsim_fifo f{};
          cardsim_get_fifo(&f);
          return (uint64_t{f.phase} << 32) | (StatusWords() & 0xFFFFFFFF);
        },
        (uint64_t{CARDSIM_PHASE_ENDED} << 32) | (2u << 8) | (1u << 26)},
-      {"a programmed page and a bad block", CardType::Usb,
+      {"a programmed page and a bad block",
        [] {
          Answer(83, 2, 0x20000000);
          CardModel::Global().BufSend(PageOf(7).data(), 2048);
@@ -114,12 +110,10 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
   for (const auto& c : cases) {
     QZ_TRACE(c.name);
     cardsim_reset();
-    cardsim_set_card_type(static_cast<uint32_t>(c.type));
     EXPECT_NE(c.expected, c.observe()) << "the default already";
     cardsim_reset();
-    cardsim_set_card_type(static_cast<uint32_t>(c.type));
     c.set();
-    ASSERT_EQ(0u, Restart(c.type));
+    ASSERT_EQ(0u, Restart());
     EXPECT_EQ(c.expected, c.observe());
     EXPECT_FALSE(plat::FileExists(path_ + ".tmp"));
   }
@@ -133,7 +127,7 @@ TEST_F(CardsimState, AResetRewritesTheFileWithTheDefaults) {
   ASSERT_NE(std::string::npos, FileText().find("task_id = 9\n"));
   ASSERT_EQ(0u, cardsim_reset());
   ASSERT_NE(std::string::npos, FileText().find("task_id = 0\n"));
-  ASSERT_EQ(0u, Restart(CardType::Usb));
+  ASSERT_EQ(0u, Restart());
   cardsim_flash f{};
   cardsim_get_flash(&f);
   EXPECT_EQ(std::tuple(0u, 0u, 0u, 0u, 0u), std::tuple(State().task_id, State().inputs, f.pages_held[0],
