@@ -232,21 +232,25 @@ TEST_F(CardsimStream, RunStartsOnTheStartFlagAFlushOrTheAmountHeld) {
   }
 }
 
-enum class Act { StartFlag, Flush, Stop, StopThenFlush, StartStallStop, EndThenStop, PauseStart, PauseStartResume };
-
 TEST_F(CardsimStream, FinalStatusOfEachWayARunEnds) {
-  // outputs: whether the first word (output 1 on) ran.
-  struct Case { bool endWord; Act act; uint32_t code, sub, outputs; const char* what; } cases[] = {
-      {true, Act::StartFlag, 1, 0, 2, "end word run"},
-      {true, Act::Flush, 1, 0, 2, "end word run out by the flush"},
-      {false, Act::Flush, 4, 0, 2, "flush without an end word: data break"},
-      {false, Act::StartFlag, 0, 0, 2, "still running: no code yet"},
-      {true, Act::Stop, 2, 0, 0, "stop before the run started"},
-      {true, Act::StopThenFlush, 2, 0, 0, "flush after a stop keeps the stop"},
-      {true, Act::StartStallStop, 2, 0, 0, "stop while running"},
-      {true, Act::EndThenStop, 1, 0, 2, "stop after the end keeps the end"},
-      {true, Act::PauseStart, 0, 0, 0, "paused: nothing consumed"},
-      {true, Act::PauseStartResume, 1, 0, 2, "resumed: runs to the end"},
+  // The flags sent after the stream (stalled: the FIFO stops draining first); the end code, the run
+  // state, and whether the first word (output 1 on) ran.
+  struct Case {
+    bool endWord, stalled;
+    std::vector<uint32_t> flags;
+    uint32_t code, running, outputs;
+    const char* what;
+  } cases[] = {
+      {true, false, {kFlagStart}, 1, 0, 2, "end word run"},
+      {true, false, {kFlagFlush}, 1, 0, 2, "end word run out by the flush"},
+      {false, false, {kFlagFlush}, 4, 0, 2, "flush without an end word: data break"},
+      {false, false, {kFlagStart}, 0, 1, 2, "still running: no code yet"},
+      {true, false, {kFlagStop}, 2, 0, 0, "stop before the run started"},
+      {true, false, {kFlagStop, kFlagFlush}, 2, 0, 0, "flush after a stop keeps the stop"},
+      {true, true, {kFlagStart, kFlagStop}, 2, 0, 0, "stop while running"},
+      {true, false, {kFlagStart, kFlagStop}, 1, 0, 2, "stop after the end keeps the end"},
+      {true, false, {kFlagPause, kFlagStart}, 0, 1, 0, "paused: nothing consumed"},
+      {true, false, {kFlagPause, kFlagStart, kFlagResume}, 1, 0, 2, "resumed: runs to the end"},
   };
   for (const auto& c : cases) {
     cardsim_reset();
@@ -255,23 +259,10 @@ TEST_F(CardsimStream, FinalStatusOfEachWayARunEnds) {
     s.At(1, 0x20002002).At(20, 0x62000003);
     if (c.endWord) s.At(30, kEnd);
     SendBytes(s.Blocks());
-    switch (c.act) {
-      case Act::StartFlag: Flag(kFlagStart); break;
-      case Act::Flush: Flag(kFlagFlush); break;
-      case Act::Stop: Flag(kFlagStop); break;
-      case Act::StopThenFlush: Flag(kFlagStop); Flag(kFlagFlush); break;
-      case Act::StartStallStop:
-        cardsim_set_consume(CARDSIM_CONSUME_STALLED);
-        Flag(kFlagStart);
-        Flag(kFlagStop);
-        break;
-      case Act::EndThenStop: Flag(kFlagStart); Flag(kFlagStop); break;
-      case Act::PauseStart: Flag(kFlagPause); Flag(kFlagStart); break;
-      case Act::PauseStartResume: Flag(kFlagPause); Flag(kFlagStart); Flag(kFlagResume); break;
-    }
+    if (c.stalled) cardsim_set_consume(CARDSIM_CONSUME_STALLED);
+    for (uint32_t flag : c.flags) Flag(flag);
     const auto status = Status();
-    const bool running = (c.act == Act::StartFlag && !c.endWord) || c.act == Act::PauseStart;
-    EXPECT_EQ(std::tuple(c.code, c.sub, running ? 1u : 0u, c.outputs, 0u, c.code),
+    EXPECT_EQ(std::tuple(c.code, 0u, c.running, c.outputs, 0u, c.code),
               std::tuple((status.second >> 8) & 15, (status.second >> 13) & 7, status.first & 7, Outputs(),
                          status.first & 0x10, Fifo().end_code)) << c.what;
   }
