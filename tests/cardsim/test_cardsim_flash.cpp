@@ -217,7 +217,8 @@ TEST_F(CardsimFlash, NoticesTakeAreasOutOfEffectCommitsBringThemBack) {
     if (s.failAreas) cardsim_flash_commit_fail(s.failAreas, 1);
     ASSERT_EQ(0u, Exchange(83, 4, s.commit).rc);
     EXPECT_EQ(std::tuple(s.areasOut << 14, s.areasOut, s.commit),
-              std::tuple(Status().first & (0x7Fu << 14), Flash().areas_out, Flash().last_commit)) << std::hex << s.commit;
+              std::tuple(Status().first & (0x7Fu << 14), Flash().areas_out, Flash().last_commit))
+        << std::hex << s.commit;
   }
   EXPECT_EQ(std::tuple(1u, 8u), std::tuple(Flash().notices, Flash().commits));
 }

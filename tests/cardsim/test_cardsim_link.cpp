@@ -36,7 +36,8 @@ TEST_F(CardsimLink, FramesByCardTypeAreAnsweredOrRefusedAndLogged) {
     std::memset(buf, 0xCC, sizeof buf);
     ASSERT_EQ(0u, Card().CmdRecv(buf, 16));
     EXPECT_EQ(std::tuple(0x3022u, 0x05u, 0xCCu),
-              std::tuple(uint32_t(buf[0] | (buf[1] << 8)), Get32(buf + 6), uint32_t{buf[c.type == CardType::Usb ? 10 : 12]}));
+              std::tuple(uint32_t(buf[0] | (buf[1] << 8)), Get32(buf + 6),
+                         uint32_t{buf[c.type == CardType::Usb ? 10 : 12]}));
   }
 }
 
@@ -102,8 +103,8 @@ TEST_F(CardsimLink, CommandWordsDecodeByTheCardsNumbering) {
     ASSERT_EQ(0u, r.rc);
     EXPECT_EQ(c.word, r.echo);
     const cardsim_frame e = LastFrame();
-    EXPECT_EQ(std::tuple(c.command, c.seq, c.legacy), std::tuple(e.command, e.seq, (e.flags & CARDSIM_FRAME_LEGACY) != 0))
-        << std::hex << c.word;
+    EXPECT_EQ(std::tuple(c.command, c.seq, c.legacy),
+              std::tuple(e.command, e.seq, (e.flags & CARDSIM_FRAME_LEGACY) != 0)) << std::hex << c.word;
     EXPECT_EQ(c.command == 85 ? 1u : r.r0, r.r0) << std::hex << c.word;  // 85 is answered as the status
   }
 }

@@ -83,7 +83,8 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
        [] { return Flag(0x8000) ^ (uint64_t{State().task_id} << 8); }, (uint64_t{12} << 32) | 2 | (12u << 8)},
       {"outputs by command 34", [] { Answer(34, 0xF0F, 0x505); }, [] { return uint64_t{State().outputs}; }, 0x505},
       {"inputs", [] { cardsim_set_inputs(0x1234); }, [] { return Answer(33) >> 32; }, 0x1234},
-      {"card version", [] { cardsim_set_card_version(0x60); }, [] { return Answer(81); }, (uint64_t{0x300} << 32) | 0x3000},
+      {"card version", [] { cardsim_set_card_version(0x60); }, [] { return Answer(81); },
+       (uint64_t{0x300} << 32) | 0x3000},
       {"end code of a stopped run", [] { Answer(83, 1, 0), Answer(82, 0, 4); },
        [] {
          cardsim_fifo f{};
