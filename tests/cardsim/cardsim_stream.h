@@ -23,6 +23,22 @@ struct Timed {
 // A card version for each layout.
 inline constexpr uint32_t kVersionOfLayout[3] = {64, 85, 96};
 
+// Register lanes 0-3 of A and B written at t (lane select, then the lane's bytes).
+inline void Lanes(std::vector<Timed>& w, uint64_t t, uint32_t a, uint32_t b) {
+  for (uint32_t lane = 0; lane < 4; ++lane) {
+    w.push_back({t, 0x52000000 | lane});
+    w.push_back({t, 0x55000000 | ((a >> 8 * lane) & 0xFF) << 8 | ((b >> 8 * lane) & 0xFF)});
+  }
+}
+
+// Every entry of one of the card's lists, read by index.
+template <class T, class Get>
+std::vector<T> ReadAll(uint32_t count, Get get) {
+  std::vector<T> out(count);
+  for (uint32_t i = 0; i < count; ++i) EXPECT_EQ(0u, get(i, &out[i])) << i;
+  return out;
+}
+
 // Stream words with a time advance in front of each later word, cut into blocks of `layout` by the
 // library's block builder (the last block padded); the sequence goes on from one call to the next.
 class Stream {
@@ -75,12 +91,21 @@ class CardsimStream : public CardsimTest {
   }
   static void Flag(uint32_t mask) { ASSERT_EQ(0u, Exchange(82, 0, mask).rc); }
   // Opens a buffer, sends the words in `layout` and starts the run.
-  static void Run(const std::vector<Timed>& words, CardType type, uint32_t layout) {
+  static void Run(const std::vector<Timed>& words, CardType type = CardType::Pcie, uint32_t layout = 2) {
     OpenBuffer(type, layout);
     Stream s(layout);
     for (const Timed& w : words) s.At(w.t, w.word);
     SendBytes(s.Blocks());
     Flag(kFlagStart);
+  }
+  // The executed words of one opcode (all with 0), with their card times.
+  static std::vector<cardsim_trace_entry> Executed(uint32_t opcode = 0) {
+    std::vector<cardsim_trace_entry> out;
+    for (const cardsim_trace_entry& e : ReadAll<cardsim_trace_entry>(
+             cardsim_trace_count(CARDSIM_TRACE_EXECUTED),
+             [](uint32_t i, cardsim_trace_entry* e) { return cardsim_trace_get(CARDSIM_TRACE_EXECUTED, i, e); }))
+      if (opcode == 0 || e.word >> 24 == opcode) out.push_back(e);
+    return out;
   }
   static cardsim_fifo Fifo() {
     cardsim_fifo f{};

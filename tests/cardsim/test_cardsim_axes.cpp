@@ -15,11 +15,9 @@ constexpr uint32_t kStart1 = 0x84000001, kAskPlatform = 0x85000001;
 
 constexpr uint32_t Target1(uint32_t code) { return 0x40000000 | code; }
 
+// A wait on `source` at t + 2, its mask a and values b set up from t.
 void Wait(std::vector<Timed>& w, uint64_t t, uint32_t source, uint32_t a, uint32_t b) {
-  for (uint32_t lane = 0; lane < 4; ++lane) {
-    w.push_back({t, 0x52000000 | lane});
-    w.push_back({t, 0x55000000 | ((a >> 8 * lane) & 0xFF) << 8 | ((b >> 8 * lane) & 0xFF)});
-  }
+  Lanes(w, t, a, b);
   w.push_back({t + 1, 0x58000100 | source});
   w.push_back({t + 2, 0x51600020 | (source * 2) << 15});
 }
@@ -28,7 +26,7 @@ class CardsimAxes : public CardsimStream {
  protected:
   static void Run(const std::vector<Timed>& words) {
     cardsim_set_consume(CARDSIM_CONSUME_STALLED);
-    CardsimStream::Run(words, CardType::Pcie, 2);
+    CardsimStream::Run(words);
   }
   static cardsim_axis Axis1() {
     cardsim_axis a{};
@@ -38,11 +36,7 @@ class CardsimAxes : public CardsimStream {
   // Card times of the count markers run.
   static std::vector<uint64_t> Markers() {
     std::vector<uint64_t> out;
-    for (uint32_t i = 0; i < cardsim_trace_count(CARDSIM_TRACE_EXECUTED); ++i) {
-      cardsim_trace_entry e{};
-      EXPECT_EQ(0u, cardsim_trace_get(CARDSIM_TRACE_EXECUTED, i, &e));
-      if (e.word >> 24 == 0x62) out.push_back(e.time_us);
-    }
+    for (const cardsim_trace_entry& e : Executed(0x62)) out.push_back(e.time_us);
     return out;
   }
   static cardsim_wait WaitAt(uint32_t i) {

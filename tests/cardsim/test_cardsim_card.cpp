@@ -1,6 +1,9 @@
 // What the card answers, pinned to exact bits independently of the library's reading of them: the
 // status words, alarm clearing, inputs, outputs and analogue values, the hardware words, and the
-// secondary-card link beyond the in-order handshake the library runs.
+// secondary-card link beyond the in-order handshake the library runs, the encoder.
+#include <tuple>
+#include <vector>
+
 #include "cardsim_fixture.h"
 
 namespace cardsim_test {
@@ -27,10 +30,8 @@ TEST_F(CardsimCard, StatusReplyCarriesEveryField) {
     cardsim_set_status_flags(c.flags);
     ASSERT_EQ(0u, Exchange(0x1052, c.offline, 0x20).rc);
     const auto s = Status();
-    EXPECT_EQ(c.r0, s.first) << std::hex << c.r0;
-    EXPECT_EQ(c.r1, s.second) << std::hex << c.r1;
-    EXPECT_EQ(s.first, State().status_r0);
-    EXPECT_EQ(s.second, State().status_r1);
+    EXPECT_EQ(std::tuple(c.r0, c.r1, c.r0, c.r1), std::tuple(s.first, s.second, State().status_r0, State().status_r1))
+        << std::hex << c.r0 << " " << c.r1;
   }
 }
 
@@ -55,16 +56,14 @@ TEST_F(CardsimCard, InputsOutputsAndAnalogueValues) {
   struct Step { uint32_t mask, value, outputs; } steps[] = {
       {0x0F, 0x05, 0x05}, {0xF0, 0xFF, 0xF5}, {0x01, 0x00, 0xF4}, {0, 0, 0xF4}, {0x100, 0x1FF, 0x1F4}};
   for (const auto& s : steps) {
-    EXPECT_EQ(s.outputs, Exchange(34, s.mask, s.value).r1) << std::hex << s.mask;
-    EXPECT_EQ(s.outputs, State().outputs);
+    const uint32_t answer = Exchange(34, s.mask, s.value).r1;
+    EXPECT_EQ(std::tuple(s.outputs, s.outputs), std::tuple(answer, State().outputs)) << std::hex << s.mask;
   }
   ASSERT_EQ(0u, Exchange(35, 0, 0x1ABC).rc);  // 12 bits kept
   ASSERT_EQ(0u, Exchange(35, 1, 0x123).rc);
   cardsim_set_ad(0x7FF);
   const Reply r = Exchange(39);
-  EXPECT_EQ(0x7FFu, r.r0 & 0xFFF);
-  EXPECT_EQ(0xABCu, (r.r1 >> 8) & 0xFFF);
-  EXPECT_EQ(0x123u, r.r1 >> 20);
+  EXPECT_EQ(std::tuple(0x7FFu, 0xABCu, 0x123u), std::tuple(r.r0 & 0xFFF, (r.r1 >> 8) & 0xFFF, r.r1 >> 20));
 }
 
 TEST_F(CardsimCard, HardwareWordCarriesTheCardVersionInBits0To4And8To10) {
@@ -76,12 +75,10 @@ TEST_F(CardsimCard, HardwareWordCarriesTheCardVersionInBits0To4And8To10) {
   for (const auto& c : cases) {
     cardsim_set_card_version(c.version);
     const Reply r = Exchange(81);
-    EXPECT_EQ(c.word, r.r0) << c.version;
-    EXPECT_EQ(0x00123454u, r.r1);
+    EXPECT_EQ(std::tuple(c.word, 0x00123454u), std::tuple(r.r0, r.r1)) << c.version;
   }
   const Reply r = Exchange(84, 1, 0);
-  EXPECT_EQ(0x11u, r.r0);
-  EXPECT_EQ(0x22u, r.r1);
+  EXPECT_EQ(std::tuple(0x11u, 0x22u), std::tuple(r.r0, r.r1));
 }
 
 TEST_F(CardsimCard, HandshakeStepOutOfOrderBreaksTheLinkAndLatchWordsFillTheStatusWord) {
@@ -101,12 +98,106 @@ TEST_F(CardsimCard, HandshakeStepOutOfOrderBreaksTheLinkAndLatchWordsFillTheStat
   EXPECT_EQ(0u, (LinkState() >> 12) & 3);
   for (uint32_t w : {0x01000001u, 0x01000004u, 0x01000005u, 0x01000002u, 0x01000000u}) ASSERT_EQ(0u, LinkWord(w));
   const uint32_t st = LinkState();
-  EXPECT_EQ(2u, (st >> 14) & 3);
-  EXPECT_EQ(3u, (st >> 12) & 3);
-  EXPECT_EQ(5u, (st >> 9) & 7);
-  EXPECT_EQ(0x60u, st & 0x60);
+  EXPECT_EQ(std::tuple(2u, 3u, 5u, 0x60u), std::tuple((st >> 14) & 3, (st >> 12) & 3, (st >> 9) & 7, st & 0x60));
   ASSERT_EQ(0u, LinkWord(0x07000000));
   EXPECT_EQ(0xCu, (LinkState() >> 16) & 0x3FF);  // linked now: the reasons alone
+}
+
+constexpr uint32_t kEncoder = 100, kSetPos = 101, kPosBuf = 102, kPosBufSwitch = 103, kRange = 99;
+using Entry = std::pair<uint32_t, uint32_t>;  // status, position
+
+// The encoder: the counter and its range, the crossings its position buffer keeps, commands 99-103.
+class CardsimEncoder : public CardsimTest {
+ protected:
+  void SetUp() override {
+    CardsimTest::SetUp();
+    Open(CardType::Usb);
+  }
+  static cardsim_encoder Encoder() {
+    cardsim_encoder e{};
+    EXPECT_EQ(0u, cardsim_get_encoder(&e));
+    return e;
+  }
+  // Command 102 until it answers the counter itself (bit 0), that answer included.
+  static std::vector<Entry> Drain() {
+    std::vector<Entry> out;
+    for (int i = 0; i < 100; ++i) {
+      const Reply r = Exchange(kPosBuf);
+      out.emplace_back(r.r0, r.r1);
+      if (r.r0 & 0x201) break;
+    }
+    return out;
+  }
+};
+
+TEST_F(CardsimEncoder, KeepsEveryArrivalAtAQuarterAndAtHalfTheRange) {
+  ASSERT_EQ(0u, Exchange(kRange, 0, 1000).rc);
+  ASSERT_EQ(0u, Exchange(kPosBufSwitch, 1, 0).rc);
+  struct Move {
+    int32_t pulses;
+    std::vector<Entry> answers;  // through the first answer of the counter itself
+  } moves[] = {
+      {249, {{1, 249}}},
+      {1, {{0, 250}, {1, 250}}},
+      {0, {{1, 250}}},
+      {1250, {{0, 500}, {0, 250}, {0, 500}, {1, 500}}},  // up across the wrap
+      {-1, {{3, 499}}},
+      {-249, {{2, 250}, {3, 250}}},
+      {-1250, {{2, 500}, {2, 250}, {3, 0}}},  // down across the wrap
+      {-500, {{2, 500}, {3, 500}}},
+  };
+  for (const Move& m : moves) {
+    ASSERT_EQ(0u, cardsim_encoder_move(m.pulses));
+    EXPECT_EQ(Drain(), m.answers) << m.pulses;
+  }
+  // Counting against the pulses.
+  ASSERT_EQ(0u, Exchange(kRange, 1, 1000).rc);
+  cardsim_encoder_move(100);
+  EXPECT_EQ(Drain(), (std::vector<Entry>{{3, 400}}));
+  cardsim_encoder_move(-150);
+  EXPECT_EQ(Drain(), (std::vector<Entry>{{0, 500}, {1, 550}}));
+}
+
+TEST_F(CardsimEncoder, TheBufferKeepsNothingWhileOffAndOverflowsWhenFull) {
+  ASSERT_EQ(0u, Exchange(kRange, 0, 1000).rc);
+  cardsim_encoder_move(300);
+  EXPECT_EQ(Drain(), (std::vector<Entry>{{0x200, 300}}));
+  Exchange(kPosBufSwitch, 1, 0);
+  cardsim_encoder_move(100000);  // 200 crossings, 64 kept
+  EXPECT_EQ(std::tuple(64u, 1u), std::tuple(Encoder().entries, Encoder().overflow));
+  const std::vector<Entry> answers = Drain();
+  ASSERT_EQ(answers.size(), 65u);
+  EXPECT_EQ(std::tuple(Entry{0x100, 500}, Entry{0, 250}, Entry{0, 250}, Entry{1, 300}),
+            std::tuple(answers[0], answers[1], answers[63], answers[64]));
+  // Each switch empties the buffer.
+  cardsim_encoder_move(250);
+  Exchange(kPosBufSwitch, 1, 0);
+  EXPECT_EQ(Drain(), (std::vector<Entry>{{1, 550}}));
+  cardsim_encoder_move(250);
+  Exchange(kPosBufSwitch, 1, 1);
+  EXPECT_EQ(Encoder().entries, 0u);
+  EXPECT_EQ(Drain(), (std::vector<Entry>{{0x200, 800}}));
+}
+
+TEST_F(CardsimEncoder, CounterPeriodAndRangeThroughTheCommands) {
+  struct Case {
+    uint32_t range;     // command 99 p2
+    uint32_t setPos;    // command 101 p2
+    uint32_t simPos;    // cardsim_set_encoder
+    uint32_t afterSet, afterSim;
+  } cases[] = {
+      {1000, 0xFFFFFFFF, 1234, 999, 234},
+      {0x1000001, 0x1000005, 0x1FFFFFF, 5, 0xFFFFFF},  // beyond 24 bits: the full counter
+  };
+  for (const Case& c : cases) {
+    Exchange(kRange, 0, c.range);
+    Exchange(kSetPos, 0, c.setPos);
+    const Reply r = Exchange(kEncoder, 0, 0);
+    EXPECT_EQ(std::make_tuple(r.r0, r.r1), std::make_tuple(0u, c.afterSet)) << c.range;
+    cardsim_set_encoder(c.simPos, 9600);
+    EXPECT_EQ(Exchange(kEncoder, 0, 0).r1, c.afterSim) << c.range;
+    EXPECT_EQ(Exchange(kEncoder, 0, 1).r1, 9600u);
+  }
 }
 
 }  // namespace

@@ -1,14 +1,13 @@
-// The card's flash from the card's side: control words, page data and bulk reads in exact words and
-// bytes; AND programming and erases of whole blocks and sectors; faults; areas, notices and commits;
-// the busy run state; the flash in the state file.
+// The card's flash from the card's side: control words, page data and bulk reads, AND programming,
+// erases of whole blocks and sectors, faults, areas, notices and commits, the busy run state.
+// (The flash in the state file: CardsimState; PCIe bulk reads and the id page: FlashTest, FlashHost.)
 #include <array>
 #include <functional>
+#include <tuple>
+#include <vector>
 
 #include "support/trace.h"
 #include "cardsim_fixture.h"
-#include "platform/files.h"
-#include "platform/module.h"
-#include "support/temp_dir.h"
 
 namespace cardsim_test {
 namespace {
@@ -92,25 +91,10 @@ TEST_F(CardsimFlash, PageDataProgramAndBulkReadOnBothChips) {
     EXPECT_EQ(both, Peek(c.chip, c.address));
     EXPECT_EQ(0u, Operate(c.select));
     EXPECT_EQ(both, BulkRead(c.bulk));
-    const cardsim_flash f = Flash();
-    EXPECT_EQ(2u, f.programs[c.chip]);
-    EXPECT_EQ(1u, f.reads[c.chip]);
-    EXPECT_EQ(2u, f.data_phases);
-    EXPECT_EQ(1u, f.bulk_reads);
-    EXPECT_EQ(0u, f.protocol_errors);
-    EXPECT_EQ(1u, f.pages_held[c.chip]);
+    const cardsim_flash f = Flash();  // programs, reads, data phases, bulk reads, errors, pages held
+    EXPECT_EQ(std::tuple(2u, 1u, 2u, 1u, 0u, 1u), std::tuple(f.programs[c.chip], f.reads[c.chip], f.data_phases,
+                                                             f.bulk_reads, f.protocol_errors, f.pages_held[c.chip]));
   }
-}
-
-TEST_F(CardsimFlash, PcieBulkReadAndTheIdPage) {
-  Open(CardType::Pcie);
-  Poke(CARDSIM_FLASH_NAND, 7 * 2048, Pattern(9));
-  EXPECT_EQ(0u, Operate(0x40000007));
-  EXPECT_EQ(Pattern(9), BulkRead(0x50000000));
-  // The id page.
-  EXPECT_EQ(0u, Operate(0x60000000));
-  const Page id = BulkRead(0x50000000);
-  EXPECT_EQ((std::vector<uint8_t>{0x51, 0xEC, 0xDA, 0x10, 0x95, 0x44, 0, 0}), std::vector<uint8_t>(id.begin(), id.begin() + 8));
 }
 
 TEST_F(CardsimFlash, EraseBlanksItsBlockOrSectorOnly) {
@@ -232,12 +216,11 @@ TEST_F(CardsimFlash, NoticesTakeAreasOutOfEffectCommitsBringThemBack) {
   for (const auto& s : steps) {
     if (s.failAreas) cardsim_flash_commit_fail(s.failAreas, 1);
     ASSERT_EQ(0u, Exchange(83, 4, s.commit).rc);
-    EXPECT_EQ(s.areasOut << 14, Status().first & (0x7Fu << 14)) << std::hex << s.commit;
-    EXPECT_EQ(s.areasOut, Flash().areas_out);
-    EXPECT_EQ(s.commit, Flash().last_commit);
+    EXPECT_EQ(std::tuple(s.areasOut << 14, s.areasOut, s.commit),
+              std::tuple(Status().first & (0x7Fu << 14), Flash().areas_out, Flash().last_commit))
+        << std::hex << s.commit;
   }
-  EXPECT_EQ(1u, Flash().notices);
-  EXPECT_EQ(8u, Flash().commits);
+  EXPECT_EQ(std::tuple(1u, 8u), std::tuple(Flash().notices, Flash().commits));
 }
 
 TEST_F(CardsimFlash, BusyOperationsHoldTheRunStateWithTheirStep) {
@@ -249,8 +232,7 @@ TEST_F(CardsimFlash, BusyOperationsHoldTheRunStateWithTheirStep) {
     ASSERT_EQ(0u, Exchange(83, c.op, c.word).rc);
     for (int i = 0; i < 2; ++i) {
       const auto s = Status();
-      EXPECT_EQ(c.run, s.first & 7) << std::hex << c.word;
-      EXPECT_EQ(c.sub, (s.second >> 16) & 31) << std::hex << c.word;
+      EXPECT_EQ(std::tuple(c.run, c.sub), std::tuple(s.first & 7, (s.second >> 16) & 31)) << std::hex << c.word;
     }
     EXPECT_EQ(0u, Status().first & 7);
   }
@@ -258,43 +240,104 @@ TEST_F(CardsimFlash, BusyOperationsHoldTheRunStateWithTheirStep) {
   ASSERT_EQ(0u, Exchange(83, 2, 0x20000000).rc);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(2u, Status().first & 7);
   ASSERT_EQ(0u, Card().BufSend(Pattern(1).data(), 2048));
-  EXPECT_EQ(2u, Status().first & 7);
-  EXPECT_EQ(2u, Status().first & 7);
-  EXPECT_EQ(0u, Status().first & 7);
+  for (uint32_t run : {2u, 2u, 0u}) EXPECT_EQ(run, Status().first & 7);
   // Flag 0x20000 gives up page data that never came.
   ASSERT_EQ(0u, Exchange(83, 2, 0x20000000).rc);
   ASSERT_EQ(0u, Exchange(82, 0, 0x20000).rc);
-  EXPECT_EQ(0u, Status().first & 7);
-  EXPECT_EQ(0u, Flash().data_due);
+  EXPECT_EQ(std::tuple(0u, 0u), std::tuple(Status().first & 7, Flash().data_due));
 }
 
-TEST_F(CardsimFlash, TheFlashComesBackInANewProcess) {
-  qztest::TempDir dir;
-  const std::string path = dir.File("card.state");
-  plat::SetEnvVar("CARDSIM_STATE", path);
-  cardsim_reset();
-  Open(CardType::Usb);
-  Data(0x20000000, Pattern(7));
-  EXPECT_EQ(0u, Operate(0x30000000 | 4095));
-  Poke(CARDSIM_FLASH_SPI, 0x100000, Pattern(8));
-  cardsim_nand_set_bad(77, 1);
-  // A new process: the defaults, then the file.
-  plat::SetEnvVar("CARDSIM_STATE", "");
-  cardsim_reset();
-  EXPECT_EQ(0u, Flash().pages_held[0]);
-  plat::SetEnvVar("CARDSIM_STATE", path);
-  EXPECT_EQ(0u, cardsim_load_state());
-  EXPECT_EQ(Pattern(7), Peek(CARDSIM_FLASH_NAND, 4095 * 2048));
-  EXPECT_EQ(Pattern(8), Peek(CARDSIM_FLASH_SPI, 0x100000));
-  EXPECT_EQ(1u, Flash().bad_blocks);
-  // A reset with the file blanks it too.
-  cardsim_reset();
-  plat::SetEnvVar("CARDSIM_STATE", "");
-  cardsim_reset();
-  plat::SetEnvVar("CARDSIM_STATE", path);
-  EXPECT_EQ(0u, cardsim_load_state());
-  EXPECT_EQ(0u, Flash().pages_held[0] + Flash().pages_held[1] + Flash().bad_blocks);
-  plat::SetEnvVar("CARDSIM_STATE", "");
+using Packet = std::tuple<uint32_t, uint32_t, uint32_t>;
+
+constexpr uint32_t kCommitPara = 0x20000004;
+
+Page ParaPage(const std::vector<Packet>& packets) {
+  Page p{};
+  for (size_t i = 0; i < packets.size(); ++i) {
+    uint8_t* q = &p[16 * i];
+    for (int k = 0; k < 6; ++k) q[k] = 0xA5;
+    q[6] = static_cast<uint8_t>(std::get<0>(packets[i]));
+    q[7] = static_cast<uint8_t>(std::get<0>(packets[i]) >> 8);
+    Put32(q + 8, std::get<1>(packets[i]));
+    Put32(q + 12, std::get<2>(packets[i]));
+  }
+  p[2047] = 0xA5;
+  return p;
+}
+
+// The card's parameters: the page it loads at a commit (serial flash or NAND through the bad-block
+// table), the packets it decodes and where the list ends. (What it applies: e2e CardParaHost.)
+class CardsimPara : public CardsimFlash {
+ protected:
+  static std::vector<Packet> List() {
+    std::vector<Packet> out;
+    for (uint32_t i = 0; i < cardsim_para_count(); ++i) {
+      cardsim_para_packet p{};
+      EXPECT_EQ(0u, cardsim_para_get(i, &p));
+      out.emplace_back(p.command, p.p1, p.p2);
+    }
+    return out;
+  }
+  static void Commit(uint32_t word) { ASSERT_EQ(0u, Exchange(83, 4, word).rc); }
+  static uint32_t AreasOut() { return (Status().first >> 14) & 0x7F; }
+};
+
+TEST_F(CardsimPara, TheCardLoadsItsPageFromTheFlashOfItsVersion) {
+  const std::vector<Packet> list = {{1, 0x3E802C0, 10}, {0x1FF, 0xFFFFFFFF, 0}, {20, 0, 23}};
+  const Page page = ParaPage(list);
+  struct Case { uint32_t version, chip, address; std::vector<uint32_t> bad; } cases[] = {
+      {85, CARDSIM_FLASH_SPI, 0x120000, {}},
+      {56, CARDSIM_FLASH_SPI, 0x120000, {}},
+      {55, CARDSIM_FLASH_NAND, 0x1C200 * 2048, {}},
+      // Blocks 0x708 and 0x709 bad: the page lies at the same place two blocks on.
+      {55, CARDSIM_FLASH_NAND, (0x1C200 + 128) * 2048, {0x708, 0x709}},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(testing::Message() << c.version << " " << std::hex << c.address);
+    ASSERT_EQ(0u, cardsim_reset());
+    Open(CardType::Usb);
+    ASSERT_EQ(0u, cardsim_set_card_version(c.version));
+    if (!c.bad.empty()) {
+      Page table{};
+      for (uint32_t b : c.bad) table[1792 + b / 8] |= static_cast<uint8_t>(1u << (b % 8));
+      table[2047] = 0xA5;
+      ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x100000, table.data(), 2048));
+    }
+    ASSERT_EQ(0u, cardsim_flash_write(c.chip, c.address, page.data(), 2048));
+    EXPECT_EQ(0u, cardsim_para_count());
+    Commit(kCommitPara);
+    EXPECT_EQ(std::tuple(list, 0u), std::tuple(List(), AreasOut()));
+  }
+}
+
+TEST_F(CardsimPara, WhichCommitsAndPagesGiveTheCardAList) {
+  const Page page = ParaPage({{5, 20, 20}});
+  Page broken = ParaPage({{7, 1, 2}, {8, 3, 4}, {9, 5, 6}});
+  broken[16 + 5] = 0xA4;  // the second packet's head: the third is not read either
+  Page unmarked = ParaPage({{9, 9, 9}});
+  unmarked[2047] = 0xFF;
+  std::vector<Packet> full;  // 127 packets fill the page up to its marker
+  for (uint32_t i = 0; i < 127; ++i) full.emplace_back(i + 200, i * 3, ~i);  // none the card applies
+  struct Step { Page page; uint32_t commit, failAreas; std::vector<Packet> list; uint32_t out; } steps[] = {
+      {page, 1, 0, {}, 0},  // commits of other areas
+      {page, 0x10000002, 0, {}, 0},
+      {page, 0x30000008, 0, {}, 0},
+      {page, kCommitPara, 1u << 4, {}, 1u << 4},  // a commit the card fails
+      {page, 0xF00000FF, 0, {{5, 20, 20}}, 0},
+      {broken, kCommitPara, 0, {{7, 1, 2}}, 0},
+      {unmarked, 0xF00000FF, 0, {{7, 1, 2}}, 0},  // a commit of every area keeps the list
+      {unmarked, kCommitPara, 0, {}, 0},          // the area's own commit drops it, in effect
+      {ParaPage(full), kCommitPara, 0, full, 0},
+  };
+  for (const auto& s : steps) {
+    QZ_TRACE(testing::Message() << std::hex << s.commit << " " << s.failAreas);
+    ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x120000, s.page.data(), 2048));
+    if (s.failAreas) cardsim_flash_commit_fail(s.failAreas, 1);
+    Commit(s.commit);
+    EXPECT_EQ(std::tuple(s.list, s.out), std::tuple(List(), AreasOut()));
+  }
+  ASSERT_EQ(0u, cardsim_reset());
+  EXPECT_EQ(0u, cardsim_para_count());
 }
 
 }  // namespace

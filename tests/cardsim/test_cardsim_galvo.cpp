@@ -16,9 +16,7 @@ class CardsimGalvo : public CardsimStream {
  protected:
   static void Run(const std::vector<Timed>& words) { CardsimStream::Run(words, CardType::Usb, 1); }
   static std::vector<cardsim_position> Positions() {
-    std::vector<cardsim_position> out(cardsim_position_count());
-    for (uint32_t i = 0; i < out.size(); ++i) EXPECT_EQ(0u, cardsim_position_get(i, &out[i]));
-    return out;
+    return ReadAll<cardsim_position>(cardsim_position_count(), cardsim_position_get);
   }
   static cardsim_galvo Galvo() {
     cardsim_galvo g{};
@@ -96,8 +94,7 @@ TEST_F(CardsimGalvo, TheRunsFirstGalvanometerOrCorrectionWordFixesTheForm) {
     std::vector<Timed> words = c.words;
     words.push_back({100, kEnd});
     Run(words);
-    EXPECT_EQ(c.form, Galvo().form) << c.what;
-    EXPECT_EQ(c.words[0].word, Galvo().form_word) << c.what;
+    EXPECT_EQ(std::tuple(c.form, c.words[0].word), std::tuple(Galvo().form, Galvo().form_word)) << c.what;
     ExpectPositions(c.positions, Positions(), c.what);
   }
 }
@@ -113,8 +110,8 @@ TEST_F(CardsimGalvo, PositionAtAnswersWhereTheMirrorsWereAndWhetherALaserWasOn) 
   cardsim_mirror m{};
   ASSERT_EQ(0u, cardsim_step_us(45));
   EXPECT_EQ(1u, cardsim_position_at(46, &m));  // not run yet
-  EXPECT_EQ(0u, cardsim_position_at(45, &m));
-  EXPECT_EQ(2u, m.laser_on);                   // laser 1 runs on while the card is there
+  ASSERT_EQ(0u, cardsim_position_at(45, &m));
+  EXPECT_EQ(2u, m.laser_on);  // laser 1 runs on while the card is there
   ASSERT_EQ(0u, cardsim_step_us(20));
   EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
   struct Case { uint64_t t; uint32_t x, y, index, laserOn; uint64_t moved; } cases[] = {
@@ -139,9 +136,7 @@ TEST_F(CardsimGalvo, PositionAtAnswersWhereTheMirrorsWereAndWhetherALaserWasOn) 
   EXPECT_EQ(1u, cardsim_position_at(0, nullptr));
   // The next buffer open starts the galvanometer over.
   ASSERT_EQ(0u, Exchange(83, 1, 0).rc);
-  EXPECT_EQ(0u, cardsim_position_count());
-  EXPECT_EQ(0u, Galvo().x);
-  EXPECT_EQ(0u, Galvo().form);
+  EXPECT_EQ(std::tuple(0u, 0u, 0u), std::tuple(cardsim_position_count(), Galvo().x, Galvo().form));
 }
 
 }  // namespace

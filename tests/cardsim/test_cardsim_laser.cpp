@@ -10,7 +10,6 @@ namespace {
 
 class CardsimLaser : public CardsimStream {
  protected:
-  static void Run(const std::vector<Timed>& words) { CardsimStream::Run(words, CardType::Pcie, 2); }
   static cardsim_laser_segment Segment(uint32_t laser, uint32_t index) {
     cardsim_laser_segment g{};
     EXPECT_EQ(0u, cardsim_laser_segment_get(laser, index, &g)) << laser << " " << index;
@@ -63,22 +62,20 @@ TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
   ExpectSegment({15, 30, 1.0, 24, 24, 0xFFF, 0xFFF, 0, CARDSIM_SEGMENT_STOPPED}, Segment(1, 0), "laser 1");
 
   const cardsim_power_change power[] = {{10, 0, 0x800}, {15, 2, 0xFFF}, {20, 0, 0x400}, {20, 1, 0x123}, {40, 0, 0x100}};
-  ASSERT_EQ(5u, cardsim_power_change_count());
+  const auto powers = ReadAll<cardsim_power_change>(cardsim_power_change_count(), cardsim_power_change_get);
+  ASSERT_EQ(5u, powers.size());
   for (uint32_t i = 0; i < 5; ++i) {
-    cardsim_power_change p{};
-    ASSERT_EQ(0u, cardsim_power_change_get(i, &p));
-    EXPECT_EQ(std::tuple(power[i].time_us, power[i].channel, power[i].da), std::tuple(p.time_us, p.channel, p.da))
-        << i;
+    const cardsim_power_change &e = power[i], &p = powers[i];
+    EXPECT_EQ(std::tuple(e.time_us, e.channel, e.da), std::tuple(p.time_us, p.channel, p.da)) << i;
   }
   const cardsim_output_change outputs[] = {{5, 0x20020020, 0x20, 0x20, 0x20},
                                            {11, 0x22200200, 0x80000000, 0x80000000, 0x80000020},
                                            {12, 0x22200000, 0x80000000, 0, 0x20},
                                            {30, 0x20020000, 0x20, 0, 0}};
-  ASSERT_EQ(4u, cardsim_output_change_count());
+  const auto changes = ReadAll<cardsim_output_change>(cardsim_output_change_count(), cardsim_output_change_get);
+  ASSERT_EQ(4u, changes.size());
   for (uint32_t i = 0; i < 4; ++i) {
-    cardsim_output_change o{};
-    ASSERT_EQ(0u, cardsim_output_change_get(i, &o));
-    const cardsim_output_change& e = outputs[i];
+    const cardsim_output_change &e = outputs[i], &o = changes[i];
     EXPECT_EQ(std::tuple(e.time_us, e.word, e.mask, e.values, e.outputs),
               std::tuple(o.time_us, o.word, o.mask, o.values, o.outputs))
         << i;

@@ -1,12 +1,12 @@
 // The state file (CARDSIM_STATE): what a host process started after another one died finds on the
-// card. A "new process" is played by a reset with the variable unset (the defaults, the file left
-// alone) followed by a load, which is what the library does when it is loaded. That the loaded
-// driver library reads the file at load and writes it on every change is proven end to end by the
-// crash recovery test (a host process that dies in a job and a new one that opens the card).
+// card. A "new process" is a reset with the variable unset, then a load (as the driver library does
+// at load). The job a dead host left: e2e CardHost.HostKilledInAJobThenANewProcessOpensTheCard.
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <tuple>
+#include <vector>
 
 #include "support/trace.h"
 #include "cardsim_fixture.h"
@@ -17,6 +17,12 @@
 namespace cardsim_test {
 namespace {
 
+std::vector<uint8_t> PageOf(uint8_t seed) {
+  std::vector<uint8_t> p(2048);
+  for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+  return p;
+}
+
 class CardsimState : public CardsimTest {
  protected:
   void SetUp() override {
@@ -26,11 +32,10 @@ class CardsimState : public CardsimTest {
   }
   void TearDown() override { plat::SetEnvVar("CARDSIM_STATE", ""); }
 
-  // The card as a new process finds it: defaults (and the library's card type), then the file.
-  uint32_t Restart(CardType type) {
+  // The card as a new process finds it: defaults, then the file.
+  uint32_t Restart() {
     plat::SetEnvVar("CARDSIM_STATE", "");
     cardsim_reset();
-    cardsim_set_card_type(static_cast<uint32_t>(type));
     plat::SetEnvVar("CARDSIM_STATE", path_);
     return cardsim_load_state();
   }
@@ -65,71 +70,69 @@ class CardsimState : public CardsimTest {
 TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
   struct Case {
     const char* name;
-    CardType type;
     std::function<void()> set;
     std::function<uint64_t()> observe;
     uint64_t expected;
   } cases[] = {
-      {"run state, task id, sub-state", CardType::Usb, [] { cardsim_set_run_state(5, 9, 3); }, StatusWords,
+      {"run state, task id, sub-state", [] { cardsim_set_run_state(5, 9, 3); }, StatusWords,
        (uint64_t{5} << 32) | (9u << 21) | (3u << 16) | (1u << 26)},
-      {"alarms and laser alarm", CardType::Usb, [] { cardsim_set_alarms(0x400 | (1u << 21), 17); }, StatusWords,
+      {"alarms and laser alarm", [] { cardsim_set_alarms(0x400 | (1u << 21), 17); }, StatusWords,
        (uint64_t{0x400 | (1u << 21) | (1u << 7)} << 32) | (8u << 27) | (1u << 26)},
-      {"off-line mode by flag 0x20", CardType::Usb, [] { Answer(82, 0, 0x20); }, StatusWords, 0},
-      {"task id by flag 0x8000 and its count", CardType::Usb, [] { Answer(82, 4, 0x8000), Answer(82, 12, 0x8000); },
+      {"off-line mode by flag 0x20", [] { Answer(82, 0, 0x20); }, StatusWords, 0},
+      {"task id by flag 0x8000 and its count", [] { Answer(82, 4, 0x8000), Answer(82, 12, 0x8000); },
        [] { return Flag(0x8000) ^ (uint64_t{State().task_id} << 8); }, (uint64_t{12} << 32) | 2 | (12u << 8)},
-      {"outputs by command 34", CardType::Usb, [] { Answer(34, 0xF0F, 0x505); }, [] { return uint64_t{State().outputs}; },
-       0x505},
-      {"inputs", CardType::Usb, [] { cardsim_set_inputs(0x1234); }, [] { return Answer(33) >> 32; }, 0x1234},
-      {"card version", CardType::Usb, [] { cardsim_set_card_version(0x60); }, [] { return Answer(81); },
+      {"outputs by command 34", [] { Answer(34, 0xF0F, 0x505); }, [] { return uint64_t{State().outputs}; }, 0x505},
+      {"inputs", [] { cardsim_set_inputs(0x1234); }, [] { return Answer(33) >> 32; }, 0x1234},
+      {"card version", [] { cardsim_set_card_version(0x60); }, [] { return Answer(81); },
        (uint64_t{0x300} << 32) | 0x3000},
-      {"end code of a stopped run", CardType::Usb, [] { Answer(83, 1, 0), Answer(82, 0, 4); },
+      {"end code of a stopped run", [] { Answer(83, 1, 0), Answer(82, 0, 4); },
        [] {
          cardsim_fifo f{};
          cardsim_get_fifo(&f);
          return (uint64_t{f.phase} << 32) | (StatusWords() & 0xFFFFFFFF);
        },
        (uint64_t{CARDSIM_PHASE_ENDED} << 32) | (2u << 8) | (1u << 26)},
+      {"a programmed page and a bad block",
+       [] {
+         Answer(83, 2, 0x20000000);
+         CardModel::Global().BufSend(PageOf(7).data(), 2048);
+         Answer(83, 2, 0x30000FFF);
+         cardsim_nand_set_bad(77, 1);
+       },
+       [] {
+         std::vector<uint8_t> p(2048);
+         cardsim_flash_read(CARDSIM_FLASH_NAND, 4095 * 2048, p.data(), 2048);
+         cardsim_flash f{};
+         cardsim_get_flash(&f);
+         return (uint64_t{p == PageOf(7)} << 32) | f.bad_blocks;
+       },
+       (uint64_t{1} << 32) | 1},
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.name);
     cardsim_reset();
-    cardsim_set_card_type(static_cast<uint32_t>(c.type));
     EXPECT_NE(c.expected, c.observe()) << "the default already";
     cardsim_reset();
-    cardsim_set_card_type(static_cast<uint32_t>(c.type));
     c.set();
-    ASSERT_EQ(0u, Restart(c.type));
+    ASSERT_EQ(0u, Restart());
     EXPECT_EQ(c.expected, c.observe());
     EXPECT_FALSE(plat::FileExists(path_ + ".tmp"));
   }
 }
 
-TEST_F(CardsimState, AJobCutOffByTheHostsDeathIsStillHeldAndEndsOnAStop) {
-  Open(CardType::Usb);
-  ASSERT_EQ(0u, Exchange(83, 1, 0).rc);
-  ASSERT_EQ(0u, Exchange(82, 3, 0x8000).rc);
-  ASSERT_EQ(0u, Restart(CardType::Usb));
-  ASSERT_EQ(0u, Card().OpenDriver(0));
-  cardsim_fifo f{};
-  cardsim_get_fifo(&f);
-  EXPECT_EQ(uint32_t{CARDSIM_PHASE_OPEN}, f.phase);
-  EXPECT_EQ(0u, f.fill);
-  EXPECT_EQ(1u, Status().first & 7);
-  EXPECT_EQ(3u, (Status().second >> 21) & 31);
-  ASSERT_EQ(0u, Exchange(82, 0, 4).rc);
-  EXPECT_EQ(0u, Status().first & 7);
-  EXPECT_EQ(2u, (Status().second >> 8) & 15);
-}
-
 TEST_F(CardsimState, AResetRewritesTheFileWithTheDefaults) {
   cardsim_set_run_state(1, 9, 2);
   cardsim_set_inputs(0x55);
+  ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x100000, PageOf(8).data(), 2048));
+  cardsim_nand_set_bad(77, 1);
   ASSERT_NE(std::string::npos, FileText().find("task_id = 9\n"));
   ASSERT_EQ(0u, cardsim_reset());
   ASSERT_NE(std::string::npos, FileText().find("task_id = 0\n"));
-  ASSERT_EQ(0u, Restart(CardType::Usb));
-  EXPECT_EQ(0u, State().task_id);
-  EXPECT_EQ(0u, State().inputs);
+  ASSERT_EQ(0u, Restart());
+  cardsim_flash f{};
+  cardsim_get_flash(&f);
+  EXPECT_EQ(std::tuple(0u, 0u, 0u, 0u, 0u), std::tuple(State().task_id, State().inputs, f.pages_held[0],
+                                                       f.pages_held[1], f.bad_blocks));
 }
 
 TEST_F(CardsimState, ABadFileIsRefusedWhole) {
@@ -137,12 +140,8 @@ TEST_F(CardsimState, ABadFileIsRefusedWhole) {
       {"task_id = 5\n", 0, 5, 0x77},                        // a key the file lacks keeps its value
       {"[status]\r\ntask_id = 6 ; comment\r\ninputs = 0x10\r\n", 0, 6, 0x10},
       {"task_id = 5\nno_such_key = 1\n", 2, 0, 0x77},
-      {"task_id = 32\n", 1, 0, 0x77},                       // out of range
-      {"phase = 5\n", 1, 0, 0x77},
-      {"flag_32 = 1, 1\n", 1, 0, 0x77},
-      {"reply = 1, 2\n", 1, 0, 0x77},
-      {"unique_id = 01 02 03\n", 1, 0, 0x77},
-      {"task_id\n", 1, 0, 0x77},
+      {"task_id = 32\n", 1, 0, 0x77}, {"phase = 5\n", 1, 0, 0x77}, {"flag_32 = 1, 1\n", 1, 0, 0x77},  // out of range
+      {"reply = 1, 2\n", 1, 0, 0x77}, {"unique_id = 01 02 03\n", 1, 0, 0x77}, {"task_id\n", 1, 0, 0x77},
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.text);
@@ -152,8 +151,7 @@ TEST_F(CardsimState, ABadFileIsRefusedWhole) {
     cardsim_set_inputs(0x77);
     plat::SetEnvVar("CARDSIM_STATE", path_);
     EXPECT_EQ(c.rc, cardsim_load_state());
-    EXPECT_EQ(c.task, State().task_id);
-    EXPECT_EQ(c.inputs, State().inputs);
+    EXPECT_EQ(std::tuple(c.task, c.inputs), std::tuple(State().task_id, State().inputs));
   }
   std::remove(path_.c_str());
   EXPECT_EQ(0xFFFFFFFFu, cardsim_load_state());

@@ -1,6 +1,6 @@
-// The card's register writes and waits as the executor runs the stream: lanes and port writes
-// recorded, a wait on the inputs that holds the clock until the inputs match, time-outs that end
-// the run, waits the card does not model, and what commands 17, 18 and 19 answer.
+// The card's register writes, waits and debug records as the executor runs the stream, and what
+// commands 19 and 87 answer. (An input wait held until the inputs match, commands 17 and 18: e2e
+// CardWaits.)
 #include <tuple>
 #include <vector>
 
@@ -9,21 +9,12 @@
 namespace cardsim_test {
 namespace {
 
-constexpr uint32_t kCmdWaitDetail = 17, kCmdWaitState = 18, kCmdWaitReason = 19;
+constexpr uint32_t kCmdWaitReason = 19;
 constexpr uint32_t kFlagClearAlarm = 0x400;
 constexpr uint32_t kTimeoutAlarm = 1u << 5;
 
-// The lanes 0-3 of registers A and B at t.
-void Registers(std::vector<Timed>& w, uint64_t t, uint32_t a, uint32_t b) {
-  for (uint32_t lane = 0; lane < 4; ++lane) {
-    w.push_back({t, 0x52000000 | lane});
-    w.push_back({t, 0x55000000 | ((a >> 8 * lane) & 0xFF) << 8 | ((b >> 8 * lane) & 0xFF)});
-  }
-}
-
 class CardsimWaits : public CardsimStream {
  protected:
-  static void Run(const std::vector<Timed>& words) { CardsimStream::Run(words, CardType::Pcie, 2); }
   static cardsim_wait Wait(uint32_t index) {
     cardsim_wait w{};
     EXPECT_EQ(0u, cardsim_wait_get(index, &w)) << index;
@@ -33,9 +24,9 @@ class CardsimWaits : public CardsimStream {
 
 TEST_F(CardsimWaits, RegisterWritesAreRecordedWithTheLanesTheyCarry) {
   std::vector<Timed> words;
-  Registers(words, 1, 0x1E, 0);  // the reset sequence
+  Lanes(words, 1, 0x1E, 0);  // the reset sequence
   words.push_back({2, 0x58000001});
-  Registers(words, 3, 0x11223344, 0x55667788);
+  Lanes(words, 3, 0x11223344, 0x55667788);
   words.push_back({4, 0x58000003});
   words.push_back({5, 0x51B0000B});  // the input condition of the last port write, label 5
   words.insert(words.end(), {{6, 0x52000000}, {6, 0x5300AABB}, {6, 0x52000001}, {6, 0x5300CCDD}, {6, 0x52000005},
@@ -48,63 +39,17 @@ TEST_F(CardsimWaits, RegisterWritesAreRecordedWithTheLanesTheyCarry) {
       {5, 0x51B0000B, CARDSIM_REG_IO_COND, 3, 0x11223344, 0x55667788, 5},
       {7, 0x51700000, CARDSIM_REG_16, 5, 0x1122CCAA, 0x5566DDBB, 0},  // lanes 0 and 1 rewritten
   };
-  ASSERT_EQ(4u, cardsim_reg_write_count());
+  const auto got = ReadAll<cardsim_reg_write>(cardsim_reg_write_count(), cardsim_reg_write_get);
+  ASSERT_EQ(4u, got.size());
   for (uint32_t i = 0; i < 4; ++i) {
-    const cardsim_reg_write& e = expected[i];
-    cardsim_reg_write r{};
-    ASSERT_EQ(0u, cardsim_reg_write_get(i, &r));
+    const cardsim_reg_write &e = expected[i], &r = got[i];
     EXPECT_EQ(std::tuple(e.time_us, e.word, e.kind, e.port, e.a, e.b, e.flag),
-              std::tuple(r.time_us, r.word, r.kind, r.port, r.a, r.b, r.flag))
-        << i;
+              std::tuple(r.time_us, r.word, r.kind, r.port, r.a, r.b, r.flag)) << i;
   }
   cardsim_reg_write r{};
   EXPECT_EQ(1u, cardsim_reg_write_get(4, &r));
   EXPECT_EQ(0u, cardsim_wait_count());
   EXPECT_EQ(words.size(), cardsim_trace_count(1));
-}
-
-TEST_F(CardsimWaits, InputWaitHoldsTheClockUntilTheInputsMatch) {
-  cardsim_set_consume(CARDSIM_CONSUME_STALLED);
-  std::vector<Timed> words;
-  Registers(words, 10, 0x3, 0x1);  // input 0 high, input 1 low
-  words.insert(words.end(), {{11, 0x58000101}, {12, 0x51610020}, {20, 0x20002002},
-                             {22, 0x51610020},  // the same condition again: met at once
-                             {30, kEnd}});
-  Run(words);
-  ASSERT_EQ(0u, cardsim_set_inputs(0x2));
-  ASSERT_EQ(0u, cardsim_step_us(50));
-  EXPECT_EQ(12u, Fifo().clock_us);
-  EXPECT_EQ(0u, Outputs());
-  ASSERT_EQ(1u, cardsim_wait_count());
-  cardsim_wait w = Wait(0);
-  EXPECT_EQ(std::tuple(uint64_t{12}, uint64_t{38}, CARDSIM_NO_TIMEOUT, 1u, 0x20u, 0x3u, 0x1u, 0x58000101u,
-                       0x51610020u, uint32_t{CARDSIM_WAIT_OPEN}),
-            std::tuple(w.time_us, w.held_us, w.timeout_us, w.source, w.reason, w.mask, w.values, w.setup, w.marker,
-                       w.end));
-  // What the library asks while the card waits: source 1 waiting, the inputs; mask and values.
-  const Reply detail = Exchange(kCmdWaitDetail), state = Exchange(kCmdWaitState);
-  EXPECT_EQ(std::tuple(0x11u, 0x2u, 0x3u, 0x1u), std::tuple(detail.r0, detail.r1, state.r0, state.r1));
-  EXPECT_EQ(0u, Exchange(kCmdWaitReason).r0);
-  ASSERT_EQ(0u, cardsim_set_inputs(0x3));  // input 1 still high
-  ASSERT_EQ(0u, cardsim_step_us(2));
-  EXPECT_EQ(uint32_t{CARDSIM_WAIT_OPEN}, Wait(0).end);
-  ASSERT_EQ(0u, cardsim_set_inputs(0x5));
-  ASSERT_EQ(0u, cardsim_step_us(8));
-  EXPECT_EQ(20u, Fifo().clock_us);
-  EXPECT_EQ(2u, Outputs());
-  w = Wait(0);
-  EXPECT_EQ(std::tuple(uint32_t{CARDSIM_WAIT_MET}, uint64_t{40}, 0x5u), std::tuple(w.end, w.held_us, w.inputs));
-  EXPECT_EQ(0x1u, Exchange(kCmdWaitDetail).r0);  // no longer waiting
-  ASSERT_EQ(0u, cardsim_step_us(10));
-  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
-  ASSERT_EQ(2u, cardsim_wait_count());
-  w = Wait(1);
-  EXPECT_EQ(std::tuple(uint64_t{22}, uint64_t{0}, 0u, uint32_t{CARDSIM_WAIT_MET}),
-            std::tuple(w.time_us, w.held_us, w.setup, w.end));
-  // The output ran at its stream time: the wait's time is not in the stream's.
-  cardsim_output_change o{};
-  ASSERT_EQ(0u, cardsim_output_change_get(0, &o));
-  EXPECT_EQ(20u, o.time_us);
 }
 
 TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
@@ -130,7 +75,7 @@ TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
     cardsim_reset();
     cardsim_set_consume(CARDSIM_CONSUME_STALLED);
     std::vector<Timed> words;
-    Registers(words, 10, 0x1, 0x1);
+    Lanes(words, 10, 0x1, 0x1);
     words.insert(words.end(), c.words.begin(), c.words.end());
     words.insert(words.end(), {{20, 0x20002002}, {30, kEnd}});
     Run(words);
@@ -155,6 +100,75 @@ TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
     EXPECT_EQ(0u, Status().first & kTimeoutAlarm) << c.what;
     EXPECT_EQ(0u, Exchange(kCmdWaitReason).r0) << c.what;
   }
+}
+
+using Rec = std::tuple<uint32_t, uint32_t, uint32_t>;  // kind, dt (48 MHz ticks), value
+
+// The io debug records a run makes: io words at output and laser changes, positions at galvanometer
+// moves, samples every period set by command 36, gap records, and a full queue.
+class CardsimRecords : public CardsimStream {
+ protected:
+  // Every queued record, read through command 87 in the long form.
+  static std::vector<Rec> Drain() {
+    std::vector<Rec> out;
+    for (;;) {
+      const Reply r = Exchange(87);
+      if (r.r0 == 0) return out;
+      const uint32_t field = (r.r0 >> 24) & 0xF;
+      const uint32_t kind = field == 0xA ? 3 : field == 0xB ? 1 : field == 0xC ? 2 : field == 0x9 ? 4 : 0;
+      out.emplace_back(kind, r.r0 & 0xFFFFFF, r.r1);
+    }
+  }
+};
+
+TEST_F(CardsimRecords, ARunGivesIoPositionAndSampleRecordsAtItsTimes) {
+  ASSERT_EQ(0u, cardsim_set_card_version(kVersionOfLayout[1]));
+  Open(CardType::Usb);
+  ASSERT_EQ(0u, Exchange(36, 0, 5 << 8).rc);      // samples every 50 µs
+  ASSERT_EQ(0u, Exchange(82, 1, 0x10).rc);        // records on
+  Run({{1, 0x04000002},                    // 21-bit codes
+       {10, 0x01100000}, {10, 0x015FFFE0},  // a move: the top 16 bits of each code
+       {20, 0x16000001},                    // laser 0's pulses start
+       {60, 0x16000000},                    // and stop
+       {70, 0x20004004},                    // output 2
+       {120, kEnd}},
+      CardType::Usb, 1);
+  const std::vector<Rec> got = Drain();
+  const std::vector<Rec> want = {
+      {3, 0, 1},                               // the job
+      {2, 0, 0},                               // the sample at 0
+      {1, 10 * 48, 0x8000}, {1, 0, 0xFFFF8000},  // one record per galvanometer word at 10
+      {3, 10 * 48, 3}, {2, 30 * 48, 0},        // laser on at 20, the sample at 50
+      {3, 10 * 48, 1}, {3, 10 * 48, 5},        // laser off at 60, output 1 at 70
+      {2, 30 * 48, 0}, {3, 20 * 48, 4},        // the sample at 100; the end at 120
+  };
+  EXPECT_EQ(want, got);
+}
+
+TEST_F(CardsimRecords, GapsAreBridgedAndAFullQueueCountsWhatItDrops) {
+  cardsim::DebugRecordModel m;
+  m.SetOn(true);
+  m.IoWord(1);
+  m.RunOpened();
+  m.SetKinds(0);                       // no samples
+  m.StreamAt(400000, 0, 0);            // 0.4 s: more than the 24-bit dt holds
+  m.IoWord(0);
+  uint32_t r0 = 0, r1 = 0;
+  m.Next(r0, r1);
+  EXPECT_EQ(std::pair(r0, r1), std::pair(0xAA000000u, 1u));
+  m.Next(r0, r1);
+  EXPECT_EQ(std::pair(r0, r1), std::pair(0xA9FFFFFFu, 0u));
+  m.Next(r0, r1);
+  EXPECT_EQ(std::pair(r0, r1), std::pair(0xAA000000u | (400000u * 48 - 0xFFFFFF), 0u));
+  m.Next(r0, r1);
+  EXPECT_EQ(r0, 0u);
+  // Samples of a long run fill the queue; the rest are counted, the run never waits.
+  m.IoWord(1);
+  m.RunOpened();
+  m.SetKinds(2);
+  m.StreamAt(80ull * (cardsim::DebugRecordModel::kCapacity + 99), 1, 2);
+  EXPECT_EQ(m.Queued(), cardsim::DebugRecordModel::kCapacity);
+  EXPECT_EQ(m.Overflow(), 101u);  // kCapacity + 100 samples due, one place taken by the io record
 }
 
 }  // namespace

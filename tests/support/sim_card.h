@@ -1,8 +1,7 @@
 #pragma once
-// The driver link against the simulated card, inside a test program that links the core: the
-// simulated card's library is copied into a fresh folder that becomes the library's own folder, the
-// configuration lives there (logs and boxes as in LibFolderTest), the link is loaded by the card
-// type, and the simulated card's control functions are resolved from the loaded module.
+// The driver link against the simulated card in a program that links the core: the card's library
+// copied into a fresh folder that becomes the library's own (as in LibFolderTest), the link loaded
+// by the card type, the card's control functions resolved from the loaded module.
 #include <string>
 
 #include "support/fake_clock.h"

@@ -1,7 +1,6 @@
 #pragma once
-// The simulated card's control functions resolved from the loaded driver-link module, and the readers
-// of its frame log, trace, state, flash and FIFO: one set for the host harness (the library loaded
-// from a staged folder) and for the unit harness (the core linked in).
+// The simulated card's control functions resolved from the loaded driver-link module, and readers of
+// its frame log, trace, state, flash and FIFO: one set for the host harness and the unit harness.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -19,8 +18,7 @@ class SimControl {
   CARDSIM_CONTROL_FUNCTIONS(QZ_SIM_MEMBER)
 #undef QZ_SIM_MEMBER
 
-  // Resolves every control function through `find` (a symbol of the loaded module); a missing one
-  // is a test failure (and false).
+  // Resolves every control function through `find`; a missing one is a test failure (and false).
   template <class Find>
   bool ResolveSim(Find&& find) {
     bool all = true;
@@ -37,8 +35,7 @@ class SimControl {
   std::vector<cardsim_frame> Frames();
   // The command frames logged since the last clear (of one number only, unless 0).
   std::vector<Cmd> Sent(uint32_t only = 0);
-  // The words the card decoded (trace 1) or executed (CARDSIM_TRACE_EXECUTED), with their times;
-  // the decoded words alone.
+  // The words decoded (trace 1) or executed (CARDSIM_TRACE_EXECUTED) with their times; the words alone.
   std::vector<cardsim_trace_entry> TraceEntries(uint32_t trace = 1);
   std::vector<uint32_t> TraceWords();
   // The waits the card ran, in order.
@@ -52,8 +49,7 @@ class SimControl {
   bool keepWatchdogReads = true;
 };
 
-// A hardware-version read (command 81 (0, 0)) sent by a thread other than the test's: the watchdog's,
-// every 50 ms once the parameter file was applied.
+// The watchdog's hardware-version read (command 81 (0, 0) from another thread).
 bool IsWatchdogRead(const cardsim_frame& f);
 
 }  // namespace qztest

@@ -1,5 +1,6 @@
 #include "support/staged_library.h"
 
+#include <sstream>
 #include <stdexcept>
 
 #include "frame/ini_cfg.h"
@@ -113,15 +114,9 @@ std::vector<std::string> ReadLines(const std::string& path) {
   std::string text;
   std::vector<std::string> lines;
   if (!plat::ReadWholeFile(path, text)) return lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line); lines.push_back(line))
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
   return lines;
 }
 
