@@ -1,9 +1,8 @@
-// Polylines: joining, splitting and dropping by table (polyline starts and lit segments), the
-// look-ahead, chained leads, and the exact words and times of short polylines with leads, end delay,
-// two lasers and power waves.
+// Polylines: joining, splitting and dropping, the look-ahead, chained leads, exact words of short polylines.
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <tuple>
 #include <vector>
 
 #include "calibration/galvo_stream.h"
@@ -78,9 +77,9 @@ TEST_F(LineTest, PolylinesAreJoinedSplitAndDroppedByTable) {
     double joinMm;
     int32_t dashed;
     std::vector<Push_> pushes;
-    int starts;
-    int32_t lit;
-  } cases[] = {
+    int starts, lit;
+  };
+  const Case cases[] = {
       {"two points 0.0005 mm apart: nothing", 0, 0.001, -1, {{{{0, 0}, {0.0005, 0}}, 1}}, 0, 0},
       {"a point within 0.001 mm is dropped", 0, 0.001, -1, {{{{0, 0}, {0.0009, 0}, {10, 0}}, 1}}, 1, 1},
       {"continued in the same layer", 0, 0.001, -1, {{{{0, 0}, {10, 0}}, 1}, {{{10.0009, 0}, {10, 10}}, 1}}, 1, 2},
@@ -118,12 +117,9 @@ TEST_F(LineTest, TheEleventhPointGeneratesTheFirstFive) {
   Push({{9, 0.1}, {10, 0}}, 1);  // continued by an eleventh point
   EXPECT_EQ(g_LineStorage.vecLastLine.size(), 6u);
   EXPECT_EQ(nFloor, 1);  // the polyline's floor stays open between calls
-  EXPECT_EQ(Lit(), 4);   // the jump to the first point, then four marked points
-  EXPECT_EQ(g_Scan.dbCurX, 4.0);
+  EXPECT_EQ(std::tuple(Lit(), g_Scan.dbCurX), std::tuple(4, 4.0));  // the jump to the first point, four marked ones
   End();
-  EXPECT_EQ(Lit(), 10);
-  EXPECT_EQ(g_Scan.dbCurX, 10.0);
-  EXPECT_EQ(Starts(), 1);
+  EXPECT_EQ(std::tuple(Lit(), g_Scan.dbCurX, Starts()), std::tuple(10, 10.0, 1));
 }
 
 TEST_F(LineTest, ChainedPolylinesRunThroughLeadOutAndLeadIn) {
@@ -149,9 +145,7 @@ TEST_F(LineTest, ChainedPolylinesRunThroughLeadOutAndLeadIn) {
         << i;
   }
   End();
-  EXPECT_EQ(Starts(), 2);
-  EXPECT_EQ(Lit(), 4);
-  EXPECT_EQ(g_Scan.dbCurY, 32.0);  // its own lead-out at the end
+  EXPECT_EQ(std::tuple(Starts(), Lit(), g_Scan.dbCurY), std::tuple(2, 4, 32.0));  // its own lead-out at the end
 }
 
 TEST_F(LineTest, ShortPolylineWithLeadsAndEndDelay) {
