@@ -1,6 +1,4 @@
-// The flush pipeline: merge order and hold-back windows, NOP fillers of long gaps, time advances,
-// padding, the three block layouts with their sequence and check words, the 0x10000 bounds, the
-// failures of time going back, and whole jobs written to "OffLineFile.tmp" or sent to the card.
+// The flush pipeline: merge, hold-back windows, fillers, advances, padding, block layouts, bounds, whole jobs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,11 +31,6 @@ constexpr uint32_t ADV = SW_TIME_ADVANCE;
 CMarkData2Fifo& P() { return g_MarkData2Fifo; }
 CMarkFloor& F0() { return g_MarkFloor[0]; }
 
-// The check word of a layout-2 sub-block (124 bytes), its CRC by the definition bit by bit.
-uint32_t CheckWord(const uint8_t* sub, uint32_t seq) {
-  return 0x5A000000u | cardsim_test::BitwiseCrc16(sub, 124, static_cast<uint16_t>(seq));
-}
-
 // ------------------------------------------------------------------ pieces below the sender
 
 TEST_F(PipelineTest, MergeOrdersByTimeThenHighestChannelFirst) {
@@ -55,11 +48,7 @@ TEST_F(PipelineTest, MergeOrdersByTimeThenHighestChannelFirst) {
 
 TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindow) {
   // First merge: window 1 s, so it runs once 2 s of stream are pending and keeps the last second.
-  struct Step {
-    int64_t appendAt;     // a galvanometer word at this time (-1: none)
-    Words merged;         // the whole merged queue after the flush
-    uint8_t firstChunk;
-  };
+  struct Step { int64_t appendAt; Words merged; uint8_t firstChunk; };  // merged: the whole queue after the flush
   const Step steps[] = {
       {0, {}, 1},
       {1000000, {}, 1},
@@ -89,7 +78,6 @@ TEST_F(PipelineTest, LongGapsGetNopFillers) {
   const Case cases[] = {
       {7340032, {}},                                  // exactly the largest gap
       {7340033, {5872025}},
-      {10000000, {5872025}},                          // 10 s
       {30000000, {5872025, 11744050, 17616075, 23488100}},
   };
   for (const auto& c : cases) {  // (their encoding: the next test)
@@ -169,16 +157,6 @@ TEST_F(PipelineTest, TimeGoingBackInTheQueueFailsWith21) {
   EXPECT_EQ(more.size(), 1u);
 }
 
-TEST_F(PipelineTest, TimeGoingBackAcrossChannelsFailsWith2) {
-  F0().ch6 = {{100, 0x2C000001}};
-  P().MergeChannels(0);
-  F0().ch4 = {{50, 0x16000001}, {60, 0x16000000}};
-  ExpectCode(2, 0, [] { P().MergeChannels(0); });
-  EXPECT_EQ(MarkErrorText(),
-            "数据流时间非依次递增，请联系供应商!!! \n maxOld=100 idx=6 info=2c000001 \n nextTm=50 idx=4 info=16000001");
-  EXPECT_EQ(Boxes().size(), 1u);
-}
-
 TEST_F(PipelineTest, MergeOutsideAMarkCallFailsWith27) {
   g_MarkJob.g_bMarkCallBusy = 0;
   F0().ch0 = {{1, 1}};
@@ -201,8 +179,7 @@ TEST_F(PipelineTest, PadBlockFillsBackwardsWithSpacers) {
   count = 6;
   P().PadBlock(src, count, out, 1984);
   EXPECT_EQ(std::memcmp(out, src, 6), 0);
-  EXPECT_EQ(out[6], 0);
-  EXPECT_EQ(out[7], 0);
+  EXPECT_EQ(GetU16(out + 6), 0);
   EXPECT_EQ(GetU32(out + 1980), SW_PAD_SPACER);  // slot 495, the last
   EXPECT_EQ(GetU32(out + 1976), SW_NOP);
   EXPECT_EQ(GetU32(out + 4 * 15), SW_PAD_SPACER);  // 495 - 480
@@ -215,9 +192,7 @@ TEST_F(PipelineTest, BlockLayouts) {
   uint8_t block[2048];
 
   BuildStreamBlockFromWords(words.data(), 512, 0, 0, block);
-  for (uint32_t i = 0; i < 512; ++i) ASSERT_EQ(GetU32(block + 4 * i), words[i]) << i;
-  EXPECT_EQ(block[0], 0x00);  // least significant byte first
-  EXPECT_EQ(block[3], 0x62);
+  for (uint32_t i = 0; i < 512; ++i) ASSERT_EQ(GetU32(block + 4 * i), words[i]) << i;  // least significant byte first
 
   for (uint32_t seq : {0u, 12u, 14u, 0xFFFFFFFCu}) {
     QZ_TRACE(seq);
@@ -233,7 +208,9 @@ TEST_F(PipelineTest, BlockLayouts) {
     BuildStreamBlockFromWords(words.data(), 512, 2, seq, block);
     for (uint32_t i = 0; i < 16; ++i) {
       for (uint32_t w = 0; w < 31; ++w) ASSERT_EQ(GetU32(block + 128 * i + 4 * w), words[31 * i + w]);
-      EXPECT_EQ(GetU32(block + 128 * i + 124), CheckWord(block + 128 * i, seq + i)) << i;
+      // The check word: the CRC of the sub-block's 124 bytes, computed bit by bit.
+      const uint16_t crc = cardsim_test::BitwiseCrc16(block + 128 * i, 124, static_cast<uint16_t>(seq + i));
+      EXPECT_EQ(GetU32(block + 128 * i + 124), 0x5A000000u | crc) << i;
     }
   }
 }
