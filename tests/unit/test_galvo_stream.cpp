@@ -7,10 +7,7 @@
 #include <tuple>
 
 #include "support/trace.h"
-#include "calibration/box_para.h"
 #include "calibration/galvo_stream.h"
-#include "laser/laser_stream.h"
-#include "mark/mark_data2fifo.h"
 #include "test_scan_fixture.h"
 
 namespace qztest {
