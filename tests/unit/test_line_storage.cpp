@@ -3,14 +3,11 @@
 #include <cstring>
 #include <numbers>
 #include <tuple>
-#include <vector>
 
-#include "calibration/galvo_stream.h"
 #include "frame/fly_para.h"
 #include "mark/line_storage.h"
 #include "mark/mark_flow.h"
 #include "support/trace.h"
-#include "mark/mark_data2fifo.h"
 #include "test_scan_fixture.h"
 
 namespace qztest {
