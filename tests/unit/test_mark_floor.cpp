@@ -1,12 +1,8 @@
 // Floors and word channels: appenders, the floor clock, merge offsets, moving a floor down, Push and Pop.
-#include <gtest/gtest.h>
 
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "support/trace.h"
-#include "frame/errors.h"
 #include "mark/stream_words.h"
 #include "test_mark_fixture.h"
 
