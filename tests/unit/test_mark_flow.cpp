@@ -1,5 +1,4 @@
 // The encoder, fly, count-marker, task and camera steps of a job as words and times on the main stream.
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
