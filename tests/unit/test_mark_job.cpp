@@ -1,6 +1,4 @@
 // The job flow against the simulated card: buffer start, end wait and report, flow control, offline, failures.
-#include <tuple>
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -9,13 +7,10 @@
 #include "cardlink/card_cmd.h"
 #include "cardlink/portlane.h"
 #include "frame/conv.h"
-#include "frame/errors.h"
 #include "frame/ini_cfg.h"
-#include "mark/mark_floor.h"
 #include "mark/phase_timer.h"
 #include "platform/files.h"
 #include "support/expect_code.h"
-#include "support/lib_folder.h"
 #include "test_mark_card_fixture.h"
 
 namespace {
