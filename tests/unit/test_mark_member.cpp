@@ -1,12 +1,9 @@
 // The common frame of the mark-list commands: what a body throws, the entry line, refusals that fail the job.
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <limits>
 #include <new>
 #include <stdexcept>
-#include <string>
-#include <tuple>
 
 #include "calibration/box_para.h"
 #include "cardlink/portlane.h"
