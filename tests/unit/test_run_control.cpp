@@ -1,20 +1,15 @@
 // Run control: a stop while QZ_MarkEnd waits, the job's figures, a full flush mid-job, 21-bit field codes.
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <limits>
 #include <thread>
-#include <tuple>
 
 #include "calibration/scan.h"
-#include "cardlink/card_wire.h"
-#include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "mark/mark_floor.h"
 #include "mark/run_control.h"
 #include "qzmark.h"
-#include "support/lib_folder.h"
 #include "test_mark_card_fixture.h"
 
 namespace {
