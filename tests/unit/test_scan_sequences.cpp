@@ -4,7 +4,6 @@
 #include <tuple>
 
 #include "frame/bytes.h"
-#include "frame/wait_desc.h"
 #include "laser/light_path.h"
 #include "mark/io_words.h"
 #include "mark/scan_sequences.h"
