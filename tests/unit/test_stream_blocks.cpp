@@ -1,16 +1,12 @@
 // The flush pipeline: merge, hold-back windows, fillers, advances, padding, block layouts, bounds, whole jobs.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <regex>
-#include <string>
-#include <vector>
 
 #include "support/trace.h"
 #include "cardsim/stream_encoder.h"
 #include "frame/bytes.h"
-#include "frame/errors.h"
 #include "frame/ini_cfg.h"
 #include "mark/fifo_data.h"
 #include "mark/stream_words.h"
