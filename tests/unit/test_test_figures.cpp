@@ -1,5 +1,4 @@
 // The test figures' geometry without a card: glyph strokes, placements, the square, the guide, the polylines.
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
