@@ -1,5 +1,4 @@
 // The host's status text against the simulated card: off-line mode, task, alarms, waits, languages, buffer size.
-#include <gtest/gtest.h>
 
 #include <cstring>
 
@@ -8,9 +7,7 @@
 #include "cardlink/portlane.h"
 #include "frame/wait_desc.h"
 #include "frame/errors.h"
-#include "frame/system_para.h"
 #include "qzmark.h"
-#include "support/sim_card.h"
 #include "test_mark_card_fixture.h"
 
 namespace {
