@@ -162,31 +162,26 @@ TEST(EndStatus, StoppedRunsEndStoppedAndOnlyCleanRunsFinish) {
         << c.card << " " << c.download << " " << int(c.offlineDone) << " " << c.stopped;
 }
 
-TEST_F(MarkJobTest, CardThatStopsTakingDataFailsTheJobAndKeepsTheLink) {
+// The end wait: a card that holds its ready bit low is waited for; one that takes no data fails the job.
+TEST_F(MarkJobTest, EndWaitsForASlowCardAndFailsOnOneThatTakesNoData) {
   OpenLayout(1);
+  clock.autoAdvanceMs = 1;
+  Begin(1);
+  ASSERT_EQ(Call(3000), 0u);
+  // Every block is in; the card holds its ready bit low for about 20 s of polls, then finishes.
+  cardsim_set_usb_startup_(0, 20000);
+  EXPECT_EQ(End(), 0u);
+  EXPECT_GT(clock.tick, 10000u);
+  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行成功  same="));
   Begin(1);
   ASSERT_EQ(Call(3000), 0u);
   g_FifoData.nSentUnits += kUnitsPerBlock;  // a block the card never receives
-  clock.autoAdvanceMs = 1;
   EXPECT_EQ(End(), RV_MARK_FAIL);
   EXPECT_EQ(g_Link.g_bConnected, 1);  // the card answers: it is not lost
   EXPECT_TRUE(g_FifoData.bCardTookNoData);
   EXPECT_TRUE(HasLine(ErrorLines(), "the card takes no data"));
   EXPECT_TRUE(HasLine(InfoLines(), "未知结果"));
   EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bRunFlag.load()), std::tuple(kMarkStateIdle, 0u));
-}
-
-TEST_F(MarkJobTest, CardThatHoldsItsReadyBitLowIsWaitedFor) {
-  OpenLayout(1);
-  Begin(1);
-  ASSERT_EQ(Call(3000), 0u);
-  // Every block is in; the card holds its ready bit low for about 20 s of polls, then finishes.
-  cardsim_set_usb_startup_(0, 20000);
-  clock.autoAdvanceMs = 1;
-  EXPECT_EQ(End(), 0u);
-  EXPECT_GT(clock.tick, 10000u);
-  EXPECT_EQ(g_Link.g_bConnected, 1);
-  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行成功  same="));
 }
 
 TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
@@ -204,20 +199,17 @@ TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
   EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
 }
 
-TEST_F(MarkJobTest, StopBeforeTheFirstCallIsKept) {
+// A stop right after the start is kept; a failed job takes no more words; both end failed.
+TEST_F(MarkJobTest, StoppedOrFailedJobTakesNothingMoreAndEndsFailed) {
   OpenLayout(1);
   Begin(1);
-  g_MarkJob.bStopMark = 1;  // a stop right after the start
+  g_MarkJob.bStopMark = 1;
   EXPECT_EQ(Call(100), 0u);
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);
   EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 0u);  // nothing flushed
-  CMarkLock lock;
-  EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
+  EXPECT_EQ(End(), RV_MARK_FAIL);
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
-}
-
-TEST_F(MarkJobTest, FailedJobRefusesFurtherWordsAndStopsTheCard) {
-  OpenLayout(1);
+  g_MarkJob.bStopMark = 0;
   Begin(1);
   Call(100);
   ExpectCode(2, 0, [] {
