@@ -38,7 +38,7 @@ TEST_F(WaitInfoTest, OfflineModeAndTheCardsTask) {
   EXPECT_EQ(Text(), "脱机模式\r\n");
 }
 
-TEST_F(WaitInfoTest, WaitTimeoutWithReasonsAndANamedWait) {
+TEST_F(WaitInfoTest, WaitTimeoutWithReasonsNamedAndUnnamedWaits) {
   SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_OFFLINE);
   cardsim_set_alarms_(1u << 5, 0);
   cardsim_set_answer_(CMD_WAIT_REASON, 0, 0, 0x1 | 0x80 | 0x20, 0);
@@ -49,10 +49,9 @@ TEST_F(WaitInfoTest, WaitTimeoutWithReasonsAndANamedWait) {
             "->Check the galvanometer and galvanometer wire\r\n->Serial port\r\n"
             "  等待平台到位\r\n"    // the reason's wait detail
             "  等待平台到位\r\n");  // and the card's current wait
-}
-
-TEST_F(WaitInfoTest, InputWaitWithoutANameInBothLanguages) {
-  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_OFFLINE);
+  // An input wait without a name, in both languages.
+  cardsim_set_alarms_(0, 0);
+  cardsim_set_answer_(CMD_WAIT_REASON, 0, 0, 0, 0);
   cardsim_set_answer_(CMD_WAIT_DETAIL, 0, 0, 0x11, 0xF0);  // kind 1, enabled, value 0xF0
   cardsim_set_answer_(CMD_WAIT_STATE, 0, 0, 0x3C, 0x0F);   // a = 0x3C & 0x0F, b = 0x3C & 0xF0
   EXPECT_EQ(Text(), "  Wait IO Input:Wait Value=c，IO In=30\r\n");
