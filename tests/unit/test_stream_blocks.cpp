@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <regex>
+#include <tuple>
 
 #include "support/trace.h"
 #include "cardsim/stream_encoder.h"
@@ -340,11 +341,10 @@ TEST_P(OnlineJobTest, TheCardAcceptsAndDecodesEveryBlock) {
 
   cardsim_fifo fifo{};
   cardsim_get_fifo_(&fifo);
-  EXPECT_EQ(fifo.layout, static_cast<uint32_t>(layout));
-  EXPECT_EQ(fifo.check_error, uint32_t{CARDSIM_CHECK_NONE});
-  EXPECT_EQ(fifo.phase, uint32_t{CARDSIM_PHASE_ENDED});
-  EXPECT_EQ(fifo.end_code, 1u);  // the end word ended the run
-  EXPECT_EQ(fifo.blocks_rejected, 0u);
+  // Every block in the card's layout and accepted; the end word ended the run.
+  EXPECT_EQ(std::tuple(fifo.layout, fifo.check_error, fifo.blocks_rejected, fifo.phase, fifo.end_code),
+            std::tuple(static_cast<uint32_t>(layout), uint32_t{CARDSIM_CHECK_NONE}, 0u, uint32_t{CARDSIM_PHASE_ENDED},
+                       1u));
   EXPECT_EQ(fifo.blocks_received * 4, g_FifoData.nSentUnits);
   EXPECT_EQ(g_MarkData2Fifo.nSequence, fifo.blocks_received * SequenceStep(static_cast<uint32_t>(layout)));
   ASSERT_EQ(cardsim_trace_count_(1), expected.size());
