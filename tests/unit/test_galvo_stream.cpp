@@ -247,8 +247,7 @@ TEST_F(GalvoTest, AuxWaitsAndTheDotFrame) {
   EXPECT_EQ(std::tuple(LineStartTime(), LineEndTime(), GalvoClock(), Floor().clock), std::tuple(0, 300, 47, 0u));
 }
 
-// An enable output switched with every segment goes out the ready delay (100 µs) ahead of the segment,
-// which may be the last merged time (an earlier one fails the merge: FloorTest's failing pop).
+// An enable output switched with every segment goes out the ready delay (100 µs) ahead, at the merged time.
 TEST_F(GalvoTest, AnEnableWordGoesOutTheReadyDelayAheadOfTheSegment) {
   Start(0, 0);
   CLaser& l = g_Laser[0];
