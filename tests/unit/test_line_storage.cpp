@@ -192,9 +192,7 @@ TEST_F(LineTest, TwoLasersWithPowerWaves) {
   EXPECT_EQ(Lit(), 2);
 }
 
-// With fly marking switched on in the stream and the range words enabled, the first jump of each
-// polyline is followed by the range words, at least 20 µs after the jump started; either alone
-// gives none.
+// Only with fly marking on and the range enabled, each polyline's first jump is followed by the range words.
 TEST_F(LineTest, FlyRangeWordsFollowTheFirstJumpOnlyWhileFlyMarkingIsOnWithTheRangeEnabled) {
   struct Case { int32_t rangeEn; uint32_t flyOn; size_t words; } cases[] = {{1, 1, 2}, {1, 0, 0}, {0, 1, 0}, {1, 7, 2}};
   for (const Case& c : cases) {
