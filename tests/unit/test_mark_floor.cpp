@@ -208,8 +208,7 @@ TEST_F(FloorTest, FloorScopePopsOnNormalExit) {
   EXPECT_FALSE(MarkFailed());
 }
 
-// Whatever leaves a floor early, floor 0 is bound again and the job fails with the exception's own
-// code and text; the floor shows no box of its own (the export reports the exception once).
+// Whatever leaves a floor early rebinds floor 0 and fails the job with its own code and text, no extra box.
 TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
   enum Kind { kLibrary, kOther, kMemory };
   struct Case { const char* name; void (*body)(); Kind kind; uint32_t code; const char* text; size_t boxes; };
