@@ -241,8 +241,7 @@ TEST_F(MarkFlowTest, CameraRefusals) {
   for (const Case& c : cases) EXPECT_EQ(CheckCcdStep(c.s), c.code) << c.s.enable << " " << c.s.selector;
 }
 
-// QZ_MarkEnd closes a job whose fly marking is still on with fly off and a jump home, right after
-// output 1's step; the whole-job runners and a job with fly marking off do not.
+// QZ_MarkEnd (not the whole-job runners) switches fly marking still on off after output 1, then jumps home.
 TEST_F(MarkFlowTest, TheJobEndSwitchesFlyMarkingOffAfterQZMarkEnd) {
   g_SystemPara.MarkEnd_X = 4.0;
   struct Case { uint32_t flyOn; uint8_t fromMarkEnd; bool off; } cases[] = {
