@@ -146,8 +146,7 @@ TEST_F(MarkJobTest, OfflineDownloadWritesWhatTheCardWouldReceiveAndAStoppedOneEn
   EXPECT_EQ(g_FifoData.pOfflineFile, nullptr);
 }
 
-// The final status by how the run ended: a stopped or failed run never counts as finished nor as an
-// unknown result; the offline-done flag of a clean run gives a finished one.
+// A stopped run never counts as finished nor unknown; the offline-done flag of a clean run finishes it.
 TEST(EndStatus, StoppedRunsEndStoppedAndOnlyCleanRunsFinish) {
   struct Case { uint32_t card; bool download; uint8_t offlineDone; bool stopped; uint32_t status; } cases[] = {
       {0x10100, false, 0, false, 0x10100},  // online: the card's own status
@@ -296,8 +295,7 @@ TEST_F(MarkJobTest, StopEndsTheWaitForFifoRoom) {
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
 }
 
-// Ending a phase adds the time since its start, and nothing when it was not started: an end
-// without a start would add the whole counter.
+// Ending a phase adds the time since its start, and nothing when it was not started.
 TEST(PhaseTimerTest, OnlyStartedPhasesAddTime) {
   qztest::FakeClock clock;
   clock.perf = 100000.0;
