@@ -62,8 +62,7 @@ TEST_F(MarkMemberTest, JobWhoseStartFailedTakesNothing) {
   EXPECT_TRUE(Boxes().empty());
 }
 
-// A refused vector, dot or far position fails the job after the frame has run: the code's text shown
-// once, the card's run stopped, nothing of the body buffered or written, the next member 20 silently.
+// A refused vector, dot or far position fails the job: one box, the run stopped, nothing kept, then 20.
 TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
   constexpr double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
   // Host records of three reals (six for the wobble figure), (x, y) first.
