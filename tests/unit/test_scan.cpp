@@ -85,8 +85,7 @@ TEST(Scan, TransformSwapsAndMirrorsThenRotatesAndShifts) {
   }
 }
 
-// The monitor thread converts codes while a host thread reads a box file with other field sizes:
-// every conversion sees one whole field size of one of the two settings (run it under tsan).
+// Conversions while another thread changes the field sizes see one whole setting (run it under tsan).
 TEST(Scan, FieldSizesChangeWhileAnotherThreadConverts) {
   std::atomic<bool> done{false};
   std::thread writer([&] {
@@ -106,9 +105,7 @@ TEST(Scan, FieldSizesChangeWhileAnotherThreadConverts) {
   g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
 }
 
-// The corrected codes of a target looked up in the fast tables: bilinear weights of the codes' low
-// bytes, the first output code of the calibration module to X, the second to Y.
-// Table 0: X code 200 per column, Y code falling 200 per row; table 1 constant.
+// Fast tables: table 0 X code 200 per column, Y code falling 200 per row; table 1 constant.
 void FillTables() {
   for (int j = 0; j < kFastCaliSide; ++j) {
     for (int i = 0; i < kFastCaliSide; ++i) {
@@ -120,6 +117,7 @@ void FillTables() {
   }
 }
 
+// Bilinear weights of the codes' low bytes; the module's first output code to X, the second to Y.
 TEST(ScanMove, FastTableLookupWeighsTheFourCorners) {
   FillTables();
   const struct { int table; int32_t cx, cy; uint16_t x, y; } cases[] = {
