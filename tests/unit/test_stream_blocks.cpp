@@ -222,8 +222,7 @@ U32s Unblock(const std::string& bytes) {
   return out;
 }
 
-// The words of a layout-0 stream after its header with their times: advances move the time (from
-// -1), NOP words are left out.
+// The timed words of a layout-0 stream after its header (advances from -1), NOPs left out.
 Words Trace(const U32s& stream) {
   Words out;
   int64_t t = -1;
@@ -293,8 +292,7 @@ TEST_F(OfflineJobTest, AFinalStreamOf100WordsIsOnePaddedBlock) {
   EXPECT_EQ(std::count_if(info.begin(), info.end(), [&](const std::string& l) { return std::regex_match(l, line); }), 1);
 }
 
-// A job of galvanometer words every 10 µs with laser and IO words between them, flushed like mark
-// calls do every 50 ms of stream time; the words in order.
+// Galvanometer words every 10 µs with laser and IO words, flushed every 50 ms of stream; the words in order.
 Words MakeJob() {
   Words expected;
   uint32_t n = 0;
@@ -318,8 +316,7 @@ Words MakeJob() {
   return expected;
 }
 
-// The job sent to the simulated card, which checks every block of its layout (by its version) and
-// decodes the stream; the card runs each word 1 µs after its job time (the first advance).
+// The card checks every block of its layout and runs each word 1 µs after its job time (the first advance).
 class OnlineJobTest : public JobTest, public ::testing::WithParamInterface<int32_t> {};
 
 TEST_P(OnlineJobTest, TheCardAcceptsAndDecodesEveryBlock) {
@@ -388,9 +385,7 @@ TEST_F(OfflineJobTest, AStoppedJobSendsNothingMore) {
   EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
 }
 
-// "OffLineFile.tmp" refused after its creation: with 1 MB writes the refusal shows at the write that
-// fills the buffer (a job of 1.5 MB) or at the final flush (a short one); either fails the job with 9
-// and a log line, the file closed with nothing written.
+// "OffLineFile.tmp" refused at the write that fills the 1 MB buffer or at the final flush: 9, file closed.
 TEST_F(OfflineJobTest, ARefusedWriteFailsTheJobWith9) {
   struct Case { uint32_t entries; uint8_t final; const char* line; } cases[] = {
       {98, 1, "CFifoData::FlushOfflineFile:Can't write download file!"},
