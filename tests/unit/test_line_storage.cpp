@@ -1,17 +1,13 @@
-// Polylines: joining, splitting and dropping by table (polyline starts and lit segments), the
-// look-ahead, chained leads, and the exact words and times of short polylines with leads, end delay,
-// two lasers and power waves.
+// Polylines: joining, splitting and dropping, the look-ahead, chained leads, exact words of short polylines.
 #include <cmath>
 #include <cstring>
 #include <numbers>
-#include <vector>
+#include <tuple>
 
-#include "calibration/galvo_stream.h"
 #include "frame/fly_para.h"
 #include "mark/line_storage.h"
 #include "mark/mark_flow.h"
 #include "support/trace.h"
-#include "mark/mark_data2fifo.h"
 #include "test_scan_fixture.h"
 
 namespace qztest {
@@ -78,9 +74,9 @@ TEST_F(LineTest, PolylinesAreJoinedSplitAndDroppedByTable) {
     double joinMm;
     int32_t dashed;
     std::vector<Push_> pushes;
-    int starts;
-    int32_t lit;
-  } cases[] = {
+    int starts, lit;
+  };
+  const Case cases[] = {
       {"two points 0.0005 mm apart: nothing", 0, 0.001, -1, {{{{0, 0}, {0.0005, 0}}, 1}}, 0, 0},
       {"a point within 0.001 mm is dropped", 0, 0.001, -1, {{{{0, 0}, {0.0009, 0}, {10, 0}}, 1}}, 1, 1},
       {"continued in the same layer", 0, 0.001, -1, {{{{0, 0}, {10, 0}}, 1}, {{{10.0009, 0}, {10, 10}}, 1}}, 1, 2},
@@ -118,12 +114,9 @@ TEST_F(LineTest, TheEleventhPointGeneratesTheFirstFive) {
   Push({{9, 0.1}, {10, 0}}, 1);  // continued by an eleventh point
   EXPECT_EQ(g_LineStorage.vecLastLine.size(), 6u);
   EXPECT_EQ(nFloor, 1);  // the polyline's floor stays open between calls
-  EXPECT_EQ(Lit(), 4);   // the jump to the first point, then four marked points
-  EXPECT_EQ(g_Scan.dbCurX, 4.0);
+  EXPECT_EQ(std::tuple(Lit(), g_Scan.dbCurX), std::tuple(4, 4.0));  // the jump to the first point, four marked ones
   End();
-  EXPECT_EQ(Lit(), 10);
-  EXPECT_EQ(g_Scan.dbCurX, 10.0);
-  EXPECT_EQ(Starts(), 1);
+  EXPECT_EQ(std::tuple(Lit(), g_Scan.dbCurX, Starts()), std::tuple(10, 10.0, 1));
 }
 
 TEST_F(LineTest, ChainedPolylinesRunThroughLeadOutAndLeadIn) {
@@ -149,9 +142,7 @@ TEST_F(LineTest, ChainedPolylinesRunThroughLeadOutAndLeadIn) {
         << i;
   }
   End();
-  EXPECT_EQ(Starts(), 2);
-  EXPECT_EQ(Lit(), 4);
-  EXPECT_EQ(g_Scan.dbCurY, 32.0);  // its own lead-out at the end
+  EXPECT_EQ(std::tuple(Starts(), Lit(), g_Scan.dbCurY), std::tuple(2, 4, 32.0));  // its own lead-out at the end
 }
 
 TEST_F(LineTest, ShortPolylineWithLeadsAndEndDelay) {
@@ -201,9 +192,7 @@ TEST_F(LineTest, TwoLasersWithPowerWaves) {
   EXPECT_EQ(Lit(), 2);
 }
 
-// With fly marking switched on in the stream and the range words enabled, the first jump of each
-// polyline is followed by the range words, at least 20 µs after the jump started; either alone
-// gives none.
+// Only with fly marking on and the range enabled, each polyline's first jump is followed by the range words.
 TEST_F(LineTest, FlyRangeWordsFollowTheFirstJumpOnlyWhileFlyMarkingIsOnWithTheRangeEnabled) {
   struct Case { int32_t rangeEn; uint32_t flyOn; size_t words; } cases[] = {{1, 1, 2}, {1, 0, 0}, {0, 1, 0}, {1, 7, 2}};
   for (const Case& c : cases) {

@@ -1,7 +1,5 @@
 #pragma once
-// The simulated card of a chosen version opened as card opening leaves it (its version settings
-// read and checked), with hold-back windows of 20 ms and 12 ms; a job on it: the start, mark-list
-// calls of count markers 10 µs apart, the end wait; the job and the run flag reset afterwards.
+// An opened simulated card of a chosen version, windows of 20 ms and 12 ms, and a job of count markers on it.
 #include <algorithm>
 #include <string>
 

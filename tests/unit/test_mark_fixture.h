@@ -1,7 +1,5 @@
 #pragma once
-// Unit tests inside one mark call: a fresh job on floor 0 with zeroed parameters, hold-back windows
-// of 1 s and 0.6 s and a laser off-on interval of 3 ms; the floors and the pipeline are emptied
-// afterwards. With the timed words' printer, a register wait's words and the encoder waits' values.
+// Inside one mark call: a fresh job on floor 0, zeroed parameters, windows of 1 s and 0.6 s, off-on 3 ms.
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -23,8 +21,7 @@ using Words = std::vector<TimedWord>;
 
 inline uint64_t T(int64_t t) { return static_cast<uint64_t>(t); }
 
-// The words of one register wait written at t + 1, t + 2 and t + 3: the lanes of mask a and
-// value b, the time-out word when there is one, the set-up word and the marker.
+// One register wait at t + 1..3: the lanes of mask a and value b, the time-out word, the set-up word, the marker.
 inline void AddWait(Words& out, uint64_t t, uint32_t a, uint32_t b, std::optional<uint32_t> timeoutWord,
                     uint32_t setup, uint32_t marker) {
   for (uint32_t lane = 0; lane < 4; ++lane) {

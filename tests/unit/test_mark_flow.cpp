@@ -1,9 +1,8 @@
-// The encoder, fly, count-marker, task and camera steps of a job as the words and times they leave
-// on the main stream.
-#include <gtest/gtest.h>
+// The encoder, fly, count-marker, task and camera steps of a job as words and times on the main stream.
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "calibration/box_para.h"
 #include "calibration/scan.h"
@@ -34,7 +33,6 @@ class MarkFlowTest : public qztest::MarkCallTest {
     for (size_t i = from; i < Main().size(); ++i) out.push_back({Main()[i].time - t0, Main()[i].word});
     return out;
   }
-  static std::vector<uint32_t> EncoderWaitValues() { return qztest::EncoderWaitValues(Main()); }
 };
 
 // The ten words of an encoder wait for p at t + 1 .. t + 3.
@@ -53,7 +51,7 @@ TEST_F(MarkFlowTest, EncoderWaitsComeFivePulsesAheadAndStayWithinTheRangeOnceEac
     QZ_TRACE(c.pos);
     g_MarkFloor[0].Reset();
     MarkEncWait(c.pos);
-    EXPECT_EQ(EncoderWaitValues(), (std::vector<uint32_t>{c.first, c.second}));
+    EXPECT_EQ(qztest::EncoderWaitValues(Main()), (std::vector<uint32_t>{c.first, c.second}));
   }
   g_MarkFloor[0].Reset();
   MarkEncWait(100);
@@ -76,8 +74,7 @@ TEST_F(MarkFlowTest, FlyOnEncResetsOncePerJobAndSwitchesFlyMarkingAround) {
   EncoderWait(second, 2, 7);
   second.insert(second.end(), {{6, 0x64000001}, {7, 0x50000000}, {8, 0x51638040}, {9, 0x50000000}});
   EXPECT_EQ(From(n, 7), second);
-  EXPECT_EQ(g_MarkFlow.nFlySwitchOn, 1u);
-  EXPECT_EQ(g_MarkFlow.bEncResetSent, 1u);
+  EXPECT_EQ(std::tuple(g_MarkFlow.nFlySwitchOn, g_MarkFlow.bEncResetSent), std::tuple(1u, 1u));
 }
 
 TEST_F(MarkFlowTest, FlySwitchOffByTheHomeSetting) {
@@ -130,7 +127,7 @@ TEST_F(MarkFlowTest, FlyPositionsRefusedWithoutWords) {
   g_MarkFloor[0].Reset();
   g_FlyEncode.ResetUnwrap();
   ASSERT_EQ(MarkFlyEmptyPosAbs(800.0), 0u);
-  const std::vector<uint32_t> values = EncoderWaitValues();
+  const std::vector<uint32_t> values = qztest::EncoderWaitValues(Main());
   ASSERT_EQ(values.size(), 30u);
   EXPECT_EQ(values.front(), 900000u);
   EXPECT_EQ(values[1], 0u);  // 1000000 wraps
@@ -206,13 +203,8 @@ TEST_F(MarkFlowTest, CameraSequence) {
   EXPECT_EQ(Words(Main().begin(), Main().begin() + 6),
             (Words{{1, 0x33000000}, {2, 0x50000000}, {3, 0x560F4240}, {4, 0x50000000}, {5, 0x51608008}, {6, 0x50000000}}));
   EXPECT_EQ(camera(Main()).size(), 4u);  // and the jump's own time-out
-  struct Case {
-    int32_t number;
-    double x, y;
-    int32_t field, selector, flag;
-    uint32_t value;
-    uint32_t cx, cy, para, second;
-  } cases[] = {
+  struct Case { int32_t number; double x, y; int32_t field, selector, flag; uint32_t value, cx, cy, para, second; };
+  const Case cases[] = {
       {42, -50.0, 30.0, 3, 2, 0, 5, 0, 0xFFFF, 0x34004C42, 0x53000105},
       {7, 50.0, -30.0, 0x13, 1, 1, 5, 0xFFFF, 0, 0x34000C07, 0x53000000},
       {99, 0.0, 0.0, 0, 0, 2, 0, 32767, 32767, 0x34004099, 0x53000200},
@@ -227,9 +219,7 @@ TEST_F(MarkFlowTest, CameraSequence) {
     const Words w = camera(Main());
     // start, 1 s, wait, jump's 1 s, codes, parameter word, registers, 1 s, wait, jump's 1 s, lane 3, close
     ASSERT_EQ(w.size(), 16u);
-    EXPECT_EQ(w[4].word, 0x31000000u | c.cx);
-    EXPECT_EQ(w[5].word, 0x32000000u | c.cy);
-    EXPECT_EQ(w[6].word, c.para);
+    EXPECT_EQ(std::tuple(w[4].word, w[5].word, w[6].word), std::tuple(0x31000000u | c.cx, 0x32000000u | c.cy, c.para));
     EXPECT_EQ(w[4].time, w[6].time);
     EXPECT_EQ(Words(w.begin() + 7, w.begin() + 11), (Words{{w[6].time + 1, 0x52000000},
                                                             {w[6].time + 1, 0x53000000}, {w[6].time + 1, 0x52000001},
@@ -251,8 +241,7 @@ TEST_F(MarkFlowTest, CameraRefusals) {
   for (const Case& c : cases) EXPECT_EQ(CheckCcdStep(c.s), c.code) << c.s.enable << " " << c.s.selector;
 }
 
-// QZ_MarkEnd closes a job whose fly marking is still on with fly off and a jump home, right after
-// output 1's step; the whole-job runners and a job with fly marking off do not.
+// QZ_MarkEnd (not the whole-job runners) switches fly marking still on off after output 1, then jumps home.
 TEST_F(MarkFlowTest, TheJobEndSwitchesFlyMarkingOffAfterQZMarkEnd) {
   g_SystemPara.MarkEnd_X = 4.0;
   struct Case { uint32_t flyOn; uint8_t fromMarkEnd; bool off; } cases[] = {

@@ -1,8 +1,4 @@
-// The job flow against the simulated card: buffer start on the first mark-list call, the end wait
-// and the end report, flow control, the same-data flag, offline downloads, stops, failures and a
-// card lost in the middle of a job.
-#include <tuple>
-#include <gtest/gtest.h>
+// The job flow against the simulated card: buffer start, end wait and report, flow control, offline, failures.
 
 #include <atomic>
 #include <chrono>
@@ -11,13 +7,10 @@
 #include "cardlink/card_cmd.h"
 #include "cardlink/portlane.h"
 #include "frame/conv.h"
-#include "frame/errors.h"
 #include "frame/ini_cfg.h"
-#include "mark/mark_floor.h"
 #include "mark/phase_timer.h"
 #include "platform/files.h"
 #include "support/expect_code.h"
-#include "support/lib_folder.h"
 #include "test_mark_card_fixture.h"
 
 namespace {
@@ -43,8 +36,7 @@ TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
     ASSERT_EQ(Call(3000), 0u);
     EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);
     EXPECT_EQ(End(), 0u) << layout;
-    EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
-    EXPECT_EQ(g_bRunFlag, 0u);
+    EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bRunFlag.load()), std::tuple(kMarkStateIdle, 0u));
     EXPECT_EQ(g_FifoData.nFinalStatus & 0xF00, 0x100u) << layout;
     EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行成功  same=")) << layout;
     const std::vector<uint32_t> words = TraceWords();
@@ -154,8 +146,7 @@ TEST_F(MarkJobTest, OfflineDownloadWritesWhatTheCardWouldReceiveAndAStoppedOneEn
   EXPECT_EQ(g_FifoData.pOfflineFile, nullptr);
 }
 
-// The final status by how the run ended: a stopped or failed run never counts as finished nor as an
-// unknown result; the offline-done flag of a clean run gives a finished one.
+// A stopped run never counts as finished nor unknown; the offline-done flag of a clean run finishes it.
 TEST(EndStatus, StoppedRunsEndStoppedAndOnlyCleanRunsFinish) {
   struct Case { uint32_t card; bool download; uint8_t offlineDone; bool stopped; uint32_t status; } cases[] = {
       {0x10100, false, 0, false, 0x10100},  // online: the card's own status
@@ -170,32 +161,26 @@ TEST(EndStatus, StoppedRunsEndStoppedAndOnlyCleanRunsFinish) {
         << c.card << " " << c.download << " " << int(c.offlineDone) << " " << c.stopped;
 }
 
-TEST_F(MarkJobTest, CardThatStopsTakingDataFailsTheJobAndKeepsTheLink) {
+// The end wait: a card that holds its ready bit low is waited for; one that takes no data fails the job.
+TEST_F(MarkJobTest, EndWaitsForASlowCardAndFailsOnOneThatTakesNoData) {
   OpenLayout(1);
+  clock.autoAdvanceMs = 1;
+  Begin(1);
+  ASSERT_EQ(Call(3000), 0u);
+  // Every block is in; the card holds its ready bit low for about 20 s of polls, then finishes.
+  cardsim_set_usb_startup_(0, 20000);
+  EXPECT_EQ(End(), 0u);
+  EXPECT_GT(clock.tick, 10000u);
+  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行成功  same="));
   Begin(1);
   ASSERT_EQ(Call(3000), 0u);
   g_FifoData.nSentUnits += kUnitsPerBlock;  // a block the card never receives
-  clock.autoAdvanceMs = 1;
   EXPECT_EQ(End(), RV_MARK_FAIL);
   EXPECT_EQ(g_Link.g_bConnected, 1);  // the card answers: it is not lost
   EXPECT_TRUE(g_FifoData.bCardTookNoData);
   EXPECT_TRUE(HasLine(ErrorLines(), "the card takes no data"));
   EXPECT_TRUE(HasLine(InfoLines(), "未知结果"));
-  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
-  EXPECT_EQ(g_bRunFlag, 0u);
-}
-
-TEST_F(MarkJobTest, CardThatHoldsItsReadyBitLowIsWaitedFor) {
-  OpenLayout(1);
-  Begin(1);
-  ASSERT_EQ(Call(3000), 0u);
-  // Every block is in; the card holds its ready bit low for about 20 s of polls, then finishes.
-  cardsim_set_usb_startup_(0, 20000);
-  clock.autoAdvanceMs = 1;
-  EXPECT_EQ(End(), 0u);
-  EXPECT_GT(clock.tick, 10000u);
-  EXPECT_EQ(g_Link.g_bConnected, 1);
-  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行成功  same="));
+  EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bRunFlag.load()), std::tuple(kMarkStateIdle, 0u));
 }
 
 TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
@@ -213,20 +198,17 @@ TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
   EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
 }
 
-TEST_F(MarkJobTest, StopBeforeTheFirstCallIsKept) {
+// A stop right after the start is kept; a failed job takes no more words; both end failed.
+TEST_F(MarkJobTest, StoppedOrFailedJobTakesNothingMoreAndEndsFailed) {
   OpenLayout(1);
   Begin(1);
-  g_MarkJob.bStopMark = 1;  // a stop right after the start
+  g_MarkJob.bStopMark = 1;
   EXPECT_EQ(Call(100), 0u);
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);
   EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 0u);  // nothing flushed
-  CMarkLock lock;
-  EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
+  EXPECT_EQ(End(), RV_MARK_FAIL);
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
-}
-
-TEST_F(MarkJobTest, FailedJobRefusesFurtherWordsAndStopsTheCard) {
-  OpenLayout(1);
+  g_MarkJob.bStopMark = 0;
   Begin(1);
   Call(100);
   ExpectCode(2, 0, [] {
@@ -274,11 +256,7 @@ TEST_F(MarkJobTest, OverlappingMarkCallIsRefusedAndStopsTheCard) {
 using EndReportTest = qztest::LibFolderTest;
 
 TEST_F(EndReportTest, EveryEndCodeHasItsTextAndReport) {
-  struct Case {
-    uint32_t code, sub;
-    const char* text;  // nullptr: nothing is reported
-    bool error, box;
-  } cases[] = {
+  struct Case { uint32_t code, sub; const char* text; bool error, box; } cases[] = {  // text nullptr: no report
       {4, 5, "数据断流 ", true, false},        {1, 7, "运行成功  ", false, false},
       {2, 0, "运行被停止 ", false, false},     {2, 2, "快跳失败 ", true, true},
       {8, 0, "被模块停止 ", false, false},     {8, 1, "后跳失败 ", true, true},
@@ -317,8 +295,7 @@ TEST_F(MarkJobTest, StopEndsTheWaitForFifoRoom) {
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
 }
 
-// Ending a phase adds the time since its start, and nothing when it was not started: an end
-// without a start would add the whole counter.
+// Ending a phase adds the time since its start, and nothing when it was not started.
 TEST(PhaseTimerTest, OnlyStartedPhasesAddTime) {
   qztest::FakeClock clock;
   clock.perf = 100000.0;

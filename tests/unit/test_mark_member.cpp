@@ -1,13 +1,9 @@
-// The common frame of the mark-list commands at unit level: the mapping of what a body throws, the
-// entry line at its level, the job whose start failed, and the members whose refusals fail the job
-// (the rest through the exports, e2e).
-#include <gtest/gtest.h>
+// The common frame of the mark-list commands: what a body throws, the entry line, refusals that fail the job.
 
 #include <functional>
 #include <limits>
 #include <new>
 #include <stdexcept>
-#include <string>
 
 #include "calibration/box_para.h"
 #include "cardlink/portlane.h"
@@ -35,12 +31,7 @@ class MarkMemberTest : public qztest::MarkCardTest {
 };
 
 TEST_F(MarkMemberTest, WhatABodyThrowsBecomesTheResultAndTheGuardIsReleased) {
-  struct Case {
-    const char* name;
-    std::function<uint32_t()> body;
-    uint32_t rc;
-    size_t boxes;
-  } cases[] = {
+  struct Case { const char* name; std::function<uint32_t()> body; uint32_t rc; size_t boxes; } cases[] = {
       {"refusal", [] { return 2u; }, 2, 0},
       {"shown failure", []() -> uint32_t { throw MyException(RV_LAYER_NUMBER_OVER, 1); }, 6, 1},
       {"lost card", []() -> uint32_t { throw MyException(RV_CARD_NOT_CONNECTED, 0); }, 1, 0},
@@ -49,11 +40,10 @@ TEST_F(MarkMemberTest, WhatABodyThrowsBecomesTheResultAndTheGuardIsReleased) {
   };
   size_t boxes = 0;
   for (const Case& c : cases) {
-    EXPECT_EQ(Run(c.body), c.rc) << c.name;
-    EXPECT_EQ(g_MarkJob.g_bMarkCallBusy.load(), 0u) << c.name;
-    EXPECT_EQ(g_pCurFloor, nullptr) << c.name;
-    boxes += c.boxes;
-    EXPECT_EQ(Boxes().size(), boxes) << c.name;
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Run(c.body), c.rc);
+    EXPECT_EQ(std::tuple(g_MarkJob.g_bMarkCallBusy.load(), g_pCurFloor), std::tuple(0u, nullptr));
+    EXPECT_EQ(Boxes().size(), boxes += c.boxes);
   }
   // Memory is reported under the member's name, and the job goes on.
   bool named = false;
@@ -72,8 +62,7 @@ TEST_F(MarkMemberTest, JobWhoseStartFailedTakesNothing) {
   EXPECT_TRUE(Boxes().empty());
 }
 
-// A refused vector, dot or far position fails the job after the frame has run: the code's text shown
-// once, the card's run stopped, nothing of the body buffered or written, the next member 20 silently.
+// A refused vector, dot or far position fails the job: one box, the run stopped, nothing kept, then 20.
 TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
   constexpr double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
   // Host records of three reals (six for the wobble figure), (x, y) first.
@@ -85,12 +74,8 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
   const std::vector<double> good = pts({0, 0, 1, 2}), nanLine = pts({0, 0, nan, 1}), infLine = pts({inf, 0, 1, 1}),
                             farOne = pts({101, 0}), far = pts({1, 2, 0, -101}), far2R = pts({0, 0, 21, 0}),
                             wobFar = pts({0, 0, 21, 0}, 6);
-  struct Case {
-    const char* name;
-    std::function<uint32_t()> call;
-    uint32_t rc;
-    int32_t bits21 = 0;  // field reach 100 mm with 16-bit codes, 2R = 20 mm with 21-bit codes
-  } cases[] = {
+  // The field reaches 100 mm with 16-bit codes, 2R = 20 mm with 21-bit codes.
+  struct Case { const char* name; std::function<uint32_t()> call; uint32_t rc; int32_t bits21 = 0; } cases[] = {
       {"vector, null points", [] { return QZ_MarkVector(nullptr, 2, 1); }, 2},
       {"vector, NaN before layer 256", [&] { return QZ_MarkVector(nanLine.data(), 2, 256); }, 7},
       {"vector, infinite", [&] { return QZ_MarkVector(infLine.data(), 2, 1); }, 7},
@@ -103,7 +88,6 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
       {"dot time +inf", [&] { return QZ_MarkDot(good.data(), 2, inf, 0); }, 7},
       {"dot time below 1", [&] { return QZ_MarkDot(good.data(), 2, 0.99, 0); }, 31},
       {"dot time NaN", [&] { return QZ_MarkDot(good.data(), 2, nan, 0); }, 31},
-      {"dot time -inf", [&] { return QZ_MarkDot(good.data(), 2, -inf, 0); }, 31},
       {"dots, layer -1 beyond the field", [&] { return QZ_MarkDot(far.data(), 2, 50, -1); }, 6},
       {"dots beyond the field", [&] { return QZ_MarkDot(far.data(), 2, 50, 0); }, 2},
       {"scan position beyond the field", [] { return QZ_MarkBufScanPos(0, 100.5, 0, 0); }, 2},
@@ -133,31 +117,25 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
 }
 
 TEST_F(MarkMemberTest, EntryLineAtItsLevelInItsFormat) {
-  struct Case {
-    MarkMember m;
-    EntryValue v;
-    const char* line;  // nullptr: no line
-  } cases[] = {
-      {{"QZ_A", KIND_IO, LOG_TRACE, EntryText::kEmpty}, {}, "[TRACE]"},
-      {{"QZ_B", KIND_IO, LOG_INFO, EntryText::kInt}, EntryValue(-12), "[INFO]"},
-      {{"QZ_C", KIND_IO, LOG_TRACE, EntryText::kReal2}, EntryValue(3.14159), "[TRACE]"},
-      {{"QZ_D", KIND_IO, LOG_INFO, EntryText::kReal3}, EntryValue(2.5), "[INFO]"},
-      {{"QZ_E", KIND_IO, LOG_INFO, EntryText::kNoLine}, {}, nullptr},
+  struct Case { MarkMember m; EntryValue v; const char* line; const char* text; } cases[] = {  // line nullptr: none
+      {{"QZ_A", KIND_IO, LOG_TRACE, EntryText::kEmpty}, {}, "[TRACE]", "QZ_A:"},
+      {{"QZ_B", KIND_IO, LOG_INFO, EntryText::kInt}, EntryValue(-12), "[INFO]", "QZ_B:-12"},
+      {{"QZ_C", KIND_IO, LOG_TRACE, EntryText::kReal2}, EntryValue(3.14159), "[TRACE]", "QZ_C:3.14"},
+      {{"QZ_D", KIND_IO, LOG_INFO, EntryText::kReal3}, EntryValue(2.5), "[INFO]", "QZ_D:2.500"},
+      {{"QZ_E", KIND_IO, LOG_INFO, EntryText::kNoLine}, {}, nullptr, "QZ_E"},
   };
-  const char* texts[] = {"QZ_A:", "QZ_B:-12", "QZ_C:3.14", "QZ_D:2.500", "QZ_E"};
   g_Link.g_bConnected = 0;  // no card: the entry line is all a member writes
   for (int level : {LOG_INFO, LOG_TRACE}) {
     g_InfoLog.SetMinLevel(level);
-    for (size_t i = 0; i < std::size(cases); ++i) {
-      const Case& c = cases[i];
+    for (const Case& c : cases) {
       const size_t before = InfoLines().size();
       EXPECT_EQ(MarkMemberFrame(c.m, c.v, MemberStep(), MemberStep([] { return 0u; })), 1u);
       const auto lines = InfoLines();
       const bool written = c.line && (level == LOG_TRACE || std::string(c.line) == "[INFO]");
-      ASSERT_EQ(lines.size(), before + (written ? 1 : 0)) << texts[i] << " at " << level;
+      ASSERT_EQ(lines.size(), before + (written ? 1 : 0)) << c.text << " at " << level;
       if (!written) continue;
       EXPECT_EQ(lines.back().rfind(c.line, 0), 0u) << lines.back();
-      const std::string tail = std::string("] ") + texts[i];
+      const std::string tail = std::string("] ") + c.text;
       EXPECT_EQ(lines.back().substr(lines.back().size() - tail.size()), tail);
     }
   }

@@ -1,24 +1,16 @@
-// Run control inside the library: a stop from a second thread while QZ_MarkEnd waits, the job's
-// figures, the full flush in the middle of a job with the floor that follows it, and the 21-bit codes
-// of a field position.
-#include <gtest/gtest.h>
+// Run control: a stop while QZ_MarkEnd waits, the job's figures, a full flush mid-job, 21-bit field codes.
 
 #include <atomic>
 #include <chrono>
 #include <limits>
 #include <thread>
 
-#include "support/trace.h"
 #include "calibration/scan.h"
-#include "cardlink/card_wire.h"
-#include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "mark/mark_floor.h"
 #include "mark/run_control.h"
 #include "qzmark.h"
-#include "support/lib_folder.h"
 #include "test_mark_card_fixture.h"
-#include "test_mark_fixture.h"
 
 namespace {
 
@@ -26,8 +18,7 @@ using qztest::HasLine;
 
 using RunControlTest = qztest::MarkCardTest;
 
-// A full flush sends every word the job has so far; a floor written right after it finds floor 0
-// empty and must still land after what was sent. The job then ends successfully.
+// A floor written right after a full flush (floor 0 empty) still lands after what was sent.
 TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollow) {
   Open();
   Begin();
@@ -43,7 +34,6 @@ TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollow)
     }
   }
   EXPECT_EQ(End(), 0u);
-  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行成功  same="));
   // Two flushes ask for the start of the run once; the card started on it.
   uint32_t value = 0, starts = 0;
   cardsim_get_flag_(FLAG_START_BUFFERED_RUN, &value, &starts);
@@ -60,9 +50,7 @@ TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollow)
                                           0x16000000, SW_END}));
 }
 
-// Stopping from a second thread while QZ_MarkEnd waits for a card that runs nothing: the end
-// returns, reports a stopped run and lets the library go. The job's figures read meanwhile are those
-// of the job being ended.
+// A stop from a second thread ends QZ_MarkEnd's wait; figures read meanwhile are the ending job's.
 TEST_F(RunControlTest, StopFromASecondThreadEndsTheWaitOfMarkEnd) {
   Open();
   ASSERT_EQ(QZ_MarkStart(1, 0, 0), 0u);
@@ -105,8 +93,7 @@ TEST_F(RunControlTest, StopFromASecondThreadEndsTheWaitOfMarkEnd) {
   EXPECT_EQ(time, seenTime.load());
 }
 
-// The mark time is the final stream time of the last job, its low 32 bits: a job with a known delay
-// is that delay longer than the same job without it.
+// The mark time is the low 32 bits of the last job's final stream time.
 TEST_F(RunControlTest, MarkTimeIsTheLastJobsStreamTime) {
   Open();
   auto job = [&](int64_t delay) {
@@ -123,51 +110,17 @@ TEST_F(RunControlTest, MarkTimeIsTheLastJobsStreamTime) {
   EXPECT_EQ(job((int64_t{1} << 32) + 5), base + 5u);  // more than 71 minutes: the low 32 bits
 }
 
-using FlushFloorTest = qztest::MarkCallTest;
-
-// The offset of an upper floor merged into floor 0 never puts its earliest word before the last
-// merged time; where the channel rules already put it after, they stand.
-TEST_F(FlushFloorTest, UpperFloorLandsAfterTheLastMergedWord) {
-  struct Case {
-    const char* name;
-    int64_t merged;
-    std::vector<std::pair<int, int64_t>> lower;  // channel, time of its last word
-    std::vector<std::pair<int, int64_t>> upper;  // channel, time of its first word
-    int64_t offset;
-  } cases[] = {
-      {"floor 0 empty after a full flush", 5000, {}, {{0, 10}, {3, 40}}, 4991},
-      {"a channel without a lower partner", 5000, {{0, 5500}}, {{0, 1000}, {1, 0}}, 5001},
-      {"at the merged time it stays", 5000, {}, {{3, 5000}}, 0},
-  };
-  for (const Case& c : cases) {
-    QZ_TRACE(c.name);
-    CMarkJob::InitJob(1);
-    g_MarkData2Fifo.nMergeTime = c.merged;
-    for (auto [ch, t] : c.lower) g_MarkFloor[0].ch[ch]->assign({{static_cast<uint64_t>(t), 1}});
-    CMarkFloor::Push();
-    for (auto [ch, t] : c.upper) g_MarkFloor[1].ch[ch]->assign({{static_cast<uint64_t>(t), 2}});
-    MergeUpperFloor(0, 0);
-    EXPECT_EQ(g_MarkFloor[1].bAnchored, 1);
-    EXPECT_EQ(g_MarkFloor[1].nMergeOffset, c.offset);
-  }
-}
-
 TEST(FieldToCode21Test, CodesOfTheFieldPosition) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double step = 1.0 / 1048576.0;  // one code at half range 1 mm
+  // The rounding and clamps it shares with MmToCode21 (test_scan.cpp); a half range not above 0: the centre.
   struct Case { double p, halfRange; int32_t code; } cases[] = {
-      {-1.0, 1.0, 0},          {1.0, 1.0, 2097151},          {0.0, 1.0, 1048576},
-      {-5.0, 1.0, 0},          {nan, 1.0, 1048576},          {5.0, 10.0, 1572864},
-      {-1.0 + step / 2, 1.0, 1},  // half a code goes up
-      {-1.0 + 3 * step / 2, 1.0, 2}, {-1.0 + 3 * step / 8, 1.0, 0},
-      {3.0, 0.0, 1048576},     {3.0, -10.0, 1048576},        {3.0, nan, 1048576},
+      {1.0, 1.0, 2097151}, {5.0, 10.0, 1572864}, {3.0, 0.0, 1048576}, {3.0, -10.0, 1048576}, {3.0, nan, 1048576},
   };
   for (const Case& c : cases) EXPECT_EQ(FieldToCode21(c.p, c.halfRange), c.code) << c.p << " " << c.halfRange;
   // Both coordinates with the half range in force (10 mm until the correction module reports its own).
   int32_t cx = -1, cy = -1;
   FieldToCode21(-10.0, nan, cx, cy);
-  EXPECT_EQ(cx, 0);
-  EXPECT_EQ(cy, 1048576);
+  EXPECT_EQ(std::tuple(cx, cy), std::tuple(0, 1048576));
 }
 
 }  // namespace

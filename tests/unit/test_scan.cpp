@@ -1,11 +1,10 @@
-// Scanner codes of field positions: clamps, the fields of each axis, 21-bit rounding, the transform,
-// a field change under another thread, and the fast-table look-up.
-#include <gtest/gtest.h>
+// Scanner codes of field positions: clamps, per-axis fields, 21-bit rounding, transform, fast tables.
 
 #include <atomic>
 #include <limits>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "calibration/box_para.h"
 #include "calibration/scan.h"
@@ -23,15 +22,13 @@ TEST(Scan, MmToDacClampsInDoubleAndMapsNanToTheCentre) {
       {0.0, 0.0, 0.0, 32767, 32767, 32767}, {50.0, 50.0, 8.5, 65535, 65535, 65535}, {-50.0, -50.0, -8.5, 0, 0, 0},
       {60.0, -60.0, 100.0, 65535, 0, 65535}, {25.0, -25.0, 4.25, 49151, 16383, 49151},
       // Beyond the range of a 32-bit code: clamped, not wrapped.
-      {1e20, -1e20, 3e9, 65535, 0, 65535}, {1e300, -1e300, -3e9, 65535, 0, 0}, {kInf, -kInf, kInf, 65535, 0, 65535},
+      {1e300, -1e300, -3e9, 65535, 0, 0}, {kInf, -kInf, kInf, 65535, 0, 65535},
       {kNaN, kNaN, kNaN, 32767, 32767, 32767},
   };
   for (const Case& c : cases) {
     int32_t cx = -1, cy = -1, cz = -1;
     g_Scan.MmToDac(c.x, c.y, c.z, cx, cy, cz);
-    EXPECT_EQ(cx, c.cx) << c.x;
-    EXPECT_EQ(cy, c.cy) << c.y;
-    EXPECT_EQ(cz, c.cz) << c.z;
+    EXPECT_EQ(std::tuple(cx, cy, cz), std::tuple(c.cx, c.cy, c.cz)) << c.x << " " << c.y << " " << c.z;
   }
 }
 
@@ -40,14 +37,11 @@ TEST(Scan, EachAxisUsesItsOwnField) {
   cal->SetFieldSizes(100.0, 50.0, 17.0);
   int32_t cx = -1, cy = -1, cz = -1;
   cal->MmToDac(12.5, 12.5, 12.5, cx, cy, cz);
-  EXPECT_EQ(cx, 40959);
-  EXPECT_EQ(cy, 49151);
-  EXPECT_EQ(cz, 65535);
+  EXPECT_EQ(std::tuple(cx, cy, cz), std::tuple(40959, 49151, 65535));
 
   struct Case { int32_t axis, code; double mm; } cases[] = {
-      {0, 0, -50.0},        {0, 65535, 50.0},      {0, 70000, 50.0}, {0, -5, -50.0},
-      {0, INT32_MAX, 50.0}, {0, INT32_MIN, -50.0}, {1, 0, -25.0},        {1, 65535, 25.0},      {1, 70000, 25.0},
-      {2, 0, -8.5},         {2, 65535, 8.5},       {2, 100000, 8.5}, {3, 65535, 0.0},      {-1, 65535, 0.0},
+      {0, 0, -50.0}, {0, 65535, 50.0}, {0, INT32_MAX, 50.0}, {0, INT32_MIN, -50.0}, {1, 0, -25.0}, {1, 70000, 25.0},
+      {2, 0, -8.5},  {2, 100000, 8.5}, {3, 65535, 0.0},      {-1, 65535, 0.0},
   };
   for (const Case& c : cases) EXPECT_EQ(cal->DacToMm(c.axis, c.code), c.mm) << c.axis << " " << c.code;
 }
@@ -64,21 +58,16 @@ TEST(Scan, TwentyOneBitCodesClampBeforeRoundingHalvesUp) {
   };
   for (const Case& c : cases) EXPECT_EQ(MmToCode21(c.mm), c.code) << c.mm;
 
-  // The range the box-correction module reports; a range that is not above 0 is refused.
+  // The range the box-correction module reports (its refusals: test_cali_tables.cpp).
   EXPECT_TRUE(CCaliLink::SetHalfRange(25.0));
   EXPECT_EQ(MmToCode21(12.5), 1572864);
-  for (double bad : {0.0, -1.0, kNaN, kInf}) {
-    EXPECT_FALSE(CCaliLink::SetHalfRange(bad)) << bad;
-    EXPECT_EQ(MmToCode21(12.5), 1572864);
-  }
 }
 
 TEST(Scan, TransformSwapsAndMirrorsThenRotatesAndShifts) {
   auto cal = std::make_unique<CCalibrate>();
   // Without settings the transform is the identity.
   FieldPoint p = cal->Transform(3.0, 5.0);
-  EXPECT_EQ(p.x, 3.0);
-  EXPECT_EQ(p.y, 5.0);
+  EXPECT_EQ(std::tuple(p.x, p.y), std::tuple(3.0, 5.0));
 
   // Rotation by 90 degrees and an offset of (1, 2): (X', Y') -> (Y' + 1, 2 - X').
   cal->dbRotSin = 1.0;
@@ -87,18 +76,16 @@ TEST(Scan, TransformSwapsAndMirrorsThenRotatesAndShifts) {
   cal->dbOrgY = 2.0;
   struct Case { int32_t mode; double x, y; } cases[] = {
       {0, 6.0, -1.0},  {1, 6.0, 5.0},   {2, -4.0, -1.0}, {3, -4.0, 5.0}, {4, 4.0, -3.0}, {5, 4.0, 7.0},
-      {6, -2.0, -3.0}, {7, -2.0, 7.0},  {8, 6.0, -1.0},  {9, 6.0, -1.0}, {-1, 6.0, -1.0},
+      {6, -2.0, -3.0}, {7, -2.0, 7.0},  {9, 6.0, -1.0},  {-1, 6.0, -1.0},
   };
   for (const Case& c : cases) {
     cal->nCoordType = c.mode;
     p = cal->Transform(3.0, 5.0);
-    EXPECT_EQ(p.x, c.x) << c.mode;
-    EXPECT_EQ(p.y, c.y) << c.mode;
+    EXPECT_EQ(std::tuple(p.x, p.y), std::tuple(c.x, c.y)) << c.mode;
   }
 }
 
-// The monitor thread converts codes while a host thread reads a box file with other field sizes:
-// every conversion sees one whole field size of one of the two settings (run it under tsan).
+// Conversions while another thread changes the field sizes see one whole setting (run it under tsan).
 TEST(Scan, FieldSizesChangeWhileAnotherThreadConverts) {
   std::atomic<bool> done{false};
   std::thread writer([&] {
@@ -118,9 +105,7 @@ TEST(Scan, FieldSizesChangeWhileAnotherThreadConverts) {
   g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
 }
 
-// The corrected codes of a target looked up in the fast tables: bilinear weights of the codes' low
-// bytes, the first output code of the calibration module to X, the second to Y.
-// Table 0: X code 200 per column, Y code falling 200 per row; table 1 constant.
+// Fast tables: table 0 X code 200 per column, Y code falling 200 per row; table 1 constant.
 void FillTables() {
   for (int j = 0; j < kFastCaliSide; ++j) {
     for (int i = 0; i < kFastCaliSide; ++i) {
@@ -132,13 +117,10 @@ void FillTables() {
   }
 }
 
+// Bilinear weights of the codes' low bytes; the module's first output code to X, the second to Y.
 TEST(ScanMove, FastTableLookupWeighsTheFourCorners) {
   FillTables();
-  const struct {
-    int table;
-    int32_t cx, cy;
-    uint16_t x, y;
-  } cases[] = {
+  const struct { int table; int32_t cx, cy; uint16_t x, y; } cases[] = {
       {0, 0x1234, 0x5678, 3640, 42706},  // 18 x 200 + 52 / 256 x 200; 42800 - 120 / 256 x 200
       {0, 0x1200, 0x5600, 3600, 42800},  // on a grid point
       {0, 65535, 65535, 51199, 8800},    // column and row 256 take weight 255 of 256
@@ -149,8 +131,7 @@ TEST(ScanMove, FastTableLookupWeighsTheFourCorners) {
     QZ_TRACE(c.cx);
     uint16_t x = 0, y = 0;
     FastTableCodes(c.table, c.cx, c.cy, x, y);
-    EXPECT_EQ(x, c.x);
-    EXPECT_EQ(y, c.y);
+    EXPECT_EQ(std::tuple(x, y), std::tuple(c.x, c.y));
   }
   g_Scan.tables[0].fill(FastCaliEntry{});
   g_Scan.tables[1].fill(FastCaliEntry{});

@@ -1,8 +1,6 @@
 #pragma once
-// The scanner sequences, the galvanometer encoders, the polylines and the layer switch inside one
-// mark call: the laser fixture with a base time of 10 µs, a 100 mm field (21-bit half range 10 mm),
-// the rest position (1, 2), one laser and a hold-back window that keeps every word on floor 0; and a
-// builder of the main stream the appenders write, step by step as the sequences are described.
+// Scanner sequences in one mark call: base time 10 µs, a 100 mm field (21-bit half range 10 mm), rest (1, 2),
+// one laser, every word kept on floor 0; and a builder of the expected main stream.
 #include "calibration/box_para.h"
 #include "calibration/scan.h"
 #include "laser/laser.h"
@@ -39,8 +37,7 @@ class ScanSeqTest : public LaserTest {
   }
   static const Words& Main() { return Floor().ch3; }
 
-  // A sequence's configuration: laser type (its lasers configured), run mode, 21-bit codes, light
-  // path; a new job.
+  // A sequence's configuration (laser type, run mode, 21-bit codes, light path) in a new job.
   struct Config { int32_t laserType; uint32_t mode; int32_t bits21; int32_t ossType = 0; };
   static void Configure(const Config& c) {
     g_SystemPara.LASER_TYPE = c.laserType;

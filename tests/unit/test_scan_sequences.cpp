@@ -1,12 +1,9 @@
-// The scanner sequences: the direct jumps and the jump only when moved, a layer's jump parameters,
-// the prologue and epilogue of a job per laser type, with and without laser, in 16- and 21-bit codes,
-// and the dot list, as exact words and times.
+// The scanner sequences as exact words and times: jumps, a layer's jump parameters, prologue, epilogue, dots.
 #include <cmath>
 #include <limits>
 #include <tuple>
 
 #include "frame/bytes.h"
-#include "frame/wait_desc.h"
 #include "laser/light_path.h"
 #include "mark/io_words.h"
 #include "mark/scan_sequences.h"
@@ -18,17 +15,12 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 TEST_F(ScanSeqTest, DirectJumpsWriteBothWordsTheArrivalWaitAndTheJumpDelay) {
-  struct Case {
-    const char* name;
-    uint32_t mode;
-    int32_t bits21, delay;
-    double x, y;  // NaN x: JumpToHome
-    uint32_t wx, wy;
-  } cases[] = {
+  struct Case { const char* name; uint32_t mode; int32_t bits21, delay; double x, y; uint32_t wx, wy; };  // NaN x: home
+  const Case cases[] = {
       {"16-bit, laser job", 0, 0, 300, 10, -5, 0x01089999, 0x01097332},
       {"16-bit, job without laser", 1, 0, 300, 10, -5, 0x010C9999, 0x010D7332},
-      {"21-bit", 1, 1, 0, 3, 4, 0x0134CCCD, 0x01766666}, {"beyond the field", 0, 0, 0, 60, -70, 0x0108FFFF, 0x01090000},
-      {"negative jump delay", 0, 0, -50, 60, -70, 0x0108FFFF, 0x01090000},
+      {"21-bit", 1, 1, 0, 3, 4, 0x0134CCCD, 0x01766666},
+      {"beyond the field, a negative jump delay", 0, 0, -50, 60, -70, 0x0108FFFF, 0x01090000},
       {"home", 0, 0, 0, kNaN, 0, 0x0108828E, 0x0109851E},
   };
   for (const Case& c : cases) {
@@ -64,9 +56,7 @@ TEST_F(ScanSeqTest, JumpIfMovedJumpsOnAnUpperFloorOnlyWhenElsewhere) {
                                 {20, 0x01000000 | 33422}, {20, 0x01010000 | 32767}, {30, 0x01000000 | 33750},
                                 {30, 0x01010000 | 32767}, {40, 0x01000000 | 34078}, {40, 0x01010000 | 32767},
                                 {70, SW_NOP}}));
-  EXPECT_EQ(Floor().clock, 70u);  // the main stream goes on after the jump
-  EXPECT_EQ(nFloor, 0);
-  EXPECT_EQ(g_Scan.dbCurX, 2.0);
+  EXPECT_EQ(std::tuple(Floor().clock, nFloor, g_Scan.dbCurX), std::tuple(70u, 0, 2.0));  // the main stream goes on
 }
 
 TEST_F(ScanSeqTest, PenJumpParameters) {
@@ -90,13 +80,8 @@ TEST_F(ScanSeqTest, ProloguePerLaserTypeAndCodes) {
   const std::string synTrig = "等待能分SynTrig释放";
   AddWaitDesc(1, 0x8, 0, synTrig);
   LoadLightPathConfig();
-  struct Case {
-    const char* name;
-    Config setup;
-    uint32_t startFlag;
-    int32_t out0, notGridel;
-    Stream expected;
-  } cases[] = {
+  struct Case { const char* name; Config setup; uint32_t startFlag; int32_t out0, notGridel; Stream expected; };
+  Case cases[] = {
       {"no laser, home first", {0, 1, 0}, 0, 0, 0,
        Stream().Jump(0x010C828E, 0x010D851E).Nop(1).Jump(0x010C828E, 0x010D851E)},
       // Enable output 23 once, then its 200 ms ready delay.

@@ -1,7 +1,4 @@
-// The host's status text against the simulated card: off-line mode, the card's task, alarms with
-// their galvanometer and wait details, named waits, both languages and the 1024-byte buffer.
-#include <tuple>
-#include <gtest/gtest.h>
+// The host's status text against the simulated card: off-line mode, task, alarms, waits, languages, buffer size.
 
 #include <cstring>
 
@@ -10,9 +7,7 @@
 #include "cardlink/portlane.h"
 #include "frame/wait_desc.h"
 #include "frame/errors.h"
-#include "frame/system_para.h"
 #include "qzmark.h"
-#include "support/sim_card.h"
 #include "test_mark_card_fixture.h"
 
 namespace {
@@ -43,7 +38,7 @@ TEST_F(WaitInfoTest, OfflineModeAndTheCardsTask) {
   EXPECT_EQ(Text(), "脱机模式\r\n");
 }
 
-TEST_F(WaitInfoTest, WaitTimeoutWithReasonsAndANamedWait) {
+TEST_F(WaitInfoTest, WaitTimeoutWithReasonsNamedAndUnnamedWaits) {
   SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_OFFLINE);
   cardsim_set_alarms_(1u << 5, 0);
   cardsim_set_answer_(CMD_WAIT_REASON, 0, 0, 0x1 | 0x80 | 0x20, 0);
@@ -54,10 +49,9 @@ TEST_F(WaitInfoTest, WaitTimeoutWithReasonsAndANamedWait) {
             "->Check the galvanometer and galvanometer wire\r\n->Serial port\r\n"
             "  等待平台到位\r\n"    // the reason's wait detail
             "  等待平台到位\r\n");  // and the card's current wait
-}
-
-TEST_F(WaitInfoTest, InputWaitWithoutANameInBothLanguages) {
-  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_OFFLINE);
+  // An input wait without a name, in both languages.
+  cardsim_set_alarms_(0, 0);
+  cardsim_set_answer_(CMD_WAIT_REASON, 0, 0, 0, 0);
   cardsim_set_answer_(CMD_WAIT_DETAIL, 0, 0, 0x11, 0xF0);  // kind 1, enabled, value 0xF0
   cardsim_set_answer_(CMD_WAIT_STATE, 0, 0, 0x3C, 0x0F);   // a = 0x3C & 0x0F, b = 0x3C & 0xF0
   EXPECT_EQ(Text(), "  Wait IO Input:Wait Value=c，IO In=30\r\n");
@@ -89,8 +83,7 @@ TEST_F(WaitInfoTest, GalvanometerDetailsByCardVersion) {
 
 TEST_F(WaitInfoTest, TextIsCutToTheHostsBuffer) {
   cardsim_set_alarms_(0xFFFFFF70u, 17);
-  const std::string text = Text();
-  EXPECT_EQ(text.size(), kWaitInfoBufferSize - 1);
+  EXPECT_EQ(Text().size(), kWaitInfoBufferSize - 1);
 }
 
 TEST_F(WaitInfoTest, CardLostWhileReadingOrNoCardGivesOne) {
@@ -104,16 +97,6 @@ TEST_F(WaitInfoTest, CardLostWhileReadingOrNoCardGivesOne) {
   EXPECT_EQ(QZ_GetWaitInfo(buf), 1u);
   EXPECT_STREQ(buf, "unchanged");
   EXPECT_EQ(QZ_GetWaitInfo(nullptr), 1u);  // the card check comes first
-}
-
-TEST_F(WaitInfoTest, StatusReadDecodesTheCardsWords) {
-  cardsim_set_run_state_(4, 6, 3);
-  cardsim_set_alarms_(1u << 12, kLaserAlarm);
-  CardStatus s = ReadCardStatus();  // its decoding: test_card_status.cpp
-  EXPECT_EQ(std::tuple(s.connected, s.runState, s.cardTaskId, s.bAlarm[12], s.laserAlarm),
-            std::tuple(1u, 4u, 6u, 1, kLaserAlarm));
-  CPortlane::Close();
-  EXPECT_EQ(ReadCardStatus().connected, 0u);
 }
 
 }  // namespace
