@@ -132,7 +132,8 @@ TEST_F(SystemParaTest, LaserSwitchWhileOnOverridesTheLightPath) {
 }
 
 TEST_F(SystemParaTest, LaserSerialSectionBySelector) {
-  WriteCfg("[Uart]\nBAUD=10\nEParity=20\nnUartEven1Odd0=1\n[UartCW]\nBAUD=11\nEParity=21\n[UartRed]\nBAUD=12\nEParity=22\n");
+  WriteCfg("[Uart]\nBAUD=10\nEParity=20\nnUartEven1Odd0=1\n[UartCW]\nBAUD=11\nEParity=21\n"
+           "[UartRed]\nBAUD=12\nEParity=22\n");
   struct Case { int32_t selector, baud, parity; } cases[] = {
       {0, 10, 20}, {1, 11, 21}, {2, 12, 22}, {3, 11, 21}, {4, 10, 20}, {-1, 10, 20}};
   for (const Case& c : cases) {
