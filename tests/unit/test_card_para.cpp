@@ -29,9 +29,8 @@ TEST(CardParaTest, GalvoWordByScannerType) {
     p.bCloseFeedback = c.close;
     p.nScanType = c.type;
     p.nScanFeedbackDisLimit = 7;
-    EXPECT_EQ(c.G, GalvoWordG(p));
-    EXPECT_EQ(c.L, p.nScanFeedbackDisLimit);
-    EXPECT_EQ(c.wait, p.bScanFeedbackWait);
+    const uint32_t G = GalvoWordG(p);  // sets the limit and the wait flag as well
+    EXPECT_EQ(std::tuple(c.G, c.L, c.wait), std::tuple(G, p.nScanFeedbackDisLimit, p.bScanFeedbackWait));
   }
 }
 
