@@ -103,39 +103,25 @@ const std::vector<IniCase> kCases = {
      "missing/t.ini"},
 };
 
-#if defined(_WIN32)
-constexpr bool kWin32 = true;
-#else
-constexpr bool kWin32 = false;
-#endif
+constexpr bool kWin32 = plat::kPathSep == '\\';
 
 enum class Impl { Profile, Engine };
 
 struct Param { IniCase c; Impl impl; };
 
 bool RunningUnderWine() {
-#if defined(_WIN32)
+  if (!kWin32) return false;
   plat::ModuleHandle ntdll = plat::LoadModule("ntdll.dll");
   const bool wine = plat::FindSymbol(ntdll, "wine_get_version") != nullptr;
   plat::FreeModule(ntdll);
   return wine;
-#else
-  return false;
-#endif
 }
 
 // The text our engine writes: the file's own line end, or the platform's for a new file.
-std::string WithNewFileLineEnd(std::string s) {
-#if defined(_WIN32)
+std::string WithNewFileLineEnd(const std::string& s) {
   std::string out;
-  for (char ch : s) {
-    if (ch == '\n') out += '\r';
-    out += ch;
-  }
+  for (char ch : s) out += kWin32 && ch == '\n' ? std::string("\r\n") : std::string(1, ch);
   return out;
-#else
-  return s;
-#endif
 }
 
 class IniTable : public ::testing::TestWithParam<Param> {};
@@ -179,9 +165,7 @@ std::vector<Param> Params() {
   std::vector<Param> out;
   for (const IniCase& c : kCases) {
     out.push_back({c, Impl::Profile});
-#if defined(_WIN32)
-    out.push_back({c, Impl::Engine});  // the system's functions above, our engine here
-#endif
+    if (kWin32) out.push_back({c, Impl::Engine});  // the system's functions above, our engine here
   }
   return out;
 }
