@@ -21,11 +21,7 @@
 
 namespace {
 
-#if defined(_WIN32)
-constexpr bool kCaseSensitiveNames = false;
-#else
-constexpr bool kCaseSensitiveNames = true;
-#endif
+constexpr bool kCaseSensitiveNames = plat::kPathSep == '/';  // Win32's file search ignores case
 
 // A mutex name no other test process uses.
 std::string UniqueName(const std::string& tag) {
