@@ -159,7 +159,8 @@ TEST_F(CardVersionTest, MismatchIsRefusedWithABoxAndNothingWritten) {
 
 TEST_F(CardVersionTest, ExtendedCommandNumbers) {
   struct Case { uint32_t version; uint32_t n; uint32_t sent; } cases[] = {
-      {63, 288, 0x2055}, {63, 289, 0x2155}, {63, 330, 0x4A55}, {64, 288, 288}, {64, 330, 330},
+      {63, 288, 0x2055}, {63, 289, 0x2155}, {63, 297, 0x2955}, {63, 309, 0x3555}, {63, 329, 0x4955},
+      {63, 330, 0x4A55}, {64, 288, 288},    {64, 330, 330},
       // Numbers outside the table pass unchanged.
       {63, 287, 287},    {63, 296, 296},    {63, 331, 331},
   };

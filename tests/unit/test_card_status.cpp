@@ -3,6 +3,7 @@
 // them, and samples word for word), and the watchdog's decision of one round.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -40,9 +41,7 @@ std::string GalvoAlarm(int32_t scanType, uint32_t w0, uint32_t w1, uint8_t zh) {
 }
 
 bool Ascii(const std::string& s) {
-  for (unsigned char c : s)
-    if (c >= 0x80) return false;
-  return true;
+  return std::all_of(s.begin(), s.end(), [](unsigned char c) { return c < 0x80; });
 }
 
 TEST(CardStatusDecode, LegacyAndNumberedCards) {

@@ -211,6 +211,8 @@ TEST_F(IniCfgTest, TypedReadsConvertLikeTheCRuntime) {
   EXPECT_DOUBLE_EQ(cfg.GetDouble("Main", "real", 1, 7.0), 0.5);
   EXPECT_DOUBLE_EQ(cfg.GetDouble("Main", "missing", 1, 0.3), 0.3);
   EXPECT_DOUBLE_EQ(cfg.GetDouble("Main", "real", 0, 7.0), 7.0);
+  WriteMainCfgInt("Main", "nBufDataCheckType", -2);  // a negative number written as it reads back
+  EXPECT_EQ(ReadMainInt("Main", "nBufDataCheckType", 0), -2);
 }
 
 }  // namespace
