@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr bool kCaseSensitiveNames = plat::kPathSep == '/';  // Win32's file search ignores case
+constexpr bool kCaseSensitiveNames = plat::kPathSep == '/';  // POSIX; Win32's file search ignores case
 
 // A mutex name no other test process uses.
 std::string UniqueName(const std::string& tag) {
@@ -96,7 +96,7 @@ TEST(Files, FolderTreesAreMadeAndRemovedWhole) {
   EXPECT_TRUE(plat::FileExists(dir.File("plain")));
 }
 
-TEST(Files, WholeFilesKeepEveryByte) {
+TEST(Files, WholeFilesKeepEveryByteAndTheirWriteTime) {
   qztest::TempDir dir;
   const std::string data("a\r\nb\nc\0d\x1a\xff", 10);  // no text-mode translation anywhere
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("f"), data));
@@ -114,6 +114,17 @@ TEST(Files, WholeFilesKeepEveryByte) {
   EXPECT_TRUE(plat::DeleteFilePath(dir.File("g")));
   EXPECT_FALSE(plat::FileExists(dir.File("g")));
   EXPECT_FALSE(plat::DeleteFilePath(dir.File("g")));
+
+  // A new file is stamped with the calendar time now (not off by an epoch or a time zone).
+  const std::string f = dir.File("f");
+  EXPECT_NEAR(static_cast<double>(plat::FileLastWriteTime(f)),
+              static_cast<double>(plat::SystemClock().Now()), 120.0);
+  for (int64_t t : {int64_t{1500000000}, int64_t{4102444800}}) {
+    ASSERT_TRUE(plat::SetFileLastWriteTime(f, t)) << t;
+    EXPECT_EQ(plat::FileLastWriteTime(f), t);
+  }
+  EXPECT_EQ(plat::FileLastWriteTime(dir.File("missing")), 0);
+  EXPECT_FALSE(plat::SetFileLastWriteTime(dir.File("missing"), 1500000000));
 }
 
 // The platform's file writes consult the fault point, each on its own platform's path.
@@ -150,37 +161,14 @@ TEST(Files, RefusedWritesChangeNothing) {
   EXPECT_TRUE(plat::WriteWholeFile(dir.File("f"), "new")) << "writes work again";
 }
 
-TEST(Files, LastWriteTimeRoundTrip) {
-  qztest::TempDir dir;
-  const std::string f = dir.File("f");
-  ASSERT_TRUE(plat::WriteWholeFile(f, "x"));
-  // A new file is stamped with the calendar time now (not off by an epoch or a time zone).
-  EXPECT_NEAR(static_cast<double>(plat::FileLastWriteTime(f)),
-              static_cast<double>(plat::SystemClock().Now()), 120.0);
-
-  for (int64_t t : {int64_t{1500000000}, int64_t{4102444800}}) {
-    ASSERT_TRUE(plat::SetFileLastWriteTime(f, t)) << t;
-    EXPECT_EQ(plat::FileLastWriteTime(f), t);
-  }
-  EXPECT_EQ(plat::FileLastWriteTime(dir.File("missing")), 0);
-  EXPECT_FALSE(plat::SetFileLastWriteTime(dir.File("missing"), 1500000000));
-}
-
-TEST(Module, PathsOfThisProgram) {
+TEST(Module, PathsOfThisProgramLoadAndLookUp) {
   // The core is linked into the test program, so its module is the program itself.
   const std::string own = plat::OwnModulePath();
   EXPECT_EQ(own, plat::HostProgramPath());
   EXPECT_TRUE(plat::FileExists(own)) << own;
-}
 
-TEST(Module, LoadAndLookUp) {
-#if defined(_WIN32)
-  const char* lib = "kernel32.dll";
-  const char* sym = "GetTickCount";
-#else
-  const char* lib = "libc.so.6";
-  const char* sym = "getpid";
-#endif
+  const char* lib = kCaseSensitiveNames ? "libc.so.6" : "kernel32.dll";
+  const char* sym = kCaseSensitiveNames ? "getpid" : "GetTickCount";
   plat::ModuleHandle m = plat::LoadModule(lib);
   ASSERT_NE(m, nullptr);
   EXPECT_NE(plat::FindSymbol(m, sym), nullptr);
