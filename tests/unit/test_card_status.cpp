@@ -44,7 +44,7 @@ bool Ascii(const std::string& s) {
   return std::all_of(s.begin(), s.end(), [](unsigned char c) { return c < 0x80; });
 }
 
-TEST(CardStatusDecode, LegacyAndNumberedCards) {
+TEST(CardStatusDecode, LegacyAndNumberedCardsTheLaserFieldAndWhichBitsCountAsAlarms) {
   // A legacy card shows only the run state and the alarms of bits 10 and 11.
   CardStatus s = DecodeCardStatus(0xFFFFFFFF, 0xFFFFFFFF, false);
   EXPECT_EQ(std::tuple(s.connected, s.runState, s.running, s.cardTaskId, s.subState, s.offline, s.laserAlarm),
@@ -55,10 +55,7 @@ TEST(CardStatusDecode, LegacyAndNumberedCards) {
   EXPECT_EQ(std::tuple(s.cardTaskId, s.subState, s.offline, s.runState, s.running),
             std::tuple(9u, 5u, uint8_t{1}, 4u, uint8_t{0}));
   EXPECT_EQ(std::tuple(s.bAlarm[13], s.bAlarm[25], s.bAlarm[7]), std::tuple(1, 1, 0));  // bit 7: the laser field
-}
-
-TEST(CardStatusDecode, LaserAlarmFieldAndWhichBitsCountAsAlarms) {
-  // r0 bit 7 below r1 bits 27-31: {r0, r1, field}.
+  // The laser alarm field: r0 bit 7 below r1 bits 27-31: {r0, r1, field}.
   const uint32_t cases[][3] = {{1u << 7, 8u << 27, 17}, {0, 8u << 27, 16}, {1u << 7, 0, 1}, {1u << 7, 31u << 27, 63}};
   for (const auto& c : cases) EXPECT_EQ(DecodeCardStatus(c[0], c[1], true).laserAlarm, c[2]);
   for (int b = 0; b < 32; ++b) {

@@ -23,8 +23,8 @@
 namespace qztest {
 namespace {
 
-TEST(Conversions, IntegerParseFollowsTheCRuntime) {
-  struct Case { const char* text; int32_t value; } cases[] = {
+TEST(Conversions, ParsesFollowTheCRuntimeAndStopAtTheFirstOtherCharacterWhateverTheLocale) {
+  struct IntCase { const char* text; int32_t value; } ints[] = {
       {"12", 12},          {"  -7", -7},        {"+5", 5},           {"12.7", 12},
       {"0x10", 0},         {"abc", 0},          {"", 0},             {"\t 42xyz", 42},
       {"2147483647", 2147483647},               {"2147483648", std::numeric_limits<int32_t>::max()},
@@ -32,16 +32,13 @@ TEST(Conversions, IntegerParseFollowsTheCRuntime) {
       {"-99999999999999999999", std::numeric_limits<int32_t>::min()},
       {"99999999999999999999", std::numeric_limits<int32_t>::max()}, {"- 5", 0},          {"--5", 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(CrtAtoi(c.text), c.value) << '"' << c.text << '"';
-}
-
-TEST(Conversions, RealParseIsLocaleIndependentAndStopsAtTheFirstOtherCharacter) {
-  struct Case { const char* text; double value; } cases[] = {
+  for (const IntCase& c : ints) EXPECT_EQ(CrtAtoi(c.text), c.value) << '"' << c.text << '"';
+  struct RealCase { const char* text; double value; } reals[] = {
       {"0.5abc", 0.5}, {"  -1.25", -1.25}, {"+3", 3.0},   {"1e3", 1000.0}, {"2.5E-1x", 0.25},
       {"abc", 0.0},    {"", 0.0},          {".5", 0.5},   {"7.", 7.0},     {"60.00000000", 60.0},
       {"1,5", 1.0},    {"--1", 0.0},       {"1e999", std::numeric_limits<double>::infinity()}, {"1e-999", 0.0},
   };
-  for (const Case& c : cases) EXPECT_EQ(CrtAtof(c.text), c.value) << '"' << c.text << '"';
+  for (const RealCase& c : reals) EXPECT_EQ(CrtAtof(c.text), c.value) << '"' << c.text << '"';
   EXPECT_TRUE(std::isnan(CrtAtof("nan")));
 }
 
@@ -62,14 +59,8 @@ TEST(Conversions, RealToIntegerSaturatesAndMapsNanToZeroAndShiftCountsAreMasked)
   for (const auto& [n, want] : {std::pair{5, 5u}, {32, 0u}, {33, 1u}, {-1, 31u}}) EXPECT_EQ(ShiftCount(n), want) << n;
 }
 
-TEST(Conversions, FormatGrowsPastItsFirstBuffer) {
-  std::string big(3000, 'x');
-  EXPECT_EQ(StrFormat("%s|%d", big.c_str(), 7), big + "|7");
-  EXPECT_EQ(StrFormat("%.400f", 1.0), "1." + std::string(400, '0'));
-}
-
 // The formatter walks the format itself: each directive must come out as printf writes it.
-TEST(Conversions, FormatFollowsPrintf) {
+TEST(Conversions, FormatFollowsPrintfAndGrowsPastItsFirstBuffer) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const char fixed[8] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};  // no terminating NUL
@@ -92,6 +83,10 @@ TEST(Conversions, FormatFollowsPrintf) {
       {StrFormat("%Lf|%8.2Lf|%-8.1Le|", 2.5L, -1.25L, 1e10L), "2.500000|   -1.25|1.0e+10 |"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
+  // Longer texts than the first buffer holds.
+  const std::string big(3000, 'x');
+  EXPECT_EQ(StrFormat("%s|%d", big.c_str(), 7), big + "|7");
+  EXPECT_EQ(StrFormat("%.400f", 1.0), "1." + std::string(400, '0'));
 }
 
 int FormatInto(char* buf, size_t size, const char* fmt, ...) QZ_PRINTF(3, 4);
