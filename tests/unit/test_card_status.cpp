@@ -44,7 +44,7 @@ bool Ascii(const std::string& s) {
   return std::all_of(s.begin(), s.end(), [](unsigned char c) { return c < 0x80; });
 }
 
-TEST(CardStatusDecode, LegacyAndNumberedCardsTheLaserFieldAndWhichBitsCountAsAlarms) {
+TEST(CardStatusDecode, FieldsOfLegacyAndNumberedCardsAndWhichBitsAreAlarms) {
   // A legacy card shows only the run state and the alarms of bits 10 and 11.
   CardStatus s = DecodeCardStatus(0xFFFFFFFF, 0xFFFFFFFF, false);
   EXPECT_EQ(std::tuple(s.connected, s.runState, s.running, s.cardTaskId, s.subState, s.offline, s.laserAlarm),
