@@ -243,35 +243,26 @@ void ExpectWait(const std::string& name, uint32_t kind, uint32_t mask, uint32_t 
 }
 
 TEST_F(SystemParaTest, AcknowledgePatternAndLaserWaits) {
-  struct Case { const char* cfg; uint32_t previous; uint32_t expected; } cases[] = {
-      {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=1\n", 0x55, 0x6000000},
-      {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=2\n", 0x55, 0xC00000},
-      {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=3\n", 0x55, 0x55},  // kept
-      {"[LASER]\nnOssNeedAckIO=5\n", 0x55, 0x20},
-      {"[LASER]\nnOssNeedAckIO=35\n", 0x55, 0x8},  // shift count masked to 0..31
-      {"[LASER]\nnOssNeedAckIO=-1\n", 0x55, 0x80000000},
+  // The acknowledge pattern (previous 0x55), the slave-ready inputs S and the trigger input T.
+  struct Case { const char* cfg; uint32_t ack, S, T; } cases[] = {
+      {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=1\n", 0x6000000, 0, 0x800},
+      {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=2\n", 0xC00000, 0, 0x800},
+      {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=3\n", 0x55, 0, 0x800},  // kept
+      {"[LASER]\nnOssNeedAckIO=5\n", 0x20, 0, 0x800},
+      {"[LASER]\nnOssNeedAckIO=35\n", 0x8, 0, 0x800},  // shift count masked to 0..31
+      {"[LASER]\nnOssNeedAckIO=-1\n", 0x80000000, 0, 0x800},
+      {"[LASER]\nOSS_TYPE=5\n", 0x800000, 0x3000, 0x800},
+      {"[LASER]\nOSS_TYPE=6\nnIO_OSS_Energy_Host_Ready_I=30\nnIO_OSS_Energy_Trig_I=40\n", 0x800000, 0xC0000000, 0x100},
+      {"[LASER]\nOSS_TYPE=4\nnIO_OSS_Energy_Host_Ready_I=-1\nnIO_OSS_Energy_Trig_I=31\n", 0x800000, 0x80000000,
+       0x80000000},
   };
   for (const Case& c : cases) {
     WriteCfg(c.cfg);
     g_SystemPara = SystemPara{};
-    g_SystemPara.nOssAckMask = g_SystemPara.nOssAckValue = c.previous;
+    g_SystemPara.nOssAckMask = g_SystemPara.nOssAckValue = 0x55;
     g_SystemPara.InitPara();
-    ExpectWait("等待激光器空闲", 1, c.expected, c.expected);
-    ExpectWait("等待激光器响应", 1, c.expected, 0);
-  }
-}
-
-TEST_F(SystemParaTest, EnergySplitWaits) {
-  struct Case { const char* cfg; uint32_t S, T; } cases[] = {
-      {"", 0, 0x800},  // no energy splitting: no slave inputs
-      {"[LASER]\nOSS_TYPE=5\n", 0x3000, 0x800},
-      {"[LASER]\nOSS_TYPE=6\nnIO_OSS_Energy_Host_Ready_I=30\nnIO_OSS_Energy_Trig_I=40\n", 0xC0000000, 0x100},
-      {"[LASER]\nOSS_TYPE=4\nnIO_OSS_Energy_Host_Ready_I=-1\nnIO_OSS_Energy_Trig_I=31\n", 0x80000000, 0x80000000},
-  };
-  for (const Case& c : cases) {
-    WriteCfg(c.cfg);
-    g_SystemPara = SystemPara{};
-    g_SystemPara.InitPara();
+    ExpectWait("等待激光器空闲", 1, c.ack, c.ack);
+    ExpectWait("等待激光器响应", 1, c.ack, 0);
     ExpectWait("等待能分从卡就绪", 1, c.S, 0);
     ExpectWait("等待能分从卡就绪释放", 1, c.S, c.S);
     ExpectWait("等待能分SynTrig", 1, c.T, 0);
