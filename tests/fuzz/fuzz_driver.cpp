@@ -7,6 +7,7 @@
 //
 // The run is reproducible from its seed, which is printed; an input that fails is written to
 // "fuzz-failure-<target>" in the working folder before the target runs it.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <cctype>
 #include <cstring>
 #include <iterator>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -41,22 +43,14 @@ const char* const kTokens[] = {"-1", "0", "1", "2", "3", "7", "255", "256", "999
                                "nan", "-nan", "inf", "-inf", "1e308", "-0", "0.1", "1e-320", "  7", "+5", "",
                                "=", "[", "]", "\"", ";", "#", "\r", "\n", "\x1a", "\xff", "\xe4\xb8\xad"};
 
+// The lines of a text, each with its line end.
 std::vector<std::string> Lines(const std::string& t) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < t.size()) {
-    size_t end = t.find('\n', start);
-    if (end == std::string::npos) end = t.size() - 1;
+  for (size_t start = 0, end = 0; start < t.size(); start = end + 1) {
+    end = std::min(t.find('\n', start), t.size() - 1);
     lines.push_back(t.substr(start, end + 1 - start));
-    start = end + 1;
   }
   return lines;
-}
-
-std::string Join(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const std::string& l : lines) out += l;
-  return out;
 }
 
 void MutateOnce(std::string& b, const std::vector<std::string>& seeds, Rng& rng) {
@@ -88,8 +82,7 @@ void MutateOnce(std::string& b, const std::vector<std::string>& seeds, Rng& rng)
     }
     case 6: {  // spliced with another seed
       const std::string& other = seeds[rng.Below(seeds.size())];
-      const size_t from = rng.Below(other.size() + 1);
-      b = b.substr(0, at) + other.substr(from);
+      b = b.substr(0, at) + other.substr(rng.Below(other.size() + 1));
       break;
     }
     case 7: {  // a 32-bit value written little-endian
@@ -98,10 +91,8 @@ void MutateOnce(std::string& b, const std::vector<std::string>& seeds, Rng& rng)
                                         0x57000001u, 0x57FFFFFFu, 0x50000000u};
       const uint32_t w = rng.Below(2) ? kWords[rng.Below(std::size(kWords))] : static_cast<uint32_t>(rng.Next());
       const size_t p = at & ~size_t{3};
-      for (int i = 0; i < 4; ++i) {
-        if (p + i < b.size()) b[p + i] = static_cast<char>(w >> (8 * i));
-        else b.push_back(static_cast<char>(w >> (8 * i)));
-      }
+      b.resize(std::max(b.size(), p + 4));
+      for (int i = 0; i < 4; ++i) b[p + i] = static_cast<char>(w >> (8 * i));
       break;
     }
     case 8: {  // a line dropped, repeated or moved
@@ -113,7 +104,7 @@ void MutateOnce(std::string& b, const std::vector<std::string>& seeds, Rng& rng)
         case 1: lines.insert(lines.begin() + j, lines[i]); break;
         default: std::swap(lines[i], lines[j]); break;
       }
-      b = Join(lines);
+      b = std::accumulate(lines.begin(), lines.end(), std::string());
       break;
     }
     case 9:  // a long line (read in pieces)
@@ -171,10 +162,9 @@ int main(int argc, char** argv) {
   for (const std::string& s : seeds) Run(s);
   Rng rng{seed};
   const auto start = std::chrono::steady_clock::now();
+  const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
   long done = 0;
-  for (;; ++done) {
-    if (iterations > 0 && done >= iterations) break;
-    if (seconds > 0.0 && std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= seconds) break;
+  for (; (iterations <= 0 || done < iterations) && (seconds <= 0.0 || elapsed() < seconds); ++done) {
     std::string input = seeds[rng.Below(seeds.size())];
     for (size_t k = rng.Below(6) + 1; k > 0; --k) MutateOnce(input, seeds, rng);
     if (input.size() > maxLen) input.resize(maxLen);

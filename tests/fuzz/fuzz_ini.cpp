@@ -2,9 +2,10 @@
 // bytes) a section name, a key name and a value to write.
 // Oracle: after the write, the key reads back as written whenever the value is one the INI rules
 // keep (at most 255 bytes, no surrounding blanks or quotes, no line break; on Win32 plain ASCII, which
-// the system's code page keeps); every other key of the
-// file reads as before; a whole number written as "%d" reads back through GetInt and a real
-// written as "%.17g" through GetDouble.
+// the system's code page keeps); every other key of the file reads as before; a whole number
+// written as "%d" reads back through GetInt and a real written as "%.17g" through GetDouble.
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -32,9 +33,7 @@ std::string Name(const std::string& raw, const char* fallback) {
 }
 
 [[maybe_unused]] bool Plain(const std::string& v) {
-  for (char c : v)
-    if (c < 0x20 || c > 0x7E) return false;
-  return true;
+  return std::all_of(v.begin(), v.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
 bool Kept(const std::string& v) {
@@ -50,10 +49,9 @@ bool Kept(const std::string& v) {
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+    return std::tolower(x) == std::tolower(y);
+  });
 }
 
 }  // namespace
@@ -73,16 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The keys of the file, as a reader would see its lines (at most 16).
   std::vector<std::pair<std::string, std::string>> keys;
   std::string cur;
-  size_t start = 0;
-  while (start < parts[0].size() && keys.size() < 16) {
-    size_t end = parts[0].find('\n', start);
-    if (end == std::string::npos) end = parts[0].size();
+  for (size_t start = 0, end = 0; start < parts[0].size() && keys.size() < 16; start = end + 1) {
+    end = std::min(parts[0].find('\n', start), parts[0].size());
     const std::string line = Trim(parts[0].substr(start, end - start));
-    start = end + 1;
-    if (!line.empty() && line[0] == '[' && line.find(']') != std::string::npos) {
-      cur = Trim(line.substr(1, line.find(']') - 1));
-    } else if (line.find('=') != std::string::npos && line.find('=') > 0) {
-      const std::string k = Trim(line.substr(0, line.find('=')));
+    const size_t close = line.find(']'), eq = line.find('=');
+    if (!line.empty() && line[0] == '[' && close != std::string::npos) {
+      cur = Trim(line.substr(1, close - 1));
+    } else if (eq != std::string::npos && eq > 0) {
+      const std::string k = Trim(line.substr(0, eq));
 #if defined(_WIN32)
       // The system's functions read nameless sections and names with control bytes (0x1A ends a
       // text file) their own way.

@@ -1,18 +1,23 @@
-// Status decoding, the command packet, and every alarm text of the status word and of the
-// galvanometer feedback in both languages: a line of its own for every alarm bit, in the order the
-// host shows them, and samples word for word.
+// Status decoding, the command packet, every alarm text of the status word and of the galvanometer
+// feedback in both languages (a line of its own for every alarm bit, in the order the host shows
+// them, and samples word for word), and the watchdog's decision of one round.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/card_status.h"
+#include "cardlink/watchdog.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
 #include "support/expect_code.h"
+#include "support/trace.h"
 
 namespace {
 
@@ -36,44 +41,23 @@ std::string GalvoAlarm(int32_t scanType, uint32_t w0, uint32_t w1, uint8_t zh) {
 }
 
 bool Ascii(const std::string& s) {
-  for (unsigned char c : s)
-    if (c >= 0x80) return false;
-  return true;
+  return std::all_of(s.begin(), s.end(), [](unsigned char c) { return c < 0x80; });
 }
 
-TEST(CardStatusDecode, LegacyCardsOnlyShowRunStateAndTwoAlarms) {
-  const CardStatus s = DecodeCardStatus(0xFFFFFFFF, 0xFFFFFFFF, false);
-  EXPECT_EQ(s.connected, 1u);
-  EXPECT_EQ(s.runState, 7u);
-  EXPECT_EQ(s.running, 1);
-  EXPECT_EQ(s.cardTaskId, 0u);
-  EXPECT_EQ(s.subState, 0u);
-  EXPECT_EQ(s.offline, 0);
-  EXPECT_EQ(s.laserAlarm, 0u);
+TEST(CardStatusDecode, FieldsOfLegacyAndNumberedCardsAndWhichBitsAreAlarms) {
+  // A legacy card shows only the run state and the alarms of bits 10 and 11.
+  CardStatus s = DecodeCardStatus(0xFFFFFFFF, 0xFFFFFFFF, false);
+  EXPECT_EQ(std::tuple(s.connected, s.runState, s.running, s.cardTaskId, s.subState, s.offline, s.laserAlarm),
+            std::tuple(1u, 7u, uint8_t{1}, 0u, 0u, uint8_t{0}, 0u));
   for (int b = 0; b < 32; ++b) EXPECT_EQ(s.bAlarm[b], (b == 10 || b == 11) ? 1 : 0) << b;
-}
-
-TEST(CardStatusDecode, NumberedCardsDecodeEveryField) {
   // r1: task id 9 in bits 21-25, sub-state 5 in bits 16-20, offline bit 26.
-  const uint32_t r1 = (9u << 21) | (5u << 16) | (1u << 26);
-  const CardStatus s = DecodeCardStatus(0x4 | (1u << 13) | (1u << 25), r1, true);
-  EXPECT_EQ(s.cardTaskId, 9u);
-  EXPECT_EQ(s.subState, 5u);
-  EXPECT_EQ(s.offline, 1);
-  EXPECT_EQ(s.runState, 4u);
-  EXPECT_EQ(s.running, 0);
-  EXPECT_EQ(s.bAlarm[13], 1);
-  EXPECT_EQ(s.bAlarm[25], 1);
-  EXPECT_EQ(s.bAlarm[7], 0);  // bit 7 belongs to the laser field
-}
-
-TEST(CardStatusDecode, LaserAlarmField) {
-  // r0 bit 7 below r1 bits 27-31: {r0, r1, field}.
+  s = DecodeCardStatus(0x4 | (1u << 13) | (1u << 25), (9u << 21) | (5u << 16) | (1u << 26), true);
+  EXPECT_EQ(std::tuple(s.cardTaskId, s.subState, s.offline, s.runState, s.running),
+            std::tuple(9u, 5u, uint8_t{1}, 4u, uint8_t{0}));
+  EXPECT_EQ(std::tuple(s.bAlarm[13], s.bAlarm[25], s.bAlarm[7]), std::tuple(1, 1, 0));  // bit 7: the laser field
+  // The laser alarm field: r0 bit 7 below r1 bits 27-31: {r0, r1, field}.
   const uint32_t cases[][3] = {{1u << 7, 8u << 27, 17}, {0, 8u << 27, 16}, {1u << 7, 0, 1}, {1u << 7, 31u << 27, 63}};
   for (const auto& c : cases) EXPECT_EQ(DecodeCardStatus(c[0], c[1], true).laserAlarm, c[2]);
-}
-
-TEST(CardStatusDecode, WhichBitsCountAsAlarms) {
   for (int b = 0; b < 32; ++b) {
     const bool counts = b == 4 || b == 5 || b == 6 || (b >= 10 && b <= 22) || b == 24 || b >= 28;
     const bool laser = b == 7;  // the laser field is nonzero
@@ -104,17 +88,6 @@ TEST(AlarmTexts, EveryAlarmBitHasALineOfItsOwnInBothLanguagesAndOtherBitsNone) {
   uint32_t r0 = kLaserR0;
   for (int bit : kShownOrder) r0 |= 1u << bit;
   for (uint8_t zh : {0, 1}) EXPECT_EQ(CardAlarm(r0, kLaserR1, zh), all[zh]);
-
-  struct Sample { int bit; const char* en; const char* zh; } samples[] = {
-      {13, "Board receiving and issuing instructions error (can be cleared)\r\n", "板卡接收下发指令出错（可清除）\r\n"},
-      {30, "Secondary card connection lost\r\n", "副卡连接丢失\r\n"},
-  };
-  for (const auto& s : samples) {
-    EXPECT_EQ(CardAlarm(1u << s.bit, 0, 0), s.en);
-    EXPECT_EQ(CardAlarm(1u << s.bit, 0, 1), s.zh);
-  }
-  EXPECT_EQ(CardAlarm(kLaserR0, kLaserR1, 0), "Laser alarm (can be cleared)\r\n");
-  EXPECT_EQ(CardAlarm(kLaserR0, kLaserR1, 1), "激光器报警（可清除）\r\n");
 }
 
 TEST(AlarmTexts, EveryGalvanometerFeedbackLineInBothLanguages) {
@@ -146,19 +119,26 @@ TEST(AlarmTexts, EveryGalvanometerFeedbackLineInBothLanguages) {
 }
 
 TEST(AlarmTexts, PlainAlarmsWordForWordInBothLanguages) {
-  const uint32_t r0 = (1u << 31) | (1u << 10) | (1u << 4) | (1u << 24) | (1u << 14);
-  EXPECT_EQ(CardAlarm(r0, 0, 0),
+  const uint32_t r0 =
+      kLaserR0 | (1u << 31) | (1u << 10) | (1u << 4) | (1u << 24) | (1u << 14) | (1u << 13) | (1u << 30);
+  EXPECT_EQ(CardAlarm(r0, kLaserR1, 0),
             "Spectral system alarm, output distance too small (can be cleared)\r\n"
+            "Board receiving and issuing instructions error (can be cleared)\r\n"
             "Offline flash not initialized (Tools ->Initial Reset)\r\n"
+            "Secondary card connection lost\r\n"
             "The secondary card connection is lost, causing the operation to stop (can be cleared)\r\n"
             "Buffer data stream validation error, causing the run to abort (can be cleared)\r\n"
-            "Platform collision limit causing stop (can be cleared)\r\n");
-  EXPECT_EQ(CardAlarm(r0, 0, 1, "前:"),  // appended to the text so far
+            "Platform collision limit causing stop (can be cleared)\r\n"
+            "Laser alarm (can be cleared)\r\n");
+  EXPECT_EQ(CardAlarm(r0, kLaserR1, 1, "前:"),  // appended to the text so far
             "前:分光系统报警，出光间距过小（可清除）\r\n"
+            "板卡接收下发指令出错（可清除）\r\n"
             "脱机flash未初始化（工具->初始复位）\r\n"
+            "副卡连接丢失\r\n"
             "副卡连接丢失，导致运行中止（可清除）\r\n"
             "缓冲区数据流校验错误，导致运行中止（可清除）\r\n"
-            "平台碰限位导致停止（可清除）\r\n");
+            "平台碰限位导致停止（可清除）\r\n"
+            "激光器报警（可清除）\r\n");
 }
 
 TEST(AlarmTexts, GalvanometerFeedbackWords) {
@@ -181,26 +161,53 @@ TEST(AlarmTexts, GalvanometerFeedbackWords) {
             "》》》振镜主动报警\r\n》》》X=ffff\r\n》》》Y=fbfb\r\n》》》自动校准传感器未激活\r\n");
 }
 
-TEST(CommandPacket, BytesOnTheWire) {
+TEST(CommandPacket, BytesOnTheWireAndTheQueue) {
   CmdPacket p(CMD_SET_FLAG, 3, 0x200);
   const uint8_t expected[16] = {0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0x52, 0x00,
                                 0x03, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00};
   EXPECT_EQ(0, std::memcmp(p.bytes.data(), expected, 16));
-  EXPECT_EQ(p.Cmd(), CMD_SET_FLAG);
-  EXPECT_EQ(p.P1(), 3u);
-  EXPECT_EQ(p.P2(), 0x200u);
-}
-
-TEST(CommandPacket, QueuedCommandsKeepTheirOrderAndNeverTouchTheCard) {
+  // Queued commands keep their order and never touch the card.
   CmdBatch batch;
   EXPECT_TRUE(SendOrQueueCmd(CMD_OUTPUT, 1, 2, &batch));
   EXPECT_TRUE(SendOrQueueCmd(0x2055, 3, 4, &batch));
   ASSERT_EQ(batch.size(), 2u);
-  EXPECT_EQ(batch[0].Cmd(), CMD_OUTPUT);
-  EXPECT_EQ(batch[1].Cmd(), 0x2055);
-  EXPECT_EQ(batch[1].P2(), 4u);
+  EXPECT_EQ(std::tuple(batch[0].Cmd(), batch[1].Cmd(), batch[1].P2()), std::tuple(CMD_OUTPUT, 0x2055, 4u));
   // Without a batch and without an open card the command fails like any exchange: code 1.
   qztest::ExpectLost([] { SendOrQueueCmd(CMD_OUTPUT, 1, 2, nullptr); });
+}
+
+// ---- the watchdog's decision of one round over (issued, done, now)
+
+TEST(Watchdog, ReportsAnOutstandingExchangeOnceOnItsEighthLateRound) {
+  struct Round {
+    uint32_t issued, done, now;
+    bool report;
+    uint32_t elapsed;  // checked when report is set
+  };
+  WatchSlot slot;
+  std::vector<Round> rounds = {{5, 4, 1000, false, 0}};  // the wait begins
+  // Rounds every 50 ms: the wait passes 1500 ms at 2550; the report comes 8 rounds later.
+  for (uint32_t t = 1050; t <= 2900; t += 50) rounds.push_back({5, 4, t, false, 0});
+  rounds.push_back({5, 4, 2950, true, 1950});
+  for (uint32_t t = 3000; t <= 6000; t += 50) rounds.push_back({5, 4, t, false, 0});
+  // A new exchange starts the count again; a steady stream never reports.
+  for (uint32_t i = 0; i < 100; ++i) rounds.push_back({6 + i, 5 + i, 6050 + 50 * i, false, 0});
+  // Nothing outstanding (issued == done) never reports, however long.
+  for (uint32_t t = 12000; t <= 16000; t += 50) rounds.push_back({200, 200, t, false, 0});
+  for (const Round& r : rounds) {
+    QZ_TRACE(r.now);
+    uint32_t elapsed = 0;
+    EXPECT_EQ(WatchRound(slot, r.issued, r.done, r.now, elapsed), r.report);
+    if (r.report) {
+      EXPECT_EQ(elapsed, r.elapsed);
+    }
+  }
+  // A tick count that wraps does not hide a stall.
+  WatchSlot wrapped;
+  uint32_t elapsed = 0;
+  int reports = 0;
+  for (uint32_t i = 0; i <= 60; ++i) reports += WatchRound(wrapped, 9, 8, 0xFFFFFF00u + 50 * i, elapsed) ? 1 : 0;
+  EXPECT_EQ(reports, 1);
 }
 
 }  // namespace

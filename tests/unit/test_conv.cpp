@@ -1,16 +1,30 @@
+// The numeric conversions and the formatter; numbers under a host locale with a comma as decimal
+// separator (texts, log lines, configuration reads and the link words derived from them keep the
+// dot); the folder rules of the configuration and the logs, and the typed reads of the configuration.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdarg>
+#include <cstdio>
 #include <limits>
+#include <string>
+#include <tuple>
 #include <utility>
+#include <vector>
 
+#include "cardlink/link_config.h"
 #include "frame/conv.h"
+#include "frame/ini_cfg.h"
+#include "support/fake_clock.h"
+#include "support/staged_library.h"
+#include "test_system_para_fixture.h"
 
+namespace qztest {
 namespace {
 
-TEST(Conversions, IntegerParseFollowsTheCRuntime) {
-  struct Case { const char* text; int32_t value; } cases[] = {
+TEST(Conversions, ParsesFollowTheCRuntimeAndStopAtTheFirstOtherCharacterWhateverTheLocale) {
+  struct IntCase { const char* text; int32_t value; } ints[] = {
       {"12", 12},          {"  -7", -7},        {"+5", 5},           {"12.7", 12},
       {"0x10", 0},         {"abc", 0},          {"", 0},             {"\t 42xyz", 42},
       {"2147483647", 2147483647},               {"2147483648", std::numeric_limits<int32_t>::max()},
@@ -18,16 +32,13 @@ TEST(Conversions, IntegerParseFollowsTheCRuntime) {
       {"-99999999999999999999", std::numeric_limits<int32_t>::min()},
       {"99999999999999999999", std::numeric_limits<int32_t>::max()}, {"- 5", 0},          {"--5", 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(CrtAtoi(c.text), c.value) << '"' << c.text << '"';
-}
-
-TEST(Conversions, RealParseIsLocaleIndependentAndStopsAtTheFirstOtherCharacter) {
-  struct Case { const char* text; double value; } cases[] = {
+  for (const IntCase& c : ints) EXPECT_EQ(CrtAtoi(c.text), c.value) << '"' << c.text << '"';
+  struct RealCase { const char* text; double value; } reals[] = {
       {"0.5abc", 0.5}, {"  -1.25", -1.25}, {"+3", 3.0},   {"1e3", 1000.0}, {"2.5E-1x", 0.25},
       {"abc", 0.0},    {"", 0.0},          {".5", 0.5},   {"7.", 7.0},     {"60.00000000", 60.0},
       {"1,5", 1.0},    {"--1", 0.0},       {"1e999", std::numeric_limits<double>::infinity()}, {"1e-999", 0.0},
   };
-  for (const Case& c : cases) EXPECT_EQ(CrtAtof(c.text), c.value) << '"' << c.text << '"';
+  for (const RealCase& c : reals) EXPECT_EQ(CrtAtof(c.text), c.value) << '"' << c.text << '"';
   EXPECT_TRUE(std::isnan(CrtAtof("nan")));
 }
 
@@ -48,15 +59,8 @@ TEST(Conversions, RealToIntegerSaturatesAndMapsNanToZeroAndShiftCountsAreMasked)
   for (const auto& [n, want] : {std::pair{5, 5u}, {32, 0u}, {33, 1u}, {-1, 31u}}) EXPECT_EQ(ShiftCount(n), want) << n;
 }
 
-TEST(Conversions, FormatGrowsPastItsFirstBuffer) {
-  std::string big(3000, 'x');
-  EXPECT_EQ(StrFormat("%s|%d", big.c_str(), 7), big + "|7");
-  EXPECT_EQ(StrFormat("%.8f", 60.0), "60.00000000");
-  EXPECT_EQ(StrFormat("%.400f", 1.0), "1." + std::string(400, '0'));
-}
-
 // The formatter walks the format itself: each directive must come out as printf writes it.
-TEST(Conversions, FormatFollowsPrintf) {
+TEST(Conversions, FormatFollowsPrintfAndGrowsPastItsFirstBuffer) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const char fixed[8] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};  // no terminating NUL
@@ -79,6 +83,10 @@ TEST(Conversions, FormatFollowsPrintf) {
       {StrFormat("%Lf|%8.2Lf|%-8.1Le|", 2.5L, -1.25L, 1e10L), "2.500000|   -1.25|1.0e+10 |"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
+  // Longer texts than the first buffer holds.
+  const std::string big(3000, 'x');
+  EXPECT_EQ(StrFormat("%s|%d", big.c_str(), 7), big + "|7");
+  EXPECT_EQ(StrFormat("%.400f", 1.0), "1." + std::string(400, '0'));
 }
 
 int FormatInto(char* buf, size_t size, const char* fmt, ...) QZ_PRINTF(3, 4);
@@ -100,4 +108,107 @@ TEST(Conversions, FormatIntoABufferCutsTheTextAndCountsItWhole) {
   EXPECT_EQ(at, 2);
 }
 
+// ---- numbers under a comma locale
+
+class CommaLocaleTest : public SystemParaTest {
+ protected:
+  void SetUp() override {
+    SystemParaTest::SetUp();
+    if (HasFatalFailure()) return;
+    const char* current = std::setlocale(LC_ALL, nullptr);
+    saved = current ? current : "C";
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "German_Germany.1252", "de-DE"}) {
+      if (!std::setlocale(LC_ALL, name)) continue;
+      char probe[16];
+      std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+      if (std::string(probe) == "0,5") return;
+    }
+    std::setlocale(LC_ALL, saved.c_str());
+    GTEST_SKIP() << "no locale with a comma as decimal separator (scripts/install-deps makes one)";
+  }
+  void TearDown() override {
+    std::setlocale(LC_ALL, saved.c_str());
+    SystemParaTest::TearDown();
+  }
+
+  std::string saved;
+};
+
+TEST_F(CommaLocaleTest, TextsAndLogLinesKeepTheDot) {
+  struct Case { std::string got; const char* want; } cases[] = {
+      {StrFormat("size=%.3fMB dt=%.1f n=%d", 1.5, 12.5, 7), "size=1.500MB dt=12.5 n=7"},
+      {StrFormat("%g|%.2e|%G|%a", 0.6, 1234.5, 1e-5, 1.5), "0.6|1.23e+03|1E-05|0x1.8p+0"},
+      {StrFormat("[%08.3f|%-7.2f|%+.0f|%#.0f]", -2.5, 0.25, 3.0, 3.0), "[-002.500|0.25   |+3|3.]"},
+      {StrFormat("%.8f|%Lf", 0.6, 2.5L), "0.60000000|2.500000"}, {StrFormat("%'d", 1234567), "1234567"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
+
+  FakeClock clock;
+  clock.local = plat::LocalTime{2026, 3, 7, 13, 5, 9, 42, 6};
+  CLogFile log;
+  log.Init(dir.File("LOG/x.log"));
+  log.Write("CMarkData2Fifo::SendFifoData", LOG_INFO, "gened nDdr=%.3f (Send=%.3f tm=%d)", 0.5, 1.25, 40);
+  log.Close();
+  EXPECT_EQ(ReadLines(dir.File("LOG/x.log")),
+            std::vector<std::string>{"[INFO]   [2026-03-07 13:05:09.042] CMarkData2Fifo::SendFifoData:gened "
+                                     "nDdr=0.500 (Send=1.250 tm=40)"});
+}
+
+TEST_F(CommaLocaleTest, ConfigurationRealsKeepTheDot) {
+  WriteCfg("[HARDWARE]\ndbLostRatio2Link=0.25\n");
+  EXPECT_EQ(g_MainCfg.GetDouble("HARDWARE", "dbLostRatio2Link", 1, 0.1), 0.25);
+  EXPECT_EQ(ReadMainDouble("HARDWARE", "dbMissing", -1234.5), -1234.5);  // the default, written and read
+}
+
+// A PCIe card with a secondary card and nothing configured: 512 * 0.6 and 512 * 0.1.
+TEST_F(CommaLocaleTest, SecondaryCardLinkWordsFromTheDefaultRatios) {
+  WriteCfg("[Main]\nCardType=1\n");
+  InitParaLink(1);
+  const CardLinkCfg& c = g_SystemPara.CardLinkCfg;
+  EXPECT_EQ(std::tuple(c.bSlaveCard, c.QualityPeriod, c.nLostFail, c.nLostLink), std::tuple(1, 512, 0x133, 0x33));
+}
+
+// ---- the configuration's folders and typed reads
+
+TEST(FolderRules, PerCardAndPlainFolders) {
+  struct Case { const char* moduleDir; const char* config; const char* logDir; } cases[] = {
+      {"E:/A/QuenloDLL3/", "E:/A/ini/Quenlo3/QZMarkPara.cfg", "E:/A/LOG/Card3/"},
+      {"E:/B/bin/", "E:/B/bin/ini/QZMarkPara.cfg", "E:/B/bin/LOG/Card/"},
+      // A folder named exactly QuenloDLL: the character after the marker is the separator itself.
+      {"E:/A/QuenloDLL/", "E:/A/ini/Quenlo//QZMarkPara.cfg", "E:/A/LOG/Card//"},
+      // The first occurrence decides.
+      {"E:/QuenloDLL1/QuenloDLL2/", "E:/ini/Quenlo1/QZMarkPara.cfg", "E:/LOG/Card1/"},
+      // The search is case-sensitive and needs the separator before the marker.
+      {"E:/A/quenlodll3/", "E:/A/quenlodll3/ini/QZMarkPara.cfg", "E:/A/quenlodll3/LOG/Card/"},
+      {"E:/AQuenloDLL3/", "E:/AQuenloDLL3/ini/QZMarkPara.cfg", "E:/AQuenloDLL3/LOG/Card/"},
+      {"/opt/mark/QuenloDLLx7/", "/opt/mark/ini/Quenlox/QZMarkPara.cfg", "/opt/mark/LOG/Cardx/"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ResolveConfigPath(NativePath(c.moduleDir), "QZMarkPara.cfg"), NativePath(c.config)) << c.moduleDir;
+    EXPECT_EQ(ResolveLogDir(NativePath(c.moduleDir)), NativePath(c.logDir)) << c.moduleDir;
+  }
+  // Long paths are not cut.
+  const std::string d300(300, 'd'), f40(40, 'f');
+  EXPECT_EQ(ResolveConfigPath(NativePath("/" + d300 + "/QuenloDLL5/"), f40 + ".cfg"),
+            NativePath("/" + d300 + "/ini/Quenlo5/" + f40 + ".cfg"));
+}
+
+using IniCfgTest = LibFolderTest;
+
+TEST_F(IniCfgTest, TypedReadsConvertLikeTheCRuntime) {
+  WriteFile("ini/t.cfg", "[Main]\nint=12.7\nreal=0.5abc\nempty=\n");
+  CIniCfg cfg("t.cfg");
+  EXPECT_EQ(cfg.Path(), dir.File("ini/t.cfg"));
+  EXPECT_EQ(cfg.GetInt("Main", "int", 99), 12);
+  EXPECT_EQ(cfg.GetInt("Main", "empty", 99), 0);      // present but empty: 0, not the default
+  EXPECT_EQ(cfg.GetInt("Main", "missing", 99), 99);
+  EXPECT_EQ(cfg.GetInt("Main", "int", 99, 0), 99);    // bRead 0 never touches the file
+  EXPECT_DOUBLE_EQ(cfg.GetDouble("Main", "real", 1, 7.0), 0.5);
+  EXPECT_DOUBLE_EQ(cfg.GetDouble("Main", "missing", 1, 0.3), 0.3);
+  EXPECT_DOUBLE_EQ(cfg.GetDouble("Main", "real", 0, 7.0), 7.0);
+  WriteMainCfgInt("Main", "nBufDataCheckType", -2);  // a negative number written as it reads back
+  EXPECT_EQ(ReadMainInt("Main", "nBufDataCheckType", 0), -2);
+}
+
 }  // namespace
+}  // namespace qztest

@@ -40,34 +40,30 @@ const std::string k254(254, 'x');
 const std::vector<IniCase> kCases = {
     // ---- reading
     {"MissingFileGivesDefault", kNoFile, {}, {{"A", "k", "def", "def"}}},
-    {"MissingSectionOrKeyGivesDefault", "[A]\nk=1\n", {},
-     {{"B", "k", "d", "d"}, {"A", "x", "d", "d"}, {"A", "x", "", ""}}},
-    {"NamesIgnoreCase", "[Main]\nSpeed=5\n", {}, {{"MAIN", "speed", "d", "5"}, {"main", "SPEED", "d", "5"}}},
-    {"BlanksAroundNamesAndValues", "  [Main]  \n  Speed  =  5  \n\tGap\t=\t7\t\n[ Other ]\nk=1\n", {},
-     {{"Main", "Speed", "d", "5"}, {"Main", "Gap", "d", "7"}, {" Main ", " Speed ", "d", "5"},
-      {"Other", "k", "d", "1"}}},
-    {"InnerBlanksOfNamesAndValuesStay", "[Main]\nmy key = a  b\n", {},
-     {{"Main", "my key", "d", "a  b"}, {"Main", "mykey", "d", "d"}}},
-    {"OnePairOfQuotesRemoved",
-     "[Q]\na=\"x y\"\nb='x y'\nc=\" padded \"\nd= \"q\" \ne=\"\"\nf=\"a\"b\"\ng=\"\"x\"\"\n", {},
+    {"MissingSectionOrKeyGivesDefaultNamesIgnoreCase", "[Main]\nSpeed=5\n", {},
+     {{"B", "Speed", "d", "d"}, {"Main", "x", "d", "d"}, {"Main", "x", "", ""}, {"MAIN", "speed", "d", "5"},
+      {"main", "SPEED", "d", "5"}}},
+    {"BlanksAroundNamesAndValuesGoInnerBlanksStay",
+     "  [Main]  \n  Speed  =  5  \n\tGap\t=\t7\t\nmy key = a  b\n[ Other ]\nk=1\n", {},
+     {{"Main", "Speed", "d", "5"}, {"Main", "Gap", "d", "7"}, {" Main ", " Speed ", "d", "5"}, {"Other", "k", "d", "1"},
+      {"Main", "my key", "d", "a  b"}, {"Main", "mykey", "d", "d"}}},
+    {"OnePairOfQuotesRemovedUnmatchedQuotesStay",
+     "[Q]\na=\"x y\"\nb='x y'\nc=\" padded \"\nd= \"q\" \ne=\"\"\nf=\"a\"b\"\ng=\"\"x\"\"\n"
+     "h=\"x'\ni=\"\nj=x\"\nl='x\n", {},
      {{"Q", "a", "d", "x y"}, {"Q", "b", "d", "x y"}, {"Q", "c", "d", " padded "}, {"Q", "d", "d", "q"},
-      {"Q", "e", "d", ""}, {"Q", "f", "d", "a\"b"}, {"Q", "g", "d", "\"x\""}}},
-    {"UnmatchedQuotesStay", "[Q]\na=\"x'\nb=\"\nc=x\"\nd='x\n", {},
-     {{"Q", "a", "d", "\"x'"}, {"Q", "b", "d", "\""}, {"Q", "c", "d", "x\""}, {"Q", "d", "d", "'x"}}},
-    {"PresentEmptyValueIsEmpty", "[A]\nk=\nm=   \n", {}, {{"A", "k", "d", ""}, {"A", "m", "d", ""}}},
+      {"Q", "e", "d", ""}, {"Q", "f", "d", "a\"b"}, {"Q", "g", "d", "\"x\""}, {"Q", "h", "d", "\"x'"},
+      {"Q", "i", "d", "\""}, {"Q", "j", "d", "x\""}, {"Q", "l", "d", "'x"}}},
     {"NothingAfterValueIsComment", "[A]\nk=5 ; five\np=C:\\a;b\nq=a=b\n", {},
      {{"A", "k", "d", "5 ; five"}, {"A", "p", "d", "C:\\a;b"}, {"A", "q", "d", "a=b"}}},
-    {"CommentsAndLinesWithoutEqualsAreNoKeys", "[A] ; main\n;k=0\nflag\nk=1\n", {},
-     {{"A", "flag", "d", "d"}, {"A", "k", "d", "1"}}},
-    {"FirstKeyWins", "[A]\nk=1\nK=2\n", {}, {{"A", "k", "d", "1"}}},
-    {"FirstSectionWins", "[A]\nk=1\n[a]\nk=2\n", {}, {{"A", "k", "d", "1"}}},
+    {"CommentsAndLinesWithoutEqualsAreNoKeysEmptyValuesAreEmpty", "[A] ; main\n;k=0\nflag\nk=\nm=   \n", {},
+     {{"A", "flag", "d", "d"}, {"A", "k", "d", ""}, {"A", "m", "d", ""}}},
+    {"FirstKeyAndFirstSectionWin", "[A]\nk=1\nK=2\n[a]\nk=3\n", {}, {{"A", "k", "d", "1"}}},
     {"KeysStayInTheirSection", "k=0\n[A]\n[B]\nk=2\n", {},
      {{"A", "k", "d", "d"}, {"B", "k", "d", "2"}, {"", "k", "d", "0"}}},
-    {"BlankLinesInsideSection", "[A]\n\n\nk=1\n\n[B]\n", {}, {{"A", "k", "d", "1"}}},
-    {"CrLfLines", "[A]\r\nk=1\r\nm=\r\n\r\n[B]\r\nx=\"q\"\r\n", {},
-     {{"A", "k", "d", "1"}, {"A", "m", "d", ""}, {"B", "x", "d", "q"}}},
-    {"LastLineWithoutLineEnd", "[A]\nk=1", {}, {{"A", "k", "d", "1"}}},
-    {"StrayCarriageReturnsAtLineEnd", "[A]\r\r\nk=1\r\r\n", {}, {{"A", "k", "d", "1"}}},
+    {"BlankLinesInsideSectionLastLineWithoutLineEnd", "[A]\n\n\nk=1\n\n[B]\nx=2", {},
+     {{"A", "k", "d", "1"}, {"B", "x", "d", "2"}}},
+    {"CrLfAndStrayCarriageReturns", "[A]\r\nk=1\r\nm=\r\n\r\n[B]\r\nx=\"q\"\r\n[C]\r\r\nk=1\r\r\n", {},
+     {{"A", "k", "d", "1"}, {"A", "m", "d", ""}, {"B", "x", "d", "q"}, {"C", "k", "d", "1"}}},
     {"Utf8ByteOrderMarkIsPartOfFirstLine", "\xEF\xBB\xBF[A]\nk=1\n[B]\nk=2\n", {},
      {{"A", "k", "d", "d"}, {"B", "k", "d", "2"}}, nullptr, "t.ini",
      "Wine skips a UTF-8 byte order mark; Windows reads it as text of the first line"},
@@ -106,39 +102,25 @@ const std::vector<IniCase> kCases = {
      "missing/t.ini"},
 };
 
-#if defined(_WIN32)
-constexpr bool kWin32 = true;
-#else
-constexpr bool kWin32 = false;
-#endif
+constexpr bool kWin32 = plat::kPathSep == '\\';
 
 enum class Impl { Profile, Engine };
 
 struct Param { IniCase c; Impl impl; };
 
 bool RunningUnderWine() {
-#if defined(_WIN32)
+  if (!kWin32) return false;
   plat::ModuleHandle ntdll = plat::LoadModule("ntdll.dll");
   const bool wine = plat::FindSymbol(ntdll, "wine_get_version") != nullptr;
   plat::FreeModule(ntdll);
   return wine;
-#else
-  return false;
-#endif
 }
 
 // The text our engine writes: the file's own line end, or the platform's for a new file.
-std::string WithNewFileLineEnd(std::string s) {
-#if defined(_WIN32)
+std::string WithNewFileLineEnd(const std::string& s) {
   std::string out;
-  for (char ch : s) {
-    if (ch == '\n') out += '\r';
-    out += ch;
-  }
+  for (char ch : s) out += kWin32 && ch == '\n' ? std::string("\r\n") : std::string(1, ch);
   return out;
-#else
-  return s;
-#endif
 }
 
 class IniTable : public ::testing::TestWithParam<Param> {};
@@ -182,9 +164,7 @@ std::vector<Param> Params() {
   std::vector<Param> out;
   for (const IniCase& c : kCases) {
     out.push_back({c, Impl::Profile});
-#if defined(_WIN32)
-    out.push_back({c, Impl::Engine});  // the system's functions above, our engine here
-#endif
+    if (kWin32) out.push_back({c, Impl::Engine});  // the system's functions above, our engine here
   }
   return out;
 }

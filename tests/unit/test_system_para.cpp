@@ -1,7 +1,14 @@
 // The full read of the system parameters: defaults, conversions, clamps, conditional keys and the
-// keys of sections "Main", "OTHER", "MOTOR", "CCDCOMM" and "Uart"; the laser reader.
+// keys of sections "Main", "OTHER", "MOTOR", "CCDCOMM" and "Uart"; the laser reader; the light-path
+// acknowledge pattern, the named waits and the two worker threads.
+#include <atomic>
+#include <thread>
 #include <tuple>
 
+#include "api/library_startup.h"
+#include "cardlink/watchdog.h"
+#include "monitor/monitor_thread.h"
+#include "support/faults.h"
 #include "test_system_para_fixture.h"
 
 namespace qztest {
@@ -38,7 +45,6 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
   struct Case { const char* cfg; double (*field)(const SystemPara&); double expected; } cases[] = {
       {"[main]\nnRecordSleep=12abc\n", FIELD(nRecordSleep), 12},
       {"[Main]\nbRecordCheck=\n", FIELD(bRecordCheck), 0},  // present but empty
-      {"[HARDWARE]\nMarkEnd_Y=5\n", FIELD(MarkEnd_X), 0},
       {"[HARDWARE]\nMarkEnd_Y=5\n", FIELD(MarkEnd_Z), 5},  // Z defaults to Y, Y to X
       {"[HARDWARE]\nMarkEnd_X=-2.5\n", FIELD(MarkEnd_Z), -2.5},
       {"[SCAN]\ndbFiltLineLen=2.75\n", FIELD(dbFiltLineLen), 2},  // read as an integer
@@ -48,7 +54,6 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
       {"[HARDWARE]\nnBufFullStartSize=0\n", FIELD(nBufFullStartSize), 1},
       {"[HARDWARE]\nnBufFullStartSize=250\n", FIELD(nBufFullStartSize), 99},
       {"[LASER]\nnLaserDelayZoom=0\n", FIELD(nLaserDelayZoom), 1},
-      {"[LASER]\nnLaserDelayZoom=-3\n", FIELD(nLaserDelayZoom), 1},
       {"[LASER]\ndbLastPulseThreshold=0\n", FIELD(dbLastPulseThreshold), 0.000000001},
       {"[LASER]\ndbLastPulseThreshold=1.5\n", FIELD(dbLastPulseThreshold), 0.9999999},
       {"[LASER]\ndbLastPulseThreshold=nan\n", FIELD(dbLastPulseThreshold), 0.000000001},
@@ -58,7 +63,6 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
       {"[LASER]\ndbLaserOverTimeAlarmCntMs=2.567\n", FIELD(dbLaserOverTimeAlarmCntMs), 256},
       {"[LASER]\ndbLaserOverTimeAlarmCntMs=-1\n", FIELD(dbLaserOverTimeAlarmCntMs), 0},
       {"[LASER]\ndbLaserOverTimeAlarmCntMs=1e12\n", FIELD(dbLaserOverTimeAlarmCntMs), 4294967295.0},
-      {"[LASER]\ndbLaserOverTimeAlarmCntMs=nan\n", FIELD(dbLaserOverTimeAlarmCntMs), 0},
       // Comparing laser segments needs the monitor thread's records.
       {"[Main]\nbRecordInThread=0\nbAutoCheckMarkInfoFB=1\n", FIELD(bAutoCheckMarkInfoFB), 0},
       {"[Main]\nbRecordInThread=1\nbAutoCheckMarkInfoFB=1\n", FIELD(bAutoCheckMarkInfoFB), 1},
@@ -70,7 +74,7 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
       {"[LASER]\nLASER_TYPE=0\n[Main]\nnRecordMask=-4194305\n", FIELD(nRecordMask), -1},
       {"[LASER]\nLASER_TYPE=1\n[Main]\nnRecordMask=-4194305\n", FIELD(nRecordMask), -1},
       {"[LASER]\nLASER_TYPE=2\n[Main]\nnRecordMask=-4194305\n", FIELD(nRecordMask), -4194305},
-      {"[LASER]\nLASER_TYPE=0\n", FIELD(nRecordMask), 0x7FBFFFFF},
+      {"[Main]\nnYlogLevel=3\n", FIELD(nYlogLevel), 3},  // last: its level goes to the daily log, below
   };
   for (const Case& c : cases) {
     WriteCfg(c.cfg);
@@ -81,6 +85,7 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
     g_SystemPara.InitParaOther();
     EXPECT_DOUBLE_EQ(c.field(g_SystemPara), c.expected) << c.cfg;
   }
+  EXPECT_EQ(g_InfoLog.MinLevel(), 3);
 }
 
 TEST_F(SystemParaTest, FirstBufferWindowAndItsBox) {
@@ -101,16 +106,10 @@ TEST_F(SystemParaTest, FirstBufferWindowAndItsBox) {
     ClearLogs();
     g_bLangZh = c.langZh;
     g_SystemPara.InitParaOther();
-    EXPECT_EQ(g_SystemPara.HowLongTimeFirstBuf, c.first) << c.cfg;
-    EXPECT_EQ(g_SystemPara.nSteadyWindowUs, c.window) << c.cfg;
+    EXPECT_EQ(std::tuple(g_SystemPara.HowLongTimeFirstBuf, g_SystemPara.nSteadyWindowUs), std::tuple(c.first, c.window))
+        << c.cfg;
     EXPECT_EQ(Boxes(), c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box}) << c.cfg;
   }
-}
-
-TEST_F(SystemParaTest, LogLevelGoesToTheDailyLog) {
-  WriteCfg("[Main]\nnYlogLevel=3\n");
-  g_SystemPara.InitParaOther();
-  EXPECT_EQ(g_InfoLog.MinLevel(), 3);
 }
 
 TEST_F(SystemParaTest, LaserSwitchWhileOnOverridesTheLightPath) {
@@ -133,10 +132,8 @@ TEST_F(SystemParaTest, LaserSwitchWhileOnOverridesTheLightPath) {
 }
 
 TEST_F(SystemParaTest, LaserSerialSectionBySelector) {
-  WriteCfg(
-      "[CCDCOMM]\nTIMEOUT=7\nBAUD=5\nMODE=3\nEParity=0\nnCCDEven1Odd0=1\n"
-      "[Uart]\nBAUD=10\nEParity=20\nnUartEven1Odd0=1\n[UartCW]\nBAUD=11\nEParity=21\n"
-      "[UartRed]\nBAUD=12\nEParity=22\n");
+  WriteCfg("[Uart]\nBAUD=10\nEParity=20\nnUartEven1Odd0=1\n[UartCW]\nBAUD=11\nEParity=21\n"
+           "[UartRed]\nBAUD=12\nEParity=22\n");
   struct Case { int32_t selector, baud, parity; } cases[] = {
       {0, 10, 20}, {1, 11, 21}, {2, 12, 22}, {3, 11, 21}, {4, 10, 20}, {-1, 10, 20}};
   for (const Case& c : cases) {
@@ -145,9 +142,6 @@ TEST_F(SystemParaTest, LaserSerialSectionBySelector) {
     const SystemPara& p = g_SystemPara;
     EXPECT_EQ(std::tuple(p.Uart_BAUD, p.Uart_EParity, p.nUartEven1Odd0), std::tuple(c.baud, c.parity, 1)) << c.selector;
   }
-  const SystemPara& p = g_SystemPara;
-  EXPECT_EQ(std::tuple(p.CCDCOMM_TIMEOUT, p.CCDCOMM_BAUD, p.CCDCOMM_MODE, p.CCDCOMM_EParity, p.nCCDEven1Odd0),
-            std::tuple(7, 5, 3, 0, 1));
 }
 
 // ---- the laser reader: the LASER_TYPE_pre write-back, the light-path flags, the sections that
@@ -203,8 +197,8 @@ TEST_F(SystemParaTest, SectionsThatDependOnTheLaserKind) {
     WriteCfg(sections + "LASER_TYPE=" + std::to_string(c.type) + "\nLASER_TYPE_pre=" +
              std::to_string(c.type) + "\n");
     g_SystemPara.InitParaLaser();
-    EXPECT_EQ(g_SystemPara.MarkEndResetDaToZero, c.reset) << c.type;
-    EXPECT_EQ(g_SystemPara.LASER_OFF_ON_INTEVAL, c.offOn) << c.type;
+    const SystemPara& p = g_SystemPara;
+    EXPECT_EQ(std::tuple(p.MarkEndResetDaToZero, p.LASER_OFF_ON_INTEVAL), std::tuple(c.reset, c.offOn)) << c.type;
   }
 }
 
@@ -238,6 +232,108 @@ TEST_F(SystemParaTest, WaveNumberSelectionByLaserKind) {
                          p.nPowerChannelCount),
               std::tuple(c.mode, c.mask, c.bit0, c.lock, c.yls, c.lasers, c.lasers)) << c.laser;
   }
+}
+
+// ---- the acknowledge pattern and the named waits
+
+void ExpectWait(const std::string& name, uint32_t kind, uint32_t mask, uint32_t value) {
+  WaitDesc d{0xEE, 0xEE, 0xEE};
+  EXPECT_TRUE(LookupWaitDesc(name, d)) << name;
+  EXPECT_EQ(std::tuple(d.kind, d.mask, d.value), std::tuple(kind, mask, value)) << name;
+}
+
+TEST_F(SystemParaTest, AcknowledgePatternAndLaserWaits) {
+  // The acknowledge pattern (previous 0x55), the slave-ready inputs S and the trigger input T.
+  struct Case { const char* cfg; uint32_t ack, S, T; } cases[] = {
+      {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=1\n", 0x6000000, 0, 0x800},
+      {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=2\n", 0xC00000, 0, 0x800},
+      {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=3\n", 0x55, 0, 0x800},  // kept
+      {"[LASER]\nnOssNeedAckIO=5\n", 0x20, 0, 0x800},
+      {"[LASER]\nnOssNeedAckIO=35\n", 0x8, 0, 0x800},  // shift count masked to 0..31
+      {"[LASER]\nnOssNeedAckIO=-1\n", 0x80000000, 0, 0x800},
+      {"[LASER]\nOSS_TYPE=5\n", 0x800000, 0x3000, 0x800},
+      {"[LASER]\nOSS_TYPE=6\nnIO_OSS_Energy_Host_Ready_I=30\nnIO_OSS_Energy_Trig_I=40\n", 0x800000, 0xC0000000, 0x100},
+      {"[LASER]\nOSS_TYPE=4\nnIO_OSS_Energy_Host_Ready_I=-1\nnIO_OSS_Energy_Trig_I=31\n", 0x800000, 0x80000000,
+       0x80000000},
+  };
+  for (const Case& c : cases) {
+    WriteCfg(c.cfg);
+    g_SystemPara = SystemPara{};
+    g_SystemPara.nOssAckMask = g_SystemPara.nOssAckValue = 0x55;
+    g_SystemPara.InitPara();
+    ExpectWait("等待激光器空闲", 1, c.ack, c.ack);
+    ExpectWait("等待激光器响应", 1, c.ack, 0);
+    ExpectWait("等待能分从卡就绪", 1, c.S, 0);
+    ExpectWait("等待能分从卡就绪释放", 1, c.S, c.S);
+    ExpectWait("等待能分SynTrig", 1, c.T, 0);
+    ExpectWait("等待能分SynTrig释放", 1, c.T, c.T);
+  }
+}
+
+TEST_F(SystemParaTest, WaitTableIsRebuiltWithItsBaseEntries) {
+  AddWaitDesc(2, 1, 1, "stale");
+  AddWaitDesc(1, 1, 1, "等待平台到位");
+  g_SystemPara.InitPara();
+  auto table = WaitDescSnapshot();
+  EXPECT_EQ(table->size(), 11u);
+  ExpectWait("等待平台到位", 4, 0x11, 0x10);
+  ExpectWait("等待分光卡通讯成功且空闲", 5, 0x10F, 0);
+  ExpectWait("等待分光卡光路申请反馈", 5, 0x3F0F, 0x300);
+  ExpectWait("等待串口发送开始", 5, 0x1000000, 0x1000000);
+  ExpectWait("等待串口发送结束", 5, 0x1000000, 0);
+
+  WaitDesc d{7, 7, 7};
+  EXPECT_FALSE(LookupWaitDesc("stale", d));
+  EXPECT_EQ(d.kind, 7u);
+}
+
+TEST_F(SystemParaTest, ReadersNeverSeeAHalfBuiltTable) {
+  std::atomic<bool> done{false};
+  std::atomic<int> badSizes{0};
+  std::thread reader([&] {
+    while (!done.load()) {
+      const size_t n = WaitDescSnapshot()->size();
+      if (n != 0 && n != 11) badSizes.fetch_add(1);
+    }
+  });
+  for (int i = 0; i < 300; ++i) g_SystemPara.InitParaWaits();
+  done.store(true);
+  reader.join();
+  EXPECT_EQ(badSizes.load(), 0);
+  EXPECT_EQ(WaitDescSnapshot()->size(), 11u);
+}
+
+// ---- worker threads
+
+class WorkerThreadsTest : public SystemParaTest {
+ protected:
+  void TearDown() override {
+    qztest::FailThreadCreation(false);
+    SystemParaTest::TearDown();
+    g_bStopThreads.store(0);
+  }
+  static void ExpectRunning(int running) {
+    EXPECT_EQ(std::tuple(g_bMonitorRunning.load(), g_bCheckRunning.load()), std::tuple(running, running));
+  }
+};
+
+TEST_F(WorkerThreadsTest, StartStopAndFailedCreation) {
+  g_bStopThreads.store(1);
+  ApplyParameterFile();  // the full read starts the pair
+  EXPECT_EQ(g_bStopThreads.load(), 0);
+  ExpectRunning(1);
+  qztest::FailThreadCreation(true);  // any creation attempt now fails and clears its flag
+  ApplyParameterFile();              // a second start attempts none
+  ExpectRunning(1);
+
+  StopWorkerThreads();  // returns when both have ended and cleared their flags
+  EXPECT_EQ(g_bStopThreads.load(), 1);
+  ExpectRunning(0);
+  StartWorkerThreads(MonitorThreadProc, UsbCheckStock);
+  ExpectRunning(0);
+  qztest::FailThreadCreation(false);
+  StartWorkerThreads(MonitorThreadProc, UsbCheckStock);  // the monitor is not running: the next start makes a new pair
+  ExpectRunning(1);
 }
 
 }  // namespace

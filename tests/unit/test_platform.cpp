@@ -1,28 +1,27 @@
-// The platform layer's files, folders, system-wide mutex, modules and environment.
+// The platform layer: files, folders, the system-wide mutex, modules, the environment, message
+// boxes, debug output, threads and the clock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
-#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/debug_out.h"
 #include "platform/files.h"
 #include "platform/ini_profile.h"
 #include "platform/module.h"
+#include "platform/msgbox.h"
 #include "platform/system_mutex.h"
+#include "platform/thread.h"
 #include "support/faults.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-using Names = std::vector<std::string>;
-
-#if defined(_WIN32)
-constexpr bool kCaseSensitiveNames = false;
-#else
-constexpr bool kCaseSensitiveNames = true;
-#endif
+constexpr bool kCaseSensitiveNames = plat::kPathSep == '/';  // POSIX; Win32's file search ignores case
 
 // A mutex name no other test process uses.
 std::string UniqueName(const std::string& tag) {
@@ -33,16 +32,13 @@ TEST(SystemMutex, SecondCreateOfAHeldNameIsToldItExists) {
   const std::string name = UniqueName("card");
   plat::SystemMutex first, second;
   ASSERT_EQ(first.Create(name), plat::SystemMutex::Result::Created);
-  EXPECT_TRUE(first.IsHeld());
-
   EXPECT_EQ(second.Create(name), plat::SystemMutex::Result::AlreadyExists);
-  EXPECT_FALSE(second.IsHeld());
+  EXPECT_EQ(std::tuple(first.IsHeld(), second.IsHeld()), std::tuple(true, false));
   second.Close();  // holds nothing: must not release the first holder's mutex
   EXPECT_EQ(second.Create(name), plat::SystemMutex::Result::AlreadyExists);
-
+  first.Close();
   first.Close();
   EXPECT_FALSE(first.IsHeld());
-  first.Close();
   EXPECT_EQ(second.Create(name), plat::SystemMutex::Result::Created);
 }
 
@@ -55,34 +51,28 @@ TEST(SystemMutex, NamesThatLookAlikeStayApart) {
     EXPECT_EQ(held[i].Create(names[i]), plat::SystemMutex::Result::Created) << names[i];
 }
 
-struct FindCase {
-  const char* pattern;
-  Names posix;  // names found with case-sensitive matching
-  Names win32;  // where the system's search (no regard to case) finds more
-};
-
 TEST(Files, FindFilesMatchesWildcards) {
   qztest::TempDir dir;
   for (const char* f : {"a.ini", "b.INI", "ab.txt", "abc.txt", "readme", "x.ini.bak"})
     ASSERT_TRUE(plat::WriteWholeFile(dir.File(f), "x"));
   ASSERT_TRUE(plat::CreateFolders(dir.File("sub.ini")));  // folders are never found
 
+  using Names = std::vector<std::string>;
   const Names all = {"a.ini", "ab.txt", "abc.txt", "b.INI", "readme", "x.ini.bak"};
-  const std::vector<FindCase> cases = {
+  // Names found with case-sensitive matching, and by the system's search (no regard to case).
+  const struct { const char* pattern; Names posix, win32; } cases[] = {
       {"*", all, all},
       {"*.*", all, all},
       {"*.ini", {"a.ini"}, {"a.ini", "b.INI"}},
       {"*.INI", {"b.INI"}, {"a.ini", "b.INI"}},
-      {"*.txt", {"ab.txt", "abc.txt"}, {"ab.txt", "abc.txt"}},
       {"a*", {"a.ini", "ab.txt", "abc.txt"}, {"a.ini", "ab.txt", "abc.txt"}},
       {"?b.txt", {"ab.txt"}, {"ab.txt"}},
-      {"a?c.txt", {"abc.txt"}, {"abc.txt"}},
       {"*c*", {"abc.txt"}, {"abc.txt"}},
       {"*.ini.*", {"a.ini", "x.ini.bak"}, {"a.ini", "b.INI", "x.ini.bak"}},
       {"readme", {"readme"}, {"readme"}},
       {"nothing*", {}, {}},
   };
-  for (const FindCase& c : cases)
+  for (const auto& c : cases)
     EXPECT_EQ(plat::FindFiles(dir.Path(), c.pattern), kCaseSensitiveNames ? c.posix : c.win32) << c.pattern;
   EXPECT_TRUE(plat::FindFiles(dir.File("no_such_folder"), "*").empty());
 }
@@ -106,7 +96,7 @@ TEST(Files, FolderTreesAreMadeAndRemovedWhole) {
   EXPECT_TRUE(plat::FileExists(dir.File("plain")));
 }
 
-TEST(Files, WholeFilesKeepEveryByte) {
+TEST(Files, WholeFilesKeepEveryByteAndTheirWriteTime) {
   qztest::TempDir dir;
   const std::string data("a\r\nb\nc\0d\x1a\xff", 10);  // no text-mode translation anywhere
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("f"), data));
@@ -124,6 +114,17 @@ TEST(Files, WholeFilesKeepEveryByte) {
   EXPECT_TRUE(plat::DeleteFilePath(dir.File("g")));
   EXPECT_FALSE(plat::FileExists(dir.File("g")));
   EXPECT_FALSE(plat::DeleteFilePath(dir.File("g")));
+
+  // A new file is stamped with the calendar time now (not off by an epoch or a time zone).
+  const std::string f = dir.File("f");
+  EXPECT_NEAR(static_cast<double>(plat::FileLastWriteTime(f)),
+              static_cast<double>(plat::SystemClock().Now()), 120.0);
+  for (int64_t t : {int64_t{1500000000}, int64_t{4102444800}}) {
+    ASSERT_TRUE(plat::SetFileLastWriteTime(f, t)) << t;
+    EXPECT_EQ(plat::FileLastWriteTime(f), t);
+  }
+  EXPECT_EQ(plat::FileLastWriteTime(dir.File("missing")), 0);
+  EXPECT_FALSE(plat::SetFileLastWriteTime(dir.File("missing"), 1500000000));
 }
 
 // The platform's file writes consult the fault point, each on its own platform's path.
@@ -160,37 +161,14 @@ TEST(Files, RefusedWritesChangeNothing) {
   EXPECT_TRUE(plat::WriteWholeFile(dir.File("f"), "new")) << "writes work again";
 }
 
-TEST(Files, LastWriteTimeRoundTrip) {
-  qztest::TempDir dir;
-  const std::string f = dir.File("f");
-  ASSERT_TRUE(plat::WriteWholeFile(f, "x"));
-  // A new file is stamped with the calendar time now (not off by an epoch or a time zone).
-  EXPECT_NEAR(static_cast<double>(plat::FileLastWriteTime(f)),
-              static_cast<double>(plat::SystemClock().Now()), 120.0);
-
-  for (int64_t t : {int64_t{1500000000}, int64_t{1700000123}, int64_t{4102444800}}) {
-    ASSERT_TRUE(plat::SetFileLastWriteTime(f, t)) << t;
-    EXPECT_EQ(plat::FileLastWriteTime(f), t);
-  }
-  EXPECT_EQ(plat::FileLastWriteTime(dir.File("missing")), 0);
-  EXPECT_FALSE(plat::SetFileLastWriteTime(dir.File("missing"), 1500000000));
-}
-
-TEST(Module, PathsOfThisProgram) {
+TEST(Module, PathsOfThisProgramLoadAndLookUp) {
   // The core is linked into the test program, so its module is the program itself.
   const std::string own = plat::OwnModulePath();
   EXPECT_EQ(own, plat::HostProgramPath());
   EXPECT_TRUE(plat::FileExists(own)) << own;
-}
 
-TEST(Module, LoadAndLookUp) {
-#if defined(_WIN32)
-  const char* lib = "kernel32.dll";
-  const char* sym = "GetTickCount";
-#else
-  const char* lib = "libc.so.6";
-  const char* sym = "getpid";
-#endif
+  const char* lib = kCaseSensitiveNames ? "libc.so.6" : "kernel32.dll";
+  const char* sym = kCaseSensitiveNames ? "getpid" : "GetTickCount";
   plat::ModuleHandle m = plat::LoadModule(lib);
   ASSERT_NE(m, nullptr);
   EXPECT_NE(plat::FindSymbol(m, sym), nullptr);
@@ -210,6 +188,121 @@ TEST(Environment, SetGetAndRemove) {
     EXPECT_EQ(plat::GetEnvVar("QZTEST_ENV_VAR"), v);
   }
   EXPECT_EQ(plat::GetEnvVar("QZTEST_NEVER_SET"), "");
+}
+
+// ---- message boxes, debug output, threads and the clock
+
+using plat::BoxAnswer;
+using plat::BoxButtons;
+
+// Sets environment variables for one test and restores them after it.
+class EnvGuard {
+ public:
+  void Set(const std::string& name, const std::string& value) {
+    saved_.push_back({name, plat::GetEnvVar(name)});
+    plat::SetEnvVar(name, value);
+  }
+  ~EnvGuard() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) plat::SetEnvVar(it->first, it->second);
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+TEST(MessageBox, LogLineEscapesBackslashAndLineEnds) {
+  struct Row { std::string text; BoxButtons buttons; bool topmost; std::string line; };
+  const std::vector<Row> rows = {
+      {"Card not found", BoxButtons::Ok, true, "topmost ok: Card not found"},
+      {"Save?", BoxButtons::YesNo, false, "plain yesno: Save?"},
+      {"C:\\ini\\a.cfg", BoxButtons::Ok, false, "plain ok: C:\\\\ini\\\\a.cfg"},
+      {"one\r\ntwo\nthree\r", BoxButtons::YesNo, true, "topmost yesno: one\\r\\ntwo\\nthree\\r"},
+      {"tab\tand \xE5\x8D\xA1 stay", BoxButtons::Ok, false, "plain ok: tab\tand \xE5\x8D\xA1 stay"},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(plat::MessageBoxLogLine(r.text, r.buttons, r.topmost), r.line) << r.text;
+}
+
+TEST(MessageBox, LoggedBoxesAnswerFromTheEnvironmentEvenWhenTheLogCannotBeWritten) {
+  qztest::TempDir dir;
+  const std::string log = dir.File("boxes.log");
+  EnvGuard env;
+  env.Set("QZMARK_MSGBOX_LOG", log);
+
+  struct Row { const char* answerVar; BoxButtons buttons; BoxAnswer answer; };  // "": variable unset
+  const std::vector<Row> rows = {
+      {"", BoxButtons::Ok, BoxAnswer::Ok},        {"", BoxButtons::YesNo, BoxAnswer::No},
+      {"yes", BoxButtons::YesNo, BoxAnswer::Yes}, {"yes", BoxButtons::Ok, BoxAnswer::Ok},
+      {"no", BoxButtons::YesNo, BoxAnswer::No},   {"1", BoxButtons::YesNo, BoxAnswer::No},
+  };
+  std::string expectedLog;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    env.Set("QZMARK_MSGBOX_ANSWER", rows[i].answerVar);
+    const std::string text = "box " + std::to_string(i) + "\nsecond line";
+    EXPECT_EQ(plat::ShowMessageBox(text, rows[i].buttons, i % 2 == 0), rows[i].answer) << "row " << i;
+    expectedLog += plat::MessageBoxLogLine(text, rows[i].buttons, i % 2 == 0) + "\n";
+  }
+  // One line per box, appended in order (the variable is read at every box).
+  std::string got;
+  ASSERT_TRUE(plat::ReadWholeFile(log, got));
+  EXPECT_EQ(got, expectedLog);
+  // A log that cannot be written still answers, without showing.
+  env.Set("QZMARK_MSGBOX_LOG", dir.File("no_such_folder/boxes.log"));
+  env.Set("QZMARK_MSGBOX_ANSWER", "yes");
+  EXPECT_EQ(plat::ShowMessageBox("q", BoxButtons::YesNo, true), BoxAnswer::Yes);
+  EXPECT_FALSE(plat::IsFolder(dir.File("no_such_folder")));
+}
+
+#if !defined(_WIN32)
+TEST(MessageBox, WithoutLogPosixWritesToStderrAndAnswersNoAndDebugOutputOnlyWhenAsked) {
+  EnvGuard env;
+  env.Set("QZMARK_MSGBOX_LOG", "");
+  env.Set("QZMARK_MSGBOX_ANSWER", "yes");  // only the box log reads it
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(plat::ShowMessageBox("Overwrite the file?", BoxButtons::YesNo, true), BoxAnswer::No);
+  EXPECT_EQ(plat::ShowMessageBox("Done", BoxButtons::Ok, false), BoxAnswer::Ok);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Overwrite the file?\nDone\n");
+  // Debug output only when asked.
+  env.Set("QZMARK_DEBUG_OUT", "");
+  ::testing::internal::CaptureStderr();
+  plat::DebugOutput("hidden");
+  env.Set("QZMARK_DEBUG_OUT", "1");
+  plat::DebugOutput("shown");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "shown\n");
+}
+#endif
+
+TEST(Thread, RunsTheBodyAndJoins) {
+  std::atomic<int> runs{0};
+  plat::Thread t;
+  EXPECT_FALSE(t.Running());
+  ASSERT_TRUE(t.Start([&] {
+    plat::SystemClock().Sleep(20);
+    ++runs;
+  }));
+  EXPECT_TRUE(t.Running());
+  EXPECT_FALSE(t.Start([&] { runs += 100; })) << "a second body while one is kept";
+  t.Join();
+  EXPECT_EQ(runs.load(), 1);
+  EXPECT_FALSE(t.Running());
+  t.Join();  // harmless
+}
+
+TEST(Clock, SystemClockReadsTheSystem) {
+  plat::Clock& c = plat::SystemClock();
+  const uint32_t tick0 = c.TickMs();
+  const double perf0 = c.PerfMs();
+  c.Sleep(50);
+  // Lower bounds only: a busy machine may sleep longer, never shorter.
+  EXPECT_GE(c.PerfMs() - perf0, 49.0);
+  EXPECT_GE(static_cast<uint32_t>(c.TickMs() - tick0), 30u);
+
+  const plat::LocalTime lt = c.Local();
+  EXPECT_GE(lt.year, 2020);
+  EXPECT_TRUE(lt.month >= 1 && lt.month <= 12 && lt.day >= 1 && lt.day <= 31);
+  EXPECT_TRUE(lt.hour >= 0 && lt.hour <= 23 && lt.minute >= 0 && lt.minute <= 59);
+  EXPECT_TRUE(lt.second >= 0 && lt.second <= 59 && lt.millisecond >= 0 && lt.millisecond <= 999);
+  EXPECT_GT(c.Now(), int64_t{1600000000});
 }
 
 }  // namespace
