@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "cardlink/card_io.h"
@@ -25,6 +26,7 @@
 #include "laser/uart.h"
 #include "mark/scan_move.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "qzmark.h"
 
 namespace {
@@ -100,21 +102,15 @@ void ScsiInfoFromLink(uint32_t& a, uint32_t& b) {
 // the library's folder, `pages` pages of 2048 bytes, streamed as they arrive.
 uint32_t ReadBack(uint32_t p1, uint32_t pages) {
   if (pages > 0xFFFFFFFFu / (kFlashPageBytes / kBulkUnitBytes)) return RV_ERROR;
-  std::FILE* f = std::fopen((GetModuleDir() + kReadBackFile).c_str(), "wb");
+  const std::unique_ptr<plat::OutFile> f = plat::OutFile::Create(GetModuleDir() + kReadBackFile);
   if (!f) return RV_NOT_OPEN_OFFLINE_FILE;
-  bool written = true;
-  try {
-    CPortlane::ReadBulk(kCmdReadBack, p1 & 0xFFFFFFu, pages, pages * (kFlashPageBytes / kBulkUnitBytes),
-                        [&](const uint8_t* unit) {
-                          written = written && std::fwrite(unit, 1, kBulkUnitBytes, f) == kBulkUnitBytes;
-                          return true;
-                        });
-  } catch (...) {
-    std::fclose(f);
-    throw;
-  }
-  if (std::fclose(f) != 0) written = false;
-  return written ? RV_OK : RV_NOT_OPEN_OFFLINE_FILE;
+  // A file that stops taking data still reads the card to the end: the channel stays in step.
+  CPortlane::ReadBulk(kCmdReadBack, p1 & 0xFFFFFFu, pages, pages * (kFlashPageBytes / kBulkUnitBytes),
+                      [&](const uint8_t* unit) {
+                        f->Write(unit, kBulkUnitBytes);
+                        return true;
+                      });
+  return f->Close() ? RV_OK : RV_NOT_OPEN_OFFLINE_FILE;
 }
 
 uint32_t SendCtrlCmd(uint16_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1) {

@@ -1,8 +1,6 @@
 #include "flash/off_file_download.h"
 
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/card_operation.h"
@@ -40,21 +38,12 @@ int NandRefusal(uint32_t& id) {
 
 }  // namespace
 
-OffFileSource::~OffFileSource() {
-  if (file_) std::fclose(file_);
-}
-
 bool OffFileSource::Open() {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(std::filesystem::path(path_), ec);
-  size_ = ec ? 0 : static_cast<uint64_t>(size);
-  file_ = std::fopen(path_.c_str(), "rb");
+  file_ = plat::InFile::Open(path_);
   return file_ != nullptr;
 }
 
-bool OffFileSource::Next(uint8_t* page) {
-  return file_ && std::fread(page, 1, kFlashPageBytes, file_) == kFlashPageBytes;
-}
+bool OffFileSource::Next(uint8_t* page) { return file_ && file_->Read(page, kFlashPageBytes) == kFlashPageBytes; }
 
 bool OffMemorySource::Next(uint8_t* page) {
   if (bytes_.size() - at_ < kFlashPageBytes) return false;
@@ -136,10 +125,7 @@ namespace {
 
 // Writes `bytes` to "OffLineFile.tmp" beside the library; a file that cannot be written is left.
 void WriteScratchFile(const std::vector<uint8_t>& bytes) {
-  std::FILE* f = std::fopen((GetModuleDir() + "OffLineFile.tmp").c_str(), "wb");
-  if (!f) return;
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
+  plat::WriteWholeFile(GetModuleDir() + "OffLineFile.tmp", std::string(bytes.begin(), bytes.end()));
 }
 
 }  // namespace

@@ -11,11 +11,15 @@ struct FaultPoint {
   // Asked before a thread is created: true refuses the thread, as the system does when it has
   // none to give (Thread::Start returns false, nothing runs).
   bool (*refuseThread)() = nullptr;
-  // Asked before a file is written (IniWriteString, WriteWholeFile, CopyFilePath) or a folder
+  // Asked before a file is written (IniWriteString, WriteWholeFile, CopyFilePath, an OutFile's
+  // creation and each piece it hands to the system) or a folder
   // created (CreateFolders): true fails the operation as the system would, with nothing changed.
   bool (*refuseFileWrite)(const std::string& path) = nullptr;
   // The library's own folder in place of the folder of the module file; empty: the module's own.
   std::string (*moduleDir)() = nullptr;
+  // Asked before a file is opened for reading (ReadWholeFile, InFile): true fails the open as the
+  // system would.
+  bool (*refuseFileRead)(const std::string& path) = nullptr;
 };
 
 // Installs `point` (not owned); nullptr removes it.
@@ -26,6 +30,11 @@ const FaultPoint* CurrentFaultPoint();
 inline bool ThreadRefused() {
   const FaultPoint* p = CurrentFaultPoint();
   return p && p->refuseThread && p->refuseThread();
+}
+
+inline bool FileReadRefused(const std::string& path) {
+  const FaultPoint* p = CurrentFaultPoint();
+  return p && p->refuseFileRead && p->refuseFileRead(path);
 }
 
 inline bool FileWriteRefused(const std::string& path) {
