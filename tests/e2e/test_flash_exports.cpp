@@ -475,10 +475,20 @@ TEST_F(OffDocHost, ADocumentThatFailsItsCheckRaisesTheOfflineAlarm) {
   auto page = NandPage((4 << 12) + 1);
   page[10] ^= 0x40;
   ASSERT_EQ(0u, cardsim_flash_write_(kNand, ((4 << 12) + 1) * 2048, page.data(), 2048));
-  EXPECT_EQ(MarkOffDoc(4), 0u);
-  const cardsim_state s = State();
-  EXPECT_EQ(s.alarm_bits & ((1u << 12) | (1u << 4)), 1u << 12);
-  EXPECT_EQ(s.run_state, 0u);
+  // The run fails (3) with the alarm's text in the logs; so does an empty slot's.
+  const auto clear = lib->Get<decltype(&QZ_ClearAlarm)>("QZ_ClearAlarm");
+  for (uint32_t slot : {4u, 6u}) {
+    QZ_TRACE(slot);
+    EXPECT_EQ(MarkOffDoc(slot), 3u);
+    const cardsim_state s = State();
+    EXPECT_EQ(s.alarm_bits & ((1u << 12) | (1u << 4)), 1u << 12);
+    EXPECT_EQ(s.run_state, 0u);
+    const auto log = ErrorLog();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) {
+                return l.find("QZ_MarkOffDoc:Error reading offline file") != std::string::npos;
+              }), slot == 4 ? 1 : 2);
+    ASSERT_EQ(clear(), 0u);
+  }
 }
 
 TEST_F(OffDocHost, MarkStopFromASecondThreadEndsTheRun) {
