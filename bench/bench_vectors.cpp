@@ -1,83 +1,62 @@
-// A dense vector job through the exports: 10^5 short vectors (0.1 mm at 1000 mm/s, so 10 base steps
-// each), one QZ_MarkVector call per vector, written as an offline download (run mode 2) so that the
-// simulated card's own decoding is not part of the measure. Reported: the stream time the library
-// generates per CPU second (the card marks 1 s of stream in 1 s: the ratio to that limit), and the
-// library's CPU time per vector.
+// Dense vector jobs through the exports (one QZ_MarkVector call per polyline), written as offline
+// downloads (run mode 2, the file in large buffered writes), so that the simulated card's own
+// decoding is not part of the measure. Arguments: the job's kind (vector_jobs.h) and the card
+// version (96: block layout 2; 85: layout 1). One job of the same kind runs before the timing, so
+// that the library's buffers are grown and the pages of the file are warm.
+//
+// Reported: stream_s_per_cpu_s, the stream time the library generates per CPU second of the host
+// thread, which is the ratio to the limit (the card runs 1 s of stream in 1 s; the goal is over
+// 1000), and the library's CPU time per polyline.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
-#include <vector>
-
-#include "api/library_startup.h"
-#include "cardlink/portlane.h"
-#include "frame/bytes.h"
-#include "platform/fault_point.h"
-#include "platform/files.h"
-#include "qzmark.h"
+#include "vector_jobs.h"
 
 namespace {
 
-constexpr int kVectors = 100000;
-constexpr uint32_t kParaKey = 0x7E21C4B9u;
+using namespace qzbench;
 
-std::string DeployDir() { return QZ_DEPLOY_DIR; }
-std::string OfflineFile() { return std::string(QZ_DEPLOY_DIR) + "/OffLineFile.tmp"; }
-
-// The card beside the built library, opened and configured once as a host does.
-bool OpenCard() {
-  static const bool opened = [] {
-    static const plat::FaultPoint deployFolder{.moduleDir = DeployDir};  // the library's folder
-    plat::SetFaultPoint(&deployFolder);
-    CPortlane::LoadDll();
-    if (!PortlaneApi.bLoaded || QZ_InitCard() != 0) return false;
-    ApplyParameterFile();
-    if (QZ_SetFlag(kParaKey, 0) != 0) return false;
-    // Pen 0: 20 kHz at 50 %, mark and jump at 1000 mm/s (offsets of the host record).
-    std::vector<uint8_t> pen(1696, 0);
-    PutF64(&pen[28], 20.0);
-    PutF64(&pen[36], 50.0);
-    PutF64(&pen[432], 1000.0);
-    PutF64(&pen[440], 1000.0);
-    return QZ_SetMarkPara(pen.data(), 1) == 0;
-  }();
-  return opened;
+int PolylinesOf(int kind) {
+  switch (kind) {
+    case kJoined: return 100000;
+    case kSeparate: return 40000;
+    case kHatch: return 2000;
+    default: return 30000;
+  }
 }
 
 void BM_DenseVectorJob(benchmark::State& state) {
-  if (!OpenCard()) {
+  if (!OpenCardForJobs()) {
     state.SkipWithError("the simulated card is not beside the library");
     return;
   }
-  // Short vectors on a 10 mm grid, each a polyline of its own.
-  std::vector<double> points(static_cast<size_t>(kVectors) * 6);
-  for (int i = 0; i < kVectors; ++i) {
-    const double x = (i % 100) * 0.1 - 5.0, y = ((i / 100) % 100) * 0.1 - 5.0;
-    const double v[6] = {x, y, 0.0, x + 0.1, y, 0.0};
-    std::memcpy(&points[static_cast<size_t>(i) * 6], v, sizeof v);
+  const int kind = static_cast<int>(state.range(0));
+  UseCardVersion(static_cast<int32_t>(state.range(1)));
+  const std::vector<Polyline> job = MakeJob(kind, PolylinesOf(kind));
+  if (RunJob(2, job) < 0) {  // the warm-up
+    state.SkipWithError("the warm-up job failed");
+    return;
   }
   double streamSeconds = 0.0;
   for (auto _ : state) {
-    if (QZ_MarkStart(2, 0, 0) != 0) {
-      state.SkipWithError("QZ_MarkStart failed");
-      return;
+    const int64_t us = RunJob(2, job);
+    if (us < 0) {
+      state.SkipWithError("the job failed");
+      break;
     }
-    for (int i = 0; i < kVectors; ++i) QZ_MarkVector(&points[static_cast<size_t>(i) * 6], 2, 0);
-    if (QZ_MarkEnd(0) != 0) {
-      state.SkipWithError("QZ_MarkEnd failed");
-      return;
-    }
-    uint32_t us = 0;
-    QZ_GetMarkTime(&us);
-    streamSeconds += us / 1e6;
+    streamSeconds += static_cast<double>(us) / 1e6;
   }
-  // Rates are per CPU second of this thread: stream seconds generated per CPU second (goal: over
-  // 1000), and vectors per CPU second (its inverse is the CPU time per vector).
+  UseCardVersion(96);
   plat::DeleteFilePath(OfflineFile());  // the download is not kept in the deploy folder
+  state.SetLabel(JobKindName(kind));
   state.counters["stream_s_per_cpu_s"] = benchmark::Counter(streamSeconds, benchmark::Counter::kIsRate);
-  state.counters["vectors_per_s"] =
-      benchmark::Counter(static_cast<double>(kVectors) * static_cast<double>(state.iterations()),
-                         benchmark::Counter::kIsRate);
+  state.counters["stream_s_per_job"] = streamSeconds / static_cast<double>(state.iterations());
+  state.counters["cpu_s_per_polyline"] =
+      benchmark::Counter(static_cast<double>(job.size()) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_DenseVectorJob)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_DenseVectorJob)
+    ->ArgNames({"kind", "version"})
+    ->ArgsProduct({{kJoined, kSeparate, kHatch, kText}, {96, 85}})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

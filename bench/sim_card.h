@@ -2,6 +2,7 @@
 // The simulated card beside the built library, for the benchmarks that drive the library's internals
 // directly: the driver link loaded from the library's folder and card 0 opened without the library's
 // opening sequence (each benchmark sets the parameters it needs itself).
+#include <cstdlib>
 #include <string>
 
 #include "cardlink/card_locks.h"
@@ -13,6 +14,13 @@
 namespace qzbench {
 
 inline std::string DeployDir() { return QZ_DEPLOY_DIR; }
+
+// QZ_BENCH_LONG=1 in the environment adds the long variants (seconds to a minute each: jobs of 200 s
+// of stream, link latency of 100 µs per exchange), which CI's brief runs leave out.
+inline bool LongRuns() {
+  const char* v = std::getenv("QZ_BENCH_LONG");
+  return v && *v && *v != '0';
+}
 
 // false when the simulated card is not beside the library.
 inline bool OpenRawCard() {

@@ -293,7 +293,7 @@ void StreamEngine::Advance(uint64_t budget, bool unlimited) {
   while (Executing()) {
     if (trig_.armed && Trigger()) continue;
     if (waits_.Waiting()) {
-      if (!HoldWait(budget)) return;
+      if (!HoldWait(budget, unlimited)) return;
       continue;
     }
     const uint64_t from = clock_;
@@ -418,7 +418,7 @@ uint64_t StreamEngine::WaitNeed(const cardsim_wait& w) {
   return (inputs & w.mask) == (w.values & w.mask) ? 0 : StreamHost::kNeverUs;
 }
 
-bool StreamEngine::HoldWait(uint64_t& budget) {
+bool StreamEngine::HoldWait(uint64_t& budget, bool atOnce) {
   const cardsim_wait& w = waits_.Current();
   const bool encoder = w.source == kEncoderSource && w.reason == kRegisterReason;
   const bool motor = IsMotorSource(w.source) && w.reason == kRegisterReason;
@@ -429,11 +429,13 @@ bool StreamEngine::HoldWait(uint64_t& budget) {
   const uint64_t left = w.timeout_us == CARDSIM_NO_TIMEOUT ? StreamHost::kNeverUs
                         : w.timeout_us > w.held_us        ? w.timeout_us - w.held_us
                                                           : 0;
-  if (need != StreamHost::kNeverUs && need <= budget && need <= left) {
+  // Consumed at once, the card's clock runs ahead through its own axes' moves as through the
+  // stream's times: only the world outside (inputs, encoder, camera) holds in the host's time.
+  if (need != StreamHost::kNeverUs && (need <= budget || (atOnce && motor)) && need <= left) {
     if (need > 0) {
       Elapse(need);
       waits_.Hold(need, value());
-      budget -= need;
+      budget -= std::min(budget, need);
     }
     waits_.Finish(CARDSIM_WAIT_MET, value());
     cond_ = true;

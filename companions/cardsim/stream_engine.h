@@ -87,7 +87,10 @@
 // with the set-up's 0x1000: checked once); an untimed one holds until the inputs match or the run
 // is stopped. Time in a wait is card time: mode 0 the host's real time (a stream consumed at once
 // still waits in real time for the world outside), mode 1 real time x speed, mode 2 what Step
-// gives; a pause holds it. When a time-out passes the run ends: alarm bit 5 (status r0, cleared by
+// gives; a pause holds it. The waits on the card's own axes (sources 2 and 4) are the exception
+// in mode 0: the axis model knows when they are met, and the clock runs ahead to then at once, as
+// it does through the stream's own times (a move to the end of travel, minutes of card time, does
+// not hold the host for minutes). When a time-out passes the run ends: alarm bit 5 (status r0, cleared by
 // the alarm clear), command 19 answers the wait's reason, end code 0 sub code 5. The library then
 // reports an unknown result and the job fails (QZ_MarkEnd 3); its alarm text says the wait timed
 // out and what it waited for. The position and laser records are in stream time, which a wait does
@@ -320,7 +323,7 @@ class StreamEngine {
   // nothing (mode 0) and the budget is for waits alone.
   void Advance(uint64_t budget, bool unlimited);
   // The open wait takes what it needs of the budget; true when it ended and the run goes on.
-  bool HoldWait(uint64_t& budget);
+  bool HoldWait(uint64_t& budget, bool atOnce);
   // After the executor ran: a flushed card that has run everything out ends its run.
   void RanOut();
   void Apply(uint32_t word, uint64_t time);

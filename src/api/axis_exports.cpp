@@ -80,8 +80,10 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_NXA_SetAxisStopAcc(int16_t axis, double
   constexpr const char* kName = "QZ_NXA_SetAxisStopAcc";
   return AxisExport(kName, [&]() -> uint32_t {
     if (!NxaAxisExists(axis)) return RefuseAxisNumber(kName);
-    // A stop acceleration the card cannot take is refused, not masked into an arbitrary one.
-    if (!std::isfinite(acceleration) || acceleration < 0) throw MyException(RV_EXT_PARA_OVERFLOW, 1);
+    // A stop acceleration whose code the card cannot take (0, or wider than 24 bits: also NaN,
+    // negative, tiny, huge or infinite values) is refused, not masked into an arbitrary one.
+    const uint32_t code = Codes::Accel(acceleration, NxaGetAxis(Index(axis)).dbPulsePerUnit);
+    if (!Codes::Fits(code)) throw MyException(RV_EXT_PARA_OVERFLOW, 1);
     NxaSetAxisStopAcc(Index(axis), acceleration);
     return RV_OK;
   });
@@ -143,7 +145,11 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_NXA_StopAxis(int32_t stop1, int32_t sto
 }
 
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_NXA_GetAxisSts(int32_t axis, uint32_t* status) {
-  return AxisExport("QZ_NXA_GetAxisSts", [&]() -> uint32_t {
+  constexpr const char* kName = "QZ_NXA_GetAxisSts";
+  return AxisExport(kName, [&]() -> uint32_t {
+    // An axis the card does not have is refused like in the other axis exports (its field would
+    // read another axis's status, and INT_MIN - 1 would overflow).
+    if (!NxaAxisExists(axis)) return RefuseAxisNumber(kName);
     if (!status) return RV_ERROR;
     *status = NxaReadAxisStatus(Index(axis));
     return RV_OK;

@@ -66,7 +66,9 @@ void SetCardParaFile() {
     return;
   }
   ApplyParameterFile();
-  ReadFlyScanPara();  // and the encoder's constants
+  // and the encoder's constants; a refused encoder range leaves the parameters not accepted, as
+  // the compatibility checks do.
+  const bool flyTaken = ReadFlyScanPara();
   UpdateMotorPara();
   if (p.bNewBoxCali == 0) {
     g_Scan.SetCalibratePara();
@@ -75,7 +77,7 @@ void SetCardParaFile() {
   }
   p.MIRCO_MOVE_VEL = ReadMainInt("SCAN", "MIRCO_MOVE_VEL", 10);
   if (p.bKvxOSS) p.bCardNotGridel = 1;
-  if (!ConformCompatible()) return;
+  if (!flyTaken || !ConformCompatible()) return;
   if (p.bUpdateParaInCardWhenOpen == 1) {
     const uint32_t rc = FlushCardParaBlocks();
     if (rc != RV_OK) {

@@ -86,7 +86,7 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_GetBufferCnt(uint32_t* flag, uint16_t* 
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_SetFlyPara(void) {
   return ExportCall("QZ_SetFlyPara", [&]() -> uint32_t {
     if (!Connected()) return RV_CARD_NOT_CONNECTED;
-    ReadFlyScanPara();
+    if (!ReadFlyScanPara()) return RV_ERROR;
     AppendFlyParaCmds(g_FlyScanPara, nullptr);
     return ResultAtEnd();
   });

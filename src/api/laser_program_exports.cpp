@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "calibration/galvo_stream.h"
 #include "calibration/scan.h"
 #include "cardlink/portlane.h"
 #include "frame/bytes.h"
@@ -168,6 +169,7 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkBufScanPos(double x, double y, doub
         return Refuse(kMarkBufScanPos.name, RV_DATA_IS_NAN, "(position not finite)");
       },
       [&]() REQUIRES(g_MarkCall) {
+        RequireFieldReach(kMarkBufScanPos.name, x, y);
         g_Scan.LoadPenJumpPara(static_cast<uint32_t>(pen));
         g_Scan.JumpIfMoved(x, y);
         return uint32_t{RV_OK};
@@ -231,6 +233,10 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkWobLaserByEnc(const double* points,
       [&]() REQUIRES(g_MarkCall) {
         // Without 21-bit codes the figure's moves would write no galvanometer word.
         if (!g_SystemPara.bNewBoxCali) ThrowMarkError(RV_ERROR);
+        for (int32_t i = 0; i < count; ++i) {
+          const uint8_t* p = bytes + static_cast<size_t>(i) * kWobEncPointBytes;
+          RequireFieldReach(tag, GetF64(p), GetF64(p + 8));
+        }
         const LaserWaitCond cond{1, kEncoderMask, value, preValue, kWaitSourceEncoder, 0};
         LaserModWobByEncProgram(bytes, count, static_cast<uint32_t>(layer), cond);
         return uint32_t{RV_OK};
@@ -247,6 +253,7 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByIO(double x, double y, do
         return CheckDot(tag, x, y, spotTime, layer);
       },
       [&]() REQUIRES(g_MarkCall) {
+        RequireFieldReach(tag, x, y);
         const LaserWaitCond cond{static_cast<uint8_t>(level != 0 ? 1 : 0), 1u << bit, 0, 1u << bit, kWaitSourceInputs, 1};
         LaserModDotProgram(static_cast<uint32_t>(layer), cond, x, y, frequency, spotTime);
         return uint32_t{RV_OK};
@@ -259,6 +266,7 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByEnc(double x, double y, d
   return RunMarkMember(
       kMarkDotLaserByEnc, {}, [&] { return CheckDot(kMarkDotLaserByEnc.name, x, y, spotTime, layer); },
       [&]() REQUIRES(g_MarkCall) {
+        RequireFieldReach(kMarkDotLaserByEnc.name, x, y);
         const LaserWaitCond cond{static_cast<uint8_t>(flag != 0 ? 1 : 0), kEncoderMask, value, preValue,
                                  kWaitSourceEncoder, 0};
         LaserModDotProgram(static_cast<uint32_t>(layer), cond, x, y, frequency, spotTime);

@@ -40,13 +40,11 @@ uint32_t Refuse(const char* tag, uint32_t code, const std::string& args) {
 
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkVector(const double* points, int32_t count, uint32_t layer) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(points);
-  return RunMarkMember(
-      kMarkVector, count, [&] { return CheckPolyline(bytes, count, layer); },
-      [&]() REQUIRES(g_MarkCall) {
-        const uint32_t rc = g_LineStorage.PushLines(bytes, count, layer);
-        g_InfoLog.Write(kMarkVector.name, LOG_TRACE, "end");
-        return rc;
-      });
+  return RunMarkMember(kMarkVector, count, [&]() REQUIRES(g_MarkCall) {
+    const uint32_t rc = g_LineStorage.PushLines(bytes, count, layer);
+    g_InfoLog.Write(kMarkVector.name, LOG_TRACE, "end");
+    return rc;
+  });
 }
 
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkBufIO(uint32_t values, uint32_t mask, uint32_t /*reserved1*/,
@@ -87,16 +85,7 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkSynMoveEnd(void) {
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkDot(const void* points, int32_t count, double dotTime, int32_t layer) {
   const auto* p = static_cast<const uint8_t*>(points);
   const auto pen = static_cast<uint32_t>(layer);
-  return RunMarkMember(
-      kMarkDot, dotTime,
-      [&]() REQUIRES(g_MarkCall) {
-        const uint32_t code = CheckDotList(p, count, pen, dotTime);
-        if (code == RV_OK) return code;
-        return Refuse(kMarkDot.name, code,
-                      StrFormat("(points %s, count %d, dot time %.3f, layer %d)", p ? "given" : "null", count,
-                                dotTime, layer));
-      },
-      [&]() REQUIRES(g_MarkCall) { return MarkDotList(p, count, pen, dotTime); });
+  return RunMarkMember(kMarkDot, dotTime, [&]() REQUIRES(g_MarkCall) { return MarkDotList(p, count, pen, dotTime); });
 }
 
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkLayer(int32_t layer, uint32_t flag) {

@@ -39,7 +39,8 @@ uint32_t AxisMove(int16_t axis, int32_t mode, double position, int32_t direction
   const uint32_t index = static_cast<uint32_t>(axis - 1);
   const NxaAxisRecord rec = NxaGetAxis(index);
   const double p = rec.dbPulsePerUnit;
-  const double v = std::isfinite(vel) ? std::min(vel, rec.dbMaxVel) : vel;
+  // +inf becomes the maximum like any other velocity above it; NaN stays NaN and is refused.
+  const double v = std::min(vel, rec.dbMaxVel);
   const uint32_t velocity = NxaVelocityCode(v, p);
   const uint32_t field = Codes::Field(index);
   SendAxisCmd(CMD_AXIS_VELOCITY, field | Codes::Start(velocity), velocity);

@@ -28,7 +28,7 @@ uint32_t NxaVelocityCode(double v, double p);
 // The acceleration code, refused the same way.
 uint32_t NxaAccelCode(double a, double p);
 
-// The move of an axis (axis number from 1): the velocity clamped to the record's maximum, 0x120
+// The move of an axis (axis number from 1): the velocity clamped to the record's maximum (+inf too), 0x120
 // (start code, velocity code), 0x121 (acceleration code twice), then 0x125 with the target (mode
 // kAxisMoveTo) or the jog's far end (direction 1: 0xFFFFFE, else 0x000001; parameter 2 = 2).
 // 0, 15 for an axis that does not exist (reported under "AxisMove"), 7 for a NaN target.

@@ -8,6 +8,7 @@
 #include "calibration/box_para.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
+#include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "mark/mark_floor.h"
 #include "mark/stream_words.h"
@@ -45,6 +46,12 @@ void RequireFinite(FieldPoint p) {
 int32_t StepsOf(double q) {
   if (!(q <= kMaxSteps)) ThrowMarkError(RV_DATA_IS_NAN);
   return std::max<int32_t>(1, RealToInt32(q));
+}
+
+// The whole field size of an axis in mm: that of the codes in use (21-bit: 2R for both axes).
+double FieldReach(int axis) {
+  if (g_SystemPara.bNewBoxCali) return 2.0 * CCaliLink::HalfRange();
+  return axis == 0 ? g_Scan.FieldX() : g_Scan.FieldY();
 }
 
 int32_t Clamp16(int32_t c) { return std::clamp<int32_t>(c, 0, kCode16Max); }
@@ -106,20 +113,12 @@ void Vector16(FieldPoint from, FieldPoint to, int32_t steps, int64_t base, uint8
   const double bx = MmToCode16Real(to.x, fx), by = MmToCode16Real(to.y, fy);
   const double dx = (bx - ax) / steps, dy = (by - ay) / steps;
   const bool slow = std::fabs(dx) < kSmallStep16 && std::fabs(dy) < kSmallStep16;
-  const bool still = dx == 0.0 && dy == 0.0;
   const bool lit = g_MarkJob.bLaserJob != 0;
   bWrote = 1;
   int32_t lastX = -1, lastY = -1;
   StepLine(ax, ay, bx, by, steps, base, [&](int64_t clock, double px, double py, int32_t k, bool finalStep) {
     const int32_t cx = Clamp16(Code16(px)), cy = Clamp16(Code16(py));
-    bool write;
-    if (still) {
-      write = finalStep;
-    } else if (!slow || k == 0 || finalStep) {
-      write = true;
-    } else {
-      write = cx != lastX || cy != lastY;
-    }
+    const bool write = !slow || k == 0 || finalStep || cx != lastX || cy != lastY;
     if (!write) return;
     PushGalvo(clock, GalvoWordX16(cx, lit));
     PushGalvo(clock, GalvoWordY16(cy, lit));
@@ -167,6 +166,21 @@ int32_t MoveStepCount(double distance, double speed) {
   return StepsOf(distance / (static_cast<double>(base) * speed) + kStepRounding);
 }
 
+int32_t JumpStepCount(double distance, double speed) {
+  if (speed > 0.0) return MoveStepCount(distance, speed);
+  BaseTime();
+  if (!std::isfinite(distance)) ThrowMarkError(RV_DATA_IS_NAN);
+  return 1;
+}
+
+bool WithinFieldReach(double x, double y) { return std::fabs(x) <= FieldReach(0) && std::fabs(y) <= FieldReach(1); }
+
+void RequireFieldReach(const char* tag, double x, double y) {
+  if (WithinFieldReach(x, y)) return;
+  LogFailure(tag, StrFormat("position (%g, %g) lies beyond the field", x, y));
+  ThrowMarkError(RV_ERROR);
+}
+
 void StreamVector(FieldPoint& from, FieldPoint to, int32_t steps, uint8_t& bWrote) {
   bWrote = 0;
   const int64_t base = BaseTime();
@@ -196,20 +210,25 @@ void StreamVector21(FieldPoint& from, FieldPoint to, uint8_t& bWrote, double vs,
   const double ax = MmToCode21Real(from.x, h), ay = MmToCode21Real(from.y, h);
   const double bx = MmToCode21Real(to.x, h), by = MmToCode21Real(to.y, h);
   const double dist = FieldDistance({ax, ay}, {bx, by});
+  int64_t& clock = GalvoClock();
+  PushGalvo(clock, SW_NOP);
+  if (dist == 0.0) {
+    // No way to go and no time to take: the move is its NOP alone.
+    from = to;
+    return;
+  }
   const double perMm = 2097152.0 / (2.0 * h);
   const double u0 = perMm * vs, u1 = perMm * ve;  // codes per µs
   const int32_t n = StepsOf(dist / ((u1 + u0) * 0.5 * static_cast<double>(base)) + kStepRounding);
   const double total = static_cast<double>(static_cast<int64_t>(n) * base);
   const double alpha = (dist - total * u0) / (total * total);
-  int64_t& clock = GalvoClock();
-  PushGalvo(clock, SW_NOP);
   Pairs21 pairs{RoundCode21(ax), RoundCode21(ay), bWrote};
   for (int32_t i = 1; i <= n; ++i) {
     if (JobStoppedOrFailed()) break;
     clock = Later(clock, base);
     const bool finalStep = i == n;
     double px = bx, py = by;
-    if (!finalStep && dist > 0.0) {
+    if (!finalStep) {
       const double t = static_cast<double>(static_cast<int64_t>(i) * base);
       const double s = alpha * t * t + u0 * t;
       px = ax + s * (bx - ax) / dist;
@@ -235,7 +254,7 @@ int64_t StreamJumpTo(FieldPoint p, double speed) {
   FieldPoint cur{g_Scan.dbCurX, g_Scan.dbCurY};
   RequireFinite(p);
   const double d = FieldDistance(cur, p);
-  const int32_t steps = MoveStepCount(d, speed);
+  const int32_t steps = JumpStepCount(d, speed);
   g_Scan.dbPrevX = cur.x;
   g_Scan.dbPrevY = cur.y;
   uint8_t wrote = 0;

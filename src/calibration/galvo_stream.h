@@ -20,10 +20,10 @@
 // step and writes the pair of the interpolated position. The last step lands exactly on the end
 // point's codes (no rounding drift of the running sum). To keep the stream short:
 //   16-bit  a move whose increment is below 0.2 code per step on both axes (slow move) writes the pair
-//           of its first and last steps and of every step where a truncated code changed;
+//           of its first and last steps and of every step where a truncated code changed; so does a
+//           move whose ends clamp to the same codes at the field's edge;
 //   21-bit  a pair is written when a code moved at least 6.4 codes from the last written pair; the
-//           last step writes its pair in any case (without counting as written, see bWrote);
-//   a move that goes nowhere (start and end codes equal) writes its end pair once, on its last step.
+//           last step writes its pair in any case (without counting as written, see bWrote).
 // The loop ends early, without an error, when the job is stopped or has failed; the current position
 // still becomes the end point.
 //
@@ -32,6 +32,8 @@
 //      the 32-bit step counter (a NaN speed or distance, a move of absurd length);
 //   2  a speed not above 0 (for the accelerated move: a negative start or end speed, or both 0), or a
 //      BASETIME not above 0.
+// A jump is not refused for its speed: a jump speed not above 0, or not a number (a pen whose jump
+// parameters were never loaded has 0), moves in one step.
 #include <cstdint>
 
 #include "calibration/scan.h"
@@ -56,6 +58,17 @@ double FieldDistance(FieldPoint a, FieldPoint b);
 // The steps of a move of `distance` mm at `speed` mm/µs: trunc(distance / (BASETIME x speed) + 0.99),
 // at least 1. Refuses (7, 2) as above.
 int32_t MoveStepCount(double distance, double speed) REQUIRES(g_MarkCall);
+// The steps of a jump: as MoveStepCount, but one step when the speed is not above 0 or not a number.
+int32_t JumpStepCount(double distance, double speed) REQUIRES(g_MarkCall);
+
+// The reach of the positions the mark list takes in mm: each coordinate at most its axis's whole
+// field size from the centre (16-bit codes: the calibration field sizes X and Y; 21-bit codes: 2R,
+// the range of their codes). Positions between the field's edge and this reach are clamped to the
+// edge; farther ones are refused by the members (2), so that a move is never planned over a distance
+// the scanner cannot travel while its codes stand still at the edge. NaN is never within reach.
+bool WithinFieldReach(double x, double y);
+// A position beyond that reach fails the job with 2 (ThrowMarkError), the position logged under `tag`.
+void RequireFieldReach(const char* tag, double x, double y) REQUIRES(g_MarkCall);
 
 // Moves from `from` to `to` in `steps` steps (a count below 1 is one step); `from` becomes `to`.
 // bWrote: 16-bit always 1; 21-bit 1 when a pair was written under the 6.4-code rule.
@@ -63,8 +76,9 @@ void StreamVector(FieldPoint& from, FieldPoint to, int32_t steps, uint8_t& bWrot
 // The accelerated move of the laser-module programs (21-bit codes only): from start speed vs to end
 // speed ve (mm/µs) at constant acceleration, in whole BASETIME steps (at least one) that together take
 // T = trunc(D / (mean speed x BASETIME) + 0.99) x BASETIME µs, D the distance in codes; the same 6.4
-// rule. Without bNewBoxCali it writes nothing and only moves `from` to `to` (a `to` that is not
-// finite is refused all the same).
+// rule. A move of no distance in codes (D 0: no time and no acceleration) is its opening NOP alone:
+// no pair, the clock unchanged. Without bNewBoxCali it writes nothing and only moves `from` to `to`
+// (a `to` that is not finite is refused all the same).
 void StreamVector21(FieldPoint& from, FieldPoint to, uint8_t& bWrote, double vs, double ve) REQUIRES(g_MarkCall);
 // Moves from the current position to p at `speed`; the number of steps when a pair was written under
 // bWrote, else 0.

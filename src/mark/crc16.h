@@ -4,8 +4,8 @@
 // crc := init; for each byte in memory order (reflected first when refin): crc ^= byte << 8, then
 // eight shifts left, XORing the polynomial whenever the top bit falls out; finally the 16 bits are
 // reflected when refout and XORed with xorout. Table-driven: the tables of the polynomial in use
-// (0x1021) are built at compile time, those of any other polynomial once, on its first use; four
-// bytes are taken per step.
+// (0x1021) are built at compile time, those of any other polynomial once, on its first use; eight
+// bytes are taken per step (slicing).
 #include <cstddef>
 #include <cstdint>
 

@@ -51,6 +51,42 @@ const BufferPara kDefaultBufferPara = DeriveBufferPara(0.999, 0.999, 0.8);
 
 uint32_t FillUnits(uint32_t readPtr, uint32_t writePtr) { return ((writePtr - readPtr) & kFifoMaxAddress) / kFifoUnit; }
 
+// MurmurHash3 (x64, 128-bit) of one block: the digest of the same-data history.
+uint64_t Fmix64(uint64_t k) {
+  k ^= k >> 33;
+  k *= 0xff51afd7ed558ccdULL;
+  k ^= k >> 33;
+  k *= 0xc4ceb9fe1a85ec53ULL;
+  k ^= k >> 33;
+  return k;
+}
+
+uint64_t Rotl64(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+
+std::array<uint64_t, 2> BlockDigest(const uint8_t* block) {
+  constexpr uint64_t c1 = 0x87c37b91114253d5ULL, c2 = 0x4cf5ad432745937fULL;
+  uint64_t h1 = 0, h2 = 0;
+  static_assert(kStreamBlockBytes % 16 == 0, "whole 16-byte steps");
+  // One lane of a step: the key mixed in, the lane rotated and stirred with the other lane.
+  auto lane = [](uint64_t& h, uint64_t k, uint64_t ca, uint64_t cb, int rk, int rh, uint64_t other, uint64_t add) {
+    h ^= Rotl64(k * ca, rk) * cb;
+    h = (Rotl64(h, rh) + other) * 5 + add;
+  };
+  for (uint32_t i = 0; i < kStreamBlockBytes; i += 16) {
+    lane(h1, GetU64(block + i), c1, c2, 31, 27, h2, 0x52dce729);
+    lane(h2, GetU64(block + i + 8), c2, c1, 33, 31, h1, 0x38495ab5);
+  }
+  h1 ^= kStreamBlockBytes;
+  h2 ^= kStreamBlockBytes;
+  h1 += h2;
+  h2 += h1;
+  h1 = Fmix64(h1);
+  h2 = Fmix64(h2);
+  h1 += h2;
+  h2 += h1;
+  return {h1, h2};
+}
+
 void Wait(uint32_t ms) {
   plat::Sleep(ms);
   if (g_SystemPara.bPrintTime) g_FifoData.dbWaitMs += ms;
@@ -66,16 +102,22 @@ CFifoData::CFifoData() { model = kDefaultBufferPara.model; }
 
 BlockRing::BlockRing() : nSlots(kDefaultBufferPara.slots), storage(static_cast<size_t>(kRingCapacity) * kStreamBlockBytes) {}
 
-void BlockRing::Put(const uint8_t* block) {
+uint8_t* BlockRing::Claim() {
   while (Full() && g_bRunFlag) {
     // The wait ends when the job is stopped or has failed or the card is lost.
-    if (g_MarkJob.bStopMark || MarkFailed() || !g_Link.g_bConnected) return;
+    if (g_MarkJob.bStopMark || MarkFailed() || !g_Link.g_bConnected) return nullptr;
     Wait(kRingSleepMs);
     g_FifoData.DrainRing();
   }
-  if (!g_bRunFlag) return;
-  std::memcpy(&storage[static_cast<size_t>(nWrite) * kStreamBlockBytes], block, kStreamBlockBytes);
-  nWrite = (nWrite + 1) % nSlots;
+  if (!g_bRunFlag) return nullptr;
+  return &storage[static_cast<size_t>(nWrite) * kStreamBlockBytes];
+}
+
+void BlockRing::Put(const uint8_t* block) {
+  uint8_t* slot = Claim();
+  if (!slot) return;
+  std::memcpy(slot, block, kStreamBlockBytes);
+  Publish();
 }
 
 void CFifoData::ReadBufferPara(bool bRead) {
@@ -106,9 +148,21 @@ void CFifoData::ResetForJob() {
   g_PhaseTimer.StartJob(nStartTick);
 }
 
-void CFifoData::CloseOfflineFile() {
-  if (pOfflineFile) std::fclose(pOfflineFile);
-  pOfflineFile = nullptr;
+bool CFifoData::CloseOfflineFile() {
+  if (!pOfflineFile) return true;
+  const bool ok = pOfflineFile->Close();
+  pOfflineFile.reset();
+  return ok;
+}
+
+void CFifoData::FailOfflineWrite(const char* tag) {
+  CloseOfflineFile();
+  g_ErrorLog.Write(tag, LOG_ERROR, "Can't write download file!");
+  ThrowMarkError(RV_NOT_OPEN_OFFLINE_FILE);
+}
+
+void CFifoData::FlushOfflineFile() {
+  if (pOfflineFile && !pOfflineFile->Flush()) FailOfflineWrite("CFifoData::FlushOfflineFile");
 }
 
 void CFifoData::BufferStart(uint32_t flag) {
@@ -122,7 +176,7 @@ void CFifoData::BufferStart(uint32_t flag) {
   CLaserAll::SetEnableOutputs(1);
   if (g_MarkJob.nRunMode == 2) {
     CloseOfflineFile();
-    pOfflineFile = std::fopen((GetModuleDir() + "OffLineFile.tmp").c_str(), "wb");
+    pOfflineFile = plat::OutFile::Create(GetModuleDir() + "OffLineFile.tmp");
     if (!pOfflineFile) {
       g_ErrorLog.Write("CFifoData::BufferStart", LOG_ERROR, "Can't create download file!");
       // Without the file no block could be taken: the job fails instead of waiting for room.
@@ -145,16 +199,23 @@ uint32_t CFifoData::QueryFillLevel() {
   return model.nFill;
 }
 
+void CFifoData::NoteHistory(uint32_t index, const uint8_t* block) {
+  if (index >= kHistoryBlocks) return;
+  const std::array<uint64_t, 2> digest = BlockDigest(block);
+  if (index >= nHistoryBlocks || history[index] != digest) {
+    bSameData = 0;
+    history[index] = digest;
+  }
+}
+
 bool CFifoData::PushBlock() {
   const uint32_t index = nSentUnits / kUnitsPerBlock;
+  // The block is sent from its slot: nothing writes the ring while this thread sends.
+  const uint8_t* block = g_BlockRing.Oldest();
   if (g_MarkJob.nRunMode == 2) {
     if (!pOfflineFile) return true;
-    std::memcpy(staging, g_BlockRing.Oldest(), kStreamBlockBytes);
     g_BlockRing.DropOldest();
-    if (std::fwrite(staging, 1, kStreamBlockBytes, pOfflineFile) != kStreamBlockBytes) {
-      CloseOfflineFile();
-      ThrowMarkError(RV_NOT_OPEN_OFFLINE_FILE);
-    }
+    if (!pOfflineFile->Write(block, kStreamBlockBytes)) FailOfflineWrite("CFifoData::PushBlock");
   } else {
     if (model.nFill >= model.nFullMark) {
       QueryFillLevel();
@@ -164,18 +225,10 @@ bool CFifoData::PushBlock() {
         return true;  // no room yet: the caller calls again
       }
     }
-    std::memcpy(staging, g_BlockRing.Oldest(), kStreamBlockBytes);
     g_BlockRing.DropOldest();
-    CPortlane::BufSend(staging);
+    CPortlane::BufSend(block);
   }
-  if (index < kHistoryBlocks) {
-    const size_t off = static_cast<size_t>(index) * kStreamBlockBytes;
-    if (history.size() < off + kStreamBlockBytes) history.resize(off + kStreamBlockBytes, 0);
-    if (index >= nHistoryBlocks || std::memcmp(&history[off], staging, kStreamBlockBytes) != 0) {
-      bSameData = 0;
-      std::memcpy(&history[off], staging, kStreamBlockBytes);
-    }
-  }
+  NoteHistory(index, block);
   nSentUnits += kUnitsPerBlock;
   model.nFill += kUnitsPerBlock;
   nLastSendTick = plat::TickMs();
@@ -210,8 +263,13 @@ void CFifoData::WaitSendFinish() {
   // The blocks of this job are the history the next job is compared with.
   nHistoryBlocks = std::max(nHistoryBlocks, std::min(nSentUnits / kUnitsPerBlock, kHistoryBlocks));
   if (g_MarkJob.nRunMode == 2) {
-    CloseOfflineFile();
-    nFinalStatus = kFinalStatusOffline;
+    // A file that lost a piece at its close leaves the download unfinished.
+    if (CloseOfflineFile()) {
+      nFinalStatus = kFinalStatusOffline;
+    } else {
+      g_ErrorLog.Write("CFifoData::WaitSendFinish", LOG_ERROR, "Can't write download file!");
+      nFinalStatus = 0;
+    }
     return;
   }
   // The wait is bounded only while the card has not received every block and its received count

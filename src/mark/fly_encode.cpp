@@ -67,7 +67,7 @@ void AppendEncoderRegisterWait(uint32_t value) {
 // ------------------------------------------------------------------------------------------------
 // Parameters and commands
 
-void ReadFlyScanPara() {
+bool ReadFlyScanPara() {
   const FlyScanPara p = ReadFlyKeys(g_FlyScanPara);
   const double before = p.dbMarkBeforeSafeRat, after = p.dbMarkAfterSafeRat;
   if (!g_FlyEncode.SetPara(p.nEncRange, before, after, p.dbMeasMarkDisMM * p.nEncPPM,
@@ -75,9 +75,10 @@ void ReadFlyScanPara() {
     ReportFailure("ReadFlyScanPara",
                   StrFormat(Lang("[FLY] nEncRange=%d 小于 %d，飞行参数未采用", "[FLY] nEncRange=%d is below %d: the fly parameters are not taken"),
                             static_cast<int>(p.nEncRange), static_cast<int>(kMinEncRange)));
-    throw MyException(RV_CARD_NOT_CONNECTED, 0);
+    return false;
   }
   g_FlyScanPara = p;
+  return true;
 }
 
 int32_t FlyFieldCode(double v, double halfRange) { return RealToInt32((v + halfRange) / (2.0 * halfRange) * 65536.0); }

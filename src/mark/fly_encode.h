@@ -29,10 +29,11 @@ constexpr int32_t kMinEncRange = 10;
 
 // Reads the fly keys (section "FLY" and the scan limits of "SCAN", frame/fly_para.h) and, when the
 // encoder range is at least kMinEncRange, publishes them in g_FlyScanPara and sets the constants of
-// g_FlyEncode from them (CFlyEncode::SetPara). A smaller range is refused: logged and shown, then
-// MyException code 1 without a second box; g_FlyScanPara and g_FlyEncode stay as they were.
-// Called by QZ_SetFlyPara and by the parameter-file task.
-void ReadFlyScanPara();
+// g_FlyEncode from them (CFlyEncode::SetPara); true. A smaller range is refused: logged and shown
+// in a box naming the key, false; g_FlyScanPara and g_FlyEncode stay as they were. Called by
+// QZ_SetFlyPara (which then refuses with 2) and by the parameter-file task (whose parameters are
+// then not accepted, like those of its other checks; the card stays open).
+[[nodiscard]] bool ReadFlyScanPara();
 
 // The fly parameter commands of `fly`, in this order: 97 (fly scale), for rotary fly 106 (rotation
 // centre, always sent at once), 98 (encoder source), 99 (encoder direction and range), 9 (scan

@@ -90,9 +90,12 @@ void SendSerialWaveNumber(int32_t n) REQUIRES(g_MarkCall) {
 
 void SendAnalogPower(uint32_t layer) REQUIRES(g_MarkCall) {
   if (g_SystemPara.LASER_TYPE != kAnalogLaserType) return;
-  const int32_t p = std::clamp<int32_t>(g_PenPara[layer].nPower, 0, 100);
-  if (p == nLastAnalogPower) return;
-  nLastAnalogPower = p;
+  // The pen's own percent decides whether it changed (150 then 120 is a change, though both write
+  // full scale); the word takes it clamped to 0..100, so that no negative value reaches the opcode.
+  const int32_t raw = g_PenPara[layer].nPower;
+  if (raw == nLastAnalogPower) return;
+  nLastAnalogPower = raw;
+  const int32_t p = std::clamp<int32_t>(raw, 0, 100);
   const uint32_t value = static_cast<uint32_t>(std::min(p * kAnalogFullScale / 100, kAnalogFullScale));
   AppendStreamWord(kAnalogZSpacingUs, kAnalogZSpacingUs, kAnalogPowerWord | value);
 }

@@ -22,7 +22,8 @@
 // Words:
 //   analogue power  0x29020000 | p x 4095 / 100, p the pen's power in percent clamped to 0..100
 //                   before it enters the word (a host's 150 % or -5 % cannot spill into the
-//                   channel field), 20 µs after the clock, a NOP 20 µs later;
+//                   channel field), 20 µs after the clock, a NOP 20 µs later; sent when the
+//                   pen's percent as given (not clamped) differs from the last one sent;
 //   Z position      code = (Z field / 2 + z) x 65535 / Z field, truncated and clamped to 0..65535;
 //                   0x01800000 | code with 21-bit codes, else 0x01020000 | code (0x01060000 in a job
 //                   that does not fire the laser), spaced like the analogue power;

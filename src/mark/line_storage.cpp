@@ -116,8 +116,15 @@ uint32_t CheckPolyline(const uint8_t* pts, int32_t n, uint32_t layer) {
     return RV_LINE_LESS_THAN_1;
   }
   if (layer >= static_cast<uint32_t>(kPenCount)) {
-    LogFailure(tag, GetErrText(RV_LAYER_NUMBER_OVER));
+    LogFailure(tag, StrFormat("%s (layer %u)", GetErrText(RV_LAYER_NUMBER_OVER).c_str(), layer));
     return RV_LAYER_NUMBER_OVER;
+  }
+  for (int32_t i = 0; i < n; ++i) {
+    const FieldPoint p = HostPoint(pts, i);
+    if (!WithinFieldReach(p.x, p.y)) {
+      LogFailure(tag, StrFormat("point %d (%g, %g) lies beyond the field", static_cast<int>(i), p.x, p.y));
+      return RV_ERROR;
+    }
   }
   return RV_OK;
 }
@@ -133,7 +140,7 @@ void CLineStorage::ResetForJob() {
 }
 
 uint32_t CLineStorage::PushLines(const uint8_t* pts, int32_t n, uint32_t layer) {
-  if (!pts || n < 2) return RV_OK;  // refused by CheckPolyline before
+  if (const uint32_t refused = CheckPolyline(pts, n, layer)) ThrowMarkError(refused);
   int32_t first = 0;
   if (!vecLastLine.empty()) {
     const LinePoint& b = vecLastLine.back();

@@ -34,9 +34,11 @@
 // use with its power waves, and after the last point the end delay (nMarkEndDelay); the floor is
 // closed and the light path released. Between points the finished words are merged and flushed.
 //
-// Refusals (CheckPolyline, before the member's frame starts the buffer or appends anything; the job
-// goes on): a null point array with a positive count 2, a coordinate that is NaN or infinite 7, fewer
-// than 2 points 12, a layer outside 0..255 6.
+// Refusals (CheckPolyline, in this order): a null point array with a positive count 2, a coordinate
+// that is NaN or infinite 7, fewer than 2 points 12, a layer outside 0..255 6, a coordinate beyond
+// the field's reach (WithinFieldReach, calibration/galvo_stream.h) 2. A refused polyline fails the
+// job (ThrowMarkError): its detail is logged under "QZ_MarkVector", the code's text is shown once,
+// the card's run is stopped, and nothing of the polyline is buffered or appended.
 //
 // Fly marking: while it is switched on in the stream (QZ_MarkFlySwitch, QZ_MarkFlyOnEnc) and [FLY]
 // bFlyMarkRangeEn is set (QZ_MarkAreaSafeFly overwrites it), the first jump of a polyline is
@@ -65,7 +67,8 @@ class CLineStorage {
   CLineStorage& operator=(const CLineStorage&) = delete;
 
   // The body of QZ_MarkVector: `pts` holds n records of three reals {x, y, third} (24 bytes each, the
-  // third not read), read from the host's memory by offset. The arguments passed CheckPolyline. 0.
+  // third not read), read from the host's memory by offset. 0; arguments CheckPolyline refuses fail
+  // the job with its code before anything is done.
   uint32_t PushLines(const uint8_t* pts, int32_t n, uint32_t layer) REQUIRES(g_MarkCall);
   // Appends one point; false when it is refused at a sharp corner (bPolygonBreak): the buffer is
   // then unchanged.
@@ -98,7 +101,7 @@ class CLineStorage {
 
 extern CLineStorage g_LineStorage;
 
-// The argument check of QZ_MarkVector (refusals above, logged under "QZ_MarkVector"); 0 when accepted.
+// The argument check of a polyline (refusals above, logged under "QZ_MarkVector"); 0 when accepted.
 uint32_t CheckPolyline(const uint8_t* pts, int32_t n, uint32_t layer);
 // Bytes of one host point record.
 constexpr uint32_t kPolylinePointBytes = 24;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "frame/bytes.h"
@@ -93,16 +94,44 @@ void BuildStreamBlock(const uint8_t* payload, uint32_t layout, uint32_t sequence
   }
 }
 
+namespace {
+
+// The payload word at index j of a piece of `count` stream words padded to `slots` words.
+inline uint32_t PadWord(uint32_t j, uint32_t slots) {
+  return (slots - 1 - j) % kPadSpacerEvery == 0 ? SW_PAD_SPACER : SW_NOP;
+}
+
+// Writes payload words [from, from + n) of the piece into `out`.
+inline void PutPayload(const uint32_t* words, size_t count, uint32_t slots, uint32_t from, uint32_t n, uint8_t* out) {
+  const uint32_t full = count > from ? static_cast<uint32_t>(std::min<size_t>(n, count - from)) : 0;
+  for (uint32_t i = 0; i < full; ++i) PutU32(out + 4 * i, words[from + i]);
+  for (uint32_t i = full; i < n; ++i) PutU32(out + 4 * i, PadWord(from + i, slots));
+}
+
+}  // namespace
+
 void BuildStreamBlockFromWords(const uint32_t* words, size_t count, uint32_t layout, uint32_t sequence,
                                uint8_t* block) {
-  const uint32_t payloadBytes = StreamPayloadBytes(layout);
-  uint8_t piece[kStreamBlockBytes];
-  count = std::min<size_t>(count, payloadBytes / 4);
-  for (size_t i = 0; i < count; ++i) PutU32(piece + 4 * i, words[i]);
-  uint8_t padded[kStreamBlockBytes];
-  const uint32_t bytes = static_cast<uint32_t>(count * 4);
-  if (bytes < payloadBytes) PadInto(piece, bytes, payloadBytes, padded);
-  BuildStreamBlock(bytes < payloadBytes ? padded : piece, layout, sequence, block);
+  // Built in place, one pass per sub-block: the same bytes as padding the piece (PadBlock) and then
+  // building the block from it (BuildStreamBlock).
+  const uint32_t slots = StreamPayloadBytes(layout) / 4;
+  count = std::min<size_t>(count, slots);
+  if (layout == 1) {
+    for (uint32_t i = 0; i < kLayout1SubBlocks; ++i) {
+      uint8_t* sub = block + i * kLayout1SubWords * 4;
+      PutU32(sub, SW_STREAM_HEADER | ((sequence + i) & 15u) << 16);
+      PutPayload(words, count, slots, i * (kLayout1SubWords - 1), kLayout1SubWords - 1, sub + 4);
+    }
+  } else if (layout == 2) {
+    for (uint32_t i = 0; i < kLayout2SubBlocks; ++i) {
+      uint8_t* sub = block + i * kLayout2SubWords * 4;
+      PutPayload(words, count, slots, i * (kLayout2SubWords - 1), kLayout2SubWords - 1, sub);
+      const uint16_t crc = CalcCrc16(sub, kStreamCrcPoly, static_cast<uint16_t>(sequence + i), 0, 0, 0);
+      PutU32(sub + kCrc16Bytes, SW_CRC | crc);
+    }
+  } else {
+    PutPayload(words, count, slots, 0, slots, block);
+  }
 }
 
 bool RotationMarkingOn() { return g_RotatePara.nEnable.load() == 1; }
@@ -135,6 +164,9 @@ void CMarkData2Fifo::Flush(uint8_t bFinal) {
   }
   EncodeDeltas(bFinal ? 0 : 100, *queue);
   SendFifoData(bFinal ? 0 : kStreamBlockWords);
+  // What an offline download holds in its file buffer is written now, while a failure still fails
+  // the job.
+  if (bFinal) g_FifoData.FlushOfflineFile();
 }
 
 void CMarkData2Fifo::MergeChannels(uint32_t window) {
@@ -166,7 +198,8 @@ void CMarkData2Fifo::MergeChannels(uint32_t window) {
   }
   if (!Stopped()) {
     const bool failed = MarkFailed();  // only this thread fails the job, by throwing
-    while (!failed && nLive > 0) {
+    bool done = failed;
+    while (!done && nLive > 0) {
       // The earliest head; on equal times the highest channel goes first.
       int best = 0;
       int64_t t = TwTime(*live[0].next);
@@ -177,35 +210,51 @@ void CMarkData2Fifo::MergeChannels(uint32_t window) {
           best = k;
         }
       }
-      // Inside the held-back window (a head beyond the clock is never merged).
-      if (t > clock || clock - t < w) break;
+      // The earliest head of the other channels: the chosen channel runs on while its words are
+      // earlier (on an equal time the choice is made again).
+      int64_t limit = std::numeric_limits<int64_t>::max();
+      for (int k = 0; k < nLive; ++k)
+        if (k != best) limit = std::min(limit, TwTime(*live[k].next));
       Cursor& cur = live[best];
       const int cand = cur.channel;
-      const uint32_t word = cur.next->word;
-      if (t < m) {
-        nMergeTime = m;
-        compact();
-        SetMarkErrorAndThrow(RV_ERROR, StrFormat("数据流时间非依次递增，请联系供应商!!! \n maxOld=%lld idx=%d info=%x \n "
-                                                 "nextTm=%lld idx=%d info=%x",
-                                                 static_cast<long long>(m), nLastMergedChannel, nLastMergedWord,
-                                                 static_cast<long long>(t), cand, word));
+      for (;;) {
+        // Inside the held-back window (a head beyond the clock is never merged).
+        if (t > clock || clock - t < w) {
+          done = true;
+          break;
+        }
+        const uint32_t word = cur.next->word;
+        if (t < m) {
+          nMergeTime = m;
+          compact();
+          SetMarkErrorAndThrow(RV_ERROR, StrFormat("数据流时间非依次递增，请联系供应商!!! \n maxOld=%lld idx=%d info=%x \n "
+                                                   "nextTm=%lld idx=%d info=%x",
+                                                   static_cast<long long>(m), nLastMergedChannel, nLastMergedWord,
+                                                   static_cast<long long>(t), cand, word));
+        }
+        constexpr int64_t G = SystemPara::nMaxMergeGapUs;
+        while (t - m > G) {
+          m = RealToInt64(static_cast<double>(m) + 0.8 * static_cast<double>(G));
+          vMerged.push_back({static_cast<uint64_t>(m), SW_NOP});
+        }
+        vMerged.push_back({static_cast<uint64_t>(t), word});
+        ++read[cand];
+        m = t;
+        nLastMergedChannel = cand;
+        nLastMergedWord = word;
+        if (Stopped()) {
+          done = true;
+          break;
+        }
+        if (++cur.next == cur.end) {
+          // Read out: the channels after it move up, keeping their order for equal times.
+          for (int k = best; k + 1 < nLive; ++k) live[k] = live[k + 1];
+          --nLive;
+          break;
+        }
+        t = TwTime(*cur.next);
+        if (t >= limit) break;
       }
-      constexpr int64_t G = SystemPara::nMaxMergeGapUs;
-      while (t - m > G) {
-        m = RealToInt64(static_cast<double>(m) + 0.8 * static_cast<double>(G));
-        vMerged.push_back({static_cast<uint64_t>(m), SW_NOP});
-      }
-      vMerged.push_back({static_cast<uint64_t>(t), word});
-      ++read[cand];
-      if (++cur.next == cur.end) {
-        // Read out: the channels after it move up, keeping their order for equal times.
-        for (int k = best; k + 1 < nLive; ++k) live[k] = live[k + 1];
-        --nLive;
-      }
-      m = t;
-      nLastMergedChannel = cand;
-      nLastMergedWord = word;
-      if (Stopped()) break;
     }
   }
   nMergeTime = m;
@@ -266,21 +315,19 @@ void CMarkData2Fifo::SendFifoData(uint32_t keep) {
   nPrevSendTick = now;
 
   const uint32_t layout = StreamLayout();
-  const uint32_t payloadBytes = StreamPayloadBytes(layout);
-  const uint32_t payloadWords = payloadBytes / 4;
+  const uint32_t payloadWords = StreamPayloadBytes(layout) / 4;
   size_t sent = 0;
   const bool failed = MarkFailed();
   while (!failed && vStreamWords.size() - sent > keep && !Stopped()) {
     const size_t take = std::min<size_t>(payloadWords, vStreamWords.size() - sent);
-    for (size_t i = 0; i < take; ++i) PutU32(piece + 4 * i, vStreamWords[sent + i]);
-    uint32_t bytes = static_cast<uint32_t>(take * 4);
-    const uint8_t* out = nullptr;
-    PadBlock(piece, bytes, out, payloadBytes);
-    BuildStreamBlock(out, layout, nSequence, staging);
+    g_FifoData.NoteBlockBuilt(plat::TickMs());
+    // The block is built straight into its ring slot (a short last piece padded on the way).
+    if (uint8_t* slot = g_BlockRing.Claim()) {
+      BuildStreamBlockFromWords(vStreamWords.data() + sent, take, layout, nSequence, slot);
+      g_BlockRing.Publish();
+    }
     nSequence += SequenceStep(layout);
     sent += take;
-    g_FifoData.NoteBlockBuilt(plat::TickMs());
-    g_BlockRing.Put(staging);
     g_FifoData.DrainRing();
     if (MarkFailed()) break;
   }

@@ -5,7 +5,7 @@
 // stream time (late writers may still put words in between), encodes explicit time advances
 // (0x57) in front of every word that is later than its predecessor, cuts the encoded stream into
 // blocks in the layout of the card (nBufDataCheckType) and hands each block to the block ring and the
-// FIFO sender. A flush runs at the start of every mark-list call, at every floor pop, at the buffer
+// FIFO sender. A block is built straight from the stream words into its ring slot, and sent from there. A flush runs at the start of every mark-list call, at every floor pop, at the buffer
 // exports and, final (no window, last block padded), at the end of the job.
 //
 // Block layouts (512 little-endian words, written byte by byte):
@@ -89,11 +89,7 @@ class CMarkData2Fifo {
   uint32_t nPrevSendTick = 0;
   uint32_t nLogTick = 0;
 
-  uint8_t staging[kStreamBlockBytes] = {};
   uint8_t padBuffer[kStreamBlockBytes] = {};
-
- private:
-  uint8_t piece[kStreamBlockBytes] = {};
 };
 
 extern CMarkData2Fifo g_MarkData2Fifo;

@@ -10,7 +10,9 @@
 //   4. no job (state -3): code 17 reported (log and box), 17; a job whose start failed (state -2):
 //      0 without effect;
 //   5. the member's argument check, when it has one: a refused argument returns its code (2) before
-//      anything is appended or the card's buffer is started;
+//      anything is appended or the card's buffer is started, and the job goes on (the refusals that
+//      fail the job instead, those of vectors, dots and positions beyond the field, are thrown by
+//      the body through ThrowMarkError, after step 6, before the body writes anything);
 //   6. MarkBufferBefore with the member's kind: the card's buffer starts on the first call of a
 //      job, pending words are flushed, the kind marker is appended;
 //   7. a stopped or failed job: 20, without a message;

@@ -56,8 +56,9 @@ uint32_t MarkMotorStart(const int32_t enable[3], const double position[4], const
     start |= 1u << k;
     if (k >= count) continue;
     const NxaAxisRecord rec = NxaGetAxis(k);
-    const double v = std::isfinite(velocity[k]) ? std::min(velocity[k], rec.dbMaxVel) : velocity[k];
-    PutAxisWords(k, rec.dbPulsePerUnit, v, accel[k], position[k], [](uint32_t w) { AppendStreamWord(1, 0, w); });
+    // +inf becomes the maximum like any other velocity above it; NaN stays NaN and is refused.
+    PutAxisWords(k, rec.dbPulsePerUnit, std::min(velocity[k], rec.dbMaxVel), accel[k], position[k],
+                 [](uint32_t w) { AppendStreamWord(1, 0, w); });
   }
   AppendStreamWord(1, 0, start);
   AppendStreamWord(1, 0, SW_MOTOR_START_FOLLOW);

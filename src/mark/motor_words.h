@@ -35,7 +35,7 @@ constexpr uint32_t kMotorWaitTimeoutMs = 1000;
 
 // Axes 1-3 whose flag is nonzero are loaded (only those below the axis count; the start word keeps
 // the bit of an enabled axis the card does not have). Positions, velocities and accelerations in the
-// axis's units; velocities clamped to the axis's maximum. Timeline from the clock c: c + 10 the
+// axis's units; velocities clamped to the axis's maximum (+inf too). Timeline from the clock c: c + 10 the
 // wait word, c + 20 a NOP, c + 21..23 the named wait, then the axis words 1 µs apart, the start word
 // and its latch. 0, or 7 for a NaN target of a loaded axis.
 uint32_t MarkMotorStart(const int32_t enable[3], const double position[4], const double velocity[4],

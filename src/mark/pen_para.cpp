@@ -143,6 +143,7 @@ void ParsePowerWaves(LaserTimingPara& rec, const uint8_t* lineTable, const uint8
 }
 
 uint32_t SetMarkPara(const uint8_t* records, int32_t count) {
+  if (count < 1) return RV_OK;
   if (!CountFits(records, count, kPenCount)) return Refuse("SetMarkPara");
   // Every pen is read before any is stored, so that a memory failure leaves the tables as they were.
   struct Pen {
@@ -183,6 +184,7 @@ uint32_t SetMarkPara(const uint8_t* records, int32_t count) {
 }
 
 uint32_t SetMarkParaPlus(const uint8_t* records, int32_t count) {
+  if (count < 1) return RV_OK;
   if (!CountFits(records, count, kPenCount)) return Refuse("SetMarkParaPlus");
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* r = records + static_cast<size_t>(i) * kPenParaPlusRecordBytes;

@@ -1,10 +1,12 @@
 #include "mark/rot_mark.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 #include "axis/axis_codes.h"
 #include "axis/axis_records.h"
+#include "calibration/box_para.h"
 #include "calibration/scan.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
@@ -26,6 +28,9 @@ constexpr uint32_t kRampEnd = SW_ROT_SEGMENT_3;
 constexpr uint64_t kPositioningPause = 100000;  // µs between the positioning and the marking move
 constexpr uint32_t kArriveWaitSource = 2;       // axis 1's position
 constexpr uint32_t kArriveWaitTimeoutMs = 1000;
+constexpr int32_t kCentre16 = 32767;
+constexpr int32_t kCentre21 = 1048576;
+constexpr double kCodes21 = 2097152.0;  // 2^21
 
 [[noreturn]] void Refuse(const char* why) {
   SetMarkErrorAndThrow(RV_ERROR, StrFormat("%s: %s", Lang("旋转打标参数错误", "Rotation marking"), why));
@@ -55,11 +60,18 @@ void RotMark::Segments::clear() {
 
 RotMarkSettings RotMark::CurrentSettings() {
   RotMarkSettings s;
-  s.axis = g_RotatePara.nAxis.load() & 1u;
-  s.field = s.axis == 1 ? g_Scan.FieldY() : g_Scan.FieldX();
-  int32_t cx = 0, cy = 0, cz = 0;
-  g_Scan.MmToDac(g_SystemPara.MarkEnd_X, g_SystemPara.MarkEnd_Y, 0.0, cx, cy, cz);
-  s.startCode = static_cast<int32_t>(static_cast<uint16_t>(s.axis == 1 ? cy : cx));
+  s.axis = (g_RotatePara.nAxis.load() & 1u) ^ (g_Scan.nCoordType > 3 ? 1u : 0u);
+  s.fieldX = g_Scan.FieldX();
+  s.field = s.axis == 1 ? g_Scan.FieldY() : s.fieldX;
+  s.halfRange = CCaliLink::HalfRange();
+  s.code21 = g_SystemPara.bNewBoxCali != 0;
+  const double p = s.axis == 1 ? g_SystemPara.MarkEnd_Y : g_SystemPara.MarkEnd_X;
+  if (s.code21) {
+    s.startCode = RoundCode21(MmToCode21Real(p, s.halfRange));
+  } else {
+    // A rest outside the field is limited to its edge, not wrapped into the other half.
+    s.startCode = std::clamp(RealToInt32(p / (s.fieldX / 65535.0) + 32767.0), 0, kCode16Max);
+  }
   const NxaAxisRecord a = NxaGetAxis(0);
   s.sr = a.bRotary ? a.dbRotaryScale : 1.0;
   s.pulses = a.dbPulsePerUnit;
@@ -68,7 +80,6 @@ RotMarkSettings RotMark::CurrentSettings() {
   s.speedLimit = g_RotatePara.dbSpeedLimit.load();
   s.rampFactor = g_RotatePara.dbRampFactor.load();
   s.accLenMM = g_RotatePara.dbMotorAccLenMM.load();
-  s.code21 = g_SystemPara.bNewBoxCali != 0;
   return s;
 }
 
@@ -79,7 +90,24 @@ void RotMark::Begin(const RotMarkSettings& s) {
   gap_ = 0;
 }
 
-double RotMark::DacToMm(int32_t code) const { return Code16ToMm(code, s_.field); }
+double RotMark::K() const { return s_.code21 ? 2.0 * s_.halfRange / kCodes21 : s_.fieldX / 65535.0; }
+
+double RotMark::DacToMm(int32_t code) const {
+  if (!s_.code21) return Code16ToMm(code, s_.field);
+  const double r = s_.halfRange;
+  return std::clamp(code / kCodes21 * 2.0 * r - r, -r, r);
+}
+
+bool RotMark::IsPositionWord(uint32_t w, int32_t& code) const {
+  if (s_.code21) {
+    if ((w & 0xFFE00000u) != (s_.axis == 1 ? SW_GALVO21_Y : SW_GALVO21_X)) return false;
+    code = static_cast<int32_t>(w & 0x1FFFFFu);
+    return true;
+  }
+  if ((w & 0xFFF80000u) != 0x01000000u || ((w >> 16) & 3u) != s_.axis) return false;
+  code = static_cast<int32_t>(w & 0xFFFFu);
+  return true;
+}
 
 int32_t RotMark::Diff(size_t a, size_t b) const {
   return static_cast<int32_t>(static_cast<uint32_t>((*q_)[a].time) - static_cast<uint32_t>((*q_)[b].time));
@@ -92,21 +120,17 @@ void RotMark::ClearWalk() {
 void RotMark::Process(bool bFinal, Queue& queue, Queue& out) {
   if (!bFinal) return;
   q_ = &queue;
-  int32_t cur = 32767;
+  int32_t cur = s_.code21 ? kCentre21 : kCentre16;
   size_t resume = 0;
   bool open = false;
   ClearWalk();
   out.reserve(out.size() + queue.size());
-  const uint32_t axis = s_.axis;
   const size_t n = queue.size();
   for (size_t j = 0; j < n; ++j) {
     const uint32_t w = queue[j].word;
     const int32_t idx = static_cast<int32_t>(j);
-    if ((w & 0xFFF80000u) == 0x01000000u) {
-      if (((w >> 16) & 3u) == axis) {
-        cur = static_cast<int32_t>(w & 0xFFFFu);
-        queue[j].word = SW_NOP;
-      }
+    if (IsPositionWord(w, cur)) {
+      queue[j].word = SW_NOP;
     } else if (w == kSegmentStart) {
       if (open) {
         segEnd_.push_back(idx);
@@ -196,7 +220,7 @@ void RotMark::ProcessSegments(size_t& resume, Queue& out) {
   int64_t D = 1000;
   for (size_t i = 1; i < n; ++i) {
     const int32_t dt = Diff(static_cast<size_t>(M2[i]), static_cast<size_t>(M2[i - 1]));
-    if (dt == 0) Refuse(StrFormat("segments %zu and %zu start their ramps at one time", i - 1, i).c_str());
+    // dt 0: an infinite speed (the positions of a run differ by 2 codes or more).
     const double v = std::fabs(static_cast<double>(P[i]) - P[i - 1]) / std::fabs(static_cast<double>(dt));
     if (i == 1 || v < vmin) {
       vmin = v;
@@ -205,10 +229,10 @@ void RotMark::ProcessSegments(size_t& resume, Queue& out) {
   }
   gap_ = RealToInt32(static_cast<double>(D) * 0.1);
   const double r = vmin < vmax ? 0.8 * vmin : 0.8 * vmax;
-  if (!(r > 0.0) || !std::isfinite(r)) Refuse("speed 0");
   const bool direction = P[0] > P[n - 1];
-  const int32_t accLen = RealToInt32(s_.accLenMM / k);
-  if (accLen <= 0) Refuse("acceleration length 0");
+  // In codes, as the galvanometer encoder converts: truncated (16-bit), rounded (21-bit).
+  const double lengthCodes = s_.accLenMM / k;
+  const int32_t accLen = RealToInt32(s_.code21 ? std::round(lengthCodes) : lengthCodes);
 
   ShiftStreamTimes(resume, static_cast<size_t>(S[0]), out);
   resume = static_cast<size_t>(S[0]);
@@ -246,13 +270,15 @@ void RotMark::InsertMotorMove(int32_t accLen, bool direction, double r) {
   const auto& P = run_.endPos;
   Queue& q = *q_;
   const double k = K();
-  const int64_t s = direction ? 1 : -1;
+  const double s = direction ? 1.0 : -1.0;
   motor_.clear();
   uint64_t t = q[static_cast<size_t>(M2[0])].time + static_cast<uint64_t>(offset_);
-  const int64_t lead = RealToInt64(Diff(static_cast<size_t>(M2[0]), static_cast<size_t>(S[0])) * r);
-  const int64_t tail = RealToInt64(Diff(static_cast<size_t>(E[n - 1]), static_cast<size_t>(M2[n - 1])) * r);
-  const int32_t p1 = static_cast<int32_t>(P[0] + s * (lead + 2 * static_cast<int64_t>(accLen)));
-  const int32_t p3 = static_cast<int32_t>(P[n - 1] - s * (tail + 2 * static_cast<int64_t>(accLen)));
+  // In reals and saturated: a speed of no use (NaN, infinite) still gives codes, refused at the
+  // marking move.
+  const double lead = std::trunc(Diff(static_cast<size_t>(M2[0]), static_cast<size_t>(S[0])) * r);
+  const double tail = std::trunc(Diff(static_cast<size_t>(E[n - 1]), static_cast<size_t>(M2[n - 1])) * r);
+  const int32_t p1 = RealToInt32(P[0] + s * (lead + 2.0 * accLen));
+  const int32_t p3 = RealToInt32(P[n - 1] - s * (tail + 2.0 * accLen));
   const double v = k * 1000000.0 * r;
   double a = v * v / (accLen * k) * 0.5;
   const double code = s_.sr * a * s_.pulses / 2.5e15 * 281474976710656.0;

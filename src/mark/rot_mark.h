@@ -13,13 +13,31 @@
 // final flush of the same job (QZ_MarkFlush) never sends a word twice; the time offset that inserted
 // motion adds carries over to it.
 //
-// Codes are 16-bit codes of the replaced axis; k, the millimetres per code, and the resting code
-// come from that axis's field. With 21-bit codes (bNewBoxCali) only the ramp words take their
-// 21-bit form.
+// The replaced axis. Its index in the stream is the configured axis, or the other one (1 - axis)
+// when the calibration's coordinate transform swaps X and Y (COORD_TYPE 4-7).
 //
-// Refusals, before any motor code is formed: marker lists of unequal length, two segments whose
-// second markers lie at the same time, a speed of 0 and an acceleration length under one code fail
-// the job with code 2 and a text naming the cause.
+// Codes. Positions, the resting code, k (the millimetres per code) and the acceleration length are
+// in the codes of the stream's galvanometer words:
+//   16-bit codes: position words (w & 0xFFF80000) == 0x01000000 with (w >> 16) & 3 the index, the
+//     code w & 0xFFFF, 32767 before the first one; k = FX / 65535 with FX the X field size for
+//     either index; resting code trunc(p / k + 32767.0), p = MarkEnd_X for index 0, MarkEnd_Y for
+//     index 1 (limited to 0..65535); acceleration length trunc(dbMotorAccLenMM / k); a code c back
+//     in mm: c / 65535 * F - F / 2 with F the field size of the index.
+//   21-bit codes (bNewBoxCali, cards from version 80): position words (w & 0xFFE00000) ==
+//     0x01000000 (index 0) or 0x01400000 (index 1), the code w & 0x1FFFFF, 1048576 (0 mm) before the
+//     first one; with R the half range of the box correction, k = 2R / 2^21; resting code
+//     round((p + R) / 2R * 2^21) limited to 0..2097151, the code the galvanometer encoder writes for
+//     p, so the replaced axis rests where the scanner's own rest jump put it; acceleration length
+//     round(dbMotorAccLenMM / k); a code c back in mm: c / 2^21 * 2R - R.
+// The other 0x01 words (direct jumps, Z, the other axis) stay.
+//
+// Speeds: vmin is the slowest of the run's segment pairs, |dP| / |dt| with dt between their ramp
+// starts; two ramp starts at the same time make that pair's speed infinite, so another pair
+// decides. A speed limit of 0 or an acceleration length of 0 reaches the marking move, whose
+// velocity or acceleration code the card cannot take: the job fails there with code 29.
+//
+// Refusal, before any motor code is formed: marker lists of unequal length (the segments cannot be
+// paired) fail the job with code 2 and a text naming the counts.
 #include <atomic>
 #include <cstdint>
 #include <vector>
@@ -43,14 +61,16 @@ uint32_t SetRotateMarkPara(uint32_t enable, uint32_t axis, double speedLimit, do
 
 // What one job's rewrite needs, fixed at the job start.
 struct RotMarkSettings {
-  uint32_t axis = 0;          // 0 X, 1 Y (low bit only)
-  int32_t startCode = 32767;  // resting 16-bit code of the replaced axis
-  double field = 100.0;       // field size of the replaced axis, mm (k = field / 65535)
+  uint32_t axis = 0;          // stream index of the replaced axis: 0 X, 1 Y (low bit only)
+  int32_t startCode = 32767;  // resting code of the replaced axis
+  double fieldX = 100.0;      // X field size, mm: k = fieldX / 65535 with 16-bit codes
+  double field = 100.0;       // field size of the replaced axis, mm: its 16-bit codes back to mm
+  double halfRange = 10.0;    // R of the 21-bit codes, mm
   double sr = 1.0;            // axis 1's rotary scale when it is rotary, else 1
   double pulses = 100.0;      // axis 1's pulses per unit
   double maxVel = 300.0, maxAcc = 500.0;  // axis 1
   double speedLimit = 0.0, rampFactor = 0.0, accLenMM = 5.0;
-  bool code21 = false;        // ramp words in the 21-bit form
+  bool code21 = false;        // 21-bit codes (positions, ramps, k)
 };
 
 class RotMark {
@@ -84,8 +104,10 @@ class RotMark {
     void clear();
     size_t size() const { return start.size(); }
   };
-  double K() const { return s_.field / 65535.0; }
+  double K() const;  // mm per code
   double DacToMm(int32_t code) const;
+  // The position word of the replaced axis, its code in `code`.
+  bool IsPositionWord(uint32_t w, int32_t& code) const;
   int64_t T(size_t j) const { return static_cast<int64_t>((*q_)[j].time); }
   // t(a) - t(b) on the low 32 bits, signed.
   int32_t Diff(size_t a, size_t b) const;

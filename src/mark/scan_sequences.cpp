@@ -3,12 +3,14 @@
 #include "mark/scan_move.h"
 
 #include <cmath>
+#include <limits>
 
 #include "calibration/galvo_stream.h"
 #include "calibration/scan.h"
 #include "frame/bytes.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
+#include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "laser/laser.h"
 #include "laser/laser_outputs.h"
@@ -145,15 +147,25 @@ uint32_t CheckDotList(const uint8_t* points, int32_t n, uint32_t layer, double d
     const uint8_t* p = points + static_cast<size_t>(i) * kHostPointBytes;
     if (!std::isfinite(GetF64(p)) || !std::isfinite(GetF64(p + 8))) return RV_DATA_IS_NAN;
   }
+  if (dotTime == std::numeric_limits<double>::infinity()) return RV_DATA_IS_NAN;
   if (!(dotTime >= kMinDotTimeUs)) return RV_POINT_MARK_TIME_LESS_THAN_1;
   if (RotationMarkingOn()) return RV_DOT_MARK_ILLEGAL_FOR_ROTATION;
   if (layer >= static_cast<uint32_t>(kPenCount)) return RV_LAYER_NUMBER_OVER;
+  for (int32_t i = 0; i < n; ++i) {
+    const uint8_t* p = points + static_cast<size_t>(i) * kHostPointBytes;
+    if (!WithinFieldReach(GetF64(p), GetF64(p + 8))) return RV_ERROR;
+  }
   return RV_OK;
 }
 
 uint32_t MarkDotList(const uint8_t* points, int32_t n, uint32_t layer, double dotTime) {
   const uint32_t refused = CheckDotList(points, n, layer, dotTime);
-  if (refused != RV_OK) ThrowMarkError(refused);
+  if (refused != RV_OK) {
+    LogFailure("QZ_MarkDot", StrFormat("%s (points %s, count %d, dot time %.3f, layer %u)",
+                                       GetErrText(static_cast<int32_t>(refused)).c_str(), points ? "given" : "null",
+                                       static_cast<int>(n), dotTime, layer));
+    ThrowMarkError(refused);
+  }
   const SystemPara& sp = g_SystemPara;
   CMarkGen::ApplyLayer(layer, 1);
   const int32_t time = RealToInt32(dotTime);

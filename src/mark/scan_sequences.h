@@ -49,9 +49,10 @@ void AppendMarkEndSeq(uint32_t endArg, uint8_t bFromMarkEnd) REQUIRES(g_MarkCall
 // Bytes of one point of a dot list or a polyline in the host's memory: x, y and a third real.
 constexpr uint32_t kHostPointBytes = 24;
 // The dot list's refusals, before anything is written, in this order: a null point array with a
-// positive count 2; a coordinate that is not a finite number 7; a dot time below 1 µs, or not a
-// number, 31 (a dot lasts the whole µs of its time); dots while rotation marking is on 18; a layer
-// at or above 256 6. 0 when the list can be marked.
+// positive count 2; a coordinate that is not a finite number 7; a dot time of +infinity 7, one below
+// 1 µs, or not a number, 31 (a dot lasts the whole µs of its time); dots while rotation marking is
+// on 18; a layer at or above 256 6; a coordinate beyond the field's reach (WithinFieldReach,
+// calibration/galvo_stream.h) 2. 0 when the list can be marked.
 uint32_t CheckDotList(const uint8_t* points, int32_t n, uint32_t layer, double dotTime) REQUIRES(g_MarkCall);
 // The dot list of QZ_MarkDot: `points` holds n records of three reals {x, y, third} (the third is
 // not read), read from the host's memory by offset. The layer is applied (dot mode); then for each
@@ -59,7 +60,8 @@ uint32_t CheckDotList(const uint8_t* points, int32_t n, uint32_t layer, double d
 // is, the scanner feedback wait ([SCAN] bCloseFeedback with the card's feedback wait), the light path,
 // the dot on every laser (on at 0, off after trunc(dot time) µs, the dot wave), the path released.
 // The loop ends early, without an error, when the job is stopped or has failed. A list CheckDotList
-// refuses fails the job with that code (QZ_MarkDot refuses it earlier, without failing the job). 0.
+// refuses fails the job with that code (ThrowMarkError: the arguments logged under "QZ_MarkDot", the
+// code's text shown once, the card's run stopped) before anything is written. 0.
 uint32_t MarkDotList(const uint8_t* points, int32_t n, uint32_t layer, double dotTime) REQUIRES(g_MarkCall);
 
 // The reset of QZ_MarkInitScanLaser: every laser in use without a layer, with its delays applied and

@@ -82,6 +82,20 @@ TEST_F(CardsimAxes, PlatformWaitHoldsUntilEveryAxisRests) {
   }
 }
 
+// Consumed at once, a platform wait behind a move to the end of travel (8388607 pulses: 84 s of
+// card time) is met at once in card time, not after 84 s of the host's.
+TEST_F(CardsimAxes, ConsumedAtOnceTheClockRunsAheadThroughAMove) {
+  std::vector<Timed> w = {{0, kVelocity100}, {0, Target1(0xFFFFFE)}, {0, kStart1}, {5, kAskPlatform}};
+  Wait(w, 10, 4, 0x11, 0x10);
+  w.insert(w.end(), {{13, 0x62000001}, {14, kEnd}});
+  Run(w);
+  cardsim_set_consume(CARDSIM_CONSUME_AT_ONCE);
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
+  ASSERT_EQ(Markers().size(), 1u);
+  EXPECT_GT(Markers()[0], 83886000u);
+  EXPECT_EQ(std::tuple(0xFFFFFEu, 0u), std::tuple(Axis1().position, Axis1().moving));
+}
+
 // Axis 1 runs 2000 pulses in 20 ms. A wait for a code ahead holds until the axis gets there; a
 // wait for a code it crossed on this move is met at once; one beyond the move's end never is.
 TEST_F(CardsimAxes, PositionWaitOfAxisOneCountsPassing) {

@@ -215,6 +215,8 @@ TEST_F(CardParaHost, RefusedChecksLeaveTheParametersNotAccepted) {
       {"OSS minimum card", "[LASER]\nOSS_TYPE=1\n", 85, 0x3000, 1, 0, oss(12, 0), 0x563000, false,
        "KVX1000卡版本过低，不兼容当前OSS卡版本，请升级KVX1000卡！"},
       {"OSS version 10", "[LASER]\nOSS_TYPE=1\n", 85, 0xA3000, 1, 0, oss(10, 0), 0, false, nullptr},
+      {"encoder range", "[FLY]\nnEncRange=9\n", 85, 0x3000, 1, 0, 0, 0, false,
+       "[FLY] nEncRange=9 is below 10: the fly parameters are not taken"},
   };
   StageWith("");
   for (const auto& c : cases) {

@@ -153,7 +153,7 @@ TEST_F(FlyHost, SetFlyParaRefusesARangeBelowTen) {
   StageAndResolve("[FLY]\nnEncRange=9\nbEncRange=1\n");
   ASSERT_EQ(InitCard(), 0u);
   cardsim_log_clear_();
-  EXPECT_EQ(SetFlyPara(), 1u);
+  EXPECT_EQ(SetFlyPara(), 2u);
   EXPECT_TRUE(Sent().empty());
   ASSERT_EQ(lib->Boxes().size(), 1u);
   EXPECT_EQ(lib->Boxes()[0], "topmost ok: [FLY] nEncRange=9 is below 10: the fly parameters are not taken");

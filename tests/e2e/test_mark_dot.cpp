@@ -1,10 +1,8 @@
-// QZ_MarkDot and QZ_MarkLayer as a host calls them: refused arguments (each in its place of the
-// argument list) add nothing and the job goes on. (What a dot marks needs the lasers of a parameter
-// file: the unit tests.)
+// QZ_MarkDot and QZ_MarkLayer as a host calls them: refused layers add nothing and the job goes on.
+// (A refused dot list fails the job, and what a dot marks needs the lasers of a parameter file: the
+// unit tests.)
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <limits>
 #include <vector>
 
 #include "e2e/card_host.h"
@@ -15,8 +13,6 @@ using qztest::CardHost;
 using qztest::kParaKey;
 
 constexpr uint32_t kKindMarker = 0x51200000;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 class DotHost : public CardHost {
  protected:
@@ -27,16 +23,6 @@ class DotHost : public CardHost {
     ASSERT_TRUE(Dot && Layer);
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  }
-  // Host point records of three doubles.
-  static std::vector<double> Points(std::initializer_list<double> xy) {
-    std::vector<double> out;
-    for (auto it = xy.begin(); it != xy.end(); it += 2) {
-      out.push_back(it[0]);
-      out.push_back(it[1]);
-      out.push_back(0.0);
-    }
-    return out;
   }
   // The words the card received from the first kind marker to the last (QZ_MarkEnd's).
   std::vector<uint32_t> Words() {
@@ -51,31 +37,13 @@ class DotHost : public CardHost {
   decltype(&QZ_MarkLayer) Layer = nullptr;
 };
 
-TEST_F(DotHost, RefusedDotsAndLayersAddNothingAndTheJobGoesOn) {
+TEST_F(DotHost, RefusedLayersAddNothingAndTheJobGoesOn) {
   OpenCard();
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   cardsim_log_clear_();
-  const std::vector<double> good = Points({1, 2}), nan = Points({1, 2, kNaN, 0}), inf = Points({1, kInf});
-  struct Case {
-    const char* name;
-    std::function<uint32_t()> call;
-    uint32_t code;
-  } cases[] = {
-      {"null points", [&] { return Dot(nullptr, 2, 50, 0); }, 2},
-      {"NaN x", [&] { return Dot(nan.data(), 2, 50, 0); }, 7},
-      {"infinite y", [&] { return Dot(inf.data(), 1, 50, 0); }, 7},
-      {"dot time below 1", [&] { return Dot(good.data(), 1, 0.99, 0); }, 31},
-      {"NaN dot time", [&] { return Dot(good.data(), 1, kNaN, 0); }, 31},
-      {"dot layer 256", [&] { return Dot(good.data(), 1, 50, 256); }, 6},
-      {"dot layer -1", [&] { return Dot(good.data(), 1, 50, -1); }, 6},
-      {"layer 256", [&] { return Layer(256, 0); }, 6},
-      {"layer -1", [&] { return Layer(-1, 1); }, 6},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.call(), c.code) << c.name;
+  EXPECT_EQ(Layer(256, 0), 6u);
+  EXPECT_EQ(Layer(-1, 1), 6u);
   EXPECT_TRUE(Frames().empty());  // not even the buffer's start
-  EXPECT_TRUE(lib->Boxes().empty());
-  EXPECT_TRUE(qztest::AnyLineHas(
-      ErrorLog(), "] QZ_MarkDot:The data is not a valid number. (points given, count 2, dot time 50.000, layer 0)"));
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkLayer:The layer number is out of range. (layer -1)"));
   EXPECT_EQ(Dot(nullptr, 0, 50, 0), 0u);  // no dots: the layer alone
   EXPECT_EQ(Layer(0, 1), 0u);             // nothing changed: its marker alone

@@ -1,5 +1,5 @@
 // QZ_MarkVector as a host calls it: a square read back from the card's galvanometer words with the
-// laser on over it, refused polylines that leave the job untouched, and no allocation per call.
+// laser on over it, a refused polyline that fails the job, and no allocation per call.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -154,30 +154,21 @@ TEST_F(MarkVectorHost, ASquareComesBackFromTheGalvanometerWordsWithTheLaserOnOve
   EXPECT_EQ(seg.off_us - seg.on_us, 16000u);
 }
 
-TEST_F(MarkVectorHost, RefusedPolylinesAppendNothingAndTheJobGoesOn) {
+// A refused polyline fails the job (each refusal's code: the unit tests); the next job starts clean.
+TEST_F(MarkVectorHost, ARefusedPolylineFailsTheJobAndTheNextStartsClean) {
   OpenCard();
-  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-  struct Case {
-    const char* name;
-    Points pts;
-    uint32_t layer;
-    uint32_t rc;
-  } cases[] = {
-      {"NaN", {{0, 0}, {nan, 5}}, 1, 7},  {"+inf", {{inf, 0}, {5, 5}}, 1, 7}, {"-inf", {{0, 0}, {5, -inf}}, 1, 7},
-      {"one point", {{0, 0}}, 1, 12},    {"layer 256", {{0, 0}, {5, 5}}, 256, 6},
-  };
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-  cardsim_log_clear_();
-  for (const Case& c : cases) EXPECT_EQ(Mark(c.pts, c.layer), c.rc) << c.name;
-  EXPECT_EQ(Vector(nullptr, 2, 1), 2u);
-  EXPECT_TRUE(Frames().empty());  // not even the buffer's start
-  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkVector:no points for a count of 2"));
-  EXPECT_TRUE(lib->Boxes().empty());
-  // The job was not failed: the next member starts the buffer and the job ends well, with nothing
-  // of the refused polylines on the card.
-  ASSERT_EQ(BufIO(1, 1, 0, 0), 0u);
-  ASSERT_EQ(MarkEnd(0), 0u);
-  EXPECT_TRUE(GalvoPairs().empty());
+  ASSERT_EQ(Mark({{0, 0}, {5, 5}}, 1), 0u);
+  EXPECT_EQ(Mark({{0, 0}, {std::numeric_limits<double>::quiet_NaN(), 5}}, 1), 7u);
+  EXPECT_EQ(Mark({{0, 0}, {5, 5}}, 1), 20u);
+  EXPECT_EQ(BufIO(1, 1, 0, 0), 20u);
+  EXPECT_EQ(MarkEnd(0), 3u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: The data is not a valid number."});
+  EXPECT_TRUE(GalvoPairs().empty());  // neither the buffered polyline nor the refused one
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  EXPECT_EQ(BufIO(1, 1, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+  EXPECT_EQ(lib->Boxes().size(), 1u);
 }
 
 TEST_F(MarkVectorHost, NoAllocationPerCallOnceTheJobRuns) {

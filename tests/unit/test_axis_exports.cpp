@@ -67,6 +67,8 @@ TEST_F(AxisExportTest, MovesJogsAndSettersGoOutFrameForFrame) {
        {{0x120, 0xF4240, 50000}, {0x121, 1125, 1125}, {0x125, 0x180270F, 0}}},
       {"velocity clamped to 300", [] { return QZ_NXA_AxisMove(3, 100, 0, 1000, -10); },
        {{0x120, 0x20000000 | 33320, 1666}, {0x121, 0x20000000 | 1125, 1125}, {0x125, 0x21000000 | 8387607, 0}}},
+      {"velocity +inf clamped to 300", [] { return QZ_NXA_AxisMoveJOG(1, 100, 0, INFINITY, 1); },
+       {{0x120, 33320, 1666}, {0x121, 1125, 1125}, {0x125, 0x1FFFFFE, 2}}},
       {"jog direction 1", [] { return QZ_NXA_AxisMoveJOG(1, 100, 0, 10, 1); },
        {{0x120, 0xF4240, 50000}, {0x121, 1125, 1125}, {0x125, 0x1FFFFFE, 2}}},
       {"jog direction 0", [] { return QZ_NXA_AxisMoveJOG(2, 100, 0, 10, 0); },
@@ -146,12 +148,15 @@ TEST_F(AxisExportTest, RefusalsSendNothing) {
       {"NaN position", [] { return QZ_NXA_SetCurPos(1, NAN); }, 7, nullptr},
       {"NaN soft home", [] { return QZ_NXA_SetAxisSoftHome(1, NAN); }, 7, nullptr},
       {"null status", [] { return QZ_NXA_GetAxisSts(1, nullptr); }, 2, nullptr},
+      {"status of axis INT_MIN", [] { uint32_t s = 0; return QZ_NXA_GetAxisSts(INT32_MIN, &s); }, 15, "over"},
       {"null position", [] { return QZ_NXA_GetAxisPos(1, nullptr); }, 2, nullptr},
       {"null home status", [] { return QZ_NXA_GetHomeSts(nullptr); }, 2, nullptr},
       {"null soft home", [] { return QZ_NXA_GetAxisSoftHome(1, nullptr); }, 2, nullptr},
       {"null inputs", [] { return QZ_NXA_GetMotorDi(nullptr); }, 2, nullptr},
       {"negative stop acceleration", [] { return QZ_NXA_SetAxisStopAcc(1, -1); }, 29, "29"},
-      {"infinite stop acceleration", [] { return QZ_NXA_SetAxisStopAcc(1, INFINITY); }, 29, "29"},
+      {"stop acceleration 0", [] { return QZ_NXA_SetAxisStopAcc(1, 0); }, 29, "29"},
+      {"stop acceleration code 0", [] { return QZ_NXA_SetAxisStopAcc(1, 1e-300); }, 29, "29"},
+      {"stop acceleration code over 24 bits", [] { return QZ_NXA_SetAxisStopAcc(1, 1e300); }, 29, "29"},
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.what);

@@ -50,6 +50,18 @@ TEST(Crc16, StreamPolynomialMatchesTheDefinitionForEveryInitialValue) {
   }
 }
 
+// One bit at every position of the sub-block: each byte of an eight-byte step and of the last
+// four-byte step goes through its own table.
+TEST(Crc16, EverySingleBitMatchesTheDefinition) {
+  for (uint16_t poly : {0x1021, 0x8005})
+    for (size_t bit = 0; bit < kCrc16Bytes * 8; ++bit) {
+      Block data{};
+      data[bit / 8] = static_cast<uint8_t>(1u << (bit % 8));
+      ASSERT_EQ(CalcCrc16(data.data(), poly, 0x1D0F, 0, 0, 0), BitwiseCrc16(data.data(), poly, 0x1D0F, 0, false, false))
+          << std::hex << poly << " bit " << std::dec << bit;
+    }
+}
+
 TEST(Crc16, EveryVariantMatchesTheDefinitionOverExactly124Bytes) {
   std::mt19937 rng(7);
   for (uint16_t poly : {0x1021, 0x8005, 0x3D65, 0x0001, 0xFFFF})

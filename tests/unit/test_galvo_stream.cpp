@@ -94,7 +94,8 @@ TEST_F(GalvoTest, MovesStepAtTheBaseTimeAndEndOnTheTargetCode) {
       {"shorter than one step", 0, 0, 0, 0.1, 0, 1.0, -1, 1, Galvo(kLit, 0, {{10, 32833, 32767}})},
       {"zero length", 0, 0, 0, 0, 0, 1.0, -1, 1, Galvo(kLit, 0, {{10, 32767, 32767}})},
       {"zero length, 21-bit", 0, 1, 0, 0, 0, 1.0, -1, 0, Galvo(k21, 0, {{10, 1048576, 1048576}})},
-      {"zero length in 3 steps: one pair", 0, 0, 1, 1, 0, 0, 3, 1, Galvo(kLit, 0, {{30, 33422, 32767}})},
+      {"ends clamped to the same codes, 3 steps: first and last pairs", 0, 0, 60, 70, 0, 0, 3, 1,
+       Galvo(kLit, 0, {{10, 65535, 32767}, {30, 65535, 32767}})},
       {"beyond the field", 0, 0, 0, 60, -70, 5.0, -1, 2, Galvo(kLit, 0, {{10, 49151, 16383}, {20, 65535, 0}})},
       {"beyond the range, 21-bit", 0, 1, 0, 15, -15, 1.1, -1, 2,
        Galvo(k21, 0, {{10, 1572864, 524288}, {20, 2097151, 0}})},
@@ -134,7 +135,7 @@ TEST_F(GalvoTest, AcceleratedMoves) {
        Galvo(k21, 0, {{10, 1061683, 1048576}, {20, 1101005, 1048576}, {30, 1166541, 1048576}, {40, 1258291, 1048576}})},
       {"braking on a diagonal", 1, 1.2, -1.6, 0.1, 0.0, 1,
        Galvo(k21, 0, {{10, 1103626, 975176}, {20, 1142948, 922747}, {30, 1166541, 891290}, {40, 1174405, 880804}})},
-      {"zero length", 1, 0, 0, 0.05, 0.05, 0, Galvo(k21, 0, {{10, 1048576, 1048576}})},
+      {"zero length: its NOP alone", 1, 0, 0, 0.05, 0.05, 0, Galvo(k21, 0, {})},
       {"16-bit codes: no words", 0, 2, 0, 0.05, 0.05, 0, {}},
   };
   for (const Case& c : cases) {
@@ -145,6 +146,7 @@ TEST_F(GalvoTest, AcceleratedMoves) {
     StreamVector21(from, {c.x, c.y}, wrote, c.vs, c.ve);
     EXPECT_EQ(wrote, c.wrote);
     EXPECT_EQ(Floor().ch0, c.words);
+    EXPECT_EQ(GalvoClock(), c.words.empty() ? 0 : static_cast<int64_t>(c.words.back().time));
     EXPECT_EQ(from.y, c.y);
   }
 }
@@ -160,9 +162,10 @@ TEST_F(GalvoTest, RefusedMovesChangeNothing) {
   } cases[] = {
       {"base time 0", MOVE, 0, 5, 1.0, 0, 2},
       {"negative base time", VECTOR, -10, 5, 1.0, 0, 2},
-      {"speed 0", JUMP, 10, 5, 0.0, 0, 2},
+      {"speed 0", MOVE, 10, 5, 0.0, 0, 2},
       {"negative speed", MOVE, 10, 5, -1.0, 0, 2},
-      {"NaN speed", JUMP, 10, 5, kNaN, 0, 7},
+      {"NaN speed", MOVE, 10, 5, kNaN, 0, 7},
+      {"jump, base time 0", JUMP, 0, 5, 0.0, 0, 2},
       {"NaN target", MOVE, 10, kNaN, 1.0, 0, 7},
       {"infinite target", VECTOR, 10, std::numeric_limits<double>::infinity(), 1.0, 0, 7},
       {"steps beyond the counter", JUMP, 10, 1e12, 1.0, 0, 7},
@@ -229,7 +232,8 @@ TEST_F(GalvoTest, JumpDelays) {
     const char* name;
     int32_t dMin, dMax, longLen;
     double length;
-    int64_t delay;  // after a move of one step (10 µs; 20 µs for 20 mm)
+    int64_t delay;  // after a move of one step (10 µs; 20 µs for 20 mm at 1 mm/µs)
+    double speed = 1.0;
   } cases[] = {
       {"the long-jump length itself: full", 10, 40, 20, 20, 40},
       {"half: 25 rounds to 30", 10, 40, 20, 10, 30},
@@ -237,6 +241,8 @@ TEST_F(GalvoTest, JumpDelays) {
       {"half: 24.5 rounds to 25, then 30", 0, 49, 20, 10, 30},
       {"long-jump length 0: always full", 10, 40, 0, 5, 40},
       {"negative delays wait nothing", -100, -50, 20, 0, -90},
+      {"jump speed 0: one step", 10, 40, 20, 20, 40, 0.0},
+      {"NaN jump speed: one step", 10, 40, 20, 20, 40, kNaN},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
@@ -244,10 +250,10 @@ TEST_F(GalvoTest, JumpDelays) {
     g_Scan.nJumpDelayMin = c.dMin;
     g_Scan.nJumpDelayMax = c.dMax;
     g_Scan.nLongJumpLen = c.longLen;
-    EXPECT_EQ(StreamJumpTo({-3 + c.length, 1}, 1.0), c.delay);  // 10 mm per step
+    EXPECT_EQ(StreamJumpTo({-3 + c.length, 1}, c.speed), c.delay);  // 10 mm per step
     ExpectCur(-3 + c.length, 1);
     EXPECT_EQ(g_Scan.dbPrevX, -3);
-    const int64_t moved = c.length == 20 ? 20 : 10;
+    const int64_t moved = c.length == 20 && c.speed == 1.0 ? 20 : 10;
     const TimedWord last = Floor().ch0.back();
     if (c.delay > 0) {
       EXPECT_EQ(last, (TimedWord{static_cast<uint64_t>(moved + c.delay), SW_NOP}));

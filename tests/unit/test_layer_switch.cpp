@@ -77,6 +77,16 @@ TEST_F(LayerSwitchTest, AnaloguePowerAndZWords) {
     CMarkGen::ApplyLayer(3, 0);
     EXPECT_EQ(Main(), Stream().Word(20, 20, c.analog).Word(20, 20, c.zWord).Nop(50000).w);
   }
+  // 150 % then 120 %: both full scale, but the pen's percent changed, so the word goes out again.
+  Job(0);
+  g_SystemPara.bHaveScanZ = 0;
+  g_PenPara[3] = {.nPower = 150};
+  g_PenPara[4] = {.nPower = 120};
+  PowerSent(3);
+  PowerSent(4);
+  CMarkGen::ApplyLayer(3, 0);
+  CMarkGen::ApplyLayer(4, 0);
+  EXPECT_EQ(Main(), Stream().Word(20, 20, 0x29020FFF).Nop(50000).Word(20, 20, 0x29020FFF).Nop(50000).w);
 }
 
 // The data bits of a clocked frame on output `data`, between its opening and closing clears.

@@ -1,21 +1,26 @@
 // The common frame of the mark-list commands at unit level: the mapping of what a body throws, the
-// entry line at its level, and the job whose start failed (the rest through the exports, e2e).
+// entry line at its level, the job whose start failed, and the members whose refusals fail the job
+// (the rest through the exports, e2e).
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <string>
 
+#include "calibration/box_para.h"
 #include "cardlink/card_open.h"
 #include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "mark/fifo_data.h"
+#include "mark/line_storage.h"
 #include "mark/mark_floor.h"
 #include "mark/mark_job.h"
 #include "mark/mark_member.h"
+#include "qzmark.h"
 #include "support/sim_card.h"
 
 namespace {
@@ -80,6 +85,71 @@ TEST_F(MarkMemberTest, JobWhoseStartFailedTakesNothing) {
   EXPECT_FALSE(ran);
   EXPECT_TRUE(Frames().empty());
   EXPECT_TRUE(Boxes().empty());
+}
+
+// A refused vector, dot or far position fails the job after the frame has run: the code's text shown
+// once, the card's run stopped, nothing of the body buffered or written, the next member 20 silently.
+TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  // Host records of three reals (six for the wobble figure), (x, y) first.
+  auto pts = [](std::initializer_list<double> xy, size_t width = 3) {
+    std::vector<double> out;
+    for (size_t i = 0; i < xy.size() * width / 2; ++i) out.push_back(i % width < 2 ? xy.begin()[i / width * 2 + i % width] : 0.0);
+    return out;
+  };
+  const std::vector<double> good = pts({0, 0, 1, 2}), nanLine = pts({0, 0, nan, 1}), infLine = pts({inf, 0, 1, 1}),
+                            farOne = pts({101, 0}), far = pts({1, 2, 0, -101}), far2R = pts({0, 0, 21, 0}),
+                            wobFar = pts({0, 0, 21, 0}, 6);
+  struct Case {
+    const char* name;
+    std::function<uint32_t()> call;
+    uint32_t rc;
+    int32_t bits21 = 0;  // field reach 100 mm with 16-bit codes, 2R = 20 mm with 21-bit codes
+  } cases[] = {
+      {"vector, null points", [] { return QZ_MarkVector(nullptr, 2, 1); }, 2},
+      {"vector, NaN before layer 256", [&] { return QZ_MarkVector(nanLine.data(), 2, 256); }, 7},
+      {"vector, infinite", [&] { return QZ_MarkVector(infLine.data(), 2, 1); }, 7},
+      {"vector, one point beyond the field", [&] { return QZ_MarkVector(farOne.data(), 1, 1); }, 12},
+      {"vector, layer 256 beyond the field", [&] { return QZ_MarkVector(far.data(), 2, 256); }, 6},
+      {"vector beyond the field", [&] { return QZ_MarkVector(far.data(), 2, 1); }, 2},
+      {"vector beyond 2R", [&] { return QZ_MarkVector(far2R.data(), 2, 1); }, 2, 1},
+      {"dots, null points", [] { return QZ_MarkDot(nullptr, 2, 50, 0); }, 2},
+      {"dots, infinite", [&] { return QZ_MarkDot(infLine.data(), 2, 50, 0); }, 7},
+      {"dot time +inf", [&] { return QZ_MarkDot(good.data(), 2, inf, 0); }, 7},
+      {"dot time below 1", [&] { return QZ_MarkDot(good.data(), 2, 0.99, 0); }, 31},
+      {"dot time NaN", [&] { return QZ_MarkDot(good.data(), 2, nan, 0); }, 31},
+      {"dot time -inf", [&] { return QZ_MarkDot(good.data(), 2, -inf, 0); }, 31},
+      {"dots, layer -1 beyond the field", [&] { return QZ_MarkDot(far.data(), 2, 50, -1); }, 6},
+      {"dots beyond the field", [&] { return QZ_MarkDot(far.data(), 2, 50, 0); }, 2},
+      {"scan position beyond the field", [] { return QZ_MarkBufScanPos(0, 100.5, 0, 0); }, 2},
+      {"dot by input beyond the field", [] { return QZ_MarkDotLaserByIO(-101, 0, 0, 1000, 100, 0, 0, 5); }, 2},
+      {"dot by encoder beyond 2R", [] { return QZ_MarkDotLaserByEnc(0, 20.5, 0, 1000, 100, 0, 0, 0, 0); }, 2, 1},
+      {"wobble figure beyond 2R", [&] { return QZ_MarkWobLaserByEnc(wobFar.data(), 2, 0, 0, 0); }, 2, 1},
+  };
+  CCaliLink::SetHalfRange(10.0);
+  size_t boxes = 0;
+  uint32_t stops = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      CMarkLock lock;
+      CMarkJob::InitJob(1);
+    }
+    g_SystemPara.bNewBoxCali = c.bits21;
+    EXPECT_EQ(c.call(), c.rc);
+    EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);  // the frame started the buffer
+    EXPECT_TRUE(MarkFailed());
+    ASSERT_EQ(Boxes().size(), ++boxes);
+    EXPECT_EQ(Boxes().back(), "topmost ok: " + GetErrText(static_cast<int32_t>(c.rc)));
+    uint32_t value = 0, count = 0;
+    cardsim_get_flag_(FLAG_STOP, &value, &count);
+    EXPECT_EQ(count, ++stops);
+    EXPECT_TRUE(g_LineStorage.vecLastLine.empty());
+    for (const CMarkFloor& f : g_MarkFloor) EXPECT_TRUE(f.ch0.empty());  // no move
+    EXPECT_EQ(QZ_MarkVector(good.data(), 2, 1), RV_MARK_ERROR);
+    EXPECT_EQ(Boxes().size(), boxes);
+  }
+  g_SystemPara.bNewBoxCali = 0;
 }
 
 TEST_F(MarkMemberTest, EntryLineAtItsLevelInItsFormat) {

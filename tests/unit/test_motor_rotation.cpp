@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "axis/axis_records.h"
 #include "calibration/scan.h"
@@ -91,12 +92,13 @@ TEST_F(MotorTest, MarkMotorStartRefusals) {
   EXPECT_TRUE(MarkFailed());
   EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));
 
-  // A velocity that is not finite is a code the card cannot take, not the maximum velocity.
-  const double inf[4] = {INFINITY, 10, 10, 0};
+  // +inf is clamped to the maximum velocity (300: code 1666); -inf is a code the card cannot take.
+  const double inf[4] = {INFINITY, -INFINITY, 10, 0};
   g_MarkFloor[0].Reset();
   ClearMarkFailure();
   qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MarkMotorStart(enable, pos, inf, acc); });
-  EXPECT_EQ(Main(), kWaitHead);  // no word of axis 1
+  EXPECT_EQ(Main()[kWaitHead.size()], (TimedWord{24, 0x42000682}));
+  EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));  // no word of axis 2
 }
 
 TEST_F(MotorTest, MotorMoveInStreamTimeline) {
@@ -120,6 +122,7 @@ TEST_F(MotorTest, MotorMoveInStreamTimeline) {
 
 constexpr uint32_t Y(uint32_t code) { return 0x01010000 | code; }
 constexpr uint32_t X(uint32_t code) { return 0x01000000 | code; }
+constexpr uint32_t Y21(uint32_t code) { return 0x01400000 | code; }
 
 class RotMarkTest : public MotorTest {
  protected:
@@ -153,6 +156,14 @@ TEST_F(RotMarkTest, WithoutMarkersOnlyTheReplacedAxisGoes) {
   s.axis = 0;
   rot.Begin(s);
   EXPECT_EQ(Run(q), (Words{{5, SW_NOP}, {6, Y(2)}, {7, 0x01050003}, {8, SW_NOP}, {9, 0x51200004}, {10, 0x01020005}}));
+  // 21-bit words: X 0x010xxxxx-0x011xxxxx, Y 0x014xxxxx-0x015xxxxx; jumps 0x012/0x016 and Z 0x018 stay.
+  const Words q21 = {{5, X(0x10002)}, {6, Y21(0x1FFFFF)}, {7, 0x01600005}, {8, 0x01800003}};
+  s.code21 = true;
+  rot.Begin(s);
+  EXPECT_EQ(Run(q21), (Words{{5, SW_NOP}, {6, Y21(0x1FFFFF)}, {7, 0x01600005}, {8, 0x01800003}}));
+  s.axis = 1;
+  rot.Begin(s);
+  EXPECT_EQ(Run(q21), (Words{{5, X(0x10002)}, {6, SW_NOP}, {7, 0x01600005}, {8, 0x01800003}}));
 }
 
 // One segment: positioning move, marking move, the wait for axis 1 at the segment, the segment
@@ -188,6 +199,29 @@ TEST_F(RotMarkTest, OneSegmentRun) {
   const Words back = {{101438, Y(32808)}, {101448, Y(32798)}, {101458, Y(32787)}, {101468, Y(32777)},
                       {101478, Y(32767)}};
   EXPECT_EQ(Words(ramp.begin() + 100, ramp.end()), back);
+}
+
+// The same run in 21-bit codes (R 10 mm: k = 20 / 2^21 mm per code, acceleration length
+// round(0.5 mm / k) = 52429): P1 = 1030000 - 83 - 2 x 52429, P3 = 1030000 + 9982 + 2 x 52429, each
+// back in mm to axis 1's pulses; the ramp climbs from the resting code and returns to it.
+TEST_F(RotMarkTest, OneSegmentRunIn21BitCodes) {
+  s.code21 = true;
+  s.startCode = 1048576;
+  s.accLenMM = 0.5;
+  rot.Begin(s);
+  const Words q = {{100, Y21(1000000)}, {200, 0x05000001}, {210, 0x05000002}, {300, Y21(1030000)},
+                   {1210, 0x05000003}, {1300, X(5)}, {1400, 0x51200004}};
+  Words targets, ramp;
+  for (const TimedWord& w : Run(q)) {
+    if (SwOpcode(w.word) == 0x40 || SwOpcode(w.word) == 0x42 || SwOpcode(w.word) == 0x43) targets.push_back(w);
+    if ((w.word & 0xFFE00000) == 0x01400000) ramp.push_back(w);
+  }
+  EXPECT_EQ(targets, (Words{{234, 0x42000682}, {238, 0x430015FD}, {240, 0x407FFF89}, {100290, 0x42001869},
+                            {100294, 0x43011979}, {100296, 0x4080005B}}));
+  ASSERT_EQ(ramp.size(), 105u);
+  EXPECT_EQ(ramp[0].word, Y21(1048576 + 83));  // 8.388608 codes a µs, 10 µs a step
+  EXPECT_EQ(ramp[99].word, Y21(1048576 + 8388));
+  EXPECT_EQ(ramp.back().word, Y21(1048576));
 }
 
 // A segment builder: start marker at t, ramp 15 µs from t + 10, a position word, an end.
@@ -248,32 +282,49 @@ TEST_F(RotMarkTest, OpenSegmentAtTheEndGetsTheOffsetOnly) {
   EXPECT_EQ(out2, (Words{{4000 + off, 0x20002002}}));
 }
 
-// The replaced axis's own field gives k and the resting code.
-TEST_F(RotMarkTest, SettingsTakeTheReplacedAxisField) {
+// The stream index: the other axis under a swapping coordinate transform (4-7). The resting code:
+// trunc(p / (FX / 65535) + 32767.0) with the X field for either index (16-bit), or the 21-bit
+// encoder's rounded code of p (R 10 mm).
+TEST_F(RotMarkTest, SettingsSwapTheAxisAndTakeTheRestingCode) {
   g_Scan.SetFieldSizes(100, 50, 100);
-  for (uint32_t axis : {0u, 1u}) {
-    SetRotateMarkPara(1, axis, 100, 1);
-    EXPECT_EQ(RotMark::CurrentSettings().field, axis == 1 ? 50.0 : 100.0) << axis;
+  g_SystemPara.MarkEnd_X = 10.0001;  // 39320.57; the X field's own encoder gives 39321
+  g_SystemPara.MarkEnd_Y = 2.7;      // 34536.45 (the Y field's: 36306); 21-bit 1331691.52
+  const struct {
+    uint32_t axis;
+    int32_t coordType, code21;
+    uint32_t index;
+    int32_t rest;
+  } cases[] = {{0, 0, 0, 0, 39320}, {1, 3, 0, 1, 34536}, {0, 4, 0, 1, 34536}, {1, 7, 0, 0, 39320},
+               {0, 5, 1, 1, 1331692}};
+  for (const auto& c : cases) {
+    QZ_TRACE(testing::Message() << c.axis << " " << c.coordType << " " << c.code21);
+    SetRotateMarkPara(1, c.axis, 100, 1);
+    g_Scan.nCoordType = c.coordType;
+    g_SystemPara.bNewBoxCali = c.code21;
+    const RotMarkSettings got = RotMark::CurrentSettings();
+    EXPECT_EQ(std::tuple(got.axis, got.startCode), std::tuple(c.index, c.rest));
   }
-  SetRotateMarkPara(0, 0, 0, 0);
-  g_Scan.SetFieldSizes(100, 100, 100);
 }
 
-TEST_F(RotMarkTest, RefusalsFailTheJobBeforeAnyMotorWord) {
+// Unpaired markers are refused (2) before any motor word; a speed limit or an acceleration length
+// of 0 fails (29) at the marking move; two ramp starts at one time are an infinite speed, so the
+// speed limit decides (80 mm/s: 0x4200186A) with a ramp gap of 0.
+TEST_F(RotMarkTest, UnpairedMarkersAndCodesTheCardCannotTake) {
+  const Words one = {{1, 0x05000001}, {2, 0x05000002}, {3, 0x05000003}, {4, 0x51200004}};
   const struct {
     const char* what;
     double speedLimit, accLen;
     Words q;
+    uint32_t code;
     const char* text;
   } cases[] = {
-      {"no ramp start", 100, 5, {{1, 0x05000001}, {2, 0x05000003}, {3, 0x51200004}}, "ramp starts 0"},
-      {"speed 0", 0, 5, {{1, 0x05000001}, {2, 0x05000002}, {3, 0x05000003}, {4, 0x51200004}}, "speed 0"},
-      {"acceleration length 0", 100, 0.001, {{1, 0x05000001}, {2, 0x05000002}, {3, 0x05000003}, {4, 0x51200004}},
-       "acceleration length 0"},
+      {"no ramp start", 100, 5, {{1, 0x05000001}, {2, 0x05000003}, {3, 0x51200004}}, RV_ERROR, "ramp starts 0"},
+      {"speed 0", 0, 5, one, RV_EXT_PARA_OVERFLOW, ""},
+      {"acceleration length 0", 100, 0.001, one, RV_EXT_PARA_OVERFLOW, ""},
       {"ramps at one time", 100, 5,
        {{1, 0x05000001}, {2, 0x05000002}, {3, Y(10)}, {4, 0x05000003}, {5, 0x05000001}, {2, 0x05000002},
         {6, Y(500)}, {7, 0x05000003}, {8, 0x51200004}},
-       "at one time"},
+       RV_OK, nullptr},
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.what);
@@ -282,7 +333,12 @@ TEST_F(RotMarkTest, RefusalsFailTheJobBeforeAnyMotorWord) {
     s.accLenMM = c.accLen;
     rot.Begin(s);
     Words q = c.q, out;
-    qztest::ExpectCode(RV_ERROR, 0, [&] { rot.Process(true, q, out); });
+    if (c.code == RV_OK) {
+      rot.Process(true, q, out);
+      EXPECT_EQ(std::tuple(Count(out, 0x4200186A), rot.RampGap()), std::tuple(1u, 0));
+      continue;
+    }
+    qztest::ExpectCode(c.code, 0, [&] { rot.Process(true, q, out); });
     EXPECT_TRUE(MarkFailed());
     EXPECT_NE(MarkErrorText().find(c.text), std::string::npos) << MarkErrorText();
     EXPECT_EQ(Count(out, 0x84000001), 0u);

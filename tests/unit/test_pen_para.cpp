@@ -221,7 +221,6 @@ TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
   const uint8_t *p = pens.data(), *x = plus.data(), *w = wave.data();
   const std::pair<const char*, std::function<uint32_t()>> cases[] = {
       {"SetMarkPara", [&] { return SetMarkPara(p, 257); }},
-      {"SetMarkPara", [&] { return SetMarkPara(p, -1); }},
       {"SetMarkPara", [&] { return SetMarkPara(nullptr, 1); }},
       {"SetMarkParaPlus", [&] { return SetMarkParaPlus(x, 257); }},
       {"SetMarkParaPlus", [&] { return SetMarkParaPlus(nullptr, 1); }},
@@ -253,6 +252,12 @@ TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
       EXPECT_EQ(Xs(l[0].dotWave), std::vector<double>{5.0}) << n;
     }
   }
+  // No records at all: 0, nothing changed, nothing reported.
+  EXPECT_EQ(SetMarkPara(p, -1), RV_OK);
+  EXPECT_EQ(SetMarkParaPlus(x, -1), RV_OK);
+  EXPECT_EQ(g_PenPara[0].bEnable, 1);
+  EXPECT_EQ(g_PenParaPlus[0].nWord0, 20);
+  EXPECT_EQ(qztest::ReadLines(dir.File("boxes.txt")).size(), n);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "mark/fifo_data.h"
 #include "mark/stream_words.h"
 #include "platform/files.h"
+#include "support/faults.h"
 #include "support/sim_card.h"
 #include "test_mark_fixture.h"
 
@@ -286,7 +287,7 @@ class OfflineJobTest : public JobTest {
     ASSERT_NE(g_FifoData.pOfflineFile, nullptr);
   }
   std::string File() {
-    std::fflush(g_FifoData.pOfflineFile);
+    if (g_FifoData.pOfflineFile) g_FifoData.pOfflineFile->Flush();
     std::string s;
     plat::ReadWholeFile(GetModuleDir() + "OffLineFile.tmp", s);  // in the library's folder
     return s;
@@ -412,6 +413,27 @@ TEST_F(OfflineJobTest, AStoppedJobSendsNothingMore) {
   g_MarkData2Fifo.SendFifoData(0);
   EXPECT_EQ(File().size(), 0u);
   EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
+}
+
+// "OffLineFile.tmp" refused after its creation: with 1 MB writes the refusal shows at the write that
+// fills the buffer (a job of 1.5 MB) or at the final flush (a short one); either fails the job with 9
+// and a log line, the file closed with nothing written.
+TEST_F(OfflineJobTest, ARefusedWriteFailsTheJobWith9) {
+  struct Case { uint32_t entries; uint8_t final; const char* line; } cases[] = {
+      {98, 1, "CFifoData::FlushOfflineFile:Can't write download file!"},
+      {0x30000, 0, "CFifoData::PushBlock:Can't write download file!"},
+  };
+  for (const Case& c : cases) {
+    Start();
+    for (uint32_t i = 0; i < c.entries; ++i) g_MarkData2Fifo.vMerged.push_back({i, 0x62000000 | (i & 0xFFFF)});
+    qztest::FailFileWrites(GetModuleDir() + "OffLineFile.tmp");
+    ExpectCode(RV_NOT_OPEN_OFFLINE_FILE, 0, [&] { g_MarkData2Fifo.Flush(c.final); });
+    qztest::FailFileWrites("");
+    EXPECT_TRUE(MarkFailed());
+    EXPECT_TRUE(qztest::HasLine(ErrorLines(), c.line)) << c.entries;
+    EXPECT_EQ(g_FifoData.pOfflineFile, nullptr);
+    EXPECT_EQ(File().size(), 0u);
+  }
 }
 
 }  // namespace
