@@ -108,10 +108,10 @@ class CFlyEncode {
   uint32_t SetFlyMarkPosPulse(double mm) REQUIRES(g_MarkCall) EXCLUDES(cs_);
 
   static constexpr uint32_t kWaitsPerFlush = 1024;
+  // A fly position in pulses that SetFlyEmptyPosPulse can place: 0; else reported under `tag` and 2.
+  static uint32_t CheckTarget(double target, const char* tag);
 
  private:
-  // A target that SetFlyEmptyPosPulse can place; reports and returns the refusal's code, else 0.
-  static uint32_t CheckTarget(double target, const char* tag);
 
   mutable plat::Lock cs_;
   double dMeasBase GUARDED_BY(cs_);
