@@ -276,6 +276,7 @@ class StreamEngine {
   void TraceClear();
   // What the lasers did (laser_record.h); an open segment ends at the executor's clock for now.
   const LaserRecord& Lasers() const { return lasers_; }
+  LaserRecord& Lasers() { return lasers_; }
   uint64_t Clock() const { return clock_; }
   // The galvanometer, the waits and register writes (galvo_record.h, wait_record.h).
   const GalvoRecord& Galvo() const { return galvo_; }

@@ -1,5 +1,6 @@
-// The card's executor over control flow: loops, jumps, input tests with the jump registers, encoder
-// waits on the conveyor, the camera's condition and steps, and the execution trace in card time.
+// The card's executor over control flow where the library's job tests do not reach: a jump ahead of
+// its label, the camera's condition and steps, resident programs. (Loops, input tests and encoder
+// waits: the host's mark-flow tests.)
 #include <ostream>
 #include <tuple>
 #include <vector>
@@ -16,13 +17,6 @@ inline void PrintTo(const Timed& w, std::ostream* os) {
 namespace {
 
 constexpr uint32_t kLabel = 0x51800000, kJump = 0x51A00000;
-
-void Registers(std::vector<Timed>& w, uint64_t t, uint32_t a, uint32_t b) {
-  for (uint32_t lane = 0; lane < 4; ++lane) {
-    w.push_back({t, 0x52000000 | lane});
-    w.push_back({t, 0x55000000 | ((a >> 8 * lane) & 0xFF) << 8 | ((b >> 8 * lane) & 0xFF)});
-  }
-}
 
 class CardsimFlow : public CardsimStream {
  protected:
@@ -42,43 +36,6 @@ class CardsimFlow : public CardsimStream {
   }
 };
 
-TEST_F(CardsimFlow, ALoopRunsItsBodyCountTimesWithTheOutputPulseAndTheMarker) {
-  Run({{1, 0x54100003}, {2, kLabel | 1}, {3, 0x62000007}, {4, 0x20001001}, {5, 0x20001000},
-       {6, 0x54200000}, {6, 0x51A10001}, {7, 0x54300000}, {8, kEnd}});
-  ASSERT_EQ(0u, cardsim_step_us(100));
-  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
-  EXPECT_EQ(3u, Fifo().count_markers);
-  EXPECT_EQ(Executed(0x62), (std::vector<Timed>{{3, 0x62000007}, {7, 0x62000007}, {11, 0x62000007}}));
-  EXPECT_EQ(6u, cardsim_output_change_count());
-  EXPECT_EQ(Executed(0x51).back(), (Timed{16, kEnd}));
-  // The decoded trace holds the program once.
-  EXPECT_EQ(9u, cardsim_trace_count(CARDSIM_TRACE_WORDS));
-}
-
-TEST_F(CardsimFlow, InputTestsPickTheJumpRegisterByTheInputs) {
-  struct Case {
-    uint32_t inputs, lastCount;
-  } cases[] = {{0x1, 5}, {0x3, 5}, {0x0, 6}, {0x2, 6}};
-  for (const Case& c : cases) {
-    cardsim_reset();
-    cardsim_set_inputs(c.inputs);
-    std::vector<Timed> w;
-    Registers(w, 1, 0x1, 0x1);
-    w.insert(w.end(), {{2, 0x56000000}, {2, 0x58001111}, {3, 0x51618020}, {4, 0x52000000}, {4, 0x53000105},
-                       {4, 0x52000001}, {4, 0x53000106}, {4, 0x52000005}, {5, 0x51700000}, {6, 0x62000001},
-                       {7, kLabel | 5}, {8, 0x62000005}, {9, kJump | 7}, {10, kLabel | 6}, {11, 0x62000006},
-                       {12, kLabel | 7}, {13, kEnd}});
-    Run(w);
-    ASSERT_EQ(0u, cardsim_step_us(100));
-    EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes()) << c.inputs;
-    EXPECT_EQ(c.lastCount, Fifo().last_count) << c.inputs;
-    EXPECT_EQ(1u, Fifo().count_markers) << c.inputs;
-    cardsim_wait wait{};
-    ASSERT_EQ(0u, cardsim_wait_get(0, &wait));
-    EXPECT_EQ(c.lastCount == 5 ? uint32_t{CARDSIM_WAIT_MET} : uint32_t{CARDSIM_WAIT_TESTED}, wait.end);
-  }
-}
-
 TEST_F(CardsimFlow, AJumpToALabelNotYetReceivedWaitsForIt) {
   OpenBuffer(CardType::Pcie, 2);
   cardsim_set_consume(CARDSIM_CONSUME_STALLED);
@@ -90,24 +47,6 @@ TEST_F(CardsimFlow, AJumpToALabelNotYetReceivedWaitsForIt) {
   ASSERT_EQ(0u, cardsim_step_us(50));
   EXPECT_EQ(0u, Fifo().count_markers);
   EXPECT_EQ(uint32_t{CARDSIM_PHASE_RUNNING}, Fifo().phase);
-}
-
-TEST_F(CardsimFlow, EncoderWaitsHoldUntilTheConveyorBringsTheCounterThere) {
-  cardsim_set_encoder_speed(1000);  // 1 pulse per ms
-  std::vector<Timed> w = {{1, 0x61000000}};
-  Registers(w, 2, 0xFFFFFF, 500);
-  w.insert(w.end(), {{3, 0x58000103}, {4, 0x51630020}, {5, 0x62000001}, {6, kEnd}});
-  Run(w);
-  ASSERT_EQ(0u, cardsim_step_us(400000));
-  EXPECT_EQ(0u, Fifo().count_markers);
-  ASSERT_EQ(0u, cardsim_step_us(200000));
-  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
-  cardsim_wait wait{};
-  ASSERT_EQ(0u, cardsim_wait_get(0, &wait));
-  EXPECT_EQ(std::tuple(uint32_t{CARDSIM_WAIT_MET}, uint64_t{499996}, 500u),
-            std::tuple(wait.end, wait.held_us, wait.inputs));
-  // The marker ran 1 µs after the wait ended, in card time.
-  EXPECT_EQ(Executed(0x62), (std::vector<Timed>{{500001, 0x62000001}}));
 }
 
 TEST_F(CardsimFlow, CameraStepsAndACameraThatNeverGetsReady) {
@@ -132,12 +71,6 @@ TEST_F(CardsimFlow, CameraStepsAndACameraThatNeverGetsReady) {
   EXPECT_EQ(0x8u, Exchange(19, 0, 0).r0);
   EXPECT_EQ(0u, cardsim_camera_count());
 }
-
-}  // namespace
-}  // namespace cardsim_test
-
-namespace cardsim_test {
-namespace {
 
 // A program download: its run ends with the end word decoded while the program stays resident; a
 // frame jump enters the slot the inputs select, or the label stored before 0x59500000; the slot

@@ -99,25 +99,6 @@ TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
     EXPECT_DOUBLE_EQ(period[laser], l.period_us) << laser;
   }
 
-  // One decoder: the word trace holds every word run, in order, at its time.
-  ASSERT_EQ(words.size(), cardsim_trace_count(1));
-  for (uint32_t i = 0; i < words.size(); ++i) {
-    cardsim_trace_entry e{};
-    ASSERT_EQ(0u, cardsim_trace_get(1, i, &e));
-    EXPECT_EQ(words[i].t, e.time_us) << i;
-    EXPECT_EQ(words[i].word, e.word) << i;
-  }
-
-  cardsim_laser l{};
-  cardsim_laser_segment g{};
-  cardsim_power_change p{};
-  EXPECT_EQ(1u, cardsim_laser_state(2, &l));
-  EXPECT_EQ(1u, cardsim_laser_state(0, nullptr));
-  EXPECT_EQ(0u, cardsim_laser_segment_count(2));
-  EXPECT_EQ(1u, cardsim_laser_segment_get(0, 3, &g));
-  EXPECT_EQ(1u, cardsim_laser_segment_get(2, 0, &g));
-  EXPECT_EQ(1u, cardsim_power_change_get(5, &p));
-
   // The next buffer open starts the lasers and their records over.
   ASSERT_EQ(0u, Exchange(83, 1, 0).rc);
   EXPECT_EQ(0u, cardsim_laser_segment_count(0));
@@ -125,24 +106,6 @@ TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
   EXPECT_EQ(0u, cardsim_output_change_count());
   EXPECT_EQ(0u, Laser(0).power_da);
   EXPECT_EQ(0u, Laser(1).pulse_high_ticks);
-}
-
-TEST_F(CardsimLaser, TicksAreTakenAsWritten) {
-  struct Case { uint32_t laser, high, low; uint32_t highTicks, lowTicks; double period; } cases[] = {
-      {0, 0x11000000, 0x12000003, 0, 3, 0.0625},
-      {0, 0x11000003, 0x12000000, 3, 0, 0.0625},
-      {1, 0x18000004, 0x19000004, 4, 4, 8.0 / 48},
-      {1, 0x18FFFFFF, 0x19000001, 0xFFFFFF, 1, 16777216.0 / 48},
-  };
-  for (const auto& c : cases) {
-    cardsim_reset();
-    const uint32_t pulse = c.laser == 0 ? 0x16000000 : 0x1C000000;
-    Run({{1, c.high}, {1, c.low}, {1, pulse | 1}, {2, pulse}, {3, kEnd}});
-    ASSERT_EQ(1u, cardsim_laser_segment_count(c.laser)) << std::hex << c.high;
-    EXPECT_EQ(0u, cardsim_laser_segment_count(1 - c.laser)) << std::hex << c.high;
-    ExpectSegment({1, 2, c.period, c.highTicks, c.lowTicks, 0, 0, 0, CARDSIM_SEGMENT_STOPPED}, Segment(c.laser, 0),
-                  "ticks");
-  }
 }
 
 TEST_F(CardsimLaser, StopClosesTheOpenSegmentsAtTheStopTime) {
@@ -162,21 +125,6 @@ TEST_F(CardsimLaser, StopClosesTheOpenSegmentsAtTheStopTime) {
   EXPECT_EQ(0u, Laser(0).pulse_running);
   EXPECT_EQ(0u, Laser(1).pulse_running);
   EXPECT_EQ(1u, cardsim_laser_segment_count(0));
-}
-
-TEST_F(CardsimLaser, SegmentsCountOnPastTheOnesKept) {
-  // A new pulse high time every microsecond while the pulses run: one segment each.
-  constexpr uint32_t kKept = 262144;
-  std::vector<Timed> words = {{0, 0x11000004}, {0, 0x16000001}};
-  for (uint32_t i = 1; i <= kKept; ++i) words.push_back({i, 0x11000004u + (i & 1)});
-  words.push_back({kKept + 1, kEnd});
-  Run(words);
-  EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
-  EXPECT_EQ(kKept + 1, cardsim_laser_segment_count(0));
-  ExpectSegment({kKept - 1, kKept, 5.0 / 48, 5, 0, 0, 0, 0, CARDSIM_SEGMENT_TIMING}, Segment(0, kKept - 1),
-                "last kept");
-  cardsim_laser_segment g{};
-  EXPECT_EQ(1u, cardsim_laser_segment_get(0, kKept, &g));
 }
 
 }  // namespace

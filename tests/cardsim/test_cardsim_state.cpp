@@ -3,7 +3,6 @@
 // alone) followed by a load, which is what the library does when it is loaded. That the loaded
 // driver library reads the file at load and writes it on every change is proven end to end by the
 // crash recovery test (a host process that dies in a job and a new one that opens the card).
-#include <array>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -17,10 +16,6 @@
 
 namespace cardsim_test {
 namespace {
-
-using cardsim::CardConfig;
-using cardsim::CardFaults;
-using cardsim::CardState;
 
 class CardsimState : public CardsimTest {
  protected:
@@ -60,17 +55,6 @@ class CardsimState : public CardsimTest {
     const Reply r = Exchange(command, p1, p2);
     return r.rc ? ~uint64_t{0} : (uint64_t{r.r0} << 32) | r.r1;
   }
-  // The first two bytes a control request answers, the first one high.
-  static uint64_t Control(uint32_t request) {
-    CardModel::Global().OpenDriver(0);
-    uint8_t b[2] = {0xCC, 0xCC};
-    CardModel::Global().SendComCmd(0, request, 0, 0, b, 2);
-    return uint64_t{b[0]} << 8 | b[1];
-  }
-  template <class F>
-  static uint64_t Peek(F f) {
-    return CardModel::Global().With([&](CardConfig& c, CardState& s, CardFaults&) -> uint64_t { return f(c, s); });
-  }
 
   qztest::TempDir dir_;
   std::string path_;
@@ -91,44 +75,13 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
       {"alarms and laser alarm", CardType::Usb, [] { cardsim_set_alarms(0x400 | (1u << 21), 17); }, StatusWords,
        (uint64_t{0x400 | (1u << 21) | (1u << 7)} << 32) | (8u << 27) | (1u << 26)},
       {"off-line mode by flag 0x20", CardType::Usb, [] { Answer(82, 0, 0x20); }, StatusWords, 0},
-      {"status flags", CardType::Usb, [] { cardsim_set_status_flags(0x8001); }, StatusWords,
-       0x8001 | (1u << 26)},
       {"task id by flag 0x8000 and its count", CardType::Usb, [] { Answer(82, 4, 0x8000), Answer(82, 12, 0x8000); },
        [] { return Flag(0x8000) ^ (uint64_t{State().task_id} << 8); }, (uint64_t{12} << 32) | 2 | (12u << 8)},
-      {"flag without an effect", CardType::Pcie, [] { Answer(82, 0xABCD, 1u << 31); },
-       [] { return Flag(1u << 31); }, (uint64_t{0xABCD} << 32) | 1},
       {"outputs by command 34", CardType::Usb, [] { Answer(34, 0xF0F, 0x505); }, [] { return uint64_t{State().outputs}; },
        0x505},
       {"inputs", CardType::Usb, [] { cardsim_set_inputs(0x1234); }, [] { return Answer(33) >> 32; }, 0x1234},
-      {"DA counts", CardType::Usb, [] { Answer(35, 1, 0x7FF); }, [] { return Answer(39) & 0xFFFFFFFF; }, 0x7FFu << 20},
       {"card version", CardType::Usb, [] { cardsim_set_card_version(0x60); }, [] { return Answer(81); },
        (uint64_t{0x300} << 32) | 0x3000},
-      {"hardware words", CardType::Pcie, [] { cardsim_set_hw_words(0x1234, 0x5678, 0x9A, 0xBC); },
-       [] { return Answer(81) ^ (Answer(84) << 1); }, ((uint64_t{0x1234} << 32) | 0x5678) ^ (((uint64_t{0x9A} << 32) | 0xBC) << 1)},
-      {"unique id", CardType::Usb, [] { cardsim_set_unique_id(std::array<uint8_t, 7>{1, 2, 3, 4, 5, 6, 7}.data()); },
-       [] { return Answer(90); }, (uint64_t{0x070605} << 32) | 0x04030201},
-      {"USB start-up mode", CardType::Usb, [] { cardsim_set_usb_startup(1, 0); }, [] { return Control(0xDF) >> 8; }, 0},
-      {"USB firmware bytes", CardType::Usb, [] { cardsim_set_usb_firmware(0x30, 0x02); }, [] { return Control(0xDC); },
-       0x3002},
-      {"secondary card", CardType::Pcie, [] { cardsim_set_secondary(0x5, 2); },
-       [] { return Peek([](CardConfig& c, CardState&) { return uint64_t{c.secondaryAnswer} << 8 | c.secondaryMode; }); },
-       0x502},
-      {"sticky bits", CardType::Usb, [] { cardsim_set_sticky(0x400, 1); },
-       [] { return Peek([](CardConfig& c, CardState&) { return uint64_t{c.stickyAlarms} << 8 | c.stickyRun; }); },
-       0x40001},
-      {"fixed answer", CardType::Usb, [] { cardsim_set_answer(3, 1, 2, 0x11, 0x22); }, [] { return Answer(3, 1, 2); },
-       (uint64_t{0x11} << 32) | 0x22},
-      {"stale reply", CardType::Pcie, [] { cardsim_inject_stale_reply(0x7055, 0xA1, 0xB2); },
-       [] {
-         CardModel::Global().OpenDriver(0);
-         const Reply r = Receive();
-         return r.rc ? 0 : (uint64_t{r.echo} << 48) | (uint64_t{r.r0} << 24) | r.r1;
-       },
-       (uint64_t{0x7055} << 48) | (uint64_t{0xA1} << 24) | 0xB2},
-      {"cards present", CardType::Usb, [] { cardsim_set_present(3); },
-       [] { uint32_t n = 0; CardModel::Global().GetCardsNo(&n, nullptr, 0); return uint64_t{n}; }, 3},
-      {"stale bulk bytes", CardType::Usb, [] { cardsim_inject_stale_bulk(300); },
-       [] { return uint64_t{State().bulk_pending}; }, 300},
       {"end code of a stopped run", CardType::Usb, [] { Answer(83, 1, 0), Answer(82, 0, 4); },
        [] {
          cardsim_fifo f{};

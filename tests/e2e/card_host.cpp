@@ -36,47 +36,38 @@ void CardHost::Load(bool resetCard) {
   OpenOnly = lib->Get<decltype(OpenOnly)>("debug_OpenCard2GetMsg");
   ASSERT_TRUE(InitCard && CloseCard && GetCardsNo && SetFlag && MarkStart && MarkEnd && GetWaitInfo && GetHdVer &&
               OpenOnly);
-#define QZ_HOST_SIM_RESOLVE(fn) \
-  fn##_ = lib->Sim<decltype(&fn)>(#fn); \
-  ASSERT_NE(fn##_, nullptr) << #fn;
-  CARDSIM_CONTROL_FUNCTIONS(QZ_HOST_SIM_RESOLVE)
-#undef QZ_HOST_SIM_RESOLVE
+  ASSERT_TRUE(ResolveSim([this](const char* name) { return lib->SimSymbol(name); }));
   if (resetCard) cardsim_reset_();
   if (withCaliModules) {
     ASSERT_TRUE(lib->Boxes().empty()) << lib->Boxes()[0];
   }
 }
 
-void CardHost::OpenWithParaFile(int cardType, const std::string& config, uint32_t version) {
+void CardHost::OpenCard(int cardType, const std::string& config, uint32_t version) {
+  Stage(cardType, config);
+  if (HasFatalFailure()) return;
+  if (version) cardsim_set_card_version_(version);
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+}
+
+void CardHost::OpenWithParaFile(int cardType, const std::string& config, uint32_t version, bool apply) {
+  if (lib) {
+    if (CloseCard) CloseCard();
+    lib.reset();
+  }
   StageFiles(cardType, config);
   const auto block = DefaultBoxBlock();
   lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
   lib->WriteConfig("Default.box", PlainBoxFile());
   Load(true);
   if (HasFatalFailure()) return;
-  cardsim_set_card_version_(version);
+  if (version) cardsim_set_card_version_(version);
   ASSERT_EQ(InitCard(), 0u);
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  const auto apply = lib->Get<decltype(&QZ_SetCardParaFile)>("QZ_SetCardParaFile");
-  ASSERT_NE(apply, nullptr);
-  ASSERT_EQ(apply(0), 0u);
+  if (!apply) return;
+  ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-}
-
-std::vector<cardsim_frame> CardHost::Frames() {
-  std::vector<cardsim_frame> out;
-  cardsim_frame f{};
-  for (uint32_t i = 0, n = cardsim_log_count_(); i < n; ++i) {
-    if (cardsim_log_get_(i, &f) != 0) continue;
-    if (!keepWatchdogReads && IsWatchdogRead(f)) continue;
-    out.push_back(f);
-  }
-  return out;
-}
-
-bool IsWatchdogRead(const cardsim_frame& f) {
-  return f.kind == CARDSIM_KIND_COMMAND && (f.flags & CARDSIM_FRAME_OTHER_THREAD) != 0 && f.command == 81 &&
-         f.p1 == 0 && f.p2 == 0;
 }
 
 std::vector<uint32_t> CardHost::Commands() {
@@ -84,42 +75,6 @@ std::vector<uint32_t> CardHost::Commands() {
   for (const auto& f : Frames())
     if (f.kind == CARDSIM_KIND_COMMAND) out.push_back(f.command);
   return out;
-}
-
-std::vector<CardHost::Frame> CardHost::Sent(uint32_t only) {
-  std::vector<Frame> out;
-  for (const auto& f : Frames())
-    if (f.kind == CARDSIM_KIND_COMMAND && (only == 0 || f.command == only)) out.emplace_back(f.command, f.p1, f.p2);
-  return out;
-}
-
-std::vector<cardsim_trace_entry> CardHost::Trace() {
-  std::vector<cardsim_trace_entry> out(cardsim_trace_count_(1));
-  for (uint32_t i = 0; i < out.size(); ++i) cardsim_trace_get_(1, i, &out[i]);
-  return out;
-}
-
-std::vector<uint32_t> CardHost::TraceWords() {
-  std::vector<uint32_t> out;
-  for (const cardsim_trace_entry& e : Trace()) out.push_back(e.word);
-  return out;
-}
-
-cardsim_state CardHost::State() {
-  cardsim_state s{};
-  cardsim_get_state_(&s);
-  return s;
-}
-
-cardsim_flash CardHost::Flash() {
-  cardsim_flash f{};
-  cardsim_get_flash_(&f);
-  return f;
-}
-
-uint32_t CardHost::FlashWrites() {
-  const cardsim_flash f = Flash();
-  return f.erases[0] + f.erases[1] + f.programs[0] + f.programs[1];
 }
 
 namespace {

@@ -6,14 +6,15 @@
 #include <tuple>
 #include <vector>
 
-#include "cardsim_api.h"
 #include "qzmark.h"
+#include "support/sim_control.h"
 #include "support/staged_library.h"
 
 namespace qztest {
 
-class CardHost : public ::testing::Test {
+class CardHost : public ::testing::Test, public SimControl {
  protected:
+  CardHost() { keepWatchdogReads = false; }
   // `config` continues section [Main] of the main configuration (further sections may follow).
   // Stage = StageFiles, then Load with a fresh card.
   void Stage(int cardType, const std::string& config = "", char cardChar = 0);
@@ -21,26 +22,27 @@ class CardHost : public ::testing::Test {
   // Loads the staged library and resolves its exports and the simulated card's control functions;
   // with resetCard the card starts from its defaults.
   void Load(bool resetCard);
-  // Stages type `cardType` with `config` in [Main], the default box block and the plain box file,
-  // loads with a fresh card of version `version`, opens it and applies the parameter file, the
-  // parameters accepted before and after. Callers check HasFatalFailure().
-  void OpenWithParaFile(int cardType, const std::string& config, uint32_t version);
+  // Stages type `cardType` with `config` in [Main], loads with a fresh card (of `version` unless 0),
+  // opens it and accepts the parameters. Callers check HasFatalFailure().
+  void OpenCard(int cardType = 0, const std::string& config = "", uint32_t version = 0);
+  // The same with the default box block and the plain box file staged, and (with `apply`) the
+  // parameter file applied and the parameters accepted again; the frame log is left as it is. A
+  // library staged before is closed and let go first (it stays loaded; under Windows its open card
+  // would keep the next one from opening).
+  void OpenWithParaFile(int cardType, const std::string& config, uint32_t version, bool apply = true);
 
-  // The frames logged since the last clear, without the watchdog's hardware-version reads (every
-  // 50 ms once the parameter file was applied) unless keepWatchdogReads is set.
-  std::vector<cardsim_frame> Frames();
-  // Command numbers of the command frames logged since the last clear.
+  // Command numbers of the command frames logged since the last clear (the frames, the trace, the
+  // card's state and flash: SimControl).
   std::vector<uint32_t> Commands();
-  // The command frames logged since the last clear as (command, p1, p2), of one number only unless 0.
-  using Frame = std::tuple<uint32_t, uint32_t, uint32_t>;
-  std::vector<Frame> Sent(uint32_t only = 0);
-  // The words the card ran (trace 1), with their times, or the words alone.
-  std::vector<cardsim_trace_entry> Trace();
-  std::vector<uint32_t> TraceWords();
-  cardsim_state State();
-  cardsim_flash Flash();
-  // Erases and programs of both chips.
-  uint32_t FlashWrites();
+  using Frame = Cmd;
+  std::vector<cardsim_trace_entry> Trace() { return TraceEntries(); }
+  // An export of the loaded library by name; a missing one fails the test (and gives null).
+  template <class F>
+  F Export(const char* name) {
+    F f = lib->Get<F>(name);
+    if (!f) ADD_FAILURE() << "the library lacks " << name;
+    return f;
+  }
   std::vector<std::string> InfoLog();
   std::vector<std::string> ErrorLog();
   std::string ConfigText();
@@ -48,7 +50,6 @@ class CardHost : public ::testing::Test {
   std::unique_ptr<StagedLibrary> lib;
   // Cleared before Stage: the folder gets no calibration module (loading then shows their two boxes).
   bool withCaliModules = true;
-  bool keepWatchdogReads = false;
   decltype(&QZ_InitCard) InitCard = nullptr;
   decltype(&QZ_CloseCard) CloseCard = nullptr;
   decltype(&QZ_GetCardsNo) GetCardsNo = nullptr;
@@ -58,15 +59,12 @@ class CardHost : public ::testing::Test {
   decltype(&QZ_GetWaitInfo) GetWaitInfo = nullptr;
   decltype(&QZ_GetHdVer) GetHdVer = nullptr;
   decltype(&debug_OpenCard2GetMsg) OpenOnly = nullptr;
-#define QZ_HOST_SIM(fn) decltype(&fn) fn##_ = nullptr;
-  CARDSIM_CONTROL_FUNCTIONS(QZ_HOST_SIM)
-#undef QZ_HOST_SIM
 };
 
-constexpr uint32_t kParaKey = 0x7E21C4B9;
+// QZ(MarkDot)(...): the export QZ_MarkDot of the loaded library, inside a CardHost.
+#define QZ(fn) Export<decltype(&QZ_##fn)>("QZ_" #fn)
 
-// A hardware-version read (command 81 (0, 0)) sent by a thread other than the test's.
-bool IsWatchdogRead(const cardsim_frame& f);
+constexpr uint32_t kParaKey = 0x7E21C4B9;
 
 bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text);
 

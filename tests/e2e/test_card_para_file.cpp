@@ -63,16 +63,11 @@ class CardParaHost : public CardHost {
     StageFiles(0, "CardVertion=6\n" + config);
     AddCaliFiles();
     Load(true);
-    Resolve();
   }
   void AddCaliFiles() {
     const auto block = qztest::DefaultBoxBlock();
     lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
     lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-  }
-  void Resolve() {
-    SetCardParaFile = lib->Get<decltype(SetCardParaFile)>("QZ_SetCardParaFile");
-    ASSERT_NE(SetCardParaFile, nullptr);
   }
   std::vector<Packet> CardList() {
     std::vector<Packet> out;
@@ -100,8 +95,6 @@ class CardParaHost : public CardHost {
     ASSERT_EQ(boxes + 1, lib->Boxes().size());
     EXPECT_EQ(kNotInitialized, lib->Boxes().back());
   }
-
-  decltype(&QZ_SetCardParaFile) SetCardParaFile = nullptr;
 };
 
 TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
@@ -111,11 +104,10 @@ TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
   lib->WriteConfig("QZMarkPara.cfg", example);
   AddCaliFiles();
   Load(true);
-  Resolve();
-  EXPECT_EQ(1u, SetCardParaFile(0));  // no card yet
+  EXPECT_EQ(1u, QZ(SetCardParaFile)(0));  // no card yet
   ASSERT_EQ(0u, InitCard());
   cardsim_log_clear_();
-  ASSERT_EQ(0u, SetCardParaFile(0));
+  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));
   EXPECT_EQ(std::vector<std::string>{}, lib->Boxes());
   EXPECT_EQ(kExampleList, CardList());
   // The blank card's bad-block table, the correction tables, the parameter page, the second block.
@@ -141,7 +133,7 @@ TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
   // to take its parameters again.
   const uint32_t writes = FlashWrites();
   cardsim_log_clear_();
-  ASSERT_EQ(0u, SetCardParaFile(0));
+  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));
   EXPECT_EQ(writes, FlashWrites());
   EXPECT_EQ((std::vector<uint32_t>{0x20000004, 0x30000008}), Commits());
   EXPECT_EQ(kExampleList, CardList());
@@ -152,17 +144,17 @@ TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
 TEST_F(CardParaHost, ACommitTheCardDoesNotTakeGives26) {
   StageWith("");
   ASSERT_EQ(0u, InitCard());
-  ASSERT_EQ(0u, SetCardParaFile(0));  // the blank card's bad-block table is written and committed
+  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));  // the blank card's bad-block table is written and committed
   for (uint32_t area : {4u, 5u}) {
     QZ_TRACE(area);
     cardsim_flash_commit_fail_(1u << area, 1);
     const size_t boxes = lib->Boxes().size();
-    EXPECT_EQ(26u, SetCardParaFile(0));
+    EXPECT_EQ(26u, QZ(SetCardParaFile)(0));
     ASSERT_EQ(boxes + 1, lib->Boxes().size());
     EXPECT_EQ("topmost ok: Sending the buffered data failed.", lib->Boxes().back());
     ExpectJobRefused();
   }
-  ASSERT_EQ(0u, SetCardParaFile(0));
+  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));
   ExpectJobRuns();
 }
 
@@ -170,7 +162,7 @@ TEST_F(CardParaHost, WithoutTheUploadNothingIsWrittenAndJobsStillStart) {
   StageWith("bUpdateParaInCardWhenOpen=0\n");
   ASSERT_EQ(0u, InitCard());
   cardsim_log_clear_();
-  ASSERT_EQ(0u, SetCardParaFile(0));
+  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));
   EXPECT_EQ(0u, FlashWrites());
   EXPECT_TRUE(Commits().empty());
   EXPECT_EQ(0u, cardsim_para_count_());
@@ -235,7 +227,7 @@ TEST_F(CardParaHost, RefusedChecksLeaveTheParametersNotAccepted) {
     cardsim_set_answer_(334, 0, 0, 0, c.ossVersion);
     cardsim_log_clear_();
     const size_t boxes = lib->Boxes().size();
-    EXPECT_EQ(0u, SetCardParaFile(0));
+    EXPECT_EQ(0u, QZ(SetCardParaFile)(0));
     if (c.box) {
       ASSERT_EQ(boxes + 1, lib->Boxes().size());
       EXPECT_EQ(std::string("topmost ok: ") + c.box, lib->Boxes().back());

@@ -18,21 +18,11 @@ constexpr uint32_t kRegisterReason = 0x20;
 
 class CardWaits : public CardHost {
  protected:
-  void OpenCard() {
-    Stage(0);
-    BufIO = lib->Get<decltype(BufIO)>("QZ_MarkBufIO");
-    InputWait = lib->Get<decltype(InputWait)>("QZ_MarkInputWait");
-    ASSERT_TRUE(BufIO && InputWait);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  }
   // The job's waits on the inputs (the job's own start and end have waits of their own).
   std::vector<cardsim_wait> InputWaits() {
     std::vector<cardsim_wait> out;
-    for (uint32_t i = 0; i < cardsim_wait_count_(); ++i) {
-      cardsim_wait w{};
-      if (cardsim_wait_get_(i, &w) == 0 && w.reason == kRegisterReason) out.push_back(w);
-    }
+    for (const cardsim_wait& w : WaitRecords())
+      if (w.reason == kRegisterReason) out.push_back(w);
     return out;
   }
   // Waits until the card holds its n-th input wait (counting from 1); false after 20 s.
@@ -50,17 +40,14 @@ class CardWaits : public CardHost {
     EXPECT_EQ(GetWaitInfo(text), 0u);
     return text;
   }
-
-  decltype(&QZ_MarkBufIO) BufIO = nullptr;
-  decltype(&QZ_MarkInputWait) InputWait = nullptr;
 };
 
 TEST_F(CardWaits, CardHoldsARisingEdgeWaitUntilTheTestSetsTheInput) {
   OpenCard();
   ASSERT_EQ(cardsim_set_inputs_(0x4), 0u);  // input 2 high: the edge needs it low first
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(InputWait(0, 0, 0x4, 1, 0), 0u);  // input 2 rising, no time-out
-  ASSERT_EQ(BufIO(0x2, 0x2, 0, 0), 0u);       // output 1 after it
+  ASSERT_EQ(QZ(MarkInputWait)(0, 0, 0x4, 1, 0), 0u);  // input 2 rising, no time-out
+  ASSERT_EQ(QZ(MarkBufIO)(0x2, 0x2, 0, 0), 0u);       // output 1 after it
   uint32_t endRc = 0xFFFF;
   std::thread ender([&] { endRc = MarkEnd(0); });
 
@@ -90,8 +77,8 @@ TEST_F(CardWaits, CardHoldsARisingEdgeWaitUntilTheTestSetsTheInput) {
 TEST_F(CardWaits, TimeOutEndsTheWaitAndTheJob) {
   OpenCard();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(InputWait(0x1, 0x1, 0, 0, 50), 0u);  // input 0 high within 50 ms
-  ASSERT_EQ(BufIO(0x2, 0x2, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkInputWait)(0x1, 0x1, 0, 0, 50), 0u);  // input 0 high within 50 ms
+  ASSERT_EQ(QZ(MarkBufIO)(0x2, 0x2, 0, 0), 0u);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(MarkEnd(0), 3u);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));

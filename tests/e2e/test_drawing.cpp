@@ -18,7 +18,6 @@
 
 namespace {
 
-
 struct Pt {
   double x, y;
 };
@@ -33,11 +32,7 @@ class DrawingHost : public qztest::CardHost {
                      version);
     if (HasFatalFailure()) return;
     const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
-    ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
-    Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
-    Dot = lib->Get<decltype(Dot)>("QZ_MarkDot");
-    BufIO = lib->Get<decltype(BufIO)>("QZ_MarkBufIO");
-    ASSERT_TRUE(Vector && Dot && BufIO);
+    ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 2), 0u);
   }
   static std::vector<double> Records(const Figure& f) {
     std::vector<double> d;
@@ -102,9 +97,6 @@ class DrawingHost : public qztest::CardHost {
   }
 
   bool wide = false;  // 21-bit codes
-  decltype(&QZ_MarkVector) Vector = nullptr;
-  decltype(&QZ_MarkDot) Dot = nullptr;
-  decltype(&QZ_MarkBufIO) BufIO = nullptr;
 };
 
 TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
@@ -124,11 +116,11 @@ TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
       if (HasFatalFailure()) return;
       ASSERT_EQ(MarkStart(0, 0, 0), 0u);
       const auto sq = Records(square), ci = Records(circle), dt = Records(dots);
-      ASSERT_EQ(Vector(sq.data(), static_cast<int32_t>(square.size()), 1), 0u);
-      ASSERT_EQ(BufIO(0x2, 0x2, 0, 0), 0u);
-      ASSERT_EQ(Vector(ci.data(), static_cast<int32_t>(circle.size()), 1), 0u);
-      ASSERT_EQ(Dot(dt.data(), static_cast<int32_t>(dots.size()), 200.0, 1), 0u);
-      ASSERT_EQ(BufIO(0x5, 0x7, 0, 0), 0u);
+      ASSERT_EQ(QZ(MarkVector)(sq.data(), static_cast<int32_t>(square.size()), 1), 0u);
+      ASSERT_EQ(QZ(MarkBufIO)(0x2, 0x2, 0, 0), 0u);
+      ASSERT_EQ(QZ(MarkVector)(ci.data(), static_cast<int32_t>(circle.size()), 1), 0u);
+      ASSERT_EQ(QZ(MarkDot)(dt.data(), static_cast<int32_t>(dots.size()), 200.0, 1), 0u);
+      ASSERT_EQ(QZ(MarkBufIO)(0x5, 0x7, 0, 0), 0u);
       ASSERT_EQ(MarkEnd(0), 0u);
       EXPECT_TRUE(lib->Boxes().empty());
 

@@ -36,21 +36,8 @@ class FlashHost : public qztest::CardHost {
  protected:
   // Card `version` of type `type` opened and its parameters accepted; `config` continues [Main].
   void Open(uint32_t version, int type = 0, const std::string& config = "") {
-    if (lib) {
-      CloseCard();
-      lib.reset();
-    }
     OpenWithParaFile(type, "CardVertion=6\n" + config, version);
     if (HasFatalFailure()) return;
-    Write = lib->Get<decltype(Write)>("QZ_FlashWrite");
-    WriteAddr = lib->Get<decltype(WriteAddr)>("QZ_FlashWriteAddr");
-    Read = lib->Get<decltype(Read)>("QZ_FlashRead");
-    ReadAddr = lib->Get<decltype(ReadAddr)>("QZ_FlashReadAddr");
-    SetHead = lib->Get<decltype(SetHead)>("QZ_SetOffFileHead");
-    GetHead = lib->Get<decltype(GetHead)>("QZ_GetOffFileHead");
-    DownLoad = lib->Get<decltype(DownLoad)>("QZ_DownLoadOffFile");
-    Reset = lib->Get<decltype(Reset)>("QZ_ResetCardFlash");
-    ASSERT_TRUE(Write && WriteAddr && Read && ReadAddr && SetHead && GetHead && DownLoad && Reset);
     cardsim_log_clear_();
   }
   std::vector<uint8_t> Peek(uint32_t chip, uint32_t address, uint32_t length = 2048) {
@@ -74,15 +61,6 @@ class FlashHost : public qztest::CardHost {
              return std::get<0>(f) == 85 || (std::get<0>(f) == 82 && std::get<2>(f) == 0x8000);
            });
   }
-
-  decltype(&QZ_FlashWrite) Write = nullptr;
-  decltype(&QZ_FlashWriteAddr) WriteAddr = nullptr;
-  decltype(&QZ_FlashRead) Read = nullptr;
-  decltype(&QZ_FlashReadAddr) ReadAddr = nullptr;
-  decltype(&QZ_SetOffFileHead) SetHead = nullptr;
-  decltype(&QZ_GetOffFileHead) GetHead = nullptr;
-  decltype(&QZ_DownLoadOffFile) DownLoad = nullptr;
-  decltype(&QZ_ResetCardFlash) Reset = nullptr;
 };
 
 // A head table with states 1, names, marks and ids of the host's own.
@@ -111,7 +89,7 @@ TEST_F(FlashHost, TheHeadIsWrittenWithItsMarksAndReadBack) {
     QZ_TRACE(c.type);
     Open(85, c.type);
     std::vector<uint8_t> head = HostHead();
-    ASSERT_EQ(SetHead(head.data()), 0u);
+    ASSERT_EQ(QZ(SetOffFileHead)(head.data()), 0u);
     for (int i = 0; i < 16; ++i) {
       const uint8_t* e = head.data() + 7 + 33 * i;
       EXPECT_EQ(e[0], c.keepsStates ? 1 : 0xFF) << i;
@@ -132,11 +110,11 @@ TEST_F(FlashHost, TheHeadIsWrittenWithItsMarksAndReadBack) {
 
     std::vector<uint8_t> back(535, 0xEE);
     uint8_t* p = back.data();
-    ASSERT_EQ(GetHead(&p), 0u);
+    ASSERT_EQ(QZ(GetOffFileHead)(&p), 0u);
     EXPECT_EQ(back, head);
     // The card keeps the head area out of effect after its commit.
     cardsim_flash_commit_fail_(1u << 1, 1);
-    EXPECT_EQ(SetHead(head.data()), 26u);
+    EXPECT_EQ(QZ(SetOffFileHead)(head.data()), 26u);
   }
 }
 
@@ -144,7 +122,7 @@ TEST_F(FlashHost, DownloadsIntoTheSlots) {
   Open(85);
   // 5000 bytes: two pages; the last 904 bytes are dropped.
   const auto job = Pattern(5000, 1);
-  ASSERT_EQ(DownLoad(File("job.bin", job).c_str(), 2), 0u);
+  ASSERT_EQ(QZ(DownLoadOffFile)(File("job.bin", job).c_str(), 2), 0u);
   EXPECT_EQ(NandPage(2 << 12), std::vector<uint8_t>(job.begin(), job.begin() + 2048));
   EXPECT_EQ(NandPage((2 << 12) + 1), std::vector<uint8_t>(job.begin() + 2048, job.begin() + 4096));
   EXPECT_EQ(NandPage((2 << 12) + 2), std::vector<uint8_t>(2048, 0xFF));
@@ -154,16 +132,16 @@ TEST_F(FlashHost, DownloadsIntoTheSlots) {
     { std::FILE* f = std::fopen(big.c_str(), "wb"); ASSERT_NE(f, nullptr); std::fclose(f); }
     std::filesystem::resize_file(big, 73728ull * 1024 + 1);
     const uint32_t writes = FlashWrites(), reads = Flash().reads[kNand];
-    EXPECT_EQ(DownLoad(big.c_str(), 16), 13u);
+    EXPECT_EQ(QZ(DownLoadOffFile)(big.c_str(), 16), 13u);
     EXPECT_EQ(FlashWrites(), writes);
     EXPECT_EQ(Flash().reads[kNand], reads);
     std::filesystem::remove(big);
   }
   // Slot 99: one page at most, with 0xA5 in its last byte on the serial flash, then its commit.
-  EXPECT_EQ(DownLoad(File("head.bin", Pattern(2049, 2)).c_str(), 99), 13u);
+  EXPECT_EQ(QZ(DownLoadOffFile)(File("head.bin", Pattern(2049, 2)).c_str(), 99), 13u);
   cardsim_log_clear_();
   const auto one = Pattern(2048, 3);
-  ASSERT_EQ(DownLoad(File("head.bin", one).c_str(), 99), 0u);
+  ASSERT_EQ(QZ(DownLoadOffFile)(File("head.bin", one).c_str(), 99), 0u);
   auto stored = one;
   stored[2047] = 0xA5;
   EXPECT_EQ(Peek(kSpi, 0x160000), stored);
@@ -173,14 +151,14 @@ TEST_F(FlashHost, DownloadsIntoTheSlots) {
   EXPECT_EQ(Flash().areas_out, 0u);
   // Slot 17: nothing but the task's flags; a file that cannot be opened: 9 and nothing sent.
   cardsim_log_clear_();
-  EXPECT_EQ(DownLoad(File("job.bin", job).c_str(), 17), 0u);
+  EXPECT_EQ(QZ(DownLoadOffFile)(File("job.bin", job).c_str(), 17), 0u);
   EXPECT_TRUE(TaskFlagsOnly());
   cardsim_log_clear_();
-  EXPECT_EQ(DownLoad((lib->LibDir() + "missing.bin").c_str(), 3), 9u);
+  EXPECT_EQ(QZ(DownLoadOffFile)((lib->LibDir() + "missing.bin").c_str(), 3), 9u);
   EXPECT_TRUE(TaskFlagsOnly());
   EXPECT_EQ(Flash().areas_out, 0u);
   EXPECT_EQ(lib->Boxes().back(), "topmost ok: The offline file could not be opened.");
-  EXPECT_EQ(DownLoad(nullptr, 3), 2u);
+  EXPECT_EQ(QZ(DownLoadOffFile)(nullptr, 3), 2u);
 }
 
 TEST_F(FlashHost, SlotSixteenIsCommittedAndTheNandIsChecked) {
@@ -204,7 +182,7 @@ TEST_F(FlashHost, SlotSixteenIsCommittedAndTheNandIsChecked) {
     cardsim_nand_set_id_(c.id.data(), static_cast<uint32_t>(c.id.size()));
     const size_t boxes = lib->Boxes().size();
     const auto job = Pattern(4096, 4);
-    EXPECT_EQ(DownLoad(File("job.bin", job).c_str(), 16), c.result);
+    EXPECT_EQ(QZ(DownLoadOffFile)(File("job.bin", job).c_str(), 16), c.result);
     const auto sent = Sent();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), Frame{83, 2, 0x60000000}), c.idRead ? 1 : 0);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), Frame{83, 4, 0x60000040}), c.result == 0 ? 1 : 0);
@@ -227,13 +205,12 @@ TEST_F(FlashHost, SlotSixteenIsCommittedAndTheNandIsChecked) {
 TEST_F(FlashHost, TheUserPageAndItsRefusals) {
   // No card.
   Stage(0);
-  Write = lib->Get<decltype(Write)>("QZ_FlashWrite");
   uint8_t ten[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  EXPECT_EQ(Write(ten, 10), 1u);
+  EXPECT_EQ(QZ(FlashWrite)(ten, 10), 1u);
   lib.reset();
 
   Open(85);
-  ASSERT_EQ(Write(ten, 10), 0u);
+  ASSERT_EQ(QZ(FlashWrite)(ten, 10), 0u);
   std::vector<uint8_t> page(2048, 0);
   std::copy(ten, ten + 10, page.begin());
   EXPECT_EQ(Peek(kSpi, 0x130000), page);
@@ -251,7 +228,7 @@ TEST_F(FlashHost, TheUserPageAndItsRefusals) {
     }
   }
   uint8_t back[10] = {};
-  ASSERT_EQ(Read(back, 10), 0u);
+  ASSERT_EQ(QZ(FlashRead)(back, 10), 0u);
   EXPECT_TRUE(std::equal(back, back + 10, ten));
 
   struct Refusal {
@@ -259,12 +236,12 @@ TEST_F(FlashHost, TheUserPageAndItsRefusals) {
     std::function<uint32_t()> call;
     bool box;
   } refusals[] = {
-      {"2049", [&] { return Write(page.data(), 2049); }, true},
-      {"-1", [&] { return Read(page.data(), -1); }, true},
-      {"null data", [&] { return Write(nullptr, 5); }, false},
-      {"negative page", [&] { return WriteAddr(-1, ten, 10); }, true},
-      {"past 24 bits", [&] { return ReadAddr(0x1000000, back, 10); }, true},
-      {"null head", [&] { return GetHead(nullptr); }, false},
+      {"2049", [&] { return QZ(FlashWrite)(page.data(), 2049); }, true},
+      {"-1", [&] { return QZ(FlashRead)(page.data(), -1); }, true},
+      {"null data", [&] { return QZ(FlashWrite)(nullptr, 5); }, false},
+      {"negative page", [&] { return QZ(FlashWriteAddr)(-1, ten, 10); }, true},
+      {"past 24 bits", [&] { return QZ(FlashReadAddr)(0x1000000, back, 10); }, true},
+      {"null head", [&] { return QZ(GetOffFileHead)(nullptr); }, false},
   };
   for (const Refusal& r : refusals) {
     QZ_TRACE(r.what);
@@ -280,11 +257,11 @@ TEST_F(FlashHost, TheUserPageAndItsRefusals) {
   cardsim_flash_fault_(kSpi, CARDSIM_FLASH_FAULT_READ, 0x130000, 3);
   uint8_t out[10];
   std::fill(out, out + 10, 0x77);
-  EXPECT_EQ(Read(out, 10), 24u);
+  EXPECT_EQ(QZ(FlashRead)(out, 10), 24u);
   EXPECT_EQ(std::count(out, out + 10, 0), 10);
   // During a mark job the library is busy.
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-  EXPECT_EQ(Write(ten, 10), 2u);
+  EXPECT_EQ(QZ(FlashWrite)(ten, 10), 2u);
   EXPECT_EQ(MarkEnd(0), 0u);
 }
 
@@ -292,13 +269,13 @@ TEST_F(FlashHost, AnAddrPageBeyondTheNandIsRefused) {
   Open(50);  // the NAND map
   uint8_t ten[10] = {1, 2, 3};
   cardsim_log_clear_();
-  EXPECT_EQ(WriteAddr(2048 * 64, ten, 10), 2u);
+  EXPECT_EQ(QZ(FlashWriteAddr)(2048 * 64, ten, 10), 2u);
   EXPECT_TRUE(Sent().empty());
-  ASSERT_EQ(WriteAddr(2048 * 64 - 1, ten, 10), 0u);
+  ASSERT_EQ(QZ(FlashWriteAddr)(2048 * 64 - 1, ten, 10), 0u);
   EXPECT_EQ(NandPage(2048 * 64 - 1)[2], 3);
   // Slot 99 on the NAND map: the page as it is, at the second-block base plus two units.
   const auto one = Pattern(2048, 5);
-  ASSERT_EQ(DownLoad(File("head.bin", one).c_str(), 99), 0u);
+  ASSERT_EQ(QZ(DownLoadOffFile)(File("head.bin", one).c_str(), 99), 0u);
   EXPECT_EQ(NandPage(0x1D400), one);
 }
 
@@ -318,7 +295,7 @@ TEST_F(FlashHost, TheResetWritesTheDefaultsAndNeverAStaleFile) {
     } else {
       std::filesystem::create_directory(tmp);  // nothing can be written there, the upload's job fails
     }
-    EXPECT_EQ(Reset(), writable ? 0u : 9u);
+    EXPECT_EQ(QZ(ResetCardFlash)(), writable ? 0u : 9u);
     cardsim_off_head h{};
     ASSERT_EQ(cardsim_off_head_get_(kSpi, 0x110000, &h), 0u);
     EXPECT_EQ(h.version, 2u);
@@ -350,7 +327,7 @@ TEST_F(FlashHost, TheDefaultHeadFileOfEachCheckType) {
   for (const Case& c : cases) {
     QZ_TRACE(c.version);
     Open(c.version);
-    ASSERT_EQ(Reset(), 0u);
+    ASSERT_EQ(QZ(ResetCardFlash)(), 0u);
     const auto file = Peek(kSpi, 0x160000);
     EXPECT_EQ(GetU32(file.data()), c.first);
     EXPECT_EQ(GetU32(file.data() + 8), 0x51100001u);
@@ -370,9 +347,9 @@ TEST_F(FlashHost, ACardLostInFlashWorkOpensAgainRestored) {
     bool atChunk;
     std::function<uint32_t()> call;
   } cases[] = {
-      {85, false, [&] { return DownLoad(File("job.bin", Pattern(40 * 2048, 8)).c_str(), 1); }},
-      {60, true, [&] { return Write(ten, 10); }},
-      {85, true, [&] { return SetHead(head.data()); }},
+      {85, false, [&] { return QZ(DownLoadOffFile)(File("job.bin", Pattern(40 * 2048, 8)).c_str(), 1); }},
+      {60, true, [&] { return QZ(FlashWrite)(ten, 10); }},
+      {85, true, [&] { return QZ(SetOffFileHead)(head.data()); }},
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.version);
@@ -388,7 +365,7 @@ TEST_F(FlashHost, ACardLostInFlashWorkOpensAgainRestored) {
     EXPECT_EQ(Flash().areas_out, 0u);
     EXPECT_EQ(MarkStart(0, 0, 0), 0u);
     EXPECT_EQ(MarkEnd(0), 0u);
-    EXPECT_EQ(Write(ten, 10), 0u);
+    EXPECT_EQ(QZ(FlashWrite)(ten, 10), 0u);
   }
 }
 
@@ -397,7 +374,7 @@ TEST_F(FlashHost, ASecondThreadIsRefusedWhileADownloadRuns) {
   const std::string path = File("job.bin", Pattern(100 * 2048, 9));
   cardsim_set_flash_busy_us_(1000);
   std::atomic<uint32_t> result{0xFFFFFFFF};
-  std::thread download([&] { result = DownLoad(path.c_str(), 1); });
+  std::thread download([&] { result = QZ(DownLoadOffFile)(path.c_str(), 1); });
   // Once the first page is programmed the download holds the library for 99 more.
   cardsim_flash f{};
   do {
@@ -405,28 +382,20 @@ TEST_F(FlashHost, ASecondThreadIsRefusedWhileADownloadRuns) {
     cardsim_get_flash_(&f);
   } while (f.programs[kNand] == 0 && result == 0xFFFFFFFFu);
   uint8_t out[10];
-  EXPECT_EQ(Read(out, 10), 2u);
+  EXPECT_EQ(QZ(FlashRead)(out, 10), 2u);
   download.join();
   EXPECT_EQ(result.load(), 0u);
   const auto job = Pattern(100 * 2048, 9);
   EXPECT_EQ(NandPage((1 << 12) + 99), std::vector<uint8_t>(job.end() - 2048, job.end()));
 }
 
-}  // namespace
-
-namespace {
-
 // A drawing marked online and in download mode: the document the card runs from slot 3 gives the
 // same trace as the online run.
 class OffDocHost : public FlashHost {
  protected:
   void Resolve() {
-    MarkOffDoc = lib->Get<decltype(MarkOffDoc)>("QZ_MarkOffDoc");
-    Stop = lib->Get<decltype(Stop)>("QZ_Mark_Stop");
-    Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
-    ASSERT_TRUE(MarkOffDoc && Stop && Vector);
     const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 1000.0, 10000.0);
-    ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
+    ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 2), 0u);
   }
   // The drawing in `mode` (0 online, 2 download into "OffLineFile.tmp").
   void Mark(uint32_t mode) {
@@ -434,7 +403,7 @@ class OffDocHost : public FlashHost {
     for (int k = 0; k < 20; ++k) {
       const double d = k * 0.4;
       const double sq[] = {-5 + d, -5, 0, 5, -5 + d, 0, 5, 5 - d, 0, -5, 5 - d, 0, -5 + d, -5, 0};
-      ASSERT_EQ(Vector(sq, 5, 1), 0u);
+      ASSERT_EQ(QZ(MarkVector)(sq, 5, 1), 0u);
     }
     ASSERT_EQ(MarkEnd(0), 0u);
   }
@@ -444,17 +413,13 @@ class OffDocHost : public FlashHost {
   }
   void DownloadTo(uint32_t slot) {
     Mark(2);
-    ASSERT_EQ(DownLoad((lib->LibDir() + "OffLineFile.tmp").c_str(), static_cast<int32_t>(slot)), 0u);
+    ASSERT_EQ(QZ(DownLoadOffFile)((lib->LibDir() + "OffLineFile.tmp").c_str(), static_cast<int32_t>(slot)), 0u);
   }
   static bool Same(const std::vector<cardsim_trace_entry>& a, const std::vector<cardsim_trace_entry>& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
              return x.time_us == y.time_us && x.word == y.word;
            });
   }
-
-  decltype(&QZ_MarkOffDoc) MarkOffDoc = nullptr;
-  decltype(&QZ_Mark_Stop) Stop = nullptr;
-  decltype(&QZ_MarkVector) Vector = nullptr;
 };
 
 TEST_F(OffDocHost, TheCardRunsTheDocumentAsOnlineForEachLayout) {
@@ -470,7 +435,7 @@ TEST_F(OffDocHost, TheCardRunsTheDocumentAsOnlineForEachLayout) {
     DownloadTo(3);
     EXPECT_EQ(Peek(kSpi, 0x100000)[1792 + 24] & 1, 1);  // block 192 in the card's table
     cardsim_log_clear_();
-    ASSERT_EQ(MarkOffDoc(3), 0u);
+    ASSERT_EQ(QZ(MarkOffDoc)(3), 0u);
     const auto sent = Sent(83);
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.front(), (Frame{83, 1, 0x103}));
@@ -478,7 +443,7 @@ TEST_F(OffDocHost, TheCardRunsTheDocumentAsOnlineForEachLayout) {
     EXPECT_TRUE(Same(Trace(), online));
     // Documents from 16 on: the task, no command.
     cardsim_log_clear_();
-    EXPECT_EQ(MarkOffDoc(16), 0u);
+    EXPECT_EQ(QZ(MarkOffDoc)(16), 0u);
     EXPECT_TRUE(Sent(83).empty());
     // The start input runs it without a host.
     CloseCard();
@@ -498,10 +463,9 @@ TEST_F(OffDocHost, ADocumentThatFailsItsCheckRaisesTheOfflineAlarm) {
   page[10] ^= 0x40;
   ASSERT_EQ(0u, cardsim_flash_write_(kNand, ((4 << 12) + 1) * 2048, page.data(), 2048));
   // The run fails (3) with the alarm's text in the logs; so does an empty slot's.
-  const auto clear = lib->Get<decltype(&QZ_ClearAlarm)>("QZ_ClearAlarm");
   for (uint32_t slot : {4u, 6u}) {
     QZ_TRACE(slot);
-    EXPECT_EQ(MarkOffDoc(slot), 3u);
+    EXPECT_EQ(QZ(MarkOffDoc)(slot), 3u);
     const cardsim_state s = State();
     EXPECT_EQ(s.alarm_bits & ((1u << 12) | (1u << 4)), 1u << 12);
     EXPECT_EQ(s.run_state, 0u);
@@ -509,7 +473,7 @@ TEST_F(OffDocHost, ADocumentThatFailsItsCheckRaisesTheOfflineAlarm) {
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) {
                 return l.find("QZ_MarkOffDoc:Error reading offline file") != std::string::npos;
               }), slot == 4 ? 1 : 2);
-    ASSERT_EQ(clear(), 0u);
+    ASSERT_EQ(QZ(ClearAlarm)(), 0u);
   }
 }
 
@@ -520,11 +484,11 @@ TEST_F(OffDocHost, MarkStopFromASecondThreadEndsTheRun) {
   cardsim_set_consume_(CARDSIM_CONSUME_PACED);
   cardsim_set_speed_(1);  // the drawing now takes many seconds
   std::atomic<uint32_t> result{0xFFFFFFFF};
-  std::thread run([&] { result = MarkOffDoc(5); });
+  std::thread run([&] { result = QZ(MarkOffDoc)(5); });
   while ((State().run_state & 1) == 0 && result == 0xFFFFFFFFu) std::this_thread::yield();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(result.load(), 0xFFFFFFFFu);  // still running
-  EXPECT_EQ(Stop(), 0u);
+  EXPECT_EQ(QZ(Mark_Stop)(), 0u);
   run.join();
   EXPECT_EQ(result.load(), 0u);
   cardsim_fifo f{};

@@ -169,7 +169,8 @@ TEST_F(FlyHost, FollowsTheTravelAcrossTheCountersWrap) {
   ASSERT_EQ(SetEncPosBufSwitch(1), 0u);
   EXPECT_EQ(Sent(), (std::vector<Frame>{{103, 1, 0}}));
   int64_t travel = 0;
-  for (int32_t move : {300, 200, 1, 999, 2500, -1, -499, -4000, 7, -30000, 30123, 250, -250, 12345}) {
+  // Across the wrap both ways (every crossing: the unit tests of the unwrapping).
+  for (int32_t move : {300, 2500, -4000, 13175}) {
     ASSERT_EQ(cardsim_encoder_move_(move), 0u);
     travel += move;
     EXPECT_EQ(TravelMm(), static_cast<double>(travel) / 10.0) << move;

@@ -19,47 +19,13 @@ namespace {
 using qztest::AnyLineHas;
 using qztest::CardHost;
 using qztest::kParaKey;
-using Frame = std::tuple<uint32_t, uint32_t, uint32_t>;
 
 class Immediate : public CardHost {
  protected:
-#define QZ_IMM(fn) decltype(&fn) fn##_ = nullptr;
-#define QZ_IMM_LIST(X)                                                                                 \
-  X(QZ_Input) X(QZ_Output) X(QZ_GetOutput) X(QZ_OutputError) X(QZ_GetDA) X(QZ_IpgBusCmdRead)           \
-  X(QZ_GetHdInfo) X(QZ_GetUniqueID) X(QZ_GetErrInfo) X(get_debug) X(QZ_GetScsiInfo) X(QZ_GetScanState) \
-  X(QZ_GetScanPos) X(QZ_MicMoveScan) X(QZ_ScanMove2Bit) X(QZ_ClearAlarm) X(QZ_Mark_Pause)               \
-  X(QZ_SetOnOffLine) X(debug_switch) X(QZ_SendCtrlCmd) X(QZ_UartCmdSendBytes) X(QZ_UartCmdRecvByte)     \
-  X(QZ_GetSpiBackCurrent) X(QZ_SystemIsAlarm) X(QZ_GetRouteStates) X(QZ_EndResetRoute) X(QZ_GetSwVer)     \
-  X(QZ_ScanMM2Bit) X(QZ_Mark_Stop) X(QZ_MarkVector) X(QZ_MarkBufIO) X(QZ_SetMarkPara)
-  QZ_IMM_LIST(QZ_IMM)
-#undef QZ_IMM
-  void Resolve() {
-#define QZ_IMM_GET(fn) fn##_ = lib->Get<decltype(fn##_)>(#fn);
-    QZ_IMM_LIST(QZ_IMM_GET)
-#undef QZ_IMM_GET
-  }
-  // The folder holds the box files of a plain 100 mm box. With `apply` the parameter file is applied
-  // too (the laser settings; the watchdog starts). The card
-  // of a library staged before is closed first: that library stays loaded, and under Windows its open
-  // card keeps the next one from opening.
+  // A card of `version` with the box files of a plain 100 mm box; with `apply` the parameter file
+  // applied too (the laser settings; the watchdog starts).
   void Open(uint32_t version, const std::string& config = "", bool apply = false, int type = 0) {
-    if (lib) {
-      CloseCard();
-      lib.reset();
-    }
-    StageFiles(type, config);
-    const auto block = qztest::DefaultBoxBlock();
-    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
-    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-    Load(true);
-    Resolve();
-    cardsim_set_card_version_(version);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    if (apply) {
-      ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
-      ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    }
+    OpenWithParaFile(type, config, version, apply);
     cardsim_log_clear_();
   }
   std::string Received() {
@@ -71,27 +37,26 @@ class Immediate : public CardHost {
 
 TEST_F(Immediate, WithoutCardOnlyTheHostSideAnswers) {
   Stage(0);
-  Resolve();
   uint32_t u = 7;
   uint8_t id[7] = {};
   uint32_t states[2] = {5, 6};
-  EXPECT_EQ(QZ_Input_(&u), 1u);
-  EXPECT_EQ(QZ_GetUniqueID_(id), 1u);
+  EXPECT_EQ(QZ(Input)(&u), 1u);
+  EXPECT_EQ(QZ(GetUniqueID)(id), 1u);
   for (uint8_t b : id) EXPECT_EQ(b, 0x02);
-  EXPECT_EQ(QZ_GetRouteStates_(states), 1u);
+  EXPECT_EQ(QZ(GetRouteStates)(states), 1u);
   EXPECT_EQ(states[0], 5u);
-  EXPECT_EQ(QZ_EndResetRoute_(), 1u);
+  EXPECT_EQ(QZ(EndResetRoute)(), 1u);
   EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_EndResetRoute"));
-  EXPECT_EQ(QZ_MicMoveScan_(0, 0, 0), 1u);
-  EXPECT_EQ(QZ_GetSwVer_(&u), 0u);
+  EXPECT_EQ(QZ(MicMoveScan)(0, 0, 0), 1u);
+  EXPECT_EQ(QZ(GetSwVer)(&u), 0u);
   EXPECT_EQ(u, 0x3454u);
   char text[32];
   char* p = text;
-  EXPECT_EQ(QZ_GetErrInfo_(41, &p, sizeof text), 0u);
+  EXPECT_EQ(QZ(GetErrInfo)(41, &p, sizeof text), 0u);
   EXPECT_STREQ(text, "No this err number");
-  EXPECT_EQ(QZ_GetErrInfo_(41, &p, 5), 0u);
+  EXPECT_EQ(QZ(GetErrInfo)(41, &p, 5), 0u);
   EXPECT_STREQ(text, "No t");
-  EXPECT_EQ(QZ_Input_(nullptr), 2u);
+  EXPECT_EQ(QZ(Input)(nullptr), 2u);
   EXPECT_TRUE(Commands().empty());
 }
 
@@ -99,36 +64,36 @@ TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
   Open(85);
   uint32_t a = 0, b = 0, c = 0, d = 0;
   cardsim_set_hw_words_(0x1255, 0x5678, 0xC0, 0xD0);
-  ASSERT_EQ(QZ_GetHdInfo_(&a, &b, &c, &d), 0u);
+  ASSERT_EQ(QZ(GetHdInfo)(&a, &b, &c, &d), 0u);
   EXPECT_EQ(std::vector<uint32_t>({a, b, c, d}), std::vector<uint32_t>({0x1255, 0x5678, 0xC0, 0xD0}));
   const uint8_t uid[7] = {1, 2, 3, 4, 5, 6, 7};
   cardsim_set_unique_id_(uid);
   uint8_t id[7] = {};
-  ASSERT_EQ(QZ_GetUniqueID_(id), 0u);
+  ASSERT_EQ(QZ(GetUniqueID)(id), 0u);
   EXPECT_EQ(std::memcmp(id, uid, 7), 0);
   cardsim_set_routes_(0xAB, 0xCD);
   uint32_t routes[2] = {};
-  ASSERT_EQ(QZ_GetRouteStates_(routes), 0u);
+  ASSERT_EQ(QZ(GetRouteStates)(routes), 0u);
   EXPECT_EQ(routes[1], 0xCDu);
   cardsim_set_answer_(87, 0, 0, 0xA5B00010, 99);
   uint16_t kind = 9;
   uint32_t dt = 0, value = 0;
-  ASSERT_EQ(get_debug_(&kind, &dt, &value), 0u);
+  ASSERT_EQ(Export<decltype(&get_debug)>("get_debug")(&kind, &dt, &value), 0u);
   EXPECT_EQ(kind, 1);
   EXPECT_EQ(dt, 0x60u);
   EXPECT_EQ(value, 99u);
   cardsim_set_answer_(41, 0, 0, 0x11, 0x22);
-  ASSERT_EQ(QZ_GetScsiInfo_(&a, &b), 0u);
+  ASSERT_EQ(QZ(GetScsiInfo)(&a, &b), 0u);
   EXPECT_EQ(a, 0x11u);
   EXPECT_EQ(b, 0x22u);
   uint32_t w0 = 0, w1 = 0;
-  ASSERT_EQ(QZ_IpgBusCmdRead_(0x12, &w0, &w1), 0u);
-  ASSERT_EQ(QZ_OutputError_(1), 0u);
-  ASSERT_EQ(QZ_SetOnOffLine_(1), 0u);
-  ASSERT_EQ(debug_switch_(1), 0u);
-  ASSERT_EQ(QZ_Mark_Pause_(), 0u);
-  ASSERT_EQ(QZ_ClearAlarm_(), 0u);
-  ASSERT_EQ(QZ_EndResetRoute_(), 0u);
+  ASSERT_EQ(QZ(IpgBusCmdRead)(0x12, &w0, &w1), 0u);
+  ASSERT_EQ(QZ(OutputError)(1), 0u);
+  ASSERT_EQ(QZ(SetOnOffLine)(1), 0u);
+  ASSERT_EQ(Export<decltype(&debug_switch)>("debug_switch")(1), 0u);
+  ASSERT_EQ(QZ(Mark_Pause)(), 0u);
+  ASSERT_EQ(QZ(ClearAlarm)(), 0u);
+  ASSERT_EQ(QZ(EndResetRoute)(), 0u);
   const std::vector<Frame> want = {
       {81, 0, 0},        {84, 1, 0},    {90, 0, 0},    {117, 0, 0},   {87, 0, 0},      {41, 0, 0},
       {42, 0x92000000, 0}, {82, 1, 0x200000}, {82, 0, 0x20}, {82, 1, 0x10}, {82, 0, 1}, {82, 0, 0x400},
@@ -146,7 +111,7 @@ TEST_F(Immediate, ScanStateDecodesTheStatusWord) {
     QZ_TRACE(c.word);
     cardsim_set_answer_(3, 1, 0, c.word, 0);
     uint32_t s = 0;
-    ASSERT_EQ(QZ_GetScanState_(&s), 0u);
+    ASSERT_EQ(QZ(GetScanState)(&s), 0u);
     EXPECT_EQ(s, c.state);
   }
 }
@@ -160,16 +125,16 @@ TEST_F(Immediate, MoveFramesByCardVersionThenPollUntilStopped) {
     QZ_TRACE(c.version);
     Open(c.version);
     cardsim_set_galvo_cmd_(3, 0, 0, 0);
-    ASSERT_EQ(QZ_MicMoveScan_(0, 0, 0), 0u);
+    ASSERT_EQ(QZ(MicMoveScan)(0, 0, 0), 0u);
     const std::vector<Frame> want = {c.move, {6, 0, 0}, {6, 0, 0}, {6, 0, 0}, {6, 0, 0}};
     EXPECT_EQ(Sent(), want);
-    EXPECT_EQ(QZ_MicMoveScan_(std::nan(""), 0, 0), 7u);
+    EXPECT_EQ(QZ(MicMoveScan)(std::nan(""), 0, 0), 7u);
   }
 }
 
 TEST_F(Immediate, RawMoveAndPositionReadBack) {
   Open(85);
-  ASSERT_EQ(QZ_ScanMove2Bit_(0x1234, 0x5678), 0u);
+  ASSERT_EQ(QZ(ScanMove2Bit)(0x1234, 0x5678), 0u);
   const std::vector<Frame> want = {{6, 1, 1}, {4, 0x2B3, 0xC0024680}, {6, 0, 0}, {6, 1, 0}};
   EXPECT_EQ(Sent(), want);
   uint32_t x = 0, y = 0;
@@ -178,7 +143,7 @@ TEST_F(Immediate, RawMoveAndPositionReadBack) {
   EXPECT_EQ(y, 0x5678u);
   // The card's position back in mm: each code with its own field and the card's sine factor.
   double mx = 0, my = 0;
-  ASSERT_EQ(QZ_GetScanPos_(&mx, &my), 0u);
+  ASSERT_EQ(QZ(GetScanPos)(&mx, &my), 0u);
   const auto mm = [](double code) { return (code * 100.0 / 65535.0 - 50.0) * (1 + std::sin(std::fmod(code, 1000)) / 98.0); };
   EXPECT_NEAR(mx, mm(0x1234), 1e-3);
   EXPECT_NEAR(my, mm(0x5678), 1e-3);
@@ -187,7 +152,7 @@ TEST_F(Immediate, RawMoveAndPositionReadBack) {
 TEST_F(Immediate, MoveThatNeverStopsGivesUpWith37) {
   Open(85);
   cardsim_set_galvo_cmd_(0, 1, 0, 0);
-  EXPECT_EQ(QZ_MicMoveScan_(1, 1, 1), 37u);
+  EXPECT_EQ(QZ(MicMoveScan)(1, 1, 1), 37u);
   EXPECT_EQ(lib->Boxes().size(), 1u);
 }
 
@@ -200,8 +165,8 @@ TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
     QZ_TRACE(version * 10 + type);
     Open(version, "", false, type);
     uint32_t r0 = 0, r1 = 0;
-    ASSERT_EQ(QZ_SendCtrlCmd_(0x2155, 1, 2, &r0, &r1), 0u);
-    ASSERT_EQ(QZ_SendCtrlCmd_(0x150, 1, 2, &r0, &r1), 0u);
+    ASSERT_EQ(QZ(SendCtrlCmd)(0x2155, 1, 2, &r0, &r1), 0u);
+    ASSERT_EQ(QZ(SendCtrlCmd)(0x150, 1, 2, &r0, &r1), 0u);
     EXPECT_EQ(Commands(), std::vector<uint32_t>{0x121});
     cardsim_log_clear_();
     // The read-back: the card's flash pages into the file, then the channel is in step again.
@@ -211,18 +176,18 @@ TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
     ASSERT_EQ(cardsim_flash_write_(chip, 0x40000, pages.data(), static_cast<uint32_t>(pages.size())), 0u);
     for (uint32_t n : {0u, 1u, 3u}) {
       QZ_TRACE(n);
-      ASSERT_EQ(QZ_SendCtrlCmd_(0x100, 0x40000, n, &r0, &r1), 0u);
+      ASSERT_EQ(QZ(SendCtrlCmd)(0x100, 0x40000, n, &r0, &r1), 0u);
       std::string file;
       ASSERT_TRUE(plat::ReadWholeFile(lib->LibDir() + "/OffDocReadBack.tmp", file));
       EXPECT_EQ(file, std::string(pages.begin(), pages.begin() + n * 2048));
-      ASSERT_EQ(QZ_Input_(&r0), 0u);
+      ASSERT_EQ(QZ(Input)(&r0), 0u);
     }
   }
 }
 
 TEST_F(Immediate, OutputMirrorsTheMoSwitchToTheLaser) {
   Open(85, "[LASER]\nLASER_TYPE=1\n[Uart]\nnSerialFor3YLPN2Red1CW0none=1\n", true);
-  ASSERT_EQ(QZ_Output_(1u << 29, 1u << 29), 0u);
+  ASSERT_EQ(QZ(Output)(1u << 29, 1u << 29), 0u);
   EXPECT_EQ(Received(), "EPM\r");
 }
 
@@ -240,7 +205,7 @@ TEST_F(Immediate, SpiLaserQueries) {
     cardsim_uart_script_("QI", c.reply, 0);
     cardsim_uart_behaviour_(c.behaviour);
     int32_t current = 0;
-    EXPECT_EQ(QZ_GetSpiBackCurrent_(&current), c.rc);
+    EXPECT_EQ(QZ(GetSpiBackCurrent)(&current), c.rc);
     EXPECT_EQ(current, c.current);
     EXPECT_NE(Received().find("QI\r\n"), std::string::npos);
   }
@@ -261,7 +226,7 @@ TEST_F(Immediate, LaserAlarmByStatusAndFiberCode) {
     cardsim_uart_script_("QS", c.reply, 0);
     cardsim_set_inputs_(c.inputs);
     int32_t alarm = -1;
-    EXPECT_EQ(QZ_SystemIsAlarm_(&alarm), 0u);
+    EXPECT_EQ(QZ(SystemIsAlarm)(&alarm), 0u);
     EXPECT_EQ(alarm, c.alarm);
   }
 }
@@ -276,7 +241,7 @@ TEST_F(Immediate, UartHandshakeAndPlainForms) {
     QZ_TRACE(c.version);
     Open(c.version);
     const uint8_t a = 0x41;
-    ASSERT_EQ(QZ_UartCmdSendBytes_(&a, 1), 0u);
+    ASSERT_EQ(QZ(UartCmdSendBytes)(&a, 1), 0u);
     EXPECT_EQ(Sent(), c.want);
     EXPECT_EQ(Received(), "A");
   }
@@ -286,7 +251,7 @@ TEST_F(Immediate, TransmitterThatNeverLatchesIsATimeOut) {
   Open(85);
   cardsim_uart_behaviour_(4);
   const uint8_t a = 0x41;
-  EXPECT_EQ(QZ_UartCmdSendBytes_(&a, 1), 37u);
+  EXPECT_EQ(QZ(UartCmdSendBytes)(&a, 1), 37u);
   EXPECT_EQ(lib->Boxes().size(), 1u);
   // The strobe is left low before giving up.
   EXPECT_EQ(std::get<2>(Sent(114).back()), 0x41u);
@@ -298,10 +263,10 @@ TEST_F(Immediate, TwoThreadsNeverInterleaveQueryBytes) {
   cardsim_uart_script_("QS", "0\r\n", 0);
   std::thread other([&] {
     int32_t alarm = 0;
-    for (int i = 0; i < 3; ++i) QZ_SystemIsAlarm_(&alarm);
+    for (int i = 0; i < 3; ++i) QZ(SystemIsAlarm)(&alarm);
   });
   int32_t current = 0;
-  for (int i = 0; i < 3; ++i) QZ_GetSpiBackCurrent_(&current);
+  for (int i = 0; i < 3; ++i) QZ(GetSpiBackCurrent)(&current);
   other.join();
   std::string r = Received();
   size_t n = 0;
@@ -324,14 +289,14 @@ TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
     uint32_t version;
     std::function<uint32_t()> call;
   } members[] = {
-      {"QZ_GetHdInfo", 85, [&] { return QZ_GetHdInfo_(&a, &b, &c, &d); }},
-      {"QZ_ClearAlarm", 85, [&] { return QZ_ClearAlarm_(); }},
-      {"QZ_MicMoveScan", 85, [&] { return QZ_MicMoveScan_(0, 0, 0); }},
-      {"QZ_ScanMove2Bit", 85, [&] { return QZ_ScanMove2Bit_(0x1234, 0x5678); }},
-      {"QZ_ScanMM2Bit", 70, [&] { return QZ_ScanMM2Bit_(1, 2, 1, &x, &y); }},
-      {"QZ_UartCmdSendBytes", 85, [&] { return QZ_UartCmdSendBytes_(bytes, 2); }},
-      {"QZ_UartCmdSendBytes", 70, [&] { return QZ_UartCmdSendBytes_(bytes, 2); }},
-      {"QZ_UartCmdRecvByte", 85, [&] { return QZ_UartCmdRecvByte_(&byte, &a); }},
+      {"QZ_GetHdInfo", 85, [&] { return QZ(GetHdInfo)(&a, &b, &c, &d); }},
+      {"QZ_ClearAlarm", 85, [&] { return QZ(ClearAlarm)(); }},
+      {"QZ_MicMoveScan", 85, [&] { return QZ(MicMoveScan)(0, 0, 0); }},
+      {"QZ_ScanMove2Bit", 85, [&] { return QZ(ScanMove2Bit)(0x1234, 0x5678); }},
+      {"QZ_ScanMM2Bit", 70, [&] { return QZ(ScanMM2Bit)(1, 2, 1, &x, &y); }},
+      {"QZ_UartCmdSendBytes", 85, [&] { return QZ(UartCmdSendBytes)(bytes, 2); }},
+      {"QZ_UartCmdSendBytes", 70, [&] { return QZ(UartCmdSendBytes)(bytes, 2); }},
+      {"QZ_UartCmdRecvByte", 85, [&] { return QZ(UartCmdRecvByte)(&byte, &a); }},
   };
   for (const auto& m : members) {
     QZ_TRACE(std::string(m.name) + " " + std::to_string(m.version));
@@ -359,7 +324,7 @@ TEST_F(Immediate, WatchdogReportsAStallOnce) {
     Open(85, "bMessageBoxUsbLongTime=" + std::to_string(box) + "\n", true);
     uint32_t v = 0;
     cardsim_fault_stall_reply_(1, 2500);
-    ASSERT_EQ(QZ_Input_(&v), 0u);
+    ASSERT_EQ(QZ(Input)(&v), 0u);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const std::string name = "立即指令卡死 ";
     for (const auto& log : {InfoLog(), ErrorLog()}) {
@@ -399,11 +364,11 @@ TEST_F(Immediate, StoppedJobMovesTheScannerToItsRestPosition) {
     QZ_TRACE(c.runMode * 10 + c.stop);
     Open(70, "[HARDWARE]\nMarkEnd_X=5\nMarkEnd_Y=-7\nMarkEnd_Z=1\n", true);
     const std::vector<uint8_t> pens = qztest::PenRecords(1, 20.0, 50.0, 1000.0, 10000.0);
-    ASSERT_EQ(QZ_SetMarkPara_(pens.data(), 1), 0u);
+    ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 1), 0u);
     ASSERT_EQ(MarkStart(c.runMode, 0, 0), 0u);
     for (int k = 0; k < 20; ++k) {
       const double sq[] = {-5, -5, 0, 5, -5, 0, 5, 5, 0, -5, 5, 0, -5, -5, 0};
-      ASSERT_EQ(QZ_MarkVector_(sq, 5, 0), 0u);
+      ASSERT_EQ(QZ(MarkVector)(sq, 5, 0), 0u);
     }
     if (c.stop) {
       cardsim_set_consume_(CARDSIM_CONSUME_PACED);
@@ -414,7 +379,7 @@ TEST_F(Immediate, StoppedJobMovesTheScannerToItsRestPosition) {
     std::thread end([&] { result = MarkEnd(0); });
     if (c.stop) {
       while ((State().run_state & 1) == 0 && result == 0xFFFFFFFFu) std::this_thread::yield();
-      EXPECT_EQ(QZ_Mark_Stop_(), 0u);
+      EXPECT_EQ(QZ(Mark_Stop)(), 0u);
     }
     end.join();
     const std::vector<Frame> moves = Sent(4);
@@ -426,7 +391,7 @@ TEST_F(Immediate, StoppedJobMovesTheScannerToItsRestPosition) {
     ASSERT_EQ(moves.size(), 1u);
     EXPECT_EQ(std::get<1>(moves[0]), c.runMode == 0 ? 0x7FFFu : 0x17FFFu);
     cardsim_log_clear_();
-    ASSERT_EQ(QZ_MicMoveScan_(5, -7, c.runMode == 0 ? 0 : 1), 0u);
+    ASSERT_EQ(QZ(MicMoveScan)(5, -7, c.runMode == 0 ? 0 : 1), 0u);
     EXPECT_EQ(moves, Sent(4));
   }
 }
@@ -438,7 +403,7 @@ TEST_F(Immediate, StreamBytesReachTheLaser) {
     QZ_TRACE(version);
     Open(version, "[LASER]\nLASER_TYPE=1\n[Uart]\nnSerialFor3YLPN2Red1CW0none=1\n", true);
     ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-    ASSERT_EQ(QZ_MarkBufIO_(1u << 29, 1u << 29, 0, 0), 0u);
+    ASSERT_EQ(QZ(MarkBufIO)(1u << 29, 1u << 29, 0, 0), 0u);
     ASSERT_EQ(MarkEnd(0), 0u);
     EXPECT_EQ(Received(), "EPM\r");
     EXPECT_TRUE(Sent(114).empty());
@@ -450,17 +415,17 @@ TEST_F(Immediate, StreamBytesReachTheLaser) {
 TEST_F(Immediate, ScanMM2BitLooksUpTheTablesAndMoves) {
   Open(70);
   uint16_t x = 1, y = 1;
-  ASSERT_EQ(QZ_ScanMM2Bit_(10, -20, 0, &x, &y), 0u);
+  ASSERT_EQ(QZ(ScanMM2Bit)(10, -20, 0, &x, &y), 0u);
   EXPECT_EQ(x, 0);
   EXPECT_EQ(y, 0);
   const std::vector<Frame> moved = Sent(4);
   cardsim_log_clear_();
-  ASSERT_EQ(QZ_MicMoveScan_(10, -20, 0), 0u);
+  ASSERT_EQ(QZ(MicMoveScan)(10, -20, 0), 0u);
   EXPECT_EQ(moved, Sent(4));
-  ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCaliParaFile")(0), 0u);
+  ASSERT_EQ(QZ(SetCaliParaFile)(0), 0u);
   for (uint32_t mode : {0u, 1u}) {
     QZ_TRACE(mode);
-    ASSERT_EQ(QZ_ScanMM2Bit_(10, -20, mode, &x, &y), 0u);
+    ASSERT_EQ(QZ(ScanMM2Bit)(10, -20, mode, &x, &y), 0u);
     EXPECT_NEAR(x, (10 + 50) * 655.35, 2);
     EXPECT_NEAR(y, (-20 + 50) * 655.35, 2);
   }
@@ -485,7 +450,7 @@ TEST_F(Immediate, ScsiInfoFromTheLinkWithTheFrameHeader) {
     cardsim_set_link_latches_(0xC, 0x2A5);
     cardsim_log_clear_();
     uint32_t a = 0, b = 7;
-    ASSERT_EQ(QZ_GetScsiInfo_(&a, &b), 0u);
+    ASSERT_EQ(QZ(GetScsiInfo)(&a, &b), 0u);
     EXPECT_EQ(a, c.a);
     EXPECT_EQ(b, c.b);
     size_t latches = 0;

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 constexpr uint32_t kEnd = 0x51100001;
 
 class ProgramHost : public qztest::CardHost {
@@ -26,21 +25,14 @@ class ProgramHost : public qztest::CardHost {
     // The host's pen records have no delays: a laser-module slot of pen 0 or 1 has dot time 0.
     const std::vector<uint8_t> records = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
     if (pens) {
-      ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(records.data(), 2), 0u);
+      ASSERT_EQ(QZ(SetMarkPara)(records.data(), 2), 0u);
     }
-    Unit = lib->Get<decltype(Unit)>("QZ_WobUnit");
-    UnitPow = lib->Get<decltype(UnitPow)>("QZ_WobUnitPow");
-    WobStart = lib->Get<decltype(WobStart)>("QZ_WobStart");
-    WobEnd = lib->Get<decltype(WobEnd)>("QZ_WobEnd");
-    ModuleStart = lib->Get<decltype(ModuleStart)>("QZ_LaserModuleStart");
-    OssStart = lib->Get<decltype(OssStart)>("QZ_OssLaserModuleStart");
-    ASSERT_TRUE(Unit && UnitPow && WobStart && WobEnd && ModuleStart && OssStart);
   }
   // A program download ends as a run of its own while the card keeps the program: the export
   // returns, then the card's program is stopped.
   uint32_t RunUntilEnd(const std::function<uint32_t()>& start) {
     const uint32_t rc = start();
-    WobEnd();
+    QZ(WobEnd)();
     return rc;
   }
   std::vector<uint32_t> Of(uint32_t opcodeMask, uint32_t value) {
@@ -49,14 +41,9 @@ class ProgramHost : public qztest::CardHost {
       if ((w & opcodeMask) == value) out.push_back(w);
     return out;
   }
-  void ExpectRefused(uint32_t rc, const char* box);
   void CheckOss(uint32_t flag);
   // The words the card's executor ran, with the slot tag.
-  std::vector<cardsim_trace_entry> Executed() {
-    std::vector<cardsim_trace_entry> out(cardsim_trace_count_(CARDSIM_TRACE_EXECUTED));
-    for (uint32_t i = 0; i < out.size(); ++i) cardsim_trace_get_(CARDSIM_TRACE_EXECUTED, i, &out[i]);
-    return out;
-  }
+  std::vector<cardsim_trace_entry> Executed() { return TraceEntries(CARDSIM_TRACE_EXECUTED); }
   static size_t CountOf(const std::vector<cardsim_trace_entry>& tr, uint32_t word, size_t from = 0) {
     return static_cast<size_t>(std::count_if(tr.begin() + static_cast<std::ptrdiff_t>(std::min(from, tr.size())),
                                              tr.end(), [&](const cardsim_trace_entry& e) { return e.word == word; }));
@@ -65,13 +52,6 @@ class ProgramHost : public qztest::CardHost {
     while (from < tr.size() && tr[from].word != word) ++from;
     return from;
   }
-
-  decltype(&QZ_WobUnit) Unit = nullptr;
-  decltype(&QZ_WobUnitPow) UnitPow = nullptr;
-  decltype(&QZ_WobStart) WobStart = nullptr;
-  decltype(&QZ_WobEnd) WobEnd = nullptr;
-  decltype(&QZ_LaserModuleStart) ModuleStart = nullptr;
-  decltype(&QZ_OssLaserModuleStart) OssStart = nullptr;
 };
 
 TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheRestReturnToTheIdleLoop) {
@@ -80,11 +60,11 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheRestReturnToTheIdleLoop) {
   const double tri[] = {0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0, 0};          // closed already
   const double pos[] = {0.0, 100.0}, pow[] = {50.0, 20.0};
   const double early[] = {0.0};
-  ASSERT_EQ(UnitPow(square, 4, 1, 1, 0, pos, pow, 2), 0u);
-  ASSERT_EQ(UnitPow(tri, 4, 1, 1, -50, early, pow, 1), 0u);
-  ASSERT_EQ(Unit(tri, 4, 1), 0u);
+  ASSERT_EQ(QZ(WobUnitPow)(square, 4, 1, 1, 0, pos, pow, 2), 0u);
+  ASSERT_EQ(QZ(WobUnitPow)(tri, 4, 1, 1, -50, early, pow, 1), 0u);
+  ASSERT_EQ(QZ(WobUnit)(tri, 4, 1), 0u);
   cardsim_trace_clear_();
-  ASSERT_EQ(WobStart(0, 0), 0u);
+  ASSERT_EQ(QZ(WobStart)(0, 0), 0u);
   // 0 % and 100 % lie 6 µs apart across the loop's end: one plain box, and the download goes on.
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"plain ok: Pow Time too Close"});
 
@@ -133,45 +113,36 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheRestReturnToTheIdleLoop) {
 }
 
 // A refused whole job: its box, no buffer opened, nothing claimed.
-void ProgramHost::ExpectRefused(uint32_t rc, const char* box) {
-  EXPECT_EQ(rc, 2u);
-  ASSERT_EQ(lib->Boxes().size(), 1u);
-  EXPECT_EQ(lib->Boxes()[0], std::string("topmost ok: ") + box);
-  EXPECT_TRUE(Sent(83).empty());
-  EXPECT_EQ(MarkStart(1, 0, 0), 0u);
-  EXPECT_EQ(MarkEnd(0), 0u);
-}
-
-TEST_F(ProgramHost, WobbleWithoutWobIsRefused) {
-  Open("");
-  cardsim_log_clear_();
-  ExpectRefused(WobStart(0, 1), "bWob未设置为1");
-}
-
-TEST_F(ProgramHost, LaserModuleWithoutWobIsRefused) {
-  Open("");
-  cardsim_log_clear_();
-  ExpectRefused(ModuleStart(1), "bWob未设置为1");
-}
-
-TEST_F(ProgramHost, OpticalSwitchWithoutItsSwitchIsRefused) {
-  Open("wob=1\n");
-  cardsim_log_clear_();
+TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCard) {
   const uint16_t positions[4] = {1, 2, 3, 4};
-  ExpectRefused(OssStart(positions, 1, 0), "bKvxOSS未设置为1");
-}
-
-TEST_F(ProgramHost, CardVersion79IsRefused) {
-  Open("wob=1\n", 79);
-  cardsim_log_clear_();
-  ExpectRefused(WobStart(0, 1), "新补丁不兼容旧wob卡，请使用旧补丁");
+  const struct {
+    const char* config;
+    uint32_t version;
+    std::function<uint32_t()> call;
+    const char* box;
+  } cases[] = {
+      {"", 96, [&] { return QZ(WobStart)(0, 1); }, "bWob未设置为1"},
+      {"", 96, [&] { return QZ(LaserModuleStart)(1); }, "bWob未设置为1"},
+      {"wob=1\n", 96, [&] { return QZ(OssLaserModuleStart)(positions, 1, 0); }, "bKvxOSS未设置为1"},
+      {"wob=1\n", 79, [&] { return QZ(WobStart)(0, 1); }, "新补丁不兼容旧wob卡，请使用旧补丁"},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(c.box);
+    Open(c.config, c.version);
+    cardsim_log_clear_();
+    EXPECT_EQ(c.call(), 2u);
+    EXPECT_EQ(lib->Boxes(), std::vector<std::string>{std::string("topmost ok: ") + c.box});
+    EXPECT_TRUE(Sent(83).empty());
+    EXPECT_EQ(MarkStart(1, 0, 0), 0u);
+    EXPECT_EQ(MarkEnd(0), 0u);
+  }
 }
 
 TEST_F(ProgramHost, OpenJobIsLeftAsItWasByARefusedProgram) {
   Open("wob=1\nbKvxOSS=1\n");
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  EXPECT_EQ(WobStart(0, 1), 2u);
-  EXPECT_EQ(OssStart(nullptr, 1, 0), 2u);
+  EXPECT_EQ(QZ(WobStart)(0, 1), 2u);
+  EXPECT_EQ(QZ(OssLaserModuleStart)(nullptr, 1, 0), 2u);
   // The open job ends normally and releases its task.
   EXPECT_EQ(MarkEnd(0), 0u);
   EXPECT_EQ(MarkStart(1, 0, 0), 0u);
@@ -183,26 +154,26 @@ TEST_F(ProgramHost, UnitRefusals) {
   const double pts[] = {0, 0, 0, 1, 0, 0};
   const double nan[] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN(), 0, 0};
   const double one[] = {1.0};
-  EXPECT_EQ(Unit(nullptr, 2, 0), 2u);
-  EXPECT_EQ(Unit(pts, 1, 0), 8u);
+  EXPECT_EQ(QZ(WobUnit)(nullptr, 2, 0), 2u);
+  EXPECT_EQ(QZ(WobUnit)(pts, 1, 0), 8u);
   EXPECT_EQ(lib->Boxes().size(), 1u);
-  EXPECT_EQ(Unit(pts, 2, 256), 6u);
-  EXPECT_EQ(Unit(nan, 2, 0), 7u);
-  EXPECT_EQ(UnitPow(pts, 2, 0, 1, 0, nullptr, one, 1), 2u);
-  EXPECT_EQ(UnitPow(pts, 2, 0, 1, 0, nan + 3, one, 1), 7u);
-  for (int i = 0; i < 16; ++i) ASSERT_EQ(Unit(pts, 2, 0), 0u) << i;
-  EXPECT_EQ(Unit(pts, 2, 0), 2u);
+  EXPECT_EQ(QZ(WobUnit)(pts, 2, 256), 6u);
+  EXPECT_EQ(QZ(WobUnit)(nan, 2, 0), 7u);
+  EXPECT_EQ(QZ(WobUnitPow)(pts, 2, 0, 1, 0, nullptr, one, 1), 2u);
+  EXPECT_EQ(QZ(WobUnitPow)(pts, 2, 0, 1, 0, nan + 3, one, 1), 7u);
+  for (int i = 0; i < 16; ++i) ASSERT_EQ(QZ(WobUnit)(pts, 2, 0), 0u) << i;
+  EXPECT_EQ(QZ(WobUnit)(pts, 2, 0), 2u);
 }
 
 TEST_F(ProgramHost, LaserModuleSlotWithDotTimeZeroFailsWith31) {
   Open("wob=1\n");
-  EXPECT_EQ(RunUntilEnd([&] { return ModuleStart(0); }), 31u);
+  EXPECT_EQ(RunUntilEnd([&] { return QZ(LaserModuleStart)(0); }), 31u);
 }
 
 TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTail) {
   Open("wob=1\n", 96, false);
   cardsim_trace_clear_();
-  EXPECT_EQ(RunUntilEnd([&] { return ModuleStart(0); }), 0u);
+  EXPECT_EQ(RunUntilEnd([&] { return QZ(LaserModuleStart)(0); }), 0u);
   std::vector<uint32_t> labels = {0x51800007};
   for (uint32_t s = 0; s < 16; ++s) labels.push_back(0x51800000 | 2 * s);
   labels.push_back(0x51800005);
@@ -223,7 +194,7 @@ void ProgramHost::CheckOss(uint32_t flag) {
   Open("wob=1\nbKvxOSS=1\n[SCAN]\nbCloseFeedback=0\n", 96, false);
   const uint16_t positions[4] = {0x1234, 0x10, 0x20, 0x30};
   cardsim_trace_clear_();
-  EXPECT_EQ(RunUntilEnd([&] { return OssStart(positions, 0, flag); }), 0u);
+  EXPECT_EQ(RunUntilEnd([&] { return QZ(OssLaserModuleStart)(positions, 0, flag); }), 0u);
   const std::vector<uint32_t> pos = Of(0xFFE00000, 0x01200000);
   ASSERT_GE(pos.size(), 4u);
   EXPECT_EQ(pos[0], 0x01224680u);
@@ -251,11 +222,11 @@ TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
   const double square[] = {-2, -2, 0, 2, -2, 0, 2, 2, 0, -2, 2, 0};
   const double tri[] = {0, 0, 0, 3, 0, 0, 0, 3, 0};
   const double pos[] = {25.0, 75.0}, pow[] = {80.0, 10.0};
-  ASSERT_EQ(Unit(tri, 3, 1), 0u);
-  ASSERT_EQ(Unit(tri, 3, 1), 0u);
-  ASSERT_EQ(UnitPow(square, 4, 1, 1, 0, pos, pow, 2), 0u);  // slot 2
+  ASSERT_EQ(QZ(WobUnit)(tri, 3, 1), 0u);
+  ASSERT_EQ(QZ(WobUnit)(tri, 3, 1), 0u);
+  ASSERT_EQ(QZ(WobUnitPow)(square, 4, 1, 1, 0, pos, pow, 2), 0u);  // slot 2
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
-  ASSERT_EQ(WobStart(1, 0), 0u);
+  ASSERT_EQ(QZ(WobStart)(1, 0), 0u);
   const cardsim_state st = State();
   EXPECT_EQ(st.run_state & 1, 0u);  // the job is over, the program stays
   // The handshake: input 0 on, then off with slot 2 on inputs 1 to 4.
@@ -294,20 +265,20 @@ TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
   EXPECT_EQ(tr[left].reserved, 0u);
   EXPECT_EQ(tr[left + 1].word, 0x51800003u);
   EXPECT_EQ(CountOf(tr, 0x51A00044, left), 0u);
-  cardsim_wait w{};
-  ASSERT_EQ(cardsim_wait_get_(cardsim_wait_count_() - 1, &w), 0u);
+  ASSERT_FALSE(WaitRecords().empty());
+  const cardsim_wait w = WaitRecords().back();
   EXPECT_EQ(w.end, static_cast<uint32_t>(CARDSIM_WAIT_OPEN));
   EXPECT_EQ(w.mask & 1, 1u);
   EXPECT_EQ(w.values & 1, 0u);
   // QZ_WobEnd stops the program.
-  EXPECT_EQ(WobEnd(), 0u);
+  EXPECT_EQ(QZ(WobEnd)(), 0u);
   EXPECT_EQ(cardsim_step_us_(1000), 1u);
 }
 
 TEST_F(ProgramHost, ResidentLaserModuleSlotFiresItsPenAfterTheHandshake) {
   Open("wob=1\n", 96, false);
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
-  ASSERT_EQ(ModuleStart(0), 0u);
+  ASSERT_EQ(QZ(LaserModuleStart)(0), 0u);
   cardsim_set_inputs_(0x2);  // slot 1, input 0 off: the program waits for input 0
   ASSERT_EQ(cardsim_step_us_(20000), 0u);
   EXPECT_EQ(cardsim_laser_segment_count_(0), 0u);
@@ -326,24 +297,24 @@ TEST_F(ProgramHost, ResidentLaserModuleSlotFiresItsPenAfterTheHandshake) {
   // After the dot the slot waits for input 0 (its trigger disarmed).
   EXPECT_EQ(CountOf(tr, 0x51B00000, slot), 1u);
   EXPECT_EQ(CountOf(tr, 0x51800005, slot), 0u);
-  EXPECT_EQ(WobEnd(), 0u);
+  EXPECT_EQ(QZ(WobEnd)(), 0u);
 }
 
 // Units added on another thread while the wobble program is downloaded: the download takes a copy.
 TEST_F(ProgramHost, UnitsAddedDuringTheDownload) {
   Open("wob=1\n");
   const double tri[] = {0, 0, 0, 3, 0, 0, 0, 3, 0};
-  ASSERT_EQ(Unit(tri, 3, 1), 0u);
+  ASSERT_EQ(QZ(WobUnit)(tri, 3, 1), 0u);
   std::atomic<bool> done{false};
   std::thread adder([&] {
     while (!done) {
-      for (int i = 0; i < 8; ++i) Unit(tri, 3, 1);
-      lib->Get<decltype(&QZ_WobUnitClear)>("QZ_WobUnitClear")();
+      for (int i = 0; i < 8; ++i) QZ(WobUnit)(tri, 3, 1);
+      QZ(WobUnitClear)();
     }
   });
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(WobStart(0, 0), 0u);
-    EXPECT_EQ(WobEnd(), 0u);
+    EXPECT_EQ(QZ(WobStart)(0, 0), 0u);
+    EXPECT_EQ(QZ(WobEnd)(), 0u);
   }
   done = true;
   adder.join();

@@ -10,20 +10,11 @@
 namespace {
 
 using qztest::CardHost;
-using qztest::kParaKey;
 
 constexpr uint32_t kKindMarker = 0x51200000;
 
 class DotHost : public CardHost {
  protected:
-  void OpenCard() {
-    Stage(0);
-    Dot = lib->Get<decltype(Dot)>("QZ_MarkDot");
-    Layer = lib->Get<decltype(Layer)>("QZ_MarkLayer");
-    ASSERT_TRUE(Dot && Layer);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  }
   // The words the card received from the first kind marker to the last (QZ_MarkEnd's).
   std::vector<uint32_t> Words() {
     const std::vector<uint32_t> all = TraceWords();
@@ -32,21 +23,18 @@ class DotHost : public CardHost {
     while (last > first && all[last - 1] >> 16 != kKindMarker >> 16) --last;
     return {all.begin() + static_cast<std::ptrdiff_t>(first), all.begin() + static_cast<std::ptrdiff_t>(last)};
   }
-
-  decltype(&QZ_MarkDot) Dot = nullptr;
-  decltype(&QZ_MarkLayer) Layer = nullptr;
 };
 
 TEST_F(DotHost, RefusedLayersAddNothingAndTheJobGoesOn) {
   OpenCard();
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   cardsim_log_clear_();
-  EXPECT_EQ(Layer(256, 0), 6u);
-  EXPECT_EQ(Layer(-1, 1), 6u);
+  EXPECT_EQ(QZ(MarkLayer)(256, 0), 6u);
+  EXPECT_EQ(QZ(MarkLayer)(-1, 1), 6u);
   EXPECT_TRUE(Frames().empty());  // not even the buffer's start
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkLayer:The layer number is out of range. (layer -1)"));
-  EXPECT_EQ(Dot(nullptr, 0, 50, 0), 0u);  // no dots: the layer alone
-  EXPECT_EQ(Layer(0, 1), 0u);             // nothing changed: its marker alone
+  EXPECT_EQ(QZ(MarkDot)(nullptr, 0, 50, 0), 0u);  // no dots: the layer alone
+  EXPECT_EQ(QZ(MarkLayer)(0, 1), 0u);             // nothing changed: its marker alone
   EXPECT_EQ(MarkEnd(0), 0u);
   EXPECT_EQ(Words(), (std::vector<uint32_t>{kKindMarker | 2, 0x29000000, kKindMarker | 15, kKindMarker | 10}));
   EXPECT_TRUE(lib->Boxes().empty());

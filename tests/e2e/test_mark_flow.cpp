@@ -2,11 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 #include <limits>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -30,13 +28,6 @@ class MarkFlowHost : public CardHost {
       lib->WriteConfig("Default.box", qztest::PlainBoxFile());
       cardsim_set_card_version_(79);
     }
-#define QZ_GET(name) name = lib->Get<decltype(name)>("QZ_" #name); ASSERT_TRUE(name);
-    QZ_GET(MarkLoopStart) QZ_GET(MarkLoopEnd) QZ_GET(MarkBufferCnt) QZ_GET(MarkBufIO) QZ_GET(MarkJumpByIOInOK)
-    QZ_GET(MarkJumpByIOInNG) QZ_GET(MarkBufSmallTask) QZ_GET(MarkJumpTaskNo) QZ_GET(MarkCCD)
-    QZ_GET(MarkSetCountAndWait) QZ_GET(MarkFlush) QZ_GET(MarkEncWait) QZ_GET(MarkFlyOnEnc) QZ_GET(MarkAreaSafeFly)
-    QZ_GET(MarkEncBufSwitch) QZ_GET(MarkFlySwitch) QZ_GET(MarkFlagFinish) QZ_GET(Mark_Stop) QZ_GET(MarkInputWait)
-    QZ_GET(MarkEncReset) QZ_GET(MarkFlyMarkPosAbs) QZ_GET(MarkVector)
-#undef QZ_GET
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
   }
@@ -45,63 +36,18 @@ class MarkFlowHost : public CardHost {
     for (const auto& [cmd, p1, p2] : Sent(82)) starts += p2 == 0x40000;
     return starts;
   }
-  cardsim_fifo Fifo() {
-    cardsim_fifo f{};
-    EXPECT_EQ(cardsim_get_fifo_(&f), 0u);
-    return f;
-  }
   uint32_t Ccd(int32_t enable, int32_t selector, uint32_t value) {
-    return MarkCCD(enable, 42, 0.0, 0.0, 0, 0, 0, 3, selector, 0, value, 0);  // where the scanner is
+    return QZ(MarkCCD)(enable, 42, 0.0, 0.0, 0, 0, 0, 3, selector, 0, value, 0);  // where the scanner is
   }
-
-  decltype(&QZ_MarkLoopStart) MarkLoopStart = nullptr;
-  decltype(&QZ_MarkLoopEnd) MarkLoopEnd = nullptr;
-  decltype(&QZ_MarkBufferCnt) MarkBufferCnt = nullptr;
-  decltype(&QZ_MarkBufIO) MarkBufIO = nullptr;
-  decltype(&QZ_MarkJumpByIOInOK) MarkJumpByIOInOK = nullptr;
-  decltype(&QZ_MarkJumpByIOInNG) MarkJumpByIOInNG = nullptr;
-  decltype(&QZ_MarkBufSmallTask) MarkBufSmallTask = nullptr;
-  decltype(&QZ_MarkJumpTaskNo) MarkJumpTaskNo = nullptr;
-  decltype(&QZ_MarkCCD) MarkCCD = nullptr;
-  decltype(&QZ_MarkSetCountAndWait) MarkSetCountAndWait = nullptr;
-  decltype(&QZ_MarkFlush) MarkFlush = nullptr;
-  decltype(&QZ_MarkEncWait) MarkEncWait = nullptr;
-  decltype(&QZ_MarkFlyOnEnc) MarkFlyOnEnc = nullptr;
-  decltype(&QZ_MarkAreaSafeFly) MarkAreaSafeFly = nullptr;
-  decltype(&QZ_MarkEncBufSwitch) MarkEncBufSwitch = nullptr;
-  decltype(&QZ_MarkFlySwitch) MarkFlySwitch = nullptr;
-  decltype(&QZ_MarkFlagFinish) MarkFlagFinish = nullptr;
-  decltype(&QZ_Mark_Stop) Mark_Stop = nullptr;
-  decltype(&QZ_MarkInputWait) MarkInputWait = nullptr;
-  decltype(&QZ_MarkEncReset) MarkEncReset = nullptr;
-  decltype(&QZ_MarkFlyMarkPosAbs) MarkFlyMarkPosAbs = nullptr;
-  decltype(&QZ_MarkVector) MarkVector = nullptr;
 };
-
-// The words of a register wait on the encoder (source 3) for the 24 bits of p and the top byte as given.
-std::vector<uint32_t> EncoderWait(uint32_t p) {
-  std::vector<uint32_t> w;
-  for (uint32_t lane = 0; lane < 4; ++lane) {
-    w.push_back(0x52000000 | lane);
-    w.push_back(0x55000000 | (lane < 3 ? 0xFF00 : 0) | ((p >> 8 * lane) & 0xFF));
-  }
-  w.push_back(0x58000103);
-  w.push_back(0x51630020);
-  return w;
-}
-
-std::vector<uint32_t> Join(std::vector<uint32_t> a, const std::vector<uint32_t>& b) {
-  for (uint32_t w : b) a.push_back(w);
-  return a;
-}
 
 TEST_F(MarkFlowHost, ALoopOfThreeRunsItsMarkerAndOutputPulseThreeTimes) {
   OpenJob();
-  ASSERT_EQ(MarkLoopStart(1, 3), 0u);
-  ASSERT_EQ(MarkBufferCnt(7), 0u);
-  ASSERT_EQ(MarkBufIO(0x4, 0x4, 0, 0), 0u);
-  ASSERT_EQ(MarkBufIO(0x0, 0x4, 0, 0), 0u);
-  ASSERT_EQ(MarkLoopEnd(1), 0u);
+  ASSERT_EQ(QZ(MarkLoopStart)(1, 3), 0u);
+  ASSERT_EQ(QZ(MarkBufferCnt)(7), 0u);
+  ASSERT_EQ(QZ(MarkBufIO)(0x4, 0x4, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkBufIO)(0x0, 0x4, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkLoopEnd)(1), 0u);
   ASSERT_EQ(MarkEnd(0), 0u);
   EXPECT_EQ(Fifo().count_markers, 3u);
   EXPECT_EQ(Fifo().last_count, 7u);
@@ -125,31 +71,20 @@ TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChoose) {
     ASSERT_EQ(MarkStart(1, 0, 0), 0u);
     cardsim_set_inputs_(c.inputs);
     // The branch taken skips marker 1 and runs marker 2 at task 9.
-    ASSERT_EQ((c.ok ? MarkJumpByIOInOK : MarkJumpByIOInNG)(0x0F, 0x05, 9), 0u);
-    ASSERT_EQ(MarkBufferCnt(1), 0u);
-    ASSERT_EQ(MarkJumpTaskNo(10), 0u);
-    ASSERT_EQ(MarkBufSmallTask(9), 0u);
-    ASSERT_EQ(MarkBufferCnt(2), 0u);
-    ASSERT_EQ(MarkBufSmallTask(10), 0u);
+    ASSERT_EQ((c.ok ? QZ(MarkJumpByIOInOK) : QZ(MarkJumpByIOInNG))(0x0F, 0x05, 9), 0u);
+    ASSERT_EQ(QZ(MarkBufferCnt)(1), 0u);
+    ASSERT_EQ(QZ(MarkJumpTaskNo)(10), 0u);
+    ASSERT_EQ(QZ(MarkBufSmallTask)(9), 0u);
+    ASSERT_EQ(QZ(MarkBufferCnt)(2), 0u);
+    ASSERT_EQ(QZ(MarkBufSmallTask)(10), 0u);
     ASSERT_EQ(MarkEnd(0), 0u);
     EXPECT_EQ(Fifo().count_markers, 1u);
     EXPECT_EQ(Fifo().last_count, c.lastCount);
   }
 }
 
-TEST_F(MarkFlowHost, CameraStepsAreRecordedAndACameraNeverReadyEndsTheRunWithTheWaitAlarm) {
-  OpenJob();
-  ASSERT_EQ(Ccd(1, 2, 5), 0u);
-  ASSERT_EQ(Ccd(1, 0, 0), 0u);
-  ASSERT_EQ(MarkEnd(0), 0u);
-  ASSERT_EQ(cardsim_camera_count_(), 2u);
-  cardsim_camera cam{};
-  ASSERT_EQ(cardsim_camera_get_(0, &cam), 0u);
-  EXPECT_EQ(std::tuple(cam.x, cam.y, cam.para), std::tuple(32767u, 32767u, 0x34004C42u));
-  EXPECT_EQ(cam.reg1, 0x105u);
-  ASSERT_EQ(cardsim_camera_get_(1, &cam), 0u);
-  EXPECT_EQ(cam.reg1, 0x200u);
-
+TEST_F(MarkFlowHost, ACameraNeverReadyEndsTheRunWithTheWaitAlarm) {
+  OpenCard();
   cardsim_set_camera_ready_(0);
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   ASSERT_EQ(Ccd(0, 0, 0), 0u);
@@ -160,70 +95,67 @@ TEST_F(MarkFlowHost, CameraStepsAreRecordedAndACameraNeverReadyEndsTheRunWithThe
 
 TEST_F(MarkFlowHost, RefusedArgumentsAppendNothing) {
   OpenJob();
-  EXPECT_EQ(MarkSetCountAndWait(0), 2u);
+  EXPECT_EQ(QZ(MarkSetCountAndWait)(0), 2u);
   ASSERT_EQ(lib->Boxes().size(), 1u);
   EXPECT_EQ(lib->Boxes()[0], "topmost ok: Cache count cannot be less than 1");
-  EXPECT_EQ(MarkLoopStart(0x10000, 3), 2u);
-  EXPECT_EQ(MarkLoopEnd(0x10000), 2u);
-  EXPECT_EQ(MarkJumpTaskNo(0x10000), 2u);
-  EXPECT_EQ(MarkBufSmallTask(0x10000), 2u);
-  EXPECT_EQ(MarkJumpByIOInOK(1, 1, 0x100), 2u);
-  EXPECT_EQ(MarkJumpByIOInNG(1, 1, 0x100), 2u);
+  EXPECT_EQ(QZ(MarkLoopStart)(0x10000, 3), 2u);
+  EXPECT_EQ(QZ(MarkLoopEnd)(0x10000), 2u);
+  EXPECT_EQ(QZ(MarkJumpTaskNo)(0x10000), 2u);
+  EXPECT_EQ(QZ(MarkBufSmallTask)(0x10000), 2u);
+  EXPECT_EQ(QZ(MarkJumpByIOInOK)(1, 1, 0x100), 2u);
+  EXPECT_EQ(QZ(MarkJumpByIOInNG)(1, 1, 0x100), 2u);
   EXPECT_EQ(Ccd(0, 2, 0x10000), 2u);
-  EXPECT_EQ(MarkCCD(1, 0, std::numeric_limits<double>::quiet_NaN(), 0.0, 0, 0, 0, 0, 0, 0, 0, 0), 7u);
-  EXPECT_EQ(MarkBufSmallTask(-3), 0u);
-  ASSERT_EQ(MarkFlush(), 0u);
+  EXPECT_EQ(QZ(MarkCCD)(1, 0, std::numeric_limits<double>::quiet_NaN(), 0.0, 0, 0, 0, 0, 0, 0, 0, 0), 7u);
+  EXPECT_EQ(QZ(MarkBufSmallTask)(-3), 0u);
+  ASSERT_EQ(QZ(MarkFlush)(), 0u);
   const std::vector<uint32_t> words = TraceWords();
-  for (uint32_t w : words) EXPECT_NE(w >> 20, 0x518u) << std::hex << w;  // no label, loop or camera word
-  for (uint32_t w : words) EXPECT_NE(w >> 24, 0x54u) << std::hex << w;
-  for (uint32_t w : words) EXPECT_NE(w >> 24, 0x33u) << std::hex << w;
+  for (uint32_t w : words)  // no label, loop or camera word
+    EXPECT_TRUE(w >> 20 != 0x518u && w >> 24 != 0x54u && w >> 24 != 0x33u) << std::hex << w;
   EXPECT_EQ(MarkEnd(0), 0u);
 }
 
 TEST_F(MarkFlowHost, CountAndWaitFlushesOnTheFourthAndReturnsOnceTheCardRanAMarker) {
   OpenJob();
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(MarkSetCountAndWait(3), 0u);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(QZ(MarkSetCountAndWait)(3), 0u);
   EXPECT_EQ(StartRuns(), 0u);
-  ASSERT_EQ(MarkSetCountAndWait(3), 0u);
+  ASSERT_EQ(QZ(MarkSetCountAndWait)(3), 0u);
   EXPECT_GE(Fifo().last_count, 1u);
   EXPECT_EQ(StartRuns(), 1u);
   ASSERT_EQ(MarkEnd(0), 0u);
   EXPECT_EQ(Fifo().count_markers, 4u);
 }
 
-// Each export's arguments reach its words: the decoded stream after each call's kind marker, up to
-// the next one. Two flushes start the run once.
+// Each export's arguments reach the card: among the decoded words after each call's kind marker, up
+// to the next one, the words that carry them (every word of each: the unit tests). Two flushes
+// start the run once.
 TEST_F(MarkFlowHost, EachExportsArgumentsReachItsWordsAfterItsKindMarker) {
   OpenCard();
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);  // the encoder waits never hold: nothing runs
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  std::vector<uint32_t> jumpNG;
-  for (uint32_t lane = 0; lane < 4; ++lane) jumpNG = Join(jumpNG, {0x52000000 | lane, lane ? 0x55000000u : 0x55000F05u});
-  jumpNG = Join(jumpNG, {0x56000000, 0x58001111, 0x51618020, 0x52000000, 0x53000000, 0x52000001, 0x53000107,
-                         0x52000005, 0x51700000});
   struct Case {
     const char* name;
     std::function<uint32_t()> call;
     uint32_t kind;
     std::vector<uint32_t> words;
   } cases[] = {
-      {"EncWait(100)", [&] { return MarkEncWait(100); }, 13, Join(EncoderWait(95), EncoderWait(100))},
-      {"FlyOnEnc", [&] { return MarkFlyOnEnc(0x12345678, 1, 0, 0xFFFFFFFF); }, 13,
-       Join({0x61000000, 0x61000001}, EncoderWait(0x12345678))},
+      // Lane 0 of the compare values: 5 pulses ahead, then the target.
+      {"EncWait(100)", [&] { return QZ(MarkEncWait)(100); }, 13, {0x5500FF5F, 0x5500FF64}},
+      {"FlyOnEnc", [&] { return QZ(MarkFlyOnEnc)(0x12345678, 1, 0, 0xFFFFFFFF); }, 13,
+       {0x5500FF78, 0x5500FF56, 0x5500FF34, 0x55000012}},
       // (5 + 10) / 20 of the field; direction 7 taken as 1 against the fly direction +X: side 0.
-      {"AreaSafeFly", [&] { return MarkAreaSafeFly(1, 7, 5.0); }, 13, {0x6700C000}},
-      {"EncBufSwitch(0)", [&] { return MarkEncBufSwitch(0); }, 12, {0x65000001}},
-      {"FlySwitch(3)", [&] { return MarkFlySwitch(3); }, 11, {0x64000001, 0x51638040}},
-      {"BufferCnt", [&] { return MarkBufferCnt(0x12345); }, 6, {0x62002345}},
-      {"LoopStart", [&] { return MarkLoopStart(3, 0x1000A); }, 9, {0x5410000A, 0x51800003}},
-      {"LoopEnd", [&] { return MarkLoopEnd(3); }, 9, {0x54200000, 0x51A10003, 0x54300000}},
-      {"JumpByIOInNG", [&] { return MarkJumpByIOInNG(0x0F, 0x05, 7); }, 9, jumpNG},
-      {"BufSmallTask(-10)", [&] { return MarkBufSmallTask(-10); }, 11, {0x66000001, 0x51638040, 0x51648001}},
-      {"FlagFinish", [&] { return MarkFlagFinish(); }, 9, {0x51500002}},
+      {"AreaSafeFly", [&] { return QZ(MarkAreaSafeFly)(1, 7, 5.0); }, 13, {0x6700C000}},
+      {"EncBufSwitch(0)", [&] { return QZ(MarkEncBufSwitch)(0); }, 12, {0x65000001}},
+      {"FlySwitch(3)", [&] { return QZ(MarkFlySwitch)(3); }, 11, {0x64000001}},
+      {"BufferCnt", [&] { return QZ(MarkBufferCnt)(0x12345); }, 6, {0x62002345}},
+      {"LoopStart", [&] { return QZ(MarkLoopStart)(3, 0x1000A); }, 9, {0x5410000A, 0x51800003}},
+      {"LoopEnd", [&] { return QZ(MarkLoopEnd)(3); }, 9, {0x51A10003}},
+      {"JumpByIOInNG", [&] { return QZ(MarkJumpByIOInNG)(0x0F, 0x05, 7); }, 9, {0x55000F05, 0x53000107}},
+      {"BufSmallTask(-10)", [&] { return QZ(MarkBufSmallTask)(-10); }, 11, {0x66000001}},
+      {"FlagFinish", [&] { return QZ(MarkFlagFinish)(); }, 9, {0x51500002}},
   };
   for (const Case& c : cases) ASSERT_EQ(c.call(), 0u) << c.name;
-  ASSERT_EQ(MarkFlush(), 0u);
-  ASSERT_EQ(MarkFlush(), 0u);
+  ASSERT_EQ(QZ(MarkFlush)(), 0u);
+  ASSERT_EQ(QZ(MarkFlush)(), 0u);
   EXPECT_EQ(StartRuns(), 1u);
   const std::vector<uint32_t> words = TraceWords();
   size_t at = 0;
@@ -234,44 +166,22 @@ TEST_F(MarkFlowHost, EachExportsArgumentsReachItsWordsAfterItsKindMarker) {
     EXPECT_EQ(words[at], 0x51200000 | c.kind);
     size_t end = at + 1;
     while (end < words.size() && (words[end] & 0xFFFFFFC0) != 0x51200000) ++end;
-    EXPECT_EQ(std::vector<uint32_t>(words.begin() + static_cast<ptrdiff_t>(at) + 1,
-                                    words.begin() + static_cast<ptrdiff_t>(end)), c.words);
+    for (uint32_t w : c.words)
+      EXPECT_NE(std::find(words.begin() + static_cast<ptrdiff_t>(at), words.begin() + static_cast<ptrdiff_t>(end), w),
+                words.begin() + static_cast<ptrdiff_t>(end))
+          << std::hex << w;
     at = end;
   }
-  EXPECT_EQ(Mark_Stop(), 0u);
-  MarkEnd(0);
-}
-
-// A stalled card never runs the marker the count wait needs: QZ_Mark_Stop from another thread ends
-// the wait, which returns 0.
-TEST_F(MarkFlowHost, QZMarkStopFromAnotherThreadEndsTheCountWait) {
-  OpenCard();
-  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
-  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(MarkSetCountAndWait(1), 0u);
-  std::thread stopper([&] {
-    // Once the wait polls the card's count (command 100).
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    cardsim_frame f{};
-    while (std::chrono::steady_clock::now() < until) {
-      const uint32_t n = cardsim_log_count_();
-      if (n > 0 && cardsim_log_get_(n - 1, &f) == 0 && f.command == 100) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_EQ(Mark_Stop(), 0u);
-  });
-  EXPECT_EQ(MarkSetCountAndWait(1), 0u);
-  stopper.join();
-  EXPECT_EQ(Fifo().count_markers, 0u);
+  EXPECT_EQ(QZ(Mark_Stop)(), 0u);
   MarkEnd(0);
 }
 
 // A run that ended by itself (an input wait timed out) never counts on: the count wait fails the job.
 TEST_F(MarkFlowHost, TheCountWaitOnARunThatEndedByItselfFailsTheJob) {
   OpenJob();
-  ASSERT_EQ(MarkInputWait(1, 1, 0, 0, 1), 0u);  // input 0 never set: 1 ms, then the wait alarm
-  ASSERT_EQ(MarkSetCountAndWait(1), 0u);
-  EXPECT_EQ(MarkSetCountAndWait(1), 20u);
+  ASSERT_EQ(QZ(MarkInputWait)(1, 1, 0, 0, 1), 0u);  // input 0 never set: 1 ms, then the wait alarm
+  ASSERT_EQ(QZ(MarkSetCountAndWait)(1), 0u);
+  EXPECT_EQ(QZ(MarkSetCountAndWait)(1), 20u);
   EXPECT_TRUE(qztest::AnyLineHas(InfoLog(), "Count wait: the card's run has ended after 0 of 2 markers"));
   EXPECT_NE(MarkEnd(0), 0u);
 }
@@ -288,22 +198,21 @@ TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
   ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
   cardsim_set_encoder_speed_(20000);
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-  ASSERT_EQ(MarkEncReset(), 0u);
-  ASSERT_EQ(MarkAreaSafeFly(1, 0, 0.0), 0u);
-  ASSERT_EQ(MarkFlySwitch(1), 0u);
+  ASSERT_EQ(QZ(MarkEncReset)(), 0u);
+  ASSERT_EQ(QZ(MarkAreaSafeFly)(1, 0, 0.0), 0u);
+  ASSERT_EQ(QZ(MarkFlySwitch)(1), 0u);
   const double positions[] = {10.0, 20.0, 30.0};
   for (double mm : positions) {
-    ASSERT_EQ(MarkFlyMarkPosAbs(mm), 0u);
+    ASSERT_EQ(QZ(MarkFlyMarkPosAbs)(mm), 0u);
     const double line[] = {-5.0, mm / 10, 0.0, 5.0, mm / 10, 0.0};
-    ASSERT_EQ(MarkVector(line, 2, 1), 0u);
+    ASSERT_EQ(QZ(MarkVector)(line, 2, 1), 0u);
   }
   ASSERT_EQ(MarkEnd(0), 0u);
   EXPECT_TRUE(lib->Boxes().empty()) << lib->Boxes().front();
   uint64_t reset = 0;
   std::vector<uint64_t> on;
   std::vector<uint32_t> ran;
-  cardsim_trace_entry e{};
-  for (uint32_t i = 0; cardsim_trace_get_(CARDSIM_TRACE_EXECUTED, i, &e) == 0; ++i) {
+  for (const cardsim_trace_entry& e : TraceEntries(CARDSIM_TRACE_EXECUTED)) {
     if (e.word == 0x61000000) reset = e.time_us;
     if (e.word == 0x16000001) on.push_back(e.time_us);
     ran.push_back(e.word);

@@ -23,26 +23,11 @@ constexpr uint32_t kFlagStop = 0x4;
 
 class MarkListHost : public CardHost {
  protected:
-  void Open() {
-    Stage(0);
-    BufIO = lib->Get<decltype(BufIO)>("QZ_MarkBufIO");
-    BufWait = lib->Get<decltype(BufWait)>("QZ_MarkBufWait");
-    InputWait = lib->Get<decltype(InputWait)>("QZ_MarkInputWait");
-    LaserSwitch = lib->Get<decltype(LaserSwitch)>("QZ_LaserSwitch");
-    SynMoveStart = lib->Get<decltype(SynMoveStart)>("QZ_MarkSynMoveStart");
-    SynMoveEnd = lib->Get<decltype(SynMoveEnd)>("QZ_MarkSynMoveEnd");
-    ASSERT_TRUE(BufIO && BufWait && InputWait && LaserSwitch && SynMoveStart && SynMoveEnd);
-  }
-  void OpenCard() {
-    Open();
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  }
   // Every member once, with arguments it takes.
   std::vector<std::function<uint32_t()>> Members() {
-    return {[this] { return BufIO(1, 1, 0, 0); },       [this] { return BufWait(1u << 25, 0); },
-            [this] { return InputWait(1, 1, 0, 0, 0); }, [this] { return LaserSwitch(0, 0); },
-            [this] { return SynMoveStart(); },          [this] { return SynMoveEnd(); }};
+    return {[this] { return QZ(MarkBufIO)(1, 1, 0, 0); },       [this] { return QZ(MarkBufWait)(1u << 25, 0); },
+            [this] { return QZ(MarkInputWait)(1, 1, 0, 0, 0); }, [this] { return QZ(LaserSwitch)(0, 0); },
+            [this] { return QZ(MarkSynMoveStart)(); },          [this] { return QZ(MarkSynMoveEnd)(); }};
   }
   bool TraceHas(uint32_t word) {
     const std::vector<uint32_t> words = TraceWords();
@@ -58,17 +43,10 @@ class MarkListHost : public CardHost {
     cardsim_get_flag_(kFlagStop, &value, &count);
     return count;
   }
-
-  decltype(&QZ_MarkBufIO) BufIO = nullptr;
-  decltype(&QZ_MarkBufWait) BufWait = nullptr;
-  decltype(&QZ_MarkInputWait) InputWait = nullptr;
-  decltype(&QZ_LaserSwitch) LaserSwitch = nullptr;
-  decltype(&QZ_MarkSynMoveStart) SynMoveStart = nullptr;
-  decltype(&QZ_MarkSynMoveEnd) SynMoveEnd = nullptr;
 };
 
 TEST_F(MarkListHost, WithoutACardEveryMemberReturnsOneAndDoesNothing) {
-  Open();
+  Stage(0);
   for (const auto& member : Members()) EXPECT_EQ(member(), 1u);
   EXPECT_TRUE(Frames().empty());
   EXPECT_TRUE(lib->Boxes().empty());
@@ -92,10 +70,10 @@ TEST_F(MarkListHost, FirstMemberOpensTheBufferAndTheCardDecodesTheWords) {
   OpenCard();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   cardsim_log_clear_();
-  ASSERT_EQ(LaserSwitch(7, 7), 0u);
-  ASSERT_EQ(BufIO(0x5, 0x1007, 0, 0), 0u);                                   // outputs 0-2 and 12
-  ASSERT_EQ(InputWait(0x3, 0x1, 0, 0, 100), 0u);                            // inputs 0-1, 100 ms
-  ASSERT_EQ(BufWait(1u << 24 | 2u << 25 | 0x02u << 16 | 0x01u << 8, 0), 0u);  // input 8 low, input 9 rising
+  ASSERT_EQ(QZ(LaserSwitch)(7, 7), 0u);
+  ASSERT_EQ(QZ(MarkBufIO)(0x5, 0x1007, 0, 0), 0u);                                   // outputs 0-2 and 12
+  ASSERT_EQ(QZ(MarkInputWait)(0x3, 0x1, 0, 0, 100), 0u);                            // inputs 0-1, 100 ms
+  ASSERT_EQ(QZ(MarkBufWait)(1u << 24 | 2u << 25 | 0x02u << 16 | 0x01u << 8, 0), 0u);  // input 8 low, input 9 rising
   EXPECT_EQ(Count(kCmdOperate, 1), 1u);  // the buffer opened once
   // The inputs stay 0: the card's first wait times out after 100 ms and ends the run.
   ASSERT_EQ(MarkEnd(0), 3u);
@@ -139,10 +117,10 @@ TEST_F(MarkListHost, RefusedArgumentAddsNothingAndTheJobGoesOn) {
   OpenCard();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   cardsim_log_clear_();
-  EXPECT_EQ(BufWait(5u << 25 | 0x0101, 0), 2u);  // there is no fifth input byte
+  EXPECT_EQ(QZ(MarkBufWait)(5u << 25 | 0x0101, 0), 2u);  // there is no fifth input byte
   EXPECT_TRUE(Frames().empty());                  // not even the buffer's start
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkBufWait:input byte lane 5"));
-  EXPECT_EQ(BufIO(1, 1, 0, 0), 0u);
+  EXPECT_EQ(QZ(MarkBufIO)(1, 1, 0, 0), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);
   EXPECT_FALSE(TraceHas(kKindMarker | 5));
   EXPECT_TRUE(TraceHas(kKindMarker | 4));
@@ -152,9 +130,9 @@ TEST_F(MarkListHost, RefusedArgumentAddsNothingAndTheJobGoesOn) {
 TEST_F(MarkListHost, SynchronisedMoveFailsTheJobAndLaterMembersReturn20) {
   OpenCard();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(BufIO(1, 1, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkBufIO)(1, 1, 0, 0), 0u);
   EXPECT_EQ(StopsSent(), 0u);
-  EXPECT_EQ(SynMoveStart(), 2u);
+  EXPECT_EQ(QZ(MarkSynMoveStart)(), 2u);
   EXPECT_EQ(StopsSent(), 1u);
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: 标准补丁无联动功能，请更新联动专用补丁"});
   for (const auto& member : Members()) EXPECT_EQ(member(), 20u);
@@ -162,14 +140,14 @@ TEST_F(MarkListHost, SynchronisedMoveFailsTheJobAndLaterMembersReturn20) {
   EXPECT_EQ(MarkEnd(0), 3u);
   EXPECT_FALSE(TraceHas(kKindMarker | 5));  // nothing after the failure reached the card
   EXPECT_EQ(MarkStart(1, 0, 0), 0u);        // the next job starts clean
-  EXPECT_EQ(SynMoveEnd(), 2u);
+  EXPECT_EQ(QZ(MarkSynMoveEnd)(), 2u);
   EXPECT_EQ(MarkEnd(0), 3u);
 }
 
 TEST_F(MarkListHost, MemberWhileAnotherThreadEndsTheJobStopsTheCardAndReturns16) {
   OpenCard();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(LaserSwitch(0, 0), 0u);
+  ASSERT_EQ(QZ(LaserSwitch)(0, 0), 0u);
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);  // the card never runs the job out
   uint32_t endRc = 0xFFFF;
   std::thread ender([&] { endRc = MarkEnd(0); });
@@ -179,7 +157,7 @@ TEST_F(MarkListHost, MemberWhileAnotherThreadEndsTheJobStopsTheCardAndReturns16)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_TRUE(TraceHas(kEndWord));
   EXPECT_EQ(StopsSent(), 0u);
-  EXPECT_EQ(BufIO(1, 1, 0, 0), 16u);
+  EXPECT_EQ(QZ(MarkBufIO)(1, 1, 0, 0), 16u);
   ender.join();
   EXPECT_EQ(StopsSent(), 1u);  // the refused call stopped the run; the ending thread saw it end
   EXPECT_EQ(endRc, 3u);

@@ -71,9 +71,6 @@ class MarkVectorHost : public qztest::CardHost {
     // Blocks go to the card after 0.1 s of stream time; a laser driven by its pulses.
     Stage(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n");
     lib->WriteConfig("Default.box", qztest::PlainBoxFile());  // the old box method's file
-    Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
-    BufIO = lib->Get<decltype(BufIO)>("QZ_MarkBufIO");
-    ASSERT_TRUE(Vector && BufIO);
     cardsim_set_card_version_(79);  // 16-bit galvanometer codes
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
@@ -81,19 +78,16 @@ class MarkVectorHost : public qztest::CardHost {
   // Vectors need the scanner's and laser's parameters of the parameter file; then pens 0 and 1 mark
   // at 10000 mm/s (0.1 mm per 10 µs step) and jump at 100000 mm/s with 20 kHz pulses at 50 %
   // (a 50 µs period), without delays.
-  bool ApplyParameterFile() {
-    const auto apply = lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile");
-    if (!apply) return false;
-    EXPECT_EQ(apply(0), 0u);
-    EXPECT_EQ(SetFlag(kParaKey, 0), 0u);
+  void ApplyParameterFile() {
+    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
+    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
     const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
-    EXPECT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
-    return true;
+    ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 2), 0u);
   }
   uint32_t Mark(const Points& pts, uint32_t layer) {
     std::vector<double> d;
     for (const auto& p : pts) d.insert(d.end(), {p.first, p.second, 0.0});
-    return Vector(d.data(), static_cast<int32_t>(pts.size()), layer);
+    return QZ(MarkVector)(d.data(), static_cast<int32_t>(pts.size()), layer);
   }
   // The galvanometer positions the card ran before the word `until`: one code pair per Y word.
   std::vector<Pair> GalvoPairs(uint32_t until = 0) {
@@ -106,9 +100,6 @@ class MarkVectorHost : public qztest::CardHost {
     }
     return out;
   }
-
-  decltype(&QZ_MarkVector) Vector = nullptr;
-  decltype(&QZ_MarkBufIO) BufIO = nullptr;
 };
 
 // From the first corner on, every pair lies within one code of a side of the closed outline `c`,
@@ -136,12 +127,13 @@ size_t FollowOutline(const std::vector<Pair>& pairs, const Points& c) {
 
 TEST_F(MarkVectorHost, ASquareComesBackFromTheGalvanometerWordsWithTheLaserOnOverIt) {
   OpenCard();
-  if (!ApplyParameterFile()) GTEST_SKIP() << "needs QZ_SetCardParaFile";
+  ApplyParameterFile();
+  if (HasFatalFailure()) return;
   const Points square = {{-20, -20}, {20, -20}, {20, 20}, {-20, 20}, {-20, -20}};
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   ASSERT_EQ(Mark({square[0], square[1], square[2]}, 1), 0u);
   ASSERT_EQ(Mark({square[2], square[3], square[4]}, 1), 0u);  // continues the first
-  ASSERT_EQ(BufIO(1, 1, 0, 0), 0u);  // the open polyline ends before the output's words
+  ASSERT_EQ(QZ(MarkBufIO)(1, 1, 0, 0), 0u);  // the open polyline ends before the output's words
   ASSERT_EQ(MarkEnd(0), 0u);
   EXPECT_TRUE(lib->Boxes().empty());
   const std::vector<Pair> pairs = GalvoPairs(kBufIOMarker);
@@ -161,12 +153,12 @@ TEST_F(MarkVectorHost, ARefusedPolylineFailsTheJobAndTheNextStartsClean) {
   ASSERT_EQ(Mark({{0, 0}, {5, 5}}, 1), 0u);
   EXPECT_EQ(Mark({{0, 0}, {std::numeric_limits<double>::quiet_NaN(), 5}}, 1), 7u);
   EXPECT_EQ(Mark({{0, 0}, {5, 5}}, 1), 20u);
-  EXPECT_EQ(BufIO(1, 1, 0, 0), 20u);
+  EXPECT_EQ(QZ(MarkBufIO)(1, 1, 0, 0), 20u);
   EXPECT_EQ(MarkEnd(0), 3u);
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: The data is not a valid number."});
   EXPECT_TRUE(GalvoPairs().empty());  // neither the buffered polyline nor the refused one
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-  EXPECT_EQ(BufIO(1, 1, 0, 0), 0u);
+  EXPECT_EQ(QZ(MarkBufIO)(1, 1, 0, 0), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);
   EXPECT_EQ(lib->Boxes().size(), 1u);
 }
@@ -176,7 +168,8 @@ TEST_F(MarkVectorHost, NoAllocationPerCallOnceTheJobRuns) {
   GTEST_SKIP() << "the library's allocations are counted in the plain Linux builds";
 #else
   OpenCard();
-  if (!ApplyParameterFile()) GTEST_SKIP() << "needs QZ_SetCardParaFile";
+  ApplyParameterFile();
+  if (HasFatalFailure()) return;
   // Short zigzag vectors across the field and back, each call continuing the last: look-ahead,
   // corners, the laser, merges and blocks sent to the card all run while the calls are counted.
   std::vector<std::vector<double>> calls;
@@ -188,11 +181,11 @@ TEST_F(MarkVectorHost, NoAllocationPerCallOnceTheJobRuns) {
   // is counted.
   for (int job = 0; job < 2; ++job) {
     ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-    for (size_t k = 0; k < 2000; ++k) ASSERT_EQ(Vector(calls[k].data(), 2, 1), 0u);
+    for (size_t k = 0; k < 2000; ++k) ASSERT_EQ(QZ(MarkVector)(calls[k].data(), 2, 1), 0u);
     const uint32_t chunks = State().bulk_chunks;
     uint32_t failed = 0;
     g_countAllocations = job == 1;
-    for (size_t k = 2000; k < calls.size(); ++k) failed += Vector(calls[k].data(), 2, 1) != 0;
+    for (size_t k = 2000; k < calls.size(); ++k) failed += QZ(MarkVector)(calls[k].data(), 2, 1) != 0;
     g_countAllocations = false;
     EXPECT_EQ(failed, 0u);
     EXPECT_GT(State().bulk_chunks, chunks + 50);  // blocks went to the card meanwhile

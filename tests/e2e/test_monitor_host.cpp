@@ -24,24 +24,20 @@ class MonitorHost : public qztest::CardHost {
           "HowLongTimeFirstBuf=100000\nCardVertion=6\nbRecordInThread=1\nbAutoCheckMarkInfoFB=1\n"
           "bRecordWhenMark=1\n[LASER]\nLASER_TYPE=0\n");
     lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-    Vector = lib->Get<decltype(Vector)>("QZ_MarkVector");
-    LaserMsg = lib->Get<decltype(LaserMsg)>("QZ_GetLaserMsg");
-    AdDa = lib->Get<decltype(AdDa)>("QZ_GetADDARecordWithSysTime");
-    ASSERT_TRUE(Vector && LaserMsg && AdDa);
     cardsim_set_card_version_(79);
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
-    ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
+    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
     ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
     // Pen 1 marks at 10000 mm/s with 20 kHz pulses at half power.
     std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
     PutF64(&pens[1696 + 16], 50.0);
-    ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
+    ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 2), 0u);
   }
   uint32_t Mark(const Points& pts) {
     std::vector<double> d;
     for (const auto& p : pts) d.insert(d.end(), {p.first, p.second, 0.0});
-    return Vector(d.data(), static_cast<int32_t>(pts.size()), 1);
+    return QZ(MarkVector)(d.data(), static_cast<int32_t>(pts.size()), 1);
   }
   std::string SheetPath() {
     const plat::LocalTime t = plat::SystemClock().Local();
@@ -70,10 +66,6 @@ class MonitorHost : public qztest::CardHost {
     }
     return out;
   }
-
-  decltype(&QZ_MarkVector) Vector = nullptr;
-  decltype(&QZ_GetLaserMsg) LaserMsg = nullptr;
-  decltype(&QZ_GetADDARecordWithSysTime) AdDa = nullptr;
 };
 
 bool EndsWith(const std::string& s, const std::string& end) {
@@ -97,11 +89,11 @@ TEST_F(MonitorHost, ThreeSegmentsAreComparedListedAndLogged) {
 
   uint32_t found = 0, state = 9, ms = 0;
   for (uint32_t expect : {1u, 0u, 1u, 0u, 1u, 0u}) {
-    ASSERT_EQ(LaserMsg(&found, &state, &ms), 0u);
+    ASSERT_EQ(QZ(GetLaserMsg)(&found, &state, &ms), 0u);
     EXPECT_EQ(found, 1u);
     EXPECT_EQ(state, expect);
   }
-  ASSERT_EQ(LaserMsg(&found, &state, &ms), 0u);
+  ASSERT_EQ(QZ(GetLaserMsg)(&found, &state, &ms), 0u);
   EXPECT_EQ(found, 0u);
 
   // Every sample between a laser-on and a laser-off marker shows the pen's power (50 % of the DA).
@@ -109,7 +101,7 @@ TEST_F(MonitorHost, ThreeSegmentsAreComparedListedAndLogged) {
   double ad = 0, da = 0;
   uint32_t t = 0, tick = 0, now = 0, markers = 0, lit = 0;
   bool on = false;
-  while (AdDa(&got, &ad, &da, &t, &tick, &now) == 0 && got == 1) {
+  while (QZ(GetADDARecordWithSysTime)(&got, &ad, &da, &t, &tick, &now) == 0 && got == 1) {
     if (ad < 0) {
       EXPECT_EQ(ad, on ? -2.0 : -1.0);
       on = !on;
@@ -164,7 +156,7 @@ TEST_F(MonitorHost, AJobStoppedAfterItsFirstSegmentFailsAndLeavesNothingQueued) 
   // Once the first segment ended on the card, the host stops the job.
   uint32_t found = 0, state = 9, ms = 0, offs = 0;
   for (int i = 0; i < 1000 && offs == 0; ++i) {
-    ASSERT_EQ(LaserMsg(&found, &state, &ms), 0u);
+    ASSERT_EQ(QZ(GetLaserMsg)(&found, &state, &ms), 0u);
     if (found == 1 && state == 0) ++offs;
     if (found == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }

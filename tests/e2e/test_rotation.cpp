@@ -25,30 +25,26 @@ class RotationHost : public CardHost {
              "MarkEnd_Y=-4\n");
     lib->WriteConfig("Default.box", qztest::PlainBoxFile());
     cardsim_set_card_version_(79);  // 16-bit codes
-#define QZ_GET(name) name = lib->Get<decltype(name)>("QZ_" #name); ASSERT_TRUE(name);
-    QZ_GET(SetRotateMarkPara) QZ_GET(MarkDot) QZ_GET(MarkFlush) QZ_GET(MarkBufferCnt) QZ_GET(MarkVector)
-    QZ_GET(SetCardParaFile) QZ_GET(SetMarkPara)
-#undef QZ_GET
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
     // Vectors need the parameter file's scanner and laser; pen 0 marks at 10000 mm/s.
-    ASSERT_EQ(SetCardParaFile(0), 0u);
+    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
     const std::vector<uint8_t> pens = qztest::PenRecords(1, 20.0, 50.0, 10000.0, 100000.0);
-    ASSERT_EQ(SetMarkPara(pens.data(), 1), 0u);
+    ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 1), 0u);
   }
   // A job from `startFlag`: a polyline, a count marker, a flush when asked, a second polyline and
   // marker; the words the card ran.
   std::vector<uint32_t> Job(uint32_t startFlag, bool flush) {
     EXPECT_EQ(MarkStart(1, 0, startFlag), 0u);
     const double a[] = {1, 1, 0, 2, 3, 0, 4, -2, 0}, b[] = {-1, -1, 0, -3, 2, 0};
-    EXPECT_EQ(MarkVector(a, 3, 0), 0u);
-    EXPECT_EQ(MarkBufferCnt(1), 0u);
+    EXPECT_EQ(QZ(MarkVector)(a, 3, 0), 0u);
+    EXPECT_EQ(QZ(MarkBufferCnt)(1), 0u);
     if (flush) {
-      EXPECT_EQ(MarkFlush(), 0u);
+      EXPECT_EQ(QZ(MarkFlush)(), 0u);
     }
-    EXPECT_EQ(MarkVector(b, 2, 0), 0u);
-    EXPECT_EQ(MarkBufferCnt(2), 0u);
+    EXPECT_EQ(QZ(MarkVector)(b, 2, 0), 0u);
+    EXPECT_EQ(QZ(MarkBufferCnt)(2), 0u);
     EXPECT_EQ(MarkEnd(0), 0u);
     cardsim_fifo f{};
     EXPECT_EQ(cardsim_get_fifo_(&f), 0u);
@@ -60,14 +56,6 @@ class RotationHost : public CardHost {
     std::copy_if(words.begin(), words.end(), std::back_inserter(out), keep);
     return out;
   }
-
-  decltype(&QZ_SetCardParaFile) SetCardParaFile = nullptr;
-  decltype(&QZ_SetMarkPara) SetMarkPara = nullptr;
-  decltype(&QZ_MarkVector) MarkVector = nullptr;
-  decltype(&QZ_SetRotateMarkPara) SetRotateMarkPara = nullptr;
-  decltype(&QZ_MarkDot) MarkDot = nullptr;
-  decltype(&QZ_MarkFlush) MarkFlush = nullptr;
-  decltype(&QZ_MarkBufferCnt) MarkBufferCnt = nullptr;
 };
 
 // Steps (not jumps) of the 16-bit form: the words rotation marking takes out for its axis.
@@ -81,7 +69,7 @@ TEST_F(RotationHost, JobLosesTheReplacedAxisStartsAtTheEndPositionAndSendsEachWo
   const uint32_t endX = Of(plain, XWord).at(0) & 0xFFFF;
   EXPECT_NE(endX, 0x7FFFu);  // MarkEnd_X = 3
 
-  ASSERT_EQ(SetRotateMarkPara(1, 1, 100, 1), 0u);
+  ASSERT_EQ(QZ(SetRotateMarkPara)(1, 1, 100, 1), 0u);
   const std::vector<uint32_t> words = Job(1, true);  // start flag 1: no jump home, but for rotation
   EXPECT_TRUE(Of(words, YStep).empty());
   EXPECT_EQ(Of(words, XWord).at(0) & 0xFFFF, endX);
@@ -93,7 +81,7 @@ TEST_F(RotationHost, JobLosesTheReplacedAxisStartsAtTheEndPositionAndSendsEachWo
   // A dot fails the next job with 18 before anything of it is appended.
   ASSERT_EQ(MarkStart(1, 0, 1), 0u);
   const double dot[3] = {1, 1, 0};
-  EXPECT_EQ(MarkDot(dot, 1, 100, 0), 18u);
+  EXPECT_EQ(QZ(MarkDot)(dot, 1, 100, 0), 18u);
   MarkEnd(0);
   const std::vector<uint32_t> again = TraceWords();
   EXPECT_EQ(std::count(again.begin(), again.end(), 0x51200002u), 0);

@@ -12,37 +12,20 @@ namespace {
 using qztest::AnyLineHas;
 using qztest::kParaKey;
 
-class RunControlHost : public qztest::CardHost {
- protected:
-  void StageAndResolve() {
-    Stage(0);
-    Stop = lib->Get<decltype(Stop)>("QZ_Mark_Stop");
-    Control = lib->Get<decltype(Control)>("QZ_Control");
-    GetMarkInfo = lib->Get<decltype(GetMarkInfo)>("QZ_GetMarkInfo");
-    GetMarkTime = lib->Get<decltype(GetMarkTime)>("QZ_GetMarkTime");
-    GetMarkLineCnt = lib->Get<decltype(GetMarkLineCnt)>("QZ_GetMarkLineCnt");
-    ASSERT_TRUE(Stop && Control && GetMarkInfo && GetMarkTime && GetMarkLineCnt);
-  }
-
-  decltype(&QZ_Mark_Stop) Stop = nullptr;
-  decltype(&QZ_Control) Control = nullptr;
-  decltype(&QZ_GetMarkInfo) GetMarkInfo = nullptr;
-  decltype(&QZ_GetMarkTime) GetMarkTime = nullptr;
-  decltype(&QZ_GetMarkLineCnt) GetMarkLineCnt = nullptr;
-};
+using RunControlHost = qztest::CardHost;
 
 TEST_F(RunControlHost, StopWithoutAJobSendsTheStopFlag) {
-  StageAndResolve();
+  Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   cardsim_log_clear_();
-  EXPECT_EQ(Stop(), 0u);
+  EXPECT_EQ(QZ(Mark_Stop)(), 0u);
   EXPECT_EQ(Sent(), (std::vector<Frame>{{82, 0, 4}}));
   EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_Mark_Stop:QZ_Mark_Stop"));
   EXPECT_TRUE(lib->Boxes().empty());
 }
 
 TEST_F(RunControlHost, ControlSendsItsFlagsAndReadsStatusBit9) {
-  StageAndResolve();
+  Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   struct Case {
     uint32_t first, second;
@@ -60,14 +43,14 @@ TEST_F(RunControlHost, ControlSendsItsFlagsAndReadsStatusBit9) {
     cardsim_set_alarms_(c.alarms, 0);
     cardsim_log_clear_();
     uint32_t state = 0xDEAD;
-    EXPECT_EQ(Control(c.first, c.second, c.withState ? &state : nullptr), 0u);
+    EXPECT_EQ(QZ(Control)(c.first, c.second, c.withState ? &state : nullptr), 0u);
     EXPECT_EQ(Sent(), c.sent) << c.first << " " << c.second;
     EXPECT_EQ(state, c.withState ? c.state : 0xDEADu) << c.alarms;
   }
 }
 
 TEST_F(RunControlHost, MarkInfoIsStatusWord1WithTheRunningBit) {
-  StageAndResolve();
+  Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   struct Case {
     uint32_t run, alarms, info;
@@ -78,7 +61,7 @@ TEST_F(RunControlHost, MarkInfoIsStatusWord1WithTheRunningBit) {
     cardsim_set_alarms_(c.alarms, 0);
     cardsim_log_clear_();
     uint32_t info = 0xDEAD;
-    EXPECT_EQ(GetMarkInfo(&info), 0u);
+    EXPECT_EQ(QZ(GetMarkInfo)(&info), 0u);
     EXPECT_EQ(info, c.info) << c.run;
     EXPECT_EQ(Sent(), (std::vector<Frame>{{85, 0, 0}}));
   }
@@ -87,22 +70,22 @@ TEST_F(RunControlHost, MarkInfoIsStatusWord1WithTheRunningBit) {
 // Without a card each export returns 1; with one a null out-pointer is refused with 2. Neither sends
 // anything, and the job figures never ask the card.
 TEST_F(RunControlHost, NoCardAndNullPointersSendNothing) {
-  StageAndResolve();
+  Stage(0);
   uint32_t v = 0xDEAD;
-  EXPECT_EQ(Stop(), 1u);
-  EXPECT_EQ(Control(1, 1, &v), 1u);
-  EXPECT_EQ(GetMarkInfo(&v), 1u);
-  EXPECT_EQ(GetMarkTime(&v), 1u);
-  EXPECT_EQ(GetMarkLineCnt(&v), 1u);
+  EXPECT_EQ(QZ(Mark_Stop)(), 1u);
+  EXPECT_EQ(QZ(Control)(1, 1, &v), 1u);
+  EXPECT_EQ(QZ(GetMarkInfo)(&v), 1u);
+  EXPECT_EQ(QZ(GetMarkTime)(&v), 1u);
+  EXPECT_EQ(QZ(GetMarkLineCnt)(&v), 1u);
   EXPECT_EQ(v, 0xDEADu);
   EXPECT_TRUE(Frames().empty());
   ASSERT_EQ(InitCard(), 0u);
   cardsim_log_clear_();
-  EXPECT_EQ(GetMarkInfo(nullptr), 2u);
-  EXPECT_EQ(GetMarkTime(nullptr), 2u);
-  EXPECT_EQ(GetMarkLineCnt(nullptr), 2u);
-  EXPECT_EQ(GetMarkTime(&v), 0u);
-  EXPECT_EQ(GetMarkLineCnt(&v), 0u);
+  EXPECT_EQ(QZ(GetMarkInfo)(nullptr), 2u);
+  EXPECT_EQ(QZ(GetMarkTime)(nullptr), 2u);
+  EXPECT_EQ(QZ(GetMarkLineCnt)(nullptr), 2u);
+  EXPECT_EQ(QZ(GetMarkTime)(&v), 0u);
+  EXPECT_EQ(QZ(GetMarkLineCnt)(&v), 0u);
   EXPECT_TRUE(Frames().empty());
   EXPECT_TRUE(lib->Boxes().empty());
 }
@@ -110,14 +93,14 @@ TEST_F(RunControlHost, NoCardAndNullPointersSendNothing) {
 // A card lost inside a stop or a status read while a job is open: 1 without a box; the job does not
 // keep the library busy, and the card opens again.
 TEST_F(RunControlHost, CardLostInTheMiddleOfAJobGives1AndTheCardOpensAgain) {
-  StageAndResolve();
+  Stage(0);
   uint32_t v = 0;
   for (bool stop : {true, false}) {
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
     ASSERT_EQ(MarkStart(0, 0, 0), 0u);
     cardsim_fault_lose_at_(1);
-    EXPECT_EQ(stop ? Stop() : Control(0, 0, &v), 1u) << stop;
+    EXPECT_EQ(stop ? QZ(Mark_Stop)() : QZ(Control)(0, 0, &v), 1u) << stop;
     cardsim_fault_lose_at_(0);
     EXPECT_EQ(MarkEnd(0), 1u);
   }

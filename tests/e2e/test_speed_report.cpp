@@ -41,7 +41,7 @@ class SpeedReport : public qztest::CardHost, public ::testing::WithParamInterfac
     ASSERT_EQ(InitCard(), 0u);
     // Card tasks run once the card has taken the parameter file.
     ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
-    ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
+    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
     ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
     cardsim_set_latency_us_(latencyUs);
     cardsim_oss oss{{3, 1, 4, 2}, 1, {2000, 4000, 6000}};

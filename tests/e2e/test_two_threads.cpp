@@ -15,9 +15,7 @@ using qztest::CardHost;
 using qztest::kParaKey;
 
 TEST_F(CardHost, OpenAndCloseAgainstStatusReadsAndJobs) {
-  Stage(0);
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  OpenCard();
   std::atomic<bool> done{false};
   std::atomic<int> unexpected{0};
   auto expectIn = [&](uint32_t rc, std::initializer_list<uint32_t> allowed) {

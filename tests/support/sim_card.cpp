@@ -18,10 +18,7 @@ void SimCardTest::Stage(int cardType, const std::string& config) {
   // overwritten.
   folder_ = dir.File("stage" + std::to_string(++stages_)) + plat::kPathSep;
   ASSERT_TRUE(plat::CreateFolders(folder_));
-  for (const char* base : {"Portlane", "PortlanePCIE"}) {
-    const std::string file = plat::CompanionFileName(base);
-    ASSERT_TRUE(plat::CopyFilePath(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, folder_ + file)) << file;
-  }
+  ASSERT_TRUE(CopyCompanions({"Portlane", "PortlanePCIE"}, folder_));
   qztest::SetModuleDir(folder_);
   g_MainCfg = CIniCfg("QZMarkPara.cfg");
   ASSERT_TRUE(plat::CreateFolders(folder_ + "ini"));
@@ -32,9 +29,7 @@ void SimCardTest::Stage(int cardType, const std::string& config) {
   g_SystemPara = SystemPara();
   CPortlane::LoadDll();
   ASSERT_EQ(PortlaneApi.bLoaded, 1);
-#define QZ_SIM_RESOLVE(fn) fn##_ = Sim<decltype(&fn)>(#fn);
-  CARDSIM_CONTROL_FUNCTIONS(QZ_SIM_RESOLVE)
-#undef QZ_SIM_RESOLVE
+  ASSERT_TRUE(ResolveSim([this](const char* name) { return SimSymbol(name); }));
   cardsim_reset_();
   SystemPara::InitParaLink(0);
 }
@@ -43,12 +38,7 @@ void SimCardTest::TearDown() {
   CPortlane::Close();
   g_Link.Reset();
   CPortlane::FreeDll();
-  g_InfoLog.Close();
-  g_ErrorLog.Close();
-  plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
-  qztest::SetModuleDir("");
-  g_MainCfg = CIniCfg("QZMarkPara.cfg");
-  g_bLangZh = 0;
+  LibFolderTest::TearDown();
 }
 
 uint32_t SimCardTest::OpenLink() {
@@ -60,50 +50,5 @@ uint32_t SimCardTest::OpenLink() {
 void* SimCardTest::SimSymbol(const char* name) {
   return PortlaneApi.module.hModule ? plat::FindSymbol(PortlaneApi.module.hModule, name) : nullptr;
 }
-
-std::vector<cardsim_frame> SimCardTest::Frames() {
-  std::vector<cardsim_frame> out(cardsim_log_count_());
-  for (uint32_t i = 0; i < out.size(); ++i) cardsim_log_get_(i, &out[i]);
-  return out;
-}
-
-std::vector<Cmd> SimCardTest::Commands(uint32_t only) {
-  std::vector<Cmd> out;
-  for (const cardsim_frame& f : Frames())
-    if (f.kind == CARDSIM_KIND_COMMAND && (only == 0 || f.command == only)) out.emplace_back(f.command, f.p1, f.p2);
-  return out;
-}
-
-cardsim_flash SimCardTest::Flash() {
-  cardsim_flash f{};
-  cardsim_get_flash_(&f);
-  return f;
-}
-
-cardsim_fifo SimCardTest::Fifo() {
-  cardsim_fifo f{};
-  cardsim_get_fifo_(&f);
-  return f;
-}
-
-cardsim_state SimCardTest::State() {
-  cardsim_state s{};
-  cardsim_get_state_(&s);
-  return s;
-}
-
-std::vector<uint32_t> SimCardTest::TraceWords() {
-  std::vector<uint32_t> out(cardsim_trace_count_(1));
-  for (uint32_t i = 0; i < out.size(); ++i) {
-    cardsim_trace_entry e{};
-    cardsim_trace_get_(1, i, &e);
-    out[i] = e.word;
-  }
-  return out;
-}
-
-std::vector<std::string> SimCardTest::InfoLines() const { return ReadLines(dir.File("info.log")); }
-std::vector<std::string> SimCardTest::ErrorLines() const { return ReadLines(dir.File("error.log")); }
-std::vector<std::string> SimCardTest::Boxes() const { return ReadLines(dir.File("boxes.txt")); }
 
 }  // namespace qztest

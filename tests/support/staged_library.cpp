@@ -23,6 +23,14 @@ void CopyOrThrow(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+bool CopyCompanions(std::initializer_list<const char*> bases, const std::string& folder) {
+  for (const char* base : bases) {
+    const std::string file = plat::CompanionFileName(base);
+    if (!plat::CopyFilePath(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, folder + file)) return false;
+  }
+  return true;
+}
+
 StagedLibrary::StagedLibrary(char cardChar) : cardChar_(cardChar) {
 #if !defined(_WIN32)
   // The system-wide mutexes of the card are files in the temporary folder: a folder of this test's
@@ -49,10 +57,7 @@ void StagedLibrary::AddStandIn(const std::string& module, const std::string& var
 }
 
 void StagedLibrary::AddCaliModules() {
-  for (const char* base : {"Corrix", "Gridel"}) {
-    const std::string file = plat::CompanionFileName(base);
-    CopyOrThrow(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, libDir_ + file);
-  }
+  if (!CopyCompanions({"Corrix", "Gridel"}, libDir_)) throw std::runtime_error("cannot copy the calibration modules");
 }
 
 void* StagedLibrary::ModuleSymbol(const std::string& module, const char* name) {
@@ -66,10 +71,7 @@ void* StagedLibrary::ModuleSymbol(const std::string& module, const char* name) {
 
 void StagedLibrary::AddSimCard(int cardType) {
   simCardType_ = cardType;
-  for (const char* base : {"Portlane", "PortlanePCIE"}) {
-    const std::string file = plat::CompanionFileName(base);
-    CopyOrThrow(NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, libDir_ + file);
-  }
+  if (!CopyCompanions({"Portlane", "PortlanePCIE"}, libDir_)) throw std::runtime_error("cannot copy the simulated card");
 }
 
 void* StagedLibrary::SimSymbol(const char* name) {

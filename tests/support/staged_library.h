@@ -5,6 +5,7 @@
 // QZMARK_MSGBOX_LOG into a file of the staging folder. Each test runs in its own process, so the
 // library's load-time behaviour is fresh in every test; a loaded library stays loaded until the
 // process ends.
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,10 @@ class StagedLibrary {
 
 // The library's file name on this platform.
 std::string LibraryFileName();
+
+// Copies built companions (by base name: "Portlane", "Corrix", ...) into `folder` (ending with the
+// separator); false when one cannot be copied.
+bool CopyCompanions(std::initializer_list<const char*> bases, const std::string& folder);
 
 // The lines of a text file (without line ends); empty when it cannot be read.
 std::vector<std::string> ReadLines(const std::string& path);

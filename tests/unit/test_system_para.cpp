@@ -25,7 +25,7 @@ TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefault) {
   const auto* b = reinterpret_cast<const unsigned char*>(&g_SystemPara);
   for (size_t i = 0; i < sizeof(SystemPara); ++i) ASSERT_EQ(a[i], b[i]) << "record offset " << i;
   EXPECT_EQ(ReadCfg(), example);  // nothing written back
-  EXPECT_EQ(ReadMainString("OTHER", "languageFile", ""), "QZ_zh.txt");
+  EXPECT_EQ(ReadMainString("OTHER", "languageFile", ""), "QZ_en.txt");  // the example is English
   EXPECT_EQ(ReadMainInt("Main", "CardType", 9), 0);
   EXPECT_TRUE(Boxes().empty());
 }
