@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "cardlink/card_io.h"
@@ -102,15 +101,21 @@ void ScsiInfoFromLink(uint32_t& a, uint32_t& b) {
 // the library's folder, `pages` pages of 2048 bytes, streamed as they arrive.
 uint32_t ReadBack(uint32_t p1, uint32_t pages) {
   if (pages > 0xFFFFFFFFu / (kFlashPageBytes / kBulkUnitBytes)) return RV_ERROR;
-  const std::unique_ptr<plat::OutFile> f = plat::OutFile::Create(GetModuleDir() + kReadBackFile);
-  if (!f) return RV_NOT_OPEN_OFFLINE_FILE;
-  // A file that stops taking data still reads the card to the end: the channel stays in step.
-  CPortlane::ReadBulk(kCmdReadBack, p1 & 0xFFFFFFu, pages, pages * (kFlashPageBytes / kBulkUnitBytes),
-                      [&](const uint8_t* unit) {
-                        f->Write(unit, kBulkUnitBytes);
-                        return true;
-                      });
-  return f->Close() ? RV_OK : RV_NOT_OPEN_OFFLINE_FILE;
+  plat::File f;
+  if (!f.Open(GetModuleDir() + kReadBackFile, "wb")) return RV_NOT_OPEN_OFFLINE_FILE;
+  bool written = true;
+  try {
+    CPortlane::ReadBulk(kCmdReadBack, p1 & 0xFFFFFFu, pages, pages * (kFlashPageBytes / kBulkUnitBytes),
+                        [&](const uint8_t* unit) {
+                          written = written && f.Write(unit, kBulkUnitBytes);
+                          return true;
+                        });
+  } catch (...) {
+    f.Close();
+    throw;
+  }
+  if (!f.Close()) written = false;
+  return written ? RV_OK : RV_NOT_OPEN_OFFLINE_FILE;
 }
 
 uint32_t SendCtrlCmd(uint16_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1) {

@@ -39,11 +39,17 @@ int NandRefusal(uint32_t& id) {
 }  // namespace
 
 bool OffFileSource::Open() {
-  file_ = plat::InFile::Open(path_);
-  return file_ != nullptr;
+  read_ = 0;
+  if (file_.Open(path_, "rb") && file_.RegularSize(size_)) return true;
+  file_.Close();
+  return false;
 }
 
-bool OffFileSource::Next(uint8_t* page) { return file_ && file_->Read(page, kFlashPageBytes) == kFlashPageBytes; }
+bool OffFileSource::Next(uint8_t* page) {
+  if (size_ - read_ < kFlashPageBytes || file_.Read(page, kFlashPageBytes) != kFlashPageBytes) return false;
+  read_ += kFlashPageBytes;
+  return true;
+}
 
 bool OffMemorySource::Next(uint8_t* page) {
   if (bytes_.size() - at_ < kFlashPageBytes) return false;

@@ -14,7 +14,6 @@
 // "OffLineFile.tmp" beside the library, best effort, for whoever looks there).
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,12 +43,14 @@ class OffFileSource : public OffPageSource {
  public:
   explicit OffFileSource(std::string path) : path_(std::move(path)) {}
   bool Open();
-  uint64_t Size() const override { return file_ ? file_->Size() : 0; }
+  uint64_t Size() const override { return size_; }
   bool Next(uint8_t* page) override;
 
  private:
   std::string path_;
-  std::unique_ptr<plat::InFile> file_;
+  plat::File file_;
+  uint64_t size_ = 0;
+  uint64_t read_ = 0;
 };
 
 // Bytes in memory, read page by page.
