@@ -10,7 +10,8 @@ struct LibraryEntry {
     LibraryLoadCompanions();
     LibraryProcessAttach();
   }
-  ~LibraryEntry() { LibraryProcessDetach(); }
+  // The process's threads still run here: they are stopped and joined.
+  ~LibraryEntry() { LibraryProcessDetach(false); }
 };
 
 LibraryEntry g_libraryEntry;

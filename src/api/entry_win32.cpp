@@ -9,14 +9,16 @@ constexpr unsigned long kProcessDetach = 0;
 constexpr unsigned long kProcessAttach = 1;
 }  // namespace
 
-extern "C" int __stdcall DllMain(void*, unsigned long reason, void*) {
+// The library pins itself at attach, so a detach comes only at the end of the process, with the
+// reserved argument set: the system has ended the other threads by then.
+extern "C" int __stdcall DllMain(void*, unsigned long reason, void* reserved) {
   switch (reason) {
     case kProcessAttach:
       LibraryLoadCompanions();
       LibraryProcessAttach();
       break;
     case kProcessDetach:
-      LibraryProcessDetach();
+      LibraryProcessDetach(reserved != nullptr);
       break;
     default:
       break;

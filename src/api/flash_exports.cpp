@@ -2,9 +2,11 @@
 // the offline download, the flash reset and the start of an offline document. Each one is a
 // library-wide task; arguments that would send something wrong are refused with 2 before the claim.
 #include <cstring>
+#include <string>
 
 #include "api/card_para_file.h"
 #include "cardlink/card_cmd.h"
+#include "cardlink/card_status.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
 #include "cardlink/task_table.h"
@@ -15,6 +17,7 @@
 #include "frame/errors.h"
 #include "frame/export_call.h"
 #include "frame/log_file.h"
+#include "frame/system_para.h"
 #include "mark/crc16.h"
 #include "platform/clock.h"
 #include "qzmark.h"
@@ -23,6 +26,7 @@ namespace {
 
 constexpr uint32_t kOffDocuments = 16;   // documents the card runs: 0..15
 constexpr uint32_t kSpiAddressMax = 0xFFFFFF;  // a serial-flash address fills 24 bits of its word
+constexpr int kAlarmOfflineFile = 12;          // the card's status bit: an offline file it could not read
 
 bool Connected() { return g_Link.g_bConnected.load() != 0; }
 uint32_t ResultAtEnd() { return Connected() ? RV_OK : RV_CARD_NOT_CONNECTED; }
@@ -140,11 +144,22 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkOffDoc(uint32_t document) {
       SendCmdNoReply(CMD_OPERATE, OP_START_RUN, document | OP_ARG_OFFLINE_DOC);
       // A document may run for hours: the wait ends when the card is idle, stopped (QZ_Mark_Stop
       // from another thread stops its run) or lost (the status exchange throws code 1).
+      CmdReply reply;
       for (;;) {
-        CmdReply reply;
         CPortlane::SendCmd(CMD_STATUS, 0, 0, reply);
         if ((reply.r0() & 7) == 0) break;
         plat::Sleep(1);
+      }
+      // A document the card could not read (an empty slot, a page that fails its check) ends with
+      // the card's offline-file alarm: the run failed.
+      const CardStatus ended = DecodeCardStatus(reply.r0(), reply.r1(), g_SystemPara.bCmdWithNum == 1);
+      if (ended.bAlarm[kAlarmOfflineFile]) {
+        CardStatus only;
+        only.bAlarm[kAlarmOfflineFile] = 1;
+        std::string text;
+        FormatCardAlarm(only, text);
+        LogFailure("QZ_MarkOffDoc", text);
+        throw MyException(RV_MARK_FAIL, 0);
       }
     });
   });

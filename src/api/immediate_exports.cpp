@@ -3,6 +3,7 @@
 // where a member presets them), the member's exchanges, then 0 while the card is still open, else
 // 1; failures go through the export wrapper. A null pointer is refused with 2 before anything is
 // sent.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -121,11 +122,13 @@ uint32_t SendCtrlCmd(uint16_t command, uint32_t p1, uint32_t p2, uint32_t& r0, u
   if (command == kCmdReadBack) return ReadBack(p1, p2);
   if (command > kCmdReadBack && command <= 0x4FF) return RV_OK;
   uint32_t n = command;
-  if (g_SystemPara.bCmdWithNum == 1) {
-    if ((n & 0xFFu) == 0x55u && (n >> 8) != 0) n = 0x100u + (n >> 8);
-    // The card reads 9 bits of a numbered command: a larger number would be another command.
-    if (n > 0x1FFu) return RV_ERROR;
-  }
+  const bool legacyForm = (n & 0xFFu) == 0x55u && (n >> 8) != 0;
+  const bool withNum = g_SystemPara.bCmdWithNum == 1;
+  if (withNum && legacyForm) n = 0x100u + (n >> 8);
+  // The card reads 9 bits of a command number: a larger one would reach another command (0x500 the
+  // flash read-back, which then answers on the bulk channel). A card without numbered commands
+  // still takes the legacy form 0xNN55 whole.
+  if (n > 0x1FFu && (withNum || !legacyForm)) return RV_ERROR;
   const CmdReply reply = Send(static_cast<uint16_t>(n), p1, p2);
   r0 = reply.r0();
   r1 = reply.r1();
@@ -195,9 +198,12 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_SetDA(double percent) {
   return Immediate("QZ_SetDA", [&] {
     const CLaser& l = g_Laser[0];
     const double k = l.dbCurrentRangeLaserIn / l.dbCurrentRangeDaOut;
-    // Not clamped: the card takes what the laser's range asks for. NaN gives 0, the rest saturates.
-    const int32_t n = RealToInt32(k * (percent * 4095.0 / 100.0));
-    Send(CMD_SET_DA, 0, static_cast<uint32_t>(n));
+    // The card takes a 12-bit value and wraps a wider one (150 % would give half power, -1 % nearly
+    // full): a value the output cannot give is refused, with nothing sent. The laser's range ratio
+    // may carry even a percent up to 100 past the top.
+    const double v = k * (percent * 4095.0 / 100.0);
+    if (!std::isfinite(percent) || percent < 0.0 || !(v >= 0.0 && v < 4096.0)) return RV_ERROR;
+    Send(CMD_SET_DA, 0, static_cast<uint32_t>(RealToInt32(v)));
     return RV_OK;
   });
 }

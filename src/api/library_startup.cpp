@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/module.h"
 #include "platform/random.h"
+#include "platform/thread.h"
 
 void LibraryLoadCompanions() {
   LoadGridelModule();
@@ -28,6 +29,7 @@ void LibraryLoadCompanions() {
 }
 
 void LibraryProcessAttach() {
+  plat::PinOwnModule();
   InitLanguage();
   g_SystemPara.bNewBoxCali = ReadMainInt("MAIN", "bNewBoxCali", 0);
   BoxParaBlock defaults;
@@ -46,8 +48,12 @@ void LibraryProcessAttach() {
   plat::TimerResolutionBegin(1);
 }
 
-void LibraryProcessDetach() {
+void LibraryProcessDetach(bool threadsEnded) {
   plat::TimerResolutionEnd(1);
+  if (threadsEnded) {
+    plat::SetProcessEnding();
+    return;
+  }
   StopWorkerThreads();
   CPortlane::FreeDll();
   FreeCaliModules();

@@ -143,11 +143,36 @@ bool stopMarkIfRunning(const CardStatus& status) {
   return false;
 }
 
-bool CAdmin::SynSystemWithCard_() {
-  const char* tag = "CAdmin::SynSystemWithCard_";
-  const CardStatus s = ReadCardStatus();
-  if (!s.connected) return false;
-  if (s.cardTaskId == 0 && s.runState == 0) return true;
+namespace {
+
+// Step 6 of the synchronisation: a card left waiting for the data of a flash write gives the write
+// up (flag 0x20000); restored when it is idle afterwards.
+bool FinishFlashWrite(const char* tag, const char* task) {
+  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_FINISH_FLASH_WRITE);
+  const CardStatus again = ReadCardStatus();
+  if (again.runState == 0) {
+    SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_TASK_ID);
+    ReportFailure(tag, StrFormat(Lang("软件未正常关闭，板卡处于%s状态写flash未完成，现已恢复！",
+                             "The software did not shut down properly, and the board is in the %s state. Writing "
+                             "flash has not been completed, it has now been restored!"),
+                        task));
+    return true;
+  }
+  ReportFailure(tag, StrFormat(Lang("软件未正常关闭，板卡处于%s状态写flash未完成，无法恢复！",
+                           "The software did not shut down properly, and the board is in the %s state. Writing to "
+                           "flash is incomplete and cannot be restored!"),
+                      task));
+  return false;
+}
+
+// The steps for a card that is not idle; `s` decoded as the card's version says, `full` with every
+// field.
+bool SyncSteps(const char* tag, const CardStatus& s, const CardStatus& full) {
+  // A flash write cut off in its data phase is finished first, on every card: a card without
+  // numbered commands reports the step of its flash operation too, and the marking check below
+  // would leave it busy for good.
+  if (const char* task = TaskName(full.cardTaskId); task && (full.runState & 2) && full.subState == 2)
+    return FinishFlashWrite(tag, task);
   if (g_SystemPara.bCmdWithNum == 0 || s.cardTaskId == TASK_ONLINE_MARKING || s.cardTaskId == TASK_OFFLINE_MARKING) {
     LogFailure(tag, "Card event Marking");
     return stopMarkIfRunning(s);
@@ -175,29 +200,33 @@ bool CAdmin::SynSystemWithCard_() {
                              task));
     return true;
   }
-  if ((s.runState & 2) && s.subState == 2) {
-    SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_FINISH_FLASH_WRITE);
-    const CardStatus again = ReadCardStatus();
-    if (again.runState == 0) {
-      SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_TASK_ID);
-      ReportFailure(tag, StrFormat(Lang("软件未正常关闭，板卡处于%s状态写flash未完成，现已恢复！",
-                               "The software did not shut down properly, and the board is in the %s state. Writing "
-                               "flash has not been completed, it has now been restored!"),
-                          task));
-      return true;
-    }
-    ReportFailure(tag, StrFormat(Lang("软件未正常关闭，板卡处于%s状态写flash未完成，无法恢复！",
-                             "The software did not shut down properly, and the board is in the %s state. Writing to "
-                             "flash is incomplete and cannot be restored!"),
-                        task));
-    return false;
-  }
   ReportFailure(tag, StrFormat(Lang("软件未正常关闭，板卡处于%s状态未完成，无法恢复！",
                            "The software did not shut down properly, and the board is in the %s state. It is "
                            "incomplete and cannot be restored!"),
                       task) +
                 SubStateName(s.runState, s.subState));
   return false;
+}
+
+}  // namespace
+
+bool CAdmin::SynSystemWithCard_() {
+  const char* tag = "CAdmin::SynSystemWithCard_";
+  CmdReply reply;
+  {
+    plat::LockGuard g(g_csCardCmd);
+    if (!g_Link.g_bConnected) return false;
+    CPortlane::SendCmdLocked(CMD_STATUS, 0, 0, reply);
+  }
+  const CardStatus s = DecodeCardStatus(reply.r0(), reply.r1(), g_SystemPara.bCmdWithNum == 1);
+  const CardStatus full = DecodeCardStatus(reply.r0(), reply.r1(), true);
+  if (s.cardTaskId == 0 && s.runState == 0) return true;
+  if (!SyncSteps(tag, s, full)) return false;
+  // A host that ended in the middle of flash work leaves the areas it noticed as being rewritten
+  // without their commit (a clean close commits every area): the card keeps them out of effect and
+  // every job would ask about them. The commit of the close completes them.
+  if (!FlashCmdWait(OP_COMMIT, OP_ARG_COMMIT_ALL)) throw MyException(RV_CARD_NOT_CONNECTED, 0);
+  return true;
 }
 
 uint32_t SignalCardClose() {

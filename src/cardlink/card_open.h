@@ -1,6 +1,9 @@
 #pragma once
 // Opening and closing cards: one process per card (a system-wide named mutex), the version check,
 // and the synchronisation with a card left in the middle of a task by a host that did not close it.
+// A flash write cut off in its data phase is finished before anything else on every card version;
+// a card restored from a task gets the commit of every area that a clean close would have sent, so
+// that no area noticed as being rewritten stays out of effect.
 #include <cstdint>
 #include <string>
 

@@ -1,8 +1,6 @@
 #include "flash/off_file_download.h"
 
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/card_operation.h"
@@ -40,20 +38,17 @@ int NandRefusal(uint32_t& id) {
 
 }  // namespace
 
-OffFileSource::~OffFileSource() {
-  if (file_) std::fclose(file_);
-}
-
 bool OffFileSource::Open() {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(std::filesystem::path(path_), ec);
-  size_ = ec ? 0 : static_cast<uint64_t>(size);
-  file_ = std::fopen(path_.c_str(), "rb");
-  return file_ != nullptr;
+  read_ = 0;
+  if (file_.Open(path_, "rb") && file_.RegularSize(size_)) return true;
+  file_.Close();
+  return false;
 }
 
 bool OffFileSource::Next(uint8_t* page) {
-  return file_ && std::fread(page, 1, kFlashPageBytes, file_) == kFlashPageBytes;
+  if (size_ - read_ < kFlashPageBytes || file_.Read(page, kFlashPageBytes) != kFlashPageBytes) return false;
+  read_ += kFlashPageBytes;
+  return true;
 }
 
 bool OffMemorySource::Next(uint8_t* page) {
@@ -136,10 +131,7 @@ namespace {
 
 // Writes `bytes` to "OffLineFile.tmp" beside the library; a file that cannot be written is left.
 void WriteScratchFile(const std::vector<uint8_t>& bytes) {
-  std::FILE* f = std::fopen((GetModuleDir() + "OffLineFile.tmp").c_str(), "wb");
-  if (!f) return;
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
+  plat::WriteWholeFile(GetModuleDir() + "OffLineFile.tmp", std::string(bytes.begin(), bytes.end()));
 }
 
 }  // namespace

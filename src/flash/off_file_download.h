@@ -13,12 +13,12 @@
 // it hands the download its blank and head pages from memory (it still writes them to
 // "OffLineFile.tmp" beside the library, best effort, for whoever looks there).
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "flash/flash_pages.h"
+#include "platform/files.h"
 
 constexpr uint32_t kOffSlotCount = 17;        // slots 0..16
 constexpr uint32_t kOffSlotDefaultHead = 99;  // the default head file
@@ -36,22 +36,21 @@ class OffPageSource {
   virtual bool Next(uint8_t* page) = 0;
 };
 
-// A file read page by page. Open() false: the file cannot be opened for reading. The size is the
-// directory entry's (0 when it cannot be found).
+// A file read page by page. Open() false: the path names no regular file (a folder, a device) or
+// the file cannot be opened for reading. The size is the one the file had at the open; no page
+// beyond it is read.
 class OffFileSource : public OffPageSource {
  public:
   explicit OffFileSource(std::string path) : path_(std::move(path)) {}
-  ~OffFileSource() override;
-  OffFileSource(const OffFileSource&) = delete;
-  OffFileSource& operator=(const OffFileSource&) = delete;
   bool Open();
   uint64_t Size() const override { return size_; }
   bool Next(uint8_t* page) override;
 
  private:
   std::string path_;
-  std::FILE* file_ = nullptr;
+  plat::File file_;
   uint64_t size_ = 0;
+  uint64_t read_ = 0;
 };
 
 // Bytes in memory, read page by page.
@@ -72,7 +71,7 @@ class OffMemorySource : public OffPageSource {
 // slot is code 13 (shown) before anything is written. Slot 16 is committed with 0x60000040, slot
 // 99 with 0x30000008 (its area must come into effect: code 26). Card failures throw (1, 24).
 void DownLoadOffPages(OffPageSource& source, uint32_t slot, bool strict);
-// The same from a file: code 9 (shown) when it cannot be opened, nothing sent.
+// The same from a file: code 9 (shown) when it is no regular file or cannot be opened, nothing sent.
 void DownLoadOffFile(const std::string& path, uint32_t slot, bool strict);
 
 // The check word of a 124-byte sub-block with the block's index as initial value (layout 2).

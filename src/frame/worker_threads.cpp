@@ -45,6 +45,9 @@ void StartWorkerThreads(void (*monitorBody)(), void (*watchdogBody)()) {
 }
 
 void StopWorkerThreads() {
+  // At the end of the process the system has ended both threads, maybe while a host thread held
+  // the lock: nothing is left to stop.
+  if (plat::ProcessEnding()) return;
   plat::LockGuard g(g_threadsLock);
   g_bStopThreads.store(1);
   JoinBoth();

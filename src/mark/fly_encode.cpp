@@ -20,9 +20,10 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 // 2^24: the card's fixed-point scale of the fly scale factors.
 constexpr double kScaleOne = 16777216.0;
-// Fly positions are whole pulses held in doubles: beyond 2^53 they are no longer exact, and a step
-// of a tenth of the range could vanish in the rounding.
-constexpr double kMaxFlyPulses = 9007199254740992.0;
+// Fly positions are whole pulses of the card's signed 32-bit encoder count: a position beyond it
+// names no place the conveyor reaches, and the stretch of waits up to it would keep the host's
+// thread for minutes.
+constexpr double kMinFlyPulses = -2147483648.0, kMaxFlyPulses = 2147483647.0;
 // The encoder wait: all 24 counter bits compared, on source 3 (the encoder position).
 constexpr uint32_t kEncoderMask = 0xFFFFFF;
 constexpr uint32_t kWaitSourceEncoder = 3;
@@ -232,7 +233,7 @@ void CFlyEncode::updateEncPos(int32_t encPos, uint32_t io, uint32_t dir) {
 }
 
 uint32_t CFlyEncode::CheckTarget(double target, const char* tag) {
-  if (std::isfinite(target) && std::fabs(target) <= kMaxFlyPulses) return RV_OK;
+  if (target >= kMinFlyPulses && target <= kMaxFlyPulses) return RV_OK;
   ReportFailure(tag, StrFormat(Lang("飞行位置超出范围: %.17g 脉冲", "The fly position is out of range: %.17g pulses"), target));
   return RV_ERROR;
 }

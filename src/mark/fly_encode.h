@@ -94,9 +94,9 @@ class CFlyEncode {
   // event position is reported ("updateEncPos unExpect") and only the position is taken.
   void updateEncPos(int32_t encPos, uint32_t io, uint32_t dir) EXCLUDES(cs_);
 
-  // The stream steps. A fly position in pulses that is not finite or lies beyond ±2^53 is refused
-  // (logged and shown, code 2); one below the last fly position of the stream is refused with
-  // "飞行位置非递增" (logged and shown, code 1). Nothing is appended then.
+  // The stream steps. A fly position in pulses that is not finite or lies outside the signed 32-bit
+  // range is refused (logged and shown, code 2); one below the last fly position of the stream is
+  // refused with "飞行位置非递增" (logged and shown, code 1). Nothing is appended then.
   // Encoder waits from the last fly position plus nAfterSafe, one per tenth of the range, while
   // they stay below target - nBeforeSafe; each wait becomes the last fly position. The loop ends
   // early when the job is stopped or has failed; every kWaitsPerFlush waits the stream is flushed
@@ -109,10 +109,10 @@ class CFlyEncode {
   uint32_t SetFlyMarkPosPulse(double mm) REQUIRES(g_MarkCall) EXCLUDES(cs_);
 
   static constexpr uint32_t kWaitsPerFlush = 1024;
+  // A fly position in pulses that SetFlyEmptyPosPulse can place: 0; else reported under `tag` and 2.
+  static uint32_t CheckTarget(double target, const char* tag);
 
  private:
-  // A target that SetFlyEmptyPosPulse can place; reports and returns the refusal's code, else 0.
-  static uint32_t CheckTarget(double target, const char* tag);
 
   mutable plat::Lock cs_ ACQUIRED_AFTER(g_csCardBuf);
   double dMeasBase GUARDED_BY(cs_);

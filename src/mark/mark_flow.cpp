@@ -143,7 +143,10 @@ uint32_t MarkFlyMarkPosAbs(double mm) {
 
 uint32_t MarkEncMeasDis(double mm) {
   if (const uint32_t refused = CheckFlyPosition(mm)) return refused;
-  g_FlyEncode.SetMeasBase(mm * g_FlyScanPara.nEncPPM);
+  // A distance the encoder cannot count is refused before it becomes the base of every position.
+  const double pulses = mm * g_FlyScanPara.nEncPPM;
+  if (const uint32_t refused = CFlyEncode::CheckTarget(pulses, "QZ_MarkEncMeasDis")) return refused;
+  g_FlyEncode.SetMeasBase(pulses);
   return FlyStepResult(g_FlyEncode.SetFlyEmptyPos(0.0));
 }
 

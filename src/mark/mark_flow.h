@@ -53,8 +53,8 @@ void MarkFlyOnEnc(uint32_t pos, int32_t resetFlag, uint32_t switchFlag) REQUIRES
 // overwrites [FLY] bFlyMarkRangeEn; the word 0x67000000 | d << 17 | axis << 16 | field code.
 void MarkAreaSafeFly(uint32_t rangeFlag, uint32_t dir, double pos) REQUIRES(g_MarkCall);
 // QZ_MarkFlyEmptyPosAbs, QZ_MarkFlyMarkPosAbs, QZ_MarkEncMeasDis: 7 for a position that is not
-// finite, 2 for an encoder range below 10, for a position behind the last one or beyond the
-// pulses a double holds; nothing appended then.
+// finite, 2 for an encoder range below 10, for a position behind the last one or whose pulse count
+// lies outside the signed 32-bit range; nothing appended then.
 uint32_t MarkFlyEmptyPosAbs(double mm) REQUIRES(g_MarkCall);
 uint32_t MarkFlyMarkPosAbs(double mm) REQUIRES(g_MarkCall);
 uint32_t MarkEncMeasDis(double mm) REQUIRES(g_MarkCall);

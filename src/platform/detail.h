@@ -1,6 +1,8 @@
 #pragma once
 // What the shared sources of the platform layer take from the operating-system-specific ones.
 // Private to src/platform.
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/msgbox.h"
@@ -18,6 +20,9 @@ bool AppendToFile(const std::string& path, const std::string& data);
 // temporary file in the same folder, which is then renamed over `path`. Readers see the old or the
 // new contents, never a part. False, with nothing left behind, when any step fails.
 bool ReplaceFileContents(const std::string& path, const std::string& data);
+
+// True when the open stream is a regular file (not a folder, a device or a pipe), with its size.
+bool RegularFileSize(std::FILE* f, uint64_t& size);
 
 // The line end of a file that the INI engine creates.
 const char* NewFileLineEnd();

@@ -18,6 +18,9 @@ struct FaultPoint {
   bool (*refuseFileWrite)(const std::string& path) = nullptr;
   // The library's own folder in place of the folder of the module file; empty: the module's own.
   std::string (*moduleDir)() = nullptr;
+  // Asked before a file is opened for reading (ReadWholeFile, a File opened for reading): true
+  // fails the open as the system would.
+  bool (*refuseFileRead)(const std::string& path) = nullptr;
 };
 
 // Installs `point` (not owned); nullptr removes it.
@@ -28,6 +31,11 @@ const FaultPoint* CurrentFaultPoint();
 inline bool ThreadRefused() {
   const FaultPoint* p = CurrentFaultPoint();
   return p && p->refuseThread && p->refuseThread();
+}
+
+inline bool FileReadRefused(const std::string& path) {
+  const FaultPoint* p = CurrentFaultPoint();
+  return p && p->refuseFileRead && p->refuseFileRead(path);
 }
 
 inline bool FileWriteRefused(const std::string& path) {

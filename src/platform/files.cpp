@@ -7,12 +7,14 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/detail.h"
 #include "platform/fault_point.h"
 
 namespace plat {
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
   out.clear();
+  if (FileReadRefused(path)) return false;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   char buf[16384];
@@ -38,6 +40,8 @@ bool File::Open(const std::string& path, const char* mode) {
   failed_ = false;
   if (std::strchr(mode, 'r') == nullptr || std::strchr(mode, '+') != nullptr) {
     if (FileWriteRefused(path)) return false;
+  } else if (FileReadRefused(path)) {
+    return false;
   }
   f_ = std::fopen(path.c_str(), mode);
   path_ = path;
@@ -53,6 +57,8 @@ bool File::Write(const void* data, size_t size) {
 }
 
 size_t File::Read(void* data, size_t size) { return f_ ? std::fread(data, 1, size, f_) : 0; }
+
+bool File::RegularSize(uint64_t& size) const { return f_ && detail::RegularFileSize(f_, size); }
 
 bool File::Flush() {
   if (!f_ || FileWriteRefused(path_) || std::fflush(f_) != 0) {

@@ -48,6 +48,8 @@ class File {
   bool Write(const std::string& text) { return Write(text.data(), text.size()); }
   // Up to `size` bytes; 0 at the end, on a failure or when not open.
   size_t Read(void* data, size_t size);
+  // True when the open file is a regular file (not a folder, a device or a pipe), with its size.
+  bool RegularSize(uint64_t& size) const;
   // Hands what is buffered to the system: false when it refuses it.
   bool Flush();
   // True when every write since the open went through and the close did too; closing a file that

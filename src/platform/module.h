@@ -19,9 +19,11 @@ void* FindSymbol(ModuleHandle m, const char* name);
 void FreeModule(ModuleHandle m);
 
 // Full file name of the module that contains this code (the library itself, or a test program that
-// links the core). On Win32 each call adds a reference to the module, so that once this was called
-// the library is not unloaded before the process ends.
+// links the core).
 std::string OwnModulePath();
+// Keeps the module that contains this code loaded until the process ends, whatever the host frees
+// (Win32: the module pinned; POSIX: the library is linked not to be unloaded, nothing to do).
+void PinOwnModule();
 // Full file name of the host program (the process's main executable).
 std::string HostProgramPath();
 

@@ -1,6 +1,7 @@
 // plat::Thread: a std::thread kept by its owner and joined, never detached.
 #include "platform/thread.h"
 
+#include <atomic>
 #include <system_error>
 #include <utility>
 
@@ -19,9 +20,22 @@ bool Thread::Start(std::function<void()> body) {
   return true;
 }
 
+namespace {
+std::atomic<bool> g_processEnding{false};
+}  // namespace
+
+void SetProcessEnding() { g_processEnding.store(true); }
+bool ProcessEnding() { return g_processEnding.load(); }
+
 void Thread::Join() {
+  if (!t_.joinable()) return;
+  // The system ended the thread with the process: only the object is left to let go.
+  if (ProcessEnding()) {
+    t_.detach();
+    return;
+  }
   // A thread cannot join itself; its owner joins it later.
-  if (t_.joinable() && t_.get_id() != std::this_thread::get_id()) t_.join();
+  if (t_.get_id() != std::this_thread::get_id()) t_.join();
 }
 
 }  // namespace plat

@@ -1,9 +1,11 @@
-// A host process that dies in the middle of a job, and a new process that opens the card again.
+// A host process that dies in the middle of a job, and a new process that opens the card again; a
+// host that frees the library while its threads run and ends without closing the card.
 // The simulated card keeps its state in a file (CARDSIM_STATE), as a real card keeps it while its
 // host comes and goes. The dying host is this test program itself, started a second time with a
 // filter that selects the child's part.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "e2e/card_host.h"
@@ -37,6 +39,45 @@ TEST(CrashChild, MarkThenDie) {
   ASSERT_EQ(markStart(0, 0, 0), 0u);  // the card holds task 1
   setRunState(1, 1, 0);               // and runs the job's stream
   std::_Exit(7);                      // the host dies here: nothing is closed or released
+}
+
+// The child's part of the unload test: a host that frees the library while its threads run (the
+// parameter file started them) and then ends without closing the card. Exit code 7 when the free
+// returned within 5 s.
+TEST(UnloadChild, FreeWhileThreadsRunThenExit) {
+  const std::string folder = plat::GetEnvVar(kChildFolder);
+  if (folder.empty()) GTEST_SKIP() << "runs only as the child of a test of this file";
+  plat::ModuleHandle lib = plat::LoadModule(folder + qztest::LibraryFileName());
+  ASSERT_NE(lib, nullptr);
+  auto initCard = reinterpret_cast<decltype(&QZ_InitCard)>(plat::FindSymbol(lib, "QZ_InitCard"));
+  auto setFlag = reinterpret_cast<decltype(&QZ_SetFlag)>(plat::FindSymbol(lib, "QZ_SetFlag"));
+  auto apply = reinterpret_cast<decltype(&QZ_SetCardParaFile)>(plat::FindSymbol(lib, "QZ_SetCardParaFile"));
+  ASSERT_TRUE(initCard && setFlag && apply);
+  ASSERT_EQ(initCard(), 0u);
+  ASSERT_EQ(setFlag(kParaKey, 0), 0u);
+  ASSERT_EQ(apply(0), 0u);
+  const auto start = std::chrono::steady_clock::now();
+  // However often the host frees it (more often than it loaded it, too), the library stays.
+  for (int i = 0; i < 10000; ++i) plat::FreeModule(lib);
+  std::exit(std::chrono::steady_clock::now() - start < std::chrono::seconds(5) ? 7 : 8);
+}
+
+// Freed while its threads run and the process ended without QZ_CloseCard: the free returns and the
+// process ends, each within 5 s (a detach that waited for the threads under the system's loader
+// lock would never end).
+TEST_F(CardHost, LibraryFreedWhileItsThreadsRunThenTheProcessEnds) {
+  StageFiles(0);
+  const auto block = qztest::DefaultBoxBlock();
+  lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
+  lib->WriteConfig("Default.box", qztest::PlainBoxFile());
+  plat::SetEnvVar("QZMARK_MSGBOX_LOG", lib->Root() + "child_boxes.txt");
+  plat::SetEnvVar(kChildFolder, lib->LibDir());
+  const auto start = std::chrono::steady_clock::now();
+  const int code = qztest::RunProgram({plat::HostProgramPath(), "--gtest_filter=UnloadChild.*"});
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  plat::SetEnvVar(kChildFolder, "");
+  EXPECT_EQ(code, 7);
+  EXPECT_LT(elapsed, std::chrono::seconds(10));  // start, open and apply, then at most 5 s to end
 }
 
 TEST_F(CardHost, HostKilledInAJobThenANewProcessOpensTheCard) {

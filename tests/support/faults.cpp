@@ -13,6 +13,7 @@ namespace {
 std::mutex g_mutex;
 std::string g_moduleDir;
 std::string g_failPrefix;
+std::string g_failReadPrefix;
 std::atomic<bool> g_failThreads{false};
 
 bool RefuseThread() { return g_failThreads.load(); }
@@ -22,13 +23,18 @@ bool RefuseFileWrite(const std::string& path) {
   return !g_failPrefix.empty() && path.compare(0, g_failPrefix.size(), g_failPrefix) == 0;
 }
 
+bool RefuseFileRead(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return !g_failReadPrefix.empty() && path.compare(0, g_failReadPrefix.size(), g_failReadPrefix) == 0;
+}
+
 std::string ModuleDir() {
   std::lock_guard<std::mutex> lock(g_mutex);
   return g_moduleDir;
 }
 
 void Install() {
-  static const plat::FaultPoint point{RefuseThread, RefuseFileWrite, ModuleDir};
+  static const plat::FaultPoint point{RefuseThread, RefuseFileWrite, ModuleDir, RefuseFileRead};
   plat::SetFaultPoint(&point);
 }
 
@@ -49,6 +55,12 @@ void FailFileWrites(const std::string& prefix) {
   Install();
   std::lock_guard<std::mutex> lock(g_mutex);
   g_failPrefix = prefix;
+}
+
+void FailFileReads(const std::string& prefix) {
+  Install();
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_failReadPrefix = prefix;
 }
 
 }  // namespace qztest

@@ -11,5 +11,7 @@ void SetModuleDir(const std::string& dir);
 void FailThreadCreation(bool fail);
 // Every file write and folder creation at a path that starts with `prefix` fails; "" ends it.
 void FailFileWrites(const std::string& prefix);
+// Every open for reading of a file whose path starts with `prefix` fails; "" ends it.
+void FailFileReads(const std::string& prefix);
 
 }  // namespace qztest

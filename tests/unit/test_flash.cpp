@@ -13,11 +13,14 @@
 #include "cardlink/card_operation.h"
 #include "cardlink/portlane.h"
 #include "flash/flash_pages.h"
+#include "flash/off_file_download.h"
 #include "frame/card_version.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
 #include "frame/system_para.h"
 #include "platform/files.h"
+#include "qzmark.h"
+#include "support/faults.h"
 #include "support/expect_code.h"
 #include "support/sim_card.h"
 
@@ -346,6 +349,31 @@ TEST_F(FlashTest, AFlashOperationTheCardNeverFinishesIsALostCard) {
   const FlashPage data = Pattern(1);
   ExpectCode(RV_ERROR, 1, [&] { FlashWritePage(0x130000, data.data(), 2049); });
   ExpectCode(RV_ERROR, 1, [&] { FlashReadPage(0x130000, nullptr, -1); });
+}
+
+// Files the library cannot use: a download of a file the system refuses, of a folder or of a
+// device is code 9 with nothing sent; a read-back file the system refuses is code 9 too.
+TEST_F(FlashTest, FilesThatCannotBeUsedGiveCode9) {
+  OpenOn(true);
+  const std::string job = GetModuleDir() + "job.bin";
+  ASSERT_TRUE(plat::WriteWholeFile(job, std::string(4096, 'x')));
+  qztest::FailFileReads(job);
+  std::vector<std::string> paths = {job, GetModuleDir()};
+#ifndef _WIN32
+  paths.push_back("/dev/zero");
+#endif
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    cardsim_log_clear_();
+    ExpectCode(RV_NOT_OPEN_OFFLINE_FILE, 1, [&] { DownLoadOffFile(path, 2, true); });
+    EXPECT_TRUE(Commands().empty());
+  }
+  qztest::FailFileReads("");
+  qztest::FailFileWrites(GetModuleDir() + "OffDocReadBack.tmp");
+  uint32_t r0 = 0, r1 = 0;
+  EXPECT_EQ(QZ_SendCtrlCmd(0x100, 0, 2, &r0, &r1), RV_NOT_OPEN_OFFLINE_FILE);
+  EXPECT_TRUE(Commands().empty());
+  qztest::FailFileWrites("");
 }
 
 }  // namespace

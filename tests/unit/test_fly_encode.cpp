@@ -224,7 +224,7 @@ TEST_F(FlyEncodeTest, RefusedFlyPositionsAppendNothing) {
       {true, -0.001, 1, "The fly position does not increase"},
       {false, std::nan(""), 2, "The fly position is out of range: nan pulses"},
       {true, 1e305, 2, "The fly position is out of range: inf pulses"},
-      {false, 9007199254740994.0, 2, "The fly position is out of range: 9007199254740994 pulses"},
+      {false, 2147483648.0, 2, "The fly position is out of range: 2147483648 pulses"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.mark ? g_FlyEncode.SetFlyMarkPosPulse(c.value) : g_FlyEncode.SetFlyEmptyPosPulse(c.value), c.code);

@@ -122,6 +122,9 @@ TEST_F(MarkFlowTest, FlyPositionsRefusedWithoutWords) {
   const size_t n = Main().size();
   EXPECT_EQ(MarkFlyEmptyPosAbs(99.0), 2u);  // behind the last fly position
   EXPECT_EQ(MarkFlyMarkPosAbs(50.0), 2u);
+  const double base = g_FlyEncode.State().dMeasBase;
+  EXPECT_EQ(MarkEncMeasDis(1e6), 2u);  // 5e9 pulses, more than the encoder counts: the base kept
+  EXPECT_EQ(g_FlyEncode.State().dMeasBase, base);
   EXPECT_EQ(Main().size(), n);
   // 800 mm after a reset: waits from 900000 in tenths of the range below 4000000 - 100000.
   g_MarkFloor[0].Reset();

@@ -53,6 +53,9 @@ std::string OwnModulePath() {
   return Absolute(map->l_name);
 }
 
+// The library is linked with -z nodelete: a dlclose never unloads it.
+void PinOwnModule() {}
+
 std::string HostProgramPath() { return ReadLink("/proc/self/exe"); }
 
 std::string CompanionFileName(const std::string& base) { return "lib" + base + ".so"; }

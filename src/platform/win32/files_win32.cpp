@@ -1,4 +1,5 @@
 // Files and folders on Win32 (the ANSI functions: paths are in the system's code page).
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -75,6 +76,14 @@ bool RemoveTree(const std::string& path) {
 bool IsFolder(const std::string& path) {
   const DWORD a = GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool detail::RegularFileSize(std::FILE* f, uint64_t& size) {
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  LARGE_INTEGER n{};
+  if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &n)) return false;
+  size = static_cast<uint64_t>(n.QuadPart);
+  return true;
 }
 
 bool FileExists(const std::string& path) {

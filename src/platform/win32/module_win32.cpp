@@ -49,12 +49,16 @@ void FreeModule(ModuleHandle m) {
 
 std::string OwnModulePath() {
   HMODULE self = nullptr;
-  // Without GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT: the reference taken here keeps the
-  // library loaded until the process ends.
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                           reinterpret_cast<LPCSTR>(&OwnModulePath), &self))
     return {};
   return ModuleFileName(self);
+}
+
+void PinOwnModule() {
+  HMODULE self = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCSTR>(&PinOwnModule), &self);
 }
 
 std::string HostProgramPath() { return ModuleFileName(nullptr); }
