@@ -1,10 +1,7 @@
-// Rotation marking as a host runs it on the simulated card: the replaced axis's words are gone,
-// the job starts at the end position, dots are refused, and a mid-job QZ_MarkFlush sends nothing
-// twice.
-#include <gtest/gtest.h>
+// Rotation marking on the simulated card: the replaced axis's words gone, the start at the end
+// position, dots refused, nothing sent twice across a mid-job flush.
 
 #include <algorithm>
-#include <vector>
 
 #include "e2e/card_host.h"
 
