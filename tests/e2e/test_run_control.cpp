@@ -1,9 +1,4 @@
-// Run control and job queries through the loaded library: the exact commands each export sends, what
-// it reads back, refused out-pointers, no card, and a card lost in the middle of a job.
-#include <gtest/gtest.h>
-
-#include <tuple>
-#include <vector>
+// Run control and job queries through the loaded library: commands sent, answers read, refusals, loss.
 
 #include "e2e/card_host.h"
 
