@@ -1,9 +1,5 @@
-// The pen exports as a host calls them: resolved by name, the card check, a refusal with code 6 and
-// its box in the language file's words, and the log line each writes. (Every refusal row: the unit
-// tests.)
-#include <gtest/gtest.h>
-
-#include <vector>
+// The pen exports as a host calls them: the card check, a refusal's box and the log lines (every
+// refusal row: the unit tests).
 
 #include "e2e/card_host.h"
 
