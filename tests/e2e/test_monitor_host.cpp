@@ -1,11 +1,8 @@
-// The monitor as a host meets it, against the simulated card: a job's laser segments read from the
-// card's io records, compared with those the job was built with, written to the day's sheet; the
-// laser-state and analogue lists; the io word log after the card was closed.
+// The monitor as a host meets it: a job's laser segments compared and written to the day's sheet, the
+// laser-state and analogue lists, the io word log.
 #include <chrono>
 #include <cmath>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "e2e/card_host.h"
 #include "frame/bytes.h"
