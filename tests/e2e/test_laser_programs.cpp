@@ -18,10 +18,8 @@ class ProgramHost : public qztest::CardHost {
  protected:
   // With `pens`, pens 0 and 1 without delays: a laser-module slot of theirs has dot time 0.
   void Open(const std::string& config, uint32_t version = 96, bool pens = true) {
-    OpenWithParaFile(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n" + config, version);
-    if (HasFatalFailure() || !pens) return;
-    const std::vector<uint8_t> records = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
-    ASSERT_EQ(QZ(SetMarkPara)(records.data(), 2), 0u);
+    const std::string main = "HowLongTimeFirstBuf=100000\nCardVertion=6\n" + config;
+    pens ? OpenWithPens(0, main, version) : OpenWithParaFile(0, main, version);
   }
   // A program download ends as a run of its own while the card keeps the program: the export
   // returns, then the card's program is stopped.
