@@ -10,22 +10,12 @@
 namespace {
 
 using qztest::CardHost;
-using qztest::kParaKey;
 
 class MarkFlowHost : public CardHost {
  protected:
   void OpenJob() {
     OpenCard();
     ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  }
-  void OpenCard(const std::string& config = "", bool boxFile = false) {
-    Stage(0, config);
-    if (boxFile) {  // the old box method's file, 16-bit galvanometer codes
-      lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-      cardsim_set_card_version_(79);
-    }
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
   }
   uint32_t StartRuns() {
     uint32_t starts = 0;
@@ -174,12 +164,9 @@ TEST_F(MarkFlowHost, TheCountWaitOnARunThatEndedByItselfFailsTheJob) {
 // A fly job at 20000 pulses/s (100 a mm): each mark starts at its encoder position with the range
 // word, and QZ_MarkEnd switches fly marking off before the end word.
 TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
-  OpenCard("HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n[FLY]\nnEncPPM=100\ndbMeasMarkDisMM=0\n",
-           true);
-  ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
-  ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 2), 0u);
+  OpenWithPens(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n[FLY]\nnEncPPM=100\ndbMeasMarkDisMM=0\n",
+               79);
+  if (HasFatalFailure()) return;
   cardsim_set_encoder_speed_(20000);
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   ASSERT_EQ(QZ(MarkEncReset)(), 0u);
