@@ -15,7 +15,6 @@ namespace {
 
 using qztest::AnyLineHas;
 using qztest::CardHost;
-using qztest::kParaKey;
 
 class Immediate : public CardHost {
  protected:
@@ -345,9 +344,7 @@ TEST_F(Immediate, StoppedJobMovesTheScannerToItsRestPosition) {
   } cases[] = {{0, true}, {1, true}, {0, false}};
   for (const auto& c : cases) {
     QZ_TRACE(c.runMode * 10 + c.stop);
-    Open(70, "[HARDWARE]\nMarkEnd_X=5\nMarkEnd_Y=-7\nMarkEnd_Z=1\n", true);
-    const std::vector<uint8_t> pens = qztest::PenRecords(1, 20.0, 50.0, 1000.0, 10000.0);
-    ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 1), 0u);
+    OpenWithPens(0, "[HARDWARE]\nMarkEnd_X=5\nMarkEnd_Y=-7\nMarkEnd_Z=1\n", 70, 1, 1000.0);
     ASSERT_EQ(MarkStart(c.runMode, 0, 0), 0u);
     for (int k = 0; k < 20; ++k) {
       const double sq[] = {-5, -5, 0, 5, -5, 0, 5, 5, 0, -5, 5, 0, -5, -5, 0};
