@@ -1,18 +1,12 @@
-// The encoder fly exports through the loaded library against the simulated card's encoder: the
-// commands each sends and what it reads back, the refusals, the fly parameters sent at once, and the
-// conveyor's travel followed across the counter's wraps.
-#include <gtest/gtest.h>
+// The encoder fly exports against the simulated card's encoder: commands, answers, refusals, the fly
+// parameters, and the travel followed across the counter's wraps (a range below 10: FlyEncodeTest).
 
 #include <cmath>
 #include <limits>
-#include <tuple>
-#include <vector>
 
 #include "e2e/card_host.h"
 
 namespace {
-
-using qztest::AnyLineHas;
 
 #define QZ_FLY_EXPORTS(X)                                                                              \
   X(SetFlyEncInitPos) X(GetEncPos) X(GetEncVel) X(GetBufferCnt) X(SetFlyPara) X(SetOffsetCompensation)   \
@@ -147,17 +141,6 @@ TEST_F(FlyHost, SetFlyParaSendsTheFlyCommandsAtOnce) {
   ASSERT_EQ(GetEncVel(&vel), 0u);
   EXPECT_DOUBLE_EQ(vel, 1.0);  // the configured 2000 pulses a mm
   EXPECT_TRUE(lib->Boxes().empty());
-}
-
-TEST_F(FlyHost, SetFlyParaRefusesARangeBelowTen) {
-  StageAndResolve("[FLY]\nnEncRange=9\nbEncRange=1\n");
-  ASSERT_EQ(InitCard(), 0u);
-  cardsim_log_clear_();
-  EXPECT_EQ(SetFlyPara(), 2u);
-  EXPECT_TRUE(Sent().empty());
-  ASSERT_EQ(lib->Boxes().size(), 1u);
-  EXPECT_EQ(lib->Boxes()[0], "topmost ok: [FLY] nEncRange=9 is below 10: the fly parameters are not taken");
-  EXPECT_TRUE(AnyLineHas(ErrorLog(), "ReadFlyScanPara:[FLY] nEncRange=9 is below 10"));
 }
 
 TEST_F(FlyHost, FollowsTheTravelAcrossTheCountersWrap) {
