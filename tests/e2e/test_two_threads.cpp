@@ -1,7 +1,5 @@
-// Two host threads at once: one opens and closes the card while the other reads its status and runs
-// jobs. Every call returns one of its codes, nothing hangs, and the card is usable afterwards. Under
-// ThreadSanitizer (the tsan preset) any data race between the two fails the test program.
-#include <gtest/gtest.h>
+// Two host threads at once, one opening and closing the card, one reading its status and running jobs:
+// every call returns one of its codes, nothing hangs or races (tsan), the card works afterwards.
 
 #include <atomic>
 #include <set>
@@ -12,7 +10,6 @@
 namespace {
 
 using qztest::CardHost;
-using qztest::kParaKey;
 
 TEST_F(CardHost, OpenAndCloseAgainstStatusReadsAndJobs) {
   OpenCard();
