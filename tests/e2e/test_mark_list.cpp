@@ -11,7 +11,6 @@
 namespace {
 
 using qztest::CardHost;
-using qztest::kParaKey;
 
 constexpr uint32_t kKindMarker = 0x51200000;
 constexpr uint32_t kEndWord = 0x51100001;
