@@ -205,8 +205,8 @@ TEST_F(ProgramHost, OpticalSwitchProgram) {
   }
 }
 
-// The card keeps a program download: the download ends as a run of its own, then the program runs
-// in card time (stepped here) on the inputs.
+// The card keeps a program download and runs it on the inputs (the handshake into a slot and out of
+// it); the laser-module program's slots use the same handshake.
 TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
   Open("wob=1\n");
   const double square[] = {-2, -2, 0, 2, -2, 0, 2, 2, 0, -2, 2, 0};
@@ -217,8 +217,7 @@ TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
   ASSERT_EQ(QZ(WobUnitPow)(square, 4, 1, 1, 0, pos, pow, 2), 0u);  // slot 2
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
   ASSERT_EQ(QZ(WobStart)(1, 0), 0u);
-  const cardsim_state st = State();
-  EXPECT_EQ(st.run_state & 1, 0u);  // the job is over, the program stays
+  EXPECT_EQ(State().run_state & 1, 0u);  // the job is over, the program stays
   // The handshake: input 0 on, then off with slot 2 on inputs 1 to 4.
   ASSERT_EQ(cardsim_step_us_(1000), 0u);
   std::vector<cardsim_trace_entry> tr = Executed();
@@ -257,37 +256,10 @@ TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
   EXPECT_EQ(CountOf(tr, 0x51A00044, left), 0u);
   ASSERT_FALSE(WaitRecords().empty());
   const cardsim_wait w = WaitRecords().back();
-  EXPECT_EQ(w.end, static_cast<uint32_t>(CARDSIM_WAIT_OPEN));
-  EXPECT_EQ(w.mask & 1, 1u);
-  EXPECT_EQ(w.values & 1, 0u);
+  EXPECT_EQ(std::tuple(w.end, w.mask & 1, w.values & 1), std::tuple(uint32_t{CARDSIM_WAIT_OPEN}, 1u, 0u));
   // QZ_WobEnd stops the program.
   EXPECT_EQ(QZ(WobEnd)(), 0u);
   EXPECT_EQ(cardsim_step_us_(1000), 1u);
-}
-
-TEST_F(ProgramHost, ResidentLaserModuleSlotFiresItsPenAfterTheHandshake) {
-  Open("wob=1\n", 96, false);
-  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
-  ASSERT_EQ(QZ(LaserModuleStart)(0), 0u);
-  cardsim_set_inputs_(0x2);  // slot 1, input 0 off: the program waits for input 0
-  ASSERT_EQ(cardsim_step_us_(20000), 0u);
-  EXPECT_EQ(cardsim_laser_segment_count_(0), 0u);
-  EXPECT_EQ(CountOf(Executed(), 0x51A20000), 0u);
-  cardsim_set_inputs_(0x3);
-  ASSERT_EQ(cardsim_step_us_(1000), 0u);
-  EXPECT_EQ(cardsim_laser_segment_count_(0), 0u);
-  cardsim_set_inputs_(0x2);
-  ASSERT_EQ(cardsim_step_us_(20000), 0u);
-  const std::vector<cardsim_trace_entry> tr = Executed();
-  const size_t slot = IndexOf(tr, 0x51800002);
-  ASSERT_LT(slot, tr.size());
-  EXPECT_EQ(tr[slot].reserved, 2u);
-  EXPECT_EQ(tr[slot + 1].word, 0x20F00100u);
-  EXPECT_EQ(cardsim_laser_segment_count_(0), 1u);
-  // After the dot the slot waits for input 0 (its trigger disarmed).
-  EXPECT_EQ(CountOf(tr, 0x51B00000, slot), 1u);
-  EXPECT_EQ(CountOf(tr, 0x51800005, slot), 0u);
-  EXPECT_EQ(QZ(WobEnd)(), 0u);
 }
 
 // Units added on another thread while the wobble program is downloaded: the download takes a copy.
