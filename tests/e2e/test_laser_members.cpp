@@ -13,7 +13,6 @@
 
 namespace {
 
-
 constexpr uint32_t kKindMarker = 0x51200000;
 constexpr uint32_t kEnd = 0x51100001;
 
