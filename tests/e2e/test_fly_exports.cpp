@@ -22,7 +22,7 @@ class FlyHost : public qztest::CardHost {
   }
 };
 
-TEST_F(FlyHost, WithoutACardEveryCardExportReturns1AndSendsNothing) {
+TEST_F(FlyHost, WithoutACardOrWithRefusedArgumentsNothingIsSent) {
   Stage(0);
   uint32_t u = 0;
   uint16_t c = 0;
@@ -38,17 +38,11 @@ TEST_F(FlyHost, WithoutACardEveryCardExportReturns1AndSendsNothing) {
   EXPECT_EQ(QZ(GetEncBufPosAbs)(&u, &d), 1u);
   EXPECT_EQ(QZ(SetEncPosBufSwitch)(1), 1u);
   EXPECT_TRUE(Sent().empty());
-  // The rotation centre needs no card.
-  EXPECT_EQ(QZ(GetRotateCent)(1, 0, 0, 1, 90, &d, &d), 0u);
-}
-
-TEST_F(FlyHost, NullOutPointersAreRefusedWith2BeforeAnythingIsSent) {
-  Stage(0);
+  EXPECT_EQ(QZ(GetRotateCent)(1, 0, 0, 1, 90, &d, &d), 0u);  // needs no card
+  // With a card, null out-pointers and offsets that are not finite or do not fit 32 bits in 1/8192
+  // units are refused with 2 before anything is sent.
   ASSERT_EQ(InitCard(), 0u);
   cardsim_log_clear_();
-  uint32_t u = 0;
-  uint16_t c = 0;
-  double d = 0;
   EXPECT_EQ(QZ(GetEncPos)(nullptr), 2u);
   EXPECT_EQ(QZ(GetEncVel)(nullptr), 2u);
   EXPECT_EQ(QZ(GetBufferCnt)(nullptr, &c), 2u);
@@ -60,7 +54,6 @@ TEST_F(FlyHost, NullOutPointersAreRefusedWith2BeforeAnythingIsSent) {
   EXPECT_EQ(QZ(GetEncBufPosAbs)(nullptr, &d), 2u);
   EXPECT_EQ(QZ(GetRotateCent)(1, 0, 0, 1, 90, nullptr, &d), 2u);
   EXPECT_EQ(QZ(GetRotateCent)(1, 0, 0, 1, 90, &d, nullptr), 2u);
-  // Offsets that are not finite or do not fit 32 bits in 1/8192 units.
   const double inf = std::numeric_limits<double>::infinity();
   for (double bad : {std::nan(""), inf, -inf, 262144.0, -262144.1}) {
     EXPECT_EQ(QZ(SetOffsetCompensation)(bad, 0), 2u) << bad;
