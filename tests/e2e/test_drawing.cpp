@@ -34,11 +34,9 @@ class DrawingHost : public qztest::CardHost {
   }
   double OneCode() const { return wide ? 20.0 / 2097152.0 : 100.0 / 65535.0; }
 
-  // Laser 0's segment `index` starts when the mirrors reach the first point of the polyline `f`; the
-  // positions from there until they reach its last point lie within one code of it and pass its
-  // points in order; the pulses stop at the whole pulse nearest that arrival (the laser ends on a
-  // pulse boundary, never more than half a period off the end, and not into the next jump). A dot's
-  // pulses run while the mirrors stay on it.
+  // Laser 0's segment `index` starts as the mirrors reach the polyline `f`, which they follow within one
+  // code through its points in order; it ends on the whole pulse nearest their arrival at its end
+  // (a dot's while they stay on it), before the next jump.
   void CheckFigure(uint32_t index, const Figure& f, [[maybe_unused]] const char* name) {
     QZ_TRACE(name);
     cardsim_laser_segment seg{};
