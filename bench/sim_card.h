@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cardlink/card_locks.h"
+#include "cardlink/link_config.h"
 #include "cardlink/portlane.h"
 #include "frame/system_para.h"
 #include "platform/fault_point.h"
@@ -28,7 +29,7 @@ inline bool OpenRawCard() {
   plat::SetFaultPoint(&deployFolder);
   if (!PortlaneApi.bLoaded) CPortlane::LoadDll();
   if (!PortlaneApi.bLoaded) return false;
-  SystemPara::InitParaLink(0);
+  InitParaLink(0);
   if (!g_Link.g_bConnected) {
     plat::LockGuard g(g_csCardCmd);
     plat::LockGuard b(g_csCardBuf);

@@ -493,6 +493,7 @@ bool CardModel::Command(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0
     case CMD_OUTPUT:
       st_.outputs = (st_.outputs & ~p1) | (p2 & p1);
       oss_.Outputs(st_.outputs, NowUs());
+      stream_.Lasers().OutputsNow(stream_.Clock(), st_.outputs);
       r1 = st_.outputs;
       DebugIoWord();
       break;
@@ -936,6 +937,8 @@ void CardModel::SyncStream() {
 
 uint32_t CardModel::StreamOutputs(uint32_t mask, uint32_t values) {
   st_.outputs = (st_.outputs & ~mask) | (values & mask);
+  // The lasers' emission first, so that the debug record of this word shows it.
+  stream_.Lasers().OutputsNow(stream_.Clock(), st_.outputs);
   DebugIoWord();
   oss_.Outputs(st_.outputs, NowUs());
   return st_.outputs;
@@ -956,12 +959,15 @@ void CardModel::StreamMoved() {
 void CardModel::DebugIoWord() {
   cardsim_laser l{};
   stream_.Lasers().State(0, l);
-  const uint32_t gate = (st_.runState & 1u) != 0 && l.pulse_running != 0 ? 2u : 0u;
+  const uint32_t gate = (st_.runState & 1u) != 0 && l.emitting != 0 ? 2u : 0u;
   debug_.IoWord((st_.outputs & ~1u) | gate | (st_.runState & 1u));
 }
 
 void CardModel::StreamRunning(bool running) {
   if (running) {
+    // Emission follows the configured laser's gates from the outputs the card holds now.
+    stream_.Lasers().SetLaserType(cfg_.laserType);
+    stream_.Lasers().OutputsNow(stream_.Clock(), st_.outputs);
     st_.runState |= 1;
     debug_.RunOpened();
     DebugIoWord();

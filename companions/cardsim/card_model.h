@@ -117,6 +117,8 @@ struct CardConfig {
   // it is drawn in (field_mm, half_range_mm), also what cardsim_write_svg takes for a size of 0.
   std::string svgPath;
   SvgField svgField;
+  // The library's LASER_TYPE (configuration key laser_type): which outputs gate emission.
+  uint32_t laserType = 0;
   std::map<std::tuple<uint32_t, uint32_t, uint32_t>, std::pair<uint32_t, uint32_t>> answers;
 
   uint32_t CardVersion() const { return ((hwWord >> 3) & 0xE0) + (hwWord & 0x1F); }

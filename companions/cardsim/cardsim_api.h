@@ -43,8 +43,9 @@
  * of a flash operation 83 (2, 0x2000000x) is the card's, away from the FIFO; the flash is described
  * below with cardsim_get_flash.
  * The executor runs the laser words too: pulse times, pulse start and stop and power words of
- * both lasers, and the output words; a test reads when each laser's pulses ran, with which period
- * and power (cardsim_laser_segment_...), every power and output word run with its time, and each
+ * both lasers, and the output words; a test reads when each laser emitted (its pulses ran and, for
+ * the configured laser type, the outputs that gate it were set), with which period and power
+ * (cardsim_laser_segment_...), every power and output word run with its time, and each
  * laser's state now. It moves the galvanometer by the position words (16- or 21-bit codes, lit or
  * unlit, steps and jumps, Z) into a position trace in stream time (cardsim_position_..., and
  * cardsim_position_at: where the mirrors were and whether a laser was on at a given time), and it
@@ -211,6 +212,8 @@ typedef struct cardsim_trace_entry {
 #define CARDSIM_SEGMENT_TIMING 2  /* a new pulse high or low time while the pulses ran: the next
                                      segment goes on from off_us with the new period */
 #define CARDSIM_SEGMENT_RUN_END 3 /* the run ended (end word, stop flag, data break, failed check) */
+#define CARDSIM_SEGMENT_GATED 4   /* an output that gates the laser's emission fell (configuration key
+                                     laser_type; laser_record.h has each type's outputs) */
 
 /* What one laser's pulse generator and power channel hold now (cardsim_laser_state). Laser 0: timing
    words 0x11-0x14, pulse start and stop 0x16000001 / 0x16000000, power channel 0 (0x2900xxxx);
@@ -218,7 +221,7 @@ typedef struct cardsim_trace_entry {
    (the card takes a tick count below 4 as it comes); everything reads 0 until set since the
    buffer open. */
 typedef struct cardsim_laser {
-  uint64_t on_since_us;     /* while the pulses run: when they started (the open segment's on_us) */
+  uint64_t on_since_us;     /* while the pulses run: when they started */
   uint64_t power_time_us;   /* when the last power word of its channel ran */
   double period_us;         /* (pulse_high_ticks + pulse_low_ticks) / 48 */
   uint32_t pulse_running;   /* 1 between pulse start and pulse stop (or the end of the run) */
@@ -230,9 +233,13 @@ typedef struct cardsim_laser {
   uint32_t power_da;        /* DA value of the last power word of its channel */
   uint32_t power_words;     /* power words of its channel run since the buffer open */
   uint32_t segment_count;   /* what cardsim_laser_segment_count answers */
+  uint32_t emitting;        /* 1 while it emits: its pulses run and the outputs that gate it for the
+                               configured laser type are set (laser_record.h) */
 } cardsim_laser;
 
-/* One interval [on_us, off_us) of stream time during which a laser's pulses ran with one period.
+/* One interval [on_us, off_us) of stream time during which a laser emitted with one period: its
+   pulses ran and, for the configured laser type (key laser_type), the outputs that gate it were set
+   (with laser type 0, the default, the pulses alone).
    Words at the on time itself count as the start: a pulse time or a power word that runs at
    on_us after the start word sets the segment's ticks or da_on. */
 typedef struct cardsim_laser_segment {
@@ -305,7 +312,7 @@ typedef struct cardsim_mirror {
   uint32_t x, y, z;   /* codes of the entry in force; 0 before the first */
   uint32_t flags;     /* its CARDSIM_POS_... */
   uint32_t index;     /* its index in the trace; 0xFFFFFFFF before the first */
-  uint32_t laser_on;  /* bit 0: laser 0's pulses ran at time_us ([on_us, off_us) of a segment), bit 1: laser 1's */
+  uint32_t laser_on;  /* bit 0: laser 0 emitted at time_us ([on_us, off_us) of a segment), bit 1: laser 1 */
 } cardsim_mirror;
 
 /* How a wait ended (cardsim_wait.end). */
@@ -359,7 +366,10 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_reset(void);
    digits), usb_firmware ("b0,b1"), usb_startup (0 ready, 1 incomplete, 2 never ready),
    inputs, ad, alarms, laser_alarm, secondary (0xA2 answer), secondary_mode (0 links, 1 absent,
    2 never links), link_level, latency_us, speed (execution speed in percent), consume (consumption
-   mode 0, 1, 2), start_bytes (run start threshold), present (number of cards); svg (a file the
+   mode 0, 1, 2), start_bytes (run start threshold), present (number of cards); laser_type (the
+   LASER_TYPE of the library's configuration, 0..7, default 0: which outputs gate the lasers'
+   emission besides their pulses, laser_record.h; the records of emission, the positions' laser_on
+   and the picture follow it); svg (a file the
    card writes the picture of each run to when the run ends, as cardsim_write_svg; a relative path
    is taken from the configuration file's folder; empty: none), field_mm (the field size for 16-bit codes: one
    size, or "x, y"; default 100), half_range_mm (R of 21-bit codes, default 10); sizes are reals
@@ -652,11 +662,11 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_reg_write_get(uint32_t index, cardsim_
 /* ---- the card's picture */
 
 /* Writes the path the executor ran since the buffer open as an SVG 1.1 picture in the field's
-   millimetres: a move of the mirrors while a laser's pulses ran (cardsim_position_at's laser_on
-   at the move's time) is a marked line (solid black, <polyline class="mark">), a move while none
-   ran a jump (thin dashed grey, class "jump"), a time the pulses ran while the mirrors stood still
-   a dot (a filled circle, <circle class="dot">); the path begins where the first position word put
-   the mirrors, and Y points up. 16-bit codes are taken over a field of field_x_mm x field_y_mm
+   millimetres: a move of the mirrors while a laser emitted (cardsim_position_at's laser_on at the
+   move's time) is a marked line (solid black, <polyline class="mark">), a move while none emitted
+   a jump (thin dashed grey, class "jump"), a time of emission along which the mirrors travelled
+   less than 0.05 mm a dot (a filled circle where it began, <circle class="dot">); the path begins
+   where the first position word put the mirrors, and Y points up. 16-bit codes are taken over a field of field_x_mm x field_y_mm
    (p = code x F / 65535 - F / 2), 21-bit codes over [-R, R] with R = half_range_mm
    (p = code x 2R / 2^21 - R); a size of 0 takes the one of the configuration (field_mm,
    half_range_mm), by default 100 mm and 10 mm. A run still going is drawn as far as it went. 1 for

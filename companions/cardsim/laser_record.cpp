@@ -10,14 +10,47 @@ namespace {
 constexpr uint32_t kNoLaser = ~0u;
 uint32_t LaserOfChannel(uint32_t channel) { return channel == 0 ? 0 : channel == 2 ? 1 : kNoLaser; }
 
+constexpr uint32_t Bit(uint32_t n) { return 1u << n; }
+
+}  // namespace
+
+void LaserRecord::SetLaserType(uint32_t type) {
+  gates_[0] = gates_[1] = 0;
+  switch (type) {
+    case 1: case 7: gates_[0] = Bit(23); break;
+    case 2: case 3: gates_[0] = Bit(21) | Bit(20); break;
+    case 4: gates_[0] = Bit(20); break;
+    case 5: gates_[0] = Bit(25); break;
+    case 6:
+      gates_[0] = Bit(21) | Bit(20);
+      gates_[1] = Bit(28);
+      break;
+    default: break;
+  }
+}
+
+void LaserRecord::OutputsNow(uint64_t t, uint32_t outputs) {
+  outputs_ = outputs;
+  for (uint32_t n = 0; n < kLasers; ++n) Follow(n, t, CARDSIM_SEGMENT_GATED);
+}
+
+void LaserRecord::Follow(uint32_t n, uint64_t t, uint32_t end) {
+  Laser& l = lasers_[n];
+  const bool emit = l.running && (outputs_ & gates_[n]) == gates_[n];
+  if (emit && !l.emitting) Open(l, t);
+  if (!emit && l.emitting) Close(l, t, end);
+}
+
+namespace {
+
 }  // namespace
 
 void LaserRecord::Reset() {
-  for (Laser& l : lasers_) l = Laser{};
+  for (Laser& l : lasers_) l = Laser{};  // gates_ and outputs_ stay
   power_.clear();
   power_.shrink_to_fit();
-  outputs_.clear();
-  outputs_.shrink_to_fit();
+  outputChanges_.clear();
+  outputChanges_.shrink_to_fit();
   powerTotal_ = outputTotal_ = 0;
 }
 
@@ -26,8 +59,8 @@ void LaserRecord::SetTiming(uint32_t laser, Timing which, uint32_t ticks, uint64
   uint32_t& reg = l.ticks[static_cast<uint32_t>(which)];
   if (reg == ticks) return;
   reg = ticks;
-  if (!l.running || (which != Timing::PulseHigh && which != Timing::PulseLow)) return;
-  if (l.onSince == t) {
+  if (!l.emitting || (which != Timing::PulseHigh && which != Timing::PulseLow)) return;
+  if (l.emitSince == t) {
     // Set at the start itself: the open segment starts with it.
     if (cardsim_laser_segment* s = OpenSegment(l)) {
       s->high_ticks = l.ticks[0];
@@ -42,8 +75,10 @@ void LaserRecord::SetTiming(uint32_t laser, Timing which, uint32_t ticks, uint64
 
 void LaserRecord::Pulses(uint32_t laser, bool start, uint64_t t) {
   Laser& l = lasers_[laser];
-  if (start && !l.running) Open(l, t);
-  if (!start && l.running) Close(l, t, CARDSIM_SEGMENT_STOPPED);
+  if (start == l.running) return;
+  l.running = start;
+  l.onSince = start ? t : 0;
+  Follow(laser, t, CARDSIM_SEGMENT_STOPPED);
 }
 
 void LaserRecord::Power(uint32_t channel, uint32_t da, uint64_t t) {
@@ -66,19 +101,22 @@ void LaserRecord::Power(uint32_t channel, uint32_t da, uint64_t t) {
 }
 
 void LaserRecord::Outputs(uint64_t t, uint32_t word, uint32_t mask, uint32_t values, uint32_t outputs) {
-  if (outputTotal_ < kCapacity) outputs_.push_back(cardsim_output_change{t, word, mask, values & mask, outputs});
+  if (outputTotal_ < kCapacity) outputChanges_.push_back(cardsim_output_change{t, word, mask, values & mask, outputs});
   outputTotal_ += 1;
+  OutputsNow(t, outputs);
 }
 
 void LaserRecord::RunEnded(uint64_t t) {
-  for (Laser& l : lasers_) {
-    if (l.running) Close(l, t, CARDSIM_SEGMENT_RUN_END);
+  for (uint32_t n = 0; n < kLasers; ++n) {
+    lasers_[n].running = false;
+    lasers_[n].onSince = 0;
+    Follow(n, t, CARDSIM_SEGMENT_RUN_END);
   }
 }
 
 void LaserRecord::Open(Laser& l, uint64_t t) {
-  l.running = true;
-  l.onSince = t;
+  l.emitting = true;
+  l.emitSince = t;
   l.openKept = l.segmentTotal < kCapacity;
   if (l.openKept) {
     cardsim_laser_segment s{};
@@ -99,9 +137,9 @@ void LaserRecord::Close(Laser& l, uint64_t t, uint32_t end) {
     s->off_us = t;
     s->end = end;
   }
-  l.running = false;
+  l.emitting = false;
   l.openKept = false;
-  l.onSince = 0;
+  l.emitSince = 0;
 }
 
 bool LaserRecord::State(uint32_t laser, cardsim_laser& out) const {
@@ -120,6 +158,7 @@ bool LaserRecord::State(uint32_t laser, cardsim_laser& out) const {
   out.power_da = l.da;
   out.power_words = l.powerWords;
   out.segment_count = l.segmentTotal;
+  out.emitting = l.emitting ? 1 : 0;
   return true;
 }
 
@@ -152,8 +191,8 @@ bool LaserRecord::PowerChange(uint32_t index, cardsim_power_change& out) const {
 }
 
 bool LaserRecord::OutputChange(uint32_t index, cardsim_output_change& out) const {
-  if (index >= outputs_.size()) return false;
-  out = outputs_[index];
+  if (index >= outputChanges_.size()) return false;
+  out = outputChanges_[index];
   return true;
 }
 

@@ -181,6 +181,8 @@ uint32_t CardModel::ApplyConfigFile(const char* path) {
       cfg_.startBytes = v;
     } else if (key == "present") {
       cfg_.present = v;
+    } else if (key == "laser_type" && v <= 7) {
+      cfg_.laserType = v;
     } else {
       return false;
     }

@@ -45,8 +45,6 @@ constexpr uint32_t kFrameJump = 0x51A20000;
 constexpr uint32_t kDisarm = 0x51B00000;
 // Words of the program dropped at once when no label holds them.
 constexpr size_t kDropAfter = 4096;
-// Words one call runs at most in mode 0: a program that jumps around forever still returns.
-constexpr uint64_t kWordsPerAdvance = uint64_t{1} << 22;
 
 bool IsLabel(uint32_t w) { return (w & 0xFFF00000) == kLabel; }
 bool IsJump(uint32_t w) { return (w & 0xFFFF0000) == kJump; }
@@ -328,7 +326,9 @@ void StreamEngine::Advance(uint64_t budget, bool unlimited) {
       const int64_t shiftBefore = shift_;
       Apply(it.word, t);
       if (shift_ != shiftBefore || PathTime(decTime_) != end) jumped = true;
-      if ((unlimited || program_) && ++words >= kWordsPerAdvance) return;
+      // A bound in every mode: a program that jumps around forever, also one whose loop takes no
+      // stream time, still returns to the host (a card runs it by itself).
+      if (++words >= wordsPerEntry_) return;
       if (jumped) break;
     }
     if (!Executing()) return;
@@ -510,7 +510,13 @@ void StreamEngine::Apply(uint32_t word, uint64_t time) {
       cameraOpen_ = true;
       break;
     case 0x54:
-      if ((word & 0xFFFF0000) == kLoopOpen) loops_.push_back(std::max<uint32_t>(operand & 0xFFFF, 1));
+      if ((word & 0xFFFF0000) != kLoopOpen) break;
+      if (loops_.size() >= kLoopDepth) {
+        host_.StreamAlarm(kLoopStackAlarm);
+        End(0, kLoopStackSub, time);
+        break;
+      }
+      loops_.push_back(std::max<uint32_t>(operand & 0xFFFF, 1));
       break;
     case 0x01: Galvo(word, time); break;
     case 0x04: Correction(word); break;

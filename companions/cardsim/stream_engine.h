@@ -102,9 +102,13 @@
 // yet received holds the executor until it arrives; once the program has ended an unknown label is
 // passed over). 0x5410xxxx opens a loop of count xxxx (0 runs once); 0x51A10000 | n closes the
 // innermost open loop: while runs are left it continues at label n, so the body between the loop's
-// label and its end runs count times; without an open loop it is passed over. A wait with the
-// zero time-out set-up on the inputs (source 1, reason 0x20) is a test, not a wait: checked once,
-// no alarm. Every modelled wait latches its result (met, or a failed test); 0x51700000 then takes
+// label and its end runs count times; without an open loop it is passed over. The card keeps at
+// most kLoopDepth open loops: a loop opened beyond them (a loop end that jumps back before its
+// loop's start opens the loop again on every pass) ends the run with the loop-stack alarm (status
+// r0 bit 13, kLoopStackAlarm), end code 0, sub code 6. One driver entry runs at most 2^22 words, in
+// every mode: a loop that takes no stream time runs on in the following entries, never holding the
+// host inside one. A wait with the zero time-out set-up on the inputs (source 1, reason 0x20) is a
+// test, not a wait: checked once, no alarm. Every modelled wait latches its result (met, or a failed test); 0x51700000 then takes
 // the 16-bit value of lane 0 (result met) or lane 1 (failed): with its bit 8 set the executor
 // continues at label (value & 0xFF), else goes on. Jumped-to words run at the time of the jump: the
 // path's time (the clock, and the times of the records) goes on from there.
@@ -212,6 +216,9 @@ constexpr uint32_t kNopWord = 0x50000000u;
 constexpr uint32_t kFifoBytes = 1u << 24;
 constexpr uint32_t kStreamCheckAlarm = 1u << 4;
 constexpr uint32_t kWaitTimeoutAlarm = 1u << 5;
+constexpr uint32_t kLoopStackAlarm = 1u << 13;
+constexpr uint32_t kLoopStackSub = 6;
+constexpr size_t kLoopDepth = 64;
 
 // CRC-16 of a layout-2 sub-block: polynomial 0x1021, MSB first, no reflection, no final XOR.
 uint16_t StreamCrc16(const uint8_t* data, uint32_t length, uint16_t init);
@@ -254,6 +261,8 @@ class StreamEngine {
   void Sync(const StreamSettings& s, uint64_t nowUs);
   // Advances the clock by `us` of stream time; false when the run is not running or paused.
   bool Step(uint64_t us, bool paused);
+  // The words one driver entry runs at most (2^22 unless set; a fuzz target sets fewer).
+  void SetWordsPerEntry(uint64_t words) { wordsPerEntry_ = words ? words : 1; }
 
   uint32_t ReadPointer() const { return static_cast<uint32_t>(consumed_) & (kFifoBytes - 1); }
   uint32_t WritePointer() const { return static_cast<uint32_t>(received_) & (kFifoBytes - 1); }
@@ -276,6 +285,7 @@ class StreamEngine {
   void TraceClear();
   // What the lasers did (laser_record.h); an open segment ends at the executor's clock for now.
   const LaserRecord& Lasers() const { return lasers_; }
+  LaserRecord& Lasers() { return lasers_; }
   uint64_t Clock() const { return clock_; }
   // The galvanometer, the waits and register writes (galvo_record.h, wait_record.h).
   const GalvoRecord& Galvo() const { return galvo_; }
@@ -397,6 +407,7 @@ class StreamEngine {
   uint32_t endCode_ = 0, subCode_ = 0;
   uint32_t lastCount_ = 0, markers_ = 0;
   uint32_t wordsRun_ = 0;
+  uint64_t wordsPerEntry_ = uint64_t{1} << 22;
   LaserRecord lasers_;
   GalvoRecord galvo_;
   WaitRecord waits_;

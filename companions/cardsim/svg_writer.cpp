@@ -16,6 +16,7 @@ namespace cardsim {
 namespace {
 
 constexpr uint64_t kNoLimit = std::numeric_limits<uint64_t>::max();
+constexpr double kDotTravelMm = 0.05;  // a lit interval whose mirrors travelled less is a dot
 
 struct Code {
   uint32_t x, y;
@@ -128,9 +129,26 @@ std::string SvgPicture(const GalvoRecord& galvo, const LaserRecord& lasers, uint
     if (lasers.SegmentCount(laser) > n) limit = std::min(limit, lastOff);
   }
 
-  // The moves, joined into polylines of one kind.
-  std::vector<Polyline> lines;
-  std::vector<uint64_t> moveTimes;
+  // Lit intervals: both lasers' segments, touching ones joined.
+  std::sort(lit.begin(), lit.end());
+  std::vector<std::pair<uint64_t, uint64_t>> joined;
+  for (const auto& seg : lit) {
+    if (!joined.empty() && seg.first <= joined.back().second) {
+      joined.back().second = std::max(joined.back().second, seg.second);
+    } else {
+      joined.push_back(seg);
+    }
+  }
+  const Scale s(galvo.Form(), field);
+
+  // The moves, and how far the mirrors travelled in each lit interval.
+  struct Move {
+    Code from, to;
+    bool mark;
+    size_t interval;  // of a marked move
+  };
+  std::vector<Move> moves;
+  std::vector<double> travel(joined.size(), 0.0);
   Code at{};
   for (uint32_t i = 0; i < kept; ++i) {
     galvo.Get(i, pos);
@@ -146,32 +164,39 @@ std::string SvgPicture(const GalvoRecord& galvo, const LaserRecord& lasers, uint
       lasers.OnAt(laser, pos.time_us, on);
       mark = mark || on;
     }
-    if (lines.empty() || lines.back().mark != mark) lines.push_back(Polyline{mark, {at}});
-    Extend(lines.back().points, to);
-    moveTimes.push_back(pos.time_us);
+    // The last interval that began at or before the move: the one the laser was on in.
+    const auto it = std::upper_bound(joined.begin(), joined.end(), pos.time_us,
+                                     [](uint64_t v, const std::pair<uint64_t, uint64_t>& g) { return v < g.first; });
+    const size_t interval = it == joined.begin() ? 0 : static_cast<size_t>(it - joined.begin()) - 1;
+    mark = mark && it != joined.begin();
+    if (mark) travel[interval] += std::hypot(s.X(to.x) - s.X(at.x), s.Y(to.y) - s.Y(at.y));
+    moves.push_back(Move{at, to, mark, interval});
     at = to;
   }
 
-  // Lit intervals without a move: dots.
-  std::sort(lit.begin(), lit.end());
-  std::vector<std::pair<uint64_t, uint64_t>> joined;
-  for (const auto& s : lit) {
-    if (!joined.empty() && s.first <= joined.back().second) {
-      joined.back().second = std::max(joined.back().second, s.second);
-    } else {
-      joined.push_back(s);
-    }
-  }
+  // A lit interval whose mirrors travelled less than kDotTravelMm is a dot where it began; its
+  // moves are not drawn.
   std::vector<Code> dots;
-  for (const auto& [on, off] : joined) {
-    if (off <= on || off > limit) continue;
-    const auto next = std::lower_bound(moveTimes.begin(), moveTimes.end(), on);
-    if (next != moveTimes.end() && *next < off) continue;
+  std::vector<bool> dotted(joined.size(), false);
+  for (size_t k = 0; k < joined.size(); ++k) {
+    const auto [on, off] = joined[k];
+    if (off <= on || off > limit || travel[k] >= kDotTravelMm) continue;
     cardsim_mirror m{};
     if (galvo.At(on, m)) dots.push_back(Code{m.x, m.y});
+    dotted[k] = true;
+  }
+  std::vector<Polyline> lines;
+  bool broken = true;
+  for (const Move& m : moves) {
+    if (m.mark && dotted[m.interval]) {
+      broken = true;
+      continue;
+    }
+    if (broken || lines.back().mark != m.mark) lines.push_back(Polyline{m.mark, {m.from}});
+    Extend(lines.back().points, m.to);
+    broken = false;
   }
 
-  const Scale s(galvo.Form(), field);
   const double w = s.Width(), h = s.Height();
   const double span = std::max(w, h) / 1000;  // line widths and sizes follow the field
   const double margin = 20 * span;
@@ -181,7 +206,7 @@ std::string SvgPicture(const GalvoRecord& galvo, const LaserRecord& lasers, uint
   if (counts) *counts = SvgCounts{nMarks, nJumps, static_cast<uint32_t>(dots.size()), complete};
 
   std::string out;
-  out.reserve(512 + lines.size() * 64 + static_cast<size_t>(kept) * 20 + dots.size() * 64);
+  out.reserve(512 + lines.size() * 64 + moves.size() * 20 + dots.size() * 64);
   out += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n";
   out += "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"";
   Num(out, w + 2 * margin);

@@ -3,8 +3,8 @@
 // millimetres, what the card would have marked.
 //
 // The path. The position trace (galvo_record.h) says where the mirrors went and when; the laser
-// segments (laser_record.h) say when pulses ran. The mirrors move from one entry's X/Y to the next
-// entry's at that entry's time; a move at time t is marked when a laser's pulses ran at t (t within
+// segments (laser_record.h) say when a laser emitted. The mirrors move from one entry's X/Y to the
+// next entry's at that entry's time; a move at time t is marked when a laser emitted at t (t within
 // [on, off) of a segment of laser 0 or 1: what cardsim_position_at reports), else it is a jump.
 // Entries that leave X and Y where they were (Z alone, a code written again) move nothing. Runs of
 // moves of one kind make one polyline; a point that lies exactly on the straight line between its
@@ -12,10 +12,11 @@
 // run in many steps draws as its corners. The path begins where the first position word put the
 // mirrors: the codes of the buffer open are no place the job chose.
 //
-// Dots. A lit interval (the union of both lasers' segments, touching ones joined) in which the
-// mirrors made no move is a dot: a small filled circle where the mirrors were when it began (the
-// codes 0 of the buffer open when no position word ran before it). A lit interval of no length
-// (pulse start and stop at one time) marks nothing.
+// Dots. A lit interval (the union of both lasers' segments of emission, touching ones joined)
+// along which the mirrors travelled less than 0.05 mm is a dot: a small filled circle where the
+// mirrors were when it began (the codes 0 of the buffer open when no position word ran before it),
+// and its moves are not drawn as lines. A lit interval of no length (emission starting and ending
+// at one time) marks nothing.
 //
 // Millimetres. 16-bit codes: p = code x F / 65535 - F / 2 with F the field size of the axis;
 // 21-bit codes: p = code x 2R / 2^21 - R with R the half range of the box correction (the

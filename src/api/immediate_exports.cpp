@@ -24,6 +24,7 @@
 #include "laser/uart.h"
 #include "mark/scan_move.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "qzmark.h"
 
 namespace {
@@ -99,20 +100,20 @@ void ScsiInfoFromLink(uint32_t& a, uint32_t& b) {
 // the library's folder, `pages` pages of 2048 bytes, streamed as they arrive.
 uint32_t ReadBack(uint32_t p1, uint32_t pages) {
   if (pages > 0xFFFFFFFFu / (kFlashPageBytes / kBulkUnitBytes)) return RV_ERROR;
-  std::FILE* f = std::fopen((GetModuleDir() + kReadBackFile).c_str(), "wb");
-  if (!f) return RV_NOT_OPEN_OFFLINE_FILE;
+  plat::File f;
+  if (!f.Open(GetModuleDir() + kReadBackFile, "wb")) return RV_NOT_OPEN_OFFLINE_FILE;
   bool written = true;
   try {
     CPortlane::ReadBulk(kCmdReadBack, p1 & 0xFFFFFFu, pages, pages * (kFlashPageBytes / kBulkUnitBytes),
                         [&](const uint8_t* unit) {
-                          written = written && std::fwrite(unit, 1, kBulkUnitBytes, f) == kBulkUnitBytes;
+                          written = written && f.Write(unit, kBulkUnitBytes);
                           return true;
                         });
   } catch (...) {
-    std::fclose(f);
+    f.Close();
     throw;
   }
-  if (std::fclose(f) != 0) written = false;
+  if (!f.Close()) written = false;
   return written ? RV_OK : RV_NOT_OPEN_OFFLINE_FILE;
 }
 

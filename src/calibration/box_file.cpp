@@ -44,6 +44,18 @@ class LineReader {
     if (n < 0 || n > limit) throw MyException(RV_UNSUPPORTED_CALI_TYPE, 1);
     return n;
   }
+  // The text still holds `lines` lines for the rows a count declared; a file that ends before them
+  // is refused (nothing is allocated for rows that are not there).
+  void RequireLines(uint64_t lines) const {
+    size_t pos = pos_;
+    for (uint64_t k = 0; k < lines; ++k) {
+      if (pos >= text_.size()) throw MyException(RV_UNSUPPORTED_CALI_TYPE, 1);
+      const size_t start = pos;
+      while (pos < text_.size() && pos - start < 255) {
+        if (text_[pos++] == '\n') break;
+      }
+    }
+  }
 
  private:
   const std::string& text_;
@@ -96,6 +108,7 @@ BoxFileRecords ParseBoxFile(const std::string& text) {
   if (int64_t{r.nRows} * r.nCols > kBoxFileMaxCount) throw MyException(RV_UNSUPPORTED_CALI_TYPE, 1);
   r.dbGridFieldX = in.Real();
   r.dbGridFieldY = in.Real();
+  in.RequireLines(2 * static_cast<uint64_t>(r.nRows) * static_cast<uint64_t>(r.nCols));
   r.gridPairs.assign(2 * static_cast<size_t>(r.nRows) * static_cast<size_t>(r.nCols), 0.0);
   in.Reals(r.gridPairs.data(), r.gridPairs.size());
   r.nSecond = in.Int();
@@ -103,6 +116,7 @@ BoxFileRecords ParseBoxFile(const std::string& text) {
   r.nDiff = in.Int();
   r.nDiffEnable = in.Int();
   r.nDiffRows = in.Count();
+  in.RequireLines(5 * static_cast<uint64_t>(r.nDiffRows));
   r.diffRows.assign(5 * static_cast<size_t>(r.nDiffRows), 0.0);
   in.Reals(r.diffRows.data(), r.diffRows.size());
   r.nZ = in.Int();
@@ -110,6 +124,7 @@ BoxFileRecords ParseBoxFile(const std::string& text) {
   r.nList = in.Int();
   r.dbListAltZ = in.Real();
   r.nListCount = in.Count();
+  in.RequireLines(2 * static_cast<uint64_t>(r.nListCount));
   r.listFirst.assign(static_cast<size_t>(r.nListCount), 0.0);
   r.listSecond.assign(static_cast<size_t>(r.nListCount), 0.0);
   for (int32_t i = 0; i < r.nListCount; ++i) {

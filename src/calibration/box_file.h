@@ -19,9 +19,11 @@
 //      value, second value), its 9 reals.
 //
 // Refusals: a count that is negative (3D count, rows, columns, difference rows, list count), a grid
-// of more than one million pairs or more than one million difference rows or list pairs, and a
-// type other than 0 or 1 (after the whole file was read) are refused with code 11. A refused or
-// unreadable file changes nothing.
+// of more than one million pairs or more than one million difference rows or list pairs, a file
+// that ends before the rows its counts declare (grid pairs, difference rows, list pairs: the lines
+// past the end would read as 0, and a short file declaring a million rows would hold the task for
+// minutes), and a type other than 0 or 1 (after the whole file was read) are refused with code 11.
+// A refused or unreadable file changes nothing.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "calibration/cali_link.h"
+#include "cardlink/card_locks.h"
 #include "frame/bytes.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
@@ -17,7 +18,7 @@
 namespace {
 
 // Guards the library's block only; taken alone, for the copy in or out (nothing is called under it).
-plat::Lock g_csBoxPara;
+plat::Lock g_csBoxPara ACQUIRED_AFTER(g_csCardBuf);
 BoxParaBlock g_BoxPara GUARDED_BY(g_csBoxPara){};
 
 std::atomic<double> g_dbHalfRange{10.0};

@@ -124,8 +124,8 @@ void CCaliLink::CreateTableAll() {
   SystemPara& sp = g_SystemPara;
   sp.bHighPrecisionCali = ReadMainInt("HARDWARE", "bHighPrecisionCali", 0);
   sp.bHighPrecisionCaliR = ReadMainInt("HARDWARE", "bHighPrecisionCaliR", 0);
-  g_InfoLog.Write("CCaliLink::CreateTableAll", LOG_INFO, "bHighCali=%d", sp.bHighPrecisionCali);
-  g_InfoLog.Write("CCaliLink::CreateTableAll", LOG_INFO, "bHighCaliR=%d", sp.bHighPrecisionCaliR);
+  g_InfoLog.Write("CCaliLink::CreateTableAll", LOG_INFO, "bHighCali=%d", static_cast<int>(sp.bHighPrecisionCali));
+  g_InfoLog.Write("CCaliLink::CreateTableAll", LOG_INFO, "bHighCaliR=%d", static_cast<int>(sp.bHighPrecisionCaliR));
 
   auto grid = std::make_unique<OffsetGrid>();
   grid->fill(0.0);

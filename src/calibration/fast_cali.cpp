@@ -118,9 +118,9 @@ uint32_t CScan::SetCalibratePara() {
   const double rotate = ReadMainDouble("HARDWARE", "Rotate", 0.0);
   const int32_t coordType = ReadMainInt("HARDWARE", "COORD_TYPE", 0);
   sp.bHighPrecisionCali = ReadMainInt("HARDWARE", "bHighPrecisionCali", 0);
-  g_InfoLog.Write(tag, LOG_INFO, "bHighCali=%d", sp.bHighPrecisionCali);
+  g_InfoLog.Write(tag, LOG_INFO, "bHighCali=%d", static_cast<int>(sp.bHighPrecisionCali));
   sp.bHighPrecisionCaliR = ReadMainInt("HARDWARE", "bHighPrecisionCaliR", 0);
-  g_InfoLog.Write(tag, LOG_INFO, "bHighCaliR=%d", sp.bHighPrecisionCaliR);
+  g_InfoLog.Write(tag, LOG_INFO, "bHighCaliR=%d", static_cast<int>(sp.bHighPrecisionCaliR));
 
   ReadBoxFile(ResolveConfigPath(GetModuleDir(), fileName));
 

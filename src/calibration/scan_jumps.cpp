@@ -44,7 +44,7 @@ void CScan::JumpTo(double x, double y) {
   // A position that is not a number (a broken rest position in the configuration) is refused
   // before anything is written; a negative base time counts as 0, so the clock never goes back.
   if (!std::isfinite(x) || !std::isfinite(y)) ThrowMarkError(RV_DATA_IS_NAN);
-  const int32_t base = std::max(g_SystemPara.BASETIME, 0);
+  const int32_t base = std::max<int32_t>(g_SystemPara.BASETIME, 0);
   uint64_t& clock = *g_FloorCursors.pClock;
   clock += static_cast<uint64_t>(base);
   uint32_t wx, wy;

@@ -7,6 +7,7 @@
 #include "cardlink/card_locks.h"
 #include "cardlink/card_operation.h"
 #include "cardlink/hw_info.h"
+#include "cardlink/link_config.h"
 #include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
 #include "cardlink/task_table.h"
@@ -86,7 +87,7 @@ bool OpenCardBigEvent() {
     CSyncGuard buf(g_csCardBuf);
     // The link settings, the previous link and mutex, the new mutex and the open all change under
     // the card locks, so that no exchange of another thread sees half of them.
-    SystemPara::InitParaLink(0);
+    InitParaLink(0);
     const CardLinkCfg& link = g_SystemPara.CardLinkCfg;
     pid = link.PID;
     g_InfoLog.Write("QZ_InitCard", LOG_INFO, "卡号:%d   V6版本:%x", static_cast<int>(pid), kLibraryVersion);

@@ -1,4 +1,5 @@
-// The link block at the head of SystemPara, read from the configuration at card opening.
+#include "cardlink/link_config.h"
+
 #include "frame/conv.h"
 #include "frame/ini_cfg.h"
 #include "frame/log_file.h"
@@ -20,7 +21,7 @@ uint16_t QualityPeriodOf(int32_t v) {
 
 }  // namespace
 
-void SystemPara::InitParaLink(int8_t slave) {
+void InitParaLink(int8_t slave) {
   ::CardLinkCfg& c = g_SystemPara.CardLinkCfg;
   c.CardType = static_cast<uint16_t>(ReadMainInt("Main", "CardType", 0));
   // Every card type but USB starts from the PCIe settings.

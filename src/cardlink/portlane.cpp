@@ -4,6 +4,7 @@
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/card_locks.h"
+#include "cardlink/link_config.h"
 #include "frame/bytes.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
@@ -345,7 +346,7 @@ uint32_t CPortlane::Open(uint32_t index) {
       PortlaneApi.QZ_SendComCmd(0, 0xA2, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&slave)), 0, nullptr, 0);
     else
       PortlaneApi.QZ_SendComCmd(0, 0xA2, 0, 0, &slave, 1);
-    SystemPara::InitParaLink(static_cast<int8_t>(slave));
+    InitParaLink(static_cast<int8_t>(slave));
   }
   ++g_Link.nLinkSerial;
   g_Link.g_nCmdSeq = 0;

@@ -4,6 +4,8 @@
 // 8j + i is bad; the bitmap's last byte is the marker 0xA5 and takes the place of blocks 2040-2047,
 // whose flags are never stored. Loading expands the marker like any other byte, so blocks 2040,
 // 2042, 2045 and 2047 always count as bad after a load.
+#include "flash/bad_block_table.h"
+
 #include <string>
 
 #include "cardlink/card_operation.h"
@@ -98,6 +100,7 @@ void CBBT::WriteListFile() const {
   std::string text;
   for (uint32_t b = 0; b < kNandBlocks; ++b)
     if (bad[b]) text += StrFormat("%d\r\n", static_cast<int>(b));
-  // A file that cannot be written is skipped: nothing reads it.
-  plat::WriteWholeFile(GetModuleDir() + "BBT.txt", text);
+  // A file that cannot be written is skipped (nothing reads it), and the daily log says so.
+  if (!plat::WriteWholeFile(GetModuleDir() + "BBT.txt", text))
+    g_InfoLog.Write("CBBT::WriteListFile", LOG_WARNING, "BBT.txt cannot be written");
 }

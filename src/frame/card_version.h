@@ -6,7 +6,12 @@
 // (bConfiguration 0) and afterwards refuses a card whose version no longer fits what was recorded.
 // It then sets the flash area map and the extended command numbers below; the card opening switches
 // the command-frame sequence numbers on to match.
+//
+// A reopen rewrites the map and the table in place while other host threads (the immediate and axis
+// exports) and a job's end read them: their entries are Shared (frame/shared_value.h).
 #include <cstdint>
+
+#include "frame/shared_value.h"
 
 // The four keys a card version fixes.
 struct CardVersionKeys {
@@ -20,14 +25,14 @@ CardVersionKeys DeriveCardVersionKeys(uint32_t cardVersion);
 // Where the card keeps its areas in flash: byte addresses on the serial-flash layout
 // (bJustM25p64 1), page numbers on the NAND layout.
 struct FlashAreaMap {
-  uint32_t nBadBlockTablePage;  // a serial-flash address on both layouts
-  uint32_t nUserPage;
-  uint32_t nOffFileHeadPage;
-  uint32_t nCardParaPage;
-  uint32_t nSecondBlockBase;
-  uint32_t nBlockSize;  // unit of the second block: it begins at base + unit
-  uint32_t nBoxTableA;  // correction table 0
-  uint32_t nBoxTableB;  // correction table 1
+  Shared<uint32_t> nBadBlockTablePage;  // a serial-flash address on both layouts
+  Shared<uint32_t> nUserPage;
+  Shared<uint32_t> nOffFileHeadPage;
+  Shared<uint32_t> nCardParaPage;
+  Shared<uint32_t> nSecondBlockBase;
+  Shared<uint32_t> nBlockSize;  // unit of the second block: it begins at base + unit
+  Shared<uint32_t> nBoxTableA;  // correction table 0
+  Shared<uint32_t> nBoxTableB;  // correction table 1
   bool operator==(const FlashAreaMap&) const = default;
 };
 FlashAreaMap FlashAreaMapFor(bool bJustM25p64);
@@ -46,7 +51,7 @@ constexpr uint32_t kCmdLaserBusRead = 337;
 constexpr uint32_t LegacyCmdNum(uint32_t n) { return ((n - 256u) << 8) | 0x55u; }
 
 struct CmdNumTable {
-  uint32_t num[kCmdNumCount];
+  Shared<uint32_t> num[kCmdNumCount];
   void Fill(bool bCmdWithNum);
   // The number to send for plain number n; n itself when n is not an extended number of the table.
   uint32_t Of(uint32_t n) const;

@@ -47,7 +47,7 @@ FlyScanPara ReadFlyKeys(const FlyScanPara& previous) {
     p.nFlyMarkRangeAxis = std::fabs(p.dbFlyDirX) <= std::fabs(p.dbFlyDirY) ? 1 : 0;
     const double c = p.nFlyMarkRangeAxis == 1 ? p.dbFlyDirY : p.dbFlyDirX;
     // 1 - bEncIsAdd in unsigned arithmetic: a configured extreme wraps instead of overflowing.
-    p.nFlyMarkRangeDir = c > 0.0 ? static_cast<int32_t>(1u - static_cast<uint32_t>(p.bEncIsAdd)) : p.bEncIsAdd;
+    p.nFlyMarkRangeDir = c > 0.0 ? static_cast<int32_t>(1u - static_cast<uint32_t>(p.bEncIsAdd)) : p.bEncIsAdd.load();
     p.dbFlyMarkRangeScanPos = ReadMainDouble(s, "dbFlyMarkRangeScanPos", 0.0);
   }
   p.bEnInnerEncValidByIO = ReadMainInt(s, "bEnInnerEncValidByIO", 0);

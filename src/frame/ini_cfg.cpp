@@ -1,6 +1,7 @@
 #include "frame/ini_cfg.h"
 
 #include "frame/conv.h"
+#include "frame/log_file.h"
 #include "platform/fault_point.h"
 #include "platform/ini_profile.h"
 #include "platform/module.h"
@@ -95,5 +96,7 @@ std::string ReadMainString(const char* section, const char* key, const std::stri
 }
 
 void WriteMainCfgInt(const char* section, const char* key, int32_t value) {
-  g_MainCfg.WriteString(section, key, StrFormat("%d", value));
+  if (!g_MainCfg.WriteString(section, key, StrFormat("%d", value)))
+    g_ErrorLog.Write("WriteMainCfgInt", LOG_ERROR, "[%s] %s=%d cannot be written to %s", section, key,
+                     static_cast<int>(value), g_MainCfg.Path().c_str());
 }

@@ -53,5 +53,6 @@ extern CIniCfg g_MainCfg;
 int32_t ReadMainInt(const char* section, const char* key, int32_t def);
 double ReadMainDouble(const char* section, const char* key, double def);
 std::string ReadMainString(const char* section, const char* key, const std::string& def);
-// Writes "%d" of `value` into the main configuration.
+// Writes "%d" of `value` into the main configuration; a refused write is logged in the error log
+// (the file keeps its other keys).
 void WriteMainCfgInt(const char* section, const char* key, int32_t value);

@@ -1,6 +1,8 @@
 #include "frame/log_file.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "frame/ini_cfg.h"
@@ -61,8 +63,7 @@ void CLogFile::Open(const std::string& name) {
 
 void CLogFile::Close() {
   plat::LockGuard g(lock_);
-  if (pFile) std::fclose(pFile);
-  pFile = nullptr;
+  file.Close();
 }
 
 std::string CLogFile::Path() {
@@ -71,10 +72,7 @@ std::string CLogFile::Path() {
 }
 
 void CLogFile::OpenLocked(const std::string& nameIn) {
-  if (pFile) {
-    std::fclose(pFile);
-    pFile = nullptr;
-  }
+  file.Close();
   std::string name = nameIn;
   if (bByDate) {
     plat::LocalTime now = plat::LocalNow();
@@ -95,7 +93,7 @@ void CLogFile::OpenLocked(const std::string& nameIn) {
     std::string folder = szPath.substr(0, cut);
     if (!plat::IsFolder(folder)) plat::CreateFolders(folder);
   }
-  pFile = std::fopen(szPath.c_str(), nOpenMode == 0 ? "at+" : "w");
+  file.Open(szPath, nOpenMode == 0 ? "at+" : "w");
 }
 
 void CLogFile::Write(const char* func, int level, const char* format, ...) {
@@ -119,11 +117,13 @@ void CLogFile::WriteText(const char* func, int level, const std::string& text) {
 void CLogFile::WriteLine(const char* func, int level, const char* msg) {
   plat::LocalTime now = plat::LocalNow();
   if (bByDate && now.day != openedDay) OpenLocked(std::string());
-  if (!pFile) return;
-  std::fprintf(pFile, "%-9.9s[%04d-%02d-%02d %02d:%02d:%02d.%03d] %s:%s\n", LevelTag(level), now.year,
-               now.month, now.day, now.hour, now.minute, now.second, now.millisecond,
-               func ? func : "", msg);
-  std::fflush(pFile);
+  if (!file.IsOpen()) return;
+  // Formatted into the log's own buffer: a line allocates nothing.
+  const int n = std::snprintf(lineBuf, sizeof lineBuf, "%-9.9s[%04d-%02d-%02d %02d:%02d:%02d.%03d] %s:%s\n",
+                              LevelTag(level), now.year, now.month, now.day, now.hour, now.minute, now.second,
+                              now.millisecond, func ? func : "", msg);
+  if (n <= 0) return;
+  if (file.Write(lineBuf, std::min(static_cast<size_t>(n), sizeof lineBuf - 1))) file.Flush();
 }
 
 void LogFailure(const char* tag, const std::string& text) {

@@ -3,13 +3,14 @@
 // file after midnight at the first line written) and the error log g_ErrorLog ("Error.log").
 // Lines: "%-9.9s[%04d-%02d-%02d %02d:%02d:%02d.%03d] %s:%s\n" with the level tag, the local time,
 // the writer's name and the message (formatted by VFormat: reals with the dot whatever the host's
-// locale). A log that cannot be opened drops its lines silently.
+// locale). A log that cannot be opened drops its lines silently, and so does a line the system
+// refuses to write; the next line is tried again.
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "frame/conv.h"
+#include "platform/files.h"
 #include "platform/lock.h"
 
 enum LogLevel : int { LOG_TRACE = 0, LOG_INFO = 1, LOG_WARNING = 2, LOG_ERROR = 3, LOG_FATAL = 4 };
@@ -46,10 +47,11 @@ class CLogFile {
   std::atomic<int> nMinLevel{1};
   std::string szPath GUARDED_BY(lock_);
   int nOpenMode GUARDED_BY(lock_) = 0;
-  std::FILE* pFile GUARDED_BY(lock_) = nullptr;
+  plat::File file GUARDED_BY(lock_);
   uint8_t bByDate GUARDED_BY(lock_) = 0;
   int openedDay GUARDED_BY(lock_) = 0;  // day of the month when the daily file was opened
   char msgBuf[8002] GUARDED_BY(lock_) = {};
+  char lineBuf[8192] GUARDED_BY(lock_) = {};
 };
 
 extern CLogFile g_InfoLog;

@@ -139,7 +139,7 @@ void SystemPara::InitParaAckPattern() {
 
 void SystemPara::InitParaWaits() const {
   // One slave-ready input per energy-split slave card, from nIO_OSS_Energy_Host_Ready_I upward.
-  const uint32_t slaves = static_cast<uint32_t>(std::clamp(nEnergySplitSlaves, 0, 32));
+  const uint32_t slaves = static_cast<uint32_t>(std::clamp<int32_t>(nEnergySplitSlaves, 0, 32));
   const uint32_t slaveBits = slaves >= 32 ? 0xFFFFFFFFu : (1u << slaves) - 1u;
   const uint32_t S = slaveBits << ShiftCount(nIO_OSS_Energy_Host_Ready_I);
   const uint32_t T = 1u << ShiftCount(nIO_OSS_Energy_Trig_I);

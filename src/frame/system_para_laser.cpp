@@ -83,7 +83,7 @@ void SystemPara::InitParaLaser() {
   LASER_TYPE_pre = ReadMainInt(L, "LASER_TYPE_pre", 2);
   if (LASER_TYPE_pre != LASER_TYPE) {
     WriteMainCfgInt(L, "LASER_TYPE_pre", LASER_TYPE);
-    g_ErrorLog.Write("SystemPara::InitParaLaser", 1, "LASER_TYPE Change to %d", LASER_TYPE);
+    g_ErrorLog.Write("SystemPara::InitParaLaser", 1, "LASER_TYPE Change to %d", static_cast<int>(LASER_TYPE));
   }
   LASER_IPG100W_TYPE = ReadMainInt(L, "LASER_IPG100W_TYPE", 0);
   OSS_TYPE = ReadMainInt(L, "OSS_TYPE", 0);

@@ -13,8 +13,6 @@ CLaser g_Laser[2];
 
 int LasersInUse() { return std::clamp<int32_t>(g_SystemPara.nLaserCount, 1, 2); }
 
-bool LaserFired() { return g_MarkJob.bLaserJob != 0 && g_MarkJob.bLaserLocked == 0; }
-
 void LaserJobReset() {
   for (int i = 0; i < LasersInUse(); ++i) {
     g_Laser[i].nCurLayer = -1;

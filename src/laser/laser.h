@@ -100,9 +100,6 @@ extern CLaser g_Laser[2];
 
 // The number of lasers in use: SystemPara::nLaserCount bounded to 1..2.
 int LasersInUse();
-// The job fires the laser: it was started in a mode that fires it and the laser lock input was not
-// set at its start. Otherwise every word that would fire the laser is sent as a NOP.
-bool LaserFired() REQUIRES(g_MarkCall);
 // The job set-up of the lasers in use and their wave holders: no layer in force, delays applied, no
 // segment open, the next power always sent.
 void LaserJobReset();

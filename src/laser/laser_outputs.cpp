@@ -74,7 +74,7 @@ void Put(WordList& list, uint64_t t, uint32_t word) { list.push_back({t, word});
 
 void CLaserAll::LoadLayerDelays(int32_t layer) {
   if (layer < 0 || layer >= kPenCount) throw MyException(RV_LAYER_NUMBER_OVER, 1);
-  const int32_t zoom = std::max(g_SystemPara.nLaserDelayZoom, 1);
+  const int32_t zoom = std::max<int32_t>(g_SystemPara.nLaserDelayZoom, 1);
   for (int i = 0; i < LasersInUse(); ++i) {
     CLaser& l = g_Laser[i];
     const LaserTimingPara& t = g_LaserTimingPara[i][layer];

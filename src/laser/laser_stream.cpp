@@ -28,6 +28,8 @@ uint32_t PulseTicksOperand(uint32_t ticks) {
   return ticks > SW_OPERAND_MASK ? SW_OPERAND_MASK : ticks;
 }
 
+bool LaserFired() { return g_MarkJob.bLaserJob != 0 && g_MarkJob.bLaserLocked == 0; }
+
 uint32_t PulseHighWord(const CLaser& laser, uint32_t ticks) {
   return (IsLaser1(laser) ? SW_PULSE_HIGH_L1 : SW_PULSE_HIGH_L0) | PulseTicksOperand(ticks);
 }

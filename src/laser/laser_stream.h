@@ -21,6 +21,10 @@
 
 class CWaveHolder;
 
+// The job fires the laser: it was started in a mode that fires it and the laser lock input was not
+// set at its start. Otherwise every word that would fire the laser is sent as a NOP.
+bool LaserFired() REQUIRES(g_MarkCall);
+
 // The operand of a pulse timing word.
 uint32_t PulseTicksOperand(uint32_t ticks);
 // The pulse timing words of a laser (its index selects laser 0's or laser 1's opcodes).

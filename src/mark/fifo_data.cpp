@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cardlink/card_cmd.h"
+#include "cardlink/card_locks.h"
 #include "cardlink/portlane.h"
 #include "frame/bytes.h"
 #include "frame/conv.h"
@@ -279,6 +280,7 @@ void CFifoData::WaitSendFinish() {
   uint32_t lastReceived = 0xFFFFFFFF;
   uint32_t progressTick = plat::TickMs();
   while (g_Link.g_bConnected) {
+    CardCmdGiveWay();
     bool ready = true;
     if (g_SystemPara.CardLinkCfg.bUsbCard) {
       uint8_t st[4] = {};
@@ -307,6 +309,7 @@ void CFifoData::WaitSendFinish() {
   SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_FLUSH);
   CmdReply status;
   do {
+    CardCmdGiveWay();
     CPortlane::SendCmd(CMD_STATUS, 0, 0, status);
     plat::Sleep(1);
   } while (g_Link.g_bConnected && (status.r0() & 7u) != 0);

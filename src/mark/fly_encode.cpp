@@ -185,7 +185,7 @@ void CFlyEncode::CompareInOut(uint32_t status, uint32_t value) {
   }
   const double dif = markO - markI;
   g_InfoLog.Write("CFlyEncode::CompareInOut", LOG_INFO, "PPM=%.2f nRange=%d MarkI=%.2f MarkO=%.2f dif=%.2f tmLeft=%.2f",
-                  g_FlyScanPara.nEncPPM, static_cast<int>(range), markI, markO, dif, dif / rate);
+                  static_cast<double>(g_FlyScanPara.nEncPPM), static_cast<int>(range), markI, markO, dif, dif / rate);
 }
 
 void CFlyEncode::updateEncPos(int32_t encPos, uint32_t io, uint32_t dir) {

@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "cardlink/card_cmd.h"
+#include "cardlink/card_locks.h"
 #include "frame/fly_para.h"
 #include "mark/job_state.h"
 #include "platform/lock.h"
@@ -113,7 +114,7 @@ class CFlyEncode {
   // A target that SetFlyEmptyPosPulse can place; reports and returns the refusal's code, else 0.
   static uint32_t CheckTarget(double target, const char* tag);
 
-  mutable plat::Lock cs_;
+  mutable plat::Lock cs_ ACQUIRED_AFTER(g_csCardBuf);
   double dMeasBase GUARDED_BY(cs_);
   double dMaxPulseRate GUARDED_BY(cs_);
   int32_t nRange GUARDED_BY(cs_);

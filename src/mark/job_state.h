@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cardlink/card_locks.h"
 #include "platform/lock.h"
 
 // Job states.
@@ -66,7 +67,7 @@ struct MarkJobState {
   std::atomic<int64_t> g_nMarkTime{0};  // the last job's final stream time in µs
 
   // The failure record: written by the job's thread, read by any.
-  plat::Lock csMarkError;
+  plat::Lock csMarkError ACQUIRED_AFTER(g_csCardBuf);
   std::string g_szMarkError GUARDED_BY(csMarkError);
   std::atomic<bool> bMarkFailed{false};
 
@@ -76,7 +77,7 @@ struct MarkJobState {
 extern MarkJobState g_MarkJob;
 
 // The guard of the guard flag's test-and-set (held only for it).
-extern plat::Lock g_csMarkRun;
+extern plat::Lock g_csMarkRun ACQUIRED_AFTER(g_csCardBuf);
 
 // The job counts as failed once a failure is recorded, also when its text is empty (a language file
 // without that text).

@@ -321,7 +321,7 @@ void OssResetOutputs() {
 
 void OssLaserModTriggerBlock(uint32_t n, uint16_t position, uint32_t flag) {
   const SystemPara& sp = g_SystemPara;
-  const int32_t base = std::max(sp.BASETIME, 0);
+  const int32_t base = std::max<int32_t>(sp.BASETIME, 0);
   AppendStreamWord(1, 1, SW_LABEL | (2 * n + 9));
   AppendStreamWord(1, 1, MakeIoWord(16, 0));
   EmitWriteRegIo(kInput6, 0, kWaitSourceInputs, kOssTriggerLabel);
@@ -332,7 +332,7 @@ void OssLaserModTriggerBlock(uint32_t n, uint16_t position, uint32_t flag) {
     AppendStreamWord(30, 1, SW_SCAN_FB_WAIT_SETUP);
     AppendStreamWord(1, 1, SW_FLY_RANGE_FOLLOW);
   } else {
-    AppendStreamNop(std::max(sp.nArriveTime, 0));
+    AppendStreamNop(std::max<int32_t>(sp.nArriveTime, 0));
   }
   AppendStreamWord(1, 1, SW_TRIGGER_WAIT);
   AppendStreamWord(1, 1, SW_OSS_PROG_LABEL | (2 * n + 0x1B));

@@ -136,7 +136,13 @@ void BuildStreamBlockFromWords(const uint32_t* words, size_t count, uint32_t lay
 
 bool RotationMarkingOn() { return g_RotatePara.nEnable.load() == 1; }
 
-CMarkData2Fifo::CMarkData2Fifo() = default;
+namespace {
+int64_t FloorMergedTime() { return g_MarkData2Fifo.nMergeTime; }
+void FloorFlush() REQUIRES(g_MarkCall) { g_MarkData2Fifo.Flush(0); }
+}  // namespace
+
+// The floors below call back into the pipeline through the hooks it installs.
+CMarkData2Fifo::CMarkData2Fifo() { InstallFloorPipeline({&FloorMergedTime, &FloorFlush}); }
 
 void CMarkData2Fifo::Reset() {
   vMerged.clear();

@@ -6,7 +6,6 @@
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
-#include "mark/mark_data2fifo.h"
 #include "mark/job_state.h"
 #include "mark/stream_words.h"
 
@@ -15,6 +14,8 @@ int32_t nFloor = 0;
 CMarkFloor* g_pCurFloor = nullptr;
 
 namespace {
+
+FloorPipeline g_FloorPipeline;
 
 FloorCursors CursorsOf(CMarkFloor& f) {
   FloorCursors c{};
@@ -38,7 +39,7 @@ uint64_t AddTime(uint64_t t, int64_t d) { return t + static_cast<uint64_t>(d); }
 // upper floor would keep its own small times. An offset that would put the upper floor's earliest
 // word before the last merged time is replaced by the one that puts that word just after it.
 int64_t KeepAfterMerged(const CMarkFloor& upper, int64_t offset) {
-  const int64_t merged = g_MarkData2Fifo.nMergeTime;
+  const int64_t merged = g_FloorPipeline.mergedTime ? g_FloorPipeline.mergedTime() : 0;
   bool any = false;
   int64_t first = 0;
   for (const auto* c : upper.ch)
@@ -53,6 +54,8 @@ int64_t KeepAfterMerged(const CMarkFloor& upper, int64_t offset) {
 }  // namespace
 
 FloorCursors g_FloorCursors = CursorsOf(g_MarkFloor[0]);
+
+void InstallFloorPipeline(FloorPipeline pipeline) { g_FloorPipeline = pipeline; }
 
 int64_t FloorChannelGap(int channel) {
   switch (channel) {
@@ -122,7 +125,7 @@ void CMarkFloor::Pop() {
   RequireMarkCall();
   if (!JobStoppedOrFailed()) {
     MergeUpperFloor(0, static_cast<int32_t>(g_SystemPara.nSteadyWindowUs));
-    g_MarkData2Fifo.Flush(0);
+    if (g_FloorPipeline.flush) g_FloorPipeline.flush();
   }
   if (nFloor > 0) nFloor -= 1;
   BindCurrent();

@@ -134,6 +134,15 @@ extern FloorCursors g_FloorCursors;
 // The floor the cursors are bound to.
 inline CMarkFloor& CurFloor() { return *g_FloorCursors.pFloor; }
 
+// The flush pipeline above this floor (mark_data2fifo.h) installs itself here: the stream time of
+// the last word it merged, and a non-final flush of floor 0 (run with the mark-call guard held). Until
+// it is installed nothing has been merged and a pop flushes nothing.
+struct FloorPipeline {
+  int64_t (*mergedTime)() = nullptr;
+  void (*flush)() = nullptr;
+};
+void InstallFloorPipeline(FloorPipeline pipeline);
+
 // Moves an anchored upper floor (and those between it and floor 0) down; true.
 bool MergeUpperFloor(int32_t thresholdCurrent, int32_t thresholdLower);
 // The offset that places upper floor U behind lower floor L; 0 when no channel pair has words.

@@ -5,6 +5,7 @@
 #include "calibration/box_para.h"
 #include "calibration/scan.h"
 #include "cardlink/card_cmd.h"
+#include "cardlink/card_locks.h"
 #include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "frame/log_file.h"
@@ -30,7 +31,10 @@ uint32_t MarkStop() {
   g_InfoLog.Write("QZ_Mark_Stop", LOG_INFO, "QZ_Mark_Stop");
   if (!Connected()) return RV_CARD_NOT_CONNECTED;
   g_MarkJob.bStopMark = 1;
-  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_STOP);
+  {
+    UrgentCardCmd urgent;  // QZ_MarkEnd's wait polls the card without pause: it lets the stop in
+    SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_STOP);
+  }
   return ResultAtEnd();
 }
 

@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "cardlink/card_locks.h"
 #include "mark/job_state.h"
 #include "mark/line_storage.h"
 #include "platform/lock.h"
@@ -61,7 +62,7 @@ class WobUnitList {
   WobProgram Copy() const EXCLUDES(cs_);
 
  private:
-  mutable plat::Lock cs_;
+  mutable plat::Lock cs_ ACQUIRED_AFTER(g_csCardBuf);
   WobProgram prog_ GUARDED_BY(cs_);
 };
 extern WobUnitList g_WobUnits;

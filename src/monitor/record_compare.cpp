@@ -27,13 +27,11 @@ constexpr double kPowerTolPercent = 1.0;
 
 std::deque<MonitorRecord> g_listCompare GUARDED_BY(g_csCompare);
 
-// Opens a file of the log folder for appending in binary mode; nullptr when it cannot be.
-std::FILE* OpenLogAppend(const std::string& name) {
+// Opens a file of the log folder for appending in binary mode; false when it cannot be.
+bool OpenLogAppend(plat::File& f, const std::string& name) {
   const std::string dir = BuildLogDir();
-  const std::string path = BuildLogFilePath(name);
-  if (plat::FileWriteRefused(path)) return nullptr;
   if (!plat::IsFolder(dir)) plat::CreateFolders(dir);
-  return std::fopen(path.c_str(), "ab");
+  return f.Open(BuildLogFilePath(name), "ab");
 }
 
 bool Matches(const MonitorRecord& e, const MonitorRecord& m) {
@@ -51,17 +49,20 @@ bool Matches(const MonitorRecord& e, const MonitorRecord& m) {
 
 void WriteWordLog(const char* prefix, std::vector<uint32_t>& words, const std::string& timeText) {
   const std::string name = StrFormat("%s_%s.log", prefix, timeText.c_str());
-  if (std::FILE* f = OpenLogAppend(name)) {
+  plat::File f;
+  bool written = OpenLogAppend(f, name);
+  if (written) {
     std::vector<unsigned char> bytes;
     bytes.reserve(words.size() * 4);
     for (uint32_t w : words) {
       const uint32_t m = w ^ kWordMask;
       for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<unsigned char>(m >> (8 * i)));
     }
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  } else {
-    g_InfoLog.Write("WriteWordLog", LOG_WARNING, "cannot open %s: %u words dropped", name.c_str(),
+    f.Write(bytes.data(), bytes.size());
+    written = f.Close();
+  }
+  if (!written) {
+    g_InfoLog.Write("WriteWordLog", LOG_WARNING, "cannot write %s: %u words dropped", name.c_str(),
                     static_cast<unsigned>(words.size()));
   }
   words.clear();
@@ -77,7 +78,10 @@ std::string InfoXlsRow(const std::string& timeText, int index, int count, double
 
 void WriteInfoXls(const std::string& dateText, const std::string& timeText, int enabled, int result) {
   MonitorRecord& m = g_recMeasured;
-  if (std::FILE* f = OpenLogAppend(StrFormat("%s_%s.xls", "info__", dateText.c_str()))) {
+  const std::string name = StrFormat("%s_%s.xls", "info__", dateText.c_str());
+  plat::File f;
+  bool written = OpenLogAppend(f, name);
+  if (written) {
     const int count = static_cast<int>(m.durations.size());
     for (int i = 0; i < count; ++i) {
       const size_t k = static_cast<size_t>(i);
@@ -89,9 +93,13 @@ void WriteInfoXls(const std::string& dateText, const std::string& timeText, int 
       const int r1 = plat::NextRandom();
       const int r2 = plat::NextRandom();
       const std::string row = InfoXlsRow(timeText, i + 1, count, m.durations[k], p, pos, enabled, result, r1, r2);
-      std::fwrite(row.data(), 1, row.size(), f);
+      f.Write(row);
     }
-    std::fclose(f);
+    written = f.Close();
+  }
+  if (!written) {
+    g_InfoLog.Write("WriteInfoXls", LOG_WARNING, "cannot write %s: %u rows dropped", name.c_str(),
+                    static_cast<unsigned>(m.durations.size()));
   }
   m.FreeVectors();
 }

@@ -19,9 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "cardlink/card_locks.h"
 #include "platform/lock.h"
 
-extern plat::Lock g_csCompare;
+extern plat::Lock g_csCompare ACQUIRED_AFTER(g_csCardBuf);
 
 // Appends the words of `words`, masked, to the word log and empties the vector in any case.
 void WriteWordLog(const char* prefix, std::vector<uint32_t>& words, const std::string& timeText);

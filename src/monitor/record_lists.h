@@ -10,9 +10,10 @@
 // lists live from load to unload: neither a card's close nor a task's start clears them.
 #include <cstdint>
 
+#include "cardlink/card_locks.h"
 #include "platform/lock.h"
 
-extern plat::Lock g_csRecord;
+extern plat::Lock g_csRecord ACQUIRED_AFTER(g_csCardBuf);
 
 constexpr uint32_t kSampleLaserOn = 0xFFFFFFFFu;
 constexpr uint32_t kSampleLaserOff = 0xFFFFFFFEu;

@@ -11,9 +11,10 @@ struct FaultPoint {
   // Asked before a thread is created: true refuses the thread, as the system does when it has
   // none to give (Thread::Start returns false, nothing runs).
   bool (*refuseThread)() = nullptr;
-  // Asked before a file is written (IniWriteString, WriteWholeFile, CopyFilePath, an OutFile's
-  // creation and each piece it hands to the system) or a folder
-  // created (CreateFolders): true fails the operation as the system would, with nothing changed.
+  // Asked before a file is written (IniWriteString, WriteWholeFile, CopyFilePath, a File opened for
+  // writing and each of its writes and flushes, an OutFile's creation and each piece it hands to the
+  // system) or a folder created (CreateFolders): true fails the operation as the system would, with
+  // nothing changed.
   bool (*refuseFileWrite)(const std::string& path) = nullptr;
   // The library's own folder in place of the folder of the module file; empty: the module's own.
   std::string (*moduleDir)() = nullptr;

@@ -1,4 +1,4 @@
-// Whole-file reads and writes and buffered output files (the same on every platform: the C
+// Whole-file reads and writes and files written piece by piece (the same on every platform: the C
 // runtime's byte streams).
 #include "platform/files.h"
 
@@ -33,24 +33,57 @@ bool WriteWholeFile(const std::string& path, const std::string& data) {
   return ok;
 }
 
+bool File::Open(const std::string& path, const char* mode) {
+  Close();
+  failed_ = false;
+  if (std::strchr(mode, 'r') == nullptr || std::strchr(mode, '+') != nullptr) {
+    if (FileWriteRefused(path)) return false;
+  }
+  f_ = std::fopen(path.c_str(), mode);
+  path_ = path;
+  return f_ != nullptr;
+}
+
+bool File::Write(const void* data, size_t size) {
+  if (!f_ || FileWriteRefused(path_) || std::fwrite(data, 1, size, f_) != size) {
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+size_t File::Read(void* data, size_t size) { return f_ ? std::fread(data, 1, size, f_) : 0; }
+
+bool File::Flush() {
+  if (!f_ || FileWriteRefused(path_) || std::fflush(f_) != 0) {
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool File::Close() {
+  if (!f_) return true;
+  const bool ok = std::fclose(f_) == 0 && !failed_;
+  f_ = nullptr;
+  failed_ = false;
+  return ok;
+}
+
 std::unique_ptr<OutFile> OutFile::Create(const std::string& path, size_t bufferBytes) {
-  if (FileWriteRefused(path)) return nullptr;
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return nullptr;
-  std::setvbuf(f, nullptr, _IONBF, 0);  // the buffer below is the only one
-  return std::unique_ptr<OutFile>(new OutFile(f, path, bufferBytes < 1 ? 1 : bufferBytes));
+  std::unique_ptr<OutFile> out(new OutFile(bufferBytes < 1 ? 1 : bufferBytes));
+  if (!out->file.Open(path, "wb")) return nullptr;
+  return out;
 }
 
-OutFile::OutFile(std::FILE* f, std::string p, size_t bufferBytes) : file(f), path(std::move(p)), buffer(bufferBytes) {}
+OutFile::OutFile(size_t bufferBytes) : buffer(bufferBytes) {}
 
-OutFile::~OutFile() {
-  if (file) std::fclose(file);
-}
+OutFile::~OutFile() = default;
 
 bool OutFile::Flush() {
-  if (failed || !file) return false;
+  if (failed || !file.IsOpen()) return false;
   if (used == 0) return true;
-  if (FileWriteRefused(path) || std::fwrite(buffer.data(), 1, used, file) != used) failed = true;
+  if (!file.Write(buffer.data(), used) || !file.Flush()) failed = true;
   used = 0;
   return !failed;
 }
@@ -69,9 +102,8 @@ bool OutFile::Write(const void* data, size_t bytes) {
 }
 
 bool OutFile::Close() {
-  bool ok = Flush();
-  if (file) ok = std::fclose(file) == 0 && ok;
-  file = nullptr;
+  const bool flushed = Flush();
+  const bool ok = file.Close() && flushed;
   return ok;
 }
 

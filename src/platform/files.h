@@ -29,7 +29,38 @@ std::string TempFolder();
 // Reads or writes a whole file as bytes. Read: false when it cannot be opened.
 bool ReadWholeFile(const std::string& path, std::string& out);
 bool WriteWholeFile(const std::string& path, const std::string& data);
-// A file written front to back through a buffer of its own, handed to the system in large pieces.
+// A file read or written piece by piece (logs, record logs, read-back and offline files), opened
+// with a C runtime mode ("rb", "wb", "ab", "at+", "w", ...). Opening for anything but reading, and
+// every write, ask the fault point first: a refused or failed open or write reports false and
+// writes nothing. Closed by Close or at the end of its life.
+class File {
+ public:
+  File() = default;
+  ~File() { Close(); }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Closes what was open, then opens `path`; false when it cannot be opened.
+  bool Open(const std::string& path, const char* mode);
+  bool IsOpen() const { return f_ != nullptr; }
+  // All `size` bytes or false (also when not open).
+  bool Write(const void* data, size_t size);
+  bool Write(const std::string& text) { return Write(text.data(), text.size()); }
+  // Up to `size` bytes; 0 at the end, on a failure or when not open.
+  size_t Read(void* data, size_t size);
+  // Hands what is buffered to the system: false when it refuses it.
+  bool Flush();
+  // True when every write since the open went through and the close did too; closing a file that
+  // is not open is true.
+  bool Close();
+
+ private:
+  std::FILE* f_ = nullptr;
+  std::string path_;
+  bool failed_ = false;
+};
+
+// A File written front to back through a buffer of its own, handed to the system in large pieces.
 // The fault point is asked at the creation and before each piece goes to the system, so a refused
 // write shows at the write that fills the buffer, at Flush or at Close.
 class OutFile {
@@ -48,9 +79,8 @@ class OutFile {
   bool Close();
 
  private:
-  OutFile(std::FILE* f, std::string path, size_t bufferBytes);
-  std::FILE* file;
-  std::string path;
+  explicit OutFile(size_t bufferBytes);
+  File file;
   std::vector<uint8_t> buffer;
   size_t used = 0;
   bool failed = false;

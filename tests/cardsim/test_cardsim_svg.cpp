@@ -137,6 +137,48 @@ TEST_F(CardsimSvg, TheRunsPathAsMarkedLinesJumpsAndDotsInFieldMillimetres) {
   }
 }
 
+// Fibre lasers run their pulses from the layer on; their outputs make the marks: laser 0's enable
+// (21) set once and its PA (20) around each segment, laser 1's enable (28). The card's laser type
+// decides which outputs gate emission; a segment along which the mirrors travel 0.02 mm is a dot.
+TEST_F(CardsimSvg, EmissionFollowsTheOutputsThatGateTheConfiguredLaser) {
+  std::vector<Timed> w = {{1, 0x21200200}, {2, 0x11000030}, {2, 0x12000030}, {2, 0x16000001}};
+  auto move = [&w](uint64_t t, Pt p) {
+    w.push_back({t, 0x01000000u | static_cast<uint32_t>((p.x + 50) * 65535 / 100)});
+    w.push_back({t, 0x01010000u | static_cast<uint32_t>((p.y + 50) * 65535 / 100)});
+  };
+  move(5, {0, 0});
+  move(10, A);
+  w.push_back({20, 0x21100100});  // PA on
+  move(30, B);
+  move(40, C);
+  w.push_back({45, 0x21100000});
+  move(50, E);
+  w.push_back({55, 0x21100100});
+  move(60, {E.x + 0.02, E.y});
+  w.push_back({65, 0x21100000});
+  move(70, F);
+  w.push_back({72, 0x1C000001});  // laser 1's pulses, its enable still off
+  move(74, D);
+  w.push_back({75, 0x22040040});  // output 28
+  move(77, Mid);
+  w.push_back({80, kEnd});
+  const std::string config = dir.File("type.cfg");
+  struct Case { uint32_t type; const char *marks, *jumps, *dots; } cases[] = {
+      {0, "0,0 -20,-20 20,-20 20,20 30,30 30.02,30 35,-25 -20,20 0,-20", "", ""},
+      {2, "-20,-20 20,-20 20,20 | 35,-25 -20,20 0,-20", "0,0 -20,-20 | 20,20 30,30 | 30.02,30 35,-25", "30,30"},
+      {6, "-20,-20 20,-20 20,20 | -20,20 0,-20", "0,0 -20,-20 | 20,20 30,30 | 30.02,30 35,-25 -20,20", "30,30"},
+  };
+  for (const Case& c : cases) {
+    cardsim_reset();
+    std::ofstream(config) << "laser_type = " << c.type << "\n";
+    ASSERT_EQ(0u, cardsim_load_config(config.c_str()));
+    Run(w);
+    ASSERT_EQ(0u, cardsim_write_svg(path.c_str(), 0, 0, 0));
+    const Picture p = Parse(ReadFile(path));
+    EXPECT_EQ(std::tuple(c.marks, c.jumps, c.dots), std::tuple(p.marks, p.jumps, p.dots)) << c.type;
+  }
+}
+
 TEST_F(CardsimSvg, ARunGoingOnAsFarAsItWentAndWhatIsRefused) {
   cardsim_set_consume(CARDSIM_CONSUME_STALLED);
   Run(Job(100, 100, 0));
@@ -200,7 +242,7 @@ TEST_F(CardsimSvg, TheConfigurationsFileIsWrittenAtTheEndOfEachRun) {
 
   // Sizes that are no sizes; an empty svg turns the picture off, the lines before a bad one hold.
   struct Bad { const char* text; uint32_t rc; } bad[] = {
-      {"field_mm = abc\n", 1}, {"field_mm = 80, 0\n", 1}, {"half_range_mm = -1\n", 1},
+      {"field_mm = abc\n", 1}, {"field_mm = 80, 0\n", 1}, {"half_range_mm = -1\n", 1}, {"laser_type = 8\n", 1},
       {"svg =\nfield_mm = 1,5\nhalf_range_mm = 1,5\n", 3}};
   for (const Bad& b : bad) {
     std::ofstream(config) << b.text;

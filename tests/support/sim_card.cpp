@@ -1,5 +1,6 @@
 #include "support/sim_card.h"
 
+#include "cardlink/link_config.h"
 #include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
@@ -31,7 +32,7 @@ void SimCardTest::Stage(int cardType, const std::string& config) {
   ASSERT_EQ(PortlaneApi.bLoaded, 1);
   ASSERT_TRUE(ResolveSim([this](const char* name) { return SimSymbol(name); }));
   cardsim_reset_();
-  SystemPara::InitParaLink(0);
+  InitParaLink(0);
 }
 
 void SimCardTest::TearDown() {

@@ -142,7 +142,7 @@ TEST(BoxFile, RefusedCountsAndTypes) {
   } cases[] = {
       {14, "-1", true},        {15, "-1", true},       {16, "-2", true},      {26, "-1", true},
       {26, "1000001", true},   {35, "-3", true},       {35, "1000001", true}, {1, "2", true},
-      {1, "-1", true},         {26, "1000000", false}, {35, "2", false},      {1, "1", false},
+      {1, "-1", true},         {26, "1000000", true},  {35, "5", true},       {35, "2", false},      {1, "1", false},
       {14, "5", false},
   };
   for (const Case& c : cases) {
@@ -154,10 +154,10 @@ TEST(BoxFile, RefusedCountsAndTypes) {
       EXPECT_NO_THROW(ParseBoxFile(text));
     }
   }
-  // Rows x columns above one million, each count alone allowed.
+  // Rows x columns above one million; a grid whose pairs the file holds.
   const std::string grid = Lines({"0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0"});
   EXPECT_THROW(ParseBoxFile(grid + Lines({"1001", "1000"})), MyException);
-  EXPECT_NO_THROW(ParseBoxFile(grid + Lines({"1000", "1000"})));
+  EXPECT_NO_THROW(ParseBoxFile(grid + Lines({"1", "2", "0", "0", "1", "1", "1", "1"})));
 }
 
 TEST(BoxFile, RecordsArePackedOneAfterAnother) {

@@ -6,10 +6,8 @@
 #include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "platform/files.h"
-#include "platform/module.h"
 #include "support/faults.h"
-#include "support/staged_library.h"
-#include "support/temp_dir.h"
+#include "support/lib_folder.h"
 
 namespace {
 
@@ -19,26 +17,19 @@ BoxParaBlock Defaults() {
   return d;
 }
 
-class BoxParaTest : public ::testing::Test {
+class BoxParaTest : public qztest::LibFolderTest {
  protected:
   void SetUp() override {
-    qztest::SetModuleDir(dir.Path());
-    plat::CreateFolders(dir.File("ini"));
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
+    LibFolderTest::SetUp();
     g_mapErrText[RV_NOT_OPEN_BOX_FILE] = "The calibration box file could not be opened.";
     StoreBoxPara(Defaults());
   }
   void TearDown() override {
     qztest::FailFileWrites("");
     g_mapErrText.clear();
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
-    qztest::SetModuleDir("");
+    LibFolderTest::TearDown();
   }
-  void WriteFile(const std::string& bytes) { ASSERT_TRUE(plat::WriteWholeFile(dir.File("ini/CaliPara.cl"), bytes)); }
-  void WriteBlock(const BoxParaBlock& b) { WriteFile(std::string(b.begin(), b.end())); }
-  std::vector<std::string> Boxes() { return qztest::ReadLines(dir.File("boxes.txt")); }
-
-  qztest::TempDir dir;
+  void WriteBlock(const BoxParaBlock& b) { WriteFile("ini/CaliPara.cl", std::string(b.begin(), b.end())); }
 };
 
 TEST_F(BoxParaTest, DefaultsByByteOffset) {
@@ -86,22 +77,15 @@ TEST_F(BoxParaTest, MissingOrShortFileKeepsTheBlock) {
   BoxParaBlock changed = Defaults();
   BoxSetF64(changed, kBoxOffsetY, 2.5);
   const std::string full(changed.begin(), changed.end());
-  struct Case {
-    const char* name;
-    bool present;
-    std::string bytes;
-    bool replaced;
-  } cases[] = {
-      {"missing", false, "", false},
-      {"empty", true, "", false},
-      {"one byte short", true, full.substr(0, kBoxParaSize - 1), false},
-      {"whole", true, full, true},
+  struct Case { const char* name; bool present; std::string bytes; bool replaced; } cases[] = {
+      {"missing", false, "", false}, {"empty", true, "", false},
+      {"one byte short", true, full.substr(0, kBoxParaSize - 1), false}, {"whole", true, full, true},
       {"longer", true, full + "tail", true},
   };
   for (const Case& c : cases) {
     plat::DeleteFilePath(dir.File("ini/CaliPara.cl"));
     plat::DeleteFilePath(dir.File("boxes.txt"));
-    if (c.present) WriteFile(c.bytes);
+    if (c.present) WriteFile("ini/CaliPara.cl", c.bytes);
     StoreBoxPara(Defaults());
     CCaliLink::ReadPara(false, false);  // at load: silent
     EXPECT_EQ(CopyBoxPara(), c.replaced ? changed : Defaults()) << c.name;
@@ -129,17 +113,10 @@ TEST_F(BoxParaTest, UnwritableFileIsReportedOnceAndLeftAlone) {
 }
 
 TEST_F(BoxParaTest, VersionCheckRefusesWithoutCopying) {
-  struct Case {
-    uint32_t a, b;
-    int source;
-    bool ok;
-    const char* text;
-  } cases[] = {
-      {1, 3, 0, true, nullptr},
-      {0, 1, 0, false, "上位机软件box参数版本较低，Box参数无效"},
+  struct Case { uint32_t a, b; int source; bool ok; const char* text; } cases[] = {
+      {1, 3, 0, true, nullptr}, {0, 1, 0, false, "上位机软件box参数版本较低，Box参数无效"},
       {0, 1, 1, false, "box文件版本较低，Box参数无效，请重新输入box参数保存"},
-      {3, 4, 0, false, "上位机软件box参数版本较高，Box参数无效"},
-      {3, 4, 1, false, "box文件版本较高，Box参数无效"},
+      {3, 4, 0, false, "上位机软件box参数版本较高，Box参数无效"}, {3, 4, 1, false, "box文件版本较高，Box参数无效"},
       {0x80000000u, 1, 0, false, "上位机软件box参数版本较低，Box参数无效"},  // negative word A
   };
   for (const Case& c : cases) {

@@ -1,7 +1,7 @@
 #pragma once
-// The calibration code with our calibration modules: a fresh library folder with "ini/", the two
-// modules copied into it and loaded the way the library loads them, their control functions, and
-// the calibration state restored afterwards.
+// The calibration code with our calibration modules: a fresh library folder, the two modules copied
+// into it and loaded the way the library loads them, their control functions, and the calibration
+// state restored afterwards.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,25 +21,15 @@
 #include "platform/files.h"
 #include "platform/module.h"
 #include "support/faults.h"
+#include "support/lib_folder.h"
 #include "support/staged_library.h"
-#include "support/temp_dir.h"
 
 namespace qztest {
 
-inline bool AnyLine(const std::vector<std::string>& lines, const std::string& text) {
-  for (const std::string& l : lines)
-    if (l.find(text) != std::string::npos) return true;
-  return false;
-}
-
-class CaliModuleTest : public ::testing::Test {
+class CaliModuleTest : public LibFolderTest {
  protected:
   void SetUp() override {
-    SetModuleDir(dir.Path());
-    g_MainCfg = CIniCfg("QZMarkPara.cfg");
-    ASSERT_TRUE(plat::CreateFolders(dir.File("ini")));
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
-    g_ErrorLog.Init(dir.File("Error.log"));
+    LibFolderTest::SetUp();
     g_SystemPara = SystemPara{};
     g_SystemPara.CardLinkCfg.PID = 0x8000;
     g_SystemPara.CardLinkCfg.CARDNO = 0x8000;
@@ -76,10 +66,7 @@ class CaliModuleTest : public ::testing::Test {
     CCaliLink::SetHalfRange(10.0);
     g_SystemPara = SystemPara{};
     FailFileWrites("");
-    g_ErrorLog.Close();
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
-    SetModuleDir("");
-    g_MainCfg = CIniCfg("QZMarkPara.cfg");
+    LibFolderTest::TearDown();
   }
 
   static void ResetScan() {
@@ -94,10 +81,6 @@ class CaliModuleTest : public ::testing::Test {
   void WriteConfig(const std::string& name, const std::string& content) {
     ASSERT_TRUE(plat::WriteWholeFile(dir.File("ini/" + name), content));
   }
-  std::vector<std::string> Boxes() { return ReadLines(dir.File("boxes.txt")); }
-  std::vector<std::string> ErrorLines() { return ReadLines(dir.File("Error.log")); }
-
-  TempDir dir;
   std::vector<plat::ModuleHandle> handles;
 #define QZ_CORRIX_MEMBER(fn) decltype(&fn) fn##_ = nullptr;
   CORRIX_CONTROL_FUNCTIONS(QZ_CORRIX_MEMBER)

@@ -20,24 +20,18 @@
 #include "platform/files.h"
 #include "support/sim_card.h"
 #include "support/trace.h"
+#include "test_mark_card_fixture.h"
 
 namespace {
 
 using qztest::Cmd;
-using qztest::SimCardTest;
 
-class CardParaFlashTest : public SimCardTest {
+class CardParaFlashTest : public qztest::MarkCardTest {
  protected:
   // The card as card opening leaves it: version 85 keeps its areas on the serial flash and numbers
   // its commands, version 55 has the NAND and the legacy commands.
   void OpenOn(bool spi) {
-    Stage(0);
-    cardsim_set_card_version_(spi ? 85 : 55);
-    ASSERT_EQ(OpenLink(), 0u);
-    g_SystemPara.bJustM25p64 = spi ? 1 : 0;
-    g_SystemPara.bCmdWithNum = spi ? 1 : 0;
-    g_Link.g_bCmdSeqOn = spi ? 1 : 0;
-    g_FlashAreaMap = FlashAreaMapFor(spi);
+    Open(spi ? 85 : 55);
     chip = spi ? CARDSIM_FLASH_SPI : CARDSIM_FLASH_NAND;
     uint32_t cursor = 0;
     g_BBT.SkipBad(cursor);  // a blank card's table is written before anything is counted

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <limits>
+#include <utility>
 
 #include "frame/conv.h"
 
@@ -15,8 +16,7 @@ TEST(Conversions, IntegerParseFollowsTheCRuntime) {
       {"2147483647", 2147483647},               {"2147483648", std::numeric_limits<int32_t>::max()},
       {"-2147483648", std::numeric_limits<int32_t>::min()},
       {"-99999999999999999999", std::numeric_limits<int32_t>::min()},
-      {"99999999999999999999", std::numeric_limits<int32_t>::max()},
-      {"- 5", 0},          {"--5", 0},
+      {"99999999999999999999", std::numeric_limits<int32_t>::max()}, {"- 5", 0},          {"--5", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(CrtAtoi(c.text), c.value) << '"' << c.text << '"';
 }
@@ -25,37 +25,27 @@ TEST(Conversions, RealParseIsLocaleIndependentAndStopsAtTheFirstOtherCharacter) 
   struct Case { const char* text; double value; } cases[] = {
       {"0.5abc", 0.5}, {"  -1.25", -1.25}, {"+3", 3.0},   {"1e3", 1000.0}, {"2.5E-1x", 0.25},
       {"abc", 0.0},    {"", 0.0},          {".5", 0.5},   {"7.", 7.0},     {"60.00000000", 60.0},
-      {"1,5", 1.0},    {"--1", 0.0},       {"1e999", std::numeric_limits<double>::infinity()},
-      {"1e-999", 0.0},
+      {"1,5", 1.0},    {"--1", 0.0},       {"1e999", std::numeric_limits<double>::infinity()}, {"1e-999", 0.0},
   };
   for (const Case& c : cases) EXPECT_EQ(CrtAtof(c.text), c.value) << '"' << c.text << '"';
   EXPECT_TRUE(std::isnan(CrtAtof("nan")));
 }
 
-TEST(Conversions, RealToIntegerSaturatesAndMapsNanToZero) {
+TEST(Conversions, RealToIntegerSaturatesAndMapsNanToZeroAndShiftCountsAreMasked) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(RealToInt32(12.9), 12);
-  EXPECT_EQ(RealToInt32(-12.9), -12);
-  EXPECT_EQ(RealToInt32(nan), 0);
-  EXPECT_EQ(RealToInt32(inf), std::numeric_limits<int32_t>::max());
-  EXPECT_EQ(RealToInt32(-inf), std::numeric_limits<int32_t>::min());
-  EXPECT_EQ(RealToInt32(3e9), std::numeric_limits<int32_t>::max());
-  EXPECT_EQ(RealToInt32(2147483647.0), 2147483647);
-  EXPECT_EQ(RealToUInt32(-1.0), 0u);
-  EXPECT_EQ(RealToUInt32(4294967295.0), 4294967295u);
-  EXPECT_EQ(RealToUInt32(4294967296.0), 4294967295u);
-  EXPECT_EQ(RealToUInt32(nan), 0u);
+  constexpr int32_t kMin32 = std::numeric_limits<int32_t>::min(), kMax32 = std::numeric_limits<int32_t>::max();
+  const std::pair<double, int32_t> to32[] = {{12.9, 12}, {-12.9, -12}, {nan, 0}, {inf, kMax32}, {-inf, kMin32},
+                                             {3e9, kMax32}, {2147483647.0, 2147483647}};
+  for (const auto& [v, want] : to32) EXPECT_EQ(RealToInt32(v), want) << v;
+  const std::pair<double, uint32_t> toU32[] = {{-1.0, 0}, {4294967295.0, 4294967295u}, {4294967296.0, 4294967295u},
+                                               {nan, 0}};
+  for (const auto& [v, want] : toU32) EXPECT_EQ(RealToUInt32(v), want) << v;
   EXPECT_EQ(RealToInt64(1e30), std::numeric_limits<int64_t>::max());
   EXPECT_EQ(RealToInt64(-1e30), std::numeric_limits<int64_t>::min());
   EXPECT_EQ(RealToUInt16(70000.0), 65535);
-}
-
-TEST(Conversions, ShiftCountsAreMasked) {
-  EXPECT_EQ(ShiftCount(5), 5u);
-  EXPECT_EQ(ShiftCount(32), 0u);
-  EXPECT_EQ(ShiftCount(33), 1u);
-  EXPECT_EQ(ShiftCount(-1), 31u);
+  // Shift counts are masked.
+  for (const auto& [n, want] : {std::pair{5, 5u}, {32, 0u}, {33, 1u}, {-1, 31u}}) EXPECT_EQ(ShiftCount(n), want) << n;
 }
 
 TEST(Conversions, FormatGrowsPastItsFirstBuffer) {

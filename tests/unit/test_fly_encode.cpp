@@ -51,27 +51,12 @@ class FlyEncodeTest : public qztest::MarkCallTest {
     for (const CmdPacket& p : batch) out.emplace_back(p.Cmd(), p.P1(), p.P2());
     return out;
   }
-  // The compare values of the encoder waits on the main stream, each checked for its layout: the
-  // four lanes of the mask 0xFFFFFF and the value at t + 1, the set-up word of source 3 without a
-  // time-out at t + 2, the marker at t + 3.
+  // The compare values of the encoder waits on the main stream, which holds nothing else (their
+  // words are the mark-flow tests').
   static std::vector<uint32_t> WaitValues() {
-    const Words& w = F(0).ch3;
-    std::vector<uint32_t> out;
-    EXPECT_EQ(w.size() % 10, 0u);
-    for (size_t i = 0; i + 10 <= w.size(); i += 10) {
-      const uint64_t t = w[i].time - 1;
-      uint32_t v = 0;
-      for (uint32_t lane = 0; lane < 4; ++lane) {
-        EXPECT_EQ(w[i + 2 * lane], (TimedWord{t + 1, 0x52000000 | lane}));
-        EXPECT_EQ(w[i + 2 * lane + 1].time, t + 1);
-        EXPECT_EQ(w[i + 2 * lane + 1].word & 0xFFFFFF00u, lane < 3 ? 0x5500FF00u : 0x55000000u);
-        v |= (w[i + 2 * lane + 1].word & 0xFF) << (8 * lane);
-      }
-      EXPECT_EQ(w[i + 8], (TimedWord{t + 2, 0x58000103}));
-      EXPECT_EQ(w[i + 9], (TimedWord{t + 3, 0x51630020}));
-      out.push_back(v);
-    }
-    return out;
+    const std::vector<uint32_t> v = qztest::EncoderWaitValues(F(0).ch3);
+    EXPECT_EQ(F(0).ch3.size(), 10 * v.size());
+    return v;
   }
 };
 
@@ -90,8 +75,7 @@ TEST_F(FlyEncodeTest, PacketsFollowTheKeys) {
       {"nFlyDirAngle=0.5235987755982988\nnEncRange=1234\nbEncRange=1\nnEncOutnerDirectNeg=1", "",
        {{0, {97, 9522050, 5497558}}, {2, {99, 1, 1234}}}},
       // bEncRange 1 sends the range cut to 24 bits; 0 the full counter whatever the range.
-      {"nEncRange=305419896\nbEncRange=1", "", {{2, {99, 0, 0x345678}}}},
-      {"nEncRange=305419896\nbEncRange=0", "", {}},
+      {"nEncRange=305419896\nbEncRange=1", "", {{2, {99, 0, 0x345678}}}}, {"nEncRange=305419896\nbEncRange=0", "", {}},
       // Scan limits inside and beyond the field, each half clamped to 0..65535.
       {"", "bScanLimitErrEn=7\ndbScanLimitP0=5\ndbScanLimitP1=10\ndbScanLimitN0=-5\ndbScanLimitN1=-12",
        {{3, {9, 0xFFFFC000, 0x4000}}, {4, {10, 1, 1}}}},
@@ -105,8 +89,7 @@ TEST_F(FlyEncodeTest, PacketsFollowTheKeys) {
       {"nFlyDir=2\nbFlyMarkRangeEn=1\nbEncIsAdd=1\ndbFlyMarkRangeScanPos=-3", "",
        {{0, {97, static_cast<uint32_t>(-10995116), 0}}, {5, {10, 2, 0x20000 | 22937}}}},
       // A PPM of 0 or below saturates (0 x infinity gives NaN, which converts to 0).
-      {"nEncPPM=0", "", {{0, {97, 0x7FFFFFFF, 0}}}},
-      {"nEncPPM=-5000", "", {{0, {97, 0xFF583A54, 0}}}},
+      {"nEncPPM=0", "", {{0, {97, 0x7FFFFFFF, 0}}}}, {"nEncPPM=-5000", "", {{0, {97, 0xFF583A54, 0}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fly);
@@ -131,10 +114,9 @@ TEST_F(FlyEncodeTest, AnEncoderRangeBelowTenIsRefusedAndChangesNothing) {
     const std::string text = std::string("[FLY] nEncRange=") + range + " is below 10";
     EXPECT_TRUE(HasLine(Boxes(), text)) << range;
     EXPECT_TRUE(HasLine(ErrorLines(), text)) << range;
-    EXPECT_EQ(g_FlyScanPara.nEncRange, before.nEncRange);
-    EXPECT_EQ(g_FlyScanPara.dbMeasMarkDisMM, 1.0);
-    EXPECT_EQ(g_FlyEncode.State().nRange, 5000);
-    EXPECT_EQ(g_FlyEncode.State().dMeasBase, 5000.0);
+    EXPECT_EQ(std::tuple(g_FlyScanPara.nEncRange, g_FlyScanPara.dbMeasMarkDisMM, g_FlyEncode.State().nRange,
+                         g_FlyEncode.State().dMeasBase),
+              std::tuple(before.nEncRange, 1.0, 5000, 5000.0));
   }
   ReadFly("nEncRange=10\ndbMarkBeforeSafeRat=0.25\ndbMarkAfterSafeRat=1e20\ndbEncMaxSpeedMMPS=3");
   const FlyEncodeState s = g_FlyEncode.State();
@@ -146,12 +128,7 @@ TEST_F(FlyEncodeTest, AnEncoderRangeBelowTenIsRefusedAndChangesNothing) {
 TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrap) {
   ReadFly("nEncRange=1000");
   // (position, io, dir) as the card reports them, and the travel after each.
-  struct Step {
-    int32_t pos;
-    uint32_t io, dir;
-    double travel;
-    int32_t state;
-  } steps[] = {
+  struct Step { int32_t pos; uint32_t io, dir; double travel; int32_t state; } steps[] = {
       {0, 1, 0, 0, 2},        {100, 1, 0, 100, 2},    {250, 0, 0, 250, 1},    {400, 1, 0, 400, 1},
       {500, 0, 0, 500, 2},    {999, 1, 0, 999, 2},    {10, 1, 0, 1010, 2},    {250, 0, 0, 1250, 1},
       {500, 0, 0, 1500, 2},   {250, 0, 0, 2250, 1},   {300, 1, 1, 2300, 1},   {250, 0, 1, 2250, 1},
@@ -177,10 +154,8 @@ TEST_F(FlyEncodeTest, ReportsWhatTheUnwrappingDoesNotExpect) {
     uint32_t io;
     const char* text;  // nullptr: no report
   } cases[] = {
-      {{}, 300, 0, "updateEncPos unExpect"},
-      {{{250, 0, 0}}, 500, 1, "nEncPos == nRangeHalf"},
-      {{}, 250, 1, "nEncPos == nRangeHalf2"},
-      {{}, 0x200, 1, nullptr},
+      {{}, 300, 0, "updateEncPos unExpect"}, {{{250, 0, 0}}, 500, 1, "nEncPos == nRangeHalf"},
+      {{}, 250, 1, "nEncPos == nRangeHalf2"}, {{}, 0x200, 1, nullptr},
   };
   for (const Case& c : cases) {
     g_FlyEncode.ResetUnwrap();
@@ -244,12 +219,7 @@ TEST_F(FlyEncodeTest, RefusedFlyPositionsAppendNothing) {
   ASSERT_EQ(g_FlyEncode.SetFlyMarkPosPulse(0.0), 0u);  // the target is dMeasBase: 1 000 000 pulses
   F(0).ch3.clear();
   ClearLogs();
-  struct Case {
-    bool mark;
-    double value;
-    uint32_t code;
-    const char* text;
-  } cases[] = {
+  struct Case { bool mark; double value; uint32_t code; const char* text; } cases[] = {
       {false, 999999.0, 1, "The fly position does not increase"},
       {true, -0.001, 1, "The fly position does not increase"},
       {false, std::nan(""), 2, "The fly position is out of range: nan pulses"},

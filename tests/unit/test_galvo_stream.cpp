@@ -1,6 +1,7 @@
 // Galvanometer step encoders: the words and times of straight and accelerated moves in 16- and
 // 21-bit codes with their omissions, jump and corner waits, the dot frame, the refusals, a stop during
-// a move, and a marked line with its laser segment as the card receives it.
+// a move, and an enable word that comes too late for the merge.
+#include <tuple>
 #include <atomic>
 #include <chrono>
 #include <limits>
@@ -12,7 +13,7 @@
 #include "calibration/galvo_stream.h"
 #include "laser/laser_stream.h"
 #include "mark/mark_data2fifo.h"
-#include "test_laser_fixture.h"
+#include "test_scan_fixture.h"
 
 namespace qztest {
 namespace {
@@ -20,24 +21,8 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kPi = std::numbers::pi;
 
-class GalvoTest : public LaserTest {
+class GalvoTest : public ScanSeqTest {
  protected:
-  void SetUp() override {
-    LaserTest::SetUp();
-    g_SystemPara.BASETIME = 10;
-    ResetScan();
-  }
-  void TearDown() override {
-    ResetScan();
-    LaserTest::TearDown();
-  }
-  static void ResetScan() {
-    g_Scan.dbCurX = g_Scan.dbCurY = g_Scan.dbPrevX = g_Scan.dbPrevY = 0.0;
-    g_Scan.nJumpDelayMax = g_Scan.nJumpDelayMin = g_Scan.nPolygonDelay = 0;
-    g_Scan.nLongJumpLen = 20;
-    g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
-    CCaliLink::SetHalfRange(10.0);
-  }
   // A job in run mode `mode` with 16-bit (0) or 21-bit (1) codes, at (x, y).
   static void Start(uint32_t mode, int32_t bits21, double x = 0, double y = 0) {
     Job(mode);
@@ -52,14 +37,9 @@ class GalvoTest : public LaserTest {
 };
 
 // Galvanometer words: a NOP at `nop`, then one X/Y pair per step.
-struct Form {
-  uint32_t x, y;
-};
+struct Form { uint32_t x, y; };
 constexpr Form kLit{0x01000000, 0x01010000}, kUnlit{0x01040000, 0x01050000}, k21{0x01000000, 0x01400000};
-struct Step {
-  uint64_t t;
-  uint32_t x, y;
-};
+struct Step { uint64_t t; uint32_t x, y; };
 Words Galvo(Form f, uint64_t nop, std::initializer_list<Step> steps) {
   Words w{{nop, SW_NOP}};
   for (const Step& s : steps) w.insert(w.end(), {{s.t, f.x | s.x}, {s.t, f.y | s.y}});
@@ -160,19 +140,15 @@ TEST_F(GalvoTest, RefusedMovesChangeNothing) {
     double x, speed, ve;  // target (x, 0) from (1, 2); ve for ACCEL
     uint32_t code;
   } cases[] = {
-      {"base time 0", MOVE, 0, 5, 1.0, 0, 2},
-      {"negative base time", VECTOR, -10, 5, 1.0, 0, 2},
-      {"speed 0", MOVE, 10, 5, 0.0, 0, 2},
-      {"negative speed", MOVE, 10, 5, -1.0, 0, 2},
-      {"NaN speed", MOVE, 10, 5, kNaN, 0, 7},
-      {"jump, base time 0", JUMP, 0, 5, 0.0, 0, 2},
+      {"base time 0", MOVE, 0, 5, 1.0, 0, 2}, {"negative base time", VECTOR, -10, 5, 1.0, 0, 2},
+      {"speed 0", MOVE, 10, 5, 0.0, 0, 2}, {"negative speed", MOVE, 10, 5, -1.0, 0, 2},
+      {"NaN speed", MOVE, 10, 5, kNaN, 0, 7}, {"jump, base time 0", JUMP, 0, 5, 0.0, 0, 2},
       {"NaN target", MOVE, 10, kNaN, 1.0, 0, 7},
       {"infinite target", VECTOR, 10, std::numeric_limits<double>::infinity(), 1.0, 0, 7},
       {"steps beyond the counter", JUMP, 10, 1e12, 1.0, 0, 7},
       {"speed so slow the steps overflow", MOVE, 10, 5, 1e-300, 0, 7},
       {"accelerated, negative start speed", ACCEL, 10, 5, -0.1, 0.2, 2},
-      {"accelerated, both speeds 0", ACCEL, 10, 5, 0, 0, 2},
-      {"accelerated, NaN end speed", ACCEL, 10, 5, 0.1, kNaN, 7},
+      {"accelerated, both speeds 0", ACCEL, 10, 5, 0, 0, 2}, {"accelerated, NaN end speed", ACCEL, 10, 5, 0.1, kNaN, 7},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
@@ -235,14 +211,10 @@ TEST_F(GalvoTest, JumpDelays) {
     int64_t delay;  // after a move of one step (10 µs; 20 µs for 20 mm at 1 mm/µs)
     double speed = 1.0;
   } cases[] = {
-      {"the long-jump length itself: full", 10, 40, 20, 20, 40},
-      {"half: 25 rounds to 30", 10, 40, 20, 10, 30},
-      {"half: 24 rounds to 20", 10, 38, 20, 10, 20},
-      {"half: 24.5 rounds to 25, then 30", 0, 49, 20, 10, 30},
-      {"long-jump length 0: always full", 10, 40, 0, 5, 40},
-      {"negative delays wait nothing", -100, -50, 20, 0, -90},
-      {"jump speed 0: one step", 10, 40, 20, 20, 40, 0.0},
-      {"NaN jump speed: one step", 10, 40, 20, 20, 40, kNaN},
+      {"the long-jump length itself: full", 10, 40, 20, 20, 40}, {"half: 25 rounds to 30", 10, 40, 20, 10, 30},
+      {"half: 24 rounds to 20", 10, 38, 20, 10, 20}, {"half: 24.5 rounds to 25, then 30", 0, 49, 20, 10, 30},
+      {"long-jump length 0: always full", 10, 40, 0, 5, 40}, {"negative delays wait nothing", -100, -50, 20, 0, -90},
+      {"jump speed 0: one step", 10, 40, 20, 20, 40, 0.0}, {"NaN jump speed: one step", 10, 40, 20, 20, 40, kNaN},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
@@ -272,12 +244,9 @@ TEST_F(GalvoTest, CornerDelays) {
     double length, angle;
     int64_t wait;  // after the move's one step at 10
   } cases[] = {
-      {"180°: full", 0, 1, kPi, 100},
-      {"45°: half", 0, 1, kPi / 4, 50},
-      {"0.3 rad: 19.6 truncates to 19, then 20", 0, 1, 0.3, 20},
-      {"straight on", 0, 1, 0, 0},
-      {"NaN angle", 0, 1, kNaN, 0},
-      {"21-bit move that wrote no pair", 1, 0.00005, kPi, 0},
+      {"180°: full", 0, 1, kPi, 100}, {"45°: half", 0, 1, kPi / 4, 50},
+      {"0.3 rad: 19.6 truncates to 19, then 20", 0, 1, 0.3, 20}, {"straight on", 0, 1, 0, 0},
+      {"NaN angle", 0, 1, kNaN, 0}, {"21-bit move that wrote no pair", 1, 0.00005, kPi, 0},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
@@ -285,10 +254,8 @@ TEST_F(GalvoTest, CornerDelays) {
     g_Scan.dbMarkSpeed = 1.0;
     g_Scan.nPolygonDelay = 100;
     StreamMoveWithAngleDelay({c.length, 0}, c.angle);
-    EXPECT_EQ(LineEndTime(), 10);
-    EXPECT_EQ(GalvoClock(), 10 + c.wait);
-    EXPECT_EQ(Floor().ch0.size(), c.wait ? 4u : 3u);
-    EXPECT_EQ(Floor().ch0.back().time, static_cast<uint64_t>(10 + c.wait));
+    EXPECT_EQ(std::tuple(LineEndTime(), GalvoClock(), Floor().ch0.size(), Floor().ch0.back().time),
+              std::tuple(10, 10 + c.wait, c.wait ? 4u : 3u, static_cast<uint64_t>(10 + c.wait)));
   }
 }
 
@@ -303,46 +270,7 @@ TEST_F(GalvoTest, AuxWaitsAndTheDotFrame) {
   LineStartTime() = 99;
   StreamStartRecords(20, 300);
   EXPECT_EQ(Floor().ch0, (Words{{47, SW_NOP}, {0, SW_NOP}, {320, SW_NOP}}));
-  EXPECT_EQ(LineStartTime(), 0);
-  EXPECT_EQ(LineEndTime(), 300);
-  EXPECT_EQ(GalvoClock(), 47);
-  EXPECT_EQ(Floor().clock, 0u);
-}
-
-// ---- a marked line as the card receives it
-
-TEST_F(GalvoTest, AMarkedLineWithItsLaserSegment) {
-  Start(0, 0);
-  g_SystemPara.bOut1IsLaser = 1;
-  g_Scan.nJumpDelayMin = 100;
-  g_Scan.nJumpDelayMax = 300;
-  g_Scan.nLongJumpLen = 10;
-  CLaser& l = g_Laser[0];
-  l.nPulseHighTicks = l.nPulseLowTicks = 240;  // a 10 µs pulse period
-  l.nOnDelayUS = 20;
-  l.nOffDelayUS = 30;
-
-  // Jump 1 mm (one step, 120 µs jump delay), then mark 2 mm in four steps.
-  EXPECT_EQ(StreamJumpTo({-1, 0}, 0.5), 120);
-  LineStartTime() = GalvoClock();
-  EXPECT_EQ(StreamMoveTo({1, 0}, 0.05), 4);
-  LineEndTime() = GalvoClock();
-  l.On(LineStartTime(), LineEndTime());
-  l.Off(LineEndTime());
-
-  g_MarkData2Fifo.Reset();
-  g_MarkData2Fifo.MergeChannels(0);
-  // The laser opens 20 µs after the line starts (its words first at equal times) and closes 30 µs
-  // after the line ends, on a whole pulse period.
-  constexpr uint32_t X = 0x01000000, Y = 0x01010000;
-  const Words expected = {{0, SW_NOP}, {10, X | 32112}, {10, Y | 32767}, {130, SW_NOP}, {130, SW_NOP},
-                          {140, X | 32439}, {140, Y | 32767},
-                          {150, 0x20002002}, {150, 0x110000F0}, {150, 0x120000F0}, {150, SW_PULSE_START_L0},
-                          {150, X | 32767}, {150, Y | 32767}, {160, X | 33095}, {160, Y | 32767},
-                          {170, X | 33422}, {170, Y | 32767},
-                          {200, SW_PULSE_STOP_L0}, {200, 0x20002000}};
-  EXPECT_EQ(g_MarkData2Fifo.vMerged, expected);
-  EXPECT_FALSE(MarkFailed());
+  EXPECT_EQ(std::tuple(LineStartTime(), LineEndTime(), GalvoClock(), Floor().clock), std::tuple(0, 300, 47, 0u));
 }
 
 TEST_F(GalvoTest, AnEnableWordBeforeMergedTimeFailsTheJob) {

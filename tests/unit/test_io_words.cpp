@@ -1,74 +1,36 @@
 // Output words, waits and register-write sequences as the words and times they leave on the main
 // stream of the current floor.
-#include <gtest/gtest.h>
-
 #include <optional>
-#include <ostream>
 #include <string>
-#include <vector>
 
-#include "frame/log_file.h"
-#include "frame/system_para.h"
 #include "frame/wait_desc.h"
 #include "mark/io_words.h"
-#include "mark/mark_floor.h"
-#include "mark/mark_job.h"
-#include "support/staged_library.h"
-#include "support/temp_dir.h"
-
-inline void PrintTo(const TimedWord& w, std::ostream* os) {
-  *os << "{" << static_cast<int64_t>(w.time) << ", 0x" << std::hex << w.word << std::dec << "}";
-}
+#include "test_mark_fixture.h"
 
 namespace {
 
-using Words = std::vector<TimedWord>;
+using qztest::Words;
 
-class IoWordsTest : public ::testing::Test {
+class IoWordsTest : public qztest::MarkCallTest {
  protected:
   void SetUp() override {
-    g_SystemPara = SystemPara();
-    g_InfoLog.Init(dir.File("info.log"));
-    g_ErrorLog.Init(dir.File("error.log"));
+    MarkCallTest::SetUp();
     InitWaitDescs();
-    g_MarkJob.g_bMarkCallBusy = 1;  // as a mark call holds the guard
-    CMarkJob::InitJob(1);
   }
-  void TearDown() override {
-    g_MarkJob.Reset();
-    g_InfoLog.Close();
-    g_ErrorLog.Close();
-  }
-  static CMarkFloor& Floor() { return g_MarkFloor[0]; }
-  std::vector<std::string> Info() const { return qztest::ReadLines(dir.File("info.log")); }
+  static CMarkFloor& Floor() { return F(0); }
   size_t InfoLinesWith(const std::string& text) const {
     size_t n = 0;
-    for (const auto& l : Info()) n += l.find(text) != std::string::npos;
+    for (const auto& l : InfoLines()) n += l.find(text) != std::string::npos;
     return n;
   }
-
-  qztest::TempDir dir;
 };
 
-// The ten words of one wait on the inputs (source 1) written at t + 1, t + 2 and t + 3: the register
-// lanes of a and b, the time-out word when there is one, the set-up word and the marker.
-void AddWait(Words& out, uint64_t t, uint32_t a, uint32_t b, std::optional<uint32_t> timeoutWord, uint32_t setup,
-             uint32_t marker) {
-  for (uint32_t lane = 0; lane < 4; ++lane) {
-    out.push_back({t + 1, 0x52000000u | lane});
-    out.push_back({t + 1, 0x55000000u | ((a >> 8 * lane) & 0xFF) << 8 | ((b >> 8 * lane) & 0xFF)});
-  }
-  if (timeoutWord) out.push_back({t + 2, *timeoutWord});
-  out.push_back({t + 2, setup});
-  out.push_back({t + 3, marker});
-}
+using qztest::AddWait;
 
 TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOut) {
   constexpr uint32_t kNoTimeoutSetup = 0x58000101, kNoTimeoutMark = 0x51610020;
   constexpr uint32_t kTimeoutSetup = 0x58000111, kTimeoutMark = 0x51618020;
-  struct Wait {
-    uint32_t a, b;
-  };
+  struct Wait { uint32_t a, b; };
   struct Case {
     const char* name;
     uint32_t mask, values, edge, mode, timeoutMs;
@@ -106,14 +68,8 @@ TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOut) {
 
 TEST_F(IoWordsTest, BufferWaitsByLaneAndEdge) {
   constexpr uint32_t kSetup = 0x58000101, kMark = 0x51610020;
-  struct Wait {
-    uint32_t a, b;
-  };
-  struct Case {
-    const char* name;
-    uint32_t w;
-    std::vector<Wait> waits;
-  } cases[] = {
+  struct Wait { uint32_t a, b; };
+  struct Case { const char* name; uint32_t w; std::vector<Wait> waits; } cases[] = {
       {"lane 1", 1u << 25 | 0x0F << 8 | 0x05, {{0x0F, 0x05}}},
       {"lane 0 is lane 4", 0x0F << 8 | 0x05, {{0x0F000000, 0x05000000}}},
       {"lane 4", 4u << 25 | 0x0F << 8 | 0x05, {{0x0F000000, 0x05000000}}},
@@ -138,9 +94,7 @@ TEST_F(IoWordsTest, BufferWaitsByLaneAndEdge) {
 }
 
 TEST_F(IoWordsTest, OutputWordsByMask) {
-  struct Case {
-    uint32_t mask, values, word;
-  } cases[] = {
+  struct Case { uint32_t mask, values, word; } cases[] = {
       {0x2, 0x2, 0x20002002},                // output 1 set
       {0x2, 0x0, 0x20002000},                // output 1 cleared
       {1u << 26, 1u << 26, 0x22010010},      // output 26 set
@@ -248,7 +202,7 @@ TEST_F(IoWordsTest, NamedWaitsComeFromTheTableAndUnknownNamesAddNothing) {
   WaitDesc d{};
   EXPECT_FALSE(LookupWaitDesc("no such wait", d));  // not inserted as an empty entry
   EXPECT_EQ(InfoLinesWith("MakeSeqNamedReg:no such wait condition: no such wait"), 1u);
-  EXPECT_TRUE(qztest::ReadLines(dir.File("error.log")).size() == 1);
+  EXPECT_EQ(ErrorLines().size(), 1u);
 }
 
 }  // namespace

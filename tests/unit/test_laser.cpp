@@ -1,6 +1,7 @@
 // Laser channels: the output roles of each laser type, layer selection with its pulse-tick checks,
 // the alignment of off times to the pulse, and the words of switching a laser on and off.
 #include <string>
+#include <tuple>
 
 #include "support/trace.h"
 #include "laser/laser_stream.h"
@@ -20,17 +21,10 @@ struct Roles {
 };
 
 void ExpectRoles(const CLaser& l, const Roles& r) {
-  EXPECT_EQ(l.bEnableAtStart, r.atStart);
-  EXPECT_EQ(l.bEnableEachSegment, r.eachSegment);
-  EXPECT_EQ(l.nEnableBit, r.enableBit);
-  EXPECT_EQ(l.dbReadyAfterEnableMS, r.readyMs);
-  EXPECT_EQ(l.bPaNoCus, r.paNoCus);
-  EXPECT_EQ(l.nPaNoCusBit, r.paNoCusBit);
-  EXPECT_EQ(l.nPaBit, r.paBit);
-  EXPECT_EQ(l.nMoBit, 29u);
-  EXPECT_EQ(l.bPaBySerial, r.paSerial);
-  EXPECT_EQ(l.bMoBySerial, r.moSerial);
-  EXPECT_EQ(l.bFiberPwm, r.fiber);
+  EXPECT_EQ(std::tuple(l.bEnableAtStart, l.bEnableEachSegment, l.nEnableBit, l.dbReadyAfterEnableMS, l.bPaNoCus,
+                       l.nPaNoCusBit, l.nPaBit, l.nMoBit, l.bPaBySerial, l.bMoBySerial, l.bFiberPwm),
+            std::tuple(r.atStart, r.eachSegment, r.enableBit, r.readyMs, r.paNoCus, r.paNoCusBit, r.paBit, 29u,
+                       r.paSerial, r.moSerial, r.fiber));
 }
 
 TEST_F(LaserTest, OutputRolesByLaserType) {
@@ -77,19 +71,14 @@ TEST_F(LaserTest, OutputRolesByLaserType) {
     for (int i = 0; i < c.count; ++i) {
       g_Laser[i].LoadConfig(i, g_SystemPara.bYLS, g_SystemPara.TopSoftWareControlYlrEnable);
     }
-    ExpectRoles(g_Laser[0], c.l0);
-    EXPECT_EQ(g_Laser[0].dbCurrentRangeDaOut, 5.0);
-    EXPECT_EQ(g_Laser[0].dbCurrentRangeLaserIn, 10.0);
-    EXPECT_EQ(g_WaveHolder[0].pLaser, &g_Laser[0]);
-    EXPECT_EQ(g_WaveHolder[0].nChannelId, 0u);
-    if (c.count == 2) {
-      QZ_TRACE("laser 1");
-      ExpectRoles(g_Laser[1], c.l1);
-      EXPECT_EQ(g_Laser[1].nIndex, 1);
-      EXPECT_EQ(g_Laser[1].dbCurrentRangeDaOut, 10.0);
-      EXPECT_EQ(g_Laser[1].dbCurrentRangeLaserIn, 2.5);
-      EXPECT_EQ(g_WaveHolder[1].pLaser, &g_Laser[1]);
-      EXPECT_EQ(g_WaveHolder[1].nChannelId, 2u);
+    const double daOut[2] = {5.0, 10.0}, laserIn[2] = {10.0, 2.5};
+    for (int i = 0; i < c.count; ++i) {
+      QZ_TRACE(i);
+      const CLaser& l = g_Laser[i];
+      ExpectRoles(l, i ? c.l1 : c.l0);
+      EXPECT_EQ(std::tuple(l.nIndex, l.dbCurrentRangeDaOut, l.dbCurrentRangeLaserIn, g_WaveHolder[i].pLaser,
+                           g_WaveHolder[i].nChannelId),
+                std::tuple(i, daOut[i], laserIn[i], &l, 2u * i));
     }
   }
 }
@@ -102,11 +91,9 @@ TEST_F(LaserTest, JobResetOfTheLasersInUse) {
   }
   g_SystemPara.nLaserCount = 1;
   Job(0);
-  EXPECT_EQ(g_Laser[0].nCurLayer, -1);
-  EXPECT_EQ(g_Laser[0].bApplyDelays, 1);
-  EXPECT_EQ(g_WaveHolder[0].dbPower, -1.0);
-  EXPECT_EQ(g_Laser[1].nCurLayer, 4);  // not in use
-  EXPECT_EQ(g_WaveHolder[1].dbPower, 5000.0);
+  EXPECT_EQ(std::tuple(g_Laser[0].nCurLayer, g_Laser[0].bApplyDelays, g_WaveHolder[0].dbPower), std::tuple(-1, 1, -1.0));
+  // Laser 1 is not in use.
+  EXPECT_EQ(std::tuple(g_Laser[1].nCurLayer, g_WaveHolder[1].dbPower), std::tuple(4, 5000.0));
   g_SystemPara.nLaserCount = 2;
   Job(0);
   EXPECT_EQ(g_Laser[1].bSegmentOpen, 0);
@@ -136,12 +123,9 @@ TEST_F(LaserTest, SelectLayerChecksPulseTicks) {
       {"fibre, duty off by 4", 1, 0, 0, 2400, 2404, 32, {}},
       {"fibre, duty off by 3", 1, 0, 0, 2400, 2403, 0, TimingWords(100, 2400, 2403)},
       {"fibre, duty allowed", 1, 0, 1, 1000, 3800, 0, TimingWords(100, 1000, 3800)},
-      {"fibre, job without laser", 1, 1, 0, 2400, 2404, 0, {}},
-      {"not fibre, duty free", 0, 0, 0, 2400, 2404, 0, {}},
-      {"high 2, duty allowed", 1, 0, 1, 2, 6, 32, {}},
-      {"high 1, not fibre", 0, 0, 0, 1, 2400, 32, {}},
-      {"low 2, no laser", 0, 1, 0, 2400, 2, 32, {}},
-      {"zero ticks pass", 1, 0, 0, 0, 0, 0, TimingWords(100, 0, 0)},
+      {"fibre, job without laser", 1, 1, 0, 2400, 2404, 0, {}}, {"not fibre, duty free", 0, 0, 0, 2400, 2404, 0, {}},
+      {"high 2, duty allowed", 1, 0, 1, 2, 6, 32, {}}, {"high 1, not fibre", 0, 0, 0, 1, 2400, 32, {}},
+      {"low 2, no laser", 0, 1, 0, 2400, 2, 32, {}}, {"zero ticks pass", 1, 0, 0, 0, 0, 0, TimingWords(100, 0, 0)},
       {"3 ticks pass, sent as 0", 1, 0, 0, 3, 3, 0, TimingWords(100, 0, 0)},
       {"above 24 bits, sent saturated", 1, 0, 1, 0x1000000, 0x10, 0, TimingWords(100, 0xFFFFFF, 0x10)},
       {"locked laser: no pulse start", 1, 5, 0, 2400, 2400, 0, TimingWords(100, 2400, 2400, SW_NOP)},
@@ -160,10 +144,8 @@ TEST_F(LaserTest, SelectLayerChecksPulseTicks) {
       EXPECT_TRUE(MarkFailed());
     } else {
       g_Laser[0].SelectLayer(g_LaserTimingPara[0], 7, &changed);
-      EXPECT_EQ(g_Laser[0].nCurLayer, 7);
-      EXPECT_EQ(g_Laser[0].nPulseHighTicks, c.high);
-      EXPECT_EQ(g_Laser[0].nPulseLowTicks, c.low);
-      EXPECT_EQ(changed, c.fiber);
+      const CLaser& l = g_Laser[0];
+      EXPECT_EQ(std::tuple(l.nCurLayer, l.nPulseHighTicks, l.nPulseLowTicks, changed), std::tuple(7, c.high, c.low, c.fiber));
     }
     EXPECT_EQ(Floor().ch3, c.words);
   }
@@ -271,14 +253,8 @@ TEST_F(LaserTest, OnAndOffWords) {
                         {1020, 0x11000960}, {1020, 0x12000960}, {1020, SW_NOP}, {1021, SW_NOP}};
   const Words darkOff = {{1520, SW_NOP}, {1520, SW_NOP}, {1520, SW_NOP},
                          {1520, SW_NOP}, {1521, SW_NOP}, {6520, SW_NOP}};
-  struct Case {
-    const char* name;
-    uint32_t mode;
-    uint8_t locked;
-    Words on, off;
-  } cases[] = {
-      {"fired", 0, 0, firedOn, firedOff},
-      {"job without laser", 1, 0, darkOn, darkOff},
+  struct Case { const char* name; uint32_t mode; uint8_t locked; Words on, off; } cases[] = {
+      {"fired", 0, 0, firedOn, firedOff}, {"job without laser", 1, 0, darkOn, darkOff},
       {"laser locked", 0, 1, darkOn, darkOff},
   };
   for (const Case& c : cases) {
@@ -296,11 +272,9 @@ TEST_F(LaserTest, OnAndOffWords) {
     EXPECT_TRUE(Floor().ch6.empty());
     Floor().ch1.clear();
     l.Off(1490);  // 1520 with the off delay
-    EXPECT_EQ(Floor().laserState[0].nState, 2u);
-    EXPECT_EQ(Floor().laserState[0].nOffTime, 1520);
     EXPECT_EQ(Floor().ch1, c.off);
-    EXPECT_EQ(l.nSegOnTime, 1020);
-    EXPECT_EQ(l.nSegOffTime, 1520);
+    EXPECT_EQ(std::tuple(Floor().laserState[0].nState, Floor().laserState[0].nOffTime, l.nSegOnTime, l.nSegOffTime),
+              std::tuple(2u, 1520, 1020, 1520));
     EXPECT_TRUE(Floor().ch4.empty() && Floor().ch7.empty() && Floor().ch3.empty());
   }
 }
@@ -386,17 +360,6 @@ TEST_F(LaserTest, LaserCursorsFollowTheCurrentFloor) {
   EXPECT_EQ(g_MarkFloor[1].ch1.size(), 4u);
   EXPECT_EQ(Floor().laserState[0].nState, 0u);  // floor 0 keeps its own state
   EXPECT_TRUE(Floor().ch1.empty());
-}
-
-// ---- pulse and idle words on the main stream
-
-TEST_F(LaserTest, IdleTimesAtTheJobEnd) {
-  Floor().clock = 10;
-  StreamLaserTimes(g_Laser[1], 192, 19008, 3);
-  EXPECT_EQ(Floor().ch3, (Words{{11, 0x1A0000C0}, {12, 0x1B004A40}, {13, SW_PULSE_STOP_L1}, {16, SW_NOP}}));
-  Floor().ch3.clear();
-  StreamLaserTimes(g_Laser[0], 2, 4, 0);
-  EXPECT_EQ(Floor().ch3, (Words{{17, 0x13000000}, {18, 0x14000004}, {19, SW_PULSE_STOP_L0}}));
 }
 
 }  // namespace

@@ -4,9 +4,6 @@
 // restored afterwards.
 #include <gtest/gtest.h>
 
-#include <ostream>
-#include <vector>
-
 #include "laser/laser.h"
 #include "laser/wave_holder.h"
 #include "mark/job_state.h"
@@ -14,18 +11,10 @@
 #include "mark/mark_job.h"
 #include "mark/pen_para.h"
 #include "mark/stream_words.h"
-#include "support/expect_code.h"
+#include "test_mark_fixture.h"
 #include "test_system_para_fixture.h"
 
-inline void PrintTo(const TimedWord& w, std::ostream* os) {
-  *os << "{" << static_cast<int64_t>(w.time) << ", 0x" << std::hex << w.word << std::dec << "}";
-}
-
 namespace qztest {
-
-using Words = std::vector<TimedWord>;
-
-inline uint64_t T(int64_t t) { return static_cast<uint64_t>(t); }
 
 class LaserTest : public SystemParaTest {
  protected:

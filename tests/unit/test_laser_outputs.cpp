@@ -15,6 +15,7 @@
 #include "mark/fifo_data.h"
 #include "qzmark.h"
 #include "support/sim_card.h"
+#include "test_mark_card_fixture.h"
 #include "test_laser_fixture.h"
 
 namespace qztest {
@@ -58,13 +59,8 @@ TEST_F(LaserTest, IoPulsesAndZeroPower) {
   CLaserAll::EmitIoPulses();
   EXPECT_EQ(Floor().ch3, (Words{{1, 0x22002002}, {2, SW_NOP}, {200002, SW_NOP}, {200003, 0x22040040},
                                 {200004, SW_NOP}, {200004, SW_NOP}}));
-  struct Case {
-    int32_t configured, onlyIfConfigured, lasers;
-    uint32_t mode;
-    Words words;
-  } cases[] = {
-      {1, 1, 2, 0, {{100, 0x29000000}, {200, SW_NOP}, {300, 0x29020000}, {400, SW_NOP}}},
-      {0, 1, 2, 0, {}},
+  struct Case { int32_t configured, onlyIfConfigured, lasers; uint32_t mode; Words words; } cases[] = {
+      {1, 1, 2, 0, {{100, 0x29000000}, {200, SW_NOP}, {300, 0x29020000}, {400, SW_NOP}}}, {0, 1, 2, 0, {}},
       {0, 0, 1, 1, {{100, SW_NOP}, {200, SW_NOP}}},  // a job without laser
   };
   for (const Case& c : cases) {
@@ -199,21 +195,16 @@ TEST_F(LaserTest, SerialSwitchListed) {
 
 // ---- against the simulated card
 
-class LaserCardTest : public SimCardTest {
+class LaserCardTest : public MarkCardTest {
  protected:
   void SetUp() override {
-    Stage(0);
-    cardsim_set_card_version_(60);
-    ASSERT_EQ(OpenLink(), 0u);
-    ASSERT_TRUE(ReadAndCheckCardVersion());
+    Open(60);
     g_SystemPara.nLaserCount = 1;
     for (int i = 0; i < 2; ++i) g_Laser[i] = CLaser{}, g_Laser[i].nIndex = i;
   }
   void TearDown() override {
-    g_MarkJob.Reset();
-    g_bRunFlag = 0;
     for (CLaser& l : g_Laser) l = CLaser{};
-    SimCardTest::TearDown();
+    MarkCardTest::TearDown();
   }
   std::vector<uint32_t> UartBytes() {
     std::vector<uint32_t> out;
@@ -222,14 +213,10 @@ class LaserCardTest : public SimCardTest {
   }
   // A job of one mark-list call in `mode`; the outputs while it runs.
   uint32_t RunJob(uint32_t mode) {
-    {
-      CMarkLock lock;
-      CMarkJob::InitJob(mode);
-      EXPECT_EQ(MarkBufferBefore(KIND_BUFFER), 0u);
-    }
+    Begin(mode);
+    EXPECT_EQ(Call(0), 0u);
     const uint32_t during = State().outputs;
-    CMarkLock lock;
-    EXPECT_EQ(MustEndThread(1, 0, 1, 0), 0u);
+    EXPECT_EQ(End(), 0u);
     return during;
   }
 };
@@ -249,8 +236,7 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
       {"on, job fires the laser: off for the job", kOthers | kPa, 0, 28, kOthers, {kRead, kOff, kOn}},
       {"off, job fires the laser", kOthers, 0, 28, kOthers, {kRead}},
       {"off, job without laser: on for the job", kOthers, 1, 28, kOthers | kPa, {kRead, kOn, kOff}},
-      {"on, job without laser", kOthers | kPa, 1, 28, kOthers | kPa, {kRead}},
-      {"mode 4", kOthers, 4, 28, kOthers, {}},
+      {"on, job without laser", kOthers | kPa, 1, 28, kOthers | kPa, {kRead}}, {"mode 4", kOthers, 4, 28, kOthers, {}},
       {"no PA output", kOthers | kPa, 0, -1, kOthers | kPa, {}},
   };
   for (const Case& c : cases) {
@@ -279,18 +265,11 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
 }
 
 TEST_F(LaserCardTest, SerialSwitchAtOnce) {
-  struct Case {
-    int32_t protocol;
-    uint32_t mask, value;
-    std::vector<uint32_t> bytes;
-  } cases[] = {
-      {1, 1u << 29, 1u << 29, {'E', 'P', 'M', '\r'}},
-      {1, 1u << 29, ~(1u << 29), {'D', 'P', 'M', '\r'}},
+  struct Case { int32_t protocol; uint32_t mask, value; std::vector<uint32_t> bytes; } cases[] = {
+      {1, 1u << 29, 1u << 29, {'E', 'P', 'M', '\r'}}, {1, 1u << 29, ~(1u << 29), {'D', 'P', 'M', '\r'}},
       {1, 1u << 29 | 1u << 3, 1u << 29, {}},  // a second output
       {2, 1u << 29, 1u << 29, {}},            // MO on the PA protocol
-      {2, kPa, ~kPa, kPaFrameOff},
-      {1, kPa, kPa, {}},
-      {0, kPa, kPa, {}},
+      {2, kPa, ~kPa, kPaFrameOff}, {1, kPa, kPa, {}}, {0, kPa, kPa, {}},
   };
   g_Laser[0].bPaBySerial = g_Laser[0].bMoBySerial = 1;
   for (const Case& c : cases) {
@@ -308,16 +287,10 @@ TEST_F(LaserCardTest, SerialSwitchAtOnce) {
 TEST_F(LaserCardTest, MarkBufIOTellsTheLaserFirst) {
   g_SystemPara.nSerialFor3YLPN2Red1CW0none = 1;
   g_Laser[0].bMoBySerial = 1;
-  {
-    CMarkLock lock;
-    CMarkJob::InitJob(1);
-  }
+  Begin(1);
   ASSERT_EQ(QZ_MarkBufIO(1u << 29, 1u << 29, 0, 0), 0u);  // MO on
   ASSERT_EQ(QZ_MarkBufIO(0, 1u << 29 | 1u, 0, 0), 0u);     // with another output: no serial command
-  {
-    CMarkLock lock;
-    ASSERT_EQ(MustEndThread(1, 0, 1, 0), 0u);
-  }
+  ASSERT_EQ(End(), 0u);
   const std::vector<uint32_t> words = TraceWords();
   const std::vector<uint32_t> io = {SW_KIND_MARKER | KIND_IO, 0x71000045, 0x560F4240, 0x51608080, 0x71000050,
                                     0x560F4240, 0x51608080, 0x7100004D, 0x560F4240, 0x51608080, 0x7100000D,

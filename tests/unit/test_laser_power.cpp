@@ -1,6 +1,7 @@
 // Power words and power waves: the DA value and its clamp, the latch strobes of the fibre type, NOPs
 // in a job that does not fire the laser, the layer power, the wave lengths, the division of a
 // polyline between its waves and the end wave's steps.
+#include <tuple>
 #include <cmath>
 #include <limits>
 
@@ -63,14 +64,6 @@ TEST_F(LaserTest, PowerWords) {
 
 // ---- the layer's power and waves
 
-WavePoint Pt(int32_t unit, double x, double power) {
-  WavePoint p;
-  p.unit = unit;
-  p.x = x;
-  p.power = power;
-  return p;
-}
-
 TEST_F(LaserTest, LayerPower) {
   struct Case {
     const char* name;
@@ -82,14 +75,13 @@ TEST_F(LaserTest, LayerPower) {
     uint32_t waveMode;
   } cases[] = {
       {"no waves: the layer power", 0, 0, 0, {}, {}, -1.0, 0x290007FF, 0},
-      {"the same power again", 0, 0, 0, {}, {}, 50000.0, 0, 0},
-      {"within 0.001", 0, 0, 0, {}, {}, 50000.0009, 0, 0},
+      {"the same power again", 0, 0, 0, {}, {}, 50000.0, 0, 0}, {"within 0.001", 0, 0, 0, {}, {}, 50000.0009, 0, 0},
       {"beyond 0.001", 0, 0, 0, {}, {}, 50000.002, 0x290007FF, 0},
-      {"dots, only line waves", 1, 1, 0, {Pt(0, 0, 30)}, {}, -1.0, 0x290007FF, 0},
-      {"line wave from its first point", 0, 1, 0, {Pt(0, 0, 30), Pt(0, 1, 80)}, {}, 50000, 0x290004CC, 2},
-      {"line wave with a span: from 0", 0, 1, 0, {Pt(0, 0.00001, 30)}, {}, -1.0, 0x29000000, 2},
+      {"dots, only line waves", 1, 1, 0, {{0, 0, 30}}, {}, -1.0, 0x290007FF, 0},
+      {"line wave from its first point", 0, 1, 0, {{0, 0, 30}, {0, 1, 80}}, {}, 50000, 0x290004CC, 2},
+      {"line wave with a span: from 0", 0, 1, 0, {{0, 0.00001, 30}}, {}, -1.0, 0x29000000, 2},
       {"empty line wave: from 0", 0, 1, 0, {}, {}, 0.0, 0x29000000, 2},
-      {"dot wave", 1, 0, 1, {}, {Pt(1, 0.000001, 20)}, -1.0, 0x29000333, 1},
+      {"dot wave", 1, 0, 1, {}, {{1, 0.000001, 20}}, -1.0, 0x29000333, 1},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
@@ -110,10 +102,8 @@ TEST_F(LaserTest, LayerPower) {
     } else {
       EXPECT_TRUE(Floor().ch3.empty());
     }
-    EXPECT_EQ(changed, c.word ? 1 : 0);
-    EXPECT_EQ(h.nWaveMode, c.waveMode);
-    EXPECT_EQ(h.startWave.size(), c.start.size());
-    EXPECT_EQ(h.dotWave.size(), c.dot.size());
+    EXPECT_EQ(std::tuple(changed, h.nWaveMode, h.startWave.size(), h.dotWave.size()),
+              std::tuple(c.word ? 1 : 0, c.waveMode, c.start.size(), c.dot.size()));
   }
 }
 
@@ -126,12 +116,12 @@ TEST_F(LaserTest, WaveLengthAgainstTheSteadyWindow) {
     int32_t startSteps, endSteps;
     uint32_t code;
   } cases[] = {
-      {"5000 + 5000 steps", {Pt(0, 250, 10)}, {Pt(0, 250, 0)}, 1.0, 5000, 5000, 0},
-      {"5000 + 5001 steps", {Pt(0, 250, 10)}, {Pt(0, 250.0625, 0)}, 1.0, 5000, 5001, 22},
-      {"lengths over the speed", {Pt(1, 10, 10), Pt(1, 0.5, 20)}, {Pt(1, 1, 0)}, 0.001, 210, 20, 0},
-      {"at least one step a point", {Pt(0, 0, 10), Pt(0, -3, 10)}, {Pt(1, 0, 0)}, 1.0, 2, 1, 0},
-      {"speed 0", {Pt(1, 1, 10)}, {}, 0.0, std::numeric_limits<int32_t>::max(), 0, 22},
-      {"NaN span", {Pt(0, kNaN, 10)}, {}, 1.0, 1, 0, 0},
+      {"5000 + 5000 steps", {{0, 250, 10}}, {{0, 250, 0}}, 1.0, 5000, 5000, 0},
+      {"5000 + 5001 steps", {{0, 250, 10}}, {{0, 250.0625, 0}}, 1.0, 5000, 5001, 22},
+      {"lengths over the speed", {{1, 10, 10}, {1, 0.5, 20}}, {{1, 1, 0}}, 0.001, 210, 20, 0},
+      {"at least one step a point", {{0, 0, 10}, {0, -3, 10}}, {{1, 0, 0}}, 1.0, 2, 1, 0},
+      {"speed 0", {{1, 1, 10}}, {}, 0.0, std::numeric_limits<int32_t>::max(), 0, 22},
+      {"NaN span", {{0, kNaN, 10}}, {}, 1.0, 1, 0, 0},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
@@ -166,9 +156,7 @@ TEST_F(LaserTest, SplitAt) {
       {8, 8, 549, true, false, 0, 5, 5},      // whole steps only
       {8, 8, 500, false, false, 0, 8, 8},
       {8, 8, 800, true, false, 0, 8, 8},      // exactly the waves
-      {8, 8, 1000, true, true, 4, 8, 8},
-      {3, 9, 400, true, false, 0, 6, 2},
-      {3, 0, 100, true, false, 0, 0, 2},
+      {8, 8, 1000, true, true, 4, 8, 8}, {3, 9, 400, true, false, 0, 6, 2}, {3, 0, 100, true, false, 0, 0, 2},
       {0, 0, 0, true, false, 0, 0, 0},        // no waves: nothing to divide
       {0, 0, 500, true, true, 10, 0, 0},
       {8, 8, -500, true, false, 0, 0, 0},     // no duration
@@ -182,31 +170,23 @@ TEST_F(LaserTest, SplitAt) {
     h.nStartSteps = c.start;
     h.nEndSteps = c.end;
     EXPECT_EQ(h.SplitAt(c.total, c.scale), c.more);
-    EXPECT_EQ(h.nMidSteps, c.mid);
-    EXPECT_EQ(h.nEndStepsRun, c.endRun);
-    EXPECT_EQ(h.nStartSteps, c.startAfter);
+    EXPECT_EQ(std::tuple(h.nMidSteps, h.nEndStepsRun, h.nStartSteps), std::tuple(c.mid, c.endRun, c.startAfter));
   }
 }
 
 TEST_F(LaserTest, EndWaveSteps) {
   // DA values at ratio 1: 30000 → 1228, 20000 → 819, 10000 → 409.
-  struct Case {
-    const char* name;
-    int32_t endRun;
-    double power;
-    Words words;
-  } cases[] = {
+  struct Case { const char* name; int32_t endRun; double power; Words words; } cases[] = {
       {"whole wave", 5, 10000,
        {{1150, 0x29000333}, {1200, 0x290004CC}, {1250, 0x29000333}, {1300, 0x29000199}, {1350, 0x29000000}}},
       {"first point skipped", 3, 30000, {{1150, 0x29000333}, {1200, 0x29000199}, {1250, 0x29000000}}},
-      {"part of the last point", 1, 30000, {{1150, 0x29000000}}},
-      {"nothing left", 0, 30000, {}},
+      {"part of the last point", 1, 30000, {{1150, 0x29000000}}}, {"nothing left", 0, 30000, {}},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
     Job(0);
     CWaveHolder& h = g_WaveHolder[0];
-    h.endWave = {Pt(0, 0.1, 30), Pt(1, 75, 0)};  // 2 steps, then 75 mm at 0.5 mm/µs: 3 steps
+    h.endWave = {{0, 0.1, 30}, {1, 75, 0}};  // 2 steps, then 75 mm at 0.5 mm/µs: 3 steps
     h.nEndSteps = 5;
     h.nEndStepsRun = c.endRun;
     h.nMidSteps = 2;

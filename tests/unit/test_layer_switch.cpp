@@ -57,13 +57,7 @@ TEST_F(LayerSwitchTest, AnaloguePowerAndZWords) {
   g_SystemPara.LASER_TYPE = 3;
   g_SystemPara.bHaveScanZ = 1;
   g_SystemPara.dbZBox = 100;
-  struct Case {
-    int32_t power;
-    double z;
-    uint32_t mode;
-    int32_t bits21;
-    uint32_t analog, zWord;
-  } cases[] = {
+  struct Case { int32_t power; double z; uint32_t mode; int32_t bits21; uint32_t analog, zWord; } cases[] = {
       {100, 10, 0, 0, 0x29020FFF, 0x01029999}, {150, 10, 1, 0, 0x29020FFF, 0x01069999},
       {-5, 10, 0, 1, 0x29020000, 0x01809999},  {50, 80, 0, 0, 0x290207FF, 0x0102FFFF},
       {1, -80, 0, 0, 0x29020028, 0x01020000},
@@ -114,13 +108,11 @@ TEST_F(LayerSwitchTest, WaveNumberForms) {
     std::vector<uint8_t> bytes;  // a serial frame's bytes, or the words between the pauses
     int32_t dataBit;             // the frame's data output; -1 the fixed frame; 0 no frame
   } cases[] = {
-      {"parallel outputs 23..27", 1, 0, 5, 0, {}, 0},
-      {"stream word", 3, 0, 300, 0, {}, 0},
+      {"parallel outputs 23..27", 1, 0, 5, 0, {}, 0}, {"stream word", 3, 0, 300, 0, {}, 0},
       {"serial, kind 2", 2, 2, 0x1234, 0, {0xA5, 0x06, 0x34}, 25},
       {"serial, kind 1", 2, 1, 0x1234, 0, {0xA5, 0x01, 0x12, 0x34}, 24},
       {"serial, fixed frame", 2, 3, 0x1234, 0, {0xA5, 0x06, 0x12, 0x34, 0x00, 0x5A}, -1},
-      {"serial, job without laser", 2, 2, 0x1234, 1, {}, 0},
-      {"negative wave number", 3, 0, -1, 0, {}, 0},
+      {"serial, job without laser", 2, 2, 0x1234, 1, {}, 0}, {"negative wave number", 3, 0, -1, 0, {}, 0},
       {"no wave number", -1, 0, 5, 0, {}, 0},
   };
   g_SystemPara.nWaveNoMask = 0x1F;

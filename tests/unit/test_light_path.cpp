@@ -21,10 +21,7 @@ enum : uint32_t { kIdle, kGrant, kLaserIdle, kAck, kReady, kTrig, kReadyFree, kT
 
 // A step: 'o' output word (1, 1 µs), 'r' released output (1000, 1000 µs), 'w' named wait, 'O' the
 // switch card's wait word (100, 1 µs) and a named wait.
-struct Step {
-  char kind;
-  uint32_t arg;
-};
+struct Step { char kind; uint32_t arg; };
 
 Words Expand(const std::vector<Step>& steps, uint32_t ossWord) {
   Words out;
@@ -41,10 +38,7 @@ Words Expand(const std::vector<Step>& steps, uint32_t ossWord) {
       t += 101;
     }
     const uint32_t* w = kWaits[s.arg];
-    for (uint32_t lane = 0; lane < 4; ++lane)
-      out.insert(out.end(), {{t + 1, 0x52000000 | lane},
-                             {t + 1, 0x55000000 | ((w[1] >> 8 * lane) & 0xFF) << 8 | ((w[2] >> 8 * lane) & 0xFF)}});
-    out.insert(out.end(), {{t + 2, 0x58000100 | w[0]}, {t + 3, 0x51600020 | (w[0] * 2) << 15}});
+    AddWait(out, t, w[1], w[2], std::nullopt, 0x58000100 | w[0], 0x51600020 | (w[0] * 2) << 15);
     t += 3;
   }
   return out;
@@ -94,8 +88,7 @@ TEST_F(LightPathTest, HandshakesByTypeAndKind) {
       {"slave: release 2", 3, 0, 0, 0, 0, 0, -2, 0, 0, {{'w', kTrigFree}}},
       {"master of 2: request 2", 5, 0, 0, 0, 0, 0, 2, 0, 1, {{'w', kReady}, {'o', kHost1}, {'w', kTrig}}},
       {"master of 2: release 2", 5, 0, 0, 0, 0, 0, -2, 0, 0, {{'o', kHost0}, {'w', kReadyFree}, {'w', kTrigFree}}},
-      {"kind 3", 1, 1, 0, 0, 0, 0, 3, 1, 1, {}},
-      {"red mode, no laser: request", 1, 1, 0, 1, 0, 1, 1, 1, 1, {}},
+      {"kind 3", 1, 1, 0, 0, 0, 0, 3, 1, 1, {}}, {"red mode, no laser: request", 1, 1, 0, 1, 0, 1, 1, 1, 1, {}},
       {"red mode, laser", 1, 1, 0, 1, 0, 0, -1, 0, 0, {{'r', kApply0}}},
       {"no laser, red mode off", 2, 1, 0, 0, 0, 1, -1, 0, 0, {{'r', kApply0}}},
   };

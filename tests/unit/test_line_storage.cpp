@@ -12,7 +12,7 @@
 #include "mark/mark_flow.h"
 #include "support/trace.h"
 #include "mark/mark_data2fifo.h"
-#include "test_laser_fixture.h"
+#include "test_scan_fixture.h"
 
 namespace qztest {
 namespace {
@@ -20,19 +20,16 @@ namespace {
 constexpr double kDeg = std::numbers::pi / 180.0;
 constexpr uint32_t X = 0x01000000, Y = 0x01010000;
 
-class LineTest : public LaserTest {
+class LineTest : public ScanSeqTest {
  protected:
   void SetUp() override {
-    LaserTest::SetUp();
+    ScanSeqTest::SetUp();
     SystemPara& p = g_SystemPara;
-    p.nLaserCount = 1;
-    p.BASETIME = 10;
     p.nDashedlineLayNo = -1;
     p.dbDisMaxTwoLineConnectMM = 0.001;
     p.dbPolygonBreakAng = 45.0 * kDeg;
-    p.bMarkAllowPause = 1;                 // each polyline start carries 0x51200001
-    p.HowLongTimeFirstBuf = 1000000;       // nothing leaves floor 0 while a test looks at it
-    g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
+    p.bMarkAllowPause = 1;  // each polyline start carries 0x51200001
+    p.nWaveNoLock = 0;      // as a fresh record has it: the times below count on its layer switch
     for (int layer = 0; layer < 4; ++layer) {  // mark 5 mm, jump 10 mm per step; no delays
       g_PenPara[layer] = PenPara{};
       g_PenPara[layer].dbMarkSpeed = 0.5;
@@ -42,12 +39,6 @@ class LineTest : public LaserTest {
       for (auto& t : g_LaserTimingPara) Timing(t[layer], 0, 0, 0);
     }
     Job(0);
-  }
-  void TearDown() override {
-    for (auto& p : g_PenPara) p = PenPara{};
-    for (auto& p : g_PenParaPlus) p = PenParaPlus{};
-    g_Scan.dbCurX = g_Scan.dbCurY = 0.0;
-    LaserTest::TearDown();
   }
   // Off and on delays (µs), and high and low pulse ticks.
   static void Timing(LaserTimingPara& t, int32_t off, int32_t on, uint32_t ticks) {
@@ -80,10 +71,7 @@ class LineTest : public LaserTest {
 };
 
 TEST_F(LineTest, PolylinesAreJoinedSplitAndDroppedByTable) {
-  struct Push_ {
-    std::vector<FieldPoint> pts;
-    uint32_t layer;
-  };
+  struct Push_ { std::vector<FieldPoint> pts; uint32_t layer; };
   struct Case {
     const char* name;
     int32_t bPolygonBreak;
@@ -150,12 +138,9 @@ TEST_F(LineTest, ChainedPolylinesRunThroughLeadOutAndLeadIn) {
   EXPECT_EQ(g_Scan.dbCurX, 11.0);
   Push({{10, 20}, {20, 20}, {20, 30}}, 2);
   // Out 2 mm beyond (0, 20) in its own layer, in 2 mm before (10, 20) in the dashed layer -1, unlit.
-  struct P {
-    double x, y;
-    uint32_t layer;
-    uint8_t mark;
-  } expected[] = {{0, 10, 2, 0}, {0, 20, 2, 1}, {0, 22, 2, 0}, {8, 20, 0xFFFFFFFF, 0},
-                  {10, 20, 0xFFFFFFFF, 0}, {20, 20, 2, 1}, {20, 30, 2, 1}};
+  struct P { double x, y; uint32_t layer; uint8_t mark; } expected[] = {
+      {0, 10, 2, 0}, {0, 20, 2, 1}, {0, 22, 2, 0}, {8, 20, 0xFFFFFFFF, 0}, {10, 20, 0xFFFFFFFF, 0}, {20, 20, 2, 1},
+      {20, 30, 2, 1}};
   const auto& v = g_LineStorage.vecLastLine;
   ASSERT_EQ(v.size(), std::size(expected));
   for (size_t i = 0; i < v.size(); ++i) {
@@ -220,11 +205,7 @@ TEST_F(LineTest, TwoLasersWithPowerWaves) {
 // polyline is followed by the range words, at least 20 µs after the jump started; either alone
 // gives none.
 TEST_F(LineTest, FlyRangeWordsFollowTheFirstJumpOnlyWhileFlyMarkingIsOnWithTheRangeEnabled) {
-  struct Case {
-    int32_t rangeEn;
-    uint32_t flyOn;
-    size_t words;
-  } cases[] = {{1, 1, 2}, {1, 0, 0}, {0, 1, 0}, {1, 7, 2}};
+  struct Case { int32_t rangeEn; uint32_t flyOn; size_t words; } cases[] = {{1, 1, 2}, {1, 0, 0}, {0, 1, 0}, {1, 7, 2}};
   for (const Case& c : cases) {
     QZ_TRACE(::testing::Message() << c.rangeEn << " " << c.flyOn);
     Job(0);

@@ -5,6 +5,7 @@
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/card_operation.h"
+#include "cardlink/link_config.h"
 #include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
@@ -75,7 +76,7 @@ TEST_F(SimCardTest, QualityPeriodOutsideItsRangeFallsBackTo512) {
   };
   for (const Case& c : cases) {
     Stage(1, std::string("[HARDWARE]\nQualityPeriod=") + c.value + "\n");
-    SystemPara::InitParaLink(1);
+    InitParaLink(1);
     const CardLinkCfg& link = g_SystemPara.CardLinkCfg;
     EXPECT_EQ(link.QualityPeriod, c.period) << c.value;
     EXPECT_EQ(link.nLostFail, static_cast<uint16_t>(c.period * 0.6)) << c.value;
@@ -95,7 +96,7 @@ TEST_F(SimCardTest, SecondaryCardThatNeverLinksFailsTheOpen) {
   EXPECT_EQ(Boxes().size(), 1u);  // no further box: the handshake step fails quietly
 }
 
-TEST_F(SimCardTest, SequenceNibbleWrapsAfterSixteenCommands) {
+TEST_F(SimCardTest, SequenceNibbleWrapsAfterSixteenCommandsAndNumbersAbove0x1FFLoseTheirHighBits) {
   Stage(0);
   ASSERT_EQ(OpenLink(), 0u);
   CmdReply reply;
@@ -107,12 +108,7 @@ TEST_F(SimCardTest, SequenceNibbleWrapsAfterSixteenCommands) {
     EXPECT_EQ(cmds[i].word, ((i % 16) << 12) + (i == 0 ? 82u : 33u)) << i;
   }
   EXPECT_EQ(reply.Echo(), 33u);  // the seventeenth command carries nibble 0 again
-}
-
-TEST_F(SimCardTest, NumbersAbove0x1FFLoseTheirHighBitsWhileSequencing) {
-  Stage(0);
-  ASSERT_EQ(OpenLink(), 0u);
-  CmdReply reply;
+  // Numbers above 0x1FF lose their high bits while sequencing.
   ASSERT_TRUE(CPortlane::SendCmd(0x2055, 0, 0, reply));
   EXPECT_EQ(Frames().back().word, (1u << 12) + 0x55u);
   g_Link.g_bCmdSeqOn = 0;  // cards without numbered commands get the number unchanged
@@ -195,8 +191,7 @@ TEST_F(SimCardTest, UsbOpenFailuresShowTheirBoxes) {
   } cases[] = {
       {0, 1, 0, "topmost ok: USB control channel communication failed!"},
       {1, 0, 0, "topmost ok: Board initialization incomplete 0"},
-      {2, 0, 0, "topmost ok: Open failed, 268 channel exception 10"},
-      {2, 0, 1, "topmost ok: 打开失败，268通道异常10"},
+      {2, 0, 0, "topmost ok: Open failed, 268 channel exception 10"}, {2, 0, 1, "topmost ok: 打开失败，268通道异常10"},
   };
   for (const Case& c : cases) {
     Stage(0);

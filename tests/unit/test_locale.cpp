@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cardlink/link_config.h"
 #include "support/fake_clock.h"
 #include "support/staged_library.h"
 #include "test_system_para_fixture.h"
@@ -40,8 +41,7 @@ TEST_F(CommaLocaleTest, TextsAndLogLinesKeepTheDot) {
       {StrFormat("size=%.3fMB dt=%.1f n=%d", 1.5, 12.5, 7), "size=1.500MB dt=12.5 n=7"},
       {StrFormat("%g|%.2e|%G|%a", 0.6, 1234.5, 1e-5, 1.5), "0.6|1.23e+03|1E-05|0x1.8p+0"},
       {StrFormat("[%08.3f|%-7.2f|%+.0f|%#.0f]", -2.5, 0.25, 3.0, 3.0), "[-002.500|0.25   |+3|3.]"},
-      {StrFormat("%.8f|%Lf", 0.6, 2.5L), "0.60000000|2.500000"},
-      {StrFormat("%'d", 1234567), "1234567"},
+      {StrFormat("%.8f|%Lf", 0.6, 2.5L), "0.60000000|2.500000"}, {StrFormat("%'d", 1234567), "1234567"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
 
@@ -67,7 +67,7 @@ TEST_F(CommaLocaleTest, ConfigurationRealsKeepTheDot) {
 // A PCIe card with a secondary card and nothing configured: 512 * 0.6 and 512 * 0.1.
 TEST_F(CommaLocaleTest, SecondaryCardLinkWordsFromTheDefaultRatios) {
   WriteCfg("[Main]\nCardType=1\n");
-  SystemPara::InitParaLink(1);
+  InitParaLink(1);
   const CardLinkCfg& c = g_SystemPara.CardLinkCfg;
   EXPECT_EQ(c.bSlaveCard, 1);
   EXPECT_EQ(c.QualityPeriod, 512);

@@ -1,7 +1,8 @@
 #pragma once
 // Unit tests inside one mark call: a fresh job on floor 0 with zeroed parameters, hold-back windows
 // of 1 s and 0.6 s and a laser off-on interval of 3 ms; the floors and the pipeline are emptied
-// afterwards.
+// afterwards. With the timed words' printer, a register wait's words and the encoder waits' values.
+#include <optional>
 #include <ostream>
 #include <vector>
 
@@ -19,6 +20,33 @@ inline void PrintTo(const TimedWord& w, std::ostream* os) {
 namespace qztest {
 
 using Words = std::vector<TimedWord>;
+
+inline uint64_t T(int64_t t) { return static_cast<uint64_t>(t); }
+
+// The words of one register wait written at t + 1, t + 2 and t + 3: the lanes of mask a and
+// value b, the time-out word when there is one, the set-up word and the marker.
+inline void AddWait(Words& out, uint64_t t, uint32_t a, uint32_t b, std::optional<uint32_t> timeoutWord,
+                    uint32_t setup, uint32_t marker) {
+  for (uint32_t lane = 0; lane < 4; ++lane) {
+    out.push_back({t + 1, 0x52000000u | lane});
+    out.push_back({t + 1, 0x55000000u | ((a >> 8 * lane) & 0xFF) << 8 | ((b >> 8 * lane) & 0xFF)});
+  }
+  if (timeoutWord) out.push_back({t + 2, *timeoutWord});
+  out.push_back({t + 2, setup});
+  out.push_back({t + 3, marker});
+}
+
+// The compare values of the encoder waits among `words`, in order.
+inline std::vector<uint32_t> EncoderWaitValues(const Words& words) {
+  std::vector<uint32_t> values;
+  uint32_t v = 0, lane = 0;
+  for (const TimedWord& w : words) {
+    if ((w.word & 0xFFFFFFF0) == 0x52000000) lane = w.word & 0xF;
+    if ((w.word >> 24) == 0x55) v = (v & ~(0xFFu << 8 * lane)) | (w.word & 0xFF) << 8 * lane;
+    if (w.word == 0x51630020) values.push_back(v);
+  }
+  return values;
+}
 
 inline void SetWindows(uint32_t first, uint32_t steady) {
   g_SystemPara.HowLongTimeFirstBuf = first;

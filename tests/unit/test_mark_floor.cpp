@@ -1,6 +1,7 @@
 // Floors and word channels: the appenders of the main stream, the floor clock, the cursors, the merge
 // offset of an upper floor, moving an anchored floor down, Push and Pop with their failures, and the
 // rule that an exception between a push and its pop fails the job and rebinds floor 0.
+#include <tuple>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -18,7 +19,7 @@ using qztest::ExpectCode;
 using qztest::Words;
 using FloorTest = qztest::MarkCallTest;
 
-uint64_t T(int64_t t) { return static_cast<uint64_t>(t); }
+using qztest::T;
 
 TEST_F(FloorTest, AppendersStampTheFloorClock) {
   struct Case {
@@ -86,10 +87,8 @@ TEST_F(FloorTest, ResetRestoresTheRecords) {
   for (int i = 0; i < kFloorChannels; ++i) EXPECT_TRUE(f.ch[i]->empty()) << i;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(f.nLineTime[i], 0);
   for (int l = 0; l < 2; ++l) {
-    EXPECT_EQ(f.laserState[l].nState, 0u);
-    EXPECT_EQ(f.laserState[l].nOffTime, -10000000);
-    EXPECT_EQ(f.wavePower[l].nValue, 0u);
-    EXPECT_EQ(f.wavePower[l].nTime, -10000000);
+    EXPECT_EQ(std::tuple(f.laserState[l].nState, f.laserState[l].nOffTime, f.wavePower[l].nValue, f.wavePower[l].nTime),
+              std::tuple(0u, -10000000, 0u, -10000000));
   }
   EXPECT_EQ(f.clock, 0u);
   EXPECT_EQ(f.bAnchored, 0);
@@ -115,13 +114,10 @@ TEST_F(FloorTest, MergeOffsetTakesTheLargestCandidate) {
     int64_t offset;
   };
   const Case cases[] = {
-      {"no words", {}, {}, 0},
-      {"lower words only", {{0, 500}, {3, 900}}, {}, 0},
-      {"upper words only", {}, {{0, 10}}, 0},
-      {"galvanometer gap 0", {{0, 100}}, {{0, 10}}, 90},
+      {"no words", {}, {}, 0}, {"lower words only", {{0, 500}, {3, 900}}, {}, 0},
+      {"upper words only", {}, {{0, 10}}, 0}, {"galvanometer gap 0", {{0, 100}}, {{0, 10}}, 90},
       {"laser 0 first list gap LASER_OFF_ON_INTEVAL", {{1, 100}}, {{1, 0}}, 3100},
-      {"wave 0 gap 20", {{2, 100}}, {{2, 0}}, 120},
-      {"main gap 1", {{3, 100}}, {{3, 0}}, 101},
+      {"wave 0 gap 20", {{2, 100}}, {{2, 0}}, 120}, {"main gap 1", {{3, 100}}, {{3, 0}}, 101},
       {"laser 1 first list gap 5", {{4, 100}}, {{4, 0}}, 105},
       {"wave 1 gap LASER_OFF_ON_INTEVAL", {{5, 100}}, {{5, 0}}, 3100},
       {"laser 0 second list gap 20", {{6, 100}}, {{6, 0}}, 120},
@@ -176,7 +172,7 @@ TEST_F(FloorTest, UpperFloorMovesDownOnceItReachesTheThreshold) {
   EXPECT_EQ(F(1).nMergeOffset, 3600);
 }
 
-TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShift) {
+TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShiftAndItsPopLeavesThemBehind) {
   F(0).ch3 = {{2000, 0x62000001}};
   F(1).ch0 = {{1, 2}};
   EXPECT_TRUE(MergeUpperFloor(0, 0));  // nothing above floor 0
@@ -187,27 +183,9 @@ TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShift) {
   EXPECT_TRUE(MergeUpperFloor(0, 0));
   EXPECT_EQ(F(1).nMergeOffset, 1991);
   EXPECT_EQ(F(0).ch3, (Words{{2000, 0x62000001}, {10, 0x62000002}}));
-}
-
-TEST_F(FloorTest, PushAndPopOutsideAMarkCallFailWith27) {
-  g_MarkJob.g_bMarkCallBusy = 0;
-  ExpectCode(27, 1, [] { CMarkFloor::Push(); });
-  ExpectCode(27, 1, [] { CMarkFloor::Pop(); });
-  ExpectCode(27, 1, [] { RunOnUpperFloor([] {}); });
-  EXPECT_EQ(nFloor, 0);
-  EXPECT_FALSE(MarkFailed());
-}
-
-TEST_F(FloorTest, AThirdFloorFailsTheJobWithCode2) {
-  CMarkFloor::Push();
-  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
-  EXPECT_EQ(nFloor, 2);
-  // Nothing indexes beyond the third floor.
-  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
-  EXPECT_EQ(nFloor, 2);
-}
-
-TEST_F(FloorTest, PopOfAStoppedJobLeavesTheUpperWordsBehind) {
+  // A pop of a stopped job leaves the upper words behind.
+  CMarkJob::InitJob(1);
+  g_MarkJob.bStopMark = 0;
   CMarkFloor::Push();
   AppendStreamWord(0, 0, SW_END);
   g_MarkJob.bStopMark = 1;
@@ -215,6 +193,23 @@ TEST_F(FloorTest, PopOfAStoppedJobLeavesTheUpperWordsBehind) {
   EXPECT_EQ(nFloor, 0);
   EXPECT_TRUE(F(0).ch3.empty());
   EXPECT_EQ(F(1).ch3.size(), 1u);
+}
+
+TEST_F(FloorTest, PushAndPopOutsideAMarkCallFailWith27AndAThirdFloorWith2) {
+  g_MarkJob.g_bMarkCallBusy = 0;
+  ExpectCode(27, 1, [] { CMarkFloor::Push(); });
+  ExpectCode(27, 1, [] { CMarkFloor::Pop(); });
+  ExpectCode(27, 1, [] { RunOnUpperFloor([] {}); });
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_FALSE(MarkFailed());
+  // A third floor fails the job with code 2.
+  g_MarkJob.g_bMarkCallBusy = 1;
+  CMarkFloor::Push();
+  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
+  EXPECT_EQ(nFloor, 2);
+  // Nothing indexes beyond the third floor.
+  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
+  EXPECT_EQ(nFloor, 2);
 }
 
 TEST_F(FloorTest, FloorScopePopsOnNormalExit) {

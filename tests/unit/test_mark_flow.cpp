@@ -34,36 +34,17 @@ class MarkFlowTest : public qztest::MarkCallTest {
     for (size_t i = from; i < Main().size(); ++i) out.push_back({Main()[i].time - t0, Main()[i].word});
     return out;
   }
-  // The compare values of the encoder waits on the main stream, in order.
-  static std::vector<uint32_t> EncoderWaitValues() {
-    std::vector<uint32_t> values;
-    uint32_t v = 0, lane = 0;
-    for (const TimedWord& w : Main()) {
-      if ((w.word & 0xFFFFFFF0) == 0x52000000) lane = w.word & 0xF;
-      if ((w.word >> 24) == 0x55) v = (v & ~(0xFFu << 8 * lane)) | (w.word & 0xFF) << 8 * lane;
-      if (w.word == 0x51630020) values.push_back(v);
-    }
-    return values;
-  }
+  static std::vector<uint32_t> EncoderWaitValues() { return qztest::EncoderWaitValues(Main()); }
 };
 
 // The ten words of an encoder wait for p at t + 1 .. t + 3.
 void EncoderWait(Words& out, uint64_t t, uint32_t p) {
-  for (uint32_t lane = 0; lane < 4; ++lane) {
-    out.push_back({t + 1, 0x52000000u | lane});
-    out.push_back({t + 1, 0x55000000u | (lane < 3 ? 0xFF00u : 0u) | ((p >> 8 * lane) & 0xFF)});
-  }
-  out.push_back({t + 2, 0x58000103});
-  out.push_back({t + 3, 0x51630020});
+  qztest::AddWait(out, t, 0xFFFFFF, p, std::nullopt, 0x58000103, 0x51630020);
 }
 
 TEST_F(MarkFlowTest, EncoderWaitsComeFivePulsesAheadAndStayWithinTheRangeOnceEachWay) {
-  struct Case {
-    int32_t pos;
-    uint32_t first, second;
-  } cases[] = {
-      {100, 95, 100},
-      {0, 999995, 0},
+  struct Case { int32_t pos; uint32_t first, second; } cases[] = {
+      {100, 95, 100}, {0, 999995, 0},
       // -100: 0xFFFF9C, one subtraction of the range leaves both beyond it.
       {-100, 0xFFFFA1 - 1000000, 0xFFFF9C - 1000000},
       {0x1000064, 95, 100},  // the top byte is not the counter's
@@ -112,18 +93,13 @@ TEST_F(MarkFlowTest, FlySwitchOffByTheHomeSetting) {
     MarkFlySwitch(0);
     ASSERT_GT(Main().size(), 4u);
     EXPECT_EQ(Main()[4].word >> 16, 0x010Cu);  // an unlit jump: the job does not fire the laser
-    EXPECT_EQ(g_Scan.dbCurX, home == 0 ? 3.0 : g_SystemPara.MarkEnd_X);
+    EXPECT_EQ(g_Scan.dbCurX, home == 0 ? 3.0 : static_cast<double>(g_SystemPara.MarkEnd_X));
   }
 }
 
 TEST_F(MarkFlowTest, AreaSafeFlyWordByDirectionAxisAndPosition) {
   const double r = CCaliLink::HalfRange();
-  struct Case {
-    double dirX, dirY;
-    uint32_t dir;
-    double pos;
-    uint32_t word;
-  } cases[] = {
+  struct Case { double dirX, dirY; uint32_t dir; double pos; uint32_t word; } cases[] = {
       {1, 0, 0, -r, 0x67020000},     {1, 0, 0, 0, 0x67028000},      {1, 0, 0, r, 0x6702FFFF},
       {1, 0, 1, 0, 0x67008000},      {1, 0, 7, 0, 0x67008000},      // any other direction is 1
       {-1, 0, 7, 0, 0x67028000},     {0, -1, 0, 0, 0x67018000},     // negative component: d as given
@@ -167,23 +143,14 @@ TEST_F(MarkFlowTest, CountMarkersDelaysAndCompensation) {
   MarkBufDelay(250);
   MarkUpdateCompensateWords();
   EXPECT_EQ(Main(), (Words{{1, 0x62002345},
-                           {2, 0x50000000},
-                           {2, 0x50000000},
-                           {252, 0x50000000},
-                           {253, 0x66000001},
-                           {254, 0x50000000},
-                           {255, 0x51638040},
-                           {256, 0x50000000},
-                           {256, 0x51648001},
+                           {2, 0x50000000}, {2, 0x50000000}, {252, 0x50000000}, {253, 0x66000001}, {254, 0x50000000},
+                           {255, 0x51638040}, {256, 0x50000000}, {256, 0x51648001},
                            {257, 0x50000000}}));
 }
 
 TEST_F(MarkFlowTest, CardCountWidenedAcrossItsWrap) {
-  struct Case {
-    uint64_t done;
-    uint32_t card;
-    uint64_t widened;
-  } cases[] = {{0, 0, 0}, {3, 5, 5}, {0xFFFF, 2, 0x10002}, {0x1FFFE, 0xFFFF, 0x1FFFF}, {0x10005, 0x10005, 0x10005}};
+  struct Case { uint64_t done; uint32_t card; uint64_t widened; } cases[] = {
+      {0, 0, 0}, {3, 5, 5}, {0xFFFF, 2, 0x10002}, {0x1FFFE, 0xFFFF, 0x1FFFF}, {0x10005, 0x10005, 0x10005}};
   for (const Case& c : cases) EXPECT_EQ(WidenCount(c.done, c.card), c.widened) << c.done << " " << c.card;
 }
 
@@ -196,19 +163,9 @@ TEST_F(MarkFlowTest, TaskWords) {
   MarkTaskLabel(4);
   EXPECT_TRUE(CMarkGen::bSmallTaskPending);
   EXPECT_EQ(Main(), (Words{{1, 0x5410000A},
-                           {2, 0x50000000},
-                           {3, 0x51800003},
-                           {4, 0x50000000},
-                           {5, 0x54200000},
-                           {5, 0x51A10003},
-                           {6, 0x50000000},
-                           {7, 0x54300000},
-                           {8, 0x50000000},
-                           {9, 0x51A00009},
-                           {10, 0x50000000},
-                           {11, 0x51500002},
-                           {12, 0x50000000},
-                           {13, 0x51800004},
+                           {2, 0x50000000}, {3, 0x51800003}, {4, 0x50000000}, {5, 0x54200000}, {5, 0x51A10003},
+                           {6, 0x50000000}, {7, 0x54300000}, {8, 0x50000000}, {9, 0x51A00009}, {10, 0x50000000},
+                           {11, 0x51500002}, {12, 0x50000000}, {13, 0x51800004},
                            {14, 0x50000000}}));
 }
 
@@ -224,10 +181,8 @@ TEST_F(MarkFlowTest, InputJumpsWriteTheConditionThenOneJumpRegister) {
     }
     expected.insert(expected.end(), {{2, 0x56000000}, {2, 0x58001111}, {3, 0x51618020}});
     expected.insert(expected.end(), {{4, 0x52000000},
-                                     {4, ok ? 0x53000107u : 0x53000000u},
-                                     {4, 0x52000001},
-                                     {4, ok ? 0x53000000u : 0x53000107u},
-                                     {4, 0x52000005},
+                                     {4, ok ? 0x53000107u : 0x53000000u}, {4, 0x52000001},
+                                     {4, ok ? 0x53000000u : 0x53000107u}, {4, 0x52000005},
                                      {5, 0x51700000}});
     EXPECT_EQ(Main(), expected);
   }
@@ -277,8 +232,7 @@ TEST_F(MarkFlowTest, CameraSequence) {
     EXPECT_EQ(w[6].word, c.para);
     EXPECT_EQ(w[4].time, w[6].time);
     EXPECT_EQ(Words(w.begin() + 7, w.begin() + 11), (Words{{w[6].time + 1, 0x52000000},
-                                                            {w[6].time + 1, 0x53000000},
-                                                            {w[6].time + 1, 0x52000001},
+                                                            {w[6].time + 1, 0x53000000}, {w[6].time + 1, 0x52000001},
                                                             {w[6].time + 1, c.second}}));
     EXPECT_EQ(w[11], (TimedWord{w[6].time + 2, 0x560F4240}));
     EXPECT_EQ(w[12], (TimedWord{w[6].time + 4, 0x51608008}));
@@ -289,10 +243,7 @@ TEST_F(MarkFlowTest, CameraSequence) {
 
 TEST_F(MarkFlowTest, CameraRefusals) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  struct Case {
-    CcdStep s;
-    uint32_t code;
-  } cases[] = {
+  struct Case { CcdStep s; uint32_t code; } cases[] = {
       {{1, 0, 0, 0, 0, 2, 0, 0x10000}, 2}, {{0, 0, nan, 0, 0, 2, 0, 0x10000}, 2}, {{1, 0, nan, 0, 0, 0, 0, 0}, 7},
       {{1, 0, 0, -std::numeric_limits<double>::infinity(), 0, 0, 0, 0}, 7},      {{0, 0, nan, nan, 0, 0, 0, 0}, 0},
       {{1, 0, 0, 0, 0, 1, 0, 0x10000}, 0},  // the value is read only with selector 2
@@ -304,11 +255,8 @@ TEST_F(MarkFlowTest, CameraRefusals) {
 // output 1's step; the whole-job runners and a job with fly marking off do not.
 TEST_F(MarkFlowTest, TheJobEndSwitchesFlyMarkingOffAfterQZMarkEnd) {
   g_SystemPara.MarkEnd_X = 4.0;
-  struct Case {
-    uint32_t flyOn;
-    uint8_t fromMarkEnd;
-    bool off;
-  } cases[] = {{1, 1, true}, {5, 1, true}, {0, 1, false}, {1, 0, false}};
+  struct Case { uint32_t flyOn; uint8_t fromMarkEnd; bool off; } cases[] = {
+      {1, 1, true}, {5, 1, true}, {0, 1, false}, {1, 0, false}};
   for (const Case& c : cases) {
     QZ_TRACE(::testing::Message() << c.flyOn << " " << int{c.fromMarkEnd});
     g_MarkFloor[0].Reset();

@@ -1,6 +1,7 @@
 // The job flow against the simulated card: buffer start on the first mark-list call, the end wait
 // and the end report, flow control, the same-data flag, offline downloads, stops, failures and a
 // card lost in the middle of a job.
+#include <tuple>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,23 +9,16 @@
 #include <thread>
 
 #include "cardlink/card_cmd.h"
-#include "cardlink/card_open.h"
 #include "cardlink/portlane.h"
-#include "cardlink/task_state.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
-#include "frame/system_para.h"
-#include "mark/fifo_data.h"
-#include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
-#include "mark/mark_job.h"
 #include "mark/phase_timer.h"
-#include "mark/stream_words.h"
 #include "platform/files.h"
 #include "support/expect_code.h"
 #include "support/lib_folder.h"
-#include "support/sim_card.h"
+#include "test_mark_card_fixture.h"
 
 namespace {
 
@@ -32,62 +26,18 @@ using qztest::ExpectCode;
 using qztest::ExpectLost;
 using qztest::HasLine;
 
-class MarkJobTest : public qztest::SimCardTest {
+class MarkJobTest : public qztest::MarkCardTest {
  protected:
-  // A card of the version whose block layout is `layout`, open, with the default FIFO marks.
-  void Open(int32_t layout, const std::string& config = "") {
-    Stage(0, config);
-    const uint32_t version = layout == 2 ? 96 : layout == 1 ? 80 : 60;
-    cardsim_set_card_version_(version);
-    ASSERT_EQ(OpenLink(), 0u);
-    // The version settings as opening derives them: the block layout, the command form.
-    ASSERT_TRUE(ReadAndCheckCardVersion());
+  // An open card of the version whose block layout is `layout`.
+  void OpenLayout(int32_t layout, const std::string& config = "") {
+    Open(layout == 2 ? 96 : layout == 1 ? 80 : 60, config);
     ASSERT_EQ(g_SystemPara.nBufDataCheckType, layout);
-    g_SystemPara.HowLongTimeFirstBuf = 20000;
-    g_SystemPara.nSteadyWindowUs = 12000;
-    CFifoData::ReadBufferPara(!config.empty());
-  }
-  void TearDown() override {
-    g_MarkJob.Reset();
-    g_bRunFlag = 0;
-    SimCardTest::TearDown();
-  }
-  // Job start as QZ_MarkStart does it after the claim.
-  void Begin(uint32_t mode) {
-    CMarkLock lock;
-    ASSERT_TRUE(lock.Owns());
-    CMarkJob::InitJob(mode);
-  }
-  // One mark-list call with `n` count markers 10 µs apart.
-  uint32_t Call(uint32_t n, uint32_t first = 0) {
-    CMarkLock lock;
-    const uint32_t rc = MarkBufferBefore(KIND_BUFFER);
-    for (uint32_t i = 0; i < n; ++i) AppendStreamWord(10, 0, 0x62000000u | ((first + i) & 0xFFFF));
-    return rc;
-  }
-  uint32_t End() {
-    CMarkLock lock;
-    return MustEndThread(1, 0, 1, 0);
-  }
-  std::vector<uint32_t> TraceWords() {
-    std::vector<uint32_t> out;
-    for (uint32_t i = 0, n = cardsim_trace_count_(1); i < n; ++i) {
-      cardsim_trace_entry e{};
-      cardsim_trace_get_(1, i, &e);
-      out.push_back(e.word);
-    }
-    return out;
-  }
-  cardsim_fifo Fifo() {
-    cardsim_fifo f{};
-    cardsim_get_fifo_(&f);
-    return f;
   }
 };
 
 TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
   for (int32_t layout : {0, 1, 2}) {
-    Open(layout);
+    OpenLayout(layout);
     Begin(1);
     EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateOpen);
     ASSERT_EQ(Call(3000), 0u);
@@ -114,7 +64,7 @@ TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
 }
 
 TEST_F(MarkJobTest, FirstBlockOfEveryJobAsksForThePointers) {
-  Open(1);
+  OpenLayout(1);
   for (int job = 0; job < 2; ++job) {
     cardsim_log_clear_();
     Begin(1);
@@ -132,7 +82,7 @@ TEST_F(MarkJobTest, FirstBlockOfEveryJobAsksForThePointers) {
 
 TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMark) {
   // A FIFO of 1 % of the card's: 327 units usable, full mark 320 (80 blocks).
-  Open(1, "[HARDWARE]\ndbValideBufferSpacePercent=0.01\n");
+  OpenLayout(1, "[HARDWARE]\ndbValideBufferSpacePercent=0.01\n");
   ASSERT_EQ(g_FifoData.model.nFullMark, 320u);
   cardsim_set_start_threshold_(64 * 1024);  // the card starts running once it holds 64 KiB
   cardsim_set_consume_(2);                  // but stalls
@@ -160,7 +110,7 @@ TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMark) {
 }
 
 TEST_F(MarkJobTest, SameDataFlagComparesWithThePreviousJob) {
-  Open(2);
+  OpenLayout(2);
   struct Job { uint32_t first; uint8_t same; } jobs[] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
   for (const Job& j : jobs) {
     Begin(1);
@@ -170,8 +120,8 @@ TEST_F(MarkJobTest, SameDataFlagComparesWithThePreviousJob) {
   }
 }
 
-TEST_F(MarkJobTest, OfflineDownloadWritesWhatTheCardWouldReceive) {
-  Open(2);
+TEST_F(MarkJobTest, OfflineDownloadWritesWhatTheCardWouldReceiveAndAStoppedOneEndsStopped) {
+  OpenLayout(2);
   Begin(2);
   Call(3000);
   ASSERT_EQ(End(), 0u);
@@ -193,10 +143,7 @@ TEST_F(MarkJobTest, OfflineDownloadWritesWhatTheCardWouldReceive) {
   EXPECT_EQ(words[0], 0x04000000u);  // correction mode, lit
   EXPECT_EQ(words[9], 0x15000001u);  // a download fires the laser
   EXPECT_EQ(words.back(), SW_END);
-}
-
-TEST_F(MarkJobTest, StoppedOfflineDownloadEndsStopped) {
-  Open(2);
+  // A stopped download ends stopped.
   Begin(2);
   Call(100);
   g_MarkJob.bStopMark = 1;
@@ -224,7 +171,7 @@ TEST(EndStatus, StoppedRunsEndStoppedAndOnlyCleanRunsFinish) {
 }
 
 TEST_F(MarkJobTest, CardThatStopsTakingDataFailsTheJobAndKeepsTheLink) {
-  Open(1);
+  OpenLayout(1);
   Begin(1);
   ASSERT_EQ(Call(3000), 0u);
   g_FifoData.nSentUnits += kUnitsPerBlock;  // a block the card never receives
@@ -239,7 +186,7 @@ TEST_F(MarkJobTest, CardThatStopsTakingDataFailsTheJobAndKeepsTheLink) {
 }
 
 TEST_F(MarkJobTest, CardThatHoldsItsReadyBitLowIsWaitedFor) {
-  Open(1);
+  OpenLayout(1);
   Begin(1);
   ASSERT_EQ(Call(3000), 0u);
   // Every block is in; the card holds its ready bit low for about 20 s of polls, then finishes.
@@ -252,16 +199,14 @@ TEST_F(MarkJobTest, CardThatHoldsItsReadyBitLowIsWaitedFor) {
 }
 
 TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
-  Open(2);
+  OpenLayout(2);
   ASSERT_TRUE(plat::CreateFolders(GetModuleDir() + "OffLineFile.tmp"));  // a folder in its way
   Begin(2);
   ExpectCode(RV_NOT_OPEN_OFFLINE_FILE, 0, [&] { Call(10); });
   EXPECT_TRUE(MarkFailed());
   EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);  // a failed job, not one that never started
   EXPECT_TRUE(HasLine(ErrorLines(), "CFifoData::BufferStart:Can't create download file!"));
-  uint32_t value = 9, count = 0;
-  cardsim_get_flag_(FLAG_STOP, &value, &count);
-  EXPECT_EQ(count, 1u);  // the card's run is stopped
+  EXPECT_EQ(Stops(), 1u);  // the card's run is stopped
   EXPECT_EQ(Call(10), 0u);  // later calls add nothing and try no second file
   EXPECT_EQ(Boxes().size(), 1u);
   CMarkLock lock;
@@ -269,7 +214,7 @@ TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
 }
 
 TEST_F(MarkJobTest, StopBeforeTheFirstCallIsKept) {
-  Open(1);
+  OpenLayout(1);
   Begin(1);
   g_MarkJob.bStopMark = 1;  // a stop right after the start
   EXPECT_EQ(Call(100), 0u);
@@ -281,7 +226,7 @@ TEST_F(MarkJobTest, StopBeforeTheFirstCallIsKept) {
 }
 
 TEST_F(MarkJobTest, FailedJobRefusesFurtherWordsAndStopsTheCard) {
-  Open(1);
+  OpenLayout(1);
   Begin(1);
   Call(100);
   ExpectCode(2, 0, [] {
@@ -299,9 +244,7 @@ TEST_F(MarkJobTest, FailedJobRefusesFurtherWordsAndStopsTheCard) {
 }
 
 TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
-  Open(1);
-  g_bCardSynced = 1;
-  g_bParaAccepted = 1;
+  OpenLayout(1);
   {
     CMarkLock lock;
     ASSERT_EQ(StartMarkTask(1), 0u);
@@ -312,23 +255,20 @@ TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
     for (uint32_t i = 0; i < 20; ++i) Call(5000, i * 5000);
   });
   ExpectLost([&] { End(); });
-  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
-  EXPECT_EQ(g_bRunFlag, 0u);
-  EXPECT_EQ(g_bSysBusy, 0);
+  EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bRunFlag.load(), g_bSysBusy),
+            std::tuple(kMarkStateIdle, 0u, 0));
   EXPECT_EQ(OpenLink(), 0u);
 }
 
 TEST_F(MarkJobTest, OverlappingMarkCallIsRefusedAndStopsTheCard) {
-  Open(1);
+  OpenLayout(1);
   Begin(1);
   CMarkLock first;
   ASSERT_TRUE(first.Owns());
   CMarkLock second;
   EXPECT_FALSE(second.Owns());
   EXPECT_EQ(CMarkLock::Refuse("QZ_MarkDot"), RV_MARK_CALLS_OVERLAP);
-  uint32_t value = 9, count = 0;
-  cardsim_get_flag_(FLAG_STOP, &value, &count);
-  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(Stops(), 1u);
 }
 
 using EndReportTest = qztest::LibFolderTest;
@@ -361,7 +301,7 @@ TEST_F(EndReportTest, EveryEndCodeHasItsTextAndReport) {
 }
 
 TEST_F(MarkJobTest, StopEndsTheWaitForFifoRoom) {
-  Open(1, "[HARDWARE]\ndbValideBufferSpacePercent=0.01\n");
+  OpenLayout(1, "[HARDWARE]\ndbValideBufferSpacePercent=0.01\n");
   cardsim_set_consume_(2);  // the card never makes room
   std::thread stopper([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

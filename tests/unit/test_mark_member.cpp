@@ -10,39 +10,24 @@
 #include <string>
 
 #include "calibration/box_para.h"
-#include "cardlink/card_open.h"
 #include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "frame/log_file.h"
-#include "frame/system_para.h"
-#include "mark/fifo_data.h"
 #include "mark/line_storage.h"
 #include "mark/mark_floor.h"
-#include "mark/mark_job.h"
 #include "mark/mark_member.h"
 #include "qzmark.h"
-#include "support/sim_card.h"
+#include "test_mark_card_fixture.h"
 
 namespace {
 
 constexpr MarkMember kMember{"QZ_TestMember", KIND_IO, LOG_TRACE, EntryText::kEmpty};
 
-class MarkMemberTest : public qztest::SimCardTest {
+class MarkMemberTest : public qztest::MarkCardTest {
  protected:
   void SetUp() override {
-    Stage(0);
-    ASSERT_EQ(OpenLink(), 0u);
-    ASSERT_TRUE(ReadAndCheckCardVersion());
-    g_SystemPara.HowLongTimeFirstBuf = 20000;
-    g_SystemPara.nSteadyWindowUs = 12000;
-    CFifoData::ReadBufferPara(false);
-    CMarkLock lock;
-    CMarkJob::InitJob(1);
-  }
-  void TearDown() override {
-    g_MarkJob.Reset();
-    g_bRunFlag = 0;
-    SimCardTest::TearDown();
+    Open(85);  // the simulated card's own version
+    Begin(1);
   }
   uint32_t Run(const std::function<uint32_t()>& body) {
     return RunMarkMember(kMember, {}, [&] { return body(); });
@@ -131,19 +116,14 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
   uint32_t stops = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    {
-      CMarkLock lock;
-      CMarkJob::InitJob(1);
-    }
+    Begin(1);
     g_SystemPara.bNewBoxCali = c.bits21;
     EXPECT_EQ(c.call(), c.rc);
     EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);  // the frame started the buffer
     EXPECT_TRUE(MarkFailed());
     ASSERT_EQ(Boxes().size(), ++boxes);
     EXPECT_EQ(Boxes().back(), "topmost ok: " + GetErrText(static_cast<int32_t>(c.rc)));
-    uint32_t value = 0, count = 0;
-    cardsim_get_flag_(FLAG_STOP, &value, &count);
-    EXPECT_EQ(count, ++stops);
+    EXPECT_EQ(Stops(), ++stops);
     EXPECT_TRUE(g_LineStorage.vecLastLine.empty());
     for (const CMarkFloor& f : g_MarkFloor) EXPECT_TRUE(f.ch0.empty());  // no move
     EXPECT_EQ(QZ_MarkVector(good.data(), 2, 1), RV_MARK_ERROR);

@@ -1,5 +1,5 @@
 // The monitor's records, lists, word logs, sheet and comparison, under a fake clock and a fake
-// random source.
+// random source; against the simulated card, the records of command 87 and a quiet monitor.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -22,6 +22,7 @@
 #include "support/fake_clock.h"
 #include "support/faults.h"
 #include "support/lib_folder.h"
+#include "support/sim_card.h"
 #include "support/trace.h"
 
 namespace qztest {
@@ -125,12 +126,10 @@ TEST_F(MonitorTest, SheetNoiseComesFromTheRandomSourceR1First) {
   EXPECT_EQ(Read("info___03_07_.xls"), "01:02:03\tcount=1/1 \t9.3\t40.8\t0.0\t0.0\t0.0\t0.0\t0\t0\r\n");
 }
 
-TEST_F(MonitorTest, ComparisonTolerancesBoxesAndQueue) {
+TEST_F(MonitorTest, ComparisonTolerancesBoxesQueueAndEmptyTasks) {
   struct Case { std::vector<double> md, mp; int pass; bool zh; } cases[] = {
-      {{10.004, 20.000}, {50.0, 50.0}, 1, false},
-      {{10.006, 20.000}, {50.0, 50.0}, 0, false},
-      {{10.006, 20.000}, {50.0, 50.0}, 0, true},
-      {{10.000, 20.000}, {51.0, 50.0}, 1, false},
+      {{10.004, 20.000}, {50.0, 50.0}, 1, false}, {{10.006, 20.000}, {50.0, 50.0}, 0, false},
+      {{10.006, 20.000}, {50.0, 50.0}, 0, true}, {{10.000, 20.000}, {51.0, 50.0}, 1, false},
       {{10.000, 20.000}, {51.01, 50.0}, 0, false},
       {{10.000}, {50.0}, 0, false},  // a segment fewer
   };
@@ -158,11 +157,9 @@ TEST_F(MonitorTest, ComparisonTolerancesBoxesAndQueue) {
     plat::LockGuard g(g_csCompare);
     ClearCompareQueue();
   }
-}
-
-TEST_F(MonitorTest, EmptyQueueFailsAndATaskWithoutSegmentsWritesNothing) {
-  g_SystemPara.bAutoCheckMarkInfoFB = 1;
-  CompareMonitorRecords();  // no measured segment
+  // A task without segments writes nothing; an empty queue fails the comparison.
+  ClearLogs();
+  CompareMonitorRecords();
   EXPECT_FALSE(plat::FileExists(LogFile("info___03_07_.xls")));
   EXPECT_TRUE(Boxes().empty());
   Measured({1.0}, {1.0});
@@ -227,13 +224,13 @@ TEST_F(MonitorTest, ListLimitsAndSampleWords) {
 TEST_F(MonitorTest, NullOutPointersPopNothing) {
   PushAdDaSample(1);
   OnLaserStateChange(2);
-  uint32_t u = 0;
-  int32_t i = 0;
-  double d = 0;
-  EXPECT_EQ(QZ_GetLaserMsg(&u, nullptr, &u), 2u);
-  EXPECT_EQ(QZ_GetADDARecordWithSysTime(&i, &d, nullptr, &u, &u, &u), 2u);
-  EXPECT_EQ(QZ_GetADRecordWithSysTime(&i, &d, &u, &u, nullptr), 2u);
-  EXPECT_EQ(QZ_GetADRecord(nullptr, &d, &u), 2u);
+  uint32_t t = 0;
+  int32_t found = 0;
+  double ad = 0;
+  EXPECT_EQ(QZ_GetLaserMsg(&t, nullptr, &t), 2u);
+  EXPECT_EQ(QZ_GetADDARecordWithSysTime(&found, &ad, nullptr, &t, &t, &t), 2u);
+  EXPECT_EQ(QZ_GetADRecordWithSysTime(&found, &ad, &t, &t, nullptr), 2u);
+  EXPECT_EQ(QZ_GetADRecord(nullptr, &ad, &t), 2u);
   EXPECT_EQ(LaserMsgCount(), 1u);
   EXPECT_EQ(AdDaRecordCount(), 2u);  // the on marker and the sample
 }
@@ -308,6 +305,45 @@ TEST_F(MonitorTest, NegativeSleepIsTwoMillisecondsAndLongSleepsWatchTheStopFlag)
   MonitorCycle();
   EXPECT_EQ(clock.slept, 4u);
   g_bStopThreads = 0;
+}
+
+// ---- against the simulated card: the records of command 87 in both forms, and a quiet monitor that
+// sends nothing.
+
+class MonitorCardTest : public SimCardTest {};
+
+TEST_F(MonitorCardTest, RecordsOfBothFormsReachTheIoWordsAndAPassStopsAtNone) {
+  for (uint32_t form : {0u, 1u}) {
+    Stage(0);
+    ASSERT_EQ(OpenLink(), 0u);
+    ResetMonitorState();
+    cardsim_debug_form_(form);
+    cardsim_debug_queue_(3, 480, 1);
+    cardsim_debug_queue_(1, 48, 0x80008000);
+    cardsim_debug_queue_(2, 1200, 0xFFFF0800);
+    ReadIoDebugRecords();
+    const std::vector<uint32_t> expect = {3, 480, 1, 1, 48, 0x80008000, 2, 1200, 0xFFFF0800};
+    EXPECT_EQ(g_vecIoWords, expect) << "form " << form;
+    EXPECT_EQ(Commands(87).size(), 4u);  // three records and the empty answer
+    TearDown();
+  }
+}
+
+TEST_F(MonitorCardTest, BothSwitchesOffSendNoCommand) {
+  Stage(0, "bRecordInThread=0\nbRecordCheck=0\n");
+  ASSERT_EQ(OpenLink(), 0u);
+  g_SystemPara.InitPara();
+  cardsim_debug_queue_(3, 48, 1);
+  cardsim_log_clear_();
+  MonitorThreadBegin();
+  for (int i = 0; i < 3; ++i) MonitorCycle();
+  EXPECT_TRUE(Commands().empty());
+  // Either switch on brings its commands.
+  g_SystemPara.bRecordCheck = 1;
+  MonitorCycle();
+  EXPECT_EQ(Commands(34).size(), 1u);
+  EXPECT_EQ(Commands(6).size(), 1u);
+  EXPECT_TRUE(Commands(87).empty());
 }
 
 }  // namespace

@@ -8,32 +8,22 @@
 #include <vector>
 
 #include "axis/axis_records.h"
-#include "cardlink/card_open.h"
 #include "cardlink/portlane.h"
-#include "frame/system_para.h"
 #include "frame/wait_desc.h"
-#include "mark/fifo_data.h"
 #include "mark/mark_floor.h"
-#include "mark/mark_job.h"
 #include "mark/motor_words.h"
 #include "mark/rot_mark.h"
-#include "mark/stream_words.h"
-#include "support/sim_card.h"
+#include "test_mark_card_fixture.h"
 
 namespace {
 
 constexpr uint32_t kZero = 8388607;
 constexpr uint32_t kPlatformSource = 4, kPositionSource = 2;
 
-class MotorCardTest : public qztest::SimCardTest {
+class MotorCardTest : public qztest::MarkCardTest {
  protected:
   void SetUp() override {
-    Stage(1);
-    ASSERT_EQ(OpenLink(), 0u);
-    ASSERT_TRUE(ReadAndCheckCardVersion());
-    g_SystemPara.HowLongTimeFirstBuf = 20000;
-    g_SystemPara.nSteadyWindowUs = 12000;
-    CFifoData::ReadBufferPara(false);
+    Open(85, "", 1);
     InitWaitDescs();
     // Three axes of 100 pulses per mm, maximum velocity 300 and acceleration 500.
     g_SystemPara.CardLinkCfg.nAxisCount = 3;
@@ -42,15 +32,12 @@ class MotorCardTest : public qztest::SimCardTest {
     r.dbMaxVel = 300;
     r.dbMaxAcc = 500;
     for (uint32_t k = 0; k < 3; ++k) NxaStoreAxis(k, r);
-    CMarkLock lock;
-    CMarkJob::InitJob(1);
+    Begin(1);
   }
   void TearDown() override {
     SetRotateMarkPara(0, 0, 0, 0);
     for (uint32_t k = 0; k < kNxaAxisMax; ++k) NxaStoreAxis(k, NxaAxisRecord{});
-    g_MarkJob.Reset();
-    g_bRunFlag = 0;
-    SimCardTest::TearDown();
+    MarkCardTest::TearDown();
   }
   // One mark-list call of kind `kind` whose body is f.
   template <class F>
@@ -58,10 +45,6 @@ class MotorCardTest : public qztest::SimCardTest {
     CMarkLock lock;
     ASSERT_EQ(MarkBufferBefore(kind), 0u);
     f();
-  }
-  uint32_t End() {
-    CMarkLock lock;
-    return MustEndThread(1, 0, 1, 0);
   }
   cardsim_axis Axis(uint32_t k) {
     cardsim_axis a{};
@@ -136,10 +119,7 @@ TEST_F(MotorCardTest, MarkMotorStartMovesTheAxesAndTheNextWaitsUntilThePlatformR
 TEST_F(MotorCardTest, RotationJobMovesAxisOneAcrossTheSegmentsAndWaitsForItsArrival) {
   SetRotateMarkPara(1, 1, 100, 1);
   g_SystemPara.bNewBoxCali = 0;  // 16-bit codes
-  {
-    CMarkLock lock;
-    CMarkJob::InitJob(1);  // the rotation state is taken at the job start
-  }
+  Begin(1);  // the rotation state is taken at the job start
   Call(KIND_BUFFER, [] {
     for (uint32_t i = 0; i < 2; ++i) {
       AppendStreamWord(1000, 0, SW_ROT_SEGMENT_1);

@@ -7,16 +7,14 @@
 #include <functional>
 #include <initializer_list>
 #include <limits>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "frame/bytes.h"
 #include "frame/errors.h"
-#include "frame/log_file.h"
 #include "mark/pen_para.h"
-#include "platform/module.h"
-#include "support/staged_library.h"
-#include "support/temp_dir.h"
+#include "support/lib_folder.h"
 
 namespace {
 
@@ -44,10 +42,7 @@ std::vector<double> Xs(const std::vector<WavePoint>& w) {
 }
 
 TEST(ConvertLaserTiming, PulseTicksFromFrequencyAndDuty) {
-  struct Case {
-    double f, duty;
-    uint32_t period, high, low;
-  } cases[] = {
+  struct Case { double f, duty; uint32_t period, high, low; } cases[] = {
       {20.0, 50.0, 2400, 1200, 1200},      {7.0, 33.0, 6858, 2264, 4594},     {0.0, 50.0, 1000, 1000, 0},
       {1e-6, 50.0, 16777215, 8388608, 8388607},  // 4.8e10 ticks, capped
       {1e-9, 50.0, 1000, 1000, 0},         {20.0, -10.0, 2400, 0, 2400},      {20.0, 150.0, 2400, 2400, 0},
@@ -70,10 +65,7 @@ TEST(ParsePowerWaves, SectionsOfTheTables) {
   std::vector<double> full = {-2.0};  // a start section that runs to the last slot, a -3.0 inside
   for (int i = 1; i < 20; ++i) full.push_back(i == 10 ? -3.0 : i);
   std::vector<double> fullStart(full.begin() + 1, full.end());
-  struct Case {
-    const char* name;
-    std::vector<double> line, dot, start, end, dotWave;
-  } cases[] = {
+  struct Case { const char* name; std::vector<double> line, dot, start, end, dotWave; } cases[] = {
       {"terminated", {-2, 1, 2, -1, -3, 5, -1, 7}, {1, -1, 2}, {1, 2}, {5}, {1}},
       {"start to slot 20", full, {}, fullStart, {}, std::vector<double>(20, 0.0)},
       {"no -2.0", {1, -1, -3, 3, -1}, {-1}, {}, {}, {}},
@@ -89,19 +81,17 @@ TEST(ParsePowerWaves, SectionsOfTheTables) {
   }
 }
 
-class PenParaTest : public ::testing::Test {
+class PenParaTest : public qztest::LibFolderTest {
  protected:
   void SetUp() override {
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", dir.File("boxes.txt"));
-    g_ErrorLog.Init(dir.File("error.log"));
+    LibFolderTest::SetUp();
     g_mapErrText[RV_LAYER_NUMBER_OVER] = "Layer out of range";
     ResetTables();
   }
   void TearDown() override {
     ResetTables();
-    g_ErrorLog.Close();
-    plat::SetEnvVar("QZMARK_MSGBOX_LOG", "");
     g_mapErrText.clear();
+    LibFolderTest::TearDown();
   }
   static void ResetTables() {
     for (auto& p : g_PenPara) p = PenPara{};
@@ -148,24 +138,18 @@ TEST_F(PenParaTest, SetMarkParaReadsEveryFieldAtItsOffset) {
   const LaserTimingPara& t = g_LaserTimingPara[0][1];
   EXPECT_EQ(std::vector<int32_t>({t.nFirstDelay, t.nSecondDelay, t.nLineWaveMode, t.nDotWaveMode}),
             std::vector<int32_t>({55, 44, 2, 3}));
-  EXPECT_EQ(t.nPulsePeriod, 2400u);
-  EXPECT_EQ(t.nPulseHigh, 1200u);
-  EXPECT_EQ(t.dbPower, 42.5);
-  EXPECT_EQ(Xs(t.lineStartWave), std::vector<double>{1});
-  EXPECT_EQ(Xs(t.lineEndWave), std::vector<double>{2});
-  EXPECT_EQ(Xs(t.dotWave), std::vector<double>{3});
-  EXPECT_EQ(g_PenParaPlus[1].nWord0, 222);
-  EXPECT_EQ(g_PenParaPlus[1].dbReal0, 1.0);
+  EXPECT_EQ(std::tuple(t.nPulsePeriod, t.nPulseHigh, t.dbPower), std::tuple(2400u, 1200u, 42.5));
+  EXPECT_EQ(std::vector({Xs(t.lineStartWave), Xs(t.lineEndWave), Xs(t.dotWave)}),
+            std::vector<std::vector<double>>({{1}, {2}, {3}}));
+  EXPECT_EQ(std::tuple(g_PenParaPlus[1].nWord0, g_PenParaPlus[1].dbReal0), std::tuple(222, 1.0));
   EXPECT_EQ(g_LaserTimingPara[1][1].nPulsePeriod, 77u);  // only laser 0
   EXPECT_EQ(g_PenPara[2].nJumpDelay2, 500);               // only the pens given
 }
 
 TEST_F(PenParaTest, EnableFollowsBothSpeeds) {
-  struct Case {
-    double mark, jump;  // mm/s
-    uint8_t enable;
-  } cases[] = {{0.0, 3000.0, 0}, {2000.0, 3000.0, 1}, {2000.0, 0.0, 0}, {1e-6, 1e-6, 1}, {1e-7, 3000.0, 0},
-               {kNaN, 3000.0, 0}, {2000.0, kInf, 0}};
+  struct Case { double mark, jump; uint8_t enable; } cases[] = {  // speeds in mm/s
+      {0.0, 3000.0, 0}, {2000.0, 3000.0, 1}, {2000.0, 0.0, 0}, {1e-6, 1e-6, 1}, {1e-7, 3000.0, 0}, {kNaN, 3000.0, 0},
+      {2000.0, kInf, 0}};
   for (const Case& c : cases) {
     ASSERT_EQ(SetMarkPara(PenRecord(c.mark, c.jump).data(), 1), RV_OK);
     EXPECT_EQ(g_PenPara[0].bEnable, c.enable) << c.mark << " " << c.jump;
@@ -173,11 +157,8 @@ TEST_F(PenParaTest, EnableFollowsBothSpeeds) {
 }
 
 TEST_F(PenParaTest, SetMarkParaPlusTakesItsBlocksByTheFlagWord) {
-  struct Case {
-    uint32_t flags;
-    double real1;
-    uint32_t period;
-  } cases[] = {{0x00000003, 0.0, 4800}, {0xA5000001, 6.75, 4800}, {0xA5FFFF02, 0.0, 6858}, {0xA4000003, 0.0, 4800}};
+  struct Case { uint32_t flags; double real1; uint32_t period; } cases[] = {
+      {0x00000003, 0.0, 4800}, {0xA5000001, 6.75, 4800}, {0xA5FFFF02, 0.0, 6858}, {0xA4000003, 0.0, 4800}};
   for (const Case& c : cases) {
     ResetTables();
     std::vector<uint8_t> r(kPenParaPlusRecordBytes, 0xEE);
@@ -220,8 +201,7 @@ TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
   const std::vector<uint8_t> wave = Wave({}, 21);
   const uint8_t *p = pens.data(), *x = plus.data(), *w = wave.data();
   const std::pair<const char*, std::function<uint32_t()>> cases[] = {
-      {"SetMarkPara", [&] { return SetMarkPara(p, 257); }},
-      {"SetMarkPara", [&] { return SetMarkPara(nullptr, 1); }},
+      {"SetMarkPara", [&] { return SetMarkPara(p, 257); }}, {"SetMarkPara", [&] { return SetMarkPara(nullptr, 1); }},
       {"SetMarkParaPlus", [&] { return SetMarkParaPlus(x, 257); }},
       {"SetMarkParaPlus", [&] { return SetMarkParaPlus(nullptr, 1); }},
       {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(2, 0, w, 1, w, 1); }},
@@ -239,17 +219,16 @@ TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
   size_t n = 0;
   for (const auto& [tag, call] : cases) {
     EXPECT_EQ(call(), RV_LAYER_NUMBER_OVER) << n;
-    const std::vector<std::string> error = qztest::ReadLines(dir.File("error.log"));
+    const std::vector<std::string> error = ErrorLines();
     ASSERT_EQ(error.size(), ++n);
     EXPECT_NE(error.back().find(std::string("] ") + tag + ":Layer out of range"), std::string::npos) << error.back();
-    EXPECT_EQ(qztest::ReadLines(dir.File("boxes.txt")).size(), n);
+    EXPECT_EQ(Boxes().size(), n);
     EXPECT_EQ(g_PenPara[0].bEnable, 1) << n;
     EXPECT_EQ(g_PenParaPlus[0].nWord0, 20) << n;
     for (auto& l : g_LaserTimingPara) {
       EXPECT_EQ(l[0].nPulsePeriod, 4800u) << n;
-      EXPECT_EQ(Xs(l[0].lineStartWave), std::vector<double>{5.0}) << n;
-      EXPECT_EQ(Xs(l[0].lineEndWave), std::vector<double>{5.0}) << n;
-      EXPECT_EQ(Xs(l[0].dotWave), std::vector<double>{5.0}) << n;
+      EXPECT_EQ(std::vector({Xs(l[0].lineStartWave), Xs(l[0].lineEndWave), Xs(l[0].dotWave)}),
+                std::vector<std::vector<double>>(3, {5.0})) << n;
     }
   }
   // No records at all: 0, nothing changed, nothing reported.
@@ -257,7 +236,7 @@ TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
   EXPECT_EQ(SetMarkParaPlus(x, -1), RV_OK);
   EXPECT_EQ(g_PenPara[0].bEnable, 1);
   EXPECT_EQ(g_PenParaPlus[0].nWord0, 20);
-  EXPECT_EQ(qztest::ReadLines(dir.File("boxes.txt")).size(), n);
+  EXPECT_EQ(Boxes().size(), n);
 }
 
 }  // namespace

@@ -141,6 +141,10 @@ TEST(Files, RefusedWritesChangeNothing) {
       {"CopyFilePath", [](const auto& d) { return plat::CopyFilePath(d.File("p.ini"), d.File("f")); }},
       {"IniWriteString", [](const auto& d) { return plat::IniWriteString(d.File("p.ini"), "A", "k", "new"); }},
       {"CreateFolders", [](const auto& d) { return plat::CreateFolders(d.File("sub/x")); }},
+      {"File", [](const auto& d) {
+         plat::File f;
+         return f.Open(d.File("f"), "wb") && f.Write("new", 3) && f.Close();
+       }},
   };
   qztest::FailFileWrites(dir.Path());
   for (const auto& c : cases) {

@@ -15,14 +15,9 @@
 
 namespace {
 
-struct IniWrite {
-  std::string section, key, value;
-  bool ok = true;
-};
+struct IniWrite { std::string section, key, value; bool ok = true; };
 
-struct IniRead {
-  std::string section, key, def, want;
-};
+struct IniRead { std::string section, key, def, want; };
 
 struct IniCase {
   const char* name;
@@ -119,10 +114,7 @@ constexpr bool kWin32 = false;
 
 enum class Impl { Profile, Engine };
 
-struct Param {
-  IniCase c;
-  Impl impl;
-};
+struct Param { IniCase c; Impl impl; };
 
 bool RunningUnderWine() {
 #if defined(_WIN32)

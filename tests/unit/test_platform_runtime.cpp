@@ -49,7 +49,7 @@ TEST(MessageBox, LogLineEscapesBackslashAndLineEnds) {
     EXPECT_EQ(plat::MessageBoxLogLine(r.text, r.buttons, r.topmost), r.line) << r.text;
 }
 
-TEST(MessageBox, LoggedBoxesAnswerFromTheEnvironment) {
+TEST(MessageBox, LoggedBoxesAnswerFromTheEnvironmentEvenWhenTheLogCannotBeWritten) {
   qztest::TempDir dir;
   const std::string log = dir.File("boxes.log");
   EnvGuard env;
@@ -72,11 +72,7 @@ TEST(MessageBox, LoggedBoxesAnswerFromTheEnvironment) {
   std::string got;
   ASSERT_TRUE(plat::ReadWholeFile(log, got));
   EXPECT_EQ(got, expectedLog);
-}
-
-TEST(MessageBox, UnwritableLogStillAnswersWithoutShowing) {
-  qztest::TempDir dir;
-  EnvGuard env;
+  // A log that cannot be written still answers, without showing.
   env.Set("QZMARK_MSGBOX_LOG", dir.File("no_such_folder/boxes.log"));
   env.Set("QZMARK_MSGBOX_ANSWER", "yes");
   EXPECT_EQ(plat::ShowMessageBox("q", BoxButtons::YesNo, true), BoxAnswer::Yes);
@@ -84,7 +80,7 @@ TEST(MessageBox, UnwritableLogStillAnswersWithoutShowing) {
 }
 
 #if !defined(_WIN32)
-TEST(MessageBox, WithoutLogPosixWritesToStderrAndAnswersNo) {
+TEST(MessageBox, WithoutLogPosixWritesToStderrAndAnswersNoAndDebugOutputOnlyWhenAsked) {
   EnvGuard env;
   env.Set("QZMARK_MSGBOX_LOG", "");
   env.Set("QZMARK_MSGBOX_ANSWER", "yes");  // only the box log reads it
@@ -95,10 +91,7 @@ TEST(MessageBox, WithoutLogPosixWritesToStderrAndAnswersNo) {
   EXPECT_EQ(yesNo, BoxAnswer::No);
   EXPECT_EQ(ok, BoxAnswer::Ok);
   EXPECT_EQ(err, "Overwrite the file?\nDone\n");
-}
-
-TEST(DebugOutput, PosixWritesOnlyWhenAsked) {
-  EnvGuard env;
+  // Debug output only when asked.
   env.Set("QZMARK_DEBUG_OUT", "");
   ::testing::internal::CaptureStderr();
   plat::DebugOutput("hidden");

@@ -68,13 +68,7 @@ TEST_F(LaserTest, StartWaveRamp) {
 }
 
 TEST_F(LaserTest, DotWaveRamp) {
-  struct Case {
-    const char* name;
-    int laser;
-    uint32_t state;
-    int64_t on, off;
-    Words words;
-  } cases[] = {
+  struct Case { const char* name; int laser; uint32_t state; int64_t on, off; Words words; } cases[] = {
       {"a 300 µs dot: the whole wave", 0, kLaserStateOffDone, 1000, 1300, First(6)},
       {"349 µs: still six steps", 0, kLaserStateOffDone, 1000, 1349, First(6)},
       {"120 µs: two steps", 0, kLaserStateOffDone, 1000, 1120, First(2)},
@@ -136,8 +130,7 @@ TEST_F(LaserTest, RampsInMillimetresNeedASpeed) {
     double speed;
     uint32_t code;  // 0: played
   } cases[] = {
-      {"speed 0", kWave, 0.0, 2},
-      {"NaN speed", kWave, kNaN, 7},
+      {"speed 0", kWave, 0.0, 2}, {"NaN speed", kWave, kNaN, 7},
       {"milliseconds only: speed unused", {{0, 0.2, 40.0}}, 0.0, 0},
   };
   for (const Case& c : cases) {

@@ -11,61 +11,20 @@
 #include "support/trace.h"
 #include "calibration/scan.h"
 #include "cardlink/card_wire.h"
-#include "cardlink/card_open.h"
 #include "cardlink/portlane.h"
-#include "cardlink/task_state.h"
 #include "frame/errors.h"
-#include "frame/system_para.h"
-#include "mark/fifo_data.h"
-#include "mark/mark_data2fifo.h"
 #include "mark/mark_floor.h"
-#include "mark/mark_job.h"
 #include "mark/run_control.h"
-#include "mark/stream_words.h"
 #include "qzmark.h"
 #include "support/lib_folder.h"
-#include "support/sim_card.h"
+#include "test_mark_card_fixture.h"
+#include "test_mark_fixture.h"
 
 namespace {
 
 using qztest::HasLine;
 
-class RunControlTest : public qztest::SimCardTest {
- protected:
-  // An open card of version 80 (block layout 1) with small hold-back windows.
-  void Open() {
-    Stage(0);
-    cardsim_set_card_version_(80);
-    ASSERT_EQ(OpenLink(), 0u);
-    ASSERT_TRUE(ReadAndCheckCardVersion());
-    g_SystemPara.HowLongTimeFirstBuf = 20000;
-    g_SystemPara.nSteadyWindowUs = 12000;
-    g_bCardSynced = 1;
-    g_bParaAccepted = 1;
-  }
-  void TearDown() override {
-    g_MarkJob.Reset();
-    g_bRunFlag = 0;
-    SimCardTest::TearDown();
-  }
-  void Begin() {
-    CMarkLock lock;
-    ASSERT_TRUE(lock.Owns());
-    CMarkJob::InitJob(1);
-  }
-  // One mark-list call: `n` count markers 10 µs apart, then `delay` µs of stream time.
-  uint32_t Call(uint32_t n, int64_t delay = 0) {
-    CMarkLock lock;
-    const uint32_t rc = MarkBufferBefore(KIND_BUFFER);
-    for (uint32_t i = 0; i < n; ++i) AppendStreamWord(10, 0, 0x62000000u | i);
-    for (; delay > 0; delay -= 0x40000000) AppendStreamNop(static_cast<int32_t>(std::min<int64_t>(delay, 0x40000000)));
-    return rc;
-  }
-  uint32_t End() {
-    CMarkLock lock;
-    return MustEndThread(1, 0, 1, 0);
-  }
-};
+using RunControlTest = qztest::MarkCardTest;
 
 // A full flush sends every word the job has so far; a floor written right after it finds floor 0
 // empty and must still land after what was sent. The job then ends successfully.
@@ -152,7 +111,7 @@ TEST_F(RunControlTest, MarkTimeIsTheLastJobsStreamTime) {
   Open();
   auto job = [&](int64_t delay) {
     Begin();
-    Call(10, delay);
+    Call(10, 0, delay);
     EXPECT_EQ(End(), 0u);
     uint32_t t = 0;
     EXPECT_EQ(QZ_GetMarkTime(&t), 0u);
@@ -164,19 +123,7 @@ TEST_F(RunControlTest, MarkTimeIsTheLastJobsStreamTime) {
   EXPECT_EQ(job((int64_t{1} << 32) + 5), base + 5u);  // more than 71 minutes: the low 32 bits
 }
 
-class FlushFloorTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_SystemPara = SystemPara();
-    g_MarkJob.g_bMarkCallBusy = 1;  // as a mark call holds the guard
-    CMarkJob::InitJob(1);
-  }
-  void TearDown() override {
-    nFloor = 0;
-    CMarkFloor::BindCurrent();
-    g_MarkJob.Reset();
-  }
-};
+using FlushFloorTest = qztest::MarkCallTest;
 
 // The offset of an upper floor merged into floor 0 never puts its earliest word before the last
 // merged time; where the channel rules already put it after, they stand.
@@ -194,9 +141,7 @@ TEST_F(FlushFloorTest, UpperFloorLandsAfterTheLastMergedWord) {
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
-    nFloor = 0;
-    CMarkFloor::BindCurrent();
-    g_MarkFloor[0].Reset();
+    CMarkJob::InitJob(1);
     g_MarkData2Fifo.nMergeTime = c.merged;
     for (auto [ch, t] : c.lower) g_MarkFloor[0].ch[ch]->assign({{static_cast<uint64_t>(t), 1}});
     CMarkFloor::Push();
@@ -210,15 +155,11 @@ TEST_F(FlushFloorTest, UpperFloorLandsAfterTheLastMergedWord) {
 TEST(FieldToCode21Test, CodesOfTheFieldPosition) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double step = 1.0 / 1048576.0;  // one code at half range 1 mm
-  struct Case {
-    double p, halfRange;
-    int32_t code;
-  } cases[] = {
+  struct Case { double p, halfRange; int32_t code; } cases[] = {
       {-1.0, 1.0, 0},          {1.0, 1.0, 2097151},          {0.0, 1.0, 1048576},
       {-5.0, 1.0, 0},          {nan, 1.0, 1048576},          {5.0, 10.0, 1572864},
       {-1.0 + step / 2, 1.0, 1},  // half a code goes up
-      {-1.0 + 3 * step / 2, 1.0, 2},
-      {-1.0 + 3 * step / 8, 1.0, 0},
+      {-1.0 + 3 * step / 2, 1.0, 2}, {-1.0 + 3 * step / 8, 1.0, 0},
       {3.0, 0.0, 1048576},     {3.0, -10.0, 1048576},        {3.0, nan, 1048576},
   };
   for (const Case& c : cases) EXPECT_EQ(FieldToCode21(c.p, c.halfRange), c.code) << c.p << " " << c.halfRange;

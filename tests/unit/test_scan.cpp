@@ -1,3 +1,5 @@
+// Scanner codes of field positions: clamps, the fields of each axis, 21-bit rounding, the transform,
+// a field change under another thread, and the fast-table look-up.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +9,8 @@
 
 #include "calibration/box_para.h"
 #include "calibration/scan.h"
+#include "mark/scan_move.h"
+#include "support/trace.h"
 
 namespace {
 
@@ -15,19 +19,11 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The load defaults: 100 x 100 mm, Z 17 mm.
 TEST(Scan, MmToDacClampsInDoubleAndMapsNanToTheCentre) {
-  struct Case {
-    double x, y, z;
-    int32_t cx, cy, cz;
-  } cases[] = {
-      {0.0, 0.0, 0.0, 32767, 32767, 32767},
-      {50.0, 50.0, 8.5, 65535, 65535, 65535},
-      {-50.0, -50.0, -8.5, 0, 0, 0},
-      {60.0, -60.0, 100.0, 65535, 0, 65535},
-      {25.0, -25.0, 4.25, 49151, 16383, 49151},
+  struct Case { double x, y, z; int32_t cx, cy, cz; } cases[] = {
+      {0.0, 0.0, 0.0, 32767, 32767, 32767}, {50.0, 50.0, 8.5, 65535, 65535, 65535}, {-50.0, -50.0, -8.5, 0, 0, 0},
+      {60.0, -60.0, 100.0, 65535, 0, 65535}, {25.0, -25.0, 4.25, 49151, 16383, 49151},
       // Beyond the range of a 32-bit code: clamped, not wrapped.
-      {1e20, -1e20, 3e9, 65535, 0, 65535},
-      {1e300, -1e300, -3e9, 65535, 0, 0},
-      {kInf, -kInf, kInf, 65535, 0, 65535},
+      {1e20, -1e20, 3e9, 65535, 0, 65535}, {1e300, -1e300, -3e9, 65535, 0, 0}, {kInf, -kInf, kInf, 65535, 0, 65535},
       {kNaN, kNaN, kNaN, 32767, 32767, 32767},
   };
   for (const Case& c : cases) {
@@ -48,38 +44,21 @@ TEST(Scan, EachAxisUsesItsOwnField) {
   EXPECT_EQ(cy, 49151);
   EXPECT_EQ(cz, 65535);
 
-  struct Case {
-    int32_t axis, code;
-    double mm;
-  } cases[] = {
+  struct Case { int32_t axis, code; double mm; } cases[] = {
       {0, 0, -50.0},        {0, 65535, 50.0},      {0, 70000, 50.0}, {0, -5, -50.0},
-      {0, INT32_MAX, 50.0}, {0, INT32_MIN, -50.0},
-      {1, 0, -25.0},        {1, 65535, 25.0},      {1, 70000, 25.0},
-      {2, 0, -8.5},         {2, 65535, 8.5},       {2, 100000, 8.5},
-      {3, 65535, 0.0},      {-1, 65535, 0.0},
+      {0, INT32_MAX, 50.0}, {0, INT32_MIN, -50.0}, {1, 0, -25.0},        {1, 65535, 25.0},      {1, 70000, 25.0},
+      {2, 0, -8.5},         {2, 65535, 8.5},       {2, 100000, 8.5}, {3, 65535, 0.0},      {-1, 65535, 0.0},
   };
   for (const Case& c : cases) EXPECT_EQ(cal->DacToMm(c.axis, c.code), c.mm) << c.axis << " " << c.code;
 }
 
 TEST(Scan, TwentyOneBitCodesClampBeforeRoundingHalvesUp) {
   EXPECT_EQ(CCaliLink::HalfRange(), 10.0);
-  struct Case {
-    double mm;
-    int32_t code;
-  } cases[] = {
-      {0.0, 1048576},
-      {-10.0, 0},
-      {10.0, 2097151},
-      {-11.0, 0},
-      {11.0, 2097151},
-      {1e300, 2097151},
-      {-kInf, 0},
-      {kInf, 2097151},
-      {kNaN, 1048576},
+  struct Case { double mm; int32_t code; } cases[] = {
+      {0.0, 1048576}, {-10.0, 0}, {10.0, 2097151}, {-11.0, 0}, {11.0, 2097151}, {1e300, 2097151}, {-kInf, 0},
+      {kInf, 2097151}, {kNaN, 1048576},
       // Exactly half a code above the centre goes up; half below goes up to the centre.
-      {5.0 / 1048576.0, 1048577},
-      {-5.0 / 1048576.0, 1048576},
-      {1e-7, 1048576},
+      {5.0 / 1048576.0, 1048577}, {-5.0 / 1048576.0, 1048576}, {1e-7, 1048576},
       // A quarter code below the top would round to 2^21, outside the 21 bits: clamped first.
       {10.0 - 5.0 / 2097152.0, 2097151},
   };
@@ -106,10 +85,7 @@ TEST(Scan, TransformSwapsAndMirrorsThenRotatesAndShifts) {
   cal->dbRotCos = 0.0;
   cal->dbOrgX = 1.0;
   cal->dbOrgY = 2.0;
-  struct Case {
-    int32_t mode;
-    double x, y;
-  } cases[] = {
+  struct Case { int32_t mode; double x, y; } cases[] = {
       {0, 6.0, -1.0},  {1, 6.0, 5.0},   {2, -4.0, -1.0}, {3, -4.0, 5.0}, {4, 4.0, -3.0}, {5, 4.0, 7.0},
       {6, -2.0, -3.0}, {7, -2.0, 7.0},  {8, 6.0, -1.0},  {9, 6.0, -1.0}, {-1, 6.0, -1.0},
   };
@@ -140,6 +116,44 @@ TEST(Scan, FieldSizesChangeWhileAnotherThreadConverts) {
   writer.join();
   EXPECT_EQ(bad, 0);
   g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
+}
+
+// The corrected codes of a target looked up in the fast tables: bilinear weights of the codes' low
+// bytes, the first output code of the calibration module to X, the second to Y.
+// Table 0: X code 200 per column, Y code falling 200 per row; table 1 constant.
+void FillTables() {
+  for (int j = 0; j < kFastCaliSide; ++j) {
+    for (int i = 0; i < kFastCaliSide; ++i) {
+      FastCaliEntry& e = g_Scan.tables[0][j * kFastCaliSide + i];
+      e.first = static_cast<uint16_t>(200 * i);
+      e.second = static_cast<uint16_t>(60000 - 200 * j);
+      g_Scan.tables[1][j * kFastCaliSide + i] = FastCaliEntry{9, 5};
+    }
+  }
+}
+
+TEST(ScanMove, FastTableLookupWeighsTheFourCorners) {
+  FillTables();
+  const struct {
+    int table;
+    int32_t cx, cy;
+    uint16_t x, y;
+  } cases[] = {
+      {0, 0x1234, 0x5678, 3640, 42706},  // 18 x 200 + 52 / 256 x 200; 42800 - 120 / 256 x 200
+      {0, 0x1200, 0x5600, 3600, 42800},  // on a grid point
+      {0, 65535, 65535, 51199, 8800},    // column and row 256 take weight 255 of 256
+      {0, -5, 70000, 0, 8800},           // codes outside the scale are clamped first
+      {1, 0x1234, 0x5678, 5, 9},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(c.cx);
+    uint16_t x = 0, y = 0;
+    FastTableCodes(c.table, c.cx, c.cy, x, y);
+    EXPECT_EQ(x, c.x);
+    EXPECT_EQ(y, c.y);
+  }
+  g_Scan.tables[0].fill(FastCaliEntry{});
+  g_Scan.tables[1].fill(FastCaliEntry{});
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
-// The scanner sequences and the layer switch inside one mark call: the laser fixture with a base time
-// of 10 µs, a 100 mm field (21-bit half range 10 mm), the rest position (1, 2), one laser and a hold-back window
-// that keeps every word on floor 0; and a
+// The scanner sequences, the galvanometer encoders, the polylines and the layer switch inside one
+// mark call: the laser fixture with a base time of 10 µs, a 100 mm field (21-bit half range 10 mm),
+// the rest position (1, 2), one laser and a hold-back window that keeps every word on floor 0; and a
 // builder of the main stream the appenders write, step by step as the sequences are described.
 #include "calibration/box_para.h"
 #include "calibration/scan.h"
@@ -33,7 +33,7 @@ class ScanSeqTest : public LaserTest {
     LaserTest::TearDown();
   }
   static void Reset() {
-    g_Scan.dbCurX = g_Scan.dbCurY = 0.0;
+    g_Scan.dbCurX = g_Scan.dbCurY = g_Scan.dbPrevX = g_Scan.dbPrevY = 0.0;
     g_Scan.nJumpDelayMax = g_Scan.nJumpDelayMin = g_Scan.nMarkEndDelay = g_Scan.nPolygonDelay = 0;
     g_Scan.nLongJumpLen = 20;
   }
@@ -41,12 +41,7 @@ class ScanSeqTest : public LaserTest {
 
   // A sequence's configuration: laser type (its lasers configured), run mode, 21-bit codes, light
   // path; a new job.
-  struct Config {
-    int32_t laserType;
-    uint32_t mode;
-    int32_t bits21;
-    int32_t ossType = 0;
-  };
+  struct Config { int32_t laserType; uint32_t mode; int32_t bits21; int32_t ossType = 0; };
   static void Configure(const Config& c) {
     g_SystemPara.LASER_TYPE = c.laserType;
     g_SystemPara.nLaserCount = c.laserType >= 5 && c.laserType <= 7 ? 2 : 1;

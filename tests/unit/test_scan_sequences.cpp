@@ -27,8 +27,7 @@ TEST_F(ScanSeqTest, DirectJumpsWriteBothWordsTheArrivalWaitAndTheJumpDelay) {
   } cases[] = {
       {"16-bit, laser job", 0, 0, 300, 10, -5, 0x01089999, 0x01097332},
       {"16-bit, job without laser", 1, 0, 300, 10, -5, 0x010C9999, 0x010D7332},
-      {"21-bit", 1, 1, 0, 3, 4, 0x0134CCCD, 0x01766666},
-      {"beyond the field", 0, 0, 0, 60, -70, 0x0108FFFF, 0x01090000},
+      {"21-bit", 1, 1, 0, 3, 4, 0x0134CCCD, 0x01766666}, {"beyond the field", 0, 0, 0, 60, -70, 0x0108FFFF, 0x01090000},
       {"negative jump delay", 0, 0, -50, 60, -70, 0x0108FFFF, 0x01090000},
       {"home", 0, 0, 0, kNaN, 0, 0x0108828E, 0x0109851E},
   };

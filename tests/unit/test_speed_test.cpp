@@ -18,6 +18,7 @@
 #include "mark/mark_job.h"
 #include "monitor/speed_test.h"
 #include "support/sim_card.h"
+#include "test_mark_card_fixture.h"
 #include "support/trace.h"
 
 namespace {
@@ -37,23 +38,16 @@ class StepClock : public plat::Clock {
   double perfStep = 0.01;
 };
 
-class SpeedTest : public qztest::SimCardTest {
+class SpeedTest : public qztest::MarkCardTest {
  protected:
-  void Open(uint32_t version = 85, int type = 0) {
-    Stage(type);
-    cardsim_set_card_version_(version);
-    ASSERT_EQ(OpenLink(), 0u);
-    ASSERT_TRUE(ReadAndCheckCardVersion());
-    g_bCardSynced = 1;
-    g_bParaAccepted = 1;
+  void OpenStepping(uint32_t version = 85, int type = 0) {
+    Open(version, "", type);
     plat::SetClock(&step);
   }
   void TearDown() override {
     plat::SetClock(&clock);
     g_bLangZh = 0;
-    g_MarkJob.Reset();
-    g_bRunFlag = 0;
-    SimCardTest::TearDown();
+    MarkCardTest::TearDown();
   }
   std::string LastBox() {
     const auto boxes = Boxes();
@@ -67,15 +61,12 @@ class SpeedTest : public qztest::SimCardTest {
   StepClock step;
 };
 
-TEST_F(SpeedTest, WithoutACardBothTestsReturnOne) {
+TEST_F(SpeedTest, WithoutACardBothTestsReturnOneAndAnotherTaskMakesTheSpeedTestBusy) {
   Stage(0);
   EXPECT_EQ(RunSpeedTest(), 1u);
   EXPECT_EQ(RunOssSwitchSpeedTest(), 1u);
   EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(SpeedTest, AnotherTaskMakesTheSpeedTestBusy) {
-  Open();
+  OpenStepping();
   ASSERT_EQ(ConformSysIdleAndSetItBusy(TASK_BOXFILE_SAVING), 0u);
   cardsim_log_clear_();
   EXPECT_EQ(RunSpeedTest(), 2u);
@@ -100,7 +91,7 @@ TEST_F(SpeedTest, BlocksAndCommandsReachTheCardAndTheBoxShowsThem) {
   };
   for (const Case& c : cases) {
     QZ_TRACE("version " + std::to_string(c.version));
-    Open(c.version, c.type);
+    OpenStepping(c.version, c.type);
     if (HasFatalFailure()) return;
     g_bLangZh = c.zh;
     cardsim_log_clear_();
@@ -126,7 +117,7 @@ TEST_F(SpeedTest, BlocksAndCommandsReachTheCardAndTheBoxShowsThem) {
 }
 
 TEST_F(SpeedTest, CommandsSlowerThanTheStartValueReportItAsTheMinimum) {
-  Open();
+  OpenStepping();
   step.perfStep = 2000.0;
   EXPECT_EQ(RunSpeedTest(), 0u);
   EXPECT_EQ(Fifo().blocks_received, 50000u);
@@ -138,7 +129,7 @@ TEST_F(SpeedTest, CommandsSlowerThanTheStartValueReportItAsTheMinimum) {
 }
 
 TEST_F(SpeedTest, ACardLostDuringTheTestReleasesTheTask) {
-  Open();
+  OpenStepping();
   cardsim_fault_lose_at_(20);
   EXPECT_THROW(RunSpeedTest(), MyException);
   EXPECT_FALSE(SysBusy());
@@ -146,7 +137,7 @@ TEST_F(SpeedTest, ACardLostDuringTheTestReleasesTheTask) {
 }
 
 TEST_F(SpeedTest, TheSwitchStepsToThePathsSettingAndTimesOutWithoutItsBits) {
-  Open();
+  OpenStepping();
   step.perfStep = 1.0;
   cardsim_oss oss{{8, 5, 2, 5}, 5, {CARDSIM_OSS_NEVER, CARDSIM_OSS_NEVER, CARDSIM_OSS_NEVER}};
   ASSERT_EQ(cardsim_set_oss_(&oss), 0u);
@@ -169,7 +160,7 @@ TEST_F(SpeedTest, TheSwitchStepsToThePathsSettingAndTimesOutWithoutItsBits) {
 }
 
 TEST_F(SpeedTest, TheSwitchReportsThreeTimesPerPath) {
-  Open(60);  // the legacy command numbers
+  OpenStepping(60);  // the legacy command numbers
   cardsim_oss oss{{1, 1, 1, 1}, 1, {0, 0, 0}};
   ASSERT_EQ(cardsim_set_oss_(&oss), 0u);
   cardsim_log_clear_();

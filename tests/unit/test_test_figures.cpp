@@ -14,33 +14,22 @@ namespace {
 using Line = CodePolyline;
 
 TEST(TestFigures, GlyphStrokesAtSize375) {
-  struct Case {
-    uint32_t code;
-    std::vector<Line> strokes;
-  } cases[] = {
-      {1, {{{0, 750}, {0, -750}}}},
-      {2, {{{-112, 750}, {-112, -750}}, {{112, 750}, {112, -750}}}},
+  struct Case { uint32_t code; std::vector<Line> strokes; } cases[] = {
+      {1, {{{0, 750}, {0, -750}}}}, {2, {{{-112, 750}, {-112, -750}}, {{112, 750}, {112, -750}}}},
       {3, {{{0, 750}, {262, -750}, {-262, -750}, {0, 750}}}},
       {4, {{{262, 750}, {262, -750}, {-262, -750}, {-262, 750}, {262, 750}}}},
       {5, {{{0, 750}, {300, 375}, {187, -750}, {-187, -750}, {-300, 375}, {0, 750}}}},
       {6, {{{300, 562}, {300, -562}, {0, -750}, {-300, -562}, {-300, 562}, {0, 750}, {300, 562}}}},
       {100, {{{750, 750}, {-750, -750}}, {{-750, 750}, {750, -750}}}},
       {101, {{{750, 750}, {0, 0}, {-750, 750}}, {{0, 0}, {0, -750}}}},
+      // Codes without a shape give an empty set.
+      {0, {}}, {7, {}}, {50, {}}, {99, {}}, {102, {}}, {1000, {}}, {0xFFFFFFFFu, {}},
   };
   for (const Case& c : cases) {
     QZ_TRACE("glyph " + std::to_string(c.code));
     GlyphSet set{{{1, 1}}};  // emptied first
     BuildTestPattern(c.code, 0.015 * 25000, set);
     EXPECT_EQ(set, c.strokes);
-  }
-}
-
-TEST(TestFigures, CodesWithoutAShapeGiveAnEmptySet) {
-  for (uint32_t code : {0u, 7u, 50u, 99u, 102u, 1000u, 0xFFFFFFFFu}) {
-    QZ_TRACE("glyph " + std::to_string(code));
-    GlyphSet set{{{1, 1}}};
-    BuildTestPattern(code, 375.0, set);
-    EXPECT_TRUE(set.empty());
   }
 }
 
@@ -69,7 +58,7 @@ TEST(TestFigures, PlacementsMarkEachGlyphTwiceOnceUprightOnceTurned) {
   EXPECT_EQ(upright[2], 7);  // six upright double bars and glyph 2 upright
 }
 
-TEST(TestFigures, SquareAndGridLines) {
+TEST(TestFigures, SquareGridLinesAndGuideCorner) {
   const std::vector<Line> full = TestRectLines(25, 25000);
   ASSERT_EQ(full.size(), 7u);
   EXPECT_EQ(full[0], (Line{{7768, 7768}, {7768, 57768}, {57768, 57768}, {57768, 7768}, {7768, 7768}}));
@@ -83,9 +72,7 @@ TEST(TestFigures, SquareAndGridLines) {
   EXPECT_EQ(nine[0][1], (CodePoint{7767, 57769}));
   EXPECT_EQ(nine[1], (Line{{7767, 32768}, {57769, 32768}}));
   EXPECT_EQ(nine[2], (Line{{32768, 57769}, {32768, 7767}}));
-}
-
-TEST(TestFigures, GuideCorner) {
+  // The guide corner.
   EXPECT_EQ(GuideCorner(25000), (Line{{39018, 35893}, {35893, 35893}, {35893, 42143}}));
   EXPECT_EQ(GuideCorner(25003), (Line{{39018, 35893}, {35893, 35893}, {35893, 42144}}));
 }

@@ -1,5 +1,6 @@
 // The host's status text against the simulated card: off-line mode, the card's task, alarms with
 // their galvanometer and wait details, named waits, both languages and the 1024-byte buffer.
+#include <tuple>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,16 +13,14 @@
 #include "frame/system_para.h"
 #include "qzmark.h"
 #include "support/sim_card.h"
+#include "test_mark_card_fixture.h"
 
 namespace {
 
-class WaitInfoTest : public qztest::SimCardTest {
+class WaitInfoTest : public qztest::MarkCardTest {
  protected:
   void SetUp() override {
-    Stage(0);
-    ASSERT_EQ(OpenLink(), 0u);
-    g_SystemPara.bCmdWithNum = 1;
-    g_SystemPara.nCardVersion = 85;
+    Open(85);
     InitWaitDescs();
   }
   std::string Text(uint32_t expectedRc = 0) {
@@ -31,14 +30,6 @@ class WaitInfoTest : public qztest::SimCardTest {
     return buf;
   }
 };
-
-TEST_F(WaitInfoTest, NoCardGivesOne) {
-  CPortlane::Close();
-  char buf[kWaitInfoBufferSize] = "unchanged";
-  EXPECT_EQ(QZ_GetWaitInfo(buf), 1u);
-  EXPECT_STREQ(buf, "unchanged");
-  EXPECT_EQ(QZ_GetWaitInfo(nullptr), 1u);  // the card check comes first
-}
 
 TEST_F(WaitInfoTest, OfflineModeAndTheCardsTask) {
   cardsim_set_run_state_(0, 9, 0);
@@ -102,22 +93,25 @@ TEST_F(WaitInfoTest, TextIsCutToTheHostsBuffer) {
   EXPECT_EQ(text.size(), kWaitInfoBufferSize - 1);
 }
 
-TEST_F(WaitInfoTest, CardLostWhileReadingGivesOne) {
+TEST_F(WaitInfoTest, CardLostWhileReadingOrNoCardGivesOne) {
   cardsim_set_alarms_(1u << 5, 0);
   cardsim_fault_lose_at_(2);  // the status read passes, the wait-reason query loses the card
   EXPECT_EQ(Text(1), "OFFLINE MODE\r\nWaiting for timeout, causing the operation to terminate (can be cleared)\r\n");
   EXPECT_EQ(g_Link.g_bConnected, 0);
+  // Without a card: 1, the buffer untouched.
+  CPortlane::Close();
+  char buf[kWaitInfoBufferSize] = "unchanged";
+  EXPECT_EQ(QZ_GetWaitInfo(buf), 1u);
+  EXPECT_STREQ(buf, "unchanged");
+  EXPECT_EQ(QZ_GetWaitInfo(nullptr), 1u);  // the card check comes first
 }
 
 TEST_F(WaitInfoTest, StatusReadDecodesTheCardsWords) {
   cardsim_set_run_state_(4, 6, 3);
   cardsim_set_alarms_(1u << 12, kLaserAlarm);
   CardStatus s = ReadCardStatus();  // its decoding: test_card_status.cpp
-  EXPECT_EQ(s.connected, 1u);
-  EXPECT_EQ(s.runState, 4u);
-  EXPECT_EQ(s.cardTaskId, 6u);
-  EXPECT_EQ(s.bAlarm[12], 1);
-  EXPECT_EQ(s.laserAlarm, kLaserAlarm);
+  EXPECT_EQ(std::tuple(s.connected, s.runState, s.cardTaskId, s.bAlarm[12], s.laserAlarm),
+            std::tuple(1u, 4u, 6u, 1, kLaserAlarm));
   CPortlane::Close();
   EXPECT_EQ(ReadCardStatus().connected, 0u);
 }

@@ -1,0 +1,46 @@
+# cmake -DBUILD= -DWORK= -DCONSUMER= -DHOST_SOURCE= -DEXPORTS_DIR= -DCC= -DGENERATOR= -P check_install.cmake
+# Installs the build into WORK/prefix (and the simulated card, asked for), checks the deployable
+# folder, configures and builds the consumer project against it and runs its host.
+function(run)
+  execute_process(COMMAND ${ARGV} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${ARGV}\n${out}\n${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${WORK})
+set(prefix ${WORK}/prefix)
+run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
+if(EXISTS ${prefix}/lib/libPortlane.so)
+  message(FATAL_ERROR "the simulated card was installed without being asked for")
+endif()
+run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix} --component cardsim)
+
+foreach(f lib/libqzmark.so.0 lib/libCorrix.so lib/libGridel.so lib/libPortlane.so lib/libPortlanePCIE.so
+          lib/ini/QZMarkPara.cfg lib/ini/QZ_en.txt include/qzmark.h lib/cmake/QZMark/QZMarkConfig.cmake)
+  if(NOT EXISTS ${prefix}/${f})
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+if(NOT IS_SYMLINK ${prefix}/lib/libqzmark.so)
+  message(FATAL_ERROR "libqzmark.so is not the link to the versioned library")
+endif()
+run(objdump -p ${prefix}/lib/libqzmark.so)
+if(NOT out MATCHES "SONAME +libqzmark\\.so\\.0\n")
+  message(FATAL_ERROR "no versioned SONAME:\n${out}")
+endif()
+
+run(${CMAKE_COMMAND} -S ${CONSUMER} -B ${WORK}/consumer -G ${GENERATOR} -DCMAKE_C_COMPILER=${CC}
+    -DCMAKE_PREFIX_PATH=${prefix} -DHOST_SOURCE=${HOST_SOURCE} -DEXPORTS_DIR=${EXPORTS_DIR})
+run(${CMAKE_COMMAND} --build ${WORK}/consumer)
+file(READ ${WORK}/consumer/deploy_dir.txt deploy)
+if(NOT deploy STREQUAL "${prefix}/lib")
+  message(FATAL_ERROR "QZMark_DEPLOY_DIR is ${deploy}")
+endif()
+set(ENV{QZMARK_MSGBOX_LOG} ${WORK}/boxes.txt)
+run(${WORK}/consumer/c_host 1)
+message(STATUS "${out}")
+if(NOT out MATCHES "host ok")
+  message(FATAL_ERROR "the host failed")
+endif()
