@@ -70,6 +70,13 @@ void CardHost::OpenWithParaFile(int cardType, const std::string& config, uint32_
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
 }
 
+void CardHost::OpenWithPens(int cardType, const std::string& config, uint32_t version, int pens, double markMmPerS) {
+  OpenWithParaFile(cardType, config, version);
+  if (HasFatalFailure()) return;
+  const std::vector<uint8_t> records = PenRecords(pens, 20.0, 50.0, markMmPerS, 10 * markMmPerS);
+  ASSERT_EQ(QZ(SetMarkPara)(records.data(), pens), 0u);
+}
+
 std::vector<uint32_t> CardHost::Commands() {
   std::vector<uint32_t> out;
   for (const auto& f : Frames())

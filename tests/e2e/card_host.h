@@ -30,6 +30,10 @@ class CardHost : public ::testing::Test, public SimControl {
   // library staged before is closed and let go first (it stays loaded; under Windows its open card
   // would keep the next one from opening).
   void OpenWithParaFile(int cardType, const std::string& config, uint32_t version, bool apply = true);
+  // OpenWithParaFile, then `pens` pens of 20 kHz pulses at 50 % marking at `markMmPerS` and jumping
+  // ten times as fast, without delays.
+  void OpenWithPens(int cardType, const std::string& config, uint32_t version, int pens = 2,
+                    double markMmPerS = 10000.0);
 
   // Command numbers of the command frames logged since the last clear (the frames, the trace, the
   // card's state and flash: SimControl).

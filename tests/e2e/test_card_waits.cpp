@@ -1,7 +1,4 @@
-// Waits of a job as a host runs it: the simulated card holds an input wait until the test sets the
-// inputs (QZ_MarkEnd waits the while on another thread), and a time-out that ends the wait ends the
-// job with the card's alarm text.
-#include <gtest/gtest.h>
+// Input waits of a job on the simulated card: held until the inputs match, or ended by their time-out.
 
 #include <chrono>
 #include <cstring>
@@ -11,18 +8,13 @@
 
 namespace {
 
-using qztest::CardHost;
-using qztest::kParaKey;
-
-constexpr uint32_t kRegisterReason = 0x20;
-
-class CardWaits : public CardHost {
+class CardWaits : public qztest::CardHost {
  protected:
   // The job's waits on the inputs (the job's own start and end have waits of their own).
   std::vector<cardsim_wait> InputWaits() {
     std::vector<cardsim_wait> out;
     for (const cardsim_wait& w : WaitRecords())
-      if (w.reason == kRegisterReason) out.push_back(w);
+      if (w.reason == 0x20) out.push_back(w);
     return out;
   }
   // Waits until the card holds its n-th input wait (counting from 1); false after 20 s.
@@ -66,10 +58,7 @@ TEST_F(CardWaits, CardHoldsARisingEdgeWaitUntilTheTestSetsTheInput) {
   EXPECT_EQ(State().outputs & 0x2, 0x2u);
   const auto waits = InputWaits();
   ASSERT_EQ(waits.size(), 2u);
-  for (const cardsim_wait& w : waits) {
-    EXPECT_EQ(w.end, uint32_t{CARDSIM_WAIT_MET});
-    EXPECT_EQ(w.timeout_us, CARDSIM_NO_TIMEOUT);
-  }
+  for (const cardsim_wait& w : waits) EXPECT_EQ(std::pair(w.end, w.timeout_us), std::pair(uint32_t{CARDSIM_WAIT_MET}, CARDSIM_NO_TIMEOUT));
   EXPECT_GE(waits[1].held_us, 20000u);
   EXPECT_EQ(WaitInfo(), "");  // nothing waits any more
 }
@@ -90,8 +79,7 @@ TEST_F(CardWaits, TimeOutEndsTheWaitAndTheJob) {
   EXPECT_EQ(State().outputs & 0x2, 0u);  // the words after the wait never ran
   const auto waits = InputWaits();
   ASSERT_EQ(waits.size(), 1u);
-  EXPECT_EQ(waits[0].end, uint32_t{CARDSIM_WAIT_TIMED_OUT});
-  EXPECT_EQ(waits[0].held_us, 50000u);
+  EXPECT_EQ(std::pair(waits[0].end, waits[0].held_us), std::pair(uint32_t{CARDSIM_WAIT_TIMED_OUT}, uint64_t{50000}));
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// A host process that dies in the middle of a job, and a new process that opens the card again; a
-// host that frees the library while its threads run and ends without closing the card.
-// The simulated card keeps its state in a file (CARDSIM_STATE), as a real card keeps it while its
-// host comes and goes. The dying host is this test program itself, started a second time with a
-// filter that selects the child's part.
+// A host process that dies in a job (this program again, as a child), and a new one that opens the
+// card, whose state the simulated card keeps in CARDSIM_STATE; a host that frees the library while
+// its threads run and ends without closing the card.
 #include <gtest/gtest.h>
 
 #include <chrono>

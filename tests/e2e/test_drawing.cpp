@@ -1,16 +1,11 @@
-// A drawing marked through the exports on the simulated card, for each block layout (card versions
-// 79, 85 and 96: 16-bit codes with the old box method, 21-bit codes with the new one) and two laser
-// types: the galvanometer positions the card ran convert back to the drawing within one code, the
-// laser runs over each marked figure and nowhere else, and the output word is run.
-#include <gtest/gtest.h>
+// A drawing marked on the simulated card for each block layout and two laser types: the positions the
+// card ran within one code of the drawing, the laser over each figure only, the output words in place.
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <numbers>
-#include <string>
-#include <vector>
 
 #include "e2e/card_host.h"
 #include "frame/bytes.h"
@@ -25,15 +20,6 @@ using Figure = std::vector<Pt>;
 
 class DrawingHost : public qztest::CardHost {
  protected:
-  // Opens card version `version` with laser type `laser`, applies the parameter file and gives pen 1
-  // 20 kHz pulses at 50 %, marking at 10000 mm/s and jumping at 100000 mm/s, without delays.
-  void Open(uint32_t version, int laser) {
-    OpenWithParaFile(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=" + std::to_string(laser) + "\n",
-                     version);
-    if (HasFatalFailure()) return;
-    const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
-    ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 2), 0u);
-  }
   static std::vector<double> Records(const Figure& f) {
     std::vector<double> d;
     for (const Pt& p : f) d.insert(d.end(), {p.x, p.y, 0.0});
@@ -48,11 +34,9 @@ class DrawingHost : public qztest::CardHost {
   }
   double OneCode() const { return wide ? 20.0 / 2097152.0 : 100.0 / 65535.0; }
 
-  // Laser 0's segment `index` starts when the mirrors reach the first point of the polyline `f`; the
-  // positions from there until they reach its last point lie within one code of it and pass its
-  // points in order; the pulses stop at the whole pulse nearest that arrival (the laser ends on a
-  // pulse boundary, never more than half a period off the end, and not into the next jump). A dot's
-  // pulses run while the mirrors stay on it.
+  // Laser 0's segment `index` starts as the mirrors reach the polyline `f`, which they follow within one
+  // code through its points in order; it ends on the whole pulse nearest their arrival at its end
+  // (a dot's while they stay on it), before the next jump.
   void CheckFigure(uint32_t index, const Figure& f, [[maybe_unused]] const char* name) {
     QZ_TRACE(name);
     cardsim_laser_segment seg{};
@@ -112,7 +96,8 @@ TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
     for (int laser : {0, 1}) {
       QZ_TRACE("card version " + std::to_string(version) + ", laser type " + std::to_string(laser));
       wide = version >= 80;
-      Open(version, laser);
+      OpenWithPens(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=" + std::to_string(laser) + "\n",
+                   version);  // pen 1 marks at 10000 mm/s with pulses of 50 µs
       if (HasFatalFailure()) return;
       ASSERT_EQ(MarkStart(0, 0, 0), 0u);
       const auto sq = Records(square), ci = Records(circle), dt = Records(dots);

@@ -1,14 +1,11 @@
-// The wobble units and the laser-module programs as a host downloads them, in the words the simulated
-// card decodes: slots, labels and jumps, the closed unit path, the power profile's times, the
-// optical-switch program's positions and outputs; the refusals of the whole-job exports.
-#include <gtest/gtest.h>
+// The wobble, laser-module and optical-switch programs as a host downloads them, in the words the
+// simulated card decodes and as the card runs them; the refusals of the whole-job exports.
 
 #include <algorithm>
 #include <atomic>
 #include <functional>
 #include <limits>
 #include <thread>
-#include <vector>
 
 #include "e2e/card_host.h"
 #include "support/trace.h"
@@ -19,14 +16,10 @@ constexpr uint32_t kEnd = 0x51100001;
 
 class ProgramHost : public qztest::CardHost {
  protected:
+  // With `pens`, pens 0 and 1 without delays: a laser-module slot of theirs has dot time 0.
   void Open(const std::string& config, uint32_t version = 96, bool pens = true) {
-    OpenWithParaFile(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n" + config, version);
-    if (HasFatalFailure()) return;
-    // The host's pen records have no delays: a laser-module slot of pen 0 or 1 has dot time 0.
-    const std::vector<uint8_t> records = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
-    if (pens) {
-      ASSERT_EQ(QZ(SetMarkPara)(records.data(), 2), 0u);
-    }
+    const std::string main = "HowLongTimeFirstBuf=100000\nCardVertion=6\n" + config;
+    pens ? OpenWithPens(0, main, version) : OpenWithParaFile(0, main, version);
   }
   // A program download ends as a run of its own while the card keeps the program: the export
   // returns, then the card's program is stopped.
@@ -41,7 +34,6 @@ class ProgramHost : public qztest::CardHost {
       if ((w & opcodeMask) == value) out.push_back(w);
     return out;
   }
-  void CheckOss(uint32_t flag);
   // The words the card's executor ran, with the slot tag.
   std::vector<cardsim_trace_entry> Executed() { return TraceEntries(CARDSIM_TRACE_EXECUTED); }
   static size_t CountOf(const std::vector<cardsim_trace_entry>& tr, uint32_t word, size_t from = 0) {
@@ -165,11 +157,7 @@ TEST_F(ProgramHost, UnitRefusals) {
   EXPECT_EQ(QZ(WobUnit)(pts, 2, 0), 2u);
 }
 
-TEST_F(ProgramHost, LaserModuleSlotWithDotTimeZeroFailsWith31) {
-  Open("wob=1\n");
-  EXPECT_EQ(RunUntilEnd([&] { return QZ(LaserModuleStart)(0); }), 31u);
-}
-
+// Sixteen slots and the tail; with pens of dot time 0 the program fails with 31.
 TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTail) {
   Open("wob=1\n", 96, false);
   cardsim_trace_clear_();
@@ -186,37 +174,39 @@ TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTail) {
   EXPECT_EQ(Of(0xFFFFFFFF, 0x51B0000B).size(), 16u);
   EXPECT_EQ(Of(0xFFFFFFFF, 0x51B00000).size(), 16u);
   EXPECT_EQ(TraceWords().back(), kEnd);
+  Open("wob=1\n");
+  EXPECT_EQ(RunUntilEnd([&] { return QZ(LaserModuleStart)(0); }), 31u);
 }
 
-// The optical-switch program with `flag`; bCloseFeedback 0 pauses nArriveTime without the feedback
-// wait word.
-void ProgramHost::CheckOss(uint32_t flag) {
-  Open("wob=1\nbKvxOSS=1\n[SCAN]\nbCloseFeedback=0\n", 96, false);
-  const uint16_t positions[4] = {0x1234, 0x10, 0x20, 0x30};
-  cardsim_trace_clear_();
-  EXPECT_EQ(RunUntilEnd([&] { return QZ(OssLaserModuleStart)(positions, 0, flag); }), 0u);
-  const std::vector<uint32_t> pos = Of(0xFFE00000, 0x01200000);
-  ASSERT_GE(pos.size(), 4u);
-  EXPECT_EQ(pos[0], 0x01224680u);
-  EXPECT_EQ(Of(0xFFFFFFFF, 0x0300000F).size(), 0u);
-  EXPECT_EQ(Of(0xFFFFFFFF, 0x51800019).size(), 4u);
-  const std::vector<uint32_t> jumps = Of(0xFFFF0000, 0x51A00000);
-  ASSERT_FALSE(jumps.empty());
-  EXPECT_EQ(jumps.back(), flag ? 0x51A00019u : 0x51A00007u);
-  // Outputs 12 + n set once (in the trigger block with flag 0, in the off block with flag 1) and
-  // cleared by the reset at the head and in the off block.
-  for (uint32_t n = 0; n < 4; ++n) {
-    const uint32_t set = 0x21000000u | 1u << (12 + n) | 1u << n;  // output 12 + n on
-    EXPECT_EQ(Of(0xFFFFFFFF, set).size(), 1u) << n;
-    EXPECT_EQ(Of(0xFFFFFFFF, set & ~(1u << n)).size(), 2u) << n;
+// The optical-switch program with flag 0 and 7; bCloseFeedback 0 pauses nArriveTime without the
+// feedback wait word.
+TEST_F(ProgramHost, OpticalSwitchProgram) {
+  for (uint32_t flag : {0u, 7u}) {
+    QZ_TRACE(flag);
+    Open("wob=1\nbKvxOSS=1\n[SCAN]\nbCloseFeedback=0\n", 96, false);
+    const uint16_t positions[4] = {0x1234, 0x10, 0x20, 0x30};
+    cardsim_trace_clear_();
+    EXPECT_EQ(RunUntilEnd([&] { return QZ(OssLaserModuleStart)(positions, 0, flag); }), 0u);
+    const std::vector<uint32_t> pos = Of(0xFFE00000, 0x01200000);
+    ASSERT_GE(pos.size(), 4u);
+    EXPECT_EQ(pos[0], 0x01224680u);
+    EXPECT_EQ(Of(0xFFFFFFFF, 0x0300000F).size(), 0u);
+    EXPECT_EQ(Of(0xFFFFFFFF, 0x51800019).size(), 4u);
+    const std::vector<uint32_t> jumps = Of(0xFFFF0000, 0x51A00000);
+    ASSERT_FALSE(jumps.empty());
+    EXPECT_EQ(jumps.back(), flag ? 0x51A00019u : 0x51A00007u);
+    // Outputs 12 + n set once (in the trigger block with flag 0, in the off block with flag 1) and
+    // cleared by the reset at the head and in the off block.
+    for (uint32_t n = 0; n < 4; ++n) {
+      const uint32_t set = 0x21000000u | 1u << (12 + n) | 1u << n;  // output 12 + n on
+      EXPECT_EQ(Of(0xFFFFFFFF, set).size(), 1u) << n;
+      EXPECT_EQ(Of(0xFFFFFFFF, set & ~(1u << n)).size(), 2u) << n;
+    }
   }
 }
 
-TEST_F(ProgramHost, OpticalSwitchProgramWithFlag0) { CheckOss(0); }
-TEST_F(ProgramHost, OpticalSwitchProgramWithFlag1) { CheckOss(7); }
-
-// The card keeps a program download: the download ends as a run of its own, then the program runs
-// in card time (stepped here) on the inputs.
+// The card keeps a program download and runs it on the inputs (the handshake into a slot and out of
+// it); the laser-module program's slots use the same handshake.
 TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
   Open("wob=1\n");
   const double square[] = {-2, -2, 0, 2, -2, 0, 2, 2, 0, -2, 2, 0};
@@ -227,8 +217,7 @@ TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
   ASSERT_EQ(QZ(WobUnitPow)(square, 4, 1, 1, 0, pos, pow, 2), 0u);  // slot 2
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
   ASSERT_EQ(QZ(WobStart)(1, 0), 0u);
-  const cardsim_state st = State();
-  EXPECT_EQ(st.run_state & 1, 0u);  // the job is over, the program stays
+  EXPECT_EQ(State().run_state & 1, 0u);  // the job is over, the program stays
   // The handshake: input 0 on, then off with slot 2 on inputs 1 to 4.
   ASSERT_EQ(cardsim_step_us_(1000), 0u);
   std::vector<cardsim_trace_entry> tr = Executed();
@@ -267,37 +256,10 @@ TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
   EXPECT_EQ(CountOf(tr, 0x51A00044, left), 0u);
   ASSERT_FALSE(WaitRecords().empty());
   const cardsim_wait w = WaitRecords().back();
-  EXPECT_EQ(w.end, static_cast<uint32_t>(CARDSIM_WAIT_OPEN));
-  EXPECT_EQ(w.mask & 1, 1u);
-  EXPECT_EQ(w.values & 1, 0u);
+  EXPECT_EQ(std::tuple(w.end, w.mask & 1, w.values & 1), std::tuple(uint32_t{CARDSIM_WAIT_OPEN}, 1u, 0u));
   // QZ_WobEnd stops the program.
   EXPECT_EQ(QZ(WobEnd)(), 0u);
   EXPECT_EQ(cardsim_step_us_(1000), 1u);
-}
-
-TEST_F(ProgramHost, ResidentLaserModuleSlotFiresItsPenAfterTheHandshake) {
-  Open("wob=1\n", 96, false);
-  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
-  ASSERT_EQ(QZ(LaserModuleStart)(0), 0u);
-  cardsim_set_inputs_(0x2);  // slot 1, input 0 off: the program waits for input 0
-  ASSERT_EQ(cardsim_step_us_(20000), 0u);
-  EXPECT_EQ(cardsim_laser_segment_count_(0), 0u);
-  EXPECT_EQ(CountOf(Executed(), 0x51A20000), 0u);
-  cardsim_set_inputs_(0x3);
-  ASSERT_EQ(cardsim_step_us_(1000), 0u);
-  EXPECT_EQ(cardsim_laser_segment_count_(0), 0u);
-  cardsim_set_inputs_(0x2);
-  ASSERT_EQ(cardsim_step_us_(20000), 0u);
-  const std::vector<cardsim_trace_entry> tr = Executed();
-  const size_t slot = IndexOf(tr, 0x51800002);
-  ASSERT_LT(slot, tr.size());
-  EXPECT_EQ(tr[slot].reserved, 2u);
-  EXPECT_EQ(tr[slot + 1].word, 0x20F00100u);
-  EXPECT_EQ(cardsim_laser_segment_count_(0), 1u);
-  // After the dot the slot waits for input 0 (its trigger disarmed).
-  EXPECT_EQ(CountOf(tr, 0x51B00000, slot), 1u);
-  EXPECT_EQ(CountOf(tr, 0x51800005, slot), 0u);
-  EXPECT_EQ(QZ(WobEnd)(), 0u);
 }
 
 // Units added on another thread while the wobble program is downloaded: the download takes a copy.

@@ -1,12 +1,8 @@
 // The encoder, count-marker, task and camera exports as a host calls them, run on the simulated card.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <limits>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "e2e/card_host.h"
 #include "support/trace.h"
@@ -14,22 +10,12 @@
 namespace {
 
 using qztest::CardHost;
-using qztest::kParaKey;
 
 class MarkFlowHost : public CardHost {
  protected:
   void OpenJob() {
     OpenCard();
     ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  }
-  void OpenCard(const std::string& config = "", bool boxFile = false) {
-    Stage(0, config);
-    if (boxFile) {  // the old box method's file, 16-bit galvanometer codes
-      lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-      cardsim_set_card_version_(79);
-    }
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
   }
   uint32_t StartRuns() {
     uint32_t starts = 0;
@@ -83,16 +69,6 @@ TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChoose) {
   }
 }
 
-TEST_F(MarkFlowHost, ACameraNeverReadyEndsTheRunWithTheWaitAlarm) {
-  OpenCard();
-  cardsim_set_camera_ready_(0);
-  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(Ccd(0, 0, 0), 0u);
-  EXPECT_EQ(MarkEnd(0), 3u);
-  ASSERT_FALSE(lib->Boxes().empty());
-  EXPECT_NE(lib->Boxes().back().find("Waiting for timeout"), std::string::npos) << lib->Boxes().back();
-}
-
 TEST_F(MarkFlowHost, RefusedArgumentsAppendNothing) {
   OpenJob();
   EXPECT_EQ(QZ(MarkSetCountAndWait)(0), 2u);
@@ -125,9 +101,8 @@ TEST_F(MarkFlowHost, CountAndWaitFlushesOnTheFourthAndReturnsOnceTheCardRanAMark
   EXPECT_EQ(Fifo().count_markers, 4u);
 }
 
-// Each export's arguments reach the card: among the decoded words after each call's kind marker, up
-// to the next one, the words that carry them (every word of each: the unit tests). Two flushes
-// start the run once.
+// Each export's arguments reach the card in the words after its kind marker (every word: the unit
+// tests); two flushes start the run once.
 TEST_F(MarkFlowHost, EachExportsArgumentsReachItsWordsAfterItsKindMarker) {
   OpenCard();
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);  // the encoder waits never hold: nothing runs
@@ -186,16 +161,12 @@ TEST_F(MarkFlowHost, TheCountWaitOnARunThatEndedByItselfFailsTheJob) {
   EXPECT_NE(MarkEnd(0), 0u);
 }
 
-// A fly job on a conveyor at 20000 pulses a second (200 mm/s at 100 pulses a mm): each of three
-// marks starts once the encoder has reached its position, the first jump of each carries the
-// fly-mark range words, and QZ_MarkEnd switches fly marking off before the end word.
+// A fly job at 20000 pulses/s (100 a mm): each mark starts at its encoder position with the range
+// word, and QZ_MarkEnd switches fly marking off before the end word.
 TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
-  OpenCard("HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n[FLY]\nnEncPPM=100\ndbMeasMarkDisMM=0\n",
-           true);
-  ASSERT_EQ(lib->Get<uint32_t(QZ_STDCALL*)(uint32_t)>("QZ_SetCardParaFile")(0), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
-  ASSERT_EQ(lib->Get<decltype(&QZ_SetMarkPara)>("QZ_SetMarkPara")(pens.data(), 2), 0u);
+  OpenWithPens(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n[FLY]\nnEncPPM=100\ndbMeasMarkDisMM=0\n",
+               79);
+  if (HasFatalFailure()) return;
   cardsim_set_encoder_speed_(20000);
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   ASSERT_EQ(QZ(MarkEncReset)(), 0u);

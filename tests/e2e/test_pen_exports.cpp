@@ -1,9 +1,5 @@
-// The pen exports as a host calls them: resolved by name, the card check, a refusal with code 6 and
-// its box in the language file's words, and the log line each writes. (Every refusal row: the unit
-// tests.)
-#include <gtest/gtest.h>
-
-#include <vector>
+// The pen exports as a host calls them: the card check, a refusal's box and the log lines (every
+// refusal row: the unit tests).
 
 #include "e2e/card_host.h"
 
@@ -18,7 +14,8 @@ class PenHost : public CardHost {
                        wave = std::vector<uint8_t>(21 * 20);
 };
 
-TEST_F(PenHost, WithoutACardEveryExportReturnsOneAndLogsItsName) {
+// Without a card every export returns 1 and logs its name; a refusal's box; a job sends nothing.
+TEST_F(PenHost, CardCheckRefusalAndJob) {
   Stage(0);
   const uint8_t* w = wave.data();
   EXPECT_EQ(QZ(SetMarkPara)(nullptr, 257), 1u);  // nothing is looked at without a card
@@ -37,10 +34,7 @@ TEST_F(PenHost, WithoutACardEveryExportReturnsOneAndLogsItsName) {
     for (const std::string& l : info) found += l.rfind("[INFO]", 0) == 0 && l.find(line) != std::string::npos;
     EXPECT_EQ(found, 1u) << line;
   }
-}
-
-TEST_F(PenHost, ARefusalShowsTheLanguageFilesTextAndAJobSendsNothing) {
-  Stage(0);
+  // With a card a refusal shows the language file's text.
   ASSERT_EQ(InitCard(), 0u);
   EXPECT_EQ(QZ(SetMarkPara)(pens.data(), 256), 0u);
   EXPECT_EQ(QZ(SetMarkPara)(pens.data(), 257), 6u);

@@ -1,10 +1,7 @@
-// Rotation marking as a host runs it on the simulated card: the replaced axis's words are gone,
-// the job starts at the end position, dots are refused, and a mid-job QZ_MarkFlush sends nothing
-// twice.
-#include <gtest/gtest.h>
+// Rotation marking on the simulated card: the replaced axis's words gone, the start at the end
+// position, dots refused, nothing sent twice across a mid-job flush.
 
 #include <algorithm>
-#include <vector>
 
 #include "e2e/card_host.h"
 
@@ -12,7 +9,6 @@ namespace {
 
 using qztest::AnyLineHas;
 using qztest::CardHost;
-using qztest::kParaKey;
 
 constexpr uint32_t kBufferMarker = 0x51200006;
 
@@ -21,17 +17,9 @@ bool IsGalvo16(uint32_t w, uint32_t axis) { return w >> 24 == 0x01 && ((w >> 16)
 class RotationHost : public CardHost {
  protected:
   void SetUp() override {
-    Stage(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n[HARDWARE]\nMarkEnd_X=3\n"
-             "MarkEnd_Y=-4\n");
-    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-    cardsim_set_card_version_(79);  // 16-bit codes
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    // Vectors need the parameter file's scanner and laser; pen 0 marks at 10000 mm/s.
-    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-    const std::vector<uint8_t> pens = qztest::PenRecords(1, 20.0, 50.0, 10000.0, 100000.0);
-    ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 1), 0u);
+    // 16-bit codes; pen 0 marks at 10000 mm/s.
+    OpenWithPens(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n[HARDWARE]\nMarkEnd_X=3\n"
+                 "MarkEnd_Y=-4\n", 79, 1);
   }
   // A job from `startFlag`: a polyline, a count marker, a flush when asked, a second polyline and
   // marker; the words the card ran.

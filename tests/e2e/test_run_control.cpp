@@ -1,9 +1,4 @@
-// Run control and job queries through the loaded library: the exact commands each export sends, what
-// it reads back, refused out-pointers, no card, and a card lost in the middle of a job.
-#include <gtest/gtest.h>
-
-#include <tuple>
-#include <vector>
+// Run control and job queries through the loaded library: commands sent, answers read, refusals, loss.
 
 #include "e2e/card_host.h"
 
@@ -14,7 +9,9 @@ using qztest::kParaKey;
 
 using RunControlHost = qztest::CardHost;
 
-TEST_F(RunControlHost, StopWithoutAJobSendsTheStopFlag) {
+// A stop without a job sends the stop flag; QZ_Control sends its flags and reads status bit 9;
+// QZ_GetMarkInfo is status word 1 with the running bit.
+TEST_F(RunControlHost, StopControlAndMarkInfo) {
   Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   cardsim_log_clear_();
@@ -22,11 +19,6 @@ TEST_F(RunControlHost, StopWithoutAJobSendsTheStopFlag) {
   EXPECT_EQ(Sent(), (std::vector<Frame>{{82, 0, 4}}));
   EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_Mark_Stop:QZ_Mark_Stop"));
   EXPECT_TRUE(lib->Boxes().empty());
-}
-
-TEST_F(RunControlHost, ControlSendsItsFlagsAndReadsStatusBit9) {
-  Stage(0);
-  ASSERT_EQ(InitCard(), 0u);
   struct Case {
     uint32_t first, second;
     bool withState;
@@ -47,15 +39,10 @@ TEST_F(RunControlHost, ControlSendsItsFlagsAndReadsStatusBit9) {
     EXPECT_EQ(Sent(), c.sent) << c.first << " " << c.second;
     EXPECT_EQ(state, c.withState ? c.state : 0xDEADu) << c.alarms;
   }
-}
-
-TEST_F(RunControlHost, MarkInfoIsStatusWord1WithTheRunningBit) {
-  Stage(0);
-  ASSERT_EQ(InitCard(), 0u);
-  struct Case {
+  struct InfoCase {
     uint32_t run, alarms, info;
-  } cases[] = {{1, 1u << 4, 3u << 21 | 2u << 16 | 0x1200 | 1}, {2, 0xFFFFFF78, 3u << 21 | 2u << 16 | 0x1200}};
-  for (const Case& c : cases) {
+  } infoCases[] = {{1, 1u << 4, 3u << 21 | 2u << 16 | 0x1200 | 1}, {2, 0xFFFFFF78, 3u << 21 | 2u << 16 | 0x1200}};
+  for (const InfoCase& c : infoCases) {
     cardsim_set_run_state_(c.run, 3, 2);
     cardsim_set_status_flags_(0x12FF);
     cardsim_set_alarms_(c.alarms, 0);

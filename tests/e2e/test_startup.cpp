@@ -1,5 +1,4 @@
-// Loading the library like a host: the companion boxes, the language file, the per-card folders,
-// the logs and old-log clean-up, and an export that needs no card.
+// Loading the library like a host: companion boxes, language file, per-card folders, logs and their clean-up.
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"
@@ -51,56 +50,35 @@ TEST(Startup, BareFolderShowsEveryCompanionBoxInEnglishThenWorks) {
   EXPECT_EQ(v, 0x3454u);
 }
 
-TEST(Startup, ChineseLanguageFileStillShowsCompanionBoxesInEnglish) {
-  StagedLibrary lib;
-  lib.AddExampleLanguageFiles();
-  lib.WriteConfig("QZMarkPara.cfg", "[OTHER]\nlanguageFile=QZ_zh.txt\n");
-  ASSERT_TRUE(lib.Load());
-  std::vector<std::string> expected = {kGridelMissing, kCorrixMissing, kPortlaneMissing};
-  EXPECT_EQ(lib.Boxes(), expected);
-}
-
-TEST(Startup, OurCalibrationModulesShowNoBox) {
-  StagedLibrary lib;
-  lib.AddCaliModules();
-  lib.AddStandIn("Portlane", "full");
-  lib.AddExampleLanguageFiles();
-  ASSERT_TRUE(lib.Load());
-  EXPECT_TRUE(lib.Boxes().empty());
-}
-
-TEST(Startup, IncompleteCompanionsShowTheirBoxes) {
+// The boxes of each companion set: a missing or incomplete companion shows its box in English
+// (under the Chinese language file too), our calibration modules none, and only a card type other than
+// 0 loads the PCIe link library.
+TEST(Startup, CompanionBoxesByFolder) {
   struct Case {
-    const char* gridel;
-    const char* corrix;
-    const char* portlane;
+    const char *gridel, *corrix, *portlane, *config;  // nullptr: not staged
     std::vector<std::string> boxes;
   } cases[] = {
-      {"partial", "full", "full", {kGridelIncomplete}},
-      {"full", "partial", "full", {kCorrixMissing}},
-      {"full", "full", "partial", {kPortlaneMissing}},
+      {nullptr, nullptr, nullptr, "[OTHER]\nlanguageFile=QZ_zh.txt\n", {kGridelMissing, kCorrixMissing, kPortlaneMissing}},
+      {"ours", "ours", "full", nullptr, {}},
+      {"partial", "full", "full", nullptr, {kGridelIncomplete}},
+      {"full", "partial", "full", nullptr, {kCorrixMissing}},
+      {"full", "full", "partial", nullptr, {kPortlaneMissing}},
+      {"full", "full", "full", "[main]\ncardtype=7\n", {kPortlaneMissing}},  // no PCIe link library
   };
-  // Each case loads a library copy of its own folder. (Complete companions show no box: every
-  // CardHost test loads them so.)
   for (const Case& c : cases) {
     StagedLibrary lib;
-    lib.AddStandIn("Gridel", c.gridel);
-    lib.AddStandIn("Corrix", c.corrix);
-    lib.AddStandIn("Portlane", c.portlane);
+    if (c.gridel && std::string(c.gridel) == "ours") {
+      lib.AddCaliModules();
+    } else {
+      if (c.gridel) lib.AddStandIn("Gridel", c.gridel);
+      if (c.corrix) lib.AddStandIn("Corrix", c.corrix);
+    }
+    if (c.portlane) lib.AddStandIn("Portlane", c.portlane);
     lib.AddExampleLanguageFiles();
+    if (c.config) lib.WriteConfig("QZMarkPara.cfg", c.config);
     ASSERT_TRUE(lib.Load());
-    EXPECT_EQ(lib.Boxes(), c.boxes) << c.gridel << ' ' << c.corrix << ' ' << c.portlane;
+    EXPECT_EQ(lib.Boxes(), c.boxes) << "case " << &c - cases;
   }
-}
-
-// Any card type but 0 loads the PCIe link library (CardHost tests of card type 1 load it without a box).
-TEST(Startup, CardTypeChoosesTheDriverLinkLibrary) {
-  StagedLibrary usbOnly;
-  AddAllCompanions(usbOnly);
-  usbOnly.AddExampleLanguageFiles();
-  usbOnly.WriteConfig("QZMarkPara.cfg", "[main]\ncardtype=7\n");
-  ASSERT_TRUE(usbOnly.Load());
-  EXPECT_EQ(usbOnly.Boxes(), std::vector<std::string>{kPortlaneMissing});
 }
 
 TEST(Startup, PerCardFolderHoldsConfigurationAndLogs) {

@@ -1,13 +1,8 @@
-// The test figures marked inside a job on a card with the new box method (21-bit codes, R 25000 of
-// the default box block, half range 10 mm): the correction-off word after the home jump, the
-// square's corners, a glyph bar and the guide corner at their codes, the number of polylines, and the
-// box block's mirroring. (The figures' strokes: the unit tests.)
-#include <gtest/gtest.h>
+// The test figures marked in a job with the new box method (21-bit codes, half range 10 mm): the
+// correction-off word, places and polylines, and mirroring (the strokes: the unit tests).
 
 #include <algorithm>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "e2e/card_host.h"
 #include "frame/bytes.h"
@@ -68,7 +63,7 @@ class FigureHost : public qztest::CardHost {
     return out;
   }
   // The square in a job of run mode `mode`; the correction-off word and the figure's places.
-  void CheckSquare(uint32_t mode, size_t polylines) {
+  void CheckSquare(uint32_t mode, uint32_t polylines) {
     ASSERT_EQ(MarkStart(mode, 0, 0), 0u);
     ASSERT_EQ(QZ(MarkTestRect)(), 0u);
     ASSERT_EQ(MarkEnd(0), 0u);
@@ -86,7 +81,7 @@ class FigureHost : public qztest::CardHost {
     EXPECT_TRUE(Visited(Wide(35893), Wide(42143)));
     if (mode == 3) return;
     const std::vector<cardsim_mirror> starts = PolylineStarts();
-    ASSERT_EQ(starts.size(), polylines);
+    ASSERT_EQ(starts.size(), size_t{polylines});
     EXPECT_EQ(starts[0].x, Wide(7768));
     EXPECT_EQ(starts[0].y, Wide(7768));
   }
@@ -109,19 +104,15 @@ class FigureHost : public qztest::CardHost {
   static constexpr uint32_t kGateOpen = 0x20002002u;
 };
 
-TEST_F(FigureHost, TheTestSquareRunsWithItsGridGlyphsAndGuide) {
-  Open();
-  if (!HasFatalFailure()) CheckSquare(0, 40);
-}
-
-TEST_F(FigureHost, TheNinePointSquareHasTheCentreLinesOnly) {
-  Open(0, 0, 1);
-  if (!HasFatalFailure()) CheckSquare(0, 36);
-}
-
-TEST_F(FigureHost, AnUnlitJobSwitchesTheCorrectionOffUnlit) {
-  Open();
-  if (!HasFatalFailure()) CheckSquare(3, 0);
+// The square with its grid, glyphs and guide; the nine-point square with the centre lines only; an
+// unlit job switches the correction off unlit.
+TEST_F(FigureHost, TheTestSquareByPointFlagAndRunMode) {
+  for (const auto& [pointFlag, mode, polylines] : {std::tuple{0u, 0u, 40u}, {1u, 0u, 36u}, {0u, 3u, 0u}}) {
+    QZ_TRACE(mode * 10 + pointFlag);
+    Open(0, 0, pointFlag);
+    if (HasFatalFailure()) return;
+    CheckSquare(mode, polylines);
+  }
 }
 
 // Mirror X with the extension word: only a marked word with bit 0 mirrors the figures.
