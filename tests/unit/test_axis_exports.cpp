@@ -153,9 +153,7 @@ TEST_F(AxisExportTest, RefusalsSendNothing) {
       {"null home status", [] { return QZ_NXA_GetHomeSts(nullptr); }, 2, nullptr},
       {"null soft home", [] { return QZ_NXA_GetAxisSoftHome(1, nullptr); }, 2, nullptr},
       {"null inputs", [] { return QZ_NXA_GetMotorDi(nullptr); }, 2, nullptr},
-      {"negative stop acceleration", [] { return QZ_NXA_SetAxisStopAcc(1, -1); }, 29, "29"},
       {"stop acceleration 0", [] { return QZ_NXA_SetAxisStopAcc(1, 0); }, 29, "29"},
-      {"stop acceleration code 0", [] { return QZ_NXA_SetAxisStopAcc(1, 1e-300); }, 29, "29"},
       {"stop acceleration code over 24 bits", [] { return QZ_NXA_SetAxisStopAcc(1, 1e300); }, 29, "29"},
   };
   for (const auto& c : cases) {
@@ -191,7 +189,6 @@ TEST_F(AxisExportTest, CodesTheCardCannotTakeStopItsRun) {
       {"NaN velocity", 100, NAN, {}},
       {"velocity code over 24 bits", 100, 0.002, {}},
       {"acceleration 0", 0, 10, {{0x120, 0xF4240, 50000}}},
-      {"negative acceleration", -5, 10, {{0x120, 0xF4240, 50000}}},
       {"acceleration code over 24 bits", 1e12, 10, {{0x120, 0xF4240, 50000}}},
   };
   for (const auto& c : cases) {
@@ -277,9 +274,6 @@ TEST_F(AxisExportTest, AxisTestOnASlowAxisWaitsThreeMoveTimes) {
   EXPECT_EQ(early, 0u);
 }
 
-}  // namespace
-
-namespace {
 
 // On the simulated card's axes: homing to 0, then to the home distance of the record.
 TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistance) {
