@@ -1,5 +1,5 @@
-// Axis records from their INI files (defaults, old- and new-style keys, refusals), the axis codes,
-// the home order list, and UpdateMotorPara's frames on the simulated card.
+// Axis records from their INI files (defaults, old- and new-style keys, refusals), the axis codes and
+// the home order list.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,15 +8,12 @@
 #include "axis/axis_codes.h"
 #include "axis/axis_commands.h"
 #include "axis/axis_records.h"
-#include "cardlink/portlane.h"
-#include "frame/card_version.h"
 #include "frame/conv.h"
 #include "frame/ini_cfg.h"
 #include "frame/system_para.h"
 #include "platform/files.h"
 #include "support/expect_code.h"
 #include "support/lib_folder.h"
-#include "support/sim_card.h"
 #include "support/trace.h"
 
 namespace {
@@ -135,89 +132,6 @@ TEST_F(AxisIniTest, ValuesAnAxisCannotHaveAreRefused) {
     EXPECT_EQ(Boxes(), std::vector<std::string>{box});
     EXPECT_TRUE(qztest::HasLine(ErrorLines(), "UpdateMotorPara:" + want));
   }
-}
-
-using Frame = std::tuple<uint32_t, uint32_t, uint32_t>;
-
-class AxisCardTest : public qztest::SimCardTest {
- protected:
-  void Open(int cardType, const std::string& config = "", const std::string& axisFile = "") {
-    Stage(cardType, config);
-    if (!axisFile.empty()) {
-      ASSERT_TRUE(plat::WriteWholeFile(GetModuleDir() + NativePath("ini/DeviceNXA.ini"), axisFile));
-    }
-    ASSERT_EQ(OpenLink(), 0u);
-    g_CmdNumTable.Fill(true);
-    cardsim_log_clear_();
-  }
-  void TearDown() override {
-    g_CmdNumTable = CmdNumTable{};
-    for (uint32_t k = 0; k < kNxaAxisMax; ++k) NxaStoreAxis(k, NxaAxisRecord{});
-    SimCardTest::TearDown();
-  }
-};
-
-// A USB card without an axis file: two axes of the default record (100 pulses per mm), the home
-// modes of all four records, then limits, flags and the commit; plain and legacy command numbers.
-TEST_F(AxisCardTest, UsbDefaultsGoOutFrameForFrame) {
-  std::vector<Frame> want;
-  for (uint32_t f : {0u, 0x10000000u}) {
-    const std::vector<Frame> axis = {
-        {0x12F, f, 8388607},      {0x127, f | 0x2001, 0x8004}, {0x12C, f | 11258, 0},
-        {0x122, f | 100000, 10000}, {0x123, f | 2251, 2251},   {0x124, f | 100000, 8389607},
-        {0x130, f | 500000, 50000}, {0x131, f | 562, 562}};
-    want.insert(want.end(), axis.begin(), axis.end());
-  }
-  want.insert(want.end(), {{0x12B, 0, 0xFFFF}, {0x12E, 0xF, 50}, {0x133, 0, 0}, {0x134, 1, 0}});
-  for (bool numbered : {true, false}) {
-    QZ_TRACE(numbered ? "numbered" : "legacy");
-    Open(0);
-    if (!numbered) {
-      cardsim_set_card_version_(63);
-      g_CmdNumTable.Fill(false);
-      g_Link.g_bCmdSeqOn = 0;
-    }
-    NxaAxisRecord stale;
-    stale.nHomeMode = 6;
-    NxaStoreAxis(2, stale);  // left by a PCIe card: zeroed, so its home mode does not go out
-    UpdateMotorPara();
-    EXPECT_EQ(Commands(), want);
-    EXPECT_EQ(Frames()[0].word, numbered ? 0x112Fu : LegacyCmdNum(0x12F));  // after the open's command, nibble 1
-    EXPECT_EQ(NxaGetAxis(1).dbPulsePerUnit, 100);
-    EXPECT_EQ(NxaGetAxis(2).nHomeMode, 0u);
-    CPortlane::Close();
-    CPortlane::FreeDll();
-  }
-}
-
-TEST_F(AxisCardTest, PcieLimitsSensesAndHomeModes) {
-  Open(1, "[MOTOR]\nbEnLimitP0=1\nbEnLimitH0=1\nbEnLimitN1=1\nbEnLimitN2=1\nbEnLimitH2=1\n",
-       "[AXIS1]\nLMTSNSUP=1\nENCSNS=1\nHOMEMODE=3\n[AXIS2]\nLmtEnable=0\nHOMEMODE=1\n[AXIS3]\nHOMEMODE=9\n");
-  UpdateMotorPara();
-  const auto cmds = Commands();
-  ASSERT_EQ(cmds.size(), 28u);
-  // Axis 1: no flag word 1 (bits 0-3), encoder sense (bit 4), senses (12-14), P0 and H0 (24, 26);
-  // axis 2's limits are off; axis 3: N2 (31) and H2 (23).
-  EXPECT_EQ(std::vector<Frame>(cmds.end() - 4, cmds.end()),
-            (std::vector<Frame>{{0x12B, 0x0F17, 0xFFFF}, {0x12E, 0x8580701F, 50}, {0x133, 0, 0}, {0x134, 1, 0}}));
-  EXPECT_EQ(Boxes(), std::vector<std::string>{"topmost ok: 轴正限位与零点限位不能同时使能！"});
-  EXPECT_TRUE(qztest::HasLine(InfoLines(), "UpdateMotorPara:轴正限位与零点限位不能同时使能！"));
-}
-
-// Lost at the second axis's first command: both records hold their new values. The soft home
-// setter stores position - soft home before it sends.
-TEST_F(AxisCardTest, LostCardAndTheSoftHomeStep) {
-  Open(0, "", "[AXIS1]\nSCREW=5\n");
-  cardsim_fault_lose_at_(9);
-  qztest::ExpectLost([] { UpdateMotorPara(); });
-  EXPECT_EQ(NxaGetAxis(0).dbPulsePerUnit, 200);
-  EXPECT_EQ(NxaGetAxis(1).dbPulsePerUnit, 100);
-  ASSERT_EQ(OpenLink(), 0u);
-  cardsim_log_clear_();
-  NxaSetAxisSoftHome(0, 5.0);
-  NxaSetAxisSoftHome(0, 5.0);
-  EXPECT_EQ(NxaGetAxis(0).dbSoftHome, 0.0);
-  EXPECT_EQ(Commands(), (std::vector<Frame>{{0x12F, 0, 8389607}, {0x12F, 0, 8388607}}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The axis exports on the simulated card: the exact frames of moves, jogs, homing, reads and stops,
-// their refusals, and the axis test QZ_Test under the test clock.
+// The axis exports and UpdateMotorPara on the simulated card: the exact frames of moves, jogs, homing,
+// reads, stops and the axis records, their refusals, and the axis test QZ_Test under the test clock.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,9 +15,12 @@
 #include "platform/clock.h"
 #include "frame/card_version.h"
 #include "frame/errors.h"
+#include "frame/ini_cfg.h"
 #include "frame/system_para.h"
 #include "mark/job_state.h"
+#include "platform/files.h"
 #include "qzmark.h"
+#include "support/expect_code.h"
 #include "support/lib_folder.h"
 #include "support/sim_card.h"
 #include "support/trace.h"
@@ -30,12 +33,16 @@ using FrameList = std::vector<Frame>;
 class AxisExportTest : public qztest::SimCardTest {
  protected:
   // A card of `cardType` with the default axis records (100 pulses per mm, maximum velocity 300,
-  // home mode 0, home distance 10, home high velocity 50 and acceleration 200).
-  void Open(int cardType = 0) {
-    Stage(cardType);
+  // home mode 0, home distance 10, home high velocity 50 and acceleration 200) unless `axisFile` says
+  // otherwise; `update` sends them before the log is cleared.
+  void Open(int cardType = 0, const std::string& config = "", const std::string& axisFile = "", bool update = true) {
+    Stage(cardType, config);
+    if (!axisFile.empty()) {
+      ASSERT_TRUE(plat::WriteWholeFile(GetModuleDir() + qztest::NativePath("ini/DeviceNXA.ini"), axisFile));
+    }
     ASSERT_EQ(OpenLink(), 0u);
     g_CmdNumTable.Fill(true);
-    UpdateMotorPara();
+    if (update) UpdateMotorPara();
     cardsim_log_clear_();
   }
   void TearDown() override {
@@ -330,6 +337,58 @@ TEST_F(AxisExportTest, JogRunsUntilStoppedOrALimit) {
   uint32_t di = 0;
   EXPECT_EQ(QZ_NXA_GetMotorDi(&di), 0u);
   EXPECT_EQ(di, 4u);
+}
+
+// A USB card without an axis file: two axes of the default record (100 pulses per mm), the home
+// modes of all four records, then limits, flags and the commit.
+TEST_F(AxisExportTest, UsbDefaultsGoOutFrameForFrame) {
+  FrameList want;
+  for (uint32_t f : {0u, 0x10000000u}) {
+    const FrameList axis = {
+        {0x12F, f, 8388607},      {0x127, f | 0x2001, 0x8004}, {0x12C, f | 11258, 0},
+        {0x122, f | 100000, 10000}, {0x123, f | 2251, 2251},   {0x124, f | 100000, 8389607},
+        {0x130, f | 500000, 50000}, {0x131, f | 562, 562}};
+    want.insert(want.end(), axis.begin(), axis.end());
+  }
+  want.insert(want.end(), {{0x12B, 0, 0xFFFF}, {0x12E, 0xF, 50}, {0x133, 0, 0}, {0x134, 1, 0}});
+  Open(0, "", "", false);
+  NxaAxisRecord stale;
+  stale.nHomeMode = 6;
+  NxaStoreAxis(2, stale);  // left by a PCIe card: zeroed, so its home mode does not go out
+  UpdateMotorPara();
+  EXPECT_EQ(Commands(), want);
+  EXPECT_EQ(Frames()[0].word, 0x112Fu);  // after the open's command, nibble 1
+  EXPECT_EQ(NxaGetAxis(2).nHomeMode, 0u);
+}
+
+TEST_F(AxisExportTest, PcieLimitsSensesAndHomeModes) {
+  Open(1, "[MOTOR]\nbEnLimitP0=1\nbEnLimitH0=1\nbEnLimitN1=1\nbEnLimitN2=1\nbEnLimitH2=1\n",
+       "[AXIS1]\nLMTSNSUP=1\nENCSNS=1\nHOMEMODE=3\n[AXIS2]\nLmtEnable=0\nHOMEMODE=1\n[AXIS3]\nHOMEMODE=9\n", false);
+  UpdateMotorPara();
+  const auto cmds = Commands();
+  ASSERT_EQ(cmds.size(), 28u);
+  // Axis 1: no flag word 1 (bits 0-3), encoder sense (bit 4), senses (12-14), P0 and H0 (24, 26);
+  // axis 2's limits are off; axis 3: N2 (31) and H2 (23).
+  EXPECT_EQ(FrameList(cmds.end() - 4, cmds.end()),
+            (FrameList{{0x12B, 0x0F17, 0xFFFF}, {0x12E, 0x8580701F, 50}, {0x133, 0, 0}, {0x134, 1, 0}}));
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"topmost ok: 轴正限位与零点限位不能同时使能！"});
+  EXPECT_TRUE(qztest::HasLine(InfoLines(), "UpdateMotorPara:轴正限位与零点限位不能同时使能！"));
+}
+
+// Lost at the second axis's first command: both records hold their new values. The soft home
+// setter stores position - soft home before it sends.
+TEST_F(AxisExportTest, LostCardAndTheSoftHomeStep) {
+  Open(0, "", "[AXIS1]\nSCREW=5\n", false);
+  cardsim_fault_lose_at_(9);
+  qztest::ExpectLost([] { UpdateMotorPara(); });
+  EXPECT_EQ(NxaGetAxis(0).dbPulsePerUnit, 200);
+  EXPECT_EQ(NxaGetAxis(1).dbPulsePerUnit, 100);
+  ASSERT_EQ(OpenLink(), 0u);
+  cardsim_log_clear_();
+  NxaSetAxisSoftHome(0, 5.0);
+  NxaSetAxisSoftHome(0, 5.0);
+  EXPECT_EQ(NxaGetAxis(0).dbSoftHome, 0.0);
+  EXPECT_EQ(Commands(), (FrameList{{0x12F, 0, 8389607}, {0x12F, 0, 8388607}}));
 }
 
 }  // namespace
