@@ -183,11 +183,7 @@ class AxisExportTest : public qztest::SimCardTest {
 
 TEST_F(AxisExportTest, MovesJogsAndSettersGoOutFrameForFrame) {
   Open(1);
-  const struct {
-    const char* what;
-    std::function<uint32_t()> call;
-    FrameList want;
-  } cases[] = {
+  const struct { const char* what; std::function<uint32_t()> call; FrameList want; } cases[] = {
       {"move axis 1 to 100 at 10", [] { return QZ_NXA_AxisMove(1, 100, 7, 10, 100); },
        {{0x120, 0xF4240, 50000}, {0x121, 1125, 1125}, {0x125, 0x180270F, 0}}},
       {"velocity clamped to 300", [] { return QZ_NXA_AxisMove(3, 100, 0, 1000, -10); },
@@ -259,12 +255,7 @@ TEST_F(AxisExportTest, RefusalsSendNothing) {
   r.nHomeMode = 15;
   NxaStoreAxis(1, r);
   const std::string over = "topmost ok: " + GetErrText(RV_EXT_AXIS_NUMBER_OVER);
-  const struct {
-    const char* what;
-    std::function<uint32_t()> call;
-    uint32_t code;
-    const char* box;
-  } cases[] = {
+  const struct { const char* what; std::function<uint32_t()> call; uint32_t code; const char* box; } cases[] = {
       {"soft home of axis 3 on USB", [] { return QZ_NXA_SetAxisSoftHome(3, 1.0); }, 15, "over"},
       {"move of axis 0", [] { return QZ_NXA_AxisMove(0, 100, 0, 10, 1); }, 15, "over"},
       {"manual mode axis 5", [] { return QZ_NXA_SetSTKManualMode(0, 0, 5, 0); }, 15, "over"},
@@ -304,11 +295,7 @@ TEST_F(AxisExportTest, RefusalsSendNothing) {
 // acceleration is found after 0x120 went out.
 TEST_F(AxisExportTest, CodesTheCardCannotTakeStopItsRun) {
   Open(0);
-  const struct {
-    const char* what;
-    double acc, vel;
-    FrameList sent;
-  } cases[] = {
+  const struct { const char* what; double acc, vel; FrameList sent; } cases[] = {
       {"velocity 0", 100, 0, {}},
       {"negative velocity", 100, -10, {}},
       {"NaN velocity", 100, NAN, {}},

@@ -135,11 +135,7 @@ TEST(BoxFile, RefusedCountsAndTypes) {
     for (const std::string& l : lines) text += l + "\n";
     return text;
   };
-  struct Case {
-    size_t line;
-    const char* value;
-    bool refused;
-  } cases[] = {
+  struct Case { size_t line; const char* value; bool refused; } cases[] = {
       {14, "-1", true},        {15, "-1", true},       {16, "-2", true},      {26, "-1", true},
       {26, "1000001", true},   {35, "-3", true},       {35, "1000001", true}, {1, "2", true},
       {1, "-1", true},         {26, "1000000", true},  {35, "5", true},       {35, "2", false},      {1, "1", false},
@@ -209,11 +205,7 @@ class BoxFileRead : public ::testing::Test {
 };
 
 TEST_F(BoxFileRead, FieldSizesByBoxType) {
-  struct Case {
-    const char* name;
-    std::function<void(BoxFileRecords&)> edit;
-    double fx, fy, fz;
-  } cases[] = {
+  struct Case { const char* name; std::function<void(BoxFileRecords&)> edit; double fx, fy, fz; } cases[] = {
       {"2D box", [](BoxFileRecords& r) { r.type = 0; r.r2D[0] = 60.0; r.nZSelect = 0; }, 60.0, 60.0, 17.5},
       {"3D box", [](BoxFileRecords&) {}, 110.5, 90.25, 23.75},
       {"3D box, tiny fields", [](BoxFileRecords& r) { r.dbGridFieldX = 0.1; r.dbGridFieldY = -3.0; }, 100.0, 100.0, 23.75},
@@ -238,10 +230,7 @@ TEST_F(BoxFileRead, RefusedFilesChangeNothing) {
   BoxFileRecords badType = FullBox();
   badType.type = 3;
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("type.box"), BoxFileText(badType)));
-  struct Case {
-    const char* file;
-    uint32_t code;
-  } cases[] = {{"missing.box", 10}, {"type.box", 11}};
+  struct Case { const char* file; uint32_t code; } cases[] = {{"missing.box", 10}, {"type.box", 11}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     qztest::ExpectCode(c.code, 1, [&] { g_Scan.ReadBoxFile(dir.File(c.file)); });

@@ -328,10 +328,8 @@ class NewMethod : public CaliModuleTest {
 };
 
 TEST_F(NewMethod, DefaultBlockGivesTheIdentityWithOrWithoutTheModule) {
-  struct Case {
-    const char* name;
-    int how;  // 0 module, 1 failing Cali, 2 no module
-  } cases[] = {{"module", 0}, {"failing Cali", 1}, {"no module", 2}};
+  // how: 0 module, 1 failing Cali, 2 no module.
+  struct Case { const char* name; int how; } cases[] = {{"module", 0}, {"failing Cali", 1}, {"no module", 2}};
   for (const Case& c : cases) {
     if (c.how == 1) gridel_fail_(GRIDEL_ENTRY_CALI, 1);
     if (c.how == 2) FreeCaliModules();
@@ -408,14 +406,8 @@ TEST_F(NewMethod, ModuleGetsTheBlockWithItsSetsMirroredAndSwapped) {
     return v;
   };
   using V = std::vector<double>;
-  struct Case {
-    const char* name;
-    uint32_t ext, swap, mx, my;
-    int aRow;
-    V a;  // row aRow of set A after preparing
-    int bRow;
-    V b;  // row bRow of set B after preparing
-  } cases[] = {
+  // a: row aRow of set A after preparing; b: row bRow of set B after preparing.
+  struct Case { const char* name; uint32_t ext, swap, mx, my; int aRow; V a; int bRow; V b; } cases[] = {
       {"extension not valid", 0xA4000001, 1, 1, 1, 0, {1000, 1001, 1002}, 0, {2000, 2001, 2002, 2003, 2004}},
       {"bit 0 clear", 0xA5000002, 1, 1, 1, 0, {1000, 1001, 1002}, 4, {2040, 2041, 2042, 2043, 2044}},
       {"mirror X: its rows", 0xA5000001, 0, 1, 0, 0, {1010, 1011, 1012}, 0, {2030, 2031, 2032, 2033, 2034}},

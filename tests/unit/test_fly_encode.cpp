@@ -64,11 +64,8 @@ const std::vector<Packet> kDefaultPackets = {{97, 10995116, 0}, {98, 1, 480},  {
                                              {10, 1, 0},         {10, 2, 0x8000}, {82, 0xF0, 0x400000}};
 
 TEST_F(FlyEncodeTest, PacketsFollowTheKeys) {
-  struct Case {
-    const char* fly;
-    const char* scan;
-    std::vector<std::pair<size_t, Packet>> changed;  // packets that differ from the default list
-  } cases[] = {
+  // changed: packets that differ from the default list.
+  struct Case { const char* fly; const char* scan; std::vector<std::pair<size_t, Packet>> changed; } cases[] = {
       {"", "", {}},
       // A quarter turn: the X part vanishes (below 1 it truncates to 0); 30°.
       {"nFlyDir=1", "", {{0, {97, 0, 10995116}}}},

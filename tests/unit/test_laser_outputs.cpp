@@ -24,11 +24,8 @@ namespace qztest {
 namespace {
 
 TEST_F(LaserTest, LayerDelaysAndTheirFractions) {
-  struct Case {
-    int32_t zoom, first, second;      // zoom and the layer's delay fields (laser 0)
-    int32_t offUs, onUs;
-    uint32_t offFrac, onFrac;         // 7 before
-  } cases[] = {
+  // zoom, first, second: zoom and the layer's delay fields (laser 0); the fractions are 7 before.
+  struct Case { int32_t zoom, first, second; int32_t offUs, onUs; uint32_t offFrac, onFrac; } cases[] = {
       {4, 203, 50, 50, 12, 36, 24},   // remainders 3 and 2
       {100, 199, 99, 1, 0, 45, 45},   // 99 x 48 / 100 = 47: at most 45
       {1, 203, 50, 203, 50, 7, 7},    // zoom 1 keeps the fractions

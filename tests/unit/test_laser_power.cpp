@@ -285,12 +285,8 @@ TEST_F(LaserTest, DotWaveRamp) {
 TEST_F(LaserTest, LongDotRampsAreThinned) {
   // One point to 100 % in s steps over a dot of s steps: a word at the first and last step and at
   // every k-th step, k = s / 2048 bounded to 1..10.
-  struct Case {
-    int64_t steps;
-    size_t count;
-    Words head;  // the first three words
-    Words tail;  // the last two
-  } cases[] = {
+  // head: the first three words; tail: the last two.
+  struct Case { int64_t steps; size_t count; Words head; Words tail; } cases[] = {
       {2048, 2048, {{50, 0x29000001}, {100, 0x29000003}, {150, 0x29000005}},
        {{102350, 0x29000FFD}, {102400, 0x29000FFF}}},
       {4096, 2049, {{50, 0x29000000}, {150, 0x29000002}, {250, 0x29000004}},
@@ -316,12 +312,8 @@ TEST_F(LaserTest, LongDotRampsAreThinned) {
 }
 
 TEST_F(LaserTest, RampsInMillimetresNeedASpeed) {
-  struct Case {
-    const char* name;
-    std::vector<WavePoint> wave;
-    double speed;
-    uint32_t code;  // 0: played
-  } cases[] = {
+  // code 0: played.
+  struct Case { const char* name; std::vector<WavePoint> wave; double speed; uint32_t code; } cases[] = {
       {"speed 0", kWave, 0.0, 2}, {"NaN speed", kWave, kNaN, 7},
       {"milliseconds only: speed unused", {{0, 0.2, 40.0}}, 0.0, 0},
   };

@@ -234,11 +234,8 @@ size_t Count(const Words& w, uint32_t word) {
 }
 
 TEST_F(RotMarkTest, RunsJoinedSegmentsAndDirectionChanges) {
-  const struct {
-    const char* what;
-    std::vector<uint32_t> ends;  // end positions of consecutive segments
-    size_t runs;
-  } cases[] = {
+  // ends: end positions of consecutive segments.
+  const struct { const char* what; std::vector<uint32_t> ends; size_t runs; } cases[] = {
       {"one apart: joined", {1000, 1001, 1000}, 1},
       {"rising", {1000, 2000, 3000}, 1},
       {"rising then falling", {1000, 2000, 1500}, 2},
@@ -311,13 +308,7 @@ TEST_F(RotMarkTest, SettingsSwapTheAxisAndTakeTheRestingCode) {
 // speed limit decides (80 mm/s: 0x4200186A) with a ramp gap of 0.
 TEST_F(RotMarkTest, UnpairedMarkersAndCodesTheCardCannotTake) {
   const Words one = {{1, 0x05000001}, {2, 0x05000002}, {3, 0x05000003}, {4, 0x51200004}};
-  const struct {
-    const char* what;
-    double speedLimit, accLen;
-    Words q;
-    uint32_t code;
-    const char* text;
-  } cases[] = {
+  const struct { const char* what; double speedLimit, accLen; Words q; uint32_t code; const char* text; } cases[] = {
       {"no ramp start", 100, 5, {{1, 0x05000001}, {2, 0x05000003}, {3, 0x51200004}}, RV_ERROR, "ramp starts 0"},
       {"speed 0", 0, 5, one, RV_EXT_PARA_OVERFLOW, ""},
       {"acceleration length 0", 100, 0.001, one, RV_EXT_PARA_OVERFLOW, ""},
