@@ -111,8 +111,7 @@ TEST_F(AxisIniTest, DefaultsAndEveryKeyOfBothStyles) {
   EXPECT_TRUE(Boxes().empty());
 }
 
-// A refused value stops UpdateMotorPara before a record changes or a command goes out (no card is
-// open: a command would throw code 1).
+// A refused value stops UpdateMotorPara before a record changes or a command goes out (no card).
 TEST_F(AxisIniTest, ValuesAnAxisCannotHaveAreRefused) {
   g_SystemPara.CardLinkCfg.nAxisCount = 2;
   g_SystemPara.bNewAxisFileName = 0;
@@ -150,9 +149,8 @@ using FrameList = std::vector<Frame>;
 
 class AxisExportTest : public qztest::SimCardTest {
  protected:
-  // A card of `cardType` with the default axis records (100 pulses per mm, maximum velocity 300,
-  // home mode 0, home distance 10, home high velocity 50 and acceleration 200) unless `axisFile` says
-  // otherwise; `update` sends them before the log is cleared.
+  // A card with the default axis records (100 pulses per mm, maximum velocity 300, home mode 0, home
+  // distance 10, home high velocity 50, acceleration 200) unless `axisFile` says otherwise.
   void Open(int cardType = 0, const std::string& config = "", const std::string& axisFile = "", bool update = true) {
     Stage(cardType, config);
     if (!axisFile.empty()) {
@@ -336,8 +334,7 @@ TEST_F(AxisExportTest, CardLostWhileHoming) {
   EXPECT_GE(clock.slept, 30u);
 }
 
-// QZ_Test's waits: the stopped move, a status stuck at 0x10 given up after 60 s (logged), a card
-// lost on the way.
+// QZ_Test's waits: the stopped move, a status stuck at 0x10 given up after 60 s, a card lost.
 TEST_F(AxisExportTest, AxisTestSequenceAndItsWaits) {
   Open(0);
   cardsim_set_answer_(0x126, 0, 0, 0x400, 0);
@@ -414,8 +411,7 @@ TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistance) {
 TEST_F(AxisExportTest, JogRunsUntilStoppedOrALimit) {
   Open(1);
   ASSERT_EQ(QZ_NXA_AxisMoveJOG(1, 100, 0, 10, 1), 0u);
-  // The waiting thread polls (on the system clock: the test clock is for one thread); the other
-  // stops the axis once it has run 1 mm.
+  // The waiting thread polls on the system clock; the other stops the axis once it has run 1 mm.
   plat::SetClock(nullptr);
   std::thread stopper([this] {
     cardsim_axis a{};
@@ -444,8 +440,7 @@ TEST_F(AxisExportTest, JogRunsUntilStoppedOrALimit) {
   EXPECT_EQ(di, 4u);
 }
 
-// A USB card without an axis file: two axes of the default record (100 pulses per mm), the home
-// modes of all four records, then limits, flags and the commit.
+// A USB card without an axis file: two default axes, the home modes, limits, flags and the commit.
 TEST_F(AxisExportTest, UsbDefaultsGoOutFrameForFrame) {
   FrameList want;
   for (uint32_t f : {0u, 0x10000000u}) {
@@ -480,8 +475,7 @@ TEST_F(AxisExportTest, PcieLimitsSensesAndHomeModes) {
   EXPECT_TRUE(qztest::HasLine(InfoLines(), "UpdateMotorPara:轴正限位与零点限位不能同时使能！"));
 }
 
-// Lost at the second axis's first command: both records hold their new values. The soft home
-// setter stores position - soft home before it sends.
+// Lost at the second axis's first command: both records are new; the soft home setter's step.
 TEST_F(AxisExportTest, LostCardAndTheSoftHomeStep) {
   Open(0, "", "[AXIS1]\nSCREW=5\n", false);
   cardsim_fault_lose_at_(9);

@@ -1,6 +1,5 @@
-// The correction tables of both box methods, built through our calibration modules: chosen grid
-// points against the modules' models, the high-precision offsets, the flash images and dumps, and
-// what happens without a module.
+// The correction tables of both box methods built through our calibration modules, their images
+// and dumps, the high-precision offsets, and what happens without a module.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -40,9 +39,7 @@ BoxParaBlock Defaults() {
   return b;
 }
 
-// The calibration code with our calibration modules: a fresh library folder, the two modules copied
-// into it and loaded the way the library loads them, their control functions, and the calibration
-// state restored afterwards.
+// Our two calibration modules copied into a fresh library folder and loaded as the library does.
 class CaliModuleTest : public qztest::LibFolderTest {
  protected:
   void SetUp() override {
@@ -346,8 +343,7 @@ TEST_F(NewMethod, DefaultBlockGivesTheIdentityWithOrWithoutTheModule) {
 }
 
 TEST_F(NewMethod, BlockTransformsThePointsOfEachTable) {
-  // Point (40, 16) of a table is (2.5, -5) mm at R = 10. The edits of the block: reals, and words
-  // at the flag and extension offsets.
+  // Point (40, 16) of a table is (2.5, -5) mm at R = 10; edits at flag offsets are words.
   struct Edit { size_t off; double v; };
   struct Case { const char* name; std::vector<Edit> edits; uint32_t x0, y0, x1, y1; } cases[] = {
       // Table 0: X1 = (2.5 + 1.25) x 2 = 7.5, Y1 = -5 x 0.5 = -2.5, mirrored 2.5.
@@ -504,8 +500,7 @@ TEST_F(NewMethod, TableImageIsTheCodesInOrder) {
 }
 
 TEST(DetTrig, SameBitsOnEveryPlatform) {
-  // Bit patterns of sine and cosine of angles in degrees; they agree with a correctly rounding C
-  // library and must come out the same on every build.
+  // Bit patterns of a correctly rounding C library's sine and cosine: the same on every build.
   struct Case { double deg; uint64_t sin, cos; } cases[] = {
       {0, 0x0000000000000000ull, 0x3ff0000000000000ull},       {30, 0x3fdfffffffffffffull, 0x3febb67ae8584cabull},
       {45, 0x3fe6a09e667f3bccull, 0x3fe6a09e667f3bcdull},      {90, 0x3ff0000000000000ull, 0x3c91a62633145c07ull},

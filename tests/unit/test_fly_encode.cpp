@@ -1,6 +1,5 @@
-// Encoder fly marking inside the library: the fly parameter packets from the configuration, the
-// refused encoder range, the unwrapping of the card's crossings, and the encoder waits the stream
-// steps leave on the main stream.
+// Encoder fly marking: the parameter packets, the refused encoder range, the unwrapping of the
+// card's crossings, and the encoder waits on the main stream.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -51,8 +50,7 @@ class FlyEncodeTest : public qztest::MarkCallTest {
     for (const CmdPacket& p : batch) out.emplace_back(p.Cmd(), p.P1(), p.P2());
     return out;
   }
-  // The compare values of the encoder waits on the main stream, which holds nothing else (their
-  // words are the mark-flow tests').
+  // The compare values of the encoder waits on the main stream, which holds nothing else.
   static std::vector<uint32_t> WaitValues() {
     const std::vector<uint32_t> v = qztest::EncoderWaitValues(F(0).ch3);
     EXPECT_EQ(F(0).ch3.size(), 10 * v.size());

@@ -1,6 +1,5 @@
-// Power words and power waves: the DA value and its clamp, the latch strobes of the fibre type, NOPs
-// in a job that does not fire the laser, the layer power, the wave lengths, the division of a
-// polyline between its waves, the end wave's steps, and the start and dot wave ramps with thinning.
+// Power words and power waves: the DA value, the fibre type's strobes, the layer power, the wave
+// lengths, the division of a polyline between its waves, the end wave and the ramps.
 #include <tuple>
 #include <cmath>
 #include <limits>

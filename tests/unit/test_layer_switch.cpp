@@ -1,6 +1,5 @@
-// The layer switch: the schedule by lead time with its stream advances, the analogue power clamp,
-// the Z and wave-number forms, unchanged values not sent again within a job but again in the next,
-// the small-task reset, the refusal of a layer beyond the pens, and the switch without leads.
+// The layer switch: the schedule by lead time, the analogue power, Z and wave-number forms, values
+// not sent twice within a job, the small-task reset, refused layers and the switch without leads.
 #include "frame/system_para.h"
 #include "mark/layer_switch.h"
 #include "test_scan_fixture.h"

@@ -1,5 +1,4 @@
-// The monitor's records, lists, word logs, sheet and comparison, under a fake clock and a fake
-// random source; against the simulated card, the records of command 87 and a quiet monitor.
+// The monitor's records, lists, word logs, sheet and comparison under a fake clock and random source.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -72,8 +71,7 @@ class MonitorTest : public LibFolderTest {
   FakeRandom random;
 };
 
-// One task as the card reports it: task start, a position, laser on, a full-scale sample, laser off
-// after 1000 µs, task end.
+// One task as the card reports it: start, a position, laser on, a sample, off after 1000 µs, end.
 TEST_F(MonitorTest, OneTaskGivesSegmentMarkersSamplesAndOneSheetRow) {
   random.draws = {20, 30};  // no noise
   const IoDebugRecord records[] = {{3, 480, 1}, {1, 48, 0x80008000}, {3, 48, 3},
@@ -307,8 +305,7 @@ TEST_F(MonitorTest, NegativeSleepIsTwoMillisecondsAndLongSleepsWatchTheStopFlag)
   g_bStopThreads = 0;
 }
 
-// ---- against the simulated card: the records of command 87 in both forms, and a quiet monitor that
-// sends nothing.
+// ---- against the simulated card: command 87's records in both forms; a quiet monitor.
 
 class MonitorCardTest : public SimCardTest {};
 

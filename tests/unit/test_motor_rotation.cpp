@@ -1,5 +1,4 @@
-// Motor words in the stream (MarkMotorStart, MotorMoveInStream) and rotation marking's rewrite of
-// synthetic merged queues (RotMark).
+// Motor words in the stream and rotation marking's rewrite of synthetic merged queues.
 #include <gtest/gtest.h>
 
 #include <algorithm>

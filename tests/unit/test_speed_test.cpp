@@ -1,7 +1,5 @@
-// The speed tests against the simulated card, with a test clock whose performance counter moves on
-// by a set step at every reading: the buffer test's blocks and the command test's exchanges, their
-// box in both languages, the slowest-command minimum, the busy and no-card codes; the optical path
-// switch stepping to a path's setting, output 30 around each path and the time-out texts.
+// The speed tests and the optical path switch test against the simulated card, under a clock whose
+// performance counter moves on by a set step at every reading.
 #include <gtest/gtest.h>
 
 #include <algorithm>
