@@ -115,24 +115,19 @@ BoxFileRecords AffineBox() {
 }
 
 // The codes the calibration module's model gives for fast-table point (i, j) of table t, through
-// the library's own millimetre-to-code conversion: X' = x + c1 + c2 x + c3 y (+ 0.75 for table 1).
+// the library's own millimetre-to-code conversion: X' = x + c1 + c2 x + c3 y (+ 0.75 for table 1);
+// t = -1: the plain codes, without the module.
 FastCaliEntry AffineEntry(int t, int i, int j, double hpX = 0.0, double hpY = 0.0) {
   const double X = i * 100.0 / 256.0 - 50.0 + hpX, Y = j * 100.0 / 256.0 - 50.0 + hpY;
   const FieldPoint p = g_Scan.Transform(X, Y);
   double dx = 0.5 + 0.01 * p.x + -0.02 * p.y, dy = -0.25 + 0.03 * p.x + 0.005 * p.y;
+  if (t < 0) dx = dy = 0.0;
   if (t == 1) {
     dx += 0.75;
     dy += -0.5;
   }
   int32_t cx, cy, cz;
   g_Scan.MmToDac(p.x + dx, p.y + dy, 0.0, cx, cy, cz);
-  return FastCaliEntry{static_cast<uint16_t>(cy), static_cast<uint16_t>(cx)};
-}
-
-FastCaliEntry PlainEntry(int i, int j) {
-  const FieldPoint p = g_Scan.Transform(i * 100.0 / 256.0 - 50.0, j * 100.0 / 256.0 - 50.0);
-  int32_t cx, cy, cz;
-  g_Scan.MmToDac(p.x, p.y, 0.0, cx, cy, cz);
   return FastCaliEntry{static_cast<uint16_t>(cy), static_cast<uint16_t>(cx)};
 }
 
@@ -278,7 +273,7 @@ TEST_F(OldMethod, PointsTheModuleDoesNotComputeKeepTheirPlainCodes) {
     WriteBox(AffineBox(), "ORG_X=3\nCOORD_TYPE=2\n");
     ASSERT_EQ(g_Scan.SetCalibratePara(), 0u) << c.name;
     for (int t = 0; t < 2; ++t)
-      for (const auto& pt : kPoints) ExpectEntry(t, pt[0], pt[1], PlainEntry(pt[0], pt[1]));
+      for (const auto& pt : kPoints) ExpectEntry(t, pt[0], pt[1], AffineEntry(-1, pt[0], pt[1]));
   }
   // Tables built without their module are never sent.
   EXPECT_FALSE(BoxTablesModuleLoaded());

@@ -32,7 +32,6 @@ TEST_F(LaserTest, OutputRolesByLaserType) {
   // keys: [LASER] lines besides LASER_TYPE.
   struct Case { const char* name; std::string keys; int32_t type; int32_t count; Roles l0; Roles l1; } cases[] = {
       {"type 0: defaults", "", 0, 1, {0, 0, 0, 10.0, 0, 0, 28, 0, 0, 0}, {}},
-      {"type 9: defaults", "", 9, 1, {0, 0, 0, 10.0, 0, 0, 28, 0, 0, 0}, {}},
       {"type 1: enable 23 at start", "", 1, 1, {1, 0, 23, 200.0, 0, 0, 28, 1, 1, 0}, {}},
       {"type 1, YLS 1: as type 5", "bYLS=1\n", 1, 1, {0, 1, 25, 6.0, 0, 0, 28, 1, 1, 0}, {}},
       {"type 1, YLS 3", "bYLS=3\n", 1, 1, {1, 0, 23, 200.0, 0, 0, -1, 1, 1, 0}, {}},
