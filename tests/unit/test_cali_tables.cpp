@@ -475,7 +475,6 @@ TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPoint) {
   EXPECT_EQ(Entry(0, 10, 3).x, static_cast<uint32_t>(std::round((10.0 + x) / 20.0 * 4194304.0)));
   EXPECT_EQ(Entry(0, 10, 3).y, static_cast<uint32_t>(std::round((10.0 + y) / 20.0 * 4194304.0)));
   EXPECT_EQ(Entry(1, 10, 3).x, 10 * 65536u);  // table 1's flag is off
-  EXPECT_EQ(g_SystemPara.bHighPrecisionCali, 1);
 }
 
 TEST_F(NewMethod, TableImageIsTheCodesInOrder) {
