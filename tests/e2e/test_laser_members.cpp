@@ -1,5 +1,6 @@
 // The laser-program, scanner and motor members of the mark list in the words the simulated card
-// decodes, and a spot weld run on the card until its input.
+// decodes, a spot weld run on the card until its input, and a motor run whose platform wait holds
+// the next vector until the axes rest.
 
 #include <algorithm>
 #include <chrono>
@@ -7,6 +8,8 @@
 #include <initializer_list>
 #include <limits>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "e2e/card_host.h"
 #include "support/trace.h"
@@ -172,6 +175,50 @@ TEST_F(MemberHost, MotorMembers) {
   const std::vector<cardsim_trace_entry> end = Member(14, 3);
   EXPECT_EQ(Words(end), Cat({{kKindMarker | 14}, platform}));
   EXPECT_EQ(Words(Member(14, 4)), Cat({{kKindMarker | 14}, platform, {0x84000000, 0x51620100}}));
+}
+
+// A run on the card: axes 1 and 2 of the USB card (100 pulses per mm, the axis file's defaults)
+// go 5 mm at 100 mm/s (50 ms) and -3 mm at 50 mm/s (60 ms); the platform wait after the start holds
+// the job until axis 2 rests, and only then does the vector's first jump or laser word run.
+TEST_F(MemberHost, MotorRunMovesTheAxesAndTheVectorMarksOnceTheyRest) {
+  Open();
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkMotorRun)(1, 5, 100, 500, 1, -3, 50, 500, 0, 0, 0, 0, 0, 0, 0, 0), 0u);
+  const double line[] = {-10.0, 0.0, 0.0, 10.0, 0.0, 0.0};
+  ASSERT_EQ(QZ(MarkVector)(line, 2, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+  constexpr uint32_t kZero = 8388607;
+  const std::tuple<uint32_t, uint32_t, uint32_t> rest[] = {{kZero + 500, kZero + 500, 0}, {kZero - 300, kZero - 300, 0}};
+  for (uint32_t k = 0; k < 2; ++k) {
+    QZ_TRACE(k);
+    cardsim_axis a{};
+    ASSERT_EQ(cardsim_axis_get_(k, &a), 0u);
+    EXPECT_EQ(std::tuple(a.position, a.target, a.moving), rest[k]);
+  }
+  // The platform waits of the run: before the start (nothing moves) and after it, held until the
+  // slower axis arrived 60 ms after the start word.
+  std::vector<cardsim_wait> platform;
+  for (const cardsim_wait& w : WaitRecords())
+    if (w.source == 4 && w.reason == 0x20) platform.push_back(w);
+  ASSERT_EQ(platform.size(), 2u);
+  EXPECT_EQ(std::tuple(platform[0].end, platform[0].held_us), std::tuple(uint32_t{CARDSIM_WAIT_MET}, uint64_t{0}));
+  EXPECT_EQ(std::tuple(platform[1].end, platform[1].inputs), std::tuple(uint32_t{CARDSIM_WAIT_MET}, 0x10u));
+  const std::vector<cardsim_trace_entry> tr = TraceEntries(CARDSIM_TRACE_EXECUTED);
+  auto at = [&](uint32_t word) {
+    return std::find_if(tr.begin(), tr.end(), [&](const cardsim_trace_entry& x) { return x.word == word; });
+  };
+  const auto start = at(0x84000003);
+  ASSERT_NE(start, tr.end());
+  EXPECT_GE(platform[1].time_us + platform[1].held_us, start->time_us + 60000);
+  EXPECT_LT(platform[1].time_us + platform[1].held_us, start->time_us + 60100);
+  // The vector's first galvanometer word (0x01) and its laser's start (0x16) run after the rest.
+  for (const uint32_t top : {0x01u, 0x16u}) {
+    QZ_TRACE(top);
+    const auto first = std::find_if(start, tr.end(), [&](const cardsim_trace_entry& x) { return x.word >> 24 == top; });
+    ASSERT_NE(first, tr.end());
+    EXPECT_GE(first->time_us, start->time_us + 60000);
+  }
+  EXPECT_NE(at(kEnd), tr.end());
 }
 
 // A spot weld on the card: after the input's on-off handshake the spot repeats at its frequency

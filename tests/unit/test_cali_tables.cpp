@@ -1,23 +1,104 @@
-// The correction tables of both box methods, built through our calibration modules: chosen grid
-// points against the modules' models, the high-precision offsets, the flash images and dumps, and
-// what happens without a module.
+// The correction tables of both box methods built through our calibration modules, their images
+// and dumps, the high-precision offsets, and what happens without a module.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <tuple>
+#include <vector>
 
+#include "calibration/box_file.h"
+#include "calibration/box_para.h"
 #include "calibration/box_upload.h"
+#include "calibration/cali_link.h"
+#include "calibration/cali_modules.h"
 #include "calibration/det_trig.h"
+#include "calibration/scan.h"
+#include "corrix_api.h"
 #include "frame/bytes.h"
+#include "frame/errors.h"
+#include "frame/ini_cfg.h"
+#include "frame/log_file.h"
+#include "frame/system_para.h"
+#include "gridel_api.h"
+#include "platform/files.h"
+#include "platform/module.h"
 #include "support/expect_code.h"
-#include "unit/test_cali_fixture.h"
+#include "support/faults.h"
+#include "support/lib_folder.h"
+#include "support/staged_library.h"
 
 namespace {
 
-using qztest::CaliModuleTest;
+BoxParaBlock Defaults() {
+  BoxParaBlock b;
+  SetBoxParaDefaults(b);
+  return b;
+}
+
+// Our two calibration modules copied into a fresh library folder and loaded as the library does.
+class CaliModuleTest : public qztest::LibFolderTest {
+ protected:
+  void SetUp() override {
+    qztest::LibFolderTest::SetUp();
+    g_SystemPara = SystemPara{};
+    g_SystemPara.CardLinkCfg.PID = 0x8000;
+    g_SystemPara.CardLinkCfg.CARDNO = 0x8000;
+    for (const char* base : {"Corrix", "Gridel"}) {
+      const std::string file = plat::CompanionFileName(base);
+      ASSERT_TRUE(plat::CopyFilePath(qztest::NativePath(QZ_DEPLOY_DIR) + plat::kPathSep + file, dir.Path() + file));
+      handles.push_back(plat::LoadModule(dir.Path() + file));
+      ASSERT_NE(handles.back(), nullptr) << file;
+    }
+    LoadCorrixModule();
+    LoadGridelModule();
+    ASSERT_TRUE(CorrixApi.bLoaded && g_GridelModule.bLoaded);
+#define QZ_CORRIX_RESOLVE(fn) fn##_ = reinterpret_cast<decltype(&fn)>(plat::FindSymbol(handles[0], #fn)); ASSERT_NE(fn##_, nullptr);
+    CORRIX_CONTROL_FUNCTIONS(QZ_CORRIX_RESOLVE)
+#undef QZ_CORRIX_RESOLVE
+#define QZ_GRIDEL_RESOLVE(fn) fn##_ = reinterpret_cast<decltype(&fn)>(plat::FindSymbol(handles[1], #fn)); ASSERT_NE(fn##_, nullptr);
+    GRIDEL_CONTROL_FUNCTIONS(QZ_GRIDEL_RESOLVE)
+#undef QZ_GRIDEL_RESOLVE
+    corrix_reset_();
+    gridel_reset_();
+    ResetScan();
+    StoreBoxPara(Defaults());
+    CCaliLink::SetHalfRange(10.0);
+  }
+
+  void TearDown() override {
+    FreeCaliModules();
+    for (plat::ModuleHandle h : handles)
+      if (h) plat::FreeModule(h);
+    ResetScan();
+    g_BoxFile = BoxFileRecords{};
+    CCaliLink::SetHalfRange(10.0);
+    g_SystemPara = SystemPara{};
+    qztest::FailFileWrites("");
+    qztest::LibFolderTest::TearDown();
+  }
+
+  static void ResetScan() {
+    g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
+    g_Scan.nCoordType = 0;
+    g_Scan.nTableSelect = 0;
+    g_Scan.dbOrgX = g_Scan.dbOrgY = 0.0;
+    g_Scan.dbRotSin = 0.0;
+    g_Scan.dbRotCos = 1.0;
+  }
+
+  void WriteConfig(const std::string& name, const std::string& content) {
+    ASSERT_TRUE(plat::WriteWholeFile(dir.File("ini/" + name), content));
+  }
+  std::vector<plat::ModuleHandle> handles;
+#define QZ_CORRIX_MEMBER(fn) decltype(&fn) fn##_ = nullptr;
+  CORRIX_CONTROL_FUNCTIONS(QZ_CORRIX_MEMBER)
+  GRIDEL_CONTROL_FUNCTIONS(QZ_CORRIX_MEMBER)
+#undef QZ_CORRIX_MEMBER
+};
 
 constexpr double kPi = 3.141592653589793;
 
@@ -34,24 +115,19 @@ BoxFileRecords AffineBox() {
 }
 
 // The codes the calibration module's model gives for fast-table point (i, j) of table t, through
-// the library's own millimetre-to-code conversion: X' = x + c1 + c2 x + c3 y (+ 0.75 for table 1).
+// the library's own millimetre-to-code conversion: X' = x + c1 + c2 x + c3 y (+ 0.75 for table 1);
+// t = -1: the plain codes, without the module.
 FastCaliEntry AffineEntry(int t, int i, int j, double hpX = 0.0, double hpY = 0.0) {
   const double X = i * 100.0 / 256.0 - 50.0 + hpX, Y = j * 100.0 / 256.0 - 50.0 + hpY;
   const FieldPoint p = g_Scan.Transform(X, Y);
   double dx = 0.5 + 0.01 * p.x + -0.02 * p.y, dy = -0.25 + 0.03 * p.x + 0.005 * p.y;
+  if (t < 0) dx = dy = 0.0;
   if (t == 1) {
     dx += 0.75;
     dy += -0.5;
   }
   int32_t cx, cy, cz;
   g_Scan.MmToDac(p.x + dx, p.y + dy, 0.0, cx, cy, cz);
-  return FastCaliEntry{static_cast<uint16_t>(cy), static_cast<uint16_t>(cx)};
-}
-
-FastCaliEntry PlainEntry(int i, int j) {
-  const FieldPoint p = g_Scan.Transform(i * 100.0 / 256.0 - 50.0, j * 100.0 / 256.0 - 50.0);
-  int32_t cx, cy, cz;
-  g_Scan.MmToDac(p.x, p.y, 0.0, cx, cy, cz);
   return FastCaliEntry{static_cast<uint16_t>(cy), static_cast<uint16_t>(cx)};
 }
 
@@ -79,8 +155,6 @@ TEST_F(OldMethod, FastTablesFollowTheBoxTheTransformAndTheModule) {
             std::tuple(1.5, -2.0, 5, DetSin(30.0 * kPi / 180.0), DetCos(30.0 * kPi / 180.0), 0, 100.0));
   for (int t = 0; t < 2; ++t)
     for (const auto& pt : kPoints) ExpectEntry(t, pt[0], pt[1], AffineEntry(t, pt[0], pt[1]));
-  // Rotated by 30 degrees the field's corners lie outside it: clamped codes.
-  EXPECT_EQ(g_Scan.tables[0][0].second, 0);
   // The module got the 2D block and the second block, once, and both tables point by point.
   corrix_model m{};
   ASSERT_EQ(corrix_get_model_(0, &m), 0);
@@ -199,7 +273,7 @@ TEST_F(OldMethod, PointsTheModuleDoesNotComputeKeepTheirPlainCodes) {
     WriteBox(AffineBox(), "ORG_X=3\nCOORD_TYPE=2\n");
     ASSERT_EQ(g_Scan.SetCalibratePara(), 0u) << c.name;
     for (int t = 0; t < 2; ++t)
-      for (const auto& pt : kPoints) ExpectEntry(t, pt[0], pt[1], PlainEntry(pt[0], pt[1]));
+      for (const auto& pt : kPoints) ExpectEntry(t, pt[0], pt[1], AffineEntry(-1, pt[0], pt[1]));
   }
   // Tables built without their module are never sent.
   EXPECT_FALSE(BoxTablesModuleLoaded());
@@ -242,20 +316,12 @@ class NewMethod : public CaliModuleTest {
     CaliModuleTest::SetUp();
     g_SystemPara.bNewBoxCali = 1;
   }
-  static void Store(const BoxParaBlock& b) { StoreBoxPara(b); }
-  static BoxParaBlock Defaults() {
-    BoxParaBlock b;
-    SetBoxParaDefaults(b);
-    return b;
-  }
   static CCaliLink::TableEntry Entry(int t, int i, int j) { return CCaliLink::GetTable(t)[j * 65 + i]; }
 };
 
 TEST_F(NewMethod, DefaultBlockGivesTheIdentityWithOrWithoutTheModule) {
-  struct Case {
-    const char* name;
-    int how;  // 0 module, 1 failing Cali, 2 no module
-  } cases[] = {{"module", 0}, {"failing Cali", 1}, {"no module", 2}};
+  // how: 0 module, 1 failing Cali, 2 no module.
+  struct Case { const char* name; int how; } cases[] = {{"module", 0}, {"failing Cali", 1}, {"no module", 2}};
   for (const Case& c : cases) {
     if (c.how == 1) gridel_fail_(GRIDEL_ENTRY_CALI, 1);
     if (c.how == 2) FreeCaliModules();
@@ -272,8 +338,7 @@ TEST_F(NewMethod, DefaultBlockGivesTheIdentityWithOrWithoutTheModule) {
 }
 
 TEST_F(NewMethod, BlockTransformsThePointsOfEachTable) {
-  // Point (40, 16) of a table is (2.5, -5) mm at R = 10. The edits of the block: reals, and words
-  // at the flag and extension offsets.
+  // Point (40, 16) of a table is (2.5, -5) mm at R = 10; edits at flag offsets are words.
   struct Edit { size_t off; double v; };
   struct Case { const char* name; std::vector<Edit> edits; uint32_t x0, y0, x1, y1; } cases[] = {
       // Table 0: X1 = (2.5 + 1.25) x 2 = 7.5, Y1 = -5 x 0.5 = -2.5, mirrored 2.5.
@@ -301,7 +366,7 @@ TEST_F(NewMethod, BlockTransformsThePointsOfEachTable) {
         BoxSetF64(b, e.off, e.v);
       }
     }
-    Store(b);
+    StoreBoxPara(b);
     CCaliLink::CreateTableAll();
     EXPECT_EQ(std::tuple(Entry(0, 40, 16).x, Entry(0, 40, 16).y, Entry(1, 40, 16).x, Entry(1, 40, 16).y),
               std::tuple(c.x0, c.y0, c.x1, c.y1)) << c.name;
@@ -332,14 +397,8 @@ TEST_F(NewMethod, ModuleGetsTheBlockWithItsSetsMirroredAndSwapped) {
     return v;
   };
   using V = std::vector<double>;
-  struct Case {
-    const char* name;
-    uint32_t ext, swap, mx, my;
-    int aRow;
-    V a;  // row aRow of set A after preparing
-    int bRow;
-    V b;  // row bRow of set B after preparing
-  } cases[] = {
+  // a: row aRow of set A after preparing; b: row bRow of set B after preparing.
+  struct Case { const char* name; uint32_t ext, swap, mx, my; int aRow; V a; int bRow; V b; } cases[] = {
       {"extension not valid", 0xA4000001, 1, 1, 1, 0, {1000, 1001, 1002}, 0, {2000, 2001, 2002, 2003, 2004}},
       {"bit 0 clear", 0xA5000002, 1, 1, 1, 0, {1000, 1001, 1002}, 4, {2040, 2041, 2042, 2043, 2044}},
       {"mirror X: its rows", 0xA5000001, 0, 1, 0, 0, {1010, 1011, 1012}, 0, {2030, 2031, 2032, 2033, 2034}},
@@ -362,7 +421,7 @@ TEST_F(NewMethod, ModuleGetsTheBlockWithItsSetsMirroredAndSwapped) {
     EXPECT_TRUE(std::equal(p.begin(), p.begin() + kBoxSetA, b.begin())) << c.name;
     EXPECT_TRUE(std::equal(p.begin() + kBoxExtension, p.end(), b.begin() + kBoxExtension)) << c.name;
     // The module gets exactly the prepared block; the library keeps the host's.
-    Store(b);
+    StoreBoxPara(b);
     CCaliLink::MirrorHeads();
     BoxParaBlock got{};
     ASSERT_EQ(gridel_last_block_(got.data()), 0);
@@ -416,13 +475,12 @@ TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPoint) {
   EXPECT_EQ(Entry(0, 10, 3).x, static_cast<uint32_t>(std::round((10.0 + x) / 20.0 * 4194304.0)));
   EXPECT_EQ(Entry(0, 10, 3).y, static_cast<uint32_t>(std::round((10.0 + y) / 20.0 * 4194304.0)));
   EXPECT_EQ(Entry(1, 10, 3).x, 10 * 65536u);  // table 1's flag is off
-  EXPECT_EQ(g_SystemPara.bHighPrecisionCali, 1);
 }
 
 TEST_F(NewMethod, TableImageIsTheCodesInOrder) {
   BoxParaBlock b = Defaults();
   BoxSetF64(b, kBoxSetB, -0.3);
-  Store(b);
+  StoreBoxPara(b);
   CCaliLink::CreateTableAll();
   std::vector<uint8_t> image(CCaliLink::kTableBytes);
   CCaliLink::TableImage(1, image.data());
@@ -436,8 +494,7 @@ TEST_F(NewMethod, TableImageIsTheCodesInOrder) {
 }
 
 TEST(DetTrig, SameBitsOnEveryPlatform) {
-  // Bit patterns of sine and cosine of angles in degrees; they agree with a correctly rounding C
-  // library and must come out the same on every build.
+  // Bit patterns of a correctly rounding C library's sine and cosine: the same on every build.
   struct Case { double deg; uint64_t sin, cos; } cases[] = {
       {0, 0x0000000000000000ull, 0x3ff0000000000000ull},       {30, 0x3fdfffffffffffffull, 0x3febb67ae8584cabull},
       {45, 0x3fe6a09e667f3bccull, 0x3fe6a09e667f3bcdull},      {90, 0x3ff0000000000000ull, 0x3c91a62633145c07ull},

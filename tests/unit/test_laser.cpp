@@ -29,16 +29,9 @@ void ExpectRoles(const CLaser& l, const Roles& r) {
 
 TEST_F(LaserTest, OutputRolesByLaserType) {
   const Roles none1 = {0, 0, 0, 10.0, 0, 0, -1, 0, 0, 0};  // a second laser without roles
-  struct Case {
-    const char* name;
-    std::string keys;  // [LASER] lines besides LASER_TYPE
-    int32_t type;
-    int32_t count;
-    Roles l0;
-    Roles l1;
-  } cases[] = {
+  // keys: [LASER] lines besides LASER_TYPE.
+  struct Case { const char* name; std::string keys; int32_t type; int32_t count; Roles l0; Roles l1; } cases[] = {
       {"type 0: defaults", "", 0, 1, {0, 0, 0, 10.0, 0, 0, 28, 0, 0, 0}, {}},
-      {"type 9: defaults", "", 9, 1, {0, 0, 0, 10.0, 0, 0, 28, 0, 0, 0}, {}},
       {"type 1: enable 23 at start", "", 1, 1, {1, 0, 23, 200.0, 0, 0, 28, 1, 1, 0}, {}},
       {"type 1, YLS 1: as type 5", "bYLS=1\n", 1, 1, {0, 1, 25, 6.0, 0, 0, 28, 1, 1, 0}, {}},
       {"type 1, YLS 3", "bYLS=3\n", 1, 1, {1, 0, 23, 200.0, 0, 0, -1, 1, 1, 0}, {}},
@@ -114,12 +107,8 @@ Words TimingWords(uint64_t c, uint32_t high, uint32_t low, uint32_t start = SW_P
 }
 
 TEST_F(LaserTest, SelectLayerChecksPulseTicks) {
-  struct Case {
-    const char* name;
-    uint32_t fiber, mode, allowDuty, high, low;  // mode 5: a job that fires a locked laser
-    uint32_t code;  // 0: accepted
-    Words words;    // on the main stream from clock 100
-  } cases[] = {
+  // mode 5: a job that fires a locked laser; code 0: accepted; words: on the main stream from clock 100.
+  struct Case { const char* name; uint32_t fiber, mode, allowDuty, high, low; uint32_t code; Words words; } cases[] = {
       {"fibre, duty off by 4", 1, 0, 0, 2400, 2404, 32, {}},
       {"fibre, duty off by 3", 1, 0, 0, 2400, 2403, 0, TimingWords(100, 2400, 2403)},
       {"fibre, duty allowed", 1, 0, 1, 1000, 3800, 0, TimingWords(100, 1000, 3800)},
