@@ -1,6 +1,6 @@
 // The card's life across a loss, a close and a reopen, its latency, the frame log and the
 // configuration file. (Echo, toggle and ready faults: the library's link tests; concurrent use: e2e
-// CardHost.OpenAndCloseAgainstStatusReadsAndJobs under tsan.)
+// ThreeThreads.JobsReadersAndReopenForAFewSeconds under tsan.)
 #include <fstream>
 #include <chrono>
 #include <tuple>

@@ -69,6 +69,17 @@ TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChoose) {
   }
 }
 
+// A camera that never gets ready: the card's wait times out, the run ends and the host shows why.
+TEST_F(MarkFlowHost, ACameraNeverReadyEndsTheRunWithTheWaitAlarm) {
+  OpenCard();
+  cardsim_set_camera_ready_(0);
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(Ccd(0, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 3u);
+  ASSERT_FALSE(lib->Boxes().empty());
+  EXPECT_NE(lib->Boxes().back().find("Waiting for timeout"), std::string::npos) << lib->Boxes().back();
+}
+
 TEST_F(MarkFlowHost, RefusedArgumentsAppendNothing) {
   OpenJob();
   EXPECT_EQ(QZ(MarkSetCountAndWait)(0), 2u);
