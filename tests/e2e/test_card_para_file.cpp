@@ -1,6 +1,4 @@
-// QZ_SetCardParaFile against the simulated card: the example configuration's list as the card applies
-// it, an upload that finds the flash up to date, refused commits, no upload, and the compatibility
-// refusals, after which only QZ_SetFlag lets a job start.
+// QZ_SetCardParaFile against the simulated card: the uploads, refused commits and compatibility checks.
 
 #include "e2e/card_host.h"
 #include "frame/bytes.h"
@@ -24,8 +22,7 @@ constexpr const char* kNotInitialized = "topmost ok: OnLine Marking... fail,for 
 
 class CardParaHost : public CardHost {
  protected:
-  // The library with our modules, the simulated card, "CaliPara.cl" and the box file; `config`
-  // continues [Main] of a configuration made for this library.
+  // The library with our modules and box files; `config` continues [Main].
   void StageWith(const std::string& config) {
     StageFiles(0, "CardVertion=6\n" + config);
     AddCaliFiles();
@@ -98,8 +95,7 @@ TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
   EXPECT_EQ(job + std::string(2048, '\xFF'), stored);
   ExpectJobRuns();
 
-  // The same parameters again: everything compared, nothing erased or programmed; the card is told
-  // to take its parameters again.
+  // The same parameters again: compared, nothing written; the card is told to take them again.
   const uint32_t writes = FlashWrites();
   cardsim_log_clear_();
   ASSERT_EQ(0u, QZ(SetCardParaFile)(0));

@@ -1,6 +1,5 @@
-// A host process that dies in a job (this program again, as a child), and a new one that opens the
-// card, whose state the simulated card keeps in CARDSIM_STATE; a host that frees the library while
-// its threads run and ends without closing the card.
+// Child host processes: one that dies in a job (the card's state kept in CARDSIM_STATE) and one that
+// frees the library while its threads run.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,8 +18,7 @@ using qztest::kParaKey;
 
 const char* const kChildFolder = "QZ_CRASH_CHILD_FOLDER";
 
-// The child's part: opens the card staged by the parent, starts a job, lets the card run it, and
-// dies without closing anything.
+// The child's part: opens the parent's card, starts a job the card runs, and dies closing nothing.
 TEST(CrashChild, MarkThenDie) {
   const std::string folder = plat::GetEnvVar(kChildFolder);
   if (folder.empty()) GTEST_SKIP() << "runs only as the child of CrashRecovery";
@@ -39,9 +37,7 @@ TEST(CrashChild, MarkThenDie) {
   std::_Exit(7);                      // the host dies here: nothing is closed or released
 }
 
-// The child's part of the unload test: a host that frees the library while its threads run (the
-// parameter file started them) and then ends without closing the card. Exit code 7 when the free
-// returned within 5 s.
+// The child's part of the unload test: exit code 7 when freeing the running library returned within 5 s.
 TEST(UnloadChild, FreeWhileThreadsRunThenExit) {
   const std::string folder = plat::GetEnvVar(kChildFolder);
   if (folder.empty()) GTEST_SKIP() << "runs only as the child of a test of this file";
@@ -60,9 +56,8 @@ TEST(UnloadChild, FreeWhileThreadsRunThenExit) {
   std::exit(std::chrono::steady_clock::now() - start < std::chrono::seconds(5) ? 7 : 8);
 }
 
-// Freed while its threads run and the process ended without QZ_CloseCard: the free returns and the
-// process ends, each within 5 s (a detach that waited for the threads under the system's loader
-// lock would never end).
+// Freed while its threads run, no QZ_CloseCard: the free and the process end each within 5 s (a detach
+// waiting for the threads under the loader lock would never end).
 TEST_F(CardHost, LibraryFreedWhileItsThreadsRunThenTheProcessEnds) {
   StageFiles(0);
   const auto block = qztest::DefaultBoxBlock();

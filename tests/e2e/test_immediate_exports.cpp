@@ -18,8 +18,7 @@ using qztest::CardHost;
 
 class Immediate : public CardHost {
  protected:
-  // A card of `version` with the box files of a plain 100 mm box; with `apply` the parameter file
-  // applied too (the laser settings; the watchdog starts).
+  // A card of `version` with a plain 100 mm box; `apply` applies the parameter file too (watchdog starts).
   void Open(uint32_t version, const std::string& config = "", bool apply = false, int type = 0) {
     OpenWithParaFile(type, config, version, apply);
     cardsim_log_clear_();
@@ -91,6 +90,27 @@ TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
       {82, 1, 0x400},    {82, 0, 0x80000}};
   EXPECT_EQ(Sent(), want);
   EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_ClearAlarm"));
+  // The raw move, and the position back in mm: each code with its own field and the card's sine factor.
+  cardsim_log_clear_();
+  ASSERT_EQ(QZ(ScanMove2Bit)(0x1234, 0x5678), 0u);
+  EXPECT_EQ(Sent(), (std::vector<Frame>{{6, 1, 1}, {4, 0x2B3, 0xC0024680}, {6, 0, 0}, {6, 1, 0}}));
+  uint32_t x = 0, y = 0;
+  cardsim_galvo_cmd_state_(&x, &y, nullptr, nullptr, nullptr);
+  EXPECT_EQ(std::pair(x, y), std::pair(0x1234u, 0x5678u));
+  double mx = 0, my = 0;
+  ASSERT_EQ(QZ(GetScanPos)(&mx, &my), 0u);
+  const auto mm = [](double code) { return (code * 100.0 / 65535.0 - 50.0) * (1 + std::sin(std::fmod(code, 1000)) / 98.0); };
+  EXPECT_NEAR(mx, mm(0x1234), 1e-3);
+  EXPECT_NEAR(my, mm(0x5678), 1e-3);
+  // A move that never stops and a transmitter that never latches give up with 37 and a box each; the
+  // strobe is left low.
+  cardsim_set_galvo_cmd_(0, 1, 0, 0);
+  EXPECT_EQ(QZ(MicMoveScan)(1, 1, 1), 37u);
+  cardsim_uart_behaviour_(4);
+  const uint8_t letter = 0x41;
+  EXPECT_EQ(QZ(UartCmdSendBytes)(&letter, 1), 37u);
+  EXPECT_EQ(lib->Boxes().size(), 2u);
+  EXPECT_EQ(std::get<2>(Sent(114).back()), 0x41u);
 }
 
 TEST_F(Immediate, ScanStateDecodesTheStatusWord) {
@@ -121,35 +141,6 @@ TEST_F(Immediate, MoveFramesByCardVersionThenPollUntilStopped) {
     EXPECT_EQ(Sent(), want);
     EXPECT_EQ(QZ(MicMoveScan)(std::nan(""), 0, 0), 7u);
   }
-}
-
-TEST_F(Immediate, RawMoveAndPositionReadBack) {
-  Open(85);
-  ASSERT_EQ(QZ(ScanMove2Bit)(0x1234, 0x5678), 0u);
-  const std::vector<Frame> want = {{6, 1, 1}, {4, 0x2B3, 0xC0024680}, {6, 0, 0}, {6, 1, 0}};
-  EXPECT_EQ(Sent(), want);
-  uint32_t x = 0, y = 0;
-  cardsim_galvo_cmd_state_(&x, &y, nullptr, nullptr, nullptr);
-  EXPECT_EQ(std::pair(x, y), std::pair(0x1234u, 0x5678u));
-  // The card's position back in mm: each code with its own field and the card's sine factor.
-  double mx = 0, my = 0;
-  ASSERT_EQ(QZ(GetScanPos)(&mx, &my), 0u);
-  const auto mm = [](double code) { return (code * 100.0 / 65535.0 - 50.0) * (1 + std::sin(std::fmod(code, 1000)) / 98.0); };
-  EXPECT_NEAR(mx, mm(0x1234), 1e-3);
-  EXPECT_NEAR(my, mm(0x5678), 1e-3);
-}
-
-// A move that never stops and a transmitter that never latches give up with 37 and a box each; the
-// strobe is left low.
-TEST_F(Immediate, ExchangesThatNeverFinishGiveUpWith37) {
-  Open(85);
-  cardsim_set_galvo_cmd_(0, 1, 0, 0);
-  EXPECT_EQ(QZ(MicMoveScan)(1, 1, 1), 37u);
-  cardsim_uart_behaviour_(4);
-  const uint8_t a = 0x41;
-  EXPECT_EQ(QZ(UartCmdSendBytes)(&a, 1), 37u);
-  EXPECT_EQ(lib->Boxes().size(), 2u);
-  EXPECT_EQ(std::get<2>(Sent(114).back()), 0x41u);
 }
 
 TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
@@ -257,8 +248,7 @@ TEST_F(Immediate, TwoThreadsNeverInterleaveQueryBytes) {
   EXPECT_EQ(n, 6u);
 }
 
-// Each member that talks to the card more than once, the card lost at each of its exchanges in
-// turn: 1, and the card opens again.
+// Each member with several exchanges, the card lost at each in turn: 1, and the card opens again.
 TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
   uint32_t a = 0, b = 0, c = 0, d = 0;
   uint8_t byte = 0;
@@ -332,9 +322,8 @@ TEST_F(Immediate, WatchdogReportsAStallOnce) {
   }
 }
 
-// A job that does not end well leaves the galvanometers at [HARDWARE] MarkEnd_X/Y, moved as the
-// immediate move there: with the laser's settings in a job that fires it, without in one that does
-// not. A job that ends well sends no move.
+// A stopped job moves the scanner to [HARDWARE] MarkEnd_X/Y as the immediate move (laser settings as
+// the job's); a job that ends well sends no move.
 TEST_F(Immediate, StoppedJobMovesTheScannerToItsRestPosition) {
   const struct {
     uint32_t runMode;
@@ -374,8 +363,7 @@ TEST_F(Immediate, StoppedJobMovesTheScannerToItsRestPosition) {
   }
 }
 
-// The serial mirror of the MO switch: inside a job the stream's UART words carry it to the laser in
-// both card forms (no immediate UART command); QZ_Output sends it at once.
+// The MO switch's serial mirror: in a job the stream's UART words carry it; QZ_Output sends it at once.
 TEST_F(Immediate, MoSwitchBytesReachTheLaser) {
   for (uint32_t version : {70u, 85u}) {
     QZ_TRACE(version);
@@ -390,8 +378,7 @@ TEST_F(Immediate, MoSwitchBytesReachTheLaser) {
   }
 }
 
-// QZ_ScanMM2Bit before any table was built hands 0 for both codes and still moves to the target;
-// with the tables of a plain 100 mm box it hands the target's codes in that field.
+// Before any table is built: codes 0 and still the move; with a plain 100 mm box the target's codes.
 TEST_F(Immediate, ScanMM2BitLooksUpTheTablesAndMoves) {
   Open(70);
   uint16_t x = 1, y = 1;
@@ -411,8 +398,7 @@ TEST_F(Immediate, ScanMM2BitLooksUpTheTablesAndMoves) {
   }
 }
 
-// Link information of a card behind the frame header: the link level and flags of the status word,
-// and the link counter latched by link word 0x07000005 while status bit 6 is clear.
+// Behind the frame header: level and flags of the status word; counter latched by 0x07000005 unless bit 6.
 TEST_F(Immediate, ScsiInfoFromTheLinkWithTheFrameHeader) {
   const struct {
     uint32_t flags;
