@@ -1,5 +1,4 @@
-// The flash and offline exports against the simulated card: the user and raw pages, the offline-file
-// head, downloads with their limits and NAND checks, the reset, offline documents, and the refusals.
+// The flash and offline exports against the simulated card: pages, the offline head, downloads, documents.
 
 #include <algorithm>
 #include <atomic>

@@ -1,5 +1,4 @@
-// The immediate exports against the simulated card: frames and answers, moves, raw commands with the
-// read-back, the laser's UART, losses and a stall seen by the watchdog.
+// The immediate exports against the simulated card: frames, moves, raw commands, the laser's UART, losses.
 
 #include <atomic>
 #include <cmath>
@@ -102,8 +101,7 @@ TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
   const auto mm = [](double code) { return (code * 100.0 / 65535.0 - 50.0) * (1 + std::sin(std::fmod(code, 1000)) / 98.0); };
   EXPECT_NEAR(mx, mm(0x1234), 1e-3);
   EXPECT_NEAR(my, mm(0x5678), 1e-3);
-  // A move that never stops and a transmitter that never latches give up with 37 and a box each; the
-  // strobe is left low.
+  // A move that never stops, a transmitter that never latches: 37 and a box each; the strobe left low.
   cardsim_set_galvo_cmd_(0, 1, 0, 0);
   EXPECT_EQ(QZ(MicMoveScan)(1, 1, 1), 37u);
   cardsim_uart_behaviour_(4);
