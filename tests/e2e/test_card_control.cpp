@@ -143,7 +143,8 @@ TEST_F(CardHost, BusyLibraryRefusesASecondTaskOrOpen) {
   EXPECT_EQ(MarkEnd(0), 17u);       // and no job was armed
 }
 
-TEST_F(CardHost, MarkTaskNeedsAcceptedParameters) {
+// A job needs accepted parameters and a card that is neither busy nor in alarm.
+TEST_F(CardHost, MarkTaskNeedsAcceptedParametersAndAReadyCard) {
   Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   EXPECT_EQ(MarkStart(0, 0, 0), 2u);
@@ -161,10 +162,7 @@ TEST_F(CardHost, MarkTaskNeedsAcceptedParameters) {
   EXPECT_EQ(State().task_id, 0u);
   EXPECT_EQ(MarkEnd(0), 17u);  // and the job is over
   EXPECT_EQ(SetFlag(kParaKey, 0), 0u);  // the library is idle again
-}
-
-TEST_F(CardHost, CardBusyAndAlarmQuestion) {
-  OpenCard();
+  // A busy card refuses the job with a box.
   cardsim_set_run_state_(4, 0, 0);
   EXPECT_EQ(MarkStart(0, 0, 0), 2u);
   EXPECT_EQ(lib->Boxes().back(), "topmost ok: OnLine Marking... fail,for Card is Busy");

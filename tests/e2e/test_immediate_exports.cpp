@@ -125,11 +125,16 @@ TEST_F(Immediate, ScanStateDecodesTheStatusWord) {
   }
 }
 
-TEST_F(Immediate, MoveFramesByCardVersionThenPollUntilStopped) {
+// Per card version: the move's frame then the polls until stopped; the UART send with or without handshake.
+TEST_F(Immediate, MoveAndUartFormsByCardVersion) {
   const struct {
     uint32_t version;
     Frame move;
-  } cases[] = {{70, {4, 0x7FFF, 0x7FFF7FFF}}, {85, {4, 0x3FF400, 0x100000}}};
+    std::vector<Frame> uart;
+  } cases[] = {{70, {4, 0x7FFF, 0x7FFF7FFF}, {{115, 0, 0}, {114, 0, 0x41}}},
+               {85,
+                {4, 0x3FF400, 0x100000},
+                {{114, 0, 0x41}, {115, 0, 0}, {114, 0, 0x141}, {115, 0, 0}, {114, 0, 0x41}, {115, 0, 0}}}};
   for (const auto& c : cases) {
     QZ_TRACE(c.version);
     Open(c.version);
@@ -138,6 +143,11 @@ TEST_F(Immediate, MoveFramesByCardVersionThenPollUntilStopped) {
     const std::vector<Frame> want = {c.move, {6, 0, 0}, {6, 0, 0}, {6, 0, 0}, {6, 0, 0}};
     EXPECT_EQ(Sent(), want);
     EXPECT_EQ(QZ(MicMoveScan)(std::nan(""), 0, 0), 7u);
+    cardsim_log_clear_();
+    const uint8_t a = 0x41;
+    ASSERT_EQ(QZ(UartCmdSendBytes)(&a, 1), 0u);
+    EXPECT_EQ(Sent(), c.uart);
+    EXPECT_EQ(Received(), "A");
   }
 }
 
@@ -207,22 +217,6 @@ TEST_F(Immediate, LaserAlarmByStatusAndFiberCode) {
     int32_t alarm = -1;
     EXPECT_EQ(QZ(SystemIsAlarm)(&alarm), 0u);
     EXPECT_EQ(alarm, c.alarm);
-  }
-}
-
-TEST_F(Immediate, UartHandshakeAndPlainForms) {
-  const struct {
-    uint32_t version;
-    std::vector<Frame> want;
-  } cases[] = {{70, {{115, 0, 0}, {114, 0, 0x41}}},
-               {85, {{114, 0, 0x41}, {115, 0, 0}, {114, 0, 0x141}, {115, 0, 0}, {114, 0, 0x41}, {115, 0, 0}}}};
-  for (const auto& c : cases) {
-    QZ_TRACE(c.version);
-    Open(c.version);
-    const uint8_t a = 0x41;
-    ASSERT_EQ(QZ(UartCmdSendBytes)(&a, 1), 0u);
-    EXPECT_EQ(Sent(), c.want);
-    EXPECT_EQ(Received(), "A");
   }
 }
 
