@@ -180,43 +180,31 @@ TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
   }
 }
 
-TEST_F(Immediate, SpiLaserQueries) {
+// The laser's queries over its UART: the back current (QI), the alarm by status (QS) or by fiber code.
+TEST_F(Immediate, LaserQueries) {
   const struct {
+    const char* type;  // [LASER] LASER_TYPE
+    const char* query;
     const char* reply;
-    uint32_t behaviour;
-    uint32_t rc;
-    int32_t current;
-  } cases[] = {{"12,345\r\n", 0, 0, 345}, {"12345\r\n", 0, 30, -1}, {"", 1, 0, -1}, {"\r\n", 0, 0, -1},
-               {"", 3, 0, -1}};
+    uint32_t behaviour, inputs, rc;
+    int32_t value;
+  } cases[] = {{"3", "QI", "12,345\r\n", 0, 0, 0, 345}, {"3", "QI", "12345\r\n", 0, 0, 30, -1},
+               {"3", "QI", "", 1, 0, 0, -1},           {"3", "QI", "\r\n", 0, 0, 0, -1},
+               {"3", "QI", "", 3, 0, 0, -1},           {"3", "QS", "32768\r\n", 0, 0, 0, 1},
+               {"3", "QS", "0\r\n", 0, 0, 0, 0},       {"3", "QS", "12a\r\n", 0, 0, 0, 2},
+               {"2", "QS", "", 0, 9u << 22, 0, 0},     {"2", "QS", "", 0, 13u << 22, 0, 1},
+               {"2", "QS", "", 0, 0, 0, 1}};
   for (const auto& c : cases) {
-    QZ_TRACE(c.reply);
-    Open(85, "[LASER]\nLASER_TYPE=3\n", true);
-    cardsim_uart_script_("QI", c.reply, 0);
+    QZ_TRACE(&c - cases);  // the row
+    Open(85, std::string("[LASER]\nLASER_TYPE=") + c.type + "\n", true);
+    cardsim_uart_script_(c.query, c.reply, 0);
     cardsim_uart_behaviour_(c.behaviour);
-    int32_t current = 0;
-    EXPECT_EQ(QZ(GetSpiBackCurrent)(&current), c.rc);
-    EXPECT_EQ(current, c.current);
-    EXPECT_NE(Received().find("QI\r\n"), std::string::npos);
-  }
-}
-
-TEST_F(Immediate, LaserAlarmByStatusAndFiberCode) {
-  const struct {
-    const char* config;
-    const char* reply;
-    uint32_t inputs;
-    int32_t alarm;
-  } cases[] = {{"LASER_TYPE=3", "32768\r\n", 0, 1},      {"LASER_TYPE=3", "0\r\n", 0, 0},
-               {"LASER_TYPE=3", "12a\r\n", 0, 2},        {"LASER_TYPE=2", "", 9u << 22, 0},
-               {"LASER_TYPE=2", "", 13u << 22, 1},       {"LASER_TYPE=2", "", 0, 1}};
-  for (const auto& c : cases) {
-    QZ_TRACE(std::string(c.config) + " " + c.reply + " " + std::to_string(c.inputs));
-    Open(85, std::string("[LASER]\n") + c.config + "\n", true);
-    cardsim_uart_script_("QS", c.reply, 0);
     cardsim_set_inputs_(c.inputs);
-    int32_t alarm = -1;
-    EXPECT_EQ(QZ(SystemIsAlarm)(&alarm), 0u);
-    EXPECT_EQ(alarm, c.alarm);
+    const bool current = std::string(c.query) == "QI";
+    int32_t value = current ? 0 : -1;
+    EXPECT_EQ(current ? QZ(GetSpiBackCurrent)(&value) : QZ(SystemIsAlarm)(&value), c.rc);
+    EXPECT_EQ(value, c.value);
+    EXPECT_TRUE(!current || Received().find("QI\r\n") != std::string::npos);
   }
 }
 
