@@ -106,23 +106,6 @@ TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
   EXPECT_EQ(0u, CloseCard());
 }
 
-TEST_F(CardParaHost, ACommitTheCardDoesNotTakeGives26) {
-  StageWith("");
-  ASSERT_EQ(0u, InitCard());
-  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));  // the blank card's bad-block table is written and committed
-  for (uint32_t area : {4u, 5u}) {
-    QZ_TRACE(area);
-    cardsim_flash_commit_fail_(1u << area, 1);
-    const size_t boxes = lib->Boxes().size();
-    EXPECT_EQ(26u, QZ(SetCardParaFile)(0));
-    ASSERT_EQ(boxes + 1, lib->Boxes().size());
-    EXPECT_EQ("topmost ok: Sending the buffered data failed.", lib->Boxes().back());
-    ExpectJobRefused();
-  }
-  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));
-  ExpectJobRuns();
-}
-
 TEST_F(CardParaHost, WithoutTheUploadNothingIsWrittenAndJobsStillStart) {
   StageWith("bUpdateParaInCardWhenOpen=0\n");
   ASSERT_EQ(0u, InitCard());
@@ -135,7 +118,7 @@ TEST_F(CardParaHost, WithoutTheUploadNothingIsWrittenAndJobsStillStart) {
   ExpectJobRuns();
 }
 
-TEST_F(CardParaHost, RefusedChecksLeaveTheParametersNotAccepted) {
+TEST_F(CardParaHost, RefusedCommitsAndChecksLeaveTheParametersNotAccepted) {
   constexpr uint32_t kOssOk = 1u << 28;
   constexpr uint32_t kEBus = 1u << 26;
   // The OSS status answer of version o (command 329); the OSS version answer (command 334).
@@ -176,6 +159,21 @@ TEST_F(CardParaHost, RefusedChecksLeaveTheParametersNotAccepted) {
        "[FLY] nEncRange=9 is below 10: the fly parameters are not taken"},
   };
   StageWith("");
+  // A commit the card does not take: 26 and a box.
+  ASSERT_EQ(0u, InitCard());
+  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));  // the blank card's bad-block table is written and committed
+  for (uint32_t area : {4u, 5u}) {
+    QZ_TRACE(area);
+    cardsim_flash_commit_fail_(1u << area, 1);
+    const size_t boxes = lib->Boxes().size();
+    EXPECT_EQ(26u, QZ(SetCardParaFile)(0));
+    ASSERT_EQ(boxes + 1, lib->Boxes().size());
+    EXPECT_EQ("topmost ok: Sending the buffered data failed.", lib->Boxes().back());
+    ExpectJobRefused();
+  }
+  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));
+  ExpectJobRuns();
+  ASSERT_EQ(0u, CloseCard());
   for (const auto& c : cases) {
     QZ_TRACE(c.name);
     lib->WriteConfig("QZMarkPara.cfg", "[OTHER]\nlanguageFile=QZ_en.txt\n[Main]\nCardType=0\n" +

@@ -380,10 +380,6 @@ class OffDocHost : public FlashHost {
     }
     ASSERT_EQ(MarkEnd(0), 0u);
   }
-  std::vector<cardsim_trace_entry> Online() {
-    Mark(0);
-    return Trace();
-  }
   void DownloadTo(uint32_t slot) {
     Mark(2);
     ASSERT_EQ(QZ(DownLoadOffFile)((lib->LibDir() + "OffLineFile.tmp").c_str(), static_cast<int32_t>(slot)), 0u);
@@ -400,7 +396,8 @@ TEST_F(OffDocHost, TheCardRunsTheDocumentAsOnlineForEachLayout) {
     QZ_TRACE(version);
     Open(version);
     if (HasFatalFailure()) return;
-    const auto online = Online();
+    Mark(0);
+    const auto online = Trace();
     ASSERT_GT(online.size(), 100u);
     // A program failure in the slot's first block moves it; the card skips the block its table marks.
     cardsim_flash_fault_(kNand, CARDSIM_FLASH_FAULT_PROGRAM, (3 << 12) + 1, 1);
