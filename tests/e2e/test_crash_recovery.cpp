@@ -1,7 +1,5 @@
 // Child host processes: one that dies in a job (the card's state kept in CARDSIM_STATE) and one that
 // frees the library while its threads run.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdlib>
 
