@@ -24,6 +24,25 @@ TEST_F(CardHost, UsbOpenRecordsTheCardVersionAndGoesOnline) {
   uint32_t cards = 0, index = 7;
   EXPECT_EQ(GetCardsNo(&cards, &index), 0u);
   EXPECT_EQ(std::pair(cards, index), std::pair(1u, 0u));
+  // The close commits, switches off-line and closes.
+  cardsim_log_clear_();
+  EXPECT_EQ(CloseCard(), 0u);
+  const cardsim_state s = State();
+  EXPECT_EQ(s.operate_op, 4u);
+  EXPECT_EQ(s.operate_arg, 0xF00000FFu);
+  EXPECT_EQ(s.offline, 1u);
+  EXPECT_EQ(s.open, 0u);
+  EXPECT_EQ(CloseCard(), 1u);  // nothing open any more
+  // An open-only open stops after the version check, and its close commits nothing.
+  ASSERT_EQ(OpenOnly(1), 0u);
+  cardsim_log_clear_();
+  ASSERT_EQ(InitCard(), 0u);
+  EXPECT_EQ(Commands(), (std::vector<uint32_t>{82, 81}));
+  EXPECT_EQ(State().offline, 1u);
+  cardsim_log_clear_();
+  EXPECT_EQ(CloseCard(), 0u);
+  for (uint32_t c : Commands()) EXPECT_NE(c, 83u);
+  EXPECT_EQ(State().offline, 1u);
 }
 
 TEST_F(CardHost, CardNumberComesFromPidAndNamesTheMutex) {
@@ -44,43 +63,6 @@ TEST_F(CardHost, CardNumberComesFromPidAndNamesTheMutex) {
   EXPECT_EQ(other.Create("KVX1000 card USB3"), plat::SystemMutex::Result::AlreadyExists);
   EXPECT_EQ(CloseCard(), 0u);
   EXPECT_EQ(other.Create("KVX1000 card USB3"), plat::SystemMutex::Result::Created);
-}
-
-TEST_F(CardHost, FailedOpenLetsTheMutexGo) {
-  Stage(0);
-  cardsim_set_usb_startup_(1, 0);  // start-up incomplete: the link cannot open
-  EXPECT_EQ(InitCard(), 1u);
-  plat::SystemMutex probe;
-  EXPECT_EQ(probe.Create("KVX1000 card USB1"), plat::SystemMutex::Result::Created);
-  probe.Close();
-  cardsim_set_usb_startup_(0, 0);
-  EXPECT_EQ(InitCard(), 0u);
-}
-
-TEST_F(CardHost, OpenOnlyStopsAfterTheVersionCheck) {
-  Stage(0);
-  ASSERT_EQ(OpenOnly(1), 0u);
-  ASSERT_EQ(InitCard(), 0u);
-  EXPECT_EQ(Commands(), (std::vector<uint32_t>{82, 81}));
-  EXPECT_EQ(State().offline, 1u);
-  cardsim_log_clear_();
-  EXPECT_EQ(CloseCard(), 0u);
-  for (uint32_t c : Commands()) EXPECT_NE(c, 83u);  // no commit
-  EXPECT_EQ(State().offline, 1u);
-}
-
-TEST_F(CardHost, CloseCommitsSwitchesOfflineAndCloses) {
-  Stage(0);
-  ASSERT_EQ(InitCard(), 0u);
-  cardsim_log_clear_();
-  EXPECT_EQ(CloseCard(), 0u);
-  const cardsim_state s = State();
-  EXPECT_EQ(s.operate_op, 4u);
-  EXPECT_EQ(s.operate_arg, 0xF00000FFu);
-  EXPECT_EQ(s.offline, 1u);
-  EXPECT_EQ(s.open, 0u);
-  EXPECT_EQ(CloseCard(), 1u);  // nothing open any more
-  EXPECT_EQ(InitCard(), 0u);   // and the card opens again
 }
 
 struct SyncCase {
@@ -135,10 +117,14 @@ INSTANTIATE_TEST_SUITE_P(
         SyncCase{"busyOnItsOwn", 2, 20, 0, false, 0, 1, {}}),
     [](const ::testing::TestParamInfo<SyncCase>& i) { return std::string(i.param.name); });
 
-// An open refused as busy touches nothing: the running job keeps its link, its mutex and its card.
-TEST_F(CardHost, OpenRefusedWhileAJobRunsLeavesTheJobItsCard) {
+// A second task, start or open while a job is open is refused and leaves the job its link, mutex and
+// card; an unknown run mode is refused before any claim.
+TEST_F(CardHost, BusyLibraryRefusesASecondTaskOrOpen) {
   OpenCard();
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  EXPECT_EQ(SetFlag(kParaKey, 0), 2u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Card Initializing... failed,  System is OnLine Marking..."});
+  EXPECT_EQ(MarkStart(1, 0, 0), 2u);
   const uint32_t closes = State().close_count;
   cardsim_log_clear_();
   EXPECT_EQ(InitCard(), 1u);
@@ -151,17 +137,14 @@ TEST_F(CardHost, OpenRefusedWhileAJobRunsLeavesTheJobItsCard) {
   uint32_t version = 0;
   EXPECT_EQ(GetHdVer(&version), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);
-}
-
-TEST_F(CardHost, MarkStartRefusesAnUnknownRunModeAndChangesNothing) {
-  OpenCard();
   cardsim_log_clear_();
   for (uint32_t mode : {5u, 0xFFFFFFFFu}) EXPECT_EQ(MarkStart(mode, 0, 0), 2u) << mode;
   EXPECT_TRUE(Commands().empty());  // no claim reached the card
   EXPECT_EQ(MarkEnd(0), 17u);       // and no job was armed
 }
 
-TEST_F(CardHost, MarkTaskNeedsAcceptedParameters) {
+// A job needs accepted parameters and a card that is neither busy nor in alarm.
+TEST_F(CardHost, MarkTaskNeedsAcceptedParametersAndAReadyCard) {
   Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   EXPECT_EQ(MarkStart(0, 0, 0), 2u);
@@ -179,20 +162,7 @@ TEST_F(CardHost, MarkTaskNeedsAcceptedParameters) {
   EXPECT_EQ(State().task_id, 0u);
   EXPECT_EQ(MarkEnd(0), 17u);  // and the job is over
   EXPECT_EQ(SetFlag(kParaKey, 0), 0u);  // the library is idle again
-}
-
-// A second task or start while a job is open is refused and leaves that job as it was.
-TEST_F(CardHost, BusyLibraryRefusesASecondTask) {
-  OpenCard();
-  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-  EXPECT_EQ(SetFlag(kParaKey, 0), 2u);
-  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Card Initializing... failed,  System is OnLine Marking..."});
-  EXPECT_EQ(MarkStart(1, 0, 0), 2u);
-  EXPECT_EQ(MarkEnd(0), 0u);
-}
-
-TEST_F(CardHost, CardBusyAndAlarmQuestion) {
-  OpenCard();
+  // A busy card refuses the job with a box.
   cardsim_set_run_state_(4, 0, 0);
   EXPECT_EQ(MarkStart(0, 0, 0), 2u);
   EXPECT_EQ(lib->Boxes().back(), "topmost ok: OnLine Marking... fail,for Card is Busy");
@@ -239,28 +209,24 @@ TEST_F(CardHost, CardLostAtEachExchangeOfAClaimAndOfAJob) {
     }
     cardsim_fault_lose_at_(0);
   }
-  EXPECT_TRUE(lib->Boxes().empty());
   ASSERT_EQ(InitCard(), 0u);
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  EXPECT_EQ(MarkStart(0, 0, 0), 0u);  // the library was never left busy
-  EXPECT_EQ(MarkEnd(0), 0u);
-}
-
-TEST_F(CardHost, CardLostBetweenTheCallsOfAJobDoesNotLeaveTheLibraryBusy) {
-  OpenCard();
-  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);  // the library was never left busy
+  // The card lost between the calls of a job: the abandoned job no longer holds the library.
   cardsim_fault_lose_at_(1);
   char text[1024];
-  EXPECT_EQ(GetWaitInfo(text), 1u);  // the card is lost while the job is open
+  EXPECT_EQ(GetWaitInfo(text), 1u);
   cardsim_fault_lose_at_(0);
-  ASSERT_EQ(InitCard(), 0u);  // the abandoned job no longer holds the library
+  ASSERT_EQ(InitCard(), 0u);
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
   EXPECT_EQ(MarkStart(0, 0, 0), 0u);
-  ASSERT_EQ(MarkEnd(0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
   EXPECT_TRUE(lib->Boxes().empty());
 }
 
-TEST_F(CardHost, CardLostAtEachExchangeOfAnOpen) {
+// The card lost at each exchange of an open, and a start-up that leaves the link shut: the open fails and
+// lets the mutex go; then the card opens.
+TEST_F(CardHost, FailedOpensLetTheMutexGo) {
   Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   const uint32_t sends = static_cast<uint32_t>(Commands().size());
@@ -270,6 +236,12 @@ TEST_F(CardHost, CardLostAtEachExchangeOfAnOpen) {
     EXPECT_EQ(InitCard(), 1u) << "lost at exchange " << n;
   }
   cardsim_fault_lose_at_(0);
+  cardsim_set_usb_startup_(1, 0);
+  EXPECT_EQ(InitCard(), 1u);
+  plat::SystemMutex probe;
+  EXPECT_EQ(probe.Create("KVX1000 card USB1"), plat::SystemMutex::Result::Created);
+  probe.Close();
+  cardsim_set_usb_startup_(0, 0);
   EXPECT_EQ(InitCard(), 0u);
 }
 

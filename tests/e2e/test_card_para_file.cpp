@@ -1,6 +1,4 @@
-// QZ_SetCardParaFile against the simulated card: the example configuration's list as the card applies
-// it, an upload that finds the flash up to date, refused commits, no upload, and the compatibility
-// refusals, after which only QZ_SetFlag lets a job start.
+// QZ_SetCardParaFile against the simulated card: the uploads, refused commits and compatibility checks.
 
 #include "e2e/card_host.h"
 #include "frame/bytes.h"
@@ -24,8 +22,7 @@ constexpr const char* kNotInitialized = "topmost ok: OnLine Marking... fail,for 
 
 class CardParaHost : public CardHost {
  protected:
-  // The library with our modules, the simulated card, "CaliPara.cl" and the box file; `config`
-  // continues [Main] of a configuration made for this library.
+  // The library with our modules and box files; `config` continues [Main].
   void StageWith(const std::string& config) {
     StageFiles(0, "CardVertion=6\n" + config);
     AddCaliFiles();
@@ -98,8 +95,7 @@ TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
   EXPECT_EQ(job + std::string(2048, '\xFF'), stored);
   ExpectJobRuns();
 
-  // The same parameters again: everything compared, nothing erased or programmed; the card is told
-  // to take its parameters again.
+  // The same parameters again: compared, nothing written; the card is told to take them again.
   const uint32_t writes = FlashWrites();
   cardsim_log_clear_();
   ASSERT_EQ(0u, QZ(SetCardParaFile)(0));
@@ -108,23 +104,6 @@ TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
   EXPECT_EQ(list, CardList());
   EXPECT_EQ(std::vector<std::string>{}, lib->Boxes());
   EXPECT_EQ(0u, CloseCard());
-}
-
-TEST_F(CardParaHost, ACommitTheCardDoesNotTakeGives26) {
-  StageWith("");
-  ASSERT_EQ(0u, InitCard());
-  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));  // the blank card's bad-block table is written and committed
-  for (uint32_t area : {4u, 5u}) {
-    QZ_TRACE(area);
-    cardsim_flash_commit_fail_(1u << area, 1);
-    const size_t boxes = lib->Boxes().size();
-    EXPECT_EQ(26u, QZ(SetCardParaFile)(0));
-    ASSERT_EQ(boxes + 1, lib->Boxes().size());
-    EXPECT_EQ("topmost ok: Sending the buffered data failed.", lib->Boxes().back());
-    ExpectJobRefused();
-  }
-  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));
-  ExpectJobRuns();
 }
 
 TEST_F(CardParaHost, WithoutTheUploadNothingIsWrittenAndJobsStillStart) {
@@ -139,7 +118,7 @@ TEST_F(CardParaHost, WithoutTheUploadNothingIsWrittenAndJobsStillStart) {
   ExpectJobRuns();
 }
 
-TEST_F(CardParaHost, RefusedChecksLeaveTheParametersNotAccepted) {
+TEST_F(CardParaHost, RefusedCommitsAndChecksLeaveTheParametersNotAccepted) {
   constexpr uint32_t kOssOk = 1u << 28;
   constexpr uint32_t kEBus = 1u << 26;
   // The OSS status answer of version o (command 329); the OSS version answer (command 334).
@@ -180,6 +159,21 @@ TEST_F(CardParaHost, RefusedChecksLeaveTheParametersNotAccepted) {
        "[FLY] nEncRange=9 is below 10: the fly parameters are not taken"},
   };
   StageWith("");
+  // A commit the card does not take: 26 and a box.
+  ASSERT_EQ(0u, InitCard());
+  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));  // the blank card's bad-block table is written and committed
+  for (uint32_t area : {4u, 5u}) {
+    QZ_TRACE(area);
+    cardsim_flash_commit_fail_(1u << area, 1);
+    const size_t boxes = lib->Boxes().size();
+    EXPECT_EQ(26u, QZ(SetCardParaFile)(0));
+    ASSERT_EQ(boxes + 1, lib->Boxes().size());
+    EXPECT_EQ("topmost ok: Sending the buffered data failed.", lib->Boxes().back());
+    ExpectJobRefused();
+  }
+  ASSERT_EQ(0u, QZ(SetCardParaFile)(0));
+  ExpectJobRuns();
+  ASSERT_EQ(0u, CloseCard());
   for (const auto& c : cases) {
     QZ_TRACE(c.name);
     lib->WriteConfig("QZMarkPara.cfg", "[OTHER]\nlanguageFile=QZ_en.txt\n[Main]\nCardType=0\n" +

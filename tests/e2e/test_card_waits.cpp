@@ -1,7 +1,6 @@
 // Input waits of a job on the simulated card: held until the inputs match, or ended by their time-out.
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "e2e/card_host.h"

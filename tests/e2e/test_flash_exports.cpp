@@ -1,10 +1,8 @@
-// The flash and offline exports against the simulated card: the user and raw pages, the offline-file
-// head, downloads with their limits and NAND checks, the reset, offline documents, and the refusals.
+// The flash and offline exports against the simulated card: pages, the offline head, downloads, documents.
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -46,8 +44,7 @@ class FlashHost : public qztest::CardHost {
     EXPECT_TRUE(plat::WriteWholeFile(path, std::string(bytes.begin(), bytes.end())));
     return path;
   }
-  // Since the last clear the card saw the task's claim and release (status queries and the task
-  // flags of 82 with mask 0x8000) and nothing else: no flash operation, no area notice.
+  // Since the last clear only the task's claim and release (status, 82 with mask 0x8000): no flash work.
   bool TaskFlagsOnly() {
     const auto sent = Sent();
     return std::count(sent.begin(), sent.end(), Frame{82, 0, 0x8000}) == 1 &&
@@ -317,9 +314,7 @@ TEST_F(FlashHost, TheDefaultHeadFileOfEachCheckType) {
   }
 }
 
-// A card lost in the middle of flash work opens again restored: no task is refused as busy (a card
-// without numbered commands left waiting for page data) and no job asks about an area that was
-// noticed but never committed.
+// A card lost in flash work opens again restored: no task refused as busy, no area left noticed.
 TEST_F(FlashHost, ACardLostInFlashWorkOpensAgainRestored) {
   uint8_t ten[10] = {9};
   std::vector<uint8_t> head = HostHead();
@@ -370,8 +365,7 @@ TEST_F(FlashHost, ASecondThreadIsRefusedWhileADownloadRuns) {
   EXPECT_EQ(NandPage((1 << 12) + 99), std::vector<uint8_t>(job.end() - 2048, job.end()));
 }
 
-// A drawing marked online and in download mode: the document the card runs from slot 3 gives the
-// same trace as the online run.
+// A drawing marked online and downloaded: the card's run of the document traces as the online run.
 class OffDocHost : public FlashHost {
  protected:
   void Open(uint32_t version) { OpenWithPens(0, "CardVertion=6\n", version, 2, 1000.0); }
@@ -384,10 +378,6 @@ class OffDocHost : public FlashHost {
       ASSERT_EQ(QZ(MarkVector)(sq, 5, 1), 0u);
     }
     ASSERT_EQ(MarkEnd(0), 0u);
-  }
-  std::vector<cardsim_trace_entry> Online() {
-    Mark(0);
-    return Trace();
   }
   void DownloadTo(uint32_t slot) {
     Mark(2);
@@ -405,7 +395,8 @@ TEST_F(OffDocHost, TheCardRunsTheDocumentAsOnlineForEachLayout) {
     QZ_TRACE(version);
     Open(version);
     if (HasFatalFailure()) return;
-    const auto online = Online();
+    Mark(0);
+    const auto online = Trace();
     ASSERT_GT(online.size(), 100u);
     // A program failure in the slot's first block moves it; the card skips the block its table marks.
     cardsim_flash_fault_(kNand, CARDSIM_FLASH_FAULT_PROGRAM, (3 << 12) + 1, 1);

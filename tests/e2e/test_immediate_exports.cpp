@@ -1,5 +1,4 @@
-// The immediate exports against the simulated card: frames and answers, moves, raw commands with the
-// read-back, the laser's UART, losses and a stall seen by the watchdog.
+// The immediate exports against the simulated card: frames, moves, raw commands, the laser's UART, losses.
 
 #include <atomic>
 #include <cmath>
@@ -18,8 +17,7 @@ using qztest::CardHost;
 
 class Immediate : public CardHost {
  protected:
-  // A card of `version` with the box files of a plain 100 mm box; with `apply` the parameter file
-  // applied too (the laser settings; the watchdog starts).
+  // A card of `version` with a plain 100 mm box; `apply` applies the parameter file too (watchdog starts).
   void Open(uint32_t version, const std::string& config = "", bool apply = false, int type = 0) {
     OpenWithParaFile(type, config, version, apply);
     cardsim_log_clear_();
@@ -91,6 +89,26 @@ TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
       {82, 1, 0x400},    {82, 0, 0x80000}};
   EXPECT_EQ(Sent(), want);
   EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_ClearAlarm"));
+  // The raw move, and the position back in mm: each code with its own field and the card's sine factor.
+  cardsim_log_clear_();
+  ASSERT_EQ(QZ(ScanMove2Bit)(0x1234, 0x5678), 0u);
+  EXPECT_EQ(Sent(), (std::vector<Frame>{{6, 1, 1}, {4, 0x2B3, 0xC0024680}, {6, 0, 0}, {6, 1, 0}}));
+  uint32_t x = 0, y = 0;
+  cardsim_galvo_cmd_state_(&x, &y, nullptr, nullptr, nullptr);
+  EXPECT_EQ(std::pair(x, y), std::pair(0x1234u, 0x5678u));
+  double mx = 0, my = 0;
+  ASSERT_EQ(QZ(GetScanPos)(&mx, &my), 0u);
+  const auto mm = [](double code) { return (code * 100.0 / 65535.0 - 50.0) * (1 + std::sin(std::fmod(code, 1000)) / 98.0); };
+  EXPECT_NEAR(mx, mm(0x1234), 1e-3);
+  EXPECT_NEAR(my, mm(0x5678), 1e-3);
+  // A move that never stops, a transmitter that never latches: 37 and a box each; the strobe left low.
+  cardsim_set_galvo_cmd_(0, 1, 0, 0);
+  EXPECT_EQ(QZ(MicMoveScan)(1, 1, 1), 37u);
+  cardsim_uart_behaviour_(4);
+  const uint8_t letter = 0x41;
+  EXPECT_EQ(QZ(UartCmdSendBytes)(&letter, 1), 37u);
+  EXPECT_EQ(lib->Boxes().size(), 2u);
+  EXPECT_EQ(std::get<2>(Sent(114).back()), 0x41u);
 }
 
 TEST_F(Immediate, ScanStateDecodesTheStatusWord) {
@@ -107,11 +125,16 @@ TEST_F(Immediate, ScanStateDecodesTheStatusWord) {
   }
 }
 
-TEST_F(Immediate, MoveFramesByCardVersionThenPollUntilStopped) {
+// Per card version: the move's frame then the polls until stopped; the UART send with or without handshake.
+TEST_F(Immediate, MoveAndUartFormsByCardVersion) {
   const struct {
     uint32_t version;
     Frame move;
-  } cases[] = {{70, {4, 0x7FFF, 0x7FFF7FFF}}, {85, {4, 0x3FF400, 0x100000}}};
+    std::vector<Frame> uart;
+  } cases[] = {{70, {4, 0x7FFF, 0x7FFF7FFF}, {{115, 0, 0}, {114, 0, 0x41}}},
+               {85,
+                {4, 0x3FF400, 0x100000},
+                {{114, 0, 0x41}, {115, 0, 0}, {114, 0, 0x141}, {115, 0, 0}, {114, 0, 0x41}, {115, 0, 0}}}};
   for (const auto& c : cases) {
     QZ_TRACE(c.version);
     Open(c.version);
@@ -120,36 +143,12 @@ TEST_F(Immediate, MoveFramesByCardVersionThenPollUntilStopped) {
     const std::vector<Frame> want = {c.move, {6, 0, 0}, {6, 0, 0}, {6, 0, 0}, {6, 0, 0}};
     EXPECT_EQ(Sent(), want);
     EXPECT_EQ(QZ(MicMoveScan)(std::nan(""), 0, 0), 7u);
+    cardsim_log_clear_();
+    const uint8_t a = 0x41;
+    ASSERT_EQ(QZ(UartCmdSendBytes)(&a, 1), 0u);
+    EXPECT_EQ(Sent(), c.uart);
+    EXPECT_EQ(Received(), "A");
   }
-}
-
-TEST_F(Immediate, RawMoveAndPositionReadBack) {
-  Open(85);
-  ASSERT_EQ(QZ(ScanMove2Bit)(0x1234, 0x5678), 0u);
-  const std::vector<Frame> want = {{6, 1, 1}, {4, 0x2B3, 0xC0024680}, {6, 0, 0}, {6, 1, 0}};
-  EXPECT_EQ(Sent(), want);
-  uint32_t x = 0, y = 0;
-  cardsim_galvo_cmd_state_(&x, &y, nullptr, nullptr, nullptr);
-  EXPECT_EQ(std::pair(x, y), std::pair(0x1234u, 0x5678u));
-  // The card's position back in mm: each code with its own field and the card's sine factor.
-  double mx = 0, my = 0;
-  ASSERT_EQ(QZ(GetScanPos)(&mx, &my), 0u);
-  const auto mm = [](double code) { return (code * 100.0 / 65535.0 - 50.0) * (1 + std::sin(std::fmod(code, 1000)) / 98.0); };
-  EXPECT_NEAR(mx, mm(0x1234), 1e-3);
-  EXPECT_NEAR(my, mm(0x5678), 1e-3);
-}
-
-// A move that never stops and a transmitter that never latches give up with 37 and a box each; the
-// strobe is left low.
-TEST_F(Immediate, ExchangesThatNeverFinishGiveUpWith37) {
-  Open(85);
-  cardsim_set_galvo_cmd_(0, 1, 0, 0);
-  EXPECT_EQ(QZ(MicMoveScan)(1, 1, 1), 37u);
-  cardsim_uart_behaviour_(4);
-  const uint8_t a = 0x41;
-  EXPECT_EQ(QZ(UartCmdSendBytes)(&a, 1), 37u);
-  EXPECT_EQ(lib->Boxes().size(), 2u);
-  EXPECT_EQ(std::get<2>(Sent(114).back()), 0x41u);
 }
 
 TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
@@ -181,59 +180,31 @@ TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
   }
 }
 
-TEST_F(Immediate, SpiLaserQueries) {
+// The laser's queries over its UART: the back current (QI), the alarm by status (QS) or by fiber code.
+TEST_F(Immediate, LaserQueries) {
   const struct {
+    const char* type;  // [LASER] LASER_TYPE
+    const char* query;
     const char* reply;
-    uint32_t behaviour;
-    uint32_t rc;
-    int32_t current;
-  } cases[] = {{"12,345\r\n", 0, 0, 345}, {"12345\r\n", 0, 30, -1}, {"", 1, 0, -1}, {"\r\n", 0, 0, -1},
-               {"", 3, 0, -1}};
+    uint32_t behaviour, inputs, rc;
+    int32_t value;
+  } cases[] = {{"3", "QI", "12,345\r\n", 0, 0, 0, 345}, {"3", "QI", "12345\r\n", 0, 0, 30, -1},
+               {"3", "QI", "", 1, 0, 0, -1},           {"3", "QI", "\r\n", 0, 0, 0, -1},
+               {"3", "QI", "", 3, 0, 0, -1},           {"3", "QS", "32768\r\n", 0, 0, 0, 1},
+               {"3", "QS", "0\r\n", 0, 0, 0, 0},       {"3", "QS", "12a\r\n", 0, 0, 0, 2},
+               {"2", "QS", "", 0, 9u << 22, 0, 0},     {"2", "QS", "", 0, 13u << 22, 0, 1},
+               {"2", "QS", "", 0, 0, 0, 1}};
   for (const auto& c : cases) {
-    QZ_TRACE(c.reply);
-    Open(85, "[LASER]\nLASER_TYPE=3\n", true);
-    cardsim_uart_script_("QI", c.reply, 0);
+    QZ_TRACE(&c - cases);  // the row
+    Open(85, std::string("[LASER]\nLASER_TYPE=") + c.type + "\n", true);
+    cardsim_uart_script_(c.query, c.reply, 0);
     cardsim_uart_behaviour_(c.behaviour);
-    int32_t current = 0;
-    EXPECT_EQ(QZ(GetSpiBackCurrent)(&current), c.rc);
-    EXPECT_EQ(current, c.current);
-    EXPECT_NE(Received().find("QI\r\n"), std::string::npos);
-  }
-}
-
-TEST_F(Immediate, LaserAlarmByStatusAndFiberCode) {
-  const struct {
-    const char* config;
-    const char* reply;
-    uint32_t inputs;
-    int32_t alarm;
-  } cases[] = {{"LASER_TYPE=3", "32768\r\n", 0, 1},      {"LASER_TYPE=3", "0\r\n", 0, 0},
-               {"LASER_TYPE=3", "12a\r\n", 0, 2},        {"LASER_TYPE=2", "", 9u << 22, 0},
-               {"LASER_TYPE=2", "", 13u << 22, 1},       {"LASER_TYPE=2", "", 0, 1}};
-  for (const auto& c : cases) {
-    QZ_TRACE(std::string(c.config) + " " + c.reply + " " + std::to_string(c.inputs));
-    Open(85, std::string("[LASER]\n") + c.config + "\n", true);
-    cardsim_uart_script_("QS", c.reply, 0);
     cardsim_set_inputs_(c.inputs);
-    int32_t alarm = -1;
-    EXPECT_EQ(QZ(SystemIsAlarm)(&alarm), 0u);
-    EXPECT_EQ(alarm, c.alarm);
-  }
-}
-
-TEST_F(Immediate, UartHandshakeAndPlainForms) {
-  const struct {
-    uint32_t version;
-    std::vector<Frame> want;
-  } cases[] = {{70, {{115, 0, 0}, {114, 0, 0x41}}},
-               {85, {{114, 0, 0x41}, {115, 0, 0}, {114, 0, 0x141}, {115, 0, 0}, {114, 0, 0x41}, {115, 0, 0}}}};
-  for (const auto& c : cases) {
-    QZ_TRACE(c.version);
-    Open(c.version);
-    const uint8_t a = 0x41;
-    ASSERT_EQ(QZ(UartCmdSendBytes)(&a, 1), 0u);
-    EXPECT_EQ(Sent(), c.want);
-    EXPECT_EQ(Received(), "A");
+    const bool current = std::string(c.query) == "QI";
+    int32_t value = current ? 0 : -1;
+    EXPECT_EQ(current ? QZ(GetSpiBackCurrent)(&value) : QZ(SystemIsAlarm)(&value), c.rc);
+    EXPECT_EQ(value, c.value);
+    EXPECT_TRUE(!current || Received().find("QI\r\n") != std::string::npos);
   }
 }
 
@@ -257,8 +228,7 @@ TEST_F(Immediate, TwoThreadsNeverInterleaveQueryBytes) {
   EXPECT_EQ(n, 6u);
 }
 
-// Each member that talks to the card more than once, the card lost at each of its exchanges in
-// turn: 1, and the card opens again.
+// Each member with several exchanges, the card lost at each in turn: 1, and the card opens again.
 TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
   uint32_t a = 0, b = 0, c = 0, d = 0;
   uint8_t byte = 0;
@@ -332,9 +302,8 @@ TEST_F(Immediate, WatchdogReportsAStallOnce) {
   }
 }
 
-// A job that does not end well leaves the galvanometers at [HARDWARE] MarkEnd_X/Y, moved as the
-// immediate move there: with the laser's settings in a job that fires it, without in one that does
-// not. A job that ends well sends no move.
+// A stopped job moves the scanner to [HARDWARE] MarkEnd_X/Y as the immediate move (laser settings as
+// the job's); a job that ends well sends no move.
 TEST_F(Immediate, StoppedJobMovesTheScannerToItsRestPosition) {
   const struct {
     uint32_t runMode;
@@ -374,8 +343,7 @@ TEST_F(Immediate, StoppedJobMovesTheScannerToItsRestPosition) {
   }
 }
 
-// The serial mirror of the MO switch: inside a job the stream's UART words carry it to the laser in
-// both card forms (no immediate UART command); QZ_Output sends it at once.
+// The MO switch's serial mirror: in a job the stream's UART words carry it; QZ_Output sends it at once.
 TEST_F(Immediate, MoSwitchBytesReachTheLaser) {
   for (uint32_t version : {70u, 85u}) {
     QZ_TRACE(version);
@@ -390,8 +358,7 @@ TEST_F(Immediate, MoSwitchBytesReachTheLaser) {
   }
 }
 
-// QZ_ScanMM2Bit before any table was built hands 0 for both codes and still moves to the target;
-// with the tables of a plain 100 mm box it hands the target's codes in that field.
+// Before any table is built: codes 0 and still the move; with a plain 100 mm box the target's codes.
 TEST_F(Immediate, ScanMM2BitLooksUpTheTablesAndMoves) {
   Open(70);
   uint16_t x = 1, y = 1;
@@ -411,8 +378,7 @@ TEST_F(Immediate, ScanMM2BitLooksUpTheTablesAndMoves) {
   }
 }
 
-// Link information of a card behind the frame header: the link level and flags of the status word,
-// and the link counter latched by link word 0x07000005 while status bit 6 is clear.
+// Behind the frame header: level and flags of the status word; counter latched by 0x07000005 unless bit 6.
 TEST_F(Immediate, ScsiInfoFromTheLinkWithTheFrameHeader) {
   const struct {
     uint32_t flags;

@@ -23,12 +23,6 @@ std::string DailyLogName() {
   return name;
 }
 
-void AddAllCompanions(StagedLibrary& lib) {
-  lib.AddStandIn("Gridel", "full");
-  lib.AddStandIn("Corrix", "full");
-  lib.AddStandIn("Portlane", "full");
-}
-
 TEST(Startup, BareFolderShowsEveryCompanionBoxInEnglishThenWorks) {
   StagedLibrary lib;
   ASSERT_TRUE(lib.Load());
@@ -50,9 +44,8 @@ TEST(Startup, BareFolderShowsEveryCompanionBoxInEnglishThenWorks) {
   EXPECT_EQ(v, 0x3454u);
 }
 
-// The boxes of each companion set: a missing or incomplete companion shows its box in English
-// (under the Chinese language file too), our calibration modules none, and only a card type other than
-// 0 loads the PCIe link library.
+// A missing or incomplete companion shows its box in English (under Chinese too); our calibration
+// modules none; only a card type other than 0 loads the PCIe link library.
 TEST(Startup, CompanionBoxesByFolder) {
   struct Case {
     const char *gridel, *corrix, *portlane, *config;  // nullptr: not staged
@@ -81,23 +74,13 @@ TEST(Startup, CompanionBoxesByFolder) {
   }
 }
 
+// A per-card folder holds the configuration and the logs; logs past their age are deleted at load.
 TEST(Startup, PerCardFolderHoldsConfigurationAndLogs) {
   StagedLibrary lib('3');
-  AddAllCompanions(lib);
+  for (const char* name : {"Gridel", "Corrix", "Portlane"}) lib.AddStandIn(name, "full");
   lib.AddExampleLanguageFiles();
-  ASSERT_TRUE(lib.Load());
-  EXPECT_TRUE(lib.Boxes().empty());  // the language file was found in ini/Quenlo3
   const std::string logDir = lib.Root() + "LOG" + plat::kPathSep + "Card3" + plat::kPathSep;
   EXPECT_EQ(lib.LogDir(), logDir);
-  EXPECT_TRUE(plat::FileExists(logDir + "Error.log"));
-  EXPECT_TRUE(plat::FileExists(logDir + DailyLogName()));
-}
-
-TEST(Startup, OldLogsAreDeletedAtLoad) {
-  StagedLibrary lib;
-  AddAllCompanions(lib);
-  lib.AddExampleLanguageFiles();
-  const std::string logDir = lib.LogDir();
   ASSERT_TRUE(plat::CreateFolders(logDir));
   const int64_t now = plat::SystemClock().Now();
   // Both patterns of the log folder, by age (the rules: test_log_file.cpp).
@@ -109,6 +92,9 @@ TEST(Startup, OldLogsAreDeletedAtLoad) {
     ASSERT_TRUE(plat::SetFileLastWriteTime(logDir + c.name, now - int64_t{c.days} * 86400));
   }
   ASSERT_TRUE(lib.Load());
+  EXPECT_TRUE(lib.Boxes().empty());  // the language file was found in ini/Quenlo3
+  EXPECT_TRUE(plat::FileExists(logDir + "Error.log"));
+  EXPECT_TRUE(plat::FileExists(logDir + DailyLogName()));
   for (const Case& c : cases) EXPECT_EQ(plat::FileExists(logDir + c.name), c.kept) << c.name;
 }
 
