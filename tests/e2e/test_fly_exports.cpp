@@ -27,33 +27,21 @@ TEST_F(FlyHost, WithoutACardOrWithRefusedArgumentsNothingIsSent) {
   uint32_t u = 0;
   uint16_t c = 0;
   double d = 0;
-  EXPECT_EQ(QZ(SetFlyEncInitPos)(5), 1u);
-  EXPECT_EQ(QZ(GetEncPos)(&u), 1u);
-  EXPECT_EQ(QZ(GetEncVel)(&d), 1u);
-  EXPECT_EQ(QZ(GetBufferCnt)(&u, &c), 1u);
-  EXPECT_EQ(QZ(SetFlyPara)(), 1u);
-  EXPECT_EQ(QZ(SetOffsetCompensation)(1, 1), 1u);
-  EXPECT_EQ(QZ(GetEncPosBuf2)(&u, &u), 1u);
-  EXPECT_EQ(QZ(GetEncPosBuf)(&u, &u), 1u);
-  EXPECT_EQ(QZ(GetEncBufPosAbs)(&u, &d), 1u);
-  EXPECT_EQ(QZ(SetEncPosBufSwitch)(1), 1u);
+  for (uint32_t rc : {QZ(SetFlyEncInitPos)(5), QZ(GetEncPos)(&u), QZ(GetEncVel)(&d), QZ(GetBufferCnt)(&u, &c),
+                      QZ(SetFlyPara)(), QZ(SetOffsetCompensation)(1, 1), QZ(GetEncPosBuf2)(&u, &u),
+                      QZ(GetEncPosBuf)(&u, &u), QZ(GetEncBufPosAbs)(&u, &d), QZ(SetEncPosBufSwitch)(1)})
+    EXPECT_EQ(rc, 1u);
   EXPECT_TRUE(Sent().empty());
   EXPECT_EQ(QZ(GetRotateCent)(1, 0, 0, 1, 90, &d, &d), 0u);  // needs no card
   // With a card, null out-pointers and offsets that are not finite or do not fit 32 bits in 1/8192
   // units are refused with 2 before anything is sent.
   ASSERT_EQ(InitCard(), 0u);
   cardsim_log_clear_();
-  EXPECT_EQ(QZ(GetEncPos)(nullptr), 2u);
-  EXPECT_EQ(QZ(GetEncVel)(nullptr), 2u);
-  EXPECT_EQ(QZ(GetBufferCnt)(nullptr, &c), 2u);
-  EXPECT_EQ(QZ(GetBufferCnt)(&u, nullptr), 2u);
-  EXPECT_EQ(QZ(GetEncPosBuf2)(nullptr, &u), 2u);
-  EXPECT_EQ(QZ(GetEncPosBuf2)(&u, nullptr), 2u);
-  EXPECT_EQ(QZ(GetEncPosBuf)(nullptr, &u), 2u);
-  EXPECT_EQ(QZ(GetEncBufPosAbs)(&u, nullptr), 2u);
-  EXPECT_EQ(QZ(GetEncBufPosAbs)(nullptr, &d), 2u);
-  EXPECT_EQ(QZ(GetRotateCent)(1, 0, 0, 1, 90, nullptr, &d), 2u);
-  EXPECT_EQ(QZ(GetRotateCent)(1, 0, 0, 1, 90, &d, nullptr), 2u);
+  for (uint32_t rc : {QZ(GetEncPos)(nullptr), QZ(GetEncVel)(nullptr), QZ(GetBufferCnt)(nullptr, &c),
+                      QZ(GetBufferCnt)(&u, nullptr), QZ(GetEncPosBuf2)(nullptr, &u), QZ(GetEncPosBuf2)(&u, nullptr),
+                      QZ(GetEncPosBuf)(nullptr, &u), QZ(GetEncBufPosAbs)(&u, nullptr), QZ(GetEncBufPosAbs)(nullptr, &d),
+                      QZ(GetRotateCent)(1, 0, 0, 1, 90, nullptr, &d), QZ(GetRotateCent)(1, 0, 0, 1, 90, &d, nullptr)})
+    EXPECT_EQ(rc, 2u);
   const double inf = std::numeric_limits<double>::infinity();
   for (double bad : {std::nan(""), inf, -inf, 262144.0, -262144.1}) {
     EXPECT_EQ(QZ(SetOffsetCompensation)(bad, 0), 2u) << bad;

@@ -59,18 +59,15 @@ TEST_F(RunControlHost, StopControlAndMarkInfo) {
 TEST_F(RunControlHost, NoCardAndNullPointersSendNothing) {
   Stage(0);
   uint32_t v = 0xDEAD;
-  EXPECT_EQ(QZ(Mark_Stop)(), 1u);
-  EXPECT_EQ(QZ(Control)(1, 1, &v), 1u);
-  EXPECT_EQ(QZ(GetMarkInfo)(&v), 1u);
-  EXPECT_EQ(QZ(GetMarkTime)(&v), 1u);
-  EXPECT_EQ(QZ(GetMarkLineCnt)(&v), 1u);
+  for (uint32_t rc : {QZ(Mark_Stop)(), QZ(Control)(1, 1, &v), QZ(GetMarkInfo)(&v), QZ(GetMarkTime)(&v),
+                      QZ(GetMarkLineCnt)(&v)})
+    EXPECT_EQ(rc, 1u);
   EXPECT_EQ(v, 0xDEADu);
   EXPECT_TRUE(Frames().empty());
   ASSERT_EQ(InitCard(), 0u);
   cardsim_log_clear_();
-  EXPECT_EQ(QZ(GetMarkInfo)(nullptr), 2u);
-  EXPECT_EQ(QZ(GetMarkTime)(nullptr), 2u);
-  EXPECT_EQ(QZ(GetMarkLineCnt)(nullptr), 2u);
+  for (uint32_t rc : {QZ(GetMarkInfo)(nullptr), QZ(GetMarkTime)(nullptr), QZ(GetMarkLineCnt)(nullptr)})
+    EXPECT_EQ(rc, 2u);
   EXPECT_EQ(QZ(GetMarkTime)(&v), 0u);
   EXPECT_EQ(QZ(GetMarkLineCnt)(&v), 0u);
   EXPECT_TRUE(Frames().empty());
