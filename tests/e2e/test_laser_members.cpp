@@ -1,6 +1,4 @@
-// The laser-program, scanner and motor members of the mark list in the words the simulated card
-// decodes, a spot weld run on the card until its input, and a motor run whose platform wait holds
-// the next vector until the axes rest.
+// The laser-program, scanner and motor members in the card's words; a spot weld and a motor run on the card.
 
 #include <algorithm>
 #include <chrono>
@@ -172,8 +170,7 @@ TEST_F(MemberHost, MotorMembers) {
   const WordList run = Words(Member(14, 2));
   EXPECT_EQ(std::count(run.begin(), run.end(), 0x85000001u), 2);
   for (uint32_t w : {0x4207A120u, 0x41989680u, 0x84000001u}) EXPECT_NE(std::find(run.begin(), run.end(), w), run.end());
-  const std::vector<cardsim_trace_entry> end = Member(14, 3);
-  EXPECT_EQ(Words(end), Cat({{kKindMarker | 14}, platform}));
+  EXPECT_EQ(Words(Member(14, 3)), Cat({{kKindMarker | 14}, platform}));
   EXPECT_EQ(Words(Member(14, 4)), Cat({{kKindMarker | 14}, platform, {0x84000000, 0x51620100}}));
 }
 

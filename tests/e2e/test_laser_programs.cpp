@@ -127,19 +127,9 @@ TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCard) {
   }
 }
 
-TEST_F(ProgramHost, OpenJobIsLeftAsItWasByARefusedProgram) {
+// The units' refusals; a program refused inside an open job leaves the job as it was.
+TEST_F(ProgramHost, UnitRefusalsAndAProgramRefusedInAJob) {
   Open("wob=1\nbKvxOSS=1\n");
-  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  EXPECT_EQ(QZ(WobStart)(0, 1), 2u);
-  EXPECT_EQ(QZ(OssLaserModuleStart)(nullptr, 1, 0), 2u);
-  // The open job ends normally and releases its task.
-  EXPECT_EQ(MarkEnd(0), 0u);
-  EXPECT_EQ(MarkStart(1, 0, 0), 0u);
-  EXPECT_EQ(MarkEnd(0), 0u);
-}
-
-TEST_F(ProgramHost, UnitRefusals) {
-  Open("wob=1\n");
   const double pts[] = {0, 0, 0, 1, 0, 0};
   const double nan[] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN(), 0, 0};
   const double one[] = {1.0};
@@ -152,6 +142,13 @@ TEST_F(ProgramHost, UnitRefusals) {
   EXPECT_EQ(QZ(WobUnitPow)(pts, 2, 0, 1, 0, nan + 3, one, 1), 7u);
   for (int i = 0; i < 16; ++i) ASSERT_EQ(QZ(WobUnit)(pts, 2, 0), 0u) << i;
   EXPECT_EQ(QZ(WobUnit)(pts, 2, 0), 2u);
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  EXPECT_EQ(QZ(WobStart)(0, 1), 2u);
+  EXPECT_EQ(QZ(OssLaserModuleStart)(nullptr, 1, 0), 2u);
+  // The open job ends normally and releases its task.
+  EXPECT_EQ(MarkEnd(0), 0u);
+  EXPECT_EQ(MarkStart(1, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
 }
 
 // Sixteen slots and the tail; with pens of dot time 0 the program fails with 31.

@@ -65,10 +65,6 @@ class MonitorHost : public qztest::CardHost {
   }
 };
 
-bool EndsWith(const std::string& s, const std::string& end) {
-  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
 TEST_F(MonitorHost, ThreeSegmentsAreComparedListedAndLogged) {
   OpenCard();
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
@@ -80,7 +76,7 @@ TEST_F(MonitorHost, ThreeSegmentsAreComparedListedAndLogged) {
   for (size_t i = 0; i < 3; ++i) {
     QZ_TRACE(rows[i]);
     EXPECT_NE(rows[i].find("\tcount=" + std::to_string(i + 1) + "/3 \t"), std::string::npos);
-    EXPECT_TRUE(EndsWith(rows[i], "\t1\t1"));
+    EXPECT_TRUE(rows[i].ends_with("\t1\t1"));
   }
   EXPECT_TRUE(lib->Boxes().empty());
 
