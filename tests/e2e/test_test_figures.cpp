@@ -105,14 +105,21 @@ class FigureHost : public qztest::CardHost {
 };
 
 // The square with its grid, glyphs and guide; the nine-point square with the centre lines only; an
-// unlit job switches the correction off unlit.
-TEST_F(FigureHost, TheTestSquareByPointFlagAndRunMode) {
+// unlit job switches the correction off unlit. Outside a job each figure fails with one box.
+TEST_F(FigureHost, TheTestSquareByPointFlagAndRunModeAndOutsideAJob) {
   for (const auto& [pointFlag, mode, polylines] : {std::tuple{0u, 0u, 40u}, {1u, 0u, 36u}, {0u, 3u, 0u}}) {
     QZ_TRACE(mode * 10 + pointFlag);
     Open(0, 0, pointFlag);
     if (HasFatalFailure()) return;
     CheckSquare(mode, polylines);
   }
+  const size_t before = lib->Boxes().size();
+  const uint32_t positions = cardsim_position_count_();
+  EXPECT_EQ(QZ(MarkGuideXY)(1), 17u);
+  EXPECT_EQ(lib->Boxes().size(), before + 1);
+  EXPECT_EQ(QZ(MarkTestRect)(), 17u);
+  EXPECT_EQ(lib->Boxes().size(), before + 2);
+  EXPECT_EQ(cardsim_position_count_(), positions);
 }
 
 // Mirror X with the extension word: only a marked word with bit 0 mirrors the figures.
@@ -120,17 +127,6 @@ TEST_F(FigureHost, AMarkedExtensionWithBitZeroMirrors) {
   CheckMirror(0xA5000001u, Wide(57768), Wide(65536 - 39018), Wide(39018));
   CheckMirror(0xA5000000u, Wide(7768), Wide(39018), Wide(39018));
   CheckMirror(0x00000001u, Wide(7768), Wide(39018), Wide(39018));
-}
-
-TEST_F(FigureHost, OutsideAJobEachFigureFailsWithOneBox) {
-  Open();
-  if (HasFatalFailure()) return;
-  const size_t before = lib->Boxes().size();
-  EXPECT_EQ(QZ(MarkGuideXY)(1), 17u);
-  EXPECT_EQ(lib->Boxes().size(), before + 1);
-  EXPECT_EQ(QZ(MarkTestRect)(), 17u);
-  EXPECT_EQ(lib->Boxes().size(), before + 2);
-  EXPECT_EQ(cardsim_position_count_(), 0u);
 }
 
 }  // namespace
