@@ -27,7 +27,7 @@ class MarkFlowHost : public CardHost {
   }
 };
 
-TEST_F(MarkFlowHost, ALoopOfThreeRunsItsMarkerAndOutputPulseThreeTimes) {
+TEST_F(MarkFlowHost, ALoopOfThreeRunsThreeTimesAndACountWaitFlushesOnTheFourth) {
   OpenJob();
   ASSERT_EQ(QZ(MarkLoopStart)(1, 3), 0u);
   ASSERT_EQ(QZ(MarkBufferCnt)(7), 0u);
@@ -44,9 +44,20 @@ TEST_F(MarkFlowHost, ALoopOfThreeRunsItsMarkerAndOutputPulseThreeTimes) {
     pulses += o.word == 0x20004004;
   }
   EXPECT_EQ(pulses, 3u);
+
+  // A count wait flushes on the fourth and returns once the card ran a marker.
+  cardsim_log_clear_();
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(QZ(MarkSetCountAndWait)(3), 0u);
+  EXPECT_EQ(StartRuns(), 0u);
+  ASSERT_EQ(QZ(MarkSetCountAndWait)(3), 0u);
+  EXPECT_GE(Fifo().last_count, 1u);
+  EXPECT_EQ(StartRuns(), 1u);
+  ASSERT_EQ(MarkEnd(0), 0u);
+  EXPECT_EQ(Fifo().count_markers, 4u);
 }
 
-TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChoose) {
+TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChooseAndACameraNeverReadyEndsTheRun) {
   struct Case {
     bool ok;
     uint32_t inputs, lastCount;
@@ -67,11 +78,7 @@ TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChoose) {
     EXPECT_EQ(Fifo().count_markers, 1u);
     EXPECT_EQ(Fifo().last_count, c.lastCount);
   }
-}
-
-// A camera that never gets ready: the card's wait times out, the run ends and the host shows why.
-TEST_F(MarkFlowHost, ACameraNeverReadyEndsTheRunWithTheWaitAlarm) {
-  OpenCard();
+  // A camera that never gets ready: the card's wait times out, the run ends and the host shows why.
   cardsim_set_camera_ready_(0);
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   ASSERT_EQ(Ccd(0, 0, 0), 0u);
@@ -99,17 +106,6 @@ TEST_F(MarkFlowHost, RefusedArgumentsAppendNothing) {
   for (uint32_t w : words)  // no label, loop or camera word
     EXPECT_TRUE(w >> 20 != 0x518u && w >> 24 != 0x54u && w >> 24 != 0x33u) << std::hex << w;
   EXPECT_EQ(MarkEnd(0), 0u);
-}
-
-TEST_F(MarkFlowHost, CountAndWaitFlushesOnTheFourthAndReturnsOnceTheCardRanAMarker) {
-  OpenJob();
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(QZ(MarkSetCountAndWait)(3), 0u);
-  EXPECT_EQ(StartRuns(), 0u);
-  ASSERT_EQ(QZ(MarkSetCountAndWait)(3), 0u);
-  EXPECT_GE(Fifo().last_count, 1u);
-  EXPECT_EQ(StartRuns(), 1u);
-  ASSERT_EQ(MarkEnd(0), 0u);
-  EXPECT_EQ(Fifo().count_markers, 4u);
 }
 
 // Each export's arguments reach the card in the words after its kind marker (every word: the unit
