@@ -1,7 +1,6 @@
 // The monitor as a host meets it: a job's laser segments compared and written to the day's sheet, the
 // laser-state and analogue lists, the io word log.
 #include <chrono>
-#include <cmath>
 #include <thread>
 
 #include "e2e/card_host.h"
