@@ -146,15 +146,6 @@ TEST_F(MemberHost, ScanDotAndMotorMembers) {
   EXPECT_EQ(Words(Member(14, 4)), Cat({{kKindMarker | 14}, platform, {0x84000000, 0x51620100}}));
 }
 
-TEST_F(MemberHost, SpotLongerThanItsPeriodFailsTheJob) {
-  Open();
-  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  EXPECT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 5000, 199, 0, 0, 5), 2u);
-  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Spot welding time is greater than the frequency cycle!"});
-  EXPECT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 1000, 100, 0, 0, 5), 20u);
-  EXPECT_EQ(MarkEnd(0), 3u);
-}
-
 // A run on the card: axes 1 and 2 of the USB card (100 pulses per mm, the axis file's defaults)
 // go 5 mm at 100 mm/s (50 ms) and -3 mm at 50 mm/s (60 ms); the platform wait after the start holds
 // the job until axis 2 rests, and only then does the vector's first jump or laser word run.
@@ -199,10 +190,16 @@ TEST_F(MemberHost, MotorRunMovesTheAxesAndTheVectorMarksOnceTheyRest) {
   EXPECT_NE(at(kEnd), tr.end());
 }
 
-// A spot weld on the card: after the input's on-off handshake the spot repeats at its frequency
-// until the input comes on again; then the job runs to its end.
-TEST_F(MemberHost, SpotWeldRepeatsUntilItsInput) {
+// A spot longer than its period fails its job. A spot weld on the card: after the input's on-off
+// handshake the spot repeats at its frequency until the input comes on again; then the job ends.
+TEST_F(MemberHost, SpotWeldRepeatsUntilItsInputAndASpotLongerThanItsPeriodFailsTheJob) {
   Open();
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  EXPECT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 5000, 199, 0, 0, 5), 2u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Spot welding time is greater than the frequency cycle!"});
+  EXPECT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 1000, 100, 0, 0, 5), 20u);
+  EXPECT_EQ(MarkEnd(0), 3u);
+  cardsim_log_clear_();
   cardsim_set_consume_(CARDSIM_CONSUME_PACED);
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   ASSERT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 1000, 100, 0, 1, 5), 0u);
