@@ -56,8 +56,27 @@ TEST_F(MarkListHost, WithoutACardOrAJobEveryMemberIsRefused) {
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkInputWait:Marking has not been started."));
 }
 
-TEST_F(MarkListHost, FirstMemberOpensTheBufferAndTheArgumentsReachTheCard) {
+// Refused layers add nothing and the job goes on; an empty dot list marks the layer alone. In the next
+// job the first member opens the buffer and the arguments reach the card.
+TEST_F(MarkListHost, RefusedLayersAndTheFirstMemberOpensTheBuffer) {
   OpenCard();
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  cardsim_log_clear_();
+  EXPECT_EQ(QZ(MarkLayer)(256, 0), 6u);
+  EXPECT_EQ(QZ(MarkLayer)(-1, 1), 6u);
+  EXPECT_TRUE(Frames().empty());  // not even the buffer's start
+  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkLayer:The layer number is out of range. (layer -1)"));
+  EXPECT_EQ(QZ(MarkDot)(nullptr, 0, 50, 0), 0u);  // no dots: the layer alone
+  EXPECT_EQ(QZ(MarkLayer)(0, 1), 0u);             // nothing changed: its marker alone
+  EXPECT_EQ(MarkEnd(0), 0u);
+  const std::vector<uint32_t> all = TraceWords();  // from the first kind marker to QZ_MarkEnd's
+  const auto isMarker = [](uint32_t w) { return w >> 16 == kKindMarker >> 16; };
+  const auto first = std::find_if(all.begin(), all.end(), isMarker);
+  const auto last = std::find_if(all.rbegin(), all.rend(), isMarker).base();
+  EXPECT_EQ(std::vector<uint32_t>(first, last),
+            (std::vector<uint32_t>{kKindMarker | 2, 0x29000000, kKindMarker | 15, kKindMarker | 10}));
+  EXPECT_TRUE(lib->Boxes().empty());
+
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   cardsim_log_clear_();
   ASSERT_EQ(QZ(LaserSwitch)(7, 7), 0u);
@@ -130,27 +149,6 @@ TEST_F(MarkListHost, MemberWhileAnotherThreadEndsTheJobStopsTheCardAndReturns16)
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Two mark calls were made at the same time."});
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkBufIO:Two mark calls were made at the same time."));
   EXPECT_FALSE(TraceHas(kKindMarker | 4));
-}
-
-// Refused layers add nothing and the job goes on; an empty dot list marks the layer alone.
-TEST_F(MarkListHost, RefusedLayersAddNothingAndTheJobGoesOn) {
-  OpenCard();
-  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-  cardsim_log_clear_();
-  EXPECT_EQ(QZ(MarkLayer)(256, 0), 6u);
-  EXPECT_EQ(QZ(MarkLayer)(-1, 1), 6u);
-  EXPECT_TRUE(Frames().empty());  // not even the buffer's start
-  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkLayer:The layer number is out of range. (layer -1)"));
-  EXPECT_EQ(QZ(MarkDot)(nullptr, 0, 50, 0), 0u);  // no dots: the layer alone
-  EXPECT_EQ(QZ(MarkLayer)(0, 1), 0u);             // nothing changed: its marker alone
-  EXPECT_EQ(MarkEnd(0), 0u);
-  const std::vector<uint32_t> all = TraceWords();  // from the first kind marker to QZ_MarkEnd's
-  const auto isMarker = [](uint32_t w) { return w >> 16 == kKindMarker >> 16; };
-  const auto first = std::find_if(all.begin(), all.end(), isMarker);
-  const auto last = std::find_if(all.rbegin(), all.rend(), isMarker).base();
-  EXPECT_EQ(std::vector<uint32_t>(first, last),
-            (std::vector<uint32_t>{kKindMarker | 2, 0x29000000, kKindMarker | 15, kKindMarker | 10}));
-  EXPECT_TRUE(lib->Boxes().empty());
 }
 
 }  // namespace
