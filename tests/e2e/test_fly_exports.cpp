@@ -22,7 +22,7 @@ class FlyHost : public qztest::CardHost {
   }
 };
 
-TEST_F(FlyHost, WithoutACardOrWithRefusedArgumentsNothingIsSentAndTheRotationCentre) {
+TEST_F(FlyHost, RefusalsTheRotationCentreAndTheQueries) {
   Stage(0);
   uint32_t u = 0;
   uint16_t c = 0;
@@ -65,11 +65,7 @@ TEST_F(FlyHost, WithoutACardOrWithRefusedArgumentsNothingIsSentAndTheRotationCen
     EXPECT_EQ(QZ(SetOffsetCompensation)(0, bad), 2u) << bad;
   }
   EXPECT_TRUE(Sent().empty());
-}
-
-TEST_F(FlyHost, QueriesSendTheirCommandAndReadTheCardsEncoder) {
-  Stage(0);
-  ASSERT_EQ(InitCard(), 0u);
+  // The queries send their command and read the card's encoder.
   cardsim_set_encoder_(123456, 9600);
   cardsim_log_clear_();
   uint32_t pos = 0, flag = 9;
