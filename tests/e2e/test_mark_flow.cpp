@@ -87,7 +87,8 @@ TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChooseAndACameraNeverRead
   EXPECT_NE(lib->Boxes().back().find("Waiting for timeout"), std::string::npos) << lib->Boxes().back();
 }
 
-TEST_F(MarkFlowHost, RefusedArgumentsAppendNothing) {
+// Refused arguments append nothing; a count wait on a run that ended by itself fails the job.
+TEST_F(MarkFlowHost, RefusedArgumentsAndACountWaitOnAnEndedRun) {
   OpenJob();
   EXPECT_EQ(QZ(MarkSetCountAndWait)(0), 2u);
   ASSERT_EQ(lib->Boxes().size(), 1u);
@@ -106,6 +107,13 @@ TEST_F(MarkFlowHost, RefusedArgumentsAppendNothing) {
   for (uint32_t w : words)  // no label, loop or camera word
     EXPECT_TRUE(w >> 20 != 0x518u && w >> 24 != 0x54u && w >> 24 != 0x33u) << std::hex << w;
   EXPECT_EQ(MarkEnd(0), 0u);
+  // A run that ended by itself (an input wait timed out) never counts on: the count wait fails the job.
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkInputWait)(1, 1, 0, 0, 1), 0u);  // input 0 never set: 1 ms, then the wait alarm
+  ASSERT_EQ(QZ(MarkSetCountAndWait)(1), 0u);
+  EXPECT_EQ(QZ(MarkSetCountAndWait)(1), 20u);
+  EXPECT_TRUE(qztest::AnyLineHas(InfoLog(), "Count wait: the card's run has ended after 0 of 2 markers"));
+  EXPECT_NE(MarkEnd(0), 0u);
 }
 
 // Each export's arguments reach the card in the words after its kind marker (every word: the unit
@@ -156,16 +164,6 @@ TEST_F(MarkFlowHost, EachExportsArgumentsReachItsWordsAfterItsKindMarker) {
   }
   EXPECT_EQ(QZ(Mark_Stop)(), 0u);
   MarkEnd(0);
-}
-
-// A run that ended by itself (an input wait timed out) never counts on: the count wait fails the job.
-TEST_F(MarkFlowHost, TheCountWaitOnARunThatEndedByItselfFailsTheJob) {
-  OpenJob();
-  ASSERT_EQ(QZ(MarkInputWait)(1, 1, 0, 0, 1), 0u);  // input 0 never set: 1 ms, then the wait alarm
-  ASSERT_EQ(QZ(MarkSetCountAndWait)(1), 0u);
-  EXPECT_EQ(QZ(MarkSetCountAndWait)(1), 20u);
-  EXPECT_TRUE(qztest::AnyLineHas(InfoLog(), "Count wait: the card's run has ended after 0 of 2 markers"));
-  EXPECT_NE(MarkEnd(0), 0u);
 }
 
 // A fly job at 20000 pulses/s (100 a mm): each mark starts at its encoder position with the range
