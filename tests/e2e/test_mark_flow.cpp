@@ -103,8 +103,7 @@ TEST_F(MarkFlowHost, RefusedArgumentsAndACountWaitOnAnEndedRun) {
   EXPECT_EQ(QZ(MarkCCD)(1, 0, std::numeric_limits<double>::quiet_NaN(), 0.0, 0, 0, 0, 0, 0, 0, 0, 0), 7u);
   EXPECT_EQ(QZ(MarkBufSmallTask)(-3), 0u);
   ASSERT_EQ(QZ(MarkFlush)(), 0u);
-  const std::vector<uint32_t> words = TraceWords();
-  for (uint32_t w : words)  // no label, loop or camera word
+  for (uint32_t w : TraceWords())  // no label, loop or camera word
     EXPECT_TRUE(w >> 20 != 0x518u && w >> 24 != 0x54u && w >> 24 != 0x33u) << std::hex << w;
   EXPECT_EQ(MarkEnd(0), 0u);
   // A run that ended by itself (an input wait timed out) never counts on: the count wait fails the job.
