@@ -22,49 +22,50 @@ class FlyHost : public qztest::CardHost {
   }
 };
 
-TEST_F(FlyHost, WithoutACardOrWithRefusedArgumentsNothingIsSent) {
+TEST_F(FlyHost, RefusalsTheRotationCentreAndTheQueries) {
   Stage(0);
   uint32_t u = 0;
   uint16_t c = 0;
-  double d = 0;
-  EXPECT_EQ(QZ(SetFlyEncInitPos)(5), 1u);
-  EXPECT_EQ(QZ(GetEncPos)(&u), 1u);
-  EXPECT_EQ(QZ(GetEncVel)(&d), 1u);
-  EXPECT_EQ(QZ(GetBufferCnt)(&u, &c), 1u);
-  EXPECT_EQ(QZ(SetFlyPara)(), 1u);
-  EXPECT_EQ(QZ(SetOffsetCompensation)(1, 1), 1u);
-  EXPECT_EQ(QZ(GetEncPosBuf2)(&u, &u), 1u);
-  EXPECT_EQ(QZ(GetEncPosBuf)(&u, &u), 1u);
-  EXPECT_EQ(QZ(GetEncBufPosAbs)(&u, &d), 1u);
-  EXPECT_EQ(QZ(SetEncPosBufSwitch)(1), 1u);
+  double d = 0, cx = 0, cy = 0;
+  for (uint32_t rc : {QZ(SetFlyEncInitPos)(5), QZ(GetEncPos)(&u), QZ(GetEncVel)(&d), QZ(GetBufferCnt)(&u, &c),
+                      QZ(SetFlyPara)(), QZ(SetOffsetCompensation)(1, 1), QZ(GetEncPosBuf2)(&u, &u),
+                      QZ(GetEncPosBuf)(&u, &u), QZ(GetEncBufPosAbs)(&u, &d), QZ(SetEncPosBufSwitch)(1)})
+    EXPECT_EQ(rc, 1u);
   EXPECT_TRUE(Sent().empty());
-  EXPECT_EQ(QZ(GetRotateCent)(1, 0, 0, 1, 90, &d, &d), 0u);  // needs no card
+  // The rotation centre of two points needs no card.
+  struct Case {
+    double x1, y1, x2, y2, angle, cx, cy;
+  } cases[] = {
+      {1, 0, 0, 1, 90, 0, 0},
+      {5, 3, 2.0 + 3 * 0.8660254037844387 - 4 * 0.5, -1.0 + 3 * 0.5 + 4 * 0.8660254037844387, 30, 2, -1},
+      {10, 10, 10, -10, 180, 10, 0},
+      {-4, 2, -2, 4, -90, -2, 2},
+  };
+  for (const Case& k : cases) {
+    cx = cy = 0;
+    EXPECT_EQ(QZ(GetRotateCent)(k.x1, k.y1, k.x2, k.y2, k.angle, &cx, &cy), 0u);
+    EXPECT_NEAR(cx, k.cx, 1e-9) << k.angle;
+    EXPECT_NEAR(cy, k.cy, 1e-9) << k.angle;
+  }
+  cx = cy = 0;
+  EXPECT_EQ(QZ(GetRotateCent)(1, 2, 1, 2, 0, &cx, &cy), 0u);
+  EXPECT_FALSE(std::isfinite(cx) && std::isfinite(cy));
   // With a card, null out-pointers and offsets that are not finite or do not fit 32 bits in 1/8192
   // units are refused with 2 before anything is sent.
   ASSERT_EQ(InitCard(), 0u);
   cardsim_log_clear_();
-  EXPECT_EQ(QZ(GetEncPos)(nullptr), 2u);
-  EXPECT_EQ(QZ(GetEncVel)(nullptr), 2u);
-  EXPECT_EQ(QZ(GetBufferCnt)(nullptr, &c), 2u);
-  EXPECT_EQ(QZ(GetBufferCnt)(&u, nullptr), 2u);
-  EXPECT_EQ(QZ(GetEncPosBuf2)(nullptr, &u), 2u);
-  EXPECT_EQ(QZ(GetEncPosBuf2)(&u, nullptr), 2u);
-  EXPECT_EQ(QZ(GetEncPosBuf)(nullptr, &u), 2u);
-  EXPECT_EQ(QZ(GetEncBufPosAbs)(&u, nullptr), 2u);
-  EXPECT_EQ(QZ(GetEncBufPosAbs)(nullptr, &d), 2u);
-  EXPECT_EQ(QZ(GetRotateCent)(1, 0, 0, 1, 90, nullptr, &d), 2u);
-  EXPECT_EQ(QZ(GetRotateCent)(1, 0, 0, 1, 90, &d, nullptr), 2u);
+  for (uint32_t rc : {QZ(GetEncPos)(nullptr), QZ(GetEncVel)(nullptr), QZ(GetBufferCnt)(nullptr, &c),
+                      QZ(GetBufferCnt)(&u, nullptr), QZ(GetEncPosBuf2)(nullptr, &u), QZ(GetEncPosBuf2)(&u, nullptr),
+                      QZ(GetEncPosBuf)(nullptr, &u), QZ(GetEncBufPosAbs)(&u, nullptr), QZ(GetEncBufPosAbs)(nullptr, &d),
+                      QZ(GetRotateCent)(1, 0, 0, 1, 90, nullptr, &d), QZ(GetRotateCent)(1, 0, 0, 1, 90, &d, nullptr)})
+    EXPECT_EQ(rc, 2u);
   const double inf = std::numeric_limits<double>::infinity();
   for (double bad : {std::nan(""), inf, -inf, 262144.0, -262144.1}) {
     EXPECT_EQ(QZ(SetOffsetCompensation)(bad, 0), 2u) << bad;
     EXPECT_EQ(QZ(SetOffsetCompensation)(0, bad), 2u) << bad;
   }
   EXPECT_TRUE(Sent().empty());
-}
-
-TEST_F(FlyHost, QueriesSendTheirCommandAndReadTheCardsEncoder) {
-  Stage(0);
-  ASSERT_EQ(InitCard(), 0u);
+  // The queries send their command and read the card's encoder.
   cardsim_set_encoder_(123456, 9600);
   cardsim_log_clear_();
   uint32_t pos = 0, flag = 9;
@@ -148,27 +149,6 @@ TEST_F(FlyHost, FollowsTheTravelAcrossTheCountersWrap) {
   EXPECT_EQ(QZ(GetEncBufPosAbs)(&status, &mm), 0u);
   EXPECT_EQ(mm, 0.0);
   EXPECT_EQ(Sent(), (std::vector<Frame>{{103, 1, 1}, {102, 0, 0}, {102, 0, 0}}));
-}
-
-TEST_F(FlyHost, RotationCentreOfTwoPoints) {
-  Stage(0);
-  struct Case {
-    double x1, y1, x2, y2, angle, cx, cy;
-  } cases[] = {
-      {1, 0, 0, 1, 90, 0, 0},
-      {5, 3, 2.0 + 3 * 0.8660254037844387 - 4 * 0.5, -1.0 + 3 * 0.5 + 4 * 0.8660254037844387, 30, 2, -1},
-      {10, 10, 10, -10, 180, 10, 0},
-      {-4, 2, -2, 4, -90, -2, 2},
-  };
-  for (const Case& c : cases) {
-    double cx = 0, cy = 0;
-    EXPECT_EQ(QZ(GetRotateCent)(c.x1, c.y1, c.x2, c.y2, c.angle, &cx, &cy), 0u);
-    EXPECT_NEAR(cx, c.cx, 1e-9) << c.angle;
-    EXPECT_NEAR(cy, c.cy, 1e-9) << c.angle;
-  }
-  double cx = 0, cy = 0;
-  EXPECT_EQ(QZ(GetRotateCent)(1, 2, 1, 2, 0, &cx, &cy), 0u);
-  EXPECT_FALSE(std::isfinite(cx) && std::isfinite(cy));
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// The laser-program, scanner and motor members of the mark list in the words the simulated card
-// decodes, a spot weld run on the card until its input, and a motor run whose platform wait holds
-// the next vector until the axes rest.
+// The laser-program, scanner and motor members in the card's words; a spot weld and a motor run on the card.
 
 #include <algorithm>
 #include <chrono>
@@ -22,15 +20,6 @@ constexpr uint32_t kEnd = 0x51100001;
 class MemberHost : public qztest::CardHost {
  protected:
   void Open() { OpenWithParaFile(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n", 0); }
-  // The job's end on a thread while `during` runs; the card's run is stopped once it is done.
-  uint32_t EndWhile(const std::function<void()>& during) {
-    uint32_t rc = 99;
-    std::thread t([&] { rc = MarkEnd(0); });
-    during();
-    QZ(Mark_Stop)();
-    t.join();
-    return rc;
-  }
   // The words of the job from the n-th marker of `kind` up to the next marker (or the end word),
   // with their times from that marker.
   std::vector<cardsim_trace_entry> Member(uint32_t kind, int nth = 0) {
@@ -92,17 +81,41 @@ WordList Cat(std::initializer_list<WordList> parts) {
 constexpr uint32_t kLaser = kKindMarker | 7;
 constexpr uint32_t kJumpTo1 = 0x0111999A, kJumpTo1Y = 0x0151999A;  // (1, 1) mm
 
+// One job of members, ended while the card runs nothing; each member's words from its kind marker.
+// A scan position jumps with 21-bit codes only when the scanner moves; the reset jumps home.
 // The dot programs' waits: by an input (a wait for it on before the jump, off after it, the
 // trigger on it again), without the level flag none, by the encoder (no wait before the jump).
-TEST_F(MemberHost, WaitConditionsOfTheDotPrograms) {
+// Motor members: all enables 0 leave the marker alone; group 4 is never moved; a run waits for the
+// platform before and after the move (the named wait: source 4).
+TEST_F(MemberHost, ScanDotAndMotorMembers) {
   Open();
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkBufScanPos)(0, 0, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkBufScanPos)(5, -5, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkBufScanPos)(5, -5, 0, 1), 0u);
+  ASSERT_EQ(QZ(MarkInitScanLaser)(), 0u);
+  EXPECT_EQ(QZ(MarkBufScanPos)(std::numeric_limits<double>::infinity(), 0, 0, 0), 7u);
+  EXPECT_EQ(QZ(MarkBufScanPos)(0, 0, 0, 256), 6u);
   ASSERT_EQ(QZ(MarkDotLaserByIO)(1, 1, 0, 1000, 100, 0, 1, 5), 0u);
   ASSERT_EQ(QZ(MarkDotLaserByIO)(1, 1, 0, 1000, 100, 0, 0, 5), 0u);
   ASSERT_EQ(QZ(MarkDotLaserByEnc)(1, 1, 0, 0.0005, 100, 0, 1, 0x123456, 0x654321), 0u);
   ASSERT_EQ(QZ(MarkDotLaserByEnc)(1, 1, 0, 0.0005, 100, 0, 0, 0x123456, 0x654321), 0u);
-  EndWhile([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
+  ASSERT_EQ(QZ(MarkMotorStart)(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
+  ASSERT_EQ(QZ(MarkMotorRun)(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
+  ASSERT_EQ(QZ(MarkMotorRun)(1, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
+  ASSERT_EQ(QZ(MarkMotorEnd)(), 0u);
+  ASSERT_EQ(QZ(MarkMotorStart)(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1), 0u);
+  EXPECT_EQ(QZ(MarkMotorStart)(1, std::numeric_limits<double>::quiet_NaN(), 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 7u);
+  std::thread ender([&] { MarkEnd(0); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  QZ(Mark_Stop)();
+  ender.join();
+  EXPECT_EQ(Words(Member(3, 0)), (WordList{kKindMarker | 3}));
+  EXPECT_EQ(Words(Member(3, 1)), (WordList{kKindMarker | 3, 0x01180000, 0x01480000}));
+  EXPECT_EQ(Words(Member(3, 2)), (WordList{kKindMarker | 3}));
+  EXPECT_EQ(Words(Member(3, 3)), WordList{});
+  EXPECT_EQ(Words(Member(9)), (WordList{kKindMarker | 9, 0x01300000, 0x01700000, 0x560F4240, 0x51608001}));
   const WordList loop = {0x51800002, 0x51A00002, 0x51800001};
   const WordList once = {0x51800002, 0x51800001};
   const WordList cases[] = {
@@ -121,49 +134,6 @@ TEST_F(MemberHost, WaitConditionsOfTheDotPrograms) {
       EXPECT_EQ(TimeOf(m, 0x51A00002) - TimeOf(m, 0x51800002), 1000u);
     }
   }
-}
-
-TEST_F(MemberHost, SpotLongerThanItsPeriodFailsTheJob) {
-  Open();
-  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  EXPECT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 5000, 199, 0, 0, 5), 2u);
-  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Spot welding time is greater than the frequency cycle!"});
-  EXPECT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 1000, 100, 0, 0, 5), 20u);
-  EXPECT_EQ(MarkEnd(0), 3u);
-}
-
-// A scan position jumps with 21-bit codes only when the scanner moves; the reset jumps home.
-TEST_F(MemberHost, ScanPositionAndResetJumps) {
-  Open();
-  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
-  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(QZ(MarkBufScanPos)(0, 0, 0, 0), 0u);
-  ASSERT_EQ(QZ(MarkBufScanPos)(5, -5, 0, 0), 0u);
-  ASSERT_EQ(QZ(MarkBufScanPos)(5, -5, 0, 1), 0u);
-  ASSERT_EQ(QZ(MarkInitScanLaser)(), 0u);
-  EXPECT_EQ(QZ(MarkBufScanPos)(std::numeric_limits<double>::infinity(), 0, 0, 0), 7u);
-  EXPECT_EQ(QZ(MarkBufScanPos)(0, 0, 0, 256), 6u);
-  EndWhile([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
-  EXPECT_EQ(Words(Member(3, 0)), (WordList{kKindMarker | 3}));
-  EXPECT_EQ(Words(Member(3, 1)), (WordList{kKindMarker | 3, 0x01180000, 0x01480000}));
-  EXPECT_EQ(Words(Member(3, 2)), (WordList{kKindMarker | 3}));
-  EXPECT_EQ(Words(Member(3, 3)), WordList{});
-  EXPECT_EQ(Words(Member(9)), (WordList{kKindMarker | 9, 0x01300000, 0x01700000, 0x560F4240, 0x51608001}));
-}
-
-// Motor members: all enables 0 leave the marker alone; group 4 is never moved; a run waits for the
-// platform before and after the move (the named wait: source 4).
-TEST_F(MemberHost, MotorMembers) {
-  Open();
-  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
-  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(QZ(MarkMotorStart)(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
-  ASSERT_EQ(QZ(MarkMotorRun)(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
-  ASSERT_EQ(QZ(MarkMotorRun)(1, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 0u);
-  ASSERT_EQ(QZ(MarkMotorEnd)(), 0u);
-  ASSERT_EQ(QZ(MarkMotorStart)(0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1), 0u);
-  EXPECT_EQ(QZ(MarkMotorStart)(1, std::numeric_limits<double>::quiet_NaN(), 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1), 7u);
-  EndWhile([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
   const WordList platform = Cat({{0x85000001}, Wait(0x11, 0x10, 4)});
   EXPECT_EQ(Words(Member(14, 0)), (WordList{kKindMarker | 14}));
   EXPECT_EQ(Words(Member(14, 1)), (WordList{kKindMarker | 14}));
@@ -172,8 +142,7 @@ TEST_F(MemberHost, MotorMembers) {
   const WordList run = Words(Member(14, 2));
   EXPECT_EQ(std::count(run.begin(), run.end(), 0x85000001u), 2);
   for (uint32_t w : {0x4207A120u, 0x41989680u, 0x84000001u}) EXPECT_NE(std::find(run.begin(), run.end(), w), run.end());
-  const std::vector<cardsim_trace_entry> end = Member(14, 3);
-  EXPECT_EQ(Words(end), Cat({{kKindMarker | 14}, platform}));
+  EXPECT_EQ(Words(Member(14, 3)), Cat({{kKindMarker | 14}, platform}));
   EXPECT_EQ(Words(Member(14, 4)), Cat({{kKindMarker | 14}, platform, {0x84000000, 0x51620100}}));
 }
 
@@ -221,10 +190,16 @@ TEST_F(MemberHost, MotorRunMovesTheAxesAndTheVectorMarksOnceTheyRest) {
   EXPECT_NE(at(kEnd), tr.end());
 }
 
-// A spot weld on the card: after the input's on-off handshake the spot repeats at its frequency
-// until the input comes on again; then the job runs to its end.
-TEST_F(MemberHost, SpotWeldRepeatsUntilItsInput) {
+// A spot longer than its period fails its job. A spot weld on the card: after the input's on-off
+// handshake the spot repeats at its frequency until the input comes on again; then the job ends.
+TEST_F(MemberHost, SpotWeldRepeatsUntilItsInputAndASpotLongerThanItsPeriodFailsTheJob) {
   Open();
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  EXPECT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 5000, 199, 0, 0, 5), 2u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Spot welding time is greater than the frequency cycle!"});
+  EXPECT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 1000, 100, 0, 0, 5), 20u);
+  EXPECT_EQ(MarkEnd(0), 3u);
+  cardsim_log_clear_();
   cardsim_set_consume_(CARDSIM_CONSUME_PACED);
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   ASSERT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 1000, 100, 0, 1, 5), 0u);

@@ -21,8 +21,7 @@ class ProgramHost : public qztest::CardHost {
     const std::string main = "HowLongTimeFirstBuf=100000\nCardVertion=6\n" + config;
     pens ? OpenWithPens(0, main, version) : OpenWithParaFile(0, main, version);
   }
-  // A program download ends as a run of its own while the card keeps the program: the export
-  // returns, then the card's program is stopped.
+  // The export's result; then the program the card keeps is stopped.
   uint32_t RunUntilEnd(const std::function<uint32_t()>& start) {
     const uint32_t rc = start();
     QZ(WobEnd)();
@@ -71,11 +70,9 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheRestReturnToTheIdleLoop) {
   for (int i = 0; i < 13; ++i) jumps.push_back(0x51A00003);
   EXPECT_EQ(Of(0xFFFF0000, 0x51A00000), jumps);
   EXPECT_EQ(Of(0xFFFFF0FF, 0x20F00000), (std::vector<uint32_t>{0x20F00000, 0x20F00100, 0x20F00200}));
-  const std::vector<uint32_t> words = TraceWords();
-  ASSERT_FALSE(words.empty());
-  EXPECT_EQ(words.back(), kEnd);
-
   const std::vector<cardsim_trace_entry> tr = Trace();
+  ASSERT_FALSE(tr.empty());
+  EXPECT_EQ(tr.back().word, kEnd);
   // Slot 0: the square's path ends where its jump put the scanner (stored closed), and its profile
   // sits 3 µs inside the loop at both ends.
   const size_t loop0 = IndexOf(tr, 0x51800040), back0 = IndexOf(tr, 0x51A00040);
@@ -91,17 +88,17 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheRestReturnToTheIdleLoop) {
     return xy;
   };
   EXPECT_EQ(lastGalvo(loop0), lastGalvo(back0));
-  std::vector<uint64_t> powerTimes;
-  for (size_t i = loop0; i < back0; ++i)
-    if ((tr[i].word >> 24) == 0x29) powerTimes.push_back(tr[i].time_us);
+  auto powerTimes = [&](size_t from, size_t to) {
+    std::vector<uint64_t> out;
+    for (size_t i = from; i < to; ++i)
+      if ((tr[i].word >> 24) == 0x29) out.push_back(tr[i].time_us);
+    return out;
+  };
   const uint64_t t0 = tr[loop0].time_us, t1 = tr[back0].time_us - 1;
-  EXPECT_EQ(powerTimes, (std::vector<uint64_t>{t0 + 3, t1 - 3}));
+  EXPECT_EQ(powerTimes(loop0, back0), (std::vector<uint64_t>{t0 + 3, t1 - 3}));
   // Slot 1: 50 µs before the loop's start wraps to 50 µs before its end.
-  const size_t loop1 = IndexOf(tr, 0x51800042), back1 = IndexOf(tr, 0x51A00042);
-  powerTimes.clear();
-  for (size_t i = loop1; i < back1; ++i)
-    if ((tr[i].word >> 24) == 0x29) powerTimes.push_back(tr[i].time_us);
-  EXPECT_EQ(powerTimes, (std::vector<uint64_t>{tr[back1].time_us - 1 - 50}));
+  const size_t back1 = IndexOf(tr, 0x51A00042);
+  EXPECT_EQ(powerTimes(IndexOf(tr, 0x51800042), back1), (std::vector<uint64_t>{tr[back1].time_us - 1 - 50}));
 }
 
 // A refused whole job: its box, no buffer opened, nothing claimed.
@@ -130,19 +127,9 @@ TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCard) {
   }
 }
 
-TEST_F(ProgramHost, OpenJobIsLeftAsItWasByARefusedProgram) {
+// The units' refusals; a program refused inside an open job leaves the job as it was.
+TEST_F(ProgramHost, UnitRefusalsAndAProgramRefusedInAJob) {
   Open("wob=1\nbKvxOSS=1\n");
-  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  EXPECT_EQ(QZ(WobStart)(0, 1), 2u);
-  EXPECT_EQ(QZ(OssLaserModuleStart)(nullptr, 1, 0), 2u);
-  // The open job ends normally and releases its task.
-  EXPECT_EQ(MarkEnd(0), 0u);
-  EXPECT_EQ(MarkStart(1, 0, 0), 0u);
-  EXPECT_EQ(MarkEnd(0), 0u);
-}
-
-TEST_F(ProgramHost, UnitRefusals) {
-  Open("wob=1\n");
   const double pts[] = {0, 0, 0, 1, 0, 0};
   const double nan[] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN(), 0, 0};
   const double one[] = {1.0};
@@ -155,6 +142,13 @@ TEST_F(ProgramHost, UnitRefusals) {
   EXPECT_EQ(QZ(WobUnitPow)(pts, 2, 0, 1, 0, nan + 3, one, 1), 7u);
   for (int i = 0; i < 16; ++i) ASSERT_EQ(QZ(WobUnit)(pts, 2, 0), 0u) << i;
   EXPECT_EQ(QZ(WobUnit)(pts, 2, 0), 2u);
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  EXPECT_EQ(QZ(WobStart)(0, 1), 2u);
+  EXPECT_EQ(QZ(OssLaserModuleStart)(nullptr, 1, 0), 2u);
+  // The open job ends normally and releases its task.
+  EXPECT_EQ(MarkEnd(0), 0u);
+  EXPECT_EQ(MarkStart(1, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
 }
 
 // Sixteen slots and the tail; with pens of dot time 0 the program fails with 31.

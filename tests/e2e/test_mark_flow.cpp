@@ -27,7 +27,7 @@ class MarkFlowHost : public CardHost {
   }
 };
 
-TEST_F(MarkFlowHost, ALoopOfThreeRunsItsMarkerAndOutputPulseThreeTimes) {
+TEST_F(MarkFlowHost, ALoopOfThreeRunsThreeTimesAndACountWaitFlushesOnTheFourth) {
   OpenJob();
   ASSERT_EQ(QZ(MarkLoopStart)(1, 3), 0u);
   ASSERT_EQ(QZ(MarkBufferCnt)(7), 0u);
@@ -44,9 +44,20 @@ TEST_F(MarkFlowHost, ALoopOfThreeRunsItsMarkerAndOutputPulseThreeTimes) {
     pulses += o.word == 0x20004004;
   }
   EXPECT_EQ(pulses, 3u);
+
+  // A count wait flushes on the fourth and returns once the card ran a marker.
+  cardsim_log_clear_();
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(QZ(MarkSetCountAndWait)(3), 0u);
+  EXPECT_EQ(StartRuns(), 0u);
+  ASSERT_EQ(QZ(MarkSetCountAndWait)(3), 0u);
+  EXPECT_GE(Fifo().last_count, 1u);
+  EXPECT_EQ(StartRuns(), 1u);
+  ASSERT_EQ(MarkEnd(0), 0u);
+  EXPECT_EQ(Fifo().count_markers, 4u);
 }
 
-TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChoose) {
+TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChooseAndACameraNeverReadyEndsTheRun) {
   struct Case {
     bool ok;
     uint32_t inputs, lastCount;
@@ -67,11 +78,7 @@ TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChoose) {
     EXPECT_EQ(Fifo().count_markers, 1u);
     EXPECT_EQ(Fifo().last_count, c.lastCount);
   }
-}
-
-// A camera that never gets ready: the card's wait times out, the run ends and the host shows why.
-TEST_F(MarkFlowHost, ACameraNeverReadyEndsTheRunWithTheWaitAlarm) {
-  OpenCard();
+  // A camera that never gets ready: the card's wait times out, the run ends and the host shows why.
   cardsim_set_camera_ready_(0);
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   ASSERT_EQ(Ccd(0, 0, 0), 0u);
@@ -80,7 +87,8 @@ TEST_F(MarkFlowHost, ACameraNeverReadyEndsTheRunWithTheWaitAlarm) {
   EXPECT_NE(lib->Boxes().back().find("Waiting for timeout"), std::string::npos) << lib->Boxes().back();
 }
 
-TEST_F(MarkFlowHost, RefusedArgumentsAppendNothing) {
+// Refused arguments append nothing; a count wait on a run that ended by itself fails the job.
+TEST_F(MarkFlowHost, RefusedArgumentsAndACountWaitOnAnEndedRun) {
   OpenJob();
   EXPECT_EQ(QZ(MarkSetCountAndWait)(0), 2u);
   ASSERT_EQ(lib->Boxes().size(), 1u);
@@ -95,21 +103,16 @@ TEST_F(MarkFlowHost, RefusedArgumentsAppendNothing) {
   EXPECT_EQ(QZ(MarkCCD)(1, 0, std::numeric_limits<double>::quiet_NaN(), 0.0, 0, 0, 0, 0, 0, 0, 0, 0), 7u);
   EXPECT_EQ(QZ(MarkBufSmallTask)(-3), 0u);
   ASSERT_EQ(QZ(MarkFlush)(), 0u);
-  const std::vector<uint32_t> words = TraceWords();
-  for (uint32_t w : words)  // no label, loop or camera word
+  for (uint32_t w : TraceWords())  // no label, loop or camera word
     EXPECT_TRUE(w >> 20 != 0x518u && w >> 24 != 0x54u && w >> 24 != 0x33u) << std::hex << w;
   EXPECT_EQ(MarkEnd(0), 0u);
-}
-
-TEST_F(MarkFlowHost, CountAndWaitFlushesOnTheFourthAndReturnsOnceTheCardRanAMarker) {
-  OpenJob();
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(QZ(MarkSetCountAndWait)(3), 0u);
-  EXPECT_EQ(StartRuns(), 0u);
-  ASSERT_EQ(QZ(MarkSetCountAndWait)(3), 0u);
-  EXPECT_GE(Fifo().last_count, 1u);
-  EXPECT_EQ(StartRuns(), 1u);
-  ASSERT_EQ(MarkEnd(0), 0u);
-  EXPECT_EQ(Fifo().count_markers, 4u);
+  // A run that ended by itself (an input wait timed out) never counts on: the count wait fails the job.
+  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
+  ASSERT_EQ(QZ(MarkInputWait)(1, 1, 0, 0, 1), 0u);  // input 0 never set: 1 ms, then the wait alarm
+  ASSERT_EQ(QZ(MarkSetCountAndWait)(1), 0u);
+  EXPECT_EQ(QZ(MarkSetCountAndWait)(1), 20u);
+  EXPECT_TRUE(qztest::AnyLineHas(InfoLog(), "Count wait: the card's run has ended after 0 of 2 markers"));
+  EXPECT_NE(MarkEnd(0), 0u);
 }
 
 // Each export's arguments reach the card in the words after its kind marker (every word: the unit
@@ -160,16 +163,6 @@ TEST_F(MarkFlowHost, EachExportsArgumentsReachItsWordsAfterItsKindMarker) {
   }
   EXPECT_EQ(QZ(Mark_Stop)(), 0u);
   MarkEnd(0);
-}
-
-// A run that ended by itself (an input wait timed out) never counts on: the count wait fails the job.
-TEST_F(MarkFlowHost, TheCountWaitOnARunThatEndedByItselfFailsTheJob) {
-  OpenJob();
-  ASSERT_EQ(QZ(MarkInputWait)(1, 1, 0, 0, 1), 0u);  // input 0 never set: 1 ms, then the wait alarm
-  ASSERT_EQ(QZ(MarkSetCountAndWait)(1), 0u);
-  EXPECT_EQ(QZ(MarkSetCountAndWait)(1), 20u);
-  EXPECT_TRUE(qztest::AnyLineHas(InfoLog(), "Count wait: the card's run has ended after 0 of 2 markers"));
-  EXPECT_NE(MarkEnd(0), 0u);
 }
 
 // A fly job at 20000 pulses/s (100 a mm): each mark starts at its encoder position with the range

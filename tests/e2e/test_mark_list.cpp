@@ -29,11 +29,6 @@ class MarkListHost : public CardHost {
     const std::vector<uint32_t> words = TraceWords();
     return std::find(words.begin(), words.end(), word) != words.end();
   }
-  uint32_t Count(uint32_t command, uint32_t p1) {
-    uint32_t n = 0;
-    for (const auto& f : Frames()) n += f.kind == CARDSIM_KIND_COMMAND && f.command == command && f.p1 == p1;
-    return n;
-  }
   uint32_t StopsSent() {
     uint32_t value = 0, count = 0;
     cardsim_get_flag_(kFlagStop, &value, &count);
@@ -61,15 +56,36 @@ TEST_F(MarkListHost, WithoutACardOrAJobEveryMemberIsRefused) {
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkInputWait:Marking has not been started."));
 }
 
-TEST_F(MarkListHost, FirstMemberOpensTheBufferAndTheArgumentsReachTheCard) {
+// Refused layers add nothing and the job goes on; an empty dot list marks the layer alone. In the next
+// job the first member opens the buffer and the arguments reach the card.
+TEST_F(MarkListHost, RefusedLayersAndTheFirstMemberOpensTheBuffer) {
   OpenCard();
+  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+  cardsim_log_clear_();
+  EXPECT_EQ(QZ(MarkLayer)(256, 0), 6u);
+  EXPECT_EQ(QZ(MarkLayer)(-1, 1), 6u);
+  EXPECT_TRUE(Frames().empty());  // not even the buffer's start
+  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkLayer:The layer number is out of range. (layer -1)"));
+  EXPECT_EQ(QZ(MarkDot)(nullptr, 0, 50, 0), 0u);  // no dots: the layer alone
+  EXPECT_EQ(QZ(MarkLayer)(0, 1), 0u);             // nothing changed: its marker alone
+  EXPECT_EQ(MarkEnd(0), 0u);
+  const std::vector<uint32_t> all = TraceWords();  // from the first kind marker to QZ_MarkEnd's
+  const auto isMarker = [](uint32_t w) { return w >> 16 == kKindMarker >> 16; };
+  const auto first = std::find_if(all.begin(), all.end(), isMarker);
+  const auto last = std::find_if(all.rbegin(), all.rend(), isMarker).base();
+  EXPECT_EQ(std::vector<uint32_t>(first, last),
+            (std::vector<uint32_t>{kKindMarker | 2, 0x29000000, kKindMarker | 15, kKindMarker | 10}));
+  EXPECT_TRUE(lib->Boxes().empty());
+
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   cardsim_log_clear_();
   ASSERT_EQ(QZ(LaserSwitch)(7, 7), 0u);
   ASSERT_EQ(QZ(MarkBufIO)(0x5, 0x1007, 0, 0), 0u);                                   // outputs 0-2 and 12
   ASSERT_EQ(QZ(MarkInputWait)(0x3, 0x1, 0, 0, 100), 0u);                            // inputs 0-1, 100 ms
   ASSERT_EQ(QZ(MarkBufWait)(1u << 24 | 2u << 25 | 0x02u << 16 | 0x01u << 8, 0), 0u);  // input 8 low, input 9 rising
-  EXPECT_EQ(Count(kCmdOperate, 1), 1u);  // the buffer opened once
+  uint32_t opened = 0;  // the buffer opened once
+  for (const auto& f : Frames()) opened += f.kind == CARDSIM_KIND_COMMAND && f.command == kCmdOperate && f.p1 == 1;
+  EXPECT_EQ(opened, 1u);
   // The inputs stay 0: the card's first wait times out after 100 ms and ends the run.
   ASSERT_EQ(MarkEnd(0), 3u);
   ASSERT_EQ(lib->Boxes().size(), 1u);
@@ -84,7 +100,8 @@ TEST_F(MarkListHost, FirstMemberOpensTheBufferAndTheArgumentsReachTheCard) {
   }
 }
 
-TEST_F(MarkListHost, RefusedArgumentAddsNothingAndTheJobGoesOn) {
+// A refused argument adds nothing and the job goes on; a synchronised move fails the next job.
+TEST_F(MarkListHost, RefusedArgumentAddsNothingAndASynchronisedMoveFailsTheJob) {
   OpenCard();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   cardsim_log_clear_();
@@ -96,10 +113,7 @@ TEST_F(MarkListHost, RefusedArgumentAddsNothingAndTheJobGoesOn) {
   EXPECT_FALSE(TraceHas(kKindMarker | 5));
   EXPECT_TRUE(TraceHas(kKindMarker | 4));
   EXPECT_TRUE(lib->Boxes().empty());
-}
 
-TEST_F(MarkListHost, SynchronisedMoveFailsTheJobAndLaterMembersReturn20) {
-  OpenCard();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   ASSERT_EQ(QZ(MarkBufIO)(1, 1, 0, 0), 0u);
   EXPECT_EQ(StopsSent(), 0u);
@@ -135,27 +149,6 @@ TEST_F(MarkListHost, MemberWhileAnotherThreadEndsTheJobStopsTheCardAndReturns16)
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Two mark calls were made at the same time."});
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkBufIO:Two mark calls were made at the same time."));
   EXPECT_FALSE(TraceHas(kKindMarker | 4));
-}
-
-// Refused layers add nothing and the job goes on; an empty dot list marks the layer alone.
-TEST_F(MarkListHost, RefusedLayersAddNothingAndTheJobGoesOn) {
-  OpenCard();
-  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-  cardsim_log_clear_();
-  EXPECT_EQ(QZ(MarkLayer)(256, 0), 6u);
-  EXPECT_EQ(QZ(MarkLayer)(-1, 1), 6u);
-  EXPECT_TRUE(Frames().empty());  // not even the buffer's start
-  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkLayer:The layer number is out of range. (layer -1)"));
-  EXPECT_EQ(QZ(MarkDot)(nullptr, 0, 50, 0), 0u);  // no dots: the layer alone
-  EXPECT_EQ(QZ(MarkLayer)(0, 1), 0u);             // nothing changed: its marker alone
-  EXPECT_EQ(MarkEnd(0), 0u);
-  const std::vector<uint32_t> all = TraceWords();  // from the first kind marker to QZ_MarkEnd's
-  const auto isMarker = [](uint32_t w) { return w >> 16 == kKindMarker >> 16; };
-  const auto first = std::find_if(all.begin(), all.end(), isMarker);
-  const auto last = std::find_if(all.rbegin(), all.rend(), isMarker).base();
-  EXPECT_EQ(std::vector<uint32_t>(first, last),
-            (std::vector<uint32_t>{kKindMarker | 2, 0x29000000, kKindMarker | 15, kKindMarker | 10}));
-  EXPECT_TRUE(lib->Boxes().empty());
 }
 
 }  // namespace

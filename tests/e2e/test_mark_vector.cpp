@@ -24,8 +24,7 @@
 #if QZ_COUNT_ALLOCATIONS
 #include <dlfcn.h>
 
-// While armed, every allocation of the host process that does not come from the simulated card's own
-// code is counted: the library's allocations come here.
+// While armed, every allocation of the host process outside the simulated card's own code is counted.
 namespace {
 std::atomic<bool> g_countAllocations{false};
 std::atomic<long> g_allocations{0};
@@ -58,15 +57,13 @@ TEST_F(CardHost, NoAllocationPerVectorOnceTheJobRuns) {
   // Blocks go to the card after 0.1 s of stream time.
   OpenWithPens(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n", 79);
   if (HasFatalFailure()) return;
-  // Short zigzag vectors across the field and back, each call continuing the last: look-ahead,
-  // corners, the laser, merges and blocks sent to the card all run while the calls are counted.
+  // Short zigzag vectors, each continuing the last: look-ahead, corners, merges and blocks all run.
   std::vector<std::vector<double>> calls;
   for (double k = 0, x = -30, dx = 0.3, y = 0.5; k < 4000; ++k, x += dx, y = -y) {
     if (std::fabs(x + dx) > 30) dx = -dx;
     calls.push_back({x, -y, 0, x + dx, y, 0});
   }
-  // The same job twice: the second finds the pipeline's buffers grown by the first; its second half
-  // is counted.
+  // The same job twice: the second half of the second, with the buffers grown by the first, is counted.
   for (int job = 0; job < 2; ++job) {
     ASSERT_EQ(MarkStart(0, 0, 0), 0u);
     for (size_t k = 0; k < 2000; ++k) ASSERT_EQ(QZ(MarkVector)(calls[k].data(), 2, 1), 0u);

@@ -1,7 +1,6 @@
 // The monitor as a host meets it: a job's laser segments compared and written to the day's sheet, the
 // laser-state and analogue lists, the io word log.
 #include <chrono>
-#include <cmath>
 #include <thread>
 
 #include "e2e/card_host.h"
@@ -65,10 +64,6 @@ class MonitorHost : public qztest::CardHost {
   }
 };
 
-bool EndsWith(const std::string& s, const std::string& end) {
-  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
 TEST_F(MonitorHost, ThreeSegmentsAreComparedListedAndLogged) {
   OpenCard();
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
@@ -80,7 +75,7 @@ TEST_F(MonitorHost, ThreeSegmentsAreComparedListedAndLogged) {
   for (size_t i = 0; i < 3; ++i) {
     QZ_TRACE(rows[i]);
     EXPECT_NE(rows[i].find("\tcount=" + std::to_string(i + 1) + "/3 \t"), std::string::npos);
-    EXPECT_TRUE(EndsWith(rows[i], "\t1\t1"));
+    EXPECT_TRUE(rows[i].ends_with("\t1\t1"));
   }
   EXPECT_TRUE(lib->Boxes().empty());
 

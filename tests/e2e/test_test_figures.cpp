@@ -62,29 +62,6 @@ class FigureHost : public qztest::CardHost {
     }
     return out;
   }
-  // The square in a job of run mode `mode`; the correction-off word and the figure's places.
-  void CheckSquare(uint32_t mode, uint32_t polylines) {
-    ASSERT_EQ(MarkStart(mode, 0, 0), 0u);
-    ASSERT_EQ(QZ(MarkTestRect)(), 0u);
-    ASSERT_EQ(MarkEnd(0), 0u);
-    const std::vector<uint32_t> words = TraceWords();
-    const uint32_t off = mode == 3 ? 0x04000003u : 0x04000002u;
-    const auto it = std::find(words.begin(), words.end(), off);
-    ASSERT_NE(it, words.end());
-    EXPECT_EQ(std::count(words.begin(), it, 0x04000000u | (mode == 3 ? 1u : 0u)), 1);  // the job's own
-    EXPECT_TRUE(Visited(Wide(7768), Wide(7768)));
-    EXPECT_TRUE(Visited(Wide(57768), Wide(57768)));
-    EXPECT_TRUE(Visited(592582, 288582));  // placement 1: the turned bar
-    EXPECT_TRUE(Visited(544582, 288582));
-    EXPECT_TRUE(Visited(Wide(39018), Wide(35893)));  // the guide corner
-    EXPECT_TRUE(Visited(Wide(35893), Wide(35893)));
-    EXPECT_TRUE(Visited(Wide(35893), Wide(42143)));
-    if (mode == 3) return;
-    const std::vector<cardsim_mirror> starts = PolylineStarts();
-    ASSERT_EQ(starts.size(), size_t{polylines});
-    EXPECT_EQ(starts[0].x, Wide(7768));
-    EXPECT_EQ(starts[0].y, Wide(7768));
-  }
   // The square and both guide modes with the extension word `ext` and mirror X set: where the
   // square and the two guide corners start.
   void CheckMirror(uint32_t ext, uint32_t squareX, uint32_t guide1X, uint32_t guide0X) {
@@ -105,14 +82,40 @@ class FigureHost : public qztest::CardHost {
 };
 
 // The square with its grid, glyphs and guide; the nine-point square with the centre lines only; an
-// unlit job switches the correction off unlit.
-TEST_F(FigureHost, TheTestSquareByPointFlagAndRunMode) {
+// unlit job switches the correction off unlit. Outside a job each figure fails with one box.
+TEST_F(FigureHost, TheTestSquareByPointFlagAndRunModeAndOutsideAJob) {
   for (const auto& [pointFlag, mode, polylines] : {std::tuple{0u, 0u, 40u}, {1u, 0u, 36u}, {0u, 3u, 0u}}) {
     QZ_TRACE(mode * 10 + pointFlag);
     Open(0, 0, pointFlag);
     if (HasFatalFailure()) return;
-    CheckSquare(mode, polylines);
+    ASSERT_EQ(MarkStart(mode, 0, 0), 0u);
+    ASSERT_EQ(QZ(MarkTestRect)(), 0u);
+    ASSERT_EQ(MarkEnd(0), 0u);
+    const std::vector<uint32_t> words = TraceWords();
+    const uint32_t off = mode == 3 ? 0x04000003u : 0x04000002u;
+    const auto it = std::find(words.begin(), words.end(), off);
+    ASSERT_NE(it, words.end());
+    EXPECT_EQ(std::count(words.begin(), it, 0x04000000u | (mode == 3 ? 1u : 0u)), 1);  // the job's own
+    EXPECT_TRUE(Visited(Wide(7768), Wide(7768)));
+    EXPECT_TRUE(Visited(Wide(57768), Wide(57768)));
+    EXPECT_TRUE(Visited(592582, 288582));  // placement 1: the turned bar
+    EXPECT_TRUE(Visited(544582, 288582));
+    EXPECT_TRUE(Visited(Wide(39018), Wide(35893)));  // the guide corner
+    EXPECT_TRUE(Visited(Wide(35893), Wide(35893)));
+    EXPECT_TRUE(Visited(Wide(35893), Wide(42143)));
+    if (mode == 3) continue;
+    const std::vector<cardsim_mirror> starts = PolylineStarts();
+    ASSERT_EQ(starts.size(), size_t{polylines});
+    EXPECT_EQ(starts[0].x, Wide(7768));
+    EXPECT_EQ(starts[0].y, Wide(7768));
   }
+  const size_t before = lib->Boxes().size();
+  const uint32_t positions = cardsim_position_count_();
+  EXPECT_EQ(QZ(MarkGuideXY)(1), 17u);
+  EXPECT_EQ(lib->Boxes().size(), before + 1);
+  EXPECT_EQ(QZ(MarkTestRect)(), 17u);
+  EXPECT_EQ(lib->Boxes().size(), before + 2);
+  EXPECT_EQ(cardsim_position_count_(), positions);
 }
 
 // Mirror X with the extension word: only a marked word with bit 0 mirrors the figures.
@@ -120,17 +123,6 @@ TEST_F(FigureHost, AMarkedExtensionWithBitZeroMirrors) {
   CheckMirror(0xA5000001u, Wide(57768), Wide(65536 - 39018), Wide(39018));
   CheckMirror(0xA5000000u, Wide(7768), Wide(39018), Wide(39018));
   CheckMirror(0x00000001u, Wide(7768), Wide(39018), Wide(39018));
-}
-
-TEST_F(FigureHost, OutsideAJobEachFigureFailsWithOneBox) {
-  Open();
-  if (HasFatalFailure()) return;
-  const size_t before = lib->Boxes().size();
-  EXPECT_EQ(QZ(MarkGuideXY)(1), 17u);
-  EXPECT_EQ(lib->Boxes().size(), before + 1);
-  EXPECT_EQ(QZ(MarkTestRect)(), 17u);
-  EXPECT_EQ(lib->Boxes().size(), before + 2);
-  EXPECT_EQ(cardsim_position_count_(), 0u);
 }
 
 }  // namespace

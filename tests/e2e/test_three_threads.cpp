@@ -1,10 +1,5 @@
-// Three host threads at once for a few seconds: one runs jobs of vectors, one reads status, inputs,
-// wait texts, encoder, axis and monitor records, one stops, closes, reopens and applies the parameter
-// file (which restarts the monitor and watchdog threads). Every call returns one of its codes, nothing
-// hangs, and the card works afterwards. Under ThreadSanitizer (the tsan preset) any data race between
-// the threads fails the test program.
-#include <gtest/gtest.h>
-
+// Three host threads at once (jobs; readers; stop, reopen and parameter file): every call returns one of
+// its codes, nothing hangs, the card works afterwards; under ThreadSanitizer any data race fails.
 #include <atomic>
 #include <chrono>
 #include <mutex>
