@@ -1,6 +1,4 @@
-// The extra axes in the card's time while a run runs: the stream's motor words start them, the
-// platform wait (source 4, after the request 0x85000001) holds until every axis rests, and the
-// wait on axis 1's position (source 2) holds until the axis gets there or has crossed the code.
+// The extra axes in the card's time during a run: the platform wait (source 4) and axis 1's position wait (2).
 #include <tuple>
 #include <vector>
 
@@ -38,11 +36,6 @@ class CardsimAxes : public CardsimStream {
     std::vector<uint64_t> out;
     for (const cardsim_trace_entry& e : Executed(0x62)) out.push_back(e.time_us);
     return out;
-  }
-  static cardsim_wait WaitAt(uint32_t i) {
-    cardsim_wait w{};
-    EXPECT_EQ(0u, cardsim_wait_get(i, &w));
-    return w;
   }
 };
 

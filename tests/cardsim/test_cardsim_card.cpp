@@ -1,6 +1,4 @@
-// What the card answers, pinned to exact bits independently of the library's reading of them: the
-// status words, alarm clearing, inputs, outputs and analogue values, the hardware words, and the
-// secondary-card link beyond the in-order handshake the library runs, the encoder.
+// What the card answers, to the bit: status, alarms, inputs and outputs, hardware words, the link, the encoder.
 #include <tuple>
 #include <vector>
 

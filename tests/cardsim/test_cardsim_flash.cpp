@@ -1,7 +1,4 @@
-// The card's flash from the card's side: control words, page data and bulk reads, AND programming,
-// erases of whole blocks and sectors, faults, areas, notices and commits, the busy run state.
-// (The flash in the state file: CardsimState; PCIe bulk reads and the id page: FlashTest, FlashHost.)
-#include <array>
+// The card's flash from the card's side: words, pages, erases, faults, area commits, the busy run state.
 #include <functional>
 #include <tuple>
 #include <vector>
@@ -11,14 +8,6 @@
 
 namespace cardsim_test {
 namespace {
-
-using Page = std::array<uint8_t, 2048>;
-
-Page Pattern(uint8_t seed) {
-  Page p;
-  for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
-  return p;
-}
 
 class CardsimFlash : public CardsimTest {
  protected:
@@ -52,11 +41,6 @@ class CardsimFlash : public CardsimTest {
   }
   static void Poke(uint32_t chip, uint32_t address, const Page& p) {
     ASSERT_EQ(0u, cardsim_flash_write(chip, address, p.data(), 2048));
-  }
-  static cardsim_flash Flash() {
-    cardsim_flash f{};
-    cardsim_get_flash(&f);
-    return f;
   }
 };
 

@@ -1,5 +1,4 @@
-// The driver entry points where the library's link tests do not reach: what each card type refuses
-// (as a card does), the card index, command words by the card's numbering and the reply channel.
+// The driver entry points: what each card type refuses, the card index, command numbering, the reply channel.
 #include <tuple>
 
 #include "support/trace.h"

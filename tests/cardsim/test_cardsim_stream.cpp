@@ -1,7 +1,5 @@
-// The card's side of the data stream where the library's job tests do not reach: the checker (its
-// own code, CRC included) on the library's blocks and on those blocks broken, the full trace, FIFO
-// pointers and counts at their edges, the start of the run, executed words and every way a run ends.
-// (The paced run: e2e MonitorHost and OffDocHost stop a run at 1 % speed.)
+// The card's side of the data stream: the block checker, the traces, the FIFO at its edges, how a run
+// starts and ends. (The paced run: e2e MonitorHost and OffDocHost.)
 #include <algorithm>
 #include <tuple>
 

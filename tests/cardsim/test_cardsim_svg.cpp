@@ -1,6 +1,4 @@
-// The card's picture: the run's path as an SVG file, read back element by element (marked lines,
-// jumps, dots) in field millimetres; both code forms, a host under a comma locale, and the file the
-// configuration asks for at the end of each run.
+// The card's picture of a run as an SVG file, read back element by element in field millimetres.
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -8,7 +6,6 @@
 #include <fstream>
 #include <limits>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,12 +18,6 @@ namespace cardsim_test {
 namespace {
 
 struct Pt { double x, y; };
-
-std::string ReadFile(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
 
 // The picture's elements of each kind as "x,y x,y | x,y ...": field millimetres (y back up) to
 // 0.01 mm, read without the locale.
@@ -95,14 +86,7 @@ std::vector<Timed> Job(double fx, double fy, double r, bool endWord = true) {
 
 class CardsimSvg : public CardsimStream {
  protected:
-  // Opens a buffer, sends the words and starts the run; the stream goes on with s.
-  static void Run(const std::vector<Timed>& words, Stream& s) {
-    OpenBuffer(CardType::Usb, 1);
-    for (const Timed& w : words) s.At(w.t, w.word);
-    SendBytes(s.Blocks());
-    Flag(kFlagStart);
-  }
-  static void Run(const std::vector<Timed>& words) { CardsimStream::Run(words, CardType::Usb, 1); }
+  static Stream Run(const std::vector<Timed>& words) { return CardsimStream::Run(words, CardType::Usb, 1); }
   qztest::TempDir dir;
   const std::string path = dir.File("card.svg");
 };
@@ -230,8 +214,7 @@ TEST_F(CardsimSvg, TheConfigurationsFileIsWrittenAtTheEndOfEachRun) {
   };
   for (const Case& c : cases) {
     plat::DeleteFilePath(picture);
-    Stream s(1);
-    Run(c.words, s);
+    Stream s = Run(c.words);
     EXPECT_FALSE(plat::FileExists(picture)) << c.endCode << ": the run has not ended";
     if (c.endWord) SendBytes(s.At(200, c.endWord).Blocks());
     if (c.flag) Flag(c.flag);
