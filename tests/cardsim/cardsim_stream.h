@@ -106,6 +106,11 @@ class CardsimStream : public CardsimTest {
     Flag(kFlagStart);
     return s;
   }
+  // A run whose FIFO drains only as the card's clock is stepped.
+  static Stream RunStalled(const std::vector<Timed>& words) {
+    cardsim_set_consume(CARDSIM_CONSUME_STALLED);
+    return Run(words);
+  }
   // The executed words of one opcode (all with 0), with their card times.
   static std::vector<cardsim_trace_entry> Executed(uint32_t opcode = 0) {
     std::vector<cardsim_trace_entry> out;

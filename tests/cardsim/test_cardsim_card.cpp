@@ -33,7 +33,8 @@ TEST_F(CardsimCard, StatusReplyCarriesEveryField) {
   }
 }
 
-TEST_F(CardsimCard, ClearingAlarmsOnTheRisingValueLeavesTheStickyOnes) {
+// The alarm clear on the rising value leaves the sticky alarms; inputs, outputs and analogue values.
+TEST_F(CardsimCard, AlarmClearInputsOutputsAndAnalogueValues) {
   Open(CardType::Usb);
   const uint32_t alarms = (1u << 10) | (1u << 14) | (1u << 20) | (1u << 21) | (1u << 30) | (1u << 31);
   cardsim_set_alarms(alarms, 17);
@@ -45,10 +46,7 @@ TEST_F(CardsimCard, ClearingAlarmsOnTheRisingValueLeavesTheStickyOnes) {
   cardsim_set_sticky(0, 0);
   ASSERT_EQ(0u, Exchange(82, 1, 0x400).rc);
   EXPECT_EQ(0u, State().alarm_bits);
-}
-
-TEST_F(CardsimCard, InputsOutputsAndAnalogueValues) {
-  Open(CardType::Usb);
+  // Inputs, outputs and analogue values.
   cardsim_set_inputs(0xA5A5);
   EXPECT_EQ(0xA5A5u, Exchange(33).r0);
   struct Step { uint32_t mask, value, outputs; } steps[] = {
@@ -178,12 +176,8 @@ TEST_F(CardsimEncoder, TheBufferKeepsNothingWhileOffAndOverflowsWhenFull) {
 }
 
 TEST_F(CardsimEncoder, CounterPeriodAndRangeThroughTheCommands) {
-  struct Case {
-    uint32_t range;     // command 99 p2
-    uint32_t setPos;    // command 101 p2
-    uint32_t simPos;    // cardsim_set_encoder
-    uint32_t afterSet, afterSim;
-  } cases[] = {
+  // Command 99's p2, command 101's p2, the card's own position; what command 100 answers after each.
+  struct Case { uint32_t range, setPos, simPos, afterSet, afterSim; } cases[] = {
       {1000, 0xFFFFFFFF, 1234, 999, 234},
       {0x1000001, 0x1000005, 0x1FFFFFF, 5, 0xFFFFFF},  // beyond 24 bits: the full counter
   };

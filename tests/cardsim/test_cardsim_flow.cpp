@@ -9,13 +9,7 @@ namespace {
 
 constexpr uint32_t kLabel = 0x51800000, kJump = 0x51A00000;
 
-class CardsimFlow : public CardsimStream {
- protected:
-  static void Run(const std::vector<Timed>& words) {
-    cardsim_set_consume(CARDSIM_CONSUME_STALLED);
-    CardsimStream::Run(words, CardType::Pcie, 2);
-  }
-};
+using CardsimFlow = CardsimStream;
 
 TEST_F(CardsimFlow, AJumpToALabelNotYetReceivedWaitsForIt) {
   OpenBuffer(CardType::Pcie, 2);
@@ -35,7 +29,7 @@ TEST_F(CardsimFlow, CameraStepsAreRecordedWithTheirRegisters) {
                                    {4, 0x32005678}, {4, 0x34004C42}, {5, 0x52000000}, {5, 0x53000000},
                                    {5, 0x52000001}, {5, 0x53000105}, {6, 0x52000003}, {7, 0x51700000},
                                    {8, kEnd}};
-  Run(step);
+  RunStalled(step);
   ASSERT_EQ(0u, cardsim_step_us(100));
   EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
   ASSERT_EQ(1u, cardsim_camera_count());
@@ -48,8 +42,9 @@ TEST_F(CardsimFlow, CameraStepsAreRecordedWithTheirRegisters) {
 // A downloaded program stays resident past its end word; its slot tags the executed trace; a stop ends it.
 TEST_F(CardsimFlow, ResidentProgramEntersSlotsByTheInputsOrTheStoredLabel) {
   cardsim_set_inputs(0x7);  // slot 3 under the mask 0x1E
-  Run({{1, 0x59100000}, {1, 0x5920001E}, {2, 0x51A20000}, {3, kLabel | 6}, {4, 0x62000006}, {5, 0x59400009},
-       {6, 0x59500000}, {7, 0x51A20000}, {8, kLabel | 9}, {9, 0x62000009}, {10, kJump | 6}, {11, kEnd}});
+  RunStalled({{1, 0x59100000}, {1, 0x5920001E}, {2, 0x51A20000}, {3, kLabel | 6}, {4, 0x62000006},
+              {5, 0x59400009}, {6, 0x59500000}, {7, 0x51A20000}, {8, kLabel | 9}, {9, 0x62000009},
+              {10, kJump | 6}, {11, kEnd}});
   EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
   EXPECT_EQ(Fifo().bytes_consumed, Fifo().bytes_received);
   ASSERT_EQ(0u, cardsim_step_us(20));

@@ -85,8 +85,7 @@ TEST_F(CardsimStream, TracesHoldEveryWordAtItsTimeUntilTheEndWord) {
   cardsim_trace_entry e{};
   for (uint32_t i = 0; i < full.size(); ++i) {
     ASSERT_EQ(0u, cardsim_trace_get(0, i, &e));
-    EXPECT_EQ(full[i].first, e.time_us) << i;
-    EXPECT_EQ(full[i].second, e.word) << i;
+    EXPECT_EQ(full[i], std::pair(e.time_us, e.word)) << i;
   }
   EXPECT_EQ(0x70000Au + 25, Fifo().stream_us);
   // Cleared traces fill again as decoding goes on; the word after the end word is not decoded.
