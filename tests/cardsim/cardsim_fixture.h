@@ -72,6 +72,11 @@ class CardsimTest : public ::testing::Test {
     ASSERT_EQ(0u, cardsim_set_card_type(static_cast<uint32_t>(type)));
     ASSERT_EQ(0u, Card().OpenDriver(0));
   }
+  // A card back at its defaults, of `type`, its driver open.
+  static void Fresh(CardType type) {
+    ASSERT_EQ(0u, cardsim_reset());
+    Open(type);
+  }
   static cardsim_state State() {
     cardsim_state s{};
     cardsim_get_state(&s);

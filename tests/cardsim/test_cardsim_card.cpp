@@ -21,8 +21,7 @@ TEST_F(CardsimCard, StatusReplyCarriesEveryField) {
       {0, 0, 0, 0x87, 0, 0, 0, 0, 0},             // run-state and laser bits are no alarm bits
   };
   for (const auto& c : cases) {
-    cardsim_reset();
-    Open(CardType::Pcie);
+    Fresh(CardType::Pcie);
     cardsim_set_run_state(c.run, c.task, c.sub);
     cardsim_set_alarms(c.alarms, c.laser);
     cardsim_set_status_flags(c.flags);

@@ -31,8 +31,7 @@ void ExpectEveryCallFails() {
 TEST_F(CardsimFaults, LostOrClosedCardRefusesEveryCallAndKeepsItsStateForTheReopen) {
   for (bool chunk : {false, true}) {
     QZ_TRACE(chunk ? "lost at a chunk" : "lost at a send");
-    cardsim_reset();
-    Open(CardType::Pcie);
+    Fresh(CardType::Pcie);
     ASSERT_EQ(0u, Exchange(82, 5, 0x8000).rc);
     cardsim_inject_stale_bulk(512);
     std::vector<uint8_t> block(512, 0x11);

@@ -56,8 +56,7 @@ const ChipWords kChips[] = {
 TEST_F(CardsimFlash, PageDataProgramAndBulkReadOnBothChips) {
   for (const ChipWords& c : kChips) {
     QZ_TRACE(c.name);
-    cardsim_reset();
-    Open(CardType::Usb);
+    Fresh(CardType::Usb);
     const Page a = Pattern(1), b = Pattern(0x40);
     ASSERT_EQ(0u, Exchange(83, 2, c.data).rc);
     // Waiting for the page data: run state 2, sub-state 2, bulk ready.
@@ -129,8 +128,7 @@ TEST_F(CardsimFlash, FaultsFailTheirOperationsAsOftenAsArmed) {
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.name);
-    cardsim_reset();
-    Open(CardType::Usb);
+    Fresh(CardType::Usb);
     c.arm();
     for (uint32_t expected : c.statuses) {
       if ((c.word >> 28) == 3) Data(0x20000000, Pattern(4));
@@ -170,15 +168,13 @@ TEST_F(CardsimFlash, WordsOutOfOrderAreProtocolErrors) {
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.name);
-    cardsim_reset();
-    Open(CardType::Usb);
+    Fresh(CardType::Usb);
     c.before();
     EXPECT_EQ(c.status, Operate(c.word));
     EXPECT_EQ(c.errors, Flash().protocol_errors);
   }
   // A bulk read of a read buffer that holds the other chip's page.
-  cardsim_reset();
-  Open(CardType::Usb);
+  Fresh(CardType::Usb);
   EXPECT_EQ(0u, Operate(0xE0000001));
   BulkRead(0x50000000);
   EXPECT_EQ(1u, Flash().protocol_errors);
@@ -278,8 +274,7 @@ TEST_F(CardsimPara, TheCardLoadsItsPageFromTheFlashOfItsVersion) {
   };
   for (const auto& c : cases) {
     QZ_TRACE(testing::Message() << c.version << " " << std::hex << c.address);
-    ASSERT_EQ(0u, cardsim_reset());
-    Open(CardType::Usb);
+    Fresh(CardType::Usb);
     ASSERT_EQ(0u, cardsim_set_card_version(c.version));
     if (!c.bad.empty()) {
       Page table{};
