@@ -83,11 +83,9 @@ TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
 
   // The next buffer open starts the lasers and their records over.
   ASSERT_EQ(0u, Exchange(83, 1, 0).rc);
-  EXPECT_EQ(0u, cardsim_laser_segment_count(0));
-  EXPECT_EQ(0u, cardsim_power_change_count());
-  EXPECT_EQ(0u, cardsim_output_change_count());
-  EXPECT_EQ(0u, Laser(0).power_da);
-  EXPECT_EQ(0u, Laser(1).pulse_high_ticks);
+  EXPECT_EQ(std::tuple(0u, 0u, 0u, 0u, 0u), std::tuple(cardsim_laser_segment_count(0), cardsim_power_change_count(),
+                                                       cardsim_output_change_count(), Laser(0).power_da,
+                                                       Laser(1).pulse_high_ticks));
 }
 
 TEST_F(CardsimLaser, StopClosesTheOpenSegmentsAtTheStopTime) {
@@ -104,9 +102,8 @@ TEST_F(CardsimLaser, StopClosesTheOpenSegmentsAtTheStopTime) {
   EXPECT_EQ((std::pair<uint32_t, uint32_t>{2, 0}), EndCodes());
   ExpectSegment({100, 350, 2.0, 48, 48, 0, 0, 0, CARDSIM_SEGMENT_RUN_END}, Segment(0, 0), "laser 0 stopped");
   ExpectSegment({200, 350, 0.0, 0, 0, 0, 0, 0, CARDSIM_SEGMENT_RUN_END}, Segment(1, 0), "laser 1 stopped");
-  EXPECT_EQ(0u, Laser(0).pulse_running);
-  EXPECT_EQ(0u, Laser(1).pulse_running);
-  EXPECT_EQ(1u, cardsim_laser_segment_count(0));
+  EXPECT_EQ(std::tuple(0u, 0u, 1u),
+            std::tuple(Laser(0).pulse_running, Laser(1).pulse_running, cardsim_laser_segment_count(0)));
 }
 
 }  // namespace

@@ -207,11 +207,7 @@ TEST_F(CardsimStream, RunStartsOnTheStartFlagAFlushOrTheAmountHeld) {
     const int what = static_cast<int>(c.trigger);
     cardsim_reset();
     cardsim_set_start_threshold(c.trigger == Trigger::ThresholdOff ? 0 : 6144);
-    if (c.trigger == Trigger::NoBuffer) {
-      Open(CardType::Usb);
-    } else {
-      OpenBuffer(CardType::Usb, 1);
-    }
+    c.trigger == Trigger::NoBuffer ? Open(CardType::Usb) : OpenBuffer(CardType::Usb, 1);
     Stream s(1);
     for (uint32_t i = 0; i < 500; ++i) s.At(i, 0x29000000 | i);
     SendBytes(s.Blocks());  // 2 blocks, under the threshold

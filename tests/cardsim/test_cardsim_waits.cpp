@@ -141,12 +141,11 @@ TEST_F(CardsimRecords, GapsAreBridgedAndAFullQueueCountsWhatItDrops) {
   m.StreamAt(400000, 0, 0);            // 0.4 s: more than the 24-bit dt holds
   m.IoWord(0);
   uint32_t r0 = 0, r1 = 0;
-  m.Next(r0, r1);
-  EXPECT_EQ(std::pair(r0, r1), std::pair(0xAA000000u, 1u));
-  m.Next(r0, r1);
-  EXPECT_EQ(std::pair(r0, r1), std::pair(0xA9FFFFFFu, 0u));
-  m.Next(r0, r1);
-  EXPECT_EQ(std::pair(r0, r1), std::pair(0xAA000000u | (400000u * 48 - 0xFFFFFF), 0u));
+  for (const auto& want : {std::pair(0xAA000000u, 1u), std::pair(0xA9FFFFFFu, 0u),
+                           std::pair(0xAA000000u | (400000u * 48 - 0xFFFFFF), 0u)}) {
+    m.Next(r0, r1);
+    EXPECT_EQ(std::pair(r0, r1), want);
+  }
   m.Next(r0, r1);
   EXPECT_EQ(r0, 0u);
   // Samples of a long run fill the queue; the rest are counted, the run never waits.
