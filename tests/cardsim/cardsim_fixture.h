@@ -1,6 +1,5 @@
 #pragma once
-// Drives the process-global simulated card the way the library does: frames in, replies out,
-// status words and control requests, all through the model's entry points.
+// Drives the process-global simulated card through the model's entry points, as the library does.
 #include <gtest/gtest.h>
 
 #include <array>

@@ -1,6 +1,5 @@
 #pragma once
-// Streams for the card's data-stream tests: words at their times cut into blocks by the library's
-// block builder, and a fixture that opens the buffer, sends the blocks and reads the run back.
+// Streams of timed words cut into blocks by the library's block builder, and a fixture that runs them.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -46,8 +45,7 @@ void ExpectRecords(const std::vector<T>& want, const std::vector<T>& got, Fields
   for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(fields(want[i]), fields(got[i])) << i;
 }
 
-// Stream words with a time advance in front of each later word, cut into blocks of `layout` by the
-// library's block builder (the last block padded); the sequence goes on from one call to the next.
+// Words with a time advance before each later one, cut into padded blocks; the sequence goes on across calls.
 class Stream {
  public:
   explicit Stream(uint32_t layout) : layout_(layout) {

@@ -51,8 +51,7 @@ class CardsimState : public CardsimTest {
   std::string path_;
 };
 
-// Each row changes one part of the card the way a test or the library does, with no explicit
-// save: the file must follow every change by itself.
+// Each row changes one part of the card without an explicit save: the file follows every change by itself.
 TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
   struct Case {
     const char* name;

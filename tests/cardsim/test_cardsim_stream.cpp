@@ -9,8 +9,7 @@
 namespace cardsim_test {
 namespace {
 
-// Corruptions of a two-block stream and what the checker makes of them; the layout comes from the
-// card version (its edges 79/80 and 95/96 included).
+// Corruptions of a two-block stream; the layout comes from the card version (edges 79/80, 95/96 included).
 enum class Bad { None, FlipByte, SwapBlocks };
 
 TEST_F(CardsimStream, CheckerAcceptsLibraryBlocksAndRefusesBrokenOnes) {

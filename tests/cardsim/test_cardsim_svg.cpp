@@ -51,10 +51,8 @@ Picture Parse(const std::string& svg) {
 
 constexpr Pt A{-20, -20}, Mid{0, -20}, B{20, -20}, C{20, 20}, D{-20, 20}, E{30, 30}, F{35, -25};
 
-// A jump from the centre, a square lit by laser 0 (its first side in two steps), a jump, a dot of
-// laser 1, a jump and a move of Z alone. 16-bit codes in a field of fx x fy (r 0), or 21-bit codes
-// (the correction word first) with half range r and the drawing scaled by r / 50; the codes
-// worked out here from the library's conversions.
+// A jump, a square lit by laser 0 (its first side in two steps), a jump, a dot of laser 1, a jump, Z alone.
+// 16-bit codes in a field of fx x fy (r 0), or 21-bit codes with half range r, the drawing scaled by r / 50.
 std::vector<Timed> Job(double fx, double fy, double r, bool endWord = true) {
   const bool b21 = r > 0;
   std::vector<Timed> w;
@@ -121,9 +119,8 @@ TEST_F(CardsimSvg, TheRunsPathAsMarkedLinesJumpsAndDotsInFieldMillimetres) {
   }
 }
 
-// Fibre lasers run their pulses from the layer on; their outputs make the marks: laser 0's enable
-// (21) set once and its PA (20) around each segment, laser 1's enable (28). The card's laser type
-// decides which outputs gate emission; a segment along which the mirrors travel 0.02 mm is a dot.
+// Fibre lasers pulse from the layer on; the laser type picks the outputs that gate emission (laser 0: enable
+// 21 and PA 20 around each segment, laser 1: enable 28). A segment of 0.02 mm is a dot.
 TEST_F(CardsimSvg, EmissionFollowsTheOutputsThatGateTheConfiguredLaser) {
   std::vector<Timed> w = {{1, 0x21200200}, {2, 0x11000030}, {2, 0x12000030}, {2, 0x16000001}};
   auto move = [&w](uint64_t t, Pt p) {

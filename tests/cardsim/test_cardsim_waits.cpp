@@ -1,5 +1,4 @@
-// The card's register writes, waits and debug records during a run, commands 19 and 87. (Input waits: e2e
-// CardWaits.)
+// Register writes, waits and debug records during a run, commands 19 and 87. (Input waits: e2e CardWaits.)
 #include <tuple>
 #include <vector>
 
@@ -91,8 +90,7 @@ TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
 
 using Rec = std::tuple<uint32_t, uint32_t, uint32_t>;  // kind, dt (48 MHz ticks), value
 
-// The io debug records a run makes: io words at output and laser changes, positions at galvanometer
-// moves, samples every period set by command 36, gap records, and a full queue.
+// The debug records a run makes (io words, positions, samples, gaps) and a full queue.
 class CardsimRecords : public CardsimStream {
  protected:
   // Every queued record, read through command 87 in the long form.
