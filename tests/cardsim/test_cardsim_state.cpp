@@ -4,7 +4,6 @@
 #include <fstream>
 #include <functional>
 #include <tuple>
-#include <vector>
 
 #include "support/trace.h"
 #include "cardsim_fixture.h"
