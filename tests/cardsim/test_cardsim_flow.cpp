@@ -12,13 +12,7 @@ constexpr uint32_t kLabel = 0x51800000, kJump = 0x51A00000;
 using CardsimFlow = CardsimStream;
 
 TEST_F(CardsimFlow, AJumpToALabelNotYetReceivedWaitsForIt) {
-  OpenBuffer(CardType::Pcie, 2);
-  cardsim_set_consume(CARDSIM_CONSUME_STALLED);
-  Stream s(2);
-  s.At(1, kJump | 9);
-  s.At(2, 0x62000001);
-  SendBytes(s.Blocks());  // padded: the label is not in this block
-  Flag(kFlagStart);
+  RunStalled({{1, kJump | 9}, {2, 0x62000001}});  // padded: the label is not in this block
   ASSERT_EQ(0u, cardsim_step_us(50));
   EXPECT_EQ(0u, Fifo().count_markers);
   EXPECT_EQ(uint32_t{CARDSIM_PHASE_RUNNING}, Fifo().phase);

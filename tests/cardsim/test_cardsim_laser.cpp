@@ -89,8 +89,8 @@ TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
 }
 
 TEST_F(CardsimLaser, StopClosesTheOpenSegmentsAtTheStopTime) {
-  cardsim_set_consume(CARDSIM_CONSUME_STALLED);
-  Run({{100, 0x11000030}, {100, 0x12000030}, {100, 0x16000001}, {200, 0x1C000001}, {1000, 0x16000000}, {2000, kEnd}});
+  RunStalled({{100, 0x11000030}, {100, 0x12000030}, {100, 0x16000001}, {200, 0x1C000001}, {1000, 0x16000000},
+              {2000, kEnd}});
   ASSERT_EQ(0u, cardsim_step_us(300));
   // Open: the off time is the executor's clock.
   ExpectSegment({100, 300, 2.0, 48, 48, 0, 0, 0, CARDSIM_SEGMENT_OPEN}, Segment(0, 0), "laser 0 running");

@@ -59,12 +59,11 @@ TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
   };
   for (const auto& c : cases) {
     cardsim_reset();
-    cardsim_set_consume(CARDSIM_CONSUME_STALLED);
     std::vector<Timed> words;
     Lanes(words, 10, 0x1, 0x1);
     words.insert(words.end(), c.words.begin(), c.words.end());
     words.insert(words.end(), {{20, 0x20002002}, {30, kEnd}});
-    Run(words);
+    RunStalled(words);
     ASSERT_EQ(0u, cardsim_step_us(c.step - 1)) << c.what;
     EXPECT_EQ(uint32_t{CARDSIM_PHASE_RUNNING}, Fifo().phase) << c.what;
     ASSERT_EQ(0u, cardsim_step_us(1)) << c.what;
