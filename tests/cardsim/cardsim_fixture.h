@@ -40,6 +40,7 @@ inline Page Pattern(uint8_t seed) {
   return p;
 }
 
+// A whole file as it is on disk; empty when it cannot be read.
 inline std::string ReadFile(const std::string& path) {
   std::stringstream s;
   s << std::ifstream(path, std::ios::binary).rdbuf();
