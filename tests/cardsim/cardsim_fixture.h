@@ -1,10 +1,13 @@
 #pragma once
-// Drives the process-global simulated card the way the library does: frames in, replies out,
-// status words and control requests, all through the model's entry points.
+// Drives the process-global simulated card through the model's entry points, as the library does.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "card_model.h"
@@ -27,6 +30,21 @@ inline void Put32(uint8_t* p, uint32_t v) {
 }
 inline uint32_t Get32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// A flash page filled from `seed`.
+using Page = std::array<uint8_t, 2048>;
+inline Page Pattern(uint8_t seed) {
+  Page p;
+  for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+  return p;
+}
+
+// A whole file as it is on disk; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::stringstream s;
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str();
 }
 
 // A command frame of `length` bytes: 10 (USB), 12 (PCIe) or 16 (behind the 0x0300000C header);
@@ -54,10 +72,25 @@ class CardsimTest : public ::testing::Test {
     ASSERT_EQ(0u, cardsim_set_card_type(static_cast<uint32_t>(type)));
     ASSERT_EQ(0u, Card().OpenDriver(0));
   }
+  // A card back at its defaults, of `type`, its driver open.
+  static void Fresh(CardType type) {
+    ASSERT_EQ(0u, cardsim_reset());
+    Open(type);
+  }
   static cardsim_state State() {
     cardsim_state s{};
     cardsim_get_state(&s);
     return s;
+  }
+  static cardsim_fifo Fifo() {
+    cardsim_fifo f{};
+    EXPECT_EQ(0u, cardsim_get_fifo(&f));
+    return f;
+  }
+  static cardsim_flash Flash() {
+    cardsim_flash f{};
+    cardsim_get_flash(&f);
+    return f;
   }
   static uint32_t FrameLength() { return State().card_type == 0 ? 10 : 12; }
   static uint32_t Send(uint32_t word, uint32_t p1, uint32_t p2, uint32_t length = 0) {

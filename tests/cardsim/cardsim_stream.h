@@ -1,6 +1,5 @@
 #pragma once
-// Streams for the card's data-stream tests: words at their times cut into blocks by the library's
-// block builder, and a fixture that opens the buffer, sends the blocks and reads the run back.
+// Streams of timed words cut into blocks by the library's block builder, and a fixture that runs them.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -39,8 +38,14 @@ std::vector<T> ReadAll(uint32_t count, Get get) {
   return out;
 }
 
-// Stream words with a time advance in front of each later word, cut into blocks of `layout` by the
-// library's block builder (the last block padded); the sequence goes on from one call to the next.
+// Expects the records `got` to be `want`, entry by entry, in the fields `fields` picks as a tuple.
+template <class T, class Fields>
+void ExpectRecords(const std::vector<T>& want, const std::vector<T>& got, Fields fields) {
+  ASSERT_EQ(want.size(), got.size());
+  for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(fields(want[i]), fields(got[i])) << i;
+}
+
+// Words with a time advance before each later one, cut into padded blocks; the sequence goes on across calls.
 class Stream {
  public:
   explicit Stream(uint32_t layout) : layout_(layout) {
@@ -90,13 +95,19 @@ class CardsimStream : public CardsimTest {
       ASSERT_EQ(0u, Card().BufSend(&b[i], static_cast<uint32_t>(std::min(chunk, b.size() - i))));
   }
   static void Flag(uint32_t mask) { ASSERT_EQ(0u, Exchange(82, 0, mask).rc); }
-  // Opens a buffer, sends the words in `layout` and starts the run.
-  static void Run(const std::vector<Timed>& words, CardType type = CardType::Pcie, uint32_t layout = 2) {
+  // Opens a buffer, sends the words in `layout` and starts the run; the stream to go on with.
+  static Stream Run(const std::vector<Timed>& words, CardType type = CardType::Pcie, uint32_t layout = 2) {
     OpenBuffer(type, layout);
     Stream s(layout);
     for (const Timed& w : words) s.At(w.t, w.word);
     SendBytes(s.Blocks());
     Flag(kFlagStart);
+    return s;
+  }
+  // A run whose FIFO drains only as the card's clock is stepped.
+  static Stream RunStalled(const std::vector<Timed>& words) {
+    cardsim_set_consume(CARDSIM_CONSUME_STALLED);
+    return Run(words);
   }
   // The executed words of one opcode (all with 0), with their card times.
   static std::vector<cardsim_trace_entry> Executed(uint32_t opcode = 0) {
@@ -107,10 +118,10 @@ class CardsimStream : public CardsimTest {
       if (opcode == 0 || e.word >> 24 == opcode) out.push_back(e);
     return out;
   }
-  static cardsim_fifo Fifo() {
-    cardsim_fifo f{};
-    EXPECT_EQ(0u, cardsim_get_fifo(&f));
-    return f;
+  static cardsim_wait WaitAt(uint32_t index) {
+    cardsim_wait w{};
+    EXPECT_EQ(0u, cardsim_wait_get(index, &w)) << index;
+    return w;
   }
   // Outputs as command 34 (0, 0) reads them back.
   static uint32_t Outputs() { return Exchange(34, 0, 0).r1; }

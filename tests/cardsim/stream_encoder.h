@@ -1,7 +1,6 @@
 #pragma once
-// The CRC-16 of a layout-2 sub-block by its definition, one bit at a time (polynomial 0x1021, most
-// significant bit first, no reflection, no final XOR): the reference the library's block tests
-// check their check words against, written apart from both the library's and the card's CRC.
+// The CRC-16 of a layout-2 sub-block bit by bit (polynomial 0x1021, top bit first, no reflection, no final
+// XOR): a reference for the library's block tests, written apart from the library's and the card's CRC.
 #include <cstddef>
 #include <cstdint>
 

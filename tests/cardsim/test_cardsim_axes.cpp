@@ -1,6 +1,4 @@
-// The extra axes in the card's time while a run runs: the stream's motor words start them, the
-// platform wait (source 4, after the request 0x85000001) holds until every axis rests, and the
-// wait on axis 1's position (source 2) holds until the axis gets there or has crossed the code.
+// The extra axes in the card's time during a run: the platform wait (source 4) and axis 1's position wait (2).
 #include <tuple>
 #include <vector>
 
@@ -24,10 +22,6 @@ void Wait(std::vector<Timed>& w, uint64_t t, uint32_t source, uint32_t a, uint32
 
 class CardsimAxes : public CardsimStream {
  protected:
-  static void Run(const std::vector<Timed>& words) {
-    cardsim_set_consume(CARDSIM_CONSUME_STALLED);
-    CardsimStream::Run(words);
-  }
   static cardsim_axis Axis1() {
     cardsim_axis a{};
     EXPECT_EQ(0u, cardsim_axis_get(0, &a));
@@ -39,11 +33,6 @@ class CardsimAxes : public CardsimStream {
     for (const cardsim_trace_entry& e : Executed(0x62)) out.push_back(e.time_us);
     return out;
   }
-  static cardsim_wait WaitAt(uint32_t i) {
-    cardsim_wait w{};
-    EXPECT_EQ(0u, cardsim_wait_get(i, &w));
-    return w;
-  }
 };
 
 // Axis 1 starts at 0 for 1000 pulses (10 ms); the platform wait begins at 12.
@@ -54,7 +43,7 @@ TEST_F(CardsimAxes, PlatformWaitHoldsUntilEveryAxisRests) {
     if (asked) w.push_back({5, kAskPlatform});
     Wait(w, 10, 4, 0x11, 0x10);
     w.insert(w.end(), {{13, 0x62000001}, {14, kEnd}});
-    Run(w);
+    RunStalled(w);
     ASSERT_EQ(0u, cardsim_step_us(6000));
     EXPECT_EQ(kZero + 600, Axis1().position) << asked;  // the axis moves in the run's time
     EXPECT_TRUE(Markers().empty()) << asked;
@@ -82,7 +71,7 @@ TEST_F(CardsimAxes, ConsumedAtOnceTheClockRunsAheadThroughAMove) {
   std::vector<Timed> w = {{0, kVelocity100}, {0, Target1(0xFFFFFE)}, {0, kStart1}, {5, kAskPlatform}};
   Wait(w, 10, 4, 0x11, 0x10);
   w.insert(w.end(), {{13, 0x62000001}, {14, kEnd}});
-  Run(w);
+  RunStalled(w);
   cardsim_set_consume(CARDSIM_CONSUME_AT_ONCE);
   EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
   ASSERT_EQ(Markers().size(), 1u);
@@ -100,7 +89,7 @@ TEST_F(CardsimAxes, PositionWaitOfAxisOneCountsPassing) {
   w.push_back({103, 0x62000002});
   Wait(w, 200, 2, 0xFFFFFF, kZero + 2500);
   w.insert(w.end(), {{203, 0x62000003}, {204, kEnd}});
-  Run(w);
+  RunStalled(w);
   ASSERT_EQ(0u, cardsim_step_us(4000));
   EXPECT_TRUE(Markers().empty());
   ASSERT_EQ(0u, cardsim_step_us(60000));

@@ -1,6 +1,4 @@
-// What the card answers, pinned to exact bits independently of the library's reading of them: the
-// status words, alarm clearing, inputs, outputs and analogue values, the hardware words, and the
-// secondary-card link beyond the in-order handshake the library runs, the encoder.
+// What the card answers, to the bit: status, alarms, inputs and outputs, hardware words, the link, the encoder.
 #include <tuple>
 #include <vector>
 
@@ -23,8 +21,7 @@ TEST_F(CardsimCard, StatusReplyCarriesEveryField) {
       {0, 0, 0, 0x87, 0, 0, 0, 0, 0},             // run-state and laser bits are no alarm bits
   };
   for (const auto& c : cases) {
-    cardsim_reset();
-    Open(CardType::Pcie);
+    Fresh(CardType::Pcie);
     cardsim_set_run_state(c.run, c.task, c.sub);
     cardsim_set_alarms(c.alarms, c.laser);
     cardsim_set_status_flags(c.flags);
@@ -35,7 +32,8 @@ TEST_F(CardsimCard, StatusReplyCarriesEveryField) {
   }
 }
 
-TEST_F(CardsimCard, ClearingAlarmsOnTheRisingValueLeavesTheStickyOnes) {
+// The alarm clear on the rising value leaves the sticky alarms; inputs, outputs and analogue values.
+TEST_F(CardsimCard, AlarmClearInputsOutputsAndAnalogueValues) {
   Open(CardType::Usb);
   const uint32_t alarms = (1u << 10) | (1u << 14) | (1u << 20) | (1u << 21) | (1u << 30) | (1u << 31);
   cardsim_set_alarms(alarms, 17);
@@ -47,10 +45,7 @@ TEST_F(CardsimCard, ClearingAlarmsOnTheRisingValueLeavesTheStickyOnes) {
   cardsim_set_sticky(0, 0);
   ASSERT_EQ(0u, Exchange(82, 1, 0x400).rc);
   EXPECT_EQ(0u, State().alarm_bits);
-}
-
-TEST_F(CardsimCard, InputsOutputsAndAnalogueValues) {
-  Open(CardType::Usb);
+  // Inputs, outputs and analogue values.
   cardsim_set_inputs(0xA5A5);
   EXPECT_EQ(0xA5A5u, Exchange(33).r0);
   struct Step { uint32_t mask, value, outputs; } steps[] = {
@@ -180,12 +175,8 @@ TEST_F(CardsimEncoder, TheBufferKeepsNothingWhileOffAndOverflowsWhenFull) {
 }
 
 TEST_F(CardsimEncoder, CounterPeriodAndRangeThroughTheCommands) {
-  struct Case {
-    uint32_t range;     // command 99 p2
-    uint32_t setPos;    // command 101 p2
-    uint32_t simPos;    // cardsim_set_encoder
-    uint32_t afterSet, afterSim;
-  } cases[] = {
+  // Command 99's p2, command 101's p2, the card's own position; what command 100 answers after each.
+  struct Case { uint32_t range, setPos, simPos, afterSet, afterSim; } cases[] = {
       {1000, 0xFFFFFFFF, 1234, 999, 234},
       {0x1000001, 0x1000005, 0x1FFFFFF, 5, 0xFFFFFF},  // beyond 24 bits: the full counter
   };

@@ -1,6 +1,5 @@
-// The card's life across a loss, a close and a reopen, its latency, the frame log and the
-// configuration file. (Echo, toggle and ready faults: the library's link tests; concurrent use: e2e
-// ThreeThreads.JobsReadersAndReopenForAFewSeconds under tsan.)
+// The card across a loss, a close and a reopen, its latency, the frame log and the configuration file.
+// (Concurrent use: e2e ThreeThreads.JobsReadersAndReopenForAFewSeconds under tsan.)
 #include <fstream>
 #include <chrono>
 #include <tuple>
@@ -32,8 +31,7 @@ void ExpectEveryCallFails() {
 TEST_F(CardsimFaults, LostOrClosedCardRefusesEveryCallAndKeepsItsStateForTheReopen) {
   for (bool chunk : {false, true}) {
     QZ_TRACE(chunk ? "lost at a chunk" : "lost at a send");
-    cardsim_reset();
-    Open(CardType::Pcie);
+    Fresh(CardType::Pcie);
     ASSERT_EQ(0u, Exchange(82, 5, 0x8000).rc);
     cardsim_inject_stale_bulk(512);
     std::vector<uint8_t> block(512, 0x11);
@@ -99,8 +97,7 @@ TEST_F(CardsimLifecycle, ConfigurationFile) {
   uint8_t answer = 0;
   ASSERT_EQ(0u, Card().SendComCmd(0, 0xA2, 0, 0, &answer, 1));
   EXPECT_EQ(1u, answer);
-  cardsim_fifo f{};
-  cardsim_get_fifo(&f);
+  const cardsim_fifo f = Fifo();
   EXPECT_EQ(std::tuple(uint32_t{CARDSIM_CONSUME_STALLED}, 4096u), std::tuple(f.consume_mode, f.start_threshold));
   uint32_t cards = 0;
   Card().GetCardsNo(&cards, nullptr, 88);

@@ -1,7 +1,4 @@
-// The card's flash from the card's side: control words, page data and bulk reads, AND programming,
-// erases of whole blocks and sectors, faults, areas, notices and commits, the busy run state.
-// (The flash in the state file: CardsimState; PCIe bulk reads and the id page: FlashTest, FlashHost.)
-#include <array>
+// The card's flash from the card's side: words, pages, erases, faults, area commits, the busy run state.
 #include <functional>
 #include <tuple>
 #include <vector>
@@ -11,14 +8,6 @@
 
 namespace cardsim_test {
 namespace {
-
-using Page = std::array<uint8_t, 2048>;
-
-Page Pattern(uint8_t seed) {
-  Page p;
-  for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
-  return p;
-}
 
 class CardsimFlash : public CardsimTest {
  protected:
@@ -53,11 +42,6 @@ class CardsimFlash : public CardsimTest {
   static void Poke(uint32_t chip, uint32_t address, const Page& p) {
     ASSERT_EQ(0u, cardsim_flash_write(chip, address, p.data(), 2048));
   }
-  static cardsim_flash Flash() {
-    cardsim_flash f{};
-    cardsim_get_flash(&f);
-    return f;
-  }
 };
 
 struct ChipWords {
@@ -72,8 +56,7 @@ const ChipWords kChips[] = {
 TEST_F(CardsimFlash, PageDataProgramAndBulkReadOnBothChips) {
   for (const ChipWords& c : kChips) {
     QZ_TRACE(c.name);
-    cardsim_reset();
-    Open(CardType::Usb);
+    Fresh(CardType::Usb);
     const Page a = Pattern(1), b = Pattern(0x40);
     ASSERT_EQ(0u, Exchange(83, 2, c.data).rc);
     // Waiting for the page data: run state 2, sub-state 2, bulk ready.
@@ -145,8 +128,7 @@ TEST_F(CardsimFlash, FaultsFailTheirOperationsAsOftenAsArmed) {
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.name);
-    cardsim_reset();
-    Open(CardType::Usb);
+    Fresh(CardType::Usb);
     c.arm();
     for (uint32_t expected : c.statuses) {
       if ((c.word >> 28) == 3) Data(0x20000000, Pattern(4));
@@ -186,15 +168,13 @@ TEST_F(CardsimFlash, WordsOutOfOrderAreProtocolErrors) {
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.name);
-    cardsim_reset();
-    Open(CardType::Usb);
+    Fresh(CardType::Usb);
     c.before();
     EXPECT_EQ(c.status, Operate(c.word));
     EXPECT_EQ(c.errors, Flash().protocol_errors);
   }
   // A bulk read of a read buffer that holds the other chip's page.
-  cardsim_reset();
-  Open(CardType::Usb);
+  Fresh(CardType::Usb);
   EXPECT_EQ(0u, Operate(0xE0000001));
   BulkRead(0x50000000);
   EXPECT_EQ(1u, Flash().protocol_errors);
@@ -294,8 +274,7 @@ TEST_F(CardsimPara, TheCardLoadsItsPageFromTheFlashOfItsVersion) {
   };
   for (const auto& c : cases) {
     QZ_TRACE(testing::Message() << c.version << " " << std::hex << c.address);
-    ASSERT_EQ(0u, cardsim_reset());
-    Open(CardType::Usb);
+    Fresh(CardType::Usb);
     ASSERT_EQ(0u, cardsim_set_card_version(c.version));
     if (!c.bad.empty()) {
       Page table{};

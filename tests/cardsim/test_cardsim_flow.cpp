@@ -1,49 +1,18 @@
-// The card's executor over control flow where the library's job tests do not reach: a jump ahead of
-// its label, the camera's steps, resident programs. (Loops, input tests, encoder waits and a camera
-// never ready: the host's mark-flow tests.)
-#include <ostream>
+// The card's executor over control flow: a jump ahead of its label, the camera's steps, resident programs.
 #include <tuple>
 #include <vector>
 
 #include "cardsim_stream.h"
 
 namespace cardsim_test {
-
-inline bool operator==(const Timed& a, const Timed& b) { return a.t == b.t && a.word == b.word; }
-inline void PrintTo(const Timed& w, std::ostream* os) {
-  *os << "{" << w.t << ", 0x" << std::hex << w.word << std::dec << "}";
-}
-
 namespace {
 
 constexpr uint32_t kLabel = 0x51800000, kJump = 0x51A00000;
 
-class CardsimFlow : public CardsimStream {
- protected:
-  static void Run(const std::vector<Timed>& words) {
-    cardsim_set_consume(CARDSIM_CONSUME_STALLED);
-    CardsimStream::Run(words, CardType::Pcie, 2);
-  }
-  // The executed words of one opcode (or all with 0), with their card times.
-  static std::vector<Timed> Executed(uint32_t opcode) {
-    std::vector<Timed> out;
-    for (uint32_t i = 0; i < cardsim_trace_count(CARDSIM_TRACE_EXECUTED); ++i) {
-      cardsim_trace_entry e{};
-      EXPECT_EQ(0u, cardsim_trace_get(CARDSIM_TRACE_EXECUTED, i, &e));
-      if (opcode == 0 || e.word >> 24 == opcode) out.push_back({e.time_us, e.word});
-    }
-    return out;
-  }
-};
+using CardsimFlow = CardsimStream;
 
 TEST_F(CardsimFlow, AJumpToALabelNotYetReceivedWaitsForIt) {
-  OpenBuffer(CardType::Pcie, 2);
-  cardsim_set_consume(CARDSIM_CONSUME_STALLED);
-  Stream s(2);
-  s.At(1, kJump | 9);
-  s.At(2, 0x62000001);
-  SendBytes(s.Blocks());  // padded: the label is not in this block
-  Flag(kFlagStart);
+  RunStalled({{1, kJump | 9}, {2, 0x62000001}});  // padded: the label is not in this block
   ASSERT_EQ(0u, cardsim_step_us(50));
   EXPECT_EQ(0u, Fifo().count_markers);
   EXPECT_EQ(uint32_t{CARDSIM_PHASE_RUNNING}, Fifo().phase);
@@ -54,7 +23,7 @@ TEST_F(CardsimFlow, CameraStepsAreRecordedWithTheirRegisters) {
                                    {4, 0x32005678}, {4, 0x34004C42}, {5, 0x52000000}, {5, 0x53000000},
                                    {5, 0x52000001}, {5, 0x53000105}, {6, 0x52000003}, {7, 0x51700000},
                                    {8, kEnd}};
-  Run(step);
+  RunStalled(step);
   ASSERT_EQ(0u, cardsim_step_us(100));
   EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
   ASSERT_EQ(1u, cardsim_camera_count());
@@ -64,24 +33,19 @@ TEST_F(CardsimFlow, CameraStepsAreRecordedWithTheirRegisters) {
             std::tuple(cam.time_us, cam.x, cam.y, cam.para, cam.reg0, cam.reg1));
 }
 
-// A program download: its run ends with the end word decoded while the program stays resident; a
-// frame jump enters the slot the inputs select, or the label stored before 0x59500000; the slot
-// tags the executed trace; a stop ends the program.
+// A downloaded program stays resident past its end word; its slot tags the executed trace; a stop ends it.
 TEST_F(CardsimFlow, ResidentProgramEntersSlotsByTheInputsOrTheStoredLabel) {
   cardsim_set_inputs(0x7);  // slot 3 under the mask 0x1E
-  Run({{1, 0x59100000}, {1, 0x5920001E}, {2, 0x51A20000}, {3, kLabel | 6}, {4, 0x62000006}, {5, 0x59400009},
-       {6, 0x59500000}, {7, 0x51A20000}, {8, kLabel | 9}, {9, 0x62000009}, {10, kJump | 6}, {11, kEnd}});
+  RunStalled({{1, 0x59100000}, {1, 0x5920001E}, {2, 0x51A20000}, {3, kLabel | 6}, {4, 0x62000006},
+              {5, 0x59400009}, {6, 0x59500000}, {7, 0x51A20000}, {8, kLabel | 9}, {9, 0x62000009},
+              {10, kJump | 6}, {11, kEnd}});
   EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
   EXPECT_EQ(Fifo().bytes_consumed, Fifo().bytes_received);
   ASSERT_EQ(0u, cardsim_step_us(20));
   std::vector<uint32_t> markers, tags;
-  for (uint32_t i = 0; i < cardsim_trace_count(CARDSIM_TRACE_EXECUTED); ++i) {
-    cardsim_trace_entry e{};
-    ASSERT_EQ(0u, cardsim_trace_get(CARDSIM_TRACE_EXECUTED, i, &e));
-    if (e.word >> 24 == 0x62) {
-      markers.push_back(e.word & 0xFF);
-      tags.push_back(e.reserved);
-    }
+  for (const cardsim_trace_entry& e : Executed(0x62)) {
+    markers.push_back(e.word & 0xFF);
+    tags.push_back(e.reserved);
   }
   EXPECT_EQ(markers, (std::vector<uint32_t>{6, 9, 6, 9, 6, 9}));  // a round every 6 µs
   EXPECT_EQ(tags, (std::vector<uint32_t>{4, 0, 0, 0, 0, 0}));

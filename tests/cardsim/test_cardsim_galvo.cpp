@@ -1,9 +1,8 @@
-// The card's galvanometer as the executor runs the stream: position words of both forms into a
-// position trace at their times, lit and unlit, steps and jumps, Z, and where the mirrors were and
-// whether a laser was on at a given time.
+// The card's galvanometer during a run: position words of both forms into the position trace, position_at.
 #include <tuple>
 #include <vector>
 
+#include "support/trace.h"
 #include "cardsim_stream.h"
 
 namespace cardsim_test {
@@ -15,9 +14,6 @@ constexpr uint32_t X = CARDSIM_POS_X, Y = CARDSIM_POS_Y, Z = CARDSIM_POS_Z, LIT 
 class CardsimGalvo : public CardsimStream {
  protected:
   static void Run(const std::vector<Timed>& words) { CardsimStream::Run(words, CardType::Usb, 1); }
-  static std::vector<cardsim_position> Positions() {
-    return ReadAll<cardsim_position>(cardsim_position_count(), cardsim_position_get);
-  }
   static cardsim_galvo Galvo() {
     cardsim_galvo g{};
     EXPECT_EQ(0u, cardsim_galvo_state(&g));
@@ -25,19 +21,11 @@ class CardsimGalvo : public CardsimStream {
   }
 };
 
-struct Pos {
-  uint64_t t;
-  uint32_t x, y, z, flags, word, words;
-};
-
-void ExpectPositions(const std::vector<Pos>& e, const std::vector<cardsim_position>& got, const char* what) {
-  ASSERT_EQ(e.size(), got.size()) << what;
-  for (size_t i = 0; i < e.size(); ++i) {
-    const cardsim_position& g = got[i];
-    EXPECT_EQ(std::tuple(e[i].t, e[i].x, e[i].y, e[i].z, e[i].flags, e[i].word, e[i].words),
-              std::tuple(g.time_us, g.x, g.y, g.z, g.flags, g.word, g.words))
-        << what << " " << i;
-  }
+void ExpectPositions(const std::vector<cardsim_position>& want) {
+  ExpectRecords(want, ReadAll<cardsim_position>(cardsim_position_count(), cardsim_position_get),
+                [](const cardsim_position& p) {
+                  return std::tuple(p.time_us, p.x, p.y, p.z, p.flags, p.word, p.words);
+                });
 }
 
 TEST_F(CardsimGalvo, SixteenBitWordsIntoPositionsAtTheirTimes) {
@@ -58,8 +46,7 @@ TEST_F(CardsimGalvo, SixteenBitWordsIntoPositionsAtTheirTimes) {
                    {30, 0x1234, 0x5678, 0, X | Y | LIT | JUMP, 0x01095678, 2},
                    {35, 1, 0x5678, 0, X | JUMP, 0x010C0001, 1},
                    {40, 1, 0x5678, 0x100, Z | LIT, 0x01020100, 1},
-                   {50, 1, 0x5678, 0x200, Z, 0x01060200, 1}},
-                  Positions(), "16 bit");
+                   {50, 1, 0x5678, 0x200, Z, 0x01060200, 1}});
   const cardsim_galvo g = Galvo();
   EXPECT_EQ(std::tuple(16u, 0x01008000u, 9u, 6u, 0u, uint64_t{50}, 1u, 0x5678u, 0x200u),
             std::tuple(g.form, g.form_word, g.words, g.position_count, g.dropped, g.last_time_us, g.x, g.y, g.z));
@@ -70,7 +57,7 @@ TEST_F(CardsimGalvo, TheRunsFirstGalvanometerOrCorrectionWordFixesTheForm) {
     const char* what;
     std::vector<Timed> words;
     uint32_t form;
-    std::vector<Pos> positions;
+    std::vector<cardsim_position> positions;
   } cases[] = {
       {"21 bit, lit",
        {{1, 0x04000002}, {10, 0x01100000}, {10, 0x015FFFFF}, {20, 0x01200005}, {20, 0x01600006},
@@ -90,12 +77,13 @@ TEST_F(CardsimGalvo, TheRunsFirstGalvanometerOrCorrectionWordFixesTheForm) {
        {{1, 1, 0, 0, X | LIT, 0x01000001, 1}, {10, 1, 2, 0, Y | LIT, 0x01010002, 1}}},  // 0x0140 is no 16-bit word
   };
   for (const auto& c : cases) {
+    QZ_TRACE(c.what);
     cardsim_reset();
     std::vector<Timed> words = c.words;
     words.push_back({100, kEnd});
     Run(words);
     EXPECT_EQ(std::tuple(c.form, c.words[0].word), std::tuple(Galvo().form, Galvo().form_word)) << c.what;
-    ExpectPositions(c.positions, Positions(), c.what);
+    ExpectPositions(c.positions);
   }
 }
 

@@ -1,5 +1,4 @@
-// The card's lasers as the executor runs the stream: pulse times, pulse start and stop, power and
-// output words of both lasers, read back as segments, power and output records and the state now.
+// The card's lasers during a run: segments, power and output records, and the state now.
 #include <tuple>
 #include <vector>
 
@@ -22,15 +21,9 @@ class CardsimLaser : public CardsimStream {
   }
 };
 
-struct Seg {
-  uint64_t on, off;
-  double period;
-  uint32_t high, low, daOn, daOff, powerWords, end;
-};
-
-void ExpectSegment(const Seg& e, const cardsim_laser_segment& g, const char* what) {
-  EXPECT_DOUBLE_EQ(e.period, g.period_us) << what;
-  EXPECT_EQ(std::tuple(e.on, e.off, e.high, e.low, e.daOn, e.daOff, e.powerWords, e.end),
+void ExpectSegment(const cardsim_laser_segment& e, const cardsim_laser_segment& g, const char* what) {
+  EXPECT_DOUBLE_EQ(e.period_us, g.period_us) << what;
+  EXPECT_EQ(std::tuple(e.on_us, e.off_us, e.high_ticks, e.low_ticks, e.da_on, e.da_off, e.power_words, e.end),
             std::tuple(g.on_us, g.off_us, g.high_ticks, g.low_ticks, g.da_on, g.da_off, g.power_words, g.end))
       << what;
 }
@@ -51,7 +44,7 @@ TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
   Run(words);
   EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
 
-  const Seg laser0[] = {
+  const cardsim_laser_segment laser0[] = {
       {10, 25, 3.0, 48, 96, 0x800, 0x400, 1, CARDSIM_SEGMENT_STOPPED},
       {40, 45, 3.0, 48, 96, 0x100, 0x100, 0, CARDSIM_SEGMENT_TIMING},
       {45, 50, 4.0, 96, 96, 0x100, 0x100, 0, CARDSIM_SEGMENT_RUN_END},
@@ -61,25 +54,17 @@ TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
   ASSERT_EQ(1u, cardsim_laser_segment_count(1));
   ExpectSegment({15, 30, 1.0, 24, 24, 0xFFF, 0xFFF, 0, CARDSIM_SEGMENT_STOPPED}, Segment(1, 0), "laser 1");
 
-  const cardsim_power_change power[] = {{10, 0, 0x800}, {15, 2, 0xFFF}, {20, 0, 0x400}, {20, 1, 0x123}, {40, 0, 0x100}};
-  const auto powers = ReadAll<cardsim_power_change>(cardsim_power_change_count(), cardsim_power_change_get);
-  ASSERT_EQ(5u, powers.size());
-  for (uint32_t i = 0; i < 5; ++i) {
-    const cardsim_power_change &e = power[i], &p = powers[i];
-    EXPECT_EQ(std::tuple(e.time_us, e.channel, e.da), std::tuple(p.time_us, p.channel, p.da)) << i;
-  }
-  const cardsim_output_change outputs[] = {{5, 0x20020020, 0x20, 0x20, 0x20},
-                                           {11, 0x22200200, 0x80000000, 0x80000000, 0x80000020},
-                                           {12, 0x22200000, 0x80000000, 0, 0x20},
-                                           {30, 0x20020000, 0x20, 0, 0}};
-  const auto changes = ReadAll<cardsim_output_change>(cardsim_output_change_count(), cardsim_output_change_get);
-  ASSERT_EQ(4u, changes.size());
-  for (uint32_t i = 0; i < 4; ++i) {
-    const cardsim_output_change &e = outputs[i], &o = changes[i];
-    EXPECT_EQ(std::tuple(e.time_us, e.word, e.mask, e.values, e.outputs),
-              std::tuple(o.time_us, o.word, o.mask, o.values, o.outputs))
-        << i;
-  }
+  ExpectRecords({{10, 0, 0x800}, {15, 2, 0xFFF}, {20, 0, 0x400}, {20, 1, 0x123}, {40, 0, 0x100}},
+                ReadAll<cardsim_power_change>(cardsim_power_change_count(), cardsim_power_change_get),
+                [](const cardsim_power_change& p) { return std::tuple(p.time_us, p.channel, p.da); });
+  ExpectRecords({{5, 0x20020020, 0x20, 0x20, 0x20},
+                 {11, 0x22200200, 0x80000000, 0x80000000, 0x80000020},
+                 {12, 0x22200000, 0x80000000, 0, 0x20},
+                 {30, 0x20020000, 0x20, 0, 0}},
+                ReadAll<cardsim_output_change>(cardsim_output_change_count(), cardsim_output_change_get),
+                [](const cardsim_output_change& o) {
+                  return std::tuple(o.time_us, o.word, o.mask, o.values, o.outputs);
+                });
 
   // The state now: pulse high, low, idle high, idle low, power channel, DA, power words, segments,
   // power time; not running, no on time.
@@ -98,16 +83,14 @@ TEST_F(CardsimLaser, SegmentsPowerAndOutputsOfBothLasers) {
 
   // The next buffer open starts the lasers and their records over.
   ASSERT_EQ(0u, Exchange(83, 1, 0).rc);
-  EXPECT_EQ(0u, cardsim_laser_segment_count(0));
-  EXPECT_EQ(0u, cardsim_power_change_count());
-  EXPECT_EQ(0u, cardsim_output_change_count());
-  EXPECT_EQ(0u, Laser(0).power_da);
-  EXPECT_EQ(0u, Laser(1).pulse_high_ticks);
+  EXPECT_EQ(std::tuple(0u, 0u, 0u, 0u, 0u), std::tuple(cardsim_laser_segment_count(0), cardsim_power_change_count(),
+                                                       cardsim_output_change_count(), Laser(0).power_da,
+                                                       Laser(1).pulse_high_ticks));
 }
 
 TEST_F(CardsimLaser, StopClosesTheOpenSegmentsAtTheStopTime) {
-  cardsim_set_consume(CARDSIM_CONSUME_STALLED);
-  Run({{100, 0x11000030}, {100, 0x12000030}, {100, 0x16000001}, {200, 0x1C000001}, {1000, 0x16000000}, {2000, kEnd}});
+  RunStalled({{100, 0x11000030}, {100, 0x12000030}, {100, 0x16000001}, {200, 0x1C000001}, {1000, 0x16000000},
+              {2000, kEnd}});
   ASSERT_EQ(0u, cardsim_step_us(300));
   // Open: the off time is the executor's clock.
   ExpectSegment({100, 300, 2.0, 48, 48, 0, 0, 0, CARDSIM_SEGMENT_OPEN}, Segment(0, 0), "laser 0 running");
@@ -119,9 +102,8 @@ TEST_F(CardsimLaser, StopClosesTheOpenSegmentsAtTheStopTime) {
   EXPECT_EQ((std::pair<uint32_t, uint32_t>{2, 0}), EndCodes());
   ExpectSegment({100, 350, 2.0, 48, 48, 0, 0, 0, CARDSIM_SEGMENT_RUN_END}, Segment(0, 0), "laser 0 stopped");
   ExpectSegment({200, 350, 0.0, 0, 0, 0, 0, 0, CARDSIM_SEGMENT_RUN_END}, Segment(1, 0), "laser 1 stopped");
-  EXPECT_EQ(0u, Laser(0).pulse_running);
-  EXPECT_EQ(0u, Laser(1).pulse_running);
-  EXPECT_EQ(1u, cardsim_laser_segment_count(0));
+  EXPECT_EQ(std::tuple(0u, 0u, 1u),
+            std::tuple(Laser(0).pulse_running, Laser(1).pulse_running, cardsim_laser_segment_count(0)));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The driver entry points where the library's link tests do not reach: what each card type refuses
-// (as a card does), the card index, command words by the card's numbering and the reply channel.
+// The driver entry points: what each card type refuses, the card index, command numbering, the reply channel.
 #include <tuple>
 
 #include "support/trace.h"
@@ -18,8 +17,7 @@ TEST_F(CardsimLink, FramesByCardTypeAreAnsweredOrRefusedAndLogged) {
   };
   for (const auto& c : cases) {
     QZ_TRACE(testing::Message() << "type " << static_cast<int>(c.type) << " length " << c.length);
-    cardsim_reset();
-    Open(c.type);
+    Fresh(c.type);
     auto f = Frame(c.length, 0x3022, 0x0F, 0x05);  // outputs, sequence nibble 3
     if (c.length == 16 && !c.goodHeader) f[3] = 0x04;
     EXPECT_EQ(c.rc, Card().CmdSend(f.data(), c.length));
@@ -54,8 +52,7 @@ TEST_F(CardsimLink, LinkReadsAndControlRequestsTheCardDoesNotKnowAreRefused) {
       {CardType::Pcie, 0, 0xA2, 1, 0}, {CardType::Pcie, 0, 0x99, 4, 1}, {CardType::Pcie, 1, 0xA2, 1, 1},
   };
   for (const auto& c : cases) {
-    cardsim_reset();
-    Open(c.type);
+    Fresh(c.type);
     uint8_t b[4] = {};
     EXPECT_EQ(c.rc, Card().SendComCmd(c.direction, c.request, 0, 0, b, c.length)) << std::hex << c.request;
     const cardsim_frame e = LastFrame();
@@ -95,8 +92,7 @@ TEST_F(CardsimLink, CommandWordsDecodeByTheCardsNumbering) {
       {85, 0xF3FF, 0x1FF, 15, false},
   };
   for (const auto& c : cases) {
-    cardsim_reset();
-    Open(CardType::Usb);
+    Fresh(CardType::Usb);
     cardsim_set_card_version(c.version);
     cardsim_set_run_state(1, 0, 0);
     const Reply r = Exchange(c.word);

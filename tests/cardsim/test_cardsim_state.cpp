@@ -1,12 +1,9 @@
-// The state file (CARDSIM_STATE): what a host process started after another one died finds on the
-// card. A "new process" is a reset with the variable unset, then a load (as the driver library does
-// at load). The job a dead host left: e2e CardHost.HostKilledInAJobThenANewProcessOpensTheCard.
+// The state file (CARDSIM_STATE): what a new host process finds on the card after another one died.
+// (The job a dead host left: e2e CardHost.HostKilledInAJobThenANewProcessOpensTheCard.)
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <tuple>
-#include <vector>
 
 #include "support/trace.h"
 #include "cardsim_fixture.h"
@@ -16,12 +13,6 @@
 
 namespace cardsim_test {
 namespace {
-
-std::vector<uint8_t> PageOf(uint8_t seed) {
-  std::vector<uint8_t> p(2048);
-  for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
-  return p;
-}
 
 class CardsimState : public CardsimTest {
  protected:
@@ -38,12 +29,6 @@ class CardsimState : public CardsimTest {
     cardsim_reset();
     plat::SetEnvVar("CARDSIM_STATE", path_);
     return cardsim_load_state();
-  }
-  std::string FileText() const {
-    std::ifstream f(path_, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
   }
 
   static uint64_t StatusWords() {
@@ -65,8 +50,7 @@ class CardsimState : public CardsimTest {
   std::string path_;
 };
 
-// Each row changes one part of the card the way a test or the library does, with no explicit
-// save: the file must follow every change by itself.
+// Each row changes one part of the card without an explicit save: the file follows every change by itself.
 TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
   struct Case {
     const char* name;
@@ -86,25 +70,19 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
       {"card version", [] { cardsim_set_card_version(0x60); }, [] { return Answer(81); },
        (uint64_t{0x300} << 32) | 0x3000},
       {"end code of a stopped run", [] { Answer(83, 1, 0), Answer(82, 0, 4); },
-       [] {
-         cardsim_fifo f{};
-         cardsim_get_fifo(&f);
-         return (uint64_t{f.phase} << 32) | (StatusWords() & 0xFFFFFFFF);
-       },
+       [] { return (uint64_t{Fifo().phase} << 32) | (StatusWords() & 0xFFFFFFFF); },
        (uint64_t{CARDSIM_PHASE_ENDED} << 32) | (2u << 8) | (1u << 26)},
       {"a programmed page and a bad block",
        [] {
          Answer(83, 2, 0x20000000);
-         CardModel::Global().BufSend(PageOf(7).data(), 2048);
+         CardModel::Global().BufSend(Pattern(7).data(), 2048);
          Answer(83, 2, 0x30000FFF);
          cardsim_nand_set_bad(77, 1);
        },
        [] {
-         std::vector<uint8_t> p(2048);
+         Page p;
          cardsim_flash_read(CARDSIM_FLASH_NAND, 4095 * 2048, p.data(), 2048);
-         cardsim_flash f{};
-         cardsim_get_flash(&f);
-         return (uint64_t{p == PageOf(7)} << 32) | f.bad_blocks;
+         return (uint64_t{p == Pattern(7)} << 32) | Flash().bad_blocks;
        },
        (uint64_t{1} << 32) | 1},
   };
@@ -123,14 +101,13 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
 TEST_F(CardsimState, AResetRewritesTheFileWithTheDefaults) {
   cardsim_set_run_state(1, 9, 2);
   cardsim_set_inputs(0x55);
-  ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x100000, PageOf(8).data(), 2048));
+  ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x100000, Pattern(8).data(), 2048));
   cardsim_nand_set_bad(77, 1);
-  ASSERT_NE(std::string::npos, FileText().find("task_id = 9\n"));
+  ASSERT_NE(std::string::npos, ReadFile(path_).find("task_id = 9\n"));
   ASSERT_EQ(0u, cardsim_reset());
-  ASSERT_NE(std::string::npos, FileText().find("task_id = 0\n"));
+  ASSERT_NE(std::string::npos, ReadFile(path_).find("task_id = 0\n"));
   ASSERT_EQ(0u, Restart());
-  cardsim_flash f{};
-  cardsim_get_flash(&f);
+  const cardsim_flash f = Flash();
   EXPECT_EQ(std::tuple(0u, 0u, 0u, 0u, 0u), std::tuple(State().task_id, State().inputs, f.pages_held[0],
                                                        f.pages_held[1], f.bad_blocks));
 }

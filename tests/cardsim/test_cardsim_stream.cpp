@@ -1,7 +1,5 @@
-// The card's side of the data stream where the library's job tests do not reach: the checker (its
-// own code, CRC included) on the library's blocks and on those blocks broken, the full trace, FIFO
-// pointers and counts at their edges, the start of the run, executed words and every way a run ends.
-// (The paced run: e2e MonitorHost and OffDocHost stop a run at 1 % speed.)
+// The card's side of the data stream: the block checker, the traces, the FIFO at its edges, how a run
+// starts and ends. (The paced run: e2e MonitorHost and OffDocHost.)
 #include <algorithm>
 #include <tuple>
 
@@ -11,8 +9,7 @@
 namespace cardsim_test {
 namespace {
 
-// Corruptions of a two-block stream and what the checker makes of them; the layout comes from the
-// card version (its edges 79/80 and 95/96 included).
+// Corruptions of a two-block stream; the layout comes from the card version (edges 79/80, 95/96 included).
 enum class Bad { None, FlipByte, SwapBlocks };
 
 TEST_F(CardsimStream, CheckerAcceptsLibraryBlocksAndRefusesBrokenOnes) {
@@ -87,8 +84,7 @@ TEST_F(CardsimStream, TracesHoldEveryWordAtItsTimeUntilTheEndWord) {
   cardsim_trace_entry e{};
   for (uint32_t i = 0; i < full.size(); ++i) {
     ASSERT_EQ(0u, cardsim_trace_get(0, i, &e));
-    EXPECT_EQ(full[i].first, e.time_us) << i;
-    EXPECT_EQ(full[i].second, e.word) << i;
+    EXPECT_EQ(full[i], std::pair(e.time_us, e.word)) << i;
   }
   EXPECT_EQ(0x70000Au + 25, Fifo().stream_us);
   // Cleared traces fill again as decoding goes on; the word after the end word is not decoded.
@@ -210,11 +206,7 @@ TEST_F(CardsimStream, RunStartsOnTheStartFlagAFlushOrTheAmountHeld) {
     const int what = static_cast<int>(c.trigger);
     cardsim_reset();
     cardsim_set_start_threshold(c.trigger == Trigger::ThresholdOff ? 0 : 6144);
-    if (c.trigger == Trigger::NoBuffer) {
-      Open(CardType::Usb);
-    } else {
-      OpenBuffer(CardType::Usb, 1);
-    }
+    c.trigger == Trigger::NoBuffer ? Open(CardType::Usb) : OpenBuffer(CardType::Usb, 1);
     Stream s(1);
     for (uint32_t i = 0; i < 500; ++i) s.At(i, 0x29000000 | i);
     SendBytes(s.Blocks());  // 2 blocks, under the threshold

@@ -1,6 +1,4 @@
-// The card's picture: the run's path as an SVG file, read back element by element (marked lines,
-// jumps, dots) in field millimetres; both code forms, a host under a comma locale, and the file the
-// configuration asks for at the end of each run.
+// The card's picture of a run as an SVG file, read back element by element in field millimetres.
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -8,7 +6,6 @@
 #include <fstream>
 #include <limits>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,12 +18,6 @@ namespace cardsim_test {
 namespace {
 
 struct Pt { double x, y; };
-
-std::string ReadFile(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
 
 // The picture's elements of each kind as "x,y x,y | x,y ...": field millimetres (y back up) to
 // 0.01 mm, read without the locale.
@@ -60,10 +51,8 @@ Picture Parse(const std::string& svg) {
 
 constexpr Pt A{-20, -20}, Mid{0, -20}, B{20, -20}, C{20, 20}, D{-20, 20}, E{30, 30}, F{35, -25};
 
-// A jump from the centre, a square lit by laser 0 (its first side in two steps), a jump, a dot of
-// laser 1, a jump and a move of Z alone. 16-bit codes in a field of fx x fy (r 0), or 21-bit codes
-// (the correction word first) with half range r and the drawing scaled by r / 50; the codes
-// worked out here from the library's conversions.
+// A jump, a square lit by laser 0 (its first side in two steps), a jump, a dot of laser 1, a jump, Z alone.
+// 16-bit codes in a field of fx x fy (r 0), or 21-bit codes with half range r, the drawing scaled by r / 50.
 std::vector<Timed> Job(double fx, double fy, double r, bool endWord = true) {
   const bool b21 = r > 0;
   std::vector<Timed> w;
@@ -95,14 +84,7 @@ std::vector<Timed> Job(double fx, double fy, double r, bool endWord = true) {
 
 class CardsimSvg : public CardsimStream {
  protected:
-  // Opens a buffer, sends the words and starts the run; the stream goes on with s.
-  static void Run(const std::vector<Timed>& words, Stream& s) {
-    OpenBuffer(CardType::Usb, 1);
-    for (const Timed& w : words) s.At(w.t, w.word);
-    SendBytes(s.Blocks());
-    Flag(kFlagStart);
-  }
-  static void Run(const std::vector<Timed>& words) { CardsimStream::Run(words, CardType::Usb, 1); }
+  static Stream Run(const std::vector<Timed>& words) { return CardsimStream::Run(words, CardType::Usb, 1); }
   qztest::TempDir dir;
   const std::string path = dir.File("card.svg");
 };
@@ -137,9 +119,8 @@ TEST_F(CardsimSvg, TheRunsPathAsMarkedLinesJumpsAndDotsInFieldMillimetres) {
   }
 }
 
-// Fibre lasers run their pulses from the layer on; their outputs make the marks: laser 0's enable
-// (21) set once and its PA (20) around each segment, laser 1's enable (28). The card's laser type
-// decides which outputs gate emission; a segment along which the mirrors travel 0.02 mm is a dot.
+// Fibre lasers pulse from the layer on; the laser type picks the outputs that gate emission (laser 0: enable
+// 21 and PA 20 around each segment, laser 1: enable 28). A segment of 0.02 mm is a dot.
 TEST_F(CardsimSvg, EmissionFollowsTheOutputsThatGateTheConfiguredLaser) {
   std::vector<Timed> w = {{1, 0x21200200}, {2, 0x11000030}, {2, 0x12000030}, {2, 0x16000001}};
   auto move = [&w](uint64_t t, Pt p) {
@@ -230,8 +211,7 @@ TEST_F(CardsimSvg, TheConfigurationsFileIsWrittenAtTheEndOfEachRun) {
   };
   for (const Case& c : cases) {
     plat::DeleteFilePath(picture);
-    Stream s(1);
-    Run(c.words, s);
+    Stream s = Run(c.words);
     EXPECT_FALSE(plat::FileExists(picture)) << c.endCode << ": the run has not ended";
     if (c.endWord) SendBytes(s.At(200, c.endWord).Blocks());
     if (c.flag) Flag(c.flag);

@@ -1,6 +1,4 @@
-// The card's register writes, waits and debug records as the executor runs the stream, and what
-// commands 19 and 87 answer. (An input wait held until the inputs match, commands 17 and 18: e2e
-// CardWaits.)
+// Register writes, waits and debug records during a run, commands 19 and 87. (Input waits: e2e CardWaits.)
 #include <tuple>
 #include <vector>
 
@@ -13,14 +11,7 @@ constexpr uint32_t kCmdWaitReason = 19;
 constexpr uint32_t kFlagClearAlarm = 0x400;
 constexpr uint32_t kTimeoutAlarm = 1u << 5;
 
-class CardsimWaits : public CardsimStream {
- protected:
-  static cardsim_wait Wait(uint32_t index) {
-    cardsim_wait w{};
-    EXPECT_EQ(0u, cardsim_wait_get(index, &w)) << index;
-    return w;
-  }
-};
+using CardsimWaits = CardsimStream;
 
 TEST_F(CardsimWaits, RegisterWritesAreRecordedWithTheLanesTheyCarry) {
   std::vector<Timed> words;
@@ -33,19 +24,14 @@ TEST_F(CardsimWaits, RegisterWritesAreRecordedWithTheLanesTheyCarry) {
                              {7, 0x51700000}, {8, kEnd}});
   Run(words);
   EXPECT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes());
-  const cardsim_reg_write expected[] = {
-      {2, 0x58000001, CARDSIM_REG_PORT, 1, 0x1E, 0, 0},
-      {4, 0x58000003, CARDSIM_REG_PORT, 3, 0x11223344, 0x55667788, 0},
-      {5, 0x51B0000B, CARDSIM_REG_IO_COND, 3, 0x11223344, 0x55667788, 5},
-      {7, 0x51700000, CARDSIM_REG_16, 5, 0x1122CCAA, 0x5566DDBB, 0},  // lanes 0 and 1 rewritten
-  };
-  const auto got = ReadAll<cardsim_reg_write>(cardsim_reg_write_count(), cardsim_reg_write_get);
-  ASSERT_EQ(4u, got.size());
-  for (uint32_t i = 0; i < 4; ++i) {
-    const cardsim_reg_write &e = expected[i], &r = got[i];
-    EXPECT_EQ(std::tuple(e.time_us, e.word, e.kind, e.port, e.a, e.b, e.flag),
-              std::tuple(r.time_us, r.word, r.kind, r.port, r.a, r.b, r.flag)) << i;
-  }
+  ExpectRecords({{2, 0x58000001, CARDSIM_REG_PORT, 1, 0x1E, 0, 0},
+                 {4, 0x58000003, CARDSIM_REG_PORT, 3, 0x11223344, 0x55667788, 0},
+                 {5, 0x51B0000B, CARDSIM_REG_IO_COND, 3, 0x11223344, 0x55667788, 5},
+                 {7, 0x51700000, CARDSIM_REG_16, 5, 0x1122CCAA, 0x5566DDBB, 0}},  // lanes 0 and 1 rewritten
+                ReadAll<cardsim_reg_write>(cardsim_reg_write_count(), cardsim_reg_write_get),
+                [](const cardsim_reg_write& r) {
+                  return std::tuple(r.time_us, r.word, r.kind, r.port, r.a, r.b, r.flag);
+                });
   cardsim_reg_write r{};
   EXPECT_EQ(1u, cardsim_reg_write_get(4, &r));
   EXPECT_EQ(0u, cardsim_wait_count());
@@ -73,12 +59,11 @@ TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
   };
   for (const auto& c : cases) {
     cardsim_reset();
-    cardsim_set_consume(CARDSIM_CONSUME_STALLED);
     std::vector<Timed> words;
     Lanes(words, 10, 0x1, 0x1);
     words.insert(words.end(), c.words.begin(), c.words.end());
     words.insert(words.end(), {{20, 0x20002002}, {30, kEnd}});
-    Run(words);
+    RunStalled(words);
     ASSERT_EQ(0u, cardsim_step_us(c.step - 1)) << c.what;
     EXPECT_EQ(uint32_t{CARDSIM_PHASE_RUNNING}, Fifo().phase) << c.what;
     ASSERT_EQ(0u, cardsim_step_us(1)) << c.what;
@@ -88,7 +73,7 @@ TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
     if (c.endCode == 2) Flag(kFlagStop);
     EXPECT_EQ((std::pair<uint32_t, uint32_t>{c.endCode, c.subCode}), EndCodes()) << c.what;
     ASSERT_EQ(1u, cardsim_wait_count()) << c.what;
-    const cardsim_wait w = Wait(0);
+    const cardsim_wait w = WaitAt(0);
     EXPECT_EQ(std::tuple(c.waitEnd, c.held, c.timeout), std::tuple(w.end, w.held_us, w.timeout_us)) << c.what;
     EXPECT_EQ(c.endCode == 1 ? 2u : 0u, Outputs()) << c.what;
     const bool timedOut = c.waitEnd == CARDSIM_WAIT_TIMED_OUT;
@@ -104,8 +89,7 @@ TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
 
 using Rec = std::tuple<uint32_t, uint32_t, uint32_t>;  // kind, dt (48 MHz ticks), value
 
-// The io debug records a run makes: io words at output and laser changes, positions at galvanometer
-// moves, samples every period set by command 36, gap records, and a full queue.
+// The debug records a run makes (io words, positions, samples, gaps) and a full queue.
 class CardsimRecords : public CardsimStream {
  protected:
   // Every queued record, read through command 87 in the long form.
@@ -154,12 +138,11 @@ TEST_F(CardsimRecords, GapsAreBridgedAndAFullQueueCountsWhatItDrops) {
   m.StreamAt(400000, 0, 0);            // 0.4 s: more than the 24-bit dt holds
   m.IoWord(0);
   uint32_t r0 = 0, r1 = 0;
-  m.Next(r0, r1);
-  EXPECT_EQ(std::pair(r0, r1), std::pair(0xAA000000u, 1u));
-  m.Next(r0, r1);
-  EXPECT_EQ(std::pair(r0, r1), std::pair(0xA9FFFFFFu, 0u));
-  m.Next(r0, r1);
-  EXPECT_EQ(std::pair(r0, r1), std::pair(0xAA000000u | (400000u * 48 - 0xFFFFFF), 0u));
+  for (const auto& want : {std::pair(0xAA000000u, 1u), std::pair(0xA9FFFFFFu, 0u),
+                           std::pair(0xAA000000u | (400000u * 48 - 0xFFFFFF), 0u)}) {
+    m.Next(r0, r1);
+    EXPECT_EQ(std::pair(r0, r1), want);
+  }
   m.Next(r0, r1);
   EXPECT_EQ(r0, 0u);
   // Samples of a long run fill the queue; the rest are counted, the run never waits.

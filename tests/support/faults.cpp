@@ -18,15 +18,14 @@ std::atomic<bool> g_failThreads{false};
 
 bool RefuseThread() { return g_failThreads.load(); }
 
-bool RefuseFileWrite(const std::string& path) {
+// Whether `path` starts with the setting `prefix` (none when empty).
+bool Matches(const std::string& prefix, const std::string& path) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  return !g_failPrefix.empty() && path.compare(0, g_failPrefix.size(), g_failPrefix) == 0;
+  return !prefix.empty() && path.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool RefuseFileRead(const std::string& path) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return !g_failReadPrefix.empty() && path.compare(0, g_failReadPrefix.size(), g_failReadPrefix) == 0;
-}
+bool RefuseFileWrite(const std::string& path) { return Matches(g_failPrefix, path); }
+bool RefuseFileRead(const std::string& path) { return Matches(g_failReadPrefix, path); }
 
 std::string ModuleDir() {
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -38,29 +37,23 @@ void Install() {
   plat::SetFaultPoint(&point);
 }
 
-}  // namespace
-
-void SetModuleDir(const std::string& dir) {
+// Installs the fault point and changes one of its settings.
+void Set(std::string& setting, const std::string& value) {
   Install();
   std::lock_guard<std::mutex> lock(g_mutex);
-  g_moduleDir = dir;
+  setting = value;
 }
+
+}  // namespace
+
+void SetModuleDir(const std::string& dir) { Set(g_moduleDir, dir); }
 
 void FailThreadCreation(bool fail) {
   Install();
   g_failThreads.store(fail);
 }
 
-void FailFileWrites(const std::string& prefix) {
-  Install();
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_failPrefix = prefix;
-}
-
-void FailFileReads(const std::string& prefix) {
-  Install();
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_failReadPrefix = prefix;
-}
+void FailFileWrites(const std::string& prefix) { Set(g_failPrefix, prefix); }
+void FailFileReads(const std::string& prefix) { Set(g_failReadPrefix, prefix); }
 
 }  // namespace qztest

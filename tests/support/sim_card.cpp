@@ -15,8 +15,7 @@ namespace qztest {
 
 void SimCardTest::Stage(int cardType, const std::string& config) {
   clock.autoAdvanceMs = 1;
-  // Each staging gets a folder of its own: a library file that may still be mapped is never
-  // overwritten.
+  // A folder of its own for each staging: a library file that may still be mapped is never overwritten.
   folder_ = dir.File("stage" + std::to_string(++stages_)) + plat::kPathSep;
   ASSERT_TRUE(plat::CreateFolders(folder_));
   ASSERT_TRUE(CopyCompanions({"Portlane", "PortlanePCIE"}, folder_));

@@ -62,8 +62,7 @@ void StagedLibrary::AddCaliModules() {
 }
 
 void* StagedLibrary::ModuleSymbol(const std::string& module, const char* name) {
-  // Loading the file again gives the module the library already holds (one reference more, kept
-  // until the process ends).
+  // Loading the file again gives the module the library already holds (one more reference, kept for good).
   plat::ModuleHandle m = plat::LoadModule(libDir_ + plat::CompanionFileName(module));
   if (!m) return nullptr;
   companions_.push_back(m);
