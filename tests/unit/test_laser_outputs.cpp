@@ -6,14 +6,11 @@
 #include <vector>
 
 #include "cardlink/card_io.h"
-#include "cardlink/card_open.h"
 #include "cardlink/card_wire.h"
-#include "cardlink/portlane.h"
 #include "frame/wait_desc.h"
 #include "laser/laser_outputs.h"
 #include "laser/light_path.h"
 #include "laser/uart.h"
-#include "mark/fifo_data.h"
 #include "qzmark.h"
 #include "support/sim_card.h"
 #include "test_mark_card_fixture.h"

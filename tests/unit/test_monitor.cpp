@@ -3,23 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <deque>
 #include <string>
 #include <vector>
 
 #include "cardlink/card_open.h"
-#include "cardlink/card_wire.h"
-#include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
 #include "cardlink/task_table.h"
-#include "frame/card_version.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
 #include "frame/system_para.h"
 #include "frame/worker_threads.h"
-#include "mark/fifo_data.h"
 #include "mark/mark_job.h"
 #include "monitor/monitor_record.h"
 #include "monitor/monitor_thread.h"
