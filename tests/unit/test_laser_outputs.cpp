@@ -294,8 +294,7 @@ TEST_F(LaserCardTest, MarkBufIOTellsTheLaserFirst) {
   EXPECT_NE(std::search(words.begin(), words.end(), io.begin(), io.end()), words.end());
 }
 
-// A transmitter that stays busy: 37 after 100 polls, nothing sent in the plain form (the handshake
-// form's time-out: the e2e immediate tests).
+// A transmitter that stays busy: 37 after 100 polls, nothing sent in the plain form.
 TEST_F(LaserCardTest, UartTimeOuts) {
   cardsim_set_answer_(CMD_UART_TX_BUSY, 0, 0, 0, 1);
   cardsim_log_clear_();
@@ -427,7 +426,7 @@ TEST_F(LightPathTest, HandshakesByTypeAndKind) {
   }
 }
 
-TEST_F(LightPathTest, SwitchFlagsClearedByTheReaderMeanNoHandshakeAtAll) {
+TEST_F(LightPathTest, ClearedSwitchFlagsMeanNoHandshakeAndWaitsAreThoseOfTheLastLookUp) {
   // The reader cleared the switch flags but not the type-1 flag: neither call touches the switch card.
   Configure(1, 1);
   g_SystemPara.bOssType2 = g_SystemPara.bOssType1Or2 = 0;
@@ -438,9 +437,7 @@ TEST_F(LightPathTest, SwitchFlagsClearedByTheReaderMeanNoHandshakeAtAll) {
     AppendLightPathRelease(kind);
   }
   EXPECT_TRUE(Floor().ch3.empty());
-}
-
-TEST_F(LightPathTest, WaitsAreThoseOfTheLastLookUp) {
+  // The waits are those of the last look-up.
   Configure(1, 1);
   WaitDescMap table = BaseWaitDescs();
   AddWaitDesc(table, 7, 0xAB, 0xCD, "等待分光卡光路申请反馈");
