@@ -466,7 +466,7 @@ TEST_F(NewMethod, ReadingTheBlockRefreshesTheRange) {
   EXPECT_EQ(BoxTableScaleWord(CCaliLink::HalfRange()), 13421772u);
 }
 
-TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPoint) {
+TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPointAndTheImageIsTheCodesInOrder) {
   WriteConfig("HighPrecisionCali.cl", HighPrecisionFile());
   WriteConfig("QZMarkPara.cfg", "[HARDWARE]\nbHighPrecisionCali=1\n");
   CCaliLink::CreateTableAll();
@@ -475,9 +475,7 @@ TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPoint) {
   EXPECT_EQ(Entry(0, 10, 3).x, static_cast<uint32_t>(std::round((10.0 + x) / 20.0 * 4194304.0)));
   EXPECT_EQ(Entry(0, 10, 3).y, static_cast<uint32_t>(std::round((10.0 + y) / 20.0 * 4194304.0)));
   EXPECT_EQ(Entry(1, 10, 3).x, 10 * 65536u);  // table 1's flag is off
-}
-
-TEST_F(NewMethod, TableImageIsTheCodesInOrder) {
+  // Table 1's image is its codes in order.
   BoxParaBlock b = Defaults();
   BoxSetF64(b, kBoxSetB, -0.3);
   StoreBoxPara(b);

@@ -286,8 +286,7 @@ TEST_F(LaserTest, DotWaveRamp) {
 
 TEST_F(LaserTest, LongDotRampsAreThinned) {
   // One point to 100 % in s steps over a dot of s steps: a word at the first and last step and at
-  // every k-th step, k = s / 2048 bounded to 1..10.
-  // head: the first three words; tail: the last two.
+  // every k-th step, k = s / 2048 bounded to 1..10; head: the first three words, tail: the last two.
   struct Case { int64_t steps; size_t count; Words head; Words tail; } cases[] = {
       {2048, 2048, {{50, 0x29000001}, {100, 0x29000003}, {150, 0x29000005}},
        {{102350, 0x29000FFD}, {102400, 0x29000FFF}}},
