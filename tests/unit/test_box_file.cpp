@@ -257,7 +257,6 @@ class BoxParaTest : public qztest::LibFolderTest {
     g_mapErrText.clear();
     LibFolderTest::TearDown();
   }
-  void WriteBlock(const BoxParaBlock& b) { WriteFile("ini/CaliPara.cl", std::string(b.begin(), b.end())); }
 };
 
 TEST_F(BoxParaTest, DefaultsByByteOffset) {
@@ -326,8 +325,8 @@ TEST_F(BoxParaTest, MissingOrShortFileKeepsTheBlock) {
 }
 
 TEST_F(BoxParaTest, UnwritableFileIsReportedOnceAndLeftAlone) {
-  WriteBlock(Defaults());
   BoxParaBlock b = Defaults();
+  WriteFile("ini/CaliPara.cl", std::string(b.begin(), b.end()));
   BoxSetF64(b, kBoxScaleX, 0.5);
   StoreBoxPara(b);
   qztest::FailFileWrites(dir.File("ini"));
