@@ -1,5 +1,4 @@
-// Box files (written, read, refused, packed, through the scanner) and the box parameter block
-// (defaults, file, version check).
+// Box files (written, read, refused, packed, through the scanner) and the box parameter block.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -126,9 +125,8 @@ TEST(BoxFile, LinesAreReadInTheirOrderAndShortFilesAndLongLines) {
 }
 
 TEST(BoxFile, RefusedCountsAndTypes) {
-  // Each case replaces one line of a version-0 2D box with 3D count 0 and empty sections.
-  // Line numbers: 0 version, 1 type, 14 3D count, 15 rows, 16 columns, 26 difference rows,
-  // 35 list count (45 lines in all).
+  // One line of a version-0 2D box with empty sections replaced: 0 version, 1 type, 14 3D count,
+  // 15 rows, 16 columns, 26 difference rows, 35 list count (45 lines in all).
   auto box = [](size_t line, const std::string& value) {
     std::vector<std::string> lines(45, "0");
     lines[2 + 1] = "100";  // the 2D field

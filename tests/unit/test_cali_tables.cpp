@@ -1,5 +1,4 @@
-// The correction tables of both box methods built through our calibration modules, their images
-// and dumps, the high-precision offsets, and what happens without a module.
+// Correction tables of both box methods through our calibration modules: images, dumps, offsets, no module.
 #include <gtest/gtest.h>
 
 #include <algorithm>

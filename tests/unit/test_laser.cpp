@@ -1,5 +1,4 @@
-// Laser channels: the output roles of each laser type, layer selection with its pulse-tick checks,
-// the alignment of off times to the pulse, and the words of switching a laser on and off.
+// Laser channels: output roles by type, layer selection and its tick checks, pulse alignment, on and off words.
 #include <string>
 #include <tuple>
 

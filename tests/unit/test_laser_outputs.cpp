@@ -1,5 +1,4 @@
-// The operations on every laser as exact words and times, the light-path handshakes, and on the
-// simulated card the PA outputs of a job and the serial switch sent at once.
+// Every laser's operations as exact words, the light-path handshakes, and PA outputs and serial switch on the card.
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -259,7 +258,7 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
   EXPECT_EQ(UartBytes(), bytes);
 }
 
-TEST_F(LaserCardTest, SerialSwitchAtOnce) {
+TEST_F(LaserCardTest, SerialSwitchAtOnceAndBeforeABufferedOutput) {
   struct Case { int32_t protocol; uint32_t mask, value; std::vector<uint32_t> bytes; } cases[] = {
       {1, 1u << 29, 1u << 29, {'E', 'P', 'M', '\r'}}, {1, 1u << 29, ~(1u << 29), {'D', 'P', 'M', '\r'}},
       {1, 1u << 29 | 1u << 3, 1u << 29, {}},  // a second output
@@ -277,11 +276,8 @@ TEST_F(LaserCardTest, SerialSwitchAtOnce) {
     EXPECT_EQ(Commands(CMD_UART_TX_BUSY).size(), c.bytes.size());
     EXPECT_EQ(Commands().size(), 2 * c.bytes.size());
   }
-}
-
-TEST_F(LaserCardTest, MarkBufIOTellsTheLaserFirst) {
+  // A buffered output word tells the laser first.
   g_SystemPara.nSerialFor3YLPN2Red1CW0none = 1;
-  g_Laser[0].bMoBySerial = 1;
   Begin(1);
   ASSERT_EQ(QZ_MarkBufIO(1u << 29, 1u << 29, 0, 0), 0u);  // MO on
   ASSERT_EQ(QZ_MarkBufIO(0, 1u << 29 | 1u, 0, 0), 0u);     // with another output: no serial command

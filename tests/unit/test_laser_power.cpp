@@ -1,5 +1,4 @@
-// Power words and power waves: the DA value, the fibre type's strobes, the layer power, the wave
-// lengths, the division of a polyline between its waves, the end wave and the ramps; the layer switch.
+// Power words and waves: DA values, strobes, layer power, wave lengths and split, end wave, ramps; the layer switch.
 #include <cmath>
 #include <limits>
 #include <tuple>

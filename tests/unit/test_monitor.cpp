@@ -1,5 +1,4 @@
-// The monitor's records, lists, word logs, sheet and comparison under a fake clock and random source;
-// the speed tests and the optical path switch test against the simulated card.
+// The monitor's records, lists, logs, sheet and comparison; the speed and path switch tests on the simulated card.
 #include <gtest/gtest.h>
 
 #include <algorithm>
