@@ -105,7 +105,7 @@ Words TimingWords(uint64_t c, uint32_t high, uint32_t low, uint32_t start = SW_P
   return {{c + 1, SW_NOP}, {c + 1, 0x11000000 | high}, {c + 1, 0x12000000 | low}, {c + 1, start}, {c + 2, SW_NOP}};
 }
 
-TEST_F(LaserTest, SelectLayerChecksPulseTicks) {
+TEST_F(LaserTest, SelectLayerChecksPulseTicksAndSendsThoseNotOnTheCard) {
   // mode 5: a job that fires a locked laser; code 0: accepted; words: on the main stream from clock 100.
   struct Case { const char* name; uint32_t fiber, mode, allowDuty, high, low; uint32_t code; Words words; } cases[] = {
       {"fibre, duty off by 4", 1, 0, 0, 2400, 2404, 32, {}},
@@ -143,9 +143,8 @@ TEST_F(LaserTest, SelectLayerChecksPulseTicks) {
     EXPECT_EQ(g_Laser[0].nCurLayer, 7);
   }
   EXPECT_FALSE(MarkFailed());
-}
-
-TEST_F(LaserTest, SelectLayerSendsTicksThatDifferFromThoseOnTheCard) {
+  // Laser 1 sends the ticks that differ from those on the card.
+  g_MarkJob.bLaserLocked = 0;
   CLaser& l = g_Laser[1];
   l.bFiberPwm = 1;
   auto& pens = g_LaserTimingPara[1];
