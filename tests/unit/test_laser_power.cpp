@@ -1,5 +1,4 @@
-// Power words and power waves: the DA value, the fibre type's strobes, the layer power, the wave
-// lengths, the division of a polyline between its waves, the end wave and the ramps; the layer switch.
+// Power words and waves: DA values, strobes, layer power, wave lengths and split, end wave, ramps; the layer switch.
 #include <cmath>
 #include <limits>
 #include <tuple>
@@ -78,7 +77,7 @@ TEST_F(LaserTest, LayerPower) {
     uint32_t waveMode;
   } cases[] = {
       {"no waves: the layer power", 0, 0, 0, {}, {}, -1.0, 0x290007FF, 0},
-      {"the same power again", 0, 0, 0, {}, {}, 50000.0, 0, 0}, {"within 0.001", 0, 0, 0, {}, {}, 50000.0009, 0, 0},
+      {"within 0.001", 0, 0, 0, {}, {}, 50000.0009, 0, 0},
       {"beyond 0.001", 0, 0, 0, {}, {}, 50000.002, 0x290007FF, 0},
       {"dots, only line waves", 1, 1, 0, {{0, 0, 30}}, {}, -1.0, 0x290007FF, 0},
       {"line wave from its first point", 0, 1, 0, {{0, 0, 30}, {0, 1, 80}}, {}, 50000, 0x290004CC, 2},
@@ -286,8 +285,7 @@ TEST_F(LaserTest, DotWaveRamp) {
 
 TEST_F(LaserTest, LongDotRampsAreThinned) {
   // One point to 100 % in s steps over a dot of s steps: a word at the first and last step and at
-  // every k-th step, k = s / 2048 bounded to 1..10.
-  // head: the first three words; tail: the last two.
+  // every k-th step, k = s / 2048 bounded to 1..10; head: the first three words, tail: the last two.
   struct Case { int64_t steps; size_t count; Words head; Words tail; } cases[] = {
       {2048, 2048, {{50, 0x29000001}, {100, 0x29000003}, {150, 0x29000005}},
        {{102350, 0x29000FFD}, {102400, 0x29000FFF}}},
@@ -366,6 +364,7 @@ TEST_F(LayerSwitchTest, ChangesLandTheirLeadBeforeTheLayerAndAreNotSentTwice) {
   g_PenPara[5] = {.nWaveNumber = 7, .dbZPos = 10, .nPower = 100};
   g_LaserTimingPara[0][5].dbPower = 100;
   g_LaserTimingPara[1][5].dbPower = 50;
+  // The wave number at 9001 lands 90493 µs before the layer's moment at 99494.
   const Words expected = Stream()
                              .Nop(9000).Word(1, 1, 0x28000007).Nop(10).Nop(40000)  // wave number, lead 90000
                              .Word(20, 20, 0x29020FFF)                              // analogue power, 50000
@@ -375,8 +374,6 @@ TEST_F(LayerSwitchTest, ChangesLandTheirLeadBeforeTheLayerAndAreNotSentTwice) {
                              .Word(100, 100, 0x29000FFF)                             // laser 0's power, 4000
                              .Word(100, 100, 0x290207FF).Nop(4000)                   // laser 1's power, 4000
                              .w;
-  EXPECT_EQ(expected[1].time, 9001u);
-  EXPECT_EQ(expected.back().time, 99494u);  // the wave number 90493 µs before the layer's moment
   for (int job = 0; job < 2; ++job) {
     SCOPED_TRACE(job);
     Job(0);

@@ -1,25 +1,19 @@
-// The monitor's records, lists, word logs, sheet and comparison under a fake clock and random source;
-// the speed tests and the optical path switch test against the simulated card.
+// The monitor's records, lists, logs, sheet and comparison; the speed and path switch tests on the simulated card.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <deque>
 #include <string>
 #include <vector>
 
 #include "cardlink/card_open.h"
-#include "cardlink/card_wire.h"
-#include "cardlink/portlane.h"
 #include "cardlink/task_state.h"
 #include "cardlink/task_table.h"
-#include "frame/card_version.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
 #include "frame/system_para.h"
 #include "frame/worker_threads.h"
-#include "mark/fifo_data.h"
 #include "mark/mark_job.h"
 #include "monitor/monitor_record.h"
 #include "monitor/monitor_thread.h"
@@ -442,7 +436,7 @@ TEST_F(SpeedTest, BlocksAndCommandsReachTheCardAndTheBoxShowsThem) {
   }
 }
 
-TEST_F(SpeedTest, CommandsSlowerThanTheStartValueReportItAsTheMinimum) {
+TEST_F(SpeedTest, SlowCommandsReportTheirTimeAsTheMinimumAndALostCardReleasesTheTask) {
   OpenStepping();
   step.perfStep = 2000.0;
   EXPECT_EQ(RunSpeedTest(), 0u);
@@ -452,10 +446,7 @@ TEST_F(SpeedTest, CommandsSlowerThanTheStartValueReportItAsTheMinimum) {
                      "Minimum time spent:1110.000 ms \\n"),
             std::string::npos)
       << box;
-}
-
-TEST_F(SpeedTest, ACardLostDuringTheTestReleasesTheTask) {
-  OpenStepping();
+  // A card lost during the test releases the task.
   cardsim_fault_lose_at_(20);
   EXPECT_THROW(RunSpeedTest(), MyException);
   EXPECT_FALSE(SysBusy());
