@@ -1,7 +1,4 @@
-// The card-parameter list: the galvanometer word by scanner type, each packet's packing from its
-// configuration keys, and the USB firmware value of the compatibility check (the example
-// configuration's whole list, as the card decodes it, is the end-to-end test's); the card-version
-// settings.
+// The card-parameter list: galvanometer word, each packet from its keys, the USB firmware check, card versions.
 #include <cstdint>
 #include <tuple>
 #include <vector>
@@ -92,8 +89,7 @@ TEST(CardParaTest, UsbFirmwareValue) {
   for (const auto& c : cases) EXPECT_EQ(c.value, UsbFirmwareValue(c.b0, c.b1)) << int{c.b0} << " " << int{c.b1};
 }
 
-// ---- the card-version settings: recording on a fresh configuration with the flash area map,
-// refusing a card that no longer fits, and the extended command numbers
+// ---- the card-version settings: recording, refusing a card that no longer fits, extended commands
 
 using CardVersionTest = SystemParaTest;
 
