@@ -1,6 +1,4 @@
-// The card parameters in the card's flash against the simulated card: the NAND map's pages (the
-// serial flash is the end-to-end test's), the offline-file head byte for byte, its states and its
-// timing value, and the upload's steps in their order with its early ends.
+// The card parameters in flash on the simulated card: NAND pages, the offline-file head, the upload's steps.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,8 +26,7 @@ using qztest::Cmd;
 
 class CardParaFlashTest : public qztest::MarkCardTest {
  protected:
-  // The card as card opening leaves it: version 85 keeps its areas on the serial flash and numbers
-  // its commands, version 55 has the NAND and the legacy commands.
+  // As opening leaves it: version 85 serial flash and numbered commands, 55 NAND and legacy ones.
   void OpenOn(bool spi) {
     Open(spi ? 85 : 55);
     chip = spi ? CARDSIM_FLASH_SPI : CARDSIM_FLASH_NAND;
