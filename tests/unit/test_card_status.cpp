@@ -1,6 +1,4 @@
-// Status decoding, the command packet, every alarm text of the status word and of the galvanometer
-// feedback in both languages (a line of its own for every alarm bit, in the order the host shows
-// them, and samples word for word), and the watchdog's decision of one round.
+// Status decoding, the command packet, every alarm text in both languages, and one watchdog round.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -65,8 +63,7 @@ TEST(CardStatusDecode, FieldsOfLegacyAndNumberedCardsAndWhichBitsAreAlarms) {
   }
 }
 
-// The bits of status r0 with an alarm line, in the order the lines are shown; the laser alarm's
-// line (field 17: r0 bit 7, r1 bits 27-31 = 8) comes before the last one's.
+// Status r0 bits with an alarm line, in shown order; the laser's (field 17: r0 bit 7, r1 27-31 = 8) before bit 5's.
 const int kShownOrder[] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 28, 29, 30, 31, 4, 24, 6, 5};
 constexpr uint32_t kLaserR0 = 1u << 7, kLaserR1 = 8u << 27;
 
@@ -118,7 +115,7 @@ TEST(AlarmTexts, EveryGalvanometerFeedbackLineInBothLanguages) {
   EXPECT_EQ(seen.size(), 24u);
 }
 
-TEST(AlarmTexts, PlainAlarmsWordForWordInBothLanguages) {
+TEST(AlarmTexts, PlainAndGalvanometerAlarmsWordForWord) {
   const uint32_t r0 =
       kLaserR0 | (1u << 31) | (1u << 10) | (1u << 4) | (1u << 24) | (1u << 14) | (1u << 13) | (1u << 30);
   EXPECT_EQ(CardAlarm(r0, kLaserR1, 0),
@@ -139,9 +136,7 @@ TEST(AlarmTexts, PlainAlarmsWordForWordInBothLanguages) {
             "缓冲区数据流校验错误，导致运行中止（可清除）\r\n"
             "平台碰限位导致停止（可清除）\r\n"
             "激光器报警（可清除）\r\n");
-}
-
-TEST(AlarmTexts, GalvanometerFeedbackWords) {
+  // The galvanometer feedback words.
   struct Case { uint32_t w1; std::string text; } cases[] = {
       {0x11, ""},
       {0x02, ">>>>>>Scan not feedBack OverTime\r\n"},
@@ -179,11 +174,7 @@ TEST(CommandPacket, BytesOnTheWireAndTheQueue) {
 // ---- the watchdog's decision of one round over (issued, done, now)
 
 TEST(Watchdog, ReportsAnOutstandingExchangeOnceOnItsEighthLateRound) {
-  struct Round {
-    uint32_t issued, done, now;
-    bool report;
-    uint32_t elapsed;  // checked when report is set
-  };
+  struct Round { uint32_t issued, done, now; bool report; uint32_t elapsed; };  // elapsed: checked on a report
   WatchSlot slot;
   std::vector<Round> rounds = {{5, 4, 1000, false, 0}};  // the wait begins
   // Rounds every 50 ms: the wait passes 1500 ms at 2550; the report comes 8 rounds later.
