@@ -1,6 +1,4 @@
-// The numeric conversions and the formatter; numbers under a host locale with a comma as decimal
-// separator (texts, log lines, configuration reads and the link words derived from them keep the
-// dot); the folder rules of the configuration and the logs, and the typed reads of the configuration.
+// Numeric conversions and the formatter, numbers under a comma locale, folder rules and typed configuration reads.
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -154,14 +152,11 @@ TEST_F(CommaLocaleTest, TextsAndLogLinesKeepTheDot) {
                                      "nDdr=0.500 (Send=1.250 tm=40)"});
 }
 
-TEST_F(CommaLocaleTest, ConfigurationRealsKeepTheDot) {
+TEST_F(CommaLocaleTest, ConfigurationRealsAndTheLinkWordsFromThemKeepTheDot) {
   WriteCfg("[HARDWARE]\ndbLostRatio2Link=0.25\n");
   EXPECT_EQ(g_MainCfg.GetDouble("HARDWARE", "dbLostRatio2Link", 1, 0.1), 0.25);
   EXPECT_EQ(ReadMainDouble("HARDWARE", "dbMissing", -1234.5), -1234.5);  // the default, written and read
-}
-
-// A PCIe card with a secondary card and nothing configured: 512 * 0.6 and 512 * 0.1.
-TEST_F(CommaLocaleTest, SecondaryCardLinkWordsFromTheDefaultRatios) {
+  // A PCIe card with a secondary card and nothing configured: 512 * 0.6 and 512 * 0.1.
   WriteCfg("[Main]\nCardType=1\n");
   InitParaLink(1);
   const CardLinkCfg& c = g_SystemPara.CardLinkCfg;
