@@ -1,5 +1,4 @@
-// The CRC-16 of stream sub-blocks and of the offline file head: the table-driven implementation
-// against the bitwise definition, over many inputs, initial values, polynomials and reflections.
+// The table-driven CRC-16 against the bitwise definition over many inputs, initial values and polynomials.
 #include <gtest/gtest.h>
 
 #include <array>
