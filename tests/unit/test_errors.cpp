@@ -1,6 +1,4 @@
-// Error texts from the language file, the language flag, the exception's report and the export
-// wrapper that turns every exception into a code; the library's text logs: the line format and level
-// tags, the level filter, long messages, the daily roll-over, two writers at once and old logs deleted.
+// Error texts, the language flag, the exception's report and the export wrapper; the text logs.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -46,7 +44,7 @@ TEST_F(ErrorsTest, LanguageFlagIsASubstringTestOnTheFileName) {
   }
 }
 
-TEST_F(ErrorsTest, TextsComeFromTheLanguageFileByKey) {
+TEST_F(ErrorsTest, TextsComeFromTheLanguageFileByKeyAndTheExamplesHaveAllCodes) {
   WriteFile("ini/QZ_en.txt",
             "[language]\nSTRING_Card_is_not_connected=Card is not connected\n"
             "STRING_MemoryException=Out of memory\nSTRING_not_Open_Box_File=Cannot open the box file\n"
@@ -59,9 +57,7 @@ TEST_F(ErrorsTest, TextsComeFromTheLanguageFileByKey) {
   for (const auto& [code, text] : texts) EXPECT_EQ(GetErrText(code), text) << code;
   EXPECT_EQ(g_mapErrText.count(41), 0u);             // a lookup does not add an entry
   for (uint32_t code = 0; code < kReturnCodeCount; ++code) EXPECT_EQ(g_mapErrText.count(code), code == 4 ? 0u : 1u);
-}
-
-TEST_F(ErrorsTest, ExamplesLanguageFilesHaveATextForEveryCode) {
+  // The example language files have a text for every code.
   for (const char* name : {"QZ_zh.txt", "QZ_en.txt"}) {
     std::string text;
     ASSERT_TRUE(plat::ReadWholeFile(qztest::NativePath(std::string(QZ_SOURCE_DIR) + "/examples/ini/" + name), text));
