@@ -1,7 +1,4 @@
-// Flash pages and the bad-block table against the simulated card, on the serial-flash map and the
-// NAND map: pages written, read back and compared; the exact words of a page write; relocation
-// around a block that fails, in the card's table and in "BBT.txt"; reads retried and failing with
-// their code; commits that fail; the table of one card never used after a close.
+// Flash pages and the bad-block table against the simulated card, on the serial-flash and NAND maps.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -68,6 +65,21 @@ class FlashTest : public SimCardTest {
     plat::ReadWholeFile(GetModuleDir() + "BBT.txt", text);
     return text;
   }
+  // Where the table sends a page.
+  static uint32_t Skipped(uint32_t page) {
+    g_BBT.SkipBad(page);
+    return page;
+  }
+  // The card's bad-block table loaded (a blank card's table is written first).
+  static void LoadTable() { Skipped(0); }
+  static std::vector<uint8_t> Pages(uint8_t n) {
+    std::vector<uint8_t> data;
+    for (uint8_t i = 0; i < n; ++i) {
+      const FlashPage page = Pattern(i);
+      data.insert(data.end(), page.begin(), page.end());
+    }
+    return data;
+  }
   size_t CountOf(const Cmd& c) {
     const auto cmds = Commands();
     return static_cast<size_t>(std::count(cmds.begin(), cmds.end(), c));
@@ -115,8 +127,7 @@ TEST_F(FlashTest, PageWriteOnTheWire) {
   };
   for (const auto& c : cases) {
     OpenOn(c.spi);
-    uint32_t cursor = 0;
-    if (!c.spi) g_BBT.SkipBad(cursor);  // the table is loaded
+    if (!c.spi) LoadTable();
     cardsim_log_clear_();
     const uint64_t chunks = State().bulk_chunks;
     FlashWritePage(c.page, Pattern(2).data(), 2048);
@@ -138,16 +149,11 @@ TEST_F(FlashTest, AFailingBlockMovesToTheNextGoodOneAndTheTableSaysSo) {
   };
   for (const auto& c : cases) {
     OpenOn(false);
-    uint32_t cursor = 0;
-    g_BBT.SkipBad(cursor);
+    LoadTable();
     cardsim_log_clear_();
     for (uint32_t b : c.chipBad) cardsim_nand_set_bad_(b, 1);
     cardsim_flash_fault_(kNand, CARDSIM_FLASH_FAULT_PROGRAM, 1792 * 64 + 2, 1);
-    std::vector<uint8_t> data;
-    for (uint8_t i = 0; i < 5; ++i) {
-      const FlashPage page = Pattern(i);
-      data.insert(data.end(), page.begin(), page.end());
-    }
+    const std::vector<uint8_t> data = Pages(5);
     EXPECT_EQ(1u, CBrokenBlock::UpdatePages(data.data(), 5, 0x1C000));
     for (uint32_t i = 0; i < 5; ++i) {
       EXPECT_EQ(Pattern(static_cast<uint8_t>(i)), Peek(kNand, c.lands * 64 + i)) << i;
@@ -188,8 +194,7 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesThenFailsWithItsCode) {
   for (const auto& c : cases) {
     QZ_TRACE(testing::Message() << c.spi << " " << c.failures);
     OpenOn(c.spi);
-    uint32_t cursor = 0;
-    g_BBT.SkipBad(cursor);
+    LoadTable();
     const uint32_t chip = c.spi ? kSpi : kNand;
     Poke(chip, c.page, Pattern(3));
     cardsim_flash_fault_(chip, CARDSIM_FLASH_FAULT_READ, c.page, c.failures);
@@ -254,27 +259,20 @@ TEST_F(FlashTest, ACommitThatFailsThrows26WithItsText) {
   // The table's own commit.
   OpenOn(false);
   cardsim_flash_commit_fail_(1u << 0, 1);
-  uint32_t cursor = 0;
-  ExpectCode(RV_FLUSH_FAIL, 1, [&] { g_BBT.SkipBad(cursor); });
+  ExpectCode(RV_FLUSH_FAIL, 1, [] { LoadTable(); });
 }
 
 TEST_F(FlashTest, TheTableIsForgottenWhenTheCardCloses) {
   OpenOn(false);
   Poke(kSpi, kTable, TablePage({7}));
-  uint32_t cursor = 7 * 64 + 3;
-  g_BBT.SkipBad(cursor);
-  EXPECT_EQ(8u * 64 + 3, cursor);
+  EXPECT_EQ(8u * 64 + 3, Skipped(7 * 64 + 3));
   EXPECT_EQ("7\r\n2040\r\n2042\r\n2045\r\n2047\r\n", BbtTxt());
   CPortlane::Close();
   // Another card (or this one changed by another host) behind the next open.
   Poke(kSpi, kTable, TablePage({9}));
   ASSERT_EQ(OpenLink(), 0u);
-  cursor = 7 * 64 + 3;
-  g_BBT.SkipBad(cursor);
-  EXPECT_EQ(7u * 64 + 3, cursor);
-  cursor = 9 * 64;
-  g_BBT.SkipBad(cursor);
-  EXPECT_EQ(10u * 64, cursor);
+  EXPECT_EQ(7u * 64 + 3, Skipped(7 * 64 + 3));
+  EXPECT_EQ(10u * 64, Skipped(9 * 64));
   EXPECT_EQ("9\r\n2040\r\n2042\r\n2045\r\n2047\r\n", BbtTxt());
 }
 
@@ -298,8 +296,7 @@ TEST_F(FlashTest, TablePagesTheLoaderRefusesOrReadsBack) {
     OpenOn(false);
     Poke(kSpi, kTable, c.card);
     const size_t boxes = Boxes().size();
-    uint32_t cursor = 0;
-    g_BBT.SkipBad(cursor);
+    LoadTable();
     const auto all = Boxes();
     EXPECT_EQ(c.boxes, std::vector<std::string>(all.begin() + static_cast<long>(boxes), all.end()));
     EXPECT_EQ(c.after, Peek(kSpi, kTable));
@@ -310,14 +307,10 @@ TEST_F(FlashTest, TablePagesTheLoaderRefusesOrReadsBack) {
   g_BBT.Save();
   CPortlane::Close();
   ASSERT_EQ(OpenLink(), 0u);
-  uint32_t cursor = 2041 * 64;
-  g_BBT.SkipBad(cursor);
-  EXPECT_EQ(2041u * 64, cursor);
+  EXPECT_EQ(2041u * 64, Skipped(2041 * 64));
   // No good block left.
-  for (uint32_t page : {2047u * 64, 2048u * 64}) {
-    cursor = page;
-    ExpectCode(RV_WRITE_READ_FLASH_NOT_SAME, 1, [&] { g_BBT.SkipBad(cursor); });
-  }
+  for (uint32_t page : {2047u * 64, 2048u * 64})
+    ExpectCode(RV_WRITE_READ_FLASH_NOT_SAME, 1, [&] { Skipped(page); });
 }
 
 TEST_F(FlashTest, UpdatePagesSpiRewritesOnTheFirstDifferenceAndNoticesTheArea) {
@@ -326,11 +319,7 @@ TEST_F(FlashTest, UpdatePagesSpiRewritesOnTheFirstDifferenceAndNoticesTheArea) {
   };
   for (const auto& c : cases) {
     OpenOn(true);
-    std::vector<uint8_t> data;
-    for (uint8_t i = 0; i < 3; ++i) {
-      const FlashPage page = Pattern(i);
-      data.insert(data.end(), page.begin(), page.end());
-    }
+    const std::vector<uint8_t> data = Pages(3);
     for (uint8_t i = 0; i < 3; ++i) Poke(kSpi, c.first + 0x800 * i, Pattern(i));
     EXPECT_EQ(0u, CBrokenBlock::UpdatePages(data.data(), 3, c.first));
     EXPECT_EQ(0u, Flash().programs[kSpi]);
