@@ -1,5 +1,4 @@
 // Output words, waits and register-write sequences as words and times on the current floor's main stream.
-
 #include "frame/wait_desc.h"
 #include "mark/io_words.h"
 #include "test_mark_fixture.h"
