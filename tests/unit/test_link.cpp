@@ -1,7 +1,7 @@
-// The driver link against the simulated card: frames on the wire, the sequence nibble, stream-block
-// chunking, the toggle and echo checks, opening with and without a secondary card, and a card lost
-// at every exchange of an open.
+// The driver link against the simulated card: frames, sequence nibble, chunking, checks, opens and lost cards.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/card_operation.h"
@@ -28,10 +28,14 @@ std::vector<cardsim_frame> OfKind(const std::vector<cardsim_frame>& frames, uint
   return out;
 }
 
-// A control request, then command 82 with sequence nibble 0: (82, 0, 0x4000) in 10 or 12 bytes.
-TEST_F(SimCardTest, OpenFramesOfBothCardTypes) {
-  struct Case { int type; uint32_t control; std::vector<uint8_t> bytes; } cases[] = {
-      {0, 0xDF, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0}}, {1, 0xA2, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}}};
+// A control request, then command 82 with sequence nibble 0: (82, 0, 0x4000) in 10 or 12 bytes; a stream
+// block in one chunk or four.
+TEST_F(SimCardTest, OpenFramesAndStreamBlockChunksOfBothCardTypes) {
+  uint8_t block[kStreamBlockBytes];
+  for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(i);
+  struct Case { int type; uint32_t control; std::vector<uint8_t> bytes; uint32_t chunks, length; } cases[] = {
+      {0, 0xDF, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0}, 1, 2048},
+      {1, 0xA2, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}, 4, 512}};
   for (const Case& c : cases) {
     Stage(c.type);
     ASSERT_EQ(OpenLink(), 0u);
@@ -43,8 +47,10 @@ TEST_F(SimCardTest, OpenFramesOfBothCardTypes) {
     EXPECT_EQ(Bytes(frames[1]), c.bytes);
     uint32_t value = 9, count = 0;
     cardsim_get_flag_(0x4000, &value, &count);
-    EXPECT_EQ(count, 1u);
-    EXPECT_EQ(value, 0u);
+    EXPECT_EQ(std::tuple(count, value), std::tuple(1u, 0u));
+    ASSERT_TRUE(CPortlane::BufSend(block));
+    const cardsim_state s = State();
+    EXPECT_EQ(std::tuple(s.bulk_chunks, s.last_chunk_length, s.bulk_bytes), std::tuple(c.chunks, c.length, 2048u));
     CPortlane::Close();
     CPortlane::FreeDll();
   }
@@ -114,23 +120,6 @@ TEST_F(SimCardTest, SequenceNibbleWrapsAfterSixteenCommandsAndNumbersAbove0x1FFL
   g_Link.g_bCmdSeqOn = 0;  // cards without numbered commands get the number unchanged
   ASSERT_TRUE(CPortlane::SendCmd(0x2055, 7, 8, reply));
   EXPECT_EQ(Frames().back().word, 0x2055u);
-}
-
-TEST_F(SimCardTest, StreamBlocksAreChunkedByCardType) {
-  uint8_t block[kStreamBlockBytes];
-  for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(i);
-  struct Case { int type; uint32_t chunks, length; } cases[] = {{0, 1, 2048}, {1, 4, 512}};
-  for (const Case& c : cases) {
-    Stage(c.type);
-    ASSERT_EQ(OpenLink(), 0u);
-    ASSERT_TRUE(CPortlane::BufSend(block));
-    cardsim_state s = State();
-    EXPECT_EQ(s.bulk_chunks, c.chunks);
-    EXPECT_EQ(s.last_chunk_length, c.length);
-    EXPECT_EQ(s.bulk_bytes, 2048u);
-    CPortlane::Close();
-    CPortlane::FreeDll();
-  }
 }
 
 TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCard) {
