@@ -1,5 +1,4 @@
 // The common frame of the mark-list commands: what a body throws, the entry line, refusals that fail the job.
-
 #include <functional>
 #include <limits>
 #include <new>
