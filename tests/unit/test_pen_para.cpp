@@ -1,5 +1,4 @@
-// The pen tables filled from host records laid out byte by byte: pulse timing, power waves, the
-// setters' offsets, and refusals that change nothing.
+// The pen tables filled from host records byte by byte: pulse timing, power waves, offsets, refusals.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -115,7 +114,7 @@ std::vector<uint8_t> PenRecord(double markSpeed, double jumpSpeed, double z = 1.
   return r;
 }
 
-TEST_F(PenParaTest, SetMarkParaReadsEveryFieldAtItsOffset) {
+TEST_F(PenParaTest, SetMarkParaReadsEveryFieldAtItsOffsetAndEnablesByBothSpeeds) {
   std::vector<uint8_t> records = PenRecord(2000.0, 3000.0), second = PenRecord(2000.0, 3000.0, 9.0);
   records.insert(records.end(), second.begin(), second.end());
   g_LaserTimingPara[1][1].nPulsePeriod = 77;
@@ -136,9 +135,7 @@ TEST_F(PenParaTest, SetMarkParaReadsEveryFieldAtItsOffset) {
   EXPECT_EQ(std::tuple(g_PenParaPlus[1].nWord0, g_PenParaPlus[1].dbReal0), std::tuple(222, 1.0));
   EXPECT_EQ(g_LaserTimingPara[1][1].nPulsePeriod, 77u);  // only laser 0
   EXPECT_EQ(g_PenPara[2].nJumpDelay2, 500);               // only the pens given
-}
-
-TEST_F(PenParaTest, EnableFollowsBothSpeeds) {
+  // The pen is enabled by both speeds.
   struct Case { double mark, jump; uint8_t enable; } cases[] = {  // speeds in mm/s
       {0.0, 3000.0, 0}, {2000.0, 3000.0, 1}, {2000.0, 0.0, 0}, {1e-6, 1e-6, 1}, {1e-7, 3000.0, 0}, {kNaN, 3000.0, 0},
       {2000.0, kInf, 0}};
