@@ -1,5 +1,4 @@
-// The platform layer: files, folders, the system-wide mutex, modules, the environment, message
-// boxes, debug output, threads and the clock.
+// The platform layer: files, folders, the system mutex, modules, environment, boxes, threads and the clock.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -77,7 +76,7 @@ TEST(Files, FindFilesMatchesWildcards) {
   EXPECT_TRUE(plat::FindFiles(dir.File("no_such_folder"), "*").empty());
 }
 
-TEST(Files, FolderTreesAreMadeAndRemovedWhole) {
+TEST(Files, FolderTreesAndWholeFiles) {
   qztest::TempDir dir;
   ASSERT_TRUE(plat::CreateFolders(dir.File("t/x/y")));
   EXPECT_TRUE(plat::IsFolder(dir.File("t/x")));
@@ -94,10 +93,8 @@ TEST(Files, FolderTreesAreMadeAndRemovedWhole) {
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("plain"), "x"));
   EXPECT_FALSE(plat::RemoveFolderTree(dir.File("plain"))) << "a file is not a folder";
   EXPECT_TRUE(plat::FileExists(dir.File("plain")));
-}
 
-TEST(Files, WholeFilesKeepEveryByteAndTheirWriteTime) {
-  qztest::TempDir dir;
+  // Whole files keep every byte and their write time.
   const std::string data("a\r\nb\nc\0d\x1a\xff", 10);  // no text-mode translation anywhere
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("f"), data));
   std::string back = "old";
