@@ -1,6 +1,4 @@
-// INI profiles: one table of cases, run through plat::IniReadString / plat::IniWriteString (our
-// engine on POSIX, the system's profile functions on Win32) and, on Win32, through our engine as
-// well. Where our engine runs, the file it leaves is compared byte for byte.
+// INI profiles: one table run through plat::IniReadString / IniWriteString (and our engine on Win32 too).
 #include <gtest/gtest.h>
 
 #include <optional>
