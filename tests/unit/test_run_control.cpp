@@ -1,5 +1,4 @@
 // Run control: a stop while QZ_MarkEnd waits, the job's figures, a full flush mid-job, 21-bit field codes.
-
 #include <atomic>
 #include <chrono>
 #include <limits>
@@ -41,8 +40,7 @@ TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollow)
   EXPECT_EQ(Fifo().start_reason, uint32_t{CARDSIM_START_FLAG});
   // The card runs the words in the order of their times.
   const std::vector<uint32_t> words = TraceWords();
-  // The prologue jumps to (0, 0) twice (rest and current position), the epilogue sets the idle
-  // pulse timing.
+  // The prologue jumps to (0, 0) twice (rest and current position); the epilogue sets idle pulse timing.
   EXPECT_EQ(words, (std::vector<uint32_t>{0x04000001, 0x01300000, 0x01700000, SW_WAIT_TIMEOUT_1S, SW_JUMP_WAIT,
                                           0x01300000, 0x01700000, SW_WAIT_TIMEOUT_1S, SW_JUMP_WAIT,
                                           SW_KIND_MARKER | KIND_BUFFER, 0x62000000, 0x62000001, 0x62000002,
