@@ -1,5 +1,4 @@
 // Scanner codes of field positions: clamps, per-axis fields, 21-bit rounding, transform, fast tables.
-
 #include <atomic>
 #include <limits>
 #include <memory>
