@@ -181,8 +181,7 @@ TEST_F(ScanSeqTest, DotListAppliesTheLayerJumpsOnlyToMovedDotsAndMarksEachOnItsF
   // delay 100); the jump of 2 mm in one step with its 70 µs delay (20 + 480 x 2 / 20, rounded).
   EXPECT_EQ(Floor().ch0, (Words{{207, SW_NOP}, {357, SW_NOP}, {357, SW_NOP}, {367, 0x0100851E}, {367, 0x01017FFF},
                                 {437, SW_NOP}, {444, SW_NOP}, {594, SW_NOP}}));
-  // The laser on after its 20 µs on delay, off after 50 + 200 µs off delay aligned down to the
-  // 100 µs pulse.
+  // The laser on after its 20 µs on delay, off after 50 + 200 µs off delay aligned down to the 100 µs pulse.
   const auto dot = [](uint64_t t) {
     return Words{{t, SW_NOP},           {t, 0x11000960},      {t, 0x12000960},
                  {t, 0x16000001},       {t + 200, 0x16000000}, {t + 200, SW_NOP}};
