@@ -1,6 +1,6 @@
 // The test figures' geometry without a card: glyph strokes, placements, the square, the guide, the polylines.
-
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "mark/test_figures.h"
@@ -30,7 +30,7 @@ TEST(TestFigures, GlyphStrokesAtSize375) {
   }
 }
 
-TEST(TestFigures, PlacementOneTurnsTheBar) {
+TEST(TestFigures, PlacementsTurnTheBarAndMarkEachGlyphUprightAndTurned) {
   const GlyphPlacement& p = kGlyphPlacementTable[0];
   GlyphSet set;
   BuildTestPattern(p.set, 375.0, set);
@@ -40,16 +40,12 @@ TEST(TestFigures, PlacementOneTurnsTheBar) {
   // Glyph 2 upright at row 4: its bars keep their direction.
   BuildTestPattern(2, 375.0, set);
   EXPECT_EQ(PlaceStroke(set[1], 0, 100.5, 200.9), (Line{{212, 950}, {212, -549}}));
-}
 
-TEST(TestFigures, PlacementsMarkEachGlyphTwiceOnceUprightOnceTurned) {
+  // The placements mark each glyph twice, once upright and once turned.
   int upright[7] = {}, turned[7] = {};
   for (const GlyphPlacement& p : kGlyphPlacementTable) ++(p.swap ? turned : upright)[p.set];
   // Besides the bars that carry them, glyphs 3..6 stand once upright and once turned.
-  for (int k = 3; k <= 6; ++k) {
-    EXPECT_EQ(upright[k], 1) << k;
-    EXPECT_EQ(turned[k], 1) << k;
-  }
+  for (int k = 3; k <= 6; ++k) EXPECT_EQ(std::pair(upright[k], turned[k]), std::pair(1, 1)) << k;
   EXPECT_EQ(upright[0] + turned[0], 0);
   EXPECT_EQ(turned[1], 7);   // six turned bars and glyph 1 turned
   EXPECT_EQ(upright[2], 7);  // six upright double bars and glyph 2 upright
