@@ -1,5 +1,4 @@
 // The host's status text against the simulated card: off-line mode, task, alarms, waits, languages, buffer size.
-
 #include <cstring>
 
 #include "cardlink/card_cmd.h"
@@ -81,12 +80,9 @@ TEST_F(WaitInfoTest, GalvanometerDetailsByCardVersion) {
             "cleared) \r\n");
 }
 
-TEST_F(WaitInfoTest, TextIsCutToTheHostsBuffer) {
+TEST_F(WaitInfoTest, TextIsCutToTheHostsBufferAndACardLostGivesOne) {
   cardsim_set_alarms_(0xFFFFFF70u, 17);
   EXPECT_EQ(Text().size(), kWaitInfoBufferSize - 1);
-}
-
-TEST_F(WaitInfoTest, CardLostWhileReadingOrNoCardGivesOne) {
   cardsim_set_alarms_(1u << 5, 0);
   cardsim_fault_lose_at_(2);  // the status read passes, the wait-reason query loses the card
   EXPECT_EQ(Text(1), "OFFLINE MODE\r\nWaiting for timeout, causing the operation to terminate (can be cleared)\r\n");
