@@ -340,8 +340,7 @@ TEST_F(FlashTest, AFlashOperationTheCardNeverFinishesIsALostCard) {
   ExpectCode(RV_ERROR, 1, [&] { FlashReadPage(0x130000, nullptr, -1); });
 }
 
-// Files the library cannot use: a download of a file the system refuses, of a folder or of a
-// device is code 9 with nothing sent; a read-back file the system refuses is code 9 too.
+// A refused file, a folder or a device to download, or a refused read-back file: code 9, nothing sent.
 TEST_F(FlashTest, FilesThatCannotBeUsedGiveCode9) {
   OpenOn(true);
   const std::string job = GetModuleDir() + "job.bin";
