@@ -49,8 +49,7 @@ TEST(Crc16, StreamPolynomialMatchesTheDefinitionForEveryInitialValue) {
   }
 }
 
-// One bit at every position of the sub-block: each byte of an eight-byte step and of the last
-// four-byte step goes through its own table.
+// One bit at every position: each byte of an eight-byte step and of the last four-byte step has its own table.
 TEST(Crc16, EverySingleBitMatchesTheDefinition) {
   for (uint16_t poly : {0x1021, 0x8005})
     for (size_t bit = 0; bit < kCrc16Bytes * 8; ++bit) {
