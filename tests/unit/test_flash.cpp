@@ -331,17 +331,8 @@ TEST_F(FlashTest, UpdatePagesSpiRewritesOnTheFirstDifferenceAndNoticesTheArea) {
   }
 }
 
-TEST_F(FlashTest, AFlashOperationTheCardNeverFinishesIsALostCard) {
-  OpenOn(true);
-  cardsim_set_flash_busy_(0xFFFFFFFF);
-  qztest::ExpectLost([&] { FlashWritePage(0x130000, Pattern(1).data(), 2048); });
-  const FlashPage data = Pattern(1);
-  ExpectCode(RV_ERROR, 1, [&] { FlashWritePage(0x130000, data.data(), 2049); });
-  ExpectCode(RV_ERROR, 1, [&] { FlashReadPage(0x130000, nullptr, -1); });
-}
-
 // A refused file, a folder or a device to download, or a refused read-back file: code 9, nothing sent.
-TEST_F(FlashTest, FilesThatCannotBeUsedGiveCode9) {
+TEST_F(FlashTest, FilesThatCannotBeUsedGiveCode9AndAnOperationNeverFinishedLosesTheCard) {
   OpenOn(true);
   const std::string job = GetModuleDir() + "job.bin";
   ASSERT_TRUE(plat::WriteWholeFile(job, std::string(4096, 'x')));
@@ -362,6 +353,12 @@ TEST_F(FlashTest, FilesThatCannotBeUsedGiveCode9) {
   EXPECT_EQ(QZ_SendCtrlCmd(0x100, 0, 2, &r0, &r1), RV_NOT_OPEN_OFFLINE_FILE);
   EXPECT_TRUE(Commands().empty());
   qztest::FailFileWrites("");
+  // A flash operation the card never finishes is a lost card.
+  cardsim_set_flash_busy_(0xFFFFFFFF);
+  const FlashPage data = Pattern(1);
+  qztest::ExpectLost([&] { FlashWritePage(0x130000, data.data(), 2048); });
+  ExpectCode(RV_ERROR, 1, [&] { FlashWritePage(0x130000, data.data(), 2049); });
+  ExpectCode(RV_ERROR, 1, [&] { FlashReadPage(0x130000, nullptr, -1); });
 }
 
 }  // namespace
