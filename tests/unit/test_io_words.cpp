@@ -118,7 +118,7 @@ TEST_F(IoWordsTest, OutputWordsByMaskAndByNumber) {
   EXPECT_EQ(InfoLinesWith("MakeIoWord:output -7 is outside 0..43"), 1u);
 }
 
-TEST_F(IoWordsTest, SerialBitPatternMostSignificantBitFirst) {
+TEST_F(IoWordsTest, SerialBitPatternMostSignificantBitFirstAndRegisterSequences) {
   constexpr uint32_t kSet = 0x20008008, kClear = 0x20008000;  // output 3
   Words list;
   const uint8_t a5 = 0xA5;
@@ -135,10 +135,8 @@ TEST_F(IoWordsTest, SerialBitPatternMostSignificantBitFirst) {
   list.clear();
   AddSerialBitPattern(list, 0, 3, two);
   EXPECT_TRUE(list.empty());
-}
 
-TEST_F(IoWordsTest, RegisterSequences) {
-  Words list;
+  // Register sequences.
   EXPECT_EQ(MakeSeqRegReset(list), (Words{{1, 0x52000000}, {1, 0x55001E00}, {1, 0x52000001}, {1, 0x55000000},
                                           {1, 0x52000002}, {1, 0x55000000}, {1, 0x52000003}, {1, 0x55000000},
                                           {2, 0x58000001}, {3, 0x50000000}}));
