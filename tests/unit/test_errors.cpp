@@ -112,7 +112,7 @@ class LogFileTest : public qztest::LibFolderTest {
   qztest::FakeClock clock;
 };
 
-TEST_F(LogFileTest, LineFormatLevelTagsAndTheLevelFilter) {
+TEST_F(LogFileTest, LineFormatLevelTagsTheLevelFilterAndTheDailyRollOver) {
   CLogFile log;
   log.Init(dir.File("a/b/Error.log"));  // missing folders are created
   log.Write("T", LOG_TRACE, "dropped at the default level 1");
@@ -150,19 +150,18 @@ TEST_F(LogFileTest, LineFormatLevelTagsAndTheLevelFilter) {
   blocked.Init(dir.File("blocker/x.log"));
   blocked.Write("T", LOG_ERROR, "nowhere");
   EXPECT_FALSE(plat::FileExists(dir.File("blocker/x.log")));
-}
 
-TEST_F(LogFileTest, DailyLogRollsOverAtTheFirstLineAfterMidnight) {
-  CLogFile log;
+  // The daily log rolls over at the first line after midnight.
+  CLogFile daily;
   clock.local = plat::LocalTime{2026, 3, 7, 23, 59, 59, 999, 6};
-  log.Init("");
+  daily.Init("");
   const std::string day1 = BuildLogFilePath("Log_03_07.log");
-  EXPECT_EQ(log.Path(), day1);
-  log.Write("T", LOG_INFO, "late");
+  EXPECT_EQ(daily.Path(), day1);
+  daily.Write("T", LOG_INFO, "late");
   clock.local = plat::LocalTime{2026, 3, 8, 0, 0, 0, 1, 0};
-  log.Write("T", LOG_INFO, "early");
+  daily.Write("T", LOG_INFO, "early");
   const std::string day2 = BuildLogFilePath("Log_03_08.log");
-  EXPECT_EQ(log.Path(), day2);
+  EXPECT_EQ(daily.Path(), day2);
   EXPECT_EQ(ReadLines(day1), std::vector<std::string>{"[INFO]   [2026-03-07 23:59:59.999] T:late"});
   EXPECT_EQ(ReadLines(day2), std::vector<std::string>{"[INFO]   [2026-03-08 00:00:00.001] T:early"});
 }
