@@ -31,20 +31,6 @@ TEST(Scan, MmToDacClampsInDoubleAndMapsNanToTheCentre) {
   }
 }
 
-TEST(Scan, EachAxisUsesItsOwnField) {
-  auto cal = std::make_unique<CCalibrate>();
-  cal->SetFieldSizes(100.0, 50.0, 17.0);
-  int32_t cx = -1, cy = -1, cz = -1;
-  cal->MmToDac(12.5, 12.5, 12.5, cx, cy, cz);
-  EXPECT_EQ(std::tuple(cx, cy, cz), std::tuple(40959, 49151, 65535));
-
-  struct Case { int32_t axis, code; double mm; } cases[] = {
-      {0, 0, -50.0}, {0, 65535, 50.0}, {0, INT32_MAX, 50.0}, {0, INT32_MIN, -50.0}, {1, 0, -25.0}, {1, 70000, 25.0},
-      {2, 0, -8.5},  {2, 100000, 8.5}, {3, 65535, 0.0},      {-1, 65535, 0.0},
-  };
-  for (const Case& c : cases) EXPECT_EQ(cal->DacToMm(c.axis, c.code), c.mm) << c.axis << " " << c.code;
-}
-
 TEST(Scan, TwentyOneBitCodesClampBeforeRoundingHalvesUp) {
   EXPECT_EQ(CCaliLink::HalfRange(), 10.0);
   struct Case { double mm; int32_t code; } cases[] = {
@@ -62,7 +48,7 @@ TEST(Scan, TwentyOneBitCodesClampBeforeRoundingHalvesUp) {
   EXPECT_EQ(MmToCode21(12.5), 1572864);
 }
 
-TEST(Scan, TransformSwapsAndMirrorsThenRotatesAndShifts) {
+TEST(Scan, TransformSwapsMirrorsRotatesShiftsAndEachAxisUsesItsOwnField) {
   auto cal = std::make_unique<CCalibrate>();
   // Without settings the transform is the identity.
   FieldPoint p = cal->Transform(3.0, 5.0);
@@ -82,6 +68,16 @@ TEST(Scan, TransformSwapsAndMirrorsThenRotatesAndShifts) {
     p = cal->Transform(3.0, 5.0);
     EXPECT_EQ(std::tuple(p.x, p.y), std::tuple(c.x, c.y)) << c.mode;
   }
+  cal = std::make_unique<CCalibrate>();  // each axis uses its own field
+  cal->SetFieldSizes(100.0, 50.0, 17.0);
+  int32_t cx = -1, cy = -1, cz = -1;
+  cal->MmToDac(12.5, 12.5, 12.5, cx, cy, cz);
+  EXPECT_EQ(std::tuple(cx, cy, cz), std::tuple(40959, 49151, 65535));
+  struct AxisCase { int32_t axis, code; double mm; } axes[] = {
+      {0, 0, -50.0}, {0, 65535, 50.0}, {0, INT32_MAX, 50.0}, {0, INT32_MIN, -50.0}, {1, 0, -25.0}, {1, 70000, 25.0},
+      {2, 0, -8.5},  {2, 100000, 8.5}, {3, 65535, 0.0},      {-1, 65535, 0.0},
+  };
+  for (const AxisCase& c : axes) EXPECT_EQ(cal->DacToMm(c.axis, c.code), c.mm) << c.axis << " " << c.code;
 }
 
 // Conversions while another thread changes the field sizes see one whole setting (run it under tsan).
