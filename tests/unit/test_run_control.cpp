@@ -1,7 +1,6 @@
 // Run control: a stop while QZ_MarkEnd waits, the job's figures, a full flush mid-job, 21-bit field codes.
 #include <atomic>
 #include <chrono>
-#include <limits>
 #include <thread>
 
 #include "calibration/scan.h"
@@ -106,19 +105,6 @@ TEST_F(RunControlTest, MarkTimeIsTheLastJobsStreamTime) {
   EXPECT_GT(base, 100u);
   EXPECT_EQ(job(3000000), base + 3000000u);
   EXPECT_EQ(job((int64_t{1} << 32) + 5), base + 5u);  // more than 71 minutes: the low 32 bits
-}
-
-TEST(FieldToCode21Test, CodesOfTheFieldPosition) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  // The rounding and clamps it shares with MmToCode21 (test_scan.cpp); a half range not above 0: the centre.
-  struct Case { double p, halfRange; int32_t code; } cases[] = {
-      {1.0, 1.0, 2097151}, {5.0, 10.0, 1572864}, {3.0, 0.0, 1048576}, {3.0, -10.0, 1048576}, {3.0, nan, 1048576},
-  };
-  for (const Case& c : cases) EXPECT_EQ(FieldToCode21(c.p, c.halfRange), c.code) << c.p << " " << c.halfRange;
-  // Both coordinates with the half range in force (10 mm until the correction module reports its own).
-  int32_t cx = -1, cy = -1;
-  FieldToCode21(-10.0, nan, cx, cy);
-  EXPECT_EQ(std::tuple(cx, cy), std::tuple(0, 1048576));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "calibration/box_para.h"
 #include "calibration/scan.h"
+#include "mark/run_control.h"
 #include "mark/scan_move.h"
 #include "support/trace.h"
 
@@ -31,7 +32,7 @@ TEST(Scan, MmToDacClampsInDoubleAndMapsNanToTheCentre) {
   }
 }
 
-TEST(Scan, TwentyOneBitCodesClampBeforeRoundingHalvesUp) {
+TEST(Scan, TwentyOneBitCodesOfMmAndOfTheFieldClampBeforeRoundingHalvesUp) {
   EXPECT_EQ(CCaliLink::HalfRange(), 10.0);
   struct Case { double mm; int32_t code; } cases[] = {
       {0.0, 1048576}, {-10.0, 0}, {10.0, 2097151}, {-11.0, 0}, {11.0, 2097151}, {1e300, 2097151}, {-kInf, 0},
@@ -42,6 +43,14 @@ TEST(Scan, TwentyOneBitCodesClampBeforeRoundingHalvesUp) {
       {10.0 - 5.0 / 2097152.0, 2097151},
   };
   for (const Case& c : cases) EXPECT_EQ(MmToCode21(c.mm), c.code) << c.mm;
+  // FieldToCode21 rounds alike; a half range not above 0 gives the centre; both coordinates at the range in force.
+  struct FieldCase { double p, halfRange; int32_t code; } fields[] = {
+      {1.0, 1.0, 2097151}, {5.0, 10.0, 1572864}, {3.0, 0.0, 1048576}, {3.0, -10.0, 1048576}, {3.0, kNaN, 1048576},
+  };
+  for (const FieldCase& c : fields) EXPECT_EQ(FieldToCode21(c.p, c.halfRange), c.code) << c.p << " " << c.halfRange;
+  int32_t cx = -1, cy = -1;
+  FieldToCode21(-10.0, kNaN, cx, cy);
+  EXPECT_EQ(std::tuple(cx, cy), std::tuple(0, 1048576));
 
   // The range the box-correction module reports (its refusals: test_cali_tables.cpp).
   EXPECT_TRUE(CCaliLink::SetHalfRange(25.0));
