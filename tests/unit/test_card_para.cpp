@@ -13,7 +13,7 @@ namespace {
 
 using Packet = std::tuple<uint32_t, uint32_t, uint32_t>;
 
-TEST(CardParaTest, GalvoWordByScannerType) {
+TEST(CardParaTest, GalvoWordByScannerTypeAndUsbFirmwareValue) {
   // Distance limit 7, no alarm level, no time allowance.
   struct Case { int32_t close, type; uint32_t G; int32_t L; uint32_t wait; } cases[] = {
       {0, 1, 0x2C4, 7, 1},  {1, 0, 0x2C6, 7, 1},  {1, 16, 0x2C6, 7, 1}, {1, 1, 0x22A, 0, 0}, {1, 2, 0x2CE, 7, 1},
@@ -29,6 +29,12 @@ TEST(CardParaTest, GalvoWordByScannerType) {
     const uint32_t G = GalvoWordG(p);  // sets the limit and the wait flag as well
     EXPECT_EQ(std::tuple(c.G, c.L, c.wait), std::tuple(G, p.nScanFeedbackDisLimit, p.bScanFeedbackWait));
   }
+  // The USB firmware value of the compatibility check.
+  struct UsbCase { uint8_t b0, b1; int32_t value; } usb[] = {
+      {0x01, 0x00, 0x100}, {0x30, 0xF8, 0x30},         {0x2F, 0xF8, 0x2F},       {0x80, 0x00, -32768},
+      {0x01, 0x17, INT32_MIN}, {0x03, 0x15, 0x60000000}, {0x01, 0x18, 0x1},
+  };
+  for (const auto& c : usb) EXPECT_EQ(c.value, UsbFirmwareValue(c.b0, c.b1)) << int{c.b0} << " " << int{c.b1};
 }
 
 class CardParaListTest : public SystemParaTest {};
@@ -79,14 +85,6 @@ TEST_F(CardParaListTest, EachPacketFromItsKeys) {
   EXPECT_EQ((Packet{82, 1, 0x200}), Packet(batch[13].Cmd(), batch[13].P1(), batch[13].P2()));
   EXPECT_EQ((Packet{20, 0, 19}), Packet(batch[17].Cmd(), batch[17].P1(), batch[17].P2()));
   EXPECT_EQ(255u, RunStartUnits(1.0, 200));
-}
-
-TEST(CardParaTest, UsbFirmwareValue) {
-  struct Case { uint8_t b0, b1; int32_t value; } cases[] = {
-      {0x01, 0x00, 0x100}, {0x30, 0xF8, 0x30},         {0x2F, 0xF8, 0x2F},       {0x80, 0x00, -32768},
-      {0x01, 0x17, INT32_MIN}, {0x03, 0x15, 0x60000000}, {0x01, 0x18, 0x1},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.value, UsbFirmwareValue(c.b0, c.b1)) << int{c.b0} << " " << int{c.b1};
 }
 
 // ---- the card-version settings: recording, refusing a card that no longer fits, extended commands
