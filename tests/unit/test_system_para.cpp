@@ -108,25 +108,6 @@ TEST_F(SystemParaTest, FirstBufferWindowAndItsBox) {
   }
 }
 
-TEST_F(SystemParaTest, LaserSwitchWhileOnOverridesTheLightPath) {
-  struct Case { const char* cfg; uint8_t type1, type2, type1Or2; int32_t ioIn, pause, offOn; } cases[] = {
-      {"[LASER]\nOSS_TYPE=2\nIoInFromOss=4\n[FIBER]\nLASER_OFF_ON_INTEVAL=70\n", 0, 0, 0, 0, 0, 10},
-      {"[LASER]\nOSS_TYPE=1\nIoInFromOss=4\n", 1, 0, 0, 0, 0, 10},
-      {"[LASER]\nOSS_TYPE=2\nIoInFromOss=4\n[FIBER]\nLASER_OFF_ON_INTEVAL=70\n"
-       "[OTHER]\nbEnableSwitchLaserParaWhenLaserOn=0\n",
-       0, 1, 1, 4, 1, 70},
-  };
-  for (const Case& c : cases) {
-    WriteCfg(c.cfg);
-    g_SystemPara.InitParaLaser();
-    g_SystemPara.InitParaOther();
-    const SystemPara& p = g_SystemPara;
-    EXPECT_EQ(std::tuple(p.bOssType1, p.bOssType2, p.bOssType1Or2, p.IoInFromOss, p.bMarkAllowPause,
-                         p.LASER_OFF_ON_INTEVAL),
-              std::tuple(c.type1, c.type2, c.type1Or2, c.ioIn, c.pause, c.offOn)) << c.cfg;
-  }
-}
-
 TEST_F(SystemParaTest, LaserSerialSectionBySelector) {
   WriteCfg("[Uart]\nBAUD=10\nEParity=20\nnUartEven1Odd0=1\n[UartCW]\nBAUD=11\nEParity=21\n"
            "[UartRed]\nBAUD=12\nEParity=22\n");
@@ -158,7 +139,7 @@ TEST_F(SystemParaTest, LaserTypeChangeIsWrittenBackAndLoggedOnce) {
   EXPECT_NE(log[0].find("SystemPara::InitParaLaser:LASER_TYPE Change to 1"), std::string::npos) << log[0];
 }
 
-TEST_F(SystemParaTest, LightPathFlagsFromOssType) {
+TEST_F(SystemParaTest, LightPathFlagsFromOssTypeAndTheLaserSwitchWhileOn) {
   WriteCfg("[LASER]\nIoInFromOss=6\n");
   struct Case { int32_t t; uint8_t type2, type1, type1Or2, type3, energy; int32_t slaves, ioIn; } cases[] = {
       {0, 0, 0, 0, 0, 0, 9, 0}, {1, 0, 1, 1, 0, 0, 9, 6}, {2, 1, 0, 1, 0, 0, 9, 6},
@@ -175,6 +156,24 @@ TEST_F(SystemParaTest, LightPathFlagsFromOssType) {
     EXPECT_EQ(std::tuple(p.bOssType2, p.bOssType1, p.bOssType1Or2, p.bOssType3, p.bOssEnergySplit, p.nEnergySplitSlaves,
                          p.IoInFromOss),
               std::tuple(c.type2, c.type1, c.type1Or2, c.type3, c.energy, c.slaves, c.ioIn)) << c.t;
+  }
+  // Switching the laser parameters while the laser is on overrides the light path.
+  g_SystemPara = SystemPara{};
+  struct SwitchCase { const char* cfg; uint8_t type1, type2, type1Or2; int32_t ioIn, pause, offOn; } switches[] = {
+      {"[LASER]\nOSS_TYPE=2\nIoInFromOss=4\n[FIBER]\nLASER_OFF_ON_INTEVAL=70\n", 0, 0, 0, 0, 0, 10},
+      {"[LASER]\nOSS_TYPE=1\nIoInFromOss=4\n", 1, 0, 0, 0, 0, 10},
+      {"[LASER]\nOSS_TYPE=2\nIoInFromOss=4\n[FIBER]\nLASER_OFF_ON_INTEVAL=70\n"
+       "[OTHER]\nbEnableSwitchLaserParaWhenLaserOn=0\n",
+       0, 1, 1, 4, 1, 70},
+  };
+  for (const SwitchCase& c : switches) {
+    WriteCfg(c.cfg);
+    g_SystemPara.InitParaLaser();
+    g_SystemPara.InitParaOther();
+    const SystemPara& p = g_SystemPara;
+    EXPECT_EQ(std::tuple(p.bOssType1, p.bOssType2, p.bOssType1Or2, p.IoInFromOss, p.bMarkAllowPause,
+                         p.LASER_OFF_ON_INTEVAL),
+              std::tuple(c.type1, c.type2, c.type1Or2, c.ioIn, c.pause, c.offOn)) << c.cfg;
   }
 }
 
