@@ -204,7 +204,7 @@ class EnvGuard {
   std::vector<std::pair<std::string, std::string>> saved_;
 };
 
-TEST(MessageBox, LogLineEscapesBackslashAndLineEnds) {
+TEST(MessageBox, LogLinesEscapeAndAnswersComeFromTheEnvironmentEvenWhenTheLogCannotBeWritten) {
   struct Row { std::string text; BoxButtons buttons; bool topmost; std::string line; };
   const std::vector<Row> rows = {
       {"Card not found", BoxButtons::Ok, true, "topmost ok: Card not found"},
@@ -215,26 +215,24 @@ TEST(MessageBox, LogLineEscapesBackslashAndLineEnds) {
   };
   for (const Row& r : rows)
     EXPECT_EQ(plat::MessageBoxLogLine(r.text, r.buttons, r.topmost), r.line) << r.text;
-}
-
-TEST(MessageBox, LoggedBoxesAnswerFromTheEnvironmentEvenWhenTheLogCannotBeWritten) {
+  // Logged boxes answer from the environment, even when the log cannot be written.
   qztest::TempDir dir;
   const std::string log = dir.File("boxes.log");
   EnvGuard env;
   env.Set("QZMARK_MSGBOX_LOG", log);
 
-  struct Row { const char* answerVar; BoxButtons buttons; BoxAnswer answer; };  // "": variable unset
-  const std::vector<Row> rows = {
+  struct AnswerRow { const char* answerVar; BoxButtons buttons; BoxAnswer answer; };  // "": variable unset
+  const std::vector<AnswerRow> answers = {
       {"", BoxButtons::Ok, BoxAnswer::Ok},        {"", BoxButtons::YesNo, BoxAnswer::No},
       {"yes", BoxButtons::YesNo, BoxAnswer::Yes}, {"yes", BoxButtons::Ok, BoxAnswer::Ok},
       {"no", BoxButtons::YesNo, BoxAnswer::No},   {"1", BoxButtons::YesNo, BoxAnswer::No},
   };
   std::string expectedLog;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    env.Set("QZMARK_MSGBOX_ANSWER", rows[i].answerVar);
+  for (size_t i = 0; i < answers.size(); ++i) {
+    env.Set("QZMARK_MSGBOX_ANSWER", answers[i].answerVar);
     const std::string text = "box " + std::to_string(i) + "\nsecond line";
-    EXPECT_EQ(plat::ShowMessageBox(text, rows[i].buttons, i % 2 == 0), rows[i].answer) << "row " << i;
-    expectedLog += plat::MessageBoxLogLine(text, rows[i].buttons, i % 2 == 0) + "\n";
+    EXPECT_EQ(plat::ShowMessageBox(text, answers[i].buttons, i % 2 == 0), answers[i].answer) << "row " << i;
+    expectedLog += plat::MessageBoxLogLine(text, answers[i].buttons, i % 2 == 0) + "\n";
   }
   // One line per box, appended in order (the variable is read at every box).
   std::string got;
