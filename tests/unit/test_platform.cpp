@@ -264,7 +264,7 @@ TEST(MessageBox, WithoutLogPosixWritesToStderrAndAnswersNoAndDebugOutputOnlyWhen
 }
 #endif
 
-TEST(Thread, RunsTheBodyAndJoins) {
+TEST(Thread, RunsTheBodyAndJoinsAndTheSystemClockReadsTheSystem) {
   std::atomic<int> runs{0};
   plat::Thread t;
   EXPECT_FALSE(t.Running());
@@ -278,9 +278,7 @@ TEST(Thread, RunsTheBodyAndJoins) {
   EXPECT_EQ(runs.load(), 1);
   EXPECT_FALSE(t.Running());
   t.Join();  // harmless
-}
-
-TEST(Clock, SystemClockReadsTheSystem) {
+  // The system clock reads the system.
   plat::Clock& c = plat::SystemClock();
   const uint32_t tick0 = c.TickMs();
   const double perf0 = c.PerfMs();
