@@ -28,7 +28,7 @@ class ErrorsTest : public qztest::LibFolderTest {
   }
 };
 
-TEST_F(ErrorsTest, LanguageFlagIsASubstringTestOnTheFileName) {
+TEST_F(ErrorsTest, LanguageFlagAndTextsByKeyAndTheExamplesHaveAllCodes) {
   struct Case { const char* cfg; uint8_t zh; } cases[] = {
       {"", 1},                                         // default "QZ_zh.txt"
       {"[OTHER]\nlanguageFile=QZ_en.txt\n", 0}, {"[OTHER]\nlanguageFile=mine_zh.txt.old\n", 1},
@@ -42,9 +42,8 @@ TEST_F(ErrorsTest, LanguageFlagIsASubstringTestOnTheFileName) {
     EXPECT_EQ(Boxes(), std::vector<std::string>{"plain ok: no language File"});
     EXPECT_EQ(GetErrText(1), "");
   }
-}
-
-TEST_F(ErrorsTest, TextsComeFromTheLanguageFileByKeyAndTheExamplesHaveAllCodes) {
+  // Texts come from the language file by key.
+  ClearLogs();
   WriteFile("ini/QZ_en.txt",
             "[language]\nSTRING_Card_is_not_connected=Card is not connected\n"
             "STRING_MemoryException=Out of memory\nSTRING_not_Open_Box_File=Cannot open the box file\n"
