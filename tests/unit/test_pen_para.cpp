@@ -40,7 +40,7 @@ std::vector<double> Xs(const std::vector<WavePoint>& w) {
   return out;
 }
 
-TEST(ConvertLaserTiming, PulseTicksFromFrequencyAndDuty) {
+TEST(ConvertLaserTiming, PulseTicksFromFrequencyAndDutyAndPowerWaveSections) {
   struct Case { double f, duty; uint32_t period, high, low; } cases[] = {
       {20.0, 50.0, 2400, 1200, 1200},      {7.0, 33.0, 6858, 2264, 4594},     {0.0, 50.0, 1000, 1000, 0},
       {1e-6, 50.0, 16777215, 8388608, 8388607},  // 4.8e10 ticks, capped
@@ -53,19 +53,17 @@ TEST(ConvertLaserTiming, PulseTicksFromFrequencyAndDuty) {
     EXPECT_EQ(std::tuple(t.nPulsePeriod, t.nPulseHigh, t.nPulseLow), std::tuple(c.period, c.high, c.low))
         << c.f << " kHz " << c.duty << " %";
   }
-}
-
-TEST(ParsePowerWaves, SectionsOfTheTables) {
+  // The sections of the power wave tables.
   std::vector<double> full = {-2.0};  // a start section that runs to the last slot, a -3.0 inside
   for (int i = 1; i < 20; ++i) full.push_back(i == 10 ? -3.0 : i);
   std::vector<double> fullStart(full.begin() + 1, full.end());
-  struct Case { const char* name; std::vector<double> line, dot, start, end, dotWave; } cases[] = {
+  struct WaveCase { const char* name; std::vector<double> line, dot, start, end, dotWave; } waves[] = {
       {"terminated", {-2, 1, 2, -1, -3, 5, -1, 7}, {1, -1, 2}, {1, 2}, {5}, {1}},
       {"start to slot 20", full, {}, fullStart, {}, std::vector<double>(20, 0.0)},
       {"no -2.0", {1, -1, -3, 3, -1}, {-1}, {}, {}, {}},
       {"end before start", {-3, 1, -1, -2, 4, -1}, {-1}, {4}, {}, {}},
   };
-  for (const Case& c : cases) {
+  for (const WaveCase& c : waves) {
     LaserTimingPara t;
     t.lineStartWave = t.lineEndWave = t.dotWave = {{9, 9.0, 90.0}};  // replaced, never appended to
     ParsePowerWaves(t, Wave(c.line).data(), Wave(c.dot).data());
