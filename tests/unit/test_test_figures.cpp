@@ -10,7 +10,7 @@ namespace {
 
 using Line = CodePolyline;
 
-TEST(TestFigures, GlyphStrokesAtSize375) {
+TEST(TestFigures, GlyphStrokesAtSize375AndTheirPlacements) {
   struct Case { uint32_t code; std::vector<Line> strokes; } cases[] = {
       {1, {{{0, 750}, {0, -750}}}}, {2, {{{-112, 750}, {-112, -750}}, {{112, 750}, {112, -750}}}},
       {3, {{{0, 750}, {262, -750}, {-262, -750}, {0, 750}}}},
@@ -28,9 +28,7 @@ TEST(TestFigures, GlyphStrokesAtSize375) {
     BuildTestPattern(c.code, 0.015 * 25000, set);
     EXPECT_EQ(set, c.strokes);
   }
-}
-
-TEST(TestFigures, PlacementsTurnTheBarAndMarkEachGlyphUprightAndTurned) {
+  // Placement one turns the bar.
   const GlyphPlacement& p = kGlyphPlacementTable[0];
   GlyphSet set;
   BuildTestPattern(p.set, 375.0, set);
