@@ -67,7 +67,7 @@ TEST(CardStatusDecode, FieldsOfLegacyAndNumberedCardsAndWhichBitsAreAlarms) {
 const int kShownOrder[] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 28, 29, 30, 31, 4, 24, 6, 5};
 constexpr uint32_t kLaserR0 = 1u << 7, kLaserR1 = 8u << 27;
 
-TEST(AlarmTexts, EveryAlarmBitHasALineOfItsOwnInBothLanguagesAndOtherBitsNone) {
+TEST(AlarmTexts, EveryAlarmBitAndGalvanometerFeedbackHasALineOfItsOwnInBothLanguages) {
   std::set<std::string> seen[2];
   std::string all[2];
   for (int bit : kShownOrder) {
@@ -85,18 +85,16 @@ TEST(AlarmTexts, EveryAlarmBitHasALineOfItsOwnInBothLanguagesAndOtherBitsNone) {
   uint32_t r0 = kLaserR0;
   for (int bit : kShownOrder) r0 |= 1u << bit;
   for (uint8_t zh : {0, 1}) EXPECT_EQ(CardAlarm(r0, kLaserR1, zh), all[zh]);
-}
-
-TEST(AlarmTexts, EveryGalvanometerFeedbackLineInBothLanguages) {
+  // Every galvanometer feedback line in both languages.
   const std::string head[2] = {">>>>>>Scan Alarm initiative\r\n", "》》》振镜主动报警\r\n"};
   EXPECT_EQ(GalvoAlarm(0, 0, 0xFC0 & ~0x40u, 1), head[1] + "》》》振镜电源报警\r\n");
-  std::set<std::string> seen;
+  std::set<std::string> lines;
   for (uint8_t zh : {0, 1}) {
     // Scanner type 0: each clear bit of 0x40..0x800 names its alarm.
     for (uint32_t bit = 0x40; bit <= 0x800; bit <<= 1) {
       const std::string text = GalvoAlarm(0, 0, 0xFC0 & ~bit, zh);
       ASSERT_EQ(text.rfind(head[zh], 0), 0u) << bit;
-      EXPECT_TRUE(seen.insert(text.substr(head[zh].size())).second) << bit;
+      EXPECT_TRUE(lines.insert(text.substr(head[zh].size())).second) << bit;
       EXPECT_EQ(Ascii(text), zh == 0) << bit;
     }
     // Serial scanners: X and Y words, each followed by the lines of its clear pairs (X = all but one).
@@ -108,11 +106,11 @@ TEST(AlarmTexts, EveryGalvanometerFeedbackLineInBothLanguages) {
       ASSERT_GT(text.size(), x.size() + y.size());
       EXPECT_EQ(text.substr(text.size() - y.size()), y) << mask;
       const std::string line = text.substr(x.size(), text.size() - y.size() - x.size());
-      EXPECT_TRUE(seen.insert(line).second) << mask;
+      EXPECT_TRUE(lines.insert(line).second) << mask;
       EXPECT_EQ(Ascii(line), zh == 0) << mask;
     }
   }
-  EXPECT_EQ(seen.size(), 24u);
+  EXPECT_EQ(lines.size(), 24u);
 }
 
 TEST(AlarmTexts, PlainAndGalvanometerAlarmsWordForWord) {
