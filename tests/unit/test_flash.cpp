@@ -86,7 +86,7 @@ class FlashTest : public SimCardTest {
   }
 };
 
-TEST_F(FlashTest, PageWrittenReadBackAndCompared) {
+TEST_F(FlashTest, PageWrittenReadBackComparedAndItsWordsOnTheWire) {
   struct Case { bool spi; int type; uint32_t page; } cases[] = {
       {false, 0, 0x1DA00}, {false, 1, 0x1DA05}, {true, 0, 0x130000}, {true, 1, 0x130800},
   };
@@ -108,10 +108,8 @@ TEST_F(FlashTest, PageWrittenReadBackAndCompared) {
       EXPECT_EQ("", BbtTxt());
     }
   }
-}
-
-TEST_F(FlashTest, PageWriteOnTheWire) {
-  struct Case { bool spi; uint32_t page; std::vector<Cmd> cmds; } cases[] = {
+  // The words of a page write on the wire.
+  struct WireCase { bool spi; uint32_t page; std::vector<Cmd> cmds; } wires[] = {
       {false, 5 * 64,
        {{83, 2, 0x10000140}, {85, 0, 0}, {85, 0, 0}, {83, 2, 0x20000000}, {85, 0, 0}, {83, 2, 0x30000140},
         {85, 0, 0}, {85, 0, 0}, {83, 2, 0x40000140}, {85, 0, 0}, {85, 0, 0}, {83, 2, 0x50000000}}},
@@ -125,7 +123,7 @@ TEST_F(FlashTest, PageWriteOnTheWire) {
        {{83, 2, 0x20000001}, {85, 0, 0}, {83, 2, 0xE1008000}, {85, 0, 0}, {83, 2, 0xE1008001}, {85, 0, 0},
         {85, 0, 0}, {83, 2, 0x50000001}}},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : wires) {
     OpenOn(c.spi);
     if (!c.spi) LoadTable();
     cardsim_log_clear_();
