@@ -177,7 +177,7 @@ TEST_F(SystemParaTest, LightPathFlagsFromOssTypeAndTheLaserSwitchWhileOn) {
   }
 }
 
-TEST_F(SystemParaTest, SectionsThatDependOnTheLaserKind) {
+TEST_F(SystemParaTest, SectionsAndWaveNumberSelectionByLaserKind) {
   const std::string sections =
       "[Main]\nMarkEndResetDaToZero=11\n[FIBER]\nMarkEndResetDaToZero=12\nLASER_OFF_ON_INTEVAL=102\n"
       "[YAG]\nLASER_OFF_ON_INTEVAL=100\n[YLR]\nLASER_OFF_ON_INTEVAL=101\n[SPI]\nLASER_OFF_ON_INTEVAL=103\n"
@@ -194,14 +194,12 @@ TEST_F(SystemParaTest, SectionsThatDependOnTheLaserKind) {
     const SystemPara& p = g_SystemPara;
     EXPECT_EQ(std::tuple(p.MarkEndResetDaToZero, p.LASER_OFF_ON_INTEVAL), std::tuple(c.reset, c.offOn)) << c.type;
   }
-}
-
-TEST_F(SystemParaTest, WaveNumberSelectionByLaserKind) {
+  // The wave-number selection by laser kind.
   constexpr int32_t kKeptMask = 77, kKeptBit0 = 88;
-  struct Case {
+  struct WaveCase {
     const char* laser;  // keys of [LASER] besides LASER_TYPE_pre
     int32_t mode, mask, bit0, lock, yls, lasers;
-  } cases[] = {
+  } waves[] = {
       {"LASER_TYPE=0\nnWaveNoLock=2\n", 1, 0x1F, 23, 2, 0, 1},
       {"LASER_TYPE=0\nnWaveNoLock=2\nbYLS=4\n", 1, 0xF, 24, 2, 4, 1},
       {"LASER_TYPE=1\nnWaveNoLock=2\nbYLS=3\n", 1, 7, 25, -1, 3, 1}, {"LASER_TYPE=7\nbYLS=5\n", 1, 1, 25, -1, 5, 2},
@@ -213,7 +211,7 @@ TEST_F(SystemParaTest, WaveNumberSelectionByLaserKind) {
       {"LASER_TYPE=4\nnWaveNo0Cus=12\n", -1, kKeptMask, 12, -1, 0, 1},
       {"LASER_TYPE=0\nbYLS=3\nnWaveNo0Cus=12\n", 1, 7, 12, -1, 3, 1},
   };
-  for (const Case& c : cases) {
+  for (const WaveCase& c : waves) {
     WriteCfg(std::string("[LASER]\nLASER_TYPE_pre=-5\n") + c.laser);
     g_SystemPara = SystemPara{};
     g_SystemPara.nWaveNoMask = kKeptMask;
