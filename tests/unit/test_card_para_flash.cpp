@@ -93,33 +93,7 @@ TEST_F(CardParaFlashTest, NandPagesAreComparedBeforeTheyAreWritten) {
   }
 }
 
-TEST_F(CardParaFlashTest, TheHeadPageByteForByte) {
-  OffFileHead h = OffFileHead::Default(0x34);
-  h.entries[3].name[0] = 'J';
-  h.entries[3].reserved = 0x01020304;
-  const FlashPage page = OffHeadPage(h);
-  const uint8_t* t = page.data() + 1488;
-  EXPECT_EQ((std::vector<uint8_t>{0x02, 0x00, 0x34, 0x88, 0x13, 0x00, 0x00}), std::vector<uint8_t>(t, t + 7));
-  std::vector<uint8_t> entry0(33, 0);
-  entry0[0] = 0xFF;
-  entry0[22] = entry0[24] = 0x80;
-  entry0[29] = entry0[30] = 0x1E;
-  entry0[31] = 0x01;
-  EXPECT_EQ(entry0, std::vector<uint8_t>(t + 7, t + 40));
-  EXPECT_EQ((std::vector<uint8_t>{0x1C, 0x1E}), std::vector<uint8_t>(t + 40 + 29, t + 40 + 31));  // entry 1
-  EXPECT_EQ((std::vector<uint8_t>{'J', 0x04, 0x03}), std::vector<uint8_t>({t[7 + 99 + 1], t[7 + 99 + 25], t[7 + 99 + 26]}));
-  EXPECT_EQ((std::vector<uint8_t>{0x00, 0x1E, 0x01, 0x00}), std::vector<uint8_t>(t + 531, t + 535));  // entry 15
-  for (size_t i : {size_t{0}, size_t{1487}, size_t{2023}, size_t{2046}}) EXPECT_EQ(0, page[i]) << i;
-  EXPECT_EQ(0xA5, page[2047]);
-  OffFileHead back;
-  ASSERT_TRUE(OffHeadFromPage(page.data(), back));
-  EXPECT_EQ(page, OffHeadPage(back));
-  FlashPage other = page;
-  other[1488] = 3;  // head version 3
-  EXPECT_FALSE(OffHeadFromPage(other.data(), back));
-}
-
-TEST_F(CardParaFlashTest, TheHeadIsRewrittenForAnotherTimingValueWithItsEntriesMarked) {
+TEST_F(CardParaFlashTest, TheHeadByteForByteAndRewrittenForAnotherTimingValueWithItsEntriesMarked) {
   // A USB card that checks its flash keeps the entries' states.
   struct Case { bool spi; int32_t checkFlash; uint8_t usb; uint8_t state; } cases[] = {
       {true, 2, 1, 1}, {true, 0, 1, 0xFF}, {false, 2, 0, 0xFF},
@@ -153,6 +127,31 @@ TEST_F(CardParaFlashTest, TheHeadIsRewrittenForAnotherTimingValueWithItsEntriesM
     EXPECT_EQ(OffHeadPage(onCard), Peek(at));
     EXPECT_EQ(std::vector<uint32_t>{1}, Commits());
   }
+  // The head page byte for byte.
+  OffFileHead h = OffFileHead::Default(0x34);
+  h.entries[3].name[0] = 'J';
+  h.entries[3].reserved = 0x01020304;
+  const FlashPage page = OffHeadPage(h);
+  const uint8_t* t = page.data() + 1488;
+  EXPECT_EQ((std::vector<uint8_t>{0x02, 0x00, 0x34, 0x88, 0x13, 0x00, 0x00}), std::vector<uint8_t>(t, t + 7));
+  std::vector<uint8_t> entry0(33, 0);
+  entry0[0] = 0xFF;
+  entry0[22] = entry0[24] = 0x80;
+  entry0[29] = entry0[30] = 0x1E;
+  entry0[31] = 0x01;
+  EXPECT_EQ(entry0, std::vector<uint8_t>(t + 7, t + 40));
+  EXPECT_EQ((std::vector<uint8_t>{0x1C, 0x1E}), std::vector<uint8_t>(t + 40 + 29, t + 40 + 31));  // entry 1
+  EXPECT_EQ((std::vector<uint8_t>{'J', 0x04, 0x03}),
+            std::vector<uint8_t>({t[7 + 99 + 1], t[7 + 99 + 25], t[7 + 99 + 26]}));
+  EXPECT_EQ((std::vector<uint8_t>{0x00, 0x1E, 0x01, 0x00}), std::vector<uint8_t>(t + 531, t + 535));  // entry 15
+  for (size_t i : {size_t{0}, size_t{1487}, size_t{2023}, size_t{2046}}) EXPECT_EQ(0, page[i]) << i;
+  EXPECT_EQ(0xA5, page[2047]);
+  OffFileHead back;
+  ASSERT_TRUE(OffHeadFromPage(page.data(), back));
+  EXPECT_EQ(page, OffHeadPage(back));
+  FlashPage other = page;
+  other[1488] = 3;  // head version 3
+  EXPECT_FALSE(OffHeadFromPage(other.data(), back));
 }
 
 TEST_F(CardParaFlashTest, TheUploadRunsItsStepsInOrder) {
