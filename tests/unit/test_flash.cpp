@@ -140,7 +140,7 @@ TEST_F(FlashTest, PageWrittenReadBackComparedAndItsWordsOnTheWire) {
 }
 
 // Five pages from the offline head page (block 1792) with the third page failing to program.
-TEST_F(FlashTest, AFailingBlockMovesToTheNextGoodOneAndTheTableSaysSo) {
+TEST_F(FlashTest, AFailingBlockMovesToTheNextGoodOneAndTheTableSaysSoAlsoInsideABlock) {
   struct Case { std::vector<uint32_t> chipBad; uint32_t lands; std::vector<uint32_t> table; std::string txt; } cases[] = {
       {{}, 1793, {1792}, "1792\r\n"},
       {{1793}, 1794, {1792, 1793}, "1792\r\n1793\r\n"},  // the next block cannot even be erased
@@ -168,9 +168,7 @@ TEST_F(FlashTest, AFailingBlockMovesToTheNextGoodOneAndTheTableSaysSo) {
     EXPECT_EQ(0u, CBrokenBlock::UpdatePages(data.data(), 5, 0x1C000));
     EXPECT_EQ(0u, CountOf({83, 2, 0x20000000}));
   }
-}
-
-TEST_F(FlashTest, AWriteInsideABlockGoesThroughTheTable) {
+  // A write inside a block goes through the table.
   OpenOn(false);
   Poke(kSpi, kTable, TablePage({1000}));
   FlashWritePage(1000 * 64 + 5, Pattern(9).data(), 2048);
@@ -185,7 +183,7 @@ TEST_F(FlashTest, AWriteInsideABlockGoesThroughTheTable) {
   EXPECT_EQ(TablePage({1000, 1001}), Peek(kSpi, kTable));
 }
 
-TEST_F(FlashTest, AReadFailureIsTriedThreeTimesThenFailsWithItsCode) {
+TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithItsText) {
   struct Case { bool spi; uint32_t page, failures; bool read; } cases[] = {
       {false, 300, 2, true}, {false, 300, 3, false}, {true, 0x130000, 2, true}, {true, 0x130000, 3, false},
   };
@@ -221,10 +219,8 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesThenFailsWithItsCode) {
       EXPECT_EQ(FlashPage{}, buffer);
     }
   }
-}
-
-TEST_F(FlashTest, ACommitThatFailsThrows26WithItsText) {
-  struct Case { uint32_t arg; int32_t a, b; uint32_t failAreas; int32_t withNum; bool fails; } cases[] = {
+  // A commit that fails throws 26 with its text.
+  struct CommitCase { uint32_t arg; int32_t a, b; uint32_t failAreas; int32_t withNum; bool fails; } commits[] = {
       {0x20000004, 4, -1, 1u << 4, 1, true},
       {0x20000004, 4, -1, 0, 1, false},
       {0x20000004, 4, -1, 1u << 4, 0, false},  // a card without numbered commands is not checked
@@ -232,7 +228,7 @@ TEST_F(FlashTest, ACommitThatFailsThrows26WithItsText) {
       {0x30000008, 5, 6, 1u << 5, 1, true},
       {0x10000002, 2, 3, 1u << 1, 1, false},   // another area
   };
-  for (const auto& c : cases) {
+  for (const auto& c : commits) {
     QZ_TRACE(testing::Message() << std::hex << c.arg << " " << c.failAreas << " " << c.withNum);
     OpenOn(true);
     g_SystemPara.bCmdWithNum = c.withNum;
@@ -260,7 +256,7 @@ TEST_F(FlashTest, ACommitThatFailsThrows26WithItsText) {
   ExpectCode(RV_FLUSH_FAIL, 1, [] { LoadTable(); });
 }
 
-TEST_F(FlashTest, TheTableIsForgottenWhenTheCardCloses) {
+TEST_F(FlashTest, TheTableIsForgottenWhenTheCardClosesAndTablePagesTheLoaderRefusesOrReadsBack) {
   OpenOn(false);
   Poke(kSpi, kTable, TablePage({7}));
   EXPECT_EQ(8u * 64 + 3, Skipped(7 * 64 + 3));
@@ -272,9 +268,7 @@ TEST_F(FlashTest, TheTableIsForgottenWhenTheCardCloses) {
   EXPECT_EQ(7u * 64 + 3, Skipped(7 * 64 + 3));
   EXPECT_EQ(10u * 64, Skipped(9 * 64));
   EXPECT_EQ("9\r\n2040\r\n2042\r\n2045\r\n2047\r\n", BbtTxt());
-}
-
-TEST_F(FlashTest, TablePagesTheLoaderRefusesOrReadsBack) {
+  // Table pages the loader refuses or reads back.
   FlashPage blank;
   blank.fill(0xFF);
   FlashPage run = TablePage({});
