@@ -47,7 +47,7 @@ TEST(SystemMutex, SecondCreateOfAHeldNameIsToldItExistsAndNamesThatLookAlikeStay
     EXPECT_EQ(held[i].Create(names[i]), plat::SystemMutex::Result::Created) << names[i];
 }
 
-TEST(Files, FindFilesMatchesWildcards) {
+TEST(Files, FindFilesMatchesWildcardsFolderTreesAndWholeFiles) {
   qztest::TempDir dir;
   for (const char* f : {"a.ini", "b.INI", "ab.txt", "abc.txt", "readme", "x.ini.bak"})
     ASSERT_TRUE(plat::WriteWholeFile(dir.File(f), "x"));
@@ -71,10 +71,7 @@ TEST(Files, FindFilesMatchesWildcards) {
   for (const auto& c : cases)
     EXPECT_EQ(plat::FindFiles(dir.Path(), c.pattern), kCaseSensitiveNames ? c.posix : c.win32) << c.pattern;
   EXPECT_TRUE(plat::FindFiles(dir.File("no_such_folder"), "*").empty());
-}
-
-TEST(Files, FolderTreesAndWholeFiles) {
-  qztest::TempDir dir;
+  // Folder trees are made and removed whole.
   ASSERT_TRUE(plat::CreateFolders(dir.File("t/x/y")));
   EXPECT_TRUE(plat::IsFolder(dir.File("t/x")));
   EXPECT_TRUE(plat::CreateFolders(dir.File("t/x/y"))) << "an existing folder counts as created";
