@@ -84,7 +84,7 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
   EXPECT_EQ(g_InfoLog.MinLevel(), 3);
 }
 
-TEST_F(SystemParaTest, FirstBufferWindowAndItsBox) {
+TEST_F(SystemParaTest, FirstBufferWindowAndItsBoxAndTheLaserSerialSectionBySelector) {
   const std::string en =
       "topmost ok: The parameter nHowLongTimeFirstBuf cannot be set to be greater than 30000000";
   const std::string zh = "topmost ok: 参数nHowLongTimeFirstBuf设置不能大于30000000";
@@ -106,14 +106,12 @@ TEST_F(SystemParaTest, FirstBufferWindowAndItsBox) {
         << c.cfg;
     EXPECT_EQ(Boxes(), c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box}) << c.cfg;
   }
-}
-
-TEST_F(SystemParaTest, LaserSerialSectionBySelector) {
+  // The laser's serial section by its selector.
   WriteCfg("[Uart]\nBAUD=10\nEParity=20\nnUartEven1Odd0=1\n[UartCW]\nBAUD=11\nEParity=21\n"
            "[UartRed]\nBAUD=12\nEParity=22\n");
-  struct Case { int32_t selector, baud, parity; } cases[] = {
+  struct SerialCase { int32_t selector, baud, parity; } serials[] = {
       {0, 10, 20}, {1, 11, 21}, {2, 12, 22}, {3, 11, 21}, {4, 10, 20}, {-1, 10, 20}};
-  for (const Case& c : cases) {
+  for (const SerialCase& c : serials) {
     WriteMainCfgInt("Uart", "nSerialFor3YLPN2Red1CW0none", c.selector);
     g_SystemPara.InitParaSerial();
     const SystemPara& p = g_SystemPara;
@@ -234,7 +232,7 @@ void ExpectWait(const std::string& name, uint32_t kind, uint32_t mask, uint32_t 
   EXPECT_EQ(std::tuple(d.kind, d.mask, d.value), std::tuple(kind, mask, value)) << name;
 }
 
-TEST_F(SystemParaTest, AcknowledgePatternAndLaserWaits) {
+TEST_F(SystemParaTest, AcknowledgePatternLaserWaitsAndTheWaitTableRebuiltNeverHalfBuilt) {
   // The acknowledge pattern (previous 0x55), the slave-ready inputs S and the trigger input T.
   struct Case { const char* cfg; uint32_t ack, S, T; } cases[] = {
       {"[LASER]\nbOssCusApplyAckIO=0\n[Main]\nnHardWareVertionK=1\n", 0x6000000, 0, 0x800},
@@ -260,9 +258,8 @@ TEST_F(SystemParaTest, AcknowledgePatternAndLaserWaits) {
     ExpectWait("等待能分SynTrig", 1, c.T, 0);
     ExpectWait("等待能分SynTrig释放", 1, c.T, c.T);
   }
-}
-
-TEST_F(SystemParaTest, WaitTableIsRebuiltWithItsBaseEntriesNeverHalfBuilt) {
+  // The wait table is rebuilt with its base entries.
+  WriteCfg("");
   AddWaitDesc(2, 1, 1, "stale");
   AddWaitDesc(1, 1, 1, "等待平台到位");
   g_SystemPara.InitPara();
