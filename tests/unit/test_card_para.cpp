@@ -91,7 +91,7 @@ TEST_F(CardParaListTest, EachPacketFromItsKeys) {
 
 using CardVersionTest = SystemParaTest;
 
-TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixes) {
+TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixesAndTheExtendedCommandNumbers) {
   struct Case { uint32_t version; int32_t justM25p64, cmdWithNum, newBoxCali, checkType; } cases[] = {
       {96, 1, 1, 1, 2}, {95, 1, 1, 1, 1}, {80, 1, 1, 1, 1}, {79, 1, 1, 0, 0}, {64, 1, 1, 0, 0},
       {63, 1, 0, 0, 0}, {56, 1, 0, 0, 0}, {55, 0, 0, 0, 0}, {0xFFFFFFFFu, 1, 1, 1, 2},
@@ -119,6 +119,18 @@ TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixes) {
     EXPECT_EQ(ReadCfg(), text);
   }
   EXPECT_TRUE(Boxes().empty());
+  // The extended command numbers.
+  struct ExtCase { uint32_t version; uint32_t n; uint32_t sent; } exts[] = {
+      {63, 288, 0x2055}, {63, 289, 0x2155}, {63, 297, 0x2955}, {63, 309, 0x3555}, {63, 329, 0x4955},
+      {63, 330, 0x4A55}, {64, 288, 288},    {64, 330, 330},
+      // Numbers outside the table pass unchanged.
+      {63, 287, 287},    {63, 296, 296},    {63, 331, 331},
+  };
+  for (const ExtCase& c : exts) {
+    WriteCfg("");
+    ASSERT_TRUE(g_SystemPara.CheckCardVersionCfg(c.version));
+    EXPECT_EQ(g_CmdNumTable.Of(c.n), c.sent) << c.version << " " << c.n;
+  }
 }
 
 // A recorded configuration is checked key by key; bHaveNandFlash is never compared.
@@ -148,20 +160,6 @@ TEST_F(CardVersionTest, MismatchIsRefusedWithABoxAndNothingWritten) {
     // Nothing after a refused check ran.
     EXPECT_EQ(g_FlashAreaMap.nUserPage == 0, c.box != nullptr) << c.version;
     EXPECT_EQ(g_CmdNumTable.num[0] == 0, c.box != nullptr) << c.version;
-  }
-}
-
-TEST_F(CardVersionTest, ExtendedCommandNumbers) {
-  struct Case { uint32_t version; uint32_t n; uint32_t sent; } cases[] = {
-      {63, 288, 0x2055}, {63, 289, 0x2155}, {63, 297, 0x2955}, {63, 309, 0x3555}, {63, 329, 0x4955},
-      {63, 330, 0x4A55}, {64, 288, 288},    {64, 330, 330},
-      // Numbers outside the table pass unchanged.
-      {63, 287, 287},    {63, 296, 296},    {63, 331, 331},
-  };
-  for (const Case& c : cases) {
-    WriteCfg("");
-    ASSERT_TRUE(g_SystemPara.CheckCardVersionCfg(c.version));
-    EXPECT_EQ(g_CmdNumTable.Of(c.n), c.sent) << c.version << " " << c.n;
   }
 }
 
