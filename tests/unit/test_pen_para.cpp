@@ -143,7 +143,7 @@ TEST_F(PenParaTest, SetMarkParaReadsEveryFieldAtItsOffsetAndEnablesByBothSpeeds)
   }
 }
 
-TEST_F(PenParaTest, SetMarkParaPlusTakesItsBlocksByTheFlagWord) {
+TEST_F(PenParaTest, SetMarkParaPlusTakesItsBlocksByTheFlagWordAndWaveSettersOneLayerOfOneLaser) {
   struct Case { uint32_t flags; double real1; uint32_t period; } cases[] = {
       {0x00000003, 0.0, 4800}, {0xA5000001, 6.75, 4800}, {0xA5FFFF02, 0.0, 6858}, {0xA4000003, 0.0, 4800}};
   for (const Case& c : cases) {
@@ -164,9 +164,7 @@ TEST_F(PenParaTest, SetMarkParaPlusTakesItsBlocksByTheFlagWord) {
                 std::vector<double>({2264, 42, 41, 12.5, 1, 2}));
     }
   }
-}
-
-TEST_F(PenParaTest, WaveSettersReplaceOneLayerOfOneLaser) {
+  // The wave setters replace one layer of one laser.
   const std::vector<uint8_t> w = Wave({0.5, -1, 2}, 20);  // -1.0 is a point here
   ASSERT_EQ(SetMarkParaLinePowWave(1, 255, w.data(), 3, w.data(), 1), RV_OK);
   EXPECT_EQ(Xs(g_LaserTimingPara[1][255].lineStartWave), std::vector<double>({0.5, -1, 2}));
