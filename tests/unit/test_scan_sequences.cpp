@@ -76,7 +76,7 @@ TEST_F(ScanSeqTest, PenJumpParameters) {
   EXPECT_EQ(g_Scan.nJumpDelayMax, 222);
 }
 
-TEST_F(ScanSeqTest, ProloguePerLaserTypeAndCodes) {
+TEST_F(ScanSeqTest, PrologueAndEpiloguePerLaserTypeAndCodes) {
   const std::string synTrig = "等待能分SynTrig释放";
   AddWaitDesc(1, 0x8, 0, synTrig);
   LoadLightPathConfig();
@@ -106,10 +106,8 @@ TEST_F(ScanSeqTest, ProloguePerLaserTypeAndCodes) {
     if (c.setup.ossType == 5) MakeSeqNamedReg(c.expected.w, 1, c.expected.clock, 1000, synTrig);
     EXPECT_EQ(Main(), c.expected.w);
   }
-}
-
-TEST_F(ScanSeqTest, EpiloguePerLaserTypeAndEnd) {
-  struct Case {
+  // The epilogue per laser type and end.
+  struct EndCase {
     const char* name;
     Config setup;
     uint32_t endArg;
@@ -117,7 +115,7 @@ TEST_F(ScanSeqTest, EpiloguePerLaserTypeAndEnd) {
     int32_t wob;
     double curX;
     Stream expected;
-  } cases[] = {
+  } ends[] = {
       // PA-no-cus 20 and enable 21 cleared, idle timing, outputs 1 and 0; at the rest position already.
       {"laser type 3 after QZ_MarkEnd", {3, 0, 0}, 0, 1, 0, 1,
        Stream().Word(1, 1, 0x21100000).Word(1, 0, 0x13000000).Word(1, 0, 0x14000000 | 960).Word(1, 1, 0x16000000)
@@ -143,7 +141,7 @@ TEST_F(ScanSeqTest, EpiloguePerLaserTypeAndEnd) {
        Stream().Word(1, 0, 0x13000000).Word(1, 0, 0x14000000 | 960).Word(1, 1, 0x16000000).Word(1, 0, 0x20002000)
            .Word(1000, 1000, 0x22100000).Word(1, 0, 0x20001000).Word(1, 0, SW_END).Nop(1)},
   };
-  for (Case& c : cases) {
+  for (EndCase& c : ends) {
     SCOPED_TRACE(c.name);
     Reset();
     Configure(c.setup);
