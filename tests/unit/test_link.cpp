@@ -58,7 +58,7 @@ TEST_F(SimCardTest, OpenFramesAndStreamBlockChunksOfBothCardTypes) {
   EXPECT_EQ(g_SystemPara.CardLinkCfg.bFrameHeader, 0);
 }
 
-TEST_F(SimCardTest, PcieOpenWithSecondaryCardRunsTheHandshakeAndFailsWhenItNeverLinks) {
+TEST_F(SimCardTest, PcieOpenWithSecondaryCardRunsTheHandshakeWithItsQualityPeriodAndFailsWhenItNeverLinks) {
   Stage(1, "[HARDWARE]\nQualityPeriod=500\n");
   cardsim_set_secondary_(1, 0);
   ASSERT_EQ(OpenLink(), 0u);
@@ -82,10 +82,7 @@ TEST_F(SimCardTest, PcieOpenWithSecondaryCardRunsTheHandshakeAndFailsWhenItNever
   cardsim_set_secondary_(1, 2);  // present, but the handshake never links it
   EXPECT_EQ(OpenLink(), 1u);
   EXPECT_EQ(Boxes().size(), 1u);  // no further box: the handshake step fails quietly
-}
-
-// A quality period outside 1..65535 would wrap into a 16-bit count the open sleeps for.
-TEST_F(SimCardTest, QualityPeriodOutsideItsRangeFallsBackTo512) {
+  // A quality period outside 1..65535 (it would wrap into a 16-bit count the open sleeps for) falls back to 512.
   struct Case { const char* value; uint16_t period; bool logged; } cases[] = {
       {"-1", 512, true}, {"0", 512, true}, {"65536", 512, true}, {"1", 1, false}, {"65535", 65535, false},
   };
@@ -100,7 +97,7 @@ TEST_F(SimCardTest, QualityPeriodOutsideItsRangeFallsBackTo512) {
   }
 }
 
-TEST_F(SimCardTest, SequenceNibbleWrapsAfterSixteenCommandsAndNumbersAbove0x1FFLoseTheirHighBits) {
+TEST_F(SimCardTest, SequenceNibbleWrapsHighBitsAreLostAndAMissingDriverLinkFailsEveryOperation) {
   Stage(0);
   ASSERT_EQ(OpenLink(), 0u);
   CmdReply reply;
@@ -118,6 +115,18 @@ TEST_F(SimCardTest, SequenceNibbleWrapsAfterSixteenCommandsAndNumbersAbove0x1FFL
   g_Link.g_bCmdSeqOn = 0;  // cards without numbered commands get the number unchanged
   ASSERT_TRUE(CPortlane::SendCmd(0x2055, 7, 8, reply));
   EXPECT_EQ(Frames().back().word, 0x2055u);
+  // A missing driver link fails every operation.
+  Stage(0);
+  CPortlane::FreeDll();
+  ASSERT_EQ(PortlaneApi.bLoaded, 0);
+  EXPECT_EQ(CPortlane::Open(0), 1u);
+  g_Link.g_bConnected = 1;  // even a connected flag left over does not reach a missing entry point
+  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
+  g_Link.g_bConnected = 1;
+  ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
+  g_Link.g_bConnected = 1;
+  uint8_t buf[4];
+  ExpectLost([&] { CPortlane::SendComCmd(0xDF, 0, 0, buf, 4); });
 }
 
 TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCard) {
@@ -141,7 +150,7 @@ TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCard) {
   EXPECT_EQ(ErrorLines().size(), lines);
 }
 
-TEST_F(SimCardTest, WrongEchoLosesTheCard) {
+TEST_F(SimCardTest, WrongEchoLosesTheCardAndAReadyBitThatNeverRisesGivesUpAfterThreeSeconds) {
   Stage(0);
   ASSERT_EQ(OpenLink(), 0u);
   cardsim_fault_wrong_echo_(1);
@@ -151,13 +160,10 @@ TEST_F(SimCardTest, WrongEchoLosesTheCard) {
   EXPECT_TRUE(HasLine(ErrorLines(), "CPortlane::SendCtrlCmd:USB Return err: code 1021 21 "));
   EXPECT_TRUE(HasLine(InfoLines(), "Card is not connected"));
   EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(SimCardTest, ReadyBitThatNeverRisesGivesUpAfterThreeSeconds) {
+  // A ready bit that never rises gives up after three seconds.
   Stage(1);
   ASSERT_EQ(OpenLink(), 0u);
   cardsim_fault_hold_low_(LINK_CMD_READY);
-  CmdReply reply;
   const uint32_t start = clock.tick;
   ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
   EXPECT_GE(clock.tick - start, kLinkWaitMs);
@@ -193,7 +199,7 @@ TEST_F(SimCardTest, UsbOpenFailuresShowTheirBoxes) {
   }
 }
 
-TEST_F(SimCardTest, StaleDataIsDrainedAtOpen) {
+TEST_F(SimCardTest, StaleDataIsDrainedAtOpenAndACardLostAtEachExchangeOfAnOpenFailsItCleanly) {
   for (int type : {0, 1}) {
     Stage(type);
     cardsim_inject_stale_reply_(0x7033, 1, 2);
@@ -208,9 +214,7 @@ TEST_F(SimCardTest, StaleDataIsDrainedAtOpen) {
     CPortlane::Close();
     CPortlane::FreeDll();
   }
-}
-
-TEST_F(SimCardTest, CardLostAtEachExchangeOfAnOpenFailsItCleanly) {
+  // A card lost at each exchange of an open fails it cleanly.
   struct Case { int type; bool secondary; } cases[] = {{0, false}, {1, false}, {1, true}};
   for (const Case& c : cases) {
     Stage(c.type);
@@ -231,21 +235,6 @@ TEST_F(SimCardTest, CardLostAtEachExchangeOfAnOpenFailsItCleanly) {
     CPortlane::Close();
     CPortlane::FreeDll();
   }
-}
-
-TEST_F(SimCardTest, MissingDriverLinkFailsEveryOperation) {
-  Stage(0);
-  CPortlane::FreeDll();
-  ASSERT_EQ(PortlaneApi.bLoaded, 0);
-  EXPECT_EQ(CPortlane::Open(0), 1u);
-  g_Link.g_bConnected = 1;  // even a connected flag left over does not reach a missing entry point
-  CmdReply reply;
-  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
-  g_Link.g_bConnected = 1;
-  ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
-  g_Link.g_bConnected = 1;
-  uint8_t buf[4];
-  ExpectLost([&] { CPortlane::SendComCmd(0xDF, 0, 0, buf, 4); });
 }
 
 TEST_F(SimCardTest, CardOperationWaitFollowsTheRunState) {
