@@ -165,7 +165,7 @@ TEST_F(LogFileTest, LineFormatLevelTagsTheLevelFilterAndTheDailyRollOver) {
   EXPECT_EQ(ReadLines(day2), std::vector<std::string>{"[INFO]   [2026-03-08 00:00:00.001] T:early"});
 }
 
-TEST_F(LogFileTest, TwoThreadsWritingTwoLogsProduceIntactLines) {
+TEST_F(LogFileTest, TwoThreadsWritingTwoLogsProduceIntactLinesAndOldLogsAreDeletedByNameAndAge) {
   CLogFile a, b;
   a.Init(dir.File("a.log"));
   b.Init(dir.File("b.log"));
@@ -181,9 +181,7 @@ TEST_F(LogFileTest, TwoThreadsWritingTwoLogsProduceIntactLines) {
   ASSERT_EQ(la.size(), 400u);
   for (const auto& l : la)
     EXPECT_TRUE(l.find(std::string(100, 'x')) != std::string::npos || l.find(std::string(100, 'z')) != std::string::npos);
-}
-
-TEST_F(LogFileTest, OldLogsAreDeletedByNameAndAge) {
+  // Old logs are deleted by name and age.
   const std::string folder = BuildLogDir();
   ASSERT_TRUE(plat::CreateFolders(folder));
   const int64_t day = 86400;
