@@ -14,7 +14,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-TEST_F(ScanSeqTest, DirectJumpsWriteBothWordsTheArrivalWaitAndTheJumpDelay) {
+TEST_F(ScanSeqTest, DirectJumpsWriteBothWordsTheArrivalWaitAndTheJumpDelayByThePensParameters) {
   struct Case { const char* name; uint32_t mode; int32_t bits21, delay; double x, y; uint32_t wx, wy; };  // NaN x: home
   const Case cases[] = {
       {"16-bit, laser job", 0, 0, 300, 10, -5, 0x01089999, 0x01097332},
@@ -42,6 +42,21 @@ TEST_F(ScanSeqTest, DirectJumpsWriteBothWordsTheArrivalWaitAndTheJumpDelay) {
   ExpectCode(7, 0, [] { g_Scan.JumpTo(kNaN, 0); });
   EXPECT_TRUE(Main().empty());
   EXPECT_EQ(g_Scan.dbCurX, 1.0);
+  // The pen's jump parameters.
+  g_PenPara[7] = {.dbMarkSpeed = 0.5, .dbJumpSpeed = 2.0, .nJumpDelay1 = 111, .nJumpDelay2 = 222, .nJumpDelay3 = 333};
+  g_PenParaPlus[7] = {.nWord0 = 44, .dbReal0 = 7.9};
+  g_SystemPara.FRAME_SPEED = 2500;  // mm/s: both speeds in run mode 3
+  for (uint32_t mode : {1u, 3u}) {
+    Job(mode);
+    g_Scan.LoadPenJumpPara(7);
+    const CScan& s = g_Scan;
+    EXPECT_EQ(std::tuple(s.dbMarkSpeed, s.dbJumpSpeed), mode == 3 ? std::tuple(0.0025, 0.0025) : std::tuple(0.5, 2.0));
+    // Jump delay 2 is the full jump delay, 1 the end delay, 3 the corner delay.
+    EXPECT_EQ(std::tuple(s.nJumpDelayMax, s.nMarkEndDelay, s.nPolygonDelay, s.nJumpDelayMin, s.nLongJumpLen),
+              std::tuple(222, 111, 333, 44, 7));
+  }
+  ExpectCode(6, 1, [] { g_Scan.LoadPenJumpPara(256); });
+  EXPECT_EQ(g_Scan.nJumpDelayMax, 222);
 }
 
 TEST_F(ScanSeqTest, JumpIfMovedJumpsOnAnUpperFloorOnlyWhenElsewhere) {
@@ -57,23 +72,6 @@ TEST_F(ScanSeqTest, JumpIfMovedJumpsOnAnUpperFloorOnlyWhenElsewhere) {
                                 {30, 0x01010000 | 32767}, {40, 0x01000000 | 34078}, {40, 0x01010000 | 32767},
                                 {70, SW_NOP}}));
   EXPECT_EQ(std::tuple(Floor().clock, nFloor, g_Scan.dbCurX), std::tuple(70u, 0, 2.0));  // the main stream goes on
-}
-
-TEST_F(ScanSeqTest, PenJumpParameters) {
-  g_PenPara[7] = {.dbMarkSpeed = 0.5, .dbJumpSpeed = 2.0, .nJumpDelay1 = 111, .nJumpDelay2 = 222, .nJumpDelay3 = 333};
-  g_PenParaPlus[7] = {.nWord0 = 44, .dbReal0 = 7.9};
-  g_SystemPara.FRAME_SPEED = 2500;  // mm/s: both speeds in run mode 3
-  for (uint32_t mode : {1u, 3u}) {
-    Job(mode);
-    g_Scan.LoadPenJumpPara(7);
-    const CScan& s = g_Scan;
-    EXPECT_EQ(std::tuple(s.dbMarkSpeed, s.dbJumpSpeed), mode == 3 ? std::tuple(0.0025, 0.0025) : std::tuple(0.5, 2.0));
-    // Jump delay 2 is the full jump delay, 1 the end delay, 3 the corner delay.
-    EXPECT_EQ(std::tuple(s.nJumpDelayMax, s.nMarkEndDelay, s.nPolygonDelay, s.nJumpDelayMin, s.nLongJumpLen),
-              std::tuple(222, 111, 333, 44, 7));
-  }
-  ExpectCode(6, 1, [] { g_Scan.LoadPenJumpPara(256); });
-  EXPECT_EQ(g_Scan.nJumpDelayMax, 222);
 }
 
 TEST_F(ScanSeqTest, PrologueAndEpiloguePerLaserTypeAndCodes) {
