@@ -129,7 +129,7 @@ TEST_F(SimCardTest, SequenceNibbleWrapsHighBitsAreLostAndAMissingDriverLinkFails
   ExpectLost([&] { CPortlane::SendComCmd(0xDF, 0, 0, buf, 4); });
 }
 
-TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCard) {
+TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCardAndUsbOpenFailuresShowTheirBoxes) {
   Stage(1);
   ASSERT_EQ(OpenLink(), 0u);
   cardsim_fault_toggle_(1, 1);
@@ -148,6 +148,28 @@ TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCard) {
   EXPECT_EQ(Frames().size(), frames);
   EXPECT_EQ(State().status_reads, reads);
   EXPECT_EQ(ErrorLines().size(), lines);
+  // USB open failures show their boxes.
+  struct Case {
+    uint32_t startup;      // start-up mode of the card's status request
+    uint32_t controlFail;  // the n-th control request fails
+    uint8_t langZh;
+    const char* box;
+  } cases[] = {
+      {0, 1, 0, "topmost ok: USB control channel communication failed!"},
+      {1, 0, 0, "topmost ok: Board initialization incomplete 0"},
+      {2, 0, 0, "topmost ok: Open failed, 268 channel exception 10"}, {2, 0, 1, "topmost ok: 打开失败，268通道异常10"},
+  };
+  for (const Case& c : cases) {
+    Stage(0);
+    g_bLangZh = c.langZh;
+    cardsim_set_usb_startup_(c.startup, 0);
+    cardsim_fault_control_fail_(c.controlFail);
+    EXPECT_EQ(OpenLink(), 1u);
+    ASSERT_FALSE(Boxes().empty());
+    EXPECT_EQ(Boxes().back(), c.box);
+    CPortlane::Close();
+    CPortlane::FreeDll();
+  }
 }
 
 TEST_F(SimCardTest, WrongEchoLosesTheCardAndAReadyBitThatNeverRisesGivesUpAfterThreeSeconds) {
@@ -175,31 +197,7 @@ TEST_F(SimCardTest, WrongEchoLosesTheCardAndAReadyBitThatNeverRisesGivesUpAfterT
   EXPECT_EQ(State().bulk_chunks, 0u);
 }
 
-TEST_F(SimCardTest, UsbOpenFailuresShowTheirBoxes) {
-  struct Case {
-    uint32_t startup;      // start-up mode of the card's status request
-    uint32_t controlFail;  // the n-th control request fails
-    uint8_t langZh;
-    const char* box;
-  } cases[] = {
-      {0, 1, 0, "topmost ok: USB control channel communication failed!"},
-      {1, 0, 0, "topmost ok: Board initialization incomplete 0"},
-      {2, 0, 0, "topmost ok: Open failed, 268 channel exception 10"}, {2, 0, 1, "topmost ok: 打开失败，268通道异常10"},
-  };
-  for (const Case& c : cases) {
-    Stage(0);
-    g_bLangZh = c.langZh;
-    cardsim_set_usb_startup_(c.startup, 0);
-    cardsim_fault_control_fail_(c.controlFail);
-    EXPECT_EQ(OpenLink(), 1u);
-    ASSERT_FALSE(Boxes().empty());
-    EXPECT_EQ(Boxes().back(), c.box);
-    CPortlane::Close();
-    CPortlane::FreeDll();
-  }
-}
-
-TEST_F(SimCardTest, StaleDataIsDrainedAtOpenAndACardLostAtEachExchangeOfAnOpenFailsItCleanly) {
+TEST_F(SimCardTest, StaleDataDrainedAtOpenACardLostAtEachExchangeOfAnOpenAndTheOperationWait) {
   for (int type : {0, 1}) {
     Stage(type);
     cardsim_inject_stale_reply_(0x7033, 1, 2);
@@ -235,9 +233,7 @@ TEST_F(SimCardTest, StaleDataIsDrainedAtOpenAndACardLostAtEachExchangeOfAnOpenFa
     CPortlane::Close();
     CPortlane::FreeDll();
   }
-}
-
-TEST_F(SimCardTest, CardOperationWaitFollowsTheRunState) {
+  // The card-operation wait follows the run state.
   Stage(0);
   ASSERT_EQ(OpenLink(), 0u);
   EXPECT_TRUE(FlashCmdWait(OP_COMMIT, OP_ARG_COMMIT_ALL));
