@@ -13,7 +13,7 @@ namespace qztest {
 namespace {
 
 // The example configuration holds every key's default: it reads as an empty one but for its version.
-TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefault) {
+TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefaultFirstBufferWindowAndLaserSerialSection) {
   g_SystemPara.InitPara();
   // Static, so that its padding is zero like the global's (a memberwise copy keeps padding).
   static SystemPara fromDefaults{};
@@ -33,6 +33,39 @@ TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefault) {
   EXPECT_EQ(ReadMainString("OTHER", "languageFile", ""), "QZ_en.txt");  // the example is English
   EXPECT_EQ(ReadMainInt("Main", "CardType", 9), 0);
   EXPECT_TRUE(Boxes().empty());
+  // The first buffer window and its box.
+  const std::string en =
+      "topmost ok: The parameter nHowLongTimeFirstBuf cannot be set to be greater than 30000000";
+  const std::string zh = "topmost ok: 参数nHowLongTimeFirstBuf设置不能大于30000000";
+  struct Case { const char* cfg; uint8_t langZh; uint32_t first, window; std::string box; } cases[] = {
+      {"[Main]\nHowLongTimeFirstBuf=40000000\n[OTHER]\ndbBufLenCompFirst=1.5\n", 0, 40000000, 38000000, en},
+      {"[Main]\nHowLongTimeFirstBuf=40000000\n", 1, 40000000, 24000000, zh},
+      {"[Main]\nHowLongTimeFirstBuf=30000000\n", 0, 30000000, 18000000, ""},
+      {"[Main]\nHowLongTimeFirstBuf=1000001\n[OTHER]\ndbBufLenCompFirst=0.5\n", 0, 1000001, 500000, ""},
+      {"[OTHER]\ndbBufLenCompFirst=nan\n", 0, 1000000, 0, ""}, {"[OTHER]\ndbBufLenCompFirst=-0.5\n", 0, 1000000, 0, ""},
+      // A negative setting reads as a very long window: reported, used as read, no overflow.
+      {"[Main]\nHowLongTimeFirstBuf=-1\n", 0, 4294967295u, 2576980377u, en},
+  };
+  for (const Case& c : cases) {
+    WriteCfg(c.cfg);
+    ClearLogs();
+    g_bLangZh = c.langZh;
+    g_SystemPara.InitParaOther();
+    EXPECT_EQ(std::tuple(g_SystemPara.HowLongTimeFirstBuf, g_SystemPara.nSteadyWindowUs), std::tuple(c.first, c.window))
+        << c.cfg;
+    EXPECT_EQ(Boxes(), c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box}) << c.cfg;
+  }
+  // The laser's serial section by its selector.
+  WriteCfg("[Uart]\nBAUD=10\nEParity=20\nnUartEven1Odd0=1\n[UartCW]\nBAUD=11\nEParity=21\n"
+           "[UartRed]\nBAUD=12\nEParity=22\n");
+  struct SerialCase { int32_t selector, baud, parity; } serials[] = {
+      {0, 10, 20}, {1, 11, 21}, {2, 12, 22}, {3, 11, 21}, {4, 10, 20}, {-1, 10, 20}};
+  for (const SerialCase& c : serials) {
+    WriteMainCfgInt("Uart", "nSerialFor3YLPN2Red1CW0none", c.selector);
+    g_SystemPara.InitParaSerial();
+    const SystemPara& p = g_SystemPara;
+    EXPECT_EQ(std::tuple(p.Uart_BAUD, p.Uart_EParity, p.nUartEven1Odd0), std::tuple(c.baud, c.parity, 1)) << c.selector;
+  }
 }
 
 #define FIELD(f) [](const SystemPara& p) { return static_cast<double>(p.f); }
@@ -84,44 +117,9 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
   EXPECT_EQ(g_InfoLog.MinLevel(), 3);
 }
 
-TEST_F(SystemParaTest, FirstBufferWindowAndItsBoxAndTheLaserSerialSectionBySelector) {
-  const std::string en =
-      "topmost ok: The parameter nHowLongTimeFirstBuf cannot be set to be greater than 30000000";
-  const std::string zh = "topmost ok: 参数nHowLongTimeFirstBuf设置不能大于30000000";
-  struct Case { const char* cfg; uint8_t langZh; uint32_t first, window; std::string box; } cases[] = {
-      {"[Main]\nHowLongTimeFirstBuf=40000000\n[OTHER]\ndbBufLenCompFirst=1.5\n", 0, 40000000, 38000000, en},
-      {"[Main]\nHowLongTimeFirstBuf=40000000\n", 1, 40000000, 24000000, zh},
-      {"[Main]\nHowLongTimeFirstBuf=30000000\n", 0, 30000000, 18000000, ""},
-      {"[Main]\nHowLongTimeFirstBuf=1000001\n[OTHER]\ndbBufLenCompFirst=0.5\n", 0, 1000001, 500000, ""},
-      {"[OTHER]\ndbBufLenCompFirst=nan\n", 0, 1000000, 0, ""}, {"[OTHER]\ndbBufLenCompFirst=-0.5\n", 0, 1000000, 0, ""},
-      // A negative setting reads as a very long window: reported, used as read, no overflow.
-      {"[Main]\nHowLongTimeFirstBuf=-1\n", 0, 4294967295u, 2576980377u, en},
-  };
-  for (const Case& c : cases) {
-    WriteCfg(c.cfg);
-    ClearLogs();
-    g_bLangZh = c.langZh;
-    g_SystemPara.InitParaOther();
-    EXPECT_EQ(std::tuple(g_SystemPara.HowLongTimeFirstBuf, g_SystemPara.nSteadyWindowUs), std::tuple(c.first, c.window))
-        << c.cfg;
-    EXPECT_EQ(Boxes(), c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box}) << c.cfg;
-  }
-  // The laser's serial section by its selector.
-  WriteCfg("[Uart]\nBAUD=10\nEParity=20\nnUartEven1Odd0=1\n[UartCW]\nBAUD=11\nEParity=21\n"
-           "[UartRed]\nBAUD=12\nEParity=22\n");
-  struct SerialCase { int32_t selector, baud, parity; } serials[] = {
-      {0, 10, 20}, {1, 11, 21}, {2, 12, 22}, {3, 11, 21}, {4, 10, 20}, {-1, 10, 20}};
-  for (const SerialCase& c : serials) {
-    WriteMainCfgInt("Uart", "nSerialFor3YLPN2Red1CW0none", c.selector);
-    g_SystemPara.InitParaSerial();
-    const SystemPara& p = g_SystemPara;
-    EXPECT_EQ(std::tuple(p.Uart_BAUD, p.Uart_EParity, p.nUartEven1Odd0), std::tuple(c.baud, c.parity, 1)) << c.selector;
-  }
-}
-
 // ---- the laser reader: LASER_TYPE_pre, light-path flags, sections by laser kind, wave numbers
 
-TEST_F(SystemParaTest, LaserTypeChangeIsWrittenBackAndLoggedOnce) {
+TEST_F(SystemParaTest, LaserTypeChangeIsWrittenBackAndLoggedOnceSectionsAndWaveNumbersByLaserKind) {
   WriteCfg("[LASER]\nLASER_TYPE=1\nLASER_TYPE_pre=2\n");
   g_SystemPara.InitParaLaser();
   EXPECT_EQ(g_SystemPara.LASER_TYPE_pre, 2);  // the field keeps what was read
@@ -135,47 +133,7 @@ TEST_F(SystemParaTest, LaserTypeChangeIsWrittenBackAndLoggedOnce) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].rfind("[INFO]", 0), 0u) << log[0];  // at level 1
   EXPECT_NE(log[0].find("SystemPara::InitParaLaser:LASER_TYPE Change to 1"), std::string::npos) << log[0];
-}
-
-TEST_F(SystemParaTest, LightPathFlagsFromOssTypeAndTheLaserSwitchWhileOn) {
-  WriteCfg("[LASER]\nIoInFromOss=6\n");
-  struct Case { int32_t t; uint8_t type2, type1, type1Or2, type3, energy; int32_t slaves, ioIn; } cases[] = {
-      {0, 0, 0, 0, 0, 0, 9, 0}, {1, 0, 1, 1, 0, 0, 9, 6}, {2, 1, 0, 1, 0, 0, 9, 6},
-      {3, 0, 0, 0, 1, 0, 9, 0}, {4, 0, 0, 0, 0, 1, 1, 0}, {5, 0, 0, 0, 0, 1, 2, 0},
-      {6, 0, 0, 0, 0, 1, 3, 0}, {7, 0, 0, 0, 0, 0, 9, 0}, {-1, 0, 0, 0, 0, 0, 9, 0},
-  };
-  for (const Case& c : cases) {
-    g_SystemPara = SystemPara{};
-    g_SystemPara.nEnergySplitSlaves = 9;  // kept unless an energy-split type is set
-    g_SystemPara.IoInFromOss = 9;
-    g_SystemPara.bOssEnergySplit = 1;
-    g_SystemPara.SetLaserIoFlags(c.t);
-    const SystemPara& p = g_SystemPara;
-    EXPECT_EQ(std::tuple(p.bOssType2, p.bOssType1, p.bOssType1Or2, p.bOssType3, p.bOssEnergySplit, p.nEnergySplitSlaves,
-                         p.IoInFromOss),
-              std::tuple(c.type2, c.type1, c.type1Or2, c.type3, c.energy, c.slaves, c.ioIn)) << c.t;
-  }
-  // Switching the laser parameters while the laser is on overrides the light path.
-  g_SystemPara = SystemPara{};
-  struct SwitchCase { const char* cfg; uint8_t type1, type2, type1Or2; int32_t ioIn, pause, offOn; } switches[] = {
-      {"[LASER]\nOSS_TYPE=2\nIoInFromOss=4\n[FIBER]\nLASER_OFF_ON_INTEVAL=70\n", 0, 0, 0, 0, 0, 10},
-      {"[LASER]\nOSS_TYPE=1\nIoInFromOss=4\n", 1, 0, 0, 0, 0, 10},
-      {"[LASER]\nOSS_TYPE=2\nIoInFromOss=4\n[FIBER]\nLASER_OFF_ON_INTEVAL=70\n"
-       "[OTHER]\nbEnableSwitchLaserParaWhenLaserOn=0\n",
-       0, 1, 1, 4, 1, 70},
-  };
-  for (const SwitchCase& c : switches) {
-    WriteCfg(c.cfg);
-    g_SystemPara.InitParaLaser();
-    g_SystemPara.InitParaOther();
-    const SystemPara& p = g_SystemPara;
-    EXPECT_EQ(std::tuple(p.bOssType1, p.bOssType2, p.bOssType1Or2, p.IoInFromOss, p.bMarkAllowPause,
-                         p.LASER_OFF_ON_INTEVAL),
-              std::tuple(c.type1, c.type2, c.type1Or2, c.ioIn, c.pause, c.offOn)) << c.cfg;
-  }
-}
-
-TEST_F(SystemParaTest, SectionsAndWaveNumberSelectionByLaserKind) {
+  // The sections and the wave-number selection by laser kind.
   const std::string sections =
       "[Main]\nMarkEndResetDaToZero=11\n[FIBER]\nMarkEndResetDaToZero=12\nLASER_OFF_ON_INTEVAL=102\n"
       "[YAG]\nLASER_OFF_ON_INTEVAL=100\n[YLR]\nLASER_OFF_ON_INTEVAL=101\n[SPI]\nLASER_OFF_ON_INTEVAL=103\n"
@@ -221,6 +179,44 @@ TEST_F(SystemParaTest, SectionsAndWaveNumberSelectionByLaserKind) {
     EXPECT_EQ(std::tuple(p.nWaveNoMode, p.nWaveNoMask, p.nWaveNoBit0IO, p.nWaveNoLock, p.bYLS, p.nLaserCount,
                          p.nPowerChannelCount),
               std::tuple(c.mode, c.mask, c.bit0, c.lock, c.yls, c.lasers, c.lasers)) << c.laser;
+  }
+}
+
+TEST_F(SystemParaTest, LightPathFlagsFromOssTypeAndTheLaserSwitchWhileOn) {
+  WriteCfg("[LASER]\nIoInFromOss=6\n");
+  struct Case { int32_t t; uint8_t type2, type1, type1Or2, type3, energy; int32_t slaves, ioIn; } cases[] = {
+      {0, 0, 0, 0, 0, 0, 9, 0}, {1, 0, 1, 1, 0, 0, 9, 6}, {2, 1, 0, 1, 0, 0, 9, 6},
+      {3, 0, 0, 0, 1, 0, 9, 0}, {4, 0, 0, 0, 0, 1, 1, 0}, {5, 0, 0, 0, 0, 1, 2, 0},
+      {6, 0, 0, 0, 0, 1, 3, 0}, {7, 0, 0, 0, 0, 0, 9, 0}, {-1, 0, 0, 0, 0, 0, 9, 0},
+  };
+  for (const Case& c : cases) {
+    g_SystemPara = SystemPara{};
+    g_SystemPara.nEnergySplitSlaves = 9;  // kept unless an energy-split type is set
+    g_SystemPara.IoInFromOss = 9;
+    g_SystemPara.bOssEnergySplit = 1;
+    g_SystemPara.SetLaserIoFlags(c.t);
+    const SystemPara& p = g_SystemPara;
+    EXPECT_EQ(std::tuple(p.bOssType2, p.bOssType1, p.bOssType1Or2, p.bOssType3, p.bOssEnergySplit, p.nEnergySplitSlaves,
+                         p.IoInFromOss),
+              std::tuple(c.type2, c.type1, c.type1Or2, c.type3, c.energy, c.slaves, c.ioIn)) << c.t;
+  }
+  // Switching the laser parameters while the laser is on overrides the light path.
+  g_SystemPara = SystemPara{};
+  struct SwitchCase { const char* cfg; uint8_t type1, type2, type1Or2; int32_t ioIn, pause, offOn; } switches[] = {
+      {"[LASER]\nOSS_TYPE=2\nIoInFromOss=4\n[FIBER]\nLASER_OFF_ON_INTEVAL=70\n", 0, 0, 0, 0, 0, 10},
+      {"[LASER]\nOSS_TYPE=1\nIoInFromOss=4\n", 1, 0, 0, 0, 0, 10},
+      {"[LASER]\nOSS_TYPE=2\nIoInFromOss=4\n[FIBER]\nLASER_OFF_ON_INTEVAL=70\n"
+       "[OTHER]\nbEnableSwitchLaserParaWhenLaserOn=0\n",
+       0, 1, 1, 4, 1, 70},
+  };
+  for (const SwitchCase& c : switches) {
+    WriteCfg(c.cfg);
+    g_SystemPara.InitParaLaser();
+    g_SystemPara.InitParaOther();
+    const SystemPara& p = g_SystemPara;
+    EXPECT_EQ(std::tuple(p.bOssType1, p.bOssType2, p.bOssType1Or2, p.IoInFromOss, p.bMarkAllowPause,
+                         p.LASER_OFF_ON_INTEVAL),
+              std::tuple(c.type1, c.type2, c.type1Or2, c.ioIn, c.pause, c.offOn)) << c.cfg;
   }
 }
 
