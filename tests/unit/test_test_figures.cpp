@@ -10,7 +10,7 @@ namespace {
 
 using Line = CodePolyline;
 
-TEST(TestFigures, GlyphStrokesAtSize375AndTheirPlacements) {
+TEST(TestFigures, GlyphStrokesAtSize375TheirPlacementsTheSquareGridAndTheGuideCorner) {
   struct Case { uint32_t code; std::vector<Line> strokes; } cases[] = {
       {1, {{{0, 750}, {0, -750}}}}, {2, {{{-112, 750}, {-112, -750}}, {{112, 750}, {112, -750}}}},
       {3, {{{0, 750}, {262, -750}, {-262, -750}, {0, 750}}}},
@@ -47,9 +47,7 @@ TEST(TestFigures, GlyphStrokesAtSize375AndTheirPlacements) {
   EXPECT_EQ(upright[0] + turned[0], 0);
   EXPECT_EQ(turned[1], 7);   // six turned bars and glyph 1 turned
   EXPECT_EQ(upright[2], 7);  // six upright double bars and glyph 2 upright
-}
-
-TEST(TestFigures, SquareGridLinesAndGuideCorner) {
+  // The square's grid lines and the guide corner.
   const std::vector<Line> full = TestRectLines(25, 25000);
   ASSERT_EQ(full.size(), 7u);
   EXPECT_EQ(full[0], (Line{{7768, 7768}, {7768, 57768}, {57768, 57768}, {57768, 7768}, {7768, 7768}}));
