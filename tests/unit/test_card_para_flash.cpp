@@ -55,7 +55,7 @@ class CardParaFlashTest : public qztest::MarkCardTest {
   uint32_t chip = CARDSIM_FLASH_SPI;
 };
 
-TEST_F(CardParaFlashTest, NandPagesAreComparedBeforeTheyAreWritten) {
+TEST_F(CardParaFlashTest, NandPagesAreComparedBeforeTheyAreWrittenAndTheUploadRunsItsStepsInOrder) {
   OpenOn(false);
   const CmdBatch batch = {CmdPacket(1, 0x3E802C0, 10), CmdPacket(82, 1, 0x2000)};
   const std::string job = WriteJobFile(5000);  // two whole pages; the last 904 bytes are dropped
@@ -90,6 +90,47 @@ TEST_F(CardParaFlashTest, NandPagesAreComparedBeforeTheyAreWritten) {
     EXPECT_EQ(bytes < 2048 ? RV_NOT_OPEN_OFFLINE_FILE : RV_OFFLINE_FILE_TOO_BIG,
               WriteSecondParaBlock(GetModuleDir() + "OffLineFile.tmp"));
     EXPECT_TRUE(Commits().empty());
+  }
+  // The upload runs its steps in order.
+  OpenOn(true);
+  std::vector<std::string> steps;
+  CardParaUploadSteps s;
+  s.sendBoxTables = [&] { steps.push_back("tables " + std::to_string(Commits().size())); };
+  s.buildCommands = [&](CmdBatch& b) {
+    steps.push_back("commands " + std::to_string(Commits().size()));
+    b.emplace_back(5, 6, 7);
+  };
+  s.runSecondBlockJob = [&]() -> uint32_t {
+    steps.push_back("job " + std::to_string(Commits().size()));
+    WriteJobFile(2048);
+    return 0;
+  };
+  struct Case { int32_t wob, oss; std::vector<uint32_t> commits; uint32_t timing; } cases[] = {
+      {0, 0, {0x20000004, 0x30000008}, 0xFFFFFFFF},
+      {1, 0, {0x20000004, 0x30000008, 1}, 3300},  // [HARDWARE] nWobDocNoStableTmUs
+      {1, 1, {0x20000004, 0x30000008, 1}, 2000},
+  };
+  g_SystemPara.nWobDocNoStableTmUs = 3300;
+  for (const auto& c : cases) {
+    QZ_TRACE(testing::Message() << c.wob << " " << c.oss);
+    g_SystemPara.wob = c.wob;
+    g_SystemPara.bKvxOSS = c.oss;
+    steps.clear();
+    cardsim_log_clear_();
+    ASSERT_EQ(RV_OK, FlushCardParaBlocks(s));
+    EXPECT_EQ((std::vector<std::string>{"tables 0", "commands 0", "job 1"}), steps);
+    EXPECT_EQ(c.commits, Commits());
+    EXPECT_EQ(c.timing, GetU32(&Peek(0x110000)[1491]));
+  }
+  // A job that fails, or leaves no file, ends the upload before the second block.
+  for (uint32_t rc : {uint32_t{RV_MARK_CALLS_OVERLAP}, uint32_t{0}}) {
+    s.runSecondBlockJob = [rc] {
+      plat::DeleteFilePath(GetModuleDir() + "OffLineFile.tmp");
+      return rc;
+    };
+    cardsim_log_clear_();
+    EXPECT_EQ(rc ? rc : RV_NOT_OPEN_OFFLINE_FILE, FlushCardParaBlocks(s));
+    EXPECT_EQ(std::vector<uint32_t>{0x20000004}, Commits());
   }
 }
 
@@ -152,49 +193,6 @@ TEST_F(CardParaFlashTest, TheHeadByteForByteAndRewrittenForAnotherTimingValueWit
   FlashPage other = page;
   other[1488] = 3;  // head version 3
   EXPECT_FALSE(OffHeadFromPage(other.data(), back));
-}
-
-TEST_F(CardParaFlashTest, TheUploadRunsItsStepsInOrder) {
-  OpenOn(true);
-  std::vector<std::string> steps;
-  CardParaUploadSteps s;
-  s.sendBoxTables = [&] { steps.push_back("tables " + std::to_string(Commits().size())); };
-  s.buildCommands = [&](CmdBatch& b) {
-    steps.push_back("commands " + std::to_string(Commits().size()));
-    b.emplace_back(5, 6, 7);
-  };
-  s.runSecondBlockJob = [&]() -> uint32_t {
-    steps.push_back("job " + std::to_string(Commits().size()));
-    WriteJobFile(2048);
-    return 0;
-  };
-  struct Case { int32_t wob, oss; std::vector<uint32_t> commits; uint32_t timing; } cases[] = {
-      {0, 0, {0x20000004, 0x30000008}, 0xFFFFFFFF},
-      {1, 0, {0x20000004, 0x30000008, 1}, 3300},  // [HARDWARE] nWobDocNoStableTmUs
-      {1, 1, {0x20000004, 0x30000008, 1}, 2000},
-  };
-  g_SystemPara.nWobDocNoStableTmUs = 3300;
-  for (const auto& c : cases) {
-    QZ_TRACE(testing::Message() << c.wob << " " << c.oss);
-    g_SystemPara.wob = c.wob;
-    g_SystemPara.bKvxOSS = c.oss;
-    steps.clear();
-    cardsim_log_clear_();
-    ASSERT_EQ(RV_OK, FlushCardParaBlocks(s));
-    EXPECT_EQ((std::vector<std::string>{"tables 0", "commands 0", "job 1"}), steps);
-    EXPECT_EQ(c.commits, Commits());
-    EXPECT_EQ(c.timing, GetU32(&Peek(0x110000)[1491]));
-  }
-  // A job that fails, or leaves no file, ends the upload before the second block.
-  for (uint32_t rc : {uint32_t{RV_MARK_CALLS_OVERLAP}, uint32_t{0}}) {
-    s.runSecondBlockJob = [rc] {
-      plat::DeleteFilePath(GetModuleDir() + "OffLineFile.tmp");
-      return rc;
-    };
-    cardsim_log_clear_();
-    EXPECT_EQ(rc ? rc : RV_NOT_OPEN_OFFLINE_FILE, FlushCardParaBlocks(s));
-    EXPECT_EQ(std::vector<uint32_t>{0x20000004}, Commits());
-  }
 }
 
 }  // namespace
