@@ -17,7 +17,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The load defaults: 100 x 100 mm, Z 17 mm.
-TEST(Scan, MmToDacClampsInDoubleAndMapsNanToTheCentre) {
+TEST(Scan, CodesOfMmClampInDoubleAndTwentyOneBitCodesClampBeforeRoundingHalvesUp) {
   struct Case { double x, y, z; int32_t cx, cy, cz; } cases[] = {
       {0.0, 0.0, 0.0, 32767, 32767, 32767}, {50.0, 50.0, 8.5, 65535, 65535, 65535}, {-50.0, -50.0, -8.5, 0, 0, 0},
       {60.0, -60.0, 100.0, 65535, 0, 65535}, {25.0, -25.0, 4.25, 49151, 16383, 49151},
@@ -30,11 +30,9 @@ TEST(Scan, MmToDacClampsInDoubleAndMapsNanToTheCentre) {
     g_Scan.MmToDac(c.x, c.y, c.z, cx, cy, cz);
     EXPECT_EQ(std::tuple(cx, cy, cz), std::tuple(c.cx, c.cy, c.cz)) << c.x << " " << c.y << " " << c.z;
   }
-}
-
-TEST(Scan, TwentyOneBitCodesOfMmAndOfTheFieldClampBeforeRoundingHalvesUp) {
+  // 21-bit codes of mm and of the field position clamp before rounding halves up.
   EXPECT_EQ(CCaliLink::HalfRange(), 10.0);
-  struct Case { double mm; int32_t code; } cases[] = {
+  struct Code21Case { double mm; int32_t code; } codes21[] = {
       {0.0, 1048576}, {-10.0, 0}, {10.0, 2097151}, {-11.0, 0}, {11.0, 2097151}, {1e300, 2097151}, {-kInf, 0},
       {kInf, 2097151}, {kNaN, 1048576},
       // Exactly half a code above the centre goes up; half below goes up to the centre.
@@ -42,7 +40,7 @@ TEST(Scan, TwentyOneBitCodesOfMmAndOfTheFieldClampBeforeRoundingHalvesUp) {
       // A quarter code below the top would round to 2^21, outside the 21 bits: clamped first.
       {10.0 - 5.0 / 2097152.0, 2097151},
   };
-  for (const Case& c : cases) EXPECT_EQ(MmToCode21(c.mm), c.code) << c.mm;
+  for (const Code21Case& c : codes21) EXPECT_EQ(MmToCode21(c.mm), c.code) << c.mm;
   // FieldToCode21 rounds alike; a half range not above 0 gives the centre; both coordinates at the range in force.
   struct FieldCase { double p, halfRange; int32_t code; } fields[] = {
       {1.0, 1.0, 2097151}, {5.0, 10.0, 1572864}, {3.0, 0.0, 1048576}, {3.0, -10.0, 1048576}, {3.0, kNaN, 1048576},
