@@ -152,7 +152,7 @@ TEST(Files, RefusedWritesChangeNothing) {
   EXPECT_TRUE(plat::WriteWholeFile(dir.File("f"), "new")) << "writes work again";
 }
 
-TEST(Module, PathsOfThisProgramLoadAndLookUp) {
+TEST(Module, PathsOfThisProgramLoadAndLookUpAndTheEnvironment) {
   // The core is linked into the test program, so its module is the program itself.
   const std::string own = plat::OwnModulePath();
   EXPECT_EQ(own, plat::HostProgramPath());
@@ -171,9 +171,7 @@ TEST(Module, PathsOfThisProgramLoadAndLookUp) {
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("broken.dll"), "not a module"));
   EXPECT_EQ(plat::LoadModule(dir.File("broken.dll")), nullptr);
   EXPECT_EQ(plat::FindSymbol(nullptr, sym), nullptr);
-}
-
-TEST(Environment, SetGetAndRemove) {
+  // Environment variables set, read and removed.
   for (const std::string& v : {std::string("a b=c"), std::string(1000, 'v'), std::string()}) {
     plat::SetEnvVar("QZTEST_ENV_VAR", v);
     EXPECT_EQ(plat::GetEnvVar("QZTEST_ENV_VAR"), v);
