@@ -154,7 +154,7 @@ TEST(AlarmTexts, PlainAndGalvanometerAlarmsWordForWord) {
             "》》》振镜主动报警\r\n》》》X=ffff\r\n》》》Y=fbfb\r\n》》》自动校准传感器未激活\r\n");
 }
 
-TEST(CommandPacket, BytesOnTheWireAndTheQueue) {
+TEST(CommandPacket, BytesOnTheWireTheQueueAndTheWatchdogReportsOnceOnItsEighthLateRound) {
   CmdPacket p(CMD_SET_FLAG, 3, 0x200);
   const uint8_t expected[16] = {0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0x52, 0x00,
                                 0x03, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00};
@@ -167,11 +167,7 @@ TEST(CommandPacket, BytesOnTheWireAndTheQueue) {
   EXPECT_EQ(std::tuple(batch[0].Cmd(), batch[1].Cmd(), batch[1].P2()), std::tuple(CMD_OUTPUT, 0x2055, 4u));
   // Without a batch and without an open card the command fails like any exchange: code 1.
   qztest::ExpectLost([] { SendOrQueueCmd(CMD_OUTPUT, 1, 2, nullptr); });
-}
-
-// ---- the watchdog's decision of one round over (issued, done, now)
-
-TEST(Watchdog, ReportsAnOutstandingExchangeOnceOnItsEighthLateRound) {
+  // The watchdog reports an outstanding exchange once, on its eighth late round.
   struct Round { uint32_t issued, done, now; bool report; uint32_t elapsed; };  // elapsed: checked on a report
   WatchSlot slot;
   std::vector<Round> rounds = {{5, 4, 1000, false, 0}};  // the wait begins
