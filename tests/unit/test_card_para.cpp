@@ -1,7 +1,4 @@
-// The card-parameter list: the galvanometer word by scanner type, each packet's packing from its
-// configuration keys, and the USB firmware value of the compatibility check (the example
-// configuration's whole list, as the card decodes it, is the end-to-end test's); the card-version
-// settings.
+// The card-parameter list: galvanometer word, each packet from its keys, the USB firmware check, card versions.
 #include <cstdint>
 #include <tuple>
 #include <vector>
@@ -16,7 +13,7 @@ namespace {
 
 using Packet = std::tuple<uint32_t, uint32_t, uint32_t>;
 
-TEST(CardParaTest, GalvoWordByScannerType) {
+TEST(CardParaTest, GalvoWordByScannerTypeAndUsbFirmwareValue) {
   // Distance limit 7, no alarm level, no time allowance.
   struct Case { int32_t close, type; uint32_t G; int32_t L; uint32_t wait; } cases[] = {
       {0, 1, 0x2C4, 7, 1},  {1, 0, 0x2C6, 7, 1},  {1, 16, 0x2C6, 7, 1}, {1, 1, 0x22A, 0, 0}, {1, 2, 0x2CE, 7, 1},
@@ -32,6 +29,12 @@ TEST(CardParaTest, GalvoWordByScannerType) {
     const uint32_t G = GalvoWordG(p);  // sets the limit and the wait flag as well
     EXPECT_EQ(std::tuple(c.G, c.L, c.wait), std::tuple(G, p.nScanFeedbackDisLimit, p.bScanFeedbackWait));
   }
+  // The USB firmware value of the compatibility check.
+  struct UsbCase { uint8_t b0, b1; int32_t value; } usb[] = {
+      {0x01, 0x00, 0x100}, {0x30, 0xF8, 0x30},         {0x2F, 0xF8, 0x2F},       {0x80, 0x00, -32768},
+      {0x01, 0x17, INT32_MIN}, {0x03, 0x15, 0x60000000}, {0x01, 0x18, 0x1},
+  };
+  for (const auto& c : usb) EXPECT_EQ(c.value, UsbFirmwareValue(c.b0, c.b1)) << int{c.b0} << " " << int{c.b1};
 }
 
 class CardParaListTest : public SystemParaTest {};
@@ -84,20 +87,11 @@ TEST_F(CardParaListTest, EachPacketFromItsKeys) {
   EXPECT_EQ(255u, RunStartUnits(1.0, 200));
 }
 
-TEST(CardParaTest, UsbFirmwareValue) {
-  struct Case { uint8_t b0, b1; int32_t value; } cases[] = {
-      {0x01, 0x00, 0x100}, {0x30, 0xF8, 0x30},         {0x2F, 0xF8, 0x2F},       {0x80, 0x00, -32768},
-      {0x01, 0x17, INT32_MIN}, {0x03, 0x15, 0x60000000}, {0x01, 0x18, 0x1},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.value, UsbFirmwareValue(c.b0, c.b1)) << int{c.b0} << " " << int{c.b1};
-}
-
-// ---- the card-version settings: recording on a fresh configuration with the flash area map,
-// refusing a card that no longer fits, and the extended command numbers
+// ---- the card-version settings: recording, refusing a card that no longer fits, extended commands
 
 using CardVersionTest = SystemParaTest;
 
-TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixes) {
+TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixesAndTheExtendedCommandNumbers) {
   struct Case { uint32_t version; int32_t justM25p64, cmdWithNum, newBoxCali, checkType; } cases[] = {
       {96, 1, 1, 1, 2}, {95, 1, 1, 1, 1}, {80, 1, 1, 1, 1}, {79, 1, 1, 0, 0}, {64, 1, 1, 0, 0},
       {63, 1, 0, 0, 0}, {56, 1, 0, 0, 0}, {55, 0, 0, 0, 0}, {0xFFFFFFFFu, 1, 1, 1, 2},
@@ -125,6 +119,18 @@ TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixes) {
     EXPECT_EQ(ReadCfg(), text);
   }
   EXPECT_TRUE(Boxes().empty());
+  // The extended command numbers.
+  struct ExtCase { uint32_t version; uint32_t n; uint32_t sent; } exts[] = {
+      {63, 288, 0x2055}, {63, 289, 0x2155}, {63, 297, 0x2955}, {63, 309, 0x3555}, {63, 329, 0x4955},
+      {63, 330, 0x4A55}, {64, 288, 288},    {64, 330, 330},
+      // Numbers outside the table pass unchanged.
+      {63, 287, 287},    {63, 296, 296},    {63, 331, 331},
+  };
+  for (const ExtCase& c : exts) {
+    WriteCfg("");
+    ASSERT_TRUE(g_SystemPara.CheckCardVersionCfg(c.version));
+    EXPECT_EQ(g_CmdNumTable.Of(c.n), c.sent) << c.version << " " << c.n;
+  }
 }
 
 // A recorded configuration is checked key by key; bHaveNandFlash is never compared.
@@ -154,20 +160,6 @@ TEST_F(CardVersionTest, MismatchIsRefusedWithABoxAndNothingWritten) {
     // Nothing after a refused check ran.
     EXPECT_EQ(g_FlashAreaMap.nUserPage == 0, c.box != nullptr) << c.version;
     EXPECT_EQ(g_CmdNumTable.num[0] == 0, c.box != nullptr) << c.version;
-  }
-}
-
-TEST_F(CardVersionTest, ExtendedCommandNumbers) {
-  struct Case { uint32_t version; uint32_t n; uint32_t sent; } cases[] = {
-      {63, 288, 0x2055}, {63, 289, 0x2155}, {63, 297, 0x2955}, {63, 309, 0x3555}, {63, 329, 0x4955},
-      {63, 330, 0x4A55}, {64, 288, 288},    {64, 330, 330},
-      // Numbers outside the table pass unchanged.
-      {63, 287, 287},    {63, 296, 296},    {63, 331, 331},
-  };
-  for (const Case& c : cases) {
-    WriteCfg("");
-    ASSERT_TRUE(g_SystemPara.CheckCardVersionCfg(c.version));
-    EXPECT_EQ(g_CmdNumTable.Of(c.n), c.sent) << c.version << " " << c.n;
   }
 }
 

@@ -1,6 +1,4 @@
-// The card parameters in the card's flash against the simulated card: the NAND map's pages (the
-// serial flash is the end-to-end test's), the offline-file head byte for byte, its states and its
-// timing value, and the upload's steps in their order with its early ends.
+// The card parameters in flash on the simulated card: NAND pages, the offline-file head, the upload's steps.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,8 +26,7 @@ using qztest::Cmd;
 
 class CardParaFlashTest : public qztest::MarkCardTest {
  protected:
-  // The card as card opening leaves it: version 85 keeps its areas on the serial flash and numbers
-  // its commands, version 55 has the NAND and the legacy commands.
+  // As opening leaves it: version 85 serial flash and numbered commands, 55 NAND and legacy ones.
   void OpenOn(bool spi) {
     Open(spi ? 85 : 55);
     chip = spi ? CARDSIM_FLASH_SPI : CARDSIM_FLASH_NAND;
@@ -58,7 +55,7 @@ class CardParaFlashTest : public qztest::MarkCardTest {
   uint32_t chip = CARDSIM_FLASH_SPI;
 };
 
-TEST_F(CardParaFlashTest, NandPagesAreComparedBeforeTheyAreWritten) {
+TEST_F(CardParaFlashTest, NandPagesAreComparedBeforeTheyAreWrittenAndTheUploadRunsItsStepsInOrder) {
   OpenOn(false);
   const CmdBatch batch = {CmdPacket(1, 0x3E802C0, 10), CmdPacket(82, 1, 0x2000)};
   const std::string job = WriteJobFile(5000);  // two whole pages; the last 904 bytes are dropped
@@ -94,71 +91,7 @@ TEST_F(CardParaFlashTest, NandPagesAreComparedBeforeTheyAreWritten) {
               WriteSecondParaBlock(GetModuleDir() + "OffLineFile.tmp"));
     EXPECT_TRUE(Commits().empty());
   }
-}
-
-TEST_F(CardParaFlashTest, TheHeadPageByteForByte) {
-  OffFileHead h = OffFileHead::Default(0x34);
-  h.entries[3].name[0] = 'J';
-  h.entries[3].reserved = 0x01020304;
-  const FlashPage page = OffHeadPage(h);
-  const uint8_t* t = page.data() + 1488;
-  EXPECT_EQ((std::vector<uint8_t>{0x02, 0x00, 0x34, 0x88, 0x13, 0x00, 0x00}), std::vector<uint8_t>(t, t + 7));
-  std::vector<uint8_t> entry0(33, 0);
-  entry0[0] = 0xFF;
-  entry0[22] = entry0[24] = 0x80;
-  entry0[29] = entry0[30] = 0x1E;
-  entry0[31] = 0x01;
-  EXPECT_EQ(entry0, std::vector<uint8_t>(t + 7, t + 40));
-  EXPECT_EQ((std::vector<uint8_t>{0x1C, 0x1E}), std::vector<uint8_t>(t + 40 + 29, t + 40 + 31));  // entry 1
-  EXPECT_EQ((std::vector<uint8_t>{'J', 0x04, 0x03}), std::vector<uint8_t>({t[7 + 99 + 1], t[7 + 99 + 25], t[7 + 99 + 26]}));
-  EXPECT_EQ((std::vector<uint8_t>{0x00, 0x1E, 0x01, 0x00}), std::vector<uint8_t>(t + 531, t + 535));  // entry 15
-  for (size_t i : {size_t{0}, size_t{1487}, size_t{2023}, size_t{2046}}) EXPECT_EQ(0, page[i]) << i;
-  EXPECT_EQ(0xA5, page[2047]);
-  OffFileHead back;
-  ASSERT_TRUE(OffHeadFromPage(page.data(), back));
-  EXPECT_EQ(page, OffHeadPage(back));
-  FlashPage other = page;
-  other[1488] = 3;  // head version 3
-  EXPECT_FALSE(OffHeadFromPage(other.data(), back));
-}
-
-TEST_F(CardParaFlashTest, TheHeadIsRewrittenForAnotherTimingValueWithItsEntriesMarked) {
-  // A USB card that checks its flash keeps the entries' states.
-  struct Case { bool spi; int32_t checkFlash; uint8_t usb; uint8_t state; } cases[] = {
-      {true, 2, 1, 1}, {true, 0, 1, 0xFF}, {false, 2, 0, 0xFF},
-  };
-  for (const auto& c : cases) {
-    QZ_TRACE(testing::Message() << c.spi << " " << c.checkFlash << " " << int{c.usb});
-    OpenOn(c.spi);
-    g_SystemPara.nCheckFlashType = c.checkFlash;
-    g_SystemPara.CardLinkCfg.bUsbFlashPath = c.usb;
-    const uint32_t at = c.spi ? 0x110000 : 0x1C000;
-    // A blank page: the default head (PID 32768: byte 0) with the timing value.
-    ConformOffHeadTiming(3000);
-    OffFileHead expected = OffFileHead::Default(0);
-    expected.timing = 3000;
-    EXPECT_EQ(OffHeadPage(expected), Peek(at));
-    cardsim_log_clear_();
-    const uint32_t writes = Writes();
-    ConformOffHeadTiming(3000);
-    EXPECT_EQ(writes, Writes());
-
-    // Another value: the card's table stays but for the timing value, the marks and the states.
-    OffFileHead onCard = expected;
-    onCard.pid = 9;
-    onCard.entries[0].state = 1;
-    onCard.entries[0].mark = 0;
-    ASSERT_EQ(0u, cardsim_flash_write_(chip, c.spi ? at : at * 2048, OffHeadPage(onCard).data(), 2048));
-    ConformOffHeadTiming(kOffHeadTimingOss);
-    onCard.timing = 2000;
-    onCard.entries[0].state = c.state;
-    onCard.entries[0].mark = 0x80008000;
-    EXPECT_EQ(OffHeadPage(onCard), Peek(at));
-    EXPECT_EQ(std::vector<uint32_t>{1}, Commits());
-  }
-}
-
-TEST_F(CardParaFlashTest, TheUploadRunsItsStepsInOrder) {
+  // The upload runs its steps in order.
   OpenOn(true);
   std::vector<std::string> steps;
   CardParaUploadSteps s;
@@ -199,6 +132,67 @@ TEST_F(CardParaFlashTest, TheUploadRunsItsStepsInOrder) {
     EXPECT_EQ(rc ? rc : RV_NOT_OPEN_OFFLINE_FILE, FlushCardParaBlocks(s));
     EXPECT_EQ(std::vector<uint32_t>{0x20000004}, Commits());
   }
+}
+
+TEST_F(CardParaFlashTest, TheHeadByteForByteAndRewrittenForAnotherTimingValueWithItsEntriesMarked) {
+  // A USB card that checks its flash keeps the entries' states.
+  struct Case { bool spi; int32_t checkFlash; uint8_t usb; uint8_t state; } cases[] = {
+      {true, 2, 1, 1}, {true, 0, 1, 0xFF}, {false, 2, 0, 0xFF},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(testing::Message() << c.spi << " " << c.checkFlash << " " << int{c.usb});
+    OpenOn(c.spi);
+    g_SystemPara.nCheckFlashType = c.checkFlash;
+    g_SystemPara.CardLinkCfg.bUsbFlashPath = c.usb;
+    const uint32_t at = c.spi ? 0x110000 : 0x1C000;
+    // A blank page: the default head (PID 32768: byte 0) with the timing value.
+    ConformOffHeadTiming(3000);
+    OffFileHead expected = OffFileHead::Default(0);
+    expected.timing = 3000;
+    EXPECT_EQ(OffHeadPage(expected), Peek(at));
+    cardsim_log_clear_();
+    const uint32_t writes = Writes();
+    ConformOffHeadTiming(3000);
+    EXPECT_EQ(writes, Writes());
+
+    // Another value: the card's table stays but for the timing value, the marks and the states.
+    OffFileHead onCard = expected;
+    onCard.pid = 9;
+    onCard.entries[0].state = 1;
+    onCard.entries[0].mark = 0;
+    ASSERT_EQ(0u, cardsim_flash_write_(chip, c.spi ? at : at * 2048, OffHeadPage(onCard).data(), 2048));
+    ConformOffHeadTiming(kOffHeadTimingOss);
+    onCard.timing = 2000;
+    onCard.entries[0].state = c.state;
+    onCard.entries[0].mark = 0x80008000;
+    EXPECT_EQ(OffHeadPage(onCard), Peek(at));
+    EXPECT_EQ(std::vector<uint32_t>{1}, Commits());
+  }
+  // The head page byte for byte.
+  OffFileHead h = OffFileHead::Default(0x34);
+  h.entries[3].name[0] = 'J';
+  h.entries[3].reserved = 0x01020304;
+  const FlashPage page = OffHeadPage(h);
+  const uint8_t* t = page.data() + 1488;
+  EXPECT_EQ((std::vector<uint8_t>{0x02, 0x00, 0x34, 0x88, 0x13, 0x00, 0x00}), std::vector<uint8_t>(t, t + 7));
+  std::vector<uint8_t> entry0(33, 0);
+  entry0[0] = 0xFF;
+  entry0[22] = entry0[24] = 0x80;
+  entry0[29] = entry0[30] = 0x1E;
+  entry0[31] = 0x01;
+  EXPECT_EQ(entry0, std::vector<uint8_t>(t + 7, t + 40));
+  EXPECT_EQ((std::vector<uint8_t>{0x1C, 0x1E}), std::vector<uint8_t>(t + 40 + 29, t + 40 + 31));  // entry 1
+  EXPECT_EQ((std::vector<uint8_t>{'J', 0x04, 0x03}),
+            std::vector<uint8_t>({t[7 + 99 + 1], t[7 + 99 + 25], t[7 + 99 + 26]}));
+  EXPECT_EQ((std::vector<uint8_t>{0x00, 0x1E, 0x01, 0x00}), std::vector<uint8_t>(t + 531, t + 535));  // entry 15
+  for (size_t i : {size_t{0}, size_t{1487}, size_t{2023}, size_t{2046}}) EXPECT_EQ(0, page[i]) << i;
+  EXPECT_EQ(0xA5, page[2047]);
+  OffFileHead back;
+  ASSERT_TRUE(OffHeadFromPage(page.data(), back));
+  EXPECT_EQ(page, OffHeadPage(back));
+  FlashPage other = page;
+  other[1488] = 3;  // head version 3
+  EXPECT_FALSE(OffHeadFromPage(other.data(), back));
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// Status decoding, the command packet, every alarm text of the status word and of the galvanometer
-// feedback in both languages (a line of its own for every alarm bit, in the order the host shows
-// them, and samples word for word), and the watchdog's decision of one round.
+// Status decoding, the command packet, every alarm text in both languages, and one watchdog round.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -65,12 +63,11 @@ TEST(CardStatusDecode, FieldsOfLegacyAndNumberedCardsAndWhichBitsAreAlarms) {
   }
 }
 
-// The bits of status r0 with an alarm line, in the order the lines are shown; the laser alarm's
-// line (field 17: r0 bit 7, r1 bits 27-31 = 8) comes before the last one's.
+// Status r0 bits with an alarm line, in shown order; the laser's (field 17: r0 bit 7, r1 27-31 = 8) before bit 5's.
 const int kShownOrder[] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 28, 29, 30, 31, 4, 24, 6, 5};
 constexpr uint32_t kLaserR0 = 1u << 7, kLaserR1 = 8u << 27;
 
-TEST(AlarmTexts, EveryAlarmBitHasALineOfItsOwnInBothLanguagesAndOtherBitsNone) {
+TEST(AlarmTexts, EveryAlarmBitAndGalvanometerFeedbackHasALineOfItsOwnInBothLanguages) {
   std::set<std::string> seen[2];
   std::string all[2];
   for (int bit : kShownOrder) {
@@ -88,18 +85,16 @@ TEST(AlarmTexts, EveryAlarmBitHasALineOfItsOwnInBothLanguagesAndOtherBitsNone) {
   uint32_t r0 = kLaserR0;
   for (int bit : kShownOrder) r0 |= 1u << bit;
   for (uint8_t zh : {0, 1}) EXPECT_EQ(CardAlarm(r0, kLaserR1, zh), all[zh]);
-}
-
-TEST(AlarmTexts, EveryGalvanometerFeedbackLineInBothLanguages) {
+  // Every galvanometer feedback line in both languages.
   const std::string head[2] = {">>>>>>Scan Alarm initiative\r\n", "》》》振镜主动报警\r\n"};
   EXPECT_EQ(GalvoAlarm(0, 0, 0xFC0 & ~0x40u, 1), head[1] + "》》》振镜电源报警\r\n");
-  std::set<std::string> seen;
+  std::set<std::string> lines;
   for (uint8_t zh : {0, 1}) {
     // Scanner type 0: each clear bit of 0x40..0x800 names its alarm.
     for (uint32_t bit = 0x40; bit <= 0x800; bit <<= 1) {
       const std::string text = GalvoAlarm(0, 0, 0xFC0 & ~bit, zh);
       ASSERT_EQ(text.rfind(head[zh], 0), 0u) << bit;
-      EXPECT_TRUE(seen.insert(text.substr(head[zh].size())).second) << bit;
+      EXPECT_TRUE(lines.insert(text.substr(head[zh].size())).second) << bit;
       EXPECT_EQ(Ascii(text), zh == 0) << bit;
     }
     // Serial scanners: X and Y words, each followed by the lines of its clear pairs (X = all but one).
@@ -111,14 +106,14 @@ TEST(AlarmTexts, EveryGalvanometerFeedbackLineInBothLanguages) {
       ASSERT_GT(text.size(), x.size() + y.size());
       EXPECT_EQ(text.substr(text.size() - y.size()), y) << mask;
       const std::string line = text.substr(x.size(), text.size() - y.size() - x.size());
-      EXPECT_TRUE(seen.insert(line).second) << mask;
+      EXPECT_TRUE(lines.insert(line).second) << mask;
       EXPECT_EQ(Ascii(line), zh == 0) << mask;
     }
   }
-  EXPECT_EQ(seen.size(), 24u);
+  EXPECT_EQ(lines.size(), 24u);
 }
 
-TEST(AlarmTexts, PlainAlarmsWordForWordInBothLanguages) {
+TEST(AlarmTexts, PlainAndGalvanometerAlarmsWordForWord) {
   const uint32_t r0 =
       kLaserR0 | (1u << 31) | (1u << 10) | (1u << 4) | (1u << 24) | (1u << 14) | (1u << 13) | (1u << 30);
   EXPECT_EQ(CardAlarm(r0, kLaserR1, 0),
@@ -139,9 +134,7 @@ TEST(AlarmTexts, PlainAlarmsWordForWordInBothLanguages) {
             "缓冲区数据流校验错误，导致运行中止（可清除）\r\n"
             "平台碰限位导致停止（可清除）\r\n"
             "激光器报警（可清除）\r\n");
-}
-
-TEST(AlarmTexts, GalvanometerFeedbackWords) {
+  // The galvanometer feedback words.
   struct Case { uint32_t w1; std::string text; } cases[] = {
       {0x11, ""},
       {0x02, ">>>>>>Scan not feedBack OverTime\r\n"},
@@ -161,7 +154,7 @@ TEST(AlarmTexts, GalvanometerFeedbackWords) {
             "》》》振镜主动报警\r\n》》》X=ffff\r\n》》》Y=fbfb\r\n》》》自动校准传感器未激活\r\n");
 }
 
-TEST(CommandPacket, BytesOnTheWireAndTheQueue) {
+TEST(CommandPacket, BytesOnTheWireTheQueueAndTheWatchdogReportsOnceOnItsEighthLateRound) {
   CmdPacket p(CMD_SET_FLAG, 3, 0x200);
   const uint8_t expected[16] = {0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0x52, 0x00,
                                 0x03, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00};
@@ -174,16 +167,8 @@ TEST(CommandPacket, BytesOnTheWireAndTheQueue) {
   EXPECT_EQ(std::tuple(batch[0].Cmd(), batch[1].Cmd(), batch[1].P2()), std::tuple(CMD_OUTPUT, 0x2055, 4u));
   // Without a batch and without an open card the command fails like any exchange: code 1.
   qztest::ExpectLost([] { SendOrQueueCmd(CMD_OUTPUT, 1, 2, nullptr); });
-}
-
-// ---- the watchdog's decision of one round over (issued, done, now)
-
-TEST(Watchdog, ReportsAnOutstandingExchangeOnceOnItsEighthLateRound) {
-  struct Round {
-    uint32_t issued, done, now;
-    bool report;
-    uint32_t elapsed;  // checked when report is set
-  };
+  // The watchdog reports an outstanding exchange once, on its eighth late round.
+  struct Round { uint32_t issued, done, now; bool report; uint32_t elapsed; };  // elapsed: checked on a report
   WatchSlot slot;
   std::vector<Round> rounds = {{5, 4, 1000, false, 0}};  // the wait begins
   // Rounds every 50 ms: the wait passes 1500 ms at 2550; the report comes 8 rounds later.

@@ -1,6 +1,4 @@
-// The numeric conversions and the formatter; numbers under a host locale with a comma as decimal
-// separator (texts, log lines, configuration reads and the link words derived from them keep the
-// dot); the folder rules of the configuration and the logs, and the typed reads of the configuration.
+// Numeric conversions and the formatter, numbers under a comma locale, folder rules and typed configuration reads.
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -23,7 +21,7 @@
 namespace qztest {
 namespace {
 
-TEST(Conversions, ParsesFollowTheCRuntimeAndStopAtTheFirstOtherCharacterWhateverTheLocale) {
+TEST(Conversions, ParsesFollowTheCRuntimeRealToIntegerSaturatesAndShiftCountsAreMasked) {
   struct IntCase { const char* text; int32_t value; } ints[] = {
       {"12", 12},          {"  -7", -7},        {"+5", 5},           {"12.7", 12},
       {"0x10", 0},         {"abc", 0},          {"", 0},             {"\t 42xyz", 42},
@@ -40,9 +38,7 @@ TEST(Conversions, ParsesFollowTheCRuntimeAndStopAtTheFirstOtherCharacterWhatever
   };
   for (const RealCase& c : reals) EXPECT_EQ(CrtAtof(c.text), c.value) << '"' << c.text << '"';
   EXPECT_TRUE(std::isnan(CrtAtof("nan")));
-}
-
-TEST(Conversions, RealToIntegerSaturatesAndMapsNanToZeroAndShiftCountsAreMasked) {
+  // Reals to integers saturate and map NaN to zero.
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   constexpr int32_t kMin32 = std::numeric_limits<int32_t>::min(), kMax32 = std::numeric_limits<int32_t>::max();
@@ -59,8 +55,17 @@ TEST(Conversions, RealToIntegerSaturatesAndMapsNanToZeroAndShiftCountsAreMasked)
   for (const auto& [n, want] : {std::pair{5, 5u}, {32, 0u}, {33, 1u}, {-1, 31u}}) EXPECT_EQ(ShiftCount(n), want) << n;
 }
 
+int FormatInto(char* buf, size_t size, const char* fmt, ...) QZ_PRINTF(3, 4);
+int FormatInto(char* buf, size_t size, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = VFormat(buf, size, fmt, ap);
+  va_end(ap);
+  return n;
+}
+
 // The formatter walks the format itself: each directive must come out as printf writes it.
-TEST(Conversions, FormatFollowsPrintfAndGrowsPastItsFirstBuffer) {
+TEST(Conversions, FormatFollowsPrintfGrowsPastItsFirstBufferAndCutsIntoABuffer) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const char fixed[8] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};  // no terminating NUL
@@ -87,18 +92,7 @@ TEST(Conversions, FormatFollowsPrintfAndGrowsPastItsFirstBuffer) {
   const std::string big(3000, 'x');
   EXPECT_EQ(StrFormat("%s|%d", big.c_str(), 7), big + "|7");
   EXPECT_EQ(StrFormat("%.400f", 1.0), "1." + std::string(400, '0'));
-}
-
-int FormatInto(char* buf, size_t size, const char* fmt, ...) QZ_PRINTF(3, 4);
-int FormatInto(char* buf, size_t size, const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  int n = VFormat(buf, size, fmt, ap);
-  va_end(ap);
-  return n;
-}
-
-TEST(Conversions, FormatIntoABufferCutsTheTextAndCountsItWhole) {
+  // Formatted into a buffer: the text cut, its length counted whole.
   char buf[6] = "xxxxx";
   EXPECT_EQ(FormatInto(buf, sizeof buf, "%s=%.2f", "abc", 1.5), 8);
   EXPECT_STREQ(buf, "abc=1");
@@ -154,14 +148,11 @@ TEST_F(CommaLocaleTest, TextsAndLogLinesKeepTheDot) {
                                      "nDdr=0.500 (Send=1.250 tm=40)"});
 }
 
-TEST_F(CommaLocaleTest, ConfigurationRealsKeepTheDot) {
+TEST_F(CommaLocaleTest, ConfigurationRealsAndTheLinkWordsFromThemKeepTheDot) {
   WriteCfg("[HARDWARE]\ndbLostRatio2Link=0.25\n");
   EXPECT_EQ(g_MainCfg.GetDouble("HARDWARE", "dbLostRatio2Link", 1, 0.1), 0.25);
   EXPECT_EQ(ReadMainDouble("HARDWARE", "dbMissing", -1234.5), -1234.5);  // the default, written and read
-}
-
-// A PCIe card with a secondary card and nothing configured: 512 * 0.6 and 512 * 0.1.
-TEST_F(CommaLocaleTest, SecondaryCardLinkWordsFromTheDefaultRatios) {
+  // A PCIe card with a secondary card and nothing configured: 512 * 0.6 and 512 * 0.1.
   WriteCfg("[Main]\nCardType=1\n");
   InitParaLink(1);
   const CardLinkCfg& c = g_SystemPara.CardLinkCfg;

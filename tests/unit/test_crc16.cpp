@@ -1,5 +1,4 @@
-// The CRC-16 of stream sub-blocks and of the offline file head: the table-driven implementation
-// against the bitwise definition, over many inputs, initial values, polynomials and reflections.
+// The table-driven CRC-16 against the bitwise definition over many inputs, initial values and polynomials.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -40,7 +39,7 @@ Block Random(std::mt19937& rng) {
 }
 
 // The stream's CRC (polynomial 0x1021, the sequence number as initial value) for every initial value.
-TEST(Crc16, StreamPolynomialMatchesTheDefinitionForEveryInitialValue) {
+TEST(Crc16, StreamPolynomialEverySingleBitAndEveryVariantMatchTheDefinition) {
   std::mt19937 rng(1021);
   const Block data = Random(rng);
   for (uint32_t init = 0; init <= 0xFFFF; ++init) {
@@ -48,29 +47,23 @@ TEST(Crc16, StreamPolynomialMatchesTheDefinitionForEveryInitialValue) {
     ASSERT_EQ(CalcCrc16(data.data(), 0x1021, i16, 0, 0, 0), BitwiseCrc16(data.data(), 0x1021, i16, 0, false, false))
         << init;
   }
-}
-
-// One bit at every position of the sub-block: each byte of an eight-byte step and of the last
-// four-byte step goes through its own table.
-TEST(Crc16, EverySingleBitMatchesTheDefinition) {
+  // One bit at every position: each byte of an eight-byte step and of the last four-byte step has its own table.
   for (uint16_t poly : {0x1021, 0x8005})
     for (size_t bit = 0; bit < kCrc16Bytes * 8; ++bit) {
-      Block data{};
-      data[bit / 8] = static_cast<uint8_t>(1u << (bit % 8));
-      ASSERT_EQ(CalcCrc16(data.data(), poly, 0x1D0F, 0, 0, 0), BitwiseCrc16(data.data(), poly, 0x1D0F, 0, false, false))
+      Block one{};
+      one[bit / 8] = static_cast<uint8_t>(1u << (bit % 8));
+      ASSERT_EQ(CalcCrc16(one.data(), poly, 0x1D0F, 0, 0, 0), BitwiseCrc16(one.data(), poly, 0x1D0F, 0, false, false))
           << std::hex << poly << " bit " << std::dec << bit;
     }
-}
-
-TEST(Crc16, EveryVariantMatchesTheDefinitionOverExactly124Bytes) {
-  std::mt19937 rng(7);
+  // Every variant over exactly 124 bytes.
+  std::mt19937 variantRng(7);
   for (uint16_t poly : {0x1021, 0x8005, 0x3D65, 0x0001, 0xFFFF})
     for (int refin = 0; refin < 2; ++refin)
       for (int refout = 0; refout < 2; ++refout)
         for (int n = 0; n < 20; ++n) {
-          Block data = Random(rng);
-          const auto init = static_cast<uint16_t>(rng());
-          const auto xorout = static_cast<uint16_t>(n % 2 ? 0xFFFF : rng());
+          Block data = Random(variantRng);
+          const auto init = static_cast<uint16_t>(variantRng());
+          const auto xorout = static_cast<uint16_t>(n % 2 ? 0xFFFF : variantRng());
           const uint16_t crc = CalcCrc16(data.data(), poly, init, xorout, static_cast<uint32_t>(refin),
                                          static_cast<uint32_t>(refout));
           ASSERT_EQ(crc, BitwiseCrc16(data.data(), poly, init, xorout, refin != 0, refout != 0))

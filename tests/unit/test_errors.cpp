@@ -1,6 +1,4 @@
-// Error texts from the language file, the language flag, the exception's report and the export
-// wrapper that turns every exception into a code; the library's text logs: the line format and level
-// tags, the level filter, long messages, the daily roll-over, two writers at once and old logs deleted.
+// Error texts, the language flag, the exception's report and the export wrapper; the text logs.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -30,7 +28,7 @@ class ErrorsTest : public qztest::LibFolderTest {
   }
 };
 
-TEST_F(ErrorsTest, LanguageFlagIsASubstringTestOnTheFileName) {
+TEST_F(ErrorsTest, LanguageFlagAndTextsByKeyAndTheExamplesHaveAllCodes) {
   struct Case { const char* cfg; uint8_t zh; } cases[] = {
       {"", 1},                                         // default "QZ_zh.txt"
       {"[OTHER]\nlanguageFile=QZ_en.txt\n", 0}, {"[OTHER]\nlanguageFile=mine_zh.txt.old\n", 1},
@@ -44,9 +42,8 @@ TEST_F(ErrorsTest, LanguageFlagIsASubstringTestOnTheFileName) {
     EXPECT_EQ(Boxes(), std::vector<std::string>{"plain ok: no language File"});
     EXPECT_EQ(GetErrText(1), "");
   }
-}
-
-TEST_F(ErrorsTest, TextsComeFromTheLanguageFileByKey) {
+  // Texts come from the language file by key.
+  ClearLogs();
   WriteFile("ini/QZ_en.txt",
             "[language]\nSTRING_Card_is_not_connected=Card is not connected\n"
             "STRING_MemoryException=Out of memory\nSTRING_not_Open_Box_File=Cannot open the box file\n"
@@ -59,9 +56,7 @@ TEST_F(ErrorsTest, TextsComeFromTheLanguageFileByKey) {
   for (const auto& [code, text] : texts) EXPECT_EQ(GetErrText(code), text) << code;
   EXPECT_EQ(g_mapErrText.count(41), 0u);             // a lookup does not add an entry
   for (uint32_t code = 0; code < kReturnCodeCount; ++code) EXPECT_EQ(g_mapErrText.count(code), code == 4 ? 0u : 1u);
-}
-
-TEST_F(ErrorsTest, ExamplesLanguageFilesHaveATextForEveryCode) {
+  // The example language files have a text for every code.
   for (const char* name : {"QZ_zh.txt", "QZ_en.txt"}) {
     std::string text;
     ASSERT_TRUE(plat::ReadWholeFile(qztest::NativePath(std::string(QZ_SOURCE_DIR) + "/examples/ini/" + name), text));
@@ -116,7 +111,7 @@ class LogFileTest : public qztest::LibFolderTest {
   qztest::FakeClock clock;
 };
 
-TEST_F(LogFileTest, LineFormatLevelTagsAndTheLevelFilter) {
+TEST_F(LogFileTest, LineFormatLevelTagsTheLevelFilterAndTheDailyRollOver) {
   CLogFile log;
   log.Init(dir.File("a/b/Error.log"));  // missing folders are created
   log.Write("T", LOG_TRACE, "dropped at the default level 1");
@@ -154,24 +149,23 @@ TEST_F(LogFileTest, LineFormatLevelTagsAndTheLevelFilter) {
   blocked.Init(dir.File("blocker/x.log"));
   blocked.Write("T", LOG_ERROR, "nowhere");
   EXPECT_FALSE(plat::FileExists(dir.File("blocker/x.log")));
-}
 
-TEST_F(LogFileTest, DailyLogRollsOverAtTheFirstLineAfterMidnight) {
-  CLogFile log;
+  // The daily log rolls over at the first line after midnight.
+  CLogFile daily;
   clock.local = plat::LocalTime{2026, 3, 7, 23, 59, 59, 999, 6};
-  log.Init("");
+  daily.Init("");
   const std::string day1 = BuildLogFilePath("Log_03_07.log");
-  EXPECT_EQ(log.Path(), day1);
-  log.Write("T", LOG_INFO, "late");
+  EXPECT_EQ(daily.Path(), day1);
+  daily.Write("T", LOG_INFO, "late");
   clock.local = plat::LocalTime{2026, 3, 8, 0, 0, 0, 1, 0};
-  log.Write("T", LOG_INFO, "early");
+  daily.Write("T", LOG_INFO, "early");
   const std::string day2 = BuildLogFilePath("Log_03_08.log");
-  EXPECT_EQ(log.Path(), day2);
+  EXPECT_EQ(daily.Path(), day2);
   EXPECT_EQ(ReadLines(day1), std::vector<std::string>{"[INFO]   [2026-03-07 23:59:59.999] T:late"});
   EXPECT_EQ(ReadLines(day2), std::vector<std::string>{"[INFO]   [2026-03-08 00:00:00.001] T:early"});
 }
 
-TEST_F(LogFileTest, TwoThreadsWritingTwoLogsProduceIntactLines) {
+TEST_F(LogFileTest, TwoThreadsWritingTwoLogsProduceIntactLinesAndOldLogsAreDeletedByNameAndAge) {
   CLogFile a, b;
   a.Init(dir.File("a.log"));
   b.Init(dir.File("b.log"));
@@ -187,9 +181,7 @@ TEST_F(LogFileTest, TwoThreadsWritingTwoLogsProduceIntactLines) {
   ASSERT_EQ(la.size(), 400u);
   for (const auto& l : la)
     EXPECT_TRUE(l.find(std::string(100, 'x')) != std::string::npos || l.find(std::string(100, 'z')) != std::string::npos);
-}
-
-TEST_F(LogFileTest, OldLogsAreDeletedByNameAndAge) {
+  // Old logs are deleted by name and age.
   const std::string folder = BuildLogDir();
   ASSERT_TRUE(plat::CreateFolders(folder));
   const int64_t day = 86400;

@@ -1,7 +1,4 @@
-// Flash pages and the bad-block table against the simulated card, on the serial-flash map and the
-// NAND map: pages written, read back and compared; the exact words of a page write; relocation
-// around a block that fails, in the card's table and in "BBT.txt"; reads retried and failing with
-// their code; commits that fail; the table of one card never used after a close.
+// Flash pages and the bad-block table against the simulated card, on the serial-flash and NAND maps.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -68,13 +65,28 @@ class FlashTest : public SimCardTest {
     plat::ReadWholeFile(GetModuleDir() + "BBT.txt", text);
     return text;
   }
+  // Where the table sends a page.
+  static uint32_t Skipped(uint32_t page) {
+    g_BBT.SkipBad(page);
+    return page;
+  }
+  // The card's bad-block table loaded (a blank card's table is written first).
+  static void LoadTable() { Skipped(0); }
+  static std::vector<uint8_t> Pages(uint8_t n) {
+    std::vector<uint8_t> data;
+    for (uint8_t i = 0; i < n; ++i) {
+      const FlashPage page = Pattern(i);
+      data.insert(data.end(), page.begin(), page.end());
+    }
+    return data;
+  }
   size_t CountOf(const Cmd& c) {
     const auto cmds = Commands();
     return static_cast<size_t>(std::count(cmds.begin(), cmds.end(), c));
   }
 };
 
-TEST_F(FlashTest, PageWrittenReadBackAndCompared) {
+TEST_F(FlashTest, PageWrittenReadBackComparedAndItsWordsOnTheWire) {
   struct Case { bool spi; int type; uint32_t page; } cases[] = {
       {false, 0, 0x1DA00}, {false, 1, 0x1DA05}, {true, 0, 0x130000}, {true, 1, 0x130800},
   };
@@ -96,10 +108,8 @@ TEST_F(FlashTest, PageWrittenReadBackAndCompared) {
       EXPECT_EQ("", BbtTxt());
     }
   }
-}
-
-TEST_F(FlashTest, PageWriteOnTheWire) {
-  struct Case { bool spi; uint32_t page; std::vector<Cmd> cmds; } cases[] = {
+  // The words of a page write on the wire.
+  struct WireCase { bool spi; uint32_t page; std::vector<Cmd> cmds; } wires[] = {
       {false, 5 * 64,
        {{83, 2, 0x10000140}, {85, 0, 0}, {85, 0, 0}, {83, 2, 0x20000000}, {85, 0, 0}, {83, 2, 0x30000140},
         {85, 0, 0}, {85, 0, 0}, {83, 2, 0x40000140}, {85, 0, 0}, {85, 0, 0}, {83, 2, 0x50000000}}},
@@ -113,10 +123,9 @@ TEST_F(FlashTest, PageWriteOnTheWire) {
        {{83, 2, 0x20000001}, {85, 0, 0}, {83, 2, 0xE1008000}, {85, 0, 0}, {83, 2, 0xE1008001}, {85, 0, 0},
         {85, 0, 0}, {83, 2, 0x50000001}}},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : wires) {
     OpenOn(c.spi);
-    uint32_t cursor = 0;
-    if (!c.spi) g_BBT.SkipBad(cursor);  // the table is loaded
+    if (!c.spi) LoadTable();
     cardsim_log_clear_();
     const uint64_t chunks = State().bulk_chunks;
     FlashWritePage(c.page, Pattern(2).data(), 2048);
@@ -131,23 +140,18 @@ TEST_F(FlashTest, PageWriteOnTheWire) {
 }
 
 // Five pages from the offline head page (block 1792) with the third page failing to program.
-TEST_F(FlashTest, AFailingBlockMovesToTheNextGoodOneAndTheTableSaysSo) {
+TEST_F(FlashTest, AFailingBlockMovesToTheNextGoodOneAndTheTableSaysSoAlsoInsideABlock) {
   struct Case { std::vector<uint32_t> chipBad; uint32_t lands; std::vector<uint32_t> table; std::string txt; } cases[] = {
       {{}, 1793, {1792}, "1792\r\n"},
       {{1793}, 1794, {1792, 1793}, "1792\r\n1793\r\n"},  // the next block cannot even be erased
   };
   for (const auto& c : cases) {
     OpenOn(false);
-    uint32_t cursor = 0;
-    g_BBT.SkipBad(cursor);
+    LoadTable();
     cardsim_log_clear_();
     for (uint32_t b : c.chipBad) cardsim_nand_set_bad_(b, 1);
     cardsim_flash_fault_(kNand, CARDSIM_FLASH_FAULT_PROGRAM, 1792 * 64 + 2, 1);
-    std::vector<uint8_t> data;
-    for (uint8_t i = 0; i < 5; ++i) {
-      const FlashPage page = Pattern(i);
-      data.insert(data.end(), page.begin(), page.end());
-    }
+    const std::vector<uint8_t> data = Pages(5);
     EXPECT_EQ(1u, CBrokenBlock::UpdatePages(data.data(), 5, 0x1C000));
     for (uint32_t i = 0; i < 5; ++i) {
       EXPECT_EQ(Pattern(static_cast<uint8_t>(i)), Peek(kNand, c.lands * 64 + i)) << i;
@@ -164,9 +168,7 @@ TEST_F(FlashTest, AFailingBlockMovesToTheNextGoodOneAndTheTableSaysSo) {
     EXPECT_EQ(0u, CBrokenBlock::UpdatePages(data.data(), 5, 0x1C000));
     EXPECT_EQ(0u, CountOf({83, 2, 0x20000000}));
   }
-}
-
-TEST_F(FlashTest, AWriteInsideABlockGoesThroughTheTable) {
+  // A write inside a block goes through the table.
   OpenOn(false);
   Poke(kSpi, kTable, TablePage({1000}));
   FlashWritePage(1000 * 64 + 5, Pattern(9).data(), 2048);
@@ -181,15 +183,14 @@ TEST_F(FlashTest, AWriteInsideABlockGoesThroughTheTable) {
   EXPECT_EQ(TablePage({1000, 1001}), Peek(kSpi, kTable));
 }
 
-TEST_F(FlashTest, AReadFailureIsTriedThreeTimesThenFailsWithItsCode) {
+TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithItsText) {
   struct Case { bool spi; uint32_t page, failures; bool read; } cases[] = {
       {false, 300, 2, true}, {false, 300, 3, false}, {true, 0x130000, 2, true}, {true, 0x130000, 3, false},
   };
   for (const auto& c : cases) {
     QZ_TRACE(testing::Message() << c.spi << " " << c.failures);
     OpenOn(c.spi);
-    uint32_t cursor = 0;
-    g_BBT.SkipBad(cursor);
+    LoadTable();
     const uint32_t chip = c.spi ? kSpi : kNand;
     Poke(chip, c.page, Pattern(3));
     cardsim_flash_fault_(chip, CARDSIM_FLASH_FAULT_READ, c.page, c.failures);
@@ -218,10 +219,8 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesThenFailsWithItsCode) {
       EXPECT_EQ(FlashPage{}, buffer);
     }
   }
-}
-
-TEST_F(FlashTest, ACommitThatFailsThrows26WithItsText) {
-  struct Case { uint32_t arg; int32_t a, b; uint32_t failAreas; int32_t withNum; bool fails; } cases[] = {
+  // A commit that fails throws 26 with its text.
+  struct CommitCase { uint32_t arg; int32_t a, b; uint32_t failAreas; int32_t withNum; bool fails; } commits[] = {
       {0x20000004, 4, -1, 1u << 4, 1, true},
       {0x20000004, 4, -1, 0, 1, false},
       {0x20000004, 4, -1, 1u << 4, 0, false},  // a card without numbered commands is not checked
@@ -229,7 +228,7 @@ TEST_F(FlashTest, ACommitThatFailsThrows26WithItsText) {
       {0x30000008, 5, 6, 1u << 5, 1, true},
       {0x10000002, 2, 3, 1u << 1, 1, false},   // another area
   };
-  for (const auto& c : cases) {
+  for (const auto& c : commits) {
     QZ_TRACE(testing::Message() << std::hex << c.arg << " " << c.failAreas << " " << c.withNum);
     OpenOn(true);
     g_SystemPara.bCmdWithNum = c.withNum;
@@ -254,31 +253,22 @@ TEST_F(FlashTest, ACommitThatFailsThrows26WithItsText) {
   // The table's own commit.
   OpenOn(false);
   cardsim_flash_commit_fail_(1u << 0, 1);
-  uint32_t cursor = 0;
-  ExpectCode(RV_FLUSH_FAIL, 1, [&] { g_BBT.SkipBad(cursor); });
+  ExpectCode(RV_FLUSH_FAIL, 1, [] { LoadTable(); });
 }
 
-TEST_F(FlashTest, TheTableIsForgottenWhenTheCardCloses) {
+TEST_F(FlashTest, TheTableIsForgottenWhenTheCardClosesAndTablePagesTheLoaderRefusesOrReadsBack) {
   OpenOn(false);
   Poke(kSpi, kTable, TablePage({7}));
-  uint32_t cursor = 7 * 64 + 3;
-  g_BBT.SkipBad(cursor);
-  EXPECT_EQ(8u * 64 + 3, cursor);
+  EXPECT_EQ(8u * 64 + 3, Skipped(7 * 64 + 3));
   EXPECT_EQ("7\r\n2040\r\n2042\r\n2045\r\n2047\r\n", BbtTxt());
   CPortlane::Close();
   // Another card (or this one changed by another host) behind the next open.
   Poke(kSpi, kTable, TablePage({9}));
   ASSERT_EQ(OpenLink(), 0u);
-  cursor = 7 * 64 + 3;
-  g_BBT.SkipBad(cursor);
-  EXPECT_EQ(7u * 64 + 3, cursor);
-  cursor = 9 * 64;
-  g_BBT.SkipBad(cursor);
-  EXPECT_EQ(10u * 64, cursor);
+  EXPECT_EQ(7u * 64 + 3, Skipped(7 * 64 + 3));
+  EXPECT_EQ(10u * 64, Skipped(9 * 64));
   EXPECT_EQ("9\r\n2040\r\n2042\r\n2045\r\n2047\r\n", BbtTxt());
-}
-
-TEST_F(FlashTest, TablePagesTheLoaderRefusesOrReadsBack) {
+  // Table pages the loader refuses or reads back.
   FlashPage blank;
   blank.fill(0xFF);
   FlashPage run = TablePage({});
@@ -298,8 +288,7 @@ TEST_F(FlashTest, TablePagesTheLoaderRefusesOrReadsBack) {
     OpenOn(false);
     Poke(kSpi, kTable, c.card);
     const size_t boxes = Boxes().size();
-    uint32_t cursor = 0;
-    g_BBT.SkipBad(cursor);
+    LoadTable();
     const auto all = Boxes();
     EXPECT_EQ(c.boxes, std::vector<std::string>(all.begin() + static_cast<long>(boxes), all.end()));
     EXPECT_EQ(c.after, Peek(kSpi, kTable));
@@ -310,14 +299,10 @@ TEST_F(FlashTest, TablePagesTheLoaderRefusesOrReadsBack) {
   g_BBT.Save();
   CPortlane::Close();
   ASSERT_EQ(OpenLink(), 0u);
-  uint32_t cursor = 2041 * 64;
-  g_BBT.SkipBad(cursor);
-  EXPECT_EQ(2041u * 64, cursor);
+  EXPECT_EQ(2041u * 64, Skipped(2041 * 64));
   // No good block left.
-  for (uint32_t page : {2047u * 64, 2048u * 64}) {
-    cursor = page;
-    ExpectCode(RV_WRITE_READ_FLASH_NOT_SAME, 1, [&] { g_BBT.SkipBad(cursor); });
-  }
+  for (uint32_t page : {2047u * 64, 2048u * 64})
+    ExpectCode(RV_WRITE_READ_FLASH_NOT_SAME, 1, [&] { Skipped(page); });
 }
 
 TEST_F(FlashTest, UpdatePagesSpiRewritesOnTheFirstDifferenceAndNoticesTheArea) {
@@ -326,11 +311,7 @@ TEST_F(FlashTest, UpdatePagesSpiRewritesOnTheFirstDifferenceAndNoticesTheArea) {
   };
   for (const auto& c : cases) {
     OpenOn(true);
-    std::vector<uint8_t> data;
-    for (uint8_t i = 0; i < 3; ++i) {
-      const FlashPage page = Pattern(i);
-      data.insert(data.end(), page.begin(), page.end());
-    }
+    const std::vector<uint8_t> data = Pages(3);
     for (uint8_t i = 0; i < 3; ++i) Poke(kSpi, c.first + 0x800 * i, Pattern(i));
     EXPECT_EQ(0u, CBrokenBlock::UpdatePages(data.data(), 3, c.first));
     EXPECT_EQ(0u, Flash().programs[kSpi]);
@@ -342,18 +323,8 @@ TEST_F(FlashTest, UpdatePagesSpiRewritesOnTheFirstDifferenceAndNoticesTheArea) {
   }
 }
 
-TEST_F(FlashTest, AFlashOperationTheCardNeverFinishesIsALostCard) {
-  OpenOn(true);
-  cardsim_set_flash_busy_(0xFFFFFFFF);
-  qztest::ExpectLost([&] { FlashWritePage(0x130000, Pattern(1).data(), 2048); });
-  const FlashPage data = Pattern(1);
-  ExpectCode(RV_ERROR, 1, [&] { FlashWritePage(0x130000, data.data(), 2049); });
-  ExpectCode(RV_ERROR, 1, [&] { FlashReadPage(0x130000, nullptr, -1); });
-}
-
-// Files the library cannot use: a download of a file the system refuses, of a folder or of a
-// device is code 9 with nothing sent; a read-back file the system refuses is code 9 too.
-TEST_F(FlashTest, FilesThatCannotBeUsedGiveCode9) {
+// A refused file, a folder or a device to download, or a refused read-back file: code 9, nothing sent.
+TEST_F(FlashTest, FilesThatCannotBeUsedGiveCode9AndAnOperationNeverFinishedLosesTheCard) {
   OpenOn(true);
   const std::string job = GetModuleDir() + "job.bin";
   ASSERT_TRUE(plat::WriteWholeFile(job, std::string(4096, 'x')));
@@ -374,6 +345,12 @@ TEST_F(FlashTest, FilesThatCannotBeUsedGiveCode9) {
   EXPECT_EQ(QZ_SendCtrlCmd(0x100, 0, 2, &r0, &r1), RV_NOT_OPEN_OFFLINE_FILE);
   EXPECT_TRUE(Commands().empty());
   qztest::FailFileWrites("");
+  // A flash operation the card never finishes is a lost card.
+  cardsim_set_flash_busy_(0xFFFFFFFF);
+  const FlashPage data = Pattern(1);
+  qztest::ExpectLost([&] { FlashWritePage(0x130000, data.data(), 2048); });
+  ExpectCode(RV_ERROR, 1, [&] { FlashWritePage(0x130000, data.data(), 2049); });
+  ExpectCode(RV_ERROR, 1, [&] { FlashReadPage(0x130000, nullptr, -1); });
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 // Output words, waits and register-write sequences as words and times on the current floor's main stream.
-
 #include "frame/wait_desc.h"
 #include "mark/io_words.h"
 #include "test_mark_fixture.h"
@@ -24,7 +23,7 @@ class IoWordsTest : public qztest::MarkCallTest {
 
 using qztest::AddWait;
 
-TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOut) {
+TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOutAndBufferWaitsByLaneAndEdge) {
   constexpr uint32_t kNoTimeoutSetup = 0x58000101, kNoTimeoutMark = 0x51610020;
   constexpr uint32_t kTimeoutSetup = 0x58000111, kTimeoutMark = 0x51618020;
   struct Wait { uint32_t a, b; };
@@ -57,12 +56,10 @@ TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOut) {
     EXPECT_EQ(Floor().clock, t) << c.name;
     EXPECT_EQ(InfoLinesWith("AddInputWaitRecords:time-out"), clamps + (c.clampLogged ? 1 : 0)) << c.name;
   }
-}
-
-TEST_F(IoWordsTest, BufferWaitsByLaneAndEdge) {
+  // Buffer waits by lane and edge.
   constexpr uint32_t kSetup = 0x58000101, kMark = 0x51610020;
-  struct Wait { uint32_t a, b; };
-  struct Case { const char* name; uint32_t w; std::vector<Wait> waits; } cases[] = {
+  struct LaneWait { uint32_t a, b; };
+  struct LaneCase { const char* name; uint32_t w; std::vector<LaneWait> waits; } lanes[] = {
       {"lane 1", 1u << 25 | 0x0F << 8 | 0x05, {{0x0F, 0x05}}},
       {"lane 0 is lane 4", 0x0F << 8 | 0x05, {{0x0F000000, 0x05000000}}},
       {"lane 4", 4u << 25 | 0x0F << 8 | 0x05, {{0x0F000000, 0x05000000}}},
@@ -70,14 +67,14 @@ TEST_F(IoWordsTest, BufferWaitsByLaneAndEdge) {
       {"falling edge", 3u << 25 | 0x80 << 16 | 0x01 << 8 | 0x01, {{0x810000, 0x810000}, {0x810000, 0x010000}}},
       {"rising edge", 1u << 24 | 2u << 25 | 0x80 << 16 | 0x01 << 8 | 0x01, {{0x8100, 0x0100}, {0x8100, 0x8100}}},
   };
-  for (const Case& c : cases) {
+  for (const LaneCase& c : lanes) {
     Floor().ch3.clear();
     Floor().clock = 0;
     ASSERT_EQ(CheckBufWaitWord(c.w), 0u) << c.name;
     ASSERT_EQ(AddBufWaitRecords(c.w), 0u) << c.name;
     Words expected;
     uint64_t t = 0;
-    for (const Wait& w : c.waits) {
+    for (const LaneWait& w : c.waits) {
       AddWait(expected, t, w.a, w.b, std::nullopt, kSetup, kMark);
       t += 3;
     }
@@ -119,7 +116,7 @@ TEST_F(IoWordsTest, OutputWordsByMaskAndByNumber) {
   EXPECT_EQ(InfoLinesWith("MakeIoWord:output -7 is outside 0..43"), 1u);
 }
 
-TEST_F(IoWordsTest, SerialBitPatternMostSignificantBitFirst) {
+TEST_F(IoWordsTest, SerialBitPatternMostSignificantBitFirstAndRegisterSequences) {
   constexpr uint32_t kSet = 0x20008008, kClear = 0x20008000;  // output 3
   Words list;
   const uint8_t a5 = 0xA5;
@@ -136,10 +133,8 @@ TEST_F(IoWordsTest, SerialBitPatternMostSignificantBitFirst) {
   list.clear();
   AddSerialBitPattern(list, 0, 3, two);
   EXPECT_TRUE(list.empty());
-}
 
-TEST_F(IoWordsTest, RegisterSequences) {
-  Words list;
+  // Register sequences.
   EXPECT_EQ(MakeSeqRegReset(list), (Words{{1, 0x52000000}, {1, 0x55001E00}, {1, 0x52000001}, {1, 0x55000000},
                                           {1, 0x52000002}, {1, 0x55000000}, {1, 0x52000003}, {1, 0x55000000},
                                           {2, 0x58000001}, {3, 0x50000000}}));

@@ -1,7 +1,7 @@
-// The driver link against the simulated card: frames on the wire, the sequence nibble, stream-block
-// chunking, the toggle and echo checks, opening with and without a secondary card, and a card lost
-// at every exchange of an open.
+// The driver link against the simulated card: frames, sequence nibble, chunking, checks, opens and lost cards.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/card_operation.h"
@@ -28,10 +28,14 @@ std::vector<cardsim_frame> OfKind(const std::vector<cardsim_frame>& frames, uint
   return out;
 }
 
-// A control request, then command 82 with sequence nibble 0: (82, 0, 0x4000) in 10 or 12 bytes.
-TEST_F(SimCardTest, OpenFramesOfBothCardTypes) {
-  struct Case { int type; uint32_t control; std::vector<uint8_t> bytes; } cases[] = {
-      {0, 0xDF, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0}}, {1, 0xA2, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}}};
+// A control request, then command 82 with sequence nibble 0: (82, 0, 0x4000) in 10 or 12 bytes; a stream
+// block in one chunk or four.
+TEST_F(SimCardTest, OpenFramesAndStreamBlockChunksOfBothCardTypes) {
+  uint8_t block[kStreamBlockBytes];
+  for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(i);
+  struct Case { int type; uint32_t control; std::vector<uint8_t> bytes; uint32_t chunks, length; } cases[] = {
+      {0, 0xDF, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0}, 1, 2048},
+      {1, 0xA2, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}, 4, 512}};
   for (const Case& c : cases) {
     Stage(c.type);
     ASSERT_EQ(OpenLink(), 0u);
@@ -43,8 +47,10 @@ TEST_F(SimCardTest, OpenFramesOfBothCardTypes) {
     EXPECT_EQ(Bytes(frames[1]), c.bytes);
     uint32_t value = 9, count = 0;
     cardsim_get_flag_(0x4000, &value, &count);
-    EXPECT_EQ(count, 1u);
-    EXPECT_EQ(value, 0u);
+    EXPECT_EQ(std::tuple(count, value), std::tuple(1u, 0u));
+    ASSERT_TRUE(CPortlane::BufSend(block));
+    const cardsim_state s = State();
+    EXPECT_EQ(std::tuple(s.bulk_chunks, s.last_chunk_length, s.bulk_bytes), std::tuple(c.chunks, c.length, 2048u));
     CPortlane::Close();
     CPortlane::FreeDll();
   }
@@ -52,7 +58,7 @@ TEST_F(SimCardTest, OpenFramesOfBothCardTypes) {
   EXPECT_EQ(g_SystemPara.CardLinkCfg.bFrameHeader, 0);
 }
 
-TEST_F(SimCardTest, PcieOpenWithSecondaryCardRunsTheHandshake) {
+TEST_F(SimCardTest, PcieOpenWithSecondaryCardRunsTheHandshakeWithItsQualityPeriodAndFailsWhenItNeverLinks) {
   Stage(1, "[HARDWARE]\nQualityPeriod=500\n");
   cardsim_set_secondary_(1, 0);
   ASSERT_EQ(OpenLink(), 0u);
@@ -67,10 +73,16 @@ TEST_F(SimCardTest, PcieOpenWithSecondaryCardRunsTheHandshake) {
   EXPECT_EQ(Bytes(cmds[0]),
             (std::vector<uint8_t>{0x0C, 0, 0, 0x03, 0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}));
   EXPECT_EQ(g_SystemPara.CardLinkCfg.bSlaveCard, 1);
-}
-
-// A quality period outside 1..65535 would wrap into a 16-bit count the open sleeps for.
-TEST_F(SimCardTest, QualityPeriodOutsideItsRangeFallsBackTo512) {
+  CPortlane::Close();
+  // A secondary card that never links fails the open.
+  cardsim_set_secondary_(1, 1);  // answers that it is there, but its link level stays 0
+  EXPECT_EQ(OpenLink(), 1u);
+  EXPECT_EQ(Boxes(), std::vector<std::string>{
+                         "topmost ok: The secondary card is not connected, it must be connected to open the card"});
+  cardsim_set_secondary_(1, 2);  // present, but the handshake never links it
+  EXPECT_EQ(OpenLink(), 1u);
+  EXPECT_EQ(Boxes().size(), 1u);  // no further box: the handshake step fails quietly
+  // A quality period outside 1..65535 (it would wrap into a 16-bit count the open sleeps for) falls back to 512.
   struct Case { const char* value; uint16_t period; bool logged; } cases[] = {
       {"-1", 512, true}, {"0", 512, true}, {"65536", 512, true}, {"1", 1, false}, {"65535", 65535, false},
   };
@@ -85,18 +97,7 @@ TEST_F(SimCardTest, QualityPeriodOutsideItsRangeFallsBackTo512) {
   }
 }
 
-TEST_F(SimCardTest, SecondaryCardThatNeverLinksFailsTheOpen) {
-  Stage(1);
-  cardsim_set_secondary_(1, 1);  // answers that it is there, but its link level stays 0
-  EXPECT_EQ(OpenLink(), 1u);
-  EXPECT_EQ(Boxes(), std::vector<std::string>{
-                         "topmost ok: The secondary card is not connected, it must be connected to open the card"});
-  cardsim_set_secondary_(1, 2);  // present, but the handshake never links it
-  EXPECT_EQ(OpenLink(), 1u);
-  EXPECT_EQ(Boxes().size(), 1u);  // no further box: the handshake step fails quietly
-}
-
-TEST_F(SimCardTest, SequenceNibbleWrapsAfterSixteenCommandsAndNumbersAbove0x1FFLoseTheirHighBits) {
+TEST_F(SimCardTest, SequenceNibbleWrapsHighBitsAreLostAndAMissingDriverLinkFailsEveryOperation) {
   Stage(0);
   ASSERT_EQ(OpenLink(), 0u);
   CmdReply reply;
@@ -114,26 +115,21 @@ TEST_F(SimCardTest, SequenceNibbleWrapsAfterSixteenCommandsAndNumbersAbove0x1FFL
   g_Link.g_bCmdSeqOn = 0;  // cards without numbered commands get the number unchanged
   ASSERT_TRUE(CPortlane::SendCmd(0x2055, 7, 8, reply));
   EXPECT_EQ(Frames().back().word, 0x2055u);
+  // A missing driver link fails every operation.
+  Stage(0);
+  CPortlane::FreeDll();
+  ASSERT_EQ(PortlaneApi.bLoaded, 0);
+  EXPECT_EQ(CPortlane::Open(0), 1u);
+  g_Link.g_bConnected = 1;  // even a connected flag left over does not reach a missing entry point
+  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
+  g_Link.g_bConnected = 1;
+  ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
+  g_Link.g_bConnected = 1;
+  uint8_t buf[4];
+  ExpectLost([&] { CPortlane::SendComCmd(0xDF, 0, 0, buf, 4); });
 }
 
-TEST_F(SimCardTest, StreamBlocksAreChunkedByCardType) {
-  uint8_t block[kStreamBlockBytes];
-  for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(i);
-  struct Case { int type; uint32_t chunks, length; } cases[] = {{0, 1, 2048}, {1, 4, 512}};
-  for (const Case& c : cases) {
-    Stage(c.type);
-    ASSERT_EQ(OpenLink(), 0u);
-    ASSERT_TRUE(CPortlane::BufSend(block));
-    cardsim_state s = State();
-    EXPECT_EQ(s.bulk_chunks, c.chunks);
-    EXPECT_EQ(s.last_chunk_length, c.length);
-    EXPECT_EQ(s.bulk_bytes, 2048u);
-    CPortlane::Close();
-    CPortlane::FreeDll();
-  }
-}
-
-TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCard) {
+TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCardAndUsbOpenFailuresShowTheirBoxes) {
   Stage(1);
   ASSERT_EQ(OpenLink(), 0u);
   cardsim_fault_toggle_(1, 1);
@@ -152,37 +148,7 @@ TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCard) {
   EXPECT_EQ(Frames().size(), frames);
   EXPECT_EQ(State().status_reads, reads);
   EXPECT_EQ(ErrorLines().size(), lines);
-}
-
-TEST_F(SimCardTest, WrongEchoLosesTheCard) {
-  Stage(0);
-  ASSERT_EQ(OpenLink(), 0u);
-  cardsim_fault_wrong_echo_(1);
-  CmdReply reply;
-  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
-  // Sent with nibble 1, echoed with nibble 0 (word ^ 0x1000).
-  EXPECT_TRUE(HasLine(ErrorLines(), "CPortlane::SendCtrlCmd:USB Return err: code 1021 21 "));
-  EXPECT_TRUE(HasLine(InfoLines(), "Card is not connected"));
-  EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(SimCardTest, ReadyBitThatNeverRisesGivesUpAfterThreeSeconds) {
-  Stage(1);
-  ASSERT_EQ(OpenLink(), 0u);
-  cardsim_fault_hold_low_(LINK_CMD_READY);
-  CmdReply reply;
-  const uint32_t start = clock.tick;
-  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
-  EXPECT_GE(clock.tick - start, kLinkWaitMs);
-  EXPECT_EQ(State().not_ready_sends, 0u);  // the frame was never sent
-  cardsim_fault_hold_low_(0);
-  cardsim_fault_hold_low_(LINK_BULK_READY);
-  ASSERT_EQ(OpenLink(), 0u);
-  ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
-  EXPECT_EQ(State().bulk_chunks, 0u);
-}
-
-TEST_F(SimCardTest, UsbOpenFailuresShowTheirBoxes) {
+  // USB open failures show their boxes.
   struct Case {
     uint32_t startup;      // start-up mode of the card's status request
     uint32_t controlFail;  // the n-th control request fails
@@ -206,7 +172,32 @@ TEST_F(SimCardTest, UsbOpenFailuresShowTheirBoxes) {
   }
 }
 
-TEST_F(SimCardTest, StaleDataIsDrainedAtOpen) {
+TEST_F(SimCardTest, WrongEchoLosesTheCardAndAReadyBitThatNeverRisesGivesUpAfterThreeSeconds) {
+  Stage(0);
+  ASSERT_EQ(OpenLink(), 0u);
+  cardsim_fault_wrong_echo_(1);
+  CmdReply reply;
+  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
+  // Sent with nibble 1, echoed with nibble 0 (word ^ 0x1000).
+  EXPECT_TRUE(HasLine(ErrorLines(), "CPortlane::SendCtrlCmd:USB Return err: code 1021 21 "));
+  EXPECT_TRUE(HasLine(InfoLines(), "Card is not connected"));
+  EXPECT_TRUE(Boxes().empty());
+  // A ready bit that never rises gives up after three seconds.
+  Stage(1);
+  ASSERT_EQ(OpenLink(), 0u);
+  cardsim_fault_hold_low_(LINK_CMD_READY);
+  const uint32_t start = clock.tick;
+  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
+  EXPECT_GE(clock.tick - start, kLinkWaitMs);
+  EXPECT_EQ(State().not_ready_sends, 0u);  // the frame was never sent
+  cardsim_fault_hold_low_(0);
+  cardsim_fault_hold_low_(LINK_BULK_READY);
+  ASSERT_EQ(OpenLink(), 0u);
+  ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
+  EXPECT_EQ(State().bulk_chunks, 0u);
+}
+
+TEST_F(SimCardTest, StaleDataDrainedAtOpenACardLostAtEachExchangeOfAnOpenAndTheOperationWait) {
   for (int type : {0, 1}) {
     Stage(type);
     cardsim_inject_stale_reply_(0x7033, 1, 2);
@@ -221,9 +212,7 @@ TEST_F(SimCardTest, StaleDataIsDrainedAtOpen) {
     CPortlane::Close();
     CPortlane::FreeDll();
   }
-}
-
-TEST_F(SimCardTest, CardLostAtEachExchangeOfAnOpenFailsItCleanly) {
+  // A card lost at each exchange of an open fails it cleanly.
   struct Case { int type; bool secondary; } cases[] = {{0, false}, {1, false}, {1, true}};
   for (const Case& c : cases) {
     Stage(c.type);
@@ -244,24 +233,7 @@ TEST_F(SimCardTest, CardLostAtEachExchangeOfAnOpenFailsItCleanly) {
     CPortlane::Close();
     CPortlane::FreeDll();
   }
-}
-
-TEST_F(SimCardTest, MissingDriverLinkFailsEveryOperation) {
-  Stage(0);
-  CPortlane::FreeDll();
-  ASSERT_EQ(PortlaneApi.bLoaded, 0);
-  EXPECT_EQ(CPortlane::Open(0), 1u);
-  g_Link.g_bConnected = 1;  // even a connected flag left over does not reach a missing entry point
-  CmdReply reply;
-  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
-  g_Link.g_bConnected = 1;
-  ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
-  g_Link.g_bConnected = 1;
-  uint8_t buf[4];
-  ExpectLost([&] { CPortlane::SendComCmd(0xDF, 0, 0, buf, 4); });
-}
-
-TEST_F(SimCardTest, CardOperationWaitFollowsTheRunState) {
+  // The card-operation wait follows the run state.
   Stage(0);
   ASSERT_EQ(OpenLink(), 0u);
   EXPECT_TRUE(FlashCmdWait(OP_COMMIT, OP_ARG_COMMIT_ALL));

@@ -1,5 +1,4 @@
-// The pen tables filled from host records laid out byte by byte: pulse timing, power waves, the
-// setters' offsets, and refusals that change nothing.
+// The pen tables filled from host records byte by byte: pulse timing, power waves, offsets, refusals.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -41,7 +40,7 @@ std::vector<double> Xs(const std::vector<WavePoint>& w) {
   return out;
 }
 
-TEST(ConvertLaserTiming, PulseTicksFromFrequencyAndDuty) {
+TEST(ConvertLaserTiming, PulseTicksFromFrequencyAndDutyAndPowerWaveSections) {
   struct Case { double f, duty; uint32_t period, high, low; } cases[] = {
       {20.0, 50.0, 2400, 1200, 1200},      {7.0, 33.0, 6858, 2264, 4594},     {0.0, 50.0, 1000, 1000, 0},
       {1e-6, 50.0, 16777215, 8388608, 8388607},  // 4.8e10 ticks, capped
@@ -54,19 +53,17 @@ TEST(ConvertLaserTiming, PulseTicksFromFrequencyAndDuty) {
     EXPECT_EQ(std::tuple(t.nPulsePeriod, t.nPulseHigh, t.nPulseLow), std::tuple(c.period, c.high, c.low))
         << c.f << " kHz " << c.duty << " %";
   }
-}
-
-TEST(ParsePowerWaves, SectionsOfTheTables) {
+  // The sections of the power wave tables.
   std::vector<double> full = {-2.0};  // a start section that runs to the last slot, a -3.0 inside
   for (int i = 1; i < 20; ++i) full.push_back(i == 10 ? -3.0 : i);
   std::vector<double> fullStart(full.begin() + 1, full.end());
-  struct Case { const char* name; std::vector<double> line, dot, start, end, dotWave; } cases[] = {
+  struct WaveCase { const char* name; std::vector<double> line, dot, start, end, dotWave; } waves[] = {
       {"terminated", {-2, 1, 2, -1, -3, 5, -1, 7}, {1, -1, 2}, {1, 2}, {5}, {1}},
       {"start to slot 20", full, {}, fullStart, {}, std::vector<double>(20, 0.0)},
       {"no -2.0", {1, -1, -3, 3, -1}, {-1}, {}, {}, {}},
       {"end before start", {-3, 1, -1, -2, 4, -1}, {-1}, {4}, {}, {}},
   };
-  for (const Case& c : cases) {
+  for (const WaveCase& c : waves) {
     LaserTimingPara t;
     t.lineStartWave = t.lineEndWave = t.dotWave = {{9, 9.0, 90.0}};  // replaced, never appended to
     ParsePowerWaves(t, Wave(c.line).data(), Wave(c.dot).data());
@@ -115,7 +112,7 @@ std::vector<uint8_t> PenRecord(double markSpeed, double jumpSpeed, double z = 1.
   return r;
 }
 
-TEST_F(PenParaTest, SetMarkParaReadsEveryFieldAtItsOffset) {
+TEST_F(PenParaTest, SetMarkParaReadsEveryFieldAtItsOffsetAndEnablesByBothSpeeds) {
   std::vector<uint8_t> records = PenRecord(2000.0, 3000.0), second = PenRecord(2000.0, 3000.0, 9.0);
   records.insert(records.end(), second.begin(), second.end());
   g_LaserTimingPara[1][1].nPulsePeriod = 77;
@@ -136,9 +133,7 @@ TEST_F(PenParaTest, SetMarkParaReadsEveryFieldAtItsOffset) {
   EXPECT_EQ(std::tuple(g_PenParaPlus[1].nWord0, g_PenParaPlus[1].dbReal0), std::tuple(222, 1.0));
   EXPECT_EQ(g_LaserTimingPara[1][1].nPulsePeriod, 77u);  // only laser 0
   EXPECT_EQ(g_PenPara[2].nJumpDelay2, 500);               // only the pens given
-}
-
-TEST_F(PenParaTest, EnableFollowsBothSpeeds) {
+  // The pen is enabled by both speeds.
   struct Case { double mark, jump; uint8_t enable; } cases[] = {  // speeds in mm/s
       {0.0, 3000.0, 0}, {2000.0, 3000.0, 1}, {2000.0, 0.0, 0}, {1e-6, 1e-6, 1}, {1e-7, 3000.0, 0}, {kNaN, 3000.0, 0},
       {2000.0, kInf, 0}};
@@ -148,7 +143,7 @@ TEST_F(PenParaTest, EnableFollowsBothSpeeds) {
   }
 }
 
-TEST_F(PenParaTest, SetMarkParaPlusTakesItsBlocksByTheFlagWord) {
+TEST_F(PenParaTest, SetMarkParaPlusTakesItsBlocksByTheFlagWordAndWaveSettersOneLayerOfOneLaser) {
   struct Case { uint32_t flags; double real1; uint32_t period; } cases[] = {
       {0x00000003, 0.0, 4800}, {0xA5000001, 6.75, 4800}, {0xA5FFFF02, 0.0, 6858}, {0xA4000003, 0.0, 4800}};
   for (const Case& c : cases) {
@@ -169,9 +164,7 @@ TEST_F(PenParaTest, SetMarkParaPlusTakesItsBlocksByTheFlagWord) {
                 std::vector<double>({2264, 42, 41, 12.5, 1, 2}));
     }
   }
-}
-
-TEST_F(PenParaTest, WaveSettersReplaceOneLayerOfOneLaser) {
+  // The wave setters replace one layer of one laser.
   const std::vector<uint8_t> w = Wave({0.5, -1, 2}, 20);  // -1.0 is a point here
   ASSERT_EQ(SetMarkParaLinePowWave(1, 255, w.data(), 3, w.data(), 1), RV_OK);
   EXPECT_EQ(Xs(g_LaserTimingPara[1][255].lineStartWave), std::vector<double>({0.5, -1, 2}));

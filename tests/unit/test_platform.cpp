@@ -1,5 +1,4 @@
-// The platform layer: files, folders, the system-wide mutex, modules, the environment, message
-// boxes, debug output, threads and the clock.
+// The platform layer: files, folders, the system mutex, modules, environment, boxes, threads and the clock.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -28,7 +27,7 @@ std::string UniqueName(const std::string& tag) {
   return "qztest_" + tag + "_" + std::to_string(plat::ProcessId());
 }
 
-TEST(SystemMutex, SecondCreateOfAHeldNameIsToldItExists) {
+TEST(SystemMutex, SecondCreateOfAHeldNameIsToldItExistsAndNamesThatLookAlikeStayApart) {
   const std::string name = UniqueName("card");
   plat::SystemMutex first, second;
   ASSERT_EQ(first.Create(name), plat::SystemMutex::Result::Created);
@@ -40,10 +39,7 @@ TEST(SystemMutex, SecondCreateOfAHeldNameIsToldItExists) {
   first.Close();
   EXPECT_FALSE(first.IsHeld());
   EXPECT_EQ(second.Create(name), plat::SystemMutex::Result::Created);
-}
-
-TEST(SystemMutex, NamesThatLookAlikeStayApart) {
-  // On POSIX the names become file names: characters that cannot stay must not merge names.
+  // Names that look alike stay apart (on POSIX they become file names).
   const std::string base = UniqueName("n");
   const std::vector<std::string> names = {base + "a_b", base + "a/b", base + "a:b", base + "a b", base + "A_b"};
   std::vector<plat::SystemMutex> held(names.size());
@@ -51,7 +47,7 @@ TEST(SystemMutex, NamesThatLookAlikeStayApart) {
     EXPECT_EQ(held[i].Create(names[i]), plat::SystemMutex::Result::Created) << names[i];
 }
 
-TEST(Files, FindFilesMatchesWildcards) {
+TEST(Files, FindFilesMatchesWildcardsFolderTreesAndWholeFiles) {
   qztest::TempDir dir;
   for (const char* f : {"a.ini", "b.INI", "ab.txt", "abc.txt", "readme", "x.ini.bak"})
     ASSERT_TRUE(plat::WriteWholeFile(dir.File(f), "x"));
@@ -75,10 +71,7 @@ TEST(Files, FindFilesMatchesWildcards) {
   for (const auto& c : cases)
     EXPECT_EQ(plat::FindFiles(dir.Path(), c.pattern), kCaseSensitiveNames ? c.posix : c.win32) << c.pattern;
   EXPECT_TRUE(plat::FindFiles(dir.File("no_such_folder"), "*").empty());
-}
-
-TEST(Files, FolderTreesAreMadeAndRemovedWhole) {
-  qztest::TempDir dir;
+  // Folder trees are made and removed whole.
   ASSERT_TRUE(plat::CreateFolders(dir.File("t/x/y")));
   EXPECT_TRUE(plat::IsFolder(dir.File("t/x")));
   EXPECT_TRUE(plat::CreateFolders(dir.File("t/x/y"))) << "an existing folder counts as created";
@@ -94,10 +87,8 @@ TEST(Files, FolderTreesAreMadeAndRemovedWhole) {
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("plain"), "x"));
   EXPECT_FALSE(plat::RemoveFolderTree(dir.File("plain"))) << "a file is not a folder";
   EXPECT_TRUE(plat::FileExists(dir.File("plain")));
-}
 
-TEST(Files, WholeFilesKeepEveryByteAndTheirWriteTime) {
-  qztest::TempDir dir;
+  // Whole files keep every byte and their write time.
   const std::string data("a\r\nb\nc\0d\x1a\xff", 10);  // no text-mode translation anywhere
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("f"), data));
   std::string back = "old";
@@ -161,7 +152,7 @@ TEST(Files, RefusedWritesChangeNothing) {
   EXPECT_TRUE(plat::WriteWholeFile(dir.File("f"), "new")) << "writes work again";
 }
 
-TEST(Module, PathsOfThisProgramLoadAndLookUp) {
+TEST(Module, PathsOfThisProgramLoadAndLookUpAndTheEnvironment) {
   // The core is linked into the test program, so its module is the program itself.
   const std::string own = plat::OwnModulePath();
   EXPECT_EQ(own, plat::HostProgramPath());
@@ -180,9 +171,7 @@ TEST(Module, PathsOfThisProgramLoadAndLookUp) {
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("broken.dll"), "not a module"));
   EXPECT_EQ(plat::LoadModule(dir.File("broken.dll")), nullptr);
   EXPECT_EQ(plat::FindSymbol(nullptr, sym), nullptr);
-}
-
-TEST(Environment, SetGetAndRemove) {
+  // Environment variables set, read and removed.
   for (const std::string& v : {std::string("a b=c"), std::string(1000, 'v'), std::string()}) {
     plat::SetEnvVar("QZTEST_ENV_VAR", v);
     EXPECT_EQ(plat::GetEnvVar("QZTEST_ENV_VAR"), v);
@@ -210,7 +199,7 @@ class EnvGuard {
   std::vector<std::pair<std::string, std::string>> saved_;
 };
 
-TEST(MessageBox, LogLineEscapesBackslashAndLineEnds) {
+TEST(MessageBox, LogLinesEscapeAndAnswersComeFromTheEnvironmentEvenWhenTheLogCannotBeWritten) {
   struct Row { std::string text; BoxButtons buttons; bool topmost; std::string line; };
   const std::vector<Row> rows = {
       {"Card not found", BoxButtons::Ok, true, "topmost ok: Card not found"},
@@ -221,26 +210,24 @@ TEST(MessageBox, LogLineEscapesBackslashAndLineEnds) {
   };
   for (const Row& r : rows)
     EXPECT_EQ(plat::MessageBoxLogLine(r.text, r.buttons, r.topmost), r.line) << r.text;
-}
-
-TEST(MessageBox, LoggedBoxesAnswerFromTheEnvironmentEvenWhenTheLogCannotBeWritten) {
+  // Logged boxes answer from the environment, even when the log cannot be written.
   qztest::TempDir dir;
   const std::string log = dir.File("boxes.log");
   EnvGuard env;
   env.Set("QZMARK_MSGBOX_LOG", log);
 
-  struct Row { const char* answerVar; BoxButtons buttons; BoxAnswer answer; };  // "": variable unset
-  const std::vector<Row> rows = {
+  struct AnswerRow { const char* answerVar; BoxButtons buttons; BoxAnswer answer; };  // "": variable unset
+  const std::vector<AnswerRow> answers = {
       {"", BoxButtons::Ok, BoxAnswer::Ok},        {"", BoxButtons::YesNo, BoxAnswer::No},
       {"yes", BoxButtons::YesNo, BoxAnswer::Yes}, {"yes", BoxButtons::Ok, BoxAnswer::Ok},
       {"no", BoxButtons::YesNo, BoxAnswer::No},   {"1", BoxButtons::YesNo, BoxAnswer::No},
   };
   std::string expectedLog;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    env.Set("QZMARK_MSGBOX_ANSWER", rows[i].answerVar);
+  for (size_t i = 0; i < answers.size(); ++i) {
+    env.Set("QZMARK_MSGBOX_ANSWER", answers[i].answerVar);
     const std::string text = "box " + std::to_string(i) + "\nsecond line";
-    EXPECT_EQ(plat::ShowMessageBox(text, rows[i].buttons, i % 2 == 0), rows[i].answer) << "row " << i;
-    expectedLog += plat::MessageBoxLogLine(text, rows[i].buttons, i % 2 == 0) + "\n";
+    EXPECT_EQ(plat::ShowMessageBox(text, answers[i].buttons, i % 2 == 0), answers[i].answer) << "row " << i;
+    expectedLog += plat::MessageBoxLogLine(text, answers[i].buttons, i % 2 == 0) + "\n";
   }
   // One line per box, appended in order (the variable is read at every box).
   std::string got;
@@ -272,7 +259,7 @@ TEST(MessageBox, WithoutLogPosixWritesToStderrAndAnswersNoAndDebugOutputOnlyWhen
 }
 #endif
 
-TEST(Thread, RunsTheBodyAndJoins) {
+TEST(Thread, RunsTheBodyAndJoinsAndTheSystemClockReadsTheSystem) {
   std::atomic<int> runs{0};
   plat::Thread t;
   EXPECT_FALSE(t.Running());
@@ -286,9 +273,7 @@ TEST(Thread, RunsTheBodyAndJoins) {
   EXPECT_EQ(runs.load(), 1);
   EXPECT_FALSE(t.Running());
   t.Join();  // harmless
-}
-
-TEST(Clock, SystemClockReadsTheSystem) {
+  // The system clock reads the system.
   plat::Clock& c = plat::SystemClock();
   const uint32_t tick0 = c.TickMs();
   const double perf0 = c.PerfMs();

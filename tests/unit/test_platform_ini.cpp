@@ -1,6 +1,4 @@
-// INI profiles: one table of cases, run through plat::IniReadString / plat::IniWriteString (our
-// engine on POSIX, the system's profile functions on Win32) and, on Win32, through our engine as
-// well. Where our engine runs, the file it leaves is compared byte for byte.
+// INI profiles: one table run through plat::IniReadString / IniWriteString (and our engine on Win32 too).
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -16,7 +14,6 @@
 namespace {
 
 struct IniWrite { std::string section, key, value; bool ok = true; };
-
 struct IniRead { std::string section, key, def, want; };
 
 struct IniCase {
@@ -24,8 +21,7 @@ struct IniCase {
   std::optional<std::string> file;  // contents before the case; kNoFile: none
   std::vector<IniWrite> writes;
   std::vector<IniRead> reads;
-  // The file our engine leaves (new lines of a new file end with "\n" here and with the
-  // platform's line end in the file); nullptr: not compared.
+  // The file our engine leaves (a new file's "\n" is the platform's line end); nullptr: not compared.
   const char* after = nullptr;
   const char* path = "t.ini";
   // Set where Wine's profile functions are known to differ from Windows: why.
@@ -134,7 +130,6 @@ TEST_P(IniTable, Case) {
   if (c.file) {
     ASSERT_TRUE(plat::WriteWholeFile(path, *c.file));
   }
-
   // (No SCOPED_TRACE: on Win32 it starts a gtest thread that Wine may trip over at exit.)
   for (const IniWrite& w : c.writes) {
     const bool ok = engine ? plat::ini_engine::WriteString(path, w.section, w.key, w.value)

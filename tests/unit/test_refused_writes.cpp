@@ -1,6 +1,4 @@
-// A refused write of each file the library writes and no other test refuses (the record logs,
-// "CaliPara.cl" and "Box.xls" are refused beside their own tests): the defined log line, no crash,
-// and nothing else lost.
+// A refused write of each file no other test refuses: the defined log line, no crash, nothing else lost.
 #include <gtest/gtest.h>
 
 #include <functional>

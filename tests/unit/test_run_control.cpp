@@ -1,8 +1,6 @@
 // Run control: a stop while QZ_MarkEnd waits, the job's figures, a full flush mid-job, 21-bit field codes.
-
 #include <atomic>
 #include <chrono>
-#include <limits>
 #include <thread>
 
 #include "calibration/scan.h"
@@ -19,7 +17,7 @@ using qztest::HasLine;
 using RunControlTest = qztest::MarkCardTest;
 
 // A floor written right after a full flush (floor 0 empty) still lands after what was sent.
-TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollow) {
+TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollowAndTheMarkTime) {
   Open();
   Begin();
   ASSERT_EQ(Call(3), 0u);
@@ -41,13 +39,26 @@ TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollow)
   EXPECT_EQ(Fifo().start_reason, uint32_t{CARDSIM_START_FLAG});
   // The card runs the words in the order of their times.
   const std::vector<uint32_t> words = TraceWords();
-  // The prologue jumps to (0, 0) twice (rest and current position), the epilogue sets the idle
-  // pulse timing.
+  // The prologue jumps to (0, 0) twice (rest and current position); the epilogue sets idle pulse timing.
   EXPECT_EQ(words, (std::vector<uint32_t>{0x04000001, 0x01300000, 0x01700000, SW_WAIT_TIMEOUT_1S, SW_JUMP_WAIT,
                                           0x01300000, 0x01700000, SW_WAIT_TIMEOUT_1S, SW_JUMP_WAIT,
                                           SW_KIND_MARKER | KIND_BUFFER, 0x62000000, 0x62000001, 0x62000002,
                                           0x62000100, 0x62000101, 0x62000200, 0x62000201, 0x13000000, 0x14000000,
                                           0x16000000, SW_END}));
+  // The mark time is the low 32 bits of the last job's final stream time.
+  Open();
+  auto job = [&](int64_t delay) {
+    Begin();
+    Call(10, 0, delay);
+    EXPECT_EQ(End(), 0u);
+    uint32_t t = 0;
+    EXPECT_EQ(QZ_GetMarkTime(&t), 0u);
+    return t;
+  };
+  const uint32_t base = job(0);
+  EXPECT_GT(base, 100u);
+  EXPECT_EQ(job(3000000), base + 3000000u);
+  EXPECT_EQ(job((int64_t{1} << 32) + 5), base + 5u);  // more than 71 minutes: the low 32 bits
 }
 
 // A stop from a second thread ends QZ_MarkEnd's wait; figures read meanwhile are the ending job's.
@@ -91,36 +102,6 @@ TEST_F(RunControlTest, StopFromASecondThreadEndsTheWaitOfMarkEnd) {
   EXPECT_EQ(count, 7u);  // the last job's
   EXPECT_EQ(QZ_GetMarkTime(&time), 0u);
   EXPECT_EQ(time, seenTime.load());
-}
-
-// The mark time is the low 32 bits of the last job's final stream time.
-TEST_F(RunControlTest, MarkTimeIsTheLastJobsStreamTime) {
-  Open();
-  auto job = [&](int64_t delay) {
-    Begin();
-    Call(10, 0, delay);
-    EXPECT_EQ(End(), 0u);
-    uint32_t t = 0;
-    EXPECT_EQ(QZ_GetMarkTime(&t), 0u);
-    return t;
-  };
-  const uint32_t base = job(0);
-  EXPECT_GT(base, 100u);
-  EXPECT_EQ(job(3000000), base + 3000000u);
-  EXPECT_EQ(job((int64_t{1} << 32) + 5), base + 5u);  // more than 71 minutes: the low 32 bits
-}
-
-TEST(FieldToCode21Test, CodesOfTheFieldPosition) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  // The rounding and clamps it shares with MmToCode21 (test_scan.cpp); a half range not above 0: the centre.
-  struct Case { double p, halfRange; int32_t code; } cases[] = {
-      {1.0, 1.0, 2097151}, {5.0, 10.0, 1572864}, {3.0, 0.0, 1048576}, {3.0, -10.0, 1048576}, {3.0, nan, 1048576},
-  };
-  for (const Case& c : cases) EXPECT_EQ(FieldToCode21(c.p, c.halfRange), c.code) << c.p << " " << c.halfRange;
-  // Both coordinates with the half range in force (10 mm until the correction module reports its own).
-  int32_t cx = -1, cy = -1;
-  FieldToCode21(-10.0, nan, cx, cy);
-  EXPECT_EQ(std::tuple(cx, cy), std::tuple(0, 1048576));
 }
 
 }  // namespace

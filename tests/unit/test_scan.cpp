@@ -1,5 +1,4 @@
 // Scanner codes of field positions: clamps, per-axis fields, 21-bit rounding, transform, fast tables.
-
 #include <atomic>
 #include <limits>
 #include <memory>
@@ -8,6 +7,7 @@
 
 #include "calibration/box_para.h"
 #include "calibration/scan.h"
+#include "mark/run_control.h"
 #include "mark/scan_move.h"
 #include "support/trace.h"
 
@@ -17,7 +17,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The load defaults: 100 x 100 mm, Z 17 mm.
-TEST(Scan, MmToDacClampsInDoubleAndMapsNanToTheCentre) {
+TEST(Scan, CodesOfMmClampInDoubleAndTwentyOneBitCodesClampBeforeRoundingHalvesUp) {
   struct Case { double x, y, z; int32_t cx, cy, cz; } cases[] = {
       {0.0, 0.0, 0.0, 32767, 32767, 32767}, {50.0, 50.0, 8.5, 65535, 65535, 65535}, {-50.0, -50.0, -8.5, 0, 0, 0},
       {60.0, -60.0, 100.0, 65535, 0, 65535}, {25.0, -25.0, 4.25, 49151, 16383, 49151},
@@ -30,25 +30,9 @@ TEST(Scan, MmToDacClampsInDoubleAndMapsNanToTheCentre) {
     g_Scan.MmToDac(c.x, c.y, c.z, cx, cy, cz);
     EXPECT_EQ(std::tuple(cx, cy, cz), std::tuple(c.cx, c.cy, c.cz)) << c.x << " " << c.y << " " << c.z;
   }
-}
-
-TEST(Scan, EachAxisUsesItsOwnField) {
-  auto cal = std::make_unique<CCalibrate>();
-  cal->SetFieldSizes(100.0, 50.0, 17.0);
-  int32_t cx = -1, cy = -1, cz = -1;
-  cal->MmToDac(12.5, 12.5, 12.5, cx, cy, cz);
-  EXPECT_EQ(std::tuple(cx, cy, cz), std::tuple(40959, 49151, 65535));
-
-  struct Case { int32_t axis, code; double mm; } cases[] = {
-      {0, 0, -50.0}, {0, 65535, 50.0}, {0, INT32_MAX, 50.0}, {0, INT32_MIN, -50.0}, {1, 0, -25.0}, {1, 70000, 25.0},
-      {2, 0, -8.5},  {2, 100000, 8.5}, {3, 65535, 0.0},      {-1, 65535, 0.0},
-  };
-  for (const Case& c : cases) EXPECT_EQ(cal->DacToMm(c.axis, c.code), c.mm) << c.axis << " " << c.code;
-}
-
-TEST(Scan, TwentyOneBitCodesClampBeforeRoundingHalvesUp) {
+  // 21-bit codes of mm and of the field position clamp before rounding halves up.
   EXPECT_EQ(CCaliLink::HalfRange(), 10.0);
-  struct Case { double mm; int32_t code; } cases[] = {
+  struct Code21Case { double mm; int32_t code; } codes21[] = {
       {0.0, 1048576}, {-10.0, 0}, {10.0, 2097151}, {-11.0, 0}, {11.0, 2097151}, {1e300, 2097151}, {-kInf, 0},
       {kInf, 2097151}, {kNaN, 1048576},
       // Exactly half a code above the centre goes up; half below goes up to the centre.
@@ -56,14 +40,22 @@ TEST(Scan, TwentyOneBitCodesClampBeforeRoundingHalvesUp) {
       // A quarter code below the top would round to 2^21, outside the 21 bits: clamped first.
       {10.0 - 5.0 / 2097152.0, 2097151},
   };
-  for (const Case& c : cases) EXPECT_EQ(MmToCode21(c.mm), c.code) << c.mm;
+  for (const Code21Case& c : codes21) EXPECT_EQ(MmToCode21(c.mm), c.code) << c.mm;
+  // FieldToCode21 rounds alike; a half range not above 0 gives the centre; both coordinates at the range in force.
+  struct FieldCase { double p, halfRange; int32_t code; } fields[] = {
+      {1.0, 1.0, 2097151}, {5.0, 10.0, 1572864}, {3.0, 0.0, 1048576}, {3.0, -10.0, 1048576}, {3.0, kNaN, 1048576},
+  };
+  for (const FieldCase& c : fields) EXPECT_EQ(FieldToCode21(c.p, c.halfRange), c.code) << c.p << " " << c.halfRange;
+  int32_t cx = -1, cy = -1;
+  FieldToCode21(-10.0, kNaN, cx, cy);
+  EXPECT_EQ(std::tuple(cx, cy), std::tuple(0, 1048576));
 
   // The range the box-correction module reports (its refusals: test_cali_tables.cpp).
   EXPECT_TRUE(CCaliLink::SetHalfRange(25.0));
   EXPECT_EQ(MmToCode21(12.5), 1572864);
 }
 
-TEST(Scan, TransformSwapsAndMirrorsThenRotatesAndShifts) {
+TEST(Scan, TransformSwapsMirrorsRotatesShiftsAndEachAxisUsesItsOwnField) {
   auto cal = std::make_unique<CCalibrate>();
   // Without settings the transform is the identity.
   FieldPoint p = cal->Transform(3.0, 5.0);
@@ -83,6 +75,16 @@ TEST(Scan, TransformSwapsAndMirrorsThenRotatesAndShifts) {
     p = cal->Transform(3.0, 5.0);
     EXPECT_EQ(std::tuple(p.x, p.y), std::tuple(c.x, c.y)) << c.mode;
   }
+  cal = std::make_unique<CCalibrate>();  // each axis uses its own field
+  cal->SetFieldSizes(100.0, 50.0, 17.0);
+  int32_t cx = -1, cy = -1, cz = -1;
+  cal->MmToDac(12.5, 12.5, 12.5, cx, cy, cz);
+  EXPECT_EQ(std::tuple(cx, cy, cz), std::tuple(40959, 49151, 65535));
+  struct AxisCase { int32_t axis, code; double mm; } axes[] = {
+      {0, 0, -50.0}, {0, 65535, 50.0}, {0, INT32_MAX, 50.0}, {0, INT32_MIN, -50.0}, {1, 0, -25.0}, {1, 70000, 25.0},
+      {2, 0, -8.5},  {2, 100000, 8.5}, {3, 65535, 0.0},      {-1, 65535, 0.0},
+  };
+  for (const AxisCase& c : axes) EXPECT_EQ(cal->DacToMm(c.axis, c.code), c.mm) << c.axis << " " << c.code;
 }
 
 // Conversions while another thread changes the field sizes see one whole setting (run it under tsan).

@@ -14,7 +14,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-TEST_F(ScanSeqTest, DirectJumpsWriteBothWordsTheArrivalWaitAndTheJumpDelay) {
+TEST_F(ScanSeqTest, DirectJumpsWriteBothWordsTheArrivalWaitAndTheJumpDelayByThePensParameters) {
   struct Case { const char* name; uint32_t mode; int32_t bits21, delay; double x, y; uint32_t wx, wy; };  // NaN x: home
   const Case cases[] = {
       {"16-bit, laser job", 0, 0, 300, 10, -5, 0x01089999, 0x01097332},
@@ -42,6 +42,21 @@ TEST_F(ScanSeqTest, DirectJumpsWriteBothWordsTheArrivalWaitAndTheJumpDelay) {
   ExpectCode(7, 0, [] { g_Scan.JumpTo(kNaN, 0); });
   EXPECT_TRUE(Main().empty());
   EXPECT_EQ(g_Scan.dbCurX, 1.0);
+  // The pen's jump parameters.
+  g_PenPara[7] = {.dbMarkSpeed = 0.5, .dbJumpSpeed = 2.0, .nJumpDelay1 = 111, .nJumpDelay2 = 222, .nJumpDelay3 = 333};
+  g_PenParaPlus[7] = {.nWord0 = 44, .dbReal0 = 7.9};
+  g_SystemPara.FRAME_SPEED = 2500;  // mm/s: both speeds in run mode 3
+  for (uint32_t mode : {1u, 3u}) {
+    Job(mode);
+    g_Scan.LoadPenJumpPara(7);
+    const CScan& s = g_Scan;
+    EXPECT_EQ(std::tuple(s.dbMarkSpeed, s.dbJumpSpeed), mode == 3 ? std::tuple(0.0025, 0.0025) : std::tuple(0.5, 2.0));
+    // Jump delay 2 is the full jump delay, 1 the end delay, 3 the corner delay.
+    EXPECT_EQ(std::tuple(s.nJumpDelayMax, s.nMarkEndDelay, s.nPolygonDelay, s.nJumpDelayMin, s.nLongJumpLen),
+              std::tuple(222, 111, 333, 44, 7));
+  }
+  ExpectCode(6, 1, [] { g_Scan.LoadPenJumpPara(256); });
+  EXPECT_EQ(g_Scan.nJumpDelayMax, 222);
 }
 
 TEST_F(ScanSeqTest, JumpIfMovedJumpsOnAnUpperFloorOnlyWhenElsewhere) {
@@ -59,24 +74,7 @@ TEST_F(ScanSeqTest, JumpIfMovedJumpsOnAnUpperFloorOnlyWhenElsewhere) {
   EXPECT_EQ(std::tuple(Floor().clock, nFloor, g_Scan.dbCurX), std::tuple(70u, 0, 2.0));  // the main stream goes on
 }
 
-TEST_F(ScanSeqTest, PenJumpParameters) {
-  g_PenPara[7] = {.dbMarkSpeed = 0.5, .dbJumpSpeed = 2.0, .nJumpDelay1 = 111, .nJumpDelay2 = 222, .nJumpDelay3 = 333};
-  g_PenParaPlus[7] = {.nWord0 = 44, .dbReal0 = 7.9};
-  g_SystemPara.FRAME_SPEED = 2500;  // mm/s: both speeds in run mode 3
-  for (uint32_t mode : {1u, 3u}) {
-    Job(mode);
-    g_Scan.LoadPenJumpPara(7);
-    const CScan& s = g_Scan;
-    EXPECT_EQ(std::tuple(s.dbMarkSpeed, s.dbJumpSpeed), mode == 3 ? std::tuple(0.0025, 0.0025) : std::tuple(0.5, 2.0));
-    // Jump delay 2 is the full jump delay, 1 the end delay, 3 the corner delay.
-    EXPECT_EQ(std::tuple(s.nJumpDelayMax, s.nMarkEndDelay, s.nPolygonDelay, s.nJumpDelayMin, s.nLongJumpLen),
-              std::tuple(222, 111, 333, 44, 7));
-  }
-  ExpectCode(6, 1, [] { g_Scan.LoadPenJumpPara(256); });
-  EXPECT_EQ(g_Scan.nJumpDelayMax, 222);
-}
-
-TEST_F(ScanSeqTest, ProloguePerLaserTypeAndCodes) {
+TEST_F(ScanSeqTest, PrologueAndEpiloguePerLaserTypeAndCodes) {
   const std::string synTrig = "等待能分SynTrig释放";
   AddWaitDesc(1, 0x8, 0, synTrig);
   LoadLightPathConfig();
@@ -106,10 +104,8 @@ TEST_F(ScanSeqTest, ProloguePerLaserTypeAndCodes) {
     if (c.setup.ossType == 5) MakeSeqNamedReg(c.expected.w, 1, c.expected.clock, 1000, synTrig);
     EXPECT_EQ(Main(), c.expected.w);
   }
-}
-
-TEST_F(ScanSeqTest, EpiloguePerLaserTypeAndEnd) {
-  struct Case {
+  // The epilogue per laser type and end.
+  struct EndCase {
     const char* name;
     Config setup;
     uint32_t endArg;
@@ -117,7 +113,7 @@ TEST_F(ScanSeqTest, EpiloguePerLaserTypeAndEnd) {
     int32_t wob;
     double curX;
     Stream expected;
-  } cases[] = {
+  } ends[] = {
       // PA-no-cus 20 and enable 21 cleared, idle timing, outputs 1 and 0; at the rest position already.
       {"laser type 3 after QZ_MarkEnd", {3, 0, 0}, 0, 1, 0, 1,
        Stream().Word(1, 1, 0x21100000).Word(1, 0, 0x13000000).Word(1, 0, 0x14000000 | 960).Word(1, 1, 0x16000000)
@@ -143,7 +139,7 @@ TEST_F(ScanSeqTest, EpiloguePerLaserTypeAndEnd) {
        Stream().Word(1, 0, 0x13000000).Word(1, 0, 0x14000000 | 960).Word(1, 1, 0x16000000).Word(1, 0, 0x20002000)
            .Word(1000, 1000, 0x22100000).Word(1, 0, 0x20001000).Word(1, 0, SW_END).Nop(1)},
   };
-  for (Case& c : cases) {
+  for (EndCase& c : ends) {
     SCOPED_TRACE(c.name);
     Reset();
     Configure(c.setup);
@@ -181,8 +177,7 @@ TEST_F(ScanSeqTest, DotListAppliesTheLayerJumpsOnlyToMovedDotsAndMarksEachOnItsF
   // delay 100); the jump of 2 mm in one step with its 70 µs delay (20 + 480 x 2 / 20, rounded).
   EXPECT_EQ(Floor().ch0, (Words{{207, SW_NOP}, {357, SW_NOP}, {357, SW_NOP}, {367, 0x0100851E}, {367, 0x01017FFF},
                                 {437, SW_NOP}, {444, SW_NOP}, {594, SW_NOP}}));
-  // The laser on after its 20 µs on delay, off after 50 + 200 µs off delay aligned down to the
-  // 100 µs pulse.
+  // The laser on after its 20 µs on delay, off after 50 + 200 µs off delay aligned down to the 100 µs pulse.
   const auto dot = [](uint64_t t) {
     return Words{{t, SW_NOP},           {t, 0x11000960},      {t, 0x12000960},
                  {t, 0x16000001},       {t + 200, 0x16000000}, {t + 200, SW_NOP}};

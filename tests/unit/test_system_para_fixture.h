@@ -1,6 +1,5 @@
 #pragma once
-// A fixture for the readers of the system parameters: a fresh library folder with its own
-// "ini/QZMarkPara.cfg", and every global the readers touch restored afterwards.
+// Readers of the system parameters: a fresh "ini/QZMarkPara.cfg", every global they touch restored after.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,6 +1,6 @@
 // The test figures' geometry without a card: glyph strokes, placements, the square, the guide, the polylines.
-
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "mark/test_figures.h"
@@ -10,7 +10,7 @@ namespace {
 
 using Line = CodePolyline;
 
-TEST(TestFigures, GlyphStrokesAtSize375) {
+TEST(TestFigures, GlyphStrokesAtSize375TheirPlacementsTheSquareGridAndTheGuideCorner) {
   struct Case { uint32_t code; std::vector<Line> strokes; } cases[] = {
       {1, {{{0, 750}, {0, -750}}}}, {2, {{{-112, 750}, {-112, -750}}, {{112, 750}, {112, -750}}}},
       {3, {{{0, 750}, {262, -750}, {-262, -750}, {0, 750}}}},
@@ -28,9 +28,7 @@ TEST(TestFigures, GlyphStrokesAtSize375) {
     BuildTestPattern(c.code, 0.015 * 25000, set);
     EXPECT_EQ(set, c.strokes);
   }
-}
-
-TEST(TestFigures, PlacementOneTurnsTheBar) {
+  // Placement one turns the bar.
   const GlyphPlacement& p = kGlyphPlacementTable[0];
   GlyphSet set;
   BuildTestPattern(p.set, 375.0, set);
@@ -40,22 +38,16 @@ TEST(TestFigures, PlacementOneTurnsTheBar) {
   // Glyph 2 upright at row 4: its bars keep their direction.
   BuildTestPattern(2, 375.0, set);
   EXPECT_EQ(PlaceStroke(set[1], 0, 100.5, 200.9), (Line{{212, 950}, {212, -549}}));
-}
 
-TEST(TestFigures, PlacementsMarkEachGlyphTwiceOnceUprightOnceTurned) {
+  // The placements mark each glyph twice, once upright and once turned.
   int upright[7] = {}, turned[7] = {};
   for (const GlyphPlacement& p : kGlyphPlacementTable) ++(p.swap ? turned : upright)[p.set];
   // Besides the bars that carry them, glyphs 3..6 stand once upright and once turned.
-  for (int k = 3; k <= 6; ++k) {
-    EXPECT_EQ(upright[k], 1) << k;
-    EXPECT_EQ(turned[k], 1) << k;
-  }
+  for (int k = 3; k <= 6; ++k) EXPECT_EQ(std::pair(upright[k], turned[k]), std::pair(1, 1)) << k;
   EXPECT_EQ(upright[0] + turned[0], 0);
   EXPECT_EQ(turned[1], 7);   // six turned bars and glyph 1 turned
   EXPECT_EQ(upright[2], 7);  // six upright double bars and glyph 2 upright
-}
-
-TEST(TestFigures, SquareGridLinesAndGuideCorner) {
+  // The square's grid lines and the guide corner.
   const std::vector<Line> full = TestRectLines(25, 25000);
   ASSERT_EQ(full.size(), 7u);
   EXPECT_EQ(full[0], (Line{{7768, 7768}, {7768, 57768}, {57768, 57768}, {57768, 7768}, {7768, 7768}}));

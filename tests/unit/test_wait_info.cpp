@@ -1,5 +1,4 @@
 // The host's status text against the simulated card: off-line mode, task, alarms, waits, languages, buffer size.
-
 #include <cstring>
 
 #include "cardlink/card_cmd.h"
@@ -38,7 +37,7 @@ TEST_F(WaitInfoTest, OfflineModeAndTheCardsTask) {
   EXPECT_EQ(Text(), "脱机模式\r\n");
 }
 
-TEST_F(WaitInfoTest, WaitTimeoutWithReasonsNamedAndUnnamedWaits) {
+TEST_F(WaitInfoTest, WaitTimeoutWithReasonsNamedAndUnnamedWaitsAndGalvanometerDetails) {
   SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_OFFLINE);
   cardsim_set_alarms_(1u << 5, 0);
   cardsim_set_answer_(CMD_WAIT_REASON, 0, 0, 0x1 | 0x80 | 0x20, 0);
@@ -59,10 +58,8 @@ TEST_F(WaitInfoTest, WaitTimeoutWithReasonsNamedAndUnnamedWaits) {
   EXPECT_EQ(Text(), "  等待IO输入   :等待值=c，IO输入值=30\r\n");
   cardsim_set_answer_(CMD_WAIT_DETAIL, 0, 0, 0x01, 0xF0);  // not enabled: nothing
   EXPECT_EQ(Text(), "");
-}
-
-TEST_F(WaitInfoTest, GalvanometerDetailsByCardVersion) {
-  SendCmdNoReply(CMD_SET_FLAG, 0, FLAG_OFFLINE);
+  // The galvanometer details by card version.
+  g_bLangZh = 0;
   g_SystemPara.nCardVersion = 128;
   g_SystemPara.nScanType = 0;
   cardsim_set_alarms_((1u << 6) | (1u << 21), 0);
@@ -81,12 +78,9 @@ TEST_F(WaitInfoTest, GalvanometerDetailsByCardVersion) {
             "cleared) \r\n");
 }
 
-TEST_F(WaitInfoTest, TextIsCutToTheHostsBuffer) {
+TEST_F(WaitInfoTest, TextIsCutToTheHostsBufferAndACardLostGivesOne) {
   cardsim_set_alarms_(0xFFFFFF70u, 17);
   EXPECT_EQ(Text().size(), kWaitInfoBufferSize - 1);
-}
-
-TEST_F(WaitInfoTest, CardLostWhileReadingOrNoCardGivesOne) {
   cardsim_set_alarms_(1u << 5, 0);
   cardsim_fault_lose_at_(2);  // the status read passes, the wait-reason query loses the card
   EXPECT_EQ(Text(1), "OFFLINE MODE\r\nWaiting for timeout, causing the operation to terminate (can be cleared)\r\n");
