@@ -85,7 +85,7 @@ TEST_F(MotorTest, MarkMotorStartTimelineOnPcieAndUsb) {
   EXPECT_EQ(Main(), want);
 }
 
-TEST_F(MotorTest, MarkMotorStartRefusals) {
+TEST_F(MotorTest, MarkMotorStartRefusalsAndTheMoveInAList) {
   const double vel[4] = {10, 10, 10, 0}, acc[4] = {100, 100, 100, 0};
   const int32_t enable[3] = {1, 1, 0};
   const double nan[4] = {0, NAN, 0, 0};
@@ -106,12 +106,11 @@ TEST_F(MotorTest, MarkMotorStartRefusals) {
   qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MarkMotorStart(enable, pos, inf, acc); });
   EXPECT_EQ(Main()[kWaitHead.size()], (TimedWord{24, 0x42000682}));
   EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));  // no word of axis 2
-}
 
-TEST_F(MotorTest, MotorMoveInStreamTimeline) {
+  // In a list: the velocity is not clamped; a negative velocity fails, a NaN target appends nothing.
   Words list;
   uint64_t cursor = 1000;
-  MotorMoveInStream(list, cursor, true, true, 1000, 100, 1, 100);  // the velocity is not clamped
+  MotorMoveInStream(list, cursor, true, true, 1000, 100, 1, 100);
   const Words want = {{1010, 0x85000001}, {1022, 0x58000104}, {1023, 0x51640020}, {1024, 0x420001F4},
                       {1025, 0x51600010}, {1026, 0x41002710}, {1027, 0x51600010}, {1028, 0x43000465},
                       {1029, 0x51600010}, {1030, 0x40800063}, {1031, 0x51600010}, {1032, 0x84000001},
@@ -119,7 +118,6 @@ TEST_F(MotorTest, MotorMoveInStreamTimeline) {
   EXPECT_EQ(WithoutLanes(list), want);
   EXPECT_EQ(cursor, 1056u);
   qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MotorMoveInStream(list, cursor, true, false, 10, -1, 0, 100); });
-  // A NaN target: 7, nothing appended.
   const size_t before = list.size();
   qztest::ExpectCode(RV_DATA_IS_NAN, 1, [&] { MotorMoveInStream(list, cursor, true, true, 10, 100, NAN, 100); });
   EXPECT_EQ(list.size(), before);
@@ -240,7 +238,7 @@ size_t Count(const Words& w, uint32_t word) {
   return static_cast<size_t>(std::count_if(w.begin(), w.end(), [&](const TimedWord& e) { return e.word == word; }));
 }
 
-TEST_F(RotMarkTest, RunsJoinedSegmentsAndDirectionChanges) {
+TEST_F(RotMarkTest, RunsJoinedSegmentsDirectionChangesAndAnOpenSegment) {
   // ends: end positions of consecutive segments.
   const struct { const char* what; std::vector<uint32_t> ends; size_t runs; } cases[] = {
       {"one apart: joined", {1000, 1001, 1000}, 1},
@@ -267,9 +265,8 @@ TEST_F(RotMarkTest, RunsJoinedSegmentsAndDirectionChanges) {
     EXPECT_TRUE(std::is_sorted(out.begin(), out.end(),
                                [](const TimedWord& a, const TimedWord& b) { return TwTime(a) < TwTime(b); }));
   }
-}
-
-TEST_F(RotMarkTest, OpenSegmentAtTheEndGetsTheOffsetOnly) {
+  // An open segment at the end gets the offset only.
+  rot.Begin(s);
   Words q;
   Segment(q, 1000, 1000);
   q.push_back({2000, 0x51200004});
@@ -494,10 +491,10 @@ TEST_F(FlyEncodeTest, ReportsWhatTheUnwrappingDoesNotExpect) {
   g_FlyEncode.updateEncPos(300, 0, 1);
   const FlyEncodeState s = g_FlyEncode.State();
   EXPECT_EQ(std::make_tuple(s.nLastDir, s.nCountEnc, s.nLastEncPos, s.nEncPosAbs), std::make_tuple(0, -2.0, 300, -700.0));
-}
 
-TEST_F(FlyEncodeTest, CompareInOutSkipsAnEmptyBufferAndReportsAnOverflow) {
-  ReadFly("nEncRange=1000");
+  // CompareInOut skips an empty buffer and reports an overflow.
+  g_FlyEncode.ResetUnwrap();
+  ClearLogs();
   g_FlyEncode.CompareInOut(0x200 | 1, 700);
   EXPECT_EQ(g_FlyEncode.State().nLastEncPos, 0);
   EXPECT_FALSE(HasLine(InfoLines(), "MarkI="));
@@ -509,6 +506,12 @@ TEST_F(FlyEncodeTest, CompareInOutSkipsAnEmptyBufferAndReportsAnOverflow) {
 }
 
 TEST_F(FlyEncodeTest, AnEmptyStretchWaitsEveryTenthOfTheRange) {
+  // The 64-bit wait reduces into the range.
+  for (int64_t p : {int64_t{0}, int64_t{-1}, int64_t{-2000001}, int64_t{1000000}, INT64_MAX, INT64_MIN})
+    AppendEncoderWaitWord64(p);
+  EXPECT_EQ(WaitValues(), (std::vector<uint32_t>{0, 999999, 999999, 0, 775807, 224192}));
+  F(0).ch3.clear();
+  F(0).clock = 0;
   ASSERT_EQ(g_FlyEncode.SetFlyEmptyPosPulse(5000000.0), 0u);
   std::vector<uint32_t> expected;
   for (uint32_t d = 900000; d < 4900000; d += 100000) expected.push_back(d % 1000000);
@@ -519,6 +522,11 @@ TEST_F(FlyEncodeTest, AnEmptyStretchWaitsEveryTenthOfTheRange) {
   // A stretch shorter than the safe margins adds nothing and keeps the last position.
   F(0).ch3.clear();
   ASSERT_EQ(g_FlyEncode.SetFlyEmptyPosPulse(4800000.0 + 900000 + 100000), 0u);
+  EXPECT_TRUE(F(0).ch3.empty());
+  EXPECT_EQ(g_FlyEncode.State().dLastPos, 4800000.0);
+  // A stopped job ends the stretch before its first wait.
+  g_MarkJob.bStopMark = 1;
+  ASSERT_EQ(g_FlyEncode.SetFlyEmptyPosPulse(9000000.0), 0u);
   EXPECT_TRUE(F(0).ch3.empty());
   EXPECT_EQ(g_FlyEncode.State().dLastPos, 4800000.0);
 }
@@ -555,19 +563,6 @@ TEST_F(FlyEncodeTest, RefusedFlyPositionsAppendNothing) {
   }
   EXPECT_TRUE(F(0).ch3.empty());
   EXPECT_EQ(g_FlyEncode.State().dLastPos, 1000000.0);
-}
-
-TEST_F(FlyEncodeTest, AStoppedJobEndsTheStretch) {
-  g_MarkJob.bStopMark = 1;
-  ASSERT_EQ(g_FlyEncode.SetFlyEmptyPosPulse(5000000.0), 0u);
-  EXPECT_TRUE(F(0).ch3.empty());
-  EXPECT_EQ(g_FlyEncode.State().dLastPos, 0.0);
-}
-
-TEST_F(FlyEncodeTest, The64BitWaitReducesIntoTheRange) {
-  for (int64_t p : {int64_t{0}, int64_t{-1}, int64_t{-2000001}, int64_t{1000000}, INT64_MAX, INT64_MIN})
-    AppendEncoderWaitWord64(p);
-  EXPECT_EQ(WaitValues(), (std::vector<uint32_t>{0, 999999, 999999, 0, 775807, 224192}));
 }
 
 TEST_F(FlyEncodeTest, AHostThreadPollsWhileTheJobAppendsAndFlushes) {
