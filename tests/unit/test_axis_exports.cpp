@@ -31,7 +31,7 @@
 
 namespace {
 
-TEST(AxisCodes, Conversions) {
+TEST(AxisCodes, ConversionsHomeOrderListAndHomeModes) {
   using C = AxisValueCodes;
   struct Case { const char* what; uint32_t got, want; } cases[] = {
       {"position 0", C::Position(0, 100), 8388607},          {"position 5", C::Position(5, 100), 8389107},
@@ -42,9 +42,6 @@ TEST(AxisCodes, Conversions) {
       {"acceleration 200", C::Accel(200, 100), 2251},        {"field of axis 3", C::Field(2), 0x20000000},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
-}
-
-TEST(AxisCodes, HomeOrderListAndHomeModes) {
   const struct { int16_t o[4]; uint32_t list; } orders[] = {
       {{2, 0, 15, 1}, 0xF031}, {{15, 15, 15, 15}, 0xFFFF}, {{3, 2, 1, 0}, 0x0123},
       {{0, 0, 0, 0}, 0x3210},  {{-1, 4, 1, 1}, 0xFF32},
@@ -177,6 +174,13 @@ class AxisExportTest : public qztest::SimCardTest {
     return out;
   }
   bool StopFlagSent() { return !Commands(CMD_SET_FLAG).empty(); }
+  // The error lines of QZ_Test giving up on axis 1 still moving (status 0x10) `after`.
+  size_t GaveUp(const std::string& after) {
+    const std::string line = "QZ_Test:axis 1 still moving " + after + " (status 0x10)";
+    size_t n = 0;
+    for (const std::string& l : ErrorLines()) n += l.find(line) != std::string::npos;
+    return n;
+  }
 };
 
 TEST_F(AxisExportTest, MovesJogsAndSettersGoOutFrameForFrame) {
@@ -211,7 +215,7 @@ TEST_F(AxisExportTest, MovesJogsAndSettersGoOutFrameForFrame) {
   EXPECT_FALSE(StopFlagSent());
 }
 
-TEST_F(AxisExportTest, ManualModeOnUsbAndLegacyNumbers) {
+TEST_F(AxisExportTest, ManualModeOnUsbLegacyNumbersAndReads) {
   Open(0);
   cardsim_set_card_version_(63);
   g_CmdNumTable.Fill(false);
@@ -225,10 +229,9 @@ TEST_F(AxisExportTest, ManualModeOnUsbAndLegacyNumbers) {
   EXPECT_EQ(QZ_NXA_GetMotorDi(&di), 0u);
   EXPECT_EQ(di, 0x55u);
   EXPECT_EQ(Frames()[0].word & 0x1FF, 33u);  // a fixed number in either form
-}
 
-TEST_F(AxisExportTest, ReadsDecodeTheirReplies) {
-  Open(0);
+  // The reads decode their replies.
+  cardsim_log_clear_();
   cardsim_set_answer_(0x126, 0x10000000, 0, 0x410, 0);
   cardsim_set_answer_(0x125, 0x10000000, 0, 0xAB000000u | (8388607 + 250), 0);
   cardsim_set_answer_(0x125, 0, 0, 0, 0xFFFF2220u);
@@ -244,8 +247,8 @@ TEST_F(AxisExportTest, ReadsDecodeTheirReplies) {
   EXPECT_TRUE(Boxes().empty());
 }
 
-// Every refusal sends nothing (no stop flag either, except the code 29 of a move).
-TEST_F(AxisExportTest, RefusalsSendNothing) {
+// Every refusal sends nothing (no stop flag either, except the code 29 of a move, which stops the card's run).
+TEST_F(AxisExportTest, RefusalsSendNothingAndCodesTheCardCannotTakeStopItsRun) {
   Open(0);
   NxaAxisRecord r = NxaGetAxis(1);
   r.nHomeMode = 15;
@@ -285,13 +288,9 @@ TEST_F(AxisExportTest, RefusalsSendNothing) {
       EXPECT_EQ(boxes[0], want);
     }
   }
-}
-
-// Velocity and acceleration codes the card cannot take: 29, the card's run stopped; a bad
-// acceleration is found after 0x120 went out.
-TEST_F(AxisExportTest, CodesTheCardCannotTakeStopItsRun) {
-  Open(0);
-  const struct { const char* what; double acc, vel; FrameList sent; } cases[] = {
+  // Velocity and acceleration codes the card cannot take: 29, the card's run stopped; a bad
+  // acceleration is found after 0x120 went out.
+  const struct { const char* what; double acc, vel; FrameList sent; } codes[] = {
       {"velocity 0", 100, 0, {}},
       {"negative velocity", 100, -10, {}},
       {"NaN velocity", 100, NAN, {}},
@@ -299,7 +298,7 @@ TEST_F(AxisExportTest, CodesTheCardCannotTakeStopItsRun) {
       {"acceleration 0", 0, 10, {{0x120, 0xF4240, 50000}}},
       {"acceleration code over 24 bits", 1e12, 10, {{0x120, 0xF4240, 50000}}},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : codes) {
     QZ_TRACE(c.what);
     cardsim_log_clear_();
     EXPECT_EQ(QZ_NXA_AxisMove(1, c.acc, 0, c.vel, 5), 29u);
@@ -354,33 +353,20 @@ TEST_F(AxisExportTest, AxisTestSequenceAndItsWaits) {
   const size_t polls = Commands(0x126).size();
   EXPECT_GT(polls, 2u * 5000u);
   EXPECT_LE(polls, 2u * 6001u);
-  size_t gaveUp = 0;
-  for (const std::string& l : ErrorLines()) gaveUp += l.find("QZ_Test:axis 1 still moving after 60000 ms (status 0x10)") != std::string::npos;
-  EXPECT_EQ(gaveUp, 2u);
+  EXPECT_EQ(GaveUp("after 60000 ms"), 2u);
+
+  // An axis slower than the test's 10 mm/s waits three times the move's time (100 mm at 2.5 mm/s: 120 s).
+  ClearLogs();
+  NxaAxisRecord r = NxaGetAxis(0);
+  r.dbMaxVel = 2.5;
+  NxaStoreAxis(0, r);
+  EXPECT_EQ(QZ_Test(), 0u);
+  EXPECT_EQ(std::pair(GaveUp("after 120000 ms"), GaveUp("after 60000 ms")), std::pair(size_t{2}, size_t{0}));
 
   cardsim_fault_lose_at_(8);
   EXPECT_EQ(QZ_Test(), 0u);
   EXPECT_FALSE(g_Link.g_bConnected.load());
 }
-
-// An axis slower than the test's 10 mm/s: each wait gives up after three times the move's nominal
-// time (100 mm at 2.5 mm/s: 120 s), not after 60 s.
-TEST_F(AxisExportTest, AxisTestOnASlowAxisWaitsThreeMoveTimes) {
-  Open(0);
-  NxaAxisRecord r = NxaGetAxis(0);
-  r.dbMaxVel = 2.5;
-  NxaStoreAxis(0, r);
-  cardsim_set_answer_(0x126, 0, 0, 0x10, 0);
-  EXPECT_EQ(QZ_Test(), 0u);
-  size_t gaveUp = 0, early = 0;
-  for (const std::string& l : ErrorLines()) {
-    gaveUp += l.find("QZ_Test:axis 1 still moving after 120000 ms (status 0x10)") != std::string::npos;
-    early += l.find("after 60000 ms") != std::string::npos;
-  }
-  EXPECT_EQ(gaveUp, 2u);
-  EXPECT_EQ(early, 0u);
-}
-
 
 // On the simulated card's axes: homing to 0, then to the home distance of the record.
 TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistance) {
