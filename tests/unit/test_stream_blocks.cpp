@@ -120,8 +120,7 @@ TEST_F(PipelineTest, EncodeKeepsBackAndRespectsTheStreamBound) {
   const Case cases[] = {
       {199, 1, 100, 199},             // fewer than 2 x keep: nothing
       {200, 1, 100, 100},             // all but keep
-      {1, 1, 0, 0},                   // final: everything
-      {0, 1, 0, 0},
+      {0, 1, 0, 0},                   // final: everything (here nothing)
       {300, 0x10001, 100, 300},       // the stream is above its bound: only the sender runs
       {300, 0x10000, 100, 100},       // at the bound: encodes
       {300, 0x10001, 0, 0},           // a final encode ignores the bound
@@ -141,7 +140,12 @@ TEST_F(PipelineTest, EncodeKeepsBackAndRespectsTheStreamBound) {
   }
 }
 
-TEST_F(PipelineTest, TimeGoingBackInTheQueueFailsWith21) {
+TEST_F(PipelineTest, MergeOutsideAMarkCallFailsWith27AndTimeGoingBackWith21) {
+  g_MarkJob.g_bMarkCallBusy = 0;
+  F0().ch0 = {{1, 1}};
+  ExpectCode(27, 1, [] { P().MergeChannels(0); });
+  EXPECT_EQ(F0().ch0.size(), 1u);
+  g_MarkJob.g_bMarkCallBusy = 1;
   g_mapErrText[21] = "time not add";
   Words q = {{10, 0x62000001}, {5, 0x62000002}, {20, 0x62000003}};
   ExpectCode(21, 0, [&] { P().EncodeDeltas(0, q); });
@@ -154,14 +158,7 @@ TEST_F(PipelineTest, TimeGoingBackInTheQueueFailsWith21) {
   EXPECT_EQ(more.size(), 1u);
 }
 
-TEST_F(PipelineTest, MergeOutsideAMarkCallFailsWith27) {
-  g_MarkJob.g_bMarkCallBusy = 0;
-  F0().ch0 = {{1, 1}};
-  ExpectCode(27, 1, [] { P().MergeChannels(0); });
-  EXPECT_EQ(F0().ch0.size(), 1u);
-}
-
-TEST_F(PipelineTest, PadBlockFillsBackwardsWithSpacers) {
+TEST_F(PipelineTest, PadBlockFillsBackwardsWithSpacersAndBlockLayouts) {
   uint8_t src[2048];
   for (int i = 0; i < 2048; ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
   const uint8_t* out = nullptr;
@@ -181,9 +178,8 @@ TEST_F(PipelineTest, PadBlockFillsBackwardsWithSpacers) {
   EXPECT_EQ(GetU32(out + 1976), SW_NOP);
   EXPECT_EQ(GetU32(out + 4 * 15), SW_PAD_SPACER);  // 495 - 480
   EXPECT_EQ(GetU32(out + 8), SW_NOP);              // slot 2: the first free one
-}
 
-TEST_F(PipelineTest, BlockLayouts) {
+  // The block layouts 0, 1 and 2.
   U32s words(512);
   for (uint32_t i = 0; i < 512; ++i) words[i] = 0x62000000 | (i * 0x01010101u & 0xFFFFFF);
   uint8_t block[2048];
