@@ -55,23 +55,6 @@ TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
   }
 }
 
-TEST_F(MarkJobTest, FirstBlockOfEveryJobAsksForThePointers) {
-  OpenLayout(1);
-  for (int job = 0; job < 2; ++job) {
-    cardsim_log_clear_();
-    Begin(1);
-    Call(100);
-    ASSERT_EQ(End(), 0u);
-    std::vector<uint32_t> cmds;
-    // (The laser's PA output is read and switched before the buffer opens.)
-    for (const auto& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND && f.command != CMD_OUTPUT) cmds.push_back(f.command);
-    ASSERT_GE(cmds.size(), 2u);
-    EXPECT_EQ(cmds[0], CMD_OPERATE);        // the buffer opens
-    EXPECT_EQ(cmds[1], CMD_FIFO_POINTERS);  // and the first block asks the card
-  }
-}
-
 TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMark) {
   // A FIFO of 1 % of the card's: 327 units usable, full mark 320 (80 blocks).
   OpenLayout(1, "[HARDWARE]\ndbValideBufferSpacePercent=0.01\n");
@@ -198,9 +181,23 @@ TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
   EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
 }
 
-// A stop right after the start is kept; a failed job takes no more words; both end failed.
-TEST_F(MarkJobTest, StoppedOrFailedJobTakesNothingMoreAndEndsFailed) {
+// The first block of every job asks for the pointers; a stop right after the start is kept; a failed job
+// takes no more words; both end failed.
+TEST_F(MarkJobTest, FirstBlockAsksForThePointersStoppedOrFailedJobTakesNothingMore) {
   OpenLayout(1);
+  for (int job = 0; job < 2; ++job) {
+    cardsim_log_clear_();
+    Begin(1);
+    Call(100);
+    ASSERT_EQ(End(), 0u);
+    std::vector<uint32_t> cmds;
+    // (The laser's PA output is read and switched before the buffer opens.)
+    for (const auto& f : Frames())
+      if (f.kind == CARDSIM_KIND_COMMAND && f.command != CMD_OUTPUT) cmds.push_back(f.command);
+    ASSERT_GE(cmds.size(), 2u);
+    EXPECT_EQ(cmds[0], CMD_OPERATE);        // the buffer opens
+    EXPECT_EQ(cmds[1], CMD_FIFO_POINTERS);  // and the first block asks the card
+  }
   Begin(1);
   g_MarkJob.bStopMark = 1;
   EXPECT_EQ(Call(100), 0u);
