@@ -233,7 +233,7 @@ TEST_F(GalvoTest, CornerDelays) {
   }
 }
 
-TEST_F(GalvoTest, AuxWaitsAndTheDotFrame) {
+TEST_F(GalvoTest, AuxWaitsTheDotFrameAndTheEnableWord) {
   GalvoClock() = 40;
   AppendAuxWait(0);
   AppendAuxWait(-5);
@@ -245,10 +245,8 @@ TEST_F(GalvoTest, AuxWaitsAndTheDotFrame) {
   StreamStartRecords(20, 300);
   EXPECT_EQ(Floor().ch0, (Words{{47, SW_NOP}, {0, SW_NOP}, {320, SW_NOP}}));
   EXPECT_EQ(std::tuple(LineStartTime(), LineEndTime(), GalvoClock(), Floor().clock), std::tuple(0, 300, 47, 0u));
-}
 
-// An enable output switched with every segment goes out the ready delay (100 µs) ahead, at the merged time.
-TEST_F(GalvoTest, AnEnableWordGoesOutTheReadyDelayAheadOfTheSegment) {
+  // An enable output switched with every segment goes out the ready delay (100 µs) ahead, at the merged time.
   Start(0, 0);
   CLaser& l = g_Laser[0];
   l.bEnableEachSegment = 1;
