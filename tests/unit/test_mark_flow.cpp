@@ -137,7 +137,7 @@ TEST_F(MarkFlowTest, FlyPositionsRefusedWithoutWords) {
   EXPECT_EQ(values.back(), 800000u);
 }
 
-TEST_F(MarkFlowTest, CountMarkersDelaysAndCompensation) {
+TEST_F(MarkFlowTest, CountMarkersDelaysCompensationAndTaskWords) {
   MarkBufferCnt(0x12345);
   MarkBufDelay(0);
   MarkBufDelay(250);
@@ -146,15 +146,13 @@ TEST_F(MarkFlowTest, CountMarkersDelaysAndCompensation) {
                            {2, 0x50000000}, {2, 0x50000000}, {252, 0x50000000}, {253, 0x66000001}, {254, 0x50000000},
                            {255, 0x51638040}, {256, 0x50000000}, {256, 0x51648001},
                            {257, 0x50000000}}));
-}
-
-TEST_F(MarkFlowTest, CardCountWidenedAcrossItsWrap) {
+  // The card's count widened across its wrap.
   struct Case { uint64_t done; uint32_t card; uint64_t widened; } cases[] = {
       {0, 0, 0}, {3, 5, 5}, {0xFFFF, 2, 0x10002}, {0x1FFFE, 0xFFFF, 0x1FFFF}, {0x10005, 0x10005, 0x10005}};
   for (const Case& c : cases) EXPECT_EQ(WidenCount(c.done, c.card), c.widened) << c.done << " " << c.card;
-}
 
-TEST_F(MarkFlowTest, TaskWords) {
+  // The task words.
+  g_MarkFloor[0].Reset();
   MarkLoopStart(3, 0x1000A);
   MarkLoopEnd(3);
   MarkJumpTaskNo(9);
@@ -188,7 +186,7 @@ TEST_F(MarkFlowTest, InputJumpsWriteTheConditionThenOneJumpRegister) {
   }
 }
 
-TEST_F(MarkFlowTest, CameraSequence) {
+TEST_F(MarkFlowTest, CameraSequenceAndRefusals) {
   g_Scan.SetFieldSizes(100.0, 60.0, 17.0);
   const auto camera = [](const Words& all) {
     Words out;
@@ -232,16 +230,14 @@ TEST_F(MarkFlowTest, CameraSequence) {
     EXPECT_EQ(w[14].word, 0x52000003u);
     EXPECT_EQ(w[15], (TimedWord{w[14].time + 1, 0x51700000}));
   }
-}
-
-TEST_F(MarkFlowTest, CameraRefusals) {
+  // The refused camera steps.
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  struct Case { CcdStep s; uint32_t code; } cases[] = {
+  struct Refusal { CcdStep s; uint32_t code; } refusals[] = {
       {{1, 0, 0, 0, 0, 2, 0, 0x10000}, 2}, {{0, 0, nan, 0, 0, 2, 0, 0x10000}, 2}, {{1, 0, nan, 0, 0, 0, 0, 0}, 7},
       {{1, 0, 0, -std::numeric_limits<double>::infinity(), 0, 0, 0, 0}, 7},      {{0, 0, nan, nan, 0, 0, 0, 0}, 0},
       {{1, 0, 0, 0, 0, 1, 0, 0x10000}, 0},  // the value is read only with selector 2
   };
-  for (const Case& c : cases) EXPECT_EQ(CheckCcdStep(c.s), c.code) << c.s.enable << " " << c.s.selector;
+  for (const Refusal& c : refusals) EXPECT_EQ(CheckCcdStep(c.s), c.code) << c.s.enable << " " << c.s.selector;
 }
 
 // QZ_MarkEnd (not the whole-job runners) switches fly marking still on off after output 1, then jumps home.
