@@ -269,7 +269,7 @@ class OfflineJobTest : public JobTest {
   }
 };
 
-TEST_F(OfflineJobTest, AFinalStreamOf100WordsIsOnePaddedBlock) {
+TEST_F(OfflineJobTest, AFinalStreamIsOnePaddedBlockAFullMergedQueueOnlySendsAStoppedJobNothing) {
   Start();
   for (uint32_t i = 0; i < 98; ++i) AppendStreamWord(0, 0, 0x62000000 | i);  // all at time 0
   g_MarkData2Fifo.Flush(0);
@@ -286,6 +286,33 @@ TEST_F(OfflineJobTest, AFinalStreamOf100WordsIsOnePaddedBlock) {
       R"(.*CMarkData2Fifo::SendFifoData:gened nDdr=0\.000  Gen=0\.000 tmAll=\d+  \(Send=0\.002 tm=\d+\)$)");
   const auto info = InfoLines();
   EXPECT_EQ(std::count_if(info.begin(), info.end(), [&](const std::string& l) { return std::regex_match(l, line); }), 1);
+
+  // A full merged queue only sends.
+  Start();
+  for (uint32_t i = 0; i <= 0x10000; ++i) g_MarkData2Fifo.vMerged.push_back({i, 0x62000000 | (i & 0xFFFF)});
+  F0().ch0 = {{0x10001, 0x01000001}, {0x10000 + 5000000, 0x01000002}};
+  g_MarkData2Fifo.Flush(0);
+  EXPECT_EQ(F0().ch0.size(), 2u);  // not merged
+  // All but 100 entries were encoded, and all but 512 words at most sent.
+  EXPECT_EQ(g_MarkData2Fifo.vMerged.size(), 100u);
+  const size_t sentWords = File().size() / 4;
+  EXPECT_EQ(sentWords + g_MarkData2Fifo.vStreamWords.size(), 1 + 2 * (0x10001u - 100));
+  EXPECT_LE(g_MarkData2Fifo.vStreamWords.size(), 512u);
+  const Words trace = Trace(Unblock(Finish()));
+  ASSERT_EQ(trace.size(), 0x10001u + 2);
+  EXPECT_EQ(trace[0x10001], (TimedWord{0x10001, 0x01000001}));
+  EXPECT_EQ(trace.back(), (TimedWord{0x10000 + 5000000, 0x01000002}));
+
+  // A stopped job sends nothing more.
+  Start(0, 0);
+  for (uint32_t i = 0; i < 2000; ++i) AppendStreamWord(1, 0, 0x62000000 | i);
+  g_MarkData2Fifo.MergeChannels(0);
+  g_MarkData2Fifo.EncodeDeltas(0, g_MarkData2Fifo.vMerged);
+  ASSERT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
+  g_MarkJob.bStopMark = 1;
+  g_MarkData2Fifo.SendFifoData(0);
+  EXPECT_EQ(File().size(), 0u);
+  EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
 }
 
 // Galvanometer words every 10 µs with laser and IO words, flushed every 50 ms of stream; the words in order.
@@ -350,36 +377,6 @@ TEST_P(OnlineJobTest, TheCardAcceptsAndDecodesEveryBlock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, OnlineJobTest, ::testing::Values(0, 1, 2));
-
-TEST_F(OfflineJobTest, AFullMergedQueueOnlySends) {
-  Start();
-  for (uint32_t i = 0; i <= 0x10000; ++i) g_MarkData2Fifo.vMerged.push_back({i, 0x62000000 | (i & 0xFFFF)});
-  F0().ch0 = {{0x10001, 0x01000001}, {0x10000 + 5000000, 0x01000002}};
-  g_MarkData2Fifo.Flush(0);
-  EXPECT_EQ(F0().ch0.size(), 2u);  // not merged
-  // All but 100 entries were encoded, and all but 512 words at most sent.
-  EXPECT_EQ(g_MarkData2Fifo.vMerged.size(), 100u);
-  const size_t sentWords = File().size() / 4;
-  EXPECT_EQ(sentWords + g_MarkData2Fifo.vStreamWords.size(), 1 + 2 * (0x10001u - 100));
-  EXPECT_LE(g_MarkData2Fifo.vStreamWords.size(), 512u);
-  const std::string bytes = Finish();
-  const Words trace = Trace(Unblock(bytes));
-  ASSERT_EQ(trace.size(), 0x10001u + 2);
-  EXPECT_EQ(trace[0x10001], (TimedWord{0x10001, 0x01000001}));
-  EXPECT_EQ(trace.back(), (TimedWord{0x10000 + 5000000, 0x01000002}));
-}
-
-TEST_F(OfflineJobTest, AStoppedJobSendsNothingMore) {
-  Start(0, 0);
-  for (uint32_t i = 0; i < 2000; ++i) AppendStreamWord(1, 0, 0x62000000 | i);
-  g_MarkData2Fifo.MergeChannels(0);
-  g_MarkData2Fifo.EncodeDeltas(0, g_MarkData2Fifo.vMerged);
-  ASSERT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
-  g_MarkJob.bStopMark = 1;
-  g_MarkData2Fifo.SendFifoData(0);
-  EXPECT_EQ(File().size(), 0u);
-  EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
-}
 
 // "OffLineFile.tmp" refused at the write that fills the 1 MB buffer or at the final flush: 9, file closed.
 TEST_F(OfflineJobTest, ARefusedWriteFailsTheJobWith9) {
