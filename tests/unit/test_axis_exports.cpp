@@ -369,7 +369,7 @@ TEST_F(AxisExportTest, AxisTestSequenceAndItsWaits) {
 }
 
 // On the simulated card's axes: homing to 0, then to the home distance of the record.
-TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistance) {
+TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistanceAndAJogRunsUntilStoppedOrALimit) {
   Open(1);
   const struct { uint32_t mode; double want; } cases[] = {{0, 10}, {6, 10}, {1, -10}, {7, -10}};
   for (const auto& c : cases) {
@@ -389,11 +389,8 @@ TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistance) {
     EXPECT_EQ(QZ_NXA_GetHomeSts(&home), 0u);
     EXPECT_EQ(home, 0x20u);  // axis 2 homed: its bit 0x20 of 0x2222 inverted
   }
-}
 
-// A jog runs until another thread stops it, or until an enabled limit.
-TEST_F(AxisExportTest, JogRunsUntilStoppedOrALimit) {
-  Open(1);
+  // A jog runs until another thread stops it, or until an enabled limit.
   ASSERT_EQ(QZ_NXA_AxisMoveJOG(1, 100, 0, 10, 1), 0u);
   // The waiting thread polls on the system clock; the other stops the axis once it has run 1 mm.
   plat::SetClock(nullptr);

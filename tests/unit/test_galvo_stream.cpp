@@ -185,7 +185,7 @@ TEST_F(GalvoTest, AStopEndsTheMoveAtItsEndPoint) {
 
 // ---- waits
 
-TEST_F(GalvoTest, JumpDelays) {
+TEST_F(GalvoTest, JumpAndCornerDelays) {
   // delay: after a move of one step (10 µs; 20 µs for 20 mm at 1 mm/µs)
   struct Case { const char* name; int32_t dMin, dMax, longLen; double length; int64_t delay; double speed = 1.0; };
   const Case cases[] = {
@@ -213,16 +213,14 @@ TEST_F(GalvoTest, JumpDelays) {
     }
     EXPECT_EQ(GalvoClock(), static_cast<int64_t>(last.time));
   }
-}
 
-TEST_F(GalvoTest, CornerDelays) {
-  // wait: after the move's one step at 10
-  struct Case { const char* name; int32_t bits21; double length, angle; int64_t wait; } cases[] = {
+  // Corner delays (wait: after the move's one step at 10).
+  struct Corner { const char* name; int32_t bits21; double length, angle; int64_t wait; } corners[] = {
       {"180°: full", 0, 1, kPi, 100}, {"45°: half", 0, 1, kPi / 4, 50},
       {"0.3 rad: 19.6 truncates to 19, then 20", 0, 1, 0.3, 20}, {"straight on", 0, 1, 0, 0},
       {"NaN angle", 0, 1, kNaN, 0}, {"21-bit move that wrote no pair", 1, 0.00005, kPi, 0},
   };
-  for (const Case& c : cases) {
+  for (const Corner& c : corners) {
     QZ_TRACE(c.name);
     Start(0, c.bits21);
     g_Scan.dbMarkSpeed = 1.0;

@@ -13,7 +13,7 @@ using qztest::T;
 using qztest::Words;
 using FloorTest = qztest::MarkCallTest;
 
-TEST_F(FloorTest, AppendersStampTheFloorClock) {
+TEST_F(FloorTest, AppendersAndShiftedWordsAreStampedFromTheFloorClock) {
   struct Case { const char* name; void (*append)(); uint64_t clockBefore; Words expected; uint64_t clockAfter; };
   const Case cases[] = {
       {"dt 5", [] { AppendStreamWord(5, 0, 0x62000001); }, 100, {{105, 0x62000001}}, 105},
@@ -34,9 +34,9 @@ TEST_F(FloorTest, AppendersStampTheFloorClock) {
     EXPECT_EQ(F(0).clock, c.clockAfter);
     for (int i = 0; i < kFloorChannels; ++i) EXPECT_EQ(F(0).ch[i]->empty(), i != CH_MAIN) << i;
   }
-}
 
-TEST_F(FloorTest, ShiftedWordsAreStampedFromTheClock) {
+  // Shifted words are stamped from the clock.
+  F(0).Reset();
   F(0).clock = 1000;
   F(0).ch3 = {{900, 0x62000001}};
   Words batch = {{0, 0x01000010}, {3, 0x01010020}, {3, SW_NOP}, {8, 0x01000030}};

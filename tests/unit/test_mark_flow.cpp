@@ -61,7 +61,7 @@ TEST_F(MarkFlowTest, EncoderWaitsComeFivePulsesAheadAndStayWithinTheRangeOnceEac
   EXPECT_EQ(Main(), expected);
 }
 
-TEST_F(MarkFlowTest, FlyOnEncResetsOncePerJobAndSwitchesFlyMarkingAround) {
+TEST_F(MarkFlowTest, FlyOnEncResetsOncePerJobAndSwitchesFlyMarkingAroundOffByTheHomeSetting) {
   g_FlyScanPara.nFlyOffHome = 2;
   MarkFlyOnEnc(0x12345678, 1, 0);
   Words expected = {{1, 0x61000000}, {2, 0x50000000}, {3, 0x61000001}, {4, 0x50000000}};
@@ -75,10 +75,9 @@ TEST_F(MarkFlowTest, FlyOnEncResetsOncePerJobAndSwitchesFlyMarkingAround) {
   second.insert(second.end(), {{6, 0x64000001}, {7, 0x50000000}, {8, 0x51638040}, {9, 0x50000000}});
   EXPECT_EQ(From(n, 7), second);
   EXPECT_EQ(std::tuple(g_MarkFlow.nFlySwitchOn, g_MarkFlow.bEncResetSent), std::tuple(1u, 1u));
-}
 
-TEST_F(MarkFlowTest, FlySwitchOffByTheHomeSetting) {
-  g_FlyScanPara.nFlyOffHome = 2;
+  // The switch off by the home setting.
+  g_MarkFloor[0].Reset();
   MarkFlySwitch(0);
   EXPECT_EQ(Main(), (Words{{1, 0x64000000}, {2, 0x50000000}, {3, 0x51638040}, {4, 0x50000000}}));
   // 0: a jump to where the scanner is; 1: a jump home. Both leave the scanner's jump words.

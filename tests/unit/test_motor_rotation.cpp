@@ -444,7 +444,7 @@ TEST_F(FlyEncodeTest, AnEncoderRangeBelowTenIsRefusedAndChangesNothing) {
   EXPECT_EQ(std::make_tuple(s.dMeasBase, s.dMaxPulseRate), std::make_tuple(1000000.0, 15000.0));
 }
 
-TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrap) {
+TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrapAndReportsTheUnexpected) {
   ReadFly("nEncRange=1000");
   // (position, io, dir) as the card reports them, and the travel after each.
   struct Step { int32_t pos; uint32_t io, dir; double travel; int32_t state; } steps[] = {
@@ -463,10 +463,7 @@ TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrap) {
     EXPECT_EQ(st.nLastEncPos, s.pos);
   }
   EXPECT_TRUE(Boxes().empty());
-}
 
-TEST_F(FlyEncodeTest, ReportsWhatTheUnwrappingDoesNotExpect) {
-  ReadFly("nEncRange=1000");
   struct Case {
     std::vector<std::tuple<int32_t, uint32_t, uint32_t>> before;
     int32_t pos;
