@@ -31,7 +31,7 @@
 
 namespace {
 
-TEST(AxisCodes, ConversionsHomeOrderListAndHomeModes) {
+TEST(AxisCodes, ConversionsHomeModesAndTheAxisFile) {
   using C = AxisValueCodes;
   struct Case { const char* what; uint32_t got, want; } cases[] = {
       {"position 0", C::Position(0, 100), 8388607},          {"position 5", C::Position(5, 100), 8389107},
@@ -53,16 +53,15 @@ TEST(AxisCodes, ConversionsHomeOrderListAndHomeModes) {
     const int32_t key = static_cast<int32_t>(m[0]);
     EXPECT_EQ(std::pair(MapHomeMode(key, false), MapHomeMode(key, true)), std::pair(m[1], m[2])) << key;
   }
-}
 
-TEST(AxisFile, ChosenFromTheLibraryFolder) {
-  const struct { const char* dir; int32_t flag; const char* path; bool newStyle; } cases[] = {
+  // The axis file chosen from the library folder.
+  const struct { const char* dir; int32_t flag; const char* path; bool newStyle; } files[] = {
       {"/a/QuenloDLL0/", 0, "/a/ini/MoveCardPara/Card1AxisPara.ini", true},
       {"/a/QuenloDLL1/b/", 0, "/a/ini/MoveCardPara/Card2AxisPara.ini", true},
       {"/a/b/", 1, "/a/b/ini/Card1AxisPara.ini", true},
       {"/a/b/", 0, "/a/b/ini/DeviceNXA.ini", false},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : files) {
     const AxisParaIni f = ChooseAxisParaIni(qztest::NativePath(c.dir), c.flag);
     EXPECT_EQ(f.path, qztest::NativePath(c.path)) << c.dir;
     EXPECT_EQ(f.bNewStyle, c.newStyle) << c.dir;
@@ -307,7 +306,7 @@ TEST_F(AxisExportTest, RefusalsSendNothingAndCodesTheCardCannotTakeStopItsRun) {
   }
 }
 
-TEST_F(AxisExportTest, NoCard) {
+TEST_F(AxisExportTest, NoCardAndACardLostWhileHoming) {
   uint32_t u = 0;
   double d = 0;
   const uint32_t got[] = {QZ_NXA_AxisMove(1, 1, 1, 1, 1), QZ_NXA_GetAxisSts(1, &u), QZ_NXA_GetAxisPos(1, &d),
@@ -315,10 +314,8 @@ TEST_F(AxisExportTest, NoCard) {
                           QZ_NXA_SetMotorDo(1, 1), QZ_NXA_GetMotorDo(&u)};
   EXPECT_EQ(std::vector<uint32_t>(std::begin(got), std::end(got)), (std::vector<uint32_t>{1, 1, 1, 1, 1, 1, 0, 0}));
   EXPECT_EQ(QZ_Test(), 0u);
-}
 
-// Homing waits on the status without a limit: a card lost during the polls ends it with 1.
-TEST_F(AxisExportTest, CardLostWhileHoming) {
+  // Homing waits on the status without a limit: a card lost during the polls ends it with 1.
   Open(0);
   cardsim_set_answer_(0x126, 0, 0, 0x10, 0);  // moving for ever
   cardsim_fault_lose_at_(40);

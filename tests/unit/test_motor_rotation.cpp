@@ -385,7 +385,7 @@ class FlyEncodeTest : public qztest::MarkCallTest {
 const std::vector<Packet> kDefaultPackets = {{97, 10995116, 0}, {98, 1, 480},  {99, 0, 0x1000000},   {9, 0xFFFFFFFF, 0},
                                              {10, 1, 0},         {10, 2, 0x8000}, {82, 0xF0, 0x400000}};
 
-TEST_F(FlyEncodeTest, PacketsFollowTheKeys) {
+TEST_F(FlyEncodeTest, PacketsFollowTheKeysAndAnEncoderRangeBelowTenIsRefused) {
   // changed: packets that differ from the default list.
   struct Case { const char* fly; const char* scan; std::vector<std::pair<size_t, Packet>> changed; } cases[] = {
       {"", "", {}},
@@ -422,9 +422,9 @@ TEST_F(FlyEncodeTest, PacketsFollowTheKeys) {
   ReadFly("nFlyDir=1\nbFlyMarkRangeEn=1\ndbFlyMarkRangeScanPos=4");
   ReadFly("nFlyDir=2\nbFlyMarkRangeEn=0\ndbFlyMarkRangeScanPos=-4");
   EXPECT_EQ(Packets()[5], (Packet{10, 2, 0x10000u | 45875u}));
-}
 
-TEST_F(FlyEncodeTest, AnEncoderRangeBelowTenIsRefusedAndChangesNothing) {
+  // An encoder range below 10 is refused and changes nothing.
+  Restore();
   ReadFly("nEncRange=5000\ndbMeasMarkDisMM=1");
   const FlyScanPara before = g_FlyScanPara;
   for (const char* range : {"9", "0", "-1000000"}) {

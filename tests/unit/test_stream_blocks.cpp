@@ -43,7 +43,7 @@ TEST_F(PipelineTest, MergeOrdersByTimeThenHighestChannelFirst) {
   EXPECT_EQ(P().nMergeTime, 30);
 }
 
-TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindow) {
+TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindowAndLongGapsGetNopFillers) {
   // First merge: window 1 s, so it runs once 2 s of stream are pending and keeps the last second.
   struct Step { int64_t appendAt; Words merged; uint8_t firstChunk; };  // merged: the whole queue after the flush
   const Step steps[] = {
@@ -68,9 +68,8 @@ TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindow) {
   }
   EXPECT_EQ(F0().ch0, (Words{{2199999, 0x01000004}, {2200000, 0x01000005}, {2600000, 0x01000006}}));
   EXPECT_EQ(P().nMergeTime, 2000000);
-}
 
-TEST_F(PipelineTest, LongGapsGetNopFillers) {
+  // Long gaps get NOP fillers.
   struct Case { int64_t gap; std::vector<int64_t> fillers; };
   const Case cases[] = {
       {7340032, {}},                                  // exactly the largest gap
@@ -90,7 +89,7 @@ TEST_F(PipelineTest, LongGapsGetNopFillers) {
   }
 }
 
-TEST_F(PipelineTest, EncodeWritesAdvancesOnlyWhenTheTimeChangesAndSplitsWideOnes) {
+TEST_F(PipelineTest, EncodeWritesAdvancesOnlyWhenTheTimeChangesSplitsWideOnesAndKeepsBack) {
   const struct { int64_t last; Words queue; U32s stream; } cases[] = {
       {-1, {{250, 0x62000001}, {250, 0x62000002}, {251, 0x62000003}, {0xFFFFFF + 251, 0x62000004}},
        {ADV | 251, 0x62000001, 0x62000002, ADV | 1, 0x62000003, ADV | 0xFFFFFF, 0x62000004}},
@@ -108,16 +107,15 @@ TEST_F(PipelineTest, EncodeWritesAdvancesOnlyWhenTheTimeChangesAndSplitsWideOnes
     EXPECT_EQ(P().nLastEncodedTime, end);
     EXPECT_TRUE(c.queue.empty());
   }
-}
 
-TEST_F(PipelineTest, EncodeKeepsBackAndRespectsTheStreamBound) {
+  // Encode keeps back and respects the stream bound.
   auto queue = [](size_t n) {
     Words q;
     for (size_t i = 0; i < n; ++i) q.push_back({i, static_cast<uint32_t>(0x62000000 + i)});
     return q;
   };
-  struct Case { size_t queued, streamBefore; uint32_t keep; size_t left; };  // left: entries left in the queue
-  const Case cases[] = {
+  struct Bound { size_t queued, streamBefore; uint32_t keep; size_t left; };  // left: entries left in the queue
+  const Bound bounds[] = {
       {199, 1, 100, 199},             // fewer than 2 x keep: nothing
       {200, 1, 100, 100},             // all but keep
       {0, 1, 0, 0},                   // final: everything (here nothing)
@@ -125,7 +123,7 @@ TEST_F(PipelineTest, EncodeKeepsBackAndRespectsTheStreamBound) {
       {300, 0x10000, 100, 100},       // at the bound: encodes
       {300, 0x10001, 0, 0},           // a final encode ignores the bound
   };
-  for (const auto& c : cases) {
+  for (const auto& c : bounds) {
     QZ_TRACE(testing::Message() << c.queued << " " << c.streamBefore << " " << c.keep);
     P().Reset();
     P().vStreamWords.assign(c.streamBefore, SW_NOP);
