@@ -419,7 +419,7 @@ TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistanceAndAJogRunsUntilStoppedOrA
 }
 
 // A USB card without an axis file: two default axes, the home modes, limits, flags and the commit.
-TEST_F(AxisExportTest, UsbDefaultsGoOutFrameForFrame) {
+TEST_F(AxisExportTest, UsbDefaultsPcieLimitsAndALostCardKeepsTheNewRecords) {
   FrameList want;
   for (uint32_t f : {0u, 0x10000000u}) {
     const FrameList axis = {
@@ -437,9 +437,8 @@ TEST_F(AxisExportTest, UsbDefaultsGoOutFrameForFrame) {
   EXPECT_EQ(Commands(), want);
   EXPECT_EQ(Frames()[0].word, 0x112Fu);  // after the open's command, nibble 1
   EXPECT_EQ(NxaGetAxis(2).nHomeMode, 0u);
-}
 
-TEST_F(AxisExportTest, PcieLimitsSensesAndHomeModes) {
+  // A PCIe card: the limits, the senses and the home modes.
   Open(1, "[MOTOR]\nbEnLimitP0=1\nbEnLimitH0=1\nbEnLimitN1=1\nbEnLimitN2=1\nbEnLimitH2=1\n",
        "[AXIS1]\nLMTSNSUP=1\nENCSNS=1\nHOMEMODE=3\n[AXIS2]\nLmtEnable=0\nHOMEMODE=1\n[AXIS3]\nHOMEMODE=9\n", false);
   UpdateMotorPara();
@@ -451,10 +450,8 @@ TEST_F(AxisExportTest, PcieLimitsSensesAndHomeModes) {
             (FrameList{{0x12B, 0x0F17, 0xFFFF}, {0x12E, 0x8580701F, 50}, {0x133, 0, 0}, {0x134, 1, 0}}));
   EXPECT_EQ(Boxes(), std::vector<std::string>{"topmost ok: 轴正限位与零点限位不能同时使能！"});
   EXPECT_TRUE(qztest::HasLine(InfoLines(), "UpdateMotorPara:轴正限位与零点限位不能同时使能！"));
-}
 
-// Lost at the second axis's first command: both records hold their new values.
-TEST_F(AxisExportTest, LostCardKeepsTheNewRecords) {
+  // Lost at the second axis's first command: both records hold their new values.
   Open(0, "", "[AXIS1]\nSCREW=5\n", false);
   cardsim_fault_lose_at_(9);
   qztest::ExpectLost([] { UpdateMotorPara(); });

@@ -166,7 +166,7 @@ TEST_F(MarkFlowTest, CountMarkersDelaysCompensationAndTaskWords) {
                            {14, 0x50000000}}));
 }
 
-TEST_F(MarkFlowTest, InputJumpsWriteTheConditionThenOneJumpRegister) {
+TEST_F(MarkFlowTest, InputJumpsAndTheCameraSequence) {
   for (bool ok : {true, false}) {
     QZ_TRACE(ok);
     g_MarkFloor[0].Reset();
@@ -183,9 +183,9 @@ TEST_F(MarkFlowTest, InputJumpsWriteTheConditionThenOneJumpRegister) {
                                      {5, 0x51700000}});
     EXPECT_EQ(Main(), expected);
   }
-}
 
-TEST_F(MarkFlowTest, CameraSequenceAndRefusals) {
+  // The camera sequence.
+  g_MarkFloor[0].Reset();
   g_Scan.SetFieldSizes(100.0, 60.0, 17.0);
   const auto camera = [](const Words& all) {
     Words out;

@@ -222,7 +222,7 @@ TEST_F(MarkJobTest, FirstBlockAsksForThePointersStoppedOrFailedJobTakesNothingMo
   EXPECT_TRUE(HasLine(InfoLines(), "运行被停止"));
 }
 
-TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
+TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanlyAnOverlappingCallIsRefused) {
   OpenLayout(1);
   {
     CMarkLock lock;
@@ -237,9 +237,8 @@ TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
   EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bRunFlag.load(), g_bSysBusy),
             std::tuple(kMarkStateIdle, 0u, 0));
   EXPECT_EQ(OpenLink(), 0u);
-}
 
-TEST_F(MarkJobTest, OverlappingMarkCallIsRefusedAndStopsTheCard) {
+  // An overlapping mark call is refused and stops the card.
   OpenLayout(1);
   Begin(1);
   CMarkLock first;
