@@ -287,8 +287,7 @@ TEST_F(AxisExportTest, RefusalsSendNothingAndCodesTheCardCannotTakeStopItsRun) {
       EXPECT_EQ(boxes[0], want);
     }
   }
-  // Velocity and acceleration codes the card cannot take: 29, the card's run stopped; a bad
-  // acceleration is found after 0x120 went out.
+  // Codes the card cannot take: 29, the run stopped; a bad acceleration is found after 0x120 went out.
   const struct { const char* what; double acc, vel; FrameList sent; } codes[] = {
       {"velocity 0", 100, 0, {}},
       {"negative velocity", 100, -10, {}},

@@ -221,9 +221,8 @@ TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
        kLibrary, 29, "generator failed", 1},
       {"a nested third floor", [] { RunOnUpperFloor([] { RunOnUpperFloor([] {}); }); }, kLibrary, 2,
        "ERROR:  nfloor == 2!!! ", 1},
-      // Windows of 0: the upper floor's word at 100 is anchored at 5001 and merged at once; a word it
-      // then places 90 µs further back moves down with the same offset, earlier than the merge time,
-      // and the pop fails.
+      // Windows of 0: the upper word at 100 is anchored at 5001 and merged at once; a word 90 µs further
+      // back moves down with the same offset, earlier than the merge time, and the pop fails.
       {"a failing pop",
        [] {
          g_SystemPara.HowLongTimeFirstBuf = 0;

@@ -78,8 +78,7 @@ TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMark) {
   EXPECT_TRUE(drained);
   EXPECT_EQ(rc, 0u);
   EXPECT_EQ(Fifo().overflow_bytes, 0u);
-  // correction mode, 8 words of the prologue's jumps, 20 kind markers, the words, 3 of the idle
-  // pulse timing, the end
+  // correction mode, 8 prologue jump words, 20 kind markers, the words, 3 of the idle pulse timing, the end
   EXPECT_EQ(cardsim_trace_count_(1), 200033u);
   EXPECT_GT(g_FifoData.model.nQueries, 2u);
 }
@@ -181,8 +180,7 @@ TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
   EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
 }
 
-// The first block of every job asks for the pointers; a stop right after the start is kept; a failed job
-// takes no more words; both end failed.
+// The first block asks for the pointers; a job stopped at its start or failed takes no more words, ends failed.
 TEST_F(MarkJobTest, FirstBlockAsksForThePointersStoppedOrFailedJobTakesNothingMore) {
   OpenLayout(1);
   for (int job = 0; job < 2; ++job) {

@@ -171,8 +171,7 @@ TEST_F(RotMarkTest, WithoutMarkersOnlyTheReplacedAxisGoes) {
   EXPECT_EQ(Run(q21), (Words{{5, X(0x10002)}, {6, SW_NOP}, {7, 0x01600005}, {8, 0x01800003}}));
 }
 
-// One segment: positioning move, marking move, the wait for axis 1 at the segment, the segment
-// retimed behind it with its ramp, the return ramp 25 µs after its last word, the final wait.
+// One segment: the two moves, the wait for axis 1, the segment with its ramp, the return ramp 25 µs later.
 TEST_F(RotMarkTest, OneSegmentRun) {
   const Words q = {{100, Y(30000)}, {200, 0x05000001}, {210, 0x05000002}, {300, Y(31000)},
                    {1210, 0x05000003}, {1300, X(5)}, {1400, 0x51200004}, {1500, 0x20002002}};
