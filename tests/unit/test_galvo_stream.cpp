@@ -96,7 +96,7 @@ TEST_F(GalvoTest, MovesStepAtTheBaseTimeAndEndOnTheTargetCode) {
   }
 }
 
-TEST_F(GalvoTest, AcceleratedMoves) {
+TEST_F(GalvoTest, AcceleratedMovesAndRefusedMovesThatChangeNothing) {
   struct Case { const char* name; int32_t bits21; double x, y, vs, ve; uint8_t wrote; Words words; } cases[] = {
       {"from rest", 1, 2, 0, 0.0, 0.1, 1,
        Galvo(k21, 0, {{10, 1061683, 1048576}, {20, 1101005, 1048576}, {30, 1166541, 1048576}, {40, 1258291, 1048576}})},
@@ -116,12 +116,11 @@ TEST_F(GalvoTest, AcceleratedMoves) {
     EXPECT_EQ(GalvoClock(), c.words.empty() ? 0 : static_cast<int64_t>(c.words.back().time));
     EXPECT_EQ(from.y, c.y);
   }
-}
 
-TEST_F(GalvoTest, RefusedMovesChangeNothing) {
+  // Refused moves change nothing.
   enum Kind { MOVE, JUMP, VECTOR, ACCEL };
   // The target (x, 0) from (1, 2); ve for ACCEL.
-  struct Case { const char* name; Kind kind; int32_t base; double x, speed, ve; uint32_t code; } cases[] = {
+  struct Refusal { const char* name; Kind kind; int32_t base; double x, speed, ve; uint32_t code; } refusals[] = {
       {"base time 0", MOVE, 0, 5, 1.0, 0, 2}, {"negative base time", VECTOR, -10, 5, 1.0, 0, 2},
       {"speed 0", MOVE, 10, 5, 0.0, 0, 2}, {"negative speed", MOVE, 10, 5, -1.0, 0, 2},
       {"NaN speed", MOVE, 10, 5, kNaN, 0, 7}, {"jump, base time 0", JUMP, 0, 5, 0.0, 0, 2},
@@ -132,7 +131,7 @@ TEST_F(GalvoTest, RefusedMovesChangeNothing) {
       {"accelerated, negative start speed", ACCEL, 10, 5, -0.1, 0.2, 2},
       {"accelerated, both speeds 0", ACCEL, 10, 5, 0, 0, 2}, {"accelerated, NaN end speed", ACCEL, 10, 5, 0.1, kNaN, 7},
   };
-  for (const Case& c : cases) {
+  for (const Refusal& c : refusals) {
     QZ_TRACE(c.name);
     Start(0, c.kind == ACCEL ? 1 : 0, 1, 2);
     g_SystemPara.BASETIME = c.base;

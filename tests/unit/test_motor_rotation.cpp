@@ -527,7 +527,7 @@ TEST_F(FlyEncodeTest, AnEmptyStretchWaitsEveryTenthOfTheRange) {
   EXPECT_EQ(g_FlyEncode.State().dLastPos, 4800000.0);
 }
 
-TEST_F(FlyEncodeTest, AMarkPositionWaitsForItsTarget) {
+TEST_F(FlyEncodeTest, AMarkPositionWaitsForItsTargetAndRefusedPositionsAppendNothing) {
   ReadFly("nEncPPM=100\ndbMeasMarkDisMM=50");  // target = mm x 100 + 5000 (pulses)
   ASSERT_EQ(g_FlyEncode.SetFlyMarkPosPulse(9955.0), 0u);  // 1 000 500 pulses
   EXPECT_EQ(WaitValues(), (std::vector<uint32_t>{900000, 500}));
@@ -539,9 +539,10 @@ TEST_F(FlyEncodeTest, AMarkPositionWaitsForItsTarget) {
   ASSERT_EQ(g_FlyEncode.SetFlyEmptyPos(30000.0), 0u);  // 3 000 000 pulses: waits from 1 900 500
   EXPECT_EQ(WaitValues(), (std::vector<uint32_t>{900500, 500, 100500, 200500, 300500, 400500, 500500, 600500,
                                                  700500, 800500}));
-}
 
-TEST_F(FlyEncodeTest, RefusedFlyPositionsAppendNothing) {
+  // Refused fly positions append nothing.
+  Restore();
+  F(0).ch3.clear();
   ASSERT_EQ(g_FlyEncode.SetFlyMarkPosPulse(0.0), 0u);  // the target is dMeasBase: 1 000 000 pulses
   F(0).ch3.clear();
   ClearLogs();
