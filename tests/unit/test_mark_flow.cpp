@@ -93,7 +93,7 @@ TEST_F(MarkFlowTest, FlyOnEncResetsOncePerJobAndSwitchesFlyMarkingAroundOffByThe
   }
 }
 
-TEST_F(MarkFlowTest, AreaSafeFlyWordByDirectionAxisAndPosition) {
+TEST_F(MarkFlowTest, AreaSafeFlyWordAndFlyPositionsRefusedWithoutWords) {
   const double r = CCaliLink::HalfRange();
   struct Case { double dirX, dirY; uint32_t dir; double pos; uint32_t word; } cases[] = {
       {1, 0, 0, -r, 0x67020000},     {1, 0, 0, 0, 0x67028000},      {1, 0, 0, r, 0x6702FFFF},
@@ -110,9 +110,9 @@ TEST_F(MarkFlowTest, AreaSafeFlyWordByDirectionAxisAndPosition) {
     EXPECT_EQ(Main(), (Words{{1, c.word}, {2, 0x50000000}}));
     EXPECT_EQ(g_FlyScanPara.bFlyMarkRangeEn, 1);
   }
-}
 
-TEST_F(MarkFlowTest, FlyPositionsRefusedWithoutWords) {
+  // Fly positions refused without words.
+  g_MarkFloor[0].Reset();
   EXPECT_EQ(MarkFlyEmptyPosAbs(std::numeric_limits<double>::quiet_NaN()), 7u);
   EXPECT_EQ(MarkFlyMarkPosAbs(std::numeric_limits<double>::infinity()), 7u);
   EXPECT_EQ(MarkEncMeasDis(-std::numeric_limits<double>::infinity()), 7u);
