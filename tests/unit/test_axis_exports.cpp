@@ -86,7 +86,7 @@ class AxisIniTest : public qztest::LibFolderTest {
   }
 };
 
-TEST_F(AxisIniTest, DefaultsAndEveryKeyOfBothStyles) {
+TEST_F(AxisIniTest, DefaultsEveryKeyOfBothStylesAndRefusedValues) {
   const std::string oldKeys =
       "[AXIS2]\nHOMELACC=210\nHOMEDIS=-3.5\nHOMEHACC=220\nHOMEHVEL=55\nHOMELVEL=6\nHOMEMODE=2\nMODE=0\nAxisMode=1\n"
       "REDUCE=2\nPULSEPRESCREW=5000\nSCREW=4\nLMTSNSUP=1\nLmtEnable=0\nENCSNS=3\nENSSns=0\nPtoPMoveHAcc=7\n"
@@ -105,16 +105,14 @@ TEST_F(AxisIniTest, DefaultsAndEveryKeyOfBothStyles) {
   };
   for (const auto& c : cases) EXPECT_EQ(Read(c.flag, c.text, c.index), c.want) << c.text;
   EXPECT_TRUE(Boxes().empty());
-}
 
-// A refused value stops UpdateMotorPara before a record changes or a command goes out (no card).
-TEST_F(AxisIniTest, ValuesAnAxisCannotHaveAreRefused) {
+  // A refused value stops UpdateMotorPara before a record changes or a command goes out (no card).
   g_SystemPara.CardLinkCfg.nAxisCount = 2;
   g_SystemPara.bNewAxisFileName = 0;
   NxaAxisRecord before;
   before.dbPulsePerUnit = 7;
   const char* kAbove = "a finite number above 0";
-  const struct { const char* text; const char* key; const char* need; } cases[] = {
+  const struct { const char* text; const char* key; const char* need; } refusals[] = {
       {"[AXIS1]\nSCREW=0\n", "[AXIS1] SCREW = \"0\"", kAbove},
       {"[AXIS2]\nPULSEPRESCREW=abc\n", "[AXIS2] PULSEPRESCREW = \"abc\"", kAbove},
       {"[AXIS1]\nHOMELVEL=nan\n", "[AXIS1] HOMELVEL = \"nan\"", kAbove},
@@ -124,7 +122,7 @@ TEST_F(AxisIniTest, ValuesAnAxisCannotHaveAreRefused) {
       {"[AXIS1]\nMODE=1\nRADIO=1e-320\n", "[AXIS1] 360 / (RADIO x 2 pi) = \"inf\"", kAbove},
       {"[AXIS1]\nPULSEPRESCREW=1e300\nREDUCE=1e300\n", "[AXIS1] PULSEPRESCREW x REDUCE / SCREW = \"inf\"", kAbove},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : refusals) {
     QZ_TRACE(c.text);
     ClearLogs();
     NxaStoreAxis(0, before);
@@ -182,7 +180,7 @@ class AxisExportTest : public qztest::SimCardTest {
   }
 };
 
-TEST_F(AxisExportTest, MovesJogsAndSettersGoOutFrameForFrame) {
+TEST_F(AxisExportTest, FramesOfMovesJogsSettersManualModeLegacyNumbersAndReads) {
   Open(1);
   const struct { const char* what; std::function<uint32_t()> call; FrameList want; } cases[] = {
       {"move axis 1 to 100 at 10", [] { return QZ_NXA_AxisMove(1, 100, 7, 10, 100); },
@@ -212,9 +210,8 @@ TEST_F(AxisExportTest, MovesJogsAndSettersGoOutFrameForFrame) {
     EXPECT_EQ(AxisCommands(), c.want);
   }
   EXPECT_FALSE(StopFlagSent());
-}
 
-TEST_F(AxisExportTest, ManualModeOnUsbLegacyNumbersAndReads) {
+  // USB: manual mode and the legacy command numbers.
   Open(0);
   cardsim_set_card_version_(63);
   g_CmdNumTable.Fill(false);

@@ -285,7 +285,7 @@ TEST_F(RotMarkTest, RunsJoinedSegmentsDirectionChangesAndAnOpenSegment) {
 // The stream index: the other axis under a swapping coordinate transform (4-7). The resting code:
 // trunc(p / (FX / 65535) + 32767.0) with the X field for either index (16-bit), or the 21-bit
 // encoder's rounded code of p (R 10 mm).
-TEST_F(RotMarkTest, SettingsSwapTheAxisAndTakeTheRestingCode) {
+TEST_F(RotMarkTest, SettingsUnpairedMarkersAndCodesTheCardCannotTake) {
   g_Scan.SetFieldSizes(100, 50, 100);
   g_SystemPara.MarkEnd_X = 10.0001;  // 39320.57; the X field's own encoder gives 39321
   g_SystemPara.MarkEnd_Y = 2.7;      // 34536.45 (the Y field's: 36306); 21-bit 1331691.52
@@ -304,14 +304,12 @@ TEST_F(RotMarkTest, SettingsSwapTheAxisAndTakeTheRestingCode) {
     const RotMarkSettings got = RotMark::CurrentSettings();
     EXPECT_EQ(std::tuple(got.axis, got.startCode), std::tuple(c.index, c.rest));
   }
-}
 
-// Unpaired markers are refused (2) before any motor word; a speed limit or an acceleration length
-// of 0 fails (29) at the marking move; two ramp starts at one time are an infinite speed, so the
-// speed limit decides (80 mm/s: 0x4200186A) with a ramp gap of 0.
-TEST_F(RotMarkTest, UnpairedMarkersAndCodesTheCardCannotTake) {
+  // Unpaired markers are refused (2) before any motor word; a speed limit or an acceleration length
+  // of 0 fails (29) at the marking move; two ramp starts at one time are an infinite speed, so the
+  // speed limit decides (80 mm/s: 0x4200186A) with a ramp gap of 0.
   const Words one = {{1, 0x05000001}, {2, 0x05000002}, {3, 0x05000003}, {4, 0x51200004}};
-  const struct { const char* what; double speedLimit, accLen; Words q; uint32_t code; const char* text; } cases[] = {
+  const struct { const char* what; double speedLimit, accLen; Words q; uint32_t code; const char* text; } refusals[] = {
       {"no ramp start", 100, 5, {{1, 0x05000001}, {2, 0x05000003}, {3, 0x51200004}}, RV_ERROR, "ramp starts 0"},
       {"speed 0", 0, 5, one, RV_EXT_PARA_OVERFLOW, ""},
       {"acceleration length 0", 100, 0.001, one, RV_EXT_PARA_OVERFLOW, ""},
@@ -320,7 +318,7 @@ TEST_F(RotMarkTest, UnpairedMarkersAndCodesTheCardCannotTake) {
         {6, Y(500)}, {7, 0x05000003}, {8, 0x51200004}},
        RV_OK, nullptr},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : refusals) {
     QZ_TRACE(c.what);
     ClearMarkFailure();
     s.speedLimit = c.speedLimit;
