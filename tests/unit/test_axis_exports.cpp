@@ -325,7 +325,7 @@ TEST_F(AxisExportTest, NoCardAndACardLostWhileHoming) {
 }
 
 // QZ_Test's waits: the stopped move, a status stuck at 0x10 given up after 60 s, a card lost.
-TEST_F(AxisExportTest, AxisTestSequenceAndItsWaits) {
+TEST_F(AxisExportTest, AxisTestSearchHomeAndAJogOnTheSimulatedAxes) {
   Open(0);
   cardsim_set_answer_(0x126, 0, 0, 0x400, 0);
   EXPECT_EQ(QZ_Test(), 0u);
@@ -359,10 +359,8 @@ TEST_F(AxisExportTest, AxisTestSequenceAndItsWaits) {
   cardsim_fault_lose_at_(8);
   EXPECT_EQ(QZ_Test(), 0u);
   EXPECT_FALSE(g_Link.g_bConnected.load());
-}
 
-// On the simulated card's axes: homing to 0, then to the home distance of the record.
-TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistanceAndAJogRunsUntilStoppedOrALimit) {
+  // On the simulated card's axes: homing to 0, then to the home distance of the record.
   Open(1);
   const struct { uint32_t mode; double want; } cases[] = {{0, 10}, {6, 10}, {1, -10}, {7, -10}};
   for (const auto& c : cases) {

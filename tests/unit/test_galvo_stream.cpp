@@ -38,7 +38,7 @@ Words Galvo(Form f, uint64_t nop, std::initializer_list<Step> steps) {
   return w;
 }
 
-TEST_F(GalvoTest, MovesStepAtTheBaseTimeAndEndOnTheTargetCode) {
+TEST_F(GalvoTest, StraightAndAcceleratedMovesAndRefusedMovesThatChangeNothing) {
   // steps -1: StreamMoveTo at `speed` (result: its result); else StreamVector with this count (result: bWrote)
   struct Case {
     const char* name;
@@ -94,10 +94,9 @@ TEST_F(GalvoTest, MovesStepAtTheBaseTimeAndEndOnTheTargetCode) {
     EXPECT_EQ(GalvoClock(), static_cast<int64_t>(c.words.back().time));
     EXPECT_EQ(Floor().clock, 0u);
   }
-}
 
-TEST_F(GalvoTest, AcceleratedMovesAndRefusedMovesThatChangeNothing) {
-  struct Case { const char* name; int32_t bits21; double x, y, vs, ve; uint8_t wrote; Words words; } cases[] = {
+  // Accelerated moves.
+  struct Accel { const char* name; int32_t bits21; double x, y, vs, ve; uint8_t wrote; Words words; } accels[] = {
       {"from rest", 1, 2, 0, 0.0, 0.1, 1,
        Galvo(k21, 0, {{10, 1061683, 1048576}, {20, 1101005, 1048576}, {30, 1166541, 1048576}, {40, 1258291, 1048576}})},
       {"braking on a diagonal", 1, 1.2, -1.6, 0.1, 0.0, 1,
@@ -105,7 +104,7 @@ TEST_F(GalvoTest, AcceleratedMovesAndRefusedMovesThatChangeNothing) {
       {"zero length: its NOP alone", 1, 0, 0, 0.05, 0.05, 0, Galvo(k21, 0, {})},
       {"16-bit codes: no words", 0, 2, 0, 0.05, 0.05, 0, {}},
   };
-  for (const Case& c : cases) {
+  for (const Accel& c : accels) {
     QZ_TRACE(c.name);
     Start(0, c.bits21);
     FieldPoint from{0, 0};
