@@ -28,7 +28,7 @@ class MarkJobTest : public qztest::MarkCardTest {
   }
 };
 
-TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
+TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayoutAndFlowControlHoldsTheFifoBelowItsFullMark) {
   for (int32_t layout : {0, 1, 2}) {
     OpenLayout(layout);
     Begin(1);
@@ -53,9 +53,8 @@ TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
     CPortlane::Close();
     CPortlane::FreeDll();
   }
-}
 
-TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMark) {
+  // Flow control holds the FIFO below its full mark.
   // A FIFO of 1 % of the card's: 327 units usable, full mark 320 (80 blocks).
   OpenLayout(1, "[HARDWARE]\ndbValideBufferSpacePercent=0.01\n");
   ASSERT_EQ(g_FifoData.model.nFullMark, 320u);

@@ -172,7 +172,7 @@ TEST_F(RotMarkTest, WithoutMarkersOnlyTheReplacedAxisGoes) {
 }
 
 // One segment: the two moves, the wait for axis 1, the segment with its ramp, the return ramp 25 µs later.
-TEST_F(RotMarkTest, OneSegmentRun) {
+TEST_F(RotMarkTest, OneSegmentRunIn16And21BitCodes) {
   const Words q = {{100, Y(30000)}, {200, 0x05000001}, {210, 0x05000002}, {300, Y(31000)},
                    {1210, 0x05000003}, {1300, X(5)}, {1400, 0x51200004}, {1500, 0x20002002}};
   const Words out = Run(q);
@@ -203,29 +203,27 @@ TEST_F(RotMarkTest, OneSegmentRun) {
   const Words back = {{101438, Y(32808)}, {101448, Y(32798)}, {101458, Y(32787)}, {101468, Y(32777)},
                       {101478, Y(32767)}};
   EXPECT_EQ(Words(ramp.begin() + 100, ramp.end()), back);
-}
 
-// The same run in 21-bit codes (R 10 mm: k = 20 / 2^21 mm per code, acceleration length
-// round(0.5 mm / k) = 52429): P1 = 1030000 - 83 - 2 x 52429, P3 = 1030000 + 9982 + 2 x 52429, each
-// back in mm to axis 1's pulses; the ramp climbs from the resting code and returns to it.
-TEST_F(RotMarkTest, OneSegmentRunIn21BitCodes) {
+  // The same run in 21-bit codes (R 10 mm: k = 20 / 2^21 mm per code, acceleration length
+  // round(0.5 mm / k) = 52429): P1 = 1030000 - 83 - 2 x 52429, P3 = 1030000 + 9982 + 2 x 52429, each
+  // back in mm to axis 1's pulses; the ramp climbs from the resting code and returns to it.
   s.code21 = true;
   s.startCode = 1048576;
   s.accLenMM = 0.5;
   rot.Begin(s);
-  const Words q = {{100, Y21(1000000)}, {200, 0x05000001}, {210, 0x05000002}, {300, Y21(1030000)},
-                   {1210, 0x05000003}, {1300, X(5)}, {1400, 0x51200004}};
-  Words targets, ramp;
-  for (const TimedWord& w : Run(q)) {
+  const Words q21 = {{100, Y21(1000000)}, {200, 0x05000001}, {210, 0x05000002}, {300, Y21(1030000)},
+                     {1210, 0x05000003}, {1300, X(5)}, {1400, 0x51200004}};
+  Words targets, ramp21;
+  for (const TimedWord& w : Run(q21)) {
     if (SwOpcode(w.word) == 0x40 || SwOpcode(w.word) == 0x42 || SwOpcode(w.word) == 0x43) targets.push_back(w);
-    if ((w.word & 0xFFE00000) == 0x01400000) ramp.push_back(w);
+    if ((w.word & 0xFFE00000) == 0x01400000) ramp21.push_back(w);
   }
   EXPECT_EQ(targets, (Words{{234, 0x42000682}, {238, 0x430015FD}, {240, 0x407FFF89}, {100290, 0x42001869},
                             {100294, 0x43011979}, {100296, 0x4080005B}}));
-  ASSERT_EQ(ramp.size(), 105u);
-  EXPECT_EQ(ramp[0].word, Y21(1048576 + 83));  // 8.388608 codes a µs, 10 µs a step
-  EXPECT_EQ(ramp[99].word, Y21(1048576 + 8388));
-  EXPECT_EQ(ramp.back().word, Y21(1048576));
+  ASSERT_EQ(ramp21.size(), 105u);
+  EXPECT_EQ(ramp21[0].word, Y21(1048576 + 83));  // 8.388608 codes a µs, 10 µs a step
+  EXPECT_EQ(ramp21[99].word, Y21(1048576 + 8388));
+  EXPECT_EQ(ramp21.back().word, Y21(1048576));
 }
 
 // A segment builder: start marker at t, ramp 15 µs from t + 10, a position word, an end.

@@ -138,7 +138,7 @@ TEST_F(PipelineTest, EncodeWritesAdvancesOnlyWhenTheTimeChangesSplitsWideOnesAnd
   }
 }
 
-TEST_F(PipelineTest, MergeOutsideAMarkCallFailsWith27AndTimeGoingBackWith21) {
+TEST_F(PipelineTest, RefusalsPadBlocksAndBlockLayouts) {
   g_MarkJob.g_bMarkCallBusy = 0;
   F0().ch0 = {{1, 1}};
   ExpectCode(27, 1, [] { P().MergeChannels(0); });
@@ -154,9 +154,8 @@ TEST_F(PipelineTest, MergeOutsideAMarkCallFailsWith27AndTimeGoingBackWith21) {
   Words more = {{30, 0x62000004}};
   P().EncodeDeltas(0, more);
   EXPECT_EQ(more.size(), 1u);
-}
 
-TEST_F(PipelineTest, PadBlockFillsBackwardsWithSpacersAndBlockLayouts) {
+  // PadBlock fills backwards with spacers.
   uint8_t src[2048];
   for (int i = 0; i < 2048; ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
   const uint8_t* out = nullptr;
