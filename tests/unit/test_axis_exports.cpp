@@ -31,7 +31,7 @@
 
 namespace {
 
-TEST(AxisCodes, Conversions) {
+TEST(AxisCodes, ConversionsHomeModesAndTheAxisFile) {
   using C = AxisValueCodes;
   struct Case { const char* what; uint32_t got, want; } cases[] = {
       {"position 0", C::Position(0, 100), 8388607},          {"position 5", C::Position(5, 100), 8389107},
@@ -42,9 +42,6 @@ TEST(AxisCodes, Conversions) {
       {"acceleration 200", C::Accel(200, 100), 2251},        {"field of axis 3", C::Field(2), 0x20000000},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
-}
-
-TEST(AxisCodes, HomeOrderListAndHomeModes) {
   const struct { int16_t o[4]; uint32_t list; } orders[] = {
       {{2, 0, 15, 1}, 0xF031}, {{15, 15, 15, 15}, 0xFFFF}, {{3, 2, 1, 0}, 0x0123},
       {{0, 0, 0, 0}, 0x3210},  {{-1, 4, 1, 1}, 0xFF32},
@@ -56,16 +53,15 @@ TEST(AxisCodes, HomeOrderListAndHomeModes) {
     const int32_t key = static_cast<int32_t>(m[0]);
     EXPECT_EQ(std::pair(MapHomeMode(key, false), MapHomeMode(key, true)), std::pair(m[1], m[2])) << key;
   }
-}
 
-TEST(AxisFile, ChosenFromTheLibraryFolder) {
-  const struct { const char* dir; int32_t flag; const char* path; bool newStyle; } cases[] = {
+  // The axis file chosen from the library folder.
+  const struct { const char* dir; int32_t flag; const char* path; bool newStyle; } files[] = {
       {"/a/QuenloDLL0/", 0, "/a/ini/MoveCardPara/Card1AxisPara.ini", true},
       {"/a/QuenloDLL1/b/", 0, "/a/ini/MoveCardPara/Card2AxisPara.ini", true},
       {"/a/b/", 1, "/a/b/ini/Card1AxisPara.ini", true},
       {"/a/b/", 0, "/a/b/ini/DeviceNXA.ini", false},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : files) {
     const AxisParaIni f = ChooseAxisParaIni(qztest::NativePath(c.dir), c.flag);
     EXPECT_EQ(f.path, qztest::NativePath(c.path)) << c.dir;
     EXPECT_EQ(f.bNewStyle, c.newStyle) << c.dir;
@@ -90,7 +86,7 @@ class AxisIniTest : public qztest::LibFolderTest {
   }
 };
 
-TEST_F(AxisIniTest, DefaultsAndEveryKeyOfBothStyles) {
+TEST_F(AxisIniTest, DefaultsEveryKeyOfBothStylesAndRefusedValues) {
   const std::string oldKeys =
       "[AXIS2]\nHOMELACC=210\nHOMEDIS=-3.5\nHOMEHACC=220\nHOMEHVEL=55\nHOMELVEL=6\nHOMEMODE=2\nMODE=0\nAxisMode=1\n"
       "REDUCE=2\nPULSEPRESCREW=5000\nSCREW=4\nLMTSNSUP=1\nLmtEnable=0\nENCSNS=3\nENSSns=0\nPtoPMoveHAcc=7\n"
@@ -109,16 +105,14 @@ TEST_F(AxisIniTest, DefaultsAndEveryKeyOfBothStyles) {
   };
   for (const auto& c : cases) EXPECT_EQ(Read(c.flag, c.text, c.index), c.want) << c.text;
   EXPECT_TRUE(Boxes().empty());
-}
 
-// A refused value stops UpdateMotorPara before a record changes or a command goes out (no card).
-TEST_F(AxisIniTest, ValuesAnAxisCannotHaveAreRefused) {
+  // A refused value stops UpdateMotorPara before a record changes or a command goes out (no card).
   g_SystemPara.CardLinkCfg.nAxisCount = 2;
   g_SystemPara.bNewAxisFileName = 0;
   NxaAxisRecord before;
   before.dbPulsePerUnit = 7;
   const char* kAbove = "a finite number above 0";
-  const struct { const char* text; const char* key; const char* need; } cases[] = {
+  const struct { const char* text; const char* key; const char* need; } refusals[] = {
       {"[AXIS1]\nSCREW=0\n", "[AXIS1] SCREW = \"0\"", kAbove},
       {"[AXIS2]\nPULSEPRESCREW=abc\n", "[AXIS2] PULSEPRESCREW = \"abc\"", kAbove},
       {"[AXIS1]\nHOMELVEL=nan\n", "[AXIS1] HOMELVEL = \"nan\"", kAbove},
@@ -128,7 +122,7 @@ TEST_F(AxisIniTest, ValuesAnAxisCannotHaveAreRefused) {
       {"[AXIS1]\nMODE=1\nRADIO=1e-320\n", "[AXIS1] 360 / (RADIO x 2 pi) = \"inf\"", kAbove},
       {"[AXIS1]\nPULSEPRESCREW=1e300\nREDUCE=1e300\n", "[AXIS1] PULSEPRESCREW x REDUCE / SCREW = \"inf\"", kAbove},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : refusals) {
     QZ_TRACE(c.text);
     ClearLogs();
     NxaStoreAxis(0, before);
@@ -177,9 +171,16 @@ class AxisExportTest : public qztest::SimCardTest {
     return out;
   }
   bool StopFlagSent() { return !Commands(CMD_SET_FLAG).empty(); }
+  // The error lines of QZ_Test giving up on axis 1 still moving (status 0x10) `after`.
+  size_t GaveUp(const std::string& after) {
+    const std::string line = "QZ_Test:axis 1 still moving " + after + " (status 0x10)";
+    size_t n = 0;
+    for (const std::string& l : ErrorLines()) n += l.find(line) != std::string::npos;
+    return n;
+  }
 };
 
-TEST_F(AxisExportTest, MovesJogsAndSettersGoOutFrameForFrame) {
+TEST_F(AxisExportTest, FramesOfMovesJogsSettersManualModeLegacyNumbersAndReads) {
   Open(1);
   const struct { const char* what; std::function<uint32_t()> call; FrameList want; } cases[] = {
       {"move axis 1 to 100 at 10", [] { return QZ_NXA_AxisMove(1, 100, 7, 10, 100); },
@@ -209,9 +210,8 @@ TEST_F(AxisExportTest, MovesJogsAndSettersGoOutFrameForFrame) {
     EXPECT_EQ(AxisCommands(), c.want);
   }
   EXPECT_FALSE(StopFlagSent());
-}
 
-TEST_F(AxisExportTest, ManualModeOnUsbAndLegacyNumbers) {
+  // USB: manual mode and the legacy command numbers.
   Open(0);
   cardsim_set_card_version_(63);
   g_CmdNumTable.Fill(false);
@@ -225,10 +225,9 @@ TEST_F(AxisExportTest, ManualModeOnUsbAndLegacyNumbers) {
   EXPECT_EQ(QZ_NXA_GetMotorDi(&di), 0u);
   EXPECT_EQ(di, 0x55u);
   EXPECT_EQ(Frames()[0].word & 0x1FF, 33u);  // a fixed number in either form
-}
 
-TEST_F(AxisExportTest, ReadsDecodeTheirReplies) {
-  Open(0);
+  // The reads decode their replies.
+  cardsim_log_clear_();
   cardsim_set_answer_(0x126, 0x10000000, 0, 0x410, 0);
   cardsim_set_answer_(0x125, 0x10000000, 0, 0xAB000000u | (8388607 + 250), 0);
   cardsim_set_answer_(0x125, 0, 0, 0, 0xFFFF2220u);
@@ -244,29 +243,29 @@ TEST_F(AxisExportTest, ReadsDecodeTheirReplies) {
   EXPECT_TRUE(Boxes().empty());
 }
 
-// Every refusal sends nothing (no stop flag either, except the code 29 of a move).
-TEST_F(AxisExportTest, RefusalsSendNothing) {
+// Every refusal sends nothing (no stop flag either, except the code 29 of a move, which stops the card's run).
+TEST_F(AxisExportTest, RefusalsSendNothingAndCodesTheCardCannotTakeStopItsRun) {
   Open(0);
   NxaAxisRecord r = NxaGetAxis(1);
   r.nHomeMode = 15;
   NxaStoreAxis(1, r);
-  const std::string over = "topmost ok: " + GetErrText(RV_EXT_AXIS_NUMBER_OVER);
-  const struct { const char* what; std::function<uint32_t()> call; uint32_t code; const char* box; } cases[] = {
-      {"soft home of axis 3 on USB", [] { return QZ_NXA_SetAxisSoftHome(3, 1.0); }, 15, "over"},
-      {"move of axis 0", [] { return QZ_NXA_AxisMove(0, 100, 0, 10, 1); }, 15, "over"},
-      {"manual mode axis 5", [] { return QZ_NXA_SetSTKManualMode(0, 0, 5, 0); }, 15, "over"},
+  const std::string over = "topmost ok: " + GetErrText(RV_EXT_AXIS_NUMBER_OVER), e29 = "topmost ok: " + GetErrText(29);
+  const struct { const char* what; std::function<uint32_t()> call; uint32_t code; std::string box; } cases[] = {
+      {"soft home of axis 3 on USB", [] { return QZ_NXA_SetAxisSoftHome(3, 1.0); }, 15, over},
+      {"move of axis 0", [] { return QZ_NXA_AxisMove(0, 100, 0, 10, 1); }, 15, over},
+      {"manual mode axis 5", [] { return QZ_NXA_SetSTKManualMode(0, 0, 5, 0); }, 15, over},
       {"home mode 15", [] { return QZ_NXA_SearchHome(2); }, 2, "topmost ok: Home return method not supported"},
-      {"NaN move", [] { return QZ_NXA_AxisMove(1, 100, 0, 10, NAN); }, 7, nullptr},
-      {"NaN position", [] { return QZ_NXA_SetCurPos(1, NAN); }, 7, nullptr},
-      {"NaN soft home", [] { return QZ_NXA_SetAxisSoftHome(1, NAN); }, 7, nullptr},
-      {"null status", [] { return QZ_NXA_GetAxisSts(1, nullptr); }, 2, nullptr},
-      {"status of axis INT_MIN", [] { uint32_t s = 0; return QZ_NXA_GetAxisSts(INT32_MIN, &s); }, 15, "over"},
-      {"null position", [] { return QZ_NXA_GetAxisPos(1, nullptr); }, 2, nullptr},
-      {"null home status", [] { return QZ_NXA_GetHomeSts(nullptr); }, 2, nullptr},
-      {"null soft home", [] { return QZ_NXA_GetAxisSoftHome(1, nullptr); }, 2, nullptr},
-      {"null inputs", [] { return QZ_NXA_GetMotorDi(nullptr); }, 2, nullptr},
-      {"stop acceleration 0", [] { return QZ_NXA_SetAxisStopAcc(1, 0); }, 29, "29"},
-      {"stop acceleration code over 24 bits", [] { return QZ_NXA_SetAxisStopAcc(1, 1e300); }, 29, "29"},
+      {"NaN move", [] { return QZ_NXA_AxisMove(1, 100, 0, 10, NAN); }, 7, ""},
+      {"NaN position", [] { return QZ_NXA_SetCurPos(1, NAN); }, 7, ""},
+      {"NaN soft home", [] { return QZ_NXA_SetAxisSoftHome(1, NAN); }, 7, ""},
+      {"null status", [] { return QZ_NXA_GetAxisSts(1, nullptr); }, 2, ""},
+      {"status of axis INT_MIN", [] { uint32_t s = 0; return QZ_NXA_GetAxisSts(INT32_MIN, &s); }, 15, over},
+      {"null position", [] { return QZ_NXA_GetAxisPos(1, nullptr); }, 2, ""},
+      {"null home status", [] { return QZ_NXA_GetHomeSts(nullptr); }, 2, ""},
+      {"null soft home", [] { return QZ_NXA_GetAxisSoftHome(1, nullptr); }, 2, ""},
+      {"null inputs", [] { return QZ_NXA_GetMotorDi(nullptr); }, 2, ""},
+      {"stop acceleration 0", [] { return QZ_NXA_SetAxisStopAcc(1, 0); }, 29, e29},
+      {"stop acceleration code over 24 bits", [] { return QZ_NXA_SetAxisStopAcc(1, 1e300); }, 29, e29},
   };
   for (const auto& c : cases) {
     QZ_TRACE(c.what);
@@ -274,24 +273,10 @@ TEST_F(AxisExportTest, RefusalsSendNothing) {
     std::remove(dir.File("boxes.txt").c_str());
     EXPECT_EQ(c.call(), c.code);
     EXPECT_TRUE(Commands().empty());
-    const std::vector<std::string> boxes = Boxes();
-    if (!c.box) {
-      EXPECT_TRUE(boxes.empty());
-    } else {
-      ASSERT_EQ(boxes.size(), 1u);
-      const std::string want = std::string(c.box) == "over" ? over
-                               : std::string(c.box) == "29" ? "topmost ok: " + GetErrText(29)
-                                                            : c.box;
-      EXPECT_EQ(boxes[0], want);
-    }
+    EXPECT_EQ(Boxes(), c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box});
   }
-}
-
-// Velocity and acceleration codes the card cannot take: 29, the card's run stopped; a bad
-// acceleration is found after 0x120 went out.
-TEST_F(AxisExportTest, CodesTheCardCannotTakeStopItsRun) {
-  Open(0);
-  const struct { const char* what; double acc, vel; FrameList sent; } cases[] = {
+  // Codes the card cannot take: 29, the run stopped; a bad acceleration is found after 0x120 went out.
+  const struct { const char* what; double acc, vel; FrameList sent; } codes[] = {
       {"velocity 0", 100, 0, {}},
       {"negative velocity", 100, -10, {}},
       {"NaN velocity", 100, NAN, {}},
@@ -299,7 +284,7 @@ TEST_F(AxisExportTest, CodesTheCardCannotTakeStopItsRun) {
       {"acceleration 0", 0, 10, {{0x120, 0xF4240, 50000}}},
       {"acceleration code over 24 bits", 1e12, 10, {{0x120, 0xF4240, 50000}}},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : codes) {
     QZ_TRACE(c.what);
     cardsim_log_clear_();
     EXPECT_EQ(QZ_NXA_AxisMove(1, c.acc, 0, c.vel, 5), 29u);
@@ -308,7 +293,7 @@ TEST_F(AxisExportTest, CodesTheCardCannotTakeStopItsRun) {
   }
 }
 
-TEST_F(AxisExportTest, NoCard) {
+TEST_F(AxisExportTest, NoCardAndACardLostWhileHoming) {
   uint32_t u = 0;
   double d = 0;
   const uint32_t got[] = {QZ_NXA_AxisMove(1, 1, 1, 1, 1), QZ_NXA_GetAxisSts(1, &u), QZ_NXA_GetAxisPos(1, &d),
@@ -316,10 +301,8 @@ TEST_F(AxisExportTest, NoCard) {
                           QZ_NXA_SetMotorDo(1, 1), QZ_NXA_GetMotorDo(&u)};
   EXPECT_EQ(std::vector<uint32_t>(std::begin(got), std::end(got)), (std::vector<uint32_t>{1, 1, 1, 1, 1, 1, 0, 0}));
   EXPECT_EQ(QZ_Test(), 0u);
-}
 
-// Homing waits on the status without a limit: a card lost during the polls ends it with 1.
-TEST_F(AxisExportTest, CardLostWhileHoming) {
+  // Homing waits on the status without a limit: a card lost during the polls ends it with 1.
   Open(0);
   cardsim_set_answer_(0x126, 0, 0, 0x10, 0);  // moving for ever
   cardsim_fault_lose_at_(40);
@@ -333,7 +316,7 @@ TEST_F(AxisExportTest, CardLostWhileHoming) {
 }
 
 // QZ_Test's waits: the stopped move, a status stuck at 0x10 given up after 60 s, a card lost.
-TEST_F(AxisExportTest, AxisTestSequenceAndItsWaits) {
+TEST_F(AxisExportTest, AxisTestSearchHomeAndAJogOnTheSimulatedAxes) {
   Open(0);
   cardsim_set_answer_(0x126, 0, 0, 0x400, 0);
   EXPECT_EQ(QZ_Test(), 0u);
@@ -354,36 +337,21 @@ TEST_F(AxisExportTest, AxisTestSequenceAndItsWaits) {
   const size_t polls = Commands(0x126).size();
   EXPECT_GT(polls, 2u * 5000u);
   EXPECT_LE(polls, 2u * 6001u);
-  size_t gaveUp = 0;
-  for (const std::string& l : ErrorLines()) gaveUp += l.find("QZ_Test:axis 1 still moving after 60000 ms (status 0x10)") != std::string::npos;
-  EXPECT_EQ(gaveUp, 2u);
+  EXPECT_EQ(GaveUp("after 60000 ms"), 2u);
+
+  // An axis slower than the test's 10 mm/s waits three times the move's time (100 mm at 2.5 mm/s: 120 s).
+  ClearLogs();
+  NxaAxisRecord r = NxaGetAxis(0);
+  r.dbMaxVel = 2.5;
+  NxaStoreAxis(0, r);
+  EXPECT_EQ(QZ_Test(), 0u);
+  EXPECT_EQ(std::pair(GaveUp("after 120000 ms"), GaveUp("after 60000 ms")), std::pair(size_t{2}, size_t{0}));
 
   cardsim_fault_lose_at_(8);
   EXPECT_EQ(QZ_Test(), 0u);
   EXPECT_FALSE(g_Link.g_bConnected.load());
-}
 
-// An axis slower than the test's 10 mm/s: each wait gives up after three times the move's nominal
-// time (100 mm at 2.5 mm/s: 120 s), not after 60 s.
-TEST_F(AxisExportTest, AxisTestOnASlowAxisWaitsThreeMoveTimes) {
-  Open(0);
-  NxaAxisRecord r = NxaGetAxis(0);
-  r.dbMaxVel = 2.5;
-  NxaStoreAxis(0, r);
-  cardsim_set_answer_(0x126, 0, 0, 0x10, 0);
-  EXPECT_EQ(QZ_Test(), 0u);
-  size_t gaveUp = 0, early = 0;
-  for (const std::string& l : ErrorLines()) {
-    gaveUp += l.find("QZ_Test:axis 1 still moving after 120000 ms (status 0x10)") != std::string::npos;
-    early += l.find("after 60000 ms") != std::string::npos;
-  }
-  EXPECT_EQ(gaveUp, 2u);
-  EXPECT_EQ(early, 0u);
-}
-
-
-// On the simulated card's axes: homing to 0, then to the home distance of the record.
-TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistance) {
+  // On the simulated card's axes: homing to 0, then to the home distance of the record.
   Open(1);
   const struct { uint32_t mode; double want; } cases[] = {{0, 10}, {6, 10}, {1, -10}, {7, -10}};
   for (const auto& c : cases) {
@@ -403,11 +371,8 @@ TEST_F(AxisExportTest, SearchHomeEndsAtTheHomeDistance) {
     EXPECT_EQ(QZ_NXA_GetHomeSts(&home), 0u);
     EXPECT_EQ(home, 0x20u);  // axis 2 homed: its bit 0x20 of 0x2222 inverted
   }
-}
 
-// A jog runs until another thread stops it, or until an enabled limit.
-TEST_F(AxisExportTest, JogRunsUntilStoppedOrALimit) {
-  Open(1);
+  // A jog runs until another thread stops it, or until an enabled limit.
   ASSERT_EQ(QZ_NXA_AxisMoveJOG(1, 100, 0, 10, 1), 0u);
   // The waiting thread polls on the system clock; the other stops the axis once it has run 1 mm.
   plat::SetClock(nullptr);
@@ -439,7 +404,7 @@ TEST_F(AxisExportTest, JogRunsUntilStoppedOrALimit) {
 }
 
 // A USB card without an axis file: two default axes, the home modes, limits, flags and the commit.
-TEST_F(AxisExportTest, UsbDefaultsGoOutFrameForFrame) {
+TEST_F(AxisExportTest, UsbDefaultsPcieLimitsAndALostCardKeepsTheNewRecords) {
   FrameList want;
   for (uint32_t f : {0u, 0x10000000u}) {
     const FrameList axis = {
@@ -457,9 +422,8 @@ TEST_F(AxisExportTest, UsbDefaultsGoOutFrameForFrame) {
   EXPECT_EQ(Commands(), want);
   EXPECT_EQ(Frames()[0].word, 0x112Fu);  // after the open's command, nibble 1
   EXPECT_EQ(NxaGetAxis(2).nHomeMode, 0u);
-}
 
-TEST_F(AxisExportTest, PcieLimitsSensesAndHomeModes) {
+  // A PCIe card: the limits, the senses and the home modes.
   Open(1, "[MOTOR]\nbEnLimitP0=1\nbEnLimitH0=1\nbEnLimitN1=1\nbEnLimitN2=1\nbEnLimitH2=1\n",
        "[AXIS1]\nLMTSNSUP=1\nENCSNS=1\nHOMEMODE=3\n[AXIS2]\nLmtEnable=0\nHOMEMODE=1\n[AXIS3]\nHOMEMODE=9\n", false);
   UpdateMotorPara();
@@ -471,10 +435,8 @@ TEST_F(AxisExportTest, PcieLimitsSensesAndHomeModes) {
             (FrameList{{0x12B, 0x0F17, 0xFFFF}, {0x12E, 0x8580701F, 50}, {0x133, 0, 0}, {0x134, 1, 0}}));
   EXPECT_EQ(Boxes(), std::vector<std::string>{"topmost ok: 轴正限位与零点限位不能同时使能！"});
   EXPECT_TRUE(qztest::HasLine(InfoLines(), "UpdateMotorPara:轴正限位与零点限位不能同时使能！"));
-}
 
-// Lost at the second axis's first command: both records hold their new values.
-TEST_F(AxisExportTest, LostCardKeepsTheNewRecords) {
+  // Lost at the second axis's first command: both records hold their new values.
   Open(0, "", "[AXIS1]\nSCREW=5\n", false);
   cardsim_fault_lose_at_(9);
   qztest::ExpectLost([] { UpdateMotorPara(); });

@@ -38,7 +38,7 @@ Words Galvo(Form f, uint64_t nop, std::initializer_list<Step> steps) {
   return w;
 }
 
-TEST_F(GalvoTest, MovesStepAtTheBaseTimeAndEndOnTheTargetCode) {
+TEST_F(GalvoTest, StraightAndAcceleratedMovesAndRefusedMovesThatChangeNothing) {
   // steps -1: StreamMoveTo at `speed` (result: its result); else StreamVector with this count (result: bWrote)
   struct Case {
     const char* name;
@@ -94,10 +94,9 @@ TEST_F(GalvoTest, MovesStepAtTheBaseTimeAndEndOnTheTargetCode) {
     EXPECT_EQ(GalvoClock(), static_cast<int64_t>(c.words.back().time));
     EXPECT_EQ(Floor().clock, 0u);
   }
-}
 
-TEST_F(GalvoTest, AcceleratedMoves) {
-  struct Case { const char* name; int32_t bits21; double x, y, vs, ve; uint8_t wrote; Words words; } cases[] = {
+  // Accelerated moves.
+  struct Accel { const char* name; int32_t bits21; double x, y, vs, ve; uint8_t wrote; Words words; } accels[] = {
       {"from rest", 1, 2, 0, 0.0, 0.1, 1,
        Galvo(k21, 0, {{10, 1061683, 1048576}, {20, 1101005, 1048576}, {30, 1166541, 1048576}, {40, 1258291, 1048576}})},
       {"braking on a diagonal", 1, 1.2, -1.6, 0.1, 0.0, 1,
@@ -105,7 +104,7 @@ TEST_F(GalvoTest, AcceleratedMoves) {
       {"zero length: its NOP alone", 1, 0, 0, 0.05, 0.05, 0, Galvo(k21, 0, {})},
       {"16-bit codes: no words", 0, 2, 0, 0.05, 0.05, 0, {}},
   };
-  for (const Case& c : cases) {
+  for (const Accel& c : accels) {
     QZ_TRACE(c.name);
     Start(0, c.bits21);
     FieldPoint from{0, 0};
@@ -116,12 +115,11 @@ TEST_F(GalvoTest, AcceleratedMoves) {
     EXPECT_EQ(GalvoClock(), c.words.empty() ? 0 : static_cast<int64_t>(c.words.back().time));
     EXPECT_EQ(from.y, c.y);
   }
-}
 
-TEST_F(GalvoTest, RefusedMovesChangeNothing) {
+  // Refused moves change nothing.
   enum Kind { MOVE, JUMP, VECTOR, ACCEL };
   // The target (x, 0) from (1, 2); ve for ACCEL.
-  struct Case { const char* name; Kind kind; int32_t base; double x, speed, ve; uint32_t code; } cases[] = {
+  struct Refusal { const char* name; Kind kind; int32_t base; double x, speed, ve; uint32_t code; } refusals[] = {
       {"base time 0", MOVE, 0, 5, 1.0, 0, 2}, {"negative base time", VECTOR, -10, 5, 1.0, 0, 2},
       {"speed 0", MOVE, 10, 5, 0.0, 0, 2}, {"negative speed", MOVE, 10, 5, -1.0, 0, 2},
       {"NaN speed", MOVE, 10, 5, kNaN, 0, 7}, {"jump, base time 0", JUMP, 0, 5, 0.0, 0, 2},
@@ -132,7 +130,7 @@ TEST_F(GalvoTest, RefusedMovesChangeNothing) {
       {"accelerated, negative start speed", ACCEL, 10, 5, -0.1, 0.2, 2},
       {"accelerated, both speeds 0", ACCEL, 10, 5, 0, 0, 2}, {"accelerated, NaN end speed", ACCEL, 10, 5, 0.1, kNaN, 7},
   };
-  for (const Case& c : cases) {
+  for (const Refusal& c : refusals) {
     QZ_TRACE(c.name);
     Start(0, c.kind == ACCEL ? 1 : 0, 1, 2);
     g_SystemPara.BASETIME = c.base;
@@ -185,7 +183,7 @@ TEST_F(GalvoTest, AStopEndsTheMoveAtItsEndPoint) {
 
 // ---- waits
 
-TEST_F(GalvoTest, JumpDelays) {
+TEST_F(GalvoTest, JumpAndCornerDelays) {
   // delay: after a move of one step (10 µs; 20 µs for 20 mm at 1 mm/µs)
   struct Case { const char* name; int32_t dMin, dMax, longLen; double length; int64_t delay; double speed = 1.0; };
   const Case cases[] = {
@@ -213,16 +211,14 @@ TEST_F(GalvoTest, JumpDelays) {
     }
     EXPECT_EQ(GalvoClock(), static_cast<int64_t>(last.time));
   }
-}
 
-TEST_F(GalvoTest, CornerDelays) {
-  // wait: after the move's one step at 10
-  struct Case { const char* name; int32_t bits21; double length, angle; int64_t wait; } cases[] = {
+  // Corner delays (wait: after the move's one step at 10).
+  struct Corner { const char* name; int32_t bits21; double length, angle; int64_t wait; } corners[] = {
       {"180°: full", 0, 1, kPi, 100}, {"45°: half", 0, 1, kPi / 4, 50},
       {"0.3 rad: 19.6 truncates to 19, then 20", 0, 1, 0.3, 20}, {"straight on", 0, 1, 0, 0},
       {"NaN angle", 0, 1, kNaN, 0}, {"21-bit move that wrote no pair", 1, 0.00005, kPi, 0},
   };
-  for (const Case& c : cases) {
+  for (const Corner& c : corners) {
     QZ_TRACE(c.name);
     Start(0, c.bits21);
     g_Scan.dbMarkSpeed = 1.0;
@@ -233,7 +229,7 @@ TEST_F(GalvoTest, CornerDelays) {
   }
 }
 
-TEST_F(GalvoTest, AuxWaitsAndTheDotFrame) {
+TEST_F(GalvoTest, AuxWaitsTheDotFrameAndTheEnableWord) {
   GalvoClock() = 40;
   AppendAuxWait(0);
   AppendAuxWait(-5);
@@ -245,10 +241,8 @@ TEST_F(GalvoTest, AuxWaitsAndTheDotFrame) {
   StreamStartRecords(20, 300);
   EXPECT_EQ(Floor().ch0, (Words{{47, SW_NOP}, {0, SW_NOP}, {320, SW_NOP}}));
   EXPECT_EQ(std::tuple(LineStartTime(), LineEndTime(), GalvoClock(), Floor().clock), std::tuple(0, 300, 47, 0u));
-}
 
-// An enable output switched with every segment goes out the ready delay (100 µs) ahead, at the merged time.
-TEST_F(GalvoTest, AnEnableWordGoesOutTheReadyDelayAheadOfTheSegment) {
+  // An enable output switched with every segment goes out the ready delay (100 µs) ahead, at the merged time.
   Start(0, 0);
   CLaser& l = g_Laser[0];
   l.bEnableEachSegment = 1;

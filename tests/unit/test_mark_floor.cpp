@@ -13,7 +13,7 @@ using qztest::T;
 using qztest::Words;
 using FloorTest = qztest::MarkCallTest;
 
-TEST_F(FloorTest, AppendersStampTheFloorClock) {
+TEST_F(FloorTest, AppendersAndShiftedWordsAreStampedFromTheFloorClock) {
   struct Case { const char* name; void (*append)(); uint64_t clockBefore; Words expected; uint64_t clockAfter; };
   const Case cases[] = {
       {"dt 5", [] { AppendStreamWord(5, 0, 0x62000001); }, 100, {{105, 0x62000001}}, 105},
@@ -34,9 +34,9 @@ TEST_F(FloorTest, AppendersStampTheFloorClock) {
     EXPECT_EQ(F(0).clock, c.clockAfter);
     for (int i = 0; i < kFloorChannels; ++i) EXPECT_EQ(F(0).ch[i]->empty(), i != CH_MAIN) << i;
   }
-}
 
-TEST_F(FloorTest, ShiftedWordsAreStampedFromTheClock) {
+  // Shifted words are stamped from the clock.
+  F(0).Reset();
   F(0).clock = 1000;
   F(0).ch3 = {{900, 0x62000001}};
   Words batch = {{0, 0x01000010}, {3, 0x01010020}, {3, SW_NOP}, {8, 0x01000030}};
@@ -61,7 +61,7 @@ TEST_F(FloorTest, ShiftedWordsAreStampedFromTheClock) {
   EXPECT_EQ(F(0).ch3.size(), 7u);
 }
 
-TEST_F(FloorTest, ResetRestoresTheRecords) {
+TEST_F(FloorTest, ResetRestoresTheRecordsAndUpdateClockComparesSigned) {
   CMarkFloor& f = F(0);
   for (int i = 0; i < kFloorChannels; ++i) f.ch[i]->assign(3, TimedWord{7, 1});
   f.nLineTime[0] = f.nLineTime[1] = f.nLineTime[2] = 9;
@@ -76,10 +76,8 @@ TEST_F(FloorTest, ResetRestoresTheRecords) {
     EXPECT_EQ(std::tuple(f.laserState[l].nState, f.laserState[l].nOffTime, f.wavePower[l].nValue, f.wavePower[l].nTime),
               std::tuple(0u, -10000000, 0u, -10000000));
   EXPECT_EQ(std::tuple(f.clock, f.bAnchored), std::tuple(0u, 0));
-}
 
-TEST_F(FloorTest, UpdateClockComparesSigned) {
-  CMarkFloor& f = F(0);
+  // UpdateClock compares signed and takes the last word of each channel.
   f.clock = 10;
   f.ch2 = {{T(-5), 1}};  // earlier than the clock although huge as unsigned
   f.UpdateClock();
@@ -87,7 +85,7 @@ TEST_F(FloorTest, UpdateClockComparesSigned) {
   f.ch6 = {{3, 1}, {40, 1}};
   f.ch7 = {{25, 1}};
   f.UpdateClock();
-  EXPECT_EQ(f.clock, 40u);  // the last word of each channel
+  EXPECT_EQ(f.clock, 40u);
 }
 
 TEST_F(FloorTest, MergeOffsetTakesTheLargestCandidate) {
@@ -179,21 +177,7 @@ TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShiftAndItsPopLeavesThemBehind
   EXPECT_EQ(F(1).ch3.size(), 1u);
 }
 
-TEST_F(FloorTest, PushAndPopOutsideAMarkCallFailWith27AndAThirdFloorWith2) {
-  g_MarkJob.g_bMarkCallBusy = 0;
-  ExpectCode(27, 1, [] { CMarkFloor::Push(); });
-  ExpectCode(27, 1, [] { CMarkFloor::Pop(); });
-  ExpectCode(27, 1, [] { RunOnUpperFloor([] {}); });
-  EXPECT_EQ(nFloor, 0);
-  EXPECT_FALSE(MarkFailed());
-  // A third floor fails the job with code 2.
-  g_MarkJob.g_bMarkCallBusy = 1;
-  CMarkFloor::Push();
-  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
-  EXPECT_EQ(nFloor, 2);
-}
-
-TEST_F(FloorTest, FloorScopePopsOnNormalExit) {
+TEST_F(FloorTest, FloorScopePopsOnNormalExitAndPushPopRefusals) {
   AppendStreamWord(50, 0, 0x62000001);
   RunOnUpperFloor([] {
     EXPECT_EQ(nFloor, 1);
@@ -206,6 +190,17 @@ TEST_F(FloorTest, FloorScopePopsOnNormalExit) {
   EXPECT_EQ(F(0).ch3, (Words{{50, 0x62000001}, {51, SW_END}, {81, 0x62000002}}));
   EXPECT_EQ(F(0).clock, 81u);
   EXPECT_FALSE(MarkFailed());
+  // Outside a mark call Push and Pop fail with 27, a third floor with 2.
+  g_MarkJob.g_bMarkCallBusy = 0;
+  ExpectCode(27, 1, [] { CMarkFloor::Push(); });
+  ExpectCode(27, 1, [] { CMarkFloor::Pop(); });
+  ExpectCode(27, 1, [] { RunOnUpperFloor([] {}); });
+  EXPECT_EQ(nFloor, 0);
+  EXPECT_FALSE(MarkFailed());
+  g_MarkJob.g_bMarkCallBusy = 1;
+  CMarkFloor::Push();
+  ExpectCode(2, 0, [] { CMarkFloor::Push(); });
+  EXPECT_EQ(nFloor, 2);
 }
 
 // Whatever leaves a floor early rebinds floor 0 and fails the job with its own code and text, no extra box.
@@ -226,9 +221,8 @@ TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
        kLibrary, 29, "generator failed", 1},
       {"a nested third floor", [] { RunOnUpperFloor([] { RunOnUpperFloor([] {}); }); }, kLibrary, 2,
        "ERROR:  nfloor == 2!!! ", 1},
-      // Windows of 0: the upper floor's word at 100 is anchored at 5001 and merged at once; a word it
-      // then places 90 µs further back moves down with the same offset, earlier than the merge time,
-      // and the pop fails.
+      // Windows of 0: the upper word at 100 is anchored at 5001 and merged at once; a word 90 µs further
+      // back moves down with the same offset, earlier than the merge time, and the pop fails.
       {"a failing pop",
        [] {
          g_SystemPara.HowLongTimeFirstBuf = 0;

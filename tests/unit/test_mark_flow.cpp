@@ -61,7 +61,7 @@ TEST_F(MarkFlowTest, EncoderWaitsComeFivePulsesAheadAndStayWithinTheRangeOnceEac
   EXPECT_EQ(Main(), expected);
 }
 
-TEST_F(MarkFlowTest, FlyOnEncResetsOncePerJobAndSwitchesFlyMarkingAround) {
+TEST_F(MarkFlowTest, FlyOnEncResetsOncePerJobAndSwitchesFlyMarkingAroundOffByTheHomeSetting) {
   g_FlyScanPara.nFlyOffHome = 2;
   MarkFlyOnEnc(0x12345678, 1, 0);
   Words expected = {{1, 0x61000000}, {2, 0x50000000}, {3, 0x61000001}, {4, 0x50000000}};
@@ -75,10 +75,9 @@ TEST_F(MarkFlowTest, FlyOnEncResetsOncePerJobAndSwitchesFlyMarkingAround) {
   second.insert(second.end(), {{6, 0x64000001}, {7, 0x50000000}, {8, 0x51638040}, {9, 0x50000000}});
   EXPECT_EQ(From(n, 7), second);
   EXPECT_EQ(std::tuple(g_MarkFlow.nFlySwitchOn, g_MarkFlow.bEncResetSent), std::tuple(1u, 1u));
-}
 
-TEST_F(MarkFlowTest, FlySwitchOffByTheHomeSetting) {
-  g_FlyScanPara.nFlyOffHome = 2;
+  // The switch off by the home setting.
+  g_MarkFloor[0].Reset();
   MarkFlySwitch(0);
   EXPECT_EQ(Main(), (Words{{1, 0x64000000}, {2, 0x50000000}, {3, 0x51638040}, {4, 0x50000000}}));
   // 0: a jump to where the scanner is; 1: a jump home. Both leave the scanner's jump words.
@@ -94,7 +93,7 @@ TEST_F(MarkFlowTest, FlySwitchOffByTheHomeSetting) {
   }
 }
 
-TEST_F(MarkFlowTest, AreaSafeFlyWordByDirectionAxisAndPosition) {
+TEST_F(MarkFlowTest, AreaSafeFlyWordAndFlyPositionsRefusedWithoutWords) {
   const double r = CCaliLink::HalfRange();
   struct Case { double dirX, dirY; uint32_t dir; double pos; uint32_t word; } cases[] = {
       {1, 0, 0, -r, 0x67020000},     {1, 0, 0, 0, 0x67028000},      {1, 0, 0, r, 0x6702FFFF},
@@ -111,9 +110,9 @@ TEST_F(MarkFlowTest, AreaSafeFlyWordByDirectionAxisAndPosition) {
     EXPECT_EQ(Main(), (Words{{1, c.word}, {2, 0x50000000}}));
     EXPECT_EQ(g_FlyScanPara.bFlyMarkRangeEn, 1);
   }
-}
 
-TEST_F(MarkFlowTest, FlyPositionsRefusedWithoutWords) {
+  // Fly positions refused without words.
+  g_MarkFloor[0].Reset();
   EXPECT_EQ(MarkFlyEmptyPosAbs(std::numeric_limits<double>::quiet_NaN()), 7u);
   EXPECT_EQ(MarkFlyMarkPosAbs(std::numeric_limits<double>::infinity()), 7u);
   EXPECT_EQ(MarkEncMeasDis(-std::numeric_limits<double>::infinity()), 7u);
@@ -137,7 +136,7 @@ TEST_F(MarkFlowTest, FlyPositionsRefusedWithoutWords) {
   EXPECT_EQ(values.back(), 800000u);
 }
 
-TEST_F(MarkFlowTest, CountMarkersDelaysAndCompensation) {
+TEST_F(MarkFlowTest, CountMarkersDelaysCompensationAndTaskWords) {
   MarkBufferCnt(0x12345);
   MarkBufDelay(0);
   MarkBufDelay(250);
@@ -146,15 +145,13 @@ TEST_F(MarkFlowTest, CountMarkersDelaysAndCompensation) {
                            {2, 0x50000000}, {2, 0x50000000}, {252, 0x50000000}, {253, 0x66000001}, {254, 0x50000000},
                            {255, 0x51638040}, {256, 0x50000000}, {256, 0x51648001},
                            {257, 0x50000000}}));
-}
-
-TEST_F(MarkFlowTest, CardCountWidenedAcrossItsWrap) {
+  // The card's count widened across its wrap.
   struct Case { uint64_t done; uint32_t card; uint64_t widened; } cases[] = {
       {0, 0, 0}, {3, 5, 5}, {0xFFFF, 2, 0x10002}, {0x1FFFE, 0xFFFF, 0x1FFFF}, {0x10005, 0x10005, 0x10005}};
   for (const Case& c : cases) EXPECT_EQ(WidenCount(c.done, c.card), c.widened) << c.done << " " << c.card;
-}
 
-TEST_F(MarkFlowTest, TaskWords) {
+  // The task words.
+  g_MarkFloor[0].Reset();
   MarkLoopStart(3, 0x1000A);
   MarkLoopEnd(3);
   MarkJumpTaskNo(9);
@@ -169,7 +166,7 @@ TEST_F(MarkFlowTest, TaskWords) {
                            {14, 0x50000000}}));
 }
 
-TEST_F(MarkFlowTest, InputJumpsWriteTheConditionThenOneJumpRegister) {
+TEST_F(MarkFlowTest, InputJumpsAndTheCameraSequence) {
   for (bool ok : {true, false}) {
     QZ_TRACE(ok);
     g_MarkFloor[0].Reset();
@@ -186,9 +183,9 @@ TEST_F(MarkFlowTest, InputJumpsWriteTheConditionThenOneJumpRegister) {
                                      {5, 0x51700000}});
     EXPECT_EQ(Main(), expected);
   }
-}
 
-TEST_F(MarkFlowTest, CameraSequence) {
+  // The camera sequence.
+  g_MarkFloor[0].Reset();
   g_Scan.SetFieldSizes(100.0, 60.0, 17.0);
   const auto camera = [](const Words& all) {
     Words out;
@@ -232,16 +229,14 @@ TEST_F(MarkFlowTest, CameraSequence) {
     EXPECT_EQ(w[14].word, 0x52000003u);
     EXPECT_EQ(w[15], (TimedWord{w[14].time + 1, 0x51700000}));
   }
-}
-
-TEST_F(MarkFlowTest, CameraRefusals) {
+  // The refused camera steps.
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  struct Case { CcdStep s; uint32_t code; } cases[] = {
+  struct Refusal { CcdStep s; uint32_t code; } refusals[] = {
       {{1, 0, 0, 0, 0, 2, 0, 0x10000}, 2}, {{0, 0, nan, 0, 0, 2, 0, 0x10000}, 2}, {{1, 0, nan, 0, 0, 0, 0, 0}, 7},
       {{1, 0, 0, -std::numeric_limits<double>::infinity(), 0, 0, 0, 0}, 7},      {{0, 0, nan, nan, 0, 0, 0, 0}, 0},
       {{1, 0, 0, 0, 0, 1, 0, 0x10000}, 0},  // the value is read only with selector 2
   };
-  for (const Case& c : cases) EXPECT_EQ(CheckCcdStep(c.s), c.code) << c.s.enable << " " << c.s.selector;
+  for (const Refusal& c : refusals) EXPECT_EQ(CheckCcdStep(c.s), c.code) << c.s.enable << " " << c.s.selector;
 }
 
 // QZ_MarkEnd (not the whole-job runners) switches fly marking still on off after output 1, then jumps home.

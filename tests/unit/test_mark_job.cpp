@@ -28,7 +28,7 @@ class MarkJobTest : public qztest::MarkCardTest {
   }
 };
 
-TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
+TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayoutAndFlowControlHoldsTheFifoBelowItsFullMark) {
   for (int32_t layout : {0, 1, 2}) {
     OpenLayout(layout);
     Begin(1);
@@ -53,26 +53,8 @@ TEST_F(MarkJobTest, JobRunsToASuccessfulEndInEveryLayout) {
     CPortlane::Close();
     CPortlane::FreeDll();
   }
-}
 
-TEST_F(MarkJobTest, FirstBlockOfEveryJobAsksForThePointers) {
-  OpenLayout(1);
-  for (int job = 0; job < 2; ++job) {
-    cardsim_log_clear_();
-    Begin(1);
-    Call(100);
-    ASSERT_EQ(End(), 0u);
-    std::vector<uint32_t> cmds;
-    // (The laser's PA output is read and switched before the buffer opens.)
-    for (const auto& f : Frames())
-      if (f.kind == CARDSIM_KIND_COMMAND && f.command != CMD_OUTPUT) cmds.push_back(f.command);
-    ASSERT_GE(cmds.size(), 2u);
-    EXPECT_EQ(cmds[0], CMD_OPERATE);        // the buffer opens
-    EXPECT_EQ(cmds[1], CMD_FIFO_POINTERS);  // and the first block asks the card
-  }
-}
-
-TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMark) {
+  // Flow control holds the FIFO below its full mark.
   // A FIFO of 1 % of the card's: 327 units usable, full mark 320 (80 blocks).
   OpenLayout(1, "[HARDWARE]\ndbValideBufferSpacePercent=0.01\n");
   ASSERT_EQ(g_FifoData.model.nFullMark, 320u);
@@ -95,8 +77,7 @@ TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMark) {
   EXPECT_TRUE(drained);
   EXPECT_EQ(rc, 0u);
   EXPECT_EQ(Fifo().overflow_bytes, 0u);
-  // correction mode, 8 words of the prologue's jumps, 20 kind markers, the words, 3 of the idle
-  // pulse timing, the end
+  // correction mode, 8 prologue jump words, 20 kind markers, the words, 3 of the idle pulse timing, the end
   EXPECT_EQ(cardsim_trace_count_(1), 200033u);
   EXPECT_GT(g_FifoData.model.nQueries, 2u);
 }
@@ -198,9 +179,22 @@ TEST_F(MarkJobTest, OfflineFileThatCannotBeCreatedFailsWith9) {
   EXPECT_EQ(MustEndThread(0, 0, 0, 0), RV_MARK_FAIL);
 }
 
-// A stop right after the start is kept; a failed job takes no more words; both end failed.
-TEST_F(MarkJobTest, StoppedOrFailedJobTakesNothingMoreAndEndsFailed) {
+// The first block asks for the pointers; a job stopped at its start or failed takes no more words, ends failed.
+TEST_F(MarkJobTest, FirstBlockAsksForThePointersStoppedOrFailedJobTakesNothingMore) {
   OpenLayout(1);
+  for (int job = 0; job < 2; ++job) {
+    cardsim_log_clear_();
+    Begin(1);
+    Call(100);
+    ASSERT_EQ(End(), 0u);
+    std::vector<uint32_t> cmds;
+    // (The laser's PA output is read and switched before the buffer opens.)
+    for (const auto& f : Frames())
+      if (f.kind == CARDSIM_KIND_COMMAND && f.command != CMD_OUTPUT) cmds.push_back(f.command);
+    ASSERT_GE(cmds.size(), 2u);
+    EXPECT_EQ(cmds[0], CMD_OPERATE);        // the buffer opens
+    EXPECT_EQ(cmds[1], CMD_FIFO_POINTERS);  // and the first block asks the card
+  }
   Begin(1);
   g_MarkJob.bStopMark = 1;
   EXPECT_EQ(Call(100), 0u);
@@ -225,7 +219,7 @@ TEST_F(MarkJobTest, StoppedOrFailedJobTakesNothingMoreAndEndsFailed) {
   EXPECT_TRUE(HasLine(InfoLines(), "运行被停止"));
 }
 
-TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
+TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanlyAnOverlappingCallIsRefused) {
   OpenLayout(1);
   {
     CMarkLock lock;
@@ -240,9 +234,8 @@ TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
   EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bRunFlag.load(), g_bSysBusy),
             std::tuple(kMarkStateIdle, 0u, 0));
   EXPECT_EQ(OpenLink(), 0u);
-}
 
-TEST_F(MarkJobTest, OverlappingMarkCallIsRefusedAndStopsTheCard) {
+  // An overlapping mark call is refused and stops the card.
   OpenLayout(1);
   Begin(1);
   CMarkLock first;

@@ -85,7 +85,7 @@ TEST_F(MotorTest, MarkMotorStartTimelineOnPcieAndUsb) {
   EXPECT_EQ(Main(), want);
 }
 
-TEST_F(MotorTest, MarkMotorStartRefusals) {
+TEST_F(MotorTest, MarkMotorStartRefusalsAndTheMoveInAList) {
   const double vel[4] = {10, 10, 10, 0}, acc[4] = {100, 100, 100, 0};
   const int32_t enable[3] = {1, 1, 0};
   const double nan[4] = {0, NAN, 0, 0};
@@ -106,12 +106,11 @@ TEST_F(MotorTest, MarkMotorStartRefusals) {
   qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MarkMotorStart(enable, pos, inf, acc); });
   EXPECT_EQ(Main()[kWaitHead.size()], (TimedWord{24, 0x42000682}));
   EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));  // no word of axis 2
-}
 
-TEST_F(MotorTest, MotorMoveInStreamTimeline) {
+  // In a list: the velocity is not clamped; a negative velocity fails, a NaN target appends nothing.
   Words list;
   uint64_t cursor = 1000;
-  MotorMoveInStream(list, cursor, true, true, 1000, 100, 1, 100);  // the velocity is not clamped
+  MotorMoveInStream(list, cursor, true, true, 1000, 100, 1, 100);
   const Words want = {{1010, 0x85000001}, {1022, 0x58000104}, {1023, 0x51640020}, {1024, 0x420001F4},
                       {1025, 0x51600010}, {1026, 0x41002710}, {1027, 0x51600010}, {1028, 0x43000465},
                       {1029, 0x51600010}, {1030, 0x40800063}, {1031, 0x51600010}, {1032, 0x84000001},
@@ -119,7 +118,6 @@ TEST_F(MotorTest, MotorMoveInStreamTimeline) {
   EXPECT_EQ(WithoutLanes(list), want);
   EXPECT_EQ(cursor, 1056u);
   qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MotorMoveInStream(list, cursor, true, false, 10, -1, 0, 100); });
-  // A NaN target: 7, nothing appended.
   const size_t before = list.size();
   qztest::ExpectCode(RV_DATA_IS_NAN, 1, [&] { MotorMoveInStream(list, cursor, true, true, 10, 100, NAN, 100); });
   EXPECT_EQ(list.size(), before);
@@ -173,9 +171,8 @@ TEST_F(RotMarkTest, WithoutMarkersOnlyTheReplacedAxisGoes) {
   EXPECT_EQ(Run(q21), (Words{{5, X(0x10002)}, {6, SW_NOP}, {7, 0x01600005}, {8, 0x01800003}}));
 }
 
-// One segment: positioning move, marking move, the wait for axis 1 at the segment, the segment
-// retimed behind it with its ramp, the return ramp 25 µs after its last word, the final wait.
-TEST_F(RotMarkTest, OneSegmentRun) {
+// One segment: the two moves, the wait for axis 1, the segment with its ramp, the return ramp 25 µs later.
+TEST_F(RotMarkTest, OneSegmentRunIn16And21BitCodes) {
   const Words q = {{100, Y(30000)}, {200, 0x05000001}, {210, 0x05000002}, {300, Y(31000)},
                    {1210, 0x05000003}, {1300, X(5)}, {1400, 0x51200004}, {1500, 0x20002002}};
   const Words out = Run(q);
@@ -206,29 +203,27 @@ TEST_F(RotMarkTest, OneSegmentRun) {
   const Words back = {{101438, Y(32808)}, {101448, Y(32798)}, {101458, Y(32787)}, {101468, Y(32777)},
                       {101478, Y(32767)}};
   EXPECT_EQ(Words(ramp.begin() + 100, ramp.end()), back);
-}
 
-// The same run in 21-bit codes (R 10 mm: k = 20 / 2^21 mm per code, acceleration length
-// round(0.5 mm / k) = 52429): P1 = 1030000 - 83 - 2 x 52429, P3 = 1030000 + 9982 + 2 x 52429, each
-// back in mm to axis 1's pulses; the ramp climbs from the resting code and returns to it.
-TEST_F(RotMarkTest, OneSegmentRunIn21BitCodes) {
+  // The same run in 21-bit codes (R 10 mm: k = 20 / 2^21 mm per code, acceleration length
+  // round(0.5 mm / k) = 52429): P1 = 1030000 - 83 - 2 x 52429, P3 = 1030000 + 9982 + 2 x 52429, each
+  // back in mm to axis 1's pulses; the ramp climbs from the resting code and returns to it.
   s.code21 = true;
   s.startCode = 1048576;
   s.accLenMM = 0.5;
   rot.Begin(s);
-  const Words q = {{100, Y21(1000000)}, {200, 0x05000001}, {210, 0x05000002}, {300, Y21(1030000)},
-                   {1210, 0x05000003}, {1300, X(5)}, {1400, 0x51200004}};
-  Words targets, ramp;
-  for (const TimedWord& w : Run(q)) {
+  const Words q21 = {{100, Y21(1000000)}, {200, 0x05000001}, {210, 0x05000002}, {300, Y21(1030000)},
+                     {1210, 0x05000003}, {1300, X(5)}, {1400, 0x51200004}};
+  Words targets, ramp21;
+  for (const TimedWord& w : Run(q21)) {
     if (SwOpcode(w.word) == 0x40 || SwOpcode(w.word) == 0x42 || SwOpcode(w.word) == 0x43) targets.push_back(w);
-    if ((w.word & 0xFFE00000) == 0x01400000) ramp.push_back(w);
+    if ((w.word & 0xFFE00000) == 0x01400000) ramp21.push_back(w);
   }
   EXPECT_EQ(targets, (Words{{234, 0x42000682}, {238, 0x430015FD}, {240, 0x407FFF89}, {100290, 0x42001869},
                             {100294, 0x43011979}, {100296, 0x4080005B}}));
-  ASSERT_EQ(ramp.size(), 105u);
-  EXPECT_EQ(ramp[0].word, Y21(1048576 + 83));  // 8.388608 codes a µs, 10 µs a step
-  EXPECT_EQ(ramp[99].word, Y21(1048576 + 8388));
-  EXPECT_EQ(ramp.back().word, Y21(1048576));
+  ASSERT_EQ(ramp21.size(), 105u);
+  EXPECT_EQ(ramp21[0].word, Y21(1048576 + 83));  // 8.388608 codes a µs, 10 µs a step
+  EXPECT_EQ(ramp21[99].word, Y21(1048576 + 8388));
+  EXPECT_EQ(ramp21.back().word, Y21(1048576));
 }
 
 // A segment builder: start marker at t, ramp 15 µs from t + 10, a position word, an end.
@@ -240,7 +235,7 @@ size_t Count(const Words& w, uint32_t word) {
   return static_cast<size_t>(std::count_if(w.begin(), w.end(), [&](const TimedWord& e) { return e.word == word; }));
 }
 
-TEST_F(RotMarkTest, RunsJoinedSegmentsAndDirectionChanges) {
+TEST_F(RotMarkTest, RunsJoinedSegmentsDirectionChangesAndAnOpenSegment) {
   // ends: end positions of consecutive segments.
   const struct { const char* what; std::vector<uint32_t> ends; size_t runs; } cases[] = {
       {"one apart: joined", {1000, 1001, 1000}, 1},
@@ -267,9 +262,8 @@ TEST_F(RotMarkTest, RunsJoinedSegmentsAndDirectionChanges) {
     EXPECT_TRUE(std::is_sorted(out.begin(), out.end(),
                                [](const TimedWord& a, const TimedWord& b) { return TwTime(a) < TwTime(b); }));
   }
-}
-
-TEST_F(RotMarkTest, OpenSegmentAtTheEndGetsTheOffsetOnly) {
+  // An open segment at the end gets the offset only.
+  rot.Begin(s);
   Words q;
   Segment(q, 1000, 1000);
   q.push_back({2000, 0x51200004});
@@ -289,7 +283,7 @@ TEST_F(RotMarkTest, OpenSegmentAtTheEndGetsTheOffsetOnly) {
 // The stream index: the other axis under a swapping coordinate transform (4-7). The resting code:
 // trunc(p / (FX / 65535) + 32767.0) with the X field for either index (16-bit), or the 21-bit
 // encoder's rounded code of p (R 10 mm).
-TEST_F(RotMarkTest, SettingsSwapTheAxisAndTakeTheRestingCode) {
+TEST_F(RotMarkTest, SettingsUnpairedMarkersAndCodesTheCardCannotTake) {
   g_Scan.SetFieldSizes(100, 50, 100);
   g_SystemPara.MarkEnd_X = 10.0001;  // 39320.57; the X field's own encoder gives 39321
   g_SystemPara.MarkEnd_Y = 2.7;      // 34536.45 (the Y field's: 36306); 21-bit 1331691.52
@@ -308,14 +302,12 @@ TEST_F(RotMarkTest, SettingsSwapTheAxisAndTakeTheRestingCode) {
     const RotMarkSettings got = RotMark::CurrentSettings();
     EXPECT_EQ(std::tuple(got.axis, got.startCode), std::tuple(c.index, c.rest));
   }
-}
 
-// Unpaired markers are refused (2) before any motor word; a speed limit or an acceleration length
-// of 0 fails (29) at the marking move; two ramp starts at one time are an infinite speed, so the
-// speed limit decides (80 mm/s: 0x4200186A) with a ramp gap of 0.
-TEST_F(RotMarkTest, UnpairedMarkersAndCodesTheCardCannotTake) {
+  // Unpaired markers are refused (2) before any motor word; a speed limit or an acceleration length
+  // of 0 fails (29) at the marking move; two ramp starts at one time are an infinite speed, so the
+  // speed limit decides (80 mm/s: 0x4200186A) with a ramp gap of 0.
   const Words one = {{1, 0x05000001}, {2, 0x05000002}, {3, 0x05000003}, {4, 0x51200004}};
-  const struct { const char* what; double speedLimit, accLen; Words q; uint32_t code; const char* text; } cases[] = {
+  const struct { const char* what; double speedLimit, accLen; Words q; uint32_t code; const char* text; } refusals[] = {
       {"no ramp start", 100, 5, {{1, 0x05000001}, {2, 0x05000003}, {3, 0x51200004}}, RV_ERROR, "ramp starts 0"},
       {"speed 0", 0, 5, one, RV_EXT_PARA_OVERFLOW, ""},
       {"acceleration length 0", 100, 0.001, one, RV_EXT_PARA_OVERFLOW, ""},
@@ -324,7 +316,7 @@ TEST_F(RotMarkTest, UnpairedMarkersAndCodesTheCardCannotTake) {
         {6, Y(500)}, {7, 0x05000003}, {8, 0x51200004}},
        RV_OK, nullptr},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : refusals) {
     QZ_TRACE(c.what);
     ClearMarkFailure();
     s.speedLimit = c.speedLimit;
@@ -388,7 +380,7 @@ class FlyEncodeTest : public qztest::MarkCallTest {
 const std::vector<Packet> kDefaultPackets = {{97, 10995116, 0}, {98, 1, 480},  {99, 0, 0x1000000},   {9, 0xFFFFFFFF, 0},
                                              {10, 1, 0},         {10, 2, 0x8000}, {82, 0xF0, 0x400000}};
 
-TEST_F(FlyEncodeTest, PacketsFollowTheKeys) {
+TEST_F(FlyEncodeTest, PacketsFollowTheKeysAndAnEncoderRangeBelowTenIsRefused) {
   // changed: packets that differ from the default list.
   struct Case { const char* fly; const char* scan; std::vector<std::pair<size_t, Packet>> changed; } cases[] = {
       {"", "", {}},
@@ -425,9 +417,9 @@ TEST_F(FlyEncodeTest, PacketsFollowTheKeys) {
   ReadFly("nFlyDir=1\nbFlyMarkRangeEn=1\ndbFlyMarkRangeScanPos=4");
   ReadFly("nFlyDir=2\nbFlyMarkRangeEn=0\ndbFlyMarkRangeScanPos=-4");
   EXPECT_EQ(Packets()[5], (Packet{10, 2, 0x10000u | 45875u}));
-}
 
-TEST_F(FlyEncodeTest, AnEncoderRangeBelowTenIsRefusedAndChangesNothing) {
+  // An encoder range below 10 is refused and changes nothing.
+  Restore();
   ReadFly("nEncRange=5000\ndbMeasMarkDisMM=1");
   const FlyScanPara before = g_FlyScanPara;
   for (const char* range : {"9", "0", "-1000000"}) {
@@ -447,7 +439,7 @@ TEST_F(FlyEncodeTest, AnEncoderRangeBelowTenIsRefusedAndChangesNothing) {
   EXPECT_EQ(std::make_tuple(s.dMeasBase, s.dMaxPulseRate), std::make_tuple(1000000.0, 15000.0));
 }
 
-TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrap) {
+TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrapAndReportsTheUnexpected) {
   ReadFly("nEncRange=1000");
   // (position, io, dir) as the card reports them, and the travel after each.
   struct Step { int32_t pos; uint32_t io, dir; double travel; int32_t state; } steps[] = {
@@ -466,10 +458,7 @@ TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrap) {
     EXPECT_EQ(st.nLastEncPos, s.pos);
   }
   EXPECT_TRUE(Boxes().empty());
-}
 
-TEST_F(FlyEncodeTest, ReportsWhatTheUnwrappingDoesNotExpect) {
-  ReadFly("nEncRange=1000");
   struct Case {
     std::vector<std::tuple<int32_t, uint32_t, uint32_t>> before;
     int32_t pos;
@@ -494,10 +483,10 @@ TEST_F(FlyEncodeTest, ReportsWhatTheUnwrappingDoesNotExpect) {
   g_FlyEncode.updateEncPos(300, 0, 1);
   const FlyEncodeState s = g_FlyEncode.State();
   EXPECT_EQ(std::make_tuple(s.nLastDir, s.nCountEnc, s.nLastEncPos, s.nEncPosAbs), std::make_tuple(0, -2.0, 300, -700.0));
-}
 
-TEST_F(FlyEncodeTest, CompareInOutSkipsAnEmptyBufferAndReportsAnOverflow) {
-  ReadFly("nEncRange=1000");
+  // CompareInOut skips an empty buffer and reports an overflow.
+  g_FlyEncode.ResetUnwrap();
+  ClearLogs();
   g_FlyEncode.CompareInOut(0x200 | 1, 700);
   EXPECT_EQ(g_FlyEncode.State().nLastEncPos, 0);
   EXPECT_FALSE(HasLine(InfoLines(), "MarkI="));
@@ -509,6 +498,12 @@ TEST_F(FlyEncodeTest, CompareInOutSkipsAnEmptyBufferAndReportsAnOverflow) {
 }
 
 TEST_F(FlyEncodeTest, AnEmptyStretchWaitsEveryTenthOfTheRange) {
+  // The 64-bit wait reduces into the range.
+  for (int64_t p : {int64_t{0}, int64_t{-1}, int64_t{-2000001}, int64_t{1000000}, INT64_MAX, INT64_MIN})
+    AppendEncoderWaitWord64(p);
+  EXPECT_EQ(WaitValues(), (std::vector<uint32_t>{0, 999999, 999999, 0, 775807, 224192}));
+  F(0).ch3.clear();
+  F(0).clock = 0;
   ASSERT_EQ(g_FlyEncode.SetFlyEmptyPosPulse(5000000.0), 0u);
   std::vector<uint32_t> expected;
   for (uint32_t d = 900000; d < 4900000; d += 100000) expected.push_back(d % 1000000);
@@ -521,9 +516,14 @@ TEST_F(FlyEncodeTest, AnEmptyStretchWaitsEveryTenthOfTheRange) {
   ASSERT_EQ(g_FlyEncode.SetFlyEmptyPosPulse(4800000.0 + 900000 + 100000), 0u);
   EXPECT_TRUE(F(0).ch3.empty());
   EXPECT_EQ(g_FlyEncode.State().dLastPos, 4800000.0);
+  // A stopped job ends the stretch before its first wait.
+  g_MarkJob.bStopMark = 1;
+  ASSERT_EQ(g_FlyEncode.SetFlyEmptyPosPulse(9000000.0), 0u);
+  EXPECT_TRUE(F(0).ch3.empty());
+  EXPECT_EQ(g_FlyEncode.State().dLastPos, 4800000.0);
 }
 
-TEST_F(FlyEncodeTest, AMarkPositionWaitsForItsTarget) {
+TEST_F(FlyEncodeTest, AMarkPositionWaitsForItsTargetAndRefusedPositionsAppendNothing) {
   ReadFly("nEncPPM=100\ndbMeasMarkDisMM=50");  // target = mm x 100 + 5000 (pulses)
   ASSERT_EQ(g_FlyEncode.SetFlyMarkPosPulse(9955.0), 0u);  // 1 000 500 pulses
   EXPECT_EQ(WaitValues(), (std::vector<uint32_t>{900000, 500}));
@@ -535,9 +535,10 @@ TEST_F(FlyEncodeTest, AMarkPositionWaitsForItsTarget) {
   ASSERT_EQ(g_FlyEncode.SetFlyEmptyPos(30000.0), 0u);  // 3 000 000 pulses: waits from 1 900 500
   EXPECT_EQ(WaitValues(), (std::vector<uint32_t>{900500, 500, 100500, 200500, 300500, 400500, 500500, 600500,
                                                  700500, 800500}));
-}
 
-TEST_F(FlyEncodeTest, RefusedFlyPositionsAppendNothing) {
+  // Refused fly positions append nothing.
+  Restore();
+  F(0).ch3.clear();
   ASSERT_EQ(g_FlyEncode.SetFlyMarkPosPulse(0.0), 0u);  // the target is dMeasBase: 1 000 000 pulses
   F(0).ch3.clear();
   ClearLogs();
@@ -555,19 +556,6 @@ TEST_F(FlyEncodeTest, RefusedFlyPositionsAppendNothing) {
   }
   EXPECT_TRUE(F(0).ch3.empty());
   EXPECT_EQ(g_FlyEncode.State().dLastPos, 1000000.0);
-}
-
-TEST_F(FlyEncodeTest, AStoppedJobEndsTheStretch) {
-  g_MarkJob.bStopMark = 1;
-  ASSERT_EQ(g_FlyEncode.SetFlyEmptyPosPulse(5000000.0), 0u);
-  EXPECT_TRUE(F(0).ch3.empty());
-  EXPECT_EQ(g_FlyEncode.State().dLastPos, 0.0);
-}
-
-TEST_F(FlyEncodeTest, The64BitWaitReducesIntoTheRange) {
-  for (int64_t p : {int64_t{0}, int64_t{-1}, int64_t{-2000001}, int64_t{1000000}, INT64_MAX, INT64_MIN})
-    AppendEncoderWaitWord64(p);
-  EXPECT_EQ(WaitValues(), (std::vector<uint32_t>{0, 999999, 999999, 0, 775807, 224192}));
 }
 
 TEST_F(FlyEncodeTest, AHostThreadPollsWhileTheJobAppendsAndFlushes) {

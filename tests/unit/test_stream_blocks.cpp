@@ -43,7 +43,7 @@ TEST_F(PipelineTest, MergeOrdersByTimeThenHighestChannelFirst) {
   EXPECT_EQ(P().nMergeTime, 30);
 }
 
-TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindow) {
+TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindowAndLongGapsGetNopFillers) {
   // First merge: window 1 s, so it runs once 2 s of stream are pending and keeps the last second.
   struct Step { int64_t appendAt; Words merged; uint8_t firstChunk; };  // merged: the whole queue after the flush
   const Step steps[] = {
@@ -68,9 +68,8 @@ TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindow) {
   }
   EXPECT_EQ(F0().ch0, (Words{{2199999, 0x01000004}, {2200000, 0x01000005}, {2600000, 0x01000006}}));
   EXPECT_EQ(P().nMergeTime, 2000000);
-}
 
-TEST_F(PipelineTest, LongGapsGetNopFillers) {
+  // Long gaps get NOP fillers.
   struct Case { int64_t gap; std::vector<int64_t> fillers; };
   const Case cases[] = {
       {7340032, {}},                                  // exactly the largest gap
@@ -90,7 +89,7 @@ TEST_F(PipelineTest, LongGapsGetNopFillers) {
   }
 }
 
-TEST_F(PipelineTest, EncodeWritesAdvancesOnlyWhenTheTimeChangesAndSplitsWideOnes) {
+TEST_F(PipelineTest, EncodeWritesAdvancesOnlyWhenTheTimeChangesSplitsWideOnesAndKeepsBack) {
   const struct { int64_t last; Words queue; U32s stream; } cases[] = {
       {-1, {{250, 0x62000001}, {250, 0x62000002}, {251, 0x62000003}, {0xFFFFFF + 251, 0x62000004}},
        {ADV | 251, 0x62000001, 0x62000002, ADV | 1, 0x62000003, ADV | 0xFFFFFF, 0x62000004}},
@@ -108,25 +107,23 @@ TEST_F(PipelineTest, EncodeWritesAdvancesOnlyWhenTheTimeChangesAndSplitsWideOnes
     EXPECT_EQ(P().nLastEncodedTime, end);
     EXPECT_TRUE(c.queue.empty());
   }
-}
 
-TEST_F(PipelineTest, EncodeKeepsBackAndRespectsTheStreamBound) {
+  // Encode keeps back and respects the stream bound.
   auto queue = [](size_t n) {
     Words q;
     for (size_t i = 0; i < n; ++i) q.push_back({i, static_cast<uint32_t>(0x62000000 + i)});
     return q;
   };
-  struct Case { size_t queued, streamBefore; uint32_t keep; size_t left; };  // left: entries left in the queue
-  const Case cases[] = {
+  struct Bound { size_t queued, streamBefore; uint32_t keep; size_t left; };  // left: entries left in the queue
+  const Bound bounds[] = {
       {199, 1, 100, 199},             // fewer than 2 x keep: nothing
       {200, 1, 100, 100},             // all but keep
-      {1, 1, 0, 0},                   // final: everything
-      {0, 1, 0, 0},
+      {0, 1, 0, 0},                   // final: everything (here nothing)
       {300, 0x10001, 100, 300},       // the stream is above its bound: only the sender runs
       {300, 0x10000, 100, 100},       // at the bound: encodes
       {300, 0x10001, 0, 0},           // a final encode ignores the bound
   };
-  for (const auto& c : cases) {
+  for (const auto& c : bounds) {
     QZ_TRACE(testing::Message() << c.queued << " " << c.streamBefore << " " << c.keep);
     P().Reset();
     P().vStreamWords.assign(c.streamBefore, SW_NOP);
@@ -141,7 +138,12 @@ TEST_F(PipelineTest, EncodeKeepsBackAndRespectsTheStreamBound) {
   }
 }
 
-TEST_F(PipelineTest, TimeGoingBackInTheQueueFailsWith21) {
+TEST_F(PipelineTest, RefusalsPadBlocksAndBlockLayouts) {
+  g_MarkJob.g_bMarkCallBusy = 0;
+  F0().ch0 = {{1, 1}};
+  ExpectCode(27, 1, [] { P().MergeChannels(0); });
+  EXPECT_EQ(F0().ch0.size(), 1u);
+  g_MarkJob.g_bMarkCallBusy = 1;
   g_mapErrText[21] = "time not add";
   Words q = {{10, 0x62000001}, {5, 0x62000002}, {20, 0x62000003}};
   ExpectCode(21, 0, [&] { P().EncodeDeltas(0, q); });
@@ -152,16 +154,8 @@ TEST_F(PipelineTest, TimeGoingBackInTheQueueFailsWith21) {
   Words more = {{30, 0x62000004}};
   P().EncodeDeltas(0, more);
   EXPECT_EQ(more.size(), 1u);
-}
 
-TEST_F(PipelineTest, MergeOutsideAMarkCallFailsWith27) {
-  g_MarkJob.g_bMarkCallBusy = 0;
-  F0().ch0 = {{1, 1}};
-  ExpectCode(27, 1, [] { P().MergeChannels(0); });
-  EXPECT_EQ(F0().ch0.size(), 1u);
-}
-
-TEST_F(PipelineTest, PadBlockFillsBackwardsWithSpacers) {
+  // PadBlock fills backwards with spacers.
   uint8_t src[2048];
   for (int i = 0; i < 2048; ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
   const uint8_t* out = nullptr;
@@ -181,9 +175,8 @@ TEST_F(PipelineTest, PadBlockFillsBackwardsWithSpacers) {
   EXPECT_EQ(GetU32(out + 1976), SW_NOP);
   EXPECT_EQ(GetU32(out + 4 * 15), SW_PAD_SPACER);  // 495 - 480
   EXPECT_EQ(GetU32(out + 8), SW_NOP);              // slot 2: the first free one
-}
 
-TEST_F(PipelineTest, BlockLayouts) {
+  // The block layouts 0, 1 and 2.
   U32s words(512);
   for (uint32_t i = 0; i < 512; ++i) words[i] = 0x62000000 | (i * 0x01010101u & 0xFFFFFF);
   uint8_t block[2048];
@@ -273,7 +266,7 @@ class OfflineJobTest : public JobTest {
   }
 };
 
-TEST_F(OfflineJobTest, AFinalStreamOf100WordsIsOnePaddedBlock) {
+TEST_F(OfflineJobTest, AFinalStreamIsOnePaddedBlockAFullMergedQueueOnlySendsAStoppedJobNothing) {
   Start();
   for (uint32_t i = 0; i < 98; ++i) AppendStreamWord(0, 0, 0x62000000 | i);  // all at time 0
   g_MarkData2Fifo.Flush(0);
@@ -290,6 +283,33 @@ TEST_F(OfflineJobTest, AFinalStreamOf100WordsIsOnePaddedBlock) {
       R"(.*CMarkData2Fifo::SendFifoData:gened nDdr=0\.000  Gen=0\.000 tmAll=\d+  \(Send=0\.002 tm=\d+\)$)");
   const auto info = InfoLines();
   EXPECT_EQ(std::count_if(info.begin(), info.end(), [&](const std::string& l) { return std::regex_match(l, line); }), 1);
+
+  // A full merged queue only sends.
+  Start();
+  for (uint32_t i = 0; i <= 0x10000; ++i) g_MarkData2Fifo.vMerged.push_back({i, 0x62000000 | (i & 0xFFFF)});
+  F0().ch0 = {{0x10001, 0x01000001}, {0x10000 + 5000000, 0x01000002}};
+  g_MarkData2Fifo.Flush(0);
+  EXPECT_EQ(F0().ch0.size(), 2u);  // not merged
+  // All but 100 entries were encoded, and all but 512 words at most sent.
+  EXPECT_EQ(g_MarkData2Fifo.vMerged.size(), 100u);
+  const size_t sentWords = File().size() / 4;
+  EXPECT_EQ(sentWords + g_MarkData2Fifo.vStreamWords.size(), 1 + 2 * (0x10001u - 100));
+  EXPECT_LE(g_MarkData2Fifo.vStreamWords.size(), 512u);
+  const Words trace = Trace(Unblock(Finish()));
+  ASSERT_EQ(trace.size(), 0x10001u + 2);
+  EXPECT_EQ(trace[0x10001], (TimedWord{0x10001, 0x01000001}));
+  EXPECT_EQ(trace.back(), (TimedWord{0x10000 + 5000000, 0x01000002}));
+
+  // A stopped job sends nothing more.
+  Start(0, 0);
+  for (uint32_t i = 0; i < 2000; ++i) AppendStreamWord(1, 0, 0x62000000 | i);
+  g_MarkData2Fifo.MergeChannels(0);
+  g_MarkData2Fifo.EncodeDeltas(0, g_MarkData2Fifo.vMerged);
+  ASSERT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
+  g_MarkJob.bStopMark = 1;
+  g_MarkData2Fifo.SendFifoData(0);
+  EXPECT_EQ(File().size(), 0u);
+  EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
 }
 
 // Galvanometer words every 10 µs with laser and IO words, flushed every 50 ms of stream; the words in order.
@@ -354,36 +374,6 @@ TEST_P(OnlineJobTest, TheCardAcceptsAndDecodesEveryBlock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, OnlineJobTest, ::testing::Values(0, 1, 2));
-
-TEST_F(OfflineJobTest, AFullMergedQueueOnlySends) {
-  Start();
-  for (uint32_t i = 0; i <= 0x10000; ++i) g_MarkData2Fifo.vMerged.push_back({i, 0x62000000 | (i & 0xFFFF)});
-  F0().ch0 = {{0x10001, 0x01000001}, {0x10000 + 5000000, 0x01000002}};
-  g_MarkData2Fifo.Flush(0);
-  EXPECT_EQ(F0().ch0.size(), 2u);  // not merged
-  // All but 100 entries were encoded, and all but 512 words at most sent.
-  EXPECT_EQ(g_MarkData2Fifo.vMerged.size(), 100u);
-  const size_t sentWords = File().size() / 4;
-  EXPECT_EQ(sentWords + g_MarkData2Fifo.vStreamWords.size(), 1 + 2 * (0x10001u - 100));
-  EXPECT_LE(g_MarkData2Fifo.vStreamWords.size(), 512u);
-  const std::string bytes = Finish();
-  const Words trace = Trace(Unblock(bytes));
-  ASSERT_EQ(trace.size(), 0x10001u + 2);
-  EXPECT_EQ(trace[0x10001], (TimedWord{0x10001, 0x01000001}));
-  EXPECT_EQ(trace.back(), (TimedWord{0x10000 + 5000000, 0x01000002}));
-}
-
-TEST_F(OfflineJobTest, AStoppedJobSendsNothingMore) {
-  Start(0, 0);
-  for (uint32_t i = 0; i < 2000; ++i) AppendStreamWord(1, 0, 0x62000000 | i);
-  g_MarkData2Fifo.MergeChannels(0);
-  g_MarkData2Fifo.EncodeDeltas(0, g_MarkData2Fifo.vMerged);
-  ASSERT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
-  g_MarkJob.bStopMark = 1;
-  g_MarkData2Fifo.SendFifoData(0);
-  EXPECT_EQ(File().size(), 0u);
-  EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
-}
 
 // "OffLineFile.tmp" refused at the write that fills the 1 MB buffer or at the final flush: 9, file closed.
 TEST_F(OfflineJobTest, ARefusedWriteFailsTheJobWith9) {
