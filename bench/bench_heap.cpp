@@ -8,7 +8,7 @@
 // its own memory) is told apart by the caller's address and not counted.
 //
 // Reported: peak_MB, the peak of the counted live heap during the job (the library's buffers held
-// from the start included), job_MB, that peak above the live heap at the job's start, and
+// from the start included), job_bytes, that peak above the live heap at the job's start, and
 // ratio_to_shorter, peak_MB over the peak of the next shorter job of the same mode.
 #include <benchmark/benchmark.h>
 
@@ -103,7 +103,7 @@ void BM_PeakHeap(benchmark::State& state) {
     return;
   }
   const int repeat = static_cast<int>((seconds * 1000000 + patternUs - 1) / patternUs);
-  double peakMb = 0, jobMb = 0, streamS = 0;
+  double peakMb = 0, jobBytes = 0, streamS = 0;
   for (auto _ : state) {
     const int64_t start = g_live.load();
     g_peak = start;
@@ -113,7 +113,7 @@ void BM_PeakHeap(benchmark::State& state) {
       break;
     }
     peakMb = static_cast<double>(g_peak.load()) / 1048576.0;
-    jobMb = static_cast<double>(g_peak.load() - start) / 1048576.0;
+    jobBytes = static_cast<double>(g_peak.load() - start);
     streamS = static_cast<double>(us) / 1e6;
   }
   plat::DeleteFilePath(OfflineFile());
@@ -121,7 +121,7 @@ void BM_PeakHeap(benchmark::State& state) {
   state.SetLabel(mode == 1 ? "online" : "offline");
   state.counters["stream_s"] = streamS;
   state.counters["peak_MB"] = peakMb;
-  state.counters["job_MB"] = jobMb;
+  state.counters["job_bytes"] = jobBytes;
   if (shorter.count(mode)) state.counters["ratio_to_shorter"] = peakMb / shorter[mode];
   shorter[mode] = peakMb;
 }
