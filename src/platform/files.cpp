@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "platform/detail.h"
 #include "platform/fault_point.h"

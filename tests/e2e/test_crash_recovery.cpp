@@ -16,20 +16,29 @@ using qztest::kParaKey;
 
 const char* const kChildFolder = "QZ_CRASH_CHILD_FOLDER";
 
+// A symbol of a module loaded by a child, with the type of the function of the same name.
+#define CHILD_SYMBOL(module, fn) reinterpret_cast<decltype(&fn)>(plat::FindSymbol(module, #fn))
+
+// The child's library from the parent's folder with its card opened and the parameters accepted;
+// null when any step failed.
+plat::ModuleHandle OpenChildCard(const std::string& folder) {
+  plat::ModuleHandle lib = plat::LoadModule(folder + qztest::LibraryFileName());
+  if (!lib) return nullptr;
+  auto initCard = CHILD_SYMBOL(lib, QZ_InitCard);
+  auto setFlag = CHILD_SYMBOL(lib, QZ_SetFlag);
+  return initCard && setFlag && initCard() == 0 && setFlag(kParaKey, 0) == 0 ? lib : nullptr;
+}
+
 // The child's part: opens the parent's card, starts a job the card runs, and dies closing nothing.
 TEST(CrashChild, MarkThenDie) {
   const std::string folder = plat::GetEnvVar(kChildFolder);
   if (folder.empty()) GTEST_SKIP() << "runs only as the child of a test of this file";
-  plat::ModuleHandle lib = plat::LoadModule(folder + qztest::LibraryFileName());
+  plat::ModuleHandle lib = OpenChildCard(folder);
   ASSERT_NE(lib, nullptr);
-  auto initCard = reinterpret_cast<decltype(&QZ_InitCard)>(plat::FindSymbol(lib, "QZ_InitCard"));
-  auto setFlag = reinterpret_cast<decltype(&QZ_SetFlag)>(plat::FindSymbol(lib, "QZ_SetFlag"));
-  auto markStart = reinterpret_cast<decltype(&QZ_MarkStart)>(plat::FindSymbol(lib, "QZ_MarkStart"));
+  auto markStart = CHILD_SYMBOL(lib, QZ_MarkStart);
   plat::ModuleHandle sim = plat::LoadModule(folder + plat::CompanionFileName("Portlane"));
-  auto setRunState = reinterpret_cast<decltype(&cardsim_set_run_state)>(plat::FindSymbol(sim, "cardsim_set_run_state"));
-  ASSERT_TRUE(initCard && setFlag && markStart && setRunState);
-  ASSERT_EQ(initCard(), 0u);
-  ASSERT_EQ(setFlag(kParaKey, 0), 0u);
+  auto setRunState = CHILD_SYMBOL(sim, cardsim_set_run_state);
+  ASSERT_TRUE(markStart && setRunState);
   ASSERT_EQ(markStart(0, 0, 0), 0u);  // the card holds task 1
   setRunState(1, 1, 0);               // and runs the job's stream
   std::_Exit(7);                      // the host dies here: nothing is closed or released
@@ -39,14 +48,10 @@ TEST(CrashChild, MarkThenDie) {
 TEST(UnloadChild, FreeWhileThreadsRunThenExit) {
   const std::string folder = plat::GetEnvVar(kChildFolder);
   if (folder.empty()) GTEST_SKIP() << "runs only as the child of a test of this file";
-  plat::ModuleHandle lib = plat::LoadModule(folder + qztest::LibraryFileName());
+  plat::ModuleHandle lib = OpenChildCard(folder);
   ASSERT_NE(lib, nullptr);
-  auto initCard = reinterpret_cast<decltype(&QZ_InitCard)>(plat::FindSymbol(lib, "QZ_InitCard"));
-  auto setFlag = reinterpret_cast<decltype(&QZ_SetFlag)>(plat::FindSymbol(lib, "QZ_SetFlag"));
-  auto apply = reinterpret_cast<decltype(&QZ_SetCardParaFile)>(plat::FindSymbol(lib, "QZ_SetCardParaFile"));
-  ASSERT_TRUE(initCard && setFlag && apply);
-  ASSERT_EQ(initCard(), 0u);
-  ASSERT_EQ(setFlag(kParaKey, 0), 0u);
+  auto apply = CHILD_SYMBOL(lib, QZ_SetCardParaFile);
+  ASSERT_TRUE(apply);
   ASSERT_EQ(apply(0), 0u);
   const auto start = std::chrono::steady_clock::now();
   // However often the host frees it (more often than it loaded it, too), the library stays.
