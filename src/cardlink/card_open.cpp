@@ -212,14 +212,11 @@ bool SyncSteps(const char* tag, const CardStatus& s, const CardStatus& full) {
 
 bool CAdmin::SynSystemWithCard_() {
   const char* tag = "CAdmin::SynSystemWithCard_";
-  CmdReply reply;
-  {
-    plat::LockGuard g(g_csCardCmd);
-    if (!g_Link.g_bConnected) return false;
-    CPortlane::SendCmdLocked(CMD_STATUS, 0, 0, reply);
-  }
-  const CardStatus s = DecodeCardStatus(reply.r0(), reply.r1(), g_SystemPara.bCmdWithNum == 1);
-  const CardStatus full = DecodeCardStatus(reply.r0(), reply.r1(), true);
+  uint32_t r0 = 0, r1 = 0;
+  bool cmdWithNum = false;
+  if (!ReadCardStatusWords(r0, r1, cmdWithNum)) return false;
+  const CardStatus s = DecodeCardStatus(r0, r1, cmdWithNum);
+  const CardStatus full = DecodeCardStatus(r0, r1, true);
   if (s.cardTaskId == 0 && s.runState == 0) return true;
   if (!SyncSteps(tag, s, full)) return false;
   // A host that ended in the middle of flash work leaves the areas it noticed as being rewritten

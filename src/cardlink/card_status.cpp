@@ -141,13 +141,22 @@ CardStatus DecodeCardStatus(uint32_t r0, uint32_t r1, bool cmdWithNum) {
   return s;
 }
 
-CardStatus ReadCardStatus() {
-  // The card's command form is read under the command lock, where an open writes it.
+bool ReadCardStatusWords(uint32_t& r0, uint32_t& r1, bool& cmdWithNum) {
   plat::LockGuard g(g_csCardCmd);
-  if (!g_Link.g_bConnected) return CardStatus();
+  if (!g_Link.g_bConnected) return false;
   CmdReply reply;
   CPortlane::SendCmdLocked(CMD_STATUS, 0, 0, reply);
-  return DecodeCardStatus(reply.r0(), reply.r1(), g_SystemPara.bCmdWithNum == 1);
+  r0 = reply.r0();
+  r1 = reply.r1();
+  cmdWithNum = g_SystemPara.bCmdWithNum == 1;
+  return true;
+}
+
+CardStatus ReadCardStatus() {
+  uint32_t r0 = 0, r1 = 0;
+  bool cmdWithNum = false;
+  if (!ReadCardStatusWords(r0, r1, cmdWithNum)) return CardStatus();
+  return DecodeCardStatus(r0, r1, cmdWithNum);
 }
 
 void FormatGalvoAlarm(uint32_t w0, uint32_t w1, std::string& text) {

@@ -23,6 +23,9 @@ constexpr uint32_t kLaserAlarm = 17;
 // Decodes the two status words. Only connected, run state, running and the alarm bytes of r0 bits 10
 // and 11 are decoded always; the rest only when the card numbers its commands.
 CardStatus DecodeCardStatus(uint32_t r0, uint32_t r1, bool cmdWithNum);
+// The status command's two words and the card's command form, read under the command lock (where an
+// open writes the form); false, with nothing sent, when no card is open. Code 1 when the card is lost.
+bool ReadCardStatusWords(uint32_t& r0, uint32_t& r1, bool& cmdWithNum);
 // Zero when no card is open; otherwise the card's status (code 1 when the card is lost).
 CardStatus ReadCardStatus();
 
