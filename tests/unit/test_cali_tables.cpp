@@ -18,9 +18,6 @@
 #include "calibration/scan.h"
 #include "corrix_api.h"
 #include "frame/bytes.h"
-#include "frame/errors.h"
-#include "frame/ini_cfg.h"
-#include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "gridel_api.h"
 #include "platform/files.h"
@@ -28,7 +25,6 @@
 #include "support/expect_code.h"
 #include "support/faults.h"
 #include "support/lib_folder.h"
-#include "support/staged_library.h"
 
 namespace {
 

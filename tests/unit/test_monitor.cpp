@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "cardlink/card_open.h"
 #include "cardlink/task_state.h"
 #include "cardlink/task_table.h"
 #include "frame/conv.h"
