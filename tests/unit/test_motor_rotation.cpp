@@ -107,16 +107,9 @@ TEST_F(MotorTest, MarkMotorStartRefusalsAndTheMoveInAList) {
   EXPECT_EQ(Main()[kWaitHead.size()], (TimedWord{24, 0x42000682}));
   EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));  // no word of axis 2
 
-  // In a list: the velocity is not clamped; a negative velocity fails, a NaN target appends nothing.
+  // In a list (its words: RotMarkTest): a negative acceleration fails, a NaN target appends nothing.
   Words list;
   uint64_t cursor = 1000;
-  MotorMoveInStream(list, cursor, true, true, 1000, 100, 1, 100);
-  const Words want = {{1010, 0x85000001}, {1022, 0x58000104}, {1023, 0x51640020}, {1024, 0x420001F4},
-                      {1025, 0x51600010}, {1026, 0x41002710}, {1027, 0x51600010}, {1028, 0x43000465},
-                      {1029, 0x51600010}, {1030, 0x40800063}, {1031, 0x51600010}, {1032, 0x84000001},
-                      {1033, 0x51620100}, {1043, 0x85000001}, {1055, 0x58000104}, {1056, 0x51640020}};
-  EXPECT_EQ(WithoutLanes(list), want);
-  EXPECT_EQ(cursor, 1056u);
   qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MotorMoveInStream(list, cursor, true, false, 10, -1, 0, 100); });
   const size_t before = list.size();
   qztest::ExpectCode(RV_DATA_IS_NAN, 1, [&] { MotorMoveInStream(list, cursor, true, true, 10, 100, NAN, 100); });
@@ -166,9 +159,6 @@ TEST_F(RotMarkTest, WithoutMarkersOnlyTheReplacedAxisGoes) {
   s.code21 = true;
   rot.Begin(s);
   EXPECT_EQ(Run(q21), (Words{{5, SW_NOP}, {6, Y21(0x1FFFFF)}, {7, 0x01600005}, {8, 0x01800003}}));
-  s.axis = 1;
-  rot.Begin(s);
-  EXPECT_EQ(Run(q21), (Words{{5, X(0x10002)}, {6, SW_NOP}, {7, 0x01600005}, {8, 0x01800003}}));
 }
 
 // One segment: the two moves, the wait for axis 1, the segment with its ramp, the return ramp 25 µs later.
@@ -239,7 +229,6 @@ TEST_F(RotMarkTest, RunsJoinedSegmentsDirectionChangesAndAnOpenSegment) {
   // ends: end positions of consecutive segments.
   const struct { const char* what; std::vector<uint32_t> ends; size_t runs; } cases[] = {
       {"one apart: joined", {1000, 1001, 1000}, 1},
-      {"rising", {1000, 2000, 3000}, 1},
       {"rising then falling", {1000, 2000, 1500}, 2},
       {"a new run takes the next segment in either direction", {3000, 2000, 2500, 1000}, 2},
       {"falling, rising twice", {3000, 2000, 2500, 3000}, 2},
@@ -287,13 +276,8 @@ TEST_F(RotMarkTest, SettingsUnpairedMarkersAndCodesTheCardCannotTake) {
   g_Scan.SetFieldSizes(100, 50, 100);
   g_SystemPara.MarkEnd_X = 10.0001;  // 39320.57; the X field's own encoder gives 39321
   g_SystemPara.MarkEnd_Y = 2.7;      // 34536.45 (the Y field's: 36306); 21-bit 1331691.52
-  const struct {
-    uint32_t axis;
-    int32_t coordType, code21;
-    uint32_t index;
-    int32_t rest;
-  } cases[] = {{0, 0, 0, 0, 39320}, {1, 3, 0, 1, 34536}, {0, 4, 0, 1, 34536}, {1, 7, 0, 0, 39320},
-               {0, 5, 1, 1, 1331692}};
+  const struct { uint32_t axis; int32_t coordType, code21; uint32_t index; int32_t rest; } cases[] = {
+      {0, 0, 0, 0, 39320}, {1, 3, 0, 1, 34536}, {0, 4, 0, 1, 34536}, {1, 7, 0, 0, 39320}, {0, 5, 1, 1, 1331692}};
   for (const auto& c : cases) {
     QZ_TRACE(testing::Message() << c.axis << " " << c.coordType << " " << c.code21);
     SetRotateMarkPara(1, c.axis, 100, 1);
@@ -455,16 +439,12 @@ TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrapAndReportsTheUnexpect
     const FlyEncodeState st = g_FlyEncode.State();
     EXPECT_EQ(st.nEncPosAbs, s.travel) << s.pos << " " << s.travel;
     EXPECT_EQ(st.nState, s.state) << s.travel;
-    EXPECT_EQ(st.nLastEncPos, s.pos);
   }
   EXPECT_TRUE(Boxes().empty());
 
-  struct Case {
-    std::vector<std::tuple<int32_t, uint32_t, uint32_t>> before;
-    int32_t pos;
-    uint32_t io;
-    const char* text;  // nullptr: no report
-  } cases[] = {
+  using Event = std::tuple<int32_t, uint32_t, uint32_t>;  // (position, io, dir)
+  // before: reported first; text: the report, nullptr for none.
+  struct Case { std::vector<Event> before; int32_t pos; uint32_t io; const char* text; } cases[] = {
       {{}, 300, 0, "updateEncPos unExpect"}, {{{250, 0, 0}}, 500, 1, "nEncPos == nRangeHalf"},
       {{}, 250, 1, "nEncPos == nRangeHalf2"}, {{}, 0x200, 1, nullptr},
   };
