@@ -53,12 +53,8 @@ TEST_F(CardsimGalvo, SixteenBitWordsIntoPositionsAtTheirTimes) {
 }
 
 TEST_F(CardsimGalvo, TheRunsFirstGalvanometerOrCorrectionWordFixesTheForm) {
-  struct Case {
-    const char* what;
-    std::vector<Timed> words;
-    uint32_t form;
-    std::vector<cardsim_position> positions;
-  } cases[] = {
+  struct Case { const char* what; std::vector<Timed> words; uint32_t form; std::vector<cardsim_position> positions; }
+  cases[] = {
       {"21 bit, lit",
        {{1, 0x04000002}, {10, 0x01100000}, {10, 0x015FFFFF}, {20, 0x01200005}, {20, 0x01600006},
         {30, 0x01800007}, {40, 0x01A00000}, {50, 0x04000001}, {60, 0x01000009}},
