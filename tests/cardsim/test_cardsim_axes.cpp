@@ -65,8 +65,7 @@ TEST_F(CardsimAxes, PlatformWaitHoldsUntilEveryAxisRests) {
   }
 }
 
-// Consumed at once, a platform wait behind a move to the end of travel (8388607 pulses: 84 s of
-// card time) is met at once in card time, not after 84 s of the host's.
+// Consumed at once, a platform wait behind an 84 s move (8388607 pulses) is met at once, not after 84 host s.
 TEST_F(CardsimAxes, ConsumedAtOnceTheClockRunsAheadThroughAMove) {
   std::vector<Timed> w = {{0, kVelocity100}, {0, Target1(0xFFFFFE)}, {0, kStart1}, {5, kAskPlatform}};
   Wait(w, 10, 4, 0x11, 0x10);

@@ -19,8 +19,7 @@ class RotationHost : public CardHost {
     OpenWithPens(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n[HARDWARE]\nMarkEnd_X=3\n"
                  "MarkEnd_Y=-4\n", 79, 1);
   }
-  // A job from `startFlag`: a polyline, a count marker, a flush when asked, a second polyline and
-  // marker; the words the card ran.
+  // The words the card ran of a job: polyline, count marker, a flush when asked, polyline, marker.
   std::vector<uint32_t> Job(uint32_t startFlag, bool flush) {
     EXPECT_EQ(MarkStart(1, 0, startFlag), 0u);
     const double a[] = {1, 1, 0, 2, 3, 0, 4, -2, 0}, b[] = {-1, -1, 0, -3, 2, 0};

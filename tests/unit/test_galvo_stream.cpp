@@ -57,7 +57,6 @@ TEST_F(GalvoTest, StraightAndAcceleratedMovesAndRefusedMovesThatChangeNothing) {
        Galvo(k21, 0, {{40, 1048584, 1048576}, {70, 1048591, 1048576}, {100, 1048597, 1048576}})},
       // 5.24 codes: only the last step's pair, which does not count as written.
       {"21-bit, below 6.4 codes", 0, 1, 0, 0.00005, 0, 0.0000017, -1, 0, Galvo(k21, 0, {{30, 1048581, 1048576}})},
-      {"shorter than one step", 0, 0, 0, 0.1, 0, 1.0, -1, 1, Galvo(kLit, 0, {{10, 32833, 32767}})},
       {"zero length", 0, 0, 0, 0, 0, 1.0, -1, 1, Galvo(kLit, 0, {{10, 32767, 32767}})},
       {"zero length, 21-bit", 0, 1, 0, 0, 0, 1.0, -1, 0, Galvo(k21, 0, {{10, 1048576, 1048576}})},
       {"ends clamped to the same codes, 3 steps: first and last pairs", 0, 0, 60, 70, 0, 0, 3, 1,
@@ -223,7 +222,6 @@ TEST_F(GalvoTest, JumpAndCornerDelays) {
 TEST_F(GalvoTest, AuxWaitsTheDotFrameAndTheEnableWord) {
   GalvoClock() = 40;
   AppendAuxWait(0);
-  AppendAuxWait(-5);
   AppendAuxWait(7);
   EXPECT_EQ(Floor().ch0, (Words{{47, SW_NOP}}));
   EXPECT_EQ(GalvoClock(), 47);

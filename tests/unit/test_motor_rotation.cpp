@@ -99,14 +99,6 @@ TEST_F(MotorTest, MarkMotorStartRefusalsAndTheMoveInAList) {
   EXPECT_TRUE(MarkFailed());
   EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));
 
-  // +inf is clamped to the maximum velocity (300: code 1666); -inf is a code the card cannot take.
-  const double inf[4] = {INFINITY, -INFINITY, 10, 0};
-  g_MarkFloor[0].Reset();
-  ClearMarkFailure();
-  qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MarkMotorStart(enable, pos, inf, acc); });
-  EXPECT_EQ(Main()[kWaitHead.size()], (TimedWord{24, 0x42000682}));
-  EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));  // no word of axis 2
-
   // In a list (its words: RotMarkTest): a negative acceleration fails, a NaN target appends nothing.
   Words list;
   uint64_t cursor = 1000;

@@ -22,8 +22,7 @@ TEST(Scan, CodesOfMmClampInDoubleAndTwentyOneBitCodesClampBeforeRoundingHalvesUp
       {0.0, 0.0, 0.0, 32767, 32767, 32767}, {50.0, 50.0, 8.5, 65535, 65535, 65535}, {-50.0, -50.0, -8.5, 0, 0, 0},
       {60.0, -60.0, 100.0, 65535, 0, 65535}, {25.0, -25.0, 4.25, 49151, 16383, 49151},
       // Beyond the range of a 32-bit code: clamped, not wrapped.
-      {1e300, -1e300, -3e9, 65535, 0, 0}, {kInf, -kInf, kInf, 65535, 0, 65535},
-      {kNaN, kNaN, kNaN, 32767, 32767, 32767},
+      {1e300, -1e300, -3e9, 65535, 0, 0}, {kInf, -kInf, kInf, 65535, 0, 65535}, {kNaN, kNaN, kNaN, 32767, 32767, 32767},
   };
   for (const Case& c : cases) {
     int32_t cx = -1, cy = -1, cz = -1;
