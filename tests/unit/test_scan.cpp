@@ -1,8 +1,6 @@
 // Scanner codes of field positions: clamps, per-axis fields, 21-bit rounding, transform, fast tables.
-#include <atomic>
 #include <limits>
 #include <memory>
-#include <thread>
 #include <tuple>
 
 #include "calibration/box_para.h"
@@ -84,26 +82,6 @@ TEST(Scan, TransformSwapsMirrorsRotatesShiftsAndEachAxisUsesItsOwnField) {
       {2, 0, -8.5},  {2, 100000, 8.5}, {3, 65535, 0.0},      {-1, 65535, 0.0},
   };
   for (const AxisCase& c : axes) EXPECT_EQ(cal->DacToMm(c.axis, c.code), c.mm) << c.axis << " " << c.code;
-}
-
-// Conversions while another thread changes the field sizes see one whole setting (run it under tsan).
-TEST(Scan, FieldSizesChangeWhileAnotherThreadConverts) {
-  std::atomic<bool> done{false};
-  std::thread writer([&] {
-    for (int i = 0; !done.load(); ++i) {
-      if (i % 2) g_Scan.SetFieldSizes(200.0, 50.0, 10.0);
-      else g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
-    }
-  });
-  int bad = 0;
-  for (int i = 0; i < 20000; ++i) {
-    const double x = g_Scan.DacToMm(0, 65535), y = g_Scan.DacToMm(1, 0), z = g_Scan.DacToMm(2, 65535);
-    if ((x != 50.0 && x != 100.0) || (y != -50.0 && y != -25.0) || (z != 8.5 && z != 5.0)) ++bad;
-  }
-  done = true;
-  writer.join();
-  EXPECT_EQ(bad, 0);
-  g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
 }
 
 // Fast tables: table 0 X code 200 per column, Y code falling 200 per row; table 1 constant.
