@@ -32,9 +32,7 @@ TEST_F(FlyHost, RefusalsTheRotationCentreAndTheQueries) {
                       QZ(GetEncPosBuf)(&u, &u), QZ(GetEncBufPosAbs)(&u, &d), QZ(SetEncPosBufSwitch)(1)})
     EXPECT_EQ(rc, 1u);
   // The rotation centre of two points needs no card.
-  struct Case {
-    double x1, y1, x2, y2, angle, cx, cy;
-  } cases[] = {
+  struct Case { double x1, y1, x2, y2, angle, cx, cy; } cases[] = {
       {1, 0, 0, 1, 90, 0, 0},
       {5, 3, 2.0 + 3 * 0.8660254037844387 - 4 * 0.5, -1.0 + 3 * 0.5 + 4 * 0.8660254037844387, 30, 2, -1},
   };

@@ -1,5 +1,5 @@
 // Rotation marking on the simulated card: the replaced axis's words gone, the start at the end
-// position, dots refused, nothing sent twice across a mid-job flush.
+// position, nothing sent twice across a mid-job flush.
 
 #include <algorithm>
 
@@ -7,7 +7,6 @@
 
 namespace {
 
-using qztest::AnyLineHas;
 using qztest::CardHost;
 
 constexpr uint32_t kBufferMarker = 0x51200006;
@@ -59,15 +58,6 @@ TEST_F(RotationHost, JobLosesTheReplacedAxisStartsAtTheEndPositionAndSendsEachWo
   EXPECT_EQ(Of(words, XWord), Of(plain, XWord));
   for (uint32_t marker : {0x62000001u, 0x62000002u}) EXPECT_EQ(std::count(words.begin(), words.end(), marker), 1);
   EXPECT_EQ(std::count(words.begin(), words.end(), kBufferMarker), 3);  // two counts and the flush
-
-  // A dot fails the next job with 18 before anything of it is appended.
-  ASSERT_EQ(MarkStart(1, 0, 1), 0u);
-  const double dot[3] = {1, 1, 0};
-  EXPECT_EQ(QZ(MarkDot)(dot, 1, 100, 0), 18u);
-  MarkEnd(0);
-  const std::vector<uint32_t> again = TraceWords();
-  EXPECT_EQ(std::count(again.begin(), again.end(), 0x51200002u), 0);
-  EXPECT_TRUE(AnyLineHas(ErrorLog(), "QZ_MarkDot:Dot marking is not allowed in rotation marking."));
 }
 
 }  // namespace

@@ -236,7 +236,15 @@ TEST_F(AxisExportTest, FramesOfMovesJogsSettersManualModeLegacyNumbersAndReads) 
 }
 
 // Every refusal sends nothing (no stop flag either, except the code 29 of a move, which stops the card's run).
-TEST_F(AxisExportTest, RefusalsSendNothingAndCodesTheCardCannotTakeStopItsRun) {
+TEST_F(AxisExportTest, RefusalsSendNothingCodesTheCardCannotTakeStopItsRunNoCardAndACardLostWhileHoming) {
+  uint32_t u = 0;
+  double d = 0;
+  const uint32_t got[] = {QZ_NXA_AxisMove(1, 1, 1, 1, 1), QZ_NXA_GetAxisSts(1, &u), QZ_NXA_GetAxisPos(1, &d),
+                          QZ_NXA_SearchHome(1), QZ_NXA_SetMotorPara(), QZ_NXA_SetHomeMode(0, 0, 0, 0, 0, 0, 0, 0),
+                          QZ_NXA_SetMotorDo(1, 1), QZ_NXA_GetMotorDo(&u)};
+  EXPECT_EQ(std::vector<uint32_t>(std::begin(got), std::end(got)), (std::vector<uint32_t>{1, 1, 1, 1, 1, 1, 0, 0}));
+  EXPECT_EQ(QZ_Test(), 0u);
+
   Open(0);
   NxaAxisRecord r = NxaGetAxis(1);
   r.nHomeMode = 15;
@@ -282,16 +290,6 @@ TEST_F(AxisExportTest, RefusalsSendNothingAndCodesTheCardCannotTakeStopItsRun) {
     EXPECT_EQ(AxisCommands(), c.sent);
     EXPECT_EQ(Commands(CMD_SET_FLAG), (std::vector<qztest::Cmd>{{CMD_SET_FLAG, 0, FLAG_STOP}}));
   }
-}
-
-TEST_F(AxisExportTest, NoCardAndACardLostWhileHoming) {
-  uint32_t u = 0;
-  double d = 0;
-  const uint32_t got[] = {QZ_NXA_AxisMove(1, 1, 1, 1, 1), QZ_NXA_GetAxisSts(1, &u), QZ_NXA_GetAxisPos(1, &d),
-                          QZ_NXA_SearchHome(1), QZ_NXA_SetMotorPara(), QZ_NXA_SetHomeMode(0, 0, 0, 0, 0, 0, 0, 0),
-                          QZ_NXA_SetMotorDo(1, 1), QZ_NXA_GetMotorDo(&u)};
-  EXPECT_EQ(std::vector<uint32_t>(std::begin(got), std::end(got)), (std::vector<uint32_t>{1, 1, 1, 1, 1, 1, 0, 0}));
-  EXPECT_EQ(QZ_Test(), 0u);
 
   // Homing waits on the status without a limit: a card lost during the polls ends it with 1.
   Open(0);

@@ -172,7 +172,7 @@ TEST_F(GalvoTest, AStopEndsTheMoveAtItsEndPoint) {
 
 // ---- waits
 
-TEST_F(GalvoTest, JumpAndCornerDelays) {
+TEST_F(GalvoTest, JumpAndCornerDelaysAuxWaitsTheDotFrameAndTheEnableWord) {
   // delay: after a move of one step (10 µs; 20 µs for 20 mm at 1 mm/µs)
   struct Case { const char* name; int32_t dMin, dMax, longLen; double length; int64_t delay; double speed = 1.0; };
   const Case cases[] = {
@@ -215,9 +215,9 @@ TEST_F(GalvoTest, JumpAndCornerDelays) {
     EXPECT_EQ(std::tuple(LineEndTime(), GalvoClock(), Floor().ch0.size(), Floor().ch0.back().time),
               std::tuple(10, 10 + c.wait, c.wait ? 4u : 3u, static_cast<uint64_t>(10 + c.wait)));
   }
-}
 
-TEST_F(GalvoTest, AuxWaitsTheDotFrameAndTheEnableWord) {
+  // Aux waits of nothing add nothing.
+  Start(0, 0);
   GalvoClock() = 40;
   AppendAuxWait(0);
   AppendAuxWait(7);

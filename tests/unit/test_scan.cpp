@@ -15,7 +15,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The load defaults: 100 x 100 mm, Z 17 mm.
-TEST(Scan, CodesOfMmClampInDoubleAndTwentyOneBitCodesClampBeforeRoundingHalvesUp) {
+TEST(Scan, CodesClampInDoubleTwentyOneBitCodesRoundHalvesUpTheTransformAndEachAxisField) {
   struct Case { double x, y, z; int32_t cx, cy, cz; } cases[] = {
       {0.0, 0.0, 0.0, 32767, 32767, 32767}, {50.0, 50.0, 8.5, 65535, 65535, 65535}, {-50.0, -50.0, -8.5, 0, 0, 0},
       {60.0, -60.0, 100.0, 65535, 0, 65535}, {25.0, -25.0, 4.25, 49151, 16383, 49151},
@@ -50,9 +50,8 @@ TEST(Scan, CodesOfMmClampInDoubleAndTwentyOneBitCodesClampBeforeRoundingHalvesUp
   // The range the box-correction module reports (its refusals: test_cali_tables.cpp).
   EXPECT_TRUE(CCaliLink::SetHalfRange(25.0));
   EXPECT_EQ(MmToCode21(12.5), 1572864);
-}
 
-TEST(Scan, TransformSwapsMirrorsRotatesShiftsAndEachAxisUsesItsOwnField) {
+  // The transform swaps, mirrors, rotates and shifts.
   auto cal = std::make_unique<CCalibrate>();
   // Without settings the transform is the identity.
   FieldPoint p = cal->Transform(3.0, 5.0);
@@ -63,18 +62,18 @@ TEST(Scan, TransformSwapsMirrorsRotatesShiftsAndEachAxisUsesItsOwnField) {
   cal->dbRotCos = 0.0;
   cal->dbOrgX = 1.0;
   cal->dbOrgY = 2.0;
-  struct Case { int32_t mode; double x, y; } cases[] = {
+  const struct { int32_t mode; double x, y; } modes[] = {
       {0, 6.0, -1.0},  {1, 6.0, 5.0},   {2, -4.0, -1.0}, {3, -4.0, 5.0}, {4, 4.0, -3.0}, {5, 4.0, 7.0},
       {6, -2.0, -3.0}, {7, -2.0, 7.0},  {9, 6.0, -1.0},  {-1, 6.0, -1.0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : modes) {
     cal->nCoordType = c.mode;
     p = cal->Transform(3.0, 5.0);
     EXPECT_EQ(std::tuple(p.x, p.y), std::tuple(c.x, c.y)) << c.mode;
   }
   cal = std::make_unique<CCalibrate>();  // each axis uses its own field
   cal->SetFieldSizes(100.0, 50.0, 17.0);
-  int32_t cx = -1, cy = -1, cz = -1;
+  int32_t cz = -1;
   cal->MmToDac(12.5, 12.5, 12.5, cx, cy, cz);
   EXPECT_EQ(std::tuple(cx, cy, cz), std::tuple(40959, 49151, 65535));
   struct AxisCase { int32_t axis, code; double mm; } axes[] = {

@@ -4,8 +4,10 @@
 #include <tuple>
 
 #include "frame/bytes.h"
+#include "frame/errors.h"
 #include "laser/light_path.h"
 #include "mark/io_words.h"
+#include "mark/rot_mark.h"
 #include "mark/scan_sequences.h"
 #include "test_scan_fixture.h"
 
@@ -177,6 +179,12 @@ TEST_F(ScanSeqTest, DotListAppliesTheLayerJumpsOnlyToMovedDotsAndMarksEachOnItsF
   EXPECT_EQ(Floor().ch1, laser);
 
   Job(0);
+  g_mapErrText[RV_DOT_MARK_ILLEGAL_FOR_ROTATION] = "no dots";
+  g_RotatePara.nEnable = 1;  // rotation marking takes no dots: the code's text in the log
+  ExpectCode(18, 0, [&] { MarkDotList(points, 2, 1, 50); });
+  g_RotatePara.nEnable = 0;
+  g_mapErrText.clear();
+  EXPECT_TRUE(HasLine(ErrorLines(), "QZ_MarkDot:no dots (points given, count 2"));
   PutF64(points + 2 * kHostPointBytes + 8, kNaN);
   ExpectCode(7, 0, [&] { MarkDotList(points, 3, 1, 50); });
   EXPECT_TRUE(Main().empty());
