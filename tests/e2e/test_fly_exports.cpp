@@ -37,12 +37,10 @@ TEST_F(FlyHost, RefusalsTheRotationCentreAndTheQueries) {
       {5, 3, 2.0 + 3 * 0.8660254037844387 - 4 * 0.5, -1.0 + 3 * 0.5 + 4 * 0.8660254037844387, 30, 2, -1},
   };
   for (const Case& k : cases) {
-    cx = cy = 0;
     EXPECT_EQ(QZ(GetRotateCent)(k.x1, k.y1, k.x2, k.y2, k.angle, &cx, &cy), 0u);
     EXPECT_NEAR(cx, k.cx, 1e-9) << k.angle;
     EXPECT_NEAR(cy, k.cy, 1e-9) << k.angle;
   }
-  cx = cy = 0;
   EXPECT_EQ(QZ(GetRotateCent)(1, 2, 1, 2, 0, &cx, &cy), 0u);
   EXPECT_FALSE(std::isfinite(cx) && std::isfinite(cy));
   // With a card: null out-pointers, offsets not finite or beyond 32 bits of 1/8192: 2, nothing sent.

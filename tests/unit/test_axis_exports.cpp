@@ -309,13 +309,9 @@ TEST_F(AxisExportTest, AxisTestSearchHomeAndAJogOnTheSimulatedAxes) {
   Open(0);
   cardsim_set_answer_(0x126, 0, 0, 0x400, 0);
   EXPECT_EQ(QZ_Test(), 0u);
-  const FrameList move = {{0x120, 0xF4240, 50000}, {0x121, 1125, 1125}, {0x125, 0x180270F, 0}};
-  FrameList want = {{0x135, 0, 0x7FFFFF}};
-  want.insert(want.end(), move.begin(), move.end());
-  want.insert(want.end(), {{0x12D, 1, 0}, {0x126, 0, 0}, {0x135, 0, 0x7FFFFF}});
-  want.insert(want.end(), move.begin(), move.end());
-  want.insert(want.end(), {{0x126, 0, 0}, {0x135, 0, 0x7FFFFF}});
-  EXPECT_EQ(AxisCommands(), want);
+  const Frame vel{0x120, 0xF4240, 50000}, acc{0x121, 1125, 1125}, to{0x125, 0x180270F, 0}, zero{0x135, 0, 0x7FFFFF};
+  const Frame stop{0x12D, 1, 0}, poll{0x126, 0, 0};
+  EXPECT_EQ(AxisCommands(), (FrameList{zero, vel, acc, to, stop, poll, zero, vel, acc, to, poll, zero}));
   EXPECT_EQ(clock.slept, 3000u);
 
   cardsim_log_clear_();
