@@ -403,7 +403,6 @@ TEST_F(AxisExportTest, UsbDefaultsPcieLimitsAndALostCardKeepsTheNewRecords) {
   UpdateMotorPara();
   EXPECT_EQ(Commands(), want);
   EXPECT_EQ(Frames()[0].word, 0x112Fu);  // after the open's command, nibble 1
-  EXPECT_EQ(NxaGetAxis(2).nHomeMode, 0u);
 
   // A PCIe card: the limits, the senses and the home modes.
   Open(1, "[MOTOR]\nbEnLimitP0=1\nbEnLimitH0=1\nbEnLimitN1=1\nbEnLimitN2=1\nbEnLimitH2=1\n",

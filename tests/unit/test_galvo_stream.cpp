@@ -1,9 +1,6 @@
 // Galvanometer step encoders: straight and accelerated moves, waits, the dot frame, refusals, a stop.
-#include <atomic>
-#include <chrono>
 #include <limits>
 #include <numbers>
-#include <thread>
 #include <tuple>
 
 #include "support/trace.h"
@@ -150,24 +147,13 @@ TEST_F(GalvoTest, AStopEndsTheMoveAtItsEndPoint) {
   EXPECT_EQ(Floor().ch0, (Words{{0, SW_NOP}}));
   ExpectCur(2, 0);
 
-  // A stop from another thread during a slow move of 200 million steps (2000 s of stream time).
+  // A stopped job, likewise, in a move of 200 million steps (2000 s of stream time).
   Start(0, 0);
-  constexpr int32_t kSteps = 200000000;
-  std::atomic<bool> started{false};
-  std::thread stopper([&] {
-    while (!started.load()) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    g_MarkJob.bStopMark = 1;
-  });
+  g_MarkJob.bStopMark = 1;
   FieldPoint from{0, 0};
   uint8_t wrote = 0;
-  started = true;
-  StreamVector(from, {0.003, 0}, kSteps, wrote);
-  stopper.join();
-  EXPECT_LT(GalvoClock(), int64_t{kSteps} * 10);
-  EXPECT_EQ(GalvoClock() % 10, 0);
-  EXPECT_EQ(from.x, 0.003);
-  EXPECT_LE(static_cast<int64_t>(Floor().ch0.back().time), GalvoClock());
+  StreamVector(from, {0.003, 0}, 200000000, wrote);
+  EXPECT_EQ(std::tuple(Floor().ch0, GalvoClock(), from.x), std::tuple(Words{{0, SW_NOP}}, int64_t{0}, 0.003));
 }
 
 // ---- waits

@@ -171,8 +171,8 @@ TEST_F(ScanSeqTest, DotListAppliesTheLayerJumpsOnlyToMovedDotsAndMarksEachOnItsF
                                 {437, SW_NOP}, {444, SW_NOP}, {594, SW_NOP}}));
   // The laser on after its 20 µs on delay, off after 50 + 200 µs off delay aligned down to the 100 µs pulse.
   const auto dot = [](uint64_t t) {
-    return Words{{t, SW_NOP},           {t, 0x11000960},      {t, 0x12000960},
-                 {t, 0x16000001},       {t + 200, 0x16000000}, {t + 200, SW_NOP}};
+    return Words{{t, SW_NOP}, {t, 0x11000960}, {t, 0x12000960}, {t, 0x16000001}, {t + 200, 0x16000000},
+                 {t + 200, SW_NOP}};
   };
   Words laser = dot(227);
   for (const TimedWord& w : dot(464)) laser.push_back(w);
