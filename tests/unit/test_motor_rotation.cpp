@@ -489,7 +489,6 @@ TEST_F(FlyEncodeTest, AnEmptyStretchWaitsEveryTenthOfTheRangeAMarkPositionForIts
   // A mark position waits for its target.
   g_MarkJob.bStopMark = 0;
   Restore();
-  F(0).ch3.clear();
   ReadFly("nEncPPM=100\ndbMeasMarkDisMM=50");  // target = mm x 100 + 5000 (pulses)
   ASSERT_EQ(g_FlyEncode.SetFlyMarkPosPulse(9955.0), 0u);  // 1 000 500 pulses
   EXPECT_EQ(WaitValues(), (std::vector<uint32_t>{900000, 500}));
