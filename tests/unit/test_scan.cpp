@@ -1,6 +1,8 @@
 // Scanner codes of field positions: clamps, per-axis fields, 21-bit rounding, transform, fast tables.
+#include <atomic>
 #include <limits>
 #include <memory>
+#include <thread>
 #include <tuple>
 
 #include "calibration/box_para.h"
@@ -111,6 +113,25 @@ TEST(ScanMove, FastTableLookupWeighsTheFourCorners) {
   }
   g_Scan.tables[0].fill(FastCaliEntry{});
   g_Scan.tables[1].fill(FastCaliEntry{});
+}
+
+// Conversions while another thread changes the field sizes read each size whole (run it under tsan).
+TEST(Scan, FieldSizesChangeWhileAnotherThreadConverts) {
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; !done.load(); ++i) {
+      g_Scan.SetFieldSizes(i % 2 ? 200.0 : 100.0, i % 2 ? 50.0 : 100.0, i % 2 ? 10.0 : 17.0);
+    }
+  });
+  int bad = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const double x = g_Scan.DacToMm(0, 65535), y = g_Scan.DacToMm(1, 0), z = g_Scan.DacToMm(2, 65535);
+    if ((x != 50.0 && x != 100.0) || (y != -50.0 && y != -25.0) || (z != 8.5 && z != 5.0)) ++bad;
+  }
+  done = true;
+  writer.join();
+  EXPECT_EQ(bad, 0);
+  g_Scan.SetFieldSizes(100.0, 100.0, 17.0);
 }
 
 }  // namespace
