@@ -15,7 +15,7 @@ constexpr uint32_t Wide(uint32_t code) { return code * 32 + 6; }
 
 class FigureHost : public qztest::CardHost {
  protected:
-  // Pen 0 marks; the host's box block with extension word `ext`, mirror X and the point flag.
+  // Pen 0 marks; "CaliPara.cl" with extension word `ext`, mirror X and the point flag, read with the parameters.
   void Open(uint32_t ext = 0, uint32_t mirrorX = 0, uint32_t pointFlag = 0) {
     OpenWithPens(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n", 85, 1);
     if (HasFatalFailure()) return;
@@ -23,7 +23,9 @@ class FigureHost : public qztest::CardHost {
     PutU32(block.data() + 588, ext);
     PutU32(block.data() + 16, mirrorX);
     PutU32(block.data() + 8, pointFlag);
-    ASSERT_EQ(QZ(SetCaliPara)(block.data()), 0u);
+    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
+    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
+    ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
   }
   bool Visited(uint32_t x, uint32_t y) {
     for (uint32_t i = 0, n = cardsim_position_count_(); i < n; ++i) {
