@@ -27,6 +27,16 @@ TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOutAndBufferWaitsByLaneAndEdge) {
   constexpr uint32_t kNoTimeoutSetup = 0x58000101, kNoTimeoutMark = 0x51610020;
   constexpr uint32_t kTimeoutSetup = 0x58000111, kTimeoutMark = 0x51618020;
   struct Wait { uint32_t a, b; };
+  // The words of `waits` from time t on, 3 µs each.
+  auto expected = [&](uint64_t t, const std::vector<Wait>& waits, std::optional<uint32_t> timeoutWord) {
+    Words out;
+    for (const Wait& w : waits) {
+      AddWait(out, t, w.a, w.b, timeoutWord, timeoutWord ? kTimeoutSetup : kNoTimeoutSetup,
+              timeoutWord ? kTimeoutMark : kNoTimeoutMark);
+      t += 3;
+    }
+    return out;
+  };
   // timeoutWord nullopt: a wait without a time-out
   struct Case { const char* name; uint32_t mask, values, edge, mode, timeoutMs; std::optional<uint32_t> timeoutWord;
                 std::vector<Wait> waits; bool clampLogged; } cases[] = {
@@ -44,21 +54,12 @@ TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOutAndBufferWaitsByLaneAndEdge) {
     Floor().clock = 100;
     const size_t clamps = InfoLinesWith("AddInputWaitRecords:time-out");
     ASSERT_EQ(AddInputWaitRecords(c.mask, c.values, c.edge, c.mode, c.timeoutMs), 0u) << c.name;
-    Words expected;
-    uint64_t t = 100;
-    for (const Wait& w : c.waits) {
-      AddWait(expected, t, w.a, w.b, c.timeoutWord, c.timeoutWord ? kTimeoutSetup : kNoTimeoutSetup,
-              c.timeoutWord ? kTimeoutMark : kNoTimeoutMark);
-      t += 3;
-    }
-    EXPECT_EQ(Floor().ch3, expected) << c.name;
-    EXPECT_EQ(Floor().clock, t) << c.name;
+    EXPECT_EQ(Floor().ch3, expected(100, c.waits, c.timeoutWord)) << c.name;
+    EXPECT_EQ(Floor().clock, 100 + 3 * c.waits.size()) << c.name;
     EXPECT_EQ(InfoLinesWith("AddInputWaitRecords:time-out"), clamps + (c.clampLogged ? 1 : 0)) << c.name;
   }
   // Buffer waits by lane and edge.
-  constexpr uint32_t kSetup = 0x58000101, kMark = 0x51610020;
-  struct LaneWait { uint32_t a, b; };
-  struct LaneCase { const char* name; uint32_t w; std::vector<LaneWait> waits; } lanes[] = {
+  struct LaneCase { const char* name; uint32_t w; std::vector<Wait> waits; } lanes[] = {
       {"lane 1", 1u << 25 | 0x0F << 8 | 0x05, {{0x0F, 0x05}}},
       {"lane 0 is lane 4", 0x0F << 8 | 0x05, {{0x0F000000, 0x05000000}}},
       {"lane 4", 4u << 25 | 0x0F << 8 | 0x05, {{0x0F000000, 0x05000000}}},
@@ -71,13 +72,7 @@ TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOutAndBufferWaitsByLaneAndEdge) {
     Floor().clock = 0;
     ASSERT_EQ(CheckBufWaitWord(c.w), 0u) << c.name;
     ASSERT_EQ(AddBufWaitRecords(c.w), 0u) << c.name;
-    Words expected;
-    uint64_t t = 0;
-    for (const LaneWait& w : c.waits) {
-      AddWait(expected, t, w.a, w.b, std::nullopt, kSetup, kMark);
-      t += 3;
-    }
-    EXPECT_EQ(Floor().ch3, expected) << c.name;
+    EXPECT_EQ(Floor().ch3, expected(0, c.waits, std::nullopt)) << c.name;
   }
   for (uint32_t lane : {5u, 6u, 7u}) EXPECT_EQ(CheckBufWaitWord(lane << 25 | 0x0101), 2u) << lane;
 }
