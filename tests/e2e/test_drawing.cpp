@@ -152,29 +152,42 @@ TEST_F(DrawingHost, PenExportsCheckTheCardAndShowARefusal) {
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] SetMarkPara:The layer number is out of range."));
 }
 
-// The square with its grid, glyphs and guide; the nine-point square with the centre lines only; an
+// The square with its grid, glyphs and guide, then both guide modes with mirror X set: only a marked extension
+// word with bit 0 mirrors the figures (guide mode 0 never). The nine-point square has the centre lines only; an
 // unlit job switches the correction off unlit. Outside a job each figure fails with one box.
-TEST_F(DrawingHost, TheTestSquareByPointFlagAndRunModeAndOutsideAJob) {
-  for (const auto& [pointFlag, mode, polylines] : {std::tuple{0u, 0u, 40u}, {1u, 0u, 36u}, {0u, 3u, 0u}}) {
-    QZ_TRACE(mode * 10 + pointFlag);
-    Open(0, 0, pointFlag);
+TEST_F(DrawingHost, TheTestFiguresByBoxBlockAndRunModeAndOutsideAJob) {
+  struct Case { uint32_t ext, mirrorX, pointFlag, mode, polylines, squareX, guide1X; } cases[] = {
+      {0xA5000001u, 1, 0, 0, 42, Wide(57768), Wide(65536 - 39018)}, {0xA5000000u, 1, 0, 0, 42, Wide(7768), Wide(39018)},
+      {0x00000001u, 1, 0, 0, 42, Wide(7768), Wide(39018)},          {0, 0, 1, 0, 36, Wide(7768), 0},
+      {0, 0, 0, 3, 0, 0, 0}};
+  for (const Case& c : cases) {
+    QZ_TRACE(::testing::Message() << std::hex << c.ext << " " << c.pointFlag << " " << c.mode);
+    Open(c.ext, c.mirrorX, c.pointFlag);
     if (HasFatalFailure()) return;
-    ASSERT_EQ(MarkStart(mode, 0, 0), 0u);
+    ASSERT_EQ(MarkStart(c.mode, 0, 0), 0u);
     ASSERT_EQ(QZ(MarkTestRect)(), 0u);
+    if (c.mirrorX) {
+      ASSERT_EQ(QZ(MarkGuideXY)(1), 0u);
+      ASSERT_EQ(QZ(MarkGuideXY)(0), 0u);
+    }
     ASSERT_EQ(MarkEnd(0), 0u);
     const std::vector<uint32_t> words = TraceWords();
-    const uint32_t off = mode == 3 ? 0x04000003u : 0x04000002u;
+    const uint32_t off = c.mode == 3 ? 0x04000003u : 0x04000002u;
     const auto it = std::find(words.begin(), words.end(), off);
     ASSERT_NE(it, words.end());
-    EXPECT_EQ(std::count(words.begin(), it, 0x04000000u | (mode == 3 ? 1u : 0u)), 1);  // the job's own
-    EXPECT_TRUE(Visited(Wide(7768), Wide(7768)));
-    EXPECT_TRUE(Visited(592582, 288582));            // placement 1: the turned bar
-    EXPECT_TRUE(Visited(Wide(39018), Wide(35893)));  // the guide corner
-    if (mode == 3) continue;
+    EXPECT_EQ(std::count(words.begin(), it, 0x04000000u | (c.mode == 3 ? 1u : 0u)), 1);  // the job's own
+    if (c.squareX != Wide(57768)) {  // unmirrored
+      EXPECT_TRUE(Visited(Wide(7768), Wide(7768)));
+      EXPECT_TRUE(Visited(592582, 288582));            // placement 1: the turned bar
+      EXPECT_TRUE(Visited(Wide(39018), Wide(35893)));  // the guide corner
+    }
+    if (c.mode == 3) continue;
     const std::vector<cardsim_mirror> starts = PolylineStarts();
-    ASSERT_EQ(starts.size(), size_t{polylines});
-    EXPECT_EQ(starts[0].x, Wide(7768));
-    EXPECT_EQ(starts[0].y, Wide(7768));
+    ASSERT_EQ(starts.size(), size_t{c.polylines});
+    EXPECT_EQ(std::tuple(starts[0].x, starts[0].y), std::tuple(c.squareX, Wide(7768)));
+    if (c.mirrorX) {
+      EXPECT_EQ(std::tuple(starts[40].x, starts[41].x), std::tuple(c.guide1X, Wide(39018)));
+    }
   }
   const size_t before = lib->Boxes().size();
   const uint32_t positions = cardsim_position_count_();
@@ -183,27 +196,6 @@ TEST_F(DrawingHost, TheTestSquareByPointFlagAndRunModeAndOutsideAJob) {
   EXPECT_EQ(QZ(MarkTestRect)(), 17u);
   EXPECT_EQ(lib->Boxes().size(), before + 2);
   EXPECT_EQ(cardsim_position_count_(), positions);
-}
-
-// Mirror X with the extension word: only a marked word with bit 0 mirrors the figures.
-TEST_F(DrawingHost, AMarkedExtensionWithBitZeroMirrors) {
-  // Where the square and the two guide corners (modes 1 and 0) start with mirror X set.
-  const uint32_t cases[][3] = {{0xA5000001u, Wide(57768), Wide(65536 - 39018)},
-                               {0xA5000000u, Wide(7768), Wide(39018)},
-                               {0x00000001u, Wide(7768), Wide(39018)}};
-  for (const auto& [ext, squareX, guide1X] : cases) {
-    QZ_TRACE(ext);
-    Open(ext, 1);
-    if (HasFatalFailure()) return;
-    ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-    ASSERT_EQ(QZ(MarkTestRect)(), 0u);
-    ASSERT_EQ(QZ(MarkGuideXY)(1), 0u);
-    ASSERT_EQ(QZ(MarkGuideXY)(0), 0u);
-    ASSERT_EQ(MarkEnd(0), 0u);
-    const std::vector<cardsim_mirror> starts = PolylineStarts();
-    ASSERT_EQ(starts.size(), 42u);
-    EXPECT_EQ(std::tuple(starts[0].x, starts[40].x, starts[41].x), std::tuple(squareX, guide1X, Wide(39018)));
-  }
 }
 
 TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
