@@ -176,11 +176,8 @@ TEST_F(PenParaTest, SetMarkParaPlusTakesItsBlocksByTheFlagWordAndWaveSettersOneL
 }
 
 TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
-  std::vector<uint8_t> pens, plus(257 * kPenParaPlusRecordBytes, 0xA5);
-  for (int i = 0; i < 257; ++i) {
-    const std::vector<uint8_t> r = PenRecord(0.0, 0.0);
-    pens.insert(pens.end(), r.begin(), r.end());
-  }
+  // Pens of speed 0 (disabled, were they read) and extra records of 0xA5.
+  const std::vector<uint8_t> pens(257 * kMarkParaRecordBytes), plus(257 * kPenParaPlusRecordBytes, 0xA5);
   const std::vector<uint8_t> wave = Wave({}, 21);
   const uint8_t *p = pens.data(), *x = plus.data(), *w = wave.data();
   const std::pair<const char*, std::function<uint32_t()>> cases[] = {
