@@ -96,8 +96,6 @@ TEST_F(CardsimSvg, TheRunsPathAsMarkedLinesJumpsAndDotsInFieldMillimetres) {
     double fx, fy, r;  // what cardsim_write_svg is given
     Picture want;
   } cases[] = {
-      {Job(100, 100, 0), 0, 0, 0,
-       {"-52 -52 104 104", "-20,-20 20,-20 20,20 -20,20 -20,-20", "0,0 -20,-20 | -20,-20 30,30 35,-25", "30,30"}},
       {Job(80, 60, 0), 80, 60, 7,
        {"-41.6 -31.6 83.2 63.2", "-20,-20 20,-20 20,20 -20,20 -20,-20", "0,0 -20,-20 | -20,-20 30,30 35,-25", "30,30"}},
       {Job(0, 0, 10), 80, 60, 0,
