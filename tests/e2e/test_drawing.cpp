@@ -33,8 +33,7 @@ class DrawingHost : public qztest::CardHost {
   // module's ±10 mm in 21-bit codes.
   Pt Mm(uint32_t x, uint32_t y) const {
     if (!wide) return {x * 100.0 / 65535.0 - 50.0, y * 100.0 / 65535.0 - 50.0};
-    const double r = 10.0, full = 2097152.0;
-    return {x * 2 * r / full - r, y * 2 * r / full - r};
+    return {x * 20.0 / 2097152.0 - 10.0, y * 20.0 / 2097152.0 - 10.0};
   }
   double OneCode() const { return wide ? 20.0 / 2097152.0 : 100.0 / 65535.0; }
 
