@@ -45,9 +45,7 @@ TEST_F(MarkMemberTest, WhatABodyThrowsBecomesTheResultAndAJobWhoseStartFailedTak
     EXPECT_EQ(Boxes().size(), boxes += c.boxes);
   }
   // Memory is reported under the member's name, and the job goes on.
-  bool named = false;
-  for (const auto& l : ErrorLines()) named |= l.find("] QZ_TestMember:") != std::string::npos;
-  EXPECT_TRUE(named);
+  EXPECT_TRUE(qztest::HasLine(ErrorLines(), "] QZ_TestMember:"));
   EXPECT_EQ(Run([] { return 0u; }), 0u);
   // A job whose start failed takes nothing.
   const size_t shown = Boxes().size();
