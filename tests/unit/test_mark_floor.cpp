@@ -1,6 +1,7 @@
 // Floors and word channels: appenders, the floor clock, merge offsets, moving a floor down, Push and Pop; output
 // words, waits and register-write sequences as words and times on the current floor's main stream.
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "frame/wait_desc.h"
@@ -17,18 +18,13 @@ using qztest::T;
 using qztest::Words;
 using FloorTest = qztest::MarkCallTest;
 
-class IoWordsTest : public qztest::MarkCallTest {
- protected:
-  void SetUp() override {
-    MarkCallTest::SetUp();
-    InitWaitDescs();
-  }
-  size_t InfoLinesWith(const std::string& text) const {
-    size_t n = 0;
-    for (const auto& l : InfoLines()) n += l.find(text) != std::string::npos;
-    return n;
-  }
-};
+using IoWordsTest = qztest::MarkCallTest;
+
+// How many of `lines` contain `text`.
+size_t LinesWith(const std::vector<std::string>& lines, const std::string& text) {
+  auto has = [&](const std::string& l) { return l.find(text) != std::string::npos; };
+  return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), has));
+}
 
 TEST_F(FloorTest, AppendersAndShiftedWordsAreStampedFromTheFloorClock) {
   struct Case { const char* name; void (*append)(); uint64_t clockBefore; Words expected; uint64_t clockAfter; };
@@ -301,11 +297,11 @@ TEST_F(IoWordsTest, InputWaitsByEdgeAndTimeOutAndBufferWaitsByLaneAndEdge) {
   for (const Case& c : cases) {
     F(0).ch3.clear();
     F(0).clock = 100;
-    const size_t clamps = InfoLinesWith("AddInputWaitRecords:time-out");
+    const size_t clamps = LinesWith(InfoLines(), "AddInputWaitRecords:time-out");
     ASSERT_EQ(AddInputWaitRecords(c.mask, c.values, c.edge, c.mode, c.timeoutMs), 0u) << c.name;
     EXPECT_EQ(F(0).ch3, expected(100, c.waits, c.timeoutWord)) << c.name;
     EXPECT_EQ(F(0).clock, 100 + 3 * c.waits.size()) << c.name;
-    EXPECT_EQ(InfoLinesWith("AddInputWaitRecords:time-out"), clamps + (c.clampLogged ? 1 : 0)) << c.name;
+    EXPECT_EQ(LinesWith(InfoLines(), "AddInputWaitRecords:time-out"), clamps + (c.clampLogged ? 1 : 0)) << c.name;
   }
   // Buffer waits by lane and edge.
   struct LaneCase { const char* name; uint32_t w; std::vector<Wait> waits; } lanes[] = {
@@ -354,8 +350,8 @@ TEST_F(IoWordsTest, OutputWordsByMaskAndByNumber) {
       {44, 1, SW_NOP}, {1000, 1, SW_NOP}, {1000, 0, SW_NOP}, {-7, 1, SW_NOP},
   };
   for (const Number& c : numbers) EXPECT_EQ(MakeIoWord(c.n, c.v), c.word) << c.n;
-  EXPECT_EQ(InfoLinesWith("MakeIoWord:output 1000 is outside 0..43"), 1u);
-  EXPECT_EQ(InfoLinesWith("MakeIoWord:output -7 is outside 0..43"), 1u);
+  EXPECT_EQ(LinesWith(InfoLines(), "MakeIoWord:output 1000 is outside 0..43"), 1u);
+  EXPECT_EQ(LinesWith(InfoLines(), "MakeIoWord:output -7 is outside 0..43"), 1u);
 }
 
 TEST_F(IoWordsTest, SerialBitPatternMostSignificantBitFirstAndRegisterSequences) {
@@ -409,6 +405,7 @@ TEST_F(IoWordsTest, SerialBitPatternMostSignificantBitFirstAndRegisterSequences)
 }
 
 TEST_F(IoWordsTest, NamedWaitsComeFromTheTableAndUnknownNamesAddNothing) {
+  InitWaitDescs();
   F(0).clock = 20;
   EXPECT_EQ(EmitNamedReg(kWaitNoTimeout, 0, "等待平台到位"), 0u);  // source 4, mask 0x11, value 0x10
   Words expected;
@@ -426,7 +423,7 @@ TEST_F(IoWordsTest, NamedWaitsComeFromTheTableAndUnknownNamesAddNothing) {
   EXPECT_EQ(F(0).clock, 26u);
   WaitDesc d{};
   EXPECT_FALSE(LookupWaitDesc("no such wait", d));  // not inserted as an empty entry
-  EXPECT_EQ(InfoLinesWith("MakeSeqNamedReg:no such wait condition: no such wait"), 1u);
+  EXPECT_EQ(LinesWith(InfoLines(), "MakeSeqNamedReg:no such wait condition: no such wait"), 1u);
   EXPECT_EQ(ErrorLines().size(), 1u);
 }
 
