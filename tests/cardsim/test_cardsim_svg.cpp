@@ -19,8 +19,7 @@ namespace {
 
 struct Pt { double x, y; };
 
-// The picture's elements of each kind as "x,y x,y | x,y ...": field millimetres (y back up) to
-// 0.01 mm, read without the locale.
+// The picture's elements of each kind as "x,y x,y | x,y ...": field mm (y back up) to 0.01 mm, locale-free.
 struct Picture {
   std::string viewBox, marks, jumps, dots;
 };

@@ -1,8 +1,6 @@
-// Pens, test figures and a drawing as a host marks them on the simulated card. The pen exports: the card
-// check, a refusal's box and the log lines (every refusal row: the unit tests). The test figures with the new
-// box method (21-bit codes, half range 10 mm): the correction-off word, places and polylines, and mirroring (the
-// strokes: the unit tests). A drawing for each block layout and two laser types: the positions the card ran
-// within one code of the drawing, the laser over each figure only, the output words in place.
+// Pens, test figures and a drawing as a host marks them on the simulated card (rows and strokes: the unit tests):
+// the pen exports' card check, box and log lines; the figures with the new box method (21-bit codes, half range 10
+// mm); a drawing per block layout and laser type, run within one code, lit over each figure only, outputs in place.
 
 #include <algorithm>
 #include <cmath>
@@ -29,8 +27,7 @@ class DrawingHost : public qztest::CardHost {
     for (const Pt& p : f) d.insert(d.end(), {p.x, p.y, 0.0});
     return d;
   }
-  // Millimetres of a galvanometer code: the 100 mm field of the box file in 16-bit codes, the
-  // module's ±10 mm in 21-bit codes.
+  // Millimetres of a galvanometer code: the box file's 100 mm field in 16-bit codes, the module's ±10 mm in 21-bit.
   Pt Mm(uint32_t x, uint32_t y) const {
     if (!wide) return {x * 100.0 / 65535.0 - 50.0, y * 100.0 / 65535.0 - 50.0};
     return {x * 20.0 / 2097152.0 - 10.0, y * 20.0 / 2097152.0 - 10.0};
@@ -103,8 +100,7 @@ class DrawingHost : public qztest::CardHost {
     }
     return false;
   }
-  // Where the mirrors stand as the laser gate (output 1) opens for each polyline after the
-  // correction-off word.
+  // Where the mirrors stand as the laser gate (output 1) opens for each polyline after the correction-off word.
   std::vector<cardsim_mirror> PolylineStarts() {
     std::vector<cardsim_mirror> out;
     bool off = false;
@@ -151,9 +147,8 @@ TEST_F(DrawingHost, PenExportsCheckTheCardAndShowARefusal) {
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] SetMarkPara:The layer number is out of range."));
 }
 
-// The square with its grid, glyphs and guide, then both guide modes with mirror X set: only a marked extension
-// word with bit 0 mirrors the figures (guide mode 0 never). The nine-point square has the centre lines only; an
-// unlit job switches the correction off unlit. Outside a job each figure fails with one box.
+// The square (grid, glyphs, guide), then both guide modes with mirror X: only a marked extension word with bit 0
+// mirrors (guide mode 0 never); nine points: centre lines; unlit jobs: correction off unlit; outside a job: a box.
 TEST_F(DrawingHost, TheTestFiguresByBoxBlockAndRunModeAndOutsideAJob) {
   struct Case { uint32_t ext, mirrorX, pointFlag, mode, polylines, squareX, guide1X; } cases[] = {
       {0xA5000001u, 1, 0, 0, 42, Wide(57768), Wide(65536 - 39018)}, {0xA5000000u, 1, 0, 0, 42, Wide(7768), Wide(39018)},
