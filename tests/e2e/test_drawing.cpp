@@ -231,8 +231,7 @@ TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
       for (uint32_t k = 0; k < 5; ++k) cardsim_laser_segment_get_(0, k, &segs[k]);
       EXPECT_EQ(segs[0].off_us - segs[0].on_us, 2000u);  // 20 mm at 10000 mm/s
       for (uint32_t k = 2; k < 5; ++k) EXPECT_EQ(segs[k].off_us - segs[k].on_us, 200u) << "dot " << k - 2;
-      // Each output word runs in its place among the figures: between the square and the circle,
-      // after the last dot.
+      // Each output word runs in its place among the figures: between the square and the circle, after the last dot.
       struct Io {
         uint32_t values, mask;
         uint64_t after, before;

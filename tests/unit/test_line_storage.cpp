@@ -124,8 +124,7 @@ TEST_F(LineTest, ChainedPolylinesRunThroughLeadOutAndLeadIn) {
   g_PenParaPlus[2].dbReal1 = 2.0;
   g_LineStorage.nLookAhead = 100;
   Push({{0, 0}, {10, 0}}, 1);
-  // QZ_MarkBufSmallTask(-6): chaining on, but not to the buffered polyline, which ends with its own
-  // leads (out to 11, 0).
+  // QZ_MarkBufSmallTask(-6): chaining on, but not to the buffered polyline, which ends with its own leads (to 11, 0).
   g_LineStorage.bLeadEnable = g_LineStorage.bLeadSkipOnce = 1;
   Push({{0, 10}, {0, 20}}, 2);
   EXPECT_EQ(g_Scan.dbCurX, 11.0);
