@@ -130,16 +130,10 @@ TEST_F(LineTest, ChainedPolylinesRunThroughLeadOutAndLeadIn) {
   EXPECT_EQ(g_Scan.dbCurX, 11.0);
   Push({{10, 20}, {20, 20}, {20, 30}}, 2);
   // Out 2 mm beyond (0, 20) in its own layer, in 2 mm before (10, 20) in the dashed layer -1, unlit.
-  struct P { double x, y; uint32_t layer; uint8_t mark; } expected[] = {
-      {0, 10, 2, 0}, {0, 20, 2, 1}, {0, 22, 2, 0}, {8, 20, 0xFFFFFFFF, 0}, {10, 20, 0xFFFFFFFF, 0}, {20, 20, 2, 1},
-      {20, 30, 2, 1}};
-  const auto& v = g_LineStorage.vecLastLine;
-  ASSERT_EQ(v.size(), std::size(expected));
-  for (size_t i = 0; i < v.size(); ++i) {
-    EXPECT_TRUE(v[i].x == expected[i].x && v[i].y == expected[i].y && v[i].layer == expected[i].layer &&
-                v[i].bMark == expected[i].mark)
-        << i;
-  }
+  std::vector<std::tuple<double, double, uint32_t, int>> points;  // x, y, layer, lit
+  for (const auto& p : g_LineStorage.vecLastLine) points.emplace_back(p.x, p.y, p.layer, p.bMark);
+  EXPECT_EQ(points, (decltype(points){{0, 10, 2, 0}, {0, 20, 2, 1}, {0, 22, 2, 0}, {8, 20, 0xFFFFFFFF, 0},
+                                      {10, 20, 0xFFFFFFFF, 0}, {20, 20, 2, 1}, {20, 30, 2, 1}}));
   End();
   EXPECT_EQ(std::tuple(Starts(), Lit(), g_Scan.dbCurY), std::tuple(2, 4, 32.0));  // its own lead-out at the end
 }
