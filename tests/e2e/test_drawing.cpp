@@ -1,5 +1,6 @@
-// A drawing marked on the simulated card for each block layout and two laser types: the positions the
-// card ran within one code of the drawing, the laser over each figure only, the output words in place.
+// Pens, test figures and a drawing as a host marks them on the simulated card (rows and strokes: the unit tests):
+// the pen exports' card check, box and log lines; the figures with the new box method (21-bit codes, half range 10
+// mm); a drawing per block layout and laser type, run within one code, lit over each figure only, outputs in place.
 
 #include <algorithm>
 #include <cmath>
@@ -16,6 +17,8 @@ struct Pt {
   double x, y;
 };
 using Figure = std::vector<Pt>;
+// A 16-bit figure code as the card's 21-bit code: (code + 0.2) scaled by 32, truncated.
+constexpr uint32_t Wide(uint32_t code) { return code * 32 + 6; }
 
 class DrawingHost : public qztest::CardHost {
  protected:
@@ -24,12 +27,10 @@ class DrawingHost : public qztest::CardHost {
     for (const Pt& p : f) d.insert(d.end(), {p.x, p.y, 0.0});
     return d;
   }
-  // Millimetres of a galvanometer code: the 100 mm field of the box file in 16-bit codes, the
-  // module's ±10 mm in 21-bit codes.
+  // Millimetres of a galvanometer code: the box file's 100 mm field in 16-bit codes, the module's ±10 mm in 21-bit.
   Pt Mm(uint32_t x, uint32_t y) const {
     if (!wide) return {x * 100.0 / 65535.0 - 50.0, y * 100.0 / 65535.0 - 50.0};
-    const double r = 10.0, full = 2097152.0;
-    return {x * 2 * r / full - r, y * 2 * r / full - r};
+    return {x * 20.0 / 2097152.0 - 10.0, y * 20.0 / 2097152.0 - 10.0};
   }
   double OneCode() const { return wide ? 20.0 / 2097152.0 : 100.0 / 65535.0; }
 
@@ -79,8 +80,116 @@ class DrawingHost : public qztest::CardHost {
     EXPECT_LE(after.moved_us, arrived);  // the mirrors have not left the last point (the dot) yet
   }
 
+  // Pen 0 marks; "CaliPara.cl" with extension word `ext`, mirror X and the point flag, read with the parameters.
+  void Open(uint32_t ext = 0, uint32_t mirrorX = 0, uint32_t pointFlag = 0) {
+    OpenWithPens(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n", 85, 1);
+    if (HasFatalFailure()) return;
+    auto block = qztest::DefaultBoxBlock();
+    PutU32(block.data() + 588, ext);
+    PutU32(block.data() + 16, mirrorX);
+    PutU32(block.data() + 8, pointFlag);
+    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
+    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
+    ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
+  }
+  bool Visited(uint32_t x, uint32_t y) {
+    for (uint32_t i = 0, n = cardsim_position_count_(); i < n; ++i) {
+      cardsim_position p{};
+      EXPECT_EQ(cardsim_position_get_(i, &p), 0u);
+      if (p.x == x && p.y == y) return true;
+    }
+    return false;
+  }
+  // Where the mirrors stand as the laser gate (output 1) opens for each polyline after the correction-off word.
+  std::vector<cardsim_mirror> PolylineStarts() {
+    std::vector<cardsim_mirror> out;
+    bool off = false;
+    for (const cardsim_trace_entry& e : Trace()) {
+      if ((e.word & ~1u) == 0x04000002u) off = true;
+      if (!off || e.word != 0x20002002u) continue;
+      cardsim_mirror m{};
+      EXPECT_EQ(cardsim_position_at_(e.time_us, &m), 0u);
+      out.push_back(m);
+    }
+    return out;
+  }
+
   bool wide = false;  // 21-bit codes
 };
+
+// Without a card every export returns 1 and logs its name; with one, a refusal's box and the setters' results.
+TEST_F(DrawingHost, PenExportsCheckTheCardAndShowARefusal) {
+  Stage(0);
+  // Room for 257 pen records and 21 wave points (all zero).
+  const std::vector<uint8_t> pens(257 * 1696), wave(21 * 20);
+  const uint8_t* w = wave.data();
+  // Nothing is looked at without a card (not even the null records).
+  for (uint32_t rc : {QZ(SetMarkPara)(nullptr, 257), QZ(SetMarkParaPlus)(pens.data(), 1),
+                      QZ(SetMarkParaLinePowWave)(0, w, 1, w, 1), QZ(SetMarkParaDotPowWave)(0, w, 1),
+                      QZ(SetMarkParaLinePowWaveL)(1, 0, w, 1, w, 1), QZ(SetMarkParaDotPowWaveL)(1, 0, w, 1)})
+    EXPECT_EQ(rc, 1u);
+  const std::vector<std::string> info = InfoLog();
+  for (const char* line : {"] QZ_SetMarkPara:257", "] QZ_SetMarkParaPlus:1",
+                           "] QZ_SetMarkParaLinePowWave:layer=0 start=1 end=1", "] QZ_SetMarkParaDotPowWave:layer=0 count=1",
+                           "] QZ_SetMarkParaLinePowWaveL:laser=1 layer=0 start=1 end=1",
+                           "] QZ_SetMarkParaDotPowWaveL:laser=1 layer=0 count=1"}) {
+    size_t found = 0;
+    for (const std::string& l : info) found += l.rfind("[INFO]", 0) == 0 && l.find(line) != std::string::npos;
+    EXPECT_EQ(found, 1u) << line;
+  }
+  // With a card a refusal shows the language file's text.
+  ASSERT_EQ(InitCard(), 0u);
+  EXPECT_EQ(QZ(SetMarkPara)(pens.data(), 256), 0u);
+  EXPECT_EQ(QZ(SetMarkParaDotPowWaveL)(1, 3, w, 2), 0u);
+  EXPECT_EQ(QZ(SetMarkPara)(pens.data(), 257), 6u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: The layer number is out of range."});
+  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] SetMarkPara:The layer number is out of range."));
+}
+
+// The square (grid, glyphs, guide), then both guide modes with mirror X: only a marked extension word with bit 0
+// mirrors (guide mode 0 never); nine points: centre lines; unlit jobs: correction off unlit; outside a job: a box.
+TEST_F(DrawingHost, TheTestFiguresByBoxBlockAndRunModeAndOutsideAJob) {
+  struct Case { uint32_t ext, mirrorX, pointFlag, mode, polylines, squareX, guide1X; } cases[] = {
+      {0xA5000001u, 1, 0, 0, 42, Wide(57768), Wide(65536 - 39018)}, {0xA5000000u, 1, 0, 0, 42, Wide(7768), Wide(39018)},
+      {0x00000001u, 1, 0, 0, 42, Wide(7768), Wide(39018)},          {0, 0, 1, 0, 36, Wide(7768), 0},
+      {0, 0, 0, 3, 0, 0, 0}};
+  for (const Case& c : cases) {
+    QZ_TRACE(::testing::Message() << std::hex << c.ext << " " << c.pointFlag << " " << c.mode);
+    Open(c.ext, c.mirrorX, c.pointFlag);
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(MarkStart(c.mode, 0, 0), 0u);
+    ASSERT_EQ(QZ(MarkTestRect)(), 0u);
+    if (c.mirrorX) {
+      ASSERT_EQ(QZ(MarkGuideXY)(1), 0u);
+      ASSERT_EQ(QZ(MarkGuideXY)(0), 0u);
+    }
+    ASSERT_EQ(MarkEnd(0), 0u);
+    const std::vector<uint32_t> words = TraceWords();
+    const uint32_t off = c.mode == 3 ? 0x04000003u : 0x04000002u;
+    const auto it = std::find(words.begin(), words.end(), off);
+    ASSERT_NE(it, words.end());
+    EXPECT_EQ(std::count(words.begin(), it, 0x04000000u | (c.mode == 3 ? 1u : 0u)), 1);  // the job's own
+    if (c.squareX != Wide(57768)) {  // unmirrored
+      EXPECT_TRUE(Visited(Wide(7768), Wide(7768)));
+      EXPECT_TRUE(Visited(592582, 288582));            // placement 1: the turned bar
+      EXPECT_TRUE(Visited(Wide(39018), Wide(35893)));  // the guide corner
+    }
+    if (c.mode == 3) continue;
+    const std::vector<cardsim_mirror> starts = PolylineStarts();
+    ASSERT_EQ(starts.size(), size_t{c.polylines});
+    EXPECT_EQ(std::tuple(starts[0].x, starts[0].y), std::tuple(c.squareX, Wide(7768)));
+    if (c.mirrorX) {
+      EXPECT_EQ(std::tuple(starts[40].x, starts[41].x), std::tuple(c.guide1X, Wide(39018)));
+    }
+  }
+  const size_t before = lib->Boxes().size();
+  const uint32_t positions = cardsim_position_count_();
+  EXPECT_EQ(QZ(MarkGuideXY)(1), 17u);
+  EXPECT_EQ(lib->Boxes().size(), before + 1);
+  EXPECT_EQ(QZ(MarkTestRect)(), 17u);
+  EXPECT_EQ(lib->Boxes().size(), before + 2);
+  EXPECT_EQ(cardsim_position_count_(), positions);
+}
 
 TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
   const Figure square = {{-6, -6}, {-1, -6}, {-1, -1}, {-6, -1}, {-6, -6}};
@@ -121,8 +230,7 @@ TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
       for (uint32_t k = 0; k < 5; ++k) cardsim_laser_segment_get_(0, k, &segs[k]);
       EXPECT_EQ(segs[0].off_us - segs[0].on_us, 2000u);  // 20 mm at 10000 mm/s
       for (uint32_t k = 2; k < 5; ++k) EXPECT_EQ(segs[k].off_us - segs[k].on_us, 200u) << "dot " << k - 2;
-      // Each output word runs in its place among the figures: between the square and the circle,
-      // after the last dot.
+      // Each output word runs in its place among the figures: between the square and the circle, after the last dot.
       struct Io {
         uint32_t values, mask;
         uint64_t after, before;
@@ -136,8 +244,6 @@ TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
         }
         EXPECT_TRUE(found) << "output word " << io.values << "/" << io.mask;
       }
-      CloseCard();
-      lib.reset();
     }
   }
 }
