@@ -30,8 +30,6 @@ TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefaultFirstBufferWindowAnd
   const auto* b = reinterpret_cast<const unsigned char*>(&g_SystemPara);
   for (size_t i = 0; i < sizeof(SystemPara); ++i) ASSERT_EQ(a[i], b[i]) << "record offset " << i;
   EXPECT_EQ(ReadCfg(), example);  // nothing written back
-  EXPECT_EQ(ReadMainString("OTHER", "languageFile", ""), "QZ_en.txt");  // the example is English
-  EXPECT_EQ(ReadMainInt("Main", "CardType", 9), 0);
   EXPECT_TRUE(Boxes().empty());
   // The first buffer window and its box.
   const std::string en =
@@ -80,8 +78,6 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
       {"[SCAN]\ndbPolygonBreakAng=90\n", FIELD(dbPolygonBreakAng), 1.5707963267948966},
       {"[Main]\nnThreadPriority=7\n", FIELD(nThreadPriority), 2},
       {"[Main]\nnThreadPriority=-1\n", FIELD(nThreadPriority), 0},
-      {"[HARDWARE]\nnBufFullStartSize=0\n", FIELD(nBufFullStartSize), 1},
-      {"[HARDWARE]\nnBufFullStartSize=250\n", FIELD(nBufFullStartSize), 99},
       {"[LASER]\nnLaserDelayZoom=0\n", FIELD(nLaserDelayZoom), 1},
       {"[LASER]\ndbLastPulseThreshold=0\n", FIELD(dbLastPulseThreshold), 0.000000001},
       {"[LASER]\ndbLastPulseThreshold=1.5\n", FIELD(dbLastPulseThreshold), 0.9999999},
@@ -89,7 +85,6 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
       {"[LASER]\nnPrePwmH=100\n", FIELD(nPrePwmH), 4800},
       {"[LASER]\nnPrePwmH=100000000\n", FIELD(nPrePwmH), 2147483647.0},
       {"[LASER]\nnPrePwmL=-100000000\n", FIELD(nPrePwmL), -2147483648.0},
-      {"[LASER]\ndbLaserOverTimeAlarmCntMs=2.567\n", FIELD(dbLaserOverTimeAlarmCntMs), 256},
       {"[LASER]\ndbLaserOverTimeAlarmCntMs=-1\n", FIELD(dbLaserOverTimeAlarmCntMs), 0},
       {"[LASER]\ndbLaserOverTimeAlarmCntMs=1e12\n", FIELD(dbLaserOverTimeAlarmCntMs), 4294967295.0},
       // Comparing laser segments needs the monitor thread's records.
