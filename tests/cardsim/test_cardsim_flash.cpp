@@ -263,9 +263,7 @@ TEST_F(CardsimPara, TheCardLoadsItsPageFromTheFlashOfItsVersion) {
   const std::vector<Packet> list = {{1, 0x3E802C0, 10}, {0x1FF, 0xFFFFFFFF, 0}, {20, 0, 23}};
   const Page page = ParaPage(list);
   struct Case { uint32_t version, chip, address; std::vector<uint32_t> bad; } cases[] = {
-      {85, CARDSIM_FLASH_SPI, 0x120000, {}},
       {56, CARDSIM_FLASH_SPI, 0x120000, {}},
-      {55, CARDSIM_FLASH_NAND, 0x1C200 * 2048, {}},
       // Blocks 0x708 and 0x709 bad: the page lies at the same place two blocks on.
       {55, CARDSIM_FLASH_NAND, (0x1C200 + 128) * 2048, {0x708, 0x709}},
   };
