@@ -2,16 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <tuple>
 #include <vector>
 
-#include "cardlink/card_para.h"
-#include "cardlink/portlane.h"
 #include "flash/card_para_flash.h"
 #include "flash/flash_pages.h"
 #include "flash/off_file_head.h"
 #include "frame/bytes.h"
-#include "frame/card_version.h"
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
 #include "frame/system_para.h"
