@@ -172,7 +172,7 @@ TEST_F(FlashHost, SlotSixteenIsCommittedAndTheNandIsChecked) {
   }
 }
 
-TEST_F(FlashHost, TheUserPageAndItsRefusals) {
+TEST_F(FlashHost, TheUserPageAndItsRefusalsOnBothMaps) {
   // No card.
   Stage(0);
   uint8_t ten[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
@@ -223,11 +223,9 @@ TEST_F(FlashHost, TheUserPageAndItsRefusals) {
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   EXPECT_EQ(QZ(FlashWrite)(ten, 10), 2u);
   EXPECT_EQ(MarkEnd(0), 0u);
-}
 
-TEST_F(FlashHost, AnAddrPageBeyondTheNandIsRefused) {
-  Open(50);  // the NAND map
-  uint8_t ten[10] = {1, 2, 3};
+  // On the NAND map an Addr page beyond the chip is refused.
+  Open(50);
   cardsim_log_clear_();
   EXPECT_EQ(QZ(FlashWriteAddr)(2048 * 64, ten, 10), 2u);
   EXPECT_TRUE(Sent().empty());
@@ -384,7 +382,7 @@ TEST_F(OffDocHost, TheCardRunsTheDocumentAsOnlineForEachLayout) {
   }
 }
 
-TEST_F(OffDocHost, ADocumentThatFailsItsCheckRaisesTheOfflineAlarm) {
+TEST_F(OffDocHost, AFailedCheckRaisesTheOfflineAlarmAndAStopFromASecondThreadEndsARun) {
   Open(96);
   DownloadTo(4);
   // One byte of the second page changed: its block's CRC fails.
@@ -404,10 +402,7 @@ TEST_F(OffDocHost, ADocumentThatFailsItsCheckRaisesTheOfflineAlarm) {
               }), slot == 4 ? 1 : 2);
     ASSERT_EQ(QZ(ClearAlarm)(), 0u);
   }
-}
-
-TEST_F(OffDocHost, MarkStopFromASecondThreadEndsTheRun) {
-  Open(85);
+  // A good document, run slowly, stopped from another thread.
   DownloadTo(5);
   cardsim_set_consume_(CARDSIM_CONSUME_PACED);
   cardsim_set_speed_(1);  // the drawing now takes many seconds
