@@ -53,7 +53,7 @@ const ChipWords kChips[] = {
     {"serial flash 0x130800", CARDSIM_FLASH_SPI, 0x130800, 0x20000001, 0xE1308000, 0xE1308001, 0x50000001},
 };
 
-TEST_F(CardsimFlash, PageDataProgramAndBulkReadOnBothChips) {
+TEST_F(CardsimFlash, PageDataProgramBulkReadAndEraseOnBothChips) {
   for (const ChipWords& c : kChips) {
     QZ_TRACE(c.name);
     Fresh(CardType::Usb);
@@ -78,9 +78,8 @@ TEST_F(CardsimFlash, PageDataProgramAndBulkReadOnBothChips) {
     EXPECT_EQ(std::tuple(2u, 1u, 2u, 1u, 0u, 1u), std::tuple(f.programs[c.chip], f.reads[c.chip], f.data_phases,
                                                              f.bulk_reads, f.protocol_errors, f.pages_held[c.chip]));
   }
-}
-
-TEST_F(CardsimFlash, EraseBlanksItsBlockOrSectorOnly) {
+  // An erase blanks its block or sector only.
+  Fresh(CardType::Usb);
   struct Case { uint32_t chip, word, gone, kept; } cases[] = {
       {CARDSIM_FLASH_NAND, 0x10000000 | (3 * 64 + 10), 3 * 64 * 2048, 4 * 64 * 2048},
       {CARDSIM_FLASH_NAND, 0x10000000 | (3 * 64 + 10), (3 * 64 + 63) * 2048, (2 * 64 + 63) * 2048},
@@ -99,7 +98,7 @@ TEST_F(CardsimFlash, EraseBlanksItsBlockOrSectorOnly) {
 }
 
 // Each attempt runs the word (a program gets its page data first); the page statuses in order.
-TEST_F(CardsimFlash, FaultsFailTheirOperationsAsOftenAsArmed) {
+TEST_F(CardsimFlash, FaultsFailTheirOperationsAsOftenAsArmedAndAFailedReadDeliversGarbage) {
   struct Case {
     const char* name;
     std::function<void()> arm;
@@ -133,9 +132,8 @@ TEST_F(CardsimFlash, FaultsFailTheirOperationsAsOftenAsArmed) {
       EXPECT_EQ(expected, Operate(c.word));
     }
   }
-}
-
-TEST_F(CardsimFlash, AFailedReadDeliversGarbageACorruptOneLooksClean) {
+  // A failed read delivers garbage, a corrupt one looks clean.
+  Fresh(CardType::Usb);
   Poke(CARDSIM_FLASH_NAND, 20 * 2048, Pattern(5));
   cardsim_flash_fault(0, CARDSIM_FLASH_FAULT_READ, 20, 1);
   cardsim_flash_fault(0, CARDSIM_FLASH_FAULT_CORRUPT, 20, 1);

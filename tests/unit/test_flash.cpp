@@ -86,7 +86,7 @@ class FlashTest : public SimCardTest {
   }
 };
 
-TEST_F(FlashTest, PageWrittenReadBackComparedAndItsWordsOnTheWire) {
+TEST_F(FlashTest, PageWrittenReadBackComparedItsWordsOnTheWireAndUpdatesNoticeTheirArea) {
   struct Case { bool spi; int type; uint32_t page; } cases[] = {
       {false, 0, 0x1DA00}, {false, 1, 0x1DA05}, {true, 0, 0x130000}, {true, 1, 0x130800},
   };
@@ -298,13 +298,11 @@ TEST_F(FlashTest, TheTableIsForgottenWhenTheCardClosesAndTablePagesTheLoaderRefu
   // No good block left.
   for (uint32_t page : {2047u * 64, 2048u * 64})
     ExpectCode(RV_WRITE_READ_FLASH_NOT_SAME, 1, [&] { Skipped(page); });
-}
-
-TEST_F(FlashTest, UpdatePagesSpiRewritesOnTheFirstDifferenceAndNoticesTheArea) {
-  struct Case { uint32_t first; uint32_t notice; } cases[] = {
+  // A serial-flash update rewrites from the first difference and notices the area.
+  struct UpdateCase { uint32_t first; uint32_t notice; } updates[] = {
       {0, 1u << 2}, {0x50000, 1u << 3}, {0x120000, 1u << 4}, {0x150000, 1u << 5}, {0x130000, 0},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : updates) {
     OpenOn(true);
     const std::vector<uint8_t> data = Pages(3);
     for (uint8_t i = 0; i < 3; ++i) Poke(kSpi, c.first + 0x800 * i, Pattern(i));

@@ -114,7 +114,7 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
 
 // ---- the laser reader: LASER_TYPE_pre, light-path flags, sections by laser kind, wave numbers
 
-TEST_F(SystemParaTest, LaserTypeChangeIsWrittenBackAndLoggedOnceSectionsAndWaveNumbersByLaserKind) {
+TEST_F(SystemParaTest, LaserTypeChangeSectionsWaveNumbersAndLightPathFlagsByLaserKind) {
   WriteCfg("[LASER]\nLASER_TYPE=1\nLASER_TYPE_pre=2\n");
   g_SystemPara.InitParaLaser();
   EXPECT_EQ(g_SystemPara.LASER_TYPE_pre, 2);  // the field keeps what was read
@@ -175,16 +175,14 @@ TEST_F(SystemParaTest, LaserTypeChangeIsWrittenBackAndLoggedOnceSectionsAndWaveN
                          p.nPowerChannelCount),
               std::tuple(c.mode, c.mask, c.bit0, c.lock, c.yls, c.lasers, c.lasers)) << c.laser;
   }
-}
-
-TEST_F(SystemParaTest, LightPathFlagsFromOssTypeAndTheLaserSwitchWhileOn) {
+  // The light-path flags from OSS_TYPE.
   WriteCfg("[LASER]\nIoInFromOss=6\n");
-  struct Case { int32_t t; uint8_t type2, type1, type1Or2, type3, energy; int32_t slaves, ioIn; } cases[] = {
+  struct LightCase { int32_t t; uint8_t type2, type1, type1Or2, type3, energy; int32_t slaves, ioIn; } lights[] = {
       {0, 0, 0, 0, 0, 0, 9, 0}, {1, 0, 1, 1, 0, 0, 9, 6}, {2, 1, 0, 1, 0, 0, 9, 6},
       {3, 0, 0, 0, 1, 0, 9, 0}, {4, 0, 0, 0, 0, 1, 1, 0}, {5, 0, 0, 0, 0, 1, 2, 0},
       {6, 0, 0, 0, 0, 1, 3, 0}, {7, 0, 0, 0, 0, 0, 9, 0}, {-1, 0, 0, 0, 0, 0, 9, 0},
   };
-  for (const Case& c : cases) {
+  for (const LightCase& c : lights) {
     g_SystemPara = SystemPara{};
     g_SystemPara.nEnergySplitSlaves = 9;  // kept unless an energy-split type is set
     g_SystemPara.IoInFromOss = 9;
