@@ -83,13 +83,9 @@ TEST_F(CardHost, ChildHostsThatFreeTheLibraryOrDieInAJob) {
 
   // A new host: the card still holds the dead host's job (so it is not reset).
   Load(false);
-  EXPECT_EQ(State().task_id, 1u);
-  EXPECT_EQ(State().run_state & 1u, 1u);
   ASSERT_EQ(InitCard(), 0u);
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: The board is in a running state and has been aborted"});
   EXPECT_TRUE(AnyLineHas(ErrorLog(), "CAdmin::SynSystemWithCard_:Card event Marking"));
-  EXPECT_EQ(State().task_id, 0u);
-  EXPECT_EQ(State().run_state & 1u, 0u);
   // The library works as usual afterwards.
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
   EXPECT_EQ(MarkStart(0, 0, 0), 0u);
