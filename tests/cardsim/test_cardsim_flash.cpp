@@ -175,7 +175,7 @@ TEST_F(CardsimFlash, WordsOutOfOrderAreProtocolErrors) {
   EXPECT_EQ(1u, Flash().protocol_errors);
 }
 
-TEST_F(CardsimFlash, NoticesTakeAreasOutOfEffectCommitsBringThemBack) {
+TEST_F(CardsimFlash, NoticesTakeAreasOutCommitsBringThemBackBusyOperationsHoldTheRunState) {
   ASSERT_EQ(0u, Exchange(82, 0x7F, 0x10000).rc);
   EXPECT_EQ(0x7Fu << 14, Status().first & (0x7Fu << 14));
   struct Step { uint32_t commit, failAreas, areasOut; } steps[] = {
@@ -196,9 +196,8 @@ TEST_F(CardsimFlash, NoticesTakeAreasOutOfEffectCommitsBringThemBack) {
         << std::hex << s.commit;
   }
   EXPECT_EQ(std::tuple(1u, 8u), std::tuple(Flash().notices, Flash().commits));
-}
-
-TEST_F(CardsimFlash, BusyOperationsHoldTheRunStateWithTheirStep) {
+  // Busy operations hold the run state with their step.
+  Fresh(CardType::Usb);
   cardsim_set_flash_busy(2);
   struct Case { uint32_t op, word, run, sub; } cases[] = {
       {2, 0x10000000, 2, 1}, {2, 0x40000000, 2, 4}, {2, 0xE0000002, 2, 14}, {4, 0x10000002, 4, 1}, {4, 0xF00000FF, 4, 5},

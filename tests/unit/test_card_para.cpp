@@ -37,9 +37,7 @@ TEST(CardParaTest, GalvoWordByScannerTypeAndUsbFirmwareValue) {
   for (const auto& c : usb) EXPECT_EQ(c.value, UsbFirmwareValue(c.b0, c.b1)) << int{c.b0} << " " << int{c.b1};
 }
 
-class CardParaListTest : public SystemParaTest {};
-
-TEST_F(CardParaListTest, EachPacketFromItsKeys) {
+TEST_F(SystemParaTest, CardParaListEachPacketFromItsKeys) {
   struct Case { const char* cfg; size_t index; Packet expected; } cases[] = {
       {"[SCAN]\nbCloseFeedback=1\nnScanType=1\nnScanFeedbackDisLimit=9\nnScanFeedbackTimeAllowMs=2\n"
        "nScanFeedBackAlarmOkV=3\n",
@@ -89,9 +87,7 @@ TEST_F(CardParaListTest, EachPacketFromItsKeys) {
 
 // ---- the card-version settings: recording, refusing a card that no longer fits, extended commands
 
-using CardVersionTest = SystemParaTest;
-
-TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixesAndAMismatchIsRefused) {
+TEST_F(SystemParaTest, CardVersionFreshConfigurationRecordsWhatTheVersionFixesAndAMismatchIsRefused) {
   struct Case { uint32_t version; int32_t justM25p64, cmdWithNum, newBoxCali, checkType; } cases[] = {
       {96, 1, 1, 1, 2}, {95, 1, 1, 1, 1}, {80, 1, 1, 1, 1}, {79, 1, 1, 0, 0}, {64, 1, 1, 0, 0},
       {63, 1, 0, 0, 0}, {56, 1, 0, 0, 0}, {55, 0, 0, 0, 0}, {0xFFFFFFFFu, 1, 1, 1, 2},

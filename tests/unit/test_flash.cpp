@@ -135,7 +135,7 @@ TEST_F(FlashTest, PageWrittenReadBackComparedItsWordsOnTheWireAndUpdatesNoticeTh
 }
 
 // Five pages from the offline head page (block 1792) with the third page failing to program.
-TEST_F(FlashTest, AFailingBlockMovesToTheNextGoodOneAndTheTableSaysSoAlsoInsideABlock) {
+TEST_F(FlashTest, AFailingBlockMovesOnTheTableSaysSoAndIsForgottenWhenTheCardCloses) {
   struct Case { std::vector<uint32_t> chipBad; uint32_t lands; std::vector<uint32_t> table; std::string txt; } cases[] = {
       {{}, 1793, {1792}, "1792\r\n"},
       {{1793}, 1794, {1792, 1793}, "1792\r\n1793\r\n"},  // the next block cannot even be erased
@@ -249,9 +249,7 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithIt
   OpenOn(false);
   cardsim_flash_commit_fail_(1u << 0, 1);
   ExpectCode(RV_FLUSH_FAIL, 1, [] { LoadTable(); });
-}
-
-TEST_F(FlashTest, TheTableIsForgottenWhenTheCardClosesAndTablePagesTheLoaderRefusesOrReadsBack) {
+  // The table is forgotten when the card closes; table pages the loader refuses or reads back.
   OpenOn(false);
   Poke(kSpi, kTable, TablePage({7}));
   EXPECT_EQ(8u * 64 + 3, Skipped(7 * 64 + 3));
@@ -268,7 +266,7 @@ TEST_F(FlashTest, TheTableIsForgottenWhenTheCardClosesAndTablePagesTheLoaderRefu
   blank.fill(0xFF);
   FlashPage run = TablePage({});
   run[1792 + 10] = 0xFF;
-  struct Case { const char* name; FlashPage card; std::vector<std::string> boxes; FlashPage after; std::string txt; } cases[] = {
+  struct Load { const char* name; FlashPage card; std::vector<std::string> boxes; FlashPage after; std::string txt; } loads[] = {
       {"blank serial flash", blank, {}, TablePage({}), ""},
       {"eight bad blocks in a row",
        run,
@@ -278,7 +276,7 @@ TEST_F(FlashTest, TheTableIsForgottenWhenTheCardClosesAndTablePagesTheLoaderRefu
       {"blocks 2040-2047 come from the marker", TablePage({3, 2041, 2046}), {}, TablePage({3, 2041, 2046}),
        "3\r\n2040\r\n2042\r\n2045\r\n2047\r\n"},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : loads) {
     QZ_TRACE(c.name);
     OpenOn(false);
     Poke(kSpi, kTable, c.card);

@@ -12,8 +12,10 @@
 namespace qztest {
 namespace {
 
+#define FIELD(f) [](const SystemPara& p) { return static_cast<double>(p.f); }
+
 // The example configuration holds every key's default: it reads as an empty one but for its version.
-TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefaultFirstBufferWindowAndLaserSerialSection) {
+TEST_F(SystemParaTest, ExampleConfigurationDefaultsFirstBufferWindowSerialSectionAndConversions) {
   g_SystemPara.InitPara();
   // Static, so that its padding is zero like the global's (a memberwise copy keeps padding).
   static SystemPara fromDefaults{};
@@ -64,12 +66,8 @@ TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefaultFirstBufferWindowAnd
     const SystemPara& p = g_SystemPara;
     EXPECT_EQ(std::tuple(p.Uart_BAUD, p.Uart_EParity, p.nUartEven1Odd0), std::tuple(c.baud, c.parity, 1)) << c.selector;
   }
-}
-
-#define FIELD(f) [](const SystemPara& p) { return static_cast<double>(p.f); }
-
-TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
-  struct Case { const char* cfg; double (*field)(const SystemPara&); double expected; } cases[] = {
+  // Conversions, clamps and keys read only under a condition.
+  struct ConvCase { const char* cfg; double (*field)(const SystemPara&); double expected; } conversions[] = {
       {"[main]\nnRecordSleep=12abc\n", FIELD(nRecordSleep), 12},
       {"[Main]\nbRecordCheck=\n", FIELD(bRecordCheck), 0},  // present but empty
       {"[HARDWARE]\nMarkEnd_Y=5\n", FIELD(MarkEnd_Z), 5},  // Z defaults to Y, Y to X
@@ -100,7 +98,7 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
       {"[LASER]\nLASER_TYPE=2\n[Main]\nnRecordMask=-4194305\n", FIELD(nRecordMask), -4194305},
       {"[Main]\nnYlogLevel=3\n", FIELD(nYlogLevel), 3},  // last: its level goes to the daily log, below
   };
-  for (const Case& c : cases) {
+  for (const ConvCase& c : conversions) {
     WriteCfg(c.cfg);
     g_SystemPara = SystemPara{};
     g_SystemPara.InitParaMain();
