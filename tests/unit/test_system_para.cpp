@@ -155,9 +155,8 @@ TEST_F(SystemParaTest, LaserTypeChangeSectionsWaveNumbersAndLightPathFlagsByLase
       {"LASER_TYPE=1\nbYLS=2\n", -1, kKeptMask, kKeptBit0, -1, 2, 1},
       {"LASER_TYPE=2\nbYLS=4\n", 2, 0xFFFF, kKeptBit0, -1, 0, 1}, {"LASER_TYPE=3\n", 1, 0x3F, 23, -1, 0, 1},
       {"LASER_TYPE=3\n[SPI]\nbO29WaveNoSPI=1\n", 1, 0x7F, 23, -1, 0, 1},
-      {"LASER_TYPE=4\nbYLS=4\n", -1, kKeptMask, kKeptBit0, -1, 0, 1},
+      {"LASER_TYPE=4\nbYLS=4\nnWaveNo0Cus=12\n", -1, kKeptMask, 12, -1, 0, 1},
       {"LASER_TYPE=5\n", 3, kKeptMask, kKeptBit0, -1, 0, 2}, {"LASER_TYPE=6\n", -1, kKeptMask, kKeptBit0, -1, 0, 2},
-      {"LASER_TYPE=4\nnWaveNo0Cus=12\n", -1, kKeptMask, 12, -1, 0, 1},
       {"LASER_TYPE=0\nbYLS=3\nnWaveNo0Cus=12\n", 1, 7, 12, -1, 3, 1},
   };
   for (const WaveCase& c : waves) {
