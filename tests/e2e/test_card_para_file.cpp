@@ -18,8 +18,6 @@ using Packet = std::tuple<uint32_t, uint32_t, uint32_t>;
 const std::vector<std::pair<size_t, Packet>> kExamplePackets = {
     {0, {1, 0x3E802C0, 10}}, {17, {20, 0, 23}}, {22, {97, 10995116, 0}}, {23, {98, 1, 480}}, {28, {82, 240, 0x400000}}};
 
-constexpr const char* kNotInitialized = "topmost ok: OnLine Marking... fail,for system not initialized";
-
 class CardParaHost : public CardHost {
  protected:
   // The library with our modules and box files; `config` continues [Main].
@@ -57,7 +55,7 @@ class CardParaHost : public CardHost {
     const size_t boxes = lib->Boxes().size();
     EXPECT_EQ(2u, MarkStart(0, 0, 0));
     ASSERT_EQ(boxes + 1, lib->Boxes().size());
-    EXPECT_EQ(kNotInitialized, lib->Boxes().back());
+    EXPECT_EQ("topmost ok: OnLine Marking... fail,for system not initialized", lib->Boxes().back());
   }
 };
 
