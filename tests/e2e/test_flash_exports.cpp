@@ -165,7 +165,6 @@ TEST_F(FlashHost, SlotSixteenIsCommittedAndTheNandIsChecked) {
     QZ_TRACE(testing::Message() << c.version << " " << c.checkType << " " << std::hex << c.id[2]);
     Open(c.version, 0, "nCheckFlashType=" + std::to_string(c.checkType) + "\n");
     cardsim_nand_set_id_(c.id.data(), static_cast<uint32_t>(c.id.size()));
-    const size_t boxes = lib->Boxes().size();
     const auto job = Pattern(4096, 4);
     EXPECT_EQ(QZ(DownLoadOffFile)(File("job.bin", job).c_str(), 16), c.result);
     const auto sent = Sent();
@@ -173,11 +172,10 @@ TEST_F(FlashHost, SlotSixteenIsCommittedAndTheNandIsChecked) {
     EXPECT_EQ(std::count(sent.begin(), sent.end(), Frame{83, 4, 0x60000040}), c.result == 0 ? 1 : 0);
     EXPECT_EQ(NandPage(16 << 12), c.result == 0 ? std::vector<uint8_t>(job.begin(), job.begin() + 2048)
                                                 : std::vector<uint8_t>(2048, 0xFF));
-    std::vector<std::string> shown = lib->Boxes(), want;
-    shown.erase(shown.begin(), shown.begin() + static_cast<std::ptrdiff_t>(boxes));
+    std::vector<std::string> want;
     if (c.box) want.push_back(c.box);
     if (c.result) want.push_back("topmost ok: The card has no NAND flash for the download.");
-    EXPECT_EQ(shown, want);
+    EXPECT_EQ(lib->Boxes(), want);
   }
 }
 
