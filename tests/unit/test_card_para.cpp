@@ -37,9 +37,7 @@ TEST(CardParaTest, GalvoWordByScannerTypeAndUsbFirmwareValue) {
   for (const auto& c : usb) EXPECT_EQ(c.value, UsbFirmwareValue(c.b0, c.b1)) << int{c.b0} << " " << int{c.b1};
 }
 
-class CardParaListTest : public SystemParaTest {};
-
-TEST_F(CardParaListTest, EachPacketFromItsKeys) {
+TEST_F(SystemParaTest, CardParaListEachPacketFromItsKeys) {
   struct Case { const char* cfg; size_t index; Packet expected; } cases[] = {
       {"[SCAN]\nbCloseFeedback=1\nnScanType=1\nnScanFeedbackDisLimit=9\nnScanFeedbackTimeAllowMs=2\n"
        "nScanFeedBackAlarmOkV=3\n",
@@ -89,9 +87,7 @@ TEST_F(CardParaListTest, EachPacketFromItsKeys) {
 
 // ---- the card-version settings: recording, refusing a card that no longer fits, extended commands
 
-using CardVersionTest = SystemParaTest;
-
-TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixesAndTheExtendedCommandNumbers) {
+TEST_F(SystemParaTest, CardVersionFreshConfigurationRecordsWhatTheVersionFixesAndAMismatchIsRefused) {
   struct Case { uint32_t version; int32_t justM25p64, cmdWithNum, newBoxCali, checkType; } cases[] = {
       {96, 1, 1, 1, 2}, {95, 1, 1, 1, 1}, {80, 1, 1, 1, 1}, {79, 1, 1, 0, 0}, {64, 1, 1, 0, 0},
       {63, 1, 0, 0, 0}, {56, 1, 0, 0, 0}, {55, 0, 0, 0, 0}, {0xFFFFFFFFu, 1, 1, 1, 2},
@@ -131,24 +127,21 @@ TEST_F(CardVersionTest, FreshConfigurationRecordsWhatTheVersionFixesAndTheExtend
     ASSERT_TRUE(g_SystemPara.CheckCardVersionCfg(c.version));
     EXPECT_EQ(g_CmdNumTable.Of(c.n), c.sent) << c.version << " " << c.n;
   }
-}
-
-// A recorded configuration is checked key by key; bHaveNandFlash is never compared.
-TEST_F(CardVersionTest, MismatchIsRefusedWithABoxAndNothingWritten) {
+  // A recorded configuration is checked key by key; bHaveNandFlash is never compared.
   const std::string recorded85 = "[Main]\nbConfiguration=1\nbJustM25p64=1\nbCmdWithNum=1\nbNewBoxCali=1\n"
                                  "nBufDataCheckType=1\nbHaveNandFlash=7\n";
   const std::string en =
       "topmost ok: The card version recorded by the software does not match the current card version. "
       "Please apply a V6 patch or reinstall the software.";
   const std::string zh = "topmost ok: 软件记录的卡版本与当前卡版本不匹配，请重新打V6补丁或重装软件";
-  struct Case { uint32_t version; uint8_t langZh; const std::string* box; } cases[] = {
+  struct MismatchCase { uint32_t version; uint8_t langZh; const std::string* box; } mismatches[] = {
       {85, 0, nullptr},  // accepted
       {96, 0, &en},      // check layout differs
       {79, 1, &zh},      // box calibration and check layout differ
       {63, 0, &en},      // plain command numbers differ
       {55, 0, &en},      // flash layout differs
   };
-  for (const Case& c : cases) {
+  for (const MismatchCase& c : mismatches) {
     WriteCfg(recorded85);
     ClearLogs();
     g_bLangZh = c.langZh;

@@ -12,8 +12,10 @@
 namespace qztest {
 namespace {
 
+#define FIELD(f) [](const SystemPara& p) { return static_cast<double>(p.f); }
+
 // The example configuration holds every key's default: it reads as an empty one but for its version.
-TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefaultFirstBufferWindowAndLaserSerialSection) {
+TEST_F(SystemParaTest, ExampleConfigurationDefaultsFirstBufferWindowSerialSectionAndConversions) {
   g_SystemPara.InitPara();
   // Static, so that its padding is zero like the global's (a memberwise copy keeps padding).
   static SystemPara fromDefaults{};
@@ -30,8 +32,6 @@ TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefaultFirstBufferWindowAnd
   const auto* b = reinterpret_cast<const unsigned char*>(&g_SystemPara);
   for (size_t i = 0; i < sizeof(SystemPara); ++i) ASSERT_EQ(a[i], b[i]) << "record offset " << i;
   EXPECT_EQ(ReadCfg(), example);  // nothing written back
-  EXPECT_EQ(ReadMainString("OTHER", "languageFile", ""), "QZ_en.txt");  // the example is English
-  EXPECT_EQ(ReadMainInt("Main", "CardType", 9), 0);
   EXPECT_TRUE(Boxes().empty());
   // The first buffer window and its box.
   const std::string en =
@@ -66,12 +66,8 @@ TEST_F(SystemParaTest, ExampleConfigurationHoldsEveryDefaultFirstBufferWindowAnd
     const SystemPara& p = g_SystemPara;
     EXPECT_EQ(std::tuple(p.Uart_BAUD, p.Uart_EParity, p.nUartEven1Odd0), std::tuple(c.baud, c.parity, 1)) << c.selector;
   }
-}
-
-#define FIELD(f) [](const SystemPara& p) { return static_cast<double>(p.f); }
-
-TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
-  struct Case { const char* cfg; double (*field)(const SystemPara&); double expected; } cases[] = {
+  // Conversions, clamps and keys read only under a condition.
+  struct ConvCase { const char* cfg; double (*field)(const SystemPara&); double expected; } conversions[] = {
       {"[main]\nnRecordSleep=12abc\n", FIELD(nRecordSleep), 12},
       {"[Main]\nbRecordCheck=\n", FIELD(bRecordCheck), 0},  // present but empty
       {"[HARDWARE]\nMarkEnd_Y=5\n", FIELD(MarkEnd_Z), 5},  // Z defaults to Y, Y to X
@@ -80,8 +76,6 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
       {"[SCAN]\ndbPolygonBreakAng=90\n", FIELD(dbPolygonBreakAng), 1.5707963267948966},
       {"[Main]\nnThreadPriority=7\n", FIELD(nThreadPriority), 2},
       {"[Main]\nnThreadPriority=-1\n", FIELD(nThreadPriority), 0},
-      {"[HARDWARE]\nnBufFullStartSize=0\n", FIELD(nBufFullStartSize), 1},
-      {"[HARDWARE]\nnBufFullStartSize=250\n", FIELD(nBufFullStartSize), 99},
       {"[LASER]\nnLaserDelayZoom=0\n", FIELD(nLaserDelayZoom), 1},
       {"[LASER]\ndbLastPulseThreshold=0\n", FIELD(dbLastPulseThreshold), 0.000000001},
       {"[LASER]\ndbLastPulseThreshold=1.5\n", FIELD(dbLastPulseThreshold), 0.9999999},
@@ -89,7 +83,6 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
       {"[LASER]\nnPrePwmH=100\n", FIELD(nPrePwmH), 4800},
       {"[LASER]\nnPrePwmH=100000000\n", FIELD(nPrePwmH), 2147483647.0},
       {"[LASER]\nnPrePwmL=-100000000\n", FIELD(nPrePwmL), -2147483648.0},
-      {"[LASER]\ndbLaserOverTimeAlarmCntMs=2.567\n", FIELD(dbLaserOverTimeAlarmCntMs), 256},
       {"[LASER]\ndbLaserOverTimeAlarmCntMs=-1\n", FIELD(dbLaserOverTimeAlarmCntMs), 0},
       {"[LASER]\ndbLaserOverTimeAlarmCntMs=1e12\n", FIELD(dbLaserOverTimeAlarmCntMs), 4294967295.0},
       // Comparing laser segments needs the monitor thread's records.
@@ -105,7 +98,7 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
       {"[LASER]\nLASER_TYPE=2\n[Main]\nnRecordMask=-4194305\n", FIELD(nRecordMask), -4194305},
       {"[Main]\nnYlogLevel=3\n", FIELD(nYlogLevel), 3},  // last: its level goes to the daily log, below
   };
-  for (const Case& c : cases) {
+  for (const ConvCase& c : conversions) {
     WriteCfg(c.cfg);
     g_SystemPara = SystemPara{};
     g_SystemPara.InitParaMain();
@@ -119,7 +112,7 @@ TEST_F(SystemParaTest, ConversionsClampsAndConditionalKeys) {
 
 // ---- the laser reader: LASER_TYPE_pre, light-path flags, sections by laser kind, wave numbers
 
-TEST_F(SystemParaTest, LaserTypeChangeIsWrittenBackAndLoggedOnceSectionsAndWaveNumbersByLaserKind) {
+TEST_F(SystemParaTest, LaserTypeChangeSectionsWaveNumbersAndLightPathFlagsByLaserKind) {
   WriteCfg("[LASER]\nLASER_TYPE=1\nLASER_TYPE_pre=2\n");
   g_SystemPara.InitParaLaser();
   EXPECT_EQ(g_SystemPara.LASER_TYPE_pre, 2);  // the field keeps what was read
@@ -162,9 +155,8 @@ TEST_F(SystemParaTest, LaserTypeChangeIsWrittenBackAndLoggedOnceSectionsAndWaveN
       {"LASER_TYPE=1\nbYLS=2\n", -1, kKeptMask, kKeptBit0, -1, 2, 1},
       {"LASER_TYPE=2\nbYLS=4\n", 2, 0xFFFF, kKeptBit0, -1, 0, 1}, {"LASER_TYPE=3\n", 1, 0x3F, 23, -1, 0, 1},
       {"LASER_TYPE=3\n[SPI]\nbO29WaveNoSPI=1\n", 1, 0x7F, 23, -1, 0, 1},
-      {"LASER_TYPE=4\nbYLS=4\n", -1, kKeptMask, kKeptBit0, -1, 0, 1},
+      {"LASER_TYPE=4\nbYLS=4\nnWaveNo0Cus=12\n", -1, kKeptMask, 12, -1, 0, 1},
       {"LASER_TYPE=5\n", 3, kKeptMask, kKeptBit0, -1, 0, 2}, {"LASER_TYPE=6\n", -1, kKeptMask, kKeptBit0, -1, 0, 2},
-      {"LASER_TYPE=4\nnWaveNo0Cus=12\n", -1, kKeptMask, 12, -1, 0, 1},
       {"LASER_TYPE=0\nbYLS=3\nnWaveNo0Cus=12\n", 1, 7, 12, -1, 3, 1},
   };
   for (const WaveCase& c : waves) {
@@ -180,16 +172,14 @@ TEST_F(SystemParaTest, LaserTypeChangeIsWrittenBackAndLoggedOnceSectionsAndWaveN
                          p.nPowerChannelCount),
               std::tuple(c.mode, c.mask, c.bit0, c.lock, c.yls, c.lasers, c.lasers)) << c.laser;
   }
-}
-
-TEST_F(SystemParaTest, LightPathFlagsFromOssTypeAndTheLaserSwitchWhileOn) {
+  // The light-path flags from OSS_TYPE.
   WriteCfg("[LASER]\nIoInFromOss=6\n");
-  struct Case { int32_t t; uint8_t type2, type1, type1Or2, type3, energy; int32_t slaves, ioIn; } cases[] = {
+  struct LightCase { int32_t t; uint8_t type2, type1, type1Or2, type3, energy; int32_t slaves, ioIn; } lights[] = {
       {0, 0, 0, 0, 0, 0, 9, 0}, {1, 0, 1, 1, 0, 0, 9, 6}, {2, 1, 0, 1, 0, 0, 9, 6},
       {3, 0, 0, 0, 1, 0, 9, 0}, {4, 0, 0, 0, 0, 1, 1, 0}, {5, 0, 0, 0, 0, 1, 2, 0},
       {6, 0, 0, 0, 0, 1, 3, 0}, {7, 0, 0, 0, 0, 0, 9, 0}, {-1, 0, 0, 0, 0, 0, 9, 0},
   };
-  for (const Case& c : cases) {
+  for (const LightCase& c : lights) {
     g_SystemPara = SystemPara{};
     g_SystemPara.nEnergySplitSlaves = 9;  // kept unless an energy-split type is set
     g_SystemPara.IoInFromOss = 9;
