@@ -105,14 +105,5 @@ TEST_F(CardsimLink, CommandWordsDecodeByTheCardsNumbering) {
   }
 }
 
-TEST_F(CardsimLink, ANewFrameReplacesAReplyNobodyTookAndAReplyIsReadOnce) {
-  Open(CardType::Usb);
-  cardsim_inject_stale_reply(0x5055, 0x11, 0x22);
-  ASSERT_EQ(0u, Send(0x1021, 0, 0));
-  ASSERT_EQ(0u, Send(0x2051, 0, 0));
-  EXPECT_EQ(0x2051u, Receive().echo);
-  EXPECT_NE(0u, Receive().rc);
-}
-
 }  // namespace
 }  // namespace cardsim_test
