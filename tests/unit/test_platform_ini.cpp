@@ -35,7 +35,6 @@ const std::string k254(254, 'x');
 
 const std::vector<IniCase> kCases = {
     // ---- reading
-    {"MissingFileGivesDefault", kNoFile, {}, {{"A", "k", "def", "def"}}},
     {"MissingSectionOrKeyGivesDefaultNamesIgnoreCase", "[Main]\nSpeed=5\n", {},
      {{"B", "Speed", "d", "d"}, {"Main", "x", "d", "d"}, {"Main", "x", "", ""}, {"MAIN", "speed", "d", "5"},
       {"main", "SPEED", "d", "5"}}},
@@ -68,7 +67,7 @@ const std::vector<IniCase> kCases = {
      {{"A", "written", k300}},
      {{"A", "long", "d", k255}, {"A", "exact", "d", k255}, {"A", "quoted", "d", k254},
       {"A", "quotedlong", "d", k255}, {"A", "missing", k300, k255}, {"A", "written", "d", k255}}},
-    {"DefaultLosesTrailingSpacesOnly", kNoFile, {},
+    {"MissingFileGivesDefaultLessTrailingSpaces", kNoFile, {},
      {{"A", "k", "abc  ", "abc"}, {"A", "k", "  abc", "  abc"}, {"A", "k", "a\t", "a\t"}}},
 
     // ---- writing (the file left is exact: what it reads as, the reading rows above pin)
