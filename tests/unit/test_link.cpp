@@ -45,9 +45,6 @@ TEST_F(SimCardTest, OpenFramesAndStreamBlockChunksOfBothCardTypes) {
     EXPECT_EQ(frames[0].word, c.control);
     EXPECT_EQ(frames[1].kind, uint32_t{CARDSIM_KIND_COMMAND});
     EXPECT_EQ(Bytes(frames[1]), c.bytes);
-    uint32_t value = 9, count = 0;
-    cardsim_get_flag_(0x4000, &value, &count);
-    EXPECT_EQ(std::tuple(count, value), std::tuple(1u, 0u));
     ASSERT_TRUE(CPortlane::BufSend(block));
     const cardsim_state s = State();
     EXPECT_EQ(std::tuple(s.bulk_chunks, s.last_chunk_length, s.bulk_bytes), std::tuple(c.chunks, c.length, 2048u));
@@ -108,7 +105,6 @@ TEST_F(SimCardTest, SequenceNibbleWrapsHighBitsAreLostAndAMissingDriverLinkFails
     EXPECT_EQ(cmds[i].seq, i % 16) << i;
     EXPECT_EQ(cmds[i].word, ((i % 16) << 12) + (i == 0 ? 82u : 33u)) << i;
   }
-  EXPECT_EQ(reply.Echo(), 33u);  // the seventeenth command carries nibble 0 again
   // Numbers above 0x1FF lose their high bits while sequencing.
   ASSERT_TRUE(CPortlane::SendCmd(0x2055, 0, 0, reply));
   EXPECT_EQ(Frames().back().word, (1u << 12) + 0x55u);
@@ -135,7 +131,6 @@ TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCardAndUsbOpenFailuresShowTheirB
   cardsim_fault_toggle_(1, 1);
   CmdReply reply;
   ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
-  EXPECT_EQ(g_Link.g_bConnected, 0);
   EXPECT_TRUE(HasLine(ErrorLines(), "CPortlane::getState:Flag Err"));
   EXPECT_TRUE(HasLine(InfoLines(), "CPortlane::ReturnV:Card is not connected"));
   EXPECT_TRUE(HasLine(ErrorLines(), "CPortlane::ReturnV:Card is not connected"));
