@@ -132,31 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
         SyncCase{"busyOnItsOwn", 2, 20, 0, false, 0, 1, {}}),
     [](const ::testing::TestParamInfo<SyncCase>& i) { return std::string(i.param.name); });
 
-// A second task, start or open while a job is open is refused and leaves the job its link, mutex and
-// card; an unknown run mode is refused before any claim.
-TEST_F(CardHost, BusyLibraryRefusesASecondTaskOrOpen) {
-  OpenCard();
-  ASSERT_EQ(MarkStart(0, 0, 0), 0u);
-  EXPECT_EQ(SetFlag(kParaKey, 0), 2u);
-  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Card Initializing... failed,  System is OnLine Marking..."});
-  EXPECT_EQ(MarkStart(1, 0, 0), 2u);
-  const uint32_t closes = State().close_count;
-  cardsim_log_clear_();
-  EXPECT_EQ(InitCard(), 1u);
-  EXPECT_TRUE(Commands().empty());
-  EXPECT_EQ(State().close_count, closes);
-  plat::SystemMutex other;
-  EXPECT_EQ(other.Create("KVX1000 card USB1"), plat::SystemMutex::Result::AlreadyExists);
-  uint32_t version = 0;
-  EXPECT_EQ(GetHdVer(&version), 0u);
-  EXPECT_EQ(MarkEnd(0), 0u);
-  cardsim_log_clear_();
-  for (uint32_t mode : {5u, 0xFFFFFFFFu}) EXPECT_EQ(MarkStart(mode, 0, 0), 2u) << mode;
-  EXPECT_TRUE(Commands().empty());  // no claim reached the card
-  EXPECT_EQ(MarkEnd(0), 17u);       // and no job was armed
-}
-
-// A job needs accepted parameters and a card that is neither busy nor in alarm.
+// A job needs accepted parameters and a card that is neither busy nor in alarm; an open job keeps the card.
 TEST_F(CardHost, MarkTaskNeedsAcceptedParametersAndAReadyCard) {
   Stage(0);
   ASSERT_EQ(InitCard(), 0u);
@@ -170,11 +146,29 @@ TEST_F(CardHost, MarkTaskNeedsAcceptedParametersAndAReadyCard) {
   // Claim: status, then the task id registered with the card.
   EXPECT_EQ(Commands(), (std::vector<uint32_t>{85, 82}));
   EXPECT_EQ(State().task_id, 1u);
+  // While the job is open a second task, start or open is refused and leaves the job its link, mutex and card.
+  EXPECT_EQ(SetFlag(kParaKey, 0), 2u);
+  EXPECT_EQ(lib->Boxes().back(), "topmost ok: Card Initializing... failed,  System is OnLine Marking...");
+  EXPECT_EQ(MarkStart(1, 0, 0), 2u);
+  const uint32_t closes = State().close_count;
+  cardsim_log_clear_();
+  EXPECT_EQ(InitCard(), 1u);
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_EQ(State().close_count, closes);
+  plat::SystemMutex other;
+  EXPECT_EQ(other.Create("KVX1000 card USB1"), plat::SystemMutex::Result::AlreadyExists);
+  uint32_t version = 0;
+  EXPECT_EQ(GetHdVer(&version), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);  // nothing was marked: no run
   EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_MarkEnd:> no run"));
   EXPECT_EQ(State().task_id, 0u);
   EXPECT_EQ(MarkEnd(0), 17u);  // and the job is over
   EXPECT_EQ(SetFlag(kParaKey, 0), 0u);  // the library is idle again
+  // An unknown run mode is refused before any claim, and arms no job.
+  cardsim_log_clear_();
+  for (uint32_t mode : {5u, 0xFFFFFFFFu}) EXPECT_EQ(MarkStart(mode, 0, 0), 2u) << mode;
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_EQ(MarkEnd(0), 17u);
   // A busy card refuses the job with a box.
   cardsim_set_run_state_(4, 0, 0);
   EXPECT_EQ(MarkStart(0, 0, 0), 2u);
