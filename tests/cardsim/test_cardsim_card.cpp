@@ -61,7 +61,7 @@ TEST_F(CardsimCard, AlarmClearInputsOutputsAndAnalogueValues) {
   EXPECT_EQ(std::tuple(0x7FFu, 0xABCu, 0x123u), std::tuple(r.r0 & 0xFFF, (r.r1 >> 8) & 0xFFF, r.r1 >> 20));
 }
 
-TEST_F(CardsimCard, HardwareWordCarriesTheCardVersionInBits0To4And8To10) {
+TEST_F(CardsimCard, HardwareWordCarriesTheCardVersionInBits0To4And8To10AndTheLinkItsHandshake) {
   Open(CardType::Pcie);
   cardsim_set_hw_words(0x02100000, 0x00123454, 0x11, 0x22);
   struct Case { uint32_t version, word; } cases[] = {
@@ -74,10 +74,7 @@ TEST_F(CardsimCard, HardwareWordCarriesTheCardVersionInBits0To4And8To10) {
   }
   const Reply r = Exchange(84, 1, 0);
   EXPECT_EQ(std::tuple(0x11u, 0x22u), std::tuple(r.r0, r.r1));
-}
-
-TEST_F(CardsimCard, HandshakeStepOutOfOrderBreaksTheLinkAndLatchWordsFillTheStatusWord) {
-  Open(CardType::Pcie);
+  // A handshake step out of order breaks the link; the latch words fill the link's status word.
   cardsim_set_link_latches(0xC, 0x2AB);
   EXPECT_EQ(0u, (LinkState() >> 16) & 0x3FF);
   ASSERT_EQ(0u, LinkWord(0x07000000));

@@ -57,17 +57,14 @@ TEST_F(CardsimFaults, LostOrClosedCardRefusesEveryCallAndKeepsItsStateForTheReop
   }
 }
 
-TEST_F(CardsimFaults, LatencyDelaysTheReply) {
+TEST_F(CardsimLifecycle, LatencyDelaysTheReplyAndTheFrameLogKeepsTheNewestEntries) {
   Open(CardType::Usb);
   cardsim_set_latency_us(3000);
   ASSERT_EQ(0u, Send(85, 0, 0));
   const auto t0 = std::chrono::steady_clock::now();
   ASSERT_EQ(0u, Receive().rc);
   EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::microseconds(3000));
-}
-
-TEST_F(CardsimLifecycle, FrameLogKeepsTheNewestEntries) {
-  Open(CardType::Usb);
+  cardsim_log_clear();
   const uint32_t total = CardModel::kLogCapacity + 5;
   for (uint32_t i = 0; i < total; ++i) ASSERT_EQ(0u, Send(((i & 15) << 12) | 33, i, 0));
   EXPECT_EQ(total, cardsim_log_count());
