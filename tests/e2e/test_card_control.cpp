@@ -80,57 +80,51 @@ TEST_F(CardHost, CardNumberComesFromPidAndNamesTheMutexThatFailedOpensLetGo) {
   EXPECT_EQ(InitCard(), 0u);
 }
 
-struct SyncCase {
-  const char* name;
-  uint32_t runState, taskId, subState;
-  bool running;
-  uint32_t stickyRun;  // run-state bits the card's requests do not clear
-  uint32_t result;
-  std::vector<std::string> boxes;
-};
-
-class SyncAfterCrash : public CardHost, public ::testing::WithParamInterface<SyncCase> {};
-
-TEST_P(SyncAfterCrash, OpenRestoresOrRefuses) {
-  const SyncCase& c = GetParam();
+// An open finds the card as a crashed host left it: it restores the card or refuses it, each with its box.
+TEST_F(CardHost, OpenAfterACrashRestoresOrRefuses) {
+  struct Case {
+    const char* name;
+    uint32_t runState, taskId, subState;
+    uint32_t stickyRun;  // run-state bits the card's requests do not clear
+    uint32_t result;
+    const char* box;  // nullptr: none
+  } cases[] = {
+      {"idle", 0, 0, 0, 0, 0, nullptr},
+      {"markingRunning", 1, 1, 0, 0, 0, "topmost ok: The board is in a running state and has been aborted"},
+      {"markingStopped", 0, 1, 0, 0, 0, nullptr},
+      {"markingCannotStop", 1, 2, 0, 1, 1, "topmost ok: The card is marking; stopping failed."},
+      {"taskDoneNotCleared", 0, 9, 0, 0, 0,
+       "topmost ok: The software did not shut down properly, the board is in the Page Down... state and has not "
+       "been completed. It has now been restored!"},
+      {"flashWriteFinished", 2, 9, 2, 0, 0,
+       "topmost ok: The software did not shut down properly, and the board is in the Page Down... state. Writing "
+       "flash has not been completed, it has now been restored!"},
+      {"flashWriteStuck", 2, 9, 2, 2, 1,
+       "topmost ok: The software did not shut down properly, and the board is in the Page Down... state. Writing to "
+       "flash is incomplete and cannot be restored!"},
+      {"flushInterrupted", 4, 13, 3, 0, 1,
+       "topmost ok: The software did not shut down properly, and the board is in the File Down... state. It is "
+       "incomplete and cannot be restored!FLUSH_BUF\\r\\n"},
+      {"cardInitAborted", 4, 20, 0, 0, 0, "topmost ok: The board is in initialization state and has been aborted"},
+      {"cardInitStuck", 4, 20, 0, 4, 1, "topmost ok: Board initialization cannot be completed"},
+      {"busyOnItsOwn", 2, 20, 0, 0, 1, nullptr},
+  };
   Stage(0);
-  cardsim_set_run_state_(c.runState | (c.running ? 1u : 0u), c.taskId, c.subState);
-  cardsim_set_sticky_(0, c.stickyRun);
-  EXPECT_EQ(InitCard(), c.result);
-  EXPECT_EQ(lib->Boxes(), c.boxes);
-  if (c.result == 0) {
-    EXPECT_EQ(State().task_id, 0u);
-    EXPECT_EQ(State().run_state, 0u);
-  } else {
-    EXPECT_EQ(SetFlag(kParaKey, 0), 1u);  // the refused open left no card open for card tasks
+  for (const Case& c : cases) {
+    const size_t before = lib->Boxes().size();
+    cardsim_set_run_state_(c.runState, c.taskId, c.subState);
+    cardsim_set_sticky_(0, c.stickyRun);
+    EXPECT_EQ(InitCard(), c.result) << c.name;
+    const std::vector<std::string> boxes = lib->Boxes();
+    EXPECT_EQ(std::vector<std::string>(boxes.begin() + before, boxes.end()),
+              c.box ? std::vector<std::string>{c.box} : std::vector<std::string>{}) << c.name;
+    if (c.result == 0) {
+      EXPECT_EQ(std::tuple(State().task_id, State().run_state), std::tuple(0u, 0u)) << c.name;
+    } else {
+      EXPECT_EQ(SetFlag(kParaKey, 0), 1u) << c.name;  // the refused open left no card open for card tasks
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SyncAfterCrash,
-    ::testing::Values(
-        SyncCase{"idle", 0, 0, 0, false, 0, 0, {}},
-        SyncCase{"markingRunning", 0, 1, 0, true, 0, 0,
-                 {"topmost ok: The board is in a running state and has been aborted"}},
-        SyncCase{"markingStopped", 0, 1, 0, false, 0, 0, {}},
-        SyncCase{"markingCannotStop", 0, 2, 0, true, 1, 1, {"topmost ok: The card is marking; stopping failed."}},
-        SyncCase{"taskDoneNotCleared", 0, 9, 0, false, 0, 0,
-                 {"topmost ok: The software did not shut down properly, the board is in the Page Down... state and "
-                  "has not been completed. It has now been restored!"}},
-        SyncCase{"flashWriteFinished", 2, 9, 2, false, 0, 0,
-                 {"topmost ok: The software did not shut down properly, and the board is in the Page Down... state. "
-                  "Writing flash has not been completed, it has now been restored!"}},
-        SyncCase{"flashWriteStuck", 2, 9, 2, false, 2, 1,
-                 {"topmost ok: The software did not shut down properly, and the board is in the Page Down... state. "
-                  "Writing to flash is incomplete and cannot be restored!"}},
-        SyncCase{"flushInterrupted", 4, 13, 3, false, 0, 1,
-                 {"topmost ok: The software did not shut down properly, and the board is in the File Down... state. "
-                  "It is incomplete and cannot be restored!FLUSH_BUF\\r\\n"}},
-        SyncCase{"cardInitAborted", 4, 20, 0, false, 0, 0,
-                 {"topmost ok: The board is in initialization state and has been aborted"}},
-        SyncCase{"cardInitStuck", 4, 20, 0, false, 4, 1, {"topmost ok: Board initialization cannot be completed"}},
-        SyncCase{"busyOnItsOwn", 2, 20, 0, false, 0, 1, {}}),
-    [](const ::testing::TestParamInfo<SyncCase>& i) { return std::string(i.param.name); });
 
 // A job needs accepted parameters and a card that is neither busy nor in alarm; an open job keeps the card.
 TEST_F(CardHost, MarkTaskNeedsAcceptedParametersAndAReadyCard) {
