@@ -87,7 +87,6 @@ TEST_F(CardsimLink, CommandWordsDecodeByTheCardsNumbering) {
       {63, 0x0055, 85, 0, false},    // plain 85 on an old card
       {63, 0x1051, 81, 1, false},    // numbered frame at open, before the version is known
       {63, 0x014E, 334, 0, false},   // fixed numbers stay plain
-      {64, 0x2055, 85, 2, false},    // numbered card: status with sequence nibble 2
       {64, 0x0121, 289, 0, false},
       {85, 0xF3FF, 0x1FF, 15, false},
   };
