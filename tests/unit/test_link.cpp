@@ -125,7 +125,9 @@ TEST_F(SimCardTest, SequenceNibbleWrapsHighBitsAreLostAndAMissingDriverLinkFails
   ExpectLost([&] { CPortlane::SendComCmd(0xDF, 0, 0, buf, 4); });
 }
 
-TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCardAndUsbOpenFailuresShowTheirBoxes) {
+// A repeated toggle nibble or a wrong echo loses the card, a ready bit that never rises gives up after three
+// seconds, and USB open failures show their boxes.
+TEST_F(SimCardTest, LostCardsAndFailedOpens) {
   Stage(1);
   ASSERT_EQ(OpenLink(), 0u);
   cardsim_fault_toggle_(1, 1);
@@ -143,6 +145,26 @@ TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCardAndUsbOpenFailuresShowTheirB
   EXPECT_EQ(Frames().size(), frames);
   EXPECT_EQ(State().status_reads, reads);
   EXPECT_EQ(ErrorLines().size(), lines);
+  // A wrong echo loses the card.
+  Stage(0);
+  ASSERT_EQ(OpenLink(), 0u);
+  cardsim_fault_wrong_echo_(1);
+  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
+  // Sent with nibble 1, echoed with nibble 0 (word ^ 0x1000).
+  EXPECT_TRUE(HasLine(ErrorLines(), "CPortlane::SendCtrlCmd:USB Return err: code 1021 21 "));
+  EXPECT_TRUE(Boxes().empty());
+  // A ready bit that never rises gives up after three seconds.
+  Stage(1);
+  ASSERT_EQ(OpenLink(), 0u);
+  cardsim_fault_hold_low_(LINK_CMD_READY);
+  const uint32_t start = clock.tick;
+  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
+  EXPECT_GE(clock.tick - start, kLinkWaitMs);
+  EXPECT_EQ(State().not_ready_sends, 0u);  // the frame was never sent
+  cardsim_fault_hold_low_(LINK_BULK_READY);
+  ASSERT_EQ(OpenLink(), 0u);
+  ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
+  EXPECT_EQ(State().bulk_chunks, 0u);
   // USB open failures show their boxes.
   struct Case {
     uint32_t startup;      // start-up mode of the card's status request
@@ -165,30 +187,6 @@ TEST_F(SimCardTest, RepeatedToggleNibbleLosesTheCardAndUsbOpenFailuresShowTheirB
     CPortlane::Close();
     CPortlane::FreeDll();
   }
-}
-
-TEST_F(SimCardTest, WrongEchoLosesTheCardAndAReadyBitThatNeverRisesGivesUpAfterThreeSeconds) {
-  Stage(0);
-  ASSERT_EQ(OpenLink(), 0u);
-  cardsim_fault_wrong_echo_(1);
-  CmdReply reply;
-  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
-  // Sent with nibble 1, echoed with nibble 0 (word ^ 0x1000).
-  EXPECT_TRUE(HasLine(ErrorLines(), "CPortlane::SendCtrlCmd:USB Return err: code 1021 21 "));
-  EXPECT_TRUE(Boxes().empty());
-  // A ready bit that never rises gives up after three seconds.
-  Stage(1);
-  ASSERT_EQ(OpenLink(), 0u);
-  cardsim_fault_hold_low_(LINK_CMD_READY);
-  const uint32_t start = clock.tick;
-  ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
-  EXPECT_GE(clock.tick - start, kLinkWaitMs);
-  EXPECT_EQ(State().not_ready_sends, 0u);  // the frame was never sent
-  cardsim_fault_hold_low_(0);
-  cardsim_fault_hold_low_(LINK_BULK_READY);
-  ASSERT_EQ(OpenLink(), 0u);
-  ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
-  EXPECT_EQ(State().bulk_chunks, 0u);
 }
 
 TEST_F(SimCardTest, StaleDataDrainedAtOpenACardLostAtEachExchangeOfAnOpenAndTheOperationWait) {
