@@ -48,11 +48,7 @@ TEST_F(SimCardTest, OpenFramesAndStreamBlockChunksOfBothCardTypes) {
     ASSERT_TRUE(CPortlane::BufSend(block));
     const cardsim_state s = State();
     EXPECT_EQ(std::tuple(s.bulk_chunks, s.last_chunk_length, s.bulk_bytes), std::tuple(c.chunks, c.length, 2048u));
-    CPortlane::Close();
-    CPortlane::FreeDll();
   }
-  EXPECT_EQ(g_SystemPara.CardLinkCfg.bPcieNoSlave, 1);  // the PCIe card had no secondary card
-  EXPECT_EQ(g_SystemPara.CardLinkCfg.bFrameHeader, 0);
 }
 
 TEST_F(SimCardTest, PcieOpenWithSecondaryCardRunsTheHandshakeWithItsQualityPeriodAndFailsWhenItNeverLinks) {
@@ -184,8 +180,6 @@ TEST_F(SimCardTest, LostCardsAndFailedOpens) {
     EXPECT_EQ(OpenLink(), 1u);
     ASSERT_FALSE(Boxes().empty());
     EXPECT_EQ(Boxes().back(), c.box);
-    CPortlane::Close();
-    CPortlane::FreeDll();
   }
 }
 
@@ -201,8 +195,6 @@ TEST_F(SimCardTest, StaleDataDrainedAtOpenACardLostAtEachExchangeOfAnOpenAndTheO
     EXPECT_EQ(s.bulk_pending, 0u);
     CmdReply reply;
     EXPECT_TRUE(CPortlane::SendCmd(CMD_INPUT, 0, 0, reply));  // echoes match after the drain
-    CPortlane::Close();
-    CPortlane::FreeDll();
   }
   // A card lost at each exchange of an open fails it cleanly.
   struct Case { int type; bool secondary; } cases[] = {{0, false}, {1, false}, {1, true}};
@@ -222,8 +214,6 @@ TEST_F(SimCardTest, StaleDataDrainedAtOpenACardLostAtEachExchangeOfAnOpenAndTheO
     }
     cardsim_fault_lose_at_(0);
     EXPECT_EQ(OpenLink(), 0u);  // and the next open works
-    CPortlane::Close();
-    CPortlane::FreeDll();
   }
   // The card-operation wait follows the run state: an operation that never finishes is given up after its bound.
   Stage(0);
