@@ -194,8 +194,7 @@ TEST_F(CardHost, CardLostAtEachExchangeOfAClaimAndOfAJob) {
   cardsim_log_clear_();
   ASSERT_EQ(MarkEnd(0), 0u);
   const uint32_t release = static_cast<uint32_t>(Commands().size());
-  ASSERT_GE(claim, 2u);
-  ASSERT_GE(release, 2u);
+  ASSERT_GE(release, 2u);  // (the claim's two: the job test)
   for (uint32_t n = 1; n <= claim + release; ++n) {
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);

@@ -100,7 +100,6 @@ TEST(Files, FindFilesMatchesWildcardsFolderTreesAndWholeFiles) {
 
   EXPECT_FALSE(plat::ReadWholeFile(dir.File("missing"), back));
   EXPECT_FALSE(plat::WriteWholeFile(dir.File("missing/f"), data));
-  EXPECT_TRUE(plat::FileExists(dir.File("g")));
   EXPECT_FALSE(plat::FileExists(dir.Path()));
   EXPECT_TRUE(plat::DeleteFilePath(dir.File("g")));
   EXPECT_FALSE(plat::FileExists(dir.File("g")));
