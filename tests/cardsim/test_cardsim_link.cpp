@@ -39,7 +39,7 @@ TEST_F(CardsimLink, FramesByCardTypeAreAnsweredOrRefusedAndLogged) {
   }
 }
 
-TEST_F(CardsimLink, LinkReadsAndControlRequestsTheCardDoesNotKnowAreRefused) {
+TEST_F(CardsimLink, LinkReadsControlRequestsAndOpensTheCardDoesNotKnowAreRefused) {
   Open(CardType::Pcie);
   uint8_t out[4];
   EXPECT_EQ(0u, Card().DeviceIoControl(0x222004, nullptr, 0, out, 4, nullptr));
@@ -59,13 +59,11 @@ TEST_F(CardsimLink, LinkReadsAndControlRequestsTheCardDoesNotKnowAreRefused) {
     EXPECT_EQ(uint32_t{CARDSIM_KIND_CONTROL}, e.kind);
     EXPECT_EQ(c.request, e.command);
   }
-}
-
-TEST_F(CardsimLink, OpenRefusesACardIndexBeyondTheCardsReported) {
-  struct Case { uint32_t present, index, rc; } cases[] = {
+  // The open refuses a card index beyond the cards reported.
+  struct OpenCase { uint32_t present, index, rc; } opens[] = {
       {1, 0, 0}, {1, 1, 1}, {1, 2, 1}, {1, 0xFFFF, 1}, {0, 0, 1}, {3, 2, 0}, {3, 3, 1},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : opens) {
     QZ_TRACE(testing::Message() << c.present << " cards, index " << c.index);
     cardsim_reset();
     ASSERT_EQ(0u, cardsim_set_present(c.present));
