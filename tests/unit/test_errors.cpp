@@ -144,7 +144,6 @@ TEST_F(LogFileTest, LineFormatLevelTagsTheLevelFilterAndTheDailyRollOver) {
   CLogFile blocked;
   blocked.Init(dir.File("blocker/x.log"));
   blocked.Write("T", LOG_ERROR, "nowhere");
-  EXPECT_FALSE(plat::FileExists(dir.File("blocker/x.log")));
 
   // The daily log rolls over at the first line after midnight.
   CLogFile daily;
