@@ -120,7 +120,7 @@ class CardsimEncoder : public CardsimTest {
   }
 };
 
-TEST_F(CardsimEncoder, KeepsEveryArrivalAtAQuarterAndAtHalfTheRange) {
+TEST_F(CardsimEncoder, KeepsEveryArrivalAtAQuarterAndAtHalfTheRangeInABufferThatOverflowsWhenFull) {
   ASSERT_EQ(0u, Exchange(kRange, 0, 1000).rc);
   ASSERT_EQ(0u, Exchange(kPosBufSwitch, 1, 0).rc);
   struct Move {
@@ -146,9 +146,8 @@ TEST_F(CardsimEncoder, KeepsEveryArrivalAtAQuarterAndAtHalfTheRange) {
   EXPECT_EQ(Drain(), (std::vector<Entry>{{3, 400}}));
   cardsim_encoder_move(-150);
   EXPECT_EQ(Drain(), (std::vector<Entry>{{0, 500}, {1, 550}}));
-}
-
-TEST_F(CardsimEncoder, TheBufferKeepsNothingWhileOffAndOverflowsWhenFull) {
+  // The buffer keeps nothing while off and overflows when full.
+  Fresh(CardType::Usb);
   ASSERT_EQ(0u, Exchange(kRange, 0, 1000).rc);
   cardsim_encoder_move(300);
   EXPECT_EQ(Drain(), (std::vector<Entry>{{0x200, 300}}));

@@ -31,8 +31,7 @@ std::vector<cardsim_frame> OfKind(const std::vector<cardsim_frame>& frames, uint
 // A control request, then command 82 with sequence nibble 0: (82, 0, 0x4000) in 10 or 12 bytes; a stream
 // block in one chunk or four.
 TEST_F(SimCardTest, OpenFramesAndStreamBlockChunksOfBothCardTypes) {
-  uint8_t block[kStreamBlockBytes];
-  for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(i);
+  uint8_t block[kStreamBlockBytes] = {};
   struct Case { int type; uint32_t control; std::vector<uint8_t> bytes; uint32_t chunks, length; } cases[] = {
       {0, 0xDF, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0}, 1, 2048},
       {1, 0xA2, {0x52, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}, 4, 512}};
