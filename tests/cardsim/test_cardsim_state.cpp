@@ -98,7 +98,7 @@ TEST_F(CardsimState, EveryKeptFieldComesBackInANewProcess) {
   }
 }
 
-TEST_F(CardsimState, AResetRewritesTheFileWithTheDefaults) {
+TEST_F(CardsimState, AResetRewritesTheFileWithTheDefaultsAndWithoutTheVariableNothingIsWritten) {
   cardsim_set_run_state(1, 9, 2);
   cardsim_set_inputs(0x55);
   ASSERT_EQ(0u, cardsim_flash_write(CARDSIM_FLASH_SPI, 0x100000, Pattern(8).data(), 2048));
@@ -110,6 +110,24 @@ TEST_F(CardsimState, AResetRewritesTheFileWithTheDefaults) {
   const cardsim_flash f = Flash();
   EXPECT_EQ(std::tuple(0u, 0u, 0u, 0u, 0u), std::tuple(State().task_id, State().inputs, f.pages_held[0],
                                                        f.pages_held[1], f.bad_blocks));
+  // Without the variable nothing is written.
+  plat::SetEnvVar("CARDSIM_STATE", "");
+  ASSERT_EQ(0u, cardsim_reset());
+  std::remove(path_.c_str());
+  Open(CardType::Usb);
+  cardsim_set_run_state(1, 9, 0);
+  ASSERT_EQ(0u, Exchange(82, 1, 0x8000).rc);
+  cardsim_inject_stale_reply(0x55, 1, 2);
+  EXPECT_EQ(1u, cardsim_save_state());
+  EXPECT_EQ(0xFFFFFFFFu, cardsim_load_state());
+  EXPECT_FALSE(plat::FileExists(path_));
+  EXPECT_FALSE(plat::FileExists(path_ + ".tmp"));
+  // A folder that does not exist cannot take the file.
+  plat::SetEnvVar("CARDSIM_STATE", dir_.File("missing/card.state"));
+  EXPECT_EQ(1u, cardsim_save_state());
+  plat::SetEnvVar("CARDSIM_STATE", path_);
+  EXPECT_EQ(0u, cardsim_save_state());
+  EXPECT_TRUE(plat::FileExists(path_));
 }
 
 TEST_F(CardsimState, ABadFileIsRefusedWhole) {
@@ -132,26 +150,6 @@ TEST_F(CardsimState, ABadFileIsRefusedWhole) {
   }
   std::remove(path_.c_str());
   EXPECT_EQ(0xFFFFFFFFu, cardsim_load_state());
-}
-
-TEST_F(CardsimState, WithoutTheVariableNothingIsWritten) {
-  plat::SetEnvVar("CARDSIM_STATE", "");
-  ASSERT_EQ(0u, cardsim_reset());
-  std::remove(path_.c_str());
-  Open(CardType::Usb);
-  cardsim_set_run_state(1, 9, 0);
-  ASSERT_EQ(0u, Exchange(82, 1, 0x8000).rc);
-  cardsim_inject_stale_reply(0x55, 1, 2);
-  EXPECT_EQ(1u, cardsim_save_state());
-  EXPECT_EQ(0xFFFFFFFFu, cardsim_load_state());
-  EXPECT_FALSE(plat::FileExists(path_));
-  EXPECT_FALSE(plat::FileExists(path_ + ".tmp"));
-  // A folder that does not exist cannot take the file.
-  plat::SetEnvVar("CARDSIM_STATE", dir_.File("missing/card.state"));
-  EXPECT_EQ(1u, cardsim_save_state());
-  plat::SetEnvVar("CARDSIM_STATE", path_);
-  EXPECT_EQ(0u, cardsim_save_state());
-  EXPECT_TRUE(plat::FileExists(path_));
 }
 
 }  // namespace

@@ -10,16 +10,6 @@
 #include "card_model.h"
 #include "fuzz_support.h"
 
-namespace {
-
-[[maybe_unused]] std::string Read(const std::string& path) {
-  std::string s;
-  plat::ReadWholeFile(path, s);
-  return s;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input = qzfuzz::Bytes(data, size);
 #if defined(FUZZ_CARDSIM_STATE)
@@ -28,21 +18,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     plat::SetEnvVar("CARDSIM_STATE", p);
     return p;
   }();
+  const auto read = [](const std::string& p) {
+    std::string s;
+    plat::ReadWholeFile(p, s);
+    return s;
+  };
   cardsim::CardModel& card = cardsim::CardModel::Global();
   FUZZ_CHECK(card.SaveState() == 0, "the state cannot be saved");
-  const std::string before = Read(path);
+  const std::string before = read(path);
   const size_t nul = input.find('\0');
   plat::WriteWholeFile(path, input.substr(0, nul));
   if (nul != std::string::npos) plat::WriteWholeFile(path + ".flash", input.substr(nul + 1));
   const uint32_t rc = card.LoadState();
   FUZZ_CHECK(card.SaveState() == 0, "the state cannot be saved");
-  const std::string after = Read(path), flashAfter = Read(path + ".flash");
+  const std::string after = read(path), flashAfter = read(path + ".flash");
   if (rc != 0) {
     FUZZ_CHECK(after == before, "a refused state file (line %u) changed the state", rc);
     return 0;
   }
   FUZZ_CHECK(card.LoadState() == 0, "a saved state is refused");
-  FUZZ_CHECK(card.SaveState() == 0 && Read(path) == after && Read(path + ".flash") == flashAfter,
+  FUZZ_CHECK(card.SaveState() == 0 && read(path) == after && read(path + ".flash") == flashAfter,
              "a saved state does not load and save to the same files");
 #else
   const std::string path = qzfuzz::LibraryFolder() + "card.cfg";

@@ -1,12 +1,7 @@
-// The seeded mutation loop that runs a fuzz target without a fuzzing engine: linked with one
-// target's LLVMFuzzerTestOneInput, it runs every seed file as it is, then mutations of the seeds
-// (bytes, lines and numbers changed, pieces cut, repeated or spliced) until the time or the count
-// is spent. A target reports a broken oracle by aborting, like under libFuzzer.
-//
+// The seeded mutation loop that runs one fuzz target without a fuzzing engine: every seed as it is, then
+// mutations of the seeds until the time or the count is spent; a broken oracle aborts, as under libFuzzer.
 //   qz_fuzz_<target> [--seconds S] [--iterations N] [--seed X] [--max-len L] <seed folder or file>...
-//
-// The run is reproducible from its seed, which is printed; an input that fails is written to
-// "fuzz-failure-<target>" in the working folder before the target runs it.
+// A run repeats from its printed seed; each input is written to "fuzz-failure-<target>" before it runs.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>

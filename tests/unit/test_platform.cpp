@@ -100,7 +100,6 @@ TEST(Files, FindFilesMatchesWildcardsFolderTreesAndWholeFiles) {
 
   EXPECT_FALSE(plat::ReadWholeFile(dir.File("missing"), back));
   EXPECT_FALSE(plat::WriteWholeFile(dir.File("missing/f"), data));
-  EXPECT_TRUE(plat::FileExists(dir.File("g")));
   EXPECT_FALSE(plat::FileExists(dir.Path()));
   EXPECT_TRUE(plat::DeleteFilePath(dir.File("g")));
   EXPECT_FALSE(plat::FileExists(dir.File("g")));
@@ -157,26 +156,17 @@ TEST(Module, PathsOfThisProgramLoadAndLookUpAndTheEnvironment) {
   const std::string own = plat::OwnModulePath();
   EXPECT_EQ(own, plat::HostProgramPath());
   EXPECT_TRUE(plat::FileExists(own)) << own;
-
-  const char* lib = kCaseSensitiveNames ? "libc.so.6" : "kernel32.dll";
-  const char* sym = kCaseSensitiveNames ? "getpid" : "GetTickCount";
-  plat::ModuleHandle m = plat::LoadModule(lib);
-  ASSERT_NE(m, nullptr);
-  EXPECT_NE(plat::FindSymbol(m, sym), nullptr);
-  EXPECT_EQ(plat::FindSymbol(m, "qz_no_such_symbol"), nullptr);
-  plat::FreeModule(m);
-
+  // Modules that do not load (loaded ones and their symbols: the companions at start-up).
   qztest::TempDir dir;
   EXPECT_EQ(plat::LoadModule(dir.File(plat::CompanionFileName("Missing"))), nullptr);
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("broken.dll"), "not a module"));
   EXPECT_EQ(plat::LoadModule(dir.File("broken.dll")), nullptr);
-  EXPECT_EQ(plat::FindSymbol(nullptr, sym), nullptr);
+  EXPECT_EQ(plat::FindSymbol(nullptr, "QZ_GetSwVer"), nullptr);
   // Environment variables set, read and removed.
   for (const std::string& v : {std::string("a b=c"), std::string(1000, 'v'), std::string()}) {
     plat::SetEnvVar("QZTEST_ENV_VAR", v);
     EXPECT_EQ(plat::GetEnvVar("QZTEST_ENV_VAR"), v);
   }
-  EXPECT_EQ(plat::GetEnvVar("QZTEST_NEVER_SET"), "");
 }
 
 // ---- message boxes, debug output, threads and the clock
@@ -199,10 +189,9 @@ class EnvGuard {
   std::vector<std::pair<std::string, std::string>> saved_;
 };
 
-TEST(MessageBox, LogLinesEscapeAndAnswersComeFromTheEnvironmentEvenWhenTheLogCannotBeWritten) {
+TEST(MessageBox, LogLinesEscapeAnswersComeFromTheEnvironmentAndWithoutALogPosixWritesToStderr) {
   struct Row { std::string text; BoxButtons buttons; bool topmost; std::string line; };
   const std::vector<Row> rows = {
-      {"Card not found", BoxButtons::Ok, true, "topmost ok: Card not found"},
       {"Save?", BoxButtons::YesNo, false, "plain yesno: Save?"},
       {"C:\\ini\\a.cfg", BoxButtons::Ok, false, "plain ok: C:\\\\ini\\\\a.cfg"},
       {"one\r\ntwo\nthree\r", BoxButtons::YesNo, true, "topmost yesno: one\\r\\ntwo\\nthree\\r"},
@@ -238,13 +227,9 @@ TEST(MessageBox, LogLinesEscapeAndAnswersComeFromTheEnvironmentEvenWhenTheLogCan
   env.Set("QZMARK_MSGBOX_ANSWER", "yes");
   EXPECT_EQ(plat::ShowMessageBox("q", BoxButtons::YesNo, true), BoxAnswer::Yes);
   EXPECT_FALSE(plat::IsFolder(dir.File("no_such_folder")));
-}
-
 #if !defined(_WIN32)
-TEST(MessageBox, WithoutLogPosixWritesToStderrAndAnswersNoAndDebugOutputOnlyWhenAsked) {
-  EnvGuard env;
+  // Without a log, POSIX writes the text to stderr and answers No (the answer "yes" is the log's only).
   env.Set("QZMARK_MSGBOX_LOG", "");
-  env.Set("QZMARK_MSGBOX_ANSWER", "yes");  // only the box log reads it
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(plat::ShowMessageBox("Overwrite the file?", BoxButtons::YesNo, true), BoxAnswer::No);
   EXPECT_EQ(plat::ShowMessageBox("Done", BoxButtons::Ok, false), BoxAnswer::Ok);
@@ -256,8 +241,8 @@ TEST(MessageBox, WithoutLogPosixWritesToStderrAndAnswersNoAndDebugOutputOnlyWhen
   env.Set("QZMARK_DEBUG_OUT", "1");
   plat::DebugOutput("shown");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "shown\n");
-}
 #endif
+}
 
 TEST(Thread, RunsTheBodyAndJoinsAndTheSystemClockReadsTheSystem) {
   std::atomic<int> runs{0};
@@ -287,7 +272,6 @@ TEST(Thread, RunsTheBodyAndJoinsAndTheSystemClockReadsTheSystem) {
   EXPECT_TRUE(lt.month >= 1 && lt.month <= 12 && lt.day >= 1 && lt.day <= 31);
   EXPECT_TRUE(lt.hour >= 0 && lt.hour <= 23 && lt.minute >= 0 && lt.minute <= 59);
   EXPECT_TRUE(lt.second >= 0 && lt.second <= 59 && lt.millisecond >= 0 && lt.millisecond <= 999);
-  EXPECT_GT(c.Now(), int64_t{1600000000});
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ struct IniCase {
   // The file our engine leaves (a new file's "\n" is the platform's line end); nullptr: not compared.
   const char* after = nullptr;
   const char* path = "t.ini";
-  // Set where Wine's profile functions are known to differ from Windows: why.
+  // Set where Wine's profile functions (the Win32 build's tests run under Wine) differ from Windows: why.
   const char* wineDiffers = nullptr;
 };
 
@@ -35,20 +35,17 @@ const std::string k254(254, 'x');
 
 const std::vector<IniCase> kCases = {
     // ---- reading
-    {"MissingFileGivesDefault", kNoFile, {}, {{"A", "k", "def", "def"}}},
     {"MissingSectionOrKeyGivesDefaultNamesIgnoreCase", "[Main]\nSpeed=5\n", {},
-     {{"B", "Speed", "d", "d"}, {"Main", "x", "d", "d"}, {"Main", "x", "", ""}, {"MAIN", "speed", "d", "5"},
-      {"main", "SPEED", "d", "5"}}},
+     {{"B", "Speed", "d", "d"}, {"Main", "x", "d", "d"}, {"MAIN", "speed", "d", "5"}}},
     {"BlanksAroundNamesAndValuesGoInnerBlanksStay",
      "  [Main]  \n  Speed  =  5  \n\tGap\t=\t7\t\nmy key = a  b\n[ Other ]\nk=1\n", {},
      {{"Main", "Speed", "d", "5"}, {"Main", "Gap", "d", "7"}, {" Main ", " Speed ", "d", "5"}, {"Other", "k", "d", "1"},
       {"Main", "my key", "d", "a  b"}, {"Main", "mykey", "d", "d"}}},
     {"OnePairOfQuotesRemovedUnmatchedQuotesStay",
-     "[Q]\na=\"x y\"\nb='x y'\nc=\" padded \"\nd= \"q\" \ne=\"\"\nf=\"a\"b\"\ng=\"\"x\"\"\n"
-     "h=\"x'\ni=\"\nj=x\"\nl='x\n", {},
+     "[Q]\na=\"x y\"\nb='x y'\nc=\" padded \"\nd= \"q\" \ne=\"\"\nf=\"a\"b\"\ng=\"\"x\"\"\nh=\"x'\ni=\"\n", {},
      {{"Q", "a", "d", "x y"}, {"Q", "b", "d", "x y"}, {"Q", "c", "d", " padded "}, {"Q", "d", "d", "q"},
       {"Q", "e", "d", ""}, {"Q", "f", "d", "a\"b"}, {"Q", "g", "d", "\"x\""}, {"Q", "h", "d", "\"x'"},
-      {"Q", "i", "d", "\""}, {"Q", "j", "d", "x\""}, {"Q", "l", "d", "'x"}}},
+      {"Q", "i", "d", "\""}}},
     {"NothingAfterValueIsComment", "[A]\nk=5 ; five\np=C:\\a;b\nq=a=b\n", {},
      {{"A", "k", "d", "5 ; five"}, {"A", "p", "d", "C:\\a;b"}, {"A", "q", "d", "a=b"}}},
     {"CommentsAndLinesWithoutEqualsAreNoKeysEmptyValuesAreEmpty", "[A] ; main\n;k=0\nflag\nk=\nm=   \n", {},
@@ -68,32 +65,26 @@ const std::vector<IniCase> kCases = {
      {{"A", "written", k300}},
      {{"A", "long", "d", k255}, {"A", "exact", "d", k255}, {"A", "quoted", "d", k254},
       {"A", "quotedlong", "d", k255}, {"A", "missing", k300, k255}, {"A", "written", "d", k255}}},
-    {"DefaultLosesTrailingSpacesOnly", kNoFile, {},
+    {"MissingFileGivesDefaultLessTrailingSpaces", kNoFile, {},
      {{"A", "k", "abc  ", "abc"}, {"A", "k", "  abc", "  abc"}, {"A", "k", "a\t", "a\t"}}},
 
-    // ---- writing
+    // ---- writing (the file left is exact: what it reads as, the reading rows above pin)
     {"WriteCreatesFile", kNoFile, {{"S", "k", "v"}}, {{"S", "k", "d", "v"}}, "[S]\nk=v\n"},
     {"WriteReplacesInPlaceKeepingNameAndBlanks", "[A]\nKey = 1\nm=2\n", {{"a", "KEY", "22"}},
-     {{"A", "Key", "d", "22"}, {"A", "m", "d", "2"}}, "[A]\nKey = 22\nm=2\n"},
-    {"WriteAppendsToSection", "[A]\nk=1\n\n[B]\nx=1\n", {{"A", "n", "5"}},
-     {{"A", "n", "d", "5"}, {"A", "k", "d", "1"}, {"B", "x", "d", "1"}, {"B", "n", "d", "d"}},
+     {{"A", "Key", "d", "22"}}, "[A]\nKey = 22\nm=2\n"},
+    {"WriteAppendsToSection", "[A]\nk=1\n\n[B]\nx=1\n", {{"A", "n", "5"}}, {{"A", "n", "d", "5"}},
      "[A]\nk=1\nn=5\n\n[B]\nx=1\n"},
-    {"WriteAppendsToEmptySection", "[A]\n[B]\nx=1\n", {{"A", "k", "1"}},
-     {{"A", "k", "d", "1"}, {"B", "k", "d", "d"}}, "[A]\nk=1\n[B]\nx=1\n"},
-    {"WriteAppendsSection", "[A]\nk=1\n", {{"C", "n", "5"}}, {{"C", "n", "d", "5"}, {"A", "k", "d", "1"}},
-     "[A]\nk=1\n[C]\nn=5\n"},
-    {"WriteKeepsCrLf", "[A]\r\nk=1\r\n", {{"A", "n", "2"}, {"B", "x", "3"}, {"A", "k", "0"}},
-     {{"A", "k", "d", "0"}, {"A", "n", "d", "2"}, {"B", "x", "d", "3"}}, "[A]\r\nk=0\r\nn=2\r\n[B]\r\nx=3\r\n"},
-    {"WriteAfterLastLineWithoutLineEnd", "[A]\nk=1", {{"A", "n", "2"}},
-     {{"A", "k", "d", "1"}, {"A", "n", "d", "2"}}, "[A]\nk=1\nn=2\n"},
-    {"WriteSectionAfterLastLineWithoutLineEnd", "[A]\nk=1", {{"B", "x", "1"}},
-     {{"A", "k", "d", "1"}, {"B", "x", "d", "1"}}, "[A]\nk=1\n[B]\nx=1\n"},
-    {"WriteEmptyValue", "[A]\nk=1\n", {{"A", "k", ""}, {"A", "m", ""}}, {{"A", "k", "d", ""}, {"A", "m", "d", ""}},
-     "[A]\nk=\nm=\n"},
+    {"WriteAppendsToEmptySection", "[A]\n[B]\nx=1\n", {{"A", "k", "1"}}, {{"A", "k", "d", "1"}},
+     "[A]\nk=1\n[B]\nx=1\n"},
+    {"WriteAppendsSection", "[A]\nk=1\n", {{"C", "n", "5"}}, {{"C", "n", "d", "5"}}, "[A]\nk=1\n[C]\nn=5\n"},
+    {"WriteKeepsCrLf", "[A]\r\nk=1\r\n", {{"A", "n", "2"}, {"B", "x", "3"}, {"A", "k", "0"}}, {{"A", "k", "d", "0"}},
+     "[A]\r\nk=0\r\nn=2\r\n[B]\r\nx=3\r\n"},
+    {"WriteAfterLastLineWithoutLineEnd", "[A]\nk=1", {{"A", "n", "2"}}, {{"A", "n", "d", "2"}}, "[A]\nk=1\nn=2\n"},
+    {"WriteSectionAfterLastLineWithoutLineEnd", "[A]\nk=1", {{"B", "x", "1"}}, {{"B", "x", "d", "1"}},
+     "[A]\nk=1\n[B]\nx=1\n"},
+    {"WriteEmptyValue", "[A]\nk=1\n", {{"A", "k", ""}, {"A", "m", ""}}, {{"A", "k", "d", ""}}, "[A]\nk=\nm=\n"},
     {"WriteGoesToFirstKeyAndSectionOfName", "[A]\nk=1\nk=2\n[A]\nm=2\n", {{"A", "k", "3"}, {"A", "m", "5"}},
-     {{"A", "k", "d", "3"}, {"A", "m", "d", "5"}}, "[A]\nk=3\nk=2\nm=5\n[A]\nm=2\n"},
-    {"WrittenQuotesAndSemicolonsReadBack", kNoFile, {{"A", "q", "\" x \""}, {"A", "s", "a;b"}},
-     {{"A", "q", "d", " x "}, {"A", "s", "d", "a;b"}}, "[A]\nq=\" x \"\ns=a;b\n"},
+     {{"A", "m", "d", "5"}}, "[A]\nk=3\nk=2\nm=5\n[A]\nm=2\n"},
     {"WriteIntoMissingFolderFails", kNoFile, {{"A", "k", "1", false}}, {{"A", "k", "d", "d"}}, nullptr,
      "missing/t.ini"},
 };
@@ -103,14 +94,6 @@ constexpr bool kWin32 = plat::kPathSep == '\\';
 enum class Impl { Profile, Engine };
 
 struct Param { IniCase c; Impl impl; };
-
-bool RunningUnderWine() {
-  if (!kWin32) return false;
-  plat::ModuleHandle ntdll = plat::LoadModule("ntdll.dll");
-  const bool wine = plat::FindSymbol(ntdll, "wine_get_version") != nullptr;
-  plat::FreeModule(ntdll);
-  return wine;
-}
 
 // The text our engine writes: the file's own line end, or the platform's for a new file.
 std::string WithNewFileLineEnd(const std::string& s) {
@@ -124,7 +107,7 @@ class IniTable : public ::testing::TestWithParam<Param> {};
 TEST_P(IniTable, Case) {
   const IniCase& c = GetParam().c;
   const bool engine = GetParam().impl == Impl::Engine;
-  if (!engine && c.wineDiffers && RunningUnderWine()) GTEST_SKIP() << "Wine: " << c.wineDiffers;
+  if (!engine && c.wineDiffers && kWin32) GTEST_SKIP() << "Wine: " << c.wineDiffers;
   qztest::TempDir dir;
   const std::string path = dir.File(c.path);
   if (c.file) {
