@@ -1,4 +1,4 @@
-// Input waits of a job on the simulated card: held until the inputs match, or ended by their time-out.
+// Input waits of a job on the simulated card: held until the inputs match.
 
 #include <chrono>
 #include <thread>
@@ -60,25 +60,6 @@ TEST_F(CardWaits, CardHoldsARisingEdgeWaitUntilTheTestSetsTheInput) {
   for (const cardsim_wait& w : waits) EXPECT_EQ(std::pair(w.end, w.timeout_us), std::pair(uint32_t{CARDSIM_WAIT_MET}, CARDSIM_NO_TIMEOUT));
   EXPECT_GE(waits[1].held_us, 20000u);
   EXPECT_EQ(WaitInfo(), "");  // nothing waits any more
-}
-
-TEST_F(CardWaits, TimeOutEndsTheWaitAndTheJob) {
-  OpenCard();
-  ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  ASSERT_EQ(QZ(MarkInputWait)(0x1, 0x1, 0, 0, 50), 0u);  // input 0 high within 50 ms
-  ASSERT_EQ(QZ(MarkBufIO)(0x2, 0x2, 0, 0), 0u);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(MarkEnd(0), 3u);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
-
-  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{
-                              "topmost yesno: Waiting for timeout, causing the operation to terminate (can be "
-                              "cleared)\\r\\n  Wait IO Input:Wait Value=1，IO In=0\\r\\n    Do you want to clear the "
-                              "error?\\r\\n"});
-  EXPECT_EQ(State().outputs & 0x2, 0u);  // the words after the wait never ran
-  const auto waits = InputWaits();
-  ASSERT_EQ(waits.size(), 1u);
-  EXPECT_EQ(std::pair(waits[0].end, waits[0].held_us), std::pair(uint32_t{CARDSIM_WAIT_TIMED_OUT}, uint64_t{50000}));
 }
 
 }  // namespace
