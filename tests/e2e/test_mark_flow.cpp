@@ -1,7 +1,6 @@
 // The encoder, count-marker, task and camera exports as a host calls them, run on the simulated card.
 
 #include <algorithm>
-#include <functional>
 #include <limits>
 
 #include "e2e/card_host.h"
@@ -10,6 +9,8 @@
 namespace {
 
 using qztest::CardHost;
+
+constexpr uint32_t kKind = 0x51200000;  // a call's kind marker
 
 class MarkFlowHost : public CardHost {
  protected:
@@ -115,51 +116,42 @@ TEST_F(MarkFlowHost, RefusedArgumentsAndACountWaitOnAnEndedRun) {
   EXPECT_NE(MarkEnd(0), 0u);
 }
 
-// Each export's arguments reach the card in the words after its kind marker (every word: the unit
-// tests); two flushes start the run once.
-TEST_F(MarkFlowHost, EachExportsArgumentsReachItsWordsAfterItsKindMarker) {
+// Each export's arguments and kind marker reach the card, in order (every word at its time: the unit tests).
+TEST_F(MarkFlowHost, EachExportsArgumentsReachTheCardAfterItsKindMarker) {
   OpenCard();
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);  // the encoder waits never hold: nothing runs
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  struct Case {
-    const char* name;
-    std::function<uint32_t()> call;
-    uint32_t kind;
-    std::vector<uint32_t> words;
-  } cases[] = {
-      // Lane 0 of the compare values: 5 pulses ahead, then the target.
-      {"EncWait(100)", [&] { return QZ(MarkEncWait)(100); }, 13, {0x5500FF5F, 0x5500FF64}},
-      {"FlyOnEnc", [&] { return QZ(MarkFlyOnEnc)(0x12345678, 1, 0, 0xFFFFFFFF); }, 13,
-       {0x5500FF78, 0x5500FF56, 0x5500FF34, 0x55000012}},
-      // (5 + 10) / 20 of the field; direction 7 taken as 1 against the fly direction +X: side 0.
-      {"AreaSafeFly", [&] { return QZ(MarkAreaSafeFly)(1, 7, 5.0); }, 13, {0x6700C000}},
-      {"EncBufSwitch(0)", [&] { return QZ(MarkEncBufSwitch)(0); }, 12, {0x65000001}},
-      {"FlySwitch(3)", [&] { return QZ(MarkFlySwitch)(3); }, 11, {0x64000001}},
-      {"BufferCnt", [&] { return QZ(MarkBufferCnt)(0x12345); }, 6, {0x62002345}},
-      {"LoopStart", [&] { return QZ(MarkLoopStart)(3, 0x1000A); }, 9, {0x5410000A, 0x51800003}},
-      {"LoopEnd", [&] { return QZ(MarkLoopEnd)(3); }, 9, {0x51A10003}},
-      {"JumpByIOInNG", [&] { return QZ(MarkJumpByIOInNG)(0x0F, 0x05, 7); }, 9, {0x55000F05, 0x53000107}},
-      {"BufSmallTask(-10)", [&] { return QZ(MarkBufSmallTask)(-10); }, 11, {0x66000001}},
-      {"FlagFinish", [&] { return QZ(MarkFlagFinish)(); }, 9, {0x51500002}},
-  };
-  for (const Case& c : cases) ASSERT_EQ(c.call(), 0u) << c.name;
+  ASSERT_EQ(QZ(MarkEncWait)(100), 0u);
+  ASSERT_EQ(QZ(MarkFlyOnEnc)(0x12345678, 1, 0, 0xFFFFFFFF), 0u);
+  ASSERT_EQ(QZ(MarkAreaSafeFly)(1, 7, 5.0), 0u);
+  ASSERT_EQ(QZ(MarkEncBufSwitch)(0), 0u);
+  ASSERT_EQ(QZ(MarkFlySwitch)(3), 0u);
+  ASSERT_EQ(QZ(MarkBufferCnt)(0x12345), 0u);
+  ASSERT_EQ(QZ(MarkLoopStart)(3, 0x1000A), 0u);
+  ASSERT_EQ(QZ(MarkLoopEnd)(3), 0u);
+  ASSERT_EQ(QZ(MarkJumpByIOInNG)(0x0F, 0x05, 7), 0u);
+  ASSERT_EQ(QZ(MarkBufSmallTask)(-10), 0u);
+  ASSERT_EQ(QZ(MarkFlagFinish)(), 0u);
   ASSERT_EQ(QZ(MarkFlush)(), 0u);
-  ASSERT_EQ(QZ(MarkFlush)(), 0u);
-  EXPECT_EQ(StartRuns(), 1u);
   const std::vector<uint32_t> words = TraceWords();
-  size_t at = 0;
-  for (const Case& c : cases) {
-    QZ_TRACE(c.name);
-    while (at < words.size() && (words[at] & 0xFFFFFFC0) != 0x51200000) ++at;
-    ASSERT_LT(at, words.size());
-    EXPECT_EQ(words[at], 0x51200000 | c.kind);
-    size_t end = at + 1;
-    while (end < words.size() && (words[end] & 0xFFFFFFC0) != 0x51200000) ++end;
-    for (uint32_t w : c.words)
-      EXPECT_NE(std::find(words.begin() + static_cast<ptrdiff_t>(at), words.begin() + static_cast<ptrdiff_t>(end), w),
-                words.begin() + static_cast<ptrdiff_t>(end))
-          << std::hex << w;
-    at = end;
+  auto at = words.begin();
+  // EncWait: lane 0 of the compare values, 5 pulses ahead, then the target. AreaSafeFly: (5 + 10) / 20 of
+  // the field; direction 7 is 1, against the fly direction +X: side 0.
+  for (uint32_t w : {
+           kKind | 13, 0x5500FF5Fu, 0x5500FF64u,                            // EncWait
+           kKind | 13, 0x5500FF78u, 0x5500FF56u, 0x5500FF34u, 0x55000012u,  // FlyOnEnc
+           kKind | 13, 0x6700C000u,                                         // AreaSafeFly
+           kKind | 12, 0x65000001u,                                         // EncBufSwitch
+           kKind | 11, 0x64000001u,                                         // FlySwitch
+           kKind | 6,  0x62002345u,                                         // BufferCnt
+           kKind | 9,  0x5410000Au, 0x51800003u,                            // LoopStart
+           kKind | 9,  0x51A10003u,                                         // LoopEnd
+           kKind | 9,  0x55000F05u, 0x53000107u,                            // JumpByIOInNG
+           kKind | 11, 0x66000001u,                                         // BufSmallTask(-10)
+           kKind | 9,  0x51500002u,                                         // FlagFinish
+       }) {
+    at = std::find(at, words.end(), w);
+    EXPECT_NE(at, words.end()) << std::hex << w;
   }
   EXPECT_EQ(QZ(Mark_Stop)(), 0u);
   MarkEnd(0);
