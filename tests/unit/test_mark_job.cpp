@@ -219,7 +219,7 @@ TEST_F(MarkJobTest, FirstBlockAsksForThePointersStoppedOrFailedJobTakesNothingMo
   EXPECT_TRUE(HasLine(InfoLines(), "运行被停止"));
 }
 
-TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanlyAnOverlappingCallIsRefused) {
+TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanly) {
   OpenLayout(1);
   {
     CMarkLock lock;
@@ -234,16 +234,6 @@ TEST_F(MarkJobTest, CardLostInTheMiddleOfAJobEndsItCleanlyAnOverlappingCallIsRef
   EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bRunFlag.load(), g_bSysBusy),
             std::tuple(kMarkStateIdle, 0u, 0));
   EXPECT_EQ(OpenLink(), 0u);
-
-  // An overlapping mark call is refused and stops the card.
-  OpenLayout(1);
-  Begin(1);
-  CMarkLock first;
-  ASSERT_TRUE(first.Owns());
-  CMarkLock second;
-  EXPECT_FALSE(second.Owns());
-  EXPECT_EQ(CMarkLock::Refuse("QZ_MarkDot"), RV_MARK_CALLS_OVERLAP);
-  EXPECT_EQ(Stops(), 1u);
 }
 
 using EndReportTest = qztest::LibFolderTest;
