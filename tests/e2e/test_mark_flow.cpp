@@ -91,6 +91,7 @@ TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChooseAndACameraNeverRead
 // Refused arguments append nothing; a count wait on a run that ended by itself fails the job.
 TEST_F(MarkFlowHost, RefusedArgumentsAndACountWaitOnAnEndedRun) {
   OpenJob();
+  cardsim_log_clear_();
   EXPECT_EQ(QZ(MarkSetCountAndWait)(0), 2u);
   ASSERT_EQ(lib->Boxes().size(), 1u);
   EXPECT_EQ(lib->Boxes()[0], "topmost ok: Cache count cannot be less than 1");
@@ -103,9 +104,7 @@ TEST_F(MarkFlowHost, RefusedArgumentsAndACountWaitOnAnEndedRun) {
   EXPECT_EQ(Ccd(0, 2, 0x10000), 2u);
   EXPECT_EQ(QZ(MarkCCD)(1, 0, std::numeric_limits<double>::quiet_NaN(), 0.0, 0, 0, 0, 0, 0, 0, 0, 0), 7u);
   EXPECT_EQ(QZ(MarkBufSmallTask)(-3), 0u);
-  ASSERT_EQ(QZ(MarkFlush)(), 0u);
-  for (uint32_t w : TraceWords())  // no label, loop or camera word
-    EXPECT_TRUE(w >> 20 != 0x518u && w >> 24 != 0x54u && w >> 24 != 0x33u) << std::hex << w;
+  EXPECT_TRUE(Frames().empty());  // not even the buffer's start
   EXPECT_EQ(MarkEnd(0), 0u);
   // A run that ended by itself (an input wait timed out) never counts on: the count wait fails the job.
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);

@@ -57,7 +57,6 @@ TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollowA
   };
   const uint32_t base = job(0);
   EXPECT_GT(base, 100u);
-  EXPECT_EQ(job(3000000), base + 3000000u);
   EXPECT_EQ(job((int64_t{1} << 32) + 5), base + 5u);  // more than 71 minutes: the low 32 bits
 }
 
