@@ -195,8 +195,6 @@ TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
   uint32_t rangeWords = 0;
   for (uint32_t w : TraceWords()) rangeWords += w == 0x06000001;
   EXPECT_EQ(rangeWords, 3u);
-  ASSERT_GE(ran.size(), 2u);
-  EXPECT_EQ(ran.back(), 0x51100001u);
   const auto off = std::find(ran.rbegin(), ran.rend(), 0x64000000u);
   EXPECT_NE(off, ran.rend());
   EXPECT_EQ(std::find(ran.rbegin(), off, 0x16000001u), off);  // no mark after it
