@@ -134,12 +134,10 @@ TEST_F(MarkFlowHost, EachExportsArgumentsReachTheCardAfterItsKindMarker) {
   ASSERT_EQ(QZ(MarkFlush)(), 0u);
   const std::vector<uint32_t> words = TraceWords();
   auto at = words.begin();
-  // EncWait: lane 0 of the compare values, 5 pulses ahead, then the target. AreaSafeFly: (5 + 10) / 20 of
-  // the field; direction 7 is 1, against the fly direction +X: side 0.
   for (uint32_t w : {
-           kKind | 13, 0x5500FF5Fu, 0x5500FF64u,                            // EncWait
+           kKind | 13, 0x5500FF5Fu, 0x5500FF64u,                            // EncWait: lane 0 of 95, then 100
            kKind | 13, 0x5500FF78u, 0x5500FF56u, 0x5500FF34u, 0x55000012u,  // FlyOnEnc
-           kKind | 13, 0x6700C000u,                                         // AreaSafeFly
+           kKind | 13, 0x6700C000u,                                         // AreaSafeFly: (5+10)/20, dir 7 is 1
            kKind | 12, 0x65000001u,                                         // EncBufSwitch
            kKind | 11, 0x64000001u,                                         // FlySwitch
            kKind | 6,  0x62002345u,                                         // BufferCnt
@@ -156,8 +154,7 @@ TEST_F(MarkFlowHost, EachExportsArgumentsReachTheCardAfterItsKindMarker) {
   MarkEnd(0);
 }
 
-// A fly job at 20000 pulses/s (100 a mm): each mark starts at its encoder position with the range
-// word, and QZ_MarkEnd switches fly marking off before the end word.
+// A fly job at 20000 pulses/s (100 a mm): each mark at its encoder position with the range word; then fly off.
 TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
   OpenWithPens(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n[FLY]\nnEncPPM=100\ndbMeasMarkDisMM=0\n",
                79);
@@ -186,8 +183,7 @@ TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
   ASSERT_EQ(on.size(), 3u);
   for (size_t k = 0; k < 3; ++k) {
     QZ_TRACE(k);
-    // The encoder's count at the laser's start: its target, plus at most the layer's switch and the
-    // jump there (5 ms; the next position is 50 ms on).
+    // The count at the laser's start: the target, plus at most the switch and jump (5 ms; the next is 50 ms on).
     const uint64_t pulses = (on[k] - reset) * 20000 / 1000000;
     EXPECT_GE(pulses, static_cast<uint64_t>(positions[k] * 100));
     EXPECT_LE(pulses, static_cast<uint64_t>(positions[k] * 100) + 100);
@@ -242,8 +238,7 @@ TEST_F(RunControlHost, ControlAndMarkInfo) {
   }
 }
 
-// Without a card each export returns 1; with one a null out-pointer is refused with 2. Neither sends
-// anything, and the job figures never ask the card. A card lost in the middle of a job gives 1.
+// Without a card 1, a null out-pointer 2, neither sending anything; the job figures never ask; a lost card 1.
 TEST_F(RunControlHost, NoCardNullPointersAndACardLostInAJob) {
   Stage(0);
   uint32_t v = 0xDEAD;
@@ -260,8 +255,7 @@ TEST_F(RunControlHost, NoCardNullPointersAndACardLostInAJob) {
   EXPECT_EQ(QZ(GetMarkLineCnt)(&v), 0u);
   EXPECT_TRUE(Frames().empty());
   EXPECT_TRUE(lib->Boxes().empty());
-  // A card lost inside a stop or a status read while a job is open: 1 without a box; the job does not
-  // keep the library busy, and the card opens again.
+  // A card lost in a stop or status read during a job: 1, no box, the library not left busy; it opens again.
   for (bool stop : {true, false}) {
     ASSERT_EQ(InitCard(), 0u);
     ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
