@@ -1,6 +1,6 @@
 // The card's data stream (block checker, traces, FIFO edges, how a run starts and ends) and its executor (register
 // writes, waits, jumps, camera steps, resident programs, debug records: commands 19 and 87). (The paced run: e2e
-// MonitorHost and OffDocHost; input waits: e2e CardWaits.)
+// MonitorHost and OffDocHost; input waits: e2e MarkListHost.)
 #include <algorithm>
 #include <tuple>
 #include <vector>
@@ -307,10 +307,7 @@ constexpr uint32_t kFlagClearAlarm = 0x400;
 constexpr uint32_t kTimeoutAlarm = 1u << 5;
 constexpr uint32_t kLabel = 0x51800000, kJump = 0x51A00000;
 
-using CardsimWaits = CardsimStream;
-using CardsimFlow = CardsimStream;
-
-TEST_F(CardsimWaits, RegisterWritesAreRecordedWithTheLanesTheyCarry) {
+TEST_F(CardsimStream, RegisterWritesAreRecordedWithTheLanesTheyCarry) {
   std::vector<Timed> words;
   Lanes(words, 1, 0x1E, 0);  // the reset sequence
   words.push_back({2, 0x58000001});
@@ -335,7 +332,7 @@ TEST_F(CardsimWaits, RegisterWritesAreRecordedWithTheLanesTheyCarry) {
   EXPECT_EQ(words.size(), cardsim_trace_count(1));
 }
 
-TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
+TEST_F(CardsimStream, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
   struct Case {
     const char* what;
     std::vector<Timed> words;  // a wait at 12 on inputs 0, then output 1 at 20 and the end at 30
@@ -384,14 +381,14 @@ TEST_F(CardsimWaits, TimeOutsEndTheRunAndWaitsTheCardDoesNotModelPass) {
   }
 }
 
-TEST_F(CardsimFlow, AJumpToALabelNotYetReceivedWaitsForIt) {
+TEST_F(CardsimStream, AJumpToALabelNotYetReceivedWaitsForIt) {
   RunStalled({{1, kJump | 9}, {2, 0x62000001}});  // padded: the label is not in this block
   ASSERT_EQ(0u, cardsim_step_us(50));
   EXPECT_EQ(0u, Fifo().count_markers);
   EXPECT_EQ(uint32_t{CARDSIM_PHASE_RUNNING}, Fifo().phase);
 }
 
-TEST_F(CardsimFlow, CameraStepsAreRecordedWithTheirRegisters) {
+TEST_F(CardsimStream, CameraStepsAreRecordedWithTheirRegisters) {
   const std::vector<Timed> step = {{1, 0x33000000}, {2, 0x560F4240}, {3, 0x51608008}, {4, 0x31001234},
                                    {4, 0x32005678}, {4, 0x34004C42}, {5, 0x52000000}, {5, 0x53000000},
                                    {5, 0x52000001}, {5, 0x53000105}, {6, 0x52000003}, {7, 0x51700000},
@@ -407,7 +404,7 @@ TEST_F(CardsimFlow, CameraStepsAreRecordedWithTheirRegisters) {
 }
 
 // A downloaded program stays resident past its end word; its slot tags the executed trace; a stop ends it.
-TEST_F(CardsimFlow, ResidentProgramEntersSlotsByTheInputsOrTheStoredLabel) {
+TEST_F(CardsimStream, ResidentProgramEntersSlotsByTheInputsOrTheStoredLabel) {
   cardsim_set_inputs(0x7);  // slot 3 under the mask 0x1E
   RunStalled({{1, 0x59100000}, {1, 0x5920001E}, {2, 0x51A20000}, {3, kLabel | 6}, {4, 0x62000006},
               {5, 0x59400009}, {6, 0x59500000}, {7, 0x51A20000}, {8, kLabel | 9}, {9, 0x62000009},
