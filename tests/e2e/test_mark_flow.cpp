@@ -210,7 +210,6 @@ TEST_F(RunControlHost, ControlAndMarkInfo) {
     std::vector<Frame> sent;
     uint32_t state;
   } cases[] = {
-      {0, 0, false, 0, {}, 0},
       {7, 9, true, 1u << 9, {{82, 0, 0x100}, {82, 0, 0x80}, {85, 0, 0}}, 1},
       {0, 3, false, 0, {{82, 0, 0x80}}, 0},
       {0, 0, true, 1u << 8 | 1u << 10, {{85, 0, 0}}, 0},

@@ -352,20 +352,18 @@ TEST_P(OnlineJobTest, TheCardAcceptsAndDecodesEveryBlock) {
   g_MarkData2Fifo.Flush(1);
   g_FifoData.WaitSendFinish();
 
-  cardsim_fifo fifo{};
-  cardsim_get_fifo_(&fifo);
+  const cardsim_fifo fifo = Fifo();
   // Every block in the card's layout and accepted; the end word ended the run.
   EXPECT_EQ(std::tuple(fifo.layout, fifo.check_error, fifo.blocks_rejected, fifo.phase, fifo.end_code),
             std::tuple(static_cast<uint32_t>(layout), uint32_t{CARDSIM_CHECK_NONE}, 0u, uint32_t{CARDSIM_PHASE_ENDED},
                        1u));
   EXPECT_EQ(fifo.blocks_received * 4, g_FifoData.nSentUnits);
   EXPECT_EQ(g_MarkData2Fifo.nSequence, fifo.blocks_received * SequenceStep(static_cast<uint32_t>(layout)));
-  ASSERT_EQ(cardsim_trace_count_(1), expected.size());
-  for (uint32_t i = 0; i < expected.size(); ++i) {
-    cardsim_trace_entry e{};
-    ASSERT_EQ(cardsim_trace_get_(1, i, &e), 0u);
-    ASSERT_EQ(e.word, expected[i].word) << i;
-    ASSERT_EQ(e.time_us, expected[i].time + 1) << i;
+  const std::vector<cardsim_trace_entry> trace = TraceEntries();
+  ASSERT_EQ(trace.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(trace[i].word, expected[i].word) << i;
+    ASSERT_EQ(trace[i].time_us, expected[i].time + 1) << i;
   }
 }
 
