@@ -290,10 +290,8 @@ TEST(PhaseTimerTest, OnlyStartedPhasesAddTime) {
   g_SystemPara.bPrintTime = 0;
 }
 
-using RunControlTest = qztest::MarkCardTest;
-
 // A floor written right after a full flush (floor 0 empty) still lands after what was sent.
-TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollowAndTheMarkTime) {
+TEST_F(MarkJobTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollowAndTheMarkTime) {
   Open();
   Begin();
   ASSERT_EQ(Call(3), 0u);
@@ -337,7 +335,7 @@ TEST_F(RunControlTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollowA
 }
 
 // A stop from a second thread ends QZ_MarkEnd's wait; figures read meanwhile are the ending job's.
-TEST_F(RunControlTest, StopFromASecondThreadEndsTheWaitOfMarkEnd) {
+TEST_F(MarkJobTest, StopFromASecondThreadEndsTheWaitOfMarkEnd) {
   Open();
   ASSERT_EQ(QZ_MarkStart(1, 0, 0), 0u);
   ASSERT_EQ(Call(100), 0u);
