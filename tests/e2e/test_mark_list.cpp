@@ -202,9 +202,10 @@ TEST_F(MarkListHost, MemberWhileAnotherThreadEndsTheJobStopsTheCardAndReturns16)
   ASSERT_TRUE(TraceHas(kEndWord));
   EXPECT_EQ(StopsSent(), 0u);
   EXPECT_EQ(QZ(MarkBufIO)(1, 1, 0, 0), 16u);
+  EXPECT_EQ(StopsSent(), 1u);  // the refused call stopped the run (else the card runs out: no hang)
+  if (StopsSent() == 0) cardsim_set_consume_(CARDSIM_CONSUME_AT_ONCE);
   ender.join();
-  EXPECT_EQ(StopsSent(), 1u);  // the refused call stopped the run; the ending thread saw it end
-  EXPECT_EQ(endRc, 3u);
+  EXPECT_EQ(endRc, 3u);  // the ending thread saw the run end
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Two mark calls were made at the same time."});
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkBufIO:Two mark calls were made at the same time."));
   EXPECT_FALSE(TraceHas(kKindMarker | 4));
