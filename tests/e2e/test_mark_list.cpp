@@ -129,7 +129,7 @@ TEST_F(MarkListHost, RefusedArgumentsAddNothingAndTheFirstMemberOpensTheBuffer) 
   EXPECT_EQ(QZ(MarkLayer)(256, 0), 6u);
   EXPECT_EQ(QZ(MarkLayer)(-1, 1), 6u);
   EXPECT_EQ(QZ(MarkBufWait)(5u << 25 | 0x0101, 0), 2u);  // there is no fifth input byte
-  EXPECT_TRUE(Frames().empty());                          // not even the buffer's start
+  EXPECT_TRUE(Frames().empty());                         // not even the buffer's start
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkLayer:The layer number is out of range. (layer -1)"));
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkBufWait:input byte lane 5"));
   EXPECT_EQ(QZ(MarkDot)(nullptr, 0, 50, 0), 0u);  // no dots: the layer alone
