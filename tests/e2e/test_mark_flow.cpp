@@ -1,7 +1,7 @@
-// The encoder, count-marker, task and camera exports as a host calls them, run on the simulated card.
+// The encoder, count-marker, task and camera exports as a host calls them, run on the simulated card; run
+// control and job queries: commands sent, answers read, refusals, loss of the card.
 
 #include <algorithm>
-#include <functional>
 #include <limits>
 
 #include "e2e/card_host.h"
@@ -10,6 +10,8 @@
 namespace {
 
 using qztest::CardHost;
+
+constexpr uint32_t kKind = 0x51200000;  // a call's kind marker
 
 class MarkFlowHost : public CardHost {
  protected:
@@ -83,16 +85,15 @@ TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChooseAndACameraNeverRead
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   ASSERT_EQ(Ccd(0, 0, 0), 0u);
   EXPECT_EQ(MarkEnd(0), 3u);
-  ASSERT_FALSE(lib->Boxes().empty());
-  EXPECT_NE(lib->Boxes().back().find("Waiting for timeout"), std::string::npos) << lib->Boxes().back();
+  EXPECT_TRUE(qztest::AnyLineHas(lib->Boxes(), "Waiting for timeout"));
 }
 
 // Refused arguments append nothing; a count wait on a run that ended by itself fails the job.
 TEST_F(MarkFlowHost, RefusedArgumentsAndACountWaitOnAnEndedRun) {
   OpenJob();
+  cardsim_log_clear_();
   EXPECT_EQ(QZ(MarkSetCountAndWait)(0), 2u);
-  ASSERT_EQ(lib->Boxes().size(), 1u);
-  EXPECT_EQ(lib->Boxes()[0], "topmost ok: Cache count cannot be less than 1");
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Cache count cannot be less than 1"});
   EXPECT_EQ(QZ(MarkLoopStart)(0x10000, 3), 2u);
   EXPECT_EQ(QZ(MarkLoopEnd)(0x10000), 2u);
   EXPECT_EQ(QZ(MarkJumpTaskNo)(0x10000), 2u);
@@ -102,9 +103,7 @@ TEST_F(MarkFlowHost, RefusedArgumentsAndACountWaitOnAnEndedRun) {
   EXPECT_EQ(Ccd(0, 2, 0x10000), 2u);
   EXPECT_EQ(QZ(MarkCCD)(1, 0, std::numeric_limits<double>::quiet_NaN(), 0.0, 0, 0, 0, 0, 0, 0, 0, 0), 7u);
   EXPECT_EQ(QZ(MarkBufSmallTask)(-3), 0u);
-  ASSERT_EQ(QZ(MarkFlush)(), 0u);
-  for (uint32_t w : TraceWords())  // no label, loop or camera word
-    EXPECT_TRUE(w >> 20 != 0x518u && w >> 24 != 0x54u && w >> 24 != 0x33u) << std::hex << w;
+  EXPECT_TRUE(Frames().empty());  // not even the buffer's start
   EXPECT_EQ(MarkEnd(0), 0u);
   // A run that ended by itself (an input wait timed out) never counts on: the count wait fails the job.
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
@@ -115,58 +114,46 @@ TEST_F(MarkFlowHost, RefusedArgumentsAndACountWaitOnAnEndedRun) {
   EXPECT_NE(MarkEnd(0), 0u);
 }
 
-// Each export's arguments reach the card in the words after its kind marker (every word: the unit
-// tests); two flushes start the run once.
-TEST_F(MarkFlowHost, EachExportsArgumentsReachItsWordsAfterItsKindMarker) {
+// Each export's arguments and kind marker reach the card, in order (every word at its time: the unit tests).
+TEST_F(MarkFlowHost, EachExportsArgumentsReachTheCardAfterItsKindMarker) {
   OpenCard();
   cardsim_set_consume_(CARDSIM_CONSUME_STALLED);  // the encoder waits never hold: nothing runs
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
-  struct Case {
-    const char* name;
-    std::function<uint32_t()> call;
-    uint32_t kind;
-    std::vector<uint32_t> words;
-  } cases[] = {
-      // Lane 0 of the compare values: 5 pulses ahead, then the target.
-      {"EncWait(100)", [&] { return QZ(MarkEncWait)(100); }, 13, {0x5500FF5F, 0x5500FF64}},
-      {"FlyOnEnc", [&] { return QZ(MarkFlyOnEnc)(0x12345678, 1, 0, 0xFFFFFFFF); }, 13,
-       {0x5500FF78, 0x5500FF56, 0x5500FF34, 0x55000012}},
-      // (5 + 10) / 20 of the field; direction 7 taken as 1 against the fly direction +X: side 0.
-      {"AreaSafeFly", [&] { return QZ(MarkAreaSafeFly)(1, 7, 5.0); }, 13, {0x6700C000}},
-      {"EncBufSwitch(0)", [&] { return QZ(MarkEncBufSwitch)(0); }, 12, {0x65000001}},
-      {"FlySwitch(3)", [&] { return QZ(MarkFlySwitch)(3); }, 11, {0x64000001}},
-      {"BufferCnt", [&] { return QZ(MarkBufferCnt)(0x12345); }, 6, {0x62002345}},
-      {"LoopStart", [&] { return QZ(MarkLoopStart)(3, 0x1000A); }, 9, {0x5410000A, 0x51800003}},
-      {"LoopEnd", [&] { return QZ(MarkLoopEnd)(3); }, 9, {0x51A10003}},
-      {"JumpByIOInNG", [&] { return QZ(MarkJumpByIOInNG)(0x0F, 0x05, 7); }, 9, {0x55000F05, 0x53000107}},
-      {"BufSmallTask(-10)", [&] { return QZ(MarkBufSmallTask)(-10); }, 11, {0x66000001}},
-      {"FlagFinish", [&] { return QZ(MarkFlagFinish)(); }, 9, {0x51500002}},
-  };
-  for (const Case& c : cases) ASSERT_EQ(c.call(), 0u) << c.name;
+  ASSERT_EQ(QZ(MarkEncWait)(100), 0u);
+  ASSERT_EQ(QZ(MarkFlyOnEnc)(0x12345678, 1, 0, 0xFFFFFFFF), 0u);
+  ASSERT_EQ(QZ(MarkAreaSafeFly)(1, 7, 5.0), 0u);
+  ASSERT_EQ(QZ(MarkEncBufSwitch)(0), 0u);
+  ASSERT_EQ(QZ(MarkFlySwitch)(3), 0u);
+  ASSERT_EQ(QZ(MarkBufferCnt)(0x12345), 0u);
+  ASSERT_EQ(QZ(MarkLoopStart)(3, 0x1000A), 0u);
+  ASSERT_EQ(QZ(MarkLoopEnd)(3), 0u);
+  ASSERT_EQ(QZ(MarkJumpByIOInNG)(0x0F, 0x05, 7), 0u);
+  ASSERT_EQ(QZ(MarkBufSmallTask)(-10), 0u);
+  ASSERT_EQ(QZ(MarkFlagFinish)(), 0u);
   ASSERT_EQ(QZ(MarkFlush)(), 0u);
-  ASSERT_EQ(QZ(MarkFlush)(), 0u);
-  EXPECT_EQ(StartRuns(), 1u);
   const std::vector<uint32_t> words = TraceWords();
-  size_t at = 0;
-  for (const Case& c : cases) {
-    QZ_TRACE(c.name);
-    while (at < words.size() && (words[at] & 0xFFFFFFC0) != 0x51200000) ++at;
-    ASSERT_LT(at, words.size());
-    EXPECT_EQ(words[at], 0x51200000 | c.kind);
-    size_t end = at + 1;
-    while (end < words.size() && (words[end] & 0xFFFFFFC0) != 0x51200000) ++end;
-    for (uint32_t w : c.words)
-      EXPECT_NE(std::find(words.begin() + static_cast<ptrdiff_t>(at), words.begin() + static_cast<ptrdiff_t>(end), w),
-                words.begin() + static_cast<ptrdiff_t>(end))
-          << std::hex << w;
-    at = end;
+  auto at = words.begin();
+  for (uint32_t w : {
+           kKind | 13, 0x5500FF5Fu, 0x5500FF64u,                            // EncWait: lane 0 of 95, then 100
+           kKind | 13, 0x5500FF78u, 0x5500FF56u, 0x5500FF34u, 0x55000012u,  // FlyOnEnc
+           kKind | 13, 0x6700C000u,                                         // AreaSafeFly: (5+10)/20, dir 7 is 1
+           kKind | 12, 0x65000001u,                                         // EncBufSwitch
+           kKind | 11, 0x64000001u,                                         // FlySwitch
+           kKind | 6,  0x62002345u,                                         // BufferCnt
+           kKind | 9,  0x5410000Au, 0x51800003u,                            // LoopStart
+           kKind | 9,  0x51A10003u,                                         // LoopEnd
+           kKind | 9,  0x55000F05u, 0x53000107u,                            // JumpByIOInNG
+           kKind | 11, 0x66000001u,                                         // BufSmallTask(-10)
+           kKind | 9,  0x51500002u,                                         // FlagFinish
+       }) {
+    at = std::find(at, words.end(), w);
+    EXPECT_NE(at, words.end()) << std::hex << w;
   }
   EXPECT_EQ(QZ(Mark_Stop)(), 0u);
   MarkEnd(0);
 }
 
-// A fly job at 20000 pulses/s (100 a mm): each mark starts at its encoder position with the range
-// word, and QZ_MarkEnd switches fly marking off before the end word.
+// A fly job at 20000 pulses/s (100 a mm): each mark at its encoder position with the range word; then fly off.
 TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
   OpenWithPens(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\n[LASER]\nLASER_TYPE=0\n[FLY]\nnEncPPM=100\ndbMeasMarkDisMM=0\n",
                79);
@@ -195,20 +182,86 @@ TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
   ASSERT_EQ(on.size(), 3u);
   for (size_t k = 0; k < 3; ++k) {
     QZ_TRACE(k);
-    // The encoder's count at the laser's start: its target, plus at most the layer's switch and the
-    // jump there (5 ms; the next position is 50 ms on).
+    // The count at the laser's start: the target, plus at most the switch and jump (5 ms; the next is 50 ms on).
     const uint64_t pulses = (on[k] - reset) * 20000 / 1000000;
     EXPECT_GE(pulses, static_cast<uint64_t>(positions[k] * 100));
     EXPECT_LE(pulses, static_cast<uint64_t>(positions[k] * 100) + 100);
   }
-  uint32_t rangeWords = 0;
-  for (uint32_t w : TraceWords()) rangeWords += w == 0x06000001;
-  EXPECT_EQ(rangeWords, 3u);
-  ASSERT_GE(ran.size(), 2u);
-  EXPECT_EQ(ran.back(), 0x51100001u);
+  EXPECT_EQ(std::count(ran.begin(), ran.end(), 0x06000001u), 3);
   const auto off = std::find(ran.rbegin(), ran.rend(), 0x64000000u);
   EXPECT_NE(off, ran.rend());
   EXPECT_EQ(std::find(ran.rbegin(), off, 0x16000001u), off);  // no mark after it
+}
+
+// QZ_Control sends its flags and reads status bit 9; QZ_GetMarkInfo is status word 1 with the running bit.
+TEST_F(MarkFlowHost, ControlAndMarkInfo) {
+  OpenCard();
+  struct Case {
+    uint32_t first, second;
+    bool withState;
+    uint32_t alarms;  // status word 0 bits
+    std::vector<Frame> sent;
+    uint32_t state;
+  } cases[] = {
+      {7, 9, true, 1u << 9, {{82, 0, 0x100}, {82, 0, 0x80}, {85, 0, 0}}, 1},
+      {0, 3, false, 0, {{82, 0, 0x80}}, 0},
+      {0, 0, true, 1u << 8 | 1u << 10, {{85, 0, 0}}, 0},
+  };
+  for (const Case& c : cases) {
+    cardsim_set_alarms_(c.alarms, 0);
+    cardsim_log_clear_();
+    uint32_t state = 0xDEAD;
+    EXPECT_EQ(QZ(Control)(c.first, c.second, c.withState ? &state : nullptr), 0u);
+    EXPECT_EQ(Sent(), c.sent) << c.first << " " << c.second;
+    EXPECT_EQ(state, c.withState ? c.state : 0xDEADu) << c.alarms;
+  }
+  struct InfoCase {
+    uint32_t run, alarms, info;
+  } infoCases[] = {{1, 1u << 4, 3u << 21 | 2u << 16 | 0x1200 | 1}, {2, 0xFFFFFF78, 3u << 21 | 2u << 16 | 0x1200}};
+  for (const InfoCase& c : infoCases) {
+    cardsim_set_run_state_(c.run, 3, 2);
+    cardsim_set_status_flags_(0x12FF);
+    cardsim_set_alarms_(c.alarms, 0);
+    cardsim_log_clear_();
+    uint32_t info = 0xDEAD;
+    EXPECT_EQ(QZ(GetMarkInfo)(&info), 0u);
+    EXPECT_EQ(info, c.info) << c.run;
+    EXPECT_EQ(Sent(), (std::vector<Frame>{{85, 0, 0}}));
+  }
+}
+
+// Without a card 1, a null out-pointer 2, neither sending anything; the job figures never ask; a lost card 1.
+TEST_F(MarkFlowHost, NoCardNullPointersAndACardLostInAJob) {
+  Stage(0);
+  uint32_t v = 0xDEAD;
+  for (uint32_t rc : {QZ(Mark_Stop)(), QZ(Control)(1, 1, &v), QZ(GetMarkInfo)(&v), QZ(GetMarkTime)(&v),
+                      QZ(GetMarkLineCnt)(&v)})
+    EXPECT_EQ(rc, 1u);
+  EXPECT_EQ(v, 0xDEADu);
+  EXPECT_TRUE(Frames().empty());
+  ASSERT_EQ(InitCard(), 0u);
+  cardsim_log_clear_();
+  for (uint32_t rc : {QZ(GetMarkInfo)(nullptr), QZ(GetMarkTime)(nullptr), QZ(GetMarkLineCnt)(nullptr)})
+    EXPECT_EQ(rc, 2u);
+  EXPECT_EQ(QZ(GetMarkTime)(&v), 0u);
+  EXPECT_EQ(QZ(GetMarkLineCnt)(&v), 0u);
+  EXPECT_TRUE(Frames().empty());
+  EXPECT_TRUE(lib->Boxes().empty());
+  // A card lost in a stop or status read during a job: 1, no box, the library not left busy; it opens again.
+  for (bool stop : {true, false}) {
+    ASSERT_EQ(InitCard(), 0u);
+    ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
+    ASSERT_EQ(MarkStart(0, 0, 0), 0u);
+    cardsim_fault_lose_at_(1);
+    EXPECT_EQ(stop ? QZ(Mark_Stop)() : QZ(Control)(0, 0, &v), 1u) << stop;
+    cardsim_fault_lose_at_(0);
+    EXPECT_EQ(MarkEnd(0), 1u);
+  }
+  ASSERT_EQ(InitCard(), 0u);
+  ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
+  EXPECT_EQ(MarkStart(0, 0, 0), 0u);
+  EXPECT_EQ(MarkEnd(0), 0u);
+  EXPECT_TRUE(lib->Boxes().empty());
 }
 
 }  // namespace
