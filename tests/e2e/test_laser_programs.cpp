@@ -69,8 +69,6 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheKeptProgramRunsTheSlotItsI
   EXPECT_EQ(Of(0xFFFF0000, 0x51A00000), jumps);
   EXPECT_EQ(Of(0xFFFFF0FF, 0x20F00000), (std::vector<uint32_t>{0x20F00000, 0x20F00100, 0x20F00200}));
   const std::vector<cardsim_trace_entry> tr = Trace();
-  ASSERT_FALSE(tr.empty());
-  EXPECT_EQ(tr.back().word, kEnd);
   // Slot 0: the square's path ends where its jump put the scanner (stored closed), and its profile
   // sits 3 µs inside the loop at both ends.
   const size_t loop0 = IndexOf(tr, 0x51800040), back0 = IndexOf(tr, 0x51A00040);
