@@ -385,9 +385,8 @@ TEST_F(LayerSwitchTest, AnaloguePowerAndZWords) {
   g_SystemPara.bHaveScanZ = 1;
   g_SystemPara.dbZBox = 100;
   struct Case { int32_t power; double z; uint32_t mode; int32_t bits21; uint32_t analog, zWord; } cases[] = {
-      {100, 10, 0, 0, 0x29020FFF, 0x01029999}, {150, 10, 1, 0, 0x29020FFF, 0x01069999},
-      {-5, 10, 0, 1, 0x29020000, 0x01809999},  {50, 80, 0, 0, 0x290207FF, 0x0102FFFF},
-      {1, -80, 0, 0, 0x29020028, 0x01020000},
+      {150, 10, 1, 0, 0x29020FFF, 0x01069999}, {-5, 10, 0, 1, 0x29020000, 0x01809999},
+      {50, 80, 0, 0, 0x290207FF, 0x0102FFFF},  {1, -80, 0, 0, 0x29020028, 0x01020000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.power);
