@@ -178,7 +178,7 @@ TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
 }
 
 // The laser's queries over its UART: the back current (QI), the alarm by status (QS) or by fiber code.
-TEST_F(Immediate, LaserQueries) {
+TEST_F(Immediate, LaserQueriesAndTwoThreadsNeverInterleavingTheirBytes) {
   const struct {
     const char* type;  // [LASER] LASER_TYPE
     const char* query;
@@ -202,9 +202,7 @@ TEST_F(Immediate, LaserQueries) {
     EXPECT_EQ(current ? QZ(GetSpiBackCurrent)(&value) : QZ(SystemIsAlarm)(&value), c.rc);
     EXPECT_EQ(value, c.value);
   }
-}
-
-TEST_F(Immediate, TwoThreadsNeverInterleaveQueryBytes) {
+  // Two threads never interleave their query bytes.
   Open(85, "[LASER]\nLASER_TYPE=3\n", true);
   cardsim_uart_script_("QI", "1,2\r\n", 0);
   cardsim_uart_script_("QS", "0\r\n", 0);

@@ -135,8 +135,8 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheKeptProgramRunsTheSlotItsI
   EXPECT_EQ(cardsim_step_us_(1000), 1u);
 }
 
-// A refused whole job: its box, no buffer opened, nothing claimed.
-TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCard) {
+// A refused whole job: its box, no buffer opened, nothing claimed; the units' refusals.
+TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCardAndUnitRefusals) {
   const uint16_t positions[4] = {1, 2, 3, 4};
   const struct {
     const char* config;
@@ -159,10 +159,7 @@ TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCard) {
     EXPECT_EQ(MarkStart(1, 0, 0), 0u);
     EXPECT_EQ(MarkEnd(0), 0u);
   }
-}
-
-// The units' refusals; a program refused inside an open job leaves the job as it was.
-TEST_F(ProgramHost, UnitRefusalsAndAProgramRefusedInAJob) {
+  // The units' refusals; a program refused inside an open job leaves the job as it was.
   Open("wob=1\nbKvxOSS=1\n");
   const double pts[] = {0, 0, 0, 1, 0, 0};
   const double nan[] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN(), 0, 0};
@@ -185,8 +182,8 @@ TEST_F(ProgramHost, UnitRefusalsAndAProgramRefusedInAJob) {
   EXPECT_EQ(MarkEnd(0), 0u);
 }
 
-// Sixteen slots and the tail; with pens of dot time 0 the program fails with 31.
-TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTail) {
+// Sixteen slots and the tail; with pens of dot time 0 the program fails with 31. The optical-switch program.
+TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTailAndTheOpticalSwitchProgram) {
   Open("wob=1\n", 96, false);
   cardsim_trace_clear_();
   EXPECT_EQ(RunUntilEnd([&] { return QZ(LaserModuleStart)(0); }), 0u);
@@ -204,10 +201,7 @@ TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTail) {
   EXPECT_EQ(TraceWords().back(), kEnd);
   Open("wob=1\n");
   EXPECT_EQ(RunUntilEnd([&] { return QZ(LaserModuleStart)(0); }), 31u);
-}
-
-// The optical-switch program with flag 0 and 7; bCloseFeedback 0: no feedback wait word.
-TEST_F(ProgramHost, OpticalSwitchProgram) {
+  // The optical-switch program with flag 0 and 7; bCloseFeedback 0: no feedback wait word.
   for (uint32_t flag : {0u, 7u}) {
     QZ_TRACE(flag);
     Open("wob=1\nbKvxOSS=1\n[SCAN]\nbCloseFeedback=0\n", 96, false);

@@ -382,10 +382,8 @@ TEST_F(LightPathTest, HandshakesByTypeAndKind) {
     std::vector<Step> steps;
   } cases[] = {
       {"none: request", 0, 1, 0, 0, 0, 0, 2, 1, 1, {}},
-      {"switch 1: request", 1, 1, 0, 0, 0, 0, 1, 1, 1, {{'O', kIdle}, {'o', kApply1}, {'O', kGrant}}},
       {"switch 1: wait only, laser type 7", 1, 1, 0, 0, 7, 0, 1, 0, 1, {{'O', kGrant}}},
       {"switch 1: apply only, laser type 5", 1, 1, 0, 0, 5, 0, 1, 1, 0, {{'O', kIdle}, {'o', kApply1}}},
-      {"switch 1: release 1", 1, 1, 0, 0, 0, 0, -1, 0, 0, {{'r', kApply0}}},
       {"switch 1: release 2 still waits for the grant", 1, 1, 0, 0, 0, 0, -2, 0, 0, {{'O', kGrant}}},
       {"switch 1 on inputs", 1, 0, 0, 0, 0, 0, 1, 1, 1, {{'w', kLaserIdle}, {'o', kApply1}, {'w', kAck}}},
       {"switch 1 on inputs, idle ignored", 1, 0, 1, 0, 0, 0, 1, 1, 1, {{'o', kApply1}, {'w', kAck}}},
