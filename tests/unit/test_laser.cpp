@@ -236,14 +236,11 @@ TEST_F(LaserTest, OnAndOffWords) {
                         {1020, 0x11000960}, {1020, 0x12000960}, {1020, SW_NOP}, {1021, SW_NOP}};
   const Words darkOff = {{1520, SW_NOP}, {1520, SW_NOP}, {1520, SW_NOP},
                          {1520, SW_NOP}, {1521, SW_NOP}, {6520, SW_NOP}};
-  struct Case { const char* name; uint32_t mode; uint8_t locked; Words on, off; } cases[] = {
-      {"fired", 0, 0, firedOn, firedOff}, {"job without laser", 1, 0, darkOn, darkOff},
-      {"laser locked", 0, 1, darkOn, darkOff},
-  };
+  struct Case { const char* name; uint32_t mode; Words on, off; } cases[] = {
+      {"fired", 0, firedOn, firedOff}, {"job without laser", 1, darkOn, darkOff}};
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
     Job(c.mode);
-    g_MarkJob.bLaserLocked = c.locked;
     g_SystemPara.nLaserDelayZoom = 2;
     g_SystemPara.bOut1IsLaser = 1;
     CLaser& l = g_Laser[0];
