@@ -38,8 +38,6 @@ TEST_F(LaserTest, PowerWords) {
       {"main stream", 0, 0, 0, true, 10, 10, 100000, {{200, 0x29000FFF}, {300, SW_NOP}}},
       {"main stream, type 2", 2, 0, 0, true, 10, 10, 100000,
        {{200, 0x29000FFF}, {300, 0x22200200}, {400, 0x22200000}, {500, SW_NOP}}},
-      {"main stream, type 2, not fired", 2, 1, 0, true, 10, 10, 100000,
-       {{200, SW_NOP}, {300, SW_NOP}, {400, SW_NOP}, {500, SW_NOP}}},
   };
   for (const Case& c : cases) {
     QZ_TRACE(c.name);
