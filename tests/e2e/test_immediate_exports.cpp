@@ -226,7 +226,6 @@ TEST_F(Immediate, LaserQueriesAndTwoThreadsNeverInterleavingTheirBytes) {
 TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
   uint32_t a = 0, b = 0, c = 0, d = 0;
   uint8_t byte = 0;
-  uint16_t x = 0, y = 0;
   const uint8_t bytes[2] = {0x41, 0x42};
   const struct {
     const char* name;
@@ -237,7 +236,6 @@ TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
       {"QZ_ClearAlarm", 85, [&] { return QZ(ClearAlarm)(); }},
       {"QZ_MicMoveScan", 85, [&] { return QZ(MicMoveScan)(0, 0, 0); }},
       {"QZ_ScanMove2Bit", 85, [&] { return QZ(ScanMove2Bit)(0x1234, 0x5678); }},
-      {"QZ_ScanMM2Bit", 70, [&] { return QZ(ScanMM2Bit)(1, 2, 1, &x, &y); }},
       {"QZ_UartCmdSendBytes", 85, [&] { return QZ(UartCmdSendBytes)(bytes, 2); }},
       {"QZ_UartCmdSendBytes", 70, [&] { return QZ(UartCmdSendBytes)(bytes, 2); }},
       {"QZ_UartCmdRecvByte", 85, [&] { return QZ(UartCmdRecvByte)(&byte, &a); }},
