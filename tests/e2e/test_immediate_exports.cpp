@@ -107,20 +107,6 @@ TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
   EXPECT_EQ(std::get<2>(Sent(114).back()), 0x41u);
 }
 
-TEST_F(Immediate, ScanStateDecodesTheStatusWord) {
-  Open(85, "[SCAN]\nbCloseFeedback=1\n", true);
-  const struct {
-    uint32_t word, state;
-  } cases[] = {{0, 32306}, {0x10000, 3}, {0x400000, 66}};
-  for (const auto& c : cases) {
-    QZ_TRACE(c.word);
-    cardsim_set_answer_(3, 1, 0, c.word, 0);
-    uint32_t s = 0;
-    ASSERT_EQ(QZ(GetScanState)(&s), 0u);
-    EXPECT_EQ(s, c.state);
-  }
-}
-
 // Per card version: the move's frame then the polls until stopped; the UART send with or without handshake.
 TEST_F(Immediate, MoveAndUartFormsByCardVersion) {
   const struct {

@@ -298,6 +298,19 @@ TEST_F(LaserCardTest, UartTimeOuts) {
   EXPECT_EQ(Commands(), std::vector<Cmd>(kUartPollAttempts, Cmd{CMD_UART_TX_BUSY, 0, 0}));
 }
 
+// The galvanometer status word as the host reads it with the feedback on.
+TEST_F(LaserCardTest, ScanStateDecodesTheStatusWord) {
+  g_SystemPara.bCloseFeedback = 1;
+  struct Case { uint32_t word, state; } cases[] = {{0, 32306}, {0x10000, 3}, {0x400000, 66}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    cardsim_set_answer_(CMD_GALVO_STATUS, 1, 0, c.word, 0);
+    uint32_t s = 0;
+    ASSERT_EQ(QZ_GetScanState(&s), 0u);
+    EXPECT_EQ(s, c.state);
+  }
+}
+
 // Analogue values the card would wrap are refused with 2, nothing sent: the output takes 12 bits
 // (through the laser's range ratio, here 2).
 TEST_F(LaserCardTest, AnalogueValuesTheCardWouldWrapAreRefused) {
