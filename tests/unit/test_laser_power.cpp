@@ -51,10 +51,7 @@ TEST_F(LaserTest, PowerWords) {
     EXPECT_EQ(c.main ? Floor().ch3 : c.holder == 0 ? Floor().ch2 : Floor().ch5, c.words);
     EXPECT_EQ(Floor().ch2.size() + Floor().ch3.size() + Floor().ch5.size(), c.words.size());
     EXPECT_EQ(Floor().clock, c.main ? c.words.back().time : 100u);
-    EXPECT_EQ(std::isnan(h.dbPower), std::isnan(c.power));
-    if (!std::isnan(c.power)) {
-      EXPECT_EQ(h.dbPower, c.power);  // kept unclamped
-    }
+    EXPECT_TRUE(h.dbPower == c.power || (std::isnan(h.dbPower) && std::isnan(c.power)));  // kept unclamped
   }
 }
 
