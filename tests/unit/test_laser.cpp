@@ -59,7 +59,6 @@ TEST_F(LaserTest, OutputRolesByLaserType) {
     g_Laser[0].nEnableBit = g_Laser[0].nPaNoCusBit = 7;
     g_SystemPara.InitParaLaser();
     ASSERT_EQ(g_SystemPara.nLaserCount, c.count);
-    ASSERT_EQ(LasersInUse(), c.count);
     for (int i = 0; i < c.count; ++i) {
       g_Laser[i].LoadConfig(i, g_SystemPara.bYLS, g_SystemPara.TopSoftWareControlYlrEnable);
     }
@@ -247,13 +246,12 @@ TEST_F(LaserTest, OnAndOffWords) {
     SegmentLaser(l);
     l.On(1000, 1500);  // on 1020; planned off 1530 aligns to 1520
     EXPECT_EQ(Floor().ch1, c.on);
-    EXPECT_TRUE(Floor().ch6.empty());
     Floor().ch1.clear();
     l.Off(1490);  // 1520 with the off delay
     EXPECT_EQ(Floor().ch1, c.off);
     EXPECT_EQ(std::tuple(Floor().laserState[0].nState, Floor().laserState[0].nOffTime, l.nSegOnTime, l.nSegOffTime),
               std::tuple(2u, 1520, 1020, 1520));
-    EXPECT_TRUE(Floor().ch4.empty() && Floor().ch7.empty() && Floor().ch3.empty());
+    EXPECT_TRUE(Floor().ch4.empty() && Floor().ch6.empty() && Floor().ch7.empty() && Floor().ch3.empty());
   }
 }
 
@@ -323,7 +321,6 @@ TEST_F(LaserTest, OnForAnEmptySegmentEmitsNothingAndCursorsFollowTheFloor) {
   l.On(100, 190);  // planned off 190 aligns back to the on time 150
   EXPECT_EQ(Floor().laserState[0].nState, 0u);
   EXPECT_TRUE(Floor().ch1.empty() && Floor().ch6.empty());
-  EXPECT_EQ(l.bSegmentOpen, 0);
   // The laser's cursors follow the current floor.
   l = CLaser{};
   g_MarkFloor[1].Reset();

