@@ -90,11 +90,7 @@ TEST_F(LaserTest, LayerPower) {
     h.nWaveMode = 9;
     uint8_t changed = 0;
     ApplyLayerLaserSegment(h, t, c.mode, 1.0, &changed);
-    if (c.word) {
-      EXPECT_EQ(Floor().ch3, (Words{{100, c.word}, {200, SW_NOP}}));
-    } else {
-      EXPECT_TRUE(Floor().ch3.empty());
-    }
+    EXPECT_EQ(Floor().ch3, (c.word ? Words{{100, c.word}, {200, SW_NOP}} : Words{}));
     EXPECT_EQ(std::tuple(changed, h.nWaveMode, h.startWave.size(), h.dotWave.size()),
               std::tuple(c.word ? 1 : 0, c.waveMode, c.start.size(), c.dot.size()));
   }
@@ -187,9 +183,7 @@ TEST_F(LaserTest, EndWaveSteps) {
     Floor().wavePower[0].nTime = 1000;
     h.StepWave(0.5);
     EXPECT_EQ(Floor().ch2, c.words);
-    if (!c.words.empty()) {
-      EXPECT_EQ(h.dbPower, 0.0);
-    }
+    EXPECT_EQ(h.dbPower, c.words.empty() ? c.power : 0.0);
   }
 }
 
