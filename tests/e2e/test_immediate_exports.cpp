@@ -206,7 +206,7 @@ TEST_F(Immediate, LaserQueriesAndTwoThreadsNeverInterleavingTheirBytes) {
 
 // Each member with several exchanges, the card lost at each in turn: 1, and the card opens again.
 TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
-  uint32_t a = 0, b = 0, c = 0, d = 0;
+  uint32_t valid = 0;
   uint8_t byte = 0;
   const uint8_t bytes[2] = {0x41, 0x42};
   const struct {
@@ -214,13 +214,10 @@ TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
     uint32_t version;
     std::function<uint32_t()> call;
   } members[] = {
-      {"QZ_GetHdInfo", 85, [&] { return QZ(GetHdInfo)(&a, &b, &c, &d); }},
-      {"QZ_ClearAlarm", 85, [&] { return QZ(ClearAlarm)(); }},
       {"QZ_MicMoveScan", 85, [&] { return QZ(MicMoveScan)(0, 0, 0); }},
-      {"QZ_ScanMove2Bit", 85, [&] { return QZ(ScanMove2Bit)(0x1234, 0x5678); }},
       {"QZ_UartCmdSendBytes", 85, [&] { return QZ(UartCmdSendBytes)(bytes, 2); }},
       {"QZ_UartCmdSendBytes", 70, [&] { return QZ(UartCmdSendBytes)(bytes, 2); }},
-      {"QZ_UartCmdRecvByte", 85, [&] { return QZ(UartCmdRecvByte)(&byte, &a); }},
+      {"QZ_UartCmdRecvByte", 85, [&] { return QZ(UartCmdRecvByte)(&byte, &valid); }},
   };
   for (const auto& m : members) {
     QZ_TRACE(std::string(m.name) + " " + std::to_string(m.version));

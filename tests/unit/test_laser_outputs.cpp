@@ -253,7 +253,7 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
   EXPECT_EQ(UartBytes(), bytes);
 }
 
-TEST_F(LaserCardTest, SerialSwitchAtOnceAndBeforeABufferedOutput) {
+TEST_F(LaserCardTest, SerialSwitchAtOnceAndBeforeABufferedOutputAndUartTimeOut) {
   struct Case { int32_t protocol; uint32_t mask, value; std::vector<uint32_t> bytes; } cases[] = {
       {1, 1u << 29, 1u << 29, {'E', 'P', 'M', '\r'}}, {1, 1u << 29, ~(1u << 29), {'D', 'P', 'M', '\r'}},
       {1, 1u << 29 | 1u << 3, 1u << 29, {}},  // a second output
@@ -283,32 +283,26 @@ TEST_F(LaserCardTest, SerialSwitchAtOnceAndBeforeABufferedOutput) {
                                     0x560F4240, 0x51608080, 0x22080080, SW_KIND_MARKER | KIND_IO, 0x20001000,
                                     0x22080000};
   EXPECT_NE(std::search(words.begin(), words.end(), io.begin(), io.end()), words.end());
-}
-
-// A transmitter that stays busy: 37 after 100 polls, nothing sent in the plain form.
-TEST_F(LaserCardTest, UartTimeOuts) {
+  // A transmitter that stays busy: 37 after 100 polls, nothing sent in the plain form.
   cardsim_set_answer_(CMD_UART_TX_BUSY, 0, 0, 0, 1);
   cardsim_log_clear_();
   ExpectCode(37, 1, [] { UartSendByte(0x45); });
   EXPECT_EQ(Commands(), std::vector<Cmd>(kUartPollAttempts, Cmd{CMD_UART_TX_BUSY, 0, 0}));
 }
 
-// The galvanometer status word as the host reads it with the feedback on.
-TEST_F(LaserCardTest, ScanStateDecodesTheStatusWord) {
+// The galvanometer status word as the host reads it with the feedback on; analogue values the card
+// would wrap are refused with 2, nothing sent: the output takes 12 bits (through the laser's range
+// ratio, here 2).
+TEST_F(LaserCardTest, StatusWordDecodedAndAnalogueValuesTheCardWouldWrapRefused) {
   g_SystemPara.bCloseFeedback = 1;
-  struct Case { uint32_t word, state; } cases[] = {{0, 32306}, {0x10000, 3}, {0x400000, 66}};
-  for (const Case& c : cases) {
+  struct Word { uint32_t word, state; } words[] = {{0, 32306}, {0x10000, 3}, {0x400000, 66}};
+  for (const Word& c : words) {
     SCOPED_TRACE(c.word);
     cardsim_set_answer_(CMD_GALVO_STATUS, 1, 0, c.word, 0);
     uint32_t s = 0;
     ASSERT_EQ(QZ_GetScanState(&s), 0u);
     EXPECT_EQ(s, c.state);
   }
-}
-
-// Analogue values the card would wrap are refused with 2, nothing sent: the output takes 12 bits
-// (through the laser's range ratio, here 2).
-TEST_F(LaserCardTest, AnalogueValuesTheCardWouldWrapAreRefused) {
   g_Laser[0].dbCurrentRangeDaOut = 10.0;
   g_Laser[0].dbCurrentRangeLaserIn = 20.0;
   const struct {

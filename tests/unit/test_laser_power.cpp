@@ -454,7 +454,7 @@ TEST_F(LayerSwitchTest, WaveNumberForms) {
   }
 }
 
-TEST_F(LayerSwitchTest, SmallTaskResetsFirstAndBadLayersAreRefused) {
+TEST_F(LayerSwitchTest, SmallTaskResetsFirstBadLayersAreRefusedAndSelectLayerAllHasNoLeads) {
   Leads(0, 0, 0);
   PowerSent(4);
   g_Scan.dbCurX = 5;
@@ -470,9 +470,8 @@ TEST_F(LayerSwitchTest, SmallTaskResetsFirstAndBadLayersAreRefused) {
     ExpectCode(6, 1, [&] { CLaserAll::SelectLayerAll(layer); });
     EXPECT_TRUE(Main().empty());
   }
-}
-
-TEST_F(LayerSwitchTest, SelectLayerAllHasNoLeads) {
+  // The selection outside the schedule has no leads.
+  Job(0);
   Leads(4, 8000, 90);
   g_Laser[0].bFiberPwm = 1;
   g_LaserTimingPara[0][2].dbPower = 100;
