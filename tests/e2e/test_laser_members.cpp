@@ -139,7 +139,7 @@ TEST_F(MemberHost, ScanDotAndMotorMembers) {
 
 // A run on the card: axes 1 and 2 (100 pulses per mm) go 5 mm at 100 mm/s (50 ms) and -3 mm at 50 mm/s
 // (60 ms); the platform waits before and after hold the vector until axis 2 rests.
-TEST_F(MemberHost, MotorRunMovesTheAxesAndTheVectorMarksOnceTheyRest) {
+TEST_F(MemberHost, MotorRunMovesTheAxesAndTheVectorMarksOnceTheyRestAndALongSpotFailsItsJob) {
   Open();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   ASSERT_EQ(QZ(MarkMotorRun)(1, 5, 100, 500, 1, -3, 50, 500, 0, 0, 0, 0, 0, 0, 0, 0), 0u);
@@ -176,11 +176,7 @@ TEST_F(MemberHost, MotorRunMovesTheAxesAndTheVectorMarksOnceTheyRest) {
     ASSERT_NE(first, tr.end());
     EXPECT_GE(first->time_us, start->time_us + 60000);
   }
-}
-
-// A spot longer than its period fails its job: its box, then the job's failure.
-TEST_F(MemberHost, ASpotLongerThanItsPeriodFailsTheJob) {
-  Open();
+  // A spot longer than its period fails its job: its box, then the job's failure.
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   EXPECT_EQ(QZ(MarkDotLaserByIO)(0, 0, 0, 5000, 199, 0, 0, 5), 2u);
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Spot welding time is greater than the frequency cycle!"});

@@ -243,7 +243,7 @@ TEST_F(LaserTest, StartWaveRamp) {
   }
 }
 
-TEST_F(LaserTest, DotWaveRamp) {
+TEST_F(LaserTest, DotWaveRampAndLongRampsThinned) {
   struct Case { const char* name; int laser; uint32_t state; int64_t on, off; Words words; } cases[] = {
       {"a 300 µs dot: the whole wave", 0, kLaserStateOffDone, 1000, 1300, First(6)},
       {"120 µs: two steps", 0, kLaserStateOffDone, 1000, 1120, First(2)},
@@ -263,12 +263,9 @@ TEST_F(LaserTest, DotWaveRamp) {
     EXPECT_EQ(c.laser == 0 ? Floor().ch2 : Floor().ch5, c.words);
     EXPECT_TRUE((c.laser == 0 ? Floor().ch5 : Floor().ch2).empty());
   }
-}
-
-TEST_F(LaserTest, LongDotRampsAreThinned) {
   // One point to 100 % in s steps over a dot of s steps: a word at the first and last step and at
   // every k-th step, k = s / 2048 bounded to 1..10; head: the first three words, tail: the last two.
-  struct Case { int64_t steps; size_t count; Words head; Words tail; } cases[] = {
+  struct Long { int64_t steps; size_t count; Words head; Words tail; } longs[] = {
       {2048, 2048, {{50, 0x29000001}, {100, 0x29000003}, {150, 0x29000005}},
        {{102350, 0x29000FFD}, {102400, 0x29000FFF}}},
       {20479, 2277, {{50, 0x29000000}, {500, 0x29000001}, {950, 0x29000003}},
@@ -276,7 +273,7 @@ TEST_F(LaserTest, LongDotRampsAreThinned) {
       {30000, 3001, {{50, 0x29000000}, {550, 0x29000001}, {1050, 0x29000002}},
        {{1499550, 0x29000FFD}, {1500000, 0x29000FFF}}},
   };
-  for (const Case& c : cases) {
+  for (const Long& c : longs) {
     QZ_TRACE(c.steps);
     Job(0);
     CWaveHolder& h = g_WaveHolder[0];
