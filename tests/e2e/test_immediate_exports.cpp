@@ -146,8 +146,7 @@ TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
     // The read-back: the card's flash pages into the file, then the channel is in step again.
     std::vector<uint8_t> pages(3 * 2048);
     for (size_t i = 0; i < pages.size(); ++i) pages[i] = static_cast<uint8_t>(i * 7 + 1);
-    const uint32_t chip = version >= 56 ? CARDSIM_FLASH_SPI : CARDSIM_FLASH_NAND;
-    ASSERT_EQ(cardsim_flash_write_(chip, 0x40000, pages.data(), static_cast<uint32_t>(pages.size())), 0u);
+    ASSERT_EQ(cardsim_flash_write_(CARDSIM_FLASH_SPI, 0x40000, pages.data(), static_cast<uint32_t>(pages.size())), 0u);
     for (uint32_t n : {0u, 1u, 3u}) {
       QZ_TRACE(n);
       ASSERT_EQ(QZ(SendCtrlCmd)(0x100, 0x40000, n, &r0, &r1), 0u);

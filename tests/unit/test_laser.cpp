@@ -178,14 +178,7 @@ TEST_F(LaserTest, SelectLayerChecksPulseTicksAndSendsThoseNotOnTheCard) {
 // ---- alignment to the pulse
 
 TEST_F(LaserTest, AlignToPulse) {
-  struct Case {
-    uint32_t high, low;
-    int32_t offDelay;
-    uint8_t apply;
-    int64_t tOff, tOn;
-    int ret;
-    int64_t out;
-  } cases[] = {
+  struct Case { uint32_t high, low; int32_t delay; uint8_t apply; int64_t tOff, tOn; int ret; int64_t out; } cases[] = {
       {2400, 2400, 0, 1, 250, 0, 0, 200},      // period 100 µs: rounded down
       {480, 4320, 0, 1, 250, 0, 0, 300},       // the cut-off part is longer than the high part: up
       {2400, 2400, 30, 1, 140, 0, 0, 200},     // with the off delay 170
@@ -201,7 +194,7 @@ TEST_F(LaserTest, AlignToPulse) {
     CLaser l;
     l.nPulseHighTicks = c.high;
     l.nPulseLowTicks = c.low;
-    l.nOffDelayUS = c.offDelay;
+    l.nOffDelayUS = c.delay;
     l.bApplyDelays = c.apply;
     int64_t out = 12345;
     EXPECT_EQ(l.AlignToPulse(c.tOff, c.tOn, &out), c.ret);

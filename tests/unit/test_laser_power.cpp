@@ -133,14 +133,7 @@ TEST_F(LaserTest, WaveLengthAgainstTheSteadyWindow) {
 }
 
 TEST_F(LaserTest, SplitAt) {
-  struct Case {
-    int32_t start, end;
-    int64_t total;
-    bool scale;
-    bool more;
-    int64_t mid;
-    int32_t endRun, startAfter;
-  } cases[] = {
+  struct Case { int32_t start, end; int64_t total; bool scale, more; int64_t mid; int32_t endRun, after; } cases[] = {
       {8, 8, 500, true, false, 0, 5, 5},      // 10 steps shared in proportion
       {8, 8, 549, true, false, 0, 5, 5},      // whole steps only
       {8, 8, 500, false, false, 0, 8, 8},
@@ -159,7 +152,7 @@ TEST_F(LaserTest, SplitAt) {
     h.nStartSteps = c.start;
     h.nEndSteps = c.end;
     EXPECT_EQ(h.SplitAt(c.total, c.scale), c.more);
-    EXPECT_EQ(std::tuple(h.nMidSteps, h.nEndStepsRun, h.nStartSteps), std::tuple(c.mid, c.endRun, c.startAfter));
+    EXPECT_EQ(std::tuple(h.nMidSteps, h.nEndStepsRun, h.nStartSteps), std::tuple(c.mid, c.endRun, c.after));
   }
 }
 
