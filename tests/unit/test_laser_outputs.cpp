@@ -18,7 +18,7 @@
 namespace qztest {
 namespace {
 
-TEST_F(LaserTest, LayerDelaysAndTheirFractions) {
+TEST_F(LaserTest, LayerDelaysAndTheirFractionsIoPulsesAndZeroPower) {
   // zoom, first, second: zoom and the layer's delay fields (laser 0); the fractions are 7 before.
   struct Case { int32_t zoom, first, second; int32_t offUs, onUs; uint32_t offFrac, onFrac; } cases[] = {
       {4, 203, 50, 50, 12, 36, 24},   // remainders 3 and 2
@@ -41,9 +41,6 @@ TEST_F(LaserTest, LayerDelaysAndTheirFractions) {
   }
   EXPECT_EQ(g_Laser[1].nOnDelayFrac, 24u);  // the second laser reads its own row
   for (int32_t layer : {-1, 256}) ExpectCode(6, 1, [&] { CLaserAll::LoadLayerDelays(layer); });
-}
-
-TEST_F(LaserTest, IoPulsesAndZeroPower) {
   // Laser 0 sets output 23 and waits 200 ms; laser 1 output 28 with a negative ready delay.
   g_Laser[0].bEnableAtStart = g_Laser[1].bEnableAtStart = 1;
   g_Laser[0].nEnableBit = 23;
@@ -53,11 +50,11 @@ TEST_F(LaserTest, IoPulsesAndZeroPower) {
   CLaserAll::EmitIoPulses();
   EXPECT_EQ(Floor().ch3, (Words{{1, 0x22002002}, {2, SW_NOP}, {200002, SW_NOP}, {200003, 0x22040040},
                                 {200004, SW_NOP}, {200004, SW_NOP}}));
-  struct Case { int32_t configured, onlyIfConfigured, lasers; uint32_t mode; Words words; } cases[] = {
+  struct Zero { int32_t configured, onlyIfConfigured, lasers; uint32_t mode; Words words; } zeros[] = {
       {1, 1, 2, 0, {{100, 0x29000000}, {200, SW_NOP}, {300, 0x29020000}, {400, SW_NOP}}}, {0, 1, 2, 0, {}},
       {0, 0, 1, 1, {{100, SW_NOP}, {200, SW_NOP}}},  // a job without laser
   };
-  for (const Case& c : cases) {
+  for (const Zero& c : zeros) {
     Job(c.mode);
     g_SystemPara.MarkEndResetDaToZero = c.configured;
     g_SystemPara.nLaserCount = c.lasers;
@@ -372,7 +369,7 @@ class LightPathTest : public LaserTest {
   }
 };
 
-TEST_F(LightPathTest, HandshakesByTypeAndKind) {
+TEST_F(LightPathTest, HandshakesByTypeAndKindNoneWithClearedFlagsAndWaitsOfTheLastLookUp) {
   struct Case {
     const char* name;
     int32_t type, ioInFromOss, ignoreIdle, redMode, laserType;
@@ -410,9 +407,7 @@ TEST_F(LightPathTest, HandshakesByTypeAndKind) {
     EXPECT_EQ(Floor().ch3, Expand(c.steps, c.laserType == 5 || c.laserType == 7 ? 0x7500000F : 0x75000007));
     EXPECT_EQ(Floor().clock, Floor().ch3.empty() ? 0u : Floor().ch3.back().time);
   }
-}
-
-TEST_F(LightPathTest, ClearedSwitchFlagsMeanNoHandshakeAndWaitsAreThoseOfTheLastLookUp) {
+  Job(0);
   // The reader cleared the switch flags but not the type-1 flag: neither call touches the switch card.
   Configure(1, 1);
   g_SystemPara.bOssType2 = g_SystemPara.bOssType1Or2 = 0;
