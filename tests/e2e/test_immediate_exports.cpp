@@ -33,15 +33,11 @@ TEST_F(Immediate, WithoutCardOnlyTheHostSideAnswers) {
   Stage(0);
   uint32_t u = 7;
   uint8_t id[7] = {};
-  uint32_t states[2] = {5, 6};
   EXPECT_EQ(QZ(Input)(&u), 1u);
   EXPECT_EQ(QZ(GetUniqueID)(id), 1u);
   for (uint8_t b : id) EXPECT_EQ(b, 0x02);
-  EXPECT_EQ(QZ(GetRouteStates)(states), 1u);
-  EXPECT_EQ(states[0], 5u);
   EXPECT_EQ(QZ(EndResetRoute)(), 1u);
   EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_EndResetRoute"));
-  EXPECT_EQ(QZ(MicMoveScan)(0, 0, 0), 1u);
   char text[32];
   char* p = text;
   EXPECT_EQ(QZ(GetErrInfo)(41, &p, sizeof text), 0u);
@@ -49,7 +45,6 @@ TEST_F(Immediate, WithoutCardOnlyTheHostSideAnswers) {
   EXPECT_EQ(QZ(GetErrInfo)(41, &p, 5), 0u);
   EXPECT_STREQ(text, "No t");
   EXPECT_EQ(QZ(Input)(nullptr), 2u);
-  EXPECT_TRUE(Commands().empty());
 }
 
 TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
@@ -93,9 +88,6 @@ TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
   cardsim_log_clear_();
   ASSERT_EQ(QZ(ScanMove2Bit)(0x1234, 0x5678), 0u);
   EXPECT_EQ(Sent(), (std::vector<Frame>{{6, 1, 1}, {4, 0x2B3, 0xC0024680}, {6, 0, 0}, {6, 1, 0}}));
-  uint32_t x = 0, y = 0;
-  cardsim_galvo_cmd_state_(&x, &y, nullptr, nullptr, nullptr);
-  EXPECT_EQ(std::pair(x, y), std::pair(0x1234u, 0x5678u));
   double mx = 0, my = 0;
   ASSERT_EQ(QZ(GetScanPos)(&mx, &my), 0u);
   const auto mm = [](double code) { return (code * 100.0 / 65535.0 - 50.0) * (1 + std::sin(std::fmod(code, 1000)) / 98.0); };
@@ -109,20 +101,6 @@ TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
   EXPECT_EQ(QZ(UartCmdSendBytes)(&letter, 1), 37u);
   EXPECT_EQ(lib->Boxes().size(), 2u);
   EXPECT_EQ(std::get<2>(Sent(114).back()), 0x41u);
-}
-
-TEST_F(Immediate, ScanStateDecodesTheStatusWord) {
-  Open(85, "[SCAN]\nbCloseFeedback=1\n", true);
-  const struct {
-    uint32_t word, state;
-  } cases[] = {{0, 32306}, {0x10000, 3}, {0x400000, 66}};
-  for (const auto& c : cases) {
-    QZ_TRACE(c.word);
-    cardsim_set_answer_(3, 1, 0, c.word, 0);
-    uint32_t s = 0;
-    ASSERT_EQ(QZ(GetScanState)(&s), 0u);
-    EXPECT_EQ(s, c.state);
-  }
 }
 
 // Per card version: the move's frame then the polls until stopped; the UART send with or without handshake.
@@ -162,13 +140,13 @@ TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
     uint32_t r0 = 0, r1 = 0;
     ASSERT_EQ(QZ(SendCtrlCmd)(0x2155, 1, 2, &r0, &r1), 0u);
     ASSERT_EQ(QZ(SendCtrlCmd)(0x150, 1, 2, &r0, &r1), 0u);
+    EXPECT_EQ(QZ(SendCtrlCmd)(0x500, 1, 2, &r0, &r1), 2u);  // the card reads 9 bits of a command number
     EXPECT_EQ(Commands(), std::vector<uint32_t>{0x121});
     cardsim_log_clear_();
     // The read-back: the card's flash pages into the file, then the channel is in step again.
     std::vector<uint8_t> pages(3 * 2048);
     for (size_t i = 0; i < pages.size(); ++i) pages[i] = static_cast<uint8_t>(i * 7 + 1);
-    const uint32_t chip = version >= 56 ? CARDSIM_FLASH_SPI : CARDSIM_FLASH_NAND;
-    ASSERT_EQ(cardsim_flash_write_(chip, 0x40000, pages.data(), static_cast<uint32_t>(pages.size())), 0u);
+    ASSERT_EQ(cardsim_flash_write_(CARDSIM_FLASH_SPI, 0x40000, pages.data(), static_cast<uint32_t>(pages.size())), 0u);
     for (uint32_t n : {0u, 1u, 3u}) {
       QZ_TRACE(n);
       ASSERT_EQ(QZ(SendCtrlCmd)(0x100, 0x40000, n, &r0, &r1), 0u);
@@ -181,7 +159,7 @@ TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
 }
 
 // The laser's queries over its UART: the back current (QI), the alarm by status (QS) or by fiber code.
-TEST_F(Immediate, LaserQueries) {
+TEST_F(Immediate, LaserQueriesAndTwoThreadsNeverInterleavingTheirBytes) {
   const struct {
     const char* type;  // [LASER] LASER_TYPE
     const char* query;
@@ -204,11 +182,8 @@ TEST_F(Immediate, LaserQueries) {
     int32_t value = current ? 0 : -1;
     EXPECT_EQ(current ? QZ(GetSpiBackCurrent)(&value) : QZ(SystemIsAlarm)(&value), c.rc);
     EXPECT_EQ(value, c.value);
-    EXPECT_TRUE(!current || Received().find("QI\r\n") != std::string::npos);
   }
-}
-
-TEST_F(Immediate, TwoThreadsNeverInterleaveQueryBytes) {
+  // Two threads never interleave their query bytes.
   Open(85, "[LASER]\nLASER_TYPE=3\n", true);
   cardsim_uart_script_("QI", "1,2\r\n", 0);
   cardsim_uart_script_("QS", "0\r\n", 0);
@@ -230,23 +205,18 @@ TEST_F(Immediate, TwoThreadsNeverInterleaveQueryBytes) {
 
 // Each member with several exchanges, the card lost at each in turn: 1, and the card opens again.
 TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
-  uint32_t a = 0, b = 0, c = 0, d = 0;
+  uint32_t valid = 0;
   uint8_t byte = 0;
-  uint16_t x = 0, y = 0;
   const uint8_t bytes[2] = {0x41, 0x42};
   const struct {
     const char* name;
     uint32_t version;
     std::function<uint32_t()> call;
   } members[] = {
-      {"QZ_GetHdInfo", 85, [&] { return QZ(GetHdInfo)(&a, &b, &c, &d); }},
-      {"QZ_ClearAlarm", 85, [&] { return QZ(ClearAlarm)(); }},
       {"QZ_MicMoveScan", 85, [&] { return QZ(MicMoveScan)(0, 0, 0); }},
-      {"QZ_ScanMove2Bit", 85, [&] { return QZ(ScanMove2Bit)(0x1234, 0x5678); }},
-      {"QZ_ScanMM2Bit", 70, [&] { return QZ(ScanMM2Bit)(1, 2, 1, &x, &y); }},
       {"QZ_UartCmdSendBytes", 85, [&] { return QZ(UartCmdSendBytes)(bytes, 2); }},
       {"QZ_UartCmdSendBytes", 70, [&] { return QZ(UartCmdSendBytes)(bytes, 2); }},
-      {"QZ_UartCmdRecvByte", 85, [&] { return QZ(UartCmdRecvByte)(&byte, &a); }},
+      {"QZ_UartCmdRecvByte", 85, [&] { return QZ(UartCmdRecvByte)(&byte, &valid); }},
   };
   for (const auto& m : members) {
     QZ_TRACE(std::string(m.name) + " " + std::to_string(m.version));
@@ -254,7 +224,6 @@ TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
     cardsim_set_galvo_cmd_(2, 0, 0, 0);
     ASSERT_EQ(m.call(), 0u);
     const size_t exchanges = Commands().size();
-    EXPECT_GE(exchanges, 2u);
     for (uint32_t at = 1; at <= exchanges; ++at) {
       QZ_TRACE(at);
       cardsim_fault_lose_at_(at);
@@ -265,8 +234,7 @@ TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
   EXPECT_TRUE(lib->Boxes().empty());
 }
 
-// The stall report: once, at INFO in the daily log and at ERROR in the error log, with a box only
-// when [Main] bMessageBoxUsbLongTime is set; no round after the card is closed.
+// The stall report: once in the daily and the error log, a box only with bMessageBoxUsbLongTime.
 TEST_F(Immediate, WatchdogReportsAStallOnce) {
   keepWatchdogReads = true;
   for (int box : {1, 0}) {
@@ -302,43 +270,29 @@ TEST_F(Immediate, WatchdogReportsAStallOnce) {
   }
 }
 
-// A stopped job moves the scanner to [HARDWARE] MarkEnd_X/Y as the immediate move (laser settings as
-// the job's); a job that ends well sends no move.
+// A stopped job moves the scanner to [HARDWARE] MarkEnd_X/Y as the immediate move.
 TEST_F(Immediate, StoppedJobMovesTheScannerToItsRestPosition) {
-  const struct {
-    uint32_t runMode;
-    bool stop;
-  } cases[] = {{0, true}, {1, true}, {0, false}};
-  for (const auto& c : cases) {
-    QZ_TRACE(c.runMode * 10 + c.stop);
+  for (uint32_t runMode : {0u, 1u}) {
+    QZ_TRACE(runMode);
     OpenWithPens(0, "[HARDWARE]\nMarkEnd_X=5\nMarkEnd_Y=-7\nMarkEnd_Z=1\n", 70, 1, 1000.0);
-    ASSERT_EQ(MarkStart(c.runMode, 0, 0), 0u);
+    ASSERT_EQ(MarkStart(runMode, 0, 0), 0u);
     for (int k = 0; k < 20; ++k) {
       const double sq[] = {-5, -5, 0, 5, -5, 0, 5, 5, 0, -5, 5, 0, -5, -5, 0};
       ASSERT_EQ(QZ(MarkVector)(sq, 5, 0), 0u);
     }
-    if (c.stop) {
-      cardsim_set_consume_(CARDSIM_CONSUME_PACED);
-      cardsim_set_speed_(1);
-    }
+    cardsim_set_consume_(CARDSIM_CONSUME_PACED);
+    cardsim_set_speed_(1);
     cardsim_log_clear_();
     std::atomic<uint32_t> result{0xFFFFFFFF};
     std::thread end([&] { result = MarkEnd(0); });
-    if (c.stop) {
-      while ((State().run_state & 1) == 0 && result == 0xFFFFFFFFu) std::this_thread::yield();
-      EXPECT_EQ(QZ(Mark_Stop)(), 0u);
-    }
+    while ((State().run_state & 1) == 0 && result == 0xFFFFFFFFu) std::this_thread::yield();
+    EXPECT_EQ(QZ(Mark_Stop)(), 0u);
     end.join();
     const std::vector<Frame> moves = Sent(4);
-    if (!c.stop) {
-      EXPECT_EQ(result.load(), 0u);
-      EXPECT_TRUE(moves.empty());
-      continue;
-    }
     ASSERT_EQ(moves.size(), 1u);
-    EXPECT_EQ(std::get<1>(moves[0]), c.runMode == 0 ? 0x7FFFu : 0x17FFFu);
+    EXPECT_EQ(std::get<1>(moves[0]), runMode == 0 ? 0x7FFFu : 0x17FFFu);
     cardsim_log_clear_();
-    ASSERT_EQ(QZ(MicMoveScan)(5, -7, c.runMode == 0 ? 0 : 1), 0u);
+    ASSERT_EQ(QZ(MicMoveScan)(5, -7, runMode), 0u);
     EXPECT_EQ(moves, Sent(4));
   }
 }
@@ -352,7 +306,7 @@ TEST_F(Immediate, MoSwitchBytesReachTheLaser) {
     ASSERT_EQ(QZ(MarkBufIO)(1u << 29, 1u << 29, 0, 0), 0u);
     ASSERT_EQ(MarkEnd(0), 0u);
     EXPECT_EQ(Received(), "EPM\r");
-    EXPECT_TRUE(Sent(114).empty());
+    EXPECT_TRUE(Sent(114).empty() && Sent(4).empty());  // no rest move after a job that ended well
     ASSERT_EQ(QZ(Output)(1u << 29, 1u << 29), 0u);
     EXPECT_EQ(Received(), "EPM\rEPM\r");
   }

@@ -33,8 +33,6 @@ class ProgramHost : public qztest::CardHost {
       if ((w & opcodeMask) == value) out.push_back(w);
     return out;
   }
-  // The words the card's executor ran, with the slot tag.
-  std::vector<cardsim_trace_entry> Executed() { return TraceEntries(CARDSIM_TRACE_EXECUTED); }
   static size_t CountOf(const std::vector<cardsim_trace_entry>& tr, uint32_t word, size_t from = 0) {
     return static_cast<size_t>(std::count_if(tr.begin() + static_cast<std::ptrdiff_t>(std::min(from, tr.size())),
                                              tr.end(), [&](const cardsim_trace_entry& e) { return e.word == word; }));
@@ -45,7 +43,7 @@ class ProgramHost : public qztest::CardHost {
   }
 };
 
-TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheRestReturnToTheIdleLoop) {
+TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheKeptProgramRunsTheSlotItsInputsChoose) {
   Open("wob=1\n");
   const double square[] = {-2, -2, 0, 2, -2, 0, 2, 2, 0, -2, 2, 0};   // 4 corners, open
   const double tri[] = {0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0, 0};          // closed already
@@ -71,8 +69,6 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheRestReturnToTheIdleLoop) {
   EXPECT_EQ(Of(0xFFFF0000, 0x51A00000), jumps);
   EXPECT_EQ(Of(0xFFFFF0FF, 0x20F00000), (std::vector<uint32_t>{0x20F00000, 0x20F00100, 0x20F00200}));
   const std::vector<cardsim_trace_entry> tr = Trace();
-  ASSERT_FALSE(tr.empty());
-  EXPECT_EQ(tr.back().word, kEnd);
   // Slot 0: the square's path ends where its jump put the scanner (stored closed), and its profile
   // sits 3 µs inside the loop at both ends.
   const size_t loop0 = IndexOf(tr, 0x51800040), back0 = IndexOf(tr, 0x51A00040);
@@ -99,10 +95,48 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheRestReturnToTheIdleLoop) {
   // Slot 1: 50 µs before the loop's start wraps to 50 µs before its end.
   const size_t back1 = IndexOf(tr, 0x51A00042);
   EXPECT_EQ(powerTimes(IndexOf(tr, 0x51800042), back1), (std::vector<uint64_t>{tr[back1].time_us - 1 - 50}));
+  // Kept on the card, the program runs the slot its inputs choose.
+  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
+  cardsim_trace_clear_();
+  ASSERT_EQ(QZ(WobStart)(1, 0), 0u);
+  EXPECT_EQ(State().run_state & 1, 0u);  // the job is over, the program stays
+  // The handshake: input 0 on, then off with slot 2 on inputs 1 to 4.
+  cardsim_set_inputs_(0x1);
+  ASSERT_EQ(cardsim_step_us_(1000), 0u);
+  cardsim_set_inputs_(0x4);
+  ASSERT_EQ(cardsim_step_us_(60000), 0u);
+  std::vector<cardsim_trace_entry> ex = TraceEntries(CARDSIM_TRACE_EXECUTED);
+  const size_t frame = IndexOf(ex, 0x51A20000);
+  ASSERT_LT(frame, ex.size());
+  EXPECT_EQ(ex[frame].reserved, 0u);
+  const size_t slot = IndexOf(ex, 0x51800004, frame);
+  ASSERT_EQ(slot, frame + 1);
+  EXPECT_EQ(ex[slot].reserved, 3u);
+  EXPECT_EQ(ex[slot + 1].word, 0x20F00200u);  // the slot on outputs 8 to 11
+  // The unit again and again, all in slot 2.
+  const size_t rounds = CountOf(ex, 0x51A00044);
+  EXPECT_GE(rounds, 5u);
+  EXPECT_EQ(CountOf(ex, 0x51800044), rounds + 1);
+  for (size_t i = slot; i < ex.size(); ++i) EXPECT_EQ(ex[i].reserved, 3u) << i;
+  // Input 0 leaves the slot for label 3: the idle loop waits for input 0 to fall again.
+  cardsim_set_inputs_(0x5);
+  ASSERT_EQ(cardsim_step_us_(10000), 0u);
+  ex = TraceEntries(CARDSIM_TRACE_EXECUTED);
+  const size_t left = IndexOf(ex, 0x51A00003, slot);
+  ASSERT_LT(left, ex.size());
+  EXPECT_EQ(ex[left].reserved, 0u);
+  EXPECT_EQ(ex[left + 1].word, 0x51800003u);
+  EXPECT_EQ(CountOf(ex, 0x51A00044, left), 0u);
+  ASSERT_FALSE(WaitRecords().empty());
+  const cardsim_wait w = WaitRecords().back();
+  EXPECT_EQ(std::tuple(w.end, w.mask & 1, w.values & 1), std::tuple(uint32_t{CARDSIM_WAIT_OPEN}, 1u, 0u));
+  // QZ_WobEnd stops the program.
+  EXPECT_EQ(QZ(WobEnd)(), 0u);
+  EXPECT_EQ(cardsim_step_us_(1000), 1u);
 }
 
-// A refused whole job: its box, no buffer opened, nothing claimed.
-TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCard) {
+// A refused whole job: its box, no buffer opened, nothing claimed; the units' refusals.
+TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCardAndUnitRefusals) {
   const uint16_t positions[4] = {1, 2, 3, 4};
   const struct {
     const char* config;
@@ -125,10 +159,7 @@ TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCard) {
     EXPECT_EQ(MarkStart(1, 0, 0), 0u);
     EXPECT_EQ(MarkEnd(0), 0u);
   }
-}
-
-// The units' refusals; a program refused inside an open job leaves the job as it was.
-TEST_F(ProgramHost, UnitRefusalsAndAProgramRefusedInAJob) {
+  // The units' refusals; a program refused inside an open job leaves the job as it was.
   Open("wob=1\nbKvxOSS=1\n");
   const double pts[] = {0, 0, 0, 1, 0, 0};
   const double nan[] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN(), 0, 0};
@@ -151,8 +182,8 @@ TEST_F(ProgramHost, UnitRefusalsAndAProgramRefusedInAJob) {
   EXPECT_EQ(MarkEnd(0), 0u);
 }
 
-// Sixteen slots and the tail; with pens of dot time 0 the program fails with 31.
-TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTail) {
+// Sixteen slots and the tail; with pens of dot time 0 the program fails with 31. The optical-switch program.
+TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTailAndTheOpticalSwitchProgram) {
   Open("wob=1\n", 96, false);
   cardsim_trace_clear_();
   EXPECT_EQ(RunUntilEnd([&] { return QZ(LaserModuleStart)(0); }), 0u);
@@ -170,11 +201,7 @@ TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTail) {
   EXPECT_EQ(TraceWords().back(), kEnd);
   Open("wob=1\n");
   EXPECT_EQ(RunUntilEnd([&] { return QZ(LaserModuleStart)(0); }), 31u);
-}
-
-// The optical-switch program with flag 0 and 7; bCloseFeedback 0 pauses nArriveTime without the
-// feedback wait word.
-TEST_F(ProgramHost, OpticalSwitchProgram) {
+  // The optical-switch program with flag 0 and 7; bCloseFeedback 0: no feedback wait word.
   for (uint32_t flag : {0u, 7u}) {
     QZ_TRACE(flag);
     Open("wob=1\nbKvxOSS=1\n[SCAN]\nbCloseFeedback=0\n", 96, false);
@@ -197,63 +224,6 @@ TEST_F(ProgramHost, OpticalSwitchProgram) {
       EXPECT_EQ(Of(0xFFFFFFFF, set & ~(1u << n)).size(), 2u) << n;
     }
   }
-}
-
-// The card keeps a program download and runs it on the inputs (the handshake into a slot and out of
-// it); the laser-module program's slots use the same handshake.
-TEST_F(ProgramHost, ResidentWobbleSlotLoopsUntilInputZeroReturnsToTheIdleLoop) {
-  Open("wob=1\n");
-  const double square[] = {-2, -2, 0, 2, -2, 0, 2, 2, 0, -2, 2, 0};
-  const double tri[] = {0, 0, 0, 3, 0, 0, 0, 3, 0};
-  const double pos[] = {25.0, 75.0}, pow[] = {80.0, 10.0};
-  ASSERT_EQ(QZ(WobUnit)(tri, 3, 1), 0u);
-  ASSERT_EQ(QZ(WobUnit)(tri, 3, 1), 0u);
-  ASSERT_EQ(QZ(WobUnitPow)(square, 4, 1, 1, 0, pos, pow, 2), 0u);  // slot 2
-  cardsim_set_consume_(CARDSIM_CONSUME_STALLED);
-  ASSERT_EQ(QZ(WobStart)(1, 0), 0u);
-  EXPECT_EQ(State().run_state & 1, 0u);  // the job is over, the program stays
-  // The handshake: input 0 on, then off with slot 2 on inputs 1 to 4.
-  ASSERT_EQ(cardsim_step_us_(1000), 0u);
-  std::vector<cardsim_trace_entry> tr = Executed();
-  EXPECT_EQ(CountOf(tr, 0x51A20000), 0u);
-  cardsim_set_inputs_(0x1);
-  ASSERT_EQ(cardsim_step_us_(1000), 0u);
-  cardsim_set_inputs_(0x4);
-  ASSERT_EQ(cardsim_step_us_(60000), 0u);
-  tr = Executed();
-  const size_t frame = IndexOf(tr, 0x51A20000);
-  ASSERT_LT(frame, tr.size());
-  EXPECT_EQ(tr[frame].reserved, 0u);
-  const size_t slot = IndexOf(tr, 0x51800004, frame);
-  ASSERT_EQ(slot, frame + 1);
-  EXPECT_EQ(tr[slot].reserved, 3u);
-  EXPECT_EQ(tr[slot + 1].word, 0x20F00200u);  // the slot on outputs 8 to 11
-  // The unit again and again, each round with its two power points, all in slot 2.
-  const size_t rounds = CountOf(tr, 0x51A00044);
-  EXPECT_GE(rounds, 5u);
-  EXPECT_EQ(CountOf(tr, 0x51800044), rounds + 1);
-  size_t powers = 0;
-  for (size_t i = slot; i < tr.size(); ++i) {
-    EXPECT_EQ(tr[i].reserved, 3u) << i;
-    if ((tr[i].word >> 24) == 0x29 && (tr[i].word & 0xFFFF) != 0) ++powers;
-  }
-  EXPECT_GE(powers, 2 * rounds);
-  EXPECT_LE(powers, 2 * rounds + 2);
-  // Input 0 leaves the slot for label 3: the idle loop waits for input 0 to fall again.
-  cardsim_set_inputs_(0x5);
-  ASSERT_EQ(cardsim_step_us_(10000), 0u);
-  tr = Executed();
-  const size_t left = IndexOf(tr, 0x51A00003, slot);
-  ASSERT_LT(left, tr.size());
-  EXPECT_EQ(tr[left].reserved, 0u);
-  EXPECT_EQ(tr[left + 1].word, 0x51800003u);
-  EXPECT_EQ(CountOf(tr, 0x51A00044, left), 0u);
-  ASSERT_FALSE(WaitRecords().empty());
-  const cardsim_wait w = WaitRecords().back();
-  EXPECT_EQ(std::tuple(w.end, w.mask & 1, w.values & 1), std::tuple(uint32_t{CARDSIM_WAIT_OPEN}, 1u, 0u));
-  // QZ_WobEnd stops the program.
-  EXPECT_EQ(QZ(WobEnd)(), 0u);
-  EXPECT_EQ(cardsim_step_us_(1000), 1u);
 }
 
 // Units added on another thread while the wobble program is downloaded: the download takes a copy.
