@@ -130,7 +130,8 @@ TEST_F(DrawingHost, PenExportsCheckTheCardAndShowARefusal) {
     EXPECT_EQ(rc, 1u);
   const std::vector<std::string> info = InfoLog();
   for (const char* line : {"] QZ_SetMarkPara:257", "] QZ_SetMarkParaPlus:1",
-                           "] QZ_SetMarkParaLinePowWave:layer=0 start=1 end=1", "] QZ_SetMarkParaDotPowWave:layer=0 count=1",
+                           "] QZ_SetMarkParaLinePowWave:layer=0 start=1 end=1",
+                           "] QZ_SetMarkParaDotPowWave:layer=0 count=1",
                            "] QZ_SetMarkParaLinePowWaveL:laser=1 layer=0 start=1 end=1",
                            "] QZ_SetMarkParaDotPowWaveL:laser=1 layer=0 count=1"}) {
     size_t found = 0;

@@ -235,7 +235,9 @@ TEST_F(MarkListHost, CardHoldsARisingEdgeWaitUntilTheTestSetsTheInput) {
   EXPECT_EQ(State().outputs & 0x2, 0x2u);
   const auto waits = InputWaits();
   ASSERT_EQ(waits.size(), 2u);
-  for (const cardsim_wait& w : waits) EXPECT_EQ(std::pair(w.end, w.timeout_us), std::pair(uint32_t{CARDSIM_WAIT_MET}, CARDSIM_NO_TIMEOUT));
+  for (const cardsim_wait& w : waits) {
+    EXPECT_EQ(std::pair(w.end, w.timeout_us), std::pair(uint32_t{CARDSIM_WAIT_MET}, CARDSIM_NO_TIMEOUT));
+  }
   EXPECT_GE(waits[1].held_us, 20000u);
   EXPECT_EQ(WaitInfo(), "");  // nothing waits any more
 }

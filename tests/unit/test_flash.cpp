@@ -266,7 +266,13 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithIt
   blank.fill(0xFF);
   FlashPage run = TablePage({});
   run[1792 + 10] = 0xFF;
-  struct Load { const char* name; FlashPage card; std::vector<std::string> boxes; FlashPage after; std::string txt; } loads[] = {
+  struct Load {
+    const char* name;
+    FlashPage card;
+    std::vector<std::string> boxes;
+    FlashPage after;
+    std::string txt;
+  } loads[] = {
       {"blank serial flash", blank, {}, TablePage({}), ""},
       {"eight bad blocks in a row",
        run,
