@@ -11,7 +11,7 @@
 
 #include "frame/wait_desc.h"
 #include "mark/rot_mark.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 
 namespace {
 

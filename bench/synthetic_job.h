@@ -4,8 +4,8 @@
 // power-wave list and IO words every 1 ms on the main stream.
 #include <cstdint>
 
-#include "mark/mark_floor.h"
-#include "mark/stream_words.h"
+#include "markbase/mark_floor.h"
+#include "markbase/stream_words.h"
 
 inline void FillSyntheticJob(int64_t jobUs) {
   CMarkFloor& f = g_MarkFloor[0];

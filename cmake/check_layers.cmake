@@ -1,10 +1,10 @@
 # Keeps the floors of the source tree: calls go down, never up. Run as
 #   cmake -DSRC=<source dir>/src -P check_layers.cmake
-# A file may include headers of its own folder and of folders of a lower rank. The mark subsystem's
-# bottom (its job state, floors, stream words, IO and wait words and pen tables) ranks below the
-# generators of the laser, calibration and axis subsystems, which write into it; the rest of the mark
-# subsystem ranks above them. The bottom's headers and their source files (same name, .cpp) include
-# no other mark header, and only src/api includes qzmark.h.
+# A file may include headers of its own folder and of folders of a lower rank, and only src/api
+# includes qzmark.h. The bottom of the mark subsystem (markbase: the job state, the floors and their
+# timed words, the stream words, the IO and wait words and the pen tables) ranks below the generators
+# of the calibration, laser and axis subsystems, which write into it; the rest of the mark subsystem
+# (mark) ranks above them.
 cmake_minimum_required(VERSION 3.25)
 set(rank_platform 0)
 set(rank_frame 1)
@@ -17,36 +17,15 @@ set(rank_axis 6)
 set(rank_mark 7)
 set(rank_monitor 8)
 set(rank_api 9)
-set(mark_base job_state.h mark_floor.h stream_words.h pen_para.h io_words.h)
-
-function(layer_of path out_folder out_rank)
-  string(REGEX MATCH "^([a-z]+)/(.*)$" _m "${path}")
-  set(folder "${CMAKE_MATCH_1}")
-  get_filename_component(name "${CMAKE_MATCH_2}" NAME_WE)
-  set(key "${folder}")
-  if(folder STREQUAL "mark" AND "${name}.h" IN_LIST mark_base)
-    set(key markbase)
-  endif()
-  if(NOT DEFINED rank_${key})
-    set(${out_rank} "" PARENT_SCOPE)
-  else()
-    set(${out_rank} "${rank_${key}}" PARENT_SCOPE)
-  endif()
-  set(${out_folder} "${folder}" PARENT_SCOPE)
-endfunction()
 
 file(GLOB_RECURSE files RELATIVE "${SRC}" "${SRC}/*.h" "${SRC}/*.cpp")
 set(bad "")
 foreach(f IN LISTS files)
-  layer_of("${f}" folder rank)
-  if(rank STREQUAL "")
+  string(REGEX MATCH "^([a-z0-9]+)/" _m "${f}")
+  set(folder "${CMAKE_MATCH_1}")
+  if(NOT DEFINED rank_${folder})
     string(APPEND bad "\n  ${f}: a folder without a rank")
     continue()
-  endif()
-  get_filename_component(fname "${f}" NAME_WE)
-  set(base_file FALSE)
-  if(folder STREQUAL "mark" AND "${fname}.h" IN_LIST mark_base)
-    set(base_file TRUE)
   endif()
   file(STRINGS "${SRC}/${f}" includes REGEX "^#include \"")
   foreach(line IN LISTS includes)
@@ -58,17 +37,14 @@ foreach(f IN LISTS files)
       endif()
       continue()
     endif()
-    if(NOT inc MATCHES "/")
+    if(NOT inc MATCHES "^([a-z0-9]+)/")
       continue()
     endif()
-    layer_of("${inc}" ifolder irank)
-    if(irank STREQUAL "")
+    set(ifolder "${CMAKE_MATCH_1}")
+    if(NOT DEFINED rank_${ifolder} OR ifolder STREQUAL folder)
       continue()
     endif()
-    get_filename_component(iname "${inc}" NAME)
-    if(base_file AND ifolder STREQUAL "mark" AND NOT iname IN_LIST mark_base)
-      string(APPEND bad "\n  ${f}: the mark subsystem's bottom includes ${inc}")
-    elseif(NOT ifolder STREQUAL folder AND NOT irank LESS rank)
+    if(NOT rank_${ifolder} LESS rank_${folder})
       string(APPEND bad "\n  ${f}: includes ${inc}, which is not below it")
     endif()
   endforeach()

@@ -6,11 +6,11 @@
 #include "frame/errors.h"
 #include "frame/log_file.h"
 #include "laser/laser_outputs.h"
-#include "mark/io_words.h"
+#include "markbase/io_words.h"
 #include "mark/layer_switch.h"
 #include "mark/line_storage.h"
 #include "mark/mark_member.h"
-#include "mark/pen_para.h"
+#include "markbase/pen_para.h"
 #include "mark/scan_sequences.h"
 #include "qzmark.h"
 

@@ -5,7 +5,7 @@
 #include "frame/export_call.h"
 #include "frame/log_file.h"
 #include "mark/mark_job.h"
-#include "mark/pen_para.h"
+#include "markbase/pen_para.h"
 #include "qzmark.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "cardlink/card_wire.h"
 #include "cardlink/portlane.h"
 #include "frame/errors.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 #include "platform/clock.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include "frame/errors.h"
 #include "frame/log_file.h"
 #include "frame/system_para.h"
-#include "mark/mark_floor.h"
-#include "mark/stream_words.h"
+#include "markbase/mark_floor.h"
+#include "markbase/stream_words.h"
 
 namespace {
 

@@ -37,7 +37,7 @@
 #include <cstdint>
 
 #include "calibration/scan.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 // The floor's line times: the galvanometer clock, and the start and end of the current segment.
 constexpr int kLineTimeGalvoClock = 0;

@@ -28,7 +28,7 @@
 #include <cstdint>
 #include <string>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 // 16-bit galvanometer codes.
 constexpr int32_t kCode16Max = 65535;

@@ -7,9 +7,9 @@
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
-#include "mark/mark_floor.h"
-#include "mark/pen_para.h"
-#include "mark/stream_words.h"
+#include "markbase/mark_floor.h"
+#include "markbase/pen_para.h"
+#include "markbase/stream_words.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "mark/job_state.h"
-#include "mark/mark_floor.h"
-#include "mark/pen_para.h"
+#include "markbase/job_state.h"
+#include "markbase/mark_floor.h"
+#include "markbase/pen_para.h"
 
 // The laser segment states of a floor's state record.
 constexpr uint32_t kLaserStateOff = 0;

@@ -13,10 +13,10 @@
 #include "laser/laser_stream.h"
 #include "laser/uart.h"
 #include "laser/wave_holder.h"
-#include "mark/io_words.h"
-#include "mark/mark_floor.h"
-#include "mark/pen_para.h"
-#include "mark/stream_words.h"
+#include "markbase/io_words.h"
+#include "markbase/mark_floor.h"
+#include "markbase/pen_para.h"
+#include "markbase/stream_words.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 // switch, polylines, laser-module programs, the immediate output exports).
 #include <cstdint>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 namespace CLaserAll {
 // Each laser's on/off delays from the layer's LaserTimingPara (the second field at laser on, the

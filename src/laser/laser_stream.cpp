@@ -8,7 +8,7 @@
 #include "frame/errors.h"
 #include "frame/system_para.h"
 #include "laser/wave_holder.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "laser/laser.h"
-#include "mark/job_state.h"
-#include "mark/mark_floor.h"
+#include "markbase/job_state.h"
+#include "markbase/mark_floor.h"
 
 class CWaveHolder;
 

@@ -9,9 +9,9 @@
 #include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "frame/wait_desc.h"
-#include "mark/io_words.h"
-#include "mark/mark_floor.h"
-#include "mark/stream_words.h"
+#include "markbase/io_words.h"
+#include "markbase/mark_floor.h"
+#include "markbase/stream_words.h"
 
 namespace {
 

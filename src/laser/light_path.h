@@ -18,7 +18,7 @@
 // named wait is a wait without time-out word (kind 1, 1000 ms) on the table's source and values.
 #include <cstdint>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 // The named waits of the light path.
 enum class LightPathWait : int {

@@ -7,9 +7,9 @@
 #include "frame/errors.h"
 #include "frame/system_para.h"
 #include "frame/wait_desc.h"
-#include "mark/io_words.h"
-#include "mark/mark_floor.h"
-#include "mark/stream_words.h"
+#include "markbase/io_words.h"
+#include "markbase/mark_floor.h"
+#include "markbase/stream_words.h"
 #include "platform/clock.h"
 #include "platform/debug_out.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "cardlink/card_locks.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 #include "platform/lock.h"
 
 // Held around every exchange that must not be split by another user of the laser's serial port: a

@@ -8,7 +8,7 @@
 #include "frame/errors.h"
 #include "frame/system_para.h"
 #include "laser/laser_stream.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 
 CWaveHolder g_WaveHolder[2] = {CWaveHolder(0), CWaveHolder(1)};
 

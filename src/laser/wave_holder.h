@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "laser/laser.h"
-#include "mark/job_state.h"
-#include "mark/mark_floor.h"
-#include "mark/pen_para.h"
+#include "markbase/job_state.h"
+#include "markbase/mark_floor.h"
+#include "markbase/pen_para.h"
 
 // How far ahead of the next word a constant-power step lasts by default, µs.
 constexpr int32_t kWaveStepPeriodUs = 50;

@@ -14,7 +14,7 @@
 #include "frame/log_file.h"
 #include "frame/system_para.h"
 #include "laser/laser_outputs.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 #include "mark/phase_timer.h"
 #include "platform/clock.h"
 #include "platform/debug_out.h"

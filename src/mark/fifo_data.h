@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cardlink/card_wire.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 #include "platform/files.h"
 #include "platform/thread_annotations.h"
 

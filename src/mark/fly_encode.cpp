@@ -9,9 +9,9 @@
 #include "frame/errors.h"
 #include "frame/log_file.h"
 #include "frame/system_para.h"
-#include "mark/io_words.h"
+#include "markbase/io_words.h"
 #include "mark/mark_data2fifo.h"
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 
 CFlyEncode g_FlyEncode;
 

@@ -23,7 +23,7 @@
 #include "cardlink/card_cmd.h"
 #include "cardlink/card_locks.h"
 #include "frame/fly_para.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 #include "platform/lock.h"
 
 constexpr int32_t kMinEncRange = 10;

@@ -18,11 +18,11 @@
 #include "laser/laser_stream.h"
 #include "laser/wave_holder.h"
 #include "mark/fifo_data.h"
-#include "mark/io_words.h"
+#include "markbase/io_words.h"
 #include "mark/layer_switch.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_job.h"
-#include "mark/pen_para.h"
+#include "markbase/pen_para.h"
 #include "mark/scan_sequences.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include <functional>
 #include <vector>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 #include "mark/line_storage.h"
 
 // The wait condition of the single trigger programs.

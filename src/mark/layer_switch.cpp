@@ -10,11 +10,11 @@
 #include "laser/laser.h"
 #include "laser/laser_outputs.h"
 #include "laser/wave_holder.h"
-#include "mark/io_words.h"
-#include "mark/mark_floor.h"
-#include "mark/pen_para.h"
+#include "markbase/io_words.h"
+#include "markbase/mark_floor.h"
+#include "markbase/pen_para.h"
 #include "mark/scan_sequences.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 
 namespace CMarkGen {
 uint8_t bSmallTaskPending = 0;

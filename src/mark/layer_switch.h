@@ -32,7 +32,7 @@
 // A layer at or above 256 is refused with 6 before anything is read, written or changed.
 #include <cstdint>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 namespace CMarkGen {
 // Set by a task label of the job (the small-task step); the next ApplyLayer clears it and first

@@ -18,10 +18,10 @@
 #include "laser/wave_holder.h"
 #include "mark/layer_switch.h"
 #include "mark/mark_data2fifo.h"
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 #include "mark/mark_flow.h"
-#include "mark/pen_para.h"
-#include "mark/stream_words.h"
+#include "markbase/pen_para.h"
+#include "markbase/stream_words.h"
 
 CLineStorage g_LineStorage;
 

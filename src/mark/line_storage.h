@@ -48,7 +48,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 struct LinePoint {
   double x;           // mm

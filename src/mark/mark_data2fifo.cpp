@@ -14,9 +14,9 @@
 #include "frame/system_para.h"
 #include "mark/crc16.h"
 #include "mark/fifo_data.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 #include "mark/phase_timer.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 #include "platform/clock.h"
 
 CMarkData2Fifo g_MarkData2Fifo;
@@ -31,18 +31,6 @@ constexpr uint32_t kMaxAdvance = 0xFFFFFF;             // the operand of a time 
 constexpr uint32_t kSplitAdvance = SystemPara::nMaxMergeGapUs;  // step of a split advance
 
 bool Stopped() { return g_MarkJob.bStopMark.load(std::memory_order_relaxed) != 0; }
-
-// The padding of a short piece: the count bytes, zeros to blockBytes, then every whole word slot from
-// the last one back to the end of the copied bytes gets a NOP, or the spacer 0x57000001 when its
-// distance from the last slot is a multiple of 20.
-void PadInto(const uint8_t* source, uint32_t count, uint32_t blockBytes, uint8_t* pad) {
-  std::memcpy(pad, source, count);
-  std::memset(pad + count, 0, blockBytes - count);
-  const uint32_t slots = blockBytes / 4;
-  const uint32_t firstFree = (count + 3) / 4;
-  for (uint32_t k = 0; k < slots - firstFree; ++k)
-    PutU32(pad + 4 * (slots - 1 - k), k % kPadSpacerEvery == 0 ? SW_PAD_SPACER : SW_NOP);
-}
 
 // Removes the first n entries of a vector, moving the rest to the front (capacity kept).
 template <class T>
@@ -75,25 +63,6 @@ uint32_t SequenceStep(uint32_t layout) {
   return layout == 1 ? kLayout1SubBlocks : (layout == 2 ? kLayout2SubBlocks : 0);
 }
 
-void BuildStreamBlock(const uint8_t* payload, uint32_t layout, uint32_t sequence, uint8_t* block) {
-  if (layout == 1) {
-    for (uint32_t i = 0; i < kLayout1SubBlocks; ++i) {
-      uint8_t* sub = block + i * kLayout1SubWords * 4;
-      PutU32(sub, SW_STREAM_HEADER | ((sequence + i) & 15u) << 16);
-      std::memcpy(sub + 4, payload + i * (kLayout1SubWords - 1) * 4, (kLayout1SubWords - 1) * 4);
-    }
-  } else if (layout == 2) {
-    for (uint32_t i = 0; i < kLayout2SubBlocks; ++i) {
-      uint8_t* sub = block + i * kLayout2SubWords * 4;
-      std::memcpy(sub, payload + i * (kLayout2SubWords - 1) * 4, kCrc16Bytes);
-      const uint16_t crc = CalcCrc16(sub, kStreamCrcPoly, static_cast<uint16_t>(sequence + i), 0, 0, 0);
-      PutU32(sub + kCrc16Bytes, SW_CRC | crc);
-    }
-  } else {
-    std::memcpy(block, payload, kStreamBlockBytes);
-  }
-}
-
 namespace {
 
 // The payload word at index j of a piece of `count` stream words padded to `slots` words.
@@ -112,8 +81,8 @@ inline void PutPayload(const uint32_t* words, size_t count, uint32_t slots, uint
 
 void BuildStreamBlockFromWords(const uint32_t* words, size_t count, uint32_t layout, uint32_t sequence,
                                uint8_t* block) {
-  // Built in place, one pass per sub-block: the same bytes as padding the piece (PadBlock) and then
-  // building the block from it (BuildStreamBlock).
+  // Built in place, one pass per sub-block: the words, then the padding of a short piece (a NOP in
+  // every free slot, the spacer 0x57000001 in every 20th slot counted back from the last).
   const uint32_t slots = StreamPayloadBytes(layout) / 4;
   count = std::min<size_t>(count, slots);
   if (layout == 1) {
@@ -296,17 +265,6 @@ void CMarkData2Fifo::EncodeDeltas(uint32_t keep, std::vector<TimedWord>& queue) 
     vStreamWords.push_back(e.word);
   }
   DropFront(queue, done);
-}
-
-void CMarkData2Fifo::PadBlock(const uint8_t* source, uint32_t& count, const uint8_t*& out, uint32_t blockBytes) {
-  blockBytes = std::min(blockBytes, kStreamBlockBytes);  // the pad buffer holds one block
-  if (count >= blockBytes) {
-    count = blockBytes;
-    out = source;
-    return;
-  }
-  PadInto(source, count, blockBytes, padBuffer);
-  out = padBuffer;
 }
 
 void CMarkData2Fifo::SendFifoData(uint32_t keep) {

@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "cardlink/card_wire.h"
-#include "mark/job_state.h"
-#include "mark/mark_floor.h"
+#include "markbase/job_state.h"
+#include "markbase/mark_floor.h"
 
 
 constexpr uint32_t kStreamBlockWords = kStreamBlockBytes / 4;
@@ -40,11 +40,8 @@ constexpr uint32_t kPadSpacerEvery = 20;    // every 20th padding word, counted 
 uint32_t StreamLayout();
 // Stream bytes carried by one block of a layout: 2048, 2032 or 1984.
 uint32_t StreamPayloadBytes(uint32_t layout);
-// Builds one block of `layout` from `payload` (StreamPayloadBytes(layout) bytes, already padded)
-// with the sub-block sequence `sequence`.
-void BuildStreamBlock(const uint8_t* payload, uint32_t layout, uint32_t sequence, uint8_t* block);
-// The same from stream words: at most the layout's payload words; a short piece is padded like the
-// last block of a job.
+// Builds one block of `layout` with the sub-block sequence `sequence` from stream words: at most the
+// layout's payload words; a short piece is padded like the last block of a job.
 void BuildStreamBlockFromWords(const uint32_t* words, size_t count, uint32_t layout, uint32_t sequence,
                                uint8_t* block);
 // How much the sub-block sequence grows per block of a layout: 0, 4 or 16.
@@ -70,10 +67,6 @@ class CMarkData2Fifo {
   void EncodeDeltas(uint32_t keep, std::vector<TimedWord>& queue);
   // Cuts blocks while more than `keep` stream words wait, and sends them.
   void SendFifoData(uint32_t keep) REQUIRES(g_MarkCall);
-  // A full piece in place (count := blockBytes, out := source), or a copy of the `count` bytes in the
-  // pad buffer with the rest filled by NOP words and a 0x57000001 spacer in every 20th slot counted
-  // back from the last.
-  void PadBlock(const uint8_t* source, uint32_t& count, const uint8_t*& out, uint32_t blockBytes);
 
   std::vector<TimedWord> vMerged;
   std::vector<TimedWord> vRotation;
@@ -88,8 +81,6 @@ class CMarkData2Fifo {
   // Ticks of the previous send and of the previous send log line.
   uint32_t nPrevSendTick = 0;
   uint32_t nLogTick = 0;
-
-  uint8_t padBuffer[kStreamBlockBytes] = {};
 };
 
 extern CMarkData2Fifo g_MarkData2Fifo;

@@ -15,12 +15,12 @@
 #include "frame/system_para.h"
 #include "mark/fifo_data.h"
 #include "mark/fly_encode.h"
-#include "mark/io_words.h"
+#include "markbase/io_words.h"
 #include "mark/layer_switch.h"
 #include "mark/mark_data2fifo.h"
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 #include "mark/run_control.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 #include "platform/clock.h"
 
 MarkFlowState g_MarkFlow;

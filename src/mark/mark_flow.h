@@ -18,7 +18,7 @@
 // widens the card's 16-bit count of executed markers (nCountDone) across its wrap.
 #include <cstdint>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 struct MarkFlowState {
   uint32_t nFlySwitchOn GUARDED_BY(g_MarkCall) = 0;  // fly marking switched on in the stream so far

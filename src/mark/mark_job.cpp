@@ -20,12 +20,12 @@
 #include "mark/layer_switch.h"
 #include "mark/line_storage.h"
 #include "mark/mark_data2fifo.h"
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 #include "mark/mark_flow.h"
 #include "mark/phase_timer.h"
 #include "mark/rot_mark.h"
 #include "mark/scan_sequences.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 #include "platform/clock.h"
 
 void ReportMarkEnd(uint32_t finalStatus, uint8_t bSameData) {

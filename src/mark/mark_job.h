@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 // The mark-call guard: never waits.
 //

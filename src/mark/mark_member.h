@@ -30,7 +30,7 @@
 #include <type_traits>
 
 #include "frame/log_file.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 // What a member's entry line shows after its name.
 enum class EntryText : uint8_t {

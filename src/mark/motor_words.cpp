@@ -8,7 +8,7 @@
 #include "axis/axis_records.h"
 #include "frame/errors.h"
 #include "frame/log_file.h"
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 
 const char* const kPlatformWaitName = "等待平台到位";
 

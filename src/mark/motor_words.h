@@ -13,8 +13,8 @@
 // word is appended.
 #include <cstdint>
 
-#include "mark/io_words.h"
-#include "mark/job_state.h"
+#include "markbase/io_words.h"
+#include "markbase/job_state.h"
 
 namespace MotorStreamWords {
 // k: the axis index 0..3.

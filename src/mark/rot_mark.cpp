@@ -13,9 +13,9 @@
 #include "frame/ini_cfg.h"
 #include "frame/log_file.h"
 #include "frame/system_para.h"
-#include "mark/io_words.h"
+#include "markbase/io_words.h"
 #include "mark/motor_words.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 
 RotateMarkPara g_RotatePara;
 RotMark g_RotMark;

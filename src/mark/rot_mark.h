@@ -42,7 +42,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 
 // QZ_SetRotateMarkPara's settings: written by the host without a lock, read at the job start and
 // by the flush.

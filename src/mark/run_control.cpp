@@ -12,7 +12,7 @@
 #include "mark/fifo_data.h"
 #include "mark/fly_encode.h"
 #include "mark/mark_data2fifo.h"
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 // is sent.
 #include <cstdint>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 // QZ_Mark_Stop: the job's stop flag, then the card's stop flag (82 with (0, 4)).
 uint32_t MarkStop();

@@ -18,7 +18,7 @@
 #include <cstdint>
 
 #include "cardlink/card_locks.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 constexpr uint32_t kScanPollGiveUpMs = 5000;
 

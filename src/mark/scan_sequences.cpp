@@ -16,14 +16,14 @@
 #include "laser/laser_outputs.h"
 #include "laser/laser_stream.h"
 #include "laser/light_path.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 #include "mark/laser_module.h"
 #include "mark/layer_switch.h"
 #include "mark/mark_data2fifo.h"
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 #include "mark/mark_flow.h"
-#include "mark/pen_para.h"
-#include "mark/stream_words.h"
+#include "markbase/pen_para.h"
+#include "markbase/stream_words.h"
 
 namespace {
 

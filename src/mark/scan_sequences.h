@@ -41,7 +41,7 @@
 // reset, the monitoring records) are named where they go.
 #include <cstdint>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 void AppendMarkStartSeq() REQUIRES(g_MarkCall);
 void AppendMarkEndSeq(uint32_t endArg, uint8_t bFromMarkEnd) REQUIRES(g_MarkCall);

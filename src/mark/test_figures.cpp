@@ -6,9 +6,9 @@
 #include "calibration/scan.h"
 #include "frame/conv.h"
 #include "frame/errors.h"
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 #include "mark/mark_member.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 
 namespace {
 

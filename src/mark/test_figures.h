@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 // A point in galvanometer codes, and a polyline of them.
 struct CodePoint {

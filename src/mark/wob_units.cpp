@@ -11,10 +11,10 @@
 #include "frame/errors.h"
 #include "frame/system_para.h"
 #include "laser/wave_holder.h"
-#include "mark/io_words.h"
+#include "markbase/io_words.h"
 #include "mark/laser_module.h"
 #include "mark/mark_data2fifo.h"
-#include "mark/pen_para.h"
+#include "markbase/pen_para.h"
 #include "mark/scan_sequences.h"
 #include "platform/msgbox.h"
 

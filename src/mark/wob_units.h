@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "cardlink/card_locks.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 #include "mark/line_storage.h"
 #include "platform/lock.h"
 

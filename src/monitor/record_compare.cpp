@@ -12,7 +12,6 @@
 #include "frame/system_para.h"
 #include "monitor/monitor_record.h"
 #include "platform/clock.h"
-#include "platform/fault_point.h"
 #include "platform/files.h"
 #include "platform/random.h"
 

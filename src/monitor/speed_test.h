@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 constexpr uint32_t kSpeedTestBlocks = 50000;    // blocks of the buffer test, and commands of the command test
 constexpr double kSlowestCommandMs = 1110.0;    // the minimum's start value

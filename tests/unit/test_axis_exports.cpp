@@ -20,7 +20,7 @@
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
 #include "frame/system_para.h"
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 #include "platform/files.h"
 #include "qzmark.h"
 #include "support/expect_code.h"

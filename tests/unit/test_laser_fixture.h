@@ -4,11 +4,11 @@
 
 #include "laser/laser.h"
 #include "laser/wave_holder.h"
-#include "mark/job_state.h"
-#include "mark/mark_floor.h"
+#include "markbase/job_state.h"
+#include "markbase/mark_floor.h"
 #include "mark/mark_job.h"
-#include "mark/pen_para.h"
-#include "mark/stream_words.h"
+#include "markbase/pen_para.h"
+#include "markbase/stream_words.h"
 #include "test_mark_fixture.h"
 #include "test_system_para_fixture.h"
 

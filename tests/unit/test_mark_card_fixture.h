@@ -10,7 +10,7 @@
 #include "mark/fifo_data.h"
 #include "mark/mark_data2fifo.h"
 #include "mark/mark_job.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 #include "support/sim_card.h"
 
 namespace qztest {

@@ -6,7 +6,7 @@
 
 #include "frame/system_para.h"
 #include "mark/mark_data2fifo.h"
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 #include "mark/mark_job.h"
 #include "support/expect_code.h"
 #include "support/lib_folder.h"

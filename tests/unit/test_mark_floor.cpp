@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "frame/wait_desc.h"
-#include "mark/io_words.h"
-#include "mark/stream_words.h"
+#include "markbase/io_words.h"
+#include "markbase/stream_words.h"
 #include "support/trace.h"
 #include "test_mark_fixture.h"
 

@@ -14,7 +14,7 @@
 #include "frame/errors.h"
 #include "frame/ini_cfg.h"
 #include "frame/wait_desc.h"
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 #include "mark/phase_timer.h"
 #include "mark/run_control.h"
 #include "platform/files.h"

@@ -9,7 +9,7 @@
 #include "frame/errors.h"
 #include "frame/log_file.h"
 #include "mark/line_storage.h"
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 #include "mark/mark_member.h"
 #include "qzmark.h"
 #include "test_mark_card_fixture.h"

@@ -18,7 +18,7 @@
 #include "mark/fly_encode.h"
 #include "mark/motor_words.h"
 #include "mark/rot_mark.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 #include "support/expect_code.h"
 #include "support/trace.h"
 #include "test_mark_fixture.h"

@@ -12,7 +12,7 @@
 
 #include "frame/bytes.h"
 #include "frame/errors.h"
-#include "mark/pen_para.h"
+#include "markbase/pen_para.h"
 #include "support/lib_folder.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include "calibration/box_para.h"
 #include "calibration/scan.h"
 #include "laser/laser.h"
-#include "mark/pen_para.h"
-#include "mark/stream_words.h"
+#include "markbase/pen_para.h"
+#include "markbase/stream_words.h"
 #include "test_laser_fixture.h"
 
 namespace qztest {

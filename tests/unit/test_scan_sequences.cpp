@@ -6,7 +6,7 @@
 #include "frame/bytes.h"
 #include "frame/errors.h"
 #include "laser/light_path.h"
-#include "mark/io_words.h"
+#include "markbase/io_words.h"
 #include "mark/rot_mark.h"
 #include "mark/scan_sequences.h"
 #include "test_scan_fixture.h"

@@ -10,7 +10,7 @@
 #include "frame/bytes.h"
 #include "frame/ini_cfg.h"
 #include "mark/fifo_data.h"
-#include "mark/stream_words.h"
+#include "markbase/stream_words.h"
 #include "platform/files.h"
 #include "support/faults.h"
 #include "support/sim_card.h"
@@ -154,30 +154,20 @@ TEST_F(PipelineTest, RefusalsPadBlocksAndBlockLayouts) {
   P().EncodeDeltas(0, more);
   EXPECT_EQ(more.size(), 1u);
 
-  // PadBlock fills backwards with spacers.
-  uint8_t src[2048];
-  for (int i = 0; i < 2048; ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
-  const uint8_t* out = nullptr;
-
-  // A full piece is sent as it is (a padded layout-0 block: OfflineJobTest below).
-  uint32_t count = 5000;
-  P().PadBlock(src, count, out, 1984);
-  EXPECT_EQ(out, src);
-  EXPECT_EQ(count, 1984u);
-
-  // Layout 2's piece of 1984 bytes, 6 bytes of data: the partly used slot keeps zeros.
-  count = 6;
-  P().PadBlock(src, count, out, 1984);
-  EXPECT_EQ(std::memcmp(out, src, 6), 0);
-  EXPECT_EQ(GetU16(out + 6), 0);
-  EXPECT_EQ(GetU32(out + 1980), SW_PAD_SPACER);  // slot 495, the last
-  EXPECT_EQ(GetU32(out + 4 * 15), SW_PAD_SPACER);  // 495 - 480
-  EXPECT_EQ(GetU32(out + 8), SW_NOP);              // slot 2: the first free one
-
   // The block layouts 1 and 2 (layout 0: OfflineJobTest).
+  uint8_t block[2048];
+  // A short piece of layout 2 (496 payload slots): the free slots get NOPs, every 20th counted back
+  // from the last the spacer.
+  const uint32_t two[2] = {0x62000001, 0x62000002};
+  BuildStreamBlockFromWords(two, 2, 2, 0, block);
+  EXPECT_EQ(GetU32(block + 4), two[1]);
+  EXPECT_EQ(GetU32(block + 8), SW_NOP);                   // slot 2: the first free one
+  EXPECT_EQ(GetU32(block + 4 * 15), SW_PAD_SPACER);       // 495 - 480
+  EXPECT_EQ(GetU32(block + 128 * 15 + 4 * 30), SW_PAD_SPACER);  // slot 495, the last
+  EXPECT_EQ(GetU32(block + 128 * 15 + 4 * 29), SW_NOP);
+
   U32s words(512);
   for (uint32_t i = 0; i < 512; ++i) words[i] = 0x62000000 | (i * 0x01010101u & 0xFFFFFF);
-  uint8_t block[2048];
 
   for (uint32_t seq : {0u, 12u, 14u, 0xFFFFFFFCu}) {
     QZ_TRACE(seq);

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "mark/job_state.h"
-#include "mark/mark_floor.h"
-#include "mark/stream_words.h"
+#include "markbase/job_state.h"
+#include "markbase/mark_floor.h"
+#include "markbase/stream_words.h"
 
 using WordList = std::vector<TimedWord>;
 

@@ -1,4 +1,4 @@
-#include "mark/mark_floor.h"
+#include "markbase/mark_floor.h"
 
 #include <exception>
 #include <new>
@@ -6,8 +6,8 @@
 #include "frame/conv.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
-#include "mark/job_state.h"
-#include "mark/stream_words.h"
+#include "markbase/job_state.h"
+#include "markbase/stream_words.h"
 
 CMarkFloor g_MarkFloor[kFloorCount] = {CMarkFloor(0), CMarkFloor(1), CMarkFloor(2)};
 int32_t nFloor = 0;

@@ -1,4 +1,4 @@
-#include "mark/io_words.h"
+#include "markbase/io_words.h"
 
 #include <atomic>
 

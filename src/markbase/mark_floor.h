@@ -21,7 +21,7 @@
 #include <exception>
 #include <vector>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 // A stream word with its time in µs since the job start, on the clock of the floor that holds it.
 // The time is stored unsigned and always compared as signed (TwTime). The natural 16-byte layout is

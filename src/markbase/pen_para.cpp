@@ -1,4 +1,4 @@
-#include "mark/pen_para.h"
+#include "markbase/pen_para.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 #include "cardlink/card_cmd.h"
 #include "cardlink/portlane.h"

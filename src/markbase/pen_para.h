@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "mark/job_state.h"
+#include "markbase/job_state.h"
 
 constexpr int kPenCount = 256;
 constexpr int kLaserChannels = 2;
