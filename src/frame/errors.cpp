@@ -84,6 +84,11 @@ std::string GetLanguageString(const char* key) {
   return g_pLangCfg->GetString("language", key, "");
 }
 
+std::string LangText(const char* key, const char* zh, const char* en) {
+  std::string text = GetLanguageString(key);
+  return text.empty() ? std::string(Lang(zh, en)) : text;
+}
+
 void InitErrorTexts() {
   g_mapErrText[0] = "OK";
   g_mapErrText[2] = "Error";

@@ -77,6 +77,9 @@ extern std::map<int32_t, std::string> g_mapErrText;
 std::string GetErrText(int32_t code);
 // Key of section "language" of the language file, at most 255 bytes; empty when missing.
 std::string GetLanguageString(const char* key);
+// The text of `key` in the language file, or the built-in Chinese or English text (by the language
+// flag) when the file does not have it: texts added after the language files people already hold.
+std::string LangText(const char* key, const char* zh, const char* en);
 // Fills g_mapErrText: 0 "OK", 2 "Error", then every code from its key.
 void InitErrorTexts();
 
