@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <utility>
 
 #include "calibration/galvo_stream.h"
@@ -139,9 +140,17 @@ void WobUnitToStream(const WobUnit& unit, uint32_t slot, const WobPowEntry& entr
     if (entry.bEnable) {
       bool close = false;
       CWaveHolder& h = g_WaveHolder[0];
+      std::vector<TimedWord>& list = h.Channel();
+      const auto first = static_cast<std::ptrdiff_t>(list.size());
       for (const WobPowPoint& p : WobProfileTimes(entry, t0, t1, close)) {
-        AppendLaserPowerWord(h, &h.Channel(), p.time, p.power * 1000.0);
+        AppendLaserPowerWord(h, &list, p.time, p.power * 1000.0);
       }
+      // A fibre laser's power word brings its strobe words up to 0.6 step periods later: points
+      // closer than that would leave the channel out of time order, and the merge would refuse the
+      // whole download. The loop's words go in time order, equal times as written, so that a
+      // profile spaced wider than its strobes keeps its words as they are.
+      std::stable_sort(list.begin() + first, list.end(),
+                       [](const TimedWord& a, const TimedWord& b) { return TwTime(a) < TwTime(b); });
       if (close) plat::ShowMessageBox("Pow Time too Close", plat::BoxButtons::Ok, false);
     }
     AppendStreamWord(1, 0, SW_JUMP_TO_LABEL | (SW_WOB_LOOP_LABEL + 2 * s));

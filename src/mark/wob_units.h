@@ -27,6 +27,9 @@
 // t0 - 3) wrap to the loop's end (+ D), later ones (at least t1 + 3) to its start (- D); each of the
 // three lists is sorted by time, keeping the order of equal times. Neighbours closer than 20 µs, also
 // across the loop's end, show the plain box "Pow Time too Close" once per unit; the download goes on.
+// The loop's power words (on a fibre laser each with its two strobe words, which follow it by up to
+// 0.6 step periods and so may pass a close neighbour's word) reach the channel in time order, equal
+// times in the order written.
 // An empty slot's block: its label, output 6 on, a 2 s pause [bWait: a wait for input 0 on], output 6
 // off and the jump back to label 3.
 #include <cstdint>

@@ -135,6 +135,51 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheKeptProgramRunsTheSlotItsI
   EXPECT_EQ(cardsim_step_us_(1000), 1u);
 }
 
+// A fibre laser (type 2) latches each profile power with strobe words 15 and 30 µs (0.3 and 0.6 step
+// periods) after it. Points closer than that download all the same, their words in time order;
+// points 30 µs apart keep the order they are written in.
+TEST_F(ProgramHost, FibreProfilePointsCloserThanTheirStrobesDownloadInTimeOrder) {
+  Open("wob=1\n[LASER]\nLASER_TYPE=2\n");
+  const double square[] = {-2, -2, 0, 2, -2, 0, 2, 2, 0, -2, 2, 0};
+  // The loop's length, so that a position can fall a whole number of µs after the first point.
+  ASSERT_EQ(QZ(WobUnit)(square, 4, 1), 0u);
+  ASSERT_EQ(QZ(WobStart)(0, 0), 0u);
+  std::vector<cardsim_trace_entry> tr = Trace();
+  const double loop = static_cast<double>(tr.at(IndexOf(tr, 0x51A00040)).time_us - 1 -
+                                          tr.at(IndexOf(tr, 0x51800040)).time_us);
+  constexpr uint32_t A = 0x290007FF, B = 0x29000333, S = 0x22200200, C = 0x22200000;  // 50 %, 20 %, strobe
+  using Words = std::vector<std::pair<uint64_t, uint32_t>>;
+  const struct {
+    int gap;  // µs from the first point (t0 + 40) to the second; -1: 0 % and 100 %, both 50 %
+    bool box;
+    Words words;  // from t0, as the card receives them
+  } cases[] = {
+      {-1, true, {{40, A}, {40, A}, {55, S}, {55, S}, {70, C}, {70, C}}},
+      {10, true, {{40, A}, {50, B}, {55, S}, {65, S}, {70, C}, {80, C}}},
+      {25, false, {{40, A}, {55, S}, {65, B}, {70, C}, {80, S}, {95, C}}},
+      {30, false, {{40, A}, {55, S}, {70, C}, {70, B}, {85, S}, {100, C}}},
+  };
+  for (const auto& c : cases) {
+    QZ_TRACE(c.gap);
+    const double pos[] = {0.0, c.gap < 0 ? 100.0 : 100.0 * (c.gap + 0.5) / loop};
+    const double pow[] = {50.0, c.gap < 0 ? 50.0 : 20.0};
+    QZ(WobUnitClear)();
+    ASSERT_EQ(QZ(WobUnitPow)(square, 4, 1, 1, 40, pos, pow, 2), 0u);
+    std::vector<std::string> boxes = lib->Boxes();
+    cardsim_trace_clear_();
+    EXPECT_EQ(QZ(WobStart)(0, 0), 0u);
+    if (c.box) boxes.push_back("plain ok: Pow Time too Close");
+    EXPECT_EQ(lib->Boxes(), boxes);
+    tr = Trace();
+    const size_t from = IndexOf(tr, 0x51800040), to = IndexOf(tr, 0x51A00040);
+    Words words;
+    for (size_t i = from; i < to; ++i)
+      if ((tr[i].word >> 24) == 0x29 || (tr[i].word & ~0x200u) == C)
+        words.emplace_back(tr[i].time_us - tr[from].time_us, tr[i].word);
+    EXPECT_EQ(words, c.words);
+  }
+}
+
 // A refused whole job: its box, no buffer opened, nothing claimed; the units' refusals.
 TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCardAndUnitRefusals) {
   const uint16_t positions[4] = {1, 2, 3, 4};

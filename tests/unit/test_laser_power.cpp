@@ -32,8 +32,6 @@ TEST_F(LaserTest, PowerWords) {
       {"NaN power", 0, 0, 0, false, 10, 10, kNaN, {{1000, 0x29000000}}},
       {"ratio 1000 clamps at 0xFFFF", 0, 0, 1, false, 10000, 10, 100000, {{1000, 0x2902FFFF}}},
       {"output range 0", 0, 0, 0, false, 10, 0, 100000, {{1000, 0x2900FFFF}}},
-      {"type 2: strobes", 2, 0, 0, false, 10, 10, 100000,
-       {{1000, 0x29000FFF}, {1015, 0x22200200}, {1030, 0x22200000}}},
       {"type 2, not fired", 2, 1, 0, false, 10, 10, 100000, {{1000, SW_NOP}, {1015, SW_NOP}, {1030, SW_NOP}}},
       {"main stream", 0, 0, 0, true, 10, 10, 100000, {{200, 0x29000FFF}, {300, SW_NOP}}},
       {"main stream, type 2", 2, 0, 0, true, 10, 10, 100000,
