@@ -7,8 +7,9 @@
 #                                    (QZ_INSTALL_DIR: lib on Linux, bin on Windows)
 #   <prefix>/include/qzmark.h        the interface
 #   <prefix>/lib/cmake/QZMark/       the package: imported target QZMark::QZMark, QZMark_DEPLOY_DIR
-#   <prefix>/lib/libQZMark.dll.a, QZMark.def   (Windows) the import library, and the .def an MSVC
-#                                    host turns into its own (lib /def:QZMark.def /machine:x86)
+#   <prefix>/lib/QZMark.lib          (Windows) the import library of an MSVC host;
+#   <prefix>/lib/libQZMark.dll.a     of a mingw host; both import the plain names of the exports
+#   <prefix>/lib/QZMark.def          the exports with their standard-call sizes (QZ_GetSwVer@4)
 # The simulated card (Portlane, PortlanePCIE) is installed only when asked for:
 #   cmake --install <build> --component cardsim
 include(GNUInstallDirs)
@@ -34,6 +35,7 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ini/ DESTINATION ${QZ_INSTALL_DIR
 install(FILES ${CMAKE_SOURCE_DIR}/include/qzmark.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(QZ_WIN32)
   install(FILES ${CMAKE_SOURCE_DIR}/src/qzmark.def DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME QZMark.def)
+  install(FILES ${QZ_MSVC_IMPORT_LIB} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 
 install(EXPORT QZMarkTargets NAMESPACE QZMark:: DESTINATION ${_qz_cmake_dir})
