@@ -63,6 +63,10 @@ bool OffHeadFromPage(const uint8_t* page, OffFileHead& head) {
   return true;
 }
 
+void ReadOffFileHead(uint8_t* table) {
+  ReadPageRange("ReadOffFileHead", g_FlashAreaMap.nOffFileHeadPage, kOffHeadPageOffset, table, kOffFileHeadBytes);
+}
+
 void UpdateOffFileHead(OffFileHead& head) {
   NoticeCardInvalidPara(AREA_OFF_HEAD);
   const SystemPara& p = g_SystemPara;

@@ -57,6 +57,10 @@ FlashPage OffHeadPage(const OffFileHead& head);
 // head of its own version (QZ_SetOffFileHead), and its entries are kept.
 bool OffHeadFromPage(const uint8_t* page, OffFileHead& head);
 
+// The 535 bytes of the table as the card holds them (QZ_GetOffFileHead); a page that cannot be read
+// gives zeros and code 24 (ReadPageRange).
+void ReadOffFileHead(uint8_t* table);
+
 // Writes the head page: the notice of the offline head area, every entry's mark set to 0x80008000
 // and its state to 0xFF (kept on a USB card with [Main] nCheckFlashType nonzero) in the caller's
 // table, the page written (NAND through the bad-block table, serial flash at the head address), the
