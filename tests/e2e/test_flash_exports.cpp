@@ -94,6 +94,10 @@ TEST_F(FlashHost, TheHeadIsWrittenWithItsMarksAndReadBack) {
   PutU32(head.data() + 3, 3000);
   ASSERT_EQ(QZ(GetOffFileHead)(&p), 0u);
   EXPECT_EQ(back, head);
+  // A head page that cannot be read: 24, with the text of a read failure.
+  cardsim_flash_fault_(kSpi, CARDSIM_FLASH_FAULT_READ, 0x110000, 3);
+  EXPECT_EQ(QZ(GetOffFileHead)(&p), 24u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: The card's flash page could not be read."});
   // The card keeps the head area out of effect after its commit.
   cardsim_flash_commit_fail_(1u << 1, 1);
   EXPECT_EQ(QZ(SetOffFileHead)(head.data()), 26u);
