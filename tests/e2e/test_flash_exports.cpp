@@ -89,7 +89,7 @@ TEST_F(FlashHost, TheHeadIsWrittenWithItsMarksAndReadBack) {
   uint8_t* p = back.data();
   ASSERT_EQ(QZ(GetOffFileHead)(&p), 0u);
   EXPECT_EQ(back, head);
-  // The next parameter upload sets the head's timing value and keeps the rest of the host's head.
+  // The next parameter upload sets the head's timing value (wob: 3000 by default) and keeps the rest.
   ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
   PutU32(head.data() + 3, 3000);
   ASSERT_EQ(QZ(GetOffFileHead)(&p), 0u);

@@ -214,7 +214,7 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithIt
     EXPECT_EQ(std::min(c.failures + 1, 3u), Flash().reads[chip] - reads);
     // Each failed read is logged with the status word (page status 0xAA, off-line bit 26), then the failure.
     const auto lines = ErrorLines();
-    EXPECT_EQ(c.failures + (read ? 0 : 1), lines.size() - errors);
+    ASSERT_EQ(c.failures + (read ? 0 : 1), lines.size() - errors);
     EXPECT_NE(std::string::npos, lines[errors + c.failures - 1].find(":Read 67109034"));
     if (!read) {
       // The page buffer holds zeros, never what the failed reads delivered.
