@@ -1,7 +1,6 @@
 // Flash and offline exports: the user page and raw pages of the card's flash, the offline-file head,
 // the offline download, the flash reset and the start of an offline document. Each one is a
 // library-wide task; arguments that would send something wrong are refused with 2 before the claim.
-#include <cstring>
 #include <string>
 
 #include "api/card_para_file.h"
@@ -103,13 +102,7 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_GetOffFileHead(unsigned char** head) {
   return ExportCall("QZ_GetOffFileHead", [&]() -> uint32_t {
     if (!Connected()) return RV_CARD_NOT_CONNECTED;
     if (!head || !*head) return RV_ERROR;
-    return RunTask(TASK_FILEHEADER_UP, [&] {
-      FlashPage page;
-      // A page that cannot be read holds zeros: the caller gets those, and code 24.
-      const bool read = CBrokenBlock::ReadPage(g_FlashAreaMap.nOffFileHeadPage, page.data());
-      std::memcpy(*head, page.data() + kOffHeadPageOffset, kOffFileHeadBytes);
-      if (!read) throw MyException(RV_WRITE_READ_FLASH_NOT_SAME, 1);
-    });
+    return RunTask(TASK_FILEHEADER_UP, [&] { ReadOffFileHead(*head); });
   });
 }
 

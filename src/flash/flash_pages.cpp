@@ -87,6 +87,18 @@ void FillImageBelow(uint32_t block, uint32_t slot) {
 
 }  // namespace
 
+void ReadPageRange(const char* tag, uint32_t page, size_t offset, uint8_t* out, size_t length) {
+  FlashPage p;
+  // ReadPage leaves zeros when the page cannot be read: the caller gets those, and the code.
+  const bool read = CBrokenBlock::ReadPage(page, p.data());
+  if (length > 0) std::memcpy(out, p.data() + offset, length);
+  if (read) return;
+  // Code 24 speaks of a write that did not read back; a page that cannot be read has its own text.
+  ReportFailure(tag, LangText("STRING_ReadFlash_Fail", "无法读取板卡闪存页。",
+                              "The card's flash page could not be read."));
+  throw MyException(RV_WRITE_READ_FLASH_NOT_SAME, 0);
+}
+
 bool CBrokenBlock::ReadPageOnce(uint32_t page, uint8_t* buffer) {
   const uint32_t status = OperateStatus(FlashNandWord(FLASHW_NAND_SELECT, page));
   return ReadAfterSelect("CBrokenBlock::ReadPageOnce", status, FLASHW_NAND_BULK_READ, buffer);
@@ -227,9 +239,5 @@ void FlashWritePage(uint32_t page, const uint8_t* data, int32_t length) {
 void FlashReadPage(uint32_t page, uint8_t* data, int32_t length) {
   if (length < 0 || length > static_cast<int32_t>(kFlashPageBytes) || (length > 0 && !data))
     throw MyException(RV_ERROR, 1);
-  FlashPage p;
-  // ReadPage leaves zeros when the page cannot be read: the caller gets those, and the code.
-  const bool read = CBrokenBlock::ReadPage(page, p.data());
-  if (length > 0) std::memcpy(data, p.data(), static_cast<size_t>(length));
-  if (!read) throw MyException(RV_WRITE_READ_FLASH_NOT_SAME, 1);
+  ReadPageRange("FlashReadPage", page, 0, data, static_cast<size_t>(length));
 }

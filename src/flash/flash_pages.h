@@ -14,8 +14,9 @@
 // cursor, the table and the block image are not locked.
 //
 // Reading: a page whose select reports a read failure (page status & 0xAA) is tried three times.
-// A page that cannot be read leaves zeros in the buffer and the read reports false; FlashReadPage
-// turns that into code 24. Serial-flash reads check the page status too.
+// A page that cannot be read leaves zeros in the buffer and the read reports false; the reads for a
+// host (ReadPageRange) turn that into code 24 with a text of its own. Serial-flash reads check the
+// page status too.
 //
 // Writing a NAND page: a page that begins a block erases the block first; the data goes to the
 // card's page buffer, is programmed and read back. A page that fails marks its block bad, the table
@@ -25,6 +26,7 @@
 // that they move with it.
 //
 // The bad-block table itself: flash/bad_block_table.h.
+#include <cstddef>
 #include <cstdint>
 
 #include "flash/bad_block_table.h"
@@ -74,8 +76,14 @@ class CBrokenBlock {
 // The page the NAND operations start from and leave behind them.
 extern uint32_t g_nPageCursor;
 
+// Bytes offset .. offset + length - 1 of `page` into `out`. A page that cannot be read gives zeros
+// and code 24 with the text of a read failure (language key STRING_ReadFlash_Fail, else a built-in
+// text): logged under `tag` and shown here, then thrown without a second report.
+void ReadPageRange(const char* tag, uint32_t page, size_t offset, uint8_t* out, size_t length);
+
 // The bodies of the page exports: `length` bytes (0..2048) of page `page` on the card's map. A
 // write stores the bytes followed by zeros. A length outside 0..2048 throws code 2 (shown) and
-// touches nothing; a page that cannot be read fills `data` with zeros and throws code 24 (shown).
+// touches nothing; a page that cannot be read fills `data` with zeros and throws code 24
+// (ReadPageRange).
 void FlashWritePage(uint32_t page, const uint8_t* data, int32_t length);
 void FlashReadPage(uint32_t page, uint8_t* data, int32_t length);

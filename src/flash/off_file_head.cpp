@@ -59,10 +59,12 @@ FlashPage OffHeadPage(const OffFileHead& head) {
 
 bool OffHeadFromPage(const uint8_t* page, OffFileHead& head) {
   if (page[kFlashPageBytes - 1] != 0xA5) return false;
-  const OffFileHead h = OffFileHead::Load(page + kOffHeadPageOffset);
-  if (h.version != kOffFileHeadVersion) return false;
-  head = h;
+  head = OffFileHead::Load(page + kOffHeadPageOffset);
   return true;
+}
+
+void ReadOffFileHead(uint8_t* table) {
+  ReadPageRange("ReadOffFileHead", g_FlashAreaMap.nOffFileHeadPage, kOffHeadPageOffset, table, kOffFileHeadBytes);
 }
 
 void UpdateOffFileHead(OffFileHead& head) {
@@ -93,7 +95,7 @@ void ConformOffHeadTiming(uint32_t timing) {
     if (head.timing == timing) return;
   } else {
     g_InfoLog.Write("ConformOffHeadTiming", LOG_INFO, "the offline-file head is %s: a default head is written",
-                    read ? "not valid" : "not readable");
+                    read ? "not marked" : "not readable");
     head = OffFileHead::Default(static_cast<uint8_t>(g_SystemPara.CardLinkCfg.PID & 0xFFu));
   }
   head.timing = timing;

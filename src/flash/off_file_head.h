@@ -52,9 +52,14 @@ constexpr uint16_t OffEntryDefaultId(size_t i) {
 
 // The head page of a table.
 FlashPage OffHeadPage(const OffFileHead& head);
-// The table a head page holds; false when the page is not a head page (no 0xA5 in byte 2047, or a
-// version other than 2), as a blank or foreign page is.
+// The table a head page holds; false when the page is not a head page (no 0xA5 in byte 2047), as a
+// blank page is. A marked page is the card's head whatever its version: a host may have stored a
+// head of its own version (QZ_SetOffFileHead), and its entries are kept.
 bool OffHeadFromPage(const uint8_t* page, OffFileHead& head);
+
+// The 535 bytes of the table as the card holds them (QZ_GetOffFileHead); a page that cannot be read
+// gives zeros and code 24 (ReadPageRange).
+void ReadOffFileHead(uint8_t* table);
 
 // Writes the head page: the notice of the offline head area, every entry's mark set to 0x80008000
 // and its state to 0xFF (kept on a USB card with [Main] nCheckFlashType nonzero) in the caller's
@@ -63,6 +68,6 @@ bool OffHeadFromPage(const uint8_t* page, OffFileHead& head);
 void UpdateOffFileHead(OffFileHead& head);
 
 // The parameter upload's step: reads the head page and rewrites it with UpdateOffFileHead when its
-// timing value is not `timing`. A page that cannot be read or holds no head is replaced by the
-// default table with that timing value.
+// timing value is not `timing`, everything else of the table as the card holds it. A page that
+// cannot be read or carries no marker is replaced by the default table with that timing value.
 void ConformOffHeadTiming(uint32_t timing);

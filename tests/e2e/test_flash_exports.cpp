@@ -54,13 +54,14 @@ class FlashHost : public qztest::CardHost {
   }
 };
 
-// A head table with states 1, marks and ids of the host's own.
+// A head table of the host's own version with states 1, names, marks and ids of the host's own.
 std::vector<uint8_t> HostHead() {
   std::vector<uint8_t> h(535, 0);
-  PutU16(h.data(), 2);
+  PutU16(h.data(), 1);
   for (int i = 0; i < 16; ++i) {
     uint8_t* e = h.data() + 7 + 33 * i;
     e[0] = 1;
+    e[1] = static_cast<uint8_t>('A' + i);
     PutU32(e + 21, 0x1234);
     PutU16(e + 29, static_cast<uint16_t>(0x100 + i));
   }
@@ -68,7 +69,7 @@ std::vector<uint8_t> HostHead() {
 }
 
 TEST_F(FlashHost, TheHeadIsWrittenWithItsMarksAndReadBack) {
-  Open(85, 1);  // PCIe: the states are not kept
+  Open(85, 1, "wob=1\n");  // PCIe: the states are not kept
   std::vector<uint8_t> head = HostHead();
   ASSERT_EQ(QZ(SetOffFileHead)(head.data()), 0u);
   for (int i = 0; i < 16; ++i) {
@@ -88,6 +89,15 @@ TEST_F(FlashHost, TheHeadIsWrittenWithItsMarksAndReadBack) {
   uint8_t* p = back.data();
   ASSERT_EQ(QZ(GetOffFileHead)(&p), 0u);
   EXPECT_EQ(back, head);
+  // The next parameter upload sets the head's timing value (wob: 3000 by default) and keeps the rest.
+  ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
+  PutU32(head.data() + 3, 3000);
+  ASSERT_EQ(QZ(GetOffFileHead)(&p), 0u);
+  EXPECT_EQ(back, head);
+  // A head page that cannot be read: 24, with the text of a read failure.
+  cardsim_flash_fault_(kSpi, CARDSIM_FLASH_FAULT_READ, 0x110000, 3);
+  EXPECT_EQ(QZ(GetOffFileHead)(&p), 24u);
+  EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: The card's flash page could not be read."});
   // The card keeps the head area out of effect after its commit.
   cardsim_flash_commit_fail_(1u << 1, 1);
   EXPECT_EQ(QZ(SetOffFileHead)(head.data()), 26u);

@@ -179,12 +179,21 @@ TEST_F(FlashTest, AFailingBlockMovesOnTheTableSaysSoAndIsForgottenWhenTheCardClo
 }
 
 TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithItsText) {
-  struct Case { bool spi; uint32_t page, failures; bool read; } cases[] = {
-      {false, 300, 2, true}, {false, 300, 3, false}, {true, 0x130000, 2, true}, {true, 0x130000, 3, false},
+  // A page that cannot be read has a text of its own; a language file without its key: the built-in text.
+  struct Case { bool spi; uint32_t page, failures; const char *language = nullptr, *box = nullptr; } cases[] = {
+      {false, 300, 2},
+      {false, 300, 3, "STRING_WriteReadFlash_not_same=x\n", "无法读取板卡闪存页。"},
+      {true, 0x130000, 2},
+      {true, 0x130000, 3, "STRING_ReadFlash_Fail=Unreadable\n", "Unreadable"},
   };
   for (const auto& c : cases) {
     QZ_TRACE(testing::Message() << c.spi << " " << c.failures);
     OpenOn(c.spi);
+    const bool read = c.box == nullptr;
+    if (!read) {
+      ASSERT_TRUE(plat::WriteWholeFile(CIniCfg("QZ_zh.txt").Path(), std::string("[language]\n") + c.language));
+      InitLanguage();
+    }
     LoadTable();
     const uint32_t chip = c.spi ? kSpi : kNand;
     Poke(chip, c.page, Pattern(3));
@@ -193,19 +202,21 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithIt
     const size_t errors = ErrorLines().size();
     std::array<uint8_t, 16> out;
     out.fill(0x77);
-    if (c.read) {
+    if (read) {
       FlashReadPage(c.page, out.data(), 16);
       EXPECT_TRUE(std::equal(out.begin(), out.end(), Pattern(3).begin()));
     } else {
-      ExpectCode(RV_WRITE_READ_FLASH_NOT_SAME, 1, [&] { FlashReadPage(c.page, out.data(), 16); });
+      ExpectCode(RV_WRITE_READ_FLASH_NOT_SAME, 0, [&] { FlashReadPage(c.page, out.data(), 16); });
       EXPECT_EQ(16, std::count(out.begin(), out.end(), 0));  // zeros, never what a failed read left
+      ASSERT_FALSE(Boxes().empty());
+      EXPECT_EQ(std::string("topmost ok: ") + c.box, Boxes().back());
     }
     EXPECT_EQ(std::min(c.failures + 1, 3u), Flash().reads[chip] - reads);
-    // Each failed read is logged with the status word (page status 0xAA, off-line bit 26).
+    // Each failed read is logged with the status word (page status 0xAA, off-line bit 26), then the failure.
     const auto lines = ErrorLines();
-    EXPECT_EQ(c.failures, lines.size() - errors);
-    EXPECT_NE(std::string::npos, lines.back().find(":Read 67109034"));
-    if (!c.read) {
+    ASSERT_EQ(c.failures + (read ? 0 : 1), lines.size() - errors);
+    EXPECT_NE(std::string::npos, lines[errors + c.failures - 1].find(":Read 67109034"));
+    if (!read) {
       // The page buffer holds zeros, never what the failed reads delivered.
       cardsim_flash_fault_(chip, CARDSIM_FLASH_FAULT_READ, c.page, 3);
       FlashPage buffer;
