@@ -350,11 +350,11 @@ TEST_F(NewMethod, BlockTransformsThePointsOfEachTable) {
       // The module adds 0.5 mm on X and 0.1 x X on Y: out (3, -4.75); 2726297.6 and 1101004.8 round up.
       {"module coefficients", {{kBoxSetB, 0.5}, {kBoxSetB + 160 + 8, 0.1}}, 2726298, 1101005, 2726298, 1101005},
       // Rotated corners land beyond -R: their codes are negative and wrap, not clamped to 0. At 7.5
-      // degrees corner (64, 0) = (10, -10) mm turns to (8.609187, -11.219711), X mirrored:
-      // round(0.069541 x 2^22) = 291675 and round(-0.060986 x 2^22) = -255792.
+      // degrees corner (64, 0) = (10, -10) mm turns to (8.609187, -11.219711), X mirrored: codes
+      // 291674.69 and -255791.84, rounded 291675 and -255792.
       {"7.5 degrees, mirror X: Y below 0", {{kBoxAngle, 7.5}, {kBoxMirrorX, 1}}, 291675, 4294711504, 291675,
        4294711504, 64, 0},
-      // At -4 degrees corner (0, 0) turns to (-9.278076, -10.673205), swapped: -141181 and 151398.
+      // At -4 degrees corner (0, 0) turns to (-9.278076, -10.673205), swapped: -141181.37 and 151398.49.
       {"-4 degrees, swap: X below 0", {{kBoxAngle, -4.0}, {kBoxSwapXY, 1}}, 4294826115, 151398, 4294826115, 151398,
        0, 0},
       // Rotation 90 degrees for table 0; table 1 turns back by its own -90 degrees.
