@@ -24,6 +24,14 @@ CCaliLink::TableAngles g_Angles;
 
 bool ExtensionValid(uint32_t ext) { return (ext >> 24) == 0xA5u; }
 
+// The 22-bit code of a corrected coordinate p (mm): round((R + p) / (2R) x 2^22), halves away from
+// zero. Not clamped: a point turned or shifted beyond -R gives a negative code, which the table holds
+// as its 32-bit two's complement (the integer taken modulo 2^32); only a value past the 64-bit range
+// (or NaN, which gives 0) is held at a limit first.
+uint32_t TableCode(double p, double R) {
+  return static_cast<uint32_t>(RealToInt64(std::round((R + p) / (2.0 * R) * 4194304.0)));
+}
+
 void CreateTableWith(int t, bool useGrid, const CCaliLink::OffsetGrid& grid, const BoxParaBlock& b) {
   const double R = CCaliLink::HalfRange();
   const double s = R * 0.03125;
@@ -61,8 +69,8 @@ void CreateTableWith(int t, bool useGrid, const CCaliLink::OffsetGrid& grid, con
       const double in[2] = {X1, Y1};
       double out[2] = {X1, Y1};  // a module call that writes nothing leaves the point uncorrected
       if (module) GridelFn<GridelCaliFn>(GRIDEL_Cali)(in, out);
-      table[e].x = RealToUInt32(std::round((R + out[0]) / (2.0 * R) * 4194304.0));
-      table[e].y = RealToUInt32(std::round((R + out[1]) / (2.0 * R) * 4194304.0));
+      table[e].x = TableCode(out[0], R);
+      table[e].y = TableCode(out[1], R);
     }
   }
 }

@@ -8,7 +8,9 @@
 // block's rotation, offsets and scales (table 1 with its own extra offsets, scales and, when the
 // block's extension says so, its own angle), the swap and mirror flags, and the module's Cali; the
 // corrected point becomes two 22-bit codes: round((R + p) / (2R) x 4194304), half away from zero,
-// not clamped. Without the module no point is corrected: such tables are never sent to the card.
+// not clamped: a code below 0 (a point turned or shifted beyond -R) is kept as its 32-bit two's
+// complement, one above 2^22 as it is. Without the module no point is corrected: such tables are
+// never sent to the card.
 #include <array>
 #include <cstddef>
 #include <cstdint>

@@ -335,7 +335,8 @@ TEST_F(NewMethod, DefaultBlockGivesTheIdentityWithOrWithoutTheModule) {
 TEST_F(NewMethod, BlockTransformsThePointsOfEachTable) {
   // Point (40, 16) of a table is (2.5, -5) mm at R = 10; edits at flag offsets are words.
   struct Edit { size_t off; double v; };
-  struct Case { const char* name; std::vector<Edit> edits; uint32_t x0, y0, x1, y1; } cases[] = {
+  // Entry (i, j) of both tables; (40, 16) unless a case names another.
+  struct Case { const char* name; std::vector<Edit> edits; uint32_t x0, y0, x1, y1; int i = 40, j = 16; } cases[] = {
       // Table 0: X1 = (2.5 + 1.25) x 2 = 7.5, Y1 = -5 x 0.5 = -2.5, mirrored 2.5.
       // Table 1: X1 = (2.5 + 1.25) x 2 x 0.5 = 3.75, Y1 = (-5 + 0.5) x 0.5 = -2.25, mirrored 2.25.
       {"offsets, scales, mirror Y",
@@ -348,6 +349,14 @@ TEST_F(NewMethod, BlockTransformsThePointsOfEachTable) {
        2621440, 3670016, 2621440, 3670016},
       // The module adds 0.5 mm on X and 0.1 x X on Y: out (3, -4.75); 2726297.6 and 1101004.8 round up.
       {"module coefficients", {{kBoxSetB, 0.5}, {kBoxSetB + 160 + 8, 0.1}}, 2726298, 1101005, 2726298, 1101005},
+      // Rotated corners land beyond -R: their codes are negative and wrap, not clamped to 0. At 7.5
+      // degrees corner (64, 0) = (10, -10) mm turns to (8.609187, -11.219711), X mirrored: codes
+      // 291674.69 and -255791.84, rounded 291675 and -255792.
+      {"7.5 degrees, mirror X: Y below 0", {{kBoxAngle, 7.5}, {kBoxMirrorX, 1}}, 291675, 4294711504, 291675,
+       4294711504, 64, 0},
+      // At -4 degrees corner (0, 0) turns to (-9.278076, -10.673205), swapped: -141181.37 and 151398.49.
+      {"-4 degrees, swap: X below 0", {{kBoxAngle, -4.0}, {kBoxSwapXY, 1}}, 4294826115, 151398, 4294826115, 151398,
+       0, 0},
       // Rotation 90 degrees for table 0; table 1 turns back by its own -90 degrees.
       {"angles", {{kBoxAngle, 90.0}, {kBoxExtension, 0xA5000002}, {kBoxT1Angle, -90.0}},
        1048576, 1572864, 2621440, 1048576},
@@ -363,7 +372,7 @@ TEST_F(NewMethod, BlockTransformsThePointsOfEachTable) {
     }
     StoreBoxPara(b);
     CCaliLink::CreateTableAll();
-    EXPECT_EQ(std::tuple(Entry(0, 40, 16).x, Entry(0, 40, 16).y, Entry(1, 40, 16).x, Entry(1, 40, 16).y),
+    EXPECT_EQ(std::tuple(Entry(0, c.i, c.j).x, Entry(0, c.i, c.j).y, Entry(1, c.i, c.j).x, Entry(1, c.i, c.j).y),
               std::tuple(c.x0, c.y0, c.x1, c.y1)) << c.name;
   }
   // The angles of the last case: -90 degrees for table 0 (sine exactly -1), 0 for table 1.
@@ -372,7 +381,7 @@ TEST_F(NewMethod, BlockTransformsThePointsOfEachTable) {
   EXPECT_LT(std::fabs(a.cos0), 1e-16);
   EXPECT_EQ(a.sin1, 0.0);
   EXPECT_EQ(a.cos1, 1.0);
-  EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_CALI), 4u * 2 * 65 * 65);
+  EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_CALI), 6u * 2 * 65 * 65);
 }
 
 TEST_F(NewMethod, ModuleGetsTheBlockWithItsSetsMirroredAndSwapped) {

@@ -36,14 +36,17 @@ Words Galvo(Form f, uint64_t nop, std::initializer_list<Step> steps) {
 }
 
 TEST_F(GalvoTest, StraightAndAcceleratedMovesAndRefusedMovesThatChangeNothing) {
-  // steps -1: StreamMoveTo at `speed` (result: its result); else StreamVector with this count (result: bWrote)
+  // steps -1: StreamMoveTo at `speed` (result: its result); else StreamVector with this count (result: bWrote);
+  // fieldY: the field's Y size (X 100 mm)
   const struct { const char* name; uint32_t mode; int32_t bits21; double fromX, x, y, speed; int32_t steps, result;
-                 Words words; } cases[] = {
+                 Words words; double fieldY = 100; } cases[] = {
       // 2 mm at 0.05 mm/µs: 0.5 mm (327.675 codes, 52428.8 in 21 bits) per 10 µs step.
       {"16-bit", 0, 0, 0, 2, 0, 0.05, -1, 4,
        Galvo(kLit, 0, {{10, 33095, 32767}, {20, 33422, 32767}, {30, 33750, 32767}, {40, 34078, 32767}})},
-      {"16-bit, job without laser", 1, 0, 0, 2, 0, 0.05, -1, 4,
-       Galvo(kUnlit, 0, {{10, 33095, 32767}, {20, 33422, 32767}, {30, 33750, 32767}, {40, 34078, 32767}})},
+      // sqrt(5) mm in 5 steps on a 100 x 50 mm field: 262.14 codes per step on each axis, from 32767.5.
+      {"16-bit, job without laser, 100 x 50 mm", 1, 0, 0, 2, -1, 0.05, -1, 5,
+       Galvo(kUnlit, 0, {{10, 33029, 32505}, {20, 33291, 32243}, {30, 33553, 31981}, {40, 33816, 31718},
+                         {50, 34078, 31456}}), 50},
       {"21-bit, job without laser", 1, 1, 0, 2, 0, 0.05, -1, 4,
        Galvo(k21, 0, {{10, 1101005, 1048576}, {20, 1153434, 1048576}, {30, 1205862, 1048576}, {40, 1258291, 1048576}})},
       // 1.97 codes in 10 steps: the first and last pairs and those where a truncated code changes.
@@ -69,6 +72,7 @@ TEST_F(GalvoTest, StraightAndAcceleratedMovesAndRefusedMovesThatChangeNothing) {
   for (const auto& c : cases) {
     QZ_TRACE(c.name);
     Start(c.mode, c.bits21, c.fromX, 0);
+    g_Scan.SetFieldSizes(100, c.fieldY, 17);
     if (c.steps < 0) {
       EXPECT_EQ(StreamMoveTo({c.x, c.y}, c.speed), c.result);
       ExpectCur(c.x, c.y);

@@ -303,8 +303,9 @@ TEST_F(LaserCardTest, StatusWordDecodedAndAnalogueValuesTheCardWouldWrapRefused)
   g_Laser[0].dbCurrentRangeDaOut = 10.0;
   g_Laser[0].dbCurrentRangeLaserIn = 20.0;
   struct Case { double percent; std::vector<Cmd> sent; } cases[] = {
-      {50, {{CMD_SET_DA, 0, 4095}}}, {0, {{CMD_SET_DA, 0, 0}}}, {50.03, {}}, {-1, {}}, {150, {}}, {HUGE_VAL, {}},
-      {std::nan(""), {}}};
+      // 50.01 % gives 4095.8, truncated; 50.02 % 4096.6, which the card would take as 0.
+      {50, {{CMD_SET_DA, 0, 4095}}}, {50.01, {{CMD_SET_DA, 0, 4095}}}, {0, {{CMD_SET_DA, 0, 0}}}, {50.02, {}},
+      {-1, {}}, {150, {}}, {HUGE_VAL, {}}, {std::nan(""), {}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.percent);
     cardsim_log_clear_();

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "calibration/box_para.h"
+#include "calibration/scan.h"
 #include "cardlink/portlane.h"
 #include "frame/errors.h"
 #include "frame/log_file.h"
@@ -70,8 +71,10 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
   const std::vector<double> good = pts({0, 0, 1, 2}), nanLine = pts({0, 0, nan, 1}), infLine = pts({inf, 0, 1, 1}),
                             farOne = pts({101, 0}), far = pts({1, 2, 0, -101}), far2R = pts({0, 0, 21, 0}),
                             wobFar = pts({0, 0, 21, 0}, 6);
-  // The field reaches 100 mm with 16-bit codes, 2R = 20 mm with 21-bit codes.
-  struct Case { const char* name; std::function<uint32_t()> call; uint32_t rc; int32_t bits21 = 0; } cases[] = {
+  // The field reaches its size from the centre with 16-bit codes (X 100 mm, Y fieldY), 2R = 20 mm with 21-bit codes.
+  struct Case {
+    const char* name; std::function<uint32_t()> call; uint32_t rc; int32_t bits21 = 0; double fieldY = 100;
+  } cases[] = {
       {"vector, null points", [] { return QZ_MarkVector(nullptr, 2, 1); }, 2},
       {"vector, NaN before layer 256", [&] { return QZ_MarkVector(nanLine.data(), 2, 256); }, 7},
       {"vector, infinite", [&] { return QZ_MarkVector(infLine.data(), 2, 1); }, 7},
@@ -86,18 +89,20 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
       {"dot time NaN", [&] { return QZ_MarkDot(good.data(), 2, nan, 0); }, 31},
       {"dots, layer -1 beyond the field", [&] { return QZ_MarkDot(far.data(), 2, 50, -1); }, 6},
       {"dots beyond the field", [&] { return QZ_MarkDot(far.data(), 2, 50, 0); }, 2},
-      {"scan position beyond the field", [] { return QZ_MarkBufScanPos(0, 100.5, 0, 0); }, 2},
+      {"scan position beyond a 100 x 50 field", [] { return QZ_MarkBufScanPos(0, 50.25, 0, 0); }, 2, 0, 50},
       {"dot by input beyond the field", [] { return QZ_MarkDotLaserByIO(-101, 0, 0, 1000, 100, 0, 0, 5); }, 2},
       {"dot by encoder beyond 2R", [] { return QZ_MarkDotLaserByEnc(0, 20.5, 0, 1000, 100, 0, 0, 0, 0); }, 2, 1},
       {"wobble figure beyond 2R", [&] { return QZ_MarkWobLaserByEnc(wobFar.data(), 2, 0, 0, 0); }, 2, 1},
   };
   CCaliLink::SetHalfRange(10.0);
+  g_SystemPara.BASETIME = 10;  // a position within reach moves: only the reach refuses
   size_t boxes = 0;
   uint32_t stops = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Begin(1);
     g_SystemPara.bNewBoxCali = c.bits21;
+    g_Scan.SetFieldSizes(100, c.fieldY, 17);
     EXPECT_EQ(c.call(), c.rc);
     EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);  // the frame started the buffer
     ASSERT_EQ(Boxes().size(), ++boxes);

@@ -17,10 +17,14 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 TEST_F(ScanSeqTest, DirectJumpsWriteBothWordsTheArrivalWaitAndTheJumpDelayByThePensParameters) {
-  struct Case { const char* name; uint32_t mode; int32_t bits21, delay; double x, y; uint32_t wx, wy; };  // NaN x: home
+  // NaN x: home; fieldY: the field's Y size (X 100 mm)
+  struct Case {
+    const char* name; uint32_t mode; int32_t bits21, delay; double x, y; uint32_t wx, wy; double fieldY = 100;
+  };
   const Case cases[] = {
       {"16-bit, laser job", 0, 0, 300, 10, -5, 0x01089999, 0x01097332},
-      {"16-bit, job without laser", 1, 0, 300, 10, -5, 0x010C9999, 0x010D7332},
+      // Each axis by its own field: (10 + 50) / 100 and (10 + 25) / 50 of 65535.
+      {"16-bit, job without laser, 100 x 50 mm", 1, 0, 300, 10, 10, 0x010C9999, 0x010DB332, 50},
       {"21-bit", 1, 1, 0, 3, 4, 0x0134CCCD, 0x01766666},
       {"beyond the field, a negative jump delay", 0, 0, -50, 60, -70, 0x0108FFFF, 0x01090000},
       {"home", 0, 0, 0, kNaN, 0, 0x0108828E, 0x0109851E},
@@ -30,6 +34,7 @@ TEST_F(ScanSeqTest, DirectJumpsWriteBothWordsTheArrivalWaitAndTheJumpDelayByTheP
     Job(c.mode);
     g_SystemPara.bNewBoxCali = c.bits21;
     g_Scan.nJumpDelayMax = c.delay;
+    g_Scan.SetFieldSizes(100, c.fieldY, 17);
     if (std::isnan(c.x)) {
       g_Scan.JumpToHome();
     } else {
