@@ -453,12 +453,14 @@ QZ_API uint32_t QZ_STDCALL QZ_LaserModuleStart(uint32_t mode);
 QZ_API uint32_t QZ_STDCALL QZ_OssLaserModuleStart(const uint16_t* positions, uint32_t mode, uint32_t flag);
 
 /* Laser programs and scanner steps in the mark list (common results of the mark-list commands).
- * Refused before anything is appended: 2 null points with a positive count, fewer than 2 points of a
- * wobble-by-encoder figure, an input bit above 31; 6 a layer above 255; 7 a coordinate or spot time
- * that is not finite. A position farther from the centre than its axis's whole field fails the job
- * with 2 (QZ_MarkBufScanPos, QZ_MarkWobLaserByEnc, QZ_MarkDotLaserByIO, QZ_MarkDotLaserByEnc).
- * QZ_MarkWobLaserByEnc needs the new box method (21-bit codes): otherwise the job fails with 2. A
- * spot weld longer than its period fails the job with 2. */
+ * Refused before anything is appended, the job going on: 2 null points with a positive count, fewer
+ * than 2 points of a wobble-by-encoder figure, an input bit above 31; 6 a layer outside 0..255.
+ * QZ_MarkBufScanPos, QZ_MarkWobLaserByEnc, QZ_MarkDotLaserByIO and QZ_MarkDotLaserByEnc fail the job
+ * as a refused polyline does (a box, the card's run stopped, nothing of the step appended; later
+ * mark-list commands return 20 and QZ_MarkEnd 3): 7 a coordinate or spot time that is NaN or
+ * infinite, 2 a position farther from the centre than its axis's whole field. QZ_MarkWobLaserByEnc
+ * needs the new box method (21-bit codes): otherwise the job fails with 2. A spot weld longer than
+ * its period fails the job with 2. */
 /* Jumps to (x, y) in mm with the jump parameters of pen `pen` (no move when already there). */
 QZ_API uint32_t QZ_STDCALL QZ_MarkBufScanPos(double x, double y, double reserved, int32_t pen);
 /* Resets the lasers' layer state in the job and jumps to the field centre (0, 0). */
