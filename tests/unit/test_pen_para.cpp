@@ -181,19 +181,17 @@ TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
   const std::vector<uint8_t> wave = Wave({}, 21);
   const uint8_t *p = pens.data(), *x = plus.data(), *w = wave.data();
   // A wave's count outside 0..20 has a text of its own (the language file's, else the built-in one).
-  const char* layerText = "Layer out of range";
   const char* waveText = "The power wave's point count is outside 0 to 20.";
-  const std::tuple<const char*, std::function<uint32_t()>, const char*> cases[] = {
-      {"SetMarkPara", [&] { return SetMarkPara(p, 257); }, layerText},
-      {"SetMarkPara", [&] { return SetMarkPara(nullptr, 1); }, layerText},
-      {"SetMarkParaPlus", [&] { return SetMarkParaPlus(x, 257); }, layerText},
-      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(2, 0, w, 1, w, 1); }, layerText},
-      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 256, w, 21, w, 1); }, layerText},
+  struct Case { const char* tag; std::function<uint32_t()> call; const char* text = "Layer out of range"; } cases[] = {
+      {"SetMarkPara", [&] { return SetMarkPara(p, 257); }}, {"SetMarkPara", [&] { return SetMarkPara(nullptr, 1); }},
+      {"SetMarkParaPlus", [&] { return SetMarkParaPlus(x, 257); }},
+      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(2, 0, w, 1, w, 1); }},
+      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 256, w, 21, w, 1); }},
       {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 0, w, 1, w, -1); }, waveText},
       {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 0, w, 21, w, 1); }, waveText},
-      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 0, w, 1, nullptr, 1); }, layerText},
-      {"SetMarkParaDotPowWave", [&] { return SetMarkParaDotPowWave(-1, 0, w, 1); }, layerText},
-      {"SetMarkParaDotPowWave", [&] { return SetMarkParaDotPowWave(0, -1, w, 1); }, layerText},
+      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 0, w, 1, nullptr, 1); }},
+      {"SetMarkParaDotPowWave", [&] { return SetMarkParaDotPowWave(-1, 0, w, 1); }},
+      {"SetMarkParaDotPowWave", [&] { return SetMarkParaDotPowWave(0, -1, w, 1); }},
       {"SetMarkParaDotPowWave", [&] { return SetMarkParaDotPowWave(0, 0, w, 21); }, waveText},
   };
   const std::vector<WavePoint> kept = {{5, 5.0, 50.0}};
