@@ -34,7 +34,7 @@ constexpr int32_t kEnergyOutputPadUs = 5000;
 constexpr int32_t kEnableOffDelayUs = 5000;
 constexpr int32_t kFiberIdlePauseUs = 1000;
 // The shortest dot time a dot list takes. A dot lasts the whole µs of its time, so the lasers refuse
-// a dot shorter than 1 µs (CLaserAll::PointMarkAll): a list with dots needs a time of 1 µs.
+// a dot shorter than 1 µs (CLaserAll::PointMarkAll): a list with dots needs at least 1 µs.
 constexpr double kMinDotTimeUs = 0.99;
 constexpr double kMinDotUs = 1.0;
 
