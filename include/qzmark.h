@@ -90,7 +90,9 @@ extern "C" {
 /* The library's version: 0x3454. Needs no card. */
 QZ_API uint32_t QZ_STDCALL QZ_GetSwVer(uint32_t* version);
 
-/* Counts cards through the driver link, which fills the two arguments. 0; 2 busy; 1 on failure. */
+/* Counts cards through the driver link. a and b each point to a uint32_t (either may be null): the
+ * driver link shipped with the library writes the number of cards present into *a and the index of
+ * the first card (0) into *b. 0; 2 busy; 1 when the driver link is not loaded. */
 QZ_API uint32_t QZ_STDCALL QZ_GetCardsNo(void* a, void* b);
 /* Opens the card named by [HARDWARE] PID of the configuration, checks its version and
  * synchronises with the state a host that did not close it left it in. 0 opened; 1 on any
@@ -101,16 +103,18 @@ QZ_API uint32_t QZ_STDCALL QZ_InitCard(void);
 QZ_API uint32_t QZ_STDCALL QZ_CloseCard(void);
 /* Marks the card parameters as accepted without an upload when key is the library's key. */
 QZ_API uint32_t QZ_STDCALL QZ_SetFlag(uint32_t key, uint32_t value);
-/* Applies the parameter file to the open card: reads the whole configuration, loads the fly, axis
- * and calibration parameters, checks that the configuration ([Main] CardVertion=6), the library,
- * the card, its USB firmware and an optical-switch card fit together, and (with [Main]
+/* Applies the parameter file "QZMarkPara.cfg" to the open card. The file lies in the configuration
+ * folder "ini" in the library's folder; when the library's folder path holds "\QuenloDLL<c>" (one
+ * copy of the library per card), in "ini\Quenlo<c>" in the folder that holds "QuenloDLL<c>" (with
+ * the platform's path separator). It reads the whole configuration, loads the fly, axis and
+ * calibration parameters, checks that the configuration ([Main] CardVertion=6), the library, the
+ * card, its USB firmware and an optical-switch card fit together, and (with [Main]
  * bUpdateParaInCardWhenOpen 1) uploads the card parameters and correction tables into the card's
  * flash; then the parameters are accepted and jobs can start. Starts the library's monitor and
  * watchdog threads when they are not running. A refused check (an encoder range [FLY] nEncRange
  * below 10 among them) is shown in a box and leaves the parameters not accepted; the result is
- * still 0. 0 done; 1 no card open or the card was lost;
- * 2 busy; 26 the card did not take the uploaded parameters; the code of another failure. The
- * argument is not used. */
+ * still 0. 0 done; 1 no card open or the card was lost; 2 busy; 26 the card did not take the
+ * uploaded parameters; the code of another failure. The argument is not used. */
 QZ_API uint32_t QZ_STDCALL QZ_SetCardParaFile(uint32_t reserved);
 /* The card's hardware version word. 1 when no card is open. */
 QZ_API uint32_t QZ_STDCALL QZ_GetHdVer(uint32_t* version);
@@ -126,11 +130,18 @@ QZ_API uint32_t QZ_STDCALL QZ_GetWaitInfo(char* text);
 /* Starts a mark job: claims the library for the mark task and arms the job. mode: 0 or 1 online
  * (1 without firing the laser), 2 offline download, 3 fixed jump speed, 4 as 1 without the laser
  * output reset at the end. startFlag 0 jumps to the end position first. 0 started; 1 no card or
- * the card was lost; 2 the library is busy; 16 another mark call is in progress. */
+ * the card was lost; 2 the library is busy with another task, the card parameters have not been
+ * accepted (QZ_SetCardParaFile has not applied the parameter file, or refused it), the card is busy,
+ * not synchronised or holds an alarm that was not cleared, or mode is above 4 (a box or the error log
+ * says which); 16 another mark call is in progress. */
 QZ_API uint32_t QZ_STDCALL QZ_MarkStart(uint32_t mode, uint32_t reserved, uint32_t startFlag);
 /* Ends the job: flushes the rest, waits until the card has received everything and finished, and
- * reports the end. 0 ended; 1 card lost; 3 the end failed or the job was starting; 16 another mark
- * call is in progress; 17 no job was started. */
+ * reports the end. endArg 0 returns the scanner to the end position ([HARDWARE] MarkEnd_X,
+ * MarkEnd_Y) at the end of the job's stream, unless it is there already; nonzero leaves it where the
+ * job ended (with rotation marking on it returns in any case, with [Main] wob it jumps there in any
+ * case). A job the card did not run to its end leaves the scanner moved to the end position
+ * afterwards whatever endArg says. 0 ended; 1 card lost; 3 the end failed (the job was stopped or
+ * failed) or the job was starting; 16 another mark call is in progress; 17 no job was started. */
 QZ_API uint32_t QZ_STDCALL QZ_MarkEnd(uint32_t endArg);
 
 /* Pens (layers 0..255). Each call may come between jobs or inside one; 1 when no card is open or
@@ -155,12 +166,14 @@ QZ_API uint32_t QZ_STDCALL QZ_MarkEnd(uint32_t endArg);
  *     16   double  laser power in percent (laser 0)
  *     28   double  laser frequency in kHz (period ceil(1000 / f x 48) ticks of 48 MHz, at most 0xFFFFFF;
  *                  below 1e-8 kHz: 1000 ticks high and period)
- *     36   double  laser duty in percent (high time ceil(period x duty / 100), at most the period)
+ *     36   double  laser duty in percent (high time ceil(period x duty / 100), at most the period;
+ *                  the timings a laser cannot take: QZ_MarkLayer)
  *     44   int32   wave number (sent by the layer switch when it changes)
  *     48   int32   power in percent of analogue channel 2 (the layer switch sends min(p x 4095 / 100,
  *                  4095) when it changes)
  *     52   double  kept, not used;  60 double  kept, not used
- *    432   double  mark speed in mm/s    (below 1e-6 mm/s or not finite: the pen is disabled)
+ *    432   double  mark speed in mm/s    (below 1e-6 mm/s or not finite: the pen is disabled; a
+ *                  move at 0 mm/s or below fails the job with 2 and a box that says so)
  *    440   double  jump speed in mm/s    (likewise)
  *    448   int32   jump delay 2 in µs (also the jump parameters' first word; a laser-module slot's
  *                  mode)
@@ -250,7 +263,12 @@ QZ_API uint32_t QZ_STDCALL QZ_Mark_Stop(void);
 /* Run control of the card: a nonzero `first` and a nonzero `second` each send their control flag;
  * with `state` (may be null) the card's control state bit (0 or 1) is read back. */
 QZ_API uint32_t QZ_STDCALL QZ_Control(uint32_t first, uint32_t second, uint32_t* state);
-/* The card's job information: its status word with the low 8 bits replaced by the running bit. */
+/* The card's job information, from its status words: bit 0 the card runs a job; bits 1-7 are 0;
+ * bits 8-11 how the card's last run ended (1 run to its end, 2 stopped, 4 the data broke off, 8
+ * stopped by a module; 0 none reported) and bits 13-15 its detail (with 2: 2 a failed jump; with 8:
+ * 1 a failed return jump; with 0: 3 a buffer head error); on cards with numbered commands bits
+ * 16-20 the step of the card's own operation, bits 21-25 the task registered with the card, bit 26
+ * off-line mode and bits 27-31 the laser's alarm bits. Other bits as the card reports them. */
 QZ_API uint32_t QZ_STDCALL QZ_GetMarkInfo(uint32_t* info);
 /* The stream time of the last job in microseconds (low 32 bits). The card is not asked. */
 QZ_API uint32_t QZ_STDCALL QZ_GetMarkTime(uint32_t* time);
@@ -293,13 +311,20 @@ QZ_API uint32_t QZ_STDCALL QZ_SetCaliPara(const void* block);
  * (x, y in mm, a third that is not read); each dot switches every laser on for the whole
  * microseconds of dotTime, after a jump when the scanner is elsewhere. A refused dot list fails the
  * job as a refused polyline does (QZ_MarkVector): a null points with a positive count 2, a
- * coordinate that is NaN or infinite 7, a dotTime below 1 (or NaN, or -infinity) 31, a dotTime of
+ * coordinate that is NaN or infinite 7, a dotTime below 0.99 (or NaN, or -infinity) 31, a dotTime of
  * +infinity 7, dots while rotation marking is on 18, a layer outside 0..255 6, a coordinate farther
- * from the centre than its axis's whole field 2. */
+ * from the centre than its axis's whole field 2, dots with a dotTime below 1 31 (a dot lasts its
+ * whole microseconds). An empty list (count 0) of a dotTime from 0.99 applies the pen alone. */
 QZ_API uint32_t QZ_STDCALL QZ_MarkDot(const void* points, int32_t count, double dotTime, int32_t layer);
 /* Switches the job to pen `layer` (0..255, else 6): its power, pulse timing, wave number, Z and
  * jump parameters, each sent ahead by its lead time; flag nonzero applies the pen's dot waves,
- * 0 its line waves. Values unchanged since they were last sent in this job are not sent again. */
+ * 0 its line waves. Values unchanged since they were last sent in this job are not sent again.
+ * A pen's pulse timing the laser cannot take fails the job with 32 (a box, the card's run stopped,
+ * later mark-list commands 20, QZ_MarkEnd 3), here and in every command that applies a pen
+ * (QZ_MarkVector, QZ_MarkDot, the laser programs): a high or low time of 1 or 2 ticks on any laser;
+ * on a fibre laser ([LASER] LASER_TYPE 2, the example configuration's type, or 6) in a job that
+ * fires the laser, high and low times that differ by more than 3 ticks (a duty away from 50 %),
+ * unless [FIBER] bAllowFiberPwmDutyChange is 1. */
 QZ_API uint32_t QZ_STDCALL QZ_MarkLayer(int32_t layer, uint32_t flag);
 
 /* Encoder fly marking. The conveyor's encoder is counted by the card; its counter wraps at the
@@ -453,12 +478,14 @@ QZ_API uint32_t QZ_STDCALL QZ_LaserModuleStart(uint32_t mode);
 QZ_API uint32_t QZ_STDCALL QZ_OssLaserModuleStart(const uint16_t* positions, uint32_t mode, uint32_t flag);
 
 /* Laser programs and scanner steps in the mark list (common results of the mark-list commands).
- * Refused before anything is appended: 2 null points with a positive count, fewer than 2 points of a
- * wobble-by-encoder figure, an input bit above 31; 6 a layer above 255; 7 a coordinate or spot time
- * that is not finite. A position farther from the centre than its axis's whole field fails the job
- * with 2 (QZ_MarkBufScanPos, QZ_MarkWobLaserByEnc, QZ_MarkDotLaserByIO, QZ_MarkDotLaserByEnc).
- * QZ_MarkWobLaserByEnc needs the new box method (21-bit codes): otherwise the job fails with 2. A
- * spot weld longer than its period fails the job with 2. */
+ * Refused before anything is appended, the job going on: 2 null points with a positive count, fewer
+ * than 2 points of a wobble-by-encoder figure, an input bit above 31; 6 a layer outside 0..255.
+ * QZ_MarkBufScanPos, QZ_MarkWobLaserByEnc, QZ_MarkDotLaserByIO and QZ_MarkDotLaserByEnc fail the job
+ * as a refused polyline does (a box, the card's run stopped, nothing of the step appended; later
+ * mark-list commands return 20 and QZ_MarkEnd 3): 7 a coordinate or spot time that is NaN or
+ * infinite, 2 a position farther from the centre than its axis's whole field. QZ_MarkWobLaserByEnc
+ * needs the new box method (21-bit codes): otherwise the job fails with 2. A spot weld longer than
+ * its period fails the job with 2. */
 /* Jumps to (x, y) in mm with the jump parameters of pen `pen` (no move when already there). */
 QZ_API uint32_t QZ_STDCALL QZ_MarkBufScanPos(double x, double y, double reserved, int32_t pen);
 /* Resets the lasers' layer state in the job and jumps to the field centre (0, 0). */
@@ -531,7 +558,8 @@ QZ_API uint32_t QZ_STDCALL QZ_NXA_AxisMoveJOG(int16_t axis, double acceleration,
                                               int32_t direction);
 /* Stops every axis whose argument is nonzero. */
 QZ_API uint32_t QZ_STDCALL QZ_NXA_StopAxis(int32_t stop1, int32_t stop2, int32_t stop3, int32_t stop4);
-/* Status: 0x400 set and 0x10 clear when the axis is done. The axis number is not checked. */
+/* Status: 0x400 set and 0x10 clear when the axis is done. 15 for an axis the card does not have
+ * (before the pointer is looked at). */
 QZ_API uint32_t QZ_STDCALL QZ_NXA_GetAxisSts(int32_t axis, uint32_t* status);
 /* An axis the card does not have reads 0.0 and returns 0. */
 QZ_API uint32_t QZ_STDCALL QZ_NXA_GetAxisPos(int16_t axis, double* position);
@@ -577,7 +605,10 @@ QZ_API uint32_t QZ_STDCALL QZ_OutputError(uint32_t value);
 QZ_API uint32_t QZ_STDCALL QZ_GetAD(double* percent);
 /* The two analogue outputs in percent of full scale. */
 QZ_API uint32_t QZ_STDCALL QZ_GetDA(double* da1, double* da2);
-/* Sets the analogue power output, scaled by laser 0's current ranges; not clamped. */
+/* Sets the analogue power output to `percent` of full scale, scaled by laser 0's current ranges: the
+ * card takes trunc(percent x 4095 / 100 x [POWER] CURRENT_RANGE_LASER_IN / CURRENT_RANGE_DA_OUT). A
+ * percent that is negative or not finite, or whose value lies outside 0..4095, is refused with 2 and
+ * nothing is sent. */
 QZ_API uint32_t QZ_STDCALL QZ_SetDA(double percent);
 /* The laser bus: write a register, read one into two words. */
 QZ_API uint32_t QZ_STDCALL QZ_IpgBusCmdWrite(uint32_t reg, uint32_t value);
@@ -632,8 +663,9 @@ QZ_API uint32_t QZ_STDCALL debug_switch(uint32_t on);
 /* Switches the card on-line (1) or off-line (0). */
 QZ_API uint32_t QZ_STDCALL QZ_SetOnOffLine(uint32_t online);
 /* A raw card command. 0x100 reads p2 pages of card memory from p1 into "OffDocReadBack.tmp" beside
- * the library (9 when the file cannot be created); 0x101-0x4FF send nothing. With numbered
- * commands the form 0xNN55 becomes 0x100 + NN, and a number above 0x1FF is refused with 2. */
+ * the library (9 when the file cannot be created); 0x101-0x4FF send nothing and return 0. Any other
+ * command above 0x1FF is refused with 2 and nothing is sent, except the form 0xNN55: with numbered
+ * commands it is sent as 0x100 + NN, on a card without them as it is. */
 QZ_API uint32_t QZ_STDCALL QZ_SendCtrlCmd(uint16_t command, uint32_t p1, uint32_t p2, uint32_t* r0, uint32_t* r1);
 /* The laser's serial port: bytes out, one byte in (*valid 0 first), an SPI laser's back-reflection
  * current (-1 first; 30 for a reply without ','), the laser's alarm (0 none, 1 alarm, 2 no usable

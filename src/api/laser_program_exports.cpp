@@ -68,11 +68,24 @@ uint32_t CheckLayer(const char* tag, int32_t layer) {
   return Refuse(tag, RV_LAYER_NUMBER_OVER, StrFormat("(layer %d)", layer));
 }
 
-// The dot programs' arguments: the layer, then the position and the spot time.
-uint32_t CheckDot(const char* tag, double x, double y, double spotTime, int32_t layer) {
-  if (const uint32_t rc = CheckLayer(tag, layer)) return rc;
-  if (std::isfinite(x) && std::isfinite(y) && std::isfinite(spotTime)) return RV_OK;
-  return Refuse(tag, RV_DATA_IS_NAN, "(position or spot time not finite)");
+// Data of the job that cannot be marked fails the job, as a refused vector or dot list does: its
+// code's text and `args` logged under the member's name, the text shown once, the card's run stopped.
+[[noreturn]] void FailJob(const char* tag, uint32_t code, const std::string& args) REQUIRES(g_MarkCall) {
+  ThrowMarkError(Refuse(tag, code, args));
+}
+
+// A position of a member: a coordinate that is not a finite number fails the job with 7, one beyond
+// the field's reach with 2.
+void RequirePosition(const char* tag, double x, double y) REQUIRES(g_MarkCall) {
+  if (!std::isfinite(x) || !std::isfinite(y)) FailJob(tag, RV_DATA_IS_NAN, StrFormat("(position %g, %g)", x, y));
+  RequireFieldReach(tag, x, y);
+}
+
+// The dot programs' data: a spot time that is not a finite number fails the job with 7, then the
+// position is checked.
+void RequireDot(const char* tag, double x, double y, double spotTime) REQUIRES(g_MarkCall) {
+  if (!std::isfinite(spotTime)) FailJob(tag, RV_DATA_IS_NAN, StrFormat("(spot time %g)", spotTime));
+  RequirePosition(tag, x, y);
 }
 
 uint32_t AddUnit(const char* tag, const double* points, int32_t count, uint32_t layer, WobPowEntry entry) {
@@ -163,13 +176,9 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_OssLaserModuleStart(const uint16_t* pos
 extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkBufScanPos(double x, double y, double /*reserved*/, int32_t pen) {
   return RunMarkMember(
       kMarkBufScanPos, {},
-      [&]() -> uint32_t {
-        if (const uint32_t rc = CheckLayer(kMarkBufScanPos.name, pen)) return rc;
-        if (std::isfinite(x) && std::isfinite(y)) return RV_OK;
-        return Refuse(kMarkBufScanPos.name, RV_DATA_IS_NAN, "(position not finite)");
-      },
+      [&] { return CheckLayer(kMarkBufScanPos.name, pen); },
       [&]() REQUIRES(g_MarkCall) {
-        RequireFieldReach(kMarkBufScanPos.name, x, y);
+        RequirePosition(kMarkBufScanPos.name, x, y);
         g_Scan.LoadPenJumpPara(static_cast<uint32_t>(pen));
         g_Scan.JumpIfMoved(x, y);
         return uint32_t{RV_OK};
@@ -221,22 +230,15 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkWobLaserByEnc(const double* points,
         if ((count > 0 && bytes == nullptr) || count < 2) {
           return Refuse(tag, RV_ERROR, StrFormat("(points %s, count %d)", bytes ? "given" : "null", count));
         }
-        if (const uint32_t rc = CheckLayer(tag, layer)) return rc;
-        for (int32_t i = 0; i < count; ++i) {
-          const uint8_t* p = bytes + static_cast<size_t>(i) * kWobEncPointBytes;
-          if (!std::isfinite(GetF64(p)) || !std::isfinite(GetF64(p + 8))) {
-            return Refuse(tag, RV_DATA_IS_NAN, StrFormat("(point %d not finite)", i));
-          }
-        }
-        return RV_OK;
+        return CheckLayer(tag, layer);
       },
       [&]() REQUIRES(g_MarkCall) {
-        // Without 21-bit codes the figure's moves would write no galvanometer word.
-        if (!g_SystemPara.bNewBoxCali) ThrowMarkError(RV_ERROR);
         for (int32_t i = 0; i < count; ++i) {
           const uint8_t* p = bytes + static_cast<size_t>(i) * kWobEncPointBytes;
-          RequireFieldReach(tag, GetF64(p), GetF64(p + 8));
+          RequirePosition(tag, GetF64(p), GetF64(p + 8));
         }
+        // Without 21-bit codes the figure's moves would write no galvanometer word.
+        if (!g_SystemPara.bNewBoxCali) ThrowMarkError(RV_ERROR);
         const LaserWaitCond cond{1, kEncoderMask, value, preValue, kWaitSourceEncoder, 0};
         LaserModWobByEncProgram(bytes, count, static_cast<uint32_t>(layer), cond);
         return uint32_t{RV_OK};
@@ -250,10 +252,10 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByIO(double x, double y, do
       kMarkDotLaserByIO, {},
       [&]() -> uint32_t {
         if (bit > 31) return Refuse(tag, RV_ERROR, StrFormat("(input bit %u)", bit));
-        return CheckDot(tag, x, y, spotTime, layer);
+        return CheckLayer(tag, layer);
       },
       [&]() REQUIRES(g_MarkCall) {
-        RequireFieldReach(tag, x, y);
+        RequireDot(tag, x, y, spotTime);
         const LaserWaitCond cond{static_cast<uint8_t>(level != 0 ? 1 : 0), 1u << bit, 0, 1u << bit, kWaitSourceInputs, 1};
         LaserModDotProgram(static_cast<uint32_t>(layer), cond, x, y, frequency, spotTime);
         return uint32_t{RV_OK};
@@ -264,9 +266,9 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByEnc(double x, double y, d
                                                           double spotTime, int32_t layer, int32_t flag, uint32_t value,
                                                           uint32_t preValue) {
   return RunMarkMember(
-      kMarkDotLaserByEnc, {}, [&] { return CheckDot(kMarkDotLaserByEnc.name, x, y, spotTime, layer); },
+      kMarkDotLaserByEnc, {}, [&] { return CheckLayer(kMarkDotLaserByEnc.name, layer); },
       [&]() REQUIRES(g_MarkCall) {
-        RequireFieldReach(kMarkDotLaserByEnc.name, x, y);
+        RequireDot(kMarkDotLaserByEnc.name, x, y, spotTime);
         const LaserWaitCond cond{static_cast<uint8_t>(flag != 0 ? 1 : 0), kEncoderMask, value, preValue,
                                  kWaitSourceEncoder, 0};
         LaserModDotProgram(static_cast<uint32_t>(layer), cond, x, y, frequency, spotTime);

@@ -21,6 +21,13 @@ constexpr double kStepRounding = 0.99;
 constexpr double kMaxSteps = 2147483647.0;
 constexpr double kHalfPi = std::numbers::pi / 2.0;
 
+// A move at a speed not above 0 has no step count (the count divides by the speed): a pen whose mark
+// speed is 0 fails the job with 2 and a text that names the cause.
+[[noreturn]] void RefuseMarkSpeed() {
+  SetMarkErrorAndThrow(RV_ERROR, LangText("STRING_Mark_Speed_Not_Positive", "打标速度为0或负数，请将笔的打标速度设为大于0。",
+                                          "The mark speed is 0 or negative; set the pen's mark speed above 0."));
+}
+
 // Adds µs to a time with the wrap of the unsigned clock (never signed overflow).
 int64_t Later(int64_t t, int64_t dt) {
   return static_cast<int64_t>(static_cast<uint64_t>(t) + static_cast<uint64_t>(dt));
@@ -161,7 +168,7 @@ double FieldDistance(FieldPoint a, FieldPoint b) {
 int32_t MoveStepCount(double distance, double speed) {
   const int64_t base = BaseTime();
   if (std::isnan(speed)) ThrowMarkError(RV_DATA_IS_NAN);
-  if (speed <= 0.0) ThrowMarkError(RV_ERROR);
+  if (speed <= 0.0) RefuseMarkSpeed();
   if (!std::isfinite(distance)) ThrowMarkError(RV_DATA_IS_NAN);
   return StepsOf(distance / (static_cast<double>(base) * speed) + kStepRounding);
 }
@@ -205,7 +212,7 @@ void StreamVector21(FieldPoint& from, FieldPoint to, uint8_t& bWrote, double vs,
   const int64_t base = BaseTime();
   RequireFinite(from);
   if (std::isnan(vs) || std::isnan(ve)) ThrowMarkError(RV_DATA_IS_NAN);
-  if (vs < 0.0 || ve < 0.0 || !(vs + ve > 0.0)) ThrowMarkError(RV_ERROR);
+  if (vs < 0.0 || ve < 0.0 || !(vs + ve > 0.0)) RefuseMarkSpeed();
   const double h = CCaliLink::HalfRange();
   const double ax = MmToCode21Real(from.x, h), ay = MmToCode21Real(from.y, h);
   const double bx = MmToCode21Real(to.x, h), by = MmToCode21Real(to.y, h);

@@ -9,10 +9,14 @@
 //      (log and box) and returns 16;
 //   4. no job (state -3): code 17 reported (log and box), 17; a job whose start failed (state -2):
 //      0 without effect;
-//   5. the member's argument check, when it has one: a refused argument returns its code (2) before
-//      anything is appended or the card's buffer is started, and the job goes on (the refusals that
-//      fail the job instead, those of vectors, dots and positions beyond the field, are thrown by
-//      the body through ThrowMarkError, after step 6, before the body writes anything);
+//   5. the member's argument check, when it has one: an argument that is not data of the job (a
+//      layer beyond 255, an input bit beyond 31, a byte lane, a count) is refused with its code
+//      before anything is appended or the card's buffer is started, and the job goes on. Data the
+//      job cannot mark (a coordinate or time that is NaN or infinite, a vector or dot list the
+//      generators refuse, a position beyond the field's reach) fails the job instead: the body
+//      throws it through ThrowMarkError, after step 6, before it writes anything, so that the
+//      code's text is shown once, the card's run is stopped, later members return 20 and
+//      QZ_MarkEnd 3;
 //   6. MarkBufferBefore with the member's kind: the card's buffer starts on the first call of a
 //      job, pending words are flushed, the kind marker is appended;
 //   7. a stopped or failed job: 20, without a message;

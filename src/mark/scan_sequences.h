@@ -50,9 +50,10 @@ void AppendMarkEndSeq(uint32_t endArg, uint8_t bFromMarkEnd) REQUIRES(g_MarkCall
 constexpr uint32_t kHostPointBytes = 24;
 // The dot list's refusals, before anything is written, in this order: a null point array with a
 // positive count 2; a coordinate that is not a finite number 7; a dot time of +infinity 7, one below
-// 1 µs, or not a number, 31 (a dot lasts the whole µs of its time); dots while rotation marking is
-// on 18; a layer at or above 256 6; a coordinate beyond the field's reach (WithinFieldReach,
-// calibration/galvo_stream.h) 2. 0 when the list can be marked.
+// 0.99 µs, or not a number, 31; dots while rotation marking is on 18; a layer at or above 256 6; a
+// coordinate beyond the field's reach (WithinFieldReach, calibration/galvo_stream.h) 2; dots (n above
+// 0) of a time below 1 µs 31, as the lasers would refuse the first of them (a dot lasts the whole
+// µs of its time). An empty list of 0.99 µs applies its layer. 0 when the list can be marked.
 uint32_t CheckDotList(const uint8_t* points, int32_t n, uint32_t layer, double dotTime) REQUIRES(g_MarkCall);
 // The dot list of QZ_MarkDot: `points` holds n records of three reals {x, y, third} (the third is
 // not read), read from the host's memory by offset. The layer is applied (dot mode); then for each

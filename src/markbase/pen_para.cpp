@@ -63,11 +63,12 @@ constexpr uint32_t kPlusHasLaser2Timing = 1u << 1;
 
 int32_t GetI32(const uint8_t* p) { return static_cast<int32_t>(GetU32(p)); }
 
-// Code 6: its text under the setter's name at INFO and ERROR, and a box.
-uint32_t Refuse(const char* tag) {
-  ReportFailure(tag, GetErrText(RV_LAYER_NUMBER_OVER));
+// Code 6: `text` (by default the code's own) under the setter's name at INFO and ERROR, and a box.
+uint32_t Refuse(const char* tag, const std::string& text) {
+  ReportFailure(tag, text);
   return RV_LAYER_NUMBER_OVER;
 }
+uint32_t Refuse(const char* tag) { return Refuse(tag, GetErrText(RV_LAYER_NUMBER_OVER)); }
 
 // A table of `count` entries at `p`: 0..limit entries, and memory to read them from.
 bool CountFits(const uint8_t* p, int32_t count, int32_t limit) {
@@ -206,13 +207,23 @@ namespace {
 bool PenFits(int32_t laser, int32_t layer) {
   return laser >= 0 && laser < kLaserChannels && layer >= 0 && layer < kPenCount;
 }
+
+// A wave the setters cannot take: a count outside 0..20 (a pen holds a host's table of 20 points)
+// with a text that says so, no points for a positive count with the code's own. 0 when it fits.
+uint32_t CheckWave(const char* tag, const uint8_t* p, int32_t count) {
+  if (count < 0 || count > kWaveTableSlots)
+    return Refuse(tag, LangText("STRING_PowerWave_Points_Over", "功率波形的点数超出0～20的范围。",
+                                "The power wave's point count is outside 0 to 20."));
+  return CountFits(p, count, kWaveTableSlots) ? RV_OK : Refuse(tag);
+}
 }  // namespace
 
 uint32_t SetMarkParaLinePowWave(int32_t laser, int32_t layer, const uint8_t* start, int32_t nStart,
                                 const uint8_t* end, int32_t nEnd) {
-  if (!PenFits(laser, layer) || !CountFits(start, nStart, kWaveTableSlots) ||
-      !CountFits(end, nEnd, kWaveTableSlots))
-    return Refuse("SetMarkParaLinePowWave");
+  const char* tag = "SetMarkParaLinePowWave";
+  if (!PenFits(laser, layer)) return Refuse(tag);
+  if (const uint32_t rc = CheckWave(tag, start, nStart)) return rc;
+  if (const uint32_t rc = CheckWave(tag, end, nEnd)) return rc;
   std::vector<WavePoint> startWave = ReadWave(start, nStart);
   std::vector<WavePoint> endWave = ReadWave(end, nEnd);
   LaserTimingPara& rec = g_LaserTimingPara[laser][layer];
@@ -222,7 +233,9 @@ uint32_t SetMarkParaLinePowWave(int32_t laser, int32_t layer, const uint8_t* sta
 }
 
 uint32_t SetMarkParaDotPowWave(int32_t laser, int32_t layer, const uint8_t* wave, int32_t count) {
-  if (!PenFits(laser, layer) || !CountFits(wave, count, kWaveTableSlots)) return Refuse("SetMarkParaDotPowWave");
+  const char* tag = "SetMarkParaDotPowWave";
+  if (!PenFits(laser, layer)) return Refuse(tag);
+  if (const uint32_t rc = CheckWave(tag, wave, count)) return rc;
   g_LaserTimingPara[laser][layer].dotWave = ReadWave(wave, count);
   return RV_OK;
 }

@@ -14,8 +14,9 @@
 // The setters refuse, with code 6 (its text logged under the setter's name at INFO and ERROR, and
 // shown in a box) and without changing anything: more than 256 records, a null table with a positive
 // count, a layer outside 0..255, a laser other than 0 or 1, and a wave of more than 20 points or of
-// a negative count (the pen tables hold a host's wave table of 20 points). A pen setter given no
-// records (a count of 0 or below) changes nothing and returns 0.
+// a negative count (the pen tables hold a host's wave table of 20 points; this one with the text of
+// [language] STRING_PowerWave_Points_Over, or its built-in form, instead of the code's). A pen setter
+// given no records (a count of 0 or below) changes nothing and returns 0.
 // A pen whose mark or jump speed is below 1e-12 mm/µs, or not a finite number, is disabled; a
 // record with two valid speeds enables it again.
 #include <cstdint>

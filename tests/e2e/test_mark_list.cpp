@@ -132,7 +132,7 @@ TEST_F(MarkListHost, RefusedArgumentsAddNothingAndTheFirstMemberOpensTheBuffer) 
   EXPECT_TRUE(Frames().empty());                         // not even the buffer's start
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkLayer:The layer number is out of range. (layer -1)"));
   EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkBufWait:input byte lane 5"));
-  EXPECT_EQ(QZ(MarkDot)(nullptr, 0, 50, 0), 0u);  // no dots: the layer alone
+  EXPECT_EQ(QZ(MarkDot)(nullptr, 0, 0.99, 0), 0u);  // no dots: the layer alone
   EXPECT_EQ(QZ(MarkLayer)(0, 1), 0u);             // nothing changed: its marker alone
   EXPECT_EQ(MarkEnd(0), 0u);
   const std::vector<uint32_t> all = TraceWords();  // from the first kind marker to QZ_MarkEnd's

@@ -112,14 +112,18 @@ TEST_F(GalvoTest, StraightAndAcceleratedMovesAndRefusedMovesThatChangeNothing) {
   // Refused moves change nothing.
   enum Kind { MOVE, JUMP, VECTOR, ACCEL };
   // The target (x, 0) from (1, 2); ve for ACCEL.
-  struct Refusal { const char* name; Kind kind; int32_t base; double x, speed, ve; uint32_t code; } refusals[] = {
+  // A speed not above 0 fails with a text that names it (the language file's, else the built-in one).
+  const std::string speedText = "The mark speed is 0 or negative; set the pen's mark speed above 0.";
+  struct Refusal { const char* name; Kind kind; int32_t base; double x, speed, ve; uint32_t code;
+                   std::string text = ""; } refusals[] = {
       {"base time 0", MOVE, 0, 5, 1.0, 0, 2}, {"negative base time", VECTOR, -10, 5, 1.0, 0, 2},
-      {"speed 0", MOVE, 10, 5, 0.0, 0, 2}, {"NaN speed", MOVE, 10, 5, kNaN, 0, 7},
+      {"speed 0", MOVE, 10, 5, 0.0, 0, 2, speedText}, {"NaN speed", MOVE, 10, 5, kNaN, 0, 7},
       {"jump, base time 0", JUMP, 0, 5, 0.0, 0, 2}, {"NaN target", MOVE, 10, kNaN, 1.0, 0, 7},
       {"infinite target", VECTOR, 10, std::numeric_limits<double>::infinity(), 1.0, 0, 7},
       {"steps beyond the counter", JUMP, 10, 1e12, 1.0, 0, 7},
       {"accelerated, negative start speed", ACCEL, 10, 5, -0.1, 0.2, 2},
-      {"accelerated, both speeds 0", ACCEL, 10, 5, 0, 0, 2}, {"accelerated, NaN end speed", ACCEL, 10, 5, 0.1, kNaN, 7},
+      {"accelerated, both speeds 0", ACCEL, 10, 5, 0, 0, 2, speedText},
+      {"accelerated, NaN end speed", ACCEL, 10, 5, 0.1, kNaN, 7},
   };
   for (const Refusal& c : refusals) {
     QZ_TRACE(c.name);
@@ -136,6 +140,7 @@ TEST_F(GalvoTest, StraightAndAcceleratedMovesAndRefusedMovesThatChangeNothing) {
         case ACCEL: StreamVector21(from, {c.x, 0}, wrote, c.speed, c.ve); break;
       }
     });
+    EXPECT_TRUE(c.text.empty() || MarkErrorText() == c.text) << MarkErrorText();
     EXPECT_TRUE(Floor().ch0.empty());
     EXPECT_EQ(GalvoClock(), 0);
     ExpectCur(1, 2);

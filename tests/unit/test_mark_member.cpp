@@ -59,8 +59,9 @@ TEST_F(MarkMemberTest, WhatABodyThrowsBecomesTheResultAndAJobWhoseStartFailedTak
   EXPECT_EQ(Boxes().size(), shown);
 }
 
-// A refused vector, dot or far position fails the job: one box, the run stopped, nothing kept, then 20.
-TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
+// A refused vector, dot or position fails the job: one box, the run stopped, nothing kept, then 20, QZ_MarkEnd 3;
+// the next job is clean.
+TEST_F(MarkMemberTest, RefusedVectorsDotsAndPositionsFailTheJob) {
   constexpr double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
   // Host records of three reals (six for the wobble figure), (x, y) first.
   auto pts = [](std::initializer_list<double> xy, size_t width = 3) {
@@ -70,7 +71,7 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
   };
   const std::vector<double> good = pts({0, 0, 1, 2}), nanLine = pts({0, 0, nan, 1}), infLine = pts({inf, 0, 1, 1}),
                             farOne = pts({101, 0}), far = pts({1, 2, 0, -101}), far2R = pts({0, 0, 21, 0}),
-                            wobFar = pts({0, 0, 21, 0}, 6);
+                            wobFar = pts({0, 0, 21, 0}, 6), wobNan = pts({0, 0, 1, nan}, 6);
   // The field reaches its size from the centre with 16-bit codes (X 100 mm, Y fieldY), 2R = 20 mm with 21-bit codes.
   struct Case {
     const char* name; std::function<uint32_t()> call; uint32_t rc; int32_t bits21 = 0; double fieldY = 100;
@@ -85,7 +86,8 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
       {"dots, null points", [] { return QZ_MarkDot(nullptr, 2, 50, 0); }, 2},
       {"dots, infinite", [&] { return QZ_MarkDot(infLine.data(), 2, 50, 0); }, 7},
       {"dot time +inf", [&] { return QZ_MarkDot(good.data(), 2, inf, 0); }, 7},
-      {"dot time below 1", [&] { return QZ_MarkDot(good.data(), 2, 0.99, 0); }, 31},
+      {"dot time below 0.99", [&] { return QZ_MarkDot(good.data(), 2, 0.989, 0); }, 31},
+      {"dots shorter than their whole µs", [&] { return QZ_MarkDot(good.data(), 2, 0.995, 0); }, 31},
       {"dot time NaN", [&] { return QZ_MarkDot(good.data(), 2, nan, 0); }, 31},
       {"dots, layer -1 beyond the field", [&] { return QZ_MarkDot(far.data(), 2, 50, -1); }, 6},
       {"dots beyond the field", [&] { return QZ_MarkDot(far.data(), 2, 50, 0); }, 2},
@@ -93,6 +95,11 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
       {"dot by input beyond the field", [] { return QZ_MarkDotLaserByIO(-101, 0, 0, 1000, 100, 0, 0, 5); }, 2},
       {"dot by encoder beyond 2R", [] { return QZ_MarkDotLaserByEnc(0, 20.5, 0, 1000, 100, 0, 0, 0, 0); }, 2, 1},
       {"wobble figure beyond 2R", [&] { return QZ_MarkWobLaserByEnc(wobFar.data(), 2, 0, 0, 0); }, 2, 1},
+      {"scan position NaN", [] { return QZ_MarkBufScanPos(nan, 0, 0, 0); }, 7},
+      {"dot by input at NaN", [] { return QZ_MarkDotLaserByIO(0, nan, 0, 1000, 100, 0, 0, 5); }, 7},
+      {"dot by input, spot time +inf", [] { return QZ_MarkDotLaserByIO(0, 0, 0, 1000, inf, 0, 0, 5); }, 7},
+      {"dot by encoder at NaN", [] { return QZ_MarkDotLaserByEnc(nan, 0, 0, 1000, 100, 0, 0, 0, 0); }, 7},
+      {"wobble figure NaN, 16-bit codes", [&] { return QZ_MarkWobLaserByEnc(wobNan.data(), 2, 0, 0, 0); }, 7},
   };
   CCaliLink::SetHalfRange(10.0);
   g_SystemPara.BASETIME = 10;  // a position within reach moves: only the reach refuses
@@ -100,9 +107,9 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
   uint32_t stops = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Begin(1);
     g_SystemPara.bNewBoxCali = c.bits21;
     g_Scan.SetFieldSizes(100, c.fieldY, 17);
+    ASSERT_EQ(QZ_MarkStart(1, 0, 0), 0u);
     EXPECT_EQ(c.call(), c.rc);
     EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);  // the frame started the buffer
     ASSERT_EQ(Boxes().size(), ++boxes);
@@ -111,9 +118,14 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndFarPositionsFailTheJob) {
     EXPECT_TRUE(g_LineStorage.vecLastLine.empty());
     for (const CMarkFloor& f : g_MarkFloor) EXPECT_TRUE(f.ch0.empty());  // no move
     EXPECT_EQ(QZ_MarkVector(good.data(), 2, 1), RV_MARK_ERROR);
+    EXPECT_EQ(QZ_MarkEnd(0), RV_MARK_FAIL);
     EXPECT_EQ(Boxes().size(), boxes);
   }
   g_SystemPara.bNewBoxCali = 0;
+  ASSERT_EQ(QZ_MarkStart(1, 0, 0), 0u);
+  EXPECT_EQ(QZ_MarkBufIO(1, 1, 0, 0), 0u);
+  EXPECT_EQ(QZ_MarkEnd(0), 0u);
+  EXPECT_EQ(std::tuple(Boxes().size(), Stops()), std::tuple(boxes, stops));
 }
 
 TEST_F(MarkMemberTest, EntryLineAtItsLevelInItsFormat) {

@@ -180,26 +180,28 @@ TEST_F(PenParaTest, RefusalsReportCodeSixAndChangeNothing) {
   const std::vector<uint8_t> pens(257 * kMarkParaRecordBytes), plus(257 * kPenParaPlusRecordBytes, 0xA5);
   const std::vector<uint8_t> wave = Wave({}, 21);
   const uint8_t *p = pens.data(), *x = plus.data(), *w = wave.data();
-  const std::pair<const char*, std::function<uint32_t()>> cases[] = {
+  // A wave's count outside 0..20 has a text of its own (the language file's, else the built-in one).
+  const char* waveText = "The power wave's point count is outside 0 to 20.";
+  struct Case { const char* tag; std::function<uint32_t()> call; const char* text = "Layer out of range"; } cases[] = {
       {"SetMarkPara", [&] { return SetMarkPara(p, 257); }}, {"SetMarkPara", [&] { return SetMarkPara(nullptr, 1); }},
       {"SetMarkParaPlus", [&] { return SetMarkParaPlus(x, 257); }},
       {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(2, 0, w, 1, w, 1); }},
-      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 256, w, 1, w, 1); }},
-      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 0, w, 1, w, -1); }},
-      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 0, w, 21, w, 1); }},
+      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 256, w, 21, w, 1); }},
+      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 0, w, 1, w, -1); }, waveText},
+      {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 0, w, 21, w, 1); }, waveText},
       {"SetMarkParaLinePowWave", [&] { return SetMarkParaLinePowWave(0, 0, w, 1, nullptr, 1); }},
       {"SetMarkParaDotPowWave", [&] { return SetMarkParaDotPowWave(-1, 0, w, 1); }},
       {"SetMarkParaDotPowWave", [&] { return SetMarkParaDotPowWave(0, -1, w, 1); }},
-      {"SetMarkParaDotPowWave", [&] { return SetMarkParaDotPowWave(0, 0, w, 21); }},
+      {"SetMarkParaDotPowWave", [&] { return SetMarkParaDotPowWave(0, 0, w, 21); }, waveText},
   };
   const std::vector<WavePoint> kept = {{5, 5.0, 50.0}};
   for (auto& l : g_LaserTimingPara) l[0].lineStartWave = l[0].lineEndWave = l[0].dotWave = kept;
   size_t n = 0;
-  for (const auto& [tag, call] : cases) {
+  for (const auto& [tag, call, text] : cases) {
     EXPECT_EQ(call(), RV_LAYER_NUMBER_OVER) << n;
     const std::vector<std::string> error = ErrorLines();
     ASSERT_EQ(error.size(), ++n);
-    EXPECT_NE(error.back().find(std::string("] ") + tag + ":Layer out of range"), std::string::npos) << error.back();
+    EXPECT_NE(error.back().find(std::string("] ") + tag + ":" + text), std::string::npos) << error.back();
     EXPECT_EQ(Boxes().size(), n);
     EXPECT_EQ(std::tuple(g_PenPara[0].bEnable, g_PenParaPlus[0].nWord0), std::tuple(1, 20)) << n;
     for (auto& l : g_LaserTimingPara) {

@@ -185,8 +185,8 @@ TEST_F(ScanSeqTest, DotListAppliesTheLayerJumpsOnlyToMovedDotsAndMarksEachOnItsF
 
   Job(0);
   g_mapErrText[RV_DOT_MARK_ILLEGAL_FOR_ROTATION] = "no dots";
-  g_RotatePara.nEnable = 1;  // rotation marking takes no dots: the code's text in the log
-  ExpectCode(18, 0, [&] { MarkDotList(points, 2, 1, 50); });
+  g_RotatePara.nEnable = 1;  // rotation marking takes no dots (of any time from 0.99): the code's text in the log
+  ExpectCode(18, 0, [&] { MarkDotList(points, 2, 1, 0.995); });
   g_RotatePara.nEnable = 0;
   g_mapErrText.clear();
   EXPECT_TRUE(HasLine(ErrorLines(), "QZ_MarkDot:no dots (points given, count 2"));
