@@ -17,8 +17,8 @@
  * box parameter block, the 535-byte offline head) are packed little-endian bytes at fixed offsets.
  *
  * On 32-bit Windows every function uses the standard calling convention and is exported under its
- * plain name (QZMark.dll); the import library libQZMark.dll.a (mingw) and QZMark.def (MSVC:
- * lib /def:QZMark.def /machine:x86) resolve a compiler's decorated names (QZ_GetSwVer@4) to them.
+ * plain name (QZMark.dll); the import libraries QZMark.lib (MSVC) and libQZMark.dll.a (mingw)
+ * resolve a compiler's decorated names (_QZ_GetSwVer@4) to them.
  * The header compiles as C and as C++.
  */
 #include <stdint.h>
