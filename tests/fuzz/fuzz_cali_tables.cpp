@@ -34,7 +34,8 @@ Built Build(const BoxParaBlock& block) {
   StoreBoxPara(block);
   CCaliLink::CreateTableAll();
   FUZZ_CHECK(CopyBoxPara() == block, "building the tables changed the block");
-  Built b{std::vector<uint8_t>(CCaliLink::kTableBytes), std::vector<uint8_t>(CCaliLink::kTableBytes), CCaliLink::HalfRange()};
+  Built b{std::vector<uint8_t>(CCaliLink::kTableBytes), std::vector<uint8_t>(CCaliLink::kTableBytes),
+          CCaliLink::HalfRange()};
   CCaliLink::TableImage(0, b.t0.data());
   CCaliLink::TableImage(1, b.t1.data());
   return b;

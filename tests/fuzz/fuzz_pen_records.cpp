@@ -6,10 +6,10 @@
 // otherwise exactly the given pens change. A pen is enabled exactly when both its speeds are finite and
 // at least 1e-12 mm/µs. A laser's pulse period lies in 1..0xFFFFFF (1000 with a high time of 1000
 // without a finite frequency of at least 1e-8 kHz), the high time within it (all of it from a duty of
-// 100 % on, none without a duty above 0), the low time the rest. The line start wave is the slots after
-// the first x -2.0 up to an x -1.0, the end wave those after the next -3.0 up to -1.0, the dot wave the
-// first slots up to -1.0. A plus record takes real 1 and the second laser's timing only under its
-// flag word's 0xA5.
+// 100 % on, none without a duty above 0, NaN included), the low time the rest. The line start wave is
+// the slots after the first x -2.0 up to an x -1.0, the end wave those after the next -3.0 up to -1.0,
+// the dot wave the first slots up to -1.0. A plus record takes real 1 and the second laser's timing
+// only under its flag word's 0xA5.
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -35,7 +35,7 @@ bool Same(const void* value, const uint8_t* host, size_t n) { return std::memcmp
 void CheckTiming(const LaserTimingPara& t, double f, double duty) {
   const uint32_t period = t.nPulsePeriod, high = t.nPulseHigh;
   if (std::isfinite(f) && f >= 1e-8)
-    FUZZ_CHECK(period >= 1 && period <= 0xFFFFFF && high <= period && (duty < 100 || high == period) &&
+    FUZZ_CHECK(period >= 1 && period <= 0xFFFFFF && high <= period && (!(duty >= 100) || high == period) &&
                    (duty > 0 || high == 0),
                "period %u, high %u from %g kHz at %g %%", period, high, f, duty);
   else
@@ -43,29 +43,28 @@ void CheckTiming(const LaserTimingPara& t, double f, double duty) {
   FUZZ_CHECK(t.nPulseLow == period - high, "low %u of period %u, high %u", t.nPulseLow, period, high);
 }
 
-// A wave against the slots of a host's table that it must hold.
-void CheckWave(const std::vector<WavePoint>& wave, const uint8_t* table, const std::vector<int>& slots) {
-  FUZZ_CHECK(wave.size() == slots.size(), "a wave of %zu points from %zu slots", wave.size(), slots.size());
-  for (size_t k = 0; k < slots.size(); ++k) {
-    const uint8_t* s = table + kWavePointBytes * slots[k];
-    FUZZ_CHECK(Same(&wave[k].unit, s, 4) && Same(&wave[k].x, s + 4, 8) && Same(&wave[k].power, s + 12, 8),
-               "point %zu of a wave is not slot %d", k, slots[k]);
-  }
-}
-
+// The waves against the slots of the host's tables that they must hold.
 void CheckWaves(const LaserTimingPara& t, const uint8_t* line, const uint8_t* dot) {
   // Slot by slot: before -2.0, in the start wave, before -3.0, in the end wave, after it.
-  std::vector<int> waves[3];
+  std::vector<int> slots[3];
   for (int s = 0, state = 0; s < kWaveTableSlots && state < 4; ++s) {
     const double x = GetF64(line + kWavePointBytes * s + 4);
     if (state == 0 || state == 2) state += x == (state ? -3.0 : -2.0) ? 1 : 0;
     else if (x == -1.0) ++state;
-    else waves[state / 2].push_back(s);
+    else slots[state / 2].push_back(s);
   }
-  for (int s = 0; s < kWaveTableSlots && GetF64(dot + kWavePointBytes * s + 4) != -1.0; ++s) waves[2].push_back(s);
-  CheckWave(t.lineStartWave, line, waves[0]);
-  CheckWave(t.lineEndWave, line, waves[1]);
-  CheckWave(t.dotWave, dot, waves[2]);
+  for (int s = 0; s < kWaveTableSlots && GetF64(dot + kWavePointBytes * s + 4) != -1.0; ++s) slots[2].push_back(s);
+  const std::vector<WavePoint>* waves[3] = {&t.lineStartWave, &t.lineEndWave, &t.dotWave};
+  for (int k = 0; k < 3; ++k) {
+    FUZZ_CHECK(waves[k]->size() == slots[k].size(), "wave %d of %zu points from %zu slots", k, waves[k]->size(),
+               slots[k].size());
+    for (size_t n = 0; n < slots[k].size(); ++n) {
+      const WavePoint& w = (*waves[k])[n];
+      const uint8_t* s = (k < 2 ? line : dot) + kWavePointBytes * slots[k][n];
+      FUZZ_CHECK(Same(&w.unit, s, 4) && Same(&w.x, s + 4, 8) && Same(&w.power, s + 12, 8), "point %zu of wave %d", n,
+                 k);
+    }
+  }
 }
 
 }  // namespace
@@ -110,7 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const double mark = GetF64(r + 432), jump = GetF64(r + 440);
     const bool enabled = std::isfinite(mark) && std::isfinite(jump) && mark / 1e6 >= 1e-12 && jump / 1e6 >= 1e-12;
-    FUZZ_CHECK(g_PenPara[i].bEnable == enabled, "pen %d of speeds %g, %g enabled %d", i, mark, jump, g_PenPara[i].bEnable);
+    FUZZ_CHECK(g_PenPara[i].bEnable == enabled, "pen %d of speeds %g, %g enabled %d", i, mark, jump,
+               g_PenPara[i].bEnable);
     FUZZ_CHECK(TimingUntouched(1, i) && Same(&p.nWord0, r + 448, 4) && p.dbReal0 == 1.0, "pen %d's plus entry", i);
     CheckTiming(g_LaserTimingPara[0][i], GetF64(r + 28), GetF64(r + 36));
     CheckWaves(g_LaserTimingPara[0][i], r + 488, r + 892);

@@ -12,6 +12,7 @@
 
 #include "calibration/box_para.h"
 #include "calibration/scan.h"
+#include "frame/bytes.h"
 #include "frame/errors.h"
 #include "frame/system_para.h"
 #include "fuzz_support.h"
@@ -69,8 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<double> records(6 * static_cast<size_t>(count), std::numeric_limits<double>::quiet_NaN());
   std::vector<Place> figure;
   for (int32_t i = 0; i < count; ++i) {
-    const auto half = [&](int k) { return static_cast<int16_t>(data[4 * i + k] | data[4 * i + k + 1] << 8) * kR / 32768; };
-    figure.push_back({records[6 * i] = half(0), records[6 * i + 1] = half(2)});
+    const uint8_t* p = data + 4 * i;
+    figure.push_back({static_cast<int16_t>(GetU16(p)) * kR / 32768, static_cast<int16_t>(GetU16(p + 2)) * kR / 32768});
+    records[6 * i] = figure.back().x;
+    records[6 * i + 1] = figure.back().y;
   }
   g_MarkJob.g_bMarkCallBusy = 1;
   CMarkJob::InitJob(1);
@@ -94,8 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (w.word == (SW_LABEL | 2) && label < 0) label = TwTime(w);
     if (w.word == (SW_JUMP_TO_LABEL | 2) && back < 0) back = TwTime(w);
   }
-  FUZZ_CHECK(label >= 0 && back > label, "the loop's label at %lld, its jump back at %lld", static_cast<long long>(label),
-             static_cast<long long>(back));
+  FUZZ_CHECK(label >= 0 && back > label, "the loop's label at %lld, its jump back at %lld",
+             static_cast<long long>(label), static_cast<long long>(back));
   const std::vector<Place> loop = Places(label, back);
   FUZZ_CHECK(Near(loop.front(), figure[0], 0.0), "the loop starts at (%g, %g), not at the figure's first point",
              loop.front().x, loop.front().y);
