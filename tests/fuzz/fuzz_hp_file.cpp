@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int t = data[0] >> 7;
   const std::string path = qzfuzz::IniFile(t ? "HighPrecisionCaliR.cl" : "HighPrecisionCali.cl");
   const size_t length = kHighPrecisionFileBytes - 32 + (data[0] & 63);
-  static std::string file;
-  file.resize(length);
+  static std::string file;  // kept for its memory only
+  file.assign(length, '\0');
   for (size_t at = 0; size > 1 && at < length; at += size - 1)
     std::memcpy(&file[at], data + 1, std::min(size - 1, length - at));
   const bool present = !(data[0] & 64);
