@@ -1,11 +1,14 @@
 // A whole job sent to the simulated card at its fastest setting (it takes in and runs everything
 // at once): the flush pipeline, the block ring, the driver link's block sends with their FIFO
 // pointer queries, and the end wait. The simulated card's work happens inside the driver-link calls,
-// which are timed apart (driver_meter.h).
+// which are timed apart (driver_meter.h); so is the end wait, most of which is the library's 1 ms
+// sleeps between the card's status replies while the card finishes the run.
 //
 // Reported: stream words and block bytes per second of the whole; card_share, the part of the
 // elapsed time spent inside the driver link (the simulated card's); library_Bps, block bytes per
-// second of the library's own time (the rest); transfers, the driver-link calls per job.
+// second of the library's own time up to the end wait (the rest of the sending); end_wait_ms, the
+// end wait per job, and end_wait_card_ms, its part inside the driver link; transfers, the
+// driver-link calls per job.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -57,29 +60,40 @@ void BM_JobToSimulatedCard(benchmark::State& state) {
     return;
   }
   int64_t bytes = 0;
-  double seconds = 0;
+  double sendSeconds = 0, sendCardSeconds = 0, waitSeconds = 0, waitCardSeconds = 0;
   qzbench::DriverMeter meter;
+  const qzbench::DriverCounts& c = qzbench::DriverMeter::Counts();
+  using Clock = std::chrono::steady_clock;
+  const auto since = [](Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); };
   for (auto _ : state) {
     state.PauseTiming();
     g_MarkJob.g_bMarkCallBusy = 1;
     CMarkJob::InitJob(1);
     FillJob();
     state.ResumeTiming();
-    const auto t0 = std::chrono::steady_clock::now();
+    const double card0 = c.seconds;
+    const auto t0 = Clock::now();
     g_FifoData.BufferStart(0);
     g_MarkData2Fifo.Flush(1);
+    sendSeconds += since(t0);
+    const double card1 = c.seconds;
+    const auto t1 = Clock::now();
     g_FifoData.WaitSendFinish();
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    waitSeconds += since(t1);
+    sendCardSeconds += card1 - card0;
+    waitCardSeconds += c.seconds - card1;
     bytes += static_cast<int64_t>(g_FifoData.nSentUnits) * kFifoUnit;
   }
   g_MarkJob.g_bMarkCallBusy = 0;
   g_bRunFlag = 0;
-  const qzbench::DriverCounts& c = qzbench::DriverMeter::Counts();
+  const auto jobs = static_cast<double>(state.iterations());
   state.SetBytesProcessed(bytes);
   state.SetItemsProcessed(bytes / 4);
-  state.counters["card_share"] = c.seconds / seconds;
-  state.counters["library_Bps"] = static_cast<double>(bytes) / (seconds - c.seconds);
-  state.counters["transfers"] = static_cast<double>(c.Transfers()) / static_cast<double>(state.iterations());
+  state.counters["card_share"] = (sendCardSeconds + waitCardSeconds) / (sendSeconds + waitSeconds);
+  state.counters["library_Bps"] = static_cast<double>(bytes) / (sendSeconds - sendCardSeconds);
+  state.counters["end_wait_ms"] = waitSeconds * 1000.0 / jobs;
+  state.counters["end_wait_card_ms"] = waitCardSeconds * 1000.0 / jobs;
+  state.counters["transfers"] = static_cast<double>(c.Transfers()) / jobs;
 }
 BENCHMARK(BM_JobToSimulatedCard)->Unit(benchmark::kMillisecond);
 

@@ -81,6 +81,9 @@ void BM_TestSpeed(benchmark::State& state) {
   state.counters["ratio_buffer_to_10MBps"] = After(box, "Speed:") / 10.0;
   state.counters["ratio_commands_to_5000"] = After(box, "Speed:", box.find("Immediate command count")) / 5000.0;
   qzbench::SimFunction<decltype(&cardsim_set_latency_us)>("cardsim_set_latency_us")(0);
+  // The buffer test's blocks are not in the card's check layout: the card ends it in its
+  // stream-check alarm, which a host clears before its next job (so do the benchmarks after this).
+  if (QZ_ClearAlarm() != 0) state.SkipWithError("QZ_ClearAlarm failed");
 }
 // The 100 µs link is a long run (QZ_BENCH_LONG=1).
 [[maybe_unused]] const int registeredBM_TestSpeed = [] {
