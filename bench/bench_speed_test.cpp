@@ -30,20 +30,18 @@ namespace {
 // The message boxes go to a log in the temporary folder, read back after each run.
 const std::string kBoxLog = plat::TempFolder() + "qz_bench_speed_boxes.txt";
 
+// Set at every run: a benchmark before this one may have changed the parameters.
 bool OpenCard() {
-  static const bool opened = [] {
 #if defined(_WIN32)
-    _putenv_s("QZMARK_MSGBOX_LOG", kBoxLog.c_str());
+  _putenv_s("QZMARK_MSGBOX_LOG", kBoxLog.c_str());
 #else
-    setenv("QZMARK_MSGBOX_LOG", kBoxLog.c_str(), 1);
+  setenv("QZMARK_MSGBOX_LOG", kBoxLog.c_str(), 1);
 #endif
-    if (!qzbench::OpenRawCard()) return false;
-    g_CmdNumTable.Fill(true);  // the simulated card's default version 85 takes plain numbers
-    g_bCardSynced = 1;
-    g_bParaAccepted = 1;
-    return true;
-  }();
-  return opened;
+  if (!qzbench::OpenRawCard()) return false;
+  g_CmdNumTable.Fill(true);  // numbered commands (card versions from 64, as 85 and 96)
+  g_bCardSynced = 1;
+  g_bParaAccepted = 1;
+  return true;
 }
 
 // The last box shown, and the number after `key` in it.

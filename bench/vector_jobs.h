@@ -1,8 +1,8 @@
 #pragma once
 // Vector jobs through the exports, for the benchmarks that measure whole jobs: the simulated card
 // in the benchmarks' library folder (sim_card.h), opened once as a host does (card version 96, block
-// layout 2) and given the parameter file before each benchmark, and four kinds of dense job, each a list of polylines handed to QZ_MarkVector one call
-// per polyline:
+// layout 2) and given the parameter file before each benchmark, and four kinds of dense job, each a
+// list of polylines handed to QZ_MarkVector one call per polyline:
 //   kJoined    0.1 mm vectors end to end along rows: the library joins them into long polylines
 //   kSeparate  0.1 mm vectors with a 0.1 mm gap between them: each its own polyline, a jump between
 //   kHatch     10 mm lines 0.05 mm apart, in alternating directions

@@ -65,9 +65,10 @@ TEST_F(CardsimLifecycle, LatencyDelaysTheReplyAndTheFrameLogKeepsTheNewestEntrie
   uint8_t chunk[512] = {};
   cardsim_inject_stale_bulk(512);
   ASSERT_EQ(0u, Send(85, 0, 0));
-  for (const auto& exchange : {std::function<uint32_t()>([] { return Receive().rc; }),
-                               std::function<uint32_t()>([&] { return Card().BufSend(chunk, 512); }),
-                               std::function<uint32_t()>([&] { return Card().BufRecv(chunk, 512); })}) {
+  const std::function<uint32_t()> exchanges[] = {[] { return Receive().rc; },
+                                                 [&] { return Card().BufSend(chunk, 512); },
+                                                 [&] { return Card().BufRecv(chunk, 512); }};
+  for (const auto& exchange : exchanges) {
     const auto t0 = std::chrono::steady_clock::now();
     ASSERT_EQ(0u, exchange());
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::microseconds(3000));
