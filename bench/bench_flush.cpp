@@ -93,7 +93,7 @@ void BM_FlushPipeline(benchmark::State& state) {
   }
   g_MarkJob.g_bMarkCallBusy = 0;
   g_bRunFlag = 0;
-  plat::DeleteFilePath(qzbench::DeployDir() + "/OffLineFile.tmp");
+  plat::DeleteFilePath(qzbench::LibraryDir() + "/OffLineFile.tmp");
   const size_t jobBytes = static_cast<size_t>(bytes / std::max<int64_t>(1, state.iterations()));
   const double memcpyBps = MemcpyBps(jobBytes, jobUs > 1000000);
   state.SetItemsProcessed(words);

@@ -13,10 +13,7 @@
 
 namespace {
 
-bool OpenCard() {
-  static const bool opened = qzbench::OpenRawCard();
-  return opened;
-}
+bool OpenCard() { return qzbench::OpenRawCard(); }
 
 void BM_QZ_Input(benchmark::State& state) {
   if (!OpenCard()) {

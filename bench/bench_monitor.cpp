@@ -17,10 +17,7 @@ namespace {
 
 using qzbench::SimFunction;
 
-bool OpenCard() {
-  static const bool opened = qzbench::OpenRawCard();
-  return opened;
-}
+bool OpenCard() { return qzbench::OpenRawCard(); }
 
 void BM_MonitorPassOf100Records(benchmark::State& state) {
   if (!OpenCard()) {

@@ -1,8 +1,8 @@
 #pragma once
 // Vector jobs through the exports, for the benchmarks that measure whole jobs: the simulated card
-// beside the built library, opened and configured once as a host does (card version 96, block
-// layout 2), and four kinds of dense job, each a list of polylines handed to QZ_MarkVector one call
-// per polyline:
+// in the benchmarks' library folder (sim_card.h), opened once as a host does (card version 96, block
+// layout 2) and given the parameter file before each benchmark, and four kinds of dense job, each a
+// list of polylines handed to QZ_MarkVector one call per polyline:
 //   kJoined    0.1 mm vectors end to end along rows: the library joins them into long polylines
 //   kSeparate  0.1 mm vectors with a 0.1 mm gap between them: each its own polyline, a jump between
 //   kHatch     10 mm lines 0.05 mm apart, in alternating directions
@@ -76,14 +76,17 @@ inline std::vector<Polyline> MakeJob(int kind, int n) {
   return job;
 }
 
-inline std::string OfflineFile() { return DeployDir() + "/OffLineFile.tmp"; }
+inline std::string OfflineFile() { return LibraryDir() + "/OffLineFile.tmp"; }
 
 // The card opened through the exports with its parameter file and pen 0 set; false when the
-// simulated card is not beside the library.
+// simulated card is not beside the library. A benchmark that drove the card raw since may have
+// changed the parameters and stopped the monitor and watchdog threads: every call applies the
+// parameter file again (which starts them), so that a job benchmark measures the same whether it
+// runs alone or after others.
 inline bool OpenCardForJobs() {
   static const bool opened = [] {
-    static const plat::FaultPoint deployFolder{.moduleDir = DeployDir};  // the library's folder
-    plat::SetFaultPoint(&deployFolder);
+    static const plat::FaultPoint libraryFolder{.moduleDir = LibraryDir};
+    plat::SetFaultPoint(&libraryFolder);
     CPortlane::LoadDll();
     if (!PortlaneApi.bLoaded) return false;
     SimFunction<decltype(&cardsim_set_card_version)>("cardsim_set_card_version")(96);
@@ -98,6 +101,7 @@ inline bool OpenCardForJobs() {
     PutF64(&pen[440], 1000.0);
     return QZ_SetMarkPara(pen.data(), 1) == 0;
   }();
+  if (opened) ApplyParameterFile();
   return opened;
 }
 

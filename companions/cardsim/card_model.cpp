@@ -88,7 +88,7 @@ void CardModel::ApplyDefaults() {
 
 void CardModel::PowerUpLocked() {
   ApplyDefaults();
-  if (const char* path = std::getenv("CARDSIM_CONFIG"); path && *path) ApplyConfigFile(path);
+  ApplyConfigFromEnvironment();
   ReadStatePath();
   // A missing or broken file leaves the defaults; either way nothing is written until a change.
   if (!statePath_.empty()) {
@@ -101,7 +101,7 @@ void CardModel::PowerUpLocked() {
 void CardModel::Reset() {
   std::lock_guard<std::mutex> g(mu_);
   ApplyDefaults();
-  if (const char* path = std::getenv("CARDSIM_CONFIG"); path && *path) ApplyConfigFile(path);
+  ApplyConfigFromEnvironment();
   ReadStatePath();
   savedText_.clear();
   if (!statePath_.empty()) {
@@ -132,7 +132,11 @@ uint32_t CardModel::LoadState() {
 
 uint32_t CardModel::LoadConfigFile(const char* path) {
   Guard g(*this);
-  return ApplyConfigFile(path);
+  return ApplyConfigFile(path, false);
+}
+
+void CardModel::ApplyConfigFromEnvironment() {
+  if (const char* path = std::getenv("CARDSIM_CONFIG"); path && *path) ApplyConfigFile(path, true);
 }
 
 void CardModel::SetBulkSink(BulkSink* sink) {
@@ -287,21 +291,26 @@ uint32_t CardModel::BufSend(const void* data, uint32_t length) {
 }
 
 uint32_t CardModel::BufRecv(void* buffer, uint32_t length) {
-  Guard g(*this);
-  if (!LinkUp() || !buffer || st_.bulkPending == 0) return 1;
-  const uint32_t n = std::min(length, st_.bulkPending);
-  while (st_.bulkOut.size() > st_.bulkPending) st_.bulkOut.pop_front();
-  const uint32_t stale = st_.bulkPending - static_cast<uint32_t>(st_.bulkOut.size());
-  auto* out = static_cast<uint8_t*>(buffer);
-  for (uint32_t i = 0; i < n; ++i) {
-    if (i < stale) {
-      out[i] = 0xEE;
-    } else {
-      out[i] = st_.bulkOut.front();
-      st_.bulkOut.pop_front();
+  uint32_t sleepUs;
+  {
+    Guard g(*this);
+    if (!LinkUp() || !buffer || st_.bulkPending == 0) return 1;
+    const uint32_t n = std::min(length, st_.bulkPending);
+    while (st_.bulkOut.size() > st_.bulkPending) st_.bulkOut.pop_front();
+    const uint32_t stale = st_.bulkPending - static_cast<uint32_t>(st_.bulkOut.size());
+    auto* out = static_cast<uint8_t*>(buffer);
+    for (uint32_t i = 0; i < n; ++i) {
+      if (i < stale) {
+        out[i] = 0xEE;
+      } else {
+        out[i] = st_.bulkOut.front();
+        st_.bulkOut.pop_front();
+      }
     }
+    st_.bulkPending -= n;
+    sleepUs = cfg_.latencyUs;
   }
-  st_.bulkPending -= n;
+  SleepUs(sleepUs);
   return 0;
 }
 

@@ -214,7 +214,8 @@ class CardModel : private StreamHost {
   // Reads the state file: 0 applied; 0xFFFFFFFF CARDSIM_STATE not set or the file unreadable;
   // otherwise the first line not understood (then nothing is applied).
   uint32_t LoadState();
-  // 0 applied; 0xFFFFFFFF unreadable; otherwise the first line not understood.
+  // 0 applied; 0xFFFFFFFF unreadable; otherwise the first line not taken (every other line is
+  // applied). The caller has the answer, so nothing is said on standard error.
   uint32_t LoadConfigFile(const char* path);
   // Runs f(config, state, faults) under the lock.
   template <class F>
@@ -349,7 +350,11 @@ class CardModel : private StreamHost {
   void Log(const cardsim_frame& f);
   cardsim_frame NewEntry(uint32_t kind, const void* data, uint32_t length) const;
   void ApplyDefaults();
-  uint32_t ApplyConfigFile(const char* path);
+  // 0 applied; 0xFFFFFFFF unreadable; otherwise the first line not taken (every other line is
+  // applied). With `report` an unreadable file and each line not taken are said on standard error.
+  uint32_t ApplyConfigFile(const char* path, bool report);
+  // The file named by CARDSIM_CONFIG, when set, reported: a host has no other answer from it.
+  void ApplyConfigFromEnvironment();
   // Defaults, config file, state file; the state file is not written.
   void PowerUpLocked();
   // State file (sim_state.cpp).

@@ -9,6 +9,9 @@
  * The model is process-global: it keeps its configuration and state across QZ_CloseDriver and a
  * reopen, like a card that stays powered while its host comes and goes. cardsim_reset() returns it
  * to the defaults (and re-applies the file named by CARDSIM_CONFIG, when that variable is set).
+ * A CARDSIM_CONFIG file that cannot be read, and each of its lines the card does not take (an
+ * unknown key, a value out of range), is said on standard error, one line each with the file and
+ * the line number; every other line is applied.
  *
  * To outlive the host process itself (a host killed in the middle of a task, then started again),
  * the card keeps its state in the file named by CARDSIM_STATE, when that variable is set: the
@@ -361,7 +364,8 @@ typedef struct cardsim_reg_write {
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_reset(void);
 /* Applies a configuration file ("key = value" lines; '#' or ';' begin a comment; [sections] are
    ignored; keys without regard to case). 0: applied; 0xFFFFFFFF: cannot be read; otherwise the
-   number of the first line not understood (the lines before it are applied). Keys: card_type
+   number of the first line not understood (every other line is applied; nothing is said on
+   standard error: the caller has the answer). Keys: card_type
    (0/usb, 1/pcie), card_version, hw_word, hw_features, hw_info2_0, hw_info2_1, unique_id (14 hex
    digits), usb_firmware ("b0,b1"), usb_startup (0 ready, 1 incomplete, 2 never ready),
    inputs, ad, alarms, laser_alarm, secondary (0xA2 answer), secondary_mode (0 links, 1 absent,
@@ -472,7 +476,8 @@ CARDSIM_API uint32_t CARDSIM_CALL cardsim_fault_hold_low(uint32_t mask);
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_inject_stale_reply(uint32_t word, uint32_t r0, uint32_t r1);
 /* `bytes` bytes (0xEE each) wait on the bulk channel for QZ_BufRecv. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_inject_stale_bulk(uint32_t bytes);
-/* Each reply and each bulk chunk takes this long (0: none). */
+/* Each command reply and each bulk chunk, sent or read back, takes this long (0: none); link
+   status reads and control requests take none. */
 CARDSIM_API uint32_t CARDSIM_CALL cardsim_set_latency_us(uint32_t us);
 
 /* ---- the data stream */

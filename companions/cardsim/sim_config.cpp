@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -67,21 +68,26 @@ bool HexBytes(const std::string& s, uint8_t* out, size_t count) {
   return true;
 }
 
-uint32_t ReadEntries(const char* path, const std::function<bool(const std::string&, const std::string&)>& entry) {
+uint32_t ReadEntries(const char* path, const EntryFn& entry, const RefusedFn& refused) {
   if (!path) return 0xFFFFFFFFu;
   std::ifstream f(path, std::ios::binary);
   if (!f) return 0xFFFFFFFFu;
   std::string line;
-  uint32_t n = 0;
+  uint32_t n = 0, first = 0;
   while (std::getline(f, line)) {
     ++n;
     if (const size_t c = line.find_first_of("#;"); c != std::string::npos) line.erase(c);
     line = Trim(line);
     if (line.empty() || line[0] == '[') continue;
     const size_t eq = line.find('=');
-    if (eq == std::string::npos || !entry(Lower(Trim(line.substr(0, eq))), Trim(line.substr(eq + 1)))) return n;
+    const std::string key = eq == std::string::npos ? line : Lower(Trim(line.substr(0, eq)));
+    const std::string value = eq == std::string::npos ? std::string() : Trim(line.substr(eq + 1));
+    const Entry e = eq == std::string::npos ? Entry::kNoEntry : entry(key, value);
+    if (e == Entry::kTaken) continue;
+    if (first == 0) first = n;
+    if (refused) refused(n, e, key, value);
   }
-  return 0;
+  return first;
 }
 
 }  // namespace text
@@ -107,87 +113,104 @@ bool Size(const std::string& s, double& out) {
 
 }  // namespace
 
-uint32_t CardModel::ApplyConfigFile(const char* path) {
+uint32_t CardModel::ApplyConfigFile(const char* path, bool report) {
   using namespace text;
-  return ReadEntries(path, [this, path](const std::string& key, const std::string& value) {
+  // Keys with a number: the largest value each takes and where it goes.
+  using Set = void (*)(CardConfig&, CardState&, uint32_t);
+  constexpr uint32_t kAny = 0xFFFFFFFFu;
+  static const struct {
+    const char* key;
+    uint32_t max;
+    Set set;
+  } kNumbers[] = {
+      {"card_version", kAny, [](CardConfig& c, CardState&, uint32_t v) {
+         c.hwWord = (c.hwWord & ~kVersionBitsMask) | VersionBits(v);
+       }},
+      {"hw_word", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.hwWord = v; }},
+      {"hw_features", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.hwFeatures = v; }},
+      {"hw_info2_0", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.hwInfo2[0] = v; }},
+      {"hw_info2_1", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.hwInfo2[1] = v; }},
+      {"usb_startup", 2, [](CardConfig& c, CardState&, uint32_t v) { c.usbStartup = v; }},
+      {"inputs", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.inputs = v; }},
+      {"ad", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.ad = v; }},
+      {"alarms", kAny, [](CardConfig&, CardState& s, uint32_t v) { s.alarms = v; }},
+      {"laser_alarm", kAny, [](CardConfig&, CardState& s, uint32_t v) { s.laserAlarm = v & 63; }},
+      {"secondary", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.secondaryAnswer = v & 0xFF; }},
+      {"secondary_mode", 2, [](CardConfig& c, CardState&, uint32_t v) { c.secondaryMode = v; }},
+      {"link_level", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.linkLevel = v & 3; }},
+      {"latency_us", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.latencyUs = v; }},
+      {"speed", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.speedPercent = v; }},
+      {"consume", CARDSIM_CONSUME_STALLED, [](CardConfig& c, CardState&, uint32_t v) { c.consumeMode = v; }},
+      {"start_bytes", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.startBytes = v; }},
+      {"present", kAny, [](CardConfig& c, CardState&, uint32_t v) { c.present = v; }},
+      {"laser_type", 7, [](CardConfig& c, CardState&, uint32_t v) { c.laserType = v; }},
+  };
+  const auto entry = [this, path](const std::string& key, const std::string& value) {
     const std::string low = Lower(value);
     uint32_t v = 0;
     const bool num = Number(value, v);
     if (key == "svg") {
       cfg_.svgPath = value.empty() ? std::string() : BesideConfig(path, value);  // empty: no picture
-    } else if (key == "field_mm") {
+      return Entry::kTaken;
+    }
+    if (key == "field_mm") {
       const size_t comma = value.find(',');
       double x = 0, y = 0;
-      if (!Size(value.substr(0, comma), x)) return false;
+      if (!Size(value.substr(0, comma), x)) return Entry::kBadValue;
       if (comma == std::string::npos) {
         y = x;
       } else if (!Size(value.substr(comma + 1), y)) {
-        return false;
+        return Entry::kBadValue;
       }
       cfg_.svgField.fieldX = x;
       cfg_.svgField.fieldY = y;
-    } else if (key == "half_range_mm") {
-      return Size(value, cfg_.svgField.halfRange);
-    } else if (key == "card_type") {
+      return Entry::kTaken;
+    }
+    if (key == "half_range_mm") return TakenIf(Size(value, cfg_.svgField.halfRange));
+    if (key == "card_type") {
       if (low == "usb" || (num && v == 0)) {
         cfg_.type = CardType::Usb;
       } else if (low == "pcie" || (num && v == 1)) {
         cfg_.type = CardType::Pcie;
       } else {
-        return false;
+        return Entry::kBadValue;
       }
-    } else if (key == "unique_id") {
-      return HexBytes(value, cfg_.uniqueId, 7);
-    } else if (key == "usb_firmware") {
+      return Entry::kTaken;
+    }
+    if (key == "unique_id") return TakenIf(HexBytes(value, cfg_.uniqueId, 7));
+    if (key == "usb_firmware") {
       uint32_t b[2] = {};
-      if (!Numbers(value, b, 2) || b[0] > 255 || b[1] > 255) return false;
+      if (!Numbers(value, b, 2) || b[0] > 255 || b[1] > 255) return Entry::kBadValue;
       cfg_.usbFirmware[0] = static_cast<uint8_t>(b[0]);
       cfg_.usbFirmware[1] = static_cast<uint8_t>(b[1]);
-    } else if (!num) {
-      return false;
-    } else if (key == "card_version") {
-      cfg_.hwWord = (cfg_.hwWord & ~kVersionBitsMask) | VersionBits(v);
-    } else if (key == "hw_word") {
-      cfg_.hwWord = v;
-    } else if (key == "hw_features") {
-      cfg_.hwFeatures = v;
-    } else if (key == "hw_info2_0") {
-      cfg_.hwInfo2[0] = v;
-    } else if (key == "hw_info2_1") {
-      cfg_.hwInfo2[1] = v;
-    } else if (key == "usb_startup" && v <= 2) {
-      cfg_.usbStartup = v;
-    } else if (key == "inputs") {
-      cfg_.inputs = v;
-    } else if (key == "ad") {
-      cfg_.ad = v;
-    } else if (key == "alarms") {
-      st_.alarms = v;
-    } else if (key == "laser_alarm") {
-      st_.laserAlarm = v & 63;
-    } else if (key == "secondary") {
-      cfg_.secondaryAnswer = v & 0xFF;
-    } else if (key == "secondary_mode" && v <= 2) {
-      cfg_.secondaryMode = v;
-    } else if (key == "link_level") {
-      cfg_.linkLevel = v & 3;
-    } else if (key == "latency_us") {
-      cfg_.latencyUs = v;
-    } else if (key == "speed") {
-      cfg_.speedPercent = v;
-    } else if (key == "consume" && v <= CARDSIM_CONSUME_STALLED) {
-      cfg_.consumeMode = v;
-    } else if (key == "start_bytes") {
-      cfg_.startBytes = v;
-    } else if (key == "present") {
-      cfg_.present = v;
-    } else if (key == "laser_type" && v <= 7) {
-      cfg_.laserType = v;
-    } else {
-      return false;
+      return Entry::kTaken;
     }
-    return true;
-  });
+    for (const auto& k : kNumbers) {
+      if (key != k.key) continue;
+      if (!num || v > k.max) return Entry::kBadValue;
+      k.set(cfg_, st_, v);
+      return Entry::kTaken;
+    }
+    return Entry::kUnknownKey;
+  };
+  // A host names the file by CARDSIM_CONFIG and sees no answer: what the card did not take is said
+  // on standard error, one line each, and every other line still holds.
+  const RefusedFn refused = [path](uint32_t line, Entry why, const std::string& key, const std::string& value) {
+    std::string what;
+    if (why == Entry::kUnknownKey) {
+      what = "unknown key \"" + key + "\"";
+    } else if (why == Entry::kBadValue) {
+      what = "value \"" + value + "\" of " + key + " not understood or out of range";
+    } else {
+      what = "\"" + key + "\" is not a \"key = value\" line";
+    }
+    std::fprintf(stderr, "cardsim: CARDSIM_CONFIG %s line %u: %s; every other line is applied\n", path, line,
+                 what.c_str());
+  };
+  const uint32_t rc = ReadEntries(path, entry, report ? refused : RefusedFn());
+  if (report && rc == 0xFFFFFFFFu)
+    std::fprintf(stderr, "cardsim: CARDSIM_CONFIG %s cannot be read; the card keeps its defaults\n", path);
+  return rc;
 }
 
 }  // namespace cardsim

@@ -169,40 +169,42 @@ uint32_t CardModel::ApplyStateFile(const char* path) {
   uint32_t reply[3] = {};
   const std::vector<Field> fields = Fields(c, s, r);
   const uint32_t rc = ReadEntries(path, [&](const std::string& key, const std::string& value) {
+    // Every line counts: the first one not taken refuses the whole file (below).
     for (const Field& f : fields) {
       if (key != f.key) continue;
       uint32_t v = 0;
-      if (!Number(value, v) || v > f.max) return false;
+      if (!Number(value, v) || v > f.max) return Entry::kBadValue;
       *f.value = v;
-      return true;
+      return Entry::kTaken;
     }
-    if (key == "unique_id") return HexBytes(value, c.uniqueId, 7);
+    if (key == "unique_id") return TakenIf(HexBytes(value, c.uniqueId, 7));
     if (key == "usb_firmware") {
       uint32_t b[2] = {};
-      if (!Numbers(value, b, 2) || b[0] > 255 || b[1] > 255) return false;
+      if (!Numbers(value, b, 2) || b[0] > 255 || b[1] > 255) return Entry::kBadValue;
       c.usbFirmware[0] = static_cast<uint8_t>(b[0]);
       c.usbFirmware[1] = static_cast<uint8_t>(b[1]);
-      return true;
+      return Entry::kTaken;
     }
     if (key == "answer") {
       uint32_t a[5] = {};
-      if (!Numbers(value, a, 5)) return false;
+      if (!Numbers(value, a, 5)) return Entry::kBadValue;
       c.answers[{a[0], a[1], a[2]}] = {a[3], a[4]};
-      return true;
+      return Entry::kTaken;
     }
     if (key == "reply") {
-      if (!Numbers(value, reply, 3) || reply[0] > 0xFFFF) return false;
+      if (!Numbers(value, reply, 3) || reply[0] > 0xFFFF) return Entry::kBadValue;
       s.replyPending = true;
-      return true;
+      return Entry::kTaken;
     }
     if (key.rfind("flag_", 0) == 0) {
       uint32_t bit = 0, vc[2] = {};
-      if (!Number(key.substr(5), bit) || bit > 31 || !Numbers(value, vc, 2)) return false;
+      if (!Number(key.substr(5), bit) || bit > 31) return Entry::kUnknownKey;
+      if (!Numbers(value, vc, 2)) return Entry::kBadValue;
       s.flagValue[bit] = vc[0];
       s.flagCount[bit] = vc[1];
-      return true;
+      return Entry::kTaken;
     }
-    return false;
+    return Entry::kUnknownKey;
   });
   if (rc != 0) return rc;
   c.linkFlags &= 0x60;

@@ -20,10 +20,18 @@ bool Numbers(const std::string& s, uint32_t* out, size_t count);
 // Exactly `count` bytes as hex digits; blanks, ':' and '-' between them are allowed.
 bool HexBytes(const std::string& s, uint8_t* out, size_t count);
 
-// Reads the lines of the file at `path`: '#' or ';' begin a comment, blank lines and [sections]
-// are skipped, keys are compared in lower case, key and value are trimmed. entry(key, value)
-// answers false for an entry it does not understand. 0: every line read; 0xFFFFFFFF: the file
-// cannot be read; otherwise the number of the first line not understood (reading stops there).
-uint32_t ReadEntries(const char* path, const std::function<bool(const std::string&, const std::string&)>& entry);
+// What an entry callback makes of one "key = value" line, and the same for a line without '='.
+enum class Entry { kTaken, kUnknownKey, kBadValue, kNoEntry };
+inline Entry TakenIf(bool ok) { return ok ? Entry::kTaken : Entry::kBadValue; }
+using EntryFn = std::function<Entry(const std::string& key, const std::string& value)>;
+// A line not taken: its number, why, and its key and value as read (a line without '=': its text).
+using RefusedFn = std::function<void(uint32_t line, Entry why, const std::string& key, const std::string& value)>;
+
+// Reads every line of the file at `path`: '#' or ';' begin a comment, blank lines and [sections]
+// are skipped, keys are compared in lower case, key and value are trimmed. entry(key, value) says
+// whether it took the entry; a line not taken goes to `refused` (when given) and reading goes on
+// with the next line. 0: every line taken; 0xFFFFFFFF: the file cannot be read; otherwise the
+// number of the first line not taken.
+uint32_t ReadEntries(const char* path, const EntryFn& entry, const RefusedFn& refused = nullptr);
 
 }  // namespace cardsim::text

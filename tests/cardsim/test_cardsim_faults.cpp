@@ -1,8 +1,10 @@
 // The card across a loss, a close and a reopen, its latency, the frame log and the configuration file.
 // (Concurrent use: e2e ThreeThreads.JobsReadersAndReopenForAFewSeconds under tsan.)
 #include <fstream>
+#include <functional>
 #include <chrono>
 #include <tuple>
+#include <vector>
 
 #include "support/trace.h"
 #include "cardsim_fixture.h"
@@ -59,10 +61,18 @@ TEST_F(CardsimFaults, LostOrClosedCardRefusesEveryCallAndKeepsItsStateForTheReop
 TEST_F(CardsimLifecycle, LatencyDelaysTheReplyAndTheFrameLogKeepsTheNewestEntries) {
   Open(CardType::Usb);
   cardsim_set_latency_us(3000);
+  // A command reply, a bulk chunk sent and one read back each take the latency.
+  uint8_t chunk[512] = {};
+  cardsim_inject_stale_bulk(512);
   ASSERT_EQ(0u, Send(85, 0, 0));
-  const auto t0 = std::chrono::steady_clock::now();
-  ASSERT_EQ(0u, Receive().rc);
-  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::microseconds(3000));
+  const std::function<uint32_t()> exchanges[] = {[] { return Receive().rc; },
+                                                 [&] { return Card().BufSend(chunk, 512); },
+                                                 [&] { return Card().BufRecv(chunk, 512); }};
+  for (const auto& exchange : exchanges) {
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(0u, exchange());
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::microseconds(3000));
+  }
   cardsim_log_clear();
   const uint32_t total = CardModel::kLogCapacity + 5;
   for (uint32_t i = 0; i < total; ++i) ASSERT_EQ(0u, Send(((i & 15) << 12) | 33, i, 0));
@@ -99,22 +109,39 @@ TEST_F(CardsimLifecycle, ConfigurationFile) {
   Card().GetCardsNo(&cards, nullptr, 88);
   EXPECT_EQ(2u, cards);
 
-  // The lines before one not understood are applied; the rest are not.
-  struct Bad { const char* text; uint32_t rc; } bad[] = {
-      {"inputs = 3\n\nlatency_us = x\ninputs = 4\n", 3}, {"no_such_key = 1\n", 1}, {"consume = 3\n", 1}};
+  // Every line the card takes is applied, also after one it does not take; the answer is the first
+  // line not taken. Through CARDSIM_CONFIG (applied at a reset) each line not taken, and a file that
+  // cannot be read, is said on standard error.
+  struct Bad {
+    const char* text;
+    uint32_t rc, inputs;
+    std::vector<std::string> said;
+  } bad[] = {
+      {"inputs = 3\n\ncard_versoin = 79\nlaser_type = 8\ninputs = 4\n", 3, 4,
+       {"3: unknown key \"card_versoin\"", "4: value \"8\" of laser_type not understood or out of range"}},
+      {"latency_us = x\ninputs = 5\n", 1, 5, {"1: value \"x\" of latency_us not understood or out of range"}},
+      {"inputs\ninputs = 6\n", 1, 6, {"1: \"inputs\" is not a \"key = value\" line"}},
+  };
+  plat::SetEnvVar("CARDSIM_CONFIG", path);
   for (const auto& b : bad) {
     std::ofstream(path) << b.text;
     EXPECT_EQ(b.rc, cardsim_load_config(path.c_str())) << b.text;
+    std::string said;
+    for (const std::string& line : b.said)
+      said += "cardsim: CARDSIM_CONFIG " + path + " line " + line + "; every other line is applied\n";
+    testing::internal::CaptureStderr();
+    cardsim_reset();
+    EXPECT_EQ(said, testing::internal::GetCapturedStderr());
+    EXPECT_EQ(b.inputs, State().inputs) << b.text;
   }
-  EXPECT_EQ(3u, State().inputs);
-  EXPECT_EQ(0xFFFFFFFFu, cardsim_load_config(dir.File("missing.cfg").c_str()));
-
-  // A reset applies the file named by CARDSIM_CONFIG.
-  std::ofstream(path) << "inputs = 0x55\n";
-  plat::SetEnvVar("CARDSIM_CONFIG", path);
+  const std::string missing = dir.File("missing.cfg");
+  EXPECT_EQ(0xFFFFFFFFu, cardsim_load_config(missing.c_str()));
+  plat::SetEnvVar("CARDSIM_CONFIG", missing);
+  testing::internal::CaptureStderr();
   cardsim_reset();
   plat::SetEnvVar("CARDSIM_CONFIG", "");
-  EXPECT_EQ(0x55u, State().inputs);
+  EXPECT_EQ("cardsim: CARDSIM_CONFIG " + missing + " cannot be read; the card keeps its defaults\n",
+            testing::internal::GetCapturedStderr());
 }
 
 }  // namespace
