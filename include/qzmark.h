@@ -515,7 +515,9 @@ QZ_API uint32_t QZ_STDCALL QZ_MarkDotLaserByEnc(double x, double y, double reser
 /* Motor moves in the mark list: four axis groups (enable, target position, velocity, acceleration in
  * the axis's units). QZ_MarkMotorStart waits for the platform and starts the enabled axes 1 to 3
  * (group 4 is not moved); all enables 0 append nothing. QZ_MarkMotorEnd waits until the axes are in
- * place; QZ_MarkMotorRun is both (nothing when all enables are 0). 7 a target that is not a number. */
+ * place; QZ_MarkMotorRun is both (nothing when all enables are 0). A target that is not a number
+ * fails the job with 7 (a box, the card's run stopped, nothing appended; later mark-list commands
+ * return 20 and QZ_MarkEnd 3). */
 /* Starts the enabled axes 1..3 towards their targets (units of each axis) as described above. */
 QZ_API uint32_t QZ_STDCALL QZ_MarkMotorStart(int32_t en1, double pos1, double vel1, double acc1, int32_t en2,
                                              double pos2, double vel2, double acc2, int32_t en3, double pos3,

@@ -46,8 +46,8 @@ struct MotorGroups {
 // The move of the enabled axes 1 to 3 (group 4's enable is not passed on); nothing when no group is
 // enabled.
 uint32_t MotorMove(const MotorGroups& g) REQUIRES(g_MarkCall) {
-  if (!g.Any()) return RV_OK;
-  return MarkMotorStart(g.enable, g.position, g.velocity, g.accel);
+  if (g.Any()) MarkMotorStart(g.enable, g.position, g.velocity, g.accel);
+  return RV_OK;
 }
 
 // The end of the axes' moves: the end word, then the wait until the platform is in place.
@@ -298,7 +298,7 @@ extern "C" QZ_API uint32_t QZ_STDCALL QZ_MarkMotorRun(int32_t en1, double pos1, 
   const MotorGroups g{{en1, en2, en3, en4}, {pos1, pos2, pos3, pos4}, {vel1, vel2, vel3, vel4}, {acc1, acc2, acc3, acc4}};
   return RunMarkMember(kMarkMotorRun, {}, [&]() REQUIRES(g_MarkCall) {
     if (!g.Any()) return uint32_t{RV_OK};
-    if (const uint32_t rc = MotorMove(g)) return rc;
+    MotorMove(g);
     MotorEnd();
     return uint32_t{RV_OK};
   });

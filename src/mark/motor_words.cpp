@@ -41,12 +41,12 @@ void PlatformWait(WordList& list, uint64_t& cursor) {
 
 }  // namespace
 
-uint32_t MarkMotorStart(const int32_t enable[3], const double position[4], const double velocity[4],
-                        const double accel[4]) {
+void MarkMotorStart(const int32_t enable[3], const double position[4], const double velocity[4],
+                    const double accel[4]) {
   g_InfoLog.Write("MarkMotorStart", LOG_INFO, "%s", "");
   const uint32_t count = std::min<uint32_t>(NxaAxisCount(), 3);
   for (uint32_t k = 0; k < count; ++k) {
-    if (enable[k] != 0 && std::isnan(position[k])) return RV_DATA_IS_NAN;
+    if (enable[k] != 0 && std::isnan(position[k])) ThrowMarkError(RV_DATA_IS_NAN);
   }
   AppendStreamWord(10, 10, SW_MOTOR_ARRIVE_WAIT);
   EmitNamedReg(kWaitNoTimeout, kMotorWaitTimeoutMs, kPlatformWaitName);
@@ -62,7 +62,6 @@ uint32_t MarkMotorStart(const int32_t enable[3], const double position[4], const
   }
   AppendStreamWord(1, 0, start);
   AppendStreamWord(1, 0, SW_MOTOR_START_FOLLOW);
-  return RV_OK;
 }
 
 void MotorMoveInStream(WordList& list, uint64_t& cursor, bool move, bool waitAfter, double velocity, double accel,

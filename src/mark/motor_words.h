@@ -9,8 +9,8 @@
 // MarkMotorStart writes the main stream of the current floor (the mark-list members of motor
 // moves); MotorMoveInStream writes a word list of rotation marking for axis 1 at a cursor of its own.
 // Velocity and acceleration codes the card cannot take end the mark call with code 29 (mark-error
-// path; words already appended stay); a target that is not a number is refused with 7 before any
-// word is appended.
+// path; words already appended stay); a target of a loaded axis that is not a number fails the job
+// with 7 the same way, before any word is appended.
 #include <cstdint>
 
 #include "markbase/io_words.h"
@@ -37,9 +37,9 @@ constexpr uint32_t kMotorWaitTimeoutMs = 1000;
 // the bit of an enabled axis the card does not have). Positions, velocities and accelerations in the
 // axis's units; velocities clamped to the axis's maximum (+inf too). Timeline from the clock c: c + 10 the
 // wait word, c + 20 a NOP, c + 21..23 the named wait, then the axis words 1 µs apart, the start word
-// and its latch. 0, or 7 for a NaN target of a loaded axis.
-uint32_t MarkMotorStart(const int32_t enable[3], const double position[4], const double velocity[4],
-                        const double accel[4]) REQUIRES(g_MarkCall);
+// and its latch.
+void MarkMotorStart(const int32_t enable[3], const double position[4], const double velocity[4],
+                    const double accel[4]) REQUIRES(g_MarkCall);
 
 // Axis 1 (of `pulses` pulses per unit) into `list` at `cursor` (advanced to the last word). move: cursor + 10 the wait word, the
 // named wait built at cursor + 20, then velocity, start speed, acceleration and target with their

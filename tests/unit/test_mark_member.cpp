@@ -100,6 +100,7 @@ TEST_F(MarkMemberTest, RefusedVectorsDotsAndPositionsFailTheJob) {
       {"dot by input, spot time +inf", [] { return QZ_MarkDotLaserByIO(0, 0, 0, 1000, inf, 0, 0, 5); }, 7},
       {"dot by encoder at NaN", [] { return QZ_MarkDotLaserByEnc(nan, 0, 0, 1000, 100, 0, 0, 0, 0); }, 7},
       {"wobble figure NaN, 16-bit codes", [&] { return QZ_MarkWobLaserByEnc(wobNan.data(), 2, 0, 0, 0); }, 7},
+      {"motor target NaN", [] { return QZ_MarkMotorRun(0, 0, 1, 1, 1, nan, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1); }, 7},
   };
   CCaliLink::SetHalfRange(10.0);
   g_SystemPara.BASETIME = 10;  // a position within reach moves: only the reach refuses
