@@ -50,6 +50,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   second = ReadAll();
   FUZZ_CHECK(plat::ReadWholeFile(path, twice) && twice == once, "a second read changed the file");
   FUZZ_CHECK(first == second, "a second read read other values");
-  FUZZ_CHECK(LasersInUse() >= 1 && LasersInUse() <= 2, "%d lasers in use", LasersInUse());
   return 0;
 }
