@@ -112,8 +112,9 @@
 // entries, never holding the host, or a stop from another thread, for more than a few ms. Straight
 // streams (at most the 2^24 bytes the FIFO holds) and shorter loops are never cut by the clock:
 // what an entry has run depends on the machine's speed only inside a long loop, where the number
-// of entries decides it anyway. An engine whose host has no clock is bounded in words alone. A wait with the zero time-out set-up on the inputs (source 1, reason 0x20) is a
-// test, not a wait: checked once, no alarm. Every modelled wait latches its result (met, or a failed test); 0x51700000 then takes
+// of entries decides it anyway. An engine whose host has no clock is bounded in words alone.
+// A wait with the zero time-out set-up on the inputs (source 1, reason 0x20) is a test, not a
+// wait: checked once, no alarm. Every modelled wait latches its result (met, or a failed test); 0x51700000 then takes
 // the 16-bit value of lane 0 (result met) or lane 1 (failed): with its bit 8 set the executor
 // continues at label (value & 0xFF), else goes on. Jumped-to words run at the time of the jump: the
 // path's time (the clock, and the times of the records) goes on from there.
