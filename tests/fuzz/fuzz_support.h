@@ -64,14 +64,9 @@ inline std::string OpeningValue(const std::string& file, const std::string& sect
   const std::string head = "[" + section + "]\n" + key + "=";
   if (file.compare(0, head.size(), head) != 0) return std::string();
   const std::string v = file.substr(head.size(), file.find('\n', head.size()) - head.size());
-  const auto plain = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-           c == '-' || c == ' ';
-  };
-  if (v.empty() || v.size() > 255 || v.front() == ' ' || v.back() == ' ') return std::string();
-  for (char c : v)
-    if (!plain(c)) return std::string();
-  return v;
+  const bool plain =
+      v.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._- ") == std::string::npos;
+  return plain && !v.empty() && v.size() <= 255 && v.front() != ' ' && v.back() != ' ' ? v : std::string();
 }
 
 }  // namespace qzfuzz
