@@ -395,6 +395,7 @@ class CardModel : private StreamHost {
     return us == AxisModel::kNeverUs ? kNeverUs : us;
   }
   void StreamUart(uint32_t word) override { imm_.uart.StreamWord(word, cfg_.CardVersion() >= 80); }
+  uint64_t StreamWallUs() override { return NowUs(); }
   // Commands of the immediate models: galvanometers, UART, routes, memory read-back. false: no reply.
   bool ImmediateCommand(uint32_t command, uint32_t p1, uint32_t p2, uint32_t& r0, uint32_t& r1);
   // Commands 17, 18 and 19 from the last wait on the inputs (stream_engine.h).

@@ -286,8 +286,18 @@ bool StreamEngine::Step(uint64_t us, bool paused) {
   return true;
 }
 
+bool StreamEngine::OutOfTime(uint64_t& since) const {
+  const uint64_t now = host_.StreamWallUs();
+  if (now == StreamHost::kNeverUs) return false;
+  if (since == StreamHost::kNeverUs) since = now;
+  return now - since >= kRunWallUs;
+}
+
 void StreamEngine::Advance(uint64_t budget, bool unlimited) {
   uint64_t words = 0;
+  uint64_t last = 0;  // the absolute index of the last word run
+  bool looped = false;
+  uint64_t since = StreamHost::kNeverUs;  // the card's clock when the bound in time began
   while (Executing()) {
     if (trig_.armed && Trigger()) continue;
     if (waits_.Waiting()) {
@@ -311,6 +321,8 @@ void StreamEngine::Advance(uint64_t budget, bool unlimited) {
         break;
       }
       const uint64_t at = base_ + pc_;
+      if (words > 0 && at <= last) looped = true;
+      last = at;
       pc_ += 1;
       if (at >= furthest_ && Running()) {
         furthest_ = at + 1;
@@ -329,6 +341,7 @@ void StreamEngine::Advance(uint64_t budget, bool unlimited) {
       // A bound in every mode: a program that jumps around forever, also one whose loop takes no
       // stream time, still returns to the host (a card runs it by itself).
       if (++words >= wordsPerEntry_) return;
+      if (looped && words >= kTimedAfterWords && words % kClockEvery == 0 && OutOfTime(since)) return;
       if (jumped) break;
     }
     if (!Executing()) return;

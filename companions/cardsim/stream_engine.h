@@ -105,10 +105,16 @@
 // label and its end runs count times; without an open loop it is passed over. The card keeps at
 // most kLoopDepth open loops: a loop opened beyond them (a loop end that jumps back before its
 // loop's start opens the loop again on every pass) ends the run with the loop-stack alarm (status
-// r0 bit 13, kLoopStackAlarm), end code 0, sub code 6. One driver entry runs at most 2^22 words, in
-// every mode: a loop that takes no stream time runs on in the following entries, never holding the
-// host inside one. A wait with the zero time-out set-up on the inputs (source 1, reason 0x20) is a
-// test, not a wait: checked once, no alarm. Every modelled wait latches its result (met, or a failed test); 0x51700000 then takes
+// r0 bit 13, kLoopStackAlarm), end code 0, sub code 6. A run of the executor (a driver entry runs
+// it once or a few times) runs at most 2^22 words, in every mode, and once it has jumped back (a
+// loop, which may take no stream time) and run kTimedAfterWords words, at most kRunWallUs of the
+// card's clock (the host's real time, StreamHost::StreamWallUs): a loop runs on in the following
+// entries, never holding the host, or a stop from another thread, for more than a few ms. Straight
+// streams (at most the 2^24 bytes the FIFO holds) and shorter loops are never cut by the clock:
+// what an entry has run depends on the machine's speed only inside a long loop, where the number
+// of entries decides it anyway. An engine whose host has no clock is bounded in words alone.
+// A wait with the zero time-out set-up on the inputs (source 1, reason 0x20) is a test, not a
+// wait: checked once, no alarm. Every modelled wait latches its result (met, or a failed test); 0x51700000 then takes
 // the 16-bit value of lane 0 (result met) or lane 1 (failed): with its bit 8 set the executor
 // continues at label (value & 0xFF), else goes on. Jumped-to words run at the time of the jump: the
 // path's time (the clock, and the times of the records) goes on from there.
@@ -199,6 +205,8 @@ class StreamHost {
   virtual uint64_t StreamMotorUntil(uint32_t /*source*/, uint32_t /*v*/, uint32_t /*mask*/) { return kNeverUs; }
   // A UART word (0x71) for the laser's serial port.
   virtual void StreamUart(uint32_t /*word*/) {}
+  // The card's clock, the host's real time in µs, that bounds a run of the executor; kNeverUs: none.
+  virtual uint64_t StreamWallUs() { return kNeverUs; }
 };
 
 // Settings the model passes on each step.
@@ -228,6 +236,10 @@ constexpr uint32_t LayoutOfVersion(uint32_t version) { return version >= 96 ? 2 
 class StreamEngine {
  public:
   static constexpr uint32_t kTraceCapacity = 1u << 21;
+  // The bound in time of a run of the executor that loops, checked every kClockEvery words.
+  static constexpr uint64_t kTimedAfterWords = 1024;
+  static constexpr uint64_t kClockEvery = 256;
+  static constexpr uint64_t kRunWallUs = 2000;
 
   explicit StreamEngine(StreamHost& host) : host_(host) {}
 
@@ -332,6 +344,9 @@ class StreamEngine {
   // Runs the executor on with `budget` µs of card time. unlimited: the stream's own time costs
   // nothing (mode 0) and the budget is for waits alone.
   void Advance(uint64_t budget, bool unlimited);
+  // The run of the executor has taken its time on the card's clock, counted from `since` (set at
+  // the first call).
+  bool OutOfTime(uint64_t& since) const;
   // The open wait takes what it needs of the budget; true when it ended and the run goes on.
   bool HoldWait(uint64_t& budget, bool atOnce);
   // After the executor ran: a flushed card that has run everything out ends its run.

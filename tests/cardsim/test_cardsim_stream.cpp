@@ -2,6 +2,9 @@
 // writes, waits, jumps, camera steps, resident programs, debug records: commands 19 and 87). (The paced run: e2e
 // MonitorHost and OffDocHost; input waits: e2e MarkListHost.)
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -386,6 +389,26 @@ TEST_F(CardsimStream, AJumpToALabelNotYetReceivedWaitsForIt) {
   ASSERT_EQ(0u, cardsim_step_us(50));
   EXPECT_EQ(0u, Fifo().count_markers);
   EXPECT_EQ(uint32_t{CARDSIM_PHASE_RUNNING}, Fifo().phase);
+}
+
+// A loop that takes no time runs on in every driver entry; one entry holds the card for a few ms
+// at most, so a stop from another thread, while a host thread polls the card, gets through at once.
+TEST_F(CardsimStream, AStopFromAnotherThreadEndsALoopThatTakesNoTime) {
+  Run({{1, kLabel | 1}, {1, 0x62000001}, {1, kJump | 1}});
+  std::atomic<bool> stopped{false};
+  std::thread poller([&] {
+    for (; !stopped; std::this_thread::sleep_for(std::chrono::milliseconds(1))) Fifo();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto start = std::chrono::steady_clock::now();
+  Flag(kFlagStop);
+  const auto took = std::chrono::steady_clock::now() - start;
+  stopped = true;
+  poller.join();
+  EXPECT_EQ((std::pair<uint32_t, uint32_t>{2, 0}), EndCodes());
+  EXPECT_GT(Fifo().count_markers, 1u);
+  // Far above the few ms an entry takes; with 2^22 words per entry a stop took half a second and more.
+  EXPECT_LT(took, std::chrono::milliseconds(200));
 }
 
 TEST_F(CardsimStream, CameraStepsAreRecordedWithTheirRegisters) {

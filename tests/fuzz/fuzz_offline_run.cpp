@@ -3,7 +3,8 @@
 // the run starts at once, as an offline run does, and the card runs it in pieces of card time.
 // Oracle: every driver entry returns (also for a program that loops in no time or opens loops
 // without end); the card never consumes more than it received; a loop-stack alarm ends the run with
-// its sub code; and a run that ended stays ended with no more words run.
+// its sub code; a run that ended stays ended, and after a stop no more words run (a downloaded
+// program stays resident and runs on after its run ended, until a stop).
 #include <algorithm>
 #include <vector>
 
@@ -58,10 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(engine.PhaseCode() == CARDSIM_PHASE_ENDED && engine.SubCode() == cardsim::kLoopStackSub,
                "a loop-stack alarm without its end");
   if (engine.PhaseCode() == CARDSIM_PHASE_ENDED) {
+    for (int i = 0; i < 4 && engine.Resident(); ++i) enter();
+    engine.Stop();
     const uint32_t ran = engine.TraceCount(CARDSIM_TRACE_EXECUTED);
     enter();
-    FUZZ_CHECK(engine.PhaseCode() == CARDSIM_PHASE_ENDED && engine.TraceCount(CARDSIM_TRACE_EXECUTED) == ran,
-               "an ended run ran on");
+    FUZZ_CHECK(!engine.Resident() && engine.PhaseCode() == CARDSIM_PHASE_ENDED &&
+                   engine.TraceCount(CARDSIM_TRACE_EXECUTED) == ran,
+               "an ended run ran on after a stop");
   }
   return 0;
 }
