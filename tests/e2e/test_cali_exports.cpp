@@ -9,7 +9,7 @@
 
 namespace {
 
-using qztest::AnyLineHas;
+using qztest::HasLine;
 using qztest::CardHost;
 using qztest::DefaultBoxBlock;
 using qztest::kParaKey;
@@ -146,7 +146,7 @@ class CaliHostWithoutModules : public CaliHost {
     const std::vector<uint8_t> block = DefaultBoxBlock();
     EXPECT_EQ(version >= 80 ? QZ(SetCaliPara)(block.data()) : QZ(SetCaliParaFile)(0), 11u);
     EXPECT_EQ(lib->Boxes().back(), kUnsupported);
-    EXPECT_TRUE(AnyLineHas(ErrorLog(), version >= 80 ? "Gridel.dll is not loaded" : "Corrix.dll is not loaded"));
+    EXPECT_TRUE(HasLine(ErrorLog(), version >= 80 ? "Gridel.dll is not loaded" : "Corrix.dll is not loaded"));
   }
 };
 

@@ -6,7 +6,7 @@
 
 namespace {
 
-using qztest::AnyLineHas;
+using qztest::HasLine;
 using qztest::CardHost;
 using qztest::kParaKey;
 
@@ -18,7 +18,7 @@ TEST_F(CardHost, UsbOpenRecordsTheCardVersionAndGoesOnline) {
   EXPECT_EQ(State().offline, 0u);
   // Version 85 on a fresh configuration is recorded (the keys: test_card_version.cpp).
   EXPECT_NE(ConfigText().find("bConfiguration=1"), std::string::npos);
-  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_InitCard:卡号:32768   V6版本:3454"));
+  EXPECT_TRUE(HasLine(InfoLog(), "QZ_InitCard:卡号:32768   V6版本:3454"));
   EXPECT_TRUE(lib->Boxes().empty());
   uint32_t cards = 0, index = 7;
   EXPECT_EQ(GetCardsNo(&cards, &index), 0u);
@@ -50,14 +50,14 @@ TEST_F(CardHost, CardNumberComesFromPidAndNamesTheMutexThatFailedOpensLetGo) {
   ASSERT_EQ(other.Create("KVX1000 card USB3"), plat::SystemMutex::Result::Created);
   EXPECT_EQ(InitCard(), 1u);
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Opened, cannot open again!"});
-  EXPECT_TRUE(AnyLineHas(ErrorLog(), "OpenCardBigEvent:打开卡 32770 失败"));
+  EXPECT_TRUE(HasLine(ErrorLog(), "OpenCardBigEvent:打开卡 32770 失败"));
   other.Close();
   cardsim_log_clear_();
   ASSERT_EQ(InitCard(), 0u);
   const uint32_t sends = static_cast<uint32_t>(Commands().size());
   EXPECT_EQ(State().last_index, 2u);
   EXPECT_NE(ConfigText().find("PID_pre=32770"), std::string::npos);
-  EXPECT_TRUE(AnyLineHas(ErrorLog(), "CardNo Change to 32770"));
+  EXPECT_TRUE(HasLine(ErrorLog(), "CardNo Change to 32770"));
   // While this process holds the card, nobody else can take its mutex.
   EXPECT_EQ(other.Create("KVX1000 card USB3"), plat::SystemMutex::Result::AlreadyExists);
   EXPECT_EQ(CloseCard(), 0u);
@@ -150,7 +150,7 @@ TEST_F(CardHost, MarkTaskNeedsAcceptedParametersAndAReadyCard) {
   uint32_t version = 0;
   EXPECT_EQ(GetHdVer(&version), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);  // nothing was marked: no run
-  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_MarkEnd:> no run"));
+  EXPECT_TRUE(HasLine(InfoLog(), "QZ_MarkEnd:> no run"));
   EXPECT_EQ(State().task_id, 0u);
   EXPECT_EQ(MarkEnd(0), 17u);  // and the job is over
   EXPECT_EQ(SetFlag(kParaKey, 0), 0u);  // the library is idle again
@@ -167,7 +167,7 @@ TEST_F(CardHost, MarkTaskNeedsAcceptedParametersAndAReadyCard) {
   const size_t boxes = lib->Boxes().size();
   EXPECT_EQ(SetFlag(kParaKey, 0), 2u);
   EXPECT_EQ(lib->Boxes().size(), boxes);
-  EXPECT_TRUE(AnyLineHas(InfoLog(), "Card Initializing... fail,for Card is Busy"));
+  EXPECT_TRUE(HasLine(InfoLog(), "Card Initializing... fail,for Card is Busy"));
   cardsim_set_run_state_(0, 0, 0);
   cardsim_set_alarms_(1u << 13, 0);
   EXPECT_EQ(MarkStart(0, 0, 0), 2u);  // answered No

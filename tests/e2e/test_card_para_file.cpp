@@ -26,11 +26,6 @@ class CardParaHost : public CardHost {
     AddCaliFiles();
     Load(true);
   }
-  void AddCaliFiles() {
-    const auto block = qztest::DefaultBoxBlock();
-    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
-    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-  }
   std::vector<Packet> CardList() {
     std::vector<Packet> out;
     for (uint32_t i = 0; i < cardsim_para_count_(); ++i) {

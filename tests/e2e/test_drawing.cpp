@@ -144,7 +144,7 @@ TEST_F(DrawingHost, PenExportsCheckTheCardAndShowARefusal) {
   EXPECT_EQ(QZ(SetMarkParaDotPowWaveL)(1, 3, w, 2), 0u);
   EXPECT_EQ(QZ(SetMarkPara)(pens.data(), 257), 6u);
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: The layer number is out of range."});
-  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] SetMarkPara:The layer number is out of range."));
+  EXPECT_TRUE(qztest::HasLine(ErrorLog(), "] SetMarkPara:The layer number is out of range."));
 }
 
 // The square (grid, glyphs, guide), then both guide modes with mirror X: only a marked extension word with bit 0

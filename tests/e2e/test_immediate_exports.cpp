@@ -12,7 +12,7 @@
 
 namespace {
 
-using qztest::AnyLineHas;
+using qztest::HasLine;
 using qztest::CardHost;
 
 class Immediate : public CardHost {
@@ -37,7 +37,7 @@ TEST_F(Immediate, WithoutCardOnlyTheHostSideAnswers) {
   EXPECT_EQ(QZ(GetUniqueID)(id), 1u);
   for (uint8_t b : id) EXPECT_EQ(b, 0x02);
   EXPECT_EQ(QZ(EndResetRoute)(), 1u);
-  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_EndResetRoute"));
+  EXPECT_TRUE(HasLine(InfoLog(), "QZ_EndResetRoute"));
   char text[32];
   char* p = text;
   EXPECT_EQ(QZ(GetErrInfo)(41, &p, sizeof text), 0u);
@@ -83,7 +83,7 @@ TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
       {42, 0x92000000, 0}, {82, 1, 0x200000}, {82, 0, 0x20}, {82, 1, 0x10}, {82, 0, 1}, {82, 0, 0x400},
       {82, 1, 0x400},    {82, 0, 0x80000}};
   EXPECT_EQ(Sent(), want);
-  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_ClearAlarm"));
+  EXPECT_TRUE(HasLine(InfoLog(), "QZ_ClearAlarm"));
   // The raw move, and the position back in mm: each code with its own field and the card's sine factor.
   cardsim_log_clear_();
   ASSERT_EQ(QZ(ScanMove2Bit)(0x1234, 0x5678), 0u);

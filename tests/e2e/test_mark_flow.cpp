@@ -85,7 +85,7 @@ TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChooseAndACameraNeverRead
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   ASSERT_EQ(Ccd(0, 0, 0), 0u);
   EXPECT_EQ(MarkEnd(0), 3u);
-  EXPECT_TRUE(qztest::AnyLineHas(lib->Boxes(), "Waiting for timeout"));
+  EXPECT_TRUE(qztest::HasLine(lib->Boxes(), "Waiting for timeout"));
 }
 
 // Refused arguments append nothing; a count wait on a run that ended by itself fails the job.
@@ -110,7 +110,7 @@ TEST_F(MarkFlowHost, RefusedArgumentsAndACountWaitOnAnEndedRun) {
   ASSERT_EQ(QZ(MarkInputWait)(1, 1, 0, 0, 1), 0u);  // input 0 never set: 1 ms, then the wait alarm
   ASSERT_EQ(QZ(MarkSetCountAndWait)(1), 0u);
   EXPECT_EQ(QZ(MarkSetCountAndWait)(1), 20u);
-  EXPECT_TRUE(qztest::AnyLineHas(InfoLog(), "Count wait: the card's run has ended after 0 of 2 markers"));
+  EXPECT_TRUE(qztest::HasLine(InfoLog(), "Count wait: the card's run has ended after 0 of 2 markers"));
   EXPECT_NE(MarkEnd(0), 0u);
 }
 

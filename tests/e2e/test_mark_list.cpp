@@ -117,7 +117,7 @@ TEST_F(MarkListHost, WithoutACardOrAJobEveryMemberIsRefused) {
     EXPECT_EQ(lib->Boxes().back(), "topmost ok: Marking has not been started.");
   }
   EXPECT_TRUE(Commands().empty());
-  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkInputWait:Marking has not been started."));
+  EXPECT_TRUE(qztest::HasLine(ErrorLog(), "] QZ_MarkInputWait:Marking has not been started."));
 }
 
 // Refused arguments add nothing and the job goes on; an empty dot list marks the layer alone. In the next
@@ -130,8 +130,8 @@ TEST_F(MarkListHost, RefusedArgumentsAddNothingAndTheFirstMemberOpensTheBuffer) 
   EXPECT_EQ(QZ(MarkLayer)(-1, 1), 6u);
   EXPECT_EQ(QZ(MarkBufWait)(5u << 25 | 0x0101, 0), 2u);  // there is no fifth input byte
   EXPECT_TRUE(Frames().empty());                         // not even the buffer's start
-  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkLayer:The layer number is out of range. (layer -1)"));
-  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkBufWait:input byte lane 5"));
+  EXPECT_TRUE(qztest::HasLine(ErrorLog(), "] QZ_MarkLayer:The layer number is out of range. (layer -1)"));
+  EXPECT_TRUE(qztest::HasLine(ErrorLog(), "] QZ_MarkBufWait:input byte lane 5"));
   EXPECT_EQ(QZ(MarkDot)(nullptr, 0, 0.99, 0), 0u);  // no dots: the layer alone
   EXPECT_EQ(QZ(MarkLayer)(0, 1), 0u);             // nothing changed: its marker alone
   EXPECT_EQ(MarkEnd(0), 0u);
@@ -207,7 +207,7 @@ TEST_F(MarkListHost, MemberWhileAnotherThreadEndsTheJobStopsTheCardAndReturns16)
   ender.join();
   EXPECT_EQ(endRc, 3u);  // the ending thread saw the run end
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Two mark calls were made at the same time."});
-  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] QZ_MarkBufIO:Two mark calls were made at the same time."));
+  EXPECT_TRUE(qztest::HasLine(ErrorLog(), "] QZ_MarkBufIO:Two mark calls were made at the same time."));
   EXPECT_FALSE(TraceHas(kKindMarker | 4));
 }
 

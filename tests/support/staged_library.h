@@ -22,6 +22,8 @@ class StagedLibrary {
   const std::string& LibDir() const { return libDir_; }
   std::string ConfigDir() const;
   std::string LogDir() const;
+  // Today's file of the log folder: prefix, month and day as "MM_DD", suffix.
+  std::string TodaysLog(const std::string& prefix, const std::string& suffix) const;
 
   // Copies a stand-in companion ("full" or "partial" export set).
   void AddStandIn(const std::string& module, const std::string& variant);
