@@ -78,13 +78,8 @@ TEST_F(CardHost, CardNumberComesFromPidAndNamesTheMutexThatFailedOpensLetGo) {
 
 // An open finds the card as a crashed host left it: it restores the card or refuses it, each with its box.
 TEST_F(CardHost, OpenAfterACrashRestoresOrRefuses) {
-  struct Case {
-    const char* name;
-    uint32_t runState, taskId, subState;
-    uint32_t stickyRun;  // run-state bits the card's requests do not clear
-    uint32_t result;
-    const char* box;  // nullptr: none
-  } cases[] = {
+  // stickyRun: run-state bits the card's requests do not clear; box nullptr: none.
+  struct Case { const char* name; uint32_t runState, taskId, subState, stickyRun, result; const char* box; } cases[] = {
       {"idle", 0, 0, 0, 0, 0, nullptr},
       {"markingRunning", 1, 1, 0, 0, 0, "topmost ok: The board is in a running state and has been aborted"},
       {"markingStopped", 0, 1, 0, 0, 0, nullptr},

@@ -102,17 +102,13 @@ TEST_F(CardParaHost, RefusedCommitsAndChecksLeaveTheParametersNotAccepted) {
   constexpr uint32_t kEBus = 1u << 26;
   // The OSS status answer of version o (command 329); the OSS version answer (command 334).
   auto oss = [](uint32_t o, uint32_t flags) { return kOssOk | flags | (o << 20); };
-  struct Case {
-    const char* name;
-    std::string config;          // [Main] of a configuration for this library, more sections may follow
-    uint32_t version = 85;       // the card's version
-    uint32_t features = 0x3000;  // command 81 r1: minimum optical-switch version << 16 | minimum library
-    uint8_t fw0 = 1, fw1 = 0;    // USB firmware bytes
-    uint32_t ossStatus = 0, ossVersion = 0;
-    bool upgradeMode = false;
-    const char* box;             // nullptr: accepted
-    bool uploads = true;         // accepted with the parameters uploaded
-  } cases[] = {
+  // config: [Main] of a configuration for this library (more sections may follow); version: the card's; features:
+  // command 81 r1, minimum optical-switch version << 16 | minimum library; fw0, fw1: the USB firmware bytes; box
+  // nullptr: accepted; uploads: accepted with the parameters uploaded.
+  struct Case { const char* name; std::string config; uint32_t version = 85, features = 0x3000;
+                uint8_t fw0 = 1, fw1 = 0; uint32_t ossStatus = 0, ossVersion = 0; bool upgradeMode = false;
+                const char* box; bool uploads = true; };
+  const Case cases[] = {
       {"configuration version", "CardVertion=5\n", 85, 0x3000, 1, 0, 0, 0, false, "配置文件不是V6版本，请重新打补丁"},
       {"upgrade mode", "", 85, 0x3000, 1, 0, 0, 0, true, "板卡处于升级模式，无法打开"},
       {"USB firmware", "", 85, 0x3000, 0x2F, 0xF8, 0, 0, false, "板卡USB固件版本太旧，请联系供应商换卡"},

@@ -157,14 +157,8 @@ TEST_F(FlashHost, DownloadsIntoTheSlots) {
 }
 
 TEST_F(FlashHost, SlotSixteenIsCommittedAndTheNandIsChecked) {
-  struct Case {
-    uint32_t version;
-    int checkType;
-    std::vector<uint8_t> id;
-    uint32_t result;
-    bool idRead;
-    const char* box;
-  } cases[] = {
+  struct Case { uint32_t version; int check; std::vector<uint8_t> id; uint32_t result; bool idRead; const char* box; };
+  const Case cases[] = {
       {69, 2, {0x51, 0xEC, 0xDA}, 0, true, nullptr},
       {69, 2, {0x51, 0xEC, 0xDB, 0x10}, 28, true, "topmost ok: flash id 异常 10dbec51"},
       {69, 0, {0x51, 0xEC, 0xDA}, 28, false, nullptr},
@@ -172,8 +166,8 @@ TEST_F(FlashHost, SlotSixteenIsCommittedAndTheNandIsChecked) {
       {68, 2, {0x51, 0xEC, 0xDB}, 0, false, nullptr},  // an older card has no check
   };
   for (const Case& c : cases) {
-    QZ_TRACE(testing::Message() << c.version << " " << c.checkType << " " << std::hex << c.id[2]);
-    Open(c.version, 0, "nCheckFlashType=" + std::to_string(c.checkType) + "\n");
+    QZ_TRACE(testing::Message() << c.version << " " << c.check << " " << std::hex << c.id[2]);
+    Open(c.version, 0, "nCheckFlashType=" + std::to_string(c.check) + "\n");
     cardsim_nand_set_id_(c.id.data(), static_cast<uint32_t>(c.id.size()));
     const auto job = Pattern(4096, 4);
     EXPECT_EQ(QZ(DownLoadOffFile)(File("job.bin", job).c_str(), 16), c.result);
@@ -214,11 +208,7 @@ TEST_F(FlashHost, TheUserPageAndItsRefusalsOnBothMaps) {
   ASSERT_EQ(QZ(FlashRead)(back, 10), 0u);
   EXPECT_TRUE(std::equal(back, back + 10, ten));
 
-  struct Refusal {
-    const char* what;
-    std::function<uint32_t()> call;
-    bool box;
-  } refusals[] = {
+  struct Refusal { const char* what; std::function<uint32_t()> call; bool box; } refusals[] = {
       {"2049", [&] { return QZ(FlashWrite)(page.data(), 2049); }, true},
       {"-1", [&] { return QZ(FlashRead)(page.data(), -1); }, true},
       {"null data", [&] { return QZ(FlashWrite)(nullptr, 5); }, false},
@@ -288,11 +278,7 @@ TEST_F(FlashHost, TheResetWritesTheDefaultsAndNeverAStaleFile) {
 TEST_F(FlashHost, ACardLostInFlashWorkOpensAgainRestored) {
   uint8_t ten[10] = {9};
   std::vector<uint8_t> head = HostHead();
-  const struct {
-    uint32_t version;
-    bool atChunk;
-    std::function<uint32_t()> call;
-  } cases[] = {
+  const struct { uint32_t version; bool atChunk; std::function<uint32_t()> call; } cases[] = {
       {85, false, [&] { return QZ(DownLoadOffFile)(File("job.bin", Pattern(40 * 2048, 8)).c_str(), 1); }},
       {60, true, [&] { return QZ(FlashWrite)(ten, 10); }},
       {85, true, [&] { return QZ(SetOffFileHead)(head.data()); }},

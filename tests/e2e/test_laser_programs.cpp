@@ -149,11 +149,9 @@ TEST_F(ProgramHost, FibreProfilePointsCloserThanTheirStrobesDownloadInTimeOrder)
                                           tr.at(IndexOf(tr, 0x51800040)).time_us);
   constexpr uint32_t A = 0x290007FF, B = 0x29000333, S = 0x22200200, C = 0x22200000;  // 50 %, 20 %, strobe
   using Words = std::vector<std::pair<uint64_t, uint32_t>>;
-  const struct {
-    int gap;  // µs from the first point (t0 + 40) to the second; -1: 0 % and 100 %, both 50 %
-    bool box;
-    Words words;  // from t0, as the card receives them
-  } cases[] = {
+  // gap: µs from the first point (t0 + 40) to the second, -1: 0 % and 100 %, both 50 %; words: from t0, as the
+  // card receives them.
+  const struct { int gap; bool box; Words words; } cases[] = {
       {-1, true, {{40, A}, {40, A}, {55, S}, {55, S}, {70, C}, {70, C}}},
       {10, true, {{40, A}, {50, B}, {55, S}, {65, S}, {70, C}, {80, C}}},
       {25, false, {{40, A}, {55, S}, {65, B}, {70, C}, {80, S}, {95, C}}},
@@ -183,12 +181,7 @@ TEST_F(ProgramHost, FibreProfilePointsCloserThanTheirStrobesDownloadInTimeOrder)
 // A refused whole job: its box, no buffer opened, nothing claimed; the units' refusals.
 TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCardAndUnitRefusals) {
   const uint16_t positions[4] = {1, 2, 3, 4};
-  const struct {
-    const char* config;
-    uint32_t version;
-    std::function<uint32_t()> call;
-    const char* box;
-  } cases[] = {
+  const struct { const char* config; uint32_t version; std::function<uint32_t()> call; const char* box; } cases[] = {
       {"", 96, [&] { return QZ(WobStart)(0, 1); }, "bWob未设置为1"},
       {"", 96, [&] { return QZ(LaserModuleStart)(1); }, "bWob未设置为1"},
       {"wob=1\n", 96, [&] { return QZ(OssLaserModuleStart)(positions, 1, 0); }, "bKvxOSS未设置为1"},

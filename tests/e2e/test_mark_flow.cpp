@@ -60,10 +60,8 @@ TEST_F(MarkFlowHost, ALoopOfThreeRunsThreeTimesAndACountWaitFlushesOnTheFourth) 
 }
 
 TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChooseAndACameraNeverReadyEndsTheRun) {
-  struct Case {
-    bool ok;
-    uint32_t inputs, lastCount;
-  } cases[] = {{true, 0x5, 2}, {true, 0x4, 1}, {false, 0x5, 1}, {false, 0x4, 2}};
+  struct Case { bool ok; uint32_t inputs, lastCount; } cases[] = {
+      {true, 0x5, 2}, {true, 0x4, 1}, {false, 0x5, 1}, {false, 0x4, 2}};
   OpenCard();
   for (const Case& c : cases) {
     QZ_TRACE(c.inputs);
@@ -196,17 +194,10 @@ TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
 // QZ_Control sends its flags and reads status bit 9; QZ_GetMarkInfo is status word 1 with the running bit.
 TEST_F(MarkFlowHost, ControlAndMarkInfo) {
   OpenCard();
-  struct Case {
-    uint32_t first, second;
-    bool withState;
-    uint32_t alarms;  // status word 0 bits
-    std::vector<Frame> sent;
-    uint32_t state;
-  } cases[] = {
-      {7, 9, true, 1u << 9, {{82, 0, 0x100}, {82, 0, 0x80}, {85, 0, 0}}, 1},
-      {0, 3, false, 0, {{82, 0, 0x80}}, 0},
-      {0, 0, true, 1u << 8 | 1u << 10, {{85, 0, 0}}, 0},
-  };
+  // alarms: status word 0 bits.
+  struct Case { uint32_t first, second; bool withState; uint32_t alarms; std::vector<Frame> sent; uint32_t state; };
+  const Case cases[] = {{7, 9, true, 1u << 9, {{82, 0, 0x100}, {82, 0, 0x80}, {85, 0, 0}}, 1},
+                        {0, 3, false, 0, {{82, 0, 0x80}}, 0}, {0, 0, true, 1u << 8 | 1u << 10, {{85, 0, 0}}, 0}};
   for (const Case& c : cases) {
     cardsim_set_alarms_(c.alarms, 0);
     cardsim_log_clear_();
@@ -215,9 +206,8 @@ TEST_F(MarkFlowHost, ControlAndMarkInfo) {
     EXPECT_EQ(Sent(), c.sent) << c.first << " " << c.second;
     EXPECT_EQ(state, c.withState ? c.state : 0xDEADu) << c.alarms;
   }
-  struct InfoCase {
-    uint32_t run, alarms, info;
-  } infoCases[] = {{1, 1u << 4, 3u << 21 | 2u << 16 | 0x1200 | 1}, {2, 0xFFFFFF78, 3u << 21 | 2u << 16 | 0x1200}};
+  struct InfoCase { uint32_t run, alarms, info; } infoCases[] = {
+      {1, 1u << 4, 3u << 21 | 2u << 16 | 0x1200 | 1}, {2, 0xFFFFFF78, 3u << 21 | 2u << 16 | 0x1200}};
   for (const InfoCase& c : infoCases) {
     cardsim_set_run_state_(c.run, 3, 2);
     cardsim_set_status_flags_(0x12FF);

@@ -40,10 +40,8 @@ TEST(Startup, BareFolderShowsEveryCompanionBoxInEnglishThenWorks) {
 // A missing or incomplete companion shows its box in English (the bare folder's language is Chinese; our
 // calibration modules show none: every card host's load); only a card type other than 0 loads the PCIe link.
 TEST(Startup, CompanionBoxesByFolder) {
-  struct Case {
-    const char *gridel, *corrix, *portlane, *config;  // config nullptr: none
-    std::vector<std::string> boxes;
-  } cases[] = {
+  // config nullptr: none.
+  struct Case { const char *gridel, *corrix, *portlane, *config; std::vector<std::string> boxes; } cases[] = {
       {"partial", "full", "full", nullptr, {kGridelIncomplete}},
       {"full", "partial", "full", nullptr, {kCorrixMissing}},
       {"full", "full", "partial", nullptr, {kPortlaneMissing}},
