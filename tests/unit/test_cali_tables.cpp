@@ -225,14 +225,8 @@ std::string HighPrecisionFile() {
 
 TEST_F(OldMethod, HighPrecisionOffsetsByFlagAndFile) {
   const std::string file = HighPrecisionFile();
-  struct Case {
-    const char* name;
-    const char* flags;
-    bool writeR;
-    std::string rContent;
-    bool offsets0, offsets1;
-    size_t boxes;
-  } cases[] = {
+  struct Case { const char *name, *flags; bool writeR; std::string rContent; bool offsets0, offsets1; size_t boxes; };
+  const Case cases[] = {
       {"flags off", "bHighPrecisionCali=0\nbHighPrecisionCaliR=0\n", true, file, false, false, 0},
       {"table 0 only", "bHighPrecisionCali=1\n", true, file, true, false, 0},
       {"both", "bHighPrecisionCali=1\nbHighPrecisionCaliR=1\n", true, file, true, true, 0},

@@ -277,19 +277,10 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithIt
   blank.fill(0xFF);
   FlashPage run = TablePage({});
   run[1792 + 10] = 0xFF;
-  struct Load {
-    const char* name;
-    FlashPage card;
-    std::vector<std::string> boxes;
-    FlashPage after;
-    std::string txt;
-  } loads[] = {
+  struct Load { const char* name; FlashPage card; std::vector<std::string> boxes; FlashPage after; std::string txt; };
+  const Load loads[] = {
       {"blank serial flash", blank, {}, TablePage({}), ""},
-      {"eight bad blocks in a row",
-       run,
-       {"topmost ok: 当前记录中存在连续坏块，可能有异常！已被清理。"},
-       TablePage({}),
-       ""},
+      {"eight bad blocks in a row", run, {"topmost ok: 当前记录中存在连续坏块，可能有异常！已被清理。"}, TablePage({}), ""},
       {"blocks 2040-2047 come from the marker", TablePage({3, 2041, 2046}), {}, TablePage({3, 2041, 2046}),
        "3\r\n2040\r\n2042\r\n2045\r\n2047\r\n"},
   };

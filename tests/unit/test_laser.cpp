@@ -11,13 +11,8 @@ namespace {
 
 // ---- output roles by laser type
 
-struct Roles {
-  uint32_t atStart, eachSegment, enableBit;
-  double readyMs;
-  uint32_t paNoCus, paNoCusBit;
-  int32_t paBit;
-  uint32_t paSerial, moSerial, fiber;
-};
+struct Roles { uint32_t atStart, eachSegment, enableBit; double readyMs; uint32_t paNoCus, paNoCusBit; int32_t paBit;
+               uint32_t paSerial, moSerial, fiber; };
 
 void ExpectRoles(const CLaser& l, const Roles& r) {
   EXPECT_EQ(std::tuple(l.bEnableAtStart, l.bEnableEachSegment, l.nEnableBit, l.dbReadyAfterEnableMS, l.bPaNoCus,

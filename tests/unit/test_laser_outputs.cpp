@@ -214,13 +214,9 @@ const std::vector<uint32_t> kPaFrameOff = {0xAB, 0xCD, 0xFF, 0x02, 0xC9, 0, 0, 0
 
 TEST_F(LaserCardTest, PaOutputsOfAJob) {
   constexpr Cmd kRead{CMD_OUTPUT, 0, 0}, kOff{CMD_OUTPUT, kPa, 0}, kOn{CMD_OUTPUT, kPa, kPa};
-  struct Case {
-    const char* name;
-    uint32_t before, mode;  // mode 0 fires the laser, 1 does not, 4 as 1 without this
-    int32_t paBit;
-    uint32_t during;
-    std::vector<Cmd> cmds;
-  } cases[] = {
+  // mode 0 fires the laser, 1 does not, 4 as 1 without this.
+  struct Case { const char* name; uint32_t before, mode; int32_t paBit; uint32_t during; std::vector<Cmd> cmds; };
+  const Case cases[] = {
       {"on, job fires the laser: off for the job", kOthers | kPa, 0, 28, kOthers, {kRead, kOff, kOn}},
       {"off, job fires the laser", kOthers, 0, 28, kOthers, {kRead}},
       {"off, job without laser: on for the job", kOthers, 1, 28, kOthers | kPa, {kRead, kOn, kOff}},
@@ -371,14 +367,9 @@ class LightPathTest : public LaserTest {
 };
 
 TEST_F(LightPathTest, HandshakesByTypeAndKindNoneWithClearedFlagsAndWaitsOfTheLastLookUp) {
-  struct Case {
-    const char* name;
-    int32_t type, ioInFromOss, ignoreIdle, redMode, laserType;
-    uint32_t mode;  // 0 fires the laser, 1 does not
-    int32_t kind;   // positive: request kind (apply, wait); negative: release of -kind
-    int apply, wait;
-    std::vector<Step> steps;
-  } cases[] = {
+  // mode 0 fires the laser, 1 does not; kind positive: the request kind (apply, wait), negative: release of -kind.
+  struct Case { const char* name; int32_t type, ioInFromOss, ignoreIdle, redMode, laserType; uint32_t mode;
+                int32_t kind; int apply, wait; std::vector<Step> steps; } cases[] = {
       {"none: request", 0, 1, 0, 0, 0, 0, 2, 1, 1, {}},
       {"switch 1: wait only, laser type 7", 1, 1, 0, 0, 7, 0, 1, 0, 1, {{'O', kGrant}}},
       {"switch 1: apply only, laser type 5", 1, 1, 0, 0, 5, 0, 1, 1, 0, {{'O', kIdle}, {'o', kApply1}}},

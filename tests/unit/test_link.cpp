@@ -158,12 +158,8 @@ TEST_F(SimCardTest, LostCardsAndFailedOpens) {
   ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
   EXPECT_EQ(State().bulk_chunks, 0u);
   // USB open failures show their boxes.
-  struct Case {
-    uint32_t startup;      // start-up mode of the card's status request
-    uint32_t controlFail;  // the n-th control request fails
-    uint8_t langZh;
-    const char* box;
-  } cases[] = {
+  // startup: the start-up mode of the card's status request; controlFail: the n-th control request fails.
+  struct Case { uint32_t startup, controlFail; uint8_t langZh; const char* box; } cases[] = {
       {0, 1, 0, "topmost ok: USB control channel communication failed!"},
       {1, 0, 0, "topmost ok: Board initialization incomplete 0"},
       {2, 0, 0, "topmost ok: Open failed, 268 channel exception 10"}, {2, 0, 1, "topmost ok: 打开失败，268通道异常10"},

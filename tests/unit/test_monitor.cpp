@@ -392,14 +392,7 @@ TEST_F(SpeedTest, WithoutACardBothTestsReturnOneAndAnotherTaskMakesTheSpeedTestB
 }
 
 TEST_F(SpeedTest, BlocksAndCommandsReachTheCardAndTheBoxShowsThem) {
-  struct Case {
-    uint32_t version;
-    int type;
-    uint8_t zh;
-    const char* first;
-    const char* count;
-    const char* note;
-  } cases[] = {
+  struct Case { uint32_t version; int type; uint8_t zh; const char *first, *count, *note; } cases[] = {
       {85, 0, 0, "Buffer data size:97.7 MB \tTime:", "Immediate command count:50000 times \tTime:",
        "\\n Note: The buffer speed should be >10MB/s \\n The immediate command speed should be >5000 times/s"},
       {96, 1, 1, "缓冲数据大小：97.7 MB   \t用时：", "立即指令次数:  50000 次   \t用时：",

@@ -124,10 +124,7 @@ TEST(Files, RefusedWritesChangeNothing) {
     ASSERT_TRUE(plat::WriteWholeFile(d->File("f"), "old"));
     ASSERT_TRUE(plat::WriteWholeFile(d->File("p.ini"), "[A]\nk=old\n"));
   }
-  const struct {
-    const char* name;
-    std::function<bool(const qztest::TempDir&)> write;
-  } cases[] = {
+  const struct { const char* name; std::function<bool(const qztest::TempDir&)> write; } cases[] = {
       {"WriteWholeFile", [](const auto& d) { return plat::WriteWholeFile(d.File("f"), "new"); }},
       {"CopyFilePath", [](const auto& d) { return plat::CopyFilePath(d.File("p.ini"), d.File("f")); }},
       {"IniWriteString", [](const auto& d) { return plat::IniWriteString(d.File("p.ini"), "A", "k", "new"); }},

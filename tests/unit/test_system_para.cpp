@@ -145,10 +145,8 @@ TEST_F(SystemParaTest, LaserTypeChangeSectionsWaveNumbersAndLightPathFlagsByLase
   }
   // The wave-number selection by laser kind.
   constexpr int32_t kKeptMask = 77, kKeptBit0 = 88;
-  struct WaveCase {
-    const char* laser;  // keys of [LASER] besides LASER_TYPE_pre
-    int32_t mode, mask, bit0, lock, yls, lasers;
-  } waves[] = {
+  // laser: the keys of [LASER] besides LASER_TYPE_pre.
+  struct WaveCase { const char* laser; int32_t mode, mask, bit0, lock, yls, lasers; } waves[] = {
       {"LASER_TYPE=0\nnWaveNoLock=2\n", 1, 0x1F, 23, 2, 0, 1},
       {"LASER_TYPE=0\nnWaveNoLock=2\nbYLS=4\n", 1, 0xF, 24, 2, 4, 1},
       {"LASER_TYPE=1\nnWaveNoLock=2\nbYLS=3\n", 1, 7, 25, -1, 3, 1}, {"LASER_TYPE=7\nbYLS=5\n", 1, 1, 25, -1, 5, 2},
