@@ -35,10 +35,6 @@ class StagedLibrary {
   void AddSimCard(int cardType = 0);
   // A control function of the simulated card the library loaded.
   void* SimSymbol(const char* name);
-  template <class F>
-  F Sim(const char* name) {
-    return reinterpret_cast<F>(SimSymbol(name));
-  }
   // Writes a file of the configuration folder (created when missing); the example language files.
   void WriteConfig(const std::string& name, const std::string& content) const;
   void AddExampleLanguageFiles() const;

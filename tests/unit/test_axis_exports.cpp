@@ -158,7 +158,7 @@ class AxisExportTest : public qztest::SimCardTest {
   // The axis commands (0x120..0x135 and 33) since the last clear.
   FrameList AxisCommands() {
     FrameList out;
-    for (const Frame& f : Commands()) {
+    for (const Frame& f : Sent()) {
       const uint32_t c = std::get<0>(f);
       if ((c >= 0x120 && c <= 0x135) || c == CMD_INPUT) out.push_back(f);
     }
@@ -202,7 +202,7 @@ TEST_F(AxisExportTest, FramesOfMovesJogsSettersManualModeLegacyNumbersAndReads) 
     EXPECT_EQ(c.call(), 0u);
     EXPECT_EQ(AxisCommands(), c.want);
   }
-  EXPECT_TRUE(Commands(CMD_SET_FLAG).empty());
+  EXPECT_TRUE(Sent(CMD_SET_FLAG).empty());
 
   // USB: manual mode and the legacy command numbers.
   Open(0);
@@ -272,7 +272,7 @@ TEST_F(AxisExportTest, RefusalsSendNothingCodesTheCardCannotTakeStopItsRunNoCard
     cardsim_log_clear_();
     std::remove(dir.File("boxes.txt").c_str());
     EXPECT_EQ(c.call(), c.code);
-    EXPECT_TRUE(Commands().empty());
+    EXPECT_TRUE(Sent().empty());
     EXPECT_EQ(Boxes(), c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box});
   }
   // Codes the card cannot take: 29, the run stopped; a bad acceleration is found after 0x120 went out.
@@ -288,7 +288,7 @@ TEST_F(AxisExportTest, RefusalsSendNothingCodesTheCardCannotTakeStopItsRunNoCard
     cardsim_log_clear_();
     EXPECT_EQ(QZ_NXA_AxisMove(1, c.acc, 0, c.vel, 5), 29u);
     EXPECT_EQ(AxisCommands(), c.sent);
-    EXPECT_EQ(Commands(CMD_SET_FLAG), (std::vector<qztest::Cmd>{{CMD_SET_FLAG, 0, FLAG_STOP}}));
+    EXPECT_EQ(Sent(CMD_SET_FLAG), (std::vector<qztest::Cmd>{{CMD_SET_FLAG, 0, FLAG_STOP}}));
   }
 
   // Homing waits on the status without a limit: a card lost during the polls ends it with 1.
@@ -319,7 +319,7 @@ TEST_F(AxisExportTest, AxisTestSearchHomeAndAJogOnTheSimulatedAxes) {
   clock.slept = 0;
   EXPECT_EQ(QZ_Test(), 0u);
   // Each wait polls every 10 ms until 60 s of ticks have passed (the test clock also ticks per reading).
-  const size_t polls = Commands(0x126).size();
+  const size_t polls = Sent(0x126).size();
   EXPECT_GT(polls, 2u * 5000u);
   EXPECT_LE(polls, 2u * 6001u);
   EXPECT_EQ(GaveUp("after 60000 ms"), 2u);
@@ -401,14 +401,14 @@ TEST_F(AxisExportTest, UsbDefaultsPcieLimitsAndALostCardKeepsTheNewRecords) {
   stale.nHomeMode = 6;
   NxaStoreAxis(2, stale);  // left by a PCIe card: zeroed, so its home mode does not go out
   UpdateMotorPara();
-  EXPECT_EQ(Commands(), want);
+  EXPECT_EQ(Sent(), want);
   EXPECT_EQ(Frames()[0].word, 0x112Fu);  // after the open's command, nibble 1
 
   // A PCIe card: the limits, the senses and the home modes.
   Open(1, "[MOTOR]\nbEnLimitP0=1\nbEnLimitH0=1\nbEnLimitN1=1\nbEnLimitN2=1\nbEnLimitH2=1\n",
        "[AXIS1]\nLMTSNSUP=1\nENCSNS=1\nHOMEMODE=3\n[AXIS2]\nLmtEnable=0\nHOMEMODE=1\n[AXIS3]\nHOMEMODE=9\n", false);
   UpdateMotorPara();
-  const auto cmds = Commands();
+  const auto cmds = Sent();
   ASSERT_EQ(cmds.size(), 28u);
   // Axis 1: no flag word 1 (bits 0-3), encoder sense (bit 4), senses (12-14), P0 and H0 (24, 26);
   // axis 2's limits are off; axis 3: N2 (31) and H2 (23).

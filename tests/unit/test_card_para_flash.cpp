@@ -37,7 +37,7 @@ class CardParaFlashTest : public qztest::MarkCardTest {
   uint32_t Writes() { return Flash().erases[chip] + Flash().programs[chip]; }
   std::vector<uint32_t> Commits() {
     std::vector<uint32_t> out;
-    for (const Cmd& c : Commands(83))
+    for (const Cmd& c : Sent(83))
       if (std::get<1>(c) == 4) out.push_back(std::get<2>(c));
     return out;
   }

@@ -81,7 +81,7 @@ class FlashTest : public SimCardTest {
     return data;
   }
   size_t CountOf(const Cmd& c) {
-    const auto cmds = Commands();
+    const auto cmds = Sent();
     return static_cast<size_t>(std::count(cmds.begin(), cmds.end(), c));
   }
 };
@@ -124,7 +124,7 @@ TEST_F(FlashTest, PageWrittenReadBackComparedItsWordsOnTheWireAndUpdatesNoticeTh
     cardsim_log_clear_();
     const uint64_t chunks = State().bulk_chunks;
     FlashWritePage(c.page, Pattern(2).data(), 2048);
-    EXPECT_EQ(c.cmds, Commands()) << std::hex << c.page;
+    EXPECT_EQ(c.cmds, Sent()) << std::hex << c.page;
     EXPECT_EQ(chunks + 1, State().bulk_chunks);
     // The bulk-read request: command 83 with the sequence nibble, operation 2, the word; 10 bytes.
     const cardsim_frame last = Frames().back();
@@ -336,13 +336,13 @@ TEST_F(FlashTest, FilesThatCannotBeUsedGiveCode9AndAnOperationNeverFinishedLoses
     SCOPED_TRACE(path);
     cardsim_log_clear_();
     ExpectCode(RV_NOT_OPEN_OFFLINE_FILE, 1, [&] { DownLoadOffFile(path, 2, true); });
-    EXPECT_TRUE(Commands().empty());
+    EXPECT_TRUE(Sent().empty());
   }
   qztest::FailFileReads("");
   qztest::FailFileWrites(GetModuleDir() + "OffDocReadBack.tmp");
   uint32_t r0 = 0, r1 = 0;
   EXPECT_EQ(QZ_SendCtrlCmd(0x100, 0, 2, &r0, &r1), RV_NOT_OPEN_OFFLINE_FILE);
-  EXPECT_TRUE(Commands().empty());
+  EXPECT_TRUE(Sent().empty());
   qztest::FailFileWrites("");
   // A flash operation the card never finishes is a lost card.
   cardsim_set_flash_busy_(0xFFFFFFFF);

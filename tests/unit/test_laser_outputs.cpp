@@ -196,7 +196,7 @@ class LaserCardTest : public MarkCardTest {
   }
   std::vector<uint32_t> UartBytes() {
     std::vector<uint32_t> out;
-    for (const Cmd& c : Commands(CMD_UART_SEND)) out.push_back(std::get<2>(c));
+    for (const Cmd& c : Sent(CMD_UART_SEND)) out.push_back(std::get<2>(c));
     return out;
   }
   // A job of one mark-list call in `mode`; the outputs while it runs.
@@ -229,7 +229,7 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
     WriteOutputs(0xFFFFFFFF, c.before);
     cardsim_log_clear_();
     EXPECT_EQ(RunJob(c.mode), c.during);
-    EXPECT_EQ(Commands(CMD_OUTPUT), c.cmds);
+    EXPECT_EQ(Sent(CMD_OUTPUT), c.cmds);
   }
   // Two lasers, laser 0's PA also over the serial link; laser 1's PA (26) was off and stays so.
   g_SystemPara.nLaserCount = 2;
@@ -240,7 +240,7 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
   WriteOutputs(0xFFFFFFFF, kPa);
   cardsim_log_clear_();
   EXPECT_EQ(RunJob(0), 0u);
-  EXPECT_EQ(Commands(CMD_OUTPUT), (std::vector<Cmd>{kRead, kOff, kRead, kOn}));
+  EXPECT_EQ(Sent(CMD_OUTPUT), (std::vector<Cmd>{kRead, kOff, kRead, kOn}));
   std::vector<uint32_t> bytes = kPaFrameOff;
   bytes.insert(bytes.end(), {0xAB, 0xCD, 0xFF, 0x02, 0xC9, 1, 0, 0, 0, 0, 0});
   EXPECT_EQ(UartBytes(), bytes);
@@ -261,8 +261,8 @@ TEST_F(LaserCardTest, SerialSwitchAtOnceAndBeforeABufferedOutputAndUartTimeOut) 
     CLaserAll::SendSerialSwitchCmd(c.mask, c.value, 1);
     EXPECT_EQ(UartBytes(), c.bytes);
     // Plain form: each byte after the transmitter was seen idle.
-    EXPECT_EQ(Commands(CMD_UART_TX_BUSY).size(), c.bytes.size());
-    EXPECT_EQ(Commands().size(), 2 * c.bytes.size());
+    EXPECT_EQ(Sent(CMD_UART_TX_BUSY).size(), c.bytes.size());
+    EXPECT_EQ(Sent().size(), 2 * c.bytes.size());
   }
   // A buffered output word tells the laser first.
   g_SystemPara.nSerialFor3YLPN2Red1CW0none = 1;
@@ -280,7 +280,7 @@ TEST_F(LaserCardTest, SerialSwitchAtOnceAndBeforeABufferedOutputAndUartTimeOut) 
   cardsim_set_answer_(CMD_UART_TX_BUSY, 0, 0, 0, 1);
   cardsim_log_clear_();
   ExpectCode(37, 1, [] { UartSendByte(0x45); });
-  EXPECT_EQ(Commands(), std::vector<Cmd>(kUartPollAttempts, Cmd{CMD_UART_TX_BUSY, 0, 0}));
+  EXPECT_EQ(Sent(), std::vector<Cmd>(kUartPollAttempts, Cmd{CMD_UART_TX_BUSY, 0, 0}));
 }
 
 // The galvanometer status word as the host reads it with the feedback on; analogue values the card
@@ -306,7 +306,7 @@ TEST_F(LaserCardTest, StatusWordDecodedAndAnalogueValuesTheCardWouldWrapRefused)
     SCOPED_TRACE(c.percent);
     cardsim_log_clear_();
     EXPECT_EQ(QZ_SetDA(c.percent), c.sent.empty() ? 2u : 0u);
-    EXPECT_EQ(Commands(), c.sent);
+    EXPECT_EQ(Sent(), c.sent);
   }
 }
 

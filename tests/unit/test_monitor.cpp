@@ -316,7 +316,7 @@ TEST_F(MonitorCardTest, RecordsOfBothFormsReachTheIoWordsAndAPassStopsAtNone) {
     ReadIoDebugRecords();
     const std::vector<uint32_t> expect = {3, 480, 1, 1, 48, 0x80008000, 2, 1200, 0xFFFF0800};
     EXPECT_EQ(g_vecIoWords, expect) << "form " << form;
-    EXPECT_EQ(Commands(87).size(), 4u);  // three records and the empty answer
+    EXPECT_EQ(Sent(87).size(), 4u);  // three records and the empty answer
     TearDown();
   }
 }
@@ -329,13 +329,13 @@ TEST_F(MonitorCardTest, BothSwitchesOffSendNoCommand) {
   cardsim_log_clear_();
   MonitorThreadBegin();
   for (int i = 0; i < 3; ++i) MonitorCycle();
-  EXPECT_TRUE(Commands().empty());
+  EXPECT_TRUE(Sent().empty());
   // Either switch on brings its commands.
   g_SystemPara.bRecordCheck = 1;
   MonitorCycle();
-  EXPECT_EQ(Commands(34).size(), 1u);
-  EXPECT_EQ(Commands(6).size(), 1u);
-  EXPECT_TRUE(Commands(87).empty());
+  EXPECT_EQ(Sent(34).size(), 1u);
+  EXPECT_EQ(Sent(6).size(), 1u);
+  EXPECT_TRUE(Sent(87).empty());
 }
 
 // ---- the speed tests, under a clock whose performance counter moves on by a set step at every reading
@@ -388,7 +388,7 @@ TEST_F(SpeedTest, WithoutACardBothTestsReturnOneAndAnotherTaskMakesTheSpeedTestB
   cardsim_log_clear_();
   EXPECT_EQ(RunSpeedTest(), 2u);
   ReleaseSystem2Idle();
-  EXPECT_TRUE(Commands(CMD_HW_VERSION).empty());
+  EXPECT_TRUE(Sent(CMD_HW_VERSION).empty());
 }
 
 TEST_F(SpeedTest, BlocksAndCommandsReachTheCardAndTheBoxShowsThem) {
@@ -406,7 +406,7 @@ TEST_F(SpeedTest, BlocksAndCommandsReachTheCardAndTheBoxShowsThem) {
     g_bLangZh = c.zh;
     cardsim_log_clear_();
     EXPECT_EQ(RunSpeedTest(), 0u);
-    const auto sent = Commands();
+    const auto sent = Sent();
     const auto open = std::find(sent.begin(), sent.end(), qztest::Cmd{CMD_OPERATE, OP_START_RUN, 0});
     EXPECT_NE(open, sent.end());
     EXPECT_EQ(std::count(sent.begin(), sent.end(), qztest::Cmd{CMD_HW_VERSION, 0, 0}), 50000);
@@ -450,13 +450,13 @@ TEST_F(SpeedTest, TheSwitchStepsToThePathsSettingAndTimesOutWithoutItsBits) {
   cardsim_log_clear_();
   EXPECT_EQ(RunOssSwitchSpeedTest(), 0u);
   std::vector<uint32_t> settings;
-  for (const auto& [cmd, p1, p2] : Commands(0x14A)) {
+  for (const auto& [cmd, p1, p2] : Sent(0x14A)) {
     EXPECT_EQ(p1, 0u);
     settings.push_back(p2);
   }
   // Path 1 from 5 to 8, path 2 at 5 from 8, path 3 to 2, path 4 back to 5.
   EXPECT_EQ(settings, (std::vector<uint32_t>{5, 6, 7, 8, 8, 7, 6, 5, 5, 4, 3, 2, 2, 3, 4, 5}));
-  const auto outputs = Commands(CMD_OUTPUT);
+  const auto outputs = Sent(CMD_OUTPUT);
   ASSERT_EQ(outputs.size(), 8u);
   for (size_t i = 0; i < outputs.size(); ++i)
     EXPECT_EQ(outputs[i], (qztest::Cmd{CMD_OUTPUT, kOssOutput, i % 2 ? 0u : kOssOutput})) << i;
