@@ -46,6 +46,10 @@ void CardHost::OpenCard(int cardType, const std::string& config, uint32_t versio
   Stage(cardType, config);
   if (HasFatalFailure()) return;
   if (version) cardsim_set_card_version_(version);
+  InitAndAccept();
+}
+
+void CardHost::InitAndAccept() {
   ASSERT_EQ(InitCard(), 0u);
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
 }
@@ -60,9 +64,8 @@ void CardHost::OpenWithParaFile(int cardType, const std::string& config, uint32_
   Load(true);
   if (HasFatalFailure()) return;
   if (version) cardsim_set_card_version_(version);
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  if (!apply) return;
+  InitAndAccept();
+  if (!apply || HasFatalFailure()) return;
   ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
 }

@@ -26,6 +26,8 @@ class CardHost : public ::testing::Test, public SimControl {
   // Stages type `cardType` with `config` in [Main], loads with a fresh card (of `version` unless 0),
   // opens it and accepts the parameters. Callers check HasFatalFailure().
   void OpenCard(int cardType = 0, const std::string& config = "", uint32_t version = 0);
+  // QZ_InitCard, then the parameters accepted (QZ_SetFlag), each expected to succeed.
+  void InitAndAccept();
   // The same with the default box block and the plain box file staged, and (with `apply`) the
   // parameter file applied and the parameters accepted again; the frame log is left as it is. A
   // library staged before is closed and let go first (it stays loaded; under Windows its open card

@@ -36,8 +36,7 @@ class CaliHost : public CardHost {
   void Open(uint32_t version, const std::string& config = "") {
     LoadWith(config);
     cardsim_set_card_version_(version);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    InitAndAccept();
     cardsim_log_clear_();
   }
   std::string ConfigFile(const std::string& name) {
@@ -87,8 +86,7 @@ TEST_F(CaliHost, NewMethodBuildsTablesThroughTheModuleAndSendsTheirScale) {
   EXPECT_EQ(range, 60.0);
   EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_CALI), 0u);
   cardsim_set_card_version_(85);
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  InitAndAccept();
   cardsim_log_clear_();
   uint32_t type = 0;
   ASSERT_EQ(QZ(GetBoxType)(&type), 0u);

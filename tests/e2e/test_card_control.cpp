@@ -187,8 +187,7 @@ TEST_F(CardHost, CardLostAtEachExchangeOfAClaimAndOfAJob) {
   const uint32_t release = static_cast<uint32_t>(Commands().size());
   ASSERT_GE(release, 2u);  // (the claim's two: the job test)
   for (uint32_t n = 1; n <= claim + release; ++n) {
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    InitAndAccept();
     cardsim_fault_lose_at_(n);
     const uint32_t start = MarkStart(0, 0, 0);
     const uint32_t end = MarkEnd(0);
@@ -200,16 +199,14 @@ TEST_F(CardHost, CardLostAtEachExchangeOfAClaimAndOfAJob) {
     }
     cardsim_fault_lose_at_(0);
   }
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  InitAndAccept();
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);  // the library was never left busy
   // The card lost between the calls of a job: the abandoned job no longer holds the library.
   cardsim_fault_lose_at_(1);
   char text[1024];
   EXPECT_EQ(GetWaitInfo(text), 1u);
   cardsim_fault_lose_at_(0);
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  InitAndAccept();
   EXPECT_EQ(MarkStart(0, 0, 0), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);
   EXPECT_TRUE(lib->Boxes().empty());

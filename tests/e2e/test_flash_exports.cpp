@@ -292,8 +292,7 @@ TEST_F(FlashHost, ACardLostInFlashWorkOpensAgainRestored) {
       cardsim_fault_lose_at_(60);
     }
     EXPECT_EQ(c.call(), 1u);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    InitAndAccept();
     EXPECT_EQ(Flash().areas_out, 0u);
     EXPECT_EQ(MarkStart(0, 0, 0), 0u);
     EXPECT_EQ(MarkEnd(0), 0u);

@@ -239,16 +239,14 @@ TEST_F(MarkFlowHost, NoCardNullPointersAndACardLostInAJob) {
   EXPECT_TRUE(lib->Boxes().empty());
   // A card lost in a stop or status read during a job: 1, no box, the library not left busy; it opens again.
   for (bool stop : {true, false}) {
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
+    InitAndAccept();
     ASSERT_EQ(MarkStart(0, 0, 0), 0u);
     cardsim_fault_lose_at_(1);
     EXPECT_EQ(stop ? QZ(Mark_Stop)() : QZ(Control)(0, 0, &v), 1u) << stop;
     cardsim_fault_lose_at_(0);
     EXPECT_EQ(MarkEnd(0), 1u);
   }
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
+  InitAndAccept();
   EXPECT_EQ(MarkStart(0, 0, 0), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);
   EXPECT_TRUE(lib->Boxes().empty());

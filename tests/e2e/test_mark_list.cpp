@@ -107,8 +107,7 @@ TEST_F(MarkListHost, WithoutACardOrAJobEveryMemberIsRefused) {
   for (const auto& member : Members()) EXPECT_EQ(member(), 1u);
   EXPECT_TRUE(Frames().empty());
   EXPECT_TRUE(lib->Boxes().empty());
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
+  InitAndAccept();
   cardsim_log_clear_();
   size_t n = 0;
   for (const auto& member : Members()) {
@@ -141,7 +140,6 @@ TEST_F(MarkListHost, RefusedArgumentsAddNothingAndTheFirstMemberOpensTheBuffer) 
   const auto last = std::find_if(all.rbegin(), all.rend(), isMarker).base();
   EXPECT_EQ(std::vector<uint32_t>(first, last),
             (std::vector<uint32_t>{kKindMarker | 2, 0x29000000, kKindMarker | 15, kKindMarker | 10}));
-  EXPECT_TRUE(lib->Boxes().empty());
 
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   cardsim_log_clear_();

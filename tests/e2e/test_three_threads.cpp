@@ -84,8 +84,7 @@ TEST_F(ThreeThreads, JobsReadersAndReopenForAFewSeconds) {
   for (const std::string& s : seen) ADD_FAILURE() << s;
 
   CloseCard();
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  InitAndAccept();
   ASSERT_EQ(apply(0), 0u);
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   const double line[] = {0, 0, 0, 1, 1, 0};

@@ -252,7 +252,6 @@ TEST_F(BoxParaTest, WrittenBlockReadsBackByteForByteAndARefusedWriteLeavesTheFil
   StoreBoxPara(Defaults());
   CCaliLink::ReadPara(true);
   EXPECT_EQ(CopyBoxPara(), b);
-  EXPECT_TRUE(Boxes().empty());
   // A refused write is reported once and leaves the file alone; the library's block is the host's all the same.
   BoxSetF64(b, kBoxScaleX, 0.5);
   StoreBoxPara(b);
@@ -279,7 +278,6 @@ TEST_F(BoxParaTest, MissingOrShortFileKeepsTheBlock) {
     StoreBoxPara(Defaults());
     CCaliLink::ReadPara(false, false);  // at load: silent
     EXPECT_EQ(CopyBoxPara(), c.replaced ? changed : Defaults()) << c.name;
-    EXPECT_TRUE(Boxes().empty()) << c.name;
     CCaliLink::ReadPara(false, true);  // later reads report a missing file with code 10's text
     EXPECT_EQ(Boxes(), c.replaced ? std::vector<std::string>{}
                                   : std::vector<std::string>{"topmost ok: The calibration box file could not be opened."})

@@ -42,10 +42,8 @@ TEST_F(MarkJobTest, JobRunsToASuccessfulEnd) {
   OpenLayout(0);
   Begin(1);
   ASSERT_EQ(Call(3000), 0u);
-  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateBufferStarted);
   EXPECT_EQ(End(), 0u);
   EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bRunFlag.load()), std::tuple(kMarkStateIdle, 0u));
-  EXPECT_EQ(g_FifoData.nFinalStatus & 0xF00, 0x100u);
   EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行成功  same="));
   // The prologue's 8 jump words, the kind marker and 3000 count markers, the idle pulse timing (3), the end.
   const std::vector<uint32_t> words = TraceWords();
