@@ -338,29 +338,13 @@ TEST_F(MonitorCardTest, BothSwitchesOffSendNoCommand) {
 
 // ---- the speed tests, under a clock whose performance counter moves on by a set step at every reading
 
-class StepClock : public plat::Clock {
- public:
-  uint32_t TickMs() override { return tick += 1; }
-  double PerfMs() override { return perf += perfStep; }
-  plat::LocalTime Local() override { return {}; }
-  int64_t Now() override { return 1700000000; }
-  void Sleep(uint32_t ms) override {
-    tick += ms;
-    perf += ms;
-  }
-  uint32_t tick = 0;
-  double perf = 0.0;
-  double perfStep = 0.01;
-};
-
 class SpeedTest : public qztest::MarkCardTest {
  protected:
   void OpenStepping(uint32_t version = 85, int type = 0) {
     Open(version, "", type);
-    plat::SetClock(&step);
+    clock.perfStep = 0.01;
   }
   void TearDown() override {
-    plat::SetClock(&clock);
     g_bLangZh = 0;
     MarkCardTest::TearDown();
   }
@@ -373,7 +357,6 @@ class SpeedTest : public qztest::MarkCardTest {
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
   }
-  StepClock step;
 };
 
 TEST_F(SpeedTest, WithoutACardBothTestsReturnOneAndAnotherTaskMakesTheSpeedTestBusy) {
@@ -426,7 +409,7 @@ TEST_F(SpeedTest, BlocksAndCommandsReachTheCardAndTheBoxShowsThem) {
 
 TEST_F(SpeedTest, SlowCommandsReportTheirTimeAsTheMinimumAndALostCardReleasesTheTask) {
   OpenStepping();
-  step.perfStep = 2000.0;
+  clock.perfStep = 2000.0;
   EXPECT_EQ(RunSpeedTest(), 0u);
   const std::string box = LastBox();
   EXPECT_NE(box.find("Immediate instruction: Average time spent2000.000 ms \tMaximum time spent:2000.000 ms \t"
@@ -442,7 +425,7 @@ TEST_F(SpeedTest, SlowCommandsReportTheirTimeAsTheMinimumAndALostCardReleasesThe
 
 TEST_F(SpeedTest, TheSwitchStepsToThePathsSettingAndTimesOutWithoutItsBits) {
   OpenStepping();
-  step.perfStep = 1.0;
+  clock.perfStep = 1.0;
   cardsim_oss oss{{8, 5, 2, 5}, 5, {CARDSIM_OSS_NEVER, CARDSIM_OSS_NEVER, CARDSIM_OSS_NEVER}};
   ASSERT_EQ(cardsim_set_oss_(&oss), 0u);
   cardsim_log_clear_();
