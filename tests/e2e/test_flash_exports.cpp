@@ -74,9 +74,7 @@ TEST_F(FlashHost, TheHeadIsWrittenWithItsMarksAndReadBack) {
   ASSERT_EQ(QZ(SetOffFileHead)(head.data()), 0u);
   for (int i = 0; i < 16; ++i) {
     const uint8_t* e = head.data() + 7 + 33 * i;
-    EXPECT_EQ(e[0], 0xFF) << i;
-    EXPECT_EQ(GetU32(e + 21), 0x80008000u) << i;
-    EXPECT_EQ(GetU16(e + 29), 0x100 + i) << i;
+    EXPECT_EQ(std::tuple(e[0], GetU32(e + 21), GetU16(e + 29)), std::tuple(0xFF, 0x80008000u, 0x100 + i)) << i;
   }
   const auto sent = Sent();
   const auto notice = std::find(sent.begin(), sent.end(), Frame{82, 2, 0x10000});

@@ -140,24 +140,15 @@ TEST(BoxFile, RecordsArePackedOneAfterAnother) {
     std::memcpy(&p, b + off, sizeof p);
     return p;
   };
-  EXPECT_EQ(GetU32(b + 0), 4u);
-  EXPECT_EQ(GetF64(b + 4), r.r2D[0]);
-  EXPECT_EQ(GetU32(b + 92), 5u);
-  EXPECT_EQ(GetF64(b + 96), 0.125);
-  EXPECT_EQ(GetU32(b + 128), 2u);
-  EXPECT_EQ(GetF64(b + 164), r.r3D[4]);
-  EXPECT_EQ(GetU32(b + 172), 2u);
-  EXPECT_EQ(GetF64(b + 180), 110.5);
-  EXPECT_EQ(ptrAt(196), r.gridPairs.data());
-  EXPECT_EQ(GetU32(b + 196 + P + 4), 1u);  // enable
-  EXPECT_EQ(GetU32(b + 196 + P + 8), 2u);  // rows
-  EXPECT_EQ(ptrAt(208 + P), r.diffRows.data());
-  EXPECT_EQ(GetF64(b + 208 + 2 * P + 4 + 16), 17.5);  // Z block's third real
-  EXPECT_EQ(GetF64(b + 252 + 2 * P + 4), 23.75);
-  EXPECT_EQ(GetU32(b + 252 + 2 * P + 12), 3u);
-  EXPECT_EQ(ptrAt(252 + 2 * P + 16), r.listFirst.data());
-  EXPECT_EQ(ptrAt(252 + 3 * P + 16), r.listSecond.data());
-  EXPECT_EQ(GetF64(b + 252 + 4 * P + 16 + 64), r.rList[8]);
+  EXPECT_EQ(std::tuple(GetU32(b + 0), GetF64(b + 4), GetU32(b + 92), GetF64(b + 96), GetU32(b + 128), GetF64(b + 164),
+                       GetU32(b + 172), GetF64(b + 180), ptrAt(196)),
+            std::tuple(4u, r.r2D[0], 5u, 0.125, 2u, r.r3D[4], 2u, 110.5, r.gridPairs.data()));
+  // The grid's enable and rows, the difference rows, the Z block's third real, the list.
+  EXPECT_EQ(std::tuple(GetU32(b + 196 + P + 4), GetU32(b + 196 + P + 8), ptrAt(208 + P), GetF64(b + 208 + 2 * P + 20),
+                       GetF64(b + 252 + 2 * P + 4), GetU32(b + 252 + 2 * P + 12), ptrAt(252 + 2 * P + 16),
+                       ptrAt(252 + 3 * P + 16), GetF64(b + 252 + 4 * P + 80)),
+            std::tuple(1u, 2u, r.diffRows.data(), 17.5, 23.75, 3u, r.listFirst.data(), r.listSecond.data(),
+                       r.rList[8]));
 }
 
 // Reading through the scanner object (no calibration module loaded in this program).
@@ -182,9 +173,7 @@ TEST_F(BoxFileRead, FieldSizesByBoxTypeAndRefusedFilesChangeNothing) {
     c.edit(r);
     ASSERT_TRUE(plat::WriteWholeFile(dir.File("a.box"), BoxFileText(r)));
     EXPECT_EQ(g_Scan.ReadBoxFile(dir.File("a.box")), 0u);
-    EXPECT_EQ(g_Scan.FieldX(), c.fx) << c.name;
-    EXPECT_EQ(g_Scan.FieldY(), c.fy) << c.name;
-    EXPECT_EQ(g_Scan.FieldZ(), c.fz) << c.name;
+    EXPECT_EQ(std::tuple(g_Scan.FieldX(), g_Scan.FieldY(), g_Scan.FieldZ()), std::tuple(c.fx, c.fy, c.fz)) << c.name;
     EXPECT_EQ(g_BoxFile, r) << c.name;
   }
   // Refused files change nothing: the last box stays.

@@ -154,10 +154,9 @@ TEST_F(FlashTest, AFailingBlockMovesOnTheTableSaysSoAndIsForgottenWhenTheCardClo
       EXPECT_TRUE(CBrokenBlock::ReadPage(0x1C000 + i, back.data()));
       EXPECT_EQ(Pattern(static_cast<uint8_t>(i)), back) << i;
     }
-    EXPECT_EQ(TablePage(c.table), Peek(kSpi, kTable));
-    EXPECT_EQ(c.txt, BbtTxt());
-    EXPECT_EQ(c.table.size(), CountOf({82, 1, 0x10000}));
-    EXPECT_EQ(c.table.size(), CountOf({83, 4, 0xF00000FF}));
+    EXPECT_EQ(std::tuple(TablePage(c.table), c.txt), std::tuple(Peek(kSpi, kTable), BbtTxt()));
+    EXPECT_EQ(std::pair(c.table.size(), c.table.size()),
+              std::pair(CountOf({82, 1, 0x10000}), CountOf({83, 4, 0xF00000FF})));
     // The same pages again: nothing to write.
     cardsim_log_clear_();
     EXPECT_EQ(0u, CBrokenBlock::UpdatePages(data.data(), 5, 0x1C000));

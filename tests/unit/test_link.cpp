@@ -134,9 +134,7 @@ TEST_F(SimCardTest, LostCardsAndFailedOpens) {
   const size_t lines = ErrorLines().size();
   ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
   ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
-  EXPECT_EQ(Frames().size(), frames);
-  EXPECT_EQ(State().status_reads, reads);
-  EXPECT_EQ(ErrorLines().size(), lines);
+  EXPECT_EQ(std::tuple(Frames().size(), State().status_reads, ErrorLines().size()), std::tuple(frames, reads, lines));
   // A wrong echo loses the card.
   Stage(0);
   ASSERT_EQ(OpenLink(), 0u);

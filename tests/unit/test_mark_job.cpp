@@ -358,15 +358,12 @@ TEST_F(MarkJobTest, StopFromASecondThreadEndsTheWaitOfMarkEnd) {
   const uint32_t rc = QZ_MarkEnd(0);
   ended = true;
   stopper.join();
-  EXPECT_EQ(stopRc.load(), 0u);
-  EXPECT_EQ(rc, uint32_t{RV_MARK_FAIL});
-  EXPECT_EQ(seenCount.load(), 7u);
+  EXPECT_EQ(std::tuple(stopRc.load(), rc, seenCount.load()), std::tuple(0u, uint32_t{RV_MARK_FAIL}, 7u));
   EXPECT_GT(seenTime.load(), 1000u);  // the end sequence is written before the wait
   EXPECT_EQ(Fifo().end_code, 2u);  // stopped on the card
   EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行被停止 same="));
   EXPECT_TRUE(HasLine(InfoLines(), "QZ_Mark_Stop:QZ_Mark_Stop"));
-  EXPECT_EQ(g_MarkJob.nMarkState, kMarkStateIdle);
-  EXPECT_EQ(g_bSysBusy, 0);
+  EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bSysBusy), std::tuple(kMarkStateIdle, 0));
   uint32_t count = 99, time = 0;
   EXPECT_EQ(QZ_GetMarkLineCnt(&count), 0u);
   EXPECT_EQ(count, 7u);  // the last job's

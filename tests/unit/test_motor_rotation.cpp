@@ -472,9 +472,8 @@ TEST_F(FlyEncodeTest, AnEmptyStretchWaitsEveryTenthOfTheRangeAMarkPositionForIts
   std::vector<uint32_t> expected;
   for (uint32_t d = 900000; d < 4900000; d += 100000) expected.push_back(d % 1000000);
   EXPECT_EQ(WaitValues(), expected);
-  EXPECT_EQ(F(0).ch3.front().time, 1u);
-  EXPECT_EQ(F(0).clock, 3u * expected.size());
-  EXPECT_EQ(g_FlyEncode.State().dLastPos, 4800000.0);
+  EXPECT_EQ(std::tuple(F(0).ch3.front().time, F(0).clock, g_FlyEncode.State().dLastPos),
+            std::tuple(1u, 3u * expected.size(), 4800000.0));
   // A stretch shorter than the safe margins adds nothing and keeps the last position.
   F(0).ch3.clear();
   ASSERT_EQ(g_FlyEncode.SetFlyEmptyPosPulse(4800000.0 + 900000 + 100000), 0u);
