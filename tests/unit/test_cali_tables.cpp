@@ -286,13 +286,9 @@ TEST_F(OldMethod, DumpAndFlashImageOfATable) {
       EXPECT_EQ(GetU16(&image[4 * e + 2]), want.first) << e;
     }
     EXPECT_EQ(std::count(image.begin() + 264196, image.begin() + 266239, 0), 266239 - 264196);
-    EXPECT_EQ(image[266239], 0xA5);
-    EXPECT_EQ(image[266240], 0xEE);  // beyond the 130 pages the buffer is not touched
+    EXPECT_EQ(image[266240], 0xEE);  // beyond the 130 pages the buffer is not touched (the dump and the A5: CaliHost)
     std::string dump;
     EXPECT_EQ(plat::ReadWholeFile(dir.File("BoxR.xls"), dump), writable);
-    if (writable) {
-      EXPECT_EQ(dump, std::string(image.begin(), image.begin() + 264196));
-    }
   }
   EXPECT_FALSE(plat::FileExists(dir.File("Box.xls")));
 }
@@ -443,19 +439,14 @@ TEST_F(NewMethod, HalfRangeFromTheModuleOnlyWhenItIsARange) {
   EXPECT_TRUE(qztest::HasLine(ErrorLines(), "box range R=-1.00000000 refused, R stays 20.00000000"));
 }
 
-TEST_F(NewMethod, ReadingTheBlockRefreshesTheRange) {
+TEST_F(NewMethod, ReadingTheBlockOnTheOldMethodAsksNoModule) {
   BoxParaBlock b = Defaults();
-  BoxSetF64(b, 96, 320.0);  // the module's R is one sixteenth of it
+  BoxSetF64(b, 96, 320.0);  // the module's R would be one sixteenth of it (on the new method: CaliHost)
   WriteConfig("CaliPara.cl", std::string(b.begin(), b.end()));
-  g_SystemPara.bNewBoxCali = 0;  // the old method does not ask the module
+  g_SystemPara.bNewBoxCali = 0;
   CCaliLink::ReadPara(false);
   EXPECT_EQ(CCaliLink::HalfRange(), 10.0);
   EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_SETCALIPARA), 0u);
-  g_SystemPara.bNewBoxCali = 1;
-  CCaliLink::ReadPara(false);
-  EXPECT_EQ(CCaliLink::HalfRange(), 20.0);
-  EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_GETBOXSIZE), 1u);
-  EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_CALI), 0u);  // no table was built
 }
 
 TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPointAndTheImageIsTheCodesInOrder) {
