@@ -14,8 +14,7 @@ TEST_F(CardHost, UsbOpenRecordsTheCardVersionAndGoesOnline) {
   Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   // Link open, hardware version, on-line, status for the synchronisation.
-  EXPECT_EQ(Commands(), (std::vector<uint32_t>{82, 81, 82, 85}));
-  EXPECT_EQ(State().offline, 0u);
+  EXPECT_EQ(std::tuple(Commands(), State().offline), std::tuple(std::vector<uint32_t>{82, 81, 82, 85}, 0u));
   // Version 85 on a fresh configuration is recorded (the keys: test_card_version.cpp).
   EXPECT_NE(ConfigText().find("bConfiguration=1"), std::string::npos);
   EXPECT_TRUE(HasLine(InfoLog(), "QZ_InitCard:卡号:32768   V6版本:3454"));
@@ -32,8 +31,7 @@ TEST_F(CardHost, UsbOpenRecordsTheCardVersionAndGoesOnline) {
   ASSERT_EQ(OpenOnly(1), 0u);
   cardsim_log_clear_();
   ASSERT_EQ(InitCard(), 0u);
-  EXPECT_EQ(Commands(), (std::vector<uint32_t>{82, 81}));
-  EXPECT_EQ(State().offline, 1u);
+  EXPECT_EQ(std::tuple(Commands(), State().offline), std::tuple(std::vector<uint32_t>{82, 81}, 1u));
   cardsim_log_clear_();
   EXPECT_EQ(CloseCard(), 0u);
   for (uint32_t c : Commands()) EXPECT_NE(c, 83u);

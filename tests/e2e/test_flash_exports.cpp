@@ -199,8 +199,7 @@ TEST_F(FlashHost, TheUserPageAndItsRefusalsOnBothMaps) {
   const auto first = std::find_if(sent.begin(), sent.end(), flag);
   const auto last = std::find_if(sent.rbegin(), sent.rend(), flag).base() - 1;
   ASSERT_TRUE(first < last);
-  EXPECT_EQ(*first, (Frame{82, 9, 0x8000}));
-  EXPECT_EQ(*last, (Frame{82, 0, 0x8000}));
+  EXPECT_EQ(std::tuple(*first, *last), std::tuple(Frame{82, 9, 0x8000}, Frame{82, 0, 0x8000}));
   for (auto it = sent.begin(); it != sent.end(); ++it) EXPECT_TRUE(std::get<0>(*it) != 83 || (it > first && it < last));
   uint8_t back[10] = {};
   ASSERT_EQ(QZ(FlashRead)(back, 10), 0u);

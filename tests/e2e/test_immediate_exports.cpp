@@ -300,8 +300,7 @@ TEST_F(Immediate, ScanMM2BitLooksUpTheTablesAndMoves) {
   Open(70);
   uint16_t x = 1, y = 1;
   ASSERT_EQ(QZ(ScanMM2Bit)(10, -20, 0, &x, &y), 0u);
-  EXPECT_EQ(x, 0);
-  EXPECT_EQ(y, 0);
+  EXPECT_EQ(std::tuple(x, y), std::tuple(0, 0));
   const std::vector<Frame> moved = Sent(4);
   cardsim_log_clear_();
   ASSERT_EQ(QZ(MicMoveScan)(10, -20, 0), 0u);
@@ -331,8 +330,7 @@ TEST_F(Immediate, ScsiInfoFromTheLinkWithTheFrameHeader) {
     cardsim_log_clear_();
     uint32_t a = 0, b = 7;
     ASSERT_EQ(QZ(GetScsiInfo)(&a, &b), 0u);
-    EXPECT_EQ(a, c.a);
-    EXPECT_EQ(b, c.b);
+    EXPECT_EQ(std::tuple(a, b), std::tuple(c.a, c.b));
     size_t latches = 0;
     for (const cardsim_frame& f : Frames()) latches += f.kind == CARDSIM_KIND_LINK && f.word == 0x07000005;
     EXPECT_EQ(latches, c.latch ? 1u : 0u);

@@ -124,9 +124,8 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheKeptProgramRunsTheSlotItsI
   ex = TraceEntries(CARDSIM_TRACE_EXECUTED);
   const size_t left = IndexOf(ex, 0x51A00003, slot);
   ASSERT_LT(left, ex.size());
-  EXPECT_EQ(ex[left].reserved, 0u);
-  EXPECT_EQ(ex[left + 1].word, 0x51800003u);
-  EXPECT_EQ(CountOf(ex, 0x51A00044, left), 0u);
+  EXPECT_EQ(std::tuple(ex[left].reserved, ex[left + 1].word, CountOf(ex, 0x51A00044, left)),
+            std::tuple(0u, 0x51800003u, 0u));
   ASSERT_FALSE(WaitRecords().empty());
   const cardsim_wait w = WaitRecords().back();
   EXPECT_EQ(std::tuple(w.end, w.mask & 1, w.values & 1), std::tuple(uint32_t{CARDSIM_WAIT_OPEN}, 1u, 0u));
@@ -234,9 +233,8 @@ TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTailAndTheOpticalS
   jumps.push_back(0x51A00007);
   EXPECT_EQ(Of(0xFFFF0000, 0x51A00000), jumps);
   // Each slot arms its trigger for label 5 and disarms it after its dot.
-  EXPECT_EQ(Of(0xFFFFFFFF, 0x51B0000B).size(), 16u);
-  EXPECT_EQ(Of(0xFFFFFFFF, 0x51B00000).size(), 16u);
-  EXPECT_EQ(TraceWords().back(), kEnd);
+  EXPECT_EQ(std::tuple(Of(0xFFFFFFFF, 0x51B0000B).size(), Of(0xFFFFFFFF, 0x51B00000).size(), TraceWords().back()),
+            std::tuple(16u, 16u, kEnd));
   Open("wob=1\n");
   EXPECT_EQ(RunUntilEnd([&] { return QZ(LaserModuleStart)(0); }), 31u);
   // The optical-switch program with flag 0 and 7; bCloseFeedback 0: no feedback wait word.
@@ -248,9 +246,8 @@ TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTailAndTheOpticalS
     EXPECT_EQ(RunUntilEnd([&] { return QZ(OssLaserModuleStart)(positions, 0, flag); }), 0u);
     const std::vector<uint32_t> pos = Of(0xFFE00000, 0x01200000);
     ASSERT_GE(pos.size(), 4u);
-    EXPECT_EQ(pos[0], 0x01224680u);
-    EXPECT_EQ(Of(0xFFFFFFFF, 0x0300000F).size(), 0u);
-    EXPECT_EQ(Of(0xFFFFFFFF, 0x51800019).size(), 4u);
+    EXPECT_EQ(std::tuple(pos[0], Of(0xFFFFFFFF, 0x0300000F).size(), Of(0xFFFFFFFF, 0x51800019).size()),
+              std::tuple(0x01224680u, 0u, 4u));
     const std::vector<uint32_t> jumps = Of(0xFFFF0000, 0x51A00000);
     ASSERT_FALSE(jumps.empty());
     EXPECT_EQ(jumps.back(), flag ? 0x51A00019u : 0x51A00007u);

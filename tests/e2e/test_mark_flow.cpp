@@ -37,8 +37,7 @@ TEST_F(MarkFlowHost, ALoopOfThreeRunsThreeTimesAndACountWaitFlushesOnTheFourth) 
   ASSERT_EQ(QZ(MarkBufIO)(0x0, 0x4, 0, 0), 0u);
   ASSERT_EQ(QZ(MarkLoopEnd)(1), 0u);
   ASSERT_EQ(MarkEnd(0), 0u);
-  EXPECT_EQ(Fifo().count_markers, 3u);
-  EXPECT_EQ(Fifo().last_count, 7u);
+  EXPECT_EQ(std::tuple(Fifo().count_markers, Fifo().last_count), std::tuple(3u, 7u));
   uint32_t pulses = 0;
   for (uint32_t i = 0; i < cardsim_output_change_count_(); ++i) {
     cardsim_output_change o{};
@@ -75,8 +74,7 @@ TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChooseAndACameraNeverRead
     ASSERT_EQ(QZ(MarkBufferCnt)(2), 0u);
     ASSERT_EQ(QZ(MarkBufSmallTask)(10), 0u);
     ASSERT_EQ(MarkEnd(0), 0u);
-    EXPECT_EQ(Fifo().count_markers, 1u);
-    EXPECT_EQ(Fifo().last_count, c.lastCount);
+    EXPECT_EQ(std::tuple(Fifo().count_markers, Fifo().last_count), std::tuple(1u, c.lastCount));
   }
   // A camera that never gets ready: the card's wait times out, the run ends and the host shows why.
   cardsim_set_camera_ready_(0);

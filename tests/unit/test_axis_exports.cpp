@@ -58,8 +58,7 @@ TEST(AxisCodes, ConversionsHomeModesAndTheAxisFile) {
   };
   for (const auto& c : files) {
     const AxisParaIni f = ChooseAxisParaIni(qztest::NativePath(c.dir), c.flag);
-    EXPECT_EQ(f.path, qztest::NativePath(c.path)) << c.dir;
-    EXPECT_EQ(f.bNewStyle, c.newStyle) << c.dir;
+    EXPECT_EQ(std::tuple(f.path, f.bNewStyle), std::tuple(qztest::NativePath(c.path), c.newStyle)) << c.dir;
   }
 }
 
@@ -298,9 +297,8 @@ TEST_F(AxisExportTest, RefusalsSendNothingCodesTheCardCannotTakeStopItsRunNoCard
   EXPECT_EQ(QZ_NXA_SearchHome(1), 1u);
   const FrameList sent = AxisCommands();
   ASSERT_GE(sent.size(), 3u);
-  EXPECT_EQ(sent[0], Frame(0x12B, 0, 0xFFF0));
-  EXPECT_EQ(sent[1], Frame(0x125, 0x1000000, 1));
-  EXPECT_EQ(sent.back(), Frame(0x126, 0, 0));
+  EXPECT_EQ(std::tuple(sent[0], sent[1], sent.back()),
+            std::tuple(Frame(0x12B, 0, 0xFFF0), Frame(0x125, 0x1000000, 1), Frame(0x126, 0, 0)));
   EXPECT_GE(clock.slept, 30u);
 }
 
@@ -421,8 +419,7 @@ TEST_F(AxisExportTest, UsbDefaultsPcieLimitsAndALostCardKeepsTheNewRecords) {
   Open(0, "", "[AXIS1]\nSCREW=5\n", false);
   cardsim_fault_lose_at_(9);
   qztest::ExpectLost([] { UpdateMotorPara(); });
-  EXPECT_EQ(NxaGetAxis(0).dbPulsePerUnit, 200);
-  EXPECT_EQ(NxaGetAxis(1).dbPulsePerUnit, 100);
+  EXPECT_EQ(std::tuple(NxaGetAxis(0).dbPulsePerUnit, NxaGetAxis(1).dbPulsePerUnit), std::tuple(200, 100));
 }
 
 }  // namespace

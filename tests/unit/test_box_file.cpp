@@ -89,8 +89,7 @@ TEST(BoxFile, ShortFilesAndLongLines) {
   BoxFileRecords expected;
   expected.version = 1;
   expected.type = 1;
-  EXPECT_EQ(ParseBoxFile("1\r\n1"), expected);
-  EXPECT_EQ(ParseBoxFile(""), BoxFileRecords{});
+  EXPECT_EQ(std::tuple(ParseBoxFile("1\r\n1"), ParseBoxFile("")), std::tuple(expected, BoxFileRecords{}));
   // A line is read 255 bytes at a time: 255 blanks read as one value (0), the rest of the line as
   // the next (1: the type).
   EXPECT_EQ(ParseBoxFile(std::string(255, ' ') + "1\n").type, 1);
@@ -185,8 +184,7 @@ TEST_F(BoxFileRead, FieldSizesByBoxTypeAndRefusedFilesChangeNothing) {
   for (const Refused& c : refused) {
     SCOPED_TRACE(c.file);
     qztest::ExpectCode(c.code, 1, [&] { g_Scan.ReadBoxFile(dir.File(c.file)); });
-    EXPECT_EQ(g_BoxFile, good) << c.file;
-    EXPECT_EQ(g_Scan.FieldX(), 110.5) << c.file;
+    EXPECT_EQ(std::tuple(g_BoxFile, g_Scan.FieldX()), std::tuple(good, 110.5)) << c.file;
   }
 }
 
@@ -248,8 +246,7 @@ TEST_F(BoxParaTest, WrittenBlockReadsBackByteForByteAndARefusedWriteLeavesTheFil
   EXPECT_FALSE(CCaliLink::WritePara());
   EXPECT_EQ(Boxes(), std::vector<std::string>{"topmost ok: The calibration box file could not be opened."});
   ASSERT_TRUE(plat::ReadWholeFile(dir.File("ini/CaliPara.cl"), file));
-  EXPECT_EQ(file, written);
-  EXPECT_EQ(CopyBoxPara(), b);
+  EXPECT_EQ(std::tuple(file, CopyBoxPara()), std::tuple(written, b));
 }
 
 TEST_F(BoxParaTest, MissingOrShortFileKeepsTheBlock) {

@@ -282,8 +282,7 @@ TEST_F(OldMethod, DumpAndFlashImageOfATable) {
     g_Scan.WriteBoxXls(1, image.data());
     for (int e : {0, 1, 257 * 128 + 128, 257 * 257 - 1}) {
       const FastCaliEntry want = g_Scan.tables[1][e];
-      EXPECT_EQ(GetU16(&image[4 * e]), want.second) << e;
-      EXPECT_EQ(GetU16(&image[4 * e + 2]), want.first) << e;
+      EXPECT_EQ(std::tuple(GetU16(&image[4 * e]), GetU16(&image[4 * e + 2])), std::tuple(want.second, want.first)) << e;
     }
     EXPECT_EQ(std::count(image.begin() + 264196, image.begin() + 266239, 0), 266239 - 264196);
     EXPECT_EQ(image[266240], 0xEE);  // beyond the 130 pages the buffer is not touched (the dump and the A5: CaliHost)
@@ -407,15 +406,13 @@ TEST_F(NewMethod, ModuleGetsTheBlockWithItsSetsMirroredAndSwapped) {
     BoxSetU32(b, kBoxMirrorX, c.mx);
     BoxSetU32(b, kBoxMirrorY, c.my);
     const BoxParaBlock p = CCaliLink::PrepareModuleBlock(b);
-    EXPECT_EQ(rowA(p, c.aRow), c.a) << c.name;
-    EXPECT_EQ(rowB(p, c.bRow), c.b) << c.name;
+    EXPECT_EQ(std::tuple(rowA(p, c.aRow), rowB(p, c.bRow)), std::tuple(c.a, c.b)) << c.name;
     // The module gets exactly the prepared block; the library keeps the host's.
     StoreBoxPara(b);
     CCaliLink::MirrorHeads();
     BoxParaBlock got{};
     ASSERT_EQ(gridel_last_block_(got.data()), 0);
-    EXPECT_EQ(got, p) << c.name;
-    EXPECT_EQ(CopyBoxPara(), b) << c.name;
+    EXPECT_EQ(std::tuple(got, CopyBoxPara()), std::tuple(p, b)) << c.name;
   }
 }
 
@@ -445,8 +442,7 @@ TEST_F(NewMethod, ReadingTheBlockOnTheOldMethodAsksNoModule) {
   WriteConfig("CaliPara.cl", std::string(b.begin(), b.end()));
   g_SystemPara.bNewBoxCali = 0;
   CCaliLink::ReadPara(false);
-  EXPECT_EQ(CCaliLink::HalfRange(), 10.0);
-  EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_SETCALIPARA), 0u);
+  EXPECT_EQ(std::tuple(CCaliLink::HalfRange(), gridel_count_(GRIDEL_ENTRY_SETCALIPARA)), std::tuple(10.0, 0u));
 }
 
 TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPointAndTheImageIsTheCodesInOrder) {
@@ -470,8 +466,7 @@ TEST_F(NewMethod, HighPrecisionGridTakesEveryFourthPointAndTheImageIsTheCodesInO
     EXPECT_EQ(GetU32(&image[8 * e + 4]), CCaliLink::GetTable(1)[e].y) << e;
   }
   // Entry 4224 is (+10, +10) mm with -0.3 on X: (20 - 0.3) / 20 x 2^22 = 4131389.44.
-  EXPECT_EQ(GetU32(&image[8 * 4224]), 4131389u);
-  EXPECT_EQ(GetU32(&image[8 * 4224 + 4]), 4194304u);
+  EXPECT_EQ(std::tuple(GetU32(&image[8 * 4224]), GetU32(&image[8 * 4224 + 4])), std::tuple(4131389u, 4194304u));
 }
 
 TEST(DetTrig, SameBitsOnEveryPlatform) {

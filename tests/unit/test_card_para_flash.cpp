@@ -132,8 +132,7 @@ TEST_F(CardParaFlashTest, TheHeadByteForByteAndRewrittenForAnotherTimingValueWit
     onCard.timing = 2000;
     onCard.entries[0].state = c.state;
     onCard.entries[0].mark = 0x80008000;
-    EXPECT_EQ(OffHeadPage(onCard), Peek(at));
-    EXPECT_EQ(std::vector<uint32_t>{1}, Commits());
+    EXPECT_EQ(std::tuple(OffHeadPage(onCard), std::vector<uint32_t>{1}), std::tuple(Peek(at), Commits()));
   }
   // The head page byte for byte.
   OffFileHead h = OffFileHead::Default(0x34);

@@ -88,8 +88,7 @@ TEST_F(ErrorsTest, ShowReportsOnlyWhenAskedAndTheExportWrapperTurnsEveryExceptio
   const std::vector<std::string> logged = {"MyException::Show:Flush failed 100%", "QZ_Alloc:Out of memory",
                                            "QZ_Odd:unexpected exception: boom",
                                            "QZ_Odder:unexpected exception: unknown exception"};
-  EXPECT_EQ(Texts(InfoLines(), "[INFO]   "), logged);
-  EXPECT_EQ(Texts(ErrorLines(), "[ERROR]  "), logged);
+  EXPECT_EQ(std::tuple(Texts(InfoLines(), "[INFO]   "), Texts(ErrorLines(), "[ERROR]  ")), std::tuple(logged, logged));
   // Unexpected failures are logged, not shown.
   EXPECT_EQ(Boxes(), (std::vector<std::string>{"topmost ok: Flush failed 100%", "topmost ok: Out of memory"}));
 }

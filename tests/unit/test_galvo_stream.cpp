@@ -80,12 +80,10 @@ TEST_F(GalvoTest, StraightAndAcceleratedMovesAndRefusedMovesThatChangeNothing) {
       FieldPoint from{c.fromX, 0};
       uint8_t wrote = 7;
       StreamVector(from, {c.x, c.y}, c.steps, wrote);
-      EXPECT_EQ(wrote, c.result);
-      EXPECT_EQ(from.x, c.x);
+      EXPECT_EQ(std::tuple(wrote, from.x), std::tuple(c.result, c.x));
     }
-    EXPECT_EQ(Floor().ch0, c.words);
-    EXPECT_EQ(GalvoClock(), static_cast<int64_t>(c.words.back().time));
-    EXPECT_EQ(Floor().clock, 0u);
+    EXPECT_EQ(std::tuple(Floor().ch0, GalvoClock(), Floor().clock),
+              std::tuple(c.words, static_cast<int64_t>(c.words.back().time), 0u));
   }
 
   // Accelerated moves.
@@ -103,10 +101,8 @@ TEST_F(GalvoTest, StraightAndAcceleratedMovesAndRefusedMovesThatChangeNothing) {
     FieldPoint from{0, 0};
     uint8_t wrote = 7;
     StreamVector21(from, {c.x, c.y}, wrote, c.vs, c.ve);
-    EXPECT_EQ(wrote, c.wrote);
-    EXPECT_EQ(Floor().ch0, c.words);
-    EXPECT_EQ(GalvoClock(), c.words.empty() ? 0 : static_cast<int64_t>(c.words.back().time));
-    EXPECT_EQ(from.y, c.y);
+    EXPECT_EQ(std::tuple(wrote, Floor().ch0, GalvoClock(), from.y),
+              std::tuple(c.wrote, c.words, c.words.empty() ? 0 : static_cast<int64_t>(c.words.back().time), c.y));
   }
 
   // Refused moves change nothing.
@@ -216,8 +212,7 @@ TEST_F(GalvoTest, JumpAndCornerDelaysAuxWaitsTheDotFrameAndTheEnableWord) {
   GalvoClock() = 40;
   AppendAuxWait(0);
   AppendAuxWait(7);
-  EXPECT_EQ(Floor().ch0, (Words{{47, SW_NOP}}));
-  EXPECT_EQ(GalvoClock(), 47);
+  EXPECT_EQ(std::tuple(Floor().ch0, GalvoClock()), std::tuple(Words{{47, SW_NOP}}, 47));
 
   LineStartTime() = 99;
   StreamStartRecords(20, 300);

@@ -155,8 +155,7 @@ TEST_F(LaserTest, SelectLayerChecksPulseTicksAndSendsThoseNotOnTheCard) {
   EXPECT_EQ(Floor().ch3[1].word, 0x18000960u);  // laser 1's opcodes
   EXPECT_EQ(Floor().ch3[3].word, SW_PULSE_START_L1);
   EXPECT_EQ(select(5), 0u);  // the same ticks: nothing, layer 3 stays in force
-  EXPECT_EQ(changed, 0);
-  EXPECT_EQ(l.nCurLayer, 3);
+  EXPECT_EQ(std::tuple(changed, l.nCurLayer), std::tuple(0, 3));
 
   pens[3] = Timing(1200, 1200);  // the host rewrites pen 3 during the job
   EXPECT_EQ(select(3), 5u);
@@ -315,8 +314,7 @@ TEST_F(LaserTest, OnForAnEmptySegmentEmitsNothingAndCursorsFollowTheFloor) {
   l.On(10, 100);
   nFloor = 0;
   CMarkFloor::BindCurrent();
-  EXPECT_EQ(g_MarkFloor[1].laserState[0].nState, 1u);
-  EXPECT_EQ(g_MarkFloor[1].ch1.size(), 4u);
+  EXPECT_EQ(std::tuple(g_MarkFloor[1].laserState[0].nState, g_MarkFloor[1].ch1.size()), std::tuple(1u, 4u));
   EXPECT_EQ(Floor().laserState[0].nState, 0u);  // floor 0 keeps its own state
   EXPECT_TRUE(Floor().ch1.empty());
 }

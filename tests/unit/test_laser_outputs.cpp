@@ -261,8 +261,7 @@ TEST_F(LaserCardTest, SerialSwitchAtOnceAndBeforeABufferedOutputAndUartTimeOut) 
     CLaserAll::SendSerialSwitchCmd(c.mask, c.value, 1);
     EXPECT_EQ(UartBytes(), c.bytes);
     // Plain form: each byte after the transmitter was seen idle.
-    EXPECT_EQ(Sent(CMD_UART_TX_BUSY).size(), c.bytes.size());
-    EXPECT_EQ(Sent().size(), 2 * c.bytes.size());
+    EXPECT_EQ(std::tuple(Sent(CMD_UART_TX_BUSY).size(), Sent().size()), std::tuple(c.bytes.size(), 2 * c.bytes.size()));
   }
   // A buffered output word tells the laser first.
   g_SystemPara.nSerialFor3YLPN2Red1CW0none = 1;

@@ -109,8 +109,7 @@ TEST_F(LaserTest, WaveLengthAgainstTheSteadyWindow) {
     } else {
       ApplyLayerLaserSegment(g_WaveHolder[0], t, 0, c.speed, &changed);
     }
-    EXPECT_EQ(g_WaveHolder[0].nStartSteps, c.startSteps);
-    EXPECT_EQ(g_WaveHolder[0].nEndSteps, c.endSteps);
+    EXPECT_EQ(std::tuple(g_WaveHolder[0].nStartSteps, g_WaveHolder[0].nEndSteps), std::tuple(c.startSteps, c.endSteps));
   }
 }
 
@@ -157,8 +156,7 @@ TEST_F(LaserTest, EndWaveSteps) {
     h.dbPower = c.power;
     Floor().wavePower[0].nTime = 1000;
     h.StepWave(0.5);
-    EXPECT_EQ(Floor().ch2, c.words);
-    EXPECT_EQ(h.dbPower, c.words.empty() ? c.power : 0.0);
+    EXPECT_EQ(std::tuple(Floor().ch2, h.dbPower), std::tuple(c.words, c.words.empty() ? c.power : 0.0));
   }
 }
 
@@ -253,8 +251,7 @@ TEST_F(LaserTest, DotWaveRampAndLongRampsThinned) {
     StreamPowerRamp(h, 1.0);
     const Words& w = Floor().ch2;
     ASSERT_EQ(w.size(), c.count);
-    EXPECT_EQ(Words(w.begin(), w.begin() + 3), c.head);
-    EXPECT_EQ(Words(w.end() - 2, w.end()), c.tail);
+    EXPECT_EQ(std::tuple(Words(w.begin(), w.begin() + 3), Words(w.end() - 2, w.end())), std::tuple(c.head, c.tail));
   }
 }
 
@@ -424,8 +421,7 @@ TEST_F(LayerSwitchTest, SmallTaskResetsFirstBadLayersAreRefusedAndSelectLayerAll
   g_Scan.dbCurX = 5;
   CMarkGen::bSmallTaskPending = 1;
   CMarkGen::ApplyLayer(4, 0);
-  EXPECT_EQ(CMarkGen::bSmallTaskPending, 0);
-  EXPECT_EQ(g_Scan.dbCurX, 0.0);
+  EXPECT_EQ(std::tuple(CMarkGen::bSmallTaskPending, g_Scan.dbCurX), std::tuple(0, 0.0));
   // The reset forgets laser 0's power: the jump to the centre, then the power again.
   EXPECT_EQ(Main(), Stream().Jump(0x01087FFF, 0x01097FFF).Word(100, 100, 0x29000004).w);
   for (uint32_t layer : {256u, 0xFFFFFFFFu}) {

@@ -94,8 +94,7 @@ TEST_F(LineTest, PolylinesAreJoinedSplitAndDroppedByTable) {
     g_SystemPara.nDashedlineLayNo = c.dashed;
     for (const Push_& p : c.pushes) Push(p.pts, p.layer);
     End();
-    EXPECT_EQ(Starts(), c.starts);
-    EXPECT_EQ(Lit(), c.lit);
+    EXPECT_EQ(std::tuple(Starts(), Lit()), std::tuple(c.starts, c.lit));
     EXPECT_TRUE(g_LineStorage.vecLastLine.empty() && g_LineStorage.nState == 0 && nFloor == 0);
     EXPECT_FALSE(MarkFailed());
   }

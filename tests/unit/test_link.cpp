@@ -40,9 +40,8 @@ TEST_F(SimCardTest, OpenFramesAndStreamBlockChunksOfBothCardTypes) {
     ASSERT_EQ(OpenLink(), 0u);
     auto frames = Frames();
     ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].kind, uint32_t{CARDSIM_KIND_CONTROL});
-    EXPECT_EQ(frames[0].word, c.control);
-    EXPECT_EQ(Bytes(frames[1]), c.bytes);
+    EXPECT_EQ(std::tuple(frames[0].kind, frames[0].word, Bytes(frames[1])),
+              std::tuple(uint32_t{CARDSIM_KIND_CONTROL}, c.control, c.bytes));
     ASSERT_TRUE(CPortlane::BufSend(block));
     const cardsim_state s = State();
     EXPECT_EQ(std::tuple(s.bulk_chunks, s.last_chunk_length, s.bulk_bytes), std::tuple(c.chunks, c.length, 2048u));
@@ -96,8 +95,7 @@ TEST_F(SimCardTest, SequenceNibbleWrapsHighBitsAreLostAndAMissingDriverLinkFails
   auto cmds = OfKind(Frames(), CARDSIM_KIND_COMMAND);
   ASSERT_EQ(cmds.size(), 17u);
   for (uint32_t i = 0; i < 17; ++i) {
-    EXPECT_EQ(cmds[i].seq, i % 16) << i;
-    EXPECT_EQ(cmds[i].word, ((i % 16) << 12) + (i == 0 ? 82u : 33u)) << i;
+    EXPECT_EQ(std::tuple(cmds[i].seq, cmds[i].word), std::tuple(i % 16, ((i % 16) << 12) + (i == 0 ? 82u : 33u))) << i;
   }
   // Numbers above 0x1FF lose their high bits while sequencing.
   ASSERT_TRUE(CPortlane::SendCmd(0x2055, 0, 0, reply));
@@ -181,8 +179,7 @@ TEST_F(SimCardTest, StaleDataDrainedAtOpenACardLostAtEachExchangeOfAnOpenAndTheO
     ASSERT_EQ(OpenLink(), 0u) << type;
     EXPECT_TRUE(HasLine(ErrorLines(), "CPortlane::ClearUSB:Clear the read buffer once!!!"));
     cardsim_state s = State();
-    EXPECT_EQ(s.reply_pending, 0u);
-    EXPECT_EQ(s.bulk_pending, 0u);
+    EXPECT_EQ(std::tuple(s.reply_pending, s.bulk_pending), std::tuple(0u, 0u));
     CmdReply reply;
     EXPECT_TRUE(CPortlane::SendCmd(CMD_INPUT, 0, 0, reply));  // echoes match after the drain
   }

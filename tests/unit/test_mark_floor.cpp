@@ -42,8 +42,7 @@ TEST_F(FloorTest, AppendersAndShiftedWordsAreStampedFromTheFloorClock) {
     F(0).Reset();
     F(0).clock = c.clockBefore;
     c.append();
-    EXPECT_EQ(F(0).ch3, c.expected);
-    EXPECT_EQ(F(0).clock, c.clockAfter);
+    EXPECT_EQ(std::tuple(F(0).ch3, F(0).clock), std::tuple(c.expected, c.clockAfter));
     for (int i = 0; i < kFloorChannels; ++i) EXPECT_EQ(F(0).ch[i]->empty(), i != CH_MAIN) << i;
   }
 
@@ -57,8 +56,7 @@ TEST_F(FloorTest, AppendersAndShiftedWordsAreStampedFromTheFloorClock) {
   EXPECT_EQ(batch, shifted);  // in the caller's batch too
   Words main = {{900, 0x62000001}};
   main.insert(main.end(), shifted.begin(), shifted.end());
-  EXPECT_EQ(F(0).ch3, main);
-  EXPECT_EQ(F(0).clock, 1008u);
+  EXPECT_EQ(std::tuple(F(0).ch3, F(0).clock), std::tuple(main, 1008u));
 
   // A batch whose last word is not its latest: the clock follows the main stream's last word.
   Words back = {{5, 0x62000002}, {2, 0x62000003}};
@@ -69,8 +67,7 @@ TEST_F(FloorTest, AppendersAndShiftedWordsAreStampedFromTheFloorClock) {
   F(0).clock = 5000;
   Words empty;
   AppendShiftedWords(empty);
-  EXPECT_EQ(F(0).clock, 5000u);
-  EXPECT_EQ(F(0).ch3.size(), 7u);
+  EXPECT_EQ(std::tuple(F(0).clock, F(0).ch3.size()), std::tuple(5000u, 7u));
 }
 
 TEST_F(FloorTest, ResetRestoresTheRecordsAndUpdateClockComparesSigned) {
@@ -169,8 +166,7 @@ TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShiftAndItsPopLeavesThemBehind
   AppendStreamWord(10, 0, 0x62000002);
   g_MarkJob.bStopMark = 1;
   EXPECT_TRUE(MergeUpperFloor(0, 0));
-  EXPECT_EQ(F(1).nMergeOffset, 1991);
-  EXPECT_EQ(F(0).ch3, (Words{{2000, 0x62000001}, {10, 0x62000002}}));
+  EXPECT_EQ(std::tuple(F(1).nMergeOffset, F(0).ch3), std::tuple(1991, Words{{2000, 0x62000001}, {10, 0x62000002}}));
   // A pop of a stopped job leaves the upper words behind.
   CMarkJob::InitJob(1);
   g_MarkJob.bStopMark = 0;
@@ -259,8 +255,7 @@ TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
     }
     EXPECT_EQ(std::tuple(nFloor, g_pCurFloor), std::tuple(0, &F(0)));
     EXPECT_TRUE(MarkFailed());
-    EXPECT_EQ(MarkErrorText(), c.text);
-    EXPECT_EQ(Boxes().size(), c.boxes);
+    EXPECT_EQ(std::tuple(MarkErrorText(), Boxes().size()), std::tuple(c.text, c.boxes));
   }
   // After an abandoned floor a write lands on floor 0.
   F(0).Reset();
@@ -365,9 +360,8 @@ TEST_F(IoWordsTest, SerialBitPatternMostSignificantBitFirstAndRegisterSequences)
   const uint8_t two[2] = {0x80, 0x01};
   AddSerialBitPattern(list, 2, 3, two);
   ASSERT_EQ(list.size(), 17u);
-  EXPECT_EQ(list[14], (TimedWord{1450, kClear}));
-  EXPECT_EQ(list[15], (TimedWord{1550, kSet}));
-  EXPECT_EQ(list[16], (TimedWord{1650, kClear}));
+  EXPECT_EQ(std::tuple(list[14], list[15], list[16]),
+            std::tuple(TimedWord{1450, kClear}, TimedWord{1550, kSet}, TimedWord{1650, kClear}));
   list.clear();
   AddSerialBitPattern(list, 0, 3, two);
   EXPECT_TRUE(list.empty());

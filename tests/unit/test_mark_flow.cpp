@@ -107,8 +107,7 @@ TEST_F(MarkFlowTest, AreaSafeFlyWordAndFlyPositionsRefusedWithoutWords) {
     g_FlyScanPara.dbFlyDirX = c.dirX;
     g_FlyScanPara.dbFlyDirY = c.dirY;
     MarkAreaSafeFly(1, c.dir, c.pos);
-    EXPECT_EQ(Main(), (Words{{1, c.word}, {2, 0x50000000}}));
-    EXPECT_EQ(g_FlyScanPara.bFlyMarkRangeEn, 1);
+    EXPECT_EQ(std::tuple(Main(), g_FlyScanPara.bFlyMarkRangeEn), std::tuple(Words{{1, c.word}, {2, 0x50000000}}, 1));
   }
 
   // Fly positions refused without words.
@@ -123,8 +122,7 @@ TEST_F(MarkFlowTest, AreaSafeFlyWordAndFlyPositionsRefusedWithoutWords) {
   EXPECT_EQ(MarkFlyMarkPosAbs(50.0), 2u);
   const double base = g_FlyEncode.State().dMeasBase;
   EXPECT_EQ(MarkEncMeasDis(1e6), 2u);  // 5e9 pulses, more than the encoder counts: the base kept
-  EXPECT_EQ(g_FlyEncode.State().dMeasBase, base);
-  EXPECT_EQ(Main().size(), n);
+  EXPECT_EQ(std::tuple(g_FlyEncode.State().dMeasBase, Main().size()), std::tuple(base, n));
   // 800 mm after a reset: waits from 900000 in tenths of the range below 4000000 - 100000.
   g_MarkFloor[0].Reset();
   g_FlyEncode.ResetUnwrap();

@@ -48,8 +48,7 @@ TEST_F(MarkJobTest, JobRunsToASuccessfulEnd) {
   // The prologue's 8 jump words, the kind marker and 3000 count markers, the idle pulse timing (3), the end.
   const std::vector<uint32_t> words = TraceWords();
   ASSERT_EQ(words.size(), 3002u + 8 + 3);
-  EXPECT_EQ(words.back(), SW_END);
-  EXPECT_EQ(Fifo().check_error, uint32_t{CARDSIM_CHECK_NONE});
+  EXPECT_EQ(std::tuple(words.back(), Fifo().check_error), std::tuple(SW_END, uint32_t{CARDSIM_CHECK_NONE}));
 }
 
 // Flow control holds the FIFO below its full mark; a stop ends the wait for room.
@@ -266,8 +265,7 @@ TEST(PhaseTimerTest, OnlyStartedPhasesAddTime) {
   clock.Sleep(30);
   t.End(PHASE_DOWN);
   t.End(PHASE_DOWN);  // ended already
-  EXPECT_EQ(t.Total(PHASE_END), 0.0);
-  EXPECT_EQ(t.Total(PHASE_DOWN), 30.0);
+  EXPECT_EQ(std::tuple(t.Total(PHASE_END), t.Total(PHASE_DOWN)), std::tuple(0.0, 30.0));
   g_SystemPara.bPrintTime = 0;
 }
 
@@ -290,8 +288,7 @@ TEST_F(MarkJobTest, FullFlushInTheMiddleOfAJobLetsLaterFloorsAndTheEndFollowAndT
   // Two flushes ask for the start of the run once; the card started on it.
   uint32_t value = 0, starts = 0;
   cardsim_get_flag_(FLAG_START_BUFFERED_RUN, &value, &starts);
-  EXPECT_EQ(starts, 1u);
-  EXPECT_EQ(Fifo().start_reason, uint32_t{CARDSIM_START_FLAG});
+  EXPECT_EQ(std::tuple(starts, Fifo().start_reason), std::tuple(1u, uint32_t{CARDSIM_START_FLAG}));
   // The card runs the words in the order of their times.
   const std::vector<uint32_t> words = TraceWords();
   // The prologue jumps to (0, 0) twice (rest and current position); the epilogue sets idle pulse timing.

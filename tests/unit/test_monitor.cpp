@@ -289,8 +289,7 @@ TEST_F(MonitorTest, NegativeSleepIsTwoMillisecondsAndLongSleepsWatchTheStopFlag)
   MonitorThreadBegin();
   MonitorCycle();
   MonitorCycle();
-  EXPECT_EQ(clock.slept, 4u);
-  EXPECT_EQ(InfoLines().size(), 1u);
+  EXPECT_EQ(std::tuple(clock.slept, InfoLines().size()), std::tuple(4u, 1u));
   g_SystemPara.nRecordSleep = 100000;
   g_bStopThreads = 1;
   MonitorCycle();
@@ -331,8 +330,7 @@ TEST_F(MonitorCardTest, BothSwitchesOffSendNoCommand) {
   // Either switch on brings its commands.
   g_SystemPara.bRecordCheck = 1;
   MonitorCycle();
-  EXPECT_EQ(Sent(34).size(), 1u);
-  EXPECT_EQ(Sent(6).size(), 1u);
+  EXPECT_EQ(std::tuple(Sent(34).size(), Sent(6).size()), std::tuple(1u, 1u));
   EXPECT_TRUE(Sent(87).empty());
 }
 
@@ -392,8 +390,7 @@ TEST_F(SpeedTest, BlocksAndCommandsReachTheCardAndTheBoxShowsThem) {
     EXPECT_NE(open, sent.end());
     EXPECT_EQ(std::count(sent.begin(), sent.end(), qztest::Cmd{CMD_HW_VERSION, 0, 0}), 50000);
     const cardsim_fifo f = Fifo();
-    EXPECT_EQ(f.blocks_received, 50000u);
-    EXPECT_EQ(f.overflow_bytes, 0u);
+    EXPECT_EQ(std::tuple(f.blocks_received, f.overflow_bytes), std::tuple(50000u, 0u));
     const std::string box = LastBox();
     EXPECT_NE(box.find(c.first), std::string::npos) << box;
     EXPECT_NE(box.find(c.count), std::string::npos) << box;
@@ -401,8 +398,7 @@ TEST_F(SpeedTest, BlocksAndCommandsReachTheCardAndTheBoxShowsThem) {
     // 0.01 ms per reading of the counter: every command takes one step.
     EXPECT_NE(box.find(c.zh ? "最小耗时：0.010 ms" : "Minimum time spent:0.010 ms"), std::string::npos) << box;
     EXPECT_FALSE(SysBusy());
-    EXPECT_EQ(g_MarkJob.nMarkState.load(), kMarkStateIdle);
-    EXPECT_EQ(g_bRunFlag.load(), 0u);
+    EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bRunFlag.load()), std::tuple(kMarkStateIdle, 0u));
     TearDown();
   }
 }

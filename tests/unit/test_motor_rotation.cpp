@@ -151,8 +151,7 @@ TEST_F(RotMarkTest, OneSegmentRunIn16And21BitCodes) {
   const Words q = {{100, Y(30000)}, {200, 0x05000001}, {210, 0x05000002}, {300, Y(31000)},
                    {1210, 0x05000003}, {1300, X(5)}, {1400, 0x51200004}, {1500, 0x20002002}};
   const Words out = Run(q);
-  EXPECT_EQ(rot.RampGap(), 100);
-  EXPECT_EQ(rot.TimeOffset(), 100236);
+  EXPECT_EQ(std::tuple(rot.RampGap(), rot.TimeOffset()), std::tuple(100, 100236));
   Words ramp, rest;
   for (const TimedWord& w : WithoutLanes(out)) ((w.word & 0xFFFF0000) == 0x01010000 ? ramp : rest).push_back(w);
   const Words want = {
@@ -197,8 +196,7 @@ TEST_F(RotMarkTest, OneSegmentRunIn16And21BitCodes) {
                             {100294, 0x43011979}, {100296, 0x4080005B}}));
   ASSERT_EQ(ramp21.size(), 105u);
   EXPECT_EQ(ramp21[0].word, Y21(1048576 + 83));  // 8.388608 codes a µs, 10 µs a step
-  EXPECT_EQ(ramp21[99].word, Y21(1048576 + 8388));
-  EXPECT_EQ(ramp21.back().word, Y21(1048576));
+  EXPECT_EQ(std::tuple(ramp21[99].word, ramp21.back().word), std::tuple(Y21(1048576 + 8388), Y21(1048576)));
 }
 
 // A segment builder: start marker at t, ramp 15 µs from t + 10, a position word, an end.

@@ -63,8 +63,7 @@ TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindowAndLongGapsGetNopFi
     QZ_TRACE(s.appendAt);
     F0().ch0.push_back({static_cast<uint64_t>(s.appendAt), code++});
     P().Flush(0);
-    EXPECT_EQ(P().vMerged, s.merged);
-    EXPECT_EQ(P().bFirstChunk, s.firstChunk);
+    EXPECT_EQ(std::tuple(P().vMerged, P().bFirstChunk), std::tuple(s.merged, s.firstChunk));
   }
   EXPECT_EQ(F0().ch0, (Words{{2199999, 0x01000004}, {2200000, 0x01000005}, {2600000, 0x01000006}}));
   EXPECT_EQ(P().nMergeTime, 2000000);
@@ -103,8 +102,7 @@ TEST_F(PipelineTest, EncodeWritesAdvancesOnlyWhenTheTimeChangesSplitsWideOnesAnd
     P().nLastEncodedTime = c.last;
     const auto end = static_cast<int64_t>(c.queue.back().time);
     P().EncodeDeltas(0, c.queue);
-    EXPECT_EQ(P().vStreamWords, c.stream);
-    EXPECT_EQ(P().nLastEncodedTime, end);
+    EXPECT_EQ(std::tuple(P().vStreamWords, P().nLastEncodedTime), std::tuple(c.stream, end));
   }
 
   // Encode keeps back and respects the stream bound.
@@ -293,8 +291,7 @@ TEST_F(OfflineJobTest, AFinalStreamIsOnePaddedBlockAFullMergedQueueOnlySendsASto
   ASSERT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
   g_MarkJob.bStopMark = 1;
   g_MarkData2Fifo.SendFifoData(0);
-  EXPECT_EQ(File().size(), 0u);
-  EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
+  EXPECT_EQ(std::tuple(File().size(), g_MarkData2Fifo.vStreamWords.size()), std::tuple(0u, 4001u));
 }
 
 // Galvanometer words every 10 µs with laser and IO words, flushed every 50 ms of stream; the words in order.
@@ -372,8 +369,7 @@ TEST_F(OfflineJobTest, ARefusedWriteFailsTheJobWith9) {
     qztest::FailFileWrites("");
     EXPECT_TRUE(MarkFailed());
     EXPECT_TRUE(qztest::HasLine(ErrorLines(), c.line)) << c.entries;
-    EXPECT_EQ(g_FifoData.pOfflineFile, nullptr);
-    EXPECT_EQ(File().size(), 0u);
+    EXPECT_EQ(std::tuple(g_FifoData.pOfflineFile.get(), File().size()), std::tuple(nullptr, 0u));
   }
 }
 

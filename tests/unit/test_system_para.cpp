@@ -120,8 +120,7 @@ TEST_F(SystemParaTest, LaserTypeChangeSectionsWaveNumbersAndLightPathFlagsByLase
   const std::string afterFirst = ReadCfg();
 
   g_SystemPara.InitParaLaser();  // nothing changed: nothing written, nothing logged
-  EXPECT_EQ(g_SystemPara.LASER_TYPE_pre, 1);
-  EXPECT_EQ(ReadCfg(), afterFirst);
+  EXPECT_EQ(std::tuple(g_SystemPara.LASER_TYPE_pre, ReadCfg()), std::tuple(1, afterFirst));
   const auto log = ErrorLines();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].rfind("[INFO]", 0), 0u) << log[0];  // at level 1
