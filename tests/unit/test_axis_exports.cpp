@@ -276,9 +276,7 @@ TEST_F(AxisExportTest, RefusalsSendNothingCodesTheCardCannotTakeStopItsRunNoCard
   }
   // Codes the card cannot take: 29, the run stopped; a bad acceleration is found after 0x120 went out.
   const struct { const char* what; double acc, vel; FrameList sent; } codes[] = {
-      {"velocity 0", 100, 0, {}},
-      {"negative velocity", 100, -10, {}},
-      {"NaN velocity", 100, NAN, {}},
+      {"velocity 0", 100, 0, {}}, {"negative velocity", 100, -10, {}}, {"NaN velocity", 100, NAN, {}},
       {"acceleration 0", 0, 10, {{0x120, 0xF4240, 50000}}},
       {"acceleration code over 24 bits", 1e12, 10, {{0x120, 0xF4240, 50000}}},
   };

@@ -179,10 +179,8 @@ TEST_F(FlashTest, AFailingBlockMovesOnTheTableSaysSoAndIsForgottenWhenTheCardClo
 TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithItsText) {
   // A page that cannot be read has a text of its own; a language file without its key: the built-in text.
   struct Case { bool spi; uint32_t page, failures; const char *language = nullptr, *box = nullptr; } cases[] = {
-      {false, 300, 2},
-      {false, 300, 3, "STRING_WriteReadFlash_not_same=x\n", "无法读取板卡闪存页。"},
-      {true, 0x130000, 2},
-      {true, 0x130000, 3, "STRING_ReadFlash_Fail=Unreadable\n", "Unreadable"},
+      {false, 300, 2}, {false, 300, 3, "STRING_WriteReadFlash_not_same=x\n", "无法读取板卡闪存页。"},
+      {true, 0x130000, 2}, {true, 0x130000, 3, "STRING_ReadFlash_Fail=Unreadable\n", "Unreadable"},
   };
   for (const auto& c : cases) {
     QZ_TRACE(testing::Message() << c.spi << " " << c.failures);
@@ -225,11 +223,9 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithIt
   }
   // A commit that fails throws 26 with its text.
   struct CommitCase { uint32_t arg; int32_t a, b; uint32_t failAreas; int32_t withNum; bool fails; } commits[] = {
-      {0x20000004, 4, -1, 1u << 4, 1, true},
-      {0x20000004, 4, -1, 0, 1, false},
+      {0x20000004, 4, -1, 1u << 4, 1, true}, {0x20000004, 4, -1, 0, 1, false},
       {0x20000004, 4, -1, 1u << 4, 0, false},  // a card without numbered commands is not checked
-      {0x30000008, 5, 6, 1u << 6, 1, true},
-      {0x30000008, 5, 6, 1u << 5, 1, true},
+      {0x30000008, 5, 6, 1u << 6, 1, true}, {0x30000008, 5, 6, 1u << 5, 1, true},
       {0x10000002, 2, 3, 1u << 1, 1, false},   // another area
   };
   for (const auto& c : commits) {

@@ -57,16 +57,10 @@ TEST(Files, FindFilesMatchesWildcardsFolderTreesAndWholeFiles) {
   const Names all = {"a.ini", "ab.txt", "abc.txt", "b.INI", "readme", "x.ini.bak"};
   // Names found with case-sensitive matching, and by the system's search (no regard to case).
   const struct { const char* pattern; Names posix, win32; } cases[] = {
-      {"*", all, all},
-      {"*.*", all, all},
-      {"*.ini", {"a.ini"}, {"a.ini", "b.INI"}},
-      {"*.INI", {"b.INI"}, {"a.ini", "b.INI"}},
-      {"a*", {"a.ini", "ab.txt", "abc.txt"}, {"a.ini", "ab.txt", "abc.txt"}},
-      {"?b.txt", {"ab.txt"}, {"ab.txt"}},
-      {"*c*", {"abc.txt"}, {"abc.txt"}},
-      {"*.ini.*", {"a.ini", "x.ini.bak"}, {"a.ini", "b.INI", "x.ini.bak"}},
-      {"readme", {"readme"}, {"readme"}},
-      {"nothing*", {}, {}},
+      {"*", all, all}, {"*.*", all, all}, {"*.ini", {"a.ini"}, {"a.ini", "b.INI"}},
+      {"*.INI", {"b.INI"}, {"a.ini", "b.INI"}}, {"a*", {"a.ini", "ab.txt", "abc.txt"}, {"a.ini", "ab.txt", "abc.txt"}},
+      {"?b.txt", {"ab.txt"}, {"ab.txt"}}, {"*c*", {"abc.txt"}, {"abc.txt"}}, {"readme", {"readme"}, {"readme"}},
+      {"*.ini.*", {"a.ini", "x.ini.bak"}, {"a.ini", "b.INI", "x.ini.bak"}}, {"nothing*", {}, {}},
   };
   for (const auto& c : cases)
     EXPECT_EQ(plat::FindFiles(dir.Path(), c.pattern), kCaseSensitiveNames ? c.posix : c.win32) << c.pattern;
