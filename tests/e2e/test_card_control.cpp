@@ -17,8 +17,7 @@ TEST_F(CardHost, UsbOpenRecordsTheCardVersionAndGoesOnline) {
   EXPECT_EQ(std::tuple(Commands(), State().offline), std::tuple(std::vector<uint32_t>{82, 81, 82, 85}, 0u));
   // Version 85 on a fresh configuration is recorded (the keys: test_card_version.cpp).
   EXPECT_NE(ConfigText().find("bConfiguration=1"), std::string::npos);
-  EXPECT_TRUE(HasLine(InfoLog(), "QZ_InitCard:卡号:32768   V6版本:3454"));
-  EXPECT_TRUE(lib->Boxes().empty());
+  EXPECT_TRUE(HasLine(InfoLog(), "QZ_InitCard:卡号:32768   V6版本:3454") && lib->Boxes().empty());
   uint32_t cards = 0, index = 7;
   EXPECT_EQ(GetCardsNo(&cards, &index), 0u);
   EXPECT_EQ(std::pair(cards, index), std::pair(1u, 0u));

@@ -233,8 +233,7 @@ TEST_F(MarkFlowHost, NoCardNullPointersAndACardLostInAJob) {
     EXPECT_EQ(rc, 2u);
   EXPECT_EQ(QZ(GetMarkTime)(&v), 0u);
   EXPECT_EQ(QZ(GetMarkLineCnt)(&v), 0u);
-  EXPECT_TRUE(Frames().empty());
-  EXPECT_TRUE(lib->Boxes().empty());
+  EXPECT_TRUE(Frames().empty() && lib->Boxes().empty());
   // A card lost in a stop or status read during a job: 1, no box, the library not left busy; it opens again.
   for (bool stop : {true, false}) {
     InitAndAccept();

@@ -105,8 +105,7 @@ class MarkListHost : public CardHost {
 TEST_F(MarkListHost, WithoutACardOrAJobEveryMemberIsRefused) {
   Stage(0);
   for (const auto& member : Members()) EXPECT_EQ(member(), 1u);
-  EXPECT_TRUE(Frames().empty());
-  EXPECT_TRUE(lib->Boxes().empty());
+  EXPECT_TRUE(Frames().empty() && lib->Boxes().empty());
   InitAndAccept();
   cardsim_log_clear_();
   size_t n = 0;
@@ -115,8 +114,7 @@ TEST_F(MarkListHost, WithoutACardOrAJobEveryMemberIsRefused) {
     EXPECT_EQ(lib->Boxes().size(), ++n);
     EXPECT_EQ(lib->Boxes().back(), "topmost ok: Marking has not been started.");
   }
-  EXPECT_TRUE(Commands().empty());
-  EXPECT_TRUE(qztest::HasLine(ErrorLog(), "] QZ_MarkInputWait:Marking has not been started."));
+  EXPECT_TRUE(Commands().empty() && qztest::HasLine(ErrorLog(), "] QZ_MarkInputWait:Marking has not been started."));
 }
 
 // Refused arguments add nothing and the job goes on; an empty dot list marks the layer alone. In the next

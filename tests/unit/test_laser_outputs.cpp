@@ -114,8 +114,7 @@ TEST_F(LaserTest, DotOnEveryLaser) {
   g_SystemPara.nLaserCount = 2;
   Job(0);
   ExpectCode(31, 0, [] { CLaserAll::PointMarkAll(0); });
-  EXPECT_TRUE(MarkFailed());
-  EXPECT_TRUE(Floor().ch1.empty());
+  EXPECT_TRUE(MarkFailed() && Floor().ch1.empty());
 }
 
 TEST_F(LaserTest, LineStartAndEndOfTheLaserModulePrograms) {

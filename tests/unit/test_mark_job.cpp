@@ -117,8 +117,7 @@ TEST_F(MarkJobTest, OfflineDownloadEndsAsADownloadAndAStoppedOneEndsStopped) {
   g_MarkJob.bStopMark = 1;
   EXPECT_EQ(End(), RV_MARK_FAIL);
   EXPECT_EQ(g_FifoData.nFinalStatus, kFinalStatusStopped);
-  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行被停止 same="));
-  EXPECT_FALSE(HasLine(InfoLines(), "未知结果"));
+  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行被停止 same=") && !HasLine(InfoLines(), "未知结果"));
   EXPECT_EQ(g_FifoData.pOfflineFile, nullptr);
 }
 
@@ -151,9 +150,8 @@ TEST_F(MarkJobTest, EndWaitsForASlowCardAndFailsOnOneThatTakesNoData) {
   g_FifoData.nSentUnits += kUnitsPerBlock;  // a block the card never receives
   EXPECT_EQ(End(), RV_MARK_FAIL);
   EXPECT_EQ(g_Link.g_bConnected, 1);  // the card answers: it is not lost
-  EXPECT_TRUE(g_FifoData.bCardTookNoData);
-  EXPECT_TRUE(HasLine(ErrorLines(), "the card takes no data"));
-  EXPECT_TRUE(HasLine(InfoLines(), "未知结果"));
+  EXPECT_TRUE(g_FifoData.bCardTookNoData &&
+              HasLine(ErrorLines(), "the card takes no data") && HasLine(InfoLines(), "未知结果"));
   EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bRunFlag.load()), std::tuple(kMarkStateIdle, 0u));
 }
 
@@ -342,8 +340,7 @@ TEST_F(MarkJobTest, StopFromASecondThreadEndsTheWaitOfMarkEnd) {
   EXPECT_EQ(std::tuple(stopRc.load(), rc, seenCount.load()), std::tuple(0u, uint32_t{RV_MARK_FAIL}, 7u));
   EXPECT_GT(seenTime.load(), 1000u);  // the end sequence is written before the wait
   EXPECT_EQ(Fifo().end_code, 2u);  // stopped on the card
-  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行被停止 same="));
-  EXPECT_TRUE(HasLine(InfoLines(), "QZ_Mark_Stop:QZ_Mark_Stop"));
+  EXPECT_TRUE(HasLine(InfoLines(), "MustEndThread:运行被停止 same=") && HasLine(InfoLines(), "QZ_Mark_Stop:QZ_Mark_Stop"));
   EXPECT_EQ(std::tuple(g_MarkJob.nMarkState.load(), g_bSysBusy), std::tuple(kMarkStateIdle, 0));
   uint32_t count = 99, time = 0;
   EXPECT_EQ(QZ_GetMarkLineCnt(&count), 0u);

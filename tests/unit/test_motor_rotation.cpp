@@ -89,8 +89,7 @@ TEST_F(MotorTest, MarkMotorStartTimelineOnPcieAndUsbRefusalsAndTheMoveInAList) {
   const int32_t both[3] = {1, 1, 0};
   const double nan[4] = {0, NAN, 0, 0};
   EXPECT_EQ(MarkMotorStart(both, nan, speeds, accs), static_cast<uint32_t>(RV_DATA_IS_NAN));
-  EXPECT_TRUE(g_MarkFloor[0].ch[CH_MAIN]->empty());
-  EXPECT_FALSE(MarkFailed());
+  EXPECT_TRUE(g_MarkFloor[0].ch[CH_MAIN]->empty() && !MarkFailed());
 
   // A velocity of 0 on axis 2: axis 1's words stay, the job fails with 29.
   const double zero[4] = {0, 0, 0, 0}, slow[4] = {10, 0, 10, 0};
@@ -393,8 +392,7 @@ TEST_F(FlyEncodeTest, PacketsFollowTheKeysAndAnEncoderRangeBelowTenIsRefused) {
     ClearLogs();
     EXPECT_FALSE(ReadFly(std::string("nEncRange=") + range + "\ndbMeasMarkDisMM=2"));
     const std::string text = std::string("[FLY] nEncRange=") + range + " is below 10";
-    EXPECT_TRUE(HasLine(Boxes(), text)) << range;
-    EXPECT_TRUE(HasLine(ErrorLines(), text)) << range;
+    EXPECT_TRUE(HasLine(Boxes(), text) && HasLine(ErrorLines(), text)) << range;
     EXPECT_EQ(std::tuple(g_FlyScanPara.nEncRange, g_FlyScanPara.dbMeasMarkDisMM, g_FlyEncode.State().nRange,
                          g_FlyEncode.State().dMeasBase),
               std::tuple(before.nEncRange, 1.0, 5000, 5000.0));
