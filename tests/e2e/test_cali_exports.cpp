@@ -101,7 +101,6 @@ TEST_F(CaliHost, NewMethodBuildsTablesThroughTheModuleAndSendsTheirScale) {
   EXPECT_EQ(range, 40.0);
   EXPECT_TRUE(lib->Boxes().empty());
   EXPECT_EQ(State().task_id, 0u);  // the task was released
-
   // The old method's export refuses with its box.
   EXPECT_EQ(QZ(SetCaliParaFile)(0), 2u);
   EXPECT_EQ(lib->Boxes().back(), "topmost ok: The current system does not support the old Box method");
@@ -126,7 +125,6 @@ TEST_F(CaliHost, OldMethodBuildsTablesFromTheConfiguredBoxFile) {
   EXPECT_EQ(corrix_count_(CORRIX_ENTRY_CREATE), 1u);
   EXPECT_EQ(corrix_count_(CORRIX_ENTRY_DO2DCALI), 4u * 257 * 257);
   EXPECT_TRUE(Sent(2).empty());  // no scale word on the old method
-
   const std::vector<uint8_t> block = DefaultBoxBlock();
   EXPECT_EQ(QZ(SetCaliPara)(block.data()), 2u);
   EXPECT_EQ(lib->Boxes().back(), "topmost ok: The current system does not support the new Box method");

@@ -71,7 +71,6 @@ TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
   for (const auto& [i, packet] : kExamplePackets) EXPECT_EQ(packet, list[i]) << i;
   // The blank card's bad-block table, the correction tables, the parameter page, the second block.
   EXPECT_EQ((std::vector<uint32_t>{0xF00000FF, 0x10000002, 0x20000004, 0x30000008}), Commits());
-
   // What the card applied: the fly packet's flag and its run start threshold.
   uint32_t value = 0, count = 0;
   cardsim_get_flag_(0x400000, &value, &count);
@@ -86,7 +85,6 @@ TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
   ASSERT_EQ(0u, cardsim_flash_read_(CARDSIM_FLASH_SPI, 0x150000, reinterpret_cast<uint8_t*>(stored.data()), 4096));
   EXPECT_EQ(job + std::string(2048, '\xFF'), stored);
   ExpectJobRuns();
-
   // The same parameters again: compared, nothing written; the card is told to take them again.
   const uint32_t writes = FlashWrites();
   cardsim_log_clear_();

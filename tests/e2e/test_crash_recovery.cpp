@@ -73,7 +73,6 @@ TEST_F(CardHost, ChildHostsThatFreeTheLibraryOrDieInAJob) {
   ASSERT_EQ(code, 7) << "the child did not reach its end";
   std::string saved;
   ASSERT_TRUE(plat::ReadWholeFile(state, saved));
-
   // A new host: the card still holds the dead host's job (so it is not reset).
   Load(false);
   ASSERT_EQ(InitCard(), 0u);

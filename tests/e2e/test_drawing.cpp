@@ -215,7 +215,6 @@ TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
       ASSERT_EQ(QZ(MarkBufIO)(0x5, 0x7, 0, 0), 0u);
       ASSERT_EQ(MarkEnd(0), 0u);
       EXPECT_TRUE(lib->Boxes().empty());
-
       cardsim_galvo g{};
       ASSERT_EQ(cardsim_galvo_state_(&g), 0u);
       EXPECT_EQ(g.form, wide ? 21u : 16u);

@@ -82,7 +82,6 @@ TEST_F(FlashHost, TheHeadIsWrittenWithItsMarksAndReadBack) {
   EXPECT_TRUE(notice < commit && commit != sent.end());
   EXPECT_EQ(std::count(sent.begin(), notice, Frame{83, 2, 0xE1100000}), 0);
   EXPECT_EQ(std::count(notice, commit, Frame{83, 2, 0xE1100000}), 1);
-
   std::vector<uint8_t> back(535, 0xEE);
   uint8_t* p = back.data();
   ASSERT_EQ(QZ(GetOffFileHead)(&p), 0u);
@@ -187,7 +186,6 @@ TEST_F(FlashHost, TheUserPageAndItsRefusalsOnBothMaps) {
   uint8_t ten[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   EXPECT_EQ(QZ(FlashWrite)(ten, 10), 1u);
   lib.reset();
-
   Open(85);
   ASSERT_EQ(QZ(FlashWrite)(ten, 10), 0u);
   std::vector<uint8_t> page(2048, 0);
@@ -204,7 +202,6 @@ TEST_F(FlashHost, TheUserPageAndItsRefusalsOnBothMaps) {
   uint8_t back[10] = {};
   ASSERT_EQ(QZ(FlashRead)(back, 10), 0u);
   EXPECT_TRUE(std::equal(back, back + 10, ten));
-
   struct Refusal { const char* what; std::function<uint32_t()> call; bool box; } refusals[] = {
       {"2049", [&] { return QZ(FlashWrite)(page.data(), 2049); }, true},
       {"-1", [&] { return QZ(FlashRead)(page.data(), -1); }, true},
@@ -227,7 +224,6 @@ TEST_F(FlashHost, TheUserPageAndItsRefusalsOnBothMaps) {
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   EXPECT_EQ(QZ(FlashWrite)(ten, 10), 2u);
   EXPECT_EQ(MarkEnd(0), 0u);
-
   // On the NAND map an Addr page beyond the chip is refused.
   Open(50);
   cardsim_log_clear_();

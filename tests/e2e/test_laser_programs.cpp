@@ -56,7 +56,6 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheKeptProgramRunsTheSlotItsI
   ASSERT_EQ(QZ(WobStart)(0, 0), 0u);
   // 0 % and 100 % lie 6 µs apart across the loop's end: one plain box, and the download goes on.
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"plain ok: Pow Time too Close"});
-
   std::vector<uint32_t> labels = {0x51800003};
   for (uint32_t s = 0; s < 3; ++s) {
     labels.push_back(0x51800000 | 2 * s);

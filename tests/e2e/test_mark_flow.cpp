@@ -45,7 +45,6 @@ TEST_F(MarkFlowHost, ALoopOfThreeRunsThreeTimesAndACountWaitFlushesOnTheFourth) 
     pulses += o.word == 0x20004004;
   }
   EXPECT_EQ(pulses, 3u);
-
   // A count wait flushes on the fourth and returns once the card ran a marker.
   cardsim_log_clear_();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);

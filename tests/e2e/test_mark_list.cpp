@@ -138,7 +138,6 @@ TEST_F(MarkListHost, RefusedArgumentsAddNothingAndTheFirstMemberOpensTheBuffer) 
   const auto last = std::find_if(all.rbegin(), all.rend(), isMarker).base();
   EXPECT_EQ(std::vector<uint32_t>(first, last),
             (std::vector<uint32_t>{kKindMarker | 2, 0x29000000, kKindMarker | 15, kKindMarker | 10}));
-
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   cardsim_log_clear_();
   ASSERT_EQ(QZ(LaserSwitch)(7, 7), 0u);
@@ -215,7 +214,6 @@ TEST_F(MarkListHost, CardHoldsARisingEdgeWaitUntilTheTestSetsTheInput) {
   ASSERT_EQ(QZ(MarkBufIO)(0x2, 0x2, 0, 0), 0u);       // output 1 after it
   uint32_t endRc = 0xFFFF;
   std::thread ender([&] { endRc = MarkEnd(0); });
-
   ASSERT_TRUE(HoldsWait(1));
   EXPECT_EQ(WaitInfo(), "OnLine Marking...\r\n  Wait IO Input:Wait Value=0，IO In=4\r\n");
   ASSERT_EQ(cardsim_set_inputs_(0x0), 0u);
@@ -225,7 +223,6 @@ TEST_F(MarkListHost, CardHoldsARisingEdgeWaitUntilTheTestSetsTheInput) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_EQ(cardsim_set_inputs_(0x4), 0u);
   ender.join();
-
   EXPECT_EQ(endRc, 0u);
   EXPECT_TRUE(lib->Boxes().empty());
   EXPECT_EQ(State().outputs & 0x2, 0x2u);

@@ -64,7 +64,6 @@ TEST_F(MonitorHost, ThreeSegmentsAreComparedListedAndLogged) {
     EXPECT_NE(rows[i].find("\tcount=" + std::to_string(i + 1) + "/3 \t"), std::string::npos);
     EXPECT_TRUE(rows[i].ends_with("\t1\t1"));
   }
-
   // The io log holds the card's records: its io words job, laser, ..., and the lit spans of the
   // card's own laser segments in its dt.
   ASSERT_EQ(CloseCard(), 0u);

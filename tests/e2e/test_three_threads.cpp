@@ -21,7 +21,6 @@ TEST_F(ThreeThreads, JobsReadersAndReopenForAFewSeconds) {
   if (HasFatalFailure()) return;
   const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
   ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 2), 0u);
-
   std::atomic<bool> done{false};
   std::mutex seenLock;
   std::set<std::string> seen;  // "call code" met that the call may not return
@@ -67,7 +66,6 @@ TEST_F(ThreeThreads, JobsReadersAndReopenForAFewSeconds) {
   jobs.join();
   readers.join();
   for (const std::string& s : seen) ADD_FAILURE() << s;
-
   CloseCard();
   InitAndAccept();
   ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);

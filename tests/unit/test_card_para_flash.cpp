@@ -59,7 +59,6 @@ TEST_F(CardParaFlashTest, TheSecondBlockTakesWholePagesAndTheUploadRunsItsStepsI
     const FlashPage p = Peek(0x1D200 + i);
     EXPECT_EQ(i < 2 ? job.substr(2048 * i, 2048) : std::string(2048, '\xFF'), std::string(p.begin(), p.end())) << i;
   }
-
   // A file over the second block: nothing written, nothing committed.
   EXPECT_EQ(512u, SecondBlockMaxPages());
   OpenOn(true);
@@ -121,7 +120,6 @@ TEST_F(CardParaFlashTest, TheHeadByteForByteAndRewrittenForAnotherTimingValueWit
     const uint32_t writes = Writes();
     ConformOffHeadTiming(3000);
     EXPECT_EQ(writes, Writes());
-
     // Another value: the card's table stays but for the timing value, the marks and the states.
     OffFileHead onCard = expected;
     onCard.pid = 9;

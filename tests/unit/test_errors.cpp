@@ -79,7 +79,6 @@ TEST_F(ErrorsTest, ShowReportsOnlyWhenAskedAndTheExportWrapperTurnsEveryExceptio
   MyException shown(RV_FLUSH_FAIL, 1);
   EXPECT_STREQ(shown.what(), "C++ Exception");
   EXPECT_EQ(shown.Show(), 26u);
-
   EXPECT_EQ(ExportCall("QZ_Ok", [] { return 0u; }), 0u);
   EXPECT_EQ(ExportCall("QZ_Lost", []() -> uint32_t { throw MyException(RV_CARD_NOT_CONNECTED, 0); }), 1u);
   EXPECT_EQ(ExportCall("QZ_Alloc", []() -> uint32_t { throw std::bad_alloc(); }), 38u);
@@ -143,7 +142,6 @@ TEST_F(LogFileTest, LineFormatLevelTagsTheLevelFilterAndTheDailyRollOver) {
   CLogFile blocked;
   blocked.Init(dir.File("blocker/x.log"));
   blocked.Write("T", LOG_ERROR, "nowhere");
-
   // The daily log rolls over at the first line after midnight.
   CLogFile daily;
   clock.local = plat::LocalTime{2026, 3, 7, 23, 59, 59, 999, 6};

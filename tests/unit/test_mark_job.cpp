@@ -78,7 +78,6 @@ TEST_F(MarkJobTest, FlowControlHoldsTheFifoBelowItsFullMarkAndAStopEndsTheWaitFo
   // correction mode, 8 prologue jump words, 20 kind markers, the words, 3 of the idle pulse timing, the end
   EXPECT_EQ(cardsim_trace_count_(1), 200033u);
   EXPECT_GT(g_FifoData.model.nQueries, 2u);
-
   cardsim_set_consume_(2);  // the card never makes room
   std::thread stopper([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

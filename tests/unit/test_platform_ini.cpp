@@ -122,7 +122,6 @@ TEST_P(IniTable, Case) {
                                    : plat::IniReadString(path, r.section, r.key, r.def);
     EXPECT_EQ(got, r.want) << "read [" << r.section << "] " << r.key;
   }
-
   // Where our engine wrote, the file is exactly what it should be and nothing else is left.
   if (c.after && (engine || !kWin32)) {
     std::string text;

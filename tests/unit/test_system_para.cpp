@@ -22,7 +22,6 @@ TEST_F(SystemParaTest, ExampleConfigurationDefaultsFirstBufferWindowSerialSectio
   fromDefaults = g_SystemPara;
   EXPECT_EQ(0, fromDefaults.CardVertion);
   fromDefaults.CardVertion = 6;
-
   std::string example;
   ASSERT_TRUE(plat::ReadWholeFile(NativePath(QZ_SOURCE_DIR "/examples/ini/QZMarkPara.cfg"), example));
   WriteCfg(example);
@@ -118,7 +117,6 @@ TEST_F(SystemParaTest, LaserTypeChangeSectionsWaveNumbersAndLightPathFlagsByLase
   EXPECT_EQ(g_SystemPara.LASER_TYPE_pre, 2);  // the field keeps what was read
   EXPECT_EQ(ReadMainInt("LASER", "LASER_TYPE_pre", -9), 1);
   const std::string afterFirst = ReadCfg();
-
   g_SystemPara.InitParaLaser();  // nothing changed: nothing written, nothing logged
   EXPECT_EQ(std::tuple(g_SystemPara.LASER_TYPE_pre, ReadCfg()), std::tuple(1, afterFirst));
   const auto log = ErrorLines();
@@ -253,7 +251,6 @@ TEST_F(SystemParaTest, AcknowledgePatternLaserWaitsAndTheWaitTableRebuiltNeverHa
   ExpectWait("等待分光卡光路申请反馈", 5, 0x3F0F, 0x300);
   ExpectWait("等待串口发送开始", 5, 0x1000000, 0x1000000);
   ExpectWait("等待串口发送结束", 5, 0x1000000, 0);
-
   WaitDesc d{7, 7, 7};
   EXPECT_FALSE(LookupWaitDesc("stale", d));
   EXPECT_EQ(d.kind, 7u);
@@ -294,7 +291,6 @@ TEST_F(WorkerThreadsTest, StartStopAndFailedCreation) {
   qztest::FailThreadCreation(true);  // any creation attempt now fails and clears its flag
   ApplyParameterFile();              // a second start attempts none
   ExpectRunning(1);
-
   StopWorkerThreads();  // returns when both have ended and cleared their flags
   EXPECT_EQ(g_bStopThreads.load(), 1);
   ExpectRunning(0);

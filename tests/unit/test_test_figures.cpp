@@ -36,7 +36,6 @@ TEST(TestFigures, GlyphStrokesAtSize375TheirPlacementsTheSquareGridAndTheGuideCo
   // Glyph 2 upright at row 4: its bars keep their direction.
   BuildTestPattern(2, 375.0, set);
   EXPECT_EQ(PlaceStroke(set[1], 0, 100.5, 200.9), (Line{{212, 950}, {212, -549}}));
-
   // The placements mark each glyph twice, once upright and once turned.
   int upright[7] = {}, turned[7] = {};
   for (const GlyphPlacement& p : kGlyphPlacementTable) ++(p.swap ? turned : upright)[p.set];
