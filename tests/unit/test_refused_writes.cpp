@@ -32,16 +32,9 @@ TEST_F(SimCardTest, RefusedWritesAreLoggedAndLoseNothingElse) {
       {"the error log", g_ErrorLog.Path(), [] { LogFailure("QZ_Test", "first failure"); },
        [&] { return HasLine(InfoLines(), "first failure") && !HasLine(ErrorLines(), "first failure"); }},
       {"a monitoring sheet", BuildLogDir(),
-       [] {
-         g_recMeasured.durations = {1.5, 2.5};
-         WriteInfoXls("12_07", "10_00_00", 1, 0);
-       },
+       [] { g_recMeasured.durations = {1.5, 2.5}; WriteInfoXls("12_07", "10_00_00", 1, 0); },
        [&] { return HasLine(InfoLines(), "rows dropped") && g_recMeasured.durations.empty(); }},
-      {"BBT.txt", GetModuleDir() + "BBT.txt",
-       [] {
-         g_BBT.MarkBad(100);
-         g_BBT.Save();
-       },
+      {"BBT.txt", GetModuleDir() + "BBT.txt", [] { g_BBT.MarkBad(100); g_BBT.Save(); },
        [&] { return HasLine(InfoLines(), "BBT.txt cannot be written") && g_BBT.IsBad(100); }},
       {"QZMarkPara.cfg", g_MainCfg.Path(), [] { WriteMainCfgInt("Main", "bJustM25p64", 1); },
        [&] {
