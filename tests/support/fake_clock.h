@@ -19,7 +19,7 @@ class FakeClock : public plat::Clock {
     tick += autoAdvanceMs;
     return t;
   }
-  double PerfMs() override { return perf += perfStep; }
+  double PerfMs() override { return perfStep != 0.0 ? perf += perfStep : perf; }
   plat::LocalTime Local() override { return local; }
   int64_t Now() override { return now; }
   void Sleep(uint32_t ms) override {
