@@ -1,7 +1,6 @@
 #include "e2e/card_host.h"
 
 #include "frame/bytes.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 
 namespace qztest {
@@ -47,6 +46,10 @@ void CardHost::OpenCard(int cardType, const std::string& config, uint32_t versio
   Stage(cardType, config);
   if (HasFatalFailure()) return;
   if (version) cardsim_set_card_version_(version);
+  InitAndAccept();
+}
+
+void CardHost::InitAndAccept() {
   ASSERT_EQ(InitCard(), 0u);
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
 }
@@ -57,17 +60,20 @@ void CardHost::OpenWithParaFile(int cardType, const std::string& config, uint32_
     lib.reset();
   }
   StageFiles(cardType, config);
-  const auto block = DefaultBoxBlock();
-  lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
-  lib->WriteConfig("Default.box", PlainBoxFile());
+  AddCaliFiles();
   Load(true);
   if (HasFatalFailure()) return;
   if (version) cardsim_set_card_version_(version);
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  if (!apply) return;
+  InitAndAccept();
+  if (!apply || HasFatalFailure()) return;
   ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+}
+
+void CardHost::AddCaliFiles() {
+  const auto block = DefaultBoxBlock();
+  lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
+  lib->WriteConfig("Default.box", PlainBoxFile());
 }
 
 void CardHost::OpenWithPens(int cardType, const std::string& config, uint32_t version, int pens, double markMmPerS) {
@@ -84,28 +90,13 @@ std::vector<uint32_t> CardHost::Commands() {
   return out;
 }
 
-namespace {
-std::string DailyLog(const StagedLibrary& lib) {
-  plat::LocalTime t = plat::SystemClock().Local();
-  char name[32];
-  std::snprintf(name, sizeof name, "Log_%02d_%02d.log", t.month, t.day);
-  return lib.LogDir() + name;
-}
-}  // namespace
-
-std::vector<std::string> CardHost::InfoLog() { return ReadLines(DailyLog(*lib)); }
+std::vector<std::string> CardHost::InfoLog() { return ReadLines(lib->TodaysLog("Log_", ".log")); }
 std::vector<std::string> CardHost::ErrorLog() { return ReadLines(lib->LogDir() + "Error.log"); }
 
 std::string CardHost::ConfigText() {
   std::string text;
   plat::ReadWholeFile(lib->ConfigDir() + "QZMarkPara.cfg", text);
   return text;
-}
-
-bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text) {
-  for (const auto& l : lines)
-    if (l.find(text) != std::string::npos) return true;
-  return false;
 }
 
 std::vector<uint8_t> DefaultBoxBlock() {

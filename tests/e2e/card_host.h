@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "qzmark.h"
+#include "support/lib_folder.h"
 #include "support/sim_control.h"
 #include "support/staged_library.h"
 
@@ -25,11 +26,15 @@ class CardHost : public ::testing::Test, public SimControl {
   // Stages type `cardType` with `config` in [Main], loads with a fresh card (of `version` unless 0),
   // opens it and accepts the parameters. Callers check HasFatalFailure().
   void OpenCard(int cardType = 0, const std::string& config = "", uint32_t version = 0);
+  // QZ_InitCard, then the parameters accepted (QZ_SetFlag), each expected to succeed.
+  void InitAndAccept();
   // The same with the default box block and the plain box file staged, and (with `apply`) the
   // parameter file applied and the parameters accepted again; the frame log is left as it is. A
   // library staged before is closed and let go first (it stays loaded; under Windows its open card
   // would keep the next one from opening).
   void OpenWithParaFile(int cardType, const std::string& config, uint32_t version, bool apply = true);
+  // The default box block ("CaliPara.cl") and the plain box file ("Default.box") in the staged folder.
+  void AddCaliFiles();
   // OpenWithParaFile, then `pens` pens of 20 kHz pulses at 50 % marking at `markMmPerS` and jumping
   // ten times as fast, without delays.
   void OpenWithPens(int cardType, const std::string& config, uint32_t version, int pens = 2,
@@ -69,8 +74,6 @@ class CardHost : public ::testing::Test, public SimControl {
 #define QZ(fn) Export<decltype(&QZ_##fn)>("QZ_" #fn)
 
 constexpr uint32_t kParaKey = 0x7E21C4B9;
-
-bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text);
 
 // The box parameter block a host starts from (half range 10 mm).
 std::vector<uint8_t> DefaultBoxBlock();

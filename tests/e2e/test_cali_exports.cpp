@@ -9,7 +9,7 @@
 
 namespace {
 
-using qztest::AnyLineHas;
+using qztest::HasLine;
 using qztest::CardHost;
 using qztest::DefaultBoxBlock;
 using qztest::kParaKey;
@@ -36,8 +36,7 @@ class CaliHost : public CardHost {
   void Open(uint32_t version, const std::string& config = "") {
     LoadWith(config);
     cardsim_set_card_version_(version);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    InitAndAccept();
     cardsim_log_clear_();
   }
   std::string ConfigFile(const std::string& name) {
@@ -87,8 +86,7 @@ TEST_F(CaliHost, NewMethodBuildsTablesThroughTheModuleAndSendsTheirScale) {
   EXPECT_EQ(range, 60.0);
   EXPECT_EQ(gridel_count_(GRIDEL_ENTRY_CALI), 0u);
   cardsim_set_card_version_(85);
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  InitAndAccept();
   cardsim_log_clear_();
   uint32_t type = 0;
   ASSERT_EQ(QZ(GetBoxType)(&type), 0u);
@@ -103,7 +101,6 @@ TEST_F(CaliHost, NewMethodBuildsTablesThroughTheModuleAndSendsTheirScale) {
   EXPECT_EQ(range, 40.0);
   EXPECT_TRUE(lib->Boxes().empty());
   EXPECT_EQ(State().task_id, 0u);  // the task was released
-
   // The old method's export refuses with its box.
   EXPECT_EQ(QZ(SetCaliParaFile)(0), 2u);
   EXPECT_EQ(lib->Boxes().back(), "topmost ok: The current system does not support the old Box method");
@@ -128,7 +125,6 @@ TEST_F(CaliHost, OldMethodBuildsTablesFromTheConfiguredBoxFile) {
   EXPECT_EQ(corrix_count_(CORRIX_ENTRY_CREATE), 1u);
   EXPECT_EQ(corrix_count_(CORRIX_ENTRY_DO2DCALI), 4u * 257 * 257);
   EXPECT_TRUE(Sent(2).empty());  // no scale word on the old method
-
   const std::vector<uint8_t> block = DefaultBoxBlock();
   EXPECT_EQ(QZ(SetCaliPara)(block.data()), 2u);
   EXPECT_EQ(lib->Boxes().back(), "topmost ok: The current system does not support the new Box method");
@@ -146,7 +142,7 @@ class CaliHostWithoutModules : public CaliHost {
     const std::vector<uint8_t> block = DefaultBoxBlock();
     EXPECT_EQ(version >= 80 ? QZ(SetCaliPara)(block.data()) : QZ(SetCaliParaFile)(0), 11u);
     EXPECT_EQ(lib->Boxes().back(), kUnsupported);
-    EXPECT_TRUE(AnyLineHas(ErrorLog(), version >= 80 ? "Gridel.dll is not loaded" : "Corrix.dll is not loaded"));
+    EXPECT_TRUE(HasLine(ErrorLog(), version >= 80 ? "Gridel.dll is not loaded" : "Corrix.dll is not loaded"));
   }
 };
 

@@ -6,7 +6,7 @@
 
 namespace {
 
-using qztest::AnyLineHas;
+using qztest::HasLine;
 using qztest::CardHost;
 using qztest::kParaKey;
 
@@ -14,12 +14,10 @@ TEST_F(CardHost, UsbOpenRecordsTheCardVersionAndGoesOnline) {
   Stage(0);
   ASSERT_EQ(InitCard(), 0u);
   // Link open, hardware version, on-line, status for the synchronisation.
-  EXPECT_EQ(Commands(), (std::vector<uint32_t>{82, 81, 82, 85}));
-  EXPECT_EQ(State().offline, 0u);
+  EXPECT_EQ(std::tuple(Commands(), State().offline), std::tuple(std::vector<uint32_t>{82, 81, 82, 85}, 0u));
   // Version 85 on a fresh configuration is recorded (the keys: test_card_version.cpp).
   EXPECT_NE(ConfigText().find("bConfiguration=1"), std::string::npos);
-  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_InitCard:卡号:32768   V6版本:3454"));
-  EXPECT_TRUE(lib->Boxes().empty());
+  EXPECT_TRUE(HasLine(InfoLog(), "QZ_InitCard:卡号:32768   V6版本:3454") && lib->Boxes().empty());
   uint32_t cards = 0, index = 7;
   EXPECT_EQ(GetCardsNo(&cards, &index), 0u);
   EXPECT_EQ(std::pair(cards, index), std::pair(1u, 0u));
@@ -32,8 +30,7 @@ TEST_F(CardHost, UsbOpenRecordsTheCardVersionAndGoesOnline) {
   ASSERT_EQ(OpenOnly(1), 0u);
   cardsim_log_clear_();
   ASSERT_EQ(InitCard(), 0u);
-  EXPECT_EQ(Commands(), (std::vector<uint32_t>{82, 81}));
-  EXPECT_EQ(State().offline, 1u);
+  EXPECT_EQ(std::tuple(Commands(), State().offline), std::tuple(std::vector<uint32_t>{82, 81}, 1u));
   cardsim_log_clear_();
   EXPECT_EQ(CloseCard(), 0u);
   for (uint32_t c : Commands()) EXPECT_NE(c, 83u);
@@ -50,14 +47,14 @@ TEST_F(CardHost, CardNumberComesFromPidAndNamesTheMutexThatFailedOpensLetGo) {
   ASSERT_EQ(other.Create("KVX1000 card USB3"), plat::SystemMutex::Result::Created);
   EXPECT_EQ(InitCard(), 1u);
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: Opened, cannot open again!"});
-  EXPECT_TRUE(AnyLineHas(ErrorLog(), "OpenCardBigEvent:打开卡 32770 失败"));
+  EXPECT_TRUE(HasLine(ErrorLog(), "OpenCardBigEvent:打开卡 32770 失败"));
   other.Close();
   cardsim_log_clear_();
   ASSERT_EQ(InitCard(), 0u);
   const uint32_t sends = static_cast<uint32_t>(Commands().size());
   EXPECT_EQ(State().last_index, 2u);
   EXPECT_NE(ConfigText().find("PID_pre=32770"), std::string::npos);
-  EXPECT_TRUE(AnyLineHas(ErrorLog(), "CardNo Change to 32770"));
+  EXPECT_TRUE(HasLine(ErrorLog(), "CardNo Change to 32770"));
   // While this process holds the card, nobody else can take its mutex.
   EXPECT_EQ(other.Create("KVX1000 card USB3"), plat::SystemMutex::Result::AlreadyExists);
   EXPECT_EQ(CloseCard(), 0u);
@@ -78,13 +75,8 @@ TEST_F(CardHost, CardNumberComesFromPidAndNamesTheMutexThatFailedOpensLetGo) {
 
 // An open finds the card as a crashed host left it: it restores the card or refuses it, each with its box.
 TEST_F(CardHost, OpenAfterACrashRestoresOrRefuses) {
-  struct Case {
-    const char* name;
-    uint32_t runState, taskId, subState;
-    uint32_t stickyRun;  // run-state bits the card's requests do not clear
-    uint32_t result;
-    const char* box;  // nullptr: none
-  } cases[] = {
+  // stickyRun: run-state bits the card's requests do not clear; box nullptr: none.
+  struct Case { const char* name; uint32_t runState, taskId, subState, stickyRun, result; const char* box; } cases[] = {
       {"idle", 0, 0, 0, 0, 0, nullptr},
       {"markingRunning", 1, 1, 0, 0, 0, "topmost ok: The board is in a running state and has been aborted"},
       {"markingStopped", 0, 1, 0, 0, 0, nullptr},
@@ -150,7 +142,7 @@ TEST_F(CardHost, MarkTaskNeedsAcceptedParametersAndAReadyCard) {
   uint32_t version = 0;
   EXPECT_EQ(GetHdVer(&version), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);  // nothing was marked: no run
-  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_MarkEnd:> no run"));
+  EXPECT_TRUE(HasLine(InfoLog(), "QZ_MarkEnd:> no run"));
   EXPECT_EQ(State().task_id, 0u);
   EXPECT_EQ(MarkEnd(0), 17u);  // and the job is over
   EXPECT_EQ(SetFlag(kParaKey, 0), 0u);  // the library is idle again
@@ -167,7 +159,7 @@ TEST_F(CardHost, MarkTaskNeedsAcceptedParametersAndAReadyCard) {
   const size_t boxes = lib->Boxes().size();
   EXPECT_EQ(SetFlag(kParaKey, 0), 2u);
   EXPECT_EQ(lib->Boxes().size(), boxes);
-  EXPECT_TRUE(AnyLineHas(InfoLog(), "Card Initializing... fail,for Card is Busy"));
+  EXPECT_TRUE(HasLine(InfoLog(), "Card Initializing... fail,for Card is Busy"));
   cardsim_set_run_state_(0, 0, 0);
   cardsim_set_alarms_(1u << 13, 0);
   EXPECT_EQ(MarkStart(0, 0, 0), 2u);  // answered No
@@ -192,8 +184,7 @@ TEST_F(CardHost, CardLostAtEachExchangeOfAClaimAndOfAJob) {
   const uint32_t release = static_cast<uint32_t>(Commands().size());
   ASSERT_GE(release, 2u);  // (the claim's two: the job test)
   for (uint32_t n = 1; n <= claim + release; ++n) {
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    InitAndAccept();
     cardsim_fault_lose_at_(n);
     const uint32_t start = MarkStart(0, 0, 0);
     const uint32_t end = MarkEnd(0);
@@ -205,16 +196,14 @@ TEST_F(CardHost, CardLostAtEachExchangeOfAClaimAndOfAJob) {
     }
     cardsim_fault_lose_at_(0);
   }
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  InitAndAccept();
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);  // the library was never left busy
   // The card lost between the calls of a job: the abandoned job no longer holds the library.
   cardsim_fault_lose_at_(1);
   char text[1024];
   EXPECT_EQ(GetWaitInfo(text), 1u);
   cardsim_fault_lose_at_(0);
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+  InitAndAccept();
   EXPECT_EQ(MarkStart(0, 0, 0), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);
   EXPECT_TRUE(lib->Boxes().empty());

@@ -26,11 +26,6 @@ class CardParaHost : public CardHost {
     AddCaliFiles();
     Load(true);
   }
-  void AddCaliFiles() {
-    const auto block = qztest::DefaultBoxBlock();
-    lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
-    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-  }
   std::vector<Packet> CardList() {
     std::vector<Packet> out;
     for (uint32_t i = 0; i < cardsim_para_count_(); ++i) {
@@ -76,7 +71,6 @@ TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
   for (const auto& [i, packet] : kExamplePackets) EXPECT_EQ(packet, list[i]) << i;
   // The blank card's bad-block table, the correction tables, the parameter page, the second block.
   EXPECT_EQ((std::vector<uint32_t>{0xF00000FF, 0x10000002, 0x20000004, 0x30000008}), Commits());
-
   // What the card applied: the fly packet's flag and its run start threshold.
   uint32_t value = 0, count = 0;
   cardsim_get_flag_(0x400000, &value, &count);
@@ -91,7 +85,6 @@ TEST_F(CardParaHost, TheExampleConfigurationReachesTheCard) {
   ASSERT_EQ(0u, cardsim_flash_read_(CARDSIM_FLASH_SPI, 0x150000, reinterpret_cast<uint8_t*>(stored.data()), 4096));
   EXPECT_EQ(job + std::string(2048, '\xFF'), stored);
   ExpectJobRuns();
-
   // The same parameters again: compared, nothing written; the card is told to take them again.
   const uint32_t writes = FlashWrites();
   cardsim_log_clear_();
@@ -107,17 +100,13 @@ TEST_F(CardParaHost, RefusedCommitsAndChecksLeaveTheParametersNotAccepted) {
   constexpr uint32_t kEBus = 1u << 26;
   // The OSS status answer of version o (command 329); the OSS version answer (command 334).
   auto oss = [](uint32_t o, uint32_t flags) { return kOssOk | flags | (o << 20); };
-  struct Case {
-    const char* name;
-    std::string config;          // [Main] of a configuration for this library, more sections may follow
-    uint32_t version = 85;       // the card's version
-    uint32_t features = 0x3000;  // command 81 r1: minimum optical-switch version << 16 | minimum library
-    uint8_t fw0 = 1, fw1 = 0;    // USB firmware bytes
-    uint32_t ossStatus = 0, ossVersion = 0;
-    bool upgradeMode = false;
-    const char* box;             // nullptr: accepted
-    bool uploads = true;         // accepted with the parameters uploaded
-  } cases[] = {
+  // config: [Main] of a configuration for this library (more sections may follow); version: the card's; features:
+  // command 81 r1, minimum optical-switch version << 16 | minimum library; fw0, fw1: the USB firmware bytes; box
+  // nullptr: accepted; uploads: accepted with the parameters uploaded.
+  struct Case { const char* name; std::string config; uint32_t version = 85, features = 0x3000;
+                uint8_t fw0 = 1, fw1 = 0; uint32_t ossStatus = 0, ossVersion = 0; bool upgradeMode = false;
+                const char* box; bool uploads = true; };
+  const Case cases[] = {
       {"configuration version", "CardVertion=5\n", 85, 0x3000, 1, 0, 0, 0, false, "配置文件不是V6版本，请重新打补丁"},
       {"upgrade mode", "", 85, 0x3000, 1, 0, 0, 0, true, "板卡处于升级模式，无法打开"},
       {"USB firmware", "", 85, 0x3000, 0x2F, 0xF8, 0, 0, false, "板卡USB固件版本太旧，请联系供应商换卡"},

@@ -10,7 +10,7 @@
 
 namespace {
 
-using qztest::AnyLineHas;
+using qztest::HasLine;
 using qztest::CardHost;
 using qztest::kParaKey;
 
@@ -58,9 +58,7 @@ TEST(CrashChild, FreeTheRunningLibraryOrDieInAJob) {
 // end each within 5 s (no wait under the loader lock). Another dies in a job; a new host opens the card.
 TEST_F(CardHost, ChildHostsThatFreeTheLibraryOrDieInAJob) {
   StageFiles(0);
-  const auto block = qztest::DefaultBoxBlock();
-  lib->WriteConfig("CaliPara.cl", std::string(block.begin(), block.end()));
-  lib->WriteConfig("Default.box", qztest::PlainBoxFile());
+  AddCaliFiles();
   plat::SetEnvVar("QZMARK_MSGBOX_LOG", lib->Root() + "child_boxes.txt");
   plat::SetEnvVar(kChildFolder, lib->LibDir());
   const auto start = std::chrono::steady_clock::now();
@@ -75,12 +73,11 @@ TEST_F(CardHost, ChildHostsThatFreeTheLibraryOrDieInAJob) {
   ASSERT_EQ(code, 7) << "the child did not reach its end";
   std::string saved;
   ASSERT_TRUE(plat::ReadWholeFile(state, saved));
-
   // A new host: the card still holds the dead host's job (so it is not reset).
   Load(false);
   ASSERT_EQ(InitCard(), 0u);
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: The board is in a running state and has been aborted"});
-  EXPECT_TRUE(AnyLineHas(ErrorLog(), "CAdmin::SynSystemWithCard_:Card event Marking"));
+  EXPECT_TRUE(HasLine(ErrorLog(), "CAdmin::SynSystemWithCard_:Card event Marking"));
   // The library works as usual afterwards.
   ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
   EXPECT_EQ(MarkStart(0, 0, 0), 0u);

@@ -13,9 +13,7 @@
 
 namespace {
 
-struct Pt {
-  double x, y;
-};
+struct Pt { double x, y; };
 using Figure = std::vector<Pt>;
 // A 16-bit figure code as the card's 21-bit code: (code + 0.2) scaled by 32, truncated.
 constexpr uint32_t Wide(uint32_t code) { return code * 32 + 6; }
@@ -144,7 +142,7 @@ TEST_F(DrawingHost, PenExportsCheckTheCardAndShowARefusal) {
   EXPECT_EQ(QZ(SetMarkParaDotPowWaveL)(1, 3, w, 2), 0u);
   EXPECT_EQ(QZ(SetMarkPara)(pens.data(), 257), 6u);
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"topmost ok: The layer number is out of range."});
-  EXPECT_TRUE(qztest::AnyLineHas(ErrorLog(), "] SetMarkPara:The layer number is out of range."));
+  EXPECT_TRUE(qztest::HasLine(ErrorLog(), "] SetMarkPara:The layer number is out of range."));
 }
 
 // The square (grid, glyphs, guide), then both guide modes with mirror X: only a marked extension word with bit 0
@@ -217,7 +215,6 @@ TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
       ASSERT_EQ(QZ(MarkBufIO)(0x5, 0x7, 0, 0), 0u);
       ASSERT_EQ(MarkEnd(0), 0u);
       EXPECT_TRUE(lib->Boxes().empty());
-
       cardsim_galvo g{};
       ASSERT_EQ(cardsim_galvo_state_(&g), 0u);
       EXPECT_EQ(g.form, wide ? 21u : 16u);
@@ -232,10 +229,8 @@ TEST_F(DrawingHost, TheCardRunsTheDrawingForEachLayoutAndLaser) {
       EXPECT_EQ(segs[0].off_us - segs[0].on_us, 2000u);  // 20 mm at 10000 mm/s
       for (uint32_t k = 2; k < 5; ++k) EXPECT_EQ(segs[k].off_us - segs[k].on_us, 200u) << "dot " << k - 2;
       // Each output word runs in its place among the figures: between the square and the circle, after the last dot.
-      struct Io {
-        uint32_t values, mask;
-        uint64_t after, before;
-      } ios[] = {{0x2, 0x2, segs[0].off_us, segs[1].on_us}, {0x5, 0x7, segs[4].off_us, UINT64_MAX}};
+      struct Io { uint32_t values, mask; uint64_t after, before; } ios[] = {
+          {0x2, 0x2, segs[0].off_us, segs[1].on_us}, {0x5, 0x7, segs[4].off_us, UINT64_MAX}};
       for (const Io& io : ios) {
         bool found = false;
         for (uint32_t i = 0, n = cardsim_output_change_count_(); i < n; ++i) {

@@ -74,9 +74,7 @@ TEST_F(FlashHost, TheHeadIsWrittenWithItsMarksAndReadBack) {
   ASSERT_EQ(QZ(SetOffFileHead)(head.data()), 0u);
   for (int i = 0; i < 16; ++i) {
     const uint8_t* e = head.data() + 7 + 33 * i;
-    EXPECT_EQ(e[0], 0xFF) << i;
-    EXPECT_EQ(GetU32(e + 21), 0x80008000u) << i;
-    EXPECT_EQ(GetU16(e + 29), 0x100 + i) << i;
+    EXPECT_EQ(std::tuple(e[0], GetU32(e + 21), GetU16(e + 29)), std::tuple(0xFF, 0x80008000u, 0x100 + i)) << i;
   }
   const auto sent = Sent();
   const auto notice = std::find(sent.begin(), sent.end(), Frame{82, 2, 0x10000});
@@ -84,7 +82,6 @@ TEST_F(FlashHost, TheHeadIsWrittenWithItsMarksAndReadBack) {
   EXPECT_TRUE(notice < commit && commit != sent.end());
   EXPECT_EQ(std::count(sent.begin(), notice, Frame{83, 2, 0xE1100000}), 0);
   EXPECT_EQ(std::count(notice, commit, Frame{83, 2, 0xE1100000}), 1);
-
   std::vector<uint8_t> back(535, 0xEE);
   uint8_t* p = back.data();
   ASSERT_EQ(QZ(GetOffFileHead)(&p), 0u);
@@ -157,14 +154,8 @@ TEST_F(FlashHost, DownloadsIntoTheSlots) {
 }
 
 TEST_F(FlashHost, SlotSixteenIsCommittedAndTheNandIsChecked) {
-  struct Case {
-    uint32_t version;
-    int checkType;
-    std::vector<uint8_t> id;
-    uint32_t result;
-    bool idRead;
-    const char* box;
-  } cases[] = {
+  struct Case { uint32_t version; int check; std::vector<uint8_t> id; uint32_t result; bool idRead; const char* box; };
+  const Case cases[] = {
       {69, 2, {0x51, 0xEC, 0xDA}, 0, true, nullptr},
       {69, 2, {0x51, 0xEC, 0xDB, 0x10}, 28, true, "topmost ok: flash id 异常 10dbec51"},
       {69, 0, {0x51, 0xEC, 0xDA}, 28, false, nullptr},
@@ -172,8 +163,8 @@ TEST_F(FlashHost, SlotSixteenIsCommittedAndTheNandIsChecked) {
       {68, 2, {0x51, 0xEC, 0xDB}, 0, false, nullptr},  // an older card has no check
   };
   for (const Case& c : cases) {
-    QZ_TRACE(testing::Message() << c.version << " " << c.checkType << " " << std::hex << c.id[2]);
-    Open(c.version, 0, "nCheckFlashType=" + std::to_string(c.checkType) + "\n");
+    QZ_TRACE(testing::Message() << c.version << " " << c.check << " " << std::hex << c.id[2]);
+    Open(c.version, 0, "nCheckFlashType=" + std::to_string(c.check) + "\n");
     cardsim_nand_set_id_(c.id.data(), static_cast<uint32_t>(c.id.size()));
     const auto job = Pattern(4096, 4);
     EXPECT_EQ(QZ(DownLoadOffFile)(File("job.bin", job).c_str(), 16), c.result);
@@ -195,7 +186,6 @@ TEST_F(FlashHost, TheUserPageAndItsRefusalsOnBothMaps) {
   uint8_t ten[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   EXPECT_EQ(QZ(FlashWrite)(ten, 10), 1u);
   lib.reset();
-
   Open(85);
   ASSERT_EQ(QZ(FlashWrite)(ten, 10), 0u);
   std::vector<uint8_t> page(2048, 0);
@@ -207,18 +197,12 @@ TEST_F(FlashHost, TheUserPageAndItsRefusalsOnBothMaps) {
   const auto first = std::find_if(sent.begin(), sent.end(), flag);
   const auto last = std::find_if(sent.rbegin(), sent.rend(), flag).base() - 1;
   ASSERT_TRUE(first < last);
-  EXPECT_EQ(*first, (Frame{82, 9, 0x8000}));
-  EXPECT_EQ(*last, (Frame{82, 0, 0x8000}));
+  EXPECT_EQ(std::tuple(*first, *last), std::tuple(Frame{82, 9, 0x8000}, Frame{82, 0, 0x8000}));
   for (auto it = sent.begin(); it != sent.end(); ++it) EXPECT_TRUE(std::get<0>(*it) != 83 || (it > first && it < last));
   uint8_t back[10] = {};
   ASSERT_EQ(QZ(FlashRead)(back, 10), 0u);
   EXPECT_TRUE(std::equal(back, back + 10, ten));
-
-  struct Refusal {
-    const char* what;
-    std::function<uint32_t()> call;
-    bool box;
-  } refusals[] = {
+  struct Refusal { const char* what; std::function<uint32_t()> call; bool box; } refusals[] = {
       {"2049", [&] { return QZ(FlashWrite)(page.data(), 2049); }, true},
       {"-1", [&] { return QZ(FlashRead)(page.data(), -1); }, true},
       {"null data", [&] { return QZ(FlashWrite)(nullptr, 5); }, false},
@@ -240,7 +224,6 @@ TEST_F(FlashHost, TheUserPageAndItsRefusalsOnBothMaps) {
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   EXPECT_EQ(QZ(FlashWrite)(ten, 10), 2u);
   EXPECT_EQ(MarkEnd(0), 0u);
-
   // On the NAND map an Addr page beyond the chip is refused.
   Open(50);
   cardsim_log_clear_();
@@ -288,11 +271,7 @@ TEST_F(FlashHost, TheResetWritesTheDefaultsAndNeverAStaleFile) {
 TEST_F(FlashHost, ACardLostInFlashWorkOpensAgainRestored) {
   uint8_t ten[10] = {9};
   std::vector<uint8_t> head = HostHead();
-  const struct {
-    uint32_t version;
-    bool atChunk;
-    std::function<uint32_t()> call;
-  } cases[] = {
+  const struct { uint32_t version; bool atChunk; std::function<uint32_t()> call; } cases[] = {
       {85, false, [&] { return QZ(DownLoadOffFile)(File("job.bin", Pattern(40 * 2048, 8)).c_str(), 1); }},
       {60, true, [&] { return QZ(FlashWrite)(ten, 10); }},
       {85, true, [&] { return QZ(SetOffFileHead)(head.data()); }},
@@ -306,8 +285,7 @@ TEST_F(FlashHost, ACardLostInFlashWorkOpensAgainRestored) {
       cardsim_fault_lose_at_(60);
     }
     EXPECT_EQ(c.call(), 1u);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
+    InitAndAccept();
     EXPECT_EQ(Flash().areas_out, 0u);
     EXPECT_EQ(MarkStart(0, 0, 0), 0u);
     EXPECT_EQ(MarkEnd(0), 0u);

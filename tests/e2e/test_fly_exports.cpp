@@ -72,12 +72,8 @@ TEST_F(FlyHost, RefusalsTheRotationCentreAndTheQueries) {
   EXPECT_EQ(std::make_tuple(flag, count), std::make_tuple(0u, uint16_t{0}));
   EXPECT_EQ(QZ(SetOffsetCompensation)(0.5, -0.25), 0u);
   EXPECT_EQ(QZ(SetOffsetCompensation)(-262144.0, 262143.9), 0u);
-  EXPECT_EQ(Sent(), (std::vector<Frame>{{101, 0, 0xFFFFFFFB},
-                                        {100, 0, 0},
-                                        {100, 0, 1},
-                                        {100, 0, 0},
-                                        {105, 0xFFFFF800, 4096},
-                                        {105, 0x7FFFFCCC, 0x80000000}}));
+  EXPECT_EQ(Sent(), (std::vector<Frame>{{101, 0, 0xFFFFFFFB}, {100, 0, 0}, {100, 0, 1}, {100, 0, 0},
+                                        {105, 0xFFFFF800, 4096}, {105, 0x7FFFFCCC, 0x80000000}}));
   // What the card answers with the count: its low 16 bits and bit 16; a period of 0.
   cardsim_set_answer_(100, 0, 0, 0x0003ABCD, 7);
   cardsim_set_answer_(100, 0, 1, 0, 0);

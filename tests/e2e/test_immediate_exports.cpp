@@ -12,7 +12,7 @@
 
 namespace {
 
-using qztest::AnyLineHas;
+using qztest::HasLine;
 using qztest::CardHost;
 
 class Immediate : public CardHost {
@@ -37,7 +37,7 @@ TEST_F(Immediate, WithoutCardOnlyTheHostSideAnswers) {
   EXPECT_EQ(QZ(GetUniqueID)(id), 1u);
   for (uint8_t b : id) EXPECT_EQ(b, 0x02);
   EXPECT_EQ(QZ(EndResetRoute)(), 1u);
-  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_EndResetRoute"));
+  EXPECT_TRUE(HasLine(InfoLog(), "QZ_EndResetRoute"));
   char text[32];
   char* p = text;
   EXPECT_EQ(QZ(GetErrInfo)(41, &p, sizeof text), 0u);
@@ -83,7 +83,7 @@ TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
       {42, 0x92000000, 0}, {82, 1, 0x200000}, {82, 0, 0x20}, {82, 1, 0x10}, {82, 0, 1}, {82, 0, 0x400},
       {82, 1, 0x400},    {82, 0, 0x80000}};
   EXPECT_EQ(Sent(), want);
-  EXPECT_TRUE(AnyLineHas(InfoLog(), "QZ_ClearAlarm"));
+  EXPECT_TRUE(HasLine(InfoLog(), "QZ_ClearAlarm"));
   // The raw move, and the position back in mm: each code with its own field and the card's sine factor.
   cardsim_log_clear_();
   ASSERT_EQ(QZ(ScanMove2Bit)(0x1234, 0x5678), 0u);
@@ -105,14 +105,10 @@ TEST_F(Immediate, MembersSendTheirFramesAndDecodeTheAnswers) {
 
 // Per card version: the move's frame then the polls until stopped; the UART send with or without handshake.
 TEST_F(Immediate, MoveAndUartFormsByCardVersion) {
-  const struct {
-    uint32_t version;
-    Frame move;
-    std::vector<Frame> uart;
-  } cases[] = {{70, {4, 0x7FFF, 0x7FFF7FFF}, {{115, 0, 0}, {114, 0, 0x41}}},
-               {85,
-                {4, 0x3FF400, 0x100000},
-                {{114, 0, 0x41}, {115, 0, 0}, {114, 0, 0x141}, {115, 0, 0}, {114, 0, 0x41}, {115, 0, 0}}}};
+  const struct { uint32_t version; Frame move; std::vector<Frame> uart; } cases[] = {
+      {70, {4, 0x7FFF, 0x7FFF7FFF}, {{115, 0, 0}, {114, 0, 0x41}}},
+      {85, {4, 0x3FF400, 0x100000},
+       {{114, 0, 0x41}, {115, 0, 0}, {114, 0, 0x141}, {115, 0, 0}, {114, 0, 0x41}, {115, 0, 0}}}};
   for (const auto& c : cases) {
     QZ_TRACE(c.version);
     Open(c.version);
@@ -130,10 +126,7 @@ TEST_F(Immediate, MoveAndUartFormsByCardVersion) {
 }
 
 TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
-  const struct {
-    uint32_t version;
-    int type;
-  } cases[] = {{85, 0}, {60, 0}, {85, 1}};
+  const struct { uint32_t version; int type; } cases[] = {{85, 0}, {60, 0}, {85, 1}};
   for (const auto& [version, type] : cases) {
     QZ_TRACE(version * 10 + type);
     Open(version, "", false, type);
@@ -160,18 +153,12 @@ TEST_F(Immediate, SendCtrlCmdLegacyFormsAndReadBack) {
 
 // The laser's queries over its UART: the back current (QI), the alarm by status (QS) or by fiber code.
 TEST_F(Immediate, LaserQueriesAndTwoThreadsNeverInterleavingTheirBytes) {
-  const struct {
-    const char* type;  // [LASER] LASER_TYPE
-    const char* query;
-    const char* reply;
-    uint32_t behaviour, inputs, rc;
-    int32_t value;
-  } cases[] = {{"3", "QI", "12,345\r\n", 0, 0, 0, 345}, {"3", "QI", "12345\r\n", 0, 0, 30, -1},
-               {"3", "QI", "", 1, 0, 0, -1},           {"3", "QI", "\r\n", 0, 0, 0, -1},
-               {"3", "QI", "", 3, 0, 0, -1},           {"3", "QS", "32768\r\n", 0, 0, 0, 1},
-               {"3", "QS", "0\r\n", 0, 0, 0, 0},       {"3", "QS", "12a\r\n", 0, 0, 0, 2},
-               {"2", "QS", "", 0, 9u << 22, 0, 0},     {"2", "QS", "", 0, 13u << 22, 0, 1},
-               {"2", "QS", "", 0, 0, 0, 1}};
+  // type: [LASER] LASER_TYPE.
+  const struct { const char *type, *query, *reply; uint32_t behaviour, inputs, rc; int32_t value; } cases[] = {
+      {"3", "QI", "12,345\r\n", 0, 0, 0, 345}, {"3", "QI", "12345\r\n", 0, 0, 30, -1}, {"3", "QI", "", 1, 0, 0, -1},
+      {"3", "QI", "\r\n", 0, 0, 0, -1}, {"3", "QI", "", 3, 0, 0, -1}, {"3", "QS", "32768\r\n", 0, 0, 0, 1},
+      {"3", "QS", "0\r\n", 0, 0, 0, 0}, {"3", "QS", "12a\r\n", 0, 0, 0, 2}, {"2", "QS", "", 0, 9u << 22, 0, 0},
+      {"2", "QS", "", 0, 13u << 22, 0, 1}, {"2", "QS", "", 0, 0, 0, 1}};
   for (const auto& c : cases) {
     QZ_TRACE(&c - cases);  // the row
     Open(85, std::string("[LASER]\nLASER_TYPE=") + c.type + "\n", true);
@@ -208,11 +195,7 @@ TEST_F(Immediate, CardLostAtEachExchangeOfAMultiExchangeMember) {
   uint32_t valid = 0;
   uint8_t byte = 0;
   const uint8_t bytes[2] = {0x41, 0x42};
-  const struct {
-    const char* name;
-    uint32_t version;
-    std::function<uint32_t()> call;
-  } members[] = {
+  const struct { const char* name; uint32_t version; std::function<uint32_t()> call; } members[] = {
       {"QZ_MicMoveScan", 85, [&] { return QZ(MicMoveScan)(0, 0, 0); }},
       {"QZ_UartCmdSendBytes", 85, [&] { return QZ(UartCmdSendBytes)(bytes, 2); }},
       {"QZ_UartCmdSendBytes", 70, [&] { return QZ(UartCmdSendBytes)(bytes, 2); }},
@@ -317,8 +300,7 @@ TEST_F(Immediate, ScanMM2BitLooksUpTheTablesAndMoves) {
   Open(70);
   uint16_t x = 1, y = 1;
   ASSERT_EQ(QZ(ScanMM2Bit)(10, -20, 0, &x, &y), 0u);
-  EXPECT_EQ(x, 0);
-  EXPECT_EQ(y, 0);
+  EXPECT_EQ(std::tuple(x, y), std::tuple(0, 0));
   const std::vector<Frame> moved = Sent(4);
   cardsim_log_clear_();
   ASSERT_EQ(QZ(MicMoveScan)(10, -20, 0), 0u);
@@ -334,11 +316,8 @@ TEST_F(Immediate, ScanMM2BitLooksUpTheTablesAndMoves) {
 
 // Behind the frame header: level and flags of the status word; counter latched by 0x07000005 unless bit 6.
 TEST_F(Immediate, ScsiInfoFromTheLinkWithTheFrameHeader) {
-  const struct {
-    uint32_t flags;
-    uint32_t a, b;
-    bool latch;
-  } cases[] = {{0, 0x10000, 0x2A5, true}, {0x20, 0x10001, 0x2A5, true}, {0x40, 0x10002, 7, false}};
+  const struct { uint32_t flags, a, b; bool latch; } cases[] = {
+      {0, 0x10000, 0x2A5, true}, {0x20, 0x10001, 0x2A5, true}, {0x40, 0x10002, 7, false}};
   for (const auto& c : cases) {
     QZ_TRACE(c.flags);
     Open(85, "[HARDWARE]\nQualityPeriod=20\n", false, 1);
@@ -351,8 +330,7 @@ TEST_F(Immediate, ScsiInfoFromTheLinkWithTheFrameHeader) {
     cardsim_log_clear_();
     uint32_t a = 0, b = 7;
     ASSERT_EQ(QZ(GetScsiInfo)(&a, &b), 0u);
-    EXPECT_EQ(a, c.a);
-    EXPECT_EQ(b, c.b);
+    EXPECT_EQ(std::tuple(a, b), std::tuple(c.a, c.b));
     size_t latches = 0;
     for (const cardsim_frame& f : Frames()) latches += f.kind == CARDSIM_KIND_LINK && f.word == 0x07000005;
     EXPECT_EQ(latches, c.latch ? 1u : 0u);

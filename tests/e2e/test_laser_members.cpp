@@ -105,10 +105,9 @@ TEST_F(MemberHost, ScanDotAndMotorMembers) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   QZ(Mark_Stop)();
   ender.join();
-  EXPECT_EQ(Words(Member(3, 0)), (WordList{kKindMarker | 3}));
-  EXPECT_EQ(Words(Member(3, 1)), (WordList{kKindMarker | 3, 0x01180000, 0x01480000}));
-  EXPECT_EQ(Words(Member(3, 2)), (WordList{kKindMarker | 3}));
-  EXPECT_EQ(Words(Member(3, 3)), WordList{});
+  EXPECT_EQ(std::tuple(Words(Member(3, 0)), Words(Member(3, 1)), Words(Member(3, 2)), Words(Member(3, 3))),
+            std::tuple(WordList{kKindMarker | 3}, WordList{kKindMarker | 3, 0x01180000, 0x01480000},
+                       WordList{kKindMarker | 3}, WordList{}));
   EXPECT_EQ(Words(Member(9)), (WordList{kKindMarker | 9, 0x01300000, 0x01700000, 0x560F4240, 0x51608001}));
   const WordList loop = {0x51800002, 0x51A00002, 0x51800001};
   const WordList once = {0x51800002, 0x51800001};
@@ -129,8 +128,8 @@ TEST_F(MemberHost, ScanDotAndMotorMembers) {
     }
   }
   const WordList platform = Cat({{0x85000001}, Wait(0x11, 0x10, 4)});
-  EXPECT_EQ(Words(Member(14, 0)), (WordList{kKindMarker | 14}));
-  EXPECT_EQ(Words(Member(14, 1)), (WordList{kKindMarker | 14}));
+  EXPECT_EQ(std::pair(Words(Member(14, 0)), Words(Member(14, 1))),
+            std::pair(WordList{kKindMarker | 14}, WordList{kKindMarker | 14}));
   EXPECT_EQ(Words(Member(14, 3)), Cat({{kKindMarker | 14}, platform}));
   EXPECT_EQ(Words(Member(14, 4)), Cat({{kKindMarker | 14}, platform, {0x84000000, 0x51620100}}));
 }

@@ -56,7 +56,6 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheKeptProgramRunsTheSlotItsI
   ASSERT_EQ(QZ(WobStart)(0, 0), 0u);
   // 0 % and 100 % lie 6 µs apart across the loop's end: one plain box, and the download goes on.
   EXPECT_EQ(lib->Boxes(), std::vector<std::string>{"plain ok: Pow Time too Close"});
-
   std::vector<uint32_t> labels = {0x51800003};
   for (uint32_t s = 0; s < 3; ++s) {
     labels.push_back(0x51800000 | 2 * s);
@@ -124,9 +123,8 @@ TEST_F(ProgramHost, ThreeUnitsFillSlotsZeroToTwoAndTheKeptProgramRunsTheSlotItsI
   ex = TraceEntries(CARDSIM_TRACE_EXECUTED);
   const size_t left = IndexOf(ex, 0x51A00003, slot);
   ASSERT_LT(left, ex.size());
-  EXPECT_EQ(ex[left].reserved, 0u);
-  EXPECT_EQ(ex[left + 1].word, 0x51800003u);
-  EXPECT_EQ(CountOf(ex, 0x51A00044, left), 0u);
+  EXPECT_EQ(std::tuple(ex[left].reserved, ex[left + 1].word, CountOf(ex, 0x51A00044, left)),
+            std::tuple(0u, 0x51800003u, 0u));
   ASSERT_FALSE(WaitRecords().empty());
   const cardsim_wait w = WaitRecords().back();
   EXPECT_EQ(std::tuple(w.end, w.mask & 1, w.values & 1), std::tuple(uint32_t{CARDSIM_WAIT_OPEN}, 1u, 0u));
@@ -149,11 +147,9 @@ TEST_F(ProgramHost, FibreProfilePointsCloserThanTheirStrobesDownloadInTimeOrder)
                                           tr.at(IndexOf(tr, 0x51800040)).time_us);
   constexpr uint32_t A = 0x290007FF, B = 0x29000333, S = 0x22200200, C = 0x22200000;  // 50 %, 20 %, strobe
   using Words = std::vector<std::pair<uint64_t, uint32_t>>;
-  const struct {
-    int gap;  // µs from the first point (t0 + 40) to the second; -1: 0 % and 100 %, both 50 %
-    bool box;
-    Words words;  // from t0, as the card receives them
-  } cases[] = {
+  // gap: µs from the first point (t0 + 40) to the second, -1: 0 % and 100 %, both 50 %; words: from t0, as the
+  // card receives them.
+  const struct { int gap; bool box; Words words; } cases[] = {
       {-1, true, {{40, A}, {40, A}, {55, S}, {55, S}, {70, C}, {70, C}}},
       {10, true, {{40, A}, {50, B}, {55, S}, {65, S}, {70, C}, {80, C}}},
       {25, false, {{40, A}, {55, S}, {65, B}, {70, C}, {80, S}, {95, C}}},
@@ -183,12 +179,7 @@ TEST_F(ProgramHost, FibreProfilePointsCloserThanTheirStrobesDownloadInTimeOrder)
 // A refused whole job: its box, no buffer opened, nothing claimed; the units' refusals.
 TEST_F(ProgramHost, ProgramsRefusedByTheConfigurationOrTheCardAndUnitRefusals) {
   const uint16_t positions[4] = {1, 2, 3, 4};
-  const struct {
-    const char* config;
-    uint32_t version;
-    std::function<uint32_t()> call;
-    const char* box;
-  } cases[] = {
+  const struct { const char* config; uint32_t version; std::function<uint32_t()> call; const char* box; } cases[] = {
       {"", 96, [&] { return QZ(WobStart)(0, 1); }, "bWob未设置为1"},
       {"", 96, [&] { return QZ(LaserModuleStart)(1); }, "bWob未设置为1"},
       {"wob=1\n", 96, [&] { return QZ(OssLaserModuleStart)(positions, 1, 0); }, "bKvxOSS未设置为1"},
@@ -241,9 +232,8 @@ TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTailAndTheOpticalS
   jumps.push_back(0x51A00007);
   EXPECT_EQ(Of(0xFFFF0000, 0x51A00000), jumps);
   // Each slot arms its trigger for label 5 and disarms it after its dot.
-  EXPECT_EQ(Of(0xFFFFFFFF, 0x51B0000B).size(), 16u);
-  EXPECT_EQ(Of(0xFFFFFFFF, 0x51B00000).size(), 16u);
-  EXPECT_EQ(TraceWords().back(), kEnd);
+  EXPECT_EQ(std::tuple(Of(0xFFFFFFFF, 0x51B0000B).size(), Of(0xFFFFFFFF, 0x51B00000).size(), TraceWords().back()),
+            std::tuple(16u, 16u, kEnd));
   Open("wob=1\n");
   EXPECT_EQ(RunUntilEnd([&] { return QZ(LaserModuleStart)(0); }), 31u);
   // The optical-switch program with flag 0 and 7; bCloseFeedback 0: no feedback wait word.
@@ -255,9 +245,8 @@ TEST_F(ProgramHost, LaserModuleProgramWritesSixteenSlotsAndItsTailAndTheOpticalS
     EXPECT_EQ(RunUntilEnd([&] { return QZ(OssLaserModuleStart)(positions, 0, flag); }), 0u);
     const std::vector<uint32_t> pos = Of(0xFFE00000, 0x01200000);
     ASSERT_GE(pos.size(), 4u);
-    EXPECT_EQ(pos[0], 0x01224680u);
-    EXPECT_EQ(Of(0xFFFFFFFF, 0x0300000F).size(), 0u);
-    EXPECT_EQ(Of(0xFFFFFFFF, 0x51800019).size(), 4u);
+    EXPECT_EQ(std::tuple(pos[0], Of(0xFFFFFFFF, 0x0300000F).size(), Of(0xFFFFFFFF, 0x51800019).size()),
+              std::tuple(0x01224680u, 0u, 4u));
     const std::vector<uint32_t> jumps = Of(0xFFFF0000, 0x51A00000);
     ASSERT_FALSE(jumps.empty());
     EXPECT_EQ(jumps.back(), flag ? 0x51A00019u : 0x51A00007u);

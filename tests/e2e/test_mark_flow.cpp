@@ -37,8 +37,7 @@ TEST_F(MarkFlowHost, ALoopOfThreeRunsThreeTimesAndACountWaitFlushesOnTheFourth) 
   ASSERT_EQ(QZ(MarkBufIO)(0x0, 0x4, 0, 0), 0u);
   ASSERT_EQ(QZ(MarkLoopEnd)(1), 0u);
   ASSERT_EQ(MarkEnd(0), 0u);
-  EXPECT_EQ(Fifo().count_markers, 3u);
-  EXPECT_EQ(Fifo().last_count, 7u);
+  EXPECT_EQ(std::tuple(Fifo().count_markers, Fifo().last_count), std::tuple(3u, 7u));
   uint32_t pulses = 0;
   for (uint32_t i = 0; i < cardsim_output_change_count_(); ++i) {
     cardsim_output_change o{};
@@ -46,7 +45,6 @@ TEST_F(MarkFlowHost, ALoopOfThreeRunsThreeTimesAndACountWaitFlushesOnTheFourth) 
     pulses += o.word == 0x20004004;
   }
   EXPECT_EQ(pulses, 3u);
-
   // A count wait flushes on the fourth and returns once the card ran a marker.
   cardsim_log_clear_();
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
@@ -60,10 +58,8 @@ TEST_F(MarkFlowHost, ALoopOfThreeRunsThreeTimesAndACountWaitFlushesOnTheFourth) 
 }
 
 TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChooseAndACameraNeverReadyEndsTheRun) {
-  struct Case {
-    bool ok;
-    uint32_t inputs, lastCount;
-  } cases[] = {{true, 0x5, 2}, {true, 0x4, 1}, {false, 0x5, 1}, {false, 0x4, 2}};
+  struct Case { bool ok; uint32_t inputs, lastCount; } cases[] = {
+      {true, 0x5, 2}, {true, 0x4, 1}, {false, 0x5, 1}, {false, 0x4, 2}};
   OpenCard();
   for (const Case& c : cases) {
     QZ_TRACE(c.inputs);
@@ -77,15 +73,14 @@ TEST_F(MarkFlowHost, AnInputJumpTakesTheBranchTheInputsChooseAndACameraNeverRead
     ASSERT_EQ(QZ(MarkBufferCnt)(2), 0u);
     ASSERT_EQ(QZ(MarkBufSmallTask)(10), 0u);
     ASSERT_EQ(MarkEnd(0), 0u);
-    EXPECT_EQ(Fifo().count_markers, 1u);
-    EXPECT_EQ(Fifo().last_count, c.lastCount);
+    EXPECT_EQ(std::tuple(Fifo().count_markers, Fifo().last_count), std::tuple(1u, c.lastCount));
   }
   // A camera that never gets ready: the card's wait times out, the run ends and the host shows why.
   cardsim_set_camera_ready_(0);
   ASSERT_EQ(MarkStart(1, 0, 0), 0u);
   ASSERT_EQ(Ccd(0, 0, 0), 0u);
   EXPECT_EQ(MarkEnd(0), 3u);
-  EXPECT_TRUE(qztest::AnyLineHas(lib->Boxes(), "Waiting for timeout"));
+  EXPECT_TRUE(qztest::HasLine(lib->Boxes(), "Waiting for timeout"));
 }
 
 // Refused arguments append nothing; a count wait on a run that ended by itself fails the job.
@@ -110,7 +105,7 @@ TEST_F(MarkFlowHost, RefusedArgumentsAndACountWaitOnAnEndedRun) {
   ASSERT_EQ(QZ(MarkInputWait)(1, 1, 0, 0, 1), 0u);  // input 0 never set: 1 ms, then the wait alarm
   ASSERT_EQ(QZ(MarkSetCountAndWait)(1), 0u);
   EXPECT_EQ(QZ(MarkSetCountAndWait)(1), 20u);
-  EXPECT_TRUE(qztest::AnyLineHas(InfoLog(), "Count wait: the card's run has ended after 0 of 2 markers"));
+  EXPECT_TRUE(qztest::HasLine(InfoLog(), "Count wait: the card's run has ended after 0 of 2 markers"));
   EXPECT_NE(MarkEnd(0), 0u);
 }
 
@@ -196,17 +191,10 @@ TEST_F(MarkFlowHost, AFlyJobMarksEachFigureAtItsEncoderPosition) {
 // QZ_Control sends its flags and reads status bit 9; QZ_GetMarkInfo is status word 1 with the running bit.
 TEST_F(MarkFlowHost, ControlAndMarkInfo) {
   OpenCard();
-  struct Case {
-    uint32_t first, second;
-    bool withState;
-    uint32_t alarms;  // status word 0 bits
-    std::vector<Frame> sent;
-    uint32_t state;
-  } cases[] = {
-      {7, 9, true, 1u << 9, {{82, 0, 0x100}, {82, 0, 0x80}, {85, 0, 0}}, 1},
-      {0, 3, false, 0, {{82, 0, 0x80}}, 0},
-      {0, 0, true, 1u << 8 | 1u << 10, {{85, 0, 0}}, 0},
-  };
+  // alarms: status word 0 bits.
+  struct Case { uint32_t first, second; bool withState; uint32_t alarms; std::vector<Frame> sent; uint32_t state; };
+  const Case cases[] = {{7, 9, true, 1u << 9, {{82, 0, 0x100}, {82, 0, 0x80}, {85, 0, 0}}, 1},
+                        {0, 3, false, 0, {{82, 0, 0x80}}, 0}, {0, 0, true, 1u << 8 | 1u << 10, {{85, 0, 0}}, 0}};
   for (const Case& c : cases) {
     cardsim_set_alarms_(c.alarms, 0);
     cardsim_log_clear_();
@@ -215,9 +203,8 @@ TEST_F(MarkFlowHost, ControlAndMarkInfo) {
     EXPECT_EQ(Sent(), c.sent) << c.first << " " << c.second;
     EXPECT_EQ(state, c.withState ? c.state : 0xDEADu) << c.alarms;
   }
-  struct InfoCase {
-    uint32_t run, alarms, info;
-  } infoCases[] = {{1, 1u << 4, 3u << 21 | 2u << 16 | 0x1200 | 1}, {2, 0xFFFFFF78, 3u << 21 | 2u << 16 | 0x1200}};
+  struct InfoCase { uint32_t run, alarms, info; } infoCases[] = {
+      {1, 1u << 4, 3u << 21 | 2u << 16 | 0x1200 | 1}, {2, 0xFFFFFF78, 3u << 21 | 2u << 16 | 0x1200}};
   for (const InfoCase& c : infoCases) {
     cardsim_set_run_state_(c.run, 3, 2);
     cardsim_set_status_flags_(0x12FF);
@@ -245,20 +232,17 @@ TEST_F(MarkFlowHost, NoCardNullPointersAndACardLostInAJob) {
     EXPECT_EQ(rc, 2u);
   EXPECT_EQ(QZ(GetMarkTime)(&v), 0u);
   EXPECT_EQ(QZ(GetMarkLineCnt)(&v), 0u);
-  EXPECT_TRUE(Frames().empty());
-  EXPECT_TRUE(lib->Boxes().empty());
+  EXPECT_TRUE(Frames().empty() && lib->Boxes().empty());
   // A card lost in a stop or status read during a job: 1, no box, the library not left busy; it opens again.
   for (bool stop : {true, false}) {
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
+    InitAndAccept();
     ASSERT_EQ(MarkStart(0, 0, 0), 0u);
     cardsim_fault_lose_at_(1);
     EXPECT_EQ(stop ? QZ(Mark_Stop)() : QZ(Control)(0, 0, &v), 1u) << stop;
     cardsim_fault_lose_at_(0);
     EXPECT_EQ(MarkEnd(0), 1u);
   }
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
+  InitAndAccept();
   EXPECT_EQ(MarkStart(0, 0, 0), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);
   EXPECT_TRUE(lib->Boxes().empty());

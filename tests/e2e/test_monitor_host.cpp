@@ -5,7 +5,6 @@
 
 #include "e2e/card_host.h"
 #include "frame/bytes.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "support/trace.h"
 
@@ -16,15 +15,9 @@ using Points = std::vector<std::pair<double, double>>;
 class MonitorHost : public qztest::CardHost {
  protected:
   void OpenCard() {
-    Stage(0,
-          "HowLongTimeFirstBuf=100000\nCardVertion=6\nbRecordInThread=1\nbAutoCheckMarkInfoFB=1\n"
-          "bRecordWhenMark=1\n[LASER]\nLASER_TYPE=0\n");
-    lib->WriteConfig("Default.box", qztest::PlainBoxFile());
-    cardsim_set_card_version_(79);
-    ASSERT_EQ(InitCard(), 0u);
-    ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
-    ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
-    ASSERT_EQ(SetFlag(qztest::kParaKey, 0), 0u);
+    OpenWithParaFile(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\nbRecordInThread=1\nbAutoCheckMarkInfoFB=1\n"
+                     "bRecordWhenMark=1\n[LASER]\nLASER_TYPE=0\n", 79);
+    if (HasFatalFailure()) return;
     // Pen 1 marks at 10000 mm/s with 20 kHz pulses at half power.
     std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
     PutF64(&pens[1696 + 16], 50.0);
@@ -35,17 +28,11 @@ class MonitorHost : public qztest::CardHost {
     for (const auto& p : pts) d.insert(d.end(), {p.first, p.second, 0.0});
     return QZ(MarkVector)(d.data(), static_cast<int32_t>(pts.size()), 1);
   }
-  std::string SheetPath() {
-    const plat::LocalTime t = plat::SystemClock().Local();
-    char name[32];
-    std::snprintf(name, sizeof name, "info___%02d_%02d_.xls", t.month, t.day);
-    return lib->LogDir() + name;
-  }
   // The sheet's rows once it holds `rows`, waiting at most 5 s for the monitor.
   std::vector<std::string> SheetRows(size_t rows) {
     std::vector<std::string> lines;
     for (int i = 0; i < 500; ++i) {
-      lines = qztest::ReadLines(SheetPath());
+      lines = qztest::ReadLines(lib->TodaysLog("info___", "_.xls"));
       if (lines.size() >= rows) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -77,7 +64,6 @@ TEST_F(MonitorHost, ThreeSegmentsAreComparedListedAndLogged) {
     EXPECT_NE(rows[i].find("\tcount=" + std::to_string(i + 1) + "/3 \t"), std::string::npos);
     EXPECT_TRUE(rows[i].ends_with("\t1\t1"));
   }
-
   // The io log holds the card's records: its io words job, laser, ..., and the lit spans of the
   // card's own laser segments in its dt.
   ASSERT_EQ(CloseCard(), 0u);

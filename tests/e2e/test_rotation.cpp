@@ -50,7 +50,6 @@ TEST_F(RotationHost, JobLosesTheReplacedAxisStartsAtTheEndPositionAndSendsEachWo
   // Without rotation: the job from the end position, and its words.
   const std::vector<uint32_t> plain = Job(0, false);
   ASSERT_GT(Of(plain, YStep).size(), 10u);
-
   ASSERT_EQ(QZ(SetRotateMarkPara)(1, 1, 100, 1), 0u);
   const std::vector<uint32_t> words = Job(1, true);  // start flag 1: no jump home, but for rotation
   EXPECT_TRUE(Of(words, YStep).empty());

@@ -16,13 +16,6 @@ const char* const kCorrixMissing = "topmost ok: Failed to initialize Corrix. DLL
 const char* const kPortlaneMissing = "topmost ok: Failed to initialize Portlane.dll!  r  n";
 const char* const kNoLanguage = "plain ok: no language File";
 
-std::string DailyLogName() {
-  plat::LocalTime t = plat::SystemClock().Local();
-  char name[32];
-  std::snprintf(name, sizeof name, "Log_%02d_%02d.log", t.month, t.day);
-  return name;
-}
-
 TEST(Startup, BareFolderShowsEveryCompanionBoxInEnglishThenWorks) {
   StagedLibrary lib;
   ASSERT_TRUE(lib.Load());
@@ -36,7 +29,7 @@ TEST(Startup, BareFolderShowsEveryCompanionBoxInEnglishThenWorks) {
   EXPECT_EQ(getSwVer(nullptr), 2u);
   // The logs are open in the plain log folder beside the library.
   EXPECT_TRUE(plat::FileExists(lib.LibDir() + "LOG" + plat::kPathSep + "Card" + plat::kPathSep + "Error.log"));
-  EXPECT_TRUE(plat::FileExists(lib.LogDir() + DailyLogName()));
+  EXPECT_TRUE(plat::FileExists(lib.TodaysLog("Log_", ".log")));
   // Freeing the library does not unload it: its exports still answer until the process ends.
   lib.Free();
   v = 0;
@@ -47,10 +40,8 @@ TEST(Startup, BareFolderShowsEveryCompanionBoxInEnglishThenWorks) {
 // A missing or incomplete companion shows its box in English (the bare folder's language is Chinese; our
 // calibration modules show none: every card host's load); only a card type other than 0 loads the PCIe link.
 TEST(Startup, CompanionBoxesByFolder) {
-  struct Case {
-    const char *gridel, *corrix, *portlane, *config;  // config nullptr: none
-    std::vector<std::string> boxes;
-  } cases[] = {
+  // config nullptr: none.
+  struct Case { const char *gridel, *corrix, *portlane, *config; std::vector<std::string> boxes; } cases[] = {
       {"partial", "full", "full", nullptr, {kGridelIncomplete}},
       {"full", "partial", "full", nullptr, {kCorrixMissing}},
       {"full", "full", "partial", nullptr, {kPortlaneMissing}},

@@ -16,27 +16,11 @@ using qztest::kParaKey;
 using ThreeThreads = qztest::CardHost;
 
 TEST_F(ThreeThreads, JobsReadersAndReopenForAFewSeconds) {
-  OpenWithParaFile(0,
-                   "HowLongTimeFirstBuf=100000\nCardVertion=6\nbRecordInThread=1\nbAutoCheckMarkInfoFB=1\n"
-                   "bRecordWhenMark=1\nbRecordCheck=1\nbPrintTime=1\n[LASER]\nLASER_TYPE=0\n",
-                   85);
+  OpenWithParaFile(0, "HowLongTimeFirstBuf=100000\nCardVertion=6\nbRecordInThread=1\nbAutoCheckMarkInfoFB=1\n"
+                   "bRecordWhenMark=1\nbRecordCheck=1\nbPrintTime=1\n[LASER]\nLASER_TYPE=0\n", 85);
   if (HasFatalFailure()) return;
-  const auto apply = QZ(SetCardParaFile);
-  const auto vector = QZ(MarkVector);
-  const auto stop = QZ(Mark_Stop);
-  const auto markStatus = QZ(GetMarkStatus);
-  const auto input = QZ(Input);
-  const auto encVel = QZ(GetEncVel);
-  const auto setFlyPara = QZ(SetFlyPara);
-  const auto scanState = QZ(GetScanState);
-  const auto axisSts = QZ(NXA_GetAxisSts);
-  const auto adRecord = QZ(GetADDARecordWithSysTime);
-  const auto laserMsg = QZ(GetLaserMsg);
-  const auto setMarkPara = QZ(SetMarkPara);
-  if (HasFailure()) return;
   const std::vector<uint8_t> pens = qztest::PenRecords(2, 20.0, 50.0, 10000.0, 100000.0);
-  ASSERT_EQ(setMarkPara(pens.data(), 2), 0u);
-
+  ASSERT_EQ(QZ(SetMarkPara)(pens.data(), 2), 0u);
   std::atomic<bool> done{false};
   std::mutex seenLock;
   std::set<std::string> seen;  // "call code" met that the call may not return
@@ -49,7 +33,7 @@ TEST_F(ThreeThreads, JobsReadersAndReopenForAFewSeconds) {
     const double square[] = {-5, -5, 0, 5, -5, 0, 5, 5, 0, -5, 5, 0, -5, -5, 0};
     while (!done) {
       if (MarkStart(0, 0, 0) != 0) continue;
-      for (int i = 0; i < 4; ++i) expectIn("QZ_MarkVector", vector(square, 5, 1), {0, 1, 3, 17, 20});
+      for (int i = 0; i < 4; ++i) expectIn("QZ_MarkVector", QZ(MarkVector)(square, 5, 1), {0, 1, 3, 17, 20});
       expectIn("QZ_MarkEnd", MarkEnd(0), {0, 1, 3, 17});
     }
   });
@@ -60,36 +44,34 @@ TEST_F(ThreeThreads, JobsReadersAndReopenForAFewSeconds) {
     double a = 0, b[4] = {};
     while (!done) {
       expectIn("QZ_GetWaitInfo", GetWaitInfo(text), {0, 1});
-      expectIn("QZ_GetMarkStatus", markStatus(&u), {0, 1});
-      expectIn("QZ_Input", input(&u), {0, 1});
-      expectIn("QZ_GetEncVel", encVel(&a), {0, 1});
-      expectIn("QZ_NXA_GetAxisSts", axisSts(1, &u), {0, 1});
-      expectIn("QZ_GetScanState", scanState(&u), {0, 1});
-      expectIn("QZ_GetADDARecordWithSysTime", adRecord(&found, &a, b, &time, &u, &state), {0, 1});
-      expectIn("QZ_GetLaserMsg", laserMsg(&u, &state, &time), {0, 1});
+      expectIn("QZ_GetMarkStatus", QZ(GetMarkStatus)(&u), {0, 1});
+      expectIn("QZ_Input", QZ(Input)(&u), {0, 1});
+      expectIn("QZ_GetEncVel", QZ(GetEncVel)(&a), {0, 1});
+      expectIn("QZ_NXA_GetAxisSts", QZ(NXA_GetAxisSts)(1, &u), {0, 1});
+      expectIn("QZ_GetScanState", QZ(GetScanState)(&u), {0, 1});
+      expectIn("QZ_GetADDARecordWithSysTime", QZ(GetADDARecordWithSysTime)(&found, &a, b, &time, &u, &state), {0, 1});
+      expectIn("QZ_GetLaserMsg", QZ(GetLaserMsg)(&u, &state, &time), {0, 1});
     }
   });
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   while (std::chrono::steady_clock::now() < until) {
-    expectIn("QZ_Mark_Stop", stop(), {0, 1});
+    expectIn("QZ_Mark_Stop", QZ(Mark_Stop)(), {0, 1});
     expectIn("QZ_CloseCard", CloseCard(), {0, 1, 2});
     if (InitCard() != 0) continue;
     SetFlag(kParaKey, 0);
-    expectIn("QZ_SetCardParaFile", apply(0), {0, 1, 2});
-    expectIn("QZ_SetFlyPara", setFlyPara(), {0, 1});
+    expectIn("QZ_SetCardParaFile", QZ(SetCardParaFile)(0), {0, 1, 2});
+    expectIn("QZ_SetFlyPara", QZ(SetFlyPara)(), {0, 1});
   }
   done = true;
   jobs.join();
   readers.join();
   for (const std::string& s : seen) ADD_FAILURE() << s;
-
   CloseCard();
-  ASSERT_EQ(InitCard(), 0u);
-  ASSERT_EQ(SetFlag(kParaKey, 0), 0u);
-  ASSERT_EQ(apply(0), 0u);
+  InitAndAccept();
+  ASSERT_EQ(QZ(SetCardParaFile)(0), 0u);
   ASSERT_EQ(MarkStart(0, 0, 0), 0u);
   const double line[] = {0, 0, 0, 1, 1, 0};
-  EXPECT_EQ(vector(line, 2, 1), 0u);
+  EXPECT_EQ(QZ(MarkVector)(line, 2, 1), 0u);
   EXPECT_EQ(MarkEnd(0), 0u);
   EXPECT_EQ(CloseCard(), 0u);
 }

@@ -12,13 +12,14 @@ class FakeClock : public plat::Clock {
   ~FakeClock() override { plat::SetClock(nullptr); }
 
   // With autoAdvanceMs set, every reading of the tick moves time on by that much, so that a loop
-  // that polls without sleeping still reaches its time limit.
+  // that polls without sleeping still reaches its time limit; perfStep does the same for the
+  // performance counter.
   uint32_t TickMs() override {
     uint32_t t = tick;
     tick += autoAdvanceMs;
     return t;
   }
-  double PerfMs() override { return perf; }
+  double PerfMs() override { return perfStep != 0.0 ? perf += perfStep : perf; }
   plat::LocalTime Local() override { return local; }
   int64_t Now() override { return now; }
   void Sleep(uint32_t ms) override {
@@ -33,6 +34,7 @@ class FakeClock : public plat::Clock {
   int64_t now = 1700000000;
   uint64_t slept = 0;
   uint32_t autoAdvanceMs = 0;
+  double perfStep = 0.0;
 };
 
 }  // namespace qztest

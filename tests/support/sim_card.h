@@ -19,15 +19,6 @@ class SimCardTest : public LibFolderTest, public SimControl {
   // CPortlane::Open on card 0 and, on success, the connected flag, as card opening does.
   uint32_t OpenLink();
 
-  template <class F>
-  F Sim(const char* name) {
-    void* p = SimSymbol(name);
-    if (!p) ADD_FAILURE() << "simulated card lacks " << name;
-    return reinterpret_cast<F>(p);
-  }
-  // The command frames logged since the last clear (of one number only, unless 0).
-  std::vector<Cmd> Commands(uint32_t only = 0) { return Sent(only); }
-
   FakeClock clock;
 
  private:

@@ -1,9 +1,11 @@
 #include "support/staged_library.h"
 
+#include <cstdio>
 #include <sstream>
 #include <stdexcept>
 
 #include "frame/ini_cfg.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 
 namespace qztest {
@@ -50,6 +52,13 @@ std::string StagedLibrary::ConfigDir() const {
 }
 
 std::string StagedLibrary::LogDir() const { return ResolveLogDir(libDir_); }
+
+std::string StagedLibrary::TodaysLog(const std::string& prefix, const std::string& suffix) const {
+  const plat::LocalTime t = plat::SystemClock().Local();
+  char day[16];
+  std::snprintf(day, sizeof day, "%02d_%02d", t.month, t.day);
+  return LogDir() + prefix + day + suffix;
+}
 
 void StagedLibrary::AddStandIn(const std::string& module, const std::string& variant) {
   const std::string file = plat::CompanionFileName(module);

@@ -22,6 +22,8 @@ class StagedLibrary {
   const std::string& LibDir() const { return libDir_; }
   std::string ConfigDir() const;
   std::string LogDir() const;
+  // Today's file of the log folder: prefix, month and day as "MM_DD", suffix.
+  std::string TodaysLog(const std::string& prefix, const std::string& suffix) const;
 
   // Copies a stand-in companion ("full" or "partial" export set).
   void AddStandIn(const std::string& module, const std::string& variant);
@@ -33,10 +35,6 @@ class StagedLibrary {
   void AddSimCard(int cardType = 0);
   // A control function of the simulated card the library loaded.
   void* SimSymbol(const char* name);
-  template <class F>
-  F Sim(const char* name) {
-    return reinterpret_cast<F>(SimSymbol(name));
-  }
   // Writes a file of the configuration folder (created when missing); the example language files.
   void WriteConfig(const std::string& name, const std::string& content) const;
   void AddExampleLanguageFiles() const;

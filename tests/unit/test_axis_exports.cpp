@@ -48,7 +48,6 @@ TEST(AxisCodes, ConversionsHomeModesAndTheAxisFile) {
     const int32_t key = static_cast<int32_t>(m[0]);
     EXPECT_EQ(std::pair(MapHomeMode(key, false), MapHomeMode(key, true)), std::pair(m[1], m[2])) << key;
   }
-
   // The axis file chosen from the library folder.
   const struct { const char* dir; int32_t flag; const char* path; bool newStyle; } files[] = {
       {"/a/QuenloDLL0/", 0, "/a/ini/MoveCardPara/Card1AxisPara.ini", true},
@@ -58,8 +57,7 @@ TEST(AxisCodes, ConversionsHomeModesAndTheAxisFile) {
   };
   for (const auto& c : files) {
     const AxisParaIni f = ChooseAxisParaIni(qztest::NativePath(c.dir), c.flag);
-    EXPECT_EQ(f.path, qztest::NativePath(c.path)) << c.dir;
-    EXPECT_EQ(f.bNewStyle, c.newStyle) << c.dir;
+    EXPECT_EQ(std::tuple(f.path, f.bNewStyle), std::tuple(qztest::NativePath(c.path), c.newStyle)) << c.dir;
   }
 }
 
@@ -99,7 +97,6 @@ TEST_F(AxisIniTest, DefaultsEveryKeyOfBothStylesAndRefusedValues) {
        "max 120 140 lmt 1"},
   };
   for (const auto& c : cases) EXPECT_EQ(Read(c.flag, c.text, c.index), c.want) << c.text;
-
   // A refused value stops UpdateMotorPara before a record changes or a command goes out (no card).
   g_SystemPara.CardLinkCfg.nAxisCount = 2;
   g_SystemPara.bNewAxisFileName = 0;
@@ -158,7 +155,7 @@ class AxisExportTest : public qztest::SimCardTest {
   // The axis commands (0x120..0x135 and 33) since the last clear.
   FrameList AxisCommands() {
     FrameList out;
-    for (const Frame& f : Commands()) {
+    for (const Frame& f : Sent()) {
       const uint32_t c = std::get<0>(f);
       if ((c >= 0x120 && c <= 0x135) || c == CMD_INPUT) out.push_back(f);
     }
@@ -202,8 +199,7 @@ TEST_F(AxisExportTest, FramesOfMovesJogsSettersManualModeLegacyNumbersAndReads) 
     EXPECT_EQ(c.call(), 0u);
     EXPECT_EQ(AxisCommands(), c.want);
   }
-  EXPECT_TRUE(Commands(CMD_SET_FLAG).empty());
-
+  EXPECT_TRUE(Sent(CMD_SET_FLAG).empty());
   // USB: manual mode and the legacy command numbers.
   Open(0);
   cardsim_set_card_version_(63);
@@ -218,7 +214,6 @@ TEST_F(AxisExportTest, FramesOfMovesJogsSettersManualModeLegacyNumbersAndReads) 
   EXPECT_EQ(QZ_NXA_GetMotorDi(&di), 0u);
   EXPECT_EQ(di, 0x55u);
   EXPECT_EQ(Frames()[0].word & 0x1FF, 33u);  // a fixed number in either form
-
   // The reads decode their replies.
   cardsim_log_clear_();
   cardsim_set_answer_(0x126, 0x10000000, 0, 0x410, 0);
@@ -244,7 +239,6 @@ TEST_F(AxisExportTest, RefusalsSendNothingCodesTheCardCannotTakeStopItsRunNoCard
                           QZ_NXA_SetMotorDo(1, 1), QZ_NXA_GetMotorDo(&u)};
   EXPECT_EQ(std::vector<uint32_t>(std::begin(got), std::end(got)), (std::vector<uint32_t>{1, 1, 1, 1, 1, 1, 0, 0}));
   EXPECT_EQ(QZ_Test(), 0u);
-
   Open(0);
   NxaAxisRecord r = NxaGetAxis(1);
   r.nHomeMode = 15;
@@ -272,14 +266,12 @@ TEST_F(AxisExportTest, RefusalsSendNothingCodesTheCardCannotTakeStopItsRunNoCard
     cardsim_log_clear_();
     std::remove(dir.File("boxes.txt").c_str());
     EXPECT_EQ(c.call(), c.code);
-    EXPECT_TRUE(Commands().empty());
+    EXPECT_TRUE(Sent().empty());
     EXPECT_EQ(Boxes(), c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box});
   }
   // Codes the card cannot take: 29, the run stopped; a bad acceleration is found after 0x120 went out.
   const struct { const char* what; double acc, vel; FrameList sent; } codes[] = {
-      {"velocity 0", 100, 0, {}},
-      {"negative velocity", 100, -10, {}},
-      {"NaN velocity", 100, NAN, {}},
+      {"velocity 0", 100, 0, {}}, {"negative velocity", 100, -10, {}}, {"NaN velocity", 100, NAN, {}},
       {"acceleration 0", 0, 10, {{0x120, 0xF4240, 50000}}},
       {"acceleration code over 24 bits", 1e12, 10, {{0x120, 0xF4240, 50000}}},
   };
@@ -288,9 +280,8 @@ TEST_F(AxisExportTest, RefusalsSendNothingCodesTheCardCannotTakeStopItsRunNoCard
     cardsim_log_clear_();
     EXPECT_EQ(QZ_NXA_AxisMove(1, c.acc, 0, c.vel, 5), 29u);
     EXPECT_EQ(AxisCommands(), c.sent);
-    EXPECT_EQ(Commands(CMD_SET_FLAG), (std::vector<qztest::Cmd>{{CMD_SET_FLAG, 0, FLAG_STOP}}));
+    EXPECT_EQ(Sent(CMD_SET_FLAG), (std::vector<qztest::Cmd>{{CMD_SET_FLAG, 0, FLAG_STOP}}));
   }
-
   // Homing waits on the status without a limit: a card lost during the polls ends it with 1.
   Open(0);
   cardsim_set_answer_(0x126, 0, 0, 0x10, 0);  // moving for ever
@@ -298,9 +289,8 @@ TEST_F(AxisExportTest, RefusalsSendNothingCodesTheCardCannotTakeStopItsRunNoCard
   EXPECT_EQ(QZ_NXA_SearchHome(1), 1u);
   const FrameList sent = AxisCommands();
   ASSERT_GE(sent.size(), 3u);
-  EXPECT_EQ(sent[0], Frame(0x12B, 0, 0xFFF0));
-  EXPECT_EQ(sent[1], Frame(0x125, 0x1000000, 1));
-  EXPECT_EQ(sent.back(), Frame(0x126, 0, 0));
+  EXPECT_EQ(std::tuple(sent[0], sent[1], sent.back()),
+            std::tuple(Frame(0x12B, 0, 0xFFF0), Frame(0x125, 0x1000000, 1), Frame(0x126, 0, 0)));
   EXPECT_GE(clock.slept, 30u);
 }
 
@@ -313,17 +303,15 @@ TEST_F(AxisExportTest, AxisTestSearchHomeAndAJogOnTheSimulatedAxes) {
   const Frame stop{0x12D, 1, 0}, poll{0x126, 0, 0};
   EXPECT_EQ(AxisCommands(), (FrameList{zero, vel, acc, to, stop, poll, zero, vel, acc, to, poll, zero}));
   EXPECT_EQ(clock.slept, 3000u);
-
   cardsim_log_clear_();
   cardsim_set_answer_(0x126, 0, 0, 0x10, 0);
   clock.slept = 0;
   EXPECT_EQ(QZ_Test(), 0u);
   // Each wait polls every 10 ms until 60 s of ticks have passed (the test clock also ticks per reading).
-  const size_t polls = Commands(0x126).size();
+  const size_t polls = Sent(0x126).size();
   EXPECT_GT(polls, 2u * 5000u);
   EXPECT_LE(polls, 2u * 6001u);
   EXPECT_EQ(GaveUp("after 60000 ms"), 2u);
-
   // An axis slower than the test's 10 mm/s waits three times the move's time (100 mm at 2.5 mm/s: 120 s).
   ClearLogs();
   NxaAxisRecord r = NxaGetAxis(0);
@@ -331,11 +319,9 @@ TEST_F(AxisExportTest, AxisTestSearchHomeAndAJogOnTheSimulatedAxes) {
   NxaStoreAxis(0, r);
   EXPECT_EQ(QZ_Test(), 0u);
   EXPECT_EQ(std::pair(GaveUp("after 120000 ms"), GaveUp("after 60000 ms")), std::pair(size_t{2}, size_t{0}));
-
   cardsim_fault_lose_at_(8);
   EXPECT_EQ(QZ_Test(), 0u);
   EXPECT_FALSE(g_Link.g_bConnected.load());
-
   // On the simulated card's axes: homing to 0, then to the home distance of the record.
   Open(1);
   const struct { uint32_t mode; double want; } cases[] = {{0, 10}, {6, 10}, {1, -10}, {7, -10}};
@@ -353,7 +339,6 @@ TEST_F(AxisExportTest, AxisTestSearchHomeAndAJogOnTheSimulatedAxes) {
     EXPECT_EQ(QZ_NXA_GetHomeSts(&home), 0u);
     EXPECT_EQ(home, 0x20u);  // axis 2 homed: its bit 0x20 of 0x2222 inverted
   }
-
   // A jog runs until another thread stops it, or until an enabled limit.
   ASSERT_EQ(QZ_NXA_AxisMoveJOG(1, 100, 0, 10, 1), 0u);
   // The waiting thread polls on the system clock; the other stops the axis once it has run 1 mm.
@@ -372,7 +357,6 @@ TEST_F(AxisExportTest, AxisTestSearchHomeAndAJogOnTheSimulatedAxes) {
   double pos = 0;
   ASSERT_EQ(QZ_NXA_GetAxisPos(1, &pos), 0u);
   EXPECT_GT(pos, 0.0);
-
   // The negative limit of axis 1 at -2 mm, enabled (0x12E bit 25): the jog stops there; the input shows it.
   cardsim_axis_set_switches_(0, 0, 0, 8388607 - 200);
   ASSERT_EQ(SendAxisCmd(0x12E, 1u << 25, 50).r0(), 0u);
@@ -401,14 +385,13 @@ TEST_F(AxisExportTest, UsbDefaultsPcieLimitsAndALostCardKeepsTheNewRecords) {
   stale.nHomeMode = 6;
   NxaStoreAxis(2, stale);  // left by a PCIe card: zeroed, so its home mode does not go out
   UpdateMotorPara();
-  EXPECT_EQ(Commands(), want);
+  EXPECT_EQ(Sent(), want);
   EXPECT_EQ(Frames()[0].word, 0x112Fu);  // after the open's command, nibble 1
-
   // A PCIe card: the limits, the senses and the home modes.
   Open(1, "[MOTOR]\nbEnLimitP0=1\nbEnLimitH0=1\nbEnLimitN1=1\nbEnLimitN2=1\nbEnLimitH2=1\n",
        "[AXIS1]\nLMTSNSUP=1\nENCSNS=1\nHOMEMODE=3\n[AXIS2]\nLmtEnable=0\nHOMEMODE=1\n[AXIS3]\nHOMEMODE=9\n", false);
   UpdateMotorPara();
-  const auto cmds = Commands();
+  const auto cmds = Sent();
   ASSERT_EQ(cmds.size(), 28u);
   // Axis 1: no flag word 1 (bits 0-3), encoder sense (bit 4), senses (12-14), P0 and H0 (24, 26);
   // axis 2's limits are off; axis 3: N2 (31) and H2 (23).
@@ -416,13 +399,11 @@ TEST_F(AxisExportTest, UsbDefaultsPcieLimitsAndALostCardKeepsTheNewRecords) {
             (FrameList{{0x12B, 0x0F17, 0xFFFF}, {0x12E, 0x8580701F, 50}, {0x133, 0, 0}, {0x134, 1, 0}}));
   EXPECT_EQ(Boxes(), std::vector<std::string>{"topmost ok: 轴正限位与零点限位不能同时使能！"});
   EXPECT_TRUE(qztest::HasLine(InfoLines(), "UpdateMotorPara:轴正限位与零点限位不能同时使能！"));
-
   // Lost at the second axis's first command: both records hold their new values.
   Open(0, "", "[AXIS1]\nSCREW=5\n", false);
   cardsim_fault_lose_at_(9);
   qztest::ExpectLost([] { UpdateMotorPara(); });
-  EXPECT_EQ(NxaGetAxis(0).dbPulsePerUnit, 200);
-  EXPECT_EQ(NxaGetAxis(1).dbPulsePerUnit, 100);
+  EXPECT_EQ(std::tuple(NxaGetAxis(0).dbPulsePerUnit, NxaGetAxis(1).dbPulsePerUnit), std::tuple(200, 100));
 }
 
 }  // namespace

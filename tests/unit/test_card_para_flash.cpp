@@ -37,7 +37,7 @@ class CardParaFlashTest : public qztest::MarkCardTest {
   uint32_t Writes() { return Flash().erases[chip] + Flash().programs[chip]; }
   std::vector<uint32_t> Commits() {
     std::vector<uint32_t> out;
-    for (const Cmd& c : Commands(83))
+    for (const Cmd& c : Sent(83))
       if (std::get<1>(c) == 4) out.push_back(std::get<2>(c));
     return out;
   }
@@ -59,7 +59,6 @@ TEST_F(CardParaFlashTest, TheSecondBlockTakesWholePagesAndTheUploadRunsItsStepsI
     const FlashPage p = Peek(0x1D200 + i);
     EXPECT_EQ(i < 2 ? job.substr(2048 * i, 2048) : std::string(2048, '\xFF'), std::string(p.begin(), p.end())) << i;
   }
-
   // A file over the second block: nothing written, nothing committed.
   EXPECT_EQ(512u, SecondBlockMaxPages());
   OpenOn(true);
@@ -121,7 +120,6 @@ TEST_F(CardParaFlashTest, TheHeadByteForByteAndRewrittenForAnotherTimingValueWit
     const uint32_t writes = Writes();
     ConformOffHeadTiming(3000);
     EXPECT_EQ(writes, Writes());
-
     // Another value: the card's table stays but for the timing value, the marks and the states.
     OffFileHead onCard = expected;
     onCard.pid = 9;
@@ -132,8 +130,7 @@ TEST_F(CardParaFlashTest, TheHeadByteForByteAndRewrittenForAnotherTimingValueWit
     onCard.timing = 2000;
     onCard.entries[0].state = c.state;
     onCard.entries[0].mark = 0x80008000;
-    EXPECT_EQ(OffHeadPage(onCard), Peek(at));
-    EXPECT_EQ(std::vector<uint32_t>{1}, Commits());
+    EXPECT_EQ(std::tuple(OffHeadPage(onCard), std::vector<uint32_t>{1}), std::tuple(Peek(at), Commits()));
   }
   // The head page byte for byte.
   OffFileHead h = OffFileHead::Default(0x34);

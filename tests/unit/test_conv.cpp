@@ -45,9 +45,8 @@ TEST(Conversions, ParsesFollowTheCRuntimeRealToIntegerSaturatesAndShiftCountsAre
   const std::pair<double, uint32_t> toU32[] = {{-1.0, 0}, {4294967295.0, 4294967295u}, {4294967296.0, 4294967295u},
                                                {nan, 0}};
   for (const auto& [v, want] : toU32) EXPECT_EQ(RealToUInt32(v), want) << v;
-  EXPECT_EQ(RealToInt64(1e30), std::numeric_limits<int64_t>::max());
-  EXPECT_EQ(RealToInt64(-1e30), std::numeric_limits<int64_t>::min());
-  EXPECT_EQ(RealToUInt16(70000.0), 65535);
+  EXPECT_EQ(std::tuple(RealToInt64(1e30), RealToInt64(-1e30), RealToUInt16(70000.0)),
+            std::tuple(std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min(), 65535));
   // Shift counts are masked.
   for (const auto& [n, want] : {std::pair{5, 5u}, {32, 0u}, {33, 1u}, {-1, 31u}}) EXPECT_EQ(ShiftCount(n), want) << n;
 }

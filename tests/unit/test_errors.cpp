@@ -79,7 +79,6 @@ TEST_F(ErrorsTest, ShowReportsOnlyWhenAskedAndTheExportWrapperTurnsEveryExceptio
   MyException shown(RV_FLUSH_FAIL, 1);
   EXPECT_STREQ(shown.what(), "C++ Exception");
   EXPECT_EQ(shown.Show(), 26u);
-
   EXPECT_EQ(ExportCall("QZ_Ok", [] { return 0u; }), 0u);
   EXPECT_EQ(ExportCall("QZ_Lost", []() -> uint32_t { throw MyException(RV_CARD_NOT_CONNECTED, 0); }), 1u);
   EXPECT_EQ(ExportCall("QZ_Alloc", []() -> uint32_t { throw std::bad_alloc(); }), 38u);
@@ -88,8 +87,7 @@ TEST_F(ErrorsTest, ShowReportsOnlyWhenAskedAndTheExportWrapperTurnsEveryExceptio
   const std::vector<std::string> logged = {"MyException::Show:Flush failed 100%", "QZ_Alloc:Out of memory",
                                            "QZ_Odd:unexpected exception: boom",
                                            "QZ_Odder:unexpected exception: unknown exception"};
-  EXPECT_EQ(Texts(InfoLines(), "[INFO]   "), logged);
-  EXPECT_EQ(Texts(ErrorLines(), "[ERROR]  "), logged);
+  EXPECT_EQ(std::tuple(Texts(InfoLines(), "[INFO]   "), Texts(ErrorLines(), "[ERROR]  ")), std::tuple(logged, logged));
   // Unexpected failures are logged, not shown.
   EXPECT_EQ(Boxes(), (std::vector<std::string>{"topmost ok: Flush failed 100%", "topmost ok: Out of memory"}));
 }
@@ -144,7 +142,6 @@ TEST_F(LogFileTest, LineFormatLevelTagsTheLevelFilterAndTheDailyRollOver) {
   CLogFile blocked;
   blocked.Init(dir.File("blocker/x.log"));
   blocked.Write("T", LOG_ERROR, "nowhere");
-
   // The daily log rolls over at the first line after midnight.
   CLogFile daily;
   clock.local = plat::LocalTime{2026, 3, 7, 23, 59, 59, 999, 6};

@@ -81,7 +81,7 @@ class FlashTest : public SimCardTest {
     return data;
   }
   size_t CountOf(const Cmd& c) {
-    const auto cmds = Commands();
+    const auto cmds = Sent();
     return static_cast<size_t>(std::count(cmds.begin(), cmds.end(), c));
   }
 };
@@ -100,8 +100,7 @@ TEST_F(FlashTest, PageWrittenReadBackComparedItsWordsOnTheWireAndUpdatesNoticeTh
     EXPECT_EQ(stored, Peek(c.spi ? kSpi : kNand, c.page));
     FlashPage back{};
     FlashReadPage(c.page, back.data(), 2048);
-    EXPECT_EQ(stored, back);
-    EXPECT_EQ(0u, Flash().protocol_errors);
+    EXPECT_EQ(std::tuple(stored, 0u), std::tuple(back, Flash().protocol_errors));
   }
   // The words of a page write on the wire.
   struct WireCase { bool spi; uint32_t page; std::vector<Cmd> cmds; } wires[] = {
@@ -124,7 +123,7 @@ TEST_F(FlashTest, PageWrittenReadBackComparedItsWordsOnTheWireAndUpdatesNoticeTh
     cardsim_log_clear_();
     const uint64_t chunks = State().bulk_chunks;
     FlashWritePage(c.page, Pattern(2).data(), 2048);
-    EXPECT_EQ(c.cmds, Commands()) << std::hex << c.page;
+    EXPECT_EQ(c.cmds, Sent()) << std::hex << c.page;
     EXPECT_EQ(chunks + 1, State().bulk_chunks);
     // The bulk-read request: command 83 with the sequence nibble, operation 2, the word; 10 bytes.
     const cardsim_frame last = Frames().back();
@@ -154,10 +153,9 @@ TEST_F(FlashTest, AFailingBlockMovesOnTheTableSaysSoAndIsForgottenWhenTheCardClo
       EXPECT_TRUE(CBrokenBlock::ReadPage(0x1C000 + i, back.data()));
       EXPECT_EQ(Pattern(static_cast<uint8_t>(i)), back) << i;
     }
-    EXPECT_EQ(TablePage(c.table), Peek(kSpi, kTable));
-    EXPECT_EQ(c.txt, BbtTxt());
-    EXPECT_EQ(c.table.size(), CountOf({82, 1, 0x10000}));
-    EXPECT_EQ(c.table.size(), CountOf({83, 4, 0xF00000FF}));
+    EXPECT_EQ(std::tuple(TablePage(c.table), c.txt), std::tuple(Peek(kSpi, kTable), BbtTxt()));
+    EXPECT_EQ(std::pair(c.table.size(), c.table.size()),
+              std::pair(CountOf({82, 1, 0x10000}), CountOf({83, 4, 0xF00000FF})));
     // The same pages again: nothing to write.
     cardsim_log_clear_();
     EXPECT_EQ(0u, CBrokenBlock::UpdatePages(data.data(), 5, 0x1C000));
@@ -181,10 +179,8 @@ TEST_F(FlashTest, AFailingBlockMovesOnTheTableSaysSoAndIsForgottenWhenTheCardClo
 TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithItsText) {
   // A page that cannot be read has a text of its own; a language file without its key: the built-in text.
   struct Case { bool spi; uint32_t page, failures; const char *language = nullptr, *box = nullptr; } cases[] = {
-      {false, 300, 2},
-      {false, 300, 3, "STRING_WriteReadFlash_not_same=x\n", "无法读取板卡闪存页。"},
-      {true, 0x130000, 2},
-      {true, 0x130000, 3, "STRING_ReadFlash_Fail=Unreadable\n", "Unreadable"},
+      {false, 300, 2}, {false, 300, 3, "STRING_WriteReadFlash_not_same=x\n", "无法读取板卡闪存页。"},
+      {true, 0x130000, 2}, {true, 0x130000, 3, "STRING_ReadFlash_Fail=Unreadable\n", "Unreadable"},
   };
   for (const auto& c : cases) {
     QZ_TRACE(testing::Message() << c.spi << " " << c.failures);
@@ -227,11 +223,9 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithIt
   }
   // A commit that fails throws 26 with its text.
   struct CommitCase { uint32_t arg; int32_t a, b; uint32_t failAreas; int32_t withNum; bool fails; } commits[] = {
-      {0x20000004, 4, -1, 1u << 4, 1, true},
-      {0x20000004, 4, -1, 0, 1, false},
+      {0x20000004, 4, -1, 1u << 4, 1, true}, {0x20000004, 4, -1, 0, 1, false},
       {0x20000004, 4, -1, 1u << 4, 0, false},  // a card without numbered commands is not checked
-      {0x30000008, 5, 6, 1u << 6, 1, true},
-      {0x30000008, 5, 6, 1u << 5, 1, true},
+      {0x30000008, 5, 6, 1u << 6, 1, true}, {0x30000008, 5, 6, 1u << 5, 1, true},
       {0x10000002, 2, 3, 1u << 1, 1, false},   // another area
   };
   for (const auto& c : commits) {
@@ -277,19 +271,10 @@ TEST_F(FlashTest, AReadFailureIsTriedThreeTimesAndACommitThatFailsThrows26WithIt
   blank.fill(0xFF);
   FlashPage run = TablePage({});
   run[1792 + 10] = 0xFF;
-  struct Load {
-    const char* name;
-    FlashPage card;
-    std::vector<std::string> boxes;
-    FlashPage after;
-    std::string txt;
-  } loads[] = {
+  struct Load { const char* name; FlashPage card; std::vector<std::string> boxes; FlashPage after; std::string txt; };
+  const Load loads[] = {
       {"blank serial flash", blank, {}, TablePage({}), ""},
-      {"eight bad blocks in a row",
-       run,
-       {"topmost ok: 当前记录中存在连续坏块，可能有异常！已被清理。"},
-       TablePage({}),
-       ""},
+      {"eight bad blocks in a row", run, {"topmost ok: 当前记录中存在连续坏块，可能有异常！已被清理。"}, TablePage({}), ""},
       {"blocks 2040-2047 come from the marker", TablePage({3, 2041, 2046}), {}, TablePage({3, 2041, 2046}),
        "3\r\n2040\r\n2042\r\n2045\r\n2047\r\n"},
   };
@@ -345,13 +330,13 @@ TEST_F(FlashTest, FilesThatCannotBeUsedGiveCode9AndAnOperationNeverFinishedLoses
     SCOPED_TRACE(path);
     cardsim_log_clear_();
     ExpectCode(RV_NOT_OPEN_OFFLINE_FILE, 1, [&] { DownLoadOffFile(path, 2, true); });
-    EXPECT_TRUE(Commands().empty());
+    EXPECT_TRUE(Sent().empty());
   }
   qztest::FailFileReads("");
   qztest::FailFileWrites(GetModuleDir() + "OffDocReadBack.tmp");
   uint32_t r0 = 0, r1 = 0;
   EXPECT_EQ(QZ_SendCtrlCmd(0x100, 0, 2, &r0, &r1), RV_NOT_OPEN_OFFLINE_FILE);
-  EXPECT_TRUE(Commands().empty());
+  EXPECT_TRUE(Sent().empty());
   qztest::FailFileWrites("");
   // A flash operation the card never finishes is a lost card.
   cardsim_set_flash_busy_(0xFFFFFFFF);

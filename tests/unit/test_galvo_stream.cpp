@@ -80,14 +80,11 @@ TEST_F(GalvoTest, StraightAndAcceleratedMovesAndRefusedMovesThatChangeNothing) {
       FieldPoint from{c.fromX, 0};
       uint8_t wrote = 7;
       StreamVector(from, {c.x, c.y}, c.steps, wrote);
-      EXPECT_EQ(wrote, c.result);
-      EXPECT_EQ(from.x, c.x);
+      EXPECT_EQ(std::tuple(wrote, from.x), std::tuple(c.result, c.x));
     }
-    EXPECT_EQ(Floor().ch0, c.words);
-    EXPECT_EQ(GalvoClock(), static_cast<int64_t>(c.words.back().time));
-    EXPECT_EQ(Floor().clock, 0u);
+    EXPECT_EQ(std::tuple(Floor().ch0, GalvoClock(), Floor().clock),
+              std::tuple(c.words, static_cast<int64_t>(c.words.back().time), 0u));
   }
-
   // Accelerated moves.
   struct Accel { const char* name; int32_t bits21; double x, y, vs, ve; uint8_t wrote; Words words; } accels[] = {
       {"from rest", 1, 2, 0, 0.0, 0.1, 1,
@@ -103,12 +100,9 @@ TEST_F(GalvoTest, StraightAndAcceleratedMovesAndRefusedMovesThatChangeNothing) {
     FieldPoint from{0, 0};
     uint8_t wrote = 7;
     StreamVector21(from, {c.x, c.y}, wrote, c.vs, c.ve);
-    EXPECT_EQ(wrote, c.wrote);
-    EXPECT_EQ(Floor().ch0, c.words);
-    EXPECT_EQ(GalvoClock(), c.words.empty() ? 0 : static_cast<int64_t>(c.words.back().time));
-    EXPECT_EQ(from.y, c.y);
+    EXPECT_EQ(std::tuple(wrote, Floor().ch0, GalvoClock(), from.y),
+              std::tuple(c.wrote, c.words, c.words.empty() ? 0 : static_cast<int64_t>(c.words.back().time), c.y));
   }
-
   // Refused moves change nothing.
   enum Kind { MOVE, JUMP, VECTOR, ACCEL };
   // The target (x, 0) from (1, 2); ve for ACCEL.
@@ -155,7 +149,6 @@ TEST_F(GalvoTest, AStopEndsTheMoveAtItsEndPoint) {
   StreamMoveTo({2, 0}, 0.05);
   EXPECT_EQ(Floor().ch0, (Words{{0, SW_NOP}}));
   ExpectCur(2, 0);
-
   // A stopped job, likewise, in a move of 200 million steps (2000 s of stream time).
   Start(0, 0);
   g_MarkJob.bStopMark = 1;
@@ -194,7 +187,6 @@ TEST_F(GalvoTest, JumpAndCornerDelaysAuxWaitsTheDotFrameAndTheEnableWord) {
     }
     EXPECT_EQ(GalvoClock(), static_cast<int64_t>(last.time));
   }
-
   // Corner delays (wait: after the move's one step at 10).
   struct Corner { const char* name; int32_t bits21; double length, angle; int64_t wait; } corners[] = {
       {"180°: full", 0, 1, kPi, 100}, {"45°: half", 0, 1, kPi / 4, 50},
@@ -210,20 +202,16 @@ TEST_F(GalvoTest, JumpAndCornerDelaysAuxWaitsTheDotFrameAndTheEnableWord) {
     EXPECT_EQ(std::tuple(LineEndTime(), GalvoClock(), Floor().ch0.size(), Floor().ch0.back().time),
               std::tuple(10, 10 + c.wait, c.wait ? 4u : 3u, static_cast<uint64_t>(10 + c.wait)));
   }
-
   // Aux waits of nothing add nothing.
   Start(0, 0);
   GalvoClock() = 40;
   AppendAuxWait(0);
   AppendAuxWait(7);
-  EXPECT_EQ(Floor().ch0, (Words{{47, SW_NOP}}));
-  EXPECT_EQ(GalvoClock(), 47);
-
+  EXPECT_EQ(std::tuple(Floor().ch0, GalvoClock()), std::tuple(Words{{47, SW_NOP}}, 47));
   LineStartTime() = 99;
   StreamStartRecords(20, 300);
   EXPECT_EQ(Floor().ch0, (Words{{47, SW_NOP}, {0, SW_NOP}, {320, SW_NOP}}));
   EXPECT_EQ(std::tuple(LineStartTime(), LineEndTime(), GalvoClock(), Floor().clock), std::tuple(0, 300, 47, 0u));
-
   // An enable output switched with every segment goes out the ready delay (100 µs) ahead, at the merged time.
   Start(0, 0);
   CLaser& l = g_Laser[0];

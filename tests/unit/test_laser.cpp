@@ -11,13 +11,8 @@ namespace {
 
 // ---- output roles by laser type
 
-struct Roles {
-  uint32_t atStart, eachSegment, enableBit;
-  double readyMs;
-  uint32_t paNoCus, paNoCusBit;
-  int32_t paBit;
-  uint32_t paSerial, moSerial, fiber;
-};
+struct Roles { uint32_t atStart, eachSegment, enableBit; double readyMs; uint32_t paNoCus, paNoCusBit; int32_t paBit;
+               uint32_t paSerial, moSerial, fiber; };
 
 void ExpectRoles(const CLaser& l, const Roles& r) {
   EXPECT_EQ(std::tuple(l.bEnableAtStart, l.bEnableEachSegment, l.nEnableBit, l.dbReadyAfterEnableMS, l.bPaNoCus,
@@ -160,14 +155,11 @@ TEST_F(LaserTest, SelectLayerChecksPulseTicksAndSendsThoseNotOnTheCard) {
   EXPECT_EQ(Floor().ch3[1].word, 0x18000960u);  // laser 1's opcodes
   EXPECT_EQ(Floor().ch3[3].word, SW_PULSE_START_L1);
   EXPECT_EQ(select(5), 0u);  // the same ticks: nothing, layer 3 stays in force
-  EXPECT_EQ(changed, 0);
-  EXPECT_EQ(l.nCurLayer, 3);
-
+  EXPECT_EQ(std::tuple(changed, l.nCurLayer), std::tuple(0, 3));
   pens[3] = Timing(1200, 1200);  // the host rewrites pen 3 during the job
   EXPECT_EQ(select(3), 5u);
   EXPECT_EQ(Floor().ch3[1].word, 0x180004B0u);
   EXPECT_EQ(changed, 1);
-
   pens[5] = Timing(2000, 2000);
   EXPECT_EQ(select(5), 5u);
   pens[5] = Timing(1200, 1200);  // rewritten to what pen 3 holds: the card still has 2000
@@ -266,7 +258,6 @@ TEST_F(LaserTest, SecondLaserWithFirstQKillAndFibreTiming) {
   Floor().ch4.clear();
   l.Off(400);  // the PA-no-cus output stays on
   EXPECT_EQ(Floor().ch4, (Words{{400, SW_PULSE_STOP_L1}, {400, SW_NOP}}));
-
   // A fibre laser's pulse runs from the layer switch: no pulse words at on and off.
   l.bFiberPwm = 1;
   l.bFirstQKill = 0;
@@ -291,7 +282,6 @@ TEST_F(LaserTest, OnAndOffFailures) {
   l.On(501, 2000);
   l.On(600, 3000);  // on already: nothing
   EXPECT_EQ(Floor().laserState[0].nOnTime, 501u);
-
   ExpectCode(33, 0, [&] { StreamLaserOn(l, Floor().ch1, Floor().ch6, 700); });  // a segment is open
   ClearMarkFailure();
   l.bSegmentOpen = 0;
@@ -320,8 +310,7 @@ TEST_F(LaserTest, OnForAnEmptySegmentEmitsNothingAndCursorsFollowTheFloor) {
   l.On(10, 100);
   nFloor = 0;
   CMarkFloor::BindCurrent();
-  EXPECT_EQ(g_MarkFloor[1].laserState[0].nState, 1u);
-  EXPECT_EQ(g_MarkFloor[1].ch1.size(), 4u);
+  EXPECT_EQ(std::tuple(g_MarkFloor[1].laserState[0].nState, g_MarkFloor[1].ch1.size()), std::tuple(1u, 4u));
   EXPECT_EQ(Floor().laserState[0].nState, 0u);  // floor 0 keeps its own state
   EXPECT_TRUE(Floor().ch1.empty());
 }

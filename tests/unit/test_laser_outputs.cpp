@@ -114,8 +114,7 @@ TEST_F(LaserTest, DotOnEveryLaser) {
   g_SystemPara.nLaserCount = 2;
   Job(0);
   ExpectCode(31, 0, [] { CLaserAll::PointMarkAll(0); });
-  EXPECT_TRUE(MarkFailed());
-  EXPECT_TRUE(Floor().ch1.empty());
+  EXPECT_TRUE(MarkFailed() && Floor().ch1.empty());
 }
 
 TEST_F(LaserTest, LineStartAndEndOfTheLaserModulePrograms) {
@@ -196,7 +195,7 @@ class LaserCardTest : public MarkCardTest {
   }
   std::vector<uint32_t> UartBytes() {
     std::vector<uint32_t> out;
-    for (const Cmd& c : Commands(CMD_UART_SEND)) out.push_back(std::get<2>(c));
+    for (const Cmd& c : Sent(CMD_UART_SEND)) out.push_back(std::get<2>(c));
     return out;
   }
   // A job of one mark-list call in `mode`; the outputs while it runs.
@@ -214,13 +213,9 @@ const std::vector<uint32_t> kPaFrameOff = {0xAB, 0xCD, 0xFF, 0x02, 0xC9, 0, 0, 0
 
 TEST_F(LaserCardTest, PaOutputsOfAJob) {
   constexpr Cmd kRead{CMD_OUTPUT, 0, 0}, kOff{CMD_OUTPUT, kPa, 0}, kOn{CMD_OUTPUT, kPa, kPa};
-  struct Case {
-    const char* name;
-    uint32_t before, mode;  // mode 0 fires the laser, 1 does not, 4 as 1 without this
-    int32_t paBit;
-    uint32_t during;
-    std::vector<Cmd> cmds;
-  } cases[] = {
+  // mode 0 fires the laser, 1 does not, 4 as 1 without this.
+  struct Case { const char* name; uint32_t before, mode; int32_t paBit; uint32_t during; std::vector<Cmd> cmds; };
+  const Case cases[] = {
       {"on, job fires the laser: off for the job", kOthers | kPa, 0, 28, kOthers, {kRead, kOff, kOn}},
       {"off, job fires the laser", kOthers, 0, 28, kOthers, {kRead}},
       {"off, job without laser: on for the job", kOthers, 1, 28, kOthers | kPa, {kRead, kOn, kOff}},
@@ -233,7 +228,7 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
     WriteOutputs(0xFFFFFFFF, c.before);
     cardsim_log_clear_();
     EXPECT_EQ(RunJob(c.mode), c.during);
-    EXPECT_EQ(Commands(CMD_OUTPUT), c.cmds);
+    EXPECT_EQ(Sent(CMD_OUTPUT), c.cmds);
   }
   // Two lasers, laser 0's PA also over the serial link; laser 1's PA (26) was off and stays so.
   g_SystemPara.nLaserCount = 2;
@@ -244,7 +239,7 @@ TEST_F(LaserCardTest, PaOutputsOfAJob) {
   WriteOutputs(0xFFFFFFFF, kPa);
   cardsim_log_clear_();
   EXPECT_EQ(RunJob(0), 0u);
-  EXPECT_EQ(Commands(CMD_OUTPUT), (std::vector<Cmd>{kRead, kOff, kRead, kOn}));
+  EXPECT_EQ(Sent(CMD_OUTPUT), (std::vector<Cmd>{kRead, kOff, kRead, kOn}));
   std::vector<uint32_t> bytes = kPaFrameOff;
   bytes.insert(bytes.end(), {0xAB, 0xCD, 0xFF, 0x02, 0xC9, 1, 0, 0, 0, 0, 0});
   EXPECT_EQ(UartBytes(), bytes);
@@ -265,8 +260,7 @@ TEST_F(LaserCardTest, SerialSwitchAtOnceAndBeforeABufferedOutputAndUartTimeOut) 
     CLaserAll::SendSerialSwitchCmd(c.mask, c.value, 1);
     EXPECT_EQ(UartBytes(), c.bytes);
     // Plain form: each byte after the transmitter was seen idle.
-    EXPECT_EQ(Commands(CMD_UART_TX_BUSY).size(), c.bytes.size());
-    EXPECT_EQ(Commands().size(), 2 * c.bytes.size());
+    EXPECT_EQ(std::tuple(Sent(CMD_UART_TX_BUSY).size(), Sent().size()), std::tuple(c.bytes.size(), 2 * c.bytes.size()));
   }
   // A buffered output word tells the laser first.
   g_SystemPara.nSerialFor3YLPN2Red1CW0none = 1;
@@ -284,7 +278,7 @@ TEST_F(LaserCardTest, SerialSwitchAtOnceAndBeforeABufferedOutputAndUartTimeOut) 
   cardsim_set_answer_(CMD_UART_TX_BUSY, 0, 0, 0, 1);
   cardsim_log_clear_();
   ExpectCode(37, 1, [] { UartSendByte(0x45); });
-  EXPECT_EQ(Commands(), std::vector<Cmd>(kUartPollAttempts, Cmd{CMD_UART_TX_BUSY, 0, 0}));
+  EXPECT_EQ(Sent(), std::vector<Cmd>(kUartPollAttempts, Cmd{CMD_UART_TX_BUSY, 0, 0}));
 }
 
 // The galvanometer status word as the host reads it with the feedback on; analogue values the card
@@ -310,7 +304,7 @@ TEST_F(LaserCardTest, StatusWordDecodedAndAnalogueValuesTheCardWouldWrapRefused)
     SCOPED_TRACE(c.percent);
     cardsim_log_clear_();
     EXPECT_EQ(QZ_SetDA(c.percent), c.sent.empty() ? 2u : 0u);
-    EXPECT_EQ(Commands(), c.sent);
+    EXPECT_EQ(Sent(), c.sent);
   }
 }
 
@@ -371,14 +365,9 @@ class LightPathTest : public LaserTest {
 };
 
 TEST_F(LightPathTest, HandshakesByTypeAndKindNoneWithClearedFlagsAndWaitsOfTheLastLookUp) {
-  struct Case {
-    const char* name;
-    int32_t type, ioInFromOss, ignoreIdle, redMode, laserType;
-    uint32_t mode;  // 0 fires the laser, 1 does not
-    int32_t kind;   // positive: request kind (apply, wait); negative: release of -kind
-    int apply, wait;
-    std::vector<Step> steps;
-  } cases[] = {
+  // mode 0 fires the laser, 1 does not; kind positive: the request kind (apply, wait), negative: release of -kind.
+  struct Case { const char* name; int32_t type, ioInFromOss, ignoreIdle, redMode, laserType; uint32_t mode;
+                int32_t kind; int apply, wait; std::vector<Step> steps; } cases[] = {
       {"none: request", 0, 1, 0, 0, 0, 0, 2, 1, 1, {}},
       {"switch 1: wait only, laser type 7", 1, 1, 0, 0, 7, 0, 1, 0, 1, {{'O', kGrant}}},
       {"switch 1: apply only, laser type 5", 1, 1, 0, 0, 5, 0, 1, 1, 0, {{'O', kIdle}, {'o', kApply1}}},

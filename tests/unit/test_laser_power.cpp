@@ -16,15 +16,10 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 TEST_F(LaserTest, PowerWords) {
-  struct Case {
-    const char* name;
-    int32_t type;
-    uint32_t mode;  // 0 fires the laser, 1 does not
-    int holder;
-    bool main;      // to the main stream from clock 100 (lock width 100), else at 1000 on the list
-    double rangeIn, rangeOut, power;
-    Words words;
-  } cases[] = {
+  // mode 0 fires the laser, 1 does not; main: to the main stream from clock 100 (lock width 100), else at 1000 on
+  // the list.
+  struct Case { const char* name; int32_t type; uint32_t mode; int holder; bool main; double rangeIn, rangeOut, power;
+                Words words; } cases[] = {
       {"50 %: whole part of 2047.5", 0, 0, 0, false, 10, 10, 50000, {{1000, 0x290007FF}}},
       {"150 % sent as 100 %", 0, 0, 0, false, 10, 10, 150000, {{1000, 0x29000FFF}}},
       {"laser 1", 7, 0, 1, false, 10, 10, 100000, {{1000, 0x29020FFF}}},
@@ -56,15 +51,9 @@ TEST_F(LaserTest, PowerWords) {
 // ---- the layer's power and waves
 
 TEST_F(LaserTest, LayerPower) {
-  struct Case {
-    const char* name;
-    int mode;
-    int32_t lineMode, dotMode;
-    std::vector<WavePoint> start, dot;
-    double lastPower;  // the holder's power before
-    uint32_t word;     // 0: nothing sent
-    uint32_t waveMode;
-  } cases[] = {
+  // lastPower: the holder's power before; word 0: nothing sent.
+  struct Case { const char* name; int mode; int32_t lineMode, dotMode; std::vector<WavePoint> start, dot;
+                double lastPower; uint32_t word, waveMode; } cases[] = {
       {"no waves: the layer power", 0, 0, 0, {}, {}, -1.0, 0x290007FF, 0},
       {"within 0.001", 0, 0, 0, {}, {}, 50000.0009, 0, 0},
       {"beyond 0.001", 0, 0, 0, {}, {}, 50000.002, 0x290007FF, 0},
@@ -96,13 +85,8 @@ TEST_F(LaserTest, LayerPower) {
 
 TEST_F(LaserTest, WaveLengthAgainstTheSteadyWindow) {
   // Steady window 600000 µs: the waves may last 500000 µs (x 1.2), 10000 steps of 50 µs.
-  struct Case {
-    const char* name;
-    std::vector<WavePoint> start, end;
-    double speed;
-    int32_t startSteps, endSteps;
-    uint32_t code;
-  } cases[] = {
+  struct Case { const char* name; std::vector<WavePoint> start, end; double speed; int32_t startSteps, endSteps;
+                uint32_t code; } cases[] = {
       {"5000 + 5000 steps", {{0, 250, 10}}, {{0, 250, 0}}, 1.0, 5000, 5000, 0},
       {"5000 + 5001 steps", {{0, 250, 10}}, {{0, 250.0625, 0}}, 1.0, 5000, 5001, 22},
       {"lengths over the speed", {{1, 10, 10}, {1, 0.5, 20}}, {{1, 1, 0}}, 0.001, 210, 20, 0},
@@ -120,13 +104,11 @@ TEST_F(LaserTest, WaveLengthAgainstTheSteadyWindow) {
     uint8_t changed = 0;
     if (c.code) {
       ExpectCode(c.code, 0, [&] { ApplyLayerLaserSegment(g_WaveHolder[0], t, 0, c.speed, &changed); });
-      EXPECT_TRUE(MarkFailed());
-      EXPECT_TRUE(Floor().ch3.empty());
+      EXPECT_TRUE(MarkFailed() && Floor().ch3.empty());
     } else {
       ApplyLayerLaserSegment(g_WaveHolder[0], t, 0, c.speed, &changed);
     }
-    EXPECT_EQ(g_WaveHolder[0].nStartSteps, c.startSteps);
-    EXPECT_EQ(g_WaveHolder[0].nEndSteps, c.endSteps);
+    EXPECT_EQ(std::tuple(g_WaveHolder[0].nStartSteps, g_WaveHolder[0].nEndSteps), std::tuple(c.startSteps, c.endSteps));
   }
 }
 
@@ -173,8 +155,7 @@ TEST_F(LaserTest, EndWaveSteps) {
     h.dbPower = c.power;
     Floor().wavePower[0].nTime = 1000;
     h.StepWave(0.5);
-    EXPECT_EQ(Floor().ch2, c.words);
-    EXPECT_EQ(h.dbPower, c.words.empty() ? c.power : 0.0);
+    EXPECT_EQ(std::tuple(Floor().ch2, h.dbPower), std::tuple(c.words, c.words.empty() ? c.power : 0.0));
   }
 }
 
@@ -197,15 +178,10 @@ const Words kSixSteps = {{1050, 0x29000199}, {1100, 0x29000333}, {1150, 0x290004
 Words First(size_t n) { return Words(kSixSteps.begin(), kSixSteps.begin() + static_cast<std::ptrdiff_t>(n)); }
 
 TEST_F(LaserTest, StartWaveRamp) {
-  struct Case {
-    const char* name;
-    uint32_t mode;
-    int32_t budget;    // nStartSteps
-    double power;      // the holder's power before
-    Words words;       // from t0 = 1000
-    int64_t waveTime;  // the wave record's time afterwards
-    std::vector<WavePoint> wave = kWave;
-  } cases[] = {
+  // budget: nStartSteps; power: the holder's power before; words: from t0 = 1000; waveTime: the wave record's time
+  // afterwards.
+  struct Case { const char* name; uint32_t mode; int32_t budget; double power; Words words; int64_t waveTime;
+                std::vector<WavePoint> wave = kWave; } cases[] = {
       {"whole wave", 0, 6, 0.0, First(6), 1300},
       {"budget 5: the second point stops short of 10 %", 0, 5, 0.0, First(5), 1250},
       {"budget 3: the first point stops short", 0, 3, 0.0, First(3), 1150},
@@ -274,8 +250,7 @@ TEST_F(LaserTest, DotWaveRampAndLongRampsThinned) {
     StreamPowerRamp(h, 1.0);
     const Words& w = Floor().ch2;
     ASSERT_EQ(w.size(), c.count);
-    EXPECT_EQ(Words(w.begin(), w.begin() + 3), c.head);
-    EXPECT_EQ(Words(w.end() - 2, w.end()), c.tail);
+    EXPECT_EQ(std::tuple(Words(w.begin(), w.begin() + 3), Words(w.end() - 2, w.end())), std::tuple(c.head, c.tail));
   }
 }
 
@@ -399,13 +374,10 @@ std::vector<uint8_t> FrameBytes(const Words& words, int32_t data) {
 
 TEST_F(LayerSwitchTest, WaveNumberForms) {
   Leads(0, 0, 90);
-  struct Case {
-    const char* name;
-    int32_t lock, frameType, n;
-    uint32_t mode;
-    std::vector<uint8_t> bytes;  // a serial frame's bytes, or the words between the pauses
-    int32_t dataBit;             // the frame's data output; -1 the fixed frame; 0 no frame
-  } cases[] = {
+  // bytes: a serial frame's bytes, or the words between the pauses; dataBit: the frame's data output, -1 the fixed
+  // frame, 0 no frame.
+  struct Case { const char* name; int32_t lock, frameType, n; uint32_t mode; std::vector<uint8_t> bytes;
+                int32_t dataBit; } cases[] = {
       {"parallel outputs 23..27", 1, 0, 5, 0, {}, 0}, {"stream word", 3, 0, 300, 0, {}, 0},
       {"serial, kind 2", 2, 2, 0x1234, 0, {0xA5, 0x06, 0x34}, 25},
       {"serial, kind 1", 2, 1, 0x1234, 0, {0xA5, 0x01, 0x12, 0x34}, 24},
@@ -448,8 +420,7 @@ TEST_F(LayerSwitchTest, SmallTaskResetsFirstBadLayersAreRefusedAndSelectLayerAll
   g_Scan.dbCurX = 5;
   CMarkGen::bSmallTaskPending = 1;
   CMarkGen::ApplyLayer(4, 0);
-  EXPECT_EQ(CMarkGen::bSmallTaskPending, 0);
-  EXPECT_EQ(g_Scan.dbCurX, 0.0);
+  EXPECT_EQ(std::tuple(CMarkGen::bSmallTaskPending, g_Scan.dbCurX), std::tuple(0, 0.0));
   // The reset forgets laser 0's power: the jump to the centre, then the power again.
   EXPECT_EQ(Main(), Stream().Jump(0x01087FFF, 0x01097FFF).Word(100, 100, 0x29000004).w);
   for (uint32_t layer : {256u, 0xFFFFFFFFu}) {

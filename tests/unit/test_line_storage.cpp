@@ -68,14 +68,8 @@ class LineTest : public ScanSeqTest {
 
 TEST_F(LineTest, PolylinesAreJoinedSplitAndDroppedByTable) {
   struct Push_ { std::vector<FieldPoint> pts; uint32_t layer; };
-  struct Case {
-    const char* name;
-    int32_t bPolygonBreak;
-    double joinMm;
-    int32_t dashed;
-    std::vector<Push_> pushes;
-    int starts, lit;
-  };
+  struct Case { const char* name; int32_t bPolygonBreak; double joinMm; int32_t dashed; std::vector<Push_> pushes;
+                int starts, lit; };
   const Case cases[] = {
       {"two points 0.0005 mm apart: nothing", 0, 0.001, -1, {{{{0, 0}, {0.0005, 0}}, 1}}, 0, 0},
       {"a point within 0.001 mm is dropped", 0, 0.001, -1, {{{{0, 0}, {0.0009, 0}, {10, 0}}, 1}}, 1, 1},
@@ -100,10 +94,8 @@ TEST_F(LineTest, PolylinesAreJoinedSplitAndDroppedByTable) {
     g_SystemPara.nDashedlineLayNo = c.dashed;
     for (const Push_& p : c.pushes) Push(p.pts, p.layer);
     End();
-    EXPECT_EQ(Starts(), c.starts);
-    EXPECT_EQ(Lit(), c.lit);
-    EXPECT_TRUE(g_LineStorage.vecLastLine.empty() && g_LineStorage.nState == 0 && nFloor == 0);
-    EXPECT_FALSE(MarkFailed());
+    EXPECT_EQ(std::tuple(Starts(), Lit()), std::tuple(c.starts, c.lit));
+    EXPECT_TRUE(g_LineStorage.vecLastLine.empty() && g_LineStorage.nState == 0 && nFloor == 0 && !MarkFailed());
   }
 }
 

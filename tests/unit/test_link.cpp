@@ -40,9 +40,8 @@ TEST_F(SimCardTest, OpenFramesAndStreamBlockChunksOfBothCardTypes) {
     ASSERT_EQ(OpenLink(), 0u);
     auto frames = Frames();
     ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].kind, uint32_t{CARDSIM_KIND_CONTROL});
-    EXPECT_EQ(frames[0].word, c.control);
-    EXPECT_EQ(Bytes(frames[1]), c.bytes);
+    EXPECT_EQ(std::tuple(frames[0].kind, frames[0].word, Bytes(frames[1])),
+              std::tuple(uint32_t{CARDSIM_KIND_CONTROL}, c.control, c.bytes));
     ASSERT_TRUE(CPortlane::BufSend(block));
     const cardsim_state s = State();
     EXPECT_EQ(std::tuple(s.bulk_chunks, s.last_chunk_length, s.bulk_bytes), std::tuple(c.chunks, c.length, 2048u));
@@ -96,8 +95,7 @@ TEST_F(SimCardTest, SequenceNibbleWrapsHighBitsAreLostAndAMissingDriverLinkFails
   auto cmds = OfKind(Frames(), CARDSIM_KIND_COMMAND);
   ASSERT_EQ(cmds.size(), 17u);
   for (uint32_t i = 0; i < 17; ++i) {
-    EXPECT_EQ(cmds[i].seq, i % 16) << i;
-    EXPECT_EQ(cmds[i].word, ((i % 16) << 12) + (i == 0 ? 82u : 33u)) << i;
+    EXPECT_EQ(std::tuple(cmds[i].seq, cmds[i].word), std::tuple(i % 16, ((i % 16) << 12) + (i == 0 ? 82u : 33u))) << i;
   }
   // Numbers above 0x1FF lose their high bits while sequencing.
   ASSERT_TRUE(CPortlane::SendCmd(0x2055, 0, 0, reply));
@@ -134,9 +132,7 @@ TEST_F(SimCardTest, LostCardsAndFailedOpens) {
   const size_t lines = ErrorLines().size();
   ExpectLost([&] { CPortlane::SendCmd(CMD_INPUT, 0, 0, reply); });
   ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
-  EXPECT_EQ(Frames().size(), frames);
-  EXPECT_EQ(State().status_reads, reads);
-  EXPECT_EQ(ErrorLines().size(), lines);
+  EXPECT_EQ(std::tuple(Frames().size(), State().status_reads, ErrorLines().size()), std::tuple(frames, reads, lines));
   // A wrong echo loses the card.
   Stage(0);
   ASSERT_EQ(OpenLink(), 0u);
@@ -158,12 +154,8 @@ TEST_F(SimCardTest, LostCardsAndFailedOpens) {
   ExpectLost([&] { CPortlane::BufSend(std::vector<uint8_t>(2048).data()); });
   EXPECT_EQ(State().bulk_chunks, 0u);
   // USB open failures show their boxes.
-  struct Case {
-    uint32_t startup;      // start-up mode of the card's status request
-    uint32_t controlFail;  // the n-th control request fails
-    uint8_t langZh;
-    const char* box;
-  } cases[] = {
+  // startup: the start-up mode of the card's status request; controlFail: the n-th control request fails.
+  struct Case { uint32_t startup, controlFail; uint8_t langZh; const char* box; } cases[] = {
       {0, 1, 0, "topmost ok: USB control channel communication failed!"},
       {1, 0, 0, "topmost ok: Board initialization incomplete 0"},
       {2, 0, 0, "topmost ok: Open failed, 268 channel exception 10"}, {2, 0, 1, "topmost ok: 打开失败，268通道异常10"},
@@ -187,8 +179,7 @@ TEST_F(SimCardTest, StaleDataDrainedAtOpenACardLostAtEachExchangeOfAnOpenAndTheO
     ASSERT_EQ(OpenLink(), 0u) << type;
     EXPECT_TRUE(HasLine(ErrorLines(), "CPortlane::ClearUSB:Clear the read buffer once!!!"));
     cardsim_state s = State();
-    EXPECT_EQ(s.reply_pending, 0u);
-    EXPECT_EQ(s.bulk_pending, 0u);
+    EXPECT_EQ(std::tuple(s.reply_pending, s.bulk_pending), std::tuple(0u, 0u));
     CmdReply reply;
     EXPECT_TRUE(CPortlane::SendCmd(CMD_INPUT, 0, 0, reply));  // echoes match after the drain
   }

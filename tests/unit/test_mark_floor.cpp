@@ -42,11 +42,9 @@ TEST_F(FloorTest, AppendersAndShiftedWordsAreStampedFromTheFloorClock) {
     F(0).Reset();
     F(0).clock = c.clockBefore;
     c.append();
-    EXPECT_EQ(F(0).ch3, c.expected);
-    EXPECT_EQ(F(0).clock, c.clockAfter);
+    EXPECT_EQ(std::tuple(F(0).ch3, F(0).clock), std::tuple(c.expected, c.clockAfter));
     for (int i = 0; i < kFloorChannels; ++i) EXPECT_EQ(F(0).ch[i]->empty(), i != CH_MAIN) << i;
   }
-
   // Shifted words are stamped from the clock.
   F(0).Reset();
   F(0).clock = 1000;
@@ -57,20 +55,16 @@ TEST_F(FloorTest, AppendersAndShiftedWordsAreStampedFromTheFloorClock) {
   EXPECT_EQ(batch, shifted);  // in the caller's batch too
   Words main = {{900, 0x62000001}};
   main.insert(main.end(), shifted.begin(), shifted.end());
-  EXPECT_EQ(F(0).ch3, main);
-  EXPECT_EQ(F(0).clock, 1008u);
-
+  EXPECT_EQ(std::tuple(F(0).ch3, F(0).clock), std::tuple(main, 1008u));
   // A batch whose last word is not its latest: the clock follows the main stream's last word.
   Words back = {{5, 0x62000002}, {2, 0x62000003}};
   AppendShiftedWords(back);
   EXPECT_EQ(F(0).clock, 1010u);
-
   // An empty batch changes nothing, not even a clock that runs ahead of the main stream.
   F(0).clock = 5000;
   Words empty;
   AppendShiftedWords(empty);
-  EXPECT_EQ(F(0).clock, 5000u);
-  EXPECT_EQ(F(0).ch3.size(), 7u);
+  EXPECT_EQ(std::tuple(F(0).clock, F(0).ch3.size()), std::tuple(5000u, 7u));
 }
 
 TEST_F(FloorTest, ResetRestoresTheRecordsAndUpdateClockComparesSigned) {
@@ -88,7 +82,6 @@ TEST_F(FloorTest, ResetRestoresTheRecordsAndUpdateClockComparesSigned) {
     EXPECT_EQ(std::tuple(f.laserState[l].nState, f.laserState[l].nOffTime, f.wavePower[l].nValue, f.wavePower[l].nTime),
               std::tuple(0u, -10000000, 0u, -10000000));
   EXPECT_EQ(std::tuple(f.clock, f.bAnchored), std::tuple(0u, 0));
-
   // UpdateClock compares signed and takes the last word of each channel.
   f.clock = 10;
   f.ch2 = {{T(-5), 1}};  // earlier than the clock although huge as unsigned
@@ -141,11 +134,9 @@ TEST_F(FloorTest, UpperFloorMovesDownOnceItReachesTheThreshold) {
   AppendStreamWord(10, 0, 0x62000002);        // main at 10
   g_FloorCursors.pGalvo->push_back({0, 0x01000002});
   g_FloorCursors.laser[0].pFirst->push_back({400, 0x16000000});
-
   // Clock 400 below the threshold 401: nothing moves, the floor is not anchored.
   EXPECT_TRUE(MergeUpperFloor(401, 0));
   EXPECT_EQ(std::tuple(F(1).bAnchored, F(0).ch0.size(), F(1).ch0.size()), std::tuple(0, 1u, 1u));
-
   // At the threshold: anchored with offset max(2000+0-0, 2500+1-0, 2500+1-10, 1000+3000-400, 2500+1-400).
   EXPECT_TRUE(MergeUpperFloor(400, 0));
   EXPECT_EQ(F(0).ch0, (Words{{2000, 0x01000001}, {3600, 0x01000002}}));
@@ -153,7 +144,6 @@ TEST_F(FloorTest, UpperFloorMovesDownOnceItReachesTheThreshold) {
   EXPECT_EQ(F(0).ch1, (Words{{1000, 0x16000001}, {4000, 0x16000000}}));
   EXPECT_EQ(F(0).clock, 4000u);
   for (int i = 0; i < kFloorChannels; ++i) EXPECT_TRUE(F(1).ch[i]->empty()) << i;
-
   // Later words of the anchored floor move with the same offset, whatever the threshold; the upper clock runs on.
   F(0).ch3.push_back({90000, 0x62000003});
   AppendStreamWord(5, 0, 0x62000004);  // upper time 405
@@ -169,8 +159,7 @@ TEST_F(FloorTest, StoppedJobMovesUpperWordsWithoutShiftAndItsPopLeavesThemBehind
   AppendStreamWord(10, 0, 0x62000002);
   g_MarkJob.bStopMark = 1;
   EXPECT_TRUE(MergeUpperFloor(0, 0));
-  EXPECT_EQ(F(1).nMergeOffset, 1991);
-  EXPECT_EQ(F(0).ch3, (Words{{2000, 0x62000001}, {10, 0x62000002}}));
+  EXPECT_EQ(std::tuple(F(1).nMergeOffset, F(0).ch3), std::tuple(1991, Words{{2000, 0x62000001}, {10, 0x62000002}}));
   // A pop of a stopped job leaves the upper words behind.
   CMarkJob::InitJob(1);
   g_MarkJob.bStopMark = 0;
@@ -259,8 +248,7 @@ TEST_F(FloorTest, FailuresInsideAFloorUnwindToFloorZero) {
     }
     EXPECT_EQ(std::tuple(nFloor, g_pCurFloor), std::tuple(0, &F(0)));
     EXPECT_TRUE(MarkFailed());
-    EXPECT_EQ(MarkErrorText(), c.text);
-    EXPECT_EQ(Boxes().size(), c.boxes);
+    EXPECT_EQ(std::tuple(MarkErrorText(), Boxes().size()), std::tuple(c.text, c.boxes));
   }
   // After an abandoned floor a write lands on floor 0.
   F(0).Reset();
@@ -331,7 +319,6 @@ TEST_F(IoWordsTest, OutputWordsByMaskAndByNumber) {
       {0, 0xFFFFFFFF, 0x23000000},           // no output
   };
   for (const Case& c : cases) EXPECT_EQ(MakeIoWordByMask(c.mask, c.values), c.word) << std::hex << c.mask;
-
   F(0).clock = 100;
   ASSERT_EQ(AddOutputWords(0xFFFFFFFF, 0x80401002), 0u);
   EXPECT_EQ(F(0).ch3, (Words{{101, 0x20002FFF}, {102, 0x210013FF}, {103, 0x222013FF}}));
@@ -342,7 +329,6 @@ TEST_F(IoWordsTest, OutputWordsByMaskAndByNumber) {
   ASSERT_EQ(AddOutputWords(0xFFFFFFFF, 0), 0u);
   EXPECT_TRUE(F(0).ch3.empty());
   EXPECT_EQ(F(0).clock, 104u);
-
   // By number: a NOP outside the banks, logged once per run.
   struct Number { int32_t n; uint32_t v, word; } numbers[] = {
       {0, 1, 0x20001001},  {11, 0, 0x20800000}, {21, 1, 0x21200200}, {22, 1, 0x22001001},
@@ -365,13 +351,11 @@ TEST_F(IoWordsTest, SerialBitPatternMostSignificantBitFirstAndRegisterSequences)
   const uint8_t two[2] = {0x80, 0x01};
   AddSerialBitPattern(list, 2, 3, two);
   ASSERT_EQ(list.size(), 17u);
-  EXPECT_EQ(list[14], (TimedWord{1450, kClear}));
-  EXPECT_EQ(list[15], (TimedWord{1550, kSet}));
-  EXPECT_EQ(list[16], (TimedWord{1650, kClear}));
+  EXPECT_EQ(std::tuple(list[14], list[15], list[16]),
+            std::tuple(TimedWord{1450, kClear}, TimedWord{1550, kSet}, TimedWord{1650, kClear}));
   list.clear();
   AddSerialBitPattern(list, 0, 3, two);
   EXPECT_TRUE(list.empty());
-
   // Register sequences.
   EXPECT_EQ(MakeSeqRegReset(list), (Words{{1, 0x52000000}, {1, 0x55001E00}, {1, 0x52000001}, {1, 0x55000000},
                                           {1, 0x52000002}, {1, 0x55000000}, {1, 0x52000003}, {1, 0x55000000},
@@ -417,7 +401,6 @@ TEST_F(IoWordsTest, NamedWaitsComeFromTheTableAndUnknownNamesAddNothing) {
   AddWait(expected, 23, 0x1000000, 0, 0x560F4240, 0x58000115, 0x51658020);
   EXPECT_EQ(F(0).ch3, expected);
   F(0).ch3.clear();
-
   EXPECT_EQ(EmitNamedReg(kWaitNoTimeout, 0, "no such wait"), 0u);
   EXPECT_TRUE(F(0).ch3.empty());
   EXPECT_EQ(F(0).clock, 26u);

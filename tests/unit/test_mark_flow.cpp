@@ -67,7 +67,6 @@ TEST_F(MarkFlowTest, FlyOnEncResetsOncePerJobAndSwitchesFlyMarkingAroundOffByThe
   Words expected = {{1, 0x61000000}, {2, 0x50000000}, {3, 0x61000001}, {4, 0x50000000}};
   EncoderWait(expected, 4, 0x12345678);  // the value as given: its top byte under mask byte 0
   EXPECT_EQ(Main(), expected);
-
   const size_t n = Main().size();
   MarkFlyOnEnc(7, 1, 1);
   Words second = {{1, 0x61000001}, {2, 0x50000000}};
@@ -75,7 +74,6 @@ TEST_F(MarkFlowTest, FlyOnEncResetsOncePerJobAndSwitchesFlyMarkingAroundOffByThe
   second.insert(second.end(), {{6, 0x64000001}, {7, 0x50000000}, {8, 0x51638040}, {9, 0x50000000}});
   EXPECT_EQ(From(n, 7), second);
   EXPECT_EQ(std::tuple(g_MarkFlow.nFlySwitchOn, g_MarkFlow.bEncResetSent), std::tuple(1u, 1u));
-
   // The switch off by the home setting.
   g_MarkFloor[0].Reset();
   MarkFlySwitch(0);
@@ -107,10 +105,8 @@ TEST_F(MarkFlowTest, AreaSafeFlyWordAndFlyPositionsRefusedWithoutWords) {
     g_FlyScanPara.dbFlyDirX = c.dirX;
     g_FlyScanPara.dbFlyDirY = c.dirY;
     MarkAreaSafeFly(1, c.dir, c.pos);
-    EXPECT_EQ(Main(), (Words{{1, c.word}, {2, 0x50000000}}));
-    EXPECT_EQ(g_FlyScanPara.bFlyMarkRangeEn, 1);
+    EXPECT_EQ(std::tuple(Main(), g_FlyScanPara.bFlyMarkRangeEn), std::tuple(Words{{1, c.word}, {2, 0x50000000}}, 1));
   }
-
   // Fly positions refused without words.
   g_MarkFloor[0].Reset();
   EXPECT_EQ(MarkFlyEmptyPosAbs(std::numeric_limits<double>::quiet_NaN()), 7u);
@@ -123,8 +119,7 @@ TEST_F(MarkFlowTest, AreaSafeFlyWordAndFlyPositionsRefusedWithoutWords) {
   EXPECT_EQ(MarkFlyMarkPosAbs(50.0), 2u);
   const double base = g_FlyEncode.State().dMeasBase;
   EXPECT_EQ(MarkEncMeasDis(1e6), 2u);  // 5e9 pulses, more than the encoder counts: the base kept
-  EXPECT_EQ(g_FlyEncode.State().dMeasBase, base);
-  EXPECT_EQ(Main().size(), n);
+  EXPECT_EQ(std::tuple(g_FlyEncode.State().dMeasBase, Main().size()), std::tuple(base, n));
   // 800 mm after a reset: waits from 900000 in tenths of the range below 4000000 - 100000.
   g_MarkFloor[0].Reset();
   g_FlyEncode.ResetUnwrap();
@@ -149,7 +144,6 @@ TEST_F(MarkFlowTest, CountMarkersDelaysCompensationAndTaskWords) {
   struct Case { uint64_t done; uint32_t card; uint64_t widened; } cases[] = {
       {0, 0, 0}, {3, 5, 5}, {0xFFFF, 2, 0x10002}, {0x1FFFE, 0xFFFF, 0x1FFFF}, {0x10005, 0x10005, 0x10005}};
   for (const Case& c : cases) EXPECT_EQ(WidenCount(c.done, c.card), c.widened) << c.done << " " << c.card;
-
   // The task words.
   g_MarkFloor[0].Reset();
   MarkLoopStart(3, 0x1000A);
@@ -183,7 +177,6 @@ TEST_F(MarkFlowTest, InputJumpsAndTheCameraSequence) {
                                      {5, 0x51700000}});
     EXPECT_EQ(Main(), expected);
   }
-
   // The camera sequence.
   g_MarkFloor[0].Reset();
   g_Scan.SetFieldSizes(100.0, 60.0, 17.0);

@@ -76,29 +76,24 @@ TEST_F(MotorTest, MarkMotorStartTimelineOnPcieAndUsbRefusalsAndTheMoveInAList) {
   pcie.insert(pcie.end(), {{40, 0x84000005}, {41, 0x51620100}});
   MarkMotorStart(enable, pos, vel, acc);
   EXPECT_EQ(Main(), pcie);
-
   // USB: the third axis is not loaded, its bit still stands in the start word.
   g_MarkFloor[0].Reset();
   Axes(2);
   want.insert(want.end(), {{32, 0x84000005}, {33, 0x51620100}});
   MarkMotorStart(enable, pos, vel, acc);
   EXPECT_EQ(Main(), want);
-
   g_MarkFloor[0].Reset();
   const double speeds[4] = {10, 10, 10, 0}, accs[4] = {100, 100, 100, 0};
   const int32_t both[3] = {1, 1, 0};
   const double nan[4] = {0, NAN, 0, 0};
   qztest::ExpectCode(RV_DATA_IS_NAN, 0, [&] { MarkMotorStart(both, nan, speeds, accs); });
-  EXPECT_TRUE(g_MarkFloor[0].ch[CH_MAIN]->empty());
-  EXPECT_TRUE(MarkFailed());
+  EXPECT_TRUE(g_MarkFloor[0].ch[CH_MAIN]->empty() && MarkFailed());
   ClearMarkFailure();
-
   // A velocity of 0 on axis 2: axis 1's words stay, the job fails with 29.
   const double zero[4] = {0, 0, 0, 0}, slow[4] = {10, 0, 10, 0};
   qztest::ExpectCode(RV_EXT_PARA_OVERFLOW, 0, [&] { MarkMotorStart(both, zero, slow, accs); });
   EXPECT_TRUE(MarkFailed());
   EXPECT_EQ(Main().back(), (TimedWord{31, 0x51600010}));
-
   // In a list (its words: RotMarkTest): a NaN target appends nothing.
   Words list;
   uint64_t cursor = 1000;
@@ -152,8 +147,7 @@ TEST_F(RotMarkTest, OneSegmentRunIn16And21BitCodes) {
   const Words q = {{100, Y(30000)}, {200, 0x05000001}, {210, 0x05000002}, {300, Y(31000)},
                    {1210, 0x05000003}, {1300, X(5)}, {1400, 0x51200004}, {1500, 0x20002002}};
   const Words out = Run(q);
-  EXPECT_EQ(rot.RampGap(), 100);
-  EXPECT_EQ(rot.TimeOffset(), 100236);
+  EXPECT_EQ(std::tuple(rot.RampGap(), rot.TimeOffset()), std::tuple(100, 100236));
   Words ramp, rest;
   for (const TimedWord& w : WithoutLanes(out)) ((w.word & 0xFFFF0000) == 0x01010000 ? ramp : rest).push_back(w);
   const Words want = {
@@ -179,7 +173,6 @@ TEST_F(RotMarkTest, OneSegmentRunIn16And21BitCodes) {
   const Words back = {{101438, Y(32808)}, {101448, Y(32798)}, {101458, Y(32787)}, {101468, Y(32777)},
                       {101478, Y(32767)}};
   EXPECT_EQ(Words(ramp.begin() + 100, ramp.end()), back);
-
   // The same run in 21-bit codes (R 10 mm: k = 20 / 2^21 mm per code, acceleration length
   // round(0.5 mm / k) = 52429): P1 = 1030000 - 83 - 2 x 52429, P3 = 1030000 + 9982 + 2 x 52429, each
   // back in mm to axis 1's pulses; the ramp climbs from the resting code and returns to it.
@@ -198,8 +191,7 @@ TEST_F(RotMarkTest, OneSegmentRunIn16And21BitCodes) {
                             {100294, 0x43011979}, {100296, 0x4080005B}}));
   ASSERT_EQ(ramp21.size(), 105u);
   EXPECT_EQ(ramp21[0].word, Y21(1048576 + 83));  // 8.388608 codes a µs, 10 µs a step
-  EXPECT_EQ(ramp21[99].word, Y21(1048576 + 8388));
-  EXPECT_EQ(ramp21.back().word, Y21(1048576));
+  EXPECT_EQ(std::tuple(ramp21[99].word, ramp21.back().word), std::tuple(Y21(1048576 + 8388), Y21(1048576)));
 }
 
 // A segment builder: start marker at t, ramp 15 µs from t + 10, a position word, an end.
@@ -272,7 +264,6 @@ TEST_F(RotMarkTest, SettingsUnpairedMarkersAndCodesTheCardCannotTake) {
     const RotMarkSettings got = RotMark::CurrentSettings();
     EXPECT_EQ(std::tuple(got.axis, got.startCode), std::tuple(c.index, c.rest));
   }
-
   // Unpaired markers are refused (2) before any motor word; a speed limit or an acceleration length
   // of 0 fails (29) at the marking move; two ramp starts at one time are an infinite speed, so the
   // speed limit decides (80 mm/s: 0x4200186A) with a ramp gap of 0.
@@ -387,7 +378,6 @@ TEST_F(FlyEncodeTest, PacketsFollowTheKeysAndAnEncoderRangeBelowTenIsRefused) {
   ReadFly("nFlyDir=1\nbFlyMarkRangeEn=1\ndbFlyMarkRangeScanPos=4");
   ReadFly("nFlyDir=2\nbFlyMarkRangeEn=0\ndbFlyMarkRangeScanPos=-4");
   EXPECT_EQ(Packets()[5], (Packet{10, 2, 0x10000u | 45875u}));
-
   // An encoder range below 10 is refused and changes nothing.
   Restore();
   ReadFly("nEncRange=5000\ndbMeasMarkDisMM=1");
@@ -396,8 +386,7 @@ TEST_F(FlyEncodeTest, PacketsFollowTheKeysAndAnEncoderRangeBelowTenIsRefused) {
     ClearLogs();
     EXPECT_FALSE(ReadFly(std::string("nEncRange=") + range + "\ndbMeasMarkDisMM=2"));
     const std::string text = std::string("[FLY] nEncRange=") + range + " is below 10";
-    EXPECT_TRUE(HasLine(Boxes(), text)) << range;
-    EXPECT_TRUE(HasLine(ErrorLines(), text)) << range;
+    EXPECT_TRUE(HasLine(Boxes(), text) && HasLine(ErrorLines(), text)) << range;
     EXPECT_EQ(std::tuple(g_FlyScanPara.nEncRange, g_FlyScanPara.dbMeasMarkDisMM, g_FlyEncode.State().nRange,
                          g_FlyEncode.State().dMeasBase),
               std::tuple(before.nEncRange, 1.0, 5000, 5000.0));
@@ -426,7 +415,6 @@ TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrapAndReportsTheUnexpect
     EXPECT_EQ(st.nState, s.state) << s.travel;
   }
   EXPECT_TRUE(Boxes().empty());
-
   using Event = std::tuple<int32_t, uint32_t, uint32_t>;  // (position, io, dir)
   // before: reported first; text: the report, nullptr for none.
   struct Case { std::vector<Event> before; int32_t pos; uint32_t io; const char* text; } cases[] = {
@@ -448,7 +436,6 @@ TEST_F(FlyEncodeTest, UnwrapsCrossingsAcrossTheCountersWrapAndReportsTheUnexpect
   g_FlyEncode.updateEncPos(300, 0, 1);
   const FlyEncodeState s = g_FlyEncode.State();
   EXPECT_EQ(std::make_tuple(s.nLastDir, s.nCountEnc, s.nLastEncPos, s.nEncPosAbs), std::make_tuple(0, -2.0, 300, -700.0));
-
   // CompareInOut skips an empty buffer and reports an overflow.
   g_FlyEncode.ResetUnwrap();
   ClearLogs();
@@ -473,9 +460,8 @@ TEST_F(FlyEncodeTest, AnEmptyStretchWaitsEveryTenthOfTheRangeAMarkPositionForIts
   std::vector<uint32_t> expected;
   for (uint32_t d = 900000; d < 4900000; d += 100000) expected.push_back(d % 1000000);
   EXPECT_EQ(WaitValues(), expected);
-  EXPECT_EQ(F(0).ch3.front().time, 1u);
-  EXPECT_EQ(F(0).clock, 3u * expected.size());
-  EXPECT_EQ(g_FlyEncode.State().dLastPos, 4800000.0);
+  EXPECT_EQ(std::tuple(F(0).ch3.front().time, F(0).clock, g_FlyEncode.State().dLastPos),
+            std::tuple(1u, 3u * expected.size(), 4800000.0));
   // A stretch shorter than the safe margins adds nothing and keeps the last position.
   F(0).ch3.clear();
   ASSERT_EQ(g_FlyEncode.SetFlyEmptyPosPulse(4800000.0 + 900000 + 100000), 0u);
@@ -486,7 +472,6 @@ TEST_F(FlyEncodeTest, AnEmptyStretchWaitsEveryTenthOfTheRangeAMarkPositionForIts
   ASSERT_EQ(g_FlyEncode.SetFlyEmptyPosPulse(9000000.0), 0u);
   EXPECT_TRUE(F(0).ch3.empty());
   EXPECT_EQ(g_FlyEncode.State().dLastPos, 4800000.0);
-
   // A mark position waits for its target.
   g_MarkJob.bStopMark = 0;
   Restore();
@@ -501,7 +486,6 @@ TEST_F(FlyEncodeTest, AnEmptyStretchWaitsEveryTenthOfTheRangeAMarkPositionForIts
   ASSERT_EQ(g_FlyEncode.SetFlyEmptyPos(30000.0), 0u);  // 3 000 000 pulses: waits from 1 900 500
   EXPECT_EQ(WaitValues(), (std::vector<uint32_t>{900500, 500, 100500, 200500, 300500, 400500, 500500, 600500,
                                                  700500, 800500}));
-
   // Refused fly positions append nothing.
   Restore();
   F(0).ch3.clear();

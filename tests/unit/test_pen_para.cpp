@@ -67,9 +67,8 @@ TEST(ConvertLaserTiming, PulseTicksFromFrequencyAndDutyAndPowerWaveSections) {
     LaserTimingPara t;
     t.lineStartWave = t.lineEndWave = t.dotWave = {{9, 9.0, 90.0}};  // replaced, never appended to
     ParsePowerWaves(t, Wave(c.line).data(), Wave(c.dot).data());
-    EXPECT_EQ(Xs(t.lineStartWave), c.start) << c.name;
-    EXPECT_EQ(Xs(t.lineEndWave), c.end) << c.name;
-    EXPECT_EQ(Xs(t.dotWave), c.dotWave) << c.name;
+    EXPECT_EQ(std::tuple(Xs(t.lineStartWave), Xs(t.lineEndWave), Xs(t.dotWave)),
+              std::tuple(c.start, c.end, c.dotWave)) << c.name;
   }
 }
 

@@ -52,21 +52,14 @@ TEST(Files, FindFilesMatchesWildcardsFolderTreesAndWholeFiles) {
   for (const char* f : {"a.ini", "b.INI", "ab.txt", "abc.txt", "readme", "x.ini.bak"})
     ASSERT_TRUE(plat::WriteWholeFile(dir.File(f), "x"));
   ASSERT_TRUE(plat::CreateFolders(dir.File("sub.ini")));  // folders are never found
-
   using Names = std::vector<std::string>;
   const Names all = {"a.ini", "ab.txt", "abc.txt", "b.INI", "readme", "x.ini.bak"};
   // Names found with case-sensitive matching, and by the system's search (no regard to case).
   const struct { const char* pattern; Names posix, win32; } cases[] = {
-      {"*", all, all},
-      {"*.*", all, all},
-      {"*.ini", {"a.ini"}, {"a.ini", "b.INI"}},
-      {"*.INI", {"b.INI"}, {"a.ini", "b.INI"}},
-      {"a*", {"a.ini", "ab.txt", "abc.txt"}, {"a.ini", "ab.txt", "abc.txt"}},
-      {"?b.txt", {"ab.txt"}, {"ab.txt"}},
-      {"*c*", {"abc.txt"}, {"abc.txt"}},
-      {"*.ini.*", {"a.ini", "x.ini.bak"}, {"a.ini", "b.INI", "x.ini.bak"}},
-      {"readme", {"readme"}, {"readme"}},
-      {"nothing*", {}, {}},
+      {"*", all, all}, {"*.*", all, all}, {"*.ini", {"a.ini"}, {"a.ini", "b.INI"}},
+      {"*.INI", {"b.INI"}, {"a.ini", "b.INI"}}, {"a*", {"a.ini", "ab.txt", "abc.txt"}, {"a.ini", "ab.txt", "abc.txt"}},
+      {"?b.txt", {"ab.txt"}, {"ab.txt"}}, {"*c*", {"abc.txt"}, {"abc.txt"}}, {"readme", {"readme"}, {"readme"}},
+      {"*.ini.*", {"a.ini", "x.ini.bak"}, {"a.ini", "b.INI", "x.ini.bak"}}, {"nothing*", {}, {}},
   };
   for (const auto& c : cases)
     EXPECT_EQ(plat::FindFiles(dir.Path(), c.pattern), kCaseSensitiveNames ? c.posix : c.win32) << c.pattern;
@@ -80,14 +73,12 @@ TEST(Files, FindFilesMatchesWildcardsFolderTreesAndWholeFiles) {
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("t/x/y/f"), "1"));
   EXPECT_FALSE(plat::CreateFolders(dir.File("t/x/y/f/below")));
   EXPECT_FALSE(plat::CreateFolders(dir.File("t/x/y/f")));
-
   EXPECT_TRUE(plat::RemoveFolderTree(dir.File("t")));
   EXPECT_FALSE(plat::IsFolder(dir.File("t")));
   EXPECT_FALSE(plat::RemoveFolderTree(dir.File("t")));
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("plain"), "x"));
   EXPECT_FALSE(plat::RemoveFolderTree(dir.File("plain"))) << "a file is not a folder";
   EXPECT_TRUE(plat::FileExists(dir.File("plain")));
-
   // Whole files keep every byte and their write time.
   const std::string data("a\r\nb\nc\0d\x1a\xff", 10);  // no text-mode translation anywhere
   ASSERT_TRUE(plat::WriteWholeFile(dir.File("f"), data));
@@ -97,14 +88,12 @@ TEST(Files, FindFilesMatchesWildcardsFolderTreesAndWholeFiles) {
   ASSERT_TRUE(plat::CopyFilePath(dir.File("f"), dir.File("g")));
   ASSERT_TRUE(plat::ReadWholeFile(dir.File("g"), back));
   EXPECT_EQ(back, data);
-
   EXPECT_FALSE(plat::ReadWholeFile(dir.File("missing"), back));
   EXPECT_FALSE(plat::WriteWholeFile(dir.File("missing/f"), data));
   EXPECT_FALSE(plat::FileExists(dir.Path()));
   EXPECT_TRUE(plat::DeleteFilePath(dir.File("g")));
   EXPECT_FALSE(plat::FileExists(dir.File("g")));
   EXPECT_FALSE(plat::DeleteFilePath(dir.File("g")));
-
   // A new file is stamped with the calendar time now (not off by an epoch or a time zone).
   const std::string f = dir.File("f");
   EXPECT_NEAR(static_cast<double>(plat::FileLastWriteTime(f)),
@@ -124,10 +113,7 @@ TEST(Files, RefusedWritesChangeNothing) {
     ASSERT_TRUE(plat::WriteWholeFile(d->File("f"), "old"));
     ASSERT_TRUE(plat::WriteWholeFile(d->File("p.ini"), "[A]\nk=old\n"));
   }
-  const struct {
-    const char* name;
-    std::function<bool(const qztest::TempDir&)> write;
-  } cases[] = {
+  const struct { const char* name; std::function<bool(const qztest::TempDir&)> write; } cases[] = {
       {"WriteWholeFile", [](const auto& d) { return plat::WriteWholeFile(d.File("f"), "new"); }},
       {"CopyFilePath", [](const auto& d) { return plat::CopyFilePath(d.File("p.ini"), d.File("f")); }},
       {"IniWriteString", [](const auto& d) { return plat::IniWriteString(d.File("p.ini"), "A", "k", "new"); }},
@@ -204,7 +190,6 @@ TEST(MessageBox, LogLinesEscapeAnswersComeFromTheEnvironmentAndWithoutALogPosixW
   const std::string log = dir.File("boxes.log");
   EnvGuard env;
   env.Set("QZMARK_MSGBOX_LOG", log);
-
   struct AnswerRow { const char* answerVar; BoxButtons buttons; BoxAnswer answer; };  // "": variable unset
   const std::vector<AnswerRow> answers = {
       {"", BoxButtons::Ok, BoxAnswer::Ok},        {"", BoxButtons::YesNo, BoxAnswer::No},
@@ -266,7 +251,6 @@ TEST(Thread, RunsTheBodyAndJoinsAndTheSystemClockReadsTheSystem) {
   // Lower bounds only: a busy machine may sleep longer, never shorter.
   EXPECT_GE(c.PerfMs() - perf0, 49.0);
   EXPECT_GE(static_cast<uint32_t>(c.TickMs() - tick0), 30u);
-
   const plat::LocalTime lt = c.Local();
   EXPECT_GE(lt.year, 2020);
   EXPECT_TRUE(lt.month >= 1 && lt.month <= 12 && lt.day >= 1 && lt.day <= 31);

@@ -16,17 +16,11 @@ namespace {
 struct IniWrite { std::string section, key, value; bool ok = true; };
 struct IniRead { std::string section, key, def, want; };
 
-struct IniCase {
-  const char* name;
-  std::optional<std::string> file;  // contents before the case; kNoFile: none
-  std::vector<IniWrite> writes;
-  std::vector<IniRead> reads;
-  // The file our engine leaves (a new file's "\n" is the platform's line end); nullptr: not compared.
-  const char* after = nullptr;
-  const char* path = "t.ini";
-  // Set where Wine's profile functions (the Win32 build's tests run under Wine) differ from Windows: why.
-  const char* wineDiffers = nullptr;
-};
+// file: the contents before the case, kNoFile: none; after: the file our engine leaves (a new file's "\n" is the
+// platform's line end), nullptr: not compared; wineDiffers: set where Wine's profile functions (the Win32 build's
+// tests run under Wine) differ from Windows: why.
+struct IniCase { const char* name; std::optional<std::string> file; std::vector<IniWrite> writes;
+                 std::vector<IniRead> reads; const char *after = nullptr, *path = "t.ini", *wineDiffers = nullptr; };
 
 constexpr std::nullopt_t kNoFile = std::nullopt;
 const std::string k300(300, 'x');
@@ -128,7 +122,6 @@ TEST_P(IniTable, Case) {
                                    : plat::IniReadString(path, r.section, r.key, r.def);
     EXPECT_EQ(got, r.want) << "read [" << r.section << "] " << r.key;
   }
-
   // Where our engine wrote, the file is exactly what it should be and nothing else is left.
   if (c.after && (engine || !kWin32)) {
     std::string text;

@@ -26,25 +26,15 @@ TEST_F(SimCardTest, RefusedWritesAreLoggedAndLoseNothingElse) {
   ASSERT_EQ(OpenLink(), 0u);
   uint32_t cursor = 0;
   g_BBT.SkipBad(cursor);  // the table is loaded (and "BBT.txt" written) before the refusal
-  struct Case {
-    const char* file;
-    std::string refused;  // the path (prefix) whose writes fail
-    std::function<void()> write;
-    std::function<bool()> logged;  // the defined line, and what must not be lost
-  } cases[] = {
+  // refused: the path (prefix) whose writes fail; logged: the defined line, and what must not be lost.
+  struct Case { const char* file; std::string refused; std::function<void()> write; std::function<bool()> logged; };
+  const Case cases[] = {
       {"the error log", g_ErrorLog.Path(), [] { LogFailure("QZ_Test", "first failure"); },
        [&] { return HasLine(InfoLines(), "first failure") && !HasLine(ErrorLines(), "first failure"); }},
       {"a monitoring sheet", BuildLogDir(),
-       [] {
-         g_recMeasured.durations = {1.5, 2.5};
-         WriteInfoXls("12_07", "10_00_00", 1, 0);
-       },
+       [] { g_recMeasured.durations = {1.5, 2.5}; WriteInfoXls("12_07", "10_00_00", 1, 0); },
        [&] { return HasLine(InfoLines(), "rows dropped") && g_recMeasured.durations.empty(); }},
-      {"BBT.txt", GetModuleDir() + "BBT.txt",
-       [] {
-         g_BBT.MarkBad(100);
-         g_BBT.Save();
-       },
+      {"BBT.txt", GetModuleDir() + "BBT.txt", [] { g_BBT.MarkBad(100); g_BBT.Save(); },
        [&] { return HasLine(InfoLines(), "BBT.txt cannot be written") && g_BBT.IsBad(100); }},
       {"QZMarkPara.cfg", g_MainCfg.Path(), [] { WriteMainCfgInt("Main", "bJustM25p64", 1); },
        [&] {

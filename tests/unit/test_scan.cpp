@@ -46,17 +46,14 @@ TEST(Scan, CodesClampInDoubleTwentyOneBitCodesRoundHalvesUpTheTransformAndEachAx
   int32_t cx = -1, cy = -1;
   FieldToCode21(-10.0, kNaN, cx, cy);
   EXPECT_EQ(std::tuple(cx, cy), std::tuple(0, 1048576));
-
   // The range the box-correction module reports (its refusals: test_cali_tables.cpp).
   EXPECT_TRUE(CCaliLink::SetHalfRange(25.0));
   EXPECT_EQ(MmToCode21(12.5), 1572864);
-
   // The transform swaps, mirrors, rotates and shifts.
   auto cal = std::make_unique<CCalibrate>();
   // Without settings the transform is the identity.
   FieldPoint p = cal->Transform(3.0, 5.0);
   EXPECT_EQ(std::tuple(p.x, p.y), std::tuple(3.0, 5.0));
-
   // Rotation by 90 degrees and an offset of (1, 2): (X', Y') -> (Y' + 1, 2 - X').
   cal->dbRotSin = 1.0;
   cal->dbRotCos = 0.0;

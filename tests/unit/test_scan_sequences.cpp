@@ -182,7 +182,6 @@ TEST_F(ScanSeqTest, DotListAppliesTheLayerJumpsOnlyToMovedDotsAndMarksEachOnItsF
   Words laser = dot(227);
   for (const TimedWord& w : dot(464)) laser.push_back(w);
   EXPECT_EQ(Floor().ch1, laser);
-
   Job(0);
   g_mapErrText[RV_DOT_MARK_ILLEGAL_FOR_ROTATION] = "no dots";
   g_RotatePara.nEnable = 1;  // rotation marking takes no dots (of any time from 0.99): the code's text in the log

@@ -63,12 +63,10 @@ TEST_F(PipelineTest, FlushHoldsBackTheFirstAndTheSteadyWindowAndLongGapsGetNopFi
     QZ_TRACE(s.appendAt);
     F0().ch0.push_back({static_cast<uint64_t>(s.appendAt), code++});
     P().Flush(0);
-    EXPECT_EQ(P().vMerged, s.merged);
-    EXPECT_EQ(P().bFirstChunk, s.firstChunk);
+    EXPECT_EQ(std::tuple(P().vMerged, P().bFirstChunk), std::tuple(s.merged, s.firstChunk));
   }
   EXPECT_EQ(F0().ch0, (Words{{2199999, 0x01000004}, {2200000, 0x01000005}, {2600000, 0x01000006}}));
   EXPECT_EQ(P().nMergeTime, 2000000);
-
   // Long gaps get NOP fillers.
   struct Case { int64_t gap; std::vector<int64_t> fillers; };
   const Case cases[] = {
@@ -103,10 +101,8 @@ TEST_F(PipelineTest, EncodeWritesAdvancesOnlyWhenTheTimeChangesSplitsWideOnesAnd
     P().nLastEncodedTime = c.last;
     const auto end = static_cast<int64_t>(c.queue.back().time);
     P().EncodeDeltas(0, c.queue);
-    EXPECT_EQ(P().vStreamWords, c.stream);
-    EXPECT_EQ(P().nLastEncodedTime, end);
+    EXPECT_EQ(std::tuple(P().vStreamWords, P().nLastEncodedTime), std::tuple(c.stream, end));
   }
-
   // Encode keeps back and respects the stream bound.
   auto queue = [](size_t n) {
     Words q;
@@ -153,7 +149,6 @@ TEST_F(PipelineTest, RefusalsPadBlocksAndBlockLayouts) {
   Words more = {{30, 0x62000004}};
   P().EncodeDeltas(0, more);
   EXPECT_EQ(more.size(), 1u);
-
   // The block layouts 1 and 2 (layout 0: OfflineJobTest).
   uint8_t block[2048];
   // A short piece of layout 2 (496 payload slots): the free slots get NOPs, every 20th counted back
@@ -165,10 +160,8 @@ TEST_F(PipelineTest, RefusalsPadBlocksAndBlockLayouts) {
   EXPECT_EQ(GetU32(block + 4 * 15), SW_PAD_SPACER);       // 495 - 480
   EXPECT_EQ(GetU32(block + 128 * 15 + 4 * 30), SW_PAD_SPACER);  // slot 495, the last
   EXPECT_EQ(GetU32(block + 128 * 15 + 4 * 29), SW_NOP);
-
   U32s words(512);
   for (uint32_t i = 0; i < 512; ++i) words[i] = 0x62000000 | (i * 0x01010101u & 0xFFFFFF);
-
   for (uint32_t seq : {0u, 12u, 14u, 0xFFFFFFFCu}) {
     QZ_TRACE(seq);
     BuildStreamBlockFromWords(words.data(), 512, 1, seq, block);
@@ -177,7 +170,6 @@ TEST_F(PipelineTest, RefusalsPadBlocksAndBlockLayouts) {
       for (uint32_t w = 1; w < 128; ++w) ASSERT_EQ(GetU32(block + 512 * i + 4 * w), words[127 * i + w - 1]);
     }
   }
-
   for (uint32_t seq : {0u, 16u, 0xFFF8u, 0x12345670u}) {
     QZ_TRACE(seq);
     BuildStreamBlockFromWords(words.data(), 512, 2, seq, block);
@@ -268,7 +260,6 @@ TEST_F(OfflineJobTest, AFinalStreamIsOnePaddedBlockAFullMergedQueueOnlySendsASto
       R"(.*CMarkData2Fifo::SendFifoData:gened nDdr=0\.000  Gen=0\.000 tmAll=\d+  \(Send=0\.002 tm=\d+\)$)");
   const auto info = InfoLines();
   EXPECT_EQ(std::count_if(info.begin(), info.end(), [&](const std::string& l) { return std::regex_match(l, line); }), 1);
-
   // A full merged queue only sends.
   Start();
   for (uint32_t i = 0; i <= 0x10000; ++i) g_MarkData2Fifo.vMerged.push_back({i, 0x62000000 | (i & 0xFFFF)});
@@ -284,7 +275,6 @@ TEST_F(OfflineJobTest, AFinalStreamIsOnePaddedBlockAFullMergedQueueOnlySendsASto
   ASSERT_EQ(trace.size(), 0x10001u + 2);
   EXPECT_EQ(trace[0x10001], (TimedWord{0x10001, 0x01000001}));
   EXPECT_EQ(trace.back(), (TimedWord{0x10000 + 5000000, 0x01000002}));
-
   // A stopped job sends nothing more.
   Start(0, 0);
   for (uint32_t i = 0; i < 2000; ++i) AppendStreamWord(1, 0, 0x62000000 | i);
@@ -293,8 +283,7 @@ TEST_F(OfflineJobTest, AFinalStreamIsOnePaddedBlockAFullMergedQueueOnlySendsASto
   ASSERT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
   g_MarkJob.bStopMark = 1;
   g_MarkData2Fifo.SendFifoData(0);
-  EXPECT_EQ(File().size(), 0u);
-  EXPECT_EQ(g_MarkData2Fifo.vStreamWords.size(), 4001u);
+  EXPECT_EQ(std::tuple(File().size(), g_MarkData2Fifo.vStreamWords.size()), std::tuple(0u, 4001u));
 }
 
 // Galvanometer words every 10 µs with laser and IO words, flushed every 50 ms of stream; the words in order.
@@ -340,7 +329,6 @@ TEST_P(OnlineJobTest, TheCardAcceptsAndDecodesEveryBlock) {
   EXPECT_LE(g_MarkData2Fifo.vStreamWords.size(), 512u);
   g_MarkData2Fifo.Flush(1);
   g_FifoData.WaitSendFinish();
-
   const cardsim_fifo fifo = Fifo();
   // Every block in the card's layout and accepted; the end word ended the run.
   EXPECT_EQ(std::tuple(fifo.layout, fifo.check_error, fifo.blocks_rejected, fifo.phase, fifo.end_code),
@@ -372,8 +360,7 @@ TEST_F(OfflineJobTest, ARefusedWriteFailsTheJobWith9) {
     qztest::FailFileWrites("");
     EXPECT_TRUE(MarkFailed());
     EXPECT_TRUE(qztest::HasLine(ErrorLines(), c.line)) << c.entries;
-    EXPECT_EQ(g_FifoData.pOfflineFile, nullptr);
-    EXPECT_EQ(File().size(), 0u);
+    EXPECT_EQ(std::tuple(g_FifoData.pOfflineFile.get(), File().size()), std::tuple(nullptr, 0u));
   }
 }
 

@@ -22,7 +22,6 @@ TEST_F(SystemParaTest, ExampleConfigurationDefaultsFirstBufferWindowSerialSectio
   fromDefaults = g_SystemPara;
   EXPECT_EQ(0, fromDefaults.CardVertion);
   fromDefaults.CardVertion = 6;
-
   std::string example;
   ASSERT_TRUE(plat::ReadWholeFile(NativePath(QZ_SOURCE_DIR "/examples/ini/QZMarkPara.cfg"), example));
   WriteCfg(example);
@@ -118,10 +117,8 @@ TEST_F(SystemParaTest, LaserTypeChangeSectionsWaveNumbersAndLightPathFlagsByLase
   EXPECT_EQ(g_SystemPara.LASER_TYPE_pre, 2);  // the field keeps what was read
   EXPECT_EQ(ReadMainInt("LASER", "LASER_TYPE_pre", -9), 1);
   const std::string afterFirst = ReadCfg();
-
   g_SystemPara.InitParaLaser();  // nothing changed: nothing written, nothing logged
-  EXPECT_EQ(g_SystemPara.LASER_TYPE_pre, 1);
-  EXPECT_EQ(ReadCfg(), afterFirst);
+  EXPECT_EQ(std::tuple(g_SystemPara.LASER_TYPE_pre, ReadCfg()), std::tuple(1, afterFirst));
   const auto log = ErrorLines();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].rfind("[INFO]", 0), 0u) << log[0];  // at level 1
@@ -145,10 +142,8 @@ TEST_F(SystemParaTest, LaserTypeChangeSectionsWaveNumbersAndLightPathFlagsByLase
   }
   // The wave-number selection by laser kind.
   constexpr int32_t kKeptMask = 77, kKeptBit0 = 88;
-  struct WaveCase {
-    const char* laser;  // keys of [LASER] besides LASER_TYPE_pre
-    int32_t mode, mask, bit0, lock, yls, lasers;
-  } waves[] = {
+  // laser: the keys of [LASER] besides LASER_TYPE_pre.
+  struct WaveCase { const char* laser; int32_t mode, mask, bit0, lock, yls, lasers; } waves[] = {
       {"LASER_TYPE=0\nnWaveNoLock=2\n", 1, 0x1F, 23, 2, 0, 1},
       {"LASER_TYPE=0\nnWaveNoLock=2\nbYLS=4\n", 1, 0xF, 24, 2, 4, 1},
       {"LASER_TYPE=1\nnWaveNoLock=2\nbYLS=3\n", 1, 7, 25, -1, 3, 1}, {"LASER_TYPE=7\nbYLS=5\n", 1, 1, 25, -1, 5, 2},
@@ -256,7 +251,6 @@ TEST_F(SystemParaTest, AcknowledgePatternLaserWaitsAndTheWaitTableRebuiltNeverHa
   ExpectWait("等待分光卡光路申请反馈", 5, 0x3F0F, 0x300);
   ExpectWait("等待串口发送开始", 5, 0x1000000, 0x1000000);
   ExpectWait("等待串口发送结束", 5, 0x1000000, 0);
-
   WaitDesc d{7, 7, 7};
   EXPECT_FALSE(LookupWaitDesc("stale", d));
   EXPECT_EQ(d.kind, 7u);
@@ -297,7 +291,6 @@ TEST_F(WorkerThreadsTest, StartStopAndFailedCreation) {
   qztest::FailThreadCreation(true);  // any creation attempt now fails and clears its flag
   ApplyParameterFile();              // a second start attempts none
   ExpectRunning(1);
-
   StopWorkerThreads();  // returns when both have ended and cleared their flags
   EXPECT_EQ(g_bStopThreads.load(), 1);
   ExpectRunning(0);

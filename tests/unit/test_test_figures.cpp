@@ -36,7 +36,6 @@ TEST(TestFigures, GlyphStrokesAtSize375TheirPlacementsTheSquareGridAndTheGuideCo
   // Glyph 2 upright at row 4: its bars keep their direction.
   BuildTestPattern(2, 375.0, set);
   EXPECT_EQ(PlaceStroke(set[1], 0, 100.5, 200.9), (Line{{212, 950}, {212, -549}}));
-
   // The placements mark each glyph twice, once upright and once turned.
   int upright[7] = {}, turned[7] = {};
   for (const GlyphPlacement& p : kGlyphPlacementTable) ++(p.swap ? turned : upright)[p.set];
@@ -48,9 +47,9 @@ TEST(TestFigures, GlyphStrokesAtSize375TheirPlacementsTheSquareGridAndTheGuideCo
   const std::vector<Line> full = TestRectLines(25, 25000);
   ASSERT_EQ(full.size(), 7u);
   EXPECT_EQ(full[0], (Line{{7768, 7768}, {7768, 57768}, {57768, 57768}, {57768, 7768}, {7768, 7768}}));
-  EXPECT_EQ(full[1], (Line{{7768, 20268}, {57768, 20268}}));
-  EXPECT_EQ(full[3], (Line{{7768, 45268}, {57768, 45268}}));
-  EXPECT_EQ(full[4], (Line{{20268, 57768}, {20268, 7768}}));
+  EXPECT_EQ(std::tuple(full[1], full[3], full[4]),
+            std::tuple(Line{{7768, 20268}, {57768, 20268}}, Line{{7768, 45268}, {57768, 45268}},
+                       Line{{20268, 57768}, {20268, 7768}}));
   const std::vector<Line> nine = TestRectLines(9, 25001);
   ASSERT_EQ(nine.size(), 3u);
   EXPECT_EQ(nine[0][1], (CodePoint{7767, 57769}));
