@@ -13,10 +13,8 @@
 
 namespace {
 
-bool OpenCard() { return qzbench::OpenRawCard(); }
-
 void BM_QZ_Input(benchmark::State& state) {
-  if (!OpenCard()) {
+  if (!qzbench::OpenRawCard()) {
     state.SkipWithError("the simulated card is not beside the library");
     return;
   }
@@ -34,7 +32,7 @@ BENCHMARK(BM_QZ_Input);
 // The same frame (command 33, sequence nibble 0) straight through the driver link: no lock, no
 // status checks, no echo check.
 void BM_BareExchange(benchmark::State& state) {
-  if (!OpenCard()) {
+  if (!qzbench::OpenRawCard()) {
     state.SkipWithError("the simulated card is not beside the library");
     return;
   }

@@ -17,10 +17,8 @@ namespace {
 
 using qzbench::SimFunction;
 
-bool OpenCard() { return qzbench::OpenRawCard(); }
-
 void BM_MonitorPassOf100Records(benchmark::State& state) {
-  if (!OpenCard()) {
+  if (!qzbench::OpenRawCard()) {
     state.SkipWithError("the simulated card is not beside the library");
     return;
   }

@@ -156,7 +156,7 @@ void CLaserAll::SendSerialSwitchCmd(uint32_t mask, uint32_t value, int bImmediat
 
 int32_t CLaserAll::PointMarkAll(int32_t time) {
   if (g_SystemPara.nLaserCount < 1) return -1;
-  if (time < 1) ThrowMarkError(RV_POINT_MARK_TIME_LESS_THAN_1);
+  if (time < kMinPointMarkUs) ThrowMarkError(RV_POINT_MARK_TIME_LESS_THAN_1);
   for (int i = 0; i < LasersInUse(); ++i) {
     CLaser& l = g_Laser[i];
     l.On(0, time);

@@ -32,9 +32,11 @@ void SetEnableOutputs(int bStart) REQUIRES(g_MarkCall);
 // thread comes between the bytes (37 on a UART time-out, 1 for a lost card). 0 (QZ_MarkBufIO):
 // listed into the job stream; only inside a mark call (else 27).
 void SendSerialSwitchCmd(uint32_t mask, uint32_t value, int bImmediate);
-// A dot on every laser: on at 0 and off at `time` µs (code 31 below 1 µs, through the job's error
-// path), the dot wave played at the scanner's mark speed. Returns the time, or -1 with no laser in
-// use (nLaserCount below 1).
+// The shortest dot a laser fires: a dot lasts whole µs.
+constexpr int32_t kMinPointMarkUs = 1;
+// A dot on every laser: on at 0 and off at `time` µs (code 31 below kMinPointMarkUs, through the
+// job's error path), the dot wave played at the scanner's mark speed. Returns the time, or -1 with
+// no laser in use (nLaserCount below 1).
 int32_t PointMarkAll(int32_t time) REQUIRES(g_MarkCall);
 // Start and end of a polyline inside a laser-module program, each in a floor of its own: the
 // galvanometer frame at 0, then per laser the on (off) sequence at its delay (at least 1 µs), with

@@ -34,9 +34,8 @@ constexpr int32_t kEnergyOutputPadUs = 5000;
 constexpr int32_t kEnableOffDelayUs = 5000;
 constexpr int32_t kFiberIdlePauseUs = 1000;
 // The shortest dot time a dot list takes. A dot lasts the whole µs of its time, so the lasers refuse
-// a dot shorter than 1 µs (CLaserAll::PointMarkAll): a list with dots needs at least 1 µs.
+// a dot shorter than kMinPointMarkUs (CLaserAll::PointMarkAll), and a list with dots needs that much.
 constexpr double kMinDotTimeUs = 0.99;
-constexpr double kMinDotUs = 1.0;
 
 // The output that energy splitting drives in this job: the master's trigger (light path 4 to 6) or
 // the slave's ready output (3); -1 without energy splitting. The light path is the one in effect
@@ -158,7 +157,7 @@ uint32_t CheckDotList(const uint8_t* points, int32_t n, uint32_t layer, double d
     if (!WithinFieldReach(GetF64(p), GetF64(p + 8))) return RV_ERROR;
   }
   // The lasers' own refusal of the first dot, made before anything is written.
-  if (n > 0 && dotTime < kMinDotUs) return RV_POINT_MARK_TIME_LESS_THAN_1;
+  if (n > 0 && dotTime < CLaserAll::kMinPointMarkUs) return RV_POINT_MARK_TIME_LESS_THAN_1;
   return RV_OK;
 }
 
